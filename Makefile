@@ -1,0 +1,45 @@
+# Two entry points: `make run` and `make test`. Both install what is missing
+# (Debian 12, as root), build, then run.
+JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD     ?= build
+SAN_BUILD ?= build-san
+PREFIX    ?= /usr/local
+PACKAGES  := cmake g++ make pkg-config libgtest-dev r-mathlib
+EXAMPLE   := examples/example.txt
+REPORT    := $(BUILD)/example.report.txt
+
+.PHONY: all deps build build-san run test install bench clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DGORVA_WERROR=ON
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-san: deps
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DGORVA_SANITIZE=ON -DGORVA_WERROR=ON -DGORVA_BUILD_BENCH=OFF
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/gorva --in $(EXAMPLE) --out $(REPORT) --order 2-3
+	@echo "report written to $(REPORT):"
+	@cat $(REPORT)
+
+test: build build-san
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD)
