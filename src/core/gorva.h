@@ -31,7 +31,8 @@
 
 // Replaces the k increasing marker indices of c (drawn from n markers) by their
 // lexicographic successor and returns 0. Returns 1 when c was the last
-// combination; c is then "run out" (entry i holds n-k+i+1).
+// combination; c is then "run out" (entry i holds n-k+i+1), and a run-out c
+// stays as it is and keeps returning 1.
 int comb_nextstep(int k, int n, int* c);
 
 // Hands out the next batch of at most *capacity combinations of *k markers out
@@ -52,9 +53,9 @@ void countTable_none(int* multipliers, int* offsets, int k, int base, int* sampl
                      int sample_len, unsigned char* genotypes, int marker_count,
                      unsigned char* phenotypes, int S, int* cases, int* controls,
                      double* scores, double* score_sums, int* table);
-// Skips every sample missing (code 3) at a marker of the combination and
-// recounts *cases and *controls over the samples it counted; adds each counted
-// sample's score to score_sums.
+// Skips every sample missing (code 3, or any higher code) at a marker of the
+// combination and recounts *cases and *controls over the samples it counted;
+// adds each counted sample's score to the score_sums entry of its table entry.
 void countTable_available(int* multipliers, int* offsets, int k, int base, int* samples,
                           int sample_len, unsigned char* genotypes, int marker_count,
                           unsigned char* phenotypes, int S, int* cases, int* controls,
@@ -63,7 +64,10 @@ void countTable_available(int* multipliers, int* offsets, int k, int base, int* 
 // usual; each sample missing at some combination marker goes, within its
 // phenotype class, to the compatible cell with the highest count (ties to the
 // lowest cell), repeated from the updated counts until nothing moves (at most
-// 20 rounds). *cases and *controls are left alone.
+// 20 rounds). Every round reads the counts the previous one left (the first:
+// complete samples only). Codes of 3 or more count as missing; the missing
+// digits range over 0-2. *cases, *controls and score_sums are left alone; one
+// working buffer is allocated, and only when a listed sample is incomplete.
 void countTable_EM(int* multipliers, int* offsets, int k, int base, int* samples,
                    int sample_len, unsigned char* genotypes, int marker_count,
                    unsigned char* phenotypes, int S, int* cases, int* controls,
@@ -78,7 +82,10 @@ void calculateMeasuresAll(int N, int cases, int controls, int* table, double* sc
 // Scores *count combinations of *k markers (k ints each in combs) and writes
 // their measure pairs to out (2 doubles per combination). *missing picks the
 // counting (4 available, 6 em, anything else none; base 4 under 2 "mc").
-// Under "available" N, cases and controls are recounted per combination.
+// Under "available" N, cases and controls are recounted per combination; the
+// sample list always has the caller's *N entries. Working arrays are allocated
+// once per call; marker index * S must fit an int. Nothing is written when
+// *count or *k is below 1.
 void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
                        int* marker_count, unsigned char* phenotypes, double* scores, int* S,
                        int* samples, int* N, int* cases, int* controls, double* ratio,

@@ -1,0 +1,183 @@
+// TFmMDR's driver: one whole analysis from the data file to the report.
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <string>
+
+#include "app/options.h"
+#include "app/tfmmdr.h"
+#include "engine/mdrresult.h"
+#include "io/DataCheck.h"
+
+namespace {
+
+// The largest number of combinations of any order of the run, as a double;
+// no order can keep more rows than this.
+double largestCombinationCount(int marker_count, int init_order, int order) {
+  double largest = 0;
+  for (int k = init_order; k <= order; ++k) {
+    double count = 1;
+    for (int i = 1; i <= k && count > 0; ++i) count = count * (marker_count - k + i) / i;
+    if (k <= marker_count && count > largest) largest = count;
+  }
+  return largest;
+}
+
+}  // namespace
+
+TFmMDR::TFmMDR() : start_time(0), end_time(0), elapsed(0), line_buffer{}, all_writer(new MdrWriter) {}
+
+TFmMDR::~TFmMDR() {
+  if (all_writer_open_) all_writer->Close();
+  delete all_writer;
+}
+
+void TFmMDR::refuse(int status, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::fputs("gorva: ", stderr);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+  va_end(args);
+  exit_status_ = status;
+}
+
+void TFmMDR::ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
+                         int sample_count, int column_count, int phenotype_column,
+                         char** marker_names) {
+  MdrReader* reader = new MdrReader;
+  if (reader->Open(file_name)) {
+    reader->ReadHeader(marker_names, phenotype_column - 1);
+    reader->SetFieldLimit(column_count);
+    for (int row = 0; row < sample_count; ++row) {
+      reader->ReadLine(genotypes, phenotypes, phenotype_column - 1, row, sample_count);
+    }
+    reader->Close();
+  }
+  delete reader;
+}
+
+void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/, int order,
+                       int init_order, int fold_count, int phenotype_column, int case_value,
+                       int testing_idx, int measure_idx, int missing_idx, int tie_idx,
+                       double real_param, int top_k, int int_param, int perm,
+                       int /*unused_param*/, int /*shuffling_idx*/, int aux_code) {
+  int line_count = 0;
+  int column_count = 0;
+  {
+    MdrReader reader;
+    MdrWriter writer;
+    if (!reader.Open(input_file)) {
+      std::puts("Cannot open the text file!!");
+      return;
+    }
+    line_count = reader.GetLineCount();
+    reader.Reset();
+    column_count = reader.GetColCount();
+    reader.Reset();
+
+    if (init_order < 1 || init_order > order) {
+      refuse(kExitBadInput,
+             "the order range %d-%d is not valid: the first order must be at least 1 and not "
+             "above the highest (for example --order 2 or --order 2-3)",
+             init_order, order);
+      return;
+    }
+    const DataCheck check = checkDataFile(input_file, reader.bytes(), reader.byteCount(),
+                                          phenotype_column);
+    if (!check.ok) {
+      refuse(kExitBadInput, "%s", check.error.c_str());
+      return;
+    }
+    if (!check.warning.empty()) std::fputs(check.warning.c_str(), stderr);
+    const double cells = static_cast<double>(column_count - 1) * (line_count - 2);
+    if (cells > 2147483647.0) {
+      refuse(kExitBadInput,
+             "%s: %d markers x %d samples are %.0f genotypes; this version indexes at most "
+             "2147483647 (split the markers into several files)",
+             input_file, column_count - 1, line_count - 2, cells);
+      return;
+    }
+
+    if (!writer.Save(output_file)) {
+      std::puts("Cannot save the text file!!");
+      return;
+    }
+    if (opt::save_all) {
+      const std::string all_name = std::string(output_file) + ".all";
+      if (!all_writer->Save(all_name.c_str())) {
+        writer.Close();
+        std::puts("Cannot save the text file!!");
+        return;
+      }
+      all_writer_open_ = true;
+    }
+    reader.Close();
+    writer.Close();
+  }
+
+  start_time = std::time(nullptr);
+  const int record_folds = opt::is_partialcv ? (fold_count > 10 ? 10 : fold_count) : fold_count;
+  const int search_folds = opt::is_partialcv ? 10 : fold_count;
+
+  const int order_count = order - init_order + 1;
+  const int marker_count = column_count - 1;
+  const int sample_count = line_count - 2;
+  // Rows beyond the number of combinations can never be filled, so a huge
+  // --top does not make the records huge.
+  const double reachable = largestCombinationCount(marker_count, init_order, order);
+  const int row_capacity = top_k > reachable ? static_cast<int>(reachable) : top_k;
+  const int text_bytes = combinationTextCapacity(order, marker_count);
+
+  MDRResult** results = new (std::nothrow) MDRResult*[order_count]();
+  char** marker_names = new (std::nothrow) char*[marker_count > 0 ? marker_count : 1]();
+  const long genotype_bytes = static_cast<long>(marker_count) * sample_count;
+  unsigned char* genotypes = new (std::nothrow) unsigned char[genotype_bytes > 0 ? genotype_bytes : 1]();
+  unsigned char* phenotypes = new (std::nothrow) unsigned char[sample_count > 0 ? sample_count : 1]();
+  double* scores = new (std::nothrow) double[sample_count > 0 ? sample_count : 1]();
+
+  bool ready = results && marker_names && genotypes && phenotypes && scores;
+  for (int i = 0; ready && i < order_count; ++i) {
+    results[i] = new (std::nothrow) MDRResult(order, init_order, record_folds, row_capacity,
+                                              row_capacity, testing_idx, aux_code, text_bytes);
+    ready = results[i] != nullptr && results[i]->allocated();
+  }
+  for (int m = 0; ready && m < marker_count; ++m) {
+    marker_names[m] = new (std::nothrow) char[kCombinationTextBytes]();
+    ready = marker_names[m] != nullptr;
+  }
+
+  if (!ready) {
+    refuse(kExitNoMemory,
+           "out of memory: could not allocate the data of %d markers x %d samples "
+           "(%ld bytes of genotypes) and %d result records of %d rows",
+           marker_count, sample_count, genotype_bytes, order_count, row_capacity);
+  } else {
+    ReadMDRFile(input_file, genotypes, phenotypes, sample_count, column_count, phenotype_column,
+                marker_names);
+    CalcMdrMethodALL(genotypes, phenotypes, scores, sample_count, column_count,
+                     phenotype_column - 1, case_value, measure_idx, tie_idx + 1, missing_idx + 1,
+                     testing_idx, real_param, int_param, perm, search_folds, results);
+  }
+
+  if (exit_status_ == kExitOk) {
+    end_time = std::time(nullptr);
+    elapsed = std::difftime(end_time, start_time);
+    WriteResultALL(output_file, elapsed, phenotype_column, case_value, testing_idx, marker_names,
+                   results);
+    std::snprintf(line_buffer, sizeof line_buffer,
+                  "GORVA Analysis finished!!\nTotal excuting time is %.2f second\n", elapsed);
+    std::fputs(line_buffer, stdout);
+  }
+
+  for (int i = 0; results && i < order_count; ++i) delete results[i];
+  delete[] results;
+  for (int m = 0; marker_names && m < marker_count; ++m) delete[] marker_names[m];
+  delete[] marker_names;
+  delete[] genotypes;
+  delete[] phenotypes;
+  delete[] scores;
+}

@@ -1,0 +1,122 @@
+#include "app/options.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "app/helper.h"
+
+namespace opt {
+std::string input_file;
+std::string output_file;
+std::string score_file;
+std::string order_str = "2";
+int init_order = 2;
+int order = 2;
+std::string mdr_type = "mdr";
+int is_gmdr = 0;
+std::string tie = "high";
+int tie_idx = 0;
+std::string missing = "available";
+int missing_idx = 3;
+int shuffling_idx = 0;
+bool shuffling = false;
+bool debug = false;
+int report_top_k = 10;
+bool save_all = false;
+int perm = 0;
+int testing_idx = 3;
+int measure_idx = 0;
+bool is_partialcv = false;
+std::string all_opt;
+int cv_fold = 0;
+std::string testing_method = "all";
+std::string measure = "ig";
+}  // namespace opt
+
+namespace {
+
+constexpr std::array<std::string_view, 3> kTieWords = {"high", "low", "ignore"};
+constexpr std::array<std::string_view, 6> kMissingWords = {"none",      "mc",         "complete",
+                                                           "available", "imputation", "em"};
+
+// The word's position in its list; an unknown word leaves the index as it was.
+template <std::size_t N>
+void setWordIndex(const std::string& word, const std::array<std::string_view, N>& words, int& index) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (word == words[i]) {
+      index = static_cast<int>(i);
+      return;
+    }
+  }
+}
+
+// "2-4" gives 2 and 4, "3" gives 3 and 3; each side is read as atoi reads it.
+void parseOrder(const std::string& text) {
+  const std::size_t dash = text.find('-');
+  if (dash == std::string::npos) {
+    opt::init_order = opt::order = std::atoi(text.c_str());
+    return;
+  }
+  opt::init_order = std::atoi(text.substr(0, dash).c_str());
+  opt::order = std::atoi(text.substr(dash + 1).c_str());
+}
+
+}  // namespace
+
+void setOptions(CArgs& args) {
+  if (args.find("--in")) opt::input_file = args.value("--in");
+  if (args.find("--out")) opt::output_file = args.value("--out");
+  if (args.find("--order")) {
+    opt::order_str = args.value("--order");
+    parseOrder(opt::order_str);
+  }
+  if (args.find("--type")) {
+    opt::mdr_type = args.value("--type");
+    opt::is_gmdr = opt::mdr_type == "gmdr" ? 1 : 0;
+  }
+  if (args.find("--score")) {
+    opt::score_file = args.value("--score");
+    opt::mdr_type = "gmdr";
+    opt::is_gmdr = 1;
+  }
+  if (args.find("--tie")) {
+    opt::tie = args.value("--tie");
+    setWordIndex(opt::tie, kTieWords, opt::tie_idx);
+  }
+  if (args.find("--missing")) {
+    opt::missing = args.value("--missing");
+    setWordIndex(opt::missing, kMissingWords, opt::missing_idx);
+  }
+  if (args.find("--shuffle")) {
+    const bool shuffle = args.value_int("--shuffle") == 1;
+    opt::shuffling_idx = shuffle ? 1 : 0;
+    if (shuffle) opt::shuffling = true;
+  }
+  if (args.find("--debug")) opt::debug = args.value_int("--debug") == 1;
+  if (args.find("--top")) opt::report_top_k = args.value_int("--top");
+  if (args.find("--save_all")) opt::save_all = args.value_int("--save_all") == 1;
+  if (args.find("--perm")) {
+    opt::perm = args.value_int("--perm");
+    if (opt::testing_idx == 3) opt::testing_idx = 2;
+  }
+  opt::all_opt = args.get_string();
+}
+
+const char* getOptionString() {
+  static std::string str_opt;
+  str_opt.clear();
+  str_opt += "# input file : " + opt::input_file + "\n";
+  str_opt += "# result file : " + opt::output_file + "\n";
+  str_opt += "# combination order : " + std::to_string(opt::order) + "\n";
+  str_opt += "# K=number of final significant snps for presentation : " +
+             std::to_string(opt::report_top_k) + "\n";
+  return str_opt.c_str();
+}
+
+char* int2str(int value) {
+  char* text = static_cast<char*>(std::malloc(100));
+  if (text != nullptr) std::snprintf(text, 100, "%d", value);
+  return text;
+}

@@ -1,0 +1,48 @@
+// The settings of one run: globals of the namespace opt with their defaults,
+// written once by setOptions before anything else runs, read-only afterwards.
+#ifndef GORVA_APP_OPTIONS_H
+#define GORVA_APP_OPTIONS_H
+
+#include <string>
+
+class CArgs;
+
+namespace opt {
+extern std::string input_file;
+extern std::string output_file;
+extern std::string score_file;
+extern std::string order_str;
+extern int init_order;
+extern int order;
+extern std::string mdr_type;
+extern int is_gmdr;
+extern std::string tie;
+extern int tie_idx;
+extern std::string missing;
+extern int missing_idx;
+extern int shuffling_idx;
+extern bool shuffling;
+extern bool debug;
+extern int report_top_k;
+extern bool save_all;
+extern int perm;
+extern int testing_idx;
+extern int measure_idx;
+extern bool is_partialcv;
+extern std::string all_opt;
+extern int cv_fold;
+extern std::string testing_method;
+extern std::string measure;
+}  // namespace opt
+
+// Reads the twelve options of the command line into the globals of opt.
+void setOptions(CArgs& args);
+
+// The four-line summary of the principal options, each line ended by "\n".
+// The text belongs to the function and is rebuilt on every call.
+const char* getOptionString();
+
+// The decimal text of value in a new 100-byte buffer; release it with free().
+char* int2str(int value);
+
+#endif  // GORVA_APP_OPTIONS_H

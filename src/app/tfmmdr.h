@@ -1,0 +1,76 @@
+// TFmMDR, the analysis engine: one object serves one run of the program.
+#ifndef GORVA_APP_TFMMDR_H
+#define GORVA_APP_TFMMDR_H
+
+#include <ctime>
+
+#include "io/FileIO.h"
+
+class MDRResult;
+
+// Exit statuses of the program, documented in the README.
+enum ExitStatus {
+  kExitOk = 0,           // a run, including the fixed "Cannot ..." file messages
+  kExitCommandLine = 1,  // an option without its value
+  kExitBadInput = 2,     // data or option values outside what the program accepts
+  kExitNoMemory = 3,     // an allocation could not be satisfied
+};
+
+constexpr int kLineBufferBytes = 20480;
+
+class TFmMDR {
+ public:
+  TFmMDR();
+  ~TFmMDR();
+  TFmMDR(const TFmMDR&) = delete;
+  TFmMDR& operator=(const TFmMDR&) = delete;
+
+  // One whole analysis: checks, reading, search, report, closing message.
+  void MdrMethod(char* input_file, char* output_file, char* score_file, int order,
+                 int init_order, int fold_count, int phenotype_column, int case_value,
+                 int testing_idx, int measure_idx, int missing_idx, int tie_idx, double real_param,
+                 int top_k, int int_param, int perm, int unused_param, int shuffling_idx,
+                 int aux_code);
+
+  // Fills the data of a file whose counts are known (phenotype_column from 1).
+  void ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
+                   int sample_count, int column_count, int phenotype_column,
+                   char** marker_names);
+
+  // The exhaustive search over every order; fills the records.
+  void CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotypes, double* scores,
+                        int sample_count, int column_count, int phenotype_column_0,
+                        int case_value, int measure_idx, int option_code, int missing_code,
+                        int testing_idx, double real_param, int int_param, int perm,
+                        int fold_count, MDRResult** results);
+
+  // The integer between the position-th and the next comma of a combination text.
+  int GetComb(char* text, int position);
+
+  // Writes the whole report file.
+  void WriteResultALL(char* output_file, double elapsed_seconds, int phenotype_column,
+                      int case_value, int testing_idx, char** marker_names,
+                      MDRResult** results);
+
+  // One "%d,%s,%f,%f" line per combination to the all-results file.
+  void saveAllResult(double* measures, int* combinations, int last_position, int count,
+                     int tag);
+
+  // kExitOk unless the run refused its input or ran out of memory.
+  int exitStatus() const { return exit_status_; }
+
+  time_t start_time;
+  time_t end_time;
+  double elapsed;
+  char line_buffer[kLineBufferBytes];
+  MdrWriter* all_writer;
+
+ private:
+  // Prints "gorva: <message>" on the error stream and records the status.
+  void refuse(int status, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+  bool all_writer_open_ = false;
+  int exit_status_ = kExitOk;
+};
+
+#endif  // GORVA_APP_TFMMDR_H

@@ -1,0 +1,286 @@
+// mdr.cpp: case/control counts per multi-locus genotype cell and the two
+// measures derived from them (information gain and its relative form).
+//
+// The table index of a sample is phenotype + sum_j code_j * multiplier_j with
+// multipliers 2, 2*base, 2*base^2, ...; the phenotype byte (0 or 1) selects the
+// control or the case counter of the cell.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "gorva.h"
+
+namespace {
+
+constexpr int kMissingCode = 3;
+constexpr int kHighestGenotype = 2;
+constexpr int kEmMaxRounds = 20;
+constexpr int kMethodMc = 2;
+constexpr int kMethodAvailable = 4;
+constexpr int kMethodEm = 6;
+
+using CountFunction = void (*)(int*, int*, int, int, int*, int, unsigned char*, int, unsigned char*,
+                               int, int*, int*, double*, double*, int*);
+
+unsigned char code_at(const unsigned char* genotypes, int offset, int sample) {
+  return genotypes[static_cast<std::ptrdiff_t>(offset) + sample];
+}
+
+// Table index of `sample`, or -1 when one of its codes is `limit` or above
+// (a code the table has no digit for).
+int table_index_below(const int* multipliers, const int* offsets, int k, int limit,
+                      const unsigned char* genotypes, const unsigned char* phenotypes, int sample) {
+  int index = phenotypes[sample];
+  for (int j = 0; j < k; ++j) {
+    const int code = code_at(genotypes, offsets[j], sample);
+    if (code >= limit) return -1;
+    index += code * multipliers[j];
+  }
+  return index;
+}
+
+// --- hard-assignment EM -----------------------------------------------------
+
+// Working storage of one EM call, carved out of a single int buffer: per
+// incomplete sample its position, its table index with the missing digits
+// taken as 0 (`fixed`), its current table entry (`assigned`, -1 before the
+// first round) and this round's choice (`proposal`); then two rows of k ints
+// for walking the missing digits.
+struct EmWork {
+  std::vector<int> buffer;
+  int count = 0;
+  int* sample = nullptr;
+  int* fixed = nullptr;
+  int* assigned = nullptr;
+  int* proposal = nullptr;
+  int* missing = nullptr;
+  int* digits = nullptr;
+
+  EmWork(int incomplete_count, int k)
+      : buffer(4 * static_cast<std::size_t>(incomplete_count) + 2 * static_cast<std::size_t>(k)),
+        count(incomplete_count) {
+    const auto m = static_cast<std::size_t>(incomplete_count);
+    sample = buffer.data();
+    fixed = sample + m;
+    assigned = fixed + m;
+    proposal = assigned + m;
+    missing = proposal + m;
+    digits = missing + k;
+  }
+  EmWork(const EmWork&) = delete;
+  EmWork& operator=(const EmWork&) = delete;
+};
+
+// Table entry of the compatible cell with the highest count in the sample's
+// phenotype class; ties go to the lowest cell. Missing digits range over the
+// genotype classes 0-2 only. `missing` holds the multipliers of the missing
+// markers, `digits` is scratch space of the same length.
+int best_compatible_entry(const int* table, int fixed, const int* missing, int missing_count,
+                          int* digits) {
+  for (int j = 0; j < missing_count; ++j) digits[j] = 0;
+  int entry = fixed;
+  int best_entry = fixed;
+  int best_count = table[fixed];
+  for (;;) {
+    // Odometer over the missing digits: raise the lowest digit that can grow.
+    int j = 0;
+    while (j < missing_count && digits[j] == kHighestGenotype) {
+      entry -= digits[j] * missing[j];
+      digits[j] = 0;
+      ++j;
+    }
+    if (j == missing_count) return best_entry;
+    ++digits[j];
+    entry += missing[j];
+    if (table[entry] > best_count || (table[entry] == best_count && entry < best_entry)) {
+      best_count = table[entry];
+      best_entry = entry;
+    }
+  }
+}
+
+// Reassigns every incomplete sample from the counts in `table` (complete
+// samples plus the current assignments, left as they are during the round),
+// then moves the changed ones. Returns whether any assignment changed.
+bool em_round(const int* multipliers, const int* offsets, int k, const unsigned char* genotypes,
+              EmWork& work, int* table) {
+  for (int i = 0; i < work.count; ++i) {
+    int missing_count = 0;
+    for (int j = 0; j < k; ++j) {
+      if (code_at(genotypes, offsets[j], work.sample[i]) >= kMissingCode) {
+        work.missing[missing_count++] = multipliers[j];
+      }
+    }
+    work.proposal[i] =
+        best_compatible_entry(table, work.fixed[i], work.missing, missing_count, work.digits);
+  }
+  bool changed = false;
+  for (int i = 0; i < work.count; ++i) {
+    if (work.proposal[i] == work.assigned[i]) continue;
+    if (work.assigned[i] >= 0) --table[work.assigned[i]];
+    ++table[work.proposal[i]];
+    work.assigned[i] = work.proposal[i];
+    changed = true;
+  }
+  return changed;
+}
+
+// Collects the incomplete samples of the list (the complete ones are already
+// in the table) and assigns them round by round until nothing moves.
+void assign_incomplete_by_em(const int* multipliers, const int* offsets, int k, const int* samples,
+                             int sample_len, int incomplete_count, const unsigned char* genotypes,
+                             const unsigned char* phenotypes, int* table) {
+  EmWork work(incomplete_count, k);
+  int next = 0;
+  for (int i = 0; i < sample_len; ++i) {
+    const int s = samples[i];
+    int fixed = phenotypes[s];
+    bool complete = true;
+    for (int j = 0; j < k; ++j) {
+      const int code = code_at(genotypes, offsets[j], s);
+      if (code >= kMissingCode) {
+        complete = false;
+      } else {
+        fixed += code * multipliers[j];
+      }
+    }
+    if (complete) continue;
+    work.sample[next] = s;
+    work.fixed[next] = fixed;
+    work.assigned[next] = -1;
+    ++next;
+  }
+  for (int round = 0; round < kEmMaxRounds; ++round) {
+    if (!em_round(multipliers, offsets, k, genotypes, work, table)) break;
+  }
+}
+
+}  // namespace
+
+void countTable_none(int* multipliers, int* offsets, int k, int base, int* samples, int sample_len,
+                     unsigned char* genotypes, int /*marker_count*/, unsigned char* phenotypes,
+                     int /*S*/, int* /*cases*/, int* /*controls*/, double* /*scores*/,
+                     double* /*score_sums*/, int* table) {
+  for (int i = 0; i < sample_len; ++i) {
+    const int index =
+        table_index_below(multipliers, offsets, k, base, genotypes, phenotypes, samples[i]);
+    if (index >= 0) ++table[index];
+  }
+}
+
+void countTable_available(int* multipliers, int* offsets, int k, int /*base*/, int* samples,
+                          int sample_len, unsigned char* genotypes, int /*marker_count*/,
+                          unsigned char* phenotypes, int /*S*/, int* cases, int* controls,
+                          double* scores, double* score_sums, int* table) {
+  *cases = 0;
+  *controls = 0;
+  for (int i = 0; i < sample_len; ++i) {
+    const int s = samples[i];
+    const int index =
+        table_index_below(multipliers, offsets, k, kMissingCode, genotypes, phenotypes, s);
+    if (index < 0) continue;
+    ++table[index];
+    score_sums[index] += scores[s];
+    if (phenotypes[s] == 1) {
+      ++*cases;
+    } else {
+      ++*controls;
+    }
+  }
+}
+
+void countTable_EM(int* multipliers, int* offsets, int k, int /*base*/, int* samples,
+                   int sample_len, unsigned char* genotypes, int /*marker_count*/,
+                   unsigned char* phenotypes, int /*S*/, int* /*cases*/, int* /*controls*/,
+                   double* /*scores*/, double* /*score_sums*/, int* table) {
+  // Complete samples first; only a list with incomplete samples pays for the
+  // second pass and the one working buffer of the assignment rounds.
+  int incomplete_count = 0;
+  for (int i = 0; i < sample_len; ++i) {
+    const int index =
+        table_index_below(multipliers, offsets, k, kMissingCode, genotypes, phenotypes, samples[i]);
+    if (index < 0) {
+      ++incomplete_count;
+    } else {
+      ++table[index];
+    }
+  }
+  if (incomplete_count > 0) {
+    assign_incomplete_by_em(multipliers, offsets, k, samples, sample_len, incomplete_count,
+                            genotypes, phenotypes, table);
+  }
+}
+
+void calculateMeasuresAll(int N, int cases, int controls, int* table, double* /*score_sums*/,
+                          int table_len, double /*ratio*/, int /*option*/, double* out) {
+  // One fixed order of operations (cells ascending, each term as written
+  // below) so that any engine scoring the same integer table gets the same
+  // doubles bit for bit.
+  const double n = N;
+  double hc = 0.0;
+  const int cells = table_len / 2;
+  for (int c = 0; c < cells; ++c) {
+    const int a = table[2 * c];
+    const int b = table[2 * c + 1];
+    if (a + b > 0 && a > 0 && b > 0) {
+      const double ab = a + b;
+      const double h = -(a / ab) * std::log2(a / ab) - (b / ab) * std::log2(b / ab);
+      hc += ab / n * h;
+    }
+  }
+  // No guard on 0 * log2(0): a one-class phenotype yields NaN on purpose.
+  const double hy = -(cases / n) * std::log2(cases / n) - (controls / n) * std::log2(controls / n);
+  const double ig = hy - hc;
+  out[0] = ig;
+  out[1] = ig / hy;
+}
+
+void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes, int* marker_count,
+                       unsigned char* phenotypes, double* scores, int* S, int* samples, int* N,
+                       int* cases, int* controls, double* ratio, int* option, int* missing,
+                       double* out) {
+  const int order = *k;
+  const int combination_count = *count;
+  if (order < 1 || combination_count < 1) return;
+
+  const int base = *missing == kMethodMc ? 4 : 3;
+  const int cells = static_cast<int>(std::pow(base, order));
+  const int table_len = 2 * cells;
+  const auto width = static_cast<std::size_t>(order);
+
+  // Working arrays, once per list: multipliers, offsets, table, score sums.
+  std::vector<int> ints(2 * width + static_cast<std::size_t>(table_len), 0);
+  std::vector<double> score_sums(static_cast<std::size_t>(table_len), 0.0);
+  int* multipliers = ints.data();
+  int* offsets = multipliers + width;
+  int* table = offsets + width;
+  multipliers[0] = 2;
+  for (int j = 1; j < order; ++j) multipliers[j] = multipliers[j - 1] * base;
+
+  CountFunction count_table = countTable_none;
+  if (*missing == kMethodAvailable) count_table = countTable_available;
+  if (*missing == kMethodEm) count_table = countTable_EM;
+
+  // The list length stays the caller's N; only the totals handed to the
+  // measures are recounted under "available".
+  const int sample_len = *N;
+  int total = *N;
+  int local_cases = *cases;
+  int local_controls = *controls;
+  double local_ratio = *ratio;
+
+  for (int i = 0; i < combination_count; ++i) {
+    const int* combination = combs + static_cast<std::size_t>(i) * width;
+    std::fill_n(table, table_len, 0);
+    for (int j = 0; j < order; ++j) offsets[j] = combination[j] * *S;
+    count_table(multipliers, offsets, order, base, samples, sample_len, genotypes, *marker_count,
+                phenotypes, *S, &local_cases, &local_controls, scores, score_sums.data(), table);
+    if (*missing == kMethodAvailable) {
+      total = local_cases + local_controls;
+      local_ratio = static_cast<double>(local_cases) / local_controls;
+    }
+    calculateMeasuresAll(total, local_cases, local_controls, table, score_sums.data(), table_len,
+                         local_ratio, *option, out + 2 * static_cast<std::size_t>(i));
+  }
+}

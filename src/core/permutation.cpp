@@ -1,0 +1,187 @@
+// permutation.cpp: shuffles, random or exhaustive combination lists, the
+// permutation null distribution of the measures, and quantiles and empirical
+// p-values read off a null distribution.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "gorva.h"
+
+namespace {
+
+// A random index below m, taken as the plain remainder (its slight bias
+// towards small values is accepted so that every draw costs one number).
+unsigned int drawBelow(int m) { return int32_rand() % static_cast<unsigned int>(m); }
+
+void sortAscending(double* values, int n) {
+  if (n > 0) std::qsort(values, static_cast<std::size_t>(n), sizeof(double), cmp_double);
+}
+
+// The number of combinations of k out of n as a running product with real
+// division, multiplying before dividing so that every intermediate value is
+// an exact integer (C(n, i) * i) while it stays below 2^53.
+double combinationCount(int n, int k) {
+  double total = n;
+  for (int i = 2; i <= k; ++i) total = total * static_cast<double>(n - i + 1) / i;
+  return total;
+}
+
+using CountTable = void (*)(int*, int*, int, int, int*, int, unsigned char*, int, unsigned char*,
+                            int, int*, int*, double*, double*, int*);
+
+CountTable countingFor(int missing_method) {
+  if (missing_method == 4) return countTable_available;
+  if (missing_method == 6) return countTable_EM;
+  return countTable_none;
+}
+
+}  // namespace
+
+void permuteValues(unsigned char* values, int n) {
+  for (int i = n; i >= 2; --i) std::swap(values[drawBelow(i)], values[i - 1]);
+}
+
+void permuteValuesByIndex(unsigned char* values, int* positions, int n) {
+  for (int i = n; i >= 2; --i) std::swap(values[positions[drawBelow(i)]], values[positions[i - 1]]);
+}
+
+void permuteIndex(int* values, int n, int k) {
+  if (k > n || k < 1) return;
+  for (int i = 0; i < k; ++i) std::swap(values[i], values[i + static_cast<int>(drawBelow(n - i))]);
+}
+
+void makeIndex(int* multipliers, int* offsets, int k, unsigned char* genotypes, int S, int* out) {
+  // Unsigned sums wrap instead of overflowing for absurd multipliers.
+  for (int s = 0; s < S; ++s) {
+    std::uint32_t cell = 0;
+    for (int j = 0; j < k; ++j) {
+      cell += static_cast<std::uint32_t>(genotypes[s + offsets[j]]) *
+              static_cast<std::uint32_t>(multipliers[j]);
+    }
+    out[s] = static_cast<int>(cell);
+  }
+}
+
+// An order below 1 names no combination, so it hands out nothing.
+void sampleCombSNP(int* k, int* n, int* requested, int* count, int* out) {
+  const int order = *k;
+  const int markers = *n;
+  const int wanted = *requested;
+  *count = 0;
+  if (order < 1 || order > markers) return;
+
+  if (wanted > combinationCount(markers, order)) {
+    std::vector<int> state(static_cast<std::size_t>(order), -1);
+    combSNP(k, n, requested, state.data(), count, out);
+    return;
+  }
+
+  std::vector<int> index(static_cast<std::size_t>(markers));
+  for (int i = 0; i < markers; ++i) index[i] = i;
+  for (int t = 0; t < wanted; ++t) {
+    // Each draw starts from the arrangement the previous one left.
+    permuteIndex(index.data(), markers, order);
+    for (int j = 0; j < order; ++j) out[t * order + j] = index[j];
+  }
+  *count = wanted > 0 ? wanted : 0;
+}
+
+void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int* marker_count,
+                  unsigned char* phenotypes, double* scores, int* S, int* samples, int* N,
+                  int* cases, int* controls, double* ratio, int* option, int* missing,
+                  int* permutations, int* out_count, double* out) {
+  *out_count = 0;
+  const int order = *k;
+  const int sample_count = *S;
+  if (order < 1 || *count < 1 || *permutations < 1) return;
+
+  // The shuffles work on a private copy, each one starting from the
+  // arrangement the previous one left.
+  std::vector<unsigned char> shuffled(phenotypes, phenotypes + sample_count);
+
+  const int base = *missing == 2 ? 4 : 3;
+  const int cells = static_cast<int>(std::pow(base, order));
+  const int table_len = 2 * cells;
+  std::vector<int> multipliers(static_cast<std::size_t>(order));
+  std::vector<int> offsets(static_cast<std::size_t>(order));
+  std::vector<int> table(static_cast<std::size_t>(table_len));
+  std::vector<double> score_sums(static_cast<std::size_t>(table_len));
+  multipliers[0] = 2;
+  for (int j = 1; j < order; ++j) multipliers[j] = multipliers[j - 1] * base;
+  const CountTable countTable = countingFor(*missing);
+  const bool recount_totals = *missing == 4;
+
+  // N doubles as the length of the sample list; only the totals handed to the
+  // measures are recounted under "available".
+  const int listed = *N;
+  int total = *N;
+  int local_cases = *cases;
+  int local_controls = *controls;
+  double local_ratio = *ratio;
+
+  for (int c = 0; c < *count; ++c) {
+    for (int j = 0; j < order; ++j) offsets[j] = combs[c * order + j] * sample_count;
+    for (int p = 0; p < *permutations; ++p) {
+      std::fill(table.begin(), table.end(), 0);
+      permuteValues(shuffled.data(), sample_count);
+      countTable(multipliers.data(), offsets.data(), order, base, samples, listed, genotypes,
+                 *marker_count, shuffled.data(), sample_count, &local_cases, &local_controls,
+                 scores, score_sums.data(), table.data());
+      if (recount_totals) {
+        total = local_cases + local_controls;
+        local_ratio = static_cast<double>(local_cases) / local_controls;
+      }
+      calculateMeasuresAll(total, local_cases, local_controls, table.data(), score_sums.data(),
+                           table_len, local_ratio, *option, out + 2 * *out_count);
+      ++*out_count;
+    }
+  }
+}
+
+double quantile(double* values, int n, double q) {
+  const double h = (n - 1) * q;
+  const double lo = std::floor(h);
+  const double hi = std::ceil(h);
+  const double f = h - lo;
+  sortAscending(values, n);
+  return (1 - f) * values[static_cast<int>(lo)] + f * values[static_cast<int>(hi)];
+}
+
+double pvalue(double* null_values, int n, double statistic, int sorted) {
+  if (sorted == 0) sortAscending(null_values, n);
+  if (n == 0) return std::numeric_limits<double>::quiet_NaN();  // 0 / 0
+  if (n < 0) return 0.0 / n;
+  if (statistic > null_values[n - 1]) return 0.0;
+  int at_least = 0;
+  for (int i = n - 1; i >= 0 && !(null_values[i] < statistic); --i) ++at_least;
+  return static_cast<double>(at_least) / n;
+}
+
+void pvalueVector(double* null_values, int* n, double* statistics, int* m, int* sorted,
+                  double* out) {
+  const int null_len = *n;
+  const int stat_len = *m;
+  if (*sorted == 0) sortAscending(null_values, null_len);
+  if (stat_len < 1) return;
+
+  std::vector<int> rank(static_cast<std::size_t>(stat_len));
+  shellsortIndex(rank.data(), statistics, static_cast<unsigned long>(stat_len), sizeof(double),
+                 cmp_double, 1);
+  if (null_len <= 0) return;
+
+  // Both sequences walked from their largest value down: a statistic above the
+  // i-th largest null value has exactly i - 1 null values at least as large.
+  int next = stat_len - 1;
+  for (int i = 1; i <= null_len && next >= 0; ++i) {
+    const double null_value = null_values[null_len - i];
+    while (next >= 0 && statistics[rank[next]] > null_value) {
+      out[rank[next]] = static_cast<double>(i - 1) / null_len;
+      --next;
+    }
+  }
+  for (; next >= 0; --next) out[rank[next]] = 1.0;
+}

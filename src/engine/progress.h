@@ -1,0 +1,30 @@
+// One self-overwriting progress line per order on the error stream.
+#ifndef GORVA_ENGINE_PROGRESS_H
+#define GORVA_ENGINE_PROGRESS_H
+
+#include <chrono>
+
+// Whether progress lines are shown: -1 only when the error stream is a
+// terminal (the default), 0 never, 1 always.
+extern int g_progress_mode;
+
+class SearchProgress {
+ public:
+  SearchProgress(int order, int marker_count);
+  // Adds combinations done; redraws at most a few times per second.
+  void advance(long combinations);
+  // Draws the final state of the order and ends the line.
+  void finish();
+
+ private:
+  void draw(bool final_line);
+
+  bool enabled_;
+  int order_;
+  double total_;
+  double done_ = 0;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point last_draw_;
+};
+
+#endif  // GORVA_ENGINE_PROGRESS_H

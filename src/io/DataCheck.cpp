@@ -1,0 +1,266 @@
+// DataCheck.cpp: one linear pass over a loaded data file that refuses what
+// the reader would mis-store and counts what it would read as 0 or in part.
+#include "io/DataCheck.h"
+
+#include <cstring>
+
+#include "io/FileIO.h"
+
+namespace {
+
+constexpr unsigned char kTab = '\t';
+constexpr unsigned char kLineFeed = '\n';
+constexpr unsigned char kCarriageReturn = '\r';
+constexpr unsigned char kSpace = ' ';
+constexpr int kHighestGenotypeCode = 3;
+constexpr std::size_t kMaxQuotedText = 40;
+
+enum class FieldKind { Number, NotANumber, NotAsWritten };
+
+// How atoi reads a field: leading white space, an optional sign, digits. A
+// field without leading digits is not a number (it reads as 0); one with
+// text after its digits, or outside the byte range, is not read as written.
+// Trailing CRs are left aside: the reader keeps the first CR of a CR CR LF
+// line end in the last field, where it changes nothing.
+FieldKind classifyField(const char* text, int length) {
+  if (length == 1 && text[0] >= '0' && text[0] <= '9') return FieldKind::Number;
+  while (length > 0 && text[length - 1] == '\r') --length;
+  int i = 0;
+  while (i < length && (text[i] == '\t' || text[i] == '\n' || text[i] == '\v' ||
+                        text[i] == '\f' || text[i] == '\r')) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < length && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i >= length || text[i] < '0' || text[i] > '9') return FieldKind::NotANumber;
+  long value = 0;
+  for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value <= 255) value = value * 10 + (text[i] - '0');
+  }
+  if (i < length) return FieldKind::NotAsWritten;
+  if (value > 255 || (negative && value != 0)) return FieldKind::NotAsWritten;
+  return FieldKind::Number;
+}
+
+// The field as a user would recognise it in a message: without the trailing
+// CR, control bytes shown as '?', long texts shortened.
+std::string quotedText(const char* text, int length) {
+  while (length > 0 && text[length - 1] == '\r') --length;
+  std::string shown(text, static_cast<std::size_t>(length));
+  for (char& c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 32 || byte == 127) c = '?';
+  }
+  if (shown.size() > kMaxQuotedText) shown = shown.substr(0, kMaxQuotedText) + "...";
+  return "\"" + shown + "\"";
+}
+
+// One kind of warning: how often, and where it happened first.
+struct Tally {
+  int count = 0;
+  int line = 0;
+  int column = 0;
+  std::string detail;
+
+  bool note(int at_line, int at_column) {
+    if (count++ > 0) return false;
+    line = at_line;
+    column = at_column;
+    return true;
+  }
+};
+
+std::string place(int line, int column) {
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+class Checker {
+ public:
+  Checker(const std::string& file_name, const unsigned char* bytes, int size, int phenotype_column)
+      : name_(file_name), bytes_(bytes), size_(size), phenotype_index_(phenotype_column - 1) {}
+
+  DataCheck run();
+
+ private:
+  bool refuse(const std::string& message) {
+    result_.ok = false;
+    result_.error = message;
+    return false;
+  }
+  bool checkHeader(const unsigned char* begin, const unsigned char* line_feed);
+  bool checkDataLine(int line, const unsigned char* begin, const unsigned char* line_feed);
+  bool checkField(int line, int column, const char* text, int length);
+  std::string warnings() const;
+
+  const std::string& name_;
+  const unsigned char* bytes_;
+  int size_;
+  int phenotype_index_;
+  DataCheck result_;
+  Tally short_lines_;
+  Tally non_numbers_;
+  Tally not_as_written_;
+  int unread_last_line_ = 0;
+};
+
+DataCheck Checker::run() {
+  if (size_ <= 0 || bytes_ == nullptr) {
+    refuse(name_ + ": the file is empty");
+    return result_;
+  }
+  const unsigned char* const end = bytes_ + size_;
+  const auto* header_end = static_cast<const unsigned char*>(std::memchr(bytes_, kLineFeed, size_));
+  result_.line_count = 1;
+  if (header_end == nullptr) {
+    refuse(name_ + " line 1: the header has no line end, so no sample can be read");
+    return result_;
+  }
+  if (!checkHeader(bytes_, header_end)) return result_;
+  result_.line_count = 2;
+  const unsigned char* line_start = header_end + 1;
+  while (line_start < end) {
+    const auto* line_feed = static_cast<const unsigned char*>(
+        std::memchr(line_start, kLineFeed, static_cast<std::size_t>(end - line_start)));
+    if (line_feed == nullptr) {
+      unread_last_line_ = result_.line_count;
+      break;
+    }
+    if (!checkDataLine(result_.line_count, line_start, line_feed)) return result_;
+    ++result_.line_count;
+    line_start = line_feed + 1;
+  }
+  result_.ok = true;
+  result_.warning = warnings();
+  return result_;
+}
+
+bool Checker::checkHeader(const unsigned char* begin, const unsigned char* line_feed) {
+  // The header ends on LF, CR LF or CR CR LF; its names keep every other byte.
+  const unsigned char* content_end = line_feed;
+  if (content_end > begin && content_end[-1] == kCarriageReturn) --content_end;
+  if (content_end > begin && content_end[-1] == kCarriageReturn) --content_end;
+  int column = 1;
+  const unsigned char* field_start = begin;
+  for (const unsigned char* cursor = begin;; ++cursor) {
+    if (cursor < content_end && *cursor != kTab) continue;
+    const long length = cursor - field_start;
+    if (column - 1 != phenotype_index_ && length > kMaxFieldText) {
+      return refuse(name_ + " line 1, column " + std::to_string(column) + ": the marker name has " +
+                    std::to_string(length) + " characters; at most " +
+                    std::to_string(kMaxFieldText) + " are allowed");
+    }
+    if (cursor >= content_end) break;
+    ++column;
+    field_start = cursor + 1;
+  }
+  result_.column_count = column;
+  if (phenotype_index_ < 0 || phenotype_index_ >= column) {
+    return refuse(name_ + " line 1: the header has " + std::to_string(column) +
+                  (column == 1 ? " field" : " fields") + ", so there is no phenotype column " +
+                  std::to_string(phenotype_index_ + 1));
+  }
+  return true;
+}
+
+bool Checker::checkDataLine(int line, const unsigned char* begin, const unsigned char* line_feed) {
+  // A data line ends on LF or CR LF; spaces are no part of any field.
+  const unsigned char* content_end = line_feed;
+  if (content_end > begin && content_end[-1] == kCarriageReturn) --content_end;
+  const int header_fields = result_.column_count;
+  if (content_end == begin && header_fields > 1) {
+    short_lines_.note(line, 1);  // a blank line: a sample with phenotype 0
+    return true;
+  }
+  char text[kFieldTextBuffer];
+  int column = 0;
+  const unsigned char* cursor = begin;
+  for (;;) {
+    ++column;
+    int length = 0;
+    for (; cursor < content_end && *cursor != kTab; ++cursor) {
+      if (*cursor == kSpace) continue;
+      if (length < kMaxFieldText) text[length] = static_cast<char>(*cursor);
+      ++length;
+    }
+    if (column > header_fields) {
+      int fields = column;
+      for (const unsigned char* rest = cursor; rest < content_end; ++rest) fields += *rest == kTab;
+      const bool trailing_tab = content_end > begin && content_end[-1] == kTab;
+      return refuse(name_ + " line " + std::to_string(line) + ": " + std::to_string(fields) +
+                    " fields, but the header has " + std::to_string(header_fields) +
+                    (trailing_tab ? " (a trailing tab makes one more, empty field)" : ""));
+    }
+    if (length > kMaxFieldText) {
+      return refuse(name_ + " " + place(line, column) + ": the field has " +
+                    std::to_string(length) + " characters; at most " +
+                    std::to_string(kMaxFieldText) + " are allowed");
+    }
+    text[length] = '\0';
+    if (!checkField(line, column, text, length)) return false;
+    if (cursor >= content_end) break;
+    ++cursor;  // past the tab
+  }
+  if (column < header_fields) short_lines_.note(line, column);
+  return true;
+}
+
+// `text` is the text field, spaces removed, at most kMaxFieldText long.
+bool Checker::checkField(int line, int column, const char* text, int length) {
+  const unsigned char stored = fieldTextToByte(text);
+  const FieldKind kind = classifyField(text, length);
+  const bool genotype = column - 1 != phenotype_index_;
+  if (genotype && stored > kHighestGenotypeCode) {
+    const std::string code = std::to_string(stored);
+    std::string written = quotedText(text, length);
+    written = written == "\"" + code + "\"" ? "" : " (written " + written + ")";
+    return refuse(name_ + " " + place(line, column) + ": genotype code " + code + written +
+                  " is not 0, 1, 2 or 3 (3 = missing)");
+  }
+  if (kind == FieldKind::NotANumber) {
+    non_numbers_.note(line, column);
+  } else if (kind == FieldKind::NotAsWritten && not_as_written_.note(line, column)) {
+    not_as_written_.detail =
+        quotedText(text, length) + " was read as " + std::to_string(stored);
+  }
+  return true;
+}
+
+std::string Checker::warnings() const {
+  const std::string prefix = "gorva: warning: ";
+  std::string text;
+  if (short_lines_.count > 0) {
+    const bool one = short_lines_.count == 1;
+    text += prefix + std::to_string(short_lines_.count) +
+            (one ? " data line in " : " data lines in ") + name_ +
+            (one ? " has" : " have") +
+            " fewer fields than the header; missing fields were read as 0 (" +
+            (one ? "" : "first: ") + "line " + std::to_string(short_lines_.line) + ")\n";
+  }
+  if (non_numbers_.count > 0) {
+    const bool one = non_numbers_.count == 1;
+    text += prefix + std::to_string(non_numbers_.count) + (one ? " field in " : " fields in ") +
+            name_ + (one ? " is not a number and was" : " are not numbers and were") +
+            " read as 0 (" + (one ? "" : "first: ") +
+            place(non_numbers_.line, non_numbers_.column) + ")\n";
+  }
+  if (not_as_written_.count > 0) {
+    const bool one = not_as_written_.count == 1;
+    text += prefix + std::to_string(not_as_written_.count) + (one ? " field in " : " fields in ") +
+            name_ + (one ? " was" : " were") + " not read as written (" + (one ? "" : "first: ") +
+            place(not_as_written_.line, not_as_written_.column) + ": " +
+            not_as_written_.detail + ")\n";
+  }
+  if (unread_last_line_ > 0) {
+    text += prefix + "the last line of " + name_ + " (line " +
+            std::to_string(unread_last_line_) +
+            ") has no line end, so it is not read as a sample\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, int size,
+                        int phenotype_column) {
+  return Checker(file_name, bytes, size, phenotype_column).run();
+}

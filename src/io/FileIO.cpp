@@ -1,0 +1,272 @@
+// FileIO.cpp: MdrReader, the in-memory scanner of data files, and MdrWriter,
+// the line writer of result files.
+#include "io/FileIO.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr unsigned char kTab = '\t';
+constexpr unsigned char kLineFeed = '\n';
+constexpr unsigned char kCarriageReturn = '\r';
+constexpr unsigned char kSpace = ' ';
+
+}  // namespace
+
+unsigned char fieldTextToByte(const char* text) {
+  // Nearly every field is one digit; spare those the library call.
+  if (text[0] >= '0' && text[0] <= '9' && text[1] == '\0') {
+    return static_cast<unsigned char>(text[0] - '0');
+  }
+  // strtol reads exactly what atoi reads, but saturates instead of
+  // overflowing on absurdly long digit strings.
+  const long value = std::strtol(text, nullptr, 10);
+  return static_cast<unsigned char>(static_cast<unsigned long>(value));
+}
+
+// ---------------------------------------------------------------------------
+// MdrReader
+
+MdrReader::MdrReader()
+    : buffer(nullptr),
+      size(0),
+      position(0),
+      at_end(false),
+      is_open(false),
+      column_count(0),
+      header_text{},
+      field_text{},
+      max_fields(0) {}
+
+MdrReader::~MdrReader() { Close(); }
+
+bool MdrReader::Open(const char* path) {
+  if (is_open) return true;
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  long length = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+  std::fseek(file, 0, SEEK_SET);
+  // Positions and counts are ints, so a larger file cannot be scanned.
+  if (length < 0 || length > INT_MAX) {
+    std::fclose(file);
+    return false;
+  }
+  unsigned char* loaded = nullptr;
+  std::size_t read_count = 0;
+  if (length > 0) {
+    loaded = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(length)));
+    if (loaded == nullptr) {
+      std::fclose(file);
+      return false;
+    }
+    read_count = std::fread(loaded, 1, static_cast<std::size_t>(length), file);
+  }
+  std::fclose(file);
+  // A short read is not an error here; only the bytes really read are
+  // scanned, so nothing uninitialised is ever looked at.
+  buffer = loaded;
+  size = static_cast<int>(read_count);
+  if (size == 0) {
+    std::free(buffer);
+    buffer = nullptr;
+  }
+  position = 0;
+  at_end = false;
+  is_open = true;
+  return true;
+}
+
+void MdrReader::Close() {
+  if (!is_open) return;
+  std::free(buffer);
+  buffer = nullptr;
+  size = 0;
+  position = 0;
+  is_open = false;
+}
+
+void MdrReader::Reset() {
+  if (!is_open) return;
+  position = 0;
+  at_end = false;
+}
+
+int MdrReader::GetLineCount() {
+  if (!is_open) return 0;
+  // Every line end holds exactly one LF, and a CR never ends a line alone.
+  int line_ends = 0;
+  const unsigned char* cursor = buffer + position;
+  const unsigned char* const end = buffer + size;
+  while (cursor < end) {
+    const void* found = std::memchr(cursor, kLineFeed, static_cast<std::size_t>(end - cursor));
+    if (found == nullptr) break;
+    ++line_ends;
+    cursor = static_cast<const unsigned char*>(found) + 1;
+  }
+  position = size;
+  at_end = true;
+  return 1 + line_ends;
+}
+
+int MdrReader::GetColCount() {
+  if (!is_open) return 0;
+  int tabs = 0;
+  while (position < size && buffer[position] != kLineFeed) {
+    if (buffer[position] == kTab) ++tabs;
+    ++position;
+  }
+  if (position < size) {
+    ++position;  // the LF; a CR before it is no tab, so it changed nothing
+  } else {
+    at_end = true;
+  }
+  column_count = tabs + 1;
+  return column_count;
+}
+
+int MdrReader::ReadHeader() {
+  int copied = 0;
+  int tabs = 0;
+  bool line_ended = false;
+  while (position < size && !line_ended) {
+    const unsigned char byte = buffer[position];
+    if (byte == kLineFeed) {
+      ++position;
+      line_ended = true;
+    } else if (byte == kCarriageReturn && position + 1 < size && buffer[position + 1] == kLineFeed) {
+      position += 2;
+      line_ended = true;
+    } else {
+      if (byte == kTab) ++tabs;
+      if (copied < kMaxFieldText) header_text[copied++] = static_cast<char>(byte);
+      ++position;
+    }
+  }
+  if (!line_ended) at_end = true;
+  header_text[copied] = '\0';
+  column_count = tabs + 1;
+  return copied;
+}
+
+MdrReader::FieldEnd MdrReader::collectField(char* out, bool header_field) {
+  int length = 0;
+  FieldEnd ending = FieldEnd::BufferEnd;
+  while (position < size) {
+    const unsigned char byte = buffer[position];
+    if (byte == kTab) {
+      ++position;
+      ending = FieldEnd::Tab;
+      break;
+    }
+    if (byte == kLineFeed) {
+      ++position;
+      ending = FieldEnd::LineEnd;
+      break;
+    }
+    if (byte == kCarriageReturn) {
+      const int rest = size - position - 1;
+      if (rest >= 1 && buffer[position + 1] == kLineFeed) {
+        position += 2;
+        ending = FieldEnd::LineEnd;
+        break;
+      }
+      // In a data line the first CR of CR CR LF stays in the field, where
+      // the conversion ignores it; in the header the three bytes end a line.
+      if (header_field && rest >= 2 && buffer[position + 1] == kCarriageReturn &&
+          buffer[position + 2] == kLineFeed) {
+        position += 3;
+        ending = FieldEnd::LineEnd;
+        break;
+      }
+    }
+    if ((header_field || byte != kSpace) && length < kMaxFieldText) {
+      if (out != nullptr) out[length] = static_cast<char>(byte);
+      ++length;
+    }
+    ++position;
+  }
+  if (ending == FieldEnd::BufferEnd) at_end = true;
+  if (out != nullptr) out[length] = '\0';
+  return ending;
+}
+
+int MdrReader::effectiveFieldLimit() const {
+  if (max_fields > 0) return max_fields;
+  if (column_count > 0) return column_count;
+  return INT_MAX;
+}
+
+void MdrReader::ReadHeader(char** names, int skip_column) {
+  const int name_slots = max_fields > 0 ? max_fields - 1 : INT_MAX;
+  int field = 0;
+  for (;; ++field) {
+    const int slot = field < skip_column ? field : field - 1;
+    const bool kept = field != skip_column && slot >= 0 && slot < name_slots;
+    if (collectField(kept ? names[slot] : nullptr, true) != FieldEnd::Tab) break;
+  }
+  column_count = field + 1;
+}
+
+void MdrReader::ReadLine(int** columns, int row) {
+  const int limit = effectiveFieldLimit();
+  for (int field = 0;; ++field) {
+    const FieldEnd ending = collectField(field_text, false);
+    if (field < limit) columns[field][row] = fieldTextToByte(field_text);
+    if (ending != FieldEnd::Tab) return;
+  }
+}
+
+void MdrReader::ReadLine(unsigned char* genotypes, unsigned char* phenotypes,
+                         int phenotype_column, int row, int sample_count) {
+  const int limit = effectiveFieldLimit();
+  const long long stride = sample_count;
+  for (int field = 0;; ++field) {
+    const FieldEnd ending = collectField(field_text, false);
+    if (field < limit) {
+      const unsigned char value = fieldTextToByte(field_text);
+      if (field == phenotype_column) {
+        phenotypes[row] = value;
+      } else {
+        const int marker = field < phenotype_column ? field : field - 1;
+        if (marker >= 0 && marker < limit - 1) genotypes[marker * stride + row] = value;
+      }
+    }
+    if (ending != FieldEnd::Tab) return;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// MdrWriter
+
+MdrWriter::MdrWriter() : stream(nullptr) {}
+
+bool MdrWriter::Save(const char* path) {
+  Close();  // a second Save must not leak the first stream
+  stream = std::fopen(path, "wt");
+  return stream != nullptr;
+}
+
+bool MdrWriter::Append(const char* path) {
+  Close();
+  stream = std::fopen(path, "at+");
+  return stream != nullptr;
+}
+
+void MdrWriter::Close() {
+  if (stream == nullptr) return;
+  std::fclose(stream);
+  stream = nullptr;
+}
+
+void MdrWriter::WriteLine(const char* text) {
+  if (stream == nullptr) return;
+  char line[kMaxLineText + 1];
+  std::size_t length = 0;
+  while (length < kMaxLineText && text[length] != '\0') ++length;
+  std::memcpy(line, text, length);
+  line[length] = '\n';
+  std::fwrite(line, 1, length + 1, stream);
+}

@@ -1,0 +1,117 @@
+// Sign test and counting functions: hand-worked values, Pascal's triangle as an
+// independent source of binomial coefficients, and calls beyond the exact
+// 32-bit range that must neither crash nor overflow (run under UBSan too).
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <vector>
+
+#include "core/gorva.h"
+
+namespace {
+
+// Rows 0..n of Pascal's triangle in 64-bit integers (exact up to n = 62).
+std::vector<std::vector<std::int64_t>> pascal(int n) {
+  std::vector<std::vector<std::int64_t>> rows = {{1}};
+  for (int r = 1; r <= n; ++r) {
+    std::vector<std::int64_t> row(r + 1, 1);
+    for (int k = 1; k < r; ++k) row[k] = rows[r - 1][k - 1] + rows[r - 1][k];
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+}  // namespace
+
+TEST(SignTestTest, HandWorkedValues) {
+  EXPECT_DOUBLE_EQ(computeOneTailedSignTest(10, 8), 56.0 / 1024.0);
+  EXPECT_DOUBLE_EQ(computeOneTailedSignTest(10, 8), 0.0546875);
+  EXPECT_DOUBLE_EQ(computeOneTailedSignTest(4, 0), 1.0);
+  EXPECT_EQ(computeOneTailedSignTest(3, 5), 0.0);
+  EXPECT_DOUBLE_EQ(signTestSummation(4, 2, 2), 0.375);
+  EXPECT_DOUBLE_EQ(signTestSummation(10, 8, 10), 0.0546875);
+  EXPECT_EQ(signTestSummation(10, 6, 5), 0.0);
+}
+
+TEST(SignTestTest, AgreesWithBinomialProbabilitiesInTheExactRange) {
+  const auto rows = pascal(12);
+  for (int n = 0; n <= 12; ++n) {
+    double total = 0.0;
+    for (int s = 0; s <= n; ++s) {
+      const double point = static_cast<double>(rows[n][s]) / static_cast<double>(1 << n);
+      EXPECT_DOUBLE_EQ(signTestSummation(n, s, s), point) << n << " " << s;
+      EXPECT_EQ(computeOneTailedSignTest(n, s), signTestSummation(n, s, n)) << n << " " << s;
+      total += point;
+    }
+    EXPECT_DOUBLE_EQ(signTestSummation(n, 0, n), total);
+    EXPECT_DOUBLE_EQ(total, 1.0);
+  }
+}
+
+TEST(SignTestTest, BoundsOutsideTheTrialsAddNothing) {
+  EXPECT_DOUBLE_EQ(signTestSummation(4, -3, 10), 1.0);
+  EXPECT_DOUBLE_EQ(signTestSummation(5, 0, INT_MAX), 1.0);
+  EXPECT_DOUBLE_EQ(computeOneTailedSignTest(6, INT_MIN), 1.0);
+  EXPECT_EQ(signTestSummation(3, 4, 9), 0.0);
+}
+
+TEST(SignTestTest, BeyondTwelveTrialsUsesDoubleCoefficients) {
+  // sum of C(20, i) for i = 15..20 is 15504 + 4845 + 1140 + 190 + 20 + 1.
+  EXPECT_DOUBLE_EQ(computeOneTailedSignTest(20, 15), 21700.0 / 1048576.0);
+  // P(X >= 50) for 100 fair coins = 1/2 + C(100, 50) / 2^101.
+  EXPECT_NEAR(computeOneTailedSignTest(100, 50), 0.5397946186935894, 1e-14);
+}
+
+TEST(CountingTest, BinomialCoefficients) {
+  EXPECT_EQ(combinations(5, 2), 10);
+  EXPECT_EQ(combinations(6, 2), 15);
+  EXPECT_EQ(combinations(12, 6), 924);
+  EXPECT_EQ(combinations(4, 0), 1);
+  EXPECT_EQ(combinations(3, 5), 0);
+  EXPECT_EQ(combinations(3, -1), 0);
+  EXPECT_EQ(combinations(-2, -5), 0);
+  const auto rows = pascal(34);
+  for (int n = 0; n <= 34; ++n) {
+    for (int k = 0; k <= n; ++k) {
+      const std::int64_t expected = rows[n][k] > INT_MAX ? INT_MAX : rows[n][k];
+      EXPECT_EQ(combinations(n, k), expected) << n << " over " << k;
+    }
+  }
+}
+
+TEST(CountingTest, CoefficientsBeyondIntSaturate) {
+  EXPECT_EQ(combinations(40, 20), INT_MAX);
+  EXPECT_EQ(combinations(100, 3), 161700);
+  EXPECT_EQ(combinations(INT_MAX, 1), INT_MAX);
+  EXPECT_EQ(combinations(INT_MAX, 2), INT_MAX);
+  EXPECT_EQ(combinations(65536, 2), 2147450880);
+  EXPECT_EQ(combinations(100000, 50000), INT_MAX);
+}
+
+TEST(CountingTest, ProductsAndFactorials) {
+  EXPECT_EQ(product(3, 5), 60);
+  EXPECT_EQ(product(3, 2), 1);
+  EXPECT_EQ(product(7, 7), 7);
+  EXPECT_EQ(product(-2, 3), 0);
+  EXPECT_EQ(product(-3, -1), -6);
+  EXPECT_EQ(factorial(0), 1);
+  EXPECT_EQ(factorial(1), 1);
+  EXPECT_EQ(factorial(-3), 1);
+  EXPECT_EQ(factorial(5), 120);
+  EXPECT_EQ(factorial(12), 479001600);
+}
+
+TEST(CountingTest, ProductsBeyondIntWrapModulo2To32) {
+  const std::uint64_t twenty_factorial = 2432902008176640000ull;  // fits 64 bits
+  EXPECT_EQ(factorial(20), static_cast<int>(static_cast<std::uint32_t>(twenty_factorial)));
+  EXPECT_EQ(factorial(13), static_cast<int>(static_cast<std::uint32_t>(6227020800ull)));
+  EXPECT_EQ(product(1, 40), 0);  // 40! holds 2^38
+  EXPECT_EQ(factorial(INT_MAX), 0);
+  EXPECT_EQ(product(INT_MAX, INT_MAX), INT_MAX);
+  EXPECT_EQ(product(INT_MAX - 1, INT_MAX),
+            static_cast<int>(static_cast<std::uint32_t>(
+                std::uint64_t{INT_MAX - 1} * std::uint64_t{INT_MAX})));
+  EXPECT_EQ(product(INT_MIN, INT_MIN + 1), static_cast<int>(static_cast<std::uint32_t>(
+                                               std::uint64_t{0x80000000u} * 0x80000001u)));
+}

@@ -1,0 +1,29 @@
+// Runs the built gorva executable and captures what it writes.
+#ifndef GORVA_TESTS_SUPPORT_RUN_PROGRAM_H
+#define GORVA_TESTS_SUPPORT_RUN_PROGRAM_H
+
+#include <string>
+#include <vector>
+
+struct ProgramResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or 128 + signal
+};
+
+// Runs program with args (argv[0] is the program path itself) in directory
+// `cwd` (empty: the current one).
+ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& cwd = "");
+
+// runProgram on the gorva executable of this build.
+ProgramResult runGorva(const std::vector<std::string>& args, const std::string& cwd = "");
+
+// A fresh empty directory under the test temp dir.
+std::string makeTempDir();
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+
+#endif  // GORVA_TESTS_SUPPORT_RUN_PROGRAM_H
