@@ -16,6 +16,7 @@ constexpr const char* kRule = "-------------------------------------------------
 int main(int argc, char** argv) {
   CArgs* args = new CArgs(argc, argv);
   setOptions(*args);
+  setExtensionOptions(*args);
 
   // Names of any length reach the driver unchanged, so the buffers grow with them.
   std::string input_file = opt::input_file;

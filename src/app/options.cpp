@@ -33,6 +33,10 @@ std::string all_opt;
 int cv_fold = 0;
 std::string testing_method = "all";
 std::string measure = "ig";
+int threads = 0;
+int progress = -1;
+std::string bfile;
+bool plot = false;
 }  // namespace opt
 
 namespace {
@@ -102,6 +106,13 @@ void setOptions(CArgs& args) {
     if (opt::testing_idx == 3) opt::testing_idx = 2;
   }
   opt::all_opt = args.get_string();
+}
+
+void setExtensionOptions(CArgs& args) {
+  if (args.find("--threads")) opt::threads = args.value_int("--threads");
+  if (args.find("--progress")) opt::progress = args.value_int("--progress") == 1 ? 1 : 0;
+  if (args.find("--bfile")) opt::bfile = args.value("--bfile");
+  if (args.find("--plot")) opt::plot = args.value_int("--plot") == 1;
 }
 
 const char* getOptionString() {

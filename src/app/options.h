@@ -33,7 +33,17 @@ extern std::string all_opt;
 extern int cv_fold;
 extern std::string testing_method;
 extern std::string measure;
+
+// Extensions beyond the twelve classic options; a run that does not name them
+// behaves exactly as without them.
+extern int threads;        // "--threads": worker threads, 0 = every hardware thread
+extern int progress;       // "--progress": -1 when the error stream is a terminal, 0 off, 1 on
+extern std::string bfile;  // "--bfile": PLINK .bed/.bim/.fam prefix read instead of "--in"
+extern bool plot;          // "--plot": one SVG cell chart per order beside the report
 }  // namespace opt
+
+// Reads the extension options (they never change a classic option).
+void setExtensionOptions(CArgs& args);
 
 // Reads the twelve options of the command line into the globals of opt.
 void setOptions(CArgs& args);

@@ -98,6 +98,8 @@ void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
 // keys[index[n-1]] are ascending for direction 1, descending otherwise. Keys
 // are not modified. Shell sort over Sedgewick's gaps; the order of equal keys
 // is exactly the one its passes leave (insertion sort, hence stable, for n <= 8).
+// Works on a private copy of the keys (n + 1 elements); if that cannot be
+// allocated it compares the keys in place instead, with the same result.
 void shellsortIndex(int* index, void* keys, unsigned long n, unsigned long size,
                     int (*compare)(const void*, const void*), int direction);
 // 1 if *a > *b, -1 if *a < *b, 0 otherwise (equal or either NaN); a, b: double*.
@@ -110,8 +112,10 @@ int sign(double a, double b);
 // ---------------------------------------------------------------------------
 // Sign test and counting functions (utils.cpp). Exact for 0 <= k <= n <= 12 in
 // 32-bit integers. Beyond that range the binomial coefficient is evaluated in
-// double precision (rounded to the nearest integer, saturating at INT_MAX), so
-// no call divides by zero or overflows a divisor.
+// double precision (rounded to the nearest integer; combinations() saturates
+// at INT_MAX, the sign tests use the double unsaturated, which keeps them
+// accurate up to about n = 1000), so no call divides by zero or overflows.
+// Sign-test bounds outside 0..n add nothing.
 
 // P(X >= s) for X ~ Binomial(n, 0.5); 0 when s > n.
 double computeOneTailedSignTest(int n, int s);
@@ -133,7 +137,7 @@ void init_rng(unsigned long seed);
 unsigned int int32_rand();
 
 // ---------------------------------------------------------------------------
-// Permutation null distribution (permutation.cpp and comb.cpp). Random indices
+// Permutation null distribution (permutation.cpp). Random indices
 // below m are int32_rand() % m.
 
 // Fisher-Yates shuffle of n bytes in place (n - 1 draws).
@@ -148,12 +152,15 @@ void makeIndex(int* multipliers, int* offsets, int k, unsigned char* genotypes, 
 // Fills out with *requested combinations of *k markers out of *n: all of them in
 // lexicographic order when the request exceeds their number, otherwise that many
 // independent random draws (unsorted indices, duplicates possible). *count
-// receives the number written; out needs k * requested ints.
+// receives the number written (0 when k < 1, k > n or the request is not
+// positive); out needs k * requested ints.
 void sampleCombSNP(int* k, int* n, int* requested, int* count, int* out);
 // For each listed combination, *permutations times: shuffles a private copy of
 // the phenotype (over all S samples), counts, and writes the measure pair to
 // out[2*i], out[2*i+1] (i = *out_count, incremented). Arguments 1-15 are those
-// of mdrCombinationAll. The caller's phenotype is never changed.
+// of mdrCombinationAll. The caller's phenotype is never changed. Each
+// permutation draws S - 1 numbers; *out_count ends as count * permutations
+// (0, with nothing written, when k < 1).
 void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int* marker_count,
                   unsigned char* phenotypes, double* scores, int* S, int* samples, int* N,
                   int* cases, int* controls, double* ratio, int* option, int* missing,

@@ -66,7 +66,8 @@ void makeIndex(int* multipliers, int* offsets, int k, unsigned char* genotypes, 
   }
 }
 
-// An order below 1 names no combination, so it hands out nothing.
+// An order below 1 names no combination and an order above n has none, so
+// both hand out nothing (the enumeration would report 0 for the latter too).
 void sampleCombSNP(int* k, int* n, int* requested, int* count, int* out) {
   const int order = *k;
   const int markers = *n;

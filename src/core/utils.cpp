@@ -115,7 +115,7 @@ double binomialCoefficient(int n, int k) {
   return binomialInDouble(n, k);
 }
 
-// Kept from the first version of this unit; nothing calls it.
+// A greeting this unit has always carried; not exported, nothing calls it.
 [[maybe_unused]] void say_hello() { std::puts("hello"); }
 
 }  // namespace

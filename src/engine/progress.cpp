@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-int g_progress_mode = -1;
+#include "app/options.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
 }  // namespace
 
 SearchProgress::SearchProgress(int order, int marker_count)
-    : enabled_(g_progress_mode == 1 || (g_progress_mode < 0 && isatty(STDERR_FILENO))),
+    : enabled_(opt::progress == 1 || (opt::progress < 0 && isatty(STDERR_FILENO))),
       order_(order),
       total_(binomial(marker_count, order)),
       start_(std::chrono::steady_clock::now()),

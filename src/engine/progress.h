@@ -4,10 +4,6 @@
 
 #include <chrono>
 
-// Whether progress lines are shown: -1 only when the error stream is a
-// terminal (the default), 0 never, 1 always.
-extern int g_progress_mode;
-
 class SearchProgress {
  public:
   SearchProgress(int order, int marker_count);
