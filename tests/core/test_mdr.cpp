@@ -115,7 +115,7 @@ Data random_data(std::mt19937& rng, int markers, int samples, int max_code) {
   return d;
 }
 
-TEST(Measures, FourSampleExamples) {
+TEST(MdrMeasures, FourSampleExamples) {
   // Both controls in cell 0, both cases in cell 1: the cells tell everything.
   const Measures separated = measures_of({2, 0, 0, 2, 0, 0}, 4, 2, 2);
   EXPECT_DOUBLE_EQ(separated.ig, 1.0);
@@ -132,7 +132,7 @@ TEST(Measures, FourSampleExamples) {
   EXPECT_DOUBLE_EQ(pairs[1].rig, 0.0);
 }
 
-TEST(Measures, AgreeWithMutualInformationOnRandomTables) {
+TEST(MdrMeasures, AgreeWithMutualInformationOnRandomTables) {
   std::mt19937 rng(20240611);
   for (int trial = 0; trial < 300; ++trial) {
     const int cells = trial % 2 ? 9 : 27 + trial % 5;
@@ -164,14 +164,14 @@ TEST(Measures, AgreeWithMutualInformationOnRandomTables) {
   }
 }
 
-TEST(Measures, OneClassPhenotypeIsNotANumber) {
+TEST(MdrMeasures, OneClassPhenotypeIsNotANumber) {
   const Data d{4, {{0, 1, 2, 0}}, {0, 0, 0, 0}};
   const auto pairs = score(d, {0}, 1, kNone);
   EXPECT_TRUE(std::isnan(pairs[0].ig));
   EXPECT_TRUE(std::isnan(pairs[0].rig));
 }
 
-TEST(Scoring, MarkerOrderDoesNotChangeTheMeasures) {
+TEST(MdrScoring, MarkerOrderDoesNotChangeTheMeasures) {
   std::mt19937 rng(7);
   const Data d = random_data(rng, 3, 300, 2);
   const auto pairs = score(d, {0, 1, 1, 0, 0, 2, 1, 2, 2, 1}, 2, kNone);
@@ -183,7 +183,7 @@ TEST(Scoring, MarkerOrderDoesNotChangeTheMeasures) {
   EXPECT_GT(pairs[0].ig, 0.0);
 }
 
-TEST(Scoring, ListGivesTheSameAsSingleCombinations) {
+TEST(MdrScoring, ListGivesTheSameAsSingleCombinations) {
   std::mt19937 rng(11);
   const Data d = random_data(rng, 4, 120, 3);
   for (int missing : {kNone, kMc, kAvailable, kEm}) {
@@ -196,7 +196,7 @@ TEST(Scoring, ListGivesTheSameAsSingleCombinations) {
   }
 }
 
-TEST(CountNone, SkipsCodesOutsideTheBaseWithoutWritingPastTheTable) {
+TEST(MdrCountNone, SkipsCodesOutsideTheBaseWithoutWritingPastTheTable) {
   // Sample 1 has (2, 3): as a base-3 number it would land on entry 23 of 18.
   const Data d{3, {{0, 2, 1}, {1, 3, 2}}, {0, 1, 1}};
   const Counted c = count_with(countTable_none, d, {0, 1}, 3);
@@ -207,7 +207,7 @@ TEST(CountNone, SkipsCodesOutsideTheBaseWithoutWritingPastTheTable) {
   EXPECT_EQ(c.cases, -7);  // counts are the caller's under this method
 }
 
-TEST(CountNone, MissingIsALevelOfItsOwnUnderMc) {
+TEST(MdrCountNone, MissingIsALevelOfItsOwnUnderMc) {
   const Data d{3, {{3, 2, 3}, {2, 3, 3}}, {0, 1, 1}};
   const Counted c = count_with(countTable_none, d, {0, 1}, 4);
   ASSERT_EQ(c.table.size(), 32u);  // 4^2 cells
@@ -223,7 +223,7 @@ TEST(CountNone, MissingIsALevelOfItsOwnUnderMc) {
   EXPECT_GT(m.ig, 0.9);
 }
 
-TEST(CountAvailable, DropsASampleOnlyWhereItsMarkerIsUsed) {
+TEST(MdrCountAvailable, DropsASampleOnlyWhereItsMarkerIsUsed) {
   std::mt19937 rng(3);
   Data d = random_data(rng, 3, 40, 2);
   d.codes[1][5] = 3;  // sample 5 is missing at marker 1 only
@@ -255,7 +255,7 @@ TEST(CountAvailable, DropsASampleOnlyWhereItsMarkerIsUsed) {
   EXPECT_DOUBLE_EQ(pairs[2].ig, reduced[1].ig);
 }
 
-TEST(CountEm, HandWorkedAssignmentRounds) {
+TEST(MdrCountEm, HandWorkedAssignmentRounds) {
   // Markers m0, m1; cell = g0 + 3*g1. Complete: controls (0,0)x2, (1,0);
   // cases (2,1)x2, (2,2), (0,1). Incomplete (3 = missing):
   //   A control (3,0): cells 0,1,2 hold controls 2,1,0        -> cell 0, stays.
@@ -288,7 +288,7 @@ TEST(CountEm, HandWorkedAssignmentRounds) {
   EXPECT_DOUBLE_EQ(pairs[0].rig, m.rig);
 }
 
-TEST(CountEm, EachRoundReadsTheCountsLeftByThePreviousOne) {
+TEST(MdrCountEm, EachRoundReadsTheCountsLeftByThePreviousOne) {
   // Cases only, markers m0, m1: s0 complete (0,1) in cell 3; F (3,0) listed
   // before E (0,3). Round 1 reads complete counts only: F ties over cells
   // 0,1,2 -> cell 0; E sees cells 0,3,6 = 0,1,0 -> cell 3 (not cell 0, which
@@ -301,7 +301,7 @@ TEST(CountEm, EachRoundReadsTheCountsLeftByThePreviousOne) {
   EXPECT_EQ(count_with(countTable_EM, d, {0, 1}, 3).table, expected);
 }
 
-TEST(CountEm, KeepsEverySampleInItsClassAndMatchesNoneOnCompleteData) {
+TEST(MdrCountEm, KeepsEverySampleInItsClassAndMatchesNoneOnCompleteData) {
   std::mt19937 rng(5);
   const Data complete = random_data(rng, 3, 200, 2);
   const Counted em = count_with(countTable_EM, complete, {0, 2}, 3);

@@ -192,6 +192,28 @@ TEST_F(ReaderTest, ExtraFieldsBeyondTheHeaderAreIgnored) {
   EXPECT_TRUE(data.guardsIntact());
 }
 
+TEST_F(ReaderTest, PhenotypeColumnOutsideTheLimitStillKeepsMarkersInside) {
+  // Two fields allowed means one marker row; with no phenotype among them
+  // both fields would be markers, and the second must not get a row.
+  MdrReader reader;
+  ASSERT_TRUE(reader.Open(file("1\t2\t3\n").c_str()));
+  reader.SetFieldLimit(2);
+  unsigned char genotypes[2] = {kUnwritten, kUnwritten};
+  unsigned char phenotype = kUnwritten;
+  reader.ReadLine(genotypes, &phenotype, 4, 0, 1);
+  EXPECT_EQ(genotypes[0], 1);
+  EXPECT_EQ(genotypes[1], kUnwritten);
+  EXPECT_EQ(phenotype, kUnwritten);
+
+  char first[kFieldTextBuffer] = "";
+  char second[kFieldTextBuffer] = "untouched";
+  char* names[2] = {first, second};
+  reader.Reset();
+  reader.ReadHeader(names, 4);
+  EXPECT_STREQ(first, "1");
+  EXPECT_STREQ(second, "untouched");
+}
+
 TEST_F(ReaderTest, OverlongNamesAndFieldsAreCutAt254Characters) {
   const std::string long_name(300, 'n');
   const std::string long_field = std::string(260, '0') + "2";
