@@ -1,4 +1,5 @@
 // TFmMDR's driver: one whole analysis from the data file to the report.
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -26,7 +27,31 @@ double largestCombinationCount(int marker_count, int init_order, int order) {
   return largest;
 }
 
+constexpr int kMissingNone = 0;  // index of the word "none"
+
+// The header's name of a data column (from 1), for messages.
+std::string columnName(const MdrReader& reader, int column) {
+  const char* begin = reinterpret_cast<const char*>(reader.bytes());
+  const char* end = begin + reader.byteCount();
+  const char* line_end = std::find(begin, end, '\n');
+  const char* field = begin;
+  for (int c = 1; c < column && field < line_end; ++c) field = std::find(field, line_end, '\t') + 1;
+  if (field >= line_end) return "?";
+  const char* field_end = std::find(field, line_end, '\t');
+  if (field_end > field && field_end[-1] == '\r') --field_end;
+  return std::string(field, field_end);
+}
+
 }  // namespace
+
+void TFmMDR::refuseMissingUnderNone(const char* input_file, const MdrReader& reader,
+                                    const DataCheck& check) {
+  refuse(kExitBadInput,
+         "%s line %d, column %d: marker %s has a missing genotype (code 3), but --missing none "
+         "counts no missing data (use --missing available, complete, mc, imputation or em)",
+         input_file, check.first_missing_line, check.first_missing_column,
+         columnName(reader, check.first_missing_column).c_str());
+}
 
 TFmMDR::TFmMDR() : start_time(0), end_time(0), elapsed(0), line_buffer{}, all_writer(new MdrWriter) {}
 
@@ -50,8 +75,9 @@ void TFmMDR::ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned cha
                          char** marker_names) {
   MdrReader* reader = new MdrReader;
   if (reader->Open(file_name)) {
-    reader->ReadHeader(marker_names, phenotype_column - 1);
+    // The limit must be known before the header, which fills one name per column.
     reader->SetFieldLimit(column_count);
+    reader->ReadHeader(marker_names, phenotype_column - 1);
     for (int row = 0; row < sample_count; ++row) {
       reader->ReadLine(genotypes, phenotypes, phenotype_column - 1, row, sample_count);
     }
@@ -90,6 +116,10 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
                                           phenotype_column);
     if (!check.ok) {
       refuse(kExitBadInput, "%s", check.error.c_str());
+      return;
+    }
+    if (missing_idx == kMissingNone && check.first_missing_line > 0) {
+      refuseMissingUnderNone(input_file, reader, check);
       return;
     }
     if (!check.warning.empty()) std::fputs(check.warning.c_str(), stderr);

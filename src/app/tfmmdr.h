@@ -7,6 +7,7 @@
 #include "io/FileIO.h"
 
 class MDRResult;
+struct DataCheck;
 
 // Exit statuses of the program, documented in the README.
 enum ExitStatus {
@@ -68,6 +69,9 @@ class TFmMDR {
  private:
   // Prints "gorva: <message>" on the error stream and records the status.
   void refuse(int status, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+  void refuseMissingUnderNone(const char* input_file, const MdrReader& reader,
+                              const DataCheck& check);
 
   bool all_writer_open_ = false;
   int exit_status_ = kExitOk;

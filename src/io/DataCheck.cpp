@@ -216,6 +216,10 @@ bool Checker::checkField(int line, int column, const char* text, int length) {
     return refuse(name_ + " " + place(line, column) + ": genotype code " + code + written +
                   " is not 0, 1, 2 or 3 (3 = missing)");
   }
+  if (genotype && stored == kHighestGenotypeCode && result_.first_missing_line == 0) {
+    result_.first_missing_line = line;
+    result_.first_missing_column = column;
+  }
   if (kind == FieldKind::NotANumber) {
     non_numbers_.note(line, column);
   } else if (kind == FieldKind::NotAsWritten && not_as_written_.note(line, column)) {

@@ -19,6 +19,10 @@ struct DataCheck {
   // fields. Filled as far as the scan got, also on refusal.
   int line_count = 0;
   int column_count = 0;
+  // Where the first missing genotype (code 3) stands, 0 when there is none;
+  // the column counts from 1 like the message columns.
+  int first_missing_line = 0;
+  int first_missing_column = 0;
 };
 
 // Scans the loaded bytes of a data file once, with the reader's own line-end

@@ -91,8 +91,23 @@ TEST(OracleRunMissingNone, MissingCodesUnderNoneAreRefused) {
   writeFile(dir + "/data.txt", data.text());
   const ProgramResult run =
       runGorva({"--in", "data.txt", "--out", "report.txt", "--missing", "none"}, dir);
+  // The first missing code in file order: line s + 2, column m + 2.
+  int line = 0;
+  int marker = 0;
+  for (int s = 0; s < data.samples() && line == 0; ++s) {
+    for (int m = 0; m < data.markers() && line == 0; ++m) {
+      if (data.genotype[m][s] == 3) {
+        line = s + 2;
+        marker = m;
+      }
+    }
+  }
+  ASSERT_GT(line, 0);
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.err.find("--missing available"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err, "gorva: data.txt line " + std::to_string(line) + ", column " +
+                         std::to_string(marker + 2) + ": marker N" + std::to_string(marker) +
+                         " has a missing genotype (code 3), but --missing none counts no missing "
+                         "data (use --missing available, complete, mc, imputation or em)\n");
   EXPECT_FALSE(fileExists(dir + "/report.txt"));
 }
 

@@ -1,0 +1,257 @@
+// PlinkReader.cpp: the .fam and .bim as whitespace-separated text, the .bed
+// as packed 2-bit genotypes, SNP-major.
+#include "io/PlinkReader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+
+#include "io/FileIO.h"
+
+namespace {
+
+constexpr int kPlinkColumns = 6;
+constexpr double kMaxGenotypes = 2147483647.0;
+
+// A whole file as bytes; false when it cannot be opened or read.
+bool slurp(const std::string& path, std::string& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  bytes.clear();
+  char chunk[65536];
+  std::size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+  const bool ok = std::ferror(file) == 0;
+  std::fclose(file);
+  return ok;
+}
+
+// Calls visit(line_number, fields) for every line that is not blank. Fields
+// are separated by runs of blanks and tabs; a CR before the LF is dropped.
+// Stops, returning false, as soon as visit returns false.
+template <typename Visit>
+bool forEachLine(std::string_view text, Visit visit) {
+  std::vector<std::string_view> fields;
+  int line_number = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    ++line_number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    fields.clear();
+    std::size_t i = 0;
+    while (i < line.size()) {
+      while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+      const std::size_t field_start = i;
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+      if (i > field_start) fields.push_back(line.substr(field_start, i - field_start));
+    }
+    if (fields.empty()) continue;
+    if (!visit(line_number, fields)) return false;
+  }
+  return true;
+}
+
+std::string columnsMessage(const std::string& file, int line, std::size_t count,
+                           const char* layout) {
+  return file + " line " + std::to_string(line) + ": " + std::to_string(count) +
+         (count == 1 ? " column" : " columns") + ", but a line of this file has 6 (" + layout +
+         ")";
+}
+
+// 1 for a case (2), 0 for a control (1), -1 for anything else (0, -9, text,
+// a quantitative value): those samples are left out.
+int caseStatus(std::string_view field) {
+  const std::string text(field);
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || *end != '\0') return -1;
+  if (value == 2.0) return 1;
+  if (value == 1.0) return 0;
+  return -1;
+}
+
+std::string hexBytes(const unsigned char* bytes, std::size_t count) {
+  std::string text;
+  char hex[4];
+  for (std::size_t i = 0; i < count; ++i) {
+    std::snprintf(hex, sizeof hex, "%02x", bytes[i]);
+    if (i > 0) text += ' ';
+    text += hex;
+  }
+  return text;
+}
+
+}  // namespace
+
+bool PlinkReader::refuse(const std::string& message) {
+  error_ = message;
+  return false;
+}
+
+bool PlinkReader::open(const std::string& prefix) {
+  prefix_ = prefix;
+  error_.clear();
+  warnings_.clear();
+  fam_sample_count_ = 0;
+  kept_samples_.clear();
+  case_status_.clear();
+  marker_names_.clear();
+  if (!readFam() || !readBim()) return false;
+  const double genotypes = static_cast<double>(markerCount()) * sampleCount();
+  if (genotypes > kMaxGenotypes) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f", genotypes);
+    return refuse(prefix_ + ".bim and " + prefix_ + ".fam: " + std::to_string(markerCount()) +
+                  " markers x " + std::to_string(sampleCount()) + " samples are " + text +
+                  " genotypes; this version indexes at most 2147483647 (split the markers "
+                  "into several file sets)");
+  }
+  return checkBed();
+}
+
+bool PlinkReader::readFam() {
+  const std::string name = prefix_ + ".fam";
+  std::string text;
+  if (!slurp(name, text)) {
+    return refuse("cannot open " + name +
+                  " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
+  }
+  const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
+    if (fields.size() != kPlinkColumns) {
+      return refuse(columnsMessage(name, line, fields.size(),
+                                   "family id, sample id, father, mother, sex, phenotype"));
+    }
+    const int status = caseStatus(fields[5]);
+    if (status >= 0) {
+      kept_samples_.push_back(fam_sample_count_);
+      case_status_.push_back(static_cast<unsigned char>(status));
+    }
+    ++fam_sample_count_;
+    return true;
+  });
+  if (!ok) return false;
+  if (fam_sample_count_ == 0) return refuse(name + ": the file has no sample line");
+  if (sampleCount() == 0) {
+    return refuse(name + ": none of the " + std::to_string(fam_sample_count_) +
+                  " samples has a case (2) or control (1) phenotype in column 6");
+  }
+  if (missingPhenotypeCount() > 0) {
+    warnings_ += "gorva: warning: " + std::to_string(missingPhenotypeCount()) + " samples of " +
+                 name + " have a missing phenotype and were left out\n";
+  }
+  return true;
+}
+
+bool PlinkReader::readBim() {
+  const std::string name = prefix_ + ".bim";
+  std::string text;
+  if (!slurp(name, text)) {
+    return refuse("cannot open " + name +
+                  " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
+  }
+  std::unordered_map<std::string, int> first_line;
+  int duplicates = 0;
+  std::string first_duplicate;
+  const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
+    if (fields.size() != kPlinkColumns) {
+      return refuse(columnsMessage(name, line, fields.size(),
+                                   "chromosome, SNP id, position in cM, base-pair position, "
+                                   "allele 1, allele 2"));
+    }
+    std::string id(fields[1]);
+    if (id.size() > static_cast<std::size_t>(kMaxFieldText)) {
+      return refuse(name + " line " + std::to_string(line) + ", column 2: the SNP id has " +
+                    std::to_string(id.size()) + " characters; at most " +
+                    std::to_string(kMaxFieldText) + " are allowed");
+    }
+    const auto [seen, is_new] = first_line.emplace(id, line);
+    if (!is_new && duplicates++ == 0) {
+      first_duplicate = "line " + std::to_string(line) + ", column 2: " + id +
+                        " was already on line " + std::to_string(seen->second);
+    }
+    marker_names_.push_back(std::move(id));
+    return true;
+  });
+  if (!ok) return false;
+  if (marker_names_.empty()) return refuse(name + ": the file has no marker line");
+  if (duplicates > 0) {
+    warnings_ += "gorva: warning: " + std::to_string(duplicates) + " SNP ids of " + name +
+                 " repeat an earlier one (first: " + first_duplicate +
+                 "); the report names markers by id, so rename them to tell them apart\n";
+  }
+  return true;
+}
+
+bool PlinkReader::checkBed() {
+  const std::string name = bedName();
+  std::FILE* file = std::fopen(name.c_str(), "rb");
+  if (file == nullptr) {
+    return refuse("cannot open " + name +
+                  " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
+  }
+  unsigned char magic[3] = {0, 0, 0};
+  const std::size_t got = std::fread(magic, 1, 3, file);
+  std::fclose(file);
+  std::error_code failure;
+  const std::uintmax_t actual = std::filesystem::file_size(name, failure);
+  if (failure) return refuse("cannot read the size of " + name + ": " + failure.message());
+
+  if (got == 3 && magic[0] == kBedMagic[0] && magic[1] == kBedMagic[1] && magic[2] == 0x00) {
+    return refuse(name + " bytes 1-3: 6c 1b 00 marks the individual-major layout of old PLINK "
+                         "versions, which is not read (rewrite it SNP-major, e.g. plink "
+                         "--bfile PREFIX --make-bed --out NEWPREFIX)");
+  }
+  if (got == 3 && (magic[0] != kBedMagic[0] || magic[1] != kBedMagic[1] ||
+                   magic[2] != kBedMagic[2])) {
+    return refuse(name + " bytes 1-3: " + hexBytes(magic, 3) +
+                  " is not the header of a PLINK .bed (6c 1b 01)");
+  }
+  const std::uintmax_t per_marker = (static_cast<std::uintmax_t>(fam_sample_count_) + 3) / 4;
+  const std::uintmax_t expected = 3 + per_marker * static_cast<std::uintmax_t>(markerCount());
+  if (actual != expected) {
+    return refuse(name + ": the file has " + std::to_string(actual) + " bytes, but " + prefix_ +
+                  ".bim (" + std::to_string(markerCount()) + " markers) and " + prefix_ +
+                  ".fam (" + std::to_string(fam_sample_count_) + " samples) need 3 + " +
+                  std::to_string(markerCount()) + " x " + std::to_string(per_marker) + " = " +
+                  std::to_string(expected) +
+                  " bytes (do the three files belong to the same data set?)");
+  }
+  return true;
+}
+
+bool PlinkReader::read(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names) {
+  const std::string name = bedName();
+  const long sample_count = sampleCount();
+  for (long s = 0; s < sample_count; ++s) phenotypes[s] = case_status_[s];
+  for (int m = 0; m < markerCount(); ++m) {
+    std::snprintf(marker_names[m], kFieldTextBuffer, "%s", marker_names_[m].c_str());
+  }
+
+  std::FILE* file = std::fopen(name.c_str(), "rb");
+  if (file == nullptr) return refuse("cannot open " + name + " a second time to read it");
+  const std::size_t per_marker = (static_cast<std::size_t>(fam_sample_count_) + 3) / 4;
+  std::unique_ptr<unsigned char[]> packed(new unsigned char[per_marker]);
+  bool ok = std::fseek(file, 3, SEEK_SET) == 0;
+  for (int m = 0; ok && m < markerCount(); ++m) {
+    if (std::fread(packed.get(), 1, per_marker, file) != per_marker) {
+      ok = refuse(name + ": the file ended in marker " + std::to_string(m + 1) + " (" +
+                  markerName(m) + "); was it changed during the run?");
+      break;
+    }
+    unsigned char* row = genotypes + static_cast<long>(m) * sample_count;
+    for (long k = 0; k < sample_count; ++k) {
+      const int s = kept_samples_[k];
+      row[k] = kBedCodeToGenotype[(packed[s >> 2] >> ((s & 3) * 2)) & 3];
+    }
+  }
+  std::fclose(file);
+  return ok;
+}

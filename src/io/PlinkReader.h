@@ -1,0 +1,76 @@
+// PlinkReader.h: PLINK 1 binary input (PREFIX.bed, PREFIX.bim, PREFIX.fam)
+// read into the same in-memory layout as the text data file, so the search
+// and the report cannot tell where their data came from.
+//
+// open() reads the two small text files whole and checks the .bed's header
+// and size without reading a genotype; read() then decodes the .bed one
+// marker at a time. A run can thus refuse a bad file set before it creates
+// its report, and holds only one packed marker beside the genotype matrix.
+#ifndef GORVA_IO_PLINKREADER_H
+#define GORVA_IO_PLINKREADER_H
+
+#include <string>
+#include <vector>
+
+// The three magic bytes of a SNP-major .bed; a third byte 0 marks the old
+// individual-major layout, which is refused.
+constexpr unsigned char kBedMagic[3] = {0x6c, 0x1b, 0x01};
+
+// Genotype byte of a 2-bit .bed code (SNP-major, lowest bits first):
+// 00 homozygous A1 -> 2 copies of A1, 01 missing -> 3, 10 heterozygous -> 1,
+// 11 homozygous A2 -> 0.
+constexpr unsigned char kBedCodeToGenotype[4] = {2, 3, 1, 0};
+
+class PlinkReader {
+ public:
+  // False when the file set must be refused; error() then says why, naming
+  // the file and the line (no program prefix). Reads PREFIX.fam and
+  // PREFIX.bim whole and checks PREFIX.bed's magic bytes and its size
+  // against 3 + markers x ceil(samples / 4).
+  //
+  // Refused: a file that cannot be opened; a .fam or .bim line whose column
+  // count (fields separated by blanks or tabs) is not 6; a SNP id longer
+  // than 254 characters; a .fam without any sample with a case or control
+  // phenotype; a .bim without markers; more genotypes than 2^31 - 1; a .bed
+  // with other magic bytes or another size. Blank lines are skipped.
+  // Warned about (warnings()): samples with a missing phenotype, which are
+  // left out; SNP ids that occur more than once.
+  bool open(const std::string& prefix);
+
+  const std::string& error() const { return error_; }
+  // Zero or more whole lines "gorva: warning: ...\n".
+  const std::string& warnings() const { return warnings_; }
+
+  // Samples that take part: case (2) or control (1) in the .fam.
+  int sampleCount() const { return static_cast<int>(kept_samples_.size()); }
+  int markerCount() const { return static_cast<int>(marker_names_.size()); }
+  // Every sample line of the .fam, the left-out ones included.
+  int famSampleCount() const { return fam_sample_count_; }
+  int missingPhenotypeCount() const { return fam_sample_count_ - sampleCount(); }
+  const std::string& markerName(int m) const { return marker_names_[m]; }
+  std::string bedName() const { return prefix_ + ".bed"; }
+
+  // Fills the caller's arrays for the samples that take part, in .fam
+  // order: genotypes marker-major (markerCount() x sampleCount() bytes,
+  // codes 0/1/2 = copies of A1, 3 missing), phenotypes 1 for a case and 0
+  // for a control (sampleCount() bytes), marker_names (markerCount()
+  // buffers of 255 characters). Only after a successful open(). False, with
+  // error() set, when the .bed cannot be read to its end any more.
+  bool read(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names);
+
+ private:
+  bool refuse(const std::string& message);
+  bool readFam();
+  bool readBim();
+  bool checkBed();
+
+  std::string prefix_;
+  std::string error_;
+  std::string warnings_;
+  int fam_sample_count_ = 0;
+  std::vector<int> kept_samples_;           // .fam positions of the samples that take part
+  std::vector<unsigned char> case_status_;  // per kept sample: 1 case, 0 control
+  std::vector<std::string> marker_names_;
+};
+
+#endif  // GORVA_IO_PLINKREADER_H
