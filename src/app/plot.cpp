@@ -1,0 +1,295 @@
+// Cell charts as SVG: counting the best combination's cells again from the
+// data (the search keeps only the measures) and drawing them.
+#include "app/plot.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+#include "engine/mdrresult.h"
+#include "engine/missingdata.h"
+
+namespace {
+
+constexpr int kMethodMc = 2;
+constexpr int kMethodComplete = 3;
+constexpr const char* kGenotypeLabels[4] = {"AA", "Aa", "aa", "missing"};
+constexpr const char* kCaseColour = "#c0392b";
+constexpr const char* kControlColour = "#2e86c1";
+constexpr const char* kHighRiskFill = "#c8c8c8";
+constexpr const char* kLowRiskFill = "#f4f4f4";
+
+// Text for XML: markup characters escaped; control bytes and bytes that do
+// not form UTF-8 (a data file may carry any byte in a marker name) become '?'.
+std::string xmlText(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '&') out += "&amp;";
+    else if (byte == '<') out += "&lt;";
+    else if (byte == '>') out += "&gt;";
+    else if (byte == '"') out += "&quot;";
+    else if (byte == '\'') out += "&apos;";
+    else if (byte < 0x20 || byte == 0x7f) out += '?';
+    else if (byte < 0x80) out += static_cast<char>(byte);
+    else {
+      const int length = byte >= 0xf0 && byte < 0xf5 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc2 && byte < 0xe0 ? 2 : 0;
+      bool valid = length > 0 && byte < 0xf5 && i + length <= text.size();
+      for (int j = 1; valid && j < length; ++j) {
+        valid = (static_cast<unsigned char>(text[i + j]) & 0xc0) == 0x80;
+      }
+      if (!valid) {
+        out += '?';
+        continue;
+      }
+      out.append(text.substr(i, length));
+      i += length - 1;
+    }
+  }
+  return out;
+}
+
+std::string number(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// A short form of a name for the narrow cell labels.
+std::string shortName(const std::string& name) {
+  return name.size() <= 14 ? name : name.substr(0, 12) + "..";
+}
+
+class Svg {
+ public:
+  Svg(int width, int height) {
+    text_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+            std::to_string(width) + "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " +
+            std::to_string(width) + " " + std::to_string(height) +
+            "\" font-family=\"Helvetica, Arial, sans-serif\" font-size=\"13\">\n" +
+            "<rect x=\"0\" y=\"0\" width=\"" + std::to_string(width) + "\" height=\"" +
+            std::to_string(height) + "\" fill=\"white\"/>\n";
+  }
+  void label(double x, double y, const std::string& escaped, const char* anchor = "start",
+             const std::string& extra = "") {
+    text_ += "<text x=\"" + number("%.1f", x) + "\" y=\"" + number("%.1f", y) + "\" text-anchor=\"" +
+             anchor + "\"" + extra + ">" + escaped + "</text>\n";
+  }
+  void rect(double x, double y, double w, double h, const std::string& attributes,
+            const std::string& tooltip = "") {
+    text_ += "<rect x=\"" + number("%.1f", x) + "\" y=\"" + number("%.1f", y) + "\" width=\"" +
+             number("%.1f", w) + "\" height=\"" + number("%.1f", h) + "\" " + attributes;
+    text_ += tooltip.empty() ? "/>\n" : "><title>" + tooltip + "</title></rect>\n";
+  }
+  std::string finish() { return text_ + "</svg>\n"; }
+
+ private:
+  std::string text_;
+};
+
+// The genotype digits of cell c, first marker first.
+std::vector<int> cellDigits(int cell, int base, int order) {
+  std::vector<int> digits(order);
+  for (int j = 0; j < order; ++j, cell /= base) digits[j] = cell % base;
+  return digits;
+}
+
+// One cell: background by risk, a case bar and a control bar with counts.
+void drawCell(Svg& svg, double x, double y, double w, double h, int cases, int controls,
+              int tallest, double overall_ratio, const std::string& cell_name) {
+  const bool empty = cases + controls == 0;
+  const bool high = !empty && (controls == 0 || static_cast<double>(cases) / controls > overall_ratio);
+  svg.rect(x, y, w, h,
+           std::string("class=\"cell\" fill=\"") + (empty ? "white" : high ? kHighRiskFill : kLowRiskFill) +
+               "\" stroke=\"#555\"");
+  const double baseline = y + h - 20;
+  const double room = h - 50;
+  const double bar = w * 0.26;
+  const int counts[2] = {cases, controls};
+  const char* classes[2] = {"case-bar", "control-bar"};
+  const char* colours[2] = {kCaseColour, kControlColour};
+  const char* words[2] = {"cases", "controls"};
+  for (int i = 0; i < 2; ++i) {
+    const double height = tallest > 0 ? room * counts[i] / tallest : 0;
+    const double left = x + w * (i == 0 ? 0.18 : 0.56);
+    svg.rect(left, baseline - height, bar, height,
+             std::string("class=\"") + classes[i] + "\" fill=\"" + colours[i] + "\"",
+             cell_name + ": " + std::to_string(counts[i]) + " " + words[i]);
+    svg.label(left + bar / 2, baseline - height - 4, std::to_string(counts[i]), "middle",
+              " font-size=\"11\"");
+  }
+}
+
+void drawLegend(Svg& svg, double x, double y, const CellChart& chart) {
+  svg.rect(x, y - 11, 12, 12, std::string("fill=\"") + kCaseColour + "\"");
+  svg.label(x + 18, y, "cases");
+  svg.rect(x + 80, y - 11, 12, 12, std::string("fill=\"") + kControlColour + "\"");
+  svg.label(x + 98, y, "controls");
+  svg.rect(x + 180, y - 11, 12, 12, std::string("fill=\"") + kHighRiskFill + "\" stroke=\"#555\"");
+  svg.label(x + 198, y, "cases/controls above the overall ratio (high risk)");
+  std::string note = "AA, Aa, aa: genotype codes 0, 1, 2 (with --bfile: copies of allele 1)";
+  if (chart.counts.left_out > 0) {
+    note += "; " + std::to_string(chart.counts.left_out) + " samples with a missing genotype are not drawn";
+  }
+  svg.label(x, y + 20, note, "start", " font-size=\"11\" fill=\"#444\"");
+}
+
+std::string title(const CellChart& chart) {
+  std::string names;
+  for (std::size_t j = 0; j < chart.names.size(); ++j) names += (j ? " x " : "") + xmlText(chart.names[j]);
+  return "Best " + std::to_string(chart.names.size()) + "-marker combination: " + names;
+}
+
+std::string measures(const CellChart& chart) {
+  return "IG " + number("%f", chart.ig) + " bits, RIG " + number("%f", chart.rig) + ", p-value " +
+         number("%E", chart.p_value);
+}
+
+std::string gridSvg(const CellChart& chart, int tallest, double overall_ratio) {
+  const int base = chart.counts.base;
+  const double cell = 150;
+  const double left = 190;
+  const double top = 130;
+  const int width = std::max(760, static_cast<int>(left + base * cell + 40));
+  const int height = static_cast<int>(top + base * cell + 70);
+  Svg svg(width, height);
+  svg.label(20, 28, title(chart), "start", " font-size=\"17\" font-weight=\"bold\"");
+  svg.label(20, 50, measures(chart));
+  svg.label(left + base * cell / 2, 88, xmlText(chart.names[1]), "middle", " font-weight=\"bold\"");
+  const double middle = top + base * cell / 2;
+  svg.label(40, middle, xmlText(chart.names[0]), "middle",
+            " font-weight=\"bold\" transform=\"rotate(-90 40 " + number("%.1f", middle) + ")\"");
+  for (int g = 0; g < base; ++g) {
+    svg.label(left + (g + 0.5) * cell, top - 12, kGenotypeLabels[g], "middle");
+    svg.label(left - 12, top + (g + 0.5) * cell, kGenotypeLabels[g], "end");
+  }
+  for (int row = 0; row < base; ++row) {
+    for (int column = 0; column < base; ++column) {
+      const int c = row + column * base;
+      const std::string name = xmlText(chart.names[0]) + "=" + kGenotypeLabels[row] + " " +
+                               xmlText(chart.names[1]) + "=" + kGenotypeLabels[column];
+      drawCell(svg, left + column * cell, top + row * cell, cell, cell, chart.counts.cases[c],
+               chart.counts.controls[c], tallest, overall_ratio, name);
+    }
+  }
+  drawLegend(svg, 20, top + base * cell + 32, chart);
+  return svg.finish();
+}
+
+std::string rowSvg(const CellChart& chart, int tallest, double overall_ratio) {
+  const int order = static_cast<int>(chart.names.size());
+  const int base = chart.counts.base;
+  const int cells = static_cast<int>(chart.counts.cases.size());
+  std::vector<int> shown;
+  for (int c = 0; c < cells; ++c) {
+    if (order < 4 || chart.counts.cases[c] + chart.counts.controls[c] > 0) shown.push_back(c);
+  }
+  const double cell_w = 100;
+  const double cell_h = 190;
+  const double left = 20;
+  const double top = 80;
+  const int width = std::max(760, static_cast<int>(left + shown.size() * cell_w + 20));
+  const int height = static_cast<int>(top + cell_h + 16 * order + 70);
+  Svg svg(width, height);
+  svg.label(20, 28, title(chart), "start", " font-size=\"17\" font-weight=\"bold\"");
+  svg.label(20, 50, measures(chart) + (order >= 4 ? "; empty cells are left out" : ""));
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const std::vector<int> digits = cellDigits(shown[i], base, order);
+    const double x = left + i * cell_w;
+    std::string name;
+    for (int j = 0; j < order; ++j) {
+      const std::string part = xmlText(shortName(chart.names[j])) + "=" + kGenotypeLabels[digits[j]];
+      svg.label(x + cell_w / 2, top + cell_h + 16 * (j + 1), part, "middle", " font-size=\"11\"");
+      name += (j ? " " : "") + xmlText(chart.names[j]) + "=" + kGenotypeLabels[digits[j]];
+    }
+    drawCell(svg, x, top, cell_w, cell_h, chart.counts.cases[shown[i]], chart.counts.controls[shown[i]],
+             tallest, overall_ratio, name);
+  }
+  drawLegend(svg, 20, top + cell_h + 16 * order + 34, chart);
+  return svg.finish();
+}
+
+}  // namespace
+
+CellCounts countCells(const unsigned char* genotypes, const unsigned char* phenotypes,
+                      int sample_count, int marker_count, const std::vector<int>& markers,
+                      int missing_code) {
+  CellCounts counts;
+  counts.base = missing_code == kMethodMc ? 4 : 3;
+  int cells = 1;
+  for (std::size_t j = 0; j < markers.size(); ++j) cells *= counts.base;
+  counts.cases.assign(cells, 0);
+  counts.controls.assign(cells, 0);
+  for (int s = 0; s < sample_count; ++s) {
+    if (missing_code == kMethodComplete && !sampleIsComplete(genotypes, marker_count, sample_count, s)) {
+      ++counts.left_out;
+      continue;
+    }
+    int cell = 0;
+    int weight = 1;
+    bool counted = true;
+    for (const int m : markers) {
+      const int code = genotypes[static_cast<long>(m) * sample_count + s];
+      if (code >= counts.base) counted = false;
+      cell += code * weight;
+      weight *= counts.base;
+    }
+    if (!counted) {
+      ++counts.left_out;
+      continue;
+    }
+    ++(phenotypes[s] == 1 ? counts.cases : counts.controls)[cell];
+  }
+  return counts;
+}
+
+std::string cellChartSvg(const CellChart& chart) {
+  int tallest = 0;
+  long cases = 0;
+  long controls = 0;
+  for (std::size_t c = 0; c < chart.counts.cases.size(); ++c) {
+    tallest = std::max({tallest, chart.counts.cases[c], chart.counts.controls[c]});
+    cases += chart.counts.cases[c];
+    controls += chart.counts.controls[c];
+  }
+  const double overall_ratio = controls > 0 ? static_cast<double>(cases) / controls : 1e300;
+  return chart.names.size() == 2 ? gridSvg(chart, tallest, overall_ratio)
+                                 : rowSvg(chart, tallest, overall_ratio);
+}
+
+std::string cellChartPath(const std::string& report_file, int order) {
+  return report_file + ".order" + std::to_string(order) + ".svg";
+}
+
+int writeCellCharts(const std::string& report_file, MDRResult* const* results,
+                    char* const* marker_names, const unsigned char* genotypes,
+                    const unsigned char* phenotypes, int sample_count, int marker_count,
+                    int missing_code) {
+  int written = 0;
+  const int init_order = results[0]->init_order;
+  for (int k = init_order; k <= results[0]->max_order; ++k) {
+    const MDRResult& record = *results[k - init_order];
+    if (record.row_count < 1) continue;
+    CellChart chart;
+    std::vector<int> markers(record.snp_index, record.snp_index + k);
+    for (const int m : markers) chart.names.emplace_back(marker_names[m]);
+    chart.ig = record.ig[0];
+    chart.rig = record.rig[0];
+    chart.p_value = record.p_value[0];
+    chart.counts = countCells(genotypes, phenotypes, sample_count, marker_count, markers, missing_code);
+    const std::string path = cellChartPath(report_file, k);
+    const std::string svg = cellChartSvg(chart);
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    bool ok = file != nullptr;
+    if (ok) {
+      ok = std::fputs(svg.c_str(), file) >= 0;
+      ok = std::fclose(file) == 0 && ok;
+    }
+    if (ok) {
+      ++written;
+    } else {
+      std::fprintf(stderr, "gorva: warning: cannot write the cell chart %s\n", path.c_str());
+    }
+  }
+  return written;
+}

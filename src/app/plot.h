@@ -1,0 +1,57 @@
+// Cell charts: for the best combination of each order, its multi-locus
+// genotype cells drawn as bars of cases and controls (an SVG file beside the
+// report), the picture users of this field know from MDR tools.
+#ifndef GORVA_APP_PLOT_H
+#define GORVA_APP_PLOT_H
+
+#include <string>
+#include <vector>
+
+class MDRResult;
+
+// Case and control counts per genotype cell of one combination. Cell c of
+// markers m0..mk-1 is g0 + g1*base + ... + gk-1*base^(k-1) (the first marker
+// is the lowest digit), as in the search's count tables.
+struct CellCounts {
+  int base = 3;               // 4 when a missing genotype is a level of its own ("mc")
+  std::vector<int> cases;     // base^k entries
+  std::vector<int> controls;  // base^k entries
+  int left_out = 0;           // samples that fall into no cell
+};
+
+// Counts the cells of `markers` as the search sees them after it has run:
+// phenotypes are 1 for a case and 0 for a control; `missing_code` is the
+// missing-data method code (1 "none" ... 6 "em"). Under "mc" code 3 is the
+// fourth level; under "complete" only samples without any missing genotype
+// count; under every other method a sample missing at one of the markers is
+// left out (the assignments of "em" are not drawn).
+CellCounts countCells(const unsigned char* genotypes, const unsigned char* phenotypes,
+                      int sample_count, int marker_count, const std::vector<int>& markers,
+                      int missing_code);
+
+// What one chart shows.
+struct CellChart {
+  std::vector<std::string> names;  // the combination's marker names, in its order
+  double ig = 0;
+  double rig = 0;
+  double p_value = 0;
+  CellCounts counts;
+};
+
+// The chart as a standalone SVG document. Two markers are drawn as the
+// classic grid (rows: first marker, columns: second marker); any other order
+// as one row of cells (from order 4 on, the empty cells are left out).
+std::string cellChartSvg(const CellChart& chart);
+
+// The chart file of order k: "<report>.order<k>.svg".
+std::string cellChartPath(const std::string& report_file, int order);
+
+// Writes the chart of the rank-1 combination of every order that kept a
+// row. Runs after the search, on its data. A file that cannot be written
+// gets one warning on the error stream. Returns the number written.
+int writeCellCharts(const std::string& report_file, MDRResult* const* results,
+                    char* const* marker_names, const unsigned char* genotypes,
+                    const unsigned char* phenotypes, int sample_count, int marker_count,
+                    int missing_code);
+
+#endif  // GORVA_APP_PLOT_H
