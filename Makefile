@@ -4,11 +4,16 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD     ?= build
 SAN_BUILD ?= build-san
 PREFIX    ?= /usr/local
-PACKAGES  := cmake g++ make pkg-config libgtest-dev r-mathlib
+PACKAGES  := cmake g++ make pkg-config libgtest-dev r-mathlib valgrind clang libclang-rt-14-dev
+# libFuzzer targets: their own clang build; `make test` fuzzes each for
+# TEST_FUZZ_SECONDS, `make fuzz` for FUZZ_SECONDS.
+FUZZ_BUILD        ?= build-fuzz
+FUZZ_SECONDS      ?= 60
+TEST_FUZZ_SECONDS ?= 30
 EXAMPLE   := examples/example.txt
 REPORT    := $(BUILD)/example.report.txt
 
-.PHONY: all deps build build-san run test install bench clean
+.PHONY: all deps build build-san run test install bench clean fuzz fuzz-build
 
 all: build
 
@@ -34,12 +39,21 @@ run: build
 	@echo "report written to $(REPORT):"
 	@cat $(REPORT)
 
-test: build build-san
+test: build build-san fuzz-build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+	tests/fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(TEST_FUZZ_SECONDS)
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DGORVA_FUZZ=ON -DGORVA_BUILD_TESTS=OFF -DGORVA_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+
+fuzz: fuzz-build
+	tests/fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

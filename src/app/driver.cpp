@@ -8,10 +8,13 @@
 #include <new>
 #include <string>
 
+#include "app/memorybudget.h"
 #include "app/options.h"
+#include "app/plot.h"
 #include "app/tfmmdr.h"
 #include "engine/mdrresult.h"
 #include "io/DataCheck.h"
+#include "io/PlinkReader.h"
 
 namespace {
 
@@ -28,6 +31,13 @@ double largestCombinationCount(int marker_count, int init_order, int order) {
 }
 
 constexpr int kMissingNone = 0;  // index of the word "none"
+
+// The verdict on input that its own reader has checked (a PLINK file set).
+DataCheck checkedElsewhere() {
+  DataCheck check;
+  check.ok = true;
+  return check;
+}
 
 // The header's name of a data column (from 1), for messages.
 std::string columnName(const MdrReader& reader, int column) {
@@ -93,16 +103,31 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
                        int /*unused_param*/, int /*shuffling_idx*/, int aux_code) {
   int line_count = 0;
   int column_count = 0;
+  // --bfile: the data come from a PLINK file set, checked whole here, before
+  // the report exists; the text file's steps then see a closed reader.
+  const bool from_plink = !opt::bfile.empty();
+  PlinkReader plink;
+  if (from_plink) {
+    if (!plink.open(opt::bfile, missing_idx == kMissingNone)) {
+      refuse(kExitBadInput, "%s", plink.error().c_str());
+      return;
+    }
+    if (input_file[0] != '\0') {
+      std::fprintf(stderr, "gorva: warning: --in %s is ignored: --bfile %s gives the data\n",
+                   input_file, opt::bfile.c_str());
+    }
+    std::fputs(plink.warnings().c_str(), stderr);
+  }
   {
     MdrReader reader;
     MdrWriter writer;
-    if (!reader.Open(input_file)) {
+    if (!from_plink && !reader.Open(input_file)) {
       std::puts("Cannot open the text file!!");
       return;
     }
-    line_count = reader.GetLineCount();
+    line_count = from_plink ? plink.sampleCount() + 2 : reader.GetLineCount();
     reader.Reset();
-    column_count = reader.GetColCount();
+    column_count = from_plink ? plink.markerCount() + 1 : reader.GetColCount();
     reader.Reset();
 
     if (init_order < 1 || init_order > order) {
@@ -112,8 +137,9 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
              init_order, order);
       return;
     }
-    const DataCheck check = checkDataFile(input_file, reader.bytes(), reader.byteCount(),
-                                          phenotype_column);
+    const DataCheck check = from_plink ? checkedElsewhere()
+                                       : checkDataFile(input_file, reader.bytes(),
+                                                       reader.byteCount(), phenotype_column);
     if (!check.ok) {
       refuse(kExitBadInput, "%s", check.error.c_str());
       return;
@@ -129,6 +155,17 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
              "%s: %d markers x %d samples are %.0f genotypes; this version indexes at most "
              "2147483647 (split the markers into several files)",
              input_file, column_count - 1, line_count - 2, cells);
+      return;
+    }
+    // Everything the run will hold at its peak must fit before the report
+    // exists: a run killed half-way would leave nothing but a broken report.
+    const RunShape shape{column_count - 1, line_count - 2, init_order, order, top_k,
+                         opt::threads, from_plink ? 0 : reader.byteCount()};
+    const MemoryNeed need = estimateRunMemory(shape);
+    const std::uint64_t available = availableMemoryBytes();
+    if (need.total() > available) {
+      refuse(kExitNoMemory, "%s",
+             memoryRefusal(from_plink ? opt::bfile : input_file, shape, need, available).c_str());
       return;
     }
 
@@ -185,9 +222,13 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
            "out of memory: could not allocate the data of %d markers x %d samples "
            "(%ld bytes of genotypes) and %d result records of %d rows",
            marker_count, sample_count, genotype_bytes, order_count, row_capacity);
+  } else if (from_plink && !plink.read(genotypes, phenotypes, marker_names)) {
+    refuse(kExitBadInput, "%s", plink.error().c_str());
   } else {
-    ReadMDRFile(input_file, genotypes, phenotypes, sample_count, column_count, phenotype_column,
-                marker_names);
+    if (!from_plink) {
+      ReadMDRFile(input_file, genotypes, phenotypes, sample_count, column_count,
+                  phenotype_column, marker_names);
+    }
     CalcMdrMethodALL(genotypes, phenotypes, scores, sample_count, column_count,
                      phenotype_column - 1, case_value, measure_idx, tie_idx + 1, missing_idx + 1,
                      testing_idx, real_param, int_param, perm, search_folds, results);
@@ -198,6 +239,10 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     elapsed = std::difftime(end_time, start_time);
     WriteResultALL(output_file, elapsed, phenotype_column, case_value, testing_idx, marker_names,
                    results);
+    if (opt::plot) {
+      writeCellCharts(output_file, results, marker_names, genotypes, phenotypes, sample_count,
+                      marker_count, missing_idx + 1);
+    }
     std::snprintf(line_buffer, sizeof line_buffer,
                   "GORVA Analysis finished!!\nTotal excuting time is %.2f second\n", elapsed);
     std::fputs(line_buffer, stdout);

@@ -1,5 +1,6 @@
 #include "app/helper.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -25,7 +26,7 @@ std::string CArgs::value(std::string name) {
   return words_[index];
 }
 
-int CArgs::value_int(std::string name) { return std::atoi(value(name).c_str()); }
+int CArgs::value_int(std::string name) { return textToInt(value(name)); }
 
 std::string CArgs::get_string() {
   std::string line;
@@ -34,6 +35,14 @@ std::string CArgs::get_string() {
     line += ' ';
   }
   return line;
+}
+
+int textToInt(const std::string& text) {
+  // strtol reads what atoi reads and saturates a long; the rest is the clamp.
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
 }
 
 void error(std::string message) {

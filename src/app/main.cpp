@@ -5,6 +5,7 @@
 #include "app/helper.h"
 #include "app/options.h"
 #include "app/tfmmdr.h"
+#include "app/usage.h"
 
 const char* const VERSION = "1.5";
 const char* const DISTDATE = "04/19/2017";
@@ -14,6 +15,12 @@ constexpr const char* kRule = "-------------------------------------------------
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before the options are read, so the usage shows the defaults.
+  const HelpRequest help = findHelpRequest(argc, argv);
+  if (help != HelpRequest::kNone) {
+    std::fputs(help == HelpRequest::kUsage ? usageText().c_str() : versionText().c_str(), stdout);
+    return 0;
+  }
   CArgs* args = new CArgs(argc, argv);
   setOptions(*args);
   setExtensionOptions(*args);

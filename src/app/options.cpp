@@ -37,6 +37,7 @@ int threads = 0;
 int progress = -1;
 std::string bfile;
 bool plot = false;
+std::string engine = "fast";
 }  // namespace opt
 
 namespace {
@@ -56,15 +57,16 @@ void setWordIndex(const std::string& word, const std::array<std::string_view, N>
   }
 }
 
-// "2-4" gives 2 and 4, "3" gives 3 and 3; each side is read as atoi reads it.
+// "2-4" gives 2 and 4, "3" gives 3 and 3; each side is read as atoi reads it
+// (textToInt: out-of-range numbers saturate).
 void parseOrder(const std::string& text) {
   const std::size_t dash = text.find('-');
   if (dash == std::string::npos) {
-    opt::init_order = opt::order = std::atoi(text.c_str());
+    opt::init_order = opt::order = textToInt(text);
     return;
   }
-  opt::init_order = std::atoi(text.substr(0, dash).c_str());
-  opt::order = std::atoi(text.substr(dash + 1).c_str());
+  opt::init_order = textToInt(text.substr(0, dash));
+  opt::order = textToInt(text.substr(dash + 1));
 }
 
 }  // namespace
@@ -113,6 +115,7 @@ void setExtensionOptions(CArgs& args) {
   if (args.find("--progress")) opt::progress = args.value_int("--progress") == 1 ? 1 : 0;
   if (args.find("--bfile")) opt::bfile = args.value("--bfile");
   if (args.find("--plot")) opt::plot = args.value_int("--plot") == 1;
+  if (args.find("--engine")) opt::engine = args.value("--engine");
 }
 
 const char* getOptionString() {

@@ -40,6 +40,7 @@ extern int threads;        // "--threads": worker threads, 0 = every hardware th
 extern int progress;       // "--progress": -1 when the error stream is a terminal, 0 off, 1 on
 extern std::string bfile;  // "--bfile": PLINK .bed/.bim/.fam prefix read instead of "--in"
 extern bool plot;          // "--plot": one SVG cell chart per order beside the report
+extern std::string engine;  // "--engine": "fast" (bit-planes) or "plain" (byte counting), same results
 }  // namespace opt
 
 // Reads the extension options (they never change a classic option).

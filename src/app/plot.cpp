@@ -19,31 +19,52 @@ constexpr const char* kControlColour = "#2e86c1";
 constexpr const char* kHighRiskFill = "#c8c8c8";
 constexpr const char* kLowRiskFill = "#f4f4f4";
 
+// The length of the well-formed UTF-8 sequence at text[i], or 0 (overlong
+// forms and surrogates included, which XML parsers refuse).
+int utf8Length(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  int length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xbf;
+  if (lead >= 0xc2 && lead <= 0xdf) length = 2;
+  if (lead >= 0xe0 && lead <= 0xef) length = 3;
+  if (lead >= 0xf0 && lead <= 0xf4) length = 4;
+  if (lead == 0xe0) low = 0xa0;
+  if (lead == 0xed) high = 0x9f;
+  if (lead == 0xf0) low = 0x90;
+  if (lead == 0xf4) high = 0x8f;
+  if (length == 0 || i + length > text.size()) return 0;
+  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (int k = 2; k < length; ++k) {
+    if ((byte(i + k) & 0xc0) != 0x80) return 0;
+  }
+  return length;
+}
+
 // Text for XML: markup characters escaped; control bytes and bytes that do
 // not form UTF-8 (a data file may carry any byte in a marker name) become '?'.
 std::string xmlText(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '&') out += "&amp;";
-    else if (byte == '<') out += "&lt;";
-    else if (byte == '>') out += "&gt;";
-    else if (byte == '"') out += "&quot;";
-    else if (byte == '\'') out += "&apos;";
-    else if (byte < 0x20 || byte == 0x7f) out += '?';
-    else if (byte < 0x80) out += static_cast<char>(byte);
-    else {
-      const int length = byte >= 0xf0 && byte < 0xf5 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc2 && byte < 0xe0 ? 2 : 0;
-      bool valid = length > 0 && byte < 0xf5 && i + length <= text.size();
-      for (int j = 1; valid && j < length; ++j) {
-        valid = (static_cast<unsigned char>(text[i + j]) & 0xc0) == 0x80;
-      }
-      if (!valid) {
-        out += '?';
-        continue;
-      }
+    switch (byte) {
+      case '&': out += "&amp;"; continue;
+      case '<': out += "&lt;"; continue;
+      case '>': out += "&gt;"; continue;
+      case '"': out += "&quot;"; continue;
+      case '\'': out += "&apos;"; continue;
+      default: break;
+    }
+    if (byte < 0x20 || byte == 0x7f) {
+      out += '?';
+    } else if (byte < 0x80) {
+      out += static_cast<char>(byte);
+    } else if (const int length = utf8Length(text, i); length > 0) {
       out.append(text.substr(i, length));
       i += length - 1;
+    } else {
+      out += '?';
     }
   }
   return out;
@@ -63,17 +84,19 @@ std::string shortName(const std::string& name) {
 class Svg {
  public:
   Svg(int width, int height) {
-    text_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-            std::to_string(width) + "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " +
-            std::to_string(width) + " " + std::to_string(height) +
-            "\" font-family=\"Helvetica, Arial, sans-serif\" font-size=\"13\">\n" +
-            "<rect x=\"0\" y=\"0\" width=\"" + std::to_string(width) + "\" height=\"" +
-            std::to_string(height) + "\" fill=\"white\"/>\n";
+    text_ =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+        "width=\"" +
+        std::to_string(width) + "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " +
+        std::to_string(width) + " " + std::to_string(height) +
+        "\" font-family=\"Helvetica, Arial, sans-serif\" font-size=\"13\">\n" +
+        "<rect x=\"0\" y=\"0\" width=\"" + std::to_string(width) + "\" height=\"" +
+        std::to_string(height) + "\" fill=\"white\"/>\n";
   }
   void label(double x, double y, const std::string& escaped, const char* anchor = "start",
              const std::string& extra = "") {
-    text_ += "<text x=\"" + number("%.1f", x) + "\" y=\"" + number("%.1f", y) + "\" text-anchor=\"" +
-             anchor + "\"" + extra + ">" + escaped + "</text>\n";
+    text_ += "<text x=\"" + number("%.1f", x) + "\" y=\"" + number("%.1f", y) +
+             "\" text-anchor=\"" + anchor + "\"" + extra + ">" + escaped + "</text>\n";
   }
   void rect(double x, double y, double w, double h, const std::string& attributes,
             const std::string& tooltip = "") {
@@ -98,9 +121,13 @@ std::vector<int> cellDigits(int cell, int base, int order) {
 void drawCell(Svg& svg, double x, double y, double w, double h, int cases, int controls,
               int tallest, double overall_ratio, const std::string& cell_name) {
   const bool empty = cases + controls == 0;
-  const bool high = !empty && (controls == 0 || static_cast<double>(cases) / controls > overall_ratio);
+  const bool high =
+      !empty && (controls == 0 || static_cast<double>(cases) / controls > overall_ratio);
   svg.rect(x, y, w, h,
-           std::string("class=\"cell\" fill=\"") + (empty ? "white" : high ? kHighRiskFill : kLowRiskFill) +
+           std::string("class=\"cell\" fill=\"") +
+               (empty  ? "white"
+                : high ? kHighRiskFill
+                       : kLowRiskFill) +
                "\" stroke=\"#555\"");
   const double baseline = y + h - 20;
   const double room = h - 50;
@@ -129,14 +156,16 @@ void drawLegend(Svg& svg, double x, double y, const CellChart& chart) {
   svg.label(x + 198, y, "cases/controls above the overall ratio (high risk)");
   std::string note = "AA, Aa, aa: genotype codes 0, 1, 2 (with --bfile: copies of allele 1)";
   if (chart.counts.left_out > 0) {
-    note += "; " + std::to_string(chart.counts.left_out) + " samples with a missing genotype are not drawn";
+    note += "; " + std::to_string(chart.counts.left_out) +
+            " samples with a missing genotype are not drawn";
   }
   svg.label(x, y + 20, note, "start", " font-size=\"11\" fill=\"#444\"");
 }
 
 std::string title(const CellChart& chart) {
   std::string names;
-  for (std::size_t j = 0; j < chart.names.size(); ++j) names += (j ? " x " : "") + xmlText(chart.names[j]);
+  for (std::size_t j = 0; j < chart.names.size(); ++j)
+    names += (j ? " x " : "") + xmlText(chart.names[j]);
   return "Best " + std::to_string(chart.names.size()) + "-marker combination: " + names;
 }
 
@@ -148,7 +177,7 @@ std::string measures(const CellChart& chart) {
 std::string gridSvg(const CellChart& chart, int tallest, double overall_ratio) {
   const int base = chart.counts.base;
   const double cell = 150;
-  const double left = 190;
+  const double left = 160;
   const double top = 130;
   const int width = std::max(760, static_cast<int>(left + base * cell + 40));
   const int height = static_cast<int>(top + base * cell + 70);
@@ -157,8 +186,10 @@ std::string gridSvg(const CellChart& chart, int tallest, double overall_ratio) {
   svg.label(20, 50, measures(chart));
   svg.label(left + base * cell / 2, 88, xmlText(chart.names[1]), "middle", " font-weight=\"bold\"");
   const double middle = top + base * cell / 2;
-  svg.label(40, middle, xmlText(chart.names[0]), "middle",
-            " font-weight=\"bold\" transform=\"rotate(-90 40 " + number("%.1f", middle) + ")\"");
+  const double row_title_x = left - 85;
+  svg.label(row_title_x, middle, xmlText(chart.names[0]), "middle",
+            " font-weight=\"bold\" transform=\"rotate(-90 " + number("%.1f", row_title_x) + " " +
+                number("%.1f", middle) + ")\"");
   for (int g = 0; g < base; ++g) {
     svg.label(left + (g + 0.5) * cell, top - 12, kGenotypeLabels[g], "middle");
     svg.label(left - 12, top + (g + 0.5) * cell, kGenotypeLabels[g], "end");
@@ -198,12 +229,13 @@ std::string rowSvg(const CellChart& chart, int tallest, double overall_ratio) {
     const double x = left + i * cell_w;
     std::string name;
     for (int j = 0; j < order; ++j) {
-      const std::string part = xmlText(shortName(chart.names[j])) + "=" + kGenotypeLabels[digits[j]];
+      const std::string part =
+          xmlText(shortName(chart.names[j])) + "=" + kGenotypeLabels[digits[j]];
       svg.label(x + cell_w / 2, top + cell_h + 16 * (j + 1), part, "middle", " font-size=\"11\"");
       name += (j ? " " : "") + xmlText(chart.names[j]) + "=" + kGenotypeLabels[digits[j]];
     }
-    drawCell(svg, x, top, cell_w, cell_h, chart.counts.cases[shown[i]], chart.counts.controls[shown[i]],
-             tallest, overall_ratio, name);
+    drawCell(svg, x, top, cell_w, cell_h, chart.counts.cases[shown[i]],
+             chart.counts.controls[shown[i]], tallest, overall_ratio, name);
   }
   drawLegend(svg, 20, top + cell_h + 16 * order + 34, chart);
   return svg.finish();
@@ -221,7 +253,8 @@ CellCounts countCells(const unsigned char* genotypes, const unsigned char* pheno
   counts.cases.assign(cells, 0);
   counts.controls.assign(cells, 0);
   for (int s = 0; s < sample_count; ++s) {
-    if (missing_code == kMethodComplete && !sampleIsComplete(genotypes, marker_count, sample_count, s)) {
+    if (missing_code == kMethodComplete &&
+        !sampleIsComplete(genotypes, marker_count, sample_count, s)) {
       ++counts.left_out;
       continue;
     }
@@ -276,7 +309,8 @@ int writeCellCharts(const std::string& report_file, MDRResult* const* results,
     chart.ig = record.ig[0];
     chart.rig = record.rig[0];
     chart.p_value = record.p_value[0];
-    chart.counts = countCells(genotypes, phenotypes, sample_count, marker_count, markers, missing_code);
+    chart.counts =
+        countCells(genotypes, phenotypes, sample_count, marker_count, markers, missing_code);
     const std::string path = cellChartPath(report_file, k);
     const std::string svg = cellChartSvg(chart);
     std::FILE* file = std::fopen(path.c_str(), "w");

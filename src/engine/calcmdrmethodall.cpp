@@ -1,26 +1,26 @@
 // The exhaustive best-set search: every combination of every order, in
-// batches, ranked, the best K of each order kept, then their p-values.
+// batches (on every worker thread), ranked, the best K of each order kept,
+// then their p-values.
 #include <Rmath.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
+#include "app/options.h"
 #include "app/tfmmdr.h"
-#include "core/gorva.h"
+#include "engine/batch_pool.h"
 #include "engine/bestrows.h"
+#include "engine/bitplanes.h"
 #include "engine/mdrresult.h"
-#include "engine/missingdata.h"
 #include "engine/progress.h"
+#include "engine/search_context.h"
 
 namespace {
 
 constexpr int BATCH_SIZE = 100000;
 constexpr double kLn2 = 0.6931471805599453;
-constexpr int kMethodComplete = 3;
-constexpr int kMethodImputation = 5;
 
 // Writes the kept rows of one order into fold 0 of its record.
 void storeKeptRows(const RankedRows& kept, MDRResult& record) {
@@ -69,79 +69,51 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
                               int /*fold_count*/, MDRResult** results) {
   const int max_order = results[0]->max_order;
   const int init_order = results[0]->init_order;
-  const int K = results[0]->row_count;
-  int marker_count = column_count - 1;
+  const int marker_count = column_count - 1;
 
-  if (missing_code == kMethodImputation) imputeMarkerModes(genotypes, marker_count, sample_count);
+  SearchContext context;
+  prepareSearchContext(genotypes, phenotypes, scores, sample_count, marker_count, case_value,
+                       missing_code, context);
+  context.option_code = option_code;
+  context.measure = measure_idx == 1 ? 1 : 0;
+  context.K = results[0]->row_count;
+  context.all_pairs = all_writer_open_;
+  // The fast path needs its planes; without them (the "em" method, the plain
+  // engine asked for, or too little memory) every batch takes the plain path.
+  BitPlanes planes;
+  if (opt::engine != "plain" && buildPlanesFor(context, planes)) context.planes = &planes;
+  const int threads = workerCount(opt::threads);
 
-  std::vector<int> samples;
-  samples.reserve(sample_count);
-  int cases = 0;
-  int controls = 0;
-  for (int s = 0; s < sample_count; ++s) {
-    phenotypes[s] = phenotypes[s] == case_value ? 1 : 0;
-    const bool complete = missing_code != kMethodComplete ||
-                          sampleIsComplete(genotypes, marker_count, sample_count, s);
-    if (!complete) continue;
-    samples.push_back(s);
-    if (phenotypes[s] == 1) ++cases;
-    else ++controls;
-  }
-  int N = cases + controls;
-  double ratio = static_cast<double>(cases) / controls;
-
-  const long batch_ints = static_cast<long>(BATCH_SIZE) * max_order;
-  std::vector<int> state(max_order);
-  int* batch = new (std::nothrow) int[batch_ints];
-  double* pairs = new (std::nothrow) double[2L * BATCH_SIZE];
-  double* keys = new (std::nothrow) double[BATCH_SIZE];
-  int* index = new (std::nothrow) int[BATCH_SIZE];
-  if (!batch || !pairs || !keys || !index) {
-    refuse(kExitNoMemory, "out of memory: could not allocate %ld bytes for the search's batch buffers",
-           batch_ints * 4L + BATCH_SIZE * 28L);
-  } else {
-    const int measure = measure_idx == 1 ? 1 : 0;
-    int capacity = BATCH_SIZE;
-    RankedRows kept;
-    RankedRows batch_best;
-    for (int k = init_order; k <= max_order; ++k) {
-      MDRResult& record = *results[k - init_order];
-      kept.order = k;
-      kept.clear();
-      std::fill(state.begin(), state.end(), -1);
-      SearchProgress progress(k, marker_count);
-      for (;;) {
-        int count = 0;
-        combSNP(&k, &marker_count, &capacity, state.data(), &count, batch);
-        if (count == 0) break;
-        mdrCombinationAll(batch, &k, &count, genotypes, &marker_count, phenotypes, scores,
-                          &sample_count, samples.data(), &N, &cases, &controls, &ratio,
-                          &option_code, &missing_code, pairs);
-        if (all_writer_open_) saveAllResult(pairs, batch, k - 1, count, k - 1);
-        for (int i = 0; i < count; ++i) keys[i] = pairs[2 * i + measure];
-        shellsortIndex(index, keys, count, sizeof(double), cmp_double, 1);
-        takeBatchBest(batch, k, count, pairs, keys, index, K, batch_best);
-        mergeBest(kept, batch_best, K);
-        progress.advance(count);
-      }
-      progress.finish();
-      storeKeptRows(kept, record);
+  for (int k = init_order; k <= max_order; ++k) {
+    MDRResult& record = *results[k - init_order];
+    SearchProgress progress(k, marker_count);
+    BatchSink sink;
+    if (all_writer_open_) {
+      sink = [this, k](int* combinations, int count, double* pairs) {
+        saveAllResult(pairs, combinations, k - 1, count, k - 1);
+      };
     }
+    OrderOutcome outcome;
+    searchOrder(context, k, threads, BATCH_SIZE, -1, sink, &progress, outcome);
+    if (outcome.out_of_memory) {
+      refuse(kExitNoMemory,
+             "out of memory: could not allocate the search's batch buffers (%ld bytes per thread)",
+             static_cast<long>(BATCH_SIZE) * (4L * k + 28L));
+      return;
+    }
+    progress.finish();
+    storeKeptRows(outcome.kept, record);
+  }
 
-    for (int k = init_order; k <= max_order; ++k) {
-      MDRResult& record = *results[k - init_order];
-      for (int j = 0; j < record.row_count; ++j) {
-        record.ig[j] = record.fold_measures[0][2 * j];
-        record.rig[j] = record.fold_measures[0][2 * j + 1];
-        record.p_value[j] = informationGainPValue(record.ig[j], k, N);
-        for (int m = 1; m <= k; ++m) {
-          record.snp_index[k * j + m - 1] = GetComb(record.fold_combinations[0][j], m);
-        }
+  for (int k = init_order; k <= max_order; ++k) {
+    MDRResult& record = *results[k - init_order];
+    for (int j = 0; j < record.row_count; ++j) {
+      record.ig[j] = record.fold_measures[0][2 * j];
+      record.rig[j] = record.fold_measures[0][2 * j + 1];
+      record.p_value[j] = informationGainPValue(record.ig[j], k, context.N);
+      for (int m = 1; m <= k; ++m) {
+        record.snp_index[k * j + m - 1] = GetComb(record.fold_combinations[0][j], m);
       }
     }
   }
-  delete[] batch;
-  delete[] pairs;
-  delete[] keys;
-  delete[] index;
 }

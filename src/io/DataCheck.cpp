@@ -87,6 +87,7 @@ class Checker {
     result_.error = message;
     return false;
   }
+  void refuseNulByte(const unsigned char* nul);
   bool checkHeader(const unsigned char* begin, const unsigned char* line_feed);
   bool checkDataLine(int line, const unsigned char* begin, const unsigned char* line_feed);
   bool checkField(int line, int column, const char* text, int length);
@@ -109,10 +110,18 @@ DataCheck Checker::run() {
     return result_;
   }
   const unsigned char* const end = bytes_ + size_;
+  // No text file holds a NUL; one that does is compressed, binary or UTF-16,
+  // and its lines and fields would mean nothing.
+  if (const auto* nul = static_cast<const unsigned char*>(std::memchr(bytes_, '\0', size_))) {
+    refuseNulByte(nul);
+    return result_;
+  }
   const auto* header_end = static_cast<const unsigned char*>(std::memchr(bytes_, kLineFeed, size_));
   result_.line_count = 1;
   if (header_end == nullptr) {
-    refuse(name_ + " line 1: the header has no line end, so no sample can be read");
+    const bool lone_crs = std::memchr(bytes_, kCarriageReturn, size_) != nullptr;
+    refuse(name_ + " line 1: the header has no line end, so no sample can be read" +
+           (lone_crs ? " (the lines end with CR alone; convert them to LF or CR LF)" : ""));
     return result_;
   }
   if (!checkHeader(bytes_, header_end)) return result_;
@@ -132,6 +141,22 @@ DataCheck Checker::run() {
   result_.ok = true;
   result_.warning = warnings();
   return result_;
+}
+
+void Checker::refuseNulByte(const unsigned char* nul) {
+  int line = 1;
+  int column = 1;
+  for (const unsigned char* cursor = bytes_; cursor < nul; ++cursor) {
+    if (*cursor == kLineFeed) {
+      ++line;
+      column = 1;
+    } else if (*cursor == kTab) {
+      ++column;
+    }
+  }
+  refuse(name_ + " " + place(line, column) +
+         ": a NUL byte, which no text file holds (is the file compressed, binary or UTF-16? "
+         "save the data as plain text)");
 }
 
 bool Checker::checkHeader(const unsigned char* begin, const unsigned char* line_feed) {

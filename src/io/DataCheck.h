@@ -29,7 +29,8 @@ struct DataCheck {
 // and field rules, and judges them. `file_name` is used only in messages.
 // `phenotype_column` counts from 1. `bytes` may be null when `size` is 0.
 //
-// Refused: an empty file; a file without any line end; a header without the
+// Refused: an empty file; a file with a NUL byte (compressed, binary or
+// UTF-16 data); a file without any line end; a header without the
 // phenotype column; a marker name or data field (spaces removed) longer than
 // 254 characters; a data line with more fields than the header; a genotype
 // field whose stored byte is not 0, 1, 2 or 3.

@@ -62,8 +62,7 @@ bool forEachLine(std::string_view text, Visit visit) {
 std::string columnsMessage(const std::string& file, int line, std::size_t count,
                            const char* layout) {
   return file + " line " + std::to_string(line) + ": " + std::to_string(count) +
-         (count == 1 ? " column" : " columns") + ", but a line of this file has 6 (" + layout +
-         ")";
+         (count == 1 ? " column" : " columns") + ", but a line of this file has 6 (" + layout + ")";
 }
 
 // 1 for a case (2), 0 for a control (1), -1 for anything else (0, -9, text,
@@ -96,14 +95,16 @@ bool PlinkReader::refuse(const std::string& message) {
   return false;
 }
 
-bool PlinkReader::open(const std::string& prefix) {
+bool PlinkReader::open(const std::string& prefix, bool refuse_missing_genotypes) {
   prefix_ = prefix;
   error_.clear();
   warnings_.clear();
   fam_sample_count_ = 0;
   kept_samples_.clear();
+  kept_lines_.clear();
   case_status_.clear();
   marker_names_.clear();
+  marker_lines_.clear();
   if (!readFam() || !readBim()) return false;
   const double genotypes = static_cast<double>(markerCount()) * sampleCount();
   if (genotypes > kMaxGenotypes) {
@@ -114,7 +115,8 @@ bool PlinkReader::open(const std::string& prefix) {
                   " genotypes; this version indexes at most 2147483647 (split the markers "
                   "into several file sets)");
   }
-  return checkBed();
+  if (!checkBed()) return false;
+  return !refuse_missing_genotypes || refuseFirstMissingGenotype();
 }
 
 bool PlinkReader::readFam() {
@@ -132,6 +134,7 @@ bool PlinkReader::readFam() {
     const int status = caseStatus(fields[5]);
     if (status >= 0) {
       kept_samples_.push_back(fam_sample_count_);
+      kept_lines_.push_back(line);
       case_status_.push_back(static_cast<unsigned char>(status));
     }
     ++fam_sample_count_;
@@ -178,6 +181,7 @@ bool PlinkReader::readBim() {
                         " was already on line " + std::to_string(seen->second);
     }
     marker_names_.push_back(std::move(id));
+    marker_lines_.push_back(line);
     return true;
   });
   if (!ok) return false;
@@ -205,12 +209,13 @@ bool PlinkReader::checkBed() {
   if (failure) return refuse("cannot read the size of " + name + ": " + failure.message());
 
   if (got == 3 && magic[0] == kBedMagic[0] && magic[1] == kBedMagic[1] && magic[2] == 0x00) {
-    return refuse(name + " bytes 1-3: 6c 1b 00 marks the individual-major layout of old PLINK "
-                         "versions, which is not read (rewrite it SNP-major, e.g. plink "
-                         "--bfile PREFIX --make-bed --out NEWPREFIX)");
+    return refuse(name +
+                  " bytes 1-3: 6c 1b 00 marks the individual-major layout of old PLINK "
+                  "versions, which is not read (rewrite it SNP-major, e.g. plink "
+                  "--bfile PREFIX --make-bed --out NEWPREFIX)");
   }
-  if (got == 3 && (magic[0] != kBedMagic[0] || magic[1] != kBedMagic[1] ||
-                   magic[2] != kBedMagic[2])) {
+  if (got == 3 &&
+      (magic[0] != kBedMagic[0] || magic[1] != kBedMagic[1] || magic[2] != kBedMagic[2])) {
     return refuse(name + " bytes 1-3: " + hexBytes(magic, 3) +
                   " is not the header of a PLINK .bed (6c 1b 01)");
   }
@@ -218,8 +223,8 @@ bool PlinkReader::checkBed() {
   const std::uintmax_t expected = 3 + per_marker * static_cast<std::uintmax_t>(markerCount());
   if (actual != expected) {
     return refuse(name + ": the file has " + std::to_string(actual) + " bytes, but " + prefix_ +
-                  ".bim (" + std::to_string(markerCount()) + " markers) and " + prefix_ +
-                  ".fam (" + std::to_string(fam_sample_count_) + " samples) need 3 + " +
+                  ".bim (" + std::to_string(markerCount()) + " markers) and " + prefix_ + ".fam (" +
+                  std::to_string(fam_sample_count_) + " samples) need 3 + " +
                   std::to_string(markerCount()) + " x " + std::to_string(per_marker) + " = " +
                   std::to_string(expected) +
                   " bytes (do the three files belong to the same data set?)");
@@ -227,31 +232,55 @@ bool PlinkReader::checkBed() {
   return true;
 }
 
-bool PlinkReader::read(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names) {
+template <typename Decode>
+bool PlinkReader::forEachPackedMarker(Decode decode) {
   const std::string name = bedName();
-  const long sample_count = sampleCount();
-  for (long s = 0; s < sample_count; ++s) phenotypes[s] = case_status_[s];
-  for (int m = 0; m < markerCount(); ++m) {
-    std::snprintf(marker_names[m], kFieldTextBuffer, "%s", marker_names_[m].c_str());
-  }
-
   std::FILE* file = std::fopen(name.c_str(), "rb");
-  if (file == nullptr) return refuse("cannot open " + name + " a second time to read it");
+  if (file == nullptr) return refuse("cannot open " + name + " again to read its genotypes");
   const std::size_t per_marker = (static_cast<std::size_t>(fam_sample_count_) + 3) / 4;
   std::unique_ptr<unsigned char[]> packed(new unsigned char[per_marker]);
   bool ok = std::fseek(file, 3, SEEK_SET) == 0;
-  for (int m = 0; ok && m < markerCount(); ++m) {
-    if (std::fread(packed.get(), 1, per_marker, file) != per_marker) {
-      ok = refuse(name + ": the file ended in marker " + std::to_string(m + 1) + " (" +
-                  markerName(m) + "); was it changed during the run?");
-      break;
+  int m = 0;
+  for (; ok && m < markerCount(); ++m) {
+    ok = std::fread(packed.get(), 1, per_marker, file) == per_marker;
+    if (ok) ok = decode(m, packed.get());
+  }
+  std::fclose(file);
+  if (!ok && error_.empty()) {
+    refuse(name + ": the file ended before marker " + std::to_string(m) + " (" + markerName(m - 1) +
+           "); was it changed during the run?");
+  }
+  return ok;
+}
+
+bool PlinkReader::refuseFirstMissingGenotype() {
+  return forEachPackedMarker([this](int m, const unsigned char* packed) {
+    for (std::size_t k = 0; k < kept_samples_.size(); ++k) {
+      const int s = kept_samples_[k];
+      if (((packed[s >> 2] >> ((s & 3) * 2)) & 3) != 1) continue;
+      return refuse(bedName() + " marker " + std::to_string(m + 1) + " (" + markerName(m) + ", " +
+                    prefix_ + ".bim line " + std::to_string(marker_lines_[m]) + "), sample " +
+                    std::to_string(s + 1) + " (" + prefix_ + ".fam line " +
+                    std::to_string(kept_lines_[k]) +
+                    "): a missing genotype, but --missing none counts no missing data (use "
+                    "--missing available, complete, mc, imputation or em)");
     }
+    return true;
+  });
+}
+
+bool PlinkReader::read(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names) {
+  const long sample_count = sampleCount();
+  for (long k = 0; k < sample_count; ++k) phenotypes[k] = case_status_[k];
+  for (int m = 0; m < markerCount(); ++m) {
+    std::snprintf(marker_names[m], kFieldTextBuffer, "%s", marker_names_[m].c_str());
+  }
+  return forEachPackedMarker([&](int m, const unsigned char* packed) {
     unsigned char* row = genotypes + static_cast<long>(m) * sample_count;
     for (long k = 0; k < sample_count; ++k) {
       const int s = kept_samples_[k];
       row[k] = kBedCodeToGenotype[(packed[s >> 2] >> ((s & 3) * 2)) & 3];
     }
-  }
-  std::fclose(file);
-  return ok;
+    return true;
+  });
 }

@@ -35,7 +35,11 @@ class PlinkReader {
   // with other magic bytes or another size. Blank lines are skipped.
   // Warned about (warnings()): samples with a missing phenotype, which are
   // left out; SNP ids that occur more than once.
-  bool open(const std::string& prefix);
+  //
+  // With refuse_missing_genotypes (a run whose missing-data method counts
+  // no missing genotype) the .bed is read once more here and its first
+  // missing genotype among the samples that take part is refused.
+  bool open(const std::string& prefix, bool refuse_missing_genotypes = false);
 
   const std::string& error() const { return error_; }
   // Zero or more whole lines "gorva: warning: ...\n".
@@ -63,12 +67,18 @@ class PlinkReader {
   bool readFam();
   bool readBim();
   bool checkBed();
+  bool refuseFirstMissingGenotype();
+  // Calls decode(marker, packed bytes) for every marker of the .bed.
+  template <typename Decode>
+  bool forEachPackedMarker(Decode decode);
 
   std::string prefix_;
   std::string error_;
   std::string warnings_;
   int fam_sample_count_ = 0;
   std::vector<int> kept_samples_;           // .fam positions of the samples that take part
+  std::vector<int> kept_lines_;             // their .fam line numbers
+  std::vector<int> marker_lines_;           // .bim line number of each marker
   std::vector<unsigned char> case_status_;  // per kept sample: 1 case, 0 control
   std::vector<std::string> marker_names_;
 };

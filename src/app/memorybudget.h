@@ -1,0 +1,61 @@
+// memorybudget.h: what a run will hold in memory at its peak, worked out from
+// the counts of its data before anything is allocated, and the memory the
+// machine can give it. A run that cannot fit is refused with both figures
+// instead of being killed half-way through the search.
+#ifndef GORVA_APP_MEMORYBUDGET_H
+#define GORVA_APP_MEMORYBUDGET_H
+
+#include <cstdint>
+#include <string>
+
+// The shape of a run, as the driver knows it after counting the data file.
+struct RunShape {
+  long long marker_count = 0;
+  long long sample_count = 0;
+  int init_order = 2;
+  int order = 2;
+  int top_k = 10;
+  int threads = 0;            // 0: one worker per hardware thread
+  long long file_bytes = 0;   // the data file, loaded whole again to fill the arrays
+};
+
+// Bytes by purpose; every figure is an upper bound of what the run holds at
+// the same time.
+struct MemoryNeed {
+  std::uint64_t genotypes = 0;     // one byte per marker and sample
+  std::uint64_t bit_planes = 0;    // markers x 4 levels x 2 classes x 64-sample words
+  std::uint64_t batches = 0;       // the search's batch buffers, one set per worker
+  std::uint64_t records = 0;       // result records of every order
+  std::uint64_t samples_and_names = 0;  // phenotypes, scores, marker names
+  std::uint64_t loaded_file = 0;   // the data file while the arrays are filled
+  int workers = 1;
+
+  std::uint64_t total() const {
+    return genotypes + bit_planes + batches + records + samples_and_names + loaded_file;
+  }
+};
+
+// The search scores at most this many combinations per batch and worker.
+constexpr long long kSearchBatchSize = 100000;
+
+// Worker threads of a run: `threads`, or the hardware's count when it is 0
+// or below (at least 1).
+int resolveWorkerCount(int threads);
+
+MemoryNeed estimateRunMemory(const RunShape& shape);
+
+// Bytes the run may still allocate. GORVA_TEST_MEMORY_LIMIT, a decimal byte
+// count, replaces the machine's figure; it exists only so that tests can
+// drive the refusal without a machine that is really short of memory, and
+// is no setting for users. Otherwise MemAvailable of /proc/meminfo, or the
+// free pages that sysconf reports where that file cannot be read.
+std::uint64_t availableMemoryBytes();
+
+// The refusal text for a run that does not fit (no program prefix), e.g.
+// "data.txt: 20000 markers x 2000 samples at order 2 needs 1234 MB, 800 MB
+// available (...)". MB are 2^20 bytes; the need is rounded up, the
+// available memory down.
+std::string memoryRefusal(const std::string& input_name, const RunShape& shape,
+                          const MemoryNeed& need, std::uint64_t available);
+
+#endif  // GORVA_APP_MEMORYBUDGET_H

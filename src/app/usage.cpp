@@ -1,0 +1,122 @@
+// The usage text lists the options in the order a user needs them: input,
+// output, the search, then the words that are only recorded.
+#include "app/usage.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "app/options.h"
+
+namespace {
+
+constexpr const char* kVersion = "1.5";
+
+std::string orNone(const std::string& value) { return value.empty() ? "none" : value; }
+
+std::string flag(bool value) { return value ? "1" : "0"; }
+
+constexpr std::size_t kMeaningColumn = 24;
+constexpr std::size_t kLineWidth = 79;
+
+// One option: its name and value word, then its meaning wrapped into the
+// column beside it, ending with its default when it has one.
+void addOption(std::string& text, std::string_view name, std::string_view meaning,
+               const std::string& default_value = "") {
+  std::string line = "  ";
+  line += name;
+  line.append(line.size() < kMeaningColumn ? kMeaningColumn - line.size() : 1, ' ');
+  std::string words(meaning);
+  if (!default_value.empty()) words += " (default: " + default_value + ")";
+  std::size_t start = 0;
+  bool first_word = true;
+  while (start < words.size()) {
+    std::size_t end = words.find(' ', start);
+    if (end == std::string::npos) end = words.size();
+    const std::string_view word = std::string_view(words).substr(start, end - start);
+    if (!first_word && line.size() + 1 + word.size() > kLineWidth) {
+      text += line + "\n";
+      line.assign(kMeaningColumn, ' ');
+      first_word = true;
+    }
+    if (!first_word) line += ' ';
+    line += word;
+    first_word = false;
+    start = end + 1;
+  }
+  text += line + "\n";
+}
+
+}  // namespace
+
+HelpRequest findHelpRequest(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--help" || word == "-h") return HelpRequest::kUsage;
+    if (word == "--version") return HelpRequest::kVersion;
+    if (word.size() > 2 && word.substr(0, 2) == "--") ++i;  // its value word
+  }
+  return HelpRequest::kNone;
+}
+
+std::string usageText() {
+  std::string text =
+      "Usage: gorva --in DATA.txt --out REPORT.txt [options]\n"
+      "       gorva --bfile PREFIX --out REPORT.txt [options]\n"
+      "\n"
+      "Searches every combination of k markers, for each order k of the range, for the\n"
+      "combinations whose genotype cells tell most about a case/control phenotype\n"
+      "(information gain IG in bits, RIG = IG / phenotype entropy), keeps the best of\n"
+      "each order with a chi-square p-value and writes them to the report.\n"
+      "Every option takes one value; unknown words are ignored.\n"
+      "\n"
+      "Input and output:\n";
+  addOption(text, "--in FILE",
+            "tab-separated data: a header line, then one line per sample with the "
+            "phenotype first (1 = case) and genotype codes 0, 1, 2 (3 = missing)",
+            orNone(opt::input_file));
+  addOption(text, "--bfile PREFIX",
+            "read PLINK PREFIX.bed/.bim/.fam instead of --in (SNP-major .bed; .fam "
+            "phenotype 2 = case, 1 = control, others left out)",
+            orNone(opt::bfile));
+  addOption(text, "--out FILE", "the report file, created or emptied", orNone(opt::output_file));
+  addOption(text, "--save_all 0|1", "1: also write every scored combination to FILE.all",
+            flag(opt::save_all));
+  addOption(text, "--plot 0|1", "1: one SVG cell chart per order, FILE.order<k>.svg",
+            flag(opt::plot));
+  text += "\nSearch:\n";
+  addOption(text, "--order K|K1-K2", "the combination orders searched, e.g. 2 or 2-3",
+            opt::order_str);
+  addOption(text, "--top N", "combinations kept and reported per order",
+            std::to_string(opt::report_top_k));
+  addOption(text, "--missing WORD",
+            "missing-data method: none, mc, complete, available, imputation, em", opt::missing);
+  addOption(text, "--threads N", "worker threads of the search, 0 = every hardware thread",
+            std::to_string(opt::threads));
+  addOption(text, "--engine WORD",
+            "counting engine: fast (bit-planes) or plain (byte counting); the results "
+            "are the same",
+            opt::engine);
+  addOption(text, "--progress 0|1",
+            "a progress line per order on the error stream; without the option it is "
+            "shown only when the error stream is a terminal",
+            opt::progress < 0 ? "terminal only" : flag(opt::progress == 1));
+  text += "\nRecorded in the report, no effect on the results:\n";
+  addOption(text, "--type WORD", "analysis type word (mdr, gmdr)", opt::mdr_type);
+  addOption(text, "--score FILE", "score file name (not read)", orNone(opt::score_file));
+  addOption(text, "--tie WORD", "tie rule: high, low, ignore", opt::tie);
+  addOption(text, "--shuffle 0|1", "shuffling flag", std::to_string(opt::shuffling_idx));
+  addOption(text, "--debug 0|1", "debug flag", flag(opt::debug));
+  addOption(text, "--perm N", "permutation count", std::to_string(opt::perm));
+  text += "\nOther:\n";
+  addOption(text, "-h, --help", "this text");
+  addOption(text, "--version", "the version line");
+  text +=
+      "\n"
+      "Exit status: 0 after a run (also after \"Cannot open the text file!!\" and\n"
+      "\"Cannot save the text file!!\"), 1 an option without its value, 2 input refused\n"
+      "(nothing is created or changed), 3 out of memory.\n"
+      "See gorva(1) for the formats, the missing-data methods and the report.\n";
+  return text;
+}
+
+std::string versionText() { return std::string("GORVA ") + kVersion + "\n"; }

@@ -1,0 +1,160 @@
+#include "engine/batch_pool.h"
+
+#include <climits>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "core/gorva.h"
+#include "engine/batch_scorer.h"
+#include "engine/progress.h"
+#include "engine/unrank.h"
+
+namespace {
+
+// Batches that may be done ahead of the oldest unmerged one, per worker:
+// bounds the results waiting for their turn.
+constexpr int kWindowPerWorker = 4;
+
+struct PendingBatch {
+  long long batch = -1;
+  int count = 0;
+  RankedRows best;
+};
+
+struct SharedOrder {
+  SharedOrder(const SearchContext& c, int k, int size, const BatchSink& s, SearchProgress* p,
+              OrderOutcome& o)
+      : context(c), order(k), batch_size(size), sink(s), progress(p), outcome(o) {}
+
+  const SearchContext& context;
+  int order;
+  int batch_size;
+  const BatchSink& sink;
+  SearchProgress* progress;
+  OrderOutcome& outcome;
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  long long batch_count = 0;  // batches to hand out (lowered when the walk ends early)
+  long long next_batch = 0;
+  long long next_merge = 0;
+  bool failed = false;
+  std::vector<PendingBatch> ring;  // indexed by batch % ring.size()
+};
+
+// With the mutex held: one batch's rows join the kept ones.
+void mergeInTurn(SharedOrder& shared, RankedRows& best, int count) {
+  mergeBest(shared.outcome.kept, best, shared.context.K);
+  shared.outcome.combinations += count;
+  if (shared.progress != nullptr) shared.progress->advance(count);
+  ++shared.next_merge;
+}
+
+// With the mutex held: files a finished batch and merges every batch whose
+// turn has come.
+void fileAndMerge(SharedOrder& shared, long long batch, int count, RankedRows& best) {
+  const auto window = static_cast<long long>(shared.ring.size());
+  PendingBatch& slot = shared.ring[batch % window];
+  slot.batch = batch;
+  slot.count = count;
+  std::swap(slot.best, best);
+  for (;;) {
+    PendingBatch& head = shared.ring[shared.next_merge % window];
+    if (head.batch != shared.next_merge) break;
+    head.batch = -1;
+    mergeInTurn(shared, head.best, head.count);
+  }
+}
+
+void runWorker(SharedOrder& shared) {
+  int order = shared.order;
+  int markers = shared.context.marker_count;
+  int capacity = shared.batch_size;
+  const auto window = static_cast<long long>(shared.ring.size());
+  try {
+    BatchScorer scorer(shared.context, order);
+    std::vector<int> batch(static_cast<std::size_t>(capacity) * order);
+    std::vector<int> state(order, -1);
+    RankedRows best;
+    long long previous = -1;
+    for (;;) {
+      long long b = 0;
+      {
+        std::unique_lock<std::mutex> lock(shared.mutex);
+        shared.changed.wait(lock, [&] {
+          return shared.failed || shared.next_batch >= shared.batch_count ||
+                 shared.next_batch < shared.next_merge + window;
+        });
+        if (shared.failed || shared.next_batch >= shared.batch_count) break;
+        b = shared.next_batch++;
+      }
+      // combSNP resumes after the state: the combination just before the batch.
+      if (b != previous + 1) unrankCombination(b * capacity - 1, markers, order, state.data());
+      previous = b;
+      int count = 0;
+      combSNP(&order, &markers, &capacity, state.data(), &count, batch.data());
+      std::unique_lock<std::mutex> lock(shared.mutex);
+      if (count == 0) {  // only a walk too long to rank ends this way
+        if (b < shared.batch_count) shared.batch_count = b;
+        shared.changed.notify_all();
+        break;
+      }
+      lock.unlock();
+      scorer.score(batch.data(), count, best);
+      lock.lock();
+      if (shared.sink) {
+        shared.changed.wait(lock, [&] { return shared.failed || shared.next_merge == b; });
+        if (shared.failed) break;
+        shared.sink(batch.data(), count, scorer.pairs());
+        mergeInTurn(shared, best, count);
+      } else {
+        fileAndMerge(shared, b, count, best);
+      }
+      shared.changed.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    shared.outcome.stats.add(scorer.stats());
+  } catch (const std::bad_alloc&) {
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    shared.failed = true;
+    shared.outcome.out_of_memory = true;
+    shared.changed.notify_all();
+  }
+}
+
+}  // namespace
+
+int workerCount(int requested_threads) {
+  if (requested_threads >= 1) return requested_threads;
+  const unsigned hardware = std::thread::hardware_concurrency();
+  return hardware >= 1 ? static_cast<int>(hardware) : 1;
+}
+
+void searchOrder(const SearchContext& context, int order, int threads, int batch_size,
+                 long long batch_limit, const BatchSink& sink, SearchProgress* progress,
+                 OrderOutcome& outcome) {
+  outcome = OrderOutcome();
+  outcome.kept.order = order;
+  SharedOrder shared(context, order, batch_size, sink, progress, outcome);
+  const long long total = combinationCount(context.marker_count, order);
+  if (total < 0) {
+    // Too many to rank: one worker walks the batches one after another.
+    shared.batch_count = LLONG_MAX;
+    threads = 1;
+  } else {
+    shared.batch_count = (total + batch_size - 1) / batch_size;
+  }
+  if (batch_limit >= 0 && batch_limit < shared.batch_count) shared.batch_count = batch_limit;
+  if (shared.batch_count == 0) return;
+  if (threads > shared.batch_count) threads = static_cast<int>(shared.batch_count);
+  if (threads < 1) threads = 1;
+  shared.ring.resize(static_cast<std::size_t>(kWindowPerWorker) * threads);
+
+  std::vector<std::thread> helpers;
+  for (int t = 1; t < threads; ++t) helpers.emplace_back(runWorker, std::ref(shared));
+  runWorker(shared);
+  for (std::thread& helper : helpers) helper.join();
+}

@@ -1,0 +1,185 @@
+#include "engine/batch_scorer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include "core/gorva.h"
+#include "engine/kernel_dispatch.h"
+
+namespace {
+
+// Above this K the candidates are most of a batch anyway: rank in full.
+constexpr int kMaxScreenedK = 1024;
+// Candidate tables kept per batch before giving up on screening (ints).
+constexpr long kCandidateTableInts = 1L << 22;
+
+}  // namespace
+
+BatchScorer::BatchScorer(const SearchContext& context, int order)
+    : context_(context), order_(order) {
+  if (context.planes == nullptr || !CellCounter::servesOrder(context.planes->levels(), order)) return;
+  counter_ = std::make_unique<CellCounter>(*context.planes, order, countCellsKernel(activeSimdPath()));
+  table_ints_ = 2 * counter_->cells();
+  score_sums_.assign(table_ints_, 0.0);
+  screening_ = std::make_unique<ScreeningKeys>(counter_->cells(), context.N, context.measure,
+                                               context.missing_code == kMethodAvailable,
+                                               context.cases, context.controls);
+  candidate_cap_ = static_cast<int>(std::max<long>(2L * context.K + 16, kCandidateTableInts / table_ints_));
+}
+
+void BatchScorer::score(int* combinations, int count, RankedRows& best) {
+  ++stats_.batches;
+  if (static_cast<long>(pairs_.size()) < 2L * count) pairs_.resize(2L * count);
+  if (!counter_) {
+    ++stats_.ranked_in_full;
+    scorePlain(combinations, count);
+    rankInFull(combinations, count, best);
+    return;
+  }
+  const int K = context_.K;
+  const bool screen = !context_.all_pairs && K >= 1 && K < count && K <= kMaxScreenedK;
+  if (screen) {
+    if (scoreScreened(combinations, count, best)) {
+      ++stats_.screened;
+      return;
+    }
+    ++stats_.fallbacks;
+  } else {
+    ++stats_.ranked_in_full;
+  }
+  scoreEveryTable(combinations, count);
+  rankInFull(combinations, count, best);
+}
+
+void BatchScorer::scorePlain(int* combinations, int count) {
+  // mdrCombinationAll takes every argument by address and changes none but
+  // the output; the sample list is only read.
+  int k = order_;
+  int n = count;
+  int markers = context_.marker_count;
+  int samples_per_marker = context_.sample_count;
+  int N = context_.N;
+  int cases = context_.cases;
+  int controls = context_.controls;
+  double ratio = context_.ratio;
+  int option = context_.option_code;
+  int missing = context_.missing_code;
+  mdrCombinationAll(combinations, &k, &n, context_.genotypes, &markers, context_.phenotypes,
+                    context_.scores, &samples_per_marker, const_cast<int*>(context_.samples.data()),
+                    &N, &cases, &controls, &ratio, &option, &missing, pairs_.data());
+}
+
+void BatchScorer::exactMeasures(int* table, double* pair) {
+  int N = context_.N;
+  int cases = context_.cases;
+  int controls = context_.controls;
+  double ratio = context_.ratio;
+  if (context_.missing_code == kMethodAvailable) {
+    cases = 0;
+    controls = 0;
+    for (int i = 0; i < table_ints_; i += 2) {
+      controls += table[i];
+      cases += table[i + 1];
+    }
+    N = cases + controls;
+    ratio = static_cast<double>(cases) / controls;
+  }
+  calculateMeasuresAll(N, cases, controls, table, score_sums_.data(), table_ints_, ratio,
+                       context_.option_code, pair);
+}
+
+void BatchScorer::scoreEveryTable(const int* combinations, int count) {
+  counter_->forEach(combinations, count, [this](int i, int* table) {
+    exactMeasures(table, &pairs_[2L * i]);
+    return true;
+  });
+}
+
+void BatchScorer::rankInFull(const int* combinations, int count, RankedRows& best) {
+  keys_.resize(count);
+  index_.resize(count);
+  for (int i = 0; i < count; ++i) keys_[i] = pairs_[2L * i + context_.measure];
+  shellsortIndex(index_.data(), keys_.data(), count, sizeof(double), cmp_double, 1);
+  takeBatchBest(combinations, order_, count, pairs_.data(), keys_.data(), index_.data(), context_.K,
+                best);
+}
+
+bool BatchScorer::scoreScreened(const int* combinations, int count, RankedRows& best) {
+  return screenBatch(combinations, count) && pickExactBest(combinations, best);
+}
+
+bool BatchScorer::screenBatch(const int* combinations, int count) {
+  candidates_.clear();
+  candidate_tables_.clear();
+  low_heap_.clear();
+  const std::size_t K = static_cast<std::size_t>(context_.K);
+  const auto lower_first = std::greater<double>();
+  bool usable = true;
+  counter_->forEach(combinations, count, [&](int i, int* table) {
+    double key = 0;
+    double error = 0;
+    if (!screening_->key(table, key, error)) {
+      usable = false;  // a class is absent: NaN measures, ranked in full
+      return false;
+    }
+    const double low = key - error;
+    const double high = key + error;
+    if (low_heap_.size() < K) {
+      low_heap_.push_back(low);
+      std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+    } else {
+      // Below the K-th best lower bound so far: K combinations are better.
+      if (!(high >= low_heap_.front())) return true;
+      if (low > low_heap_.front()) {
+        std::pop_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+        low_heap_.back() = low;
+        std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+      }
+    }
+    if (static_cast<int>(candidates_.size()) >= candidate_cap_) {
+      usable = false;
+      return false;
+    }
+    candidates_.push_back(Candidate{i, low, high, 0});
+    candidate_tables_.insert(candidate_tables_.end(), table, table + table_ints_);
+    return true;
+  });
+  return usable;
+}
+
+bool BatchScorer::pickExactBest(const int* combinations, RankedRows& best) {
+  // K combinations have exact keys at or above the threshold, so whatever
+  // lies wholly below it is not among the best K.
+  const double threshold = low_heap_.front();
+  std::size_t kept = 0;
+  for (std::size_t c = 0; c < candidates_.size(); ++c) {
+    Candidate candidate = candidates_[c];
+    if (!(candidate.high >= threshold)) continue;
+    double* pair = &pairs_[2L * candidate.index];
+    exactMeasures(&candidate_tables_[c * table_ints_], pair);
+    candidate.exact = pair[context_.measure];
+    if (std::isnan(candidate.exact)) return false;
+    if (candidate.exact < candidate.low || candidate.exact > candidate.high) {
+      ++stats_.bound_misses;
+      return false;
+    }
+    candidates_[kept++] = candidate;
+  }
+  candidates_.resize(kept);
+  stats_.candidates += static_cast<long long>(kept);
+  std::sort(candidates_.begin(), candidates_.end(),
+            [](const Candidate& a, const Candidate& b) { return a.exact > b.exact; });
+  // The order is the sort's own only when no two of the best K + 1 tie.
+  const std::size_t K = static_cast<std::size_t>(context_.K);
+  for (std::size_t j = 0; j < K && j + 1 < kept; ++j) {
+    if (!(candidates_[j].exact > candidates_[j + 1].exact)) return false;
+  }
+  best.order = order_;
+  best.clear();
+  for (std::size_t j = 0; j < K && j < kept; ++j) {
+    const int i = candidates_[j].index;
+    best.append(combinations + static_cast<long>(i) * order_, &pairs_[2L * i], candidates_[j].exact);
+  }
+  return true;
+}

@@ -1,0 +1,70 @@
+// Genotypes as bit rows: per marker and genotype level, one bit per listed
+// sample, cases and controls in separate word blocks. Built once per run;
+// a cell count of a combination is then an AND of rows and a popcount.
+#ifndef GORVA_ENGINE_BITPLANES_H
+#define GORVA_ENGINE_BITPLANES_H
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/kernel_dispatch.h"
+
+// 64-byte aligned words, zero-filled, so vector loads never split a line.
+class AlignedWords {
+ public:
+  AlignedWords() = default;
+  ~AlignedWords();
+  AlignedWords(const AlignedWords&) = delete;
+  AlignedWords& operator=(const AlignedWords&) = delete;
+
+  // Makes room for `count` zero words (old contents are dropped); false
+  // when the memory could not be had.
+  bool reset(long count);
+  std::uint64_t* data() { return words_; }
+  const std::uint64_t* data() const { return words_; }
+  long size() const { return count_; }
+
+ private:
+  std::uint64_t* words_ = nullptr;
+  long count_ = 0;
+};
+
+class BitPlanes {
+ public:
+  // Builds the rows of every marker over the listed samples (list order,
+  // controls and cases counted apart by their 0/1 phenotype). `levels` is 3,
+  // or 4 when the missing code is a level of its own; a code at or above
+  // `levels` sets no bit, so that sample falls in no cell of the marker.
+  // False when the memory could not be had.
+  bool build(const unsigned char* genotypes, int marker_count, int sample_count,
+             const int* samples, int sample_len, const unsigned char* phenotypes, int levels);
+
+  int levels() const { return levels_; }
+  int markerCount() const { return marker_count_; }
+  const PlaneShape& shape() const { return shape_; }
+  long markerStrideWords() const { return static_cast<long>(levels_) * shape_.rowWords(); }
+
+  // The `levels` rows of marker m, one after another.
+  const std::uint64_t* marker(int m) const { return words_.data() + m * markerStrideWords(); }
+  // One row holding every listed sample (the empty combination's only cell).
+  const std::uint64_t* everyone() const { return everyone_.data(); }
+  // Samples of marker m per level and class: entry 2 * level + class.
+  const int* marginals(int m) const { return &marginals_[2L * levels_ * m]; }
+  // Listed controls and cases: entry 0 and 1.
+  const int* everyoneCounts() const { return everyone_counts_; }
+  // True when every listed sample has a level at marker m, so that the
+  // levels partition the list and one level's count follows from the others.
+  bool complete(int m) const { return complete_[m] != 0; }
+
+ private:
+  int levels_ = 0;
+  int marker_count_ = 0;
+  PlaneShape shape_;
+  AlignedWords words_;
+  AlignedWords everyone_;
+  int everyone_counts_[2] = {0, 0};
+  std::vector<int> marginals_;
+  std::vector<unsigned char> complete_;
+};
+
+#endif  // GORVA_ENGINE_BITPLANES_H

@@ -1,0 +1,197 @@
+#include "engine/cell_counter.h"
+
+#include <algorithm>
+#include <new>
+
+namespace {
+
+// Rows of the last markers kept in cache while a group of runs is counted
+// against them, and the prefix rows of one group.
+constexpr long kBlockBytes = 256 * 1024;
+constexpr long kGroupRowBytes = 128 * 1024;
+constexpr long kTableIntsPerBlock = 256 * 1024;
+constexpr int kMaxGroupRuns = 256;
+
+int power(int base, int exponent) {
+  int value = 1;
+  for (int i = 0; i < exponent; ++i) value *= base;
+  return value;
+}
+
+// out row (p + g * previous_count) = previous row p AND level row g.
+void andRows(const std::uint64_t* previous, int previous_count, const std::uint64_t* levels,
+             int level_count, int row_words, std::uint64_t* out) {
+  for (int g = 0; g < level_count; ++g) {
+    const std::uint64_t* level = levels + static_cast<long>(g) * row_words;
+    for (int p = 0; p < previous_count; ++p) {
+      const std::uint64_t* row = previous + static_cast<long>(p) * row_words;
+      std::uint64_t* target = out + static_cast<long>(p + g * previous_count) * row_words;
+      for (int w = 0; w < row_words; ++w) target[w] = row[w] & level[w];
+    }
+  }
+}
+
+}  // namespace
+
+bool CellCounter::servesOrder(int levels, int order) {
+  long cells = 1;
+  for (int i = 0; i < order; ++i) {
+    cells *= levels;
+    if (cells > (1L << 20)) return false;
+  }
+  return order >= 1;
+}
+
+CellCounter::CellCounter(const BitPlanes& planes, int order, CountCellsKernel kernel)
+    : planes_(planes),
+      order_(order),
+      levels_(planes.levels()),
+      prefix_cells_(power(planes.levels(), order - 1)),
+      cells_(power(planes.levels(), order)),
+      row_words_(planes.shape().rowWords()),
+      kernel_(kernel) {
+  const long marker_bytes = std::max(8L, planes.markerStrideWords() * 8);
+  block_markers_ = static_cast<int>(std::clamp(kBlockBytes / marker_bytes, 1L, 1L << 20));
+  block_markers_ = std::min<long>(block_markers_, std::max(1L, kTableIntsPerBlock / (2L * cells_)));
+  tables_.assign(static_cast<std::size_t>(block_markers_) * 2 * cells_, 0);
+
+  group_slots_ = kMaxGroupRuns;
+  if (order_ >= 3) {
+    const long slot_words = static_cast<long>(prefix_cells_) * row_words_;
+    group_slots_ = static_cast<int>(std::clamp(kGroupRowBytes / std::max(8L, slot_words * 8), 1L,
+                                               static_cast<long>(kMaxGroupRuns)));
+    if (!group_rows_.reset(group_slots_ * slot_words)) throw std::bad_alloc();
+    group_totals_.assign(static_cast<std::size_t>(group_slots_) * prefix_cells_ * 2, 0);
+  }
+  if (order_ >= 4) {
+    // Depths 2 .. k-2 one after another: levels^d rows each.
+    long words = 0;
+    for (int d = 2; d <= order_ - 2; ++d) words += static_cast<long>(power(levels_, d)) * row_words_;
+    if (!depth_rows_.reset(words)) throw std::bad_alloc();
+    depth_markers_.assign(order_ - 2, -1);
+  }
+
+  const int markers = planes.markerCount();
+  same_completeness_until_.assign(markers, 0);
+  for (int m = markers - 1; m >= 0; --m) {
+    const bool same_as_next = m + 1 < markers && planes.complete(m) == planes.complete(m + 1);
+    same_completeness_until_[m] = same_as_next ? same_completeness_until_[m + 1] : m;
+  }
+}
+
+void CellCounter::planRuns(const int* combinations, int count) {
+  runs_.clear();
+  const int markers = planes_.markerCount();
+  for (int i = 0; i < count;) {
+    const int* combination = combinations + static_cast<long>(i) * order_;
+    const int first_last = combination[order_ - 1];
+    const int length = std::min(markers - first_last, count - i);
+    runs_.push_back(Run{i, combination, first_last, first_last + length - 1});
+    i += length;
+  }
+}
+
+std::size_t CellCounter::prepareGroup(std::size_t first) {
+  const std::size_t end = std::min(runs_.size(), first + static_cast<std::size_t>(group_slots_));
+  for (std::size_t r = first; r < end; ++r) {
+    Run& run = runs_[r];
+    if (order_ == 1) {
+      run.rows = planes_.everyone();
+      run.row_count = 1;
+      run.row_totals = planes_.everyoneCounts();
+    } else if (order_ == 2) {
+      const int m = run.prefix[0];
+      run.rows = planes_.marker(m);
+      run.row_count = planes_.complete(m) ? levels_ - 1 : levels_;
+      run.row_totals = planes_.marginals(m);
+    } else {
+      const long slot = static_cast<long>(r - first);
+      std::uint64_t* rows = group_rows_.data() + slot * prefix_cells_ * row_words_;
+      std::uint32_t* totals = &group_totals_[slot * prefix_cells_ * 2];
+      buildPrefixRows(run.prefix, rows, totals);
+      run.rows = rows;
+      run.row_count = prefix_cells_;
+      run.row_totals = reinterpret_cast<const int*>(totals);
+    }
+  }
+  return end;
+}
+
+void CellCounter::buildPrefixRows(const int* prefix, std::uint64_t* rows, std::uint32_t* totals) {
+  // The rows of the first k - 2 markers: marker 0's own rows, or the cached
+  // deeper ANDs, rebuilt from the first depth whose markers changed.
+  const std::uint64_t* base = planes_.marker(prefix[0]);
+  int base_count = levels_;
+  if (order_ >= 4) {
+    int changed = 0;
+    while (changed < order_ - 2 && depth_markers_[changed] == prefix[changed]) ++changed;
+    long offset = 0;
+    for (int d = 2; d <= order_ - 2; ++d) {
+      std::uint64_t* target = depth_rows_.data() + offset;
+      if (d > changed) andRows(base, base_count, planes_.marker(prefix[d - 1]), levels_, row_words_, target);
+      base = target;
+      base_count *= levels_;
+      offset += static_cast<long>(base_count) * row_words_;
+    }
+    std::copy(prefix, prefix + order_ - 2, depth_markers_.begin());
+  }
+  andRows(base, base_count, planes_.marker(prefix[order_ - 2]), levels_, row_words_, rows);
+
+  CountRequest request;
+  request.rows = rows;
+  request.row_count = prefix_cells_;
+  request.planes = planes_.everyone();
+  request.marker_count = 1;
+  request.level_count = 1;
+  request.row_step = 1;
+  request.counts = totals;
+  kernel_(request, planes_.shape());
+}
+
+int CellCounter::segmentEnd(int from, int to) const {
+  return std::min(same_completeness_until_[from], to);
+}
+
+void CellCounter::countSegment(const Run& run, int from, int to) {
+  const bool derive_last_level = planes_.complete(from);
+  CountRequest request;
+  request.rows = run.rows;
+  request.row_count = run.row_count;
+  request.planes = planes_.marker(from);
+  request.marker_count = to - from + 1;
+  request.marker_stride_words = planes_.markerStrideWords();
+  request.level_count = derive_last_level ? levels_ - 1 : levels_;
+  request.row_step = 1;
+  request.level_step = prefix_cells_;
+  request.counts_per_marker = 2 * cells_;
+  request.counts = reinterpret_cast<std::uint32_t*>(tables_.data());
+  kernel_(request, planes_.shape());
+
+  const int last_level = levels_ - 1;
+  const int last_row = prefix_cells_ - 1;
+  for (int j = from; j <= to; ++j) {
+    int* table = &tables_[static_cast<std::size_t>(j - from) * 2 * cells_];
+    // A complete last marker: its last level holds the rest of each prefix row.
+    if (derive_last_level) {
+      for (int r = 0; r < run.row_count; ++r) {
+        for (int c = 0; c < 2; ++c) {
+          int rest = run.row_totals[2 * r + c];
+          for (int l = 0; l < last_level; ++l) rest -= table[2 * (r + l * prefix_cells_) + c];
+          table[2 * (r + last_level * prefix_cells_) + c] = rest;
+        }
+      }
+    }
+    // A complete first marker (order 2): its last level holds the rest of
+    // each level of the last marker.
+    if (run.row_count < prefix_cells_) {
+      const int* level_totals = planes_.marginals(j);
+      for (int l = 0; l < levels_; ++l) {
+        for (int c = 0; c < 2; ++c) {
+          int rest = level_totals[2 * l + c];
+          for (int r = 0; r < last_row; ++r) rest -= table[2 * (r + l * prefix_cells_) + c];
+          table[2 * (last_row + l * prefix_cells_) + c] = rest;
+        }
+      }
+    }
+  }
+}

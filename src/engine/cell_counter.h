@@ -1,0 +1,116 @@
+// Count tables of a list of consecutive combinations from the bit-planes.
+//
+// Consecutive combinations of the lexicographic sequence come in runs that
+// share their first k - 1 markers and differ in the last one. The AND of the
+// first k - 1 markers' rows (one row per prefix cell) is formed once per run
+// and then ANDed with the rows of each last marker. Runs are grouped and
+// their last markers walked in blocks, so that one block of rows stays in
+// cache while every run of the group is counted against it. When a marker's
+// levels cover every listed sample, its last level is not counted but
+// derived from the marker's per-level totals.
+#ifndef GORVA_ENGINE_CELL_COUNTER_H
+#define GORVA_ENGINE_CELL_COUNTER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/bitplanes.h"
+#include "engine/kernel_dispatch.h"
+
+class CellCounter {
+ public:
+  CellCounter(const BitPlanes& planes, int order, CountCellsKernel kernel);
+
+  // Whether tables of `order` markers at `levels` levels are small enough
+  // (at most 2^20 cells) for this counter; larger ones are left to the plain
+  // path.
+  static bool servesOrder(int levels, int order);
+
+  int order() const { return order_; }
+  int cells() const { return cells_; }
+
+  // For each of the `count` combinations (k ints each; consecutive in the
+  // lexicographic sequence), calls visit(i, table) with its count table:
+  // 2 * cells() ints, entry 2c counting controls and 2c + 1 cases of cell
+  // c = g0 + g1 * levels + ... (first marker least significant), exactly the
+  // table countTable_none / countTable_available would fill. The table lives
+  // until visit returns; combinations come in no particular order. A visit
+  // returning false ends the walk.
+  template <class Visit>
+  void forEach(const int* combinations, int count, Visit&& visit);
+
+ private:
+  struct Run {
+    int first_index;  // position in the list of its first combination
+    const int* prefix;
+    int first_last;  // range of its last marker
+    int last_last;
+    const std::uint64_t* rows = nullptr;  // prefix rows, one per prefix cell
+    int row_count = 0;                    // rows counted (one fewer when derived)
+    const int* row_totals = nullptr;      // per prefix row and class
+  };
+
+  void planRuns(const int* combinations, int count);
+  // Prepares the prefix rows of runs [first, end) and returns end: as many
+  // runs as the group's row memory holds.
+  std::size_t prepareGroup(std::size_t first);
+  // Builds the AND rows of the first k - 1 markers of `prefix` into rows.
+  void buildPrefixRows(const int* prefix, std::uint64_t* rows, std::uint32_t* totals);
+  // Counts markers [from, to] of the run (all of equal completeness) into
+  // tables_ and completes the derived entries.
+  void countSegment(const Run& run, int from, int to);
+  int segmentEnd(int from, int to) const;
+
+  const BitPlanes& planes_;
+  int order_;
+  int levels_;
+  int prefix_cells_;  // levels^(k-1)
+  int cells_;         // levels^k
+  int row_words_;
+  CountCellsKernel kernel_;
+  int block_markers_;
+  int group_slots_;
+  std::vector<Run> runs_;
+  std::vector<int> tables_;        // block_markers_ tables
+  AlignedWords group_rows_;        // order >= 3: prefix rows of a group's runs
+  std::vector<std::uint32_t> group_totals_;
+  AlignedWords depth_rows_;        // order >= 4: AND rows of the first k - 2 markers
+  std::vector<int> depth_markers_; // the markers depth_rows_ was built for
+  std::vector<int> same_completeness_until_;  // last marker of each marker's stretch
+};
+
+template <class Visit>
+void CellCounter::forEach(const int* combinations, int count, Visit&& visit) {
+  planRuns(combinations, count);
+  const int table_ints = 2 * cells_;
+  for (std::size_t first = 0; first < runs_.size();) {
+    const std::size_t end = prepareGroup(first);
+    int low = runs_[first].first_last;
+    int high = runs_[first].last_last;
+    for (std::size_t r = first; r < end; ++r) {
+      if (runs_[r].first_last < low) low = runs_[r].first_last;
+      if (runs_[r].last_last > high) high = runs_[r].last_last;
+    }
+    for (int block = low; block <= high; block += block_markers_) {
+      const int block_end = block + block_markers_ - 1 < high ? block + block_markers_ - 1 : high;
+      for (std::size_t r = first; r < end; ++r) {
+        const Run& run = runs_[r];
+        int from = run.first_last > block ? run.first_last : block;
+        const int to = run.last_last < block_end ? run.last_last : block_end;
+        while (from <= to) {
+          const int segment_end = segmentEnd(from, to);
+          countSegment(run, from, segment_end);
+          for (int j = from; j <= segment_end; ++j) {
+            if (!visit(run.first_index + (j - run.first_last), &tables_[static_cast<std::size_t>(j - from) * table_ints])) {
+              return;
+            }
+          }
+          from = segment_end + 1;
+        }
+      }
+    }
+    first = end;
+  }
+}
+
+#endif  // GORVA_ENGINE_CELL_COUNTER_H

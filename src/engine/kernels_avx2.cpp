@@ -1,0 +1,58 @@
+// The AVX2 kernel: 256-bit AND, population count by a nibble lookup table
+// (VPSHUFB) summed into 64-bit lanes by VPSADBW.
+#include <immintrin.h>
+
+#include <cstdint>
+
+#include "engine/kernel_dispatch.h"
+
+#define GORVA_AVX2 __attribute__((target("avx2")))
+
+namespace {
+
+GORVA_AVX2 inline __m256i popcountLanes(__m256i x) {
+  const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
+                                         0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+  const __m256i low_nibbles = _mm256_set1_epi8(0x0F);
+  const __m256i low = _mm256_and_si256(x, low_nibbles);
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(x, 4), low_nibbles);
+  const __m256i bytes =
+      _mm256_add_epi8(_mm256_shuffle_epi8(table, low), _mm256_shuffle_epi8(table, high));
+  return _mm256_sad_epu8(bytes, _mm256_setzero_si256());
+}
+
+// Sum of popcount(a AND b) over `vectors` 256-bit vectors.
+GORVA_AVX2 inline std::uint32_t andPopcount(const std::uint64_t* a, const std::uint64_t* b,
+                                            int vectors) {
+  __m256i sum = _mm256_setzero_si256();
+  for (int v = 0; v < vectors; ++v) {
+    const __m256i x =
+        _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 4 * v)),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 4 * v)));
+    sum = _mm256_add_epi64(sum, popcountLanes(x));
+  }
+  const __m128i half = _mm_add_epi64(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si64(half) + _mm_extract_epi64(half, 1));
+}
+
+}  // namespace
+
+GORVA_AVX2 void countCellsAvx2(const CountRequest& q, const PlaneShape& shape) {
+  const int row_words = shape.rowWords();
+  const int control_words = shape.control_words;
+  const int control_vectors = control_words / 4;
+  const int case_vectors = shape.case_words / 4;
+  for (int m = 0; m < q.marker_count; ++m) {
+    const std::uint64_t* levels = q.planes + m * q.marker_stride_words;
+    std::uint32_t* out = q.counts + static_cast<long>(m) * q.counts_per_marker;
+    for (int r = 0; r < q.row_count; ++r) {
+      const std::uint64_t* row = q.rows + static_cast<long>(r) * row_words;
+      for (int l = 0; l < q.level_count; ++l) {
+        const std::uint64_t* level = levels + static_cast<long>(l) * row_words;
+        std::uint32_t* cell = out + 2 * (r * q.row_step + l * q.level_step);
+        cell[0] = andPopcount(row, level, control_vectors);
+        cell[1] = andPopcount(row + control_words, level + control_words, case_vectors);
+      }
+    }
+  }
+}

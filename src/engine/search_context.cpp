@@ -1,0 +1,55 @@
+#include "engine/search_context.h"
+
+#include <new>
+
+#include "engine/bitplanes.h"
+#include "engine/missingdata.h"
+
+void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, double* scores,
+                          int sample_count, int marker_count, int case_value, int missing_code,
+                          SearchContext& context) {
+  if (missing_code == kMethodImputation) imputeMarkerModes(genotypes, marker_count, sample_count);
+  context.genotypes = genotypes;
+  context.phenotypes = phenotypes;
+  context.scores = scores;
+  context.sample_count = sample_count;
+  context.marker_count = marker_count;
+  context.missing_code = missing_code;
+  context.samples.clear();
+  context.samples.reserve(sample_count);
+  int cases = 0;
+  int controls = 0;
+  for (int s = 0; s < sample_count; ++s) {
+    phenotypes[s] = phenotypes[s] == case_value ? 1 : 0;
+    const bool complete = missing_code != kMethodComplete ||
+                          sampleIsComplete(genotypes, marker_count, sample_count, s);
+    if (!complete) continue;
+    context.samples.push_back(s);
+    if (phenotypes[s] == 1) ++cases;
+    else ++controls;
+  }
+  context.cases = cases;
+  context.controls = controls;
+  context.N = cases + controls;
+  context.ratio = static_cast<double>(cases) / controls;
+}
+
+bool buildPlanesFor(const SearchContext& context, BitPlanes& planes) {
+  if (context.missing_code == kMethodEm) return false;
+  const int levels = context.missing_code == kMethodMc ? 4 : 3;
+  try {
+    return planes.build(context.genotypes, context.marker_count, context.sample_count,
+                        context.samples.data(), context.N, context.phenotypes, levels);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void ScorerStats::add(const ScorerStats& other) {
+  batches += other.batches;
+  screened += other.screened;
+  ranked_in_full += other.ranked_in_full;
+  fallbacks += other.fallbacks;
+  candidates += other.candidates;
+  bound_misses += other.bound_misses;
+}

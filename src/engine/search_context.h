@@ -1,0 +1,61 @@
+// What every batch of a search needs to know: the data, the sample list and
+// its totals, the method codes, K, and the bit-planes when the fast path
+// counts. Shared read-only by the worker threads.
+#ifndef GORVA_ENGINE_SEARCH_CONTEXT_H
+#define GORVA_ENGINE_SEARCH_CONTEXT_H
+
+#include <vector>
+
+class BitPlanes;
+
+constexpr int kMethodMc = 2;
+constexpr int kMethodComplete = 3;
+constexpr int kMethodAvailable = 4;
+constexpr int kMethodImputation = 5;
+constexpr int kMethodEm = 6;
+
+struct SearchContext {
+  unsigned char* genotypes = nullptr;  // marker-major, m * sample_count + s
+  int marker_count = 0;
+  int sample_count = 0;
+  unsigned char* phenotypes = nullptr;  // 1 case, 0 control
+  double* scores = nullptr;
+  std::vector<int> samples;  // the listed samples, increasing
+  int N = 0;
+  int cases = 0;
+  int controls = 0;
+  double ratio = 0;
+  int option_code = 1;
+  int missing_code = kMethodAvailable;
+  int measure = 0;  // 0 ranks by IG, 1 by RIG
+  int K = 10;
+  const BitPlanes* planes = nullptr;  // null: every batch takes the plain path
+  bool all_pairs = false;             // every pair of every batch is wanted
+};
+
+// Recodes the phenotype in place (case_value -> 1, anything else -> 0),
+// imputes missing codes under "imputation", lists the samples to count
+// (under "complete" only those without a missing code at any marker) and
+// sets the totals. Leaves K, measure, option code and planes alone.
+void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, double* scores,
+                          int sample_count, int marker_count, int case_value, int missing_code,
+                          SearchContext& context);
+
+// Builds the planes of a prepared context when the fast path serves its
+// method (all but "em"); false when it does not or memory is short, and the
+// plain path then counts.
+bool buildPlanesFor(const SearchContext& context, BitPlanes& planes);
+
+// Per-batch bookkeeping of the scorers, summed over a search.
+struct ScorerStats {
+  long long batches = 0;
+  long long screened = 0;       // ranked from screening keys and exact candidates
+  long long ranked_in_full = 0; // every pair exact, then the full sort
+  long long fallbacks = 0;      // screened first, then ranked in full (ties, NaN, too many candidates)
+  long long candidates = 0;     // exact measures computed for screened batches
+  long long bound_misses = 0;   // exact keys outside their screening interval (must stay 0)
+
+  void add(const ScorerStats& other);
+};
+
+#endif  // GORVA_ENGINE_SEARCH_CONTEXT_H

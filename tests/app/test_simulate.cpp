@@ -1,0 +1,219 @@
+// gorva-simulate as a user runs it: reproducible files of the asked shape,
+// a planted model that shows in the data, PLINK output equal to the text.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/plink_writer.h"
+#include "support/report_text.h"
+#include "support/run_program.h"
+
+namespace {
+
+std::string simulatorPath() {
+  const std::string gorva = GORVA_EXE;
+  return gorva.substr(0, gorva.rfind('/') + 1) + "gorva-simulate";
+}
+
+ProgramResult simulate(const std::vector<std::string>& args, const std::string& dir) {
+  return runProgram(simulatorPath(), args, dir);
+}
+
+// The text file's rows as fields.
+std::vector<std::vector<std::string>> rows(const std::string& text) {
+  std::vector<std::vector<std::string>> table;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    std::string field;
+    while (std::getline(cells, field, '\t')) fields.push_back(field);
+    table.push_back(fields);
+  }
+  return table;
+}
+
+TEST(Simulator, SameSeedSameFilesOtherSeedOtherData) {
+  const std::string dir = makeTempDir();
+  const std::vector<std::string> common = {"--markers",      "12",  "--samples", "50",
+                                           "--missing-rate", "0.05"};
+  auto run = [&](const std::string& name, const std::string& seed) {
+    std::vector<std::string> args = {"--out", name + ".txt", "--bfile-out", name, "--seed", seed};
+    args.insert(args.end(), common.begin(), common.end());
+    const ProgramResult result = simulate(args, dir);
+    ASSERT_EQ(result.status, 0) << result.err;
+  };
+  run("a", "5");
+  run("b", "5");
+  run("c", "6");
+  for (const std::string suffix : {".txt", ".bed", ".bim", ".fam"}) {
+    EXPECT_EQ(readFile(dir + "/a" + suffix), readFile(dir + "/b" + suffix)) << suffix;
+  }
+  EXPECT_NE(readFile(dir + "/a.txt"), readFile(dir + "/c.txt"));
+}
+
+TEST(Simulator, FilesHaveTheAskedShapeAndRates) {
+  const std::string dir = makeTempDir();
+  const ProgramResult run = simulate(
+      {"--out", "d.txt", "--markers", "30", "--samples", "1001", "--case-fraction", "0.3",
+       "--planted", "X,Y", "--planted-at", "4,20", "--missing-rate", "0.05", "--maf", "0.2-0.3"},
+      dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("planted X at marker 4, Y at marker 20"), std::string::npos) << run.out;
+  const auto table = rows(readFile(dir + "/d.txt"));
+  ASSERT_EQ(table.size(), 1002u);
+  ASSERT_EQ(table[0].size(), 31u);
+  EXPECT_EQ(table[0][0], "Class");
+  EXPECT_EQ(table[0][1], "M1");
+  EXPECT_EQ(table[0][4], "X");
+  EXPECT_EQ(table[0][20], "Y");
+  EXPECT_EQ(table[0][30], "M30");
+
+  int cases = 0;
+  long missing = 0;
+  std::vector<long> minor_alleles(31, 0), observed(31, 0);
+  for (std::size_t s = 1; s < table.size(); ++s) {
+    ASSERT_EQ(table[s].size(), 31u);
+    ASSERT_TRUE(table[s][0] == "1" || table[s][0] == "0");
+    cases += table[s][0] == "1";
+    for (int m = 1; m <= 30; ++m) {
+      const int code = std::stoi(table[s][m]);
+      ASSERT_TRUE(code >= 0 && code <= 3);
+      if (code == 3) {
+        ++missing;
+      } else {
+        minor_alleles[m] += code;
+        observed[m] += 2;
+      }
+    }
+  }
+  EXPECT_EQ(cases, 300);  // round(0.3 x 1001)
+  EXPECT_NEAR(missing / 30030.0, 0.05, 0.01);
+  for (int m = 1; m <= 30; ++m) {
+    if (m == 4 || m == 20) continue;  // planted: their frequencies follow the model
+    const double frequency = static_cast<double>(minor_alleles[m]) / observed[m];
+    EXPECT_GT(frequency, 0.2 - 0.06) << m;
+    EXPECT_LT(frequency, 0.3 + 0.06) << m;
+  }
+}
+
+TEST(Simulator, APenetranceTableDecidesWhoCanBeACase) {
+  const std::string dir = makeTempDir();
+  // Only cell (X = 1, Y = 2), the sixth of the table, has cases; it has no controls.
+  const ProgramResult run =
+      simulate({"--out", "d.txt", "--markers", "5", "--samples", "400", "--planted", "X,Y",
+                "--planted-at", "2,5", "--planted-maf", "0.5", "--penetrance", "0,0,0,0,0,1,0,0,0"},
+               dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto table = rows(readFile(dir + "/d.txt"));
+  int cases = 0;
+  for (std::size_t s = 1; s < table.size(); ++s) {
+    const bool in_cell = table[s][2] == "1" && table[s][5] == "2";
+    EXPECT_EQ(table[s][0] == "1", in_cell) << "sample " << s;
+    cases += table[s][0] == "1";
+  }
+  EXPECT_EQ(cases, 200);
+}
+
+TEST(Simulator, TheOddsRatioModelRaisesTheRiskOfOneCell) {
+  const std::string dir = makeTempDir();
+  const ProgramResult run =
+      simulate({"--out", "d.txt", "--markers", "3", "--samples", "4000", "--planted", "A,B,C",
+                "--planted-at", "1,2,3", "--planted-maf", "0.5", "--odds-ratio", "8", "--risk-cell",
+                "2,2,0", "--seed", "3"},
+               dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto table = rows(readFile(dir + "/d.txt"));
+  double case_share = 0, control_share = 0;
+  for (std::size_t s = 1; s < table.size(); ++s) {
+    const bool in_cell = table[s][1] == "2" && table[s][2] == "2" && table[s][3] == "0";
+    (table[s][0] == "1" ? case_share : control_share) += in_cell / 2000.0;
+  }
+  // The cell has frequency 1/64 at MAF 0.5 and penetrance 8/17 (odds 8 x 1/9), the
+  // others 0.1: P(cell | case) = (1/64)(8/17) / ((1/64)(8/17) + (63/64)(0.1)) = 0.069,
+  // P(cell | control) = (1/64)(9/17) / ((1/64)(9/17) + (63/64)(0.9)) = 0.0093.
+  EXPECT_NEAR(case_share, 0.069, 0.02);
+  EXPECT_NEAR(control_share, 0.0093, 0.008);
+}
+
+TEST(Simulator, BadSettingsAreRefusedAndWriteNothing) {
+  const std::string dir = makeTempDir();
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--maf", "0.4-0.2"}, "--maf 0.4-0.2: expected 0 < LO <= HI <= 0.5"},
+      {{"--planted", "A"}, "--planted: give 2 or 3 names"},
+      {{"--penetrance", "0.1,0.2"}, "--penetrance: 2 planted markers need 9 values, 2 given"},
+      {{"--planted", "A,B,C", "--penetrance", "0,0,0,0,0,0,0,0,1"},
+       "3 planted markers need 27 values"},
+      {{"--samples", "many"}, "--samples many: not a number"},
+      {{"--planted-at", "3,3"}, "--planted-at: the positions must differ"},
+      {{"--case-fraction", "1"}, "--case-fraction 1: expected a value above 0 and below 1"},
+      {{"--planted", "M3,B", "--planted-at", "1,2"}, "repeats another marker's name"},
+      {{"--penetrance", "0,0,0,0,0,0,0,0,0"}, "no case can be drawn"},
+      {{"--bogus", "1"}, "unknown option --bogus"},
+      {{"--markers"}, "--markers needs a value"},
+  };
+  for (const auto& [extra, message] : cases) {
+    std::vector<std::string> args = {"--out", "d.txt", "--markers", "5", "--samples", "20"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const ProgramResult run = simulate(args, dir);
+    EXPECT_EQ(run.status, 2) << message;
+    EXPECT_NE(run.err.find("gorva-simulate: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    EXPECT_FALSE(fileExists(dir + "/d.txt")) << message;
+  }
+  const ProgramResult help = simulate({"--help"}, dir);
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--bfile-out PREFIX"), std::string::npos);
+}
+
+TEST(Simulator, PlinkOutputGivesTheSameRunAsTheText) {
+  const std::string dir = makeTempDir();
+  const ProgramResult made =
+      simulate({"--out", "d.txt", "--bfile-out", "d", "--markers", "9", "--samples", "300",
+                "--missing-rate", "0.03", "--seed", "11"},
+               dir);
+  ASSERT_EQ(made.status, 0) << made.err;
+  // The PLINK files carry exactly the text's table.
+  EXPECT_EQ(readFile(dir + "/d.txt"), textFromTable(tableFromText(readFile(dir + "/d.txt"))));
+  const ProgramResult text_run =
+      runGorva({"--in", "d.txt", "--out", "t.report", "--order", "1-2"}, dir);
+  const ProgramResult plink_run =
+      runGorva({"--bfile", "d", "--out", "p.report", "--order", "1-2"}, dir);
+  ASSERT_EQ(text_run.status, 0) << text_run.err;
+  ASSERT_EQ(plink_run.status, 0) << plink_run.err;
+  EXPECT_EQ(plink_run.err, "");
+  auto results = [](const std::string& report) {
+    return maskTimes(report.substr(report.find("====  Results  ====")));
+  };
+  EXPECT_EQ(results(readFile(dir + "/p.report")), results(readFile(dir + "/t.report")));
+}
+
+// The command in examples/README.md remakes examples/example.txt, and the
+// planted pair is the best pair of the example.
+TEST(Simulator, TheBundledExampleIsRemadeByItsDocumentedCommand) {
+  const std::string source = GORVA_SOURCE_DIR;
+  const std::string readme = readFile(source + "/examples/README.md");
+  const std::size_t start = readme.find("gorva-simulate --out examples/example.txt");
+  ASSERT_NE(start, std::string::npos) << "the command is not in examples/README.md";
+  std::istringstream words(readme.substr(start, readme.find('\n', start) - start));
+  std::vector<std::string> args;
+  for (std::string word; words >> word;)
+    args.push_back(word == "examples/example.txt" ? "remade.txt" : word);
+  args.erase(args.begin());  // the program name
+  const std::string dir = makeTempDir();
+  const ProgramResult run = simulate(args, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readFile(dir + "/remade.txt"), readFile(source + "/examples/example.txt"));
+
+  const ProgramResult search =
+      runGorva({"--in", source + "/examples/example.txt", "--out", dir + "/r.txt", "--top", "2"});
+  ASSERT_EQ(search.status, 0) << search.err;
+  EXPECT_NE(readFile(dir + "/r.txt").find("Rank,Best Combination,IG,RIG,p-value(IG)\n1,P1 P2,"),
+            std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,210 @@
+// Fuzz target: the text data file as the run reads it. The same bytes go
+// through the driver's count pass (GetLineCount, GetColCount), the input
+// checker and, into arrays of exactly the counted size with guard bytes
+// behind each, the fill pass (ReadHeader names form, one ReadLine per sample).
+//
+// Invariants, beyond "no crash":
+// - the checker's counts are the reader's counts;
+// - a refusal is one line that names the file;
+// - the fill pass never writes past the matrix, the phenotypes or a name
+//   buffer, whatever the checker said;
+// - when the checker accepts, every genotype cell is 0..3, and every cell,
+//   phenotype and marker name is what a plain split of the lines at LF (CR
+//   LF) and of the fields at tabs gives.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "io/DataCheck.h"
+#include "io/FileIO.h"
+
+namespace {
+
+constexpr unsigned char kGuard = 0xA5;
+constexpr std::size_t kGuardBytes = 16;
+constexpr const char* kShownName = "fuzz.txt";
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
+}
+
+void require(bool condition, const char* what) {
+  if (!condition) fail(what);
+}
+
+// A plain buffer, not a std::string: the exit handler that removes the
+// file runs after static destructors.
+char scratch_path[] = "/tmp/gorva-fuzz-text-XXXXXX";
+
+const char* scratchFile() {
+  static const bool created = [] {
+    const int fd = mkstemp(scratch_path);
+    if (fd < 0) fail("cannot create a scratch file");
+    close(fd);
+    std::atexit([] { unlink(scratch_path); });
+    return true;
+  }();
+  (void)created;
+  return scratch_path;
+}
+
+void writeScratch(const std::uint8_t* data, std::size_t size) {
+  std::FILE* file = std::fopen(scratchFile(), "wb");
+  if (file == nullptr) fail("cannot write the scratch file");
+  if (size > 0 && std::fwrite(data, 1, size, file) != size) fail("short write");
+  std::fclose(file);
+}
+
+// A byte array with guard bytes behind its `size` cells.
+struct Guarded {
+  std::vector<unsigned char> bytes;
+  std::size_t size;
+  explicit Guarded(std::size_t cells) : bytes(cells + kGuardBytes, kGuard), size(cells) {
+    std::memset(bytes.data(), 0, cells);  // the driver zero-fills its arrays
+  }
+  bool guardsIntact() const {
+    for (std::size_t i = size; i < bytes.size(); ++i) {
+      if (bytes[i] != kGuard) return false;
+    }
+    return true;
+  }
+};
+
+// The lines of the file as LF cuts them (the part after the last LF is not
+// a line that ends), without their line-end bytes: CR LF, and for the header
+// CR CR LF too.
+std::vector<std::string_view> endedLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  for (std::size_t lf = text.find('\n'); lf != std::string_view::npos; lf = text.find('\n', start)) {
+    lines.push_back(text.substr(start, lf - start));
+    start = lf + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> splitTabs(std::string_view line) {
+  std::vector<std::string> fields(1);
+  for (const char c : line) {
+    if (c == '\t') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+// What a data field stores: spaces removed, then atoi's reading (saturating
+// like strtol), then the low 8 bits.
+unsigned char expectedByte(std::string field) {
+  std::string text;
+  for (const char c : field) {
+    if (c != ' ') text += c;
+  }
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  return static_cast<unsigned char>(static_cast<unsigned long>(value));
+}
+
+void checkAgainstPlainSplit(std::string_view text, const Guarded& genotypes,
+                            const Guarded& phenotypes, const std::vector<Guarded>& names,
+                            int marker_count, int sample_count) {
+  const std::vector<std::string_view> lines = endedLines(text);
+  require(static_cast<int>(lines.size()) == sample_count + 1, "line count");
+  std::string_view header = lines[0];
+  for (int crs = 0; crs < 2 && !header.empty() && header.back() == '\r'; ++crs) {
+    header.remove_suffix(1);
+  }
+  const std::vector<std::string> header_fields = splitTabs(header);
+  require(static_cast<int>(header_fields.size()) == marker_count + 1, "header field count");
+  for (int m = 0; m < marker_count; ++m) {
+    const char* name = reinterpret_cast<const char*>(names[m].bytes.data());
+    require(header_fields[m + 1] == name, "marker name differs from its header field");
+  }
+  for (int s = 0; s < sample_count; ++s) {
+    std::string_view line = lines[s + 1];
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::vector<std::string> fields = splitTabs(line);
+    require(static_cast<int>(fields.size()) <= marker_count + 1, "accepted line too long");
+    require(phenotypes.bytes[s] == expectedByte(fields[0]), "phenotype differs");
+    for (int m = 0; m < marker_count; ++m) {
+      const unsigned char cell = genotypes.bytes[static_cast<std::size_t>(m) * sample_count + s];
+      const bool present = m + 1 < static_cast<int>(fields.size());
+      require(cell == (present ? expectedByte(fields[m + 1]) : 0), "genotype differs");
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  writeScratch(data, size);
+  const char* path = scratchFile();
+
+  // The driver's count pass.
+  MdrReader counter;
+  require(counter.Open(path), "a written file must open");
+  require(counter.byteCount() == static_cast<int>(size), "the reader holds every byte");
+  const int line_count = counter.GetLineCount();
+  counter.Reset();
+  const int column_count = counter.GetColCount();
+  counter.Reset();
+  const DataCheck check = checkDataFile(kShownName, counter.bytes(), counter.byteCount(), 1);
+
+  if (check.ok) {
+    require(check.line_count == line_count, "checker and reader count lines differently");
+    require(check.column_count == column_count, "checker and reader count columns differently");
+    require(check.error.empty(), "an accepted file has no error");
+  } else {
+    require(check.error.rfind(kShownName, 0) == 0, "a refusal names the file first");
+    require(check.error.find('\n') == std::string::npos, "a refusal is one line");
+  }
+  // Counts that allocate nothing sensible are the checker's to refuse.
+  if (line_count < 2) {
+    require(!check.ok, "a file without a line end must be refused");
+    return 0;
+  }
+
+  // The fill pass, as the driver's ReadMDRFile does it, into exact arrays.
+  const int sample_count = line_count - 2;
+  const int marker_count = column_count - 1;
+  Guarded genotypes(static_cast<std::size_t>(marker_count) * static_cast<std::size_t>(sample_count));
+  Guarded phenotypes(static_cast<std::size_t>(sample_count));
+  std::vector<Guarded> names;
+  std::vector<char*> name_slots;
+  names.reserve(static_cast<std::size_t>(marker_count));
+  for (int m = 0; m < marker_count; ++m) {
+    names.emplace_back(kFieldTextBuffer);
+    name_slots.push_back(reinterpret_cast<char*>(names.back().bytes.data()));
+  }
+  MdrReader filler;
+  require(filler.Open(path), "second open");
+  filler.SetFieldLimit(column_count);
+  filler.ReadHeader(name_slots.data(), 0);
+  for (int row = 0; row < sample_count; ++row) {
+    filler.ReadLine(genotypes.bytes.data(), phenotypes.bytes.data(), 0, row, sample_count);
+  }
+  filler.Close();
+
+  require(genotypes.guardsIntact(), "write past the genotype matrix");
+  require(phenotypes.guardsIntact(), "write past the phenotypes");
+  for (const Guarded& name : names) {
+    require(name.guardsIntact(), "write past a marker name buffer");
+    require(std::memchr(name.bytes.data(), '\0', kFieldTextBuffer) != nullptr,
+            "marker name without terminator");
+  }
+  if (!check.ok) return 0;
+  for (std::size_t i = 0; i < genotypes.size; ++i) {
+    require(genotypes.bytes[i] <= 3, "accepted file stores a genotype code above 3");
+  }
+  checkAgainstPlainSplit(std::string_view(reinterpret_cast<const char*>(data), size), genotypes,
+                         phenotypes, names, marker_count, sample_count);
+  return 0;
+}
