@@ -12,68 +12,59 @@
 #include "engine/progress.h"
 #include "engine/unrank.h"
 
+OrderedMerge::OrderedMerge(int K, int window, SearchProgress* progress)
+    : K_(K), progress_(progress), slots_(window > 0 ? window : 1) {}
+
+void OrderedMerge::mergeNow(int count, RankedRows& best) {
+  mergeBest(kept_, best, K_);
+  combinations_ += count;
+  if (progress_ != nullptr) progress_->advance(count);
+  ++next_;
+}
+
+void OrderedMerge::file(long long batch, int count, RankedRows& best) {
+  const auto window = static_cast<long long>(slots_.size());
+  Slot& slot = slots_[batch % window];
+  slot.batch = batch;
+  slot.count = count;
+  std::swap(slot.best, best);
+  for (;;) {
+    Slot& head = slots_[next_ % window];
+    if (head.batch != next_) break;
+    head.batch = -1;
+    mergeNow(head.count, head.best);
+  }
+}
+
 namespace {
 
 // Batches that may be done ahead of the oldest unmerged one, per worker:
 // bounds the results waiting for their turn.
 constexpr int kWindowPerWorker = 4;
 
-struct PendingBatch {
-  long long batch = -1;
-  int count = 0;
-  RankedRows best;
-};
-
 struct SharedOrder {
-  SharedOrder(const SearchContext& c, int k, int size, const BatchSink& s, SearchProgress* p,
-              OrderOutcome& o)
-      : context(c), order(k), batch_size(size), sink(s), progress(p), outcome(o) {}
+  SharedOrder(const SearchContext& c, int k, int size, const BatchSink& s, int window,
+              SearchProgress* progress)
+      : context(c), order(k), batch_size(size), sink(s), merge(c.K, window, progress) {}
 
   const SearchContext& context;
   int order;
   int batch_size;
   const BatchSink& sink;
-  SearchProgress* progress;
-  OrderOutcome& outcome;
 
   std::mutex mutex;
   std::condition_variable changed;
   long long batch_count = 0;  // batches to hand out (lowered when the walk ends early)
   long long next_batch = 0;
-  long long next_merge = 0;
   bool failed = false;
-  std::vector<PendingBatch> ring;  // indexed by batch % ring.size()
+  OrderedMerge merge;
+  ScorerStats stats;
 };
-
-// With the mutex held: one batch's rows join the kept ones.
-void mergeInTurn(SharedOrder& shared, RankedRows& best, int count) {
-  mergeBest(shared.outcome.kept, best, shared.context.K);
-  shared.outcome.combinations += count;
-  if (shared.progress != nullptr) shared.progress->advance(count);
-  ++shared.next_merge;
-}
-
-// With the mutex held: files a finished batch and merges every batch whose
-// turn has come.
-void fileAndMerge(SharedOrder& shared, long long batch, int count, RankedRows& best) {
-  const auto window = static_cast<long long>(shared.ring.size());
-  PendingBatch& slot = shared.ring[batch % window];
-  slot.batch = batch;
-  slot.count = count;
-  std::swap(slot.best, best);
-  for (;;) {
-    PendingBatch& head = shared.ring[shared.next_merge % window];
-    if (head.batch != shared.next_merge) break;
-    head.batch = -1;
-    mergeInTurn(shared, head.best, head.count);
-  }
-}
 
 void runWorker(SharedOrder& shared) {
   int order = shared.order;
   int markers = shared.context.marker_count;
   int capacity = shared.batch_size;
-  const auto window = static_cast<long long>(shared.ring.size());
   try {
     BatchScorer scorer(shared.context, order);
     std::vector<int> batch(static_cast<std::size_t>(capacity) * order);
@@ -86,7 +77,7 @@ void runWorker(SharedOrder& shared) {
         std::unique_lock<std::mutex> lock(shared.mutex);
         shared.changed.wait(lock, [&] {
           return shared.failed || shared.next_batch >= shared.batch_count ||
-                 shared.next_batch < shared.next_merge + window;
+                 shared.merge.ready(shared.next_batch);
         });
         if (shared.failed || shared.next_batch >= shared.batch_count) break;
         b = shared.next_batch++;
@@ -106,21 +97,20 @@ void runWorker(SharedOrder& shared) {
       scorer.score(batch.data(), count, best);
       lock.lock();
       if (shared.sink) {
-        shared.changed.wait(lock, [&] { return shared.failed || shared.next_merge == b; });
+        shared.changed.wait(lock, [&] { return shared.failed || shared.merge.nextToMerge() == b; });
         if (shared.failed) break;
         shared.sink(batch.data(), count, scorer.pairs());
-        mergeInTurn(shared, best, count);
+        shared.merge.mergeNow(count, best);
       } else {
-        fileAndMerge(shared, b, count, best);
+        shared.merge.file(b, count, best);
       }
       shared.changed.notify_all();
     }
     std::lock_guard<std::mutex> lock(shared.mutex);
-    shared.outcome.stats.add(scorer.stats());
+    shared.stats.add(scorer.stats());
   } catch (const std::bad_alloc&) {
     std::lock_guard<std::mutex> lock(shared.mutex);
     shared.failed = true;
-    shared.outcome.out_of_memory = true;
     shared.changed.notify_all();
   }
 }
@@ -138,23 +128,30 @@ void searchOrder(const SearchContext& context, int order, int threads, int batch
                  OrderOutcome& outcome) {
   outcome = OrderOutcome();
   outcome.kept.order = order;
-  SharedOrder shared(context, order, batch_size, sink, progress, outcome);
+  long long batch_count = 0;
   const long long total = combinationCount(context.marker_count, order);
   if (total < 0) {
     // Too many to rank: one worker walks the batches one after another.
-    shared.batch_count = LLONG_MAX;
+    batch_count = LLONG_MAX;
     threads = 1;
   } else {
-    shared.batch_count = (total + batch_size - 1) / batch_size;
+    batch_count = (total + batch_size - 1) / batch_size;
   }
-  if (batch_limit >= 0 && batch_limit < shared.batch_count) shared.batch_count = batch_limit;
-  if (shared.batch_count == 0) return;
-  if (threads > shared.batch_count) threads = static_cast<int>(shared.batch_count);
+  if (batch_limit >= 0 && batch_limit < batch_count) batch_count = batch_limit;
+  if (batch_count == 0) return;
+  if (threads > batch_count) threads = static_cast<int>(batch_count);
   if (threads < 1) threads = 1;
-  shared.ring.resize(static_cast<std::size_t>(kWindowPerWorker) * threads);
 
+  SharedOrder shared(context, order, batch_size, sink, kWindowPerWorker * threads, progress);
+  shared.batch_count = batch_count;
   std::vector<std::thread> helpers;
   for (int t = 1; t < threads; ++t) helpers.emplace_back(runWorker, std::ref(shared));
   runWorker(shared);
   for (std::thread& helper : helpers) helper.join();
+
+  outcome.kept = std::move(shared.merge.kept());
+  outcome.kept.order = order;
+  outcome.combinations = shared.merge.combinations();
+  outcome.stats = shared.stats;
+  outcome.out_of_memory = shared.failed;
 }

@@ -6,6 +6,7 @@
 #define GORVA_ENGINE_BATCH_POOL_H
 
 #include <functional>
+#include <vector>
 
 #include "engine/bestrows.h"
 #include "engine/search_context.h"
@@ -21,6 +22,42 @@ struct OrderOutcome {
   ScorerStats stats;
   long long combinations = 0;     // combinations scored
   bool out_of_memory = false;     // a worker could not get its buffers
+};
+
+// Merges each batch's best rows into the kept ones strictly in batch order,
+// whatever order the batches finish in. Batches that finish early wait in a
+// window of slots; a batch may start only when its slot is free (ready).
+// Not locked: the caller serialises the calls.
+class OrderedMerge {
+ public:
+  OrderedMerge(int K, int window, SearchProgress* progress);
+
+  // Whether `batch` may be started: fewer than `window` batches ahead of the
+  // oldest one not merged yet.
+  bool ready(long long batch) const { return batch < next_ + static_cast<long long>(slots_.size()); }
+  long long nextToMerge() const { return next_; }
+  // Files a finished batch (taking over the storage of `best`) and merges
+  // every batch whose turn has come. Precondition: ready(batch).
+  void file(long long batch, int count, RankedRows& best);
+  // Merges the batch whose turn it is now. Precondition: batch == nextToMerge().
+  void mergeNow(int count, RankedRows& best);
+
+  RankedRows& kept() { return kept_; }
+  long long combinations() const { return combinations_; }
+
+ private:
+  struct Slot {
+    long long batch = -1;
+    int count = 0;
+    RankedRows best;
+  };
+
+  int K_;
+  SearchProgress* progress_;
+  long long next_ = 0;
+  long long combinations_ = 0;
+  RankedRows kept_;
+  std::vector<Slot> slots_;  // batch b waits in slot b % window
 };
 
 // The number of workers for --threads N: N itself, or every hardware thread

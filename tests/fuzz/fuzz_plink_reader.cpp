@@ -43,8 +43,14 @@ void require(bool condition, const char* what) {
 
 // Plain buffers, not std::strings: the exit handler that removes the files
 // runs after static destructors.
-char scratch_dir[] = "/tmp/gorva-fuzz-plink-XXXXXX";
-char scratch_file[sizeof scratch_dir + 16];
+char scratch_dir[64];
+
+// Memory-backed /dev/shm where there is one: every input is written out.
+void makeScratchPattern() {
+  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  std::snprintf(scratch_dir, sizeof scratch_dir, "%s/gorva-fuzz-plink-XXXXXX", base);
+}
+char scratch_file[96];
 
 void removeScratch() {
   for (const char* extension : {".fam", ".bim", ".bed"}) {
@@ -56,6 +62,7 @@ void removeScratch() {
 
 std::string scratchPrefix() {
   static const bool created = [] {
+    makeScratchPattern();
     if (mkdtemp(scratch_dir) == nullptr) fail("cannot create a scratch directory");
     std::atexit(removeScratch);
     return true;

@@ -41,10 +41,17 @@ void require(bool condition, const char* what) {
 
 // A plain buffer, not a std::string: the exit handler that removes the
 // file runs after static destructors.
-char scratch_path[] = "/tmp/gorva-fuzz-text-XXXXXX";
+char scratch_path[64];
+
+// Memory-backed /dev/shm where there is one: every input is written out.
+void makeScratchPattern() {
+  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  std::snprintf(scratch_path, sizeof scratch_path, "%s/gorva-fuzz-text-XXXXXX", base);
+}
 
 const char* scratchFile() {
   static const bool created = [] {
+    makeScratchPattern();
     const int fd = mkstemp(scratch_path);
     if (fd < 0) fail("cannot create a scratch file");
     close(fd);
