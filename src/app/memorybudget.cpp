@@ -81,6 +81,20 @@ std::string megabytesDown(std::uint64_t bytes) {
   return text;
 }
 
+// Workers the search really starts: never more than the batches of the
+// largest order, and one alone for an order too large to count.
+int activeWorkers(int requested, long long marker_count, int init_order, int order) {
+  int workers = 1;
+  for (int k = std::max(init_order, 1); k <= order && k <= marker_count; ++k) {
+    double count = 1;
+    for (int i = 1; i <= k; ++i) count = count * static_cast<double>(marker_count - k + i) / i;
+    if (count >= 9.2e18) continue;
+    const double batches = std::ceil(count / static_cast<double>(kSearchBatchSize));
+    workers = std::max(workers, batches < requested ? static_cast<int>(batches) : requested);
+  }
+  return workers;
+}
+
 }  // namespace
 
 int resolveWorkerCount(int threads) {
@@ -95,7 +109,8 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
   const std::uint64_t samples = atLeastZero(shape.sample_count);
   const std::uint64_t highest_order = atLeastZero(shape.order);
   const std::uint64_t order_count = atLeastZero(static_cast<long long>(shape.order) - shape.init_order + 1);
-  need.workers = resolveWorkerCount(shape.threads);
+  need.workers = activeWorkers(resolveWorkerCount(shape.threads), shape.marker_count,
+                               shape.init_order, shape.order);
   const std::uint64_t workers = static_cast<std::uint64_t>(need.workers);
 
   need.genotypes = markers * samples;
@@ -113,10 +128,12 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
                               reachableRows(shape.marker_count, shape.init_order, shape.order));
   const int text_bytes = combinationTextCapacity(shape.order, static_cast<int>(
       std::min<long long>(shape.marker_count, 2147483647)));
-  // The rows a worker ranks on the side: its own best of a batch, the kept
-  // best of the order and the merge of both (markers, IG, RIG and key).
+  // The rows a worker ranks on the side (markers, IG, RIG and key): its own
+  // best of a batch, up to 4 finished batches waiting to be merged, the kept
+  // best of the order and the merge of both.
+  constexpr std::uint64_t kRankedRowSets = 8;
   const std::uint64_t ranked_row = highest_order * sizeof(int) + 3 * sizeof(double);
-  need.batches = workers * (batch + 3 * rows * ranked_row);
+  need.batches = workers * (batch + kRankedRowSets * rows * ranked_row);
 
   // One record per order: IG and RIG per row, a combination text per row
   // behind a pointer, the decoded marker indices, and p-value, RIG and IG.

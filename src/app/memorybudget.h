@@ -28,7 +28,7 @@ struct MemoryNeed {
   std::uint64_t records = 0;       // result records of every order
   std::uint64_t samples_and_names = 0;  // phenotypes, scores, marker names
   std::uint64_t loaded_file = 0;   // the data file while the arrays are filled
-  int workers = 1;
+  int workers = 1;                 // threads the search starts (at most one per batch)
 
   std::uint64_t total() const {
     return genotypes + bit_planes + batches + records + samples_and_names + loaded_file;

@@ -1,5 +1,6 @@
 #include "engine/batch_pool.h"
 
+#include <algorithm>
 #include <climits>
 #include <condition_variable>
 #include <mutex>
@@ -54,6 +55,7 @@ struct SharedOrder {
 
   std::mutex mutex;
   std::condition_variable changed;
+  long long total = -1;       // combinations of the order, -1 when too many to rank
   long long batch_count = 0;  // batches to hand out (lowered when the walk ends early)
   long long next_batch = 0;
   bool failed = false;
@@ -67,7 +69,8 @@ void runWorker(SharedOrder& shared) {
   int capacity = shared.batch_size;
   try {
     BatchScorer scorer(shared.context, order);
-    std::vector<int> batch(static_cast<std::size_t>(capacity) * order);
+    const bool ranges = scorer.scoresRanges() && shared.total >= 0;
+    std::vector<int> batch(ranges ? 0 : static_cast<std::size_t>(capacity) * order);
     std::vector<int> state(order, -1);
     RankedRows best;
     long long previous = -1;
@@ -82,20 +85,26 @@ void runWorker(SharedOrder& shared) {
         if (shared.failed || shared.next_batch >= shared.batch_count) break;
         b = shared.next_batch++;
       }
-      // combSNP resumes after the state: the combination just before the batch.
-      if (b != previous + 1) unrankCombination(b * capacity - 1, markers, order, state.data());
-      previous = b;
       int count = 0;
-      combSNP(&order, &markers, &capacity, state.data(), &count, batch.data());
-      std::unique_lock<std::mutex> lock(shared.mutex);
-      if (count == 0) {  // only a walk too long to rank ends this way
-        if (b < shared.batch_count) shared.batch_count = b;
-        shared.changed.notify_all();
-        break;
+      if (ranges) {
+        // The fast path counts from the batch's first combination on.
+        unrankCombination(b * capacity, markers, order, state.data());
+        count = static_cast<int>(std::min<long long>(capacity, shared.total - b * capacity));
+        scorer.scoreRange(state.data(), count, best);
+      } else {
+        // combSNP resumes after the state: the combination just before the batch.
+        if (b != previous + 1) unrankCombination(b * capacity - 1, markers, order, state.data());
+        previous = b;
+        combSNP(&order, &markers, &capacity, state.data(), &count, batch.data());
+        if (count == 0) {  // only a walk too long to rank ends this way
+          std::lock_guard<std::mutex> lock(shared.mutex);
+          if (b < shared.batch_count) shared.batch_count = b;
+          shared.changed.notify_all();
+          break;
+        }
+        scorer.score(batch.data(), count, best);
       }
-      lock.unlock();
-      scorer.score(batch.data(), count, best);
-      lock.lock();
+      std::unique_lock<std::mutex> lock(shared.mutex);
       if (shared.sink) {
         shared.changed.wait(lock, [&] { return shared.failed || shared.merge.nextToMerge() == b; });
         if (shared.failed) break;
@@ -143,6 +152,7 @@ void searchOrder(const SearchContext& context, int order, int threads, int batch
   if (threads < 1) threads = 1;
 
   SharedOrder shared(context, order, batch_size, sink, kWindowPerWorker * threads, progress);
+  shared.total = total;
   shared.batch_count = batch_count;
   std::vector<std::thread> helpers;
   for (int t = 1; t < threads; ++t) helpers.emplace_back(runWorker, std::ref(shared));

@@ -29,18 +29,28 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
 }
 
 void BatchScorer::score(int* combinations, int count, RankedRows& best) {
-  ++stats_.batches;
-  if (static_cast<long>(pairs_.size()) < 2L * count) pairs_.resize(2L * count);
   if (!counter_) {
+    ++stats_.batches;
     ++stats_.ranked_in_full;
+    if (static_cast<long>(pairs_.size()) < 2L * count) pairs_.resize(2L * count);
     scorePlain(combinations, count);
-    rankInFull(combinations, count, best);
+    rankInFull(Batch{combinations, nullptr, count}, best);
     return;
   }
+  scoreCounted(Batch{combinations, nullptr, count}, best);
+}
+
+void BatchScorer::scoreRange(const int* first, int count, RankedRows& best) {
+  scoreCounted(Batch{nullptr, first, count}, best);
+}
+
+void BatchScorer::scoreCounted(const Batch& batch, RankedRows& best) {
+  ++stats_.batches;
+  if (static_cast<long>(pairs_.size()) < 2L * batch.count) pairs_.resize(2L * batch.count);
   const int K = context_.K;
-  const bool screen = !context_.all_pairs && K >= 1 && K < count && K <= kMaxScreenedK;
+  const bool screen = !context_.all_pairs && K >= 1 && K < batch.count && K <= kMaxScreenedK;
   if (screen) {
-    if (scoreScreened(combinations, count, best)) {
+    if (screenBatch(batch) && pickExactBest(batch, best)) {
       ++stats_.screened;
       return;
     }
@@ -48,8 +58,29 @@ void BatchScorer::score(int* combinations, int count, RankedRows& best) {
   } else {
     ++stats_.ranked_in_full;
   }
-  scoreEveryTable(combinations, count);
-  rankInFull(combinations, count, best);
+  scoreEveryTable(batch);
+  rankInFull(batch, best);
+}
+
+template <class Visit>
+void BatchScorer::forEachTable(const Batch& batch, Visit&& visit) {
+  if (batch.list != nullptr) {
+    counter_->forEach(batch.list, batch.count, visit);
+  } else {
+    counter_->forEachFrom(batch.first, batch.count, visit);
+  }
+}
+
+void BatchScorer::appendRow(const Batch& batch, int i, double key, RankedRows& best) {
+  const int* combination = nullptr;
+  if (batch.list != nullptr) {
+    combination = batch.list + static_cast<long>(i) * order_;
+  } else {
+    combination_.resize(order_);
+    counter_->combinationAt(i, combination_.data());
+    combination = combination_.data();
+  }
+  best.append(combination, &pairs_[2L * i], key);
 }
 
 void BatchScorer::scorePlain(int* combinations, int count) {
@@ -89,34 +120,40 @@ void BatchScorer::exactMeasures(int* table, double* pair) {
                        context_.option_code, pair);
 }
 
-void BatchScorer::scoreEveryTable(const int* combinations, int count) {
-  counter_->forEach(combinations, count, [this](int i, int* table) {
+void BatchScorer::scoreEveryTable(const Batch& batch) {
+  forEachTable(batch, [this](int i, int* table) {
     exactMeasures(table, &pairs_[2L * i]);
     return true;
   });
 }
 
-void BatchScorer::rankInFull(const int* combinations, int count, RankedRows& best) {
+void BatchScorer::rankInFull(const Batch& batch, RankedRows& best) {
+  const int count = batch.count;
   keys_.resize(count);
   index_.resize(count);
   for (int i = 0; i < count; ++i) keys_[i] = pairs_[2L * i + context_.measure];
   shellsortIndex(index_.data(), keys_.data(), count, sizeof(double), cmp_double, 1);
-  takeBatchBest(combinations, order_, count, pairs_.data(), keys_.data(), index_.data(), context_.K,
-                best);
+  if (batch.list != nullptr) {
+    takeBatchBest(batch.list, order_, count, pairs_.data(), keys_.data(), index_.data(), context_.K, best);
+    return;
+  }
+  // The rows takeBatchBest takes: the last sorted position first.
+  best.order = order_;
+  best.clear();
+  for (int j = 0; j < context_.K && j < count; ++j) {
+    const int i = index_[count - 1 - j];
+    appendRow(batch, i, keys_[i], best);
+  }
 }
 
-bool BatchScorer::scoreScreened(const int* combinations, int count, RankedRows& best) {
-  return screenBatch(combinations, count) && pickExactBest(combinations, best);
-}
-
-bool BatchScorer::screenBatch(const int* combinations, int count) {
+bool BatchScorer::screenBatch(const Batch& batch) {
   candidates_.clear();
   candidate_tables_.clear();
   low_heap_.clear();
   const std::size_t K = static_cast<std::size_t>(context_.K);
   const auto lower_first = std::greater<double>();
   bool usable = true;
-  counter_->forEach(combinations, count, [&](int i, int* table) {
+  forEachTable(batch, [&](int i, int* table) {
     double key = 0;
     double error = 0;
     if (!screening_->key(table, key, error)) {
@@ -148,7 +185,7 @@ bool BatchScorer::screenBatch(const int* combinations, int count) {
   return usable;
 }
 
-bool BatchScorer::pickExactBest(const int* combinations, RankedRows& best) {
+bool BatchScorer::pickExactBest(const Batch& batch, RankedRows& best) {
   // K combinations have exact keys at or above the threshold, so whatever
   // lies wholly below it is not among the best K.
   const double threshold = low_heap_.front();
@@ -177,9 +214,6 @@ bool BatchScorer::pickExactBest(const int* combinations, RankedRows& best) {
   }
   best.order = order_;
   best.clear();
-  for (std::size_t j = 0; j < K && j < kept; ++j) {
-    const int i = candidates_[j].index;
-    best.append(combinations + static_cast<long>(i) * order_, &pairs_[2L * i], candidates_[j].exact);
-  }
+  for (std::size_t j = 0; j < K && j < kept; ++j) appendRow(batch, candidates_[j].index, candidates_[j].exact, best);
   return true;
 }

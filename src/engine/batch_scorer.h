@@ -31,6 +31,12 @@ class BatchScorer {
   // (k ints each) and writes into `best` the batch's best min(K, count) rows
   // exactly as ranking every pair with shellsortIndex and takeBatchBest would.
   void score(int* combinations, int count, RankedRows& best);
+  // The same for the `count` combinations from `first` on, which need not be
+  // spelled out. Only when scoresRanges().
+  void scoreRange(const int* first, int count, RankedRows& best);
+  // Whether batches may come as ranges: the fast path, with no wish for
+  // every pair (whose lines need the combinations anyway).
+  bool scoresRanges() const { return counter_ != nullptr && !context_.all_pairs; }
 
   // The measure pairs of the last batch, two per combination; complete when
   // the context wants every pair (otherwise only some may be filled).
@@ -45,14 +51,24 @@ class BatchScorer {
     double exact;
   };
 
+  // The batch being scored: a list of combinations, or a first one.
+  struct Batch {
+    const int* list = nullptr;
+    const int* first = nullptr;
+    int count = 0;
+  };
+
+  void scoreCounted(const Batch& batch, RankedRows& best);
   void scorePlain(int* combinations, int count);
-  void scoreEveryTable(const int* combinations, int count);
+  template <class Visit>
+  void forEachTable(const Batch& batch, Visit&& visit);
+  void scoreEveryTable(const Batch& batch);
+  bool screenBatch(const Batch& batch);
   // False when the batch must be ranked in full instead.
-  bool scoreScreened(const int* combinations, int count, RankedRows& best);
-  bool screenBatch(const int* combinations, int count);
-  bool pickExactBest(const int* combinations, RankedRows& best);
+  bool pickExactBest(const Batch& batch, RankedRows& best);
   void exactMeasures(int* table, double* pair);
-  void rankInFull(const int* combinations, int count, RankedRows& best);
+  void rankInFull(const Batch& batch, RankedRows& best);
+  void appendRow(const Batch& batch, int i, double key, RankedRows& best);
 
   const SearchContext& context_;
   int order_;
@@ -67,6 +83,7 @@ class BatchScorer {
   std::vector<Candidate> candidates_;
   std::vector<int> candidate_tables_;
   std::vector<double> low_heap_;  // min-heap of the K best lower bounds so far
+  std::vector<int> combination_;  // one combination taken from a range
   ScorerStats stats_;
 };
 

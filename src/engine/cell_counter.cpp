@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "core/gorva.h"
+
 namespace {
 
 // Rows of the last markers kept in cache while a group of runs is counted
@@ -79,16 +81,45 @@ CellCounter::CellCounter(const BitPlanes& planes, int order, CountCellsKernel ke
   }
 }
 
-void CellCounter::planRuns(const int* combinations, int count) {
+void CellCounter::addRun(int first_index, const int* combination, int length) {
+  const int first_last = combination[order_ - 1];
+  runs_.push_back(Run{first_index, static_cast<long>(prefixes_.size()), first_last, first_last + length - 1});
+  prefixes_.insert(prefixes_.end(), combination, combination + order_ - 1);
+}
+
+void CellCounter::planListRuns(const int* combinations, int count) {
   runs_.clear();
+  prefixes_.clear();
   const int markers = planes_.markerCount();
   for (int i = 0; i < count;) {
     const int* combination = combinations + static_cast<long>(i) * order_;
-    const int first_last = combination[order_ - 1];
-    const int length = std::min(markers - first_last, count - i);
-    runs_.push_back(Run{i, combination, first_last, first_last + length - 1});
+    const int length = std::min(markers - combination[order_ - 1], count - i);
+    addRun(i, combination, length);
     i += length;
   }
+}
+
+void CellCounter::planRangeRuns(const int* first, int count) {
+  runs_.clear();
+  prefixes_.clear();
+  const int markers = planes_.markerCount();
+  walk_.assign(first, first + order_);
+  for (int i = 0; i < count;) {
+    const int length = std::min(markers - walk_[order_ - 1], count - i);
+    addRun(i, walk_.data(), length);
+    i += length;
+    // The successor of the run's last combination starts the next run.
+    walk_[order_ - 1] = markers - 1;
+    if (i < count) comb_nextstep(order_, markers, walk_.data());
+  }
+}
+
+void CellCounter::combinationAt(int i, int* out) const {
+  const auto after = std::upper_bound(runs_.begin(), runs_.end(), i,
+                                      [](int index, const Run& run) { return index < run.first_index; });
+  const Run& run = *(after - 1);
+  std::copy_n(&prefixes_[run.prefix_at], order_ - 1, out);
+  out[order_ - 1] = run.first_last + (i - run.first_index);
 }
 
 std::size_t CellCounter::prepareGroup(std::size_t first) {
@@ -100,7 +131,7 @@ std::size_t CellCounter::prepareGroup(std::size_t first) {
       run.row_count = 1;
       run.row_totals = planes_.everyoneCounts();
     } else if (order_ == 2) {
-      const int m = run.prefix[0];
+      const int m = prefixes_[run.prefix_at];
       run.rows = planes_.marker(m);
       run.row_count = planes_.complete(m) ? levels_ - 1 : levels_;
       run.row_totals = planes_.marginals(m);
@@ -108,7 +139,7 @@ std::size_t CellCounter::prepareGroup(std::size_t first) {
       const long slot = static_cast<long>(r - first);
       std::uint64_t* rows = group_rows_.data() + slot * prefix_cells_ * row_words_;
       std::uint32_t* totals = &group_totals_[slot * prefix_cells_ * 2];
-      buildPrefixRows(run.prefix, rows, totals);
+      buildPrefixRows(&prefixes_[run.prefix_at], rows, totals);
       run.rows = rows;
       run.row_count = prefix_cells_;
       run.row_totals = reinterpret_cast<const int*>(totals);
@@ -143,7 +174,6 @@ void CellCounter::buildPrefixRows(const int* prefix, std::uint64_t* rows, std::u
   request.planes = planes_.everyone();
   request.marker_count = 1;
   request.level_count = 1;
-  request.row_step = 1;
   request.counts = totals;
   kernel_(request, planes_.shape());
 }
@@ -161,7 +191,6 @@ void CellCounter::countSegment(const Run& run, int from, int to) {
   request.marker_count = to - from + 1;
   request.marker_stride_words = planes_.markerStrideWords();
   request.level_count = derive_last_level ? levels_ - 1 : levels_;
-  request.row_step = 1;
   request.level_step = prefix_cells_;
   request.counts_per_marker = 2 * cells_;
   request.counts = reinterpret_cast<std::uint32_t*>(tables_.data());

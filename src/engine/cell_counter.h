@@ -37,20 +37,36 @@ class CellCounter {
   // until visit returns; combinations come in no particular order. A visit
   // returning false ends the walk.
   template <class Visit>
-  void forEach(const int* combinations, int count, Visit&& visit);
+  void forEach(const int* combinations, int count, Visit&& visit) {
+    planListRuns(combinations, count);
+    walkRuns(visit);
+  }
+  // The same for the `count` combinations from `first` (k ints) on, without
+  // a list of them.
+  template <class Visit>
+  void forEachFrom(const int* first, int count, Visit&& visit) {
+    planRangeRuns(first, count);
+    walkRuns(visit);
+  }
+  // Writes into out (k ints) the combination at position i of the last walk.
+  void combinationAt(int i, int* out) const;
 
  private:
   struct Run {
     int first_index;  // position in the list of its first combination
-    const int* prefix;
-    int first_last;  // range of its last marker
+    long prefix_at;   // its first k - 1 markers in prefixes_
+    int first_last;   // range of its last marker
     int last_last;
     const std::uint64_t* rows = nullptr;  // prefix rows, one per prefix cell
     int row_count = 0;                    // rows counted (one fewer when derived)
     const int* row_totals = nullptr;      // per prefix row and class
   };
 
-  void planRuns(const int* combinations, int count);
+  void planListRuns(const int* combinations, int count);
+  void planRangeRuns(const int* first, int count);
+  void addRun(int first_index, const int* combination, int length);
+  template <class Visit>
+  void walkRuns(Visit& visit);
   // Prepares the prefix rows of runs [first, end) and returns end: as many
   // runs as the group's row memory holds.
   std::size_t prepareGroup(std::size_t first);
@@ -71,6 +87,8 @@ class CellCounter {
   int block_markers_;
   int group_slots_;
   std::vector<Run> runs_;
+  std::vector<int> prefixes_;      // k - 1 markers per run
+  std::vector<int> walk_;          // a combination while planning a range
   std::vector<int> tables_;        // block_markers_ tables
   AlignedWords group_rows_;        // order >= 3: prefix rows of a group's runs
   std::vector<std::uint32_t> group_totals_;
@@ -80,8 +98,7 @@ class CellCounter {
 };
 
 template <class Visit>
-void CellCounter::forEach(const int* combinations, int count, Visit&& visit) {
-  planRuns(combinations, count);
+void CellCounter::walkRuns(Visit& visit) {
   const int table_ints = 2 * cells_;
   for (std::size_t first = 0; first < runs_.size();) {
     const std::size_t end = prepareGroup(first);

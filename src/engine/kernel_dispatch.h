@@ -16,10 +16,11 @@ struct PlaneShape {
 // One counting request. For each last marker m < marker_count (its level
 // rows start at planes + m * marker_stride_words), each row r < row_count of
 // `rows` and each level l < level_count:
-//   counts[m * counts_per_marker + 2 * (r * row_step + l * level_step) + c]
+//   counts[m * counts_per_marker + 2 * (r + l * level_step) + c]
 //     = popcount(rows[r] AND level row l of m) over the words of class c
-// (c = 0 controls, 1 cases). Rows are rowWords() apart in both arrays.
-// Entries with l >= level_count are not written.
+// (c = 0 controls, 1 cases): the cells of consecutive rows are consecutive.
+// Rows are rowWords() apart in both arrays. Entries with l >= level_count
+// are not written.
 struct CountRequest {
   const std::uint64_t* rows = nullptr;
   int row_count = 0;
@@ -27,7 +28,6 @@ struct CountRequest {
   int marker_count = 0;
   long marker_stride_words = 0;
   int level_count = 0;
-  int row_step = 0;
   int level_step = 0;
   int counts_per_marker = 0;
   std::uint32_t* counts = nullptr;

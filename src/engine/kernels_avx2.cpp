@@ -49,7 +49,7 @@ GORVA_AVX2 void countCellsAvx2(const CountRequest& q, const PlaneShape& shape) {
       const std::uint64_t* row = q.rows + static_cast<long>(r) * row_words;
       for (int l = 0; l < q.level_count; ++l) {
         const std::uint64_t* level = levels + static_cast<long>(l) * row_words;
-        std::uint32_t* cell = out + 2 * (r * q.row_step + l * q.level_step);
+        std::uint32_t* cell = out + 2 * (r + l * q.level_step);
         cell[0] = andPopcount(row, level, control_vectors);
         cell[1] = andPopcount(row + control_words, level + control_words, case_vectors);
       }

@@ -11,8 +11,8 @@ constexpr double kUnitRoundoff = 0x1p-53;
 
 double informationGainErrorBound(int cells, int max_total) {
   // Screening: 3 cells + 3 table terms, each within 2 ulp of F(x) <= F(N),
-  // summed with partial sums below 6 F(N); divided by N that is a few ulp
-  // of log2 N per term. Exact: per cell a few ulp of log2 N on weights that
+  // summed with partial sums below 6 F(N); multiplied by 1/N (two more
+  // roundings) that is a few ulp of log2 N per term. Exact: per cell a few ulp of log2 N on weights that
   // sum to 1, plus one rounding per cell. Counted four times over.
   const double terms = 3.0 * cells + 3.0;
   const double log_total = std::log2(max_total > 2 ? static_cast<double>(max_total) : 2.0);
@@ -27,10 +27,12 @@ ScreeningKeys::ScreeningKeys(int cells, int max_total, int measure, bool recount
       cases_(cases),
       controls_(controls),
       ig_error_(informationGainErrorBound(cells, max_total)),
-      terms_(static_cast<std::size_t>(max_total > 0 ? max_total : 0) + 1, 0.0) {
-  for (std::size_t x = 2; x < terms_.size(); ++x) {
+      terms_(static_cast<std::size_t>(max_total > 0 ? max_total : 0) + 1, 0.0),
+      inverse_(terms_.size(), 0.0) {
+  for (std::size_t x = 1; x < terms_.size(); ++x) {
     const double value = static_cast<double>(x);
     terms_[x] = value * std::log2(value);
+    inverse_[x] = 1.0 / value;
   }
 }
 

@@ -32,14 +32,34 @@ class ScreeningKeys {
     const double* f = terms_.data();
     int controls = 0;
     int cases = 0;
-    double conditional = 0;
-    for (int c = 0; c < cells_; ++c) {
+    // Four independent sums over even and odd cells, so that the additions
+    // do not wait on each other.
+    double joint_even = 0;
+    double joint_odd = 0;
+    double split_even = 0;
+    double split_odd = 0;
+    int c = 0;
+    for (; c + 2 <= cells_; c += 2) {
+      const int a0 = table[2 * c];
+      const int b0 = table[2 * c + 1];
+      const int a1 = table[2 * c + 2];
+      const int b1 = table[2 * c + 3];
+      controls += a0 + a1;
+      cases += b0 + b1;
+      joint_even += f[a0 + b0];
+      joint_odd += f[a1 + b1];
+      split_even += f[a0] + f[b0];
+      split_odd += f[a1] + f[b1];
+    }
+    if (c < cells_) {
       const int a = table[2 * c];
       const int b = table[2 * c + 1];
       controls += a;
       cases += b;
-      conditional += f[a + b] - f[a] - f[b];
+      joint_even += f[a + b];
+      split_even += f[a] + f[b];
     }
+    const double conditional = (joint_even + joint_odd) - (split_even + split_odd);
     if (!recount_totals_) {
       controls = controls_;
       cases = cases_;
@@ -47,13 +67,13 @@ class ScreeningKeys {
     if (cases == 0 || controls == 0) return false;
     const int n = cases + controls;
     const double phenotype = f[n] - f[cases] - f[controls];
-    const double ig = (phenotype - conditional) / n;
+    const double ig = (phenotype - conditional) * inverse_[n];
     if (measure_ == 0) {
       key = ig;
       error = ig_error_;
       return true;
     }
-    return relativeKey(ig, phenotype / n, key, error);
+    return relativeKey(ig, phenotype * inverse_[n], key, error);
   }
 
  private:
@@ -65,7 +85,8 @@ class ScreeningKeys {
   int cases_;
   int controls_;
   double ig_error_;
-  std::vector<double> terms_;  // F(x) for x = 0 .. max_total
+  std::vector<double> terms_;    // F(x) for x = 0 .. max_total
+  std::vector<double> inverse_;  // 1 / x for x = 0 .. max_total (0 at 0)
 };
 
 #endif  // GORVA_ENGINE_SCREENING_H

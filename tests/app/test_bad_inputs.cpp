@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -32,6 +33,9 @@ struct BadInput {
   bool isPlink() const { return input.rfind(kPlinkPrefix, 0) == 0; }
   std::string plinkPrefix() const { return input.substr(std::string(kPlinkPrefix).size()); }
 };
+
+// gtest shows a case by its input, not by its bytes.
+void PrintTo(const BadInput& entry, std::ostream* out) { *out << entry.input; }
 
 std::vector<std::string> splitOn(const std::string& text, char separator) {
   std::vector<std::string> parts;

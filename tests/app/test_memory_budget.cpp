@@ -53,17 +53,27 @@ TEST(MemoryEstimate, GenotypesAndBitPlanesFollowTheirLayouts) {
 }
 
 TEST(MemoryEstimate, BatchBuffersScaleWithWorkersAndOrder) {
-  const MemoryNeed one = estimateRunMemory(shapeOf(50, 100, 3, 10, 1));
-  const MemoryNeed four = estimateRunMemory(shapeOf(50, 100, 3, 10, 4));
+  // 1000 markers have 499500 pairs: 5 batches of 100000, work for 4 workers.
+  const MemoryNeed one = estimateRunMemory(shapeOf(1000, 100, 3, 10, 1));
+  const MemoryNeed four = estimateRunMemory(shapeOf(1000, 100, 3, 10, 4));
   EXPECT_EQ(four.workers, 4);
   EXPECT_EQ(four.batches, 4 * one.batches);
   EXPECT_EQ(four.genotypes, one.genotypes);
   // A batch holds 100000 combinations: one order more is 100000 ints more
   // per worker, besides the wider ranked rows.
-  const MemoryNeed order4 = estimateRunMemory(shapeOf(50, 100, 4, 10, 1));
+  const MemoryNeed order4 = estimateRunMemory(shapeOf(1000, 100, 4, 10, 1));
   EXPECT_GE(order4.batches - one.batches, 100000u * sizeof(int));
   // At order 2 a batch is 100000 x (2 ints + 3 doubles + 1 int) at least.
-  EXPECT_GE(estimateRunMemory(shapeOf(50, 100, 2, 10, 1)).batches, 100000u * (3 * 4 + 3 * 8));
+  EXPECT_GE(estimateRunMemory(shapeOf(1000, 100, 2, 10, 1)).batches, 100000u * (3 * 4 + 3 * 8));
+}
+
+TEST(MemoryEstimate, NoMoreWorkersThanBatches) {
+  // 50 markers have 1225 pairs, one batch: one worker whatever --threads says.
+  EXPECT_EQ(estimateRunMemory(shapeOf(50, 100, 2, 10, 64)).workers, 1);
+  // 1000 markers: 5 batches of pairs, so 64 threads start only 5 workers.
+  EXPECT_EQ(estimateRunMemory(shapeOf(1000, 100, 2, 10, 64)).workers, 5);
+  // An order with more combinations lets all of them work.
+  EXPECT_EQ(estimateRunMemory(shapeOf(1000, 100, 3, 10, 64)).workers, 64);
 }
 
 TEST(MemoryEstimate, DefaultThreadsMeanEveryHardwareThread) {

@@ -108,12 +108,14 @@ void compareEveryBatch(PreparedSearch& setup, int order, int capacity, ScorerSta
   plain.planes = nullptr;
   BatchScorer plain_scorer(plain, order);
   BatchScorer fast_scorer(setup.context, order);
+  BatchScorer range_scorer(setup.context, order);  // told only each batch's first combination
   int k = order;
   int n = setup.bytes.markers;
   std::vector<int> state(order, -1);
   std::vector<int> batch(static_cast<std::size_t>(capacity) * order);
   RankedRows plain_best;
   RankedRows fast_best;
+  RankedRows range_best;
   for (int b = 0;; ++b) {
     int count = 0;
     combSNP(&k, &n, &capacity, state.data(), &count, batch.data());
@@ -122,6 +124,10 @@ void compareEveryBatch(PreparedSearch& setup, int order, int capacity, ScorerSta
     fast_scorer.score(batch.data(), count, fast_best);
     const std::string here = where + " batch " + std::to_string(b);
     expectSameRows(plain_best, fast_best, here);
+    if (range_scorer.scoresRanges()) {
+      range_scorer.scoreRange(batch.data(), count, range_best);
+      expectSameRows(plain_best, range_best, here + " (range)");
+    }
     if (setup.context.all_pairs) {
       EXPECT_EQ(std::memcmp(plain_scorer.pairs(), fast_scorer.pairs(), 2 * sizeof(double) * count), 0) << here;
     }

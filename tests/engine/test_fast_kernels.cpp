@@ -79,7 +79,6 @@ TEST_P(KernelPaths, EveryCellCountMatchesABitByBitCount) {
       request.marker_count = c.markers;
       request.marker_stride_words = static_cast<long>(c.levels) * words;
       request.level_count = c.counted_levels;
-      request.row_step = 1;
       request.level_step = c.rows;
       request.counts_per_marker = per_marker;
       request.counts = counts.data();

@@ -16,7 +16,10 @@ for target in $targets; do
   corpus="$build/corpus/$target"
   log="$build/$target.log"
   mkdir -p "$corpus"
-  "$build/tests/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  # A dictionary of the words a target's format is made of, where there is one.
+  dict=()
+  [ -f "$source_dir/$target.dict" ] && dict=(-dict="$source_dir/$target.dict")
+  "$build/tests/fuzz/$target" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" \
       "$corpus" "$source_dir/corpus/$target" >"$log" 2>&1
   status=$?

@@ -57,6 +57,9 @@ def plink_cases():
     plink_set("fam-five-columns", fam5, bim, bed)
     dup = bim.replace(b"1 rs3 0 300", b"1 rs1 0 300")
     plink_set("bim-duplicate-id", fam, dup, bed)
+    # Found by fuzzing: an id with a NUL byte was accepted, and the report
+    # showed it cut at the NUL.
+    plink_set("bim-nul-in-id", fam, bim.replace(b"rs2", b"r\x00\x05"), bed)
 
 
 if __name__ == "__main__":
