@@ -53,7 +53,8 @@ struct ReferenceResult {
 constexpr long kReferenceBlockBytes = 256 * 1024;
 
 int referenceBlock(const BitPlanes& planes) {
-  return static_cast<int>(std::max(1L, kReferenceBlockBytes / std::max(8L, planes.markerStrideWords() * 8)));
+  return static_cast<int>(
+      std::max(1L, kReferenceBlockBytes / std::max(8L, planes.markerStrideWords() * 8)));
 }
 
 #define BENCH_AVX512 __attribute__((target("avx512f,avx512bw,avx512vpopcntdq")))
@@ -100,18 +101,21 @@ BENCH_AVX512 ReferenceResult referenceAvx512(const BitPlanes& planes, int thread
           __m512i c0 = _mm512_setzero_si512();
           __m512i c1 = _mm512_setzero_si512();
           for (int v = 0; v < controls; ++v) {
-            c0 = _mm512_add_epi64(c0, _mm512_popcnt_epi64(_mm512_and_si512(
-                                          _mm512_loadu_si512(x + 8 * v), _mm512_loadu_si512(y + 8 * v))));
+            c0 = _mm512_add_epi64(
+                c0, _mm512_popcnt_epi64(_mm512_and_si512(_mm512_loadu_si512(x + 8 * v),
+                                                         _mm512_loadu_si512(y + 8 * v))));
           }
           for (int v = controls; v < controls + cases; ++v) {
-            c1 = _mm512_add_epi64(c1, _mm512_popcnt_epi64(_mm512_and_si512(
-                                          _mm512_loadu_si512(x + 8 * v), _mm512_loadu_si512(y + 8 * v))));
+            c1 = _mm512_add_epi64(
+                c1, _mm512_popcnt_epi64(_mm512_and_si512(_mm512_loadu_si512(x + 8 * v),
+                                                         _mm512_loadu_si512(y + 8 * v))));
           }
           acc[2 * cell] = c0;
           acc[2 * cell + 1] = c1;
         }
         for (int e = 18; e < 24; ++e) acc[e] = _mm512_setzero_si512();
-        for (int group = 0; group < 3; ++group) checksum = _mm512_add_epi64(checksum, sumEight(acc + 8 * group));
+        for (int group = 0; group < 3; ++group)
+          checksum = _mm512_add_epi64(checksum, sumEight(acc + 8 * group));
         result.pairs += 1;
       }
     }
@@ -121,8 +125,8 @@ BENCH_AVX512 ReferenceResult referenceAvx512(const BitPlanes& planes, int thread
   return result;
 }
 
-__attribute__((target("popcnt"))) ReferenceResult referencePopcnt(const BitPlanes& planes, int thread,
-                                                                  int threads) {
+__attribute__((target("popcnt"))) ReferenceResult referencePopcnt(const BitPlanes& planes,
+                                                                  int thread, int threads) {
   const int n = planes.markerCount();
   const int words = planes.shape().rowWords();
   const int controls = planes.shape().control_words;
@@ -139,8 +143,10 @@ __attribute__((target("popcnt"))) ReferenceResult referencePopcnt(const BitPlane
           const std::uint64_t* y = b + (cell % 3) * words;
           std::uint64_t c0 = 0;
           std::uint64_t c1 = 0;
-          for (int w = 0; w < controls; ++w) c0 += static_cast<std::uint64_t>(__builtin_popcountll(x[w] & y[w]));
-          for (int w = controls; w < words; ++w) c1 += static_cast<std::uint64_t>(__builtin_popcountll(x[w] & y[w]));
+          for (int w = 0; w < controls; ++w)
+            c0 += static_cast<std::uint64_t>(__builtin_popcountll(x[w] & y[w]));
+          for (int w = controls; w < words; ++w)
+            c1 += static_cast<std::uint64_t>(__builtin_popcountll(x[w] & y[w]));
           result.checksum += c0 + c1;
         }
         result.pairs += 1;
@@ -233,15 +239,16 @@ struct Timed {
 Timed timedSearch(const SearchContext& context, int order, int threads, long long batch_limit) {
   Timed timed;
   const auto start = std::chrono::steady_clock::now();
-  searchOrder(context, order, threads, kBatchSize, batch_limit, BatchSink(), nullptr, timed.outcome);
+  searchOrder(context, order, threads, kBatchSize, batch_limit, BatchSink(), nullptr,
+              timed.outcome);
   timed.seconds = secondsSince(start);
   return timed;
 }
 
 void printRow(const char* engine, int threads, const Timed& t, int samples, const char* note) {
   const double rate = t.outcome.combinations / t.seconds;
-  std::printf("  %-6s %7d %12lld %10.3f %12.3e %14.3e  %s\n", engine, threads, t.outcome.combinations,
-              t.seconds, rate, rate * samples, note);
+  std::printf("  %-6s %7d %12lld %10.3f %12.3e %14.3e  %s\n", engine, threads,
+              t.outcome.combinations, t.seconds, rate, rate * samples, note);
 }
 
 bool sameRows(const RankedRows& a, const RankedRows& b) {
@@ -287,12 +294,14 @@ struct Options {
 
 void runWorkload(Workload& w, const Options& options, int hardware) {
   const long long total = combinationCount(w.markers, w.order);
-  std::printf("\n%s: %d markers x %d samples (%d cases), %.0f%% missing, order %d, \"available\": %lld combinations\n",
-              w.name.c_str(), w.markers, w.samples, w.samples / 2, 100 * w.missing, w.order, total);
+  std::printf(
+      "\n%s: %d markers x %d samples (%d cases), %.0f%% missing, order %d, \"available\": %lld "
+      "combinations\n",
+      w.name.c_str(), w.markers, w.samples, w.samples / 2, 100 * w.missing, w.order, total);
   std::vector<double> scores(w.samples, 0.0);
   SearchContext context;
-  prepareSearchContext(w.genotypes.data(), w.phenotypes.data(), scores.data(), w.samples, w.markers, 1,
-                       kMethodAvailableCode, context);
+  prepareSearchContext(w.genotypes.data(), w.phenotypes.data(), scores.data(), w.samples, w.markers,
+                       1, kMethodAvailableCode, context);
   context.K = 10;
   BitPlanes planes;
   const auto build_start = std::chrono::steady_clock::now();
@@ -323,11 +332,12 @@ void runWorkload(Workload& w, const Options& options, int hardware) {
     fast_rate[t] = fast_all.outcome.combinations / fast_all.seconds;
     fast_seconds[t] = fast_all.seconds;
     const ScorerStats& s = fast_all.outcome.stats;
-    std::printf("         same best rows as plain over its batches: %s; batches %lld: screened %lld, "
-                "ranked in full %lld (fallbacks %lld), exact candidates per screened batch %.1f\n",
-                sameRows(plain.outcome.kept, fast_prefix.outcome.kept) ? "yes" : "NO", s.batches,
-                s.screened, s.ranked_in_full + s.fallbacks, s.fallbacks,
-                s.screened > 0 ? static_cast<double>(s.candidates) / s.screened : 0.0);
+    std::printf(
+        "         same best rows as plain over its batches: %s; batches %lld: screened %lld, "
+        "ranked in full %lld (fallbacks %lld), exact candidates per screened batch %.1f\n",
+        sameRows(plain.outcome.kept, fast_prefix.outcome.kept) ? "yes" : "NO", s.batches,
+        s.screened, s.ranked_in_full + s.fallbacks, s.fallbacks,
+        s.screened > 0 ? static_cast<double>(s.candidates) / s.screened : 0.0);
   }
   std::printf("  fast/plain at 1 thread: %.0fx", fast_rate[0] / plain_rate[0]);
   if (hardware > 1) {
@@ -343,24 +353,29 @@ void runWorkload(Workload& w, const Options& options, int hardware) {
     const auto start = std::chrono::steady_clock::now();
     const ReferenceResult bare = bareAndPopcountPairs(planes, threads);
     const double seconds = secondsSince(start);
-    std::printf("  bare AND+popcount, 9 cells x 2 classes per pair (%s), %d thread%s: %.3f s, %.3e pairs/s, "
-                "%.3e sample-pairs/s (checksum %llu); fast search = %.2fx its time\n",
-                bare.path, threads, threads > 1 ? "s" : "", seconds, bare.pairs / seconds,
-                bare.pairs / seconds * w.samples, static_cast<unsigned long long>(bare.checksum),
-                fast_seconds[t] / seconds);
+    std::printf(
+        "  bare AND+popcount, 9 cells x 2 classes per pair (%s), %d thread%s: %.3f s, %.3e "
+        "pairs/s, "
+        "%.3e sample-pairs/s (checksum %llu); fast search = %.2fx its time\n",
+        bare.path, threads, threads > 1 ? "s" : "", seconds, bare.pairs / seconds,
+        bare.pairs / seconds * w.samples, static_cast<unsigned long long>(bare.checksum),
+        fast_seconds[t] / seconds);
     if (w.missing > 0 && !options.gorva.empty() && access(options.gorva.c_str(), X_OK) == 0) {
       const std::string dir = "/tmp/bench_fast_engine_" + std::to_string(getpid());
       std::system(("mkdir -p " + dir).c_str());
       if (t == 0) writeDataFile(w, dir + "/w2.txt");
-      const std::string command = "cd " + dir + " && " + options.gorva +
-                                  " --in w2.txt --out report.txt --order 2 --progress 0 --threads " +
-                                  std::to_string(threads) + " > /dev/null";
+      const std::string command =
+          "cd " + dir + " && " + options.gorva +
+          " --in w2.txt --out report.txt --order 2 --progress 0 --threads " +
+          std::to_string(threads) + " > /dev/null";
       const auto run_start = std::chrono::steady_clock::now();
       const int status = std::system(command.c_str());
       const double run_seconds = secondsSince(run_start);
-      std::printf("  whole `gorva --order 2 --threads %d` run (reading, search, report): %.3f s = %.2fx the "
-                  "bare kernel%s\n",
-                  threads, run_seconds, run_seconds / seconds, status == 0 ? "" : " (FAILED)");
+      std::printf(
+          "  whole `gorva --order 2 --threads %d` run (reading, search, report): %.3f s = %.2fx "
+          "the "
+          "bare kernel%s\n",
+          threads, run_seconds, run_seconds / seconds, status == 0 ? "" : " (FAILED)");
       if (t == (hardware > 1 ? 1 : 0)) std::system(("rm -rf " + dir).c_str());
     }
   }
@@ -372,10 +387,14 @@ int main(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--quick") options.quick = true;
-    else if (arg == "--plain-batches" && i + 1 < argc) options.plain_batches = std::atoll(argv[++i]);
-    else if (arg == "--gorva" && i + 1 < argc) options.gorva = argv[++i];
-    else if (arg == "--only" && i + 1 < argc) options.only = argv[++i];
+    if (arg == "--quick")
+      options.quick = true;
+    else if (arg == "--plain-batches" && i + 1 < argc)
+      options.plain_batches = std::atoll(argv[++i]);
+    else if (arg == "--gorva" && i + 1 < argc)
+      options.gorva = argv[++i];
+    else if (arg == "--only" && i + 1 < argc)
+      options.only = argv[++i];
   }
   const int hardware = workerCount(0);
   std::printf("CPU: %s, %d hardware threads; fast kernel: %s\n", cpuModel().c_str(), hardware,

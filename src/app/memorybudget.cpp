@@ -19,23 +19,37 @@ namespace {
 
 // What the allocator itself keeps beside each small block (size word and
 // alignment): the records and names are many small blocks.
-constexpr std::uint64_t kAllocationOverhead = 16;
+constexpr double kAllocationOverhead = 16;
 constexpr int kGenotypeLevels = 4;  // 0, 1, 2 and missing
 constexpr int kPhenotypeClasses = 2;
 constexpr double kMebibyte = 1048576.0;
 
-std::uint64_t atLeastZero(long long value) { return value > 0 ? static_cast<std::uint64_t>(value) : 0; }
+// Each part of a need is capped far above any machine, so that the six
+// parts add up without overflow.
+constexpr double kMaxPartBytes = 1e18;
+
+std::uint64_t cappedBytes(double bytes) {
+  return static_cast<std::uint64_t>(std::min(std::ceil(bytes), kMaxPartBytes));
+}
+
+// Calls visit(C(m, k)) for every order k of the run that has a combination,
+// in one pass: C(m, k) = C(m, k - 1) (m - k + 1) / k.
+template <typename Visit>
+void forEachOrderCount(long long marker_count, int init_order, int order, Visit visit) {
+  double count = 1;
+  for (long long k = 1; k <= order && k <= marker_count; ++k) {
+    count = count * static_cast<double>(marker_count - k + 1) / static_cast<double>(k);
+    if (k >= init_order) visit(count);
+  }
+}
 
 // The most rows any order can fill: the largest number of combinations of
 // one order of the run, as the driver caps its records.
-std::uint64_t reachableRows(long long marker_count, int init_order, int order) {
+double reachableRows(long long marker_count, int init_order, int order) {
   double largest = 0;
-  for (int k = std::max(init_order, 1); k <= order && k <= marker_count; ++k) {
-    double count = 1;
-    for (int i = 1; i <= k; ++i) count = count * static_cast<double>(marker_count - k + i) / i;
-    largest = std::max(largest, count);
-  }
-  return largest >= 1e18 ? static_cast<std::uint64_t>(1e18) : static_cast<std::uint64_t>(largest);
+  forEachOrderCount(marker_count, init_order, order,
+                    [&](double count) { largest = std::max(largest, count); });
+  return largest;
 }
 
 // The first whole number in a /proc/meminfo line that starts with `key`,
@@ -85,13 +99,11 @@ std::string megabytesDown(std::uint64_t bytes) {
 // largest order, and one alone for an order too large to count.
 int activeWorkers(int requested, long long marker_count, int init_order, int order) {
   int workers = 1;
-  for (int k = std::max(init_order, 1); k <= order && k <= marker_count; ++k) {
-    double count = 1;
-    for (int i = 1; i <= k; ++i) count = count * static_cast<double>(marker_count - k + i) / i;
-    if (count >= 9.2e18) continue;
+  forEachOrderCount(marker_count, init_order, order, [&](double count) {
+    if (count >= 9.2e18) return;
     const double batches = std::ceil(count / static_cast<double>(kSearchBatchSize));
     workers = std::max(workers, batches < requested ? static_cast<int>(batches) : requested);
-  }
+  });
   return workers;
 }
 
@@ -104,47 +116,53 @@ int resolveWorkerCount(int threads) {
 }
 
 MemoryNeed estimateRunMemory(const RunShape& shape) {
+  // Worked in doubles: an absurd shape (--order 2-2147483647 with a huge
+  // --top) must give a huge need, never a product that wraps around.
+  const double markers = static_cast<double>(std::max(shape.marker_count, 0LL));
+  const double samples = static_cast<double>(std::max(shape.sample_count, 0LL));
+  const double highest_order = std::max(shape.order, 0);
+  const double order_count = std::max(static_cast<double>(shape.order) - shape.init_order + 1, 0.0);
   MemoryNeed need;
-  const std::uint64_t markers = atLeastZero(shape.marker_count);
-  const std::uint64_t samples = atLeastZero(shape.sample_count);
-  const std::uint64_t highest_order = atLeastZero(shape.order);
-  const std::uint64_t order_count = atLeastZero(static_cast<long long>(shape.order) - shape.init_order + 1);
   need.workers = activeWorkers(resolveWorkerCount(shape.threads), shape.marker_count,
                                shape.init_order, shape.order);
-  const std::uint64_t workers = static_cast<std::uint64_t>(need.workers);
+  const double workers = need.workers;
 
-  need.genotypes = markers * samples;
-  const std::uint64_t words_per_plane = (samples + 63) / 64;
-  need.bit_planes = markers * kGenotypeLevels * kPhenotypeClasses * words_per_plane * 8;
+  need.genotypes = cappedBytes(markers * samples);
+  const double words_per_plane = std::ceil(samples / 64);
+  need.bit_planes = cappedBytes(markers * kGenotypeLevels * kPhenotypeClasses * words_per_plane * 8);
 
   // Per worker: the combinations of a batch (ints), IG and RIG plus the
-  // ranking key (doubles), and the sort index (ints).
-  const std::uint64_t batch = kSearchBatchSize * highest_order * sizeof(int) +
-                              kSearchBatchSize * (2 + 1) * sizeof(double) +
-                              kSearchBatchSize * sizeof(int);
+  // ranking key (doubles), and the sort index (ints). Orders above the
+  // marker count have no combination and start no batch.
+  const double batch_order = std::max(1.0, std::min(highest_order, markers));
+  const double batch_size = static_cast<double>(kSearchBatchSize);
+  const double batch = batch_size * (batch_order * sizeof(int) + 3 * sizeof(double) + sizeof(int));
 
-  const std::uint64_t rows =
-      std::min<std::uint64_t>(atLeastZero(shape.top_k),
-                              reachableRows(shape.marker_count, shape.init_order, shape.order));
-  const int text_bytes = combinationTextCapacity(shape.order, static_cast<int>(
-      std::min<long long>(shape.marker_count, 2147483647)));
+  const double rows = std::min(static_cast<double>(std::max(shape.top_k, 0)),
+                               reachableRows(shape.marker_count, shape.init_order, shape.order));
+  // As combinationTextCapacity sizes it: ",i1,...,ik," and its terminator,
+  // never below the fixed minimum.
+  const double digits = std::floor(std::log10(std::max(markers, 1.0))) + 1;
+  const double text_bytes = std::max(2 + highest_order * (digits + 1),
+                                     static_cast<double>(kCombinationTextBytes));
   // The rows a worker ranks on the side (markers, IG, RIG and key): its own
   // best of a batch, up to 4 finished batches waiting to be merged, the kept
   // best of the order and the merge of both.
-  constexpr std::uint64_t kRankedRowSets = 8;
-  const std::uint64_t ranked_row = highest_order * sizeof(int) + 3 * sizeof(double);
-  need.batches = workers * (batch + kRankedRowSets * rows * ranked_row);
+  constexpr double kRankedRowSets = 8;
+  const double ranked_row = batch_order * sizeof(int) + 3 * sizeof(double);
+  need.batches = cappedBytes(workers * (batch + kRankedRowSets * rows * ranked_row));
 
   // One record per order: IG and RIG per row, a combination text per row
   // behind a pointer, the decoded marker indices, and p-value, RIG and IG.
-  const std::uint64_t record_row = 2 * sizeof(double) + sizeof(char*) +
-                                   static_cast<std::uint64_t>(text_bytes) + kAllocationOverhead +
-                                   (highest_order + 1) * sizeof(int) + 3 * sizeof(double);
-  need.records = order_count * (rows * record_row + 16 * kAllocationOverhead);
+  const double record_row = 2 * sizeof(double) + sizeof(char*) + text_bytes +
+                            kAllocationOverhead + (highest_order + 1) * sizeof(int) +
+                            3 * sizeof(double);
+  need.records = cappedBytes(order_count * (rows * record_row + 16 * kAllocationOverhead));
 
-  need.samples_and_names = samples * (sizeof(unsigned char) + sizeof(double) + sizeof(int)) +
-                           markers * (kFieldTextBuffer + sizeof(char*) + kAllocationOverhead);
-  need.loaded_file = atLeastZero(shape.file_bytes);
+  need.samples_and_names =
+      cappedBytes(samples * (sizeof(unsigned char) + sizeof(double) + sizeof(int)) +
+                  markers * (kFieldTextBuffer + sizeof(char*) + kAllocationOverhead));
+  need.loaded_file = cappedBytes(static_cast<double>(std::max(shape.file_bytes, 0LL)));
   return need;
 }
 
@@ -174,7 +192,10 @@ std::string memoryRefusal(const std::string& input_name, const RunShape& shape,
          std::to_string(shape.sample_count) + " samples at " + orders + " needs " +
          megabytesUp(need.total()) + " MB, " + megabytesDown(available) +
          " MB available (genotypes " + megabytesUp(need.genotypes) + " MB, bit-planes " +
-         megabytesUp(need.bit_planes) + " MB, search buffers of " + workers + " " +
-         megabytesUp(need.batches) + " MB, results " + megabytesUp(need.records) +
-         " MB; free memory, use fewer --threads, a smaller --top or fewer markers)";
+         megabytesUp(need.bit_planes) + " MB, the data file " + megabytesUp(need.loaded_file) +
+         " MB, search buffers of " + workers + " " + megabytesUp(need.batches) +
+         " MB, results " + megabytesUp(need.records) + " MB, names and samples " +
+         megabytesUp(need.samples_and_names) +
+         " MB; free memory, or use fewer --threads, a smaller --top, a narrower --order range "
+         "or fewer markers)";
 }

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -155,7 +156,11 @@ void searchOrder(const SearchContext& context, int order, int threads, int batch
   shared.total = total;
   shared.batch_count = batch_count;
   std::vector<std::thread> helpers;
-  for (int t = 1; t < threads; ++t) helpers.emplace_back(runWorker, std::ref(shared));
+  try {
+    for (int t = 1; t < threads; ++t) helpers.emplace_back(runWorker, std::ref(shared));
+  } catch (const std::system_error&) {
+    // No more threads to be had: the ones running share the batches.
+  }
   runWorker(shared);
   for (std::thread& helper : helpers) helper.join();
 

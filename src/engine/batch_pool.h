@@ -18,10 +18,10 @@ class SearchProgress;
 using BatchSink = std::function<void(int* combinations, int count, double* pairs)>;
 
 struct OrderOutcome {
-  RankedRows kept;                // the best min(K, combinations) rows, best first
+  RankedRows kept;  // the best min(K, combinations) rows, best first
   ScorerStats stats;
-  long long combinations = 0;     // combinations scored
-  bool out_of_memory = false;     // a worker could not get its buffers
+  long long combinations = 0;  // combinations scored
+  bool out_of_memory = false;  // a worker could not get its buffers
 };
 
 // Merges each batch's best rows into the kept ones strictly in batch order,
@@ -34,7 +34,9 @@ class OrderedMerge {
 
   // Whether `batch` may be started: fewer than `window` batches ahead of the
   // oldest one not merged yet.
-  bool ready(long long batch) const { return batch < next_ + static_cast<long long>(slots_.size()); }
+  bool ready(long long batch) const {
+    return batch < next_ + static_cast<long long>(slots_.size());
+  }
   long long nextToMerge() const { return next_; }
   // Files a finished batch (taking over the storage of `best`) and merges
   // every batch whose turn has come. Precondition: ready(batch).

@@ -18,14 +18,17 @@ constexpr long kCandidateTableInts = 1L << 22;
 
 BatchScorer::BatchScorer(const SearchContext& context, int order)
     : context_(context), order_(order) {
-  if (context.planes == nullptr || !CellCounter::servesOrder(context.planes->levels(), order)) return;
-  counter_ = std::make_unique<CellCounter>(*context.planes, order, countCellsKernel(activeSimdPath()));
+  if (context.planes == nullptr || !CellCounter::servesOrder(context.planes->levels(), order))
+    return;
+  counter_ =
+      std::make_unique<CellCounter>(*context.planes, order, countCellsKernel(activeSimdPath()));
   table_ints_ = 2 * counter_->cells();
   score_sums_.assign(table_ints_, 0.0);
   screening_ = std::make_unique<ScreeningKeys>(counter_->cells(), context.N, context.measure,
                                                context.missing_code == kMethodAvailable,
                                                context.cases, context.controls);
-  candidate_cap_ = static_cast<int>(std::max<long>(2L * context.K + 16, kCandidateTableInts / table_ints_));
+  candidate_cap_ =
+      static_cast<int>(std::max<long>(2L * context.K + 16, kCandidateTableInts / table_ints_));
 }
 
 void BatchScorer::score(int* combinations, int count, RankedRows& best) {
@@ -121,8 +124,9 @@ void BatchScorer::exactMeasures(int* table, double* pair) {
 }
 
 void BatchScorer::scoreEveryTable(const Batch& batch) {
-  forEachTable(batch, [this](int i, int* table) {
-    exactMeasures(table, &pairs_[2L * i]);
+  forEachTable(batch, [this](int first, int count, int* tables) {
+    for (int j = 0; j < count; ++j)
+      exactMeasures(tables + static_cast<long>(j) * table_ints_, &pairs_[2L * (first + j)]);
     return true;
   });
 }
@@ -134,7 +138,8 @@ void BatchScorer::rankInFull(const Batch& batch, RankedRows& best) {
   for (int i = 0; i < count; ++i) keys_[i] = pairs_[2L * i + context_.measure];
   shellsortIndex(index_.data(), keys_.data(), count, sizeof(double), cmp_double, 1);
   if (batch.list != nullptr) {
-    takeBatchBest(batch.list, order_, count, pairs_.data(), keys_.data(), index_.data(), context_.K, best);
+    takeBatchBest(batch.list, order_, count, pairs_.data(), keys_.data(), index_.data(), context_.K,
+                  best);
     return;
   }
   // The rows takeBatchBest takes: the last sorted position first.
@@ -153,33 +158,40 @@ bool BatchScorer::screenBatch(const Batch& batch) {
   const std::size_t K = static_cast<std::size_t>(context_.K);
   const auto lower_first = std::greater<double>();
   bool usable = true;
-  forEachTable(batch, [&](int i, int* table) {
-    double key = 0;
-    double error = 0;
-    if (!screening_->key(table, key, error)) {
+  forEachTable(batch, [&](int first, int count, int* tables) {
+    // Keys first, in one pass without branches on them, then the bounds.
+    if (static_cast<int>(stretch_keys_.size()) < count) {
+      stretch_keys_.resize(count);
+      stretch_errors_.resize(count);
+    }
+    if (!screening_->keys(tables, count, table_ints_, stretch_keys_.data(),
+                          stretch_errors_.data())) {
       usable = false;  // a class is absent: NaN measures, ranked in full
       return false;
     }
-    const double low = key - error;
-    const double high = key + error;
-    if (low_heap_.size() < K) {
-      low_heap_.push_back(low);
-      std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
-    } else {
-      // Below the K-th best lower bound so far: K combinations are better.
-      if (!(high >= low_heap_.front())) return true;
-      if (low > low_heap_.front()) {
-        std::pop_heap(low_heap_.begin(), low_heap_.end(), lower_first);
-        low_heap_.back() = low;
+    for (int j = 0; j < count; ++j) {
+      const double low = stretch_keys_[j] - stretch_errors_[j];
+      const double high = stretch_keys_[j] + stretch_errors_[j];
+      if (low_heap_.size() < K) {
+        low_heap_.push_back(low);
         std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+      } else {
+        // Below the K-th best lower bound so far: K combinations are better.
+        if (!(high >= low_heap_.front())) continue;
+        if (low > low_heap_.front()) {
+          std::pop_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+          low_heap_.back() = low;
+          std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+        }
       }
+      if (static_cast<int>(candidates_.size()) >= candidate_cap_) {
+        usable = false;
+        return false;
+      }
+      const int* table = tables + static_cast<long>(j) * table_ints_;
+      candidates_.push_back(Candidate{first + j, low, high, 0});
+      candidate_tables_.insert(candidate_tables_.end(), table, table + table_ints_);
     }
-    if (static_cast<int>(candidates_.size()) >= candidate_cap_) {
-      usable = false;
-      return false;
-    }
-    candidates_.push_back(Candidate{i, low, high, 0});
-    candidate_tables_.insert(candidate_tables_.end(), table, table + table_ints_);
     return true;
   });
   return usable;
@@ -214,6 +226,7 @@ bool BatchScorer::pickExactBest(const Batch& batch, RankedRows& best) {
   }
   best.order = order_;
   best.clear();
-  for (std::size_t j = 0; j < K && j < kept; ++j) appendRow(batch, candidates_[j].index, candidates_[j].exact, best);
+  for (std::size_t j = 0; j < K && j < kept; ++j)
+    appendRow(batch, candidates_[j].index, candidates_[j].exact, best);
   return true;
 }

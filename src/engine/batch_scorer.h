@@ -82,8 +82,10 @@ class BatchScorer {
   std::vector<double> score_sums_;
   std::vector<Candidate> candidates_;
   std::vector<int> candidate_tables_;
-  std::vector<double> low_heap_;  // min-heap of the K best lower bounds so far
-  std::vector<int> combination_;  // one combination taken from a range
+  std::vector<double> low_heap_;      // min-heap of the K best lower bounds so far
+  std::vector<int> combination_;      // one combination taken from a range
+  std::vector<double> stretch_keys_;  // screening keys of one stretch of tables
+  std::vector<double> stretch_errors_;
   ScorerStats stats_;
 };
 

@@ -36,8 +36,8 @@ class BitPlanes {
   // or 4 when the missing code is a level of its own; a code at or above
   // `levels` sets no bit, so that sample falls in no cell of the marker.
   // False when the memory could not be had.
-  bool build(const unsigned char* genotypes, int marker_count, int sample_count,
-             const int* samples, int sample_len, const unsigned char* phenotypes, int levels);
+  bool build(const unsigned char* genotypes, int marker_count, int sample_count, const int* samples,
+             int sample_len, const unsigned char* phenotypes, int levels);
 
   int levels() const { return levels_; }
   int markerCount() const { return marker_count_; }

@@ -68,7 +68,8 @@ CellCounter::CellCounter(const BitPlanes& planes, int order, CountCellsKernel ke
   if (order_ >= 4) {
     // Depths 2 .. k-2 one after another: levels^d rows each.
     long words = 0;
-    for (int d = 2; d <= order_ - 2; ++d) words += static_cast<long>(power(levels_, d)) * row_words_;
+    for (int d = 2; d <= order_ - 2; ++d)
+      words += static_cast<long>(power(levels_, d)) * row_words_;
     if (!depth_rows_.reset(words)) throw std::bad_alloc();
     depth_markers_.assign(order_ - 2, -1);
   }
@@ -83,7 +84,8 @@ CellCounter::CellCounter(const BitPlanes& planes, int order, CountCellsKernel ke
 
 void CellCounter::addRun(int first_index, const int* combination, int length) {
   const int first_last = combination[order_ - 1];
-  runs_.push_back(Run{first_index, static_cast<long>(prefixes_.size()), first_last, first_last + length - 1});
+  runs_.push_back(
+      Run{first_index, static_cast<long>(prefixes_.size()), first_last, first_last + length - 1});
   prefixes_.insert(prefixes_.end(), combination, combination + order_ - 1);
 }
 
@@ -115,10 +117,11 @@ void CellCounter::planRangeRuns(const int* first, int count) {
 }
 
 void CellCounter::combinationAt(int i, int* out) const {
-  const auto after = std::upper_bound(runs_.begin(), runs_.end(), i,
-                                      [](int index, const Run& run) { return index < run.first_index; });
+  const auto after = std::upper_bound(runs_.begin(), runs_.end(), i, [](int index, const Run& run) {
+    return index < run.first_index;
+  });
   const Run& run = *(after - 1);
-  std::copy_n(&prefixes_[run.prefix_at], order_ - 1, out);
+  std::copy_n(prefixes_.data() + run.prefix_at, order_ - 1, out);
   out[order_ - 1] = run.first_last + (i - run.first_index);
 }
 
@@ -139,7 +142,7 @@ std::size_t CellCounter::prepareGroup(std::size_t first) {
       const long slot = static_cast<long>(r - first);
       std::uint64_t* rows = group_rows_.data() + slot * prefix_cells_ * row_words_;
       std::uint32_t* totals = &group_totals_[slot * prefix_cells_ * 2];
-      buildPrefixRows(&prefixes_[run.prefix_at], rows, totals);
+      buildPrefixRows(prefixes_.data() + run.prefix_at, rows, totals);
       run.rows = rows;
       run.row_count = prefix_cells_;
       run.row_totals = reinterpret_cast<const int*>(totals);
@@ -159,7 +162,8 @@ void CellCounter::buildPrefixRows(const int* prefix, std::uint64_t* rows, std::u
     long offset = 0;
     for (int d = 2; d <= order_ - 2; ++d) {
       std::uint64_t* target = depth_rows_.data() + offset;
-      if (d > changed) andRows(base, base_count, planes_.marker(prefix[d - 1]), levels_, row_words_, target);
+      if (d > changed)
+        andRows(base, base_count, planes_.marker(prefix[d - 1]), levels_, row_words_, target);
       base = target;
       base_count *= levels_;
       offset += static_cast<long>(base_count) * row_words_;

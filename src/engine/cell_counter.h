@@ -29,13 +29,15 @@ class CellCounter {
   int order() const { return order_; }
   int cells() const { return cells_; }
 
-  // For each of the `count` combinations (k ints each; consecutive in the
-  // lexicographic sequence), calls visit(i, table) with its count table:
-  // 2 * cells() ints, entry 2c counting controls and 2c + 1 cases of cell
-  // c = g0 + g1 * levels + ... (first marker least significant), exactly the
-  // table countTable_none / countTable_available would fill. The table lives
-  // until visit returns; combinations come in no particular order. A visit
-  // returning false ends the walk.
+  // Counts the tables of the `count` combinations (k ints each; consecutive
+  // in the lexicographic sequence) and hands them over a stretch at a time:
+  // visit(first, n, tables) gets the tables of combinations first .. first +
+  // n - 1, one after another, 2 * cells() ints each: entry 2c counts the
+  // controls and 2c + 1 the cases of cell c = g0 + g1 * levels + ... (first
+  // marker least significant), exactly the table countTable_none /
+  // countTable_available would fill. The tables live until visit returns;
+  // stretches come in no particular order. A visit returning false ends the
+  // walk.
   template <class Visit>
   void forEach(const int* combinations, int count, Visit&& visit) {
     planListRuns(combinations, count);
@@ -87,19 +89,18 @@ class CellCounter {
   int block_markers_;
   int group_slots_;
   std::vector<Run> runs_;
-  std::vector<int> prefixes_;      // k - 1 markers per run
-  std::vector<int> walk_;          // a combination while planning a range
-  std::vector<int> tables_;        // block_markers_ tables
-  AlignedWords group_rows_;        // order >= 3: prefix rows of a group's runs
+  std::vector<int> prefixes_;  // k - 1 markers per run
+  std::vector<int> walk_;      // a combination while planning a range
+  std::vector<int> tables_;    // block_markers_ tables
+  AlignedWords group_rows_;    // order >= 3: prefix rows of a group's runs
   std::vector<std::uint32_t> group_totals_;
-  AlignedWords depth_rows_;        // order >= 4: AND rows of the first k - 2 markers
-  std::vector<int> depth_markers_; // the markers depth_rows_ was built for
+  AlignedWords depth_rows_;                   // order >= 4: AND rows of the first k - 2 markers
+  std::vector<int> depth_markers_;            // the markers depth_rows_ was built for
   std::vector<int> same_completeness_until_;  // last marker of each marker's stretch
 };
 
 template <class Visit>
 void CellCounter::walkRuns(Visit& visit) {
-  const int table_ints = 2 * cells_;
   for (std::size_t first = 0; first < runs_.size();) {
     const std::size_t end = prepareGroup(first);
     int low = runs_[first].first_last;
@@ -117,11 +118,9 @@ void CellCounter::walkRuns(Visit& visit) {
         while (from <= to) {
           const int segment_end = segmentEnd(from, to);
           countSegment(run, from, segment_end);
-          for (int j = from; j <= segment_end; ++j) {
-            if (!visit(run.first_index + (j - run.first_last), &tables_[static_cast<std::size_t>(j - from) * table_ints])) {
-              return;
-            }
-          }
+          if (!visit(run.first_index + (from - run.first_last), segment_end - from + 1,
+                     tables_.data()))
+            return;
           from = segment_end + 1;
         }
       }

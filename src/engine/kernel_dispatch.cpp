@@ -24,9 +24,8 @@ bool cpuSupports(SimdPath path) {
 
 // The CPU's flags, asked once.
 const bool* supportTable() {
-  static const bool table[kSimdPathCount] = {cpuSupports(SimdPath::kScalar),
-                                             cpuSupports(SimdPath::kAvx2),
-                                             cpuSupports(SimdPath::kAvx512)};
+  static const bool table[kSimdPathCount] = {
+      cpuSupports(SimdPath::kScalar), cpuSupports(SimdPath::kAvx2), cpuSupports(SimdPath::kAvx512)};
   return table;
 }
 

@@ -20,12 +20,14 @@ namespace {
 // popcount(a AND b) summed per 64-bit lane over `vectors` vectors; a fixed
 // count (kVectors > 0) unrolls the loop.
 template <int kVectors>
-GORVA_AVX512 inline __m512i andPopcount(const std::uint64_t* a, const std::uint64_t* b, int vectors) {
+GORVA_AVX512 inline __m512i andPopcount(const std::uint64_t* a, const std::uint64_t* b,
+                                        int vectors) {
   const int n = kVectors > 0 ? kVectors : vectors;
   __m512i sum = _mm512_setzero_si512();
 #pragma GCC unroll 4
   for (int v = 0; v < n; ++v) {
-    const __m512i x = _mm512_and_si512(_mm512_loadu_si512(a + 8 * v), _mm512_loadu_si512(b + 8 * v));
+    const __m512i x =
+        _mm512_and_si512(_mm512_loadu_si512(a + 8 * v), _mm512_loadu_si512(b + 8 * v));
     sum = _mm512_add_epi64(sum, _mm512_popcnt_epi64(x));
   }
   return sum;
@@ -90,21 +92,22 @@ GORVA_AVX512 inline __m512i countFixedGroup(const std::uint64_t* const* rows,
 }
 
 template <int kControlVectors, int kCaseVectors>
-GORVA_AVX512 inline __m512i countGroup(const std::uint64_t* const* rows, const std::uint64_t* const* levels,
-                                       int group, int case_offset, int control_vectors, int case_vectors) {
+GORVA_AVX512 inline __m512i countGroup(const std::uint64_t* const* rows,
+                                       const std::uint64_t* const* levels, int group,
+                                       int case_offset, int control_vectors, int case_vectors) {
   switch (group) {
     case 1:
-      return countFixedGroup<1, kControlVectors, kCaseVectors>(rows, levels, case_offset, control_vectors,
-                                                               case_vectors);
+      return countFixedGroup<1, kControlVectors, kCaseVectors>(rows, levels, case_offset,
+                                                               control_vectors, case_vectors);
     case 2:
-      return countFixedGroup<2, kControlVectors, kCaseVectors>(rows, levels, case_offset, control_vectors,
-                                                               case_vectors);
+      return countFixedGroup<2, kControlVectors, kCaseVectors>(rows, levels, case_offset,
+                                                               control_vectors, case_vectors);
     case 3:
-      return countFixedGroup<3, kControlVectors, kCaseVectors>(rows, levels, case_offset, control_vectors,
-                                                               case_vectors);
+      return countFixedGroup<3, kControlVectors, kCaseVectors>(rows, levels, case_offset,
+                                                               control_vectors, case_vectors);
     default:
-      return countFixedGroup<4, kControlVectors, kCaseVectors>(rows, levels, case_offset, control_vectors,
-                                                               case_vectors);
+      return countFixedGroup<4, kControlVectors, kCaseVectors>(rows, levels, case_offset,
+                                                               control_vectors, case_vectors);
   }
 }
 
@@ -155,9 +158,64 @@ GORVA_AVX512 void countCells(const CountRequest& q, const PlaneShape& shape) {
         const std::uint64_t* level_of[4];
         for (int i = 0; i < group.size; ++i) level_of[i] = levels + level_at[group.first_pair + i];
         storeCounts(out + group.cell,
-                    countGroup<kControlVectors, kCaseVectors>(row_of + group.first_pair, level_of, group.size,
-                                                              case_offset, control_vectors, case_vectors),
+                    countGroup<kControlVectors, kCaseVectors>(row_of + group.first_pair, level_of,
+                                                              group.size, case_offset,
+                                                              control_vectors, case_vectors),
                     group.size);
+      }
+    }
+  }
+}
+
+// The same for a marker shape fixed at compile time (kRows rows against
+// kLevels levels, the common shapes of orders 2 and 3) and vectors per class
+// fixed too: every pair, pointer and store is resolved at compile time, so
+// the accumulators live in registers and groups of four pairs run on across
+// levels.
+template <int kControlVectors, int kCaseVectors, int kRows, int kLevels>
+GORVA_AVX512 void countFixedShape(const CountRequest& q, const PlaneShape&) {
+  constexpr int kRowWords = 8 * (kControlVectors + kCaseVectors);
+  constexpr int kCaseOffset = 8 * kControlVectors;
+  constexpr int kPairs = kRows * kLevels;
+  constexpr int kAccumulators = (2 * kPairs + 7) / 8 * 8;
+  const int step = q.level_step;
+  const bool one_block = step == kRows;
+  for (int m = 0; m < q.marker_count; ++m) {
+    const std::uint64_t* levels = q.planes + m * q.marker_stride_words;
+    std::uint32_t* out = q.counts + static_cast<long>(m) * q.counts_per_marker;
+    __m512i acc[kAccumulators];
+#pragma GCC unroll 64
+    for (int p = 0; p < kPairs; ++p) {
+      const std::uint64_t* row = q.rows + (p % kRows) * kRowWords;
+      const std::uint64_t* level = levels + (p / kRows) * kRowWords;
+      acc[2 * p] = andPopcount<kControlVectors>(row, level, kControlVectors);
+      acc[2 * p + 1] =
+          andPopcount<kCaseVectors>(row + kCaseOffset, level + kCaseOffset, kCaseVectors);
+    }
+#pragma GCC unroll 8
+    for (int e = 2 * kPairs; e < kAccumulators; ++e) acc[e] = _mm512_setzero_si512();
+#pragma GCC unroll 16
+    for (int g = 0; g < kAccumulators / 8; ++g) {
+      const __m512i sums = sumEachOfEight(acc + 8 * g);
+      const int group = kPairs - 4 * g < 4 ? kPairs - 4 * g : 4;
+      if (one_block) {
+        storeCounts(out + 8 * g, sums, group);
+        continue;
+      }
+      // Each pair's two counts to its own cell.
+      const __m256i counts = _mm512_cvtepi64_epi32(sums);
+      const __m128i halves[2] = {_mm256_castsi256_si128(counts),
+                                 _mm256_extracti128_si256(counts, 1)};
+#pragma GCC unroll 4
+      for (int i = 0; i < group; ++i) {
+        const int p = 4 * g + i;
+        auto* cell = reinterpret_cast<double*>(out + 2 * (p % kRows + (p / kRows) * step));
+        const __m128d both = _mm_castsi128_pd(halves[i / 2]);
+        if (i % 2 == 0) {
+          _mm_storel_pd(cell, both);
+        } else {
+          _mm_storeh_pd(cell, both);
+        }
       }
     }
   }
@@ -165,21 +223,56 @@ GORVA_AVX512 void countCells(const CountRequest& q, const PlaneShape& shape) {
 
 using Kernel = void (*)(const CountRequest&, const PlaneShape&);
 
-// Unrolled versions for 1-4 vectors per class, [controls - 1][cases - 1].
-constexpr Kernel kUnrolled[4][4] = {
-    {countCells<1, 1>, countCells<1, 2>, countCells<1, 3>, countCells<1, 4>},
-    {countCells<2, 1>, countCells<2, 2>, countCells<2, 3>, countCells<2, 4>},
-    {countCells<3, 1>, countCells<3, 2>, countCells<3, 3>, countCells<3, 4>},
-    {countCells<4, 1>, countCells<4, 2>, countCells<4, 3>, countCells<4, 4>},
-};
+// The fixed-shape version of a marker shape when there is one, else the
+// per-level one.
+template <int kControlVectors, int kCaseVectors>
+Kernel kernelForShape(int rows, int levels) {
+  if (rows == 3 && levels == 3) return countFixedShape<kControlVectors, kCaseVectors, 3, 3>;
+  if (rows == 2 && levels == 3) return countFixedShape<kControlVectors, kCaseVectors, 2, 3>;
+  if (rows == 3 && levels == 2) return countFixedShape<kControlVectors, kCaseVectors, 3, 2>;
+  if (rows == 2 && levels == 2) return countFixedShape<kControlVectors, kCaseVectors, 2, 2>;
+  if (rows == 9 && levels == 3) return countFixedShape<kControlVectors, kCaseVectors, 9, 3>;
+  if (rows == 9 && levels == 2) return countFixedShape<kControlVectors, kCaseVectors, 9, 2>;
+  return countCells<kControlVectors, kCaseVectors>;
+}
+
+// Vectors per class with compiled versions: the balanced designs up to
+// 4,000 samples (numbers of cases and controls in the same vector or the
+// next).
+Kernel unrolledKernel(int control_vectors, int case_vectors, int rows, int levels) {
+  switch (control_vectors * 8 + case_vectors) {
+    case 011:
+      return kernelForShape<1, 1>(rows, levels);
+    case 012:
+      return kernelForShape<1, 2>(rows, levels);
+    case 021:
+      return kernelForShape<2, 1>(rows, levels);
+    case 022:
+      return kernelForShape<2, 2>(rows, levels);
+    case 023:
+      return kernelForShape<2, 3>(rows, levels);
+    case 032:
+      return kernelForShape<3, 2>(rows, levels);
+    case 033:
+      return kernelForShape<3, 3>(rows, levels);
+    case 034:
+      return kernelForShape<3, 4>(rows, levels);
+    case 043:
+      return kernelForShape<4, 3>(rows, levels);
+    case 044:
+      return kernelForShape<4, 4>(rows, levels);
+    default:
+      return nullptr;
+  }
+}
 
 }  // namespace
 
 GORVA_AVX512 void countCellsAvx512(const CountRequest& q, const PlaneShape& shape) {
-  const int control_vectors = shape.control_words / 8;
-  const int case_vectors = shape.case_words / 8;
-  if (control_vectors >= 1 && control_vectors <= 4 && case_vectors >= 1 && case_vectors <= 4) {
-    kUnrolled[control_vectors - 1][case_vectors - 1](q, shape);
+  const Kernel kernel =
+      unrolledKernel(shape.control_words / 8, shape.case_words / 8, q.row_count, q.level_count);
+  if (kernel != nullptr) {
+    kernel(q, shape);
   } else {
     countCells<0, 0>(q, shape);
   }

@@ -12,15 +12,15 @@ constexpr double kUnitRoundoff = 0x1p-53;
 double informationGainErrorBound(int cells, int max_total) {
   // Screening: 3 cells + 3 table terms, each within 2 ulp of F(x) <= F(N),
   // summed with partial sums below 6 F(N); multiplied by 1/N (two more
-  // roundings) that is a few ulp of log2 N per term. Exact: per cell a few ulp of log2 N on weights that
-  // sum to 1, plus one rounding per cell. Counted four times over.
+  // roundings) that is a few ulp of log2 N per term. Exact: per cell a few ulp of log2 N on weights
+  // that sum to 1, plus one rounding per cell. Counted four times over.
   const double terms = 3.0 * cells + 3.0;
   const double log_total = std::log2(max_total > 2 ? static_cast<double>(max_total) : 2.0);
   return 4.0 * (6.0 * terms + 40.0 + cells) * kUnitRoundoff * (log_total + 2.0);
 }
 
-ScreeningKeys::ScreeningKeys(int cells, int max_total, int measure, bool recount_totals,
-                             int cases, int controls)
+ScreeningKeys::ScreeningKeys(int cells, int max_total, int measure, bool recount_totals, int cases,
+                             int controls)
     : cells_(cells),
       measure_(measure),
       recount_totals_(recount_totals),

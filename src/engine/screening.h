@@ -24,6 +24,17 @@ class ScreeningKeys {
   ScreeningKeys(int cells, int max_total, int measure, bool recount_totals, int cases,
                 int controls);
 
+  // key() for `count` tables `stride` ints apart into keys[] and errors[];
+  // false when any of them has no key (and then the arrays mean nothing).
+  // The tables are independent, so their sums overlap in the pipeline.
+  bool keys(const int* tables, int count, int stride, double* keys, double* errors) const {
+    bool defined = true;
+    for (int j = 0; j < count; ++j) {
+      defined &= key(tables + static_cast<long>(j) * stride, keys[j], errors[j]);
+    }
+    return defined;
+  }
+
   // The key of a table and a bound on its distance from the exact key.
   // False when a class has no sample, so that the exact measures are not
   // numbers. An infinite error marks a key that cannot be bounded (RIG with

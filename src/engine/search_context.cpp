@@ -25,8 +25,10 @@ void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, d
                           sampleIsComplete(genotypes, marker_count, sample_count, s);
     if (!complete) continue;
     context.samples.push_back(s);
-    if (phenotypes[s] == 1) ++cases;
-    else ++controls;
+    if (phenotypes[s] == 1)
+      ++cases;
+    else
+      ++controls;
   }
   context.cases = cases;
   context.controls = controls;

@@ -49,11 +49,11 @@ bool buildPlanesFor(const SearchContext& context, BitPlanes& planes);
 // Per-batch bookkeeping of the scorers, summed over a search.
 struct ScorerStats {
   long long batches = 0;
-  long long screened = 0;       // ranked from screening keys and exact candidates
-  long long ranked_in_full = 0; // every pair exact, then the full sort
-  long long fallbacks = 0;      // screened first, then ranked in full (ties, NaN, too many candidates)
-  long long candidates = 0;     // exact measures computed for screened batches
-  long long bound_misses = 0;   // exact keys outside their screening interval (must stay 0)
+  long long screened = 0;        // ranked from screening keys and exact candidates
+  long long ranked_in_full = 0;  // every pair exact, then the full sort
+  long long fallbacks = 0;   // screened first, then ranked in full (ties, NaN, too many candidates)
+  long long candidates = 0;  // exact measures computed for screened batches
+  long long bound_misses = 0;  // exact keys outside their screening interval (must stay 0)
 
   void add(const ScorerStats& other);
 };

@@ -95,11 +95,17 @@ TEST(MemoryEstimate, ResultRowsAreCappedByTheCombinationsThatExist) {
             estimateRunMemory(shapeOf(4, 10, 2, 0)).records);
 }
 
-TEST(MemoryEstimate, BiggestRunsDoNotOverflowTheSum) {
+TEST(MemoryEstimate, AbsurdShapesGiveHugeNeedsThatDoNotWrapAround) {
   const MemoryNeed huge = estimateRunMemory(shapeOf(2147483647LL, 1, 10, 2147483647, 64));
   EXPECT_GE(huge.total(), huge.genotypes);
   EXPECT_GE(huge.total(), huge.records);
   EXPECT_GT(huge.total(), 2147483647ULL);
+  // Every order up to the int limit, every row: far beyond any machine.
+  RunShape widest = shapeOf(100, 10, 2147483647, 2147483647, 2147483647);
+  const MemoryNeed widest_need = estimateRunMemory(widest);
+  EXPECT_GT(widest_need.records, 1000000000000000ULL);
+  EXPECT_GE(widest_need.total(), widest_need.records);
+  EXPECT_GE(widest_need.total(), widest_need.batches);
 }
 
 std::uint64_t meminfoTotalBytes() {
@@ -203,6 +209,18 @@ TEST_F(MemoryBudgetRun, ExactlyEnoughMemoryRuns) {
   EXPECT_EQ(accepted.err, "");
   EXPECT_NE(readFile(dir_ + "/report.txt").find("<<3-Order Best Combination Sets>>"),
             std::string::npos);
+}
+
+// Before the budget, every order up to the int limit got a result record
+// of its own: the run tried to allocate them instead of refusing.
+TEST_F(MemoryBudgetRun, AnOrderRangeBeyondAnyMachineIsRefusedAtOnce) {
+  const ProgramResult refused =
+      runGorva({"--in", "data.txt", "--out", "report.txt", "--order", "2-2147483647"}, dir_);
+  EXPECT_EQ(refused.status, 3);
+  EXPECT_EQ(refused.err.rfind("gorva: data.txt: 12 markers x 40 samples at orders 2-2147483647 needs ", 0),
+            0u)
+      << refused.err;
+  EXPECT_FALSE(fileExists(dir_ + "/report.txt"));
 }
 
 }  // namespace

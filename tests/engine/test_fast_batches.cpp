@@ -92,12 +92,17 @@ struct PreparedSearch {
   }
 };
 
-void expectSameRows(const RankedRows& expected, const RankedRows& actual, const std::string& where) {
+void expectSameRows(const RankedRows& expected, const RankedRows& actual,
+                    const std::string& where) {
   ASSERT_EQ(actual.size(), expected.size()) << where;
   EXPECT_EQ(actual.markers, expected.markers) << where;
-  EXPECT_EQ(std::memcmp(actual.pairs.data(), expected.pairs.data(), expected.pairs.size() * sizeof(double)), 0)
+  EXPECT_EQ(std::memcmp(actual.pairs.data(), expected.pairs.data(),
+                        expected.pairs.size() * sizeof(double)),
+            0)
       << where;
-  EXPECT_EQ(std::memcmp(actual.keys.data(), expected.keys.data(), expected.keys.size() * sizeof(double)), 0)
+  EXPECT_EQ(
+      std::memcmp(actual.keys.data(), expected.keys.data(), expected.keys.size() * sizeof(double)),
+      0)
       << where;
 }
 
@@ -129,7 +134,9 @@ void compareEveryBatch(PreparedSearch& setup, int order, int capacity, ScorerSta
       expectSameRows(plain_best, range_best, here + " (range)");
     }
     if (setup.context.all_pairs) {
-      EXPECT_EQ(std::memcmp(plain_scorer.pairs(), fast_scorer.pairs(), 2 * sizeof(double) * count), 0) << here;
+      EXPECT_EQ(std::memcmp(plain_scorer.pairs(), fast_scorer.pairs(), 2 * sizeof(double) * count),
+                0)
+          << here;
     }
   }
   fast_stats.add(fast_scorer.stats());
@@ -163,9 +170,9 @@ TEST_P(FastBatches, BestRowsEqualThePlainPathsBatchByBatch) {
           for (int capacity : {37, 400}) {
             compareEveryBatch(setup, order, capacity, stats,
                               std::string(data_case.name) + " method " + std::to_string(method) +
-                                  " K " + std::to_string(K) + " measure " + std::to_string(measure) +
-                                  " order " + std::to_string(order) + " batch length " +
-                                  std::to_string(capacity));
+                                  " K " + std::to_string(K) + " measure " +
+                                  std::to_string(measure) + " order " + std::to_string(order) +
+                                  " batch length " + std::to_string(capacity));
           }
         }
       }
@@ -194,13 +201,14 @@ TEST_P(FastBatches, BestRowsEqualThePlainPathsBatchByBatch) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryPathAndData, FastBatches,
-    ::testing::Combine(::testing::Values(SimdPath::kScalar, SimdPath::kAvx2, SimdPath::kAvx512),
-                       ::testing::ValuesIn(kDataCases)),
-    [](const auto& info) {
-      return std::string(simdPathName(std::get<0>(info.param))) + "_" + std::get<1>(info.param).name;
-    });
+INSTANTIATE_TEST_SUITE_P(EveryPathAndData, FastBatches,
+                         ::testing::Combine(::testing::Values(SimdPath::kScalar, SimdPath::kAvx2,
+                                                              SimdPath::kAvx512),
+                                            ::testing::ValuesIn(kDataCases)),
+                         [](const auto& info) {
+                           return std::string(simdPathName(std::get<0>(info.param))) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
 
 struct SinkRecord {
   std::vector<int> combinations;
@@ -217,7 +225,8 @@ struct OrderRun {
   std::vector<SinkRecord> lines;
 };
 
-OrderRun runOrder(PreparedSearch& setup, bool fast, int order, int threads, int batch_size, long long limit) {
+OrderRun runOrder(PreparedSearch& setup, bool fast, int order, int threads, int batch_size,
+                  long long limit) {
   SearchContext context = setup.context;
   if (!fast) context.planes = nullptr;
   OrderRun run;
@@ -244,8 +253,9 @@ TEST(FastSearchOrder, KeptRowsAndAllResultLinesDoNotDependOnThreadsOrEngine) {
       for (bool fast : {false, true}) {
         for (int threads : {1, 2, 7}) {
           const OrderRun run = runOrder(setup, fast, order, threads, 50, -1);
-          const std::string where = std::string(fast ? "fast" : "plain") + " order " + std::to_string(order) +
-                                    " threads " + std::to_string(threads) + (all_pairs ? " all pairs" : "");
+          const std::string where = std::string(fast ? "fast" : "plain") + " order " +
+                                    std::to_string(order) + " threads " + std::to_string(threads) +
+                                    (all_pairs ? " all pairs" : "");
           expectSameRows(reference.outcome.kept, run.outcome.kept, where);
           EXPECT_EQ(run.outcome.combinations, reference.outcome.combinations) << where;
           EXPECT_TRUE(run.lines == reference.lines) << where;

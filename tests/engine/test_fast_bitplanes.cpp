@@ -77,7 +77,8 @@ TEST(FastBitPlanes, RowsHoldEachListedSampleUnderItsCodeAndClass) {
       for (int m = 0; m < data.markers; ++m) {
         const int code = data.genotypes[static_cast<std::size_t>(m) * data.samples + s];
         for (int l = 0; l < levels; ++l) {
-          EXPECT_EQ(bitAt(planes.marker(m) + static_cast<long>(l) * shape.rowWords(), bit), code == l)
+          EXPECT_EQ(bitAt(planes.marker(m) + static_cast<long>(l) * shape.rowWords(), bit),
+                    code == l)
               << "marker " << m << " sample " << s << " level " << l;
         }
       }
@@ -107,7 +108,8 @@ TEST(FastBitPlanes, RowsHoldEachListedSampleUnderItsCodeAndClass) {
     }
     long expected_bits = 0;
     for (int m = 0; m < data.markers; ++m) {
-      for (int s : list) expected_bits += data.genotypes[static_cast<std::size_t>(m) * data.samples + s] < levels;
+      for (int s : list)
+        expected_bits += data.genotypes[static_cast<std::size_t>(m) * data.samples + s] < levels;
     }
     EXPECT_EQ(set_bits, expected_bits);
   }
@@ -146,25 +148,40 @@ TEST_P(FastCellTables, EveryTableEqualsTheByteWiseCount) {
           combSNP(&k, &n, &capacity, state.data(), &count, batch.data());
           if (count == 0) break;
           std::vector<int> seen(count, 0);
-          counter.forEach(batch.data(), count, [&](int i, int* table) {
-            ++seen[i];
-            std::vector<int> expected(2 * cells, 0);
-            for (int j = 0; j < order; ++j) offsets[j] = batch[static_cast<std::size_t>(i) * order + j] * data.samples;
-            int cases = 0;
-            int controls = 0;
-            countTable_none(multipliers.data(), offsets.data(), order, levels, list.data(),
-                            static_cast<int>(list.size()), data.genotypes.data(), data.markers,
-                            data.phenotypes.data(), data.samples, &cases, &controls, scores.data(),
-                            sums.data(), expected.data());
-            EXPECT_EQ(std::vector<int>(table, table + 2 * cells), expected)
-                << simdPathName(path) << " levels " << levels << " order " << order
-                << " combination " << i << " of a list of " << count;
-            ++checked;
+          auto expectByteWiseTables = [&](int first, int n, int* tables) {
+            for (int i = first; i < first + n; ++i) {
+              const int* table = tables + static_cast<std::size_t>(i - first) * 2 * cells;
+              ++seen[i];
+              std::vector<int> expected(2 * cells, 0);
+              for (int j = 0; j < order; ++j)
+                offsets[j] = batch[static_cast<std::size_t>(i) * order + j] * data.samples;
+              int cases = 0;
+              int controls = 0;
+              countTable_none(multipliers.data(), offsets.data(), order, levels, list.data(),
+                              static_cast<int>(list.size()), data.genotypes.data(), data.markers,
+                              data.phenotypes.data(), data.samples, &cases, &controls,
+                              scores.data(), sums.data(), expected.data());
+              EXPECT_EQ(std::vector<int>(table, table + 2 * cells), expected)
+                  << simdPathName(path) << " levels " << levels << " order " << order
+                  << " combination " << i << " of a list of " << count;
+              ++checked;
+            }
             return true;
-          });
+          };
+          counter.forEach(batch.data(), count, expectByteWiseTables);
           EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), count) << "each combination once";
+          // Told only the first combination, the counter walks the same ones.
+          counter.forEachFrom(batch.data(), count, expectByteWiseTables);
+          EXPECT_EQ(std::count(seen.begin(), seen.end(), 2), count) << "each combination once more";
+          std::vector<int> combination(order);
+          for (int i = 0; i < count; ++i) {
+            counter.combinationAt(i, combination.data());
+            EXPECT_TRUE(std::equal(combination.begin(), combination.end(),
+                                   batch.begin() + static_cast<long>(i) * order))
+                << "combination " << i;
+          }
         }
-        EXPECT_EQ(checked, combinationCount(data.markers, order));
+        EXPECT_EQ(checked, 2 * combinationCount(data.markers, order));
       }
     }
   }

@@ -50,7 +50,8 @@ TEST(FastOrderedMerge, OutOfOrderArrivalsKeepTheEarliestOfEqualRows) {
       EXPECT_TRUE(merge.ready(merge.nextToMerge() + kWindow - 1));
       EXPECT_FALSE(merge.ready(merge.nextToMerge() + kWindow));
       ASSERT_FALSE(running.empty());
-      const std::size_t pick = std::uniform_int_distribution<std::size_t>(0, running.size() - 1)(shuffle);
+      const std::size_t pick =
+          std::uniform_int_distribution<std::size_t>(0, running.size() - 1)(shuffle);
       const int batch = running[pick];
       running.erase(running.begin() + static_cast<long>(pick));
       RankedRows rows = batches[batch];

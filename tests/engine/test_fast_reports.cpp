@@ -62,10 +62,12 @@ void expectSameOutputs(const std::string& data, const std::vector<std::string>& 
   ASSERT_NE(reference.report.find("Order Best Combination Sets"), std::string::npos) << what;
   for (const Engine& engine : engines) {
     const Outputs outputs = runWith(data, args, engine);
-    const std::string where = what + " with " + engine.name + " on " + std::to_string(engine.threads) +
-                              " threads" + (engine.simd ? std::string(" ") + engine.simd : "");
+    const std::string where = what + " with " + engine.name + " on " +
+                              std::to_string(engine.threads) + " threads" +
+                              (engine.simd ? std::string(" ") + engine.simd : "");
     EXPECT_EQ(outputs.report, reference.report) << where;
-    EXPECT_TRUE(outputs.all_results == reference.all_results) << where << ": all-results files differ";
+    EXPECT_TRUE(outputs.all_results == reference.all_results)
+        << where << ": all-results files differ";
   }
 }
 
@@ -125,13 +127,14 @@ TEST(FastReports, SeveralBatchesPerOrderAndKAboveABatchsDistinctKeys) {
   // K = 60 reaches beyond them.
   Dataset few = randomDataset(51, 460, 40, 0.03);
   for (int m = 6; m < 460; ++m) few.genotype[m] = few.genotype[m % 6];
-  expectSameOutputs(few.text(), {"--order", "1-2", "--top", "60"}, {{"fast", 1}, {"fast", 2}, {"fast", 7}},
-                    "six distinct columns");
+  expectSameOutputs(few.text(), {"--order", "1-2", "--top", "60"},
+                    {{"fast", 1}, {"fast", 2}, {"fast", 7}}, "six distinct columns");
   // Order 3 of 90 markers (117,480 triples) and order 4 of 45 (148,995).
   expectSameOutputs(tiedData(53, 90, 36, 0.02).text(), {"--order", "3", "--top", "15"},
                     {{"fast", 1}, {"fast", 2}}, "order 3, two batches");
-  expectSameOutputs(tiedData(54, 45, 30, 0.02).text(), {"--order", "4", "--top", "15", "--missing", "mc"},
-                    {{"fast", 1}, {"fast", 7}}, "order 4, two batches");
+  expectSameOutputs(tiedData(54, 45, 30, 0.02).text(),
+                    {"--order", "4", "--top", "15", "--missing", "mc"}, {{"fast", 1}, {"fast", 7}},
+                    "order 4, two batches");
 }
 
 TEST(FastReports, AllResultsFilesAreWrittenInBatchOrderOnAnyThreadCount) {

@@ -68,7 +68,8 @@ TEST(FastUnrank, BatchesStartedFromAnUnrankedStateMatchTheWalk) {
     batch.resize(static_cast<std::size_t>(count) * k);
     walked.push_back(batch);
   }
-  ASSERT_EQ(walked.size(), static_cast<std::size_t>((combinationCount(n, k) + capacity - 1) / capacity));
+  ASSERT_EQ(walked.size(),
+            static_cast<std::size_t>((combinationCount(n, k) + capacity - 1) / capacity));
   for (std::size_t b = walked.size(); b-- > 1;) {
     std::vector<int> jump(k);
     unrankCombination(static_cast<long long>(b) * capacity - 1, n, k, jump.data());
