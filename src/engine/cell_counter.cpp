@@ -33,6 +33,60 @@ void andRows(const std::uint64_t* previous, int previous_count, const std::uint6
   }
 }
 
+// Fills the entries a count request left out, from totals. levels and
+// prefix_cells are the table's shape (kLevels / kPrefixCells when fixed at
+// compile time, else 0); row_totals hold each prefix row's controls and
+// cases, level_totals each marker's per-level ones (2 * levels ints per
+// marker, markers one after another).
+template <int kLevels, int kPrefixCells>
+void completeTablesOf(int levels, int prefix_cells, int* tables, int count, int table_ints,
+                      bool derive_last_level, int row_count, const int* row_totals,
+                      const int* level_totals) {
+  const int L = kLevels > 0 ? kLevels : levels;
+  const int P = kPrefixCells > 0 ? kPrefixCells : prefix_cells;
+  // A complete last marker: its last level holds the rest of each prefix row.
+  if (derive_last_level) {
+    for (int m = 0; m < count; ++m) {
+      int* table = tables + static_cast<long>(m) * table_ints;
+      for (int i = 0; i < 2 * row_count; ++i) {
+        int rest = row_totals[i];
+        for (int l = 0; l < L - 1; ++l) rest -= table[2 * l * P + i];
+        table[2 * (L - 1) * P + i] = rest;
+      }
+    }
+  }
+  // A complete first marker (order 2): its last level holds the rest of each
+  // level of the last marker.
+  if (row_count < P) {
+    for (int m = 0; m < count; ++m) {
+      int* table = tables + static_cast<long>(m) * table_ints;
+      const int* totals = level_totals + 2L * L * m;
+      for (int l = 0; l < L; ++l) {
+        for (int c = 0; c < 2; ++c) {
+          int rest = totals[2 * l + c];
+          for (int r = 0; r < P - 1; ++r) rest -= table[2 * (r + l * P) + c];
+          table[2 * (P - 1 + l * P) + c] = rest;
+        }
+      }
+    }
+  }
+}
+
+void completeTables(int levels, int prefix_cells, int* tables, int count, int table_ints,
+                    bool derive_last_level, int row_count, const int* row_totals,
+                    const int* level_totals) {
+  using Complete = void (*)(int, int, int*, int, int, bool, int, const int*, const int*);
+  Complete complete = completeTablesOf<0, 0>;
+  if (levels == 3 && prefix_cells == 1) complete = completeTablesOf<3, 1>;
+  if (levels == 3 && prefix_cells == 3) complete = completeTablesOf<3, 3>;
+  if (levels == 3 && prefix_cells == 9) complete = completeTablesOf<3, 9>;
+  if (levels == 4 && prefix_cells == 1) complete = completeTablesOf<4, 1>;
+  if (levels == 4 && prefix_cells == 4) complete = completeTablesOf<4, 4>;
+  if (levels == 4 && prefix_cells == 16) complete = completeTablesOf<4, 16>;
+  complete(levels, prefix_cells, tables, count, table_ints, derive_last_level, row_count,
+           row_totals, level_totals);
+}
+
 }  // namespace
 
 bool CellCounter::servesOrder(int levels, int order) {
@@ -200,31 +254,6 @@ void CellCounter::countSegment(const Run& run, int from, int to) {
   request.counts = reinterpret_cast<std::uint32_t*>(tables_.data());
   kernel_(request, planes_.shape());
 
-  const int last_level = levels_ - 1;
-  const int last_row = prefix_cells_ - 1;
-  for (int j = from; j <= to; ++j) {
-    int* table = &tables_[static_cast<std::size_t>(j - from) * 2 * cells_];
-    // A complete last marker: its last level holds the rest of each prefix row.
-    if (derive_last_level) {
-      for (int r = 0; r < run.row_count; ++r) {
-        for (int c = 0; c < 2; ++c) {
-          int rest = run.row_totals[2 * r + c];
-          for (int l = 0; l < last_level; ++l) rest -= table[2 * (r + l * prefix_cells_) + c];
-          table[2 * (r + last_level * prefix_cells_) + c] = rest;
-        }
-      }
-    }
-    // A complete first marker (order 2): its last level holds the rest of
-    // each level of the last marker.
-    if (run.row_count < prefix_cells_) {
-      const int* level_totals = planes_.marginals(j);
-      for (int l = 0; l < levels_; ++l) {
-        for (int c = 0; c < 2; ++c) {
-          int rest = level_totals[2 * l + c];
-          for (int r = 0; r < last_row; ++r) rest -= table[2 * (r + l * prefix_cells_) + c];
-          table[2 * (last_row + l * prefix_cells_) + c] = rest;
-        }
-      }
-    }
-  }
+  completeTables(levels_, prefix_cells_, tables_.data(), to - from + 1, 2 * cells_,
+                 derive_last_level, run.row_count, run.row_totals, planes_.marginals(from));
 }
