@@ -148,8 +148,8 @@ TEST_P(FastCellTables, EveryTableEqualsTheByteWiseCount) {
           combSNP(&k, &n, &capacity, state.data(), &count, batch.data());
           if (count == 0) break;
           std::vector<int> seen(count, 0);
-          auto expectByteWiseTables = [&](int first, int n, int* tables) {
-            for (int i = first; i < first + n; ++i) {
+          auto expectByteWiseTables = [&](int first, int stretch, int* tables) {
+            for (int i = first; i < first + stretch; ++i) {
               const int* table = tables + static_cast<std::size_t>(i - first) * 2 * cells;
               ++seen[i];
               std::vector<int> expected(2 * cells, 0);

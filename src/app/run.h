@@ -1,0 +1,20 @@
+// The life of one invocation, in the steps that the MPI program reuses on
+// every rank.
+#ifndef GORVA_APP_RUN_H
+#define GORVA_APP_RUN_H
+
+// Answers --help or --version (printing only when `print`); returns true when
+// the invocation ends there.
+bool answerHelpRequest(int argc, char** argv, bool print);
+
+// Reads the command line into the option globals; an option without its
+// value ends the process with status 1.
+void readOptions(int argc, char** argv);
+
+// Banner, options summary, one analysis, closing lines; returns the exit status.
+int runAnalysis();
+
+// answerHelpRequest, readOptions and runAnalysis in turn.
+int runGorva(int argc, char** argv);
+
+#endif  // GORVA_APP_RUN_H

@@ -1,0 +1,261 @@
+#include "mpi/mpi_search.h"
+
+#include <mpi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "app/options.h"
+#include "engine/batch_pool.h"
+#include "engine/bitplanes.h"
+#include "engine/order_search.h"
+#include "engine/search_context.h"
+#include "engine/unrank.h"
+#include "mpi/segments.h"
+
+namespace {
+
+enum Command : int { kStop = 0, kContext = 1, kOrder = 2 };
+enum Tag : int { kTagPairs = 1, kTagSegments = 2 };
+
+constexpr int kRoot = 0;
+
+int rankCount() {
+  int size = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  return size;
+}
+
+int myRank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
+}
+
+void broadcastCommand(int command) { MPI_Bcast(&command, 1, MPI_INT, kRoot, MPI_COMM_WORLD); }
+
+template <typename T>
+void broadcastArray(T* values, long count, MPI_Datatype type) {
+  // Counts of MPI calls are ints: large arrays go in pieces.
+  constexpr long kPiece = 1L << 30;
+  for (long done = 0; done < count; done += kPiece) {
+    const long piece = count - done < kPiece ? count - done : kPiece;
+    MPI_Bcast(values + done, static_cast<int>(piece), type, kRoot, MPI_COMM_WORLD);
+  }
+}
+
+// The data every rank needs to score batches, owned by a worker.
+struct WorkerData {
+  std::vector<unsigned char> genotypes;
+  std::vector<unsigned char> phenotypes;
+  std::vector<double> scores;
+  SearchContext context;
+  BitPlanes planes;
+};
+
+// Rank 0 sends its prepared context; the other ranks rebuild it.
+void shareContext(SearchContext& context, WorkerData* worker) {
+  int scalars[11] = {context.marker_count, context.sample_count, context.N, context.cases,
+                     context.controls, context.option_code, context.missing_code, context.measure,
+                     context.K, context.all_pairs ? 1 : 0,
+                     static_cast<int>(context.samples.size())};
+  MPI_Bcast(scalars, 11, MPI_INT, kRoot, MPI_COMM_WORLD);
+  MPI_Bcast(&context.ratio, 1, MPI_DOUBLE, kRoot, MPI_COMM_WORLD);
+  if (worker != nullptr) {
+    context.marker_count = scalars[0];
+    context.sample_count = scalars[1];
+    context.N = scalars[2];
+    context.cases = scalars[3];
+    context.controls = scalars[4];
+    context.option_code = scalars[5];
+    context.missing_code = scalars[6];
+    context.measure = scalars[7];
+    context.K = scalars[8];
+    context.all_pairs = scalars[9] != 0;
+    context.samples.resize(scalars[10]);
+    const long cells = static_cast<long>(scalars[0]) * scalars[1];
+    worker->genotypes.resize(cells > 0 ? cells : 1);
+    worker->phenotypes.resize(scalars[1] > 0 ? scalars[1] : 1);
+    worker->scores.assign(scalars[1] > 0 ? scalars[1] : 1, 0.0);
+    context.genotypes = worker->genotypes.data();
+    context.phenotypes = worker->phenotypes.data();
+    context.scores = worker->scores.data();
+  }
+  broadcastArray(context.genotypes, static_cast<long>(context.marker_count) * context.sample_count,
+                 MPI_UNSIGNED_CHAR);
+  broadcastArray(context.phenotypes, context.sample_count, MPI_UNSIGNED_CHAR);
+  broadcastArray(context.samples.data(), static_cast<long>(context.samples.size()), MPI_INT);
+}
+
+// The batches of `order` that `rank` scores: a contiguous range, balanced by
+// count (every batch but the last holds the same number of combinations).
+void batchRange(long long batches, int rank, int ranks, long long& first, long long& end) {
+  first = batches * rank / ranks;
+  end = batches * (rank + 1) / ranks;
+}
+
+long long batchCount(const SearchContext& context, int order, int batch_size) {
+  const long long total = combinationCount(context.marker_count, order);
+  return total < 0 ? -1 : (total + batch_size - 1) / batch_size;
+}
+
+// Scores this rank's range of an order; pairs of every batch go through
+// `pair_sink` in batch order when the context wants them.
+std::vector<RankedRows> scoreRange(const SearchContext& context, int order, int threads,
+                                   int batch_size, long long first, long long end,
+                                   const BatchSink& pair_sink, SearchProgress* progress,
+                                   OrderOutcome& outcome) {
+  SegmentBuilder segments(order, context.K);
+  const BatchBestSink best_sink = [&segments](RankedRows& best) { segments.add(best); };
+  searchOrderRange(context, order, threads, batch_size, first, end, pair_sink, best_sink,
+                   progress, outcome);
+  return segments.finish();
+}
+
+void sendSegments(int order, const std::vector<RankedRows>& segments, const OrderOutcome& outcome) {
+  std::vector<char> bytes = packSegments(order, segments);
+  const long long trailer[2] = {outcome.combinations, outcome.out_of_memory ? 1 : 0};
+  const auto* first = reinterpret_cast<const char*>(trailer);
+  bytes.insert(bytes.end(), first, first + sizeof trailer);
+  MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, kRoot, kTagSegments,
+           MPI_COMM_WORLD);
+}
+
+std::vector<char> receiveBytes(int source, int tag) {
+  MPI_Status status;
+  MPI_Probe(source, tag, MPI_COMM_WORLD, &status);
+  int size = 0;
+  MPI_Get_count(&status, MPI_BYTE, &size);
+  std::vector<char> bytes(size);
+  MPI_Recv(bytes.data(), size, MPI_BYTE, source, tag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+  return bytes;
+}
+
+// One batch's combinations and pairs, for the all-results file on rank 0.
+void sendPairs(int order, const int* combinations, int count, const double* pairs) {
+  if (count == 0) {
+    MPI_Send(&count, static_cast<int>(sizeof count), MPI_BYTE, kRoot, kTagPairs, MPI_COMM_WORLD);
+    return;
+  }
+  std::vector<char> bytes(sizeof(int) + sizeof(int) * static_cast<std::size_t>(count) * order +
+                          sizeof(double) * 2 * static_cast<std::size_t>(count));
+  char* at = bytes.data();
+  std::memcpy(at, &count, sizeof count);
+  at += sizeof count;
+  std::memcpy(at, combinations, sizeof(int) * static_cast<std::size_t>(count) * order);
+  at += sizeof(int) * static_cast<std::size_t>(count) * order;
+  std::memcpy(at, pairs, sizeof(double) * 2 * static_cast<std::size_t>(count));
+  MPI_Send(bytes.data(), static_cast<int>(bytes.size()), MPI_BYTE, kRoot, kTagPairs, MPI_COMM_WORLD);
+}
+
+// Rank 0's order search over all ranks.
+bool g_context_shared = false;
+
+void distributedOrderSearch(const SearchContext& context, int order, int threads, int batch_size,
+                            const BatchSink& sink, SearchProgress* progress,
+                            OrderOutcome& outcome) {
+  const int ranks = rankCount();
+  const long long batches = batchCount(context, order, batch_size);
+  if (ranks == 1 || batches < 0) {
+    // Alone, or too many combinations to split by position: this rank walks them all.
+    searchOrder(context, order, threads, batch_size, -1, sink, progress, outcome);
+    return;
+  }
+  if (!g_context_shared) {
+    broadcastCommand(kContext);
+    shareContext(const_cast<SearchContext&>(context), nullptr);
+    g_context_shared = true;
+  }
+  broadcastCommand(kOrder);
+  int order_and_size[2] = {order, batch_size};
+  MPI_Bcast(order_and_size, 2, MPI_INT, kRoot, MPI_COMM_WORLD);
+
+  long long first = 0;
+  long long end = 0;
+  batchRange(batches, kRoot, ranks, first, end);
+  std::vector<RankedRows> all_segments =
+      scoreRange(context, order, threads, batch_size, first, end, sink, progress, outcome);
+  long long combinations = outcome.combinations;
+  bool out_of_memory = outcome.out_of_memory;
+  for (int rank = 1; rank < ranks; ++rank) {
+    batchRange(batches, rank, ranks, first, end);
+    if (context.all_pairs) {
+      for (long long b = first; b < end; ++b) {
+        std::vector<char> bytes = receiveBytes(rank, kTagPairs);
+        int count = 0;
+        std::memcpy(&count, bytes.data(), sizeof count);
+        auto* combos = reinterpret_cast<int*>(bytes.data() + sizeof count);
+        auto* pairs = reinterpret_cast<double*>(bytes.data() + sizeof count +
+                                                sizeof(int) * static_cast<std::size_t>(count) * order);
+        if (count > 0 && !out_of_memory) sink(combos, count, pairs);
+      }
+    }
+    std::vector<char> bytes = receiveBytes(rank, kTagSegments);
+    long long trailer[2] = {0, 0};
+    std::memcpy(trailer, bytes.data() + bytes.size() - sizeof trailer, sizeof trailer);
+    bytes.resize(bytes.size() - sizeof trailer);
+    for (RankedRows& segment : unpackSegments(bytes)) all_segments.push_back(std::move(segment));
+    combinations += trailer[0];
+    out_of_memory = out_of_memory || trailer[1] != 0;
+    if (progress != nullptr) progress->advance(trailer[0]);
+  }
+
+  outcome.kept = RankedRows();
+  outcome.kept.order = order;
+  for (const RankedRows& segment : all_segments) mergeBest(outcome.kept, segment, context.K);
+  outcome.combinations = combinations;
+  outcome.out_of_memory = out_of_memory;
+}
+
+}  // namespace
+
+void installDistributedSearch() { setOrderSearch(distributedOrderSearch); }
+
+void releaseWorkers() {
+  if (rankCount() > 1) broadcastCommand(kStop);
+}
+
+int serveAsWorker() {
+  auto worker = std::make_unique<WorkerData>();
+  const int rank = myRank();
+  const int ranks = rankCount();
+  bool planes_ready = false;
+  for (;;) {
+    int command = kStop;
+    MPI_Bcast(&command, 1, MPI_INT, kRoot, MPI_COMM_WORLD);
+    if (command == kStop) break;
+    if (command == kContext) {
+      shareContext(worker->context, worker);
+      planes_ready = opt::engine != "plain" && buildPlanesFor(worker->context, worker->planes);
+      worker->context.planes = planes_ready ? &worker->planes : nullptr;
+      continue;
+    }
+    int order_and_size[2] = {0, 0};
+    MPI_Bcast(order_and_size, 2, MPI_INT, kRoot, MPI_COMM_WORLD);
+    const int order = order_and_size[0];
+    const int batch_size = order_and_size[1];
+    const SearchContext& context = worker->context;
+    long long first = 0;
+    long long end = 0;
+    batchRange(batchCount(context, order, batch_size), rank, ranks, first, end);
+    BatchSink pair_sink;
+    long long batches_sent = 0;
+    if (context.all_pairs) {
+      pair_sink = [order, &batches_sent](int* combinations, int count, double* pairs) {
+        sendPairs(order, combinations, count, pairs);
+        ++batches_sent;
+      };
+    }
+    OrderOutcome outcome;
+    std::vector<RankedRows> segments = scoreRange(context, order, workerCount(opt::threads),
+                                                  batch_size, first, end, pair_sink, nullptr, outcome);
+    if (context.all_pairs) {
+      // Rank 0 expects one pairs message per batch of the range, also after a failure.
+      for (long long b = first + batches_sent; b < end; ++b) sendPairs(order, nullptr, 0, nullptr);
+    }
+    sendSegments(order, segments, outcome);
+  }
+  return 0;
+}
