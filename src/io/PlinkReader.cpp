@@ -77,6 +77,21 @@ int caseStatus(std::string_view field) {
   return -1;
 }
 
+// The column (from 1) of the first field holding a NUL byte, or 0: a NUL
+// would cut the text where it stands, so two different ids could read alike.
+int firstNulColumn(const std::vector<std::string_view>& fields) {
+  for (std::size_t c = 0; c < fields.size(); ++c) {
+    if (fields[c].find('\0') != std::string_view::npos) return static_cast<int>(c) + 1;
+  }
+  return 0;
+}
+
+std::string nulMessage(const std::string& file, int line, int column) {
+  return file + " line " + std::to_string(line) + ", column " + std::to_string(column) +
+         ": a NUL byte, which no text file holds (is the file compressed, binary or UTF-16? "
+         "save the data as plain text)";
+}
+
 std::string hexBytes(const unsigned char* bytes, std::size_t count) {
   std::string text;
   char hex[4];
@@ -127,6 +142,7 @@ bool PlinkReader::readFam() {
                   " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
   }
   const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
+    if (const int column = firstNulColumn(fields)) return refuse(nulMessage(name, line, column));
     if (fields.size() != kPlinkColumns) {
       return refuse(columnsMessage(name, line, fields.size(),
                                    "family id, sample id, father, mother, sex, phenotype"));
@@ -164,6 +180,7 @@ bool PlinkReader::readBim() {
   int duplicates = 0;
   std::string first_duplicate;
   const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
+    if (const int column = firstNulColumn(fields)) return refuse(nulMessage(name, line, column));
     if (fields.size() != kPlinkColumns) {
       return refuse(columnsMessage(name, line, fields.size(),
                                    "chromosome, SNP id, position in cM, base-pair position, "
