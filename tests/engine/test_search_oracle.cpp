@@ -2,6 +2,7 @@
 // information from joint frequencies, p-values from Poisson sums).
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "support/oracle.h"
@@ -15,6 +16,8 @@ struct MethodCase {
   Method method;
   double missing_rate;
 };
+
+void PrintTo(const MethodCase& method, std::ostream* out) { *out << method.word; }
 
 class OracleRun : public ::testing::TestWithParam<MethodCase> {};
 
