@@ -10,8 +10,11 @@
 //
 // usage: bench_fast_engine [--quick] [--plain-batches N] [--gorva PATH] [--only W2|W3|W2n]
 //   --plain-batches: batches of 100,000 the plain path scores per thread
-//   (default 10; it runs about 1/100 of the fast speed); --quick shrinks
-//   the workloads for a smoke run.
+//     (default 4: it runs at about 1/200 of the fast speed, and a few
+//     batches give its rate to a percent);
+//   --gorva: the executable for the whole run (default: the one of this build);
+//   --quick: workloads a fifth of the size, for a smoke run.
+// Other programs running at the same time distort the thread ratios.
 #include <immintrin.h>
 #include <unistd.h>
 
@@ -287,7 +290,7 @@ void writeDataFile(const Workload& w, const std::string& path) {
 
 struct Options {
   bool quick = false;
-  long long plain_batches = 10;
+  long long plain_batches = 4;
   std::string gorva = defaultGorvaPath();
   std::string only;
 };
