@@ -4,7 +4,8 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD     ?= build
 SAN_BUILD ?= build-san
 PREFIX    ?= /usr/local
-PACKAGES  := cmake g++ make pkg-config libgtest-dev r-mathlib valgrind clang libclang-rt-14-dev
+PACKAGES  := cmake g++ make pkg-config libgtest-dev r-mathlib valgrind clang libclang-rt-14-dev \
+             libopenmpi-dev openmpi-bin
 # libFuzzer targets: their own clang build; `make test` fuzzes each for
 # TEST_FUZZ_SECONDS, `make fuzz` for FUZZ_SECONDS.
 FUZZ_BUILD        ?= build-fuzz

@@ -14,10 +14,11 @@
 #include "engine/progress.h"
 #include "engine/unrank.h"
 
-OrderedMerge::OrderedMerge(int K, int window, SearchProgress* progress)
-    : K_(K), progress_(progress), slots_(window > 0 ? window : 1) {}
+OrderedMerge::OrderedMerge(int K, int window, SearchProgress* progress, BatchBestSink best_sink)
+    : K_(K), progress_(progress), best_sink_(std::move(best_sink)), slots_(window > 0 ? window : 1) {}
 
 void OrderedMerge::mergeNow(int count, RankedRows& best) {
+  if (best_sink_) best_sink_(best);
   mergeBest(kept_, best, K_);
   combinations_ += count;
   if (progress_ != nullptr) progress_->advance(count);
@@ -45,9 +46,9 @@ namespace {
 constexpr int kWindowPerWorker = 4;
 
 struct SharedOrder {
-  SharedOrder(const SearchContext& c, int k, int size, const BatchSink& s, int window,
-              SearchProgress* progress)
-      : context(c), order(k), batch_size(size), sink(s), merge(c.K, window, progress) {}
+  SharedOrder(const SearchContext& c, int k, int size, const BatchSink& s,
+              const BatchBestSink& best_sink, int window, SearchProgress* progress)
+      : context(c), order(k), batch_size(size), sink(s), merge(c.K, window, progress, best_sink) {}
 
   const SearchContext& context;
   int order;
@@ -57,8 +58,9 @@ struct SharedOrder {
   std::mutex mutex;
   std::condition_variable changed;
   long long total = -1;       // combinations of the order, -1 when too many to rank
+  long long first_batch = 0;  // the position of relative batch 0 in the order's sequence
   long long batch_count = 0;  // batches to hand out (lowered when the walk ends early)
-  long long next_batch = 0;
+  long long next_batch = 0;   // relative to first_batch, as the merge counts them
   bool failed = false;
   OrderedMerge merge;
   ScorerStats stats;
@@ -74,7 +76,7 @@ void runWorker(SharedOrder& shared) {
     std::vector<int> batch(ranges ? 0 : static_cast<std::size_t>(capacity) * order);
     std::vector<int> state(order, -1);
     RankedRows best;
-    long long previous = -1;
+    long long previous = -1;  // the position of the batch combSNP walked last
     for (;;) {
       long long b = 0;
       {
@@ -87,15 +89,17 @@ void runWorker(SharedOrder& shared) {
         b = shared.next_batch++;
       }
       int count = 0;
+      const long long position = shared.first_batch + b;
       if (ranges) {
         // The fast path counts from the batch's first combination on.
-        unrankCombination(b * capacity, markers, order, state.data());
-        count = static_cast<int>(std::min<long long>(capacity, shared.total - b * capacity));
+        unrankCombination(position * capacity, markers, order, state.data());
+        count = static_cast<int>(std::min<long long>(capacity, shared.total - position * capacity));
         scorer.scoreRange(state.data(), count, best);
       } else {
         // combSNP resumes after the state: the combination just before the batch.
-        if (b != previous + 1) unrankCombination(b * capacity - 1, markers, order, state.data());
-        previous = b;
+        // The state starts "not started", which is right for position 0 only.
+        if (position != previous + 1) unrankCombination(position * capacity - 1, markers, order, state.data());
+        previous = position;
         combSNP(&order, &markers, &capacity, state.data(), &count, batch.data());
         if (count == 0) {  // only a walk too long to rank ends this way
           std::lock_guard<std::mutex> lock(shared.mutex);
@@ -136,6 +140,14 @@ int workerCount(int requested_threads) {
 void searchOrder(const SearchContext& context, int order, int threads, int batch_size,
                  long long batch_limit, const BatchSink& sink, SearchProgress* progress,
                  OrderOutcome& outcome) {
+  searchOrderRange(context, order, threads, batch_size, 0, batch_limit, sink, nullptr, progress,
+                   outcome);
+}
+
+void searchOrderRange(const SearchContext& context, int order, int threads, int batch_size,
+                      long long first_batch, long long end_batch, const BatchSink& sink,
+                      const BatchBestSink& best_sink, SearchProgress* progress,
+                      OrderOutcome& outcome) {
   outcome = OrderOutcome();
   outcome.kept.order = order;
   long long batch_count = 0;
@@ -147,13 +159,16 @@ void searchOrder(const SearchContext& context, int order, int threads, int batch
   } else {
     batch_count = (total + batch_size - 1) / batch_size;
   }
-  if (batch_limit >= 0 && batch_limit < batch_count) batch_count = batch_limit;
+  if (end_batch >= 0 && end_batch < batch_count) batch_count = end_batch;
+  batch_count = first_batch < batch_count ? batch_count - first_batch : 0;
   if (batch_count == 0) return;
   if (threads > batch_count) threads = static_cast<int>(batch_count);
   if (threads < 1) threads = 1;
 
-  SharedOrder shared(context, order, batch_size, sink, kWindowPerWorker * threads, progress);
+  SharedOrder shared(context, order, batch_size, sink, best_sink, kWindowPerWorker * threads,
+                     progress);
   shared.total = total;
+  shared.first_batch = first_batch;
   shared.batch_count = batch_count;
   std::vector<std::thread> helpers;
   try {

@@ -17,6 +17,10 @@ class SearchProgress;
 // combinations and their measure pairs (the context must want all pairs).
 using BatchSink = std::function<void(int* combinations, int count, double* pairs)>;
 
+// Receives, in batch order and from the merging thread, each batch's best
+// rows just before they are merged into the kept ones.
+using BatchBestSink = std::function<void(RankedRows& best)>;
+
 struct OrderOutcome {
   RankedRows kept;  // the best min(K, combinations) rows, best first
   ScorerStats stats;
@@ -30,7 +34,7 @@ struct OrderOutcome {
 // Not locked: the caller serialises the calls.
 class OrderedMerge {
  public:
-  OrderedMerge(int K, int window, SearchProgress* progress);
+  OrderedMerge(int K, int window, SearchProgress* progress, BatchBestSink best_sink = nullptr);
 
   // Whether `batch` may be started: fewer than `window` batches ahead of the
   // oldest one not merged yet.
@@ -56,6 +60,7 @@ class OrderedMerge {
 
   int K_;
   SearchProgress* progress_;
+  BatchBestSink best_sink_;
   long long next_ = 0;
   long long combinations_ = 0;
   RankedRows kept_;
@@ -74,5 +79,13 @@ int workerCount(int requested_threads);
 void searchOrder(const SearchContext& context, int order, int threads, int batch_size,
                  long long batch_limit, const BatchSink& sink, SearchProgress* progress,
                  OrderOutcome& outcome);
+
+// searchOrder over the batches first_batch .. end_batch - 1 of the order
+// only (end_batch < 0: to the last batch), as one process of several would
+// score its share; `best_sink` (may be empty) sees every batch's best rows.
+void searchOrderRange(const SearchContext& context, int order, int threads, int batch_size,
+                      long long first_batch, long long end_batch, const BatchSink& sink,
+                      const BatchBestSink& best_sink, SearchProgress* progress,
+                      OrderOutcome& outcome);
 
 #endif  // GORVA_ENGINE_BATCH_POOL_H

@@ -14,6 +14,7 @@
 #include "engine/bestrows.h"
 #include "engine/bitplanes.h"
 #include "engine/mdrresult.h"
+#include "engine/order_search.h"
 #include "engine/progress.h"
 #include "engine/search_context.h"
 
@@ -94,7 +95,7 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
       };
     }
     OrderOutcome outcome;
-    searchOrder(context, k, threads, BATCH_SIZE, -1, sink, &progress, outcome);
+    runOrderSearch(context, k, threads, BATCH_SIZE, sink, &progress, outcome);
     if (outcome.out_of_memory) {
       refuse(kExitNoMemory,
              "out of memory: could not allocate the search's batch buffers (%ld bytes per thread)",

@@ -11,6 +11,7 @@
 #include "engine/batch_pool.h"
 #include "engine/bitplanes.h"
 #include "engine/order_search.h"
+#include "engine/progress.h"
 #include "engine/search_context.h"
 #include "engine/unrank.h"
 #include "mpi/segments.h"
@@ -227,7 +228,7 @@ int serveAsWorker() {
     MPI_Bcast(&command, 1, MPI_INT, kRoot, MPI_COMM_WORLD);
     if (command == kStop) break;
     if (command == kContext) {
-      shareContext(worker->context, worker);
+      shareContext(worker->context, worker.get());
       planes_ready = opt::engine != "plain" && buildPlanesFor(worker->context, worker->planes);
       worker->context.planes = planes_ready ? &worker->planes : nullptr;
       continue;

@@ -40,12 +40,15 @@ namespace {
 
 template <typename T>
 void put(std::vector<char>& bytes, const T* values, std::size_t count) {
-  const auto* first = reinterpret_cast<const char*>(values);
-  bytes.insert(bytes.end(), first, first + count * sizeof(T));
+  if (count == 0) return;
+  const std::size_t at = bytes.size();
+  bytes.resize(at + count * sizeof(T));
+  std::memcpy(bytes.data() + at, values, count * sizeof(T));
 }
 
 template <typename T>
 void take(const std::vector<char>& bytes, std::size_t& at, T* values, std::size_t count) {
+  if (count == 0) return;
   std::memcpy(values, bytes.data() + at, count * sizeof(T));
   at += count * sizeof(T);
 }

@@ -1,0 +1,21 @@
+// Who searches one order: this process alone by default, or a distributed
+// search that the MPI program installs.
+#ifndef GORVA_ENGINE_ORDER_SEARCH_H
+#define GORVA_ENGINE_ORDER_SEARCH_H
+
+#include <functional>
+
+#include "engine/batch_pool.h"
+
+using OrderSearch = std::function<void(const SearchContext& context, int order, int threads,
+                                       int batch_size, const BatchSink& sink,
+                                       SearchProgress* progress, OrderOutcome& outcome)>;
+
+// Replaces the search of every later order (empty: back to searchOrder).
+void setOrderSearch(OrderSearch search);
+
+// Searches one order with whatever setOrderSearch installed.
+void runOrderSearch(const SearchContext& context, int order, int threads, int batch_size,
+                    const BatchSink& sink, SearchProgress* progress, OrderOutcome& outcome);
+
+#endif  // GORVA_ENGINE_ORDER_SEARCH_H
