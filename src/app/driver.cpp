@@ -31,6 +31,7 @@ double largestCombinationCount(int marker_count, int init_order, int order) {
 }
 
 constexpr int kMissingNone = 0;  // index of the word "none"
+constexpr int kMissingMc = 1;    // index of the word "mc"
 
 // The verdict on input that its own reader has checked (a PLINK file set).
 DataCheck checkedElsewhere() {
@@ -157,10 +158,22 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
              input_file, column_count - 1, line_count - 2, cells);
       return;
     }
+    // Count tables are indexed by int; an order with combinations beyond that
+    // must be refused, not counted past the table's end.
+    const int base = missing_idx == kMissingMc ? 4 : 3;
+    const int highest_countable = highestCountableOrder(base);
+    const int marker_count = column_count - 1;
+    if (std::min(order, marker_count) > highest_countable && init_order <= marker_count) {
+      refuse(kExitBadInput,
+             "order %d needs count tables of 2 x %d^%d cells; this version counts orders up to %d%s",
+             std::min(order, marker_count), base, std::min(order, marker_count),
+             highest_countable, base == 4 ? " under --missing mc" : "");
+      return;
+    }
     // Everything the run will hold at its peak must fit before the report
     // exists: a run killed half-way would leave nothing but a broken report.
     const RunShape shape{column_count - 1, line_count - 2, init_order, order, top_k,
-                         opt::threads, from_plink ? 0 : reader.byteCount()};
+                         opt::threads, from_plink ? 0 : reader.byteCount(), base};
     const MemoryNeed need = estimateRunMemory(shape);
     const std::uint64_t available = availableMemoryBytes();
     if (need.total() > available) {

@@ -109,6 +109,16 @@ int activeWorkers(int requested, long long marker_count, int init_order, int ord
 
 }  // namespace
 
+int highestCountableOrder(int base) {
+  int order = 0;
+  double cells = 2 * base;
+  while (cells <= 2147483647.0) {
+    ++order;
+    cells *= base;
+  }
+  return order;
+}
+
 int resolveWorkerCount(int threads) {
   if (threads > 0) return threads;
   const unsigned hardware = std::thread::hardware_concurrency();
@@ -150,7 +160,13 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
   // best of the order and the merge of both.
   constexpr double kRankedRowSets = 8;
   const double ranked_row = batch_order * sizeof(int) + 3 * sizeof(double);
-  need.batches = cappedBytes(workers * (batch + kRankedRowSets * rows * ranked_row));
+  // The plain counting's table (an int counter and a double score sum per
+  // entry, 2 * base^k entries) at the highest order that has combinations.
+  const bool counts_anything = shape.init_order <= markers;
+  const double table = counts_anything
+                           ? 2 * std::pow(std::max(shape.base, 3), batch_order) * (sizeof(int) + sizeof(double))
+                           : 0;
+  need.batches = cappedBytes(workers * (batch + table + kRankedRowSets * rows * ranked_row));
 
   // One record per order: IG and RIG per row, a combination text per row
   // behind a pointer, the decoded marker indices, and p-value, RIG and IG.

@@ -17,14 +17,19 @@ struct RunShape {
   int top_k = 10;
   int threads = 0;            // 0: one worker per hardware thread
   long long file_bytes = 0;   // the data file, loaded whole again to fill the arrays
+  int base = 3;               // levels of a genotype digit: 4 under "mc"
 };
+
+// The highest order whose count table (2 * base^k int counters) an int can
+// index: 19 for base 3, 15 for base 4.
+int highestCountableOrder(int base);
 
 // Bytes by purpose; every figure is an upper bound of what the run holds at
 // the same time.
 struct MemoryNeed {
   std::uint64_t genotypes = 0;     // one byte per marker and sample
   std::uint64_t bit_planes = 0;    // markers x 4 levels x 2 classes x 64-sample words
-  std::uint64_t batches = 0;       // the search's batch buffers, one set per worker
+  std::uint64_t batches = 0;       // the search's batch buffers and count tables, one set per worker
   std::uint64_t records = 0;       // result records of every order
   std::uint64_t samples_and_names = 0;  // phenotypes, scores, marker names
   std::uint64_t loaded_file = 0;   // the data file while the arrays are filled

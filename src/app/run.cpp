@@ -1,7 +1,10 @@
 #include "app/run.h"
 
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/helper.h"
 #include "app/options.h"
@@ -13,11 +16,43 @@ const char* const DISTDATE = "04/19/2017";
 
 namespace {
 constexpr const char* kRule = "----------------------------------------------------";
+
+// The twelve options that take the word after their first occurrence as
+// their value, whatever that word spells.
+constexpr std::array<const char*, 12> kValueTakingOptions = {
+    "--in",      "--out",     "--order", "--type", "--score",    "--tie",
+    "--missing", "--shuffle", "--debug", "--top",  "--save_all", "--perm"};
+
+// The command line with the value word of each of those options blanked.
+// Such a word is a file name, a number or a method word: "--out --threads"
+// names a report file, so an extension option or a help word standing there
+// must ask for nothing.
+class WordsOutsideValues {
+ public:
+  WordsOutsideValues(int argc, char** argv) : words_(argv, argv + argc) {
+    for (const char* name : kValueTakingOptions) {
+      for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], name) != 0) continue;
+        if (i + 1 < argc) words_[i + 1].clear();
+        break;
+      }
+    }
+    for (std::string& word : words_) pointers_.push_back(word.data());
+  }
+  int count() const { return static_cast<int>(pointers_.size()); }
+  char** argv() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> words_;
+  std::vector<char*> pointers_;
+};
+
 }  // namespace
 
 bool answerHelpRequest(int argc, char** argv, bool print) {
   // Answered before the options are read, so the usage shows the defaults.
-  const HelpRequest help = findHelpRequest(argc, argv);
+  WordsOutsideValues words(argc, argv);
+  const HelpRequest help = findHelpRequest(words.count(), words.argv());
   if (help == HelpRequest::kNone) return false;
   if (print) std::fputs(help == HelpRequest::kUsage ? usageText().c_str() : versionText().c_str(), stdout);
   return true;
@@ -26,7 +61,9 @@ bool answerHelpRequest(int argc, char** argv, bool print) {
 void readOptions(int argc, char** argv) {
   CArgs args(argc, argv);
   setOptions(args);
-  setExtensionOptions(args);
+  WordsOutsideValues words(argc, argv);
+  CArgs extension_args(words.count(), words.argv());
+  setExtensionOptions(extension_args);
 }
 
 int runAnalysis() {
