@@ -13,9 +13,8 @@
 #include <ostream>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
+#include "support/report_text.h"
 #include "support/run_program.h"
 
 namespace {
@@ -32,92 +31,58 @@ struct BadInput {
 
   bool isPlink() const { return input.rfind(kPlinkPrefix, 0) == 0; }
   std::string plinkPrefix() const { return input.substr(std::string(kPlinkPrefix).size()); }
+  // The files of the corpus that the case needs.
+  std::vector<std::string> files() const {
+    if (!isPlink()) return {input};
+    return {plinkPrefix() + ".bed", plinkPrefix() + ".bim", plinkPrefix() + ".fam"};
+  }
+  std::vector<std::string> commandLine() const {
+    std::vector<std::string> args = {isPlink() ? "--bfile" : "--in", isPlink() ? plinkPrefix() : input,
+                                     "--out", "report.txt"};
+    args.insert(args.end(), extra_args.begin(), extra_args.end());
+    return args;
+  }
 };
 
 // gtest shows a case by its input, not by its bytes.
 void PrintTo(const BadInput& entry, std::ostream* out) { *out << entry.input; }
 
-std::vector<std::string> splitOn(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(text);
-  while (std::getline(in, part, separator)) parts.push_back(part);
-  if (!text.empty() && text.back() == separator) parts.emplace_back();
-  return parts;
-}
-
-// "\n" in the manifest stands for a line end inside the error stream.
-std::string unescapeLineEnds(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
-      out += '\n';
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 std::vector<BadInput> loadManifest() {
   std::vector<BadInput> cases;
   std::ifstream in(kBadDir + "/MANIFEST.tsv");
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
-    const std::vector<std::string> columns = splitOn(line, '\t');
+    const std::vector<std::string> columns = splitOn(line + "\t", '\t');
     if (columns.size() < 3) {
       ADD_FAILURE() << "MANIFEST.tsv line without status and error stream: " << line;
       continue;
     }
-    BadInput entry;
-    entry.input = columns[0];
-    entry.status = std::stoi(columns[1]);
-    entry.error_stream = columns[2].empty() ? "" : unescapeLineEnds(columns[2]) + "\n";
-    if (columns.size() > 3) {
-      for (const std::string& word : splitOn(columns[3], ' ')) {
-        if (!word.empty()) entry.extra_args.push_back(word);
-      }
+    BadInput entry{columns[0], std::stoi(columns[1]), "", {}};
+    // "\n" in the manifest stands for a line end inside the error stream.
+    for (std::size_t i = 0; i < columns[2].size(); ++i) {
+      const bool line_end = columns[2].compare(i, 2, "\\n") == 0;
+      entry.error_stream += line_end ? '\n' : columns[2][i];
+      i += line_end;
     }
+    if (!entry.error_stream.empty()) entry.error_stream += "\n";
+    std::istringstream words(columns.size() > 3 ? columns[3] : "");
+    for (std::string word; words >> word;) entry.extra_args.push_back(word);
     cases.push_back(entry);
   }
   return cases;
 }
 
-std::vector<std::string> filesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* handle = opendir(dir.c_str())) {
-    while (const dirent* entry = readdir(handle)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(handle);
-  }
-  return names;
-}
-
 // Every file of a directory with its bytes.
 std::map<std::string, std::string> snapshot(const std::string& dir) {
   std::map<std::string, std::string> files;
-  for (const std::string& name : filesIn(dir)) files[name] = readFile(dir + "/" + name);
+  if (DIR* handle = opendir(dir.c_str())) {
+    while (const dirent* entry = readdir(handle)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") files[name] = readFile(dir + "/" + name);
+    }
+    closedir(handle);
+  }
   return files;
-}
-
-// The files of the corpus that one case needs.
-std::vector<std::string> inputFiles(const BadInput& entry) {
-  if (!entry.isPlink()) return {entry.input};
-  const std::string prefix = entry.plinkPrefix();
-  return {prefix + ".bed", prefix + ".bim", prefix + ".fam"};
-}
-
-std::vector<std::string> commandLine(const BadInput& entry) {
-  std::vector<std::string> args = entry.isPlink()
-                                      ? std::vector<std::string>{"--bfile", entry.plinkPrefix()}
-                                      : std::vector<std::string>{"--in", entry.input};
-  args.insert(args.end(), {"--out", "report.txt"});
-  args.insert(args.end(), entry.extra_args.begin(), entry.extra_args.end());
-  return args;
 }
 
 class BadInputCorpus : public ::testing::TestWithParam<BadInput> {};
@@ -125,14 +90,13 @@ class BadInputCorpus : public ::testing::TestWithParam<BadInput> {};
 TEST_P(BadInputCorpus, ExactAnswerAndNoFileChangedButTheReport) {
   const BadInput& entry = GetParam();
   const std::string dir = makeTempDir();
-  for (const std::string& name : inputFiles(entry)) {
-    const std::string bytes = readFile(kBadDir + "/" + name);
+  for (const std::string& name : entry.files()) {
     ASSERT_TRUE(fileExists(kBadDir + "/" + name)) << name;
-    writeFile(dir + "/" + name, bytes);
+    writeFile(dir + "/" + name, readFile(kBadDir + "/" + name));
   }
   const std::map<std::string, std::string> before = snapshot(dir);
 
-  const ProgramResult run = runGorva(commandLine(entry), dir);
+  const ProgramResult run = runGorva(entry.commandLine(), dir);
 
   EXPECT_LT(run.status, 128) << "killed by signal " << run.status - 128;
   EXPECT_EQ(run.status, entry.status);
@@ -161,10 +125,10 @@ TEST(BadInputManifest, NamesEveryInputOfTheCorpusAndRefusesMostOfThem) {
   std::set<std::string> named;
   int refusals = 0;
   for (const BadInput& entry : loadManifest()) {
-    for (const std::string& name : inputFiles(entry)) named.insert(name);
+    for (const std::string& name : entry.files()) named.insert(name);
     refusals += entry.status == kBadInputStatus;
   }
-  for (const std::string& name : filesIn(kBadDir)) {
+  for (const auto& [name, bytes] : snapshot(kBadDir)) {
     if (name == "MANIFEST.tsv" || name == "make_bad_inputs.py") continue;
     EXPECT_EQ(named.count(name), 1u) << name << " is in the corpus but not in MANIFEST.tsv";
   }
@@ -181,12 +145,8 @@ TEST(BadInputCorpusDecisions, ByteOrderMarkChangesNoResult) {
   writeFile(dir + "/plain.txt", with_mark.substr(3));
   ASSERT_EQ(runGorva({"--in", "bom.txt", "--out", "bom.report"}, dir).status, 0);
   ASSERT_EQ(runGorva({"--in", "plain.txt", "--out", "plain.report"}, dir).status, 0);
-  const auto results = [](const std::string& report) {
-    const std::size_t start = report.find("Results");
-    return start == std::string::npos ? std::string("<none>") : report.substr(start);
-  };
-  const std::string bom_results = results(readFile(dir + "/bom.report"));
-  EXPECT_EQ(bom_results, results(readFile(dir + "/plain.report")));
+  const std::string bom_results = resultsSection(readFile(dir + "/bom.report"));
+  EXPECT_EQ(bom_results, resultsSection(readFile(dir + "/plain.report")));
   EXPECT_NE(bom_results.find("\n1,A B,"), std::string::npos) << bom_results;
 }
 

@@ -1,15 +1,21 @@
 // The program's console contract, checked on the built executable: banner,
-// options summary, closing lines, the command-line error and exit statuses.
+// options summary, closing lines, the command-line error and exit statuses;
+// the driver's checks, in their fixed order, and what each leaves behind;
+// --help, --version, the man page and the progress line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
-#include <string>
+#include <regex>
+#include <set>
 
+#include "app/usage.h"
 #include "support/run_program.h"
 
 namespace {
 
 const std::string kRule = "----------------------------------------------------\n";
+const std::string kClosing = kRule + "# GORVA complete\n" + kRule;
 
 std::string banner(const std::string& input, const std::string& output, int order, int top) {
   return kRule + "# GORVA ver. 1.5 @ ZURL\n# Release date 04/19/2017\n" + kRule + "# options\n" +
@@ -19,13 +25,31 @@ std::string banner(const std::string& input, const std::string& output, int orde
          "\n" + kRule;
 }
 
-const std::string kClosing = kRule + "# GORVA complete\n" + kRule;
-
-TEST(CommandLine, NoArgumentsRunsWithDefaultsAndReportsTheMissingDataFile) {
-  const ProgramResult run = runGorva({});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, banner("", "", 2, 10) + "Cannot open the text file!!\n" + kClosing);
+TEST(CommandLine, ExactConsoleOutputOfRunsWithoutADataFile) {
+  const struct { std::vector<std::string> args; std::string input, output; int order, top; } cases[] = {
+      {{}, "", "", 2, 10},
+      // The first occurrence wins, and a later bare repeat is no error.
+      {{"--top", "5", "--top", "7", "--in", "none.txt"}, "none.txt", "", 2, 5},
+      {{"--top", "5", "--in", "none.txt", "--top"}, "none.txt", "", 2, 5},
+      // A value that is an option name is taken as the value.
+      {{"--out", "--top", "5"}, "", "--top", 2, 5},
+      {{"--frobnicate", "--Top", "3", "stray"}, "", "", 2, 10},  // unknown words are ignored
+      // The summary shows the highest order, and numbers read like atoi.
+      {{"--order", "2-4"}, "", "", 4, 10},
+      {{"--order", "3"}, "", "", 3, 10},
+      {{"--top", "12abc"}, "", "", 2, 12},
+      {{"--top", "abc"}, "", "", 2, 0},
+      {{"--top", "-3"}, "", "", 2, -3},
+      // Found by fuzzing: beyond the int range numbers saturate (this one wrapped to -1).
+      {{"--top", "4294967295"}, "", "", 2, 2147483647},
+      {{"--top", "-" + std::string(400, '9')}, "", "", 2, -2147483647 - 1},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult run = runGorva(c.args);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, banner(c.input, c.output, c.order, c.top) + "Cannot open the text file!!\n" + kClosing);
+  }
 }
 
 TEST(CommandLine, OptionWithoutValueStopsBeforeAnyOutput) {
@@ -35,38 +59,6 @@ TEST(CommandLine, OptionWithoutValueStopsBeforeAnyOutput) {
     EXPECT_EQ(run.out, "") << option;
     EXPECT_EQ(run.err, "\nERROR: Missing an argument for " + option + "\n") << option;
   }
-}
-
-TEST(CommandLine, FirstOccurrenceWinsAndALaterBareRepeatIsNoError) {
-  const ProgramResult twice = runGorva({"--top", "5", "--top", "7", "--in", "none.txt"});
-  EXPECT_EQ(twice.status, 0);
-  EXPECT_EQ(twice.out, banner("none.txt", "", 2, 5) + "Cannot open the text file!!\n" + kClosing);
-
-  const ProgramResult bare = runGorva({"--top", "5", "--in", "none.txt", "--top"});
-  EXPECT_EQ(bare.status, 0);
-  EXPECT_EQ(bare.err, "");
-  EXPECT_NE(bare.out.find("presentation : 5\n"), std::string::npos);
-}
-
-TEST(CommandLine, AValueThatIsAnOptionNameIsTakenAsTheValue) {
-  const ProgramResult run = runGorva({"--out", "--top", "5"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, banner("", "--top", 2, 5) + "Cannot open the text file!!\n" + kClosing);
-}
-
-TEST(CommandLine, SummaryShowsTheHighestOrderAndAtoiNumbers) {
-  EXPECT_NE(runGorva({"--order", "2-4"}).out.find("# combination order : 4\n"), std::string::npos);
-  EXPECT_NE(runGorva({"--order", "3"}).out.find("# combination order : 3\n"), std::string::npos);
-  EXPECT_NE(runGorva({"--top", "12abc"}).out.find("presentation : 12\n"), std::string::npos);
-  EXPECT_NE(runGorva({"--top", "abc"}).out.find("presentation : 0\n"), std::string::npos);
-  EXPECT_NE(runGorva({"--top", "-3"}).out.find("presentation : -3\n"), std::string::npos);
-}
-
-TEST(CommandLine, UnknownWordsAreIgnored) {
-  const ProgramResult run = runGorva({"--frobnicate", "--Top", "3", "stray"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, banner("", "", 2, 10) + "Cannot open the text file!!\n" + kClosing);
 }
 
 TEST(CommandLine, LongFileNamesReachTheDriverUnchanged) {
@@ -81,6 +73,147 @@ TEST(CommandLine, LongFileNamesReachTheDriverUnchanged) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("# input file : " + name + "\n"), std::string::npos);
   EXPECT_TRUE(fileExists(report));
+}
+
+// What the driver printed between the banner's last rule and the closing lines.
+std::string driverOutput(const std::string& out) {
+  const std::string end_of_banner = "presentation : 10\n" + kRule;
+  const std::size_t start = out.find(end_of_banner);
+  if (start == std::string::npos) return "<no banner>";
+  std::string rest = out.substr(start + end_of_banner.size());
+  if (rest.size() >= kClosing.size() && rest.substr(rest.size() - kClosing.size()) == kClosing)
+    rest.resize(rest.size() - kClosing.size());
+  return rest;
+}
+
+TEST(DriverPaths, EachFailureIsOneFixedLineAndLeavesOnlyItsTrace) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/data.txt", "Class\tA\tB\n1\t0\t1\n0\t1\t1\n1\t2\t0\n");
+  writeFile(dir + "/report.txt", "old content\n");
+  ASSERT_EQ(mkdir((dir + "/report.txt.all").c_str(), 0755), 0);
+  const struct { std::vector<std::string> args; std::string output; } cases[] = {
+      {{"--in", "absent.txt", "--out", "fresh.txt"}, "Cannot open the text file!!\n"},
+      {{"--in", "data.txt", "--out", "nodir/report.txt"}, "Cannot save the text file!!\n"},
+      // The report is created (emptied) before the all-results file fails.
+      {{"--in", "data.txt", "--out", "report.txt", "--save_all", "1"}, "Cannot save the text file!!\n"},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult run = runGorva(c.args, dir);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(driverOutput(run.out), c.output);
+  }
+  EXPECT_FALSE(fileExists(dir + "/fresh.txt"));
+  EXPECT_EQ(readFile(dir + "/report.txt"), "");
+  EXPECT_EQ(runGorva({"--in", "data.txt", "--out", "new.txt", "--save_all", "1"}, dir).status, 0);
+  EXPECT_TRUE(fileExists(dir + "/new.txt.all"));
+}
+
+TEST(DriverPaths, InvalidOrderRangesAreRefusedBeforeTheReportExists) {
+  const std::string dir = makeTempDir();
+  for (const std::string range : {"0-2", "3-2", "abc", "-2"}) {
+    const ProgramResult run = runOnData(dir, "Class\tA\tB\n1\t0\t1\n0\t1\t1\n1\t2\t0\n", "--order " + range);
+    EXPECT_EQ(run.status, 2) << range;
+    EXPECT_NE(run.err.find("gorva: the order range"), std::string::npos) << run.err;
+    EXPECT_EQ(driverOutput(run.out), "") << range;
+    EXPECT_FALSE(fileExists(dir + "/report.txt")) << range;
+  }
+}
+
+// Every "--name" that the option parsers look up, read from their source,
+// so an option added there and forgotten in the help fails here.
+std::set<std::string> parsedOptionNames() {
+  const std::string source = readFile(std::string(GORVA_SOURCE_DIR) + "/src/app/options.cpp");
+  std::set<std::string> names;
+  static const std::regex quoted_option("\"(--[a-z_-]+)\"");
+  for (auto it = std::sregex_iterator(source.begin(), source.end(), quoted_option);
+       it != std::sregex_iterator(); ++it) {
+    names.insert((*it)[1]);
+  }
+  return names;
+}
+
+// The help entry of an option, its wrapped lines joined by single blanks;
+// empty when no line of the option list starts with it.
+std::string entryOf(const std::string& usage, const std::string& name) {
+  const std::size_t at = usage.find("\n  " + name + " ");
+  if (at == std::string::npos) return "";
+  const std::size_t next = usage.find("\n  -", at + 1);
+  std::string entry;
+  for (const char c : usage.substr(at + 3, next - at - 3)) {
+    const char blank_or_c = c == '\n' ? ' ' : c;
+    if (!(blank_or_c == ' ' && !entry.empty() && entry.back() == ' ')) entry += blank_or_c;
+  }
+  return entry;
+}
+
+TEST(Usage, HelpListsEveryOptionWithItsDefaultAndRunsNothing) {
+  const std::set<std::string> names = parsedOptionNames();
+  ASSERT_GE(names.size(), 16u);  // the twelve classic options and the extensions
+  for (const std::string word : {"--help", "-h"}) {
+    const std::string dir = makeTempDir();
+    const ProgramResult run = runGorva({word, "--out", "report.txt"}, dir);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, usageText());
+    EXPECT_FALSE(fileExists(dir + "/report.txt"));
+  }
+  const std::string usage = usageText();
+  for (const std::string& name : names) {
+    EXPECT_NE(entryOf(usage, name).find("(default: "), std::string::npos) << name;
+  }
+  // The defaults a run without options uses (its summary shows order 2 and
+  // K 10; the missing-data word is checked with the option globals).
+  EXPECT_NE(entryOf(usage, "--order").find("(default: 2)"), std::string::npos) << usage;
+  EXPECT_NE(entryOf(usage, "--top").find("(default: 10)"), std::string::npos) << usage;
+  EXPECT_NE(entryOf(usage, "--missing").find("(default: available)"), std::string::npos) << usage;
+  for (std::size_t start = 0, end; (end = usage.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    EXPECT_LE(end - start, 79u) << usage.substr(start, end - start);
+  }
+  // The version is the banner's ("# GORVA ver. 1.5 @", checked with the console output).
+  const ProgramResult version = runGorva({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "GORVA 1.5\n");
+}
+
+TEST(Usage, AHelpWordThatIsAnOptionValueAsksForNothing) {
+  const std::pair<std::vector<const char*>, HelpRequest> cases[] = {
+      {{"gorva", "--out", "--help"}, HelpRequest::kNone},
+      {{"gorva", "--in", "x", "-h"}, HelpRequest::kUsage},
+      {{"gorva", "--version", "--help"}, HelpRequest::kVersion},
+      {{"gorva", "help"}, HelpRequest::kNone}};
+  for (auto [argv, request] : cases)
+    EXPECT_EQ(findHelpRequest(static_cast<int>(argv.size()), argv.data()), request);
+}
+
+TEST(ManPage, DocumentsEveryOptionAndTheExitStatuses) {
+  const std::string page = readFile(std::string(GORVA_SOURCE_DIR) + "/doc/gorva.1");
+  ASSERT_FALSE(page.empty());
+  EXPECT_EQ(page.rfind(".TH GORVA 1", 0), 0u);
+  for (const std::string& name : parsedOptionNames()) {
+    // roff writes a dash as "\-".
+    std::string escaped;
+    for (const char c : name) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(page.find(".B " + escaped), std::string::npos) << name;
+  }
+  for (const std::string section : {".SH EXIT STATUS", ".SH FILES", ".SH EXAMPLES"}) {
+    EXPECT_NE(page.find(section), std::string::npos) << section;
+  }
+}
+
+const std::string kData = "Class\tA\tB\tC\n1\t0\t1\t2\n0\t1\t1\t0\n1\t2\t0\t1\n0\t0\t2\t2\n";
+
+TEST(ProgressLine, ShownWhenForcedAndNeverInALogByDefault) {
+  const std::string dir = makeTempDir();
+  const ProgramResult forced = runOnData(dir, kData, "--order 2-3 --progress 1");
+  EXPECT_EQ(forced.status, 0);
+  EXPECT_NE(forced.err.find("order 2:"), std::string::npos) << forced.err;
+  EXPECT_NE(forced.err.find("order 3:"), std::string::npos) << forced.err;
+  // Here the error stream is a file, not a terminal.
+  const ProgramResult quiet = runOnData(dir, kData, "--order 2-3");
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
 }
 
 }  // namespace

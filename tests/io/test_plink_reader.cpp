@@ -1,42 +1,39 @@
 // PlinkReader on hand-made file sets: decoding, left-out samples, checks.
+// (Refusals that the program gives for the bad-input corpus, with their
+// exact messages, are not repeated here.) Then whole runs on PLINK file sets:
+// the same report as the equivalent text file, and refusals that leave
+// everything as it was.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "io/PlinkReader.h"
+#include "support/oracle.h"
 #include "support/plink_writer.h"
+#include "support/report_text.h"
 #include "support/run_program.h"
 
 namespace {
 
 const std::string kFam = "f1 a 0 0 1 2\nf1 b 0 0 2 1\nf2 c 0 0 1 -9\nf3 d 0 0 2 2\nf4 e 0 0 0 1\n";
 const std::string kBim = "1\trs1\t0\t100\tA\tG\n1\trs2\t0\t200\tC\tT\n";
+const std::string kMagic("\x6c\x1b\x01", 3);
+// Five samples need two bytes per marker. Marker rs1 holds, for samples
+// 1-5, the codes 00 01 10 11 | 00, little end first: byte 0b11100100 = 0xe4,
+// then 0xfc: sample 5's 00 and three unused pairs set to 11 (padding is
+// ignored). Marker rs2: 11 11 00 10 | 01: 0b10001111 = 0x8f, then 0xfd.
+const std::string kBed = kMagic + "\xe4\xfc" + "\x8f\xfd";
 
 class PlinkReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override { prefix_ = makeTempDir() + "/set"; }
   void write(const std::string& fam, const std::string& bim, const std::string& bed) {
     writeFile(prefix_ + ".fam", fam);
     writeFile(prefix_ + ".bim", bim);
     writeFile(prefix_ + ".bed", bed);
   }
-  // open() must refuse; returns the message.
-  std::string refusal(bool refuse_missing = false) {
-    PlinkReader reader;
-    EXPECT_FALSE(reader.open(prefix_, refuse_missing));
-    return reader.error();
-  }
-  std::string prefix_;
+  std::string prefix_ = makeTempDir() + "/set";
 };
-
-// Five samples need two bytes per marker. Marker rs1 holds, for samples
-// 1-5, the codes 00 01 10 11 | 00, little end first: byte 0b11100100 = 0xe4,
-// then 0xfc: sample 5's 00 and three unused pairs set to 11 (padding is
-// ignored).
-// Marker rs2: 11 11 00 10 | 01: 0b10001111 = 0x8f, then 0xfd.
-const std::string kBed = std::string("\x6c\x1b\x01", 3) + "\xe4\xfc" + "\x8f\xfd";
 
 TEST_F(PlinkReaderTest, DecodesTwoBitCodesForTheSamplesThatTakePart) {
   write(kFam, kBim, kBed);
@@ -46,11 +43,8 @@ TEST_F(PlinkReaderTest, DecodesTwoBitCodesForTheSamplesThatTakePart) {
   EXPECT_EQ(reader.famSampleCount(), 5);
   ASSERT_EQ(reader.sampleCount(), 4);  // sample c has phenotype -9
   EXPECT_EQ(reader.missingPhenotypeCount(), 1);
-
-  std::vector<unsigned char> genotypes(8, 99);
-  std::vector<unsigned char> phenotypes(4, 99);
-  char name0[255];
-  char name1[255];
+  std::vector<unsigned char> genotypes(8, 99), phenotypes(4, 99);
+  char name0[255], name1[255];
   char* names[2] = {name0, name1};
   ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
   // 00 -> 2 copies of A1, 01 -> missing, 10 -> 1, 11 -> 0; sample c left out.
@@ -60,111 +54,159 @@ TEST_F(PlinkReaderTest, DecodesTwoBitCodesForTheSamplesThatTakePart) {
   EXPECT_STREQ(name1, "rs2");
 }
 
-TEST_F(PlinkReaderTest, OneWarningCountsTheSamplesWithoutCaseOrControl) {
+TEST_F(PlinkReaderTest, AcceptsLooseLayoutAndWarnsOnceAboutSamplesWithoutCaseOrControl) {
   // 0, -9, a quantitative value and text are all missing phenotypes; 2.0 is a case.
-  write("a a 0 0 1 0\nb b 0 0 1 -9\nc c 0 0 1 1.5\nd d 0 0 1 NA\ne e 0 0 1 2.0\nf f 0 0 1 1\n",
-        kBim, std::string("\x6c\x1b\x01", 3) + std::string(4, '\0'));
+  write("a a 0 0 1 0\nb b 0 0 1 -9\nc c 0 0 1 1.5\nd d 0 0 1 NA\ne e 0 0 1 2.0\nf f 0 0 1 1\n", kBim,
+        kMagic + std::string(4, '\0'));
   PlinkReader reader;
   ASSERT_TRUE(reader.open(prefix_)) << reader.error();
   EXPECT_EQ(reader.sampleCount(), 2);
-  EXPECT_EQ(reader.warnings(), "gorva: warning: 4 samples of " + prefix_ +
-                                   ".fam have a missing phenotype and were left out\n");
+  EXPECT_EQ(reader.warnings(),
+            "gorva: warning: 4 samples of " + prefix_ + ".fam have a missing phenotype and were left out\n");
+  // Blank lines, carriage returns and runs of blanks and tabs.
+  write("\nf1 a 0 0 1 2\r\n\r\nf1  b\t0 0 2 1\n  \n", "1 rs1 0 100 A G\r\n\n", kMagic + "\x0e");
+  PlinkReader loose;
+  ASSERT_TRUE(loose.open(prefix_)) << loose.error();
+  EXPECT_EQ(loose.sampleCount(), 2);
+  EXPECT_EQ(loose.markerCount(), 1);
+  EXPECT_EQ(loose.markerName(0), "rs1");
+  EXPECT_EQ(loose.warnings(), "");
 }
 
-TEST_F(PlinkReaderTest, BlankLinesCarriageReturnsAndSpacesAreAccepted) {
-  write("\nf1 a 0 0 1 2\r\n\r\nf1  b\t0 0 2 1\n  \n", "1 rs1 0 100 A G\r\n\n",
-        std::string("\x6c\x1b\x01", 3) + "\x0e");
-  PlinkReader reader;
-  ASSERT_TRUE(reader.open(prefix_)) << reader.error();
-  EXPECT_EQ(reader.sampleCount(), 2);
-  EXPECT_EQ(reader.markerCount(), 1);
-  EXPECT_EQ(reader.markerName(0), "rs1");
-  EXPECT_EQ(reader.warnings(), "");
-}
-
-TEST_F(PlinkReaderTest, DuplicatedSnpIdsAreWarnedAboutWithTheFirstPlace) {
-  write(kFam, "1 rs1 0 1 A G\n1 rs2 0 2 A G\n1 rs1 0 3 A G\n1 rs2 0 4 A G\n",
-        std::string("\x6c\x1b\x01", 3) + std::string(8, '\0'));
-  PlinkReader reader;
-  ASSERT_TRUE(reader.open(prefix_)) << reader.error();
-  EXPECT_NE(reader.warnings().find("2 SNP ids of " + prefix_ +
-                                   ".bim repeat an earlier one "
-                                   "(first: line 3, column 2: rs1 was already on line 1)"),
-            std::string::npos)
-      << reader.warnings();
-}
-
-TEST_F(PlinkReaderTest, BedHeaderAndSizeAreChecked) {
-  write(kFam, kBim, std::string("\x6c\x1b\x00", 3) + "\xe4\xfc\x8f\xfd");
-  std::string message = refusal();
-  EXPECT_NE(message.find(prefix_ + ".bed bytes 1-3: 6c 1b 00"), std::string::npos) << message;
-  EXPECT_NE(message.find("individual-major"), std::string::npos) << message;
-
-  write(kFam, kBim, "BED\xe4\xfc\x8f\xfd");
-  message = refusal();
-  EXPECT_NE(message.find(".bed bytes 1-3: 42 45 44 is not the header of a PLINK .bed"),
-            std::string::npos)
-      << message;
-
-  // One byte short: 5 samples need 2 bytes per marker, 2 markers, 3 header bytes.
-  write(kFam, kBim, kBed.substr(0, 6));
-  message = refusal();
-  EXPECT_NE(message.find(prefix_ + ".bed: the file has 6 bytes"), std::string::npos) << message;
-  EXPECT_NE(message.find("need 3 + 2 x 2 = 7 bytes"), std::string::npos) << message;
-
-  write(kFam, kBim, kBed + "x");
-  EXPECT_NE(refusal().find("the file has 8 bytes"), std::string::npos);
-
-  write(kFam, kBim, "\x6c");
-  EXPECT_NE(refusal().find("the file has 1 bytes"), std::string::npos);
-}
-
-TEST_F(PlinkReaderTest, TextFilesAreCheckedLineByLine) {
-  write("f1 a 0 0 1 2\nf1 b 0 0 2\n", kBim, kBed);
-  EXPECT_EQ(refusal(), prefix_ +
-                           ".fam line 2: 5 columns, but a line of this file has 6 "
-                           "(family id, sample id, father, mother, sex, phenotype)");
-
-  write(kFam, "1\trs1\t0\t100\tA\tG\n\n1\trs2\t0\t200\tC\tT\textra\n", kBed);
-  EXPECT_NE(refusal().find(prefix_ + ".bim line 3: 7 columns, but a line of this file has 6"),
-            std::string::npos);
-
-  write(kFam, "1 " + std::string(255, 'x') + " 0 1 A G\n", kBed);
-  EXPECT_EQ(refusal(), prefix_ +
-                           ".bim line 1, column 2: the SNP id has 255 characters; at most "
-                           "254 are allowed");
-
-  write("", kBim, kBed);
-  EXPECT_EQ(refusal(), prefix_ + ".fam: the file has no sample line");
-
-  write("a a 0 0 1 0\nb b 0 0 1 -9\n", kBim, kBed);
-  EXPECT_NE(refusal().find("none of the 2 samples has a case (2) or control (1) phenotype"),
-            std::string::npos);
-
-  write(kFam, "\n", kBed);
-  EXPECT_EQ(refusal(), prefix_ + ".bim: the file has no marker line");
-}
-
-TEST_F(PlinkReaderTest, EachMissingFileIsNamed) {
+TEST_F(PlinkReaderTest, RefusesEachFaultNamingTheFileAndPlace) {
+  const struct { std::string fam, bim, bed, message; } cases[] = {
+      {kFam, kBim, std::string("\x6c\x1b\x00", 3) + "\xe4\xfc\x8f\xfd",
+       ".bed bytes 1-3: 6c 1b 00 marks the individual-major layout"},
+      {kFam, kBim, kBed + "x", ".bed: the file has 8 bytes"},
+      {kFam, kBim, "\x6c", ".bed: the file has 1 bytes"},
+      {kFam, "1\trs1\t0\t100\tA\tG\n\n1\trs2\t0\t200\tC\tT\textra\n", kBed,
+       ".bim line 3: 7 columns, but a line of this file has 6"},
+      {kFam, "1 " + std::string(255, 'x') + " 0 1 A G\n", kBed,
+       ".bim line 1, column 2: the SNP id has 255 characters; at most 254 are allowed"},
+      {"", kBim, kBed, ".fam: the file has no sample line"},
+      {"a a 0 0 1 0\nb b 0 0 1 -9\n", kBim, kBed,
+       ".fam: none of the 2 samples has a case (2) or control (1) phenotype"},
+      {kFam, "\n", kBed, ".bim: the file has no marker line"},
+  };
+  for (const auto& c : cases) {
+    write(c.fam, c.bim, c.bed);
+    PlinkReader reader;
+    EXPECT_FALSE(reader.open(prefix_));
+    EXPECT_EQ(reader.error().rfind(prefix_ + c.message, 0), 0u) << reader.error();
+  }
   for (const char* absent : {".fam", ".bim", ".bed"}) {
     write(kFam, kBim, kBed);
     std::remove((prefix_ + absent).c_str());
-    EXPECT_NE(refusal().find("cannot open " + prefix_ + absent), std::string::npos) << absent;
+    PlinkReader reader;
+    EXPECT_FALSE(reader.open(prefix_));
+    EXPECT_NE(reader.error().find("cannot open " + prefix_ + absent), std::string::npos) << absent;
   }
 }
 
 TEST_F(PlinkReaderTest, MissingGenotypesCanBeRefusedWithTheirPlace) {
   write(kFam, kBim, kBed);
-  const std::string message = refusal(true);
-  EXPECT_NE(message.find(prefix_ + ".bed marker 1 (rs1, " + prefix_ + ".bim line 1), sample 2 (" +
-                         prefix_ + ".fam line 2): a missing genotype, but --missing none"),
+  PlinkReader reader;
+  EXPECT_FALSE(reader.open(prefix_, true));
+  EXPECT_NE(reader.error().find(prefix_ + ".bed marker 1 (rs1, " + prefix_ + ".bim line 1), sample 2 (" +
+                                prefix_ + ".fam line 2): a missing genotype, but --missing none"),
             std::string::npos)
-      << message;
+      << reader.error();
   // Missing only at the left-out sample c: nothing to refuse.
   const std::vector<int> rs1 = {2, 0, 3, 1, 0};
-  write(kFam, kBim, std::string("\x6c\x1b\x01", 3) + packMarker(rs1) + packMarker(rs1));
-  PlinkReader reader;
-  EXPECT_TRUE(reader.open(prefix_, true)) << reader.error();
+  write(kFam, kBim, kMagic + packMarker(rs1) + packMarker(rs1));
+  PlinkReader accepting;
+  EXPECT_TRUE(accepting.open(prefix_, true)) << accepting.error();
+}
+
+// The report or console text without the lines that name the input or the
+// command, and with the whole-second timings masked.
+std::string withoutInputLines(const std::string& text) {
+  std::string kept;
+  for (const std::string& line : splitOn(maskTimes(text), '\n')) {
+    if (line.rfind("Command : ", 0) != 0 && line.rfind("# input file : ", 0) != 0) kept += line + "\n";
+  }
+  return kept;
+}
+
+class PlinkRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = makeTempDir();
+    table_ = tableFromText(randomDataset(48, 7, 48, 0.1).text());
+    // Two samples without a case/control phenotype, which a text run cannot
+    // hold: the equivalent text file leaves them out.
+    table_.fam_phenotypes[5] = "-9";
+    table_.fam_phenotypes[20] = "0";
+    writePlinkFiles(dir_ + "/set", table_);
+    writeFile(dir_ + "/set.txt", textFromTable(table_));
+  }
+  std::string dir_;
+  GenotypeTable table_;
+};
+
+TEST_F(PlinkRun, ReportEqualsTheTextRunForEveryMissingDataMethod) {
+  // Each run in its own directory, so that the report names are the same.
+  ASSERT_EQ(mkdir((dir_ + "/text").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir_ + "/plink").c_str(), 0755), 0);
+  for (const std::string method : {"available", "complete", "mc", "imputation", "em"}) {
+    const ProgramResult text_run =
+        runGorva({"--in", "../set.txt", "--out", "report.txt", "--order", "1-3", "--top", "6", "--missing", method},
+                 dir_ + "/text");
+    const ProgramResult plink_run =
+        runGorva({"--bfile", "../set", "--out", "report.txt", "--order", "1-3", "--top", "6", "--missing", method},
+                 dir_ + "/plink");
+    ASSERT_EQ(text_run.status, 0) << text_run.err;
+    ASSERT_EQ(plink_run.status, 0) << plink_run.err;
+    const std::string text_report = readFile(dir_ + "/text/report.txt");
+    ASSERT_NE(text_report.find("<<3-Order Best Combination Sets>>\nRank,Best Combination,IG,RIG,"
+                               "p-value(IG)\n1,N"),
+              std::string::npos)
+        << text_report;
+    EXPECT_EQ(withoutInputLines(readFile(dir_ + "/plink/report.txt")),
+              withoutInputLines(text_report))
+        << method;
+    EXPECT_EQ(withoutInputLines(plink_run.out), withoutInputLines(text_run.out)) << method;
+    EXPECT_EQ(text_run.err, "");
+    EXPECT_EQ(plink_run.err,
+              "gorva: warning: 2 samples of ../set.fam have a missing phenotype "
+              "and were left out\n");
+  }
+}
+
+// The corpus checks the exact messages of several PLINK refusals and that a
+// refusal creates no file; here a refusal also leaves an old report and
+// creates neither the all-results file nor a chart.
+TEST_F(PlinkRun, RefusalsLeaveTheOldReportAndCreateNothing) {
+  writeFile(dir_ + "/old.report", "old report\n");
+  writeFile(dir_ + "/set.bed", std::string("\x6c\x1b\x00", 3) + readFile(dir_ + "/set.bed").substr(3));
+  const std::vector<std::string> outputs = {"--out", "old.report", "--save_all", "1", "--plot", "1"};
+  for (const std::string prefix : {"set", "nothere"}) {
+    std::vector<std::string> args = {"--bfile", prefix};
+    args.insert(args.end(), outputs.begin(), outputs.end());
+    const ProgramResult run = runGorva(args, dir_);
+    EXPECT_EQ(run.status, 2);
+    const std::string message = prefix == "set"
+                                    ? "gorva: set.bed bytes 1-3: 6c 1b 00 marks the individual-major layout"
+                                    : "gorva: cannot open nothere.fam";
+    EXPECT_EQ(run.err.rfind(message, 0), 0u) << run.err;
+    EXPECT_EQ(run.out.find("GORVA Analysis finished"), std::string::npos);
+    EXPECT_EQ(readFile(dir_ + "/old.report"), "old report\n");
+    EXPECT_FALSE(fileExists(dir_ + "/old.report.all"));
+    EXPECT_FALSE(fileExists(dir_ + "/old.report.order2.svg"));
+  }
+}
+
+TEST_F(PlinkRun, MissingNoneRefusesAMissingGenotypeAndInIsIgnoredWhenBfileIsGiven) {
+  const ProgramResult none = runGorva({"--bfile", "set", "--out", "none.report", "--missing", "none"}, dir_);
+  EXPECT_EQ(none.status, 2);
+  EXPECT_NE(none.err.find("but --missing none counts no missing data"), std::string::npos) << none.err;
+  EXPECT_FALSE(fileExists(dir_ + "/none.report"));
+  const ProgramResult run = runGorva({"--in", "absent.txt", "--bfile", "set", "--out", "r.txt"}, dir_);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("gorva: warning: --in absent.txt is ignored: --bfile set gives the data"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.out.find("Cannot open the text file!!"), std::string::npos);
 }
 
 }  // namespace

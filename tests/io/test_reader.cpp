@@ -1,10 +1,8 @@
 // MdrReader on small files: the counts, the header, the conversion of data
 // fields, the line ends, and the limits that keep it inside the caller's
-// arrays.
+// arrays. Then MdrWriter: what each way of opening does to an existing file,
+// and that every line reaches the file followed by exactly one line feed.
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "io/FileIO.h"
 #include "support/run_program.h"
@@ -13,60 +11,6 @@ namespace {
 
 constexpr unsigned char kUnwritten = 0xAA;
 constexpr int kGuard = 16;  // bytes after each array that must stay untouched
-
-// The data of a file as the run gets it: a counting pass, then a second
-// reader that fills arrays sized from the counts. The arrays start as
-// kUnwritten so that cells the reader leaves alone are visible.
-struct LoadedFile {
-  int line_count = 0;
-  int column_count = 0;
-  int sample_count = 0;
-  std::vector<unsigned char> genotypes;   // marker-major, plus kGuard bytes
-  std::vector<unsigned char> phenotypes;  // plus kGuard bytes
-  std::vector<std::string> names;
-
-  unsigned char genotype(int marker, int sample) const {
-    return genotypes[static_cast<std::size_t>(marker * sample_count + sample)];
-  }
-  bool guardsIntact() const {
-    for (int i = 0; i < kGuard; ++i) {
-      if (genotypes[genotypes.size() - 1 - i] != kUnwritten) return false;
-      if (phenotypes[phenotypes.size() - 1 - i] != kUnwritten) return false;
-    }
-    return true;
-  }
-};
-
-LoadedFile loadLikeTheRun(const std::string& path, int phenotype_column = 1) {
-  LoadedFile loaded;
-  MdrReader counter;
-  EXPECT_TRUE(counter.Open(path.c_str()));
-  loaded.line_count = counter.GetLineCount();
-  counter.Reset();
-  loaded.column_count = counter.GetColCount();
-  counter.Close();
-  loaded.sample_count = loaded.line_count - 2;
-  const int markers = loaded.column_count - 1;
-  loaded.genotypes.assign(static_cast<std::size_t>(markers * loaded.sample_count + kGuard), kUnwritten);
-  loaded.phenotypes.assign(static_cast<std::size_t>(loaded.sample_count + kGuard), kUnwritten);
-
-  std::vector<std::vector<char>> name_buffers(static_cast<std::size_t>(markers + 1),
-                                              std::vector<char>(kFieldTextBuffer, '#'));
-  std::vector<char*> names;
-  for (auto& buffer : name_buffers) names.push_back(buffer.data());
-  MdrReader reader;
-  EXPECT_TRUE(reader.Open(path.c_str()));
-  reader.SetFieldLimit(loaded.column_count);
-  reader.ReadHeader(names.data(), phenotype_column - 1);
-  for (int row = 0; row < loaded.sample_count; ++row) {
-    reader.ReadLine(loaded.genotypes.data(), loaded.phenotypes.data(), phenotype_column - 1, row,
-                    loaded.sample_count);
-  }
-  reader.Close();
-  for (int m = 0; m < markers; ++m) loaded.names.emplace_back(names[static_cast<std::size_t>(m)]);
-  EXPECT_EQ(name_buffers.back().front(), '#') << "a name was written past the marker count";
-  return loaded;
-}
 
 class ReaderTest : public ::testing::Test {
  protected:
@@ -78,118 +22,87 @@ class ReaderTest : public ::testing::Test {
   std::string dir_ = makeTempDir();
 };
 
-TEST_F(ReaderTest, WorkedExampleCountsAndLayout) {
-  const LoadedFile data = loadLikeTheRun(file("Status\tm0\tm1\n1\t0\t2\n0\t3\t1\n"));
-  EXPECT_EQ(data.line_count, 4);
-  EXPECT_EQ(data.column_count, 3);
-  EXPECT_EQ(data.names, (std::vector<std::string>{"m0", "m1"}));
-  EXPECT_EQ(data.phenotypes[0], 1);
-  EXPECT_EQ(data.phenotypes[1], 0);
-  EXPECT_EQ(data.genotype(0, 0), 0);
-  EXPECT_EQ(data.genotype(0, 1), 3);
-  EXPECT_EQ(data.genotype(1, 0), 2);
-  EXPECT_EQ(data.genotype(1, 1), 1);
-  EXPECT_TRUE(data.guardsIntact());
+// What a whole file gives a run: the counts, the names, the phenotypes and
+// each sample's genotypes (marker by marker; kUnwritten: left alone).
+struct FileCase {
+  const char* what;
+  std::string bytes;
+  int phenotype_column, line_count, column_count;
+  std::vector<std::string> names;
+  std::vector<int> phenotypes;
+  std::vector<std::vector<int>> genotypes;  // [sample][marker]
+};
+
+// Reads the file the way the run does - a counting pass, then a second
+// reader filling arrays sized from the counts - and checks every count, name
+// and array byte, kGuard untouched bytes after each array included.
+void expectReadAsTheRunReadsIt(const std::string& path, const FileCase& c) {
+  SCOPED_TRACE(c.what);
+  MdrReader counter, reader;
+  ASSERT_TRUE(counter.Open(path.c_str()));
+  const int lines = counter.GetLineCount();
+  counter.Reset();
+  const int columns = counter.GetColCount(), samples = lines - 2, markers = columns - 1, skip = c.phenotype_column - 1;
+  EXPECT_EQ(lines, c.line_count);
+  EXPECT_EQ(columns, c.column_count);
+  std::vector<unsigned char> genotypes(markers * samples + kGuard, kUnwritten), phenotypes(samples + kGuard, kUnwritten);
+  std::vector<std::vector<char>> names(markers + 1, std::vector<char>(kFieldTextBuffer, '#'));
+  std::vector<char*> slots;
+  for (auto& name : names) slots.push_back(name.data());
+  ASSERT_TRUE(reader.Open(path.c_str()));
+  reader.SetFieldLimit(columns);
+  reader.ReadHeader(slots.data(), skip);
+  for (int row = 0; row < samples; ++row) reader.ReadLine(genotypes.data(), phenotypes.data(), skip, row, samples);
+  std::vector<unsigned char> expected_genotypes, expected_phenotypes(c.phenotypes.begin(), c.phenotypes.end());
+  for (int m = 0; m < markers; ++m) {
+    for (const std::vector<int>& sample : c.genotypes) expected_genotypes.push_back(sample[m]);
+  }
+  expected_genotypes.resize(expected_genotypes.size() + kGuard, kUnwritten);
+  expected_phenotypes.resize(expected_phenotypes.size() + kGuard, kUnwritten);
+  EXPECT_EQ(genotypes, expected_genotypes);
+  EXPECT_EQ(phenotypes, expected_phenotypes);
+  EXPECT_EQ(std::vector<std::string>(slots.begin(), slots.end() - 1), c.names);
+  EXPECT_EQ(names.back().front(), '#') << "a name was written past the marker count";
 }
 
-TEST_F(ReaderTest, LastLineWithoutLineEndIsNoSample) {
-  const LoadedFile data = loadLikeTheRun(file("Status\tm0\n1\t2\n0\t1"));
-  EXPECT_EQ(data.line_count, 3);
-  ASSERT_EQ(data.sample_count, 1);
-  EXPECT_EQ(data.phenotypes[0], 1);
-  EXPECT_EQ(data.genotype(0, 0), 2);
-  EXPECT_TRUE(data.guardsIntact());
-}
-
-TEST_F(ReaderTest, BlankLineIsASampleWhosePhenotypeIsZeroAndWhoseGenotypesStayUnwritten) {
-  const LoadedFile data = loadLikeTheRun(file("Status\tm0\tm1\n1\t2\t1\n\n"));
-  ASSERT_EQ(data.sample_count, 2);
-  EXPECT_EQ(data.phenotypes[1], 0);
-  EXPECT_EQ(data.genotype(0, 1), kUnwritten);
-  EXPECT_EQ(data.genotype(1, 1), kUnwritten);
-  EXPECT_TRUE(data.guardsIntact());
-}
-
-TEST_F(ReaderTest, MixedLineEndsReadLikeLineFeedsOnly) {
-  const LoadedFile plain = loadLikeTheRun(file("S\ta\tb\n1\t0\t2\n0\t3\t1\n1\t1\t1\n", "lf.txt"));
-  const LoadedFile mixed = loadLikeTheRun(file("S\ta\tb\r\n1\t0\t2\n0\t3\t1\r\n1\t1\t1\r\n", "mixed.txt"));
-  EXPECT_EQ(mixed.line_count, plain.line_count);
-  EXPECT_EQ(mixed.column_count, plain.column_count);
-  EXPECT_EQ(mixed.names, plain.names);
-  EXPECT_EQ(mixed.genotypes, plain.genotypes);
-  EXPECT_EQ(mixed.phenotypes, plain.phenotypes);
-}
-
-TEST_F(ReaderTest, CarriageReturnTwiceBeforeLineFeed) {
-  // In the header the three bytes end the line; in a data line the first CR
-  // stays in the last field, where it does not change the value.
-  const LoadedFile data = loadLikeTheRun(file("S\ta\tb\r\r\n1\t0\t2\r\r\n0\t3\t1\n"));
-  EXPECT_EQ(data.line_count, 4);
-  EXPECT_EQ(data.names, (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(data.genotype(1, 0), 2);
-  EXPECT_EQ(data.phenotypes[1], 0);
-  EXPECT_EQ(data.genotype(1, 1), 1);
-}
-
-TEST_F(ReaderTest, LoneCarriageReturnIsAnOrdinaryCharacter) {
-  const LoadedFile data = loadLikeTheRun(file("S\ta\rb\tc\n1\t2\r\t1\n"));
-  EXPECT_EQ(data.line_count, 3);
-  EXPECT_EQ(data.names, (std::vector<std::string>{"a\rb", "c"}));
-  EXPECT_EQ(data.genotype(0, 0), 2);
-}
-
-TEST_F(ReaderTest, DataFieldsLoseTheirSpacesAndConvertLikeAtoiToTheLowByte) {
-  const LoadedFile data =
-      loadLikeTheRun(file("S\ta\tb\tc\td\te\tf\tg\th\ti\n 1 \t 1 \t1 2\tNA\tx\t\t-1\t258\t2.7\t 3\n"));
-  ASSERT_EQ(data.sample_count, 1);
-  EXPECT_EQ(data.phenotypes[0], 1);
-  const std::vector<int> expected = {1, 12, 0, 0, 0, 255, 2, 2, 3};
-  for (int m = 0; m < 9; ++m) EXPECT_EQ(data.genotype(m, 0), expected[static_cast<std::size_t>(m)]) << m;
+TEST_F(ReaderTest, FilesAsTheRunReadsThem) {
+  const int u = kUnwritten;
+  const FileCase cases[] = {
+      {"worked example", "Status\tm0\tm1\n1\t0\t2\n0\t3\t1\n", 1, 4, 3, {"m0", "m1"}, {1, 0},
+       {{0, 2}, {3, 1}}},
+      {"last line without line end is no sample", "Status\tm0\n1\t2\n0\t1", 1, 3, 2, {"m0"}, {1}, {{2}}},
+      // A blank line is a sample whose phenotype is 0 and whose genotypes stay unwritten.
+      {"blank line", "Status\tm0\tm1\n1\t2\t1\n\n", 1, 4, 3, {"m0", "m1"}, {1, 0}, {{2, 1}, {u, u}}},
+      {"mixed line ends", "S\ta\tb\r\n1\t0\t2\n0\t3\t1\r\n1\t1\t1\r\n", 1, 5, 3, {"a", "b"},
+       {1, 0, 1}, {{0, 2}, {3, 1}, {1, 1}}},
+      // In the header CR CR LF ends the line; in a data line the first CR
+      // stays in the last field, where it does not change the value.
+      {"CR twice before LF", "S\ta\tb\r\r\n1\t0\t2\r\r\n0\t3\t1\n", 1, 4, 3, {"a", "b"}, {1, 0},
+       {{0, 2}, {3, 1}}},
+      {"lone CR is an ordinary character", "S\ta\rb\tc\n1\t2\r\t1\n", 1, 3, 3, {"a\rb", "c"}, {1},
+       {{2, 1}}},
+      // Data fields lose their spaces and convert like atoi to the low byte.
+      {"spaces and atoi", "S\ta\tb\tc\td\te\tf\tg\th\ti\n 1 \t 1 \t1 2\tNA\tx\t\t-1\t258\t2.7\t 3\n",
+       1, 3, 10, {"a", "b", "c", "d", "e", "f", "g", "h", "i"}, {1}, {{1, 12, 0, 0, 0, 255, 2, 2, 3}}},
+      {"header names keep their spaces", "Status\trs1\trs 2\n", 1, 2, 3, {"rs1", "rs 2"}, {}, {}},
+      {"phenotype in column 2", "a\tStatus\tb\n2\t1\t0\n1\t7\t3\n", 2, 4, 3, {"a", "b"}, {1, 7},
+       {{2, 0}, {1, 3}}},
+      // The first data line ends with a tab: one more, empty, field.
+      {"extra fields are ignored", "S\ta\tb\n1\t1\t2\t3\t3\n0\t2\t1\t\n", 1, 4, 3, {"a", "b"},
+       {1, 0}, {{1, 2}, {2, 1}}},
+      // Only zeros survive the cut of the overlong field.
+      {"overlong name and field cut at 254",
+       "S\t" + std::string(300, 'n') + "\tb\n1\t" + std::string(260, '0') + "2\t2\n", 1, 3, 3,
+       {std::string(254, 'n'), "b"}, {1}, {{0, 2}}},
+  };
+  for (const FileCase& c : cases) expectReadAsTheRunReadsIt(file(c.bytes), c);
 }
 
 TEST(FieldTextToByte, ReadsTheLeadingIntegerAndKeepsItsLowEightBits) {
-  EXPECT_EQ(fieldTextToByte("0"), 0);
-  EXPECT_EQ(fieldTextToByte("3"), 3);
-  EXPECT_EQ(fieldTextToByte("+2"), 2);
-  EXPECT_EQ(fieldTextToByte("007"), 7);
-  EXPECT_EQ(fieldTextToByte("-1"), 255);
-  EXPECT_EQ(fieldTextToByte("-256"), 0);
-  EXPECT_EQ(fieldTextToByte("258"), 2);
-  EXPECT_EQ(fieldTextToByte("2.7"), 2);
-  EXPECT_EQ(fieldTextToByte("1\r"), 1);
-  EXPECT_EQ(fieldTextToByte("\r1"), 1);
-  EXPECT_EQ(fieldTextToByte("NA"), 0);
-  EXPECT_EQ(fieldTextToByte("-"), 0);
-  EXPECT_EQ(fieldTextToByte(""), 0);
-}
-
-TEST_F(ReaderTest, HeaderNamesKeepTheirSpaces) {
-  const LoadedFile data = loadLikeTheRun(file("Status\trs1\trs 2\n"));
-  EXPECT_EQ(data.column_count, 3);
-  EXPECT_EQ(data.sample_count, 0);
-  EXPECT_EQ(data.names, (std::vector<std::string>{"rs1", "rs 2"}));
-}
-
-TEST_F(ReaderTest, PhenotypeInTheSecondColumn) {
-  const LoadedFile data = loadLikeTheRun(file("a\tStatus\tb\n2\t1\t0\n1\t0\t3\n"), 2);
-  EXPECT_EQ(data.names, (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(data.phenotypes[0], 1);
-  EXPECT_EQ(data.phenotypes[1], 0);
-  EXPECT_EQ(data.genotype(0, 0), 2);
-  EXPECT_EQ(data.genotype(0, 1), 1);
-  EXPECT_EQ(data.genotype(1, 0), 0);
-  EXPECT_EQ(data.genotype(1, 1), 3);
-  EXPECT_TRUE(data.guardsIntact());
-}
-
-TEST_F(ReaderTest, ExtraFieldsBeyondTheHeaderAreIgnored) {
-  // The second line ends with a tab: one more, empty, field.
-  const LoadedFile data = loadLikeTheRun(file("S\ta\tb\n1\t1\t2\t3\t3\n0\t2\t1\t\n"));
-  EXPECT_EQ(data.genotype(0, 0), 1);
-  EXPECT_EQ(data.genotype(1, 0), 2);
-  EXPECT_EQ(data.genotype(0, 1), 2);
-  EXPECT_EQ(data.genotype(1, 1), 1);
-  EXPECT_TRUE(data.guardsIntact());
+  const std::pair<const char*, int> cases[] = {
+      {"0", 0},   {"3", 3},   {"+2", 2},   {"007", 7}, {"-1", 255}, {"-256", 0}, {"258", 2},
+      {"2.7", 2}, {"1\r", 1}, {"\r1", 1}, {"NA", 0},  {"-", 0},    {"", 0}};
+  for (const auto& [text, byte] : cases) EXPECT_EQ(fieldTextToByte(text), byte) << text;
 }
 
 TEST_F(ReaderTest, PhenotypeColumnOutsideTheLimitStillKeepsMarkersInside) {
@@ -214,63 +127,40 @@ TEST_F(ReaderTest, PhenotypeColumnOutsideTheLimitStillKeepsMarkersInside) {
   EXPECT_STREQ(second, "untouched");
 }
 
-TEST_F(ReaderTest, OverlongNamesAndFieldsAreCutAt254Characters) {
-  const std::string long_name(300, 'n');
-  const std::string long_field = std::string(260, '0') + "2";
-  const LoadedFile data = loadLikeTheRun(file("S\t" + long_name + "\tb\n1\t" + long_field + "\t2\n"));
-  ASSERT_EQ(data.names.size(), 2u);
-  EXPECT_EQ(data.names[0], long_name.substr(0, 254));
-  EXPECT_EQ(data.names[1], "b");
-  EXPECT_EQ(data.genotype(0, 0), 0);  // only zeros survive the cut
-  EXPECT_EQ(data.genotype(1, 0), 2);
-}
-
-TEST_F(ReaderTest, LineStartingWithItsLineEndStoresOnlyItsFirstField) {
+TEST_F(ReaderTest, LineStartingWithItsLineEndIsOneEmptyField) {
   MdrReader reader;
   ASSERT_TRUE(reader.Open(file("\n1\t2\n").c_str()));
   reader.SetFieldLimit(2);
-  unsigned char genotypes[1] = {kUnwritten};
-  unsigned char phenotypes[1] = {kUnwritten};
-  reader.ReadLine(genotypes, phenotypes, 1, 0, 1);
-  EXPECT_EQ(genotypes[0], 0);
-  EXPECT_EQ(phenotypes[0], kUnwritten);
+  unsigned char genotype = kUnwritten, phenotype = kUnwritten;
+  reader.ReadLine(&genotype, &phenotype, 1, 0, 1);
+  EXPECT_EQ(genotype, 0);
+  EXPECT_EQ(phenotype, kUnwritten);
   EXPECT_EQ(reader.scanPosition(), 1);
-  EXPECT_FALSE(reader.atEnd());
   EXPECT_EQ(reader.GetColCount(), 2);
-}
-
-TEST_F(ReaderTest, ColumnCountOfALineStartingWithItsLineEndIsOne) {
-  MdrReader reader;
-  ASSERT_TRUE(reader.Open(file("\r\na\tb\n").c_str()));
-  EXPECT_EQ(reader.GetColCount(), 1);
-  EXPECT_EQ(reader.scanPosition(), 2);
-  EXPECT_EQ(reader.GetColCount(), 2);
-  EXPECT_EQ(reader.GetColCount(), 1);  // at the end of the file
-  EXPECT_TRUE(reader.atEnd());
-}
-
-TEST_F(ReaderTest, TabAsTheLastByteStoresOneMoreEmptyField) {
-  MdrReader reader;
-  ASSERT_TRUE(reader.Open(file("1\t2\t").c_str()));
-  std::vector<int> cells(3, -1);
-  int* columns[3] = {&cells[0], &cells[1], &cells[2]};
-  reader.ReadLine(columns, 0);
-  EXPECT_EQ(cells, (std::vector<int>{1, 2, 0}));
-  EXPECT_TRUE(reader.atEnd());
+  MdrReader counter;
+  ASSERT_TRUE(counter.Open(file("\r\na\tb\n", "crlf.txt").c_str()));
+  EXPECT_EQ(counter.GetColCount(), 1);
+  EXPECT_EQ(counter.scanPosition(), 2);
+  EXPECT_EQ(counter.GetColCount(), 2);
+  EXPECT_EQ(counter.GetColCount(), 1);  // at the end of the file
+  EXPECT_TRUE(counter.atEnd());
 }
 
 TEST_F(ReaderTest, IntFormStoresEveryColumnUpToTheLimit) {
   MdrReader reader;
-  ASSERT_TRUE(reader.Open(file("S\ta\tb\n1\t-1\t2\t7\n").c_str()));
+  ASSERT_TRUE(reader.Open(file("S\ta\tb\n1\t-1\t2\t7\n1\t2\t").c_str()));
   EXPECT_EQ(reader.ReadHeader(), 5);  // the line form, tabs copied
   EXPECT_STREQ(reader.headerText(), "S\ta\tb");
   EXPECT_EQ(reader.columnCount(), 3);
-  int c0 = -1, c1 = -1, c2 = -1;
-  int* columns[3] = {&c0, &c1, &c2};
+  std::vector<int> cells(3, -1);
+  int* columns[3] = {&cells[0], &cells[1], &cells[2]};
   reader.ReadLine(columns, 0);  // limited by the header's three fields
-  EXPECT_EQ(c0, 1);
-  EXPECT_EQ(c1, 255);
-  EXPECT_EQ(c2, 2);
+  EXPECT_EQ(cells, (std::vector<int>{1, 255, 2}));
+  // A tab as the last byte of the file stores one more, empty, field.
+  cells.assign(3, -1);
+  reader.ReadLine(columns, 0);
+  EXPECT_EQ(cells, (std::vector<int>{1, 2, 0}));
+  EXPECT_TRUE(reader.atEnd());
   EXPECT_EQ(reader.scanPosition(), reader.byteCount());
 }
 
@@ -284,22 +174,27 @@ TEST_F(ReaderTest, HeaderLineFormCutsLongLinesButConsumesThemWhole) {
   EXPECT_STREQ(reader.headerText(), "next");
 }
 
-TEST_F(ReaderTest, OpenTwiceKeepsTheFirstLoadAndPosition) {
-  const std::string path = file("S\ta\n1\t2\n");
+TEST_F(ReaderTest, OpenTwiceKeepsTheFirstLoadAndResetRescansIt) {
+  const std::string path = file("S\ta\tb\n1\t2\t0\n0\t1\t1\n");
   MdrReader reader;
   ASSERT_TRUE(reader.Open(path.c_str()));
-  EXPECT_EQ(reader.GetColCount(), 2);
+  EXPECT_EQ(reader.GetColCount(), 3);
   const int position = reader.scanPosition();
-  writeFile(path, "completely\tdifferent\tcontent\n");
+  writeFile(path, "completely\tdifferent\n");
   EXPECT_TRUE(reader.Open(path.c_str()));
   EXPECT_EQ(reader.scanPosition(), position);
-  EXPECT_EQ(reader.byteCount(), 8);
+  EXPECT_EQ(reader.GetLineCount(), 3);  // counted from the position on
+  EXPECT_TRUE(reader.atEnd());
   reader.Reset();
-  EXPECT_EQ(reader.GetLineCount(), 3);
+  EXPECT_FALSE(reader.atEnd());
+  EXPECT_EQ(reader.scanPosition(), 0);
+  EXPECT_EQ(reader.GetLineCount(), 4);
+  EXPECT_EQ(reader.byteCount(), 18);
 }
 
-TEST_F(ReaderTest, ClosedReaderCountsNothingAndResetDoesNothing) {
+TEST_F(ReaderTest, ClosedMissingAndEmptyFilesScanSafely) {
   MdrReader reader;
+  EXPECT_FALSE(reader.Open((dir_ + "/absent.txt").c_str()));
   EXPECT_FALSE(reader.isOpen());
   reader.Reset();
   EXPECT_EQ(reader.GetLineCount(), 0);
@@ -308,44 +203,61 @@ TEST_F(ReaderTest, ClosedReaderCountsNothingAndResetDoesNothing) {
   reader.Close();
   reader.Close();
   EXPECT_EQ(reader.GetLineCount(), 0);
-  EXPECT_EQ(reader.GetColCount(), 0);
   EXPECT_EQ(reader.bytes(), nullptr);
-}
 
-TEST_F(ReaderTest, MissingFileDoesNotOpen) {
-  MdrReader reader;
-  EXPECT_FALSE(reader.Open((dir_ + "/absent.txt").c_str()));
-  EXPECT_FALSE(reader.isOpen());
-  EXPECT_EQ(reader.GetLineCount(), 0);
-}
-
-TEST_F(ReaderTest, EmptyFileOpensWithoutABufferAndScansSafely) {
-  MdrReader reader;
-  ASSERT_TRUE(reader.Open(file("").c_str()));
+  ASSERT_TRUE(reader.Open(file("", "empty.txt").c_str()));
   EXPECT_EQ(reader.byteCount(), 0);
   EXPECT_EQ(reader.bytes(), nullptr);
   EXPECT_EQ(reader.GetLineCount(), 1);  // sample count -1: the caller refuses it
   reader.Reset();
   EXPECT_EQ(reader.GetColCount(), 1);
   reader.Reset();
-  unsigned char genotype = kUnwritten;
-  unsigned char phenotype = kUnwritten;
+  unsigned char genotype = kUnwritten, phenotype = kUnwritten;
   reader.ReadLine(&genotype, &phenotype, 0, 0, 1);
   EXPECT_EQ(phenotype, 0);
   EXPECT_EQ(genotype, kUnwritten);
   EXPECT_TRUE(reader.atEnd());
 }
 
-TEST_F(ReaderTest, ResetAllowsASecondScanOfTheSameBytes) {
-  MdrReader reader;
-  ASSERT_TRUE(reader.Open(file("S\ta\tb\n1\t2\t0\n0\t1\t1\n").c_str()));
-  EXPECT_EQ(reader.GetLineCount(), 4);
-  EXPECT_TRUE(reader.atEnd());
-  reader.Reset();
-  EXPECT_FALSE(reader.atEnd());
-  EXPECT_EQ(reader.scanPosition(), 0);
-  EXPECT_EQ(reader.GetColCount(), 3);
-  EXPECT_EQ(reader.GetLineCount(), 3);  // counted from the position on
+class WriterTest : public ::testing::Test {
+ protected:
+  // Opens path_ (after giving it `old` content, unless null) by Save or
+  // Append, writes the lines and returns what the file holds.
+  std::string written(const char* old, bool append, std::initializer_list<std::string> lines) {
+    if (old != nullptr) writeFile(path_, old);
+    MdrWriter writer;
+    EXPECT_TRUE(append ? writer.Append(path_.c_str()) : writer.Save(path_.c_str()));
+    for (const std::string& line : lines) writer.WriteLine(line.c_str());
+    writer.Close();
+    return readFile(path_);
+  }
+  std::string path_ = makeTempDir() + "/report.txt";
+};
+
+TEST_F(WriterTest, SaveEmptiesAppendKeepsAndEachLineGetsOneLineFeedUpToTheLimit) {
+  EXPECT_EQ(written("old content\n", false, {}), "");
+  EXPECT_EQ(written("old content\n", false, {"a", "", "b,c"}), "a\n\nb,c\n");
+  EXPECT_EQ(written("first\n", true, {"second"}), "first\nsecond\n");
+  std::remove(path_.c_str());
+  EXPECT_EQ(written(nullptr, true, {"only"}), "only\n");  // Append creates a missing file
+  // A line at the limit is written whole, a longer one is cut there.
+  const std::string at_limit(MdrWriter::kMaxLineText, 'x'), cut(MdrWriter::kMaxLineText, 'y');
+  EXPECT_EQ(written(nullptr, false, {at_limit, cut + "zzz"}), at_limit + "\n" + cut + "\n");
+}
+
+TEST_F(WriterTest, SecondSaveSwitchesToTheNewFileAndAMissingDirectoryFails) {
+  const std::string other = path_ + ".all", bad = path_ + ".d/missing/report.txt";
+  MdrWriter writer;
+  EXPECT_FALSE(writer.Save(bad.c_str()));
+  EXPECT_FALSE(writer.Append(bad.c_str()));
+  EXPECT_FALSE(fileExists(bad));
+  ASSERT_TRUE(writer.Save(path_.c_str()));
+  writer.WriteLine("to the first");
+  ASSERT_TRUE(writer.Save(other.c_str()));
+  writer.WriteLine("to the second");
+  writer.Close();
+  EXPECT_EQ(readFile(path_), "to the first\n");
+  EXPECT_EQ(readFile(other), "to the second\n");
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <map>
 #include <random>
-#include <sstream>
+
+#include "support/run_program.h"
 
 std::string Dataset::text() const {
   std::string out = "Class";
@@ -16,6 +17,16 @@ std::string Dataset::text() const {
     out += "\n";
   }
   return out;
+}
+
+std::vector<unsigned char> Dataset::genotypeBytes() const {
+  std::vector<unsigned char> bytes;
+  for (const std::vector<int>& marker : genotype) bytes.insert(bytes.end(), marker.begin(), marker.end());
+  return bytes;
+}
+
+std::vector<unsigned char> Dataset::phenotypeBytes() const {
+  return std::vector<unsigned char>(phenotype.begin(), phenotype.end());
 }
 
 Dataset randomDataset(unsigned seed, int markers, int samples, double missing_rate) {
@@ -56,10 +67,26 @@ bool completeSample(const Dataset& data, int s) {
 
 }  // namespace
 
+void oracleTableMeasures(const std::vector<long>& table, double& ig, double& rig) {
+  long totals[2] = {0, 0};
+  for (std::size_t e = 0; e < table.size(); ++e) totals[e % 2] += table[e];
+  const long double n = totals[0] + totals[1];
+  long double mutual = 0;
+  long double entropy = 0;
+  for (int y = 0; y < 2; ++y) {
+    if (totals[y] > 0) entropy -= totals[y] / n * std::log2(totals[y] / n);
+  }
+  for (std::size_t e = 0; e < table.size(); ++e) {
+    const long double in_cell = table[e - e % 2] + table[e - e % 2 + 1];
+    if (table[e] > 0) mutual += table[e] / n * std::log2(table[e] * n / (in_cell * totals[e % 2]));
+  }
+  ig = static_cast<double>(mutual);
+  rig = static_cast<double>(mutual / entropy);
+}
+
 void oracleMeasures(const Dataset& data, const std::vector<int>& combination, Method method,
                     double& ig, double& rig) {
   std::map<std::vector<int>, std::pair<long, long>> cells;  // genotypes -> controls, cases
-  long totals[2] = {0, 0};
   for (int s = 0; s < data.samples(); ++s) {
     if (method == Method::kComplete && !completeSample(data, s)) continue;
     std::vector<int> key;
@@ -71,24 +98,10 @@ void oracleMeasures(const Dataset& data, const std::vector<int>& combination, Me
     if (missing && method == Method::kAvailable) continue;
     auto& cell = cells[key];
     (data.phenotype[s] ? cell.second : cell.first) += 1;
-    ++totals[data.phenotype[s]];
   }
-  const long double n = totals[0] + totals[1];
-  long double mutual = 0;
-  long double entropy = 0;
-  for (int y = 0; y < 2; ++y) {
-    if (totals[y] > 0) entropy -= totals[y] / n * std::log2(totals[y] / n);
-  }
-  for (const auto& [key, counts] : cells) {
-    const long double in_cell = counts.first + counts.second;
-    const long by_class[2] = {counts.first, counts.second};
-    for (int y = 0; y < 2; ++y) {
-      if (by_class[y] == 0) continue;
-      mutual += by_class[y] / n * std::log2(by_class[y] * n / (in_cell * totals[y]));
-    }
-  }
-  ig = static_cast<double>(mutual);
-  rig = static_cast<double>(mutual / entropy);
+  std::vector<long> table;
+  for (const auto& [key, counts] : cells) table.insert(table.end(), {counts.first, counts.second});
+  oracleTableMeasures(table, ig, rig);
 }
 
 bool oracleBlocks(const Dataset& original, int low, int high, int top, Method method,
@@ -99,10 +112,7 @@ bool oracleBlocks(const Dataset& original, int low, int high, int top, Method me
   for (int s = 0; s < data.samples(); ++s) N += method != Method::kComplete || completeSample(data, s);
   blocks.clear();
   for (int k = low; k <= high; ++k) {
-    struct Scored {
-      std::vector<int> combination;
-      double ig, rig;
-    };
+    struct Scored { std::vector<int> combination; double ig, rig; };
     std::vector<Scored> scored;
     std::vector<int> c(k);
     for (int i = 0; i < k; ++i) c[i] = i;
@@ -136,20 +146,6 @@ bool oracleBlocks(const Dataset& original, int low, int high, int top, Method me
 
 namespace {
 
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> splitFields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
-  return fields;
-}
-
 bool closeEnough(const std::string& a, const std::string& b) {
   if (a == b) return true;
   const double x = std::strtod(a.c_str(), nullptr);
@@ -160,14 +156,14 @@ bool closeEnough(const std::string& a, const std::string& b) {
 }  // namespace
 
 std::string compareReports(const std::string& expected, const std::string& actual) {
-  const std::vector<std::string> want = splitLines(expected);
-  const std::vector<std::string> got = splitLines(actual);
+  const std::vector<std::string> want = splitOn(expected, '\n');
+  const std::vector<std::string> got = splitOn(actual, '\n');
   for (std::size_t i = 0; i < std::max(want.size(), got.size()); ++i) {
     const std::string a = i < want.size() ? want[i] : "<end>";
     const std::string b = i < got.size() ? got[i] : "<end>";
     if (a == b) continue;
-    const std::vector<std::string> fa = splitFields(a);
-    const std::vector<std::string> fb = splitFields(b);
+    const std::vector<std::string> fa = splitOn(a, ',');
+    const std::vector<std::string> fb = splitOn(b, ',');
     bool same = fa.size() == 5 && fb.size() == 5 && fa[0] == fb[0] && fa[1] == fb[1];
     for (int f = 2; same && f < 5; ++f) same = closeEnough(fa[f], fb[f]);
     if (!same) return "line " + std::to_string(i + 1) + ": expected [" + a + "] got [" + b + "]";

@@ -16,12 +16,18 @@ struct Dataset {
   int markers() const { return static_cast<int>(genotype.size()); }
   int samples() const { return static_cast<int>(phenotype.size()); }
   std::string text() const;  // the tab-separated file, LF line ends
+  std::vector<unsigned char> genotypeBytes() const;  // marker-major, as a run holds them
+  std::vector<unsigned char> phenotypeBytes() const;
 };
 
 // Deterministic random data; marker names N0, N1, ...
 Dataset randomDataset(unsigned seed, int markers, int samples, double missing_rate);
 
 enum class Method { kNone, kMc, kComplete, kAvailable, kImputation };
+
+// IG and RIG of a table of (controls, cases) per cell, as mutual information
+// from joint frequencies.
+void oracleTableMeasures(const std::vector<long>& table, double& ig, double& rig);
 
 // IG and RIG of one combination under a method.
 void oracleMeasures(const Dataset& data, const std::vector<int>& combination, Method method,

@@ -1,49 +1,26 @@
 #include "support/plink_writer.h"
 
-#include <sstream>
+#include <array>
 #include <stdexcept>
 
 #include "support/run_program.h"
 
 namespace {
 
-std::vector<std::string> splitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  std::stringstream stream(line);
-  std::string field;
-  while (std::getline(stream, field, '\t')) fields.push_back(field);
-  return fields;
-}
-
-// The two bits of a genotype: homozygous A1 00, missing 01, heterozygous
-// 10, homozygous A2 11.
-int bedBits(int copies_of_a1) {
-  switch (copies_of_a1) {
-    case 2:
-      return 0b00;
-    case 3:
-      return 0b01;
-    case 1:
-      return 0b10;
-    case 0:
-      return 0b11;
-    default:
-      throw std::invalid_argument("genotype code outside 0-3");
-  }
-}
+// The two bits of a genotype by copies of A1 (0, 1, 2, 3 = missing):
+// homozygous A2 11, heterozygous 10, homozygous A1 00, missing 01.
+constexpr std::array<int, 4> kBedBits = {0b11, 0b10, 0b00, 0b01};
 
 }  // namespace
 
 GenotypeTable tableFromText(const std::string& text) {
   GenotypeTable table;
-  std::stringstream lines(text);
-  std::string line;
-  std::getline(lines, line);
-  const std::vector<std::string> header = splitTabs(line);
+  const std::vector<std::string> lines = splitOn(text, '\n');
+  const std::vector<std::string> header = splitOn(lines.at(0), '\t');
   table.markers.assign(header.begin() + 1, header.end());
-  while (std::getline(lines, line)) {
-    const std::vector<std::string> fields = splitTabs(line);
-    if (fields.size() != header.size()) throw std::invalid_argument("short line: " + line);
+  for (std::size_t l = 1; l < lines.size(); ++l) {
+    const std::vector<std::string> fields = splitOn(lines[l], '\t');
+    if (fields.size() != header.size()) throw std::invalid_argument("short line: " + lines[l]);
     table.fam_phenotypes.push_back(fields[0] == "1" ? "2" : "1");
     std::vector<int> codes;
     for (std::size_t f = 1; f < fields.size(); ++f) codes.push_back(std::stoi(fields[f]));
@@ -70,7 +47,7 @@ std::string packMarker(const std::vector<int>& codes) {
   std::string bytes((codes.size() + 3) / 4, '\0');
   for (std::size_t s = 0; s < codes.size(); ++s) {
     bytes[s / 4] = static_cast<char>(static_cast<unsigned char>(bytes[s / 4]) |
-                                     (bedBits(codes[s]) << (2 * (s % 4))));
+                                     (kBedBits.at(codes[s]) << (2 * (s % 4))));
   }
   return bytes;
 }

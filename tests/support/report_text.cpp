@@ -47,6 +47,11 @@ std::string maskTimes(const std::string& text) {
   return std::regex_replace(masked, console_time, "Total excuting time is <TIME> second");
 }
 
+std::string resultsSection(const std::string& report) {
+  const std::size_t start = report.find("====  Results  ====");
+  return start == std::string::npos ? "<none>" : report.substr(start);
+}
+
 double gammaUpperTailIntegerShape(int shape, double x) {
   long double term = 1;
   long double sum = 0;

@@ -13,10 +13,7 @@ struct ExpectedRow {
   double p_value;
 };
 
-struct ExpectedBlock {
-  int order;
-  std::vector<ExpectedRow> rows;
-};
+struct ExpectedBlock { int order; std::vector<ExpectedRow> rows; };
 
 // The whole report as the program writes it, with "<TIME>" for the seconds.
 std::string expectedReport(const std::string& command, const std::string& input,
@@ -25,6 +22,9 @@ std::string expectedReport(const std::string& command, const std::string& input,
 
 // Replaces the whole-second timings (report and console) by "<TIME>".
 std::string maskTimes(const std::string& text);
+
+// The results of a report: from its "Results" banner on ("<none>" without one).
+std::string resultsSection(const std::string& report);
 
 // Upper tail of a gamma distribution of integer shape at x (scale 1), as a
 // Poisson sum: exp(-x) * sum_{i < shape} x^i / i!.

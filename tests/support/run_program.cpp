@@ -46,6 +46,18 @@ ProgramResult runGorva(const std::vector<std::string>& args, const std::string& 
   return runProgram(GORVA_EXE, args, cwd);
 }
 
+ProgramResult runOnData(const std::string& dir, const std::string& data, const std::string& options) {
+  writeFile(dir + "/data.txt", data);
+  std::vector<std::string> args = {"--in", "data.txt", "--out", "report.txt"};
+  std::istringstream words(options);
+  for (std::string word; words >> word;) args.push_back(word);
+  return runGorva(args, dir);
+}
+
+std::string runOnDataCommand(const std::string& options) {
+  return std::string(GORVA_EXE) + " --in data.txt --out report.txt " + options + (options.empty() ? "" : " ");
+}
+
 std::string makeTempDir() {
   std::string pattern = ::testing::TempDir() + "gorva-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -57,6 +69,13 @@ std::string readFile(const std::string& path) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+std::vector<std::string> splitOn(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+  return parts;
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {

@@ -19,10 +19,19 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
 // runProgram on the gorva executable of this build.
 ProgramResult runGorva(const std::vector<std::string>& args, const std::string& cwd = "");
 
+// Writes `data` to DIR/data.txt and runs gorva in DIR with --in data.txt
+// --out report.txt and the blank-separated words of `options`.
+ProgramResult runOnData(const std::string& dir, const std::string& data, const std::string& options = "");
+
+// The command line a report of runOnData records.
+std::string runOnDataCommand(const std::string& options);
+
 // A fresh empty directory under the test temp dir.
 std::string makeTempDir();
 
 std::string readFile(const std::string& path);
+// The parts of `text` between separators (none after a final separator).
+std::vector<std::string> splitOn(const std::string& text, char separator);
 void writeFile(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
 
