@@ -15,7 +15,10 @@ constexpr unsigned char kSpace = ' ';
 constexpr int kHighestGenotypeCode = 3;
 constexpr std::size_t kMaxQuotedText = 40;
 
-enum class FieldKind { Number, NotANumber, NotAsWritten };
+// OutOfByteRange: a whole integer that the stored byte cannot hold (-1, 258).
+// A phenotype may be any integer, so only a genotype field so written is a
+// value not read as written.
+enum class FieldKind { Number, NotANumber, NotAsWritten, OutOfByteRange };
 
 // How atoi reads a field: leading white space, an optional sign, digits. A
 // field without leading digits is not a number (it reads as 0); one with
@@ -38,7 +41,7 @@ FieldKind classifyField(const char* text, int length) {
     if (value <= 255) value = value * 10 + (text[i] - '0');
   }
   if (i < length) return FieldKind::NotAsWritten;
-  if (value > 255 || (negative && value != 0)) return FieldKind::NotAsWritten;
+  if (value > 255 || (negative && value != 0)) return FieldKind::OutOfByteRange;
   return FieldKind::Number;
 }
 
@@ -247,7 +250,8 @@ bool Checker::checkField(int line, int column, const char* text, int length) {
   }
   if (kind == FieldKind::NotANumber) {
     non_numbers_.note(line, column);
-  } else if (kind == FieldKind::NotAsWritten && not_as_written_.note(line, column)) {
+  } else if ((kind == FieldKind::NotAsWritten || (kind == FieldKind::OutOfByteRange && genotype)) &&
+             not_as_written_.note(line, column)) {
     not_as_written_.detail =
         quotedText(text, length) + " was read as " + std::to_string(stored);
   }

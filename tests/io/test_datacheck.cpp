@@ -105,8 +105,9 @@ TEST(DataCheckWarns, OnceForEachKindWithCountAndFirstPlace) {
       {"S\ta\tb\n1\t2\t0\n1\tNA\t0\n\t1\tx\n1\t1\t1\n",
        "3 fields in data.txt are not numbers and were read as 0 (first: line 3, column 2)\n"},
       {"S\ta\n1\t\n", "1 field in data.txt is not a number and was read as 0 (line 2, column 2)\n"},
+      // The phenotype -1 is an integer like any other (stored as 255): no warning.
       {"S\ta\tb\n1\t2.7\t0\n-1\t258\t1\n1\t1\t1\r\r\n",
-       "3 fields in data.txt were not read as written (first: line 2, column 2: \"2.7\" was read as 2)\n"},
+       "2 fields in data.txt were not read as written (first: line 2, column 2: \"2.7\" was read as 2)\n"},
       {"S\ta\n1\t2\n0\t1",
        "the last line of data.txt (line 3) has no line end, so it is not read as a sample\n"},
       {"S\ta\tb\n1\t0\n1\tNA\t2.5\n1\t1\t1\n0",
