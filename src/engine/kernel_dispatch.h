@@ -59,6 +59,31 @@ void clearForcedSimdPath();
 // The kernel of a path (the path must be supported to be called).
 CountCellsKernel countCellsKernel(SimdPath path);
 
+// The loop the scalar and AVX2 kernels share: for every marker, row and
+// level, the control and case counts of one cell from
+// count(row_part, level_part, words). Always inlined, so that a kernel
+// compiled for a wider instruction set inlines its own `count` into it.
+template <class CountWords>
+__attribute__((always_inline)) inline void countCellsWith(const CountRequest& q,
+                                                          const PlaneShape& shape,
+                                                          CountWords count) {
+  const int row_words = shape.rowWords();
+  const int control_words = shape.control_words;
+  for (int m = 0; m < q.marker_count; ++m) {
+    const std::uint64_t* levels = q.planes + m * q.marker_stride_words;
+    std::uint32_t* out = q.counts + static_cast<long>(m) * q.counts_per_marker;
+    for (int r = 0; r < q.row_count; ++r) {
+      const std::uint64_t* row = q.rows + static_cast<long>(r) * row_words;
+      for (int l = 0; l < q.level_count; ++l) {
+        const std::uint64_t* level = levels + static_cast<long>(l) * row_words;
+        std::uint32_t* cell = out + 2 * (r + l * q.level_step);
+        cell[0] = count(row, level, control_words);
+        cell[1] = count(row + control_words, level + control_words, shape.case_words);
+      }
+    }
+  }
+}
+
 // The per-path implementations (kernels_*.cpp).
 void countCellsScalar(const CountRequest& request, const PlaneShape& shape);
 void countCellsAvx2(const CountRequest& request, const PlaneShape& shape);

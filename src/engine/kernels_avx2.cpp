@@ -38,21 +38,7 @@ GORVA_AVX2 inline std::uint32_t andPopcount(const std::uint64_t* a, const std::u
 }  // namespace
 
 GORVA_AVX2 void countCellsAvx2(const CountRequest& q, const PlaneShape& shape) {
-  const int row_words = shape.rowWords();
-  const int control_words = shape.control_words;
-  const int control_vectors = control_words / 4;
-  const int case_vectors = shape.case_words / 4;
-  for (int m = 0; m < q.marker_count; ++m) {
-    const std::uint64_t* levels = q.planes + m * q.marker_stride_words;
-    std::uint32_t* out = q.counts + static_cast<long>(m) * q.counts_per_marker;
-    for (int r = 0; r < q.row_count; ++r) {
-      const std::uint64_t* row = q.rows + static_cast<long>(r) * row_words;
-      for (int l = 0; l < q.level_count; ++l) {
-        const std::uint64_t* level = levels + static_cast<long>(l) * row_words;
-        std::uint32_t* cell = out + 2 * (r + l * q.level_step);
-        cell[0] = andPopcount(row, level, control_vectors);
-        cell[1] = andPopcount(row + control_words, level + control_words, case_vectors);
-      }
-    }
-  }
+  // Plane rows are whole 256-bit vectors: 4 words each.
+  countCellsWith(q, shape, [](const std::uint64_t* a, const std::uint64_t* b, int words)
+                               GORVA_AVX2 { return andPopcount(a, b, words / 4); });
 }

@@ -25,19 +25,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "app/helper.h"
 #include "app/options.h"
 
 namespace {
 
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-void require(bool condition, const char* what) {
-  if (!condition) fail(what);
-}
+using fuzz::require;
 
 // Every global that the options write, as one value.
 struct Globals {

@@ -25,31 +25,19 @@
 #include <vector>
 
 #include "io/FileIO.h"
+#include "fuzz_support.h"
 #include "io/PlinkReader.h"
 
 namespace {
 
-constexpr unsigned char kGuard = 0xA5;
-constexpr std::size_t kGuardBytes = 16;
-
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-void require(bool condition, const char* what) {
-  if (!condition) fail(what);
-}
+using fuzz::Guarded;
+using fuzz::fail;
+using fuzz::require;
 
 // Plain buffers, not std::strings: the exit handler that removes the files
 // runs after static destructors.
 char scratch_dir[64];
 
-// Memory-backed /dev/shm where there is one: every input is written out.
-void makeScratchPattern() {
-  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  std::snprintf(scratch_dir, sizeof scratch_dir, "%s/gorva-fuzz-plink-XXXXXX", base);
-}
 char scratch_file[96];
 
 void removeScratch() {
@@ -62,7 +50,7 @@ void removeScratch() {
 
 std::string scratchPrefix() {
   static const bool created = [] {
-    makeScratchPattern();
+    fuzz::scratchPattern(scratch_dir, sizeof scratch_dir, "gorva-fuzz-plink");
     if (mkdtemp(scratch_dir) == nullptr) fail("cannot create a scratch directory");
     std::atexit(removeScratch);
     return true;
@@ -77,20 +65,6 @@ void writeFile(const std::string& path, const std::uint8_t* data, std::size_t si
   if (size > 0 && std::fwrite(data, 1, size, file) != size) fail("short write");
   std::fclose(file);
 }
-
-struct Guarded {
-  std::vector<unsigned char> bytes;
-  std::size_t size;
-  explicit Guarded(std::size_t cells) : bytes(cells + kGuardBytes, kGuard), size(cells) {
-    std::memset(bytes.data(), 0, cells);
-  }
-  bool guardsIntact() const {
-    for (std::size_t i = size; i < bytes.size(); ++i) {
-      if (bytes[i] != kGuard) return false;
-    }
-    return true;
-  }
-};
 
 std::size_t takeLength(const std::uint8_t* data, std::size_t& offset, std::size_t size) {
   if (offset + 2 > size) {

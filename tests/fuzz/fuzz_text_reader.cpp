@@ -23,35 +23,23 @@
 
 #include "io/DataCheck.h"
 #include "io/FileIO.h"
+#include "fuzz_support.h"
 
 namespace {
 
-constexpr unsigned char kGuard = 0xA5;
-constexpr std::size_t kGuardBytes = 16;
+using fuzz::Guarded;
+using fuzz::fail;
+using fuzz::require;
 constexpr const char* kShownName = "fuzz.txt";
-
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-void require(bool condition, const char* what) {
-  if (!condition) fail(what);
-}
 
 // A plain buffer, not a std::string: the exit handler that removes the
 // file runs after static destructors.
 char scratch_path[64];
 
-// Memory-backed /dev/shm where there is one: every input is written out.
-void makeScratchPattern() {
-  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  std::snprintf(scratch_path, sizeof scratch_path, "%s/gorva-fuzz-text-XXXXXX", base);
-}
 
 const char* scratchFile() {
   static const bool created = [] {
-    makeScratchPattern();
+    fuzz::scratchPattern(scratch_path, sizeof scratch_path, "gorva-fuzz-text");
     const int fd = mkstemp(scratch_path);
     if (fd < 0) fail("cannot create a scratch file");
     close(fd);
@@ -68,21 +56,6 @@ void writeScratch(const std::uint8_t* data, std::size_t size) {
   if (size > 0 && std::fwrite(data, 1, size, file) != size) fail("short write");
   std::fclose(file);
 }
-
-// A byte array with guard bytes behind its `size` cells.
-struct Guarded {
-  std::vector<unsigned char> bytes;
-  std::size_t size;
-  explicit Guarded(std::size_t cells) : bytes(cells + kGuardBytes, kGuard), size(cells) {
-    std::memset(bytes.data(), 0, cells);  // the driver zero-fills its arrays
-  }
-  bool guardsIntact() const {
-    for (std::size_t i = size; i < bytes.size(); ++i) {
-      if (bytes[i] != kGuard) return false;
-    }
-    return true;
-  }
-};
 
 // The lines of the file as LF cuts them (the part after the last LF is not
 // a line that ends), without their line-end bytes: CR LF, and for the header
