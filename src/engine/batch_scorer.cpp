@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "core/gorva.h"
+#include "engine/information_gain_bound.h"
 #include "engine/kernel_dispatch.h"
 
 namespace {
@@ -27,6 +28,8 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   screening_ = std::make_unique<ScreeningKeys>(counter_->cells(), context.N, context.measure,
                                                context.missing_code == kMethodAvailable,
                                                context.cases, context.controls);
+  bounds_ = informationGainBoundsFor(activeSimdPath());
+  case_fraction_ = context.N > 0 ? static_cast<double>(context.cases) / context.N : 0.5;
   candidate_cap_ =
       static_cast<int>(std::max<long>(2L * context.K + 16, kCandidateTableInts / table_ints_));
 }
@@ -156,45 +159,90 @@ bool BatchScorer::screenBatch(const Batch& batch) {
   candidate_tables_.clear();
   low_heap_.clear();
   const std::size_t K = static_cast<std::size_t>(context_.K);
-  const auto lower_first = std::greater<double>();
   bool usable = true;
   forEachTable(batch, [&](int first, int count, int* tables) {
-    // Keys first, in one pass without branches on them, then the bounds.
     if (static_cast<int>(stretch_keys_.size()) < count) {
       stretch_keys_.resize(count);
       stretch_errors_.resize(count);
+      stretch_bounds_.resize(count);
     }
-    if (!screening_->keys(tables, count, table_ints_, stretch_keys_.data(),
-                          stretch_errors_.data())) {
-      usable = false;  // a class is absent: NaN measures, ranked in full
-      return false;
+    const bool bounded = bounds_ != nullptr && low_heap_.size() == K &&
+                         screening_->informationGainCutoff(low_heap_.front()) > 0;
+    if (bounded) {
+      usable = screenBoundedStretch(first, count, tables);
+    } else {
+      usable = screenStretch(first, count, tables);
     }
-    for (int j = 0; j < count; ++j) {
-      const double low = stretch_keys_[j] - stretch_errors_[j];
-      const double high = stretch_keys_[j] + stretch_errors_[j];
-      if (low_heap_.size() < K) {
-        low_heap_.push_back(low);
-        std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
-      } else {
-        // Below the K-th best lower bound so far: K combinations are better.
-        if (!(high >= low_heap_.front())) continue;
-        if (low > low_heap_.front()) {
-          std::pop_heap(low_heap_.begin(), low_heap_.end(), lower_first);
-          low_heap_.back() = low;
-          std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
-        }
-      }
-      if (static_cast<int>(candidates_.size()) >= candidate_cap_) {
-        usable = false;
-        return false;
-      }
-      const int* table = tables + static_cast<long>(j) * table_ints_;
-      candidates_.push_back(Candidate{first + j, low, high, 0});
-      candidate_tables_.insert(candidate_tables_.end(), table, table + table_ints_);
-    }
-    return true;
+    return usable;
   });
   return usable;
+}
+
+bool BatchScorer::screenStretch(int first, int count, const int* tables) {
+  // Keys first, in one pass without branches on them, then the bounds.
+  if (!screening_->keys(tables, count, table_ints_, stretch_keys_.data(), stretch_errors_.data()))
+    return false;  // a class is absent: NaN measures, ranked in full
+  stats_.keys_computed += count;
+  for (int j = 0; j < count; ++j) {
+    if (!offerCandidate(first + j, tables + static_cast<long>(j) * table_ints_, stretch_keys_[j],
+                        stretch_errors_[j]))
+      return false;
+  }
+  return true;
+}
+
+bool BatchScorer::screenBoundedStretch(int first, int count, const int* tables) {
+  // Only tables whose IG bound passes the cutoff of the K-th best lower
+  // bound so far get a key; the cutoff only rises as the walk goes on.
+  BoundRequest request;
+  request.tables = tables;
+  request.count = count;
+  request.stride = table_ints_;
+  request.cells = counter_->cells();
+  if (context_.missing_code != kMethodAvailable) {
+    request.fixed_controls = context_.controls;
+    request.fixed_cases = context_.cases;
+  }
+  request.q = case_fraction_;
+  bounds_(request, stretch_bounds_.data());
+  double cutoff = screening_->informationGainCutoff(low_heap_.front());
+  for (int j = 0; j < count; ++j) {
+    if (stretch_bounds_[j] < cutoff) {
+      ++stats_.ruled_out;
+      continue;
+    }
+    const int* table = tables + static_cast<long>(j) * table_ints_;
+    ++stats_.keys_computed;
+    double key = 0;
+    double error = 0;
+    if (!screening_->key(table, key, error)) return false;
+    if (!offerCandidate(first + j, table, key, error)) return false;
+    cutoff = screening_->informationGainCutoff(low_heap_.front());
+  }
+  return true;
+}
+
+bool BatchScorer::offerCandidate(int index, const int* table, double key, double error) {
+  const std::size_t K = static_cast<std::size_t>(context_.K);
+  const auto lower_first = std::greater<double>();
+  const double low = key - error;
+  const double high = key + error;
+  if (low_heap_.size() < K) {
+    low_heap_.push_back(low);
+    std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+  } else {
+    // Below the K-th best lower bound so far: K combinations are better.
+    if (!(high >= low_heap_.front())) return true;
+    if (low > low_heap_.front()) {
+      std::pop_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+      low_heap_.back() = low;
+      std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+    }
+  }
+  if (static_cast<int>(candidates_.size()) >= candidate_cap_) return false;
+  candidates_.push_back(Candidate{index, low, high, 0});
+  candidate_tables_.insert(candidate_tables_.end(), table, table + table_ints_);
+  return true;
 }
 
 bool BatchScorer::pickExactBest(const Batch& batch, RankedRows& best) {

@@ -19,6 +19,7 @@
 
 #include "engine/bestrows.h"
 #include "engine/cell_counter.h"
+#include "engine/information_gain_bound.h"
 #include "engine/screening.h"
 #include "engine/search_context.h"
 
@@ -64,6 +65,14 @@ class BatchScorer {
   void forEachTable(const Batch& batch, Visit&& visit);
   void scoreEveryTable(const Batch& batch);
   bool screenBatch(const Batch& batch);
+  // One stretch of tables: every table gets its screening key, or (once K
+  // keys are in and an IG bound can rule tables out) only those whose bound
+  // passes. False when the batch must be ranked in full.
+  bool screenStretch(int first, int count, const int* tables);
+  bool screenBoundedStretch(int first, int count, const int* tables);
+  // Keeps the table as a candidate when its key interval reaches the K-th
+  // best lower bound so far; false when there are too many candidates.
+  bool offerCandidate(int index, const int* table, double key, double error);
   // False when the batch must be ranked in full instead.
   bool pickExactBest(const Batch& batch, RankedRows& best);
   void exactMeasures(int* table, double* pair);
@@ -76,6 +85,8 @@ class BatchScorer {
   int candidate_cap_ = 0;
   std::unique_ptr<CellCounter> counter_;
   std::unique_ptr<ScreeningKeys> screening_;
+  InformationGainBounds bounds_ = nullptr;  // null: every table gets a key
+  double case_fraction_ = 0.5;
   std::vector<double> pairs_;
   std::vector<double> keys_;
   std::vector<int> index_;
@@ -86,6 +97,7 @@ class BatchScorer {
   std::vector<int> combination_;      // one combination taken from a range
   std::vector<double> stretch_keys_;  // screening keys of one stretch of tables
   std::vector<double> stretch_errors_;
+  std::vector<double> stretch_bounds_;
   ScorerStats stats_;
 };
 

@@ -6,6 +6,7 @@
 namespace {
 
 constexpr double kUnitRoundoff = 0x1p-53;
+constexpr double kNoCutoff = -std::numeric_limits<double>::infinity();
 
 }  // namespace
 
@@ -48,4 +49,18 @@ bool ScreeningKeys::relativeKey(double ig, double hy, double& key, double& error
   const double magnitude = std::fabs(key);
   error = 2.0 * ig_error_ * (1.0 + magnitude) / hy + 8.0 * kUnitRoundoff * (1.0 + magnitude);
   return true;
+}
+
+double ScreeningKeys::informationGainCutoff(double threshold) const {
+  // A table's key is within E of its exact measure, so its interval's top is
+  // at most the exact measure plus 2E.
+  if (measure_ == 0) return threshold - 2.0 * ig_error_;
+  // RIG with fixed totals: IG over a constant entropy. Keys stay below 2 in
+  // size, which bounds the error relativeKey states.
+  if (recount_totals_ || cases_ <= 0 || controls_ <= 0) return kNoCutoff;
+  const double n = static_cast<double>(cases_) + controls_;
+  const double hy = -(cases_ / n) * std::log2(cases_ / n) - (controls_ / n) * std::log2(controls_ / n);
+  if (!(hy > 1e-3)) return kNoCutoff;
+  const double key_error = 2.0 * ig_error_ * 3.0 / (0.75 * hy) + 24.0 * kUnitRoundoff;
+  return (threshold - 2.0 * key_error - 1e-12) * hy * (1.0 - 1e-9);
 }

@@ -91,6 +91,13 @@ class ScreeningKeys {
     return relativeKey(ig, phenotype * inverse_[n], key, error);
   }
 
+  // The largest upper bound of a table's IG that still lets its key interval
+  // reach `threshold` (a lower bound of the K-th best key): a table whose
+  // bound lies below it cannot be among the best K. -infinity when no IG
+  // bound can rule a table out (RIG under per-table totals, or with a
+  // phenotype entropy too close to 0).
+  double informationGainCutoff(double threshold) const;
+
  private:
   // keys() of IG, with no branch inside the loop: the common case.
   template <bool kRecount>

@@ -54,4 +54,6 @@ void ScorerStats::add(const ScorerStats& other) {
   fallbacks += other.fallbacks;
   candidates += other.candidates;
   bound_misses += other.bound_misses;
+  keys_computed += other.keys_computed;
+  ruled_out += other.ruled_out;
 }

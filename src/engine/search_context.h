@@ -54,6 +54,8 @@ struct ScorerStats {
   long long fallbacks = 0;   // screened first, then ranked in full (ties, NaN, too many candidates)
   long long candidates = 0;  // exact measures computed for screened batches
   long long bound_misses = 0;  // exact keys outside their screening interval (must stay 0)
+  long long keys_computed = 0;   // screening keys of screened batches
+  long long ruled_out = 0;       // tables whose IG bound spared them a screening key
 
   void add(const ScorerStats& other);
 };
