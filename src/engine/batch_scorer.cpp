@@ -30,6 +30,8 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
                                                context.cases, context.controls);
   bounds_ = informationGainBoundsFor(activeSimdPath());
   case_fraction_ = context.N > 0 ? static_cast<double>(context.cases) / context.N : 0.5;
+  divergence_factor_ = divergenceFactor(case_fraction_);
+  if (!std::isfinite(divergence_factor_)) bounds_ = nullptr;  // one class: nothing to bound
   candidate_cap_ =
       static_cast<int>(std::max<long>(2L * context.K + 16, kCandidateTableInts / table_ints_));
 }
@@ -204,6 +206,7 @@ bool BatchScorer::screenBoundedStretch(int first, int count, const int* tables) 
     request.fixed_cases = context_.cases;
   }
   request.q = case_fraction_;
+  request.divergence_factor = divergence_factor_;
   bounds_(request, stretch_bounds_.data());
   double cutoff = screening_->informationGainCutoff(low_heap_.front());
   for (int j = 0; j < count; ++j) {

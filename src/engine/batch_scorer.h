@@ -87,6 +87,7 @@ class BatchScorer {
   std::unique_ptr<ScreeningKeys> screening_;
   InformationGainBounds bounds_ = nullptr;  // null: every table gets a key
   double case_fraction_ = 0.5;
+  double divergence_factor_ = 0;
   std::vector<double> pairs_;
   std::vector<double> keys_;
   std::vector<int> index_;

@@ -1,5 +1,7 @@
 #include "engine/information_gain_bound.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "engine/information_gain_bound_finish.h"
@@ -25,8 +27,18 @@ void informationGainBoundsScalar(const BoundRequest& request, double* bounds) {
         (controls != request.fixed_controls || cases != request.fixed_cases);
     bounds[j] = fixed_totals_differ ? std::numeric_limits<double>::infinity()
                                     : informationGainBoundFrom(shifted, static_cast<double>(controls),
-                                                               static_cast<double>(cases), q);
+                                                               static_cast<double>(cases), q,
+                                                               request.divergence_factor);
   }
+}
+
+double divergenceFactor(double q) {
+  if (!(q > 0 && q < 1)) return std::numeric_limits<double>::infinity();
+  const double at_zero = -std::log1p(-q) / (q * q);
+  const double at_q = 0.5 / (q * (1 - q));
+  const double at_one = -std::log(q) / ((1 - q) * (1 - q));
+  // A relative 1e-12 covers the rounding of the logarithms and divisions.
+  return std::max({at_zero, at_q, at_one}) * kInverseLn2 * (1.0 + 1e-12);
 }
 
 InformationGainBounds informationGainBoundsFor(SimdPath path) {

@@ -2,14 +2,19 @@
 // tables of a batch can be ruled out of its best K without their screening
 // key (27 table lookups for a 3 x 3 table).
 //
-// The information gain is a mutual information, and a Kullback-Leibler
-// divergence is at most the chi-square divergence (KL <= ln(1 + chi2) <=
-// chi2), so with Pearson's X^2 of the table:
-//   IG <= X^2 / (N ln 2),  X^2 = N^2 S / (A B),  S = sum_c (b_c - P n_c)^2 / n_c
-// (a_c controls, b_c cases, n_c = a_c + b_c of cell c; A, B, N the table's
-// totals, P = B / N). For any q, sum_c (b_c - q n_c)^2 / n_c = S + N (P - q)^2,
-// so one pass with a fixed q (the search's case fraction) gives S once the
-// totals are known. The bound is about twice the gain near independence.
+// With a_c controls, b_c cases, n_c = a_c + b_c in cell c, p_c = b_c / n_c,
+// totals A, B, N and P = B / N, the gain in nats is
+//   N IG = sum_c n_c KL(p_c || P)                     (KL of two Bernoullis)
+// and for any fraction q (the search's case fraction: one pass, no totals
+// needed first)
+//   sum_c n_c KL(p_c || q) = N IG + N KL(P || q).
+// KL(p || q) = (p - q)^2 g(p), where g(p) = int_0^1 (1 - s) / (t (1 - t)) ds
+// over t = q + s (p - q) is convex in p, so g <= kappa(q) = max(g(0), g(q),
+// g(1)) = max(-ln(1-q) / q^2, 1 / (2 q (1-q)), -ln(q) / (1-q)^2); and
+// KL(P || q) >= 2 (P - q)^2 (Pinsker). Hence
+//   N IG <= kappa(q) S - 2 (B - q N)^2 / N,  S = sum_c (b_c - q n_c)^2 / n_c.
+// Near independence the bound is about 1.4 times the gain for a balanced
+// phenotype (kappa(1/2) = 4 ln 2 against 2 for the local curvature).
 #ifndef GORVA_ENGINE_INFORMATION_GAIN_BOUND_H
 #define GORVA_ENGINE_INFORMATION_GAIN_BOUND_H
 
@@ -26,9 +31,14 @@ struct BoundRequest {
   // bound.
   int fixed_controls = -1;
   int fixed_cases = -1;
-  // Any fraction; the bound is tightest near the tables' case fraction.
+  // Any fraction strictly between 0 and 1, and divergenceFactor(q); the
+  // bound is tightest near the tables' case fraction.
   double q = 0.5;
+  double divergence_factor = 0;
 };
+
+// kappa(q) / ln 2 (bits), rounded up; infinity outside (0, 1).
+double divergenceFactor(double q);
 
 // bounds[j] >= the IG calculateMeasuresAll gives table j; +infinity when a
 // class is absent or the table has no bound.

@@ -13,16 +13,19 @@ constexpr double kShiftedSumSlack = 1.0 + 0x1p-12;
 constexpr double kBoundSlack = 1.0 + 0x1p-20;
 constexpr double kBoundFloor = 1e-12;
 constexpr double kInverseLn2 = 1.4426950408889634;
+// 2 / ln 2, a little low: it scales what the bound subtracts.
+constexpr double kPinskerBits = 2.8853900817779268 * (1.0 - 0x1p-40);
 
-// IG <= (N sum_c (b_c - q n_c)^2 / n_c - (B - q N)^2) / (A B ln 2), from the
-// shifted sum, the controls A and the cases B of a table.
-inline double informationGainBoundFrom(double shifted, double controls, double cases, double q) {
+// IG <= (factor S - 2 (B - q N)^2 / (N ln 2)) / N, from the shifted sum S,
+// the controls A and the cases B of a table.
+inline double informationGainBoundFrom(double shifted, double controls, double cases, double q,
+                                       double factor) {
   if (!(controls > 0) || !(cases > 0)) return std::numeric_limits<double>::infinity();
   const double n = controls + cases;
   const double off = cases - q * n;
-  double numerator = n * (shifted * kShiftedSumSlack) - off * off;
+  double numerator = factor * (shifted * kShiftedSumSlack) - kPinskerBits * off * off / n;
   if (numerator < 0) numerator = 0;
-  return numerator / (controls * cases) * kInverseLn2 * kBoundSlack + kBoundFloor;
+  return numerator / n * kBoundSlack + kBoundFloor;
 }
 
 #endif  // GORVA_ENGINE_INFORMATION_GAIN_BOUND_FINISH_H

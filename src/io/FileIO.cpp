@@ -193,6 +193,19 @@ MdrReader::FieldEnd MdrReader::collectField(char* out, bool header_field) {
   return ending;
 }
 
+bool MdrReader::takeOneDigitField(unsigned char& value, FieldEnd& ending) {
+  // Nearly every field of a data line is one digit and its tab (or LF):
+  // exactly what collectField and fieldTextToByte make of those two bytes.
+  if (size - position < 2) return false;
+  const unsigned char digit = buffer[position];
+  const unsigned char next = buffer[position + 1];
+  if (digit < '0' || digit > '9' || (next != kTab && next != kLineFeed)) return false;
+  value = static_cast<unsigned char>(digit - '0');
+  ending = next == kTab ? FieldEnd::Tab : FieldEnd::LineEnd;
+  position += 2;
+  return true;
+}
+
 int MdrReader::effectiveFieldLimit() const {
   if (max_fields > 0) return max_fields;
   if (column_count > 0) return column_count;
@@ -224,9 +237,13 @@ void MdrReader::ReadLine(unsigned char* genotypes, unsigned char* phenotypes,
   const int limit = effectiveFieldLimit();
   const long long stride = sample_count;
   for (int field = 0;; ++field) {
-    const FieldEnd ending = collectField(field_text, false);
+    FieldEnd ending;
+    unsigned char value;
+    if (!takeOneDigitField(value, ending)) {
+      ending = collectField(field_text, false);
+      value = fieldTextToByte(field_text);
+    }
     if (field < limit) {
-      const unsigned char value = fieldTextToByte(field_text);
       if (field == phenotype_column) {
         phenotypes[row] = value;
       } else {

@@ -96,6 +96,9 @@ class MdrReader {
   // keeping at most kMaxFieldText characters, and terminates it. A data field
   // drops spaces; a header field keeps them and also ends on CR CR LF.
   FieldEnd collectField(char* out, bool header_field);
+  // A one-digit data field ending on a tab or LF, taken whole; false (and
+  // nothing moves) for any other field.
+  bool takeOneDigitField(unsigned char& value, FieldEnd& ending);
   int effectiveFieldLimit() const;
 
   unsigned char* buffer;
