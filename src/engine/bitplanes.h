@@ -35,9 +35,10 @@ class BitPlanes {
   // controls and cases counted apart by their 0/1 phenotype). `levels` is 3,
   // or 4 when the missing code is a level of its own; a code at or above
   // `levels` sets no bit, so that sample falls in no cell of the marker.
-  // False when the memory could not be had.
+  // False when the memory could not be had. Up to `threads` threads share
+  // the markers.
   bool build(const unsigned char* genotypes, int marker_count, int sample_count, const int* samples,
-             int sample_len, const unsigned char* phenotypes, int levels);
+             int sample_len, const unsigned char* phenotypes, int levels, int threads = 1);
 
   int levels() const { return levels_; }
   int markerCount() const { return marker_count_; }

@@ -81,9 +81,9 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
   context.all_pairs = all_writer_open_;
   // The fast path needs its planes; without them (the "em" method, the plain
   // engine asked for, or too little memory) every batch takes the plain path.
-  BitPlanes planes;
-  if (opt::engine != "plain" && buildPlanesFor(context, planes)) context.planes = &planes;
   const int threads = workerCount(opt::threads);
+  BitPlanes planes;
+  if (opt::engine != "plain" && buildPlanesFor(context, planes, threads)) context.planes = &planes;
 
   for (int k = init_order; k <= max_order; ++k) {
     MDRResult& record = *results[k - init_order];

@@ -36,12 +36,13 @@ void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, d
   context.ratio = static_cast<double>(cases) / controls;
 }
 
-bool buildPlanesFor(const SearchContext& context, BitPlanes& planes) {
+bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads) {
   if (context.missing_code == kMethodEm) return false;
   const int levels = context.missing_code == kMethodMc ? 4 : 3;
   try {
     return planes.build(context.genotypes, context.marker_count, context.sample_count,
-                        context.samples.data(), context.N, context.phenotypes, levels);
+                        context.samples.data(), context.N, context.phenotypes, levels,
+                        threads);
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -42,9 +42,9 @@ void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, d
                           SearchContext& context);
 
 // Builds the planes of a prepared context when the fast path serves its
-// method (all but "em"); false when it does not or memory is short, and the
-// plain path then counts.
-bool buildPlanesFor(const SearchContext& context, BitPlanes& planes);
+// method (all but "em") on up to `threads` threads; false when it does not
+// or memory is short, and the plain path then counts.
+bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads = 1);
 
 // Per-batch bookkeeping of the scorers, summed over a search.
 struct ScorerStats {
