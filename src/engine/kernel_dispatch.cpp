@@ -91,5 +91,6 @@ CountCellsKernel countCellsKernel(SimdPath path) {
     case SimdPath::kScalar:
       break;
   }
-  return countCellsScalar;
+  static const bool popcnt = __builtin_cpu_supports("popcnt");
+  return popcnt ? countCellsScalarPopcnt : countCellsScalar;
 }

@@ -84,8 +84,10 @@ __attribute__((always_inline)) inline void countCellsWith(const CountRequest& q,
   }
 }
 
-// The per-path implementations (kernels_*.cpp).
+// The per-path implementations (kernels_*.cpp); the scalar path runs the
+// POPCNT version where the CPU has the instruction.
 void countCellsScalar(const CountRequest& request, const PlaneShape& shape);
+void countCellsScalarPopcnt(const CountRequest& request, const PlaneShape& shape);
 void countCellsAvx2(const CountRequest& request, const PlaneShape& shape);
 void countCellsAvx512(const CountRequest& request, const PlaneShape& shape);
 

@@ -1,20 +1,27 @@
 // The portable kernel: one 64-bit word at a time. It is the reference the
-// vector kernels are tested against and the path of CPUs without AVX2.
-#include <bit>
+// vector kernels are tested against and the path of CPUs without AVX2. Built
+// twice: with the POPCNT instruction (nearly every x86-64 CPU has it, and
+// it is about five times faster than the bit tricks) and without.
 #include <cstdint>
 
 #include "engine/kernel_dispatch.h"
 
-namespace {
-
-std::uint32_t andPopcount(const std::uint64_t* a, const std::uint64_t* b, int words) {
-  std::uint32_t total = 0;
-  for (int w = 0; w < words; ++w) total += static_cast<std::uint32_t>(std::popcount(a[w] & b[w]));
-  return total;
-}
-
-}  // namespace
+#define GORVA_POPCNT __attribute__((target("popcnt")))
 
 void countCellsScalar(const CountRequest& q, const PlaneShape& shape) {
-  countCellsWith(q, shape, andPopcount);
+  countCellsWith(q, shape, [](const std::uint64_t* a, const std::uint64_t* b, int words) {
+    std::uint32_t total = 0;
+    for (int w = 0; w < words; ++w) total += static_cast<std::uint32_t>(__builtin_popcountll(a[w] & b[w]));
+    return total;
+  });
+}
+
+GORVA_POPCNT void countCellsScalarPopcnt(const CountRequest& q, const PlaneShape& shape) {
+  countCellsWith(q, shape, [](const std::uint64_t* a, const std::uint64_t* b, int words)
+                               GORVA_POPCNT {
+                                 std::uint32_t total = 0;
+                                 for (int w = 0; w < words; ++w)
+                                   total += static_cast<std::uint32_t>(__builtin_popcountll(a[w] & b[w]));
+                                 return total;
+                               });
 }
