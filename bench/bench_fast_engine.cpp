@@ -10,7 +10,7 @@
 //
 // usage: bench_fast_engine [--quick] [--plain-batches N] [--gorva PATH] [--only W2|W3|W2n]
 //   --plain-batches: batches of 100,000 the plain path scores per thread
-//     (default 4: it runs at about 1/200 of the fast speed, and a few
+//     (default 4: it runs at about 1/300 of the fast speed, and a few
 //     batches give its rate to a percent);
 //   --gorva: the executable for the whole run (default: the one of this build);
 //   --quick: workloads a fifth of the size, for a smoke run.
