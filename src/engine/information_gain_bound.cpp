@@ -28,7 +28,8 @@ void informationGainBoundsScalar(const BoundRequest& request, double* bounds) {
     bounds[j] = fixed_totals_differ ? std::numeric_limits<double>::infinity()
                                     : informationGainBoundFrom(shifted, static_cast<double>(controls),
                                                                static_cast<double>(cases), q,
-                                                               request.divergence_factor);
+                                                               request.divergence_factor,
+                                                               request.cells);
   }
 }
 

@@ -18,6 +18,8 @@
 #ifndef GORVA_ENGINE_INFORMATION_GAIN_BOUND_H
 #define GORVA_ENGINE_INFORMATION_GAIN_BOUND_H
 
+#include <limits>
+
 #include "engine/kernel_dispatch.h"
 
 // The tables and how calculateMeasuresAll is given their totals.
@@ -32,16 +34,18 @@ struct BoundRequest {
   int fixed_controls = -1;
   int fixed_cases = -1;
   // Any fraction strictly between 0 and 1, and divergenceFactor(q); the
-  // bound is tightest near the tables' case fraction.
+  // bound is tightest near the tables' case fraction. Left unset, the bound
+  // rules nothing out.
   double q = 0.5;
-  double divergence_factor = 0;
+  double divergence_factor = std::numeric_limits<double>::infinity();
 };
 
 // kappa(q) / ln 2 (bits), rounded up; infinity outside (0, 1).
 double divergenceFactor(double q);
 
-// bounds[j] >= the IG calculateMeasuresAll gives table j; +infinity when a
-// class is absent or the table has no bound.
+// bounds[j] >= the IG calculateMeasuresAll gives table j; +infinity (or NaN)
+// when a class is absent or the table has no bound. Each table's totals must
+// be below 2^31.
 using InformationGainBounds = void (*)(const BoundRequest& request, double* bounds);
 
 // The portable version (also the reference of the vector ones).

@@ -83,7 +83,7 @@ GORVA_AVX512 void informationGainBoundsAvx512(const BoundRequest& request, doubl
   const __m512d factor = _mm512_set1_pd(request.divergence_factor);
   const __m512d pinsker = _mm512_set1_pd(kPinskerBits);
   const __m512d scale = _mm512_set1_pd(kBoundSlack);
-  const __m512d floor = _mm512_set1_pd(kBoundFloor);
+  const __m512d floor = _mm512_set1_pd(boundFloor(cells));
   const __m512d infinity = _mm512_set1_pd(std::numeric_limits<double>::infinity());
   for (int j = 0; j < count; j += 8) {
     const __mmask8 live = static_cast<__mmask8>(count - j >= 8 ? 0xff : (1u << (count - j)) - 1);
@@ -113,10 +113,12 @@ GORVA_AVX512 void informationGainBoundsAvx512(const BoundRequest& request, doubl
     // division would be the slowest step of the whole bound).
     __m512d inverse = _mm512_rcp14_pd(n);
     inverse = _mm512_mul_pd(inverse, _mm512_fnmadd_pd(n, inverse, _mm512_set1_pd(2.0)));
+    // MAXPD returns its second operand when either is NaN: a NaN stays NaN,
+    // and no table is ruled out by it.
     const __m512d numerator = _mm512_max_pd(
+        _mm512_setzero_pd(),
         _mm512_fmsub_pd(factor, _mm512_mul_pd(sums.shifted, slack),
-                        _mm512_mul_pd(_mm512_mul_pd(pinsker, _mm512_mul_pd(off, off)), inverse)),
-        _mm512_setzero_pd());
+                        _mm512_mul_pd(_mm512_mul_pd(pinsker, _mm512_mul_pd(off, off)), inverse)));
     __m512d bound = _mm512_fmadd_pd(_mm512_mul_pd(numerator, inverse), scale, floor);
     __mmask8 absent = _mm512_cmp_pd_mask(controls, _mm512_setzero_pd(), _CMP_EQ_OQ) |
                       _mm512_cmp_pd_mask(cases, _mm512_setzero_pd(), _CMP_EQ_OQ);

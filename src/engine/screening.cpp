@@ -62,5 +62,6 @@ double ScreeningKeys::informationGainCutoff(double threshold) const {
   const double hy = -(cases_ / n) * std::log2(cases_ / n) - (controls_ / n) * std::log2(controls_ / n);
   if (!(hy > 1e-3)) return kNoCutoff;
   const double key_error = 2.0 * ig_error_ * 3.0 / (0.75 * hy) + 24.0 * kUnitRoundoff;
-  return (threshold - 2.0 * key_error - 1e-12) * hy * (1.0 - 1e-9);
+  const double cutoff = (threshold - 2.0 * key_error - 1e-12) * hy;
+  return cutoff - 1e-9 * std::fabs(cutoff);  // a little lower, whatever its sign
 }

@@ -1,8 +1,13 @@
 // The information-gain bound that lets a batch skip most screening keys:
-// never below the exact IG of calculateMeasuresAll, for tables of every size
-// and skew, both totals conventions, stretches of any length; the vector
-// version agrees with the portable one; tables it cannot bound say so.
+// never below the exact IG of calculateMeasuresAll (rounding included, up to
+// a million cells), for tables of every size and skew, both totals
+// conventions, stretches of any length; the vector version agrees with the
+// portable one and reads nothing beyond or between the tables; tables it
+// cannot bound say so; and the cutoff never rules out a table whose key
+// interval reaches the threshold.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <limits>
@@ -12,6 +17,7 @@
 #include "core/gorva.h"
 #include "engine/information_gain_bound.h"
 #include "engine/kernel_dispatch.h"
+#include "engine/screening.h"
 
 namespace {
 
@@ -65,31 +71,49 @@ double agreementTolerance(const int* table, int cells, double q, double referenc
   return 0x1p-11 * (reference + 3.0 * off * off / (n * n)) + 1e-12;
 }
 
-double exactInformationGain(const int* table, int cells) {
+// calculateMeasuresAll's IG (0) or RIG (1) with the table's own totals.
+double exactMeasure(const int* table, int cells, int measure = 0) {
   int controls = 0;
   int cases = 0;
   for (int c = 0; c < cells; ++c) {
     controls += table[2 * c];
     cases += table[2 * c + 1];
   }
-  std::vector<double> sums(2 * cells, 0.0);
+  std::vector<double> sums(2 * static_cast<std::size_t>(cells), 0.0);
   double pair[2];
   calculateMeasuresAll(cases + controls, cases, controls, const_cast<int*>(table), sums.data(),
                        2 * cells, 1.0, 1, pair);
-  return pair[0];
+  return pair[measure];
+}
+
+struct Version {
+  const char* name;
+  InformationGainBounds bounds;
+};
+
+// The portable version and the vector ones this CPU runs.
+std::vector<Version> supportedVersions() {
+  std::vector<Version> versions = {{"scalar", informationGainBoundsScalar}};
+  if (simdPathSupported(SimdPath::kAvx512)) versions.push_back({"avx512", informationGainBoundsAvx512});
+  return versions;
+}
+
+BoundRequest requestFor(const int* tables, int count, int stride, int cells, double q) {
+  BoundRequest request;
+  request.tables = tables;
+  request.count = count;
+  request.stride = stride;
+  request.cells = cells;
+  request.q = q;
+  request.divergence_factor = divergenceFactor(q);
+  return request;
 }
 
 std::vector<double> boundsOf(InformationGainBounds bounds, const Stretch& stretch, double q,
                              int fixed_controls = -1, int fixed_cases = -1) {
-  BoundRequest request;
-  request.tables = stretch.ints.data();
-  request.count = stretch.count;
-  request.stride = stretch.stride;
-  request.cells = stretch.cells;
+  BoundRequest request = requestFor(stretch.ints.data(), stretch.count, stretch.stride, stretch.cells, q);
   request.fixed_controls = fixed_controls;
   request.fixed_cases = fixed_cases;
-  request.q = q;
-  request.divergence_factor = divergenceFactor(q);
   std::vector<double> out(stretch.count + 1, -1.0);  // one guard entry
   bounds(request, out.data());
   EXPECT_EQ(out.back(), -1.0) << "written past the stretch";
@@ -97,16 +121,6 @@ std::vector<double> boundsOf(InformationGainBounds bounds, const Stretch& stretc
   return out;
 }
 
-struct Version {
-  const char* name;
-  InformationGainBounds bounds;
-  bool supported;
-};
-
-std::vector<Version> versions() {
-  return {{"scalar", informationGainBoundsScalar, true},
-          {"avx512", informationGainBoundsAvx512, simdPathSupported(SimdPath::kAvx512)}};
-}
 
 TEST(InformationGainBound, NeverBelowTheExactGainAndVersionsAgree) {
   struct Shape {
@@ -122,12 +136,11 @@ TEST(InformationGainBound, NeverBelowTheExactGainAndVersionsAgree) {
     const Stretch stretch = randomStretch(random, shape.count, shape.cells, shape.samples, shape.padding);
     for (double q : {0.4, 0.5, 0.05}) {
       const std::vector<double> reference = boundsOf(informationGainBoundsScalar, stretch, q);
-      for (const Version& version : versions()) {
-        if (!version.supported) continue;
+      for (const Version& version : supportedVersions()) {
         const std::vector<double> bounds = boundsOf(version.bounds, stretch, q);
         for (int t = 0; t < stretch.count; ++t) {
           const int* table = &stretch.ints[static_cast<std::size_t>(t) * stretch.stride];
-          const double exact = exactInformationGain(table, stretch.cells);
+          const double exact = exactMeasure(table, stretch.cells);
           SCOPED_TRACE(testing::Message() << version.name << " cells " << shape.cells << " table " << t
                                           << " q " << q);
           if (std::isnan(exact)) {
@@ -154,12 +167,11 @@ TEST(InformationGainBound, HoldsForEverySmallTable) {
   }
   stretch.count = 15625;
   for (double q : {0.001, 0.3, 0.5, 0.77, 0.999}) {
-    for (const Version& version : versions()) {
-      if (!version.supported) continue;
+    for (const Version& version : supportedVersions()) {
       const std::vector<double> bounds = boundsOf(version.bounds, stretch, q);
       int checked = 0;
       for (int t = 0; t < stretch.count; ++t) {
-        const double exact = exactInformationGain(&stretch.ints[6L * t], 3);
+        const double exact = exactMeasure(&stretch.ints[6L * t], 3);
         if (std::isnan(exact)) {
           ASSERT_EQ(bounds[t], kInfinity) << version.name << " table " << t;
           continue;
@@ -178,14 +190,13 @@ TEST(InformationGainBound, StaysCloseToTheGainNearIndependence) {
   // what lets it rule most tables out.
   std::mt19937 random(9);
   const Stretch stretch = randomStretch(random, 200, 9, 2000, 0, true);
-  for (const Version& version : versions()) {
-    if (!version.supported) continue;
+  for (const Version& version : supportedVersions()) {
     const std::vector<double> bounds = boundsOf(version.bounds, stretch, 0.5);
     int near_independence = 0;
     double bound_sum = 0;
     double exact_sum = 0;
     for (int t = 0; t < stretch.count; ++t) {
-      const double exact = exactInformationGain(&stretch.ints[static_cast<std::size_t>(t) * 18], 9);
+      const double exact = exactMeasure(&stretch.ints[static_cast<std::size_t>(t) * 18], 9);
       if (exact < 1e-3) continue;  // the ratio of two tiny numbers says little
       ++near_independence;
       bound_sum += bounds[t];
@@ -209,8 +220,7 @@ TEST(InformationGainBound, TablesWithoutABoundSayInfinity) {
                   4, 1, 3, 2, 1, 4,   // 8 controls, 7 cases
                   4, 1, 3, 2, 1, 3};  // one case missing
   stretch.count = 4;
-  for (const Version& version : versions()) {
-    if (!version.supported) continue;
+  for (const Version& version : supportedVersions()) {
     const std::vector<double> own = boundsOf(version.bounds, stretch, 0.5);
     EXPECT_EQ(own[0], kInfinity);
     EXPECT_EQ(own[1], kInfinity);
@@ -219,6 +229,193 @@ TEST(InformationGainBound, TablesWithoutABoundSayInfinity) {
     EXPECT_EQ(fixed[2], own[2]) << version.name;
     EXPECT_EQ(fixed[3], kInfinity) << version.name;
   }
+}
+
+TEST(InformationGainBound, CoversTheRoundingOfTheExactGainInTablesOfHundredsOfThousandsOfCells) {
+  // Every cell holds the same controls and cases, so the true gain is 0 and
+  // the bound is its absolute floor; calculateMeasuresAll adds the same
+  // weighted entropy once per cell, and its rounding drifts the same way at
+  // every addition (up to half an ulp each): over 3^11 or more cells that
+  // drift is above 1e-12.
+  struct Uniform {
+    int cells, controls, cases;
+  };
+  const Uniform tables[] = {{177147, 4, 1},   // 3^11
+                            {531441, 4, 1},   // 3^12
+                            {262144, 10, 3},  // 4^9
+                            {531441, 10, 3},
+                            {1048576, 3, 2}};  // 4^10
+  for (const Uniform& shape : tables) {
+    std::vector<int> table(2 * static_cast<std::size_t>(shape.cells));
+    for (int c = 0; c < shape.cells; ++c) {
+      table[2 * c] = shape.controls;
+      table[2 * c + 1] = shape.cases;
+    }
+    const double q = static_cast<double>(shape.cases) / (shape.controls + shape.cases);
+    const double exact = exactMeasure(table.data(), shape.cells, 0);
+    for (const Version& version : supportedVersions()) {
+      double bound = 0;
+      version.bounds(requestFor(table.data(), 1, 2 * shape.cells, shape.cells, q), &bound);
+      EXPECT_GE(bound, exact) << version.name << ": " << shape.cells << " cells of " << shape.controls
+                              << " controls and " << shape.cases << " cases";
+    }
+  }
+}
+
+// A region of whole pages followed by one that cannot be read.
+class GuardedBuffer {
+ public:
+  explicit GuardedBuffer(std::size_t pages) : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
+    size_ = pages * page_;
+    void* memory = mmap(nullptr, size_ + page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return;
+    base_ = static_cast<char*>(memory);
+    if (mprotect(base_ + size_, page_, PROT_NONE) != 0) {
+      munmap(base_, size_ + page_);
+      base_ = nullptr;
+    }
+  }
+  ~GuardedBuffer() {
+    if (base_ != nullptr) munmap(base_, size_ + page_);
+  }
+  GuardedBuffer(const GuardedBuffer&) = delete;
+  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+
+  bool ready() const { return base_ != nullptr; }
+  // `ints` ints whose last one lies just before the unreadable page.
+  int* endingAtGuard(std::size_t ints) const {
+    return reinterpret_cast<int*>(base_ + size_ - ints * sizeof(int));
+  }
+  std::size_t capacityInts() const { return size_ / sizeof(int); }
+
+ private:
+  std::size_t page_;
+  std::size_t size_ = 0;
+  char* base_ = nullptr;
+};
+
+TEST(InformationGainBound, ReadsNothingBeyondTheLastTableNorBetweenTables) {
+  // The last table of a stretch ends right before an unreadable page, and
+  // the ints between tables (strides above 2 * cells, odd ones too) hold a
+  // value that would wreck any bound that read it. Every cell count up to 40
+  // (full groups of eight cells, transposed tails of 3 to 7, gathered tails
+  // of 1 and 2) and every stretch length up to 17 (partial groups of tables).
+  GuardedBuffer buffer(16);
+  ASSERT_TRUE(buffer.ready());
+  constexpr int kPoison = -1000000;
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> entry(0, 60);
+  const double q = 0.37;
+  for (int cells = 1; cells <= 40; ++cells) {
+    for (int count = 1; count <= 17; ++count) {
+      for (int padding : {0, 1, 6}) {
+        const int stride = 2 * cells + padding;
+        const std::size_t ints = static_cast<std::size_t>(count - 1) * stride + 2 * cells;
+        ASSERT_LE(ints, buffer.capacityInts());
+        int* tables = buffer.endingAtGuard(ints);
+        for (std::size_t i = 0; i < ints; ++i) tables[i] = kPoison;
+        for (int t = 0; t < count; ++t) {
+          for (int e = 0; e < 2 * cells; ++e) tables[static_cast<std::size_t>(t) * stride + e] = entry(random);
+        }
+        for (const Version& version : supportedVersions()) {
+          std::vector<double> bounds(count, -1.0);
+          version.bounds(requestFor(tables, count, stride, cells, q), bounds.data());
+          for (int t = 0; t < count; ++t) {
+            const int* table = tables + static_cast<std::size_t>(t) * stride;
+            const double exact = exactMeasure(table, cells, 0);
+            SCOPED_TRACE(testing::Message() << version.name << " cells " << cells << " count " << count
+                                            << " padding " << padding << " table " << t);
+            if (std::isnan(exact)) {
+              EXPECT_EQ(bounds[t], std::numeric_limits<double>::infinity());
+            } else {
+              // A bound that read poison would be negative, huge or NaN.
+              EXPECT_GE(bounds[t], exact);
+              EXPECT_LE(bounds[t], 4.0);
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// `samples` samples of which the first `cases` are cases, spread over the
+// cells with a case share that differs per cell by up to `strength`: every
+// table adds up to the same totals.
+std::vector<int> associatedTable(std::mt19937& random, int cells, int samples, int cases,
+                                 double strength) {
+  std::vector<int> table(2 * static_cast<std::size_t>(cells), 0);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::vector<double> weight(cells);
+  for (double& w : weight) w = 0.2 + unit(random);
+  std::vector<double> case_weight(cells);
+  for (int c = 0; c < cells; ++c) case_weight[c] = weight[c] * (1.0 + strength * (unit(random) - 0.5));
+  std::discrete_distribution<int> control_cell(weight.begin(), weight.end());
+  std::discrete_distribution<int> case_cell(case_weight.begin(), case_weight.end());
+  for (int s = 0; s < samples; ++s) {
+    const bool is_case = s < cases;
+    ++table[2 * (is_case ? case_cell(random) : control_cell(random)) + (is_case ? 1 : 0)];
+  }
+  return table;
+}
+
+TEST(InformationGainBound, NoTableWhoseKeyIntervalReachesTheThresholdIsRuledOut) {
+  // The threshold is put exactly at the top of a table's key interval (the
+  // table is still a candidate then) and exactly at its exact measure (a tie
+  // with the K-th best): its bound must never lie below the cutoff. Both
+  // measures, fixed and per-table totals, balanced and very skewed
+  // phenotypes, weak and strong association.
+  struct Setting {
+    int cells, samples, cases;
+  };
+  const Setting settings[] = {{3, 40, 19}, {9, 500, 250}, {27, 3000, 600}, {81, 5000, 40}, {9, 6000, 2}};
+  std::mt19937 random(17);
+  int live_cutoffs = 0;  // thresholds whose cutoff could rule a table out
+  for (const Setting& setting : settings) {
+    const int controls = setting.samples - setting.cases;
+    const double q = static_cast<double>(setting.cases) / setting.samples;
+    for (int measure : {0, 1}) {
+      for (bool recount : {false, true}) {
+        const ScreeningKeys screening(setting.cells, setting.samples, measure, recount, setting.cases,
+                                      controls);
+        if (measure == 1 && recount) {
+          // The RIG of a table with its own totals is not bounded by one IG
+          // bound: nothing may be ruled out.
+          EXPECT_EQ(screening.informationGainCutoff(0.9), -std::numeric_limits<double>::infinity());
+          continue;
+        }
+        for (int t = 0; t < 150; ++t) {
+          const double strength = (t % 5) * 0.5;
+          const std::vector<int> table =
+              associatedTable(random, setting.cells, setting.samples, setting.cases, strength);
+          double key = 0;
+          double error = 0;
+          ASSERT_TRUE(screening.key(table.data(), key, error));
+          const double exact = exactMeasure(table.data(), setting.cells, measure);
+          SCOPED_TRACE(testing::Message() << "cells " << setting.cells << " samples " << setting.samples
+                                          << " cases " << setting.cases << " measure " << measure
+                                          << " recount " << recount << " table " << t << " exact "
+                                          << exact);
+          for (const Version& version : supportedVersions()) {
+            double bound = 0;
+            BoundRequest request = requestFor(table.data(), 1, 2 * setting.cells, setting.cells, q);
+            if (!recount) {
+              request.fixed_controls = controls;
+              request.fixed_cases = setting.cases;
+            }
+            version.bounds(request, &bound);
+            for (double threshold : {key + error, exact}) {
+              live_cutoffs += screening.informationGainCutoff(threshold) > 0;
+              EXPECT_FALSE(bound < screening.informationGainCutoff(threshold))
+                  << version.name << " threshold " << threshold << " bound " << bound << " cutoff "
+                  << screening.informationGainCutoff(threshold);
+            }
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(live_cutoffs, 1000);
 }
 
 }  // namespace
