@@ -41,18 +41,42 @@ void OrderedMerge::file(long long batch, int count, RankedRows& best) {
 
 namespace {
 
-// Batches that may be done ahead of the oldest unmerged one, per worker:
-// bounds the results waiting for their turn.
+// Work units that may be done ahead of the oldest unmerged batch, per
+// worker: bounds the results waiting for their turn.
 constexpr int kWindowPerWorker = 4;
+// Runs of the last marker a unit of the fast path should hold, so that the
+// walk serves many of them from each block of last markers it has in cache.
+constexpr long long kRunsPerUnit = 64;
+// Units per worker at least, so that the last ones still spread the work.
+constexpr long long kUnitsPerWorker = 4;
+
+// Batches per work unit. The fast path scores consecutive batches in one
+// walk: one batch of order 2 over n markers holds only a run or two (a run is
+// about n / 2 combinations), and the planes of all last markers would be
+// read from memory again for every run once they outgrow the cache.
+long long unitBatches(bool ranges, int markers, int batch_size, long long batch_count,
+                      int threads) {
+  if (!ranges) return 1;
+  long long batches = (kRunsPerUnit * (markers / 2 + 1) + batch_size - 1) / batch_size;
+  batches = std::min(batches, batch_count / (kUnitsPerWorker * threads));
+  batches = std::min(batches, (1LL << 30) / batch_size);
+  return std::max(1LL, batches);
+}
 
 struct SharedOrder {
-  SharedOrder(const SearchContext& c, int k, int size, const BatchSink& s,
+  SharedOrder(const SearchContext& c, int k, int size, long long unit, const BatchSink& s,
               const BatchBestSink& best_sink, int window, SearchProgress* progress)
-      : context(c), order(k), batch_size(size), sink(s), merge(c.K, window, progress, best_sink) {}
+      : context(c),
+        order(k),
+        batch_size(size),
+        unit_batches(unit),
+        sink(s),
+        merge(c.K, window, progress, best_sink) {}
 
   const SearchContext& context;
   int order;
   int batch_size;
+  long long unit_batches;  // batches a worker takes at a time
   const BatchSink& sink;
 
   std::mutex mutex;
@@ -75,48 +99,61 @@ void runWorker(SharedOrder& shared) {
     const bool ranges = scorer.scoresRanges() && shared.total >= 0;
     std::vector<int> batch(ranges ? 0 : static_cast<std::size_t>(capacity) * order);
     std::vector<int> state(order, -1);
-    RankedRows best;
+    std::vector<RankedRows> best(ranges ? shared.unit_batches : 1);
     long long previous = -1;  // the position of the batch combSNP walked last
     for (;;) {
       long long b = 0;
+      long long units = 1;
       {
         std::unique_lock<std::mutex> lock(shared.mutex);
+        auto unitAt = [&](long long first) {
+          return ranges ? std::min(shared.unit_batches, shared.batch_count - first) : 1;
+        };
         shared.changed.wait(lock, [&] {
           return shared.failed || shared.next_batch >= shared.batch_count ||
-                 shared.merge.ready(shared.next_batch);
+                 shared.merge.ready(shared.next_batch + unitAt(shared.next_batch) - 1);
         });
         if (shared.failed || shared.next_batch >= shared.batch_count) break;
-        b = shared.next_batch++;
+        b = shared.next_batch;
+        units = unitAt(b);
+        shared.next_batch += units;
       }
-      int count = 0;
       const long long position = shared.first_batch + b;
       if (ranges) {
-        // The fast path counts from the batch's first combination on.
-        unrankCombination(position * capacity, markers, order, state.data());
-        count = static_cast<int>(std::min<long long>(capacity, shared.total - position * capacity));
-        scorer.scoreRange(state.data(), count, best);
-      } else {
-        // combSNP resumes after the state: the combination just before the batch.
-        // The state starts "not started", which is right for position 0 only.
-        if (position != previous + 1) unrankCombination(position * capacity - 1, markers, order, state.data());
-        previous = position;
-        combSNP(&order, &markers, &capacity, state.data(), &count, batch.data());
-        if (count == 0) {  // only a walk too long to rank ends this way
-          std::lock_guard<std::mutex> lock(shared.mutex);
-          if (b < shared.batch_count) shared.batch_count = b;
-          shared.changed.notify_all();
-          break;
+        // The fast path counts from the unit's first combination on.
+        const long long first_rank = position * capacity;
+        const int count =
+            static_cast<int>(std::min<long long>(units * capacity, shared.total - first_rank));
+        scorer.scoreRanges(first_rank, count, capacity, best.data());
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        for (long long u = 0; u < units; ++u) {
+          const int length = static_cast<int>(std::min<long long>(capacity, count - u * capacity));
+          shared.merge.file(b + u, length, best[u]);
         }
-        scorer.score(batch.data(), count, best);
+        shared.changed.notify_all();
+        continue;
       }
+      // combSNP resumes after the state: the combination just before the batch.
+      // The state starts "not started", which is right for position 0 only.
+      int count = 0;
+      if (position != previous + 1) unrankCombination(position * capacity - 1, markers, order, state.data());
+      previous = position;
+      combSNP(&order, &markers, &capacity, state.data(), &count, batch.data());
+      if (count == 0) {  // only a walk too long to rank ends this way
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        if (b < shared.batch_count) shared.batch_count = b;
+        shared.changed.notify_all();
+        break;
+      }
+      scorer.score(batch.data(), count, best[0]);
       std::unique_lock<std::mutex> lock(shared.mutex);
       if (shared.sink) {
         shared.changed.wait(lock, [&] { return shared.failed || shared.merge.nextToMerge() == b; });
         if (shared.failed) break;
         shared.sink(batch.data(), count, scorer.pairs());
-        shared.merge.mergeNow(count, best);
+        shared.merge.mergeNow(count, best[0]);
       } else {
-        shared.merge.file(b, count, best);
+        shared.merge.file(b, count, best[0]);
       }
       shared.changed.notify_all();
     }
@@ -165,8 +202,10 @@ void searchOrderRange(const SearchContext& context, int order, int threads, int 
   if (threads > batch_count) threads = static_cast<int>(batch_count);
   if (threads < 1) threads = 1;
 
-  SharedOrder shared(context, order, batch_size, sink, best_sink, kWindowPerWorker * threads,
-                     progress);
+  const long long unit = unitBatches(BatchScorer::scoresRangesFor(context, order) && total >= 0,
+                                     context.marker_count, batch_size, batch_count, threads);
+  SharedOrder shared(context, order, batch_size, unit, sink, best_sink,
+                     static_cast<int>(kWindowPerWorker * unit * threads), progress);
   shared.total = total;
   shared.first_batch = first_batch;
   shared.batch_count = batch_count;

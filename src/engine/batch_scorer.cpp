@@ -7,12 +7,14 @@
 #include "core/gorva.h"
 #include "engine/information_gain_bound.h"
 #include "engine/kernel_dispatch.h"
+#include "engine/unrank.h"
 
 namespace {
 
 // Above this K the candidates are most of a batch anyway: rank in full.
 constexpr int kMaxScreenedK = 1024;
-// Candidate tables kept per batch before giving up on screening (ints).
+// Candidate tables kept per walk before giving up on screening a batch
+// (ints; shared among the walk's batches).
 constexpr long kCandidateTableInts = 1L << 22;
 
 }  // namespace
@@ -32,8 +34,11 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   case_fraction_ = context.N > 0 ? static_cast<double>(context.cases) / context.N : 0.5;
   divergence_factor_ = divergenceFactor(case_fraction_);
   if (!std::isfinite(divergence_factor_)) bounds_ = nullptr;  // one class: nothing to bound
-  candidate_cap_ =
-      static_cast<int>(std::max<long>(2L * context.K + 16, kCandidateTableInts / table_ints_));
+}
+
+bool BatchScorer::scoresRangesFor(const SearchContext& context, int order) {
+  return context.planes != nullptr && CellCounter::servesOrder(context.planes->levels(), order) &&
+         !context.all_pairs;
 }
 
 void BatchScorer::score(int* combinations, int count, RankedRows& best) {
@@ -45,29 +50,80 @@ void BatchScorer::score(int* combinations, int count, RankedRows& best) {
     rankInFull(Batch{combinations, nullptr, count}, best);
     return;
   }
-  scoreCounted(Batch{combinations, nullptr, count}, best);
+  scoreBatches(Batch{combinations, nullptr, count}, count, &best);
 }
 
 void BatchScorer::scoreRange(const int* first, int count, RankedRows& best) {
-  scoreCounted(Batch{nullptr, first, count}, best);
+  firsts_.resize(1);
+  firsts_[0].assign(first, first + order_);
+  scoreBatches(Batch{nullptr, firsts_[0].data(), count}, count, &best);
 }
 
-void BatchScorer::scoreCounted(const Batch& batch, RankedRows& best) {
-  ++stats_.batches;
-  if (static_cast<long>(pairs_.size()) < 2L * batch.count) pairs_.resize(2L * batch.count);
-  const int K = context_.K;
-  const bool screen = !context_.all_pairs && K >= 1 && K < batch.count && K <= kMaxScreenedK;
-  if (screen) {
-    if (screenBatch(batch) && pickExactBest(batch, best)) {
-      ++stats_.screened;
-      return;
-    }
-    ++stats_.fallbacks;
-  } else {
-    ++stats_.ranked_in_full;
+void BatchScorer::scoreRanges(long long first_rank, int count, int batch_size, RankedRows* best) {
+  const int batches = (count + batch_size - 1) / batch_size;
+  firsts_.resize(batches);
+  for (int b = 0; b < batches; ++b) {
+    firsts_[b].resize(order_);
+    unrankCombination(first_rank + static_cast<long long>(b) * batch_size, context_.marker_count,
+                      order_, firsts_[b].data());
   }
-  scoreEveryTable(batch);
-  rankInFull(batch, best);
+  scoreBatches(Batch{nullptr, firsts_[0].data(), count}, batch_size, best);
+}
+
+void BatchScorer::Screen::reset(int first, int length, bool screen) {
+  first_index = first;
+  count = length;
+  screened = screen;
+  usable = screen;
+  low_heap.clear();
+  candidates.clear();
+  tables.clear();
+}
+
+void BatchScorer::scoreBatches(const Batch& walk, int batch_size, RankedRows* best) {
+  const int batches = (walk.count + batch_size - 1) / batch_size;
+  const int K = context_.K;
+  stats_.batches += batches;
+  if (static_cast<int>(screens_.size()) < batches) screens_.resize(batches);
+  bool any_screened = false;
+  for (int b = 0; b < batches; ++b) {
+    const int first = b * batch_size;
+    const int length = std::min(batch_size, walk.count - first);
+    const bool screen = !context_.all_pairs && K >= 1 && K < length && K <= kMaxScreenedK;
+    screens_[b].reset(first, length, screen);
+    any_screened |= screen;
+  }
+  if (any_screened) {
+    walk_candidate_cap_ = static_cast<int>(
+        std::max<long>(2L * K + 16, kCandidateTableInts / table_ints_ / batches));
+    screenWalk(walk, batch_size, batches);
+  }
+  // Every pick reads the walk's combinations, so all come before any batch
+  // is walked again to be ranked in full.
+  for (int b = 0; b < batches; ++b) {
+    Screen& screen = screens_[b];
+    if (!screen.screened) {
+      ++stats_.ranked_in_full;
+      continue;
+    }
+    if (screen.usable && pickExactBest(walk, screen, best[b])) {
+      ++stats_.screened;
+      continue;
+    }
+    screen.usable = false;
+    ++stats_.fallbacks;
+  }
+  for (int b = 0; b < batches; ++b) {
+    const Screen& screen = screens_[b];
+    if (screen.usable) continue;
+    const Batch batch = walk.list != nullptr
+                            ? Batch{walk.list + static_cast<long>(screen.first_index) * order_,
+                                    nullptr, screen.count}
+                            : Batch{nullptr, firsts_[b].data(), screen.count};
+    if (static_cast<long>(pairs_.size()) < 2L * screen.count) pairs_.resize(2L * screen.count);
+    scoreEveryTable(batch);
+    rankInFull(batch, best[b]);
+  }
 }
 
 template <class Visit>
@@ -79,16 +135,17 @@ void BatchScorer::forEachTable(const Batch& batch, Visit&& visit) {
   }
 }
 
-void BatchScorer::appendRow(const Batch& batch, int i, double key, RankedRows& best) {
+void BatchScorer::appendRow(const Batch& walk, int i, const double* pair, double key,
+                            RankedRows& best) {
   const int* combination = nullptr;
-  if (batch.list != nullptr) {
-    combination = batch.list + static_cast<long>(i) * order_;
+  if (walk.list != nullptr) {
+    combination = walk.list + static_cast<long>(i) * order_;
   } else {
     combination_.resize(order_);
     counter_->combinationAt(i, combination_.data());
     combination = combination_.data();
   }
-  best.append(combination, &pairs_[2L * i], key);
+  best.append(combination, pair, key);
 }
 
 void BatchScorer::scorePlain(int* combinations, int count) {
@@ -152,48 +209,53 @@ void BatchScorer::rankInFull(const Batch& batch, RankedRows& best) {
   best.clear();
   for (int j = 0; j < context_.K && j < count; ++j) {
     const int i = index_[count - 1 - j];
-    appendRow(batch, i, keys_[i], best);
+    appendRow(batch, i, &pairs_[2L * i], keys_[i], best);
   }
 }
 
-bool BatchScorer::screenBatch(const Batch& batch) {
-  candidates_.clear();
-  candidate_tables_.clear();
-  low_heap_.clear();
-  const std::size_t K = static_cast<std::size_t>(context_.K);
-  bool usable = true;
-  forEachTable(batch, [&](int first, int count, int* tables) {
-    if (static_cast<int>(stretch_keys_.size()) < count) {
-      stretch_keys_.resize(count);
-      stretch_errors_.resize(count);
-      stretch_bounds_.resize(count);
+void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
+  int open = 0;  // batches still screened
+  for (int b = 0; b < batches; ++b) open += screens_[b].usable ? 1 : 0;
+  forEachTable(walk, [&](int first, int count, int* tables) {
+    // A stretch may run from one batch into the next.
+    while (count > 0) {
+      Screen& screen = screens_[first / batch_size];
+      const int length = std::min(count, screen.first_index + screen.count - first);
+      if (screen.usable) {
+        if (static_cast<int>(stretch_keys_.size()) < length) {
+          stretch_keys_.resize(length);
+          stretch_errors_.resize(length);
+          stretch_bounds_.resize(length);
+        }
+        const std::size_t K = static_cast<std::size_t>(context_.K);
+        const bool bounded = bounds_ != nullptr && screen.low_heap.size() == K &&
+                             screening_->informationGainCutoff(screen.low_heap.front()) > 0;
+        screen.usable = bounded ? screenBoundedStretch(screen, first, length, tables)
+                                : screenStretch(screen, first, length, tables);
+        if (!screen.usable) --open;
+      }
+      first += length;
+      count -= length;
+      tables += static_cast<long>(length) * table_ints_;
     }
-    const bool bounded = bounds_ != nullptr && low_heap_.size() == K &&
-                         screening_->informationGainCutoff(low_heap_.front()) > 0;
-    if (bounded) {
-      usable = screenBoundedStretch(first, count, tables);
-    } else {
-      usable = screenStretch(first, count, tables);
-    }
-    return usable;
+    return open > 0;
   });
-  return usable;
 }
 
-bool BatchScorer::screenStretch(int first, int count, const int* tables) {
+bool BatchScorer::screenStretch(Screen& screen, int first, int count, const int* tables) {
   // Keys first, in one pass without branches on them, then the bounds.
   if (!screening_->keys(tables, count, table_ints_, stretch_keys_.data(), stretch_errors_.data()))
     return false;  // a class is absent: NaN measures, ranked in full
   stats_.keys_computed += count;
   for (int j = 0; j < count; ++j) {
-    if (!offerCandidate(first + j, tables + static_cast<long>(j) * table_ints_, stretch_keys_[j],
-                        stretch_errors_[j]))
+    if (!offerCandidate(screen, first + j, tables + static_cast<long>(j) * table_ints_,
+                        stretch_keys_[j], stretch_errors_[j]))
       return false;
   }
   return true;
 }
 
-bool BatchScorer::screenBoundedStretch(int first, int count, const int* tables) {
+bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count, const int* tables) {
   // Only tables whose IG bound passes the cutoff of the K-th best lower
   // bound so far get a key; the cutoff only rises as the walk goes on.
   BoundRequest request;
@@ -208,7 +270,7 @@ bool BatchScorer::screenBoundedStretch(int first, int count, const int* tables) 
   request.q = case_fraction_;
   request.divergence_factor = divergence_factor_;
   bounds_(request, stretch_bounds_.data());
-  double cutoff = screening_->informationGainCutoff(low_heap_.front());
+  double cutoff = screening_->informationGainCutoff(screen.low_heap.front());
   for (int j = 0; j < count; ++j) {
     if (stretch_bounds_[j] < cutoff) {
       ++stats_.ruled_out;
@@ -219,65 +281,67 @@ bool BatchScorer::screenBoundedStretch(int first, int count, const int* tables) 
     double key = 0;
     double error = 0;
     if (!screening_->key(table, key, error)) return false;
-    if (!offerCandidate(first + j, table, key, error)) return false;
-    cutoff = screening_->informationGainCutoff(low_heap_.front());
+    if (!offerCandidate(screen, first + j, table, key, error)) return false;
+    cutoff = screening_->informationGainCutoff(screen.low_heap.front());
   }
   return true;
 }
 
-bool BatchScorer::offerCandidate(int index, const int* table, double key, double error) {
+bool BatchScorer::offerCandidate(Screen& screen, int index, const int* table, double key,
+                                 double error) {
   const std::size_t K = static_cast<std::size_t>(context_.K);
   const auto lower_first = std::greater<double>();
+  std::vector<double>& heap = screen.low_heap;
   const double low = key - error;
   const double high = key + error;
-  if (low_heap_.size() < K) {
-    low_heap_.push_back(low);
-    std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+  if (heap.size() < K) {
+    heap.push_back(low);
+    std::push_heap(heap.begin(), heap.end(), lower_first);
   } else {
     // Below the K-th best lower bound so far: K combinations are better.
-    if (!(high >= low_heap_.front())) return true;
-    if (low > low_heap_.front()) {
-      std::pop_heap(low_heap_.begin(), low_heap_.end(), lower_first);
-      low_heap_.back() = low;
-      std::push_heap(low_heap_.begin(), low_heap_.end(), lower_first);
+    if (!(high >= heap.front())) return true;
+    if (low > heap.front()) {
+      std::pop_heap(heap.begin(), heap.end(), lower_first);
+      heap.back() = low;
+      std::push_heap(heap.begin(), heap.end(), lower_first);
     }
   }
-  if (static_cast<int>(candidates_.size()) >= candidate_cap_) return false;
-  candidates_.push_back(Candidate{index, low, high, 0});
-  candidate_tables_.insert(candidate_tables_.end(), table, table + table_ints_);
+  if (static_cast<int>(screen.candidates.size()) >= walk_candidate_cap_) return false;
+  screen.candidates.push_back(Candidate{index, low, high, 0, {0, 0}});
+  screen.tables.insert(screen.tables.end(), table, table + table_ints_);
   return true;
 }
 
-bool BatchScorer::pickExactBest(const Batch& batch, RankedRows& best) {
+bool BatchScorer::pickExactBest(const Batch& walk, Screen& screen, RankedRows& best) {
   // K combinations have exact keys at or above the threshold, so whatever
   // lies wholly below it is not among the best K.
-  const double threshold = low_heap_.front();
+  const double threshold = screen.low_heap.front();
+  std::vector<Candidate>& candidates = screen.candidates;
   std::size_t kept = 0;
-  for (std::size_t c = 0; c < candidates_.size(); ++c) {
-    Candidate candidate = candidates_[c];
+  for (std::size_t c = 0; c < candidates.size(); ++c) {
+    Candidate candidate = candidates[c];
     if (!(candidate.high >= threshold)) continue;
-    double* pair = &pairs_[2L * candidate.index];
-    exactMeasures(&candidate_tables_[c * table_ints_], pair);
-    candidate.exact = pair[context_.measure];
+    exactMeasures(&screen.tables[c * table_ints_], candidate.pair);
+    candidate.exact = candidate.pair[context_.measure];
     if (std::isnan(candidate.exact)) return false;
     if (candidate.exact < candidate.low || candidate.exact > candidate.high) {
       ++stats_.bound_misses;
       return false;
     }
-    candidates_[kept++] = candidate;
+    candidates[kept++] = candidate;
   }
-  candidates_.resize(kept);
+  candidates.resize(kept);
   stats_.candidates += static_cast<long long>(kept);
-  std::sort(candidates_.begin(), candidates_.end(),
+  std::sort(candidates.begin(), candidates.end(),
             [](const Candidate& a, const Candidate& b) { return a.exact > b.exact; });
   // The order is the sort's own only when no two of the best K + 1 tie.
   const std::size_t K = static_cast<std::size_t>(context_.K);
   for (std::size_t j = 0; j < K && j + 1 < kept; ++j) {
-    if (!(candidates_[j].exact > candidates_[j + 1].exact)) return false;
+    if (!(candidates[j].exact > candidates[j + 1].exact)) return false;
   }
   best.order = order_;
   best.clear();
   for (std::size_t j = 0; j < K && j < kept; ++j)
-    appendRow(batch, candidates_[j].index, candidates_[j].exact, best);
+    appendRow(walk, candidates[j].index, candidates[j].pair, candidates[j].exact, best);
   return true;
 }

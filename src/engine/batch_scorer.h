@@ -11,6 +11,12 @@
 // exact measures. When the candidates' exact keys are all distinct down to
 // the (K+1)-th, the best K are exactly those any sort would put on top;
 // otherwise (ties, NaN, too many candidates) the batch is ranked in full.
+//
+// Consecutive batches given as one range are screened in one walk, each with
+// its own screening state: the walk's blocks of last markers then serve the
+// runs of every batch of the range while they are in cache, which matters
+// once the planes outgrow the cache (order 2 beyond some 40,000 markers,
+// where one batch holds only one or two runs).
 #ifndef GORVA_ENGINE_BATCH_SCORER_H
 #define GORVA_ENGINE_BATCH_SCORER_H
 
@@ -35,9 +41,17 @@ class BatchScorer {
   // The same for the `count` combinations from `first` on, which need not be
   // spelled out. Only when scoresRanges().
   void scoreRange(const int* first, int count, RankedRows& best);
+  // The same for `count` combinations from position `first_rank` of the
+  // order's sequence on, taken as consecutive
+  // batches of `batch_size` (the last one possibly shorter): best[b] gets
+  // batch b's rows, exactly as scoreRange on that batch alone would give.
+  // Only when scoresRanges(); count is below 2^30.
+  void scoreRanges(long long first_rank, int count, int batch_size, RankedRows* best);
   // Whether batches may come as ranges: the fast path, with no wish for
   // every pair (whose lines need the combinations anyway).
   bool scoresRanges() const { return counter_ != nullptr && !context_.all_pairs; }
+  // scoresRanges() of a scorer for this context and order, without one.
+  static bool scoresRangesFor(const SearchContext& context, int order);
 
   // The measure pairs of the last batch, two per combination; complete when
   // the context wants every pair (otherwise only some may be filled).
@@ -46,10 +60,11 @@ class BatchScorer {
 
  private:
   struct Candidate {
-    int index;
+    int index;  // in the walk
     double low;
     double high;
     double exact;
+    double pair[2];
   };
 
   // The batch being scored: a list of combinations, or a first one.
@@ -59,30 +74,44 @@ class BatchScorer {
     int count = 0;
   };
 
-  void scoreCounted(const Batch& batch, RankedRows& best);
+  // One batch's screening: the K best lower bounds so far and the tables
+  // whose key interval reached them.
+  struct Screen {
+    int first_index = 0;  // the batch's first combination in the walk
+    int count = 0;
+    bool screened = false;  // false: ranked in full without screening
+    bool usable = true;     // false: fell back, to be ranked in full
+    std::vector<double> low_heap;  // min-heap
+    std::vector<Candidate> candidates;
+    std::vector<int> tables;  // the candidates' count tables
+    void reset(int first, int length, bool screen);
+  };
+
+  void scoreBatches(const Batch& walk, int batch_size, RankedRows* best);
   void scorePlain(int* combinations, int count);
   template <class Visit>
   void forEachTable(const Batch& batch, Visit&& visit);
   void scoreEveryTable(const Batch& batch);
-  bool screenBatch(const Batch& batch);
-  // One stretch of tables: every table gets its screening key, or (once K
-  // keys are in and an IG bound can rule tables out) only those whose bound
-  // passes. False when the batch must be ranked in full.
-  bool screenStretch(int first, int count, const int* tables);
-  bool screenBoundedStretch(int first, int count, const int* tables);
+  // Screens the walk's tables, each batch's with its own state.
+  void screenWalk(const Batch& walk, int batch_size, int batches);
+  // One stretch of one batch's tables: every table gets its screening key,
+  // or (once K keys are in and an IG bound can rule tables out) only those
+  // whose bound passes. False when the batch must be ranked in full.
+  bool screenStretch(Screen& screen, int first, int count, const int* tables);
+  bool screenBoundedStretch(Screen& screen, int first, int count, const int* tables);
   // Keeps the table as a candidate when its key interval reaches the K-th
   // best lower bound so far; false when there are too many candidates.
-  bool offerCandidate(int index, const int* table, double key, double error);
+  bool offerCandidate(Screen& screen, int index, const int* table, double key, double error);
   // False when the batch must be ranked in full instead.
-  bool pickExactBest(const Batch& batch, RankedRows& best);
+  bool pickExactBest(const Batch& walk, Screen& screen, RankedRows& best);
   void exactMeasures(int* table, double* pair);
   void rankInFull(const Batch& batch, RankedRows& best);
-  void appendRow(const Batch& batch, int i, double key, RankedRows& best);
+  void appendRow(const Batch& walk, int i, const double* pair, double key, RankedRows& best);
 
   const SearchContext& context_;
   int order_;
   int table_ints_ = 0;
-  int candidate_cap_ = 0;
+  int walk_candidate_cap_ = 0;  // candidates per batch of the walk
   std::unique_ptr<CellCounter> counter_;
   std::unique_ptr<ScreeningKeys> screening_;
   InformationGainBounds bounds_ = nullptr;  // null: every table gets a key
@@ -92,9 +121,8 @@ class BatchScorer {
   std::vector<double> keys_;
   std::vector<int> index_;
   std::vector<double> score_sums_;
-  std::vector<Candidate> candidates_;
-  std::vector<int> candidate_tables_;
-  std::vector<double> low_heap_;      // min-heap of the K best lower bounds so far
+  std::vector<Screen> screens_;          // one per batch of a walk
+  std::vector<std::vector<int>> firsts_;  // each batch's first combination
   std::vector<int> combination_;      // one combination taken from a range
   std::vector<double> stretch_keys_;  // screening keys of one stretch of tables
   std::vector<double> stretch_errors_;

@@ -98,6 +98,8 @@ void compareEveryBatch(PreparedSearch& setup, int order, int capacity, ScorerSta
   std::vector<int> state(order, -1);
   std::vector<int> batch(static_cast<std::size_t>(capacity) * order);
   RankedRows plain_best, fast_best, range_best;
+  std::vector<RankedRows> plain_bests;
+  int total = 0;
   for (int b = 0;; ++b) {
     combSNP(&k, &n, &capacity, state.data(), &count, batch.data());
     if (count == 0) break;
@@ -112,6 +114,19 @@ void compareEveryBatch(PreparedSearch& setup, int order, int capacity, ScorerSta
     }
     EXPECT_TRUE(!setup.context.all_pairs ||
                 sameBits(plain_scorer.pairs(), fast_scorer.pairs(), 2 * static_cast<std::size_t>(count)));
+    plain_bests.push_back(plain_best);
+    total += count;
+  }
+  // The whole order as one walk of consecutive batches, each with its own
+  // screening: the same rows batch by batch.
+  if (range_scorer.scoresRanges()) {
+    std::vector<RankedRows> walk_bests(plain_bests.size());
+    range_scorer.scoreRanges(0, total, capacity, walk_bests.data());
+    for (std::size_t b = 0; b < plain_bests.size(); ++b) {
+      SCOPED_TRACE("order " + std::to_string(order) + ", batch length " + std::to_string(capacity) +
+                   ", batch " + std::to_string(b) + " of one walk");
+      expectSameRows(plain_bests[b], walk_bests[b]);
+    }
   }
   fast_stats.add(fast_scorer.stats());
 }
