@@ -31,7 +31,8 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
                                                context.missing_code == kMethodAvailable,
                                                context.cases, context.controls);
   bounds_ = informationGainBoundsFor(activeSimdPath());
-  case_fraction_ = context.N > 0 ? static_cast<double>(context.cases) / context.N : 0.5;
+  case_fraction_ =
+      roundedFraction(context.N > 0 ? static_cast<double>(context.cases) / context.N : 0.5);
   divergence_factor_ = divergenceFactor(case_fraction_);
   if (!std::isfinite(divergence_factor_)) bounds_ = nullptr;  // one class: nothing to bound
 }

@@ -34,14 +34,17 @@ struct BoundRequest {
   int fixed_controls = -1;
   int fixed_cases = -1;
   // Any fraction strictly between 0 and 1, and divergenceFactor(q); the
-  // bound is tightest near the tables' case fraction. Left unset, the bound
-  // rules nothing out.
+  // bound is tightest near the tables' case fraction, and fastest when q is
+  // a float (roundedFraction). Left unset, the bound rules nothing out.
   double q = 0.5;
   double divergence_factor = std::numeric_limits<double>::infinity();
 };
 
 // kappa(q) / ln 2 (bits), rounded up; infinity outside (0, 1).
 double divergenceFactor(double q);
+
+// A fraction near `fraction` that single precision holds exactly.
+inline double roundedFraction(double fraction) { return static_cast<float>(fraction); }
 
 // bounds[j] >= the IG calculateMeasuresAll gives table j; +infinity (or NaN)
 // when a class is absent or the table has no bound. Each table's totals must

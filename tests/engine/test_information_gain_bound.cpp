@@ -9,6 +9,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -134,7 +135,8 @@ TEST(InformationGainBound, NeverBelowTheExactGainAndVersionsAgree) {
   std::mt19937 random(5);
   for (const Shape& shape : shapes) {
     const Stretch stretch = randomStretch(random, shape.count, shape.cells, shape.samples, shape.padding);
-    for (double q : {0.4, 0.5, 0.05}) {
+    // Fractions a float holds exactly take the single-precision sums.
+    for (double q : {0.4, 0.5, 0.05, roundedFraction(0.4), roundedFraction(0.05)}) {
       const std::vector<double> reference = boundsOf(informationGainBoundsScalar, stretch, q);
       for (const Version& version : supportedVersions()) {
         const std::vector<double> bounds = boundsOf(version.bounds, stretch, q);
@@ -211,23 +213,43 @@ TEST(InformationGainBound, StaysCloseToTheGainNearIndependence) {
 TEST(InformationGainBound, TablesWithoutABoundSayInfinity) {
   // An absent class (NaN measures), and a table that does not add up to the
   // fixed totals it is measured with (its IG is not that of its own
-  // distribution).
+  // distribution); five times over, so that sixteen tables go the
+  // single-precision way and four the double-precision one.
+  const std::vector<int> four = {5, 0, 3, 0, 2, 0,   // controls only
+                                 0, 4, 0, 1, 0, 2,   // cases only
+                                 4, 1, 3, 2, 1, 4,   // 8 controls, 7 cases
+                                 4, 1, 3, 2, 1, 3};  // one case missing
   Stretch stretch;
   stretch.cells = 3;
   stretch.stride = 6;
-  stretch.ints = {5, 0, 3, 0, 2, 0,   // controls only
-                  0, 4, 0, 1, 0, 2,   // cases only
-                  4, 1, 3, 2, 1, 4,   // 8 controls, 7 cases
-                  4, 1, 3, 2, 1, 3};  // one case missing
-  stretch.count = 4;
+  for (int copy = 0; copy < 5; ++copy) stretch.ints.insert(stretch.ints.end(), four.begin(), four.end());
+  stretch.count = 20;
   for (const Version& version : supportedVersions()) {
     const std::vector<double> own = boundsOf(version.bounds, stretch, 0.5);
-    EXPECT_EQ(own[0], kInfinity);
-    EXPECT_EQ(own[1], kInfinity);
-    EXPECT_TRUE(std::isfinite(own[2]) && std::isfinite(own[3])) << version.name;
     const std::vector<double> fixed = boundsOf(version.bounds, stretch, 0.5, 8, 7);
-    EXPECT_EQ(fixed[2], own[2]) << version.name;
-    EXPECT_EQ(fixed[3], kInfinity) << version.name;
+    for (int t = 0; t < stretch.count; t += 4) {
+      SCOPED_TRACE(testing::Message() << version.name << " tables from " << t);
+      EXPECT_EQ(own[t], kInfinity);
+      EXPECT_EQ(own[t + 1], kInfinity);
+      EXPECT_TRUE(std::isfinite(own[t + 2]) && std::isfinite(own[t + 3]));
+      EXPECT_EQ(fixed[t + 2], own[t + 2]);
+      EXPECT_EQ(fixed[t + 3], kInfinity);
+    }
+  }
+}
+
+TEST(InformationGainBound, HoldsForTotalsBeyondSinglePrecision) {
+  // Sixteen tables, one of them of more than 2^24 samples: single precision
+  // would not hold its counts exactly, so the group is summed in double.
+  std::mt19937 random(8);
+  Stretch stretch = randomStretch(random, 16, 3, 200, 0);
+  const int big[] = {(1 << 24) + 1, 3, 7, (1 << 24) + 3, 1, 1 << 20};
+  std::copy(std::begin(big), std::end(big), stretch.ints.begin() + 6 * 9);
+  for (const Version& version : supportedVersions()) {
+    const std::vector<double> bounds = boundsOf(version.bounds, stretch, 0.5);
+    for (int t = 0; t < stretch.count; ++t) {
+      EXPECT_GE(bounds[t], exactMeasure(&stretch.ints[6L * t], 3)) << version.name << " table " << t;
+    }
   }
 }
 
@@ -297,16 +319,17 @@ class GuardedBuffer {
 TEST(InformationGainBound, ReadsNothingBeyondTheLastTableNorBetweenTables) {
   // The last table of a stretch ends right before an unreadable page, and
   // the ints between tables (strides above 2 * cells, odd ones too) hold a
-  // value that would wreck any bound that read it. Every cell count up to 40
+  // value that would wreck any bound that read it. Every cell count up to 70
   // (full groups of eight cells, transposed tails of 3 to 7, gathered tails
-  // of 1 and 2) and every stretch length up to 17 (partial groups of tables).
+  // of 1 and 2) and every stretch length up to 17 (partial groups of eight
+  // and sixteen tables), with a fraction a float holds (single-precision
+  // sums) and one it does not.
   GuardedBuffer buffer(16);
   ASSERT_TRUE(buffer.ready());
   constexpr int kPoison = -1000000;
   std::mt19937 random(11);
   std::uniform_int_distribution<int> entry(0, 60);
-  const double q = 0.37;
-  for (int cells = 1; cells <= 40; ++cells) {
+  for (int cells = 1; cells <= 70; ++cells) {
     for (int count = 1; count <= 17; ++count) {
       for (int padding : {0, 1, 6}) {
         const int stride = 2 * cells + padding;
@@ -318,19 +341,21 @@ TEST(InformationGainBound, ReadsNothingBeyondTheLastTableNorBetweenTables) {
           for (int e = 0; e < 2 * cells; ++e) tables[static_cast<std::size_t>(t) * stride + e] = entry(random);
         }
         for (const Version& version : supportedVersions()) {
-          std::vector<double> bounds(count, -1.0);
-          version.bounds(requestFor(tables, count, stride, cells, q), bounds.data());
-          for (int t = 0; t < count; ++t) {
-            const int* table = tables + static_cast<std::size_t>(t) * stride;
-            const double exact = exactMeasure(table, cells, 0);
-            SCOPED_TRACE(testing::Message() << version.name << " cells " << cells << " count " << count
-                                            << " padding " << padding << " table " << t);
-            if (std::isnan(exact)) {
-              EXPECT_EQ(bounds[t], std::numeric_limits<double>::infinity());
-            } else {
-              // A bound that read poison would be negative, huge or NaN.
-              EXPECT_GE(bounds[t], exact);
-              EXPECT_LE(bounds[t], 4.0);
+          for (double q : {0.37, roundedFraction(0.37)}) {
+            std::vector<double> bounds(count, -1.0);
+            version.bounds(requestFor(tables, count, stride, cells, q), bounds.data());
+            for (int t = 0; t < count; ++t) {
+              const int* table = tables + static_cast<std::size_t>(t) * stride;
+              const double exact = exactMeasure(table, cells, 0);
+              SCOPED_TRACE(testing::Message() << version.name << " cells " << cells << " count " << count
+                                              << " padding " << padding << " table " << t);
+              if (std::isnan(exact)) {
+                EXPECT_EQ(bounds[t], std::numeric_limits<double>::infinity());
+              } else {
+                // A bound that read poison would be negative, huge or NaN.
+                EXPECT_GE(bounds[t], exact);
+                EXPECT_LE(bounds[t], 4.0);
+              }
             }
           }
         }
