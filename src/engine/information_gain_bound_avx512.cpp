@@ -97,8 +97,9 @@ struct Finish {
   }
 };
 
-// A cell whose counts are left alone is cheaper gathered than transposed
-// when no more than this many remain.
+// Cells left after the last whole group of eight are gathered one by one
+// when there are at most this many: a transpose costs the same whatever
+// number of cells it carries.
 constexpr int kGatheredTail = 2;
 
 GORVA_AVX512 GORVA_INLINE __m512i gatherCell(const int* cell, int stride, __mmask8 live_tables) {
