@@ -54,12 +54,6 @@ void BatchScorer::score(int* combinations, int count, RankedRows& best) {
   scoreBatches(Batch{combinations, nullptr, count}, count, &best);
 }
 
-void BatchScorer::scoreRange(const int* first, int count, RankedRows& best) {
-  firsts_.resize(1);
-  firsts_[0].assign(first, first + order_);
-  scoreBatches(Batch{nullptr, firsts_[0].data(), count}, count, &best);
-}
-
 void BatchScorer::scoreRanges(long long first_rank, int count, int batch_size, RankedRows* best) {
   const int batches = (count + batch_size - 1) / batch_size;
   firsts_.resize(batches);

@@ -38,14 +38,11 @@ class BatchScorer {
   // (k ints each) and writes into `best` the batch's best min(K, count) rows
   // exactly as ranking every pair with shellsortIndex and takeBatchBest would.
   void score(int* combinations, int count, RankedRows& best);
-  // The same for the `count` combinations from `first` on, which need not be
-  // spelled out. Only when scoresRanges().
-  void scoreRange(const int* first, int count, RankedRows& best);
   // The same for `count` combinations from position `first_rank` of the
-  // order's sequence on, taken as consecutive
-  // batches of `batch_size` (the last one possibly shorter): best[b] gets
-  // batch b's rows, exactly as scoreRange on that batch alone would give.
-  // Only when scoresRanges(); count is below 2^30.
+  // order's sequence on (not spelled out), taken as consecutive batches of
+  // `batch_size`, the last one possibly shorter: best[b] gets batch b's rows,
+  // exactly as score() on that batch alone would give. Only when
+  // scoresRanges(); count is below 2^30.
   void scoreRanges(long long first_rank, int count, int batch_size, RankedRows* best);
   // Whether batches may come as ranges: the fast path, with no wish for
   // every pair (whose lines need the combinations anyway).

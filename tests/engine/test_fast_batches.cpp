@@ -94,7 +94,7 @@ void compareEveryBatch(PreparedSearch& setup, int order, int capacity, ScorerSta
   SearchContext plain = setup.context;
   plain.planes = nullptr;
   BatchScorer plain_scorer(plain, order), fast_scorer(setup.context, order);
-  BatchScorer range_scorer(setup.context, order);  // told only each batch's first combination
+  BatchScorer range_scorer(setup.context, order);  // told only each batch's position
   int k = order, n = setup.context.marker_count, count = 0;
   std::vector<int> state(order, -1);
   std::vector<int> batch(static_cast<std::size_t>(capacity) * order);
@@ -110,7 +110,7 @@ void compareEveryBatch(PreparedSearch& setup, int order, int capacity, ScorerSta
     fast_scorer.score(batch.data(), count, fast_best);
     expectSameRows(plain_best, fast_best);
     if (range_scorer.scoresRanges()) {
-      range_scorer.scoreRange(batch.data(), count, range_best);
+      range_scorer.scoreRanges(static_cast<long long>(b) * capacity, count, capacity, &range_best);
       expectSameRows(plain_best, range_best);
     }
     EXPECT_TRUE(!setup.context.all_pairs ||
