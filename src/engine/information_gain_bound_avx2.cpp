@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr int kSinglePrecisionCells = 64;
-constexpr int kSinglePrecisionTotal = 1 << 24;
-
 // Cells [0, 4) of four tables as four vectors, lane t holding table t's
 // (controls, cases) of one cell; tables and cells outside the counts read
 // as empty.
@@ -140,8 +137,7 @@ GORVA_AVX2 GORVA_INLINE bool boundEight(const BoundRequest& request, float q, in
 
 GORVA_AVX2 void informationGainBoundsAvx2(const BoundRequest& request, double* bounds) {
   const float q_single = static_cast<float>(request.q);
-  const bool single =
-      request.cells <= kSinglePrecisionCells && static_cast<double>(q_single) == request.q;
+  const bool single = singlePrecisionServes(request);
   for (int j = 0; j < request.count; j += 8) {
     const int tables = std::min(8, request.count - j);
     if (single && boundEight(request, q_single, j, tables, bounds)) continue;

@@ -25,9 +25,6 @@
 
 namespace {
 
-constexpr int kSinglePrecisionCells = 64;
-constexpr int kSinglePrecisionTotal = 1 << 24;
-
 // Cells [0, 8) of eight tables `stride` ints apart as eight vectors, lane t
 // holding table t's (controls, cases) of one cell; tables and cells outside
 // the masks read as empty. The cells come out in another order, which a sum
@@ -213,11 +210,8 @@ GORVA_AVX512 GORVA_INLINE bool boundSixteen(const BoundRequest& request, const F
 }  // namespace
 
 GORVA_AVX512 void informationGainBoundsAvx512(const BoundRequest& request, double* bounds) {
-  // Single precision needs q (and so the divergence factor of q) to be a
-  // float as it stands.
   const float q_single = static_cast<float>(request.q);
-  const bool single =
-      request.cells <= kSinglePrecisionCells && static_cast<double>(q_single) == request.q;
+  const bool single = singlePrecisionServes(request);
   const Finish finish(request, request.q);
   int j = 0;
   if (single) {

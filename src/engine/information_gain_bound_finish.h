@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include "engine/information_gain_bound.h"
+
 // Relative slack for the shifted sum: covers the rounding of its terms and
 // sums and a reciprocal good to 14 bits in the vector version, so that the
 // sum used is never below the true one.
@@ -27,6 +29,18 @@ inline double informationGainBoundFrom(double shifted, double controls, double c
   double numerator = factor * (shifted * kShiftedSumSlack) - kPinskerBits * off * off / n;
   if (numerator < 0) numerator = 0;  // a NaN stays NaN, and no table is ruled out by it
   return numerator / n * kBoundSlack + boundFloor(cells);
+}
+
+// The vector versions sum in single precision where every rounding stays
+// relative and inside the sum's slack: at most 64 cells (the sum's own
+// rounding), totals below 2^24 (counts convert exactly; checked per group by
+// the versions) and q a float as it stands (b - q n is then one rounding away
+// from its true value, and the divergence factor is that of the q used).
+constexpr int kSinglePrecisionCells = 64;
+constexpr int kSinglePrecisionTotal = 1 << 24;
+inline bool singlePrecisionServes(const BoundRequest& request) {
+  return request.cells <= kSinglePrecisionCells &&
+         static_cast<double>(static_cast<float>(request.q)) == request.q;
 }
 
 #endif  // GORVA_ENGINE_INFORMATION_GAIN_BOUND_FINISH_H

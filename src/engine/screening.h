@@ -44,45 +44,12 @@ class ScreeningKeys {
   // numbers. An infinite error marks a key that cannot be bounded (RIG with
   // a phenotype entropy too close to 0).
   bool key(const int* table, double& key, double& error) const {
+    const TableSums sums = recount_totals_ ? sumsOf<true>(table) : sumsOf<false>(table);
+    if (sums.cases == 0 || sums.controls == 0) return false;
     const double* f = terms_.data();
-    int controls = 0;
-    int cases = 0;
-    // Four independent sums over even and odd cells, so that the additions
-    // do not wait on each other.
-    double joint_even = 0;
-    double joint_odd = 0;
-    double split_even = 0;
-    double split_odd = 0;
-    int c = 0;
-    for (; c + 2 <= cells_; c += 2) {
-      const int a0 = table[2 * c];
-      const int b0 = table[2 * c + 1];
-      const int a1 = table[2 * c + 2];
-      const int b1 = table[2 * c + 3];
-      controls += a0 + a1;
-      cases += b0 + b1;
-      joint_even += f[a0 + b0];
-      joint_odd += f[a1 + b1];
-      split_even += f[a0] + f[b0];
-      split_odd += f[a1] + f[b1];
-    }
-    if (c < cells_) {
-      const int a = table[2 * c];
-      const int b = table[2 * c + 1];
-      controls += a;
-      cases += b;
-      joint_even += f[a + b];
-      split_even += f[a] + f[b];
-    }
-    const double conditional = (joint_even + joint_odd) - (split_even + split_odd);
-    if (!recount_totals_) {
-      controls = controls_;
-      cases = cases_;
-    }
-    if (cases == 0 || controls == 0) return false;
-    const int n = cases + controls;
-    const double phenotype = f[n] - f[cases] - f[controls];
-    const double ig = (phenotype - conditional) * inverse_[n];
+    const int n = sums.cases + sums.controls;
+    const double phenotype = f[n] - f[sums.cases] - f[sums.controls];
+    const double ig = (phenotype - sums.conditional) * inverse_[n];
     if (measure_ == 0) {
       key = ig;
       error = ig_error_;
@@ -99,59 +66,66 @@ class ScreeningKeys {
   double informationGainCutoff(double threshold) const;
 
  private:
+  // N * Hc of a table, and its totals: its own (kRecount) or the fixed ones.
+  struct TableSums {
+    double conditional;
+    int controls;
+    int cases;
+  };
+  template <bool kRecount>
+  __attribute__((always_inline)) TableSums sumsOf(const int* table) const {
+    const double* f = terms_.data();
+    int controls = 0;
+    int cases = 0;
+    // Four independent sums over even and odd cells, so that the additions
+    // do not wait on each other.
+    double joint_even = 0;
+    double joint_odd = 0;
+    double split_even = 0;
+    double split_odd = 0;
+    int c = 0;
+    for (; c + 2 <= cells_; c += 2) {
+      const int a0 = table[2 * c];
+      const int b0 = table[2 * c + 1];
+      const int a1 = table[2 * c + 2];
+      const int b1 = table[2 * c + 3];
+      if (kRecount) {
+        controls += a0 + a1;
+        cases += b0 + b1;
+      }
+      joint_even += f[a0 + b0];
+      joint_odd += f[a1 + b1];
+      split_even += f[a0] + f[b0];
+      split_odd += f[a1] + f[b1];
+    }
+    if (c < cells_) {
+      const int a = table[2 * c];
+      const int b = table[2 * c + 1];
+      if (kRecount) {
+        controls += a;
+        cases += b;
+      }
+      joint_even += f[a + b];
+      split_even += f[a] + f[b];
+    }
+    const double conditional = (joint_even + joint_odd) - (split_even + split_odd);
+    if (!kRecount) return {conditional, controls_, cases_};
+    return {conditional, controls, cases};
+  }
+
   // keys() of IG, with no branch inside the loop: the common case.
   template <bool kRecount>
   bool informationGainKeys(const int* tables, int count, int stride, double* keys,
                            double* errors) const {
     const double* f = terms_.data();
     const double* inverse = inverse_.data();
-    const int cells = cells_;
-    const double error = ig_error_;
     bool defined = kRecount || (cases_ > 0 && controls_ > 0);
-    const int fixed_n = cases_ + controls_;
-    const double fixed_phenotype = f[fixed_n] - f[cases_] - f[controls_];
     for (int j = 0; j < count; ++j) {
-      const int* table = tables + static_cast<long>(j) * stride;
-      int controls = 0;
-      int cases = 0;
-      double joint_even = 0;
-      double joint_odd = 0;
-      double split_even = 0;
-      double split_odd = 0;
-      int c = 0;
-      for (; c + 2 <= cells; c += 2) {
-        const int a0 = table[2 * c];
-        const int b0 = table[2 * c + 1];
-        const int a1 = table[2 * c + 2];
-        const int b1 = table[2 * c + 3];
-        if (kRecount) {
-          controls += a0 + a1;
-          cases += b0 + b1;
-        }
-        joint_even += f[a0 + b0];
-        joint_odd += f[a1 + b1];
-        split_even += f[a0] + f[b0];
-        split_odd += f[a1] + f[b1];
-      }
-      if (c < cells) {
-        const int a = table[2 * c];
-        const int b = table[2 * c + 1];
-        if (kRecount) {
-          controls += a;
-          cases += b;
-        }
-        joint_even += f[a + b];
-        split_even += f[a] + f[b];
-      }
-      const double conditional = (joint_even + joint_odd) - (split_even + split_odd);
-      if (kRecount) {
-        defined &= (cases > 0) & (controls > 0);
-        const int n = cases + controls;
-        keys[j] = (f[n] - f[cases] - f[controls] - conditional) * inverse[n];
-      } else {
-        keys[j] = (fixed_phenotype - conditional) * inverse[fixed_n];
-      }
-      errors[j] = error;
+      const TableSums sums = sumsOf<kRecount>(tables + static_cast<long>(j) * stride);
+      if (kRecount) defined &= (sums.cases > 0) & (sums.controls > 0);
+      const int n = sums.cases + sums.controls;
+      keys[j] = (f[n] - f[sums.cases] - f[sums.controls] - sums.conditional) * inverse[n];
+      errors[j] = ig_error_;
     }
     return defined;
   }
