@@ -15,6 +15,7 @@ enum ExitStatus {
   kExitCommandLine = 1,  // an option without its value
   kExitBadInput = 2,     // data or option values outside what the program accepts
   kExitNoMemory = 3,     // an allocation could not be satisfied
+  kExitWriteFailed = 4,  // a result file could not be written completely
 };
 
 constexpr int kLineBufferBytes = 20480;

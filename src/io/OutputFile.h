@@ -1,0 +1,55 @@
+// A result file written beside its final name and renamed into place when
+// complete, so that no reader ever sees a half-written file and two runs on
+// one name leave one whole file. Every write is checked.
+//
+// A target that exists and is not a regular file (a device such as
+// /dev/full, a FIFO) cannot be replaced by a rename and is written in place.
+// A symbolic link is followed: the file it points to is replaced, the link
+// stays.
+#ifndef GORVA_IO_OUTPUTFILE_H
+#define GORVA_IO_OUTPUTFILE_H
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  // Abandons the file unless it was committed.
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates the temporary beside `path`; false (and error()) on failure.
+  // Nothing at `path` changes before commit().
+  bool open(const std::string& path);
+  bool write(const void* data, std::size_t bytes);
+  bool write(const std::string& text);
+  bool printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Flushes, syncs to disk, closes and renames onto the final name; false
+  // (and error()) when any of it failed, and then the final name is
+  // untouched (or, written in place, holds what could be written).
+  bool commit();
+  // Closes and removes the temporary; the final name is untouched.
+  void abandon();
+
+  // For writers that need a stream; their writes are checked by commit(),
+  // which sees the stream's error flag.
+  std::FILE* stream() { return stream_; }
+  bool isOpen() const { return stream_ != nullptr; }
+  // "gorva: PATH: cannot write: REASON" after a failure, else empty.
+  const std::string& error() const { return error_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  bool fail(int error_number);
+
+  std::string path_;       // the name the user gave
+  std::string target_;     // what a rename replaces (links followed)
+  std::string temporary_;  // empty when written in place
+  std::FILE* stream_ = nullptr;
+  std::string error_;
+};
+
+#endif  // GORVA_IO_OUTPUTFILE_H

@@ -1,0 +1,81 @@
+// A result file appears whole or not at all, its writes are checked, and
+// links and devices are treated as their users expect.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iterator>
+#include <string>
+
+#include "io/OutputFile.h"
+#include "support/run_program.h"
+
+namespace {
+
+long entriesIn(const std::string& dir) {
+  const std::filesystem::directory_iterator entries(dir);
+  return std::distance(begin(entries), end(entries));
+}
+
+TEST(OutputFile, OldContentStaysUntilCommitAndAbandonLeavesNoTrace) {
+  const std::string dir = makeTempDir();
+  const std::string path = dir + "/report.txt";
+  writeFile(path, "old\n");
+  {
+    OutputFile file;
+    ASSERT_TRUE(file.open(path));
+    ASSERT_TRUE(file.printf("new %d\n", 1));
+    EXPECT_EQ(readFile(path), "old\n");
+    file.abandon();
+  }
+  EXPECT_EQ(readFile(path), "old\n");
+  EXPECT_EQ(entriesIn(dir), 1);
+
+  OutputFile file;
+  ASSERT_TRUE(file.open(path));
+  ASSERT_TRUE(file.write(std::string("new\n")));
+  ASSERT_TRUE(file.commit());
+  EXPECT_EQ(readFile(path), "new\n");
+  EXPECT_EQ(entriesIn(dir), 1);
+}
+
+TEST(OutputFile, ReplacesTheTargetOfALinkAndKeepsItsPermissions) {
+  const std::string dir = makeTempDir();
+  const std::string real = dir + "/real.txt";
+  writeFile(real, "old\n");
+  ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+  ASSERT_EQ(::symlink(real.c_str(), (dir + "/link.txt").c_str()), 0);
+  OutputFile file;
+  ASSERT_TRUE(file.open(dir + "/link.txt"));
+  ASSERT_TRUE(file.write(std::string("new\n")));
+  ASSERT_TRUE(file.commit());
+  struct stat link_info;
+  ASSERT_EQ(::lstat((dir + "/link.txt").c_str(), &link_info), 0);
+  EXPECT_TRUE(S_ISLNK(link_info.st_mode));
+  EXPECT_EQ(readFile(real), "new\n");
+  struct stat info;
+  ASSERT_EQ(::stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST(OutputFile, AFullDeviceFailsWithTheReasonAndStaysADevice) {
+  if (!fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  OutputFile file;
+  ASSERT_TRUE(file.open("/dev/full"));
+  const std::string line(100000, 'x');
+  file.write(line);
+  EXPECT_FALSE(file.commit());
+  EXPECT_EQ(file.error(), "gorva: /dev/full: cannot write: No space left on device");
+  struct stat info;
+  ASSERT_EQ(::stat("/dev/full", &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+TEST(OutputFile, AMissingDirectoryIsRefusedAtOpen) {
+  OutputFile file;
+  EXPECT_FALSE(file.open(makeTempDir() + "/no/such/dir/report.txt"));
+  EXPECT_NE(file.error().find("cannot write: No such file or directory"), std::string::npos);
+}
+
+}  // namespace
