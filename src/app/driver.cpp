@@ -15,6 +15,7 @@
 #include "engine/mdrresult.h"
 #include "io/DataCheck.h"
 #include "io/PlinkReader.h"
+#include "search_constants.h"
 
 namespace {
 
@@ -23,15 +24,11 @@ namespace {
 double largestCombinationCount(int marker_count, int init_order, int order) {
   double largest = 0;
   for (int k = init_order; k <= order; ++k) {
-    double count = 1;
-    for (int i = 1; i <= k && count > 0; ++i) count = count * (marker_count - k + i) / i;
-    if (k <= marker_count && count > largest) largest = count;
+    const double count = combinationsOf(marker_count, k);
+    if (count > largest) largest = count;
   }
   return largest;
 }
-
-constexpr int kMissingNone = 0;  // index of the word "none"
-constexpr int kMissingMc = 1;    // index of the word "mc"
 
 // The verdict on input that its own reader has checked (a PLINK file set).
 DataCheck checkedElsewhere() {
@@ -109,7 +106,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   const bool from_plink = !opt::bfile.empty();
   PlinkReader plink;
   if (from_plink) {
-    if (!plink.open(opt::bfile, missing_idx == kMissingNone)) {
+    if (!plink.open(opt::bfile, methodCodeOfWordIndex(missing_idx) == kMethodNone)) {
       refuse(kExitBadInput, "%s", plink.error().c_str());
       return;
     }
@@ -145,13 +142,13 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
       refuse(kExitBadInput, "%s", check.error.c_str());
       return;
     }
-    if (missing_idx == kMissingNone && check.first_missing_line > 0) {
+    if (methodCodeOfWordIndex(missing_idx) == kMethodNone && check.first_missing_line > 0) {
       refuseMissingUnderNone(input_file, reader, check);
       return;
     }
     if (!check.warning.empty()) std::fputs(check.warning.c_str(), stderr);
     const double cells = static_cast<double>(column_count - 1) * (line_count - 2);
-    if (cells > 2147483647.0) {
+    if (cells > kMaxIndexedCount) {
       refuse(kExitBadInput,
              "%s: %d markers x %d samples are %.0f genotypes; this version indexes at most "
              "2147483647 (split the markers into several files)",
@@ -160,7 +157,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     }
     // Count tables are indexed by int; an order with combinations beyond that
     // must be refused, not counted past the table's end.
-    const int base = missing_idx == kMissingMc ? 4 : 3;
+    const int base = genotypeLevels(methodCodeOfWordIndex(missing_idx));
     const int highest_countable = highestCountableOrder(base);
     const int marker_count = column_count - 1;
     if (std::min(order, marker_count) > highest_countable && init_order <= marker_count) {
@@ -243,7 +240,8 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
                   phenotype_column, marker_names);
     }
     CalcMdrMethodALL(genotypes, phenotypes, scores, sample_count, column_count,
-                     phenotype_column - 1, case_value, measure_idx, tie_idx + 1, missing_idx + 1,
+                     phenotype_column - 1, case_value, measure_idx, tie_idx + 1,
+                     methodCodeOfWordIndex(missing_idx),
                      testing_idx, real_param, int_param, perm, search_folds, results);
   }
 
@@ -254,7 +252,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
                    results);
     if (opt::plot) {
       writeCellCharts(output_file, results, marker_names, genotypes, phenotypes, sample_count,
-                      marker_count, missing_idx + 1);
+                      marker_count, methodCodeOfWordIndex(missing_idx));
     }
     std::snprintf(line_buffer, sizeof line_buffer,
                   "GORVA Analysis finished!!\nTotal excuting time is %.2f second\n", elapsed);

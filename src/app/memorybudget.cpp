@@ -12,8 +12,10 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/batch_pool.h"
 #include "engine/mdrresult.h"
 #include "io/FileIO.h"
+#include "search_constants.h"
 
 namespace {
 
@@ -101,7 +103,7 @@ int activeWorkers(int requested, long long marker_count, int init_order, int ord
   int workers = 1;
   forEachOrderCount(marker_count, init_order, order, [&](double count) {
     if (count >= 9.2e18) return;
-    const double batches = std::ceil(count / static_cast<double>(kSearchBatchSize));
+    const double batches = std::ceil(count / static_cast<double>(BATCH_SIZE));
     workers = std::max(workers, batches < requested ? static_cast<int>(batches) : requested);
   });
   return workers;
@@ -112,17 +114,11 @@ int activeWorkers(int requested, long long marker_count, int init_order, int ord
 int highestCountableOrder(int base) {
   int order = 0;
   double cells = 2 * base;
-  while (cells <= 2147483647.0) {
+  while (cells <= kMaxIndexedCount) {
     ++order;
     cells *= base;
   }
   return order;
-}
-
-int resolveWorkerCount(int threads) {
-  if (threads > 0) return threads;
-  const unsigned hardware = std::thread::hardware_concurrency();
-  return hardware > 0 ? static_cast<int>(hardware) : 1;
 }
 
 MemoryNeed estimateRunMemory(const RunShape& shape) {
@@ -133,7 +129,7 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
   const double highest_order = std::max(shape.order, 0);
   const double order_count = std::max(static_cast<double>(shape.order) - shape.init_order + 1, 0.0);
   MemoryNeed need;
-  need.workers = activeWorkers(resolveWorkerCount(shape.threads), shape.marker_count,
+  need.workers = activeWorkers(workerCount(shape.threads), shape.marker_count,
                                shape.init_order, shape.order);
   const double workers = need.workers;
 
@@ -145,7 +141,7 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
   // ranking key (doubles), and the sort index (ints). Orders above the
   // marker count have no combination and start no batch.
   const double batch_order = std::max(1.0, std::min(highest_order, markers));
-  const double batch_size = static_cast<double>(kSearchBatchSize);
+  const double batch_size = static_cast<double>(BATCH_SIZE);
   const double batch = batch_size * (batch_order * sizeof(int) + 3 * sizeof(double) + sizeof(int));
 
   const double rows = std::min(static_cast<double>(std::max(shape.top_k, 0)),

@@ -40,13 +40,6 @@ struct MemoryNeed {
   }
 };
 
-// The search scores at most this many combinations per batch and worker.
-constexpr long long kSearchBatchSize = 100000;
-
-// Worker threads of a run: `threads`, or the hardware's count when it is 0
-// or below (at least 1).
-int resolveWorkerCount(int threads);
-
 MemoryNeed estimateRunMemory(const RunShape& shape);
 
 // Bytes the run may still allocate. GORVA_TEST_MEMORY_LIMIT, a decimal byte

@@ -8,11 +8,10 @@
 
 #include "engine/mdrresult.h"
 #include "engine/missingdata.h"
+#include "search_constants.h"
 
 namespace {
 
-constexpr int kMethodMc = 2;
-constexpr int kMethodComplete = 3;
 constexpr const char* kGenotypeLabels[4] = {"AA", "Aa", "aa", "missing"};
 constexpr const char* kCaseColour = "#c0392b";
 constexpr const char* kControlColour = "#2e86c1";
@@ -247,7 +246,7 @@ CellCounts countCells(const unsigned char* genotypes, const unsigned char* pheno
                       int sample_count, int marker_count, const std::vector<int>& markers,
                       int missing_code) {
   CellCounts counts;
-  counts.base = missing_code == kMethodMc ? 4 : 3;
+  counts.base = genotypeLevels(missing_code);
   int cells = 1;
   for (std::size_t j = 0; j < markers.size(); ++j) cells *= counts.base;
   counts.cases.assign(cells, 0);

@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include <unistd.h>
+
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -10,8 +12,9 @@
 #include "app/options.h"
 #include "app/tfmmdr.h"
 #include "app/usage.h"
+#include "search_constants.h"
 
-const char* const VERSION = "1.5";
+const char* const VERSION = kVersionText;
 const char* const DISTDATE = "04/19/2017";
 
 namespace {
@@ -83,6 +86,10 @@ int runAnalysis() {
   std::fflush(stdout);
 
   TFmMDR* engine = new TFmMDR;
+  engine->search_settings.requested_threads = opt::threads;
+  engine->search_settings.use_planes = opt::engine != "plain";
+  engine->search_settings.show_progress =
+      opt::progress == 1 || (opt::progress < 0 && isatty(STDERR_FILENO));
   engine->MdrMethod(input_file.data(), output_file.data(), score_file.data(), opt::order,
                     opt::init_order, 0, 1, 1, opt::testing_idx, opt::measure_idx,
                     opt::missing_idx, opt::tie_idx, 0.001, opt::report_top_k, 1, opt::perm, 1,

@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "engine/search_context.h"
 #include "io/FileIO.h"
 
 class MDRResult;
@@ -66,6 +67,9 @@ class TFmMDR {
   double elapsed;
   char line_buffer[kLineBufferBytes];
   MdrWriter* all_writer;
+  // Threads, engine and progress of the search, set by the program before
+  // the driver runs.
+  SearchSettings search_settings;
 
  private:
   // Prints "gorva: <message>" on the error stream and records the status.

@@ -6,10 +6,9 @@
 #include <string_view>
 
 #include "app/options.h"
+#include "search_constants.h"
 
 namespace {
-
-constexpr const char* kVersion = "1.5";
 
 std::string orNone(const std::string& value) { return value.empty() ? "none" : value; }
 
@@ -119,4 +118,4 @@ std::string usageText() {
   return text;
 }
 
-std::string versionText() { return std::string("GORVA ") + kVersion + "\n"; }
+std::string versionText() { return std::string("GORVA ") + kVersionText + "\n"; }

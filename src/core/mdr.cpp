@@ -10,15 +10,12 @@
 #include <vector>
 
 #include "gorva.h"
+#include "search_constants.h"
 
 namespace {
 
-constexpr int kMissingCode = 3;
 constexpr int kHighestGenotype = 2;
 constexpr int kEmMaxRounds = 20;
-constexpr int kMethodMc = 2;
-constexpr int kMethodAvailable = 4;
-constexpr int kMethodEm = 6;
 
 using CountFunction = void (*)(int*, int*, int, int, int*, int, unsigned char*, int, unsigned char*,
                                int, int*, int*, double*, double*, int*);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gorva.h"
+#include "search_constants.h"
 
 namespace {
 
@@ -21,21 +22,12 @@ void sortAscending(double* values, int n) {
   if (n > 0) std::qsort(values, static_cast<std::size_t>(n), sizeof(double), cmp_double);
 }
 
-// The number of combinations of k out of n as a running product with real
-// division, multiplying before dividing so that every intermediate value is
-// an exact integer (C(n, i) * i) while it stays below 2^53.
-double combinationCount(int n, int k) {
-  double total = n;
-  for (int i = 2; i <= k; ++i) total = total * static_cast<double>(n - i + 1) / i;
-  return total;
-}
-
 using CountTable = void (*)(int*, int*, int, int, int*, int, unsigned char*, int, unsigned char*,
                             int, int*, int*, double*, double*, int*);
 
 CountTable countingFor(int missing_method) {
-  if (missing_method == 4) return countTable_available;
-  if (missing_method == 6) return countTable_EM;
+  if (missing_method == kMethodAvailable) return countTable_available;
+  if (missing_method == kMethodEm) return countTable_EM;
   return countTable_none;
 }
 
@@ -75,7 +67,7 @@ void sampleCombSNP(int* k, int* n, int* requested, int* count, int* out) {
   *count = 0;
   if (order < 1 || order > markers) return;
 
-  if (wanted > combinationCount(markers, order)) {
+  if (wanted > combinationsOf(markers, order)) {
     std::vector<int> state(static_cast<std::size_t>(order), -1);
     combSNP(k, n, requested, state.data(), count, out);
     return;

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/options.h"
 #include "app/tfmmdr.h"
 #include "engine/batch_pool.h"
 #include "engine/bestrows.h"
@@ -20,7 +19,6 @@
 
 namespace {
 
-constexpr int BATCH_SIZE = 100000;
 constexpr double kLn2 = 0.6931471805599453;
 
 // Writes the kept rows of one order into fold 0 of its record.
@@ -81,13 +79,14 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
   context.all_pairs = all_writer_open_;
   // The fast path needs its planes; without them (the "em" method, the plain
   // engine asked for, or too little memory) every batch takes the plain path.
-  const int threads = workerCount(opt::threads);
+  context.settings = search_settings;
+  const int threads = workerCount(search_settings.requested_threads);
   BitPlanes planes;
-  if (opt::engine != "plain" && buildPlanesFor(context, planes, threads)) context.planes = &planes;
+  if (search_settings.use_planes && buildPlanesFor(context, planes, threads)) context.planes = &planes;
 
   for (int k = init_order; k <= max_order; ++k) {
     MDRResult& record = *results[k - init_order];
-    SearchProgress progress(k, marker_count);
+    SearchProgress progress(k, marker_count, search_settings.show_progress);
     BatchSink sink;
     if (all_writer_open_) {
       sink = [this, k](int* combinations, int count, double* pairs) {

@@ -1,28 +1,20 @@
 #include "engine/progress.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
-#include "app/options.h"
+#include "search_constants.h"
+
 
 namespace {
-
-double binomial(int n, int k) {
-  if (k < 0 || k > n) return 0;
-  double value = 1;
-  for (int i = 1; i <= k; ++i) value = value * (n - k + i) / i;
-  return value;
-}
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
 
 }  // namespace
 
-SearchProgress::SearchProgress(int order, int marker_count)
-    : enabled_(opt::progress == 1 || (opt::progress < 0 && isatty(STDERR_FILENO))),
+SearchProgress::SearchProgress(int order, int marker_count, bool enabled)
+    : enabled_(enabled),
       order_(order),
-      total_(binomial(marker_count, order)),
+      total_(combinationsOf(marker_count, order)),
       start_(std::chrono::steady_clock::now()),
       last_draw_(start_) {}
 

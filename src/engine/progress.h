@@ -6,7 +6,8 @@
 
 class SearchProgress {
  public:
-  SearchProgress(int order, int marker_count);
+  // Draws nothing unless `enabled`.
+  SearchProgress(int order, int marker_count, bool enabled);
   // Adds combinations done; redraws at most a few times per second.
   void advance(long combinations);
   // Draws the final state of the order and ends the line.

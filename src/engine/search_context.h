@@ -6,13 +6,18 @@
 
 #include <vector>
 
+#include "search_constants.h"
+
 class BitPlanes;
 
-constexpr int kMethodMc = 2;
-constexpr int kMethodComplete = 3;
-constexpr int kMethodAvailable = 4;
-constexpr int kMethodImputation = 5;
-constexpr int kMethodEm = 6;
+
+// How a run wants to be searched; filled by the program from its command
+// line, read by the engine.
+struct SearchSettings {
+  int requested_threads = 1;  // workerCount() resolves it: below 1 every hardware thread
+  bool use_planes = true;     // false: the plain byte-counting path for every batch
+  bool show_progress = false;  // one self-overwriting line per order on the error stream
+};
 
 struct SearchContext {
   unsigned char* genotypes = nullptr;  // marker-major, m * sample_count + s
@@ -31,6 +36,7 @@ struct SearchContext {
   int K = 10;
   const BitPlanes* planes = nullptr;  // null: every batch takes the plain path
   bool all_pairs = false;             // every pair of every batch is wanted
+  SearchSettings settings;
 };
 
 // Recodes the phenotype in place (case_value -> 1, anything else -> 0),

@@ -2,6 +2,8 @@
 // as packed 2-bit genotypes, SNP-major.
 #include "io/PlinkReader.h"
 
+#include "search_constants.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +17,6 @@
 namespace {
 
 constexpr int kPlinkColumns = 6;
-constexpr double kMaxGenotypes = 2147483647.0;
 
 // A whole file as bytes; false when it cannot be opened or read.
 bool slurp(const std::string& path, std::string& bytes) {
@@ -122,7 +123,7 @@ bool PlinkReader::open(const std::string& prefix, bool refuse_missing_genotypes)
   marker_lines_.clear();
   if (!readFam() || !readBim()) return false;
   const double genotypes = static_cast<double>(markerCount()) * sampleCount();
-  if (genotypes > kMaxGenotypes) {
+  if (genotypes > kMaxIndexedCount) {
     char text[64];
     std::snprintf(text, sizeof text, "%.0f", genotypes);
     return refuse(prefix_ + ".bim and " + prefix_ + ".fam: " + std::to_string(markerCount()) +

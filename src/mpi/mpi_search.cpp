@@ -7,7 +7,6 @@
 #include <memory>
 #include <vector>
 
-#include "app/options.h"
 #include "engine/batch_pool.h"
 #include "engine/bitplanes.h"
 #include "engine/order_search.h"
@@ -58,11 +57,12 @@ struct WorkerData {
 
 // Rank 0 sends its prepared context; the other ranks rebuild it.
 void shareContext(SearchContext& context, WorkerData* worker) {
-  int scalars[11] = {context.marker_count, context.sample_count, context.N, context.cases,
+  int scalars[13] = {context.marker_count, context.sample_count, context.N, context.cases,
                      context.controls, context.option_code, context.missing_code, context.measure,
                      context.K, context.all_pairs ? 1 : 0,
-                     static_cast<int>(context.samples.size())};
-  MPI_Bcast(scalars, 11, MPI_INT, kRoot, MPI_COMM_WORLD);
+                     static_cast<int>(context.samples.size()),
+                     context.settings.requested_threads, context.settings.use_planes ? 1 : 0};
+  MPI_Bcast(scalars, 13, MPI_INT, kRoot, MPI_COMM_WORLD);
   MPI_Bcast(&context.ratio, 1, MPI_DOUBLE, kRoot, MPI_COMM_WORLD);
   if (worker != nullptr) {
     context.marker_count = scalars[0];
@@ -76,6 +76,8 @@ void shareContext(SearchContext& context, WorkerData* worker) {
     context.K = scalars[8];
     context.all_pairs = scalars[9] != 0;
     context.samples.resize(scalars[10]);
+    context.settings.requested_threads = scalars[11];
+    context.settings.use_planes = scalars[12] != 0;
     const long cells = static_cast<long>(scalars[0]) * scalars[1];
     worker->genotypes.resize(cells > 0 ? cells : 1);
     worker->phenotypes.resize(scalars[1] > 0 ? scalars[1] : 1);
@@ -229,7 +231,7 @@ int serveAsWorker() {
     if (command == kStop) break;
     if (command == kContext) {
       shareContext(worker->context, worker.get());
-      planes_ready = opt::engine != "plain" && buildPlanesFor(worker->context, worker->planes);
+      planes_ready = worker->context.settings.use_planes && buildPlanesFor(worker->context, worker->planes);
       worker->context.planes = planes_ready ? &worker->planes : nullptr;
       continue;
     }
@@ -250,7 +252,7 @@ int serveAsWorker() {
       };
     }
     OrderOutcome outcome;
-    std::vector<RankedRows> segments = scoreRange(context, order, workerCount(opt::threads),
+    std::vector<RankedRows> segments = scoreRange(context, order, workerCount(context.settings.requested_threads),
                                                   batch_size, first, end, pair_sink, nullptr, outcome);
     if (context.all_pairs) {
       // Rank 0 expects one pairs message per batch of the range, also after a failure.

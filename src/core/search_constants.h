@@ -1,0 +1,51 @@
+// The search's shared constants: the missing-data method codes, the missing
+// genotype code, the batch size, the indexing limit, the version, and the
+// number of combinations of k markers. Private to the program and the core;
+// not installed.
+#ifndef GORVA_CORE_SEARCH_CONSTANTS_H
+#define GORVA_CORE_SEARCH_CONSTANTS_H
+
+#include <climits>
+
+// Missing-data method codes: the index of the "--missing" word plus one.
+enum MissingMethod : int {
+  kMethodNone = 1,
+  kMethodMc = 2,
+  kMethodComplete = 3,
+  kMethodAvailable = 4,
+  kMethodImputation = 5,
+  kMethodEm = 6,
+};
+
+// The method code of a "--missing" word's 0-based index.
+constexpr int methodCodeOfWordIndex(int word_index) { return word_index + 1; }
+
+// The genotype code of a missing genotype; 0, 1 and 2 are the genotype classes.
+constexpr int kMissingCode = 3;
+
+// Genotype levels of a marker: the three classes, and the missing code too
+// when it counts as a level of its own ("mc").
+constexpr int genotypeLevels(int method) { return method == kMethodMc ? 4 : 3; }
+
+// Combinations scored, ranked and merged as one unit of work.
+constexpr int BATCH_SIZE = 100000;
+
+// The byte matrix and the count tables are indexed by int.
+constexpr double kMaxIndexedCount = static_cast<double>(INT_MAX);
+
+#ifndef GORVA_VERSION_TEXT
+#error "GORVA_VERSION_TEXT comes from the build (the project's version)"
+#endif
+constexpr const char* kVersionText = GORVA_VERSION_TEXT;
+
+// C(n, k) as a real number (0 outside 0 <= k <= n), multiplying before
+// dividing so that every intermediate value is an exact integer while it
+// stays below 2^53.
+constexpr double combinationsOf(long long n, long long k) {
+  if (k < 0 || k > n) return 0;
+  double value = 1;
+  for (long long i = 1; i <= k; ++i) value = value * static_cast<double>(n - k + i) / static_cast<double>(i);
+  return value;
+}
+
+#endif  // GORVA_CORE_SEARCH_CONSTANTS_H
