@@ -4,8 +4,10 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD     ?= build
 SAN_BUILD ?= build-san
 PREFIX    ?= /usr/local
-PACKAGES  := cmake g++ make pkg-config libgtest-dev r-mathlib valgrind clang libclang-rt-14-dev \
-             libopenmpi-dev openmpi-bin
+# What running needs, and what testing adds (tests, sanitizers, fuzzers,
+# memcheck, the MPI program).
+RUN_PACKAGES  := cmake g++ make pkg-config r-mathlib
+TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev valgrind clang libclang-rt-14-dev libopenmpi-dev openmpi-bin
 # libFuzzer targets: their own clang build; `make test` fuzzes each for
 # TEST_FUZZ_SECONDS, `make fuzz` for FUZZ_SECONDS.
 FUZZ_BUILD        ?= build-fuzz
@@ -14,28 +16,41 @@ TEST_FUZZ_SECONDS ?= 30
 EXAMPLE   := examples/example.txt
 REPORT    := $(BUILD)/example.report.txt
 
-.PHONY: all deps build build-san run test install bench clean fuzz fuzz-build
+.PHONY: all deps test-deps build build-run build-san run test install bench clean fuzz fuzz-build
 
 all: build
 
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+# Installs the Debian packages of $(1) that are missing (as root).
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	fi
+endef
 
-build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DGORVA_WERROR=ON
+deps:
+	$(call install_missing,$(RUN_PACKAGES))
+
+test-deps:
+	$(call install_missing,$(TEST_PACKAGES))
+
+build: test-deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DGORVA_WERROR=ON -DGORVA_BUILD_TESTS=ON -DGORVA_BUILD_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
-build-san: deps
+# Only the program: no tests, no benchmarks, no test packages.
+build-run: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DGORVA_BUILD_TESTS=OFF -DGORVA_BUILD_BENCH=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target gorva_exe
+
+build-san: test-deps
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DGORVA_SANITIZE=ON -DGORVA_WERROR=ON -DGORVA_BUILD_BENCH=OFF
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 
-run: build
+run: build-run
 	./$(BUILD)/gorva --in $(EXAMPLE) --out $(REPORT) --order 2-3
 	@echo "report written to $(REPORT):"
 	@cat $(REPORT)
@@ -45,7 +60,7 @@ test: build build-san fuzz-build
 	cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 	tests/fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(TEST_FUZZ_SECONDS)
 
-fuzz-build: deps
+fuzz-build: test-deps
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DGORVA_FUZZ=ON -DGORVA_BUILD_TESTS=OFF -DGORVA_BUILD_BENCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets

@@ -26,6 +26,10 @@
 #ifndef GORVA_CORE_GORVA_H
 #define GORVA_CORE_GORVA_H
 
+// Marks the functions the library and the program export; everything else
+// they hold is hidden.
+#define GORVA_EXPORT __attribute__((visibility("default")))
+
 // ---------------------------------------------------------------------------
 // Combination enumeration (comb.cpp)
 
@@ -33,13 +37,13 @@
 // lexicographic successor and returns 0. Returns 1 when c was the last
 // combination; c is then "run out" (entry i holds n-k+i+1), and a run-out c
 // stays as it is and keeps returning 1.
-int comb_nextstep(int k, int n, int* c);
+GORVA_EXPORT int comb_nextstep(int k, int n, int* c);
 
 // Hands out the next batch of at most *capacity combinations of *k markers out
 // of *n, resuming from the enumeration state (k ints; all -1 = not started).
 // Writes *k ints per combination into out and their number into *count
 // (0 when the walk is over, when n < k, or when k or capacity is below 1).
-void combSNP(int* k, int* n, int* capacity, int* state, int* count, int* out);
+GORVA_EXPORT void combSNP(int* k, int* n, int* capacity, int* state, int* count, int* out);
 
 // ---------------------------------------------------------------------------
 // Contingency tables and measures (mdr.cpp)
@@ -49,14 +53,14 @@ void combSNP(int* k, int* n, int* capacity, int* state, int* count, int* out);
 // and offsets hold marker index * S for each marker of the combination.
 // countTable_none skips a sample whose code at a combination marker is not
 // below `base` (so the table is never indexed past its end).
-void countTable_none(int* multipliers, int* offsets, int k, int base, int* samples,
+GORVA_EXPORT void countTable_none(int* multipliers, int* offsets, int k, int base, int* samples,
                      int sample_len, unsigned char* genotypes, int marker_count,
                      unsigned char* phenotypes, int S, int* cases, int* controls,
                      double* scores, double* score_sums, int* table);
 // Skips every sample missing (code 3, or any higher code) at a marker of the
 // combination and recounts *cases and *controls over the samples it counted;
 // adds each counted sample's score to the score_sums entry of its table entry.
-void countTable_available(int* multipliers, int* offsets, int k, int base, int* samples,
+GORVA_EXPORT void countTable_available(int* multipliers, int* offsets, int k, int base, int* samples,
                           int sample_len, unsigned char* genotypes, int marker_count,
                           unsigned char* phenotypes, int S, int* cases, int* controls,
                           double* scores, double* score_sums, int* table);
@@ -68,7 +72,7 @@ void countTable_available(int* multipliers, int* offsets, int k, int base, int* 
 // complete samples only). Codes of 3 or more count as missing; the missing
 // digits range over 0-2. *cases, *controls and score_sums are left alone; one
 // working buffer is allocated, and only when a listed sample is incomplete.
-void countTable_EM(int* multipliers, int* offsets, int k, int base, int* samples,
+GORVA_EXPORT void countTable_EM(int* multipliers, int* offsets, int k, int base, int* samples,
                    int sample_len, unsigned char* genotypes, int marker_count,
                    unsigned char* phenotypes, int S, int* cases, int* controls,
                    double* scores, double* score_sums, int* table);
@@ -76,7 +80,7 @@ void countTable_EM(int* multipliers, int* offsets, int k, int base, int* samples
 // Writes out[0] = IG and out[1] = RIG of a count table of table_len entries,
 // with the caller's N, cases and controls (log base 2). score_sums, ratio and
 // option are accepted and not read. One-class phenotypes give NaN.
-void calculateMeasuresAll(int N, int cases, int controls, int* table, double* score_sums,
+GORVA_EXPORT void calculateMeasuresAll(int N, int cases, int controls, int* table, double* score_sums,
                           int table_len, double ratio, int option, double* out);
 
 // Scores *count combinations of *k markers (k ints each in combs) and writes
@@ -86,7 +90,7 @@ void calculateMeasuresAll(int N, int cases, int controls, int* table, double* sc
 // sample list always has the caller's *N entries. Working arrays are allocated
 // once per call; marker index * S must fit an int. Nothing is written when
 // *count or *k is below 1.
-void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
+GORVA_EXPORT void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
                        int* marker_count, unsigned char* phenotypes, double* scores, int* S,
                        int* samples, int* N, int* cases, int* controls, double* ratio,
                        int* option, int* missing, double* out);
@@ -100,14 +104,14 @@ void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
 // is exactly the one its passes leave (insertion sort, hence stable, for n <= 8).
 // Works on a private copy of the keys (n + 1 elements); if that cannot be
 // allocated it compares the keys in place instead, with the same result.
-void shellsortIndex(int* index, void* keys, unsigned long n, unsigned long size,
+GORVA_EXPORT void shellsortIndex(int* index, void* keys, unsigned long n, unsigned long size,
                     int (*compare)(const void*, const void*), int direction);
 // 1 if *a > *b, -1 if *a < *b, 0 otherwise (equal or either NaN); a, b: double*.
-int cmp_double(const void* a, const void* b);
+GORVA_EXPORT int cmp_double(const void* a, const void* b);
 // 1 if *a > *b, -1 if *a < *b, else 0.
-int cmp_int(const int* a, const int* b);
+GORVA_EXPORT int cmp_int(const int* a, const int* b);
 // 1 if a > b, -1 if a < b, else 0 (also for NaN).
-int sign(double a, double b);
+GORVA_EXPORT int sign(double a, double b);
 
 // ---------------------------------------------------------------------------
 // Sign test and counting functions (utils.cpp). Exact for 0 <= k <= n <= 12 in
@@ -118,62 +122,62 @@ int sign(double a, double b);
 // Sign-test bounds outside 0..n add nothing.
 
 // P(X >= s) for X ~ Binomial(n, 0.5); 0 when s > n.
-double computeOneTailedSignTest(int n, int s);
+GORVA_EXPORT double computeOneTailedSignTest(int n, int s);
 // P(a <= X <= b) for X ~ Binomial(n, 0.5); 0 when a > b.
-double signTestSummation(int n, int a, int b);
+GORVA_EXPORT double signTestSummation(int n, int a, int b);
 // Binomial coefficient n over k (0 for k outside 0..n).
-int combinations(int n, int k);
+GORVA_EXPORT int combinations(int n, int k);
 // a * (a+1) * ... * b, 1 when a > b (wraps modulo 2^32 beyond int range).
-int product(int a, int b);
+GORVA_EXPORT int product(int a, int b);
 // n!, 1 for n <= 1 (wraps modulo 2^32 beyond 12!).
-int factorial(int n);
+GORVA_EXPORT int factorial(int n);
 
 // ---------------------------------------------------------------------------
 // Random numbers (rng.cpp): one process-wide MT19937, not thread-safe.
 
 // Seeds the generator (standard MT19937 initialisation; low 32 bits used).
-void init_rng(unsigned long seed);
+GORVA_EXPORT void init_rng(unsigned long seed);
 // Next 32-bit number; an unseeded generator starts from seed 5489.
-unsigned int int32_rand();
+GORVA_EXPORT unsigned int int32_rand();
 
 // ---------------------------------------------------------------------------
 // Permutation null distribution (permutation.cpp). Random indices
 // below m are int32_rand() % m.
 
 // Fisher-Yates shuffle of n bytes in place (n - 1 draws).
-void permuteValues(unsigned char* values, int n);
+GORVA_EXPORT void permuteValues(unsigned char* values, int n);
 // Shuffles the bytes at the n positions of `positions` among themselves.
-void permuteValuesByIndex(unsigned char* values, int* positions, int n);
+GORVA_EXPORT void permuteValuesByIndex(unsigned char* values, int* positions, int n);
 // Moves a random selection of k of the n entries to positions 0..k-1
 // (k draws); nothing happens when k > n or k < 1.
-void permuteIndex(int* values, int n, int k);
+GORVA_EXPORT void permuteIndex(int* values, int n, int k);
 // out[s] = sum over j of genotypes[s + offsets[j]] * multipliers[j], s < S.
-void makeIndex(int* multipliers, int* offsets, int k, unsigned char* genotypes, int S, int* out);
+GORVA_EXPORT void makeIndex(int* multipliers, int* offsets, int k, unsigned char* genotypes, int S, int* out);
 // Fills out with *requested combinations of *k markers out of *n: all of them in
 // lexicographic order when the request exceeds their number, otherwise that many
 // independent random draws (unsorted indices, duplicates possible). *count
 // receives the number written (0 when k < 1, k > n or the request is not
 // positive); out needs k * requested ints.
-void sampleCombSNP(int* k, int* n, int* requested, int* count, int* out);
+GORVA_EXPORT void sampleCombSNP(int* k, int* n, int* requested, int* count, int* out);
 // For each listed combination, *permutations times: shuffles a private copy of
 // the phenotype (over all S samples), counts, and writes the measure pair to
 // out[2*i], out[2*i+1] (i = *out_count, incremented). Arguments 1-15 are those
 // of mdrCombinationAll. The caller's phenotype is never changed. Each
 // permutation draws S - 1 numbers; *out_count ends as count * permutations
 // (0, with nothing written, when k < 1).
-void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int* marker_count,
+GORVA_EXPORT void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int* marker_count,
                   unsigned char* phenotypes, double* scores, int* S, int* samples, int* N,
                   int* cases, int* controls, double* ratio, int* option, int* missing,
                   int* permutations, int* out_count, double* out);
 // Quantile q of n values (linear interpolation between order statistics);
 // sorts values ascending in place. Needs n >= 1 and 0 <= q <= 1.
-double quantile(double* values, int n, double q);
+GORVA_EXPORT double quantile(double* values, int n, double q);
 // Share of the n null values that are >= statistic; sorts the null in place
 // unless `sorted` is nonzero. 0/0 (NaN) for an empty null.
-double pvalue(double* null_values, int n, double statistic, int sorted);
+GORVA_EXPORT double pvalue(double* null_values, int n, double statistic, int sorted);
 // pvalue for each of *m statistics in one merge-like pass; out[i] belongs to
 // statistics[i]. Sorts the null in place unless *sorted is nonzero.
-void pvalueVector(double* null_values, int* n, double* statistics, int* m, int* sorted,
+GORVA_EXPORT void pvalueVector(double* null_values, int* n, double* statistics, int* m, int* sorted,
                   double* out);
 
 #endif  // GORVA_CORE_GORVA_H
