@@ -42,13 +42,8 @@ double divergenceFactor(double q) {
   return std::max({at_zero, at_q, at_one}) * kInverseLn2 * (1.0 + 1e-12);
 }
 
-bool avx2BoundSupported() {
-  static const bool supported = simdPathSupported(SimdPath::kAvx2) && __builtin_cpu_supports("fma");
-  return supported;
-}
-
 InformationGainBounds informationGainBoundsFor(SimdPath path) {
   if (path == SimdPath::kAvx512) return informationGainBoundsAvx512;
-  if (path == SimdPath::kAvx2 && avx2BoundSupported()) return informationGainBoundsAvx2;
+  if (path == SimdPath::kAvx2) return informationGainBoundsAvx2;
   return nullptr;
 }

@@ -53,11 +53,8 @@ using InformationGainBounds = void (*)(const BoundRequest& request, double* boun
 
 // The portable version (also the reference of the vector ones).
 void informationGainBoundsScalar(const BoundRequest& request, double* bounds);
-void informationGainBoundsAvx2(const BoundRequest& request, double* bounds);  // needs FMA too
+void informationGainBoundsAvx2(const BoundRequest& request, double* bounds);
 void informationGainBoundsAvx512(const BoundRequest& request, double* bounds);
-
-// Whether this CPU runs informationGainBoundsAvx2.
-bool avx2BoundSupported();
 
 // The version worth running on a SIMD path: null where the bound costs about
 // as much as the screening key it would save.

@@ -13,16 +13,14 @@
 
 #include "engine/information_gain_bound.h"
 #include "engine/information_gain_bound_finish.h"
-
-#define GORVA_AVX2 __attribute__((target("avx2,fma")))
-#define GORVA_INLINE __attribute__((always_inline)) inline
+#include "engine/simd_targets.h"
 
 namespace {
 
 // Cells [0, 4) of four tables as four vectors, lane t holding table t's
 // (controls, cases) of one cell; tables and cells outside the counts read
 // as empty.
-GORVA_AVX2 GORVA_INLINE void transposeFour(const int* base, int stride, int tables, int cells,
+GORVA_TARGET_AVX2 GORVA_INLINE void transposeFour(const int* base, int stride, int tables, int cells,
                                            __m256i out[4]) {
   const __m256i lane = _mm256_setr_epi64x(0, 1, 2, 3);
   const __m256i live_cells = _mm256_cmpgt_epi64(_mm256_set1_epi64x(cells), lane);
@@ -44,7 +42,7 @@ GORVA_AVX2 GORVA_INLINE void transposeFour(const int* base, int stride, int tabl
 
 // The last step for four tables in double precision; infinity where a class
 // is absent or `unbounded` is set.
-GORVA_AVX2 GORVA_INLINE __m256d finishFour(const BoundRequest& request, __m256d shifted,
+GORVA_TARGET_AVX2 GORVA_INLINE __m256d finishFour(const BoundRequest& request, __m256d shifted,
                                            __m256d controls, __m256d cases, __m256d unbounded) {
   const __m256d zero = _mm256_setzero_pd();
   const __m256d n = _mm256_add_pd(controls, cases);
@@ -68,7 +66,7 @@ GORVA_AVX2 GORVA_INLINE __m256d finishFour(const BoundRequest& request, __m256d 
 
 // Tables j .. j + tables - 1 (at most eight) in single precision; false
 // (nothing written) when a total is too large for it.
-GORVA_AVX2 GORVA_INLINE bool boundEight(const BoundRequest& request, float q, int j, int tables,
+GORVA_TARGET_AVX2 GORVA_INLINE bool boundEight(const BoundRequest& request, float q, int j, int tables,
                                         double* bounds) {
   const int stride = request.stride;
   const int* base = request.tables + static_cast<long>(j) * stride;
@@ -135,7 +133,7 @@ GORVA_AVX2 GORVA_INLINE bool boundEight(const BoundRequest& request, float q, in
 
 }  // namespace
 
-GORVA_AVX2 void informationGainBoundsAvx2(const BoundRequest& request, double* bounds) {
+GORVA_TARGET_AVX2 void informationGainBoundsAvx2(const BoundRequest& request, double* bounds) {
   const float q_single = static_cast<float>(request.q);
   const bool single = singlePrecisionServes(request);
   for (int j = 0; j < request.count; j += 8) {

@@ -14,9 +14,7 @@
 
 #include "engine/information_gain_bound.h"
 #include "engine/information_gain_bound_finish.h"
-
-#define GORVA_AVX512 __attribute__((target("avx512f")))
-#define GORVA_INLINE __attribute__((always_inline)) inline
+#include "engine/simd_targets.h"
 
 // GCC 12 takes the undefined pass-through operand of the conversion
 // intrinsics for an uninitialised variable (a false positive).
@@ -29,7 +27,7 @@ namespace {
 // holding table t's (controls, cases) of one cell; tables and cells outside
 // the masks read as empty. The cells come out in another order, which a sum
 // does not mind.
-GORVA_AVX512 GORVA_INLINE void transposeEight(const int* base, int stride, __mmask8 live_tables,
+GORVA_TARGET_AVX512 GORVA_INLINE void transposeEight(const int* base, int stride, __mmask8 live_tables,
                                               __mmask8 live_cells, __m512i out[8]) {
   __m512i row[8];
   for (int t = 0; t < 8; ++t) {
@@ -54,7 +52,7 @@ GORVA_AVX512 GORVA_INLINE void transposeEight(const int* base, int stride, __mma
   }
 }
 
-GORVA_AVX512 GORVA_INLINE __mmask8 cellMask(int cells) {
+GORVA_TARGET_AVX512 GORVA_INLINE __mmask8 cellMask(int cells) {
   return static_cast<__mmask8>(cells >= 8 ? 0xff : (1u << cells) - 1);
 }
 
@@ -63,7 +61,7 @@ GORVA_AVX512 GORVA_INLINE __mmask8 cellMask(int cells) {
 struct Finish {
   __m512d fraction, slack, factor, pinsker, scale, floor, infinity;
 
-  GORVA_AVX512 Finish(const BoundRequest& request, double q)
+  GORVA_TARGET_AVX512 Finish(const BoundRequest& request, double q)
       : fraction(_mm512_set1_pd(q)),
         slack(_mm512_set1_pd(kShiftedSumSlack)),
         factor(_mm512_set1_pd(request.divergence_factor)),
@@ -72,7 +70,7 @@ struct Finish {
         floor(_mm512_set1_pd(boundFloor(request.cells))),
         infinity(_mm512_set1_pd(std::numeric_limits<double>::infinity())) {}
 
-  GORVA_AVX512 GORVA_INLINE __m512d bounds(__m512d shifted, __m512d controls, __m512d cases,
+  GORVA_TARGET_AVX512 GORVA_INLINE __m512d bounds(__m512d shifted, __m512d controls, __m512d cases,
                                            __mmask8 unbounded) const {
     const __m512d n = _mm512_add_pd(controls, cases);
     const __m512d off = _mm512_fnmadd_pd(fraction, n, cases);
@@ -99,7 +97,7 @@ struct Finish {
 // number of cells it carries.
 constexpr int kGatheredTail = 2;
 
-GORVA_AVX512 GORVA_INLINE __m512i gatherCell(const int* cell, int stride, __mmask8 live_tables) {
+GORVA_TARGET_AVX512 GORVA_INLINE __m512i gatherCell(const int* cell, int stride, __mmask8 live_tables) {
   const __m256i lane_offsets =
       _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(stride));
   return _mm512_mask_i32gather_epi64(_mm512_setzero_si512(), live_tables, lane_offsets, cell, 4);
@@ -108,7 +106,7 @@ GORVA_AVX512 GORVA_INLINE __m512i gatherCell(const int* cell, int stride, __mmas
 // Visits every cell of eight tables as one vector of (controls, cases)
 // pairs, lane t for table t.
 template <class Add>
-GORVA_AVX512 GORVA_INLINE void forEachCellOfEight(const int* base, int stride, int cells,
+GORVA_TARGET_AVX512 GORVA_INLINE void forEachCellOfEight(const int* base, int stride, int cells,
                                                   __mmask8 live_tables, Add&& add) {
   int c = 0;
   for (; cells - c > kGatheredTail; c += 8) {
@@ -120,13 +118,13 @@ GORVA_AVX512 GORVA_INLINE void forEachCellOfEight(const int* base, int stride, i
 }
 
 // Eight tables in double precision, from table j on (fewer at the end).
-GORVA_AVX512 GORVA_INLINE void boundEight(const BoundRequest& request, const Finish& finish, int j,
+GORVA_TARGET_AVX512 GORVA_INLINE void boundEight(const BoundRequest& request, const Finish& finish, int j,
                                           double* bounds) {
   const __mmask8 live = cellMask(request.count - j);
   const int* base = request.tables + static_cast<long>(j) * request.stride;
   __m512i totals = _mm512_setzero_si512();  // controls low, cases high
   __m512d shifted = _mm512_setzero_pd();
-  forEachCellOfEight(base, request.stride, request.cells, live, [&](__m512i cell) GORVA_AVX512 {
+  forEachCellOfEight(base, request.stride, request.cells, live, [&](__m512i cell) GORVA_TARGET_AVX512 {
     totals = _mm512_add_epi64(totals, cell);
     const __m512d a = _mm512_cvtepi32_pd(_mm512_cvtepi64_epi32(cell));
     const __m512d b = _mm512_cvtepi32_pd(_mm512_cvtepi64_epi32(_mm512_srli_epi64(cell, 32)));
@@ -151,7 +149,7 @@ GORVA_AVX512 GORVA_INLINE void boundEight(const BoundRequest& request, const Fin
 
 // Sixteen tables in single precision, from table j on; false (nothing
 // written) when a total is too large for it.
-GORVA_AVX512 GORVA_INLINE bool boundSixteen(const BoundRequest& request, const Finish& finish,
+GORVA_TARGET_AVX512 GORVA_INLINE bool boundSixteen(const BoundRequest& request, const Finish& finish,
                                             float q, int j, double* bounds) {
   const int cells = request.cells;
   const int stride = request.stride;
@@ -163,7 +161,7 @@ GORVA_AVX512 GORVA_INLINE bool boundSixteen(const BoundRequest& request, const F
   __m512i cases = _mm512_setzero_si512();
   __m512 shifted = _mm512_setzero_ps();
   // One cell of the sixteen tables: eight in `low`, eight in `high`.
-  auto add = [&](__m512i low, __m512i high) GORVA_AVX512 {
+  auto add = [&](__m512i low, __m512i high) GORVA_TARGET_AVX512 {
     const __m512i a = _mm512_permutex2var_epi32(low, controls_of, high);
     const __m512i b = _mm512_permutex2var_epi32(low, cases_of, high);
     controls = _mm512_add_epi32(controls, a);
@@ -209,7 +207,7 @@ GORVA_AVX512 GORVA_INLINE bool boundSixteen(const BoundRequest& request, const F
 
 }  // namespace
 
-GORVA_AVX512 void informationGainBoundsAvx512(const BoundRequest& request, double* bounds) {
+GORVA_TARGET_AVX512 void informationGainBoundsAvx512(const BoundRequest& request, double* bounds) {
   const float q_single = static_cast<float>(request.q);
   const bool single = singlePrecisionServes(request);
   const Finish finish(request, request.q);

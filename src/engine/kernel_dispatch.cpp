@@ -14,10 +14,11 @@ bool cpuSupports(SimdPath path) {
     case SimdPath::kScalar:
       return true;
     case SimdPath::kAvx2:
-      return __builtin_cpu_supports("avx2");
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+             __builtin_cpu_supports("popcnt");
     case SimdPath::kAvx512:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-             __builtin_cpu_supports("avx512vpopcntdq");
+             __builtin_cpu_supports("avx512vpopcntdq") && __builtin_cpu_supports("popcnt");
   }
   return false;
 }

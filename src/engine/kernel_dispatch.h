@@ -1,5 +1,7 @@
 // The AND + popcount kernels of the fast search, one per instruction set,
-// and the choice among them made once from the CPU at run time.
+// and the choice among them made once from the CPU at run time: the one
+// dispatch point of every SIMD family (the IG bounds follow the same path).
+// The instruction sets of each path are named in simd_targets.h.
 #ifndef GORVA_ENGINE_KERNEL_DISPATCH_H
 #define GORVA_ENGINE_KERNEL_DISPATCH_H
 

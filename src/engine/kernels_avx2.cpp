@@ -5,13 +5,12 @@
 #include <cstdint>
 
 #include "engine/kernel_dispatch.h"
-
-#define GORVA_AVX2 __attribute__((target("avx2")))
+#include "engine/simd_targets.h"
 
 namespace {
 
 // Per byte, the number of set bits of x AND y (0-8).
-GORVA_AVX2 inline __m256i andPopcountBytes(const std::uint64_t* a, const std::uint64_t* b) {
+GORVA_TARGET_AVX2 inline __m256i andPopcountBytes(const std::uint64_t* a, const std::uint64_t* b) {
   const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
                                          0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
   const __m256i low_nibbles = _mm256_set1_epi8(0x0F);
@@ -25,7 +24,7 @@ GORVA_AVX2 inline __m256i andPopcountBytes(const std::uint64_t* a, const std::ui
 // Sum of popcount(a AND b) over `vectors` 256-bit vectors. Byte counts add
 // up over up to 31 vectors (at most 248 per byte) before one VPSADBW turns
 // them into 64-bit lanes.
-GORVA_AVX2 inline std::uint32_t andPopcount(const std::uint64_t* a, const std::uint64_t* b,
+GORVA_TARGET_AVX2 inline std::uint32_t andPopcount(const std::uint64_t* a, const std::uint64_t* b,
                                             int vectors) {
   constexpr int kVectorsPerByteSum = 31;
   __m256i sum = _mm256_setzero_si256();
@@ -42,8 +41,8 @@ GORVA_AVX2 inline std::uint32_t andPopcount(const std::uint64_t* a, const std::u
 
 }  // namespace
 
-GORVA_AVX2 void countCellsAvx2(const CountRequest& q, const PlaneShape& shape) {
+GORVA_TARGET_AVX2 void countCellsAvx2(const CountRequest& q, const PlaneShape& shape) {
   // Plane rows are whole 256-bit vectors: 4 words each.
   countCellsWith(q, shape, [](const std::uint64_t* a, const std::uint64_t* b, int words)
-                               GORVA_AVX2 { return andPopcount(a, b, words / 4); });
+                               GORVA_TARGET_AVX2 { return andPopcount(a, b, words / 4); });
 }

@@ -13,8 +13,7 @@
 #include <cstdint>
 
 #include "engine/kernel_dispatch.h"
-
-#define GORVA_AVX512 __attribute__((target("avx512f,avx512bw,avx512vpopcntdq")))
+#include "engine/simd_targets.h"
 
 // GCC 12 takes the undefined pass-through operand of the unmasked shuffle and
 // conversion intrinsics for an uninitialised variable (a false positive).
@@ -25,7 +24,7 @@ namespace {
 // popcount(a AND b) summed per 64-bit lane over `vectors` vectors; a fixed
 // count (kVectors > 0) unrolls the loop.
 template <int kVectors>
-GORVA_AVX512 inline __m512i andPopcount(const std::uint64_t* a, const std::uint64_t* b,
+GORVA_TARGET_AVX512 inline __m512i andPopcount(const std::uint64_t* a, const std::uint64_t* b,
                                         int vectors) {
   const int n = kVectors > 0 ? kVectors : vectors;
   __m512i sum = _mm512_setzero_si512();
@@ -39,7 +38,7 @@ GORVA_AVX512 inline __m512i andPopcount(const std::uint64_t* a, const std::uint6
 }
 
 // Lane i of the result is the sum of the eight lanes of acc[i].
-GORVA_AVX512 inline __m512i sumEachOfEight(const __m512i* acc) {
+GORVA_TARGET_AVX512 inline __m512i sumEachOfEight(const __m512i* acc) {
   // Pairs: each 128-bit lane holds (partial of acc[2i], partial of acc[2i+1]).
   __m512i pair[4];
   for (int i = 0; i < 4; ++i) {
@@ -57,7 +56,7 @@ GORVA_AVX512 inline __m512i sumEachOfEight(const __m512i* acc) {
 
 // Stores the counts of `group` consecutive cells (two per cell) straight
 // from the register: 8, 16, 24 or 32 bytes, never beyond the group.
-GORVA_AVX512 inline void storeCounts(std::uint32_t* out, __m512i sums, int group) {
+GORVA_TARGET_AVX512 inline void storeCounts(std::uint32_t* out, __m512i sums, int group) {
   const __m256i counts = _mm512_cvtepi64_epi32(sums);
   const __m128i low = _mm256_castsi256_si128(counts);
   switch (group) {
@@ -79,7 +78,7 @@ GORVA_AVX512 inline void storeCounts(std::uint32_t* out, __m512i sums, int group
 // Class accumulators of kGroup (row, level) pairs, the rest zero, summed.
 // Everything is unrolled, so the accumulators stay in registers.
 template <int kGroup, int kControlVectors, int kCaseVectors>
-GORVA_AVX512 inline __m512i countFixedGroup(const std::uint64_t* const* rows,
+GORVA_TARGET_AVX512 inline __m512i countFixedGroup(const std::uint64_t* const* rows,
                                             const std::uint64_t* const* levels, int case_offset,
                                             int control_vectors, int case_vectors) {
   __m512i acc[8];
@@ -97,7 +96,7 @@ GORVA_AVX512 inline __m512i countFixedGroup(const std::uint64_t* const* rows,
 }
 
 template <int kControlVectors, int kCaseVectors>
-GORVA_AVX512 inline __m512i countGroup(const std::uint64_t* const* rows,
+GORVA_TARGET_AVX512 inline __m512i countGroup(const std::uint64_t* const* rows,
                                        const std::uint64_t* const* levels, int group,
                                        int case_offset, int control_vectors, int case_vectors) {
   switch (group) {
@@ -127,7 +126,7 @@ struct GroupPlan {
 };
 
 template <int kControlVectors, int kCaseVectors>
-GORVA_AVX512 void countCells(const CountRequest& q, const PlaneShape& shape) {
+GORVA_TARGET_AVX512 void countCells(const CountRequest& q, const PlaneShape& shape) {
   const int row_words = shape.rowWords();
   const int case_offset = shape.control_words;
   const int control_vectors = shape.control_words / 8;
@@ -178,7 +177,7 @@ GORVA_AVX512 void countCells(const CountRequest& q, const PlaneShape& shape) {
 // the accumulators live in registers and groups of four pairs run on across
 // levels.
 template <int kControlVectors, int kCaseVectors, int kRows, int kLevels>
-GORVA_AVX512 void countFixedShape(const CountRequest& q, const PlaneShape&) {
+GORVA_TARGET_AVX512 void countFixedShape(const CountRequest& q, const PlaneShape&) {
   constexpr int kRowWords = 8 * (kControlVectors + kCaseVectors);
   constexpr int kCaseOffset = 8 * kControlVectors;
   constexpr int kPairs = kRows * kLevels;
@@ -269,7 +268,7 @@ Kernel unrolledKernel(int control_vectors, int case_vectors, int rows, int level
 
 }  // namespace
 
-GORVA_AVX512 void countCellsAvx512(const CountRequest& q, const PlaneShape& shape) {
+GORVA_TARGET_AVX512 void countCellsAvx512(const CountRequest& q, const PlaneShape& shape) {
   const Kernel kernel =
       unrolledKernel(shape.control_words / 8, shape.case_words / 8, q.row_count, q.level_count);
   if (kernel != nullptr) {

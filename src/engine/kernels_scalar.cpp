@@ -5,8 +5,7 @@
 #include <cstdint>
 
 #include "engine/kernel_dispatch.h"
-
-#define GORVA_POPCNT __attribute__((target("popcnt")))
+#include "engine/simd_targets.h"
 
 namespace {
 
@@ -24,7 +23,7 @@ void countCellsScalar(const CountRequest& q, const PlaneShape& shape) {
   countCellsWith(q, shape, andPopcount);
 }
 
-GORVA_POPCNT void countCellsScalarPopcnt(const CountRequest& q, const PlaneShape& shape) {
+GORVA_TARGET_POPCNT void countCellsScalarPopcnt(const CountRequest& q, const PlaneShape& shape) {
   countCellsWith(q, shape, [](const std::uint64_t* a, const std::uint64_t* b, int words)
-                               GORVA_POPCNT { return andPopcount(a, b, words); });
+                               GORVA_TARGET_POPCNT { return andPopcount(a, b, words); });
 }

@@ -95,7 +95,7 @@ struct Version {
 // The portable version and the vector ones this CPU runs.
 std::vector<Version> supportedVersions() {
   std::vector<Version> versions = {{"scalar", informationGainBoundsScalar}};
-  if (avx2BoundSupported()) versions.push_back({"avx2", informationGainBoundsAvx2});
+  if (simdPathSupported(SimdPath::kAvx2)) versions.push_back({"avx2", informationGainBoundsAvx2});
   if (simdPathSupported(SimdPath::kAvx512)) versions.push_back({"avx512", informationGainBoundsAvx512});
   return versions;
 }
