@@ -5,8 +5,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "core/gorva.h"
@@ -168,12 +166,6 @@ void runWorker(SharedOrder& shared) {
 
 }  // namespace
 
-int workerCount(int requested_threads) {
-  if (requested_threads >= 1) return requested_threads;
-  const unsigned hardware = std::thread::hardware_concurrency();
-  return hardware >= 1 ? static_cast<int>(hardware) : 1;
-}
-
 void searchOrder(const SearchContext& context, int order, int threads, int batch_size,
                  long long batch_limit, const BatchSink& sink, SearchProgress* progress,
                  OrderOutcome& outcome) {
@@ -209,14 +201,7 @@ void searchOrderRange(const SearchContext& context, int order, int threads, int 
   shared.total = total;
   shared.first_batch = first_batch;
   shared.batch_count = batch_count;
-  std::vector<std::thread> helpers;
-  try {
-    for (int t = 1; t < threads; ++t) helpers.emplace_back(runWorker, std::ref(shared));
-  } catch (const std::system_error&) {
-    // No more threads to be had: the ones running share the batches.
-  }
-  runWorker(shared);
-  for (std::thread& helper : helpers) helper.join();
+  runWorkers(threads, [&shared](int) { runWorker(shared); });
 
   outcome.kept = std::move(shared.merge.kept());
   outcome.kept.order = order;

@@ -10,6 +10,7 @@
 
 #include "engine/bestrows.h"
 #include "engine/search_context.h"
+#include "engine/worker_threads.h"
 
 class SearchProgress;
 
@@ -66,10 +67,6 @@ class OrderedMerge {
   RankedRows kept_;
   std::vector<Slot> slots_;  // batch b waits in slot b % window
 };
-
-// The number of workers for --threads N: N itself, or every hardware thread
-// for N < 1.
-int workerCount(int requested_threads);
 
 // Scores every combination of `order` markers (or only the first
 // `batch_limit` batches when that is not negative), `batch_size` at a time,

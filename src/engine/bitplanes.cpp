@@ -1,12 +1,12 @@
 #include "engine/bitplanes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <system_error>
-#include <thread>
+
+#include "engine/worker_threads.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ inline std::uint64_t levelWord(const unsigned char* codes, unsigned char level) 
 }
 
 constexpr unsigned char kNoLevel = 0xff;
-// Fewer markers than this per thread are not worth a thread of their own.
+// Markers a worker takes at a time; fewer per thread are not worth a thread.
 constexpr int kMarkersPerThread = 256;
 
 }  // namespace
@@ -120,20 +120,13 @@ bool BitPlanes::build(const unsigned char* genotypes, int marker_count, int samp
       complete_[m] = counted == sample_len ? 1 : 0;
     }
   };
-  std::vector<std::thread> pool;
-  for (int t = 0; t < workers; ++t) {
-    const int first = static_cast<int>(static_cast<long>(marker_count) * t / workers);
-    const int end = static_cast<int>(static_cast<long>(marker_count) * (t + 1) / workers);
-    if (t + 1 == workers) {
-      buildMarkers(first, end, buffers[t]);
-      break;
+  std::atomic<int> next_marker{0};
+  runWorkers(workers, [&](int worker) {
+    for (;;) {
+      const int first = next_marker.fetch_add(kMarkersPerThread);
+      if (first >= marker_count) return;
+      buildMarkers(first, std::min(first + kMarkersPerThread, marker_count), buffers[worker]);
     }
-    try {
-      pool.emplace_back(buildMarkers, first, end, std::ref(buffers[t]));
-    } catch (const std::system_error&) {
-      buildMarkers(first, end, buffers[t]);  // no thread to be had: this one does it
-    }
-  }
-  for (std::thread& worker : pool) worker.join();
+  });
   return true;
 }
