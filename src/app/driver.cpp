@@ -15,6 +15,7 @@
 #include "engine/mdrresult.h"
 #include "io/DataCheck.h"
 #include "io/PlinkReader.h"
+#include "io/messages.h"
 #include "search_constants.h"
 
 namespace {
@@ -71,10 +72,11 @@ TFmMDR::~TFmMDR() {
 void TFmMDR::refuse(int status, const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  std::fputs("gorva: ", stderr);
-  std::vfprintf(stderr, format, args);
-  std::fputc('\n', stderr);
+  char* message = nullptr;
+  const int length = vasprintf(&message, format, args);
   va_end(args);
+  printRefusal(length >= 0 ? message : format);
+  std::free(message);
   exit_status_ = status;
 }
 
@@ -111,8 +113,8 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
       return;
     }
     if (input_file[0] != '\0') {
-      std::fprintf(stderr, "gorva: warning: --in %s is ignored: --bfile %s gives the data\n",
-                   input_file, opt::bfile.c_str());
+      printWarning(std::string("--in ") + input_file + " is ignored: --bfile " + opt::bfile +
+                   " gives the data");
     }
     std::fputs(plink.warnings().c_str(), stderr);
   }

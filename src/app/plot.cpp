@@ -8,6 +8,7 @@
 
 #include "engine/mdrresult.h"
 #include "engine/missingdata.h"
+#include "io/messages.h"
 #include "search_constants.h"
 
 namespace {
@@ -321,7 +322,7 @@ int writeCellCharts(const std::string& report_file, MDRResult* const* results,
     if (ok) {
       ++written;
     } else {
-      std::fprintf(stderr, "gorva: warning: cannot write the cell chart %s\n", path.c_str());
+      printWarning("cannot write the cell chart " + path);
     }
   }
   return written;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "io/FileIO.h"
+#include "io/messages.h"
 
 namespace {
 
@@ -287,34 +288,33 @@ bool Checker::checkField(int line, int column, const char* text, int length) {
 }
 
 std::string Checker::warnings() const {
-  const std::string prefix = "gorva: warning: ";
   std::string text;
   if (short_lines_.count > 0) {
     const bool one = short_lines_.count == 1;
-    text += prefix + std::to_string(short_lines_.count) +
+    text += warningLine(std::to_string(short_lines_.count) +
             (one ? " data line in " : " data lines in ") + name_ +
             (one ? " has" : " have") +
             " fewer fields than the header; missing fields were read as 0 (" +
-            (one ? "" : "first: ") + "line " + std::to_string(short_lines_.line) + ")\n";
+            (one ? "" : "first: ") + "line " + std::to_string(short_lines_.line) + ")");
   }
   if (non_numbers_.count > 0) {
     const bool one = non_numbers_.count == 1;
-    text += prefix + std::to_string(non_numbers_.count) + (one ? " field in " : " fields in ") +
+    text += warningLine(std::to_string(non_numbers_.count) + (one ? " field in " : " fields in ") +
             name_ + (one ? " is not a number and was" : " are not numbers and were") +
             " read as 0 (" + (one ? "" : "first: ") +
-            place(non_numbers_.line, non_numbers_.column) + ")\n";
+            place(non_numbers_.line, non_numbers_.column) + ")");
   }
   if (not_as_written_.count > 0) {
     const bool one = not_as_written_.count == 1;
-    text += prefix + std::to_string(not_as_written_.count) + (one ? " field in " : " fields in ") +
+    text += warningLine(std::to_string(not_as_written_.count) + (one ? " field in " : " fields in ") +
             name_ + (one ? " was" : " were") + " not read as written (" + (one ? "" : "first: ") +
             place(not_as_written_.line, not_as_written_.column) + ": " +
-            not_as_written_.detail + ")\n";
+            not_as_written_.detail + ")");
   }
   if (unread_last_line_ > 0) {
-    text += prefix + "the last line of " + name_ + " (line " +
+    text += warningLine("the last line of " + name_ + " (line " +
             std::to_string(unread_last_line_) +
-            ") has no line end, so it is not read as a sample\n";
+            ") has no line end, so it is not read as a sample");
   }
   return text;
 }

@@ -2,6 +2,7 @@
 // as packed 2-bit genotypes, SNP-major.
 #include "io/PlinkReader.h"
 
+#include "io/messages.h"
 #include "search_constants.h"
 
 #include <cstdio>
@@ -164,8 +165,8 @@ bool PlinkReader::readFam() {
                   " samples has a case (2) or control (1) phenotype in column 6");
   }
   if (missingPhenotypeCount() > 0) {
-    warnings_ += "gorva: warning: " + std::to_string(missingPhenotypeCount()) + " samples of " +
-                 name + " have a missing phenotype and were left out\n";
+    warnings_ += warningLine(std::to_string(missingPhenotypeCount()) + " samples of " + name +
+                             " have a missing phenotype and were left out");
   }
   return true;
 }
@@ -205,9 +206,9 @@ bool PlinkReader::readBim() {
   if (!ok) return false;
   if (marker_names_.empty()) return refuse(name + ": the file has no marker line");
   if (duplicates > 0) {
-    warnings_ += "gorva: warning: " + std::to_string(duplicates) + " SNP ids of " + name +
-                 " repeat an earlier one (first: " + first_duplicate +
-                 "); the report names markers by id, so rename them to tell them apart\n";
+    warnings_ += warningLine(std::to_string(duplicates) + " SNP ids of " + name +
+                             " repeat an earlier one (first: " + first_duplicate +
+                             "); the report names markers by id, so rename them to tell them apart");
   }
   return true;
 }
