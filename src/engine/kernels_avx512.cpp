@@ -239,27 +239,31 @@ Kernel kernelForShape(int rows, int levels) {
 // Vectors per class with compiled versions: the balanced designs up to
 // 4,000 samples (numbers of cases and controls in the same vector or the
 // next).
+constexpr int shapeKey(int control_vectors, int case_vectors) {
+  return control_vectors * 8 + case_vectors;
+}
+
 Kernel unrolledKernel(int control_vectors, int case_vectors, int rows, int levels) {
-  switch (control_vectors * 8 + case_vectors) {
-    case 011:
+  switch (shapeKey(control_vectors, case_vectors)) {
+    case shapeKey(1, 1):
       return kernelForShape<1, 1>(rows, levels);
-    case 012:
+    case shapeKey(1, 2):
       return kernelForShape<1, 2>(rows, levels);
-    case 021:
+    case shapeKey(2, 1):
       return kernelForShape<2, 1>(rows, levels);
-    case 022:
+    case shapeKey(2, 2):
       return kernelForShape<2, 2>(rows, levels);
-    case 023:
+    case shapeKey(2, 3):
       return kernelForShape<2, 3>(rows, levels);
-    case 032:
+    case shapeKey(3, 2):
       return kernelForShape<3, 2>(rows, levels);
-    case 033:
+    case shapeKey(3, 3):
       return kernelForShape<3, 3>(rows, levels);
-    case 034:
+    case shapeKey(3, 4):
       return kernelForShape<3, 4>(rows, levels);
-    case 043:
+    case shapeKey(4, 3):
       return kernelForShape<4, 3>(rows, levels);
-    case 044:
+    case shapeKey(4, 4):
       return kernelForShape<4, 4>(rows, levels);
     default:
       return nullptr;
