@@ -1,6 +1,25 @@
 // What every batch of a search needs to know: the data, the sample list and
 // its totals, the method codes, K, and the bit-planes when the fast path
 // counts. Shared read-only by the worker threads.
+//
+// The engine's words, from the largest piece of work to the smallest:
+// - order: every combination of k markers, in lexicographic order;
+// - batch: BATCH_SIZE consecutive combinations of an order, ranked on their
+//   own and merged into the kept rows strictly in batch order, so that the
+//   result does not depend on threads or processes;
+// - unit: the consecutive batches one worker takes at a time (the fast path
+//   counts them in one walk);
+// - segment: the per-batch best rows of a range of batches, as one MPI rank
+//   sends them back;
+// - walk: one pass of the cell counter over the combinations of a unit;
+// - run: consecutive combinations that share their first k - 1 markers and
+//   differ in the last one; its prefix rows (the AND of those markers) are
+//   formed once;
+// - group: the runs whose prefix rows are held at once;
+// - block: last markers counted against a group while their rows are in
+//   cache;
+// - stretch: consecutive tables handed from the counter to the scorer in one
+//   visit (a stretch may run from one batch into the next).
 #ifndef GORVA_ENGINE_SEARCH_CONTEXT_H
 #define GORVA_ENGINE_SEARCH_CONTEXT_H
 
