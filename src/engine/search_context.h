@@ -9,8 +9,8 @@
 //   result does not depend on threads or processes;
 // - unit: the consecutive batches one worker takes at a time (the fast path
 //   counts them in one walk);
-// - segment: the per-batch best rows of a range of batches, as one MPI rank
-//   sends them back;
+// - segment: the best rows of consecutive batches merged into one list where
+//   merging is associative (how an MPI rank sends its range of batches back);
 // - walk: one pass of the cell counter over the combinations of a unit;
 // - run: consecutive combinations that share their first k - 1 markers and
 //   differ in the last one; its prefix rows (the AND of those markers) are
