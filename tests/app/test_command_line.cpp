@@ -216,4 +216,30 @@ TEST(ProgressLine, ShownWhenForcedAndNeverInALogByDefault) {
   EXPECT_EQ(quiet.err, "");
 }
 
+// Two markers, four samples; marker a separates cases from controls.
+const std::string kTwoMarkers = "P\ta\tb\n1\t0\t1\n0\t1\t1\n1\t0\t2\n0\t2\t0\n";
+
+TEST(CommandLine, AnExtensionNameAsTheValueOfAClassicOptionIsOnlyThatValue) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/d.txt", kTwoMarkers);
+
+  // The report file is named --threads; nothing is missing a value.
+  const ProgramResult last = runGorva({"--in", "d.txt", "--out", "--threads"}, dir);
+  EXPECT_EQ(last.status, 0);
+  EXPECT_EQ(last.err, "");
+  EXPECT_NE(last.out.find("# result file : --threads\n"), std::string::npos);
+  EXPECT_NE(readFile(dir + "/--threads").find("\n1,a b,1.000000,1.000000,"), std::string::npos);
+
+  // The data still come from --in, not from a PLINK file set named --top;
+  // N = 4 and IG = 1 at order 1 give the p-value 2^-4.
+  const ProgramResult bfile =
+      runGorva({"--in", "d.txt", "--out", "--bfile", "--top", "1", "--order", "1"}, dir);
+  EXPECT_EQ(bfile.status, 0);
+  EXPECT_EQ(bfile.err, "");
+  const std::string report = readFile(dir + "/--bfile");
+  EXPECT_NE(report.find("<<1-Order Best Combination Sets>>\nRank,Best Combination,IG,RIG,"
+                        "p-value(IG)\n1,a,1.000000,1.000000,6.250000E-02\n====="),
+            std::string::npos);
+}
+
 }  // namespace

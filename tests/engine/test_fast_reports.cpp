@@ -1,4 +1,4 @@
-// Whole runs of the program: the fast engine on 1, 2 and 7 threads writes
+// Whole runs of the program: the fast engine on two threads writes
 // the report and the all-results file of the plain engine on one thread, for
 // every --missing word, orders 1 to 4, several batches per order, ties,
 // monomorphic markers and NaN measures. (Every SIMD path and one-class data
@@ -34,7 +34,9 @@ Outputs runWith(const std::string& data, const std::string& options, const Engin
   return {comparableReport(readFile(dir + "/report.txt")), readFile(dir + "/report.txt.all")};
 }
 
-const std::vector<Engine> kOtherEngines = {{"fast", 1}, {"fast", 2}, {"fast", 7}, {"plain", 7}};
+// Thread counts and the merge of batches are checked in-process with small
+// batches; here the program's own wiring of each method and engine.
+const std::vector<Engine> kOtherEngines = {{"fast", 2}, {"plain", 2}};
 
 // Every engine gives the report (and all-results file) of the plain one on
 // one thread.
