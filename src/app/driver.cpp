@@ -11,12 +11,15 @@
 #include "app/memorybudget.h"
 #include "app/options.h"
 #include "app/plot.h"
+#include "app/text_subset.h"
 #include "app/tfmmdr.h"
 #include "engine/mdrresult.h"
 #include "io/DataCheck.h"
 #include "io/PlinkReader.h"
 #include "io/messages.h"
 #include "search_constants.h"
+#include "io/Subset.h"
+#include "io/VcfReader.h"
 
 namespace {
 
@@ -49,6 +52,19 @@ std::string columnName(const MdrReader& reader, int column) {
   const char* field_end = std::find(field, line_end, '\t');
   if (field_end > field && field_end[-1] == '\r') --field_end;
   return std::string(field, field_end);
+}
+
+// A text file's data, read whole, cut to the subset in place: genotypes,
+// phenotypes (or those of --pheno) and marker names move to the front.
+void cutToSubset(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names, int sample_count,
+                 const Subset& subset) {
+  compactGenotypes(genotypes, sample_count, subset);
+  for (std::size_t k = 0; k < subset.samples.size(); ++k) {
+    phenotypes[k] = subset.phenotypes.empty() ? phenotypes[subset.samples[k]] : subset.phenotypes[k];
+  }
+  for (std::size_t j = 0; j < subset.markers.size(); ++j) {
+    if (static_cast<int>(j) != subset.markers[j]) std::strcpy(marker_names[j], marker_names[subset.markers[j]]);
+  }
 }
 
 }  // namespace
@@ -103,31 +119,71 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
                        int /*unused_param*/, int /*shuffling_idx*/, int aux_code) {
   int line_count = 0;
   int column_count = 0;
-  // --bfile: the data come from a PLINK file set, checked whole here, before
-  // the report exists; the text file's steps then see a closed reader.
+  // --bfile, --vcf, --bcf: the data come from a PLINK file set or a VCF,
+  // checked whole here, before the report exists; the text file's steps then
+  // see a closed reader. The sample and marker options are settled here too.
   const bool from_plink = !opt::bfile.empty();
+  const bool from_vcf = !opt::vcf.empty() || !opt::bcf.empty();
+  const bool from_reader = from_plink || from_vcf;
+  const SubsetFiles subset_files{opt::pheno, opt::keep, opt::remove, opt::extract, opt::exclude};
+  const bool subsetting = subset_files.any();
+  Subset subset;
+  const auto choose = [&](const SubsetInput& input) {
+    if (!chooseSubset(subset_files, input, init_order, subset)) {
+      refuse(kExitBadInput, "%s", subset.error.c_str());
+      return false;
+    }
+    std::fputs(subset.warnings.c_str(), stderr);
+    return true;
+  };
+  const std::string reader_option = from_plink ? "--bfile" : !opt::vcf.empty() ? "--vcf" : "--bcf";
+  const std::string reader_input = from_plink ? opt::bfile : !opt::vcf.empty() ? opt::vcf : opt::bcf;
   PlinkReader plink;
-  if (from_plink) {
-    if (!plink.open(opt::bfile, methodCodeOfWordIndex(missing_idx) == kMethodNone)) {
-      refuse(kExitBadInput, "%s", plink.error().c_str());
+  VcfReader vcf;
+  if (from_plink + !opt::vcf.empty() + !opt::bcf.empty() > 1) {
+    refuse(kExitBadInput, "--bfile, --vcf and --bcf each name the whole input: give one of them");
+    return;
+  }
+  if (from_vcf && opt::pheno.empty()) {
+    refuse(kExitBadInput, "%s %s needs --pheno FILE: a VCF holds no phenotypes (FID IID value lines, 2 case, 1 control)",
+           reader_option.c_str(), reader_input.c_str());
+    return;
+  }
+  if (from_reader) {
+    const bool refuse_missing = methodCodeOfWordIndex(missing_idx) == kMethodNone;
+    const bool opened = from_plink ? plink.open(opt::bfile, refuse_missing && !subsetting, opt::pheno.empty())
+                                   : vcf.open(reader_input);
+    if (!opened) {
+      refuse(kExitBadInput, "%s", (from_plink ? plink.error() : vcf.error()).c_str());
       return;
     }
     if (input_file[0] != '\0') {
-      printWarning(std::string("--in ") + input_file + " is ignored: --bfile " + opt::bfile +
+      printWarning(std::string("--in ") + input_file + " is ignored: " + reader_option + " " + reader_input +
                    " gives the data");
     }
-    std::fputs(plink.warnings().c_str(), stderr);
+    std::fputs((from_plink ? plink.warnings() : vcf.warnings()).c_str(), stderr);
+    if (subsetting) {
+      if (!choose(from_plink ? plink.subsetInput() : vcf.subsetInput())) return;
+      from_plink ? plink.select(subset) : vcf.select(subset);
+      if (refuse_missing && !(from_plink ? plink.refuseFirstMissingGenotype() : vcf.refuseFirstMissingGenotype())) {
+        refuse(kExitBadInput, "%s", (from_plink ? plink.error() : vcf.error()).c_str());
+        return;
+      }
+    }
   }
+  // A text file is read whole and cut to the subset afterwards; the readers
+  // above read only the subset.
+  const bool text_subset = subsetting && !from_reader;
   {
     MdrReader reader;
     MdrWriter writer;
-    if (!from_plink && !reader.Open(input_file)) {
+    if (!from_reader && !reader.Open(input_file)) {
       std::puts("Cannot open the text file!!");
       return;
     }
-    line_count = from_plink ? plink.sampleCount() + 2 : reader.GetLineCount();
+    line_count = from_plink ? plink.sampleCount() + 2 : from_vcf ? vcf.sampleCount() + 2 : reader.GetLineCount();
     reader.Reset();
-    column_count = from_plink ? plink.markerCount() + 1 : reader.GetColCount();
+    column_count = from_plink ? plink.markerCount() + 1 : from_vcf ? vcf.markerCount() + 1 : reader.GetColCount();
     reader.Reset();
 
     if (init_order < 1 || init_order > order) {
@@ -137,12 +193,20 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
              init_order, order);
       return;
     }
-    const DataCheck check = from_plink ? checkedElsewhere()
+    DataCheck check = from_reader ? checkedElsewhere()
                                        : checkDataFile(input_file, reader.bytes(),
                                                        reader.byteCount(), phenotype_column);
     if (!check.ok) {
       refuse(kExitBadInput, "%s", check.error.c_str());
       return;
+    }
+    if (text_subset) {
+      if (!choose(textSubsetInput(input_file, reader, line_count - 2, column_count, phenotype_column))) return;
+      const TextPlace missing = methodCodeOfWordIndex(missing_idx) == kMethodNone
+                                    ? firstMissingInSubset(reader, line_count - 2, column_count, phenotype_column, subset)
+                                    : TextPlace{};
+      check.first_missing_line = missing.line;
+      check.first_missing_column = missing.column;
     }
     if (methodCodeOfWordIndex(missing_idx) == kMethodNone && check.first_missing_line > 0) {
       refuseMissingUnderNone(input_file, reader, check);
@@ -161,7 +225,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     // must be refused, not counted past the table's end.
     const int base = genotypeLevels(methodCodeOfWordIndex(missing_idx));
     const int highest_countable = highestCountableOrder(base);
-    const int marker_count = column_count - 1;
+    const int marker_count = text_subset ? static_cast<int>(subset.markers.size()) : column_count - 1;
     if (std::min(order, marker_count) > highest_countable && init_order <= marker_count) {
       refuse(kExitBadInput,
              "order %d needs count tables of 2 x %d^%d cells; this version counts orders up to %d%s",
@@ -172,12 +236,12 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     // Everything the run will hold at its peak must fit before the report
     // exists: a run killed half-way would leave nothing but a broken report.
     const RunShape shape{column_count - 1, line_count - 2, init_order, order, top_k,
-                         opt::threads, from_plink ? 0 : reader.byteCount(), base};
+                         opt::threads, from_reader ? 0 : reader.byteCount(), base};
     const MemoryNeed need = estimateRunMemory(shape);
     const std::uint64_t available = availableMemoryBytes();
     if (need.total() > available) {
       refuse(kExitNoMemory, "%s",
-             memoryRefusal(from_plink ? opt::bfile : input_file, shape, need, available).c_str());
+             memoryRefusal(from_reader ? reader_input : input_file, shape, need, available).c_str());
       return;
     }
 
@@ -203,13 +267,17 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   const int search_folds = opt::is_partialcv ? 10 : fold_count;
 
   const int order_count = order - init_order + 1;
+  // What the reader fills, and what the run uses: less for a text file cut
+  // to a subset after reading.
   const int marker_count = column_count - 1;
   const int sample_count = line_count - 2;
+  const int run_markers = text_subset ? static_cast<int>(subset.markers.size()) : marker_count;
+  const int run_samples = text_subset ? static_cast<int>(subset.samples.size()) : sample_count;
   // Rows beyond the number of combinations can never be filled, so a huge
   // --top does not make the records huge.
-  const double reachable = largestCombinationCount(marker_count, init_order, order);
+  const double reachable = largestCombinationCount(run_markers, init_order, order);
   const int row_capacity = top_k > reachable ? static_cast<int>(reachable) : top_k;
-  const int text_bytes = combinationTextCapacity(order, marker_count);
+  const int text_bytes = combinationTextCapacity(order, run_markers);
 
   MDRResult** results = new (std::nothrow) MDRResult*[order_count]();
   char** marker_names = new (std::nothrow) char*[marker_count > 0 ? marker_count : 1]();
@@ -236,12 +304,15 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
            marker_count, sample_count, genotype_bytes, order_count, row_capacity);
   } else if (from_plink && !plink.read(genotypes, phenotypes, marker_names)) {
     refuse(kExitBadInput, "%s", plink.error().c_str());
+  } else if (from_vcf && !vcf.read(genotypes, phenotypes, marker_names)) {
+    refuse(kExitBadInput, "%s", vcf.error().c_str());
   } else {
-    if (!from_plink) {
+    if (!from_reader) {
       ReadMDRFile(input_file, genotypes, phenotypes, sample_count, column_count,
                   phenotype_column, marker_names);
     }
-    CalcMdrMethodALL(genotypes, phenotypes, scores, sample_count, column_count,
+    if (text_subset) cutToSubset(genotypes, phenotypes, marker_names, sample_count, subset);
+    CalcMdrMethodALL(genotypes, phenotypes, scores, run_samples, run_markers + 1,
                      phenotype_column - 1, case_value, measure_idx, tie_idx + 1,
                      methodCodeOfWordIndex(missing_idx),
                      testing_idx, real_param, int_param, perm, search_folds, results);
@@ -253,8 +324,8 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     WriteResultALL(output_file, elapsed, phenotype_column, case_value, testing_idx, marker_names,
                    results);
     if (opt::plot) {
-      writeCellCharts(output_file, results, marker_names, genotypes, phenotypes, sample_count,
-                      marker_count, methodCodeOfWordIndex(missing_idx));
+      writeCellCharts(output_file, results, marker_names, genotypes, phenotypes, run_samples,
+                      run_markers, methodCodeOfWordIndex(missing_idx));
     }
     std::snprintf(line_buffer, sizeof line_buffer,
                   "GORVA Analysis finished!!\nTotal excuting time is %.2f second\n", elapsed);

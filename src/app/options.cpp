@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 #include "app/helper.h"
 
@@ -38,6 +39,13 @@ int progress = -1;
 std::string bfile;
 bool plot = false;
 std::string engine = "fast";
+std::string vcf;
+std::string bcf;
+std::string pheno;
+std::string keep;
+std::string remove;
+std::string extract;
+std::string exclude;
 }  // namespace opt
 
 namespace {
@@ -116,6 +124,11 @@ void setExtensionOptions(CArgs& args) {
   if (args.find("--bfile")) opt::bfile = args.value("--bfile");
   if (args.find("--plot")) opt::plot = args.value_int("--plot") == 1;
   if (args.find("--engine")) opt::engine = args.value("--engine");
+  for (auto [name, value] : {std::pair{"--vcf", &opt::vcf}, {"--bcf", &opt::bcf}, {"--pheno", &opt::pheno},
+                             {"--keep", &opt::keep}, {"--remove", &opt::remove}, {"--extract", &opt::extract},
+                             {"--exclude", &opt::exclude}}) {
+    if (args.find(name)) *value = args.value(name);
+  }
 }
 
 const char* getOptionString() {

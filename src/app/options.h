@@ -41,6 +41,13 @@ extern int progress;       // "--progress": -1 when the error stream is a termin
 extern std::string bfile;  // "--bfile": PLINK .bed/.bim/.fam prefix read instead of "--in"
 extern bool plot;          // "--plot": one SVG cell chart per order beside the report
 extern std::string engine;  // "--engine": "fast" (bit-planes) or "plain" (byte counting), same results
+extern std::string vcf;      // "--vcf": VCF file (plain, gzip or bgzip) read instead of "--in"
+extern std::string bcf;      // "--bcf": BCF file read instead of "--in"
+extern std::string pheno;    // "--pheno": FID IID value lines, replacing the input's phenotypes
+extern std::string keep;     // "--keep": only the samples named
+extern std::string remove;   // "--remove": all but the samples named
+extern std::string extract;  // "--extract": only the markers named
+extern std::string exclude;  // "--exclude": all but the markers named
 }  // namespace opt
 
 // Reads the extension options (they never change a classic option).

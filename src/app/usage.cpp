@@ -61,6 +61,7 @@ std::string usageText() {
   std::string text =
       "Usage: gorva --in DATA.txt --out REPORT.txt [options]\n"
       "       gorva --bfile PREFIX --out REPORT.txt [options]\n"
+      "       gorva --vcf FILE.vcf[.gz] --pheno PHENO.txt --out REPORT.txt [options]\n"
       "\n"
       "Searches every combination of k markers, for each order k of the range, for the\n"
       "combinations whose genotype cells tell most about a case/control phenotype\n"
@@ -77,6 +78,22 @@ std::string usageText() {
             "read PLINK PREFIX.bed/.bim/.fam instead of --in (SNP-major .bed; .fam "
             "phenotype 2 = case, 1 = control, others left out)",
             orNone(opt::bfile));
+  addOption(text, "--vcf FILE",
+            "read a VCF (plain, gzip or bgzip) instead of --in: genotype = copies of ALT "
+            "from GT; multi-allelic records and records without GT are skipped; needs --pheno",
+            orNone(opt::vcf));
+  addOption(text, "--bcf FILE", "read a BCF instead of --in, like --vcf", orNone(opt::bcf));
+  addOption(text, "--pheno FILE",
+            "FID IID value lines (2 = case, 1 = control, 0/-9/NA missing) replacing the "
+            "input's phenotypes; samples without one are left out",
+            orNone(opt::pheno));
+  addOption(text, "--keep FILE",
+            "only the samples named (FID IID per line; for text and VCF the IID alone will "
+            "do; text samples are named by their data line number)",
+            orNone(opt::keep));
+  addOption(text, "--remove FILE", "all but the samples named, as --keep", orNone(opt::remove));
+  addOption(text, "--extract FILE", "only the markers named, one per line", orNone(opt::extract));
+  addOption(text, "--exclude FILE", "all but the markers named, one per line", orNone(opt::exclude));
   addOption(text, "--out FILE", "the report file, created or emptied", orNone(opt::output_file));
   addOption(text, "--save_all 0|1", "1: also write every scored combination to FILE.all",
             flag(opt::save_all));

@@ -14,52 +14,11 @@
 #include <unordered_map>
 
 #include "io/FileIO.h"
+#include "io/TextLines.h"
 
 namespace {
 
 constexpr int kPlinkColumns = 6;
-
-// A whole file as bytes; false when it cannot be opened or read.
-bool slurp(const std::string& path, std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  bytes.clear();
-  char chunk[65536];
-  std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-  const bool ok = std::ferror(file) == 0;
-  std::fclose(file);
-  return ok;
-}
-
-// Calls visit(line_number, fields) for every line that is not blank. Fields
-// are separated by runs of blanks and tabs; a CR before the LF is dropped.
-// Stops, returning false, as soon as visit returns false.
-template <typename Visit>
-bool forEachLine(std::string_view text, Visit visit) {
-  std::vector<std::string_view> fields;
-  int line_number = 0;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
-    start = end + 1;
-    ++line_number;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    fields.clear();
-    std::size_t i = 0;
-    while (i < line.size()) {
-      while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-      const std::size_t field_start = i;
-      while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-      if (i > field_start) fields.push_back(line.substr(field_start, i - field_start));
-    }
-    if (fields.empty()) continue;
-    if (!visit(line_number, fields)) return false;
-  }
-  return true;
-}
 
 std::string columnsMessage(const std::string& file, int line, std::size_t count,
                            const char* layout) {
@@ -112,7 +71,8 @@ bool PlinkReader::refuse(const std::string& message) {
   return false;
 }
 
-bool PlinkReader::open(const std::string& prefix, bool refuse_missing_genotypes) {
+bool PlinkReader::open(const std::string& prefix, bool refuse_missing_genotypes,
+                       bool fam_phenotypes) {
   prefix_ = prefix;
   error_.clear();
   warnings_.clear();
@@ -120,9 +80,13 @@ bool PlinkReader::open(const std::string& prefix, bool refuse_missing_genotypes)
   kept_samples_.clear();
   kept_lines_.clear();
   case_status_.clear();
+  fam_ids_.clear();
+  fam_status_.clear();
+  fam_lines_.clear();
+  selected_markers_.clear();
   marker_names_.clear();
   marker_lines_.clear();
-  if (!readFam() || !readBim()) return false;
+  if (!readFam(fam_phenotypes) || !readBim()) return false;
   const double genotypes = static_cast<double>(markerCount()) * sampleCount();
   if (genotypes > kMaxIndexedCount) {
     char text[64];
@@ -136,10 +100,10 @@ bool PlinkReader::open(const std::string& prefix, bool refuse_missing_genotypes)
   return !refuse_missing_genotypes || refuseFirstMissingGenotype();
 }
 
-bool PlinkReader::readFam() {
+bool PlinkReader::readFam(bool fam_phenotypes) {
   const std::string name = prefix_ + ".fam";
   std::string text;
-  if (!slurp(name, text)) {
+  if (!slurpFile(name, text)) {
     return refuse("cannot open " + name +
                   " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
   }
@@ -150,10 +114,13 @@ bool PlinkReader::readFam() {
                                    "family id, sample id, father, mother, sex, phenotype"));
     }
     const int status = caseStatus(fields[5]);
-    if (status >= 0) {
+    fam_ids_.push_back({std::string(fields[0]), std::string(fields[1])});
+    fam_status_.push_back(status);
+    fam_lines_.push_back(line);
+    if (status >= 0 || !fam_phenotypes) {
       kept_samples_.push_back(fam_sample_count_);
       kept_lines_.push_back(line);
-      case_status_.push_back(static_cast<unsigned char>(status));
+      case_status_.push_back(static_cast<unsigned char>(status >= 0 ? status : 0));
     }
     ++fam_sample_count_;
     return true;
@@ -164,7 +131,7 @@ bool PlinkReader::readFam() {
     return refuse(name + ": none of the " + std::to_string(fam_sample_count_) +
                   " samples has a case (2) or control (1) phenotype in column 6");
   }
-  if (missingPhenotypeCount() > 0) {
+  if (missingPhenotypeCount() > 0 && fam_phenotypes) {
     warnings_ += warningLine(std::to_string(missingPhenotypeCount()) + " samples of " + name +
                              " have a missing phenotype and were left out");
   }
@@ -174,7 +141,7 @@ bool PlinkReader::readFam() {
 bool PlinkReader::readBim() {
   const std::string name = prefix_ + ".bim";
   std::string text;
-  if (!slurp(name, text)) {
+  if (!slurpFile(name, text)) {
     return refuse("cannot open " + name +
                   " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
   }
@@ -199,6 +166,7 @@ bool PlinkReader::readBim() {
       first_duplicate = "line " + std::to_string(line) + ", column 2: " + id +
                         " was already on line " + std::to_string(seen->second);
     }
+    selected_markers_.push_back(static_cast<int>(marker_names_.size()));
     marker_names_.push_back(std::move(id));
     marker_lines_.push_back(line);
     return true;
@@ -239,12 +207,12 @@ bool PlinkReader::checkBed() {
                   " is not the header of a PLINK .bed (6c 1b 01)");
   }
   const std::uintmax_t per_marker = (static_cast<std::uintmax_t>(fam_sample_count_) + 3) / 4;
-  const std::uintmax_t expected = 3 + per_marker * static_cast<std::uintmax_t>(markerCount());
+  const std::uintmax_t expected = 3 + per_marker * static_cast<std::uintmax_t>(bimMarkerCount());
   if (actual != expected) {
     return refuse(name + ": the file has " + std::to_string(actual) + " bytes, but " + prefix_ +
-                  ".bim (" + std::to_string(markerCount()) + " markers) and " + prefix_ + ".fam (" +
+                  ".bim (" + std::to_string(bimMarkerCount()) + " markers) and " + prefix_ + ".fam (" +
                   std::to_string(fam_sample_count_) + " samples) need 3 + " +
-                  std::to_string(markerCount()) + " x " + std::to_string(per_marker) + " = " +
+                  std::to_string(bimMarkerCount()) + " x " + std::to_string(per_marker) + " = " +
                   std::to_string(expected) +
                   " bytes (do the three files belong to the same data set?)");
   }
@@ -258,22 +226,40 @@ bool PlinkReader::forEachPackedMarker(Decode decode) {
   if (file == nullptr) return refuse("cannot open " + name + " again to read its genotypes");
   const std::size_t per_marker = (static_cast<std::size_t>(fam_sample_count_) + 3) / 4;
   std::unique_ptr<unsigned char[]> packed(new unsigned char[per_marker]);
-  bool ok = std::fseek(file, 3, SEEK_SET) == 0;
+  bool ok = true;
+  int next = 0;  // the .bim marker at the file position
   int m = 0;
-  for (; ok && m < markerCount(); ++m) {
-    ok = std::fread(packed.get(), 1, per_marker, file) == per_marker;
-    if (ok) ok = decode(m, packed.get());
+  for (int row = 0; ok && row < markerCount(); ++row) {
+    m = selected_markers_[row];
+    if (row == 0 || m != next) {
+      ok = std::fseek(file, 3 + static_cast<long>(m) * static_cast<long>(per_marker), SEEK_SET) == 0;
+    }
+    next = m + 1;
+    if (ok) ok = std::fread(packed.get(), 1, per_marker, file) == per_marker;
+    if (ok) ok = decode(row, m, packed.get());
   }
   std::fclose(file);
   if (!ok && error_.empty()) {
-    refuse(name + ": the file ended before marker " + std::to_string(m) + " (" + markerName(m - 1) +
+    refuse(name + ": the file ended before marker " + std::to_string(m + 1) + " (" + markerName(m) +
            "); was it changed during the run?");
   }
   return ok;
 }
 
+SubsetInput PlinkReader::subsetInput() const {
+  return SubsetInput{prefix_ + ".fam", fam_ids_, fam_status_, marker_names_, true};
+}
+
+void PlinkReader::select(const Subset& subset) {
+  kept_samples_ = subset.samples;
+  case_status_ = subset.phenotypes;
+  kept_lines_.clear();
+  for (const int s : kept_samples_) kept_lines_.push_back(fam_lines_[s]);
+  selected_markers_ = subset.markers;
+}
+
 bool PlinkReader::refuseFirstMissingGenotype() {
-  return forEachPackedMarker([this](int m, const unsigned char* packed) {
+  return forEachPackedMarker([this](int, int m, const unsigned char* packed) {
     for (std::size_t k = 0; k < kept_samples_.size(); ++k) {
       const int s = kept_samples_[k];
       if (((packed[s >> 2] >> ((s & 3) * 2)) & 3) != 1) continue;
@@ -291,14 +277,14 @@ bool PlinkReader::refuseFirstMissingGenotype() {
 bool PlinkReader::read(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names) {
   const long sample_count = sampleCount();
   for (long k = 0; k < sample_count; ++k) phenotypes[k] = case_status_[k];
-  for (int m = 0; m < markerCount(); ++m) {
-    std::snprintf(marker_names[m], kFieldTextBuffer, "%s", marker_names_[m].c_str());
+  for (int row = 0; row < markerCount(); ++row) {
+    std::snprintf(marker_names[row], kFieldTextBuffer, "%s", marker_names_[selected_markers_[row]].c_str());
   }
-  return forEachPackedMarker([&](int m, const unsigned char* packed) {
-    unsigned char* row = genotypes + static_cast<long>(m) * sample_count;
+  return forEachPackedMarker([&](int row, int, const unsigned char* packed) {
+    unsigned char* target = genotypes + static_cast<long>(row) * sample_count;
     for (long k = 0; k < sample_count; ++k) {
       const int s = kept_samples_[k];
-      row[k] = kBedCodeToGenotype[(packed[s >> 2] >> ((s & 3) * 2)) & 3];
+      target[k] = kBedCodeToGenotype[(packed[s >> 2] >> ((s & 3) * 2)) & 3];
     }
     return true;
   });

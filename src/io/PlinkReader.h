@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "io/Subset.h"
+
 // The three magic bytes of a SNP-major .bed; a third byte 0 marks the old
 // individual-major layout, which is refused.
 constexpr unsigned char kBedMagic[3] = {0x6c, 0x1b, 0x01};
@@ -39,7 +41,21 @@ class PlinkReader {
   // With refuse_missing_genotypes (a run whose missing-data method counts
   // no missing genotype) the .bed is read once more here and its first
   // missing genotype among the samples that take part is refused.
-  bool open(const std::string& prefix, bool refuse_missing_genotypes = false);
+  //
+  // With fam_phenotypes false (the phenotypes come from elsewhere) column 6
+  // decides nothing: every sample takes part until select() chooses.
+  bool open(const std::string& prefix, bool refuse_missing_genotypes = false,
+            bool fam_phenotypes = true);
+
+  // Every sample (FID, IID, case status of column 6) and marker of the file
+  // set, for choosing a subset.
+  SubsetInput subsetInput() const;
+  // From now on only the subset's samples, with its phenotypes, and its
+  // markers take part, in read() and in refuseFirstMissingGenotype().
+  void select(const Subset& subset);
+  // False, with error() naming marker and sample, at the first missing
+  // genotype of a sample and marker that take part.
+  bool refuseFirstMissingGenotype();
 
   const std::string& error() const { return error_; }
   // Zero or more whole lines "gorva: warning: ...\n".
@@ -47,10 +63,11 @@ class PlinkReader {
 
   // Samples that take part: case (2) or control (1) in the .fam.
   int sampleCount() const { return static_cast<int>(kept_samples_.size()); }
-  int markerCount() const { return static_cast<int>(marker_names_.size()); }
+  int markerCount() const { return static_cast<int>(selected_markers_.size()); }
   // Every sample line of the .fam, the left-out ones included.
   int famSampleCount() const { return fam_sample_count_; }
   int missingPhenotypeCount() const { return fam_sample_count_ - sampleCount(); }
+  // The name of marker m of the .bim (from 0), whether it takes part or not.
   const std::string& markerName(int m) const { return marker_names_[m]; }
   std::string bedName() const { return prefix_ + ".bed"; }
 
@@ -64,11 +81,12 @@ class PlinkReader {
 
  private:
   bool refuse(const std::string& message);
-  bool readFam();
+  bool readFam(bool fam_phenotypes);
   bool readBim();
   bool checkBed();
-  bool refuseFirstMissingGenotype();
-  // Calls decode(marker, packed bytes) for every marker of the .bed.
+  int bimMarkerCount() const { return static_cast<int>(marker_names_.size()); }
+  // Calls decode(row, .bim marker, packed bytes) for every marker that takes
+  // part, row counting them from 0.
   template <typename Decode>
   bool forEachPackedMarker(Decode decode);
 
@@ -76,6 +94,10 @@ class PlinkReader {
   std::string error_;
   std::string warnings_;
   int fam_sample_count_ = 0;
+  std::vector<SampleId> fam_ids_;           // every .fam sample
+  std::vector<int> fam_status_;             // its column 6: 1 case, 0 control, kNoStatus
+  std::vector<int> fam_lines_;              // its .fam line number
+  std::vector<int> selected_markers_;       // .bim positions of the markers that take part
   std::vector<int> kept_samples_;           // .fam positions of the samples that take part
   std::vector<int> kept_lines_;             // their .fam line numbers
   std::vector<int> marker_lines_;           // .bim line number of each marker

@@ -118,16 +118,6 @@ TEST_F(PlinkReaderTest, MissingGenotypesCanBeRefusedWithTheirPlace) {
   EXPECT_TRUE(accepting.open(prefix_, true)) << accepting.error();
 }
 
-// The report or console text without the lines that name the input or the
-// command, and with the whole-second timings masked.
-std::string withoutInputLines(const std::string& text) {
-  std::string kept;
-  for (const std::string& line : splitOn(maskTimes(text), '\n')) {
-    if (line.rfind("Command : ", 0) != 0 && line.rfind("# input file : ", 0) != 0) kept += line + "\n";
-  }
-  return kept;
-}
-
 class PlinkRun : public ::testing::Test {
  protected:
   void SetUp() override {

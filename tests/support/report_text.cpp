@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <regex>
 
+#include "support/run_program.h"
+
 namespace {
 
 std::string format(const char* pattern, double a, double b, double c) {
@@ -66,4 +68,12 @@ double pValueOfIG(double ig, int order, int N) {
   const int degrees = static_cast<int>(std::lround(std::pow(3.0, order))) - 1;
   const double g = 2.0 * N * std::log(2.0) * ig;
   return gammaUpperTailIntegerShape(degrees / 2, g / 2);
+}
+
+std::string withoutInputLines(const std::string& text) {
+  std::string kept;
+  for (const std::string& line : splitOn(maskTimes(text), '\n')) {
+    if (line.rfind("Command : ", 0) != 0 && line.rfind("# input file : ", 0) != 0) kept += line + "\n";
+  }
+  return kept;
 }

@@ -23,6 +23,10 @@ std::string expectedReport(const std::string& command, const std::string& input,
 // Replaces the whole-second timings (report and console) by "<TIME>".
 std::string maskTimes(const std::string& text);
 
+// The report or console text without the lines that name the input or the
+// command, and with the whole-second timings masked.
+std::string withoutInputLines(const std::string& text);
+
 // The results of a report: from its "Results" banner on ("<none>" without one).
 std::string resultsSection(const std::string& report);
 

@@ -1,0 +1,245 @@
+// Subset.cpp: the phenotype, keep/remove and extract/exclude files, read
+// whole, matched against the input's sample ids and marker names.
+#include "io/Subset.h"
+
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "io/TextLines.h"
+#include "io/messages.h"
+
+namespace {
+
+using Fields = std::vector<std::string_view>;
+
+std::string at(const std::string& file, int line) { return file + " line " + std::to_string(line); }
+
+std::string fieldsText(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " field" : " fields");
+}
+
+// 1 case, 0 control, kNoStatus missing; -2 for a value that means nothing.
+int phenotypeValue(std::string_view value) {
+  if (value == "2") return 1;
+  if (value == "1") return 0;
+  if (value == "0" || value == "-9" || value == "NA") return kNoStatus;
+  return -2;
+}
+
+// Positions of the input's samples by the key a file line names them with.
+class SampleIndex {
+ public:
+  explicit SampleIndex(const SubsetInput& input) : match_family_(input.match_family) {
+    for (std::size_t s = 0; s < input.samples.size(); ++s) {
+      positions_[key(input.samples[s].fid, input.samples[s].iid)].push_back(static_cast<int>(s));
+    }
+  }
+  std::string key(std::string_view fid, std::string_view iid) const {
+    return match_family_ ? std::string(fid) + '\t' + std::string(iid) : std::string(iid);
+  }
+  // The fields naming a sample: FID IID, or for inputs matched by IID a
+  // line of the IID alone. Empty when the line has too few fields.
+  std::string keyOf(const Fields& fields) const {
+    if (fields.size() >= 2) return key(fields[0], fields[1]);
+    return match_family_ ? std::string() : std::string(fields[0]);
+  }
+  const std::vector<int>* find(const std::string& sample_key) const {
+    const auto found = positions_.find(sample_key);
+    return found == positions_.end() ? nullptr : &found->second;
+  }
+  const char* layout() const { return match_family_ ? "FID IID" : "FID IID, or the IID alone"; }
+
+ private:
+  bool match_family_;
+  std::unordered_map<std::string, std::vector<int>> positions_;
+};
+
+// Counts the names of a file that the input does not hold, for one warning.
+struct UnknownNames {
+  int count = 0;
+  std::string first;
+  void add(const std::string& file, int line, std::string_view name) {
+    if (count++ == 0) first = at(file, line) + ": " + std::string(name);
+  }
+  std::string warning(const std::string& file, const std::string& input, const char* what) const {
+    if (count == 0) return "";
+    return warningLine(std::to_string(count) + " " + what + " of " + file + " are not in " + input +
+                       " and were ignored (first: " + first + ")");
+  }
+};
+
+bool readPhenotypes(const std::string& file, const SubsetInput& input, const SampleIndex& index,
+                    std::vector<int>& status, Subset& out) {
+  std::string text;
+  if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (--pheno)", false;
+  std::unordered_map<std::string, int> line_of;
+  UnknownNames unknown;
+  int matched = 0;
+  bool first_line = true;
+  const bool ok = forEachLine(text, [&](int line, const Fields& fields) {
+    const bool header = first_line && (fields[0] == "FID" || fields[0] == "#FID");
+    first_line = false;
+    if (header) return true;
+    if (fields.size() < 3) {
+      out.error = at(file, line) + ": " + fieldsText(fields.size()) +
+                  ", but a phenotype line has 3 (FID IID value)";
+      return false;
+    }
+    const int value = phenotypeValue(fields[2]);
+    if (value == -2) {
+      out.error = at(file, line) + ", field 3: phenotype " + std::string(fields[2]) +
+                  " is not 2 (case), 1 (control) or 0, -9, NA (missing)";
+      return false;
+    }
+    const std::string sample_key = index.key(fields[0], fields[1]);
+    const auto [seen, is_new] = line_of.emplace(sample_key, line);
+    if (!is_new) {
+      out.error = at(file, line) + ", field 2: sample " + std::string(fields[1]) +
+                  " was already named on line " + std::to_string(seen->second);
+      return false;
+    }
+    const std::vector<int>* positions = index.find(sample_key);
+    if (positions == nullptr) {
+      unknown.add(file, line, fields[1]);
+      return true;
+    }
+    ++matched;
+    for (const int s : *positions) status[s] = value;
+    return true;
+  });
+  if (!ok) return false;
+  if (matched == 0) {
+    out.error = file + ": none of its " + std::to_string(line_of.size()) + " samples is in " + input.name +
+                " (samples are matched by " + (input.match_family ? "FID and IID" : "IID") + ")";
+    return false;
+  }
+  out.warnings += unknown.warning(file, input.name, "samples");
+  return true;
+}
+
+// The input's samples that a --keep or --remove file names.
+bool readSampleList(const std::string& file, const char* option, const SubsetInput& input,
+                    const SampleIndex& index, std::vector<bool>& named, Subset& out) {
+  std::string text;
+  if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (" + option + ")", false;
+  UnknownNames unknown;
+  int lines = 0;
+  const bool ok = forEachLine(text, [&](int line, const Fields& fields) {
+    const std::string sample_key = index.keyOf(fields);
+    if (sample_key.empty()) {
+      out.error = at(file, line) + ": " + fieldsText(fields.size()) + ", but a line of this file has 2 (" +
+                  index.layout() + ")";
+      return false;
+    }
+    ++lines;
+    const std::vector<int>* positions = index.find(sample_key);
+    if (positions == nullptr) {
+      unknown.add(file, line, sample_key);
+      return true;
+    }
+    for (const int s : *positions) named[s] = true;
+    return true;
+  });
+  if (!ok) return false;
+  if (std::string_view(option) == "--keep" && unknown.count == lines) {
+    out.error = file + ": none of its " + std::to_string(lines) + " samples is in " + input.name +
+                " (lines are " + index.layout() + ")";
+    return false;
+  }
+  out.warnings += unknown.warning(file, input.name, "samples");
+  return true;
+}
+
+// The input's markers that an --extract or --exclude file names.
+bool readMarkerList(const std::string& file, const char* option, const SubsetInput& input,
+                    std::vector<bool>& named, Subset& out) {
+  std::string text;
+  if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (" + option + ")", false;
+  std::unordered_map<std::string_view, std::vector<int>> positions;
+  for (std::size_t m = 0; m < input.markers.size(); ++m) positions[input.markers[m]].push_back(static_cast<int>(m));
+  UnknownNames unknown;
+  forEachLine(text, [&](int line, const Fields& fields) {
+    const auto found = positions.find(fields[0]);
+    if (found == positions.end()) {
+      unknown.add(file, line, fields[0]);
+    } else {
+      for (const int m : found->second) named[m] = true;
+    }
+    return true;
+  });
+  out.warnings += unknown.warning(file, input.name, "markers");
+  return true;
+}
+
+}  // namespace
+
+bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest_order, Subset& out) {
+  out = Subset();
+  const std::size_t sample_count = input.samples.size();
+  const SampleIndex index(input);
+  const bool own_phenotypes = files.pheno.empty() && input.status.empty();
+  std::vector<int> status = files.pheno.empty() ? input.status : std::vector<int>(sample_count, kNoStatus);
+  if (!files.pheno.empty() && !readPhenotypes(files.pheno, input, index, status, out)) return false;
+
+  std::vector<bool> kept(sample_count, true);
+  std::vector<bool> named(sample_count, false);
+  if (!files.keep.empty()) {
+    if (!readSampleList(files.keep, "--keep", input, index, named, out)) return false;
+    kept = named;
+  }
+  if (!files.remove.empty()) {
+    named.assign(sample_count, false);
+    if (!readSampleList(files.remove, "--remove", input, index, named, out)) return false;
+    for (std::size_t s = 0; s < sample_count; ++s) kept[s] = kept[s] && !named[s];
+  }
+  int without_phenotype = 0;
+  for (std::size_t s = 0; s < sample_count; ++s) {
+    if (!kept[s]) continue;
+    if (!own_phenotypes && status[s] == kNoStatus) {
+      ++without_phenotype;
+      continue;
+    }
+    out.samples.push_back(static_cast<int>(s));
+    if (!own_phenotypes) out.phenotypes.push_back(static_cast<unsigned char>(status[s]));
+  }
+  if (!files.pheno.empty() && without_phenotype > 0) {
+    out.warnings += warningLine(std::to_string(without_phenotype) + " samples of " + input.name +
+                                " have no case (2) or control (1) phenotype in " + files.pheno + " and were left out");
+  }
+  if (out.samples.empty()) {
+    out.error = input.name + ": no sample with a case or control phenotype is left by the sample options";
+    return false;
+  }
+
+  const std::size_t marker_count = input.markers.size();
+  std::vector<bool> chosen(marker_count, files.extract.empty());
+  if (!files.extract.empty() && !readMarkerList(files.extract, "--extract", input, chosen, out)) return false;
+  if (!files.exclude.empty()) {
+    std::vector<bool> excluded(marker_count, false);
+    if (!readMarkerList(files.exclude, "--exclude", input, excluded, out)) return false;
+    for (std::size_t m = 0; m < marker_count; ++m) chosen[m] = chosen[m] && !excluded[m];
+  }
+  for (std::size_t m = 0; m < marker_count; ++m) {
+    if (chosen[m]) out.markers.push_back(static_cast<int>(m));
+  }
+  if (out.markers.size() < static_cast<std::size_t>(lowest_order)) {
+    const std::string& file = files.extract.empty() ? files.exclude : files.extract;
+    out.error = file + ": " + std::to_string(out.markers.size()) + " of the " + std::to_string(marker_count) +
+                " markers of " + input.name + " are left, fewer than the lowest order " +
+                std::to_string(lowest_order) + " (name more markers, or lower --order)";
+    return false;
+  }
+  return true;
+}
+
+void compactGenotypes(unsigned char* genotypes, long stored_samples, const Subset& subset) {
+  // Every byte moves to a position no later than its own, and the moves go
+  // in increasing order, so no byte is overwritten before it is read.
+  const long kept_samples = static_cast<long>(subset.samples.size());
+  unsigned char* target = genotypes;
+  for (const int m : subset.markers) {
+    const unsigned char* row = genotypes + m * stored_samples;
+    for (long k = 0; k < kept_samples; ++k) *target++ = row[subset.samples[k]];
+  }
+}

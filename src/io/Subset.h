@@ -1,0 +1,68 @@
+// Subset.h: PLINK's sample and marker files (--pheno, --keep, --remove,
+// --extract, --exclude) turned into the samples and markers a run keeps.
+//
+// Every input describes itself the same way (SubsetInput); chooseSubset
+// reads the files named and answers with positions into that description,
+// in the input's own order, so a run on the subset equals a run on a file
+// holding only the chosen samples and markers.
+#ifndef GORVA_IO_SUBSET_H
+#define GORVA_IO_SUBSET_H
+
+#include <string>
+#include <vector>
+
+struct SubsetFiles {
+  std::string pheno;
+  std::string keep;
+  std::string remove;
+  std::string extract;
+  std::string exclude;
+
+  bool any() const {
+    return !pheno.empty() || !keep.empty() || !remove.empty() || !extract.empty() || !exclude.empty();
+  }
+};
+
+struct SampleId {
+  std::string fid;
+  std::string iid;
+};
+
+// Sample case status: 1 case, 0 control, kNoStatus missing (left out).
+constexpr int kNoStatus = -1;
+
+struct SubsetInput {
+  std::string name;               // the input as messages name it
+  std::vector<SampleId> samples;  // every sample of the input, in order
+  // Per sample its own case status; empty when the input carries its
+  // phenotypes itself (a text file) or has none (VCF: --pheno is required).
+  std::vector<int> status;
+  std::vector<std::string> markers;  // every marker name, in order
+  // PLINK matches a sample by FID and IID; text and VCF by the IID alone.
+  bool match_family = false;
+};
+
+struct Subset {
+  std::vector<int> samples;  // positions of the kept samples, ascending
+  // Per kept sample 1 case, 0 control; empty when the input's own
+  // phenotypes stand (no --pheno and no status in the input).
+  std::vector<unsigned char> phenotypes;
+  std::vector<int> markers;  // positions of the kept markers, ascending
+  std::string warnings;      // zero or more lines "gorva: warning: ...\n"
+  std::string error;         // why the subset is refused (no program prefix)
+};
+
+// Reads the files named in `files` and chooses the samples and markers of a
+// run. False, with out.error naming the file, line and field, when a file
+// cannot be read or is malformed (a line with too few fields, a phenotype
+// that is not 2, 1, 0, -9 or NA, a sample named twice in --pheno), when
+// --pheno matches no sample, --keep names no sample, no sample is left, or
+// fewer markers than `lowest_order` are left.
+bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest_order, Subset& out);
+
+// Moves the kept samples of the kept markers of a marker-major matrix
+// (stored_samples bytes per marker) to its front, in order: afterwards it is
+// the markers.size() x samples.size() matrix of the subset.
+void compactGenotypes(unsigned char* genotypes, long stored_samples, const Subset& subset);
+
+#endif  // GORVA_IO_SUBSET_H

@@ -1,0 +1,43 @@
+// TextLines.h: the small whitespace-separated text files that come beside
+// genotype data (.fam, .bim, phenotype and subset lists), read whole and
+// walked line by line.
+#ifndef GORVA_IO_TEXTLINES_H
+#define GORVA_IO_TEXTLINES_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A whole file as bytes; false when it cannot be opened or read.
+bool slurpFile(const std::string& path, std::string& bytes);
+
+// Calls visit(line_number, fields) for every line that is not blank. Fields
+// are separated by runs of blanks and tabs; a CR before the LF is dropped.
+// Stops, returning false, as soon as visit returns false.
+template <typename Visit>
+bool forEachLine(std::string_view text, Visit visit) {
+  std::vector<std::string_view> fields;
+  int line_number = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    ++line_number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    fields.clear();
+    std::size_t i = 0;
+    while (i < line.size()) {
+      while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+      const std::size_t field_start = i;
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+      if (i > field_start) fields.push_back(line.substr(field_start, i - field_start));
+    }
+    if (fields.empty()) continue;
+    if (!visit(line_number, fields)) return false;
+  }
+  return true;
+}
+
+#endif  // GORVA_IO_TEXTLINES_H

@@ -1,0 +1,282 @@
+// VcfReader.cpp: records through htslib; plain and compressed VCF are read
+// line by line so that every message can name the record's line.
+#include "io/VcfReader.h"
+
+#include <htslib/hts.h>
+#include <htslib/kseq.h>
+#include <htslib/kstring.h>
+#include <htslib/vcf.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <unordered_map>
+
+#include "io/FileIO.h"
+#include "io/messages.h"
+
+namespace {
+
+struct FileCloser {
+  void operator()(htsFile* file) const { hts_close(file); }
+};
+struct HeaderDeleter {
+  void operator()(bcf_hdr_t* header) const { bcf_hdr_destroy(header); }
+};
+struct RecordDeleter {
+  void operator()(bcf1_t* record) const { bcf_destroy(record); }
+};
+struct MallocDeleter {
+  void operator()(void* memory) const { std::free(memory); }
+};
+
+constexpr int kFixedColumns = 9;  // CHROM POS ID REF ALT QUAL FILTER INFO FORMAT
+
+// What is wrong with a VCF header that htslib refused, read line by line:
+// a sample named twice, a record before the #CHROM line, no #CHROM line.
+std::string headerProblem(const std::string& path) {
+  std::unique_ptr<htsFile, FileCloser> file(hts_open(path.c_str(), "r"));
+  kstring_t line = KS_INITIALIZE;
+  std::string problem = path + ": htslib cannot read the header (the lines before the records start with ## "
+                        "and end with the #CHROM line)";
+  for (int number = 1; file && hts_getline(file.get(), KS_SEP_LINE, &line) >= 0; ++number) {
+    const std::string text(line.s, line.l);
+    if (text.rfind("#CHROM", 0) == 0) {
+      std::unordered_map<std::string, int> field_of;
+      int field = 0;
+      for (std::size_t start = 0; start <= text.size(); ++field) {
+        std::size_t end = std::min(text.find('\t', start), text.size());
+        const auto [seen, is_new] = field_of.emplace(text.substr(start, end - start), field + 1);
+        if (field >= kFixedColumns && !is_new) {
+          problem = path + " line " + std::to_string(number) + ", field " + std::to_string(field + 1) +
+                    ": sample " + seen->first + " was already field " + std::to_string(seen->second);
+          break;
+        }
+        start = end + 1;
+      }
+      break;
+    }
+    if (text.empty() || text[0] != '#') {
+      problem = path + " line " + std::to_string(number) + ": a record before the #CHROM line";
+      break;
+    }
+  }
+  ks_free(&line);
+  return problem;
+}
+
+std::size_t fieldCount(const kstring_t& line) {
+  return 1 + static_cast<std::size_t>(std::count(line.s, line.s + line.l, '\t'));
+}
+
+}  // namespace
+
+unsigned char genotypeFromGt(const std::int32_t* alleles, int ploidy) {
+  int called = 0;
+  int alt_copies = 0;
+  for (int i = 0; i < ploidy && alleles[i] != bcf_int32_vector_end; ++i) {
+    if (bcf_gt_is_missing(alleles[i])) return 3;
+    ++called;
+    alt_copies += bcf_gt_allele(alleles[i]) == 1;
+  }
+  if (called == 0) return 3;
+  return static_cast<unsigned char>(called == 1 ? 2 * alt_copies : alt_copies);
+}
+
+bool VcfReader::refuse(const std::string& message) {
+  error_ = message;
+  return false;
+}
+
+bool VcfReader::open(const std::string& path) {
+  path_ = path;
+  error_.clear();
+  warnings_.clear();
+  samples_.clear();
+  marker_names_.clear();
+  if (!forEachRecord([](int, const std::int32_t*, int, const std::string&) { return true; }, true)) return false;
+  kept_samples_.clear();
+  for (std::size_t s = 0; s < samples_.size(); ++s) kept_samples_.push_back(static_cast<int>(s));
+  phenotypes_.assign(samples_.size(), 0);
+  selected_markers_.clear();
+  for (std::size_t m = 0; m < marker_names_.size(); ++m) selected_markers_.push_back(static_cast<int>(m));
+  return true;
+}
+
+bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
+  // htslib's own messages would come between ours; every refusal names its place itself.
+  hts_set_log_level(HTS_LOG_OFF);
+  std::unique_ptr<htsFile, FileCloser> file(hts_open(path_.c_str(), "r"));
+  if (!file) return refuse("cannot open " + path_);
+  const htsFormat* format = hts_get_format(file.get());
+  if (format->format != vcf && format->format != bcf) {
+    std::unique_ptr<char, MallocDeleter> description(hts_format_description(format));
+    return refuse(path_ + ": htslib reads it as " + std::string(description ? description.get() : "?") +
+                  ", not as VCF or BCF");
+  }
+  const bool text = format->format == vcf;
+  if (hts_check_EOF(file.get()) == 0) {
+    return refuse(path_ + ": the compressed file lacks its end-of-file block, so it was cut short (write it again)");
+  }
+  std::unique_ptr<bcf_hdr_t, HeaderDeleter> header(bcf_hdr_read(file.get()));
+  if (!header) {
+    return refuse(text ? headerProblem(path_)
+                       : path_ + ": htslib cannot read the BCF header (is the file damaged or cut short?)");
+  }
+  const int sample_count = bcf_hdr_nsamples(header.get());
+  const std::string header_end = text ? " line " + std::to_string(file->lineno) : "";
+  if (first_pass) {
+    if (sample_count == 0) return refuse(path_ + header_end + ": the header names no sample, so there are no genotypes");
+    std::unordered_map<std::string, int> field_of;
+    for (int s = 0; s < sample_count; ++s) {
+      const auto [seen, is_new] = field_of.emplace(header->samples[s], kFixedColumns + 1 + s);
+      if (!is_new) {
+        return refuse(path_ + header_end + ", field " + std::to_string(kFixedColumns + 1 + s) + ": sample " +
+                      seen->first + " was already field " + std::to_string(seen->second));
+      }
+      samples_.push_back({header->samples[s], header->samples[s]});
+    }
+  } else if (sample_count != static_cast<int>(samples_.size())) {
+    return refuse(path_ + ": the samples changed during the run");
+  }
+
+  std::unique_ptr<bcf1_t, RecordDeleter> record(bcf_init());
+  std::int32_t* gt_values = nullptr;
+  int gt_capacity = 0;
+  std::unique_ptr<std::int32_t, MallocDeleter> gt_owner;
+  long record_number = 0;
+  int marker = 0;
+  int multi_allelic = 0;
+  int without_gt = 0;
+  const std::size_t expected_fields = kFixedColumns + static_cast<std::size_t>(sample_count);
+  auto place = [&]() {
+    if (text) return path_ + " line " + std::to_string(file->lineno);
+    return path_ + " record " + std::to_string(record_number) + " (" + bcf_seqname_safe(header.get(), record.get()) +
+           ":" + std::to_string(record->pos + 1) + "; a BCF has no lines)";
+  };
+  for (;;) {
+    if (text) {
+      const int got = hts_getline(file.get(), KS_SEP_LINE, &file->line);
+      if (got == -1) break;
+      ++record_number;
+      if (got < -1) {
+        return refuse(path_ + " line " + std::to_string(file->lineno + 1) +
+                      ": the file cannot be read from here on (is it damaged or cut short?)");
+      }
+      if (file->line.l == 0) continue;
+      if (fieldCount(file->line) != expected_fields) {
+        return refuse(place() + ": " + std::to_string(fieldCount(file->line)) + " fields, but the #CHROM line has " +
+                      std::to_string(expected_fields));
+      }
+      if (vcf_parse(&file->line, header.get(), record.get()) < 0 || record->errcode != 0) {
+        return refuse(place() + ": htslib cannot read the record (check CHROM, POS, ALT and the FORMAT fields)");
+      }
+    } else {
+      const int got = bcf_read(file.get(), header.get(), record.get());
+      if (got == -1) break;
+      ++record_number;
+      if (got < -1 || record->errcode != 0) {
+        return refuse(path_ + " record " + std::to_string(record_number) +
+                      ": the BCF cannot be read from here on (is it damaged or cut short?)");
+      }
+    }
+    bcf_unpack(record.get(), BCF_UN_STR);
+    if (record->n_allele > 2) {
+      ++multi_allelic;
+      continue;
+    }
+    const int values = bcf_get_genotypes(header.get(), record.get(), &gt_values, &gt_capacity);
+    gt_owner.release();
+    gt_owner.reset(gt_values);
+    if (values <= 0) {
+      ++without_gt;
+      continue;
+    }
+    const int ploidy = values / sample_count;
+    if (ploidy > 2) {
+      return refuse(place() + ", field FORMAT/GT: ploidy " + std::to_string(ploidy) +
+                    "; only haploid and diploid genotypes are read");
+    }
+    if (first_pass) {
+      for (int i = 0; i < values; ++i) {
+        const std::int32_t value = gt_values[i];
+        if (value == bcf_int32_vector_end || bcf_gt_is_missing(value) || bcf_gt_allele(value) < record->n_allele) continue;
+        return refuse(place() + ", field " + std::to_string(kFixedColumns + 1 + i / ploidy) + " (sample " +
+                      samples_[i / ploidy].iid + "): GT allele " + std::to_string(bcf_gt_allele(value)) +
+                      ", but the record has " + std::to_string(record->n_allele - 1) + " ALT allele");
+      }
+      std::string name = record->d.id;
+      if (name == ".") name = std::string(bcf_seqname_safe(header.get(), record.get())) + ":" + std::to_string(record->pos + 1);
+      if (name.size() > static_cast<std::size_t>(kMaxFieldText)) {
+        return refuse(place() + ", field 3: the marker name has " + std::to_string(name.size()) +
+                      " characters; at most " + std::to_string(kMaxFieldText) + " are allowed");
+      }
+      marker_names_.push_back(std::move(name));
+    } else if (marker >= static_cast<int>(marker_names_.size())) {
+      return refuse(path_ + ": the file changed during the run");
+    }
+    if (!visit(marker, gt_values, ploidy, place())) return false;
+    ++marker;
+  }
+  if (!first_pass) return true;
+  if (multi_allelic + without_gt > 0) {
+    warnings_ += warningLine(std::to_string(multi_allelic + without_gt) + " records of " + path_ + " were skipped: " +
+                             std::to_string(multi_allelic) + " multi-allelic (bcftools norm -m- splits them into "
+                             "biallelic records) and " + std::to_string(without_gt) + " without a GT genotype");
+  }
+  if (marker == 0 && without_gt > 0 && multi_allelic == 0) {
+    return refuse(path_ + ": none of its " + std::to_string(record_number) +
+                  " records has GT in its FORMAT field (field 9), so the file holds no genotypes");
+  }
+  if (marker == 0) {
+    return refuse(path_ + ": none of its " + std::to_string(record_number) +
+                  " records is a biallelic record with GT genotypes, so there is nothing to analyse");
+  }
+  return true;
+}
+
+SubsetInput VcfReader::subsetInput() const { return SubsetInput{path_, samples_, {}, marker_names_, false}; }
+
+void VcfReader::select(const Subset& subset) {
+  kept_samples_ = subset.samples;
+  phenotypes_ = subset.phenotypes;
+  selected_markers_ = subset.markers;
+}
+
+bool VcfReader::refuseFirstMissingGenotype() {
+  std::size_t next = 0;
+  return forEachRecord(
+      [&](int marker, const std::int32_t* gt, int ploidy, const std::string& place) {
+        if (next >= selected_markers_.size() || selected_markers_[next] != marker) return true;
+        ++next;
+        for (const int s : kept_samples_) {
+          if (genotypeFromGt(gt + static_cast<long>(s) * ploidy, ploidy) != 3) continue;
+          return refuse(place + ", field " + std::to_string(kFixedColumns + 1 + s) + " (sample " + samples_[s].iid +
+                        "): a missing genotype, but --missing none counts no missing data (use --missing "
+                        "available, complete, mc, imputation or em)");
+        }
+        return true;
+      },
+      false);
+}
+
+bool VcfReader::read(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names) {
+  const long sample_count = sampleCount();
+  for (long k = 0; k < sample_count; ++k) phenotypes[k] = phenotypes_[k];
+  for (int row = 0; row < markerCount(); ++row) {
+    std::snprintf(marker_names[row], kFieldTextBuffer, "%s", marker_names_[selected_markers_[row]].c_str());
+  }
+  std::size_t row = 0;
+  return forEachRecord(
+      [&](int marker, const std::int32_t* gt, int ploidy, const std::string&) {
+        if (row >= selected_markers_.size() || selected_markers_[row] != marker) return true;
+        unsigned char* target = genotypes + static_cast<long>(row) * sample_count;
+        for (long k = 0; k < sample_count; ++k) {
+          target[k] = genotypeFromGt(gt + static_cast<long>(kept_samples_[k]) * ploidy, ploidy);
+        }
+        ++row;
+        return true;
+      },
+      false);
+}

@@ -1,0 +1,240 @@
+// VCF and BCF input, and the sample and marker options on every input: the
+// same data as text, PLINK, VCF, VCF.gz and BCF give the same report; a
+// subset gives the report of a file cut to it; each kind of bad input is
+// refused with its place and leaves no report.
+#include <gtest/gtest.h>
+#include <htslib/vcf.h>
+#include <sys/stat.h>
+
+#include <set>
+
+#include "io/VcfReader.h"
+#include "support/oracle.h"
+#include "support/plink_writer.h"
+#include "support/report_text.h"
+#include "support/run_program.h"
+#include "support/vcf_writer.h"
+
+namespace {
+
+const std::vector<std::string> kRunOptions = {"--out", "report.txt", "--order", "1-2", "--top", "5"};
+
+// Runs gorva with `input_args` and the common options in a fresh DIR/NAME.
+ProgramResult runIn(const std::string& dir, const std::string& name, std::vector<std::string> args) {
+  EXPECT_EQ(mkdir((dir + "/" + name).c_str(), 0755), 0);
+  args.insert(args.end(), kRunOptions.begin(), kRunOptions.end());
+  return runGorva(args, dir + "/" + name);
+}
+
+TEST(VcfGenotype, CopiesOfAltFromDiploidAndHaploidCalls) {
+  const std::int32_t end = bcf_int32_vector_end;
+  const struct { std::int32_t alleles[2]; int ploidy; unsigned char expected; } cases[] = {
+      {{bcf_gt_unphased(0), bcf_gt_unphased(0)}, 2, 0}, {{bcf_gt_unphased(0), bcf_gt_phased(1)}, 2, 1},
+      {{bcf_gt_unphased(1), bcf_gt_phased(0)}, 2, 1},   {{bcf_gt_unphased(1), bcf_gt_unphased(1)}, 2, 2},
+      {{bcf_gt_unphased(0), 0}, 1, 0},                  {{bcf_gt_unphased(1), 0}, 1, 2},
+      {{bcf_gt_unphased(1), end}, 2, 2},                {{bcf_gt_missing, bcf_gt_unphased(1)}, 2, 3},
+      {{bcf_gt_unphased(0), bcf_gt_missing}, 2, 3},     {{bcf_gt_missing, 0}, 1, 3},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(genotypeFromGt(c.alleles, c.ploidy), c.expected) << c.alleles[0] << " " << c.alleles[1];
+  }
+}
+
+TEST(VcfReaderRecords, SkipsMultiAllelicAndGtLessRecordsWithOneWarningAndNamesUnnamedByPlace) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/v.vcf",
+            "##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">\n"
+            "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n"
+            "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\n"
+            "1\t100\trs1\tA\tG,T\t.\t.\t.\tGT\t0/1\t1/2\n"
+            "1\t200\trs2\tA\tG\t.\t.\t.\tDP\t5\t7\n"
+            "1\t300\t.\tA\tG\t.\t.\t.\tGT\t0|1\t1\n"
+            "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t./.\t1/1\n");
+  VcfReader reader;
+  ASSERT_TRUE(reader.open(dir + "/v.vcf")) << reader.error();
+  EXPECT_EQ(reader.warnings(), "gorva: warning: 2 records of " + dir +
+                                   "/v.vcf were skipped: 1 multi-allelic (bcftools norm -m- splits them into "
+                                   "biallelic records) and 1 without a GT genotype\n");
+  const SubsetInput input = reader.subsetInput();
+  EXPECT_EQ(input.markers, (std::vector<std::string>{"1:300", "rs4"}));
+  ASSERT_EQ(input.samples.size(), 2u);
+  EXPECT_EQ(input.samples[1].iid, "b");
+  Subset subset;
+  subset.samples = {0, 1};
+  subset.phenotypes = {1, 0};
+  subset.markers = {0, 1};
+  reader.select(subset);
+  std::vector<unsigned char> genotypes(4, 99), phenotypes(2, 99);
+  char name0[255], name1[255];
+  char* names[2] = {name0, name1};
+  ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
+  EXPECT_EQ(genotypes, (std::vector<unsigned char>{1, 2, 3, 2}));
+  EXPECT_EQ(phenotypes, (std::vector<unsigned char>{1, 0}));
+  EXPECT_STREQ(name0, "1:300");
+}
+
+class SameDataEveryFormat : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = makeTempDir();
+    table_ = tableFromText(randomDataset(61, 8, 40, 0.08).text());
+    table_.fam_phenotypes[4] = "-9";  // left out by every input alike
+    writeFile(dir_ + "/set.txt", textFromTable(table_));
+    writePlinkFiles(dir_ + "/set", table_);
+    writeFile(dir_ + "/set.vcf", vcfFromTable(table_));
+    writeFile(dir_ + "/set.pheno", phenoFromTable(table_));
+  }
+  std::string dir_;
+  GenotypeTable table_;
+};
+
+TEST_F(SameDataEveryFormat, TextPlinkVcfVcfGzAndBcfGiveTheSameReport) {
+  const ProgramResult text = runIn(dir_, "text", {"--in", "../set.txt"});
+  ASSERT_EQ(text.status, 0) << text.err;
+  const std::string expected = withoutInputLines(readFile(dir_ + "/text/report.txt"));
+  ASSERT_NE(expected.find("<<2-Order Best Combination Sets>>"), std::string::npos);
+  std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
+      {"plink", {"--bfile", "../set"}}, {"vcf", {"--vcf", "../set.vcf", "--pheno", "../set.pheno"}}};
+  const bool have_bcftools = runBcftools("view -Oz -o set.vcf.gz set.vcf", dir_) &&
+                             runBcftools("view -Ob -o set.bcf set.vcf", dir_);
+  if (have_bcftools) {
+    runs.push_back({"vcfgz", {"--vcf", "../set.vcf.gz", "--pheno", "../set.pheno"}});
+    runs.push_back({"bcf", {"--bcf", "../set.bcf", "--pheno", "../set.pheno"}});
+  }
+  for (const auto& [name, args] : runs) {
+    const ProgramResult run = runIn(dir_, name, args);
+    ASSERT_EQ(run.status, 0) << name << ": " << run.err;
+    EXPECT_EQ(withoutInputLines(readFile(dir_ + "/" + name + "/report.txt")), expected) << name;
+    EXPECT_EQ(withoutInputLines(run.out), withoutInputLines(text.out)) << name;
+  }
+  if (!have_bcftools) GTEST_SKIP() << "bcftools is not installed: the VCF.gz and BCF runs were not compared";
+}
+
+// Samples 0-29 kept, 3 and 7 removed, sample 10 without a phenotype in the
+// --pheno file, which also names a sample the input lacks; markers 0-6 and
+// an unknown name extracted, marker 2 excluded.
+TEST_F(SameDataEveryFormat, SubsetOptionsGiveTheReportOfTheCutFile) {
+  // Every sample on its own data line of the text file (--pheno decides for PLINK and VCF).
+  table_.fam_phenotypes[4] = "1";
+  writeFile(dir_ + "/set.txt", textFromTable(table_));
+  GenotypeTable cut;
+  std::vector<std::string> phenotypes;
+  for (std::size_t s = 0; s < table_.genotypes.size(); ++s) phenotypes.push_back(s % 3 == 0 ? "2" : "1");
+  phenotypes[10] = "-9";
+  const std::vector<int> markers = {0, 1, 3, 4, 5, 6};
+  for (const int m : markers) cut.markers.push_back(table_.markers[m]);
+  for (int s = 0; s < 30; ++s) {
+    if (s == 3 || s == 7 || s == 10) continue;
+    cut.fam_phenotypes.push_back(phenotypes[s]);
+    std::vector<int> codes;
+    for (const int m : markers) codes.push_back(table_.genotypes[s][m]);
+    cut.genotypes.push_back(codes);
+  }
+  writeFile(dir_ + "/cut.txt", textFromTable(cut));
+  writeFile(dir_ + "/extract.txt", "nosuch\n" + [&] {
+    std::string names;
+    for (int m = 0; m < 7; ++m) names += table_.markers[m] + "\n";
+    return names;
+  }());
+  writeFile(dir_ + "/exclude.txt", table_.markers[2] + "\n");
+  const ProgramResult reference = runIn(dir_, "cut", {"--in", "../cut.txt"});
+  ASSERT_EQ(reference.status, 0) << reference.err;
+  const std::string expected = withoutInputLines(readFile(dir_ + "/cut/report.txt"));
+
+  // Text samples are named by their data line number, PLINK's by FID and
+  // IID, a VCF's by its sample names (the IID).
+  const struct { std::string name; std::vector<std::string> input; bool by_line; } inputs[] = {
+      {"text", {"--in", "../set.txt"}, true},
+      {"plink", {"--bfile", "../set"}, false},
+      {"vcf", {"--vcf", "../set.vcf"}, false},
+  };
+  for (const auto& input : inputs) {
+    auto id = [&](int s) {
+      return input.by_line ? "x " + std::to_string(s + 1) : "fam" + std::to_string(s) + " id" + std::to_string(s);
+    };
+    std::string pheno = "FID IID value\ng ghost 2\n", keep, remove = id(3) + "\n" + id(7) + "\n";
+    for (int s = 0; s < static_cast<int>(table_.genotypes.size()); ++s) pheno += id(s) + " " + phenotypes[s] + "\n";
+    for (int s = 0; s < 30; ++s) keep += id(s) + "\n";
+    const std::string prefix = dir_ + "/" + input.name;
+    writeFile(prefix + ".pheno", pheno);
+    writeFile(prefix + ".keep", keep);
+    writeFile(prefix + ".remove", remove);
+    std::vector<std::string> args = input.input;
+    for (const char* option : {"pheno", "keep", "remove"}) {
+      args.insert(args.end(), {std::string("--") + option, "../" + input.name + "." + option});
+    }
+    args.insert(args.end(), {"--extract", "../extract.txt", "--exclude", "../exclude.txt"});
+    const ProgramResult run = runIn(dir_, input.name + "-subset", args);
+    ASSERT_EQ(run.status, 0) << input.name << ": " << run.err;
+    EXPECT_EQ(withoutInputLines(readFile(dir_ + "/" + input.name + "-subset/report.txt")), expected) << input.name;
+    EXPECT_NE(run.err.find("gorva: warning: 1 samples of ../" + input.name + ".pheno are not in"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(" have no case (2) or control (1) phenotype in ../" + input.name + ".pheno"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("gorva: warning: 1 markers of ../extract.txt are not in"), std::string::npos) << run.err;
+  }
+}
+
+const std::string kHeader =
+    "##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">\n";
+const std::string kColumns = "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\tc\n";
+const std::string kRecords =
+    "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\t1/1\n"
+    "1\t200\trs2\tA\tG\t.\t.\t.\tGT\t0/1\t0/1\t1/1\n"
+    "1\t300\trs3\tA\tG\t.\t.\t.\tGT\t0/0\t0/0\t0/1\n";
+const std::string kPheno = "a a 2\nb b 1\nc c 2\n";
+
+TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
+  const std::string dir = makeTempDir();
+  std::string cut_bcf;
+  writeFile(dir + "/good.vcf", kHeader + kColumns + kRecords);
+  if (runBcftools("view -Ob -o good.bcf good.vcf", dir)) {
+    const std::string bcf = readFile(dir + "/good.bcf");
+    cut_bcf = bcf.substr(0, bcf.size() - 40);
+  }
+  const struct { std::string vcf, pheno, extra, extra_text, message; } cases[] = {
+      {kHeader + "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n" + kColumns +
+           "1\t100\trs1\tA\tG\t.\t.\t.\tDP\t1\t2\t3\n1\t200\trs2\tA\tG\t.\t.\t.\tDP\t1\t2\t3\n",
+       kPheno, "", "", "in.vcf: none of its 2 records has GT in its FORMAT field (field 9)"},
+      {kHeader + "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\ta\n" + kRecords, kPheno, "", "",
+       "in.vcf line 4, field 12: sample a was already field 10"},
+      {kHeader + kColumns + kRecords, "FID IID value\na a 2\nb b\n", "", "",
+       "pheno.txt line 3: 2 fields, but a phenotype line has 3 (FID IID value)"},
+      {kHeader + kColumns + kRecords, "a a 2\nb b 1\nb b 2\n", "", "",
+       "pheno.txt line 3, field 2: sample b was already named on line 2"},
+      {kHeader + kColumns + kRecords, kPheno, "--keep", "x d\nx e\n",
+       "list.txt: none of its 2 samples is in in.vcf"},
+      {kHeader + kColumns + kRecords, kPheno, "--extract", "rs2\n",
+       "list.txt: 1 of the 3 markers of in.vcf are left, fewer than the lowest order 2"},
+      {kHeader + kColumns + kRecords + "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t0/0\t0/2\t1/1\n", kPheno, "", "",
+       "in.vcf line 8, field 11 (sample b): GT allele 2, but the record has 1 ALT allele"},
+      {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\n", kPheno, "", "",
+       "in.vcf line 5: 11 fields, but the #CHROM line has 12"},
+      {kHeader + kColumns + kRecords, "", "", "", "--vcf in.vcf needs --pheno FILE"},
+      {cut_bcf, kPheno, "", "", "in.vcf: the compressed file lacks its end-of-file block, so it was cut short"},
+  };
+  for (const auto& c : cases) {
+    if (c.vcf.empty()) {
+      std::printf("bcftools is not installed: the truncated BCF is not tried\n");
+      continue;
+    }
+    const std::string run_dir = makeTempDir();
+    writeFile(run_dir + "/in.vcf", c.vcf);
+    std::vector<std::string> args = {"--vcf", "in.vcf", "--out", "report.txt"};
+    if (!c.pheno.empty()) {
+      writeFile(run_dir + "/pheno.txt", c.pheno);
+      args.insert(args.end(), {"--pheno", "pheno.txt"});
+    }
+    if (!c.extra.empty()) {
+      writeFile(run_dir + "/list.txt", c.extra_text);
+      args.insert(args.end(), {c.extra, "list.txt"});
+    }
+    const ProgramResult run = runGorva(args, run_dir);
+    EXPECT_EQ(run.status, 2) << c.message;
+    EXPECT_EQ(run.err.rfind("gorva: " + c.message, 0), 0u) << run.err;
+    EXPECT_FALSE(fileExists(run_dir + "/report.txt")) << c.message;
+  }
+}
+
+}  // namespace
