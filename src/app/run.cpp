@@ -10,6 +10,7 @@
 
 #include "app/helper.h"
 #include "app/options.h"
+#include "app/significance_options.h"
 #include "app/tfmmdr.h"
 #include "app/usage.h"
 #include "search_constants.h"
@@ -85,7 +86,17 @@ int runAnalysis() {
   std::puts(kRule);
   std::fflush(stdout);
 
+  SignificanceRequest significance;
+  std::string refusal;
+  if (!significanceRequestFromOptions(
+          {opt::input_file, opt::bfile.empty() ? "" : opt::bfile + ".bed",
+           opt::bfile.empty() ? "" : opt::bfile + ".bim", opt::bfile.empty() ? "" : opt::bfile + ".fam"},
+          significance, refusal)) {
+    std::fprintf(stderr, "gorva: %s\n", refusal.c_str());
+    return kExitBadInput;
+  }
   TFmMDR* engine = new TFmMDR;
+  engine->significance = significance;
   engine->search_settings.requested_threads = opt::threads;
   engine->search_settings.use_planes = opt::engine != "plain";
   engine->search_settings.show_progress =
