@@ -51,6 +51,9 @@ bool significanceRequestFromOptions(const std::vector<std::string>& inputs,
       refusal = "--max-p " + opt::max_p + ": not a probability in (0, 1]";
       return false;
     }
+    refusal = "--max-p: listing every combination below a p-value is not available in this "
+              "version (--table lists the --top best of each order)";
+    return false;
   }
   for (const std::string& input : inputs) {
     if (!opt::table_file.empty() && !input.empty() && sameFile(opt::table_file, input)) {

@@ -10,7 +10,8 @@
 // Fills `request` from the options; false with a refusal naming the option
 // when a value is outside what they accept (an unknown --rank word,
 // --permutations below 0, --max-p outside (0, 1], a --seed that is not a
-// number, a --table that is one of the `inputs`).
+// number, a --table that is one of the `inputs`), and any --max-p, which
+// this version does not carry out.
 bool significanceRequestFromOptions(const std::vector<std::string>& inputs,
                                     SignificanceRequest& request, std::string& refusal);
 

@@ -24,6 +24,10 @@ double chiSquareUpperTail(double statistic, int df) {
   return pchisq(statistic, df, /*lower_tail=*/0, /*log_p=*/0);
 }
 
+double calibratedPValue(double ig, int samples, int df) {
+  return chiSquareUpperTail(2.0 * kLn2 * samples * ig, df);
+}
+
 void countCombinationTable(const SearchContext& context, const int* combination, int k,
                            std::vector<int>& table) {
   const int base = genotypeLevels(context.missing_code);
@@ -90,8 +94,7 @@ SignificanceRow describeCombination(const SearchContext& context, const int* com
   }
   row.df = filled - 1;
   row.synergy = synergyOf(row.ig, combination, k, single_gains);
-  const double g = 2.0 * kLn2 * (row.cases + row.controls) * row.ig;
-  row.p_chisq = chiSquareUpperTail(g, row.df);
+  row.p_chisq = calibratedPValue(row.ig, row.cases + row.controls, row.df);
   row.p_bonferroni = std::isnan(row.p_chisq) ? kNotANumber : std::fmin(1.0, row.p_chisq * tests);
   row.p_permutation = kNotANumber;
   row.p_interaction = k == 2 ? pairInteractionTest(table.data(), genotypeLevels(context.missing_code)).p_value

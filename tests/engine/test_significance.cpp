@@ -10,6 +10,7 @@
 #include <limits>
 #include <set>
 
+#include "app/plot.h"
 #include "core/gorva.h"
 #include "engine/interaction_test.h"
 #include "support/oracle.h"
@@ -309,7 +310,7 @@ TEST(SignificanceTable, SameOnEveryEngineAndThreadCount) {
 TEST(SignificanceTable, BadValuesAreRefusedBeforeAnythingIsCreated) {
   const Dataset data = randomDataset(3, 4, 30, 0.0);
   for (const std::string options :
-       {"--permutations -1", "--max-p 0", "--max-p 1.5", "--max-p x", "--rank best",
+       {"--permutations -1", "--max-p 0", "--max-p 1.5", "--max-p x", "--max-p 0.01", "--rank best",
         "--seed -3", "--table data.txt"}) {
     const std::string dir = makeTempDir();
     const ProgramResult run = runOnData(dir, data.text(), options + " --table t.tsv");
@@ -319,6 +320,16 @@ TEST(SignificanceTable, BadValuesAreRefusedBeforeAnythingIsCreated) {
     EXPECT_FALSE(fileExists(dir + "/t.tsv")) << options;
     EXPECT_EQ(readFile(dir + "/data.txt"), data.text());
   }
+}
+
+TEST(SignificanceTable, TheCellChartShowsTheCalibratedTail) {
+  CellChart chart;
+  chart.names = {"A"};
+  chart.ig = 0.5;  // 2,000 samples in three cells: G = 1386 on 2 df
+  chart.counts.cases = {1000, 0, 0};
+  chart.counts.controls = {0, 500, 500};
+  const std::string svg = cellChartSvg(chart);
+  EXPECT_NE(svg.find("p-value (chi-square, df 2) 9.332636E-302"), std::string::npos) << svg;
 }
 
 TEST(NotANumberWarning, NamesTheMarkerWhateverTheOptions) {
