@@ -11,8 +11,8 @@
 #include "app/memorybudget.h"
 #include "app/options.h"
 #include "app/plot.h"
-#include "app/text_subset.h"
 #include "app/results_table.h"
+#include "app/text_subset.h"
 #include "app/tfmmdr.h"
 #include "engine/mdrresult.h"
 #include "io/DataCheck.h"
@@ -347,8 +347,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
 
 void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
   if (counted_samples_ == 0) {
-    std::fputs("gorva: warning: no sample can be counted (every listed measure is not a number)\n",
-               stderr);
+    printWarning("no sample can be counted (every measure of the report is not a number)");
   }
   for (const OrderSignificance& order : orders_)
     std::fputs(notANumberWarning(order, marker_names, significance.active).c_str(), stderr);

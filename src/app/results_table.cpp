@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "io/OutputFile.h"
+#include "io/messages.h"
 
 namespace {
 
@@ -97,13 +98,13 @@ std::string notANumberWarning(const OrderSignificance& order, char* const* marke
     first += (j > 0 ? "," : "") + std::string(marker_names[m]);
   }
   if (first.rfind("marker ", 0) != 0) first = "combination " + first;
-  std::string text = "gorva: warning: order " + std::to_string(order.order) + ": " +
+  std::string text = "order " + std::to_string(order.order) + ": " +
                      std::to_string(order.not_a_number) +
                      " combinations have measures that are not numbers (no countable sample, or "
                      "one class only), the first: " +
                      first + "; ";
-  text += left_out ? "they were left out of the ranking\n"
+  text += left_out ? "they were left out of the ranking"
                    : "the ranking can then lose better combinations of their batch "
-                     "(--table, --rank, --permutations and --max-p leave them out)\n";
-  return text;
+                     "(--table, --rank, --permutations and --max-p leave them out)";
+  return warningLine(text);
 }

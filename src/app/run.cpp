@@ -13,6 +13,7 @@
 #include "app/significance_options.h"
 #include "app/tfmmdr.h"
 #include "app/usage.h"
+#include "io/messages.h"
 #include "search_constants.h"
 
 const char* const VERSION = kVersionText;
@@ -88,11 +89,13 @@ int runAnalysis() {
 
   SignificanceRequest significance;
   std::string refusal;
+  const std::string plink = opt::bfile;
   if (!significanceRequestFromOptions(
-          {opt::input_file, opt::bfile.empty() ? "" : opt::bfile + ".bed",
-           opt::bfile.empty() ? "" : opt::bfile + ".bim", opt::bfile.empty() ? "" : opt::bfile + ".fam"},
+          {opt::input_file, plink.empty() ? "" : plink + ".bed", plink.empty() ? "" : plink + ".bim",
+           plink.empty() ? "" : plink + ".fam", opt::vcf, opt::bcf, opt::pheno, opt::keep,
+           opt::remove, opt::extract, opt::exclude},
           significance, refusal)) {
-    std::fprintf(stderr, "gorva: %s\n", refusal.c_str());
+    printRefusal(refusal);
     return kExitBadInput;
   }
   TFmMDR* engine = new TFmMDR;

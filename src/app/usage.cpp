@@ -116,7 +116,7 @@ std::string usageText() {
             "a progress line per order on the error stream; without the option it is "
             "shown only when the error stream is a terminal",
             opt::progress < 0 ? "terminal only" : flag(opt::progress == 1));
-  text += "\nSignificance (any of these leaves measures that are not numbers out of the ranking):\n";
+  text += "\nSignificance (measures that are not numbers are then left out of the ranking):\n";
   addOption(text, "--table FILE",
             "tab-separated table of the reported combinations with their own counts, df, "
             "chi-square, Bonferroni, permutation and interaction p-values",
@@ -127,6 +127,9 @@ std::string usageText() {
             "phenotype permutations per order for family-wise p-values (max statistic)",
             std::to_string(opt::permutations));
   addOption(text, "--seed S", "seed of the permutations", opt::seed);
+  addOption(text, "--max-p P",
+            "every combination with p_chisq <= P: not available in this version (refused)",
+            opt::max_p.empty() ? "off" : opt::max_p);
   text += "\nRecorded in the report, no effect on the results:\n";
   addOption(text, "--type WORD", "analysis type word (mdr, gmdr)", opt::mdr_type);
   addOption(text, "--score FILE", "score file name (not read)", orNone(opt::score_file));
