@@ -50,10 +50,14 @@ build-san: test-deps
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DGORVA_SANITIZE=ON -DGORVA_WERROR=ON -DGORVA_BUILD_BENCH=OFF
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 
+TABLE     := $(BUILD)/example.table.tsv
+
 run: build-run
-	./$(BUILD)/gorva --in $(EXAMPLE) --out $(REPORT) --order 2-3
+	./$(BUILD)/gorva --in $(EXAMPLE) --out $(REPORT) --order 2-3 --table $(TABLE) --permutations 200
 	@echo "report written to $(REPORT):"
 	@cat $(REPORT)
+	@echo "table of the same run (200 permutations) written to $(TABLE):"
+	@cat $(TABLE)
 
 test: build build-san fuzz-build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -11,6 +11,7 @@
 #include "app/memorybudget.h"
 #include "app/options.h"
 #include "app/plot.h"
+#include "app/results_table.h"
 #include "app/text_subset.h"
 #include "app/tfmmdr.h"
 #include "engine/mdrresult.h"
@@ -323,6 +324,9 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     elapsed = std::difftime(end_time, start_time);
     WriteResultALL(output_file, elapsed, phenotype_column, case_value, testing_idx, marker_names,
                    results);
+    reportSignificance(marker_names, marker_count);
+  }
+  if (exit_status_ == kExitOk) {
     if (opt::plot) {
       writeCellCharts(output_file, results, marker_names, genotypes, phenotypes, run_samples,
                       run_markers, methodCodeOfWordIndex(missing_idx));
@@ -339,4 +343,25 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   delete[] genotypes;
   delete[] phenotypes;
   delete[] scores;
+}
+
+void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
+  if (counted_samples_ == 0) {
+    printWarning("no sample can be counted (every measure of the report is not a number)");
+  }
+  for (const OrderSignificance& order : orders_)
+    std::fputs(notANumberWarning(order, marker_names, significance.active).c_str(), stderr);
+  if (opt::table_file.empty()) return;
+  TableRun run;
+  run.counted = counted_samples_;
+  run.cases = counted_cases_;
+  run.marker_count = marker_count;
+  run.permutations = significance.permutations.count;
+  run.seed = significance.permutations.seed;
+  run.rank_word = opt::rank;
+  std::string error;
+  if (!writeResultsTable(opt::table_file, run, orders_, marker_names, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    exit_status_ = kExitWriteFailed;
+  }
 }

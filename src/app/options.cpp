@@ -46,6 +46,12 @@ std::string keep;
 std::string remove;
 std::string extract;
 std::string exclude;
+bool significance_asked = false;
+std::string table_file;
+std::string rank = "ig";
+int permutations = 0;
+std::string seed = "1";
+std::string max_p;
 }  // namespace opt
 
 namespace {
@@ -129,6 +135,13 @@ void setExtensionOptions(CArgs& args) {
                              {"--exclude", &opt::exclude}}) {
     if (args.find(name)) *value = args.value(name);
   }
+  if (args.find("--table")) opt::table_file = args.value("--table");
+  if (args.find("--rank")) opt::rank = args.value("--rank");
+  if (args.find("--permutations")) opt::permutations = args.value_int("--permutations");
+  if (args.find("--seed")) opt::seed = args.value("--seed");
+  if (args.find("--max-p")) opt::max_p = args.value("--max-p");
+  opt::significance_asked = args.find("--table") || args.find("--rank") ||
+                            args.find("--permutations") || args.find("--max-p");
 }
 
 const char* getOptionString() {

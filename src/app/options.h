@@ -48,6 +48,14 @@ extern std::string keep;     // "--keep": only the samples named
 extern std::string remove;   // "--remove": all but the samples named
 extern std::string extract;  // "--extract": only the markers named
 extern std::string exclude;  // "--exclude": all but the markers named
+// Significance: any of these given makes the run leave measures that are not
+// numbers out of the ranking and assess every kept row.
+extern bool significance_asked;  // "--table", "--rank", "--permutations" or "--max-p" given
+extern std::string table_file;   // "--table": the tab-separated results table
+extern std::string rank;         // "--rank": ig, rig or synergy
+extern int permutations;         // "--permutations": phenotype permutations per order
+extern std::string seed;         // "--seed": the generator's seed for them (text as typed)
+extern std::string max_p;        // "--max-p": list every combination with p_chisq at most this
 }  // namespace opt
 
 // Reads the extension options (they never change a classic option).

@@ -3,10 +3,12 @@
 #include "app/plot.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string_view>
 
 #include "engine/mdrresult.h"
+#include "engine/significance.h"
 #include "engine/missingdata.h"
 #include "io/messages.h"
 #include "search_constants.h"
@@ -170,8 +172,18 @@ std::string title(const CellChart& chart) {
 }
 
 std::string measures(const CellChart& chart) {
-  return "IG " + number("%f", chart.ig) + " bits, RIG " + number("%f", chart.rig) + ", p-value " +
-         number("%E", chart.p_value);
+  // The p-value of the drawn cells: their own samples and degrees of freedom.
+  int samples = 0;
+  int filled = 0;
+  for (std::size_t c = 0; c < chart.counts.cases.size(); ++c) {
+    const int in_cell = chart.counts.cases[c] + chart.counts.controls[c];
+    samples += in_cell;
+    filled += in_cell > 0 ? 1 : 0;
+  }
+  const double p = calibratedPValue(chart.ig, samples, filled - 1);
+  return "IG " + number("%f", chart.ig) + " bits, RIG " + number("%f", chart.rig) +
+         ", p-value (chi-square, df " + std::to_string(filled - 1) + ") " +
+         (std::isnan(p) ? std::string("NA") : number("%E", p));
 }
 
 std::string gridSvg(const CellChart& chart, int tallest, double overall_ratio) {
@@ -308,7 +320,6 @@ int writeCellCharts(const std::string& report_file, MDRResult* const* results,
     for (const int m : markers) chart.names.emplace_back(marker_names[m]);
     chart.ig = record.ig[0];
     chart.rig = record.rig[0];
-    chart.p_value = record.p_value[0];
     chart.counts =
         countCells(genotypes, phenotypes, sample_count, marker_count, markers, missing_code);
     const std::string path = cellChartPath(report_file, k);

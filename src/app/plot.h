@@ -34,7 +34,6 @@ struct CellChart {
   std::vector<std::string> names;  // the combination's marker names, in its order
   double ig = 0;
   double rig = 0;
-  double p_value = 0;
   CellCounts counts;
 };
 

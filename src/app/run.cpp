@@ -10,8 +10,10 @@
 
 #include "app/helper.h"
 #include "app/options.h"
+#include "app/significance_options.h"
 #include "app/tfmmdr.h"
 #include "app/usage.h"
+#include "io/messages.h"
 #include "search_constants.h"
 
 const char* const VERSION = kVersionText;
@@ -85,7 +87,19 @@ int runAnalysis() {
   std::puts(kRule);
   std::fflush(stdout);
 
+  SignificanceRequest significance;
+  std::string refusal;
+  const std::string plink = opt::bfile;
+  if (!significanceRequestFromOptions(
+          {opt::input_file, plink.empty() ? "" : plink + ".bed", plink.empty() ? "" : plink + ".bim",
+           plink.empty() ? "" : plink + ".fam", opt::vcf, opt::bcf, opt::pheno, opt::keep,
+           opt::remove, opt::extract, opt::exclude},
+          significance, refusal)) {
+    printRefusal(refusal);
+    return kExitBadInput;
+  }
   TFmMDR* engine = new TFmMDR;
+  engine->significance = significance;
   engine->search_settings.requested_threads = opt::threads;
   engine->search_settings.use_planes = opt::engine != "plain";
   engine->search_settings.show_progress =

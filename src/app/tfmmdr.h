@@ -3,8 +3,10 @@
 #define GORVA_APP_TFMMDR_H
 
 #include <ctime>
+#include <vector>
 
 #include "engine/search_context.h"
+#include "engine/significance.h"
 #include "io/FileIO.h"
 
 class MDRResult;
@@ -62,6 +64,9 @@ class TFmMDR {
   // kExitOk unless the run refused its input or ran out of memory.
   int exitStatus() const { return exit_status_; }
 
+  // Set before MdrMethod: what the run asks beyond its report.
+  SignificanceRequest significance;
+
   time_t start_time;
   time_t end_time;
   double elapsed;
@@ -78,6 +83,13 @@ class TFmMDR {
   void refuseMissingUnderNone(const char* input_file, const MdrReader& reader,
                               const DataCheck& check);
 
+  // Warns of measures that are not numbers and writes the results table.
+  void reportSignificance(char** marker_names, int marker_count);
+
+  // Filled by the search, one entry per order.
+  std::vector<OrderSignificance> orders_;
+  int counted_samples_ = 0;
+  int counted_cases_ = 0;
   bool all_writer_open_ = false;
   int exit_status_ = kExitOk;
 };

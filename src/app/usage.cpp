@@ -116,6 +116,20 @@ std::string usageText() {
             "a progress line per order on the error stream; without the option it is "
             "shown only when the error stream is a terminal",
             opt::progress < 0 ? "terminal only" : flag(opt::progress == 1));
+  text += "\nSignificance (measures that are not numbers are then left out of the ranking):\n";
+  addOption(text, "--table FILE",
+            "tab-separated table of the reported combinations with their own counts, df, "
+            "chi-square, Bonferroni, permutation and interaction p-values",
+            orNone(opt::table_file));
+  addOption(text, "--rank WORD", "ranking measure: ig, rig or synergy (IG less the markers' own)",
+            opt::rank);
+  addOption(text, "--permutations N",
+            "phenotype permutations per order for family-wise p-values (max statistic)",
+            std::to_string(opt::permutations));
+  addOption(text, "--seed S", "seed of the permutations", opt::seed);
+  addOption(text, "--max-p P",
+            "every combination with p_chisq <= P: not available in this version (refused)",
+            opt::max_p.empty() ? "off" : opt::max_p);
   text += "\nRecorded in the report, no effect on the results:\n";
   addOption(text, "--type WORD", "analysis type word (mdr, gmdr)", opt::mdr_type);
   addOption(text, "--score FILE", "score file name (not read)", orNone(opt::score_file));
@@ -130,7 +144,8 @@ std::string usageText() {
       "\n"
       "Exit status: 0 after a run (also after \"Cannot open the text file!!\" and\n"
       "\"Cannot save the text file!!\"), 1 an option without its value, 2 input refused\n"
-      "(nothing is created or changed), 3 out of memory.\n"
+      "(nothing is created or changed), 3 out of memory, 4 a result file could not be\n"
+      "written completely.\n"
       "See gorva(1) for the formats, the missing-data methods and the report.\n";
   return text;
 }

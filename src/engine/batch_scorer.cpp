@@ -27,7 +27,9 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
       std::make_unique<CellCounter>(*context.planes, order, countCellsKernel(activeSimdPath()));
   table_ints_ = 2 * counter_->cells();
   score_sums_.assign(table_ints_, 0.0);
-  screening_ = std::make_unique<ScreeningKeys>(counter_->cells(), context.N, context.measure,
+  // Synergy is screened by its IG: the single-marker part is exact.
+  screening_ = std::make_unique<ScreeningKeys>(counter_->cells(), context.N,
+                                               context.measure == kRankByRIG ? 1 : 0,
                                                context.missing_code == kMethodAvailable,
                                                context.cases, context.controls);
   bounds_ = informationGainBoundsFor(activeSimdPath());
@@ -132,15 +134,7 @@ void BatchScorer::forEachTable(const Batch& batch, Visit&& visit) {
 
 void BatchScorer::appendRow(const Batch& walk, int i, const double* pair, double key,
                             RankedRows& best) {
-  const int* combination = nullptr;
-  if (walk.list != nullptr) {
-    combination = walk.list + static_cast<long>(i) * order_;
-  } else {
-    combination_.resize(order_);
-    counter_->combinationAt(i, combination_.data());
-    combination = combination_.data();
-  }
-  best.append(combination, pair, key);
+  best.append(combinationOf(walk, i), pair, key);
 }
 
 void BatchScorer::scorePlain(int* combinations, int count) {
@@ -188,11 +182,44 @@ void BatchScorer::scoreEveryTable(const Batch& batch) {
   });
 }
 
+const int* BatchScorer::combinationOf(const Batch& walk, int i) {
+  if (walk.list != nullptr) return walk.list + static_cast<long>(i) * order_;
+  combination_.resize(order_);
+  counter_->combinationAt(i, combination_.data());
+  return combination_.data();
+}
+
+double BatchScorer::keyOf(const Batch& walk, int i, const double* pair) {
+  const int* combination =
+      context_.measure == kRankBySynergy ? combinationOf(walk, i) : nullptr;
+  return rankingKey(context_, pair, combination, order_);
+}
+
+void BatchScorer::noteNotANumber(const Batch& walk, int i) {
+  ++stats_.not_a_number;
+  const int* combination = combinationOf(walk, i);
+  std::vector<int>& first = stats_.first_not_a_number;
+  if (first.empty() ||
+      std::lexicographical_compare(combination, combination + order_, first.begin(), first.end()))
+    first.assign(combination, combination + order_);
+}
+
+BatchScorer::RunGains BatchScorer::runGains(const Batch& walk, int first) {
+  if (context_.measure != kRankBySynergy) return RunGains{};
+  const int* combination = combinationOf(walk, first);
+  return RunGains{singleGainSum(combination, order_ - 1, context_.single_gains),
+                  combination[order_ - 1]};
+}
+
 void BatchScorer::rankInFull(const Batch& batch, RankedRows& best) {
   const int count = batch.count;
   keys_.resize(count);
   index_.resize(count);
-  for (int i = 0; i < count; ++i) keys_[i] = pairs_[2L * i + context_.measure];
+  for (int i = 0; i < count; ++i) {
+    // Every table without a key (a class absent) ends up ranked here.
+    if (std::isnan(pairs_[2L * i])) noteNotANumber(batch, i);
+    keys_[i] = keyOf(batch, i, &pairs_[2L * i]);
+  }
   shellsortIndex(index_.data(), keys_.data(), count, sizeof(double), cmp_double, 1);
   if (batch.list != nullptr) {
     takeBatchBest(batch.list, order_, count, pairs_.data(), keys_.data(), index_.data(), context_.K,
@@ -225,8 +252,10 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
         const std::size_t K = static_cast<std::size_t>(context_.K);
         const bool bounded = bounds_ != nullptr && screen.low_heap.size() == K &&
                              screening_->informationGainCutoff(screen.low_heap.front()) > 0;
-        screen.usable = bounded ? screenBoundedStretch(screen, first, length, tables)
-                                : screenStretch(screen, first, length, tables);
+        // Synergy: the tables of a stretch share all markers but the last.
+        const RunGains gains = runGains(walk, first);
+        screen.usable = bounded ? screenBoundedStretch(screen, first, length, tables, gains)
+                                : screenStretch(screen, first, length, tables, gains);
         if (!screen.usable) --open;
       }
       first += length;
@@ -237,20 +266,28 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
   });
 }
 
-bool BatchScorer::screenStretch(Screen& screen, int first, int count, const int* tables) {
+double BatchScorer::ownGains(const RunGains& gains, int j) const {
+  if (context_.measure != kRankBySynergy) return 0.0;
+  return gains.prefix + context_.single_gains[gains.first_last + j];
+}
+
+bool BatchScorer::screenStretch(Screen& screen, int first, int count, const int* tables,
+                                const RunGains& gains) {
   // Keys first, in one pass without branches on them, then the bounds.
   if (!screening_->keys(tables, count, table_ints_, stretch_keys_.data(), stretch_errors_.data()))
     return false;  // a class is absent: NaN measures, ranked in full
   stats_.keys_computed += count;
   for (int j = 0; j < count; ++j) {
     if (!offerCandidate(screen, first + j, tables + static_cast<long>(j) * table_ints_,
-                        stretch_keys_[j], stretch_errors_[j]))
+                        stretch_keys_[j] - ownGains(gains, j),
+                        stretch_errors_[j]))
       return false;
   }
   return true;
 }
 
-bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count, const int* tables) {
+bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count, const int* tables,
+                                       const RunGains& gains) {
   // Only tables whose IG bound passes the cutoff of the K-th best lower
   // bound so far get a key; the cutoff only rises as the walk goes on.
   BoundRequest request;
@@ -267,7 +304,9 @@ bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count, con
   bounds_(request, stretch_bounds_.data());
   double cutoff = screening_->informationGainCutoff(screen.low_heap.front());
   for (int j = 0; j < count; ++j) {
-    if (stretch_bounds_[j] < cutoff) {
+    // Synergy: the IG bound less the exact single-marker gains.
+    const double own = ownGains(gains, j);
+    if (stretch_bounds_[j] < cutoff + own) {
       ++stats_.ruled_out;
       continue;
     }
@@ -276,7 +315,7 @@ bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count, con
     double key = 0;
     double error = 0;
     if (!screening_->key(table, key, error)) return false;
-    if (!offerCandidate(screen, first + j, table, key, error)) return false;
+    if (!offerCandidate(screen, first + j, table, key - own, error)) return false;
     cutoff = screening_->informationGainCutoff(screen.low_heap.front());
   }
   return true;
@@ -317,7 +356,7 @@ bool BatchScorer::pickExactBest(const Batch& walk, Screen& screen, RankedRows& b
     Candidate candidate = candidates[c];
     if (!(candidate.high >= threshold)) continue;
     exactMeasures(&screen.tables[c * table_ints_], candidate.pair);
-    candidate.exact = candidate.pair[context_.measure];
+    candidate.exact = keyOf(walk, candidate.index, candidate.pair);
     if (std::isnan(candidate.exact)) return false;
     if (candidate.exact < candidate.low || candidate.exact > candidate.high) {
       ++stats_.bound_misses;

@@ -91,11 +91,22 @@ class BatchScorer {
   void scoreEveryTable(const Batch& batch);
   // Screens the walk's tables, each batch's with its own state.
   void screenWalk(const Batch& walk, int batch_size, int batches);
+  // Ranking by synergy: the single-marker IGs of a stretch's first k - 1
+  // markers (shared by the stretch) and its first last marker.
+  struct RunGains {
+    double prefix = 0;
+    int first_last = 0;
+  };
+  RunGains runGains(const Batch& walk, int first);
+  // The single-marker IGs of table j of the stretch (0 unless by synergy).
+  double ownGains(const RunGains& gains, int j) const;
   // One stretch of one batch's tables: every table gets its screening key,
   // or (once K keys are in and an IG bound can rule tables out) only those
   // whose bound passes. False when the batch must be ranked in full.
-  bool screenStretch(Screen& screen, int first, int count, const int* tables);
-  bool screenBoundedStretch(Screen& screen, int first, int count, const int* tables);
+  bool screenStretch(Screen& screen, int first, int count, const int* tables,
+                     const RunGains& gains);
+  bool screenBoundedStretch(Screen& screen, int first, int count, const int* tables,
+                            const RunGains& gains);
   // Keeps the table as a candidate when its key interval reaches the K-th
   // best lower bound so far; false when there are too many candidates.
   bool offerCandidate(Screen& screen, int index, const int* table, double key, double error);
@@ -104,6 +115,10 @@ class BatchScorer {
   void exactMeasures(int* table, double* pair);
   void rankInFull(const Batch& batch, RankedRows& best);
   void appendRow(const Batch& walk, int i, const double* pair, double key, RankedRows& best);
+  // Combination i of the walk (valid until the next call).
+  const int* combinationOf(const Batch& walk, int i);
+  double keyOf(const Batch& walk, int i, const double* pair);
+  void noteNotANumber(const Batch& walk, int i);
 
   const SearchContext& context_;
   int order_;

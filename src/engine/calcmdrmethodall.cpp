@@ -16,6 +16,7 @@
 #include "engine/order_search.h"
 #include "engine/progress.h"
 #include "engine/search_context.h"
+#include "engine/significance.h"
 
 namespace {
 
@@ -48,6 +49,24 @@ double informationGainPValue(double ig, int order, int N) {
   return 1.0 - pgamma(ig, shape, scale, 1, 0);
 }
 
+// Rows whose measures are not numbers rank last when the significance
+// options are given; they are then not listed at all.
+void dropNotANumberRows(RankedRows& kept) {
+  int size = kept.size();
+  while (size > 0 && !(kept.keys[size - 1] > -HUGE_VAL)) --size;
+  kept.keys.resize(size);
+  kept.pairs.resize(2 * static_cast<std::size_t>(size));
+  kept.markers.resize(static_cast<std::size_t>(size) * kept.order);
+}
+
+// The run's scale in words, before the order is searched.
+void announceScale(int order, int marker_count, int permutations) {
+  std::fprintf(stderr, "gorva: order %d: %.0f combinations of %d markers to score", order,
+               combinationsOf(marker_count, order), marker_count);
+  if (permutations > 0) std::fprintf(stderr, ", then again under %d permutations", permutations);
+  std::fputs("\n", stderr);
+}
+
 }  // namespace
 
 int TFmMDR::GetComb(char* text, int position) {
@@ -76,6 +95,16 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
   context.option_code = option_code;
   context.measure = measure_idx == 1 ? 1 : 0;
   context.K = results[0]->row_count;
+  std::vector<double> single_gains;
+  if (significance.active) {
+    context.measure = significance.rank;
+    context.not_a_number_last = true;
+    single_gains = singleMarkerGains(context);
+    context.single_gains = single_gains.data();
+  }
+  counted_samples_ = context.N;
+  counted_cases_ = context.cases;
+  orders_.clear();
   context.all_pairs = all_writer_open_;
   // The fast path needs its planes; without them (the "em" method, the plain
   // engine asked for, or too little memory) every batch takes the plain path.
@@ -93,6 +122,7 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
         saveAllResult(pairs, combinations, k - 1, count, k - 1);
       };
     }
+    if (significance.active) announceScale(k, marker_count, significance.permutations.count);
     OrderOutcome outcome;
     runOrderSearch(context, k, threads, BATCH_SIZE, sink, &progress, outcome);
     if (outcome.out_of_memory) {
@@ -102,7 +132,24 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
       return;
     }
     progress.finish();
+    if (significance.active) dropNotANumberRows(outcome.kept);
     storeKeptRows(outcome.kept, record);
+    OrderSignificance order_outcome;
+    order_outcome.order = k;
+    order_outcome.not_a_number = outcome.stats.not_a_number;
+    order_outcome.first_not_a_number = outcome.stats.first_not_a_number;
+    if (outcome.stats.not_a_number > 0 && single_gains.empty())
+      single_gains = singleMarkerGains(context);
+    for (const int m : order_outcome.first_not_a_number)
+      order_outcome.first_own_gains.push_back(single_gains[m]);
+    if (significance.active) {
+      if (!assessOrder(context, outcome.kept, significance.permutations, context.single_gains,
+                       order_outcome)) {
+        refuse(kExitNoMemory, "out of memory: could not allocate the permutations' buffers");
+        return;
+      }
+    }
+    orders_.push_back(std::move(order_outcome));
   }
 
   for (int k = init_order; k <= max_order; ++k) {

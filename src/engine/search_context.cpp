@@ -1,5 +1,7 @@
 #include "engine/search_context.h"
 
+#include <cmath>
+#include <limits>
 #include <new>
 
 #include "engine/bitplanes.h"
@@ -36,6 +38,32 @@ void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, d
   context.ratio = static_cast<double>(cases) / controls;
 }
 
+void recountClasses(SearchContext& context) {
+  int cases = 0;
+  for (const int s : context.samples) cases += context.phenotypes[s] == 1 ? 1 : 0;
+  context.cases = cases;
+  context.controls = static_cast<int>(context.samples.size()) - cases;
+  context.N = cases + context.controls;
+  context.ratio = static_cast<double>(cases) / context.controls;
+}
+
+double singleGainSum(const int* combination, int k, const double* single_gains) {
+  double own = 0;
+  for (int j = 0; j < k; ++j) own += single_gains[combination[j]];
+  return own;
+}
+
+double rankingKey(const SearchContext& context, const double* pair, const int* combination, int k) {
+  double key = 0;
+  if (context.measure == kRankBySynergy) {
+    key = synergyOf(pair[0], combination, k, context.single_gains);
+  } else {
+    key = pair[context.measure];
+  }
+  if (context.not_a_number_last && std::isnan(key)) return -std::numeric_limits<double>::infinity();
+  return key;
+}
+
 bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads) {
   if (context.missing_code == kMethodEm) return false;
   const int levels = context.missing_code == kMethodMc ? 4 : 3;
@@ -57,4 +85,8 @@ void ScorerStats::add(const ScorerStats& other) {
   bound_misses += other.bound_misses;
   keys_computed += other.keys_computed;
   ruled_out += other.ruled_out;
+  not_a_number += other.not_a_number;
+  if (!other.first_not_a_number.empty() &&
+      (first_not_a_number.empty() || other.first_not_a_number < first_not_a_number))
+    first_not_a_number = other.first_not_a_number;
 }

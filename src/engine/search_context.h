@@ -38,6 +38,12 @@ struct SearchSettings {
   bool show_progress = false;  // one self-overwriting line per order on the error stream
 };
 
+// Ranking measures: the measure pair's IG or RIG, or the synergy, IG minus
+// the IGs of the combination's markers alone.
+constexpr int kRankByIG = 0;
+constexpr int kRankByRIG = 1;
+constexpr int kRankBySynergy = 2;
+
 struct SearchContext {
   unsigned char* genotypes = nullptr;  // marker-major, m * sample_count + s
   int marker_count = 0;
@@ -51,8 +57,13 @@ struct SearchContext {
   double ratio = 0;
   int option_code = 1;
   int missing_code = kMethodAvailable;
-  int measure = 0;  // 0 ranks by IG, 1 by RIG
+  int measure = 0;  // kRankByIG, kRankByRIG or kRankBySynergy
   int K = 10;
+  // kRankBySynergy: each marker's own IG (as this context scores order 1).
+  const double* single_gains = nullptr;
+  // Measures that are not numbers rank below every number (and the caller
+  // leaves such rows out) instead of taking the place the index sort gives.
+  bool not_a_number_last = false;
   const BitPlanes* planes = nullptr;  // null: every batch takes the plain path
   bool all_pairs = false;             // every pair of every batch is wanted
   SearchSettings settings;
@@ -65,6 +76,20 @@ struct SearchContext {
 void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, double* scores,
                           int sample_count, int marker_count, int case_value, int missing_code,
                           SearchContext& context);
+
+// The ranking key of a scored combination (k markers, its measure pair).
+double rankingKey(const SearchContext& context, const double* pair, const int* combination, int k);
+
+// The single-marker IGs of a combination's markers, summed in its order, and
+// the synergy, IG less that sum.
+double singleGainSum(const int* combination, int k, const double* single_gains);
+inline double synergyOf(double ig, const int* combination, int k, const double* single_gains) {
+  return ig - singleGainSum(combination, k, single_gains);
+}
+
+// Recounts cases, controls, N and the ratio over the context's sample list
+// from its phenotype (after the phenotype was permuted).
+void recountClasses(SearchContext& context);
 
 // Builds the planes of a prepared context when the fast path serves its
 // method (all but "em") on up to `threads` threads; false when it does not
@@ -81,6 +106,8 @@ struct ScorerStats {
   long long bound_misses = 0;  // exact keys outside their screening interval (must stay 0)
   long long keys_computed = 0;   // screening keys of screened batches
   long long ruled_out = 0;       // tables whose IG bound spared them a screening key
+  long long not_a_number = 0;    // combinations whose measures are not numbers
+  std::vector<int> first_not_a_number;  // the lexicographically first of them
 
   void add(const ScorerStats& other);
 };

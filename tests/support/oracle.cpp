@@ -84,9 +84,8 @@ void oracleTableMeasures(const std::vector<long>& table, double& ig, double& rig
   rig = static_cast<double>(mutual / entropy);
 }
 
-void oracleMeasures(const Dataset& data, const std::vector<int>& combination, Method method,
-                    double& ig, double& rig) {
-  std::map<std::vector<int>, std::pair<long, long>> cells;  // genotypes -> controls, cases
+OracleCells oracleCells(const Dataset& data, const std::vector<int>& combination, Method method) {
+  OracleCells cells;
   for (int s = 0; s < data.samples(); ++s) {
     if (method == Method::kComplete && !completeSample(data, s)) continue;
     std::vector<int> key;
@@ -99,8 +98,20 @@ void oracleMeasures(const Dataset& data, const std::vector<int>& combination, Me
     auto& cell = cells[key];
     (data.phenotype[s] ? cell.second : cell.first) += 1;
   }
+  return cells;
+}
+
+Dataset imputedCopy(const Dataset& data) {
+  Dataset copy = data;
+  imputeModes(copy);
+  return copy;
+}
+
+void oracleMeasures(const Dataset& data, const std::vector<int>& combination, Method method,
+                    double& ig, double& rig) {
   std::vector<long> table;
-  for (const auto& [key, counts] : cells) table.insert(table.end(), {counts.first, counts.second});
+  for (const auto& [key, counts] : oracleCells(data, combination, method))
+    table.insert(table.end(), {counts.first, counts.second});
   oracleTableMeasures(table, ig, rig);
 }
 

@@ -3,6 +3,7 @@
 #ifndef GORVA_TESTS_SUPPORT_ORACLE_H
 #define GORVA_TESTS_SUPPORT_ORACLE_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,14 @@ enum class Method { kNone, kMc, kComplete, kAvailable, kImputation };
 // IG and RIG of a table of (controls, cases) per cell, as mutual information
 // from joint frequencies.
 void oracleTableMeasures(const std::vector<long>& table, double& ig, double& rig);
+
+// Genotype codes of a combination's markers -> (controls, cases), counted as
+// the method counts (impute first under "imputation": imputedCopy).
+using OracleCells = std::map<std::vector<int>, std::pair<long, long>>;
+OracleCells oracleCells(const Dataset& data, const std::vector<int>& combination, Method method);
+
+// The data with every missing code replaced by its marker's most frequent genotype.
+Dataset imputedCopy(const Dataset& data);
 
 // IG and RIG of one combination under a method.
 void oracleMeasures(const Dataset& data, const std::vector<int>& combination, Method method,

@@ -1,0 +1,110 @@
+#include "app/results_table.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "io/OutputFile.h"
+#include "io/messages.h"
+
+namespace {
+
+constexpr double kFamilyLevel = 0.05;
+
+std::string format(const char* pattern, double value) {
+  if (std::isnan(value)) return "NA";
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+std::string number(double value) { return format("%.9g", value); }
+std::string probability(double value) { return format("%.6E", value); }
+
+}  // namespace
+
+std::string resultsTableHeader() {
+  return "order\trank\tmarkers\tindices\tcases\tcontrols\tdf\tIG\tRIG\tsynergy\tp_chisq\t"
+         "p_bonferroni\tp_permutation\tp_interaction";
+}
+
+std::string resultsTableLine(int order, int rank, const SignificanceRow& row,
+                             char* const* marker_names) {
+  std::string names;
+  std::string indices;
+  for (std::size_t j = 0; j < row.markers.size(); ++j) {
+    if (j > 0) {
+      names += ',';
+      indices += '-';
+    }
+    names += marker_names[row.markers[j]];
+    indices += std::to_string(row.markers[j]);
+  }
+  return std::to_string(order) + '\t' + std::to_string(rank) + '\t' + names + '\t' + indices +
+         '\t' + std::to_string(row.cases) + '\t' + std::to_string(row.controls) + '\t' +
+         std::to_string(row.df) + '\t' + number(row.ig) + '\t' + number(row.rig) + '\t' +
+         number(row.synergy) + '\t' + probability(row.p_chisq) + '\t' +
+         probability(row.p_bonferroni) + '\t' + probability(row.p_permutation) + '\t' +
+         probability(row.p_interaction);
+}
+
+bool writeResultsTable(const std::string& path, const TableRun& run,
+                       const std::vector<OrderSignificance>& orders, char* const* marker_names,
+                       std::string& error) {
+  OutputFile file;
+  if (!file.open(path)) {
+    error = file.error();
+    return false;
+  }
+  file.printf("# samples counted: %d (%d cases, %d controls); markers: %d; ranked by %s\n",
+              run.counted, run.cases, run.counted - run.cases, run.marker_count,
+              run.rank_word.c_str());
+  for (const OrderSignificance& order : orders) {
+    file.printf("# order %d: %.0f tests; Bonferroni threshold at %.2f: p_chisq <= %.6E\n",
+                order.order, order.tests, kFamilyLevel,
+                order.tests > 0 ? kFamilyLevel / order.tests : 1.0);
+  }
+  if (run.permutations > 0) {
+    file.printf("# p_permutation: %d permutations of the phenotype (seed %lu), the best "
+                "combination of each order under each\n",
+                run.permutations, run.seed);
+  }
+  file.write(resultsTableHeader() + "\n");
+  for (const OrderSignificance& order : orders) {
+    for (std::size_t r = 0; r < order.rows.size(); ++r) {
+      file.write(resultsTableLine(order.order, static_cast<int>(r) + 1, order.rows[r],
+                                  marker_names) +
+                 "\n");
+    }
+  }
+  if (!file.commit()) {
+    error = file.error();
+    return false;
+  }
+  return true;
+}
+
+std::string notANumberWarning(const OrderSignificance& order, char* const* marker_names,
+                              bool left_out) {
+  const std::vector<double>& own_gains = order.first_own_gains;
+  if (order.not_a_number == 0) return "";
+  std::string first;
+  for (std::size_t j = 0; j < order.first_not_a_number.size(); ++j) {
+    const int m = order.first_not_a_number[j];
+    if (j < own_gains.size() && std::isnan(own_gains[j])) {
+      first = std::string("marker ") + marker_names[m] +
+              " (no sample of both classes has a genotype there)";
+      break;
+    }
+    first += (j > 0 ? "," : "") + std::string(marker_names[m]);
+  }
+  if (first.rfind("marker ", 0) != 0) first = "combination " + first;
+  std::string text = "order " + std::to_string(order.order) + ": " +
+                     std::to_string(order.not_a_number) +
+                     " combinations have measures that are not numbers (no countable sample, or "
+                     "one class only), the first: " +
+                     first + "; ";
+  text += left_out ? "they were left out of the ranking"
+                   : "the ranking can then lose better combinations of their batch "
+                     "(--table, --rank, --permutations and --max-p leave them out)";
+  return warningLine(text);
+}

@@ -1,0 +1,40 @@
+// The results table: one tab-separated line per listed combination with its
+// own counts, degrees of freedom and p-values, after `#` comment lines that
+// give the run's scale.
+#ifndef GORVA_APP_RESULTS_TABLE_H
+#define GORVA_APP_RESULTS_TABLE_H
+
+#include <string>
+#include <vector>
+
+#include "engine/significance.h"
+
+// What the comment lines say about the run.
+struct TableRun {
+  int counted = 0;  // samples the search lists
+  int cases = 0;
+  int marker_count = 0;
+  int permutations = 0;
+  unsigned long seed = 1;
+  std::string rank_word = "ig";
+};
+
+// The column names, tab-separated, without a line end.
+std::string resultsTableHeader();
+
+// One data line (without its line end).
+std::string resultsTableLine(int order, int rank, const SignificanceRow& row,
+                             char* const* marker_names);
+
+// Writes the whole table to `path` (beside, then renamed into place); false
+// with `error` set when it could not be written completely.
+bool writeResultsTable(const std::string& path, const TableRun& run,
+                       const std::vector<OrderSignificance>& orders, char* const* marker_names,
+                       std::string& error);
+
+// The warning about combinations whose measures are not numbers (empty when
+// there are none): how many, the first, what that does to the ranking.
+std::string notANumberWarning(const OrderSignificance& order, char* const* marker_names,
+                              bool left_out);
+
+#endif  // GORVA_APP_RESULTS_TABLE_H

@@ -1,0 +1,66 @@
+#include "app/significance_options.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "app/options.h"
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  if (stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0)
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  return a == b;
+}
+
+bool significanceRequestFromOptions(const std::vector<std::string>& inputs,
+                                    SignificanceRequest& request, std::string& refusal) {
+  request = SignificanceRequest();
+  request.active = opt::significance_asked;
+  if (opt::rank == "ig") {
+    request.rank = kRankByIG;
+  } else if (opt::rank == "rig") {
+    request.rank = kRankByRIG;
+  } else if (opt::rank == "synergy") {
+    request.rank = kRankBySynergy;
+  } else {
+    refusal = "--rank " + opt::rank + ": unknown measure (use ig, rig or synergy)";
+    return false;
+  }
+  if (opt::permutations < 0) {
+    refusal = "--permutations " + std::to_string(opt::permutations) +
+              ": the number of permutations cannot be negative";
+    return false;
+  }
+  request.permutations.count = opt::permutations;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long seed = std::strtoull(opt::seed.c_str(), &end, 10);
+  if (opt::seed.empty() || *end != '\0' || errno != 0 || opt::seed[0] == '-' ||
+      seed > 0xffffffffULL) {
+    refusal = "--seed " + opt::seed + ": not a whole number from 0 to 4294967295";
+    return false;
+  }
+  request.permutations.seed = static_cast<unsigned long>(seed);
+  if (!opt::max_p.empty()) {
+    const double p = std::strtod(opt::max_p.c_str(), &end);
+    if (*end != '\0' || !(p > 0 && p <= 1)) {
+      refusal = "--max-p " + opt::max_p + ": not a probability in (0, 1]";
+      return false;
+    }
+    refusal = "--max-p: listing every combination below a p-value is not available in this "
+              "version (--table lists the --top best of each order)";
+    return false;
+  }
+  for (const std::string& input : inputs) {
+    if (!opt::table_file.empty() && !input.empty() && sameFile(opt::table_file, input)) {
+      refusal = "--table " + opt::table_file + " is the input file " + input +
+                " (name another file for the table)";
+      return false;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,159 @@
+#include "engine/significance.h"
+
+#include <Rmath.h>
+
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+#include "core/gorva.h"
+#include "core/search_constants.h"
+#include "engine/batch_pool.h"
+#include "engine/bitplanes.h"
+#include "engine/interaction_test.h"
+
+namespace {
+
+constexpr double kLn2 = 0.6931471805599453;
+constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+double chiSquareUpperTail(double statistic, int df) {
+  if (df < 1 || std::isnan(statistic)) return kNotANumber;
+  return pchisq(statistic, df, /*lower_tail=*/0, /*log_p=*/0);
+}
+
+double calibratedPValue(double ig, int samples, int df) {
+  return chiSquareUpperTail(2.0 * kLn2 * samples * ig, df);
+}
+
+void countCombinationTable(const SearchContext& context, const int* combination, int k,
+                           std::vector<int>& table) {
+  const int base = genotypeLevels(context.missing_code);
+  int cells = 1;
+  for (int j = 0; j < k; ++j) cells *= base;
+  table.assign(2 * static_cast<std::size_t>(cells), 0);
+  std::vector<int> multipliers(k);
+  std::vector<int> offsets(k);
+  for (int j = 0; j < k; ++j) {
+    multipliers[j] = j == 0 ? 2 : multipliers[j - 1] * base;
+    offsets[j] = combination[j] * context.sample_count;
+  }
+  std::vector<double> score_sums(table.size(), 0.0);
+  int cases = context.cases;
+  int controls = context.controls;
+  // The counting each method scores with (as mdrCombinationAll chooses it).
+  auto count = countTable_none;
+  if (context.missing_code == kMethodAvailable) count = countTable_available;
+  if (context.missing_code == kMethodEm) count = countTable_EM;
+  count(multipliers.data(), offsets.data(), k, base, const_cast<int*>(context.samples.data()),
+        context.N, context.genotypes, context.marker_count, context.phenotypes,
+        context.sample_count, &cases, &controls, context.scores, score_sums.data(), table.data());
+}
+
+std::vector<double> singleMarkerGains(const SearchContext& context) {
+  const int markers = context.marker_count;
+  std::vector<double> gains(markers, kNotANumber);
+  if (markers < 1) return gains;
+  std::vector<int> combinations(markers);
+  std::iota(combinations.begin(), combinations.end(), 0);
+  std::vector<double> pairs(2 * static_cast<std::size_t>(markers));
+  int k = 1;
+  int count = markers;
+  int marker_count = markers;
+  int S = context.sample_count;
+  int N = context.N;
+  int cases = context.cases;
+  int controls = context.controls;
+  double ratio = context.ratio;
+  int option = context.option_code;
+  int missing = context.missing_code;
+  mdrCombinationAll(combinations.data(), &k, &count, context.genotypes, &marker_count,
+                    context.phenotypes, context.scores, &S, const_cast<int*>(context.samples.data()),
+                    &N, &cases, &controls, &ratio, &option, &missing, pairs.data());
+  for (int m = 0; m < markers; ++m) gains[m] = pairs[2 * static_cast<std::size_t>(m)];
+  return gains;
+}
+
+SignificanceRow describeCombination(const SearchContext& context, const int* combination, int k,
+                                    const double* pair, double key, const double* single_gains,
+                                    double tests) {
+  SignificanceRow row;
+  row.markers.assign(combination, combination + k);
+  row.ig = pair[0];
+  row.rig = pair[1];
+  row.key = key;
+  std::vector<int> table;
+  countCombinationTable(context, combination, k, table);
+  int filled = 0;
+  for (std::size_t c = 0; c + 1 < table.size(); c += 2) {
+    row.controls += table[c];
+    row.cases += table[c + 1];
+    filled += table[c] + table[c + 1] > 0 ? 1 : 0;
+  }
+  row.df = filled - 1;
+  row.synergy = synergyOf(row.ig, combination, k, single_gains);
+  row.p_chisq = calibratedPValue(row.ig, row.cases + row.controls, row.df);
+  row.p_bonferroni = std::isnan(row.p_chisq) ? kNotANumber : std::fmin(1.0, row.p_chisq * tests);
+  row.p_permutation = kNotANumber;
+  row.p_interaction = k == 2 ? pairInteractionTest(table.data(), genotypeLevels(context.missing_code)).p_value
+                             : kNotANumber;
+  return row;
+}
+
+double permutationPValue(double key, const std::vector<double>& maxima) {
+  if (maxima.empty() || std::isnan(key)) return kNotANumber;
+  long at_least = 0;
+  for (const double maximum : maxima) at_least += maximum >= key ? 1 : 0;
+  return (1.0 + static_cast<double>(at_least)) / (static_cast<double>(maxima.size()) + 1.0);
+}
+
+bool permutationMaxima(const SearchContext& context, int order, const PermutationPlan& plan,
+                       std::vector<double>& maxima) {
+  maxima.assign(plan.count, -std::numeric_limits<double>::infinity());
+  const int S = context.sample_count;
+  std::vector<unsigned char> phenotype(context.phenotypes, context.phenotypes + S);
+  SearchContext permuted = context;
+  permuted.phenotypes = phenotype.data();
+  permuted.K = 1;
+  permuted.all_pairs = false;
+  permuted.not_a_number_last = true;
+  std::vector<double> singles;
+  const int threads = workerCount(context.settings.requested_threads);
+  init_rng(plan.seed);
+  for (int r = 0; r < plan.count; ++r) {
+    permuteValues(phenotype.data(), S);
+    recountClasses(permuted);
+    if (permuted.measure == kRankBySynergy) {
+      singles = singleMarkerGains(permuted);
+      permuted.single_gains = singles.data();
+    }
+    BitPlanes planes;
+    const bool fast = permuted.settings.use_planes && buildPlanesFor(permuted, planes, threads);
+    permuted.planes = fast ? &planes : nullptr;
+    OrderOutcome outcome;
+    searchOrder(permuted, order, threads, BATCH_SIZE, -1, nullptr, nullptr, outcome);
+    if (outcome.out_of_memory) return false;
+    if (outcome.kept.size() > 0 && !std::isnan(outcome.kept.keys[0]))
+      maxima[r] = outcome.kept.keys[0];
+  }
+  return true;
+}
+
+bool assessOrder(const SearchContext& context, const RankedRows& kept, const PermutationPlan& plan,
+                 const double* single_gains, OrderSignificance& outcome) {
+  const int k = kept.order;
+  outcome.order = k;
+  outcome.tests = combinationsOf(context.marker_count, k);
+  outcome.rows.clear();
+  if (plan.count > 0 && !permutationMaxima(context, k, plan, outcome.maxima)) return false;
+  for (int j = 0; j < kept.size(); ++j) {
+    SignificanceRow row = describeCombination(context, &kept.markers[static_cast<std::size_t>(j) * k],
+                                              k, &kept.pairs[2 * static_cast<std::size_t>(j)],
+                                              kept.keys[j], single_gains, outcome.tests);
+    if (plan.count > 0) row.p_permutation = permutationPValue(row.key, outcome.maxima);
+    outcome.rows.push_back(std::move(row));
+  }
+  return true;
+}
