@@ -1,6 +1,5 @@
-// Cell charts: the counts behind the bars, and SVG documents that an XML
-// parser accepts. The parser below is a strict well-formedness check of
-// the XML subset that SVG files use (no DTD, no CDATA).
+// Cell charts: the counts behind the bars, and SVG documents that a strict
+// XML parser (xmllint, from libxml2) accepts as well-formed UTF-8.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,7 +7,6 @@
 #include <map>
 #include <regex>
 #include <set>
-#include <stdexcept>
 
 #include "app/plot.h"
 #include "support/run_program.h"
@@ -18,102 +16,41 @@ namespace {
 struct XmlElement {
   std::string name;
   std::map<std::string, std::string> attributes;
-  std::string text;   // the element's own character data, entities decoded
+  std::string text;   // the element's character data, entities decoded
   std::string title;  // the text of its <title> child
 };
 using XmlDocument = std::vector<XmlElement>;  // every element in document order, the root first
 
-[[noreturn]] void xmlError(const std::string& what, std::size_t at) {
-  throw std::runtime_error("XML error at byte " + std::to_string(at) + ": " + what);
-}
-
-// Character data with its entity references decoded; a bare '&', an unknown
-// entity and '<' are errors.
-std::string decoded(const std::string& text, std::size_t at) {
-  static const std::map<std::string, char> named = {
-      {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '<') xmlError("'<' in character data", at + i);
-    if (text[i] != '&') {
-      out += text[i];
-      continue;
-    }
-    const std::size_t end = text.find(';', i);
-    const std::string entity = text.substr(i + 1, end == std::string::npos ? 0 : end - i - 1);
-    const bool numeric = entity.size() > 1 && entity[0] == '#' &&
-                         entity.find_first_not_of("0123456789", 1) == std::string::npos;
-    if (!numeric && named.count(entity) == 0) xmlError("bad entity &" + entity, at + i);
-    out += numeric ? '?' : named.at(entity);
-    i = end;
+std::string decoded(const std::string& text) {
+  static const std::pair<const char*, const char*> entities[] = {
+      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}};
+  std::string out = text;
+  for (const auto& [entity, character] : entities) {
+    for (std::size_t at = 0; (at = out.find(entity, at)) != std::string::npos; ++at)
+      out.replace(at, std::string(entity).size(), character);
   }
   return out;
 }
 
-// Valid UTF-8 and no control characters other than tab, LF and CR.
-void checkCharacters(const std::string& doc) {
-  for (std::size_t i = 0; i < doc.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(doc[i]);
-    const int length = byte < 0x80 ? 1 : byte >= 0xc2 && byte < 0xe0 ? 2 : byte >= 0xe0 && byte < 0xf0 ? 3
-                       : byte >= 0xf0 && byte < 0xf5 ? 4 : 0;
-    bool valid = length > 0 && i + length <= doc.size() &&
-                 (byte >= 0x20 || byte == '\t' || byte == '\n' || byte == '\r');
-    for (int j = 1; valid && j < length; ++j)
-      valid = (static_cast<unsigned char>(doc[i + j]) & 0xc0) == 0x80;
-    if (!valid) xmlError("control byte or invalid UTF-8", i);
-    i += length - 1;
-  }
-}
-
-// Throws std::runtime_error on anything that is not a well-formed document
-// of one root element.
+// The elements of a chart, once xmllint has found the document well-formed
+// (a failure is reported and an empty document returned). The charts put
+// each element's text and title inline, which is all this reading needs.
 XmlDocument parseXml(const std::string& doc) {
-  static const std::regex start_tag(
-      R"re(<([A-Za-z_][-\w.:]*)((?:\s+[A-Za-z_][-\w.:]*\s*=\s*(?:"[^"<]*"|'[^'<]*'))*)\s*(/?)>)re");
-  static const std::regex end_tag(R"re(</([A-Za-z_][-\w.:]*)\s*>)re");
-  static const std::regex attribute(R"re(([-\w.:]+)\s*=\s*(?:"([^"]*)"|'([^']*)'))re");
-  checkCharacters(doc);
+  const std::string path = makeTempDir() + "/chart.svg";
+  writeFile(path, doc);
+  const ProgramResult lint = runProgram("/usr/bin/xmllint", {"--noout", path});
+  EXPECT_EQ(lint.status, 0) << lint.err;
+  if (lint.status != 0) return {};
+  static const std::regex element(R"re(<([A-Za-z]+)((?:\s+[-\w:]+="[^"]*")*)\s*(/?)>(?:<title>([^<]*)</title>)?([^<]*))re");
+  static const std::regex attribute(R"re(([-\w:]+)="([^"]*)")re");
   XmlDocument elements;
-  std::vector<std::size_t> open;
-  std::size_t pos = doc.compare(0, 5, "<?xml") == 0 ? doc.find("?>") : 0;
-  if (pos == std::string::npos) xmlError("open prolog", 0);
-  if (pos > 0) pos += 2;
-  while (pos < doc.size()) {
-    const std::size_t lt = std::min(doc.find('<', pos), doc.size());
-    const std::string text = decoded(doc.substr(pos, lt - pos), pos);
-    if (!open.empty()) {
-      elements[open.back()].text += text;
-    } else if (text.find_first_not_of(" \t\r\n") != std::string::npos) {
-      xmlError("text outside the root element", pos);
-    }
-    if (lt == doc.size()) break;
-    const bool comment = doc.compare(lt, 4, "<!--") == 0;
-    const std::size_t end = doc.find(comment ? "-->" : ">", lt);
-    if (end == std::string::npos) xmlError("open tag or comment", lt);
-    pos = end + (comment ? 3 : 1);
-    if (comment) continue;
-    const std::string tag = doc.substr(lt, pos - lt);
-    std::smatch match;
-    if (std::regex_match(tag, match, end_tag)) {
-      if (open.empty() || match[1] != elements[open.back()].name) xmlError("mismatched " + tag, lt);
-      const XmlElement& closed = elements[open.back()];
-      open.pop_back();
-      if (closed.name == "title" && !open.empty()) elements[open.back()].title = closed.text;
-      continue;
-    }
-    if (!std::regex_match(tag, match, start_tag)) xmlError("bad tag " + tag, lt);
-    if (open.empty() && !elements.empty()) xmlError("a second root element", lt);
-    XmlElement element{match[1], {}, "", ""};
-    const std::string attributes = match[2];
-    for (auto it = std::sregex_iterator(attributes.begin(), attributes.end(), attribute);
-         it != std::sregex_iterator(); ++it) {
-      const std::string value = decoded((*it)[2].matched ? (*it)[2] : (*it)[3], lt);
-      if (!element.attributes.emplace((*it)[1], value).second) xmlError("repeated attribute", lt);
-    }
-    elements.push_back(element);
-    if (match[3].length() == 0) open.push_back(elements.size() - 1);
+  for (auto it = std::sregex_iterator(doc.begin(), doc.end(), element); it != std::sregex_iterator(); ++it) {
+    XmlElement e{(*it)[1], {}, (*it)[3].length() == 0 ? decoded((*it)[5]) : "", decoded((*it)[4])};
+    const std::string attributes = (*it)[2];
+    for (auto a = std::sregex_iterator(attributes.begin(), attributes.end(), attribute); a != std::sregex_iterator(); ++a)
+      e.attributes.emplace((*a)[1], decoded((*a)[2]));
+    if (e.name != "title") elements.push_back(e);
   }
-  if (!open.empty() || elements.empty()) xmlError("unclosed or missing root element", doc.size());
   return elements;
 }
 
@@ -137,15 +74,6 @@ std::string allText(const XmlDocument& doc) {
 
 // The count a bar's tooltip states: "<cell>: 12 cases".
 int tooltipCount(const XmlElement& bar) { return std::stoi(bar.title.substr(bar.title.rfind(": ") + 2)); }
-
-TEST(XmlCheck, RejectsWhatBrowsersRefuse) {
-  EXPECT_NO_THROW(parseXml("<?xml version=\"1.0\"?>\n<a x='1'><b/>t &amp; &lt;</a>\n"));
-  for (const std::string& bad : std::vector<std::string>{
-           "<a><b></a></b>", "<a x=\"1\" x=\"2\"/>", "<a>&nbsp;</a>", "<a>R&D</a>", "<a x=\"<\"/>",
-           "<a/><b/>", std::string("<a>\xff</a>"), "<a>\x01</a>", "<a>"}) {
-    EXPECT_THROW(parseXml(bad), std::runtime_error) << bad;
-  }
-}
 
 // Three markers, eight samples. Sample 3 misses marker 0, sample 5 marker
 // 1, sample 6 marker 2.
