@@ -7,7 +7,8 @@ PREFIX    ?= /usr/local
 # What running needs, and what testing adds (tests, sanitizers, fuzzers,
 # memcheck, the MPI program).
 RUN_PACKAGES  := cmake g++ make pkg-config r-mathlib libhts-dev
-TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libxml2-utils valgrind clang libclang-rt-14-dev libopenmpi-dev openmpi-bin bcftools
+TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libxml2-utils valgrind clang libclang-rt-14-dev libopenmpi-dev openmpi-bin bcftools \
+                 pybind11-dev python3-dev python3-numpy python3-pytest python3-pandas
 # libFuzzer targets: their own clang build; `make test` fuzzes each for
 # TEST_FUZZ_SECONDS, `make fuzz` for FUZZ_SECONDS.
 FUZZ_BUILD        ?= build-fuzz

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/helper.h"
+#include "search_constants.h"
 
 namespace opt {
 std::string input_file;
@@ -57,8 +58,6 @@ std::string max_p;
 namespace {
 
 constexpr std::array<std::string_view, 3> kTieWords = {"high", "low", "ignore"};
-constexpr std::array<std::string_view, 6> kMissingWords = {"none",      "mc",         "complete",
-                                                           "available", "imputation", "em"};
 
 // The word's position in its list; an unknown word leaves the index as it was.
 template <std::size_t N>

@@ -37,10 +37,11 @@ class TFmMDR {
                  int top_k, int int_param, int perm, int unused_param, int shuffling_idx,
                  int aux_code);
 
-  // Fills the data of a file whose counts are known (phenotype_column from 1).
-  void ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
-                   int sample_count, int column_count, int phenotype_column,
-                   char** marker_names);
+  // Fills the data of a file whose counts are known (phenotype_column from 1);
+  // names are buffers of kFieldTextBuffer characters.
+  static void ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
+                          int sample_count, int column_count, int phenotype_column,
+                          char** marker_names);
 
   // The exhaustive search over every order; fills the records.
   void CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotypes, double* scores,

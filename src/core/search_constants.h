@@ -5,7 +5,9 @@
 #ifndef GORVA_CORE_SEARCH_CONSTANTS_H
 #define GORVA_CORE_SEARCH_CONSTANTS_H
 
+#include <array>
 #include <climits>
+#include <string_view>
 
 // Missing-data method codes: the index of the "--missing" word plus one.
 enum MissingMethod : int {
@@ -16,6 +18,10 @@ enum MissingMethod : int {
   kMethodImputation = 5,
   kMethodEm = 6,
 };
+
+// The "--missing" words, in the order of their method codes.
+constexpr std::array<std::string_view, 6> kMissingWords = {"none",      "mc",         "complete",
+                                                           "available", "imputation", "em"};
 
 // The method code of a "--missing" word's 0-based index.
 constexpr int methodCodeOfWordIndex(int word_index) { return word_index + 1; }

@@ -67,6 +67,12 @@ constexpr int kMarkersPerThread = 256;
 bool BitPlanes::build(const unsigned char* genotypes, int marker_count, int sample_count,
                       const int* samples, int sample_len, const unsigned char* phenotypes,
                       int levels, int threads) {
+  return build(GenotypeView::markerMajor(genotypes, sample_count), marker_count, samples,
+               sample_len, phenotypes, levels, threads);
+}
+
+bool BitPlanes::build(const GenotypeView& genotypes, int marker_count, const int* samples,
+                      int sample_len, const unsigned char* phenotypes, int levels, int threads) {
   levels_ = levels;
   marker_count_ = marker_count;
   // The listed samples in row order: controls in list order from bit 0 of
@@ -104,8 +110,10 @@ bool BitPlanes::build(const unsigned char* genotypes, int marker_count, int samp
       workers, std::vector<unsigned char>(static_cast<std::size_t>(row_words) * 64, kNoLevel));
   auto buildMarkers = [&](int first, int end, std::vector<unsigned char>& codes) {
     for (int m = first; m < end; ++m) {
-      const unsigned char* column = genotypes + static_cast<long>(m) * sample_count;
-      for (std::size_t i = 0; i < row_order.size(); ++i) codes[position[i]] = column[row_order[i]];
+      const unsigned char* column = genotypes.first + m * genotypes.marker_stride;
+      const long stride = genotypes.sample_stride;
+      for (std::size_t i = 0; i < row_order.size(); ++i)
+        codes[position[i]] = column[row_order[i] * stride];
       std::uint64_t* rows = words_.data() + m * markerStrideWords();
       int* counts = &marginals_[2L * levels * m];
       int counted = 0;

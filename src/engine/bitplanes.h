@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/genotype_view.h"
 #include "engine/kernel_dispatch.h"
 
 // 64-byte aligned words, zero-filled, so vector loads never split a line.
@@ -39,6 +40,10 @@ class BitPlanes {
   // the markers.
   bool build(const unsigned char* genotypes, int marker_count, int sample_count, const int* samples,
              int sample_len, const unsigned char* phenotypes, int levels, int threads = 1);
+  // The same from codes in any layout; `samples` and `phenotypes` index the
+  // view's samples.
+  bool build(const GenotypeView& genotypes, int marker_count, const int* samples, int sample_len,
+             const unsigned char* phenotypes, int levels, int threads = 1);
 
   int levels() const { return levels_; }
   int markerCount() const { return marker_count_; }

@@ -20,9 +20,9 @@ void imputeMarkerModes(unsigned char* genotypes, int marker_count, int sample_co
   }
 }
 
-bool sampleIsComplete(const unsigned char* genotypes, int marker_count, int sample_count, int s) {
+bool sampleIsComplete(const GenotypeView& genotypes, int marker_count, int s) {
   for (int m = 0; m < marker_count; ++m) {
-    if (genotypes[static_cast<long>(m) * sample_count + s] == 3) return false;
+    if (genotypes.code(m, s) == 3) return false;
   }
   return true;
 }

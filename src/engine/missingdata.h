@@ -7,7 +7,13 @@
 // observed genotype (ties to the lower code; 0 when nothing was observed).
 void imputeMarkerModes(unsigned char* genotypes, int marker_count, int sample_count);
 
+#include "engine/genotype_view.h"
+
 // True when sample s has no missing code at any of the markers.
-bool sampleIsComplete(const unsigned char* genotypes, int marker_count, int sample_count, int s);
+bool sampleIsComplete(const GenotypeView& genotypes, int marker_count, int s);
+inline bool sampleIsComplete(const unsigned char* genotypes, int marker_count, int sample_count,
+                             int s) {
+  return sampleIsComplete(GenotypeView::markerMajor(genotypes, sample_count), marker_count, s);
+}
 
 #endif  // GORVA_ENGINE_MISSINGDATA_H

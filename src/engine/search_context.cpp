@@ -11,7 +11,16 @@ void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, d
                           int sample_count, int marker_count, int case_value, int missing_code,
                           SearchContext& context) {
   if (missing_code == kMethodImputation) imputeMarkerModes(genotypes, marker_count, sample_count);
+  prepareSearchContext(GenotypeView::markerMajor(genotypes, sample_count), phenotypes, scores,
+                       sample_count, marker_count, case_value, missing_code, context);
   context.genotypes = genotypes;
+}
+
+void prepareSearchContext(const GenotypeView& source, unsigned char* phenotypes, double* scores,
+                          int sample_count, int marker_count, int case_value, int missing_code,
+                          SearchContext& context) {
+  context.genotypes = nullptr;
+  context.source = source;
   context.phenotypes = phenotypes;
   context.scores = scores;
   context.sample_count = sample_count;
@@ -24,7 +33,7 @@ void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, d
   for (int s = 0; s < sample_count; ++s) {
     phenotypes[s] = phenotypes[s] == case_value ? 1 : 0;
     const bool complete = missing_code != kMethodComplete ||
-                          sampleIsComplete(genotypes, marker_count, sample_count, s);
+                          sampleIsComplete(source, marker_count, s);
     if (!complete) continue;
     context.samples.push_back(s);
     if (phenotypes[s] == 1)
@@ -68,9 +77,8 @@ bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads
   if (context.missing_code == kMethodEm) return false;
   const int levels = context.missing_code == kMethodMc ? 4 : 3;
   try {
-    return planes.build(context.genotypes, context.marker_count, context.sample_count,
-                        context.samples.data(), context.N, context.phenotypes, levels,
-                        threads);
+    return planes.build(context.source, context.marker_count, context.samples.data(), context.N,
+                        context.phenotypes, levels, threads);
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -25,6 +25,7 @@
 
 #include <vector>
 
+#include "engine/genotype_view.h"
 #include "search_constants.h"
 
 class BitPlanes;
@@ -45,7 +46,10 @@ constexpr int kRankByRIG = 1;
 constexpr int kRankBySynergy = 2;
 
 struct SearchContext {
-  unsigned char* genotypes = nullptr;  // marker-major, m * sample_count + s
+  // marker-major, m * sample_count + s; null when the codes are only seen
+  // through `source` (then every order must be counted from the planes)
+  unsigned char* genotypes = nullptr;
+  GenotypeView source;  // the same codes, where the planes are built from
   int marker_count = 0;
   int sample_count = 0;
   unsigned char* phenotypes = nullptr;  // 1 case, 0 control
@@ -74,6 +78,12 @@ struct SearchContext {
 // (under "complete" only those without a missing code at any marker) and
 // sets the totals. Leaves K, measure, option code and planes alone.
 void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, double* scores,
+                          int sample_count, int marker_count, int case_value, int missing_code,
+                          SearchContext& context);
+
+// The same for codes the search may only read, in any layout: no
+// imputation (the caller has done any); `genotypes` stays null.
+void prepareSearchContext(const GenotypeView& source, unsigned char* phenotypes, double* scores,
                           int sample_count, int marker_count, int case_value, int missing_code,
                           SearchContext& context);
 

@@ -83,6 +83,7 @@ void shareContext(SearchContext& context, WorkerData* worker) {
     worker->phenotypes.resize(scalars[1] > 0 ? scalars[1] : 1);
     worker->scores.assign(scalars[1] > 0 ? scalars[1] : 1, 0.0);
     context.genotypes = worker->genotypes.data();
+    context.source = GenotypeView::markerMajor(context.genotypes, context.sample_count);
     context.phenotypes = worker->phenotypes.data();
     context.scores = worker->scores.data();
   }

@@ -1,0 +1,174 @@
+#include "python/array_search.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <mutex>
+#include <new>
+
+#include "app/memorybudget.h"
+#include "engine/batch_pool.h"
+#include "engine/bitplanes.h"
+#include "engine/cell_counter.h"
+#include "engine/search_context.h"
+
+namespace {
+
+std::string orderRange(int first, int last) {
+  return first == last ? std::to_string(first) : std::to_string(first) + "-" + std::to_string(last);
+}
+
+void checkShape(const ArraySearchRequest& request) {
+  if (request.sample_count < 1 || request.marker_count < 1) {
+    throw BadSearchInput("genotypes have " + std::to_string(request.sample_count) +
+                         " samples x " + std::to_string(request.marker_count) +
+                         " markers; the search needs at least one of each");
+  }
+  if (static_cast<double>(request.sample_count) * request.marker_count > kMaxIndexedCount) {
+    throw BadSearchInput("genotypes: " + std::to_string(request.marker_count) + " markers x " +
+                         std::to_string(request.sample_count) +
+                         " samples; this version indexes at most 2147483647 genotypes");
+  }
+  if (static_cast<int>(request.phenotype.size()) != request.sample_count) {
+    throw BadSearchInput("phenotype has " + std::to_string(request.phenotype.size()) +
+                         " values for " + std::to_string(request.sample_count) + " samples");
+  }
+  if (request.top < 1) throw BadSearchInput("top must be at least 1, not " + std::to_string(request.top));
+  if (request.first_order < 1 || request.first_order > request.last_order) {
+    throw BadSearchInput("the order range " + orderRange(request.first_order, request.last_order) +
+                         " is not valid: the first order must be at least 1 and not above the "
+                         "highest (for example order=2 or order=(2, 3))");
+  }
+  const int base = genotypeLevels(request.missing_code);
+  const int highest = std::min(request.last_order, request.marker_count);
+  if (highest > highestCountableOrder(base) && request.first_order <= request.marker_count) {
+    throw BadSearchInput("order " + std::to_string(highest) + " needs count tables of 2 x " +
+                         std::to_string(base) + "^" + std::to_string(highest) +
+                         " cells; this version counts orders up to " +
+                         std::to_string(highestCountableOrder(base)) +
+                         (base == 4 ? " under missing=\"mc\"" : ""));
+  }
+}
+
+// "none" counts no missing data: a missing code there is a mistake, not a level.
+void refuseMissingUnderNone(const ArraySearchRequest& request) {
+  if (request.missing_code != kMethodNone) return;
+  for (int m = 0; m < request.marker_count; ++m) {
+    for (int s = 0; s < request.sample_count; ++s) {
+      if (request.genotypes.code(m, s) != kMissingCode) continue;
+      throw BadSearchInput("genotypes[" + std::to_string(s) + ", " + std::to_string(m) +
+                           "] is a missing genotype (code 3), but missing=\"none\" counts no "
+                           "missing data (use \"available\", \"complete\", \"mc\", "
+                           "\"imputation\" or \"em\")");
+    }
+  }
+}
+
+// The command line's budget, with nothing read from a file.
+void checkMemoryBudget(const ArraySearchRequest& request, int K) {
+  const RunShape shape{request.marker_count, request.sample_count, request.first_order,
+                       request.last_order, K, request.threads, 0,
+                       genotypeLevels(request.missing_code)};
+  const MemoryNeed need = estimateRunMemory(shape);
+  const std::uint64_t available = availableMemoryBytes();
+  if (need.total() > available) throw SearchOutOfMemory(memoryRefusal("genotypes", shape, need, available));
+}
+
+// Whether every order can be counted from bit-planes built straight from
+// the caller's codes; otherwise the search needs a byte matrix of its own
+// ("em" counts from bytes, "imputation" rewrites them).
+bool planesServeEveryOrder(const ArraySearchRequest& request) {
+  if (request.missing_code == kMethodEm || request.missing_code == kMethodImputation) return false;
+  const int levels = genotypeLevels(request.missing_code);
+  const int highest = std::min(request.last_order, request.marker_count);
+  return highest < request.first_order || CellCounter::servesOrder(levels, highest);
+}
+
+std::vector<unsigned char> markerMajorCopy(const ArraySearchRequest& request) {
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(request.marker_count) * request.sample_count);
+  for (int m = 0; m < request.marker_count; ++m) {
+    unsigned char* column = &bytes[static_cast<std::size_t>(m) * request.sample_count];
+    for (int s = 0; s < request.sample_count; ++s) column[s] = request.genotypes.code(m, s);
+  }
+  return bytes;
+}
+
+void appendKeptRows(const RankedRows& kept, std::vector<ArrayTableRow>& rows) {
+  const int k = kept.order;
+  for (int j = 0; j < kept.size(); ++j) {
+    ArrayTableRow row;
+    row.order = k;
+    row.rank = j + 1;
+    row.markers.assign(kept.markers.begin() + static_cast<long>(j) * k,
+                       kept.markers.begin() + static_cast<long>(j + 1) * k);
+    row.ig = kept.pairs[2L * j];
+    row.rig = kept.pairs[2L * j + 1];
+    rows.push_back(std::move(row));
+  }
+}
+
+}  // namespace
+
+int missingCodeOfWord(const std::string& word) {
+  for (std::size_t i = 0; i < kMissingWords.size(); ++i) {
+    if (word == kMissingWords[i]) return methodCodeOfWordIndex(static_cast<int>(i));
+  }
+  throw BadSearchInput("missing=\"" + word +
+                       "\" is not a missing-data method (none, mc, complete, available, "
+                       "imputation or em)");
+}
+
+std::vector<ArrayTableRow> searchArray(const ArraySearchRequest& request) {
+  checkShape(request);
+  refuseMissingUnderNone(request);
+  double reachable = 0;
+  for (int k = request.first_order; k <= request.last_order; ++k)
+    reachable = std::max(reachable, combinationsOf(request.marker_count, k));
+  const int K = request.top > reachable ? static_cast<int>(reachable) : request.top;
+  checkMemoryBudget(request, K);
+
+  static std::mutex one_search_at_a_time;
+  const std::lock_guard<std::mutex> lock(one_search_at_a_time);
+  std::vector<unsigned char> phenotype = request.phenotype;
+  std::vector<double> scores(request.sample_count, 0.0);
+  std::vector<unsigned char> own_bytes;
+  SearchContext context;
+  try {
+    if (planesServeEveryOrder(request)) {
+      prepareSearchContext(request.genotypes, phenotype.data(), scores.data(), request.sample_count,
+                           request.marker_count, 1, request.missing_code, context);
+    } else {
+      own_bytes = markerMajorCopy(request);
+      prepareSearchContext(own_bytes.data(), phenotype.data(), scores.data(), request.sample_count,
+                           request.marker_count, 1, request.missing_code, context);
+    }
+  } catch (const std::bad_alloc&) {
+    throw SearchOutOfMemory("out of memory: could not copy the genotypes of " +
+                            std::to_string(request.marker_count) + " markers x " +
+                            std::to_string(request.sample_count) + " samples");
+  }
+  context.measure = request.measure;
+  context.K = K;
+  context.settings.requested_threads = request.threads;
+  const int threads = workerCount(request.threads);
+  BitPlanes planes;
+  if (buildPlanesFor(context, planes, threads)) {
+    context.planes = &planes;
+  } else if (context.genotypes == nullptr) {
+    throw SearchOutOfMemory("out of memory: could not allocate the bit-planes of " +
+                            std::to_string(request.marker_count) + " markers x " +
+                            std::to_string(request.sample_count) + " samples");
+  }
+
+  std::vector<ArrayTableRow> rows;
+  for (int k = request.first_order; k <= request.last_order; ++k) {
+    OrderOutcome outcome;
+    searchOrder(context, k, threads, BATCH_SIZE, -1, nullptr, nullptr, outcome);
+    if (outcome.out_of_memory) {
+      throw SearchOutOfMemory("out of memory: could not allocate the search's batch buffers (" +
+                              std::to_string(static_cast<long>(BATCH_SIZE) * (4L * k + 28L)) +
+                              " bytes per thread)");
+    }
+    appendKeptRows(outcome.kept, rows);
+  }
+  return rows;
+}

@@ -1,0 +1,123 @@
+#include "python/data_readers.h"
+
+#include <cstdio>
+
+#include "app/tfmmdr.h"
+#include "io/DataCheck.h"
+#include "io/FileIO.h"
+#include "io/PlinkReader.h"
+#include "io/Subset.h"
+#include "io/VcfReader.h"
+#include "python/array_search.h"
+#include "search_constants.h"
+
+namespace {
+
+// Name buffers as the readers fill them, then as strings.
+class NameBuffers {
+ public:
+  explicit NameBuffers(int count)
+      : text_(static_cast<std::size_t>(count) * kFieldTextBuffer, '\0'), pointers_(count) {
+    for (int i = 0; i < count; ++i) pointers_[i] = &text_[static_cast<std::size_t>(i) * kFieldTextBuffer];
+  }
+  char** pointers() { return pointers_.data(); }
+  std::vector<std::string> names() const {
+    return std::vector<std::string>(pointers_.begin(), pointers_.end());
+  }
+
+ private:
+  std::vector<char> text_;
+  std::vector<char*> pointers_;
+};
+
+void refuseTooManyGenotypes(const std::string& name, int markers, int samples) {
+  const double cells = static_cast<double>(markers) * samples;
+  if (cells <= kMaxIndexedCount) return;
+  char count[32];
+  std::snprintf(count, sizeof count, "%.0f", cells);
+  throw BadSearchInput(name + ": " + std::to_string(markers) + " markers x " +
+                       std::to_string(samples) + " samples are " + count +
+                       " genotypes; this version indexes at most 2147483647 (split the markers "
+                       "into several files)");
+}
+
+void sizeArrays(LoadedData& data, int markers, int samples) {
+  data.marker_count = markers;
+  data.sample_count = samples;
+  data.genotypes.assign(static_cast<std::size_t>(markers) * samples, 0);
+  data.phenotype.assign(samples, 0);
+}
+
+// A PLINK file set or a VCF: opened and checked, cut to the samples with
+// a phenotype (from `pheno` when given), then read.
+template <typename Reader>
+LoadedData readWithSubset(Reader& reader, const std::string& pheno) {
+  Subset subset;
+  SubsetFiles files;
+  files.pheno = pheno;
+  const SubsetInput input = reader.subsetInput();
+  if (!chooseSubset(files, input, 1, subset)) throw BadSearchInput(subset.error);
+  reader.select(subset);
+  LoadedData data;
+  data.warnings = reader.warnings() + subset.warnings;
+  sizeArrays(data, reader.markerCount(), reader.sampleCount());
+  NameBuffers names(reader.markerCount());
+  if (!reader.read(data.genotypes.data(), data.phenotype.data(), names.pointers()))
+    throw DataFileError(reader.error());
+  data.markers = names.names();
+  for (const int s : subset.samples) data.samples.push_back(input.samples[s].iid);
+  return data;
+}
+
+void refuseUnreadable(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) throw DataFileError("cannot open " + path);
+  std::fclose(file);
+}
+
+}  // namespace
+
+LoadedData readTextData(const std::string& path) {
+  MdrReader reader;
+  if (!reader.Open(path.c_str())) throw DataFileError("cannot open " + path);
+  const int line_count = reader.GetLineCount();
+  reader.Reset();
+  const int column_count = reader.GetColCount();
+  reader.Reset();
+  constexpr int kPhenotypeColumn = 1;
+  const DataCheck check = checkDataFile(path, reader.bytes(), reader.byteCount(), kPhenotypeColumn);
+  if (!check.ok) throw BadSearchInput(check.error);
+  reader.Close();
+  const int markers = column_count - 1;
+  const int samples = line_count - 2;
+  refuseTooManyGenotypes(path, markers, samples);
+
+  LoadedData data;
+  data.warnings = check.warning;
+  sizeArrays(data, markers, samples);
+  NameBuffers names(markers);
+  std::string name = path;
+  TFmMDR::ReadMDRFile(name.data(), data.genotypes.data(), data.phenotype.data(), samples,
+                      column_count, kPhenotypeColumn, names.pointers());
+  constexpr unsigned char kCaseValue = 1;
+  for (unsigned char& value : data.phenotype) value = value == kCaseValue ? 1 : 0;
+  data.markers = names.names();
+  for (int s = 0; s < samples; ++s) data.samples.push_back("s" + std::to_string(s));
+  return data;
+}
+
+LoadedData readPlinkData(const std::string& prefix, const std::string& pheno) {
+  for (const char* extension : {".bed", ".bim", ".fam"}) refuseUnreadable(prefix + extension);
+  if (!pheno.empty()) refuseUnreadable(pheno);
+  PlinkReader plink;
+  if (!plink.open(prefix, false, pheno.empty())) throw BadSearchInput(plink.error());
+  return readWithSubset(plink, pheno);
+}
+
+LoadedData readVcfData(const std::string& path, const std::string& pheno) {
+  refuseUnreadable(path);
+  refuseUnreadable(pheno);
+  VcfReader vcf;
+  if (!vcf.open(path)) throw BadSearchInput(vcf.error());
+  return readWithSubset(vcf, pheno);
+}

@@ -1,0 +1,290 @@
+// The Python module `gorva`: the search on arrays a notebook already holds,
+// in-process, and the program's readers. Argument checking and conversion
+// live here; the search and the readers know nothing of Python.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "python/array_search.h"
+#include "python/data_readers.h"
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace {
+
+std::string dtypeName(const py::array& array) { return py::str(array.dtype()).cast<std::string>(); }
+
+// Throws unless every code is 0, 1, 2 or 3, naming the first that is not.
+template <typename T>
+void checkCodes(const py::array& array) {
+  const auto* base = static_cast<const char*>(array.data());
+  const py::ssize_t samples = array.shape(0);
+  const py::ssize_t markers = array.shape(1);
+  for (py::ssize_t m = 0; m < markers; ++m) {
+    for (py::ssize_t s = 0; s < samples; ++s) {
+      T code;
+      std::memcpy(&code, base + s * array.strides(0) + m * array.strides(1), sizeof code);
+      bool valid = code <= T{3};
+      if constexpr (std::is_signed_v<T>) valid = valid && code >= T{0};
+      if (valid) continue;
+      throw BadSearchInput("genotypes[" + std::to_string(s) + ", " + std::to_string(m) +
+                           "]: genotype code " + std::to_string(code) +
+                           " is not 0, 1, 2 or 3 (3 = missing)");
+    }
+  }
+}
+
+void checkCodesOf(const py::array& array) {
+  const char kind = array.dtype().kind();
+  const auto size = array.itemsize();
+  if (kind == 'b') return;  // False and True are codes 0 and 1
+  if (kind == 'i' && size == 1) return checkCodes<std::int8_t>(array);
+  if (kind == 'i' && size == 2) return checkCodes<std::int16_t>(array);
+  if (kind == 'i' && size == 4) return checkCodes<std::int32_t>(array);
+  if (kind == 'i' && size == 8) return checkCodes<std::int64_t>(array);
+  if (kind == 'u' && size == 1) return checkCodes<std::uint8_t>(array);
+  if (kind == 'u' && size == 2) return checkCodes<std::uint16_t>(array);
+  if (kind == 'u' && size == 4) return checkCodes<std::uint32_t>(array);
+  if (kind == 'u' && size == 8) return checkCodes<std::uint64_t>(array);
+  throw BadSearchInput("genotypes must hold integer codes 0-3, not " + dtypeName(array) + " values");
+}
+
+// The checked array and a view of its codes' lowest bytes.
+py::array genotypeArray(const py::object& genotypes, ArraySearchRequest& request) {
+  py::array array = py::array::ensure(genotypes);
+  if (!array) throw BadSearchInput("genotypes must be a 2-D array of integer codes 0-3");
+  if (array.ndim() != 2) {
+    throw BadSearchInput("genotypes must be 2-D (samples x markers), not " +
+                         std::to_string(array.ndim()) + "-D");
+  }
+  if (array.shape(0) > INT32_MAX || array.shape(1) > INT32_MAX)
+    throw BadSearchInput("genotypes: too many samples or markers for this version");
+  checkCodesOf(array);
+  request.sample_count = static_cast<int>(array.shape(0));
+  request.marker_count = static_cast<int>(array.shape(1));
+  const long low_byte = std::endian::native == std::endian::little ? 0 : array.itemsize() - 1;
+  request.genotypes = GenotypeView{static_cast<const unsigned char*>(array.data()) + low_byte,
+                                   static_cast<long>(array.strides(0)),
+                                   static_cast<long>(array.strides(1))};
+  return array;
+}
+
+std::vector<unsigned char> phenotypeValues(const py::object& phenotype) {
+  const auto values = py::array_t<double, py::array::forcecast>::ensure(phenotype);
+  if (!values || values.ndim() != 1)
+    throw BadSearchInput("phenotype must be 1-D: 1 = case, 0 = control, one value per sample");
+  std::vector<unsigned char> codes(values.shape(0));
+  for (py::ssize_t s = 0; s < values.shape(0); ++s) {
+    const double value = values.at(s);
+    if (value != 0 && value != 1) {
+      throw BadSearchInput("phenotype[" + std::to_string(s) + "] is " + py::repr(py::float_(value)).cast<std::string>() +
+                           ": 1 = case, 0 = control");
+    }
+    codes[s] = value == 1 ? 1 : 0;
+  }
+  return codes;
+}
+
+void readOrder(const py::object& order, ArraySearchRequest& request) {
+  if (py::isinstance<py::int_>(order)) {
+    request.first_order = request.last_order = order.cast<int>();
+    return;
+  }
+  const auto pair = order.cast<std::vector<int>>();
+  if (pair.size() != 2) throw BadSearchInput("order must be an int or a (first, last) pair");
+  request.first_order = pair[0];
+  request.last_order = pair[1];
+}
+
+int measureOfWord(const std::string& word) {
+  if (word == "ig") return 0;
+  if (word == "rig") return 1;
+  throw BadSearchInput("rank=\"" + word + "\" is not a ranking measure (ig or rig)");
+}
+
+std::vector<std::string> markerNames(const py::object& markers, int count) {
+  std::vector<std::string> names;
+  if (markers.is_none()) {
+    for (int m = 0; m < count; ++m) names.push_back("m" + std::to_string(m));
+    return names;
+  }
+  names = markers.cast<std::vector<std::string>>();
+  if (static_cast<int>(names.size()) != count) {
+    throw BadSearchInput("markers has " + std::to_string(names.size()) + " names for " +
+                         std::to_string(count) + " markers");
+  }
+  return names;
+}
+
+std::string joined(const std::vector<int>& markers, const std::vector<std::string>* names,
+                   const char* separator) {
+  std::string text;
+  for (std::size_t j = 0; j < markers.size(); ++j) {
+    if (j > 0) text += separator;
+    text += names ? (*names)[markers[j]] : std::to_string(markers[j]);
+  }
+  return text;
+}
+
+py::dict tableColumns(const std::vector<ArrayTableRow>& rows, const std::vector<std::string>& names) {
+  const auto n = static_cast<py::ssize_t>(rows.size());
+  py::array_t<int> order(n), rank(n);
+  py::array_t<double> ig(n), rig(n);
+  py::list markers, indices;
+  for (py::ssize_t i = 0; i < n; ++i) {
+    const ArrayTableRow& row = rows[i];
+    order.mutable_at(i) = row.order;
+    rank.mutable_at(i) = row.rank;
+    markers.append(joined(row.markers, &names, ","));
+    indices.append(joined(row.markers, nullptr, "-"));
+    ig.mutable_at(i) = row.ig;
+    rig.mutable_at(i) = row.rig;
+  }
+  const py::object as_array = py::module_::import("numpy").attr("array");
+  py::dict columns;
+  columns["order"] = order;
+  columns["rank"] = rank;
+  columns["markers"] = as_array(markers, "dtype"_a = "object");
+  columns["indices"] = as_array(indices, "dtype"_a = "object");
+  columns["IG"] = ig;
+  columns["RIG"] = rig;
+  return columns;
+}
+
+py::dict search(const py::object& genotypes, const py::object& phenotype, const py::object& order,
+                int top, const std::string& missing, const std::string& rank,
+                const py::object& threads, const py::object& markers) {
+  ArraySearchRequest request;
+  const py::array held = genotypeArray(genotypes, request);
+  request.phenotype = phenotypeValues(phenotype);
+  readOrder(order, request);
+  request.top = top;
+  request.missing_code = missingCodeOfWord(missing);
+  request.measure = measureOfWord(rank);
+  request.threads = threads.is_none() ? 0 : threads.cast<int>();
+  const std::vector<std::string> names = markerNames(markers, request.marker_count);
+  std::vector<ArrayTableRow> rows;
+  {
+    py::gil_scoped_release release;
+    rows = searchArray(request);
+  }
+  return tableColumns(rows, names);
+}
+
+// What a reader gives Python: the arrays (genotypes samples x markers, a
+// view of the marker-major bytes), the names, and its warnings as Python
+// warnings.
+py::object pythonData(LoadedData&& loaded) {
+  py::module_ warnings = py::module_::import("warnings");
+  std::size_t start = 0;
+  while (start < loaded.warnings.size()) {
+    const std::size_t end = loaded.warnings.find('\n', start);
+    warnings.attr("warn")(loaded.warnings.substr(start, end - start));
+    start = end == std::string::npos ? loaded.warnings.size() : end + 1;
+  }
+  return py::cast(std::move(loaded));
+}
+
+constexpr const char* kSearchDoc = R"(Exhaustive search of every combination of markers, in-process.
+
+genotypes: 2-D array-like of codes 0, 1, 2 and 3 (missing), shape
+  (samples, markers), any integer or bool dtype, C or Fortran order; read
+  where it lies (no copy), except under missing="imputation" or "em".
+phenotype: 1-D, 1 = case, 0 = control (booleans accepted), one per sample.
+order: an int, or a (first, last) pair of orders to search.
+top: combinations kept per order.
+missing: "none", "mc", "complete", "available", "imputation" or "em".
+rank: "ig" or "rig", the measure that ranks the combinations.
+threads: worker threads; None = every hardware thread.
+markers: names of the markers (default "m0", "m1", ...).
+
+Returns a dict of NumPy arrays, one per column of the results table
+(order, rank, markers, indices, IG, RIG), orders ascending, best first:
+pandas.DataFrame(gorva.search(...)) is the table.
+
+Raises ValueError for input the search cannot take, MemoryError when the
+search does not fit in the memory available.)";
+
+}  // namespace
+
+PYBIND11_MODULE(gorva, module) {
+  module.doc() =
+      "GORVA: exhaustive multi-locus association search (information gain) on NumPy arrays.";
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) std::rethrow_exception(thrown);
+    } catch (const SearchOutOfMemory& error) {
+      PyErr_SetString(PyExc_MemoryError, error.what());
+    } catch (const DataFileError& error) {
+      PyErr_SetString(PyExc_OSError, error.what());
+    }
+  });
+
+  py::class_<LoadedData>(module, "GenotypeData",
+                         "Genotypes and phenotype read from files, ready for gorva.search.")
+      .def_property_readonly(
+          "genotypes",
+          [](py::object self) {
+            auto& data = self.cast<LoadedData&>();
+            const py::ssize_t samples = data.sample_count;
+            return py::array_t<std::uint8_t>({samples, static_cast<py::ssize_t>(data.marker_count)},
+                                             {py::ssize_t{1}, samples}, data.genotypes.data(), self);
+          },
+          "uint8 codes 0-3 (3 = missing), shape (samples, markers), Fortran order.")
+      .def_property_readonly(
+          "phenotype",
+          [](py::object self) {
+            auto& data = self.cast<LoadedData&>();
+            return py::array_t<std::uint8_t>({static_cast<py::ssize_t>(data.sample_count)},
+                                             {py::ssize_t{1}}, data.phenotype.data(), self);
+          },
+          "uint8, 1 = case, 0 = control.")
+      .def_readonly("markers", &LoadedData::markers, "Marker names, in column order.")
+      .def_readonly("samples", &LoadedData::samples, "Sample names, in row order.")
+      .def("__repr__", [](const LoadedData& data) {
+        return "<gorva.GenotypeData: " + std::to_string(data.sample_count) + " samples x " +
+               std::to_string(data.marker_count) + " markers>";
+      });
+
+  module.def("search", &search, kSearchDoc, "genotypes"_a, "phenotype"_a, "order"_a = 2,
+             "top"_a = 10, "missing"_a = "available", "rank"_a = "ig", "threads"_a = py::none(),
+             "markers"_a = py::none());
+  module.def(
+      "read_text", [](const std::string& path) { return pythonData(readTextData(path)); },
+      "Reads a tab-separated data file as the gorva program does (phenotype in the first\n"
+      "column, 1 = case; a header of marker names). Returns a GenotypeData. Raises OSError\n"
+      "when the file cannot be opened, ValueError when its contents are refused; the\n"
+      "program's warnings become Python warnings.",
+      "path"_a);
+  module.def(
+      "read_plink",
+      [](const std::string& prefix, const std::optional<std::string>& pheno) {
+        return pythonData(readPlinkData(prefix, pheno.value_or("")));
+      },
+      "Reads PREFIX.bed, PREFIX.bim and PREFIX.fam as gorva --bfile does: the samples with\n"
+      "a case (2) or control (1) phenotype, named by their .fam sample id. pheno: a\n"
+      "phenotype file (FID IID value, as --pheno reads it) instead of the .fam's column 6.\n"
+      "Returns a GenotypeData. Raises OSError when a file cannot be opened, ValueError\n"
+      "when the file set is refused.",
+      "prefix"_a, "pheno"_a = py::none());
+  module.def(
+      "read_vcf",
+      [](const std::string& path, const std::string& pheno) {
+        return pythonData(readVcfData(path, pheno));
+      },
+      "Reads a VCF or BCF (plain or compressed) as gorva --vcf does: biallelic records with\n"
+      "GT, codes = copies of the ALT allele, 3 missing; the phenotypes come from `pheno`\n"
+      "(FID IID value, as --pheno reads it), samples without one are left out. Returns a\n"
+      "GenotypeData. Raises OSError when a file cannot be opened, ValueError when a file is\n"
+      "refused.",
+      "path"_a, "pheno"_a);
+}

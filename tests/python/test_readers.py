@@ -1,0 +1,49 @@
+# The readers: the program's text and PLINK files into arrays.
+import numpy as np
+import pytest
+
+import gorva
+from conftest import generated, write_text
+
+
+def write_plink(prefix, genotypes, phenotype, names):
+    """A SNP-major .bed (2-bit codes: 00 two copies of A1, 01 missing, 10 one, 11 none)."""
+    samples, markers = genotypes.shape
+    bed_code = {2: 0b00, 3: 0b01, 1: 0b10, 0: 0b11}
+    with open(prefix + ".bed", "wb") as bed:
+        bed.write(bytes([0x6C, 0x1B, 0x01]))
+        for m in range(markers):
+            packed = bytearray((samples + 3) // 4)
+            for s in range(samples):
+                packed[s // 4] |= bed_code[int(genotypes[s, m])] << (2 * (s % 4))
+            bed.write(bytes(packed))
+    with open(prefix + ".bim", "w") as bim:
+        for m, name in enumerate(names):
+            bim.write("1\t%s\t0\t%d\tA\tG\n" % (name, 1000 + m))
+    with open(prefix + ".fam", "w") as fam:
+        for s in range(samples):
+            fam.write("F%d I%d 0 0 1 %d\n" % (s, s, 2 if phenotype[s] else 1))
+
+
+def test_text_and_plink_files_give_the_arrays_written(tmp_path):
+    genotypes, phenotype = generated(37, 5, 0.1, seed=2)
+    names = ["rs%d" % m for m in range(5)]
+    write_text(tmp_path / "data.txt", genotypes, phenotype, names)
+    write_plink(str(tmp_path / "set"), genotypes, phenotype, names)
+    text = gorva.read_text(str(tmp_path / "data.txt"))
+    plink = gorva.read_plink(str(tmp_path / "set"))
+    for data in (text, plink):
+        assert data.genotypes.dtype == np.uint8 and data.genotypes.shape == (37, 5)
+        assert np.array_equal(data.genotypes, genotypes)
+        assert np.array_equal(data.phenotype, phenotype)
+        assert data.markers == names
+    assert plink.samples[:2] == ["I0", "I1"] and len(text.samples) == 37
+
+
+def test_files_refused_or_missing(tmp_path):
+    with pytest.raises(OSError, match="cannot open"):
+        gorva.read_text(str(tmp_path / "absent.txt"))
+    bad = tmp_path / "bad.txt"
+    bad.write_text("Class\tm0\n1\t7\n")
+    with pytest.raises(ValueError, match="line 2, column 2: genotype code 7"):
+        gorva.read_text(str(bad))

@@ -1,0 +1,68 @@
+# gorva.search against the program's results table, and its input rules.
+import numpy as np
+import pytest
+
+import gorva
+from conftest import EXAMPLE, as_printed, generated, program_table
+
+
+def test_bundled_example_equals_program_table(tmp_path):
+    data = gorva.read_text(EXAMPLE)
+    columns = gorva.search(data.genotypes, data.phenotype, order=(1, 3), top=5, markers=data.markers)
+    expected = program_table(tmp_path, EXAMPLE, ["--order", "1-3", "--top", "5"])
+    assert as_printed(columns) == expected
+
+
+@pytest.mark.parametrize("missing", ["none", "mc", "complete", "available", "imputation"])
+def test_generated_data_equals_program_table(tmp_path, data_file, missing):
+    genotypes, phenotype = generated(300, 9, 0.0 if missing == "none" else 0.08, seed=7)
+    names = ["snp%d" % m for m in range(9)]
+    columns = gorva.search(genotypes, phenotype, order=(1, 3), top=4, missing=missing,
+                           permutations=20, seed=3, markers=names, threads=2)
+    expected = program_table(tmp_path, data_file(genotypes, phenotype, names),
+                             ["--order", "1-3", "--top", "4", "--missing", missing,
+                              "--permutations", "20", "--seed", "3", "--threads", "2"])
+    assert as_printed(columns) == expected
+
+
+def test_layouts_and_integer_widths_give_equal_results():
+    genotypes, phenotype = generated(400, 12, 0.05, seed=11)
+    binary = (genotypes == 1)
+    reference = gorva.search(genotypes, phenotype, order=(1, 2))
+    for variant in [np.asfortranarray(genotypes), genotypes.astype(np.int8),
+                    np.asfortranarray(genotypes.astype(np.int32)), genotypes.T.copy().T,
+                    genotypes.astype(np.int64)[:, ::-1][:, ::-1]]:
+        assert as_printed(gorva.search(variant, phenotype.astype(bool), order=(1, 2))) == as_printed(reference)
+    assert as_printed(gorva.search(binary, phenotype, order=2)) == \
+        as_printed(gorva.search(binary.astype(np.uint16), phenotype, order=2))
+
+
+@pytest.mark.parametrize("change, message", [
+    (dict(genotypes=np.zeros((5,), np.uint8)), "2-D"),
+    (dict(genotypes=np.full((20, 4), 4, np.int32)), "genotype code 4 is not 0, 1, 2 or 3"),
+    (dict(genotypes=np.full((20, 4), -1, np.int8)), "genotype code -1"),
+    (dict(phenotype=np.full(20, 2)), "1 = case, 0 = control"),
+    (dict(phenotype=np.zeros(19)), "19 values for 20 samples"),
+    (dict(missing="mean"), "not a missing-data method"),
+    (dict(rank="auc"), "not a ranking measure"),
+    (dict(order=(3, 2)), "order range 3-2 is not valid"),
+])
+def test_input_the_search_cannot_take_is_a_value_error(change, message):
+    arguments = dict(genotypes=np.zeros((20, 4), np.uint8), phenotype=np.arange(20) % 2)
+    arguments.update(change)
+    with pytest.raises(ValueError, match=message):
+        gorva.search(**arguments)
+
+
+def test_search_beyond_the_memory_budget_is_a_memory_error(monkeypatch):
+    monkeypatch.setenv("GORVA_TEST_MEMORY_LIMIT", "1000")
+    with pytest.raises(MemoryError, match="needs .* MB"):
+        gorva.search(np.zeros((20, 4), np.uint8), np.arange(20) % 2)
+
+
+def test_dataframe_of_the_columns():
+    pandas = pytest.importorskip("pandas")
+    genotypes, phenotype = generated(200, 6, 0.0, seed=5)
+    frame = pandas.DataFrame(gorva.search(genotypes, phenotype, top=3))
+    assert list(frame.columns[:4]) == ["order", "rank", "markers", "indices"]
+    assert len(frame) == 3 and frame["rank"].tolist() == [1, 2, 3]
