@@ -25,19 +25,35 @@ def write_plink(prefix, genotypes, phenotype, names):
             fam.write("F%d I%d 0 0 1 %d\n" % (s, s, 2 if phenotype[s] else 1))
 
 
-def test_text_and_plink_files_give_the_arrays_written(tmp_path):
+def write_vcf(path, genotypes, names):
+    gt = {0: "0/0", 1: "0/1", 2: "1/1", 3: "./."}
+    with open(path, "w") as vcf:
+        vcf.write("##fileformat=VCFv4.2\n##contig=<ID=1>\n")
+        vcf.write('##FORMAT=<ID=GT,Number=1,Type=String,Description="Genotype">\n')
+        vcf.write("#" + "\t".join(["CHROM", "POS", "ID", "REF", "ALT", "QUAL", "FILTER", "INFO", "FORMAT"]
+                                  + ["I%d" % s for s in range(genotypes.shape[0])]) + "\n")
+        for m, name in enumerate(names):
+            fields = ["1", str(1000 + m), name, "A", "G", ".", "PASS", ".", "GT"]
+            vcf.write("\t".join(fields + [gt[int(v)] for v in genotypes[:, m]]) + "\n")
+
+
+def test_text_plink_and_vcf_files_give_the_arrays_written(tmp_path):
     genotypes, phenotype = generated(37, 5, 0.1, seed=2)
     names = ["rs%d" % m for m in range(5)]
     write_text(tmp_path / "data.txt", genotypes, phenotype, names)
     write_plink(str(tmp_path / "set"), genotypes, phenotype, names)
+    write_vcf(tmp_path / "data.vcf", genotypes, names)
+    (tmp_path / "pheno.txt").write_text("".join("F%d I%d %d\n" % (s, s, 1 + v) for s, v in enumerate(phenotype)))
     text = gorva.read_text(str(tmp_path / "data.txt"))
     plink = gorva.read_plink(str(tmp_path / "set"))
-    for data in (text, plink):
+    vcf = gorva.read_vcf(str(tmp_path / "data.vcf"), str(tmp_path / "pheno.txt"))
+    flipped = gorva.read_plink(str(tmp_path / "set"), pheno=str(tmp_path / "pheno.txt"))
+    for data in (text, plink, vcf, flipped):
         assert data.genotypes.dtype == np.uint8 and data.genotypes.shape == (37, 5)
         assert np.array_equal(data.genotypes, genotypes)
         assert np.array_equal(data.phenotype, phenotype)
         assert data.markers == names
-    assert plink.samples[:2] == ["I0", "I1"] and len(text.samples) == 37
+    assert plink.samples[:2] == vcf.samples[:2] == ["I0", "I1"] and len(text.samples) == 37
 
 
 def test_files_refused_or_missing(tmp_path):
