@@ -20,13 +20,7 @@ bool significanceRequestFromOptions(const std::vector<std::string>& inputs,
                                     SignificanceRequest& request, std::string& refusal) {
   request = SignificanceRequest();
   request.active = opt::significance_asked;
-  if (opt::rank == "ig") {
-    request.rank = kRankByIG;
-  } else if (opt::rank == "rig") {
-    request.rank = kRankByRIG;
-  } else if (opt::rank == "synergy") {
-    request.rank = kRankBySynergy;
-  } else {
+  if (!rankingMeasureOfWord(opt::rank, request.rank)) {
     refusal = "--rank " + opt::rank + ": unknown measure (use ig, rig or synergy)";
     return false;
   }

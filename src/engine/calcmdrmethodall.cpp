@@ -49,16 +49,6 @@ double informationGainPValue(double ig, int order, int N) {
   return 1.0 - pgamma(ig, shape, scale, 1, 0);
 }
 
-// Rows whose measures are not numbers rank last when the significance
-// options are given; they are then not listed at all.
-void dropNotANumberRows(RankedRows& kept) {
-  int size = kept.size();
-  while (size > 0 && !(kept.keys[size - 1] > -HUGE_VAL)) --size;
-  kept.keys.resize(size);
-  kept.pairs.resize(2 * static_cast<std::size_t>(size));
-  kept.markers.resize(static_cast<std::size_t>(size) * kept.order);
-}
-
 // The run's scale in words, before the order is searched.
 void announceScale(int order, int marker_count, int permutations) {
   std::fprintf(stderr, "gorva: order %d: %.0f combinations of %d markers to score", order,
@@ -96,12 +86,7 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
   context.measure = measure_idx == 1 ? 1 : 0;
   context.K = results[0]->row_count;
   std::vector<double> single_gains;
-  if (significance.active) {
-    context.measure = significance.rank;
-    context.not_a_number_last = true;
-    single_gains = singleMarkerGains(context);
-    context.single_gains = single_gains.data();
-  }
+  if (significance.active) rankForSignificance(significance.rank, context, single_gains);
   counted_samples_ = context.N;
   counted_cases_ = context.cases;
   orders_.clear();

@@ -5,6 +5,9 @@
 #ifndef GORVA_ENGINE_GENOTYPE_VIEW_H
 #define GORVA_ENGINE_GENOTYPE_VIEW_H
 
+#include <cstddef>
+#include <vector>
+
 struct GenotypeView {
   // The lowest byte of the code of marker 0, sample 0. Wider items are read
   // by that byte alone, so their codes must already be known to be 0-3.
@@ -21,5 +24,17 @@ struct GenotypeView {
     return GenotypeView{genotypes, 1, sample_count};
   }
 };
+
+// The codes of `count` markers (marker numbers in `markers`), marker-major
+// like the program's matrix: for the few steps that count from bytes.
+inline std::vector<unsigned char> copyColumns(const GenotypeView& genotypes, const int* markers,
+                                              int count, int sample_count) {
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(count) * sample_count);
+  for (int j = 0; j < count; ++j) {
+    unsigned char* column = &bytes[static_cast<std::size_t>(j) * sample_count];
+    for (int s = 0; s < sample_count; ++s) column[s] = genotypes.code(markers[j], s);
+  }
+  return bytes;
+}
 
 #endif  // GORVA_ENGINE_GENOTYPE_VIEW_H

@@ -2,6 +2,7 @@
 
 #include <Rmath.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -30,6 +31,17 @@ double calibratedPValue(double ig, int samples, int df) {
 
 void countCombinationTable(const SearchContext& context, const int* combination, int k,
                            std::vector<int>& table) {
+  // Codes seen only through a view are counted from a copy of the k columns.
+  std::vector<unsigned char> own_bytes;
+  const unsigned char* genotypes = context.genotypes;
+  int marker_count = context.marker_count;
+  std::vector<int> columns(combination, combination + k);
+  if (genotypes == nullptr) {
+    own_bytes = copyColumns(context.source, combination, k, context.sample_count);
+    genotypes = own_bytes.data();
+    marker_count = k;
+    for (int j = 0; j < k; ++j) columns[j] = j;
+  }
   const int base = genotypeLevels(context.missing_code);
   int cells = 1;
   for (int j = 0; j < k; ++j) cells *= base;
@@ -38,7 +50,7 @@ void countCombinationTable(const SearchContext& context, const int* combination,
   std::vector<int> offsets(k);
   for (int j = 0; j < k; ++j) {
     multipliers[j] = j == 0 ? 2 : multipliers[j - 1] * base;
-    offsets[j] = combination[j] * context.sample_count;
+    offsets[j] = columns[j] * context.sample_count;
   }
   std::vector<double> score_sums(table.size(), 0.0);
   int cases = context.cases;
@@ -48,32 +60,75 @@ void countCombinationTable(const SearchContext& context, const int* combination,
   if (context.missing_code == kMethodAvailable) count = countTable_available;
   if (context.missing_code == kMethodEm) count = countTable_EM;
   count(multipliers.data(), offsets.data(), k, base, const_cast<int*>(context.samples.data()),
-        context.N, context.genotypes, context.marker_count, context.phenotypes,
+        context.N, const_cast<unsigned char*>(genotypes), marker_count, context.phenotypes,
         context.sample_count, &cases, &controls, context.scores, score_sums.data(), table.data());
 }
 
 std::vector<double> singleMarkerGains(const SearchContext& context) {
   const int markers = context.marker_count;
   std::vector<double> gains(markers, kNotANumber);
-  if (markers < 1) return gains;
-  std::vector<int> combinations(markers);
-  std::iota(combinations.begin(), combinations.end(), 0);
-  std::vector<double> pairs(2 * static_cast<std::size_t>(markers));
-  int k = 1;
-  int count = markers;
-  int marker_count = markers;
-  int S = context.sample_count;
-  int N = context.N;
-  int cases = context.cases;
-  int controls = context.controls;
-  double ratio = context.ratio;
-  int option = context.option_code;
-  int missing = context.missing_code;
-  mdrCombinationAll(combinations.data(), &k, &count, context.genotypes, &marker_count,
-                    context.phenotypes, context.scores, &S, const_cast<int*>(context.samples.data()),
-                    &N, &cases, &controls, &ratio, &option, &missing, pairs.data());
-  for (int m = 0; m < markers; ++m) gains[m] = pairs[2 * static_cast<std::size_t>(m)];
+  // Codes seen only through a view are scored a block of copied columns at
+  // a time.
+  constexpr int kCopiedColumns = 256;
+  const bool copied = context.genotypes == nullptr;
+  const int block = copied ? kCopiedColumns : std::max(markers, 1);
+  std::vector<int> combinations;
+  std::vector<double> pairs;
+  std::vector<unsigned char> own_bytes;
+  for (int first = 0; first < markers; first += block) {
+    int count = std::min(block, markers - first);
+    combinations.resize(count);
+    std::iota(combinations.begin(), combinations.end(), first);
+    pairs.resize(2 * static_cast<std::size_t>(count));
+    unsigned char* genotypes = context.genotypes;
+    int marker_count = markers;
+    if (copied) {
+      own_bytes = copyColumns(context.source, combinations.data(), count, context.sample_count);
+      genotypes = own_bytes.data();
+      marker_count = count;
+      std::iota(combinations.begin(), combinations.end(), 0);
+    }
+    int k = 1;
+    int S = context.sample_count;
+    int N = context.N;
+    int cases = context.cases;
+    int controls = context.controls;
+    double ratio = context.ratio;
+    int option = context.option_code;
+    int missing = context.missing_code;
+    mdrCombinationAll(combinations.data(), &k, &count, genotypes, &marker_count,
+                      context.phenotypes, context.scores, &S,
+                      const_cast<int*>(context.samples.data()), &N, &cases, &controls, &ratio,
+                      &option, &missing, pairs.data());
+    for (int j = 0; j < count; ++j) gains[first + j] = pairs[2 * static_cast<std::size_t>(j)];
+  }
   return gains;
+}
+
+bool rankingMeasureOfWord(const std::string& word, int& rank) {
+  constexpr const char* kWords[] = {"ig", "rig", "synergy"};
+  constexpr int kRanks[] = {kRankByIG, kRankByRIG, kRankBySynergy};
+  for (int i = 0; i < 3; ++i) {
+    if (word != kWords[i]) continue;
+    rank = kRanks[i];
+    return true;
+  }
+  return false;
+}
+
+void rankForSignificance(int rank, SearchContext& context, std::vector<double>& single_gains) {
+  context.measure = rank;
+  context.not_a_number_last = true;
+  single_gains = singleMarkerGains(context);
+  context.single_gains = single_gains.data();
+}
+
+void dropNotANumberRows(RankedRows& kept) {
+  int size = kept.size();
+  while (size > 0 && !(kept.keys[size - 1] > -HUGE_VAL)) --size;
+  kept.keys.resize(size);
+  kept.pairs.resize(2 * static_cast<std::size_t>(size));
+  kept.markers.resize(static_cast<std::size_t>(size) * kept.order);
 }
 
 SignificanceRow describeCombination(const SearchContext& context, const int* combination, int k,

@@ -5,6 +5,7 @@
 #ifndef GORVA_ENGINE_SIGNIFICANCE_H
 #define GORVA_ENGINE_SIGNIFICANCE_H
 
+#include <string>
 #include <vector>
 
 #include "engine/bestrows.h"
@@ -64,6 +65,18 @@ struct PermutationPlan {
 // none gets -infinity. False when memory ran out.
 bool permutationMaxima(const SearchContext& context, int order, const PermutationPlan& plan,
                        std::vector<double>& maxima);
+
+// The ranking measure of a --rank word (ig, rig, synergy); false for
+// another word.
+bool rankingMeasureOfWord(const std::string& word, int& rank);
+
+// Ranks the context's search by `rank` with measures that are not numbers
+// last; `single_gains` receives each marker's own IG (the context points
+// to it).
+void rankForSignificance(int rank, SearchContext& context, std::vector<double>& single_gains);
+
+// Leaves out the kept rows whose measures are not numbers (ranked last).
+void dropNotANumberRows(RankedRows& kept);
 
 // What a run asks beyond its report.
 struct SignificanceRequest {

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "app/memorybudget.h"
+#include "app/results_table.h"
 #include "engine/batch_pool.h"
 #include "engine/bitplanes.h"
 #include "engine/cell_counter.h"
@@ -84,26 +85,14 @@ bool planesServeEveryOrder(const ArraySearchRequest& request) {
 }
 
 std::vector<unsigned char> markerMajorCopy(const ArraySearchRequest& request) {
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(request.marker_count) * request.sample_count);
-  for (int m = 0; m < request.marker_count; ++m) {
-    unsigned char* column = &bytes[static_cast<std::size_t>(m) * request.sample_count];
-    for (int s = 0; s < request.sample_count; ++s) column[s] = request.genotypes.code(m, s);
-  }
-  return bytes;
+  std::vector<int> every(request.marker_count);
+  for (int m = 0; m < request.marker_count; ++m) every[m] = m;
+  return copyColumns(request.genotypes, every.data(), request.marker_count, request.sample_count);
 }
 
-void appendKeptRows(const RankedRows& kept, std::vector<ArrayTableRow>& rows) {
-  const int k = kept.order;
-  for (int j = 0; j < kept.size(); ++j) {
-    ArrayTableRow row;
-    row.order = k;
-    row.rank = j + 1;
-    row.markers.assign(kept.markers.begin() + static_cast<long>(j) * k,
-                       kept.markers.begin() + static_cast<long>(j + 1) * k);
-    row.ig = kept.pairs[2L * j];
-    row.rig = kept.pairs[2L * j + 1];
-    rows.push_back(std::move(row));
-  }
+void appendRows(OrderSignificance& order, std::vector<ArrayTableRow>& rows) {
+  for (std::size_t j = 0; j < order.rows.size(); ++j)
+    rows.push_back(ArrayTableRow{order.order, static_cast<int>(j) + 1, std::move(order.rows[j])});
 }
 
 }  // namespace
@@ -117,7 +106,7 @@ int missingCodeOfWord(const std::string& word) {
                        "imputation or em)");
 }
 
-std::vector<ArrayTableRow> searchArray(const ArraySearchRequest& request) {
+ArraySearchResult searchArray(const ArraySearchRequest& request) {
   checkShape(request);
   refuseMissingUnderNone(request);
   double reachable = 0;
@@ -146,8 +135,9 @@ std::vector<ArrayTableRow> searchArray(const ArraySearchRequest& request) {
                             std::to_string(request.marker_count) + " markers x " +
                             std::to_string(request.sample_count) + " samples");
   }
-  context.measure = request.measure;
   context.K = K;
+  std::vector<double> single_gains;
+  rankForSignificance(request.rank, context, single_gains);
   context.settings.requested_threads = request.threads;
   const int threads = workerCount(request.threads);
   BitPlanes planes;
@@ -159,7 +149,9 @@ std::vector<ArrayTableRow> searchArray(const ArraySearchRequest& request) {
                             std::to_string(request.sample_count) + " samples");
   }
 
-  std::vector<ArrayTableRow> rows;
+  std::vector<char*> names;
+  for (const std::string& name : request.marker_names) names.push_back(const_cast<char*>(name.c_str()));
+  ArraySearchResult result;
   for (int k = request.first_order; k <= request.last_order; ++k) {
     OrderOutcome outcome;
     searchOrder(context, k, threads, BATCH_SIZE, -1, nullptr, nullptr, outcome);
@@ -168,7 +160,16 @@ std::vector<ArrayTableRow> searchArray(const ArraySearchRequest& request) {
                               std::to_string(static_cast<long>(BATCH_SIZE) * (4L * k + 28L)) +
                               " bytes per thread)");
     }
-    appendKeptRows(outcome.kept, rows);
+    dropNotANumberRows(outcome.kept);
+    OrderSignificance order;
+    order.not_a_number = outcome.stats.not_a_number;
+    order.first_not_a_number = outcome.stats.first_not_a_number;
+    for (const int m : order.first_not_a_number) order.first_own_gains.push_back(single_gains[m]);
+    if (!assessOrder(context, outcome.kept, request.permutations, context.single_gains, order))
+      throw SearchOutOfMemory("out of memory: could not allocate the permutations' buffers");
+    if (static_cast<int>(names.size()) == request.marker_count)
+      result.warnings += notANumberWarning(order, names.data(), true);
+    appendRows(order, result.rows);
   }
-  return rows;
+  return result;
 }

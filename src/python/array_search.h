@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/genotype_view.h"
+#include "engine/significance.h"
 #include "search_constants.h"
 
 // Input the search cannot take (a ValueError in Python).
@@ -34,26 +35,32 @@ struct ArraySearchRequest {
   int last_order = 2;
   int top = 10;
   int missing_code = kMethodAvailable;
-  int measure = 0;  // 0 ranks by IG, 1 by RIG
+  int rank = kRankByIG;  // the ranking measure
+  PermutationPlan permutations;
   int threads = 0;  // below 1: every hardware thread
+  std::vector<std::string> marker_names;  // for warnings
 };
 
-// One kept combination of one order.
+// One kept combination of one order, as a line of the results table.
 struct ArrayTableRow {
   int order = 0;
   int rank = 0;  // from 1 within its order
-  std::vector<int> markers;
-  double ig = 0;
-  double rig = 0;
+  SignificanceRow row;
+};
+
+struct ArraySearchResult {
+  std::vector<ArrayTableRow> rows;  // orders ascending, best first within each
+  std::string warnings;  // whole lines "gorva: warning: ...\n", as the program prints them
 };
 
 // The method code of a missing-data word; BadSearchInput for another word.
 int missingCodeOfWord(const std::string& word);
 
-// Searches every order of the request and returns the kept rows, orders
-// ascending, best first within each. Throws BadSearchInput or
+// Searches every order of the request as the program does for its results
+// table: measures that are not numbers left out (and warned about), the
+// kept rows with their counts and p-values. Throws BadSearchInput or
 // SearchOutOfMemory. Searches run one at a time (the engine's generator is
 // shared), each on the request's threads.
-std::vector<ArrayTableRow> searchArray(const ArraySearchRequest& request);
+ArraySearchResult searchArray(const ArraySearchRequest& request);
 
 #endif  // GORVA_PYTHON_ARRAY_SEARCH_H

@@ -105,10 +105,35 @@ void readOrder(const py::object& order, ArraySearchRequest& request) {
   request.last_order = pair[1];
 }
 
-int measureOfWord(const std::string& word) {
-  if (word == "ig") return 0;
-  if (word == "rig") return 1;
-  throw BadSearchInput("rank=\"" + word + "\" is not a ranking measure (ig or rig)");
+int rankOfWord(const std::string& word) {
+  int rank = kRankByIG;
+  if (!rankingMeasureOfWord(word, rank))
+    throw BadSearchInput("rank=\"" + word + "\": unknown measure (use ig, rig or synergy)");
+  return rank;
+}
+
+PermutationPlan permutationPlan(long long permutations, long long seed) {
+  if (permutations < 0) {
+    throw BadSearchInput("permutations=" + std::to_string(permutations) +
+                         ": the number of permutations cannot be negative");
+  }
+  if (permutations > INT32_MAX) throw BadSearchInput("permutations=" + std::to_string(permutations) + ": too many");
+  if (seed < 0 || seed > 0xffffffffLL)
+    throw BadSearchInput("seed=" + std::to_string(seed) + ": not a whole number from 0 to 4294967295");
+  PermutationPlan plan;
+  plan.count = static_cast<int>(permutations);
+  plan.seed = static_cast<unsigned long>(seed);
+  return plan;
+}
+
+void warn(const std::string& lines) {
+  py::module_ warnings = py::module_::import("warnings");
+  std::size_t start = 0;
+  while (start < lines.size()) {
+    const std::size_t end = lines.find('\n', start);
+    warnings.attr("warn")(lines.substr(start, end - start));
+    start = end == std::string::npos ? lines.size() : end + 1;
+  }
 }
 
 std::vector<std::string> markerNames(const py::object& markers, int count) {
@@ -135,62 +160,72 @@ std::string joined(const std::vector<int>& markers, const std::vector<std::strin
   return text;
 }
 
+template <typename Value, typename Field>
+py::array_t<Value> column(const std::vector<ArrayTableRow>& rows, Field field) {
+  py::array_t<Value> values(static_cast<py::ssize_t>(rows.size()));
+  for (std::size_t i = 0; i < rows.size(); ++i) values.mutable_at(i) = field(rows[i]);
+  return values;
+}
+
 py::dict tableColumns(const std::vector<ArrayTableRow>& rows, const std::vector<std::string>& names) {
-  const auto n = static_cast<py::ssize_t>(rows.size());
-  py::array_t<int> order(n), rank(n);
-  py::array_t<double> ig(n), rig(n);
-  py::list markers, indices;
-  for (py::ssize_t i = 0; i < n; ++i) {
-    const ArrayTableRow& row = rows[i];
-    order.mutable_at(i) = row.order;
-    rank.mutable_at(i) = row.rank;
-    markers.append(joined(row.markers, &names, ","));
-    indices.append(joined(row.markers, nullptr, "-"));
-    ig.mutable_at(i) = row.ig;
-    rig.mutable_at(i) = row.rig;
+  py::list markers;
+  py::list indices;
+  for (const ArrayTableRow& line : rows) {
+    markers.append(joined(line.row.markers, &names, ","));
+    indices.append(joined(line.row.markers, nullptr, "-"));
   }
   const py::object as_array = py::module_::import("numpy").attr("array");
+  using Row = const ArrayTableRow&;
   py::dict columns;
-  columns["order"] = order;
-  columns["rank"] = rank;
+  columns["order"] = column<int>(rows, [](Row r) { return r.order; });
+  columns["rank"] = column<int>(rows, [](Row r) { return r.rank; });
   columns["markers"] = as_array(markers, "dtype"_a = "object");
   columns["indices"] = as_array(indices, "dtype"_a = "object");
-  columns["IG"] = ig;
-  columns["RIG"] = rig;
+  columns["cases"] = column<int>(rows, [](Row r) { return r.row.cases; });
+  columns["controls"] = column<int>(rows, [](Row r) { return r.row.controls; });
+  columns["df"] = column<int>(rows, [](Row r) { return r.row.df; });
+  columns["IG"] = column<double>(rows, [](Row r) { return r.row.ig; });
+  columns["RIG"] = column<double>(rows, [](Row r) { return r.row.rig; });
+  columns["synergy"] = column<double>(rows, [](Row r) { return r.row.synergy; });
+  columns["p_chisq"] = column<double>(rows, [](Row r) { return r.row.p_chisq; });
+  columns["p_bonferroni"] = column<double>(rows, [](Row r) { return r.row.p_bonferroni; });
+  columns["p_permutation"] = column<double>(rows, [](Row r) { return r.row.p_permutation; });
+  columns["p_interaction"] = column<double>(rows, [](Row r) { return r.row.p_interaction; });
   return columns;
 }
 
 py::dict search(const py::object& genotypes, const py::object& phenotype, const py::object& order,
-                int top, const std::string& missing, const std::string& rank,
-                const py::object& threads, const py::object& markers) {
+                int top, const std::string& missing, const std::string& rank, long long permutations,
+                long long seed, const py::object& max_p, const py::object& threads,
+                const py::object& markers) {
   ArraySearchRequest request;
   const py::array held = genotypeArray(genotypes, request);
   request.phenotype = phenotypeValues(phenotype);
   readOrder(order, request);
   request.top = top;
   request.missing_code = missingCodeOfWord(missing);
-  request.measure = measureOfWord(rank);
+  request.rank = rankOfWord(rank);
+  request.permutations = permutationPlan(permutations, seed);
+  if (!max_p.is_none()) {
+    throw BadSearchInput("max_p: listing every combination below a p-value is not available in "
+                         "this version (the table lists the top best of each order)");
+  }
   request.threads = threads.is_none() ? 0 : threads.cast<int>();
-  const std::vector<std::string> names = markerNames(markers, request.marker_count);
-  std::vector<ArrayTableRow> rows;
+  request.marker_names = markerNames(markers, request.marker_count);
+  ArraySearchResult result;
   {
     py::gil_scoped_release release;
-    rows = searchArray(request);
+    result = searchArray(request);
   }
-  return tableColumns(rows, names);
+  warn(result.warnings);
+  return tableColumns(result.rows, request.marker_names);
 }
 
 // What a reader gives Python: the arrays (genotypes samples x markers, a
 // view of the marker-major bytes), the names, and its warnings as Python
 // warnings.
 py::object pythonData(LoadedData&& loaded) {
-  py::module_ warnings = py::module_::import("warnings");
-  std::size_t start = 0;
-  while (start < loaded.warnings.size()) {
-    const std::size_t end = loaded.warnings.find('\n', start);
-    warnings.attr("warn")(loaded.warnings.substr(start, end - start));
-    start = end == std::string::npos ? loaded.warnings.size() : end + 1;
-  }
+  warn(loaded.warnings);
   return py::cast(std::move(loaded));
 }
 
@@ -203,13 +238,19 @@ phenotype: 1-D, 1 = case, 0 = control (booleans accepted), one per sample.
 order: an int, or a (first, last) pair of orders to search.
 top: combinations kept per order.
 missing: "none", "mc", "complete", "available", "imputation" or "em".
-rank: "ig" or "rig", the measure that ranks the combinations.
+rank: "ig", "rig" or "synergy", the measure that ranks the combinations.
+permutations, seed: phenotype permutations for p_permutation (the max
+  statistic of each order) and the generator's seed.
+max_p: not available in this version (must be None).
 threads: worker threads; None = every hardware thread.
 markers: names of the markers (default "m0", "m1", ...).
 
 Returns a dict of NumPy arrays, one per column of the results table
-(order, rank, markers, indices, IG, RIG), orders ascending, best first:
-pandas.DataFrame(gorva.search(...)) is the table.
+(order, rank, markers, indices, cases, controls, df, IG, RIG, synergy,
+p_chisq, p_bonferroni, p_permutation, p_interaction), orders ascending,
+best first, NaN where the table writes NA: pandas.DataFrame(gorva.search(...))
+is the table. Combinations whose measures are not numbers are left out,
+with a warning.
 
 Raises ValueError for input the search cannot take, MemoryError when the
 search does not fit in the memory available.)";
@@ -256,7 +297,8 @@ PYBIND11_MODULE(gorva, module) {
       });
 
   module.def("search", &search, kSearchDoc, "genotypes"_a, "phenotype"_a, "order"_a = 2,
-             "top"_a = 10, "missing"_a = "available", "rank"_a = "ig", "threads"_a = py::none(),
+             "top"_a = 10, "missing"_a = "available", "rank"_a = "ig", "permutations"_a = 0,
+             "seed"_a = 1, "max_p"_a = py::none(), "threads"_a = py::none(),
              "markers"_a = py::none());
   module.def(
       "read_text", [](const std::string& path) { return pythonData(readTextData(path)); },

@@ -13,14 +13,15 @@ def test_bundled_example_equals_program_table(tmp_path):
     assert as_printed(columns) == expected
 
 
-@pytest.mark.parametrize("missing", ["none", "mc", "complete", "available", "imputation"])
-def test_generated_data_equals_program_table(tmp_path, data_file, missing):
+@pytest.mark.parametrize("missing, rank", [("none", "ig"), ("mc", "synergy"), ("complete", "rig"),
+                                           ("available", "synergy"), ("imputation", "ig")])
+def test_generated_data_equals_program_table(tmp_path, data_file, missing, rank):
     genotypes, phenotype = generated(300, 9, 0.0 if missing == "none" else 0.08, seed=7)
     names = ["snp%d" % m for m in range(9)]
-    columns = gorva.search(genotypes, phenotype, order=(1, 3), top=4, missing=missing,
+    columns = gorva.search(genotypes, phenotype, order=(1, 3), top=4, missing=missing, rank=rank,
                            permutations=20, seed=3, markers=names, threads=2)
     expected = program_table(tmp_path, data_file(genotypes, phenotype, names),
-                             ["--order", "1-3", "--top", "4", "--missing", missing,
+                             ["--order", "1-3", "--top", "4", "--missing", missing, "--rank", rank,
                               "--permutations", "20", "--seed", "3", "--threads", "2"])
     assert as_printed(columns) == expected
 
@@ -44,7 +45,8 @@ def test_layouts_and_integer_widths_give_equal_results():
     (dict(phenotype=np.full(20, 2)), "1 = case, 0 = control"),
     (dict(phenotype=np.zeros(19)), "19 values for 20 samples"),
     (dict(missing="mean"), "not a missing-data method"),
-    (dict(rank="auc"), "not a ranking measure"),
+    (dict(rank="auc"), "unknown measure"),
+    (dict(permutations=-1), "cannot be negative"),
     (dict(order=(3, 2)), "order range 3-2 is not valid"),
 ])
 def test_input_the_search_cannot_take_is_a_value_error(change, message):
