@@ -7,6 +7,7 @@
 #include <ctime>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "app/memorybudget.h"
 #include "app/options.h"
@@ -16,6 +17,7 @@
 #include "app/tfmmdr.h"
 #include "engine/mdrresult.h"
 #include "io/DataCheck.h"
+#include "io/FileSafety.h"
 #include "io/PlinkReader.h"
 #include "io/messages.h"
 #include "search_constants.h"
@@ -68,6 +70,44 @@ void cutToSubset(unsigned char* genotypes, unsigned char* phenotypes, char** mar
   }
 }
 
+// The files a run reads.
+std::vector<RunFile> dataFiles(const char* input_file) {
+  if (!opt::bfile.empty()) {
+    return {{opt::bfile + ".bed", "the PLINK .bed file"},
+            {opt::bfile + ".bim", "the PLINK .bim file"},
+            {opt::bfile + ".fam", "the PLINK .fam file"}};
+  }
+  if (!opt::vcf.empty()) return {{opt::vcf, "the VCF file"}};
+  if (!opt::bcf.empty()) return {{opt::bcf, "the BCF file"}};
+  return {{input_file, "the data file"}};
+}
+
+// The files that choose samples, markers and phenotypes (read once).
+std::vector<RunFile> selectionFiles() {
+  std::vector<RunFile> files;
+  for (const auto& [path, role] : {std::pair{opt::pheno, "the phenotype file"},
+                                   std::pair{opt::keep, "the --keep file"},
+                                   std::pair{opt::remove, "the --remove file"},
+                                   std::pair{opt::extract, "the --extract file"},
+                                   std::pair{opt::exclude, "the --exclude file"}}) {
+    if (!path.empty()) files.push_back({path, role});
+  }
+  return files;
+}
+
+// The files a run writes: the report, the all-results file and one chart per
+// order that can have a combination.
+std::vector<RunFile> resultFiles(const char* output_file, int init_order, int order,
+                                 int marker_count) {
+  std::vector<RunFile> files = {{output_file, "the report"}};
+  if (opt::save_all) files.push_back({std::string(output_file) + ".all", "the all-results file"});
+  for (int k = init_order; opt::plot && k <= std::min(order, marker_count); ++k) {
+    files.push_back({cellChartPath(output_file, k), "a chart"});
+  }
+  if (!opt::table_file.empty()) files.push_back({opt::table_file, "the results table"});
+  return files;
+}
+
 }  // namespace
 
 void TFmMDR::refuseMissingUnderNone(const char* input_file, const MdrReader& reader,
@@ -81,10 +121,7 @@ void TFmMDR::refuseMissingUnderNone(const char* input_file, const MdrReader& rea
 
 TFmMDR::TFmMDR() : start_time(0), end_time(0), elapsed(0), line_buffer{}, all_writer(new MdrWriter) {}
 
-TFmMDR::~TFmMDR() {
-  if (all_writer_open_) all_writer->Close();
-  delete all_writer;
-}
+TFmMDR::~TFmMDR() { delete all_writer; }
 
 void TFmMDR::refuse(int status, const char* format, ...) {
   std::va_list args;
@@ -101,7 +138,16 @@ void TFmMDR::ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned cha
                          int sample_count, int column_count, int phenotype_column,
                          char** marker_names) {
   MdrReader* reader = new MdrReader;
-  if (reader->Open(file_name)) {
+  // The counts came from a first load of the same file: a second load that
+  // fails must end the run, or it would report on arrays never filled.
+  if (!reader->Open(file_name)) {
+    if (reader->outOfMemory()) {
+      refuse(kExitNoMemory, "out of memory: could not load %s whole a second time to read its values",
+             file_name);
+    } else {
+      refuse(kExitBadInput, "%s: could not be opened a second time to read its values", file_name);
+    }
+  } else {
     // The limit must be known before the header, which fills one name per column.
     reader->SetFieldLimit(column_count);
     reader->ReadHeader(marker_names, phenotype_column - 1);
@@ -124,6 +170,13 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   // checked whole here, before the report exists; the text file's steps then
   // see a closed reader. The sample and marker options are settled here too.
   const bool from_plink = !opt::bfile.empty();
+  const std::vector<RunFile> data_files = dataFiles(input_file);
+  if (const std::string refusal = refuseIrregularInputs(data_files); !refusal.empty()) {
+    refuse(kExitBadInput, "%s", refusal.c_str());
+    return;
+  }
+  std::vector<RunFile> inputs = data_files;
+  for (const RunFile& file : selectionFiles()) inputs.push_back(file);
   const bool from_vcf = !opt::vcf.empty() || !opt::bcf.empty();
   const bool from_reader = from_plink || from_vcf;
   const SubsetFiles subset_files{opt::pheno, opt::keep, opt::remove, opt::extract, opt::exclude};
@@ -155,7 +208,8 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     const bool opened = from_plink ? plink.open(opt::bfile, refuse_missing && !subsetting, opt::pheno.empty())
                                    : vcf.open(reader_input);
     if (!opened) {
-      refuse(kExitBadInput, "%s", (from_plink ? plink.error() : vcf.error()).c_str());
+      refuse(from_plink && plink.outOfMemory() ? kExitNoMemory : kExitBadInput, "%s",
+             (from_plink ? plink.error() : vcf.error()).c_str());
       return;
     }
     if (input_file[0] != '\0') {
@@ -179,7 +233,12 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     MdrReader reader;
     MdrWriter writer;
     if (!from_reader && !reader.Open(input_file)) {
-      std::puts("Cannot open the text file!!");
+      if (reader.outOfMemory()) {
+        refuse(kExitNoMemory, "out of memory: could not load %s whole to count its lines",
+               input_file);
+      } else {
+        std::puts("Cannot open the text file!!");
+      }
       return;
     }
     line_count = from_plink ? plink.sampleCount() + 2 : from_vcf ? vcf.sampleCount() + 2 : reader.GetLineCount();
@@ -237,7 +296,8 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     // Everything the run will hold at its peak must fit before the report
     // exists: a run killed half-way would leave nothing but a broken report.
     const RunShape shape{column_count - 1, line_count - 2, init_order, order, top_k,
-                         opt::threads, from_reader ? 0 : reader.byteCount(), base};
+                         opt::threads, from_reader ? 0 : reader.byteCount(),
+                         from_plink ? plink.bytesHeld() : 0, base};
     const MemoryNeed need = estimateRunMemory(shape);
     const std::uint64_t available = availableMemoryBytes();
     if (need.total() > available) {
@@ -246,6 +306,12 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
       return;
     }
 
+    const std::vector<RunFile> outputs =
+        resultFiles(output_file, init_order, order, column_count - 1);
+    if (const std::string refusal = refuseOutputOverInput(inputs, outputs); !refusal.empty()) {
+      refuse(kExitBadInput, "%s", refusal.c_str());
+      return;
+    }
     if (!writer.Save(output_file)) {
       std::puts("Cannot save the text file!!");
       return;
@@ -255,6 +321,13 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
       if (!all_writer->Save(all_name.c_str())) {
         writer.Close();
         std::puts("Cannot save the text file!!");
+        return;
+      }
+      // Created or emptied as ever; its lines go to a file beside it that
+      // replaces it when the search is done.
+      all_writer->Close();
+      if (!openAllResults(all_name)) {
+        writer.Close();
         return;
       }
       all_writer_open_ = true;
@@ -304,7 +377,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
            "(%ld bytes of genotypes) and %d result records of %d rows",
            marker_count, sample_count, genotype_bytes, order_count, row_capacity);
   } else if (from_plink && !plink.read(genotypes, phenotypes, marker_names)) {
-    refuse(kExitBadInput, "%s", plink.error().c_str());
+    refuse(plink.outOfMemory() ? kExitNoMemory : kExitBadInput, "%s", plink.error().c_str());
   } else if (from_vcf && !vcf.read(genotypes, phenotypes, marker_names)) {
     refuse(kExitBadInput, "%s", vcf.error().c_str());
   } else {
@@ -312,25 +385,43 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
       ReadMDRFile(input_file, genotypes, phenotypes, sample_count, column_count,
                   phenotype_column, marker_names);
     }
-    if (text_subset) cutToSubset(genotypes, phenotypes, marker_names, sample_count, subset);
-    CalcMdrMethodALL(genotypes, phenotypes, scores, run_samples, run_markers + 1,
-                     phenotype_column - 1, case_value, measure_idx, tie_idx + 1,
-                     methodCodeOfWordIndex(missing_idx),
-                     testing_idx, real_param, int_param, perm, search_folds, results);
+    if (exit_status_ == kExitOk) {
+      if (text_subset) cutToSubset(genotypes, phenotypes, marker_names, sample_count, subset);
+      try {
+        CalcMdrMethodALL(genotypes, phenotypes, scores, run_samples, run_markers + 1,
+                         phenotype_column - 1, case_value, measure_idx, tie_idx + 1,
+                         methodCodeOfWordIndex(missing_idx), testing_idx, real_param, int_param,
+                         perm, search_folds, results);
+      } catch (const std::bad_alloc&) {
+        refuse(kExitNoMemory,
+               "out of memory: could not allocate the search's sample list, bit-planes or "
+               "buffers for %d markers x %d samples",
+               run_markers, run_samples);
+      }
+    }
   }
 
   if (exit_status_ == kExitOk) {
     end_time = std::time(nullptr);
     elapsed = std::difftime(end_time, start_time);
+    // Each result file is tried, whatever became of the others.
+    commitAllResults();
     WriteResultALL(output_file, elapsed, phenotype_column, case_value, testing_idx, marker_names,
                    results);
     reportSignificance(marker_names, marker_count);
   }
   if (exit_status_ == kExitOk) {
     if (opt::plot) {
-      writeCellCharts(output_file, results, marker_names, genotypes, phenotypes, run_samples,
-                      run_markers, methodCodeOfWordIndex(missing_idx));
+      const std::string failure = writeCellCharts(output_file, results, marker_names, genotypes,
+                                                  phenotypes, run_samples, run_markers,
+                                                  methodCodeOfWordIndex(missing_idx));
+      if (!failure.empty()) {
+        std::fprintf(stderr, "%s\n", failure.c_str());
+        exit_status_ = kExitWriteFailed;
+      }
     }
+  }
+  if (exit_status_ == kExitOk) {
     std::snprintf(line_buffer, sizeof line_buffer,
                   "GORVA Analysis finished!!\nTotal excuting time is %.2f second\n", elapsed);
     std::fputs(line_buffer, stdout);

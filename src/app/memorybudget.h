@@ -17,6 +17,7 @@ struct RunShape {
   int top_k = 10;
   int threads = 0;            // 0: one worker per hardware thread
   long long file_bytes = 0;   // the data file, loaded whole again to fill the arrays
+  double reader_bytes = 0;    // what a reader keeps beside the arrays (PlinkReader::bytesHeld)
   int base = 3;               // levels of a genotype digit: 4 under "mc"
 };
 
@@ -32,7 +33,7 @@ struct MemoryNeed {
   std::uint64_t batches = 0;       // the search's batch buffers and count tables, one set per worker
   std::uint64_t records = 0;       // result records of every order
   std::uint64_t samples_and_names = 0;  // phenotypes, scores, marker names
-  std::uint64_t loaded_file = 0;   // the data file while the arrays are filled
+  std::uint64_t loaded_file = 0;   // the data file while the arrays are filled, the reader's own
   int workers = 1;                 // threads the search starts (at most one per batch)
 
   std::uint64_t total() const {
@@ -45,9 +46,20 @@ MemoryNeed estimateRunMemory(const RunShape& shape);
 // Bytes the run may still allocate. GORVA_TEST_MEMORY_LIMIT, a decimal byte
 // count, replaces the machine's figure; it exists only so that tests can
 // drive the refusal without a machine that is really short of memory, and
-// is no setting for users. Otherwise MemAvailable of /proc/meminfo, or the
-// free pages that sysconf reports where that file cannot be read.
+// is no setting for users. Otherwise the smallest of: MemAvailable of
+// /proc/meminfo (or the free pages that sysconf reports where that file
+// cannot be read); the room left in the process's memory cgroup and in
+// every cgroup above it; RLIMIT_AS minus the address space the process
+// maps; RLIMIT_DATA minus its data segments.
 std::uint64_t availableMemoryBytes();
+
+// The room left under the memory limits of the cgroups that `proc_cgroup`
+// (the text of /proc/self/cgroup) names, found under `cgroup_root`
+// (/sys/fs/cgroup): v2 memory.max - memory.current, v1
+// memory.limit_in_bytes - memory.usage_in_bytes, each level up to the root,
+// the page cache that can be dropped (inactive files) not counted as used.
+// UINT64_MAX when no limit applies.
+std::uint64_t cgroupHeadroomBytes(const std::string& proc_cgroup, const std::string& cgroup_root);
 
 // The refusal text for a run that does not fit (no program prefix), e.g.
 // "data.txt: 20000 markers x 2000 samples at order 2 needs 1234 MB, 800 MB

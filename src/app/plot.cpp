@@ -12,6 +12,7 @@
 #include "engine/missingdata.h"
 #include "io/messages.h"
 #include "search_constants.h"
+#include "io/OutputFile.h"
 
 namespace {
 
@@ -306,11 +307,11 @@ std::string cellChartPath(const std::string& report_file, int order) {
   return report_file + ".order" + std::to_string(order) + ".svg";
 }
 
-int writeCellCharts(const std::string& report_file, MDRResult* const* results,
-                    char* const* marker_names, const unsigned char* genotypes,
-                    const unsigned char* phenotypes, int sample_count, int marker_count,
-                    int missing_code) {
-  int written = 0;
+std::string writeCellCharts(const std::string& report_file, MDRResult* const* results,
+                            char* const* marker_names, const unsigned char* genotypes,
+                            const unsigned char* phenotypes, int sample_count, int marker_count,
+                            int missing_code) {
+  std::string first_failure;
   const int init_order = results[0]->init_order;
   for (int k = init_order; k <= results[0]->max_order; ++k) {
     const MDRResult& record = *results[k - init_order];
@@ -322,19 +323,10 @@ int writeCellCharts(const std::string& report_file, MDRResult* const* results,
     chart.rig = record.rig[0];
     chart.counts =
         countCells(genotypes, phenotypes, sample_count, marker_count, markers, missing_code);
-    const std::string path = cellChartPath(report_file, k);
-    const std::string svg = cellChartSvg(chart);
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    bool ok = file != nullptr;
-    if (ok) {
-      ok = std::fputs(svg.c_str(), file) >= 0;
-      ok = std::fclose(file) == 0 && ok;
-    }
-    if (ok) {
-      ++written;
-    } else {
-      printWarning("cannot write the cell chart " + path);
-    }
+    OutputFile file;
+    const bool ok = file.open(cellChartPath(report_file, k)) && file.write(cellChartSvg(chart)) &&
+                    file.commit();
+    if (!ok && first_failure.empty()) first_failure = file.error();
   }
-  return written;
+  return first_failure;
 }

@@ -46,11 +46,12 @@ std::string cellChartSvg(const CellChart& chart);
 std::string cellChartPath(const std::string& report_file, int order);
 
 // Writes the chart of the rank-1 combination of every order that kept a
-// row. Runs after the search, on its data. A file that cannot be written
-// gets one warning on the error stream. Returns the number written.
-int writeCellCharts(const std::string& report_file, MDRResult* const* results,
-                    char* const* marker_names, const unsigned char* genotypes,
-                    const unsigned char* phenotypes, int sample_count, int marker_count,
-                    int missing_code);
+// row, each beside its name and renamed into place when complete. Runs after
+// the search, on its data. Returns "" when every chart was written, else the
+// "gorva: FILE: cannot write: REASON" of the first that was not.
+std::string writeCellCharts(const std::string& report_file, MDRResult* const* results,
+                            char* const* marker_names, const unsigned char* genotypes,
+                            const unsigned char* phenotypes, int sample_count, int marker_count,
+                            int missing_code);
 
 #endif  // GORVA_APP_PLOT_H

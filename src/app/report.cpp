@@ -1,5 +1,6 @@
 // The report file and the all-results lines.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/options.h"
@@ -17,34 +18,64 @@ constexpr const char* kResultsBanner =
 constexpr const char* kClosingRule =
     "===============================================================================";
 
+// One line and its line feed in one write, cut at the line limit as the
+// line writer cuts it.
+bool writeLine(OutputFile& file, const char* text) {
+  std::size_t length = std::strlen(text);
+  if (length > MdrWriter::kMaxLineText) length = MdrWriter::kMaxLineText;
+  std::string line(text, length);
+  line += '\n';
+  return file.write(line);
+}
+
 }  // namespace
+
+void TFmMDR::failWrite(const OutputFile& file) {
+  std::fprintf(stderr, "%s\n", file.error().c_str());
+  if (exit_status_ == kExitOk) exit_status_ = kExitWriteFailed;
+}
+
+bool TFmMDR::openAllResults(const std::string& path) {
+  if (all_results_.open(path)) return true;
+  failWrite(all_results_);
+  return false;
+}
+
+bool TFmMDR::commitAllResults() {
+  if (!all_writer_open_ || all_results_.commit()) return true;
+  failWrite(all_results_);
+  return false;
+}
 
 void TFmMDR::WriteResultALL(char* output_file, double elapsed_seconds, int /*phenotype_column*/,
                             int /*case_value*/, int /*testing_idx*/, char** marker_names,
                             MDRResult** results) {
-  MdrWriter* writer = new MdrWriter;
-  if (!writer->Save(output_file)) {
-    delete writer;
+  OutputFile report;
+  if (!report.open(output_file)) {
+    failWrite(report);
     return;
   }
-  writer->WriteLine(kTimeBanner);
+  // Every line is checked; after the first failure the rest is not tried.
+  bool ok = true;
+  const auto line = [&](const char* text) { ok = ok && writeLine(report, text); };
+  line(kTimeBanner);
   std::snprintf(line_buffer, sizeof line_buffer, "Total time,%.5f sec", elapsed_seconds);
-  writer->WriteLine(line_buffer);
-  writer->WriteLine(kOptionsBanner);
+  line(line_buffer);
+  line(kOptionsBanner);
   const std::string command = "Command : " + opt::all_opt;
-  writer->WriteLine(command.c_str());
-  writer->WriteLine(getOptionString());
-  writer->WriteLine(kResultsBanner);
+  line(command.c_str());
+  line(getOptionString());
+  line(kResultsBanner);
 
   const int max_order = results[0]->max_order;
   const int init_order = results[0]->init_order;
   std::string combination;
-  for (int k = init_order; k <= max_order; ++k) {
+  for (int k = init_order; ok && k <= max_order; ++k) {
     const MDRResult& record = *results[k - init_order];
     std::snprintf(line_buffer, sizeof line_buffer, "<<%d-Order Best Combination Sets>>", k);
-    writer->WriteLine(line_buffer);
-    writer->WriteLine("Rank,Best Combination,IG,RIG,p-value(IG)");
-    for (int r = 0; r < record.row_count; ++r) {
+    line(line_buffer);
+    line("Rank,Best Combination,IG,RIG,p-value(IG)");
+    for (int r = 0; ok && r < record.row_count; ++r) {
       combination.clear();
       for (int m = 0; m < k; ++m) {
         combination += marker_names[record.snp_index[r * k + m]];
@@ -52,16 +83,16 @@ void TFmMDR::WriteResultALL(char* output_file, double elapsed_seconds, int /*phe
       }
       std::snprintf(line_buffer, sizeof line_buffer, "%d,%s,%f,%f,%E", r + 1, combination.c_str(),
                     record.ig[r], record.rig[r], record.p_value[r]);
-      writer->WriteLine(line_buffer);
+      line(line_buffer);
     }
-    writer->WriteLine(kClosingRule);
+    line(kClosingRule);
   }
-  writer->Close();
-  delete writer;
+  if (!ok || !report.commit()) failWrite(report);
 }
 
 void TFmMDR::saveAllResult(double* measures, int* combinations, int last_position, int count,
                            int tag) {
+  if (!all_results_.error().empty()) return;
   std::string text;
   for (int c = 0; c < count; ++c) {
     text.clear();
@@ -71,6 +102,7 @@ void TFmMDR::saveAllResult(double* measures, int* combinations, int last_positio
     }
     std::snprintf(line_buffer, sizeof line_buffer, "%d,%s,%f,%f", tag + 1, text.c_str(),
                   measures[2L * c], measures[2L * c + 1]);
-    all_writer->WriteLine(line_buffer);
+    // The first failed line ends the file's content; commit reports it.
+    if (!writeLine(all_results_, line_buffer)) return;
   }
 }

@@ -8,6 +8,7 @@
 #include "engine/search_context.h"
 #include "engine/significance.h"
 #include "io/FileIO.h"
+#include "io/OutputFile.h"
 
 class MDRResult;
 struct DataCheck;
@@ -53,7 +54,8 @@ class TFmMDR {
   // The integer between the position-th and the next comma of a combination text.
   int GetComb(char* text, int position);
 
-  // Writes the whole report file.
+  // Writes the whole report file: beside its name, renamed into place when
+  // complete; a failure ends the run with kExitWriteFailed.
   void WriteResultALL(char* output_file, double elapsed_seconds, int phenotype_column,
                       int case_value, int testing_idx, char** marker_names,
                       MDRResult** results);
@@ -62,7 +64,8 @@ class TFmMDR {
   void saveAllResult(double* measures, int* combinations, int last_position, int count,
                      int tag);
 
-  // kExitOk unless the run refused its input or ran out of memory.
+  // kExitOk unless the run refused its input, ran out of memory or could not
+  // write a result file.
   int exitStatus() const { return exit_status_; }
 
   // Set before MdrMethod: what the run asks beyond its report.
@@ -91,7 +94,15 @@ class TFmMDR {
   std::vector<OrderSignificance> orders_;
   int counted_samples_ = 0;
   int counted_cases_ = 0;
-  bool all_writer_open_ = false;
+  // Prints the file's "gorva: FILE: cannot write: REASON" and records the status.
+  void failWrite(const OutputFile& file);
+  // Opens the all-results file's content beside it (all_writer has created it).
+  bool openAllResults(const std::string& path);
+  // Renames the finished all-results file into place; false after a failed write.
+  bool commitAllResults();
+
+  bool all_writer_open_ = false;  // the search feeds the all-results file
+  OutputFile all_results_;
   int exit_status_ = kExitOk;
 };
 

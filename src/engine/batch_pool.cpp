@@ -209,3 +209,25 @@ void searchOrderRange(const SearchContext& context, int order, int threads, int 
   outcome.stats = shared.stats;
   outcome.out_of_memory = shared.failed;
 }
+
+double orderSearchBytesBound(int marker_count, double sample_count, int order, int K, int threads,
+                             int batch_size, int levels, double row_words) {
+  const long long total = combinationCount(marker_count, order);
+  const long long batch_count = total < 0 ? LLONG_MAX : (total + batch_size - 1) / batch_size;
+  if (batch_count == 0) return 0;
+  const int workers = static_cast<int>(std::max<long long>(
+      1, std::min<long long>(total < 0 ? 1 : workerCount(threads), batch_count)));
+  const long long unit = unitBatches(true, marker_count, batch_size, batch_count, workers);
+  // Row sets that keep their room: each worker's best of every batch of its
+  // unit, the merge window's, the kept rows and their merge. Rows are
+  // appended one by one, so a set may have twice the room it fills.
+  const double batch_sets = static_cast<double>(workers) * unit * (1 + kWindowPerWorker);
+  const double batch_rows = std::min<double>(std::max(K, 0), batch_size);
+  const double kept_rows = std::min<double>(std::max(K, 0), total < 0 ? 1e300 : total);
+  const double row_bytes = order * sizeof(int) + 3 * sizeof(double);
+  const double ranked = (batch_sets * batch_rows + 2 * kept_rows) * row_bytes * 2;
+  const double scorers =
+      workers * BatchScorer::bytesBound(order, levels, K, static_cast<double>(unit), batch_size,
+                                        sample_count, row_words, marker_count);
+  return ranked + scorers;
+}

@@ -68,6 +68,13 @@ class OrderedMerge {
   std::vector<Slot> slots_;  // batch b waits in slot b % window
 };
 
+// Bytes the search of one order holds at most beside the data and the
+// planes: every worker's scorer and ranked rows, the rows waiting in the
+// merge window, the kept rows and their merge. `threads` as the search gets
+// them; planes of `row_words` words per row and `levels` levels.
+double orderSearchBytesBound(int marker_count, double sample_count, int order, int K,
+                             int threads, int batch_size, int levels, double row_words);
+
 // Scores every combination of `order` markers (or only the first
 // `batch_limit` batches when that is not negative), `batch_size` at a time,
 // on `threads` workers (1: the calling thread alone), merging each batch's

@@ -379,3 +379,28 @@ bool BatchScorer::pickExactBest(const Batch& walk, Screen& screen, RankedRows& b
     appendRow(walk, candidates[j].index, candidates[j].pair, candidates[j].exact, best);
   return true;
 }
+
+double BatchScorer::bytesBound(int order, int levels, int K, double unit_batches, int batch_size,
+                               double sample_count, double row_words, double marker_count) {
+  const double walk = unit_batches * batch_size;
+  const double table_ints = 2 * std::pow(levels, order);
+  // Pairs, keys, sort index and the screening stretch of one batch; the
+  // plain path's list of combinations.
+  double bytes =
+      static_cast<double>(batch_size) *
+          (2 * sizeof(double) + sizeof(double) + sizeof(int) + 3 * sizeof(double) + order * sizeof(int)) +
+      table_ints * sizeof(double) + unit_batches * order * sizeof(int);
+  if (!CellCounter::servesOrder(levels, order)) return bytes;
+  // A run holds every combination of one prefix in the walk.
+  double prefixes = 1;
+  for (int i = 1; i < order; ++i) prefixes = prefixes * (marker_count - order + 1 + i) / i;
+  bytes += CellCounter::bytesBound(levels, order, row_words, marker_count,
+                                   std::min(walk, prefixes + unit_batches));
+  bytes += 2 * (sample_count + 1) * sizeof(double);  // the screening's terms and inverses
+  if (K >= 1 && K <= kMaxScreenedK) {
+    const double cap = std::max(2.0 * K + 16, kCandidateTableInts / table_ints / unit_batches);
+    // Grown one by one: twice the room at worst.
+    bytes += 2 * unit_batches * (K * sizeof(double) + cap * (sizeof(Candidate) + table_ints * sizeof(int)));
+  }
+  return bytes;
+}

@@ -50,6 +50,13 @@ class BatchScorer {
   // scoresRanges() of a scorer for this context and order, without one.
   static bool scoresRangesFor(const SearchContext& context, int order);
 
+  // Bytes one scorer of this order holds at most, walking up to
+  // `unit_batches` batches of `batch_size` at a time over `sample_count`
+  // samples (planes of `row_words` words per row, `levels` levels), its
+  // counter and screening included; the rows it ranks are not.
+  static double bytesBound(int order, int levels, int K, double unit_batches, int batch_size,
+                           double sample_count, double row_words, double marker_count);
+
   // The measure pairs of the last batch, two per combination; complete when
   // the context wants every pair (otherwise only some may be filled).
   double* pairs() { return pairs_.data(); }

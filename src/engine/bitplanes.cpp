@@ -138,3 +138,17 @@ bool BitPlanes::build(const GenotypeView& genotypes, int marker_count, const int
   });
   return true;
 }
+
+double BitPlanes::bytesBound(long long marker_count, long long sample_count, int levels,
+                             int threads) {
+  // Cases and controls are padded apart: together at most one vector more
+  // than all samples padded at once.
+  const double row_words =
+      paddedWords(static_cast<int>(std::min<long long>(sample_count, 1LL << 30))) + kWordsPerVector;
+  const double markers = static_cast<double>(marker_count);
+  const double rows = (markers * levels + 1) * row_words * 8 + kAlignBytes * 2;
+  const double counts = markers * (2.0 * levels * sizeof(int) + 1);
+  const double order_lists = 2.0 * static_cast<double>(sample_count) * sizeof(int);
+  const double code_buffers = std::max(1, threads) * row_words * 64;
+  return rows + counts + order_lists + code_buffers;
+}

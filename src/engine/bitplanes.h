@@ -45,6 +45,11 @@ class BitPlanes {
   bool build(const GenotypeView& genotypes, int marker_count, const int* samples, int sample_len,
              const unsigned char* phenotypes, int levels, int threads = 1);
 
+  // Bytes that build() holds at its peak for these counts, at most: the rows
+  // with their padding, marginals and the temporary row order.
+  static double bytesBound(long long marker_count, long long sample_count, int levels,
+                           int threads);
+
   int levels() const { return levels_; }
   int markerCount() const { return marker_count_; }
   const PlaneShape& shape() const { return shape_; }

@@ -1,6 +1,7 @@
 #include "engine/cell_counter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "core/gorva.h"
@@ -256,4 +257,20 @@ void CellCounter::countSegment(const Run& run, int from, int to) {
 
   completeTables(levels_, prefix_cells_, tables_.data(), to - from + 1, 2 * cells_,
                  derive_last_level, run.row_count, run.row_totals, planes_.marginals(from));
+}
+
+double CellCounter::bytesBound(int levels, int order, double row_words, double marker_count,
+                               double runs) {
+  const double cells = std::pow(levels, order);
+  const double prefix_cells = std::pow(levels, order - 1);
+  double bytes = std::max<double>(kTableIntsPerBlock, 2 * cells) * sizeof(int);
+  if (order >= 3) {
+    bytes += std::max<double>(kGroupRowBytes, prefix_cells * row_words * 8) + 128;
+    bytes += kMaxGroupRuns * prefix_cells * 2 * sizeof(std::uint32_t);
+  }
+  for (int d = 2; d <= order - 2; ++d) bytes += std::pow(levels, d) * row_words * 8;
+  bytes += marker_count * sizeof(int);
+  // Grown one by one: twice the room at worst.
+  bytes += 2 * runs * (sizeof(Run) + (order - 1) * sizeof(int));
+  return bytes;
 }

@@ -25,6 +25,11 @@ class CellCounter {
   // (at most 2^20 cells) for this counter; larger ones are left to the plain
   // path.
   static bool servesOrder(int levels, int order);
+  // Bytes one counter of this order holds at most over planes of
+  // `row_words` words per row and `marker_count` markers, counting ranges of
+  // up to `runs` runs.
+  static double bytesBound(int levels, int order, double row_words, double marker_count,
+                           double runs);
 
   int order() const { return order_; }
   int cells() const { return cells_; }

@@ -44,6 +44,7 @@ MdrReader::~MdrReader() { Close(); }
 
 bool MdrReader::Open(const char* path) {
   if (is_open) return true;
+  out_of_memory = false;
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return false;
   long length = -1;
@@ -58,6 +59,7 @@ bool MdrReader::Open(const char* path) {
   std::size_t read_count = 0;
   if (length > 0) {
     loaded = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(length)));
+    out_of_memory = loaded == nullptr;
     if (loaded == nullptr) {
       std::fclose(file);
       return false;

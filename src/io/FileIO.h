@@ -84,6 +84,8 @@ class MdrReader {
   int byteCount() const { return size; }
 
   bool isOpen() const { return is_open; }
+  // True when the last Open failed because the file's bytes could not be held.
+  bool outOfMemory() const { return out_of_memory; }
   bool atEnd() const { return at_end; }
   int scanPosition() const { return position; }
   int columnCount() const { return column_count; }
@@ -110,6 +112,7 @@ class MdrReader {
   char header_text[kFieldTextBuffer];
   char field_text[kFieldTextBuffer];
   int max_fields;  // see SetFieldLimit
+  bool out_of_memory = false;
 };
 
 class MdrWriter {

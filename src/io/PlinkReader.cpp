@@ -5,11 +5,13 @@
 #include "io/messages.h"
 #include "search_constants.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <unordered_map>
 
@@ -73,6 +75,22 @@ bool PlinkReader::refuse(const std::string& message) {
 
 bool PlinkReader::open(const std::string& prefix, bool refuse_missing_genotypes,
                        bool fam_phenotypes) {
+  out_of_memory_ = false;
+  try {
+    return openFileSet(prefix, refuse_missing_genotypes, fam_phenotypes);
+  } catch (const std::bad_alloc&) {
+    return refuseOutOfMemory("the text of " + prefix + ".fam and " + prefix +
+                             ".bim and their sample and marker lists");
+  }
+}
+
+bool PlinkReader::refuseOutOfMemory(const std::string& what) {
+  out_of_memory_ = true;
+  return refuse("out of memory: could not allocate " + what);
+}
+
+bool PlinkReader::openFileSet(const std::string& prefix, bool refuse_missing_genotypes,
+                              bool fam_phenotypes) {
   prefix_ = prefix;
   error_.clear();
   warnings_.clear();
@@ -107,6 +125,7 @@ bool PlinkReader::readFam(bool fam_phenotypes) {
     return refuse("cannot open " + name +
                   " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
   }
+  fam_bytes_ = static_cast<double>(text.size());
   const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
     if (const int column = firstNulColumn(fields)) return refuse(nulMessage(name, line, column));
     if (fields.size() != kPlinkColumns) {
@@ -145,6 +164,7 @@ bool PlinkReader::readBim() {
     return refuse("cannot open " + name +
                   " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
   }
+  bim_bytes_ = static_cast<double>(text.size());
   std::unordered_map<std::string, int> first_line;
   int duplicates = 0;
   std::string first_duplicate;
@@ -275,6 +295,15 @@ bool PlinkReader::refuseFirstMissingGenotype() {
 }
 
 bool PlinkReader::read(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names) {
+  try {
+    return decodeInto(genotypes, phenotypes, marker_names);
+  } catch (const std::bad_alloc&) {
+    return refuseOutOfMemory("one packed marker of " + bedName());
+  }
+}
+
+bool PlinkReader::decodeInto(unsigned char* genotypes, unsigned char* phenotypes,
+                             char** marker_names) {
   const long sample_count = sampleCount();
   for (long k = 0; k < sample_count; ++k) phenotypes[k] = case_status_[k];
   for (int row = 0; row < markerCount(); ++row) {
@@ -288,4 +317,21 @@ bool PlinkReader::read(unsigned char* genotypes, unsigned char* phenotypes, char
     }
     return true;
   });
+}
+
+double PlinkReader::bytesHeld() const {
+  // Texts are read in chunks and lists grow one by one: twice the room at
+  // worst. Sample ids keep their text (at most the .fam's) in strings of
+  // their own; a marker name is a string in the list and again in the map of
+  // ids, with the map's node.
+  constexpr double kGrowth = 2;
+  constexpr double kStringBytes = sizeof(std::string) + kFieldTextBuffer;
+  constexpr double kMapNodeBytes = 64;
+  constexpr double kAllocationOverhead = 16;
+  const double per_sample = sizeof(SampleId) + 2 * kAllocationOverhead + 5 * sizeof(int) + 1;
+  const double samples = kGrowth * famSampleCount() * per_sample + fam_bytes_;
+  const double markers = bimMarkerCount() * (kGrowth * (kStringBytes + 2 * sizeof(int)) +
+                                             kStringBytes + kMapNodeBytes);
+  const double packed_marker = (fam_sample_count_ + 3) / 4;
+  return std::max(kGrowth * fam_bytes_, kGrowth * bim_bytes_ + markers) + samples + packed_marker;
 }

@@ -58,6 +58,11 @@ class PlinkReader {
   bool refuseFirstMissingGenotype();
 
   const std::string& error() const { return error_; }
+  // True when open() or read() failed for want of memory (error() names what).
+  bool outOfMemory() const { return out_of_memory_; }
+  // Bytes the reader holds at its peak beside the caller's arrays, at most:
+  // the text of the .fam or the .bim with the lists built from it.
+  double bytesHeld() const;
   // Zero or more whole lines "gorva: warning: ...\n".
   const std::string& warnings() const { return warnings_; }
 
@@ -81,6 +86,9 @@ class PlinkReader {
 
  private:
   bool refuse(const std::string& message);
+  bool refuseOutOfMemory(const std::string& what);
+  bool openFileSet(const std::string& prefix, bool refuse_missing_genotypes, bool fam_phenotypes);
+  bool decodeInto(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names);
   bool readFam(bool fam_phenotypes);
   bool readBim();
   bool checkBed();
@@ -94,6 +102,9 @@ class PlinkReader {
   std::string error_;
   std::string warnings_;
   int fam_sample_count_ = 0;
+  bool out_of_memory_ = false;
+  double fam_bytes_ = 0;
+  double bim_bytes_ = 0;
   std::vector<SampleId> fam_ids_;           // every .fam sample
   std::vector<int> fam_status_;             // its column 6: 1 case, 0 control, kNoStatus
   std::vector<int> fam_lines_;              // its .fam line number

@@ -208,11 +208,13 @@ TEST(CellChartRun, OneChartPerOrderWithRowsCountedFromTheData) {
   const ProgramResult plain = runGorva({"--in", "data.txt", "--out", "plain.txt"}, dir);
   EXPECT_EQ(plain.status, 0);
   EXPECT_FALSE(fileExists(dir + "/plain.txt.order2.svg"));
-  // A chart that cannot be written is a warning; the report is still written.
+  // A chart that cannot be written fails the run (exit 4, no closing
+  // message); the report is still written whole.
   ASSERT_EQ(mkdir((dir + "/w.txt.order2.svg").c_str(), 0755), 0);
   const ProgramResult blocked = runGorva({"--in", "data.txt", "--out", "w.txt", "--plot", "1"}, dir);
-  EXPECT_EQ(blocked.status, 0);
-  EXPECT_EQ(blocked.err, "gorva: warning: cannot write the cell chart w.txt.order2.svg\n");
+  EXPECT_EQ(blocked.status, 4);
+  EXPECT_EQ(blocked.err, "gorva: w.txt.order2.svg: cannot write: Is a directory\n");
+  EXPECT_EQ(blocked.out.find("Analysis finished"), std::string::npos);
   EXPECT_NE(readFile(dir + "/w.txt").find("1,s1 s3,"), std::string::npos);
 }
 

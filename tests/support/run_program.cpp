@@ -1,6 +1,7 @@
 #include "support/run_program.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,8 +35,10 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
     _exit(127);
   }
   int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
+  struct rusage usage {};
+  wait4(pid, &wait_status, 0, &usage);
   ProgramResult result;
+  result.max_rss_kb = usage.ru_maxrss;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   result.out = readFile(out_path);
   result.err = readFile(err_path);

@@ -9,6 +9,7 @@ struct ProgramResult {
   std::string out;
   std::string err;
   int status = -1;  // exit status, or 128 + signal
+  long max_rss_kb = 0;  // the program's peak resident memory
 };
 
 // Runs program with args (argv[0] is the program path itself) in directory

@@ -1,0 +1,292 @@
+// Nothing a run reads is written, nothing it writes is left half-written or
+// claimed when it failed, and memory limits end a run with exit status 3
+// and a message, never with a crash or a report of unfilled data.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "app/memorybudget.h"
+#include "io/PlinkReader.h"
+#include "support/run_program.h"
+
+namespace {
+
+std::string simulator() {
+  const std::string gorva = GORVA_EXE;
+  return gorva.substr(0, gorva.rfind('/') + 1) + "gorva-simulate";
+}
+
+// DIR/NAME (and with a prefix, DIR/PREFIX.bed/.bim/.fam) simulated.
+void simulateData(const std::string& dir, int markers, int samples,
+                  const std::string& bfile_prefix = "") {
+  std::vector<std::string> args = {"--out", "data.txt", "--markers", std::to_string(markers),
+                                   "--samples", std::to_string(samples)};
+  if (!bfile_prefix.empty()) args.insert(args.end(), {"--bfile-out", bfile_prefix});
+  ASSERT_EQ(runProgram(simulator(), args, dir).status, 0);
+}
+
+// The report without its time line, which differs from run to run.
+std::string withoutTime(const std::string& report) {
+  const std::size_t first = report.find('\n');
+  const std::size_t second = first == std::string::npos ? first : report.find('\n', first + 1);
+  return second == std::string::npos ? report : report.substr(0, first) + report.substr(second);
+}
+
+struct OverwriteCase {
+  const char* what;
+  std::vector<std::string> args;
+  const char* victim;  // the input the run must leave alone
+};
+
+TEST(ResultFiles, NoResultFileMayBeAnInputAndTheRefusalCreatesNothing) {
+  const std::vector<OverwriteCase> cases = {
+      {"report", {"--in", "data.txt", "--out", "data.txt"}, "data.txt"},
+      {"report through a link", {"--in", "data.txt", "--out", "link.txt"}, "data.txt"},
+      {"report through ..", {"--in", "data.txt", "--out", "sub/../data.txt"}, "data.txt"},
+      {"all-results file", {"--in", "r.all", "--out", "r", "--save_all", "1"}, "r.all"},
+      {"chart", {"--in", "r.order2.svg", "--out", "r", "--plot", "1"}, "r.order2.svg"},
+      {"PLINK .fam", {"--bfile", "p", "--out", "p.fam"}, "p.fam"},
+      {"PLINK .bed", {"--bfile", "p", "--out", "p.bed"}, "p.bed"},
+  };
+  const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40, "p");
+  for (const char* copy : {"r.all", "r.order2.svg"}) writeFile(dir + "/" + copy, readFile(dir + "/data.txt"));
+  ASSERT_EQ(symlink("data.txt", (dir + "/link.txt").c_str()), 0);
+  ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+  for (const OverwriteCase& entry : cases) {
+    const std::string before = readFile(dir + "/" + entry.victim);
+    const ProgramResult run = runGorva(entry.args, dir);
+    EXPECT_EQ(run.status, 2) << entry.what;
+    EXPECT_NE(run.err.find(std::string("is the same file as ")), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(entry.victim), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(dir + "/" + entry.victim), before) << entry.what;
+    EXPECT_FALSE(fileExists(dir + "/r")) << entry.what;
+  }
+}
+
+TEST(ResultFiles, InputsThatCannotBeReadTwiceAreRefused) {
+  const std::string dir = makeTempDir();
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0644), 0);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"fifo", "a FIFO or pipe"}, {".", "a directory"}, {"/dev/null", "a character device"}};
+  for (const auto& [input, kind] : cases) {
+    const ProgramResult run = runGorva({"--in", input, "--out", "r.txt"}, dir);
+    EXPECT_EQ(run.status, 2) << input;
+    EXPECT_EQ(run.err, "gorva: " + input + ": the data file is " + kind +
+                           ", not a regular file; it is read twice, so give the path of a file "
+                           "on disk\n");
+    EXPECT_FALSE(fileExists(dir + "/r.txt"));
+  }
+}
+
+TEST(ResultFiles, AFailedWriteEndsWithStatus4AndNoClosingMessage) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40);
+  ASSERT_EQ(symlink("/dev/full", (dir + "/full.all").c_str()), 0);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--out", "/dev/full"}, "/dev/full"},
+      {{"--out", "full", "--save_all", "1"}, "full.all"},
+  };
+  for (const auto& [args, failed] : cases) {
+    std::vector<std::string> line = {"--in", "data.txt"};
+    line.insert(line.end(), args.begin(), args.end());
+    const ProgramResult run = runGorva(line, dir);
+    EXPECT_EQ(run.status, 4) << failed;
+    EXPECT_EQ(run.err, "gorva: " + failed + ": cannot write: No space left on device\n");
+    EXPECT_EQ(run.out.find("Analysis finished"), std::string::npos);
+    EXPECT_EQ(run.out.find("GORVA complete"), std::string::npos);
+  }
+}
+
+// A report of many rows, so that its writing takes a while.
+struct BigReport {
+  std::string dir = makeTempDir();
+  std::vector<std::string> args = {"--in", "data.txt", "--out", "r.txt", "--top", "40000",
+                                   "--threads", "1"};
+  std::string complete;
+
+  BigReport() {
+    simulateData(dir, 300, 60);
+    if (runGorva(args, dir).status == 0) complete = withoutTime(readFile(dir + "/r.txt"));
+  }
+};
+
+TEST(ResultFiles, AReportKilledAtAnyMomentIsOldEmptyOrComplete) {
+  BigReport big;
+  ASSERT_GT(big.complete.size(), 1000000u);
+  const std::string old_report = "an earlier report\n";
+  std::mt19937 random(12345);
+  std::vector<std::string> argv = {GORVA_EXE};
+  argv.insert(argv.end(), big.args.begin(), big.args.end());
+  int seen_empty = 0;
+  for (int attempt = 0; attempt < 12; ++attempt) {
+    writeFile(big.dir + "/r.txt", old_report);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (chdir(big.dir.c_str()) != 0 || !freopen("/dev/null", "w", stdout)) _exit(126);
+      std::vector<char*> words;
+      for (std::string& word : argv) words.push_back(word.data());
+      words.push_back(nullptr);
+      execv(words[0], words.data());
+      _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 400000));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    const std::string report = readFile(big.dir + "/r.txt");
+    seen_empty += report.empty();
+    EXPECT_TRUE(report == old_report || report.empty() || withoutTime(report) == big.complete)
+        << "attempt " << attempt << ": " << report.size() << " bytes";
+  }
+  RecordProperty("killed_with_the_report_empty", seen_empty);
+}
+
+TEST(ResultFiles, TwoRunsOnOneReportLeaveOneWholeReport) {
+  BigReport big;
+  ASSERT_FALSE(big.complete.empty());
+  std::thread other([&] { runGorva(big.args, big.dir); });
+  const ProgramResult mine = runGorva(big.args, big.dir);
+  other.join();
+  EXPECT_EQ(mine.status, 0);
+  EXPECT_EQ(withoutTime(readFile(big.dir + "/r.txt")), big.complete);
+}
+
+// Runs gorva under `ulimit -v kilobytes`, with the budget's own figure set
+// out of the way so that the allocations themselves meet the limit.
+ProgramResult runUnderAddressLimit(const std::string& dir, long kilobytes, const std::string& args) {
+  return runProgram("/bin/sh", {"-c", "ulimit -v " + std::to_string(kilobytes) +
+                                          " && GORVA_TEST_MEMORY_LIMIT=999999999999999 exec " +
+                                          GORVA_EXE + " " + args},
+                    dir);
+}
+
+TEST(MemoryLimits, EveryAllocationFailureEndsWithStatus3AndAMessage) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 8, 300000, "p");
+  for (const std::string input : {"--in data.txt", "--bfile p"}) {
+    int refused = 0;
+    int completed = 0;
+    // From too little to load the libraries' data up to enough for the run.
+    for (long kilobytes = 8000; kilobytes <= 100000; kilobytes += 4000) {
+      const ProgramResult run = runUnderAddressLimit(dir, kilobytes, input + " --out r.txt --threads 2");
+      // Too little for the loader to map the libraries: the program never ran.
+      if (run.status == 127 && run.err.find("error while loading shared libraries") != std::string::npos) continue;
+      ASSERT_TRUE(run.status == 0 || run.status == 3) << input << " " << kilobytes << ": " << run.status;
+      const std::string report = readFile(dir + "/r.txt");
+      if (run.status == 3) {
+        ++refused;
+        EXPECT_EQ(run.err.rfind("gorva: ", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find("out of memory"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out.find("Analysis finished"), std::string::npos);
+      } else {
+        ++completed;
+        EXPECT_NE(report.find("<<2-Order Best Combination Sets>>"), std::string::npos);
+      }
+      EXPECT_EQ(run.out.find("Cannot open the text file!!"), std::string::npos);
+      EXPECT_EQ(report.find("nan"), std::string::npos) << input << " " << kilobytes;
+    }
+    EXPECT_GT(refused, 0) << input << ": no limit was low enough";
+    EXPECT_GT(completed, 0) << input << ": no limit was high enough";
+  }
+}
+
+TEST(MemoryLimits, TheAddressSpaceLimitIsPartOfTheBudget) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 8, 300000);
+  const ProgramResult run = runProgram(
+      "/bin/sh", {"-c", "ulimit -v 60000 && exec " + std::string(GORVA_EXE) + " --in data.txt --out r.txt"},
+      dir);
+  EXPECT_EQ(run.status, 3);
+  EXPECT_NE(run.err.find(" MB available ("), std::string::npos) << run.err;
+  EXPECT_FALSE(fileExists(dir + "/r.txt"));
+}
+
+// The estimate plus what the program holds before it reads anything bounds
+// the measured peak, whatever the shape of the data.
+TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
+  struct Shape {
+    const char* what;
+    int markers;
+    int samples;
+    std::string options;
+    int order;
+    int top_k;
+  };
+  const std::vector<Shape> shapes = {
+      {"wide, many rows kept", 3000, 100, "--top 20000", 2, 20000},
+      {"tall", 10, 400000, "", 2, 10},
+      {"tall, order 3 under mc", 12, 200000, "--order 3 --missing mc", 3, 10},
+      {"PLINK, tall", 8, 400000, "", 2, 10},
+  };
+  const std::string base_dir = makeTempDir();
+  simulateData(base_dir, 4, 20);
+  const long baseline_kb = runGorva({"--in", "data.txt", "--out", "r.txt", "--threads", "2"}, base_dir).max_rss_kb;
+  for (const Shape& shape : shapes) {
+    const std::string dir = makeTempDir();
+    const bool plink = std::string(shape.what).rfind("PLINK", 0) == 0;
+    simulateData(dir, shape.markers, shape.samples, plink ? "p" : "");
+    std::vector<std::string> args = {plink ? "--bfile" : "--in", plink ? "p" : "data.txt", "--out",
+                                     "r.txt", "--threads", "2"};
+    for (const std::string& word : splitOn(shape.options, ' ')) {
+      if (!word.empty()) args.push_back(word);
+    }
+    const ProgramResult run = runGorva(args, dir);
+    ASSERT_EQ(run.status, 0) << shape.what << run.err;
+    RunShape run_shape;
+    run_shape.marker_count = shape.markers;
+    run_shape.sample_count = shape.samples;
+    run_shape.init_order = run_shape.order = shape.order;
+    run_shape.top_k = shape.top_k;
+    run_shape.threads = 2;
+    run_shape.base = shape.options.find("mc") != std::string::npos ? 4 : 3;
+    if (plink) {
+      PlinkReader reader;
+      ASSERT_TRUE(reader.open(dir + "/p"));
+      run_shape.reader_bytes = reader.bytesHeld();
+    } else {
+      run_shape.file_bytes = static_cast<long long>(readFile(dir + "/data.txt").size());
+    }
+    const double estimate_kb = static_cast<double>(estimateRunMemory(run_shape).total()) / 1024;
+    EXPECT_LE(run.max_rss_kb - baseline_kb, estimate_kb) << shape.what;
+    RecordProperty(std::string(shape.what) + " peak kB over estimate kB",
+                   std::to_string(run.max_rss_kb - baseline_kb) + " / " +
+                       std::to_string(static_cast<long>(estimate_kb)));
+  }
+}
+
+TEST(MemoryLimits, CgroupRoomIsTheSmallestAlongTheHierarchyWithoutTheDroppableCache) {
+  const std::string root = makeTempDir();
+  const auto group = [&](const std::string& path, const std::string& files) {
+    std::string dir = root;
+    for (const std::string& part : splitOn(path, '/')) {
+      if (part.empty()) continue;
+      dir += "/" + part;
+      mkdir(dir.c_str(), 0755);
+    }
+    for (const std::string& entry : splitOn(files, ';')) {
+      const std::size_t equals = entry.find('=');
+      writeFile(dir + "/" + entry.substr(0, equals), entry.substr(equals + 1) + "\n");
+    }
+  };
+  // v2: the job's own limit is generous, its parent's is not.
+  group("/batch", "memory.max=1000000;memory.current=600000");
+  group("/batch/job", "memory.max=max;memory.current=100000;memory.stat=anon 5\ninactive_file 50000");
+  EXPECT_EQ(cgroupHeadroomBytes("0::/batch/job\n", root), 400000u);
+  // v1: the limit minus usage, the inactive page cache given back.
+  group("/memory/job1", "memory.limit_in_bytes=800000;memory.usage_in_bytes=500000;memory.stat=total_inactive_file 100000");
+  EXPECT_EQ(cgroupHeadroomBytes("4:memory:/job1\n1:cpu:/\n", root), 400000u);
+  // No limit anywhere, or only other controllers.
+  group("/memory/free", "memory.limit_in_bytes=9223372036854771712;memory.usage_in_bytes=5");
+  EXPECT_EQ(cgroupHeadroomBytes("4:memory:/free\n", root), UINT64_MAX);
+  EXPECT_EQ(cgroupHeadroomBytes("1:cpu,cpuacct:/x\n", root), UINT64_MAX);
+}
+
+}  // namespace
