@@ -134,19 +134,13 @@ void TFmMDR::refuse(int status, const char* format, ...) {
   exit_status_ = status;
 }
 
-void TFmMDR::ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
-                         int sample_count, int column_count, int phenotype_column,
-                         char** marker_names) {
+int TFmMDR::ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
+                        int sample_count, int column_count, int phenotype_column,
+                        char** marker_names) {
   MdrReader* reader = new MdrReader;
-  // The counts came from a first load of the same file: a second load that
-  // fails must end the run, or it would report on arrays never filled.
+  int status = kExitOk;
   if (!reader->Open(file_name)) {
-    if (reader->outOfMemory()) {
-      refuse(kExitNoMemory, "out of memory: could not load %s whole a second time to read its values",
-             file_name);
-    } else {
-      refuse(kExitBadInput, "%s: could not be opened a second time to read its values", file_name);
-    }
+    status = reader->outOfMemory() ? kExitNoMemory : kExitBadInput;
   } else {
     // The limit must be known before the header, which fills one name per column.
     reader->SetFieldLimit(column_count);
@@ -157,6 +151,7 @@ void TFmMDR::ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned cha
     reader->Close();
   }
   delete reader;
+  return status;
 }
 
 void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/, int order,
@@ -296,8 +291,8 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     // Everything the run will hold at its peak must fit before the report
     // exists: a run killed half-way would leave nothing but a broken report.
     const RunShape shape{column_count - 1, line_count - 2, init_order, order, top_k,
-                         opt::threads, from_reader ? 0 : reader.byteCount(),
-                         from_plink ? plink.bytesHeld() : 0, base};
+                         opt::threads, from_reader ? 0 : reader.byteCount(), base,
+                         from_plink ? plink.bytesHeld() : 0};
     const MemoryNeed need = estimateRunMemory(shape);
     const std::uint64_t available = availableMemoryBytes();
     if (need.total() > available) {
@@ -382,8 +377,16 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     refuse(kExitBadInput, "%s", vcf.error().c_str());
   } else {
     if (!from_reader) {
-      ReadMDRFile(input_file, genotypes, phenotypes, sample_count, column_count,
-                  phenotype_column, marker_names);
+      // The counts came from a first load of the same file: a second load
+      // that fails must end the run, or it would report on arrays never filled.
+      const int read_status = ReadMDRFile(input_file, genotypes, phenotypes, sample_count,
+                                          column_count, phenotype_column, marker_names);
+      if (read_status == kExitNoMemory) {
+        refuse(kExitNoMemory, "out of memory: could not load %s whole a second time to read its values",
+               input_file);
+      } else if (read_status != kExitOk) {
+        refuse(kExitBadInput, "%s: could not be opened a second time to read its values", input_file);
+      }
     }
     if (exit_status_ == kExitOk) {
       if (text_subset) cutToSubset(genotypes, phenotypes, marker_names, sample_count, subset);

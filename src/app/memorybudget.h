@@ -17,8 +17,8 @@ struct RunShape {
   int top_k = 10;
   int threads = 0;            // 0: one worker per hardware thread
   long long file_bytes = 0;   // the data file, loaded whole again to fill the arrays
-  double reader_bytes = 0;    // what a reader keeps beside the arrays (PlinkReader::bytesHeld)
   int base = 3;               // levels of a genotype digit: 4 under "mc"
+  double reader_bytes = 0;    // what a reader keeps beside the arrays (PlinkReader::bytesHeld)
 };
 
 // The highest order whose count table (2 * base^k int counters) an int can

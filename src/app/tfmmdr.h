@@ -39,8 +39,10 @@ class TFmMDR {
                  int aux_code);
 
   // Fills the data of a file whose counts are known (phenotype_column from 1);
-  // names are buffers of kFieldTextBuffer characters.
-  static void ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
+  // names are buffers of kFieldTextBuffer characters. kExitOk, or
+  // kExitNoMemory / kExitBadInput when the file could not be loaded again
+  // (nothing is filled then).
+  static int ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
                           int sample_count, int column_count, int phenotype_column,
                           char** marker_names);
 
