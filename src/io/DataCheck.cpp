@@ -6,6 +6,7 @@
 
 #include "io/FileIO.h"
 #include "io/messages.h"
+#include "io/repeated_names.h"
 
 namespace {
 
@@ -109,6 +110,8 @@ class Checker {
   Tally short_lines_;
   Tally non_numbers_;
   Tally not_as_written_;
+  Tally wrapped_cases_;  // phenotypes beyond the byte range that store as 1, a case
+  RepeatedNames repeated_names_{"marker names", "name"};
   int unread_last_line_ = 0;
 };
 
@@ -181,6 +184,10 @@ bool Checker::checkHeader(const unsigned char* begin, const unsigned char* line_
       return refuse(name_ + " line 1, column " + std::to_string(column) + ": the marker name has " +
                     std::to_string(length) + " characters; at most " +
                     std::to_string(kMaxFieldText) + " are allowed");
+    }
+    if (column - 1 != phenotype_index_) {
+      repeated_names_.note(std::string(reinterpret_cast<const char*>(field_start), length),
+                           place(1, column), "in column " + std::to_string(column));
     }
     if (cursor >= content_end) break;
     ++column;
@@ -277,6 +284,9 @@ bool Checker::checkField(int line, int column, const char* text, int length) {
     result_.first_missing_line = line;
     result_.first_missing_column = column;
   }
+  if (!genotype && kind == FieldKind::OutOfByteRange && stored == 1 && wrapped_cases_.note(line, column)) {
+    wrapped_cases_.detail = quotedText(text, length);
+  }
   if (kind == FieldKind::NotANumber) {
     non_numbers_.note(line, column);
   } else if ((kind == FieldKind::NotAsWritten || (kind == FieldKind::OutOfByteRange && genotype)) &&
@@ -311,6 +321,15 @@ std::string Checker::warnings() const {
             place(not_as_written_.line, not_as_written_.column) + ": " +
             not_as_written_.detail + ")");
   }
+  if (wrapped_cases_.count > 0) {
+    const bool one = wrapped_cases_.count == 1;
+    text += warningLine(std::to_string(wrapped_cases_.count) + (one ? " phenotype of " : " phenotypes of ") + name_ +
+                        (one ? " lies outside 0-255 and stores as 1, so counts as a case ("
+                             : " lie outside 0-255 and store as 1, so count as cases (first: ") +
+                        place(wrapped_cases_.line, wrapped_cases_.column) + ": " + wrapped_cases_.detail +
+                        "); write 1 for a case and 0 for a control");
+  }
+  text += repeated_names_.warning(name_);
   if (unread_last_line_ > 0) {
     text += warningLine("the last line of " + name_ + " (line " +
             std::to_string(unread_last_line_) +

@@ -3,6 +3,7 @@
 #include "io/PlinkReader.h"
 
 #include "io/messages.h"
+#include "io/repeated_names.h"
 #include "search_constants.h"
 
 #include <algorithm>
@@ -165,9 +166,7 @@ bool PlinkReader::readBim() {
                   " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
   }
   bim_bytes_ = static_cast<double>(text.size());
-  std::unordered_map<std::string, int> first_line;
-  int duplicates = 0;
-  std::string first_duplicate;
+  RepeatedNames repeats("SNP ids", "id");
   const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
     if (const int column = firstNulColumn(fields)) return refuse(nulMessage(name, line, column));
     if (fields.size() != kPlinkColumns) {
@@ -181,11 +180,7 @@ bool PlinkReader::readBim() {
                     std::to_string(id.size()) + " characters; at most " +
                     std::to_string(kMaxFieldText) + " are allowed");
     }
-    const auto [seen, is_new] = first_line.emplace(id, line);
-    if (!is_new && duplicates++ == 0) {
-      first_duplicate = "line " + std::to_string(line) + ", column 2: " + id +
-                        " was already on line " + std::to_string(seen->second);
-    }
+    repeats.note(id, "line " + std::to_string(line) + ", column 2", "on line " + std::to_string(line));
     selected_markers_.push_back(static_cast<int>(marker_names_.size()));
     marker_names_.push_back(std::move(id));
     marker_lines_.push_back(line);
@@ -193,11 +188,7 @@ bool PlinkReader::readBim() {
   });
   if (!ok) return false;
   if (marker_names_.empty()) return refuse(name + ": the file has no marker line");
-  if (duplicates > 0) {
-    warnings_ += warningLine(std::to_string(duplicates) + " SNP ids of " + name +
-                             " repeat an earlier one (first: " + first_duplicate +
-                             "); the report names markers by id, so rename them to tell them apart");
-  }
+  warnings_ += repeats.warning(name);
   return true;
 }
 

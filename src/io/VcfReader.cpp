@@ -15,6 +15,7 @@
 
 #include "io/FileIO.h"
 #include "io/messages.h"
+#include "io/repeated_names.h"
 
 namespace {
 
@@ -149,6 +150,7 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   int marker = 0;
   int multi_allelic = 0;
   int without_gt = 0;
+  RepeatedNames repeats("marker names", "name");
   const std::size_t expected_fields = kFixedColumns + static_cast<std::size_t>(sample_count);
   auto place = [&]() {
     if (text) return path_ + " line " + std::to_string(file->lineno);
@@ -212,6 +214,8 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
         return refuse(place() + ", field 3: the marker name has " + std::to_string(name.size()) +
                       " characters; at most " + std::to_string(kMaxFieldText) + " are allowed");
       }
+      const std::string where = place().substr(path_.size() + 1);  // the warning names the file
+      repeats.note(name, where + ", field 3", (text ? "on " : "at ") + where);
       marker_names_.push_back(std::move(name));
     } else if (marker >= static_cast<int>(marker_names_.size())) {
       return refuse(path_ + ": the file changed during the run");
@@ -220,6 +224,7 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     ++marker;
   }
   if (!first_pass) return true;
+  warnings_ += repeats.warning(path_);
   if (multi_allelic + without_gt > 0) {
     warnings_ += warningLine(std::to_string(multi_allelic + without_gt) + " records of " + path_ + " were skipped: " +
                              std::to_string(multi_allelic) + " multi-allelic (bcftools norm -m- splits them into "

@@ -1,0 +1,31 @@
+// Marker names that repeat an earlier one: the report names markers by name,
+// so two markers of one name cannot be told apart there. Readers note every
+// name where they meet it and give one warning for all repeats.
+#ifndef GORVA_IO_REPEATED_NAMES_H
+#define GORVA_IO_REPEATED_NAMES_H
+
+#include <string>
+#include <unordered_map>
+
+class RepeatedNames {
+ public:
+  // `what` names the kind in the warning ("SNP ids", "marker names"), `word`
+  // what the report names markers by ("id", "name").
+  RepeatedNames(std::string what, std::string word) : what_(std::move(what)), word_(std::move(word)) {}
+
+  // `place` says where the name stands ("line 3, column 2"), `short_place`
+  // how a later repeat refers to it ("on line 3").
+  void note(const std::string& name, const std::string& place, const std::string& short_place);
+
+  // One warning line for every repeat of `file`, or "" when none repeats.
+  std::string warning(const std::string& file) const;
+
+ private:
+  std::string what_;
+  std::string word_;
+  std::unordered_map<std::string, std::string> first_place_;
+  int repeats_ = 0;
+  std::string first_repeat_;
+};
+
+#endif  // GORVA_IO_REPEATED_NAMES_H
