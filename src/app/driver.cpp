@@ -104,7 +104,7 @@ std::vector<RunFile> resultFiles(const char* output_file, int init_order, int or
   for (int k = init_order; opt::plot && k <= std::min(order, marker_count); ++k) {
     files.push_back({cellChartPath(output_file, k), "a chart"});
   }
-  if (!opt::table_file.empty()) files.push_back({opt::table_file, "the results table"});
+  if (!opt::table_file.empty()) files.push_back({opt::table_file, "the results table", "--table"});
   return files;
 }
 

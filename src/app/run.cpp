@@ -89,12 +89,7 @@ int runAnalysis() {
 
   SignificanceRequest significance;
   std::string refusal;
-  const std::string plink = opt::bfile;
-  if (!significanceRequestFromOptions(
-          {opt::input_file, plink.empty() ? "" : plink + ".bed", plink.empty() ? "" : plink + ".bim",
-           plink.empty() ? "" : plink + ".fam", opt::vcf, opt::bcf, opt::pheno, opt::keep,
-           opt::remove, opt::extract, opt::exclude},
-          significance, refusal)) {
+  if (!significanceRequestFromOptions(significance, refusal)) {
     printRefusal(refusal);
     return kExitBadInput;
   }

@@ -1,23 +1,12 @@
 #include "app/significance_options.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
 #include "app/options.h"
 
-bool sameFile(const std::string& a, const std::string& b) {
-  struct stat first {};
-  struct stat second {};
-  if (stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0)
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-  return a == b;
-}
-
-bool significanceRequestFromOptions(const std::vector<std::string>& inputs,
-                                    SignificanceRequest& request, std::string& refusal) {
+bool significanceRequestFromOptions(SignificanceRequest& request, std::string& refusal) {
   request = SignificanceRequest();
   request.active = opt::significance_asked;
   if (!rankingMeasureOfWord(opt::rank, request.rank)) {
@@ -48,13 +37,6 @@ bool significanceRequestFromOptions(const std::vector<std::string>& inputs,
     refusal = "--max-p: listing every combination below a p-value is not available in this "
               "version (--table lists the --top best of each order)";
     return false;
-  }
-  for (const std::string& input : inputs) {
-    if (!opt::table_file.empty() && !input.empty() && sameFile(opt::table_file, input)) {
-      refusal = "--table " + opt::table_file + " is the input file " + input +
-                " (name another file for the table)";
-      return false;
-    }
   }
   return true;
 }

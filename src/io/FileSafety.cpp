@@ -69,8 +69,8 @@ std::string refuseOutputOverInput(const std::vector<RunFile>& inputs,
     for (std::size_t i = 0; i < inputs.size(); ++i) {
       if (inputs[i].path.empty() || !sameFile(identity, input_identities[i])) continue;
       return output.path + " (" + output.role + ") is the same file as " + inputs[i].path +
-             " (" + inputs[i].role + "); a run never writes over its input, so choose another "
-             "--out";
+             " (" + inputs[i].role + "); a run never writes over its input, so choose another " +
+             output.option;
     }
   }
   return "";

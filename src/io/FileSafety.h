@@ -9,10 +9,11 @@
 #include <vector>
 
 // A file the run reads or writes, with what it is to the run ("the data
-// file", "the report"), for messages.
+// file", "the report") and the option that names it, for messages.
 struct RunFile {
   std::string path;
   std::string role;
+  std::string option = "--out";
 };
 
 // Every input that exists must be a regular file: the data are read in two
