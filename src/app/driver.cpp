@@ -13,6 +13,7 @@
 #include "app/options.h"
 #include "app/plot.h"
 #include "app/results_table.h"
+#include "app/run_plan.h"
 #include "app/text_subset.h"
 #include "app/tfmmdr.h"
 #include "engine/mdrresult.h"
@@ -25,17 +26,6 @@
 #include "io/VcfReader.h"
 
 namespace {
-
-// The largest number of combinations of any order of the run, as a double;
-// no order can keep more rows than this.
-double largestCombinationCount(int marker_count, int init_order, int order) {
-  double largest = 0;
-  for (int k = init_order; k <= order; ++k) {
-    const double count = combinationsOf(marker_count, k);
-    if (count > largest) largest = count;
-  }
-  return largest;
-}
 
 // The verdict on input that its own reader has checked (a PLINK file set).
 DataCheck checkedElsewhere() {
@@ -154,179 +144,246 @@ int TFmMDR::ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char
   return status;
 }
 
+bool TFmMDR::settleSubset(RunPlan& plan, const SubsetInput& input) {
+  if (!chooseSubset(plan.subset_files, input, plan.init_order, plan.subset)) {
+    refuse(kExitBadInput, "%s", plan.subset.error.c_str());
+    return false;
+  }
+  std::fputs(plan.subset.warnings.c_str(), stderr);
+  return true;
+}
+
+bool TFmMDR::chooseDataSource(RunPlan& plan) {
+  const std::vector<RunFile> data_files = dataFiles(plan.input_file);
+  if (const std::string refusal = refuseIrregularInputs(data_files); !refusal.empty()) {
+    refuse(kExitBadInput, "%s", refusal.c_str());
+    return false;
+  }
+  plan.inputs = data_files;
+  for (const RunFile& file : selectionFiles()) plan.inputs.push_back(file);
+  plan.from_plink = !opt::bfile.empty();
+  plan.from_vcf = !opt::vcf.empty() || !opt::bcf.empty();
+  plan.subset_files = SubsetFiles{opt::pheno, opt::keep, opt::remove, opt::extract, opt::exclude};
+  plan.subsetting = plan.subset_files.any();
+  plan.reader_option = plan.from_plink ? "--bfile" : !opt::vcf.empty() ? "--vcf" : "--bcf";
+  plan.reader_input = plan.from_plink ? opt::bfile : !opt::vcf.empty() ? opt::vcf : opt::bcf;
+  if (plan.from_plink + !opt::vcf.empty() + !opt::bcf.empty() > 1) {
+    refuse(kExitBadInput, "--bfile, --vcf and --bcf each name the whole input: give one of them");
+    return false;
+  }
+  if (plan.from_vcf && opt::pheno.empty()) {
+    refuse(kExitBadInput, "%s %s needs --pheno FILE: a VCF holds no phenotypes (FID IID value lines, 2 case, 1 control)",
+           plan.reader_option.c_str(), plan.reader_input.c_str());
+    return false;
+  }
+  if (!plan.fromReader()) return true;
+  // A PLINK file set or a VCF is checked whole here, before the report
+  // exists; the text file's steps then see a closed reader.
+  const bool refuse_missing = plan.missing_code == kMethodNone;
+  const bool opened = plan.from_plink
+                          ? plan.plink.open(opt::bfile, refuse_missing && !plan.subsetting, opt::pheno.empty())
+                          : plan.vcf.open(plan.reader_input);
+  const auto readerError = [&plan]() { return plan.from_plink ? plan.plink.error() : plan.vcf.error(); };
+  if (!opened) {
+    refuse(plan.from_plink && plan.plink.outOfMemory() ? kExitNoMemory : kExitBadInput, "%s",
+           readerError().c_str());
+    return false;
+  }
+  if (plan.input_file[0] != '\0') {
+    printWarning(std::string("--in ") + plan.input_file + " is ignored: " + plan.reader_option + " " +
+                 plan.reader_input + " gives the data");
+  }
+  std::fputs((plan.from_plink ? plan.plink.warnings() : plan.vcf.warnings()).c_str(), stderr);
+  if (!plan.subsetting) return true;
+  if (!settleSubset(plan, plan.from_plink ? plan.plink.subsetInput() : plan.vcf.subsetInput())) return false;
+  plan.from_plink ? plan.plink.select(plan.subset) : plan.vcf.select(plan.subset);
+  if (refuse_missing &&
+      !(plan.from_plink ? plan.plink.refuseFirstMissingGenotype() : plan.vcf.refuseFirstMissingGenotype())) {
+    refuse(kExitBadInput, "%s", readerError().c_str());
+    return false;
+  }
+  return true;
+}
+
+bool TFmMDR::countData(RunPlan& plan, MdrReader& reader) {
+  if (!plan.fromReader() && !reader.Open(plan.input_file)) {
+    if (reader.outOfMemory()) {
+      refuse(kExitNoMemory, "out of memory: could not load %s whole to count its lines", plan.input_file);
+    } else {
+      std::puts("Cannot open the text file!!");
+    }
+    return false;
+  }
+  plan.line_count = plan.from_plink ? plan.plink.sampleCount() + 2
+                    : plan.from_vcf ? plan.vcf.sampleCount() + 2
+                                    : reader.GetLineCount();
+  reader.Reset();
+  plan.column_count = plan.from_plink ? plan.plink.markerCount() + 1
+                      : plan.from_vcf ? plan.vcf.markerCount() + 1
+                                      : reader.GetColCount();
+  reader.Reset();
+  return true;
+}
+
+bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
+  if (plan.init_order < 1 || plan.init_order > plan.order) {
+    refuse(kExitBadInput,
+           "the order range %d-%d is not valid: the first order must be at least 1 and not "
+           "above the highest (for example --order 2 or --order 2-3)",
+           plan.init_order, plan.order);
+    return false;
+  }
+  DataCheck check = plan.fromReader() ? checkedElsewhere()
+                                      : checkDataFile(plan.input_file, reader.bytes(), reader.byteCount(),
+                                                      plan.phenotype_column);
+  if (!check.ok) {
+    refuse(kExitBadInput, "%s", check.error.c_str());
+    return false;
+  }
+  if (plan.textSubset()) {
+    if (!settleSubset(plan, textSubsetInput(plan.input_file, reader, plan.sampleCount(), plan.column_count,
+                                            plan.phenotype_column)))
+      return false;
+    const TextPlace missing =
+        plan.missing_code == kMethodNone
+            ? firstMissingInSubset(reader, plan.sampleCount(), plan.column_count, plan.phenotype_column,
+                                   plan.subset)
+            : TextPlace{};
+    check.first_missing_line = missing.line;
+    check.first_missing_column = missing.column;
+  }
+  if (plan.missing_code == kMethodNone && check.first_missing_line > 0) {
+    refuseMissingUnderNone(plan.input_file, reader, check);
+    return false;
+  }
+  if (!check.warning.empty()) std::fputs(check.warning.c_str(), stderr);
+  const double cells = static_cast<double>(plan.markerCount()) * plan.sampleCount();
+  if (cells > kMaxIndexedCount) {
+    refuse(kExitBadInput,
+           "%s: %d markers x %d samples are %.0f genotypes; this version indexes at most "
+           "2147483647 (split the markers into several files)",
+           plan.input_file, plan.markerCount(), plan.sampleCount(), cells);
+    return false;
+  }
+  // Count tables are indexed by int; an order with combinations beyond that
+  // must be refused, not counted past the table's end.
+  const int base = genotypeLevels(plan.missing_code);
+  const int highest_countable = highestCountableOrder(base);
+  const int marker_count = plan.runMarkers();
+  if (std::min(plan.order, marker_count) > highest_countable && plan.init_order <= marker_count) {
+    refuse(kExitBadInput,
+           "order %d needs count tables of 2 x %d^%d cells; this version counts orders up to %d%s",
+           std::min(plan.order, marker_count), base, std::min(plan.order, marker_count), highest_countable,
+           base == 4 ? " under --missing mc" : "");
+    return false;
+  }
+  // Everything the run will hold at its peak must fit before the report
+  // exists: a run killed half-way would leave nothing but a broken report.
+  const RunShape shape{plan.markerCount(), plan.sampleCount(), plan.init_order, plan.order, plan.top_k,
+                       opt::threads, plan.fromReader() ? 0 : reader.byteCount(), base,
+                       plan.from_plink ? plan.plink.bytesHeld() : 0};
+  const MemoryNeed need = estimateRunMemory(shape);
+  const std::uint64_t available = availableMemoryBytes();
+  if (need.total() > available) {
+    refuse(kExitNoMemory, "%s", memoryRefusal(plan.dataName(), shape, need, available).c_str());
+    return false;
+  }
+  return true;
+}
+
+bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
+  const std::vector<RunFile> outputs =
+      resultFiles(plan.output_file, plan.init_order, plan.order, plan.markerCount());
+  if (const std::string refusal = refuseOutputOverInput(plan.inputs, outputs); !refusal.empty()) {
+    refuse(kExitBadInput, "%s", refusal.c_str());
+    return false;
+  }
+  if (!writer.Save(plan.output_file)) {
+    std::puts("Cannot save the text file!!");
+    return false;
+  }
+  if (!opt::save_all) return true;
+  const std::string all_name = std::string(plan.output_file) + ".all";
+  if (!all_writer->Save(all_name.c_str())) {
+    writer.Close();
+    std::puts("Cannot save the text file!!");
+    return false;
+  }
+  // Created or emptied as ever; its lines go to a file beside it that
+  // replaces it when the search is done.
+  all_writer->Close();
+  if (!openAllResults(all_name)) {
+    writer.Close();
+    return false;
+  }
+  all_writer_open_ = true;
+  return true;
+}
+
+bool TFmMDR::readData(RunPlan& plan, RunData& data) {
+  if (plan.from_plink && !plan.plink.read(data.genotypes, data.phenotypes, data.marker_names)) {
+    refuse(plan.plink.outOfMemory() ? kExitNoMemory : kExitBadInput, "%s", plan.plink.error().c_str());
+    return false;
+  }
+  if (plan.from_vcf && !plan.vcf.read(data.genotypes, data.phenotypes, data.marker_names)) {
+    refuse(kExitBadInput, "%s", plan.vcf.error().c_str());
+    return false;
+  }
+  if (!plan.fromReader()) {
+    // The counts came from a first load of the same file: a second load
+    // that fails must end the run, or it would report on arrays never filled.
+    const int read_status = ReadMDRFile(plan.input_file, data.genotypes, data.phenotypes, data.sample_count,
+                                        plan.column_count, plan.phenotype_column, data.marker_names);
+    if (read_status == kExitNoMemory) {
+      refuse(kExitNoMemory, "out of memory: could not load %s whole a second time to read its values",
+             plan.input_file);
+      return false;
+    }
+    if (read_status != kExitOk) {
+      refuse(kExitBadInput, "%s: could not be opened a second time to read its values", plan.input_file);
+      return false;
+    }
+  }
+  if (plan.textSubset()) cutToSubset(data.genotypes, data.phenotypes, data.marker_names, data.sample_count, plan.subset);
+  return true;
+}
+
+void TFmMDR::writeResults(const RunPlan& plan, const RunData& data, int case_value, int testing_idx) {
+  // Each result file is tried, whatever became of the others.
+  commitAllResults();
+  WriteResultALL(plan.output_file, elapsed, plan.phenotype_column, case_value, testing_idx, data.marker_names,
+                 data.results);
+  reportSignificance(data.marker_names, data.marker_count);
+  if (exit_status_ != kExitOk || !opt::plot) return;
+  const std::string failure = writeCellCharts(plan.output_file, data.results, data.marker_names, data.genotypes,
+                                              data.phenotypes, plan.runSamples(), plan.runMarkers(),
+                                              plan.missing_code);
+  if (!failure.empty()) {
+    std::fprintf(stderr, "%s\n", failure.c_str());
+    exit_status_ = kExitWriteFailed;
+  }
+}
+
 void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/, int order,
                        int init_order, int fold_count, int phenotype_column, int case_value,
                        int testing_idx, int measure_idx, int missing_idx, int tie_idx,
                        double real_param, int top_k, int int_param, int perm,
                        int /*unused_param*/, int /*shuffling_idx*/, int aux_code) {
-  int line_count = 0;
-  int column_count = 0;
-  // --bfile, --vcf, --bcf: the data come from a PLINK file set or a VCF,
-  // checked whole here, before the report exists; the text file's steps then
-  // see a closed reader. The sample and marker options are settled here too.
-  const bool from_plink = !opt::bfile.empty();
-  const std::vector<RunFile> data_files = dataFiles(input_file);
-  if (const std::string refusal = refuseIrregularInputs(data_files); !refusal.empty()) {
-    refuse(kExitBadInput, "%s", refusal.c_str());
-    return;
-  }
-  std::vector<RunFile> inputs = data_files;
-  for (const RunFile& file : selectionFiles()) inputs.push_back(file);
-  const bool from_vcf = !opt::vcf.empty() || !opt::bcf.empty();
-  const bool from_reader = from_plink || from_vcf;
-  const SubsetFiles subset_files{opt::pheno, opt::keep, opt::remove, opt::extract, opt::exclude};
-  const bool subsetting = subset_files.any();
-  Subset subset;
-  const auto choose = [&](const SubsetInput& input) {
-    if (!chooseSubset(subset_files, input, init_order, subset)) {
-      refuse(kExitBadInput, "%s", subset.error.c_str());
-      return false;
-    }
-    std::fputs(subset.warnings.c_str(), stderr);
-    return true;
-  };
-  const std::string reader_option = from_plink ? "--bfile" : !opt::vcf.empty() ? "--vcf" : "--bcf";
-  const std::string reader_input = from_plink ? opt::bfile : !opt::vcf.empty() ? opt::vcf : opt::bcf;
-  PlinkReader plink;
-  VcfReader vcf;
-  if (from_plink + !opt::vcf.empty() + !opt::bcf.empty() > 1) {
-    refuse(kExitBadInput, "--bfile, --vcf and --bcf each name the whole input: give one of them");
-    return;
-  }
-  if (from_vcf && opt::pheno.empty()) {
-    refuse(kExitBadInput, "%s %s needs --pheno FILE: a VCF holds no phenotypes (FID IID value lines, 2 case, 1 control)",
-           reader_option.c_str(), reader_input.c_str());
-    return;
-  }
-  if (from_reader) {
-    const bool refuse_missing = methodCodeOfWordIndex(missing_idx) == kMethodNone;
-    const bool opened = from_plink ? plink.open(opt::bfile, refuse_missing && !subsetting, opt::pheno.empty())
-                                   : vcf.open(reader_input);
-    if (!opened) {
-      refuse(from_plink && plink.outOfMemory() ? kExitNoMemory : kExitBadInput, "%s",
-             (from_plink ? plink.error() : vcf.error()).c_str());
-      return;
-    }
-    if (input_file[0] != '\0') {
-      printWarning(std::string("--in ") + input_file + " is ignored: " + reader_option + " " + reader_input +
-                   " gives the data");
-    }
-    std::fputs((from_plink ? plink.warnings() : vcf.warnings()).c_str(), stderr);
-    if (subsetting) {
-      if (!choose(from_plink ? plink.subsetInput() : vcf.subsetInput())) return;
-      from_plink ? plink.select(subset) : vcf.select(subset);
-      if (refuse_missing && !(from_plink ? plink.refuseFirstMissingGenotype() : vcf.refuseFirstMissingGenotype())) {
-        refuse(kExitBadInput, "%s", (from_plink ? plink.error() : vcf.error()).c_str());
-        return;
-      }
-    }
-  }
-  // A text file is read whole and cut to the subset afterwards; the readers
-  // above read only the subset.
-  const bool text_subset = subsetting && !from_reader;
+  RunPlan plan;
+  plan.setInputFile(input_file);
+  plan.output_file = output_file;
+  plan.order = order;
+  plan.init_order = init_order;
+  plan.phenotype_column = phenotype_column;
+  plan.missing_code = methodCodeOfWordIndex(missing_idx);
+  plan.top_k = top_k;
+  if (!chooseDataSource(plan)) return;
   {
+    // The checks in their fixed order: the data file, then everything the
+    // run needs of it, then the report and the all-results file.
     MdrReader reader;
     MdrWriter writer;
-    if (!from_reader && !reader.Open(input_file)) {
-      if (reader.outOfMemory()) {
-        refuse(kExitNoMemory, "out of memory: could not load %s whole to count its lines",
-               input_file);
-      } else {
-        std::puts("Cannot open the text file!!");
-      }
-      return;
-    }
-    line_count = from_plink ? plink.sampleCount() + 2 : from_vcf ? vcf.sampleCount() + 2 : reader.GetLineCount();
-    reader.Reset();
-    column_count = from_plink ? plink.markerCount() + 1 : from_vcf ? vcf.markerCount() + 1 : reader.GetColCount();
-    reader.Reset();
-
-    if (init_order < 1 || init_order > order) {
-      refuse(kExitBadInput,
-             "the order range %d-%d is not valid: the first order must be at least 1 and not "
-             "above the highest (for example --order 2 or --order 2-3)",
-             init_order, order);
-      return;
-    }
-    DataCheck check = from_reader ? checkedElsewhere()
-                                       : checkDataFile(input_file, reader.bytes(),
-                                                       reader.byteCount(), phenotype_column);
-    if (!check.ok) {
-      refuse(kExitBadInput, "%s", check.error.c_str());
-      return;
-    }
-    if (text_subset) {
-      if (!choose(textSubsetInput(input_file, reader, line_count - 2, column_count, phenotype_column))) return;
-      const TextPlace missing = methodCodeOfWordIndex(missing_idx) == kMethodNone
-                                    ? firstMissingInSubset(reader, line_count - 2, column_count, phenotype_column, subset)
-                                    : TextPlace{};
-      check.first_missing_line = missing.line;
-      check.first_missing_column = missing.column;
-    }
-    if (methodCodeOfWordIndex(missing_idx) == kMethodNone && check.first_missing_line > 0) {
-      refuseMissingUnderNone(input_file, reader, check);
-      return;
-    }
-    if (!check.warning.empty()) std::fputs(check.warning.c_str(), stderr);
-    const double cells = static_cast<double>(column_count - 1) * (line_count - 2);
-    if (cells > kMaxIndexedCount) {
-      refuse(kExitBadInput,
-             "%s: %d markers x %d samples are %.0f genotypes; this version indexes at most "
-             "2147483647 (split the markers into several files)",
-             input_file, column_count - 1, line_count - 2, cells);
-      return;
-    }
-    // Count tables are indexed by int; an order with combinations beyond that
-    // must be refused, not counted past the table's end.
-    const int base = genotypeLevels(methodCodeOfWordIndex(missing_idx));
-    const int highest_countable = highestCountableOrder(base);
-    const int marker_count = text_subset ? static_cast<int>(subset.markers.size()) : column_count - 1;
-    if (std::min(order, marker_count) > highest_countable && init_order <= marker_count) {
-      refuse(kExitBadInput,
-             "order %d needs count tables of 2 x %d^%d cells; this version counts orders up to %d%s",
-             std::min(order, marker_count), base, std::min(order, marker_count),
-             highest_countable, base == 4 ? " under --missing mc" : "");
-      return;
-    }
-    // Everything the run will hold at its peak must fit before the report
-    // exists: a run killed half-way would leave nothing but a broken report.
-    const RunShape shape{column_count - 1, line_count - 2, init_order, order, top_k,
-                         opt::threads, from_reader ? 0 : reader.byteCount(), base,
-                         from_plink ? plink.bytesHeld() : 0};
-    const MemoryNeed need = estimateRunMemory(shape);
-    const std::uint64_t available = availableMemoryBytes();
-    if (need.total() > available) {
-      refuse(kExitNoMemory, "%s",
-             memoryRefusal(from_reader ? reader_input : input_file, shape, need, available).c_str());
-      return;
-    }
-
-    const std::vector<RunFile> outputs =
-        resultFiles(output_file, init_order, order, column_count - 1);
-    if (const std::string refusal = refuseOutputOverInput(inputs, outputs); !refusal.empty()) {
-      refuse(kExitBadInput, "%s", refusal.c_str());
-      return;
-    }
-    if (!writer.Save(output_file)) {
-      std::puts("Cannot save the text file!!");
-      return;
-    }
-    if (opt::save_all) {
-      const std::string all_name = std::string(output_file) + ".all";
-      if (!all_writer->Save(all_name.c_str())) {
-        writer.Close();
-        std::puts("Cannot save the text file!!");
-        return;
-      }
-      // Created or emptied as ever; its lines go to a file beside it that
-      // replaces it when the search is done.
-      all_writer->Close();
-      if (!openAllResults(all_name)) {
-        writer.Close();
-        return;
-      }
-      all_writer_open_ = true;
-    }
+    if (!countData(plan, reader) || !checkData(plan, reader) || !createResultFiles(plan, writer)) return;
     reader.Close();
     writer.Close();
   }
@@ -334,109 +391,34 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   start_time = std::time(nullptr);
   const int record_folds = opt::is_partialcv ? (fold_count > 10 ? 10 : fold_count) : fold_count;
   const int search_folds = opt::is_partialcv ? 10 : fold_count;
-
-  const int order_count = order - init_order + 1;
-  // What the reader fills, and what the run uses: less for a text file cut
-  // to a subset after reading.
-  const int marker_count = column_count - 1;
-  const int sample_count = line_count - 2;
-  const int run_markers = text_subset ? static_cast<int>(subset.markers.size()) : marker_count;
-  const int run_samples = text_subset ? static_cast<int>(subset.samples.size()) : sample_count;
-  // Rows beyond the number of combinations can never be filled, so a huge
-  // --top does not make the records huge.
-  const double reachable = largestCombinationCount(run_markers, init_order, order);
-  const int row_capacity = top_k > reachable ? static_cast<int>(reachable) : top_k;
-  const int text_bytes = combinationTextCapacity(order, run_markers);
-
-  MDRResult** results = new (std::nothrow) MDRResult*[order_count]();
-  char** marker_names = new (std::nothrow) char*[marker_count > 0 ? marker_count : 1]();
-  const long genotype_bytes = static_cast<long>(marker_count) * sample_count;
-  unsigned char* genotypes = new (std::nothrow) unsigned char[genotype_bytes > 0 ? genotype_bytes : 1]();
-  unsigned char* phenotypes = new (std::nothrow) unsigned char[sample_count > 0 ? sample_count : 1]();
-  double* scores = new (std::nothrow) double[sample_count > 0 ? sample_count : 1]();
-
-  bool ready = results && marker_names && genotypes && phenotypes && scores;
-  for (int i = 0; ready && i < order_count; ++i) {
-    results[i] = new (std::nothrow) MDRResult(order, init_order, record_folds, row_capacity,
-                                              row_capacity, testing_idx, aux_code, text_bytes);
-    ready = results[i] != nullptr && results[i]->allocated();
-  }
-  for (int m = 0; ready && m < marker_count; ++m) {
-    marker_names[m] = new (std::nothrow) char[kCombinationTextBytes]();
-    ready = marker_names[m] != nullptr;
-  }
-
-  if (!ready) {
+  RunData data;
+  if (!data.allocate(plan, record_folds, testing_idx, aux_code)) {
     refuse(kExitNoMemory,
            "out of memory: could not allocate the data of %d markers x %d samples "
            "(%ld bytes of genotypes) and %d result records of %d rows",
-           marker_count, sample_count, genotype_bytes, order_count, row_capacity);
-  } else if (from_plink && !plink.read(genotypes, phenotypes, marker_names)) {
-    refuse(plink.outOfMemory() ? kExitNoMemory : kExitBadInput, "%s", plink.error().c_str());
-  } else if (from_vcf && !vcf.read(genotypes, phenotypes, marker_names)) {
-    refuse(kExitBadInput, "%s", vcf.error().c_str());
-  } else {
-    if (!from_reader) {
-      // The counts came from a first load of the same file: a second load
-      // that fails must end the run, or it would report on arrays never filled.
-      const int read_status = ReadMDRFile(input_file, genotypes, phenotypes, sample_count,
-                                          column_count, phenotype_column, marker_names);
-      if (read_status == kExitNoMemory) {
-        refuse(kExitNoMemory, "out of memory: could not load %s whole a second time to read its values",
-               input_file);
-      } else if (read_status != kExitOk) {
-        refuse(kExitBadInput, "%s: could not be opened a second time to read its values", input_file);
-      }
-    }
-    if (exit_status_ == kExitOk) {
-      if (text_subset) cutToSubset(genotypes, phenotypes, marker_names, sample_count, subset);
-      try {
-        CalcMdrMethodALL(genotypes, phenotypes, scores, run_samples, run_markers + 1,
-                         phenotype_column - 1, case_value, measure_idx, tie_idx + 1,
-                         methodCodeOfWordIndex(missing_idx), testing_idx, real_param, int_param,
-                         perm, search_folds, results);
-      } catch (const std::bad_alloc&) {
-        refuse(kExitNoMemory,
-               "out of memory: could not allocate the search's sample list, bit-planes or "
-               "buffers for %d markers x %d samples",
-               run_markers, run_samples);
-      }
-    }
+           data.marker_count, data.sample_count, static_cast<long>(data.marker_count) * data.sample_count,
+           data.order_count, data.row_capacity);
+    return;
   }
-
-  if (exit_status_ == kExitOk) {
-    end_time = std::time(nullptr);
-    elapsed = std::difftime(end_time, start_time);
-    // Each result file is tried, whatever became of the others.
-    commitAllResults();
-    WriteResultALL(output_file, elapsed, phenotype_column, case_value, testing_idx, marker_names,
-                   results);
-    reportSignificance(marker_names, marker_count);
+  if (!readData(plan, data)) return;
+  try {
+    CalcMdrMethodALL(data.genotypes, data.phenotypes, data.scores, plan.runSamples(), plan.runMarkers() + 1,
+                     phenotype_column - 1, case_value, measure_idx, tie_idx + 1, plan.missing_code, testing_idx,
+                     real_param, int_param, perm, search_folds, data.results);
+  } catch (const std::bad_alloc&) {
+    refuse(kExitNoMemory,
+           "out of memory: could not allocate the search's sample list, bit-planes or "
+           "buffers for %d markers x %d samples",
+           plan.runMarkers(), plan.runSamples());
   }
-  if (exit_status_ == kExitOk) {
-    if (opt::plot) {
-      const std::string failure = writeCellCharts(output_file, results, marker_names, genotypes,
-                                                  phenotypes, run_samples, run_markers,
-                                                  methodCodeOfWordIndex(missing_idx));
-      if (!failure.empty()) {
-        std::fprintf(stderr, "%s\n", failure.c_str());
-        exit_status_ = kExitWriteFailed;
-      }
-    }
-  }
-  if (exit_status_ == kExitOk) {
-    std::snprintf(line_buffer, sizeof line_buffer,
-                  "GORVA Analysis finished!!\nTotal excuting time is %.2f second\n", elapsed);
-    std::fputs(line_buffer, stdout);
-  }
-
-  for (int i = 0; results && i < order_count; ++i) delete results[i];
-  delete[] results;
-  for (int m = 0; marker_names && m < marker_count; ++m) delete[] marker_names[m];
-  delete[] marker_names;
-  delete[] genotypes;
-  delete[] phenotypes;
-  delete[] scores;
+  if (exit_status_ != kExitOk) return;
+  end_time = std::time(nullptr);
+  elapsed = std::difftime(end_time, start_time);
+  writeResults(plan, data, case_value, testing_idx);
+  if (exit_status_ != kExitOk) return;
+  std::snprintf(line_buffer, sizeof line_buffer,
+                "GORVA Analysis finished!!\nTotal excuting time is %.2f second\n", elapsed);
+  std::fputs(line_buffer, stdout);
 }
 
 void TFmMDR::reportSignificance(char** marker_names, int marker_count) {

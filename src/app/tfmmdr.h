@@ -11,6 +11,9 @@
 #include "io/OutputFile.h"
 
 class MDRResult;
+struct RunData;
+struct RunPlan;
+struct SubsetInput;
 struct DataCheck;
 
 // Exit statuses of the program, documented in the README.
@@ -88,6 +91,22 @@ class TFmMDR {
 
   void refuseMissingUnderNone(const char* input_file, const MdrReader& reader,
                               const DataCheck& check);
+
+  // The driver's steps, in the order it takes them; each returns false
+  // after a refusal or a fixed message, and the run then ends.
+  // Where the data come from, and the chosen samples and markers.
+  bool chooseDataSource(RunPlan& plan);
+  bool settleSubset(RunPlan& plan, const SubsetInput& input);
+  // The text file's first load and its counts ("Cannot open the text file!!").
+  bool countData(RunPlan& plan, MdrReader& reader);
+  // Order range, data check, indexing limits and memory, before any file exists.
+  bool checkData(RunPlan& plan, MdrReader& reader);
+  // The report and the all-results file ("Cannot save the text file!!").
+  bool createResultFiles(const RunPlan& plan, MdrWriter& writer);
+  // The second reading, into the allocated arrays.
+  bool readData(RunPlan& plan, RunData& data);
+  // The report, the all-results file, the table and the charts.
+  void writeResults(const RunPlan& plan, const RunData& data, int case_value, int testing_idx);
 
   // Warns of measures that are not numbers and writes the results table.
   void reportSignificance(char** marker_names, int marker_count);
