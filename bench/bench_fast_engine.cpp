@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "engine/batch_pool.h"
 #include "engine/bitplanes.h"
 #include "engine/kernel_dispatch.h"
@@ -221,18 +222,7 @@ Workload makeWorkload(const std::string& name, int markers, int samples, double 
   return w;
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
-std::string cpuModel() {
-  std::ifstream info("/proc/cpuinfo");
-  std::string line;
-  while (std::getline(info, line)) {
-    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-  }
-  return "unknown CPU";
-}
 
 struct Timed {
   OrderOutcome outcome;

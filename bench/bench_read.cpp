@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "io/DataCheck.h"
 #include "io/FileIO.h"
 
@@ -20,9 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Genotypes 0, 1, 2 and now and then 3 (missing); phenotypes 0 and 1.
 bool writeDataFile(const std::string& path, int markers, int samples) {

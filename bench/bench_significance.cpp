@@ -19,16 +19,10 @@
 #include <random>
 #include <string>
 
+#include "bench_support.h"
+
 namespace {
 
-std::string cpuModel() {
-  std::ifstream info("/proc/cpuinfo");
-  std::string line;
-  while (std::getline(info, line)) {
-    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-  }
-  return "unknown CPU";
-}
 
 // The gorva executable beside this program's directory (build/bench/..).
 std::string defaultGorvaPath() {
@@ -117,3 +111,4 @@ int main(int argc, char** argv) {
   rmdir(dir);
   return 0;
 }
+

@@ -138,21 +138,8 @@ void BatchScorer::appendRow(const Batch& walk, int i, const double* pair, double
 }
 
 void BatchScorer::scorePlain(int* combinations, int count) {
-  // mdrCombinationAll takes every argument by address and changes none but
-  // the output; the sample list is only read.
-  int k = order_;
-  int n = count;
-  int markers = context_.marker_count;
-  int samples_per_marker = context_.sample_count;
-  int N = context_.N;
-  int cases = context_.cases;
-  int controls = context_.controls;
-  double ratio = context_.ratio;
-  int option = context_.option_code;
-  int missing = context_.missing_code;
-  mdrCombinationAll(combinations, &k, &n, context_.genotypes, &markers, context_.phenotypes,
-                    context_.scores, &samples_per_marker, const_cast<int*>(context_.samples.data()),
-                    &N, &cases, &controls, &ratio, &option, &missing, pairs_.data());
+  scorePlainly(context_, context_.genotypes, context_.marker_count, combinations, order_, count,
+               pairs_.data());
 }
 
 void BatchScorer::exactMeasures(int* table, double* pair) {

@@ -4,6 +4,8 @@
 #include <limits>
 #include <new>
 
+#include "core/gorva.h"
+
 #include "engine/bitplanes.h"
 #include "engine/missingdata.h"
 
@@ -97,4 +99,23 @@ void ScorerStats::add(const ScorerStats& other) {
   if (!other.first_not_a_number.empty() &&
       (first_not_a_number.empty() || other.first_not_a_number < first_not_a_number))
     first_not_a_number = other.first_not_a_number;
+}
+
+void scorePlainly(const SearchContext& context, unsigned char* genotypes, int marker_count,
+                  int* combinations, int order, int count, double* pairs) {
+  // mdrCombinationAll takes every argument by address and changes none but
+  // the output; the sample list is only read.
+  int k = order;
+  int n = count;
+  int markers = marker_count;
+  int samples_per_marker = context.sample_count;
+  int N = context.N;
+  int cases = context.cases;
+  int controls = context.controls;
+  double ratio = context.ratio;
+  int option = context.option_code;
+  int missing = context.missing_code;
+  mdrCombinationAll(combinations, &k, &n, genotypes, &markers, context.phenotypes, context.scores,
+                    &samples_per_marker, const_cast<int*>(context.samples.data()), &N, &cases,
+                    &controls, &ratio, &option, &missing, pairs);
 }

@@ -88,18 +88,7 @@ std::vector<double> singleMarkerGains(const SearchContext& context) {
       marker_count = count;
       std::iota(combinations.begin(), combinations.end(), 0);
     }
-    int k = 1;
-    int S = context.sample_count;
-    int N = context.N;
-    int cases = context.cases;
-    int controls = context.controls;
-    double ratio = context.ratio;
-    int option = context.option_code;
-    int missing = context.missing_code;
-    mdrCombinationAll(combinations.data(), &k, &count, genotypes, &marker_count,
-                      context.phenotypes, context.scores, &S,
-                      const_cast<int*>(context.samples.data()), &N, &cases, &controls, &ratio,
-                      &option, &missing, pairs.data());
+    scorePlainly(context, genotypes, marker_count, combinations.data(), 1, count, pairs.data());
     for (int j = 0; j < count; ++j) gains[first + j] = pairs[2 * static_cast<std::size_t>(j)];
   }
   return gains;
