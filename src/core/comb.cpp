@@ -10,14 +10,14 @@ namespace {
 // A state whose first entry went past its highest value (n - k) has run out.
 // Checking this up front keeps a run-out state exactly where it is (entry i at
 // n - k + i + 1) however often it is advanced again.
-bool is_run_out(int k, int n, const int* c) { return c[0] > n - k; }
+bool isRunOut(int k, int n, const int* c) { return c[0] > n - k; }
 
 // Lexicographic successor in place. Only the entries that change are touched:
 // the rightmost entry that can still grow is raised and the entries after it
 // restart right above it. Returns false when c was the last combination; every
 // entry has then been raised one above its highest value.
-bool advance_combination(int k, int n, int* c) {
-  if (is_run_out(k, n, c)) return false;
+bool advanceCombination(int k, int n, int* c) {
+  if (isRunOut(k, n, c)) return false;
   int i = k - 1;
   for (;;) {
     const int before = c[i]++;
@@ -30,7 +30,7 @@ bool advance_combination(int k, int n, int* c) {
 
 }  // namespace
 
-int comb_nextstep(int k, int n, int* c) { return advance_combination(k, n, c) ? 0 : 1; }
+int comb_nextstep(int k, int n, int* c) { return advanceCombination(k, n, c) ? 0 : 1; }
 
 void combSNP(int* k, int* n, int* capacity, int* state, int* count, int* out) {
   *count = 0;
@@ -41,7 +41,7 @@ void combSNP(int* k, int* n, int* capacity, int* state, int* count, int* out) {
 
   if (state[0] == -1) {
     for (int i = 0; i < order; ++i) state[i] = i;
-  } else if (!advance_combination(order, markers, state)) {
+  } else if (!advanceCombination(order, markers, state)) {
     return;
   }
 
@@ -50,7 +50,7 @@ void combSNP(int* k, int* n, int* capacity, int* state, int* count, int* out) {
   for (;;) {
     std::copy_n(state, width, out + static_cast<std::size_t>(handed) * width);
     ++handed;
-    if (handed == limit || !advance_combination(order, markers, state)) break;
+    if (handed == limit || !advanceCombination(order, markers, state)) break;
   }
   *count = handed;
 }

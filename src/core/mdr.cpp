@@ -20,17 +20,17 @@ constexpr int kEmMaxRounds = 20;
 using CountFunction = void (*)(int*, int*, int, int, int*, int, unsigned char*, int, unsigned char*,
                                int, int*, int*, double*, double*, int*);
 
-unsigned char code_at(const unsigned char* genotypes, int offset, int sample) {
+unsigned char codeAt(const unsigned char* genotypes, int offset, int sample) {
   return genotypes[static_cast<std::ptrdiff_t>(offset) + sample];
 }
 
 // Table index of `sample`, or -1 when one of its codes is `limit` or above
 // (a code the table has no digit for).
-int table_index_below(const int* multipliers, const int* offsets, int k, int limit,
+int tableIndexBelow(const int* multipliers, const int* offsets, int k, int limit,
                       const unsigned char* genotypes, const unsigned char* phenotypes, int sample) {
   int index = phenotypes[sample];
   for (int j = 0; j < k; ++j) {
-    const int code = code_at(genotypes, offsets[j], sample);
+    const int code = codeAt(genotypes, offsets[j], sample);
     if (code >= limit) return -1;
     index += code * multipliers[j];
   }
@@ -73,7 +73,7 @@ struct EmWork {
 // phenotype class; ties go to the lowest cell. Missing digits range over the
 // genotype classes 0-2 only. `missing` holds the multipliers of the missing
 // markers, `digits` is scratch space of the same length.
-int best_compatible_entry(const int* table, int fixed, const int* missing, int missing_count,
+int bestCompatibleEntry(const int* table, int fixed, const int* missing, int missing_count,
                           int* digits) {
   for (int j = 0; j < missing_count; ++j) digits[j] = 0;
   int entry = fixed;
@@ -100,17 +100,17 @@ int best_compatible_entry(const int* table, int fixed, const int* missing, int m
 // Reassigns every incomplete sample from the counts in `table` (complete
 // samples plus the current assignments, left as they are during the round),
 // then moves the changed ones. Returns whether any assignment changed.
-bool em_round(const int* multipliers, const int* offsets, int k, const unsigned char* genotypes,
+bool emRound(const int* multipliers, const int* offsets, int k, const unsigned char* genotypes,
               EmWork& work, int* table) {
   for (int i = 0; i < work.count; ++i) {
     int missing_count = 0;
     for (int j = 0; j < k; ++j) {
-      if (code_at(genotypes, offsets[j], work.sample[i]) >= kMissingCode) {
+      if (codeAt(genotypes, offsets[j], work.sample[i]) >= kMissingCode) {
         work.missing[missing_count++] = multipliers[j];
       }
     }
     work.proposal[i] =
-        best_compatible_entry(table, work.fixed[i], work.missing, missing_count, work.digits);
+        bestCompatibleEntry(table, work.fixed[i], work.missing, missing_count, work.digits);
   }
   bool changed = false;
   for (int i = 0; i < work.count; ++i) {
@@ -125,7 +125,7 @@ bool em_round(const int* multipliers, const int* offsets, int k, const unsigned 
 
 // Collects the incomplete samples of the list (the complete ones are already
 // in the table) and assigns them round by round until nothing moves.
-void assign_incomplete_by_em(const int* multipliers, const int* offsets, int k, const int* samples,
+void assignIncompleteByEm(const int* multipliers, const int* offsets, int k, const int* samples,
                              int sample_len, int incomplete_count, const unsigned char* genotypes,
                              const unsigned char* phenotypes, int* table) {
   EmWork work(incomplete_count, k);
@@ -135,7 +135,7 @@ void assign_incomplete_by_em(const int* multipliers, const int* offsets, int k, 
     int fixed = phenotypes[s];
     bool complete = true;
     for (int j = 0; j < k; ++j) {
-      const int code = code_at(genotypes, offsets[j], s);
+      const int code = codeAt(genotypes, offsets[j], s);
       if (code >= kMissingCode) {
         complete = false;
       } else {
@@ -149,7 +149,7 @@ void assign_incomplete_by_em(const int* multipliers, const int* offsets, int k, 
     ++next;
   }
   for (int round = 0; round < kEmMaxRounds; ++round) {
-    if (!em_round(multipliers, offsets, k, genotypes, work, table)) break;
+    if (!emRound(multipliers, offsets, k, genotypes, work, table)) break;
   }
 }
 
@@ -161,7 +161,7 @@ void countTable_none(int* multipliers, int* offsets, int k, int base, int* sampl
                      double* /*score_sums*/, int* table) {
   for (int i = 0; i < sample_len; ++i) {
     const int index =
-        table_index_below(multipliers, offsets, k, base, genotypes, phenotypes, samples[i]);
+        tableIndexBelow(multipliers, offsets, k, base, genotypes, phenotypes, samples[i]);
     if (index >= 0) ++table[index];
   }
 }
@@ -175,7 +175,7 @@ void countTable_available(int* multipliers, int* offsets, int k, int /*base*/, i
   for (int i = 0; i < sample_len; ++i) {
     const int s = samples[i];
     const int index =
-        table_index_below(multipliers, offsets, k, kMissingCode, genotypes, phenotypes, s);
+        tableIndexBelow(multipliers, offsets, k, kMissingCode, genotypes, phenotypes, s);
     if (index < 0) continue;
     ++table[index];
     score_sums[index] += scores[s];
@@ -196,7 +196,7 @@ void countTable_EM(int* multipliers, int* offsets, int k, int /*base*/, int* sam
   int incomplete_count = 0;
   for (int i = 0; i < sample_len; ++i) {
     const int index =
-        table_index_below(multipliers, offsets, k, kMissingCode, genotypes, phenotypes, samples[i]);
+        tableIndexBelow(multipliers, offsets, k, kMissingCode, genotypes, phenotypes, samples[i]);
     if (index < 0) {
       ++incomplete_count;
     } else {
@@ -204,7 +204,7 @@ void countTable_EM(int* multipliers, int* offsets, int k, int /*base*/, int* sam
     }
   }
   if (incomplete_count > 0) {
-    assign_incomplete_by_em(multipliers, offsets, k, samples, sample_len, incomplete_count,
+    assignIncompleteByEm(multipliers, offsets, k, samples, sample_len, incomplete_count,
                             genotypes, phenotypes, table);
   }
 }
@@ -255,9 +255,9 @@ void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
   multipliers[0] = 2;
   for (int j = 1; j < order; ++j) multipliers[j] = multipliers[j - 1] * base;
 
-  CountFunction count_table = countTable_none;
-  if (*missing == kMethodAvailable) count_table = countTable_available;
-  if (*missing == kMethodEm) count_table = countTable_EM;
+  CountFunction countTableOf = countTable_none;
+  if (*missing == kMethodAvailable) countTableOf = countTable_available;
+  if (*missing == kMethodEm) countTableOf = countTable_EM;
 
   // The list length stays the caller's N; only the totals handed to the
   // measures are recounted under "available".
@@ -271,7 +271,7 @@ void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
     const int* combination = combs + static_cast<std::size_t>(i) * width;
     std::fill_n(table, table_len, 0);
     for (int j = 0; j < order; ++j) offsets[j] = combination[j] * *S;
-    count_table(multipliers, offsets, order, base, samples, sample_len, genotypes, *marker_count,
+    countTableOf(multipliers, offsets, order, base, samples, sample_len, genotypes, *marker_count,
                 phenotypes, *S, &local_cases, &local_controls, scores, score_sums.data(), table);
     if (*missing == kMethodAvailable) {
       total = local_cases + local_controls;
