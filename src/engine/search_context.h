@@ -29,6 +29,7 @@
 #include "search_constants.h"
 
 class BitPlanes;
+class CombinationListing;
 
 
 // How a run wants to be searched; filled by the program from its command
@@ -70,6 +71,9 @@ struct SearchContext {
   bool not_a_number_last = false;
   const BitPlanes* planes = nullptr;  // null: every batch takes the plain path
   bool all_pairs = false;             // every pair of every batch is wanted
+  // Not null: every combination whose calibrated p-value may be low enough
+  // is offered to it, besides the ranking (shared by the worker threads).
+  CombinationListing* listing = nullptr;
   SearchSettings settings;
 };
 

@@ -174,6 +174,7 @@ bool permutationMaxima(const SearchContext& context, int order, const Permutatio
   permuted.K = 1;
   permuted.all_pairs = false;
   permuted.not_a_number_last = true;
+  permuted.listing = nullptr;
   std::vector<double> singles;
   const int threads = workerCount(context.settings.requested_threads);
   init_rng(plan.seed);
