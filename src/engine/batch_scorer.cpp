@@ -215,7 +215,7 @@ void BatchScorer::noteListed(std::vector<Listed>& listed, int index, const int* 
   listed_table_.assign(table, table + table_ints_);
   Listed row{index, {0, 0}};
   exactMeasures(listed_table_.data(), row.pair);
-  listed.push_back(row);
+  if (listing_->mayQualify(table, counter_->cells(), row.pair[0])) listed.push_back(row);
 }
 
 void BatchScorer::offerListed(const Batch& walk, std::vector<Listed>& listed) {
