@@ -60,9 +60,24 @@ void BatchScorer::score(int* combinations, int count, RankedRows& best) {
                         keyOf(batch, i, &pairs_[2L * i]));
     }
     rankInFull(batch, best);
+    raiseRunningMaximum(best);
     return;
   }
   scoreBatches(Batch{combinations, nullptr, count}, count, &best);
+}
+
+double BatchScorer::runningMaximum() const {
+  if (context_.running_maximum == nullptr) return -std::numeric_limits<double>::infinity();
+  return context_.running_maximum->load(std::memory_order_relaxed);
+}
+
+void BatchScorer::raiseRunningMaximum(const RankedRows& best) {
+  if (context_.running_maximum == nullptr || best.size() == 0 || std::isnan(best.keys[0])) return;
+  double seen = context_.running_maximum->load(std::memory_order_relaxed);
+  while (best.keys[0] > seen &&
+         !context_.running_maximum->compare_exchange_weak(seen, best.keys[0],
+                                                          std::memory_order_relaxed)) {
+  }
 }
 
 void BatchScorer::scoreRanges(long long first_rank, int count, int batch_size, RankedRows* best) {
@@ -132,6 +147,7 @@ void BatchScorer::scoreBatches(const Batch& walk, int batch_size, RankedRows* be
     scoreEveryTable(batch);
     rankInFull(batch, best[b]);
   }
+  for (int b = 0; b < batches; ++b) raiseRunningMaximum(best[b]);
 }
 
 template <class Visit>
@@ -293,10 +309,12 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
         }
         const std::size_t K = static_cast<std::size_t>(context_.K);
         // A listing rules tables out by its floor from the first table on.
+        stretch_floor_ = runningMaximum();
         const bool bounded =
             bounds_ != nullptr &&
-            (listing_ != nullptr || (screen.low_heap.size() == K &&
-                                     screening_->informationGainCutoff(screen.low_heap.front()) > 0));
+            (listing_ != nullptr || screening_->informationGainCutoff(stretch_floor_) > 0 ||
+             (screen.low_heap.size() == K &&
+              screening_->informationGainCutoff(screen.low_heap.front()) > 0));
         // Synergy: the tables of a stretch share all markers but the last.
         const RunGains gains = runGains(walk, first);
         screen.usable = bounded ? screenBoundedStretch(screen, first, length, tables, gains)
@@ -351,9 +369,11 @@ bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count, con
   request.divergence_factor = divergence_factor_;
   bounds_(request, stretch_bounds_.data());
   const std::size_t K = static_cast<std::size_t>(context_.K);
+  const double floor_cutoff = screening_->informationGainCutoff(stretch_floor_);
   auto rankingCutoff = [&] {
-    return screen.low_heap.size() == K ? screening_->informationGainCutoff(screen.low_heap.front())
-                                       : -std::numeric_limits<double>::infinity();
+    return screen.low_heap.size() == K
+               ? std::fmax(floor_cutoff, screening_->informationGainCutoff(screen.low_heap.front()))
+               : floor_cutoff;
   };
   // Below both the ranking's cutoff and the listing's floor (if any), a
   // table is of no use.
@@ -388,6 +408,8 @@ bool BatchScorer::offerCandidate(Screen& screen, int index, const int* table, do
   std::vector<double>& heap = screen.low_heap;
   const double low = key - error;
   const double high = key + error;
+  // Below the best key of the order so far: of no use when only that is wanted.
+  if (high < stretch_floor_) return true;
   if (heap.size() < K) {
     heap.push_back(low);
     std::push_heap(heap.begin(), heap.end(), lower_first);
@@ -409,6 +431,9 @@ bool BatchScorer::offerCandidate(Screen& screen, int index, const int* table, do
 bool BatchScorer::pickExactBest(const Batch& walk, Screen& screen, RankedRows& best) {
   // K combinations have exact keys at or above the threshold, so whatever
   // lies wholly below it is not among the best K.
+  best.order = order_;
+  best.clear();
+  if (screen.low_heap.empty()) return true;  // nothing reached the running maximum
   const double threshold = screen.low_heap.front();
   std::vector<Candidate>& candidates = screen.candidates;
   std::size_t kept = 0;
@@ -433,8 +458,6 @@ bool BatchScorer::pickExactBest(const Batch& walk, Screen& screen, RankedRows& b
   for (std::size_t j = 0; j < K && j + 1 < kept; ++j) {
     if (!(candidates[j].exact > candidates[j + 1].exact)) return false;
   }
-  best.order = order_;
-  best.clear();
   for (std::size_t j = 0; j < K && j < kept; ++j)
     appendRow(walk, candidates[j].index, candidates[j].pair, candidates[j].exact, best);
   return true;

@@ -137,6 +137,10 @@ class BatchScorer {
   // Notes table `index` of the walk for the listing when it may qualify.
   void noteListed(std::vector<Listed>& listed, int index, const int* table, double ig_upper);
   void offerListed(const Batch& walk, std::vector<Listed>& listed);
+  // The context's running maximum (-infinity without one), and raising it
+  // to the best key of `best`.
+  double runningMaximum() const;
+  void raiseRunningMaximum(const RankedRows& best);
   void rankInFull(const Batch& batch, RankedRows& best);
   void appendRow(const Batch& walk, int i, const double* pair, double key, RankedRows& best);
   // Combination i of the walk (valid until the next call).
@@ -167,6 +171,7 @@ class BatchScorer {
   double listing_floor_ = 0;
   std::vector<int> listed_table_;      // a copy for exactMeasures
   std::vector<Listed> walk_listed_;    // of a batch ranked in full
+  double stretch_floor_ = 0;           // the running maximum when the stretch began
   ScorerStats stats_;
 };
 

@@ -23,6 +23,7 @@
 #ifndef GORVA_ENGINE_SEARCH_CONTEXT_H
 #define GORVA_ENGINE_SEARCH_CONTEXT_H
 
+#include <atomic>
 #include <vector>
 
 #include "engine/genotype_view.h"
@@ -74,6 +75,10 @@ struct SearchContext {
   // Not null: every combination whose calibrated p-value may be low enough
   // is offered to it, besides the ranking (shared by the worker threads).
   CombinationListing* listing = nullptr;
+  // Not null (K = 1, only the order's best key wanted): the best key of the
+  // batches scored so far, raised by every worker; a batch may then rule out
+  // whatever cannot reach it, and return nothing or a row below it.
+  std::atomic<double>* running_maximum = nullptr;
   SearchSettings settings;
 };
 
