@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
       timeRun(base + " --permutations " + std::to_string(permutations) + quiet, 1);
   std::printf("plain search                 %8.2f s\n", plain);
   std::printf("--table                      %8.2f s  (%.2fx)\n", table, table / plain);
-  std::printf("--max-p 1e-4                  %8.2f s  (%.2fx)\n", listed, listed / plain);
+  std::printf("--max-p 1e-4                 %8.2f s  (%.2fx)\n", listed, listed / plain);
   std::printf("--rank ig                    %8.2f s\n", ig);
   std::printf("--rank synergy               %8.2f s  (%.2fx of --rank ig)\n", synergy, synergy / ig);
   std::printf("--permutations %-4d          %8.2f s  one permutation: %.2f of the plain search\n",
