@@ -4,7 +4,10 @@
 #include <mpi.h>
 #include <unistd.h>
 
+#include "app/options.h"
 #include "app/run.h"
+#include "app/tfmmdr.h"
+#include "io/messages.h"
 #include "mpi/mpi_search.h"
 
 int main(int argc, char** argv) {
@@ -22,7 +25,11 @@ int main(int argc, char** argv) {
     if (saved_stderr >= 0) dup2(saved_stderr, STDERR_FILENO);
     if (null_device >= 0) close(null_device);
     if (saved_stderr >= 0) close(saved_stderr);
-    if (rank == 0) {
+    if (!opt::max_p.empty()) {
+      // The ranks would have to send every listed row back; not carried.
+      if (rank == 0) printRefusal("--max-p: not available in gorva-mpi (run gorva for the listing)");
+      status = kExitBadInput;
+    } else if (rank == 0) {
       installDistributedSearch();
       status = runAnalysis();
       releaseWorkers();

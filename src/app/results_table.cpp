@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/combination_listing.h"
 #include "io/OutputFile.h"
 #include "io/messages.h"
 
@@ -27,7 +28,7 @@ std::string resultsTableHeader() {
          "p_bonferroni\tp_permutation\tp_interaction";
 }
 
-std::string resultsTableLine(int order, int rank, const SignificanceRow& row,
+std::string resultsTableLine(int order, long long rank, const SignificanceRow& row,
                              char* const* marker_names) {
   std::string names;
   std::string indices;
@@ -63,6 +64,11 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
                 order.order, order.tests, kFamilyLevel,
                 order.tests > 0 ? kFamilyLevel / order.tests : 1.0);
   }
+  for (const OrderSignificance& order : orders) {
+    if (!order.listing) continue;
+    file.printf("# order %d: %lld combinations with p_chisq <= %.6E, all listed\n", order.order,
+                order.listing->rows().size(), order.listing->maxP());
+  }
   if (run.permutations > 0) {
     file.printf("# p_permutation: %d permutations of the phenotype (seed %lu), the best "
                 "combination of each order under each\n",
@@ -70,6 +76,21 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
   }
   file.write(resultsTableHeader() + "\n");
   for (const OrderSignificance& order : orders) {
+    if (order.listing) {
+      long long rank = 0;
+      SortedRowSpill& listed = order.listing->rows();
+      const bool read = listed.forEach([&](const SignificanceRow& listed_row) {
+        SignificanceRow row = listed_row;
+        row.p_permutation = permutationPValue(row.key, order.maxima);
+        file.write(resultsTableLine(order.order, ++rank, row, marker_names) + "\n");
+        return true;
+      });
+      if (!read) {
+        error = "gorva: " + listed.error();
+        return false;
+      }
+      continue;
+    }
     for (std::size_t r = 0; r < order.rows.size(); ++r) {
       file.write(resultsTableLine(order.order, static_cast<int>(r) + 1, order.rows[r],
                                   marker_names) +

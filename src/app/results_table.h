@@ -23,7 +23,7 @@ struct TableRun {
 std::string resultsTableHeader();
 
 // One data line (without its line end).
-std::string resultsTableLine(int order, int rank, const SignificanceRow& row,
+std::string resultsTableLine(int order, long long rank, const SignificanceRow& row,
                              char* const* marker_names);
 
 // Writes the whole table to `path` (beside, then renamed into place); false

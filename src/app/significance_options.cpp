@@ -34,9 +34,11 @@ bool significanceRequestFromOptions(SignificanceRequest& request, std::string& r
       refusal = "--max-p " + opt::max_p + ": not a probability in (0, 1]";
       return false;
     }
-    refusal = "--max-p: listing every combination below a p-value is not available in this "
-              "version (--table lists the --top best of each order)";
-    return false;
+    if (opt::table_file.empty()) {
+      refusal = "--max-p " + opt::max_p + " lists combinations in the results table: give --table FILE too";
+      return false;
+    }
+    request.max_p = p;
   }
   return true;
 }

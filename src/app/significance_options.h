@@ -9,8 +9,8 @@
 // Fills `request` from the options; false with a refusal naming the option
 // when a value is outside what they accept (an unknown --rank word,
 // --permutations below 0, --max-p outside (0, 1], a --seed that is not a
-// number), and any --max-p, which this version does not carry out. A
-// --table that names an input is refused with the other result files.
+// number, a --max-p without --table). A --table that names an input is
+// refused with the other result files.
 bool significanceRequestFromOptions(SignificanceRequest& request, std::string& refusal);
 
 #endif  // GORVA_APP_SIGNIFICANCE_OPTIONS_H

@@ -128,7 +128,7 @@ std::string usageText() {
             std::to_string(opt::permutations));
   addOption(text, "--seed S", "seed of the permutations", opt::seed);
   addOption(text, "--max-p P",
-            "every combination with p_chisq <= P: not available in this version (refused)",
+            "with --table: list every combination with p_chisq <= P, not only the --top best",
             opt::max_p.empty() ? "off" : opt::max_p);
   text += "\nRecorded in the report, no effect on the results:\n";
   addOption(text, "--type WORD", "analysis type word (mdr, gmdr)", opt::mdr_type);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 
 #include "core/gorva.h"
+#include "engine/combination_listing.h"
 #include "engine/information_gain_bound.h"
 #include "engine/kernel_dispatch.h"
 #include "engine/unrank.h"
@@ -20,7 +22,8 @@ constexpr long kCandidateTableInts = 1L << 22;
 }  // namespace
 
 BatchScorer::BatchScorer(const SearchContext& context, int order)
-    : context_(context), order_(order) {
+    : context_(context), order_(order), listing_(context.listing) {
+  listing_floor_ = listing_ != nullptr ? listing_->floor() : 0;
   if (context.planes == nullptr || !CellCounter::servesOrder(context.planes->levels(), order))
     return;
   counter_ =
@@ -50,10 +53,31 @@ void BatchScorer::score(int* combinations, int count, RankedRows& best) {
     ++stats_.ranked_in_full;
     if (static_cast<long>(pairs_.size()) < 2L * count) pairs_.resize(2L * count);
     scorePlain(combinations, count);
-    rankInFull(Batch{combinations, nullptr, count}, best);
+    const Batch batch{combinations, nullptr, count};
+    for (int i = 0; listing_ != nullptr && i < count; ++i) {
+      if (pairs_[2L * i] >= listing_floor_)
+        listing_->offer(combinations + static_cast<long>(i) * order_, &pairs_[2L * i],
+                        keyOf(batch, i, &pairs_[2L * i]));
+    }
+    rankInFull(batch, best);
+    raiseRunningMaximum(best);
     return;
   }
   scoreBatches(Batch{combinations, nullptr, count}, count, &best);
+}
+
+double BatchScorer::runningMaximum() const {
+  if (context_.running_maximum == nullptr) return -std::numeric_limits<double>::infinity();
+  return context_.running_maximum->load(std::memory_order_relaxed);
+}
+
+void BatchScorer::raiseRunningMaximum(const RankedRows& best) {
+  if (context_.running_maximum == nullptr || best.size() == 0 || std::isnan(best.keys[0])) return;
+  double seen = context_.running_maximum->load(std::memory_order_relaxed);
+  while (best.keys[0] > seen &&
+         !context_.running_maximum->compare_exchange_weak(seen, best.keys[0],
+                                                          std::memory_order_relaxed)) {
+  }
 }
 
 void BatchScorer::scoreRanges(long long first_rank, int count, int batch_size, RankedRows* best) {
@@ -75,6 +99,7 @@ void BatchScorer::Screen::reset(int first, int length, bool screen) {
   low_heap.clear();
   candidates.clear();
   tables.clear();
+  listed.clear();
 }
 
 void BatchScorer::scoreBatches(const Batch& walk, int batch_size, RankedRows* best) {
@@ -104,6 +129,7 @@ void BatchScorer::scoreBatches(const Batch& walk, int batch_size, RankedRows* be
       continue;
     }
     if (screen.usable && pickExactBest(walk, screen, best[b])) {
+      offerListed(walk, screen.listed);
       ++stats_.screened;
       continue;
     }
@@ -121,6 +147,7 @@ void BatchScorer::scoreBatches(const Batch& walk, int batch_size, RankedRows* be
     scoreEveryTable(batch);
     rankInFull(batch, best[b]);
   }
+  for (int b = 0; b < batches; ++b) raiseRunningMaximum(best[b]);
 }
 
 template <class Visit>
@@ -162,11 +189,42 @@ void BatchScorer::exactMeasures(int* table, double* pair) {
 }
 
 void BatchScorer::scoreEveryTable(const Batch& batch) {
+  walk_listed_.clear();
   forEachTable(batch, [this](int first, int count, int* tables) {
-    for (int j = 0; j < count; ++j)
-      exactMeasures(tables + static_cast<long>(j) * table_ints_, &pairs_[2L * (first + j)]);
+    for (int j = 0; j < count; ++j) {
+      int* table = tables + static_cast<long>(j) * table_ints_;
+      double* pair = &pairs_[2L * (first + j)];
+      exactMeasures(table, pair);
+      if (listing_ != nullptr && pair[0] >= listing_floor_ &&
+          listing_->mayQualify(table, counter_->cells(), pair[0]))
+        walk_listed_.push_back(Listed{first + j, {pair[0], pair[1]}});
+    }
     return true;
   });
+  offerListed(batch, walk_listed_);
+}
+
+double BatchScorer::gainUpper(const int* table, double key, double error) const {
+  if (context_.measure != kRankByRIG) return key + error;
+  double ig = 0;
+  if (!screening_->gain(table, ig)) return std::numeric_limits<double>::infinity();
+  return ig + screening_->informationGainError();
+}
+
+void BatchScorer::noteListed(std::vector<Listed>& listed, int index, const int* table,
+                             double ig_upper) {
+  if (!(ig_upper >= listing_floor_) || !listing_->mayQualify(table, counter_->cells(), ig_upper))
+    return;
+  listed_table_.assign(table, table + table_ints_);
+  Listed row{index, {0, 0}};
+  exactMeasures(listed_table_.data(), row.pair);
+  if (listing_->mayQualify(table, counter_->cells(), row.pair[0])) listed.push_back(row);
+}
+
+void BatchScorer::offerListed(const Batch& walk, std::vector<Listed>& listed) {
+  for (const Listed& row : listed)
+    listing_->offer(combinationOf(walk, row.index), row.pair, keyOf(walk, row.index, row.pair));
+  listed.clear();
 }
 
 const int* BatchScorer::combinationOf(const Batch& walk, int i) {
@@ -237,8 +295,13 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
           stretch_bounds_.resize(length);
         }
         const std::size_t K = static_cast<std::size_t>(context_.K);
-        const bool bounded = bounds_ != nullptr && screen.low_heap.size() == K &&
-                             screening_->informationGainCutoff(screen.low_heap.front()) > 0;
+        // A listing rules tables out by its floor from the first table on.
+        stretch_floor_ = runningMaximum();
+        const bool bounded =
+            bounds_ != nullptr &&
+            (listing_ != nullptr || screening_->informationGainCutoff(stretch_floor_) > 0 ||
+             (screen.low_heap.size() == K &&
+              screening_->informationGainCutoff(screen.low_heap.front()) > 0));
         // Synergy: the tables of a stretch share all markers but the last.
         const RunGains gains = runGains(walk, first);
         screen.usable = bounded ? screenBoundedStretch(screen, first, length, tables, gains)
@@ -265,8 +328,11 @@ bool BatchScorer::screenStretch(Screen& screen, int first, int count, const int*
     return false;  // a class is absent: NaN measures, ranked in full
   stats_.keys_computed += count;
   for (int j = 0; j < count; ++j) {
-    if (!offerCandidate(screen, first + j, tables + static_cast<long>(j) * table_ints_,
-                        stretch_keys_[j] - ownGains(gains, j),
+    const int* table = tables + static_cast<long>(j) * table_ints_;
+    if (listing_ != nullptr)
+      noteListed(screen.listed, first + j, table,
+                 gainUpper(table, stretch_keys_[j], stretch_errors_[j]));
+    if (!offerCandidate(screen, first + j, table, stretch_keys_[j] - ownGains(gains, j),
                         stretch_errors_[j]))
       return false;
   }
@@ -289,11 +355,22 @@ bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count, con
   request.q = case_fraction_;
   request.divergence_factor = divergence_factor_;
   bounds_(request, stretch_bounds_.data());
-  double cutoff = screening_->informationGainCutoff(screen.low_heap.front());
+  const std::size_t K = static_cast<std::size_t>(context_.K);
+  const double floor_cutoff = screening_->informationGainCutoff(stretch_floor_);
+  auto rankingCutoff = [&] {
+    return screen.low_heap.size() == K
+               ? std::fmax(floor_cutoff, screening_->informationGainCutoff(screen.low_heap.front()))
+               : floor_cutoff;
+  };
+  // Below both the ranking's cutoff and the listing's floor (if any), a
+  // table is of no use.
+  const double listing_floor =
+      listing_ != nullptr ? listing_floor_ : std::numeric_limits<double>::infinity();
+  double cutoff = rankingCutoff();
   for (int j = 0; j < count; ++j) {
     // Synergy: the IG bound less the exact single-marker gains.
     const double own = ownGains(gains, j);
-    if (stretch_bounds_[j] < cutoff + own) {
+    if (stretch_bounds_[j] < cutoff + own && stretch_bounds_[j] < listing_floor) {
       ++stats_.ruled_out;
       continue;
     }
@@ -302,8 +379,11 @@ bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count, con
     double key = 0;
     double error = 0;
     if (!screening_->key(table, key, error)) return false;
+    if (listing_ != nullptr)
+      noteListed(screen.listed, first + j, table,
+                 std::fmin(stretch_bounds_[j], gainUpper(table, key, error)));
     if (!offerCandidate(screen, first + j, table, key - own, error)) return false;
-    cutoff = screening_->informationGainCutoff(screen.low_heap.front());
+    cutoff = rankingCutoff();
   }
   return true;
 }
@@ -315,6 +395,8 @@ bool BatchScorer::offerCandidate(Screen& screen, int index, const int* table, do
   std::vector<double>& heap = screen.low_heap;
   const double low = key - error;
   const double high = key + error;
+  // Below the best key of the order so far: of no use when only that is wanted.
+  if (high < stretch_floor_) return true;
   if (heap.size() < K) {
     heap.push_back(low);
     std::push_heap(heap.begin(), heap.end(), lower_first);
@@ -336,6 +418,9 @@ bool BatchScorer::offerCandidate(Screen& screen, int index, const int* table, do
 bool BatchScorer::pickExactBest(const Batch& walk, Screen& screen, RankedRows& best) {
   // K combinations have exact keys at or above the threshold, so whatever
   // lies wholly below it is not among the best K.
+  best.order = order_;
+  best.clear();
+  if (screen.low_heap.empty()) return true;  // nothing reached the running maximum
   const double threshold = screen.low_heap.front();
   std::vector<Candidate>& candidates = screen.candidates;
   std::size_t kept = 0;
@@ -360,8 +445,6 @@ bool BatchScorer::pickExactBest(const Batch& walk, Screen& screen, RankedRows& b
   for (std::size_t j = 0; j < K && j + 1 < kept; ++j) {
     if (!(candidates[j].exact > candidates[j + 1].exact)) return false;
   }
-  best.order = order_;
-  best.clear();
   for (std::size_t j = 0; j < K && j < kept; ++j)
     appendRow(walk, candidates[j].index, candidates[j].pair, candidates[j].exact, best);
   return true;

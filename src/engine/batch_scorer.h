@@ -12,6 +12,11 @@
 // the (K+1)-th, the best K are exactly those any sort would put on top;
 // otherwise (ties, NaN, too many candidates) the batch is ranked in full.
 //
+// With a listing in the context, every table whose IG may reach the
+// listing's floor gets its exact measures too and is offered to it, once:
+// a screened batch offers them after its pick, a batch ranked in full while
+// it is scored.
+//
 // Consecutive batches given as one range are screened in one walk, each with
 // its own screening state: the walk's blocks of last markers then serve the
 // runs of every batch of the range while they are in cache, which matters
@@ -63,6 +68,11 @@ class BatchScorer {
   const ScorerStats& stats() const { return stats_; }
 
  private:
+  struct Listed {
+    int index;  // in the walk
+    double pair[2];
+  };
+
   struct Candidate {
     int index;  // in the walk
     double low;
@@ -88,6 +98,7 @@ class BatchScorer {
     std::vector<double> low_heap;  // min-heap
     std::vector<Candidate> candidates;
     std::vector<int> tables;  // the candidates' count tables
+    std::vector<Listed> listed;  // offered to the listing once the pick holds
     void reset(int first, int length, bool screen);
   };
 
@@ -120,6 +131,16 @@ class BatchScorer {
   // False when the batch must be ranked in full instead.
   bool pickExactBest(const Batch& walk, Screen& screen, RankedRows& best);
   void exactMeasures(int* table, double* pair);
+  // An upper bound of the exact IG of a table whose screening key (of the
+  // ranking measure) is key +- error.
+  double gainUpper(const int* table, double key, double error) const;
+  // Notes table `index` of the walk for the listing when it may qualify.
+  void noteListed(std::vector<Listed>& listed, int index, const int* table, double ig_upper);
+  void offerListed(const Batch& walk, std::vector<Listed>& listed);
+  // The context's running maximum (-infinity without one), and raising it
+  // to the best key of `best`.
+  double runningMaximum() const;
+  void raiseRunningMaximum(const RankedRows& best);
   void rankInFull(const Batch& batch, RankedRows& best);
   void appendRow(const Batch& walk, int i, const double* pair, double key, RankedRows& best);
   // Combination i of the walk (valid until the next call).
@@ -146,6 +167,11 @@ class BatchScorer {
   std::vector<double> stretch_keys_;  // screening keys of one stretch of tables
   std::vector<double> stretch_errors_;
   std::vector<double> stretch_bounds_;
+  CombinationListing* listing_ = nullptr;
+  double listing_floor_ = 0;
+  std::vector<int> listed_table_;      // a copy for exactMeasures
+  std::vector<Listed> walk_listed_;    // of a batch ranked in full
+  double stretch_floor_ = 0;           // the running maximum when the stretch began
   ScorerStats stats_;
 };
 

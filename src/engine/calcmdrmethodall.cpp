@@ -12,6 +12,7 @@
 #include "engine/batch_pool.h"
 #include "engine/bestrows.h"
 #include "engine/bitplanes.h"
+#include "engine/combination_listing.h"
 #include "engine/mdrresult.h"
 #include "engine/order_search.h"
 #include "engine/progress.h"
@@ -108,8 +109,15 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
       };
     }
     if (significance.active) announceScale(k, marker_count, significance.permutations.count);
+    std::shared_ptr<CombinationListing> listing;
+    if (significance.max_p > 0) {
+      listing = std::make_shared<CombinationListing>(context, k, significance.max_p,
+                                                     combinationsOf(marker_count, k));
+      context.listing = listing.get();
+    }
     OrderOutcome outcome;
     runOrderSearch(context, k, threads, BATCH_SIZE, sink, &progress, outcome);
+    context.listing = nullptr;
     if (outcome.out_of_memory) {
       refuse(kExitNoMemory,
              "out of memory: could not allocate the search's batch buffers (%ld bytes per thread)",
@@ -117,10 +125,15 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
       return;
     }
     progress.finish();
+    if (listing && !listing->rows().error().empty()) {
+      refuse(kExitWriteFailed, "%s", listing->rows().error().c_str());
+      return;
+    }
     if (significance.active) dropNotANumberRows(outcome.kept);
     storeKeptRows(outcome.kept, record);
     OrderSignificance order_outcome;
     order_outcome.order = k;
+    order_outcome.listing = listing;
     order_outcome.not_a_number = outcome.stats.not_a_number;
     order_outcome.first_not_a_number = outcome.stats.first_not_a_number;
     if (outcome.stats.not_a_number > 0 && single_gains.empty())

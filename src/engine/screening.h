@@ -58,6 +58,18 @@ class ScreeningKeys {
     return relativeKey(ig, phenotype * inverse_[n], key, error);
   }
 
+  // The IG screening key of a table whatever the measure, within
+  // informationGainError() of the exact IG; false when a class is absent.
+  bool gain(const int* table, double& ig) const {
+    const TableSums sums = recount_totals_ ? sumsOf<true>(table) : sumsOf<false>(table);
+    if (sums.cases == 0 || sums.controls == 0) return false;
+    const double* f = terms_.data();
+    const int n = sums.cases + sums.controls;
+    ig = (f[n] - f[sums.cases] - f[sums.controls] - sums.conditional) * inverse_[n];
+    return true;
+  }
+  double informationGainError() const { return ig_error_; }
+
   // The largest upper bound of a table's IG that still lets its key interval
   // reach `threshold` (a lower bound of the K-th best key): a table whose
   // bound lies below it cannot be among the best K. -infinity when no IG

@@ -23,12 +23,14 @@
 #ifndef GORVA_ENGINE_SEARCH_CONTEXT_H
 #define GORVA_ENGINE_SEARCH_CONTEXT_H
 
+#include <atomic>
 #include <vector>
 
 #include "engine/genotype_view.h"
 #include "search_constants.h"
 
 class BitPlanes;
+class CombinationListing;
 
 
 // How a run wants to be searched; filled by the program from its command
@@ -70,6 +72,13 @@ struct SearchContext {
   bool not_a_number_last = false;
   const BitPlanes* planes = nullptr;  // null: every batch takes the plain path
   bool all_pairs = false;             // every pair of every batch is wanted
+  // Not null: every combination whose calibrated p-value may be low enough
+  // is offered to it, besides the ranking (shared by the worker threads).
+  CombinationListing* listing = nullptr;
+  // Not null (K = 1, only the order's best key wanted): the best key of the
+  // batches scored so far, raised by every worker; a batch may then rule out
+  // whatever cannot reach it, and return nothing or a row below it.
+  std::atomic<double>* running_maximum = nullptr;
   SearchSettings settings;
 };
 

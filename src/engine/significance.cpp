@@ -163,6 +163,9 @@ bool permutationMaxima(const SearchContext& context, int order, const Permutatio
   permuted.K = 1;
   permuted.all_pairs = false;
   permuted.not_a_number_last = true;
+  permuted.listing = nullptr;
+  std::atomic<double> running_maximum;
+  permuted.running_maximum = &running_maximum;
   std::vector<double> singles;
   const int threads = workerCount(context.settings.requested_threads);
   init_rng(plan.seed);
@@ -176,6 +179,7 @@ bool permutationMaxima(const SearchContext& context, int order, const Permutatio
     BitPlanes planes;
     const bool fast = permuted.settings.use_planes && buildPlanesFor(permuted, planes, threads);
     permuted.planes = fast ? &planes : nullptr;
+    running_maximum = -std::numeric_limits<double>::infinity();
     OrderOutcome outcome;
     searchOrder(permuted, order, threads, BATCH_SIZE, -1, nullptr, nullptr, outcome);
     if (outcome.out_of_memory) return false;

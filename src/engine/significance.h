@@ -5,6 +5,7 @@
 #ifndef GORVA_ENGINE_SIGNIFICANCE_H
 #define GORVA_ENGINE_SIGNIFICANCE_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,7 +86,11 @@ struct SignificanceRequest {
   bool active = false;
   int rank = kRankByIG;
   PermutationPlan permutations;
+  // Above 0: list every combination whose p_chisq is at most this.
+  double max_p = 0;
 };
+
+class CombinationListing;
 
 // The outcome of one order of a run.
 struct OrderSignificance {
@@ -96,6 +101,9 @@ struct OrderSignificance {
   std::vector<double> first_own_gains;   // the IG of each of its markers alone
   std::vector<SignificanceRow> rows;    // the kept rows (only when assessed)
   std::vector<double> maxima;           // the permutations' largest keys
+  // With a p-value bound: every combination within it (the rows above are
+  // then the report's only).
+  std::shared_ptr<CombinationListing> listing;
 };
 
 // The kept rows of one order with their significance (and permutation

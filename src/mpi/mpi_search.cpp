@@ -2,6 +2,8 @@
 
 #include <mpi.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -51,6 +53,7 @@ struct WorkerData {
   std::vector<unsigned char> genotypes;
   std::vector<unsigned char> phenotypes;
   std::vector<double> scores;
+  std::vector<double> single_gains;
   SearchContext context;
   BitPlanes planes;
 };
@@ -91,6 +94,18 @@ void shareContext(SearchContext& context, WorkerData* worker) {
                  MPI_UNSIGNED_CHAR);
   broadcastArray(context.phenotypes, context.sample_count, MPI_UNSIGNED_CHAR);
   broadcastArray(context.samples.data(), static_cast<long>(context.samples.size()), MPI_INT);
+  // Ranking by synergy subtracts each marker's own IG on every rank.
+  int has_gains = context.single_gains != nullptr ? 1 : 0;
+  MPI_Bcast(&has_gains, 1, MPI_INT, kRoot, MPI_COMM_WORLD);
+  if (has_gains == 0) return;
+  std::vector<double> gains(context.marker_count);
+  if (context.single_gains != nullptr)
+    std::copy_n(context.single_gains, context.marker_count, gains.begin());
+  broadcastArray(gains.data(), context.marker_count, MPI_DOUBLE);
+  if (worker != nullptr) {
+    worker->single_gains = std::move(gains);
+    context.single_gains = worker->single_gains.data();
+  }
 }
 
 // The batches of `order` that `rank` scores: a contiguous range, balanced by

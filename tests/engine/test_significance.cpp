@@ -13,6 +13,7 @@
 #include "app/plot.h"
 #include "core/gorva.h"
 #include "engine/interaction_test.h"
+#include "engine/sorted_row_spill.h"
 #include "support/oracle.h"
 #include "support/run_program.h"
 
@@ -247,6 +248,84 @@ TEST(SignificanceTable, EveryColumnAgreesWithAnIndependentModel) {
   }
 }
 
+// Every combination within the bound, found by scoring all of them without
+// any pruning, ranked by key with ties in enumeration order.
+TEST(SignificanceTable, MaxPListsEveryCombinationWithinTheBound) {
+  const double kMaxP = 0.05;
+  for (const Case& c : std::vector<Case>{{"none", Method::kNone, "synergy"},
+                                         {"mc", Method::kMc, "ig"},
+                                         {"complete", Method::kComplete, "rig"},
+                                         {"available", Method::kAvailable, "ig"},
+                                         {"imputation", Method::kImputation, "synergy"}}) {
+    SCOPED_TRACE(c.missing + " ranked by " + c.rank);
+    Dataset raw = randomDataset(17, 12, 240, c.method == Method::kNone ? 0.0 : 0.04);
+    // Markers without their third genotype: tables with empty cells, whose
+    // fewer degrees of freedom let a smaller IG qualify.
+    for (int m = 0; m < 6; ++m) std::replace(raw.genotype[m].begin(), raw.genotype[m].end(), 2, 1);
+    const Dataset data = c.method == Method::kImputation ? imputedCopy(raw) : raw;
+    const std::string dir = makeTempDir();
+    const ProgramResult run = runOnData(dir, raw.text(), "--order 1-3 --top 2 --table t.tsv --max-p 0.05 --missing " +
+                                                             c.missing + " --rank " + c.rank);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<TableLine> table = readTable(readFile(dir + "/t.tsv"));
+    std::size_t line = 0;
+    for (int k = 1; k <= 3; ++k) {
+      std::vector<Modelled> listed = modelOrder(data, k, c.method, c.rank);
+      std::reverse(listed.begin(), listed.end());  // back to enumeration order among ties
+      std::stable_sort(listed.begin(), listed.end(),
+                       [](const Modelled& a, const Modelled& b) { return a.key > b.key; });
+      std::erase_if(listed, [&](const Modelled& row) {
+        const OracleCells cells = oracleCells(data, row.combination, c.method);
+        long n = 0;
+        for (const auto& [key, counts] : cells) n += counts.first + counts.second;
+        const double p = chiSquareTail(2 * std::log(2.0) * n * row.ig, static_cast<int>(cells.size()) - 1);
+        EXPECT_FALSE(std::fabs(p - kMaxP) < 1e-6 * kMaxP) << "too close to the bound: pick other data";
+        return !(p <= kMaxP);
+      });
+      for (std::size_t j = 0; j < listed.size(); ++j, ++line) {
+        ASSERT_LT(line, table.size());
+        EXPECT_EQ(table[line].order, k);
+        EXPECT_EQ(table[line].rank, static_cast<int>(j) + 1);
+        EXPECT_EQ(table[line].markers, listed[j].combination) << "order " << k << " rank " << j + 1;
+        EXPECT_LE(table[line].p_chisq, kMaxP);
+      }
+    }
+    EXPECT_EQ(line, table.size());
+    EXPECT_GT(table.size(), 10u) << "too few rows to test anything: pick other data";
+  }
+  const ProgramResult alone = runOnData(makeTempDir(), randomDataset(3, 4, 30, 0.0).text(), "--max-p 0.5");
+  EXPECT_EQ(alone.status, 2);
+  EXPECT_NE(alone.err.find("--max-p 0.5 lists combinations in the results table"), std::string::npos) << alone.err;
+}
+
+// Runs spilled to the file and merged back: the listing order, every field.
+TEST(SortedRowSpill, MergesSpilledRunsInListingOrder) {
+  SortedRowSpill spill(2, 4);
+  std::vector<SignificanceRow> rows;
+  for (int i = 0; i < 30; ++i) {
+    SignificanceRow row;
+    row.markers = {(i * 7) % 30, 30 + i};
+    row.key = (i * 11) % 5;  // many ties
+    row.ig = i, row.rig = i + 0.5, row.synergy = -i, row.p_chisq = 1e-300 * i;
+    row.p_bonferroni = i, row.p_interaction = kNA, row.cases = i, row.controls = 2 * i, row.df = i % 9;
+    rows.push_back(row);
+    ASSERT_TRUE(spill.add(row));
+  }
+  EXPECT_GT(spill.runsOnFile(), 5);
+  std::sort(rows.begin(), rows.end(), listedBefore);
+  std::size_t next = 0;
+  ASSERT_TRUE(spill.forEach([&](const SignificanceRow& row) {
+    EXPECT_EQ(row.markers, rows[next].markers);
+    EXPECT_EQ(row.key, rows[next].key);
+    EXPECT_EQ(row.p_chisq, rows[next].p_chisq);
+    EXPECT_EQ(row.controls, rows[next].controls);
+    EXPECT_TRUE(std::isnan(row.p_interaction));
+    ++next;
+    return true;
+  })) << spill.error();
+  EXPECT_EQ(next, rows.size());
+}
+
 // n[y][a][b] = u[y][a] v[y][b] w[a][b]: no three-way interaction at all.
 TEST(InteractionTest, ZeroForTablesOfTheNullModelAndTheLogisticFitOtherwise) {
   const int u[2][3] = {{1, 2, 3}, {2, 1, 4}};
@@ -290,7 +369,7 @@ TEST(SignificanceTable, SameOnEveryEngineAndThreadCount) {
   std::string reference;
   for (const char* engine : {"--engine plain --threads 1", "--engine fast --threads 1",
                              "--engine fast --threads 2"}) {
-    for (const char* rank : {"ig", "synergy"}) {
+    for (const char* rank : {"ig", "synergy", "rig --max-p 0.3"}) {
       const std::string dir = makeTempDir();
       const ProgramResult run = runOnData(dir, data.text(),
           std::string("--order 1-3 --top 6 --table t.tsv --permutations 3 --rank ") + rank + " " + engine);
@@ -307,10 +386,28 @@ TEST(SignificanceTable, SameOnEveryEngineAndThreadCount) {
   }
 }
 
+// Two batches of pairs: permutations on the fast path prune with the best
+// key found so far, which must leave every maximum as the plain path finds it.
+TEST(SignificanceTable, PermutationMaximaOfSeveralBatchesMatchThePlainEngine) {
+  const Dataset data = randomDataset(11, 500, 120, 0.02);
+  for (const char* rank : {"ig", "rig", "synergy"}) {
+    std::string tables[2];
+    for (int fast = 0; fast < 2; ++fast) {
+      const std::string dir = makeTempDir();
+      const ProgramResult run = runOnData(dir, data.text(),
+          std::string("--order 2 --top 3 --table t.tsv --permutations 4 --threads 2 --rank ") + rank +
+              (fast ? " --engine fast" : " --engine plain"));
+      ASSERT_EQ(run.status, 0) << run.err;
+      tables[fast] = readFile(dir + "/t.tsv");
+    }
+    EXPECT_EQ(tables[0], tables[1]) << rank;
+  }
+}
+
 TEST(SignificanceTable, BadValuesAreRefusedBeforeAnythingIsCreated) {
   const Dataset data = randomDataset(3, 4, 30, 0.0);
   for (const std::string options :
-       {"--permutations -1", "--max-p 0", "--max-p 1.5", "--max-p x", "--max-p 0.01", "--rank best",
+       {"--permutations -1", "--max-p 0", "--max-p 1.5", "--max-p x", "--rank best",
         "--seed -3", "--table data.txt"}) {
     const std::string dir = makeTempDir();
     const ProgramResult run = runOnData(dir, data.text(), options + " --table t.tsv");

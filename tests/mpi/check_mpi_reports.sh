@@ -27,7 +27,7 @@ check() {
   for ranks in 1 2 3; do
     mkdir -p "mpi-$name-$ranks"
     (cd "mpi-$name-$ranks" && mpi_run "$ranks" "$@" --threads 1 > out.txt)
-    for file in out.txt report.txt report.txt.all; do
+    for file in out.txt report.txt report.txt.all t.tsv; do
       [ -e "single-$name/$file" ] || continue
       if ! cmp -s <(mask "single-$name/$file") <(mask "mpi-$name-$ranks/$file"); then
         echo "$name, $ranks ranks: $file differs"
@@ -42,6 +42,7 @@ check() {
 check ties --in ../a.txt --out report.txt --order 1-3 --top 12
 check nan --in ../b.txt --out report.txt --order 2 --top 5 --save_all 1
 check plain --in ../a.txt --out report.txt --order 2-3 --engine plain --missing mc
+check synergy --in ../a.txt --out report.txt --order 2-3 --top 6 --rank synergy --table t.tsv
 
 # Rank 0 cannot open the data file: the run ends cleanly on every rank.
 mkdir -p missing && cd missing
@@ -54,4 +55,8 @@ status=0
 mpi_run 2 --in bad.txt --out report.txt > /dev/null 2> err.txt || status=$?
 [ "$status" -eq 2 ] || { echo "refused input: exit status $status, expected 2"; cat err.txt; exit 1; }
 grep -q 'genotype code 7' err.txt
+status=0
+mpi_run 2 --in ../a.txt --out report.txt --table t.tsv --max-p 0.01 > /dev/null 2> err.txt || status=$?
+[ "$status" -eq 2 ] && [ ! -e t.tsv ] || { echo "--max-p: exit status $status, expected 2"; exit 1; }
+grep -q -- '--max-p' err.txt
 echo "failures end the run cleanly"
