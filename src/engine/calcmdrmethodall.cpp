@@ -12,7 +12,7 @@
 #include "engine/batch_pool.h"
 #include "engine/bestrows.h"
 #include "engine/bitplanes.h"
-#include "engine/combination_listing.h"
+#include "engine/order_significance.h"
 #include "engine/mdrresult.h"
 #include "engine/order_search.h"
 #include "engine/progress.h"
@@ -109,45 +109,26 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
       };
     }
     if (significance.active) announceScale(k, marker_count, significance.permutations.count);
-    std::shared_ptr<CombinationListing> listing;
-    if (significance.max_p > 0) {
-      listing = std::make_shared<CombinationListing>(context, k, significance.max_p,
-                                                     combinationsOf(marker_count, k));
-      context.listing = listing.get();
-    }
-    OrderOutcome outcome;
-    runOrderSearch(context, k, threads, BATCH_SIZE, sink, &progress, outcome);
-    context.listing = nullptr;
-    if (outcome.out_of_memory) {
-      refuse(kExitNoMemory,
-             "out of memory: could not allocate the search's batch buffers (%ld bytes per thread)",
-             static_cast<long>(BATCH_SIZE) * (4L * k + 28L));
-      return;
-    }
-    progress.finish();
-    if (listing && !listing->rows().error().empty()) {
-      refuse(kExitWriteFailed, "%s", listing->rows().error().c_str());
-      return;
-    }
-    if (significance.active) dropNotANumberRows(outcome.kept);
-    storeKeptRows(outcome.kept, record);
-    OrderSignificance order_outcome;
-    order_outcome.order = k;
-    order_outcome.listing = listing;
-    order_outcome.not_a_number = outcome.stats.not_a_number;
-    order_outcome.first_not_a_number = outcome.stats.first_not_a_number;
-    if (outcome.stats.not_a_number > 0 && single_gains.empty())
-      single_gains = singleMarkerGains(context);
-    for (const int m : order_outcome.first_not_a_number)
-      order_outcome.first_own_gains.push_back(single_gains[m]);
-    if (significance.active) {
-      if (!assessOrder(context, outcome.kept, significance.permutations, context.single_gains,
-                       order_outcome)) {
+    AssessedOrder assessed =
+        searchAndAssessOrder(context, k, threads, significance, sink, &progress, single_gains);
+    switch (assessed.failure) {
+      case AssessedOrder::Failure::kNone:
+        break;
+      case AssessedOrder::Failure::kBatchBuffers:
+        refuse(kExitNoMemory,
+               "out of memory: could not allocate the search's batch buffers (%ld bytes per thread)",
+               static_cast<long>(BATCH_SIZE) * (4L * k + 28L));
+        return;
+      case AssessedOrder::Failure::kListing:
+        refuse(kExitWriteFailed, "%s", assessed.error.c_str());
+        return;
+      case AssessedOrder::Failure::kPermutationBuffers:
         refuse(kExitNoMemory, "out of memory: could not allocate the permutations' buffers");
         return;
-      }
     }
-    orders_.push_back(std::move(order_outcome));
+    progress.finish();
+    storeKeptRows(assessed.kept, record);
+    orders_.push_back(std::move(assessed.significance));
   }
 
   for (int k = init_order; k <= max_order; ++k) {

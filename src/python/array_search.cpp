@@ -10,7 +10,10 @@
 #include "engine/batch_pool.h"
 #include "engine/bitplanes.h"
 #include "engine/cell_counter.h"
+#include "engine/combination_listing.h"
+#include "engine/order_significance.h"
 #include "engine/search_context.h"
+#include "python/data_readers.h"
 
 namespace {
 
@@ -90,9 +93,22 @@ std::vector<unsigned char> markerMajorCopy(const ArraySearchRequest& request) {
   return copyColumns(request.genotypes, every.data(), request.marker_count, request.sample_count);
 }
 
-void appendRows(OrderSignificance& order, std::vector<ArrayTableRow>& rows) {
-  for (std::size_t j = 0; j < order.rows.size(); ++j)
-    rows.push_back(ArrayTableRow{order.order, static_cast<int>(j) + 1, std::move(order.rows[j])});
+// The order's rows: the kept ones, or with a p-value bound every listed
+// one, their permutation p-values from the order's maxima. False when the
+// listing could not be read back.
+bool appendRows(OrderSignificance& order, std::vector<ArrayTableRow>& rows) {
+  if (!order.listing) {
+    for (std::size_t j = 0; j < order.rows.size(); ++j)
+      rows.push_back(ArrayTableRow{order.order, static_cast<int>(j) + 1, std::move(order.rows[j])});
+    return true;
+  }
+  int rank = 0;
+  return order.listing->rows().forEach([&](const SignificanceRow& listed) {
+    ArrayTableRow row{order.order, ++rank, listed};
+    row.row.p_permutation = permutationPValue(listed.key, order.maxima);
+    rows.push_back(std::move(row));
+    return true;
+  });
 }
 
 }  // namespace
@@ -152,24 +168,29 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
   std::vector<char*> names;
   for (const std::string& name : request.marker_names) names.push_back(const_cast<char*>(name.c_str()));
   ArraySearchResult result;
+  SignificanceRequest significance;
+  significance.active = true;
+  significance.rank = request.rank;
+  significance.permutations = request.permutations;
+  significance.max_p = request.max_p;
   for (int k = request.first_order; k <= request.last_order; ++k) {
-    OrderOutcome outcome;
-    searchOrder(context, k, threads, BATCH_SIZE, -1, nullptr, nullptr, outcome);
-    if (outcome.out_of_memory) {
-      throw SearchOutOfMemory("out of memory: could not allocate the search's batch buffers (" +
-                              std::to_string(static_cast<long>(BATCH_SIZE) * (4L * k + 28L)) +
-                              " bytes per thread)");
+    AssessedOrder assessed = searchAndAssessOrder(context, k, threads, significance, nullptr, nullptr, single_gains);
+    switch (assessed.failure) {
+      case AssessedOrder::Failure::kNone:
+        break;
+      case AssessedOrder::Failure::kBatchBuffers:
+        throw SearchOutOfMemory("out of memory: could not allocate the search's batch buffers (" +
+                                std::to_string(static_cast<long>(BATCH_SIZE) * (4L * k + 28L)) +
+                                " bytes per thread)");
+      case AssessedOrder::Failure::kPermutationBuffers:
+        throw SearchOutOfMemory("out of memory: could not allocate the permutations' buffers");
+      case AssessedOrder::Failure::kListing:
+        throw DataFileError(assessed.error);
     }
-    dropNotANumberRows(outcome.kept);
-    OrderSignificance order;
-    order.not_a_number = outcome.stats.not_a_number;
-    order.first_not_a_number = outcome.stats.first_not_a_number;
-    for (const int m : order.first_not_a_number) order.first_own_gains.push_back(single_gains[m]);
-    if (!assessOrder(context, outcome.kept, request.permutations, context.single_gains, order))
-      throw SearchOutOfMemory("out of memory: could not allocate the permutations' buffers");
+    OrderSignificance& order = assessed.significance;
     if (static_cast<int>(names.size()) == request.marker_count)
       result.warnings += notANumberWarning(order, names.data(), true);
-    appendRows(order, result.rows);
+    if (!appendRows(order, result.rows)) throw DataFileError(order.listing->rows().error());
   }
   return result;
 }

@@ -37,6 +37,7 @@ struct ArraySearchRequest {
   int missing_code = kMethodAvailable;
   int rank = kRankByIG;  // the ranking measure
   PermutationPlan permutations;
+  double max_p = 0;  // above 0: every combination with p_chisq at most this
   int threads = 0;  // below 1: every hardware thread
   std::vector<std::string> marker_names;  // for warnings
 };

@@ -207,8 +207,9 @@ py::dict search(const py::object& genotypes, const py::object& phenotype, const 
   request.rank = rankOfWord(rank);
   request.permutations = permutationPlan(permutations, seed);
   if (!max_p.is_none()) {
-    throw BadSearchInput("max_p: listing every combination below a p-value is not available in "
-                         "this version (the table lists the top best of each order)");
+    request.max_p = max_p.cast<double>();
+    if (!(request.max_p > 0 && request.max_p <= 1))
+      throw BadSearchInput("max_p=" + std::to_string(request.max_p) + ": not a probability in (0, 1]");
   }
   request.threads = threads.is_none() ? 0 : threads.cast<int>();
   request.marker_names = markerNames(markers, request.marker_count);
@@ -241,7 +242,9 @@ missing: "none", "mc", "complete", "available", "imputation" or "em".
 rank: "ig", "rig" or "synergy", the measure that ranks the combinations.
 permutations, seed: phenotype permutations for p_permutation (the max
   statistic of each order) and the generator's seed.
-max_p: not available in this version (must be None).
+max_p: with a bound, every combination of each order whose p_chisq is at
+  most it (not only the top ones), ranked by the measure; rows beyond memory
+  wait in a temporary file.
 threads: worker threads; None = every hardware thread.
 markers: names of the markers (default "m0", "m1", ...).
 

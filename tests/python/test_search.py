@@ -26,6 +26,16 @@ def test_generated_data_equals_program_table(tmp_path, data_file, missing, rank)
     assert as_printed(columns) == expected
 
 
+def test_every_combination_within_max_p_equals_program_table(tmp_path, data_file):
+    genotypes, phenotype = generated(300, 12, 0.08, seed=5)
+    names = ["snp%d" % m for m in range(12)]
+    columns = gorva.search(genotypes, phenotype, order=(1, 2), max_p=0.3, permutations=10, markers=names)
+    expected = program_table(tmp_path, data_file(genotypes, phenotype, names),
+                             ["--order", "1-2", "--max-p", "0.3", "--permutations", "10"])
+    assert len(columns["rank"]) > 10
+    assert as_printed(columns) == expected
+
+
 def test_layouts_and_integer_widths_give_equal_results():
     genotypes, phenotype = generated(400, 12, 0.05, seed=11)
     binary = (genotypes == 1)
@@ -47,6 +57,7 @@ def test_layouts_and_integer_widths_give_equal_results():
     (dict(missing="mean"), "not a missing-data method"),
     (dict(rank="auc"), "unknown measure"),
     (dict(permutations=-1), "cannot be negative"),
+    (dict(max_p=1.5), "not a probability"),
     (dict(order=(3, 2)), "order range 3-2 is not valid"),
 ])
 def test_input_the_search_cannot_take_is_a_value_error(change, message):

@@ -1,0 +1,46 @@
+#include "engine/order_significance.h"
+
+#include <memory>
+
+#include "engine/combination_listing.h"
+#include "engine/order_search.h"
+#include "search_constants.h"
+
+AssessedOrder searchAndAssessOrder(SearchContext& context, int order, int threads,
+                                   const SignificanceRequest& request, const BatchSink& sink,
+                                   SearchProgress* progress, std::vector<double>& single_gains) {
+  AssessedOrder assessed;
+  std::shared_ptr<CombinationListing> listing;
+  if (request.max_p > 0) {
+    listing = std::make_shared<CombinationListing>(context, order, request.max_p,
+                                                   combinationsOf(context.marker_count, order));
+    context.listing = listing.get();
+  }
+  OrderOutcome outcome;
+  runOrderSearch(context, order, threads, BATCH_SIZE, sink, progress, outcome);
+  context.listing = nullptr;
+  if (outcome.out_of_memory) {
+    assessed.failure = AssessedOrder::Failure::kBatchBuffers;
+    return assessed;
+  }
+  if (listing && !listing->rows().error().empty()) {
+    assessed.failure = AssessedOrder::Failure::kListing;
+    assessed.error = listing->rows().error();
+    return assessed;
+  }
+  if (request.active) dropNotANumberRows(outcome.kept);
+  OrderSignificance& significance = assessed.significance;
+  significance.order = order;
+  significance.listing = listing;
+  significance.not_a_number = outcome.stats.not_a_number;
+  significance.first_not_a_number = outcome.stats.first_not_a_number;
+  if (outcome.stats.not_a_number > 0 && single_gains.empty()) single_gains = singleMarkerGains(context);
+  for (const int m : significance.first_not_a_number) significance.first_own_gains.push_back(single_gains[m]);
+  if (request.active &&
+      !assessOrder(context, outcome.kept, request.permutations, context.single_gains, significance)) {
+    assessed.failure = AssessedOrder::Failure::kPermutationBuffers;
+    return assessed;
+  }
+  assessed.kept = std::move(outcome.kept);
+  return assessed;
+}

@@ -1,0 +1,34 @@
+// One order of a search as the results table wants it: searched (with every
+// combination within a p-value bound gathered when one is asked), the rows
+// whose measures are not numbers left out, the kept rows assessed. The
+// program and the Python module both search their orders this way.
+#ifndef GORVA_ENGINE_ORDER_SIGNIFICANCE_H
+#define GORVA_ENGINE_ORDER_SIGNIFICANCE_H
+
+#include <string>
+#include <vector>
+
+#include "engine/batch_pool.h"
+#include "engine/significance.h"
+
+class SearchProgress;
+
+struct AssessedOrder {
+  enum class Failure { kNone, kBatchBuffers, kPermutationBuffers, kListing };
+  Failure failure = Failure::kNone;
+  std::string error;       // kListing: the listing's own message
+  RankedRows kept;         // the report's rows
+  OrderSignificance significance;
+};
+
+// Searches `order` with the order search in force (runOrderSearch) on
+// `threads` workers. When the request is active, rows whose measures are not
+// numbers are dropped and the kept rows assessed (counts, p-values,
+// permutations); with request.max_p > 0 every combination within it is
+// listed. `single_gains` are the markers' own IGs, computed here on first
+// need when empty. `sink` may be empty, `progress` null.
+AssessedOrder searchAndAssessOrder(SearchContext& context, int order, int threads,
+                                   const SignificanceRequest& request, const BatchSink& sink,
+                                   SearchProgress* progress, std::vector<double>& single_gains);
+
+#endif  // GORVA_ENGINE_ORDER_SIGNIFICANCE_H
