@@ -11,6 +11,7 @@
 
 #include "app/memorybudget.h"
 #include "app/options.h"
+#include "app/planes_road.h"
 #include "app/plot.h"
 #include "app/results_table.h"
 #include "app/run_plan.h"
@@ -235,7 +236,9 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
   }
   DataCheck check = plan.fromReader() ? checkedElsewhere()
                                       : checkDataFile(plan.input_file, reader.bytes(), reader.byteCount(),
-                                                      plan.phenotype_column);
+                                                      plan.phenotype_column, [&reader](const unsigned char* done) {
+                                                        reader.releaseScanned(done);
+                                                      });
   if (!check.ok) {
     refuse(kExitBadInput, "%s", check.error.c_str());
     return false;
@@ -257,12 +260,14 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
     return false;
   }
   if (!check.warning.empty()) std::fputs(check.warning.c_str(), stderr);
+  // Runs that need no byte matrix fill the planes straight from the input.
+  plan.planes_road = planesRoadServes({search_settings.use_planes, plan.missing_code, opt::plot, !plan.fromReader(),
+                                       plan.subsetting, std::min(plan.order, plan.runMarkers())});
   const double cells = static_cast<double>(plan.markerCount()) * plan.sampleCount();
-  if (cells > kMaxIndexedCount) {
-    refuse(kExitBadInput,
-           "%s: %d markers x %d samples are %.0f genotypes; this version indexes at most "
-           "2147483647 (split the markers into several files)",
-           plan.input_file, plan.markerCount(), plan.sampleCount(), cells);
+  if (cells > kMaxIndexedCount && !plan.planes_road) {
+    refuse(kExitBadInput, "%s: %d markers x %d samples are %.0f genotypes; %s",
+           plan.fromReader() ? (plan.reader_option + " " + plan.reader_input).c_str() : plan.input_file,
+           plan.markerCount(), plan.sampleCount(), cells, planesRoadRefusal(!plan.fromReader()));
     return false;
   }
   // Count tables are indexed by int; an order with combinations beyond that
@@ -279,9 +284,12 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
   }
   // Everything the run will hold at its peak must fit before the report
   // exists: a run killed half-way would leave nothing but a broken report.
+  // A mapped file holds only the pages a scan has not yet given back.
+  const long file_bytes =
+      reader.byteCount() > MdrReader::kLoadedFileLimit ? 2 * MdrReader::kReleaseStep : reader.byteCount();
   const RunShape shape{plan.markerCount(), plan.sampleCount(), plan.init_order, plan.order, plan.top_k,
-                       opt::threads, plan.fromReader() ? 0 : reader.byteCount(), base,
-                       plan.from_plink ? plan.plink.bytesHeld() : 0};
+                       opt::threads, plan.fromReader() ? 0 : file_bytes, base,
+                       plan.from_plink ? plan.plink.bytesHeld() : 0, plan.planes_road};
   const MemoryNeed need = estimateRunMemory(shape);
   const std::uint64_t available = availableMemoryBytes();
   if (need.total() > available) {
@@ -400,16 +408,20 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
            data.order_count, data.row_capacity);
     return;
   }
-  if (!readData(plan, data)) return;
-  try {
-    CalcMdrMethodALL(data.genotypes, data.phenotypes, data.scores, plan.runSamples(), plan.runMarkers() + 1,
-                     phenotype_column - 1, case_value, measure_idx, tie_idx + 1, plan.missing_code, testing_idx,
-                     real_param, int_param, perm, search_folds, data.results);
-  } catch (const std::bad_alloc&) {
-    refuse(kExitNoMemory,
-           "out of memory: could not allocate the search's sample list, bit-planes or "
-           "buffers for %d markers x %d samples",
-           plan.runMarkers(), plan.runSamples());
+  if (plan.planes_road) {
+    if (!searchOnPlanes(plan, data, case_value, measure_idx, tie_idx + 1)) return;
+  } else {
+    if (!readData(plan, data)) return;
+    try {
+      CalcMdrMethodALL(data.genotypes, data.phenotypes, data.scores, plan.runSamples(), plan.runMarkers() + 1,
+                       phenotype_column - 1, case_value, measure_idx, tie_idx + 1, plan.missing_code, testing_idx,
+                       real_param, int_param, perm, search_folds, data.results);
+    } catch (const std::bad_alloc&) {
+      refuse(kExitNoMemory,
+             "out of memory: could not allocate the search's sample list, bit-planes or "
+             "buffers for %d markers x %d samples",
+             plan.runMarkers(), plan.runSamples());
+    }
   }
   if (exit_status_ != kExitOk) return;
   end_time = std::time(nullptr);

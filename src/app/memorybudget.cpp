@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "app/planes_road.h"
 #include "engine/batch_pool.h"
 #include "engine/bitplanes.h"
 #include "engine/mdrresult.h"
@@ -133,7 +134,8 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
                                shape.init_order, shape.order);
   const double workers = need.workers;
 
-  need.genotypes = cappedBytes(markers * samples);
+  need.genotypes = cappedBytes(shape.planes_road ? std::max(planesBlockBytes(shape.sample_count, shape.marker_count),
+                                                                    planesBlockBytes(shape.marker_count, shape.sample_count)) : markers * samples);
   need.bit_planes = cappedBytes(BitPlanes::bytesBound(shape.marker_count, shape.sample_count,
                                                       shape.base, need.workers));
 

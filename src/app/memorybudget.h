@@ -19,6 +19,7 @@ struct RunShape {
   long long file_bytes = 0;   // the data file, loaded whole again to fill the arrays
   int base = 3;               // levels of a genotype digit: 4 under "mc"
   double reader_bytes = 0;    // what a reader keeps beside the arrays (PlinkReader::bytesHeld)
+  bool planes_road = false;   // codes go a block at a time into the planes: no byte matrix
 };
 
 // The highest order whose count table (2 * base^k int counters) an int can

@@ -32,7 +32,7 @@ bool RunData::allocate(const RunPlan& plan, int record_folds, int testing_idx, i
 
   results = new (std::nothrow) MDRResult*[order_count]();
   marker_names = new (std::nothrow) char*[marker_count > 0 ? marker_count : 1]();
-  const long genotype_bytes = static_cast<long>(marker_count) * sample_count;
+  const long genotype_bytes = plan.planes_road ? 0 : static_cast<long>(marker_count) * sample_count;
   genotypes = new (std::nothrow) unsigned char[genotype_bytes > 0 ? genotype_bytes : 1]();
   phenotypes = new (std::nothrow) unsigned char[sample_count > 0 ? sample_count : 1]();
   scores = new (std::nothrow) double[sample_count > 0 ? sample_count : 1]();

@@ -41,6 +41,10 @@ struct RunPlan {
   Subset subset;
   bool subsetting = false;
 
+  // The fast path's planes are filled straight from the input, without
+  // the byte matrix.
+  bool planes_road = false;
+
   int line_count = 0;    // of the data as a text file: samples + 2
   int column_count = 0;  // markers + 1
 

@@ -5,11 +5,13 @@
 #include <ctime>
 #include <vector>
 
+#include "app/planes_road.h"
 #include "engine/search_context.h"
 #include "engine/significance.h"
 #include "io/FileIO.h"
 #include "io/OutputFile.h"
 
+class BitPlanes;
 class MDRResult;
 struct RunData;
 struct RunPlan;
@@ -55,6 +57,26 @@ class TFmMDR {
                         int case_value, int measure_idx, int option_code, int missing_code,
                         int testing_idx, double real_param, int int_param, int perm,
                         int fold_count, MDRResult** results);
+
+  // The same on a prepared context (its phenotypes recoded, its samples
+  // listed), counted on `planes` when given (codes read straight into them,
+  // with no byte matrix), otherwise on planes built here or the plain path.
+  void searchOrders(SearchContext& context, const BitPlanes* planes, int measure_idx, int option_code,
+                    MDRResult** results);
+
+  // The search of a run on the planes road: the samples listed and the
+  // planes filled by `pass` a block of markers at a time (two passes
+  // under "complete"), then searchOrders(). The phenotypes are the run's.
+  PlanesRoadStatus searchFromBlocks(const BlockPass& pass, unsigned char* phenotypes, double* scores,
+                                    int sample_count, int marker_count, int case_value,
+                                    int measure_idx, int option_code, int missing_code,
+                                    MDRResult** results);
+
+  // The same from a text file, read by lines: the phenotypes first, then
+  // the genotypes a block of lines at a time into the planes.
+  PlanesRoadStatus searchFromTextRows(const TextRows& text, unsigned char* phenotypes, double* scores,
+                                      char** marker_names, int case_value, int measure_idx, int option_code,
+                                      int missing_code, MDRResult** results);
 
   // The integer between the position-th and the next comma of a combination text.
   int GetComb(char* text, int position);
@@ -105,6 +127,10 @@ class TFmMDR {
   bool createResultFiles(const RunPlan& plan, MdrWriter& writer);
   // The second reading, into the allocated arrays.
   bool readData(RunPlan& plan, RunData& data);
+  // The second reading straight into the planes, and the search, for a run
+  // on the planes road (false after a refusal).
+  bool searchOnPlanes(RunPlan& plan, RunData& data, int case_value, int measure_idx, int option_code);
+  PlanesRoadStatus fillAndSearch(RunPlan& plan, RunData& data, int case_value, int measure_idx, int option_code);
   // The report, the all-results file, the table and the charts.
   void writeResults(const RunPlan& plan, const RunData& data, int case_value, int testing_idx);
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/worker_threads.h"
+#include "search_constants.h"
 
 namespace {
 
@@ -73,6 +74,13 @@ bool BitPlanes::build(const unsigned char* genotypes, int marker_count, int samp
 
 bool BitPlanes::build(const GenotypeView& genotypes, int marker_count, const int* samples,
                       int sample_len, const unsigned char* phenotypes, int levels, int threads) {
+  if (!prepare(marker_count, samples, sample_len, phenotypes, levels)) return false;
+  fillMarkers(genotypes, 0, marker_count, threads);
+  return true;
+}
+
+bool BitPlanes::prepare(int marker_count, const int* samples, int sample_len,
+                        const unsigned char* phenotypes, int levels) {
   levels_ = levels;
   marker_count_ = marker_count;
   // The listed samples in row order: controls in list order from bit 0 of
@@ -82,16 +90,16 @@ bool BitPlanes::build(const GenotypeView& genotypes, int marker_count, const int
   shape_.control_words = paddedWords(class_size[0]);
   shape_.case_words = paddedWords(class_size[1]);
   const int row_words = shape_.rowWords();
-  std::vector<int> row_order;  // the sample at each filled bit position
-  std::vector<int> position;   // the bit position of each
-  row_order.reserve(sample_len);
-  position.reserve(sample_len);
+  row_order_.clear();
+  position_.clear();
+  row_order_.reserve(sample_len);
+  position_.reserve(sample_len);
   for (int c = 0; c < 2; ++c) {
     int bit = c == 0 ? 0 : 64 * shape_.control_words;
     for (int i = 0; i < sample_len; ++i) {
       if ((phenotypes[samples[i]] == 1 ? 1 : 0) != c) continue;
-      row_order.push_back(samples[i]);
-      position.push_back(bit++);
+      row_order_.push_back(samples[i]);
+      position_.push_back(bit++);
     }
   }
   everyone_counts_[0] = class_size[0];
@@ -101,24 +109,53 @@ bool BitPlanes::build(const GenotypeView& genotypes, int marker_count, const int
   if (!everyone_.reset(row_words)) return false;
   marginals_.assign(2L * levels * marker_count, 0);
   complete_.assign(marker_count, 1);
-  for (int bit : position) everyone_.data()[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  for (int bit : position_) everyone_.data()[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  return true;
+}
 
+BitPlanes::Scalars BitPlanes::scalars() const {
+  return Scalars{levels_, marker_count_, shape_.control_words, shape_.case_words,
+                 static_cast<int>(row_order_.size()), everyone_counts_[0], everyone_counts_[1]};
+}
+
+bool BitPlanes::allocate(const Scalars& scalars) {
+  levels_ = scalars.levels;
+  marker_count_ = scalars.marker_count;
+  shape_.control_words = scalars.control_words;
+  shape_.case_words = scalars.case_words;
+  everyone_counts_[0] = scalars.controls;
+  everyone_counts_[1] = scalars.cases;
+  row_order_.assign(scalars.sample_len, 0);
+  position_.assign(scalars.sample_len, 0);
+  marginals_.assign(2L * levels_ * marker_count_, 0);
+  complete_.assign(marker_count_, 1);
+  return words_.reset(static_cast<long>(marker_count_) * levels_ * shape_.rowWords()) &&
+         everyone_.reset(shape_.rowWords());
+}
+
+void BitPlanes::fillMarkers(const GenotypeView& block, int first, int count, int threads) {
+  const int levels = levels_;
+  const int row_words = shape_.rowWords();
+  const long sample_len = static_cast<long>(row_order_.size());
   // Each marker's codes are laid out in row order (unfilled bits get a code
   // of no level) and turned into level words 64 at a time.
-  const int workers = std::max(1, std::min(threads, marker_count / kMarkersPerThread));
+  const int workers = std::max(1, std::min(threads, count / kMarkersPerThread));
   std::vector<std::vector<unsigned char>> buffers(
       workers, std::vector<unsigned char>(static_cast<std::size_t>(row_words) * 64, kNoLevel));
-  auto buildMarkers = [&](int first, int end, std::vector<unsigned char>& codes) {
-    for (int m = first; m < end; ++m) {
-      const unsigned char* column = genotypes.first + m * genotypes.marker_stride;
-      const long stride = genotypes.sample_stride;
-      for (std::size_t i = 0; i < row_order.size(); ++i)
-        codes[position[i]] = column[row_order[i] * stride];
+  auto buildMarkers = [&](int begin, int end, std::vector<unsigned char>& codes) {
+    for (int j = begin; j < end; ++j) {
+      const int m = first + j;
+      const unsigned char* column = block.first + j * block.marker_stride;
+      const long stride = block.sample_stride;
+      for (std::size_t i = 0; i < row_order_.size(); ++i)
+        codes[position_[i]] = column[row_order_[i] * stride];
       std::uint64_t* rows = words_.data() + m * markerStrideWords();
       int* counts = &marginals_[2L * levels * m];
-      int counted = 0;
+      long counted = 0;
       for (int level = 0; level < levels; ++level) {
         std::uint64_t* row = rows + static_cast<long>(level) * row_words;
+        counts[2 * level] = 0;
+        counts[2 * level + 1] = 0;
         for (int w = 0; w < row_words; ++w) {
           row[w] = levelWord(&codes[64L * w], static_cast<unsigned char>(level));
           counts[2 * level + (w < shape_.control_words ? 0 : 1)] += std::popcount(row[w]);
@@ -131,12 +168,84 @@ bool BitPlanes::build(const GenotypeView& genotypes, int marker_count, const int
   std::atomic<int> next_marker{0};
   runWorkers(workers, [&](int worker) {
     for (;;) {
-      const int first = next_marker.fetch_add(kMarkersPerThread);
-      if (first >= marker_count) return;
-      buildMarkers(first, std::min(first + kMarkersPerThread, marker_count), buffers[worker]);
+      const int begin = next_marker.fetch_add(kMarkersPerThread);
+      if (begin >= count) return;
+      buildMarkers(begin, std::min(begin + kMarkersPerThread, count), buffers[worker]);
     }
   });
-  return true;
+}
+
+void BitPlanes::fillSamples(const GenotypeView& block, int first, int count, int threads) {
+  // The bit of each sample of the block, -1 for one not listed.
+  std::vector<int> bits(count, -1);
+  for (std::size_t i = 0; i < row_order_.size(); ++i) {
+    const int r = row_order_[i] - first;
+    if (r >= 0 && r < count) bits[r] = position_[i];
+  }
+  const int row_words = shape_.rowWords();
+  const int workers = std::max(1, std::min(threads, marker_count_ / kMarkersPerThread));
+  std::atomic<int> next_marker{0};
+  runWorkers(workers, [&](int) {
+    for (;;) {
+      const int begin = next_marker.fetch_add(kMarkersPerThread);
+      if (begin >= marker_count_) return;
+      for (int m = begin; m < std::min(begin + kMarkersPerThread, marker_count_); ++m) {
+        const unsigned char* column = block.first + m * block.marker_stride;
+        std::uint64_t* rows = words_.data() + m * markerStrideWords();
+        for (int r = 0; r < count; ++r) {
+          const unsigned char code = column[r * block.sample_stride];
+          if (bits[r] < 0 || code >= levels_) continue;
+          rows[static_cast<long>(code) * row_words + bits[r] / 64] |= std::uint64_t{1} << (bits[r] % 64);
+        }
+      }
+    }
+  });
+}
+
+void BitPlanes::finishSamples(int threads) {
+  const int row_words = shape_.rowWords();
+  const long sample_len = static_cast<long>(row_order_.size());
+  const int workers = std::max(1, std::min(threads, marker_count_ / kMarkersPerThread));
+  std::atomic<int> next_marker{0};
+  runWorkers(workers, [&](int) {
+    for (;;) {
+      const int begin = next_marker.fetch_add(kMarkersPerThread);
+      if (begin >= marker_count_) return;
+      for (int m = begin; m < std::min(begin + kMarkersPerThread, marker_count_); ++m) {
+        const std::uint64_t* rows = marker(m);
+        int* counts = &marginals_[2L * levels_ * m];
+        long counted = 0;
+        for (int level = 0; level < levels_; ++level) {
+          counts[2 * level] = 0;
+          counts[2 * level + 1] = 0;
+          for (int w = 0; w < row_words; ++w)
+            counts[2 * level + (w < shape_.control_words ? 0 : 1)] +=
+                std::popcount(rows[static_cast<long>(level) * row_words + w]);
+          counted += counts[2 * level] + counts[2 * level + 1];
+        }
+        complete_[m] = counted == sample_len ? 1 : 0;
+      }
+    }
+  });
+}
+
+std::vector<unsigned char> BitPlanes::columns(const int* markers, int count, int sample_count) const {
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(count) * sample_count, kMissingCode);
+  const int row_words = shape_.rowWords();
+  for (int j = 0; j < count; ++j) {
+    const std::uint64_t* rows = marker(markers[j]);
+    unsigned char* column = &bytes[static_cast<std::size_t>(j) * sample_count];
+    for (std::size_t i = 0; i < row_order_.size(); ++i) {
+      const int bit = position_[i];
+      for (int level = 0; level < levels_; ++level) {
+        if ((rows[static_cast<long>(level) * row_words + bit / 64] >> (bit % 64)) & 1) {
+          column[row_order_[i]] = static_cast<unsigned char>(level);
+          break;
+        }
+      }
+    }
+  }
+  return bytes;
 }
 
 double BitPlanes::bytesBound(long long marker_count, long long sample_count, int levels,

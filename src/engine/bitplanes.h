@@ -50,6 +50,46 @@ class BitPlanes {
   static double bytesBound(long long marker_count, long long sample_count, int levels,
                            int threads);
 
+  // The same in steps, for codes that arrive a block of markers at a time
+  // (read from a file, never held whole): prepare() sizes the rows for the
+  // listed samples, then fillMarkers() turns each block into its rows;
+  // `block` sees markers first .. first + count - 1 as its markers 0 ..
+  // count - 1, its samples as the view's. False when memory is short.
+  bool prepare(int marker_count, const int* samples, int sample_len, const unsigned char* phenotypes,
+               int levels);
+  void fillMarkers(const GenotypeView& block, int first, int count, int threads = 1);
+
+  // The same by samples, for codes that arrive a block of samples (data
+  // lines) at a time: after prepare(), fillSamples() sets the bits of
+  // samples first .. first + count - 1 of every marker (`block` sees them
+  // as its samples 0 .. count - 1, every marker as the run's); finishSamples()
+  // then counts the marginals once every sample is in.
+  void fillSamples(const GenotypeView& block, int first, int count, int threads = 1);
+  void finishSamples(int threads = 1);
+
+  // The codes of `count` markers back from the rows, marker-major over
+  // `sample_count` samples: a listed sample's level, kMissingCode for one
+  // in no level or not listed (no count reads those).
+  std::vector<unsigned char> columns(const int* markers, int count, int sample_count) const;
+
+  // For handing finished planes whole to another process: the scalars
+  // that size them, then every array as bytes. A receiver calls
+  // allocate() with the sender's scalars and fills the same arrays.
+  struct Scalars {
+    int levels, marker_count, control_words, case_words, sample_len, controls, cases;
+  };
+  Scalars scalars() const;
+  bool allocate(const Scalars& scalars);
+  template <typename Visit>
+  void forEachArray(Visit visit) {
+    visit(reinterpret_cast<unsigned char*>(words_.data()), words_.size() * 8L);
+    visit(reinterpret_cast<unsigned char*>(everyone_.data()), everyone_.size() * 8L);
+    visit(reinterpret_cast<unsigned char*>(marginals_.data()), static_cast<long>(marginals_.size() * sizeof(int)));
+    visit(complete_.data(), static_cast<long>(complete_.size()));
+    visit(reinterpret_cast<unsigned char*>(row_order_.data()), static_cast<long>(row_order_.size() * sizeof(int)));
+    visit(reinterpret_cast<unsigned char*>(position_.data()), static_cast<long>(position_.size() * sizeof(int)));
+  }
+
   int levels() const { return levels_; }
   int markerCount() const { return marker_count_; }
   const PlaneShape& shape() const { return shape_; }
@@ -76,6 +116,8 @@ class BitPlanes {
   int everyone_counts_[2] = {0, 0};
   std::vector<int> marginals_;
   std::vector<unsigned char> complete_;
+  std::vector<int> row_order_;  // the sample at each filled bit position
+  std::vector<int> position_;   // the bit position of each
 };
 
 #endif  // GORVA_ENGINE_BITPLANES_H

@@ -76,16 +76,22 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
                               int option_code, int missing_code, int /*testing_idx*/,
                               double /*real_param*/, int /*int_param*/, int /*perm*/,
                               int /*fold_count*/, MDRResult** results) {
-  const int max_order = results[0]->max_order;
-  const int init_order = results[0]->init_order;
   const int marker_count = column_count - 1;
-
   SearchContext context;
   prepareSearchContext(genotypes, phenotypes, scores, sample_count, marker_count, case_value,
                        missing_code, context);
+  searchOrders(context, nullptr, measure_idx, option_code, results);
+}
+
+void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int measure_idx,
+                          int option_code, MDRResult** results) {
+  const int max_order = results[0]->max_order;
+  const int init_order = results[0]->init_order;
+  const int marker_count = context.marker_count;
   context.option_code = option_code;
   context.measure = measure_idx == 1 ? 1 : 0;
   context.K = results[0]->row_count;
+  context.planes = built;
   std::vector<double> single_gains;
   if (significance.active) rankForSignificance(significance.rank, context, single_gains);
   counted_samples_ = context.N;
@@ -97,7 +103,8 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
   context.settings = search_settings;
   const int threads = workerCount(search_settings.requested_threads);
   BitPlanes planes;
-  if (search_settings.use_planes && buildPlanesFor(context, planes, threads)) context.planes = &planes;
+  if (built == nullptr && search_settings.use_planes && buildPlanesFor(context, planes, threads))
+    context.planes = &planes;
 
   for (int k = init_order; k <= max_order; ++k) {
     MDRResult& record = *results[k - init_order];

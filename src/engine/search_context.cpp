@@ -1,6 +1,8 @@
 #include "engine/search_context.h"
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <limits>
 #include <new>
 
@@ -8,6 +10,14 @@
 
 #include "engine/bitplanes.h"
 #include "engine/missingdata.h"
+
+namespace {
+
+// Markers whose codes are decoded from one set of planes into another at a
+// time: a small buffer for any sample count that fits in memory at all.
+constexpr int kColumnsPerBlock = 256;
+
+}  // namespace
 
 void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, double* scores,
                           int sample_count, int marker_count, int case_value, int missing_code,
@@ -49,6 +59,12 @@ void prepareSearchContext(const GenotypeView& source, unsigned char* phenotypes,
   context.ratio = static_cast<double>(cases) / controls;
 }
 
+std::vector<unsigned char> contextColumns(const SearchContext& context, const int* markers, int count) {
+  if (context.source.first == nullptr && context.planes != nullptr)
+    return context.planes->columns(markers, count, context.sample_count);
+  return copyColumns(context.source, markers, count, context.sample_count);
+}
+
 void recountClasses(SearchContext& context) {
   int cases = 0;
   for (const int s : context.samples) cases += context.phenotypes[s] == 1 ? 1 : 0;
@@ -79,6 +95,22 @@ bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads
   if (context.missing_code == kMethodEm) return false;
   const int levels = context.missing_code == kMethodMc ? 4 : 3;
   try {
+    if (context.source.first == nullptr) {
+      if (context.planes == nullptr) return false;
+      if (!planes.prepare(context.marker_count, context.samples.data(), context.N, context.phenotypes,
+                          levels))
+        return false;
+      std::vector<int> block;
+      for (int first = 0; first < context.marker_count; first += kColumnsPerBlock) {
+        const int count = std::min(kColumnsPerBlock, context.marker_count - first);
+        block.resize(count);
+        std::iota(block.begin(), block.end(), first);
+        const std::vector<unsigned char> codes = context.planes->columns(block.data(), count, context.sample_count);
+        planes.fillMarkers(GenotypeView::markerMajor(codes.data(), context.sample_count), first, count,
+                           threads);
+      }
+      return true;
+    }
     return planes.build(context.source, context.marker_count, context.samples.data(), context.N,
                         context.phenotypes, levels, threads);
   } catch (const std::bad_alloc&) {

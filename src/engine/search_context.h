@@ -51,7 +51,7 @@ struct SearchContext {
   // marker-major, m * sample_count + s; null when the codes are only seen
   // through `source` (then every order must be counted from the planes)
   unsigned char* genotypes = nullptr;
-  GenotypeView source;  // the same codes, where the planes are built from
+  GenotypeView source;  // the same codes, where the planes are built from (null: the planes hold them)
   int marker_count = 0;
   int sample_count = 0;
   unsigned char* phenotypes = nullptr;  // 1 case, 0 control
@@ -81,6 +81,11 @@ struct SearchContext {
   std::atomic<double>* running_maximum = nullptr;
   SearchSettings settings;
 };
+
+// The codes of `count` markers, marker-major over the context's samples,
+// from its view, or from its planes when it has no view (codes read from a
+// file straight into the planes).
+std::vector<unsigned char> contextColumns(const SearchContext& context, const int* markers, int count);
 
 // Recodes the phenotype in place (case_value -> 1, anything else -> 0),
 // imputes missing codes under "imputation", lists the samples to count
@@ -119,7 +124,8 @@ void scorePlainly(const SearchContext& context, unsigned char* genotypes, int ma
 
 // Builds the planes of a prepared context when the fast path serves its
 // method (all but "em") on up to `threads` threads; false when it does not
-// or memory is short, and the plain path then counts.
+// or memory is short, and the plain path then counts. A context without a
+// view has them built from its current planes (for a permuted phenotype).
 bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads = 1);
 
 // Per-batch bookkeeping of the scorers, summed over a search.

@@ -37,7 +37,7 @@ void countCombinationTable(const SearchContext& context, const int* combination,
   int marker_count = context.marker_count;
   std::vector<int> columns(combination, combination + k);
   if (genotypes == nullptr) {
-    own_bytes = copyColumns(context.source, combination, k, context.sample_count);
+    own_bytes = contextColumns(context, combination, k);
     genotypes = own_bytes.data();
     marker_count = k;
     for (int j = 0; j < k; ++j) columns[j] = j;
@@ -83,7 +83,7 @@ std::vector<double> singleMarkerGains(const SearchContext& context) {
     unsigned char* genotypes = context.genotypes;
     int marker_count = markers;
     if (copied) {
-      own_bytes = copyColumns(context.source, combinations.data(), count, context.sample_count);
+      own_bytes = contextColumns(context, combinations.data(), count);
       genotypes = own_bytes.data();
       marker_count = count;
       std::iota(combinations.begin(), combinations.end(), 0);
@@ -172,12 +172,16 @@ bool permutationMaxima(const SearchContext& context, int order, const Permutatio
   for (int r = 0; r < plan.count; ++r) {
     permuteValues(phenotype.data(), S);
     recountClasses(permuted);
+    // Codes held only in the planes are read from the run's own planes.
+    permuted.planes = context.planes;
     if (permuted.measure == kRankBySynergy) {
       singles = singleMarkerGains(permuted);
       permuted.single_gains = singles.data();
     }
     BitPlanes planes;
     const bool fast = permuted.settings.use_planes && buildPlanesFor(permuted, planes, threads);
+    // Without a byte matrix the plain path has nothing to count.
+    if (!fast && permuted.genotypes == nullptr && permuted.source.first == nullptr) return false;
     permuted.planes = fast ? &planes : nullptr;
     running_maximum = -std::numeric_limits<double>::infinity();
     OrderOutcome outcome;

@@ -2,6 +2,7 @@
 // the reader would mis-store and counts what it would read as 0 or in part.
 #include "io/DataCheck.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "io/FileIO.h"
@@ -81,8 +82,9 @@ std::string place(int line, int column) {
 
 class Checker {
  public:
-  Checker(const std::string& file_name, const unsigned char* bytes, int size, int phenotype_column)
-      : name_(file_name), bytes_(bytes), size_(size), phenotype_index_(phenotype_column - 1) {}
+  Checker(const std::string& file_name, const unsigned char* bytes, long size, int phenotype_column,
+          const ScannedUpTo& scanned)
+      : name_(file_name), bytes_(bytes), size_(size), phenotype_index_(phenotype_column - 1), scanned_(scanned) {}
 
   DataCheck run();
 
@@ -104,8 +106,9 @@ class Checker {
 
   const std::string& name_;
   const unsigned char* bytes_;
-  int size_;
+  long size_;
   int phenotype_index_;
+  const ScannedUpTo& scanned_;
   DataCheck result_;
   Tally short_lines_;
   Tally non_numbers_;
@@ -123,9 +126,14 @@ DataCheck Checker::run() {
   const unsigned char* const end = bytes_ + size_;
   // No text file holds a NUL; one that does is compressed, binary or UTF-16,
   // and its lines and fields would mean nothing.
-  if (const auto* nul = static_cast<const unsigned char*>(std::memchr(bytes_, '\0', size_))) {
-    refuseNulByte(nul);
-    return result_;
+  constexpr long kNulSearchStep = 64L << 20;
+  for (long from = 0; from < size_; from += kNulSearchStep) {
+    const std::size_t step = static_cast<std::size_t>(std::min(kNulSearchStep, size_ - from));
+    if (const auto* nul = static_cast<const unsigned char*>(std::memchr(bytes_ + from, '\0', step))) {
+      refuseNulByte(nul);
+      return result_;
+    }
+    if (scanned_) scanned_(bytes_ + from + step);
   }
   const auto* header_end = static_cast<const unsigned char*>(std::memchr(bytes_, kLineFeed, size_));
   result_.line_count = 1;
@@ -148,6 +156,7 @@ DataCheck Checker::run() {
     if (!checkDataLine(result_.line_count, line_start, line_feed)) return result_;
     ++result_.line_count;
     line_start = line_feed + 1;
+    if (scanned_) scanned_(line_start);
   }
   result_.ok = true;
   result_.warning = warnings();
@@ -340,7 +349,7 @@ std::string Checker::warnings() const {
 
 }  // namespace
 
-DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, int size,
-                        int phenotype_column) {
-  return Checker(file_name, bytes, size, phenotype_column).run();
+DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, long size,
+                        int phenotype_column, const ScannedUpTo& scanned) {
+  return Checker(file_name, bytes, size, phenotype_column, scanned).run();
 }

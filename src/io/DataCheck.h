@@ -5,6 +5,7 @@
 #ifndef GORVA_IO_DATACHECK_H
 #define GORVA_IO_DATACHECK_H
 
+#include <functional>
 #include <string>
 
 struct DataCheck {
@@ -38,7 +39,10 @@ struct DataCheck {
 // fewer fields than the header; fields that are not numbers (read as 0);
 // fields read otherwise than written ("2.7" as 2, "258" as 2); a last line
 // without a line end, which is not read as a sample.
-DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, int size,
-                        int phenotype_column);
+// `scanned`, when given, hears how far the scan has got from time to time
+// (a pointer into `bytes`), so that a mapped file's pages can be given back.
+using ScannedUpTo = std::function<void(const unsigned char* done)>;
+DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, long size,
+                        int phenotype_column, const ScannedUpTo& scanned = {});
 
 #endif  // GORVA_IO_DATACHECK_H

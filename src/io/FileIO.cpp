@@ -2,6 +2,8 @@
 // the line writer of result files.
 #include "io/FileIO.h"
 
+#include <sys/mman.h>
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -47,13 +49,27 @@ bool MdrReader::Open(const char* path) {
   out_of_memory = false;
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return false;
-  long length = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
-  std::fseek(file, 0, SEEK_SET);
-  // Positions and counts are ints, so a larger file cannot be scanned.
-  if (length < 0 || length > INT_MAX) {
+  off_t length = -1;
+  if (fseeko(file, 0, SEEK_END) == 0) length = ftello(file);
+  fseeko(file, 0, SEEK_SET);
+  if (length < 0) {
     std::fclose(file);
     return false;
+  }
+  if (length > kLoadedFileLimit) {
+    // Too large to load: mapped, its pages given back as the scans pass them.
+    void* mapped = mmap(nullptr, static_cast<std::size_t>(length), PROT_READ, MAP_PRIVATE, fileno(file), 0);
+    std::fclose(file);
+    if (mapped == MAP_FAILED) return false;
+    madvise(mapped, static_cast<std::size_t>(length), MADV_SEQUENTIAL);
+    buffer = static_cast<unsigned char*>(mapped);
+    size = static_cast<long>(length);
+    mapped_ = true;
+    released_ = 0;
+    position = 0;
+    at_end = false;
+    is_open = true;
+    return true;
   }
   unsigned char* loaded = nullptr;
   std::size_t read_count = 0;
@@ -70,7 +86,7 @@ bool MdrReader::Open(const char* path) {
   // A short read is not an error here; only the bytes really read are
   // scanned, so nothing uninitialised is ever looked at.
   buffer = loaded;
-  size = static_cast<int>(read_count);
+  size = static_cast<long>(read_count);
   if (size == 0) {
     std::free(buffer);
     buffer = nullptr;
@@ -83,17 +99,32 @@ bool MdrReader::Open(const char* path) {
 
 void MdrReader::Close() {
   if (!is_open) return;
-  std::free(buffer);
+  if (mapped_) {
+    munmap(buffer, static_cast<std::size_t>(size));
+  } else {
+    std::free(buffer);
+  }
+  mapped_ = false;
   buffer = nullptr;
   size = 0;
   position = 0;
   is_open = false;
 }
 
+void MdrReader::releaseScanned(const unsigned char* done) {
+  if (!mapped_ || done < buffer) return;
+  const long reached = (done - buffer) / kReleaseStep * kReleaseStep;
+  if (reached < released_) released_ = 0;  // a new scan from the start
+  if (reached <= released_) return;
+  madvise(buffer + released_, static_cast<std::size_t>(reached - released_), MADV_DONTNEED);
+  released_ = reached;
+}
+
 void MdrReader::Reset() {
   if (!is_open) return;
   position = 0;
   at_end = false;
+  released_ = 0;
 }
 
 int MdrReader::GetLineCount() {
@@ -107,6 +138,7 @@ int MdrReader::GetLineCount() {
     if (found == nullptr) break;
     ++line_ends;
     cursor = static_cast<const unsigned char*>(found) + 1;
+    releaseScanned(cursor);
   }
   position = size;
   at_end = true;
@@ -169,7 +201,7 @@ MdrReader::FieldEnd MdrReader::collectField(char* out, bool header_field) {
       break;
     }
     if (byte == kCarriageReturn) {
-      const int rest = size - position - 1;
+      const long rest = size - position - 1;
       if (rest >= 1 && buffer[position + 1] == kLineFeed) {
         position += 2;
         ending = FieldEnd::LineEnd;

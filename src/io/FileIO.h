@@ -29,11 +29,19 @@ class MdrReader {
   MdrReader(const MdrReader&) = delete;
   MdrReader& operator=(const MdrReader&) = delete;
 
-  // Loads the file at `path` whole, as raw bytes, with one read. On a reader
-  // that is already open: true at once, the loaded bytes and the position are
-  // kept. False when the file cannot be opened, or when it cannot be held
-  // (over 2 GiB, or out of memory). An empty file opens with no buffer.
+  // Loads the file at `path` whole, as raw bytes, with one read; a file
+  // over kLoadedFileLimit bytes is mapped instead, and releaseScanned()
+  // gives its pages back behind a scan. On a reader that is already open:
+  // true at once, the loaded bytes and the position are kept. False when the
+  // file cannot be opened, mapped, or held (out of memory). An empty file
+  // opens with no buffer.
   bool Open(const char* path);
+  static constexpr long kLoadedFileLimit = 2147483647L;
+  // Drops the mapped pages before `done` (a pointer into bytes()) from
+  // memory, whole steps of kReleaseStep at a time; a later read of them
+  // maps them in again. Nothing for a loaded file.
+  void releaseScanned(const unsigned char* done);
+  static constexpr long kReleaseStep = 64L << 20;
   // Releases the loaded bytes; does nothing on a closed reader.
   void Close();
   // Moves an open reader back to its first byte.
@@ -81,13 +89,13 @@ class MdrReader {
 
   // Read-only views of the loaded file, for checks that scan the same bytes.
   const unsigned char* bytes() const { return buffer; }
-  int byteCount() const { return size; }
+  long byteCount() const { return size; }
 
   bool isOpen() const { return is_open; }
   // True when the last Open failed because the file's bytes could not be held.
   bool outOfMemory() const { return out_of_memory; }
   bool atEnd() const { return at_end; }
-  int scanPosition() const { return position; }
+  long scanPosition() const { return position; }
   int columnCount() const { return column_count; }
   const char* headerText() const { return header_text; }
 
@@ -104,8 +112,10 @@ class MdrReader {
   int effectiveFieldLimit() const;
 
   unsigned char* buffer;
-  int size;
-  int position;
+  long size;
+  long position;
+  bool mapped_ = false;
+  long released_ = 0;  // mapped bytes before this offset were given back
   bool at_end;
   bool is_open;
   int column_count;

@@ -106,15 +106,6 @@ bool PlinkReader::openFileSet(const std::string& prefix, bool refuse_missing_gen
   marker_names_.clear();
   marker_lines_.clear();
   if (!readFam(fam_phenotypes) || !readBim()) return false;
-  const double genotypes = static_cast<double>(markerCount()) * sampleCount();
-  if (genotypes > kMaxIndexedCount) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.0f", genotypes);
-    return refuse(prefix_ + ".bim and " + prefix_ + ".fam: " + std::to_string(markerCount()) +
-                  " markers x " + std::to_string(sampleCount()) + " samples are " + text +
-                  " genotypes; this version indexes at most 2147483647 (split the markers "
-                  "into several file sets)");
-  }
   if (!checkBed()) return false;
   return !refuse_missing_genotypes || refuseFirstMissingGenotype();
 }
@@ -231,7 +222,7 @@ bool PlinkReader::checkBed() {
 }
 
 template <typename Decode>
-bool PlinkReader::forEachPackedMarker(Decode decode) {
+bool PlinkReader::forEachPackedMarker(Decode decode, int first_row, int end_row) {
   const std::string name = bedName();
   std::FILE* file = std::fopen(name.c_str(), "rb");
   if (file == nullptr) return refuse("cannot open " + name + " again to read its genotypes");
@@ -240,10 +231,11 @@ bool PlinkReader::forEachPackedMarker(Decode decode) {
   bool ok = true;
   int next = 0;  // the .bim marker at the file position
   int m = 0;
-  for (int row = 0; ok && row < markerCount(); ++row) {
+  if (end_row < 0) end_row = markerCount();
+  for (int row = first_row; ok && row < end_row; ++row) {
     m = selected_markers_[row];
-    if (row == 0 || m != next) {
-      ok = std::fseek(file, 3 + static_cast<long>(m) * static_cast<long>(per_marker), SEEK_SET) == 0;
+    if (row == first_row || m != next) {
+      ok = fseeko(file, 3 + static_cast<off_t>(m) * static_cast<off_t>(per_marker), SEEK_SET) == 0;
     }
     next = m + 1;
     if (ok) ok = std::fread(packed.get(), 1, per_marker, file) == per_marker;
@@ -295,19 +287,71 @@ bool PlinkReader::read(unsigned char* genotypes, unsigned char* phenotypes, char
 
 bool PlinkReader::decodeInto(unsigned char* genotypes, unsigned char* phenotypes,
                              char** marker_names) {
+  readLabels(phenotypes, marker_names);
+  return decodeRows(genotypes, 0, markerCount());
+}
+
+void PlinkReader::readLabels(unsigned char* phenotypes, char** marker_names) const {
   const long sample_count = sampleCount();
   for (long k = 0; k < sample_count; ++k) phenotypes[k] = case_status_[k];
   for (int row = 0; row < markerCount(); ++row) {
     std::snprintf(marker_names[row], kFieldTextBuffer, "%s", marker_names_[selected_markers_[row]].c_str());
   }
-  return forEachPackedMarker([&](int row, int, const unsigned char* packed) {
-    unsigned char* target = genotypes + static_cast<long>(row) * sample_count;
-    for (long k = 0; k < sample_count; ++k) {
-      const int s = kept_samples_[k];
-      target[k] = kBedCodeToGenotype[(packed[s >> 2] >> ((s & 3) * 2)) & 3];
-    }
-    return true;
-  });
+}
+
+namespace {
+
+// The four genotype bytes of each packed .bed byte, lowest bits first.
+struct PackedByteCodes {
+  unsigned char codes[256][4];
+  constexpr PackedByteCodes() : codes{} {
+    for (int byte = 0; byte < 256; ++byte)
+      for (int i = 0; i < 4; ++i) codes[byte][i] = kBedCodeToGenotype[(byte >> (2 * i)) & 3];
+  }
+};
+constexpr PackedByteCodes kPackedByteCodes;
+
+}  // namespace
+
+bool PlinkReader::decodeRows(unsigned char* genotypes, int first_row, int end_row) {
+  const long sample_count = sampleCount();
+  // When every sample of the .fam takes part, in order (the usual case),
+  // four codes are decoded at a time.
+  bool every_sample = sample_count == fam_sample_count_;
+  for (long k = 0; every_sample && k < sample_count; ++k) every_sample = kept_samples_[k] == k;
+  return forEachPackedMarker(
+      [&](int row, int, const unsigned char* packed) {
+        unsigned char* target = genotypes + static_cast<long>(row - first_row) * sample_count;
+        if (every_sample) {
+          const long whole = sample_count / 4;
+          for (long b = 0; b < whole; ++b) std::memcpy(target + 4 * b, kPackedByteCodes.codes[packed[b]], 4);
+          for (long k = 4 * whole; k < sample_count; ++k) target[k] = kPackedByteCodes.codes[packed[whole]][k - 4 * whole];
+          return true;
+        }
+        for (long k = 0; k < sample_count; ++k) {
+          const int s = kept_samples_[k];
+          target[k] = kBedCodeToGenotype[(packed[s >> 2] >> ((s & 3) * 2)) & 3];
+        }
+        return true;
+      },
+      first_row, end_row);
+}
+
+bool PlinkReader::readRows(unsigned char* genotypes, int first_row, int end_row) {
+  try {
+    return decodeRows(genotypes, first_row, end_row);
+  } catch (const std::bad_alloc&) {
+    return refuseOutOfMemory("one packed marker of " + bedName());
+  }
+}
+
+bool PlinkReader::readInBlocks(unsigned char* genotypes, int block_markers, const BlockFilled& filled) {
+  for (int first = 0; first < markerCount(); first += block_markers) {
+    const int end = std::min(first + block_markers, markerCount());
+    if (!readRows(genotypes, first, end)) return false;
+    filled(first, end);
+  }
+  return true;
 }
 
 double PlinkReader::bytesHeld() const {

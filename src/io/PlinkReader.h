@@ -9,6 +9,7 @@
 #ifndef GORVA_IO_PLINKREADER_H
 #define GORVA_IO_PLINKREADER_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,7 @@ class PlinkReader {
   // Refused: a file that cannot be opened; a .fam or .bim line whose column
   // count (fields separated by blanks or tabs) is not 6; a SNP id longer
   // than 254 characters; a .fam without any sample with a case or control
-  // phenotype; a .bim without markers; more genotypes than 2^31 - 1; a .bed
+  // phenotype; a .bim without markers; a .bed
   // with other magic bytes or another size. Blank lines are skipped.
   // Warned about (warnings()): samples with a missing phenotype, which are
   // left out; SNP ids that occur more than once.
@@ -84,19 +85,32 @@ class PlinkReader {
   // error() set, when the .bed cannot be read to its end any more.
   bool read(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names);
 
+  // The same in parts, for a caller that never holds every genotype: the
+  // phenotypes and names, then the genotypes of markers first_row ..
+  // end_row - 1 (those that take part, from 0) into (end_row - first_row) x
+  // sampleCount() bytes.
+  void readLabels(unsigned char* phenotypes, char** marker_names) const;
+  bool readRows(unsigned char* genotypes, int first_row, int end_row);
+  // Every marker in order, block_markers at a time into `genotypes`, each
+  // block handed to filled(first, end) as it is complete.
+  using BlockFilled = std::function<void(int first, int end)>;
+  bool readInBlocks(unsigned char* genotypes, int block_markers, const BlockFilled& filled);
+
  private:
   bool refuse(const std::string& message);
   bool refuseOutOfMemory(const std::string& what);
   bool openFileSet(const std::string& prefix, bool refuse_missing_genotypes, bool fam_phenotypes);
   bool decodeInto(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names);
+  bool decodeRows(unsigned char* genotypes, int first_row, int end_row);
   bool readFam(bool fam_phenotypes);
   bool readBim();
   bool checkBed();
   int bimMarkerCount() const { return static_cast<int>(marker_names_.size()); }
   // Calls decode(row, .bim marker, packed bytes) for every marker that takes
-  // part, row counting them from 0.
+  // part, row counting them from 0 (rows first_row .. end_row - 1; -1: to
+  // the last).
   template <typename Decode>
-  bool forEachPackedMarker(Decode decode);
+  bool forEachPackedMarker(Decode decode, int first_row = 0, int end_row = -1);
 
   std::string prefix_;
   std::string error_;

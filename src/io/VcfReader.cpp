@@ -267,21 +267,34 @@ bool VcfReader::refuseFirstMissingGenotype() {
 }
 
 bool VcfReader::read(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names) {
+  readLabels(phenotypes, marker_names);
+  return readInBlocks(genotypes, std::max(markerCount(), 1), [](int, int) {});
+}
+
+void VcfReader::readLabels(unsigned char* phenotypes, char** marker_names) const {
   const long sample_count = sampleCount();
   for (long k = 0; k < sample_count; ++k) phenotypes[k] = phenotypes_[k];
   for (int row = 0; row < markerCount(); ++row) {
     std::snprintf(marker_names[row], kFieldTextBuffer, "%s", marker_names_[selected_markers_[row]].c_str());
   }
+}
+
+bool VcfReader::readInBlocks(unsigned char* genotypes, int block_markers, const BlockFilled& filled) {
+  const long sample_count = sampleCount();
   std::size_t row = 0;
-  return forEachRecord(
+  const bool ok = forEachRecord(
       [&](int marker, const std::int32_t* gt, int ploidy, const std::string&) {
         if (row >= selected_markers_.size() || selected_markers_[row] != marker) return true;
-        unsigned char* target = genotypes + static_cast<long>(row) * sample_count;
+        unsigned char* target = genotypes + static_cast<long>(row % block_markers) * sample_count;
         for (long k = 0; k < sample_count; ++k) {
           target[k] = genotypeFromGt(gt + static_cast<long>(kept_samples_[k]) * ploidy, ploidy);
         }
         ++row;
+        if (row % block_markers == 0) filled(static_cast<int>(row) - block_markers, static_cast<int>(row));
         return true;
       },
       false);
+  if (ok && row % block_markers != 0)
+    filled(static_cast<int>(row - row % block_markers), static_cast<int>(row));
+  return ok;
 }

@@ -55,6 +55,14 @@ class VcfReader {
   // set, when the file no longer reads as it did.
   bool read(unsigned char* genotypes, unsigned char* phenotypes, char** marker_names);
 
+  // The same in parts, for a caller that never holds every genotype: the
+  // phenotypes and names, then the genotypes in one pass, block_markers
+  // markers at a time into `genotypes` (block_markers x sampleCount()
+  // bytes), calling filled(first, end) for each block as it is complete.
+  using BlockFilled = std::function<void(int first, int end)>;
+  void readLabels(unsigned char* phenotypes, char** marker_names) const;
+  bool readInBlocks(unsigned char* genotypes, int block_markers, const BlockFilled& filled);
+
  private:
   // One usable record: its marker number, GT values (ploidy per sample) and
   // where it stands, for messages.

@@ -67,7 +67,13 @@ void shareContext(SearchContext& context, WorkerData* worker) {
                      context.settings.requested_threads, context.settings.use_planes ? 1 : 0};
   MPI_Bcast(scalars, 13, MPI_INT, kRoot, MPI_COMM_WORLD);
   MPI_Bcast(&context.ratio, 1, MPI_DOUBLE, kRoot, MPI_COMM_WORLD);
+  // A run that filled its planes straight from the input has no byte
+  // matrix: its planes are sent instead, and no rank ever holds the matrix.
+  int planes_only = context.genotypes == nullptr && context.source.first == nullptr ? 1 : 0;
+  MPI_Bcast(&planes_only, 1, MPI_INT, kRoot, MPI_COMM_WORLD);
+  const bool root_has_matrix = planes_only == 0;
   if (worker != nullptr) {
+    context.planes = nullptr;
     context.marker_count = scalars[0];
     context.sample_count = scalars[1];
     context.N = scalars[2];
@@ -82,7 +88,7 @@ void shareContext(SearchContext& context, WorkerData* worker) {
     context.settings.requested_threads = scalars[11];
     context.settings.use_planes = scalars[12] != 0;
     const long cells = static_cast<long>(scalars[0]) * scalars[1];
-    worker->genotypes.resize(cells > 0 ? cells : 1);
+    worker->genotypes.resize(cells > 0 && root_has_matrix ? cells : 1);
     worker->phenotypes.resize(scalars[1] > 0 ? scalars[1] : 1);
     worker->scores.assign(scalars[1] > 0 ? scalars[1] : 1, 0.0);
     context.genotypes = worker->genotypes.data();
@@ -90,8 +96,24 @@ void shareContext(SearchContext& context, WorkerData* worker) {
     context.phenotypes = worker->phenotypes.data();
     context.scores = worker->scores.data();
   }
-  broadcastArray(context.genotypes, static_cast<long>(context.marker_count) * context.sample_count,
-                 MPI_UNSIGNED_CHAR);
+  if (!root_has_matrix) {
+    BitPlanes::Scalars sizes{};
+    if (worker == nullptr) sizes = context.planes->scalars();
+    MPI_Bcast(&sizes, sizeof sizes, MPI_BYTE, kRoot, MPI_COMM_WORLD);
+    BitPlanes& planes = worker != nullptr ? worker->planes : const_cast<BitPlanes&>(*context.planes);
+    if (worker != nullptr) {
+      worker->genotypes.clear();
+      worker->genotypes.shrink_to_fit();
+      context.genotypes = nullptr;
+      context.source = GenotypeView{};
+      if (!planes.allocate(sizes)) MPI_Abort(MPI_COMM_WORLD, 3);
+      context.planes = &planes;
+    }
+    planes.forEachArray([](unsigned char* bytes, long count) { broadcastArray(bytes, count, MPI_UNSIGNED_CHAR); });
+  } else {
+    broadcastArray(context.genotypes, static_cast<long>(context.marker_count) * context.sample_count,
+                   MPI_UNSIGNED_CHAR);
+  }
   broadcastArray(context.phenotypes, context.sample_count, MPI_UNSIGNED_CHAR);
   broadcastArray(context.samples.data(), static_cast<long>(context.samples.size()), MPI_INT);
   // Ranking by synergy subtracts each marker's own IG on every rank.
@@ -247,7 +269,8 @@ int serveAsWorker() {
     if (command == kStop) break;
     if (command == kContext) {
       shareContext(worker->context, worker.get());
-      planes_ready = worker->context.settings.use_planes && buildPlanesFor(worker->context, worker->planes);
+      planes_ready = worker->context.planes == &worker->planes ||
+                     (worker->context.settings.use_planes && buildPlanesFor(worker->context, worker->planes));
       worker->context.planes = planes_ready ? &worker->planes : nullptr;
       continue;
     }

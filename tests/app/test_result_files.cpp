@@ -234,6 +234,7 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
       {"tall", 10, 400000, "", 2, 10},
       {"tall, order 3 under mc", 12, 200000, "--order 3 --missing mc", 3, 10},
       {"PLINK, tall", 8, 400000, "", 2, 10},
+      {"PLINK, wide, permuted", 6000, 1000, "--table t.tsv --permutations 2", 2, 10},
   };
   const std::string base_dir = makeTempDir();
   simulateData(base_dir, 4, 20);
@@ -260,6 +261,7 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
       PlinkReader reader;
       ASSERT_TRUE(reader.open(dir + "/p"));
       run_shape.reader_bytes = reader.bytesHeld();
+      run_shape.planes_road = true;
     } else {
       run_shape.file_bytes = static_cast<long long>(readFile(dir + "/data.txt").size());
     }

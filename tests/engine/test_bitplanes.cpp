@@ -4,6 +4,7 @@
 // everyone row agree; threads change nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -127,6 +128,47 @@ TEST(BitPlanes, ThreadsBuildTheSamePlanes) {
       ASSERT_EQ(one.complete(m), many.complete(m));
       ASSERT_EQ(std::memcmp(one.marginals(m), many.marginals(m), 6 * sizeof(int)), 0);
     }
+  }
+}
+
+// The readers' two ways in (blocks of markers; blocks of data lines, held
+// sample-major) give the planes of the whole matrix, and columns() gives
+// back every listed sample's code.
+TEST(BitPlanes, BlocksOfMarkersOrOfLinesGiveThePlanesAndTheirCodesBack) {
+  std::mt19937 random(5);
+  const Data data = randomData(random, 600, 130, 0.05);
+  std::vector<unsigned char> by_sample(data.genotypes.size());
+  for (int m = 0; m < data.markers; ++m)
+    for (int s = 0; s < data.samples; ++s)
+      by_sample[static_cast<std::size_t>(s) * data.markers + m] = data.genotypes[static_cast<std::size_t>(m) * data.samples + s];
+  const int listed = static_cast<int>(data.listed.size());
+  for (int levels : {3, 4}) {
+    SCOPED_TRACE("levels " + std::to_string(levels));
+    BitPlanes markers;
+    ASSERT_TRUE(markers.prepare(data.markers, data.listed.data(), listed, data.phenotypes.data(), levels));
+    for (int first = 0; first < data.markers; first += 257) {
+      const int count = std::min(257, data.markers - first);
+      markers.fillMarkers(GenotypeView::markerMajor(&data.genotypes[static_cast<std::size_t>(first) * data.samples],
+                                                    data.samples),
+                          first, count, 2);
+    }
+    expectPlanesOf(data, levels, markers);
+    BitPlanes lines;
+    ASSERT_TRUE(lines.prepare(data.markers, data.listed.data(), listed, data.phenotypes.data(), levels));
+    for (int first = 0; first < data.samples; first += 17) {
+      const int count = std::min(17, data.samples - first);
+      lines.fillSamples(GenotypeView{&by_sample[static_cast<std::size_t>(first) * data.markers], data.markers, 1},
+                        first, count, 2);
+    }
+    lines.finishSamples(2);
+    expectPlanesOf(data, levels, lines);
+    std::vector<int> every(data.markers);
+    for (int m = 0; m < data.markers; ++m) every[m] = m;
+    const std::vector<unsigned char> codes = lines.columns(every.data(), data.markers, data.samples);
+    for (int m = 0; m < data.markers; ++m)
+      for (const int s : data.listed)
+        ASSERT_EQ(codes[static_cast<std::size_t>(m) * data.samples + s],
+                  data.genotypes[static_cast<std::size_t>(m) * data.samples + s]);
   }
 }
 

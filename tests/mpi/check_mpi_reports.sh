@@ -19,6 +19,8 @@ mask() { sed -E -e 's/^Command : .*//' -e 's/[0-9]+\.[0-9]+ sec(ond)?$/<TIME>/' 
 paste a0.txt <(cut -f 6 a0.txt | sed '1s/.*/DUP5/') > a.txt
 "$build_dir/gorva-simulate" --out b0.txt --markers 450 --samples 24 --seed 5 >/dev/null
 awk 'BEGIN { FS = OFS = "\t" } NR > 1 { $1 = 1 } { print }' b0.txt > b.txt
+# C: PLINK files, whose planes are filled straight from the .bed and sent to the ranks.
+"$build_dir/gorva-simulate" --out c.txt --bfile-out c --markers 60 --samples 200 --seed 7 --missing-rate 0.03 >/dev/null
 
 check() {
   local name=$1; shift
@@ -41,6 +43,7 @@ check() {
 
 check ties --in ../a.txt --out report.txt --order 1-3 --top 12
 check nan --in ../b.txt --out report.txt --order 2 --top 5 --save_all 1
+check planes --bfile ../c --out report.txt --order 1-2 --top 8 --missing complete --save_all 1
 check plain --in ../a.txt --out report.txt --order 2-3 --engine plain --missing mc
 check synergy --in ../a.txt --out report.txt --order 2-3 --top 6 --rank synergy --table t.tsv
 

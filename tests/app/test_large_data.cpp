@@ -1,0 +1,63 @@
+// A data set past 2^31 genotypes, small on disk: a sparse .bed whose only
+// non-zero marker is the last one, lying beyond byte 2^31 of the genotypes.
+// A position that wrapped in 32 bits would read that marker's codes from
+// elsewhere and miss it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "support/run_program.h"
+
+namespace {
+
+constexpr int kSamples = 1 << 16;
+constexpr int kMarkers = (1 << 15) + 1;  // kSamples x kMarkers = 2^31 + 2^16
+constexpr long long kBytesPerMarker = kSamples / 4;
+
+// Cases are the first half of the samples; the last marker has 0 copies in
+// every case (code 11) and 2 in every control (code 00), the others 2 in all.
+void writeSparseFileSet(const std::string& prefix) {
+  std::string fam;
+  for (int s = 0; s < kSamples; ++s) {
+    fam += "f i" + std::to_string(s) + " 0 0 0 " + (s < kSamples / 2 ? "2\n" : "1\n");
+  }
+  writeFile(prefix + ".fam", fam);
+  std::string bim;
+  for (int m = 0; m < kMarkers; ++m) bim += "1 m" + std::to_string(m) + " 0 " + std::to_string(m + 1) + " A G\n";
+  writeFile(prefix + ".bim", bim);
+  const int bed = open((prefix + ".bed").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  ASSERT_GE(bed, 0);
+  const long long size = 3 + kBytesPerMarker * kMarkers;
+  ASSERT_EQ(ftruncate(bed, size), 0);
+  ASSERT_EQ(pwrite(bed, "\x6c\x1b\x01", 3, 0), 3);
+  const std::string cases(kBytesPerMarker / 2, '\xff');
+  const long long last = 3 + kBytesPerMarker * (kMarkers - 1);
+  ASSERT_EQ(pwrite(bed, cases.data(), cases.size(), last), static_cast<ssize_t>(cases.size()));
+  ASSERT_EQ(close(bed), 0);
+}
+
+TEST(PastTheIntIndex, TheFastRunFindsTheLastMarkerAndRunsNeedingTheByteMatrixAreRefused) {
+  const std::string dir = makeTempDir();
+  writeSparseFileSet(dir + "/big");
+  const ProgramResult run =
+      runGorva({"--bfile", "big", "--out", "report.txt", "--order", "1", "--top", "2", "--threads", "2"}, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string report = readFile(dir + "/report.txt");
+  const std::string last = "m" + std::to_string(kMarkers - 1);
+  EXPECT_NE(report.find("Rank,Best Combination,IG,RIG,p-value(IG)\n1," + last + ",1.000000,1.000000,"),
+            std::string::npos)
+      << report;
+
+  const ProgramResult plain = runGorva({"--bfile", "big", "--out", "plain.txt", "--engine", "plain"}, dir);
+  EXPECT_EQ(plain.status, 2);
+  EXPECT_NE(plain.err.find("--bfile big: 32769 markers x 65536 samples are 2147549184 genotypes; --engine plain, "
+                           "--missing em, --plot and orders above 12"),
+            std::string::npos)
+      << plain.err;
+  EXPECT_FALSE(fileExists(dir + "/plain.txt"));
+  std::remove((dir + "/big.bed").c_str());
+}
+
+}  // namespace
