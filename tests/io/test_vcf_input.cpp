@@ -71,6 +71,15 @@ TEST(VcfReaderRecords, SkipsMultiAllelicAndGtLessRecordsWithOneWarningAndNamesUn
   EXPECT_EQ(genotypes, (std::vector<unsigned char>{1, 2, 3, 2}));
   EXPECT_EQ(phenotypes, (std::vector<unsigned char>{1, 0}));
   EXPECT_STREQ(name0, "1:300");
+  // One marker a block: each block is handed over as it is complete.
+  std::vector<unsigned char> blocks;
+  std::vector<unsigned char> block(2);
+  ASSERT_TRUE(reader.readInBlocks(block.data(), 1, [&](int first, int end) {
+    EXPECT_EQ(end, first + 1);
+    EXPECT_EQ(static_cast<int>(blocks.size()), 2 * first);
+    blocks.insert(blocks.end(), block.begin(), block.end());
+  }));
+  EXPECT_EQ(blocks, genotypes);
 }
 
 class SameDataEveryFormat : public ::testing::Test {
