@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <random>
 #include <string>
 
+#include "support/report_text.h"
 #include "support/run_program.h"
 
 namespace {
@@ -58,6 +60,40 @@ TEST(PastTheIntIndex, TheFastRunFindsTheLastMarkerAndRunsNeedingTheByteMatrixAre
       << plain.err;
   EXPECT_FALSE(fileExists(dir + "/plain.txt"));
   std::remove((dir + "/big.bed").c_str());
+}
+
+// A text file wide enough that its lines reach the planes in several
+// blocks, short lines among them (their last markers read as 0): the report
+// of the byte matrix's plain engine.
+TEST(TextLinesInBlocks, GiveThePlainEnginesReport) {
+  constexpr int kWideMarkers = 40000;
+  constexpr int kLines = 1000;  // about 840 lines a block
+  std::mt19937 random(9);
+  std::string text = "Class";
+  for (int m = 0; m < kWideMarkers; ++m) text += "\tm" + std::to_string(m);
+  text += "\n";
+  for (int s = 0; s < kLines; ++s) {
+    const bool is_case = random() % 2 == 0;
+    text += is_case ? "1" : "0";
+    const int fields = s % 97 == 0 ? kWideMarkers / 2 : kWideMarkers;
+    for (int m = 0; m < fields; ++m) {
+      // The last marker follows the class, so that it leads the report.
+      const int code = m == kWideMarkers - 1 ? (is_case ? 2 : 0) : static_cast<int>(random() % 4);
+      text += '\t';
+      text += static_cast<char>('0' + code);
+    }
+    text += "\n";
+  }
+  const std::string dir = makeTempDir();
+  const ProgramResult planes = runOnData(dir, text, "--order 1 --top 5");
+  ASSERT_EQ(planes.status, 0) << planes.err;
+  const std::string report = readFile(dir + "/report.txt");
+  const ProgramResult plain = runOnData(dir, text, "--order 1 --top 5 --engine plain");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(withoutInputLines(report), withoutInputLines(readFile(dir + "/report.txt")));
+  EXPECT_EQ(withoutInputLines(planes.out), withoutInputLines(plain.out));
+  EXPECT_EQ(planes.err, plain.err);
+  EXPECT_NE(report.find("\n1,m39999,"), std::string::npos) << report;
 }
 
 }  // namespace
