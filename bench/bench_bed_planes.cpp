@@ -12,7 +12,7 @@
 #include "app/planes_road.h"
 #include "engine/bitplanes.h"
 #include "io/FileIO.h"
-#include "io/PlinkReader.h"
+#include "io/plink_reader.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {

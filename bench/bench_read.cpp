@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "io/DataCheck.h"
+#include "io/data_check.h"
 #include "io/FileIO.h"
 
 namespace {

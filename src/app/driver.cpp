@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/memorybudget.h"
+#include "app/memory_budget.h"
 #include "app/options.h"
 #include "app/planes_road.h"
 #include "app/plot.h"
@@ -18,13 +18,13 @@
 #include "app/text_subset.h"
 #include "app/tfmmdr.h"
 #include "engine/mdrresult.h"
-#include "io/DataCheck.h"
-#include "io/FileSafety.h"
-#include "io/PlinkReader.h"
+#include "io/data_check.h"
+#include "io/file_safety.h"
+#include "io/plink_reader.h"
 #include "io/messages.h"
 #include "search_constants.h"
-#include "io/Subset.h"
-#include "io/VcfReader.h"
+#include "io/subset.h"
+#include "io/vcf_reader.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "engine/missingdata.h"
 #include "io/messages.h"
 #include "search_constants.h"
-#include "io/OutputFile.h"
+#include "io/output_file.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "engine/combination_listing.h"
-#include "io/OutputFile.h"
+#include "io/output_file.h"
 #include "io/messages.h"
 
 namespace {

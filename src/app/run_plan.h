@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "io/FileSafety.h"
-#include "io/PlinkReader.h"
-#include "io/Subset.h"
-#include "io/VcfReader.h"
+#include "io/file_safety.h"
+#include "io/plink_reader.h"
+#include "io/subset.h"
+#include "io/vcf_reader.h"
 
 class MDRResult;
 

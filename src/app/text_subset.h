@@ -5,7 +5,7 @@
 #define GORVA_APP_TEXT_SUBSET_H
 
 #include "io/FileIO.h"
-#include "io/Subset.h"
+#include "io/subset.h"
 
 // The samples and markers of an open, checked data file (phenotype_column
 // from 1); leaves the reader at its first byte.

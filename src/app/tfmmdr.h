@@ -9,7 +9,7 @@
 #include "engine/search_context.h"
 #include "engine/significance.h"
 #include "io/FileIO.h"
-#include "io/OutputFile.h"
+#include "io/output_file.h"
 
 class BitPlanes;
 class MDRResult;

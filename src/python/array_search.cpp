@@ -5,7 +5,7 @@
 #include <mutex>
 #include <new>
 
-#include "app/memorybudget.h"
+#include "app/memory_budget.h"
 #include "app/results_table.h"
 #include "engine/batch_pool.h"
 #include "engine/bitplanes.h"

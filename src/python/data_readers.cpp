@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "app/tfmmdr.h"
-#include "io/DataCheck.h"
+#include "io/data_check.h"
 #include "io/FileIO.h"
-#include "io/PlinkReader.h"
-#include "io/Subset.h"
-#include "io/VcfReader.h"
+#include "io/plink_reader.h"
+#include "io/subset.h"
+#include "io/vcf_reader.h"
 #include "python/array_search.h"
 #include "search_constants.h"
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "app/memorybudget.h"
+#include "app/memory_budget.h"
 #include "engine/batch_pool.h"
 #include "support/run_program.h"
 

@@ -12,8 +12,8 @@
 #include <random>
 #include <thread>
 
-#include "app/memorybudget.h"
-#include "io/PlinkReader.h"
+#include "app/memory_budget.h"
+#include "io/plink_reader.h"
 #include "support/run_program.h"
 
 namespace {

@@ -26,7 +26,7 @@
 
 #include "io/FileIO.h"
 #include "fuzz_support.h"
-#include "io/PlinkReader.h"
+#include "io/plink_reader.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "io/DataCheck.h"
+#include "io/data_check.h"
 #include "io/FileIO.h"
 #include "fuzz_support.h"
 

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-#include "io/OutputFile.h"
+#include "io/output_file.h"
 #include "support/run_program.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "io/PlinkReader.h"
+#include "io/plink_reader.h"
 #include "support/oracle.h"
 #include "support/plink_writer.h"
 #include "support/report_text.h"

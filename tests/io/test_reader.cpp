@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "io/DataCheck.h"
+#include "io/data_check.h"
 #include "io/FileIO.h"
 #include "support/run_program.h"
 

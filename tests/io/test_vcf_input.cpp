@@ -8,7 +8,7 @@
 
 #include <set>
 
-#include "io/VcfReader.h"
+#include "io/vcf_reader.h"
 #include "support/oracle.h"
 #include "support/plink_writer.h"
 #include "support/report_text.h"

@@ -1,6 +1,6 @@
-// DataCheck.cpp: one linear pass over a loaded data file that refuses what
+// data_check.cpp: one linear pass over a loaded data file that refuses what
 // the reader would mis-store and counts what it would read as 0 or in part.
-#include "io/DataCheck.h"
+#include "io/data_check.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
-// memorybudget.cpp: the peak memory of a run from its counts, and the
+// memory_budget.cpp: the peak memory of a run from its counts, and the
 // memory the machine has left for it.
-#include "app/memorybudget.h"
+#include "app/memory_budget.h"
 
 #include <sys/resource.h>
 #include <unistd.h>

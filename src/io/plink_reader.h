@@ -1,4 +1,4 @@
-// PlinkReader.h: PLINK 1 binary input (PREFIX.bed, PREFIX.bim, PREFIX.fam)
+// plink_reader.h: PLINK 1 binary input (PREFIX.bed, PREFIX.bim, PREFIX.fam)
 // read into the same in-memory layout as the text data file, so the search
 // and the report cannot tell where their data came from.
 //
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "io/Subset.h"
+#include "io/subset.h"
 
 // The three magic bytes of a SNP-major .bed; a third byte 0 marks the old
 // individual-major layout, which is refused.

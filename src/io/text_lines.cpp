@@ -1,4 +1,4 @@
-#include "io/TextLines.h"
+#include "io/text_lines.h"
 
 #include <cstdio>
 

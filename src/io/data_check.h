@@ -1,4 +1,4 @@
-// DataCheck.h: the input checker that runs between counting a data file and
+// data_check.h: the input checker that runs between counting a data file and
 // creating the report, so that a file the reader cannot take safely, or whose
 // values would be silently misread as genotypes, is refused with a message
 // naming the line and the column.

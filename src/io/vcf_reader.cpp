@@ -1,6 +1,6 @@
-// VcfReader.cpp: records through htslib; plain and compressed VCF are read
+// vcf_reader.cpp: records through htslib; plain and compressed VCF are read
 // line by line so that every message can name the record's line.
-#include "io/VcfReader.h"
+#include "io/vcf_reader.h"
 
 #include <htslib/hts.h>
 #include <htslib/kseq.h>

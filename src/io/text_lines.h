@@ -1,4 +1,4 @@
-// TextLines.h: the small whitespace-separated text files that come beside
+// text_lines.h: the small whitespace-separated text files that come beside
 // genotype data (.fam, .bim, phenotype and subset lists), read whole and
 // walked line by line.
 #ifndef GORVA_IO_TEXTLINES_H

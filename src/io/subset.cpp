@@ -1,12 +1,12 @@
-// Subset.cpp: the phenotype, keep/remove and extract/exclude files, read
+// subset.cpp: the phenotype, keep/remove and extract/exclude files, read
 // whole, matched against the input's sample ids and marker names.
-#include "io/Subset.h"
+#include "io/subset.h"
 
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "io/TextLines.h"
+#include "io/text_lines.h"
 #include "io/messages.h"
 
 namespace {

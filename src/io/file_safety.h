@@ -1,4 +1,4 @@
-// FileSafety.h: the checks that keep a run from reading what it cannot read
+// file_safety.h: the checks that keep a run from reading what it cannot read
 // twice and from writing over what it reads. Both run before any result file
 // is created; each returns the refusal text (no program prefix), or "" when
 // the run may go on.

@@ -1,4 +1,4 @@
-// memorybudget.h: what a run will hold in memory at its peak, worked out from
+// memory_budget.h: what a run will hold in memory at its peak, worked out from
 // the counts of its data before anything is allocated, and the memory the
 // machine can give it. A run that cannot fit is refused with both figures
 // instead of being killed half-way through the search.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "io/DataCheck.h"
+#include "io/data_check.h"
 
 namespace {
 

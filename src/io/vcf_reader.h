@@ -1,4 +1,4 @@
-// VcfReader.h: VCF (plain, gzip or bgzip) and BCF input through htslib, read
+// vcf_reader.h: VCF (plain, gzip or bgzip) and BCF input through htslib, read
 // into the same in-memory layout as the text data file and PLINK files.
 //
 // Like PlinkReader, open() reads the whole file once to check it and to
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "io/Subset.h"
+#include "io/subset.h"
 
 // The genotype byte of one sample's GT: copies of the ALT allele (0/0 -> 0,
 // 0/1 and 1/0 -> 1, 1/1 -> 2, phased or not; haploid 0 -> 0, 1 -> 2); 3 when

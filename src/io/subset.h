@@ -1,4 +1,4 @@
-// Subset.h: PLINK's sample and marker files (--pheno, --keep, --remove,
+// subset.h: PLINK's sample and marker files (--pheno, --keep, --remove,
 // --extract, --exclude) turned into the samples and markers a run keeps.
 //
 // Every input describes itself the same way (SubsetInput); chooseSubset

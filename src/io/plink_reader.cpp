@@ -1,6 +1,6 @@
-// PlinkReader.cpp: the .fam and .bim as whitespace-separated text, the .bed
+// plink_reader.cpp: the .fam and .bim as whitespace-separated text, the .bed
 // as packed 2-bit genotypes, SNP-major.
-#include "io/PlinkReader.h"
+#include "io/plink_reader.h"
 
 #include "io/messages.h"
 #include "io/repeated_names.h"
@@ -17,7 +17,7 @@
 #include <unordered_map>
 
 #include "io/FileIO.h"
-#include "io/TextLines.h"
+#include "io/text_lines.h"
 
 namespace {
 

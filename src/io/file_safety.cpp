@@ -1,6 +1,6 @@
-// FileSafety.cpp: file types and identities by stat, paths by the
+// file_safety.cpp: file types and identities by stat, paths by the
 // file system library.
-#include "io/FileSafety.h"
+#include "io/file_safety.h"
 
 #include <sys/stat.h>
 
