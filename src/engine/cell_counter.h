@@ -7,7 +7,11 @@
 // their last markers walked in blocks, so that one block of rows stays in
 // cache while every run of the group is counted against it. When a marker's
 // levels cover every listed sample, its last level is not counted but
-// derived from the marker's per-level totals.
+// derived from the marker's per-level totals. Order 3 goes further when
+// its three markers are complete: only the cells below the last level of
+// every marker are counted (8 of the 18 a complete third marker leaves),
+// the others follow from the counts of the pairs (second, third) and
+// (first, third), counted once for every pair of markers.
 #ifndef GORVA_ENGINE_CELL_COUNTER_H
 #define GORVA_ENGINE_CELL_COUNTER_H
 
@@ -83,6 +87,14 @@ class CellCounter {
   // tables_ and completes the derived entries.
   void countSegment(const Run& run, int from, int to);
   int segmentEnd(int from, int to) const;
+  // Order 3: counts every pair of markers over the levels below their last
+  // (pair_counts_), unless they would take more than kPairCountsBytes.
+  void countPairs();
+  // Whether the segment's tables can be had from the cells below every
+  // marker's last level and the pair counts.
+  bool derivesFromPairs(const Run& run, int from) const;
+  void countSegmentFromPairs(const Run& run, int from, int to);
+  const std::uint32_t* pairCounts(int first, int second) const;
 
   const BitPlanes& planes_;
   int order_;
@@ -102,6 +114,10 @@ class CellCounter {
   AlignedWords depth_rows_;                   // order >= 4: AND rows of the first k - 2 markers
   std::vector<int> depth_markers_;            // the markers depth_rows_ was built for
   std::vector<int> same_completeness_until_;  // last marker of each marker's stretch
+  // Order 3: per pair (a, b), a < b, entry 2 * (ga + (levels - 1) * gb) + class
+  // for levels ga, gb below the last; pairs of marker a from pair_at_[a] on.
+  std::vector<std::uint32_t> pair_counts_;
+  std::vector<long> pair_at_;
 };
 
 template <class Visit>
