@@ -14,14 +14,6 @@ constexpr long kBlockBytes = 256 * 1024;
 constexpr long kGroupRowBytes = 128 * 1024;
 constexpr long kTableIntsPerBlock = 256 * 1024;
 constexpr int kMaxGroupRuns = 256;
-// Order 3: the pair counts of every pair of markers at most (2,000 markers
-// of 3 levels).
-constexpr double kPairCountsBytes = 64.0 * 1024 * 1024;
-
-double pairCountsBytes(int levels, double marker_count) {
-  const double free_levels = levels - 1;
-  return marker_count * (marker_count - 1) / 2 * 2 * free_levels * free_levels * sizeof(std::uint32_t);
-}
 
 int power(int base, int exponent) {
   int value = 1;
@@ -96,60 +88,6 @@ void completeTables(int levels, int prefix_cells, int* tables, int count, int ta
            row_totals, level_totals);
 }
 
-// Order 3, three complete markers, cells of the third marker's levels below
-// its last: the cells where the first or the second marker is at its last
-// level, from the counts of the pairs (second, third) and (first, third) and
-// the third marker's totals. Cell (g0, g1, g2) of a table is at 2 * (g0 + L
-// * g1 + L * L * g2) + class; pair entries at 2 * (ga + (L - 1) * gb) +
-// class; the pairs and totals of consecutive third markers follow one
-// another. kLevels is L when fixed at compile time, else 0.
-template <int kLevels>
-void derivePrefixLevelsOf(int levels, int* tables, int count, int table_ints,
-                          const std::uint32_t* second_third, const std::uint32_t* first_third,
-                          const int* third_totals) {
-  const int L = kLevels > 0 ? kLevels : levels;
-  const int F = L - 1;
-  const int P = L * L;
-  const int pair_ints = 2 * F * F;
-  for (int m = 0; m < count; ++m) {
-    int* table = tables + static_cast<long>(m) * table_ints;
-    const std::uint32_t* jk = second_third + static_cast<long>(m) * pair_ints;
-    const std::uint32_t* ik = first_third + static_cast<long>(m) * pair_ints;
-    const int* totals = third_totals + 2L * L * m;
-    for (int g2 = 0; g2 < F; ++g2) {
-      for (int c = 0; c < 2; ++c) {
-        int* at = table + 2 * P * g2 + c;  // cell (g0, g1) at at[2 * (g0 + L * g1)]
-        int counted = 0;
-        for (int g1 = 0; g1 < F; ++g1) {
-          int rest = static_cast<int>(jk[2 * (g1 + F * g2) + c]);
-          for (int g0 = 0; g0 < F; ++g0) rest -= at[2 * (g0 + L * g1)];
-          at[2 * (F + L * g1)] = rest;
-          counted += static_cast<int>(jk[2 * (g1 + F * g2) + c]);
-        }
-        for (int g0 = 0; g0 < F; ++g0) {
-          int rest = static_cast<int>(ik[2 * (g0 + F * g2) + c]);
-          for (int g1 = 0; g1 < F; ++g1) rest -= at[2 * (g0 + L * g1)];
-          at[2 * (g0 + L * F)] = rest;
-          counted += rest;
-        }
-        // The corner is what the rows below the second marker's last level
-        // (the pairs' counts) and the cells just derived leave.
-        at[2 * (P - 1)] = totals[2 * g2 + c] - counted;
-      }
-    }
-  }
-}
-
-void derivePrefixLevels(int levels, int* tables, int count, int table_ints,
-                        const std::uint32_t* second_third, const std::uint32_t* first_third,
-                        const int* third_totals) {
-  if (levels == 3) {
-    derivePrefixLevelsOf<3>(levels, tables, count, table_ints, second_third, first_third, third_totals);
-  } else {
-    derivePrefixLevelsOf<0>(levels, tables, count, table_ints, second_third, first_third, third_totals);
-  }
-}
-
 }  // namespace
 
 bool CellCounter::servesOrder(int levels, int order) {
@@ -192,7 +130,7 @@ CellCounter::CellCounter(const BitPlanes& planes, int order, CountCellsKernel ke
   }
 
   const int markers = planes.markerCount();
-  if (order_ == 3 && levels_ >= 2 && pairCountsBytes(levels_, markers) <= kPairCountsBytes) countPairs();
+  if (order_ == 3 && PairCounts::fits(levels_, markers)) pairs_.count(planes, kernel);
   same_completeness_until_.assign(markers, 0);
   for (int m = markers - 1; m >= 0; --m) {
     const bool same_as_next = m + 1 < markers && planes.complete(m) == planes.complete(m + 1);
@@ -300,40 +238,8 @@ void CellCounter::buildPrefixRows(const int* prefix, std::uint64_t* rows, std::u
   kernel_(request, planes_.shape());
 }
 
-void CellCounter::countPairs() {
-  const int markers = planes_.markerCount();
-  const int free_levels = levels_ - 1;
-  const int per_pair = 2 * free_levels * free_levels;
-  pair_at_.assign(markers, 0);
-  long total = 0;
-  for (int a = 0; a < markers; ++a) {
-    pair_at_[a] = total;
-    total += static_cast<long>(markers - a - 1) * per_pair;
-  }
-  pair_counts_.assign(total, 0);
-  for (int a = 0; a + 1 < markers; ++a) {
-    CountRequest request;
-    request.rows = planes_.marker(a);
-    request.row_count = free_levels;
-    request.planes = planes_.marker(a + 1);
-    request.marker_count = markers - a - 1;
-    request.marker_stride_words = planes_.markerStrideWords();
-    request.level_count = free_levels;
-    request.level_step = free_levels;
-    request.counts_per_marker = per_pair;
-    request.counts = pair_counts_.data() + pair_at_[a];
-    kernel_(request, planes_.shape());
-  }
-}
-
-const std::uint32_t* CellCounter::pairCounts(int first, int second) const {
-  const int free_levels = levels_ - 1;
-  return pair_counts_.data() + pair_at_[first] +
-         static_cast<long>(second - first - 1) * 2 * free_levels * free_levels;
-}
-
 bool CellCounter::derivesFromPairs(const Run& run, int from) const {
-  if (pair_counts_.empty() || !planes_.complete(from)) return false;
+  if (pairs_.empty() || !planes_.complete(from)) return false;
   const int* prefix = prefixes_.data() + run.prefix_at;
   return planes_.complete(prefix[0]) && planes_.complete(prefix[1]);
 }
@@ -361,8 +267,8 @@ void CellCounter::countSegmentFromPairs(const Run& run, int from, int to) {
   }
   const int first = prefixes_[run.prefix_at];
   const int second = prefixes_[run.prefix_at + 1];
-  derivePrefixLevels(L, tables, to - from + 1, 2 * cells_, pairCounts(second, from),
-                     pairCounts(first, from), planes_.marginals(from));
+  derivePrefixLevels(L, tables, to - from + 1, 2 * cells_, pairs_.of(second, from),
+                     pairs_.of(first, from), planes_.marginals(from));
   completeTables(L, P, tables, to - from + 1, 2 * cells_, true, P, run.row_totals,
                  planes_.marginals(from));
 }
@@ -403,8 +309,8 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
     bytes += kMaxGroupRuns * prefix_cells * 2 * sizeof(std::uint32_t);
   }
   for (int d = 2; d <= order - 2; ++d) bytes += std::pow(levels, d) * row_words * 8;
-  if (order == 3 && pairCountsBytes(levels, marker_count) <= kPairCountsBytes)
-    bytes += pairCountsBytes(levels, marker_count) + marker_count * sizeof(long);
+  if (order == 3 && PairCounts::fits(levels, marker_count))
+    bytes += PairCounts::bytesFor(levels, marker_count);
   bytes += marker_count * sizeof(int);
   // Grown one by one: twice the room at worst.
   bytes += 2 * runs * (sizeof(Run) + (order - 1) * sizeof(int));

@@ -20,6 +20,7 @@
 
 #include "engine/bitplanes.h"
 #include "engine/kernel_dispatch.h"
+#include "engine/pair_counts.h"
 
 class CellCounter {
  public:
@@ -87,14 +88,10 @@ class CellCounter {
   // tables_ and completes the derived entries.
   void countSegment(const Run& run, int from, int to);
   int segmentEnd(int from, int to) const;
-  // Order 3: counts every pair of markers over the levels below their last
-  // (pair_counts_), unless they would take more than kPairCountsBytes.
-  void countPairs();
   // Whether the segment's tables can be had from the cells below every
   // marker's last level and the pair counts.
   bool derivesFromPairs(const Run& run, int from) const;
   void countSegmentFromPairs(const Run& run, int from, int to);
-  const std::uint32_t* pairCounts(int first, int second) const;
 
   const BitPlanes& planes_;
   int order_;
@@ -114,10 +111,7 @@ class CellCounter {
   AlignedWords depth_rows_;                   // order >= 4: AND rows of the first k - 2 markers
   std::vector<int> depth_markers_;            // the markers depth_rows_ was built for
   std::vector<int> same_completeness_until_;  // last marker of each marker's stretch
-  // Order 3: per pair (a, b), a < b, entry 2 * (ga + (levels - 1) * gb) + class
-  // for levels ga, gb below the last; pairs of marker a from pair_at_[a] on.
-  std::vector<std::uint32_t> pair_counts_;
-  std::vector<long> pair_at_;
+  PairCounts pairs_;  // order 3, when they fit
 };
 
 template <class Visit>
