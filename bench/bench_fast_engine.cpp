@@ -192,38 +192,6 @@ ReferenceResult bareAndPopcountPairs(const BitPlanes& planes, int threads) {
 // ---------------------------------------------------------------------------
 // Workloads and runs
 
-struct Workload {
-  std::string name;
-  int markers;
-  int samples;
-  double missing;
-  int order;
-  std::vector<unsigned char> genotypes;  // marker-major
-  std::vector<unsigned char> phenotypes;
-};
-
-// Hardy-Weinberg genotypes at minor allele frequencies 0.05-0.5; the first
-// half of the samples are cases.
-Workload makeWorkload(const std::string& name, int markers, int samples, double missing, int order,
-                      unsigned seed) {
-  Workload w{name, markers, samples, missing, order, {}, {}};
-  std::mt19937_64 random(seed);
-  std::uniform_real_distribution<double> unit(0, 1);
-  w.genotypes.resize(static_cast<std::size_t>(markers) * samples);
-  for (int m = 0; m < markers; ++m) {
-    const double maf = 0.05 + 0.45 * unit(random);
-    for (int s = 0; s < samples; ++s) {
-      const int copies = (unit(random) < maf) + (unit(random) < maf);
-      w.genotypes[static_cast<std::size_t>(m) * samples + s] =
-          static_cast<unsigned char>(unit(random) < missing ? 3 : copies);
-    }
-  }
-  for (int s = 0; s < samples; ++s) w.phenotypes.push_back(s < samples / 2 ? 1 : 0);
-  return w;
-}
-
-
-
 struct Timed {
   OrderOutcome outcome;
   double seconds = 0;

@@ -130,6 +130,7 @@ CellCounter::CellCounter(const BitPlanes& planes, int order, CountCellsKernel ke
   }
 
   const int markers = planes.markerCount();
+  if (order_ == 3 && PairCounts::fits(levels_, markers)) pairs_.count(planes, kernel);
   same_completeness_until_.assign(markers, 0);
   for (int m = markers - 1; m >= 0; --m) {
     const bool same_as_next = m + 1 < markers && planes.complete(m) == planes.complete(m + 1);
@@ -237,11 +238,50 @@ void CellCounter::buildPrefixRows(const int* prefix, std::uint64_t* rows, std::u
   kernel_(request, planes_.shape());
 }
 
+bool CellCounter::derivesFromPairs(const Run& run, int from) const {
+  if (pairs_.empty() || !planes_.complete(from)) return false;
+  const int* prefix = prefixes_.data() + run.prefix_at;
+  return planes_.complete(prefix[0]) && planes_.complete(prefix[1]);
+}
+
+void CellCounter::countSegmentFromPairs(const Run& run, int from, int to) {
+  const int L = levels_;
+  const int F = L - 1;  // levels below the last
+  const int P = prefix_cells_;
+  const long row_words = row_words_;
+  int* tables = tables_.data();
+  // The cells of first and second levels both below the last: for each
+  // second level, F consecutive prefix rows.
+  for (int g1 = 0; g1 < F; ++g1) {
+    CountRequest request;
+    request.rows = run.rows + g1 * L * row_words;
+    request.row_count = F;
+    request.planes = planes_.marker(from);
+    request.marker_count = to - from + 1;
+    request.marker_stride_words = planes_.markerStrideWords();
+    request.level_count = F;
+    request.level_step = P;
+    request.counts_per_marker = 2 * cells_;
+    request.counts = reinterpret_cast<std::uint32_t*>(tables + 2 * L * g1);
+    kernel_(request, planes_.shape());
+  }
+  const int first = prefixes_[run.prefix_at];
+  const int second = prefixes_[run.prefix_at + 1];
+  derivePrefixLevels(L, tables, to - from + 1, 2 * cells_, pairs_.of(second, from),
+                     pairs_.of(first, from), planes_.marginals(from));
+  completeTables(L, P, tables, to - from + 1, 2 * cells_, true, P, run.row_totals,
+                 planes_.marginals(from));
+}
+
 int CellCounter::segmentEnd(int from, int to) const {
   return std::min(same_completeness_until_[from], to);
 }
 
 void CellCounter::countSegment(const Run& run, int from, int to) {
+  if (derivesFromPairs(run, from)) {
+    countSegmentFromPairs(run, from, to);
+    return;
+  }
   const bool derive_last_level = planes_.complete(from);
   CountRequest request;
   request.rows = run.rows;
@@ -269,6 +309,8 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
     bytes += kMaxGroupRuns * prefix_cells * 2 * sizeof(std::uint32_t);
   }
   for (int d = 2; d <= order - 2; ++d) bytes += std::pow(levels, d) * row_words * 8;
+  if (order == 3 && PairCounts::fits(levels, marker_count))
+    bytes += PairCounts::bytesFor(levels, marker_count);
   bytes += marker_count * sizeof(int);
   // Grown one by one: twice the room at worst.
   bytes += 2 * runs * (sizeof(Run) + (order - 1) * sizeof(int));

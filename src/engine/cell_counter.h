@@ -7,7 +7,11 @@
 // their last markers walked in blocks, so that one block of rows stays in
 // cache while every run of the group is counted against it. When a marker's
 // levels cover every listed sample, its last level is not counted but
-// derived from the marker's per-level totals.
+// derived from the marker's per-level totals. Order 3 goes further when
+// its three markers are complete: only the cells below the last level of
+// every marker are counted (8 of the 18 a complete third marker leaves),
+// the others follow from the counts of the pairs (second, third) and
+// (first, third), counted once for every pair of markers.
 #ifndef GORVA_ENGINE_CELL_COUNTER_H
 #define GORVA_ENGINE_CELL_COUNTER_H
 
@@ -16,6 +20,7 @@
 
 #include "engine/bitplanes.h"
 #include "engine/kernel_dispatch.h"
+#include "engine/pair_counts.h"
 
 class CellCounter {
  public:
@@ -83,6 +88,10 @@ class CellCounter {
   // tables_ and completes the derived entries.
   void countSegment(const Run& run, int from, int to);
   int segmentEnd(int from, int to) const;
+  // Whether the segment's tables can be had from the cells below every
+  // marker's last level and the pair counts.
+  bool derivesFromPairs(const Run& run, int from) const;
+  void countSegmentFromPairs(const Run& run, int from, int to);
 
   const BitPlanes& planes_;
   int order_;
@@ -102,6 +111,7 @@ class CellCounter {
   AlignedWords depth_rows_;                   // order >= 4: AND rows of the first k - 2 markers
   std::vector<int> depth_markers_;            // the markers depth_rows_ was built for
   std::vector<int> same_completeness_until_;  // last marker of each marker's stretch
+  PairCounts pairs_;  // order 3, when they fit
 };
 
 template <class Visit>
