@@ -63,6 +63,26 @@ constexpr unsigned char kNoLevel = 0xff;
 // Markers a worker takes at a time; fewer per thread are not worth a thread.
 constexpr int kMarkersPerThread = 256;
 
+// visit(worker, first, end) over markers [0, count) a chunk at a time, on up
+// to `threads` workers (fewer where there are few markers), each worker
+// pulling the next chunk when it is done with one.
+int markerWorkers(int count, int threads) {
+  return std::max(1, std::min(threads, count / kMarkersPerThread));
+}
+
+template <class Visit>
+void forMarkerChunks(int count, int threads, Visit&& visit) {
+  const int workers = markerWorkers(count, threads);
+  std::atomic<int> next_marker{0};
+  runWorkers(workers, [&](int worker) {
+    for (;;) {
+      const int begin = next_marker.fetch_add(kMarkersPerThread);
+      if (begin >= count) return;
+      visit(worker, begin, std::min(begin + kMarkersPerThread, count));
+    }
+  });
+}
+
 }  // namespace
 
 bool BitPlanes::build(const unsigned char* genotypes, int marker_count, int sample_count,
@@ -139,7 +159,7 @@ void BitPlanes::fillMarkers(const GenotypeView& block, int first, int count, int
   const long sample_len = static_cast<long>(row_order_.size());
   // Each marker's codes are laid out in row order (unfilled bits get a code
   // of no level) and turned into level words 64 at a time.
-  const int workers = std::max(1, std::min(threads, count / kMarkersPerThread));
+  const int workers = markerWorkers(count, threads);
   std::vector<std::vector<unsigned char>> buffers(
       workers, std::vector<unsigned char>(static_cast<std::size_t>(row_words) * 64, kNoLevel));
   auto buildMarkers = [&](int begin, int end, std::vector<unsigned char>& codes) {
@@ -165,13 +185,8 @@ void BitPlanes::fillMarkers(const GenotypeView& block, int first, int count, int
       complete_[m] = counted == sample_len ? 1 : 0;
     }
   };
-  std::atomic<int> next_marker{0};
-  runWorkers(workers, [&](int worker) {
-    for (;;) {
-      const int begin = next_marker.fetch_add(kMarkersPerThread);
-      if (begin >= count) return;
-      buildMarkers(begin, std::min(begin + kMarkersPerThread, count), buffers[worker]);
-    }
+  forMarkerChunks(count, threads, [&](int worker, int first, int end) {
+    buildMarkers(first, end, buffers[worker]);
   });
 }
 
@@ -183,20 +198,14 @@ void BitPlanes::fillSamples(const GenotypeView& block, int first, int count, int
     if (r >= 0 && r < count) bits[r] = position_[i];
   }
   const int row_words = shape_.rowWords();
-  const int workers = std::max(1, std::min(threads, marker_count_ / kMarkersPerThread));
-  std::atomic<int> next_marker{0};
-  runWorkers(workers, [&](int) {
-    for (;;) {
-      const int begin = next_marker.fetch_add(kMarkersPerThread);
-      if (begin >= marker_count_) return;
-      for (int m = begin; m < std::min(begin + kMarkersPerThread, marker_count_); ++m) {
-        const unsigned char* column = block.first + m * block.marker_stride;
-        std::uint64_t* rows = words_.data() + m * markerStrideWords();
-        for (int r = 0; r < count; ++r) {
-          const unsigned char code = column[r * block.sample_stride];
-          if (bits[r] < 0 || code >= levels_) continue;
-          rows[static_cast<long>(code) * row_words + bits[r] / 64] |= std::uint64_t{1} << (bits[r] % 64);
-        }
+  forMarkerChunks(marker_count_, threads, [&](int, int first, int end) {
+    for (int m = first; m < end; ++m) {
+      const unsigned char* column = block.first + m * block.marker_stride;
+      std::uint64_t* rows = words_.data() + m * markerStrideWords();
+      for (int r = 0; r < count; ++r) {
+        const unsigned char code = column[r * block.sample_stride];
+        if (bits[r] < 0 || code >= levels_) continue;
+        rows[static_cast<long>(code) * row_words + bits[r] / 64] |= std::uint64_t{1} << (bits[r] % 64);
       }
     }
   });
@@ -205,26 +214,20 @@ void BitPlanes::fillSamples(const GenotypeView& block, int first, int count, int
 void BitPlanes::finishSamples(int threads) {
   const int row_words = shape_.rowWords();
   const long sample_len = static_cast<long>(row_order_.size());
-  const int workers = std::max(1, std::min(threads, marker_count_ / kMarkersPerThread));
-  std::atomic<int> next_marker{0};
-  runWorkers(workers, [&](int) {
-    for (;;) {
-      const int begin = next_marker.fetch_add(kMarkersPerThread);
-      if (begin >= marker_count_) return;
-      for (int m = begin; m < std::min(begin + kMarkersPerThread, marker_count_); ++m) {
-        const std::uint64_t* rows = marker(m);
-        int* counts = &marginals_[2L * levels_ * m];
-        long counted = 0;
-        for (int level = 0; level < levels_; ++level) {
-          counts[2 * level] = 0;
-          counts[2 * level + 1] = 0;
-          for (int w = 0; w < row_words; ++w)
-            counts[2 * level + (w < shape_.control_words ? 0 : 1)] +=
-                std::popcount(rows[static_cast<long>(level) * row_words + w]);
-          counted += counts[2 * level] + counts[2 * level + 1];
-        }
-        complete_[m] = counted == sample_len ? 1 : 0;
+  forMarkerChunks(marker_count_, threads, [&](int, int first, int end) {
+    for (int m = first; m < end; ++m) {
+      const std::uint64_t* rows = marker(m);
+      int* counts = &marginals_[2L * levels_ * m];
+      long counted = 0;
+      for (int level = 0; level < levels_; ++level) {
+        counts[2 * level] = 0;
+        counts[2 * level + 1] = 0;
+        for (int w = 0; w < row_words; ++w)
+          counts[2 * level + (w < shape_.control_words ? 0 : 1)] +=
+              std::popcount(rows[static_cast<long>(level) * row_words + w]);
+        counted += counts[2 * level] + counts[2 * level + 1];
       }
+      complete_[m] = counted == sample_len ? 1 : 0;
     }
   });
 }
