@@ -320,7 +320,11 @@ void runWorkload(const Workload& w, int hardware) {
     }
     OrderOutcome outcome;
     search[t] = timed([&] {
-      searchOrder(context, w.order, threads, kBatchSize, -1, BatchSink(), nullptr, outcome);
+      OrderRequest request;
+      request.order = w.order;
+      request.threads = threads;
+      request.batch_size = kBatchSize;
+      searchOrder(context, request, outcome);
       return static_cast<double>(outcome.combinations);
     });
     std::snprintf(label, sizeof label, "search (%s)", simdPathName(activeSimdPath()));

@@ -200,8 +200,12 @@ struct Timed {
 Timed timedSearch(const SearchContext& context, int order, int threads, long long batch_limit) {
   Timed timed;
   const auto start = std::chrono::steady_clock::now();
-  searchOrder(context, order, threads, kBatchSize, batch_limit, BatchSink(), nullptr,
-              timed.outcome);
+  OrderRequest request;
+  request.order = order;
+  request.threads = threads;
+  request.batch_size = kBatchSize;
+  request.end_batch = batch_limit;
+  searchOrder(context, request, timed.outcome);
   timed.seconds = secondsSince(start);
   return timed;
 }

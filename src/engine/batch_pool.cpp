@@ -166,17 +166,12 @@ void runWorker(SharedOrder& shared) {
 
 }  // namespace
 
-void searchOrder(const SearchContext& context, int order, int threads, int batch_size,
-                 long long batch_limit, const BatchSink& sink, SearchProgress* progress,
-                 OrderOutcome& outcome) {
-  searchOrderRange(context, order, threads, batch_size, 0, batch_limit, sink, nullptr, progress,
-                   outcome);
-}
-
-void searchOrderRange(const SearchContext& context, int order, int threads, int batch_size,
-                      long long first_batch, long long end_batch, const BatchSink& sink,
-                      const BatchBestSink& best_sink, SearchProgress* progress,
-                      OrderOutcome& outcome) {
+void searchOrder(const SearchContext& context, const OrderRequest& request, OrderOutcome& outcome) {
+  const int order = request.order;
+  int threads = request.threads;
+  const int batch_size = request.batch_size;
+  const long long first_batch = request.first_batch;
+  const long long end_batch = request.end_batch;
   outcome = OrderOutcome();
   outcome.kept.order = order;
   long long batch_count = 0;
@@ -196,8 +191,8 @@ void searchOrderRange(const SearchContext& context, int order, int threads, int 
 
   const long long unit = unitBatches(BatchScorer::scoresRangesFor(context, order) && total >= 0,
                                      context.marker_count, batch_size, batch_count, threads);
-  SharedOrder shared(context, order, batch_size, unit, sink, best_sink,
-                     static_cast<int>(kWindowPerWorker * unit * threads), progress);
+  SharedOrder shared(context, order, batch_size, unit, request.sink, request.best_sink,
+                     static_cast<int>(kWindowPerWorker * unit * threads), request.progress);
   shared.total = total;
   shared.first_batch = first_batch;
   shared.batch_count = batch_count;

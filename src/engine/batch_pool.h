@@ -10,6 +10,7 @@
 
 #include "engine/bestrows.h"
 #include "engine/search_context.h"
+#include "search_constants.h"
 #include "engine/worker_threads.h"
 
 class SearchProgress;
@@ -75,21 +76,23 @@ class OrderedMerge {
 double orderSearchBytesBound(int marker_count, double sample_count, int order, int K,
                              int threads, int batch_size, int levels, double row_words);
 
-// Scores every combination of `order` markers (or only the first
-// `batch_limit` batches when that is not negative), `batch_size` at a time,
-// on `threads` workers (1: the calling thread alone), merging each batch's
-// best rows with mergeBest in batch order. `sink` may be empty; `progress`
-// may be null.
-void searchOrder(const SearchContext& context, int order, int threads, int batch_size,
-                 long long batch_limit, const BatchSink& sink, SearchProgress* progress,
-                 OrderOutcome& outcome);
+// One order's search: which of its batches, on how many workers, and who
+// hears of them.
+struct OrderRequest {
+  int order = 0;
+  int threads = 1;  // workers (1: the calling thread alone)
+  int batch_size = BATCH_SIZE;
+  // The batches first_batch .. end_batch - 1 (end_batch < 0: to the last
+  // one), as one process of several scores its share.
+  long long first_batch = 0;
+  long long end_batch = -1;
+  BatchSink sink;           // every pair of every batch; may be empty
+  BatchBestSink best_sink;  // every batch's best rows; may be empty
+  SearchProgress* progress = nullptr;
+};
 
-// searchOrder over the batches first_batch .. end_batch - 1 of the order
-// only (end_batch < 0: to the last batch), as one process of several would
-// score its share; `best_sink` (may be empty) sees every batch's best rows.
-void searchOrderRange(const SearchContext& context, int order, int threads, int batch_size,
-                      long long first_batch, long long end_batch, const BatchSink& sink,
-                      const BatchBestSink& best_sink, SearchProgress* progress,
-                      OrderOutcome& outcome);
+// Scores the request's batches of its order, merging each batch's best rows
+// with mergeBest in batch order.
+void searchOrder(const SearchContext& context, const OrderRequest& request, OrderOutcome& outcome);
 
 #endif  // GORVA_ENGINE_BATCH_POOL_H

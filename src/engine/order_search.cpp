@@ -11,11 +11,10 @@ OrderSearch& installed() {
 
 void setOrderSearch(OrderSearch search) { installed() = std::move(search); }
 
-void runOrderSearch(const SearchContext& context, int order, int threads, int batch_size,
-                    const BatchSink& sink, SearchProgress* progress, OrderOutcome& outcome) {
+void runOrderSearch(const SearchContext& context, const OrderRequest& request, OrderOutcome& outcome) {
   if (installed()) {
-    installed()(context, order, threads, batch_size, sink, progress, outcome);
+    installed()(context, request, outcome);
   } else {
-    searchOrder(context, order, threads, batch_size, -1, sink, progress, outcome);
+    searchOrder(context, request, outcome);
   }
 }

@@ -7,15 +7,13 @@
 
 #include "engine/batch_pool.h"
 
-using OrderSearch = std::function<void(const SearchContext& context, int order, int threads,
-                                       int batch_size, const BatchSink& sink,
-                                       SearchProgress* progress, OrderOutcome& outcome)>;
+using OrderSearch =
+    std::function<void(const SearchContext& context, const OrderRequest& request, OrderOutcome& outcome)>;
 
 // Replaces the search of every later order (empty: back to searchOrder).
 void setOrderSearch(OrderSearch search);
 
 // Searches one order with whatever setOrderSearch installed.
-void runOrderSearch(const SearchContext& context, int order, int threads, int batch_size,
-                    const BatchSink& sink, SearchProgress* progress, OrderOutcome& outcome);
+void runOrderSearch(const SearchContext& context, const OrderRequest& request, OrderOutcome& outcome);
 
 #endif  // GORVA_ENGINE_ORDER_SEARCH_H

@@ -17,7 +17,12 @@ AssessedOrder searchAndAssessOrder(SearchContext& context, int order, int thread
     context.listing = listing.get();
   }
   OrderOutcome outcome;
-  runOrderSearch(context, order, threads, BATCH_SIZE, sink, progress, outcome);
+  OrderRequest search;
+  search.order = order;
+  search.threads = threads;
+  search.sink = sink;
+  search.progress = progress;
+  runOrderSearch(context, search, outcome);
   context.listing = nullptr;
   if (outcome.out_of_memory) {
     assessed.failure = AssessedOrder::Failure::kBatchBuffers;

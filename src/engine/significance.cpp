@@ -185,7 +185,10 @@ bool permutationMaxima(const SearchContext& context, int order, const Permutatio
     permuted.planes = fast ? &planes : nullptr;
     running_maximum = -std::numeric_limits<double>::infinity();
     OrderOutcome outcome;
-    searchOrder(permuted, order, threads, BATCH_SIZE, -1, nullptr, nullptr, outcome);
+    OrderRequest search;
+    search.order = order;
+    search.threads = threads;
+    searchOrder(permuted, search, outcome);
     if (outcome.out_of_memory) return false;
     if (outcome.kept.size() > 0 && !std::isnan(outcome.kept.keys[0]))
       maxima[r] = outcome.kept.keys[0];

@@ -144,14 +144,11 @@ long long batchCount(const SearchContext& context, int order, int batch_size) {
 
 // Scores this rank's range of an order; pairs of every batch go through
 // `pair_sink` in batch order when the context wants them.
-std::vector<RankedRows> scoreRange(const SearchContext& context, int order, int threads,
-                                   int batch_size, long long first, long long end,
-                                   const BatchSink& pair_sink, SearchProgress* progress,
+std::vector<RankedRows> scoreRange(const SearchContext& context, OrderRequest request,
                                    OrderOutcome& outcome) {
-  SegmentBuilder segments(order, context.K);
-  const BatchBestSink best_sink = [&segments](RankedRows& best) { segments.add(best); };
-  searchOrderRange(context, order, threads, batch_size, first, end, pair_sink, best_sink,
-                   progress, outcome);
+  SegmentBuilder segments(request.order, context.K);
+  request.best_sink = [&segments](RankedRows& best) { segments.add(best); };
+  searchOrder(context, request, outcome);
   return segments.finish();
 }
 
@@ -194,14 +191,15 @@ void sendPairs(int order, const int* combinations, int count, const double* pair
 // Rank 0's order search over all ranks.
 bool g_context_shared = false;
 
-void distributedOrderSearch(const SearchContext& context, int order, int threads, int batch_size,
-                            const BatchSink& sink, SearchProgress* progress,
+void distributedOrderSearch(const SearchContext& context, const OrderRequest& whole,
                             OrderOutcome& outcome) {
   const int ranks = rankCount();
+  const int order = whole.order;
+  const int batch_size = whole.batch_size;
   const long long batches = batchCount(context, order, batch_size);
   if (ranks == 1 || batches < 0) {
     // Alone, or too many combinations to split by position: this rank walks them all.
-    searchOrder(context, order, threads, batch_size, -1, sink, progress, outcome);
+    searchOrder(context, whole, outcome);
     return;
   }
   if (!g_context_shared) {
@@ -216,8 +214,10 @@ void distributedOrderSearch(const SearchContext& context, int order, int threads
   long long first = 0;
   long long end = 0;
   batchRange(batches, kRoot, ranks, first, end);
-  std::vector<RankedRows> all_segments =
-      scoreRange(context, order, threads, batch_size, first, end, sink, progress, outcome);
+  OrderRequest own = whole;
+  own.first_batch = first;
+  own.end_batch = end;
+  std::vector<RankedRows> all_segments = scoreRange(context, own, outcome);
   long long combinations = outcome.combinations;
   bool out_of_memory = outcome.out_of_memory;
   for (int rank = 1; rank < ranks; ++rank) {
@@ -230,7 +230,7 @@ void distributedOrderSearch(const SearchContext& context, int order, int threads
         auto* combos = reinterpret_cast<int*>(bytes.data() + sizeof count);
         auto* pairs = reinterpret_cast<double*>(bytes.data() + sizeof count +
                                                 sizeof(int) * static_cast<std::size_t>(count) * order);
-        if (count > 0 && !out_of_memory) sink(combos, count, pairs);
+        if (count > 0 && !out_of_memory) whole.sink(combos, count, pairs);
       }
     }
     std::vector<char> bytes = receiveBytes(rank, kTagSegments);
@@ -240,7 +240,7 @@ void distributedOrderSearch(const SearchContext& context, int order, int threads
     for (RankedRows& segment : unpackSegments(bytes)) all_segments.push_back(std::move(segment));
     combinations += trailer[0];
     out_of_memory = out_of_memory || trailer[1] != 0;
-    if (progress != nullptr) progress->advance(trailer[0]);
+    if (whole.progress != nullptr) whole.progress->advance(trailer[0]);
   }
 
   outcome.kept = RankedRows();
@@ -291,8 +291,14 @@ int serveAsWorker() {
       };
     }
     OrderOutcome outcome;
-    std::vector<RankedRows> segments = scoreRange(context, order, workerCount(context.settings.requested_threads),
-                                                  batch_size, first, end, pair_sink, nullptr, outcome);
+    OrderRequest share;
+    share.order = order;
+    share.threads = workerCount(context.settings.requested_threads);
+    share.batch_size = batch_size;
+    share.first_batch = first;
+    share.end_batch = end;
+    share.sink = pair_sink;
+    std::vector<RankedRows> segments = scoreRange(context, share, outcome);
     if (context.all_pairs) {
       // Rank 0 expects one pairs message per batch of the range, also after a failure.
       for (long long b = first + batches_sent; b < end; ++b) sendPairs(order, nullptr, 0, nullptr);

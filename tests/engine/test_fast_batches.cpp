@@ -261,7 +261,13 @@ OrderRun runOrder(PreparedSearch& setup, bool fast, int order, int threads, int 
                            std::vector<double>(pairs, pairs + 2 * count)});
     };
   }
-  searchOrder(context, order, threads, batch_size, limit, sink, nullptr, run.outcome);
+  OrderRequest request;
+  request.order = order;
+  request.threads = threads;
+  request.batch_size = batch_size;
+  request.end_batch = limit;
+  request.sink = sink;
+  searchOrder(context, request, run.outcome);
   return run;
 }
 
