@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <numeric>
 
 #include "core/gorva.h"
@@ -12,6 +13,8 @@
 #include "engine/batch_pool.h"
 #include "engine/bitplanes.h"
 #include "engine/interaction_test.h"
+#include "engine/permutation_maxima.h"
+#include "engine/worker_threads.h"
 
 namespace {
 
@@ -153,8 +156,12 @@ double permutationPValue(double key, const std::vector<double>& maxima) {
   return (1.0 + static_cast<double>(at_least)) / (static_cast<double>(maxima.size()) + 1.0);
 }
 
-bool permutationMaxima(const SearchContext& context, int order, const PermutationPlan& plan,
-                       std::vector<double>& maxima) {
+namespace {
+
+// Each permutation searched in full with K = 1, its planes built anew: for
+// what cannot be counted from cell totals.
+bool maximaBySearch(const SearchContext& context, int order, const PermutationPlan& plan,
+                    std::vector<double>& maxima) {
   maxima.assign(plan.count, -std::numeric_limits<double>::infinity());
   const int S = context.sample_count;
   std::vector<unsigned char> phenotype(context.phenotypes, context.phenotypes + S);
@@ -194,6 +201,45 @@ bool permutationMaxima(const SearchContext& context, int order, const Permutatio
       maxima[r] = outcome.kept.keys[0];
   }
   return true;
+}
+
+// The same from cell totals, a group of permutations at a time; false when
+// memory ran out.
+bool maximaByGroups(const SearchContext& context, int order, const PermutationPlan& plan,
+                    std::vector<double>& maxima) {
+  maxima.clear();
+  const int S = context.sample_count;
+  const int group_size = permutationGroupSize(
+      context.marker_count, S, genotypeLevels(context.missing_code), order,
+      workerCount(context.settings.requested_threads), plan.count);
+  std::vector<unsigned char> phenotype(context.phenotypes, context.phenotypes + S);
+  std::vector<std::vector<unsigned char>> group;
+  std::vector<double> group_maxima;
+  init_rng(plan.seed);
+  for (int first = 0; first < plan.count; first += group_size) {
+    group.clear();
+    for (int r = first; r < plan.count && r < first + group_size; ++r) {
+      permuteValues(phenotype.data(), S);
+      group.push_back(phenotype);
+    }
+    if (!maximaFromCellTotals(context, order, group, group_maxima)) return false;
+    maxima.insert(maxima.end(), group_maxima.begin(), group_maxima.end());
+  }
+  return true;
+}
+
+}  // namespace
+
+bool permutationMaxima(const SearchContext& context, int order, const PermutationPlan& plan,
+                       std::vector<double>& maxima) {
+  if (countsPermutationsFromTotals(context, order)) {
+    try {
+      if (maximaByGroups(context, order, plan, maxima)) return true;
+    } catch (const std::bad_alloc&) {
+      // Short of memory for a group: each permutation is searched instead.
+    }
+  }
+  return maximaBySearch(context, order, plan, maxima);
 }
 
 bool assessOrder(const SearchContext& context, const RankedRows& kept, const PermutationPlan& plan,

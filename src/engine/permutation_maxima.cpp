@@ -1,0 +1,355 @@
+#include "engine/permutation_maxima.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "core/gorva.h"
+#include "core/search_constants.h"
+#include "engine/bitplanes.h"
+#include "engine/cell_counter.h"
+#include "engine/information_gain_bound.h"
+#include "engine/kernel_dispatch.h"
+#include "engine/significance.h"
+#include "engine/unrank.h"
+#include "engine/worker_threads.h"
+
+namespace {
+
+// Planes of a group's permutations held at once, and how many at most: the
+// totals are counted once per group, so a larger group spreads them thinner.
+constexpr double kGroupBytes = 128.0 * 1024 * 1024;
+constexpr int kMaxGroupPermutations = 64;
+// Cell totals of one block per worker, and the combinations of a block at
+// most (several blocks per worker keep the workers evenly busy).
+constexpr long kBlockTotalInts = 1L << 20;
+constexpr long kMaxBlockCombinations = 1L << 16;
+constexpr int kBlocksPerWorker = 8;
+// 4 p (1 - p) never exceeds the class entropy h(p); the slack covers rounding.
+constexpr double kEntropyFloorSlack = 1.0 - 1e-9;
+
+constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
+
+int cellsOf(int levels, int order) {
+  int cells = 1;
+  for (int j = 0; j < order; ++j) cells *= levels;
+  return cells;
+}
+
+long blockCombinations(int cells) {
+  return std::clamp(kBlockTotalInts / cells, 1L, kMaxBlockCombinations);
+}
+
+// Words per row of planes over at most `samples` samples of one class
+// (padding to whole vectors included).
+double classRowWords(double samples) { return samples / 64 + 16; }
+
+double perPermutationBytes(double marker_count, double sample_count, int levels, int order,
+                           int workers) {
+  const double smaller = sample_count / 2;
+  const double planes = BitPlanes::bytesBound(static_cast<long long>(marker_count),
+                                              static_cast<long long>(smaller), levels, 1);
+  const double counter =
+      CellCounter::bytesBound(levels, order, classRowWords(smaller), marker_count,
+                              static_cast<double>(blockCombinations(cellsOf(levels, order))));
+  // Its context (phenotype, sample list) and single-marker gains.
+  const double own = sample_count * (1 + sizeof(int)) + marker_count * sizeof(double);
+  return planes + workers * counter + own;
+}
+
+// One permutation of a group: its phenotype and classes, the planes of its
+// smaller class, and its running maximum.
+struct Permuted {
+  SearchContext context;
+  int counted_class = 1;  // 1: the cases are counted, 0: the controls
+  bool has_counted = false;
+  BitPlanes planes;
+  std::vector<double> single_gains;
+  double q = 0.5;
+  double divergence_factor = std::numeric_limits<double>::infinity();
+  std::atomic<double> maximum{kMinusInfinity};
+
+  void raise(double key) {
+    double seen = maximum.load(std::memory_order_relaxed);
+    while (key > seen && !maximum.compare_exchange_weak(seen, key, std::memory_order_relaxed)) {
+    }
+  }
+};
+
+bool preparePermuted(const SearchContext& context, const unsigned char* phenotype, int threads,
+                     Permuted& permuted) {
+  SearchContext& own = permuted.context;
+  own = context;
+  own.phenotypes = const_cast<unsigned char*>(phenotype);
+  own.not_a_number_last = true;
+  own.listing = nullptr;
+  own.running_maximum = nullptr;
+  recountClasses(own);
+  if (own.measure == kRankBySynergy) {
+    permuted.single_gains = singleMarkerGains(own);
+    own.single_gains = permuted.single_gains.data();
+  }
+  permuted.counted_class = own.cases <= own.controls ? 1 : 0;
+  SearchContext counted = own;
+  counted.samples.clear();
+  for (const int s : own.samples) {
+    if ((phenotype[s] == 1 ? 1 : 0) == permuted.counted_class) counted.samples.push_back(s);
+  }
+  counted.N = static_cast<int>(counted.samples.size());
+  permuted.has_counted = counted.N > 0;
+  if (permuted.has_counted && !buildPlanesFor(counted, permuted.planes, threads)) return false;
+  if (own.N > 0) {
+    permuted.q = roundedFraction(static_cast<double>(own.cases) / own.N);
+    permuted.divergence_factor = divergenceFactor(permuted.q);
+  }
+  return true;
+}
+
+// The measure pair the search gives a table (calculateMeasuresAll with the
+// totals the method counts with).
+void exactPair(const SearchContext& context, int* table, int table_ints, double* score_sums,
+               double* pair) {
+  int N = context.N;
+  int cases = context.cases;
+  int controls = context.controls;
+  double ratio = context.ratio;
+  if (context.missing_code == kMethodAvailable) {
+    cases = 0;
+    controls = 0;
+    for (int i = 0; i < table_ints; i += 2) {
+      controls += table[i];
+      cases += table[i + 1];
+    }
+    N = cases + controls;
+    ratio = static_cast<double>(cases) / controls;
+  }
+  calculateMeasuresAll(N, cases, controls, table, score_sums, table_ints, ratio,
+                       context.option_code, pair);
+}
+
+// One worker's counters and buffers, for one group.
+class MaximaWorker {
+ public:
+  MaximaWorker(const SearchContext& context, int order,
+               std::vector<std::unique_ptr<Permuted>>& group, InformationGainBounds bounds)
+      : context_(context),
+        order_(order),
+        group_(group),
+        bounds_(bounds),
+        kernel_(countCellsKernel(activeSimdPath())),
+        totals_counter_(*context.planes, order, kernel_) {
+    cells_ = totals_counter_.cells();
+    table_ints_ = 2 * cells_;
+    score_sums_.assign(table_ints_, 0.0);
+    first_.resize(order);
+    combination_.resize(order);
+    for (const auto& permuted : group) {
+      counters_.push_back(permuted->has_counted
+                              ? std::make_unique<CellCounter>(permuted->planes, order, kernel_)
+                              : nullptr);
+    }
+  }
+
+  void scoreBlock(long long first_rank, int count) {
+    unrankCombination(first_rank, context_.marker_count, order_, first_.data());
+    totals_.resize(static_cast<std::size_t>(count) * cells_);
+    totals_counter_.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
+      int* totals = &totals_[static_cast<std::size_t>(at) * cells_];
+      for (int j = 0; j < n; ++j, tables += table_ints_, totals += cells_) {
+        for (int c = 0; c < cells_; ++c) totals[c] = tables[2 * c] + tables[2 * c + 1];
+      }
+      return true;
+    });
+    for (std::size_t g = 0; g < group_.size(); ++g) {
+      Permuted& permuted = *group_[g];
+      // Without samples of the counted class every table is its totals.
+      CellCounter& counter = counters_[g] ? *counters_[g] : totals_counter_;
+      counter.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
+        scoreStretch(permuted, counter, at, n, counters_[g] ? tables : nullptr);
+        return true;
+      });
+    }
+  }
+
+ private:
+  // Tables at..at + n - 1 of the walk (sharing all markers but the last)
+  // from their totals and their counted class (null: none counted).
+  void scoreStretch(Permuted& permuted, const CellCounter& counter, int at, int n,
+                    const int* counted) {
+    const int s = permuted.counted_class;
+    tables_.resize(static_cast<std::size_t>(n) * table_ints_);
+    const int* totals = &totals_[static_cast<std::size_t>(at) * cells_];
+    int* table = tables_.data();
+    for (int j = 0; j < n; ++j, table += table_ints_, totals += cells_) {
+      for (int c = 0; c < cells_; ++c) {
+        const int own = counted != nullptr ? counted[static_cast<std::size_t>(j) * table_ints_ + 2 * c + s] : 0;
+        table[2 * c + s] = own;
+        table[2 * c + 1 - s] = totals[c] - own;
+      }
+    }
+    const SearchContext& context = permuted.context;
+    const bool bounded = std::isfinite(permuted.divergence_factor);
+    if (bounded) {
+      BoundRequest request;
+      request.tables = tables_.data();
+      request.count = n;
+      request.stride = table_ints_;
+      request.cells = cells_;
+      if (context.missing_code != kMethodAvailable) {
+        request.fixed_controls = context.controls;
+        request.fixed_cases = context.cases;
+      }
+      request.q = permuted.q;
+      request.divergence_factor = permuted.divergence_factor;
+      bounds_buffer_.resize(n);
+      bounds_(request, bounds_buffer_.data());
+    }
+    // Synergy: the stretch's first k - 1 markers share their own gains.
+    double prefix_gains = 0;
+    int first_last = 0;
+    if (context.measure == kRankBySynergy) {
+      counter.combinationAt(at, combination_.data());
+      prefix_gains = singleGainSum(combination_.data(), order_ - 1, context.single_gains);
+      first_last = combination_[order_ - 1];
+    }
+    double maximum = permuted.maximum.load(std::memory_order_relaxed);
+    for (int j = 0; j < n; ++j) {
+      table = &tables_[static_cast<std::size_t>(j) * table_ints_];
+      if (bounded && !mayExceed(permuted, table, bounds_buffer_[j], maximum,
+                                prefix_gains, first_last + j))
+        continue;
+      double pair[2];
+      exactPair(context, table, table_ints_, score_sums_.data(), pair);
+      const int* combination = nullptr;
+      if (context.measure == kRankBySynergy) {
+        counter.combinationAt(at + j, combination_.data());
+        combination = combination_.data();
+      }
+      const double key = rankingKey(context, pair, combination, order_);
+      if (key > maximum) {
+        permuted.raise(key);
+        maximum = permuted.maximum.load(std::memory_order_relaxed);
+      }
+    }
+  }
+
+  // False when the table's IG bound rules out a key above `maximum`.
+  bool mayExceed(const Permuted& permuted, const int* table, double bound, double maximum,
+                 double prefix_gains, int last) const {
+    const SearchContext& context = permuted.context;
+    if (context.measure == kRankBySynergy)
+      return !(bound < maximum + (prefix_gains + context.single_gains[last]));
+    if (context.measure != kRankByRIG) return !(bound < maximum);
+    // RIG = IG / h(p) with h(p) >= 4 p (1 - p) over the totals the measures use.
+    double cases = context.cases;
+    double n = context.N;
+    if (context.missing_code == kMethodAvailable) {
+      long controls_sum = 0;
+      long cases_sum = 0;
+      for (int i = 0; i < table_ints_; i += 2) {
+        controls_sum += table[i];
+        cases_sum += table[i + 1];
+      }
+      cases = static_cast<double>(cases_sum);
+      n = static_cast<double>(controls_sum + cases_sum);
+    }
+    const double p = cases / n;
+    return !(bound < maximum * (4 * p * (1 - p)) * kEntropyFloorSlack);
+  }
+
+  const SearchContext& context_;
+  int order_;
+  std::vector<std::unique_ptr<Permuted>>& group_;
+  InformationGainBounds bounds_;
+  CountCellsKernel kernel_;
+  CellCounter totals_counter_;
+  std::vector<std::unique_ptr<CellCounter>> counters_;
+  int cells_ = 0;
+  int table_ints_ = 0;
+  std::vector<int> first_;
+  std::vector<int> combination_;
+  std::vector<int> totals_;
+  std::vector<int> tables_;
+  std::vector<double> bounds_buffer_;
+  std::vector<double> score_sums_;
+};
+
+}  // namespace
+
+bool countsPermutationsFromTotals(const SearchContext& context, int order) {
+  return context.settings.use_planes && context.planes != nullptr &&
+         context.missing_code != kMethodEm &&
+         CellCounter::servesOrder(context.planes->levels(), order) &&
+         combinationCount(context.marker_count, order) > 0 && context.cases > 0 &&
+         context.controls > 0;
+}
+
+int permutationGroupSize(double marker_count, double sample_count, int levels, int order,
+                         int workers, int permutations) {
+  const double each = perPermutationBytes(marker_count, sample_count, levels, order, workers);
+  const double fitting = std::floor(kGroupBytes / std::max(each, 1.0));
+  const int most = std::max(1, std::min(kMaxGroupPermutations, permutations));
+  return static_cast<int>(std::clamp(fitting, 1.0, static_cast<double>(most)));
+}
+
+double permutationMaximaBytesBound(double marker_count, double sample_count, int levels, int order,
+                                   int workers, int permutations) {
+  if (permutations < 1) return 0;
+  const int group =
+      permutationGroupSize(marker_count, sample_count, levels, order, workers, permutations);
+  const double cells = std::pow(levels, order);
+  const double block = static_cast<double>(blockCombinations(static_cast<int>(std::min(cells, 1e9))));
+  // Per worker: the totals' counter, a block's totals and a stretch of
+  // combined tables with their bounds (a stretch is at most a block).
+  const double worker =
+      CellCounter::bytesBound(levels, order, classRowWords(sample_count), marker_count, block) +
+      block * cells * sizeof(int) + block * (2 * cells * sizeof(int) + sizeof(double));
+  // The group's phenotypes are held beside it.
+  return group * (perPermutationBytes(marker_count, sample_count, levels, order, workers) +
+                  sample_count) +
+         workers * worker;
+}
+
+bool maximaFromCellTotals(const SearchContext& context, int order,
+                          const std::vector<std::vector<unsigned char>>& phenotypes,
+                          std::vector<double>& maxima) {
+  const int workers = workerCount(context.settings.requested_threads);
+  const int count = static_cast<int>(phenotypes.size());
+  maxima.assign(count, kMinusInfinity);
+  InformationGainBounds bounds = informationGainBoundsFor(activeSimdPath());
+  if (bounds == nullptr) bounds = informationGainBoundsScalar;
+  std::vector<std::unique_ptr<Permuted>> group;
+  try {
+    for (int r = 0; r < count; ++r) {
+      group.push_back(std::make_unique<Permuted>());
+      if (!preparePermuted(context, phenotypes[r].data(), workers, *group.back())) return false;
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const long long total = combinationCount(context.marker_count, order);
+  const int cells = cellsOf(context.planes->levels(), order);
+  const long long spread = (total + kBlocksPerWorker * workers - 1) / (kBlocksPerWorker * workers);
+  const long long block = std::max(1LL, std::min<long long>(blockCombinations(cells), spread));
+  std::atomic<long long> next_block{0};
+  std::atomic<bool> failed{false};
+  runWorkers(workers, [&](int) {
+    try {
+      MaximaWorker worker(context, order, group, bounds);
+      for (;;) {
+        if (failed.load(std::memory_order_relaxed)) return;
+        const long long first = next_block.fetch_add(1) * block;
+        if (first >= total) return;
+        worker.scoreBlock(first, static_cast<int>(std::min(block, total - first)));
+      }
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+  });
+  if (failed) return false;
+  for (int r = 0; r < count; ++r) maxima[r] = group[r]->maximum.load();
+  return true;
+}
