@@ -10,7 +10,11 @@
 // --rank ig, --table with its rows, and --max-p 1e-4 (every combination
 // within the bound listed) against the plain search.
 //
-// usage: bench_significance [--gorva PATH] [--permutations N] [--quick]
+// With --baseline PATH, the permutations are also timed with that build of
+// the program (its own plain search as the reference), in the same run, so
+// that a change of the permutations' cost is measured on one machine state.
+//
+// usage: bench_significance [--gorva PATH] [--baseline PATH] [--permutations N] [--quick]
 #include <unistd.h>
 
 #include <chrono>
@@ -76,11 +80,13 @@ double timeRun(const std::string& command, int repeats) {
 
 int main(int argc, char** argv) {
   std::string gorva = defaultGorvaPath();
+  std::string baseline;
   int permutations = 20;
   int markers = 4000;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--gorva" && i + 1 < argc) gorva = argv[++i];
+    if (arg == "--baseline" && i + 1 < argc) baseline = argv[++i];
     if (arg == "--permutations" && i + 1 < argc) permutations = std::atoi(argv[++i]);
     if (arg == "--quick") markers = 1000;
   }
@@ -89,8 +95,10 @@ int main(int argc, char** argv) {
   if (dir == nullptr) return 1;
   const std::string data = std::string(dir) + "/w2.txt";
   if (!writeWorkload(data, markers, 2000, 0.01)) return 1;
-  const std::string base = gorva + " --in " + data + " --out " + dir + "/r.txt --order 2 --threads 2";
+  const std::string arguments = " --in " + data + " --out " + dir + "/r.txt --order 2 --threads 2";
+  const std::string base = gorva + arguments;
   const std::string quiet = " > /dev/null 2>&1";
+  const std::string permute = " --permutations " + std::to_string(permutations);
 
   std::printf("CPU: %s; W2: %d markers x 2000 samples, 1%% missing, order 2, 2 threads\n",
               cpuModel().c_str(), markers);
@@ -99,8 +107,7 @@ int main(int argc, char** argv) {
   const double listed = timeRun(base + " --table " + dir + "/t.tsv --max-p 1e-4" + quiet, 3);
   const double synergy = timeRun(base + " --rank synergy" + quiet, 3);
   const double ig = timeRun(base + " --rank ig" + quiet, 3);
-  const double permuted =
-      timeRun(base + " --permutations " + std::to_string(permutations) + quiet, 1);
+  const double permuted = timeRun(base + permute + quiet, 2);
   std::printf("plain search                 %8.2f s\n", plain);
   std::printf("--table                      %8.2f s  (%.2fx)\n", table, table / plain);
   std::printf("--max-p 1e-4                 %8.2f s  (%.2fx)\n", listed, listed / plain);
@@ -108,6 +115,14 @@ int main(int argc, char** argv) {
   std::printf("--rank synergy               %8.2f s  (%.2fx of --rank ig)\n", synergy, synergy / ig);
   std::printf("--permutations %-4d          %8.2f s  one permutation: %.2f of the plain search\n",
               permutations, permuted, (permuted - plain) / permutations / plain);
+  if (!baseline.empty()) {
+    const double baseline_plain = timeRun(baseline + arguments + quiet, 3);
+    const double baseline_permuted = timeRun(baseline + arguments + permute + quiet, 2);
+    std::printf("baseline plain search        %8.2f s\n", baseline_plain);
+    std::printf("baseline --permutations %-4d %8.2f s  one permutation: %.2f of the plain search\n",
+                permutations, baseline_permuted,
+                (baseline_permuted - baseline_plain) / permutations / baseline_plain);
+  }
   std::remove(data.c_str());
   std::remove((std::string(dir) + "/r.txt").c_str());
   std::remove((std::string(dir) + "/t.tsv").c_str());

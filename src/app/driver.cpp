@@ -289,7 +289,8 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
       reader.byteCount() > MdrReader::kLoadedFileLimit ? 2 * MdrReader::kReleaseStep : reader.byteCount();
   const RunShape shape{plan.markerCount(), plan.sampleCount(), plan.init_order, plan.order, plan.top_k,
                        opt::threads, plan.fromReader() ? 0 : file_bytes, base,
-                       plan.from_plink ? plan.plink.bytesHeld() : 0, plan.planes_road};
+                       plan.from_plink ? plan.plink.bytesHeld() : 0, plan.planes_road,
+                       opt::permutations};
   const MemoryNeed need = estimateRunMemory(shape);
   const std::uint64_t available = availableMemoryBytes();
   if (need.total() > available) {

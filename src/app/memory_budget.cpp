@@ -16,6 +16,8 @@
 #include "app/planes_road.h"
 #include "engine/batch_pool.h"
 #include "engine/bitplanes.h"
+#include "engine/cell_counter.h"
+#include "engine/permutation_maxima.h"
 #include "engine/mdrresult.h"
 #include "io/FileIO.h"
 #include "search_constants.h"
@@ -164,6 +166,17 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
                                                         shape.base, row_words));
   }
   need.batches = cappedBytes(search);
+
+  // Permutations of the hungriest order counted from cell totals (an order
+  // whose tables the counter does not serve is searched as the run is).
+  double permuted = 0;
+  for (int k = std::max(shape.init_order, 1); k <= last_order; ++k) {
+    if (!CellCounter::servesOrder(std::max(shape.base, 3), k)) break;
+    permuted = std::max(permuted, permutationMaximaBytesBound(markers, samples, std::max(shape.base, 3), k,
+                                                              workerCount(shape.threads),
+                                                              shape.permutations));
+  }
+  need.permutations = cappedBytes(permuted);
 
   // One record per order: IG and RIG per row, a combination text per row
   // behind a pointer, the decoded marker indices, and p-value, RIG and IG.
@@ -332,6 +345,7 @@ std::string memoryRefusal(const std::string& input_name, const RunShape& shape,
          " MB, search buffers of " + workers + " " + megabytesUp(need.batches) +
          " MB, results " + megabytesUp(need.records) + " MB, names and samples " +
          megabytesUp(need.samples_and_names) +
+         (need.permutations > 0 ? " MB, permutations " + megabytesUp(need.permutations) : std::string()) +
          " MB; free memory, or use fewer --threads, a smaller --top, a narrower --order range "
          "or fewer markers)";
 }

@@ -20,6 +20,7 @@ struct RunShape {
   int base = 3;               // levels of a genotype digit: 4 under "mc"
   double reader_bytes = 0;    // what a reader keeps beside the arrays (PlinkReader::bytesHeld)
   bool planes_road = false;   // codes go a block at a time into the planes: no byte matrix
+  int permutations = 0;       // phenotype permutations per order (--permutations)
 };
 
 // The highest order whose count table (2 * base^k int counters) an int can
@@ -35,10 +36,12 @@ struct MemoryNeed {
   std::uint64_t records = 0;       // result records of every order
   std::uint64_t samples_and_names = 0;  // phenotypes, scores, marker names
   std::uint64_t loaded_file = 0;   // the data file while the arrays are filled, the reader's own
+  std::uint64_t permutations = 0;  // a group of permutations' planes and counters
   int workers = 1;                 // threads the search starts (at most one per batch)
 
   std::uint64_t total() const {
-    return genotypes + bit_planes + batches + records + samples_and_names + loaded_file;
+    return genotypes + bit_planes + batches + records + samples_and_names + loaded_file +
+           permutations;
   }
 };
 

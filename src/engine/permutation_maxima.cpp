@@ -79,7 +79,7 @@ struct Permuted {
   }
 };
 
-bool preparePermuted(const SearchContext& context, const unsigned char* phenotype, int threads,
+void preparePermuted(const SearchContext& context, const unsigned char* phenotype,
                      Permuted& permuted) {
   SearchContext& own = permuted.context;
   own = context;
@@ -93,17 +93,54 @@ bool preparePermuted(const SearchContext& context, const unsigned char* phenotyp
     own.single_gains = permuted.single_gains.data();
   }
   permuted.counted_class = own.cases <= own.controls ? 1 : 0;
-  SearchContext counted = own;
-  counted.samples.clear();
-  for (const int s : own.samples) {
-    if ((phenotype[s] == 1 ? 1 : 0) == permuted.counted_class) counted.samples.push_back(s);
-  }
-  counted.N = static_cast<int>(counted.samples.size());
-  permuted.has_counted = counted.N > 0;
-  if (permuted.has_counted && !buildPlanesFor(counted, permuted.planes, threads)) return false;
   if (own.N > 0) {
     permuted.q = roundedFraction(static_cast<double>(own.cases) / own.N);
     permuted.divergence_factor = divergenceFactor(permuted.q);
+  }
+}
+
+// Builds the planes of every permutation's counted class. Its samples go
+// half into the planes' control words, half into their case words (a cell's
+// count is then the sum of both): two classes of equal size are what the
+// counting kernels are fastest at. Codes the run holds only in its planes
+// are decoded once for the whole group.
+bool buildCountedPlanes(const SearchContext& context, std::vector<std::unique_ptr<Permuted>>& group,
+                        int threads) {
+  constexpr int kDecodedMarkers = 256;
+  const int levels = genotypeLevels(context.missing_code);
+  const bool decoded = context.source.first == nullptr;
+  std::vector<unsigned char> halves(context.sample_count, 0);
+  std::vector<int> samples;
+  for (const auto& permuted : group) {
+    samples.clear();
+    for (const int s : context.samples) {
+      if ((permuted->context.phenotypes[s] == 1 ? 1 : 0) != permuted->counted_class) continue;
+      halves[s] = static_cast<unsigned char>(samples.size() % 2);
+      samples.push_back(s);
+    }
+    permuted->has_counted = !samples.empty();
+    if (!permuted->has_counted) continue;
+    const int length = static_cast<int>(samples.size());
+    const bool built =
+        decoded ? permuted->planes.prepare(context.marker_count, samples.data(), length,
+                                           halves.data(), levels)
+                : permuted->planes.build(context.source, context.marker_count, samples.data(),
+                                         length, halves.data(), levels, threads);
+    if (!built) return false;
+  }
+  if (!decoded) return true;
+  if (context.planes == nullptr) return false;
+  std::vector<int> block;
+  for (int first = 0; first < context.marker_count; first += kDecodedMarkers) {
+    const int count = std::min(kDecodedMarkers, context.marker_count - first);
+    block.resize(count);
+    for (int j = 0; j < count; ++j) block[j] = first + j;
+    const std::vector<unsigned char> codes =
+        context.planes->columns(block.data(), count, context.sample_count);
+    const GenotypeView view = GenotypeView::markerMajor(codes.data(), context.sample_count);
+    for (const auto& permuted : group) {
+      if (permuted->has_counted) permuted->planes.fillMarkers(view, first, count, threads);
+    }
   }
   return true;
 }
@@ -176,18 +213,27 @@ class MaximaWorker {
 
  private:
   // Tables at..at + n - 1 of the walk (sharing all markers but the last)
-  // from their totals and their counted class (null: none counted).
+  // from their totals and their counted class (null: none counted; both
+  // entries of a counted cell hold its samples).
   void scoreStretch(Permuted& permuted, const CellCounter& counter, int at, int n,
                     const int* counted) {
-    const int s = permuted.counted_class;
     tables_.resize(static_cast<std::size_t>(n) * table_ints_);
+    // Cells of consecutive tables are consecutive in all three arrays.
     const int* totals = &totals_[static_cast<std::size_t>(at) * cells_];
-    int* table = tables_.data();
-    for (int j = 0; j < n; ++j, table += table_ints_, totals += cells_) {
-      for (int c = 0; c < cells_; ++c) {
-        const int own = counted != nullptr ? counted[static_cast<std::size_t>(j) * table_ints_ + 2 * c + s] : 0;
-        table[2 * c + s] = own;
-        table[2 * c + 1 - s] = totals[c] - own;
+    const int* in = counted;
+    int* out = tables_.data() + permuted.counted_class;      // the counted class's entries
+    int* rest = tables_.data() + (1 - permuted.counted_class);  // the other class's
+    const long entries = static_cast<long>(n) * cells_;
+    if (in == nullptr) {
+      for (long i = 0; i < entries; ++i) {
+        out[2 * i] = 0;
+        rest[2 * i] = totals[i];
+      }
+    } else {
+      for (long i = 0; i < entries; ++i) {
+        const int own = in[2 * i] + in[2 * i + 1];
+        out[2 * i] = own;
+        rest[2 * i] = totals[i] - own;
       }
     }
     const SearchContext& context = permuted.context;
@@ -217,7 +263,7 @@ class MaximaWorker {
     }
     double maximum = permuted.maximum.load(std::memory_order_relaxed);
     for (int j = 0; j < n; ++j) {
-      table = &tables_[static_cast<std::size_t>(j) * table_ints_];
+      int* table = &tables_[static_cast<std::size_t>(j) * table_ints_];
       if (bounded && !mayExceed(permuted, table, bounds_buffer_[j], maximum,
                                 prefix_gains, first_last + j))
         continue;
@@ -325,8 +371,9 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
   try {
     for (int r = 0; r < count; ++r) {
       group.push_back(std::make_unique<Permuted>());
-      if (!preparePermuted(context, phenotypes[r].data(), workers, *group.back())) return false;
+      preparePermuted(context, phenotypes[r].data(), *group.back());
     }
+    if (!buildCountedPlanes(context, group, workers)) return false;
   } catch (const std::bad_alloc&) {
     return false;
   }

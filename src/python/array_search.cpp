@@ -69,9 +69,10 @@ void refuseMissingUnderNone(const ArraySearchRequest& request) {
 
 // The command line's budget, with nothing read from a file.
 void checkMemoryBudget(const ArraySearchRequest& request, int K) {
-  const RunShape shape{request.marker_count, request.sample_count, request.first_order,
-                       request.last_order, K, request.threads, 0,
-                       genotypeLevels(request.missing_code)};
+  RunShape shape{request.marker_count, request.sample_count, request.first_order,
+                 request.last_order, K, request.threads, 0,
+                 genotypeLevels(request.missing_code)};
+  shape.permutations = request.permutations.count;
   const MemoryNeed need = estimateRunMemory(shape);
   const std::uint64_t available = availableMemoryBytes();
   if (need.total() > available) throw SearchOutOfMemory(memoryRefusal("genotypes", shape, need, available));

@@ -257,6 +257,7 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
     run_shape.top_k = shape.top_k;
     run_shape.threads = 2;
     run_shape.base = shape.options.find("mc") != std::string::npos ? 4 : 3;
+    run_shape.permutations = shape.options.find("--permutations 2") != std::string::npos ? 2 : 0;
     if (plink) {
       PlinkReader reader;
       ASSERT_TRUE(reader.open(dir + "/p"));
