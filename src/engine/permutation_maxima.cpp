@@ -13,6 +13,7 @@
 #include "engine/cell_counter.h"
 #include "engine/information_gain_bound.h"
 #include "engine/kernel_dispatch.h"
+#include "engine/permuted_classes.h"
 #include "engine/significance.h"
 #include "engine/unrank.h"
 #include "engine/worker_threads.h"
@@ -23,10 +24,12 @@ namespace {
 // totals are counted once per group, so a larger group spreads them thinner.
 constexpr double kGroupBytes = 128.0 * 1024 * 1024;
 constexpr int kMaxGroupPermutations = 64;
-// Cell totals of one block per worker, and the combinations of a block at
-// most (several blocks per worker keep the workers evenly busy).
-constexpr long kBlockTotalInts = 1L << 20;
-constexpr long kMaxBlockCombinations = 1L << 16;
+// Cell totals of one block per worker at most, and the runs (combinations
+// that differ in the last marker only) a block should hold, so that each
+// walk serves many runs from a block of last markers in cache; several
+// blocks per worker keep the workers evenly busy.
+constexpr long kBlockTotalInts = 1L << 22;
+constexpr long kRunsPerBlock = 64;
 constexpr int kBlocksPerWorker = 8;
 // 4 p (1 - p) never exceeds the class entropy h(p); the slack covers rounding.
 constexpr double kEntropyFloorSlack = 1.0 - 1e-9;
@@ -39,110 +42,27 @@ int cellsOf(int levels, int order) {
   return cells;
 }
 
-long blockCombinations(int cells) {
-  return std::clamp(kBlockTotalInts / cells, 1L, kMaxBlockCombinations);
+long blockCombinations(int cells, double marker_count) {
+  const double runs = kRunsPerBlock * (marker_count / 2 + 1);
+  return std::max(1L, static_cast<long>(std::min<double>(kBlockTotalInts / cells, runs)));
 }
 
-// Words per row of planes over at most `samples` samples of one class
-// (padding to whole vectors included).
-double classRowWords(double samples) { return samples / 64 + 16; }
+// Words per row of planes over at most `samples` samples (padding to whole
+// vectors included).
+double rowWords(double samples) { return samples / 64 + 16; }
 
+// A permutation's share of a group, at most: planes of the counted classes
+// (of one permutation, or two over at most every sample), a counter of them
+// per worker, its context (phenotype, sample lists) and single-marker gains.
 double perPermutationBytes(double marker_count, double sample_count, int levels, int order,
                            int workers) {
-  const double smaller = sample_count / 2;
   const double planes = BitPlanes::bytesBound(static_cast<long long>(marker_count),
-                                              static_cast<long long>(smaller), levels, 1);
-  const double counter =
-      CellCounter::bytesBound(levels, order, classRowWords(smaller), marker_count,
-                              static_cast<double>(blockCombinations(cellsOf(levels, order))));
-  // Its context (phenotype, sample list) and single-marker gains.
-  const double own = sample_count * (1 + sizeof(int)) + marker_count * sizeof(double);
+                                              static_cast<long long>(sample_count), levels, 1);
+  const double counter = CellCounter::bytesBound(
+      levels, order, rowWords(sample_count), marker_count,
+      static_cast<double>(blockCombinations(cellsOf(levels, order), marker_count)));
+  const double own = sample_count * (1 + 2 * sizeof(int)) + marker_count * sizeof(double);
   return planes + workers * counter + own;
-}
-
-// One permutation of a group: its phenotype and classes, the planes of its
-// smaller class, and its running maximum.
-struct Permuted {
-  SearchContext context;
-  int counted_class = 1;  // 1: the cases are counted, 0: the controls
-  bool has_counted = false;
-  BitPlanes planes;
-  std::vector<double> single_gains;
-  double q = 0.5;
-  double divergence_factor = std::numeric_limits<double>::infinity();
-  std::atomic<double> maximum{kMinusInfinity};
-
-  void raise(double key) {
-    double seen = maximum.load(std::memory_order_relaxed);
-    while (key > seen && !maximum.compare_exchange_weak(seen, key, std::memory_order_relaxed)) {
-    }
-  }
-};
-
-void preparePermuted(const SearchContext& context, const unsigned char* phenotype,
-                     Permuted& permuted) {
-  SearchContext& own = permuted.context;
-  own = context;
-  own.phenotypes = const_cast<unsigned char*>(phenotype);
-  own.not_a_number_last = true;
-  own.listing = nullptr;
-  own.running_maximum = nullptr;
-  recountClasses(own);
-  if (own.measure == kRankBySynergy) {
-    permuted.single_gains = singleMarkerGains(own);
-    own.single_gains = permuted.single_gains.data();
-  }
-  permuted.counted_class = own.cases <= own.controls ? 1 : 0;
-  if (own.N > 0) {
-    permuted.q = roundedFraction(static_cast<double>(own.cases) / own.N);
-    permuted.divergence_factor = divergenceFactor(permuted.q);
-  }
-}
-
-// Builds the planes of every permutation's counted class. Its samples go
-// half into the planes' control words, half into their case words (a cell's
-// count is then the sum of both): two classes of equal size are what the
-// counting kernels are fastest at. Codes the run holds only in its planes
-// are decoded once for the whole group.
-bool buildCountedPlanes(const SearchContext& context, std::vector<std::unique_ptr<Permuted>>& group,
-                        int threads) {
-  constexpr int kDecodedMarkers = 256;
-  const int levels = genotypeLevels(context.missing_code);
-  const bool decoded = context.source.first == nullptr;
-  std::vector<unsigned char> halves(context.sample_count, 0);
-  std::vector<int> samples;
-  for (const auto& permuted : group) {
-    samples.clear();
-    for (const int s : context.samples) {
-      if ((permuted->context.phenotypes[s] == 1 ? 1 : 0) != permuted->counted_class) continue;
-      halves[s] = static_cast<unsigned char>(samples.size() % 2);
-      samples.push_back(s);
-    }
-    permuted->has_counted = !samples.empty();
-    if (!permuted->has_counted) continue;
-    const int length = static_cast<int>(samples.size());
-    const bool built =
-        decoded ? permuted->planes.prepare(context.marker_count, samples.data(), length,
-                                           halves.data(), levels)
-                : permuted->planes.build(context.source, context.marker_count, samples.data(),
-                                         length, halves.data(), levels, threads);
-    if (!built) return false;
-  }
-  if (!decoded) return true;
-  if (context.planes == nullptr) return false;
-  std::vector<int> block;
-  for (int first = 0; first < context.marker_count; first += kDecodedMarkers) {
-    const int count = std::min(kDecodedMarkers, context.marker_count - first);
-    block.resize(count);
-    for (int j = 0; j < count; ++j) block[j] = first + j;
-    const std::vector<unsigned char> codes =
-        context.planes->columns(block.data(), count, context.sample_count);
-    const GenotypeView view = GenotypeView::markerMajor(codes.data(), context.sample_count);
-    for (const auto& permuted : group) {
-      if (permuted->has_counted) permuted->planes.fillMarkers(view, first, count, threads);
-    }
-  }
-  return true;
 }
 
 // The measure pair the search gives a table (calculateMeasuresAll with the
@@ -171,10 +91,11 @@ void exactPair(const SearchContext& context, int* table, int table_ints, double*
 class MaximaWorker {
  public:
   MaximaWorker(const SearchContext& context, int order,
-               std::vector<std::unique_ptr<Permuted>>& group, InformationGainBounds bounds)
+               const std::vector<std::unique_ptr<CountedPlanes>>& counted,
+               InformationGainBounds bounds)
       : context_(context),
         order_(order),
-        group_(group),
+        counted_(counted),
         bounds_(bounds),
         kernel_(countCellsKernel(activeSimdPath())),
         totals_counter_(*context.planes, order, kernel_) {
@@ -183,10 +104,10 @@ class MaximaWorker {
     score_sums_.assign(table_ints_, 0.0);
     first_.resize(order);
     combination_.resize(order);
-    for (const auto& permuted : group) {
-      counters_.push_back(permuted->has_counted
-                              ? std::make_unique<CellCounter>(permuted->planes, order, kernel_)
-                              : nullptr);
+    for (const auto& planes : counted) {
+      counters_.push_back(planes->empty()
+                              ? nullptr
+                              : std::make_unique<CellCounter>(planes->planes, order, kernel_));
     }
   }
 
@@ -200,12 +121,26 @@ class MaximaWorker {
       }
       return true;
     });
-    for (std::size_t g = 0; g < group_.size(); ++g) {
-      Permuted& permuted = *group_[g];
-      // Without samples of the counted class every table is its totals.
-      CellCounter& counter = counters_[g] ? *counters_[g] : totals_counter_;
+    for (std::size_t p = 0; p < counted_.size(); ++p) {
+      Permuted* const* members = counted_[p]->members;
+      if (!counters_[p]) {
+        // No sample counted: every table is its totals.
+        for (int member = 0; member < 2 && members[member] != nullptr; ++member) {
+          totals_counter_.forEachFrom(first_.data(), count, [&](int at, int n, int*) {
+            scoreStretch(*members[member], totals_counter_, at, n, nullptr, CountedEntries::kBoth);
+            return true;
+          });
+        }
+        continue;
+      }
+      CellCounter& counter = *counters_[p];
       counter.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
-        scoreStretch(permuted, counter, at, n, counters_[g] ? tables : nullptr);
+        if (members[1] == nullptr) {
+          scoreStretch(*members[0], counter, at, n, tables, CountedEntries::kBoth);
+        } else {
+          scoreStretch(*members[0], counter, at, n, tables, CountedEntries::kControls);
+          scoreStretch(*members[1], counter, at, n, tables, CountedEntries::kCases);
+        }
         return true;
       });
     }
@@ -213,25 +148,31 @@ class MaximaWorker {
 
  private:
   // Tables at..at + n - 1 of the walk (sharing all markers but the last)
-  // from their totals and their counted class (null: none counted; both
-  // entries of a counted cell hold its samples).
+  // from their totals and their counted class (null: none counted).
   void scoreStretch(Permuted& permuted, const CellCounter& counter, int at, int n,
-                    const int* counted) {
+                    const int* counted, CountedEntries entries) {
     tables_.resize(static_cast<std::size_t>(n) * table_ints_);
     // Cells of consecutive tables are consecutive in all three arrays.
     const int* totals = &totals_[static_cast<std::size_t>(at) * cells_];
     const int* in = counted;
     int* out = tables_.data() + permuted.counted_class;      // the counted class's entries
     int* rest = tables_.data() + (1 - permuted.counted_class);  // the other class's
-    const long entries = static_cast<long>(n) * cells_;
+    const long cell_count = static_cast<long>(n) * cells_;
     if (in == nullptr) {
-      for (long i = 0; i < entries; ++i) {
+      for (long i = 0; i < cell_count; ++i) {
         out[2 * i] = 0;
         rest[2 * i] = totals[i];
       }
-    } else {
-      for (long i = 0; i < entries; ++i) {
+    } else if (entries == CountedEntries::kBoth) {
+      for (long i = 0; i < cell_count; ++i) {
         const int own = in[2 * i] + in[2 * i + 1];
+        out[2 * i] = own;
+        rest[2 * i] = totals[i] - own;
+      }
+    } else {
+      in += entries == CountedEntries::kCases ? 1 : 0;
+      for (long i = 0; i < cell_count; ++i) {
+        const int own = in[2 * i];
         out[2 * i] = own;
         rest[2 * i] = totals[i] - own;
       }
@@ -308,7 +249,7 @@ class MaximaWorker {
 
   const SearchContext& context_;
   int order_;
-  std::vector<std::unique_ptr<Permuted>>& group_;
+  const std::vector<std::unique_ptr<CountedPlanes>>& counted_;
   InformationGainBounds bounds_;
   CountCellsKernel kernel_;
   CellCounter totals_counter_;
@@ -347,16 +288,18 @@ double permutationMaximaBytesBound(double marker_count, double sample_count, int
   const int group =
       permutationGroupSize(marker_count, sample_count, levels, order, workers, permutations);
   const double cells = std::pow(levels, order);
-  const double block = static_cast<double>(blockCombinations(static_cast<int>(std::min(cells, 1e9))));
+  const double block =
+      static_cast<double>(blockCombinations(static_cast<int>(std::min(cells, 1e9)), marker_count));
   // Per worker: the totals' counter, a block's totals and a stretch of
   // combined tables with their bounds (a stretch is at most a block).
   const double worker =
-      CellCounter::bytesBound(levels, order, classRowWords(sample_count), marker_count, block) +
+      CellCounter::bytesBound(levels, order, rowWords(sample_count), marker_count, block) +
       block * cells * sizeof(int) + block * (2 * cells * sizeof(int) + sizeof(double));
-  // The group's phenotypes are held beside it.
+  // The group's phenotypes are held beside it, and a block of decoded and
+  // gathered codes while its planes are built.
   return group * (perPermutationBytes(marker_count, sample_count, levels, order, workers) +
                   sample_count) +
-         workers * worker;
+         workers * worker + 2 * kDecodedPlaneMarkers * sample_count;
 }
 
 bool maximaFromCellTotals(const SearchContext& context, int order,
@@ -368,24 +311,25 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
   InformationGainBounds bounds = informationGainBoundsFor(activeSimdPath());
   if (bounds == nullptr) bounds = informationGainBoundsScalar;
   std::vector<std::unique_ptr<Permuted>> group;
+  std::vector<std::unique_ptr<CountedPlanes>> counted;
   try {
     for (int r = 0; r < count; ++r) {
       group.push_back(std::make_unique<Permuted>());
       preparePermuted(context, phenotypes[r].data(), *group.back());
     }
-    if (!buildCountedPlanes(context, group, workers)) return false;
+    if (!buildCountedPlanes(context, group, workers, counted)) return false;
   } catch (const std::bad_alloc&) {
     return false;
   }
   const long long total = combinationCount(context.marker_count, order);
   const int cells = cellsOf(context.planes->levels(), order);
   const long long spread = (total + kBlocksPerWorker * workers - 1) / (kBlocksPerWorker * workers);
-  const long long block = std::max(1LL, std::min<long long>(blockCombinations(cells), spread));
+  const long long block = std::max(1LL, std::min<long long>(blockCombinations(cells, context.marker_count), spread));
   std::atomic<long long> next_block{0};
   std::atomic<bool> failed{false};
   runWorkers(workers, [&](int) {
     try {
-      MaximaWorker worker(context, order, group, bounds);
+      MaximaWorker worker(context, order, counted, bounds);
       for (;;) {
         if (failed.load(std::memory_order_relaxed)) return;
         const long long first = next_block.fetch_add(1) * block;
