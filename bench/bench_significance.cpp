@@ -10,19 +10,24 @@
 // --rank ig, --table with its rows, and --max-p 1e-4 (every combination
 // within the bound listed) against the plain search.
 //
-// With --baseline PATH, the permutations are also timed with that build of
-// the program (its own plain search as the reference), in the same run, so
-// that a change of the permutations' cost is measured on one machine state.
+// The permutations are timed against the plain search in interleaved runs
+// (best of three each), as wall clock and as the CPU time of the program's
+// threads, which a shared machine disturbs less. With --baseline PATH,
+// another build of the program is timed the same way, interleaved with this
+// one, so that a change of the permutations' cost is measured in one run.
 //
 // usage: bench_significance [--gorva PATH] [--baseline PATH] [--permutations N] [--quick]
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "bench_support.h"
 
@@ -60,20 +65,46 @@ bool writeWorkload(const std::string& path, int markers, int samples, double mis
   return static_cast<bool>(file);
 }
 
-// Seconds of one whole run (best of `repeats`).
-double timeRun(const std::string& command, int repeats) {
-  double best = 1e300;
-  for (int r = 0; r < repeats; ++r) {
-    const auto start = std::chrono::steady_clock::now();
-    if (std::system(command.c_str()) != 0) {
-      std::fprintf(stderr, "failed: %s\n", command.c_str());
-      std::exit(1);
-    }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (seconds < best) best = seconds;
+// Seconds of one whole run: wall clock, and the CPU time of its threads.
+struct Timing {
+  double wall = 1e300;
+  double cpu = 1e300;
+  void keepBest(const Timing& other) {
+    wall = std::min(wall, other.wall);
+    cpu = std::min(cpu, other.cpu);
   }
-  return best;
+};
+
+double childrenCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         1e-6 * (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+Timing timeOnce(const std::string& command) {
+  const double cpu_before = childrenCpuSeconds();
+  const auto start = std::chrono::steady_clock::now();
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "failed: %s\n", command.c_str());
+    std::exit(1);
+  }
+  Timing timing;
+  timing.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  timing.cpu = childrenCpuSeconds() - cpu_before;
+  return timing;
+}
+
+// Best wall clock of `repeats` runs.
+double timeRun(const std::string& command, int repeats) {
+  Timing best;
+  for (int r = 0; r < repeats; ++r) best.keepBest(timeOnce(command));
+  return best.wall;
+}
+
+// One permutation's cost relative to the plain search: (with - without) / N / without.
+double permutationShare(double with, double without, int permutations) {
+  return (with - without) / permutations / without;
 }
 
 }  // namespace
@@ -107,21 +138,30 @@ int main(int argc, char** argv) {
   const double listed = timeRun(base + " --table " + dir + "/t.tsv --max-p 1e-4" + quiet, 3);
   const double synergy = timeRun(base + " --rank synergy" + quiet, 3);
   const double ig = timeRun(base + " --rank ig" + quiet, 3);
-  const double permuted = timeRun(base + permute + quiet, 2);
   std::printf("plain search                 %8.2f s\n", plain);
   std::printf("--table                      %8.2f s  (%.2fx)\n", table, table / plain);
   std::printf("--max-p 1e-4                 %8.2f s  (%.2fx)\n", listed, listed / plain);
   std::printf("--rank ig                    %8.2f s\n", ig);
   std::printf("--rank synergy               %8.2f s  (%.2fx of --rank ig)\n", synergy, synergy / ig);
-  std::printf("--permutations %-4d          %8.2f s  one permutation: %.2f of the plain search\n",
-              permutations, permuted, (permuted - plain) / permutations / plain);
-  if (!baseline.empty()) {
-    const double baseline_plain = timeRun(baseline + arguments + quiet, 3);
-    const double baseline_permuted = timeRun(baseline + arguments + permute + quiet, 2);
-    std::printf("baseline plain search        %8.2f s\n", baseline_plain);
-    std::printf("baseline --permutations %-4d %8.2f s  one permutation: %.2f of the plain search\n",
-                permutations, baseline_permuted,
-                (baseline_permuted - baseline_plain) / permutations / baseline_plain);
+  // The permutations and their plain searches interleaved (with the
+  // baseline's, if any), best of three: the machine may be shared.
+  std::vector<std::string> programs = {gorva};
+  if (!baseline.empty()) programs.push_back(baseline);
+  std::vector<Timing> plain_runs(programs.size());
+  std::vector<Timing> permuted_runs(programs.size());
+  for (int repeat = 0; repeat < 3; ++repeat) {
+    for (std::size_t p = 0; p < programs.size(); ++p) {
+      plain_runs[p].keepBest(timeOnce(programs[p] + arguments + quiet));
+      permuted_runs[p].keepBest(timeOnce(programs[p] + arguments + permute + quiet));
+    }
+  }
+  for (std::size_t p = 0; p < programs.size(); ++p) {
+    std::printf("%s: plain %.2f s (CPU %.2f s), --permutations %d %.2f s (CPU %.2f s): one "
+                "permutation %.2f of the plain search (CPU time: %.2f)\n",
+                p == 0 ? "this build" : "baseline  ", plain_runs[p].wall, plain_runs[p].cpu,
+                permutations, permuted_runs[p].wall, permuted_runs[p].cpu,
+                permutationShare(permuted_runs[p].wall, plain_runs[p].wall, permutations),
+                permutationShare(permuted_runs[p].cpu, plain_runs[p].cpu, permutations));
   }
   std::remove(data.c_str());
   std::remove((std::string(dir) + "/r.txt").c_str());
