@@ -24,6 +24,7 @@ namespace {
 // totals are counted once per group, so a larger group spreads them thinner.
 constexpr double kGroupBytes = 128.0 * 1024 * 1024;
 constexpr int kMaxGroupPermutations = 64;
+constexpr int kMinGroupPermutations = 3;
 // Cell totals of one block per worker at most, and the runs (combinations
 // that differ in the last marker only) a block should hold, so that each
 // walk serves many runs from a block of last markers in cache; several
@@ -266,12 +267,20 @@ class MaximaWorker {
 
 }  // namespace
 
-bool countsPermutationsFromTotals(const SearchContext& context, int order) {
-  return context.settings.use_planes && context.planes != nullptr &&
-         context.missing_code != kMethodEm &&
-         CellCounter::servesOrder(context.planes->levels(), order) &&
-         combinationCount(context.marker_count, order) > 0 && context.cases > 0 &&
-         context.controls > 0;
+bool countsPermutationsFromTotals(const SearchContext& context, int order, int permutations) {
+  if (!context.settings.use_planes || context.planes == nullptr ||
+      context.missing_code == kMethodEm ||
+      !CellCounter::servesOrder(context.planes->levels(), order) ||
+      combinationCount(context.marker_count, order) <= 0 || context.cases <= 0 ||
+      context.controls <= 0)
+    return false;
+  // A group's totals cost one plain walk: with fewer permutations to share
+  // them, searching each one in full costs no more.
+  const int group = permutationGroupSize(context.marker_count, context.sample_count,
+                                         context.planes->levels(), order,
+                                         workerCount(context.settings.requested_threads),
+                                         permutations);
+  return std::min(group, permutations) >= kMinGroupPermutations;
 }
 
 int permutationGroupSize(double marker_count, double sample_count, int levels, int order,

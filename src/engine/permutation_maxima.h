@@ -16,11 +16,13 @@
 
 #include "engine/search_context.h"
 
-// Whether the maxima of `order` are counted from cell totals: the context
-// counts from its planes, under a method the planes serve, the tables of the
-// order fit the cell counter, and both classes have samples. Otherwise each
-// permutation is searched in full.
-bool countsPermutationsFromTotals(const SearchContext& context, int order);
+// Whether the maxima of `order` under `permutations` permutations are
+// counted from cell totals: the context counts from its planes, under a
+// method the planes serve, the tables of the order fit the cell counter,
+// both classes have samples, and at least three permutations share a
+// group's totals (fewer of them, or less memory, and each permutation is
+// searched in full).
+bool countsPermutationsFromTotals(const SearchContext& context, int order, int permutations);
 
 // Permutations whose planes are held at once, for `permutations` in all.
 int permutationGroupSize(double marker_count, double sample_count, int levels, int order,

@@ -232,7 +232,7 @@ bool maximaByGroups(const SearchContext& context, int order, const PermutationPl
 
 bool permutationMaxima(const SearchContext& context, int order, const PermutationPlan& plan,
                        std::vector<double>& maxima) {
-  if (countsPermutationsFromTotals(context, order)) {
+  if (countsPermutationsFromTotals(context, order, plan.count)) {
     try {
       if (maximaByGroups(context, order, plan, maxima)) return true;
     } catch (const std::bad_alloc&) {

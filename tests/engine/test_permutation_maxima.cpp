@@ -37,7 +37,7 @@ std::vector<double> maximaOf(const Dataset& data, const MaximaCase& c, int rank,
   if (planes && buildPlanesFor(context, built)) context.planes = &built;
   std::vector<double> single_gains;
   rankForSignificance(rank, context, single_gains);
-  EXPECT_EQ(countsPermutationsFromTotals(context, c.order), planes) << c.name;
+  EXPECT_EQ(countsPermutationsFromTotals(context, c.order, c.permutations), planes) << c.name;
   std::vector<double> maxima;
   EXPECT_TRUE(permutationMaxima(context, c.order, PermutationPlan{c.permutations, 17}, maxima));
   return maxima;
