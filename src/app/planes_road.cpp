@@ -77,8 +77,10 @@ PlanesRoadStatus TFmMDR::searchFromBlocks(const BlockPass& pass, unsigned char* 
     const bool complete_only = missing_code == kMethodComplete;
     // The sample list of "complete" needs every marker seen first; the other
     // methods list every sample.
-    prepareSearchContext(GenotypeView{}, phenotypes, scores, sample_count, marker_count, case_value,
-                         complete_only ? kMethodAvailable : missing_code, context);
+    prepareSearchContext(GenotypeView{},
+                         {phenotypes, scores, sample_count, marker_count, case_value,
+                          complete_only ? kMethodAvailable : missing_code},
+                         context);
     if (complete_only) {
       std::vector<unsigned char> complete;
       if (!findCompleteSamples(pass, marker_count, sample_count, block, complete))
@@ -128,8 +130,8 @@ PlanesRoadStatus TFmMDR::searchFromTextRows(const TextRows& text, unsigned char*
       reader.ReadLine(leading.data(), phenotypes + row, phenotype_index, 0, 1);
       reader.releaseScanned(reader.bytes() + reader.scanPosition());
     }
-    prepareSearchContext(GenotypeView{}, phenotypes, scores, sample_count, marker_count, case_value,
-                         missing_code, context);
+    prepareSearchContext(GenotypeView{}, {phenotypes, scores, sample_count, marker_count, case_value, missing_code},
+                         context);
     if (!planes.prepare(marker_count, context.samples.data(), context.N, context.phenotypes,
                         genotypeLevels(missing_code)))
       return PlanesRoadStatus::kOutOfMemory;

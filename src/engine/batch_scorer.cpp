@@ -267,8 +267,7 @@ void BatchScorer::rankInFull(const Batch& batch, RankedRows& best) {
   }
   shellsortIndex(index_.data(), keys_.data(), count, sizeof(double), cmp_double, 1);
   if (batch.list != nullptr) {
-    takeBatchBest(batch.list, order_, count, pairs_.data(), keys_.data(), index_.data(), context_.K,
-                  best);
+    takeBatchBest({batch.list, order_, count, pairs_.data(), keys_.data(), index_.data()}, context_.K, best);
     return;
   }
   // The rows takeBatchBest takes: the last sorted position first.

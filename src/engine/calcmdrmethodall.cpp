@@ -78,8 +78,8 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
                               int /*fold_count*/, MDRResult** results) {
   const int marker_count = column_count - 1;
   SearchContext context;
-  prepareSearchContext(genotypes, phenotypes, scores, sample_count, marker_count, case_value,
-                       missing_code, context);
+  prepareSearchContext(genotypes, {phenotypes, scores, sample_count, marker_count, case_value, missing_code},
+                       context);
   searchOrders(context, nullptr, measure_idx, option_code, results);
 }
 

@@ -139,12 +139,16 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
   SearchContext context;
   try {
     if (planesServeEveryOrder(request)) {
-      prepareSearchContext(request.genotypes, phenotype.data(), scores.data(), request.sample_count,
-                           request.marker_count, 1, request.missing_code, context);
+      prepareSearchContext(request.genotypes,
+                           {phenotype.data(), scores.data(), request.sample_count, request.marker_count, 1,
+                            request.missing_code},
+                           context);
     } else {
       own_bytes = markerMajorCopy(request);
-      prepareSearchContext(own_bytes.data(), phenotype.data(), scores.data(), request.sample_count,
-                           request.marker_count, 1, request.missing_code, context);
+      prepareSearchContext(own_bytes.data(),
+                           {phenotype.data(), scores.data(), request.sample_count, request.marker_count, 1,
+                            request.missing_code},
+                           context);
     }
   } catch (const std::bad_alloc&) {
     throw SearchOutOfMemory("out of memory: could not copy the genotypes of " +
