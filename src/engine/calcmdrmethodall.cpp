@@ -109,15 +109,17 @@ void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int me
   for (int k = init_order; k <= max_order; ++k) {
     MDRResult& record = *results[k - init_order];
     SearchProgress progress(k, marker_count, search_settings.show_progress);
-    BatchSink sink;
+    OrderRequest search;
+    search.order = k;
+    search.threads = threads;
+    search.progress = &progress;
     if (all_writer_open_) {
-      sink = [this, k](int* combinations, int count, double* pairs) {
+      search.sink = [this, k](int* combinations, int count, double* pairs) {
         saveAllResult(pairs, combinations, k - 1, count, k - 1);
       };
     }
     if (significance.active) announceScale(k, marker_count, significance.permutations.count);
-    AssessedOrder assessed =
-        searchAndAssessOrder(context, k, threads, significance, sink, &progress, single_gains);
+    AssessedOrder assessed = searchAndAssessOrder(context, search, significance, single_gains);
     switch (assessed.failure) {
       case AssessedOrder::Failure::kNone:
         break;

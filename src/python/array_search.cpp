@@ -178,7 +178,10 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
   significance.permutations = request.permutations;
   significance.max_p = request.max_p;
   for (int k = request.first_order; k <= request.last_order; ++k) {
-    AssessedOrder assessed = searchAndAssessOrder(context, k, threads, significance, nullptr, nullptr, single_gains);
+    OrderRequest search;
+    search.order = k;
+    search.threads = threads;
+    AssessedOrder assessed = searchAndAssessOrder(context, search, significance, single_gains);
     switch (assessed.failure) {
       case AssessedOrder::Failure::kNone:
         break;
