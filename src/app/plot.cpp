@@ -292,14 +292,10 @@ CellCounts countCells(const unsigned char* genotypes, const unsigned char* pheno
       samples.push_back(s);
   }
   std::vector<int> multipliers(k);
+  std::vector<int> table(fillTableMultipliers(counts.base, k, multipliers.data()), 0);
+  const int cells = static_cast<int>(table.size() / 2);
   std::vector<int> offsets(k);
-  int cells = 1;
-  for (int j = 0; j < k; ++j) {
-    multipliers[j] = 2 * cells;
-    offsets[j] = j * sample_count;
-    cells *= counts.base;
-  }
-  std::vector<int> table(2 * static_cast<std::size_t>(cells), 0);
+  for (int j = 0; j < k; ++j) offsets[j] = j * sample_count;
   int cases = 0;
   int controls = 0;
   countTable_none(multipliers.data(), offsets.data(), k, counts.base, samples.data(),

@@ -1,9 +1,8 @@
 // mdr.cpp: case/control counts per multi-locus genotype cell and the two
 // measures derived from them (information gain and its relative form).
 //
-// The table index of a sample is phenotype + sum_j code_j * multiplier_j with
-// multipliers 2, 2*base, 2*base^2, ...; the phenotype byte (0 or 1) selects the
-// control or the case counter of the cell.
+// The tables are laid out as fillTableMultipliers (search_constants.h) says:
+// a control and a case counter per cell.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -247,19 +246,16 @@ void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
   const int combination_count = *count;
   if (order < 1 || combination_count < 1) return;
 
-  const int base = *missing == kMethodMc ? 4 : 3;
-  const int cells = static_cast<int>(std::pow(base, order));
-  const int table_len = 2 * cells;
+  const int base = genotypeLevels(*missing);
   const auto width = static_cast<std::size_t>(order);
+  std::vector<int> multipliers(width);
+  const int table_len = fillTableMultipliers(base, order, multipliers.data());
 
-  // Working arrays, once per list: multipliers, offsets, table, score sums.
-  std::vector<int> ints(2 * width + static_cast<std::size_t>(table_len), 0);
+  // Working arrays, once per list: offsets, table, score sums.
+  std::vector<int> ints(width + static_cast<std::size_t>(table_len), 0);
   std::vector<double> score_sums(static_cast<std::size_t>(table_len), 0.0);
-  int* multipliers = ints.data();
-  int* offsets = multipliers + width;
+  int* offsets = ints.data();
   int* table = offsets + width;
-  multipliers[0] = 2;
-  for (int j = 1; j < order; ++j) multipliers[j] = multipliers[j - 1] * base;
 
   CountFunction countTableOf = countTable_none;
   if (*missing == kMethodAvailable) countTableOf = countTable_available;
@@ -277,7 +273,7 @@ void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
     const int* combination = combs + static_cast<std::size_t>(i) * width;
     std::fill_n(table, table_len, 0);
     for (int j = 0; j < order; ++j) offsets[j] = combination[j] * *S;
-    countTableOf(multipliers, offsets, order, base, samples, sample_len, genotypes, *marker_count,
+    countTableOf(multipliers.data(), offsets, order, base, samples, sample_len, genotypes, *marker_count,
                 phenotypes, *S, &local_cases, &local_controls, scores, score_sums.data(), table);
     if (*missing == kMethodAvailable) {
       total = local_cases + local_controls;
