@@ -120,20 +120,10 @@ void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int me
     }
     if (significance.active) announceScale(k, marker_count, significance.permutations.count);
     AssessedOrder assessed = searchAndAssessOrder(context, search, significance, single_gains);
-    switch (assessed.failure) {
-      case AssessedOrder::Failure::kNone:
-        break;
-      case AssessedOrder::Failure::kBatchBuffers:
-        refuse(kExitNoMemory,
-               "out of memory: could not allocate the search's batch buffers (%ld bytes per thread)",
-               static_cast<long>(BATCH_SIZE) * (4L * k + 28L));
-        return;
-      case AssessedOrder::Failure::kListing:
-        refuse(kExitWriteFailed, "%s", assessed.error.c_str());
-        return;
-      case AssessedOrder::Failure::kPermutationBuffers:
-        refuse(kExitNoMemory, "out of memory: could not allocate the permutations' buffers");
-        return;
+    if (assessed.failure != AssessedOrder::Failure::kNone) {
+      const bool listing = assessed.failure == AssessedOrder::Failure::kListing;
+      refuse(listing ? kExitWriteFailed : kExitNoMemory, "%s", failureMessage(assessed, k).c_str());
+      return;
     }
     progress.finish();
     storeKeptRows(assessed.kept, record);

@@ -44,3 +44,18 @@ AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& s
   assessed.kept = std::move(outcome.kept);
   return assessed;
 }
+
+std::string failureMessage(const AssessedOrder& assessed, int order) {
+  switch (assessed.failure) {
+    case AssessedOrder::Failure::kNone:
+      break;
+    case AssessedOrder::Failure::kBatchBuffers:
+      return "out of memory: could not allocate the search's batch buffers (" +
+             std::to_string(static_cast<long>(BATCH_SIZE) * (4L * order + 28L)) + " bytes per thread)";
+    case AssessedOrder::Failure::kPermutationBuffers:
+      return "out of memory: could not allocate the permutations' buffers";
+    case AssessedOrder::Failure::kListing:
+      return assessed.error;
+  }
+  return "";
+}

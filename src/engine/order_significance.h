@@ -30,4 +30,8 @@ struct AssessedOrder {
 AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& search,
                                    const SignificanceRequest& request, std::vector<double>& single_gains);
 
+// Why the search of `order` failed, without the program's prefix: what
+// could not be allocated, or the listing's own message; "" when it did not.
+std::string failureMessage(const AssessedOrder& assessed, int order);
+
 #endif  // GORVA_ENGINE_ORDER_SIGNIFICANCE_H

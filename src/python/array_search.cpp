@@ -182,18 +182,8 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
     search.order = k;
     search.threads = threads;
     AssessedOrder assessed = searchAndAssessOrder(context, search, significance, single_gains);
-    switch (assessed.failure) {
-      case AssessedOrder::Failure::kNone:
-        break;
-      case AssessedOrder::Failure::kBatchBuffers:
-        throw SearchOutOfMemory("out of memory: could not allocate the search's batch buffers (" +
-                                std::to_string(static_cast<long>(BATCH_SIZE) * (4L * k + 28L)) +
-                                " bytes per thread)");
-      case AssessedOrder::Failure::kPermutationBuffers:
-        throw SearchOutOfMemory("out of memory: could not allocate the permutations' buffers");
-      case AssessedOrder::Failure::kListing:
-        throw DataFileError(assessed.error);
-    }
+    if (assessed.failure == AssessedOrder::Failure::kListing) throw DataFileError(failureMessage(assessed, k));
+    if (assessed.failure != AssessedOrder::Failure::kNone) throw SearchOutOfMemory(failureMessage(assessed, k));
     OrderSignificance& order = assessed.significance;
     if (static_cast<int>(names.size()) == request.marker_count)
       result.warnings += notANumberWarning(order, names.data(), true);
