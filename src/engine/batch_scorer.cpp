@@ -165,8 +165,7 @@ void BatchScorer::appendRow(const Batch& walk, int i, const double* pair, double
 }
 
 void BatchScorer::scorePlain(int* combinations, int count) {
-  scorePlainly(context_, context_.genotypes, context_.marker_count, combinations, order_, count,
-               pairs_.data());
+  scorePlainly(context_, context_.genotypes, context_.marker_count, {combinations, order_, count}, pairs_.data());
 }
 
 void BatchScorer::exactMeasures(int* table, double* pair) {

@@ -131,11 +131,11 @@ void ScorerStats::add(const ScorerStats& other) {
 }
 
 void scorePlainly(const SearchContext& context, unsigned char* genotypes, int marker_count,
-                  int* combinations, int order, int count, double* pairs) {
+                  const CombinationList& list, double* pairs) {
   // mdrCombinationAll takes every argument by address and changes none but
   // the output; the sample list is only read.
-  int k = order;
-  int n = count;
+  int k = list.order;
+  int n = list.count;
   int markers = marker_count;
   int samples_per_marker = context.sample_count;
   int N = context.N;
@@ -144,7 +144,7 @@ void scorePlainly(const SearchContext& context, unsigned char* genotypes, int ma
   double ratio = context.ratio;
   int option = context.option_code;
   int missing = context.missing_code;
-  mdrCombinationAll(combinations, &k, &n, genotypes, &markers, context.phenotypes, context.scores,
+  mdrCombinationAll(list.combinations, &k, &n, genotypes, &markers, context.phenotypes, context.scores,
                     &samples_per_marker, const_cast<int*>(context.samples.data()), &N, &cases,
                     &controls, &ratio, &option, &missing, pairs);
 }

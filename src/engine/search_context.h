@@ -121,12 +121,19 @@ inline double synergyOf(double ig, const int* combination, int k, const double* 
 // from its phenotype (after the phenotype was permuted).
 void recountClasses(SearchContext& context);
 
-// The measure pairs of `count` combinations of `order` markers (k ints
-// each, indices into `genotypes`, a marker-major matrix of `marker_count`
-// markers of the context's sample count) by the plain path:
-// mdrCombinationAll over the context's sample list, method and totals.
+// `count` combinations of `order` markers, k ints each.
+struct CombinationList {
+  int* combinations;
+  int order;
+  int count;
+};
+
+// The measure pairs of the listed combinations (indices into `genotypes`, a
+// marker-major matrix of `marker_count` markers of the context's sample
+// count) by the plain path: mdrCombinationAll over the context's sample
+// list, method and totals.
 void scorePlainly(const SearchContext& context, unsigned char* genotypes, int marker_count,
-                  int* combinations, int order, int count, double* pairs);
+                  const CombinationList& list, double* pairs);
 
 // Builds the planes of a prepared context when the fast path serves its
 // method (all but "em") on up to `threads` threads; false when it does not

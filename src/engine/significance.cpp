@@ -83,7 +83,7 @@ std::vector<double> singleMarkerGains(const SearchContext& context) {
       marker_count = count;
       std::iota(combinations.begin(), combinations.end(), 0);
     }
-    scorePlainly(context, genotypes, marker_count, combinations.data(), 1, count, pairs.data());
+    scorePlainly(context, genotypes, marker_count, {combinations.data(), 1, count}, pairs.data());
     for (int j = 0; j < count; ++j) gains[first + j] = pairs[2 * static_cast<std::size_t>(j)];
   }
   return gains;
