@@ -260,8 +260,8 @@ void runWorkload(const Workload& w, int hardware) {
   std::vector<unsigned char> phenotypes = w.phenotypes;
   std::vector<double> scores(w.samples, 0.0);
   SearchContext context;
-  prepareSearchContext(genotypes.data(), phenotypes.data(), scores.data(), w.samples, w.markers, 1,
-                       kMethodAvailableCode, context);
+  prepareSearchContext(genotypes.data(), {phenotypes.data(), scores.data(), w.samples, w.markers, 1, kMethodAvailableCode},
+                       context);
   context.K = 10;
   BitPlanes planes;
   if (!buildPlanesFor(context, planes)) {

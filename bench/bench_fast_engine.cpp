@@ -265,8 +265,8 @@ void runWorkload(Workload& w, const Options& options, int hardware) {
       w.name.c_str(), w.markers, w.samples, w.samples / 2, 100 * w.missing, w.order, total);
   std::vector<double> scores(w.samples, 0.0);
   SearchContext context;
-  prepareSearchContext(w.genotypes.data(), w.phenotypes.data(), scores.data(), w.samples, w.markers,
-                       1, kMethodAvailableCode, context);
+  prepareSearchContext(w.genotypes.data(),
+                       {w.phenotypes.data(), scores.data(), w.samples, w.markers, 1, kMethodAvailableCode}, context);
   context.K = 10;
   BitPlanes planes;
   const auto build_start = std::chrono::steady_clock::now();

@@ -364,9 +364,9 @@ void TFmMDR::writeResults(const RunPlan& plan, const RunData& data, int case_val
                  data.results);
   reportSignificance(data.marker_names, data.marker_count);
   if (exit_status_ != kExitOk || !opt::plot) return;
-  const std::string failure = writeCellCharts(plan.output_file, data.results, data.marker_names, data.genotypes,
-                                              data.phenotypes, plan.runSamples(), plan.runMarkers(),
-                                              plan.missing_code);
+  const std::string failure =
+      writeCellCharts(plan.output_file, data.results, data.marker_names,
+                      {data.genotypes, data.phenotypes, plan.runSamples(), plan.runMarkers(), plan.missing_code});
   if (!failure.empty()) {
     std::fprintf(stderr, "%s\n", failure.c_str());
     exit_status_ = kExitWriteFailed;

@@ -65,10 +65,11 @@ bool findCompleteSamples(const BlockPass& pass, int marker_count, int sample_cou
 
 }  // namespace
 
-PlanesRoadStatus TFmMDR::searchFromBlocks(const BlockPass& pass, unsigned char* phenotypes,
-                                          double* scores, int sample_count, int marker_count,
-                                          int case_value, int measure_idx, int option_code,
-                                          int missing_code, MDRResult** results) {
+PlanesRoadStatus TFmMDR::searchFromBlocks(const BlockPass& pass, const SearchInput& input, int measure_idx,
+                                          int option_code, MDRResult** results) {
+  const int sample_count = input.sample_count;
+  const int marker_count = input.marker_count;
+  const int missing_code = input.missing_code;
   std::vector<unsigned char> block;
   BitPlanes planes;
   SearchContext context;
@@ -77,8 +78,9 @@ PlanesRoadStatus TFmMDR::searchFromBlocks(const BlockPass& pass, unsigned char* 
     const bool complete_only = missing_code == kMethodComplete;
     // The sample list of "complete" needs every marker seen first; the other
     // methods list every sample.
-    prepareSearchContext(GenotypeView{}, phenotypes, scores, sample_count, marker_count, case_value,
-                         complete_only ? kMethodAvailable : missing_code, context);
+    SearchInput listing_input = input;
+    if (complete_only) listing_input.missing_code = kMethodAvailable;
+    prepareSearchContext(GenotypeView{}, listing_input, context);
     if (complete_only) {
       std::vector<unsigned char> complete;
       if (!findCompleteSamples(pass, marker_count, sample_count, block, complete))
@@ -105,11 +107,12 @@ PlanesRoadStatus TFmMDR::searchFromBlocks(const BlockPass& pass, unsigned char* 
   return PlanesRoadStatus::kSearched;
 }
 
-PlanesRoadStatus TFmMDR::searchFromTextRows(const TextRows& text, unsigned char* phenotypes, double* scores,
-                                            char** marker_names, int case_value, int measure_idx,
-                                            int option_code, int missing_code, MDRResult** results) {
+PlanesRoadStatus TFmMDR::searchFromTextRows(const TextRows& text, char** marker_names, const SearchInput& input,
+                                            int measure_idx, int option_code, MDRResult** results) {
   const int sample_count = text.sample_count;
   const int marker_count = text.column_count - 1;
+  const int missing_code = input.missing_code;
+  unsigned char* const phenotypes = input.phenotypes;
   const int phenotype_index = text.phenotype_column - 1;
   MdrReader reader;
   if (!reader.Open(text.file_name)) {
@@ -128,8 +131,7 @@ PlanesRoadStatus TFmMDR::searchFromTextRows(const TextRows& text, unsigned char*
       reader.ReadLine(leading.data(), phenotypes + row, phenotype_index, 0, 1);
       reader.releaseScanned(reader.bytes() + reader.scanPosition());
     }
-    prepareSearchContext(GenotypeView{}, phenotypes, scores, sample_count, marker_count, case_value,
-                         missing_code, context);
+    prepareSearchContext(GenotypeView{}, input, context);
     if (!planes.prepare(marker_count, context.samples.data(), context.N, context.phenotypes,
                         genotypeLevels(missing_code)))
       return PlanesRoadStatus::kOutOfMemory;
@@ -192,10 +194,10 @@ PlanesRoadStatus TFmMDR::fillAndSearch(RunPlan& plan, RunData& data, int case_va
                                        int option_code) {
   const int markers = plan.markerCount();
   const int samples = plan.sampleCount();
+  const SearchInput input{data.phenotypes, data.scores, samples, markers, case_value, plan.missing_code};
   if (!plan.fromReader()) {
     const TextRows text{plan.input_file, samples, plan.column_count, plan.phenotype_column};
-    return searchFromTextRows(text, data.phenotypes, data.scores, data.marker_names, case_value, measure_idx,
-                              option_code, plan.missing_code, data.results);
+    return searchFromTextRows(text, data.marker_names, input, measure_idx, option_code, data.results);
   }
   plan.from_plink ? plan.plink.readLabels(data.phenotypes, data.marker_names)
                   : plan.vcf.readLabels(data.phenotypes, data.marker_names);
@@ -203,6 +205,5 @@ PlanesRoadStatus TFmMDR::fillAndSearch(RunPlan& plan, RunData& data, int case_va
     return plan.from_plink ? plan.plink.readInBlocks(codes, block_markers, filled)
                            : plan.vcf.readInBlocks(codes, block_markers, filled);
   };
-  return searchFromBlocks(pass, data.phenotypes, data.scores, samples, markers, case_value, measure_idx,
-                          option_code, plan.missing_code, data.results);
+  return searchFromBlocks(pass, input, measure_idx, option_code, data.results);
 }

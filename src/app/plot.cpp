@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <string_view>
 
+#include "engine/genotype_view.h"
 #include "engine/mdrresult.h"
 #include "engine/significance.h"
 #include "engine/missingdata.h"
 #include "io/messages.h"
+#include "gorva.h"
 #include "search_constants.h"
 #include "io/output_file.h"
 
@@ -120,9 +122,22 @@ std::vector<int> cellDigits(int cell, int base, int order) {
   return digits;
 }
 
+// What every cell of a chart is measured against: the tallest bar, and the
+// case/control ratio of all counted samples that marks a cell as high risk.
+struct ChartScale {
+  int tallest = 0;
+  double overall_ratio = 0;
+};
+
+struct CellBox {
+  double x, y, w, h;
+};
+
 // One cell: background by risk, a case bar and a control bar with counts.
-void drawCell(Svg& svg, double x, double y, double w, double h, int cases, int controls,
-              int tallest, double overall_ratio, const std::string& cell_name) {
+void drawCell(Svg& svg, const CellBox& box, int cases, int controls, const ChartScale& scale,
+              const std::string& cell_name) {
+  const auto [x, y, w, h] = box;
+  const auto [tallest, overall_ratio] = scale;
   const bool empty = cases + controls == 0;
   const bool high =
       !empty && (controls == 0 || static_cast<double>(cases) / controls > overall_ratio);
@@ -187,7 +202,7 @@ std::string measures(const CellChart& chart) {
          (std::isnan(p) ? std::string("NA") : number("%E", p));
 }
 
-std::string gridSvg(const CellChart& chart, int tallest, double overall_ratio) {
+std::string gridSvg(const CellChart& chart, const ChartScale& scale) {
   const int base = chart.counts.base;
   const double cell = 150;
   const double left = 160;
@@ -212,15 +227,15 @@ std::string gridSvg(const CellChart& chart, int tallest, double overall_ratio) {
       const int c = row + column * base;
       const std::string name = xmlText(chart.names[0]) + "=" + kGenotypeLabels[row] + " " +
                                xmlText(chart.names[1]) + "=" + kGenotypeLabels[column];
-      drawCell(svg, left + column * cell, top + row * cell, cell, cell, chart.counts.cases[c],
-               chart.counts.controls[c], tallest, overall_ratio, name);
+      drawCell(svg, {left + column * cell, top + row * cell, cell, cell}, chart.counts.cases[c],
+               chart.counts.controls[c], scale, name);
     }
   }
   drawLegend(svg, 20, top + base * cell + 32, chart);
   return svg.finish();
 }
 
-std::string rowSvg(const CellChart& chart, int tallest, double overall_ratio) {
+std::string rowSvg(const CellChart& chart, const ChartScale& scale) {
   const int order = static_cast<int>(chart.names.size());
   const int base = chart.counts.base;
   const int cells = static_cast<int>(chart.counts.cases.size());
@@ -247,8 +262,8 @@ std::string rowSvg(const CellChart& chart, int tallest, double overall_ratio) {
       svg.label(x + cell_w / 2, top + cell_h + 16 * (j + 1), part, "middle", " font-size=\"11\"");
       name += (j ? " " : "") + xmlText(chart.names[j]) + "=" + kGenotypeLabels[digits[j]];
     }
-    drawCell(svg, x, top, cell_w, cell_h, chart.counts.cases[shown[i]],
-             chart.counts.controls[shown[i]], tallest, overall_ratio, name);
+    drawCell(svg, {x, top, cell_w, cell_h}, chart.counts.cases[shown[i]], chart.counts.controls[shown[i]], scale,
+             name);
   }
   drawLegend(svg, 20, top + cell_h + 16 * order + 34, chart);
   return svg.finish();
@@ -261,46 +276,54 @@ CellCounts countCells(const unsigned char* genotypes, const unsigned char* pheno
                       int missing_code) {
   CellCounts counts;
   counts.base = genotypeLevels(missing_code);
-  int cells = 1;
-  for (std::size_t j = 0; j < markers.size(); ++j) cells *= counts.base;
-  counts.cases.assign(cells, 0);
-  counts.controls.assign(cells, 0);
+  const int k = static_cast<int>(markers.size());
+  // The search's own counting, on a copy of the k columns (whose offsets
+  // always fit an int) and of the classes (a case is a phenotype of 1).
+  // Every method counts its observed codes here: what "em" assigns to the
+  // missing ones is not drawn.
+  std::vector<unsigned char> columns =
+      copyColumns(GenotypeView::markerMajor(genotypes, sample_count), markers.data(), k, sample_count);
+  std::vector<unsigned char> classes(static_cast<std::size_t>(sample_count));
+  std::vector<int> samples;
+  samples.reserve(static_cast<std::size_t>(sample_count));
   for (int s = 0; s < sample_count; ++s) {
-    if (missing_code == kMethodComplete &&
-        !sampleIsComplete(genotypes, marker_count, sample_count, s)) {
-      ++counts.left_out;
-      continue;
-    }
-    int cell = 0;
-    int weight = 1;
-    bool counted = true;
-    for (const int m : markers) {
-      const int code = genotypes[static_cast<long>(m) * sample_count + s];
-      if (code >= counts.base) counted = false;
-      cell += code * weight;
-      weight *= counts.base;
-    }
-    if (!counted) {
-      ++counts.left_out;
-      continue;
-    }
-    ++(phenotypes[s] == 1 ? counts.cases : counts.controls)[cell];
+    classes[s] = phenotypes[s] == 1 ? 1 : 0;
+    if (missing_code != kMethodComplete || sampleIsComplete(genotypes, marker_count, sample_count, s))
+      samples.push_back(s);
   }
+  std::vector<int> multipliers(k);
+  std::vector<int> table(fillTableMultipliers(counts.base, k, multipliers.data()), 0);
+  const int cells = static_cast<int>(table.size() / 2);
+  std::vector<int> offsets(k);
+  for (int j = 0; j < k; ++j) offsets[j] = j * sample_count;
+  int cases = 0;
+  int controls = 0;
+  countTable_none(multipliers.data(), offsets.data(), k, counts.base, samples.data(),
+                  static_cast<int>(samples.size()), columns.data(), k, classes.data(), sample_count, &cases,
+                  &controls, nullptr, nullptr, table.data());
+  counts.cases.resize(cells);
+  counts.controls.resize(cells);
+  int counted = 0;
+  for (int c = 0; c < cells; ++c) {
+    counts.controls[c] = table[2 * c];
+    counts.cases[c] = table[2 * c + 1];
+    counted += table[2 * c] + table[2 * c + 1];
+  }
+  counts.left_out = sample_count - counted;
   return counts;
 }
 
 std::string cellChartSvg(const CellChart& chart) {
-  int tallest = 0;
+  ChartScale scale;
   long cases = 0;
   long controls = 0;
   for (std::size_t c = 0; c < chart.counts.cases.size(); ++c) {
-    tallest = std::max({tallest, chart.counts.cases[c], chart.counts.controls[c]});
+    scale.tallest = std::max({scale.tallest, chart.counts.cases[c], chart.counts.controls[c]});
     cases += chart.counts.cases[c];
     controls += chart.counts.controls[c];
   }
-  const double overall_ratio = controls > 0 ? static_cast<double>(cases) / controls : 1e300;
-  return chart.names.size() == 2 ? gridSvg(chart, tallest, overall_ratio)
-                                 : rowSvg(chart, tallest, overall_ratio);
+  scale.overall_ratio = controls > 0 ? static_cast<double>(cases) / controls : 1e300;
+  return chart.names.size() == 2 ? gridSvg(chart, scale) : rowSvg(chart, scale);
 }
 
 std::string cellChartPath(const std::string& report_file, int order) {
@@ -308,9 +331,7 @@ std::string cellChartPath(const std::string& report_file, int order) {
 }
 
 std::string writeCellCharts(const std::string& report_file, MDRResult* const* results,
-                            char* const* marker_names, const unsigned char* genotypes,
-                            const unsigned char* phenotypes, int sample_count, int marker_count,
-                            int missing_code) {
+                            char* const* marker_names, const ChartData& data) {
   std::string first_failure;
   const int init_order = results[0]->init_order;
   for (int k = init_order; k <= results[0]->max_order; ++k) {
@@ -321,8 +342,8 @@ std::string writeCellCharts(const std::string& report_file, MDRResult* const* re
     for (const int m : markers) chart.names.emplace_back(marker_names[m]);
     chart.ig = record.ig[0];
     chart.rig = record.rig[0];
-    chart.counts =
-        countCells(genotypes, phenotypes, sample_count, marker_count, markers, missing_code);
+    chart.counts = countCells(data.genotypes, data.phenotypes, data.sample_count, data.marker_count, markers,
+                              data.missing_code);
     OutputFile file;
     const bool ok = file.open(cellChartPath(report_file, k)) && file.write(cellChartSvg(chart)) &&
                     file.commit();

@@ -45,13 +45,20 @@ std::string cellChartSvg(const CellChart& chart);
 // The chart file of order k: "<report>.order<k>.svg".
 std::string cellChartPath(const std::string& report_file, int order);
 
+// The data the charts count, as countCells takes it.
+struct ChartData {
+  const unsigned char* genotypes = nullptr;
+  const unsigned char* phenotypes = nullptr;
+  int sample_count = 0;
+  int marker_count = 0;
+  int missing_code = 0;
+};
+
 // Writes the chart of the rank-1 combination of every order that kept a
 // row, each beside its name and renamed into place when complete. Runs after
 // the search, on its data. Returns "" when every chart was written, else the
 // "gorva: FILE: cannot write: REASON" of the first that was not.
 std::string writeCellCharts(const std::string& report_file, MDRResult* const* results,
-                            char* const* marker_names, const unsigned char* genotypes,
-                            const unsigned char* phenotypes, int sample_count, int marker_count,
-                            int missing_code);
+                            char* const* marker_names, const ChartData& data);
 
 #endif  // GORVA_APP_PLOT_H

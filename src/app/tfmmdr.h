@@ -67,16 +67,14 @@ class TFmMDR {
   // The search of a run on the planes road: the samples listed and the
   // planes filled by `pass` a block of markers at a time (two passes
   // under "complete"), then searchOrders(). The phenotypes are the run's.
-  PlanesRoadStatus searchFromBlocks(const BlockPass& pass, unsigned char* phenotypes, double* scores,
-                                    int sample_count, int marker_count, int case_value,
-                                    int measure_idx, int option_code, int missing_code,
-                                    MDRResult** results);
+  PlanesRoadStatus searchFromBlocks(const BlockPass& pass, const SearchInput& input, int measure_idx,
+                                    int option_code, MDRResult** results);
 
   // The same from a text file, read by lines: the phenotypes first, then
   // the genotypes a block of lines at a time into the planes.
-  PlanesRoadStatus searchFromTextRows(const TextRows& text, unsigned char* phenotypes, double* scores,
-                                      char** marker_names, int case_value, int measure_idx, int option_code,
-                                      int missing_code, MDRResult** results);
+  // The input's counts are the text's.
+  PlanesRoadStatus searchFromTextRows(const TextRows& text, char** marker_names, const SearchInput& input,
+                                      int measure_idx, int option_code, MDRResult** results);
 
   // The integer between the position-th and the next comma of a combination text.
   int GetComb(char* text, int position);

@@ -1,9 +1,8 @@
 // mdr.cpp: case/control counts per multi-locus genotype cell and the two
 // measures derived from them (information gain and its relative form).
 //
-// The table index of a sample is phenotype + sum_j code_j * multiplier_j with
-// multipliers 2, 2*base, 2*base^2, ...; the phenotype byte (0 or 1) selects the
-// control or the case counter of the cell.
+// The tables are laid out as fillTableMultipliers (search_constants.h) says:
+// a control and a case counter per cell.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -24,15 +23,24 @@ unsigned char codeAt(const unsigned char* genotypes, int offset, int sample) {
   return genotypes[static_cast<std::ptrdiff_t>(offset) + sample];
 }
 
+// What every counting reads: the k markers of the combination (their
+// multipliers and column offsets), the codes and the classes.
+struct CombinationColumns {
+  const int* multipliers;
+  const int* offsets;
+  int k;
+  const unsigned char* genotypes;
+  const unsigned char* phenotypes;
+};
+
 // Table index of `sample`, or -1 when one of its codes is `limit` or above
 // (a code the table has no digit for).
-int tableIndexBelow(const int* multipliers, const int* offsets, int k, int limit,
-                      const unsigned char* genotypes, const unsigned char* phenotypes, int sample) {
-  int index = phenotypes[sample];
-  for (int j = 0; j < k; ++j) {
-    const int code = codeAt(genotypes, offsets[j], sample);
+int tableIndexBelow(const CombinationColumns& columns, int limit, int sample) {
+  int index = columns.phenotypes[sample];
+  for (int j = 0; j < columns.k; ++j) {
+    const int code = codeAt(columns.genotypes, columns.offsets[j], sample);
     if (code >= limit) return -1;
-    index += code * multipliers[j];
+    index += code * columns.multipliers[j];
   }
   return index;
 }
@@ -100,13 +108,12 @@ int bestCompatibleEntry(const int* table, int fixed, const int* missing, int mis
 // Reassigns every incomplete sample from the counts in `table` (complete
 // samples plus the current assignments, left as they are during the round),
 // then moves the changed ones. Returns whether any assignment changed.
-bool emRound(const int* multipliers, const int* offsets, int k, const unsigned char* genotypes,
-              EmWork& work, int* table) {
+bool emRound(const CombinationColumns& columns, EmWork& work, int* table) {
   for (int i = 0; i < work.count; ++i) {
     int missing_count = 0;
-    for (int j = 0; j < k; ++j) {
-      if (codeAt(genotypes, offsets[j], work.sample[i]) >= kMissingCode) {
-        work.missing[missing_count++] = multipliers[j];
+    for (int j = 0; j < columns.k; ++j) {
+      if (codeAt(columns.genotypes, columns.offsets[j], work.sample[i]) >= kMissingCode) {
+        work.missing[missing_count++] = columns.multipliers[j];
       }
     }
     work.proposal[i] =
@@ -125,21 +132,20 @@ bool emRound(const int* multipliers, const int* offsets, int k, const unsigned c
 
 // Collects the incomplete samples of the list (the complete ones are already
 // in the table) and assigns them round by round until nothing moves.
-void assignIncompleteByEm(const int* multipliers, const int* offsets, int k, const int* samples,
-                             int sample_len, int incomplete_count, const unsigned char* genotypes,
-                             const unsigned char* phenotypes, int* table) {
-  EmWork work(incomplete_count, k);
+void assignIncompleteByEm(const CombinationColumns& columns, const int* samples, int sample_len,
+                          int incomplete_count, int* table) {
+  EmWork work(incomplete_count, columns.k);
   int next = 0;
   for (int i = 0; i < sample_len; ++i) {
     const int s = samples[i];
-    int fixed = phenotypes[s];
+    int fixed = columns.phenotypes[s];
     bool complete = true;
-    for (int j = 0; j < k; ++j) {
-      const int code = codeAt(genotypes, offsets[j], s);
+    for (int j = 0; j < columns.k; ++j) {
+      const int code = codeAt(columns.genotypes, columns.offsets[j], s);
       if (code >= kMissingCode) {
         complete = false;
       } else {
-        fixed += code * multipliers[j];
+        fixed += code * columns.multipliers[j];
       }
     }
     if (complete) continue;
@@ -149,7 +155,7 @@ void assignIncompleteByEm(const int* multipliers, const int* offsets, int k, con
     ++next;
   }
   for (int round = 0; round < kEmMaxRounds; ++round) {
-    if (!emRound(multipliers, offsets, k, genotypes, work, table)) break;
+    if (!emRound(columns, work, table)) break;
   }
 }
 
@@ -159,9 +165,9 @@ void countTable_none(int* multipliers, int* offsets, int k, int base, int* sampl
                      unsigned char* genotypes, int /*marker_count*/, unsigned char* phenotypes,
                      int /*S*/, int* /*cases*/, int* /*controls*/, double* /*scores*/,
                      double* /*score_sums*/, int* table) {
+  const CombinationColumns columns{multipliers, offsets, k, genotypes, phenotypes};
   for (int i = 0; i < sample_len; ++i) {
-    const int index =
-        tableIndexBelow(multipliers, offsets, k, base, genotypes, phenotypes, samples[i]);
+    const int index = tableIndexBelow(columns, base, samples[i]);
     if (index >= 0) ++table[index];
   }
 }
@@ -170,12 +176,12 @@ void countTable_available(int* multipliers, int* offsets, int k, int /*base*/, i
                           int sample_len, unsigned char* genotypes, int /*marker_count*/,
                           unsigned char* phenotypes, int /*S*/, int* cases, int* controls,
                           double* scores, double* score_sums, int* table) {
+  const CombinationColumns columns{multipliers, offsets, k, genotypes, phenotypes};
   *cases = 0;
   *controls = 0;
   for (int i = 0; i < sample_len; ++i) {
     const int s = samples[i];
-    const int index =
-        tableIndexBelow(multipliers, offsets, k, kMissingCode, genotypes, phenotypes, s);
+    const int index = tableIndexBelow(columns, kMissingCode, s);
     if (index < 0) continue;
     ++table[index];
     score_sums[index] += scores[s];
@@ -193,10 +199,10 @@ void countTable_EM(int* multipliers, int* offsets, int k, int /*base*/, int* sam
                    double* /*scores*/, double* /*score_sums*/, int* table) {
   // Complete samples first; only a list with incomplete samples pays for the
   // second pass and the one working buffer of the assignment rounds.
+  const CombinationColumns columns{multipliers, offsets, k, genotypes, phenotypes};
   int incomplete_count = 0;
   for (int i = 0; i < sample_len; ++i) {
-    const int index =
-        tableIndexBelow(multipliers, offsets, k, kMissingCode, genotypes, phenotypes, samples[i]);
+    const int index = tableIndexBelow(columns, kMissingCode, samples[i]);
     if (index < 0) {
       ++incomplete_count;
     } else {
@@ -204,8 +210,7 @@ void countTable_EM(int* multipliers, int* offsets, int k, int /*base*/, int* sam
     }
   }
   if (incomplete_count > 0) {
-    assignIncompleteByEm(multipliers, offsets, k, samples, sample_len, incomplete_count,
-                            genotypes, phenotypes, table);
+    assignIncompleteByEm(columns, samples, sample_len, incomplete_count, table);
   }
 }
 
@@ -241,19 +246,16 @@ void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
   const int combination_count = *count;
   if (order < 1 || combination_count < 1) return;
 
-  const int base = *missing == kMethodMc ? 4 : 3;
-  const int cells = static_cast<int>(std::pow(base, order));
-  const int table_len = 2 * cells;
+  const int base = genotypeLevels(*missing);
   const auto width = static_cast<std::size_t>(order);
+  std::vector<int> multipliers(width);
+  const int table_len = fillTableMultipliers(base, order, multipliers.data());
 
-  // Working arrays, once per list: multipliers, offsets, table, score sums.
-  std::vector<int> ints(2 * width + static_cast<std::size_t>(table_len), 0);
+  // Working arrays, once per list: offsets, table, score sums.
+  std::vector<int> ints(width + static_cast<std::size_t>(table_len), 0);
   std::vector<double> score_sums(static_cast<std::size_t>(table_len), 0.0);
-  int* multipliers = ints.data();
-  int* offsets = multipliers + width;
+  int* offsets = ints.data();
   int* table = offsets + width;
-  multipliers[0] = 2;
-  for (int j = 1; j < order; ++j) multipliers[j] = multipliers[j - 1] * base;
 
   CountFunction countTableOf = countTable_none;
   if (*missing == kMethodAvailable) countTableOf = countTable_available;
@@ -271,7 +273,7 @@ void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
     const int* combination = combs + static_cast<std::size_t>(i) * width;
     std::fill_n(table, table_len, 0);
     for (int j = 0; j < order; ++j) offsets[j] = combination[j] * *S;
-    countTableOf(multipliers, offsets, order, base, samples, sample_len, genotypes, *marker_count,
+    countTableOf(multipliers.data(), offsets, order, base, samples, sample_len, genotypes, *marker_count,
                 phenotypes, *S, &local_cases, &local_controls, scores, score_sums.data(), table);
     if (*missing == kMethodAvailable) {
       total = local_cases + local_controls;

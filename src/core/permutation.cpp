@@ -96,17 +96,14 @@ void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int*
   // arrangement the previous one left.
   std::vector<unsigned char> shuffled(phenotypes, phenotypes + sample_count);
 
-  const int base = *missing == 2 ? 4 : 3;
-  const int cells = static_cast<int>(std::pow(base, order));
-  const int table_len = 2 * cells;
+  const int base = genotypeLevels(*missing);
   std::vector<int> multipliers(static_cast<std::size_t>(order));
+  const int table_len = fillTableMultipliers(base, order, multipliers.data());
   std::vector<int> offsets(static_cast<std::size_t>(order));
   std::vector<int> table(static_cast<std::size_t>(table_len));
   std::vector<double> score_sums(static_cast<std::size_t>(table_len));
-  multipliers[0] = 2;
-  for (int j = 1; j < order; ++j) multipliers[j] = multipliers[j - 1] * base;
   const CountTable countTable = countingFor(*missing);
-  const bool recount_totals = *missing == 4;
+  const bool recount_totals = *missing == kMethodAvailable;
 
   // N doubles as the length of the sample list; only the totals handed to the
   // measures are recounted under "available".

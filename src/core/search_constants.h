@@ -1,6 +1,6 @@
 // The search's shared constants: the missing-data method codes, the missing
-// genotype code, the batch size, the indexing limit, the version, and the
-// number of combinations of k markers. Private to the program and the core;
+// genotype code, the count tables' layout, the batch size, the indexing
+// limit, the version, and the number of combinations of k markers. Private to the program and the core;
 // not installed.
 #ifndef GORVA_CORE_SEARCH_CONSTANTS_H
 #define GORVA_CORE_SEARCH_CONSTANTS_H
@@ -32,6 +32,20 @@ constexpr int kMissingCode = 3;
 // Genotype levels of a marker: the three classes, and the missing code too
 // when it counts as a level of its own ("mc").
 constexpr int genotypeLevels(int method) { return method == kMethodMc ? 4 : 3; }
+
+// The count tables' layout: a sample adds to entry phenotype + sum over j of
+// code_j * multiplier_j, with multipliers 2, 2*base, 2*base^2, ... (the
+// first marker is the lowest digit; the 0/1 phenotype picks the control or
+// the case counter of a cell). Fills the k multipliers and returns the
+// table's entries, 2 * base^k.
+constexpr int fillTableMultipliers(int base, int k, int* multipliers) {
+  int entries = 2;
+  for (int j = 0; j < k; ++j) {
+    multipliers[j] = entries;
+    entries *= base;
+  }
+  return entries;
+}
 
 // Combinations scored, ranked and merged as one unit of work.
 constexpr int BATCH_SIZE = 100000;

@@ -62,14 +62,13 @@ long long unitBatches(bool ranges, int markers, int batch_size, long long batch_
 }
 
 struct SharedOrder {
-  SharedOrder(const SearchContext& c, int k, int size, long long unit, const BatchSink& s,
-              const BatchBestSink& best_sink, int window, SearchProgress* progress)
+  SharedOrder(const SearchContext& c, const OrderRequest& request, long long unit, int window)
       : context(c),
-        order(k),
-        batch_size(size),
+        order(request.order),
+        batch_size(request.batch_size),
         unit_batches(unit),
-        sink(s),
-        merge(c.K, window, progress, best_sink) {}
+        sink(request.sink),
+        merge(c.K, window, request.progress, request.best_sink) {}
 
   const SearchContext& context;
   int order;
@@ -191,8 +190,7 @@ void searchOrder(const SearchContext& context, const OrderRequest& request, Orde
 
   const long long unit = unitBatches(BatchScorer::scoresRangesFor(context, order) && total >= 0,
                                      context.marker_count, batch_size, batch_count, threads);
-  SharedOrder shared(context, order, batch_size, unit, request.sink, request.best_sink,
-                     static_cast<int>(kWindowPerWorker * unit * threads), request.progress);
+  SharedOrder shared(context, request, unit, static_cast<int>(kWindowPerWorker * unit * threads));
   shared.total = total;
   shared.first_batch = first_batch;
   shared.batch_count = batch_count;

@@ -165,8 +165,7 @@ void BatchScorer::appendRow(const Batch& walk, int i, const double* pair, double
 }
 
 void BatchScorer::scorePlain(int* combinations, int count) {
-  scorePlainly(context_, context_.genotypes, context_.marker_count, combinations, order_, count,
-               pairs_.data());
+  scorePlainly(context_, context_.genotypes, context_.marker_count, {combinations, order_, count}, pairs_.data());
 }
 
 void BatchScorer::exactMeasures(int* table, double* pair) {
@@ -267,8 +266,7 @@ void BatchScorer::rankInFull(const Batch& batch, RankedRows& best) {
   }
   shellsortIndex(index_.data(), keys_.data(), count, sizeof(double), cmp_double, 1);
   if (batch.list != nullptr) {
-    takeBatchBest(batch.list, order_, count, pairs_.data(), keys_.data(), index_.data(), context_.K,
-                  best);
+    takeBatchBest({batch.list, order_, count, pairs_.data(), keys_.data(), index_.data()}, context_.K, best);
     return;
   }
   // The rows takeBatchBest takes: the last sorted position first.

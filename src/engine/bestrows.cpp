@@ -13,13 +13,12 @@ void RankedRows::append(const int* combination, const double* pair, double key) 
   keys.push_back(key);
 }
 
-void takeBatchBest(const int* combinations, int order, int count, const double* pairs,
-                   const double* keys, const int* sorted_index, int K, RankedRows& best) {
-  best.order = order;
+void takeBatchBest(const SortedBatch& batch, int K, RankedRows& best) {
+  best.order = batch.order;
   best.clear();
-  for (int j = 0; j < K && j < count; ++j) {
-    const int i = sorted_index[count - 1 - j];
-    best.append(combinations + static_cast<long>(i) * order, pairs + 2L * i, keys[i]);
+  for (int j = 0; j < K && j < batch.count; ++j) {
+    const int i = batch.sorted_index[batch.count - 1 - j];
+    best.append(batch.combinations + static_cast<long>(i) * batch.order, batch.pairs + 2L * i, batch.keys[i]);
   }
 }
 

@@ -17,11 +17,21 @@ struct RankedRows {
   void append(const int* combination, const double* pair, double key);
 };
 
-// The batch's best min(K, count) rows. sorted_index ranks the keys ascending
-// as shellsortIndex left them, so the best row is the last sorted position and
-// of two equal keys the later position ranks first.
-void takeBatchBest(const int* combinations, int order, int count, const double* pairs,
-                   const double* keys, const int* sorted_index, int K, RankedRows& best);
+// A scored batch: `count` combinations of `order` markers, their measure
+// pairs and keys, and sorted_index, which ranks the keys ascending as
+// shellsortIndex left them.
+struct SortedBatch {
+  const int* combinations;
+  int order;
+  int count;
+  const double* pairs;
+  const double* keys;
+  const int* sorted_index;
+};
+
+// The batch's best min(K, count) rows: the best row is the last sorted
+// position, and of two equal keys the later position ranks first.
+void takeBatchBest(const SortedBatch& batch, int K, RankedRows& best);
 
 // Merges the rows of a later batch into the kept rows, keeping at most K.
 // A batch row goes before a kept row only when its key is strictly greater,

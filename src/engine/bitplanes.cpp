@@ -86,16 +86,14 @@ void forMarkerChunks(int count, int threads, Visit&& visit) {
 }  // namespace
 
 bool BitPlanes::build(const unsigned char* genotypes, int marker_count, int sample_count,
-                      const int* samples, int sample_len, const unsigned char* phenotypes,
-                      int levels, int threads) {
-  return build(GenotypeView::markerMajor(genotypes, sample_count), marker_count, samples,
-               sample_len, phenotypes, levels, threads);
+                      const PlanesRequest& request) {
+  return build(GenotypeView::markerMajor(genotypes, sample_count), marker_count, request);
 }
 
-bool BitPlanes::build(const GenotypeView& genotypes, int marker_count, const int* samples,
-                      int sample_len, const unsigned char* phenotypes, int levels, int threads) {
-  if (!prepare(marker_count, samples, sample_len, phenotypes, levels)) return false;
-  fillMarkers(genotypes, 0, marker_count, threads);
+bool BitPlanes::build(const GenotypeView& genotypes, int marker_count, const PlanesRequest& request) {
+  if (!prepare(marker_count, request.samples, request.sample_len, request.phenotypes, request.levels))
+    return false;
+  fillMarkers(genotypes, 0, marker_count, request.threads);
   return true;
 }
 

@@ -30,20 +30,27 @@ class AlignedWords {
   long count_ = 0;
 };
 
+// What the rows are built over: the listed samples (list order, controls
+// and cases counted apart by their 0/1 phenotype) and the levels, 3, or 4
+// when the missing code is a level of its own; a code at or above `levels`
+// sets no bit, so that sample falls in no cell of the marker. Up to
+// `threads` threads share the markers.
+struct PlanesRequest {
+  const int* samples = nullptr;
+  int sample_len = 0;
+  const unsigned char* phenotypes = nullptr;
+  int levels = 3;
+  int threads = 1;
+};
+
 class BitPlanes {
  public:
-  // Builds the rows of every marker over the listed samples (list order,
-  // controls and cases counted apart by their 0/1 phenotype). `levels` is 3,
-  // or 4 when the missing code is a level of its own; a code at or above
-  // `levels` sets no bit, so that sample falls in no cell of the marker.
-  // False when the memory could not be had. Up to `threads` threads share
-  // the markers.
-  bool build(const unsigned char* genotypes, int marker_count, int sample_count, const int* samples,
-             int sample_len, const unsigned char* phenotypes, int levels, int threads = 1);
-  // The same from codes in any layout; `samples` and `phenotypes` index the
-  // view's samples.
-  bool build(const GenotypeView& genotypes, int marker_count, const int* samples, int sample_len,
-             const unsigned char* phenotypes, int levels, int threads = 1);
+  // Builds the rows of every marker of the program's byte matrix. False
+  // when the memory could not be had.
+  bool build(const unsigned char* genotypes, int marker_count, int sample_count, const PlanesRequest& request);
+  // The same from codes in any layout; the request's samples and
+  // phenotypes index the view's samples.
+  bool build(const GenotypeView& genotypes, int marker_count, const PlanesRequest& request);
 
   // Bytes that build() holds at its peak for these counts, at most: the rows
   // with their padding, marginals and the temporary row order.

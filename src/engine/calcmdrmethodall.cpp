@@ -78,8 +78,8 @@ void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotype
                               int /*fold_count*/, MDRResult** results) {
   const int marker_count = column_count - 1;
   SearchContext context;
-  prepareSearchContext(genotypes, phenotypes, scores, sample_count, marker_count, case_value,
-                       missing_code, context);
+  prepareSearchContext(genotypes, {phenotypes, scores, sample_count, marker_count, case_value, missing_code},
+                       context);
   searchOrders(context, nullptr, measure_idx, option_code, results);
 }
 
@@ -109,29 +109,21 @@ void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int me
   for (int k = init_order; k <= max_order; ++k) {
     MDRResult& record = *results[k - init_order];
     SearchProgress progress(k, marker_count, search_settings.show_progress);
-    BatchSink sink;
+    OrderRequest search;
+    search.order = k;
+    search.threads = threads;
+    search.progress = &progress;
     if (all_writer_open_) {
-      sink = [this, k](int* combinations, int count, double* pairs) {
+      search.sink = [this, k](int* combinations, int count, double* pairs) {
         saveAllResult(pairs, combinations, k - 1, count, k - 1);
       };
     }
     if (significance.active) announceScale(k, marker_count, significance.permutations.count);
-    AssessedOrder assessed =
-        searchAndAssessOrder(context, k, threads, significance, sink, &progress, single_gains);
-    switch (assessed.failure) {
-      case AssessedOrder::Failure::kNone:
-        break;
-      case AssessedOrder::Failure::kBatchBuffers:
-        refuse(kExitNoMemory,
-               "out of memory: could not allocate the search's batch buffers (%ld bytes per thread)",
-               static_cast<long>(BATCH_SIZE) * (4L * k + 28L));
-        return;
-      case AssessedOrder::Failure::kListing:
-        refuse(kExitWriteFailed, "%s", assessed.error.c_str());
-        return;
-      case AssessedOrder::Failure::kPermutationBuffers:
-        refuse(kExitNoMemory, "out of memory: could not allocate the permutations' buffers");
-        return;
+    AssessedOrder assessed = searchAndAssessOrder(context, search, significance, single_gains);
+    if (assessed.failure != AssessedOrder::Failure::kNone) {
+      const bool listing = assessed.failure == AssessedOrder::Failure::kListing;
+      refuse(listing ? kExitWriteFailed : kExitNoMemory, "%s", failureMessage(assessed, k).c_str());
+      return;
     }
     progress.finish();
     storeKeptRows(assessed.kept, record);

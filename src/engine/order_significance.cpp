@@ -6,9 +6,9 @@
 #include "engine/order_search.h"
 #include "search_constants.h"
 
-AssessedOrder searchAndAssessOrder(SearchContext& context, int order, int threads,
-                                   const SignificanceRequest& request, const BatchSink& sink,
-                                   SearchProgress* progress, std::vector<double>& single_gains) {
+AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& search,
+                                   const SignificanceRequest& request, std::vector<double>& single_gains) {
+  const int order = search.order;
   AssessedOrder assessed;
   std::shared_ptr<CombinationListing> listing;
   if (request.max_p > 0) {
@@ -17,11 +17,6 @@ AssessedOrder searchAndAssessOrder(SearchContext& context, int order, int thread
     context.listing = listing.get();
   }
   OrderOutcome outcome;
-  OrderRequest search;
-  search.order = order;
-  search.threads = threads;
-  search.sink = sink;
-  search.progress = progress;
   runOrderSearch(context, search, outcome);
   context.listing = nullptr;
   if (outcome.out_of_memory) {
@@ -48,4 +43,19 @@ AssessedOrder searchAndAssessOrder(SearchContext& context, int order, int thread
   }
   assessed.kept = std::move(outcome.kept);
   return assessed;
+}
+
+std::string failureMessage(const AssessedOrder& assessed, int order) {
+  switch (assessed.failure) {
+    case AssessedOrder::Failure::kNone:
+      break;
+    case AssessedOrder::Failure::kBatchBuffers:
+      return "out of memory: could not allocate the search's batch buffers (" +
+             std::to_string(static_cast<long>(BATCH_SIZE) * (4L * order + 28L)) + " bytes per thread)";
+    case AssessedOrder::Failure::kPermutationBuffers:
+      return "out of memory: could not allocate the permutations' buffers";
+    case AssessedOrder::Failure::kListing:
+      return assessed.error;
+  }
+  return "";
 }

@@ -21,14 +21,17 @@ struct AssessedOrder {
   OrderSignificance significance;
 };
 
-// Searches `order` with the order search in force (runOrderSearch) on
-// `threads` workers. When the request is active, rows whose measures are not
+// Searches the order of `search` with the order search in force
+// (runOrderSearch). When the request is active, rows whose measures are not
 // numbers are dropped and the kept rows assessed (counts, p-values,
 // permutations); with request.max_p > 0 every combination within it is
 // listed. `single_gains` are the markers' own IGs, computed here on first
-// need when empty. `sink` may be empty, `progress` null.
-AssessedOrder searchAndAssessOrder(SearchContext& context, int order, int threads,
-                                   const SignificanceRequest& request, const BatchSink& sink,
-                                   SearchProgress* progress, std::vector<double>& single_gains);
+// need when empty.
+AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& search,
+                                   const SignificanceRequest& request, std::vector<double>& single_gains);
+
+// Why the search of `order` failed, without the program's prefix: what
+// could not be allocated, or the listing's own message; "" when it did not.
+std::string failureMessage(const AssessedOrder& assessed, int order);
 
 #endif  // GORVA_ENGINE_ORDER_SIGNIFICANCE_H

@@ -19,18 +19,15 @@ constexpr int kColumnsPerBlock = 256;
 
 }  // namespace
 
-void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, double* scores,
-                          int sample_count, int marker_count, int case_value, int missing_code,
-                          SearchContext& context) {
-  if (missing_code == kMethodImputation) imputeMarkerModes(genotypes, marker_count, sample_count);
-  prepareSearchContext(GenotypeView::markerMajor(genotypes, sample_count), phenotypes, scores,
-                       sample_count, marker_count, case_value, missing_code, context);
+void prepareSearchContext(unsigned char* genotypes, const SearchInput& input, SearchContext& context) {
+  if (input.missing_code == kMethodImputation)
+    imputeMarkerModes(genotypes, input.marker_count, input.sample_count);
+  prepareSearchContext(GenotypeView::markerMajor(genotypes, input.sample_count), input, context);
   context.genotypes = genotypes;
 }
 
-void prepareSearchContext(const GenotypeView& source, unsigned char* phenotypes, double* scores,
-                          int sample_count, int marker_count, int case_value, int missing_code,
-                          SearchContext& context) {
+void prepareSearchContext(const GenotypeView& source, const SearchInput& input, SearchContext& context) {
+  const auto [phenotypes, scores, sample_count, marker_count, case_value, missing_code] = input;
   context.genotypes = nullptr;
   context.source = source;
   context.phenotypes = phenotypes;
@@ -111,8 +108,8 @@ bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads
       }
       return true;
     }
-    return planes.build(context.source, context.marker_count, context.samples.data(), context.N,
-                        context.phenotypes, levels, threads);
+    return planes.build(context.source, context.marker_count,
+                        {context.samples.data(), context.N, context.phenotypes, levels, threads});
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -134,11 +131,11 @@ void ScorerStats::add(const ScorerStats& other) {
 }
 
 void scorePlainly(const SearchContext& context, unsigned char* genotypes, int marker_count,
-                  int* combinations, int order, int count, double* pairs) {
+                  const CombinationList& list, double* pairs) {
   // mdrCombinationAll takes every argument by address and changes none but
   // the output; the sample list is only read.
-  int k = order;
-  int n = count;
+  int k = list.order;
+  int n = list.count;
   int markers = marker_count;
   int samples_per_marker = context.sample_count;
   int N = context.N;
@@ -147,7 +144,7 @@ void scorePlainly(const SearchContext& context, unsigned char* genotypes, int ma
   double ratio = context.ratio;
   int option = context.option_code;
   int missing = context.missing_code;
-  mdrCombinationAll(combinations, &k, &n, genotypes, &markers, context.phenotypes, context.scores,
+  mdrCombinationAll(list.combinations, &k, &n, genotypes, &markers, context.phenotypes, context.scores,
                     &samples_per_marker, const_cast<int*>(context.samples.data()), &N, &cases,
                     &controls, &ratio, &option, &missing, pairs);
 }

@@ -87,19 +87,25 @@ struct SearchContext {
 // file straight into the planes).
 std::vector<unsigned char> contextColumns(const SearchContext& context, const int* markers, int count);
 
+// A run's samples and markers as a search context starts from them.
+struct SearchInput {
+  unsigned char* phenotypes = nullptr;  // recoded in place
+  double* scores = nullptr;
+  int sample_count = 0;
+  int marker_count = 0;
+  int case_value = 1;
+  int missing_code = kMethodAvailable;
+};
+
 // Recodes the phenotype in place (case_value -> 1, anything else -> 0),
 // imputes missing codes under "imputation", lists the samples to count
 // (under "complete" only those without a missing code at any marker) and
 // sets the totals. Leaves K, measure, option code and planes alone.
-void prepareSearchContext(unsigned char* genotypes, unsigned char* phenotypes, double* scores,
-                          int sample_count, int marker_count, int case_value, int missing_code,
-                          SearchContext& context);
+void prepareSearchContext(unsigned char* genotypes, const SearchInput& input, SearchContext& context);
 
 // The same for codes the search may only read, in any layout: no
 // imputation (the caller has done any); `genotypes` stays null.
-void prepareSearchContext(const GenotypeView& source, unsigned char* phenotypes, double* scores,
-                          int sample_count, int marker_count, int case_value, int missing_code,
-                          SearchContext& context);
+void prepareSearchContext(const GenotypeView& source, const SearchInput& input, SearchContext& context);
 
 // The ranking key of a scored combination (k markers, its measure pair).
 double rankingKey(const SearchContext& context, const double* pair, const int* combination, int k);
@@ -115,12 +121,19 @@ inline double synergyOf(double ig, const int* combination, int k, const double* 
 // from its phenotype (after the phenotype was permuted).
 void recountClasses(SearchContext& context);
 
-// The measure pairs of `count` combinations of `order` markers (k ints
-// each, indices into `genotypes`, a marker-major matrix of `marker_count`
-// markers of the context's sample count) by the plain path:
-// mdrCombinationAll over the context's sample list, method and totals.
+// `count` combinations of `order` markers, k ints each.
+struct CombinationList {
+  int* combinations;
+  int order;
+  int count;
+};
+
+// The measure pairs of the listed combinations (indices into `genotypes`, a
+// marker-major matrix of `marker_count` markers of the context's sample
+// count) by the plain path: mdrCombinationAll over the context's sample
+// list, method and totals.
 void scorePlainly(const SearchContext& context, unsigned char* genotypes, int marker_count,
-                  int* combinations, int order, int count, double* pairs);
+                  const CombinationList& list, double* pairs);
 
 // Builds the planes of a prepared context when the fast path serves its
 // method (all but "em") on up to `threads` threads; false when it does not

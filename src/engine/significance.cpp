@@ -46,15 +46,10 @@ void countCombinationTable(const SearchContext& context, const int* combination,
     for (int j = 0; j < k; ++j) columns[j] = j;
   }
   const int base = genotypeLevels(context.missing_code);
-  int cells = 1;
-  for (int j = 0; j < k; ++j) cells *= base;
-  table.assign(2 * static_cast<std::size_t>(cells), 0);
   std::vector<int> multipliers(k);
+  table.assign(fillTableMultipliers(base, k, multipliers.data()), 0);
   std::vector<int> offsets(k);
-  for (int j = 0; j < k; ++j) {
-    multipliers[j] = j == 0 ? 2 : multipliers[j - 1] * base;
-    offsets[j] = columns[j] * context.sample_count;
-  }
+  for (int j = 0; j < k; ++j) offsets[j] = columns[j] * context.sample_count;
   std::vector<double> score_sums(table.size(), 0.0);
   int cases = context.cases;
   int controls = context.controls;
@@ -91,7 +86,7 @@ std::vector<double> singleMarkerGains(const SearchContext& context) {
       marker_count = count;
       std::iota(combinations.begin(), combinations.end(), 0);
     }
-    scorePlainly(context, genotypes, marker_count, combinations.data(), 1, count, pairs.data());
+    scorePlainly(context, genotypes, marker_count, {combinations.data(), 1, count}, pairs.data());
     for (int j = 0; j < count; ++j) gains[first + j] = pairs[2 * static_cast<std::size_t>(j)];
   }
   return gains;

@@ -13,7 +13,6 @@ namespace {
 constexpr unsigned char kTab = '\t';
 constexpr unsigned char kLineFeed = '\n';
 constexpr unsigned char kCarriageReturn = '\r';
-constexpr unsigned char kSpace = ' ';
 
 }  // namespace
 
@@ -185,59 +184,12 @@ int MdrReader::ReadHeader() {
   return copied;
 }
 
-MdrReader::FieldEnd MdrReader::collectField(char* out, bool header_field) {
-  int length = 0;
-  FieldEnd ending = FieldEnd::BufferEnd;
-  while (position < size) {
-    const unsigned char byte = buffer[position];
-    if (byte == kTab) {
-      ++position;
-      ending = FieldEnd::Tab;
-      break;
-    }
-    if (byte == kLineFeed) {
-      ++position;
-      ending = FieldEnd::LineEnd;
-      break;
-    }
-    if (byte == kCarriageReturn) {
-      const long rest = size - position - 1;
-      if (rest >= 1 && buffer[position + 1] == kLineFeed) {
-        position += 2;
-        ending = FieldEnd::LineEnd;
-        break;
-      }
-      // In a data line the first CR of CR CR LF stays in the field, where
-      // the conversion ignores it; in the header the three bytes end a line.
-      if (header_field && rest >= 2 && buffer[position + 1] == kCarriageReturn &&
-          buffer[position + 2] == kLineFeed) {
-        position += 3;
-        ending = FieldEnd::LineEnd;
-        break;
-      }
-    }
-    if ((header_field || byte != kSpace) && length < kMaxFieldText) {
-      if (out != nullptr) out[length] = static_cast<char>(byte);
-      ++length;
-    }
-    ++position;
-  }
+FieldEnd MdrReader::collectField(char* out, LineKind kind) {
+  const unsigned char* cursor = buffer + position;
+  const FieldEnd ending = scanField(cursor, buffer + size, kind, out).ending;
+  position = cursor - buffer;
   if (ending == FieldEnd::BufferEnd) at_end = true;
-  if (out != nullptr) out[length] = '\0';
   return ending;
-}
-
-bool MdrReader::takeOneDigitField(unsigned char& value, FieldEnd& ending) {
-  // Nearly every field of a data line is one digit and its tab (or LF):
-  // exactly what collectField and fieldTextToByte make of those two bytes.
-  if (size - position < 2) return false;
-  const unsigned char digit = buffer[position];
-  const unsigned char next = buffer[position + 1];
-  if (digit < '0' || digit > '9' || (next != kTab && next != kLineFeed)) return false;
-  value = static_cast<unsigned char>(digit - '0');
-  ending = next == kTab ? FieldEnd::Tab : FieldEnd::LineEnd;
-  position += 2;
-  return true;
 }
 
 int MdrReader::effectiveFieldLimit() const {
@@ -252,7 +204,7 @@ void MdrReader::ReadHeader(char** names, int skip_column) {
   for (;; ++field) {
     const int slot = field < skip_column ? field : field - 1;
     const bool kept = field != skip_column && slot >= 0 && slot < name_slots;
-    if (collectField(kept ? names[slot] : nullptr, true) != FieldEnd::Tab) break;
+    if (collectField(kept ? names[slot] : nullptr, LineKind::Header) != FieldEnd::Tab) break;
   }
   column_count = field + 1;
 }
@@ -260,7 +212,7 @@ void MdrReader::ReadHeader(char** names, int skip_column) {
 void MdrReader::ReadLine(int** columns, int row) {
   const int limit = effectiveFieldLimit();
   for (int field = 0;; ++field) {
-    const FieldEnd ending = collectField(field_text, false);
+    const FieldEnd ending = collectField(field_text, LineKind::Data);
     if (field < limit) columns[field][row] = fieldTextToByte(field_text);
     if (ending != FieldEnd::Tab) return;
   }
@@ -273,8 +225,11 @@ void MdrReader::ReadLine(unsigned char* genotypes, unsigned char* phenotypes,
   for (int field = 0;; ++field) {
     FieldEnd ending;
     unsigned char value;
-    if (!takeOneDigitField(value, ending)) {
-      ending = collectField(field_text, false);
+    const unsigned char* cursor = buffer + position;
+    if (takeOneDigitField(cursor, buffer + size, value, ending)) {
+      position = cursor - buffer;
+    } else {
+      ending = collectField(field_text, LineKind::Data);
       value = fieldTextToByte(field_text);
     }
     if (field < limit) {

@@ -11,10 +11,7 @@
 
 #include <cstdio>
 
-// Longest marker name or data field kept, in characters; text buffers hold
-// one more character for the terminator.
-constexpr int kMaxFieldText = 254;
-constexpr int kFieldTextBuffer = kMaxFieldText + 1;
+#include "io/field_scanner.h"
 
 // Converts the terminated text of a data field to the byte that is stored: a
 // decimal integer read like atoi (leading white space, optional sign, digits,
@@ -100,15 +97,9 @@ class MdrReader {
   const char* headerText() const { return header_text; }
 
  private:
-  enum class FieldEnd { Tab, LineEnd, BufferEnd };
-
-  // Collects the field at the position into `out` (nullptr: discarded),
-  // keeping at most kMaxFieldText characters, and terminates it. A data field
-  // drops spaces; a header field keeps them and also ends on CR CR LF.
-  FieldEnd collectField(char* out, bool header_field);
-  // A one-digit data field ending on a tab or LF, taken whole; false (and
-  // nothing moves) for any other field.
-  bool takeOneDigitField(unsigned char& value, FieldEnd& ending);
+  // The field at the position, through the shared field scanner, into
+  // `out` (nullptr: discarded); notes when it ran into the end of the file.
+  FieldEnd collectField(char* out, LineKind kind);
   int effectiveFieldLimit() const;
 
   unsigned char* buffer;

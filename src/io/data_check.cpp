@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "io/FileIO.h"
+#include "io/field_scanner.h"
 #include "io/messages.h"
 #include "io/repeated_names.h"
 
@@ -14,7 +15,6 @@ namespace {
 constexpr unsigned char kTab = '\t';
 constexpr unsigned char kLineFeed = '\n';
 constexpr unsigned char kCarriageReturn = '\r';
-constexpr unsigned char kSpace = ' ';
 constexpr int kHighestGenotypeCode = 3;
 constexpr std::size_t kMaxQuotedText = 40;
 
@@ -98,10 +98,8 @@ class Checker {
   bool checkHeader(const unsigned char* begin, const unsigned char* line_feed);
   bool checkDataLine(int line, const unsigned char* begin, const unsigned char* line_feed);
   bool checkField(int line, int column, const char* text, int length);
-  // A one-digit genotype taken whole (cursor moves past it); false for any
-  // other field, which checkDataLine then collects and checkField judges.
-  bool takeOneDigitGenotype(int line, int column, const unsigned char*& cursor,
-                            const unsigned char* content_end);
+  // A field of one digit, which the scanner took whole.
+  bool checkOneDigitField(int line, int column, unsigned char digit);
   std::string warnings() const;
 
   const std::string& name_;
@@ -180,27 +178,21 @@ void Checker::refuseNulByte(const unsigned char* nul) {
 }
 
 bool Checker::checkHeader(const unsigned char* begin, const unsigned char* line_feed) {
-  // The header ends on LF, CR LF or CR CR LF; its names keep every other byte.
-  const unsigned char* content_end = line_feed;
-  if (content_end > begin && content_end[-1] == kCarriageReturn) --content_end;
-  if (content_end > begin && content_end[-1] == kCarriageReturn) --content_end;
-  int column = 1;
-  const unsigned char* field_start = begin;
-  for (const unsigned char* cursor = begin;; ++cursor) {
-    if (cursor < content_end && *cursor != kTab) continue;
-    const long length = cursor - field_start;
-    if (column - 1 != phenotype_index_ && length > kMaxFieldText) {
+  char name[kFieldTextBuffer];
+  int column = 0;
+  const unsigned char* cursor = begin;
+  for (FieldEnd ending = FieldEnd::Tab; ending == FieldEnd::Tab;) {
+    ++column;
+    const ScannedField field = scanField(cursor, line_feed + 1, LineKind::Header, name);
+    ending = field.ending;
+    if (column - 1 == phenotype_index_) continue;
+    if (field.length > kMaxFieldText) {
       return refuse(name_ + " line 1, column " + std::to_string(column) + ": the marker name has " +
-                    std::to_string(length) + " characters; at most " +
+                    std::to_string(field.length) + " characters; at most " +
                     std::to_string(kMaxFieldText) + " are allowed");
     }
-    if (column - 1 != phenotype_index_) {
-      repeated_names_.note(std::string(reinterpret_cast<const char*>(field_start), length),
-                           place(1, column), "in column " + std::to_string(column));
-    }
-    if (cursor >= content_end) break;
-    ++column;
-    field_start = cursor + 1;
+    repeated_names_.note(std::string(name, static_cast<std::size_t>(field.length)), place(1, column),
+                         "in column " + std::to_string(column));
   }
   result_.column_count = column;
   if (phenotype_index_ < 0 || phenotype_index_ >= column) {
@@ -212,7 +204,6 @@ bool Checker::checkHeader(const unsigned char* begin, const unsigned char* line_
 }
 
 bool Checker::checkDataLine(int line, const unsigned char* begin, const unsigned char* line_feed) {
-  // A data line ends on LF or CR LF; spaces are no part of any field.
   const unsigned char* content_end = line_feed;
   if (content_end > begin && content_end[-1] == kCarriageReturn) --content_end;
   const int header_fields = result_.column_count;
@@ -223,57 +214,47 @@ bool Checker::checkDataLine(int line, const unsigned char* begin, const unsigned
   char text[kFieldTextBuffer];
   int column = 0;
   const unsigned char* cursor = begin;
-  for (;;) {
+  for (FieldEnd ending = FieldEnd::Tab; ending == FieldEnd::Tab;) {
     ++column;
-    if (takeOneDigitGenotype(line, column, cursor, content_end)) {
-      if (cursor >= content_end) break;
-      ++cursor;  // past the tab
+    unsigned char digit = 0;
+    if (column <= header_fields && takeOneDigitField(cursor, line_feed + 1, digit, ending)) {
+      // Most fields are genotypes 0 to 2, which need nothing more.
+      if (digit >= kHighestGenotypeCode && !checkOneDigitField(line, column, digit)) return false;
       continue;
     }
-    int length = 0;
-    for (; cursor < content_end && *cursor != kTab; ++cursor) {
-      if (*cursor == kSpace) continue;
-      if (length < kMaxFieldText) text[length] = static_cast<char>(*cursor);
-      ++length;
-    }
+    const ScannedField field = scanField(cursor, line_feed + 1, LineKind::Data, text);
+    ending = field.ending;
     if (column > header_fields) {
-      int fields = column;
-      for (const unsigned char* rest = cursor; rest < content_end; ++rest) fields += *rest == kTab;
+      const long fields = 1 + std::count(begin, content_end, kTab);
       const bool trailing_tab = content_end > begin && content_end[-1] == kTab;
       return refuse(name_ + " line " + std::to_string(line) + ": " + std::to_string(fields) +
                     " fields, but the header has " + std::to_string(header_fields) +
                     (trailing_tab ? " (a trailing tab makes one more, empty field)" : ""));
     }
-    if (length > kMaxFieldText) {
+    if (field.length > kMaxFieldText) {
       return refuse(name_ + " " + place(line, column) + ": the field has " +
-                    std::to_string(length) + " characters; at most " +
+                    std::to_string(field.length) + " characters; at most " +
                     std::to_string(kMaxFieldText) + " are allowed");
     }
-    text[length] = '\0';
-    if (!checkField(line, column, text, length)) return false;
-    if (cursor >= content_end) break;
-    ++cursor;  // past the tab
+    if (!checkField(line, column, text, static_cast<int>(field.length))) return false;
   }
   if (column < header_fields) short_lines_.note(line, column);
   return true;
 }
 
-bool Checker::takeOneDigitGenotype(int line, int column, const unsigned char*& cursor,
-                                   const unsigned char* content_end) {
-  // Nearly every field is a genotype of one digit, 0 to 3, alone before its
-  // tab or the line's end: in the format, needing no more than a note of
-  // the first missing code. Anything else goes the long way.
-  if (cursor >= content_end || column - 1 == phenotype_index_ ||
-      column > result_.column_count)
-    return false;
-  const unsigned char digit = *cursor;
-  if (digit < '0' || digit > '0' + kHighestGenotypeCode) return false;
-  if (cursor + 1 < content_end && cursor[1] != kTab) return false;
-  if (digit == '0' + kHighestGenotypeCode && result_.first_missing_line == 0) {
+bool Checker::checkOneDigitField(int line, int column, unsigned char digit) {
+  // A missing genotype (3) needs no more than a note of its first place;
+  // any other one-digit genotype is refused as the general way refuses it.
+  // A one-digit phenotype is always read as written.
+  if (column - 1 == phenotype_index_) return true;
+  if (digit > kHighestGenotypeCode) {
+    const char text[2] = {static_cast<char>('0' + digit), '\0'};
+    return checkField(line, column, text, 1);
+  }
+  if (digit == kHighestGenotypeCode && result_.first_missing_line == 0) {
     result_.first_missing_line = line;
     result_.first_missing_column = column;
   }
-  ++cursor;
   return true;
 }
 

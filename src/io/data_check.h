@@ -26,8 +26,8 @@ struct DataCheck {
   int first_missing_column = 0;
 };
 
-// Scans the loaded bytes of a data file once, with the reader's own line-end
-// and field rules, and judges them. `file_name` is used only in messages.
+// Scans the loaded bytes of a data file once, with the reader's own field
+// scanner (io/field_scanner.h), and judges them. `file_name` is used only in messages.
 // `phenotype_column` counts from 1. `bytes` may be null when `size` is 0.
 //
 // Refused: an empty file; a file with a NUL byte (compressed, binary or

@@ -23,6 +23,10 @@ namespace {
 
 constexpr int kPlinkColumns = 6;
 
+std::string unopenedMessage(const std::string& file) {
+  return "cannot open " + file + " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)";
+}
+
 std::string columnsMessage(const std::string& file, int line, std::size_t count,
                            const char* layout) {
   return file + " line " + std::to_string(line) + ": " + std::to_string(count) +
@@ -114,8 +118,7 @@ bool PlinkReader::readFam(bool fam_phenotypes) {
   const std::string name = prefix_ + ".fam";
   std::string text;
   if (!slurpFile(name, text)) {
-    return refuse("cannot open " + name +
-                  " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
+    return refuse(unopenedMessage(name));
   }
   fam_bytes_ = static_cast<double>(text.size());
   const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
@@ -153,8 +156,7 @@ bool PlinkReader::readBim() {
   const std::string name = prefix_ + ".bim";
   std::string text;
   if (!slurpFile(name, text)) {
-    return refuse("cannot open " + name +
-                  " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
+    return refuse(unopenedMessage(name));
   }
   bim_bytes_ = static_cast<double>(text.size());
   RepeatedNames repeats("SNP ids", "id");
@@ -187,8 +189,7 @@ bool PlinkReader::checkBed() {
   const std::string name = bedName();
   std::FILE* file = std::fopen(name.c_str(), "rb");
   if (file == nullptr) {
-    return refuse("cannot open " + name +
-                  " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)");
+    return refuse(unopenedMessage(name));
   }
   unsigned char magic[3] = {0, 0, 0};
   const std::size_t got = std::fread(magic, 1, 3, file);

@@ -140,12 +140,16 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
   SearchContext context;
   try {
     if (planesServeEveryOrder(request)) {
-      prepareSearchContext(request.genotypes, phenotype.data(), scores.data(), request.sample_count,
-                           request.marker_count, 1, request.missing_code, context);
+      prepareSearchContext(request.genotypes,
+                           {phenotype.data(), scores.data(), request.sample_count, request.marker_count, 1,
+                            request.missing_code},
+                           context);
     } else {
       own_bytes = markerMajorCopy(request);
-      prepareSearchContext(own_bytes.data(), phenotype.data(), scores.data(), request.sample_count,
-                           request.marker_count, 1, request.missing_code, context);
+      prepareSearchContext(own_bytes.data(),
+                           {phenotype.data(), scores.data(), request.sample_count, request.marker_count, 1,
+                            request.missing_code},
+                           context);
     }
   } catch (const std::bad_alloc&) {
     throw SearchOutOfMemory("out of memory: could not copy the genotypes of " +
@@ -175,19 +179,12 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
   significance.permutations = request.permutations;
   significance.max_p = request.max_p;
   for (int k = request.first_order; k <= request.last_order; ++k) {
-    AssessedOrder assessed = searchAndAssessOrder(context, k, threads, significance, nullptr, nullptr, single_gains);
-    switch (assessed.failure) {
-      case AssessedOrder::Failure::kNone:
-        break;
-      case AssessedOrder::Failure::kBatchBuffers:
-        throw SearchOutOfMemory("out of memory: could not allocate the search's batch buffers (" +
-                                std::to_string(static_cast<long>(BATCH_SIZE) * (4L * k + 28L)) +
-                                " bytes per thread)");
-      case AssessedOrder::Failure::kPermutationBuffers:
-        throw SearchOutOfMemory("out of memory: could not allocate the permutations' buffers");
-      case AssessedOrder::Failure::kListing:
-        throw DataFileError(assessed.error);
-    }
+    OrderRequest search;
+    search.order = k;
+    search.threads = threads;
+    AssessedOrder assessed = searchAndAssessOrder(context, search, significance, single_gains);
+    if (assessed.failure == AssessedOrder::Failure::kListing) throw DataFileError(failureMessage(assessed, k));
+    if (assessed.failure != AssessedOrder::Failure::kNone) throw SearchOutOfMemory(failureMessage(assessed, k));
     OrderSignificance& order = assessed.significance;
     if (static_cast<int>(names.size()) == request.marker_count)
       result.warnings += notANumberWarning(order, names.data(), true);

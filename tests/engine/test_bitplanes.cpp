@@ -47,9 +47,9 @@ Data randomData(std::mt19937& random, int markers, int samples, double missing) 
 }
 
 void buildOf(const Data& data, int levels, int threads, BitPlanes& planes) {
-  EXPECT_TRUE(planes.build(data.genotypes.data(), data.markers, data.samples, data.listed.data(),
-                           static_cast<int>(data.listed.size()), data.phenotypes.data(), levels,
-                           threads));
+  EXPECT_TRUE(planes.build(data.genotypes.data(), data.markers, data.samples,
+                           {data.listed.data(), static_cast<int>(data.listed.size()), data.phenotypes.data(),
+                            levels, threads}));
 }
 
 bool bitAt(const std::uint64_t* row, int bit) { return (row[bit / 64] >> (bit % 64)) & 1U; }

@@ -67,8 +67,8 @@ struct PreparedSearch {
 
   PreparedSearch(const Dataset& data, int method, int K, int measure, bool all_pairs)
       : genotypes(data.genotypeBytes()), phenotypes(data.phenotypeBytes()), scores(data.samples()) {
-    prepareSearchContext(genotypes.data(), phenotypes.data(), scores.data(), data.samples(),
-                         data.markers(), 1, method, context);
+    prepareSearchContext(genotypes.data(), {phenotypes.data(), scores.data(), data.samples(), data.markers(), 1, method},
+                         context);
     context.K = K;
     context.measure = measure;
     context.all_pairs = all_pairs;

@@ -52,6 +52,24 @@ TEST(DataCheckAccepts, CleanFilesWithEveryLineEndAndAnyPhenotypeValue) {
   }
 }
 
+TEST(DataCheckNotes, TheFirstMissingGenotypeHoweverItsFieldIsWritten) {
+  const struct { std::string bytes; int line, column; } cases[] = {
+      {"S\ta\tb\n1\t0\t3\n", 2, 3},
+      {"S\ta\tb\r\n1\t0\t3\r\n", 2, 3},
+      {"S\ta\tb\r\r\n1\t0\t3\r\r\n", 2, 3},
+      {"S\ta\tb\n1\t0\t 3\n1\t3\t0\n", 2, 3},
+      {"S\ta\tb\n1\t0\t1\n1\t3 \t3\n", 3, 2},
+      {"S\ta\n3\t1\n1\t3\n", 3, 2},  // a phenotype of 3 is no missing genotype
+      {"S\ta\n1\t0\n", 0, 0},
+  };
+  for (const auto& c : cases) {
+    const DataCheck result = check(c.bytes);
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.first_missing_line, c.line) << c.bytes;
+    EXPECT_EQ(result.first_missing_column, c.column) << c.bytes;
+  }
+}
+
 // A zero table of 6 columns and 20 data lines (file lines 2 .. 21) with line
 // `line` replaced.
 std::string zeroTableWith(int line, const std::string& text, const std::string& line_end = "\n") {
