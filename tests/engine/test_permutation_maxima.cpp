@@ -29,8 +29,9 @@ std::vector<double> maximaOf(const Dataset& data, const MaximaCase& c, int rank,
   std::vector<unsigned char> phenotypes = data.phenotypeBytes();
   std::vector<double> scores(data.samples());
   SearchContext context;
-  prepareSearchContext(genotypes.data(), phenotypes.data(), scores.data(), data.samples(),
-                       data.markers(), 1, c.method, context);
+  prepareSearchContext(genotypes.data(),
+                       {phenotypes.data(), scores.data(), data.samples(), data.markers(), 1, c.method},
+                       context);
   context.settings.requested_threads = c.threads;
   context.settings.use_planes = planes;
   BitPlanes built;
