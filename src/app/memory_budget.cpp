@@ -160,10 +160,9 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
     // score sum per entry, 2 * base^k entries.
     const double table = 2 * std::pow(std::max(shape.base, 3), k) * (sizeof(int) + sizeof(double));
     search = std::max(search, workers * table +
-                                  orderSearchBytesBound(static_cast<int>(markers), samples, k,
-                                                        shape.top_k, need.workers,
-                                                        BATCH_SIZE,
-                                                        shape.base, row_words));
+                                  orderSearchBytesBound({static_cast<int>(markers), samples, k,
+                                                         shape.top_k, need.workers, BATCH_SIZE,
+                                                         shape.base, row_words}));
   }
   need.batches = cappedBytes(search);
 

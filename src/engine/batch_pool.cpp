@@ -203,13 +203,16 @@ void searchOrder(const SearchContext& context, const OrderRequest& request, Orde
   outcome.out_of_memory = shared.failed;
 }
 
-double orderSearchBytesBound(int marker_count, double sample_count, int order, int K, int threads,
-                             int batch_size, int levels, double row_words) {
+double orderSearchBytesBound(const OrderSearchShape& shape) {
+  const int marker_count = shape.marker_count;
+  const int order = shape.order;
+  const int K = shape.K;
+  const int batch_size = shape.batch_size;
   const long long total = combinationCount(marker_count, order);
   const long long batch_count = total < 0 ? LLONG_MAX : (total + batch_size - 1) / batch_size;
   if (batch_count == 0) return 0;
   const int workers = static_cast<int>(std::max<long long>(
-      1, std::min<long long>(total < 0 ? 1 : workerCount(threads), batch_count)));
+      1, std::min<long long>(total < 0 ? 1 : workerCount(shape.threads), batch_count)));
   const long long unit = unitBatches(true, marker_count, batch_size, batch_count, workers);
   // Row sets that keep their room: each worker's best of every batch of its
   // unit, the merge window's, the kept rows and their merge. Rows are
@@ -220,7 +223,7 @@ double orderSearchBytesBound(int marker_count, double sample_count, int order, i
   const double row_bytes = order * sizeof(int) + 3 * sizeof(double);
   const double ranked = (batch_sets * batch_rows + 2 * kept_rows) * row_bytes * 2;
   const double scorers =
-      workers * BatchScorer::bytesBound(order, levels, K, static_cast<double>(unit), batch_size,
-                                        sample_count, row_words, marker_count);
+      workers * BatchScorer::bytesBound(order, shape.levels, K, static_cast<double>(unit), batch_size,
+                                        shape.sample_count, shape.row_words, marker_count);
   return ranked + scorers;
 }

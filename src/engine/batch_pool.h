@@ -69,12 +69,23 @@ class OrderedMerge {
   std::vector<Slot> slots_;  // batch b waits in slot b % window
 };
 
+// The sizes a search's memory depends on. `threads` as the search gets
+// them; planes of `row_words` words per row and `levels` levels.
+struct OrderSearchShape {
+  int marker_count = 0;
+  double sample_count = 0;
+  int order = 0;
+  int K = 0;
+  int threads = 1;
+  int batch_size = 0;
+  int levels = 3;
+  double row_words = 0;
+};
+
 // Bytes the search of one order holds at most beside the data and the
 // planes: every worker's scorer and ranked rows, the rows waiting in the
-// merge window, the kept rows and their merge. `threads` as the search gets
-// them; planes of `row_words` words per row and `levels` levels.
-double orderSearchBytesBound(int marker_count, double sample_count, int order, int K,
-                             int threads, int batch_size, int levels, double row_words);
+// merge window, the kept rows and their merge.
+double orderSearchBytesBound(const OrderSearchShape& shape);
 
 // One order's search: which of its batches, on how many workers, and who
 // hears of them.

@@ -55,7 +55,7 @@ bool CombinationListing::mayQualify(const int* table, int cells, double ig_upper
 void CombinationListing::offer(const int* combination, const double* pair, double key) {
   if (std::isnan(key) || !(pair[0] >= floor_)) return;
   SignificanceRow row =
-      describeCombination(context_, combination, order_, pair, key, context_.single_gains, tests_);
+      describeCombination(context_, {combination, order_, pair, key}, tests_);
   if (!(row.p_chisq <= max_p_)) return;
   std::lock_guard<std::mutex> lock(mutex_);
   rows_.add(std::move(row));

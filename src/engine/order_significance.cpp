@@ -37,7 +37,7 @@ AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& s
   if (outcome.stats.not_a_number > 0 && single_gains.empty()) single_gains = singleMarkerGains(context);
   for (const int m : significance.first_not_a_number) significance.first_own_gains.push_back(single_gains[m]);
   if (request.active &&
-      !assessOrder(context, outcome.kept, request.permutations, context.single_gains, significance)) {
+      !assessOrder(context, outcome.kept, request.permutations, significance)) {
     assessed.failure = AssessedOrder::Failure::kPermutationBuffers;
     return assessed;
   }

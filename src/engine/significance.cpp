@@ -118,14 +118,16 @@ void dropNotANumberRows(RankedRows& kept) {
   kept.markers.resize(static_cast<std::size_t>(size) * kept.order);
 }
 
-SignificanceRow describeCombination(const SearchContext& context, const int* combination, int k,
-                                    const double* pair, double key, const double* single_gains,
+SignificanceRow describeCombination(const SearchContext& context, const ScoredCombination& scored,
                                     double tests) {
+  const int* combination = scored.markers;
+  const int k = scored.k;
+  const double* pair = scored.pair;
   SignificanceRow row;
   row.markers.assign(combination, combination + k);
   row.ig = pair[0];
   row.rig = pair[1];
-  row.key = key;
+  row.key = scored.key;
   std::vector<int> table;
   countCombinationTable(context, combination, k, table);
   int filled = 0;
@@ -135,7 +137,7 @@ SignificanceRow describeCombination(const SearchContext& context, const int* com
     filled += table[c] + table[c + 1] > 0 ? 1 : 0;
   }
   row.df = filled - 1;
-  row.synergy = synergyOf(row.ig, combination, k, single_gains);
+  row.synergy = synergyOf(row.ig, combination, k, context.single_gains);
   row.p_chisq = calibratedPValue(row.ig, row.cases + row.controls, row.df);
   row.p_bonferroni = std::isnan(row.p_chisq) ? kNotANumber : std::fmin(1.0, row.p_chisq * tests);
   row.p_permutation = kNotANumber;
@@ -238,16 +240,16 @@ bool permutationMaxima(const SearchContext& context, int order, const Permutatio
 }
 
 bool assessOrder(const SearchContext& context, const RankedRows& kept, const PermutationPlan& plan,
-                 const double* single_gains, OrderSignificance& outcome) {
+                 OrderSignificance& outcome) {
   const int k = kept.order;
   outcome.order = k;
   outcome.tests = combinationsOf(context.marker_count, k);
   outcome.rows.clear();
   if (plan.count > 0 && !permutationMaxima(context, k, plan, outcome.maxima)) return false;
   for (int j = 0; j < kept.size(); ++j) {
-    SignificanceRow row = describeCombination(context, &kept.markers[static_cast<std::size_t>(j) * k],
-                                              k, &kept.pairs[2 * static_cast<std::size_t>(j)],
-                                              kept.keys[j], single_gains, outcome.tests);
+    const ScoredCombination scored{&kept.markers[static_cast<std::size_t>(j) * k], k,
+                                   &kept.pairs[2 * static_cast<std::size_t>(j)], kept.keys[j]};
+    SignificanceRow row = describeCombination(context, scored, outcome.tests);
     if (plan.count > 0) row.p_permutation = permutationPValue(row.key, outcome.maxima);
     outcome.rows.push_back(std::move(row));
   }

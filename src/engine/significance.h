@@ -45,10 +45,19 @@ struct SignificanceRow {
   double p_interaction = 0;  // NaN but for pairs
 };
 
+// A combination the search scored: its k markers, its measure pair and its
+// ranking key.
+struct ScoredCombination {
+  const int* markers = nullptr;
+  int k = 0;
+  const double* pair = nullptr;
+  double key = 0;
+};
+
 // Everything of one scored combination but its permutation p-value;
-// `tests` is the number of combinations of its order.
-SignificanceRow describeCombination(const SearchContext& context, const int* combination, int k,
-                                    const double* pair, double key, const double* single_gains,
+// `tests` is the number of combinations of its order. Synergy reads the
+// context's single-marker gains.
+SignificanceRow describeCombination(const SearchContext& context, const ScoredCombination& scored,
                                     double tests);
 
 // (1 + #{r : maxima[r] >= key}) / (permutations + 1).
@@ -109,6 +118,6 @@ struct OrderSignificance {
 // The kept rows of one order with their significance (and permutation
 // p-values when the plan has permutations). False when memory ran out.
 bool assessOrder(const SearchContext& context, const RankedRows& kept, const PermutationPlan& plan,
-                 const double* single_gains, OrderSignificance& outcome);
+                 OrderSignificance& outcome);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_H
