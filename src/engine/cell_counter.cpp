@@ -5,6 +5,7 @@
 #include <new>
 
 #include "core/gorva.h"
+#include "engine/information_gain_bound_finish.h"
 
 namespace {
 
@@ -273,6 +274,83 @@ void CellCounter::countSegmentFromPairs(const Run& run, int from, int to) {
                  planes_.marginals(from));
 }
 
+bool CellCounter::fusePairBounds(SimdPath path, double q, double divergence_factor) {
+  const PairCountKernel kernel = pairCountKernelFor(path);
+  const int* classes = planes_.everyoneCounts();
+  if (kernel == nullptr || order_ != 2 || levels_ != 3 ||
+      classes[0] + classes[1] >= kSinglePrecisionTotal || roundedFraction(q) != q)
+    return false;
+  const int markers = planes_.markerCount();
+  const int groups = (block_markers_ + kPairLanes - 1) / kPairLanes + 1;
+  const int pairs = (groups * kPairLanes + kPairBlock - 1) / kPairBlock * kPairBlock;
+  if (!packed_.reset(2L * groups * row_words_ * kPairLanes)) return false;
+  pair_counts_.assign(static_cast<std::size_t>(pairs) * kPairFreeCounts, 0);
+  pair_bounds_.assign(pairs, 0.0);
+  pair_table_.assign(2 * cells_, 0);
+  // The bound reads the second markers' totals eight at a time.
+  const long padded = markers + 2L * kPairBlock;
+  second_levels_.assign(4 * padded, 0);
+  for (int m = 0; m < markers; ++m) {
+    for (int e = 0; e < 4; ++e) second_levels_[e * padded + m] = planes_.marginals(m)[e];
+  }
+  for (int e = 0; e < 4; ++e) stretch_totals_.second_levels[e] = &second_levels_[e * padded];
+  stretch_totals_.controls = classes[0];
+  stretch_totals_.cases = classes[1];
+  pair_bound_.cells = cells_;
+  pair_bound_.q = q;
+  pair_bound_.divergence_factor = divergence_factor;
+  pair_kernel_ = kernel;
+  return true;
+}
+
+bool CellCounter::fusesSegment(const Run& run, int from) const {
+  return pair_kernel_ != nullptr && planes_.complete(from) &&
+         planes_.complete(prefixes_[run.prefix_at]);
+}
+
+void CellCounter::packPairBlock(int from, int to) {
+  packed_first_ = from / kPairLanes * kPairLanes;
+  const int groups = (to - packed_first_) / kPairLanes + 1;
+  packPairGroups(planes_.marker(0), planes_.markerStrideWords(), row_words_, packed_first_, to + 1,
+                 groups, packed_.data());
+}
+
+void CellCounter::countPairSegment(const Run& run, int from, int to) {
+  const int first = prefixes_[run.prefix_at];
+  const int base = from / kPairLanes * kPairLanes;
+  PairCountRequest request;
+  request.first_rows = planes_.marker(first);
+  request.packed = packed_.data() + static_cast<long>(base - packed_first_) * 2 * row_words_;
+  request.groups = (to - base) / kPairLanes + 1;
+  request.counts = pair_counts_.data();
+  pair_kernel_(request, planes_.shape());
+
+  stretch_totals_.first_levels = planes_.marginals(first);
+  stretch_first_ = from;
+  stretch_offset_ = from - base;
+  PairBoundRequest bound;
+  bound.counts = pair_counts_.data();
+  bound.pairs = to - base + 1;
+  bound.totals = stretch_totals_;
+  bound.first_second = base;
+  bound.bound = pair_bound_;
+  pairInformationGainBoundsAvx2(bound, pair_bounds_.data());
+}
+
+const int* CellCounter::stretchTable(int j) {
+  completePairTable(pair_counts_.data(), stretch_offset_ + j, stretch_totals_, stretch_first_ + j,
+                    pair_table_.data());
+  return pair_table_.data();
+}
+
+const int* CellCounter::stretchTables(int j, int n) {
+  for (int i = 0; i < n; ++i) {
+    completePairTable(pair_counts_.data(), stretch_offset_ + j + i, stretch_totals_,
+                      stretch_first_ + j + i, tables_.data() + 2L * cells_ * i);
+  }
+  return tables_.data();
+}
+
 int CellCounter::segmentEnd(int from, int to) const {
   return std::min(same_completeness_until_[from], to);
 }
@@ -312,6 +390,11 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
   if (order == 3 && PairCounts::fits(levels, marker_count))
     bytes += PairCounts::bytesFor(levels, marker_count);
   bytes += marker_count * sizeof(int);
+  // The fused order-2 walk: a packed block of levels 0 and 1, the totals of
+  // levels 0 and 1 of every marker, a block's counts and bounds.
+  if (order == 2)
+    bytes += kBlockBytes + 4 * row_words * 8 * 8 + 4 * (marker_count + 16) * sizeof(int) +
+             (kBlockBytes / 8 + 16) * (kPairFreeCounts * sizeof(int) + sizeof(double));
   // Grown one by one: twice the room at worst.
   bytes += 2 * runs * (sizeof(Run) + (order - 1) * sizeof(int));
   return bytes;

@@ -21,6 +21,7 @@
 #include <limits>
 
 #include "engine/kernel_dispatch.h"
+#include "engine/pair_free_counts.h"
 
 // The tables and how calculateMeasuresAll is given their totals.
 struct BoundRequest {
@@ -55,6 +56,21 @@ using InformationGainBounds = void (*)(const BoundRequest& request, double* boun
 void informationGainBoundsScalar(const BoundRequest& request, double* bounds);
 void informationGainBoundsAvx2(const BoundRequest& request, double* bounds);
 void informationGainBoundsAvx512(const BoundRequest& request, double* bounds);
+
+// The bounds of pairs of complete 3-level markers from their free counts
+// (pair_free_counts.h): pairs 0 .. pairs - 1 of `counts`, pair p's second
+// marker first_second + p; the totals are the classes' (no table needs
+// recounting). bound.q must be a float, the classes' total below 2^24, and
+// bounds[] and the second markers' totals must have room up to the next
+// multiple of 8 pairs (those bounds mean nothing).
+struct PairBoundRequest {
+  const int* counts = nullptr;
+  long pairs = 0;
+  PairTotals totals;
+  int first_second = 0;
+  BoundRequest bound;  // q, divergence_factor and cells (9) only
+};
+void pairInformationGainBoundsAvx2(const PairBoundRequest& request, double* bounds);
 
 // The version worth running on a SIMD path: null where the bound costs about
 // as much as the screening key it would save.

@@ -13,9 +13,23 @@
 
 #include "engine/information_gain_bound.h"
 #include "engine/information_gain_bound_finish.h"
+#include "engine/pair_free_counts.h"
 #include "engine/simd_targets.h"
 
 namespace {
+
+// shifted + (b - q n)^2 / n per lane, for a cell of a controls and b cases
+// (n = a + b): the term of the shifted sum.
+GORVA_TARGET_AVX2 GORVA_INLINE __m256 addShiftedTerm(__m256i a, __m256i b, __m256 fraction, __m256 shifted) {
+  const __m256 n = _mm256_cvtepi32_ps(_mm256_add_epi32(a, b));
+  const __m256 d = _mm256_fnmadd_ps(fraction, n, _mm256_cvtepi32_ps(b));  // b - q n
+  // An empty cell has d = 0; dividing by 1 instead keeps it 0. One Newton
+  // step takes the 12-bit reciprocal to about 22 bits.
+  const __m256 m = _mm256_max_ps(n, _mm256_set1_ps(1.0f));
+  __m256 inverse = _mm256_rcp_ps(m);
+  inverse = _mm256_mul_ps(inverse, _mm256_fnmadd_ps(m, inverse, _mm256_set1_ps(2.0f)));
+  return _mm256_fmadd_ps(_mm256_mul_ps(d, d), inverse, shifted);
+}
 
 // Cells [0, 4) of four tables as four vectors, lane t holding table t's
 // (controls, cases) of one cell; tables and cells outside the counts read
@@ -71,8 +85,6 @@ GORVA_TARGET_AVX2 GORVA_INLINE bool boundEight(const BoundRequest& request, floa
   const int stride = request.stride;
   const int* base = request.tables + static_cast<long>(j) * stride;
   const __m256 fraction = _mm256_set1_ps(q);
-  const __m256 one = _mm256_set1_ps(1.0f);
-  const __m256 two = _mm256_set1_ps(2.0f);
   // Lanes hold tables 0 1 4 5 2 3 6 7: the order the 32-bit shuffles leave.
   __m256i controls = _mm256_setzero_si256();
   __m256i cases = _mm256_setzero_si256();
@@ -89,14 +101,7 @@ GORVA_TARGET_AVX2 GORVA_INLINE bool boundEight(const BoundRequest& request, floa
       const __m256i b = _mm256_castps_si256(_mm256_shuffle_ps(x, y, 0xDD));
       controls = _mm256_add_epi32(controls, a);
       cases = _mm256_add_epi32(cases, b);
-      const __m256 n = _mm256_cvtepi32_ps(_mm256_add_epi32(a, b));
-      const __m256 d = _mm256_fnmadd_ps(fraction, n, _mm256_cvtepi32_ps(b));  // b - q n
-      // An empty cell has d = 0; dividing by 1 instead keeps it 0. One
-      // Newton step takes the 12-bit reciprocal to about 22 bits.
-      const __m256 m = _mm256_max_ps(n, one);
-      __m256 inverse = _mm256_rcp_ps(m);
-      inverse = _mm256_mul_ps(inverse, _mm256_fnmadd_ps(m, inverse, two));
-      shifted = _mm256_fmadd_ps(_mm256_mul_ps(d, d), inverse, shifted);
+      shifted = addShiftedTerm(a, b, fraction, shifted);
     }
   }
   const __m256i totals = _mm256_add_epi32(controls, cases);
@@ -143,5 +148,48 @@ GORVA_TARGET_AVX2 void informationGainBoundsAvx2(const BoundRequest& request, do
     part.tables = request.tables + static_cast<long>(j) * request.stride;
     part.count = tables;
     informationGainBoundsScalar(part, bounds + j);
+  }
+}
+
+GORVA_TARGET_AVX2 void pairInformationGainBoundsAvx2(const PairBoundRequest& request, double* bounds) {
+  const PairTotals& totals = request.totals;
+  const __m256 fraction = _mm256_set1_ps(static_cast<float>(request.bound.q));
+  const __m256i class_totals[2] = {_mm256_set1_epi32(totals.controls), _mm256_set1_epi32(totals.cases)};
+  const __m256d controls = _mm256_set1_pd(totals.controls);
+  const __m256d cases = _mm256_set1_pd(totals.cases);
+  const __m256d bounded = _mm256_setzero_pd();
+  for (long p = 0; p < request.pairs; p += kPairBlock) {
+    const int* block = request.counts + pairCountAt(p, 0);
+    __m256i cell[9][2];  // cell l + 3 m, class c, of eight pairs
+    for (int c = 0; c < 2; ++c) {
+      __m256i last_last = class_totals[c];
+      for (int l = 0; l < 2; ++l) {
+        __m256i rest = _mm256_set1_epi32(totals.first_levels[2 * l + c]);
+        for (int m = 0; m < 2; ++m) {
+          const __m256i x = _mm256_loadu_si256(
+              reinterpret_cast<const __m256i*>(block + kPairBlock * pairFreeCount(l, m, c)));
+          cell[l + 3 * m][c] = x;
+          rest = _mm256_sub_epi32(rest, x);
+        }
+        cell[l + 6][c] = rest;
+        last_last = _mm256_sub_epi32(last_last, _mm256_set1_epi32(totals.first_levels[2 * l + c]));
+      }
+      for (int m = 0; m < 2; ++m) {
+        const __m256i level = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+            totals.second_levels[2 * m + c] + request.first_second + p));
+        cell[2 + 3 * m][c] =
+            _mm256_sub_epi32(_mm256_sub_epi32(level, cell[3 * m][c]), cell[1 + 3 * m][c]);
+        last_last = _mm256_sub_epi32(last_last, cell[2 + 3 * m][c]);
+      }
+      cell[8][c] = last_last;
+    }
+    __m256 shifted = _mm256_setzero_ps();
+    for (int e = 0; e < 9; ++e) shifted = addShiftedTerm(cell[e][0], cell[e][1], fraction, shifted);
+    const __m256d low = finishFour(request.bound, _mm256_cvtps_pd(_mm256_castps256_ps128(shifted)),
+                                   controls, cases, bounded);
+    const __m256d high = finishFour(request.bound, _mm256_cvtps_pd(_mm256_extractf128_ps(shifted, 1)),
+                                    controls, cases, bounded);
+    _mm256_storeu_pd(bounds + p, low);
+    _mm256_storeu_pd(bounds + p + 4, high);
   }
 }
