@@ -40,14 +40,14 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
       roundedFraction(context.N > 0 ? static_cast<double>(context.cases) / context.N : 0.5);
   divergence_factor_ = divergenceFactor(case_fraction_);
   if (!std::isfinite(divergence_factor_)) bounds_ = nullptr;  // one class: nothing to bound
-  // Pairs of complete markers add up to the listed samples' classes: the
+  // Tables of complete markers add up to the listed samples' classes: the
   // fused walk bounds them by those, which must be the totals the measures
   // use.
   const int* classes = context.planes->everyoneCounts();
   const bool class_totals = context.missing_code == kMethodAvailable ||
                             (classes[0] == context.controls && classes[1] == context.cases);
   if (bounds_ != nullptr && class_totals && !context.all_pairs)
-    counter_->fusePairBounds(activeSimdPath(), case_fraction_, divergence_factor_);
+    counter_->fuseBounds(activeSimdPath(), case_fraction_, divergence_factor_);
 }
 
 bool BatchScorer::scoresRangesFor(const SearchContext& context, int order) {
@@ -326,7 +326,7 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
     }
     return open > 0;
   };
-  if (!counter_->fusesPairBounds()) {
+  if (!counter_->fusesBounds()) {
     forEachTable(walk, [&](int first, int count, int* tables) {
       return screenPieces(first, count, tables, nullptr);
     });

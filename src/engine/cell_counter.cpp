@@ -274,80 +274,116 @@ void CellCounter::countSegmentFromPairs(const Run& run, int from, int to) {
                  planes_.marginals(from));
 }
 
-bool CellCounter::fusePairBounds(SimdPath path, double q, double divergence_factor) {
+bool CellCounter::fuseBounds(SimdPath path, double q, double divergence_factor) {
   const PairCountKernel kernel = pairCountKernelFor(path);
   const int* classes = planes_.everyoneCounts();
-  if (kernel == nullptr || order_ != 2 || levels_ != 3 ||
+  const bool served = order_ == 2 || (order_ == 3 && !pairs_.empty());
+  if (kernel == nullptr || !served || levels_ != 3 ||
       classes[0] + classes[1] >= kSinglePrecisionTotal || roundedFraction(q) != q)
     return false;
+  free_rows_ = order_ == 2 ? 2 : 4;
   const int markers = planes_.markerCount();
   const int groups = (block_markers_ + kPairLanes - 1) / kPairLanes + 1;
-  const int pairs = (groups * kPairLanes + kPairBlock - 1) / kPairBlock * kPairBlock;
+  const int combinations = (groups * kPairLanes + kPairBlock - 1) / kPairBlock * kPairBlock;
   if (!packed_.reset(2L * groups * row_words_ * kPairLanes)) return false;
-  pair_counts_.assign(static_cast<std::size_t>(pairs) * kPairFreeCounts, 0);
-  pair_bounds_.assign(pairs, 0.0);
-  pair_table_.assign(2 * cells_, 0);
-  // The bound reads the second markers' totals eight at a time.
+  free_counts_.assign(static_cast<std::size_t>(combinations) * 4 * free_rows_, 0);
+  fused_bounds_.assign(combinations, 0.0);
+  fused_table_.assign(2 * cells_, 0);
+  // The bounds read the last markers' totals eight at a time.
   const long padded = markers + 2L * kPairBlock;
-  second_levels_.assign(4 * padded, 0);
+  last_levels_.assign(4 * padded, 0);
   for (int m = 0; m < markers; ++m) {
-    for (int e = 0; e < 4; ++e) second_levels_[e * padded + m] = planes_.marginals(m)[e];
+    for (int e = 0; e < 4; ++e) last_levels_[e * padded + m] = planes_.marginals(m)[e];
   }
-  for (int e = 0; e < 4; ++e) stretch_totals_.second_levels[e] = &second_levels_[e * padded];
-  stretch_totals_.controls = classes[0];
-  stretch_totals_.cases = classes[1];
-  pair_bound_.cells = cells_;
-  pair_bound_.q = q;
-  pair_bound_.divergence_factor = divergence_factor;
+  for (int e = 0; e < 4; ++e) {
+    pair_totals_.second_levels[e] = &last_levels_[e * padded];
+    triple_totals_.third_levels[e] = &last_levels_[e * padded];
+  }
+  pair_totals_.controls = classes[0];
+  pair_totals_.cases = classes[1];
+  fused_bound_.cells = cells_;
+  fused_bound_.q = q;
+  fused_bound_.divergence_factor = divergence_factor;
   pair_kernel_ = kernel;
   return true;
 }
 
 bool CellCounter::fusesSegment(const Run& run, int from) const {
-  return pair_kernel_ != nullptr && planes_.complete(from) &&
-         planes_.complete(prefixes_[run.prefix_at]);
+  if (pair_kernel_ == nullptr) return false;
+  if (order_ == 3) return derivesFromPairs(run, from);
+  return planes_.complete(from) && planes_.complete(prefixes_[run.prefix_at]);
 }
 
-void CellCounter::packPairBlock(int from, int to) {
+void CellCounter::packLastBlock(int from, int to) {
   packed_first_ = from / kPairLanes * kPairLanes;
   const int groups = (to - packed_first_) / kPairLanes + 1;
   packPairGroups(planes_.marker(0), planes_.markerStrideWords(), row_words_, packed_first_, to + 1,
                  groups, packed_.data());
 }
 
-void CellCounter::countPairSegment(const Run& run, int from, int to) {
+void CellCounter::countFusedSegment(const Run& run, int from, int to) {
   const int first = prefixes_[run.prefix_at];
   const int base = from / kPairLanes * kPairLanes;
   PairCountRequest request;
-  request.first_rows = planes_.marker(first);
+  if (order_ == 2) {
+    for (int l = 0; l < 2; ++l) request.rows[l] = planes_.marker(first) + static_cast<long>(l) * row_words_;
+  } else {
+    // The prefix rows below both markers' last levels: g0 + 3 g1.
+    for (int r = 0; r < 4; ++r)
+      request.rows[r] = run.rows + static_cast<long>(r % 2 + 3 * (r / 2)) * row_words_;
+  }
+  request.row_count = free_rows_;
   request.packed = packed_.data() + static_cast<long>(base - packed_first_) * 2 * row_words_;
   request.groups = (to - base) / kPairLanes + 1;
-  request.counts = pair_counts_.data();
+  request.counts = free_counts_.data();
   pair_kernel_(request, planes_.shape());
 
-  stretch_totals_.first_levels = planes_.marginals(first);
   stretch_first_ = from;
   stretch_offset_ = from - base;
-  PairBoundRequest bound;
-  bound.counts = pair_counts_.data();
-  bound.pairs = to - base + 1;
-  bound.totals = stretch_totals_;
-  bound.first_second = base;
-  bound.bound = pair_bound_;
-  pairInformationGainBoundsAvx2(bound, pair_bounds_.data());
+  if (order_ == 2) {
+    pair_totals_.first_levels = planes_.marginals(first);
+    PairBoundRequest bound;
+    bound.counts = free_counts_.data();
+    bound.pairs = to - base + 1;
+    bound.totals = pair_totals_;
+    bound.first_second = base;
+    bound.bound = fused_bound_;
+    pairInformationGainBoundsAvx2(bound, fused_bounds_.data());
+    return;
+  }
+  const int second = prefixes_[run.prefix_at + 1];
+  triple_totals_.prefix_rows = run.row_totals;
+  triple_totals_.second_third = pairs_.of(second, from);
+  triple_totals_.first_third = pairs_.of(first, from);
+  TripleBoundRequest bound;
+  bound.counts = free_counts_.data();
+  bound.triples = to - base + 1;
+  bound.totals = triple_totals_;
+  bound.first_third_marker = base;
+  bound.lead = from - base;
+  bound.last = to - from;
+  bound.controls = pair_totals_.controls;
+  bound.cases = pair_totals_.cases;
+  bound.bound = fused_bound_;
+  tripleInformationGainBoundsAvx2(bound, fused_bounds_.data());
+}
+
+void CellCounter::completeFusedTable(int j, int* table) const {
+  if (order_ == 2) {
+    completePairTable(free_counts_.data(), stretch_offset_ + j, pair_totals_, stretch_first_ + j, table);
+  } else {
+    completeTripleTable(free_counts_.data(), stretch_offset_ + j, triple_totals_, j,
+                        stretch_first_ + j, table);
+  }
 }
 
 const int* CellCounter::stretchTable(int j) {
-  completePairTable(pair_counts_.data(), stretch_offset_ + j, stretch_totals_, stretch_first_ + j,
-                    pair_table_.data());
-  return pair_table_.data();
+  completeFusedTable(j, fused_table_.data());
+  return fused_table_.data();
 }
 
 const int* CellCounter::stretchTables(int j, int n) {
-  for (int i = 0; i < n; ++i) {
-    completePairTable(pair_counts_.data(), stretch_offset_ + j + i, stretch_totals_,
-                      stretch_first_ + j + i, tables_.data() + 2L * cells_ * i);
-  }
+  for (int i = 0; i < n; ++i) completeFusedTable(j + i, tables_.data() + 2L * cells_ * i);
   return tables_.data();
 }
 
@@ -390,11 +426,11 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
   if (order == 3 && PairCounts::fits(levels, marker_count))
     bytes += PairCounts::bytesFor(levels, marker_count);
   bytes += marker_count * sizeof(int);
-  // The fused order-2 walk: a packed block of levels 0 and 1, the totals of
-  // levels 0 and 1 of every marker, a block's counts and bounds.
-  if (order == 2)
+  // The fused walks: a packed block of levels 0 and 1, the totals of levels
+  // 0 and 1 of every marker, a block's free counts and bounds.
+  if (order == 2 || order == 3)
     bytes += kBlockBytes + 4 * row_words * 8 * 8 + 4 * (marker_count + 16) * sizeof(int) +
-             (kBlockBytes / 8 + 16) * (kPairFreeCounts * sizeof(int) + sizeof(double));
+             (kBlockBytes / 8 + 16) * (4 * kMaxFreeRows * sizeof(int) + sizeof(double));
   // Grown one by one: twice the room at worst.
   bytes += 2 * runs * (sizeof(Run) + (order - 1) * sizeof(int));
   return bytes;

@@ -68,14 +68,15 @@ class CellCounter {
     };
     walkRuns<false>(tables_only);
   }
-  // Order 2 on a path with a pair kernel (pair_free_counts.h), 3 levels and
-  // fewer than 2^24 samples: from now on forEachBounded counts the pairs of
-  // complete markers by their free counts and computes their IG bounds
-  // (information_gain_bound.h, with q a float) a block of second markers at
-  // a time while the counts are in L1; their tables are completed only when
+  // Orders 2 and 3 (the latter with the pair counts) on a path with a
+  // free-cell kernel (pair_free_counts.h), 3 levels and fewer than 2^24
+  // samples: from now on forEachBounded counts the tables of complete
+  // markers by their free cells and computes their IG bounds
+  // (information_gain_bound.h, with q a float) a block of last markers at a
+  // time while the counts are in L1; their tables are completed only when
   // asked for. False (and nothing changes) when this counter cannot.
-  bool fusePairBounds(SimdPath path, double q, double divergence_factor);
-  bool fusesPairBounds() const { return pair_kernel_ != nullptr; }
+  bool fuseBounds(SimdPath path, double q, double divergence_factor);
+  bool fusesBounds() const { return pair_kernel_ != nullptr; }
   // forEach / forEachFrom, the visitor told visit(first, n, tables, bounds):
   // tables as forEach gives them and bounds null, or (a fused stretch)
   // tables null and bounds[j] the IG bound of table j of the stretch, had
@@ -129,11 +130,12 @@ class CellCounter {
   bool derivesFromPairs(const Run& run, int from) const;
   void countSegmentFromPairs(const Run& run, int from, int to);
   // The fused walk: packs last markers [from, to] a group of four at a
-  // time, and counts and bounds the pairs of the run's first marker with
-  // markers [from, to] (all complete).
+  // time, and counts and bounds the combinations of the run's prefix with
+  // last markers [from, to] (all complete).
   bool fusesSegment(const Run& run, int from) const;
-  void packPairBlock(int from, int to);
-  void countPairSegment(const Run& run, int from, int to);
+  void packLastBlock(int from, int to);
+  void countFusedSegment(const Run& run, int from, int to);
+  void completeFusedTable(int j, int* table) const;
 
   const BitPlanes& planes_;
   int order_;
@@ -154,18 +156,20 @@ class CellCounter {
   std::vector<int> depth_markers_;            // the markers depth_rows_ was built for
   std::vector<int> same_completeness_until_;  // last marker of each marker's stretch
   PairCounts pairs_;  // order 3, when they fit
-  // The fused order-2 walk (fusePairBounds).
+  // The fused walks (fuseBounds).
   PairCountKernel pair_kernel_ = nullptr;
-  BoundRequest pair_bound_;
-  std::vector<int> second_levels_;  // 4 arrays over the markers (PairTotals), padded
-  AlignedWords packed_;              // the packed groups of the block in use
-  int packed_first_ = 0;             // its first marker (a multiple of 4)
-  std::vector<int> pair_counts_;     // the stretch's free counts
-  std::vector<double> pair_bounds_;  // and bounds
-  PairTotals stretch_totals_;        // of the stretch being visited
-  int stretch_first_ = 0;            // its first second marker
-  int stretch_offset_ = 0;           // and that marker's position in the counts
-  std::vector<int> pair_table_;
+  int free_rows_ = 0;
+  BoundRequest fused_bound_;
+  std::vector<int> last_levels_;      // 4 arrays over the markers (PairTotals), padded
+  AlignedWords packed_;               // the packed groups of the block in use
+  int packed_first_ = 0;              // its first marker (a multiple of 4)
+  std::vector<int> free_counts_;      // the stretch's free counts
+  std::vector<double> fused_bounds_;  // and bounds
+  PairTotals pair_totals_;            // of the stretch being visited
+  TripleTotals triple_totals_;
+  int stretch_first_ = 0;   // its first last marker
+  int stretch_offset_ = 0;  // and that marker's position in the counts
+  std::vector<int> fused_table_;
 };
 
 template <bool kFused, class Visit>
@@ -180,7 +184,7 @@ void CellCounter::walkRuns(Visit& visit) {
     }
     for (int block = low; block <= high; block += block_markers_) {
       const int block_end = block + block_markers_ - 1 < high ? block + block_markers_ - 1 : high;
-      if (kFused && pair_kernel_ != nullptr) packPairBlock(block, block_end);
+      if (kFused && pair_kernel_ != nullptr) packLastBlock(block, block_end);
       for (std::size_t r = first; r < end; ++r) {
         const Run& run = runs_[r];
         int from = run.first_last > block ? run.first_last : block;
@@ -189,9 +193,9 @@ void CellCounter::walkRuns(Visit& visit) {
           const int segment_end = segmentEnd(from, to);
           const int index = run.first_index + (from - run.first_last);
           if (kFused && fusesSegment(run, from)) {
-            countPairSegment(run, from, segment_end);
+            countFusedSegment(run, from, segment_end);
             if (!visit(index, segment_end - from + 1, nullptr,
-                       pair_bounds_.data() + stretch_offset_))
+                       fused_bounds_.data() + stretch_offset_))
               return;
           } else {
             countSegment(run, from, segment_end);

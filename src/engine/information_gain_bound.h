@@ -72,6 +72,24 @@ struct PairBoundRequest {
 };
 void pairInformationGainBoundsAvx2(const PairBoundRequest& request, double* bounds);
 
+// The same for triples of complete 3-level markers: triples 0 .. triples -
+// 1 of `counts` (16 per triple), triple p's third marker first_third_marker
+// + p, the stretch's first triple at p = lead and its last at lead + last
+// (others read the pair records of the nearest one; their bounds mean
+// nothing). controls and cases: the classes' totals.
+struct TripleBoundRequest {
+  const int* counts = nullptr;
+  long triples = 0;
+  TripleTotals totals;
+  int first_third_marker = 0;
+  int lead = 0;
+  int last = 0;
+  int controls = 0;
+  int cases = 0;
+  BoundRequest bound;  // q, divergence_factor and cells (27) only
+};
+void tripleInformationGainBoundsAvx2(const TripleBoundRequest& request, double* bounds);
+
 // The version worth running on a SIMD path: null where the bound costs about
 // as much as the screening key it would save.
 InformationGainBounds informationGainBoundsFor(SimdPath path);

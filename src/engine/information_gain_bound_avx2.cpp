@@ -193,3 +193,105 @@ GORVA_TARGET_AVX2 void pairInformationGainBoundsAvx2(const PairBoundRequest& req
     _mm256_storeu_pd(bounds + p + 4, high);
   }
 }
+
+namespace {
+
+// Entry e of eight consecutive 8-int records (record t at records + 8 t)
+// as lane t of out[e].
+GORVA_TARGET_AVX2 GORVA_INLINE void transposeRecords(const std::uint32_t* const* records, __m256i out[8]) {
+  __m256i row[8];
+  for (int t = 0; t < 8; ++t) row[t] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(records[t]));
+  __m256i low[4];
+  __m256i high[4];
+  for (int i = 0; i < 4; ++i) {
+    low[i] = _mm256_unpacklo_epi32(row[2 * i], row[2 * i + 1]);
+    high[i] = _mm256_unpackhi_epi32(row[2 * i], row[2 * i + 1]);
+  }
+  // Per 128-bit half: entries (0, 1) of records 0-3 then 4-7, and so on.
+  const __m256i e0 = _mm256_unpacklo_epi64(low[0], low[1]);
+  const __m256i e1 = _mm256_unpackhi_epi64(low[0], low[1]);
+  const __m256i e2 = _mm256_unpacklo_epi64(high[0], high[1]);
+  const __m256i e3 = _mm256_unpackhi_epi64(high[0], high[1]);
+  const __m256i f0 = _mm256_unpacklo_epi64(low[2], low[3]);
+  const __m256i f1 = _mm256_unpackhi_epi64(low[2], low[3]);
+  const __m256i f2 = _mm256_unpacklo_epi64(high[2], high[3]);
+  const __m256i f3 = _mm256_unpackhi_epi64(high[2], high[3]);
+  out[0] = _mm256_permute2x128_si256(e0, f0, 0x20);
+  out[1] = _mm256_permute2x128_si256(e1, f1, 0x20);
+  out[2] = _mm256_permute2x128_si256(e2, f2, 0x20);
+  out[3] = _mm256_permute2x128_si256(e3, f3, 0x20);
+  out[4] = _mm256_permute2x128_si256(e0, f0, 0x31);
+  out[5] = _mm256_permute2x128_si256(e1, f1, 0x31);
+  out[6] = _mm256_permute2x128_si256(e2, f2, 0x31);
+  out[7] = _mm256_permute2x128_si256(e3, f3, 0x31);
+}
+
+}  // namespace
+
+GORVA_TARGET_AVX2 void tripleInformationGainBoundsAvx2(const TripleBoundRequest& request,
+                                                       double* bounds) {
+  constexpr int kPairInts = 8;
+  const TripleTotals& totals = request.totals;
+  const __m256 fraction = _mm256_set1_ps(static_cast<float>(request.bound.q));
+  const __m256d controls = _mm256_set1_pd(request.controls);
+  const __m256d cases = _mm256_set1_pd(request.cases);
+  const __m256d bounded = _mm256_setzero_pd();
+  for (long p = 0; p < request.triples; p += kPairBlock) {
+    const int* block = request.counts + freeCountAt(4, p, 0);
+    // The pair records of each lane's third marker, lanes outside the
+    // stretch reading its nearest one.
+    const std::uint32_t* second_third[8];
+    const std::uint32_t* first_third[8];
+    for (int t = 0; t < 8; ++t) {
+      const long j = std::clamp<long>(p + t - request.lead, 0, request.last);
+      second_third[t] = totals.second_third + j * kPairInts;
+      first_third[t] = totals.first_third + j * kPairInts;
+    }
+    __m256i jk[8];
+    __m256i ik[8];
+    transposeRecords(second_third, jk);
+    transposeRecords(first_third, ik);
+    __m256i cell[2][2][9];  // class, level 0 or 1 of the third marker, prefix row
+    for (int c = 0; c < 2; ++c) {
+      for (int g2 = 0; g2 < 2; ++g2) {
+        __m256i* at = cell[c][g2];
+        __m256i corner = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+            totals.third_levels[2 * g2 + c] + request.first_third_marker + p));
+        for (int g1 = 0; g1 < 2; ++g1) {
+          const __m256i pair = jk[2 * (g1 + 2 * g2) + c];
+          __m256i rest = pair;
+          for (int g0 = 0; g0 < 2; ++g0) {
+            at[g0 + 3 * g1] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                block + kPairBlock * freeCount(4, g0 + 2 * g1, g2, c)));
+            rest = _mm256_sub_epi32(rest, at[g0 + 3 * g1]);
+          }
+          at[2 + 3 * g1] = rest;
+          corner = _mm256_sub_epi32(corner, pair);
+        }
+        for (int g0 = 0; g0 < 2; ++g0) {
+          at[g0 + 6] = _mm256_sub_epi32(_mm256_sub_epi32(ik[2 * (g0 + 2 * g2) + c], at[g0]), at[g0 + 3]);
+          corner = _mm256_sub_epi32(corner, at[g0 + 6]);
+        }
+        at[8] = corner;
+      }
+    }
+    __m256 shifted = _mm256_setzero_ps();
+    for (int r = 0; r < 9; ++r) {
+      __m256i last[2];  // the third marker's last level: the rest of the prefix row
+      for (int c = 0; c < 2; ++c) {
+        last[c] = _mm256_sub_epi32(
+            _mm256_sub_epi32(_mm256_set1_epi32(totals.prefix_rows[2 * r + c]), cell[c][0][r]),
+            cell[c][1][r]);
+      }
+      shifted = addShiftedTerm(cell[0][0][r], cell[1][0][r], fraction, shifted);
+      shifted = addShiftedTerm(cell[0][1][r], cell[1][1][r], fraction, shifted);
+      shifted = addShiftedTerm(last[0], last[1], fraction, shifted);
+    }
+    const __m256d low = finishFour(request.bound, _mm256_cvtps_pd(_mm256_castps256_ps128(shifted)),
+                                   controls, cases, bounded);
+    const __m256d high = finishFour(request.bound, _mm256_cvtps_pd(_mm256_extractf128_ps(shifted, 1)),
+                                    controls, cases, bounded);
+    _mm256_storeu_pd(bounds + p, low);
+    _mm256_storeu_pd(bounds + p + 4, high);
+  }
+}

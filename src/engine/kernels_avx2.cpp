@@ -137,60 +137,60 @@ Kernel fixedVectorsKernel(int control_vectors, int case_vectors) {
   }
 }
 
-// The free counts of four pairs over words [from, to) of one class: lane t
-// of sums[l + 2 m] counts first-marker level l AND level m of second marker
-// t. The first marker's word is broadcast, so no count needs a horizontal
-// sum; byte counts add up over at most 31 words before one VPSADBW.
-template <int kFrom, int kTo>
-GORVA_TARGET_AVX2 GORVA_INLINE void countFourPairs(const std::uint64_t* first0, const std::uint64_t* first1,
-                                            const std::uint64_t* group, long level_words, int from,
-                                            int to, __m256i sums[4]) {
+// The free counts of four combinations over words [from, to) of one
+// class: lane t of sums[r + kRows m] counts prefix row r AND level m of last
+// marker t. The prefix row's word is broadcast, so no count needs a
+// horizontal sum; byte counts add up over at most 31 words before one
+// VPSADBW.
+template <int kRows, int kFrom, int kTo>
+GORVA_TARGET_AVX2 GORVA_INLINE void countFourLastMarkers(const std::uint64_t* const* rows,
+                                                  const std::uint64_t* group, long level_words,
+                                                  int from, int to, __m256i* sums) {
   constexpr int kWordsPerByteSum = 31;
   const int begin = kTo > 0 ? kFrom : from;
   const int end = kTo > 0 ? kTo : to;
   const __m256i zero = _mm256_setzero_si256();
-  for (int s = 0; s < 4; ++s) sums[s] = zero;
+  for (int s = 0; s < 2 * kRows; ++s) sums[s] = zero;
   for (int w0 = begin; w0 < end; w0 += kWordsPerByteSum) {
     const int w1 = w0 + kWordsPerByteSum < end ? w0 + kWordsPerByteSum : end;
-    __m256i bytes[4] = {zero, zero, zero, zero};
-#pragma GCC unroll 4
+    __m256i bytes[2 * kRows];
+    for (int s = 0; s < 2 * kRows; ++s) bytes[s] = zero;
+#pragma GCC unroll 2
     for (int w = w0; w < w1; ++w) {
-      const __m256i a0 = _mm256_set1_epi64x(static_cast<long long>(first0[w]));
-      const __m256i a1 = _mm256_set1_epi64x(static_cast<long long>(first1[w]));
       const __m256i b0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(group + 4L * w));
       const __m256i b1 =
           _mm256_load_si256(reinterpret_cast<const __m256i*>(group + level_words + 4L * w));
-      bytes[0] = _mm256_add_epi8(bytes[0], popcountBytes(_mm256_and_si256(a0, b0)));
-      bytes[1] = _mm256_add_epi8(bytes[1], popcountBytes(_mm256_and_si256(a1, b0)));
-      bytes[2] = _mm256_add_epi8(bytes[2], popcountBytes(_mm256_and_si256(a0, b1)));
-      bytes[3] = _mm256_add_epi8(bytes[3], popcountBytes(_mm256_and_si256(a1, b1)));
+      for (int r = 0; r < kRows; ++r) {
+        const __m256i a = _mm256_set1_epi64x(static_cast<long long>(rows[r][w]));
+        bytes[r] = _mm256_add_epi8(bytes[r], popcountBytes(_mm256_and_si256(a, b0)));
+        bytes[r + kRows] = _mm256_add_epi8(bytes[r + kRows], popcountBytes(_mm256_and_si256(a, b1)));
+      }
     }
-    for (int s = 0; s < 4; ++s) sums[s] = _mm256_add_epi64(sums[s], _mm256_sad_epu8(bytes[s], zero));
+    for (int s = 0; s < 2 * kRows; ++s) sums[s] = _mm256_add_epi64(sums[s], _mm256_sad_epu8(bytes[s], zero));
   }
 }
 
 // kControlWords, kCaseWords: the shape fixed at compile time (0: read from
 // the request's shape).
-template <int kControlWords, int kCaseWords>
-GORVA_TARGET_AVX2 void countPairsFixed(const PairCountRequest& q, const PlaneShape& shape) {
+template <int kRows, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX2 void countFreeCellsFixed(const PairCountRequest& q, const PlaneShape& shape) {
   const int control_words = kCaseWords > 0 ? kControlWords : shape.control_words;
   const int row_words = kCaseWords > 0 ? kControlWords + kCaseWords : shape.rowWords();
   const long level_words = static_cast<long>(row_words) * kPairLanes;
-  const std::uint64_t* first0 = q.first_rows;
-  const std::uint64_t* first1 = q.first_rows + row_words;
   // The low 32 bits of each 64-bit lane, in the low half.
   const __m256i low_halves = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
   for (int g = 0; g < q.groups; ++g) {
     const std::uint64_t* group = q.packed + 2 * level_words * g;
-    __m256i sums[2][4];
-    countFourPairs<0, kControlWords>(first0, first1, group, level_words, 0, control_words, sums[0]);
-    countFourPairs<kControlWords, kControlWords + kCaseWords>(first0, first1, group, level_words,
-                                                              control_words, row_words, sums[1]);
+    __m256i sums[2][2 * kRows];
+    countFourLastMarkers<kRows, 0, kControlWords>(q.rows, group, level_words, 0, control_words,
+                                                  sums[0]);
+    countFourLastMarkers<kRows, kControlWords, kControlWords + kCaseWords>(
+        q.rows, group, level_words, control_words, row_words, sums[1]);
     const long p = static_cast<long>(kPairLanes) * g;
     for (int c = 0; c < 2; ++c) {
-      for (int s = 0; s < 4; ++s) {
-        const int k = 2 * s + c;  // s = l + 2 m
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(q.counts + pairCountAt(p, k)),
+      for (int s = 0; s < 2 * kRows; ++s) {
+        const int k = 2 * s + c;  // s = r + kRows m
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q.counts + freeCountAt(kRows, p, k)),
                          _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(sums[c][s], low_halves)));
       }
     }
@@ -201,11 +201,18 @@ GORVA_TARGET_AVX2 void countPairsFixed(const PairCountRequest& q, const PlaneSha
 
 GORVA_TARGET_AVX2 void countPairFreeCellsAvx2(const PairCountRequest& q, const PlaneShape& shape) {
   // 2,000 samples in balanced classes: the shape of the common case.
-  if (shape.control_words == 16 && shape.case_words == 16) {
-    countPairsFixed<16, 16>(q, shape);
-    return;
+  const bool common = shape.control_words == 16 && shape.case_words == 16;
+  if (q.row_count == 4) {
+    if (common) {
+      countFreeCellsFixed<4, 16, 16>(q, shape);
+    } else {
+      countFreeCellsFixed<4, 0, 0>(q, shape);
+    }
+  } else if (common) {
+    countFreeCellsFixed<2, 16, 16>(q, shape);
+  } else {
+    countFreeCellsFixed<2, 0, 0>(q, shape);
   }
-  countPairsFixed<0, 0>(q, shape);
 }
 
 GORVA_TARGET_AVX2 void countCellsAvx2(const CountRequest& q, const PlaneShape& shape) {

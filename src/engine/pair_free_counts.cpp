@@ -26,15 +26,16 @@ void countPairFreeCellsScalar(const PairCountRequest& q, const PlaneShape& shape
   for (int g = 0; g < q.groups; ++g) {
     const std::uint64_t* group = q.packed + static_cast<long>(g) * 2 * row_words * kPairLanes;
     for (int t = 0; t < kPairLanes; ++t) {
-      for (int l = 0; l < 2; ++l) {
+      for (int r = 0; r < q.row_count; ++r) {
         for (int m = 0; m < 2; ++m) {
-          const std::uint64_t* a = q.first_rows + static_cast<long>(l) * row_words;
+          const std::uint64_t* a = q.rows[r];
           const std::uint64_t* b = group + static_cast<long>(m) * row_words * kPairLanes + t;
           int count[2] = {0, 0};
           for (int w = 0; w < row_words; ++w)
             count[w < shape.control_words ? 0 : 1] += std::popcount(a[w] & b[w * kPairLanes]);
           for (int c = 0; c < 2; ++c)
-            q.counts[pairCountAt(kPairLanes * g + t, pairFreeCount(l, m, c))] = count[c];
+            q.counts[freeCountAt(q.row_count, kPairLanes * g + t, freeCount(q.row_count, r, m, c))] =
+                count[c];
         }
       }
     }
@@ -66,5 +67,39 @@ void completePairTable(const int* counts, long p, const PairTotals& totals, int 
       last_last -= table[2 * cell + c];
     }
     table[2 * 8 + c] = last_last;
+  }
+}
+
+void completeTripleTable(const int* counts, long p, const TripleTotals& totals, int j, int third,
+                         int* table) {
+  constexpr int kPairInts = 8;  // a pair's counts below both last levels
+  const std::uint32_t* jk = totals.second_third + static_cast<long>(j) * kPairInts;
+  const std::uint32_t* ik = totals.first_third + static_cast<long>(j) * kPairInts;
+  for (int c = 0; c < 2; ++c) {
+    for (int g2 = 0; g2 < 2; ++g2) {
+      int* at = table + 18 * g2 + c;  // cell (g0, g1) at at[2 * (g0 + 3 g1)]
+      int corner = totals.third_levels[2 * g2 + c][third];
+      for (int g1 = 0; g1 < 2; ++g1) {
+        const int pair = static_cast<int>(jk[2 * (g1 + 2 * g2) + c]);
+        int rest = pair;
+        for (int g0 = 0; g0 < 2; ++g0) {
+          const int x = counts[freeCountAt(4, p, freeCount(4, g0 + 2 * g1, g2, c))];
+          at[2 * (g0 + 3 * g1)] = x;
+          rest -= x;
+        }
+        at[2 * (2 + 3 * g1)] = rest;
+        corner -= pair;
+      }
+      for (int g0 = 0; g0 < 2; ++g0) {
+        const int rest = static_cast<int>(ik[2 * (g0 + 2 * g2) + c]) - at[2 * g0] - at[2 * (g0 + 3)];
+        at[2 * (g0 + 6)] = rest;
+        corner -= rest;
+      }
+      at[2 * 8] = corner;
+    }
+    // The third marker's last level: what its other levels leave of each
+    // prefix row.
+    for (int r = 0; r < 9; ++r)
+      table[36 + 2 * r + c] = totals.prefix_rows[2 * r + c] - table[2 * r + c] - table[18 + 2 * r + c];
   }
 }

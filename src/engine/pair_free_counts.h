@@ -1,14 +1,18 @@
-// The free counts of pairs of complete 3-level markers, the form in which
-// the fused order-2 walk counts and bounds them.
+// The free counts of pairs and triples of complete 3-level markers, the
+// form in which the fused walks of orders 2 and 3 count and bound them.
 //
-// A pair's 3 x 3 table has 4 free cells per class: those below both
-// markers' last level. The others follow from the markers' per-level
-// totals and the class totals, so only these 8 counts are counted. Second
-// markers come four at a time (aligned to multiples of four), the words of
-// their levels 0 and 1 side by side so that one 256-bit load holds a word
-// of four markers, and their counts go out eight pairs to a block, each
-// count of the block's pairs in one 8-int row: the form a vector of eight
-// pairs' bounds reads them in.
+// A table over complete markers has 2^k free cells per class: those below
+// every marker's last level. The others follow from totals: for a pair,
+// the markers' per-level totals and the classes'; for a triple, the counts
+// of the pairs (first, third) and (second, third), the third marker's
+// totals and those of the prefix rows. Only the free cells are counted: the
+// rows of the first k - 1 markers below their last levels (R = 2^(k-1)
+// rows) against levels 0 and 1 of the last marker. Last markers come four
+// at a time (aligned to multiples of four), the words of their levels 0
+// and 1 side by side so that one 256-bit load holds a word of four markers,
+// and their counts go out eight combinations to a block, each count of the
+// block's combinations in one 8-int row: the form a vector of eight
+// bounds reads them in.
 #ifndef GORVA_ENGINE_PAIR_FREE_COUNTS_H
 #define GORVA_ENGINE_PAIR_FREE_COUNTS_H
 
@@ -16,19 +20,22 @@
 
 #include "engine/kernel_dispatch.h"
 
-constexpr int kPairLanes = 4;        // second markers of one packed group
-constexpr int kPairBlock = 8;        // pairs of one block of counts
-constexpr int kPairFreeCounts = 8;   // counts per pair
-constexpr int kPairBlockInts = kPairBlock * kPairFreeCounts;
+constexpr int kPairLanes = 4;  // last markers of one packed group
+constexpr int kPairBlock = 8;  // combinations of one block of counts
+constexpr int kMaxFreeRows = 4;
 
-// Count k = 2 * (l + 2 m) + c: first-marker level l, second-marker level m,
-// class c (0 controls, 1 cases); the table cell is l + 3 m.
-constexpr int pairFreeCount(int l, int m, int c) { return 2 * (l + 2 * m) + c; }
+// Count k = 2 * (r + R m) + c: prefix row r, last-marker level m, class c
+// (0 controls, 1 cases). A pair's row is its first marker's level l
+// (cell l + 3 m), a triple's r = g0 + 2 g1 (cell g0 + 3 g1 + 9 m).
+constexpr int freeCount(int rows, int r, int m, int c) { return 2 * (r + rows * m) + c; }
+constexpr int pairFreeCount(int l, int m, int c) { return freeCount(2, l, m, c); }
 
-// Where pair p of a walk (p from 0) keeps count k.
-inline long pairCountAt(long p, int k) {
-  return kPairBlockInts * (p / kPairBlock) + kPairBlock * k + p % kPairBlock;
+// Where combination p of a stretch (p from 0) keeps count k, with
+// 4 R counts per combination.
+inline long freeCountAt(int rows, long p, int k) {
+  return 4L * rows * kPairBlock * (p / kPairBlock) + kPairBlock * k + p % kPairBlock;
 }
+inline long pairCountAt(long p, int k) { return freeCountAt(2, p, k); }
 
 // Packs levels 0 and 1 of markers [first, first + 4 * groups) (each
 // `marker_stride_words` apart from `planes`; markers at or after `end`
@@ -37,11 +44,12 @@ inline long pairCountAt(long p, int k) {
 void packPairGroups(const std::uint64_t* planes, long marker_stride_words, int row_words,
                     int first, int end, int groups, std::uint64_t* packed);
 
-// One counting request: the first marker's levels 0 and 1 (row_words
-// apart) against `groups` packed groups; group g's pairs are pairs 4 g ..
-// 4 g + 3 of `counts` (pairCountAt).
+// One counting request: `row_count` (2 or 4) prefix rows against `groups`
+// packed groups; group g's combinations are 4 g .. 4 g + 3 of `counts`
+// (freeCountAt).
 struct PairCountRequest {
-  const std::uint64_t* first_rows = nullptr;
+  const std::uint64_t* rows[kMaxFreeRows] = {nullptr, nullptr, nullptr, nullptr};
+  int row_count = 2;
   const std::uint64_t* packed = nullptr;
   int groups = 0;
   int* counts = nullptr;
@@ -70,5 +78,22 @@ struct PairTotals {
 // second marker is `second`.
 void completePairTable(const int* counts, long p, const PairTotals& totals, int second,
                        int* table);
+
+// Totals a triple's table is completed from: the prefix rows' (9 rows,
+// class last), the third marker's levels 0 and 1 as for pairs, and the
+// counts of the pairs (second, third) and (first, third) of the stretch's
+// first third marker (PairCounts layout: 8 per pair, the next third
+// marker's after them).
+struct TripleTotals {
+  const int* prefix_rows = nullptr;
+  const int* third_levels[4] = {nullptr, nullptr, nullptr, nullptr};
+  const std::uint32_t* second_third = nullptr;
+  const std::uint32_t* first_third = nullptr;
+};
+
+// The full table (54 ints) of triple p of `counts`, the j-th of the
+// stretch, whose third marker is `third`.
+void completeTripleTable(const int* counts, long p, const TripleTotals& totals, int j, int third,
+                         int* table);
 
 #endif  // GORVA_ENGINE_PAIR_FREE_COUNTS_H

@@ -188,9 +188,10 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
         SCOPED_TRACE(std::string(kernel.name) + " markers " + std::to_string(data.markers) +
                      " first " + std::to_string(first));
         const int pairs = (groups * kPairLanes + kPairBlock - 1) / kPairBlock * kPairBlock;
-        std::vector<int> counts(static_cast<std::size_t>(pairs) * kPairFreeCounts, -1);
+        std::vector<int> counts(static_cast<std::size_t>(pairs) * 8, -1);
         PairCountRequest request;
-        request.first_rows = data.planes.data() + static_cast<std::size_t>(first) * 3 * words;
+        for (int l = 0; l < 2; ++l)
+          request.rows[l] = data.planes.data() + (static_cast<std::size_t>(first) * 3 + l) * words;
         request.packed = aligned.data();
         request.groups = groups;
         request.counts = counts.data();
