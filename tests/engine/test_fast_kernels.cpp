@@ -153,11 +153,12 @@ CompleteMarkers completeMarkers(std::mt19937_64& random, int markers, int contro
   return data;
 }
 
-// Pairs (first, m) of markers m in [first + 1, markers), as the fused walk
-// counts them: each pair's free counts against a bit-by-bit count, its
-// completed table against the table counted sample by sample, and its IG
-// bound against the portable bound of that table; on classes of unequal
-// size, with partial words and a partial last group of four.
+// The free-cell kernels, as the fused walks call them: four prefix rows
+// (order 3) against a bit-by-bit count; pairs (first, m), m in [first + 1,
+// markers), through each pair's completed table against the table counted
+// sample by sample, and its IG bound against the portable bound of that
+// table; on classes of unequal size, with partial words and a partial last
+// group of four.
 TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
   std::mt19937_64 random(31);
   struct Kernel { const char* name; PairCountKernel count; };
@@ -196,6 +197,26 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
         request.groups = groups;
         request.counts = counts.data();
         kernel.count(request, data.shape);
+        // Four prefix rows (as order 3 counts): any rows, counted bit by bit.
+        PairCountRequest rows4 = request;
+        rows4.row_count = 4;
+        for (int r = 0; r < 4; ++r) rows4.rows[r] = data.planes.data() + static_cast<std::size_t>(r + 1) * words;
+        std::vector<int> counts4(2 * counts.size(), -1);
+        rows4.counts = counts4.data();
+        kernel.count(rows4, data.shape);
+        for (int m = base; m < data.markers; ++m) {
+          for (int r = 0; r < 4; ++r) {
+            for (int l = 0; l < 2; ++l) {
+              const std::uint64_t* level = data.planes.data() + (static_cast<std::size_t>(m) * 3 + l) * words;
+              const int at = freeCount(4, r, l, 0);
+              EXPECT_EQ(counts4[freeCountAt(4, m - base, at)],
+                        static_cast<int>(bitByBit(rows4.rows[r], level, data.shape.control_words)));
+              EXPECT_EQ(counts4[freeCountAt(4, m - base, at + 1)],
+                        static_cast<int>(bitByBit(rows4.rows[r] + data.shape.control_words,
+                                                  level + data.shape.control_words, data.shape.case_words)));
+            }
+          }
+        }
         std::vector<int> tables;
         for (int m = std::max(base, first + 1); m < data.markers; ++m) {
           std::vector<int> expected(18, 0);
