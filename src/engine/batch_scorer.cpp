@@ -46,8 +46,10 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   const int* classes = context.planes->everyoneCounts();
   const bool class_totals = context.missing_code == kMethodAvailable ||
                             (classes[0] == context.controls && classes[1] == context.cases);
+  const bool fixed = context.missing_code != kMethodAvailable;
   if (bounds_ != nullptr && class_totals && !context.all_pairs)
-    counter_->fuseBounds(activeSimdPath(), case_fraction_, divergence_factor_);
+    counter_->fuseBounds(activeSimdPath(), case_fraction_, divergence_factor_,
+                         fixed ? context.controls : -1, fixed ? context.cases : -1);
 }
 
 bool BatchScorer::scoresRangesFor(const SearchContext& context, int order) {

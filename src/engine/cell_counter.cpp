@@ -274,19 +274,19 @@ void CellCounter::countSegmentFromPairs(const Run& run, int from, int to) {
                  planes_.marginals(from));
 }
 
-bool CellCounter::fuseBounds(SimdPath path, double q, double divergence_factor) {
+bool CellCounter::fuseBounds(SimdPath path, double q, double divergence_factor, int fixed_controls,
+                             int fixed_cases) {
   const PairCountKernel kernel = pairCountKernelFor(path);
   const int* classes = planes_.everyoneCounts();
   const bool served = order_ == 2 || (order_ == 3 && !pairs_.empty());
   if (kernel == nullptr || !served || levels_ != 3 ||
       classes[0] + classes[1] >= kSinglePrecisionTotal || roundedFraction(q) != q)
     return false;
-  free_rows_ = order_ == 2 ? 2 : 4;
   const int markers = planes_.markerCount();
   const int groups = (block_markers_ + kPairLanes - 1) / kPairLanes + 1;
   const int combinations = (groups * kPairLanes + kPairBlock - 1) / kPairBlock * kPairBlock;
-  if (!packed_.reset(2L * groups * row_words_ * kPairLanes)) return false;
-  free_counts_.assign(static_cast<std::size_t>(combinations) * 4 * free_rows_, 0);
+  if (!packed_.reset(static_cast<long>(kPackedLevels) * groups * row_words_ * kPairLanes)) return false;
+  free_counts_.assign(static_cast<std::size_t>(combinations) * kMaxCounts, 0);
   fused_bounds_.assign(combinations, 0.0);
   fused_table_.assign(2 * cells_, 0);
   // The bounds read the last markers' totals eight at a time.
@@ -304,14 +304,15 @@ bool CellCounter::fuseBounds(SimdPath path, double q, double divergence_factor) 
   fused_bound_.cells = cells_;
   fused_bound_.q = q;
   fused_bound_.divergence_factor = divergence_factor;
+  fused_bound_.fixed_controls = fixed_controls;
+  fused_bound_.fixed_cases = fixed_cases;
   pair_kernel_ = kernel;
   return true;
 }
 
 bool CellCounter::fusesSegment(const Run& run, int from) const {
   if (pair_kernel_ == nullptr) return false;
-  if (order_ == 3) return derivesFromPairs(run, from);
-  return planes_.complete(from) && planes_.complete(prefixes_[run.prefix_at]);
+  return order_ == 2 || derivesFromPairs(run, from);
 }
 
 void CellCounter::packLastBlock(int from, int to) {
@@ -324,16 +325,21 @@ void CellCounter::packLastBlock(int from, int to) {
 void CellCounter::countFusedSegment(const Run& run, int from, int to) {
   const int first = prefixes_[run.prefix_at];
   const int base = from / kPairLanes * kPairLanes;
+  // Pairs with a marker that misses genotypes: whole, 3 x 3.
+  stretch_whole_ = order_ == 2 && !(planes_.complete(first) && planes_.complete(from));
   PairCountRequest request;
   if (order_ == 2) {
-    for (int l = 0; l < 2; ++l) request.rows[l] = planes_.marker(first) + static_cast<long>(l) * row_words_;
+    request.row_count = stretch_whole_ ? 3 : 2;
+    request.level_count = request.row_count;
+    for (int l = 0; l < request.row_count; ++l)
+      request.rows[l] = planes_.marker(first) + static_cast<long>(l) * row_words_;
   } else {
+    request.row_count = 4;
     // The prefix rows below both markers' last levels: g0 + 3 g1.
     for (int r = 0; r < 4; ++r)
       request.rows[r] = run.rows + static_cast<long>(r % 2 + 3 * (r / 2)) * row_words_;
   }
-  request.row_count = free_rows_;
-  request.packed = packed_.data() + static_cast<long>(base - packed_first_) * 2 * row_words_;
+  request.packed = packed_.data() + static_cast<long>(base - packed_first_) * kPackedLevels * row_words_;
   request.groups = (to - base) / kPairLanes + 1;
   request.counts = free_counts_.data();
   pair_kernel_(request, planes_.shape());
@@ -345,6 +351,7 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
     PairBoundRequest bound;
     bound.counts = free_counts_.data();
     bound.pairs = to - base + 1;
+    bound.whole = stretch_whole_;
     bound.totals = pair_totals_;
     bound.first_second = base;
     bound.bound = fused_bound_;
@@ -369,7 +376,9 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
 }
 
 void CellCounter::completeFusedTable(int j, int* table) const {
-  if (order_ == 2) {
+  if (order_ == 2 && stretch_whole_) {
+    wholePairTable(free_counts_.data(), stretch_offset_ + j, table);
+  } else if (order_ == 2) {
     completePairTable(free_counts_.data(), stretch_offset_ + j, pair_totals_, stretch_first_ + j, table);
   } else {
     completeTripleTable(free_counts_.data(), stretch_offset_ + j, triple_totals_, j,
@@ -430,7 +439,7 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
   // 0 and 1 of every marker, a block's free counts and bounds.
   if (order == 2 || order == 3)
     bytes += kBlockBytes + 4 * row_words * 8 * 8 + 4 * (marker_count + 16) * sizeof(int) +
-             (kBlockBytes / 8 + 16) * (4 * kMaxFreeRows * sizeof(int) + sizeof(double));
+             (kBlockBytes / 8 + 16) * (kMaxCounts * sizeof(int) + sizeof(double));
   // Grown one by one: twice the room at worst.
   bytes += 2 * runs * (sizeof(Run) + (order - 1) * sizeof(int));
   return bytes;

@@ -71,11 +71,15 @@ class CellCounter {
   // Orders 2 and 3 (the latter with the pair counts) on a path with a
   // free-cell kernel (pair_free_counts.h), 3 levels and fewer than 2^24
   // samples: from now on forEachBounded counts the tables of complete
-  // markers by their free cells and computes their IG bounds
+  // markers by their free cells (pairs with missing genotypes whole) and
+  // computes their IG bounds
   // (information_gain_bound.h, with q a float) a block of last markers at a
   // time while the counts are in L1; their tables are completed only when
   // asked for. False (and nothing changes) when this counter cannot.
-  bool fuseBounds(SimdPath path, double q, double divergence_factor);
+  // fixed_controls, fixed_cases: the totals the measures use, or -1 when
+  // each table's own.
+  bool fuseBounds(SimdPath path, double q, double divergence_factor, int fixed_controls,
+                  int fixed_cases);
   bool fusesBounds() const { return pair_kernel_ != nullptr; }
   // forEach / forEachFrom, the visitor told visit(first, n, tables, bounds):
   // tables as forEach gives them and bounds null, or (a fused stretch)
@@ -158,7 +162,6 @@ class CellCounter {
   PairCounts pairs_;  // order 3, when they fit
   // The fused walks (fuseBounds).
   PairCountKernel pair_kernel_ = nullptr;
-  int free_rows_ = 0;
   BoundRequest fused_bound_;
   std::vector<int> last_levels_;      // 4 arrays over the markers (PairTotals), padded
   AlignedWords packed_;               // the packed groups of the block in use
@@ -169,6 +172,7 @@ class CellCounter {
   TripleTotals triple_totals_;
   int stretch_first_ = 0;   // its first last marker
   int stretch_offset_ = 0;  // and that marker's position in the counts
+  bool stretch_whole_ = false;  // pairs counted whole
   std::vector<int> fused_table_;
 };
 

@@ -60,15 +60,18 @@ void informationGainBoundsAvx512(const BoundRequest& request, double* bounds);
 // The bounds of pairs of complete 3-level markers from their free counts
 // (pair_free_counts.h): pairs 0 .. pairs - 1 of `counts`, pair p's second
 // marker first_second + p; the totals are the classes' (no table needs
-// recounting). bound.q must be a float, the classes' total below 2^24, and
-// bounds[] and the second markers' totals must have room up to the next
-// multiple of 8 pairs (those bounds mean nothing).
+// recounting). Or (whole) of pairs counted whole, each with its own totals,
+// and no bound for those that do not add up to bound's fixed totals (if
+// any). bound.q must be a float, the classes' total below 2^24, and bounds[]
+// and the second markers' totals must have room up to the next multiple of
+// 8 pairs (those bounds mean nothing).
 struct PairBoundRequest {
   const int* counts = nullptr;
   long pairs = 0;
+  bool whole = false;
   PairTotals totals;
   int first_second = 0;
-  BoundRequest bound;  // q, divergence_factor and cells (9) only
+  BoundRequest bound;  // q, divergence_factor, cells (9) and fixed totals only
 };
 void pairInformationGainBoundsAvx2(const PairBoundRequest& request, double* bounds);
 

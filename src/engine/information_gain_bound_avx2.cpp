@@ -54,6 +54,17 @@ GORVA_TARGET_AVX2 GORVA_INLINE void transposeFour(const int* base, int stride, i
   out[3] = _mm256_permute2x128_si256(high01, high23, 0x31);
 }
 
+// 1 in the lanes of tables that do not add up to the request's fixed
+// totals (if any): they get no bound.
+GORVA_TARGET_AVX2 GORVA_INLINE __m256i offFixedTotals(const BoundRequest& request, __m256i controls,
+                                               __m256i cases) {
+  if (request.fixed_controls < 0) return _mm256_setzero_si256();
+  const __m256i same =
+      _mm256_and_si256(_mm256_cmpeq_epi32(controls, _mm256_set1_epi32(request.fixed_controls)),
+                       _mm256_cmpeq_epi32(cases, _mm256_set1_epi32(request.fixed_cases)));
+  return _mm256_andnot_si256(same, _mm256_set1_epi32(1));
+}
+
 // The last step for four tables in double precision; infinity where a class
 // is absent or `unbounded` is set.
 GORVA_TARGET_AVX2 GORVA_INLINE __m256d finishFour(const BoundRequest& request, __m256d shifted,
@@ -108,13 +119,7 @@ GORVA_TARGET_AVX2 GORVA_INLINE bool boundEight(const BoundRequest& request, floa
   if (_mm256_movemask_ps(_mm256_castsi256_ps(
           _mm256_cmpgt_epi32(totals, _mm256_set1_epi32(kSinglePrecisionTotal - 1)))) != 0)
     return false;
-  __m256i unbounded = _mm256_setzero_si256();
-  if (request.fixed_controls >= 0) {
-    const __m256i same = _mm256_and_si256(
-        _mm256_cmpeq_epi32(controls, _mm256_set1_epi32(request.fixed_controls)),
-        _mm256_cmpeq_epi32(cases, _mm256_set1_epi32(request.fixed_cases)));
-    unbounded = _mm256_andnot_si256(same, _mm256_set1_epi32(1));
-  }
+  const __m256i unbounded = offFixedTotals(request, controls, cases);
   // Halves: tables 0 1 4 5, then 2 3 6 7.
   __m256d half[2];
   for (int h = 0; h < 2; ++h) {
@@ -151,13 +156,55 @@ GORVA_TARGET_AVX2 void informationGainBoundsAvx2(const BoundRequest& request, do
   }
 }
 
+namespace {
+
+// The bounds of eight tables from their shifted sums and totals (lanes in
+// order); `unbounded` lanes (nonzero) get infinity.
+GORVA_TARGET_AVX2 GORVA_INLINE void finishEight(const BoundRequest& request, __m256 shifted, __m256i controls,
+                                         __m256i cases, __m256i unbounded, double* bounds) {
+  for (int h = 0; h < 2; ++h) {
+    const __m128i controls_half = h == 0 ? _mm256_castsi256_si128(controls) : _mm256_extracti128_si256(controls, 1);
+    const __m128i cases_half = h == 0 ? _mm256_castsi256_si128(cases) : _mm256_extracti128_si256(cases, 1);
+    const __m128i unbounded_half =
+        h == 0 ? _mm256_castsi256_si128(unbounded) : _mm256_extracti128_si256(unbounded, 1);
+    const __m128 shifted_half = h == 0 ? _mm256_castps256_ps128(shifted) : _mm256_extractf128_ps(shifted, 1);
+    _mm256_storeu_pd(bounds + 4 * h,
+                     finishFour(request, _mm256_cvtps_pd(shifted_half), _mm256_cvtepi32_pd(controls_half),
+                                _mm256_cvtepi32_pd(cases_half), _mm256_cvtepi32_pd(unbounded_half)));
+  }
+}
+
+// Pairs counted whole: each table's own totals, and no bound for those
+// that do not add up to fixed ones.
+GORVA_TARGET_AVX2 void wholePairBounds(const PairBoundRequest& request, double* bounds) {
+  const BoundRequest& terms = request.bound;
+  const __m256 fraction = _mm256_set1_ps(static_cast<float>(terms.q));
+  for (long p = 0; p < request.pairs; p += kPairBlock) {
+    const int* block = request.counts + freeCountAt(kWholePairCounts, p, 0);
+    __m256i controls = _mm256_setzero_si256();
+    __m256i cases = _mm256_setzero_si256();
+    __m256 shifted = _mm256_setzero_ps();
+    for (int e = 0; e < 9; ++e) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + kPairBlock * (2 * e)));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + kPairBlock * (2 * e + 1)));
+      controls = _mm256_add_epi32(controls, a);
+      cases = _mm256_add_epi32(cases, b);
+      shifted = addShiftedTerm(a, b, fraction, shifted);
+    }
+    finishEight(terms, shifted, controls, cases, offFixedTotals(terms, controls, cases), bounds + p);
+  }
+}
+
+}  // namespace
+
 GORVA_TARGET_AVX2 void pairInformationGainBoundsAvx2(const PairBoundRequest& request, double* bounds) {
+  if (request.whole) {
+    wholePairBounds(request, bounds);
+    return;
+  }
   const PairTotals& totals = request.totals;
   const __m256 fraction = _mm256_set1_ps(static_cast<float>(request.bound.q));
   const __m256i class_totals[2] = {_mm256_set1_epi32(totals.controls), _mm256_set1_epi32(totals.cases)};
-  const __m256d controls = _mm256_set1_pd(totals.controls);
-  const __m256d cases = _mm256_set1_pd(totals.cases);
-  const __m256d bounded = _mm256_setzero_pd();
   for (long p = 0; p < request.pairs; p += kPairBlock) {
     const int* block = request.counts + pairCountAt(p, 0);
     __m256i cell[9][2];  // cell l + 3 m, class c, of eight pairs
@@ -185,12 +232,8 @@ GORVA_TARGET_AVX2 void pairInformationGainBoundsAvx2(const PairBoundRequest& req
     }
     __m256 shifted = _mm256_setzero_ps();
     for (int e = 0; e < 9; ++e) shifted = addShiftedTerm(cell[e][0], cell[e][1], fraction, shifted);
-    const __m256d low = finishFour(request.bound, _mm256_cvtps_pd(_mm256_castps256_ps128(shifted)),
-                                   controls, cases, bounded);
-    const __m256d high = finishFour(request.bound, _mm256_cvtps_pd(_mm256_extractf128_ps(shifted, 1)),
-                                    controls, cases, bounded);
-    _mm256_storeu_pd(bounds + p, low);
-    _mm256_storeu_pd(bounds + p + 4, high);
+    finishEight(request.bound, shifted, class_totals[0], class_totals[1], _mm256_setzero_si256(),
+                bounds + p);
   }
 }
 
@@ -233,11 +276,8 @@ GORVA_TARGET_AVX2 void tripleInformationGainBoundsAvx2(const TripleBoundRequest&
   constexpr int kPairInts = 8;
   const TripleTotals& totals = request.totals;
   const __m256 fraction = _mm256_set1_ps(static_cast<float>(request.bound.q));
-  const __m256d controls = _mm256_set1_pd(request.controls);
-  const __m256d cases = _mm256_set1_pd(request.cases);
-  const __m256d bounded = _mm256_setzero_pd();
   for (long p = 0; p < request.triples; p += kPairBlock) {
-    const int* block = request.counts + freeCountAt(4, p, 0);
+    const int* block = request.counts + freeCountAt(kTripleCounts, p, 0);
     // The pair records of each lane's third marker, lanes outside the
     // stretch reading its nearest one.
     const std::uint32_t* second_third[8];
@@ -287,11 +327,7 @@ GORVA_TARGET_AVX2 void tripleInformationGainBoundsAvx2(const TripleBoundRequest&
       shifted = addShiftedTerm(cell[0][1][r], cell[1][1][r], fraction, shifted);
       shifted = addShiftedTerm(last[0], last[1], fraction, shifted);
     }
-    const __m256d low = finishFour(request.bound, _mm256_cvtps_pd(_mm256_castps256_ps128(shifted)),
-                                   controls, cases, bounded);
-    const __m256d high = finishFour(request.bound, _mm256_cvtps_pd(_mm256_extractf128_ps(shifted, 1)),
-                                    controls, cases, bounded);
-    _mm256_storeu_pd(bounds + p, low);
-    _mm256_storeu_pd(bounds + p + 4, high);
+    finishEight(request.bound, shifted, _mm256_set1_epi32(request.controls),
+                _mm256_set1_epi32(request.cases), _mm256_setzero_si256(), bounds + p);
   }
 }

@@ -142,7 +142,7 @@ Kernel fixedVectorsKernel(int control_vectors, int case_vectors) {
 // marker t. The prefix row's word is broadcast, so no count needs a
 // horizontal sum; byte counts add up over at most 31 words before one
 // VPSADBW.
-template <int kRows, int kFrom, int kTo>
+template <int kRows, int kLevels, int kFrom, int kTo>
 GORVA_TARGET_AVX2 GORVA_INLINE void countFourLastMarkers(const std::uint64_t* const* rows,
                                                   const std::uint64_t* group, long level_words,
                                                   int from, int to, __m256i* sums) {
@@ -150,68 +150,76 @@ GORVA_TARGET_AVX2 GORVA_INLINE void countFourLastMarkers(const std::uint64_t* co
   const int begin = kTo > 0 ? kFrom : from;
   const int end = kTo > 0 ? kTo : to;
   const __m256i zero = _mm256_setzero_si256();
-  for (int s = 0; s < 2 * kRows; ++s) sums[s] = zero;
+  constexpr int kSums = kRows * kLevels;
+  for (int s = 0; s < kSums; ++s) sums[s] = zero;
   for (int w0 = begin; w0 < end; w0 += kWordsPerByteSum) {
     const int w1 = w0 + kWordsPerByteSum < end ? w0 + kWordsPerByteSum : end;
-    __m256i bytes[2 * kRows];
-    for (int s = 0; s < 2 * kRows; ++s) bytes[s] = zero;
+    __m256i bytes[kSums];
+    for (int s = 0; s < kSums; ++s) bytes[s] = zero;
 #pragma GCC unroll 2
     for (int w = w0; w < w1; ++w) {
-      const __m256i b0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(group + 4L * w));
-      const __m256i b1 =
-          _mm256_load_si256(reinterpret_cast<const __m256i*>(group + level_words + 4L * w));
+      __m256i b[kLevels];
+      for (int m = 0; m < kLevels; ++m)
+        b[m] = _mm256_load_si256(reinterpret_cast<const __m256i*>(group + m * level_words + 4L * w));
       for (int r = 0; r < kRows; ++r) {
         const __m256i a = _mm256_set1_epi64x(static_cast<long long>(rows[r][w]));
-        bytes[r] = _mm256_add_epi8(bytes[r], popcountBytes(_mm256_and_si256(a, b0)));
-        bytes[r + kRows] = _mm256_add_epi8(bytes[r + kRows], popcountBytes(_mm256_and_si256(a, b1)));
+        for (int m = 0; m < kLevels; ++m)
+          bytes[r + kRows * m] =
+              _mm256_add_epi8(bytes[r + kRows * m], popcountBytes(_mm256_and_si256(a, b[m])));
       }
     }
-    for (int s = 0; s < 2 * kRows; ++s) sums[s] = _mm256_add_epi64(sums[s], _mm256_sad_epu8(bytes[s], zero));
+    for (int s = 0; s < kSums; ++s) sums[s] = _mm256_add_epi64(sums[s], _mm256_sad_epu8(bytes[s], zero));
   }
 }
 
 // kControlWords, kCaseWords: the shape fixed at compile time (0: read from
 // the request's shape).
-template <int kRows, int kControlWords, int kCaseWords>
+template <int kRows, int kLevels, int kControlWords, int kCaseWords>
 GORVA_TARGET_AVX2 void countFreeCellsFixed(const PairCountRequest& q, const PlaneShape& shape) {
+  constexpr int kSums = kRows * kLevels;
   const int control_words = kCaseWords > 0 ? kControlWords : shape.control_words;
   const int row_words = kCaseWords > 0 ? kControlWords + kCaseWords : shape.rowWords();
   const long level_words = static_cast<long>(row_words) * kPairLanes;
   // The low 32 bits of each 64-bit lane, in the low half.
   const __m256i low_halves = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
   for (int g = 0; g < q.groups; ++g) {
-    const std::uint64_t* group = q.packed + 2 * level_words * g;
-    __m256i sums[2][2 * kRows];
-    countFourLastMarkers<kRows, 0, kControlWords>(q.rows, group, level_words, 0, control_words,
-                                                  sums[0]);
-    countFourLastMarkers<kRows, kControlWords, kControlWords + kCaseWords>(
+    const std::uint64_t* group = q.packed + kPackedLevels * level_words * g;
+    __m256i sums[2][kSums];
+    countFourLastMarkers<kRows, kLevels, 0, kControlWords>(q.rows, group, level_words, 0,
+                                                           control_words, sums[0]);
+    countFourLastMarkers<kRows, kLevels, kControlWords, kControlWords + kCaseWords>(
         q.rows, group, level_words, control_words, row_words, sums[1]);
     const long p = static_cast<long>(kPairLanes) * g;
     for (int c = 0; c < 2; ++c) {
-      for (int s = 0; s < 2 * kRows; ++s) {
+      for (int s = 0; s < kSums; ++s) {
         const int k = 2 * s + c;  // s = r + kRows m
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(q.counts + freeCountAt(kRows, p, k)),
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q.counts + freeCountAt(2 * kSums, p, k)),
                          _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(sums[c][s], low_halves)));
       }
     }
   }
 }
 
+// The kernel of a request's rows and levels, for the common shape (2,000
+// samples in balanced classes) or any.
+template <int kRows, int kLevels>
+GORVA_TARGET_AVX2 void countFreeCellsOf(const PairCountRequest& q, const PlaneShape& shape) {
+  if (shape.control_words == 16 && shape.case_words == 16) {
+    countFreeCellsFixed<kRows, kLevels, 16, 16>(q, shape);
+  } else {
+    countFreeCellsFixed<kRows, kLevels, 0, 0>(q, shape);
+  }
+}
+
 }  // namespace
 
 GORVA_TARGET_AVX2 void countPairFreeCellsAvx2(const PairCountRequest& q, const PlaneShape& shape) {
-  // 2,000 samples in balanced classes: the shape of the common case.
-  const bool common = shape.control_words == 16 && shape.case_words == 16;
   if (q.row_count == 4) {
-    if (common) {
-      countFreeCellsFixed<4, 16, 16>(q, shape);
-    } else {
-      countFreeCellsFixed<4, 0, 0>(q, shape);
-    }
-  } else if (common) {
-    countFreeCellsFixed<2, 16, 16>(q, shape);
+    countFreeCellsOf<4, 2>(q, shape);
+  } else if (q.level_count == 3) {
+    countFreeCellsOf<3, 3>(q, shape);
   } else {
-    countFreeCellsFixed<2, 0, 0>(q, shape);
+    countFreeCellsOf<2, 2>(q, shape);
   }
 }
 

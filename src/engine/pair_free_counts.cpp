@@ -8,8 +8,8 @@ void packPairGroups(const std::uint64_t* planes, long marker_stride_words, int r
   for (int g = 0; g < groups; ++g) {
     for (int t = 0; t < kPairLanes; ++t) {
       const int marker = first + kPairLanes * g + t;
-      for (int l = 0; l < 2; ++l) {
-        std::uint64_t* out = packed + (static_cast<long>(g) * 2 + l) * row_words * kPairLanes + t;
+      for (int l = 0; l < kPackedLevels; ++l) {
+        std::uint64_t* out = packed + (static_cast<long>(g) * kPackedLevels + l) * row_words * kPairLanes + t;
         if (marker >= end) {
           for (int w = 0; w < row_words; ++w) out[w * kPairLanes] = 0;
           continue;
@@ -24,17 +24,18 @@ void packPairGroups(const std::uint64_t* planes, long marker_stride_words, int r
 void countPairFreeCellsScalar(const PairCountRequest& q, const PlaneShape& shape) {
   const int row_words = shape.rowWords();
   for (int g = 0; g < q.groups; ++g) {
-    const std::uint64_t* group = q.packed + static_cast<long>(g) * 2 * row_words * kPairLanes;
+    const std::uint64_t* group = q.packed + static_cast<long>(g) * kPackedLevels * row_words * kPairLanes;
+    const int per = 2 * q.row_count * q.level_count;
     for (int t = 0; t < kPairLanes; ++t) {
       for (int r = 0; r < q.row_count; ++r) {
-        for (int m = 0; m < 2; ++m) {
+        for (int m = 0; m < q.level_count; ++m) {
           const std::uint64_t* a = q.rows[r];
           const std::uint64_t* b = group + static_cast<long>(m) * row_words * kPairLanes + t;
           int count[2] = {0, 0};
           for (int w = 0; w < row_words; ++w)
             count[w < shape.control_words ? 0 : 1] += std::popcount(a[w] & b[w * kPairLanes]);
           for (int c = 0; c < 2; ++c)
-            q.counts[freeCountAt(q.row_count, kPairLanes * g + t, freeCount(q.row_count, r, m, c))] =
+            q.counts[freeCountAt(per, kPairLanes * g + t, freeCount(q.row_count, r, m, c))] =
                 count[c];
         }
       }
@@ -70,6 +71,10 @@ void completePairTable(const int* counts, long p, const PairTotals& totals, int 
   }
 }
 
+void wholePairTable(const int* counts, long p, int* table) {
+  for (int k = 0; k < kWholePairCounts; ++k) table[k] = counts[freeCountAt(kWholePairCounts, p, k)];
+}
+
 void completeTripleTable(const int* counts, long p, const TripleTotals& totals, int j, int third,
                          int* table) {
   constexpr int kPairInts = 8;  // a pair's counts below both last levels
@@ -83,7 +88,7 @@ void completeTripleTable(const int* counts, long p, const TripleTotals& totals, 
         const int pair = static_cast<int>(jk[2 * (g1 + 2 * g2) + c]);
         int rest = pair;
         for (int g0 = 0; g0 < 2; ++g0) {
-          const int x = counts[freeCountAt(4, p, freeCount(4, g0 + 2 * g1, g2, c))];
+          const int x = counts[freeCountAt(kTripleCounts, p, freeCount(4, g0 + 2 * g1, g2, c))];
           at[2 * (g0 + 3 * g1)] = x;
           rest -= x;
         }

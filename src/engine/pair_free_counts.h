@@ -30,26 +30,39 @@ constexpr int kMaxFreeRows = 4;
 constexpr int freeCount(int rows, int r, int m, int c) { return 2 * (r + rows * m) + c; }
 constexpr int pairFreeCount(int l, int m, int c) { return freeCount(2, l, m, c); }
 
-// Where combination p of a stretch (p from 0) keeps count k, with
-// 4 R counts per combination.
-inline long freeCountAt(int rows, long p, int k) {
-  return 4L * rows * kPairBlock * (p / kPairBlock) + kPairBlock * k + p % kPairBlock;
-}
-inline long pairCountAt(long p, int k) { return freeCountAt(2, p, k); }
+// Pairs with a marker that misses genotypes are counted whole instead: the
+// first marker's 3 levels as rows against the second marker's 3 levels (18
+// counts, k = 2 * (l + 3 m) + c).
+constexpr int kPairCounts = 8;
+constexpr int kTripleCounts = 16;
+constexpr int kWholePairCounts = 18;
+constexpr int kMaxCounts = kWholePairCounts;
 
-// Packs levels 0 and 1 of markers [first, first + 4 * groups) (each
+// Where combination p of a stretch (p from 0) keeps count k, with `per`
+// counts per combination.
+inline long freeCountAt(int per, long p, int k) {
+  return static_cast<long>(per) * kPairBlock * (p / kPairBlock) + kPairBlock * k + p % kPairBlock;
+}
+inline long pairCountAt(long p, int k) { return freeCountAt(kPairCounts, p, k); }
+
+// The levels of a marker a packed group holds.
+constexpr int kPackedLevels = 3;
+
+// Packs the 3 levels of markers [first, first + 4 * groups) (each
 // `marker_stride_words` apart from `planes`; markers at or after `end`
 // are zero) into packed: word w of level l of group g's lane t at
-// ((g * 2 + l) * row_words + w) * 4 + t.
+// ((g * 3 + l) * row_words + w) * 4 + t.
 void packPairGroups(const std::uint64_t* planes, long marker_stride_words, int row_words,
                     int first, int end, int groups, std::uint64_t* packed);
 
-// One counting request: `row_count` (2 or 4) prefix rows against `groups`
-// packed groups; group g's combinations are 4 g .. 4 g + 3 of `counts`
-// (freeCountAt).
+// One counting request: `row_count` prefix rows against levels 0 ..
+// level_count - 1 of `groups` packed groups (2 x 2 for pairs, 4 x 2 for
+// triples, 3 x 3 for whole pairs); group g's combinations are 4 g .. 4 g +
+// 3 of `counts` (freeCountAt, 2 row_count level_count counts each).
 struct PairCountRequest {
   const std::uint64_t* rows[kMaxFreeRows] = {nullptr, nullptr, nullptr, nullptr};
   int row_count = 2;
+  int level_count = 2;
   const std::uint64_t* packed = nullptr;
   int groups = 0;
   int* counts = nullptr;
@@ -75,9 +88,10 @@ struct PairTotals {
 };
 
 // The full table (18 ints, countTable layout) of pair p of `counts` whose
-// second marker is `second`.
+// second marker is `second`; wholePairTable for whole counts.
 void completePairTable(const int* counts, long p, const PairTotals& totals, int second,
                        int* table);
+void wholePairTable(const int* counts, long p, int* table);
 
 // Totals a triple's table is completed from: the prefix rows' (9 rows,
 // class last), the third marker's levels 0 and 1 as for pairs, and the

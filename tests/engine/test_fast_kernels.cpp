@@ -154,7 +154,8 @@ CompleteMarkers completeMarkers(std::mt19937_64& random, int markers, int contro
 }
 
 // The free-cell kernels, as the fused walks call them: four prefix rows
-// (order 3) against a bit-by-bit count; pairs (first, m), m in [first + 1,
+// against two levels (order 3) and three against three (pairs counted
+// whole) against a bit-by-bit count; pairs (first, m), m in [first + 1,
 // markers), through each pair's completed table against the table counted
 // sample by sample, and its IG bound against the portable bound of that
 // table; on classes of unequal size, with partial words and a partial last
@@ -173,7 +174,7 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
       const int base = (first + 1) / kPairLanes * kPairLanes;  // aligned, as the walk packs
       const int groups = (data.markers - 1 - base) / kPairLanes + 1;
       AlignedWords aligned;
-      ASSERT_TRUE(aligned.reset(2L * groups * words * kPairLanes));
+      ASSERT_TRUE(aligned.reset(static_cast<long>(kPackedLevels) * groups * words * kPairLanes));
       packPairGroups(data.planes.data(), 3L * words, words, base, data.markers, groups, aligned.data());
       PairTotals totals;
       std::vector<int> first_levels(6);
@@ -197,23 +198,29 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
         request.groups = groups;
         request.counts = counts.data();
         kernel.count(request, data.shape);
-        // Four prefix rows (as order 3 counts): any rows, counted bit by bit.
-        PairCountRequest rows4 = request;
-        rows4.row_count = 4;
-        for (int r = 0; r < 4; ++r) rows4.rows[r] = data.planes.data() + static_cast<std::size_t>(r + 1) * words;
-        std::vector<int> counts4(2 * counts.size(), -1);
-        rows4.counts = counts4.data();
-        kernel.count(rows4, data.shape);
-        for (int m = base; m < data.markers; ++m) {
-          for (int r = 0; r < 4; ++r) {
-            for (int l = 0; l < 2; ++l) {
-              const std::uint64_t* level = data.planes.data() + (static_cast<std::size_t>(m) * 3 + l) * words;
-              const int at = freeCount(4, r, l, 0);
-              EXPECT_EQ(counts4[freeCountAt(4, m - base, at)],
-                        static_cast<int>(bitByBit(rows4.rows[r], level, data.shape.control_words)));
-              EXPECT_EQ(counts4[freeCountAt(4, m - base, at + 1)],
-                        static_cast<int>(bitByBit(rows4.rows[r] + data.shape.control_words,
-                                                  level + data.shape.control_words, data.shape.case_words)));
+        // Four prefix rows against two levels (order 3) and three against
+        // three (pairs counted whole): any rows, counted bit by bit.
+        for (const int levels : {2, 3}) {
+          PairCountRequest wide = request;
+          wide.row_count = levels == 2 ? 4 : 3;
+          wide.level_count = levels;
+          for (int r = 0; r < wide.row_count; ++r)
+            wide.rows[r] = data.planes.data() + static_cast<std::size_t>(r + 1) * words;
+          const int per = 2 * wide.row_count * levels;
+          std::vector<int> wide_counts(static_cast<std::size_t>(pairs) * per, -1);
+          wide.counts = wide_counts.data();
+          kernel.count(wide, data.shape);
+          for (int m = base; m < data.markers; ++m) {
+            for (int r = 0; r < wide.row_count; ++r) {
+              for (int l = 0; l < levels; ++l) {
+                const std::uint64_t* level = data.planes.data() + (static_cast<std::size_t>(m) * 3 + l) * words;
+                const int at = freeCount(wide.row_count, r, l, 0);
+                EXPECT_EQ(wide_counts[freeCountAt(per, m - base, at)],
+                          static_cast<int>(bitByBit(wide.rows[r], level, data.shape.control_words)));
+                EXPECT_EQ(wide_counts[freeCountAt(per, m - base, at + 1)],
+                          static_cast<int>(bitByBit(wide.rows[r] + data.shape.control_words,
+                                                    level + data.shape.control_words, data.shape.case_words)));
+              }
             }
           }
         }
