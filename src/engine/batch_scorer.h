@@ -21,7 +21,10 @@
 // its own screening state: the walk's blocks of last markers then serve the
 // runs of every batch of the range while they are in cache, which matters
 // once the planes outgrow the cache (order 2 beyond some 40,000 markers,
-// where one batch holds only one or two runs).
+// where one batch holds only one or two runs). Where the counter fuses
+// counting and bound (orders 2 and 3 on the AVX2 path), a stretch comes with
+// its tables' IG bounds and without the tables, which are completed only
+// for those whose bound passes.
 #ifndef GORVA_ENGINE_BATCH_SCORER_H
 #define GORVA_ENGINE_BATCH_SCORER_H
 

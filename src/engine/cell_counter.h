@@ -11,7 +11,11 @@
 // its three markers are complete: only the cells below the last level of
 // every marker are counted (8 of the 18 a complete third marker leaves),
 // the others follow from the counts of the pairs (second, third) and
-// (first, third), counted once for every pair of markers.
+// (first, third), counted once for every pair of markers. A walk with
+// bounds (forEachBounded) goes further on paths with a free-cell kernel:
+// only the free cells are counted, a packed block of last markers four to a
+// register, the IG bounds computed from them, and tables completed only
+// when the scorer asks for them.
 #ifndef GORVA_ENGINE_CELL_COUNTER_H
 #define GORVA_ENGINE_CELL_COUNTER_H
 
