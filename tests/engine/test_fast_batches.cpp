@@ -7,9 +7,10 @@
 // through both ways of counting a batch (told every combination, or only the
 // first). With every pair wanted, each combination's measures are compared,
 // and with K above the batch length every combination is a kept row: both
-// check every count table the bit-planes give, through the measures. Then
-// the ordered merge of batches that finish out of order, and whole orders on
-// 1, 2 and 7 threads.
+// check every count table the bit-planes give, through the measures; pairs
+// whose runs span blocks of last markers the same way. Then the ordered
+// merge of batches that finish out of order, and whole orders on 1, 2 and 7
+// threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -195,6 +196,30 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) {
       return std::string(simdPathName(std::get<0>(info.param))) + "_" + std::get<1>(info.param).name;
     });
+
+// Pairs across blocks of last markers: 6,000 samples make a block about 110
+// markers, so the runs of order 2 span two of them, each packed on its own
+// (and a run starts inside a group of four); complete data and some missing
+// genotypes, unequal classes, on every SIMD path this CPU runs.
+TEST(FastBatchesAcrossBlocks, PairsEqualThePlainPathsBatchByBatch) {
+  for (const double missing : {0.0, 0.002}) {
+    Dataset data = randomDataset(11, 130, 6000, missing);
+    for (int s = 0; s < data.samples(); s += 3) data.phenotype[s] = 0;
+    for (SimdPath path : {SimdPath::kScalar, SimdPath::kAvx2, SimdPath::kAvx512}) {
+      if (!forceSimdPath(path)) continue;
+      SCOPED_TRACE(std::string(simdPathName(path)) + " missing " + std::to_string(missing));
+      ScorerStats stats;
+      for (int K : {1, 7}) {
+        PreparedSearch setup(data, 4, K, 0, false);
+        ASSERT_NE(setup.context.planes, nullptr);
+        compareEveryBatch(setup, 2, 2000, stats);
+      }
+      EXPECT_EQ(stats.bound_misses, 0);
+      EXPECT_GT(stats.screened, 0);
+    }
+  }
+  clearForcedSimdPath();
+}
 
 // Batch b's best rows: keys drawn from a handful of values (ties across
 // batches everywhere), best first; the pair records the batch and row.
