@@ -11,7 +11,8 @@
 // are complete (the free counts: the third level follows from the marginals),
 // all 3 with missing genotypes. Order 2 runs two ways, the best of which is
 // this CPU's limit:
-//   popcnt: one pair at a time, 64-bit AND + POPCNT;
+//   popcnt: one pair at a time, 64-bit AND + POPCNT (bench_support.h's, the
+//           one bench_fast_engine measures against too);
 //   avx2:   four second markers' words side by side in one register (a block
 //           of them repacked once), ANDed with the first marker's word
 //           broadcast, counted by a nibble table and summed per lane.
@@ -45,12 +46,8 @@ namespace {
 
 constexpr int kBatchSize = 100000;
 constexpr int kMethodAvailableCode = 4;
-constexpr long kBlockBytes = 256 * 1024;
 
-struct Bare {
-  double combinations = 0;
-  std::uint64_t checksum = 0;
-};
+using Bare = BareCounts;
 
 // Runs part(thread, threads) on `threads` threads and adds up the parts.
 template <class Part>
@@ -65,40 +62,6 @@ Bare onThreads(int threads, Part part) {
     total.checksum += p.checksum;
   }
   return total;
-}
-
-// ---------------------------------------------------------------------------
-// Order 2, one pair at a time.
-
-template <int kRows>
-GORVA_TARGET_POPCNT Bare pairsPopcnt(const BitPlanes& planes, int thread, int threads) {
-  const int n = planes.markerCount();
-  const int words = planes.shape().rowWords();
-  const int controls = planes.shape().control_words;
-  const int block = static_cast<int>(std::max(1L, kBlockBytes / (planes.markerStrideWords() * 8)));
-  Bare result;
-  for (int first = 0; first < n; first += block) {
-    const int end = std::min(n, first + block);
-    for (int i = thread; i < end - 1; i += threads) {
-      const std::uint64_t* a = planes.marker(i);
-      for (int j = std::max(i + 1, first); j < end; ++j) {
-        const std::uint64_t* b = planes.marker(j);
-        for (int c = 0; c < 2; ++c) {
-          std::uint64_t cell[kRows * kRows] = {};
-          for (int w = c == 0 ? 0 : controls; w < (c == 0 ? controls : words); ++w) {
-            for (int l = 0; l < kRows; ++l) {
-              for (int m = 0; m < kRows; ++m)
-                cell[l * kRows + m] +=
-                    static_cast<std::uint64_t>(__builtin_popcountll(a[l * words + w] & b[m * words + w]));
-            }
-          }
-          for (int e = 0; e < kRows * kRows; ++e) result.checksum += cell[e] * (e + 1);
-        }
-        result.combinations += 1;
-      }
-    }
-  }
-  return result;
 }
 
 // ---------------------------------------------------------------------------
@@ -139,7 +102,7 @@ GORVA_TARGET_AVX2 Bare pairsAvx2(const BitPlanes& planes, int thread, int thread
   const int words = planes.shape().rowWords();
   const int controls = planes.shape().control_words;
   const int block =
-      std::max(4, static_cast<int>(kBlockBytes / (planes.markerStrideWords() * 8)) / 4 * 4);
+      std::max(4, static_cast<int>(kBareBlockBytes / (planes.markerStrideWords() * 8)) / 4 * 4);
   std::vector<std::uint64_t> packed;
   __m256i checksum = _mm256_setzero_si256();
   Bare result;
@@ -284,7 +247,7 @@ void runWorkload(const Workload& w, int hardware) {
     if (w.order == 2) {
       const Rate popcnt = timed([&] {
         const auto run = [&](int thread, int count) {
-          return complete ? pairsPopcnt<2>(planes, thread, count) : pairsPopcnt<3>(planes, thread, count);
+          return complete ? bareAllPairsPopcnt<2>(planes, thread, count) : bareAllPairsPopcnt<3>(planes, thread, count);
         };
         const Bare b = onThreads(threads, run);
         checksums[0] = b.checksum;

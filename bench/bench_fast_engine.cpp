@@ -54,11 +54,9 @@ struct ReferenceResult {
   const char* path = "none";
 };
 
-constexpr long kReferenceBlockBytes = 256 * 1024;
-
 int referenceBlock(const BitPlanes& planes) {
   return static_cast<int>(
-      std::max(1L, kReferenceBlockBytes / std::max(8L, planes.markerStrideWords() * 8)));
+      std::max(1L, kBareBlockBytes / std::max(8L, planes.markerStrideWords() * 8)));
 }
 
 #define BENCH_AVX512 __attribute__((target("avx512f,avx512bw,avx512vpopcntdq")))
@@ -129,34 +127,12 @@ BENCH_AVX512 ReferenceResult referenceAvx512(const BitPlanes& planes, int thread
   return result;
 }
 
-__attribute__((target("popcnt"))) ReferenceResult referencePopcnt(const BitPlanes& planes,
-                                                                  int thread, int threads) {
-  const int n = planes.markerCount();
-  const int words = planes.shape().rowWords();
-  const int controls = planes.shape().control_words;
-  const int block = referenceBlock(planes);
+// The scalar reference: bench_support.h's all-pairs kernel over all 9 cells.
+ReferenceResult referencePopcnt(const BitPlanes& planes, int thread, int threads) {
+  const BareCounts counts = bareAllPairsPopcnt<3>(planes, thread, threads);
   ReferenceResult result;
-  for (int first = 0; first < n; first += block) {
-    const int end = std::min(n, first + block);
-    for (int i = thread; i < end - 1; i += threads) {
-      const std::uint64_t* a = planes.marker(i);
-      for (int j = std::max(i + 1, first); j < end; ++j) {
-        const std::uint64_t* b = planes.marker(j);
-        for (int cell = 0; cell < 9; ++cell) {
-          const std::uint64_t* x = a + (cell / 3) * words;
-          const std::uint64_t* y = b + (cell % 3) * words;
-          std::uint64_t c0 = 0;
-          std::uint64_t c1 = 0;
-          for (int w = 0; w < controls; ++w)
-            c0 += static_cast<std::uint64_t>(__builtin_popcountll(x[w] & y[w]));
-          for (int w = controls; w < words; ++w)
-            c1 += static_cast<std::uint64_t>(__builtin_popcountll(x[w] & y[w]));
-          result.checksum += c0 + c1;
-        }
-        result.pairs += 1;
-      }
-    }
-  }
+  result.pairs = counts.combinations;
+  result.checksum = counts.checksum;
   result.path = "popcnt";
   return result;
 }

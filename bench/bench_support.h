@@ -1,13 +1,18 @@
 // What every benchmark shares: the CPU its figures were measured on,
-// wall-clock seconds and the generated genotype workloads.
+// wall-clock seconds, the generated genotype workloads and the bare
+// all-pairs counting kernel the searches are measured against.
 #ifndef GORVA_BENCH_BENCH_SUPPORT_H
 #define GORVA_BENCH_BENCH_SUPPORT_H
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "engine/bitplanes.h"
 
 inline std::string cpuModel() {
   std::ifstream info("/proc/cpuinfo");
@@ -51,6 +56,54 @@ inline Workload makeWorkload(const std::string& name, int markers, int samples, 
   }
   for (int s = 0; s < samples; ++s) w.phenotypes.push_back(s < samples / 2 ? 1 : 0);
   return w;
+}
+
+// Bytes of second markers a bare kernel keeps in cache, as the search does.
+constexpr long kBareBlockBytes = 256 * 1024;
+
+// Pairs counted and a checksum of their counts (so that no count is
+// optimised away, and kernels over the same pairs can be compared).
+struct BareCounts {
+  double combinations = 0;
+  std::uint64_t checksum = 0;
+};
+
+// The bare all-pairs kernel: every pair (i, j) of markers, the kRows x kRows
+// cells of the first kRows levels of both (2: the free cells of complete
+// markers; 3: all of them), controls and cases apart, by 64-bit AND +
+// POPCNT, nothing else (no enumeration state, no measures, no ranking).
+// Blocks of second markers (kBareBlockBytes) stay in cache; this
+// thread takes first markers thread, thread + threads, ...
+template <int kRows>
+__attribute__((target("popcnt"))) BareCounts bareAllPairsPopcnt(const BitPlanes& planes,
+                                                                int thread, int threads) {
+  const int n = planes.markerCount();
+  const int words = planes.shape().rowWords();
+  const int controls = planes.shape().control_words;
+  const int block = static_cast<int>(std::max(1L, kBareBlockBytes / std::max(8L, planes.markerStrideWords() * 8)));
+  BareCounts result;
+  for (int first = 0; first < n; first += block) {
+    const int end = std::min(n, first + block);
+    for (int i = thread; i < end - 1; i += threads) {
+      const std::uint64_t* a = planes.marker(i);
+      for (int j = std::max(i + 1, first); j < end; ++j) {
+        const std::uint64_t* b = planes.marker(j);
+        for (int c = 0; c < 2; ++c) {
+          std::uint64_t cell[kRows * kRows] = {};
+          for (int w = c == 0 ? 0 : controls; w < (c == 0 ? controls : words); ++w) {
+            for (int l = 0; l < kRows; ++l) {
+              for (int m = 0; m < kRows; ++m)
+                cell[l * kRows + m] +=
+                    static_cast<std::uint64_t>(__builtin_popcountll(a[l * words + w] & b[m * words + w]));
+            }
+          }
+          for (int e = 0; e < kRows * kRows; ++e) result.checksum += cell[e] * (e + 1);
+        }
+        result.combinations += 1;
+      }
+    }
+  }
+  return result;
 }
 
 #endif  // GORVA_BENCH_BENCH_SUPPORT_H

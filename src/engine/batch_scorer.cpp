@@ -40,6 +40,16 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
       roundedFraction(context.N > 0 ? static_cast<double>(context.cases) / context.N : 0.5);
   divergence_factor_ = divergenceFactor(case_fraction_);
   if (!std::isfinite(divergence_factor_)) bounds_ = nullptr;  // one class: nothing to bound
+  // Tables of complete markers add up to the listed samples' classes: the
+  // fused walk bounds them by those, which must be the totals the measures
+  // use.
+  const int* classes = context.planes->everyoneCounts();
+  const bool class_totals = context.missing_code == kMethodAvailable ||
+                            (classes[0] == context.controls && classes[1] == context.cases);
+  const bool fixed = context.missing_code != kMethodAvailable;
+  if (bounds_ != nullptr && class_totals && !context.all_pairs)
+    counter_->fuseBounds(activeSimdPath(), case_fraction_, divergence_factor_,
+                         fixed ? context.controls : -1, fixed ? context.cases : -1);
 }
 
 bool BatchScorer::scoresRangesFor(const SearchContext& context, int order) {
@@ -281,9 +291,9 @@ void BatchScorer::rankInFull(const Batch& batch, RankedRows& best) {
 void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
   int open = 0;  // batches still screened
   for (int b = 0; b < batches; ++b) open += screens_[b].usable ? 1 : 0;
-  forEachTable(walk, [&](int first, int count, int* tables) {
+  auto screenPieces = [&](int first, int count, int* tables, const double* bounds) {
     // A stretch may run from one batch into the next.
-    while (count > 0) {
+    for (int offset = 0; count > 0;) {
       Screen& screen = screens_[first / batch_size];
       const int length = std::min(count, screen.first_index + screen.count - first);
       if (screen.usable) {
@@ -302,16 +312,31 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
               screening_->informationGainCutoff(screen.low_heap.front()) > 0));
         // Synergy: the tables of a stretch share all markers but the last.
         const RunGains gains = runGains(walk, first);
-        screen.usable = bounded ? screenBoundedStretch(screen, first, length, tables, gains)
-                                : screenStretch(screen, first, length, tables, gains);
+        const PieceTables piece{tables, offset, table_ints_, counter_.get()};
+        if (bounded) {
+          screen.usable = screenBoundedStretch(
+              screen, first, length, piece, bounds != nullptr ? bounds + offset : nullptr, gains);
+        } else {
+          const int* all = tables != nullptr ? piece.at(0) : counter_->stretchTables(offset, length);
+          screen.usable = screenStretch(screen, first, length, all, gains);
+        }
         if (!screen.usable) --open;
       }
       first += length;
       count -= length;
-      tables += static_cast<long>(length) * table_ints_;
+      offset += length;
     }
     return open > 0;
-  });
+  };
+  if (!counter_->fusesBounds()) {
+    forEachTable(walk, [&](int first, int count, int* tables) {
+      return screenPieces(first, count, tables, nullptr);
+    });
+  } else if (walk.list != nullptr) {
+    counter_->forEachBounded(walk.list, walk.count, screenPieces);
+  } else {
+    counter_->forEachBoundedFrom(walk.first, walk.count, screenPieces);
+  }
 }
 
 double BatchScorer::ownGains(const RunGains& gains, int j) const {
@@ -337,22 +362,26 @@ bool BatchScorer::screenStretch(Screen& screen, int first, int count, const int*
   return true;
 }
 
-bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count, const int* tables,
+bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count,
+                                       const PieceTables& tables, const double* bounds,
                                        const RunGains& gains) {
   // Only tables whose IG bound passes the cutoff of the K-th best lower
   // bound so far get a key; the cutoff only rises as the walk goes on.
-  BoundRequest request;
-  request.tables = tables;
-  request.count = count;
-  request.stride = table_ints_;
-  request.cells = counter_->cells();
-  if (context_.missing_code != kMethodAvailable) {
-    request.fixed_controls = context_.controls;
-    request.fixed_cases = context_.cases;
+  if (bounds == nullptr) {
+    BoundRequest request;
+    request.tables = tables.at(0);
+    request.count = count;
+    request.stride = table_ints_;
+    request.cells = counter_->cells();
+    if (context_.missing_code != kMethodAvailable) {
+      request.fixed_controls = context_.controls;
+      request.fixed_cases = context_.cases;
+    }
+    request.q = case_fraction_;
+    request.divergence_factor = divergence_factor_;
+    bounds_(request, stretch_bounds_.data());
+    bounds = stretch_bounds_.data();
   }
-  request.q = case_fraction_;
-  request.divergence_factor = divergence_factor_;
-  bounds_(request, stretch_bounds_.data());
   const std::size_t K = static_cast<std::size_t>(context_.K);
   const double floor_cutoff = screening_->informationGainCutoff(stretch_floor_);
   auto rankingCutoff = [&] {
@@ -368,18 +397,17 @@ bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count, con
   for (int j = 0; j < count; ++j) {
     // Synergy: the IG bound less the exact single-marker gains.
     const double own = ownGains(gains, j);
-    if (stretch_bounds_[j] < cutoff + own && stretch_bounds_[j] < listing_floor) {
+    if (bounds[j] < cutoff + own && bounds[j] < listing_floor) {
       ++stats_.ruled_out;
       continue;
     }
-    const int* table = tables + static_cast<long>(j) * table_ints_;
+    const int* table = tables.at(j);
     ++stats_.keys_computed;
     double key = 0;
     double error = 0;
     if (!screening_->key(table, key, error)) return false;
     if (listing_ != nullptr)
-      noteListed(screen.listed, first + j, table,
-                 std::fmin(stretch_bounds_[j], gainUpper(table, key, error)));
+      noteListed(screen.listed, first + j, table, std::fmin(bounds[j], gainUpper(table, key, error)));
     if (!offerCandidate(screen, first + j, table, key - own, error)) return false;
     cutoff = rankingCutoff();
   }

@@ -21,7 +21,10 @@
 // its own screening state: the walk's blocks of last markers then serve the
 // runs of every batch of the range while they are in cache, which matters
 // once the planes outgrow the cache (order 2 beyond some 40,000 markers,
-// where one batch holds only one or two runs).
+// where one batch holds only one or two runs). Where the counter fuses
+// counting and bound (orders 2 and 3 on the AVX2 path), a stretch comes with
+// its tables' IG bounds and without the tables, which are completed only
+// for those whose bound passes.
 #ifndef GORVA_ENGINE_BATCH_SCORER_H
 #define GORVA_ENGINE_BATCH_SCORER_H
 
@@ -123,8 +126,21 @@ class BatchScorer {
   // whose bound passes. False when the batch must be ranked in full.
   bool screenStretch(Screen& screen, int first, int count, const int* tables,
                      const RunGains& gains);
-  bool screenBoundedStretch(Screen& screen, int first, int count, const int* tables,
-                            const RunGains& gains);
+  // Tables of one piece of a stretch: in memory, or completed on demand
+  // from the counts of a fused stretch (offset: the piece's first table in it).
+  struct PieceTables {
+    const int* tables = nullptr;
+    int offset = 0;
+    int table_ints = 0;
+    CellCounter* counter = nullptr;
+    const int* at(int j) const {
+      return tables != nullptr ? tables + static_cast<long>(offset + j) * table_ints
+                               : counter->stretchTable(offset + j);
+    }
+  };
+  // bounds: the pieces' IG bounds, or null to compute them from the tables.
+  bool screenBoundedStretch(Screen& screen, int first, int count, const PieceTables& tables,
+                            const double* bounds, const RunGains& gains);
   // Keeps the table as a candidate when its key interval reaches the K-th
   // best lower bound so far; false when there are too many candidates.
   bool offerCandidate(Screen& screen, int index, const int* table, double key, double error);

@@ -11,7 +11,11 @@
 // its three markers are complete: only the cells below the last level of
 // every marker are counted (8 of the 18 a complete third marker leaves),
 // the others follow from the counts of the pairs (second, third) and
-// (first, third), counted once for every pair of markers.
+// (first, third), counted once for every pair of markers. A walk with
+// bounds (forEachBounded) goes further on paths with a free-cell kernel:
+// only the free cells are counted, a packed block of last markers four to a
+// register, the IG bounds computed from them, and tables completed only
+// when the scorer asks for them.
 #ifndef GORVA_ENGINE_CELL_COUNTER_H
 #define GORVA_ENGINE_CELL_COUNTER_H
 
@@ -19,8 +23,10 @@
 #include <vector>
 
 #include "engine/bitplanes.h"
+#include "engine/information_gain_bound.h"
 #include "engine/kernel_dispatch.h"
 #include "engine/pair_counts.h"
+#include "engine/pair_free_counts.h"
 
 class CellCounter {
  public:
@@ -51,15 +57,54 @@ class CellCounter {
   template <class Visit>
   void forEach(const int* combinations, int count, Visit&& visit) {
     planListRuns(combinations, count);
-    walkRuns(visit);
+    auto tables_only = [&visit](int first, int n, int* tables, const double*) {
+      return visit(first, n, tables);
+    };
+    walkRuns<false>(tables_only);
   }
   // The same for the `count` combinations from `first` (k ints) on, without
   // a list of them.
   template <class Visit>
   void forEachFrom(const int* first, int count, Visit&& visit) {
     planRangeRuns(first, count);
-    walkRuns(visit);
+    auto tables_only = [&visit](int from, int n, int* tables, const double*) {
+      return visit(from, n, tables);
+    };
+    walkRuns<false>(tables_only);
   }
+  // Orders 2 and 3 (the latter with the pair counts) on a path with a
+  // free-cell kernel (pair_free_counts.h), 3 levels and fewer than 2^24
+  // samples: from now on forEachBounded counts the tables of complete
+  // markers by their free cells (pairs with missing genotypes whole) and
+  // computes their IG bounds
+  // (information_gain_bound.h, with q a float) a block of last markers at a
+  // time while the counts are in L1; their tables are completed only when
+  // asked for. False (and nothing changes) when this counter cannot.
+  // fixed_controls, fixed_cases: the totals the measures use, or -1 when
+  // each table's own.
+  bool fuseBounds(SimdPath path, double q, double divergence_factor, int fixed_controls,
+                  int fixed_cases);
+  bool fusesBounds() const { return pair_kernel_ != nullptr; }
+  // forEach / forEachFrom, the visitor told visit(first, n, tables, bounds):
+  // tables as forEach gives them and bounds null, or (a fused stretch)
+  // tables null and bounds[j] the IG bound of table j of the stretch, had
+  // from stretchTable(j) or stretchTables().
+  template <class Visit>
+  void forEachBounded(const int* combinations, int count, Visit&& visit) {
+    planListRuns(combinations, count);
+    walkRuns<true>(visit);
+  }
+  template <class Visit>
+  void forEachBoundedFrom(const int* first, int count, Visit&& visit) {
+    planRangeRuns(first, count);
+    walkRuns<true>(visit);
+  }
+  // Table j of the fused stretch being visited (2 * cells() ints, valid
+  // until the next call), and its tables j .. j + n - 1 one after another
+  // (valid until the visit returns).
+  const int* stretchTable(int j);
+  const int* stretchTables(int j, int n);
+
   // Writes into out (k ints) the combination at position i of the last walk.
   void combinationAt(int i, int* out) const;
 
@@ -77,7 +122,7 @@ class CellCounter {
   void planListRuns(const int* combinations, int count);
   void planRangeRuns(const int* first, int count);
   void addRun(int first_index, const int* combination, int length);
-  template <class Visit>
+  template <bool kFused, class Visit>
   void walkRuns(Visit& visit);
   // Prepares the prefix rows of runs [first, end) and returns end: as many
   // runs as the group's row memory holds.
@@ -92,6 +137,13 @@ class CellCounter {
   // marker's last level and the pair counts.
   bool derivesFromPairs(const Run& run, int from) const;
   void countSegmentFromPairs(const Run& run, int from, int to);
+  // The fused walk: packs last markers [from, to] a group of four at a
+  // time, and counts and bounds the combinations of the run's prefix with
+  // last markers [from, to] (all complete).
+  bool fusesSegment(const Run& run, int from) const;
+  void packLastBlock(int from, int to);
+  void countFusedSegment(const Run& run, int from, int to);
+  void completeFusedTable(int j, int* table) const;
 
   const BitPlanes& planes_;
   int order_;
@@ -112,9 +164,23 @@ class CellCounter {
   std::vector<int> depth_markers_;            // the markers depth_rows_ was built for
   std::vector<int> same_completeness_until_;  // last marker of each marker's stretch
   PairCounts pairs_;  // order 3, when they fit
+  // The fused walks (fuseBounds).
+  PairCountKernel pair_kernel_ = nullptr;
+  BoundRequest fused_bound_;
+  std::vector<int> last_levels_;      // 4 arrays over the markers (PairTotals), padded
+  AlignedWords packed_;               // the packed groups of the block in use
+  int packed_first_ = 0;              // its first marker (a multiple of 4)
+  std::vector<int> free_counts_;      // the stretch's free counts
+  std::vector<double> fused_bounds_;  // and bounds
+  PairTotals pair_totals_;            // of the stretch being visited
+  TripleTotals triple_totals_;
+  int stretch_first_ = 0;   // its first last marker
+  int stretch_offset_ = 0;  // and that marker's position in the counts
+  bool stretch_whole_ = false;  // pairs counted whole
+  std::vector<int> fused_table_;
 };
 
-template <class Visit>
+template <bool kFused, class Visit>
 void CellCounter::walkRuns(Visit& visit) {
   for (std::size_t first = 0; first < runs_.size();) {
     const std::size_t end = prepareGroup(first);
@@ -126,16 +192,23 @@ void CellCounter::walkRuns(Visit& visit) {
     }
     for (int block = low; block <= high; block += block_markers_) {
       const int block_end = block + block_markers_ - 1 < high ? block + block_markers_ - 1 : high;
+      if (kFused && pair_kernel_ != nullptr) packLastBlock(block, block_end);
       for (std::size_t r = first; r < end; ++r) {
         const Run& run = runs_[r];
         int from = run.first_last > block ? run.first_last : block;
         const int to = run.last_last < block_end ? run.last_last : block_end;
         while (from <= to) {
           const int segment_end = segmentEnd(from, to);
-          countSegment(run, from, segment_end);
-          if (!visit(run.first_index + (from - run.first_last), segment_end - from + 1,
-                     tables_.data()))
-            return;
+          const int index = run.first_index + (from - run.first_last);
+          if (kFused && fusesSegment(run, from)) {
+            countFusedSegment(run, from, segment_end);
+            if (!visit(index, segment_end - from + 1, nullptr,
+                       fused_bounds_.data() + stretch_offset_))
+              return;
+          } else {
+            countSegment(run, from, segment_end);
+            if (!visit(index, segment_end - from + 1, tables_.data(), nullptr)) return;
+          }
           from = segment_end + 1;
         }
       }

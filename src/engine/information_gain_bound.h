@@ -21,6 +21,7 @@
 #include <limits>
 
 #include "engine/kernel_dispatch.h"
+#include "engine/pair_free_counts.h"
 
 // The tables and how calculateMeasuresAll is given their totals.
 struct BoundRequest {
@@ -55,6 +56,42 @@ using InformationGainBounds = void (*)(const BoundRequest& request, double* boun
 void informationGainBoundsScalar(const BoundRequest& request, double* bounds);
 void informationGainBoundsAvx2(const BoundRequest& request, double* bounds);
 void informationGainBoundsAvx512(const BoundRequest& request, double* bounds);
+
+// The bounds of pairs of complete 3-level markers from their free counts
+// (pair_free_counts.h): pairs 0 .. pairs - 1 of `counts`, pair p's second
+// marker first_second + p; the totals are the classes' (no table needs
+// recounting). Or (whole) of pairs counted whole, each with its own totals,
+// and no bound for those that do not add up to bound's fixed totals (if
+// any). bound.q must be a float, the classes' total below 2^24, and bounds[]
+// and the second markers' totals must have room up to the next multiple of
+// 8 pairs (those bounds mean nothing).
+struct PairBoundRequest {
+  const int* counts = nullptr;
+  long pairs = 0;
+  bool whole = false;
+  PairTotals totals;
+  int first_second = 0;
+  BoundRequest bound;  // q, divergence_factor, cells (9) and fixed totals only
+};
+void pairInformationGainBoundsAvx2(const PairBoundRequest& request, double* bounds);
+
+// The same for triples of complete 3-level markers: triples 0 .. triples -
+// 1 of `counts` (16 per triple), triple p's third marker first_third_marker
+// + p, the stretch's first triple at p = lead and its last at lead + last
+// (others read the pair records of the nearest one; their bounds mean
+// nothing). controls and cases: the classes' totals.
+struct TripleBoundRequest {
+  const int* counts = nullptr;
+  long triples = 0;
+  TripleTotals totals;
+  int first_third_marker = 0;
+  int lead = 0;
+  int last = 0;
+  int controls = 0;
+  int cases = 0;
+  BoundRequest bound;  // q, divergence_factor and cells (27) only
+};
+void tripleInformationGainBoundsAvx2(const TripleBoundRequest& request, double* bounds);
 
 // The version worth running on a SIMD path: null where the bound costs about
 // as much as the screening key it would save.

@@ -10,20 +10,25 @@
 #include <cstdint>
 
 #include "engine/kernel_dispatch.h"
+#include "engine/pair_free_counts.h"
 #include "engine/simd_targets.h"
 
 namespace {
 
-// Per byte, the number of set bits of x AND y (0-8).
-GORVA_TARGET_AVX2 GORVA_INLINE __m256i andPopcountBytes(const std::uint64_t* a, const std::uint64_t* b) {
+// Per byte, the number of set bits of x (0-8).
+GORVA_TARGET_AVX2 GORVA_INLINE __m256i popcountBytes(__m256i x) {
   const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
                                          0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
   const __m256i low_nibbles = _mm256_set1_epi8(0x0F);
-  const __m256i x = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)),
-                                     _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)));
   const __m256i low = _mm256_and_si256(x, low_nibbles);
   const __m256i high = _mm256_and_si256(_mm256_srli_epi16(x, 4), low_nibbles);
   return _mm256_add_epi8(_mm256_shuffle_epi8(table, low), _mm256_shuffle_epi8(table, high));
+}
+
+// Per byte, the number of set bits of x AND y (0-8).
+GORVA_TARGET_AVX2 GORVA_INLINE __m256i andPopcountBytes(const std::uint64_t* a, const std::uint64_t* b) {
+  return popcountBytes(_mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)),
+                                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b))));
 }
 
 // Sum of popcount(a AND b) over `vectors` 256-bit vectors. Byte counts add
@@ -132,7 +137,91 @@ Kernel fixedVectorsKernel(int control_vectors, int case_vectors) {
   }
 }
 
+// The free counts of four combinations over words [from, to) of one
+// class: lane t of sums[r + kRows m] counts prefix row r AND level m of last
+// marker t. The prefix row's word is broadcast, so no count needs a
+// horizontal sum; byte counts add up over at most 31 words before one
+// VPSADBW.
+template <int kRows, int kLevels, int kFrom, int kTo>
+GORVA_TARGET_AVX2 GORVA_INLINE void countFourLastMarkers(const std::uint64_t* const* rows,
+                                                  const std::uint64_t* group, long level_words,
+                                                  int from, int to, __m256i* sums) {
+  constexpr int kWordsPerByteSum = 31;
+  const int begin = kTo > 0 ? kFrom : from;
+  const int end = kTo > 0 ? kTo : to;
+  const __m256i zero = _mm256_setzero_si256();
+  constexpr int kSums = kRows * kLevels;
+  for (int s = 0; s < kSums; ++s) sums[s] = zero;
+  for (int w0 = begin; w0 < end; w0 += kWordsPerByteSum) {
+    const int w1 = w0 + kWordsPerByteSum < end ? w0 + kWordsPerByteSum : end;
+    __m256i bytes[kSums];
+    for (int s = 0; s < kSums; ++s) bytes[s] = zero;
+#pragma GCC unroll 2
+    for (int w = w0; w < w1; ++w) {
+      __m256i b[kLevels];
+      for (int m = 0; m < kLevels; ++m)
+        b[m] = _mm256_load_si256(reinterpret_cast<const __m256i*>(group + m * level_words + 4L * w));
+      for (int r = 0; r < kRows; ++r) {
+        const __m256i a = _mm256_set1_epi64x(static_cast<long long>(rows[r][w]));
+        for (int m = 0; m < kLevels; ++m)
+          bytes[r + kRows * m] =
+              _mm256_add_epi8(bytes[r + kRows * m], popcountBytes(_mm256_and_si256(a, b[m])));
+      }
+    }
+    for (int s = 0; s < kSums; ++s) sums[s] = _mm256_add_epi64(sums[s], _mm256_sad_epu8(bytes[s], zero));
+  }
+}
+
+// kControlWords, kCaseWords: the shape fixed at compile time (0: read from
+// the request's shape).
+template <int kRows, int kLevels, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX2 void countFreeCellsFixed(const PairCountRequest& q, const PlaneShape& shape) {
+  constexpr int kSums = kRows * kLevels;
+  const int control_words = kCaseWords > 0 ? kControlWords : shape.control_words;
+  const int row_words = kCaseWords > 0 ? kControlWords + kCaseWords : shape.rowWords();
+  const long level_words = static_cast<long>(row_words) * kPairLanes;
+  // The low 32 bits of each 64-bit lane, in the low half.
+  const __m256i low_halves = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+  for (int g = 0; g < q.groups; ++g) {
+    const std::uint64_t* group = q.packed + kPackedLevels * level_words * g;
+    __m256i sums[2][kSums];
+    countFourLastMarkers<kRows, kLevels, 0, kControlWords>(q.rows, group, level_words, 0,
+                                                           control_words, sums[0]);
+    countFourLastMarkers<kRows, kLevels, kControlWords, kControlWords + kCaseWords>(
+        q.rows, group, level_words, control_words, row_words, sums[1]);
+    const long p = static_cast<long>(kPairLanes) * g;
+    for (int c = 0; c < 2; ++c) {
+      for (int s = 0; s < kSums; ++s) {
+        const int k = 2 * s + c;  // s = r + kRows m
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q.counts + freeCountAt(2 * kSums, p, k)),
+                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(sums[c][s], low_halves)));
+      }
+    }
+  }
+}
+
+// The kernel of a request's rows and levels, for the common shape (2,000
+// samples in balanced classes) or any.
+template <int kRows, int kLevels>
+GORVA_TARGET_AVX2 void countFreeCellsOf(const PairCountRequest& q, const PlaneShape& shape) {
+  if (shape.control_words == 16 && shape.case_words == 16) {
+    countFreeCellsFixed<kRows, kLevels, 16, 16>(q, shape);
+  } else {
+    countFreeCellsFixed<kRows, kLevels, 0, 0>(q, shape);
+  }
+}
+
 }  // namespace
+
+GORVA_TARGET_AVX2 void countPairFreeCellsAvx2(const PairCountRequest& q, const PlaneShape& shape) {
+  if (q.row_count == 4) {
+    countFreeCellsOf<4, 2>(q, shape);
+  } else if (q.level_count == 3) {
+    countFreeCellsOf<3, 3>(q, shape);
+  } else {
+    countFreeCellsOf<2, 2>(q, shape);
+  }
+}
 
 GORVA_TARGET_AVX2 void countCellsAvx2(const CountRequest& q, const PlaneShape& shape) {
   const Kernel fixed = fixedVectorsKernel(shape.control_words / 4, shape.case_words / 4);

@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/bitplanes.h"
+#include "engine/information_gain_bound.h"
 #include "engine/kernel_dispatch.h"
+#include "engine/pair_free_counts.h"
 
 // Test names and failure messages show the path's name (found by argument
 // lookup, so it lives beside SimdPath in the global namespace).
@@ -116,6 +119,148 @@ TEST_P(KernelPaths, EveryCellCountMatchesABitByBitCount) {
 INSTANTIATE_TEST_SUITE_P(EverySimdPath, KernelPaths,
                          ::testing::Values(SimdPath::kScalar, SimdPath::kAvx2, SimdPath::kAvx512),
                          [](const auto& info) { return std::string(simdPathName(info.param)); });
+
+// Complete 3-level markers (one-hot level rows) over classes of `controls`
+// and `cases` samples, each class's words padded to whole 8-word blocks.
+struct CompleteMarkers {
+  PlaneShape shape;
+  int markers = 0;
+  std::vector<int> genotype;  // marker-major, controls first
+  std::vector<std::uint64_t> planes;
+  std::vector<int> levels[4];  // levels 0 and 1 per class: PairTotals' arrays, padded
+};
+
+CompleteMarkers completeMarkers(std::mt19937_64& random, int markers, int controls, int cases) {
+  CompleteMarkers data;
+  data.markers = markers;
+  data.shape.control_words = (controls + 511) / 512 * 8;
+  data.shape.case_words = (cases + 511) / 512 * 8;
+  const int words = data.shape.rowWords();
+  const int samples = controls + cases;
+  data.planes.assign(static_cast<std::size_t>(markers) * 3 * words, 0);
+  for (auto& level : data.levels) level.assign(markers + 16, 0);
+  std::uniform_int_distribution<int> genotype(0, 2);
+  for (int m = 0; m < markers; ++m) {
+    for (int s = 0; s < samples; ++s) {
+      const int g = genotype(random);
+      const int c = s < controls ? 0 : 1;
+      const int bit = c == 0 ? s : data.shape.control_words * 64 + (s - controls);
+      data.genotype.push_back(g);
+      data.planes[(static_cast<std::size_t>(m) * 3 + g) * words + bit / 64] |= std::uint64_t{1} << (bit % 64);
+      if (g < 2) ++data.levels[2 * g + c][m];
+    }
+  }
+  return data;
+}
+
+// The free-cell kernels, as the fused walks call them: four prefix rows
+// against two levels (order 3) and three against three (pairs counted
+// whole) against a bit-by-bit count; pairs (first, m), m in [first + 1,
+// markers), through each pair's completed table against the table counted
+// sample by sample, and its IG bound against the portable bound of that
+// table; on classes of unequal size, with partial words and a partial last
+// group of four.
+TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
+  std::mt19937_64 random(31);
+  struct Kernel { const char* name; PairCountKernel count; };
+  std::vector<Kernel> kernels = {{"scalar", countPairFreeCellsScalar}};
+  if (simdPathSupported(SimdPath::kAvx2)) kernels.push_back({"avx2", countPairFreeCellsAvx2});
+  struct Shape { int markers, controls, cases; };
+  for (const Shape shape : {Shape{13, 1000, 1000}, Shape{11, 300, 700}, Shape{6, 1500, 90}}) {
+    const CompleteMarkers data = completeMarkers(random, shape.markers, shape.controls, shape.cases);
+    const int words = data.shape.rowWords();
+    const int samples = shape.controls + shape.cases;
+    for (const int first : {0, 2, 5}) {
+      const int base = (first + 1) / kPairLanes * kPairLanes;  // aligned, as the walk packs
+      const int groups = (data.markers - 1 - base) / kPairLanes + 1;
+      AlignedWords aligned;
+      ASSERT_TRUE(aligned.reset(static_cast<long>(kPackedLevels) * groups * words * kPairLanes));
+      packPairGroups(data.planes.data(), 3L * words, words, base, data.markers, groups, aligned.data());
+      PairTotals totals;
+      std::vector<int> first_levels(6);
+      for (int s = 0; s < samples; ++s) {
+        const int g = data.genotype[static_cast<std::size_t>(first) * samples + s];
+        ++first_levels[2 * g + (s < shape.controls ? 0 : 1)];
+      }
+      totals.first_levels = first_levels.data();
+      for (int e = 0; e < 4; ++e) totals.second_levels[e] = data.levels[e].data();
+      totals.controls = shape.controls;
+      totals.cases = shape.cases;
+      for (const Kernel& kernel : kernels) {
+        SCOPED_TRACE(std::string(kernel.name) + " markers " + std::to_string(data.markers) +
+                     " first " + std::to_string(first));
+        const int pairs = (groups * kPairLanes + kPairBlock - 1) / kPairBlock * kPairBlock;
+        std::vector<int> counts(static_cast<std::size_t>(pairs) * 8, -1);
+        PairCountRequest request;
+        for (int l = 0; l < 2; ++l)
+          request.rows[l] = data.planes.data() + (static_cast<std::size_t>(first) * 3 + l) * words;
+        request.packed = aligned.data();
+        request.groups = groups;
+        request.counts = counts.data();
+        kernel.count(request, data.shape);
+        // Four prefix rows against two levels (order 3) and three against
+        // three (pairs counted whole): any rows, counted bit by bit.
+        for (const int levels : {2, 3}) {
+          PairCountRequest wide = request;
+          wide.row_count = levels == 2 ? 4 : 3;
+          wide.level_count = levels;
+          for (int r = 0; r < wide.row_count; ++r)
+            wide.rows[r] = data.planes.data() + static_cast<std::size_t>(r + 1) * words;
+          const int per = 2 * wide.row_count * levels;
+          std::vector<int> wide_counts(static_cast<std::size_t>(pairs) * per, -1);
+          wide.counts = wide_counts.data();
+          kernel.count(wide, data.shape);
+          for (int m = base; m < data.markers; ++m) {
+            for (int r = 0; r < wide.row_count; ++r) {
+              for (int l = 0; l < levels; ++l) {
+                const std::uint64_t* level = data.planes.data() + (static_cast<std::size_t>(m) * 3 + l) * words;
+                const int at = freeCount(wide.row_count, r, l, 0);
+                EXPECT_EQ(wide_counts[freeCountAt(per, m - base, at)],
+                          static_cast<int>(bitByBit(wide.rows[r], level, data.shape.control_words)));
+                EXPECT_EQ(wide_counts[freeCountAt(per, m - base, at + 1)],
+                          static_cast<int>(bitByBit(wide.rows[r] + data.shape.control_words,
+                                                    level + data.shape.control_words, data.shape.case_words)));
+              }
+            }
+          }
+        }
+        std::vector<int> tables;
+        for (int m = std::max(base, first + 1); m < data.markers; ++m) {
+          std::vector<int> expected(18, 0);
+          for (int s = 0; s < samples; ++s) {
+            const int cell = data.genotype[static_cast<std::size_t>(first) * samples + s] +
+                             3 * data.genotype[static_cast<std::size_t>(m) * samples + s];
+            ++expected[2 * cell + (s < shape.controls ? 0 : 1)];
+          }
+          std::vector<int> table(18, -1);
+          completePairTable(counts.data(), m - base, totals, m, table.data());
+          EXPECT_EQ(table, expected) << "pair " << first << ", " << m;
+          tables.insert(tables.end(), table.begin(), table.end());
+        }
+        if (!simdPathSupported(SimdPath::kAvx2)) continue;
+        PairBoundRequest bound;
+        bound.counts = counts.data();
+        bound.pairs = data.markers - base;
+        bound.totals = totals;
+        bound.first_second = base;
+        bound.bound.cells = 9;
+        bound.bound.q = roundedFraction(static_cast<double>(shape.cases) / samples);
+        bound.bound.divergence_factor = divergenceFactor(bound.bound.q);
+        std::vector<double> bounds(pairs, -1.0);
+        pairInformationGainBoundsAvx2(bound, bounds.data());
+        BoundRequest portable = bound.bound;
+        portable.tables = tables.data();
+        portable.count = static_cast<int>(tables.size() / 18);
+        portable.stride = 18;
+        std::vector<double> expected(portable.count);
+        informationGainBoundsScalar(portable, expected.data());
+        const int skipped = std::max(base, first + 1) - base;
+        for (int j = 0; j < portable.count; ++j)
+          EXPECT_NEAR(bounds[skipped + j], expected[j], 0x1p-10 * expected[j] + 1e-12) << "pair " << j;
+      }
+    }
+  }
+}
 
 TEST(KernelDispatch, ChoosesTheBestSupportedPathAndHonoursTestOverrides) {
   const SimdPath paths[] = {SimdPath::kScalar, SimdPath::kAvx2, SimdPath::kAvx512};
