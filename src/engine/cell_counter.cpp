@@ -34,19 +34,33 @@ void andRows(const std::uint64_t* previous, int previous_count, const std::uint6
   }
 }
 
-// Fills the entries a count request left out, from totals. levels and
-// prefix_cells are the table's shape (kLevels / kPrefixCells when fixed at
-// compile time, else 0); row_totals hold each prefix row's controls and
-// cases, level_totals each marker's per-level ones (2 * levels ints per
-// marker, markers one after another).
+// A block of counted tables' shape and the totals that complete them:
+// levels and prefix_cells are the table's shape; row_totals hold each of
+// the row_count prefix rows' controls and cases, level_totals each last
+// marker's per-level ones (2 * levels ints per marker, markers one after
+// another). derive_last_level: the last marker is complete and its last
+// level was left out.
+struct TableTotals {
+  int levels = 0;
+  int prefix_cells = 0;
+  bool derive_last_level = false;
+  int row_count = 0;
+  const int* row_totals = nullptr;
+  const int* level_totals = nullptr;
+};
+
+// Fills the entries a count request left out of `count` tables of
+// `table_ints` ints each, from totals. kLevels / kPrefixCells fix the shape
+// at compile time (0: as the totals say).
 template <int kLevels, int kPrefixCells>
-void completeTablesOf(int levels, int prefix_cells, int* tables, int count, int table_ints,
-                      bool derive_last_level, int row_count, const int* row_totals,
-                      const int* level_totals) {
-  const int L = kLevels > 0 ? kLevels : levels;
-  const int P = kPrefixCells > 0 ? kPrefixCells : prefix_cells;
+void completeTablesOf(const TableTotals& shape, int* tables, int count, int table_ints) {
+  const int L = kLevels > 0 ? kLevels : shape.levels;
+  const int P = kPrefixCells > 0 ? kPrefixCells : shape.prefix_cells;
+  const int row_count = shape.row_count;
+  const int* row_totals = shape.row_totals;
+  const int* level_totals = shape.level_totals;
   // A complete last marker: its last level holds the rest of each prefix row.
-  if (derive_last_level) {
+  if (shape.derive_last_level) {
     for (int m = 0; m < count; ++m) {
       int* table = tables + static_cast<long>(m) * table_ints;
       for (int i = 0; i < 2 * row_count; ++i) {
@@ -73,10 +87,10 @@ void completeTablesOf(int levels, int prefix_cells, int* tables, int count, int 
   }
 }
 
-void completeTables(int levels, int prefix_cells, int* tables, int count, int table_ints,
-                    bool derive_last_level, int row_count, const int* row_totals,
-                    const int* level_totals) {
-  using Complete = void (*)(int, int, int*, int, int, bool, int, const int*, const int*);
+void completeTables(const TableTotals& shape, int* tables, int count, int table_ints) {
+  using Complete = void (*)(const TableTotals&, int*, int, int);
+  const int levels = shape.levels;
+  const int prefix_cells = shape.prefix_cells;
   Complete complete = completeTablesOf<0, 0>;
   if (levels == 3 && prefix_cells == 1) complete = completeTablesOf<3, 1>;
   if (levels == 3 && prefix_cells == 3) complete = completeTablesOf<3, 3>;
@@ -84,8 +98,7 @@ void completeTables(int levels, int prefix_cells, int* tables, int count, int ta
   if (levels == 4 && prefix_cells == 1) complete = completeTablesOf<4, 1>;
   if (levels == 4 && prefix_cells == 4) complete = completeTablesOf<4, 4>;
   if (levels == 4 && prefix_cells == 16) complete = completeTablesOf<4, 16>;
-  complete(levels, prefix_cells, tables, count, table_ints, derive_last_level, row_count,
-           row_totals, level_totals);
+  complete(shape, tables, count, table_ints);
 }
 
 }  // namespace
@@ -267,10 +280,11 @@ void CellCounter::countSegmentFromPairs(const Run& run, int from, int to) {
   }
   const int first = prefixes_[run.prefix_at];
   const int second = prefixes_[run.prefix_at + 1];
-  derivePrefixLevels(L, tables, to - from + 1, 2 * cells_, pairs_.of(second, from),
-                     pairs_.of(first, from), planes_.marginals(from));
-  completeTables(L, P, tables, to - from + 1, 2 * cells_, true, P, run.row_totals,
-                 planes_.marginals(from));
+  derivePrefixLevels(L, tables, to - from + 1, 2 * cells_,
+                     PrefixLevelTotals{pairs_.of(second, from), pairs_.of(first, from),
+                                       planes_.marginals(from)});
+  completeTables(TableTotals{L, P, true, P, run.row_totals, planes_.marginals(from)}, tables,
+                 to - from + 1, 2 * cells_);
 }
 
 int CellCounter::segmentEnd(int from, int to) const {
@@ -295,8 +309,9 @@ void CellCounter::countSegment(const Run& run, int from, int to) {
   request.counts = reinterpret_cast<std::uint32_t*>(tables_.data());
   kernel_(request, planes_.shape());
 
-  completeTables(levels_, prefix_cells_, tables_.data(), to - from + 1, 2 * cells_,
-                 derive_last_level, run.row_count, run.row_totals, planes_.marginals(from));
+  completeTables(TableTotals{levels_, prefix_cells_, derive_last_level, run.row_count,
+                             run.row_totals, planes_.marginals(from)},
+                 tables_.data(), to - from + 1, 2 * cells_);
 }
 
 double CellCounter::bytesBound(int levels, int order, double row_words, double marker_count,

@@ -47,8 +47,8 @@ bool CellCounter::fusesSegment(const Run& run, int from) const {
 void CellCounter::packLastBlock(int from, int to) {
   packed_first_ = from / kPairLanes * kPairLanes;
   const int groups = (to - packed_first_) / kPairLanes + 1;
-  packPairGroups(planes_.marker(0), planes_.markerStrideWords(), row_words_, packed_first_, to + 1,
-                 groups, packed_.data());
+  packPairGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_},
+                 packed_first_, to + 1, groups, packed_.data());
 }
 
 void CellCounter::countFusedSegment(const Run& run, int from, int to) {

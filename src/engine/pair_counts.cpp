@@ -48,8 +48,10 @@ namespace {
 // kLevels is the number of levels when fixed at compile time, else 0.
 template <int kLevels>
 void derivePrefixLevelsOf(int levels, int* tables, int count, int table_ints,
-                          const std::uint32_t* second_third, const std::uint32_t* first_third,
-                          const int* third_totals) {
+                          const PrefixLevelTotals& sources) {
+  const std::uint32_t* second_third = sources.second_third;
+  const std::uint32_t* first_third = sources.first_third;
+  const int* third_totals = sources.third_totals;
   const int L = kLevels > 0 ? kLevels : levels;
   const int F = L - 1;
   const int P = L * L;
@@ -86,12 +88,11 @@ void derivePrefixLevelsOf(int levels, int* tables, int count, int table_ints,
 }  // namespace
 
 void derivePrefixLevels(int levels, int* tables, int count, int table_ints,
-                        const std::uint32_t* second_third, const std::uint32_t* first_third,
-                        const int* third_totals) {
+                        const PrefixLevelTotals& totals) {
   if (levels == 3) {
-    derivePrefixLevelsOf<3>(levels, tables, count, table_ints, second_third, first_third, third_totals);
+    derivePrefixLevelsOf<3>(levels, tables, count, table_ints, totals);
   } else {
-    derivePrefixLevelsOf<0>(levels, tables, count, table_ints, second_third, first_third, third_totals);
+    derivePrefixLevelsOf<0>(levels, tables, count, table_ints, totals);
   }
 }
 

@@ -35,15 +35,21 @@ class PairCounts {
   std::vector<long> first_at_;  // where the pairs of each first marker start
 };
 
-// Completes tables of order 3 over three complete markers of which only the
-// cells below every marker's last level were counted, for the third
-// marker's levels below its last: the cells where the first or the second
-// marker is at its last level, from the counts of the pairs (second, third)
-// and (first, third) and the third marker's per-level totals. Cell (g0, g1,
-// g2) of a table is at 2 * (g0 + L * g1 + L * L * g2) + class; the pairs and
-// totals of the `count` consecutive third markers follow one another.
+// What derivePrefixLevels completes tables from: the counts of the pairs
+// (second, third) and (first, third) and the third marker's per-level
+// totals; those of consecutive third markers follow one another.
+struct PrefixLevelTotals {
+  const std::uint32_t* second_third = nullptr;
+  const std::uint32_t* first_third = nullptr;
+  const int* third_totals = nullptr;
+};
+
+// Completes `count` tables (`table_ints` ints apart) of order 3 over three
+// complete markers of which only the cells below every marker's last level
+// were counted, for the third marker's levels below its last: the cells
+// where the first or the second marker is at its last level. Cell (g0, g1,
+// g2) of a table is at 2 * (g0 + L * g1 + L * L * g2) + class.
 void derivePrefixLevels(int levels, int* tables, int count, int table_ints,
-                        const std::uint32_t* second_third, const std::uint32_t* first_third,
-                        const int* third_totals);
+                        const PrefixLevelTotals& totals);
 
 #endif  // GORVA_ENGINE_PAIR_COUNTS_H

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <bit>
 
-void packPairGroups(const std::uint64_t* planes, long marker_stride_words, int row_words,
-                    int first, int end, int groups, std::uint64_t* packed) {
+void packPairGroups(const MarkerRows& markers, int first, int end, int groups,
+                    std::uint64_t* packed) {
+  const std::uint64_t* planes = markers.planes;
+  const long marker_stride_words = markers.marker_stride_words;
+  const int row_words = markers.row_words;
   for (int g = 0; g < groups; ++g) {
     for (int t = 0; t < kPairLanes; ++t) {
       const int marker = first + kPairLanes * g + t;

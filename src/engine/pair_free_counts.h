@@ -48,12 +48,19 @@ inline long pairCountAt(long p, int k) { return freeCountAt(kPairCounts, p, k); 
 // The levels of a marker a packed group holds.
 constexpr int kPackedLevels = 3;
 
-// Packs the 3 levels of markers [first, first + 4 * groups) (each
-// `marker_stride_words` apart from `planes`; markers at or after `end`
-// are zero) into packed: word w of level l of group g's lane t at
-// ((g * 3 + l) * row_words + w) * 4 + t.
-void packPairGroups(const std::uint64_t* planes, long marker_stride_words, int row_words,
-                    int first, int end, int groups, std::uint64_t* packed);
+// Where markers' level rows lie: marker m's level l, row_words words, at
+// planes + m * marker_stride_words + l * row_words.
+struct MarkerRows {
+  const std::uint64_t* planes = nullptr;
+  long marker_stride_words = 0;
+  int row_words = 0;
+};
+
+// Packs the 3 levels of markers [first, first + 4 * groups) (markers at or
+// after `end` are zero) into packed: word w of level l of group g's lane t
+// at ((g * 3 + l) * row_words + w) * 4 + t.
+void packPairGroups(const MarkerRows& markers, int first, int end, int groups,
+                    std::uint64_t* packed);
 
 // One counting request: `row_count` prefix rows against levels 0 ..
 // level_count - 1 of `groups` packed groups (2 x 2 for pairs, 4 x 2 for

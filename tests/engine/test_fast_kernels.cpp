@@ -175,7 +175,8 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
       const int groups = (data.markers - 1 - base) / kPairLanes + 1;
       AlignedWords aligned;
       ASSERT_TRUE(aligned.reset(static_cast<long>(kPackedLevels) * groups * words * kPairLanes));
-      packPairGroups(data.planes.data(), 3L * words, words, base, data.markers, groups, aligned.data());
+      packPairGroups(MarkerRows{data.planes.data(), 3L * words, words}, base, data.markers, groups,
+                     aligned.data());
       PairTotals totals;
       std::vector<int> first_levels(6);
       for (int s = 0; s < samples; ++s) {
