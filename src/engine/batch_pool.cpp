@@ -222,8 +222,6 @@ double orderSearchBytesBound(const OrderSearchShape& shape) {
   const double kept_rows = std::min<double>(std::max(K, 0), total < 0 ? 1e300 : total);
   const double row_bytes = order * sizeof(int) + 3 * sizeof(double);
   const double ranked = (batch_sets * batch_rows + 2 * kept_rows) * row_bytes * 2;
-  const double scorers =
-      workers * BatchScorer::bytesBound(order, shape.levels, K, static_cast<double>(unit), batch_size,
-                                        shape.sample_count, shape.row_words, marker_count);
+  const double scorers = workers * BatchScorer::bytesBound(shape, static_cast<double>(unit));
   return ranked + scorers;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/bestrows.h"
+#include "engine/order_search_shape.h"
 #include "engine/search_context.h"
 #include "search_constants.h"
 #include "engine/worker_threads.h"
@@ -67,19 +68,6 @@ class OrderedMerge {
   long long combinations_ = 0;
   RankedRows kept_;
   std::vector<Slot> slots_;  // batch b waits in slot b % window
-};
-
-// The sizes a search's memory depends on. `threads` as the search gets
-// them; planes of `row_words` words per row and `levels` levels.
-struct OrderSearchShape {
-  int marker_count = 0;
-  double sample_count = 0;
-  int order = 0;
-  int K = 0;
-  int threads = 1;
-  int batch_size = 0;
-  int levels = 3;
-  double row_words = 0;
 };
 
 // Bytes the search of one order holds at most beside the data and the

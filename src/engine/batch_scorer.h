@@ -34,6 +34,7 @@
 #include "engine/bestrows.h"
 #include "engine/cell_counter.h"
 #include "engine/information_gain_bound.h"
+#include "engine/order_search_shape.h"
 #include "engine/screening.h"
 #include "engine/search_context.h"
 
@@ -58,12 +59,11 @@ class BatchScorer {
   // scoresRanges() of a scorer for this context and order, without one.
   static bool scoresRangesFor(const SearchContext& context, int order);
 
-  // Bytes one scorer of this order holds at most, walking up to
-  // `unit_batches` batches of `batch_size` at a time over `sample_count`
-  // samples (planes of `row_words` words per row, `levels` levels), its
-  // counter and screening included; the rows it ranks are not.
-  static double bytesBound(int order, int levels, int K, double unit_batches, int batch_size,
-                           double sample_count, double row_words, double marker_count);
+  // Bytes one scorer of the shape's order holds at most, walking up to
+  // `unit_batches` of the shape's batches at a time, its counter and
+  // screening included; the rows it ranks are not (the shape's threads
+  // do not matter).
+  static double bytesBound(const OrderSearchShape& shape, double unit_batches);
 
   // The measure pairs of the last batch, two per combination; complete when
   // the context wants every pair (otherwise only some may be filled).
@@ -190,5 +190,16 @@ class BatchScorer {
   double stretch_floor_ = 0;           // the running maximum when the stretch began
   ScorerStats stats_;
 };
+
+// Shared by the scoring and the screening of a walk, which count its tables
+// the same way.
+template <class Visit>
+void BatchScorer::forEachTable(const Batch& batch, Visit&& visit) {
+  if (batch.list != nullptr) {
+    counter_->forEach(batch.list, batch.count, visit);
+  } else {
+    counter_->forEachFrom(batch.first, batch.count, visit);
+  }
+}
 
 #endif  // GORVA_ENGINE_BATCH_SCORER_H
