@@ -13,6 +13,7 @@
 #include "engine/cell_counter.h"
 #include "engine/information_gain_bound.h"
 #include "engine/kernel_dispatch.h"
+#include "engine/pair_class_counter.h"
 #include "engine/permuted_classes.h"
 #include "engine/significance.h"
 #include "engine/unrank.h"
@@ -53,17 +54,24 @@ long blockCombinations(int cells, double marker_count) {
 double rowWords(double samples) { return samples / 64 + 16; }
 
 // A permutation's share of a group, at most: planes of the counted classes
-// (of one permutation, or two over at most every sample), a counter of them
-// per worker, its context (phenotype, sample lists) and single-marker gains.
+// (of one permutation, or two over at most every sample) with their gaps
+// when pairs are counted, a counter of them per worker, its context (phenotype, sample lists) and single-marker gains.
 double perPermutationBytes(double marker_count, double sample_count, int levels, int order,
                            int workers) {
   const double planes = BitPlanes::bytesBound(static_cast<long long>(marker_count),
                                               static_cast<long long>(sample_count), levels, 1);
-  const double counter = CellCounter::bytesBound(
-      levels, order, rowWords(sample_count), marker_count,
-      static_cast<double>(blockCombinations(cellsOf(levels, order), marker_count)));
+  double counter = 0;
+  double gaps = 0;
+  if (PairClassCounter::serves(levels, order)) {
+    counter = PairClassCounter::bytesBound(rowWords(sample_count), marker_count);
+    gaps = LevelGaps::bytesBound(marker_count, rowWords(sample_count));
+  } else {
+    counter = CellCounter::bytesBound(
+        levels, order, rowWords(sample_count), marker_count,
+        static_cast<double>(blockCombinations(cellsOf(levels, order), marker_count)));
+  }
   const double own = sample_count * (1 + 2 * sizeof(int)) + marker_count * sizeof(double);
-  return planes + workers * counter + own;
+  return planes + gaps + workers * counter + own;
 }
 
 // The measure pair the search gives a table (calculateMeasuresAll with the
@@ -106,7 +114,11 @@ class MaximaWorker {
     first_.resize(order);
     combination_.resize(order);
     for (const auto& planes : counted) {
-      counters_.push_back(planes->empty()
+      const bool pairs = planes->gaps != nullptr;
+      pair_counters_.push_back(
+          pairs ? std::make_unique<PairClassCounter>(planes->planes, *planes->gaps, kernel_)
+                : nullptr);
+      counters_.push_back(planes->empty() || pairs
                               ? nullptr
                               : std::make_unique<CellCounter>(planes->planes, order, kernel_));
     }
@@ -124,34 +136,51 @@ class MaximaWorker {
     });
     for (std::size_t p = 0; p < counted_.size(); ++p) {
       Permuted* const* members = counted_[p]->members;
-      if (!counters_[p]) {
+      if (pair_counters_[p]) {
+        scoreCounted(*pair_counters_[p], members, count);
+      } else if (counters_[p]) {
+        scoreCounted(*counters_[p], members, count);
+      } else {
         // No sample counted: every table is its totals.
         for (int member = 0; member < 2 && members[member] != nullptr; ++member) {
           totals_counter_.forEachFrom(first_.data(), count, [&](int at, int n, int*) {
-            scoreStretch(*members[member], totals_counter_, at, n, nullptr, CountedEntries::kBoth);
+            stretchCombination(totals_counter_, at);
+            scoreStretch(*members[member], at, n, nullptr, CountedEntries::kBoth);
             return true;
           });
         }
-        continue;
       }
-      CellCounter& counter = *counters_[p];
-      counter.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
-        if (members[1] == nullptr) {
-          scoreStretch(*members[0], counter, at, n, tables, CountedEntries::kBoth);
-        } else {
-          scoreStretch(*members[0], counter, at, n, tables, CountedEntries::kControls);
-          scoreStretch(*members[1], counter, at, n, tables, CountedEntries::kCases);
-        }
-        return true;
-      });
     }
   }
 
  private:
+  template <class Counter>
+  void scoreCounted(Counter& counter, Permuted* const* members, int count) {
+    counter.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
+      stretchCombination(counter, at);
+      if (members[1] == nullptr) {
+        scoreStretch(*members[0], at, n, tables, CountedEntries::kBoth);
+      } else {
+        scoreStretch(*members[0], at, n, tables, CountedEntries::kControls);
+        scoreStretch(*members[1], at, n, tables, CountedEntries::kCases);
+      }
+      return true;
+    });
+  }
+
+  // Ranking by synergy, the stretch's first combination (the others differ
+  // in their last marker only, by one each).
+  template <class Counter>
+  void stretchCombination(const Counter& counter, int at) {
+    if (context_.measure != kRankBySynergy) return;
+    counter.combinationAt(at, combination_.data());
+    stretch_last_ = combination_[order_ - 1];
+  }
+
   // Tables at..at + n - 1 of the walk (sharing all markers but the last)
   // from their totals and their counted class (null: none counted).
-  void scoreStretch(Permuted& permuted, const CellCounter& counter, int at, int n,
-                    const int* counted, CountedEntries entries) {
+  void scoreStretch(Permuted& permuted, int at, int n, const int* counted,
+                    CountedEntries entries) {
     tables_.resize(static_cast<std::size_t>(n) * table_ints_);
     // Cells of consecutive tables are consecutive in all three arrays.
     const int* totals = &totals_[static_cast<std::size_t>(at) * cells_];
@@ -199,9 +228,8 @@ class MaximaWorker {
     double prefix_gains = 0;
     int first_last = 0;
     if (context.measure == kRankBySynergy) {
-      counter.combinationAt(at, combination_.data());
       prefix_gains = singleGainSum(combination_.data(), order_ - 1, context.single_gains);
-      first_last = combination_[order_ - 1];
+      first_last = stretch_last_;
     }
     double maximum = permuted.maximum.load(std::memory_order_relaxed);
     for (int j = 0; j < n; ++j) {
@@ -213,7 +241,7 @@ class MaximaWorker {
       exactPair(context, table, table_ints_, score_sums_.data(), pair);
       const int* combination = nullptr;
       if (context.measure == kRankBySynergy) {
-        counter.combinationAt(at + j, combination_.data());
+        combination_[order_ - 1] = first_last + j;
         combination = combination_.data();
       }
       const double key = rankingKey(context, pair, combination, order_);
@@ -255,10 +283,12 @@ class MaximaWorker {
   CountCellsKernel kernel_;
   CellCounter totals_counter_;
   std::vector<std::unique_ptr<CellCounter>> counters_;
+  std::vector<std::unique_ptr<PairClassCounter>> pair_counters_;
   int cells_ = 0;
   int table_ints_ = 0;
   std::vector<int> first_;
   std::vector<int> combination_;
+  int stretch_last_ = 0;
   std::vector<int> totals_;
   std::vector<int> tables_;
   std::vector<double> bounds_buffer_;
@@ -326,7 +356,7 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
       group.push_back(std::make_unique<Permuted>());
       preparePermuted(context, phenotypes[r].data(), *group.back());
     }
-    if (!buildCountedPlanes(context, group, workers, counted)) return false;
+    if (!buildCountedPlanes(context, order, group, workers, counted)) return false;
   } catch (const std::bad_alloc&) {
     return false;
   }

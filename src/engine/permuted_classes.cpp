@@ -62,9 +62,11 @@ bool prepareCountedPlanes(const SearchContext& context,
 
 }  // namespace
 
-bool buildCountedPlanes(const SearchContext& context, std::vector<std::unique_ptr<Permuted>>& group,
-                        int threads, std::vector<std::unique_ptr<CountedPlanes>>& counted) {
+bool buildCountedPlanes(const SearchContext& context, int order,
+                        std::vector<std::unique_ptr<Permuted>>& group, int threads,
+                        std::vector<std::unique_ptr<CountedPlanes>>& counted) {
   if (!prepareCountedPlanes(context, group, counted)) return false;
+  const int levels = genotypeLevels(context.missing_code);
   const int S = context.sample_count;
   std::vector<int> block;
   std::vector<unsigned char> gathered;
@@ -85,6 +87,11 @@ bool buildCountedPlanes(const SearchContext& context, std::vector<std::unique_pt
       }
       planes->planes.fillMarkers(GenotypeView::markerMajor(gathered.data(), static_cast<int>(length)),
                                  first, count, threads);
+    }
+  }
+  if (PairClassCounter::serves(levels, order)) {
+    for (const auto& planes : counted) {
+      if (!planes->empty()) planes->gaps = std::make_unique<LevelGaps>(planes->planes);
     }
   }
   return true;

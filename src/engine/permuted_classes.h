@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/bitplanes.h"
+#include "engine/pair_class_counter.h"
 #include "engine/search_context.h"
 
 // Markers decoded at a time while the planes are built.
@@ -52,13 +53,15 @@ struct CountedPlanes {
   BitPlanes planes;
   Permuted* members[2] = {nullptr, nullptr};
   std::vector<int> samples;  // the run's sample behind each planes' sample
+  std::unique_ptr<LevelGaps> gaps;  // when pairs are counted from them
   bool empty() const { return samples.empty(); }
 };
 
 // Builds the planes of every permutation's counted class, the permutations
-// two by two, the run's codes decoded once for the whole group; false when
-// memory is short.
-bool buildCountedPlanes(const SearchContext& context, std::vector<std::unique_ptr<Permuted>>& group,
-                        int threads, std::vector<std::unique_ptr<CountedPlanes>>& counted);
+// two by two, the run's codes decoded once for the whole group, and for an
+// order of pairs their gaps; false when memory is short.
+bool buildCountedPlanes(const SearchContext& context, int order,
+                        std::vector<std::unique_ptr<Permuted>>& group, int threads,
+                        std::vector<std::unique_ptr<CountedPlanes>>& counted);
 
 #endif  // GORVA_ENGINE_PERMUTED_CLASSES_H

@@ -1,7 +1,8 @@
 // Permutation maxima counted from cell totals (the smaller class counted,
 // the other one derived) against each permutation searched in full by the
 // plain engine: the same maxima, bit for bit, for every ranking measure,
-// missing-data method, class balance, order and thread count.
+// missing-data method, class balance, order and thread count, and for
+// markers missing at many or at all samples.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -22,6 +23,7 @@ struct MaximaCase {
   int order;
   int threads;
   int permutations;
+  bool gapped;  // marker 3 missing at every other sample, marker 5 at all
 };
 
 std::vector<double> maximaOf(const Dataset& data, const MaximaCase& c, int rank, bool planes) {
@@ -49,15 +51,21 @@ std::vector<double> maximaOf(const Dataset& data, const MaximaCase& c, int rank,
 TEST(PermutationMaxima, CountedFromTotalsEqualEveryPermutationSearchedInFull) {
   // 150 samples fill no class's words; 70 permutations take two groups.
   const MaximaCase cases[] = {
-      {"available, more cases", kMethodAvailable, 0.03, 0.7, 2, 2, 5},
-      {"complete, fewer cases", kMethodComplete, 0.02, 0.3, 2, 1, 5},
-      {"mc, few cases", kMethodMc, 0.03, 0.12, 2, 2, 5},
-      {"available, complete markers, order 3", kMethodAvailable, 0.0, 0.4, 3, 2, 3},
-      {"available, order 1, two groups", kMethodAvailable, 0.05, 0.6, 1, 1, 70},
+      {"available, more cases", kMethodAvailable, 0.03, 0.7, 2, 2, 5, false},
+      {"available, gapped markers", kMethodAvailable, 0.01, 0.5, 2, 2, 4, true},
+      {"available, a third missing", kMethodAvailable, 0.3, 0.5, 2, 1, 3, false},
+      {"complete, fewer cases", kMethodComplete, 0.02, 0.3, 2, 1, 5, false},
+      {"mc, few cases", kMethodMc, 0.03, 0.12, 2, 2, 5, false},
+      {"available, complete markers, order 3", kMethodAvailable, 0.0, 0.4, 3, 2, 3, false},
+      {"available, order 1, two groups", kMethodAvailable, 0.05, 0.6, 1, 1, 70, false},
   };
   for (const MaximaCase& c : cases) {
     Dataset data = randomDataset(23, c.order == 3 ? 14 : 40, 150, c.missing);
-    for (int s = 0; s < data.samples(); ++s) data.phenotype[s] = (s * 37 % 100) < c.case_share * 100;
+    for (int s = 0; s < data.samples(); ++s) {
+      data.phenotype[s] = (s * 37 % 100) < c.case_share * 100;
+      if (c.gapped && s % 2 == 0) data.genotype[3][s] = 3;
+      if (c.gapped) data.genotype[5][s] = 3;
+    }
     for (const int rank : {kRankByIG, kRankByRIG, kRankBySynergy}) {
       const std::vector<double> plain = maximaOf(data, c, rank, false);
       const std::vector<double> counted = maximaOf(data, c, rank, true);

@@ -1,0 +1,123 @@
+// Count tables of pairs of markers from planes where every marker misses
+// few samples (a permutation's counted class, at a few percent missing).
+//
+// The cells of the second marker's last level are not counted. A cell
+// (a, last) is the first marker's samples at level a, less its counted
+// cells (a, b), less the samples at level a that have no level at the
+// second marker. Those are few: each marker keeps the list of its samples
+// without a level, and the first marker's levels, decoded once per run of
+// pairs that share it, are looked up at the second marker's list. So a
+// pair costs (levels - 1) / levels of a full count and a short scalar
+// loop, and the counts stay exact integers: the same tables as CellCounter.
+#ifndef GORVA_ENGINE_PAIR_CLASS_COUNTER_H
+#define GORVA_ENGINE_PAIR_CLASS_COUNTER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/bitplanes.h"
+#include "engine/kernel_dispatch.h"
+
+// Per marker and class (control words, case words), the bit positions of
+// the listed samples that have no level at that marker. Built once per
+// planes and shared by every counter of them. Kept only while they average
+// at most one per row word: beyond that their lookups cost about what the
+// counts they save, and every cell is counted.
+class LevelGaps {
+ public:
+  explicit LevelGaps(const BitPlanes& planes);
+
+  bool usable() const { return usable_; }
+  const std::uint32_t* begin(int marker, int cls) const {
+    return positions_.data() + offsets_[2 * marker + cls];
+  }
+  const std::uint32_t* end(int marker, int cls) const {
+    return positions_.data() + offsets_[2 * marker + cls + 1];
+  }
+  static double bytesBound(double marker_count, double row_words);
+
+ private:
+  bool usable_ = false;
+  std::vector<long> offsets_;  // 2 * marker + class
+  std::vector<std::uint32_t> positions_;
+};
+
+// Genotype levels the counter serves: 0, 1, 2 (a code of its own for
+// missing makes every marker complete, and CellCounter derives those).
+constexpr int kPairLevels = 3;
+
+class PairClassCounter {
+ public:
+  // Whether pairs over planes of `levels` levels are counted this way.
+  static bool serves(int levels, int order) { return order == 2 && levels == kPairLevels; }
+
+  PairClassCounter(const BitPlanes& planes, const LevelGaps& gaps, CountCellsKernel kernel);
+
+  static constexpr int cells() { return kPairLevels * kPairLevels; }
+  // Bytes one counter holds at most over rows of `row_words` words.
+  static double bytesBound(double row_words, double marker_count);
+
+  // The pairs from `first` (2 ints) on, `count` of them in lexicographic
+  // order, handed over as CellCounter::forEachFrom hands them: visit(at, n,
+  // tables) gets pairs at .. at + n - 1 (sharing their first marker), 2 *
+  // cells() ints each (entry 2c + class, c = first level + levels * second
+  // level); a visit returning false ends the walk.
+  template <class Visit>
+  void forEachFrom(const int* first, int count, Visit&& visit);
+  // Writes into out (2 ints) the pair at position i of the last walk.
+  void combinationAt(int i, int* out) const;
+
+ private:
+  struct Run {
+    int at;     // position of its first pair in the walk
+    int first;  // the shared first marker
+    int from;   // range of the second marker
+    int to;
+  };
+
+  void decodeLevels(int marker);
+  // Counts pairs (run.first, from .. to) into tables_.
+  void countSegment(const Run& run, int from, int to);
+
+  const BitPlanes& planes_;
+  const LevelGaps& gaps_;
+  CountCellsKernel kernel_;
+  int row_words_;
+  int block_markers_;
+  int decoded_ = -1;            // marker whose levels codes_ holds
+  std::vector<unsigned char> codes_;  // its level per bit position, kPairLevels for none
+  std::vector<Run> runs_;
+  std::vector<int> tables_;
+};
+
+template <class Visit>
+void PairClassCounter::forEachFrom(const int* first, int count, Visit&& visit) {
+  runs_.clear();
+  const int markers = planes_.markerCount();
+  int a = first[0];
+  int b = first[1];
+  for (int at = 0; at < count;) {
+    const int n = count - at < markers - b ? count - at : markers - b;
+    runs_.push_back(Run{at, a, b, b + n - 1});
+    at += n;
+    ++a;
+    b = a + 1;
+  }
+  if (runs_.empty()) return;
+  // Second markers a block at a time, so that their rows stay in cache
+  // while every run is counted against them.
+  int low = runs_.front().from;
+  for (const Run& run : runs_) low = run.from < low ? run.from : low;
+  for (int block = low; block < markers; block += block_markers_) {
+    const int block_end = block + block_markers_ - 1;
+    for (const Run& run : runs_) {
+      const int from = run.from > block ? run.from : block;
+      const int to = run.to < block_end ? run.to : block_end;
+      if (from > to) continue;
+      countSegment(run, from, to);
+      if (!visit(run.at + (from - run.from), to - from + 1, tables_.data())) return;
+    }
+  }
+}
+
+#endif  // GORVA_ENGINE_PAIR_CLASS_COUNTER_H
