@@ -8,46 +8,59 @@ namespace {
 
 // Rows of second markers held in cache at once.
 constexpr long kBlockRowBytes = 256 * 1024;
-// Gap lookups are summed in 16-bit fields of one word, so at most this many
+// Gap lookups are summed in 8-bit fields of one word, so at most this many
 // at a time.
-constexpr long kFieldLimit = 0xFFFF;
+constexpr long kFieldLimit = 0xFF;
+
+// Byte i of expandBits(x) is bit i of x (8 bits).
+constexpr std::uint64_t expandBits(unsigned x) {
+  std::uint64_t bytes = 0;
+  for (int i = 0; i < 8; ++i) bytes |= static_cast<std::uint64_t>((x >> i) & 1) << (8 * i);
+  return bytes;
+}
+
+struct ExpandTable {
+  std::uint64_t bytes[256];
+  constexpr ExpandTable() : bytes() {
+    for (unsigned x = 0; x < 256; ++x) bytes[x] = expandBits(x);
+  }
+};
+constexpr ExpandTable kExpand;
+constexpr std::uint64_t kEachByte = 0x0101010101010101ULL;
+// The shifts of a word's positions are read back as bytes in position order.
+static_assert(std::endian::native == std::endian::little);
 
 }  // namespace
 
 LevelGaps::LevelGaps(const BitPlanes& planes) {
   const int markers = planes.markerCount();
   const int levels = planes.levels();
-  const PlaneShape& shape = planes.shape();
-  const int row_words = shape.rowWords();
+  const int row_words = planes.shape().rowWords();
   const std::uint64_t* everyone = planes.everyone();
   if (levels != kPairLevels) return;
   const long most = static_cast<long>(markers) * row_words;
-  offsets_.assign(2L * markers + 1, 0);
+  offsets_.assign(static_cast<std::size_t>(markers) + 1, 0);
   for (int m = 0; m < markers; ++m) {
     const std::uint64_t* rows = planes.marker(m);
-    for (int cls = 0; cls < 2; ++cls) {
-      const int from = cls == 0 ? 0 : shape.control_words;
-      const int to = cls == 0 ? shape.control_words : row_words;
-      for (int w = from; w < to; ++w) {
-        std::uint64_t leveled = 0;
-        for (int l = 0; l < levels; ++l) leveled |= rows[static_cast<long>(l) * row_words + w];
-        for (std::uint64_t gap = everyone[w] & ~leveled; gap != 0; gap &= gap - 1) {
-          if (static_cast<long>(positions_.size()) == most) {
-            positions_ = {};
-            offsets_ = {};
-            return;
-          }
-          positions_.push_back(static_cast<std::uint32_t>(64 * w + std::countr_zero(gap)));
+    for (int w = 0; w < row_words; ++w) {
+      std::uint64_t leveled = 0;
+      for (int l = 0; l < levels; ++l) leveled |= rows[static_cast<long>(l) * row_words + w];
+      for (std::uint64_t gap = everyone[w] & ~leveled; gap != 0; gap &= gap - 1) {
+        if (static_cast<long>(positions_.size()) == most) {
+          positions_ = {};
+          offsets_ = {};
+          return;
         }
+        positions_.push_back(static_cast<std::uint32_t>(64 * w + std::countr_zero(gap)));
       }
-      offsets_[2 * m + cls + 1] = static_cast<long>(positions_.size());
     }
+    offsets_[m + 1] = static_cast<long>(positions_.size());
   }
   usable_ = true;
 }
 
 double LevelGaps::bytesBound(double marker_count, double row_words) {
-  return marker_count * (2 * sizeof(long) + row_words * sizeof(std::uint32_t));
+  return marker_count * (sizeof(long) + row_words * sizeof(std::uint32_t));
 }
 
 PairClassCounter::PairClassCounter(const BitPlanes& planes, const LevelGaps& gaps,
@@ -55,7 +68,7 @@ PairClassCounter::PairClassCounter(const BitPlanes& planes, const LevelGaps& gap
     : planes_(planes), gaps_(gaps), kernel_(kernel), row_words_(planes.shape().rowWords()) {
   const long marker_bytes = static_cast<long>(planes.markerStrideWords()) * 8;
   block_markers_ = static_cast<int>(std::max(1L, kBlockRowBytes / std::max(1L, marker_bytes)));
-  codes_.assign(static_cast<std::size_t>(row_words_) * 64, static_cast<unsigned char>(kPairLevels));
+  shifts_.assign(static_cast<std::size_t>(row_words_) * 8, 0);
   tables_.assign(static_cast<std::size_t>(block_markers_) * 2 * cells(), 0);
 }
 
@@ -77,13 +90,19 @@ void PairClassCounter::combinationAt(int i, int* out) const {
 void PairClassCounter::decodeLevels(int marker) {
   if (decoded_ == marker) return;
   decoded_ = marker;
-  std::fill(codes_.begin(), codes_.end(), static_cast<unsigned char>(kPairLevels));
   const std::uint64_t* rows = planes_.marker(marker);
-  for (int l = 0; l < kPairLevels; ++l) {
-    const std::uint64_t* row = rows + static_cast<long>(l) * row_words_;
-    for (int w = 0; w < row_words_; ++w) {
-      for (std::uint64_t bits = row[w]; bits != 0; bits &= bits - 1)
-        codes_[64 * w + std::countr_zero(bits)] = static_cast<unsigned char>(l);
+  const int control_words = planes_.shape().control_words;
+  // Eight positions at a time: a level's bit becomes a byte, and at most one
+  // level holds each position, so no byte borrows from its neighbour.
+  for (int w = 0; w < row_words_; ++w) {
+    const std::uint64_t base = (w < control_words ? 0 : 4) * 8 * kEachByte;
+    for (int part = 0; part < 8; ++part) {
+      const unsigned shift = 8 * part;
+      const std::uint64_t level0 = kExpand.bytes[(rows[w] >> shift) & 0xFF];
+      const std::uint64_t level1 = kExpand.bytes[(rows[row_words_ + w] >> shift) & 0xFF];
+      const std::uint64_t level2 = kExpand.bytes[(rows[2L * row_words_ + w] >> shift) & 0xFF];
+      // 8 * (3 - 3 b0 - 2 b1 - b2): the level, or 3 for none.
+      shifts_[8L * w + part] = base + 8 * (3 * kEachByte - 3 * level0 - 2 * level1 - level2);
     }
   }
 }
@@ -106,27 +125,26 @@ void PairClassCounter::countSegment(const Run& run, int from, int to) {
 
   decodeLevels(run.first);
   const int* first_totals = planes_.marginals(run.first);
-  const unsigned char* codes = codes_.data();
+  const unsigned char* shifts = reinterpret_cast<const unsigned char*>(shifts_.data());
   int* table = tables_.data();
   for (int m = from; m <= to; ++m, table += table_ints) {
+    // The first marker's levels among the second marker's gaps, per class.
+    long gaps_at[2][4] = {{0, 0, 0, 0}, {0, 0, 0, 0}};
+    const std::uint32_t* gap = gaps_.begin(m);
+    const std::uint32_t* const gaps_end = gaps_.end(m);
+    while (gap != gaps_end) {
+      const std::uint32_t* const chunk_end =
+          gaps_end - gap > kFieldLimit ? gap + kFieldLimit : gaps_end;
+      std::uint64_t fields = 0;
+      for (; gap != chunk_end; ++gap) fields += std::uint64_t{1} << shifts[*gap];
+      for (int field = 0; field < 8; ++field)
+        gaps_at[field / 4][field % 4] += static_cast<long>((fields >> (8 * field)) & kFieldLimit);
+    }
     for (int cls = 0; cls < 2; ++cls) {
-      // The first marker's levels among the second marker's gaps, summed
-      // in one 16-bit field per level (field 3: gaps of both).
-      long gaps_at[L] = {0, 0, 0};
-      const std::uint32_t* gap = gaps_.begin(m, cls);
-      const std::uint32_t* const gaps_end = gaps_.end(m, cls);
-      while (gap != gaps_end) {
-        const std::uint32_t* const chunk_end =
-            gaps_end - gap > kFieldLimit ? gap + kFieldLimit : gaps_end;
-        std::uint64_t fields = 0;
-        for (; gap != chunk_end; ++gap) fields += std::uint64_t{1} << (16 * codes[*gap]);
-        for (int a = 0; a < L; ++a)
-          gaps_at[a] += static_cast<long>((fields >> (16 * a)) & kFieldLimit);
-      }
       for (int a = 0; a < L; ++a) {
         table[2 * (a + L * (L - 1)) + cls] =
             static_cast<int>(first_totals[2 * a + cls] - table[2 * a + cls] -
-                             table[2 * (a + L) + cls] - gaps_at[a]);
+                             table[2 * (a + L) + cls] - gaps_at[cls][a]);
       }
     }
   }

@@ -18,8 +18,8 @@
 #include "engine/bitplanes.h"
 #include "engine/kernel_dispatch.h"
 
-// Per marker and class (control words, case words), the bit positions of
-// the listed samples that have no level at that marker. Built once per
+// Per marker, the bit positions of the listed samples that have no level at
+// that marker (the controls' words first, then the cases'). Built once per
 // planes and shared by every counter of them. Kept only while they average
 // at most one per row word: beyond that their lookups cost about what the
 // counts they save, and every cell is counted.
@@ -28,17 +28,13 @@ class LevelGaps {
   explicit LevelGaps(const BitPlanes& planes);
 
   bool usable() const { return usable_; }
-  const std::uint32_t* begin(int marker, int cls) const {
-    return positions_.data() + offsets_[2 * marker + cls];
-  }
-  const std::uint32_t* end(int marker, int cls) const {
-    return positions_.data() + offsets_[2 * marker + cls + 1];
-  }
+  const std::uint32_t* begin(int marker) const { return positions_.data() + offsets_[marker]; }
+  const std::uint32_t* end(int marker) const { return positions_.data() + offsets_[marker + 1]; }
   static double bytesBound(double marker_count, double row_words);
 
  private:
   bool usable_ = false;
-  std::vector<long> offsets_;  // 2 * marker + class
+  std::vector<long> offsets_;  // per marker, and one past the last
   std::vector<std::uint32_t> positions_;
 };
 
@@ -84,8 +80,10 @@ class PairClassCounter {
   CountCellsKernel kernel_;
   int row_words_;
   int block_markers_;
-  int decoded_ = -1;            // marker whose levels codes_ holds
-  std::vector<unsigned char> codes_;  // its level per bit position, kPairLevels for none
+  int decoded_ = -1;  // marker whose levels shifts_ holds
+  // Per bit position, where its level (kPairLevels: none) counts in a word
+  // of 8-bit fields: byte 4 * class + level.
+  std::vector<std::uint64_t> shifts_;
   std::vector<Run> runs_;
   std::vector<int> tables_;
 };

@@ -11,6 +11,7 @@
 #include "core/search_constants.h"
 #include "engine/bitplanes.h"
 #include "engine/cell_counter.h"
+#include "engine/class_tables.h"
 #include "engine/information_gain_bound.h"
 #include "engine/kernel_dispatch.h"
 #include "engine/pair_class_counter.h"
@@ -128,10 +129,8 @@ class MaximaWorker {
     unrankCombination(first_rank, context_.marker_count, order_, first_.data());
     totals_.resize(static_cast<std::size_t>(count) * cells_);
     totals_counter_.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
-      int* totals = &totals_[static_cast<std::size_t>(at) * cells_];
-      for (int j = 0; j < n; ++j, tables += table_ints_, totals += cells_) {
-        for (int c = 0; c < cells_; ++c) totals[c] = tables[2 * c] + tables[2 * c + 1];
-      }
+      cellTotals(tables, static_cast<long>(n) * cells_,
+                 &totals_[static_cast<std::size_t>(at) * cells_]);
       return true;
     });
     for (std::size_t p = 0; p < counted_.size(); ++p) {
@@ -183,30 +182,8 @@ class MaximaWorker {
                     CountedEntries entries) {
     tables_.resize(static_cast<std::size_t>(n) * table_ints_);
     // Cells of consecutive tables are consecutive in all three arrays.
-    const int* totals = &totals_[static_cast<std::size_t>(at) * cells_];
-    const int* in = counted;
-    int* out = tables_.data() + permuted.counted_class;      // the counted class's entries
-    int* rest = tables_.data() + (1 - permuted.counted_class);  // the other class's
-    const long cell_count = static_cast<long>(n) * cells_;
-    if (in == nullptr) {
-      for (long i = 0; i < cell_count; ++i) {
-        out[2 * i] = 0;
-        rest[2 * i] = totals[i];
-      }
-    } else if (entries == CountedEntries::kBoth) {
-      for (long i = 0; i < cell_count; ++i) {
-        const int own = in[2 * i] + in[2 * i + 1];
-        out[2 * i] = own;
-        rest[2 * i] = totals[i] - own;
-      }
-    } else {
-      in += entries == CountedEntries::kCases ? 1 : 0;
-      for (long i = 0; i < cell_count; ++i) {
-        const int own = in[2 * i];
-        out[2 * i] = own;
-        rest[2 * i] = totals[i] - own;
-      }
-    }
+    assembleClassTables(&totals_[static_cast<std::size_t>(at) * cells_], counted, entries,
+                        permuted.counted_class, static_cast<long>(n) * cells_, tables_.data());
     const SearchContext& context = permuted.context;
     const bool bounded = std::isfinite(permuted.divergence_factor);
     if (bounded) {
