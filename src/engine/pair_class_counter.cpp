@@ -129,16 +129,25 @@ void PairClassCounter::countSegment(const Run& run, int from, int to) {
   int* table = tables_.data();
   for (int m = from; m <= to; ++m, table += table_ints) {
     // The first marker's levels among the second marker's gaps, per class.
-    long gaps_at[2][4] = {{0, 0, 0, 0}, {0, 0, 0, 0}};
+    long gaps_at[2][L] = {{0, 0, 0}, {0, 0, 0}};
     const std::uint32_t* gap = gaps_.begin(m);
     const std::uint32_t* const gaps_end = gaps_.end(m);
     while (gap != gaps_end) {
       const std::uint32_t* const chunk_end =
           gaps_end - gap > kFieldLimit ? gap + kFieldLimit : gaps_end;
+      // Two sums, so that consecutive lookups do not wait on each other.
       std::uint64_t fields = 0;
-      for (; gap != chunk_end; ++gap) fields += std::uint64_t{1} << shifts[*gap];
-      for (int field = 0; field < 8; ++field)
-        gaps_at[field / 4][field % 4] += static_cast<long>((fields >> (8 * field)) & kFieldLimit);
+      std::uint64_t more = 0;
+      for (; chunk_end - gap >= 2; gap += 2) {
+        fields += std::uint64_t{1} << shifts[gap[0]];
+        more += std::uint64_t{1} << shifts[gap[1]];
+      }
+      if (gap != chunk_end) fields += std::uint64_t{1} << shifts[*gap++];
+      fields += more;
+      for (int cls = 0; cls < 2; ++cls) {
+        for (int a = 0; a < L; ++a)
+          gaps_at[cls][a] += static_cast<long>((fields >> (8 * (4 * cls + a))) & kFieldLimit);
+      }
     }
     for (int cls = 0; cls < 2; ++cls) {
       for (int a = 0; a < L; ++a) {
