@@ -17,6 +17,7 @@
 
 #include "engine/bitplanes.h"
 #include "engine/kernel_dispatch.h"
+#include "engine/pair_free_counts.h"
 
 // Per marker, the bit positions of the listed samples that have no level at
 // that marker (the controls' words first, then the cases'). Built once per
@@ -47,7 +48,12 @@ class PairClassCounter {
   // Whether pairs over planes of `levels` levels are counted this way.
   static bool serves(int levels, int order) { return order == 2 && levels == kPairLevels; }
 
-  PairClassCounter(const BitPlanes& planes, const LevelGaps& gaps, CountCellsKernel kernel);
+  // With a pair kernel (null: none on this path) and usable gaps, only the
+  // cells below both markers' last levels are counted, second markers four
+  // to a register, and the first marker's last level is derived as the
+  // second's is, from the second marker's levels at the first one's gaps.
+  PairClassCounter(const BitPlanes& planes, const LevelGaps& gaps, CountCellsKernel kernel,
+                   PairCountKernel pair_kernel);
 
   static constexpr int cells() { return kPairLevels * kPairLevels; }
   // Bytes one counter holds at most over rows of `row_words` words.
@@ -71,13 +77,22 @@ class PairClassCounter {
     int to;
   };
 
+  bool packs() const { return pair_kernel_ != nullptr; }
   void decodeLevels(int marker);
+  // Packs second markers [first, last] (from a multiple of four) for the
+  // pair kernel.
+  void packBlock(int first, int last);
   // Counts pairs (run.first, from .. to) into tables_.
   void countSegment(const Run& run, int from, int to);
+  void countPackedSegment(const Run& run, int from, int to);
+  // Subtracts the first marker's levels at the second marker's gaps from
+  // its marginals: the cells of the second marker's last level.
+  void deriveLastLevel(int first, int second, int* table) const;
 
   const BitPlanes& planes_;
   const LevelGaps& gaps_;
   CountCellsKernel kernel_;
+  PairCountKernel pair_kernel_;
   int row_words_;
   int block_markers_;
   int decoded_ = -1;  // marker whose levels shifts_ holds
@@ -86,6 +101,9 @@ class PairClassCounter {
   std::vector<std::uint64_t> shifts_;
   std::vector<Run> runs_;
   std::vector<int> tables_;
+  AlignedWords packed_;  // the block's second markers, four to a group
+  int packed_first_ = 0;
+  std::vector<int> free_counts_;
 };
 
 template <class Visit>
@@ -106,8 +124,10 @@ void PairClassCounter::forEachFrom(const int* first, int count, Visit&& visit) {
   // while every run is counted against them.
   int low = runs_.front().from;
   for (const Run& run : runs_) low = run.from < low ? run.from : low;
+  if (packs()) low -= low % kPairLanes;
   for (int block = low; block < markers; block += block_markers_) {
     const int block_end = block + block_markers_ - 1;
+    if (packs()) packBlock(block, block_end < markers - 1 ? block_end : markers - 1);
     for (const Run& run : runs_) {
       const int from = run.from > block ? run.from : block;
       const int to = run.to < block_end ? run.to : block_end;

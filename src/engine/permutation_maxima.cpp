@@ -117,7 +117,8 @@ class MaximaWorker {
     for (const auto& planes : counted) {
       const bool pairs = planes->gaps != nullptr;
       pair_counters_.push_back(
-          pairs ? std::make_unique<PairClassCounter>(planes->planes, *planes->gaps, kernel_)
+          pairs ? std::make_unique<PairClassCounter>(planes->planes, *planes->gaps, kernel_,
+                                                     pairCountKernelFor(activeSimdPath()))
                 : nullptr);
       counters_.push_back(planes->empty() || pairs
                               ? nullptr
