@@ -1,14 +1,15 @@
 // Permutation maxima counted from cell totals (the smaller class counted,
 // the other one derived) against each permutation searched in full by the
 // plain engine: the same maxima, bit for bit, for every ranking measure,
-// missing-data method, class balance, order and thread count, and for
-// markers missing at many or at all samples.
+// missing-data method, class balance, order, thread count and SIMD path,
+// and for markers missing at many or at all samples.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
 #include "engine/bitplanes.h"
+#include "engine/kernel_dispatch.h"
 #include "engine/permutation_maxima.h"
 #include "engine/significance.h"
 #include "support/oracle.h"
@@ -59,6 +60,8 @@ TEST(PermutationMaxima, CountedFromTotalsEqualEveryPermutationSearchedInFull) {
       {"available, complete markers, order 3", kMethodAvailable, 0.0, 0.4, 3, 2, 3, false},
       {"available, order 1, two groups", kMethodAvailable, 0.05, 0.6, 1, 1, 70, false},
   };
+  // The CPU's own path and the portable one (they count pairs differently).
+  const SimdPath paths[] = {activeSimdPath(), SimdPath::kScalar};
   for (const MaximaCase& c : cases) {
     Dataset data = randomDataset(23, c.order == 3 ? 14 : 40, 150, c.missing);
     for (int s = 0; s < data.samples(); ++s) {
@@ -68,14 +71,19 @@ TEST(PermutationMaxima, CountedFromTotalsEqualEveryPermutationSearchedInFull) {
     }
     for (const int rank : {kRankByIG, kRankByRIG, kRankBySynergy}) {
       const std::vector<double> plain = maximaOf(data, c, rank, false);
-      const std::vector<double> counted = maximaOf(data, c, rank, true);
       ASSERT_EQ(plain.size(), static_cast<std::size_t>(c.permutations));
-      ASSERT_EQ(counted.size(), plain.size());
-      for (std::size_t r = 0; r < plain.size(); ++r) {
-        EXPECT_TRUE(std::isfinite(plain[r])) << c.name << " rank " << rank << " r " << r;
-        EXPECT_EQ(std::memcmp(&plain[r], &counted[r], sizeof(double)), 0)
-            << c.name << " rank " << rank << " r " << r << ": " << plain[r] << " vs " << counted[r];
+      for (const SimdPath path : paths) {
+        ASSERT_TRUE(forceSimdPath(path));
+        const std::vector<double> counted = maximaOf(data, c, rank, true);
+        ASSERT_EQ(counted.size(), plain.size());
+        for (std::size_t r = 0; r < plain.size(); ++r) {
+          EXPECT_TRUE(std::isfinite(plain[r])) << c.name << " rank " << rank << " r " << r;
+          EXPECT_EQ(std::memcmp(&plain[r], &counted[r], sizeof(double)), 0)
+              << c.name << " rank " << rank << " " << simdPathName(path) << " r " << r << ": "
+              << plain[r] << " vs " << counted[r];
+        }
       }
+      clearForcedSimdPath();
     }
   }
 }
