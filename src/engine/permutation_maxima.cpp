@@ -102,7 +102,7 @@ class MaximaWorker {
  public:
   MaximaWorker(const SearchContext& context, int order,
                const std::vector<std::unique_ptr<CountedPlanes>>& counted,
-               InformationGainBounds bounds)
+               const LevelGaps* run_gaps, InformationGainBounds bounds)
       : context_(context),
         order_(order),
         counted_(counted),
@@ -114,6 +114,10 @@ class MaximaWorker {
     score_sums_.assign(table_ints_, 0.0);
     first_.resize(order);
     combination_.resize(order);
+    if (run_gaps != nullptr && run_gaps->usable()) {
+      pair_totals_counter_ = std::make_unique<PairClassCounter>(
+          *context.planes, *run_gaps, kernel_, pairCountKernelFor(activeSimdPath()));
+    }
     for (const auto& planes : counted) {
       const bool pairs = planes->gaps != nullptr;
       pair_counters_.push_back(
@@ -129,11 +133,16 @@ class MaximaWorker {
   void scoreBlock(long long first_rank, int count) {
     unrankCombination(first_rank, context_.marker_count, order_, first_.data());
     totals_.resize(static_cast<std::size_t>(count) * cells_);
-    totals_counter_.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
+    const auto keep_totals = [&](int at, int n, int* tables) {
       cellTotals(tables, static_cast<long>(n) * cells_,
                  &totals_[static_cast<std::size_t>(at) * cells_]);
       return true;
-    });
+    };
+    if (pair_totals_counter_) {
+      pair_totals_counter_->forEachFrom(first_.data(), count, keep_totals);
+    } else {
+      totals_counter_.forEachFrom(first_.data(), count, keep_totals);
+    }
     for (std::size_t p = 0; p < counted_.size(); ++p) {
       Permuted* const* members = counted_[p]->members;
       if (pair_counters_[p]) {
@@ -260,6 +269,7 @@ class MaximaWorker {
   InformationGainBounds bounds_;
   CountCellsKernel kernel_;
   CellCounter totals_counter_;
+  std::unique_ptr<PairClassCounter> pair_totals_counter_;  // pairs over the run's planes
   std::vector<std::unique_ptr<CellCounter>> counters_;
   std::vector<std::unique_ptr<PairClassCounter>> pair_counters_;
   int cells_ = 0;
@@ -307,16 +317,20 @@ double permutationMaximaBytesBound(double marker_count, double sample_count, int
   const double cells = std::pow(levels, order);
   const double block =
       static_cast<double>(blockCombinations(static_cast<int>(std::min(cells, 1e9)), marker_count));
-  // Per worker: the totals' counter, a block's totals and a stretch of
-  // combined tables with their bounds (a stretch is at most a block).
+  // Per worker: the totals' counters, a block's totals and a stretch of
+  // combined tables with their bounds (a stretch is at most a block); for
+  // pairs, the gaps of the run's planes once.
+  const bool pairs = PairClassCounter::serves(levels, order);
   const double worker =
       CellCounter::bytesBound(levels, order, rowWords(sample_count), marker_count, block) +
+      (pairs ? PairClassCounter::bytesBound(rowWords(sample_count), marker_count) : 0) +
       block * cells * sizeof(int) + block * (2 * cells * sizeof(int) + sizeof(double));
+  const double run_gaps = pairs ? LevelGaps::bytesBound(marker_count, rowWords(sample_count)) : 0;
   // The group's phenotypes are held beside it, and a block of decoded and
   // gathered codes while its planes are built.
   return group * (perPermutationBytes(marker_count, sample_count, levels, order, workers) +
                   sample_count) +
-         workers * worker + 2 * kDecodedPlaneMarkers * sample_count;
+         workers * worker + run_gaps + 2 * kDecodedPlaneMarkers * sample_count;
 }
 
 bool maximaFromCellTotals(const SearchContext& context, int order,
@@ -329,12 +343,15 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
   if (bounds == nullptr) bounds = informationGainBoundsScalar;
   std::vector<std::unique_ptr<Permuted>> group;
   std::vector<std::unique_ptr<CountedPlanes>> counted;
+  std::unique_ptr<LevelGaps> run_gaps;
   try {
     for (int r = 0; r < count; ++r) {
       group.push_back(std::make_unique<Permuted>());
       preparePermuted(context, phenotypes[r].data(), *group.back());
     }
     if (!buildCountedPlanes(context, order, group, workers, counted)) return false;
+    if (PairClassCounter::serves(context.planes->levels(), order))
+      run_gaps = std::make_unique<LevelGaps>(*context.planes);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -346,7 +363,7 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
   std::atomic<bool> failed{false};
   runWorkers(workers, [&](int) {
     try {
-      MaximaWorker worker(context, order, counted, bounds);
+      MaximaWorker worker(context, order, counted, run_gaps.get(), bounds);
       for (;;) {
         if (failed.load(std::memory_order_relaxed)) return;
         const long long first = next_block.fetch_add(1) * block;
