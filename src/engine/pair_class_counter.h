@@ -1,14 +1,17 @@
 // Count tables of pairs of markers from planes where every marker misses
-// few samples (a permutation's counted class, at a few percent missing).
+// few samples (a permutation's counted class, or the run's, at a few
+// percent missing).
 //
 // The cells of the second marker's last level are not counted. A cell
 // (a, last) is the first marker's samples at level a, less its counted
 // cells (a, b), less the samples at level a that have no level at the
 // second marker. Those are few: each marker keeps the list of its samples
-// without a level, and the first marker's levels, decoded once per run of
-// pairs that share it, are looked up at the second marker's list. So a
-// pair costs (levels - 1) / levels of a full count and a short scalar
-// loop, and the counts stay exact integers: the same tables as CellCounter.
+// without a level (its gaps), and the first marker's levels, decoded once
+// per run of pairs that share it, are looked up at the second marker's
+// gaps. Where the pair kernel runs, the first marker's last level is left
+// out too and derived the same way, from the second marker's levels at the
+// first marker's gaps, read four second markers at a time from their packed
+// words. The counts stay exact integers: the same tables as CellCounter.
 #ifndef GORVA_ENGINE_PAIR_CLASS_COUNTER_H
 #define GORVA_ENGINE_PAIR_CLASS_COUNTER_H
 

@@ -8,7 +8,8 @@
 // runs over blocks outside and permutations inside, so totals are held for
 // one block per worker, never for a whole order. Each permutation keeps its
 // running maximum, and a table gets its exact measures only when its IG
-// upper bound says it may beat that maximum.
+// upper bound says it may beat that maximum. Pairs whose markers miss few
+// samples are counted by PairClassCounter, which counts fewer cells.
 #ifndef GORVA_ENGINE_PERMUTATION_MAXIMA_H
 #define GORVA_ENGINE_PERMUTATION_MAXIMA_H
 
