@@ -207,8 +207,8 @@ void PairClassCounter::deriveLastLevel(int first, int second, int* table) const 
 
 void PairClassCounter::packBlock(int first, int last) {
   packed_first_ = first;
-  packPairGroups(planes_.marker(0), planes_.markerStrideWords(), row_words_, first, last + 1,
-                 (last - first) / kPairLanes + 1, packed_.data());
+  packPairGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_}, first,
+                 last + 1, (last - first) / kPairLanes + 1, packed_.data());
 }
 
 void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
