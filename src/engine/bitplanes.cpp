@@ -233,15 +233,22 @@ void BitPlanes::finishSamples(int threads) {
 std::vector<unsigned char> BitPlanes::columns(const int* markers, int count, int sample_count) const {
   std::vector<unsigned char> bytes(static_cast<std::size_t>(count) * sample_count, kMissingCode);
   const int row_words = shape_.rowWords();
+  // Each class fills its block's bits from the first on, so a set bit's
+  // place in the list follows from its position: walking the set bits
+  // touches each listed sample once, whatever the levels.
+  const int case_block_bit = 64 * shape_.control_words;
+  const int controls = everyone_counts_[0];
   for (int j = 0; j < count; ++j) {
     const std::uint64_t* rows = marker(markers[j]);
     unsigned char* column = &bytes[static_cast<std::size_t>(j) * sample_count];
-    for (std::size_t i = 0; i < row_order_.size(); ++i) {
-      const int bit = position_[i];
-      for (int level = 0; level < levels_; ++level) {
-        if ((rows[static_cast<long>(level) * row_words + bit / 64] >> (bit % 64)) & 1) {
+    // Highest level first, so a sample in several levels keeps its lowest.
+    for (int level = levels_ - 1; level >= 0; --level) {
+      const std::uint64_t* row = rows + static_cast<long>(level) * row_words;
+      for (int w = 0; w < row_words; ++w) {
+        for (std::uint64_t word = row[w]; word != 0; word &= word - 1) {
+          const int bit = 64 * w + std::countr_zero(word);
+          const int i = bit < case_block_bit ? bit : controls + (bit - case_block_bit);
           column[row_order_[i]] = static_cast<unsigned char>(level);
-          break;
         }
       }
     }
