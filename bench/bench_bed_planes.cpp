@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/planes_road.h"
-#include "engine/bitplanes.h"
+#include "engine/count/bitplanes.h"
 #include "io/FileIO.h"
 #include "io/plink_reader.h"
 

@@ -36,11 +36,11 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/batch_pool.h"
-#include "engine/bitplanes.h"
-#include "engine/kernel_dispatch.h"
-#include "engine/simd_targets.h"
-#include "engine/unrank.h"
+#include "engine/search/batch_pool.h"
+#include "engine/count/bitplanes.h"
+#include "engine/count/kernel_dispatch.h"
+#include "engine/count/simd_targets.h"
+#include "engine/search/unrank.h"
 
 namespace {
 

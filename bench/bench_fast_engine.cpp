@@ -32,10 +32,10 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/batch_pool.h"
-#include "engine/bitplanes.h"
-#include "engine/kernel_dispatch.h"
-#include "engine/unrank.h"
+#include "engine/search/batch_pool.h"
+#include "engine/count/bitplanes.h"
+#include "engine/count/kernel_dispatch.h"
+#include "engine/search/unrank.h"
 
 namespace {
 

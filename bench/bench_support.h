@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/bitplanes.h"
+#include "engine/count/bitplanes.h"
 
 inline std::string cpuModel() {
   std::ifstream info("/proc/cpuinfo");

@@ -17,7 +17,7 @@
 #include "app/run_plan.h"
 #include "app/text_subset.h"
 #include "app/tfmmdr.h"
-#include "engine/mdrresult.h"
+#include "engine/search/mdrresult.h"
 #include "io/data_check.h"
 #include "io/file_safety.h"
 #include "io/plink_reader.h"

@@ -14,11 +14,11 @@
 #include <thread>
 
 #include "app/planes_road.h"
-#include "engine/batch_pool.h"
-#include "engine/bitplanes.h"
-#include "engine/cell_counter.h"
-#include "engine/permutation_maxima.h"
-#include "engine/mdrresult.h"
+#include "engine/search/batch_pool.h"
+#include "engine/count/bitplanes.h"
+#include "engine/count/cell_counter.h"
+#include "engine/significance/permutation_maxima.h"
+#include "engine/search/mdrresult.h"
 #include "io/FileIO.h"
 #include "search_constants.h"
 

@@ -8,10 +8,10 @@
 
 #include "app/run_plan.h"
 #include "app/tfmmdr.h"
-#include "engine/bitplanes.h"
-#include "engine/cell_counter.h"
-#include "engine/missingdata.h"
-#include "engine/worker_threads.h"
+#include "engine/count/bitplanes.h"
+#include "engine/count/cell_counter.h"
+#include "engine/search/missingdata.h"
+#include "engine/search/worker_threads.h"
 #include "io/FileIO.h"
 
 int planesBlockMarkers(long long sample_count, long long marker_count) {

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <string_view>
 
-#include "engine/genotype_view.h"
-#include "engine/mdrresult.h"
-#include "engine/significance.h"
-#include "engine/missingdata.h"
+#include "engine/count/genotype_view.h"
+#include "engine/search/mdrresult.h"
+#include "engine/significance/significance.h"
+#include "engine/search/missingdata.h"
 #include "io/messages.h"
 #include "gorva.h"
 #include "search_constants.h"

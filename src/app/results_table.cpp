@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "engine/combination_listing.h"
+#include "engine/significance/combination_listing.h"
 #include "io/output_file.h"
 #include "io/messages.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/significance.h"
+#include "engine/significance/significance.h"
 
 // What the comment lines say about the run.
 struct TableRun {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "engine/mdrresult.h"
+#include "engine/search/mdrresult.h"
 #include "search_constants.h"
 
 namespace {

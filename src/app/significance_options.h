@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/significance.h"
+#include "engine/significance/significance.h"
 
 // Fills `request` from the options; false with a refusal naming the option
 // when a value is outside what they accept (an unknown --rank word,

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/planes_road.h"
-#include "engine/search_context.h"
-#include "engine/significance.h"
+#include "engine/search/search_context.h"
+#include "engine/significance/significance.h"
 #include "io/FileIO.h"
 #include "io/output_file.h"
 

@@ -9,12 +9,12 @@
 #include <memory>
 #include <vector>
 
-#include "engine/batch_pool.h"
-#include "engine/bitplanes.h"
-#include "engine/order_search.h"
-#include "engine/progress.h"
-#include "engine/search_context.h"
-#include "engine/unrank.h"
+#include "engine/search/batch_pool.h"
+#include "engine/count/bitplanes.h"
+#include "engine/search/order_search.h"
+#include "engine/search/progress.h"
+#include "engine/search/search_context.h"
+#include "engine/search/unrank.h"
 #include "mpi/segments.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "engine/bestrows.h"
+#include "engine/rank/bestrows.h"
 
 // Consecutive batches whose best rows are sorted best first and hold no NaN
 // key merge into one segment: merging such lists is associative, so a

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/genotype_view.h"
-#include "engine/significance.h"
+#include "engine/count/genotype_view.h"
+#include "engine/significance/significance.h"
 #include "search_constants.h"
 
 // Input the search cannot take (a ValueError in Python).

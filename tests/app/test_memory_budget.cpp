@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "app/memory_budget.h"
-#include "engine/batch_pool.h"
+#include "engine/search/batch_pool.h"
 #include "support/run_program.h"
 
 namespace {

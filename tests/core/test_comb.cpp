@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/gorva.h"
-#include "engine/unrank.h"
+#include "engine/search/unrank.h"
 
 namespace {
 

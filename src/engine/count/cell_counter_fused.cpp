@@ -1,0 +1,126 @@
+// The fused walk of CellCounter: free cells counted a packed block of last
+// markers at a time, bounded while in L1, tables completed on demand.
+#include "engine/count/cell_counter.h"
+#include "engine/rank/information_gain_bound_finish.h"
+
+bool CellCounter::fuseBounds(SimdPath path, double q, double divergence_factor, int fixed_controls,
+                             int fixed_cases) {
+  const PairCountKernel kernel = pairCountKernelFor(path);
+  const int* classes = planes_.everyoneCounts();
+  const bool served = order_ == 2 || (order_ == 3 && !pairs_.empty());
+  if (kernel == nullptr || !served || levels_ != 3 ||
+      classes[0] + classes[1] >= kSinglePrecisionTotal || roundedFraction(q) != q)
+    return false;
+  const int markers = planes_.markerCount();
+  const int groups = (block_markers_ + kPairLanes - 1) / kPairLanes + 1;
+  const int combinations = (groups * kPairLanes + kPairBlock - 1) / kPairBlock * kPairBlock;
+  if (!packed_.reset(static_cast<long>(kPackedLevels) * groups * row_words_ * kPairLanes)) return false;
+  free_counts_.assign(static_cast<std::size_t>(combinations) * kMaxCounts, 0);
+  fused_bounds_.assign(combinations, 0.0);
+  fused_table_.assign(2 * cells_, 0);
+  // The bounds read the last markers' totals eight at a time.
+  const long padded = markers + 2L * kPairBlock;
+  last_levels_.assign(4 * padded, 0);
+  for (int m = 0; m < markers; ++m) {
+    for (int e = 0; e < 4; ++e) last_levels_[e * padded + m] = planes_.marginals(m)[e];
+  }
+  for (int e = 0; e < 4; ++e) {
+    pair_totals_.second_levels[e] = &last_levels_[e * padded];
+    triple_totals_.third_levels[e] = &last_levels_[e * padded];
+  }
+  pair_totals_.controls = classes[0];
+  pair_totals_.cases = classes[1];
+  fused_bound_.cells = cells_;
+  fused_bound_.q = q;
+  fused_bound_.divergence_factor = divergence_factor;
+  fused_bound_.fixed_controls = fixed_controls;
+  fused_bound_.fixed_cases = fixed_cases;
+  pair_kernel_ = kernel;
+  return true;
+}
+
+bool CellCounter::fusesSegment(const Run& run, int from) const {
+  if (pair_kernel_ == nullptr) return false;
+  return order_ == 2 || derivesFromPairs(run, from);
+}
+
+void CellCounter::packLastBlock(int from, int to) {
+  packed_first_ = from / kPairLanes * kPairLanes;
+  const int groups = (to - packed_first_) / kPairLanes + 1;
+  packPairGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_},
+                 packed_first_, to + 1, groups, packed_.data());
+}
+
+void CellCounter::countFusedSegment(const Run& run, int from, int to) {
+  const int first = prefixes_[run.prefix_at];
+  const int base = from / kPairLanes * kPairLanes;
+  // Pairs with a marker that misses genotypes: whole, 3 x 3.
+  stretch_whole_ = order_ == 2 && !(planes_.complete(first) && planes_.complete(from));
+  PairCountRequest request;
+  if (order_ == 2) {
+    request.row_count = stretch_whole_ ? 3 : 2;
+    request.level_count = request.row_count;
+    for (int l = 0; l < request.row_count; ++l)
+      request.rows[l] = planes_.marker(first) + static_cast<long>(l) * row_words_;
+  } else {
+    request.row_count = 4;
+    // The prefix rows below both markers' last levels: g0 + 3 g1.
+    for (int r = 0; r < 4; ++r)
+      request.rows[r] = run.rows + static_cast<long>(r % 2 + 3 * (r / 2)) * row_words_;
+  }
+  request.packed = packed_.data() + static_cast<long>(base - packed_first_) * kPackedLevels * row_words_;
+  request.groups = (to - base) / kPairLanes + 1;
+  request.counts = free_counts_.data();
+  pair_kernel_(request, planes_.shape());
+
+  stretch_first_ = from;
+  stretch_offset_ = from - base;
+  if (order_ == 2) {
+    pair_totals_.first_levels = planes_.marginals(first);
+    PairBoundRequest bound;
+    bound.counts = free_counts_.data();
+    bound.pairs = to - base + 1;
+    bound.whole = stretch_whole_;
+    bound.totals = pair_totals_;
+    bound.first_second = base;
+    bound.bound = fused_bound_;
+    pairInformationGainBoundsAvx2(bound, fused_bounds_.data());
+    return;
+  }
+  const int second = prefixes_[run.prefix_at + 1];
+  triple_totals_.prefix_rows = run.row_totals;
+  triple_totals_.second_third = pairs_.of(second, from);
+  triple_totals_.first_third = pairs_.of(first, from);
+  TripleBoundRequest bound;
+  bound.counts = free_counts_.data();
+  bound.triples = to - base + 1;
+  bound.totals = triple_totals_;
+  bound.first_third_marker = base;
+  bound.lead = from - base;
+  bound.last = to - from;
+  bound.controls = pair_totals_.controls;
+  bound.cases = pair_totals_.cases;
+  bound.bound = fused_bound_;
+  tripleInformationGainBoundsAvx2(bound, fused_bounds_.data());
+}
+
+void CellCounter::completeFusedTable(int j, int* table) const {
+  if (order_ == 2 && stretch_whole_) {
+    wholePairTable(free_counts_.data(), stretch_offset_ + j, table);
+  } else if (order_ == 2) {
+    completePairTable(free_counts_.data(), stretch_offset_ + j, pair_totals_, stretch_first_ + j, table);
+  } else {
+    completeTripleTable(free_counts_.data(), stretch_offset_ + j, triple_totals_, j,
+                        stretch_first_ + j, table);
+  }
+}
+
+const int* CellCounter::stretchTable(int j) {
+  completeFusedTable(j, fused_table_.data());
+  return fused_table_.data();
+}
+
+const int* CellCounter::stretchTables(int j, int n) {
+  for (int i = 0; i < n; ++i) completeFusedTable(j + i, tables_.data() + 2L * cells_ * i);
+  return tables_.data();
+}

@@ -1,0 +1,97 @@
+#include "engine/count/kernel_dispatch.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// -1 while nothing is forced; otherwise the forced path's number.
+std::atomic<int> g_forced_path{-1};
+
+bool cpuSupports(SimdPath path) {
+  switch (path) {
+    case SimdPath::kScalar:
+      return true;
+    case SimdPath::kAvx2:
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+             __builtin_cpu_supports("popcnt");
+    case SimdPath::kAvx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx512vpopcntdq") && __builtin_cpu_supports("popcnt");
+  }
+  return false;
+}
+
+// The CPU's flags, asked once.
+const bool* supportTable() {
+  static const bool table[kSimdPathCount] = {
+      cpuSupports(SimdPath::kScalar), cpuSupports(SimdPath::kAvx2), cpuSupports(SimdPath::kAvx512)};
+  return table;
+}
+
+SimdPath bestSupportedPath() {
+  if (simdPathSupported(SimdPath::kAvx512)) return SimdPath::kAvx512;
+  if (simdPathSupported(SimdPath::kAvx2)) return SimdPath::kAvx2;
+  return SimdPath::kScalar;
+}
+
+// The path named by GORVA_SIMD (tests only), or -1.
+int pathFromEnvironment() {
+  const char* name = std::getenv("GORVA_SIMD");
+  if (name == nullptr) return -1;
+  for (int p = 0; p < kSimdPathCount; ++p) {
+    const auto path = static_cast<SimdPath>(p);
+    if (std::strcmp(name, simdPathName(path)) == 0 && simdPathSupported(path)) return p;
+  }
+  return -1;
+}
+
+}  // namespace
+
+const char* simdPathName(SimdPath path) {
+  switch (path) {
+    case SimdPath::kScalar:
+      return "scalar";
+    case SimdPath::kAvx2:
+      return "avx2";
+    case SimdPath::kAvx512:
+      return "avx512";
+  }
+  return "?";
+}
+
+bool simdPathSupported(SimdPath path) {
+  const int p = static_cast<int>(path);
+  return p >= 0 && p < kSimdPathCount && supportTable()[p];
+}
+
+SimdPath activeSimdPath() {
+  const int forced = g_forced_path.load(std::memory_order_relaxed);
+  if (forced >= 0) return static_cast<SimdPath>(forced);
+  static const int from_environment = pathFromEnvironment();
+  if (from_environment >= 0) return static_cast<SimdPath>(from_environment);
+  static const SimdPath best = bestSupportedPath();
+  return best;
+}
+
+bool forceSimdPath(SimdPath path) {
+  if (!simdPathSupported(path)) return false;
+  g_forced_path.store(static_cast<int>(path), std::memory_order_relaxed);
+  return true;
+}
+
+void clearForcedSimdPath() { g_forced_path.store(-1, std::memory_order_relaxed); }
+
+CountCellsKernel countCellsKernel(SimdPath path) {
+  switch (path) {
+    case SimdPath::kAvx512:
+      return countCellsAvx512;
+    case SimdPath::kAvx2:
+      return countCellsAvx2;
+    case SimdPath::kScalar:
+      break;
+  }
+  static const bool popcnt = __builtin_cpu_supports("popcnt");
+  return popcnt ? countCellsScalarPopcnt : countCellsScalar;
+}

@@ -1,0 +1,113 @@
+#include "engine/count/pair_free_counts.h"
+
+#include <algorithm>
+#include <bit>
+
+void packPairGroups(const MarkerRows& markers, int first, int end, int groups,
+                    std::uint64_t* packed) {
+  const std::uint64_t* planes = markers.planes;
+  const long marker_stride_words = markers.marker_stride_words;
+  const int row_words = markers.row_words;
+  for (int g = 0; g < groups; ++g) {
+    for (int t = 0; t < kPairLanes; ++t) {
+      const int marker = first + kPairLanes * g + t;
+      for (int l = 0; l < kPackedLevels; ++l) {
+        std::uint64_t* out = packed + (static_cast<long>(g) * kPackedLevels + l) * row_words * kPairLanes + t;
+        if (marker >= end) {
+          for (int w = 0; w < row_words; ++w) out[w * kPairLanes] = 0;
+          continue;
+        }
+        const std::uint64_t* row = planes + marker * marker_stride_words + static_cast<long>(l) * row_words;
+        for (int w = 0; w < row_words; ++w) out[w * kPairLanes] = row[w];
+      }
+    }
+  }
+}
+
+void countPairFreeCellsScalar(const PairCountRequest& q, const PlaneShape& shape) {
+  const int row_words = shape.rowWords();
+  for (int g = 0; g < q.groups; ++g) {
+    const std::uint64_t* group = q.packed + static_cast<long>(g) * kPackedLevels * row_words * kPairLanes;
+    const int per = 2 * q.row_count * q.level_count;
+    for (int t = 0; t < kPairLanes; ++t) {
+      for (int r = 0; r < q.row_count; ++r) {
+        for (int m = 0; m < q.level_count; ++m) {
+          const std::uint64_t* a = q.rows[r];
+          const std::uint64_t* b = group + static_cast<long>(m) * row_words * kPairLanes + t;
+          int count[2] = {0, 0};
+          for (int w = 0; w < row_words; ++w)
+            count[w < shape.control_words ? 0 : 1] += std::popcount(a[w] & b[w * kPairLanes]);
+          for (int c = 0; c < 2; ++c)
+            q.counts[freeCountAt(per, kPairLanes * g + t, freeCount(q.row_count, r, m, c))] =
+                count[c];
+        }
+      }
+    }
+  }
+}
+
+PairCountKernel pairCountKernelFor(SimdPath path) {
+  return path == SimdPath::kAvx2 ? countPairFreeCellsAvx2 : nullptr;
+}
+
+void completePairTable(const int* counts, long p, const PairTotals& totals, int second,
+                       int* table) {
+  for (int c = 0; c < 2; ++c) {
+    int last_last = c == 0 ? totals.controls : totals.cases;  // cell (2, 2)
+    for (int l = 0; l < 2; ++l) {
+      int rest = totals.first_levels[2 * l + c];  // cell (l, 2)
+      for (int m = 0; m < 2; ++m) {
+        const int x = counts[pairCountAt(p, pairFreeCount(l, m, c))];
+        table[2 * (l + 3 * m) + c] = x;
+        rest -= x;
+      }
+      table[2 * (l + 6) + c] = rest;
+      last_last -= totals.first_levels[2 * l + c];
+    }
+    for (int m = 0; m < 2; ++m) {
+      const int cell = 2 + 3 * m;  // (2, m)
+      table[2 * cell + c] = totals.second_levels[2 * m + c][second] - table[2 * (3 * m) + c] -
+                            table[2 * (1 + 3 * m) + c];
+      last_last -= table[2 * cell + c];
+    }
+    table[2 * 8 + c] = last_last;
+  }
+}
+
+void wholePairTable(const int* counts, long p, int* table) {
+  for (int k = 0; k < kWholePairCounts; ++k) table[k] = counts[freeCountAt(kWholePairCounts, p, k)];
+}
+
+void completeTripleTable(const int* counts, long p, const TripleTotals& totals, int j, int third,
+                         int* table) {
+  constexpr int kPairInts = 8;  // a pair's counts below both last levels
+  const std::uint32_t* jk = totals.second_third + static_cast<long>(j) * kPairInts;
+  const std::uint32_t* ik = totals.first_third + static_cast<long>(j) * kPairInts;
+  for (int c = 0; c < 2; ++c) {
+    for (int g2 = 0; g2 < 2; ++g2) {
+      int* at = table + 18 * g2 + c;  // cell (g0, g1) at at[2 * (g0 + 3 g1)]
+      int corner = totals.third_levels[2 * g2 + c][third];
+      for (int g1 = 0; g1 < 2; ++g1) {
+        const int pair = static_cast<int>(jk[2 * (g1 + 2 * g2) + c]);
+        int rest = pair;
+        for (int g0 = 0; g0 < 2; ++g0) {
+          const int x = counts[freeCountAt(kTripleCounts, p, freeCount(4, g0 + 2 * g1, g2, c))];
+          at[2 * (g0 + 3 * g1)] = x;
+          rest -= x;
+        }
+        at[2 * (2 + 3 * g1)] = rest;
+        corner -= pair;
+      }
+      for (int g0 = 0; g0 < 2; ++g0) {
+        const int rest = static_cast<int>(ik[2 * (g0 + 2 * g2) + c]) - at[2 * g0] - at[2 * (g0 + 3)];
+        at[2 * (g0 + 6)] = rest;
+        corner -= rest;
+      }
+      at[2 * 8] = corner;
+    }
+    // The third marker's last level: what its other levels leave of each
+    // prefix row.
+    for (int r = 0; r < 9; ++r)
+      table[36 + 2 * r + c] = totals.prefix_rows[2 * r + c] - table[2 * r + c] - table[18 + 2 * r + c];
+  }
+}

@@ -1,0 +1,205 @@
+// Scores one batch of combinations and picks its best rows, by the plain
+// path or the fast one; both give the same rows, measure pairs and keys.
+//
+// Plain (no planes in the context, or tables above 2^20 cells):
+// mdrCombinationAll on the batch, keys, shellsortIndex, takeBatchBest.
+// Fast: count tables from the bit-planes. When every pair is wanted, or the
+// batch is not larger than K, every table gets its exact measures from
+// calculateMeasuresAll and the batch is ranked as the plain path ranks it.
+// Otherwise each combination gets a screening key with an error bound; only
+// those whose interval reaches the K-th best lower bound (the candidates) get
+// exact measures. When the candidates' exact keys are all distinct down to
+// the (K+1)-th, the best K are exactly those any sort would put on top;
+// otherwise (ties, NaN, too many candidates) the batch is ranked in full.
+//
+// With a listing in the context, every table whose IG may reach the
+// listing's floor gets its exact measures too and is offered to it, once:
+// a screened batch offers them after its pick, a batch ranked in full while
+// it is scored.
+//
+// Consecutive batches given as one range are screened in one walk, each with
+// its own screening state: the walk's blocks of last markers then serve the
+// runs of every batch of the range while they are in cache, which matters
+// once the planes outgrow the cache (order 2 beyond some 40,000 markers,
+// where one batch holds only one or two runs). Where the counter fuses
+// counting and bound (orders 2 and 3 on the AVX2 path), a stretch comes with
+// its tables' IG bounds and without the tables, which are completed only
+// for those whose bound passes.
+#ifndef GORVA_ENGINE_RANK_BATCH_SCORER_H
+#define GORVA_ENGINE_RANK_BATCH_SCORER_H
+
+#include <memory>
+#include <vector>
+
+#include "engine/rank/bestrows.h"
+#include "engine/count/cell_counter.h"
+#include "engine/rank/information_gain_bound.h"
+#include "engine/search/order_search_shape.h"
+#include "engine/rank/screening.h"
+#include "engine/search/search_context.h"
+
+class BatchScorer {
+ public:
+  // The kernel is the active SIMD path's at construction.
+  BatchScorer(const SearchContext& context, int order);
+
+  // Scores `count` consecutive combinations of the lexicographic sequence
+  // (k ints each) and writes into `best` the batch's best min(K, count) rows
+  // exactly as ranking every pair with shellsortIndex and takeBatchBest would.
+  void score(int* combinations, int count, RankedRows& best);
+  // The same for `count` combinations from position `first_rank` of the
+  // order's sequence on (not spelled out), taken as consecutive batches of
+  // `batch_size`, the last one possibly shorter: best[b] gets batch b's rows,
+  // exactly as score() on that batch alone would give. Only when
+  // scoresRanges(); count is below 2^30.
+  void scoreRanges(long long first_rank, int count, int batch_size, RankedRows* best);
+  // Whether batches may come as ranges: the fast path, with no wish for
+  // every pair (whose lines need the combinations anyway).
+  bool scoresRanges() const { return counter_ != nullptr && !context_.all_pairs; }
+  // scoresRanges() of a scorer for this context and order, without one.
+  static bool scoresRangesFor(const SearchContext& context, int order);
+
+  // Bytes one scorer of the shape's order holds at most, walking up to
+  // `unit_batches` of the shape's batches at a time, its counter and
+  // screening included; the rows it ranks are not (the shape's threads
+  // do not matter).
+  static double bytesBound(const OrderSearchShape& shape, double unit_batches);
+
+  // The measure pairs of the last batch, two per combination; complete when
+  // the context wants every pair (otherwise only some may be filled).
+  double* pairs() { return pairs_.data(); }
+  const ScorerStats& stats() const { return stats_; }
+
+ private:
+  struct Listed {
+    int index;  // in the walk
+    double pair[2];
+  };
+
+  struct Candidate {
+    int index;  // in the walk
+    double low;
+    double high;
+    double exact;
+    double pair[2];
+  };
+
+  // The batch being scored: a list of combinations, or a first one.
+  struct Batch {
+    const int* list = nullptr;
+    const int* first = nullptr;
+    int count = 0;
+  };
+
+  // One batch's screening: the K best lower bounds so far and the tables
+  // whose key interval reached them.
+  struct Screen {
+    int first_index = 0;  // the batch's first combination in the walk
+    int count = 0;
+    bool screened = false;  // false: ranked in full without screening
+    bool usable = true;     // false: fell back, to be ranked in full
+    std::vector<double> low_heap;  // min-heap
+    std::vector<Candidate> candidates;
+    std::vector<int> tables;  // the candidates' count tables
+    std::vector<Listed> listed;  // offered to the listing once the pick holds
+    void reset(int first, int length, bool screen);
+  };
+
+  void scoreBatches(const Batch& walk, int batch_size, RankedRows* best);
+  void scorePlain(int* combinations, int count);
+  template <class Visit>
+  void forEachTable(const Batch& batch, Visit&& visit);
+  void scoreEveryTable(const Batch& batch);
+  // Screens the walk's tables, each batch's with its own state.
+  void screenWalk(const Batch& walk, int batch_size, int batches);
+  // Ranking by synergy: the single-marker IGs of a stretch's first k - 1
+  // markers (shared by the stretch) and its first last marker.
+  struct RunGains {
+    double prefix = 0;
+    int first_last = 0;
+  };
+  RunGains runGains(const Batch& walk, int first);
+  // The single-marker IGs of table j of the stretch (0 unless by synergy).
+  double ownGains(const RunGains& gains, int j) const;
+  // One stretch of one batch's tables: every table gets its screening key,
+  // or (once K keys are in and an IG bound can rule tables out) only those
+  // whose bound passes. False when the batch must be ranked in full.
+  bool screenStretch(Screen& screen, int first, int count, const int* tables,
+                     const RunGains& gains);
+  // Tables of one piece of a stretch: in memory, or completed on demand
+  // from the counts of a fused stretch (offset: the piece's first table in it).
+  struct PieceTables {
+    const int* tables = nullptr;
+    int offset = 0;
+    int table_ints = 0;
+    CellCounter* counter = nullptr;
+    const int* at(int j) const {
+      return tables != nullptr ? tables + static_cast<long>(offset + j) * table_ints
+                               : counter->stretchTable(offset + j);
+    }
+  };
+  // bounds: the pieces' IG bounds, or null to compute them from the tables.
+  bool screenBoundedStretch(Screen& screen, int first, int count, const PieceTables& tables,
+                            const double* bounds, const RunGains& gains);
+  // Keeps the table as a candidate when its key interval reaches the K-th
+  // best lower bound so far; false when there are too many candidates.
+  bool offerCandidate(Screen& screen, int index, const int* table, double key, double error);
+  // False when the batch must be ranked in full instead.
+  bool pickExactBest(const Batch& walk, Screen& screen, RankedRows& best);
+  void exactMeasures(int* table, double* pair);
+  // An upper bound of the exact IG of a table whose screening key (of the
+  // ranking measure) is key +- error.
+  double gainUpper(const int* table, double key, double error) const;
+  // Notes table `index` of the walk for the listing when it may qualify.
+  void noteListed(std::vector<Listed>& listed, int index, const int* table, double ig_upper);
+  void offerListed(const Batch& walk, std::vector<Listed>& listed);
+  // The context's running maximum (-infinity without one), and raising it
+  // to the best key of `best`.
+  double runningMaximum() const;
+  void raiseRunningMaximum(const RankedRows& best);
+  void rankInFull(const Batch& batch, RankedRows& best);
+  void appendRow(const Batch& walk, int i, const double* pair, double key, RankedRows& best);
+  // Combination i of the walk (valid until the next call).
+  const int* combinationOf(const Batch& walk, int i);
+  double keyOf(const Batch& walk, int i, const double* pair);
+  void noteNotANumber(const Batch& walk, int i);
+
+  const SearchContext& context_;
+  int order_;
+  int table_ints_ = 0;
+  int walk_candidate_cap_ = 0;  // candidates per batch of the walk
+  std::unique_ptr<CellCounter> counter_;
+  std::unique_ptr<ScreeningKeys> screening_;
+  InformationGainBounds bounds_ = nullptr;  // null: every table gets a key
+  double case_fraction_ = 0.5;
+  double divergence_factor_ = 0;
+  std::vector<double> pairs_;
+  std::vector<double> keys_;
+  std::vector<int> index_;
+  std::vector<double> score_sums_;
+  std::vector<Screen> screens_;          // one per batch of a walk
+  std::vector<std::vector<int>> firsts_;  // each batch's first combination
+  std::vector<int> combination_;      // one combination taken from a range
+  std::vector<double> stretch_keys_;  // screening keys of one stretch of tables
+  std::vector<double> stretch_errors_;
+  std::vector<double> stretch_bounds_;
+  CombinationListing* listing_ = nullptr;
+  double listing_floor_ = 0;
+  std::vector<int> listed_table_;      // a copy for exactMeasures
+  std::vector<Listed> walk_listed_;    // of a batch ranked in full
+  double stretch_floor_ = 0;           // the running maximum when the stretch began
+  ScorerStats stats_;
+};
+
+// Shared by the scoring and the screening of a walk, which count its tables
+// the same way.
+template <class Visit>
+void BatchScorer::forEachTable(const Batch& batch, Visit&& visit) {
+  if (batch.list != nullptr) {
+    counter_->forEach(batch.list, batch.count, visit);
+  } else {
+    counter_->forEachFrom(batch.first, batch.count, visit);
+  }
+}
+
+#endif  // GORVA_ENGINE_RANK_BATCH_SCORER_H

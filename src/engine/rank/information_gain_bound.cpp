@@ -1,0 +1,49 @@
+#include "engine/rank/information_gain_bound.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "engine/rank/information_gain_bound_finish.h"
+
+void informationGainBoundsScalar(const BoundRequest& request, double* bounds) {
+  const double q = request.q;
+  for (int j = 0; j < request.count; ++j) {
+    const int* table = request.tables + static_cast<long>(j) * request.stride;
+    long controls = 0;
+    long cases = 0;
+    double shifted = 0;
+    for (int c = 0; c < request.cells; ++c) {
+      const int a = table[2 * c];
+      const int b = table[2 * c + 1];
+      controls += a;
+      cases += b;
+      const double n = static_cast<double>(a) + b;
+      const double d = b - q * n;
+      if (n > 0) shifted += d * d / n;
+    }
+    const bool fixed_totals_differ =
+        request.fixed_controls >= 0 &&
+        (controls != request.fixed_controls || cases != request.fixed_cases);
+    bounds[j] = fixed_totals_differ ? std::numeric_limits<double>::infinity()
+                                    : informationGainBoundFrom(shifted, static_cast<double>(controls),
+                                                               static_cast<double>(cases), q,
+                                                               request.divergence_factor,
+                                                               request.cells);
+  }
+}
+
+double divergenceFactor(double q) {
+  if (!(q > 0 && q < 1)) return std::numeric_limits<double>::infinity();
+  const double at_zero = -std::log1p(-q) / (q * q);
+  const double at_q = 0.5 / (q * (1 - q));
+  const double at_one = -std::log(q) / ((1 - q) * (1 - q));
+  // A relative 1e-12 covers the rounding of the logarithms and divisions.
+  return std::max({at_zero, at_q, at_one}) * kInverseLn2 * (1.0 + 1e-12);
+}
+
+InformationGainBounds informationGainBoundsFor(SimdPath path) {
+  if (path == SimdPath::kAvx512) return informationGainBoundsAvx512;
+  if (path == SimdPath::kAvx2) return informationGainBoundsAvx2;
+  return nullptr;
+}

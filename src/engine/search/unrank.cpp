@@ -1,0 +1,52 @@
+#include "engine/search/unrank.h"
+
+namespace {
+
+__extension__ typedef unsigned __int128 Wide;
+
+constexpr Wide kCap = static_cast<Wide>(kMaxRankedCombinations);
+
+// C(m, j), or kCap + 1 as soon as it exceeds kCap. Each step forms
+// C(m, i + 1) = C(m, i) * (m - i) / (i + 1) exactly; the product stays below
+// 2^62 * 2^31, far inside 128 bits.
+Wide binomialCapped(long long m, int j) {
+  if (j < 0 || m < 0 || j > m) return 0;
+  if (j > m - j) j = static_cast<int>(m - j);
+  Wide value = 1;
+  for (int i = 0; i < j; ++i) {
+    value = value * static_cast<Wide>(m - i) / static_cast<Wide>(i + 1);
+    if (value > kCap) return kCap + 1;
+  }
+  return value;
+}
+
+}  // namespace
+
+long long combinationCount(int n, int k) {
+  if (k < 0 || k > n) return 0;
+  const Wide count = binomialCapped(n, k);
+  return count > kCap ? -1 : static_cast<long long>(count);
+}
+
+void unrankCombination(long long rank, int n, int k, int* out) {
+  Wide left = static_cast<Wide>(rank);
+  int start = 0;
+  for (int i = 0; i < k; ++i) {
+    const int remaining = k - i;
+    // Combinations whose entry i lies in [start, v): C(n - start, t) - C(n - v, t).
+    const Wide from_start = binomialCapped(n - start, remaining);
+    int low = start;
+    int high = n - remaining;
+    while (low < high) {
+      const int middle = low + (high - low + 1) / 2;
+      if (from_start - binomialCapped(n - middle, remaining) <= left) {
+        low = middle;
+      } else {
+        high = middle - 1;
+      }
+    }
+    left -= from_start - binomialCapped(n - low, remaining);
+    out[i] = low;
+    start = low + 1;
+  }
+}

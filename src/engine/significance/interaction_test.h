@@ -1,0 +1,20 @@
+// The likelihood-ratio test of an interaction between two markers: the
+// log-linear model without a three-way term, [AB][AY][BY], against the
+// saturated one on the phenotype x A x B table, fitted by iterative
+// proportional fitting. It equals the logistic-regression test of the A x B
+// term with both genotypes as factors.
+#ifndef GORVA_ENGINE_SIGNIFICANCE_INTERACTION_TEST_H
+#define GORVA_ENGINE_SIGNIFICANCE_INTERACTION_TEST_H
+
+struct InteractionTest {
+  double statistic = 0;  // G^2
+  int df = 0;            // non-empty AB cells - levels of A used - levels of B used + 1
+  double p_value = 0;    // NaN when df < 1
+  int cycles = 0;        // IPF cycles until no fitted value moved by 1e-9
+};
+
+// `table` is a pair's count table as the search counts it: 2 * levels^2
+// ints, entry 2c the controls and 2c + 1 the cases of cell c = a + b * levels.
+InteractionTest pairInteractionTest(const int* table, int levels);
+
+#endif  // GORVA_ENGINE_SIGNIFICANCE_INTERACTION_TEST_H

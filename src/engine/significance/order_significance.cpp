@@ -1,0 +1,61 @@
+#include "engine/significance/order_significance.h"
+
+#include <memory>
+
+#include "engine/significance/combination_listing.h"
+#include "engine/search/order_search.h"
+#include "search_constants.h"
+
+AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& search,
+                                   const SignificanceRequest& request, std::vector<double>& single_gains) {
+  const int order = search.order;
+  AssessedOrder assessed;
+  std::shared_ptr<CombinationListing> listing;
+  if (request.max_p > 0) {
+    listing = std::make_shared<CombinationListing>(context, order, request.max_p,
+                                                   combinationsOf(context.marker_count, order));
+    context.listing = listing.get();
+  }
+  OrderOutcome outcome;
+  runOrderSearch(context, search, outcome);
+  context.listing = nullptr;
+  if (outcome.out_of_memory) {
+    assessed.failure = AssessedOrder::Failure::kBatchBuffers;
+    return assessed;
+  }
+  if (listing && !listing->rows().error().empty()) {
+    assessed.failure = AssessedOrder::Failure::kListing;
+    assessed.error = listing->rows().error();
+    return assessed;
+  }
+  if (request.active) dropNotANumberRows(outcome.kept);
+  OrderSignificance& significance = assessed.significance;
+  significance.order = order;
+  significance.listing = listing;
+  significance.not_a_number = outcome.stats.not_a_number;
+  significance.first_not_a_number = outcome.stats.first_not_a_number;
+  if (outcome.stats.not_a_number > 0 && single_gains.empty()) single_gains = singleMarkerGains(context);
+  for (const int m : significance.first_not_a_number) significance.first_own_gains.push_back(single_gains[m]);
+  if (request.active &&
+      !assessOrder(context, outcome.kept, request.permutations, significance)) {
+    assessed.failure = AssessedOrder::Failure::kPermutationBuffers;
+    return assessed;
+  }
+  assessed.kept = std::move(outcome.kept);
+  return assessed;
+}
+
+std::string failureMessage(const AssessedOrder& assessed, int order) {
+  switch (assessed.failure) {
+    case AssessedOrder::Failure::kNone:
+      break;
+    case AssessedOrder::Failure::kBatchBuffers:
+      return "out of memory: could not allocate the search's batch buffers (" +
+             std::to_string(static_cast<long>(BATCH_SIZE) * (4L * order + 28L)) + " bytes per thread)";
+    case AssessedOrder::Failure::kPermutationBuffers:
+      return "out of memory: could not allocate the permutations' buffers";
+    case AssessedOrder::Failure::kListing:
+      return assessed.error;
+  }
+  return "";
+}

@@ -1,0 +1,144 @@
+// Count tables of pairs of markers from planes where every marker misses
+// few samples (a permutation's counted class, or the run's, at a few
+// percent missing).
+//
+// The cells of the second marker's last level are not counted. A cell
+// (a, last) is the first marker's samples at level a, less its counted
+// cells (a, b), less the samples at level a that have no level at the
+// second marker. Those are few: each marker keeps the list of its samples
+// without a level (its gaps), and the first marker's levels, decoded once
+// per run of pairs that share it, are looked up at the second marker's
+// gaps. Where the pair kernel runs, the first marker's last level is left
+// out too and derived the same way, from the second marker's levels at the
+// first marker's gaps, read four second markers at a time from their packed
+// words. The counts stay exact integers: the same tables as CellCounter.
+#ifndef GORVA_ENGINE_SIGNIFICANCE_PAIR_CLASS_COUNTER_H
+#define GORVA_ENGINE_SIGNIFICANCE_PAIR_CLASS_COUNTER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/count/bitplanes.h"
+#include "engine/count/kernel_dispatch.h"
+#include "engine/count/pair_free_counts.h"
+
+// Per marker, the bit positions of the listed samples that have no level at
+// that marker (the controls' words first, then the cases'). Built once per
+// planes and shared by every counter of them. Kept only while they average
+// at most one per row word: beyond that their lookups cost about what the
+// counts they save, and every cell is counted.
+class LevelGaps {
+ public:
+  explicit LevelGaps(const BitPlanes& planes);
+
+  bool usable() const { return usable_; }
+  const std::uint32_t* begin(int marker) const { return positions_.data() + offsets_[marker]; }
+  const std::uint32_t* end(int marker) const { return positions_.data() + offsets_[marker + 1]; }
+  static double bytesBound(double marker_count, double row_words);
+
+ private:
+  bool usable_ = false;
+  std::vector<long> offsets_;  // per marker, and one past the last
+  std::vector<std::uint32_t> positions_;
+};
+
+// Genotype levels the counter serves: 0, 1, 2 (a code of its own for
+// missing makes every marker complete, and CellCounter derives those).
+constexpr int kPairLevels = 3;
+
+class PairClassCounter {
+ public:
+  // Whether pairs over planes of `levels` levels are counted this way.
+  static bool serves(int levels, int order) { return order == 2 && levels == kPairLevels; }
+
+  // With a pair kernel (null: none on this path) and usable gaps, only the
+  // cells below both markers' last levels are counted, second markers four
+  // to a register, and the first marker's last level is derived as the
+  // second's is, from the second marker's levels at the first one's gaps.
+  PairClassCounter(const BitPlanes& planes, const LevelGaps& gaps, CountCellsKernel kernel,
+                   PairCountKernel pair_kernel);
+
+  static constexpr int cells() { return kPairLevels * kPairLevels; }
+  // Bytes one counter holds at most over rows of `row_words` words.
+  static double bytesBound(double row_words, double marker_count);
+
+  // The pairs from `first` (2 ints) on, `count` of them in lexicographic
+  // order, handed over as CellCounter::forEachFrom hands them: visit(at, n,
+  // tables) gets pairs at .. at + n - 1 (sharing their first marker), 2 *
+  // cells() ints each (entry 2c + class, c = first level + levels * second
+  // level); a visit returning false ends the walk.
+  template <class Visit>
+  void forEachFrom(const int* first, int count, Visit&& visit);
+  // Writes into out (2 ints) the pair at position i of the last walk.
+  void combinationAt(int i, int* out) const;
+
+ private:
+  struct Run {
+    int at;     // position of its first pair in the walk
+    int first;  // the shared first marker
+    int from;   // range of the second marker
+    int to;
+  };
+
+  bool packs() const { return pair_kernel_ != nullptr; }
+  void decodeLevels(int marker);
+  // Packs second markers [first, last] (from a multiple of four) for the
+  // pair kernel.
+  void packBlock(int first, int last);
+  // Counts pairs (run.first, from .. to) into tables_.
+  void countSegment(const Run& run, int from, int to);
+  void countPackedSegment(const Run& run, int from, int to);
+  // Subtracts the first marker's levels at the second marker's gaps from
+  // its marginals: the cells of the second marker's last level.
+  void deriveLastLevel(int first, int second, int* table) const;
+
+  const BitPlanes& planes_;
+  const LevelGaps& gaps_;
+  CountCellsKernel kernel_;
+  PairCountKernel pair_kernel_;
+  int row_words_;
+  int block_markers_;
+  int decoded_ = -1;  // marker whose levels shifts_ holds
+  // Per bit position, where its level (kPairLevels: none) counts in a word
+  // of 8-bit fields: byte 4 * class + level.
+  std::vector<std::uint64_t> shifts_;
+  std::vector<Run> runs_;
+  std::vector<int> tables_;
+  AlignedWords packed_;  // the block's second markers, four to a group
+  int packed_first_ = 0;
+  std::vector<int> free_counts_;
+};
+
+template <class Visit>
+void PairClassCounter::forEachFrom(const int* first, int count, Visit&& visit) {
+  runs_.clear();
+  const int markers = planes_.markerCount();
+  int a = first[0];
+  int b = first[1];
+  for (int at = 0; at < count;) {
+    const int n = count - at < markers - b ? count - at : markers - b;
+    runs_.push_back(Run{at, a, b, b + n - 1});
+    at += n;
+    ++a;
+    b = a + 1;
+  }
+  if (runs_.empty()) return;
+  // Second markers a block at a time, so that their rows stay in cache
+  // while every run is counted against them.
+  int low = runs_.front().from;
+  for (const Run& run : runs_) low = run.from < low ? run.from : low;
+  if (packs()) low -= low % kPairLanes;
+  for (int block = low; block < markers; block += block_markers_) {
+    const int block_end = block + block_markers_ - 1;
+    if (packs()) packBlock(block, block_end < markers - 1 ? block_end : markers - 1);
+    for (const Run& run : runs_) {
+      const int from = run.from > block ? run.from : block;
+      const int to = run.to < block_end ? run.to : block_end;
+      if (from > to) continue;
+      countSegment(run, from, to);
+      if (!visit(run.at + (from - run.from), to - from + 1, tables_.data())) return;
+    }
+  }
+}
+
+#endif  // GORVA_ENGINE_SIGNIFICANCE_PAIR_CLASS_COUNTER_H

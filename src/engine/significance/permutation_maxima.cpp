@@ -1,0 +1,380 @@
+#include "engine/significance/permutation_maxima.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "core/gorva.h"
+#include "core/search_constants.h"
+#include "engine/count/bitplanes.h"
+#include "engine/count/cell_counter.h"
+#include "engine/significance/class_tables.h"
+#include "engine/rank/information_gain_bound.h"
+#include "engine/count/kernel_dispatch.h"
+#include "engine/significance/pair_class_counter.h"
+#include "engine/significance/permuted_classes.h"
+#include "engine/significance/significance.h"
+#include "engine/search/unrank.h"
+#include "engine/search/worker_threads.h"
+
+namespace {
+
+// Planes of a group's permutations held at once, and how many at most: the
+// totals are counted once per group, so a larger group spreads them thinner.
+constexpr double kGroupBytes = 128.0 * 1024 * 1024;
+constexpr int kMaxGroupPermutations = 64;
+constexpr int kMinGroupPermutations = 3;
+// Cell totals of one block per worker at most, and the runs (combinations
+// that differ in the last marker only) a block should hold, so that each
+// walk serves many runs from a block of last markers in cache; several
+// blocks per worker keep the workers evenly busy.
+constexpr long kBlockTotalInts = 1L << 22;
+constexpr long kRunsPerBlock = 64;
+constexpr int kBlocksPerWorker = 8;
+// 4 p (1 - p) never exceeds the class entropy h(p); the slack covers rounding.
+constexpr double kEntropyFloorSlack = 1.0 - 1e-9;
+
+constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
+
+int cellsOf(int levels, int order) {
+  int cells = 1;
+  for (int j = 0; j < order; ++j) cells *= levels;
+  return cells;
+}
+
+long blockCombinations(int cells, double marker_count) {
+  const double runs = kRunsPerBlock * (marker_count / 2 + 1);
+  return std::max(1L, static_cast<long>(std::min<double>(kBlockTotalInts / cells, runs)));
+}
+
+// Words per row of planes over at most `samples` samples (padding to whole
+// vectors included).
+double rowWords(double samples) { return samples / 64 + 16; }
+
+// A permutation's share of a group, at most: planes of the counted classes
+// (of one permutation, or two over at most every sample) with their gaps
+// when pairs are counted, a counter of them per worker, its context (phenotype, sample lists) and single-marker gains.
+double perPermutationBytes(double marker_count, double sample_count, int levels, int order,
+                           int workers) {
+  const double planes = BitPlanes::bytesBound(static_cast<long long>(marker_count),
+                                              static_cast<long long>(sample_count), levels, 1);
+  double counter = 0;
+  double gaps = 0;
+  if (PairClassCounter::serves(levels, order)) {
+    counter = PairClassCounter::bytesBound(rowWords(sample_count), marker_count);
+    gaps = LevelGaps::bytesBound(marker_count, rowWords(sample_count));
+  } else {
+    counter = CellCounter::bytesBound(
+        levels, order, rowWords(sample_count), marker_count,
+        static_cast<double>(blockCombinations(cellsOf(levels, order), marker_count)));
+  }
+  const double own = sample_count * (1 + 2 * sizeof(int)) + marker_count * sizeof(double);
+  return planes + gaps + workers * counter + own;
+}
+
+// The measure pair the search gives a table (calculateMeasuresAll with the
+// totals the method counts with).
+void exactPair(const SearchContext& context, int* table, int table_ints, double* score_sums,
+               double* pair) {
+  int N = context.N;
+  int cases = context.cases;
+  int controls = context.controls;
+  double ratio = context.ratio;
+  if (context.missing_code == kMethodAvailable) {
+    cases = 0;
+    controls = 0;
+    for (int i = 0; i < table_ints; i += 2) {
+      controls += table[i];
+      cases += table[i + 1];
+    }
+    N = cases + controls;
+    ratio = static_cast<double>(cases) / controls;
+  }
+  calculateMeasuresAll(N, cases, controls, table, score_sums, table_ints, ratio,
+                       context.option_code, pair);
+}
+
+// One worker's counters and buffers, for one group.
+class MaximaWorker {
+ public:
+  MaximaWorker(const SearchContext& context, int order,
+               const std::vector<std::unique_ptr<CountedPlanes>>& counted,
+               const LevelGaps* run_gaps, InformationGainBounds bounds)
+      : context_(context),
+        order_(order),
+        counted_(counted),
+        bounds_(bounds),
+        kernel_(countCellsKernel(activeSimdPath())),
+        totals_counter_(*context.planes, order, kernel_) {
+    cells_ = totals_counter_.cells();
+    table_ints_ = 2 * cells_;
+    score_sums_.assign(table_ints_, 0.0);
+    first_.resize(order);
+    combination_.resize(order);
+    if (run_gaps != nullptr && run_gaps->usable()) {
+      pair_totals_counter_ = std::make_unique<PairClassCounter>(
+          *context.planes, *run_gaps, kernel_, pairCountKernelFor(activeSimdPath()));
+    }
+    for (const auto& planes : counted) {
+      const bool pairs = planes->gaps != nullptr;
+      pair_counters_.push_back(
+          pairs ? std::make_unique<PairClassCounter>(planes->planes, *planes->gaps, kernel_,
+                                                     pairCountKernelFor(activeSimdPath()))
+                : nullptr);
+      counters_.push_back(planes->empty() || pairs
+                              ? nullptr
+                              : std::make_unique<CellCounter>(planes->planes, order, kernel_));
+    }
+  }
+
+  void scoreBlock(long long first_rank, int count) {
+    unrankCombination(first_rank, context_.marker_count, order_, first_.data());
+    totals_.resize(static_cast<std::size_t>(count) * cells_);
+    const auto keep_totals = [&](int at, int n, int* tables) {
+      cellTotals(tables, static_cast<long>(n) * cells_,
+                 &totals_[static_cast<std::size_t>(at) * cells_]);
+      return true;
+    };
+    if (pair_totals_counter_) {
+      pair_totals_counter_->forEachFrom(first_.data(), count, keep_totals);
+    } else {
+      totals_counter_.forEachFrom(first_.data(), count, keep_totals);
+    }
+    for (std::size_t p = 0; p < counted_.size(); ++p) {
+      Permuted* const* members = counted_[p]->members;
+      if (pair_counters_[p]) {
+        scoreCounted(*pair_counters_[p], members, count);
+      } else if (counters_[p]) {
+        scoreCounted(*counters_[p], members, count);
+      } else {
+        // No sample counted: every table is its totals.
+        for (int member = 0; member < 2 && members[member] != nullptr; ++member) {
+          totals_counter_.forEachFrom(first_.data(), count, [&](int at, int n, int*) {
+            stretchCombination(totals_counter_, at);
+            scoreStretch(*members[member], at, n, nullptr, CountedEntries::kBoth);
+            return true;
+          });
+        }
+      }
+    }
+  }
+
+ private:
+  template <class Counter>
+  void scoreCounted(Counter& counter, Permuted* const* members, int count) {
+    counter.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
+      stretchCombination(counter, at);
+      if (members[1] == nullptr) {
+        scoreStretch(*members[0], at, n, tables, CountedEntries::kBoth);
+      } else {
+        scoreStretch(*members[0], at, n, tables, CountedEntries::kControls);
+        scoreStretch(*members[1], at, n, tables, CountedEntries::kCases);
+      }
+      return true;
+    });
+  }
+
+  // Ranking by synergy, the stretch's first combination (the others differ
+  // in their last marker only, by one each).
+  template <class Counter>
+  void stretchCombination(const Counter& counter, int at) {
+    if (context_.measure != kRankBySynergy) return;
+    counter.combinationAt(at, combination_.data());
+    stretch_last_ = combination_[order_ - 1];
+  }
+
+  // Tables at..at + n - 1 of the walk (sharing all markers but the last)
+  // from their totals and their counted class (null: none counted).
+  void scoreStretch(Permuted& permuted, int at, int n, const int* counted,
+                    CountedEntries entries) {
+    tables_.resize(static_cast<std::size_t>(n) * table_ints_);
+    // Cells of consecutive tables are consecutive in all three arrays.
+    assembleClassTables(&totals_[static_cast<std::size_t>(at) * cells_], counted, entries,
+                        permuted.counted_class, static_cast<long>(n) * cells_, tables_.data());
+    const SearchContext& context = permuted.context;
+    const bool bounded = std::isfinite(permuted.divergence_factor);
+    if (bounded) {
+      BoundRequest request;
+      request.tables = tables_.data();
+      request.count = n;
+      request.stride = table_ints_;
+      request.cells = cells_;
+      if (context.missing_code != kMethodAvailable) {
+        request.fixed_controls = context.controls;
+        request.fixed_cases = context.cases;
+      }
+      request.q = permuted.q;
+      request.divergence_factor = permuted.divergence_factor;
+      bounds_buffer_.resize(n);
+      bounds_(request, bounds_buffer_.data());
+    }
+    // Synergy: the stretch's first k - 1 markers share their own gains.
+    double prefix_gains = 0;
+    int first_last = 0;
+    if (context.measure == kRankBySynergy) {
+      prefix_gains = singleGainSum(combination_.data(), order_ - 1, context.single_gains);
+      first_last = stretch_last_;
+    }
+    double maximum = permuted.maximum.load(std::memory_order_relaxed);
+    for (int j = 0; j < n; ++j) {
+      int* table = &tables_[static_cast<std::size_t>(j) * table_ints_];
+      if (bounded && !mayExceed(permuted, table, bounds_buffer_[j], maximum,
+                                prefix_gains, first_last + j))
+        continue;
+      double pair[2];
+      exactPair(context, table, table_ints_, score_sums_.data(), pair);
+      const int* combination = nullptr;
+      if (context.measure == kRankBySynergy) {
+        combination_[order_ - 1] = first_last + j;
+        combination = combination_.data();
+      }
+      const double key = rankingKey(context, pair, combination, order_);
+      if (key > maximum) {
+        permuted.raise(key);
+        maximum = permuted.maximum.load(std::memory_order_relaxed);
+      }
+    }
+  }
+
+  // False when the table's IG bound rules out a key above `maximum`.
+  bool mayExceed(const Permuted& permuted, const int* table, double bound, double maximum,
+                 double prefix_gains, int last) const {
+    const SearchContext& context = permuted.context;
+    if (context.measure == kRankBySynergy)
+      return !(bound < maximum + (prefix_gains + context.single_gains[last]));
+    if (context.measure != kRankByRIG) return !(bound < maximum);
+    // RIG = IG / h(p) with h(p) >= 4 p (1 - p) over the totals the measures use.
+    double cases = context.cases;
+    double n = context.N;
+    if (context.missing_code == kMethodAvailable) {
+      long controls_sum = 0;
+      long cases_sum = 0;
+      for (int i = 0; i < table_ints_; i += 2) {
+        controls_sum += table[i];
+        cases_sum += table[i + 1];
+      }
+      cases = static_cast<double>(cases_sum);
+      n = static_cast<double>(controls_sum + cases_sum);
+    }
+    const double p = cases / n;
+    return !(bound < maximum * (4 * p * (1 - p)) * kEntropyFloorSlack);
+  }
+
+  const SearchContext& context_;
+  int order_;
+  const std::vector<std::unique_ptr<CountedPlanes>>& counted_;
+  InformationGainBounds bounds_;
+  CountCellsKernel kernel_;
+  CellCounter totals_counter_;
+  std::unique_ptr<PairClassCounter> pair_totals_counter_;  // pairs over the run's planes
+  std::vector<std::unique_ptr<CellCounter>> counters_;
+  std::vector<std::unique_ptr<PairClassCounter>> pair_counters_;
+  int cells_ = 0;
+  int table_ints_ = 0;
+  std::vector<int> first_;
+  std::vector<int> combination_;
+  int stretch_last_ = 0;
+  std::vector<int> totals_;
+  std::vector<int> tables_;
+  std::vector<double> bounds_buffer_;
+  std::vector<double> score_sums_;
+};
+
+}  // namespace
+
+bool countsPermutationsFromTotals(const SearchContext& context, int order, int permutations) {
+  if (!context.settings.use_planes || context.planes == nullptr ||
+      context.missing_code == kMethodEm ||
+      !CellCounter::servesOrder(context.planes->levels(), order) ||
+      combinationCount(context.marker_count, order) <= 0 || context.cases <= 0 ||
+      context.controls <= 0)
+    return false;
+  // A group's totals cost one plain walk: with fewer permutations to share
+  // them, searching each one in full costs no more.
+  const int group = permutationGroupSize(context.marker_count, context.sample_count,
+                                         context.planes->levels(), order,
+                                         workerCount(context.settings.requested_threads),
+                                         permutations);
+  return std::min(group, permutations) >= kMinGroupPermutations;
+}
+
+int permutationGroupSize(double marker_count, double sample_count, int levels, int order,
+                         int workers, int permutations) {
+  const double each = perPermutationBytes(marker_count, sample_count, levels, order, workers);
+  const double fitting = std::floor(kGroupBytes / std::max(each, 1.0));
+  const int most = std::max(1, std::min(kMaxGroupPermutations, permutations));
+  return static_cast<int>(std::clamp(fitting, 1.0, static_cast<double>(most)));
+}
+
+double permutationMaximaBytesBound(double marker_count, double sample_count, int levels, int order,
+                                   int workers, int permutations) {
+  if (permutations < 1) return 0;
+  const int group =
+      permutationGroupSize(marker_count, sample_count, levels, order, workers, permutations);
+  const double cells = std::pow(levels, order);
+  const double block =
+      static_cast<double>(blockCombinations(static_cast<int>(std::min(cells, 1e9)), marker_count));
+  // Per worker: the totals' counters, a block's totals and a stretch of
+  // combined tables with their bounds (a stretch is at most a block); for
+  // pairs, the gaps of the run's planes once.
+  const bool pairs = PairClassCounter::serves(levels, order);
+  const double worker =
+      CellCounter::bytesBound(levels, order, rowWords(sample_count), marker_count, block) +
+      (pairs ? PairClassCounter::bytesBound(rowWords(sample_count), marker_count) : 0) +
+      block * cells * sizeof(int) + block * (2 * cells * sizeof(int) + sizeof(double));
+  const double run_gaps = pairs ? LevelGaps::bytesBound(marker_count, rowWords(sample_count)) : 0;
+  // The group's phenotypes are held beside it, and a block of decoded and
+  // gathered codes while its planes are built.
+  return group * (perPermutationBytes(marker_count, sample_count, levels, order, workers) +
+                  sample_count) +
+         workers * worker + run_gaps + 2 * kDecodedPlaneMarkers * sample_count;
+}
+
+bool maximaFromCellTotals(const SearchContext& context, int order,
+                          const std::vector<std::vector<unsigned char>>& phenotypes,
+                          std::vector<double>& maxima) {
+  const int workers = workerCount(context.settings.requested_threads);
+  const int count = static_cast<int>(phenotypes.size());
+  maxima.assign(count, kMinusInfinity);
+  InformationGainBounds bounds = informationGainBoundsFor(activeSimdPath());
+  if (bounds == nullptr) bounds = informationGainBoundsScalar;
+  std::vector<std::unique_ptr<Permuted>> group;
+  std::vector<std::unique_ptr<CountedPlanes>> counted;
+  std::unique_ptr<LevelGaps> run_gaps;
+  try {
+    for (int r = 0; r < count; ++r) {
+      group.push_back(std::make_unique<Permuted>());
+      preparePermuted(context, phenotypes[r].data(), *group.back());
+    }
+    if (!buildCountedPlanes(context, order, group, workers, counted)) return false;
+    if (PairClassCounter::serves(context.planes->levels(), order))
+      run_gaps = std::make_unique<LevelGaps>(*context.planes);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const long long total = combinationCount(context.marker_count, order);
+  const int cells = cellsOf(context.planes->levels(), order);
+  const long long spread = (total + kBlocksPerWorker * workers - 1) / (kBlocksPerWorker * workers);
+  const long long block = std::max(1LL, std::min<long long>(blockCombinations(cells, context.marker_count), spread));
+  std::atomic<long long> next_block{0};
+  std::atomic<bool> failed{false};
+  runWorkers(workers, [&](int) {
+    try {
+      MaximaWorker worker(context, order, counted, run_gaps.get(), bounds);
+      for (;;) {
+        if (failed.load(std::memory_order_relaxed)) return;
+        const long long first = next_block.fetch_add(1) * block;
+        if (first >= total) return;
+        worker.scoreBlock(first, static_cast<int>(std::min(block, total - first)));
+      }
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+  });
+  if (failed) return false;
+  for (int r = 0; r < count; ++r) maxima[r] = group[r]->maximum.load();
+  return true;
+}

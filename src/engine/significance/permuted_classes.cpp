@@ -1,0 +1,99 @@
+#include "engine/significance/permuted_classes.h"
+
+#include <algorithm>
+
+#include "core/search_constants.h"
+#include "engine/rank/information_gain_bound.h"
+#include "engine/significance/significance.h"
+
+void preparePermuted(const SearchContext& context, const unsigned char* phenotype,
+                     Permuted& permuted) {
+  SearchContext& own = permuted.context;
+  own = context;
+  own.phenotypes = const_cast<unsigned char*>(phenotype);
+  own.not_a_number_last = true;
+  own.listing = nullptr;
+  own.running_maximum = nullptr;
+  recountClasses(own);
+  if (own.measure == kRankBySynergy) {
+    permuted.single_gains = singleMarkerGains(own);
+    own.single_gains = permuted.single_gains.data();
+  }
+  permuted.counted_class = own.cases <= own.controls ? 1 : 0;
+  if (own.N > 0) {
+    permuted.q = roundedFraction(static_cast<double>(own.cases) / own.N);
+    permuted.divergence_factor = divergenceFactor(permuted.q);
+  }
+}
+
+namespace {
+
+// Plans the planes of a group (its permutations two by two) and sizes them.
+bool prepareCountedPlanes(const SearchContext& context,
+                          std::vector<std::unique_ptr<Permuted>>& group,
+                          std::vector<std::unique_ptr<CountedPlanes>>& counted) {
+  const int levels = genotypeLevels(context.missing_code);
+  std::vector<unsigned char> classes;
+  std::vector<int> positions;
+  for (std::size_t g = 0; g < group.size(); g += 2) {
+    counted.push_back(std::make_unique<CountedPlanes>());
+    CountedPlanes& planes = *counted.back();
+    const bool paired = g + 1 < group.size();
+    classes.clear();
+    for (int member = 0; member < (paired ? 2 : 1); ++member) {
+      Permuted& permuted = *group[g + member];
+      planes.members[member] = &permuted;
+      for (const int s : context.samples) {
+        if ((permuted.context.phenotypes[s] == 1 ? 1 : 0) != permuted.counted_class) continue;
+        classes.push_back(static_cast<unsigned char>(paired ? member : planes.samples.size() % 2));
+        planes.samples.push_back(s);
+      }
+    }
+    if (planes.empty()) continue;
+    const int length = static_cast<int>(planes.samples.size());
+    positions.resize(length);
+    for (int v = 0; v < length; ++v) positions[v] = v;
+    if (!planes.planes.prepare(context.marker_count, positions.data(), length, classes.data(),
+                               levels))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool buildCountedPlanes(const SearchContext& context, int order,
+                        std::vector<std::unique_ptr<Permuted>>& group, int threads,
+                        std::vector<std::unique_ptr<CountedPlanes>>& counted) {
+  if (!prepareCountedPlanes(context, group, counted)) return false;
+  const int levels = genotypeLevels(context.missing_code);
+  const int S = context.sample_count;
+  std::vector<int> block;
+  std::vector<unsigned char> gathered;
+  for (int first = 0; first < context.marker_count; first += kDecodedPlaneMarkers) {
+    const int count = std::min(kDecodedPlaneMarkers, context.marker_count - first);
+    block.resize(count);
+    for (int j = 0; j < count; ++j) block[j] = first + j;
+    const std::vector<unsigned char> codes = contextColumns(context, block.data(), count);
+    for (const auto& planes : counted) {
+      if (planes->empty()) continue;
+      const std::vector<int>& samples = planes->samples;
+      const std::size_t length = samples.size();
+      gathered.resize(length * count);
+      for (int j = 0; j < count; ++j) {
+        const unsigned char* column = &codes[static_cast<std::size_t>(j) * S];
+        unsigned char* out = &gathered[j * length];
+        for (std::size_t v = 0; v < length; ++v) out[v] = column[samples[v]];
+      }
+      planes->planes.fillMarkers(GenotypeView::markerMajor(gathered.data(), static_cast<int>(length)),
+                                 first, count, threads);
+    }
+  }
+  if (PairClassCounter::serves(levels, order)) {
+    for (const auto& planes : counted) {
+      if (!planes->empty()) planes->gaps = std::make_unique<LevelGaps>(planes->planes);
+    }
+  }
+  return true;
+}
+

@@ -1,0 +1,67 @@
+// The permutations of a group as the maxima count them: each one's
+// phenotype, classes and running maximum, and planes holding only the
+// samples of each one's smaller class (the class that is counted; the other
+// follows from the cell totals).
+#ifndef GORVA_ENGINE_SIGNIFICANCE_PERMUTED_CLASSES_H
+#define GORVA_ENGINE_SIGNIFICANCE_PERMUTED_CLASSES_H
+
+#include <atomic>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "engine/count/bitplanes.h"
+#include "engine/significance/pair_class_counter.h"
+#include "engine/search/search_context.h"
+
+// Markers decoded at a time while the planes are built.
+constexpr int kDecodedPlaneMarkers = 256;
+
+// One permutation of a group: its phenotype and classes, and its running
+// maximum.
+struct Permuted {
+  SearchContext context;
+  int counted_class = 1;  // 1: the cases are counted, 0: the controls
+  std::vector<double> single_gains;
+  double q = 0.5;
+  double divergence_factor = std::numeric_limits<double>::infinity();
+  std::atomic<double> maximum{-std::numeric_limits<double>::infinity()};
+
+  void raise(double key) {
+    double seen = maximum.load(std::memory_order_relaxed);
+    while (key > seen && !maximum.compare_exchange_weak(seen, key, std::memory_order_relaxed)) {
+    }
+  }
+};
+
+// Sets up a permutation of the context with `phenotype` (held by the
+// caller): its classes, the class it counts (the smaller), the fraction its
+// IG bound is taken at and, ranking by synergy, its single-marker gains.
+void preparePermuted(const SearchContext& context, const unsigned char* phenotype,
+                     Permuted& permuted);
+
+// Where a permutation's counted samples are in the entries of a table of
+// its planes.
+enum class CountedEntries { kControls, kCases, kBoth };
+
+// Planes of the counted classes of one or two permutations: the first one's
+// samples in the control words, the second one's in the case words. A
+// permutation alone has its samples split over both (a cell's count is then
+// the sum of both entries): two classes of about equal size are the shape
+// the counting kernels are fastest at, and a pair is counted in one walk.
+struct CountedPlanes {
+  BitPlanes planes;
+  Permuted* members[2] = {nullptr, nullptr};
+  std::vector<int> samples;  // the run's sample behind each planes' sample
+  std::unique_ptr<LevelGaps> gaps;  // when pairs are counted from them
+  bool empty() const { return samples.empty(); }
+};
+
+// Builds the planes of every permutation's counted class, the permutations
+// two by two, the run's codes decoded once for the whole group, and for an
+// order of pairs their gaps; false when memory is short.
+bool buildCountedPlanes(const SearchContext& context, int order,
+                        std::vector<std::unique_ptr<Permuted>>& group, int threads,
+                        std::vector<std::unique_ptr<CountedPlanes>>& counted);
+
+#endif  // GORVA_ENGINE_SIGNIFICANCE_PERMUTED_CLASSES_H

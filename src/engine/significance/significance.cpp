@@ -1,0 +1,293 @@
+#include "engine/significance/significance.h"
+
+#include <Rmath.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <numeric>
+
+#include "core/gorva.h"
+#include "core/search_constants.h"
+#include "engine/search/batch_pool.h"
+#include "engine/count/bitplanes.h"
+#include "engine/significance/interaction_test.h"
+#include "engine/significance/permutation_maxima.h"
+#include "engine/search/worker_threads.h"
+
+namespace {
+
+constexpr double kLn2 = 0.6931471805599453;
+constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+double chiSquareUpperTail(double statistic, int df) {
+  if (df < 1 || std::isnan(statistic)) return kNotANumber;
+  return pchisq(statistic, df, /*lower_tail=*/0, /*log_p=*/0);
+}
+
+double calibratedPValue(double ig, int samples, int df) {
+  return chiSquareUpperTail(2.0 * kLn2 * samples * ig, df);
+}
+
+namespace {
+
+// The table straight from the bit-planes, when they hold the method's
+// cells (every method but "em", which imputes): each cell the AND of its
+// markers' level rows, counted in the control words and in the case words.
+// Far cheaper than turning the rows back into codes to count them.
+bool countTableFromPlanes(const SearchContext& context, const int* combination, int k,
+                          std::vector<int>& table) {
+  if (context.planes == nullptr || context.missing_code == kMethodEm) return false;
+  const BitPlanes& planes = *context.planes;
+  const int levels = planes.levels();
+  if (levels != genotypeLevels(context.missing_code)) return false;
+  constexpr int kMostCells = 1 << 12;
+  int cells = 1;
+  for (int j = 0; j < k && cells <= kMostCells; ++j) cells *= levels;
+  if (cells > kMostCells) return false;
+  const int words = planes.shape().rowWords();
+  const int control_words = planes.shape().control_words;
+  std::vector<std::uint64_t> row(static_cast<std::size_t>(words));
+  table.assign(2 * static_cast<std::size_t>(cells), 0);
+  for (int cell = 0; cell < cells; ++cell) {
+    int rest = cell;
+    for (int j = 0; j < k; ++j, rest /= levels) {
+      const std::uint64_t* level_row =
+          planes.marker(combination[j]) + static_cast<long>(rest % levels) * words;
+      for (int w = 0; w < words; ++w) row[w] = j == 0 ? level_row[w] : row[w] & level_row[w];
+    }
+    for (int w = 0; w < words; ++w) table[2 * cell + (w < control_words ? 0 : 1)] += std::popcount(row[w]);
+  }
+  return true;
+}
+
+}  // namespace
+
+void countCombinationTable(const SearchContext& context, const int* combination, int k,
+                           std::vector<int>& table) {
+  if (countTableFromPlanes(context, combination, k, table)) return;
+  // Codes seen only through a view are counted from a copy of the k columns.
+  std::vector<unsigned char> own_bytes;
+  const unsigned char* genotypes = context.genotypes;
+  int marker_count = context.marker_count;
+  std::vector<int> columns(combination, combination + k);
+  if (genotypes == nullptr) {
+    own_bytes = contextColumns(context, combination, k);
+    genotypes = own_bytes.data();
+    marker_count = k;
+    for (int j = 0; j < k; ++j) columns[j] = j;
+  }
+  const int base = genotypeLevels(context.missing_code);
+  std::vector<int> multipliers(k);
+  table.assign(fillTableMultipliers(base, k, multipliers.data()), 0);
+  std::vector<int> offsets(k);
+  for (int j = 0; j < k; ++j) offsets[j] = columns[j] * context.sample_count;
+  std::vector<double> score_sums(table.size(), 0.0);
+  int cases = context.cases;
+  int controls = context.controls;
+  // The counting each method scores with (as mdrCombinationAll chooses it).
+  auto count = countTable_none;
+  if (context.missing_code == kMethodAvailable) count = countTable_available;
+  if (context.missing_code == kMethodEm) count = countTable_EM;
+  count(multipliers.data(), offsets.data(), k, base, const_cast<int*>(context.samples.data()),
+        context.N, const_cast<unsigned char*>(genotypes), marker_count, context.phenotypes,
+        context.sample_count, &cases, &controls, context.scores, score_sums.data(), table.data());
+}
+
+std::vector<double> singleMarkerGains(const SearchContext& context) {
+  const int markers = context.marker_count;
+  std::vector<double> gains(markers, kNotANumber);
+  // Codes seen only through a view are scored a block of copied columns at
+  // a time.
+  constexpr int kCopiedColumns = 256;
+  const bool copied = context.genotypes == nullptr;
+  const int block = copied ? kCopiedColumns : std::max(markers, 1);
+  std::vector<int> combinations;
+  std::vector<double> pairs;
+  std::vector<unsigned char> own_bytes;
+  for (int first = 0; first < markers; first += block) {
+    int count = std::min(block, markers - first);
+    combinations.resize(count);
+    std::iota(combinations.begin(), combinations.end(), first);
+    pairs.resize(2 * static_cast<std::size_t>(count));
+    unsigned char* genotypes = context.genotypes;
+    int marker_count = markers;
+    if (copied) {
+      own_bytes = contextColumns(context, combinations.data(), count);
+      genotypes = own_bytes.data();
+      marker_count = count;
+      std::iota(combinations.begin(), combinations.end(), 0);
+    }
+    scorePlainly(context, genotypes, marker_count, {combinations.data(), 1, count}, pairs.data());
+    for (int j = 0; j < count; ++j) gains[first + j] = pairs[2 * static_cast<std::size_t>(j)];
+  }
+  return gains;
+}
+
+bool rankingMeasureOfWord(const std::string& word, int& rank) {
+  constexpr const char* kWords[] = {"ig", "rig", "synergy"};
+  constexpr int kRanks[] = {kRankByIG, kRankByRIG, kRankBySynergy};
+  for (int i = 0; i < 3; ++i) {
+    if (word != kWords[i]) continue;
+    rank = kRanks[i];
+    return true;
+  }
+  return false;
+}
+
+void rankForSignificance(int rank, SearchContext& context, std::vector<double>& single_gains) {
+  context.measure = rank;
+  context.not_a_number_last = true;
+  single_gains = singleMarkerGains(context);
+  context.single_gains = single_gains.data();
+}
+
+void dropNotANumberRows(RankedRows& kept) {
+  int size = kept.size();
+  while (size > 0 && !(kept.keys[size - 1] > -HUGE_VAL)) --size;
+  kept.keys.resize(size);
+  kept.pairs.resize(2 * static_cast<std::size_t>(size));
+  kept.markers.resize(static_cast<std::size_t>(size) * kept.order);
+}
+
+SignificanceRow describeCombination(const SearchContext& context, const ScoredCombination& scored,
+                                    double tests) {
+  const int* combination = scored.markers;
+  const int k = scored.k;
+  const double* pair = scored.pair;
+  SignificanceRow row;
+  row.markers.assign(combination, combination + k);
+  row.ig = pair[0];
+  row.rig = pair[1];
+  row.key = scored.key;
+  std::vector<int> table;
+  countCombinationTable(context, combination, k, table);
+  int filled = 0;
+  for (std::size_t c = 0; c + 1 < table.size(); c += 2) {
+    row.controls += table[c];
+    row.cases += table[c + 1];
+    filled += table[c] + table[c + 1] > 0 ? 1 : 0;
+  }
+  row.df = filled - 1;
+  row.synergy = synergyOf(row.ig, combination, k, context.single_gains);
+  row.p_chisq = calibratedPValue(row.ig, row.cases + row.controls, row.df);
+  row.p_bonferroni = std::isnan(row.p_chisq) ? kNotANumber : std::fmin(1.0, row.p_chisq * tests);
+  row.p_permutation = kNotANumber;
+  row.p_interaction = k == 2 ? pairInteractionTest(table.data(), genotypeLevels(context.missing_code)).p_value
+                             : kNotANumber;
+  return row;
+}
+
+double permutationPValue(double key, const std::vector<double>& maxima) {
+  if (maxima.empty() || std::isnan(key)) return kNotANumber;
+  long at_least = 0;
+  for (const double maximum : maxima) at_least += maximum >= key ? 1 : 0;
+  return (1.0 + static_cast<double>(at_least)) / (static_cast<double>(maxima.size()) + 1.0);
+}
+
+namespace {
+
+// Each permutation searched in full with K = 1, its planes built anew: for
+// what cannot be counted from cell totals.
+bool maximaBySearch(const SearchContext& context, int order, const PermutationPlan& plan,
+                    std::vector<double>& maxima) {
+  maxima.assign(plan.count, -std::numeric_limits<double>::infinity());
+  const int S = context.sample_count;
+  std::vector<unsigned char> phenotype(context.phenotypes, context.phenotypes + S);
+  SearchContext permuted = context;
+  permuted.phenotypes = phenotype.data();
+  permuted.K = 1;
+  permuted.all_pairs = false;
+  permuted.not_a_number_last = true;
+  permuted.listing = nullptr;
+  std::atomic<double> running_maximum;
+  permuted.running_maximum = &running_maximum;
+  std::vector<double> singles;
+  const int threads = workerCount(context.settings.requested_threads);
+  init_rng(plan.seed);
+  for (int r = 0; r < plan.count; ++r) {
+    permuteValues(phenotype.data(), S);
+    recountClasses(permuted);
+    // Codes held only in the planes are read from the run's own planes.
+    permuted.planes = context.planes;
+    if (permuted.measure == kRankBySynergy) {
+      singles = singleMarkerGains(permuted);
+      permuted.single_gains = singles.data();
+    }
+    BitPlanes planes;
+    const bool fast = permuted.settings.use_planes && buildPlanesFor(permuted, planes, threads);
+    // Without a byte matrix the plain path has nothing to count.
+    if (!fast && permuted.genotypes == nullptr && permuted.source.first == nullptr) return false;
+    permuted.planes = fast ? &planes : nullptr;
+    running_maximum = -std::numeric_limits<double>::infinity();
+    OrderOutcome outcome;
+    OrderRequest search;
+    search.order = order;
+    search.threads = threads;
+    searchOrder(permuted, search, outcome);
+    if (outcome.out_of_memory) return false;
+    if (outcome.kept.size() > 0 && !std::isnan(outcome.kept.keys[0]))
+      maxima[r] = outcome.kept.keys[0];
+  }
+  return true;
+}
+
+// The same from cell totals, a group of permutations at a time; false when
+// memory ran out.
+bool maximaByGroups(const SearchContext& context, int order, const PermutationPlan& plan,
+                    std::vector<double>& maxima) {
+  maxima.clear();
+  const int S = context.sample_count;
+  const int group_size = permutationGroupSize(
+      context.marker_count, S, genotypeLevels(context.missing_code), order,
+      workerCount(context.settings.requested_threads), plan.count);
+  std::vector<unsigned char> phenotype(context.phenotypes, context.phenotypes + S);
+  std::vector<std::vector<unsigned char>> group;
+  std::vector<double> group_maxima;
+  init_rng(plan.seed);
+  for (int first = 0; first < plan.count; first += group_size) {
+    group.clear();
+    for (int r = first; r < plan.count && r < first + group_size; ++r) {
+      permuteValues(phenotype.data(), S);
+      group.push_back(phenotype);
+    }
+    if (!maximaFromCellTotals(context, order, group, group_maxima)) return false;
+    maxima.insert(maxima.end(), group_maxima.begin(), group_maxima.end());
+  }
+  return true;
+}
+
+}  // namespace
+
+bool permutationMaxima(const SearchContext& context, int order, const PermutationPlan& plan,
+                       std::vector<double>& maxima) {
+  if (countsPermutationsFromTotals(context, order, plan.count)) {
+    try {
+      if (maximaByGroups(context, order, plan, maxima)) return true;
+    } catch (const std::bad_alloc&) {
+      // Short of memory for a group: each permutation is searched instead.
+    }
+  }
+  return maximaBySearch(context, order, plan, maxima);
+}
+
+bool assessOrder(const SearchContext& context, const RankedRows& kept, const PermutationPlan& plan,
+                 OrderSignificance& outcome) {
+  const int k = kept.order;
+  outcome.order = k;
+  outcome.tests = combinationsOf(context.marker_count, k);
+  outcome.rows.clear();
+  if (plan.count > 0 && !permutationMaxima(context, k, plan, outcome.maxima)) return false;
+  for (int j = 0; j < kept.size(); ++j) {
+    const ScoredCombination scored{&kept.markers[static_cast<std::size_t>(j) * k], k,
+                                   &kept.pairs[2 * static_cast<std::size_t>(j)], kept.keys[j]};
+    SignificanceRow row = describeCombination(context, scored, outcome.tests);
+    if (plan.count > 0) row.p_permutation = permutationPValue(row.key, outcome.maxima);
+    outcome.rows.push_back(std::move(row));
+  }
+  return true;
+}

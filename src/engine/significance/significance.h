@@ -1,0 +1,123 @@
+// How far to trust a kept combination: its own counts and degrees of
+// freedom, a chi-square p-value calibrated to them, a family-wise bound, the
+// synergy of its markers, an interaction test for pairs and the max
+// statistic of phenotype permutations.
+#ifndef GORVA_ENGINE_SIGNIFICANCE_SIGNIFICANCE_H
+#define GORVA_ENGINE_SIGNIFICANCE_SIGNIFICANCE_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/rank/bestrows.h"
+#include "engine/search/search_context.h"
+
+// Upper tail of the chi-square distribution with df degrees of freedom at
+// `statistic`, computed as a tail (down to about 1e-300); NaN when df < 1 or
+// the statistic is not a number.
+double chiSquareUpperTail(double statistic, int df);
+
+// The chi-square tail of G = 2 ln2 * samples * IG with df degrees of
+// freedom: the p-value of an IG over `samples` counted samples whose table
+// has df + 1 non-empty cells.
+double calibratedPValue(double ig, int samples, int df);
+
+// Counts the table of one combination (2 * base^k ints, resized) as the
+// context's missing-data method counts it.
+void countCombinationTable(const SearchContext& context, const int* combination, int k,
+                           std::vector<int>& table);
+
+// Each marker's IG alone, as the context scores order 1.
+std::vector<double> singleMarkerGains(const SearchContext& context);
+
+struct SignificanceRow {
+  std::vector<int> markers;
+  double ig = 0;
+  double rig = 0;
+  double key = 0;  // the ranking measure
+  int cases = 0;   // samples the combination counted
+  int controls = 0;
+  int df = 0;  // non-empty genotype cells - 1
+  double synergy = 0;
+  double p_chisq = 0;
+  double p_bonferroni = 0;
+  double p_permutation = 0;  // NaN without permutations
+  double p_interaction = 0;  // NaN but for pairs
+};
+
+// A combination the search scored: its k markers, its measure pair and its
+// ranking key.
+struct ScoredCombination {
+  const int* markers = nullptr;
+  int k = 0;
+  const double* pair = nullptr;
+  double key = 0;
+};
+
+// Everything of one scored combination but its permutation p-value;
+// `tests` is the number of combinations of its order. Synergy reads the
+// context's single-marker gains.
+SignificanceRow describeCombination(const SearchContext& context, const ScoredCombination& scored,
+                                    double tests);
+
+// (1 + #{r : maxima[r] >= key}) / (permutations + 1).
+double permutationPValue(double key, const std::vector<double>& maxima);
+
+struct PermutationPlan {
+  int count = 0;
+  unsigned long seed = 1;
+};
+
+// The largest ranking key of each permutation r = 1 .. count over every
+// combination of `order`, the phenotype being the context's after r
+// successive shuffles of all its samples (the generator seeded once with the
+// plan's seed), searched with the context's settings. Keys that are not numbers are left out; a permutation with
+// none gets -infinity. False when memory ran out.
+bool permutationMaxima(const SearchContext& context, int order, const PermutationPlan& plan,
+                       std::vector<double>& maxima);
+
+// The ranking measure of a --rank word (ig, rig, synergy); false for
+// another word.
+bool rankingMeasureOfWord(const std::string& word, int& rank);
+
+// Ranks the context's search by `rank` with measures that are not numbers
+// last; `single_gains` receives each marker's own IG (the context points
+// to it).
+void rankForSignificance(int rank, SearchContext& context, std::vector<double>& single_gains);
+
+// Leaves out the kept rows whose measures are not numbers (ranked last).
+void dropNotANumberRows(RankedRows& kept);
+
+// What a run asks beyond its report.
+struct SignificanceRequest {
+  // Any of the significance options given: measures that are not numbers
+  // are left out of the ranking, and every kept row is assessed.
+  bool active = false;
+  int rank = kRankByIG;
+  PermutationPlan permutations;
+  // Above 0: list every combination whose p_chisq is at most this.
+  double max_p = 0;
+};
+
+class CombinationListing;
+
+// The outcome of one order of a run.
+struct OrderSignificance {
+  int order = 0;
+  double tests = 0;  // combinations of the order
+  long long not_a_number = 0;       // combinations whose measures are not numbers
+  std::vector<int> first_not_a_number;  // the first of them
+  std::vector<double> first_own_gains;   // the IG of each of its markers alone
+  std::vector<SignificanceRow> rows;    // the kept rows (only when assessed)
+  std::vector<double> maxima;           // the permutations' largest keys
+  // With a p-value bound: every combination within it (the rows above are
+  // then the report's only).
+  std::shared_ptr<CombinationListing> listing;
+};
+
+// The kept rows of one order with their significance (and permutation
+// p-values when the plan has permutations). False when memory ran out.
+bool assessOrder(const SearchContext& context, const RankedRows& kept, const PermutationPlan& plan,
+                 OrderSignificance& outcome);
+
+#endif  // GORVA_ENGINE_SIGNIFICANCE_SIGNIFICANCE_H
