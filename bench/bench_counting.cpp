@@ -36,10 +36,10 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/search/batch_pool.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/simd_targets.h"
+#include "engine/search/batch_pool.h"
 #include "engine/search/unrank.h"
 
 namespace {

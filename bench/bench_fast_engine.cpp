@@ -32,9 +32,9 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/search/batch_pool.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/search/batch_pool.h"
 #include "engine/search/unrank.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "io/data_check.h"
 #include "io/FileIO.h"
+#include "io/data_check.h"
 
 namespace {
 

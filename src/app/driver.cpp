@@ -20,11 +20,11 @@
 #include "engine/search/mdrresult.h"
 #include "io/data_check.h"
 #include "io/file_safety.h"
-#include "io/plink_reader.h"
 #include "io/messages.h"
-#include "search_constants.h"
+#include "io/plink_reader.h"
 #include "io/subset.h"
 #include "io/vcf_reader.h"
+#include "search_constants.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <thread>
 
 #include "app/planes_road.h"
-#include "engine/search/batch_pool.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/cell_counter.h"
-#include "engine/significance/permutation_maxima.h"
+#include "engine/search/batch_pool.h"
 #include "engine/search/mdrresult.h"
+#include "engine/significance/permutation_maxima.h"
 #include "io/FileIO.h"
 #include "search_constants.h"
 

@@ -9,12 +9,12 @@
 
 #include "engine/count/genotype_view.h"
 #include "engine/search/mdrresult.h"
-#include "engine/significance/significance.h"
 #include "engine/search/missingdata.h"
-#include "io/messages.h"
+#include "engine/significance/significance.h"
 #include "gorva.h"
-#include "search_constants.h"
+#include "io/messages.h"
 #include "io/output_file.h"
+#include "search_constants.h"
 
 namespace {
 

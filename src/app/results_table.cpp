@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "engine/significance/combination_listing.h"
-#include "io/output_file.h"
 #include "io/messages.h"
+#include "io/output_file.h"
 
 namespace {
 

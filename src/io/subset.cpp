@@ -6,8 +6,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "io/text_lines.h"
 #include "io/messages.h"
+#include "io/text_lines.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/search/batch_pool.h"
 #include "engine/count/bitplanes.h"
+#include "engine/search/batch_pool.h"
 #include "engine/search/order_search.h"
 #include "engine/search/progress.h"
 #include "engine/search/search_context.h"

@@ -7,12 +7,12 @@
 
 #include "app/memory_budget.h"
 #include "app/results_table.h"
-#include "engine/search/batch_pool.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/cell_counter.h"
+#include "engine/search/batch_pool.h"
+#include "engine/search/search_context.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/order_significance.h"
-#include "engine/search/search_context.h"
 #include "python/data_readers.h"
 
 namespace {

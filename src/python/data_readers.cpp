@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "app/tfmmdr.h"
-#include "io/data_check.h"
 #include "io/FileIO.h"
+#include "io/data_check.h"
 #include "io/plink_reader.h"
 #include "io/subset.h"
 #include "io/vcf_reader.h"

@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
 #include "app/helper.h"
 #include "app/options.h"
+#include "fuzz_support.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "io/FileIO.h"
 #include "fuzz_support.h"
+#include "io/FileIO.h"
 #include "io/plink_reader.h"
 
 namespace {

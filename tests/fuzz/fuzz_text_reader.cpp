@@ -21,9 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include "io/data_check.h"
-#include "io/FileIO.h"
 #include "fuzz_support.h"
+#include "io/FileIO.h"
+#include "io/data_check.h"
 
 namespace {
 

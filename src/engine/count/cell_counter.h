@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "engine/count/bitplanes.h"
-#include "engine/rank/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/pair_counts.h"
 #include "engine/count/pair_free_counts.h"
+#include "engine/rank/information_gain_bound.h"
 
 class CellCounter {
  public:

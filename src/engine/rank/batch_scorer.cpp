@@ -5,10 +5,10 @@
 #include <limits>
 
 #include "core/gorva.h"
-#include "engine/significance/combination_listing.h"
-#include "engine/rank/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/rank/information_gain_bound.h"
 #include "engine/search/unrank.h"
+#include "engine/significance/combination_listing.h"
 
 namespace {
 

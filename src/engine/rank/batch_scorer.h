@@ -31,11 +31,11 @@
 #include <memory>
 #include <vector>
 
-#include "engine/rank/bestrows.h"
 #include "engine/count/cell_counter.h"
+#include "engine/rank/bestrows.h"
 #include "engine/rank/information_gain_bound.h"
-#include "engine/search/order_search_shape.h"
 #include "engine/rank/screening.h"
+#include "engine/search/order_search_shape.h"
 #include "engine/search/search_context.h"
 
 class BatchScorer {

@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <limits>
 
-#include "engine/rank/information_gain_bound.h"
-#include "engine/rank/information_gain_bound_finish.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/simd_targets.h"
+#include "engine/rank/information_gain_bound.h"
+#include "engine/rank/information_gain_bound_finish.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "engine/rank/bestrows.h"
 #include "engine/search/order_search_shape.h"
 #include "engine/search/search_context.h"
-#include "search_constants.h"
 #include "engine/search/worker_threads.h"
+#include "search_constants.h"
 
 class SearchProgress;
 

@@ -9,14 +9,14 @@
 #include <cstring>
 
 #include "app/tfmmdr.h"
-#include "engine/search/batch_pool.h"
-#include "engine/rank/bestrows.h"
 #include "engine/count/bitplanes.h"
-#include "engine/significance/order_significance.h"
+#include "engine/rank/bestrows.h"
+#include "engine/search/batch_pool.h"
 #include "engine/search/mdrresult.h"
 #include "engine/search/order_search.h"
 #include "engine/search/progress.h"
 #include "engine/search/search_context.h"
+#include "engine/significance/order_significance.h"
 #include "engine/significance/significance.h"
 
 namespace {

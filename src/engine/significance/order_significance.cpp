@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "engine/significance/combination_listing.h"
 #include "engine/search/order_search.h"
+#include "engine/significance/combination_listing.h"
 #include "search_constants.h"
 
 AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& search,

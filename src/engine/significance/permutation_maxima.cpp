@@ -11,14 +11,14 @@
 #include "core/search_constants.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/cell_counter.h"
-#include "engine/significance/class_tables.h"
-#include "engine/rank/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/rank/information_gain_bound.h"
+#include "engine/search/unrank.h"
+#include "engine/search/worker_threads.h"
+#include "engine/significance/class_tables.h"
 #include "engine/significance/pair_class_counter.h"
 #include "engine/significance/permuted_classes.h"
 #include "engine/significance/significance.h"
-#include "engine/search/unrank.h"
-#include "engine/search/worker_threads.h"
 
 namespace {
 

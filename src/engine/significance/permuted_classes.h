@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/count/bitplanes.h"
-#include "engine/significance/pair_class_counter.h"
 #include "engine/search/search_context.h"
+#include "engine/significance/pair_class_counter.h"
 
 // Markers decoded at a time while the planes are built.
 constexpr int kDecodedPlaneMarkers = 256;

@@ -11,11 +11,11 @@
 
 #include "core/gorva.h"
 #include "core/search_constants.h"
-#include "engine/search/batch_pool.h"
 #include "engine/count/bitplanes.h"
+#include "engine/search/batch_pool.h"
+#include "engine/search/worker_threads.h"
 #include "engine/significance/interaction_test.h"
 #include "engine/significance/permutation_maxima.h"
-#include "engine/search/worker_threads.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "engine/count/bitplanes.h"
-#include "engine/rank/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/pair_free_counts.h"
+#include "engine/rank/information_gain_bound.h"
 
 // Test names and failure messages show the path's name (found by argument
 // lookup, so it lives beside SimdPath in the global namespace).

@@ -18,12 +18,12 @@
 #include <random>
 
 #include "core/gorva.h"
-#include "engine/search/batch_pool.h"
+#include "engine/count/bitplanes.h"
+#include "engine/count/kernel_dispatch.h"
 #include "engine/rank/batch_scorer.h"
 #include "engine/rank/bestrows.h"
-#include "engine/count/bitplanes.h"
 #include "engine/rank/information_gain_bound.h"
-#include "engine/count/kernel_dispatch.h"
+#include "engine/search/batch_pool.h"
 #include "engine/search/unrank.h"
 #include "support/oracle.h"
 

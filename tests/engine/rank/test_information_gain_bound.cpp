@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "core/gorva.h"
-#include "engine/rank/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/rank/information_gain_bound.h"
 #include "engine/rank/screening.h"
 
 namespace {
