@@ -158,22 +158,7 @@ void BatchScorer::scorePlain(int* combinations, int count) {
 }
 
 void BatchScorer::exactMeasures(int* table, double* pair) {
-  int N = context_.N;
-  int cases = context_.cases;
-  int controls = context_.controls;
-  double ratio = context_.ratio;
-  if (context_.missing_code == kMethodAvailable) {
-    cases = 0;
-    controls = 0;
-    for (int i = 0; i < table_ints_; i += 2) {
-      controls += table[i];
-      cases += table[i + 1];
-    }
-    N = cases + controls;
-    ratio = static_cast<double>(cases) / controls;
-  }
-  calculateMeasuresAll(N, cases, controls, table, score_sums_.data(), table_ints_, ratio,
-                       context_.option_code, pair);
+  exactMeasurePair(context_, table, table_ints_, score_sums_.data(), pair);
 }
 
 void BatchScorer::scoreEveryTable(const Batch& batch) {

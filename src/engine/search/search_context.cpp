@@ -148,3 +148,23 @@ void scorePlainly(const SearchContext& context, unsigned char* genotypes, int ma
                     &samples_per_marker, const_cast<int*>(context.samples.data()), &N, &cases,
                     &controls, &ratio, &option, &missing, pairs);
 }
+
+void exactMeasurePair(const SearchContext& context, int* table, int table_ints, double* score_sums,
+                      double* pair) {
+  int N = context.N;
+  int cases = context.cases;
+  int controls = context.controls;
+  double ratio = context.ratio;
+  if (context.missing_code == kMethodAvailable) {
+    cases = 0;
+    controls = 0;
+    for (int i = 0; i < table_ints; i += 2) {
+      controls += table[i];
+      cases += table[i + 1];
+    }
+    N = cases + controls;
+    ratio = static_cast<double>(cases) / controls;
+  }
+  calculateMeasuresAll(N, cases, controls, table, score_sums, table_ints, ratio,
+                       context.option_code, pair);
+}

@@ -110,6 +110,13 @@ void prepareSearchContext(const GenotypeView& source, const SearchInput& input, 
 // The ranking key of a scored combination (k markers, its measure pair).
 double rankingKey(const SearchContext& context, const double* pair, const int* combination, int k);
 
+// The measure pair (IG, RIG) of a count table of `table_ints` ints, from
+// calculateMeasuresAll with the totals the method scores with: the run's,
+// or under "available" the table's own. score_sums: table_ints doubles of
+// working room.
+void exactMeasurePair(const SearchContext& context, int* table, int table_ints, double* score_sums,
+                      double* pair);
+
 // The single-marker IGs of a combination's markers, summed in its order, and
 // the synergy, IG less that sum.
 double singleGainSum(const int* combination, int k, const double* single_gains);

@@ -75,28 +75,6 @@ double perPermutationBytes(double marker_count, double sample_count, int levels,
   return planes + gaps + workers * counter + own;
 }
 
-// The measure pair the search gives a table (calculateMeasuresAll with the
-// totals the method counts with).
-void exactPair(const SearchContext& context, int* table, int table_ints, double* score_sums,
-               double* pair) {
-  int N = context.N;
-  int cases = context.cases;
-  int controls = context.controls;
-  double ratio = context.ratio;
-  if (context.missing_code == kMethodAvailable) {
-    cases = 0;
-    controls = 0;
-    for (int i = 0; i < table_ints; i += 2) {
-      controls += table[i];
-      cases += table[i + 1];
-    }
-    N = cases + controls;
-    ratio = static_cast<double>(cases) / controls;
-  }
-  calculateMeasuresAll(N, cases, controls, table, score_sums, table_ints, ratio,
-                       context.option_code, pair);
-}
-
 // One worker's counters and buffers, for one group.
 class MaximaWorker {
  public:
@@ -225,7 +203,7 @@ class MaximaWorker {
                                 prefix_gains, first_last + j))
         continue;
       double pair[2];
-      exactPair(context, table, table_ints_, score_sums_.data(), pair);
+      exactMeasurePair(context, table, table_ints_, score_sums_.data(), pair);
       const int* combination = nullptr;
       if (context.measure == kRankBySynergy) {
         combination_[order_ - 1] = first_last + j;
