@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "engine/count/avx2_popcount.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/simd_targets.h"
@@ -66,16 +67,6 @@ Bare onThreads(int threads, Part part) {
 
 // ---------------------------------------------------------------------------
 // Order 2, four second markers per register.
-
-// Per byte, the set bits of x.
-GORVA_TARGET_AVX2 inline __m256i popcountBytes(__m256i x) {
-  const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
-                                         0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
-  const __m256i low_nibbles = _mm256_set1_epi8(0x0F);
-  const __m256i low = _mm256_and_si256(x, low_nibbles);
-  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(x, 4), low_nibbles);
-  return _mm256_add_epi8(_mm256_shuffle_epi8(table, low), _mm256_shuffle_epi8(table, high));
-}
 
 // Markers [first, first + count) as groups of four: word w of row l of
 // the group's markers t = 0..3 at packed[((group * rows + l) * words + w) * 4 + t],
