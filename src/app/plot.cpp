@@ -10,7 +10,7 @@
 #include "engine/count/genotype_view.h"
 #include "engine/search/mdrresult.h"
 #include "engine/search/missingdata.h"
-#include "engine/significance/significance.h"
+#include "engine/significance/table_test.h"
 #include "gorva.h"
 #include "io/messages.h"
 #include "io/output_file.h"
@@ -188,18 +188,16 @@ std::string title(const CellChart& chart) {
 }
 
 std::string measures(const CellChart& chart) {
-  // The p-value of the drawn cells: their own samples and degrees of freedom.
-  int samples = 0;
-  int filled = 0;
+  // The p-value of the drawn cells, as the results table tests them.
+  std::vector<int> table;
   for (std::size_t c = 0; c < chart.counts.cases.size(); ++c) {
-    const int in_cell = chart.counts.cases[c] + chart.counts.controls[c];
-    samples += in_cell;
-    filled += in_cell > 0 ? 1 : 0;
+    table.push_back(chart.counts.controls[c]);
+    table.push_back(chart.counts.cases[c]);
   }
-  const double p = calibratedPValue(chart.ig, samples, filled - 1);
+  const TableTest test = associationTest(table.data(), 1, static_cast<int>(table.size() / 2));
   return "IG " + number("%f", chart.ig) + " bits, RIG " + number("%f", chart.rig) +
-         ", p-value (chi-square, df " + std::to_string(filled - 1) + ") " +
-         (std::isnan(p) ? std::string("NA") : number("%E", p));
+         ", p-value (chi-square, df " + std::to_string(test.df) + ") " +
+         (std::isnan(test.p_value) ? std::string("NA") : number("%E", test.p_value));
 }
 
 std::string gridSvg(const CellChart& chart, const ChartScale& scale) {

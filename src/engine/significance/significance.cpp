@@ -16,10 +16,10 @@
 #include "engine/search/worker_threads.h"
 #include "engine/significance/interaction_test.h"
 #include "engine/significance/permutation_maxima.h"
+#include "engine/significance/table_test.h"
 
 namespace {
 
-constexpr double kLn2 = 0.6931471805599453;
 constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
@@ -27,10 +27,6 @@ constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
 double chiSquareUpperTail(double statistic, int df) {
   if (df < 1 || std::isnan(statistic)) return kNotANumber;
   return pchisq(statistic, df, /*lower_tail=*/0, /*log_p=*/0);
-}
-
-double calibratedPValue(double ig, int samples, int df) {
-  return chiSquareUpperTail(2.0 * kLn2 * samples * ig, df);
 }
 
 namespace {
@@ -166,15 +162,14 @@ SignificanceRow describeCombination(const SearchContext& context, const ScoredCo
   row.key = scored.key;
   std::vector<int> table;
   countCombinationTable(context, combination, k, table);
-  int filled = 0;
   for (std::size_t c = 0; c + 1 < table.size(); c += 2) {
     row.controls += table[c];
     row.cases += table[c + 1];
-    filled += table[c] + table[c + 1] > 0 ? 1 : 0;
   }
-  row.df = filled - 1;
+  const TableTest test = associationTest(table.data(), 1, static_cast<int>(table.size() / 2));
+  row.df = test.df;
   row.synergy = synergyOf(row.ig, combination, k, context.single_gains);
-  row.p_chisq = calibratedPValue(row.ig, row.cases + row.controls, row.df);
+  row.p_chisq = test.p_value;
   row.p_bonferroni = std::isnan(row.p_chisq) ? kNotANumber : std::fmin(1.0, row.p_chisq * tests);
   row.p_permutation = kNotANumber;
   row.p_interaction = k == 2 ? pairInteractionTest(table.data(), genotypeLevels(context.missing_code)).p_value

@@ -17,11 +17,6 @@
 // the statistic is not a number.
 double chiSquareUpperTail(double statistic, int df);
 
-// The chi-square tail of G = 2 ln2 * samples * IG with df degrees of
-// freedom: the p-value of an IG over `samples` counted samples whose table
-// has df + 1 non-empty cells.
-double calibratedPValue(double ig, int samples, int df);
-
 // Counts the table of one combination (2 * base^k ints, resized) as the
 // context's missing-data method counts it.
 void countCombinationTable(const SearchContext& context, const int* combination, int k,

@@ -423,7 +423,7 @@ TEST(SignificanceTable, TheCellChartShowsTheCalibratedTail) {
   CellChart chart;
   chart.names = {"A"};
   chart.ig = 0.5;  // 2,000 samples in three cells: G = 1386 on 2 df
-  chart.counts.cases = {1000, 0, 0};
+  chart.counts.cases = {500, 0, 500};
   chart.counts.controls = {0, 500, 500};
   const std::string svg = cellChartSvg(chart);
   EXPECT_NE(svg.find("p-value (chi-square, df 2) 9.332636E-302"), std::string::npos) << svg;
