@@ -13,6 +13,7 @@
 #include "app/options.h"
 #include "app/planes_road.h"
 #include "app/plot.h"
+#include "app/result_files.h"
 #include "app/results_table.h"
 #include "app/run_plan.h"
 #include "app/text_subset.h"
@@ -64,38 +65,23 @@ void cutToSubset(unsigned char* genotypes, unsigned char* phenotypes, char** mar
 // The files a run reads.
 std::vector<RunFile> dataFiles(const char* input_file) {
   if (!opt::bfile.empty()) {
-    return {{opt::bfile + ".bed", "the PLINK .bed file"},
-            {opt::bfile + ".bim", "the PLINK .bim file"},
-            {opt::bfile + ".fam", "the PLINK .fam file"}};
+    return {{opt::bfile + ".bed", "the PLINK .bed file", "--bfile"},
+            {opt::bfile + ".bim", "the PLINK .bim file", "--bfile"},
+            {opt::bfile + ".fam", "the PLINK .fam file", "--bfile"}};
   }
-  if (!opt::vcf.empty()) return {{opt::vcf, "the VCF file"}};
-  if (!opt::bcf.empty()) return {{opt::bcf, "the BCF file"}};
-  return {{input_file, "the data file"}};
+  if (!opt::vcf.empty()) return {{opt::vcf, "the VCF file", "--vcf"}};
+  if (!opt::bcf.empty()) return {{opt::bcf, "the BCF file", "--bcf"}};
+  return {{input_file, "the data file", "--in", true}};
 }
 
 // The files that choose samples, markers and phenotypes (read once).
 std::vector<RunFile> selectionFiles() {
   std::vector<RunFile> files;
-  for (const auto& [path, role] : {std::pair{opt::pheno, "the phenotype file"},
-                                   std::pair{opt::keep, "the --keep file"},
-                                   std::pair{opt::remove, "the --remove file"},
-                                   std::pair{opt::extract, "the --extract file"},
-                                   std::pair{opt::exclude, "the --exclude file"}}) {
-    if (!path.empty()) files.push_back({path, role});
+  for (const auto& [path, option] : {std::pair{opt::pheno, "--pheno"}, std::pair{opt::keep, "--keep"},
+                                     std::pair{opt::remove, "--remove"}, std::pair{opt::extract, "--extract"},
+                                     std::pair{opt::exclude, "--exclude"}}) {
+    if (!path.empty()) files.push_back({path, std::string("the ") + option + " file", option});
   }
-  return files;
-}
-
-// The files a run writes: the report, the all-results file and one chart per
-// order that can have a combination.
-std::vector<RunFile> resultFiles(const char* output_file, int init_order, int order,
-                                 int marker_count) {
-  std::vector<RunFile> files = {{output_file, "the report"}};
-  if (opt::save_all) files.push_back({std::string(output_file) + ".all", "the all-results file"});
-  for (int k = init_order; opt::plot && k <= std::min(order, marker_count); ++k) {
-    files.push_back({cellChartPath(output_file, k), "a chart"});
-  }
-  if (!opt::table_file.empty()) files.push_back({opt::table_file, "the results table", "--table"});
   return files;
 }
 
@@ -155,13 +141,15 @@ bool TFmMDR::settleSubset(RunPlan& plan, const SubsetInput& input) {
 }
 
 bool TFmMDR::chooseDataSource(RunPlan& plan) {
-  const std::vector<RunFile> data_files = dataFiles(plan.input_file);
-  if (const std::string refusal = refuseIrregularInputs(data_files); !refusal.empty()) {
+  plan.inputs = dataFiles(plan.input_file);
+  // "--in -" names a file called -; when there is none, the count pass
+  // gives the fixed message for a data file that cannot be opened.
+  if (plan.inputs.front().read_twice && plan.inputs.front().path == "-") plan.inputs.front().path = "./-";
+  for (const RunFile& file : selectionFiles()) plan.inputs.push_back(file);
+  if (const std::string refusal = refuseIrregularInputs(plan.inputs); !refusal.empty()) {
     refuse(kExitBadInput, "%s", refusal.c_str());
     return false;
   }
-  plan.inputs = data_files;
-  for (const RunFile& file : selectionFiles()) plan.inputs.push_back(file);
   plan.from_plink = !opt::bfile.empty();
   plan.from_vcf = !opt::vcf.empty() || !opt::bcf.empty();
   plan.subset_files = SubsetFiles{opt::pheno, opt::keep, opt::remove, opt::extract, opt::exclude};
@@ -301,9 +289,11 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
 }
 
 bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
-  const std::vector<RunFile> outputs =
-      resultFiles(plan.output_file, plan.init_order, plan.order, plan.markerCount());
-  if (const std::string refusal = refuseOutputOverInput(plan.inputs, outputs); !refusal.empty()) {
+  const std::vector<RunFile> outputs = runResultFiles(
+      {plan.output_file, opt::save_all, opt::plot, plan.init_order, std::min(plan.order, plan.markerCount()),
+       opt::table_file});
+  for (const std::string& refusal : {refuseClashingOutputs(outputs), refuseOutputOverInput(plan.inputs, outputs)}) {
+    if (refusal.empty()) continue;
     refuse(kExitBadInput, "%s", refusal.c_str());
     return false;
   }

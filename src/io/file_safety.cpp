@@ -23,6 +23,7 @@ struct Identity {
   bool exists = false;
   dev_t device = 0;
   ino_t inode = 0;
+  bool device_file = false;  // a character device such as /dev/null takes any number of writers
   std::string resolved;  // empty when the path cannot be resolved
 };
 
@@ -33,9 +34,13 @@ Identity identify(const std::string& path) {
     identity.exists = true;
     identity.device = info.st_dev;
     identity.inode = info.st_ino;
+    identity.device_file = S_ISCHR(info.st_mode);
   }
   std::error_code error;
-  const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+  // Absolute first: a relative name whose parts do not exist yet would
+  // otherwise stay relative while its twin through an existing folder does not.
+  const std::filesystem::path resolved =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
   if (!error) identity.resolved = resolved.string();
   return identity;
 }
@@ -50,10 +55,16 @@ bool sameFile(const Identity& a, const Identity& b) {
 std::string refuseIrregularInputs(const std::vector<RunFile>& inputs) {
   for (const RunFile& input : inputs) {
     struct stat info {};
-    if (input.path.empty() || ::stat(input.path.c_str(), &info) != 0) continue;
+    if (input.path.empty()) continue;
+    if (::stat(input.path.c_str(), &info) != 0) {
+      if (input.path != "-") continue;
+      return "- (" + input.option + "): " + input.role +
+             " cannot be standard input, which a run never reads; give the path of a file on disk "
+             "(./- for a file named -)";
+    }
     if (S_ISREG(info.st_mode)) continue;
-    return input.path + ": " + input.role + " is " + fileKind(info.st_mode) +
-           ", not a regular file; it is read twice, so give the path of a file on disk";
+    return input.path + ": " + input.role + " is " + fileKind(info.st_mode) + ", not a regular file; " +
+           (input.read_twice ? "it is read twice, so give" : "give") + " the path of a file on disk";
   }
   return "";
 }
@@ -71,6 +82,25 @@ std::string refuseOutputOverInput(const std::vector<RunFile>& inputs,
       return output.path + " (" + output.role + ") is the same file as " + inputs[i].path +
              " (" + inputs[i].role + "); a run never writes over its input, so choose another " +
              output.option;
+    }
+  }
+  return "";
+}
+
+std::string refuseClashingOutputs(const std::vector<RunFile>& outputs) {
+  std::vector<Identity> identities;
+  identities.reserve(outputs.size());
+  for (const RunFile& output : outputs) identities.push_back(identify(output.path));
+  for (std::size_t later = 1; later < outputs.size(); ++later) {
+    if (outputs[later].path.empty()) continue;
+    for (std::size_t earlier = 0; earlier < later; ++earlier) {
+      if (outputs[earlier].path.empty() || identities[later].device_file ||
+          !sameFile(identities[later], identities[earlier]))
+        continue;
+      return outputs[later].path + " (" + outputs[later].option + ", " + outputs[later].role +
+             ") is the same file as " + outputs[earlier].path + " (" + outputs[earlier].option + ", " +
+             outputs[earlier].role + "); one would replace the other, so give " + outputs[later].option +
+             " a name of its own";
     }
   }
   return "";

@@ -1,7 +1,7 @@
 // file_safety.h: the checks that keep a run from reading what it cannot read
-// twice and from writing over what it reads. Both run before any result file
-// is created; each returns the refusal text (no program prefix), or "" when
-// the run may go on.
+// twice and from writing over what it reads or over its own results. All run
+// before any result file is created; each returns the refusal text (no
+// program prefix), or "" when the run may go on.
 #ifndef GORVA_IO_FILESAFETY_H
 #define GORVA_IO_FILESAFETY_H
 
@@ -14,16 +14,23 @@ struct RunFile {
   std::string path;
   std::string role;
   std::string option = "--out";
+  // The text data file is read in two passes; other inputs are read once.
+  bool read_twice = false;
 };
 
-// Every input that exists must be a regular file: the data are read in two
-// passes, which a FIFO, a pipe, a terminal or a directory cannot give. An
-// input that does not exist passes; its reader says so in its own words.
+// Every input that exists must be a regular file: a FIFO, a pipe, a terminal
+// or a directory gives its bytes once or not at all, and a device never ends.
+// "-" names no file here: standard input is never read. An input that does
+// not exist passes; its reader says so in its own words.
 std::string refuseIrregularInputs(const std::vector<RunFile>& inputs);
 
 // No output may be an input: the same device and inode, or the same path
 // once symbolic links and ".." are resolved. Names both files.
 std::string refuseOutputOverInput(const std::vector<RunFile>& inputs,
                                   const std::vector<RunFile>& outputs);
+
+// No two outputs may be one file, by the same test: the later would replace
+// the earlier. Names both files and their options.
+std::string refuseClashingOutputs(const std::vector<RunFile>& outputs);
 
 #endif  // GORVA_IO_FILESAFETY_H

@@ -77,18 +77,61 @@ TEST(ResultFiles, NoResultFileMayBeAnInputAndTheRefusalCreatesNothing) {
   }
 }
 
-TEST(ResultFiles, InputsThatCannotBeReadTwiceAreRefused) {
+TEST(ResultFiles, NoTwoResultFilesMayBeOneFileAndTheRefusalCreatesNothing) {
   const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40);
+  ASSERT_EQ(symlink("r", (dir + "/s.all").c_str()), 0);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--out", "r", "--table", "r"}, "r (--table, the results table) is the same file as r (--out, the report)"},
+      {{"--out", "r", "--save_all", "1", "--table", "sub/../r.all"},
+       "(--table, the results table) is the same file as r.all (--save_all, the all-results file)"},
+      {{"--out", "r", "--plot", "1", "--table", "r.order2.svg"},
+       "(--table, the results table) is the same file as r.order2.svg (--plot, the order 2 chart)"},
+      {{"--out", "r", "--table", "s.all"}, "s.all (--table, the results table) is the same file as r (--out"},
+  };
+  ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+  for (const auto& [outputs, clash] : cases) {
+    writeFile(dir + "/r", "old report\n");
+    std::vector<std::string> args = {"--in", "data.txt"};
+    args.insert(args.end(), outputs.begin(), outputs.end());
+    const ProgramResult run = runGorva(args, dir);
+    EXPECT_EQ(run.status, 2) << clash;
+    EXPECT_NE(run.err.find(clash), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(dir + "/r"), "old report\n") << clash;
+    for (const char* created : {"r.all", "r.order2.svg"}) EXPECT_FALSE(fileExists(dir + "/" + created));
+  }
+}
+
+TEST(ResultFiles, InputsThatAreNotRegularFilesAreRefusedBeforeTheReportIsTouched) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40);
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0644), 0);
-  const std::vector<std::pair<std::string, std::string>> cases = {
+  const std::vector<std::pair<std::string, std::string>> kinds = {
       {"fifo", "a FIFO or pipe"}, {".", "a directory"}, {"/dev/null", "a character device"}};
-  for (const auto& [input, kind] : cases) {
-    const ProgramResult run = runGorva({"--in", input, "--out", "r.txt"}, dir);
-    EXPECT_EQ(run.status, 2) << input;
-    EXPECT_EQ(run.err, "gorva: " + input + ": the data file is " + kind +
-                           ", not a regular file; it is read twice, so give the path of a file "
-                           "on disk\n");
-    EXPECT_FALSE(fileExists(dir + "/r.txt"));
+  const auto refusedWithOldReport = [&](const std::vector<std::string>& args, const std::string& message) {
+    writeFile(dir + "/r.txt", "old report\n");
+    std::vector<std::string> line = args;
+    line.insert(line.end(), {"--out", "r.txt"});
+    const ProgramResult run = runGorva(line, dir);
+    EXPECT_EQ(run.status, 2) << args[1];
+    EXPECT_EQ(run.err, "gorva: " + message + "\n");
+    EXPECT_EQ(readFile(dir + "/r.txt"), "old report\n");
+  };
+  for (const auto& [input, kind] : kinds) {
+    refusedWithOldReport({"--in", input}, input + ": the data file is " + kind +
+                                              ", not a regular file; it is read twice, so give the path of a "
+                                              "file on disk");
+  }
+  for (const char* option : {"--pheno", "--keep", "--remove", "--extract", "--exclude"}) {
+    for (const auto& [input, kind] : kinds) {
+      refusedWithOldReport({"--in", "data.txt", option, input},
+                           input + ": the " + option + " file is " + kind +
+                               ", not a regular file; give the path of a file on disk");
+    }
+    refusedWithOldReport({"--in", "data.txt", option, "-"},
+                         std::string("- (") + option + "): the " + option +
+                             " file cannot be standard input, which a run never reads; give the path of a file "
+                             "on disk (./- for a file named -)");
   }
 }
 
