@@ -14,6 +14,7 @@
 #include "app/tfmmdr.h"
 #include "app/usage.h"
 #include "io/messages.h"
+#include "io/temporary_files.h"
 #include "search_constants.h"
 
 const char* const VERSION = kVersionText;
@@ -93,6 +94,7 @@ int runAnalysis() {
     printRefusal(refusal);
     return kExitBadInput;
   }
+  removeTemporariesOnSignals();
   TFmMDR* engine = new TFmMDR;
   engine->significance = significance;
   engine->search_settings.requested_threads = opt::threads;

@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "io/temporary_files.h"
 
 namespace {
 
@@ -32,21 +35,31 @@ std::string directoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::string baseNameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // A name beside `target` that no other run uses: hidden, with the process id
-// and a counter, created exclusively.
+// and a counter, created exclusively. Temporaries of the same name whose
+// runs are gone are removed first.
 int createTemporary(const std::string& target, std::string& name) {
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter{0};
   const std::string directory = directoryOf(target);
-  const std::size_t slash = target.rfind('/');
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  const std::string prefix = temporaryLeafPrefix(directory, baseNameOf(target));
+  removeStaleTemporaries(directory, prefix);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    name = directory + "/." + base + ".tmp." + std::to_string(::getpid()) + "." +
-           std::to_string(counter++);
+    name = directory + "/" + prefix + std::to_string(::getpid()) + "." + std::to_string(counter++);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   errno = EEXIST;
   return -1;
+}
+
+std::string temporaryDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
 }
 
 }  // namespace
@@ -74,9 +87,11 @@ bool OutputFile::open(const std::string& path) {
   }
   const int fd = createTemporary(target_, temporary_);
   if (fd < 0) {
+    const int beside_error = errno;
     temporary_.clear();
-    return fail(errno);
+    return exists ? openStaged(beside_error) : fail(beside_error);
   }
+  temporary_slot_ = rememberTemporary(temporary_);
   // Keep the permissions of the file being replaced, not the temporary's.
   if (exists) (void)::fchmod(fd, info.st_mode & 07777);
   stream_ = ::fdopen(fd, "w");
@@ -85,9 +100,47 @@ bool OutputFile::open(const std::string& path) {
     ::close(fd);
     ::unlink(temporary_.c_str());
     temporary_.clear();
+    forgetTemporary(temporary_slot_);
+    temporary_slot_ = -1;
     return fail(error_number);
   }
   return true;
+}
+
+bool OutputFile::openStaged(int beside_error) {
+  // Opened now, so a target that cannot be written is known before the run;
+  // not truncated, so it keeps its content until commit.
+  target_fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+  if (target_fd_ < 0) return fail(beside_error);
+  std::string name = temporaryDirectory() + "/gorva-staged-XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd >= 0) ::unlink(name.c_str());  // nameless: nothing to leave behind
+  stream_ = fd >= 0 ? ::fdopen(fd, "w+") : nullptr;
+  if (stream_ != nullptr) return true;
+  const int error_number = errno;
+  if (fd >= 0) ::close(fd);
+  ::close(target_fd_);
+  target_fd_ = -1;
+  return fail(error_number);
+}
+
+bool OutputFile::copyStagedIntoTarget(std::FILE* staged) {
+  const int from = ::fileno(staged);
+  if (::lseek(from, 0, SEEK_SET) != 0 || ::ftruncate(target_fd_, 0) != 0) return fail(errno);
+  std::vector<char> block(1 << 20);
+  for (;;) {
+    const ssize_t got = ::read(from, block.data(), block.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return fail(errno);
+    if (got == 0) break;
+    for (ssize_t put = 0; put < got;) {
+      const ssize_t done = ::write(target_fd_, block.data() + put, static_cast<std::size_t>(got - put));
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) return fail(done < 0 ? errno : ENOSPC);
+      put += done;
+    }
+  }
+  return ::fsync(target_fd_) == 0 || fail(errno);
 }
 
 bool OutputFile::write(const void* data, std::size_t bytes) {
@@ -119,21 +172,25 @@ bool OutputFile::commit() {
     ok = false;
     error_number = errno;
   }
+  if (ok && target_fd_ >= 0) ok = copyStagedIntoTarget(stream);
   if (std::fclose(stream) != 0 && ok) {
     ok = false;
     error_number = errno;
   }
+  if (target_fd_ >= 0 && ::close(target_fd_) != 0 && ok) {
+    ok = false;
+    error_number = errno;
+  }
+  target_fd_ = -1;
   if (ok && !temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
     ok = false;
     error_number = errno;
   }
-  if (!ok) {
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
-    temporary_.clear();
-    return fail(error_number);
-  }
+  if (!temporary_.empty() && !ok) ::unlink(temporary_.c_str());
   temporary_.clear();
-  return true;
+  forgetTemporary(temporary_slot_);
+  temporary_slot_ = -1;
+  return ok || fail(error_number);
 }
 
 void OutputFile::abandon() {
@@ -141,8 +198,14 @@ void OutputFile::abandon() {
     std::fclose(stream_);
     stream_ = nullptr;
   }
+  if (target_fd_ >= 0) {
+    ::close(target_fd_);
+    target_fd_ = -1;
+  }
   if (!temporary_.empty()) {
     ::unlink(temporary_.c_str());
     temporary_.clear();
   }
+  forgetTemporary(temporary_slot_);
+  temporary_slot_ = -1;
 }

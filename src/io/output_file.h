@@ -5,7 +5,11 @@
 // A target that exists and is not a regular file (a device such as
 // /dev/full, a FIFO) cannot be replaced by a rename and is written in place.
 // A symbolic link is followed: the file it points to is replaced, the link
-// stays.
+// stays. A writable target whose directory takes no new file is written in
+// place too, but only at commit: until then the content goes to an unnamed
+// file in the temporary directory, and the target keeps what it held.
+// Temporaries left by runs that were killed are removed by the next open
+// on the same name; those of this run go with it on SIGINT, SIGTERM, SIGHUP.
 #ifndef GORVA_IO_OUTPUTFILE_H
 #define GORVA_IO_OUTPUTFILE_H
 
@@ -44,10 +48,15 @@ class OutputFile {
 
  private:
   bool fail(int error_number);
+  // The fallback: stage in the temporary directory, copy at commit.
+  bool openStaged(int beside_error);
+  bool copyStagedIntoTarget(std::FILE* staged);
 
   std::string path_;       // the name the user gave
   std::string target_;     // what a rename replaces (links followed)
   std::string temporary_;  // empty when written in place
+  int temporary_slot_ = -1;  // its place in the record a signal handler reads
+  int target_fd_ = -1;       // open on the target while staged elsewhere
   std::FILE* stream_ = nullptr;
   std::string error_;
 };

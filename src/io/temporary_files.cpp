@@ -1,0 +1,115 @@
+#include "io/temporary_files.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Room for ".tmp.", a process id and a counter of 32 bits, with their dot.
+constexpr std::size_t kSuffixRoom = 5 + 10 + 1 + 10;
+constexpr std::size_t kHashDigits = 16;
+
+std::uint64_t fnv1a(const std::string& text) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const unsigned char byte : text) hash = (hash ^ byte) * 1099511628211ULL;
+  return hash;
+}
+
+// The record that the signal handler reads: fixed buffers and lock-free
+// states, since a handler may neither lock nor allocate.
+constexpr int kSlots = 64;
+enum SlotState : int { kFree = 0, kFilling = 1, kHeld = 2 };
+char slot_paths[kSlots][PATH_MAX];
+std::atomic<int> slot_states[kSlots];
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void removeTemporariesAndDie(int signal_number) {
+  const int saved_errno = errno;
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (slot_states[slot].load() == kHeld) ::unlink(slot_paths[slot]);
+  }
+  errno = saved_errno;
+  // SA_RESETHAND has put back the default action: the process ends by the
+  // signal itself, as its parent expects.
+  ::raise(signal_number);
+}
+
+bool allDigits(const char* begin, const char* end) {
+  if (begin == end) return false;
+  for (const char* c = begin; c < end; ++c) {
+    if (*c < '0' || *c > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string temporaryLeafPrefix(const std::string& directory, const std::string& base_name) {
+  long name_max = ::pathconf(directory.c_str(), _PC_NAME_MAX);
+  if (name_max <= 0) name_max = NAME_MAX;
+  if (name_max < static_cast<long>(kSuffixRoom + kHashDigits + 8)) name_max = NAME_MAX;
+  const std::size_t room = static_cast<std::size_t>(name_max) - kSuffixRoom - 1;  // the leading dot
+  std::string kept = base_name;
+  if (kept.size() > room) {
+    char hash[kHashDigits + 2];
+    std::snprintf(hash, sizeof hash, "~%016llx", static_cast<unsigned long long>(fnv1a(base_name)));
+    kept = base_name.substr(0, room - (kHashDigits + 1)) + hash;
+  }
+  return "." + kept + ".tmp.";
+}
+
+int rememberTemporary(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int slot = 0; slot < kSlots; ++slot) {
+    int expected = kFree;
+    if (!slot_states[slot].compare_exchange_strong(expected, kFilling)) continue;
+    std::memcpy(slot_paths[slot], path.c_str(), path.size() + 1);
+    slot_states[slot].store(kHeld);
+    return slot;
+  }
+  return -1;
+}
+
+void forgetTemporary(int slot) {
+  if (slot >= 0 && slot < kSlots) slot_states[slot].store(kFree);
+}
+
+void removeTemporariesOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = removeTemporariesAndDie;
+  sigemptyset(&action.sa_mask);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal_number);
+  action.sa_flags = SA_RESETHAND;
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction previous {};
+    // A signal the caller chose to ignore (nohup) stays ignored.
+    if (::sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    ::sigaction(signal_number, &action, nullptr);
+  }
+}
+
+void removeStaleTemporaries(const std::string& directory, const std::string& leaf_prefix) {
+  DIR* folder = ::opendir(directory.c_str());
+  if (folder == nullptr) return;
+  while (const dirent* entry = ::readdir(folder)) {
+    const char* name = entry->d_name;
+    if (std::strncmp(name, leaf_prefix.c_str(), leaf_prefix.size()) != 0) continue;
+    const char* pid_text = name + leaf_prefix.size();
+    const char* dot = std::strchr(pid_text, '.');
+    if (dot == nullptr || !allDigits(pid_text, dot) || !allDigits(dot + 1, name + std::strlen(name))) continue;
+    if (dot - pid_text > 9) continue;
+    const long pid = std::strtol(pid_text, nullptr, 10);
+    if (pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    ::unlink((directory + "/" + name).c_str());
+  }
+  ::closedir(folder);
+}

@@ -1,0 +1,30 @@
+// The hidden temporaries of result files: their names, which always fit the
+// file system's limit, the record of those a run holds, which a signal
+// handler removes, and the sweep of those left by runs that no longer exist.
+#ifndef GORVA_IO_TEMPORARY_FILES_H
+#define GORVA_IO_TEMPORARY_FILES_H
+
+#include <string>
+
+// The start of the name of every temporary of `target` in `directory`
+// (".NAME.tmp."), the process id and a counter follow. A NAME too long for
+// the directory's name limit is cut and given a hash of its whole text, so
+// two long names sharing a start still get different temporaries.
+std::string temporaryLeafPrefix(const std::string& directory, const std::string& base_name);
+
+// Records a temporary for removal on SIGINT, SIGTERM or SIGHUP; -1 when
+// the record is full (the temporary is then only removed by a later run).
+int rememberTemporary(const std::string& path);
+void forgetTemporary(int slot);
+
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove every
+// recorded temporary and end the process by the same signal (a shell then
+// sees status 128 + the signal).
+void removeTemporariesOnSignals();
+
+// Removes the files of `directory` named `leaf_prefix` + PID + "." + N
+// whose process no longer exists (a run killed by SIGKILL, a lost MPI
+// rank). Files of live processes and anything else are left alone.
+void removeStaleTemporaries(const std::string& directory, const std::string& leaf_prefix);
+
+#endif  // GORVA_IO_TEMPORARY_FILES_H

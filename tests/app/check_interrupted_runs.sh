@@ -1,0 +1,39 @@
+#!/bin/bash
+# Interrupts runs at random moments with SIGINT, SIGTERM and SIGHUP: each
+# must end by its signal (status 128 + N) or finish normally, and leave no
+# hidden temporary behind, whatever it was writing at the time.
+# Usage: check_interrupted_runs.sh BUILD_DIR
+set -u
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+"$build/gorva-simulate" --out data.txt --markers 300 --samples 60 > /dev/null || exit 1
+set -m  # background runs in their own process group, so SIGINT is not ignored there
+failures=0
+interrupted=0
+for signal in INT TERM HUP; do
+  number=$(kill -l "$signal")
+  for attempt in 1 2 3 4; do
+    "$build/gorva" --in data.txt --out r.txt --save_all 1 --top 40000 --threads 1 > /dev/null 2>&1 &
+    pid=$!
+    sleep "0.$(( RANDOM % 40 ))"
+    kill -s "$signal" "$pid" 2> /dev/null
+    wait "$pid" 2> /dev/null
+    status=$?
+    left=$(ls -A | grep -c '^\..*\.tmp\.')
+    [ "$status" -ne 0 ] && interrupted=$(( interrupted + 1 ))
+    if { [ "$status" -ne 0 ] && [ "$status" -ne $(( 128 + number )) ]; } || [ "$left" -ne 0 ]; then
+      echo "SIG$signal, attempt $attempt: status $status, temporaries left: $(ls -A | grep '^\.' | tr '\n' ' ')"
+      failures=$(( failures + 1 ))
+      rm -f .*.tmp.*
+    fi
+  done
+done
+echo "$interrupted of 12 runs interrupted"
+if [ "$interrupted" -eq 0 ]; then
+  echo "no run was interrupted: the runs ended before any signal"
+  exit 1
+fi
+echo "$(( 12 - failures )) passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,77 @@
+// The hidden temporaries of result files: a name that fits whatever the
+// report is called, a report written in place where none can be made beside
+// it, and none left behind by runs that are gone.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "support/run_program.h"
+
+namespace {
+
+std::string simulate(const std::string& dir) {
+  const std::string gorva = GORVA_EXE;
+  const std::string simulator = gorva.substr(0, gorva.rfind('/') + 1) + "gorva-simulate";
+  EXPECT_EQ(runProgram(simulator, {"--out", "data.txt", "--markers", "6", "--samples", "40"}, dir).status, 0);
+  return readFile(dir + "/data.txt");
+}
+
+std::vector<std::string> hiddenFiles(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* folder = opendir(dir.c_str());
+  while (const dirent* entry = folder != nullptr ? readdir(folder) : nullptr) {
+    const std::string name = entry->d_name;
+    if (name[0] == '.' && name != "." && name != "..") names.push_back(name);
+  }
+  if (folder != nullptr) closedir(folder);
+  return names;
+}
+
+bool isWholeReport(const std::string& text) {
+  return text.find("<<2-Order Best Combination Sets>>") != std::string::npos &&
+         text.rfind("=====\n") == text.size() - 6;
+}
+
+TEST(Temporaries, AReportIsWrittenWhateverItsNameAndWhereNoneCanBeMadeBesideIt) {
+  const std::string dir = makeTempDir();
+  simulate(dir);
+  const std::string longest(255, 'r');  // the file system's limit: no hidden name can be longer
+  writeFile(dir + "/" + longest, "old report\n");
+  const ProgramResult fits = runGorva({"--in", "data.txt", "--out", longest}, dir);
+  EXPECT_EQ(fits.status, 0) << fits.err;
+  EXPECT_TRUE(isWholeReport(readFile(dir + "/" + longest)));
+  EXPECT_TRUE(hiddenFiles(dir).empty());
+
+  // A folder that takes no new file, even from root: the report and the
+  // table are rewritten in place after the search.
+  writeFile(dir + "/t.tsv", "old table\n");
+  if (runProgram("/usr/bin/chattr", {"+i", dir}).status != 0) GTEST_SKIP() << "chattr +i is not available here";
+  const ProgramResult fixed = runGorva({"--in", "data.txt", "--out", longest, "--table", "t.tsv"}, dir);
+  const std::string table = readFile(dir + "/t.tsv");
+  EXPECT_EQ(runProgram("/usr/bin/chattr", {"-i", dir}).status, 0);
+  EXPECT_EQ(fixed.status, 0) << fixed.err;
+  EXPECT_TRUE(isWholeReport(readFile(dir + "/" + longest)));
+  EXPECT_EQ(table.rfind("# ", 0), 0u) << table;
+}
+
+TEST(Temporaries, ALaterRunRemovesTheTemporariesOfRunsThatAreGone) {
+  const std::string dir = makeTempDir();
+  simulate(dir);
+  long pid_max = 4194304;
+  std::ifstream("/proc/sys/kernel/pid_max") >> pid_max;
+  const std::string dead = ".r.txt.tmp." + std::to_string(pid_max + 1) + ".0";
+  const std::string dead_all = ".r.txt.all.tmp." + std::to_string(pid_max + 1) + ".3";
+  const std::string alive = ".r.txt.tmp." + std::to_string(getpid()) + ".0";
+  const std::string not_ours = ".r.txt.tmp.notes";
+  for (const std::string& name : {dead, dead_all, alive, not_ours}) writeFile(dir + "/" + name, "left\n");
+  ASSERT_EQ(runGorva({"--in", "data.txt", "--out", "r.txt", "--save_all", "1"}, dir).status, 0);
+  std::vector<std::string> left = hiddenFiles(dir);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{alive, not_ours}));
+}
+
+}  // namespace
