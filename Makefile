@@ -2,6 +2,9 @@
 # (Debian 12, as root), build, then run.
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD     ?= build
+# The program alone (`make run`, `make install`): its own folder, so its
+# settings never flip those of the test build.
+RUN_BUILD ?= build-run
 SAN_BUILD ?= build-san
 PREFIX    ?= /usr/local
 # What running needs, and what testing adds (tests, sanitizers, fuzzers,
@@ -15,9 +18,9 @@ FUZZ_BUILD        ?= build-fuzz
 FUZZ_SECONDS      ?= 60
 TEST_FUZZ_SECONDS ?= 30
 EXAMPLE   := examples/example.txt
-REPORT    := $(BUILD)/example.report.txt
+REPORT    := $(RUN_BUILD)/example.report.txt
 
-.PHONY: all deps test-deps build build-run build-san run test install bench clean fuzz fuzz-build
+.PHONY: all deps test-deps build build-run build-installed build-san run test install bench clean fuzz fuzz-build
 
 all: build
 
@@ -43,18 +46,28 @@ build: test-deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 # Only the program: no tests, no benchmarks, no test packages.
+define configure_run_build
+	cmake -S . -B $(RUN_BUILD) -DCMAKE_BUILD_TYPE=Release -DGORVA_BUILD_TESTS=OFF -DGORVA_BUILD_BENCH=OFF
+endef
+
 build-run: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DGORVA_BUILD_TESTS=OFF -DGORVA_BUILD_BENCH=OFF
-	cmake --build $(BUILD) -j $(JOBS) --target gorva_exe
+	$(configure_run_build)
+	cmake --build $(RUN_BUILD) -j $(JOBS) --target gorva_exe
+
+# Everything that is installed (library, programs, the Python module when its
+# packages are there), nothing that is not.
+build-installed: deps
+	$(configure_run_build)
+	cmake --build $(RUN_BUILD) -j $(JOBS)
 
 build-san: test-deps
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DGORVA_SANITIZE=ON -DGORVA_WERROR=ON -DGORVA_BUILD_BENCH=OFF
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 
-TABLE     := $(BUILD)/example.table.tsv
+TABLE     := $(RUN_BUILD)/example.table.tsv
 
 run: build-run
-	./$(BUILD)/gorva --in $(EXAMPLE) --out $(REPORT) --order 2-3 --table $(TABLE) --permutations 200
+	./$(RUN_BUILD)/gorva --in $(EXAMPLE) --out $(REPORT) --order 2-3 --table $(TABLE) --permutations 200
 	@echo "report written to $(REPORT):"
 	@cat $(REPORT)
 	@echo "table of the same run (200 permutations) written to $(TABLE):"
@@ -73,8 +86,8 @@ fuzz-build: test-deps
 fuzz: fuzz-build
 	tests/fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+install: build-installed
+	cmake --install $(RUN_BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(RUN_BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

@@ -26,6 +26,16 @@
 #ifndef GORVA_CORE_GORVA_H
 #define GORVA_CORE_GORVA_H
 
+// The library's version. GORVA_VERSION_NUMBER grows with every release
+// (major * 100 + minor), for `#if GORVA_VERSION_NUMBER >= 105`.
+#define GORVA_VERSION_MAJOR 1
+#define GORVA_VERSION_MINOR 5
+#define GORVA_VERSION_NUMBER (GORVA_VERSION_MAJOR * 100 + GORVA_VERSION_MINOR)
+#define GORVA_VERSION_TEXT_OF_(major, minor) #major "." #minor
+#define GORVA_VERSION_TEXT_OF(major, minor) GORVA_VERSION_TEXT_OF_(major, minor)
+// The version as text, "1.5".
+#define GORVA_VERSION GORVA_VERSION_TEXT_OF(GORVA_VERSION_MAJOR, GORVA_VERSION_MINOR)
+
 // Marks the functions the library and the program export; everything else
 // they hold is hidden.
 #define GORVA_EXPORT __attribute__((visibility("default")))

@@ -9,6 +9,8 @@
 #include <climits>
 #include <string_view>
 
+#include "gorva.h"
+
 // Missing-data method codes: the index of the "--missing" word plus one.
 enum MissingMethod : int {
   kMethodNone = 1,
@@ -53,10 +55,7 @@ constexpr int BATCH_SIZE = 100000;
 // The byte matrix and the count tables are indexed by int.
 constexpr double kMaxIndexedCount = static_cast<double>(INT_MAX);
 
-#ifndef GORVA_VERSION_TEXT
-#error "GORVA_VERSION_TEXT comes from the build (the project's version)"
-#endif
-constexpr const char* kVersionText = GORVA_VERSION_TEXT;
+constexpr const char* kVersionText = GORVA_VERSION;
 
 // C(n, k) as a real number (0 outside 0 <= k <= n), multiplying before
 // dividing so that every intermediate value is an exact integer while it

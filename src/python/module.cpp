@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "core/gorva.h"
 #include "python/array_search.h"
 #include "python/data_readers.h"
 
@@ -263,6 +264,7 @@ search does not fit in the memory available.)";
 PYBIND11_MODULE(gorva, module) {
   module.doc() =
       "GORVA: exhaustive multi-locus association search (information gain) on NumPy arrays.";
+  module.attr("__version__") = GORVA_VERSION;
   py::register_exception_translator([](std::exception_ptr thrown) {
     try {
       if (thrown) std::rethrow_exception(thrown);

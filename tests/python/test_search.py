@@ -1,9 +1,16 @@
 # gorva.search against the program's results table, and its input rules.
+import subprocess
+
 import numpy as np
 import pytest
 
 import gorva
-from conftest import EXAMPLE, as_printed, generated, program_table
+from conftest import EXAMPLE, GORVA_EXE, as_printed, generated, program_table
+
+
+def test_module_version_is_the_programs():
+    printed = subprocess.run([GORVA_EXE, "--version"], check=True, capture_output=True, text=True)
+    assert printed.stdout.split()[:2] == ["GORVA", gorva.__version__]
 
 
 def test_bundled_example_equals_program_table(tmp_path):
