@@ -37,26 +37,6 @@ std::uint64_t cappedBytes(double bytes) {
   return static_cast<std::uint64_t>(std::min(std::ceil(bytes), kMaxPartBytes));
 }
 
-// Calls visit(C(m, k)) for every order k of the run that has a combination,
-// in one pass: C(m, k) = C(m, k - 1) (m - k + 1) / k.
-template <typename Visit>
-void forEachOrderCount(long long marker_count, int init_order, int order, Visit visit) {
-  double count = 1;
-  for (long long k = 1; k <= order && k <= marker_count; ++k) {
-    count = count * static_cast<double>(marker_count - k + 1) / static_cast<double>(k);
-    if (k >= init_order) visit(count);
-  }
-}
-
-// The most rows any order can fill: the largest number of combinations of
-// one order of the run, as the driver caps its records.
-double reachableRows(long long marker_count, int init_order, int order) {
-  double largest = 0;
-  forEachOrderCount(marker_count, init_order, order,
-                    [&](double count) { largest = std::max(largest, count); });
-  return largest;
-}
-
 // The first whole number in a /proc/meminfo line that starts with `key`,
 // in kB; false when the file or the line is not there.
 bool meminfoKilobytes(const char* key, std::uint64_t& kilobytes) {
@@ -104,11 +84,12 @@ std::string megabytesDown(std::uint64_t bytes) {
 // largest order, and one alone for an order too large to count.
 int activeWorkers(int requested, long long marker_count, int init_order, int order) {
   int workers = 1;
-  forEachOrderCount(marker_count, init_order, order, [&](double count) {
-    if (count >= 9.2e18) return;
+  for (long long k = std::max(init_order, 1); k <= order && k <= marker_count; ++k) {
+    const double count = combinationsOf(marker_count, k);
+    if (count >= 9.2e18) continue;
     const double batches = std::ceil(count / static_cast<double>(BATCH_SIZE));
     workers = std::max(workers, batches < requested ? static_cast<int>(batches) : requested);
-  });
+  }
   return workers;
 }
 
@@ -142,8 +123,7 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
                                                       shape.base, need.workers));
 
   const double highest_counted = std::min(highest_order, markers);
-  const double rows = std::min(static_cast<double>(std::max(shape.top_k, 0)),
-                               reachableRows(shape.marker_count, shape.init_order, shape.order));
+  const double rows = std::max(keptRowCapacity(shape.marker_count, shape.init_order, shape.order, shape.top_k), 0);
   // As combinationTextCapacity sizes it: ",i1,...,ik," and its terminator,
   // never below the fixed minimum.
   const double digits = std::floor(std::log10(std::max(markers, 1.0))) + 1;

@@ -5,29 +5,11 @@
 #include "engine/search/mdrresult.h"
 #include "search_constants.h"
 
-namespace {
-
-// The largest number of combinations of any order of the run, as a double;
-// no order can keep more rows than this.
-double largestCombinationCount(int marker_count, int init_order, int order) {
-  double largest = 0;
-  for (int k = init_order; k <= order; ++k) {
-    const double count = combinationsOf(marker_count, k);
-    if (count > largest) largest = count;
-  }
-  return largest;
-}
-
-}  // namespace
-
 bool RunData::allocate(const RunPlan& plan, int record_folds, int testing_idx, int aux_code) {
   order_count = plan.order - plan.init_order + 1;
   marker_count = plan.markerCount();
   sample_count = plan.sampleCount();
-  // Rows beyond the number of combinations can never be filled, so a huge
-  // --top does not make the records huge.
-  const double reachable = largestCombinationCount(plan.runMarkers(), plan.init_order, plan.order);
-  row_capacity = plan.top_k > reachable ? static_cast<int>(reachable) : plan.top_k;
+  row_capacity = keptRowCapacity(plan.runMarkers(), plan.init_order, plan.order, plan.top_k);
   const int text_bytes = combinationTextCapacity(plan.order, plan.runMarkers());
 
   results = new (std::nothrow) MDRResult*[order_count]();

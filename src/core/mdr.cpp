@@ -16,8 +16,6 @@ namespace {
 constexpr int kHighestGenotype = 2;
 constexpr int kEmMaxRounds = 20;
 
-using CountFunction = void (*)(int*, int*, int, int, int*, int, unsigned char*, int, unsigned char*,
-                               int, int*, int*, double*, double*, int*);
 
 unsigned char codeAt(const unsigned char* genotypes, int offset, int sample) {
   return genotypes[static_cast<std::ptrdiff_t>(offset) + sample];
@@ -257,9 +255,7 @@ void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
   int* offsets = ints.data();
   int* table = offsets + width;
 
-  CountFunction countTableOf = countTable_none;
-  if (*missing == kMethodAvailable) countTableOf = countTable_available;
-  if (*missing == kMethodEm) countTableOf = countTable_EM;
+  const CountTableFunction countTableOf = countTableFor(*missing);
 
   // The list length stays the caller's N; only the totals handed to the
   // measures are recounted under "available".

@@ -22,15 +22,6 @@ void sortAscending(double* values, int n) {
   if (n > 0) std::qsort(values, static_cast<std::size_t>(n), sizeof(double), cmp_double);
 }
 
-using CountTable = void (*)(int*, int*, int, int, int*, int, unsigned char*, int, unsigned char*,
-                            int, int*, int*, double*, double*, int*);
-
-CountTable countingFor(int missing_method) {
-  if (missing_method == kMethodAvailable) return countTable_available;
-  if (missing_method == kMethodEm) return countTable_EM;
-  return countTable_none;
-}
-
 }  // namespace
 
 void permuteValues(unsigned char* values, int n) {
@@ -102,7 +93,7 @@ void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int*
   std::vector<int> offsets(static_cast<std::size_t>(order));
   std::vector<int> table(static_cast<std::size_t>(table_len));
   std::vector<double> score_sums(static_cast<std::size_t>(table_len));
-  const CountTable countTable = countingFor(*missing);
+  const CountTableFunction countTable = countTableFor(*missing);
   const bool recount_totals = *missing == kMethodAvailable;
 
   // N doubles as the length of the sample list; only the totals handed to the

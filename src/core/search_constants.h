@@ -1,5 +1,5 @@
-// The search's shared constants: the missing-data method codes, the missing
-// genotype code, the count tables' layout, the batch size, the indexing
+// The search's shared constants: the missing-data method codes and each
+// method's counting function, the missing genotype code, the count tables' layout, the batch size, the indexing
 // limit, the version, and the number of combinations of k markers. Private to the program and the core;
 // not installed.
 #ifndef GORVA_CORE_SEARCH_CONSTANTS_H
@@ -7,6 +7,7 @@
 
 #include <array>
 #include <climits>
+#include <limits>
 #include <string_view>
 
 #include "gorva.h"
@@ -30,6 +31,15 @@ constexpr int methodCodeOfWordIndex(int word_index) { return word_index + 1; }
 
 // The genotype code of a missing genotype; 0, 1 and 2 are the genotype classes.
 constexpr int kMissingCode = 3;
+
+// The counting function a missing-data method scores with: "available"
+// and "em" have their own, every other method counts what it is given.
+using CountTableFunction = decltype(&countTable_none);
+inline CountTableFunction countTableFor(int method) {
+  if (method == kMethodAvailable) return countTable_available;
+  if (method == kMethodEm) return countTable_EM;
+  return countTable_none;
+}
 
 // Genotype levels of a marker: the three classes, and the missing code too
 // when it counts as a level of its own ("mc").
@@ -57,14 +67,30 @@ constexpr double kMaxIndexedCount = static_cast<double>(INT_MAX);
 
 constexpr const char* kVersionText = GORVA_VERSION;
 
-// C(n, k) as a real number (0 outside 0 <= k <= n), multiplying before
+// C(n, k) as a real number (0 outside 0 <= k <= n): the running product
+// C(n - k' + i, i) for i = 1..k', k' = min(k, n - k), multiplying before
 // dividing so that every intermediate value is an exact integer while it
-// stays below 2^53.
+// stays below 2^53. The walk stops once the value overflows to infinity,
+// within about a thousand steps since C(n, i) >= 2^i for i <= n / 2.
 constexpr double combinationsOf(long long n, long long k) {
   if (k < 0 || k > n) return 0;
+  const long long smaller = k < n - k ? k : n - k;
   double value = 1;
-  for (long long i = 1; i <= k; ++i) value = value * static_cast<double>(n - k + i) / static_cast<double>(i);
+  for (long long i = 1; i <= smaller && value <= std::numeric_limits<double>::max(); ++i)
+    value = value * static_cast<double>(n - smaller + i) / static_cast<double>(i);
   return value;
+}
+
+// The most rows an order of first..last can fill: top per order, but never
+// more than the order's combinations, so a huge --top does not make the
+// records huge.
+constexpr int keptRowCapacity(long long marker_count, int first, int last, int top) {
+  double reachable = 0;
+  for (long long k = first; k <= last && k <= marker_count; ++k) {
+    const double count = combinationsOf(marker_count, k);
+    if (count > reachable) reachable = count;
+  }
+  return top > reachable ? static_cast<int>(reachable) : top;
 }
 
 #endif  // GORVA_CORE_SEARCH_CONSTANTS_H

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "gorva.h"
+#include "search_constants.h"
 
 namespace {
 
@@ -93,26 +94,14 @@ int binomialInIntegers(int n, int k) {
   return numerator / denominator;
 }
 
-// The binomial coefficient for 0 <= k <= n beyond the exact integer range, as
-// the running product C(n-k'+i, i) for i = 1..k' with k' = min(k, n - k).
-// Every intermediate value is an integer, exact while below 2^53. The loop
-// ends once the value overflows to infinity, which happens within about a
-// thousand steps because C(n, i) >= 2^i for i <= n / 2.
-double binomialInDouble(int n, int k) {
-  const int smaller = std::min(k, n - k);
-  double value = 1.0;
-  for (int i = 1; i <= smaller && std::isfinite(value); ++i) {
-    value = value * static_cast<double>(n - smaller + i) / static_cast<double>(i);
-  }
-  return std::nearbyint(value);
-}
-
 constexpr int exact_counting_limit = 12;  // 12! is the largest factorial below 2^31
 
+// Beyond the exact integer range the coefficient is the search's own, a
+// whole number while it stays below 2^53.
 double binomialCoefficient(int n, int k) {
   if (k < 0 || k > n) return 0.0;
   if (n <= exact_counting_limit) return binomialInIntegers(n, k);
-  return binomialInDouble(n, k);
+  return std::nearbyint(combinationsOf(n, k));
 }
 
 // A greeting this unit has always carried; not exported, nothing calls it.

@@ -126,10 +126,7 @@ int missingCodeOfWord(const std::string& word) {
 ArraySearchResult searchArray(const ArraySearchRequest& request) {
   checkShape(request);
   refuseMissingUnderNone(request);
-  double reachable = 0;
-  for (int k = request.first_order; k <= request.last_order; ++k)
-    reachable = std::max(reachable, combinationsOf(request.marker_count, k));
-  const int K = request.top > reachable ? static_cast<int>(reachable) : request.top;
+  const int K = keptRowCapacity(request.marker_count, request.first_order, request.last_order, request.top);
   checkMemoryBudget(request, K);
 
   static std::mutex one_search_at_a_time;

@@ -85,11 +85,7 @@ void countCombinationTable(const SearchContext& context, const int* combination,
   std::vector<double> score_sums(table.size(), 0.0);
   int cases = context.cases;
   int controls = context.controls;
-  // The counting each method scores with (as mdrCombinationAll chooses it).
-  auto count = countTable_none;
-  if (context.missing_code == kMethodAvailable) count = countTable_available;
-  if (context.missing_code == kMethodEm) count = countTable_EM;
-  count(multipliers.data(), offsets.data(), k, base, const_cast<int*>(context.samples.data()),
+  countTableFor(context.missing_code)(multipliers.data(), offsets.data(), k, base, const_cast<int*>(context.samples.data()),
         context.N, const_cast<unsigned char*>(genotypes), marker_count, context.phenotypes,
         context.sample_count, &cases, &controls, context.scores, score_sums.data(), table.data());
 }
