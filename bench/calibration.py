@@ -64,11 +64,11 @@ def main():
     args = parser.parse_args()
     orders = [int(o) for o in args.orders.split(",")]
     print(f"null data: {args.samples} samples, half cases; 10 % missing genotypes "
-          f"(complete: 0.5 %); {args.datasets} data sets per order; markers per order {MARKERS}")
+          f"(complete: 0.5 %, none: 0); {args.datasets} data sets per order; markers per order {MARKERS}")
     print("method      order  tests   p_chisq<=0.05  <=0.001  NA   p_interaction<=0.05")
     with tempfile.TemporaryDirectory() as work:
         for method in args.methods.split(","):
-            missing = 0.005 if method == "complete" else 0.1
+            missing = {"none": 0.0, "complete": 0.005}.get(method, 0.1)
             for order in orders:
                 chisq, interaction = [], []
                 for d in range(args.datasets):

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "core/search_constants.h"
+#include "engine/significance/table_test.h"
 
 namespace {
 
@@ -32,7 +33,10 @@ CombinationListing::CombinationListing(const SearchContext& context, int order, 
     const double q = qchisq(max_p, df, /*lower_tail=*/0, /*log_p=*/0);
     scaled_quantiles_[df] = q * (1 - kQuantileMargin) / (2 * kLn2);
   }
-  floor_ = floorFor(1, context.N);
+  // Under "em" the test reads other counts than the IG (the observed
+  // samples only), so the IG bounds nothing.
+  floor_ = context.missing_code == kMethodEm ? -std::numeric_limits<double>::infinity()
+                                             : floorFor(1, context.N);
 }
 
 double CombinationListing::floorFor(int df, int samples) const {
@@ -42,14 +46,11 @@ double CombinationListing::floorFor(int df, int samples) const {
 }
 
 bool CombinationListing::mayQualify(const int* table, int cells, double ig_upper) const {
+  if (context_.missing_code == kMethodEm) return true;
   int samples = 0;
-  int filled = 0;
-  for (int c = 0; c < cells; ++c) {
-    const int n = table[2 * c] + table[2 * c + 1];
-    samples += n;
-    filled += n > 0 ? 1 : 0;
-  }
-  return ig_upper >= floorFor(filled - 1, samples);
+  for (int c = 0; c < cells; ++c) samples += table[2 * c] + table[2 * c + 1];
+  const TableShape shape = associationShape(table, cells);
+  return ig_upper >= floorFor(shape.df, samples) * shape.divisor;
 }
 
 void CombinationListing::offer(const int* combination, const double* pair, double key) {

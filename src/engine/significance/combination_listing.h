@@ -3,11 +3,14 @@
 // may qualify; the listing describes each offer as the results table does
 // and keeps it when its p_chisq is at most the bound.
 //
-// A table qualifies when 2 ln2 n IG >= q(df), q the upper-tail quantile of
-// the bound, n its counted samples, df its non-empty cells - 1 (at least
-// 1). q grows with df and n is at most the search's N, so no table with
-// IG < q(1) / (2 ln2 N) qualifies (floor()), and with its own df and n
-// known, none with IG < q(df) / (2 ln2 n) (floorFor()).
+// A table qualifies when its corrected G reaches q(df), q the upper-tail
+// quantile of the bound and df its degrees of freedom after pooling (at
+// least 1). The corrected G is at most the unpooled 2 ln2 n IG, n its
+// counted samples, q grows with df and n is at most the search's N, so no
+// table with IG < q(1) / (2 ln2 N) qualifies (floor()); with its cell
+// totals known, none with IG < divisor * q(df) / (2 ln2 n) (mayQualify()).
+// Under "em" the test counts other samples than the IG and nothing is
+// ruled out.
 #ifndef GORVA_ENGINE_SIGNIFICANCE_COMBINATION_LISTING_H
 #define GORVA_ENGINE_SIGNIFICANCE_COMBINATION_LISTING_H
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 #include "engine/significance/significance.h"
@@ -11,6 +12,9 @@ namespace {
 
 constexpr double kTolerance = 1e-9;
 constexpr int kMaxCycles = 1000;
+// As the association test's pooling: the chi-square approximation wants
+// this many samples of the rarer class expected in a cell.
+constexpr double kSmallestExpected = 5.0;
 
 // One IPF step: scales the fitted values of every group so that its sum
 // matches the observed one. group(y, a, b) names the margin cell.
@@ -39,26 +43,65 @@ double fitMargin(const std::vector<double>& observed, std::vector<double>& fitte
   return moved;
 }
 
-}  // namespace
+// G^2 of the no-interaction model is far from chi-square when a few
+// genotype cells hold a handful of samples (the missing level under "mc",
+// two rare homozygotes). Such cells are left out as a whole, by their
+// totals and the class totals only, so the test is the same test on the
+// cells that carry information.
+std::vector<int> sparseCellsLeftOut(const int* counted, int levels) {
+  const int cells = levels * levels;
+  std::vector<int> table(counted, counted + 2 * cells);
+  double classes[2] = {0, 0};
+  for (int c = 0; c < cells; ++c) classes[0] += table[2 * c], classes[1] += table[2 * c + 1];
+  const double n = classes[0] + classes[1];
+  if (classes[0] == 0 || classes[1] == 0) return table;
+  const double smallest_cell = kSmallestExpected * n / std::min(classes[0], classes[1]);
+  for (int c = 0; c < cells; ++c) {
+    if (table[2 * c] + table[2 * c + 1] >= smallest_cell) continue;
+    table[2 * c] = 0;
+    table[2 * c + 1] = 0;
+  }
+  return table;
+}
 
-InteractionTest pairInteractionTest(const int* table, int levels) {
-  InteractionTest test;
-  const int entries = 2 * levels * levels;
-  std::vector<double> observed(table, table + entries);
-  std::vector<double> fitted(entries, 1.0);
-  std::vector<bool> a_used(levels, false);
-  std::vector<bool> b_used(levels, false);
-  int filled_pairs = 0;
+// Non-empty AB cells - levels of A used - levels of B used + the number of
+// connected groups of levels (cells joining their A and B level), the
+// dimension of the interaction in a table with empty cells.
+int interactionDf(const int* table, int levels) {
+  std::vector<int> parent(2 * levels);  // A levels, then B levels
+  std::iota(parent.begin(), parent.end(), 0);
+  auto root = [&parent](int x) {
+    while (parent[x] != x) x = parent[x] = parent[parent[x]];
+    return x;
+  };
+  std::vector<bool> used(2 * levels, false);
+  int filled = 0;
   for (int b = 0; b < levels; ++b)
     for (int a = 0; a < levels; ++a) {
       const int c = a + b * levels;
       if (table[2 * c] + table[2 * c + 1] == 0) continue;
-      ++filled_pairs;
-      a_used[a] = true;
-      b_used[b] = true;
+      ++filled;
+      used[a] = used[levels + b] = true;
+      parent[root(a)] = root(levels + b);
     }
-  test.df = filled_pairs - static_cast<int>(std::count(a_used.begin(), a_used.end(), true)) -
-            static_cast<int>(std::count(b_used.begin(), b_used.end(), true)) + 1;
+  int used_levels = 0;
+  int groups = 0;
+  for (int x = 0; x < 2 * levels; ++x) {
+    used_levels += used[x] ? 1 : 0;
+    groups += used[x] && root(x) == x ? 1 : 0;
+  }
+  return filled - used_levels + groups;
+}
+
+}  // namespace
+
+InteractionTest pairInteractionTest(const int* counted, int levels) {
+  InteractionTest test;
+  const int entries = 2 * levels * levels;
+  std::vector<int> table = sparseCellsLeftOut(counted, levels);
+  std::vector<double> observed(table.begin(), table.end());
+  std::vector<double> fitted(entries, 1.0);
+  test.df = interactionDf(table.data(), levels);
 
   for (test.cycles = 1; test.cycles <= kMaxCycles; ++test.cycles) {
     double moved = fitMargin(observed, fitted, levels, levels * levels,

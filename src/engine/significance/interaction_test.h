@@ -2,13 +2,14 @@
 // log-linear model without a three-way term, [AB][AY][BY], against the
 // saturated one on the phenotype x A x B table, fitted by iterative
 // proportional fitting. It equals the logistic-regression test of the A x B
-// term with both genotypes as factors.
+// term with both genotypes as factors. Genotype cells expected to hold
+// fewer than 5 samples of the rarer class are left out of it.
 #ifndef GORVA_ENGINE_SIGNIFICANCE_INTERACTION_TEST_H
 #define GORVA_ENGINE_SIGNIFICANCE_INTERACTION_TEST_H
 
 struct InteractionTest {
   double statistic = 0;  // G^2
-  int df = 0;            // non-empty AB cells - levels of A used - levels of B used + 1
+  int df = 0;            // kept AB cells - levels of A used - levels of B used + connected groups
   double p_value = 0;    // NaN when df < 1
   int cycles = 0;        // IPF cycles until no fitted value moved by 1e-9
 };

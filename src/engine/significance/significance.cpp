@@ -90,6 +90,17 @@ void countCombinationTable(const SearchContext& context, const int* combination,
         context.sample_count, &cases, &controls, context.scores, score_sums.data(), table.data());
 }
 
+void countTestedTable(const SearchContext& context, const int* combination, int k,
+                      std::vector<int>& table) {
+  if (context.missing_code != kMethodEm) {
+    countCombinationTable(context, combination, k, table);
+    return;
+  }
+  SearchContext observed = context;
+  observed.missing_code = kMethodAvailable;
+  countCombinationTable(observed, combination, k, table);
+}
+
 std::vector<double> singleMarkerGains(const SearchContext& context) {
   const int markers = context.marker_count;
   std::vector<double> gains(markers, kNotANumber);
@@ -157,7 +168,7 @@ SignificanceRow describeCombination(const SearchContext& context, const ScoredCo
   row.rig = pair[1];
   row.key = scored.key;
   std::vector<int> table;
-  countCombinationTable(context, combination, k, table);
+  countTestedTable(context, combination, k, table);
   for (std::size_t c = 0; c + 1 < table.size(); c += 2) {
     row.controls += table[c];
     row.cases += table[c + 1];

@@ -22,6 +22,13 @@ double chiSquareUpperTail(double statistic, int df);
 void countCombinationTable(const SearchContext& context, const int* combination, int k,
                            std::vector<int>& table);
 
+// The table the association test reads: the counted table, but under "em"
+// only the samples observed at every marker of the combination. The
+// samples em assigns to cells are drawn towards the cells' own case shares,
+// so counting them as observed would overstate the evidence.
+void countTestedTable(const SearchContext& context, const int* combination, int k,
+                      std::vector<int>& table);
+
 // Each marker's IG alone, as the context scores order 1.
 std::vector<double> singleMarkerGains(const SearchContext& context);
 

@@ -1,9 +1,102 @@
 #include "engine/significance/table_test.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "engine/significance/significance.h"
+
+namespace {
+
+// The chi-square approximation of G holds once every cell expects at least
+// this many samples of the rarer class; cells below it are pooled.
+constexpr double kSmallestExpected = 5.0;
+
+struct Cell {
+  double controls = 0;
+  double cases = 0;
+  double total() const { return controls + cases; }
+};
+
+// The stratum's cells as the test sees them: the non-empty cells that expect
+// enough of the rarer class, and one cell pooling the others. A pool that
+// still expects too few joins the smallest of the rest. Only cell totals
+// and class totals decide, never how a cell splits into cases and controls,
+// so under the null hypothesis the pooled table is still a table of
+// independent genotype groups and classes with the same margins.
+std::vector<Cell> pooledCells(const int* table, int cells, double smallest_cell) {
+  std::vector<Cell> kept;
+  Cell pool;
+  for (int c = 0; c < cells; ++c) {
+    const Cell cell{static_cast<double>(table[2 * c]), static_cast<double>(table[2 * c + 1])};
+    if (cell.total() == 0) continue;
+    Cell& into = cell.total() >= smallest_cell ? kept.emplace_back() : pool;
+    into.controls += cell.controls;
+    into.cases += cell.cases;
+  }
+  if (pool.total() == 0) return kept;
+  if (pool.total() >= smallest_cell || kept.empty()) {
+    kept.push_back(pool);
+    return kept;
+  }
+  auto smallest = std::min_element(kept.begin(), kept.end(),
+                                   [](const Cell& a, const Cell& b) { return a.total() < b.total(); });
+  smallest->controls += pool.controls;
+  smallest->cases += pool.cases;
+  return kept;
+}
+
+struct ClassTotals {
+  double controls = 0;
+  double cases = 0;
+};
+
+ClassTotals classTotals(const int* table, int cells) {
+  ClassTotals totals;
+  for (int c = 0; c < cells; ++c) {
+    totals.controls += table[2 * c];
+    totals.cases += table[2 * c + 1];
+  }
+  return totals;
+}
+
+// Williams' divisor of G for a 2 x groups table: brings the mean of G/q
+// close to its degrees of freedom when cells hold few samples.
+double williamsDivisor(const std::vector<Cell>& groups, const ClassTotals& classes) {
+  const double n = classes.controls + classes.cases;
+  double inverse_totals = 0;
+  for (const Cell& group : groups) inverse_totals += 1.0 / group.total();
+  const double df = static_cast<double>(groups.size()) - 1;
+  return 1.0 + (n / classes.controls + n / classes.cases - 1.0) * (n * inverse_totals - 1.0) / (6.0 * n * df);
+}
+
+// One stratum as tested: its class totals and its groups after pooling
+// (fewer than two groups, or a class absent: nothing to test).
+struct PooledStratum {
+  ClassTotals classes;
+  std::vector<Cell> groups;
+  bool testable() const { return groups.size() >= 2; }
+};
+
+PooledStratum poolStratum(const int* table, int cells) {
+  PooledStratum stratum;
+  stratum.classes = classTotals(table, cells);
+  const ClassTotals& classes = stratum.classes;
+  if (classes.controls == 0 || classes.cases == 0) return stratum;
+  const double rarer_share = std::min(classes.controls, classes.cases) / (classes.controls + classes.cases);
+  stratum.groups = pooledCells(table, cells, kSmallestExpected / rarer_share);
+  return stratum;
+}
+
+}  // namespace
+
+TableShape associationShape(const int* table, int cells) {
+  const PooledStratum stratum = poolStratum(table, cells);
+  if (!stratum.testable()) return TableShape{0, 1.0};
+  return TableShape{static_cast<int>(stratum.groups.size()) - 1,
+                    williamsDivisor(stratum.groups, stratum.classes)};
+}
 
 namespace {
 
@@ -13,28 +106,21 @@ struct StratumTest {
 };
 
 StratumTest stratumTest(const int* table, int cells) {
-  double controls = 0;
-  double cases = 0;
-  int filled = 0;
-  for (int c = 0; c < cells; ++c) {
-    controls += table[2 * c];
-    cases += table[2 * c + 1];
-    filled += table[2 * c] + table[2 * c + 1] > 0 ? 1 : 0;
-  }
   StratumTest test;
-  if (controls == 0 || cases == 0) return test;
-  const double n = controls + cases;
-  const double class_totals[2] = {controls, cases};
+  const PooledStratum stratum = poolStratum(table, cells);
+  if (!stratum.testable()) return test;
+  const ClassTotals& classes = stratum.classes;
+  const double n = classes.controls + classes.cases;
+  const double totals[2] = {classes.controls, classes.cases};
   double sum = 0;
-  for (int c = 0; c < cells; ++c) {
-    const double in_cell = table[2 * c] + table[2 * c + 1];
-    for (int y = 0; y < 2; ++y) {
-      const double observed = table[2 * c + y];
-      if (observed > 0) sum += observed * std::log(observed * n / (in_cell * class_totals[y]));
-    }
+  for (const Cell& group : stratum.groups) {
+    const double observed[2] = {group.controls, group.cases};
+    for (int y = 0; y < 2; ++y)
+      if (observed[y] > 0) sum += observed[y] * std::log(observed[y] * n / (group.total() * totals[y]));
   }
-  test.statistic = 2 * sum;
-  test.df = filled - 1;
+  // G is a sum of non-negative divergences in exact arithmetic: below 0 is rounding.
+  test.statistic = std::fmax(0.0, 2 * sum) / williamsDivisor(stratum.groups, classes);
+  test.df = static_cast<int>(stratum.groups.size()) - 1;
   return test;
 }
 
@@ -47,8 +133,6 @@ TableTest associationTest(const int* tables, int strata, int cells) {
     total.statistic += test.statistic;
     total.df += test.df;
   }
-  // G is a sum of non-negative terms in exact arithmetic: below 0 is rounding.
-  total.statistic = std::fmax(0.0, total.statistic);
   if (total.df >= 1) total.p_value = chiSquareUpperTail(total.statistic, total.df);
   return total;
 }

@@ -2,14 +2,33 @@
 // likelihood-ratio statistic G of independence between the genotype cells
 // and the two classes, its degrees of freedom and its chi-square p-value.
 // Every p_chisq of the results table comes from here.
+//
+// Per stratum the test pools, into one group, the genotype cells expected
+// to hold fewer than 5 samples of the rarer class (a pool still below that
+// joins the smallest other group), then divides G by Williams' correction
+// q = 1 + (n/controls + n/cases - 1)(n sum 1/n_g - 1) / (6 n df).
+// Pooling reads cell totals and class totals only, so the null
+// distribution is untouched; both steps keep G/q at or below the G of the
+// unpooled table, which the IG-based bounds of the search rely on.
 #ifndef GORVA_ENGINE_SIGNIFICANCE_TABLE_TEST_H
 #define GORVA_ENGINE_SIGNIFICANCE_TABLE_TEST_H
 
 struct TableTest {
-  double statistic;  // G summed over the strata that hold both classes
-  int df;            // their degrees of freedom, summed
+  double statistic;  // G / q summed over the strata that hold both classes
+  int df;            // their degrees of freedom after pooling, summed
   double p_value;    // NaN when df < 1
 };
+
+// What the test makes of one stratum's table (2 * cells ints) before looking
+// at how cells split into the classes: its degrees of freedom after pooling
+// (0: nothing to test) and Williams' divisor. A table reaches p <= alpha
+// only if its unpooled G reaches divisor * the chi-square quantile of alpha
+// at df.
+struct TableShape {
+  int df;
+  double divisor;
+};
+TableShape associationShape(const int* table, int cells);
 
 // `tables`: strata x cells x 2 ints (controls, cases), stratum-major; one
 // stratum when the run is not stratified. A stratum holding one class only
