@@ -22,6 +22,7 @@
 #include "io/data_check.h"
 #include "io/file_safety.h"
 #include "io/messages.h"
+#include "io/option_values.h"
 #include "io/plink_reader.h"
 #include "io/subset.h"
 #include "io/vcf_reader.h"
@@ -136,7 +137,7 @@ bool TFmMDR::settleSubset(RunPlan& plan, const SubsetInput& input) {
     refuse(kExitBadInput, "%s", plan.subset.error.c_str());
     return false;
   }
-  std::fputs(plan.subset.warnings.c_str(), stderr);
+  printWarningLines(plan.subset.warnings);
   return true;
 }
 
@@ -182,7 +183,7 @@ bool TFmMDR::chooseDataSource(RunPlan& plan) {
     printWarning(std::string("--in ") + plan.input_file + " is ignored: " + plan.reader_option + " " +
                  plan.reader_input + " gives the data");
   }
-  std::fputs((plan.from_plink ? plan.plink.warnings() : plan.vcf.warnings()).c_str(), stderr);
+  printWarningLines(plan.from_plink ? plan.plink.warnings() : plan.vcf.warnings());
   if (!plan.subsetting) return true;
   if (!settleSubset(plan, plan.from_plink ? plan.plink.subsetInput() : plan.vcf.subsetInput())) return false;
   plan.from_plink ? plan.plink.select(plan.subset) : plan.vcf.select(plan.subset);
@@ -247,7 +248,7 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
     refuseMissingUnderNone(plan.input_file, reader, check);
     return false;
   }
-  if (!check.warning.empty()) std::fputs(check.warning.c_str(), stderr);
+  printWarningLines(check.warning);
   // Runs that need no byte matrix fill the planes straight from the input.
   plan.planes_road = planesRoadServes({search_settings.use_planes, plan.missing_code, opt::plot, !plan.fromReader(),
                                        plan.subsetting, std::min(plan.order, plan.runMarkers())});
@@ -270,6 +271,7 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
            base == 4 ? " under --missing mc" : "");
     return false;
   }
+  if (!checkOrdersAgainstMarkers(plan)) return false;
   // Everything the run will hold at its peak must fit before the report
   // exists: a run killed half-way would leave nothing but a broken report.
   // A mapped file holds only the pages a scan has not yet given back.
@@ -285,6 +287,23 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
     refuse(kExitNoMemory, "%s", memoryRefusal(plan.dataName(), shape, need, available).c_str());
     return false;
   }
+  return true;
+}
+
+bool TFmMDR::checkOrdersAgainstMarkers(const RunPlan& plan) {
+  const int markers = plan.runMarkers();
+  if (plan.order <= markers) return true;
+  const std::string spelled = "--order " + opt::order_str;
+  // An order above the marker count has no combination, and its block of the
+  // report stays empty; a run with an extension option asks for results
+  // that such an order cannot give, and a range far past the markers is a
+  // typo (an order of 2^31 would be two billion empty blocks).
+  if (opt::extensions_given || plan.order > markers + kMostOrdersAboveMarkers) {
+    refuse(kExitBadInput, "%s", orderRangeRefusal(spelled, plan.init_order, plan.order, markers).c_str());
+    return false;
+  }
+  printWarning(spelled + ": the data have " + std::to_string(markers) + " markers, so orders above " +
+               std::to_string(markers) + " have no combination and their blocks of the report are empty");
   return true;
 }
 
@@ -429,7 +448,7 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
     printWarning("no sample can be counted (every measure of the report is not a number)");
   }
   for (const OrderSignificance& order : orders_)
-    std::fputs(notANumberWarning(order, marker_names, significance.active).c_str(), stderr);
+    printWarningLines(notANumberWarning(order, marker_names, significance.active));
   if (opt::table_file.empty()) return;
   TableRun run;
   run.counted = counted_samples_;

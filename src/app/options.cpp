@@ -53,6 +53,8 @@ std::string rank = "ig";
 int permutations = 0;
 std::string seed = "1";
 std::string max_p;
+std::string refusal;
+bool extensions_given = false;
 }  // namespace opt
 
 namespace {
@@ -139,6 +141,9 @@ void setExtensionOptions(CArgs& args) {
   if (args.find("--permutations")) opt::permutations = args.value_int("--permutations");
   if (args.find("--seed")) opt::seed = args.value("--seed");
   if (args.find("--max-p")) opt::max_p = args.value("--max-p");
+  for (const std::string_view name : kExtensionOptions) {
+    if (args.find(std::string(name))) opt::extensions_given = true;
+  }
   opt::significance_asked = args.find("--table") || args.find("--rank") ||
                             args.find("--permutations") || args.find("--max-p");
 }

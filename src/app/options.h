@@ -3,7 +3,9 @@
 #ifndef GORVA_APP_OPTIONS_H
 #define GORVA_APP_OPTIONS_H
 
+#include <array>
 #include <string>
+#include <string_view>
 
 class CArgs;
 
@@ -56,7 +58,25 @@ extern std::string rank;         // "--rank": ig, rig or synergy
 extern int permutations;         // "--permutations": phenotype permutations per order
 extern std::string seed;         // "--seed": the generator's seed for them (text as typed)
 extern std::string max_p;        // "--max-p": list every combination with p_chisq at most this
+// The first extension option value that cannot be read, as a refusal ("" when none).
+extern std::string refusal;
+// Some extension option is given: the run is held to the stricter rules
+// (orders within the markers, two cases and two controls) and writes a log.
+extern bool extensions_given;
 }  // namespace opt
+
+// The twelve options of the classic command line, each taking the word after
+// its first occurrence as its value, whatever that word spells.
+inline constexpr std::array<std::string_view, 12> kSpecifiedOptions = {
+    "--in",      "--out",     "--order", "--type", "--score",    "--tie",
+    "--missing", "--shuffle", "--debug", "--top",  "--save_all", "--perm"};
+
+// Every option added since; each takes one value too. A new option is named
+// here, or the command line calls it unknown.
+inline constexpr std::array<std::string_view, 17> kExtensionOptions = {
+    "--threads", "--progress", "--bfile",  "--plot",  "--engine",       "--vcf",  "--bcf",
+    "--pheno",   "--keep",     "--remove", "--extract", "--exclude",    "--table", "--rank",
+    "--permutations", "--seed", "--max-p"};
 
 // Reads the extension options (they never change a classic option).
 void setExtensionOptions(CArgs& args);

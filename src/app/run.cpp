@@ -2,12 +2,11 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/command_line_checks.h"
 #include "app/helper.h"
 #include "app/options.h"
 #include "app/significance_options.h"
@@ -22,36 +21,6 @@ const char* const DISTDATE = "04/19/2017";
 
 namespace {
 constexpr const char* kRule = "----------------------------------------------------";
-
-// The twelve options that take the word after their first occurrence as
-// their value, whatever that word spells.
-constexpr std::array<const char*, 12> kValueTakingOptions = {
-    "--in",      "--out",     "--order", "--type", "--score",    "--tie",
-    "--missing", "--shuffle", "--debug", "--top",  "--save_all", "--perm"};
-
-// The command line with the value word of each of those options blanked.
-// Such a word is a file name, a number or a method word: "--out --threads"
-// names a report file, so an extension option or a help word standing there
-// must ask for nothing.
-class WordsOutsideValues {
- public:
-  WordsOutsideValues(int argc, char** argv) : words_(argv, argv + argc) {
-    for (const char* name : kValueTakingOptions) {
-      for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], name) != 0) continue;
-        if (i + 1 < argc) words_[i + 1].clear();
-        break;
-      }
-    }
-    for (std::string& word : words_) pointers_.push_back(word.data());
-  }
-  int count() const { return static_cast<int>(pointers_.size()); }
-  char** argv() { return pointers_.data(); }
-
- private:
-  std::vector<std::string> words_;
-  std::vector<char*> pointers_;
-};
 
 }  // namespace
 
@@ -70,6 +39,9 @@ void readOptions(int argc, char** argv) {
   WordsOutsideValues words(argc, argv);
   CArgs extension_args(words.count(), words.argv());
   setExtensionOptions(extension_args);
+  const CommandLineVerdict verdict = judgeCommandLine(argc, argv);
+  for (const std::string& warning : verdict.warnings) printWarning(warning);
+  opt::refusal = verdict.refusal;
 }
 
 int runAnalysis() {
@@ -88,6 +60,10 @@ int runAnalysis() {
   std::puts(kRule);
   std::fflush(stdout);
 
+  if (!opt::refusal.empty()) {
+    printRefusal(opt::refusal);
+    return kExitBadInput;
+  }
   SignificanceRequest significance;
   std::string refusal;
   if (!significanceRequestFromOptions(significance, refusal)) {

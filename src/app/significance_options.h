@@ -8,8 +8,8 @@
 
 // Fills `request` from the options; false with a refusal naming the option
 // when a value is outside what they accept (an unknown --rank word,
-// --permutations below 0, --max-p outside (0, 1], a --seed that is not a
-// number, a --max-p without --table). A --table that names an input is
+// --max-p outside (0, 1], a --seed that is not a whole number, a --max-p
+// without --table); --permutations is read by the command line's checks. A --table that names an input is
 // refused with the other result files.
 bool significanceRequestFromOptions(SignificanceRequest& request, std::string& refusal);
 

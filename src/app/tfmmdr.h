@@ -29,6 +29,10 @@ enum ExitStatus {
 
 constexpr int kLineBufferBytes = 20480;
 
+// How far past the marker count the highest order of a classic run may go,
+// each such order an empty block of the report.
+constexpr int kMostOrdersAboveMarkers = 100;
+
 class TFmMDR {
  public:
   TFmMDR();
@@ -121,6 +125,9 @@ class TFmMDR {
   bool countData(RunPlan& plan, MdrReader& reader);
   // Order range, data check, indexing limits and memory, before any file exists.
   bool checkData(RunPlan& plan, MdrReader& reader);
+  // Orders above the marker count: refused with an extension option or far
+  // past the markers, else a warning (their blocks are empty).
+  bool checkOrdersAgainstMarkers(const RunPlan& plan);
   // The report and the all-results file ("Cannot save the text file!!").
   bool createResultFiles(const RunPlan& plan, MdrWriter& writer);
   // The second reading, into the allocated arrays.

@@ -1,16 +1,48 @@
 #include "io/messages.h"
 
 #include <cstdio>
+#include <mutex>
 
 namespace {
 constexpr const char* kProgramPrefix = "gorva: ";
-}  // namespace
+constexpr const char* kWarningPrefix = "gorva: warning: ";
 
-std::string warningLine(const std::string& text) {
-  return std::string(kProgramPrefix) + "warning: " + text + "\n";
+// Warnings come from the program's one thread, but a lock keeps the list
+// whole should a worker ever warn.
+std::mutex given_lock;
+std::vector<std::string>& given() {
+  static std::vector<std::string> texts;
+  return texts;
 }
 
-void printWarning(const std::string& text) { std::fputs(warningLine(text).c_str(), stderr); }
+void keep(const std::string& text) {
+  const std::lock_guard<std::mutex> hold(given_lock);
+  given().push_back(text);
+}
+}  // namespace
+
+std::string warningLine(const std::string& text) { return kWarningPrefix + text + "\n"; }
+
+void printWarning(const std::string& text) {
+  std::fputs(warningLine(text).c_str(), stderr);
+  keep(text);
+}
+
+void printWarningLines(const std::string& lines) {
+  std::fputs(lines.c_str(), stderr);
+  const std::string prefix = kWarningPrefix;
+  std::size_t start = 0;
+  while (start < lines.size()) {
+    std::size_t end = lines.find('\n', start);
+    if (end == std::string::npos) end = lines.size();
+    std::string line = lines.substr(start, end - start);
+    if (line.rfind(prefix, 0) == 0) line.erase(0, prefix.size());
+    if (!line.empty()) keep(line);
+    start = end + 1;
+  }
+}
+
+const std::vector<std::string>& warningsGiven() { return given(); }
 
 void printRefusal(const std::string& text) {
   std::fputs((kProgramPrefix + text + "\n").c_str(), stderr);

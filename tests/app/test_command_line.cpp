@@ -25,31 +25,85 @@ std::string banner(const std::string& input, const std::string& output, int orde
          "\n" + kRule;
 }
 
+// The console stays the classic one; what the user evidently meant otherwise
+// is said on the error stream, once per word.
 TEST(CommandLine, ExactConsoleOutputOfRunsWithoutADataFile) {
-  const struct { std::vector<std::string> args; std::string input, output; int order, top; } cases[] = {
-      {{}, "", "", 2, 10},
+  const std::string w = "gorva: warning: ";
+  const std::string read_as = " (its leading digits, within the range of int): write a whole number\n";
+  const std::string empty_blocks = " keeps no combination: every block of the report is empty\n";
+  const struct { std::vector<std::string> args; std::string input, output; int order, top; std::string err; } cases[] = {
+      {{}, "", "", 2, 10, ""},
       // The first occurrence wins, and a later bare repeat is no error.
-      {{"--top", "5", "--top", "7", "--in", "none.txt"}, "none.txt", "", 2, 5},
-      {{"--top", "5", "--in", "none.txt", "--top"}, "none.txt", "", 2, 5},
+      {{"--top", "5", "--top", "7", "--in", "none.txt"}, "none.txt", "", 2, 5,
+       w + "--top is given 2 times: the first, --top 5, is used\n"},
+      {{"--top", "5", "--in", "none.txt", "--top"}, "none.txt", "", 2, 5,
+       w + "--top is given 2 times: the first, --top 5, is used\n"},
       // A value that is an option name is taken as the value.
-      {{"--out", "--top", "5"}, "", "--top", 2, 5},
-      {{"--frobnicate", "--Top", "3", "stray"}, "", "", 2, 10},  // unknown words are ignored
+      {{"--out", "--top", "5"}, "", "--top", 2, 5,
+       w + "--out takes the option name --top as its value: give --out a value of its own\n"},
+      {{"--frobnicate", "--Top", "3", "stray", "--order=3"}, "", "", 2, 10,  // unknown words are ignored
+       w + "--frobnicate is not an option and is ignored\n" + w +
+           "--Top 3 is not an option and is ignored; did you mean --top 3?\n" + w +
+           "the word \"stray\" is neither an option nor an option's value, and is ignored\n" + w +
+           "--order=3 is not an option and is ignored; did you mean --order 3?\n"},
       // The summary shows the highest order, and numbers read like atoi.
-      {{"--order", "2-4"}, "", "", 4, 10},
-      {{"--order", "3"}, "", "", 3, 10},
-      {{"--top", "12abc"}, "", "", 2, 12},
-      {{"--top", "abc"}, "", "", 2, 0},
-      {{"--top", "-3"}, "", "", 2, -3},
+      {{"--order", "2-4"}, "", "", 4, 10, ""},
+      {{"--order", "3"}, "", "", 3, 10, ""},
+      {{"--order", "2.5"}, "", "", 2, 10, w + "--order 2.5 is read as 2-2: write an order (2) or a range (2-3)\n"},
+      {{"--top", "12abc"}, "", "", 2, 12, w + "--top 12abc is read as 12" + read_as},
+      {{"--top", "1e3"}, "", "", 2, 1, w + "--top 1e3 is read as 1" + read_as},
+      {{"--top", "abc"}, "", "", 2, 0, w + "--top abc is read as 0" + read_as + w + "--top abc" + empty_blocks},
+      {{"--top", "-3"}, "", "", 2, -3, w + "--top -3" + empty_blocks},
       // Found by fuzzing: beyond the int range numbers saturate (this one wrapped to -1).
-      {{"--top", "4294967295"}, "", "", 2, 2147483647},
-      {{"--top", "-" + std::string(400, '9')}, "", "", 2, -2147483647 - 1},
+      {{"--top", "4294967295"}, "", "", 2, 2147483647, w + "--top 4294967295 is read as 2147483647" + read_as},
+      {{"--top", "-" + std::string(40, '9')}, "", "", 2, -2147483647 - 1,
+       w + "--top -" + std::string(40, '9') + " is read as -2147483648" + read_as + w + "--top -" +
+           std::string(40, '9') + empty_blocks},
+      // Unknown words of the word options keep the default, and say so.
+      {{"--missing", "imputaton", "--tie", "LOW", "--save_all", "yes"}, "", "", 2, 10,
+       w + "--missing imputaton is not one of none, mc, complete, available, imputation, em; available is used "
+           "(did you mean imputation?)\n" +
+           w + "--tie LOW is not one of high, low, ignore; high is used\n" + w +
+           "--save_all yes is read as 0 (off): only a value that reads as 1 turns it on\n"},
   };
   for (const auto& c : cases) {
     const ProgramResult run = runGorva(c.args);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.out, banner(c.input, c.output, c.order, c.top) + "Cannot open the text file!!\n" + kClosing);
   }
+}
+
+// An extension option's value is read whole or refused before any file exists.
+TEST(CommandLine, UnreadableExtensionValuesAreRefused) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/data.txt", "Class\tm0\tm1\tm2\n1\t0\t1\t2\n0\t1\t2\t0\n1\t2\t0\t1\n0\t0\t0\t1\n");
+  const struct { std::vector<std::string> args; std::string err; } cases[] = {
+      {{"--engine", "fastest"}, "--engine fastest: not one of fast, plain"},
+      {{"--threads", "2x"}, "--threads 2x: not a whole number from 0 to 4096 (0 = every hardware thread)"},
+      {{"--permutations", "1e3"}, "--permutations 1e3: not a whole number from 0 to 2147483647"},
+      {{"--seed", "-1"}, "--seed -1: not a whole number from 0 to 4294967295"},
+      {{"--max-p", "0.05x", "--table", "t.tsv"}, "--max-p 0.05x: not a probability in (0, 1]"},
+      {{"--plot", "yes"}, "--plot yes: write 0 or 1"},
+      {{"--top", "-5", "--table", "t.tsv"},
+       "--top -5: not a whole number from 1 to 2147483647 (the rows each order lists in --table t.tsv)"},
+      {{"--order", "2-4", "--threads", "1"}, "--order 2-4: the orders must lie from 1 to 3, the number of markers"},
+      {{"--order", "2147483648"}, "--order 2147483648: the orders must lie from 1 to 3, the number of markers"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--in", "data.txt", "--out", "report.txt"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProgramResult run = runGorva(args, dir);
+    EXPECT_EQ(run.status, 2) << c.err;
+    EXPECT_NE(run.err.find("gorva: " + c.err + "\n"), std::string::npos) << run.err;
+    EXPECT_FALSE(fileExists(dir + "/report.txt"));
+    EXPECT_FALSE(fileExists(dir + "/t.tsv"));
+  }
+  // A classic run may still ask for orders above the markers: empty blocks.
+  const ProgramResult above = runGorva({"--in", "data.txt", "--out", "report.txt", "--order", "3-4"}, dir);
+  EXPECT_EQ(above.status, 0);
+  EXPECT_EQ(above.err, "gorva: warning: --order 3-4: the data have 3 markers, so orders above 3 have no "
+                       "combination and their blocks of the report are empty\n");
 }
 
 TEST(CommandLine, OptionWithoutValueStopsBeforeAnyOutput) {
@@ -226,7 +280,7 @@ TEST(CommandLine, AnExtensionNameAsTheValueOfAClassicOptionIsOnlyThatValue) {
   // The report file is named --threads; nothing is missing a value.
   const ProgramResult last = runGorva({"--in", "d.txt", "--out", "--threads"}, dir);
   EXPECT_EQ(last.status, 0);
-  EXPECT_EQ(last.err, "");
+  EXPECT_EQ(last.err, "gorva: warning: --out takes the option name --threads as its value: give --out a value of its own\n");
   EXPECT_NE(last.out.find("# result file : --threads\n"), std::string::npos);
   EXPECT_NE(readFile(dir + "/--threads").find("\n1,a b,1.000000,1.000000,"), std::string::npos);
 
@@ -235,7 +289,7 @@ TEST(CommandLine, AnExtensionNameAsTheValueOfAClassicOptionIsOnlyThatValue) {
   const ProgramResult bfile =
       runGorva({"--in", "d.txt", "--out", "--bfile", "--top", "1", "--order", "1"}, dir);
   EXPECT_EQ(bfile.status, 0);
-  EXPECT_EQ(bfile.err, "");
+  EXPECT_EQ(bfile.err, "gorva: warning: --out takes the option name --bfile as its value: give --out a value of its own\n");
   const std::string report = readFile(dir + "/--bfile");
   EXPECT_NE(report.find("<<1-Order Best Combination Sets>>\nRank,Best Combination,IG,RIG,"
                         "p-value(IG)\n1,a,1.000000,1.000000,6.250000E-02\n====="),

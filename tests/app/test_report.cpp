@@ -64,7 +64,9 @@ TEST_F(HandDerivedRun, ReportMatchesHandCountsForEveryOrder) {
   for (const auto& c : cases) {
     const ProgramResult result = run(c.data, c.options);
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, c.highest_order > 3 ? "gorva: warning: --order 1-4: the data have 3 markers, so orders "
+                                                "above 3 have no combination and their blocks of the report are empty\n"
+                                              : "");
     EXPECT_EQ(report(), expectedReport(runOnDataCommand(c.options), "data.txt", "report.txt", c.highest_order,
                                        c.top, c.blocks));
     EXPECT_NE(maskTimes(result.out).find("GORVA Analysis finished!!\nTotal excuting time is <TIME> second\n"),

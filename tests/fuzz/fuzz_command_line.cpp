@@ -17,7 +17,7 @@
 // word, numbers read like atoi but saturate at the int range, the two word
 // lists give their index or keep the default, --score overrides --type,
 // --perm moves the testing method to 2 - and the options summary shows
-// the values in force.
+// the values in force. The command line's checks run on every input too.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line_checks.h"
 #include "app/helper.h"
 #include "app/options.h"
 #include "fuzz_support.h"
@@ -227,5 +228,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   setOptions(args);
   setExtensionOptions(args);
   checkAgainstModel(words);
+  // The checks only judge: they change no option, and a refusal names one.
+  const Globals before = Globals::current();
+  const CommandLineVerdict verdict = judgeCommandLine(static_cast<int>(words.size()), argv.data());
+  require(Globals::current().order == before.order && Globals::current().all_opt == before.all_opt,
+          "the checks change no option");
+  require(verdict.refusal.empty() || verdict.refusal.rfind("--", 0) == 0, "a refusal starts with its option");
+  for (const std::string& warning : verdict.warnings) require(!warning.empty(), "no empty warning");
   return 0;
 }

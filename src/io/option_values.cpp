@@ -1,0 +1,64 @@
+#include "io/option_values.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+bool readWholeNumber(std::string_view text, long long low, long long high, long long& value) {
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
+  if (i == text.size()) return false;
+  // Accumulated as a negative number, whose range holds LLONG_MIN too.
+  long long magnitude = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') return false;
+    const int digit = c - '0';
+    if (magnitude < (LLONG_MIN + digit) / 10) return false;
+    magnitude = magnitude * 10 - digit;
+  }
+  if (!negative && magnitude == LLONG_MIN) return false;
+  const long long number = negative ? magnitude : -magnitude;
+  if (number < low || number > high) return false;
+  value = number;
+  return true;
+}
+
+bool readRealNumber(std::string_view text, double& value) {
+  if (text.empty() || text.size() > 64) return false;
+  const char first = text[0];
+  if (!(first == '-' || first == '+' || first == '.' || (first >= '0' && first <= '9'))) return false;
+  const std::string copy(text);
+  char* end = nullptr;
+  errno = 0;
+  const double number = std::strtod(copy.c_str(), &end);
+  // Hexadecimal floats and the words inf and nan are strtod's, not a user's numbers.
+  if (end != copy.c_str() + copy.size() || copy.find_first_of("xXnN") != std::string::npos) return false;
+  if (!std::isfinite(number) || (errno == ERANGE && number != 0)) return false;
+  value = number;
+  return true;
+}
+
+std::string wholeNumberRefusal(const std::string& name, const std::string& text, long long low,
+                               long long high) {
+  long long value = 0;
+  if (readWholeNumber(text, low, high, value)) return "";
+  const std::string range = high == LLONG_MAX ? "at least " + std::to_string(low)
+                                              : "from " + std::to_string(low) + " to " + std::to_string(high);
+  return name + " " + text + ": not a whole number " + range;
+}
+
+std::string orderRangeRefusal(const std::string& spelled, long long first, long long last,
+                              long long markers) {
+  if (first > last) {
+    return spelled + ": the first order " + std::to_string(first) + " is above the last " +
+           std::to_string(last) + " (for example 2 or 2-3)";
+  }
+  if (first < 1 || last > markers) {
+    return spelled + ": the orders must lie from 1 to " + std::to_string(markers) +
+           ", the number of markers";
+  }
+  return "";
+}
