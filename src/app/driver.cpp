@@ -91,10 +91,9 @@ std::vector<RunFile> selectionFiles() {
 void TFmMDR::refuseMissingUnderNone(const char* input_file, const MdrReader& reader,
                                     const DataCheck& check) {
   refuse(kExitBadInput,
-         "%s line %d, column %d: marker %s has a missing genotype (code 3), but --missing none "
-         "counts no missing data (use --missing available, complete, mc, imputation or em)",
-         input_file, check.first_missing_line, check.first_missing_column,
-         columnName(reader, check.first_missing_column).c_str());
+         "%s line %d, column %d: marker %s has a missing genotype (code 3), but %s", input_file, check.first_missing_line, check.first_missing_column,
+         columnName(reader, check.first_missing_column).c_str(),
+         missingUnderNoneAdvice(OptionSpelling::kCommandLine).c_str());
 }
 
 TFmMDR::TFmMDR() : start_time(0), end_time(0), elapsed(0), line_buffer{}, all_writer(new MdrWriter) {}

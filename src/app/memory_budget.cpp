@@ -131,7 +131,7 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
                                      static_cast<double>(kCombinationTextBytes));
   // The search of the hungriest order. Orders whose tables an int cannot
   // index are refused before this, so the walk over orders stays short.
-  const double row_words = samples / 64 + 16;
+  const double row_words = planeRowWordsBound(samples);
   const int last_order = static_cast<int>(
       std::min<double>(highest_counted, highestCountableOrder(std::max(shape.base, 3)) + 1));
   double search = 0;

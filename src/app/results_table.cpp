@@ -86,7 +86,7 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
         return true;
       });
       if (!read) {
-        error = "gorva: " + listed.error();
+        error = programMessage(listed.error());
         return false;
       }
       continue;

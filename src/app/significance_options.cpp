@@ -6,21 +6,23 @@
 bool significanceRequestFromOptions(SignificanceRequest& request, std::string& refusal) {
   request = SignificanceRequest();
   request.active = opt::significance_asked;
-  if (!rankingMeasureOfWord(opt::rank, request.rank)) {
-    refusal = "--rank " + opt::rank + ": unknown measure (use ig, rig or synergy)";
+  refusal = rankWordProblem(opt::rank, request.rank);
+  if (!refusal.empty()) {
+    refusal = "--rank " + opt::rank + ": " + refusal;
     return false;
   }
   request.permutations.count = opt::permutations;
   long long seed = 0;
-  if (!readWholeNumber(opt::seed, 0, 0xffffffffLL, seed)) {
-    refusal = wholeNumberRefusal("--seed", opt::seed, 0, 0xffffffffLL);
+  if (!readWholeNumber(opt::seed, 0, kMaxSeed, seed)) {
+    refusal = wholeNumberRefusal("--seed", opt::seed, 0, kMaxSeed);
     return false;
   }
   request.permutations.seed = static_cast<unsigned long>(seed);
   if (!opt::max_p.empty()) {
     double p = 0;
-    if (!readRealNumber(opt::max_p, p) || !(p > 0 && p <= 1)) {
-      refusal = "--max-p " + opt::max_p + ": not a probability in (0, 1]";
+    refusal = maxPProblem(readRealNumber(opt::max_p, p) ? p : -1);
+    if (!refusal.empty()) {
+      refusal = "--max-p " + opt::max_p + ": " + refusal;
       return false;
     }
     if (opt::table_file.empty()) {

@@ -9,6 +9,7 @@
 #include "engine/search/search_context.h"
 #include "engine/significance/significance.h"
 #include "io/FileIO.h"
+#include "io/exit_status.h"
 #include "io/output_file.h"
 
 class BitPlanes;
@@ -17,15 +18,6 @@ struct RunData;
 struct RunPlan;
 struct SubsetInput;
 struct DataCheck;
-
-// Exit statuses of the program, documented in the README.
-enum ExitStatus {
-  kExitOk = 0,           // a run, including the fixed "Cannot ..." file messages
-  kExitCommandLine = 1,  // an option without its value
-  kExitBadInput = 2,     // data or option values outside what the program accepts
-  kExitNoMemory = 3,     // an allocation could not be satisfied
-  kExitWriteFailed = 4,  // a result file could not be written completely
-};
 
 constexpr int kLineBufferBytes = 20480;
 

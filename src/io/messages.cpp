@@ -1,5 +1,6 @@
 #include "io/messages.h"
 
+#include <array>
 #include <cstdio>
 #include <mutex>
 
@@ -20,6 +21,8 @@ void keep(const std::string& text) {
   given().push_back(text);
 }
 }  // namespace
+
+std::string programMessage(const std::string& text) { return kProgramPrefix + text; }
 
 std::string warningLine(const std::string& text) { return kWarningPrefix + text + "\n"; }
 
@@ -44,6 +47,17 @@ void printWarningLines(const std::string& lines) {
 
 const std::vector<std::string>& warningsGiven() { return given(); }
 
-void printRefusal(const std::string& text) {
-  std::fputs((kProgramPrefix + text + "\n").c_str(), stderr);
+void printMessage(const std::string& text) { std::fputs(programMessage(text + "\n").c_str(), stderr); }
+
+std::string missingUnderNoneAdvice(OptionSpelling spelling) {
+  // The methods that count missing data, most commonly wanted first.
+  constexpr std::array<const char*, 5> kCountingMissing = {"available", "complete", "mc", "imputation", "em"};
+  const bool python = spelling == OptionSpelling::kPython;
+  std::string text = python ? "missing=\"none\" counts no missing data (use "
+                            : "--missing none counts no missing data (use --missing ";
+  for (std::size_t i = 0; i < kCountingMissing.size(); ++i) {
+    if (i > 0) text += i + 1 == kCountingMissing.size() ? " or " : ", ";
+    text += python ? std::string("\"") + kCountingMissing[i] + "\"" : kCountingMissing[i];
+  }
+  return text + ")";
 }

@@ -1,5 +1,6 @@
 // The program's own messages on the error stream: "gorva: " before a
-// refusal or a failure, "gorva: warning: " before a warning, one line each.
+// refusal, a failure or a note, "gorva: warning: " before a warning, one line
+// each. Every message of the program passes through here.
 // Every warning of a run passes through here, so the run log can repeat
 // them without any of them changing what the error stream shows.
 #ifndef GORVA_IO_MESSAGES_H
@@ -7,6 +8,9 @@
 
 #include <string>
 #include <vector>
+
+// "gorva: TEXT", for failures that are carried to where they are printed.
+std::string programMessage(const std::string& text);
 
 // "gorva: warning: TEXT\n", for readers that collect their warnings.
 std::string warningLine(const std::string& text);
@@ -21,7 +25,15 @@ void printWarningLines(const std::string& lines);
 // The texts of the warnings printed so far, in order, without their prefix.
 const std::vector<std::string>& warningsGiven();
 
-// Prints "gorva: TEXT\n" on the error stream.
-void printRefusal(const std::string& text);
+// Prints "gorva: TEXT\n" on the error stream: a note, a failure or a refusal.
+void printMessage(const std::string& text);
+inline void printRefusal(const std::string& text) { printMessage(text); }
+
+// Why a missing genotype is refused under the method "none", and which
+// methods count missing data: as the command line spells them ("--missing
+// none counts ... (use --missing available, ...)"), or as the Python
+// module's keyword does (missing="none", "available", ...).
+enum class OptionSpelling { kCommandLine, kPython };
+std::string missingUnderNoneAdvice(OptionSpelling spelling);
 
 #endif  // GORVA_IO_MESSAGES_H

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "io/messages.h"
 #include "io/temporary_files.h"
 
 namespace {
@@ -68,7 +69,7 @@ OutputFile::~OutputFile() { abandon(); }
 
 bool OutputFile::fail(int error_number) {
   if (error_.empty()) {
-    error_ = "gorva: " + path_ + ": cannot write: " + std::strerror(error_number);
+    error_ = programMessage(path_ + ": cannot write: " + std::strerror(error_number));
   }
   return false;
 }

@@ -271,8 +271,7 @@ bool PlinkReader::refuseFirstMissingGenotype() {
                     prefix_ + ".bim line " + std::to_string(marker_lines_[m]) + "), sample " +
                     std::to_string(s + 1) + " (" + prefix_ + ".fam line " +
                     std::to_string(kept_lines_[k]) +
-                    "): a missing genotype, but --missing none counts no missing data (use "
-                    "--missing available, complete, mc, imputation or em)");
+                    "): a missing genotype, but " + missingUnderNoneAdvice(OptionSpelling::kCommandLine));
     }
     return true;
   });

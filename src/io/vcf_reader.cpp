@@ -258,8 +258,7 @@ bool VcfReader::refuseFirstMissingGenotype() {
         for (const int s : kept_samples_) {
           if (genotypeFromGt(gt + static_cast<long>(s) * ploidy, ploidy) != 3) continue;
           return refuse(place + ", field " + std::to_string(kFixedColumns + 1 + s) + " (sample " + samples_[s].iid +
-                        "): a missing genotype, but --missing none counts no missing data (use --missing "
-                        "available, complete, mc, imputation or em)");
+                        "): a missing genotype, but " + missingUnderNoneAdvice(OptionSpelling::kCommandLine));
         }
         return true;
       },

@@ -15,6 +15,7 @@
 #include "engine/search/progress.h"
 #include "engine/search/search_context.h"
 #include "engine/search/unrank.h"
+#include "io/exit_status.h"
 #include "mpi/segments.h"
 
 namespace {
@@ -106,7 +107,7 @@ void shareContext(SearchContext& context, WorkerData* worker) {
       worker->genotypes.shrink_to_fit();
       context.genotypes = nullptr;
       context.source = GenotypeView{};
-      if (!planes.allocate(sizes)) MPI_Abort(MPI_COMM_WORLD, 3);
+      if (!planes.allocate(sizes)) MPI_Abort(MPI_COMM_WORLD, kExitNoMemory);
       context.planes = &planes;
     }
     planes.forEachArray([](unsigned char* bytes, long count) { broadcastArray(bytes, count, MPI_UNSIGNED_CHAR); });

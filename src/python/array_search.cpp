@@ -13,6 +13,7 @@
 #include "engine/search/search_context.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/order_significance.h"
+#include "io/messages.h"
 #include "python/data_readers.h"
 
 namespace {
@@ -60,9 +61,8 @@ void refuseMissingUnderNone(const ArraySearchRequest& request) {
     for (int s = 0; s < request.sample_count; ++s) {
       if (request.genotypes.code(m, s) != kMissingCode) continue;
       throw BadSearchInput("genotypes[" + std::to_string(s) + ", " + std::to_string(m) +
-                           "] is a missing genotype (code 3), but missing=\"none\" counts no "
-                           "missing data (use \"available\", \"complete\", \"mc\", "
-                           "\"imputation\" or \"em\")");
+                           "] is a missing genotype (code 3), but " +
+                           missingUnderNoneAdvice(OptionSpelling::kPython));
     }
   }
 }

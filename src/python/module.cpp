@@ -108,8 +108,8 @@ void readOrder(const py::object& order, ArraySearchRequest& request) {
 
 int rankOfWord(const std::string& word) {
   int rank = kRankByIG;
-  if (!rankingMeasureOfWord(word, rank))
-    throw BadSearchInput("rank=\"" + word + "\": unknown measure (use ig, rig or synergy)");
+  const std::string problem = rankWordProblem(word, rank);
+  if (!problem.empty()) throw BadSearchInput("rank=\"" + word + "\": " + problem);
   return rank;
 }
 
@@ -118,9 +118,9 @@ PermutationPlan permutationPlan(long long permutations, long long seed) {
     throw BadSearchInput("permutations=" + std::to_string(permutations) +
                          ": the number of permutations cannot be negative");
   }
-  if (permutations > INT32_MAX) throw BadSearchInput("permutations=" + std::to_string(permutations) + ": too many");
-  if (seed < 0 || seed > 0xffffffffLL)
-    throw BadSearchInput("seed=" + std::to_string(seed) + ": not a whole number from 0 to 4294967295");
+  if (permutations > kMaxPermutations) throw BadSearchInput("permutations=" + std::to_string(permutations) + ": too many");
+  if (seed < 0 || seed > kMaxSeed)
+    throw BadSearchInput("seed=" + std::to_string(seed) + ": not a whole number from 0 to " + std::to_string(kMaxSeed));
   PermutationPlan plan;
   plan.count = static_cast<int>(permutations);
   plan.seed = static_cast<unsigned long>(seed);
@@ -209,8 +209,8 @@ py::dict search(const py::object& genotypes, const py::object& phenotype, const 
   request.permutations = permutationPlan(permutations, seed);
   if (!max_p.is_none()) {
     request.max_p = max_p.cast<double>();
-    if (!(request.max_p > 0 && request.max_p <= 1))
-      throw BadSearchInput("max_p=" + std::to_string(request.max_p) + ": not a probability in (0, 1]");
+    const std::string problem = maxPProblem(request.max_p);
+    if (!problem.empty()) throw BadSearchInput("max_p=" + std::to_string(request.max_p) + ": " + problem);
   }
   request.threads = threads.is_none() ? 0 : threads.cast<int>();
   request.marker_names = markerNames(markers, request.marker_count);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <numbers>
 
 #include "app/tfmmdr.h"
 #include "engine/count/bitplanes.h"
@@ -18,10 +19,9 @@
 #include "engine/search/search_context.h"
 #include "engine/significance/order_significance.h"
 #include "engine/significance/significance.h"
+#include "io/messages.h"
 
 namespace {
-
-constexpr double kLn2 = 0.6931471805599453;
 
 // Writes the kept rows of one order into fold 0 of its record.
 void storeKeptRows(const RankedRows& kept, MDRResult& record) {
@@ -46,16 +46,18 @@ void storeKeptRows(const RankedRows& kept, MDRResult& record) {
 double informationGainPValue(double ig, int order, int N) {
   const int cells = static_cast<int>(std::pow(3.0, order));
   const int shape = (cells - 1) / 2;
-  const double scale = 1.0 / (N * kLn2);
+  const double scale = 1.0 / (N * std::numbers::ln2);
   return 1.0 - pgamma(ig, shape, scale, 1, 0);
 }
 
 // The run's scale in words, before the order is searched.
 void announceScale(int order, int marker_count, int permutations) {
-  std::fprintf(stderr, "gorva: order %d: %.0f combinations of %d markers to score", order,
-               combinationsOf(marker_count, order), marker_count);
-  if (permutations > 0) std::fprintf(stderr, ", then again under %d permutations", permutations);
-  std::fputs("\n", stderr);
+  char scale[160];
+  std::snprintf(scale, sizeof scale, "order %d: %.0f combinations of %d markers to score", order,
+                combinationsOf(marker_count, order), marker_count);
+  std::string text = scale;
+  if (permutations > 0) text += ", then again under " + std::to_string(permutations) + " permutations";
+  printMessage(text);
 }
 
 }  // namespace

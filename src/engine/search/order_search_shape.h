@@ -16,4 +16,8 @@ struct OrderSearchShape {
   double row_words = 0;
 };
 
+// The words of one plane row that the bounds assume: a bit per sample and
+// the row's alignment padding.
+constexpr double planeRowWordsBound(double sample_count) { return sample_count / 64 + 16; }
+
 #endif  // GORVA_ENGINE_SEARCH_ORDER_SEARCH_SHAPE_H

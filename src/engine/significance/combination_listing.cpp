@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "core/search_constants.h"
 #include "engine/significance/table_test.h"
 
 namespace {
 
-constexpr double kLn2 = 0.6931471805599453;
 // Degrees of freedom given their own quantile; tables with more cells use
 // the last one, which is lower than theirs.
 constexpr int kTabledDf = 4096;
@@ -31,7 +31,7 @@ CombinationListing::CombinationListing(const SearchContext& context, int order, 
                            std::numeric_limits<double>::infinity());
   for (int df = 1; df <= last_df; ++df) {
     const double q = qchisq(max_p, df, /*lower_tail=*/0, /*log_p=*/0);
-    scaled_quantiles_[df] = q * (1 - kQuantileMargin) / (2 * kLn2);
+    scaled_quantiles_[df] = q * (1 - kQuantileMargin) / (2 * std::numbers::ln2);
   }
   // Under "em" the test reads other counts than the IG (the observed
   // samples only), so the IG bounds nothing.

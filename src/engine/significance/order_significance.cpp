@@ -1,7 +1,9 @@
 #include "engine/significance/order_significance.h"
 
+#include <cmath>
 #include <memory>
 
+#include "engine/search/batch_pool.h"
 #include "engine/search/order_search.h"
 #include "engine/significance/combination_listing.h"
 #include "search_constants.h"
@@ -21,6 +23,10 @@ AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& s
   context.listing = nullptr;
   if (outcome.out_of_memory) {
     assessed.failure = AssessedOrder::Failure::kBatchBuffers;
+    assessed.batch_bytes = orderSearchBytesBound({context.marker_count, static_cast<double>(context.sample_count),
+                                                  order, context.K, search.threads, BATCH_SIZE,
+                                                  genotypeLevels(context.missing_code),
+                                                  planeRowWordsBound(context.sample_count)});
     return assessed;
   }
   if (listing && !listing->rows().error().empty()) {
@@ -50,8 +56,9 @@ std::string failureMessage(const AssessedOrder& assessed, int order) {
     case AssessedOrder::Failure::kNone:
       break;
     case AssessedOrder::Failure::kBatchBuffers:
-      return "out of memory: could not allocate the search's batch buffers (" +
-             std::to_string(static_cast<long>(BATCH_SIZE) * (4L * order + 28L)) + " bytes per thread)";
+      return "out of memory: could not allocate the search's buffers for order " + std::to_string(order) +
+             " (up to " + std::to_string(static_cast<long long>(std::ceil(assessed.batch_bytes))) +
+             " bytes on all threads)";
     case AssessedOrder::Failure::kPermutationBuffers:
       return "out of memory: could not allocate the permutations' buffers";
     case AssessedOrder::Failure::kListing:

@@ -17,6 +17,7 @@ struct AssessedOrder {
   enum class Failure { kNone, kBatchBuffers, kPermutationBuffers, kListing };
   Failure failure = Failure::kNone;
   std::string error;       // kListing: the listing's own message
+  double batch_bytes = 0;  // kBatchBuffers: the bound the run's memory estimate gives the search
   RankedRows kept;         // the report's rows
   OrderSignificance significance;
 };

@@ -142,6 +142,12 @@ bool rankingMeasureOfWord(const std::string& word, int& rank) {
   return false;
 }
 
+std::string rankWordProblem(const std::string& word, int& rank) {
+  return rankingMeasureOfWord(word, rank) ? "" : "unknown measure (use ig, rig or synergy)";
+}
+
+std::string maxPProblem(double p) { return p > 0 && p <= 1 ? "" : "not a probability in (0, 1]"; }
+
 void rankForSignificance(int rank, SearchContext& context, std::vector<double>& single_gains) {
   context.measure = rank;
   context.not_a_number_last = true;

@@ -82,6 +82,15 @@ bool permutationMaxima(const SearchContext& context, int order, const Permutatio
 // another word.
 bool rankingMeasureOfWord(const std::string& word, int& rank);
 
+// The significance settings' rules, one home for the program's options and
+// the Python module's keywords: each returns why a value cannot be taken,
+// in words that follow the option and its value, or "" when it can.
+std::string rankWordProblem(const std::string& word, int& rank);
+std::string maxPProblem(double p);
+// The generator takes a 32-bit seed; the permutation count is an int.
+constexpr long long kMaxSeed = 0xffffffffLL;
+constexpr long long kMaxPermutations = 0x7fffffffLL;
+
 // Ranks the context's search by `rank` with measures that are not numbers
 // last; `single_gains` receives each marker's own IG (the context points
 // to it).
