@@ -13,6 +13,7 @@
 #include "app/options.h"
 #include "app/planes_road.h"
 #include "app/plot.h"
+#include "app/reader_budget.h"
 #include "app/result_files.h"
 #include "app/results_table.h"
 #include "app/run_plan.h"
@@ -132,6 +133,8 @@ int TFmMDR::ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char
 }
 
 bool TFmMDR::settleSubset(RunPlan& plan, const SubsetInput& input) {
+  plan.holding = "the samples and markers chosen from " + input.name + " by";
+  for (const RunFile& file : selectionFiles()) plan.holding += " " + file.option + " " + file.path;
   if (!chooseSubset(plan.subset_files, input, plan.init_order, plan.subset)) {
     refuse(kExitBadInput, "%s", plan.subset.error.c_str());
     return false;
@@ -165,16 +168,23 @@ bool TFmMDR::chooseDataSource(RunPlan& plan) {
            plan.reader_option.c_str(), plan.reader_input.c_str());
     return false;
   }
+  const std::uint64_t available = availableMemoryBytes();
+  if (const std::string refusal = refuseSelectionFilesOverBudget(selectionFiles(), available); !refusal.empty()) {
+    refuse(kExitNoMemory, "%s", refusal.c_str());
+    return false;
+  }
   if (!plan.fromReader()) return true;
   // A PLINK file set or a VCF is checked whole here, before the report
   // exists; the text file's steps then see a closed reader.
+  plan.holding = "the samples and markers of " + plan.reader_option + " " + plan.reader_input;
+  plan.vcf.limitMemory(available);
   const bool refuse_missing = plan.missing_code == kMethodNone;
   const bool opened = plan.from_plink
                           ? plan.plink.open(opt::bfile, refuse_missing && !plan.subsetting, opt::pheno.empty())
                           : plan.vcf.open(plan.reader_input);
   const auto readerError = [&plan]() { return plan.from_plink ? plan.plink.error() : plan.vcf.error(); };
   if (!opened) {
-    refuse(plan.from_plink && plan.plink.outOfMemory() ? kExitNoMemory : kExitBadInput, "%s",
+    refuse(plan.plink.outOfMemory() || plan.vcf.outOfMemory() ? kExitNoMemory : kExitBadInput, "%s",
            readerError().c_str());
     return false;
   }
@@ -194,7 +204,27 @@ bool TFmMDR::chooseDataSource(RunPlan& plan) {
   return true;
 }
 
+bool TFmMDR::prepareRun(RunPlan& plan) {
+  // The readers run before the run's own estimate can be made; an
+  // allocation that fails in them ends the run like one in the search.
+  try {
+    if (!chooseDataSource(plan)) return false;
+    // The checks in their fixed order: the data file, then everything the
+    // run needs of it, then the report and the all-results file.
+    MdrReader reader;
+    MdrWriter writer;
+    if (!countData(plan, reader) || !checkData(plan, reader) || !createResultFiles(plan, writer)) return false;
+    reader.Close();
+    writer.Close();
+    return true;
+  } catch (const std::bad_alloc&) {
+    refuse(kExitNoMemory, "out of memory: could not hold %s", plan.holding.c_str());
+    return false;
+  }
+}
+
 bool TFmMDR::countData(RunPlan& plan, MdrReader& reader) {
+  plan.holding = std::string("the lines and columns of ") + plan.dataName();
   if (!plan.fromReader() && !reader.Open(plan.input_file)) {
     if (reader.outOfMemory()) {
       refuse(kExitNoMemory, "out of memory: could not load %s whole to count its lines", plan.input_file);
@@ -394,16 +424,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   plan.phenotype_column = phenotype_column;
   plan.missing_code = methodCodeOfWordIndex(missing_idx);
   plan.top_k = top_k;
-  if (!chooseDataSource(plan)) return;
-  {
-    // The checks in their fixed order: the data file, then everything the
-    // run needs of it, then the report and the all-results file.
-    MdrReader reader;
-    MdrWriter writer;
-    if (!countData(plan, reader) || !checkData(plan, reader) || !createResultFiles(plan, writer)) return;
-    reader.Close();
-    writer.Close();
-  }
+  if (!prepareRun(plan)) return;
 
   start_time = std::time(nullptr);
   const int record_folds = opt::is_partialcv ? (fold_count > 10 ? 10 : fold_count) : fold_count;

@@ -48,6 +48,9 @@ struct RunPlan {
   int line_count = 0;    // of the data as a text file: samples + 2
   int column_count = 0;  // markers + 1
 
+  // What the step under way holds, for a message when memory runs out.
+  std::string holding = "the names of the input files";
+
   bool fromReader() const { return from_plink || from_vcf; }
   bool textSubset() const { return subsetting && !fromReader(); }
   // What the reader fills, and what the run uses: less for a text file cut

@@ -110,6 +110,9 @@ class TFmMDR {
 
   // The driver's steps, in the order it takes them; each returns false
   // after a refusal or a fixed message, and the run then ends.
+  // Every step before the report exists; an allocation that fails there
+  // ends the run with kExitNoMemory.
+  bool prepareRun(RunPlan& plan);
   // Where the data come from, and the chosen samples and markers.
   bool chooseDataSource(RunPlan& plan);
   bool settleSubset(RunPlan& plan, const SubsetInput& input);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 
@@ -90,12 +91,26 @@ bool VcfReader::refuse(const std::string& message) {
   return false;
 }
 
+bool VcfReader::holdName(std::uint64_t characters, const std::string& place) {
+  // A name is held three times (the list, the index that finds repeats and
+  // the copy that the --pheno and subset files are matched against), each
+  // copy with its string, its slot or hash node and the allocator's words.
+  names_bytes_ += 3 * (characters + 2 * sizeof(std::string) + 32);
+  if (names_bytes_ <= memory_limit_) return true;
+  out_of_memory_ = true;
+  return refuse(place + ": out of memory: the names read so far hold " + std::to_string(names_bytes_ >> 20) +
+                " MB, " + std::to_string(memory_limit_ >> 20) + " MB available (free memory, or keep fewer "
+                "records: bcftools view -r REGION)");
+}
+
 bool VcfReader::open(const std::string& path) {
   path_ = path;
   error_.clear();
   warnings_.clear();
   samples_.clear();
   marker_names_.clear();
+  names_bytes_ = 0;
+  out_of_memory_ = false;
   if (!forEachRecord([](int, const std::int32_t*, int, const std::string&) { return true; }, true)) return false;
   kept_samples_.clear();
   for (std::size_t s = 0; s < samples_.size(); ++s) kept_samples_.push_back(static_cast<int>(s));
@@ -136,6 +151,7 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
         return refuse(path_ + header_end + ", field " + std::to_string(kFixedColumns + 1 + s) + ": sample " +
                       seen->first + " was already field " + std::to_string(seen->second));
       }
+      if (!holdName(std::strlen(header->samples[s]), path_ + header_end)) return false;
       samples_.push_back({header->samples[s], header->samples[s]});
     }
   } else if (sample_count != static_cast<int>(samples_.size())) {
@@ -215,6 +231,7 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
                       " characters; at most " + std::to_string(kMaxFieldText) + " are allowed");
       }
       const std::string where = place().substr(path_.size() + 1);  // the warning names the file
+      if (!holdName(name.size(), place())) return false;
       repeats.note(name, where + ", field 3", (text ? "on " : "at ") + where);
       marker_names_.push_back(std::move(name));
     } else if (marker >= static_cast<int>(marker_names_.size())) {

@@ -33,6 +33,11 @@ class VcfReader {
   // without GT, which are skipped.
   bool open(const std::string& path);
 
+  // The bytes open() may hold for the samples' and records' names; past
+  // them it refuses, with outOfMemory(), rather than be killed half-way.
+  void limitMemory(std::uint64_t bytes) { memory_limit_ = bytes; }
+  bool outOfMemory() const { return out_of_memory_; }
+
   const std::string& error() const { return error_; }
   const std::string& warnings() const { return warnings_; }
 
@@ -69,6 +74,8 @@ class VcfReader {
   using RecordVisit = std::function<bool(int marker, const std::int32_t* gt, int ploidy, const std::string& place)>;
   bool forEachRecord(const RecordVisit& visit, bool first_pass);
   bool refuse(const std::string& message);
+  // Counts a name's bytes against the limit; false (refused) past it.
+  bool holdName(std::uint64_t characters, const std::string& place);
 
   std::string path_;
   std::string error_;
@@ -78,6 +85,9 @@ class VcfReader {
   std::vector<int> kept_samples_;
   std::vector<unsigned char> phenotypes_;
   std::vector<int> selected_markers_;
+  std::uint64_t memory_limit_ = UINT64_MAX;
+  std::uint64_t names_bytes_ = 0;
+  bool out_of_memory_ = false;
 };
 
 #endif  // GORVA_IO_VCFREADER_H

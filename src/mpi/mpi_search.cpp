@@ -225,13 +225,23 @@ void distributedOrderSearch(const SearchContext& context, const OrderRequest& wh
     batchRange(batches, rank, ranks, first, end);
     if (context.all_pairs) {
       for (long long b = first; b < end; ++b) {
-        std::vector<char> bytes = receiveBytes(rank, kTagPairs);
+        const std::vector<char> bytes = receiveBytes(rank, kTagPairs);
+        // The doubles follow a count of ints, so they may sit at any byte:
+        // each field is copied out into storage aligned for its type.
         int count = 0;
-        std::memcpy(&count, bytes.data(), sizeof count);
-        auto* combos = reinterpret_cast<int*>(bytes.data() + sizeof count);
-        auto* pairs = reinterpret_cast<double*>(bytes.data() + sizeof count +
-                                                sizeof(int) * static_cast<std::size_t>(count) * order);
-        if (count > 0 && !out_of_memory) whole.sink(combos, count, pairs);
+        if (bytes.size() >= sizeof count) std::memcpy(&count, bytes.data(), sizeof count);
+        const std::size_t cells = static_cast<std::size_t>(count > 0 ? count : 0) * order;
+        if (count <= 0) continue;
+        if (bytes.size() != sizeof count + sizeof(int) * cells + sizeof(double) * 2 * static_cast<std::size_t>(count)) {
+          std::fprintf(stderr, "gorva: rank %d sent a batch of %zu bytes, not the %d combinations it names\n", rank,
+                       bytes.size(), count);
+          MPI_Abort(MPI_COMM_WORLD, 1);
+        }
+        std::vector<int> combos(cells);
+        std::vector<double> pairs(2 * static_cast<std::size_t>(count));
+        std::memcpy(combos.data(), bytes.data() + sizeof count, sizeof(int) * cells);
+        std::memcpy(pairs.data(), bytes.data() + sizeof count + sizeof(int) * cells, sizeof(double) * pairs.size());
+        if (!out_of_memory) whole.sink(combos.data(), count, pairs.data());
       }
     }
     std::vector<char> bytes = receiveBytes(rank, kTagSegments);
