@@ -329,10 +329,14 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
   bytes += marker_count * sizeof(int);
   // The fused walks: a packed block of levels 0 and 1, the totals of levels
   // 0 and 1 of every marker, a block's free counts and bounds.
+  // Order 2's nibble walk packs up to six nibble rows a marker, and holds
+  // the first marker's.
   if (order == 2 || order == 3) {
     const double block = kBlockBytes / std::max(8.0, levels * row_words * 8) + 2 * kPairBlock;
-    bytes += block * (kPackedLevels * row_words * 8 + kMaxCounts * sizeof(int) + sizeof(double)) +
-             4 * (marker_count + 2 * kPairBlock) * sizeof(int) + 2 * cells * sizeof(int);
+    const double packed_rows = std::max(kPackedLevels, kMaxNibbleRows);
+    bytes += block * (packed_rows * row_words * 8 + kMaxCounts * sizeof(int) + sizeof(double)) +
+             4 * (marker_count + 2 * kPairBlock) * sizeof(int) + 2 * cells * sizeof(int) +
+             kMaxNibbleRows * row_words * 8 + 128;
   }
   // Grown one by one: twice the room at worst.
   bytes += 2 * runs * (sizeof(Run) + (order - 1) * sizeof(int));

@@ -24,6 +24,7 @@
 
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/rank/information_gain_bound.h"
@@ -79,7 +80,9 @@ class CellCounter {
   // computes their IG bounds
   // (information_gain_bound.h, with q a float) a block of last markers at a
   // time while the counts are in L1; their tables are completed only when
-  // asked for. False (and nothing changes) when this counter cannot.
+  // asked for. Order 2 on a path with a nibble kernel (nibble_pair_counts.h)
+  // counts from nibble rows, pairs with missing genotypes in the same walk.
+  // False (and nothing changes) when this counter cannot.
   // fixed_controls, fixed_cases: the totals the measures use, or -1 when
   // each table's own.
   bool fuseBounds(SimdPath path, double q, double divergence_factor, int fixed_controls,
@@ -143,6 +146,8 @@ class CellCounter {
   bool fusesSegment(const Run& run, int from) const;
   void packLastBlock(int from, int to);
   void countFusedSegment(const Run& run, int from, int to);
+  // Order 2 on a path with a nibble kernel (nibble_pair_counts.h).
+  void countNibbleSegment(int first, int from, int to);
   void completeFusedTable(int j, int* table) const;
 
   const BitPlanes& planes_;
@@ -178,6 +183,11 @@ class CellCounter {
   int stretch_offset_ = 0;  // and that marker's position in the counts
   bool stretch_whole_ = false;  // pairs counted whole
   std::vector<int> fused_table_;
+  // The nibble walk of order 2 (fuseBounds on a path with its kernel).
+  NibblePairKernel nibble_kernel_ = nullptr;
+  int nibble_levels_ = 2;      // packed: 3 when some marker misses genotypes
+  AlignedWords nibble_rows_;   // of the first marker nibble_rows_of_
+  int nibble_rows_of_ = -1;
 };
 
 template <bool kFused, class Visit>

@@ -1,6 +1,7 @@
 // The fused walk of CellCounter: free cells counted a packed block of last
 // markers at a time, bounded while in L1, tables completed on demand.
 #include "engine/count/cell_counter.h"
+
 #include "engine/rank/information_gain_bound_finish.h"
 
 bool CellCounter::fuseBounds(SimdPath path, double q, double divergence_factor, int fixed_controls,
@@ -14,7 +15,17 @@ bool CellCounter::fuseBounds(SimdPath path, double q, double divergence_factor, 
   const int markers = planes_.markerCount();
   const int groups = (block_markers_ + kPairLanes - 1) / kPairLanes + 1;
   const int combinations = (groups * kPairLanes + kPairBlock - 1) / kPairBlock * kPairBlock;
-  if (!packed_.reset(static_cast<long>(kPackedLevels) * groups * row_words_ * kPairLanes)) return false;
+  const NibblePairKernel nibble = order_ == 2 ? nibblePairKernelFor(path) : nullptr;
+  int nibble_levels = 2;
+  for (int m = 0; m < markers; ++m) nibble_levels = planes_.complete(m) ? nibble_levels : 3;
+  const long packed_words = nibble != nullptr
+                                ? nibbleGroupsWords(nibble_levels, groups, row_words_)
+                                : static_cast<long>(kPackedLevels) * groups * row_words_ * kPairLanes;
+  if (!packed_.reset(packed_words)) return false;
+  if (nibble != nullptr && !nibble_rows_.reset(static_cast<long>(kMaxNibbleRows) * row_words_)) return false;
+  nibble_rows_of_ = -1;
+  nibble_levels_ = nibble_levels;
+  nibble_kernel_ = nibble;
   free_counts_.assign(static_cast<std::size_t>(combinations) * kMaxCounts, 0);
   fused_bounds_.assign(combinations, 0.0);
   fused_table_.assign(2 * cells_, 0);
@@ -47,12 +58,21 @@ bool CellCounter::fusesSegment(const Run& run, int from) const {
 void CellCounter::packLastBlock(int from, int to) {
   packed_first_ = from / kPairLanes * kPairLanes;
   const int groups = (to - packed_first_) / kPairLanes + 1;
+  if (nibble_kernel_ != nullptr) {
+    packNibbleGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_},
+                     nibble_levels_, packed_first_, to + 1, groups, packed_.data());
+    return;
+  }
   packPairGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_},
                  packed_first_, to + 1, groups, packed_.data());
 }
 
 void CellCounter::countFusedSegment(const Run& run, int from, int to) {
   const int first = prefixes_[run.prefix_at];
+  if (nibble_kernel_ != nullptr) {
+    countNibbleSegment(first, from, to);
+    return;
+  }
   const int base = from / kPairLanes * kPairLanes;
   // Pairs with a marker that misses genotypes: whole, 3 x 3.
   stretch_whole_ = order_ == 2 && !(planes_.complete(first) && planes_.complete(from));
@@ -102,6 +122,36 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
   bound.cases = pair_totals_.cases;
   bound.bound = fused_bound_;
   tripleInformationGainBoundsAvx2(bound, fused_bounds_.data());
+}
+
+void CellCounter::countNibbleSegment(int first, int from, int to) {
+  const int base = from / kPairLanes * kPairLanes;
+  if (nibble_rows_of_ != first) {
+    nibbleRows(planes_.marker(first), nibble_levels_, row_words_, nibble_rows_.data());
+    nibble_rows_of_ = first;
+  }
+  // Pairs with a marker that misses genotypes: whole, 3 x 3.
+  stretch_whole_ = !(planes_.complete(first) && planes_.complete(from));
+  NibblePairRequest request;
+  request.rows = nibble_rows_.data();
+  request.packed = packed_.data() + (base - packed_first_) / kPairLanes * nibbleGroupWords(nibble_levels_, row_words_);
+  request.packed_levels = nibble_levels_;
+  request.whole = stretch_whole_;
+  request.groups = (to - base) / kPairLanes + 1;
+  request.counts = free_counts_.data();
+  nibble_kernel_(request, planes_.shape());
+
+  stretch_first_ = from;
+  stretch_offset_ = from - base;
+  pair_totals_.first_levels = planes_.marginals(first);
+  PairBoundRequest bound;
+  bound.counts = free_counts_.data();
+  bound.pairs = to - base + 1;
+  bound.whole = stretch_whole_;
+  bound.totals = pair_totals_;
+  bound.first_second = base;
+  bound.bound = fused_bound_;
+  pairInformationGainBoundsAvx2(bound, fused_bounds_.data());
 }
 
 void CellCounter::completeFusedTable(int j, int* table) const {

@@ -11,6 +11,7 @@
 
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/rank/information_gain_bound.h"
 
@@ -258,6 +259,76 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
         const int skipped = std::max(base, first + 1) - base;
         for (int j = 0; j < portable.count; ++j)
           EXPECT_NEAR(bounds[skipped + j], expected[j], 0x1p-10 * expected[j] + 1e-12) << "pair " << j;
+      }
+    }
+  }
+}
+
+// The nibble kernel of the order-2 walk, its free cells (blocks packed with
+// 2 levels or 3) and whole pairs: every count of every pair against a
+// bit-by-bit count of the unsplit rows, for stretches starting at any group
+// of a packed block (a step may read the group after the block), on partial
+// and unequal class words, sparse rows and rows dense enough to fill the
+// byte counters up to their fold.
+TEST(NibblePairCells, EveryCountMatchesABitByBitCount) {
+  const NibblePairKernel kernel = nibblePairKernelFor(activeSimdPath());
+  if (kernel == nullptr) GTEST_SKIP() << "no nibble kernel on " << simdPathName(activeSimdPath());
+  std::mt19937_64 random(53);
+  struct Shape { int control_words, case_words, markers; };
+  for (const Shape shape : {Shape{16, 16, 23}, Shape{8, 24, 13}, Shape{40, 8, 9}, Shape{0, 8, 6}}) {
+    PlaneShape planes_shape;
+    planes_shape.control_words = shape.control_words;
+    planes_shape.case_words = shape.case_words;
+    const int words = planes_shape.rowWords();
+    for (const double density : {0.03, 0.5, 0.99}) {
+      const auto planes = randomWords(random, 3L * shape.markers * words, density);
+      const int groups = (shape.markers + kPairLanes - 1) / kPairLanes;
+      for (const int packed_levels : {2, 3}) {
+        AlignedWords packed;
+        ASSERT_TRUE(packed.reset(nibbleGroupsWords(packed_levels, groups, words)));
+        packNibbleGroups(MarkerRows{planes.data(), 3L * words, words}, packed_levels, 0, shape.markers,
+                         groups, packed.data());
+        std::vector<std::uint64_t> rows(static_cast<std::size_t>(kMaxNibbleRows) * words);
+        for (int first = 0; first < shape.markers; first += 5) {
+          nibbleRows(planes.data() + 3L * first * words, packed_levels, words, rows.data());
+          for (const bool whole : {false, true}) {
+            if (whole && packed_levels < 3) continue;
+            const int levels = whole ? 3 : 2;
+            const int per = 2 * levels * levels;
+            for (int from_group = 0; from_group < groups; from_group += 3) {
+              SCOPED_TRACE("words " + std::to_string(shape.control_words) + "+" +
+                           std::to_string(shape.case_words) + " density " + std::to_string(density) +
+                           " packed " + std::to_string(packed_levels) + " whole " + std::to_string(whole) +
+                           " first " + std::to_string(first) + " group " + std::to_string(from_group));
+              const int n = groups - from_group;
+              std::vector<int> counts(static_cast<std::size_t>(n + 2) * kPairLanes * per, -1);
+              NibblePairRequest request;
+              request.rows = rows.data();
+              request.packed = packed.data() + from_group * nibbleGroupWords(packed_levels, words);
+              request.packed_levels = packed_levels;
+              request.whole = whole;
+              request.groups = n;
+              request.counts = counts.data();
+              kernel(request, planes_shape);
+              for (int m = kPairLanes * from_group; m < shape.markers; ++m) {
+                const long p = m - kPairLanes * from_group;
+                for (int a = 0; a < levels; ++a) {
+                  for (int b = 0; b < levels; ++b) {
+                    const std::uint64_t* x = planes.data() + (3L * first + a) * words;
+                    const std::uint64_t* y = planes.data() + (3L * m + b) * words;
+                    const int k = 2 * (a + levels * b);
+                    ASSERT_EQ(counts[freeCountAt(per, p, k)], static_cast<int>(bitByBit(x, y, shape.control_words)))
+                        << m;
+                    ASSERT_EQ(counts[freeCountAt(per, p, k + 1)],
+                              static_cast<int>(bitByBit(x + shape.control_words, y + shape.control_words,
+                                                        shape.case_words)))
+                        << m;
+                  }
+                }
+              }
+            }
+          }
+        }
       }
     }
   }
