@@ -54,7 +54,7 @@ extern std::string exclude;  // "--exclude": all but the markers named
 // numbers out of the ranking and assess every kept row.
 extern bool significance_asked;  // "--table", "--rank", "--permutations" or "--max-p" given
 extern std::string table_file;   // "--table": the tab-separated results table
-extern std::string rank;         // "--rank": ig, rig or synergy
+extern std::string rank;         // "--rank": ig, rig, synergy or p
 extern int permutations;         // "--permutations": phenotype permutations per order
 extern std::string seed;         // "--seed": the generator's seed for them (text as typed)
 extern std::string max_p;        // "--max-p": list every combination with p_chisq at most this

@@ -121,7 +121,7 @@ std::string usageText() {
             "tab-separated table of the reported combinations with their own counts, df, "
             "chi-square, Bonferroni, permutation and interaction p-values",
             orNone(opt::table_file));
-  addOption(text, "--rank WORD", "ranking measure: ig, rig or synergy (IG less the markers' own)",
+  addOption(text, "--rank WORD", "ranking measure: ig, rig, synergy (IG less the markers' own) or p (p_chisq)",
             opt::rank);
   addOption(text, "--permutations N",
             "phenotype permutations per order for family-wise p-values (max statistic)",

@@ -240,7 +240,8 @@ phenotype: 1-D, 1 = case, 0 = control (booleans accepted), one per sample.
 order: an int, or a (first, last) pair of orders to search.
 top: combinations kept per order.
 missing: "none", "mc", "complete", "available", "imputation" or "em".
-rank: "ig", "rig" or "synergy", the measure that ranks the combinations.
+rank: "ig", "rig", "synergy" or "p" (p_chisq, smallest first), the
+measure that ranks the combinations.
 permutations, seed: phenotype permutations for p_permutation (the max
   statistic of each order) and the generator's seed.
 max_p: with a bound, every combination of each order whose p_chisq is at

@@ -9,6 +9,8 @@
 #include "engine/rank/information_gain_bound.h"
 #include "engine/search/unrank.h"
 #include "engine/significance/combination_listing.h"
+#include "engine/significance/significance.h"
+#include "engine/significance/table_test.h"
 
 namespace {
 
@@ -62,6 +64,7 @@ void BatchScorer::score(int* combinations, int count, RankedRows& best) {
     ++stats_.ranked_in_full;
     if (static_cast<long>(pairs_.size()) < 2L * count) pairs_.resize(2L * count);
     scorePlain(combinations, count);
+    if (context_.measure == kRankByP) plainPValueKeys(combinations, count);
     const Batch batch{combinations, nullptr, count};
     for (int i = 0; listing_ != nullptr && i < count; ++i) {
       if (pairs_[2L * i] >= listing_floor_)
@@ -109,7 +112,8 @@ void BatchScorer::scoreBatches(const Batch& walk, int batch_size, RankedRows* be
   for (int b = 0; b < batches; ++b) {
     const int first = b * batch_size;
     const int length = std::min(batch_size, walk.count - first);
-    const bool screen = !context_.all_pairs && K >= 1 && K < length && K <= kMaxScreenedK;
+    const bool screen = !context_.all_pairs && K >= 1 && K < length && K <= kMaxScreenedK &&
+                        context_.measure != kRankByP;
     screens_[b].reset(first, length, screen);
     any_screened |= screen;
   }
@@ -163,11 +167,17 @@ void BatchScorer::exactMeasures(int* table, double* pair) {
 
 void BatchScorer::scoreEveryTable(const Batch& batch) {
   walk_listed_.clear();
-  forEachTable(batch, [this](int first, int count, int* tables) {
+  const bool by_p = context_.measure == kRankByP;
+  if (by_p) {
+    p_keys_.resize(batch.count);
+    p_value_keys_.startBatch(context_.all_pairs ? 0 : context_.K);
+  }
+  forEachTable(batch, [this, by_p](int first, int count, int* tables) {
     for (int j = 0; j < count; ++j) {
       int* table = tables + static_cast<long>(j) * table_ints_;
       double* pair = &pairs_[2L * (first + j)];
       exactMeasures(table, pair);
+      if (by_p) p_keys_[first + j] = p_value_keys_.next(table, counter_->cells(), pair[0]);
       if (listing_ != nullptr && pair[0] >= listing_floor_ &&
           listing_->mayQualify(table, counter_->cells(), pair[0]))
         walk_listed_.push_back(Listed{first + j, {pair[0], pair[1]}});
@@ -200,7 +210,20 @@ const int* BatchScorer::combinationOf(const Batch& walk, int i) {
   return combination_.data();
 }
 
+void BatchScorer::plainPValueKeys(const int* combinations, int count) {
+  p_keys_.resize(count);
+  std::vector<int> table;
+  for (int i = 0; i < count; ++i) {
+    countTestedTable(context_, combinations + static_cast<long>(i) * order_, order_, table);
+    p_keys_[i] = pValueKey(associationTest(table.data(), 1, static_cast<int>(table.size() / 2)));
+  }
+}
+
 double BatchScorer::keyOf(const Batch& walk, int i, const double* pair) {
+  if (context_.measure == kRankByP) {
+    if (context_.not_a_number_last && std::isnan(p_keys_[i])) return -std::numeric_limits<double>::infinity();
+    return p_keys_[i];
+  }
   const int* combination =
       context_.measure == kRankBySynergy ? combinationOf(walk, i) : nullptr;
   return rankingKey(context_, pair, combination, order_);

@@ -12,6 +12,10 @@
 // the (K+1)-th, the best K are exactly those any sort would put on top;
 // otherwise (ties, NaN, too many candidates) the batch is ranked in full.
 //
+// Ranked by p_chisq, a batch is never screened (the screening keys bound
+// IG, not p): every table is counted, and gets its exact key unless its IG
+// shows it cannot reach the batch's K best (PValueKeys).
+//
 // With a listing in the context, every table whose IG may reach the
 // listing's floor gets its exact measures too and is offered to it, once:
 // a screened batch offers them after its pick, a batch ranked in full while
@@ -34,6 +38,7 @@
 #include "engine/count/cell_counter.h"
 #include "engine/rank/bestrows.h"
 #include "engine/rank/information_gain_bound.h"
+#include "engine/rank/p_value_keys.h"
 #include "engine/rank/screening.h"
 #include "engine/search/order_search_shape.h"
 #include "engine/search/search_context.h"
@@ -162,6 +167,9 @@ class BatchScorer {
   // Combination i of the walk (valid until the next call).
   const int* combinationOf(const Batch& walk, int i);
   double keyOf(const Batch& walk, int i, const double* pair);
+  // Ranking by p_chisq: the keys of a plain batch, from each combination's
+  // own count table.
+  void plainPValueKeys(const int* combinations, int count);
   void noteNotANumber(const Batch& walk, int i);
 
   const SearchContext& context_;
@@ -175,6 +183,9 @@ class BatchScorer {
   double divergence_factor_ = 0;
   std::vector<double> pairs_;
   std::vector<double> keys_;
+  // Ranking by p_chisq: each table's key, by its index in the batch.
+  PValueKeys p_value_keys_;
+  std::vector<double> p_keys_;
   std::vector<int> index_;
   std::vector<double> score_sums_;
   std::vector<Screen> screens_;          // one per batch of a walk

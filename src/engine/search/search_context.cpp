@@ -79,7 +79,10 @@ double singleGainSum(const int* combination, int k, const double* single_gains) 
 
 double rankingKey(const SearchContext& context, const double* pair, const int* combination, int k) {
   double key = 0;
-  if (context.measure == kRankBySynergy) {
+  if (context.measure == kRankByP) {
+    // The pair does not give a p-value: only a table does.
+    key = std::numeric_limits<double>::quiet_NaN();
+  } else if (context.measure == kRankBySynergy) {
     key = synergyOf(pair[0], combination, k, context.single_gains);
   } else {
     key = pair[context.measure];

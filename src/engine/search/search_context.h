@@ -41,11 +41,14 @@ struct SearchSettings {
   bool show_progress = false;  // one self-overwriting line per order on the error stream
 };
 
-// Ranking measures: the measure pair's IG or RIG, or the synergy, IG minus
-// the IGs of the combination's markers alone.
+// Ranking measures: the measure pair's IG or RIG, the synergy, IG minus
+// the IGs of the combination's markers alone, or the association test's
+// p-value (key -ln p, so that the smallest p ranks first; its table is
+// needed, the pair does not give it).
 constexpr int kRankByIG = 0;
 constexpr int kRankByRIG = 1;
 constexpr int kRankBySynergy = 2;
+constexpr int kRankByP = 3;
 
 struct SearchContext {
   // marker-major, m * sample_count + s; null when the codes are only seen
@@ -63,7 +66,7 @@ struct SearchContext {
   double ratio = 0;
   int option_code = 1;
   int missing_code = kMethodAvailable;
-  int measure = 0;  // kRankByIG, kRankByRIG or kRankBySynergy
+  int measure = 0;  // kRankByIG, kRankByRIG, kRankBySynergy or kRankByP
   int K = 10;
   // kRankBySynergy: each marker's own IG (as this context scores order 1).
   const double* single_gains = nullptr;

@@ -132,9 +132,9 @@ std::vector<double> singleMarkerGains(const SearchContext& context) {
 }
 
 bool rankingMeasureOfWord(const std::string& word, int& rank) {
-  constexpr const char* kWords[] = {"ig", "rig", "synergy"};
-  constexpr int kRanks[] = {kRankByIG, kRankByRIG, kRankBySynergy};
-  for (int i = 0; i < 3; ++i) {
+  constexpr const char* kWords[] = {"ig", "rig", "synergy", "p"};
+  constexpr int kRanks[] = {kRankByIG, kRankByRIG, kRankBySynergy, kRankByP};
+  for (int i = 0; i < 4; ++i) {
     if (word != kWords[i]) continue;
     rank = kRanks[i];
     return true;
@@ -143,7 +143,7 @@ bool rankingMeasureOfWord(const std::string& word, int& rank) {
 }
 
 std::string rankWordProblem(const std::string& word, int& rank) {
-  return rankingMeasureOfWord(word, rank) ? "" : "unknown measure (use ig, rig or synergy)";
+  return rankingMeasureOfWord(word, rank) ? "" : "unknown measure (use ig, rig, synergy or p)";
 }
 
 std::string maxPProblem(double p) { return p > 0 && p <= 1 ? "" : "not a probability in (0, 1]"; }
@@ -183,6 +183,10 @@ SignificanceRow describeCombination(const SearchContext& context, const ScoredCo
   row.df = test.df;
   row.synergy = synergyOf(row.ig, combination, k, context.single_gains);
   row.p_chisq = test.p_value;
+  if (context.measure == kRankByP) {
+    row.key = pValueKey(test);
+    if (std::isnan(row.key)) row.key = -HUGE_VAL;
+  }
   row.p_bonferroni = std::isnan(row.p_chisq) ? kNotANumber : std::fmin(1.0, row.p_chisq * tests);
   row.p_permutation = kNotANumber;
   row.p_interaction = k == 2 ? pairInteractionTest(table.data(), genotypeLevels(context.missing_code)).p_value

@@ -78,7 +78,7 @@ struct PermutationPlan {
 bool permutationMaxima(const SearchContext& context, int order, const PermutationPlan& plan,
                        std::vector<double>& maxima);
 
-// The ranking measure of a --rank word (ig, rig, synergy); false for
+// The ranking measure of a --rank word (ig, rig, synergy, p); false for
 // another word.
 bool rankingMeasureOfWord(const std::string& word, int& rank);
 

@@ -1,5 +1,7 @@
 #include "engine/significance/table_test.h"
 
+#include <Rmath.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -135,4 +137,14 @@ TableTest associationTest(const int* tables, int strata, int cells) {
   }
   if (total.df >= 1) total.p_value = chiSquareUpperTail(total.statistic, total.df);
   return total;
+}
+
+double pValueKey(const TableTest& test) {
+  if (test.df < 1 || std::isnan(test.statistic)) return std::numeric_limits<double>::quiet_NaN();
+  return -pchisq(test.statistic, test.df, /*lower_tail=*/0, /*log_p=*/1);
+}
+
+double statisticReachingKey(double key) {
+  if (!(key > 0)) return 0;
+  return qchisq(-key, 1, /*lower_tail=*/0, /*log_p=*/1);
 }

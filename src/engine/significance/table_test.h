@@ -35,4 +35,14 @@ TableShape associationShape(const int* table, int cells);
 // adds nothing to the statistic or df.
 TableTest associationTest(const int* tables, int strata, int cells);
 
+// The ranking key of a test: -ln p, from the tail's logarithm so that
+// p-values below the double range still rank; NaN when df < 1.
+double pValueKey(const TableTest& test);
+
+// The smallest statistic on 1 degree of freedom whose key reaches `key`.
+// A table's test statistic is at most its unpooled G = 2 ln2 n IG, and the
+// tail grows with df, so a table whose 2 ln2 n IG is below this has a key
+// below `key`.
+double statisticReachingKey(double key);
+
 #endif  // GORVA_ENGINE_SIGNIFICANCE_TABLE_TEST_H

@@ -235,6 +235,10 @@ std::vector<Modelled> modelOrder(const Dataset& data, int k, Method method, cons
     row.synergy = row.ig;
     for (int m : c) row.synergy -= own[m];
     row.key = rank == "ig" ? row.ig : rank == "rig" ? row.rig : row.synergy;
+    if (rank == "p") {
+      const ModelTest test = modelAssociation(oracleCells(data, c, method));
+      row.key = -std::log(chiSquareTail(test.statistic, test.df));
+    }
     if (!std::isnan(row.key)) scored.push_back(row);
   }
   // Among equal keys (synergy at order 1) the later combination ranks first.
@@ -254,7 +258,8 @@ TEST(SignificanceTable, EveryColumnAgreesWithAnIndependentModel) {
                                          {"mc", Method::kMc, "rig"},
                                          {"complete", Method::kComplete, "ig"},
                                          {"available", Method::kAvailable, "synergy"},
-                                         {"imputation", Method::kImputation, "ig"}}) {
+                                         {"imputation", Method::kImputation, "ig"},
+                                         {"mc", Method::kMc, "p"}}) {
     SCOPED_TRACE(c.missing + " ranked by " + c.rank);
     const Dataset raw = randomDataset(91, 7, 300, c.method == Method::kNone ? 0.0 : 0.03);
     const Dataset data = c.method == Method::kImputation ? imputedCopy(raw) : raw;
@@ -320,7 +325,8 @@ TEST(SignificanceTable, MaxPListsEveryCombinationWithinTheBound) {
                                          {"mc", Method::kMc, "ig"},
                                          {"complete", Method::kComplete, "rig"},
                                          {"available", Method::kAvailable, "ig"},
-                                         {"imputation", Method::kImputation, "synergy"}}) {
+                                         {"imputation", Method::kImputation, "synergy"},
+                                         {"available", Method::kAvailable, "p"}}) {
     SCOPED_TRACE(c.missing + " ranked by " + c.rank);
     Dataset raw = randomDataset(17, 12, 240, c.method == Method::kNone ? 0.0 : 0.04);
     // Markers without their third genotype: tables with empty cells, whose
@@ -432,7 +438,7 @@ TEST(SignificanceTable, SameOnEveryEngineAndThreadCount) {
   std::string reference;
   for (const char* engine : {"--engine plain --threads 1", "--engine fast --threads 1",
                              "--engine fast --threads 2"}) {
-    for (const char* rank : {"ig", "synergy", "rig --max-p 0.3"}) {
+    for (const char* rank : {"ig", "synergy", "rig --max-p 0.3", "p --max-p 0.3"}) {
       const std::string dir = makeTempDir();
       const ProgramResult run = runOnData(dir, data.text(),
           std::string("--order 1-3 --top 6 --table t.tsv --permutations 3 --rank ") + rank + " " + engine);
@@ -453,7 +459,7 @@ TEST(SignificanceTable, SameOnEveryEngineAndThreadCount) {
 // key found so far, which must leave every maximum as the plain path finds it.
 TEST(SignificanceTable, PermutationMaximaOfSeveralBatchesMatchThePlainEngine) {
   const Dataset data = randomDataset(11, 500, 120, 0.02);
-  for (const char* rank : {"ig", "rig", "synergy"}) {
+  for (const char* rank : {"ig", "rig", "synergy", "p"}) {
     std::string tables[2];
     for (int fast = 0; fast < 2; ++fast) {
       const std::string dir = makeTempDir();
