@@ -1,0 +1,55 @@
+// The association test on hand-counted tables: G over Williams' divisor,
+// sparse cells pooled by their totals, strata summed, a stratum with one
+// class or one group adding nothing; and the ranking key of a p-value.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "engine/significance/table_test.h"
+
+namespace {
+
+// (controls, cases) per cell, three cells per stratum.
+// Stratum 1: G = 2 (30 ln 1.5 + 10 ln 0.5 + 20 ln(2/3) + 40 ln(4/3)) = 17.2609243,
+//   q = 1 + 3 (100 (1/40 + 1/60) - 1) / 600 = 1.0158333: 16.9918861 on 1 df.
+// Stratum 2: the third cell (10 samples) expects under 5 of the rarer class
+//   (94 of 190): pooled, and still sparse, it joins the first of the two
+//   equal others: (49, 51) against (45, 45), G / q = 0.0188006 on 1 df.
+// Stratum 3: controls only.
+const std::vector<int> kStrata = {30, 10, 20, 40, 0, 0,  //
+                                  45, 45, 45, 45, 4, 6,  //
+                                  5, 0, 7, 0, 0, 0};
+
+TEST(AssociationTest, WilliamsCorrectedGOverPooledCellsSummedOverStrata) {
+  TableTest test = associationTest(kStrata.data(), 1, 3);
+  EXPECT_EQ(test.df, 1);
+  EXPECT_NEAR(test.statistic, 16.9918861, 1e-6);
+  EXPECT_NEAR(test.p_value, std::erfc(std::sqrt(test.statistic / 2)), 1e-12);
+
+  test = associationTest(kStrata.data() + 6, 1, 3);
+  EXPECT_EQ(test.df, 1);
+  EXPECT_NEAR(test.statistic, 0.0188006, 1e-6);
+
+  test = associationTest(kStrata.data(), 3, 3);
+  EXPECT_EQ(test.df, 2);
+  EXPECT_NEAR(test.statistic, 17.0106868, 1e-6);
+  EXPECT_NEAR(test.p_value, std::exp(-test.statistic / 2), 1e-12);  // 2 df
+  EXPECT_NEAR(pValueKey(test), test.statistic / 2, 1e-9);
+
+  // Six samples: every cell sparse, one group, nothing to test.
+  const int tiny[] = {2, 1, 1, 2, 0, 0};
+  test = associationTest(tiny, 1, 3);
+  EXPECT_EQ(test.df, 0);
+  EXPECT_TRUE(std::isnan(test.p_value));
+  EXPECT_TRUE(std::isnan(pValueKey(test)));
+}
+
+TEST(AssociationTest, TheStatisticReachingAKeyHasThatKeyOnOneDegreeOfFreedom) {
+  for (const double key : {0.5, 3.0, 40.0, 600.0}) {
+    const double statistic = statisticReachingKey(key);
+    EXPECT_NEAR(pValueKey(TableTest{statistic, 1, 0}), key, 1e-9 * key) << key;
+  }
+}
+
+}  // namespace
