@@ -21,7 +21,7 @@ def test_bundled_example_equals_program_table(tmp_path):
 
 
 @pytest.mark.parametrize("missing, rank", [("none", "ig"), ("mc", "synergy"), ("complete", "rig"),
-                                           ("available", "synergy"), ("imputation", "ig")])
+                                           ("available", "synergy"), ("imputation", "ig"), ("em", "p")])
 def test_generated_data_equals_program_table(tmp_path, data_file, missing, rank):
     genotypes, phenotype = generated(300, 9, 0.0 if missing == "none" else 0.08, seed=7)
     names = ["snp%d" % m for m in range(9)]
