@@ -156,7 +156,7 @@ std::string refuseExtensionValue(const OptionWords& words) {
     const std::string refusal = wholeNumberRefusal("--threads", *threads, 0, kMostThreads);
     if (!refusal.empty()) return refusal + " (0 = every hardware thread)";
   }
-  for (const std::string_view name : {"--progress", "--plot"}) {
+  for (const std::string_view name : {"--progress", "--plot", "--log"}) {
     const std::string* value = text(name);
     if (value != nullptr && *value != "0" && *value != "1") return std::string(name) + " " + *value + ": write 0 or 1";
   }

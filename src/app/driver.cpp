@@ -1,5 +1,6 @@
 // TFmMDR's driver: one whole analysis from the data file to the report.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "app/plot.h"
 #include "app/reader_budget.h"
 #include "app/result_files.h"
+#include "app/run_log.h"
 #include "app/results_table.h"
 #include "app/run_plan.h"
 #include "app/text_subset.h"
@@ -339,7 +341,7 @@ bool TFmMDR::checkOrdersAgainstMarkers(const RunPlan& plan) {
 bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
   const std::vector<RunFile> outputs = runResultFiles(
       {plan.output_file, opt::save_all, opt::plot, plan.init_order, std::min(plan.order, plan.markerCount()),
-       opt::table_file});
+       opt::table_file, runLogWanted()});
   for (const std::string& refusal : {refuseClashingOutputs(outputs), refuseOutputOverInput(plan.inputs, outputs)}) {
     if (refusal.empty()) continue;
     refuse(kExitBadInput, "%s", refusal.c_str());
@@ -416,6 +418,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
                        int testing_idx, int measure_idx, int missing_idx, int tie_idx,
                        double real_param, int top_k, int int_param, int perm,
                        int /*unused_param*/, int /*shuffling_idx*/, int aux_code) {
+  const auto run_began = std::chrono::steady_clock::now();
   RunPlan plan;
   plan.setInputFile(input_file);
   plan.output_file = output_file;
@@ -425,6 +428,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   plan.missing_code = methodCodeOfWordIndex(missing_idx);
   plan.top_k = top_k;
   if (!prepareRun(plan)) return;
+  logSettings(plan);
 
   start_time = std::time(nullptr);
   const int record_folds = opt::is_partialcv ? (fold_count > 10 ? 10 : fold_count) : fold_count;
@@ -457,6 +461,10 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   end_time = std::time(nullptr);
   elapsed = std::difftime(end_time, start_time);
   writeResults(plan, data, case_value, testing_idx);
+  if (exit_status_ != kExitOk) return;
+  logOutcome(plan);
+  writeLog(plan.output_file,
+           std::chrono::duration<double>(std::chrono::steady_clock::now() - run_began).count());
   if (exit_status_ != kExitOk) return;
   std::snprintf(line_buffer, sizeof line_buffer,
                 "GORVA Analysis finished!!\nTotal excuting time is %.2f second\n", elapsed);

@@ -1,6 +1,7 @@
 #include "app/result_files.h"
 
 #include "app/plot.h"
+#include "app/run_log.h"
 
 std::vector<RunFile> runResultFiles(const ResultFileRequest& request) {
   std::vector<RunFile> files = {{request.report, "the report", "--out"}};
@@ -9,5 +10,6 @@ std::vector<RunFile> runResultFiles(const ResultFileRequest& request) {
     files.push_back({cellChartPath(request.report, k), "the order " + std::to_string(k) + " chart", "--plot"});
   }
   if (!request.table.empty()) files.push_back({request.table, "the results table", "--table"});
+  if (request.log) files.push_back({runLogPath(request.report), "the run log", "--log"});
   return files;
 }

@@ -17,6 +17,7 @@ struct ResultFileRequest {
   int first_order = 0;
   int last_order = -1;
   std::string table;
+  bool log = false;  // REPORT.log
 };
 
 // The report first, then the files derived from its name, then those named

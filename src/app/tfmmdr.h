@@ -134,6 +134,13 @@ class TFmMDR {
   // The report, the all-results file, the table and the charts.
   void writeResults(const RunPlan& plan, const RunData& data, int case_value, int testing_idx);
 
+  // The run log's lines: the settings and inputs once the checks are
+  // passed, the counted samples and each order's tests after the search;
+  // then the log itself, when the run writes one.
+  void logSettings(const RunPlan& plan);
+  void logOutcome(const RunPlan& plan);
+  void writeLog(const char* output_file, double seconds);
+
   // Warns of measures that are not numbers and writes the results table.
   void reportSignificance(char** marker_names, int marker_count);
 

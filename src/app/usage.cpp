@@ -99,6 +99,11 @@ std::string usageText() {
             flag(opt::save_all));
   addOption(text, "--plot 0|1", "1: one SVG cell chart per order, FILE.order<k>.svg",
             flag(opt::plot));
+  addOption(text, "--log 0|1",
+            "1: a run log FILE.log beside the report (the options as read, the inputs, "
+            "what was left out and warned about, the tests of each order, time and memory); "
+            "a run that names only the classic twelve options writes none unless asked",
+            opt::log < 0 ? "1 with any other option" : flag(opt::log == 1));
   text += "\nSearch:\n";
   addOption(text, "--order K|K1-K2", "the combination orders searched, e.g. 2 or 2-3",
             opt::order_str);

@@ -1,8 +1,7 @@
 // The program's own messages on the error stream: "gorva: " before a
 // refusal, a failure or a note, "gorva: warning: " before a warning, one line
-// each. Every message of the program passes through here.
-// Every warning of a run passes through here, so the run log can repeat
-// them without any of them changing what the error stream shows.
+// each. Every message of the program passes through here, so the run log
+// can repeat the warnings without changing what the error stream shows.
 #ifndef GORVA_IO_MESSAGES_H
 #define GORVA_IO_MESSAGES_H
 

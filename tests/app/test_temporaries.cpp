@@ -54,6 +54,7 @@ TEST(Temporaries, AReportIsWrittenWhateverItsNameAndWhereNoneCanBeMadeBesideIt) 
   const std::string table = readFile(dir + "/t.tsv");
   EXPECT_EQ(runProgram("/usr/bin/chattr", {"-i", dir}).status, 0);
   EXPECT_EQ(fixed.status, 0) << fixed.err;
+  EXPECT_NE(fixed.err.find("gorva: warning: no run log: "), std::string::npos) << fixed.err;
   EXPECT_TRUE(isWholeReport(readFile(dir + "/" + longest)));
   EXPECT_EQ(table.rfind("# ", 0), 0u) << table;
 }

@@ -1,0 +1,61 @@
+#include "app/run_log.h"
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+#include "app/options.h"
+#include "io/messages.h"
+#include "io/output_file.h"
+#include "search_constants.h"
+
+namespace {
+
+std::vector<std::string>& lines() {
+  static std::vector<std::string> body;
+  return body;
+}
+
+std::string peakMemory() {
+  rusage usage{};
+  if (getrusage(RUSAGE_SELF, &usage) != 0) return "unknown";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(usage.ru_maxrss) / 1024.0);
+  return text;
+}
+
+}  // namespace
+
+void addRunLogLine(const std::string& line) { lines().push_back(line); }
+
+const std::vector<std::string>& runLogLines() { return lines(); }
+
+bool runLogWanted() { return opt::log == 1 || (opt::log < 0 && opt::extensions_given); }
+
+std::string runLogPath(const std::string& report) { return report + ".log"; }
+
+std::string runLogText(double seconds) {
+  std::string text = std::string("# GORVA ") + kVersionText + " run log\n";
+  // The command as the report records it, without the trailing blank.
+  std::string command = opt::all_opt;
+  if (!command.empty() && command.back() == ' ') command.pop_back();
+  text += "command: " + command + "\n";
+  for (const std::string& line : lines()) text += line + "\n";
+  const std::vector<std::string>& warnings = warningsGiven();
+  text += "warnings: " + std::to_string(warnings.size()) + "\n";
+  for (const std::string& warning : warnings) text += "  " + warning + "\n";
+  char time[64];
+  std::snprintf(time, sizeof time, "%.3f s", seconds);
+  text += std::string("time: ") + time + " (wall clock, from the first check of the input to this log)\n";
+  text += "peak memory: " + peakMemory() + " resident\n";
+  return text;
+}
+
+bool writeRunLog(const std::string& path, double seconds, std::string& error) {
+  OutputFile file;
+  if (!file.open(path) || !file.write(runLogText(seconds)) || !file.commit()) {
+    error = file.error();
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,82 @@
+// The run log beside the report: what it holds on one run of each input
+// kind, and when it is written at all.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/plink_writer.h"
+#include "support/run_program.h"
+#include "support/vcf_writer.h"
+
+namespace {
+
+// Three markers, six samples; the last data line's "x" is read as 0.
+const std::string kData =
+    "Class\tm0\tm1\tm2\n1\t0\t1\t2\n0\t1\t2\t0\n1\t2\t0\t1\n0\t0\t0\t1\n1\t1\t1\t2\n0\t2\tx\t0\n";
+
+bool holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(RunLog, TextRunRecordsOptionsInputsTestsAndEveryWarning) {
+  const std::string dir = makeTempDir();
+  const ProgramResult run = runOnData(dir, kData, "--order 1-2 --threads 1 --missing imputaton --seed 7");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string log = readFile(dir + "/report.txt.log");
+  EXPECT_EQ(log.rfind("# GORVA 1.5 run log\ncommand: ", 0), 0u) << log;
+  EXPECT_TRUE(holds(log, "--in data.txt --out report.txt --order 1-2 --threads 1 --missing imputaton --seed 7\n"));
+  EXPECT_TRUE(holds(log, "options: order 1-2; top 10; missing available; rank ig; engine fast; threads 1 (asked 1"));
+  EXPECT_TRUE(holds(log, "; SIMD path "));
+  EXPECT_TRUE(holds(log, "significance: table none; permutations 0; seed 7; max-p off"));
+  EXPECT_TRUE(holds(log, "input: data.txt (text file): 6 samples and 3 markers read\n"));
+  EXPECT_TRUE(holds(log, "counted: 6 samples (3 cases, 3 controls) under --missing available\n"));
+  EXPECT_TRUE(holds(log, "order 1: 3 tests; Bonferroni threshold at 0.05: p_chisq <= 1.666667E-02\n"));
+  EXPECT_TRUE(holds(log, "order 2: 3 tests; Bonferroni threshold at 0.05: p_chisq <= 1.666667E-02\n"));
+  // Every warning of the error stream, in its order, and nothing else there.
+  std::string warnings;
+  for (const std::string& line : splitOn(run.err, '\n')) {
+    if (line.rfind("gorva: warning: ", 0) == 0) warnings += "  " + line.substr(16) + "\n";
+  }
+  EXPECT_TRUE(holds(log, "warnings: 2\n" + warnings)) << log;
+  EXPECT_TRUE(holds(log, "\npeak memory: "));
+}
+
+TEST(RunLog, WrittenForRunsBeyondTheClassicOptionsUnlessTurnedOff) {
+  const std::string dir = makeTempDir();
+  const struct { const char* options; bool written; } cases[] = {
+      {"", false}, {"--log 1", true}, {"--threads 1", true}, {"--threads 1 --log 0", false}};
+  for (const auto& c : cases) {
+    std::remove((dir + "/report.txt.log").c_str());
+    const ProgramResult run = runOnData(dir, kData, c.options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(fileExists(dir + "/report.txt.log"), c.written) << c.options;
+  }
+  // The log is a result file like the others: no other may be it.
+  const ProgramResult clash = runOnData(dir, kData, "--log 1 --table report.txt.log");
+  EXPECT_EQ(clash.status, 2);
+  EXPECT_NE(clash.err.find("report.txt.log"), std::string::npos) << clash.err;
+}
+
+TEST(RunLog, PlinkAndVcfRunsNameTheirInputAndSelection) {
+  const std::string dir = makeTempDir();
+  const GenotypeTable table = tableFromText(
+      "Class\tm0\tm1\tm2\n1\t0\t1\t2\n0\t1\t2\t0\n1\t2\t0\t1\n0\t0\t0\t1\n1\t1\t1\t2\n0\t2\t1\t0\n");
+  writePlinkFiles(dir + "/set", table);
+  writeFile(dir + "/set.vcf", vcfFromTable(table));
+  writeFile(dir + "/pheno.txt", phenoFromTable(table));
+  writeFile(dir + "/keep.txt", "id0\nid1\nid2\nid3\nid4\n");
+
+  const ProgramResult plink = runGorva({"--bfile", "set", "--out", "p.txt", "--order", "1"}, dir);
+  ASSERT_EQ(plink.status, 0) << plink.err;
+  const std::string plink_log = readFile(dir + "/p.txt.log");
+  EXPECT_TRUE(holds(plink_log, "input: set (PLINK file set): 6 samples and 3 markers read\n")) << plink_log;
+  EXPECT_TRUE(holds(plink_log, "counted: 6 samples (3 cases, 3 controls)"));
+
+  const ProgramResult vcf = runGorva(
+      {"--vcf", "set.vcf", "--pheno", "pheno.txt", "--keep", "keep.txt", "--out", "v.txt", "--order", "1"}, dir);
+  ASSERT_EQ(vcf.status, 0) << vcf.err;
+  const std::string vcf_log = readFile(dir + "/v.txt.log");
+  EXPECT_TRUE(holds(vcf_log, "input: set.vcf (VCF/BCF): 5 samples and 3 markers read\n")) << vcf_log;
+  EXPECT_TRUE(holds(vcf_log, "selection: --pheno pheno.txt\nselection: --keep keep.txt\n"));
+  EXPECT_TRUE(holds(vcf_log, "counted: 5 samples (3 cases, 2 controls)"));
+}
+
+}  // namespace
