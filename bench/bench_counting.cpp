@@ -42,8 +42,8 @@
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/simd_targets.h"
+#include "engine/count/unrank.h"
 #include "engine/search/batch_pool.h"
-#include "engine/search/unrank.h"
 
 namespace {
 

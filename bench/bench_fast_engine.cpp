@@ -34,8 +34,8 @@
 #include "bench_support.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/unrank.h"
 #include "engine/search/batch_pool.h"
-#include "engine/search/unrank.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "app/run_plan.h"
 #include "app/text_subset.h"
 #include "app/tfmmdr.h"
-#include "engine/search/mdrresult.h"
+#include "engine/mdrresult.h"
 #include "io/data_check.h"
 #include "io/file_safety.h"
 #include "io/messages.h"
@@ -117,21 +117,8 @@ void TFmMDR::refuse(int status, const char* format, ...) {
 int TFmMDR::ReadMDRFile(char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
                         int sample_count, int column_count, int phenotype_column,
                         char** marker_names) {
-  MdrReader* reader = new MdrReader;
-  int status = kExitOk;
-  if (!reader->Open(file_name)) {
-    status = reader->outOfMemory() ? kExitNoMemory : kExitBadInput;
-  } else {
-    // The limit must be known before the header, which fills one name per column.
-    reader->SetFieldLimit(column_count);
-    reader->ReadHeader(marker_names, phenotype_column - 1);
-    for (int row = 0; row < sample_count; ++row) {
-      reader->ReadLine(genotypes, phenotypes, phenotype_column - 1, row, sample_count);
-    }
-    reader->Close();
-  }
-  delete reader;
-  return status;
+  return readCountedDataFile(file_name, genotypes, phenotypes, sample_count, column_count, phenotype_column,
+                             marker_names);
 }
 
 bool TFmMDR::settleSubset(RunPlan& plan, const SubsetInput& input) {

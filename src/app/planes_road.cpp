@@ -10,8 +10,8 @@
 #include "app/tfmmdr.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/cell_counter.h"
-#include "engine/search/missingdata.h"
-#include "engine/search/worker_threads.h"
+#include "engine/count/worker_threads.h"
+#include "engine/rank/missingdata.h"
 #include "io/FileIO.h"
 
 int planesBlockMarkers(long long sample_count, long long marker_count) {

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "engine/count/genotype_view.h"
-#include "engine/search/mdrresult.h"
-#include "engine/search/missingdata.h"
+#include "engine/mdrresult.h"
+#include "engine/rank/missingdata.h"
 #include "engine/significance/table_test.h"
 #include "gorva.h"
 #include "io/messages.h"

@@ -5,7 +5,7 @@
 
 #include "app/options.h"
 #include "app/tfmmdr.h"
-#include "engine/search/mdrresult.h"
+#include "engine/mdrresult.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "engine/search/mdrresult.h"
+#include "engine/mdrresult.h"
 #include "search_constants.h"
 
 bool RunData::allocate(const RunPlan& plan, int record_folds, int testing_idx, int aux_code) {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/planes_road.h"
-#include "engine/search/search_context.h"
+#include "engine/rank/search_context.h"
 #include "engine/significance/significance.h"
 #include "io/FileIO.h"
 #include "io/exit_status.h"

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io/exit_status.h"
+
 namespace {
 
 constexpr unsigned char kTab = '\t';
@@ -275,4 +277,18 @@ void MdrWriter::WriteLine(const char* text) {
   std::memcpy(line, text, length);
   line[length] = '\n';
   std::fwrite(line, 1, length + 1, stream);
+}
+
+int readCountedDataFile(const char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
+                        int sample_count, int column_count, int phenotype_column, char** marker_names) {
+  MdrReader reader;
+  if (!reader.Open(file_name)) return reader.outOfMemory() ? kExitNoMemory : kExitBadInput;
+  // The limit must be known before the header, which fills one name per column.
+  reader.SetFieldLimit(column_count);
+  reader.ReadHeader(marker_names, phenotype_column - 1);
+  for (int row = 0; row < sample_count; ++row) {
+    reader.ReadLine(genotypes, phenotypes, phenotype_column - 1, row, sample_count);
+  }
+  reader.Close();
+  return kExitOk;
 }

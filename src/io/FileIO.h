@@ -143,4 +143,11 @@ class MdrWriter {
   std::FILE* stream;
 };
 
+// Fills the data of a file whose counts are known (phenotype_column from 1);
+// names are buffers of kFieldTextBuffer characters. kExitOk, or
+// kExitNoMemory / kExitBadInput when the file could not be loaded again
+// (nothing is filled then).
+int readCountedDataFile(const char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
+                        int sample_count, int column_count, int phenotype_column, char** marker_names);
+
 #endif  // GORVA_IO_FILEIO_H

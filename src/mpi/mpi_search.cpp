@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "engine/count/bitplanes.h"
+#include "engine/count/unrank.h"
+#include "engine/rank/search_context.h"
 #include "engine/search/batch_pool.h"
 #include "engine/search/order_search.h"
 #include "engine/search/progress.h"
-#include "engine/search/search_context.h"
-#include "engine/search/unrank.h"
 #include "io/exit_status.h"
 #include "mpi/segments.h"
 

@@ -9,12 +9,12 @@
 #include "app/results_table.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/cell_counter.h"
+#include "engine/rank/search_context.h"
 #include "engine/search/batch_pool.h"
-#include "engine/search/search_context.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/order_significance.h"
 #include "io/messages.h"
-#include "python/data_readers.h"
+#include "python/search_errors.h"
 
 namespace {
 

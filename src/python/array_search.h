@@ -5,25 +5,13 @@
 #ifndef GORVA_PYTHON_ARRAY_SEARCH_H
 #define GORVA_PYTHON_ARRAY_SEARCH_H
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "engine/count/genotype_view.h"
 #include "engine/significance/significance.h"
+#include "python/search_errors.h"
 #include "search_constants.h"
-
-// Input the search cannot take (a ValueError in Python).
-class BadSearchInput : public std::invalid_argument {
- public:
-  using std::invalid_argument::invalid_argument;
-};
-
-// The search would not fit in memory (a MemoryError in Python).
-class SearchOutOfMemory : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 struct ArraySearchRequest {
   // Codes 0-3 of every marker and sample, already checked to be 0-3.

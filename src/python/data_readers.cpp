@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
-#include "app/tfmmdr.h"
 #include "io/FileIO.h"
 #include "io/data_check.h"
+#include "io/exit_status.h"
 #include "io/plink_reader.h"
 #include "io/subset.h"
 #include "io/vcf_reader.h"
-#include "python/array_search.h"
+#include "python/search_errors.h"
 #include "search_constants.h"
 
 namespace {
@@ -96,9 +96,10 @@ LoadedData readTextData(const std::string& path) {
   data.warnings = check.warning;
   sizeArrays(data, markers, samples);
   NameBuffers names(markers);
-  std::string name = path;
-  TFmMDR::ReadMDRFile(name.data(), data.genotypes.data(), data.phenotype.data(), samples,
-                      column_count, kPhenotypeColumn, names.pointers());
+  const int status = readCountedDataFile(path.c_str(), data.genotypes.data(), data.phenotype.data(), samples,
+                                        column_count, kPhenotypeColumn, names.pointers());
+  if (status == kExitNoMemory) throw SearchOutOfMemory("out of memory: could not load " + path + " to read its values");
+  if (status != kExitOk) throw DataFileError(path + ": could not be opened a second time to read its values");
   constexpr unsigned char kCaseValue = 1;
   for (unsigned char& value : data.phenotype) value = value == kCaseValue ? 1 : 0;
   data.markers = names.names();

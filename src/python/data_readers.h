@@ -3,15 +3,8 @@
 #ifndef GORVA_PYTHON_DATA_READERS_H
 #define GORVA_PYTHON_DATA_READERS_H
 
-#include <stdexcept>
 #include <string>
 #include <vector>
-
-// A file that cannot be opened or read (an OSError in Python).
-class DataFileError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 struct LoadedData {
   int sample_count = 0;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/gorva.h"
-#include "engine/search/unrank.h"
+#include "engine/count/unrank.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/search/worker_threads.h"
+#include "engine/count/worker_threads.h"
 #include "search_constants.h"
 
 namespace {

@@ -6,9 +6,8 @@
 
 #include "core/gorva.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/unrank.h"
 #include "engine/rank/information_gain_bound.h"
-#include "engine/search/unrank.h"
-#include "engine/significance/combination_listing.h"
 #include "engine/significance/significance.h"
 #include "engine/significance/table_test.h"
 

@@ -38,10 +38,10 @@
 #include "engine/count/cell_counter.h"
 #include "engine/rank/bestrows.h"
 #include "engine/rank/information_gain_bound.h"
+#include "engine/rank/order_search_shape.h"
 #include "engine/rank/p_value_keys.h"
 #include "engine/rank/screening.h"
-#include "engine/search/order_search_shape.h"
-#include "engine/search/search_context.h"
+#include "engine/rank/search_context.h"
 
 class BatchScorer {
  public:
@@ -194,7 +194,7 @@ class BatchScorer {
   std::vector<double> stretch_keys_;  // screening keys of one stretch of tables
   std::vector<double> stretch_errors_;
   std::vector<double> stretch_bounds_;
-  CombinationListing* listing_ = nullptr;
+  ListingSink* listing_ = nullptr;
   double listing_floor_ = 0;
   std::vector<int> listed_table_;      // a copy for exactMeasures
   std::vector<Listed> walk_listed_;    // of a batch ranked in full

@@ -10,7 +10,6 @@
 #include <limits>
 #include <vector>
 
-#include "engine/significance/combination_listing.h"
 
 void BatchScorer::Screen::reset(int first, int length, bool screen) {
   first_index = first;

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "core/gorva.h"
+#include "engine/count/unrank.h"
 #include "engine/rank/batch_scorer.h"
 #include "engine/search/progress.h"
-#include "engine/search/unrank.h"
 
 OrderedMerge::OrderedMerge(int K, int window, SearchProgress* progress, BatchBestSink best_sink)
     : K_(K), progress_(progress), best_sink_(std::move(best_sink)), slots_(window > 0 ? window : 1) {}

@@ -8,10 +8,10 @@
 #include <functional>
 #include <vector>
 
+#include "engine/count/worker_threads.h"
 #include "engine/rank/bestrows.h"
-#include "engine/search/order_search_shape.h"
-#include "engine/search/search_context.h"
-#include "engine/search/worker_threads.h"
+#include "engine/rank/order_search_shape.h"
+#include "engine/rank/search_context.h"
 #include "search_constants.h"
 
 class SearchProgress;

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/search/search_context.h"
+#include "engine/rank/search_context.h"
 #include "engine/significance/sorted_row_spill.h"
 
-class CombinationListing {
+class CombinationListing : public ListingSink {
  public:
   // The search's context (N, the counting and the single-marker gains it
   // ranks with) and order; `tests` is the order's number of combinations.
@@ -30,17 +30,17 @@ class CombinationListing {
 
   double maxP() const { return max_p_; }
   // No table of the search has an IG below this and qualifies.
-  double floor() const { return floor_; }
+  double floor() const override { return floor_; }
   // No table with `df` degrees of freedom over `samples` counted samples
   // has an IG below this and qualifies (+infinity when df < 1).
   double floorFor(int df, int samples) const;
   // Whether a count table (2 * cells ints, controls and cases per cell)
   // whose IG is at most `ig_upper` can qualify.
-  bool mayQualify(const int* table, int cells, double ig_upper) const;
+  bool mayQualify(const int* table, int cells, double ig_upper) const override;
 
   // Keeps the combination when its p_chisq is at most the bound and its
   // ranking key is a number. Safe from several threads at once.
-  void offer(const int* combination, const double* pair, double key);
+  void offer(const int* combination, const double* pair, double key) override;
 
   // The kept rows (read once every offer is made).
   SortedRowSpill& rows() { return rows_; }

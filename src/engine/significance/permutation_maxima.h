@@ -15,7 +15,7 @@
 
 #include <vector>
 
-#include "engine/search/search_context.h"
+#include "engine/rank/search_context.h"
 
 // Whether the maxima of `order` under `permutations` permutations are
 // counted from cell totals: the context counts from its planes, under a

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/count/bitplanes.h"
-#include "engine/search/search_context.h"
+#include "engine/rank/search_context.h"
 #include "engine/significance/pair_class_counter.h"
 
 // Markers decoded at a time while the planes are built.

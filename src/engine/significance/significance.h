@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/rank/bestrows.h"
-#include "engine/search/search_context.h"
+#include "engine/rank/search_context.h"
 
 // Upper tail of the chi-square distribution with df degrees of freedom at
 // `statistic`, computed as a tail (down to about 1e-300); NaN when df < 1 or

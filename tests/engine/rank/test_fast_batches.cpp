@@ -20,11 +20,11 @@
 #include "core/gorva.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/unrank.h"
 #include "engine/rank/batch_scorer.h"
 #include "engine/rank/bestrows.h"
 #include "engine/rank/information_gain_bound.h"
 #include "engine/search/batch_pool.h"
-#include "engine/search/unrank.h"
 #include "support/oracle.h"
 
 // Test names and failure messages show the path's name (found by argument

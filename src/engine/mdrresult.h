@@ -1,6 +1,6 @@
 // The outcome of the best-set search for one combination order.
-#ifndef GORVA_ENGINE_SEARCH_MDRRESULT_H
-#define GORVA_ENGINE_SEARCH_MDRRESULT_H
+#ifndef GORVA_ENGINE_MDRRESULT_H
+#define GORVA_ENGINE_MDRRESULT_H
 
 // Combination texts hold at least this many bytes; longer ones are sized by
 // combinationTextCapacity() so that high orders never overflow.
@@ -47,4 +47,4 @@ class MDRResult {
   bool allocated_;
 };
 
-#endif  // GORVA_ENGINE_SEARCH_MDRRESULT_H
+#endif  // GORVA_ENGINE_MDRRESULT_H

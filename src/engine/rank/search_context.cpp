@@ -1,4 +1,4 @@
-#include "engine/search/search_context.h"
+#include "engine/rank/search_context.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +9,7 @@
 #include "core/gorva.h"
 
 #include "engine/count/bitplanes.h"
-#include "engine/search/missingdata.h"
+#include "engine/rank/missingdata.h"
 
 namespace {
 

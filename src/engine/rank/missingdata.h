@@ -1,7 +1,7 @@
 // Preparations of the genotype data that some missing-data methods need
 // before the search.
-#ifndef GORVA_ENGINE_SEARCH_MISSINGDATA_H
-#define GORVA_ENGINE_SEARCH_MISSINGDATA_H
+#ifndef GORVA_ENGINE_RANK_MISSINGDATA_H
+#define GORVA_ENGINE_RANK_MISSINGDATA_H
 
 // Replaces every missing code (3) of a marker by the marker's most frequent
 // observed genotype (ties to the lower code; 0 when nothing was observed).
@@ -16,4 +16,4 @@ inline bool sampleIsComplete(const unsigned char* genotypes, int marker_count, i
   return sampleIsComplete(GenotypeView::markerMajor(genotypes, sample_count), marker_count, s);
 }
 
-#endif  // GORVA_ENGINE_SEARCH_MISSINGDATA_H
+#endif  // GORVA_ENGINE_RANK_MISSINGDATA_H

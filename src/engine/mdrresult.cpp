@@ -1,4 +1,4 @@
-#include "engine/search/mdrresult.h"
+#include "engine/mdrresult.h"
 
 #include <algorithm>
 #include <new>

@@ -1,4 +1,4 @@
-#include "engine/search/worker_threads.h"
+#include "engine/count/worker_threads.h"
 
 #include <system_error>
 #include <thread>

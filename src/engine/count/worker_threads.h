@@ -1,6 +1,6 @@
 // The search's one way of running work on several threads.
-#ifndef GORVA_ENGINE_SEARCH_WORKER_THREADS_H
-#define GORVA_ENGINE_SEARCH_WORKER_THREADS_H
+#ifndef GORVA_ENGINE_COUNT_WORKER_THREADS_H
+#define GORVA_ENGINE_COUNT_WORKER_THREADS_H
 
 #include <functional>
 
@@ -14,4 +14,4 @@ int workerCount(int requested_threads);
 // their work by pulling it from a common counter, never by a fixed split.
 void runWorkers(int workers, const std::function<void(int worker)>& worker);
 
-#endif  // GORVA_ENGINE_SEARCH_WORKER_THREADS_H
+#endif  // GORVA_ENGINE_COUNT_WORKER_THREADS_H

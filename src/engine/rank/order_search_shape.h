@@ -1,7 +1,7 @@
 // The sizes the memory of one order's search depends on, shared by the
 // bounds of the search as a whole and of each worker's scorer.
-#ifndef GORVA_ENGINE_SEARCH_ORDER_SEARCH_SHAPE_H
-#define GORVA_ENGINE_SEARCH_ORDER_SEARCH_SHAPE_H
+#ifndef GORVA_ENGINE_RANK_ORDER_SEARCH_SHAPE_H
+#define GORVA_ENGINE_RANK_ORDER_SEARCH_SHAPE_H
 
 // `threads` as the search gets them; planes of `row_words` words per row
 // and `levels` levels.
@@ -20,4 +20,4 @@ struct OrderSearchShape {
 // the row's alignment padding.
 constexpr double planeRowWordsBound(double sample_count) { return sample_count / 64 + 16; }
 
-#endif  // GORVA_ENGINE_SEARCH_ORDER_SEARCH_SHAPE_H
+#endif  // GORVA_ENGINE_RANK_ORDER_SEARCH_SHAPE_H

@@ -1,4 +1,4 @@
-#include "engine/search/missingdata.h"
+#include "engine/rank/missingdata.h"
 
 void imputeMarkerModes(unsigned char* genotypes, int marker_count, int sample_count) {
   for (int m = 0; m < marker_count; ++m) {

@@ -1,4 +1,4 @@
-#include "engine/search/unrank.h"
+#include "engine/count/unrank.h"
 
 namespace {
 

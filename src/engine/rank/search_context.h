@@ -20,17 +20,17 @@
 //   cache;
 // - stretch: consecutive tables handed from the counter to the scorer in one
 //   visit (a stretch may run from one batch into the next).
-#ifndef GORVA_ENGINE_SEARCH_SEARCH_CONTEXT_H
-#define GORVA_ENGINE_SEARCH_SEARCH_CONTEXT_H
+#ifndef GORVA_ENGINE_RANK_SEARCH_CONTEXT_H
+#define GORVA_ENGINE_RANK_SEARCH_CONTEXT_H
 
 #include <atomic>
 #include <vector>
 
 #include "engine/count/genotype_view.h"
+#include "engine/rank/listing_sink.h"
 #include "search_constants.h"
 
 class BitPlanes;
-class CombinationListing;
 
 
 // How a run wants to be searched; filled by the program from its command
@@ -77,7 +77,7 @@ struct SearchContext {
   bool all_pairs = false;             // every pair of every batch is wanted
   // Not null: every combination whose calibrated p-value may be low enough
   // is offered to it, besides the ranking (shared by the worker threads).
-  CombinationListing* listing = nullptr;
+  ListingSink* listing = nullptr;
   // Not null (K = 1, only the order's best key wanted): the best key of the
   // batches scored so far, raised by every worker; a batch may then rule out
   // whatever cannot reach it, and return nothing or a row below it.
@@ -167,4 +167,4 @@ struct ScorerStats {
   void add(const ScorerStats& other);
 };
 
-#endif  // GORVA_ENGINE_SEARCH_SEARCH_CONTEXT_H
+#endif  // GORVA_ENGINE_RANK_SEARCH_CONTEXT_H

@@ -1,7 +1,7 @@
 // Positions in the lexicographic sequence of combinations (the combinatorial
 // number system), so a worker can start a batch anywhere in the sequence.
-#ifndef GORVA_ENGINE_SEARCH_UNRANK_H
-#define GORVA_ENGINE_SEARCH_UNRANK_H
+#ifndef GORVA_ENGINE_COUNT_UNRANK_H
+#define GORVA_ENGINE_COUNT_UNRANK_H
 
 // Largest count the positions are computed for; beyond it a search walks
 // its batches one after another without jumping.
@@ -16,4 +16,4 @@ long long combinationCount(int n, int k);
 // combinationCount(n, k), which is not -1.
 void unrankCombination(long long rank, int n, int k, int* out);
 
-#endif  // GORVA_ENGINE_SEARCH_UNRANK_H
+#endif  // GORVA_ENGINE_COUNT_UNRANK_H
