@@ -9,7 +9,7 @@
 #include "app/tfmmdr.h"
 #include "io/messages.h"
 #include "engine/count/kernel_dispatch.h"
-#include "engine/search/worker_threads.h"
+#include "engine/count/worker_threads.h"
 #include "search_constants.h"
 
 namespace {
