@@ -18,6 +18,11 @@
 //           broadcast, counted by a nibble table and summed per lane.
 // Order 3 (popcnt) ANDs the three markers' rows for every triple anew.
 //
+// Order 2 is also measured against this CPU's counting limit, the all-pairs
+// kernel of ../shared/bench/pairs (`pairs best`, complete data, one core,
+// wall-clock), when that folder was there at build time; the search's
+// wall-clock rate (the fastest repetition) is divided by it.
+//
 // usage: bench_counting [--quick] [--only C2|C2m|C3|C3m] [--repetitions N]  (m: 1% missing)
 //   --quick: a fifth of the markers, for a smoke run; each part's fastest of
 //   N repetitions (default 3) counts.
@@ -220,6 +225,41 @@ void printRate(const char* what, int threads, const Rate& rate, int samples, dou
   std::printf("\n");
 }
 
+// The counting limit of this CPU for order 2 (the all-pairs kernel of
+// ../shared/bench/pairs, the fastest mode its build has, one core, best of
+// three): pairs per second over `markers` x `samples`, and the mode's name;
+// 0 when it was not built or did not run.
+struct CountingLimit {
+  double pairs_per_second = 0;
+  std::string mode;
+};
+
+CountingLimit countingLimit(int markers, int samples) {
+  CountingLimit limit;
+#ifdef GORVA_COUNTING_LIMIT
+  const std::string command = std::string(GORVA_COUNTING_LIMIT) + " best " + std::to_string(markers) +
+                              " " + std::to_string(samples) + " " + std::to_string(std::max(3, g_repetitions));
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return limit;
+  char line[512];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    // "<mode>   M=.. S=..   T ms   R Mpairs/s ..."
+    const std::string text = line;
+    const std::size_t unit = text.find(" Mpairs/s");
+    const std::size_t shape = text.find(" M=");
+    if (unit == std::string::npos || shape == std::string::npos) continue;
+    const std::size_t start = text.find_last_of(' ', unit - 1);
+    limit.pairs_per_second = 1e6 * std::atof(text.substr(start + 1, unit - start - 1).c_str());
+    limit.mode = text.substr(0, text.find_last_not_of(' ', shape) + 1);
+  }
+  if (pclose(pipe) != 0) limit = CountingLimit{};
+#else
+  (void)markers;
+  (void)samples;
+#endif
+  return limit;
+}
+
 void runWorkload(const Workload& w, int hardware) {
   std::printf("\n%s: %d markers x %d samples (%d cases), %.0f%% missing, order %d, \"available\"\n",
               w.name.c_str(), w.markers, w.samples, w.samples / 2, 100 * w.missing, w.order);
@@ -296,6 +336,17 @@ void runWorkload(const Workload& w, int hardware) {
     });
     std::snprintf(label, sizeof label, "search (%s)", simdPathName(activeSimdPath()));
     printRate(label, threads, search[t], w.samples, bare.perCpuSecond());
+    if (w.order == 2 && threads == 1) {
+      const CountingLimit limit = countingLimit(w.markers, w.samples);
+      if (limit.pairs_per_second > 0) {
+        std::printf("  %-28s %s, complete data, 1 thread: %.3e pairs/s; search / limit (wall): %.2f\n",
+                    "counting limit", limit.mode.c_str(), limit.pairs_per_second,
+                    search[t].perSecond() / limit.pairs_per_second);
+      } else {
+        std::printf("  %-28s not measured (../shared/bench/pairs absent when this was built)\n",
+                    "counting limit");
+      }
+    }
     const ScorerStats& s = outcome.stats;
     std::printf("  %-28s screened %lld of %lld batches; keys skipped by the IG bound %.1f%%\n", "",
                 s.screened, s.batches,
