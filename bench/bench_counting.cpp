@@ -226,8 +226,8 @@ void printRate(const char* what, int threads, const Rate& rate, int samples, dou
 }
 
 // The counting limit of this CPU for order 2 (the all-pairs kernel of
-// ../shared/bench/pairs, the fastest mode its build has, one core, best of
-// three): pairs per second over `markers` x `samples`, and the mode's name;
+// ../shared/bench/pairs, the fastest mode its build has, one core, the best of
+// as many repetitions as the search's, at least three): pairs per second over `markers` x `samples`, and the mode's name;
 // 0 when it was not built or did not run.
 struct CountingLimit {
   double pairs_per_second = 0;
