@@ -142,7 +142,16 @@ bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count,
   const double listing_floor =
       listing_ != nullptr ? listing_floor_ : std::numeric_limits<double>::infinity();
   double cutoff = rankingCutoff();
+  const bool synergy = context_.measure == kRankBySynergy;
   for (int j = 0; j < count; ++j) {
+    // Nearly every table is ruled out: without synergy's own gains, a run
+    // of them is passed over by one compare each.
+    if (!synergy) {
+      const int start = j;
+      while (j < count && bounds[j] < cutoff && bounds[j] < listing_floor) ++j;
+      stats_.ruled_out += j - start;
+      if (j == count) break;
+    }
     // Synergy: the IG bound less the exact single-marker gains.
     const double own = ownGains(gains, j);
     if (bounds[j] < cutoff + own && bounds[j] < listing_floor) {
