@@ -19,9 +19,9 @@
 // Order 3 (popcnt) ANDs the three markers' rows for every triple anew.
 //
 // Order 2 is also measured against this CPU's counting limit, the all-pairs
-// kernel of ../shared/bench/pairs (`pairs best`, complete data, one core,
-// wall-clock), when that folder was there at build time; the search's
-// wall-clock rate (the fastest repetition) is divided by it.
+// kernel of ../shared/bench/pairs (`pairs best`, complete data, one core),
+// when that folder was there at build time: the search's rate divided by
+// the kernel's, per CPU second and wall-clock.
 //
 // usage: bench_counting [--quick] [--only C2|C2m|C3|C3m] [--repetitions N]  (m: 1% missing)
 //   --quick: a fifth of the markers, for a smoke run; each part's fastest of
@@ -31,6 +31,7 @@
 // less; the ratios to the bare kernel use it. The two-thread ratio is
 // wall-clock and only means something on an otherwise idle machine.
 #include <immintrin.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -225,22 +226,33 @@ void printRate(const char* what, int threads, const Rate& rate, int samples, dou
   std::printf("\n");
 }
 
-// The counting limit of this CPU for order 2 (the all-pairs kernel of
-// ../shared/bench/pairs, the fastest mode its build has, one core, the best of
-// as many repetitions as the search's, at least three): pairs per second over `markers` x `samples`, and the mode's name;
-// 0 when it was not built or did not run.
+// The counting limit of this CPU for order 2: the all-pairs kernel of
+// ../shared/bench/pairs, the fastest mode its build has, one core, over
+// `markers` x `samples`. It prints wall-clock rates, which on a shared
+// machine follow the other programs' load; its CPU seconds per repetition
+// are had instead as the difference of two runs (one repetition, then
+// 1 + repetitions), which also takes out its data generation and packing.
+// Zero rates when it was not built or did not run.
 struct CountingLimit {
-  double pairs_per_second = 0;
+  double pairs_per_cpu_second = 0;
+  double pairs_per_second = 0;  // its own wall-clock figure, best repetition
   std::string mode;
 };
 
-CountingLimit countingLimit(int markers, int samples) {
-  CountingLimit limit;
+double childCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         1e-6 * (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+// One run of the kernel with `repetitions`; false when it failed.
+bool runCountingLimit(int markers, int samples, int repetitions, CountingLimit& limit) {
 #ifdef GORVA_COUNTING_LIMIT
   const std::string command = std::string(GORVA_COUNTING_LIMIT) + " best " + std::to_string(markers) +
-                              " " + std::to_string(samples) + " " + std::to_string(std::max(3, g_repetitions));
+                              " " + std::to_string(samples) + " " + std::to_string(repetitions);
   std::FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return limit;
+  if (pipe == nullptr) return false;
   char line[512];
   while (std::fgets(line, sizeof line, pipe) != nullptr) {
     // "<mode>   M=.. S=..   T ms   R Mpairs/s ..."
@@ -249,14 +261,30 @@ CountingLimit countingLimit(int markers, int samples) {
     const std::size_t shape = text.find(" M=");
     if (unit == std::string::npos || shape == std::string::npos) continue;
     const std::size_t start = text.find_last_of(' ', unit - 1);
-    limit.pairs_per_second = 1e6 * std::atof(text.substr(start + 1, unit - start - 1).c_str());
+    limit.pairs_per_second =
+        std::max(limit.pairs_per_second, 1e6 * std::atof(text.substr(start + 1, unit - start - 1).c_str()));
     limit.mode = text.substr(0, text.find_last_not_of(' ', shape) + 1);
   }
-  if (pclose(pipe) != 0) limit = CountingLimit{};
+  return pclose(pipe) == 0;
 #else
   (void)markers;
   (void)samples;
+  (void)repetitions;
+  (void)limit;
+  return false;
 #endif
+}
+
+CountingLimit countingLimit(int markers, int samples) {
+  CountingLimit limit;
+  const int repetitions = std::max(3, g_repetitions);
+  const double start = childCpuSeconds();
+  if (!runCountingLimit(markers, samples, 1, limit)) return CountingLimit{};
+  const double one = childCpuSeconds();
+  if (!runCountingLimit(markers, samples, 1 + repetitions, limit)) return CountingLimit{};
+  const double more = childCpuSeconds() - one - (one - start);
+  const double pairs = 0.5 * markers * (markers - 1.0);
+  if (more > 0) limit.pairs_per_cpu_second = pairs * repetitions / more;
   return limit;
 }
 
@@ -338,9 +366,12 @@ void runWorkload(const Workload& w, int hardware) {
     printRate(label, threads, search[t], w.samples, bare.perCpuSecond());
     if (w.order == 2 && threads == 1) {
       const CountingLimit limit = countingLimit(w.markers, w.samples);
-      if (limit.pairs_per_second > 0) {
-        std::printf("  %-28s %s, complete data, 1 thread: %.3e pairs/s; search / limit (wall): %.2f\n",
-                    "counting limit", limit.mode.c_str(), limit.pairs_per_second,
+      if (limit.pairs_per_cpu_second > 0) {
+        std::printf("  %-28s %s, complete data, 1 thread: %.3e pairs/cpu-s (wall %.3e pairs/s)\n",
+                    "counting limit", limit.mode.c_str(), limit.pairs_per_cpu_second,
+                    limit.pairs_per_second);
+        std::printf("  %-28s search / limit: %.2f per CPU second, %.2f wall-clock\n", "",
+                    search[t].perCpuSecond() / limit.pairs_per_cpu_second,
                     search[t].perSecond() / limit.pairs_per_second);
       } else {
         std::printf("  %-28s not measured (../shared/bench/pairs absent when this was built)\n",
