@@ -56,7 +56,7 @@ bool findCompleteSamples(const BlockPass& pass, int marker_count, int sample_cou
   complete.assign(sample_count, 1);
   return pass(block.data(), planesBlockMarkers(sample_count, marker_count), [&](int first, int end) {
     for (long j = 0; j < end - first; ++j) {
-      const unsigned char* column = &block[j * sample_count];
+      const unsigned char* column = block.data() + j * sample_count;
       for (int s = 0; s < sample_count; ++s)
         if (column[s] == kMissingCode) complete[s] = 0;
     }

@@ -17,6 +17,7 @@
 #include "io/FileIO.h"
 #include "io/messages.h"
 #include "io/repeated_names.h"
+#include "io/vcf_line_check.h"
 
 namespace {
 
@@ -66,6 +67,13 @@ std::string headerProblem(const std::string& path) {
   }
   ks_free(&line);
   return problem;
+}
+
+// Whether the file's last byte is a line end (an empty file has none to miss).
+bool endsWithLineEnd(const std::string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file || std::fseek(file.get(), -1, SEEK_END) != 0) return true;
+  return std::fgetc(file.get()) == '\n';
 }
 
 std::size_t fieldCount(const kstring_t& line) {
@@ -166,6 +174,14 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   int marker = 0;
   int multi_allelic = 0;
   int without_gt = 0;
+  std::string line_copy;
+  long last_line = 0;  // of the last record read
+  // htslib adds the tags and contigs it meets undeclared to the header it
+  // parses with; what was declared is looked up in a copy made before.
+  std::unique_ptr<bcf_hdr_t, HeaderDeleter> declared(text ? bcf_hdr_dup(header.get()) : nullptr);
+  int mixed_ploidy = 0;  // diploid records holding a haploid call
+  std::string first_mixed;
+  long last_mixed_record = 0;
   RepeatedNames repeats("marker names", "name");
   const std::size_t expected_fields = kFixedColumns + static_cast<std::size_t>(sample_count);
   auto place = [&]() {
@@ -183,12 +199,18 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
                       ": the file cannot be read from here on (is it damaged or cut short?)");
       }
       if (file->line.l == 0) continue;
+      last_line = file->lineno;
       if (fieldCount(file->line) != expected_fields) {
         return refuse(place() + ": " + std::to_string(fieldCount(file->line)) + " fields, but the #CHROM line has " +
                       std::to_string(expected_fields));
       }
+      if (const std::string problem = vcfLineProblem({file->line.s, file->line.l}, header.get()); !problem.empty()) {
+        return refuse(place() + problem);
+      }
+      // Parsing cuts the line into pieces in place; a refusal reads a copy.
+      line_copy.assign(file->line.s, file->line.l);
       if (vcf_parse(&file->line, header.get(), record.get()) < 0 || record->errcode != 0) {
-        return refuse(place() + ": htslib cannot read the record (check CHROM, POS, ALT and the FORMAT fields)");
+        return refuse(place() + vcfParseProblem(line_copy, declared ? declared.get() : header.get(), record->errcode));
       }
     } else {
       const int got = bcf_read(file.get(), header.get(), record.get());
@@ -216,6 +238,14 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       return refuse(place() + ", field FORMAT/GT: ploidy " + std::to_string(ploidy) +
                     "; only haploid and diploid genotypes are read");
     }
+    if (first_pass && ploidy == 2) {
+      if (const int s = firstHaploidInDiploid(gt_values, sample_count); s >= 0) {
+        if (mixed_ploidy++ == 0) {
+          first_mixed = place() + ", field " + std::to_string(kFixedColumns + 1 + s) + " (sample " + samples_[s].iid + ")";
+        }
+        last_mixed_record = record_number;
+      }
+    }
     if (first_pass) {
       for (int i = 0; i < values; ++i) {
         const std::int32_t value = gt_values[i];
@@ -241,6 +271,22 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     ++marker;
   }
   if (!first_pass) return true;
+  if (text && format->compression == no_compression && !endsWithLineEnd(path_)) {
+    // A file cut short ends inside its last line: a GT cut after its
+    // first allele reads as a haploid call, so such a last record is refused.
+    if (last_mixed_record == record_number) {
+      return refuse(path_ + " line " + std::to_string(last_line) +
+                    ": the last line has no line end and a GT with one allele where the others have two: "
+                    "the file was cut short (write it again)");
+    }
+    warnings_ += warningLine(path_ + " line " + std::to_string(last_line) +
+                             ": the last line has no line end; it was read as it stands (was the file cut short?)");
+  }
+  if (mixed_ploidy > 0) {
+    warnings_ += warningLine(std::to_string(mixed_ploidy) + " diploid records of " + path_ +
+                             " hold haploid calls (first: " + first_mixed.substr(path_.size() + 1) +
+                             "); a haploid call counts as 0 or 2 ALT copies");
+  }
   warnings_ += repeats.warning(path_);
   if (multi_allelic + without_gt > 0) {
     warnings_ += warningLine(std::to_string(multi_allelic + without_gt) + " records of " + path_ + " were skipped: " +

@@ -52,7 +52,9 @@ TEST(VcfReaderRecords, SkipsMultiAllelicAndGtLessRecordsWithOneWarningAndNamesUn
             "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t./.\t1/1\n");
   VcfReader reader;
   ASSERT_TRUE(reader.open(dir + "/v.vcf")) << reader.error();
-  EXPECT_EQ(reader.warnings(), "gorva: warning: 2 records of " + dir +
+  EXPECT_EQ(reader.warnings(), "gorva: warning: 1 diploid records of " + dir +
+                                   "/v.vcf hold haploid calls (first: line 8, field 11 (sample b)); a haploid call "
+                                   "counts as 0 or 2 ALT copies\ngorva: warning: 2 records of " + dir +
                                    "/v.vcf were skipped: 1 multi-allelic (bcftools norm -m- splits them into "
                                    "biallelic records) and 1 without a GT genotype\n");
   const SubsetInput input = reader.subsetInput();
@@ -222,6 +224,18 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        "in.vcf line 5: 11 fields, but the #CHROM line has 12"},
       {kHeader + kColumns + kRecords, "", "", "", "--vcf in.vcf needs --pheno FILE"},
       {cut_bcf, kPheno, "", "", "in.vcf: the compressed file lacks its end-of-file block, so it was cut short"},
+      {kHeader + kColumns + kRecords + "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\t1", kPheno, "", "",
+       "in.vcf line 8: the last line has no line end and a GT with one allele where the others have two"},
+      {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t\t1/1\n" + kRecords, kPheno, "", "",
+       "in.vcf line 5, field 11 (sample b): the sample field is empty, so the record's sample fields end early"},
+      {kHeader + kColumns + kRecords + std::string("1\t400\trs4\tA\tG\t.\t.\t.\tGT\t0/\0\t0/1\t1/1\n", 40),
+       kPheno, "", "", "in.vcf line 8, field 10: a NUL byte"},
+      {kHeader + kColumns + "2\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\t1/1\n" + kRecords, kPheno, "", "",
+       "in.vcf line 5, field 1: contig 2 is not declared in the header"},
+      {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\tAF=0.5\tGT\t0/0\t0/1\t1/1\n" + kRecords, kPheno, "", "",
+       "in.vcf line 5, field 8: INFO tag AF is not declared in the header"},
+      {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT:DP\t0/0:1\t0/1:2\t1/1:3\n" + kRecords, kPheno, "",
+       "", "in.vcf line 5, field 9: FORMAT tag DP is not declared in the header"},
   };
   for (const auto& c : cases) {
     if (c.vcf.empty()) {
@@ -244,6 +258,22 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
     EXPECT_EQ(run.err.rfind("gorva: " + c.message, 0), 0u) << run.err;
     EXPECT_FALSE(fileExists(run_dir + "/report.txt")) << c.message;
   }
+}
+
+// Read, but said: haploid calls among diploid ones (male X, or a damaged
+// file), and a last line without its line end.
+TEST(VcfBadInput, MixedPloidyAndAMissingLastLineEndAreWarnedAbout) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/in.vcf", kHeader + kColumns + "1\t100\trs0\tA\tG\t.\t.\t.\tGT\t0/0\t1\t1/1\n" +
+                                 kRecords.substr(0, kRecords.size() - 1));
+  writeFile(dir + "/pheno.txt", kPheno);
+  const ProgramResult run = runGorva({"--vcf", "in.vcf", "--pheno", "pheno.txt", "--out", "r.txt", "--order", "1"}, dir);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("gorva: warning: 1 diploid records of in.vcf hold haploid calls (first: line 5, field 11 "
+                         "(sample b))"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("gorva: warning: in.vcf line 8: the last line has no line end"), std::string::npos) << run.err;
 }
 
 }  // namespace

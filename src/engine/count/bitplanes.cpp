@@ -240,7 +240,8 @@ std::vector<unsigned char> BitPlanes::columns(const int* markers, int count, int
   const int controls = everyone_counts_[0];
   for (int j = 0; j < count; ++j) {
     const std::uint64_t* rows = marker(markers[j]);
-    unsigned char* column = &bytes[static_cast<std::size_t>(j) * sample_count];
+    // data(), not [], so that no sample at all (an empty vector) is no null reference.
+    unsigned char* column = bytes.data() + static_cast<std::size_t>(j) * sample_count;
     // Highest level first, so a sample in several levels keeps its lowest.
     for (int level = levels_ - 1; level >= 0; --level) {
       const std::uint64_t* row = rows + static_cast<long>(level) * row_words;

@@ -31,7 +31,8 @@ inline std::vector<unsigned char> copyColumns(const GenotypeView& genotypes, con
                                               int count, int sample_count) {
   std::vector<unsigned char> bytes(static_cast<std::size_t>(count) * sample_count);
   for (int j = 0; j < count; ++j) {
-    unsigned char* column = &bytes[static_cast<std::size_t>(j) * sample_count];
+    // data(), not [], so that no sample at all (an empty vector) is no null reference.
+    unsigned char* column = bytes.data() + static_cast<std::size_t>(j) * sample_count;
     for (int s = 0; s < sample_count; ++s) column[s] = genotypes.code(markers[j], s);
   }
   return bytes;

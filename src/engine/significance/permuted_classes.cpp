@@ -81,8 +81,8 @@ bool buildCountedPlanes(const SearchContext& context, int order,
       const std::size_t length = samples.size();
       gathered.resize(length * count);
       for (int j = 0; j < count; ++j) {
-        const unsigned char* column = &codes[static_cast<std::size_t>(j) * S];
-        unsigned char* out = &gathered[j * length];
+        const unsigned char* column = codes.data() + static_cast<std::size_t>(j) * S;
+        unsigned char* out = gathered.data() + j * length;
         for (std::size_t v = 0; v < length; ++v) out[v] = column[samples[v]];
       }
       planes->planes.fillMarkers(GenotypeView::markerMajor(gathered.data(), static_cast<int>(length)),

@@ -1,0 +1,90 @@
+#include "io/vcf_line_check.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+constexpr int kInfoField = 8;
+constexpr int kFormatField = 9;
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
+std::string fieldText(int field) { return ", field " + std::to_string(field); }
+
+// The first key of an INFO or FORMAT field that the header does not declare.
+std::string undeclaredKey(std::string_view field, char separator, const bcf_hdr_t* header, int kind) {
+  if (field == "." || field.empty()) return "";
+  for (std::string_view entry : split(field, separator)) {
+    const std::string key(entry.substr(0, entry.find('=')));
+    const int id = bcf_hdr_id2int(header, BCF_DT_ID, key.c_str());
+    if (!bcf_hdr_idinfo_exists(header, kind, id)) return key;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string vcfLineProblem(std::string_view line, const bcf_hdr_t* header) {
+  const std::size_t nul = line.find('\0');
+  if (nul != std::string_view::npos) {
+    const int field = 1 + static_cast<int>(std::count(line.begin(), line.begin() + static_cast<long>(nul), '\t'));
+    return fieldText(field) + ": a NUL byte, which no text file holds (is the file damaged, binary or UTF-16?)";
+  }
+  const std::vector<std::string_view> fields = split(line, '\t');
+  for (std::size_t f = kFormatField; f < fields.size(); ++f) {
+    if (!fields[f].empty()) continue;
+    return fieldText(static_cast<int>(f) + 1) + " (sample " + header->samples[f - kFormatField] +
+           "): the sample field is empty, so the record's sample fields end early (write ./. for a missing "
+           "genotype)";
+  }
+  return "";
+}
+
+std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int errcode) {
+  const std::vector<std::string_view> fields = split(line, '\t');
+  if ((errcode & (BCF_ERR_CTG_UNDEF | BCF_ERR_CTG_INVALID)) != 0 ||
+      (!fields.empty() && bcf_hdr_name2id(header, std::string(fields[0]).c_str()) < 0)) {
+    return fieldText(1) + ": contig " + std::string(fields[0]) +
+           " is not declared in the header (add ##contig=<ID=" + std::string(fields[0]) + ">)";
+  }
+  if (fields.size() > kInfoField - 1) {
+    const std::string key = undeclaredKey(fields[kInfoField - 1], ';', header, BCF_HL_INFO);
+    if (!key.empty()) {
+      return fieldText(kInfoField) + ": INFO tag " + key + " is not declared in the header (add ##INFO=<ID=" +
+             key + ",...>, or bcftools annotate -x INFO/" + key + ")";
+    }
+  }
+  if (fields.size() > kFormatField - 1) {
+    const std::string key = undeclaredKey(fields[kFormatField - 1], ':', header, BCF_HL_FMT);
+    if (!key.empty()) {
+      return fieldText(kFormatField) + ": FORMAT tag " + key + " is not declared in the header (add ##FORMAT=<ID=" +
+             key + ",...>, or bcftools annotate -x FORMAT/" + key + ")";
+    }
+  }
+  if ((errcode & BCF_ERR_LIMITS) != 0) {
+    std::size_t longest = 0;
+    for (std::size_t f = 1; f < fields.size(); ++f) {
+      if (fields[f].size() > fields[longest].size()) longest = f;
+    }
+    return fieldText(static_cast<int>(longest) + 1) + ": the record is past htslib's limits (its longest field has " +
+           std::to_string(fields.empty() ? 0 : fields[longest].size()) + " bytes, or it has too many values)";
+  }
+  if ((errcode & BCF_ERR_CHAR) != 0) return ": a character that htslib does not take in a name or a tag";
+  return ": htslib cannot read the record (check CHROM, POS, ALT and the FORMAT fields)";
+}
+
+int firstHaploidInDiploid(const std::int32_t* gt, int sample_count) {
+  for (int s = 0; s < sample_count; ++s) {
+    if (gt[2 * s] != bcf_int32_vector_end && gt[2 * s + 1] == bcf_int32_vector_end) return s;
+  }
+  return -1;
+}

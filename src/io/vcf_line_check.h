@@ -1,0 +1,25 @@
+// vcf_line_check.h: what is wrong with a plain VCF line, said with its field,
+// before and after htslib parses it: htslib itself reports only that it
+// failed, and drops or shortens what it cannot read.
+#ifndef GORVA_IO_VCF_LINE_CHECK_H
+#define GORVA_IO_VCF_LINE_CHECK_H
+
+#include <htslib/vcf.h>
+
+#include <string>
+#include <string_view>
+
+// ", field F: ..." for a line that must be refused before parsing (a NUL
+// byte, an empty sample field), or "" when it may be parsed.
+std::string vcfLineProblem(std::string_view line, const bcf_hdr_t* header);
+
+// ", field F: ..." telling why htslib could not parse `line` (its errcode):
+// a contig, INFO or FORMAT tag missing from the header, a field past
+// htslib's limits, a character it does not take.
+std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int errcode);
+
+// The sample (from 0) of a diploid record that holds one allele where the
+// others hold two, or -1. `gt` holds htslib's values, two per sample.
+int firstHaploidInDiploid(const std::int32_t* gt, int sample_count);
+
+#endif  // GORVA_IO_VCF_LINE_CHECK_H
