@@ -9,9 +9,9 @@ SAN_BUILD ?= build-san
 PREFIX    ?= /usr/local
 # What running needs, and what testing adds (tests, sanitizers, fuzzers,
 # memcheck, the MPI program).
-RUN_PACKAGES  := cmake g++ make pkg-config r-mathlib libhts-dev
+RUN_PACKAGES  := cmake g++ make pkg-config r-mathlib libhts-dev libeigen3-dev
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libxml2-utils valgrind clang libclang-rt-14-dev libopenmpi-dev openmpi-bin bcftools \
-                 pybind11-dev python3-dev python3-numpy python3-pytest python3-pandas
+                 pybind11-dev python3-dev python3-numpy python3-pytest python3-pandas python3-statsmodels
 # libFuzzer targets: their own clang build; `make test` fuzzes each for
 # TEST_FUZZ_SECONDS, `make fuzz` for FUZZ_SECONDS.
 FUZZ_BUILD        ?= build-fuzz

@@ -14,6 +14,7 @@
 #include "app/options.h"
 #include "app/planes_road.h"
 #include "app/plot.h"
+#include "app/qq_plot.h"
 #include "app/reader_budget.h"
 #include "app/result_files.h"
 #include "app/run_log.h"
@@ -22,6 +23,7 @@
 #include "app/text_subset.h"
 #include "app/tfmmdr.h"
 #include "engine/mdrresult.h"
+#include "io/covariate_file.h"
 #include "io/data_check.h"
 #include "io/file_safety.h"
 #include "io/messages.h"
@@ -83,7 +85,7 @@ std::vector<RunFile> selectionFiles() {
   std::vector<RunFile> files;
   for (const auto& [path, option] : {std::pair{opt::pheno, "--pheno"}, std::pair{opt::keep, "--keep"},
                                      std::pair{opt::remove, "--remove"}, std::pair{opt::extract, "--extract"},
-                                     std::pair{opt::exclude, "--exclude"}}) {
+                                     std::pair{opt::exclude, "--exclude"}, std::pair{opt::covar, "--covar"}}) {
     if (!path.empty()) files.push_back({path, std::string("the ") + option + " file", option});
   }
   return files;
@@ -144,7 +146,8 @@ bool TFmMDR::chooseDataSource(RunPlan& plan) {
   }
   plan.from_plink = !opt::bfile.empty();
   plan.from_vcf = !opt::vcf.empty() || !opt::bcf.empty();
-  plan.subset_files = SubsetFiles{opt::pheno, opt::keep, opt::remove, opt::extract, opt::exclude};
+  plan.subset_files = SubsetFiles{opt::pheno,   opt::keep,  opt::remove, opt::extract, opt::exclude,
+                                  opt::covar, covariateNames(opt::covar_name)};
   plan.subsetting = plan.subset_files.any();
   plan.reader_option = plan.from_plink ? "--bfile" : !opt::vcf.empty() ? "--vcf" : "--bcf";
   plan.reader_input = plan.from_plink ? opt::bfile : !opt::vcf.empty() ? opt::vcf : opt::bcf;
@@ -394,8 +397,9 @@ void TFmMDR::writeResults(const RunPlan& plan, const RunData& data, int case_val
   const std::string failure =
       writeCellCharts(plan.output_file, data.results, data.marker_names,
                       {data.genotypes, data.phenotypes, plan.runSamples(), plan.runMarkers(), plan.missing_code});
-  if (!failure.empty()) {
-    std::fprintf(stderr, "%s\n", failure.c_str());
+  const std::string qq_failure = writeQqPlots(plan.output_file, orders_);
+  if (!failure.empty() || !qq_failure.empty()) {
+    std::fprintf(stderr, "%s\n", (failure.empty() ? qq_failure : failure).c_str());
     exit_status_ = kExitWriteFailed;
   }
 }
@@ -416,6 +420,11 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   plan.top_k = top_k;
   if (!prepareRun(plan)) return;
   logSettings(plan);
+  if (!plan.subset.covariate_names.empty()) {
+    covariates_.count = static_cast<int>(plan.subset.covariate_names.size());
+    covariates_.values = std::move(plan.subset.covariates);
+    significance.structure.covariates = &covariates_;
+  }
 
   start_time = std::time(nullptr);
   const int record_folds = opt::is_partialcv ? (fold_count > 10 ? 10 : fold_count) : fold_count;
@@ -465,6 +474,7 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
   for (const OrderSignificance& order : orders_)
     printWarningLines(notANumberWarning(order, marker_names, significance.active));
   if (opt::table_file.empty()) return;
+  std::fputs(notFittedWarning(orders_).c_str(), stderr);
   TableRun run;
   run.counted = counted_samples_;
   run.cases = counted_cases_;

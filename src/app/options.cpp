@@ -43,6 +43,8 @@ std::string engine = "fast";
 std::string vcf;
 std::string bcf;
 std::string pheno;
+std::string covar;
+std::string covar_name;
 std::string keep;
 std::string remove;
 std::string extract;
@@ -134,7 +136,8 @@ void setExtensionOptions(CArgs& args) {
   if (args.find("--engine")) opt::engine = args.value("--engine");
   for (auto [name, value] : {std::pair{"--vcf", &opt::vcf}, {"--bcf", &opt::bcf}, {"--pheno", &opt::pheno},
                              {"--keep", &opt::keep}, {"--remove", &opt::remove}, {"--extract", &opt::extract},
-                             {"--exclude", &opt::exclude}}) {
+                             {"--exclude", &opt::exclude}, {"--covar", &opt::covar},
+                             {"--covar-name", &opt::covar_name}}) {
     if (args.find(name)) *value = args.value(name);
   }
   if (args.find("--table")) opt::table_file = args.value("--table");

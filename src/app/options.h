@@ -59,6 +59,8 @@ extern int permutations;         // "--permutations": phenotype permutations per
 extern std::string seed;         // "--seed": the generator's seed for them (text as typed)
 extern std::string max_p;        // "--max-p": list every combination with p_chisq at most this
 extern int log;  // "--log": REPORT.log beside the report; -1 = when an extension option is given
+extern std::string covar;        // "--covar": PLINK covariate file for the adjusted p-values
+extern std::string covar_name;   // "--covar-name": its columns used, "A,B"; empty: every one
 // The first extension option value that cannot be read, as a refusal ("" when none).
 extern std::string refusal;
 // Some extension option is given: the run is held to the stricter rules
@@ -74,10 +76,10 @@ inline constexpr std::array<std::string_view, 12> kSpecifiedOptions = {
 
 // Every option added since; each takes one value too. A new option is named
 // here, or the command line calls it unknown.
-inline constexpr std::array<std::string_view, 18> kExtensionOptions = {
+inline constexpr std::array<std::string_view, 20> kExtensionOptions = {
     "--threads", "--progress", "--bfile",  "--plot",  "--engine",       "--vcf",  "--bcf",
     "--pheno",   "--keep",     "--remove", "--extract", "--exclude",    "--table", "--rank",
-    "--permutations", "--seed", "--max-p", "--log"};
+    "--permutations", "--seed", "--max-p", "--log", "--covar", "--covar-name"};
 
 // Reads the extension options (they never change a classic option).
 void setExtensionOptions(CArgs& args);

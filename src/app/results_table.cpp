@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "engine/significance/combination_listing.h"
 #include "io/messages.h"
@@ -21,15 +22,28 @@ std::string format(const char* pattern, double value) {
 std::string number(double value) { return format("%.9g", value); }
 std::string probability(double value) { return format("%.6E", value); }
 
+constexpr AdjustedPValues kNoAdjustment{std::numeric_limits<double>::quiet_NaN(),
+                                        std::numeric_limits<double>::quiet_NaN(), false};
+
+// The adjusted p-values of an order's r-th listed row (none without covariates).
+const AdjustedPValues& adjustedRow(const OrderSignificance& order, std::size_t r) {
+  return r < order.structure.listed.size() ? order.structure.listed[r] : kNoAdjustment;
+}
+
+void printLambda(OutputFile& file, int order, const char* name, const GenomicControl& control) {
+  file.printf("# order %d: %s = %.4f from %lld combinations (%s)\n", order, name, control.lambda,
+              control.combinations, control.sampled ? "a uniform random sample" : "all");
+}
+
 }  // namespace
 
 std::string resultsTableHeader() {
   return "order\trank\tmarkers\tindices\tcases\tcontrols\tdf\tIG\tRIG\tsynergy\tp_chisq\t"
-         "p_bonferroni\tp_permutation\tp_interaction";
+         "p_bonferroni\tp_permutation\tp_interaction\tp_adjusted\tp_interaction_adjusted";
 }
 
 std::string resultsTableLine(int order, long long rank, const SignificanceRow& row,
-                             char* const* marker_names) {
+                             const AdjustedPValues& adjusted, char* const* marker_names) {
   std::string names;
   std::string indices;
   for (std::size_t j = 0; j < row.markers.size(); ++j) {
@@ -45,7 +59,8 @@ std::string resultsTableLine(int order, long long rank, const SignificanceRow& r
          std::to_string(row.df) + '\t' + number(row.ig) + '\t' + number(row.rig) + '\t' +
          number(row.synergy) + '\t' + probability(row.p_chisq) + '\t' +
          probability(row.p_bonferroni) + '\t' + probability(row.p_permutation) + '\t' +
-         probability(row.p_interaction);
+         probability(row.p_interaction) + '\t' + probability(adjusted.p_adjusted) + '\t' +
+         probability(adjusted.p_interaction_adjusted);
 }
 
 bool writeResultsTable(const std::string& path, const TableRun& run,
@@ -69,6 +84,13 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
     file.printf("# order %d: %lld combinations with p_chisq <= %.6E, all listed\n", order.order,
                 order.listing->rows().size(), order.listing->maxP());
   }
+  for (const OrderSignificance& order : orders) {
+    const OrderStructure& structure = order.structure;
+    if (structure.assessed && !structure.p_chisq.empty()) printLambda(file, order.order, "lambda_gc", structure.control);
+    if (structure.adjusted && structure.adjusted_control.combinations > 0) {
+      printLambda(file, order.order, "lambda_gc_adjusted", structure.adjusted_control);
+    }
+  }
   if (run.permutations > 0) {
     file.printf("# p_permutation: %d permutations of the phenotype (seed %lu), the best "
                 "combination of each order under each\n",
@@ -82,7 +104,8 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
       const bool read = listed.forEach([&](const SignificanceRow& listed_row) {
         SignificanceRow row = listed_row;
         row.p_permutation = permutationPValue(row.key, order.maxima);
-        file.write(resultsTableLine(order.order, ++rank, row, marker_names) + "\n");
+        file.write(resultsTableLine(order.order, rank + 1, row, adjustedRow(order, rank), marker_names) + "\n");
+        ++rank;
         return true;
       });
       if (!read) {
@@ -92,7 +115,7 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
       continue;
     }
     for (std::size_t r = 0; r < order.rows.size(); ++r) {
-      file.write(resultsTableLine(order.order, static_cast<int>(r) + 1, order.rows[r],
+      file.write(resultsTableLine(order.order, static_cast<int>(r) + 1, order.rows[r], adjustedRow(order, r),
                                   marker_names) +
                  "\n");
     }
@@ -128,4 +151,17 @@ std::string notANumberWarning(const OrderSignificance& order, char* const* marke
                    : "the ranking can then lose better combinations of their batch "
                      "(--table, --rank, --permutations and --max-p leave them out)";
   return warningLine(text);
+}
+
+std::string notFittedWarning(const std::vector<OrderSignificance>& orders) {
+  long long not_fitted = 0;
+  long long rows = 0;
+  for (const OrderSignificance& order : orders) {
+    not_fitted += order.structure.not_fitted;
+    rows += static_cast<long long>(order.structure.listed.size());
+  }
+  if (not_fitted == 0) return "";
+  return warningLine(std::to_string(not_fitted) + " of the " + std::to_string(rows) +
+                     " listed rows have p_adjusted or p_interaction_adjusted NA: a logistic model did not "
+                     "converge or separated the classes (a fitted probability within 1e-8 of 0 or 1)");
 }

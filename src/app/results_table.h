@@ -24,7 +24,7 @@ std::string resultsTableHeader();
 
 // One data line (without its line end).
 std::string resultsTableLine(int order, long long rank, const SignificanceRow& row,
-                             char* const* marker_names);
+                             const AdjustedPValues& adjusted, char* const* marker_names);
 
 // Writes the whole table to `path` (beside, then renamed into place); false
 // with `error` set when it could not be written completely.
@@ -36,5 +36,9 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
 // there are none): how many, the first, what that does to the ranking.
 std::string notANumberWarning(const OrderSignificance& order, char* const* marker_names,
                               bool left_out);
+
+// The warning about listed rows whose adjusted p-values could not be
+// computed (empty when there are none).
+std::string notFittedWarning(const std::vector<OrderSignificance>& orders);
 
 #endif  // GORVA_APP_RESULTS_TABLE_H

@@ -18,6 +18,8 @@ bool significanceRequestFromOptions(SignificanceRequest& request, std::string& r
     return false;
   }
   request.permutations.seed = static_cast<unsigned long>(seed);
+  request.structure.genomic_control = !opt::table_file.empty();
+  request.structure.seed = request.permutations.seed;
   if (!opt::max_p.empty()) {
     double p = 0;
     refusal = maxPProblem(readRealNumber(opt::max_p, p) ? p : -1);
@@ -30,6 +32,15 @@ bool significanceRequestFromOptions(SignificanceRequest& request, std::string& r
       return false;
     }
     request.max_p = p;
+  }
+  if ((!opt::covar.empty() || !opt::covar_name.empty()) && opt::table_file.empty()) {
+    refusal = (opt::covar.empty() ? "--covar-name " + opt::covar_name : "--covar " + opt::covar) +
+              ": the adjusted p-values are columns of the results table: give --table FILE too";
+    return false;
+  }
+  if (!opt::covar_name.empty() && opt::covar.empty()) {
+    refusal = "--covar-name " + opt::covar_name + " names columns of a covariate file: give --covar FILE too";
+    return false;
   }
   return true;
 }

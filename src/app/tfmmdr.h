@@ -146,6 +146,9 @@ class TFmMDR {
 
   // Filled by the search, one entry per order.
   std::vector<OrderSignificance> orders_;
+  // The covariates of the run's samples (from the covariate file), which
+  // the significance request points to.
+  CovariateModel covariates_;
   int counted_samples_ = 0;
   int counted_cases_ = 0;
   // Prints the file's "gorva: FILE: cannot write: REASON" and records the status.

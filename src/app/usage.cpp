@@ -135,6 +135,11 @@ std::string usageText() {
   addOption(text, "--max-p P",
             "with --table: list every combination with p_chisq <= P, not only the --top best",
             opt::max_p.empty() ? "off" : opt::max_p);
+  addOption(text, "--covar FILE",
+            "with --table: PLINK covariate file (FID IID name...; -9/NA missing, such samples "
+            "left out); adds logistic-regression p_adjusted and p_interaction_adjusted",
+            orNone(opt::covar));
+  addOption(text, "--covar-name A,B", "the covariate columns used", opt::covar_name.empty() ? "all" : opt::covar_name);
   text += "\nRecorded in the report, no effect on the results:\n";
   addOption(text, "--type WORD", "analysis type word (mdr, gmdr)", opt::mdr_type);
   addOption(text, "--score FILE", "score file name (not read)", orNone(opt::score_file));

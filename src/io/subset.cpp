@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "io/covariate_file.h"
 #include "io/messages.h"
 #include "io/text_lines.h"
 
@@ -172,6 +173,47 @@ bool readMarkerList(const std::string& file, const char* option, const SubsetInp
   return true;
 }
 
+// Leaves out the kept samples that the covariate file does not give every
+// chosen value, and gives the others theirs.
+bool matchCovariates(const std::string& file, const std::vector<std::string>& names, const SubsetInput& input,
+                     const SampleIndex& index, std::vector<bool>& kept, std::vector<const double*>& values,
+                     CovariateFile& covariates, Subset& out) {
+  std::string error;
+  if (!readCovariateFile(file, names, covariates, error)) return out.error = error, false;
+  const std::size_t width = covariates.names.size();
+  values.assign(input.samples.size(), nullptr);
+  UnknownNames unknown;
+  int matched = 0;
+  for (std::size_t l = 0; l < covariates.lines.size(); ++l) {
+    const CovariateLine& line = covariates.lines[l];
+    const std::vector<int>* positions = index.find(index.key(line.fid, line.iid));
+    if (positions == nullptr) {
+      unknown.add(file, line.line, line.iid);
+      continue;
+    }
+    ++matched;
+    if (line.missing) continue;
+    for (const int s : *positions) values[s] = &covariates.values[l * width];
+  }
+  if (matched == 0) {
+    out.error = file + ": none of its " + std::to_string(covariates.lines.size()) + " samples is in " + input.name +
+                " (samples are matched by " + (input.match_family ? "FID and IID" : "IID") + ")";
+    return false;
+  }
+  out.warnings += unknown.warning(file, input.name, "samples");
+  int left_out = 0;
+  for (std::size_t s = 0; s < kept.size(); ++s) {
+    if (!kept[s] || values[s] != nullptr) continue;
+    kept[s] = false;
+    ++left_out;
+  }
+  if (left_out > 0) {
+    out.warnings += warningLine(std::to_string(left_out) + " samples of " + input.name + " have no value (or -9, NA) for a covariate in " + file + " and were left out");
+  }
+  out.covariate_names = covariates.names;
+  return true;
+}
+
 }  // namespace
 
 bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest_order, Subset& out) {
@@ -193,6 +235,11 @@ bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest
     if (!readSampleList(files.remove, "--remove", input, index, named, out)) return false;
     for (std::size_t s = 0; s < sample_count; ++s) kept[s] = kept[s] && !named[s];
   }
+  CovariateFile covariates;
+  std::vector<const double*> covariate_values;
+  if (!files.covar.empty() &&
+      !matchCovariates(files.covar, files.covar_names, input, index, kept, covariate_values, covariates, out))
+    return false;
   int without_phenotype = 0;
   for (std::size_t s = 0; s < sample_count; ++s) {
     if (!kept[s]) continue;
@@ -201,6 +248,10 @@ bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest
       continue;
     }
     out.samples.push_back(static_cast<int>(s));
+    if (!covariate_values.empty()) {
+      out.covariates.insert(out.covariates.end(), covariate_values[s],
+                            covariate_values[s] + covariates.names.size());
+    }
     if (!own_phenotypes) out.phenotypes.push_back(static_cast<unsigned char>(status[s]));
   }
   if (!files.pheno.empty() && without_phenotype > 0) {

@@ -17,9 +17,12 @@ struct SubsetFiles {
   std::string remove;
   std::string extract;
   std::string exclude;
+  std::string covar;                     // samples without every covariate are left out
+  std::vector<std::string> covar_names;  // empty: every column of the covariate file
 
   bool any() const {
-    return !pheno.empty() || !keep.empty() || !remove.empty() || !extract.empty() || !exclude.empty();
+    return !pheno.empty() || !keep.empty() || !remove.empty() || !extract.empty() || !exclude.empty() ||
+           !covar.empty();
   }
 };
 
@@ -48,6 +51,10 @@ struct Subset {
   // phenotypes stand (no --pheno and no status in the input).
   std::vector<unsigned char> phenotypes;
   std::vector<int> markers;  // positions of the kept markers, ascending
+  // With a covariate file: its chosen names, and their values per kept
+  // sample (sample-major).
+  std::vector<std::string> covariate_names;
+  std::vector<double> covariates;
   std::string warnings;      // zero or more lines "gorva: warning: ...\n"
   std::string error;         // why the subset is refused (no program prefix)
 };
@@ -56,7 +63,8 @@ struct Subset {
 // run. False, with out.error naming the file, line and field, when a file
 // cannot be read or is malformed (a line with too few fields, a phenotype
 // that is not 2, 1, 0, -9 or NA, a sample named twice in --pheno), when
-// --pheno matches no sample, --keep names no sample, no sample is left, or
+// --pheno matches no sample, --keep names no sample, the covariate file is
+// malformed or matches no sample, no sample is left, or
 // fewer markers than `lowest_order` are left.
 bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest_order, Subset& out);
 

@@ -47,6 +47,7 @@ AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& s
     assessed.failure = AssessedOrder::Failure::kPermutationBuffers;
     return assessed;
   }
+  if (request.active) assessOrderStructure(context, request.structure, search.threads, significance);
   assessed.kept = std::move(outcome.kept);
   return assessed;
 }

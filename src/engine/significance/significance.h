@@ -11,6 +11,7 @@
 
 #include "engine/rank/bestrows.h"
 #include "engine/rank/search_context.h"
+#include "engine/significance/population_structure.h"
 
 // Upper tail of the chi-square distribution with df degrees of freedom at
 // `statistic`, computed as a tail (down to about 1e-300); NaN when df < 1 or
@@ -108,6 +109,8 @@ struct SignificanceRequest {
   PermutationPlan permutations;
   // Above 0: list every combination whose p_chisq is at most this.
   double max_p = 0;
+  // Genomic control and covariate-adjusted p-values of each order.
+  StructureRequest structure;
 };
 
 class CombinationListing;
@@ -124,6 +127,7 @@ struct OrderSignificance {
   // With a p-value bound: every combination within it (the rows above are
   // then the report's only).
   std::shared_ptr<CombinationListing> listing;
+  OrderStructure structure;
 };
 
 // The kept rows of one order with their significance (and permutation

@@ -181,13 +181,15 @@ std::vector<TableLine> readTable(const std::string& text) {
     if (line.empty() || line[0] == '#') continue;
     if (header) {
       EXPECT_EQ(line, "order\trank\tmarkers\tindices\tcases\tcontrols\tdf\tIG\tRIG\tsynergy\tp_chisq\t"
-                      "p_bonferroni\tp_permutation\tp_interaction");
+                      "p_bonferroni\tp_permutation\tp_interaction\tp_adjusted\tp_interaction_adjusted");
       header = false;
       continue;
     }
     const std::vector<std::string> f = splitOn(line + "\t", '\t');
-    EXPECT_EQ(f.size(), 14u) << line;
-    if (f.size() != 14) continue;
+    EXPECT_EQ(f.size(), 16u) << line;
+    if (f.size() != 16) continue;
+    // Without covariates nothing is adjusted.
+    EXPECT_EQ(f[14] + f[15], "NANA") << line;
     TableLine row{std::stoi(f[0]), std::stoi(f[1]), {}, std::stol(f[4]), std::stol(f[5]), std::stoi(f[6]),
                   field(f[7]), field(f[8]), field(f[9]), field(f[10]), field(f[11]), field(f[12]),
                   field(f[13])};

@@ -1,0 +1,154 @@
+#include "engine/significance/population_structure.h"
+
+#include <Rmath.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "engine/count/unrank.h"
+#include "engine/count/worker_threads.h"
+#include "engine/significance/combination_listing.h"
+#include "engine/significance/significance.h"
+
+namespace {
+
+// The median of the chi-square distribution with one degree of freedom.
+constexpr double kChiSquareMedian = 0.4549364231195724;
+// Combinations a worker takes from the common counter at a time.
+constexpr long kChunk = 256;
+
+// The next combination of k out of n in lexicographic order.
+void advanceCombination(int* combination, int k, int n) {
+  int j = k - 1;
+  while (j > 0 && combination[j] == n - k + j) --j;
+  ++combination[j];
+  for (int i = j + 1; i < k; ++i) combination[i] = combination[i - 1] + 1;
+}
+
+}  // namespace
+
+GenomicControl lambdaOf(const std::vector<double>& p_values) {
+  std::vector<double> quantiles;
+  quantiles.reserve(p_values.size());
+  for (const double p : p_values) {
+    if (!std::isnan(p)) quantiles.push_back(qchisq(p, 1, /*lower_tail=*/0, /*log_p=*/0));
+  }
+  GenomicControl control;
+  control.combinations = static_cast<long long>(quantiles.size());
+  if (quantiles.empty()) {
+    control.lambda = std::numeric_limits<double>::quiet_NaN();
+    return control;
+  }
+  const std::size_t middle = quantiles.size() / 2;
+  std::nth_element(quantiles.begin(), quantiles.begin() + middle, quantiles.end());
+  double median = quantiles[middle];
+  if (quantiles.size() % 2 == 0) {
+    median = (median + *std::max_element(quantiles.begin(), quantiles.begin() + middle)) / 2;
+  }
+  control.lambda = median / kChiSquareMedian;
+  return control;
+}
+
+std::vector<int> combinationsBehindLambda(int marker_count, int k, long long most, unsigned long seed,
+                                          bool& sampled) {
+  std::vector<int> combinations;
+  const long long total = combinationCount(marker_count, k);
+  if (total == 0) return combinations;
+  sampled = total < 0 || total > most;
+  if (!sampled) {
+    combinations.resize(static_cast<std::size_t>(total) * k);
+    for (int j = 0; j < k; ++j) combinations[j] = j;
+    for (long long r = 1; r < total; ++r) {
+      std::copy_n(&combinations[(r - 1) * k], k, &combinations[r * k]);
+      advanceCombination(&combinations[r * k], k, marker_count);
+    }
+    return combinations;
+  }
+  combinations.resize(static_cast<std::size_t>(most) * k);
+  std::mt19937_64 generator(seed);
+  for (long long r = 0; r < most; ++r) {
+    if (total > 0) {
+      std::uniform_int_distribution<long long> position(0, total - 1);
+      unrankCombination(position(generator), marker_count, k, &combinations[r * k]);
+      continue;
+    }
+    // Beyond the ranked range: k distinct markers, sorted.
+    std::uniform_int_distribution<int> marker(0, marker_count - 1);
+    int* combination = &combinations[r * k];
+    for (int j = 0; j < k; ++j) {
+      do combination[j] = marker(generator);
+      while (std::find(combination, combination + j, combination[j]) != combination + j);
+    }
+    std::sort(combination, combination + k);
+  }
+  return combinations;
+}
+
+std::vector<double> combinationPValues(const SearchContext& context, const std::vector<int>& combinations,
+                                       int k, double tests, int threads) {
+  const long count = static_cast<long>(combinations.size()) / k;
+  std::vector<double> p_values(count);
+  std::atomic<long> next{0};
+  runWorkers(std::max(1, threads), [&](int) {
+    std::vector<int> table;
+    std::vector<double> score_sums;
+    double pair[2];
+    for (long first = next.fetch_add(kChunk); first < count; first = next.fetch_add(kChunk)) {
+      for (long r = first; r < std::min(count, first + kChunk); ++r) {
+        const int* combination = &combinations[r * k];
+        countCombinationTable(context, combination, k, table);
+        score_sums.assign(table.size(), 0.0);
+        exactMeasurePair(context, table.data(), static_cast<int>(table.size()), score_sums.data(), pair);
+        const ScoredCombination scored{combination, k, pair, pair[0]};
+        p_values[r] = describeCombination(context, scored, tests).p_chisq;
+      }
+    }
+  });
+  return p_values;
+}
+
+void assessOrderStructure(const SearchContext& context, const StructureRequest& request, int threads,
+                          OrderSignificance& order) {
+  OrderStructure& structure = order.structure;
+  const int k = order.order;
+  const bool adjusting = request.covariates != nullptr && request.covariates->any();
+  if (!request.genomic_control && !adjusting) return;
+  structure.assessed = true;
+  if (request.genomic_control) {
+    bool sampled = false;
+    const std::vector<int> combinations =
+        combinationsBehindLambda(context.marker_count, k, kGenomicControlCombinations, request.seed, sampled);
+    structure.p_chisq = combinationPValues(context, combinations, k, order.tests, threads);
+    structure.control = lambdaOf(structure.p_chisq);
+    structure.control.sampled = sampled;
+    std::erase_if(structure.p_chisq, [](double p) { return std::isnan(p); });
+    std::sort(structure.p_chisq.begin(), structure.p_chisq.end());
+  }
+  if (!adjusting) return;
+  structure.adjusted = true;
+  std::vector<int> listed;
+  if (order.listing) {
+    order.listing->rows().forEach([&](const SignificanceRow& row) {
+      listed.insert(listed.end(), row.markers.begin(), row.markers.end());
+      return true;
+    });
+  } else {
+    for (const SignificanceRow& row : order.rows) listed.insert(listed.end(), row.markers.begin(), row.markers.end());
+  }
+  structure.listed = adjustedPValues(context, *request.covariates, listed, k, threads);
+  for (const AdjustedPValues& row : structure.listed) structure.not_fitted += row.not_fitted ? 1 : 0;
+  if (request.genomic_control) {
+    bool sampled = false;
+    // Its own stream, so the sample is not the first part of p_chisq's.
+    const std::vector<int> combinations = combinationsBehindLambda(
+        context.marker_count, k, kAdjustedControlCombinations, request.seed + 1, sampled);
+    std::vector<double> adjusted;
+    for (const AdjustedPValues& row : adjustedPValues(context, *request.covariates, combinations, k, threads))
+      adjusted.push_back(row.p_adjusted);
+    structure.adjusted_control = lambdaOf(adjusted);
+    structure.adjusted_control.sampled = sampled;
+  }
+}

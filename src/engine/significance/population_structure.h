@@ -1,0 +1,66 @@
+// How far an order's p-values are inflated by population structure (the
+// genomic-control lambda over the order's combinations), and the listed
+// rows' association adjusted for covariates.
+#ifndef GORVA_ENGINE_SIGNIFICANCE_POPULATION_STRUCTURE_H
+#define GORVA_ENGINE_SIGNIFICANCE_POPULATION_STRUCTURE_H
+
+#include <vector>
+
+#include "engine/rank/search_context.h"
+#include "engine/significance/covariate_tests.h"
+
+// Combinations behind lambda: every one of the order up to this many, else a
+// uniform random sample of this many.
+constexpr long long kGenomicControlCombinations = 1000000;
+// The same for the covariate-adjusted lambda, each needing two model fits.
+constexpr long long kAdjustedControlCombinations = 100000;
+
+// The median of the 1-df chi-square quantiles of p-values over the median
+// of that distribution (0.4549364); 1 on data without inflation.
+struct GenomicControl {
+  double lambda = 0;
+  long long combinations = 0;  // p-values that are numbers, behind lambda
+  bool sampled = false;        // a random sample of the order's combinations
+};
+
+// lambda of `p_values`, leaving out those that are not numbers (NaN when
+// none is left).
+GenomicControl lambdaOf(const std::vector<double>& p_values);
+
+// Every combination of k of `marker_count` markers when there are at most
+// `most`, else `most` drawn uniformly (with replacement) by a generator
+// seeded with `seed`; k ints each.
+std::vector<int> combinationsBehindLambda(int marker_count, int k, long long most, unsigned long seed,
+                                          bool& sampled);
+
+struct StructureRequest {
+  bool genomic_control = false;
+  const CovariateModel* covariates = nullptr;  // null or empty: no adjusted p-values
+  unsigned long seed = 1;
+};
+
+struct OrderStructure {
+  bool assessed = false;
+  GenomicControl control;           // of p_chisq
+  std::vector<double> p_chisq;      // behind control, ascending (for a QQ plot)
+  bool adjusted = false;            // the covariate columns were computed
+  GenomicControl adjusted_control;  // of p_adjusted
+  // Per listed row, in the table's order.
+  std::vector<AdjustedPValues> listed;
+  long long not_fitted = 0;  // rows some model of which failed
+};
+
+// The p_chisq of each combination (k ints each), as the results table
+// computes a row's, on up to `threads` threads.
+std::vector<double> combinationPValues(const SearchContext& context, const std::vector<int>& combinations,
+                                       int k, double tests, int threads);
+
+struct OrderSignificance;
+
+// Fills order.structure as `request` asks: lambda over the order's
+// combinations, and the adjusted p-values of its listed rows (the listing's
+// rows when it has one, else its kept rows) with their own lambda.
+void assessOrderStructure(const SearchContext& context, const StructureRequest& request, int threads,
+                          OrderSignificance& order);
+
+#endif  // GORVA_ENGINE_SIGNIFICANCE_POPULATION_STRUCTURE_H

@@ -1,0 +1,108 @@
+#include "io/covariate_file.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+#include <unordered_map>
+
+#include "io/text_lines.h"
+
+namespace {
+
+using Fields = std::vector<std::string_view>;
+
+std::string at(const std::string& file, int line) { return file + " line " + std::to_string(line); }
+
+// A finite decimal number taking the whole field.
+bool parseNumber(std::string_view field, double& value) {
+  const std::string text(field);
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text.c_str(), &end);
+  return !text.empty() && end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(value);
+}
+
+bool isMissing(std::string_view field) { return field == "-9" || field == "NA"; }
+
+}  // namespace
+
+std::vector<std::string> covariateNames(const std::string& value) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start <= value.size() && !value.empty()) {
+    std::size_t comma = value.find(',', start);
+    if (comma == std::string::npos) comma = value.size();
+    names.push_back(value.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return names;
+}
+
+bool readCovariateFile(const std::string& path, const std::vector<std::string>& wanted, CovariateFile& out,
+                       std::string& error) {
+  out = CovariateFile();
+  std::string text;
+  if (!slurpFile(path, text)) return error = "cannot open " + path + " (--covar)", false;
+  std::vector<std::size_t> columns;  // field positions of the chosen names
+  std::size_t width = 0;
+  std::unordered_map<std::string, int> line_of;
+  bool header = true;
+  const bool ok = forEachLine(text, [&](int line, const Fields& fields) {
+    if (header) {
+      header = false;
+      if (fields.size() < 3 || (fields[0] != "FID" && fields[0] != "#FID") || fields[1] != "IID") {
+        error = at(path, line) + ": the header must be FID IID and at least one covariate name";
+        return false;
+      }
+      width = fields.size();
+      if (wanted.empty()) {
+        for (std::size_t f = 2; f < width; ++f) {
+          columns.push_back(f);
+          out.names.emplace_back(fields[f]);
+        }
+        return true;
+      }
+      for (const std::string& name : wanted) {
+        std::size_t f = 2;
+        while (f < width && fields[f] != name) ++f;
+        if (f == width || name.empty()) {
+          error = at(path, line) + ": no covariate named '" + name + "' (--covar-name)";
+          return false;
+        }
+        columns.push_back(f);
+        out.names.push_back(name);
+      }
+      return true;
+    }
+    if (fields.size() != width) {
+      error = at(path, line) + ": " + std::to_string(fields.size()) + " fields, but the header has " +
+              std::to_string(width);
+      return false;
+    }
+    const std::string key = std::string(fields[0]) + '\t' + std::string(fields[1]);
+    const auto [seen, is_new] = line_of.emplace(key, line);
+    if (!is_new) {
+      error = at(path, line) + ", field 2: sample " + std::string(fields[1]) + " was already named on line " +
+              std::to_string(seen->second);
+      return false;
+    }
+    CovariateLine sample{std::string(fields[0]), std::string(fields[1]), line, false};
+    for (const std::size_t f : columns) {
+      double value = NAN;
+      if (isMissing(fields[f])) {
+        sample.missing = true;
+      } else if (!parseNumber(fields[f], value)) {
+        error = at(path, line) + ", field " + std::to_string(f + 1) + ": covariate " + out.names[&f - columns.data()] +
+                " is '" + std::string(fields[f]) + "', not a number (-9 or NA when missing)";
+        return false;
+      }
+      out.values.push_back(value);
+    }
+    out.lines.push_back(std::move(sample));
+    return true;
+  });
+  if (!ok) return false;
+  if (header) return error = path + ": empty, but a covariate file starts with a header FID IID name...", false;
+  return true;
+}

@@ -1,0 +1,34 @@
+// covariate_file.h: PLINK's covariate file (a header `FID IID name...`, then
+// one line of numbers per sample) read whole, before any sample is matched.
+#ifndef GORVA_IO_COVARIATE_FILE_H
+#define GORVA_IO_COVARIATE_FILE_H
+
+#include <string>
+#include <vector>
+
+struct CovariateLine {
+  std::string fid;
+  std::string iid;
+  int line = 0;
+  bool missing = false;  // a chosen value is -9 or NA
+};
+
+struct CovariateFile {
+  std::vector<std::string> names;  // the chosen columns, in the order asked
+  std::vector<CovariateLine> lines;
+  std::vector<double> values;  // names.size() per line, line-major
+};
+
+// Splits a --covar-name value "A,B,C" into its names (an empty value asks
+// for every column).
+std::vector<std::string> covariateNames(const std::string& value);
+
+// Reads `path`, keeping the columns `wanted` (every column after IID when
+// empty). False with `error` (file, line, field) for a file that cannot be
+// read, a header without FID IID and a name, a wanted name the header lacks,
+// a line of the wrong length, a value that is not a number, or a sample
+// (FID IID) named twice.
+bool readCovariateFile(const std::string& path, const std::vector<std::string>& wanted, CovariateFile& out,
+                       std::string& error);
+
+#endif  // GORVA_IO_COVARIATE_FILE_H
