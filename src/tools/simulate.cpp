@@ -45,6 +45,18 @@ constexpr const char* kUsage =
     "  --odds-ratio R        instead of --penetrance: odds R times the baseline in one cell\n"
     "  --risk-cell G,H[,I]   that cell's genotypes (default 1,1 or 1,1,1)\n"
     "  --baseline-risk P     penetrance of the other cells under --odds-ratio (default 0.1)\n"
+    "Two populations (population structure):\n"
+    "  --population-2 F      share of the samples drawn from a second population (default 0)\n"
+    "  --case-fraction-2 F   share of cases within population 2 (population 1 keeps\n"
+    "                        --case-fraction) (default: --case-fraction)\n"
+    "  --maf-shift D         population 2's allele frequency of every unplanted marker:\n"
+    "                        population 1's plus D x u, u uniform in [-1, 1], kept within\n"
+    "                        [0.01, 0.99] (default 0.1)\n"
+    "  --strata-out FILE     FID IID POP lines (POP1, POP2) for gorva --strata\n"
+    "  --covar-out FILE      FID IID PC1 covariate file for gorva --covar: PC1 is -1 in\n"
+    "                        population 1, +1 in population 2, plus normal noise (sd 0.5)\n"
+    "Samples are named as the .fam names them (F<n> S<n>) with --bfile-out, else by data\n"
+    "line number (F<n> <n>), as gorva matches text samples.\n"
     "Other markers are named M<position>. The same options and seed give the same files.\n";
 
 [[noreturn]] void fail(const std::string& message) {
@@ -99,6 +111,11 @@ struct Settings {
   double odds_ratio = 0;  // above 0: the one-cell model
   std::vector<int> risk_cell;
   double baseline_risk = 0.1;
+  double population_2 = 0;       // share of samples from population 2
+  double case_fraction_2 = -1;   // below 0: --case-fraction
+  double maf_shift = 0.1;
+  std::string strata_out;
+  std::string covar_out;
 };
 
 double fraction(const std::string& option, const std::string& text, bool open_low, bool open_high) {
@@ -162,6 +179,16 @@ Settings parseSettings(int argc, char** argv) {
       for (const std::string& part : splitList(value, ',')) {
         s.penetrance.push_back(fraction(option, part, false, false));
       }
+    } else if (option == "--population-2") {
+      s.population_2 = fraction(option, value, false, true);
+    } else if (option == "--case-fraction-2") {
+      s.case_fraction_2 = fraction(option, value, true, true);
+    } else if (option == "--maf-shift") {
+      s.maf_shift = fraction(option, value, false, false);
+    } else if (option == "--strata-out") {
+      s.strata_out = value;
+    } else if (option == "--covar-out") {
+      s.covar_out = value;
     } else if (option == "--risk-cell") {
       for (const std::string& part : splitList(value, ',')) {
         s.risk_cell.push_back(static_cast<int>(toCount(option, part, 0, 2)));
@@ -196,6 +223,10 @@ void completeSettings(Settings& s) {
     if (std::set<long>(s.planted_at.begin(), s.planted_at.end()).size() != k) {
       fail("--planted-at: the positions must differ");
     }
+  }
+  if (s.case_fraction_2 < 0) s.case_fraction_2 = s.case_fraction;
+  if (s.population_2 == 0 && (!s.strata_out.empty() || !s.covar_out.empty())) {
+    fail("--strata-out and --covar-out describe two populations: give --population-2 F too");
   }
   const std::size_t cells = k == 2 ? 9 : 27;
   if (s.odds_ratio != 0) {
@@ -247,6 +278,8 @@ struct DataSet {
   std::vector<char> allele2;
   std::vector<unsigned char> cases;      // per sample: 1 case, 0 control
   std::vector<unsigned char> genotypes;  // marker-major, 3 = missing
+  std::vector<unsigned char> population;  // per sample 0 or 1; empty: one population
+  std::vector<double> pc1;                // per sample, with two populations
 };
 
 DataSet simulate(const Settings& s, std::vector<long>& planted_at) {
@@ -295,8 +328,28 @@ DataSet simulate(const Settings& s, std::vector<long>& planted_at) {
 
   const long case_count = std::lround(s.case_fraction * N);
   data.cases.assign(N, 0);
-  std::fill_n(data.cases.begin(), case_count, 1);
-  for (long i = N - 1; i > 0; --i) std::swap(data.cases[i], data.cases[random.below(i + 1)]);
+  std::vector<double> maf_2;
+  if (s.population_2 > 0) {
+    // Population 2 holds the last samples before the shuffle, with cases
+    // in its own share; both shuffled together.
+    const long second = std::lround(s.population_2 * N);
+    const long first = N - second;
+    data.population.assign(N, 0);
+    std::fill(data.population.begin() + first, data.population.end(), 1);
+    std::fill_n(data.cases.begin(), std::lround(s.case_fraction * first), 1);
+    std::fill_n(data.cases.begin() + first, std::lround(s.case_fraction_2 * second), 1);
+    for (long i = N - 1; i > 0; --i) {
+      const long j = random.below(i + 1);
+      std::swap(data.cases[i], data.cases[j]);
+      std::swap(data.population[i], data.population[j]);
+    }
+    for (long m = 0; m < M; ++m) {
+      maf_2.push_back(std::clamp(maf[m] + s.maf_shift * (2 * random.uniform() - 1), 0.01, 0.99));
+    }
+  } else {
+    std::fill_n(data.cases.begin(), case_count, 1);
+    for (long i = N - 1; i > 0; --i) std::swap(data.cases[i], data.cases[random.below(i + 1)]);
+  }
 
   data.genotypes.assign(static_cast<std::size_t>(M) * N, 0);
   for (long s_index = 0; s_index < N; ++s_index) {
@@ -310,10 +363,15 @@ DataSet simulate(const Settings& s, std::vector<long>& planted_at) {
       const auto planted = std::find(planted_at.begin(), planted_at.end(), m);
       unsigned char g = planted != planted_at.end()
                             ? static_cast<unsigned char>(digits[planted - planted_at.begin()])
-                            : random.genotype(maf[m]);
+                            : random.genotype(maf_2.empty() || !data.population[s_index] ? maf[m] : maf_2[m]);
       if (s.missing_rate > 0 && random.uniform() < s.missing_rate) g = 3;
       data.genotypes[static_cast<std::size_t>(m) * N + s_index] = g;
     }
+  }
+  for (long s_index = 0; s_index < static_cast<long>(data.population.size()); ++s_index) {
+    // Box-Muller: one normal draw from two uniforms.
+    const double noise = std::sqrt(-2 * std::log(1 - random.uniform())) * std::cos(2 * M_PI * random.uniform());
+    data.pc1.push_back((data.population[s_index] ? 1.0 : -1.0) + 0.5 * noise);
   }
   return data;
 }
@@ -387,6 +445,31 @@ void writePlink(const DataSet& data, const std::string& prefix) {
   finish(bed, prefix + ".bed");
 }
 
+// "FID IID" of sample s as gorva matches it in the data written.
+std::string sampleName(long s, bool plink) {
+  return "F" + std::to_string(s + 1) + (plink ? " S" : " ") + std::to_string(s + 1);
+}
+
+void writeStrata(const DataSet& data, const std::string& path, bool plink) {
+  std::FILE* file = create(path, "wb");
+  writeOrFail(file, "FID IID POP\n", path);
+  for (long s = 0; s < static_cast<long>(data.population.size()); ++s) {
+    writeOrFail(file, sampleName(s, plink) + (data.population[s] ? " POP2\n" : " POP1\n"), path);
+  }
+  finish(file, path);
+}
+
+void writeCovariates(const DataSet& data, const std::string& path, bool plink) {
+  std::FILE* file = create(path, "wb");
+  writeOrFail(file, "FID IID PC1\n", path);
+  char value[32];
+  for (long s = 0; s < static_cast<long>(data.pc1.size()); ++s) {
+    std::snprintf(value, sizeof value, " %.6f\n", data.pc1[s]);
+    writeOrFail(file, sampleName(s, plink) + value, path);
+  }
+  finish(file, path);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -396,6 +479,8 @@ int main(int argc, char** argv) {
   const DataSet data = simulate(settings, planted_at);
   if (!settings.out.empty()) writeText(data, settings.out);
   if (!settings.bfile_out.empty()) writePlink(data, settings.bfile_out);
+  if (!settings.strata_out.empty()) writeStrata(data, settings.strata_out, !settings.bfile_out.empty());
+  if (!settings.covar_out.empty()) writeCovariates(data, settings.covar_out, !settings.bfile_out.empty());
 
   long cases = 0;
   for (const unsigned char c : data.cases) cases += c;

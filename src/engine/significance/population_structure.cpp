@@ -88,22 +88,15 @@ std::vector<int> combinationsBehindLambda(int marker_count, int k, long long mos
 }
 
 std::vector<double> combinationPValues(const SearchContext& context, const std::vector<int>& combinations,
-                                       int k, double tests, int threads) {
+                                       int k, int threads) {
   const long count = static_cast<long>(combinations.size()) / k;
   std::vector<double> p_values(count);
   std::atomic<long> next{0};
   runWorkers(std::max(1, threads), [&](int) {
     std::vector<int> table;
-    std::vector<double> score_sums;
-    double pair[2];
     for (long first = next.fetch_add(kChunk); first < count; first = next.fetch_add(kChunk)) {
       for (long r = first; r < std::min(count, first + kChunk); ++r) {
-        const int* combination = &combinations[r * k];
-        countCombinationTable(context, combination, k, table);
-        score_sums.assign(table.size(), 0.0);
-        exactMeasurePair(context, table.data(), static_cast<int>(table.size()), score_sums.data(), pair);
-        const ScoredCombination scored{combination, k, pair, pair[0]};
-        p_values[r] = describeCombination(context, scored, tests).p_chisq;
+        p_values[r] = testCombination(context, &combinations[r * k], k, table).p_value;
       }
     }
   });
@@ -121,7 +114,7 @@ void assessOrderStructure(const SearchContext& context, const StructureRequest& 
     bool sampled = false;
     const std::vector<int> combinations =
         combinationsBehindLambda(context.marker_count, k, kGenomicControlCombinations, request.seed, sampled);
-    structure.p_chisq = combinationPValues(context, combinations, k, order.tests, threads);
+    structure.p_chisq = combinationPValues(context, combinations, k, threads);
     structure.control = lambdaOf(structure.p_chisq);
     structure.control.sampled = sampled;
     std::erase_if(structure.p_chisq, [](double p) { return std::isnan(p); });

@@ -53,7 +53,7 @@ struct OrderStructure {
 // The p_chisq of each combination (k ints each), as the results table
 // computes a row's, on up to `threads` threads.
 std::vector<double> combinationPValues(const SearchContext& context, const std::vector<int>& combinations,
-                                       int k, double tests, int threads);
+                                       int k, int threads);
 
 struct OrderSignificance;
 

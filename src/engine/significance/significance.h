@@ -12,6 +12,7 @@
 #include "engine/rank/bestrows.h"
 #include "engine/rank/search_context.h"
 #include "engine/significance/population_structure.h"
+#include "engine/significance/table_test.h"
 
 // Upper tail of the chi-square distribution with df degrees of freedom at
 // `statistic`, computed as a tail (down to about 1e-300); NaN when df < 1 or
@@ -29,6 +30,11 @@ void countCombinationTable(const SearchContext& context, const int* combination,
 // so counting them as observed would overstate the evidence.
 void countTestedTable(const SearchContext& context, const int* combination, int k,
                       std::vector<int>& table);
+
+// The association test of a combination's tested table (counted into
+// `table`): every p_chisq of a run comes from here.
+TableTest testCombination(const SearchContext& context, const int* combination, int k,
+                          std::vector<int>& table);
 
 // Each marker's IG alone, as the context scores order 1.
 std::vector<double> singleMarkerGains(const SearchContext& context);
