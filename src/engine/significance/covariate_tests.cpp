@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "engine/count/worker_threads.h"
 #include "engine/significance/logistic_regression.h"
@@ -50,7 +51,16 @@ class CombinationModels {
     Eigen::VectorXd y(n);
     for (int i = 0; i < n; ++i) y[i] = context_.phenotypes[rows_[i]];
     const Eigen::MatrixXd base = baseDesign();
-    const LogisticFit reduced = fitLogistic(base, y);
+    // Rows that count every sample share the model of the covariates alone.
+    const bool every_sample = rows_.size() == context_.samples.size();
+    if (!every_sample || !every_sample_fit_) {
+      const LogisticFit fit = fitLogistic(base, y);
+      if (every_sample) every_sample_fit_ = fit;
+      reduced_ = fit;
+    } else {
+      reduced_ = *every_sample_fit_;
+    }
+    const LogisticFit& reduced = reduced_;
     const LogisticFit full = fitLogistic(withFactor(base, cell_of_, cells_), y);
     out.p_adjusted = likelihoodRatioPValue(reduced, full);
     out.not_fitted = !reduced.fitted || !full.fitted;
@@ -111,6 +121,8 @@ class CombinationModels {
   int k_;
   int levels_;
   int cells_;
+  std::optional<LogisticFit> every_sample_fit_;
+  LogisticFit reduced_;
   std::vector<int> rows_;     // the counted samples
   std::vector<int> cell_of_;  // each one's genotype cell
 };
