@@ -88,12 +88,13 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
       return false;
     }
     CovariateLine sample{std::string(fields[0]), std::string(fields[1]), line, false};
-    for (const std::size_t f : columns) {
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const std::size_t f = columns[c];
       double value = NAN;
       if (isMissing(fields[f])) {
         sample.missing = true;
       } else if (!parseNumber(fields[f], value)) {
-        error = at(path, line) + ", field " + std::to_string(f + 1) + ": covariate " + out.names[&f - columns.data()] +
+        error = at(path, line) + ", field " + std::to_string(f + 1) + ": covariate " + out.names[c] +
                 " is '" + std::string(fields[f]) + "', not a number (-9 or NA when missing)";
         return false;
       }

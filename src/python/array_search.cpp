@@ -98,15 +98,22 @@ std::vector<unsigned char> markerMajorCopy(const ArraySearchRequest& request) {
 // one, their permutation p-values from the order's maxima. False when the
 // listing could not be read back.
 bool appendRows(OrderSignificance& order, std::vector<ArrayTableRow>& rows) {
+  const std::vector<AdjustedPValues>& adjusted = order.structure.listed;
+  const auto adjust = [&adjusted](ArrayTableRow& row) {
+    if (static_cast<std::size_t>(row.rank) <= adjusted.size()) row.adjusted = adjusted[row.rank - 1];
+  };
   if (!order.listing) {
-    for (std::size_t j = 0; j < order.rows.size(); ++j)
+    for (std::size_t j = 0; j < order.rows.size(); ++j) {
       rows.push_back(ArrayTableRow{order.order, static_cast<int>(j) + 1, std::move(order.rows[j])});
+      adjust(rows.back());
+    }
     return true;
   }
   int rank = 0;
   return order.listing->rows().forEach([&](const SignificanceRow& listed) {
     ArrayTableRow row{order.order, ++rank, listed};
     row.row.p_permutation = permutationPValue(listed.key, order.maxima);
+    adjust(row);
     rows.push_back(std::move(row));
     return true;
   });
@@ -175,6 +182,10 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
   significance.rank = request.rank;
   significance.permutations = request.permutations;
   significance.max_p = request.max_p;
+  CovariateModel covariates;
+  covariates.count = request.covariate_count;
+  covariates.values = request.covariates;
+  if (covariates.count > 0) significance.structure.covariates = &covariates;
   for (int k = request.first_order; k <= request.last_order; ++k) {
     OrderRequest search;
     search.order = k;

@@ -5,6 +5,7 @@
 #ifndef GORVA_PYTHON_ARRAY_SEARCH_H
 #define GORVA_PYTHON_ARRAY_SEARCH_H
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ struct ArraySearchRequest {
   double max_p = 0;  // above 0: every combination with p_chisq at most this
   int threads = 0;  // below 1: every hardware thread
   std::vector<std::string> marker_names;  // for warnings
+  // Per sample, covariate_count numbers (sample-major): the rows get the
+  // covariate-adjusted p-values.
+  std::vector<double> covariates;
+  int covariate_count = 0;
 };
 
 // One kept combination of one order, as a line of the results table.
@@ -35,6 +40,8 @@ struct ArrayTableRow {
   int order = 0;
   int rank = 0;  // from 1 within its order
   SignificanceRow row;
+  AdjustedPValues adjusted{std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN(),
+                           false};
 };
 
 struct ArraySearchResult {

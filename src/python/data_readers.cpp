@@ -65,7 +65,10 @@ LoadedData readWithSubset(Reader& reader, const std::string& pheno) {
   if (!reader.read(data.genotypes.data(), data.phenotype.data(), names.pointers()))
     throw DataFileError(reader.error());
   data.markers = names.names();
-  for (const int s : subset.samples) data.samples.push_back(input.samples[s].iid);
+  for (const int s : subset.samples) {
+    data.samples.push_back(input.samples[s].iid);
+    data.families.push_back(input.samples[s].fid);
+  }
   return data;
 }
 
@@ -103,7 +106,12 @@ LoadedData readTextData(const std::string& path) {
   constexpr unsigned char kCaseValue = 1;
   for (unsigned char& value : data.phenotype) value = value == kCaseValue ? 1 : 0;
   data.markers = names.names();
-  for (int s = 0; s < samples; ++s) data.samples.push_back("s" + std::to_string(s));
+  // Named as the program's sample files (--keep, --covar) name them: by
+  // data line number.
+  for (int s = 0; s < samples; ++s) {
+    data.samples.push_back(std::to_string(s + 1));
+    data.families.push_back("F" + std::to_string(s + 1));
+  }
   return data;
 }
 

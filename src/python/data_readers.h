@@ -12,13 +12,15 @@ struct LoadedData {
   std::vector<unsigned char> genotypes;  // marker-major, m * sample_count + s, codes 0-3
   std::vector<unsigned char> phenotype;  // 1 case, 0 control
   std::vector<std::string> markers;
-  std::vector<std::string> samples;
+  std::vector<std::string> samples;   // IIDs
+  std::vector<std::string> families;  // FIDs, as a covariate or strata file names them
   std::string warnings;  // whole lines "gorva: warning: ...\n", as the program prints them
 };
 
 // A tab-separated data file as the program reads it with its defaults: the
 // phenotype in the first column, 1 a case and any other value a control.
-// Samples are named s0, s1, ... (the file has no sample ids). Throws
+// Samples are named by data line number, 1, 2, ... (FID F1, F2, ...), as
+// the program's sample files name them. Throws
 // DataFileError when the file cannot be opened, BadSearchInput when the
 // data check refuses it.
 LoadedData readTextData(const std::string& path);

@@ -192,13 +192,33 @@ py::dict tableColumns(const std::vector<ArrayTableRow>& rows, const std::vector<
   columns["p_bonferroni"] = column<double>(rows, [](Row r) { return r.row.p_bonferroni; });
   columns["p_permutation"] = column<double>(rows, [](Row r) { return r.row.p_permutation; });
   columns["p_interaction"] = column<double>(rows, [](Row r) { return r.row.p_interaction; });
+  columns["p_adjusted"] = column<double>(rows, [](Row r) { return r.adjusted.p_adjusted; });
+  columns["p_interaction_adjusted"] =
+      column<double>(rows, [](Row r) { return r.adjusted.p_interaction_adjusted; });
   return columns;
+}
+
+// A (samples x covariates) array of finite numbers, by value.
+void readCovariates(const py::object& covariates, ArraySearchRequest& request) {
+  const auto values = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(covariates);
+  if (!values || values.ndim() != 2 || values.shape(0) != request.sample_count || values.shape(1) < 1) {
+    throw BadSearchInput("covariates must be a 2-D array of numbers, one row per sample (" +
+                         std::to_string(request.sample_count) + ") and at least one column");
+  }
+  request.covariate_count = static_cast<int>(values.shape(1));
+  request.covariates.assign(values.data(), values.data() + values.size());
+  for (std::size_t i = 0; i < request.covariates.size(); ++i) {
+    if (!std::isfinite(request.covariates[i])) {
+      throw BadSearchInput("covariates: row " + std::to_string(i / request.covariate_count) +
+                           " holds a value that is not a finite number (leave such samples out)");
+    }
+  }
 }
 
 py::dict search(const py::object& genotypes, const py::object& phenotype, const py::object& order,
                 int top, const std::string& missing, const std::string& rank, long long permutations,
                 long long seed, const py::object& max_p, const py::object& threads,
-                const py::object& markers) {
+                const py::object& markers, const py::object& covariates) {
   ArraySearchRequest request;
   const py::array held = genotypeArray(genotypes, request);
   request.phenotype = phenotypeValues(phenotype);
@@ -214,6 +234,7 @@ py::dict search(const py::object& genotypes, const py::object& phenotype, const 
   }
   request.threads = threads.is_none() ? 0 : threads.cast<int>();
   request.marker_names = markerNames(markers, request.marker_count);
+  if (!covariates.is_none()) readCovariates(covariates, request);
   ArraySearchResult result;
   {
     py::gil_scoped_release release;
@@ -249,10 +270,15 @@ max_p: with a bound, every combination of each order whose p_chisq is at
   wait in a temporary file.
 threads: worker threads; None = every hardware thread.
 markers: names of the markers (default "m0", "m1", ...).
+covariates: 2-D float array, one row per sample, finite numbers: each row
+  gets p_adjusted and p_interaction_adjusted, logistic-regression
+  likelihood-ratio tests adjusted for them (leave samples with missing
+  values out of every array first).
 
 Returns a dict of NumPy arrays, one per column of the results table
 (order, rank, markers, indices, cases, controls, df, IG, RIG, synergy,
-p_chisq, p_bonferroni, p_permutation, p_interaction), orders ascending,
+p_chisq, p_bonferroni, p_permutation, p_interaction, p_adjusted,
+p_interaction_adjusted), orders ascending,
 best first, NaN where the table writes NA: pandas.DataFrame(gorva.search(...))
 is the table. Combinations whose measures are not numbers are left out,
 with a warning.
@@ -296,7 +322,9 @@ PYBIND11_MODULE(gorva, module) {
           },
           "uint8, 1 = case, 0 = control.")
       .def_readonly("markers", &LoadedData::markers, "Marker names, in column order.")
-      .def_readonly("samples", &LoadedData::samples, "Sample names, in row order.")
+      .def_readonly("samples", &LoadedData::samples,
+                    "Sample IIDs, in row order (text files: the data line number, as --keep and --covar name them).")
+      .def_readonly("families", &LoadedData::families, "Sample FIDs, in row order.")
       .def("__repr__", [](const LoadedData& data) {
         return "<gorva.GenotypeData: " + std::to_string(data.sample_count) + " samples x " +
                std::to_string(data.marker_count) + " markers>";
@@ -305,7 +333,7 @@ PYBIND11_MODULE(gorva, module) {
   module.def("search", &search, kSearchDoc, "genotypes"_a, "phenotype"_a, "order"_a = 2,
              "top"_a = 10, "missing"_a = "available", "rank"_a = "ig", "permutations"_a = 0,
              "seed"_a = 1, "max_p"_a = py::none(), "threads"_a = py::none(),
-             "markers"_a = py::none());
+             "markers"_a = py::none(), "covariates"_a = py::none());
   module.def(
       "read_text", [](const std::string& path) { return pythonData(readTextData(path)); },
       "Reads a tab-separated data file as the gorva program does (phenotype in the first\n"

@@ -68,3 +68,63 @@ def test_adjusted_p_values_equal_an_independent_logistic_fit(tmp_path):
             assert row["p_interaction_adjusted"] == "NA"
         compared += 1
     assert compared == 12
+
+
+def test_python_covariate_columns_equal_the_programs(tmp_path):
+    import gorva
+    from conftest import as_printed
+    samples, markers = 300, 6
+    genotypes, phenotype = generated(samples, markers, 0.05, seed=3)
+    covariates = np.random.default_rng(8).normal(size=(samples, 2))
+    names = ["M%d" % m for m in range(markers)]
+    write_text(tmp_path / "data.txt", genotypes, phenotype, names)
+    write_covariates(tmp_path / "cov.txt", covariates, ["A", "B"])
+    columns = gorva.search(genotypes, phenotype, order=(1, 2), top=4, markers=names, covariates=covariates)
+    expected = program_table(tmp_path, tmp_path / "data.txt",
+                             ["--order", "1-2", "--top", "4", "--covar", str(tmp_path / "cov.txt")])
+    assert as_printed(columns) == expected
+    assert any(row["p_adjusted"] != "NA" for row in expected)
+
+
+def lambdas(table_path):
+    found = {}
+    for line in open(table_path):
+        if "lambda_gc" in line:
+            words = line.split()
+            found[(int(words[2].rstrip(":")), words[3])] = float(words[5])
+    return found
+
+
+def test_structured_data_inflate_lambda_and_covariates_correct_it(tmp_path):
+    subprocess.run([SIMULATE, "--out", str(tmp_path / "pop.txt"), "--markers", "300", "--samples", "800",
+                    "--seed", "5", "--population-2", "0.5", "--case-fraction", "0.35",
+                    "--case-fraction-2", "0.65", "--maf-shift", "0.12",
+                    "--covar-out", str(tmp_path / "pop.cov")], check=True, capture_output=True)
+    table = tmp_path / "table.tsv"
+    run = [GORVA_EXE, "--in", str(tmp_path / "pop.txt"), "--out", str(tmp_path / "report.txt"),
+           "--table", str(table)]
+    subprocess.run(run + ["--order", "1-2"], check=True, capture_output=True)
+    found = lambdas(table)
+    assert found[(1, "lambda_gc")] > 1.3 and found[(2, "lambda_gc")] > 1.3
+    # The adjusted lambda needs two fits per combination: order 1 only.
+    subprocess.run(run + ["--order", "1", "--covar", str(tmp_path / "pop.cov")], check=True, capture_output=True)
+    assert 0.85 <= lambdas(table)[(1, "lambda_gc_adjusted")] <= 1.15
+
+
+@pytest.mark.parametrize("content, options, message", [
+    ("FID IID PC1\nF1 999 0.5\n", [], "none of its 1 samples"),
+    ("FID IID PC1\nF1 1 0.5\nF1 1 0.7\n", [], "line 3, field 2: sample 1 was already named on line 2"),
+    ("FID IID PC1\nF1 1 abc\n", [], "line 2, field 3: covariate PC1 is 'abc'"),
+    ("FID IID PC1\nF1 1 0.5\n", ["--covar-name", "PC2"], "line 1: no covariate named 'PC2'"),
+    ("FID IID PC1\nF1 1 0.5\n", ["--no-table"], "give --table FILE too"),
+])
+def test_covariate_file_refusals_create_nothing(tmp_path, content, options, message):
+    genotypes, phenotype = generated(20, 3, 0.0, seed=1)
+    write_text(tmp_path / "data.txt", genotypes, phenotype, ["a", "b", "c"])
+    (tmp_path / "cov.txt").write_text(content)
+    table = ["--table", str(tmp_path / "t.tsv")] if "--no-table" not in options else []
+    command = [GORVA_EXE, "--in", str(tmp_path / "data.txt"), "--out", str(tmp_path / "report.txt"),
+               "--covar", str(tmp_path / "cov.txt")] + table + [o for o in options if o != "--no-table"]
+    run = subprocess.run(command, capture_output=True, text=True)
+    assert run.returncode == 2 and message in run.stderr
+    assert not (tmp_path / "report.txt").exists() and not (tmp_path / "t.tsv").exists()
