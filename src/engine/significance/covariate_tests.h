@@ -8,26 +8,7 @@
 #include <vector>
 
 #include "engine/rank/search_context.h"
-
-// What every model holds besides the genotypes, per sample of the context
-// (its sample indices, not its list).
-struct CovariateModel {
-  int count = 0;               // covariates per sample
-  std::vector<double> values;  // sample-major, count per sample
-  // Empty, or a stratum index (0 ... stratum_count - 1) per sample: the
-  // strata enter every model as factors.
-  std::vector<int> strata;
-  int stratum_count = 0;
-
-  bool any() const { return count > 0 || stratum_count > 1; }
-};
-
-struct AdjustedPValues {
-  double p_adjusted;
-  double p_interaction_adjusted;  // NaN but for pairs
-  // Some model did not converge or separated the classes (its p is NaN).
-  bool not_fitted;
-};
+#include "engine/significance/structure_results.h"
 
 // The adjusted p-values of `count` combinations of k markers each (k ints
 // per combination), on up to `threads` threads.

@@ -6,6 +6,7 @@
 #include "engine/search/batch_pool.h"
 #include "engine/search/order_search.h"
 #include "engine/significance/combination_listing.h"
+#include "engine/significance/population_structure.h"
 #include "search_constants.h"
 
 AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& search,

@@ -8,20 +8,13 @@
 
 #include "engine/rank/search_context.h"
 #include "engine/significance/covariate_tests.h"
+#include "engine/significance/structure_results.h"
 
 // Combinations behind lambda: every one of the order up to this many, else a
 // uniform random sample of this many.
 constexpr long long kGenomicControlCombinations = 1000000;
 // The same for the covariate-adjusted lambda, each needing two model fits.
 constexpr long long kAdjustedControlCombinations = 100000;
-
-// The median of the 1-df chi-square quantiles of p-values over the median
-// of that distribution (0.4549364); 1 on data without inflation.
-struct GenomicControl {
-  double lambda = 0;
-  long long combinations = 0;  // p-values that are numbers, behind lambda
-  bool sampled = false;        // a random sample of the order's combinations
-};
 
 // lambda of `p_values`, leaving out those that are not numbers (NaN when
 // none is left).
@@ -32,23 +25,6 @@ GenomicControl lambdaOf(const std::vector<double>& p_values);
 // seeded with `seed`; k ints each.
 std::vector<int> combinationsBehindLambda(int marker_count, int k, long long most, unsigned long seed,
                                           bool& sampled);
-
-struct StructureRequest {
-  bool genomic_control = false;
-  const CovariateModel* covariates = nullptr;  // null or empty: no adjusted p-values
-  unsigned long seed = 1;
-};
-
-struct OrderStructure {
-  bool assessed = false;
-  GenomicControl control;           // of p_chisq
-  std::vector<double> p_chisq;      // behind control, ascending (for a QQ plot)
-  bool adjusted = false;            // the covariate columns were computed
-  GenomicControl adjusted_control;  // of p_adjusted
-  // Per listed row, in the table's order.
-  std::vector<AdjustedPValues> listed;
-  long long not_fitted = 0;  // rows some model of which failed
-};
 
 // The p_chisq of each combination (k ints each), as the results table
 // computes a row's, on up to `threads` threads.

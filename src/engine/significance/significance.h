@@ -11,7 +11,7 @@
 
 #include "engine/rank/bestrows.h"
 #include "engine/rank/search_context.h"
-#include "engine/significance/population_structure.h"
+#include "engine/significance/structure_results.h"
 #include "engine/significance/table_test.h"
 
 // Upper tail of the chi-square distribution with df degrees of freedom at

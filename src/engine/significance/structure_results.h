@@ -1,0 +1,54 @@
+// What genomic control and the covariate-adjusted tests ask and answer,
+// apart from the code that computes them, so that a run's significance
+// request and outcome can hold them.
+#ifndef GORVA_ENGINE_SIGNIFICANCE_STRUCTURE_RESULTS_H
+#define GORVA_ENGINE_SIGNIFICANCE_STRUCTURE_RESULTS_H
+
+#include <vector>
+
+// What every model holds besides the genotypes, per sample of the context
+// (its sample indices, not its list).
+struct CovariateModel {
+  int count = 0;               // covariates per sample
+  std::vector<double> values;  // sample-major, count per sample
+  // Empty, or a stratum index (0 ... stratum_count - 1) per sample: the
+  // strata enter every model as factors.
+  std::vector<int> strata;
+  int stratum_count = 0;
+
+  bool any() const { return count > 0 || stratum_count > 1; }
+};
+
+struct AdjustedPValues {
+  double p_adjusted;
+  double p_interaction_adjusted;  // NaN but for pairs
+  // Some model did not converge or separated the classes (its p is NaN).
+  bool not_fitted;
+};
+
+// The median of the 1-df chi-square quantiles of p-values over the median
+// of that distribution (0.4549364); 1 on data without inflation.
+struct GenomicControl {
+  double lambda = 0;
+  long long combinations = 0;  // p-values that are numbers, behind lambda
+  bool sampled = false;        // a random sample of the order's combinations
+};
+
+struct StructureRequest {
+  bool genomic_control = false;
+  const CovariateModel* covariates = nullptr;  // null or empty: no adjusted p-values
+  unsigned long seed = 1;
+};
+
+struct OrderStructure {
+  bool assessed = false;
+  GenomicControl control;           // of p_chisq
+  std::vector<double> p_chisq;      // behind control, ascending (for a QQ plot)
+  bool adjusted = false;            // the covariate columns were computed
+  GenomicControl adjusted_control;  // of p_adjusted
+  // Per listed row, in the table's order.
+  std::vector<AdjustedPValues> listed;
+  long long not_fitted = 0;  // rows some model of which failed
+};
+
+#endif  // GORVA_ENGINE_SIGNIFICANCE_STRUCTURE_RESULTS_H
