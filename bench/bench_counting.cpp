@@ -231,7 +231,8 @@ void printRate(const char* what, int threads, const Rate& rate, int samples, dou
 // `markers` x `samples`. It prints wall-clock rates, which on a shared
 // machine follow the other programs' load; its CPU seconds per repetition
 // are had instead as the difference of two runs (one repetition, then
-// 1 + repetitions), which also takes out its data generation and packing.
+// 1 + repetitions), which also takes out its data generation and packing;
+// the median of three such differences counts.
 // Zero rates when it was not built or did not run.
 struct CountingLimit {
   double pairs_per_cpu_second = 0;
@@ -278,13 +279,20 @@ bool runCountingLimit(int markers, int samples, int repetitions, CountingLimit& 
 CountingLimit countingLimit(int markers, int samples) {
   CountingLimit limit;
   const int repetitions = std::max(3, g_repetitions);
-  const double start = childCpuSeconds();
-  if (!runCountingLimit(markers, samples, 1, limit)) return CountingLimit{};
-  const double one = childCpuSeconds();
-  if (!runCountingLimit(markers, samples, 1 + repetitions, limit)) return CountingLimit{};
-  const double more = childCpuSeconds() - one - (one - start);
   const double pairs = 0.5 * markers * (markers - 1.0);
-  if (more > 0) limit.pairs_per_cpu_second = pairs * repetitions / more;
+  // Three differences, the median of their rates: one difference can be
+  // far off either way when the machine is busy.
+  std::vector<double> rates;
+  for (int trial = 0; trial < 3; ++trial) {
+    const double start = childCpuSeconds();
+    if (!runCountingLimit(markers, samples, 1, limit)) return CountingLimit{};
+    const double one = childCpuSeconds();
+    if (!runCountingLimit(markers, samples, 1 + repetitions, limit)) return CountingLimit{};
+    const double more = childCpuSeconds() - one - (one - start);
+    rates.push_back(more > 0 ? pairs * repetitions / more : 0);
+  }
+  std::sort(rates.begin(), rates.end());
+  limit.pairs_per_cpu_second = rates[1];
   return limit;
 }
 
