@@ -69,6 +69,11 @@ py::array genotypeArray(const py::object& genotypes, ArraySearchRequest& request
   }
   if (array.shape(0) > INT32_MAX || array.shape(1) > INT32_MAX)
     throw BadSearchInput("genotypes: too many samples or markers for this version");
+  // Codes are read by value: another byte order is copied into this one's
+  // first, or a big-endian 1 would be read as 256.
+  if (!array.dtype().attr("isnative").cast<bool>()) {
+    array = py::array::ensure(array.attr("astype")(array.dtype().attr("newbyteorder")("=")));
+  }
   checkCodesOf(array);
   request.sample_count = static_cast<int>(array.shape(0));
   request.marker_count = static_cast<int>(array.shape(1));
@@ -256,7 +261,8 @@ constexpr const char* kSearchDoc = R"(Exhaustive search of every combination of 
 
 genotypes: 2-D array-like of codes 0, 1, 2 and 3 (missing), shape
   (samples, markers), any integer or bool dtype, C or Fortran order; read
-  where it lies (no copy), except under missing="imputation" or "em".
+  where it lies (no copy), except under missing="imputation" or "em" and
+  for the other byte order, which is copied into this machine's first.
 phenotype: 1-D, 1 = case, 0 = control (booleans accepted), one per sample.
 order: an int, or a (first, last) pair of orders to search.
 top: combinations kept per order.

@@ -218,6 +218,8 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        "list.txt: none of its 2 samples is in in.vcf"},
       {kHeader + kColumns + kRecords, kPheno, "--extract", "rs2\n",
        "list.txt: 1 of the 3 markers of in.vcf are left, fewer than the lowest order 2"},
+      {kHeader + kColumns + kRecords.substr(0, kRecords.find('\n') + 1), kPheno, "--keep", "a a\nb b\n",
+       "in.vcf: 1 markers, fewer than the lowest order 2"},
       {kHeader + kColumns + kRecords + "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t0/0\t0/2\t1/1\n", kPheno, "", "",
        "in.vcf line 8, field 11 (sample b): GT allele 2, but the record has 1 ALT allele"},
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\n", kPheno, "", "",

@@ -49,7 +49,8 @@ def test_layouts_and_integer_widths_give_equal_results():
     reference = gorva.search(genotypes, phenotype, order=(1, 2))
     for variant in [np.asfortranarray(genotypes), genotypes.astype(np.int8),
                     np.asfortranarray(genotypes.astype(np.int32)), genotypes.T.copy().T,
-                    genotypes.astype(np.int64)[:, ::-1][:, ::-1]]:
+                    genotypes.astype(np.int64)[:, ::-1][:, ::-1], genotypes.astype(">i2"),
+                    genotypes.astype(">u8")]:
         assert as_printed(gorva.search(variant, phenotype.astype(bool), order=(1, 2))) == as_printed(reference)
     assert as_printed(gorva.search(binary, phenotype, order=2)) == \
         as_printed(gorva.search(binary.astype(np.uint16), phenotype, order=2))
