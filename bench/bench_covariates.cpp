@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   for (const AdjustedPValues& row : out) not_fitted += row.not_fitted;
   std::printf("CPU: %s\n", cpuModel().c_str());
   std::printf("%d pairs, %d covariates, %d samples, %d threads: %.2f s wall (%.0f rows/s), %.2f s CPU "
-              "(%.2f s wall on an idle machine at most); %ld rows with a model not fitted\n",
+              "(so at best %.2f s wall on idle cores); %ld rows with a model not fitted\n",
               rows, covariates, samples, threads, seconds, rows / seconds, cpu_seconds, cpu_seconds / threads,
               not_fitted);
   return 0;
