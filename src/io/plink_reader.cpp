@@ -251,7 +251,7 @@ bool PlinkReader::forEachPackedMarker(Decode decode, int first_row, int end_row)
 }
 
 SubsetInput PlinkReader::subsetInput() const {
-  return SubsetInput{prefix_ + ".fam", fam_ids_, fam_status_, marker_names_, true};
+  return SubsetInput{prefix_ + ".fam", fam_ids_, fam_status_, marker_names_, true, prefix_ + ".bim"};
 }
 
 void PlinkReader::select(const Subset& subset) {

@@ -169,7 +169,7 @@ bool readMarkerList(const std::string& file, const char* option, const SubsetInp
     }
     return true;
   });
-  out.warnings += unknown.warning(file, input.name, "markers");
+  out.warnings += unknown.warning(file, input.markerSource(), "markers");
   return true;
 }
 
@@ -277,12 +277,12 @@ bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest
   if (out.markers.size() < static_cast<std::size_t>(lowest_order)) {
     const std::string& file = files.extract.empty() ? files.exclude : files.extract;
     if (file.empty()) {  // no marker file: the input itself holds too few
-      out.error = input.name + ": " + std::to_string(marker_count) + " markers, fewer than the lowest order " +
+      out.error = input.markerSource() + ": " + std::to_string(marker_count) + " markers, fewer than the lowest order " +
                   std::to_string(lowest_order) + " (lower --order)";
       return false;
     }
     out.error = file + ": " + std::to_string(out.markers.size()) + " of the " + std::to_string(marker_count) +
-                " markers of " + input.name + " are left, fewer than the lowest order " +
+                " markers of " + input.markerSource() + " are left, fewer than the lowest order " +
                 std::to_string(lowest_order) + " (name more markers, or lower --order)";
     return false;
   }

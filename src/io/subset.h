@@ -43,6 +43,9 @@ struct SubsetInput {
   std::vector<std::string> markers;  // every marker name, in order
   // PLINK matches a sample by FID and IID; text and VCF by the IID alone.
   bool match_family = false;
+  // The file that names the markers, when not `name` (a PLINK .bim).
+  std::string marker_file;
+  const std::string& markerSource() const { return marker_file.empty() ? name : marker_file; }
 };
 
 struct Subset {

@@ -195,6 +195,14 @@ TEST_F(PlinkRun, RefusalsLeaveTheOldReportAndCreateNothing) {
   }
 }
 
+TEST_F(PlinkRun, AMarkerListThatLeavesTooFewNamesTheBimThatListsThem) {
+  writeFile(dir_ + "/none.txt", "absent\n");
+  const ProgramResult run = runGorva({"--bfile", "set", "--extract", "none.txt", "--out", "r.txt"}, dir_);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("gorva: none.txt: 0 of the "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" markers of set.bim are left"), std::string::npos) << run.err;
+}
+
 TEST_F(PlinkRun, MissingNoneRefusesAMissingGenotypeAndInIsIgnoredWhenBfileIsGiven) {
   const ProgramResult none = runGorva({"--bfile", "set", "--out", "none.report", "--missing", "none"}, dir_);
   EXPECT_EQ(none.status, 2);
