@@ -474,7 +474,7 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
   for (const OrderSignificance& order : orders_)
     printWarningLines(notANumberWarning(order, marker_names, significance.active));
   if (opt::table_file.empty()) return;
-  std::fputs(notFittedWarning(orders_).c_str(), stderr);
+  printWarningLines(notFittedWarning(orders_));
   TableRun run;
   run.counted = counted_samples_;
   run.cases = counted_cases_;

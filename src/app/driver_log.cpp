@@ -2,6 +2,7 @@
 // inputs, what each order tested, and at the end the log itself.
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "app/options.h"
 #include "app/run_log.h"
@@ -59,6 +60,18 @@ void TFmMDR::logOutcome(const RunPlan& plan) {
     std::snprintf(line, sizeof line, "order %d: %.0f tests; Bonferroni threshold at %.2f: p_chisq <= %.6E", k,
                   tests, kFamilyLevel, tests > 0 ? kFamilyLevel / tests : 1.0);
     addRunLogLine(line);
+  }
+  for (const OrderSignificance& order : orders_) {
+    const OrderStructure& structure = order.structure;
+    for (const auto& [name, control, shown] :
+         {std::tuple{"lambda_gc", structure.control, structure.assessed && structure.control.combinations > 0},
+          std::tuple{"lambda_gc_adjusted", structure.adjusted_control, structure.adjusted_control.combinations > 0}}) {
+      if (!shown) continue;
+      char line[160];
+      std::snprintf(line, sizeof line, "order %d: %s = %.4f from %lld combinations (%s)", order.order, name,
+                    control.lambda, control.combinations, control.sampled ? "a uniform random sample" : "all");
+      addRunLogLine(line);
+    }
   }
 }
 
