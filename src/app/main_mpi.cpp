@@ -30,8 +30,7 @@ int main(int argc, char** argv) {
       if (rank == 0) printRefusal("--max-p: not available in gorva-mpi (run gorva for the listing)");
       status = kExitBadInput;
     } else if (rank == 0) {
-      installDistributedSearch();
-      status = runAnalysis();
+      status = runAnalysis(distributedOrderSearch);
       releaseWorkers();
     } else {
       status = serveAsWorker();

@@ -44,7 +44,7 @@ void readOptions(int argc, char** argv) {
   opt::refusal = verdict.refusal;
 }
 
-int runAnalysis() {
+int runAnalysis(const OrderSearch& order_search) {
   // Names of any length reach the driver unchanged, so the buffers grow with them.
   std::string input_file = opt::input_file;
   std::string output_file = opt::output_file;
@@ -73,6 +73,7 @@ int runAnalysis() {
   removeTemporariesOnSignals();
   TFmMDR* engine = new TFmMDR;
   engine->significance = significance;
+  engine->order_search = order_search;
   engine->search_settings.requested_threads = opt::threads;
   engine->search_settings.use_planes = opt::engine != "plain";
   engine->search_settings.show_progress =

@@ -3,6 +3,8 @@
 #ifndef GORVA_APP_RUN_H
 #define GORVA_APP_RUN_H
 
+#include "engine/search/order_search.h"
+
 // Answers --help or --version (printing only when `print`); returns true when
 // the invocation ends there.
 bool answerHelpRequest(int argc, char** argv, bool print);
@@ -12,7 +14,8 @@ bool answerHelpRequest(int argc, char** argv, bool print);
 void readOptions(int argc, char** argv);
 
 // Banner, options summary, one analysis, closing lines; returns the exit status.
-int runAnalysis();
+// `order_search` searches each order (empty: this process alone).
+int runAnalysis(const OrderSearch& order_search = {});
 
 // answerHelpRequest, readOptions and runAnalysis in turn.
 int runGorva(int argc, char** argv);

@@ -7,6 +7,7 @@
 
 #include "app/planes_road.h"
 #include "engine/rank/search_context.h"
+#include "engine/search/order_search.h"
 #include "engine/significance/significance.h"
 #include "io/FileIO.h"
 #include "io/exit_status.h"
@@ -100,6 +101,8 @@ class TFmMDR {
   // Threads, engine and progress of the search, set by the program before
   // the driver runs.
   SearchSettings search_settings;
+  // Who searches each order (empty: this process; gorva-mpi: every rank).
+  OrderSearch order_search;
 
  private:
   // Prints "gorva: <message>" on the error stream and records the status.

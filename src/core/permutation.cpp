@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gorva.h"
+#include "mt19937.h"
 #include "search_constants.h"
 
 namespace {
@@ -24,9 +25,7 @@ void sortAscending(double* values, int n) {
 
 }  // namespace
 
-void permuteValues(unsigned char* values, int n) {
-  for (int i = n; i >= 2; --i) std::swap(values[drawBelow(i)], values[i - 1]);
-}
+void permuteValues(unsigned char* values, int n) { shuffleFromTop(values, n, int32_rand); }
 
 void permuteValuesByIndex(unsigned char* values, int* positions, int n) {
   for (int i = n; i >= 2; --i) std::swap(values[positions[drawBelow(i)]], values[positions[i - 1]]);

@@ -115,6 +115,7 @@ void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int me
     search.order = k;
     search.threads = threads;
     search.progress = &progress;
+    search.via = order_search;
     if (all_writer_open_) {
       search.sink = [this, k](int* combinations, int count, double* pairs) {
         saveAllResult(pairs, combinations, k - 1, count, k - 1);

@@ -192,7 +192,7 @@ void sendPairs(int order, const int* combinations, int count, const double* pair
 // Rank 0's order search over all ranks.
 bool g_context_shared = false;
 
-void distributedOrderSearch(const SearchContext& context, const OrderRequest& whole,
+void searchOverRanks(const SearchContext& context, const OrderRequest& whole,
                             OrderOutcome& outcome) {
   const int ranks = rankCount();
   const int order = whole.order;
@@ -263,7 +263,10 @@ void distributedOrderSearch(const SearchContext& context, const OrderRequest& wh
 
 }  // namespace
 
-void installDistributedSearch() { setOrderSearch(distributedOrderSearch); }
+void distributedOrderSearch(const SearchContext& context, const OrderRequest& whole, OrderOutcome& outcome) {
+  searchOverRanks(context, whole, outcome);
+}
+
 
 void releaseWorkers() {
   if (rankCount() > 1) broadcastCommand(kStop);

@@ -7,8 +7,10 @@
 #ifndef GORVA_MPI_MPI_SEARCH_H
 #define GORVA_MPI_MPI_SEARCH_H
 
-// Rank 0: makes the engine's order search the distributed one.
-void installDistributedSearch();
+#include "engine/search/batch_pool.h"
+
+// Rank 0: searches one order over every rank (an OrderSearch).
+void distributedOrderSearch(const SearchContext& context, const OrderRequest& whole, OrderOutcome& outcome);
 
 // Rank 0: tells the other ranks that the run is over (on every path).
 void releaseWorkers();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
 #include <new>
 
 #include "app/memory_budget.h"
@@ -136,8 +135,6 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
   const int K = keptRowCapacity(request.marker_count, request.first_order, request.last_order, request.top);
   checkMemoryBudget(request, K);
 
-  static std::mutex one_search_at_a_time;
-  const std::lock_guard<std::mutex> lock(one_search_at_a_time);
   std::vector<unsigned char> phenotype = request.phenotype;
   std::vector<double> scores(request.sample_count, 0.0);
   std::vector<unsigned char> own_bytes;

@@ -55,8 +55,8 @@ int missingCodeOfWord(const std::string& word);
 // Searches every order of the request as the program does for its results
 // table: measures that are not numbers left out (and warned about), the
 // kept rows with their counts and p-values. Throws BadSearchInput or
-// SearchOutOfMemory. Searches run one at a time (the engine's generator is
-// shared), each on the request's threads.
+// SearchOutOfMemory. Searches from several threads run side by side: each
+// owns its generator and working storage, on the request's threads.
 ArraySearchResult searchArray(const ArraySearchRequest& request);
 
 #endif  // GORVA_PYTHON_ARRAY_SEARCH_H

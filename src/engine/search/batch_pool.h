@@ -88,6 +88,10 @@ struct OrderRequest {
   BatchSink sink;           // every pair of every batch; may be empty
   BatchBestSink best_sink;  // every batch's best rows; may be empty
   SearchProgress* progress = nullptr;
+  // Who searches the order when runOrderSearch is asked: empty, this
+  // process (searchOrder); the MPI program passes its distributed search.
+  // Each request carries its own, so nothing is installed process-wide.
+  std::function<void(const SearchContext&, const OrderRequest&, OrderOutcome&)> via;
 };
 
 // Scores the request's batches of its order, merging each batch's best rows

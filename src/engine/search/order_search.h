@@ -1,5 +1,5 @@
-// Who searches one order: this process alone by default, or a distributed
-// search that the MPI program installs.
+// Who searches one order: this process alone by default, or the search the
+// request names (the MPI program's distributed one).
 #ifndef GORVA_ENGINE_SEARCH_ORDER_SEARCH_H
 #define GORVA_ENGINE_SEARCH_ORDER_SEARCH_H
 
@@ -7,13 +7,9 @@
 
 #include "engine/search/batch_pool.h"
 
-using OrderSearch =
-    std::function<void(const SearchContext& context, const OrderRequest& request, OrderOutcome& outcome)>;
+using OrderSearch = decltype(OrderRequest::via);
 
-// Replaces the search of every later order (empty: back to searchOrder).
-void setOrderSearch(OrderSearch search);
-
-// Searches one order with whatever setOrderSearch installed.
+// Searches one order with request.via, or with searchOrder when it is empty.
 void runOrderSearch(const SearchContext& context, const OrderRequest& request, OrderOutcome& outcome);
 
 #endif  // GORVA_ENGINE_SEARCH_ORDER_SEARCH_H

@@ -10,6 +10,7 @@
 #include <numeric>
 
 #include "core/gorva.h"
+#include "core/mt19937.h"
 #include "core/search_constants.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/worker_threads.h"
@@ -227,9 +228,10 @@ bool maximaBySearch(const SearchContext& context, int order, const PermutationPl
   permuted.running_maximum = &running_maximum;
   std::vector<double> singles;
   const int threads = workerCount(context.settings.requested_threads);
-  init_rng(plan.seed);
+  // The search's own generator: searches side by side never share one.
+  Mt19937 generator(static_cast<std::uint32_t>(plan.seed));
   for (int r = 0; r < plan.count; ++r) {
-    permuteValues(phenotype.data(), S);
+    shuffleFromTop(phenotype.data(), S, [&] { return generator.next(); });
     recountClasses(permuted);
     // Codes held only in the planes are read from the run's own planes.
     permuted.planes = context.planes;
@@ -267,11 +269,12 @@ bool maximaByGroups(const SearchContext& context, int order, const PermutationPl
   std::vector<unsigned char> phenotype(context.phenotypes, context.phenotypes + S);
   std::vector<std::vector<unsigned char>> group;
   std::vector<double> group_maxima;
-  init_rng(plan.seed);
+  // The search's own generator: searches side by side never share one.
+  Mt19937 generator(static_cast<std::uint32_t>(plan.seed));
   for (int first = 0; first < plan.count; first += group_size) {
     group.clear();
     for (int r = first; r < plan.count && r < first + group_size; ++r) {
-      permuteValues(phenotype.data(), S);
+      shuffleFromTop(phenotype.data(), S, [&] { return generator.next(); });
       group.push_back(phenotype);
     }
     if (!maximaFromCellTotals(context, order, group, group_maxima)) return false;
