@@ -8,11 +8,17 @@ Fails, naming each offending include, when
 - the engine, the core, the readers and writers, the MPI search or the Python
   module include anything from app/ (the program's driver and options);
 - the core or io include the engine;
-- files form a circle: a unit (a header with its sources of the same name)
-  includes, through any chain, a unit that includes it back.
+- only the Python module includes python/, only the MPI program and its entry
+  point include mpi/;
+- files of one folder form a circle: a unit (a header with its sources of the
+  same name) includes, through any chain, a unit that includes it back.
+  A circle through several folders needs an include the rules above refuse,
+  so it is reported as that include.
 Includes that still break these rules are listed in known_breaks.txt beside
 this script, one problem line each; a listed line that no longer occurs fails
-too, so the list only shrinks.
+too, so the list only shrinks. A listed circle also covers a larger circle
+that holds all its units (a new file joining a known circle), never a
+separate one.
 """
 import os
 import re
@@ -39,6 +45,10 @@ def allowed(source, target):
         return None
     if target == "app" and source != "app":
         return "only the program (app/) may include app/"
+    if target == "python":
+        return "only the Python module includes python/"
+    if target == "mpi" and source != "app":
+        return "only the MPI program includes mpi/"
     if source.startswith("engine/") and target == "engine":
         return "the engine's own files come after every stage"
     if source.startswith("engine/") and target.startswith("engine/"):
@@ -73,12 +83,12 @@ def main(root):
             reason = allowed(folder_of(path), folder_of(target))
             if reason:
                 problems.append("src/%s includes \"%s\": %s" % (path, included, reason))
-            if unit_of(path) != unit_of(target):
+            if unit_of(path) != unit_of(target) and folder_of(path) == folder_of(target):
                 edges.setdefault(unit_of(path), set()).add(unit_of(target))
     problems += circles(edges)
     known = known_breaks(os.path.join(os.path.dirname(os.path.abspath(__file__)), "known_breaks.txt"))
-    new = [p for p in problems if p not in known]
-    gone = [k for k in known if k not in problems]
+    new = [p for p in problems if not any(covers(k, p) for k in known)]
+    gone = [k for k in known if not any(covers(k, p) for p in problems)]
     for problem in new:
         print(problem)
     for problem in gone:
@@ -87,6 +97,15 @@ def main(root):
         return 1
     print("%d files: every include runs one way but the %d listed breaks" % (len(files), len(known)))
     return 0
+
+
+CIRCLE = "a circle of includes: "
+
+
+def covers(listed, found):
+    if listed.startswith(CIRCLE) and found.startswith(CIRCLE):
+        return set(listed[len(CIRCLE):].split(" -> ")) <= set(found[len(CIRCLE):].split(" -> "))
+    return listed == found
 
 
 def known_breaks(path):
