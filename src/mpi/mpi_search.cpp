@@ -147,7 +147,7 @@ long long batchCount(const SearchContext& context, int order, int batch_size) {
 // `pair_sink` in batch order when the context wants them.
 std::vector<RankedRows> scoreRange(const SearchContext& context, OrderRequest request,
                                    OrderOutcome& outcome) {
-  SegmentBuilder segments(request.order, context.K);
+  SegmentBuilder segments(request.order, context.K, equalKeysOf(context));
   request.best_sink = [&segments](RankedRows& best) { segments.add(best); };
   searchOrder(context, request, outcome);
   return segments.finish();
@@ -256,7 +256,7 @@ void searchOverRanks(const SearchContext& context, const OrderRequest& whole,
 
   outcome.kept = RankedRows();
   outcome.kept.order = order;
-  for (const RankedRows& segment : all_segments) mergeBest(outcome.kept, segment, context.K);
+  for (const RankedRows& segment : all_segments) mergeBest(outcome.kept, segment, context.K, equalKeysOf(context));
   outcome.combinations = combinations;
   outcome.out_of_memory = out_of_memory;
 }

@@ -3,22 +3,23 @@
 #include <cmath>
 #include <cstring>
 
-bool sortedWithoutNaN(const RankedRows& rows) {
+bool sortedWithoutNaN(const RankedRows& rows, EqualKeys ties) {
   for (int i = 0; i < rows.size(); ++i) {
     if (std::isnan(rows.keys[i])) return false;
-    if (i > 0 && rows.keys[i] > rows.keys[i - 1]) return false;
+    if (i > 0 && ranksAbove(rows.keys[i], rows.pairs[2L * i], rows.keys[i - 1], rows.pairs[2L * i - 2], ties))
+      return false;
   }
   return true;
 }
 
 void SegmentBuilder::add(const RankedRows& batch_best) {
-  if (sortedWithoutNaN(batch_best)) {
+  if (sortedWithoutNaN(batch_best, ties_)) {
     if (!run_open_) {
       run_ = RankedRows();
       run_.order = order_;
       run_open_ = true;
     }
-    mergeBest(run_, batch_best, K_);
+    mergeBest(run_, batch_best, K_, ties_);
     return;
   }
   closeRun();

@@ -111,9 +111,8 @@ void BatchScorer::scoreBatches(const Batch& walk, int batch_size, RankedRows* be
   for (int b = 0; b < batches; ++b) {
     const int first = b * batch_size;
     const int length = std::min(batch_size, walk.count - first);
-    const bool screen = !context_.all_pairs && K >= 1 && K < length && K <= kMaxScreenedK &&
-                        context_.measure != kRankByP;
-    screens_[b].reset(first, length, screen);
+    const bool screen = !context_.all_pairs && K >= 1 && K < length && K <= kMaxScreenedK;
+    screens_[b].reset(first, length, screen, K);
     any_screened |= screen;
   }
   if (any_screened) {
@@ -197,8 +196,12 @@ void BatchScorer::noteListed(std::vector<Listed>& listed, int index, const int* 
 }
 
 void BatchScorer::offerListed(const Batch& walk, std::vector<Listed>& listed) {
+  // Ranked by p, the listing takes the key from the table's own test: a
+  // screened batch holds no key for tables that were not tested.
+  const bool by_p = context_.measure == kRankByP;
   for (const Listed& row : listed)
-    listing_->offer(combinationOf(walk, row.index), row.pair, keyOf(walk, row.index, row.pair));
+    listing_->offer(combinationOf(walk, row.index), row.pair,
+                    by_p ? 0.0 : keyOf(walk, row.index, row.pair));
   listed.clear();
 }
 
@@ -219,10 +222,8 @@ void BatchScorer::plainPValueKeys(const int* combinations, int count) {
 }
 
 double BatchScorer::keyOf(const Batch& walk, int i, const double* pair) {
-  if (context_.measure == kRankByP) {
-    if (context_.not_a_number_last && std::isnan(p_keys_[i])) return -std::numeric_limits<double>::infinity();
-    return p_keys_[i];
-  }
+  if (context_.measure == kRankByP)
+    return std::isnan(p_keys_[i]) ? -std::numeric_limits<double>::infinity() : p_keys_[i];
   const int* combination =
       context_.measure == kRankBySynergy ? combinationOf(walk, i) : nullptr;
   return rankingKey(context_, pair, combination, order_);
@@ -245,6 +246,10 @@ void BatchScorer::rankInFull(const Batch& batch, RankedRows& best) {
     // Every table without a key (a class absent) ends up ranked here.
     if (std::isnan(pairs_[2L * i])) noteNotANumber(batch, i);
     keys_[i] = keyOf(batch, i, &pairs_[2L * i]);
+  }
+  if (context_.measure == kRankByP) {
+    rankByPValue(batch, best);
+    return;
   }
   shellsortIndex(index_.data(), keys_.data(), count, sizeof(double), cmp_double, 1);
   if (batch.list != nullptr) {

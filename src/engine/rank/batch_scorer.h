@@ -12,9 +12,14 @@
 // the (K+1)-th, the best K are exactly those any sort would put on top;
 // otherwise (ties, NaN, too many candidates) the batch is ranked in full.
 //
-// Ranked by p_chisq, a batch is never screened (the screening keys bound
-// IG, not p): every table is counted, and gets its exact key unless its IG
-// shows it cannot reach the batch's K best (PValueKeys).
+// Ranked by p_chisq, a table's test statistic is at most its unpooled
+// G = 2 ln2 n IG, and a tail on more degrees of freedom is larger, so a
+// table whose IG bound (or screening IG) gives a G below the 1-df statistic
+// of the batch's K-th best p so far cannot enter: screened batches test only
+// the others, and compute exact measures only for those whose p reaches the
+// K-th best. Equal p-values rank by IG, then in enumeration order. A batch
+// ranked in full gets every table's measures, and each test unless its IG
+// rules it out (PValueKeys). Tables without a test have no row.
 //
 // With a listing in the context, every table whose IG may reach the
 // listing's floor gets its exact measures too and is offered to it, once:
@@ -107,7 +112,8 @@ class BatchScorer {
     std::vector<Candidate> candidates;
     std::vector<int> tables;  // the candidates' count tables
     std::vector<Listed> listed;  // offered to the listing once the pick holds
-    void reset(int first, int length, bool screen);
+    PValueKeys p_keys;  // ranked by p: the batch's K best keys so far
+    void reset(int first, int length, bool screen, int K);
   };
 
   void scoreBatches(const Batch& walk, int batch_size, RankedRows* best);
@@ -126,6 +132,9 @@ class BatchScorer {
   RunGains runGains(const Batch& walk, int first);
   // The single-marker IGs of table j of the stretch (0 unless by synergy).
   double ownGains(const RunGains& gains, int j) const;
+  // Whether IG bounds can rule tables of the screen out now (ranking by a
+  // measure of the pair).
+  bool boundsRuleOut(const Screen& screen) const;
   // One stretch of one batch's tables: every table gets its screening key,
   // or (once K keys are in and an IG bound can rule tables out) only those
   // whose bound passes. False when the batch must be ranked in full.
@@ -151,6 +160,13 @@ class BatchScorer {
   bool offerCandidate(Screen& screen, int index, const int* table, double key, double error);
   // False when the batch must be ranked in full instead.
   bool pickExactBest(const Batch& walk, Screen& screen, RankedRows& best);
+  // Ranking by p_chisq: one stretch of a screened batch (bounds: the fused
+  // walk's IG bounds, or null), the pick of its best rows, and the ranking
+  // of a batch in full.
+  bool screenPValueStretch(Screen& screen, int first, int count, const PieceTables& tables,
+                           const double* bounds);
+  bool pickPValueBest(const Batch& walk, Screen& screen, RankedRows& best);
+  void rankByPValue(const Batch& batch, RankedRows& best);
   void exactMeasures(int* table, double* pair);
   // An upper bound of the exact IG of a table whose screening key (of the
   // ranking measure) is key +- error.

@@ -11,7 +11,7 @@
 #include <vector>
 
 
-void BatchScorer::Screen::reset(int first, int length, bool screen) {
+void BatchScorer::Screen::reset(int first, int length, bool screen, int K) {
   first_index = first;
   count = length;
   screened = screen;
@@ -20,6 +20,7 @@ void BatchScorer::Screen::reset(int first, int length, bool screen) {
   candidates.clear();
   tables.clear();
   listed.clear();
+  p_keys.startBatch(K);
 }
 
 double BatchScorer::gainUpper(const int* table, double key, double error) const {
@@ -36,6 +37,13 @@ BatchScorer::RunGains BatchScorer::runGains(const Batch& walk, int first) {
                   combination[order_ - 1]};
 }
 
+bool BatchScorer::boundsRuleOut(const Screen& screen) const {
+  const std::size_t K = static_cast<std::size_t>(context_.K);
+  return bounds_ != nullptr &&
+         (listing_ != nullptr || screening_->informationGainCutoff(stretch_floor_) > 0 ||
+          (screen.low_heap.size() == K && screening_->informationGainCutoff(screen.low_heap.front()) > 0));
+}
+
 void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
   int open = 0;  // batches still screened
   for (int b = 0; b < batches; ++b) open += screens_[b].usable ? 1 : 0;
@@ -50,23 +58,18 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
           stretch_errors_.resize(length);
           stretch_bounds_.resize(length);
         }
-        const std::size_t K = static_cast<std::size_t>(context_.K);
         // A listing rules tables out by its floor from the first table on.
         stretch_floor_ = runningMaximum();
-        const bool bounded =
-            bounds_ != nullptr &&
-            (listing_ != nullptr || screening_->informationGainCutoff(stretch_floor_) > 0 ||
-             (screen.low_heap.size() == K &&
-              screening_->informationGainCutoff(screen.low_heap.front()) > 0));
-        // Synergy: the tables of a stretch share all markers but the last.
-        const RunGains gains = runGains(walk, first);
         const PieceTables piece{tables, offset, table_ints_, counter_.get()};
-        if (bounded) {
-          screen.usable = screenBoundedStretch(
-              screen, first, length, piece, bounds != nullptr ? bounds + offset : nullptr, gains);
+        const double* piece_bounds = bounds != nullptr ? bounds + offset : nullptr;
+        if (context_.measure == kRankByP) {
+          screen.usable = screenPValueStretch(screen, first, length, piece, piece_bounds);
+        } else if (boundsRuleOut(screen)) {
+          screen.usable = screenBoundedStretch(screen, first, length, piece, piece_bounds,
+                                               runGains(walk, first));
         } else {
           const int* all = tables != nullptr ? piece.at(0) : counter_->stretchTables(offset, length);
-          screen.usable = screenStretch(screen, first, length, all, gains);
+          screen.usable = screenStretch(screen, first, length, all, runGains(walk, first));
         }
         if (!screen.usable) --open;
       }
@@ -199,6 +202,7 @@ bool BatchScorer::offerCandidate(Screen& screen, int index, const int* table, do
 }
 
 bool BatchScorer::pickExactBest(const Batch& walk, Screen& screen, RankedRows& best) {
+  if (context_.measure == kRankByP) return pickPValueBest(walk, screen, best);
   // K combinations have exact keys at or above the threshold, so whatever
   // lies wholly below it is not among the best K.
   best.order = order_;

@@ -1,5 +1,8 @@
 #include "engine/rank/bestrows.h"
 
+#include <cmath>
+#include <limits>
+
 void RankedRows::clear() {
   markers.clear();
   pairs.clear();
@@ -22,7 +25,13 @@ void takeBatchBest(const SortedBatch& batch, int K, RankedRows& best) {
   }
 }
 
-void mergeBest(RankedRows& kept, const RankedRows& batch, int K) {
+bool ranksAbove(double key, double gain, double other_key, double other_gain, EqualKeys ties) {
+  if (key != other_key || ties == EqualKeys::kKeepOrder) return key > other_key;
+  constexpr double kLowest = -std::numeric_limits<double>::infinity();
+  return (std::isnan(gain) ? kLowest : gain) > (std::isnan(other_gain) ? kLowest : other_gain);
+}
+
+void mergeBest(RankedRows& kept, const RankedRows& batch, int K, EqualKeys ties) {
   if (batch.size() == 0) return;
   RankedRows merged;
   merged.order = kept.order = batch.order;
@@ -30,7 +39,8 @@ void mergeBest(RankedRows& kept, const RankedRows& batch, int K) {
   int b = 0;
   while (merged.size() < K && (a < kept.size() || b < batch.size())) {
     const bool take_batch =
-        b < batch.size() && (a >= kept.size() || batch.keys[b] > kept.keys[a]);
+        b < batch.size() && (a >= kept.size() || ranksAbove(batch.keys[b], batch.pairs[2L * b],
+                                                             kept.keys[a], kept.pairs[2L * a], ties));
     const RankedRows& from = take_batch ? batch : kept;
     const int row = take_batch ? b++ : a++;
     merged.append(&from.markers[static_cast<long>(row) * from.order], &from.pairs[2L * row],

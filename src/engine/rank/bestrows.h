@@ -33,9 +33,19 @@ struct SortedBatch {
 // position, and of two equal keys the later position ranks first.
 void takeBatchBest(const SortedBatch& batch, int K, RankedRows& best);
 
+// What decides between rows of equal keys. Ranked by p_chisq, equal keys
+// come from different tables (the same cells after pooling, a p of 1) and
+// the larger IG goes first; otherwise, and between equal IGs too, the
+// order the rows came in decides.
+enum class EqualKeys { kKeepOrder, kLargerGainFirst };
+
+// Whether a row of (key, IG) ranks strictly above another; an IG that is not
+// a number ranks below every number.
+bool ranksAbove(double key, double gain, double other_key, double other_gain, EqualKeys ties);
+
 // Merges the rows of a later batch into the kept rows, keeping at most K.
-// A batch row goes before a kept row only when its key is strictly greater,
-// so among equal keys the row kept first stays first.
-void mergeBest(RankedRows& kept, const RankedRows& batch, int K);
+// A batch row goes before a kept row only when it ranks strictly above it,
+// so among rows of equal rank the row kept first stays first.
+void mergeBest(RankedRows& kept, const RankedRows& batch, int K, EqualKeys ties);
 
 #endif  // GORVA_ENGINE_RANK_BESTROWS_H

@@ -1,37 +1,69 @@
 #include "engine/rank/p_value_keys.h"
 
+#include <algorithm>
 #include <cmath>
-#include <limits>
+#include <numbers>
 
 #include "engine/significance/table_test.h"
 
 namespace {
 
-constexpr double kLn2 = 0.6931471805599453;
 // The IG and the quantile are each off by rounding: a table is ruled out
 // only when it falls short by more than this share.
 constexpr double kBoundMargin = 1e-7;
 
 }  // namespace
 
+bool fallsShortOf(double samples, double ig_upper, double statistic) {
+  return 2 * std::numbers::ln2 * samples * ig_upper < statistic * (1 - kBoundMargin);
+}
+
 void PValueKeys::startBatch(int K) {
   K_ = K;
   best_ = {};
-  reaching_statistic_ = 0;
+  floor_ = -std::numeric_limits<double>::infinity();
   ruled_out_ = 0;
+  thresholdChanged();
+}
+
+void PValueKeys::setFloor(double key) {
+  floor_ = key;
+  thresholdChanged();
+}
+
+double PValueKeys::kthBest() const {
+  return K_ > 0 && static_cast<int>(best_.size()) == K_ ? best_.top()
+                                                        : -std::numeric_limits<double>::infinity();
+}
+
+void PValueKeys::thresholdChanged() {
+  const double threshold = std::fmax(kthBest(), floor_);
+  if (threshold == threshold_) return;
+  threshold_ = threshold;
+  std::fill(reaching_.begin(), reaching_.end(), std::numeric_limits<double>::quiet_NaN());
+  reaching_[1] = statisticReachingKey(threshold_, 1);
+}
+
+double PValueKeys::reachingOn(int df) {
+  if (df >= static_cast<int>(reaching_.size()))
+    reaching_.resize(df + 1, std::numeric_limits<double>::quiet_NaN());
+  if (std::isnan(reaching_[df])) reaching_[df] = statisticReachingKey(threshold_, df);
+  return reaching_[df];
 }
 
 double PValueKeys::next(const int* table, int cells, double ig_upper) {
-  if (K_ > 0 && static_cast<int>(best_.size()) == K_) {
+  if (reaching_[1] > 0) {
     double samples = 0;
     for (int c = 0; c < 2 * cells; ++c) samples += table[c];
-    if (2 * kLn2 * samples * ig_upper < reaching_statistic_ * (1 - kBoundMargin)) {
+    if (fallsShortOf(samples, ig_upper, reaching_[1]) ||
+        fallsShortOf(samples, ig_upper, reachingOn(associationDfAtLeast(table, cells)))) {
       ++ruled_out_;
       return -std::numeric_limits<double>::infinity();
     }
   }
   const double key = pValueKey(associationTest(table, 1, cells));
-  if (std::isnan(key) || K_ <= 0) return key;
+  if (!(key >= floor_)) return std::isnan(key) ? key : -std::numeric_limits<double>::infinity();
+  if (K_ <= 0) return key;
   if (static_cast<int>(best_.size()) < K_) {
     best_.push(key);
   } else if (key > best_.top()) {
@@ -40,6 +72,6 @@ double PValueKeys::next(const int* table, int cells, double ig_upper) {
   } else {
     return key;
   }
-  if (static_cast<int>(best_.size()) == K_) reaching_statistic_ = statisticReachingKey(best_.top());
+  thresholdChanged();
   return key;
 }

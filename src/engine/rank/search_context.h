@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "engine/count/genotype_view.h"
+#include "engine/rank/bestrows.h"
 #include "engine/rank/listing_sink.h"
 #include "search_constants.h"
 
@@ -112,6 +113,11 @@ void prepareSearchContext(const GenotypeView& source, const SearchInput& input, 
 
 // The ranking key of a scored combination (k markers, its measure pair).
 double rankingKey(const SearchContext& context, const double* pair, const int* combination, int k);
+
+// What orders rows of equal ranking keys under the context's measure.
+inline EqualKeys equalKeysOf(const SearchContext& context) {
+  return context.measure == kRankByP ? EqualKeys::kLargerGainFirst : EqualKeys::kKeepOrder;
+}
 
 // The measure pair (IG, RIG) of a count table of `table_ints` ints, from
 // calculateMeasuresAll with the totals the method scores with: the run's,

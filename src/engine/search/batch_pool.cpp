@@ -12,12 +12,13 @@
 #include "engine/rank/batch_scorer.h"
 #include "engine/search/progress.h"
 
-OrderedMerge::OrderedMerge(int K, int window, SearchProgress* progress, BatchBestSink best_sink)
-    : K_(K), progress_(progress), best_sink_(std::move(best_sink)), slots_(window > 0 ? window : 1) {}
+OrderedMerge::OrderedMerge(int K, EqualKeys ties, int window, SearchProgress* progress,
+                           BatchBestSink best_sink)
+    : K_(K), ties_(ties), progress_(progress), best_sink_(std::move(best_sink)), slots_(window > 0 ? window : 1) {}
 
 void OrderedMerge::mergeNow(int count, RankedRows& best) {
   if (best_sink_) best_sink_(best);
-  mergeBest(kept_, best, K_);
+  mergeBest(kept_, best, K_, ties_);
   combinations_ += count;
   if (progress_ != nullptr) progress_->advance(count);
   ++next_;
@@ -68,7 +69,7 @@ struct SharedOrder {
         batch_size(request.batch_size),
         unit_batches(unit),
         sink(request.sink),
-        merge(c.K, window, request.progress, request.best_sink) {}
+        merge(c.K, equalKeysOf(c), window, request.progress, request.best_sink) {}
 
   const SearchContext& context;
   int order;

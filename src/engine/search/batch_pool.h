@@ -37,7 +37,8 @@ struct OrderOutcome {
 // Not locked: the caller serialises the calls.
 class OrderedMerge {
  public:
-  OrderedMerge(int K, int window, SearchProgress* progress, BatchBestSink best_sink = nullptr);
+  OrderedMerge(int K, EqualKeys ties, int window, SearchProgress* progress,
+               BatchBestSink best_sink = nullptr);
 
   // Whether `batch` may be started: fewer than `window` batches ahead of the
   // oldest one not merged yet.
@@ -62,6 +63,7 @@ class OrderedMerge {
   };
 
   int K_;
+  EqualKeys ties_;
   SearchProgress* progress_;
   BatchBestSink best_sink_;
   long long next_ = 0;

@@ -23,16 +23,22 @@ std::string temporaryDirectory() {
 
 }  // namespace
 
-bool listedBefore(const SignificanceRow& a, const SignificanceRow& b) {
-  if (a.key != b.key) return a.key > b.key;
+bool listedBefore(const SignificanceRow& a, const SignificanceRow& b, EqualKeys ties) {
+  if (ranksAbove(a.key, a.ig, b.key, b.ig, ties)) return true;
+  if (ranksAbove(b.key, b.ig, a.key, a.ig, ties)) return false;
   return a.markers < b.markers;
 }
 
-SortedRowSpill::SortedRowSpill(int order, std::size_t rows_in_memory)
-    : order_(order), capacity_(rows_in_memory > 0 ? rows_in_memory : 1) {}
+SortedRowSpill::SortedRowSpill(int order, EqualKeys ties, std::size_t rows_in_memory)
+    : order_(order), ties_(ties), capacity_(rows_in_memory > 0 ? rows_in_memory : 1) {}
 
 SortedRowSpill::~SortedRowSpill() {
   if (fd_ >= 0) close(fd_);
+}
+
+void SortedRowSpill::sortBuffer() {
+  std::sort(buffer_.begin(), buffer_.end(),
+            [this](const SignificanceRow& a, const SignificanceRow& b) { return listedBefore(a, b, ties_); });
 }
 
 std::size_t SortedRowSpill::recordBytes() const {
@@ -92,7 +98,7 @@ bool SortedRowSpill::spill() {
     if (fd_ < 0) return fail("write", errno);
     unlink(name.c_str());  // gone with the process, whatever happens to it
   }
-  std::sort(buffer_.begin(), buffer_.end(), listedBefore);
+  sortBuffer();
   const std::size_t bytes = recordBytes();
   std::vector<char> block(bytes * buffer_.size());
   for (std::size_t r = 0; r < buffer_.size(); ++r) encode(buffer_[r], &block[r * bytes]);
@@ -113,7 +119,7 @@ bool SortedRowSpill::spill() {
 bool SortedRowSpill::forEach(const std::function<bool(const SignificanceRow&)>& visit) {
   if (!error_.empty()) return false;
   if (runs_.empty()) {
-    std::sort(buffer_.begin(), buffer_.end(), listedBefore);
+    sortBuffer();
     for (const SignificanceRow& row : buffer_) {
       if (!visit(row)) break;
     }
@@ -148,7 +154,7 @@ bool SortedRowSpill::forEach(const std::function<bool(const SignificanceRow&)>& 
     return true;
   };
   auto later = [&](std::size_t a, std::size_t b) {
-    return listedBefore(cursors[b].rows[cursors[b].next], cursors[a].rows[cursors[a].next]);
+    return listedBefore(cursors[b].rows[cursors[b].next], cursors[a].rows[cursors[a].next], ties_);
   };
   std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> heads(later);
   for (std::size_t c = 0; c < cursors.size(); ++c) {

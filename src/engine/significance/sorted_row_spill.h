@@ -1,5 +1,6 @@
 // Rows of one order kept in the order a listing shows them (ranking key
-// descending, equal keys in enumeration order), without holding them all:
+// descending, equal keys by IG where the ranking says so, then in
+// enumeration order), without holding them all:
 // full buffers are sorted and written as runs to an unlinked temporary file
 // ($TMPDIR, else /tmp), and the runs are merged when read back.
 #ifndef GORVA_ENGINE_SIGNIFICANCE_SORTED_ROW_SPILL_H
@@ -10,17 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "engine/rank/bestrows.h"
 #include "engine/significance/significance.h"
 
-// Whether `a` is listed before `b`: the larger key first; of equal keys the
-// combination that comes first in the lexicographic sequence.
-bool listedBefore(const SignificanceRow& a, const SignificanceRow& b);
+// Whether `a` is listed before `b`: the row that ranks above (ranksAbove);
+// of rows ranked alike the combination that comes first in the
+// lexicographic sequence.
+bool listedBefore(const SignificanceRow& a, const SignificanceRow& b, EqualKeys ties);
 
 class SortedRowSpill {
  public:
   // Rows of `order` markers; at most `rows_in_memory` (at least 1) are held
   // before a run goes to the file.
-  explicit SortedRowSpill(int order, std::size_t rows_in_memory = kDefaultRowsInMemory);
+  SortedRowSpill(int order, EqualKeys ties, std::size_t rows_in_memory = kDefaultRowsInMemory);
   ~SortedRowSpill();
   SortedRowSpill(const SortedRowSpill&) = delete;
   SortedRowSpill& operator=(const SortedRowSpill&) = delete;
@@ -46,12 +49,14 @@ class SortedRowSpill {
   };
 
   bool spill();
+  void sortBuffer();
   bool fail(const char* what, int error_number);
   std::size_t recordBytes() const;
   void encode(const SignificanceRow& row, char* out) const;
   void decode(const char* in, SignificanceRow& row) const;
 
   int order_;
+  EqualKeys ties_;
   std::size_t capacity_;
   std::vector<SignificanceRow> buffer_;
   std::vector<Run> runs_;

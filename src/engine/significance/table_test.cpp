@@ -63,6 +63,12 @@ ClassTotals classTotals(const int* table, int cells) {
   return totals;
 }
 
+// The smallest cell total the test keeps as a group of its own.
+double smallestTestedCell(const ClassTotals& classes) {
+  const double rarer_share = std::min(classes.controls, classes.cases) / (classes.controls + classes.cases);
+  return kSmallestExpected / rarer_share;
+}
+
 // Williams' divisor of G for a 2 x groups table: brings the mean of G/q
 // close to its degrees of freedom when cells hold few samples.
 double williamsDivisor(const std::vector<Cell>& groups, const ClassTotals& classes) {
@@ -86,8 +92,7 @@ PooledStratum poolStratum(const int* table, int cells) {
   stratum.classes = classTotals(table, cells);
   const ClassTotals& classes = stratum.classes;
   if (classes.controls == 0 || classes.cases == 0) return stratum;
-  const double rarer_share = std::min(classes.controls, classes.cases) / (classes.controls + classes.cases);
-  stratum.groups = pooledCells(table, cells, kSmallestExpected / rarer_share);
+  stratum.groups = pooledCells(table, cells, smallestTestedCell(classes));
   return stratum;
 }
 
@@ -144,7 +149,16 @@ double pValueKey(const TableTest& test) {
   return -pchisq(test.statistic, test.df, /*lower_tail=*/0, /*log_p=*/1);
 }
 
-double statisticReachingKey(double key) {
+double statisticReachingKey(double key, int df) {
   if (!(key > 0)) return 0;
-  return qchisq(-key, 1, /*lower_tail=*/0, /*log_p=*/1);
+  return qchisq(-key, df, /*lower_tail=*/0, /*log_p=*/1);
+}
+
+int associationDfAtLeast(const int* table, int cells) {
+  const ClassTotals classes = classTotals(table, cells);
+  if (classes.controls == 0 || classes.cases == 0) return 1;
+  const double smallest_cell = smallestTestedCell(classes);
+  int kept = 0;
+  for (int c = 0; c < cells; ++c) kept += table[2 * c] + table[2 * c + 1] >= smallest_cell ? 1 : 0;
+  return std::max(1, kept - 1);
 }

@@ -39,10 +39,16 @@ TableTest associationTest(const int* tables, int strata, int cells);
 // p-values below the double range still rank; NaN when df < 1.
 double pValueKey(const TableTest& test);
 
-// The smallest statistic on 1 degree of freedom whose key reaches `key`.
-// A table's test statistic is at most its unpooled G = 2 ln2 n IG, and the
-// tail grows with df, so a table whose 2 ln2 n IG is below this has a key
-// below `key`.
-double statisticReachingKey(double key);
+// The smallest statistic on `df` degrees of freedom whose key reaches
+// `key` (0 when every statistic does). A table's test statistic is at most
+// its unpooled G = 2 ln2 n IG, and the tail grows with df, so a table whose
+// test has at least df degrees of freedom and whose 2 ln2 n IG is below
+// this has a key below `key`.
+double statisticReachingKey(double key, int df);
+
+// The fewest degrees of freedom the test of one stratum's table has when it
+// has a test: its cells that expect enough of the rarer class, less one
+// (pooling only adds groups to those), and at least 1. One pass, no pooling.
+int associationDfAtLeast(const int* table, int cells);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_TABLE_TEST_H

@@ -246,11 +246,11 @@ TEST(FastOrderedMerge, OutOfOrderArrivalsKeepTheEarliestOfEqualRows) {
   for (int b = 0; b < kBatches; ++b) batches.push_back(batchRows(b, 1 + b % 7, random)), combinations += 1 + b % 7;
 
   RankedRows expected;
-  for (const RankedRows& rows : batches) mergeBest(expected, rows, K);
+  for (const RankedRows& rows : batches) mergeBest(expected, rows, K, EqualKeys::kKeepOrder);
 
   for (unsigned seed = 0; seed < 20; ++seed) {
     std::mt19937 shuffle(seed);
-    OrderedMerge merge(K, kWindow, nullptr);
+    OrderedMerge merge(K, EqualKeys::kKeepOrder, kWindow, nullptr);
     // Batches start in order as slots free up and finish in a random order.
     std::vector<int> running;
     int started = 0;

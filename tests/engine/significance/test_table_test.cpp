@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "engine/significance/table_test.h"
@@ -45,11 +46,28 @@ TEST(AssociationTest, WilliamsCorrectedGOverPooledCellsSummedOverStrata) {
   EXPECT_TRUE(std::isnan(pValueKey(test)));
 }
 
-TEST(AssociationTest, TheStatisticReachingAKeyHasThatKeyOnOneDegreeOfFreedom) {
-  for (const double key : {0.5, 3.0, 40.0, 600.0}) {
-    const double statistic = statisticReachingKey(key);
-    EXPECT_NEAR(pValueKey(TableTest{statistic, 1, 0}), key, 1e-9 * key) << key;
+TEST(AssociationTest, TheStatisticReachingAKeyHasThatKey) {
+  for (const int df : {1, 7})
+    for (const double key : {0.5, 3.0, 40.0, 600.0}) {
+      const double statistic = statisticReachingKey(key, df);
+      EXPECT_NEAR(pValueKey(TableTest{statistic, df, 0}), key, 1e-9 * key) << key << " on " << df;
+    }
+}
+
+// The search rules tables out by the degrees of freedom they have at least.
+TEST(AssociationTest, TheDegreesOfFreedomAtLeastNeverExceedTheTests) {
+  std::mt19937 random(3);
+  std::vector<int> table(54);
+  int below = 0;
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int scale = 1 + trial % 40;
+    for (int& count : table) count = std::uniform_int_distribution<int>(0, scale)(random) * (random() % 3 != 0);
+    const int df = associationShape(table.data(), 27).df;
+    if (df < 1) continue;
+    EXPECT_LE(associationDfAtLeast(table.data(), 27), df);
+    below += associationDfAtLeast(table.data(), 27) < df ? 1 : 0;
   }
+  EXPECT_GT(below, 0) << "no table pooled into a group of its own: pick other tables";
 }
 
 }  // namespace
