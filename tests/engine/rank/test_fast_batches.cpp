@@ -2,9 +2,9 @@
 // with bit-identical measure pairs and keys, for data full of ties, missing
 // codes, monomorphic markers and one-class phenotypes, every missing-data
 // method the fast path serves (3 and 4 levels, sample lists with gaps,
-// complete and incomplete markers side by side), orders 1 to 4, both ranking
-// measures, several K and batch lengths, on every SIMD path this CPU runs,
-// through both ways of counting a batch (told every combination, or only the
+// complete and incomplete markers side by side), orders 1 to 4, ranked by
+// IG, RIG and p_chisq, several K and batch lengths, on every SIMD path this
+// CPU runs, through both ways of counting a batch (told every combination, or only the
 // first). With every pair wanted, each combination's measures are compared,
 // and with K above the batch length every combination is a kept row: both
 // check every count table the bit-planes give, through the measures; pairs
@@ -158,7 +158,7 @@ TEST_P(FastBatches, BestRowsEqualThePlainPathsBatchByBatch) {
   ScorerStats stats;
   for (int method : kFastMethods) {
     for (int K : {1, 4, 30, 1000}) {
-      for (int measure : {0, 1}) {
+      for (int measure : {kRankByIG, kRankByRIG, kRankByP}) {
         SCOPED_TRACE(std::string(data_case.name) + " method " + std::to_string(method) + " K " +
                      std::to_string(K) + " measure " + std::to_string(measure));
         PreparedSearch setup(data, method, K, measure, false);

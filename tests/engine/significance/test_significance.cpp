@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -243,6 +244,13 @@ std::vector<Modelled> modelOrder(const Dataset& data, int k, Method method, cons
     }
     if (!std::isnan(row.key)) scored.push_back(row);
   }
+  if (rank == "p") {
+    // Equal p-values by the larger IG, then in enumeration order.
+    std::stable_sort(scored.begin(), scored.end(), [](const Modelled& a, const Modelled& b) {
+      return a.key != b.key ? a.key > b.key : a.ig > b.ig;
+    });
+    return scored;
+  }
   // Among equal keys (synergy at order 1) the later combination ranks first.
   std::reverse(scored.begin(), scored.end());
   std::stable_sort(scored.begin(), scored.end(),
@@ -343,9 +351,11 @@ TEST(SignificanceTable, MaxPListsEveryCombinationWithinTheBound) {
     std::size_t line = 0;
     for (int k = 1; k <= 3; ++k) {
       std::vector<Modelled> listed = modelOrder(data, k, c.method, c.rank);
-      std::reverse(listed.begin(), listed.end());  // back to enumeration order among ties
-      std::stable_sort(listed.begin(), listed.end(),
-                       [](const Modelled& a, const Modelled& b) { return a.key > b.key; });
+      if (c.rank != "p") {
+        std::reverse(listed.begin(), listed.end());  // back to enumeration order among ties
+        std::stable_sort(listed.begin(), listed.end(),
+                         [](const Modelled& a, const Modelled& b) { return a.key > b.key; });
+      }
       std::erase_if(listed, [&](const Modelled& row) {
         const OracleCells cells = oracleCells(data, row.combination, c.method);
         const ModelTest test = modelAssociation(cells);
@@ -367,6 +377,60 @@ TEST(SignificanceTable, MaxPListsEveryCombinationWithinTheBound) {
   const ProgramResult alone = runOnData(makeTempDir(), randomDataset(3, 4, 30, 0.0).text(), "--max-p 0.5");
   EXPECT_EQ(alone.status, 2);
   EXPECT_NE(alone.err.find("--max-p 0.5 lists combinations in the results table"), std::string::npos) << alone.err;
+}
+
+// Equal p-values from different tables: a p of 1 (sparse genotypes pooled
+// into a group that splits like the rest) or the same table once pooled.
+// Ranked by p they go by the larger IG, then in enumeration order, in the
+// search on every engine and thread count and in the listing of --max-p.
+TEST(SignificanceTable, EqualPValuesRankByTheLargerIG) {
+  Dataset data = randomDataset(23, 8, 60, 0.0);
+  for (int s = 0; s < 60; ++s) data.phenotype[s] = s < 30 ? 1 : 0;
+  // Cases (samples 0-29), then controls, per genotype 0, 1, 2.
+  auto shape = [&data](int m, std::array<int, 3> cases, std::array<int, 3> controls) {
+    int s = 0;
+    for (const auto& counts : {cases, controls})
+      for (int g = 0; g < 3; ++g)
+        for (int i = 0; i < counts[g]; ++i) data.genotype[m][s++] = g;
+  };
+  shape(1, {25, 3, 2}, {25, 2, 3});  // p 1 and the smallest IG of the three
+  shape(2, {22, 4, 4}, {28, 2, 0});  // the same pooled table as marker 5
+  shape(3, {25, 4, 1}, {25, 1, 4});
+  shape(4, {25, 5, 0}, {25, 0, 5});  // p 1 and the largest IG
+  shape(5, {22, 6, 2}, {28, 0, 2});
+  std::vector<Modelled> ranked[2];
+  for (int k = 1; k <= 2; ++k) {
+    ranked[k - 1] = modelOrder(data, k, Method::kAvailable, "p");
+    int ties = 0;
+    for (std::size_t j = 1; j < ranked[k - 1].size(); ++j) {
+      const Modelled& a = ranked[k - 1][j - 1];
+      const Modelled& b = ranked[k - 1][j];
+      ASSERT_TRUE(a.key == b.key || a.key - b.key > 1e-9 * a.key) << "near tie: pick other data";
+      ASSERT_TRUE(a.key != b.key || a.ig == b.ig || a.ig - b.ig > 1e-9) << "near tie: pick other data";
+      ties += a.key == b.key && a.ig != b.ig ? 1 : 0;
+    }
+    ASSERT_GE(ties, 2) << "order " << k << ": too few ties to test anything";
+  }
+  for (const char* engine : {"--engine plain --threads 1", "--engine fast --threads 1",
+                             "--engine fast --threads 2"}) {
+    for (const char* listing : {"", " --max-p 1"}) {
+      SCOPED_TRACE(std::string(engine) + listing);
+      const std::string dir = makeTempDir();
+      const ProgramResult run = runOnData(
+          dir, data.text(), std::string("--order 1-2 --top 8 --rank p --table t.tsv ") + engine + listing);
+      ASSERT_EQ(run.status, 0) << run.err;
+      const std::vector<TableLine> table = readTable(readFile(dir + "/t.tsv"));
+      std::size_t line = 0;
+      for (int k = 1; k <= 2; ++k) {
+        const std::size_t rows = *listing ? ranked[k - 1].size() : std::min<std::size_t>(8, ranked[k - 1].size());
+        for (std::size_t j = 0; j < rows; ++j, ++line) {
+          ASSERT_LT(line, table.size());
+          EXPECT_EQ(table[line].markers, ranked[k - 1][j].combination) << "order " << k << " rank " << j + 1;
+        }
+      }
+      EXPECT_EQ(line, table.size());
+    }
+  }
 }
 
 // Runs spilled to the file and merged back: the listing order (equal keys
