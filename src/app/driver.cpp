@@ -471,8 +471,10 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
   if (counted_samples_ == 0) {
     printWarning("no sample can be counted (every measure of the report is not a number)");
   }
-  for (const OrderSignificance& order : orders_)
+  for (const OrderSignificance& order : orders_) {
     printWarningLines(notANumberWarning(order, marker_names, significance.active));
+    printWarningLines(emptyOrderWarning(order, opt::rank));
+  }
   if (opt::table_file.empty()) return;
   printWarningLines(notFittedWarning(orders_));
   TableRun run;

@@ -153,6 +153,15 @@ std::string notANumberWarning(const OrderSignificance& order, char* const* marke
   return warningLine(text);
 }
 
+std::string emptyOrderWarning(const OrderSignificance& order, const std::string& rank_word) {
+  if (!order.rows.empty() || order.tests < 1) return "";
+  std::string why = "every combination's measures are not numbers";
+  if (rank_word == "p")
+    why = "no combination has a test (its genotype cells pool into one group, or one class is left): "
+          "nothing can be ranked by p; --rank ig lists them by IG";
+  return warningLine("order " + std::to_string(order.order) + ": no combination is listed: " + why);
+}
+
 std::string notFittedWarning(const std::vector<OrderSignificance>& orders) {
   long long not_fitted = 0;
   long long rows = 0;

@@ -37,6 +37,11 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
 std::string notANumberWarning(const OrderSignificance& order, char* const* marker_names,
                               bool left_out);
 
+// The warning about an order that lists no row although it has combinations
+// (empty when it lists some): a report without rows must not read as a
+// search that found nothing worth listing.
+std::string emptyOrderWarning(const OrderSignificance& order, const std::string& rank_word);
+
 // The warning about listed rows whose adjusted p-values could not be
 // computed (empty when there are none).
 std::string notFittedWarning(const std::vector<OrderSignificance>& orders);
