@@ -425,6 +425,8 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     covariates_.values = std::move(plan.subset.covariates);
     significance.structure.covariates = &covariates_;
   }
+  if (plan.from_plink) marker_positions_ = plan.plink.selectedPositions();
+  if (plan.from_vcf) marker_positions_ = plan.vcf.selectedPositions();
 
   start_time = std::time(nullptr);
   const int record_folds = opt::is_partialcv ? (fold_count > 10 ? 10 : fold_count) : fold_count;
@@ -484,6 +486,7 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
   run.permutations = significance.permutations.count;
   run.seed = significance.permutations.seed;
   run.rank_word = opt::rank;
+  run.positions = &marker_positions_;
   std::string error;
   if (!writeResultsTable(opt::table_file, run, orders_, marker_names, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());

@@ -35,15 +35,24 @@ void printLambda(OutputFile& file, int order, const char* name, const GenomicCon
               control.combinations, control.sampled ? "a uniform random sample" : "all");
 }
 
+// CHR:BP of each marker, joined by ','; NA where the input gives none.
+std::string markerPositions(const std::vector<int>& markers, const std::vector<std::string>* positions) {
+  if (positions == nullptr || positions->empty()) return "NA";
+  std::string text;
+  for (std::size_t j = 0; j < markers.size(); ++j) text += (j > 0 ? "," : "") + (*positions)[markers[j]];
+  return text;
+}
+
 }  // namespace
 
 std::string resultsTableHeader() {
   return "order\trank\tmarkers\tindices\tcases\tcontrols\tdf\tIG\tRIG\tsynergy\tp_chisq\t"
-         "p_bonferroni\tp_permutation\tp_interaction\tp_adjusted\tp_interaction_adjusted";
+         "p_bonferroni\tp_permutation\tp_interaction\tp_adjusted\tp_interaction_adjusted\tpositions\tcells";
 }
 
 std::string resultsTableLine(int order, long long rank, const SignificanceRow& row,
-                             const AdjustedPValues& adjusted, char* const* marker_names) {
+                             const AdjustedPValues& adjusted, char* const* marker_names,
+                             const std::vector<std::string>* positions) {
   std::string names;
   std::string indices;
   for (std::size_t j = 0; j < row.markers.size(); ++j) {
@@ -60,7 +69,8 @@ std::string resultsTableLine(int order, long long rank, const SignificanceRow& r
          number(row.synergy) + '\t' + probability(row.p_chisq) + '\t' +
          probability(row.p_bonferroni) + '\t' + probability(row.p_permutation) + '\t' +
          probability(row.p_interaction) + '\t' + probability(adjusted.p_adjusted) + '\t' +
-         probability(adjusted.p_interaction_adjusted);
+         probability(adjusted.p_interaction_adjusted) + '\t' + markerPositions(row.markers, positions) + '\t' +
+         cellCountsText(row.cells);
 }
 
 bool writeResultsTable(const std::string& path, const TableRun& run,
@@ -104,7 +114,9 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
       const bool read = listed.forEach([&](const SignificanceRow& listed_row) {
         SignificanceRow row = listed_row;
         row.p_permutation = permutationPValue(row.key, order.maxima);
-        file.write(resultsTableLine(order.order, rank + 1, row, adjustedRow(order, rank), marker_names) + "\n");
+        file.write(resultsTableLine(order.order, rank + 1, row, adjustedRow(order, rank), marker_names,
+                                    run.positions) +
+                   "\n");
         ++rank;
         return true;
       });
@@ -116,7 +128,7 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
     }
     for (std::size_t r = 0; r < order.rows.size(); ++r) {
       file.write(resultsTableLine(order.order, static_cast<int>(r) + 1, order.rows[r], adjustedRow(order, r),
-                                  marker_names) +
+                                  marker_names, run.positions) +
                  "\n");
     }
   }

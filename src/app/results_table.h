@@ -17,6 +17,8 @@ struct TableRun {
   int permutations = 0;
   unsigned long seed = 1;
   std::string rank_word = "ig";
+  // Each marker's CHR:BP, by marker index; none for text input.
+  const std::vector<std::string>* positions = nullptr;
 };
 
 // The column names, tab-separated, without a line end.
@@ -24,7 +26,8 @@ std::string resultsTableHeader();
 
 // One data line (without its line end).
 std::string resultsTableLine(int order, long long rank, const SignificanceRow& row,
-                             const AdjustedPValues& adjusted, char* const* marker_names);
+                             const AdjustedPValues& adjusted, char* const* marker_names,
+                             const std::vector<std::string>* positions = nullptr);
 
 // Writes the whole table to `path` (beside, then renamed into place); false
 // with `error` set when it could not be written completely.

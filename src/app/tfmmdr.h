@@ -3,6 +3,7 @@
 #define GORVA_APP_TFMMDR_H
 
 #include <ctime>
+#include <string>
 #include <vector>
 
 #include "app/planes_road.h"
@@ -147,6 +148,8 @@ class TFmMDR {
   // Warns of measures that are not numbers and writes the results table.
   void reportSignificance(char** marker_names, int marker_count);
 
+  // CHR:BP of each marker of the run, for the table; empty for text input.
+  std::vector<std::string> marker_positions_;
   // Filled by the search, one entry per order.
   std::vector<OrderSignificance> orders_;
   // The covariates of the run's samples (from the covariate file), which

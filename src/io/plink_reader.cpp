@@ -108,6 +108,7 @@ bool PlinkReader::openFileSet(const std::string& prefix, bool refuse_missing_gen
   fam_lines_.clear();
   selected_markers_.clear();
   marker_names_.clear();
+  marker_positions_.clear();
   marker_lines_.clear();
   if (!readFam(fam_phenotypes) || !readBim()) return false;
   if (!checkBed()) return false;
@@ -176,6 +177,7 @@ bool PlinkReader::readBim() {
     repeats.note(id, "line " + std::to_string(line) + ", column 2", "on line " + std::to_string(line));
     selected_markers_.push_back(static_cast<int>(marker_names_.size()));
     marker_names_.push_back(std::move(id));
+    marker_positions_.push_back(std::string(fields[0]) + ":" + std::string(fields[3]));
     marker_lines_.push_back(line);
     return true;
   });

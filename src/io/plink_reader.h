@@ -70,6 +70,12 @@ class PlinkReader {
   // Samples that take part: case (2) or control (1) in the .fam.
   int sampleCount() const { return static_cast<int>(kept_samples_.size()); }
   int markerCount() const { return static_cast<int>(selected_markers_.size()); }
+  // CHR:BP of each marker that takes part, in the run's order.
+  std::vector<std::string> selectedPositions() const {
+    std::vector<std::string> positions;
+    for (const int m : selected_markers_) positions.push_back(marker_positions_[m]);
+    return positions;
+  }
   // Every sample line of the .fam, the left-out ones included.
   int famSampleCount() const { return fam_sample_count_; }
   int missingPhenotypeCount() const { return fam_sample_count_ - sampleCount(); }
@@ -123,6 +129,7 @@ class PlinkReader {
   std::vector<int> fam_status_;             // its column 6: 1 case, 0 control, kNoStatus
   std::vector<int> fam_lines_;              // its .fam line number
   std::vector<int> selected_markers_;       // .bim positions of the markers that take part
+  std::vector<std::string> marker_positions_;  // CHR:BP of each marker read, as its name
   std::vector<int> kept_samples_;           // .fam positions of the samples that take part
   std::vector<int> kept_lines_;             // their .fam line numbers
   std::vector<int> marker_lines_;           // .bim line number of each marker

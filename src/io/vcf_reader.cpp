@@ -117,6 +117,7 @@ bool VcfReader::open(const std::string& path) {
   warnings_.clear();
   samples_.clear();
   marker_names_.clear();
+  marker_positions_.clear();
   names_bytes_ = 0;
   out_of_memory_ = false;
   if (!forEachRecord([](int, const std::int32_t*, int, const std::string&) { return true; }, true)) return false;
@@ -264,6 +265,8 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       if (!holdName(name.size(), place())) return false;
       repeats.note(name, where + ", field 3", (text ? "on " : "at ") + where);
       marker_names_.push_back(std::move(name));
+      marker_positions_.push_back(std::string(bcf_seqname_safe(header.get(), record.get())) + ":" +
+                                  std::to_string(record->pos + 1));
     } else if (marker >= static_cast<int>(marker_names_.size())) {
       return refuse(path_ + ": the file changed during the run");
     }

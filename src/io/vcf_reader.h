@@ -43,6 +43,12 @@ class VcfReader {
 
   int sampleCount() const { return static_cast<int>(kept_samples_.size()); }
   int markerCount() const { return static_cast<int>(selected_markers_.size()); }
+  // CHR:BP of each marker that takes part, in the run's order.
+  std::vector<std::string> selectedPositions() const {
+    std::vector<std::string> positions;
+    for (const int m : selected_markers_) positions.push_back(marker_positions_[m]);
+    return positions;
+  }
 
   // Every sample (its VCF name as IID) and marker (ID, or CHROM:POS when
   // the ID is "."); no phenotypes.
@@ -85,6 +91,7 @@ class VcfReader {
   std::vector<int> kept_samples_;
   std::vector<unsigned char> phenotypes_;
   std::vector<int> selected_markers_;
+  std::vector<std::string> marker_positions_;  // CHR:BP of each marker read, as its name
   std::uint64_t memory_limit_ = UINT64_MAX;
   std::uint64_t names_bytes_ = 0;
   bool out_of_memory_ = false;

@@ -200,6 +200,16 @@ py::dict tableColumns(const std::vector<ArrayTableRow>& rows, const std::vector<
   columns["p_adjusted"] = column<double>(rows, [](Row r) { return r.adjusted.p_adjusted; });
   columns["p_interaction_adjusted"] =
       column<double>(rows, [](Row r) { return r.adjusted.p_interaction_adjusted; });
+  // Arrays carry no map positions: the column is there, NA, as in the
+  // program's table of a text file.
+  py::list positions;
+  py::list cells;
+  for (const ArrayTableRow& line : rows) {
+    positions.append("NA");
+    cells.append(cellCountsText(line.row.cells));
+  }
+  columns["positions"] = as_array(positions, "dtype"_a = "object");
+  columns["cells"] = as_array(cells, "dtype"_a = "object");
   return columns;
 }
 
@@ -284,8 +294,8 @@ covariates: 2-D float array, one row per sample, finite numbers: each row
 Returns a dict of NumPy arrays, one per column of the results table
 (order, rank, markers, indices, cases, controls, df, IG, RIG, synergy,
 p_chisq, p_bonferroni, p_permutation, p_interaction, p_adjusted,
-p_interaction_adjusted), orders ascending,
-best first, NaN where the table writes NA: pandas.DataFrame(gorva.search(...))
+p_interaction_adjusted, positions, cells), orders ascending, best first, NaN
+where the table writes NA: pandas.DataFrame(gorva.search(...))
 is the table. Combinations whose measures are not numbers are left out,
 with a warning.
 

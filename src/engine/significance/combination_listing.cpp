@@ -24,7 +24,9 @@ constexpr double kQuantileMargin = 1e-7;
 
 CombinationListing::CombinationListing(const SearchContext& context, int order, double max_p,
                                        double tests, std::size_t rows_in_memory)
-    : context_(context), order_(order), max_p_(max_p), tests_(tests), rows_(order, equalKeysOf(context), rows_in_memory) {
+    : context_(context), order_(order), max_p_(max_p), tests_(tests),
+      rows_(order, equalKeysOf(context),
+            2 * static_cast<int>(std::lround(std::pow(genotypeLevels(context.missing_code), order))), rows_in_memory) {
   const double cells = std::pow(static_cast<double>(genotypeLevels(context.missing_code)), order);
   const int last_df = static_cast<int>(std::min<double>(kTabledDf, cells - 1));
   scaled_quantiles_.assign(static_cast<std::size_t>(std::max(last_df, 1)) + 1,

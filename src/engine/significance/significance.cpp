@@ -199,7 +199,38 @@ SignificanceRow describeCombination(const SearchContext& context, const ScoredCo
   row.p_permutation = kNotANumber;
   row.p_interaction = k == 2 ? pairInteractionTest(table.data(), genotypeLevels(context.missing_code)).p_value
                              : kNotANumber;
+  row.cells = std::move(table);
   return row;
+}
+
+std::string cellCountsText(const std::vector<int>& cells) {
+  if (cells.empty()) return "NA";
+  const std::size_t count = cells.size() / 2;
+  // The table's first marker varies fastest; a reader expects it slowest.
+  std::size_t levels = 1;
+  for (std::size_t base = 3; base <= 4; ++base) {
+    std::size_t power = 1;
+    while (power < count) power *= base;
+    if (power == count) levels = base;
+  }
+  std::size_t k = 0;
+  for (std::size_t power = 1; power < count; power *= levels) ++k;
+  std::string text;
+  for (std::size_t cell = 0; cell < count; ++cell) {
+    // `cell` spells the levels with the first marker most significant;
+    // the table's index spells them the other way round.
+    std::size_t index = 0;
+    std::size_t rest = cell;
+    for (std::size_t j = 0; j < k; ++j) {
+      index = index * levels + rest % levels;
+      rest /= levels;
+    }
+    const int controls = cells[2 * index];
+    const int cases = cells[2 * index + 1];
+    if (cell > 0) text += ',';
+    text += controls == 0 && cases == 0 ? "." : std::to_string(cases) + ":" + std::to_string(controls);
+  }
+  return text;
 }
 
 double permutationPValue(double key, const std::vector<double>& maxima) {

@@ -52,6 +52,9 @@ struct SignificanceRow {
   double p_bonferroni = 0;
   double p_permutation = 0;  // NaN without permutations
   double p_interaction = 0;  // NaN but for pairs
+  // The table the tests read: per genotype cell, the first marker's level
+  // varying fastest, its controls then its cases.
+  std::vector<int> cells;
 };
 
 // A combination the search scored: its k markers, its measure pair and its
@@ -68,6 +71,11 @@ struct ScoredCombination {
 // context's single-marker gains.
 SignificanceRow describeCombination(const SearchContext& context, const ScoredCombination& scored,
                                     double tests);
+
+// A row's cells as a reader sees them: "cases:controls" of every genotype
+// cell, the first marker's level varying slowest, joined by ','; "." for an
+// empty cell; "NA" without a table.
+std::string cellCountsText(const std::vector<int>& cells);
 
 // (1 + #{r : maxima[r] >= key}) / (permutations + 1).
 double permutationPValue(double key, const std::vector<double>& maxima);

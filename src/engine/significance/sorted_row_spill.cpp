@@ -29,8 +29,8 @@ bool listedBefore(const SignificanceRow& a, const SignificanceRow& b, EqualKeys 
   return a.markers < b.markers;
 }
 
-SortedRowSpill::SortedRowSpill(int order, EqualKeys ties, std::size_t rows_in_memory)
-    : order_(order), ties_(ties), capacity_(rows_in_memory > 0 ? rows_in_memory : 1) {}
+SortedRowSpill::SortedRowSpill(int order, EqualKeys ties, int cell_ints, std::size_t rows_in_memory)
+    : order_(order), ties_(ties), cell_ints_(cell_ints), capacity_(rows_in_memory > 0 ? rows_in_memory : 1) {}
 
 SortedRowSpill::~SortedRowSpill() {
   if (fd_ >= 0) close(fd_);
@@ -42,7 +42,7 @@ void SortedRowSpill::sortBuffer() {
 }
 
 std::size_t SortedRowSpill::recordBytes() const {
-  return sizeof(int) * (order_ + kIntsPerRow) + sizeof(double) * kDoublesPerRow;
+  return sizeof(int) * (order_ + kIntsPerRow + cell_ints_) + sizeof(double) * kDoublesPerRow;
 }
 
 void SortedRowSpill::encode(const SignificanceRow& row, char* out) const {
@@ -53,6 +53,8 @@ void SortedRowSpill::encode(const SignificanceRow& row, char* out) const {
   out += sizeof(int) * order_;
   std::memcpy(out, ints, sizeof ints);
   std::memcpy(out + sizeof ints, doubles, sizeof doubles);
+  out += sizeof ints + sizeof doubles;
+  if (static_cast<int>(row.cells.size()) == cell_ints_) std::memcpy(out, row.cells.data(), sizeof(int) * cell_ints_);
 }
 
 void SortedRowSpill::decode(const char* in, SignificanceRow& row) const {
@@ -63,6 +65,9 @@ void SortedRowSpill::decode(const char* in, SignificanceRow& row) const {
   in += sizeof(int) * order_;
   std::memcpy(ints, in, sizeof ints);
   std::memcpy(doubles, in + sizeof ints, sizeof doubles);
+  in += sizeof ints + sizeof doubles;
+  row.cells.resize(cell_ints_);
+  std::memcpy(row.cells.data(), in, sizeof(int) * cell_ints_);
   row.cases = ints[0];
   row.controls = ints[1];
   row.df = ints[2];

@@ -23,7 +23,8 @@ class SortedRowSpill {
  public:
   // Rows of `order` markers; at most `rows_in_memory` (at least 1) are held
   // before a run goes to the file.
-  SortedRowSpill(int order, EqualKeys ties, std::size_t rows_in_memory = kDefaultRowsInMemory);
+  // Rows of `order` markers whose tables hold `cell_ints` counts.
+  SortedRowSpill(int order, EqualKeys ties, int cell_ints, std::size_t rows_in_memory = kDefaultRowsInMemory);
   ~SortedRowSpill();
   SortedRowSpill(const SortedRowSpill&) = delete;
   SortedRowSpill& operator=(const SortedRowSpill&) = delete;
@@ -57,6 +58,7 @@ class SortedRowSpill {
 
   int order_;
   EqualKeys ties_;
+  int cell_ints_;
   std::size_t capacity_;
   std::vector<SignificanceRow> buffer_;
   std::vector<Run> runs_;

@@ -182,13 +182,14 @@ std::vector<TableLine> readTable(const std::string& text) {
     if (line.empty() || line[0] == '#') continue;
     if (header) {
       EXPECT_EQ(line, "order\trank\tmarkers\tindices\tcases\tcontrols\tdf\tIG\tRIG\tsynergy\tp_chisq\t"
-                      "p_bonferroni\tp_permutation\tp_interaction\tp_adjusted\tp_interaction_adjusted");
+                      "p_bonferroni\tp_permutation\tp_interaction\tp_adjusted\tp_interaction_adjusted\t"
+                      "positions\tcells");
       header = false;
       continue;
     }
     const std::vector<std::string> f = splitOn(line + "\t", '\t');
-    EXPECT_EQ(f.size(), 16u) << line;
-    if (f.size() != 16) continue;
+    EXPECT_EQ(f.size(), 18u) << line;
+    if (f.size() != 18) continue;
     // Without covariates nothing is adjusted.
     EXPECT_EQ(f[14] + f[15], "NANA") << line;
     TableLine row{std::stoi(f[0]), std::stoi(f[1]), {}, std::stol(f[4]), std::stol(f[5]), std::stoi(f[6]),
@@ -436,7 +437,7 @@ TEST(SignificanceTable, EqualPValuesRankByTheLargerIG) {
 // Runs spilled to the file and merged back: the listing order (equal keys
 // by IG, as ranked by p), every field.
 TEST(SortedRowSpill, MergesSpilledRunsInListingOrder) {
-  SortedRowSpill spill(2, EqualKeys::kLargerGainFirst, 4);
+  SortedRowSpill spill(2, EqualKeys::kLargerGainFirst, 0, 4);
   std::vector<SignificanceRow> rows;
   for (int i = 0; i < 30; ++i) {
     SignificanceRow row;
