@@ -35,6 +35,22 @@ class PlinkReaderTest : public ::testing::Test {
   std::string prefix_ = makeTempDir() + "/set";
 };
 
+// A table with its positions column (the second last) left out.
+std::string withoutPositions(const std::string& table) {
+  std::string kept;
+  for (const std::string& line : splitOn(table, '\n')) {
+    if (line.empty() || line[0] == '#') {
+      kept += line + "\n";
+      continue;
+    }
+    std::vector<std::string> fields = splitOn(line + "\t", '\t');
+    if (fields.size() >= 2) fields.erase(fields.end() - 2);
+    for (std::size_t f = 0; f < fields.size(); ++f) kept += (f > 0 ? "\t" : "") + fields[f];
+    kept += "\n";
+  }
+  return kept;
+}
+
 TEST_F(PlinkReaderTest, DecodesTwoBitCodesForTheSamplesThatTakePart) {
   write(kFam, kBim, kBed);
   PlinkReader reader;
@@ -162,7 +178,9 @@ TEST_F(PlinkRun, ReportEqualsTheTextRunForEveryMissingDataMethod) {
               withoutInputLines(text_report))
         << method;
     EXPECT_EQ(withoutInputLines(plink_run.out), withoutInputLines(text_run.out)) << method;
-    EXPECT_EQ(readFile(dir_ + "/plink/table.tsv"), readFile(dir_ + "/text/table.tsv")) << method;
+    // Only the PLINK map gives positions; the text table has NA there.
+    EXPECT_EQ(withoutPositions(readFile(dir_ + "/plink/table.tsv")), withoutPositions(readFile(dir_ + "/text/table.tsv")))
+        << method;
     EXPECT_EQ(text_run.err.find("warning"), std::string::npos) << text_run.err;
     EXPECT_EQ(plink_run.err.rfind("gorva: warning: 2 samples of ../set.fam have a missing phenotype "
                                   "and were left out\ngorva: order 1: ",
