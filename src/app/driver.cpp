@@ -85,7 +85,8 @@ std::vector<RunFile> selectionFiles() {
   std::vector<RunFile> files;
   for (const auto& [path, option] : {std::pair{opt::pheno, "--pheno"}, std::pair{opt::keep, "--keep"},
                                      std::pair{opt::remove, "--remove"}, std::pair{opt::extract, "--extract"},
-                                     std::pair{opt::exclude, "--exclude"}, std::pair{opt::covar, "--covar"}}) {
+                                     std::pair{opt::exclude, "--exclude"}, std::pair{opt::covar, "--covar"},
+                                     std::pair{opt::strata, "--strata"}}) {
     if (!path.empty()) files.push_back({path, std::string("the ") + option + " file", option});
   }
   return files;
@@ -131,6 +132,8 @@ bool TFmMDR::settleSubset(RunPlan& plan, const SubsetInput& input) {
     return false;
   }
   printWarningLines(plan.subset.warnings);
+  sample_strata = plan.subset.strata;
+  stratum_names = plan.subset.stratum_names;
   return true;
 }
 
@@ -148,6 +151,7 @@ bool TFmMDR::chooseDataSource(RunPlan& plan) {
   plan.from_vcf = !opt::vcf.empty() || !opt::bcf.empty();
   plan.subset_files = SubsetFiles{opt::pheno,   opt::keep,  opt::remove, opt::extract, opt::exclude,
                                   opt::covar, covariateNames(opt::covar_name)};
+  plan.subset_files.strata = opt::strata;
   plan.subsetting = plan.subset_files.any();
   plan.reader_option = plan.from_plink ? "--bfile" : !opt::vcf.empty() ? "--vcf" : "--bcf";
   plan.reader_input = plan.from_plink ? opt::bfile : !opt::vcf.empty() ? opt::vcf : opt::bcf;
@@ -487,6 +491,7 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
   run.seed = significance.permutations.seed;
   run.rank_word = opt::rank;
   run.positions = &marker_positions_;
+  if (!stratum_names.empty()) run.strata = strataDescription(stratum_names, stratum_samples_);
   std::string error;
   if (!writeResultsTable(opt::table_file, run, orders_, marker_names, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());

@@ -49,6 +49,7 @@ std::string keep;
 std::string remove;
 std::string extract;
 std::string exclude;
+std::string strata;
 bool significance_asked = false;
 std::string table_file;
 std::string rank = "ig";
@@ -137,7 +138,7 @@ void setExtensionOptions(CArgs& args) {
   for (auto [name, value] : {std::pair{"--vcf", &opt::vcf}, {"--bcf", &opt::bcf}, {"--pheno", &opt::pheno},
                              {"--keep", &opt::keep}, {"--remove", &opt::remove}, {"--extract", &opt::extract},
                              {"--exclude", &opt::exclude}, {"--covar", &opt::covar},
-                             {"--covar-name", &opt::covar_name}}) {
+                             {"--covar-name", &opt::covar_name}, {"--strata", &opt::strata}}) {
     if (args.find(name)) *value = args.value(name);
   }
   if (args.find("--table")) opt::table_file = args.value("--table");

@@ -50,6 +50,7 @@ extern std::string keep;     // "--keep": only the samples named
 extern std::string remove;   // "--remove": all but the samples named
 extern std::string extract;  // "--extract": only the markers named
 extern std::string exclude;  // "--exclude": all but the markers named
+extern std::string strata;   // "--strata": each sample's population stratum (FID IID STRATUM)
 // Significance: any of these given makes the run leave measures that are not
 // numbers out of the ranking and assess every kept row.
 extern bool significance_asked;  // "--table", "--rank", "--permutations" or "--max-p" given

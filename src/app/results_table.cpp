@@ -73,6 +73,16 @@ std::string resultsTableLine(int order, long long rank, const SignificanceRow& r
          cellCountsText(row.cells);
 }
 
+std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples) {
+  std::string text = "stratified: every measure conditional on the stratum; " + std::to_string(names.size()) +
+                     (names.size() == 1 ? " stratum (" : " strata (");
+  for (std::size_t s = 0; s < names.size(); ++s) {
+    if (s > 0) text += ", ";
+    text += names[s] + " " + std::to_string(samples[s]) + " samples";
+  }
+  return text + ")";
+}
+
 bool writeResultsTable(const std::string& path, const TableRun& run,
                        const std::vector<OrderSignificance>& orders, char* const* marker_names,
                        std::string& error) {
@@ -81,6 +91,7 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
     error = file.error();
     return false;
   }
+  if (!run.strata.empty()) file.printf("# %s\n", run.strata.c_str());
   file.printf("# samples counted: %d (%d cases, %d controls); markers: %d; ranked by %s\n",
               run.counted, run.cases, run.counted - run.cases, run.marker_count,
               run.rank_word.c_str());

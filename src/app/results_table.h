@@ -19,7 +19,12 @@ struct TableRun {
   std::string rank_word = "ig";
   // Each marker's CHR:BP, by marker index; none for text input.
   const std::vector<std::string>* positions = nullptr;
+  std::string strata;  // a stratified run's description (strataDescription), else empty
 };
+
+// "stratified by STRATUM: N strata (NAME n samples, ...)": what a stratified
+// run's report and table say first.
+std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples);
 
 // The column names, tab-separated, without a line end.
 std::string resultsTableHeader();

@@ -104,6 +104,10 @@ class TFmMDR {
   SearchSettings search_settings;
   // Who searches each order (empty: this process; gorva-mpi: every rank).
   OrderSearch order_search;
+  // With --strata: each run sample's stratum (numbered in order of first
+  // appearance) and the strata's names; empty otherwise.
+  std::vector<int> sample_strata;
+  std::vector<std::string> stratum_names;
 
  private:
   // Prints "gorva: <message>" on the error stream and records the status.
@@ -157,6 +161,7 @@ class TFmMDR {
   CovariateModel covariates_;
   int counted_samples_ = 0;
   int counted_cases_ = 0;
+  std::vector<int> stratum_samples_;  // samples the search counts in each stratum
   // Prints the file's "gorva: FILE: cannot write: REASON" and records the status.
   void failWrite(const OutputFile& file);
   // Opens the all-results file's content beside it (all_writer has created it).

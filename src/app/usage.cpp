@@ -94,6 +94,10 @@ std::string usageText() {
   addOption(text, "--remove FILE", "all but the samples named, as --keep", orNone(opt::remove));
   addOption(text, "--extract FILE", "only the markers named, one per line", orNone(opt::extract));
   addOption(text, "--exclude FILE", "all but the markers named, one per line", orNone(opt::exclude));
+  addOption(text, "--strata FILE",
+            "FID IID STRATUM lines: every measure conditional on the stratum, permutations "
+            "within strata; samples without one are left out",
+            orNone(opt::strata));
   addOption(text, "--out FILE", "the report file, created or emptied", orNone(opt::output_file));
   addOption(text, "--save_all 0|1", "1: also write every scored combination to FILE.all",
             flag(opt::save_all));

@@ -17,6 +17,7 @@
 #include "engine/search/batch_pool.h"
 #include "engine/search/order_search.h"
 #include "engine/search/progress.h"
+#include "engine/search/strata.h"
 #include "engine/significance/order_significance.h"
 #include "engine/significance/significance.h"
 #include "io/messages.h"
@@ -94,8 +95,6 @@ void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int me
   context.measure = measure_idx == 1 ? 1 : 0;
   context.K = results[0]->row_count;
   context.planes = built;
-  std::vector<double> single_gains;
-  if (significance.active) rankForSignificance(significance.rank, context, single_gains);
   counted_samples_ = context.N;
   counted_cases_ = context.cases;
   orders_.clear();
@@ -107,6 +106,21 @@ void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int me
   BitPlanes planes;
   if (built == nullptr && search_settings.use_planes && buildPlanesFor(context, planes, threads))
     context.planes = &planes;
+  StrataParts strata;
+  if (!sample_strata.empty()) {
+    context.stratum_of = sample_strata.data();
+    context.stratum_count = static_cast<int>(stratum_names.size());
+    if (!splitByStrata(context, threads, strata)) {
+      refuse(kExitNoMemory, "out of memory: could not build the bit-planes of the %d strata",
+             context.stratum_count);
+      return;
+    }
+    context.strata = &strata;
+    stratum_samples_.clear();
+    for (const SearchContext& part : strata.contexts) stratum_samples_.push_back(part.N);
+  }
+  std::vector<double> single_gains;
+  if (significance.active) rankForSignificance(significance.rank, context, single_gains);
 
   for (int k = init_order; k <= max_order; ++k) {
     MDRResult& record = *results[k - init_order];

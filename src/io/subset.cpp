@@ -8,6 +8,8 @@
 
 #include "io/covariate_file.h"
 #include "io/messages.h"
+#include "io/sample_index.h"
+#include "io/strata_file.h"
 #include "io/text_lines.h"
 
 namespace {
@@ -27,34 +29,6 @@ int phenotypeValue(std::string_view value) {
   if (value == "0" || value == "-9" || value == "NA") return kNoStatus;
   return -2;
 }
-
-// Positions of the input's samples by the key a file line names them with.
-class SampleIndex {
- public:
-  explicit SampleIndex(const SubsetInput& input) : match_family_(input.match_family) {
-    for (std::size_t s = 0; s < input.samples.size(); ++s) {
-      positions_[key(input.samples[s].fid, input.samples[s].iid)].push_back(static_cast<int>(s));
-    }
-  }
-  std::string key(std::string_view fid, std::string_view iid) const {
-    return match_family_ ? std::string(fid) + '\t' + std::string(iid) : std::string(iid);
-  }
-  // The fields naming a sample: FID IID, or for inputs matched by IID a
-  // line of the IID alone. Empty when the line has too few fields.
-  std::string keyOf(const Fields& fields) const {
-    if (fields.size() >= 2) return key(fields[0], fields[1]);
-    return match_family_ ? std::string() : std::string(fields[0]);
-  }
-  const std::vector<int>* find(const std::string& sample_key) const {
-    const auto found = positions_.find(sample_key);
-    return found == positions_.end() ? nullptr : &found->second;
-  }
-  const char* layout() const { return match_family_ ? "FID IID" : "FID IID, or the IID alone"; }
-
- private:
-  bool match_family_;
-  std::unordered_map<std::string, std::vector<int>> positions_;
-};
 
 // Counts the names of a file that the input does not hold, for one warning.
 struct UnknownNames {
@@ -240,12 +214,28 @@ bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest
   if (!files.covar.empty() &&
       !matchCovariates(files.covar, files.covar_names, input, index, kept, covariate_values, covariates, out))
     return false;
+  StrataFile strata;
+  if (!files.strata.empty() && !readStrataFile(files.strata, input, strata, out.warnings, out.error)) return false;
   int without_phenotype = 0;
+  int without_stratum = 0;
+  std::vector<int> renumbered(strata.names.size(), -1);
   for (std::size_t s = 0; s < sample_count; ++s) {
     if (!kept[s]) continue;
     if (!own_phenotypes && status[s] == kNoStatus) {
       ++without_phenotype;
       continue;
+    }
+    if (!files.strata.empty()) {
+      const int stratum = strata.of_sample[s];
+      if (stratum < 0) {
+        ++without_stratum;
+        continue;
+      }
+      if (renumbered[stratum] < 0) {
+        renumbered[stratum] = static_cast<int>(out.stratum_names.size());
+        out.stratum_names.push_back(strata.names[stratum]);
+      }
+      out.strata.push_back(renumbered[stratum]);
     }
     out.samples.push_back(static_cast<int>(s));
     if (!covariate_values.empty()) {
@@ -253,6 +243,16 @@ bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest
                             covariate_values[s] + covariates.names.size());
     }
     if (!own_phenotypes) out.phenotypes.push_back(static_cast<unsigned char>(status[s]));
+  }
+  if (without_stratum > 0) {
+    out.warnings += warningLine(std::to_string(without_stratum) + " samples of " + input.name +
+                                " have no stratum in " + files.strata + " and were left out");
+  }
+  for (std::size_t stratum = 0; stratum < renumbered.size(); ++stratum) {
+    if (renumbered[stratum] >= 0) continue;
+    out.error = files.strata + " line " + std::to_string(strata.first_line[stratum]) + ", field 3: stratum " +
+                strata.names[stratum] + " has no sample left by the other sample options";
+    return false;
   }
   if (!files.pheno.empty() && without_phenotype > 0) {
     out.warnings += warningLine(std::to_string(without_phenotype) + " samples of " + input.name +

@@ -19,10 +19,11 @@ struct SubsetFiles {
   std::string exclude;
   std::string covar;                     // samples without every covariate are left out
   std::vector<std::string> covar_names;  // empty: every column of the covariate file
+  std::string strata;                    // samples without a stratum are left out
 
   bool any() const {
     return !pheno.empty() || !keep.empty() || !remove.empty() || !extract.empty() || !exclude.empty() ||
-           !covar.empty();
+           !covar.empty() || !strata.empty();
   }
 };
 
@@ -58,6 +59,10 @@ struct Subset {
   // sample (sample-major).
   std::vector<std::string> covariate_names;
   std::vector<double> covariates;
+  // With --strata: per kept sample its stratum, numbered in order of first
+  // appearance among the kept samples, and each stratum's name.
+  std::vector<int> strata;
+  std::vector<std::string> stratum_names;
   std::string warnings;      // zero or more lines "gorva: warning: ...\n"
   std::string error;         // why the subset is refused (no program prefix)
 };
@@ -68,7 +73,9 @@ struct Subset {
 // that is not 2, 1, 0, -9 or NA, a sample named twice in --pheno), when
 // --pheno matches no sample, --keep names no sample, the covariate file is
 // malformed or matches no sample, no sample is left, or
-// fewer markers than `lowest_order` are left.
+// fewer markers than `lowest_order` are left; also when --strata names no
+// sample or a sample twice, or a stratum keeps no sample (samples without a
+// stratum are left out with one warning).
 bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest_order, Subset& out);
 
 // Moves the kept samples of the kept markers of a marker-major matrix

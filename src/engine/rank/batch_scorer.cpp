@@ -54,7 +54,7 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
 
 bool BatchScorer::scoresRangesFor(const SearchContext& context, int order) {
   return context.planes != nullptr && CellCounter::servesOrder(context.planes->levels(), order) &&
-         !context.all_pairs;
+         !context.all_pairs && context.strata == nullptr;
 }
 
 void BatchScorer::score(int* combinations, int count, RankedRows& best) {

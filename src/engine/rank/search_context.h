@@ -32,6 +32,7 @@
 #include "search_constants.h"
 
 class BitPlanes;
+struct StrataParts;
 
 
 // How a run wants to be searched; filled by the program from its command
@@ -84,6 +85,13 @@ struct SearchContext {
   // whatever cannot reach it, and return nothing or a row below it.
   std::atomic<double>* running_maximum = nullptr;
   SearchSettings settings;
+  // Population strata: each sample's stratum (sample_count entries, 0 ..
+  // stratum_count - 1), or null for a run without strata. Every measure is
+  // then conditional on the stratum, counted through `strata`, the strata's
+  // own contexts (splitByStrata), which must be set before a search.
+  const int* stratum_of = nullptr;
+  int stratum_count = 0;
+  const StrataParts* strata = nullptr;
 };
 
 // The codes of `count` markers, marker-major over the context's samples,

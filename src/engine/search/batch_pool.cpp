@@ -5,12 +5,14 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "core/gorva.h"
 #include "engine/count/unrank.h"
 #include "engine/rank/batch_scorer.h"
 #include "engine/search/progress.h"
+#include "engine/search/stratified_scorer.h"
 
 OrderedMerge::OrderedMerge(int K, EqualKeys ties, int window, SearchProgress* progress,
                            BatchBestSink best_sink)
@@ -88,13 +90,15 @@ struct SharedOrder {
   ScorerStats stats;
 };
 
+template <class Scorer>
 void runWorker(SharedOrder& shared) {
   int order = shared.order;
   int markers = shared.context.marker_count;
   int capacity = shared.batch_size;
   try {
-    BatchScorer scorer(shared.context, order);
-    const bool ranges = scorer.scoresRanges() && shared.total >= 0;
+    Scorer scorer(shared.context, order);
+    bool ranges = false;
+    if constexpr (std::is_same_v<Scorer, BatchScorer>) ranges = scorer.scoresRanges() && shared.total >= 0;
     std::vector<int> batch(ranges ? 0 : static_cast<std::size_t>(capacity) * order);
     std::vector<int> state(order, -1);
     std::vector<RankedRows> best(ranges ? shared.unit_batches : 1);
@@ -122,7 +126,7 @@ void runWorker(SharedOrder& shared) {
         const long long first_rank = position * capacity;
         const int count =
             static_cast<int>(std::min<long long>(units * capacity, shared.total - first_rank));
-        scorer.scoreRanges(first_rank, count, capacity, best.data());
+        if constexpr (std::is_same_v<Scorer, BatchScorer>) scorer.scoreRanges(first_rank, count, capacity, best.data());
         std::lock_guard<std::mutex> lock(shared.mutex);
         for (long long u = 0; u < units; ++u) {
           const int length = static_cast<int>(std::min<long long>(capacity, count - u * capacity));
@@ -195,7 +199,11 @@ void searchOrder(const SearchContext& context, const OrderRequest& request, Orde
   shared.total = total;
   shared.first_batch = first_batch;
   shared.batch_count = batch_count;
-  runWorkers(threads, [&shared](int) { runWorker(shared); });
+  if (context.strata != nullptr) {
+    runWorkers(threads, [&shared](int) { runWorker<StratifiedScorer>(shared); });
+  } else {
+    runWorkers(threads, [&shared](int) { runWorker<BatchScorer>(shared); });
+  }
 
   outcome.kept = std::move(shared.merge.kept());
   outcome.kept.order = order;

@@ -3,7 +3,6 @@
 #include <Rmath.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -15,6 +14,8 @@
 #include "engine/count/bitplanes.h"
 #include "engine/count/worker_threads.h"
 #include "engine/search/batch_pool.h"
+#include "engine/search/combination_table.h"
+#include "engine/search/strata.h"
 #include "engine/significance/interaction_test.h"
 #include "engine/significance/permutation_maxima.h"
 #include "engine/significance/table_test.h"
@@ -28,69 +29,6 @@ constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
 double chiSquareUpperTail(double statistic, int df) {
   if (df < 1 || std::isnan(statistic)) return kNotANumber;
   return pchisq(statistic, df, /*lower_tail=*/0, /*log_p=*/0);
-}
-
-namespace {
-
-// The table straight from the bit-planes, when they hold the method's
-// cells (every method but "em", which imputes): each cell the AND of its
-// markers' level rows, counted in the control words and in the case words.
-// Far cheaper than turning the rows back into codes to count them; genomic
-// control counts up to a million tables this way, so the popcount
-// instruction is used where the CPU has it.
-__attribute__((target_clones("popcnt", "default"))) bool countTableFromPlanes(const SearchContext& context, const int* combination, int k,
-                          std::vector<int>& table) {
-  if (context.planes == nullptr || context.missing_code == kMethodEm) return false;
-  const BitPlanes& planes = *context.planes;
-  const int levels = planes.levels();
-  if (levels != genotypeLevels(context.missing_code)) return false;
-  constexpr int kMostCells = 1 << 12;
-  int cells = 1;
-  for (int j = 0; j < k && cells <= kMostCells; ++j) cells *= levels;
-  if (cells > kMostCells) return false;
-  const int words = planes.shape().rowWords();
-  const int control_words = planes.shape().control_words;
-  std::vector<std::uint64_t> row(static_cast<std::size_t>(words));
-  table.assign(2 * static_cast<std::size_t>(cells), 0);
-  for (int cell = 0; cell < cells; ++cell) {
-    int rest = cell;
-    for (int j = 0; j < k; ++j, rest /= levels) {
-      const std::uint64_t* level_row =
-          planes.marker(combination[j]) + static_cast<long>(rest % levels) * words;
-      for (int w = 0; w < words; ++w) row[w] = j == 0 ? level_row[w] : row[w] & level_row[w];
-    }
-    for (int w = 0; w < words; ++w) table[2 * cell + (w < control_words ? 0 : 1)] += std::popcount(row[w]);
-  }
-  return true;
-}
-
-}  // namespace
-
-void countCombinationTable(const SearchContext& context, const int* combination, int k,
-                           std::vector<int>& table) {
-  if (countTableFromPlanes(context, combination, k, table)) return;
-  // Codes seen only through a view are counted from a copy of the k columns.
-  std::vector<unsigned char> own_bytes;
-  const unsigned char* genotypes = context.genotypes;
-  int marker_count = context.marker_count;
-  std::vector<int> columns(combination, combination + k);
-  if (genotypes == nullptr) {
-    own_bytes = contextColumns(context, combination, k);
-    genotypes = own_bytes.data();
-    marker_count = k;
-    for (int j = 0; j < k; ++j) columns[j] = j;
-  }
-  const int base = genotypeLevels(context.missing_code);
-  std::vector<int> multipliers(k);
-  table.assign(fillTableMultipliers(base, k, multipliers.data()), 0);
-  std::vector<int> offsets(k);
-  for (int j = 0; j < k; ++j) offsets[j] = columns[j] * context.sample_count;
-  std::vector<double> score_sums(table.size(), 0.0);
-  int cases = context.cases;
-  int controls = context.controls;
-  countTableFor(context.missing_code)(multipliers.data(), offsets.data(), k, base, const_cast<int*>(context.samples.data()),
-        context.N, const_cast<unsigned char*>(genotypes), marker_count, context.phenotypes,
-        context.sample_count, &cases, &controls, context.scores, score_sums.data(), table.data());
 }
 
 void countTestedTable(const SearchContext& context, const int* combination, int k,
@@ -107,6 +45,17 @@ void countTestedTable(const SearchContext& context, const int* combination, int 
 std::vector<double> singleMarkerGains(const SearchContext& context) {
   const int markers = context.marker_count;
   std::vector<double> gains(markers, kNotANumber);
+  if (context.strata != nullptr) {
+    std::vector<int> tables;
+    for (int m = 0; m < markers; ++m) {
+      countStratifiedTables(*context.strata, &m, 1, tables);
+      double pair[2];
+      stratifiedMeasurePair(*context.strata, tables.data(), static_cast<int>(tables.size()) / context.stratum_count,
+                            pair);
+      gains[m] = pair[0];
+    }
+    return gains;
+  }
   // Codes seen only through a view are scored a block of copied columns at
   // a time.
   constexpr int kCopiedColumns = 256;
@@ -168,8 +117,19 @@ void dropNotANumberRows(RankedRows& kept) {
 
 TableTest testCombination(const SearchContext& context, const int* combination, int k,
                           std::vector<int>& table) {
-  countTestedTable(context, combination, k, table);
-  return associationTest(table.data(), 1, static_cast<int>(table.size() / 2));
+  if (context.strata == nullptr) {
+    countTestedTable(context, combination, k, table);
+    return associationTest(table.data(), 1, static_cast<int>(table.size() / 2));
+  }
+  // Stratified: the strata's tables one after another, their tests summed.
+  table.clear();
+  std::vector<int> stratum_table;
+  for (const SearchContext& part : context.strata->contexts) {
+    countTestedTable(part, combination, k, stratum_table);
+    table.insert(table.end(), stratum_table.begin(), stratum_table.end());
+  }
+  return associationTest(table.data(), context.stratum_count,
+                         static_cast<int>(table.size()) / context.stratum_count / 2);
 }
 
 SignificanceRow describeCombination(const SearchContext& context, const ScoredCombination& scored,
@@ -184,11 +144,35 @@ SignificanceRow describeCombination(const SearchContext& context, const ScoredCo
   row.key = scored.key;
   std::vector<int> table;
   const TableTest test = testCombination(context, combination, k, table);
-  for (std::size_t c = 0; c + 1 < table.size(); c += 2) {
-    row.controls += table[c];
-    row.cases += table[c + 1];
+  const int strata = context.strata != nullptr ? context.stratum_count : 1;
+  // Strata holding one class tell nothing about an interaction; when no
+  // stratum holds both, every stratum counts (as one table would).
+  const int table_ints = static_cast<int>(table.size()) / strata;
+  std::vector<bool> counted(strata, false);
+  bool any_informative = false;
+  for (int s = 0; s < strata; ++s) {
+    int cases = 0;
+    int controls = 0;
+    for (int i = 0; i < table_ints; i += 2) {
+      controls += table[static_cast<std::size_t>(s) * table_ints + i];
+      cases += table[static_cast<std::size_t>(s) * table_ints + i + 1];
+    }
+    row.controls += controls;
+    row.cases += cases;
+    counted[s] = cases > 0 && controls > 0;
+    any_informative |= counted[s];
   }
   row.df = test.df;
+  double interaction = 0;
+  int interaction_df = 0;
+  for (int s = 0; s < strata && k == 2; ++s) {
+    if (any_informative && !counted[s]) continue;
+    const int* stratum_table = table.data() + static_cast<std::size_t>(s) * table_ints;
+    const InteractionTest within = pairInteractionTest(stratum_table, genotypeLevels(context.missing_code));
+    interaction += within.statistic;
+    interaction_df += within.df;
+    if (strata == 1) row.p_interaction = within.p_value;
+  }
   row.synergy = synergyOf(row.ig, combination, k, context.single_gains);
   row.p_chisq = test.p_value;
   if (context.measure == kRankByP) {
@@ -197,8 +181,15 @@ SignificanceRow describeCombination(const SearchContext& context, const ScoredCo
   }
   row.p_bonferroni = std::isnan(row.p_chisq) ? kNotANumber : std::fmin(1.0, row.p_chisq * tests);
   row.p_permutation = kNotANumber;
-  row.p_interaction = k == 2 ? pairInteractionTest(table.data(), genotypeLevels(context.missing_code)).p_value
-                             : kNotANumber;
+  if (k != 2) {
+    row.p_interaction = kNotANumber;
+  } else if (strata > 1) {
+    row.p_interaction = chiSquareUpperTail(interaction, interaction_df);
+  }
+  // The combination's cells over every stratum.
+  for (int s = 1; s < strata; ++s)
+    for (int i = 0; i < table_ints; ++i) table[i] += table[static_cast<std::size_t>(s) * table_ints + i];
+  table.resize(table_ints);
   row.cells = std::move(table);
   return row;
 }
@@ -242,6 +233,21 @@ double permutationPValue(double key, const std::vector<double>& maxima) {
 
 namespace {
 
+// The best key of one permuted phenotype's order (left as it was when no
+// combination has one); false when memory ran out.
+bool permutedOrderMaximum(const SearchContext& permuted, int order, int threads,
+                          std::atomic<double>& running_maximum, double& maximum) {
+  running_maximum = -std::numeric_limits<double>::infinity();
+  OrderOutcome outcome;
+  OrderRequest search;
+  search.order = order;
+  search.threads = threads;
+  searchOrder(permuted, search, outcome);
+  if (outcome.out_of_memory) return false;
+  if (outcome.kept.size() > 0 && !std::isnan(outcome.kept.keys[0])) maximum = outcome.kept.keys[0];
+  return true;
+}
+
 // Each permutation searched in full with K = 1, its planes built anew: for
 // what cannot be counted from cell totals.
 bool maximaBySearch(const SearchContext& context, int order, const PermutationPlan& plan,
@@ -261,29 +267,37 @@ bool maximaBySearch(const SearchContext& context, int order, const PermutationPl
   const int threads = workerCount(context.settings.requested_threads);
   // The search's own generator: searches side by side never share one.
   Mt19937 generator(static_cast<std::uint32_t>(plan.seed));
+  const bool stratified = context.strata != nullptr;
+  StrataParts parts;
   for (int r = 0; r < plan.count; ++r) {
-    shuffleFromTop(phenotype.data(), S, [&] { return generator.next(); });
+    if (stratified) {
+      permuteWithinStrata(phenotype.data(), S, context.stratum_of, context.stratum_count, generator);
+    } else {
+      shuffleFromTop(phenotype.data(), S, [&] { return generator.next(); });
+    }
     recountClasses(permuted);
     // Codes held only in the planes are read from the run's own planes.
     permuted.planes = context.planes;
+    if (stratified) {
+      permuted.strata = nullptr;
+      if (!splitByStrata(permuted, threads, parts)) return false;
+      permuted.strata = &parts;
+    }
     if (permuted.measure == kRankBySynergy) {
       singles = singleMarkerGains(permuted);
       permuted.single_gains = singles.data();
     }
     BitPlanes planes;
-    const bool fast = permuted.settings.use_planes && buildPlanesFor(permuted, planes, threads);
+    // A stratified search counts from the strata's planes alone.
+    const bool fast = !stratified && permuted.settings.use_planes && buildPlanesFor(permuted, planes, threads);
+    if (stratified) {
+      if (!permutedOrderMaximum(permuted, order, threads, running_maximum, maxima[r])) return false;
+      continue;
+    }
     // Without a byte matrix the plain path has nothing to count.
     if (!fast && permuted.genotypes == nullptr && permuted.source.first == nullptr) return false;
     permuted.planes = fast ? &planes : nullptr;
-    running_maximum = -std::numeric_limits<double>::infinity();
-    OrderOutcome outcome;
-    OrderRequest search;
-    search.order = order;
-    search.threads = threads;
-    searchOrder(permuted, search, outcome);
-    if (outcome.out_of_memory) return false;
-    if (outcome.kept.size() > 0 && !std::isnan(outcome.kept.keys[0]))
-      maxima[r] = outcome.kept.keys[0];
+    if (!permutedOrderMaximum(permuted, order, threads, running_maximum, maxima[r])) return false;
   }
   return true;
 }

@@ -13,16 +13,20 @@
 #include "engine/rank/search_context.h"
 #include "engine/significance/structure_results.h"
 #include "engine/significance/table_test.h"
+#include "engine/search/combination_table.h"
 
 // Upper tail of the chi-square distribution with df degrees of freedom at
 // `statistic`, computed as a tail (down to about 1e-300); NaN when df < 1 or
 // the statistic is not a number.
 double chiSquareUpperTail(double statistic, int df);
 
-// Counts the table of one combination (2 * base^k ints, resized) as the
-// context's missing-data method counts it.
-void countCombinationTable(const SearchContext& context, const int* combination, int k,
-                           std::vector<int>& table);
+
+// The table the association test reads: the counted table, but under "em"
+// only the samples observed at every marker of the combination. The
+// samples em assigns to cells are drawn towards the cells' own case shares,
+// so counting them as observed would overstate the evidence.
+void countTestedTable(const SearchContext& context, const int* combination, int k,
+                      std::vector<int>& table);
 
 // The table the association test reads: the counted table, but under "em"
 // only the samples observed at every marker of the combination. The
@@ -32,7 +36,8 @@ void countTestedTable(const SearchContext& context, const int* combination, int 
                       std::vector<int>& table);
 
 // The association test of a combination's tested table (counted into
-// `table`): every p_chisq of a run comes from here.
+// `table`; a stratified context's strata one after another, their tests
+// summed): every p_chisq of a run comes from here.
 TableTest testCombination(const SearchContext& context, const int* combination, int k,
                           std::vector<int>& table);
 

@@ -1,0 +1,71 @@
+#include "engine/search/combination_table.h"
+
+#include <bit>
+#include <cstdint>
+
+#include "core/gorva.h"
+#include "core/search_constants.h"
+#include "engine/count/bitplanes.h"
+
+namespace {
+
+// The table straight from the bit-planes, when they hold the method's
+// cells (every method but "em", which imputes): each cell the AND of its
+// markers' level rows, counted in the control words and in the case words.
+// Far cheaper than turning the rows back into codes to count them; genomic
+// control counts up to a million tables this way, so the popcount
+// instruction is used where the CPU has it.
+__attribute__((target_clones("popcnt", "default"))) bool countTableFromPlanes(const SearchContext& context, const int* combination, int k,
+                          std::vector<int>& table) {
+  if (context.planes == nullptr || context.missing_code == kMethodEm) return false;
+  const BitPlanes& planes = *context.planes;
+  const int levels = planes.levels();
+  if (levels != genotypeLevels(context.missing_code)) return false;
+  constexpr int kMostCells = 1 << 12;
+  int cells = 1;
+  for (int j = 0; j < k && cells <= kMostCells; ++j) cells *= levels;
+  if (cells > kMostCells) return false;
+  const int words = planes.shape().rowWords();
+  const int control_words = planes.shape().control_words;
+  std::vector<std::uint64_t> row(static_cast<std::size_t>(words));
+  table.assign(2 * static_cast<std::size_t>(cells), 0);
+  for (int cell = 0; cell < cells; ++cell) {
+    int rest = cell;
+    for (int j = 0; j < k; ++j, rest /= levels) {
+      const std::uint64_t* level_row =
+          planes.marker(combination[j]) + static_cast<long>(rest % levels) * words;
+      for (int w = 0; w < words; ++w) row[w] = j == 0 ? level_row[w] : row[w] & level_row[w];
+    }
+    for (int w = 0; w < words; ++w) table[2 * cell + (w < control_words ? 0 : 1)] += std::popcount(row[w]);
+  }
+  return true;
+}
+
+}  // namespace
+
+void countCombinationTable(const SearchContext& context, const int* combination, int k,
+                           std::vector<int>& table) {
+  if (countTableFromPlanes(context, combination, k, table)) return;
+  // Codes seen only through a view are counted from a copy of the k columns.
+  std::vector<unsigned char> own_bytes;
+  const unsigned char* genotypes = context.genotypes;
+  int marker_count = context.marker_count;
+  std::vector<int> columns(combination, combination + k);
+  if (genotypes == nullptr) {
+    own_bytes = contextColumns(context, combination, k);
+    genotypes = own_bytes.data();
+    marker_count = k;
+    for (int j = 0; j < k; ++j) columns[j] = j;
+  }
+  const int base = genotypeLevels(context.missing_code);
+  std::vector<int> multipliers(k);
+  table.assign(fillTableMultipliers(base, k, multipliers.data()), 0);
+  std::vector<int> offsets(k);
+  for (int j = 0; j < k; ++j) offsets[j] = columns[j] * context.sample_count;
+  std::vector<double> score_sums(table.size(), 0.0);
+  int cases = context.cases;
+  int controls = context.controls;
+  countTableFor(context.missing_code)(multipliers.data(), offsets.data(), k, base, const_cast<int*>(context.samples.data()),
+        context.N, const_cast<unsigned char*>(genotypes), marker_count, context.phenotypes,
+        context.sample_count, &cases, &controls, context.scores, score_sums.data(), table.data());
+}

@@ -1,0 +1,144 @@
+#include "engine/search/strata.h"
+
+#include <cmath>
+#include <limits>
+
+#include "core/gorva.h"
+#include "core/search_constants.h"
+#include "engine/search/combination_table.h"
+
+bool splitByStrata(const SearchContext& context, int threads, StrataParts& parts) {
+  const int strata = context.stratum_count;
+  parts.contexts.assign(strata, context);
+  parts.planes.clear();
+  parts.planes.resize(strata);
+  for (SearchContext& part : parts.contexts) {
+    part.stratum_of = nullptr;
+    part.stratum_count = 0;
+    part.strata = nullptr;
+    part.samples.clear();
+    part.listing = nullptr;
+    part.running_maximum = nullptr;
+  }
+  for (const int s : context.samples) parts.contexts[context.stratum_of[s]].samples.push_back(s);
+  for (int stratum = 0; stratum < strata; ++stratum) {
+    SearchContext& part = parts.contexts[stratum];
+    recountClasses(part);
+    if (context.planes == nullptr) continue;
+    // Codes held only in the run's planes are read back from them.
+    part.planes = context.planes;
+    parts.planes[stratum] = std::make_unique<BitPlanes>();
+    if (!buildPlanesFor(part, *parts.planes[stratum], threads)) {
+      if (context.genotypes == nullptr && context.source.first == nullptr) return false;
+      parts.planes[stratum].reset();
+      part.planes = nullptr;
+      continue;
+    }
+    part.planes = parts.planes[stratum].get();
+  }
+  return true;
+}
+
+void countStratifiedTables(const StrataParts& parts, const int* combination, int k, std::vector<int>& tables) {
+  std::vector<int> table;
+  tables.clear();
+  for (const SearchContext& part : parts.contexts) {
+    countCombinationTable(part, combination, k, table);
+    tables.insert(tables.end(), table.begin(), table.end());
+  }
+}
+
+void stratumTotals(const StrataParts& parts, int stratum, const int* table, int table_ints, int& cases,
+                   int& controls) {
+  const SearchContext& part = parts.contexts[stratum];
+  cases = part.cases;
+  controls = part.controls;
+  if (part.missing_code != kMethodAvailable) return;
+  cases = 0;
+  controls = 0;
+  for (int i = 0; i < table_ints; i += 2) {
+    controls += table[i];
+    cases += table[i + 1];
+  }
+}
+
+namespace {
+
+// The phenotype entropy of one stratum, in calculateMeasuresAll's order of
+// operations (so that one stratum gives the unstratified RIG bit for bit).
+double classEntropy(int cases, int controls) {
+  const double n = cases + controls;
+  return -(cases / n) * std::log2(cases / n) - (controls / n) * std::log2(controls / n);
+}
+
+}  // namespace
+
+StratifiedCounts stratifiedCounts(const StrataParts& parts, const int* tables, int table_ints) {
+  StratifiedCounts counts;
+  const int strata = static_cast<int>(parts.contexts.size());
+  std::vector<int> cases(strata);
+  std::vector<int> controls(strata);
+  for (int s = 0; s < strata; ++s) {
+    stratumTotals(parts, s, tables + static_cast<long>(s) * table_ints, table_ints, cases[s], controls[s]);
+    counts.cases += cases[s];
+    counts.controls += controls[s];
+  }
+  const double N = counts.cases + counts.controls;
+  for (int s = 0; s < strata; ++s) {
+    if (cases[s] == 0 || controls[s] == 0) continue;
+    const double term = (cases[s] + controls[s]) / N * classEntropy(cases[s], controls[s]);
+    counts.conditional_entropy = counts.informative ? counts.conditional_entropy + term : term;
+    counts.informative = true;
+  }
+  return counts;
+}
+
+void stratifiedMeasurePair(const StrataParts& parts, int* tables, int table_ints, double* pair) {
+  const int strata = static_cast<int>(parts.contexts.size());
+  std::vector<double> score_sums(table_ints, 0.0);
+  int counted = 0;
+  for (int s = 0; s < strata; ++s) {
+    int cases = 0;
+    int controls = 0;
+    stratumTotals(parts, s, tables + static_cast<long>(s) * table_ints, table_ints, cases, controls);
+    counted += cases + controls;
+  }
+  const double N = counted;
+  double ig = 0;
+  double entropy = 0;
+  bool informative = false;
+  for (int s = 0; s < strata; ++s) {
+    int* table = tables + static_cast<long>(s) * table_ints;
+    int cases = 0;
+    int controls = 0;
+    stratumTotals(parts, s, table, table_ints, cases, controls);
+    if (cases == 0 || controls == 0) continue;
+    double own[2];
+    exactMeasurePair(parts.contexts[s], table, table_ints, score_sums.data(), own);
+    const double weight = (cases + controls) / N;
+    const double gain = weight * own[0];
+    const double spread = weight * classEntropy(cases, controls);
+    ig = informative ? ig + gain : gain;
+    entropy = informative ? entropy + spread : spread;
+    informative = true;
+  }
+  if (!informative) {
+    pair[0] = pair[1] = std::numeric_limits<double>::quiet_NaN();
+    return;
+  }
+  pair[0] = ig;
+  pair[1] = ig / entropy;
+}
+
+void permuteWithinStrata(unsigned char* phenotypes, int sample_count, const int* stratum_of, int stratum_count,
+                         Mt19937& generator) {
+  std::vector<std::vector<int>> members(stratum_count);
+  for (int s = 0; s < sample_count; ++s) members[stratum_of[s]].push_back(s);
+  std::vector<unsigned char> values;
+  for (const std::vector<int>& stratum : members) {
+    values.clear();
+    for (const int s : stratum) values.push_back(phenotypes[s]);
+    shuffleFromTop(values.data(), static_cast<int>(values.size()), [&] { return generator.next(); });
+    for (std::size_t j = 0; j < stratum.size(); ++j) phenotypes[stratum[j]] = values[j];
+  }
+}

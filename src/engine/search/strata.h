@@ -1,0 +1,59 @@
+// A search conditional on population strata. Each stratum gets a context of
+// its own (its samples, class totals and bit-planes), so that a
+// combination's table is counted once per stratum by the ordinary counting;
+// the strata's tables then give the conditional measures:
+//   IG = sum_s (n_s / N) IG_s,  RIG = IG / H(Y | S),  H(Y | S) = sum_s (n_s / N) H_s(Y),
+// with n_s the samples the combination counts in stratum s and N their sum.
+// A stratum holding one class adds nothing to either sum; with no stratum
+// holding both classes the measures are not numbers, as an unstratified
+// table with one class is. With one stratum every number is the
+// unstratified one bit for bit.
+#ifndef GORVA_ENGINE_SEARCH_STRATA_H
+#define GORVA_ENGINE_SEARCH_STRATA_H
+
+#include <memory>
+#include <vector>
+
+#include "core/mt19937.h"
+#include "engine/count/bitplanes.h"
+#include "engine/rank/search_context.h"
+
+struct StrataParts {
+  std::vector<SearchContext> contexts;  // one per stratum, unstratified
+  std::vector<std::unique_ptr<BitPlanes>> planes;
+};
+
+// The strata's contexts of a stratified context; with the context's planes
+// present each stratum gets planes of its own samples (built on up to
+// `threads` threads). False when memory ran out for them.
+bool splitByStrata(const SearchContext& context, int threads, StrataParts& parts);
+
+// The count tables of one combination in every stratum, one after another
+// (stratum-major, 2 * base^k ints each; resized).
+void countStratifiedTables(const StrataParts& parts, const int* combination, int k, std::vector<int>& tables);
+
+// What the strata's tables of one combination counted.
+struct StratifiedCounts {
+  int cases = 0;
+  int controls = 0;
+  double conditional_entropy = 0;  // H(Y | S), bits
+  bool informative = false;        // some stratum holds both classes
+};
+
+// The totals stratum `stratum`'s measures are computed with for `table`
+// (the table's own under "available", else the stratum's).
+void stratumTotals(const StrataParts& parts, int stratum, const int* table, int table_ints, int& cases,
+                   int& controls);
+
+StratifiedCounts stratifiedCounts(const StrataParts& parts, const int* tables, int table_ints);
+
+// The conditional measure pair (IG, RIG) of a combination's strata tables.
+void stratifiedMeasurePair(const StrataParts& parts, int* tables, int table_ints, double* pair);
+
+// Shuffles the phenotype within each stratum once: the phenotypes of a
+// stratum's samples, in sample order, are shuffled as permuteValues
+// shuffles (from `generator`), strata in order of their first sample.
+void permuteWithinStrata(unsigned char* phenotypes, int sample_count, const int* stratum_of, int stratum_count,
+                         Mt19937& generator);
+
+#endif  // GORVA_ENGINE_SEARCH_STRATA_H

@@ -1,0 +1,246 @@
+#include "engine/search/stratified_scorer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+#include "core/gorva.h"
+#include "core/search_constants.h"
+#include "engine/count/kernel_dispatch.h"
+#include "engine/search/combination_table.h"
+
+namespace {
+
+// Combinations counted per stratum at a time: their tables stay in cache
+// between the counting and the bounds.
+constexpr int kChunk = 2048;
+// Above this K the candidates are most of a batch anyway: rank in full.
+constexpr int kMaxScreenedK = 1024;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
+    : context_(context), parts_(*context.strata), order_(order), strata_(context.stratum_count),
+      listing_(context.listing) {
+  listing_floor_ = listing_ != nullptr ? listing_->floor() : 0;
+  const int levels = genotypeLevels(context.missing_code);
+  int cells = 1;
+  for (int j = 0; j < order; ++j) cells *= levels;
+  table_ints_ = 2 * cells;
+  counters_.resize(strata_);
+  for (int s = 0; s < strata_; ++s) {
+    const BitPlanes* planes = parts_.contexts[s].planes;
+    if (planes != nullptr && CellCounter::servesOrder(planes->levels(), order))
+      counters_[s] = std::make_unique<CellCounter>(*planes, order, countCellsKernel(activeSimdPath()));
+  }
+  bounds_function_ = informationGainBoundsFor(activeSimdPath());
+  if (bounds_function_ == nullptr) bounds_function_ = informationGainBoundsScalar;
+  for (const SearchContext& part : parts_.contexts) {
+    const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);
+    fractions_.push_back(q);
+    factors_.push_back(divergenceFactor(q));
+  }
+}
+
+void StratifiedScorer::countChunk(const int* combinations, int count) {
+  const long per_stratum = static_cast<long>(count) * table_ints_;
+  tables_.resize(strata_ * per_stratum);
+  for (int s = 0; s < strata_; ++s) {
+    int* stratum_tables = tables_.data() + s * per_stratum;
+    if (counters_[s]) {
+      counters_[s]->forEach(combinations, count, [&](int first, int n, int* tables) {
+        std::memcpy(stratum_tables + static_cast<long>(first) * table_ints_, tables,
+                    sizeof(int) * static_cast<std::size_t>(n) * table_ints_);
+        return true;
+      });
+      continue;
+    }
+    for (int j = 0; j < count; ++j) {
+      countCombinationTable(parts_.contexts[s], combinations + static_cast<long>(j) * order_, order_, one_table_);
+      std::copy(one_table_.begin(), one_table_.end(), stratum_tables + static_cast<long>(j) * table_ints_);
+    }
+  }
+}
+
+int* StratifiedScorer::gatherTables(int j, int count) {
+  gathered_.resize(static_cast<std::size_t>(strata_) * table_ints_);
+  for (int s = 0; s < strata_; ++s) {
+    const int* table = tables_.data() + (static_cast<long>(s) * count + j) * table_ints_;
+    std::copy(table, table + table_ints_, gathered_.begin() + static_cast<long>(s) * table_ints_);
+  }
+  return gathered_.data();
+}
+
+double StratifiedScorer::gainBound(int j, int count) {
+  int counted = 0;
+  for (int s = 0; s < strata_; ++s) {
+    int cases = 0;
+    int controls = 0;
+    stratumTotals(parts_, s, tables_.data() + (static_cast<long>(s) * count + j) * table_ints_, table_ints_,
+                  cases, controls);
+    counted += cases + controls;
+  }
+  const double N = counted;
+  double bound = 0;
+  bool informative = false;
+  // The same weights, terms and order of additions as the exact measure:
+  // rounding is monotone, so the sum of bounds stays above the sum of gains.
+  for (int s = 0; s < strata_; ++s) {
+    int cases = 0;
+    int controls = 0;
+    stratumTotals(parts_, s, tables_.data() + (static_cast<long>(s) * count + j) * table_ints_, table_ints_,
+                  cases, controls);
+    if (cases == 0 || controls == 0) continue;
+    const double own = bounds_[static_cast<long>(s) * (count + 8) + j];
+    if (!(own < kInfinity)) return kInfinity;
+    const double term = (cases + controls) / N * own;
+    bound = informative ? bound + term : term;
+    informative = true;
+  }
+  return informative ? bound : std::numeric_limits<double>::quiet_NaN();
+}
+
+double StratifiedScorer::keyBound(double bound, int j, int count, const int* combination) {
+  if (!(bound < kInfinity)) return bound;
+  if (context_.measure == kRankByRIG) {
+    const StratifiedCounts counts = stratifiedCounts(parts_, gatherTables(j, count), table_ints_);
+    return bound / counts.conditional_entropy;
+  }
+  if (context_.measure == kRankBySynergy) return bound - singleGainSum(combination, order_, context_.single_gains);
+  return bound;
+}
+
+void StratifiedScorer::noteNotANumber(const int* combination) {
+  ++stats_.not_a_number;
+  std::vector<int>& first = stats_.first_not_a_number;
+  if (first.empty() || std::lexicographical_compare(combination, combination + order_, first.begin(), first.end()))
+    first.assign(combination, combination + order_);
+}
+
+void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best) {
+  ++stats_.ranked_in_full;
+  keys_.resize(count);
+  index_.resize(count);
+  for (int first = 0; first < count; first += kChunk) {
+    const int n = std::min(kChunk, count - first);
+    countChunk(combinations + static_cast<long>(first) * order_, n);
+    for (int j = 0; j < n; ++j) {
+      const int i = first + j;
+      const int* combination = combinations + static_cast<long>(i) * order_;
+      stratifiedMeasurePair(parts_, gatherTables(j, n), table_ints_, &pairs_[2L * i]);
+      if (std::isnan(pairs_[2L * i])) noteNotANumber(combination);
+      keys_[i] = rankingKey(context_, &pairs_[2L * i], combination, order_);
+      if (listing_ != nullptr && pairs_[2L * i] >= listing_floor_) listing_->offer(combination, &pairs_[2L * i], keys_[i]);
+    }
+  }
+  shellsortIndex(index_.data(), keys_.data(), count, sizeof(double), cmp_double, 1);
+  takeBatchBest({combinations, order_, count, pairs_.data(), keys_.data(), index_.data()}, context_.K, best);
+}
+
+void StratifiedScorer::score(int* combinations, int count, RankedRows& best) {
+  ++stats_.batches;
+  if (static_cast<long>(pairs_.size()) < 2L * count) pairs_.resize(2L * count);
+  const int K = context_.K;
+  const bool screen = !context_.all_pairs && K >= 1 && K < count && K <= kMaxScreenedK;
+  if (!screen) {
+    rankInFull(combinations, count, best);
+    return;
+  }
+  const double floor = context_.running_maximum != nullptr
+                           ? context_.running_maximum->load(std::memory_order_relaxed)
+                           : -kInfinity;
+  candidates_.clear();
+  listed_.clear();
+  low_heap_.clear();
+  long long not_a_number = 0;
+  std::vector<int> first_not_a_number;
+  bool classic_not_a_number = false;
+  for (int first = 0; first < count && !classic_not_a_number; first += kChunk) {
+    const int n = std::min(kChunk, count - first);
+    const int* chunk = combinations + static_cast<long>(first) * order_;
+    countChunk(chunk, n);
+    bounds_.assign(static_cast<std::size_t>(strata_) * (n + 8), kInfinity);
+    for (int s = 0; s < strata_; ++s) {
+      const SearchContext& part = parts_.contexts[s];
+      if (!std::isfinite(factors_[s])) continue;
+      const bool fixed = part.missing_code != kMethodAvailable;
+      BoundRequest request;
+      request.tables = tables_.data() + static_cast<long>(s) * n * table_ints_;
+      request.count = n;
+      request.stride = table_ints_;
+      request.cells = table_ints_ / 2;
+      request.fixed_controls = fixed ? part.controls : -1;
+      request.fixed_cases = fixed ? part.cases : -1;
+      request.q = fractions_[s];
+      request.divergence_factor = factors_[s];
+      bounds_function_(request, bounds_.data() + static_cast<long>(s) * (n + 8));
+    }
+    for (int j = 0; j < n; ++j) {
+      const int i = first + j;
+      const int* combination = chunk + static_cast<long>(j) * order_;
+      const bool full = static_cast<int>(low_heap_.size()) == K;
+      const double threshold = std::max(floor, full ? low_heap_.front() : -kInfinity);
+      const double gain_bound = gainBound(j, n);
+      const double bound = keyBound(gain_bound, j, n, combination);
+      const bool may_list = listing_ != nullptr && !(gain_bound < listing_floor_);
+      if (std::isnan(bound)) {
+        ++not_a_number;
+        if (first_not_a_number.empty() ||
+            std::lexicographical_compare(combination, combination + order_, first_not_a_number.begin(),
+                                         first_not_a_number.end()))
+          first_not_a_number.assign(combination, combination + order_);
+      } else if (bound < threshold && !may_list) {
+        ++stats_.ruled_out;
+        continue;
+      }
+      Candidate candidate{i, 0, {0, 0}};
+      stratifiedMeasurePair(parts_, gatherTables(j, n), table_ints_, candidate.pair);
+      candidate.key = rankingKey(context_, candidate.pair, combination, order_);
+      ++stats_.candidates;
+      if (may_list && candidate.pair[0] >= listing_floor_) listed_.push_back(candidate);
+      if (std::isnan(candidate.key)) {
+        classic_not_a_number = true;  // its place is the index sort's alone
+        break;
+      }
+      if (candidate.key < threshold) continue;
+      candidates_.push_back(candidate);
+      if (!full) {
+        low_heap_.push_back(candidate.key);
+        std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+      } else if (candidate.key > low_heap_.front()) {
+        std::pop_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+        low_heap_.back() = candidate.key;
+        std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+      }
+    }
+  }
+  bool distinct = !classic_not_a_number;
+  const int kept = std::min<int>(K, static_cast<int>(candidates_.size()));
+  if (distinct) {
+    const int compared = std::min<int>(K + 1, static_cast<int>(candidates_.size()));
+    std::partial_sort(candidates_.begin(), candidates_.begin() + compared, candidates_.end(),
+                      [](const Candidate& a, const Candidate& b) { return a.key > b.key; });
+    for (int t = 1; t < compared && distinct; ++t) distinct = candidates_[t].key != candidates_[t - 1].key;
+  }
+  if (!distinct) {
+    ++stats_.fallbacks;
+    rankInFull(combinations, count, best);
+    return;
+  }
+  ++stats_.screened;
+  for (const Candidate& row : listed_)
+    listing_->offer(combinations + static_cast<long>(row.index) * order_, row.pair, row.key);
+  stats_.not_a_number += not_a_number;
+  if (!first_not_a_number.empty() &&
+      (stats_.first_not_a_number.empty() || first_not_a_number < stats_.first_not_a_number))
+    stats_.first_not_a_number = first_not_a_number;
+  best.order = order_;
+  best.clear();
+  for (int t = 0; t < kept; ++t) {
+    const Candidate& row = candidates_[t];
+    best.append(combinations + static_cast<long>(row.index) * order_, row.pair, row.key);
+  }
+}

@@ -1,0 +1,82 @@
+// Scores one batch of a stratified search and picks its best rows, exactly
+// as ranking every combination's conditional measures with shellsortIndex
+// and takeBatchBest would.
+//
+// Each combination is counted once per stratum (from the stratum's own
+// bit-planes where it has them). The conditional IG is a weighted sum of
+// the strata's IGs, so the same sum of the strata's IG bounds bounds it;
+// only combinations whose bound reaches the K-th best exact key so far get
+// their exact measures. When those candidates' keys are distinct down to the
+// (K+1)-th, the best K are the ones any sort puts on top; otherwise (ties,
+// measures that are not numbers ranked the classic way) the batch is ranked
+// in full. With a listing in the context, every combination whose IG may
+// reach the listing's floor gets its exact measures and is offered to it.
+#ifndef GORVA_ENGINE_SEARCH_STRATIFIED_SCORER_H
+#define GORVA_ENGINE_SEARCH_STRATIFIED_SCORER_H
+
+#include <memory>
+#include <vector>
+
+#include "engine/count/cell_counter.h"
+#include "engine/rank/bestrows.h"
+#include "engine/rank/information_gain_bound.h"
+#include "engine/rank/listing_sink.h"
+#include "engine/rank/search_context.h"
+#include "engine/search/strata.h"
+
+class StratifiedScorer {
+ public:
+  StratifiedScorer(const SearchContext& context, int order);
+
+  // `count` combinations, k ints each; `best` gets the batch's best
+  // min(K, count) rows.
+  void score(int* combinations, int count, RankedRows& best);
+  // The measure pairs of the last batch; complete when the context wants
+  // every pair.
+  double* pairs() { return pairs_.data(); }
+  const ScorerStats& stats() const { return stats_; }
+
+ private:
+  struct Candidate {
+    int index;
+    double key;
+    double pair[2];
+  };
+
+  // The strata's tables of combinations [first, first + count) of the batch.
+  void countChunk(const int* combinations, int count);
+  // Combination j of the chunk: its strata's tables, one after another.
+  int* gatherTables(int j, int count);
+  // An upper bound of combination j's conditional IG (+infinity: none), or
+  // NaN when no stratum holds both classes; and the ranking key's bound
+  // that follows from it.
+  double gainBound(int j, int count);
+  double keyBound(double gain_bound, int j, int count, const int* combination);
+  void rankInFull(int* combinations, int count, RankedRows& best);
+  void noteNotANumber(const int* combination);
+
+  const SearchContext& context_;
+  const StrataParts& parts_;
+  int order_;
+  int strata_;
+  int table_ints_;
+  std::vector<std::unique_ptr<CellCounter>> counters_;  // null: the stratum counts each table on its own
+  InformationGainBounds bounds_function_;
+  std::vector<double> fractions_;
+  std::vector<double> factors_;
+  std::vector<int> tables_;  // stratum-major: stratum s, combination j
+  std::vector<int> gathered_;
+  std::vector<int> one_table_;
+  std::vector<double> bounds_;  // stratum-major
+  std::vector<double> pairs_;
+  std::vector<double> keys_;
+  std::vector<int> index_;
+  std::vector<Candidate> candidates_;
+  std::vector<Candidate> listed_;  // offered to the listing once the pick holds
+  ListingSink* listing_ = nullptr;
+  double listing_floor_ = 0;
+  std::vector<double> low_heap_;
+  ScorerStats stats_;
+};
+
+#endif  // GORVA_ENGINE_SEARCH_STRATIFIED_SCORER_H

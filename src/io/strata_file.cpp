@@ -1,0 +1,64 @@
+#include "io/strata_file.h"
+
+#include <string_view>
+#include <unordered_map>
+
+#include "io/messages.h"
+#include "io/sample_index.h"
+#include "io/text_lines.h"
+
+bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFile& out, std::string& warnings,
+                    std::string& error) {
+  out = StrataFile();
+  out.of_sample.assign(input.samples.size(), -1);
+  std::string text;
+  if (!slurpFile(file, text)) return error = "cannot open " + file + " (--strata)", false;
+  const SampleIndex index(input);
+  std::unordered_map<std::string, int> line_of;
+  std::unordered_map<std::string, int> stratum_of_name;
+  int unknown = 0;
+  std::string first_unknown;
+  bool first_line = true;
+  const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
+    const bool header = first_line && (fields[0] == "FID" || fields[0] == "#FID");
+    first_line = false;
+    if (header) return true;
+    const std::string at = file + " line " + std::to_string(line);
+    if (fields.size() < 3) {
+      error = at + ": " + std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
+              ", but a strata line has 3 (FID IID STRATUM)";
+      return false;
+    }
+    const std::string sample_key = index.key(fields[0], fields[1]);
+    const auto [seen, is_new] = line_of.emplace(sample_key, line);
+    if (!is_new) {
+      error = at + ", field 2: sample " + std::string(fields[1]) + " was already named on line " +
+              std::to_string(seen->second);
+      return false;
+    }
+    const std::vector<int>* positions = index.find(sample_key);
+    if (positions == nullptr) {
+      if (unknown++ == 0) first_unknown = at + ": " + std::string(fields[1]);
+      return true;
+    }
+    const auto [named, new_stratum] =
+        stratum_of_name.emplace(std::string(fields[2]), static_cast<int>(out.names.size()));
+    if (new_stratum) {
+      out.names.emplace_back(fields[2]);
+      out.first_line.push_back(line);
+    }
+    for (const int s : *positions) out.of_sample[s] = named->second;
+    return true;
+  });
+  if (!ok) return false;
+  if (out.names.empty()) {
+    error = file + ": none of its " + std::to_string(line_of.size()) + " samples is in " + input.name +
+            " (samples are matched by " + (input.match_family ? "FID and IID" : "IID") + ")";
+    return false;
+  }
+  if (unknown > 0) {
+    warnings += warningLine(std::to_string(unknown) + " samples of " + file + " are not in " + input.name +
+                            " and were ignored (first: " + first_unknown + ")");
+  }
+  return true;
+}
