@@ -11,7 +11,7 @@ PREFIX    ?= /usr/local
 # memcheck, the MPI program).
 RUN_PACKAGES  := cmake g++ make pkg-config r-mathlib libhts-dev libeigen3-dev
 TEST_PACKAGES := $(RUN_PACKAGES) libgtest-dev libxml2-utils valgrind clang libclang-rt-14-dev libopenmpi-dev openmpi-bin bcftools \
-                 pybind11-dev python3-dev python3-numpy python3-pytest python3-pandas python3-statsmodels
+                 pybind11-dev python3-dev python3-numpy python3-pytest python3-pandas python3-statsmodels python3-scipy
 # libFuzzer targets: their own clang build; `make test` fuzzes each for
 # TEST_FUZZ_SECONDS, `make fuzz` for FUZZ_SECONDS.
 FUZZ_BUILD        ?= build-fuzz

@@ -10,6 +10,7 @@
 #include "engine/count/cell_counter.h"
 #include "engine/rank/search_context.h"
 #include "engine/search/batch_pool.h"
+#include "engine/search/strata.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/order_significance.h"
 #include "io/messages.h"
@@ -31,6 +32,10 @@ void checkShape(const ArraySearchRequest& request) {
     throw BadSearchInput("genotypes: " + std::to_string(request.marker_count) + " markers x " +
                          std::to_string(request.sample_count) +
                          " samples; this version indexes at most 2147483647 genotypes");
+  }
+  if (!request.strata.empty() && static_cast<int>(request.strata.size()) != request.sample_count) {
+    throw BadSearchInput("strata has " + std::to_string(request.strata.size()) + " labels for " +
+                         std::to_string(request.sample_count) + " samples");
   }
   if (static_cast<int>(request.phenotype.size()) != request.sample_count) {
     throw BadSearchInput("phenotype has " + std::to_string(request.phenotype.size()) +
@@ -158,8 +163,6 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
                             std::to_string(request.sample_count) + " samples");
   }
   context.K = K;
-  std::vector<double> single_gains;
-  rankForSignificance(request.rank, context, single_gains);
   context.settings.requested_threads = request.threads;
   const int threads = workerCount(request.threads);
   BitPlanes planes;
@@ -170,6 +173,17 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
                             std::to_string(request.marker_count) + " markers x " +
                             std::to_string(request.sample_count) + " samples");
   }
+  StrataParts strata;
+  if (!request.strata.empty()) {
+    context.stratum_of = request.strata.data();
+    context.stratum_count = request.stratum_count;
+    if (!splitByStrata(context, threads, strata))
+      throw SearchOutOfMemory("out of memory: could not build the bit-planes of " +
+                              std::to_string(request.stratum_count) + " strata");
+    context.strata = &strata;
+  }
+  std::vector<double> single_gains;
+  rankForSignificance(request.rank, context, single_gains);
 
   std::vector<char*> names;
   for (const std::string& name : request.marker_names) names.push_back(const_cast<char*>(name.c_str()));

@@ -33,6 +33,10 @@ struct ArraySearchRequest {
   // covariate-adjusted p-values.
   std::vector<double> covariates;
   int covariate_count = 0;
+  // Each sample's stratum (0 .. stratum_count - 1, numbered in order of
+  // first appearance), or empty for a search without strata.
+  std::vector<int> strata;
+  int stratum_count = 0;
 };
 
 // One kept combination of one order, as a line of the results table.

@@ -228,12 +228,23 @@ void readCovariates(const py::object& covariates, ArraySearchRequest& request) {
                            " holds a value that is not a finite number (leave such samples out)");
     }
   }
+// Any 1-D sequence of hashable labels, one per sample; strata numbered in
+// order of first appearance.
+void stratumIndices(const py::object& strata, ArraySearchRequest& request) {
+  const py::array labels = py::module_::import("numpy").attr("asarray")(strata, "dtype"_a = "object");
+  if (labels.ndim() != 1) throw BadSearchInput("strata must be 1-D, one label per sample");
+  py::dict index;
+  for (const py::handle label : labels) {
+    if (!index.contains(label)) index[label] = py::int_(static_cast<int>(py::len(index)));
+    request.strata.push_back(index[label].cast<int>());
+  }
+  request.stratum_count = static_cast<int>(py::len(index));
 }
 
 py::dict search(const py::object& genotypes, const py::object& phenotype, const py::object& order,
                 int top, const std::string& missing, const std::string& rank, long long permutations,
                 long long seed, const py::object& max_p, const py::object& threads,
-                const py::object& markers, const py::object& covariates) {
+                const py::object& markers, const py::object& covariates, const py::object& strata) {
   ArraySearchRequest request;
   const py::array held = genotypeArray(genotypes, request);
   request.phenotype = phenotypeValues(phenotype);
@@ -250,6 +261,7 @@ py::dict search(const py::object& genotypes, const py::object& phenotype, const 
   request.threads = threads.is_none() ? 0 : threads.cast<int>();
   request.marker_names = markerNames(markers, request.marker_count);
   if (!covariates.is_none()) readCovariates(covariates, request);
+  if (!strata.is_none()) stratumIndices(strata, request);
   ArraySearchResult result;
   {
     py::gil_scoped_release release;
@@ -290,6 +302,9 @@ covariates: 2-D float array, one row per sample, finite numbers: each row
   gets p_adjusted and p_interaction_adjusted, logistic-regression
   likelihood-ratio tests adjusted for them (leave samples with missing
   values out of every array first).
+strata: 1-D labels, one per sample (any hashable values): every measure is
+  then conditional on the stratum and permutations shuffle within strata,
+  as --strata does.
 
 Returns a dict of NumPy arrays, one per column of the results table
 (order, rank, markers, indices, cases, controls, df, IG, RIG, synergy,
@@ -349,7 +364,7 @@ PYBIND11_MODULE(gorva, module) {
   module.def("search", &search, kSearchDoc, "genotypes"_a, "phenotype"_a, "order"_a = 2,
              "top"_a = 10, "missing"_a = "available", "rank"_a = "ig", "permutations"_a = 0,
              "seed"_a = 1, "max_p"_a = py::none(), "threads"_a = py::none(),
-             "markers"_a = py::none(), "covariates"_a = py::none());
+             "markers"_a = py::none(), "covariates"_a = py::none(), "strata"_a = py::none());
   module.def(
       "read_text", [](const std::string& path) { return pythonData(readTextData(path)); },
       "Reads a tab-separated data file as the gorva program does (phenotype in the first\n"
