@@ -1,0 +1,156 @@
+// Stratified runs end to end: every input kind matches its samples to
+// strata alike, one stratum gives the unstratified numbers byte for byte,
+// the fast engine gives the plain engine's rows under every missing-data
+// method and ranking, and each bad strata file is refused before anything
+// is created. The measures themselves are checked against a model in
+// tests/python/test_strata.py.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/oracle.h"
+#include "support/plink_writer.h"
+#include "support/run_program.h"
+#include "support/vcf_writer.h"
+
+namespace {
+
+// The lines of `text` that do not start with `prefix`.
+std::string withoutLinesStarting(const std::string& text, const std::vector<std::string>& prefixes) {
+  std::string kept;
+  for (const std::string& line : splitOn(text, '\n')) {
+    bool dropped = false;
+    for (const std::string& prefix : prefixes) dropped |= line.rfind(prefix, 0) == 0;
+    if (!dropped) kept += line + "\n";
+  }
+  return kept;
+}
+
+std::string comparableReport(const std::string& report) {
+  return withoutLinesStarting(report, {"# stratified", "Command : ", "Total time", "# input file", "# result file"});
+}
+
+class StrataRuns : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = makeTempDir();
+    table_ = tableFromText(randomDataset(29, 12, 90, 0.06).text());
+    writeFile(dir_ + "/set.txt", textFromTable(table_));
+  }
+  // Runs gorva in a fresh DIR/NAME with `args` and a report and table there.
+  ProgramResult run(const std::string& name, std::vector<std::string> args) {
+    EXPECT_EQ(mkdir((dir_ + "/" + name).c_str(), 0755), 0);
+    args.insert(args.end(), {"--out", "report.txt", "--table", "table.tsv", "--order", "1-3", "--top", "6",
+                             "--threads", "2"});
+    return runGorva(args, dir_ + "/" + name);
+  }
+  std::string table(const std::string& name) { return readFile(dir_ + "/" + name + "/table.tsv"); }
+  // A strata file naming sample s as `id(s)`: three strata of unequal
+  // sizes, sample 5 without one.
+  std::string strataFile(const std::function<std::string(int)>& id) const {
+    std::string text = "#FID IID STRATUM\n";
+    for (int s = 0; s < static_cast<int>(table_.genotypes.size()); ++s) {
+      if (s != 5) text += id(s) + " " + (s % 4 == 0 ? "east" : s % 3 == 0 ? "west" : "north") + "\n";
+    }
+    return text;
+  }
+  std::string dir_;
+  GenotypeTable table_;
+};
+
+TEST_F(StrataRuns, TextPlinkAndVcfMatchTheirSamplesToTheSameStrata) {
+  writePlinkFiles(dir_ + "/set", table_);
+  writeFile(dir_ + "/set.vcf", vcfFromTable(table_));
+  writeFile(dir_ + "/set.pheno", phenoFromTable(table_));
+  writeFile(dir_ + "/by_line.strata", strataFile([](int s) { return "x " + std::to_string(s + 1); }));
+  writeFile(dir_ + "/by_id.strata",
+            strataFile([](int s) { return "fam" + std::to_string(s) + " id" + std::to_string(s); }));
+  const ProgramResult text = run("text", {"--in", "../set.txt", "--strata", "../by_line.strata"});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.err.find("gorva: warning: 1 samples of ../set.txt have no stratum in ../by_line.strata"),
+            std::string::npos)
+      << text.err;
+  const std::string expected = table("text");
+  ASSERT_EQ(expected.rfind("# stratified: every measure conditional on the stratum; 3 strata (east 23 samples, "
+                           "north 44 samples, west 22 samples)\n",
+                           0),
+            0u)
+      << expected;
+  EXPECT_EQ(readFile(dir_ + "/text/report.txt").rfind("# stratified: ", 0), 0u);
+  const ProgramResult plink = run("plink", {"--bfile", "../set", "--strata", "../by_id.strata"});
+  ASSERT_EQ(plink.status, 0) << plink.err;
+  EXPECT_EQ(table("plink"), expected);
+  const ProgramResult vcf = run("vcf", {"--vcf", "../set.vcf", "--pheno", "../set.pheno", "--strata", "../by_id.strata"});
+  ASSERT_EQ(vcf.status, 0) << vcf.err;
+  EXPECT_EQ(table("vcf"), expected);
+}
+
+TEST_F(StrataRuns, OneStratumGivesTheUnstratifiedNumbersByteForByte) {
+  std::string one = "FID IID STRATUM\n";
+  for (int s = 0; s < static_cast<int>(table_.genotypes.size()); ++s) one += "x " + std::to_string(s + 1) + " all\n";
+  writeFile(dir_ + "/one.strata", one);
+  for (const char* rank : {"ig", "rig", "synergy"}) {
+    const std::string plain = std::string("plain-") + rank;
+    const std::string stratified = std::string("one-") + rank;
+    const ProgramResult reference =
+        run(plain, {"--in", "../set.txt", "--rank", rank, "--permutations", "9", "--save_all", "1"});
+    const ProgramResult with_strata = run(stratified, {"--in", "../set.txt", "--rank", rank, "--permutations", "9",
+                                                       "--save_all", "1", "--strata", "../one.strata"});
+    ASSERT_EQ(reference.status, 0) << reference.err;
+    ASSERT_EQ(with_strata.status, 0) << with_strata.err;
+    EXPECT_EQ(withoutLinesStarting(table(stratified), {"# stratified"}), table(plain)) << rank;
+    EXPECT_EQ(comparableReport(readFile(dir_ + "/" + stratified + "/report.txt")),
+              comparableReport(readFile(dir_ + "/" + plain + "/report.txt")))
+        << rank;
+    EXPECT_EQ(readFile(dir_ + "/" + stratified + "/report.txt.all"), readFile(dir_ + "/" + plain + "/report.txt.all"))
+        << rank;
+  }
+}
+
+TEST_F(StrataRuns, FastAndPlainEnginesGiveTheSameRowsUnderEveryMethodAndRanking) {
+  writeFile(dir_ + "/set.strata", strataFile([](int s) { return "x " + std::to_string(s + 1); }));
+  const std::vector<std::vector<std::string>> settings = {
+      {"--missing", "available"}, {"--missing", "mc"},         {"--missing", "complete"},
+      {"--missing", "imputation"}, {"--missing", "em"},        {"--rank", "rig"},
+      {"--rank", "synergy"},       {"--max-p", "0.5"},         {"--permutations", "5"}};
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    std::vector<std::string> args = {"--in", "../set.txt", "--strata", "../set.strata"};
+    args.insert(args.end(), settings[i].begin(), settings[i].end());
+    const std::string name = "setting" + std::to_string(i);
+    const ProgramResult fast = run(name + "-fast", args);
+    args.insert(args.end(), {"--engine", "plain"});
+    const ProgramResult plain = run(name + "-plain", args);
+    ASSERT_EQ(fast.status, 0) << settings[i][1] << ": " << fast.err;
+    ASSERT_EQ(plain.status, 0) << settings[i][1] << ": " << plain.err;
+    EXPECT_EQ(table(name + "-fast"), table(name + "-plain")) << settings[i][0] << " " << settings[i][1];
+  }
+}
+
+TEST_F(StrataRuns, EachBadStrataFileIsRefusedWithItsPlaceBeforeAnythingIsCreated) {
+  writeFile(dir_ + "/remove.txt", "x 1\nx 2\n");
+  const struct {
+    std::string strata;
+    std::vector<std::string> extra;
+    std::string message;
+  } cases[] = {
+      {"x ghost a\nx phantom b\n", {},
+       "gorva: ../bad.strata: none of its 2 samples is in ../set.txt (samples are matched by IID)"},
+      {"x 1 a\nx 2 b\nx 1 b\n", {}, "gorva: ../bad.strata line 3, field 2: sample 1 was already named on line 1"},
+      {"x 1 a\nx 2\n", {}, "gorva: ../bad.strata line 2: 2 fields, but a strata line has 3 (FID IID STRATUM)"},
+      {"x 1 a\nx 2 a\nx 3 b\nx 4 c\n", {"--remove", "../remove.txt"},
+       "gorva: ../bad.strata line 1, field 3: stratum a has no sample left by the other sample options"},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    writeFile(dir_ + "/bad.strata", c.strata);
+    std::vector<std::string> args = {"--in", "../set.txt", "--strata", "../bad.strata"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const std::string name = "bad" + std::to_string(index++);
+    const ProgramResult refused = run(name, args);
+    EXPECT_EQ(refused.status, 2) << c.message;
+    EXPECT_NE(refused.err.find(c.message + "\n"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fileExists(dir_ + "/" + name + "/report.txt")) << c.message;
+    EXPECT_FALSE(fileExists(dir_ + "/" + name + "/table.tsv")) << c.message;
+  }
+}
+
+}  // namespace
