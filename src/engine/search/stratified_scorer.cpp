@@ -74,14 +74,37 @@ int* StratifiedScorer::gatherTables(int j, int count) {
   return gathered_.data();
 }
 
+void StratifiedScorer::tableTotals(int count) {
+  totals_.resize(static_cast<std::size_t>(strata_) * count * 2);
+  for (int s = 0; s < strata_; ++s) {
+    const SearchContext& part = parts_.contexts[s];
+    int* totals = totals_.data() + static_cast<long>(s) * count * 2;
+    if (part.missing_code != kMethodAvailable) {
+      for (int j = 0; j < count; ++j) {
+        totals[2 * j] = part.controls;
+        totals[2 * j + 1] = part.cases;
+      }
+      continue;
+    }
+    const int* table = tables_.data() + static_cast<long>(s) * count * table_ints_;
+    for (int j = 0; j < count; ++j, table += table_ints_) {
+      int controls = 0;
+      int cases = 0;
+      for (int i = 0; i < table_ints_; i += 2) {
+        controls += table[i];
+        cases += table[i + 1];
+      }
+      totals[2 * j] = controls;
+      totals[2 * j + 1] = cases;
+    }
+  }
+}
+
 double StratifiedScorer::gainBound(int j, int count) {
   int counted = 0;
   for (int s = 0; s < strata_; ++s) {
-    int cases = 0;
-    int controls = 0;
-    stratumTotals(parts_, s, tables_.data() + (static_cast<long>(s) * count + j) * table_ints_, table_ints_,
-                  cases, controls);
-    counted += cases + controls;
+    const int* totals = totals_.data() + (static_cast<long>(s) * count + j) * 2;
+    counted += totals[0] + totals[1];
   }
   const double N = counted;
   double bound = 0;
@@ -89,10 +112,9 @@ double StratifiedScorer::gainBound(int j, int count) {
   // The same weights, terms and order of additions as the exact measure:
   // rounding is monotone, so the sum of bounds stays above the sum of gains.
   for (int s = 0; s < strata_; ++s) {
-    int cases = 0;
-    int controls = 0;
-    stratumTotals(parts_, s, tables_.data() + (static_cast<long>(s) * count + j) * table_ints_, table_ints_,
-                  cases, controls);
+    const int* totals = totals_.data() + (static_cast<long>(s) * count + j) * 2;
+    const int controls = totals[0];
+    const int cases = totals[1];
     if (cases == 0 || controls == 0) continue;
     const double own = bounds_[static_cast<long>(s) * (count + 8) + j];
     if (!(own < kInfinity)) return kInfinity;
@@ -162,6 +184,7 @@ void StratifiedScorer::score(int* combinations, int count, RankedRows& best) {
     const int n = std::min(kChunk, count - first);
     const int* chunk = combinations + static_cast<long>(first) * order_;
     countChunk(chunk, n);
+    tableTotals(n);
     bounds_.assign(static_cast<std::size_t>(strata_) * (n + 8), kInfinity);
     for (int s = 0; s < strata_; ++s) {
       const SearchContext& part = parts_.contexts[s];

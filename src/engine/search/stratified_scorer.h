@@ -45,6 +45,8 @@ class StratifiedScorer {
 
   // The strata's tables of combinations [first, first + count) of the batch.
   void countChunk(const int* combinations, int count);
+  // Each counted table's controls and cases as its measures take them.
+  void tableTotals(int count);
   // Combination j of the chunk: its strata's tables, one after another.
   int* gatherTables(int j, int count);
   // An upper bound of combination j's conditional IG (+infinity: none), or
@@ -68,6 +70,7 @@ class StratifiedScorer {
   std::vector<int> gathered_;
   std::vector<int> one_table_;
   std::vector<double> bounds_;  // stratum-major
+  std::vector<int> totals_;     // stratum-major: controls, cases
   std::vector<double> pairs_;
   std::vector<double> keys_;
   std::vector<int> index_;
