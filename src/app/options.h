@@ -77,10 +77,11 @@ inline constexpr std::array<std::string_view, 12> kSpecifiedOptions = {
 
 // Every option added since; each takes one value too. A new option is named
 // here, or the command line calls it unknown.
-inline constexpr std::array<std::string_view, 20> kExtensionOptions = {
+inline constexpr std::array<std::string_view, 21> kExtensionOptions = {
     "--threads", "--progress", "--bfile",  "--plot",  "--engine",       "--vcf",  "--bcf",
     "--pheno",   "--keep",     "--remove", "--extract", "--exclude",    "--table", "--rank",
-    "--permutations", "--seed", "--max-p", "--log", "--covar", "--covar-name"};
+    "--permutations", "--seed", "--max-p", "--log", "--covar", "--covar-name",
+    "--strata"};
 
 // Reads the extension options (they never change a classic option).
 void setExtensionOptions(CArgs& args);
