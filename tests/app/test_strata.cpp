@@ -88,7 +88,7 @@ TEST_F(StrataRuns, OneStratumGivesTheUnstratifiedNumbersByteForByte) {
   std::string one = "FID IID STRATUM\n";
   for (int s = 0; s < static_cast<int>(table_.genotypes.size()); ++s) one += "x " + std::to_string(s + 1) + " all\n";
   writeFile(dir_ + "/one.strata", one);
-  for (const char* rank : {"ig", "rig", "synergy"}) {
+  for (const char* rank : {"ig", "rig", "synergy", "p"}) {
     const std::string plain = std::string("plain-") + rank;
     const std::string stratified = std::string("one-") + rank;
     const ProgramResult reference =
@@ -111,7 +111,8 @@ TEST_F(StrataRuns, FastAndPlainEnginesGiveTheSameRowsUnderEveryMethodAndRanking)
   const std::vector<std::vector<std::string>> settings = {
       {"--missing", "available"}, {"--missing", "mc"},         {"--missing", "complete"},
       {"--missing", "imputation"}, {"--missing", "em"},        {"--rank", "rig"},
-      {"--rank", "synergy"},       {"--max-p", "0.5"},         {"--permutations", "5"}};
+      {"--rank", "synergy"},       {"--rank", "p"},            {"--max-p", "0.5"},
+      {"--permutations", "5"}};
   for (std::size_t i = 0; i < settings.size(); ++i) {
     std::vector<std::string> args = {"--in", "../set.txt", "--strata", "../set.strata"};
     args.insert(args.end(), settings[i].begin(), settings[i].end());

@@ -10,6 +10,8 @@
 #include "core/search_constants.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/search/combination_table.h"
+#include "engine/significance/significance.h"
+#include "engine/significance/table_test.h"
 
 namespace {
 
@@ -142,6 +144,21 @@ void StratifiedScorer::noteNotANumber(const int* combination) {
     first.assign(combination, combination + order_);
 }
 
+double StratifiedScorer::pValueKeyOf(const int* combination, const int* tables) {
+  // Under "em" the test reads only the samples observed at every marker.
+  if (context_.missing_code == kMethodEm) {
+    tested_.clear();
+    for (const SearchContext& part : parts_.contexts) {
+      countTestedTable(part, combination, order_, one_table_);
+      tested_.insert(tested_.end(), one_table_.begin(), one_table_.end());
+    }
+    tables = tested_.data();
+  }
+  const double key = pValueKey(associationTest(tables, strata_, table_ints_ / 2));
+  if (context_.not_a_number_last && std::isnan(key)) return -kInfinity;
+  return key;
+}
+
 void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best) {
   ++stats_.ranked_in_full;
   keys_.resize(count);
@@ -152,9 +169,11 @@ void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best
     for (int j = 0; j < n; ++j) {
       const int i = first + j;
       const int* combination = combinations + static_cast<long>(i) * order_;
-      stratifiedMeasurePair(parts_, gatherTables(j, n), table_ints_, &pairs_[2L * i]);
+      int* tables = gatherTables(j, n);
+      stratifiedMeasurePair(parts_, tables, table_ints_, &pairs_[2L * i]);
       if (std::isnan(pairs_[2L * i])) noteNotANumber(combination);
-      keys_[i] = rankingKey(context_, &pairs_[2L * i], combination, order_);
+      keys_[i] = context_.measure == kRankByP ? pValueKeyOf(combination, tables)
+                                              : rankingKey(context_, &pairs_[2L * i], combination, order_);
       if (listing_ != nullptr && pairs_[2L * i] >= listing_floor_) listing_->offer(combination, &pairs_[2L * i], keys_[i]);
     }
   }
@@ -166,7 +185,9 @@ void StratifiedScorer::score(int* combinations, int count, RankedRows& best) {
   ++stats_.batches;
   if (static_cast<long>(pairs_.size()) < 2L * count) pairs_.resize(2L * count);
   const int K = context_.K;
-  const bool screen = !context_.all_pairs && K >= 1 && K < count && K <= kMaxScreenedK;
+  // A p-value key is the association test's, which no IG bound bounds.
+  const bool screen =
+      !context_.all_pairs && K >= 1 && K < count && K <= kMaxScreenedK && context_.measure != kRankByP;
   if (!screen) {
     rankInFull(combinations, count, best);
     return;

@@ -54,6 +54,9 @@ class StratifiedScorer {
   // that follows from it.
   double gainBound(int j, int count);
   double keyBound(double gain_bound, int j, int count, const int* combination);
+  // The p-value ranking key of a combination whose strata's tables are
+  // `tables` (the association test's, as the table's p_chisq).
+  double pValueKeyOf(const int* combination, const int* tables);
   void rankInFull(int* combinations, int count, RankedRows& best);
   void noteNotANumber(const int* combination);
 
@@ -69,6 +72,7 @@ class StratifiedScorer {
   std::vector<int> tables_;  // stratum-major: stratum s, combination j
   std::vector<int> gathered_;
   std::vector<int> one_table_;
+  std::vector<int> tested_;
   std::vector<double> bounds_;  // stratum-major
   std::vector<int> totals_;     // stratum-major: controls, cases
   std::vector<double> pairs_;
