@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "io/subset.h"
+#include "io/sample_ids.h"
 
 // Positions of the input's samples by the key a file line names them with.
 class SampleIndex {

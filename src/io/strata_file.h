@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "io/subset.h"
+#include "io/sample_ids.h"
 
 struct StrataFile {
   std::vector<int> of_sample;       // per input sample: its stratum, or -1 when the file does not name it

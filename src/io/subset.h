@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "io/sample_ids.h"
+
 struct SubsetFiles {
   std::string pheno;
   std::string keep;
@@ -25,28 +27,6 @@ struct SubsetFiles {
     return !pheno.empty() || !keep.empty() || !remove.empty() || !extract.empty() || !exclude.empty() ||
            !covar.empty() || !strata.empty();
   }
-};
-
-struct SampleId {
-  std::string fid;
-  std::string iid;
-};
-
-// Sample case status: 1 case, 0 control, kNoStatus missing (left out).
-constexpr int kNoStatus = -1;
-
-struct SubsetInput {
-  std::string name;               // the input as messages name it
-  std::vector<SampleId> samples;  // every sample of the input, in order
-  // Per sample its own case status; empty when the input carries its
-  // phenotypes itself (a text file) or has none (VCF: --pheno is required).
-  std::vector<int> status;
-  std::vector<std::string> markers;  // every marker name, in order
-  // PLINK matches a sample by FID and IID; text and VCF by the IID alone.
-  bool match_family = false;
-  // The file that names the markers, when not `name` (a PLINK .bim).
-  std::string marker_file;
-  const std::string& markerSource() const { return marker_file.empty() ? name : marker_file; }
 };
 
 struct Subset {

@@ -1,0 +1,31 @@
+// sample_ids.h: how an input describes its samples and markers to the files
+// that choose among them (subsets, phenotypes, strata).
+#ifndef GORVA_IO_SAMPLE_IDS_H
+#define GORVA_IO_SAMPLE_IDS_H
+
+#include <string>
+#include <vector>
+
+struct SampleId {
+  std::string fid;
+  std::string iid;
+};
+
+// Sample case status: 1 case, 0 control, kNoStatus missing (left out).
+constexpr int kNoStatus = -1;
+
+struct SubsetInput {
+  std::string name;               // the input as messages name it
+  std::vector<SampleId> samples;  // every sample of the input, in order
+  // Per sample its own case status; empty when the input carries its
+  // phenotypes itself (a text file) or has none (VCF: --pheno is required).
+  std::vector<int> status;
+  std::vector<std::string> markers;  // every marker name, in order
+  // PLINK matches a sample by FID and IID; text and VCF by the IID alone.
+  bool match_family = false;
+  // The file that names the markers, when not `name` (a PLINK .bim).
+  std::string marker_file;
+  const std::string& markerSource() const { return marker_file.empty() ? name : marker_file; }
+};
+
+#endif  // GORVA_IO_SAMPLE_IDS_H
