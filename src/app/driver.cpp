@@ -150,8 +150,7 @@ bool TFmMDR::chooseDataSource(RunPlan& plan) {
   plan.from_plink = !opt::bfile.empty();
   plan.from_vcf = !opt::vcf.empty() || !opt::bcf.empty();
   plan.subset_files = SubsetFiles{opt::pheno,   opt::keep,  opt::remove, opt::extract, opt::exclude,
-                                  opt::covar, covariateNames(opt::covar_name)};
-  plan.subset_files.strata = opt::strata;
+                                  opt::covar, covariateNames(opt::covar_name), opt::strata};
   plan.subsetting = plan.subset_files.any();
   plan.reader_option = plan.from_plink ? "--bfile" : !opt::vcf.empty() ? "--vcf" : "--bcf";
   plan.reader_input = plan.from_plink ? opt::bfile : !opt::vcf.empty() ? opt::vcf : opt::bcf;

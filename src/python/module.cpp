@@ -228,6 +228,8 @@ void readCovariates(const py::object& covariates, ArraySearchRequest& request) {
                            " holds a value that is not a finite number (leave such samples out)");
     }
   }
+}
+
 // Any 1-D sequence of hashable labels, one per sample; strata numbered in
 // order of first appearance.
 void stratumIndices(const py::object& strata, ArraySearchRequest& request) {
