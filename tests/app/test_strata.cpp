@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "support/oracle.h"
 #include "support/plink_writer.h"
 #include "support/run_program.h"
@@ -44,6 +47,20 @@ class StrataRuns : public ::testing::Test {
     return runGorva(args, dir_ + "/" + name);
   }
   std::string table(const std::string& name) { return readFile(dir_ + "/" + name + "/table.tsv"); }
+  // The table without its positions column, which only PLINK and VCF input fill.
+  std::string withoutPositions(const std::string& name) {
+    std::string kept;
+    long column = -1;
+    for (const std::string& line : splitOn(table(name), '\n')) {
+      std::vector<std::string> fields = splitOn(line + "\t", '\t');
+      if (line.rfind("order\t", 0) == 0)
+        column = std::find(fields.begin(), fields.end(), "positions") - fields.begin();
+      if (line[0] != '#' && column >= 0 && column < static_cast<long>(fields.size())) fields.erase(fields.begin() + column);
+      for (std::size_t f = 0; f < fields.size(); ++f) kept += (f > 0 ? "\t" : "") + fields[f];
+      kept += "\n";
+    }
+    return kept;
+  }
   // A strata file naming sample s as `id(s)`: three strata of unequal
   // sizes, sample 5 without one.
   std::string strataFile(const std::function<std::string(int)>& id) const {
@@ -69,7 +86,7 @@ TEST_F(StrataRuns, TextPlinkAndVcfMatchTheirSamplesToTheSameStrata) {
   EXPECT_NE(text.err.find("gorva: warning: 1 samples of ../set.txt have no stratum in ../by_line.strata"),
             std::string::npos)
       << text.err;
-  const std::string expected = table("text");
+  const std::string expected = withoutPositions("text");
   ASSERT_EQ(expected.rfind("# stratified: every measure conditional on the stratum; 3 strata (east 23 samples, "
                            "north 44 samples, west 22 samples)\n",
                            0),
@@ -78,10 +95,10 @@ TEST_F(StrataRuns, TextPlinkAndVcfMatchTheirSamplesToTheSameStrata) {
   EXPECT_EQ(readFile(dir_ + "/text/report.txt").rfind("# stratified: ", 0), 0u);
   const ProgramResult plink = run("plink", {"--bfile", "../set", "--strata", "../by_id.strata"});
   ASSERT_EQ(plink.status, 0) << plink.err;
-  EXPECT_EQ(table("plink"), expected);
+  EXPECT_EQ(withoutPositions("plink"), expected);
   const ProgramResult vcf = run("vcf", {"--vcf", "../set.vcf", "--pheno", "../set.pheno", "--strata", "../by_id.strata"});
   ASSERT_EQ(vcf.status, 0) << vcf.err;
-  EXPECT_EQ(table("vcf"), expected);
+  EXPECT_EQ(withoutPositions("vcf"), expected);
 }
 
 TEST_F(StrataRuns, OneStratumGivesTheUnstratifiedNumbersByteForByte) {
