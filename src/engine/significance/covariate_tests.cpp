@@ -7,7 +7,9 @@
 #include <optional>
 
 #include "engine/count/worker_threads.h"
+#include "engine/significance/interaction_test.h"
 #include "engine/significance/logistic_regression.h"
+#include "engine/significance/table_test.h"
 
 namespace {
 
@@ -23,16 +25,49 @@ bool countsMissingCodes(int missing_code) {
 class CombinationModels {
  public:
   CombinationModels(const SearchContext& context, const CovariateModel& model, int k)
-      : context_(context), model_(model), k_(k), levels_(genotypeLevels(context.missing_code)) {
+      : context_(context),
+        model_(model),
+        k_(k),
+        levels_(genotypeLevels(context.missing_code)),
+        strata_(model.strata.empty() ? 1 : std::max(1, model.stratum_count)) {
     cells_ = 1;
     for (int j = 0; j < k; ++j) cells_ *= levels_;
   }
 
   AdjustedPValues assess(const int* markers) {
+    countedSamples(markers);
+    AdjustedPValues out{kNotANumber, kNotANumber, false};
+    if (rows_.empty()) return out;
+    // The genotype enters as the groups the association test pools the
+    // cells into, per stratum: cells of a few samples make the likelihood
+    // ratio anti-conservative and separate the classes. Without covariates
+    // the test is then the association test's G before Williams' divisor.
+    std::vector<int> group_of(rows_.size());
+    for (int st = 0; st < strata_; ++st) {
+      const std::vector<int> groups = associationGroups(&tables_[2L * cells_ * st], cells_);
+      for (std::size_t i = 0; i < rows_.size(); ++i)
+        if (stratum_of_[i] == st) group_of[i] = cells_ * st + groups[cell_of_[i]];
+    }
+    const LogisticFit reduced = covariatesOnlyFit();
+    const LogisticFit full = fitLogistic(withFactor(baseDesign(rows_), group_of, cells_ * strata_), outcomes(rows_));
+    out.p_adjusted = likelihoodRatioPValue(reduced, full);
+    out.not_fitted = !reduced.fitted || !full.fitted;
+    if (k_ == 2) interaction(out);
+    return out;
+  }
+
+ private:
+  // The samples the combination's count table counts, each one's genotype
+  // cell and stratum, and the count tables per stratum. Strata holding one
+  // class add nothing to a test conditional on the stratum, and would
+  // separate in a model with the stratum as a factor: left out.
+  void countedSamples(const int* markers) {
     const std::vector<unsigned char> codes = contextColumns(context_, markers, k_);
     const int S = context_.sample_count;
     rows_.clear();
     cell_of_.clear();
+    stratum_of_.clear();
+    tables_.assign(2L * cells_ * strata_, 0);
     for (const int s : context_.samples) {
       int cell = 0;
       bool observed = true;
@@ -42,50 +77,79 @@ class CombinationModels {
         cell = cell * levels_ + code;
       }
       if (!observed && !countsMissingCodes(context_.missing_code)) continue;
+      const int stratum = model_.strata.empty() ? 0 : model_.strata[s];
       rows_.push_back(s);
       cell_of_.push_back(cell);
+      stratum_of_.push_back(stratum);
+      ++tables_[2L * (cells_ * stratum + cell) + (context_.phenotypes[s] ? 1 : 0)];
     }
-    AdjustedPValues out{kNotANumber, kNotANumber, false};
-    const int n = static_cast<int>(rows_.size());
-    if (n == 0) return out;
-    Eigen::VectorXd y(n);
-    for (int i = 0; i < n; ++i) y[i] = context_.phenotypes[rows_[i]];
-    const Eigen::MatrixXd base = baseDesign();
-    // Rows that count every sample share the model of the covariates alone.
-    const bool every_sample = rows_.size() == context_.samples.size();
-    if (!every_sample || !every_sample_fit_) {
-      const LogisticFit fit = fitLogistic(base, y);
-      if (every_sample) every_sample_fit_ = fit;
-      reduced_ = fit;
-    } else {
-      reduced_ = *every_sample_fit_;
+    if (strata_ == 1) return;
+    std::vector<bool> both_classes(strata_, false);
+    for (int st = 0; st < strata_; ++st) {
+      long classes[2] = {0, 0};
+      for (int c = 0; c < cells_; ++c)
+        for (int y = 0; y < 2; ++y) classes[y] += tables_[2L * (cells_ * st + c) + y];
+      both_classes[st] = classes[0] > 0 && classes[1] > 0;
     }
-    const LogisticFit& reduced = reduced_;
-    const LogisticFit full = fitLogistic(withFactor(base, cell_of_, cells_), y);
-    out.p_adjusted = likelihoodRatioPValue(reduced, full);
-    out.not_fitted = !reduced.fitted || !full.fitted;
-    if (k_ == 2) {
-      std::vector<int> first(n), second(n);
-      for (int i = 0; i < n; ++i) {
-        first[i] = cell_of_[i] % levels_;
-        second[i] = cell_of_[i] / levels_;
-      }
-      const Eigen::MatrixXd main_effects = withFactor(withFactor(base, first, levels_), second, levels_);
-      const LogisticFit additive = fitLogistic(main_effects, y);
-      out.p_interaction_adjusted = likelihoodRatioPValue(additive, full);
-      out.not_fitted = out.not_fitted || !additive.fitted;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+      if (!both_classes[stratum_of_[i]]) continue;
+      rows_[kept] = rows_[i];
+      cell_of_[kept] = cell_of_[i];
+      stratum_of_[kept] = stratum_of_[i];
+      ++kept;
     }
-    return out;
+    rows_.resize(kept);
+    cell_of_.resize(kept);
+    stratum_of_.resize(kept);
   }
 
- private:
-  // The intercept, the covariates and the strata of the counted samples.
-  Eigen::MatrixXd baseDesign() const {
-    const int n = static_cast<int>(rows_.size());
-    const int strata_columns = model_.strata.empty() ? 0 : model_.stratum_count - 1;
+  // Rows that count every sample share the model of the covariates alone.
+  LogisticFit covariatesOnlyFit() {
+    const bool every_sample = rows_.size() == context_.samples.size();
+    if (every_sample && every_sample_fit_) return *every_sample_fit_;
+    const LogisticFit fit = fitLogistic(baseDesign(rows_), outcomes(rows_));
+    if (every_sample) every_sample_fit_ = fit;
+    return fit;
+  }
+
+  // On the samples of the cells the interaction test keeps: both markers
+  // as factors with and without their product.
+  void interaction(AdjustedPValues& out) {
+    std::vector<std::vector<int>> kept_tables;
+    for (int st = 0; st < strata_; ++st) kept_tables.push_back(interactionTable(&tables_[2L * cells_ * st], levels_));
+    std::vector<int> rows, first, second, cell;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+      const int c = cell_of_[i];
+      const std::vector<int>& table = kept_tables[stratum_of_[i]];
+      if (table[2 * c] + table[2 * c + 1] == 0) continue;
+      rows.push_back(rows_[i]);
+      first.push_back(c % levels_);
+      second.push_back(c / levels_);
+      cell.push_back(cells_ * stratum_of_[i] + c);
+    }
+    if (rows.empty()) return;
+    const Eigen::MatrixXd base = baseDesign(rows);
+    const Eigen::VectorXd y = outcomes(rows);
+    const LogisticFit additive = fitLogistic(withFactor(withFactor(base, first, levels_), second, levels_), y);
+    const LogisticFit full = fitLogistic(withFactor(base, cell, cells_ * strata_), y);
+    out.p_interaction_adjusted = likelihoodRatioPValue(additive, full);
+    out.not_fitted = out.not_fitted || !additive.fitted || !full.fitted;
+  }
+
+  Eigen::VectorXd outcomes(const std::vector<int>& rows) const {
+    Eigen::VectorXd y(static_cast<Eigen::Index>(rows.size()));
+    for (std::size_t i = 0; i < rows.size(); ++i) y[static_cast<Eigen::Index>(i)] = context_.phenotypes[rows[i]];
+    return y;
+  }
+
+  // The intercept, the covariates and the strata of `rows`.
+  Eigen::MatrixXd baseDesign(const std::vector<int>& rows) const {
+    const int n = static_cast<int>(rows.size());
+    const int strata_columns = strata_ - 1;
     Eigen::MatrixXd design = Eigen::MatrixXd::Zero(n, 1 + model_.count + strata_columns);
     for (int i = 0; i < n; ++i) {
-      const int s = rows_[i];
+      const int s = rows[i];
       design(i, 0) = 1.0;
       for (int c = 0; c < model_.count; ++c) {
         design(i, 1 + c) = model_.values[static_cast<std::size_t>(s) * model_.count + c];
@@ -121,10 +185,12 @@ class CombinationModels {
   int k_;
   int levels_;
   int cells_;
+  int strata_;
   std::optional<LogisticFit> every_sample_fit_;
-  LogisticFit reduced_;
-  std::vector<int> rows_;     // the counted samples
-  std::vector<int> cell_of_;  // each one's genotype cell
+  std::vector<int> rows_;        // the counted samples
+  std::vector<int> cell_of_;     // each one's genotype cell
+  std::vector<int> stratum_of_;  // and stratum
+  std::vector<int> tables_;      // strata x cells x (controls, cases)
 };
 
 }  // namespace

@@ -43,26 +43,6 @@ double fitMargin(const std::vector<double>& observed, std::vector<double>& fitte
   return moved;
 }
 
-// G^2 of the no-interaction model is far from chi-square when a few
-// genotype cells hold a handful of samples (the missing level under "mc",
-// two rare homozygotes). Such cells are left out as a whole, by their
-// totals and the class totals only, so the test is the same test on the
-// cells that carry information.
-std::vector<int> sparseCellsLeftOut(const int* counted, int levels) {
-  const int cells = levels * levels;
-  std::vector<int> table(counted, counted + 2 * cells);
-  double classes[2] = {0, 0};
-  for (int c = 0; c < cells; ++c) classes[0] += table[2 * c], classes[1] += table[2 * c + 1];
-  const double n = classes[0] + classes[1];
-  if (classes[0] == 0 || classes[1] == 0) return table;
-  const double smallest_cell = kSmallestExpected * n / std::min(classes[0], classes[1]);
-  for (int c = 0; c < cells; ++c) {
-    if (table[2 * c] + table[2 * c + 1] >= smallest_cell) continue;
-    table[2 * c] = 0;
-    table[2 * c + 1] = 0;
-  }
-  return table;
-}
 
 // Non-empty AB cells - levels of A used - levels of B used + the number of
 // connected groups of levels (cells joining their A and B level), the
@@ -95,10 +75,26 @@ int interactionDf(const int* table, int levels) {
 
 }  // namespace
 
+std::vector<int> interactionTable(const int* counted, int levels) {
+  const int cells = levels * levels;
+  std::vector<int> table(counted, counted + 2 * cells);
+  double classes[2] = {0, 0};
+  for (int c = 0; c < cells; ++c) classes[0] += table[2 * c], classes[1] += table[2 * c + 1];
+  const double n = classes[0] + classes[1];
+  if (classes[0] == 0 || classes[1] == 0) return table;
+  const double smallest_cell = kSmallestExpected * n / std::min(classes[0], classes[1]);
+  for (int c = 0; c < cells; ++c) {
+    if (table[2 * c] + table[2 * c + 1] >= smallest_cell) continue;
+    table[2 * c] = 0;
+    table[2 * c + 1] = 0;
+  }
+  return table;
+}
+
 InteractionTest pairInteractionTest(const int* counted, int levels) {
   InteractionTest test;
   const int entries = 2 * levels * levels;
-  std::vector<int> table = sparseCellsLeftOut(counted, levels);
+  std::vector<int> table = interactionTable(counted, levels);
   std::vector<double> observed(table.begin(), table.end());
   std::vector<double> fitted(entries, 1.0);
   test.df = interactionDf(table.data(), levels);

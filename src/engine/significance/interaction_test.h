@@ -7,12 +7,22 @@
 #ifndef GORVA_ENGINE_SIGNIFICANCE_INTERACTION_TEST_H
 #define GORVA_ENGINE_SIGNIFICANCE_INTERACTION_TEST_H
 
+#include <vector>
+
 struct InteractionTest {
   double statistic = 0;  // G^2
   int df = 0;            // kept AB cells - levels of A used - levels of B used + connected groups
   double p_value = 0;    // NaN when df < 1
   int cycles = 0;        // IPF cycles until no fitted value moved by 1e-9
 };
+
+// The table the test fits: `table` with the genotype cells left out (their
+// counts zeroed) that are expected to hold too few of the rarer class. G^2
+// of the no-interaction model is far from chi-square when a few cells hold
+// a handful of samples (the missing level under "mc", two rare
+// homozygotes); cells are chosen by their totals and the class totals only,
+// so the test is the same test on the cells that carry information.
+std::vector<int> interactionTable(const int* table, int levels);
 
 // `table` is a pair's count table as the search counts it: 2 * levels^2
 // ints, entry 2c the controls and 2c + 1 the cases of cell c = a + b * levels.

@@ -21,32 +21,48 @@ struct Cell {
   double total() const { return controls + cases; }
 };
 
-// The stratum's cells as the test sees them: the non-empty cells that expect
-// enough of the rarer class, and one cell pooling the others. A pool that
-// still expects too few joins the smallest of the rest. Only cell totals
-// and class totals decide, never how a cell splits into cases and controls,
-// so under the null hypothesis the pooled table is still a table of
-// independent genotype groups and classes with the same margins.
-std::vector<Cell> pooledCells(const int* table, int cells, double smallest_cell) {
-  std::vector<Cell> kept;
-  Cell pool;
+// Per cell, the group the test puts it in (-1: empty): the non-empty cells
+// that expect enough of the rarer class each make one, and one group pools
+// the others. A pool that still expects too few joins the smallest of the
+// rest. Only cell totals and class totals decide, never how a cell splits
+// into cases and controls, so under the null hypothesis the pooled table is
+// still a table of independent genotype groups and classes with the same
+// margins.
+std::vector<int> pooledGroupOf(const int* table, int cells, double smallest_cell) {
+  constexpr int kPooled = -2;
+  std::vector<int> group(cells, -1);
+  std::vector<double> kept_totals;
+  double pool_total = 0;
   for (int c = 0; c < cells; ++c) {
-    const Cell cell{static_cast<double>(table[2 * c]), static_cast<double>(table[2 * c + 1])};
-    if (cell.total() == 0) continue;
-    Cell& into = cell.total() >= smallest_cell ? kept.emplace_back() : pool;
-    into.controls += cell.controls;
-    into.cases += cell.cases;
+    const double total = static_cast<double>(table[2 * c]) + table[2 * c + 1];
+    if (total == 0) continue;
+    if (total >= smallest_cell) {
+      group[c] = static_cast<int>(kept_totals.size());
+      kept_totals.push_back(total);
+    } else {
+      group[c] = kPooled;
+      pool_total += total;
+    }
   }
-  if (pool.total() == 0) return kept;
-  if (pool.total() >= smallest_cell || kept.empty()) {
-    kept.push_back(pool);
-    return kept;
+  if (pool_total == 0) return group;
+  int pool_group = static_cast<int>(kept_totals.size());
+  if (pool_total < smallest_cell && !kept_totals.empty()) {
+    pool_group = static_cast<int>(std::min_element(kept_totals.begin(), kept_totals.end()) - kept_totals.begin());
   }
-  auto smallest = std::min_element(kept.begin(), kept.end(),
-                                   [](const Cell& a, const Cell& b) { return a.total() < b.total(); });
-  smallest->controls += pool.controls;
-  smallest->cases += pool.cases;
-  return kept;
+  for (int& g : group)
+    if (g == kPooled) g = pool_group;
+  return group;
+}
+
+std::vector<Cell> pooledCells(const int* table, int cells, double smallest_cell) {
+  const std::vector<int> group = pooledGroupOf(table, cells, smallest_cell);
+  std::vector<Cell> groups(static_cast<std::size_t>(*std::max_element(group.begin(), group.end()) + 1));
+  for (int c = 0; c < cells; ++c) {
+    if (group[c] < 0) continue;
+    groups[group[c]].controls += table[2 * c];
+    groups[group[c]].cases += table[2 * c + 1];
+  }
+  return groups;
 }
 
 struct ClassTotals {
@@ -103,6 +119,15 @@ TableShape associationShape(const int* table, int cells) {
   if (!stratum.testable()) return TableShape{0, 1.0};
   return TableShape{static_cast<int>(stratum.groups.size()) - 1,
                     williamsDivisor(stratum.groups, stratum.classes)};
+}
+
+std::vector<int> associationGroups(const int* table, int cells) {
+  const ClassTotals classes = classTotals(table, cells);
+  if (classes.controls > 0 && classes.cases > 0) return pooledGroupOf(table, cells, smallestTestedCell(classes));
+  std::vector<int> group(cells, -1);
+  for (int c = 0; c < cells; ++c)
+    if (table[2 * c] + table[2 * c + 1] > 0) group[c] = 0;
+  return group;
 }
 
 namespace {

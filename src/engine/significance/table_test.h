@@ -13,6 +13,8 @@
 #ifndef GORVA_ENGINE_SIGNIFICANCE_TABLE_TEST_H
 #define GORVA_ENGINE_SIGNIFICANCE_TABLE_TEST_H
 
+#include <vector>
+
 struct TableTest {
   double statistic;  // G / q summed over the strata that hold both classes
   int df;            // their degrees of freedom after pooling, summed
@@ -29,6 +31,10 @@ struct TableShape {
   double divisor;
 };
 TableShape associationShape(const int* table, int cells);
+
+// Per cell of one stratum's table (2 * cells ints), the group of cells the
+// test pools it into, numbered from 0; -1 for an empty cell. A table holding one class is one group.
+std::vector<int> associationGroups(const int* table, int cells);
 
 // `tables`: strata x cells x 2 ints (controls, cases), stratum-major; one
 // stratum when the run is not stratified. A stratum holding one class only
