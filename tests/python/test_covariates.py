@@ -121,7 +121,8 @@ def test_structured_data_inflate_lambda_and_covariates_correct_it(tmp_path):
     subprocess.run([SIMULATE, "--out", str(tmp_path / "pop.txt"), "--markers", "300", "--samples", "800",
                     "--seed", "5", "--population-2", "0.5", "--case-fraction", "0.35",
                     "--case-fraction-2", "0.65", "--maf-shift", "0.12",
-                    "--covar-out", str(tmp_path / "pop.cov")], check=True, capture_output=True)
+                    "--covar-out", str(tmp_path / "pop.cov"), "--strata-out", str(tmp_path / "pop.strata")],
+                   check=True, capture_output=True)
     table = tmp_path / "table.tsv"
     run = [GORVA_EXE, "--in", str(tmp_path / "pop.txt"), "--out", str(tmp_path / "report.txt"),
            "--table", str(table)]
@@ -131,6 +132,14 @@ def test_structured_data_inflate_lambda_and_covariates_correct_it(tmp_path):
     # The adjusted lambda needs two fits per combination: order 1 only.
     subprocess.run(run + ["--order", "1", "--covar", str(tmp_path / "pop.cov")], check=True, capture_output=True)
     assert 0.85 <= lambdas(table)[(1, "lambda_gc_adjusted")] <= 1.15
+    # The run's strata enter the models as factors: beside a covariate of
+    # pure noise they alone bring lambda_gc_adjusted to 1.
+    write_covariates(tmp_path / "noise.cov", np.random.default_rng(2).normal(size=(800, 1)), ["NOISE"])
+    noise = run + ["--order", "1", "--covar", str(tmp_path / "noise.cov")]
+    subprocess.run(noise, check=True, capture_output=True)
+    assert lambdas(table)[(1, "lambda_gc_adjusted")] > 1.3
+    subprocess.run(noise + ["--strata", str(tmp_path / "pop.strata")], check=True, capture_output=True)
+    assert 0.9 <= lambdas(table)[(1, "lambda_gc_adjusted")] <= 1.1
 
 
 @pytest.mark.parametrize("content, options, message", [

@@ -29,7 +29,11 @@ class CombinationModels {
         model_(model),
         k_(k),
         levels_(genotypeLevels(context.missing_code)),
-        strata_(model.strata.empty() ? 1 : std::max(1, model.stratum_count)) {
+        // The run's strata, unless the model brings its own.
+        stratum_of_sample_(!model.strata.empty() ? model.strata.data() : context.stratum_of),
+        strata_(!model.strata.empty() ? std::max(1, model.stratum_count)
+                : context.stratum_of != nullptr ? std::max(1, context.stratum_count)
+                                                : 1) {
     cells_ = 1;
     for (int j = 0; j < k; ++j) cells_ *= levels_;
   }
@@ -77,7 +81,7 @@ class CombinationModels {
         cell = cell * levels_ + code;
       }
       if (!observed && !countsMissingCodes(context_.missing_code)) continue;
-      const int stratum = model_.strata.empty() ? 0 : model_.strata[s];
+      const int stratum = strata_ > 1 ? stratum_of_sample_[s] : 0;
       rows_.push_back(s);
       cell_of_.push_back(cell);
       stratum_of_.push_back(stratum);
@@ -154,7 +158,7 @@ class CombinationModels {
       for (int c = 0; c < model_.count; ++c) {
         design(i, 1 + c) = model_.values[static_cast<std::size_t>(s) * model_.count + c];
       }
-      if (strata_columns > 0 && model_.strata[s] > 0) design(i, model_.count + model_.strata[s]) = 1.0;
+      if (strata_columns > 0 && stratum_of_sample_[s] > 0) design(i, model_.count + stratum_of_sample_[s]) = 1.0;
     }
     return design;
   }
@@ -185,6 +189,7 @@ class CombinationModels {
   int k_;
   int levels_;
   int cells_;
+  const int* stratum_of_sample_;
   int strata_;
   std::optional<LogisticFit> every_sample_fit_;
   std::vector<int> rows_;        // the counted samples
