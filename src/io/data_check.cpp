@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "io/FileIO.h"
 #include "io/field_scanner.h"
@@ -112,6 +114,9 @@ class Checker {
   Tally non_numbers_;
   Tally not_as_written_;
   Tally wrapped_cases_;  // phenotypes beyond the byte range that store as 1, a case
+  Tally other_phenotypes_;  // neither 0 nor 1 (PLINK's -9, NA, 2): read as controls
+  std::vector<std::string> other_phenotype_texts_;  // the first few distinct ones
+  void noteOtherPhenotype(int line, int column, const std::string& text);
   RepeatedNames repeated_names_{"marker names", "name"};
   int unread_last_line_ = 0;
 };
@@ -219,7 +224,9 @@ bool Checker::checkDataLine(int line, const unsigned char* begin, const unsigned
     unsigned char digit = 0;
     if (column <= header_fields && takeOneDigitField(cursor, line_feed + 1, digit, ending)) {
       // Most fields are genotypes 0 to 2, which need nothing more.
-      if (digit >= kHighestGenotypeCode && !checkOneDigitField(line, column, digit)) return false;
+      if ((digit >= kHighestGenotypeCode || (digit > 1 && column - 1 == phenotype_index_)) &&
+          !checkOneDigitField(line, column, digit))
+        return false;
       continue;
     }
     const ScannedField field = scanField(cursor, line_feed + 1, LineKind::Data, text);
@@ -246,7 +253,10 @@ bool Checker::checkOneDigitField(int line, int column, unsigned char digit) {
   // A missing genotype (3) needs no more than a note of its first place;
   // any other one-digit genotype is refused as the general way refuses it.
   // A one-digit phenotype is always read as written.
-  if (column - 1 == phenotype_index_) return true;
+  if (column - 1 == phenotype_index_) {
+    if (digit > 1) noteOtherPhenotype(line, column, std::string(1, static_cast<char>('0' + digit)));
+    return true;
+  }
   if (digit > kHighestGenotypeCode) {
     const char text[2] = {static_cast<char>('0' + digit), '\0'};
     return checkField(line, column, text, 1);
@@ -277,6 +287,10 @@ bool Checker::checkField(int line, int column, const char* text, int length) {
   if (!genotype && kind == FieldKind::OutOfByteRange && stored == 1 && wrapped_cases_.note(line, column)) {
     wrapped_cases_.detail = quotedText(text, length);
   }
+  if (!genotype && stored != 1) {
+    const std::string written(text, static_cast<std::size_t>(length));
+    if (written != "0") noteOtherPhenotype(line, column, written.empty() ? "(empty)" : written);
+  }
   if (kind == FieldKind::NotANumber) {
     non_numbers_.note(line, column);
   } else if ((kind == FieldKind::NotAsWritten || (kind == FieldKind::OutOfByteRange && genotype)) &&
@@ -285,6 +299,15 @@ bool Checker::checkField(int line, int column, const char* text, int length) {
         quotedText(text, length) + " was read as " + std::to_string(stored);
   }
   return true;
+}
+
+void Checker::noteOtherPhenotype(int line, int column, const std::string& text) {
+  other_phenotypes_.note(line, column);
+  constexpr std::size_t kShownTexts = 5;
+  if (other_phenotype_texts_.size() < kShownTexts &&
+      std::find(other_phenotype_texts_.begin(), other_phenotype_texts_.end(), text) ==
+          other_phenotype_texts_.end())
+    other_phenotype_texts_.push_back(text);
 }
 
 std::string Checker::warnings() const {
@@ -318,6 +341,17 @@ std::string Checker::warnings() const {
                              : " lie outside 0-255 and store as 1, so count as cases (first: ") +
                         place(wrapped_cases_.line, wrapped_cases_.column) + ": " + wrapped_cases_.detail +
                         "); write 1 for a case and 0 for a control");
+  }
+  if (other_phenotypes_.count > 0) {
+    const bool one = other_phenotypes_.count == 1;
+    std::string values;
+    for (const std::string& shown : other_phenotype_texts_) values += (values.empty() ? "" : ", ") + shown;
+    text += warningLine(std::to_string(other_phenotypes_.count) + (one ? " phenotype of " : " phenotypes of ") +
+                        name_ + (one ? " is" : " are") + " neither 0 nor 1 (" + values + "; " +
+                        (one ? "" : "first: ") + place(other_phenotypes_.line, other_phenotypes_.column) +
+                        ") and " + (one ? "was" : "were") +
+                        " read as a control: 1 is a case, anything else a control; PLINK's missing "
+                        "codes (-9, NA) are not missing here: give --pheno FILE to set them");
   }
   text += repeated_names_.warning(name_);
   if (unread_last_line_ > 0) {

@@ -34,7 +34,7 @@ std::string joined(const std::vector<std::string>& lines, const std::string& lin
   return text;
 }
 
-TEST(DataCheckAccepts, CleanFilesWithEveryLineEndAndAnyPhenotypeValue) {
+TEST(DataCheckAccepts, CleanFilesWithEveryLineEndAndNamesOfAnyLength) {
   for (const std::string line_end : {"\n", "\r\n", "\r\r\n"}) {
     const DataCheck result = check(joined({"Status\ta\tb", "1\t0\t2", "0\t3\t1", "1\t 1 \t2"}, line_end));
     EXPECT_TRUE(result.ok) << result.error;
@@ -43,7 +43,7 @@ TEST(DataCheckAccepts, CleanFilesWithEveryLineEndAndAnyPhenotypeValue) {
     EXPECT_EQ(result.column_count, 3);
   }
   // A long phenotype name is never stored; names and fields of 254 fit.
-  for (const std::string& bytes : std::vector<std::string>{"Status\ta\n", "Status\ta\n7\t1\n200\t2\n",
+  for (const std::string& bytes : std::vector<std::string>{"Status\ta\n", "Status\ta\n0\t1\n1\t2\n",
                                   std::string(300, 'P') + "\ta\n1\t0\n",
                                   "Status\t" + std::string(254, 'x') + "\n1\t" + std::string(254, '0') + "\n"}) {
     const DataCheck result = check(bytes);
@@ -120,12 +120,18 @@ TEST(DataCheckWarns, OnceForEachKindWithCountAndFirstPlace) {
       // A trailing blank line is a short line, not a refusal.
       {"Status\ta\tb\n1\t0\t2\n\r\n", "1 data line in data.txt has fewer fields than the header; missing "
                                       "fields were read as 0 (line 3)\n"},
-      {"S\ta\tb\n1\t2\t0\n1\tNA\t0\n\t1\tx\n1\t1\t1\n",
-       "3 fields in data.txt are not numbers and were read as 0 (first: line 3, column 2)\n"},
+      {"S\ta\tb\n1\t2\t0\n1\tNA\t0\n0\t1\tx\n1\t1\t1\n",
+       "2 fields in data.txt are not numbers and were read as 0 (first: line 3, column 2)\n"},
       {"S\ta\n1\t\n", "1 field in data.txt is not a number and was read as 0 (line 2, column 2)\n"},
-      // The phenotype -1 is an integer like any other (stored as 255): no warning.
-      {"S\ta\tb\n1\t2.7\t0\n-1\t258\t1\n1\t1\t1\r\r\n",
+      {"S\ta\tb\n1\t2.7\t0\n0\t258\t1\n1\t1\t1\r\r\n",
        "2 fields in data.txt were not read as written (first: line 2, column 2: \"2.7\" was read as 2)\n"},
+      // PLINK's missing and case codes are not what they are there: each
+      // distinct value named once, all counted.
+      {"S\ta\n-9\t1\n2\t0\nNA\t1\n2\t2\n1\t1\n0\t0\n",
+       "1 field in data.txt is not a number and was read as 0 (line 4, column 1)\n"
+       "gorva: warning: 4 phenotypes of data.txt are neither 0 nor 1 (-9, 2, NA; first: line 2, column 1) "
+       "and were read as a control: 1 is a case, anything else a control; PLINK's missing codes (-9, NA) "
+       "are not missing here: give --pheno FILE to set them\n"},
       {"S\ta\n1\t2\n0\t1",
        "the last line of data.txt (line 3) has no line end, so it is not read as a sample\n"},
       {"S\ta\tb\n1\t0\n1\tNA\t2.5\n1\t1\t1\n0",
