@@ -422,6 +422,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   plan.missing_code = methodCodeOfWordIndex(missing_idx);
   plan.top_k = top_k;
   if (!prepareRun(plan)) return;
+  refuse_few_classes = opt::extensions_given;
   logSettings(plan);
   if (!plan.subset.covariate_names.empty()) {
     covariates_.count = static_cast<int>(plan.subset.covariate_names.size());

@@ -102,6 +102,9 @@ class TFmMDR {
   // Threads, engine and progress of the search, set by the program before
   // the driver runs.
   SearchSettings search_settings;
+  // Fewer than 2 cases or 2 controls refuse the run (else only warn, as a
+  // run of the classic options must go on).
+  bool refuse_few_classes = false;
   // Who searches each order (empty: this process; gorva-mpi: every rank).
   OrderSearch order_search;
   // With --strata: each run sample's stratum (numbered in order of first

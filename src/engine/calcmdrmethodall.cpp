@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <numbers>
 
 #include "app/tfmmdr.h"
@@ -98,6 +99,20 @@ void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int me
   counted_samples_ = context.N;
   counted_cases_ = context.cases;
   orders_.clear();
+  int all_cases = 0;
+  for (int s = 0; s < context.sample_count; ++s) all_cases += context.phenotypes[s] == 1 ? 1 : 0;
+  const int all_controls = context.sample_count - all_cases;
+  if (all_cases < 2 || all_controls < 2) {
+    const std::string counts = "the run's samples hold " + std::to_string(all_cases) +
+                               (all_cases == 1 ? " case and " : " cases and ") + std::to_string(all_controls) +
+                               (all_controls == 1 ? " control" : " controls") +
+                               " after the sample options; a case/control search needs at least 2 of each";
+    if (refuse_few_classes) {
+      refuse(kExitBadInput, "%s", counts.c_str());
+      return;
+    }
+    printWarning(counts);
+  }
   context.all_pairs = all_writer_open_;
   // The fast path needs its planes; without them (the "em" method, the plain
   // engine asked for, or too little memory) every batch takes the plain path.

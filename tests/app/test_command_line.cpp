@@ -296,4 +296,18 @@ TEST(CommandLine, AnExtensionNameAsTheValueOfAClassicOptionIsOnlyThatValue) {
             std::string::npos);
 }
 
+TEST(CommandLine, FewerThanTwoOfAClassRefuseARunWithNewerOptionsAndWarnAClassicOne) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/d.txt", "P\ta\tb\n1\t0\t1\n0\t1\t1\n0\t0\t2\n0\t2\t0\n");
+  const std::string counts = "the run's samples hold 1 case and 3 controls after the sample options; "
+                             "a case/control search needs at least 2 of each\n";
+  const ProgramResult classic = runGorva({"--in", "d.txt", "--out", "r.txt"}, dir);
+  EXPECT_EQ(classic.status, 0);
+  EXPECT_EQ(classic.err, "gorva: warning: " + counts);
+  const ProgramResult table = runGorva({"--in", "d.txt", "--out", "r.txt", "--table", "t.tsv"}, dir);
+  EXPECT_EQ(table.status, 2);
+  EXPECT_EQ(table.err, "gorva: " + counts);
+  EXPECT_FALSE(fileExists(dir + "/t.tsv"));
+}
+
 }  // namespace

@@ -41,7 +41,7 @@ struct ReaderInputs {
     writeFile(dir + "/data.txt", textFromTable(table));
     // A text file's samples are named by their place; most lines name none of them.
     std::string huge;
-    for (int line = 1; line <= 400000; ++line) huge += std::to_string(line) + " " + std::to_string(line) + " 2\n";
+    for (int line = 1; line <= 400000; ++line) huge += std::to_string(line) + " " + std::to_string(line) + (line % 2 ? " 2\n" : " 1\n");
     writeFile(dir + "/huge.pheno", huge);
   }
 };

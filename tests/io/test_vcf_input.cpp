@@ -263,14 +263,16 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
 }
 
 // Read, but said: haploid calls among diploid ones (male X, or a damaged
-// file), and a last line without its line end.
+// file), and a last line without its line end. Three samples cannot hold two
+// of each class, so the run is then refused, after the warnings.
 TEST(VcfBadInput, MixedPloidyAndAMissingLastLineEndAreWarnedAbout) {
   const std::string dir = makeTempDir();
   writeFile(dir + "/in.vcf", kHeader + kColumns + "1\t100\trs0\tA\tG\t.\t.\t.\tGT\t0/0\t1\t1/1\n" +
                                  kRecords.substr(0, kRecords.size() - 1));
   writeFile(dir + "/pheno.txt", kPheno);
   const ProgramResult run = runGorva({"--vcf", "in.vcf", "--pheno", "pheno.txt", "--out", "r.txt", "--order", "1"}, dir);
-  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("gorva: the run's samples hold 2 cases and 1 control"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("gorva: warning: 1 diploid records of in.vcf hold haploid calls (first: line 5, field 11 "
                          "(sample b))"),
             std::string::npos)
