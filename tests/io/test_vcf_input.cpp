@@ -230,7 +230,7 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        "in.vcf line 8: the last line has no line end and a GT with one allele where the others have two"},
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t\t1/1\n" + kRecords, kPheno, "", "",
        "in.vcf line 5, field 11 (sample b): the sample field is empty, so the record's sample fields end early"},
-      {kHeader + kColumns + kRecords + std::string("1\t400\trs4\tA\tG\t.\t.\t.\tGT\t0/\0\t0/1\t1/1\n", 40),
+      {kHeader + kColumns + kRecords + std::string("1\t400\trs4\tA\tG\t.\t.\t.\tGT\t0/\0\t0/1\t1/1\n", 35),
        kPheno, "", "", "in.vcf line 8, field 10: a NUL byte"},
       {kHeader + kColumns + "2\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\t1/1\n" + kRecords, kPheno, "", "",
        "in.vcf line 5, field 1: contig 2 is not declared in the header"},

@@ -54,7 +54,8 @@ void SortedRowSpill::encode(const SignificanceRow& row, char* out) const {
   std::memcpy(out, ints, sizeof ints);
   std::memcpy(out + sizeof ints, doubles, sizeof doubles);
   out += sizeof ints + sizeof doubles;
-  if (static_cast<int>(row.cells.size()) == cell_ints_) std::memcpy(out, row.cells.data(), sizeof(int) * cell_ints_);
+  if (cell_ints_ > 0 && static_cast<int>(row.cells.size()) == cell_ints_)
+    std::memcpy(out, row.cells.data(), sizeof(int) * cell_ints_);
 }
 
 void SortedRowSpill::decode(const char* in, SignificanceRow& row) const {
@@ -67,7 +68,7 @@ void SortedRowSpill::decode(const char* in, SignificanceRow& row) const {
   std::memcpy(doubles, in + sizeof ints, sizeof doubles);
   in += sizeof ints + sizeof doubles;
   row.cells.resize(cell_ints_);
-  std::memcpy(row.cells.data(), in, sizeof(int) * cell_ints_);
+  if (cell_ints_ > 0) std::memcpy(row.cells.data(), in, sizeof(int) * cell_ints_);
   row.cases = ints[0];
   row.controls = ints[1];
   row.df = ints[2];

@@ -80,7 +80,7 @@ struct PreparedSearch {
 
 // Bit-identical doubles (NaN measures included).
 bool sameBits(const double* a, const double* b, std::size_t count) {
-  return std::memcmp(a, b, count * sizeof(double)) == 0;
+  return count == 0 || std::memcmp(a, b, count * sizeof(double)) == 0;
 }
 
 void expectSameRows(const RankedRows& expected, const RankedRows& actual) {
