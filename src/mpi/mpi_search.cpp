@@ -59,15 +59,43 @@ struct WorkerData {
   BitPlanes planes;
 };
 
+// One field of the root's, taken by every rank: a field added to the
+// context is one more line below, never a position in a packed array.
+void shareField(int& value) { MPI_Bcast(&value, 1, MPI_INT, kRoot, MPI_COMM_WORLD); }
+void shareField(double& value) { MPI_Bcast(&value, 1, MPI_DOUBLE, kRoot, MPI_COMM_WORLD); }
+void shareField(bool& value) {
+  int flag = value ? 1 : 0;
+  MPI_Bcast(&flag, 1, MPI_INT, kRoot, MPI_COMM_WORLD);
+  value = flag != 0;
+}
+
+void shareSettings(SearchSettings& settings) {
+  shareField(settings.requested_threads);
+  shareField(settings.use_planes);
+}
+
+// The context's totals, method codes and settings, field by field.
+void shareScalars(SearchContext& context) {
+  shareField(context.marker_count);
+  shareField(context.sample_count);
+  shareField(context.N);
+  shareField(context.cases);
+  shareField(context.controls);
+  shareField(context.ratio);
+  shareField(context.option_code);
+  shareField(context.missing_code);
+  shareField(context.measure);
+  shareField(context.K);
+  shareField(context.all_pairs);
+  int listed = static_cast<int>(context.samples.size());
+  shareField(listed);
+  context.samples.resize(listed);
+  shareSettings(context.settings);
+}
+
 // Rank 0 sends its prepared context; the other ranks rebuild it.
 void shareContext(SearchContext& context, WorkerData* worker) {
-  int scalars[13] = {context.marker_count, context.sample_count, context.N, context.cases,
-                     context.controls, context.option_code, context.missing_code, context.measure,
-                     context.K, context.all_pairs ? 1 : 0,
-                     static_cast<int>(context.samples.size()),
-                     context.settings.requested_threads, context.settings.use_planes ? 1 : 0};
-  MPI_Bcast(scalars, 13, MPI_INT, kRoot, MPI_COMM_WORLD);
-  MPI_Bcast(&context.ratio, 1, MPI_DOUBLE, kRoot, MPI_COMM_WORLD);
+  shareScalars(context);
   // A run that filled its planes straight from the input has no byte
   // matrix: its planes are sent instead, and no rank ever holds the matrix.
   int planes_only = context.genotypes == nullptr && context.source.first == nullptr ? 1 : 0;
@@ -75,23 +103,11 @@ void shareContext(SearchContext& context, WorkerData* worker) {
   const bool root_has_matrix = planes_only == 0;
   if (worker != nullptr) {
     context.planes = nullptr;
-    context.marker_count = scalars[0];
-    context.sample_count = scalars[1];
-    context.N = scalars[2];
-    context.cases = scalars[3];
-    context.controls = scalars[4];
-    context.option_code = scalars[5];
-    context.missing_code = scalars[6];
-    context.measure = scalars[7];
-    context.K = scalars[8];
-    context.all_pairs = scalars[9] != 0;
-    context.samples.resize(scalars[10]);
-    context.settings.requested_threads = scalars[11];
-    context.settings.use_planes = scalars[12] != 0;
-    const long cells = static_cast<long>(scalars[0]) * scalars[1];
+    const long cells = static_cast<long>(context.marker_count) * context.sample_count;
+    const int rows = context.sample_count > 0 ? context.sample_count : 1;
     worker->genotypes.resize(cells > 0 && root_has_matrix ? cells : 1);
-    worker->phenotypes.resize(scalars[1] > 0 ? scalars[1] : 1);
-    worker->scores.assign(scalars[1] > 0 ? scalars[1] : 1, 0.0);
+    worker->phenotypes.resize(rows);
+    worker->scores.assign(rows, 0.0);
     context.genotypes = worker->genotypes.data();
     context.source = GenotypeView::markerMajor(context.genotypes, context.sample_count);
     context.phenotypes = worker->phenotypes.data();
