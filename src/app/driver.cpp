@@ -132,8 +132,9 @@ bool TFmMDR::settleSubset(RunPlan& plan, const SubsetInput& input) {
     return false;
   }
   printWarningLines(plan.subset.warnings);
-  sample_strata = plan.subset.strata;
+  settings.sample_strata = plan.subset.strata;
   stratum_names = plan.subset.stratum_names;
+  settings.stratum_count = static_cast<int>(stratum_names.size());
   return true;
 }
 
@@ -274,7 +275,7 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
   }
   printWarningLines(check.warning);
   // Runs that need no byte matrix fill the planes straight from the input.
-  plan.planes_road = planesRoadServes({search_settings.use_planes, plan.missing_code, opt::plot, !plan.fromReader(),
+  plan.planes_road = planesRoadServes({settings.search.use_planes, plan.missing_code, opt::plot, !plan.fromReader(),
                                        plan.subsetting, std::min(plan.order, plan.runMarkers())});
   const double cells = static_cast<double>(plan.markerCount()) * plan.sampleCount();
   if (cells > kMaxIndexedCount && !plan.planes_road) {
@@ -400,7 +401,7 @@ void TFmMDR::writeResults(const RunPlan& plan, const RunData& data, int case_val
   const std::string failure =
       writeCellCharts(plan.output_file, data.results, data.marker_names,
                       {data.genotypes, data.phenotypes, plan.runSamples(), plan.runMarkers(), plan.missing_code});
-  const std::string qq_failure = writeQqPlots(plan.output_file, orders_);
+  const std::string qq_failure = writeQqPlots(plan.output_file, outcome_.orders);
   if (!failure.empty() || !qq_failure.empty()) {
     std::fprintf(stderr, "%s\n", (failure.empty() ? qq_failure : failure).c_str());
     exit_status_ = kExitWriteFailed;
@@ -422,12 +423,12 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   plan.missing_code = methodCodeOfWordIndex(missing_idx);
   plan.top_k = top_k;
   if (!prepareRun(plan)) return;
-  refuse_few_classes = opt::extensions_given;
+  settings.refuse_few_classes = opt::extensions_given;
   logSettings(plan);
   if (!plan.subset.covariate_names.empty()) {
     covariates_.count = static_cast<int>(plan.subset.covariate_names.size());
     covariates_.values = std::move(plan.subset.covariates);
-    significance.structure.covariates = &covariates_;
+    settings.significance.structure.covariates = &covariates_;
   }
   if (plan.from_plink) marker_positions_ = plan.plink.selectedPositions();
   if (plan.from_vcf) marker_positions_ = plan.vcf.selectedPositions();
@@ -474,26 +475,26 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
 }
 
 void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
-  if (counted_samples_ == 0) {
+  if (outcome_.counted_samples == 0) {
     printWarning("no sample can be counted (every measure of the report is not a number)");
   }
-  for (const OrderSignificance& order : orders_) {
-    printWarningLines(notANumberWarning(order, marker_names, significance.active));
+  for (const OrderSignificance& order : outcome_.orders) {
+    printWarningLines(notANumberWarning(order, marker_names, settings.significance.active));
     printWarningLines(emptyOrderWarning(order, opt::rank));
   }
   if (opt::table_file.empty()) return;
-  printWarningLines(notFittedWarning(orders_));
+  printWarningLines(notFittedWarning(outcome_.orders));
   TableRun run;
-  run.counted = counted_samples_;
-  run.cases = counted_cases_;
+  run.counted = outcome_.counted_samples;
+  run.cases = outcome_.counted_cases;
   run.marker_count = marker_count;
-  run.permutations = significance.permutations.count;
-  run.seed = significance.permutations.seed;
+  run.permutations = settings.significance.permutations.count;
+  run.seed = settings.significance.permutations.seed;
   run.rank_word = opt::rank;
   run.positions = &marker_positions_;
-  if (!stratum_names.empty()) run.strata = strataDescription(stratum_names, stratum_samples_);
+  if (!stratum_names.empty()) run.strata = strataDescription(stratum_names, outcome_.stratum_samples);
   std::string error;
-  if (!writeResultsTable(opt::table_file, run, orders_, marker_names, error)) {
+  if (!writeResultsTable(opt::table_file, run, outcome_.orders, marker_names, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     exit_status_ = kExitWriteFailed;
   }

@@ -30,8 +30,8 @@ void TFmMDR::logSettings(const RunPlan& plan) {
                 std::to_string(opt::threads) + ", 0 = every hardware thread); SIMD path " +
                 simdPathName(activeSimdPath()));
   addRunLogLine("significance: table " + orNone(opt::table_file) + "; permutations " +
-                std::to_string(significance.permutations.count) + "; seed " +
-                std::to_string(significance.permutations.seed) + "; max-p " +
+                std::to_string(settings.significance.permutations.count) + "; seed " +
+                std::to_string(settings.significance.permutations.seed) + "; max-p " +
                 (opt::max_p.empty() ? "off" : opt::max_p) + "; save_all " + (opt::save_all ? "1" : "0") +
                 "; plot " + (opt::plot ? "1" : "0"));
   const char* kind = plan.from_plink ? "PLINK file set" : plan.from_vcf ? "VCF/BCF" : "text file";
@@ -51,8 +51,8 @@ void TFmMDR::logSettings(const RunPlan& plan) {
 }
 
 void TFmMDR::logOutcome(const RunPlan& plan) {
-  addRunLogLine("counted: " + std::to_string(counted_samples_) + " samples (" + std::to_string(counted_cases_) +
-                " cases, " + std::to_string(counted_samples_ - counted_cases_) + " controls) under --missing " +
+  addRunLogLine("counted: " + std::to_string(outcome_.counted_samples) + " samples (" + std::to_string(outcome_.counted_cases) +
+                " cases, " + std::to_string(outcome_.counted_samples - outcome_.counted_cases) + " controls) under --missing " +
                 std::string(kMissingWords[plan.missing_code - 1]));
   for (int k = plan.init_order; k <= plan.order && k <= plan.runMarkers(); ++k) {
     const double tests = combinationsOf(plan.runMarkers(), k);
@@ -61,7 +61,7 @@ void TFmMDR::logOutcome(const RunPlan& plan) {
                   tests, kFamilyLevel, tests > 0 ? kFamilyLevel / tests : 1.0);
     addRunLogLine(line);
   }
-  for (const OrderSignificance& order : orders_) {
+  for (const OrderSignificance& order : outcome_.orders) {
     const OrderStructure& structure = order.structure;
     for (const auto& [name, control, shown] :
          {std::tuple{"lambda_gc", structure.control, structure.assessed && structure.control.combinations > 0},

@@ -89,7 +89,7 @@ PlanesRoadStatus TFmMDR::searchFromBlocks(const BlockPass& pass, const SearchInp
       recountClasses(context);
       context.missing_code = kMethodComplete;
     }
-    const int threads = workerCount(search_settings.requested_threads);
+    const int threads = workerCount(settings.search.requested_threads);
     if (!planes.prepare(marker_count, context.samples.data(), context.N, context.phenotypes,
                         genotypeLevels(missing_code)))
       return PlanesRoadStatus::kOutOfMemory;
@@ -137,7 +137,7 @@ PlanesRoadStatus TFmMDR::searchFromTextRows(const TextRows& text, char** marker_
       return PlanesRoadStatus::kOutOfMemory;
     // Then the genotypes, a block of whole lines at a time, turned from rows
     // into the planes' marker rows.
-    const int threads = workerCount(search_settings.requested_threads);
+    const int threads = workerCount(settings.search.requested_threads);
     const int rows_per_block = planesBlockMarkers(marker_count, sample_count);
     std::vector<unsigned char> block(static_cast<std::size_t>(rows_per_block) * marker_count);
     std::vector<unsigned char> block_phenotypes(rows_per_block);

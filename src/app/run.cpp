@@ -72,11 +72,11 @@ int runAnalysis(const OrderSearch& order_search) {
   }
   removeTemporariesOnSignals();
   TFmMDR* engine = new TFmMDR;
-  engine->significance = significance;
-  engine->order_search = order_search;
-  engine->search_settings.requested_threads = opt::threads;
-  engine->search_settings.use_planes = opt::engine != "plain";
-  engine->search_settings.show_progress =
+  engine->settings.significance = significance;
+  engine->settings.order_search = order_search;
+  engine->settings.search.requested_threads = opt::threads;
+  engine->settings.search.use_planes = opt::engine != "plain";
+  engine->settings.search.show_progress =
       opt::progress == 1 || (opt::progress < 0 && isatty(STDERR_FILENO));
   engine->MdrMethod(input_file.data(), output_file.data(), score_file.data(), opt::order,
                     opt::init_order, 0, 1, 1, opt::testing_idx, opt::measure_idx,

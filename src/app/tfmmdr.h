@@ -8,8 +8,7 @@
 
 #include "app/planes_road.h"
 #include "engine/rank/search_context.h"
-#include "engine/search/order_search.h"
-#include "engine/significance/significance.h"
+#include "engine/run_settings.h"
 #include "io/FileIO.h"
 #include "io/exit_status.h"
 #include "io/output_file.h"
@@ -91,25 +90,17 @@ class TFmMDR {
   // write a result file.
   int exitStatus() const { return exit_status_; }
 
-  // Set before MdrMethod: what the run asks beyond its report.
-  SignificanceRequest significance;
+  // Set before MdrMethod (threads, counting path, progress, significance,
+  // who searches each order); the driver adds the rest from its options.
+  RunSettings settings;
 
   time_t start_time;
   time_t end_time;
   double elapsed;
   char line_buffer[kLineBufferBytes];
   MdrWriter* all_writer;
-  // Threads, engine and progress of the search, set by the program before
-  // the driver runs.
-  SearchSettings search_settings;
-  // Fewer than 2 cases or 2 controls refuse the run (else only warn, as a
-  // run of the classic options must go on).
-  bool refuse_few_classes = false;
-  // Who searches each order (empty: this process; gorva-mpi: every rank).
-  OrderSearch order_search;
-  // With --strata: each run sample's stratum (numbered in order of first
-  // appearance) and the strata's names; empty otherwise.
-  std::vector<int> sample_strata;
+  // With --strata: the strata's names, in order of first appearance (each
+  // sample's stratum is in the settings); empty otherwise.
   std::vector<std::string> stratum_names;
 
  private:
@@ -157,14 +148,11 @@ class TFmMDR {
 
   // CHR:BP of each marker of the run, for the table; empty for text input.
   std::vector<std::string> marker_positions_;
-  // Filled by the search, one entry per order.
-  std::vector<OrderSignificance> orders_;
+  // Filled by the search: the counted samples and one entry per order.
+  RunOutcome outcome_;
   // The covariates of the run's samples (from the covariate file), which
   // the significance request points to.
   CovariateModel covariates_;
-  int counted_samples_ = 0;
-  int counted_cases_ = 0;
-  std::vector<int> stratum_samples_;  // samples the search counts in each stratum
   // Prints the file's "gorva: FILE: cannot write: REASON" and records the status.
   void failWrite(const OutputFile& file);
   // Opens the all-results file's content beside it (all_writer has created it).

@@ -10,7 +10,6 @@
 #include <string>
 #include <numbers>
 
-#include "app/tfmmdr.h"
 #include "engine/count/bitplanes.h"
 #include "engine/mdrresult.h"
 #include "engine/rank/bestrows.h"
@@ -20,7 +19,9 @@
 #include "engine/search/progress.h"
 #include "engine/search/strata.h"
 #include "engine/significance/order_significance.h"
+#include "engine/run_settings.h"
 #include "engine/significance/significance.h"
+#include "io/exit_status.h"
 #include "io/messages.h"
 
 namespace {
@@ -64,41 +65,18 @@ void announceScale(int order, int marker_count, int permutations) {
 
 }  // namespace
 
-int TFmMDR::GetComb(char* text, int position) {
-  const char* field = text;
-  for (int commas = 0; commas < position; ++commas) {
-    field = std::strchr(field, ',');
-    if (field == nullptr) return 0;
-    ++field;
-  }
-  return std::atoi(field);
-}
-
-void TFmMDR::CalcMdrMethodALL(unsigned char* genotypes, unsigned char* phenotypes,
-                              double* scores, int sample_count, int column_count,
-                              int /*phenotype_column_0*/, int case_value, int measure_idx,
-                              int option_code, int missing_code, int /*testing_idx*/,
-                              double /*real_param*/, int /*int_param*/, int /*perm*/,
-                              int /*fold_count*/, MDRResult** results) {
-  const int marker_count = column_count - 1;
-  SearchContext context;
-  prepareSearchContext(genotypes, {phenotypes, scores, sample_count, marker_count, case_value, missing_code},
-                       context);
-  searchOrders(context, nullptr, measure_idx, option_code, results);
-}
-
-void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int measure_idx,
-                          int option_code, MDRResult** results) {
+void searchAllOrders(SearchContext& context, const BitPlanes* built, const RunSettings& settings,
+                     MDRResult** results, RunOutcome& outcome) {
   const int max_order = results[0]->max_order;
   const int init_order = results[0]->init_order;
   const int marker_count = context.marker_count;
-  context.option_code = option_code;
-  context.measure = measure_idx == 1 ? 1 : 0;
+  context.option_code = settings.option_code;
+  context.measure = settings.measure_idx == 1 ? 1 : 0;
   context.K = results[0]->row_count;
   context.planes = built;
-  counted_samples_ = context.N;
-  counted_cases_ = context.cases;
-  orders_.clear();
+  outcome.counted_samples = context.N;
+  outcome.counted_cases = context.cases;
+  outcome.orders.clear();
   int all_cases = 0;
   for (int s = 0; s < context.sample_count; ++s) all_cases += context.phenotypes[s] == 1 ? 1 : 0;
   const int all_controls = context.sample_count - all_cases;
@@ -107,59 +85,63 @@ void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int me
                                (all_cases == 1 ? " case and " : " cases and ") + std::to_string(all_controls) +
                                (all_controls == 1 ? " control" : " controls") +
                                " after the sample options; a case/control search needs at least 2 of each";
-    if (refuse_few_classes) {
-      refuse(kExitBadInput, "%s", counts.c_str());
+    if (settings.refuse_few_classes) {
+      outcome.status = kExitBadInput;
+      outcome.refusal = counts;
       return;
     }
     printWarning(counts);
   }
-  context.all_pairs = all_writer_open_;
+  context.all_pairs = static_cast<bool>(settings.all_pairs);
   // The fast path needs its planes; without them (the "em" method, the plain
   // engine asked for, or too little memory) every batch takes the plain path.
-  context.settings = search_settings;
-  const int threads = workerCount(search_settings.requested_threads);
+  context.settings = settings.search;
+  const int threads = workerCount(settings.search.requested_threads);
   BitPlanes planes;
-  if (built == nullptr && search_settings.use_planes && buildPlanesFor(context, planes, threads))
+  if (built == nullptr && settings.search.use_planes && buildPlanesFor(context, planes, threads))
     context.planes = &planes;
   StrataParts strata;
-  if (!sample_strata.empty()) {
-    context.stratum_of = sample_strata.data();
-    context.stratum_count = static_cast<int>(stratum_names.size());
+  if (!settings.sample_strata.empty()) {
+    context.stratum_of = settings.sample_strata.data();
+    context.stratum_count = settings.stratum_count;
     if (!splitByStrata(context, threads, strata)) {
-      refuse(kExitNoMemory, "out of memory: could not build the bit-planes of the %d strata",
-             context.stratum_count);
+      outcome.status = kExitNoMemory;
+      outcome.refusal = "out of memory: could not build the bit-planes of the " +
+                        std::to_string(context.stratum_count) + " strata";
       return;
     }
     context.strata = &strata;
-    stratum_samples_.clear();
-    for (const SearchContext& part : strata.contexts) stratum_samples_.push_back(part.N);
+    outcome.stratum_samples.clear();
+    for (const SearchContext& part : strata.contexts) outcome.stratum_samples.push_back(part.N);
   }
   std::vector<double> single_gains;
+  const SignificanceRequest& significance = settings.significance;
   if (significance.active) rankForSignificance(significance.rank, context, single_gains);
 
   for (int k = init_order; k <= max_order; ++k) {
     MDRResult& record = *results[k - init_order];
-    SearchProgress progress(k, marker_count, search_settings.show_progress);
+    SearchProgress progress(k, marker_count, settings.search.show_progress);
     OrderRequest search;
     search.order = k;
     search.threads = threads;
     search.progress = &progress;
-    search.via = order_search;
-    if (all_writer_open_) {
-      search.sink = [this, k](int* combinations, int count, double* pairs) {
-        saveAllResult(pairs, combinations, k - 1, count, k - 1);
+    search.via = settings.order_search;
+    if (settings.all_pairs) {
+      search.sink = [&settings, k](int* combinations, int count, double* pairs) {
+        settings.all_pairs(k, combinations, count, pairs);
       };
     }
     if (significance.active) announceScale(k, marker_count, significance.permutations.count);
     AssessedOrder assessed = searchAndAssessOrder(context, search, significance, single_gains);
     if (assessed.failure != AssessedOrder::Failure::kNone) {
       const bool listing = assessed.failure == AssessedOrder::Failure::kListing;
-      refuse(listing ? kExitWriteFailed : kExitNoMemory, "%s", failureMessage(assessed, k).c_str());
+      outcome.status = listing ? kExitWriteFailed : kExitNoMemory;
+      outcome.refusal = failureMessage(assessed, k);
       return;
     }
     progress.finish();
     storeKeptRows(assessed.kept, record);
-    orders_.push_back(std::move(assessed.significance));
+    outcome.orders.push_back(std::move(assessed.significance));
   }
 
   for (int k = init_order; k <= max_order; ++k) {
@@ -169,7 +151,7 @@ void TFmMDR::searchOrders(SearchContext& context, const BitPlanes* built, int me
       record.rig[j] = record.fold_measures[0][2 * j + 1];
       record.p_value[j] = informationGainPValue(record.ig[j], k, context.N);
       for (int m = 1; m <= k; ++m) {
-        record.snp_index[k * j + m - 1] = GetComb(record.fold_combinations[0][j], m);
+        record.snp_index[k * j + m - 1] = combinationTextMarker(record.fold_combinations[0][j], m);
       }
     }
   }

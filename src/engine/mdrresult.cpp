@@ -1,5 +1,8 @@
 #include "engine/mdrresult.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include <algorithm>
 #include <new>
 
@@ -84,4 +87,14 @@ MDRResult::~MDRResult() {
   delete[] p_value;
   delete[] rig;
   delete[] ig;
+}
+
+int combinationTextMarker(const char* text, int position) {
+  const char* field = text;
+  for (int commas = 0; commas < position; ++commas) {
+    field = std::strchr(field, ',');
+    if (field == nullptr) return 0;
+    ++field;
+  }
+  return std::atoi(field);
 }

@@ -10,6 +10,10 @@ constexpr int kCombinationTextBytes = 255;
 // terminator included, never less than kCombinationTextBytes.
 int combinationTextCapacity(int max_order, int marker_count);
 
+// The marker index after the position-th comma of a combination text (0
+// when the text has fewer commas).
+int combinationTextMarker(const char* text, int position);
+
 class MDRResult {
  public:
   // Highest order, first order, folds, rows per fold, row capacity, testing
