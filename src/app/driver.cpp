@@ -19,6 +19,7 @@
 #include "app/result_files.h"
 #include "app/run_log.h"
 #include "app/results_table.h"
+#include "engine/significance/order_warnings.h"
 #include "app/run_plan.h"
 #include "app/text_subset.h"
 #include "app/tfmmdr.h"

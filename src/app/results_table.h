@@ -26,32 +26,10 @@ struct TableRun {
 // run's report and table say first.
 std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples);
 
-// The column names, tab-separated, without a line end.
-std::string resultsTableHeader();
-
-// One data line (without its line end).
-std::string resultsTableLine(int order, long long rank, const SignificanceRow& row,
-                             const AdjustedPValues& adjusted, char* const* marker_names,
-                             const std::vector<std::string>* positions = nullptr);
-
 // Writes the whole table to `path` (beside, then renamed into place); false
 // with `error` set when it could not be written completely.
 bool writeResultsTable(const std::string& path, const TableRun& run,
                        const std::vector<OrderSignificance>& orders, char* const* marker_names,
                        std::string& error);
-
-// The warning about combinations whose measures are not numbers (empty when
-// there are none): how many, the first, what that does to the ranking.
-std::string notANumberWarning(const OrderSignificance& order, char* const* marker_names,
-                              bool left_out);
-
-// The warning about an order that lists no row although it has combinations
-// (empty when it lists some): a report without rows must not read as a
-// search that found nothing worth listing.
-std::string emptyOrderWarning(const OrderSignificance& order, const std::string& rank_word);
-
-// The warning about listed rows whose adjusted p-values could not be
-// computed (empty when there are none).
-std::string notFittedWarning(const std::vector<OrderSignificance>& orders);
 
 #endif  // GORVA_APP_RESULTS_TABLE_H

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "app/memory_budget.h"
-#include "app/results_table.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/cell_counter.h"
 #include "engine/rank/search_context.h"
@@ -13,6 +12,7 @@
 #include "engine/search/strata.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/order_significance.h"
+#include "engine/significance/order_warnings.h"
 #include "io/messages.h"
 #include "python/search_errors.h"
 
@@ -185,8 +185,8 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
   std::vector<double> single_gains;
   rankForSignificance(request.rank, context, single_gains);
 
-  std::vector<char*> names;
-  for (const std::string& name : request.marker_names) names.push_back(const_cast<char*>(name.c_str()));
+  std::vector<const char*> names;
+  for (const std::string& name : request.marker_names) names.push_back(name.c_str());
   ArraySearchResult result;
   SignificanceRequest significance;
   significance.active = true;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/gorva.h"
+#include "engine/significance/table_columns.h"
 #include "python/array_search.h"
 #include "python/data_readers.h"
 
@@ -156,60 +157,33 @@ std::vector<std::string> markerNames(const py::object& markers, int count) {
   return names;
 }
 
-std::string joined(const std::vector<int>& markers, const std::vector<std::string>* names,
-                   const char* separator) {
-  std::string text;
-  for (std::size_t j = 0; j < markers.size(); ++j) {
-    if (j > 0) text += separator;
-    text += names ? (*names)[markers[j]] : std::to_string(markers[j]);
-  }
-  return text;
-}
-
-template <typename Value, typename Field>
-py::array_t<Value> column(const std::vector<ArrayTableRow>& rows, Field field) {
-  py::array_t<Value> values(static_cast<py::ssize_t>(rows.size()));
-  for (std::size_t i = 0; i < rows.size(); ++i) values.mutable_at(i) = field(rows[i]);
+template <typename Value>
+py::array_t<Value> numberColumn(const TableColumn& column, const std::vector<TableLine>& lines) {
+  py::array_t<Value> values(static_cast<py::ssize_t>(lines.size()));
+  for (std::size_t i = 0; i < lines.size(); ++i) values.mutable_at(i) = static_cast<Value>(column.number(lines[i]));
   return values;
 }
 
+// The program's table columns, each as one array (text columns of objects).
 py::dict tableColumns(const std::vector<ArrayTableRow>& rows, const std::vector<std::string>& names) {
-  py::list markers;
-  py::list indices;
-  for (const ArrayTableRow& line : rows) {
-    markers.append(joined(line.row.markers, &names, ","));
-    indices.append(joined(line.row.markers, nullptr, "-"));
-  }
+  std::vector<const char*> name_texts;
+  for (const std::string& name : names) name_texts.push_back(name.c_str());
+  std::vector<TableLine> lines;
+  for (const ArrayTableRow& row : rows)
+    lines.push_back({row.order, row.rank, &row.row, &row.adjusted, name_texts.data(), nullptr});
   const py::object as_array = py::module_::import("numpy").attr("array");
-  using Row = const ArrayTableRow&;
   py::dict columns;
-  columns["order"] = column<int>(rows, [](Row r) { return r.order; });
-  columns["rank"] = column<int>(rows, [](Row r) { return r.rank; });
-  columns["markers"] = as_array(markers, "dtype"_a = "object");
-  columns["indices"] = as_array(indices, "dtype"_a = "object");
-  columns["cases"] = column<int>(rows, [](Row r) { return r.row.cases; });
-  columns["controls"] = column<int>(rows, [](Row r) { return r.row.controls; });
-  columns["df"] = column<int>(rows, [](Row r) { return r.row.df; });
-  columns["IG"] = column<double>(rows, [](Row r) { return r.row.ig; });
-  columns["RIG"] = column<double>(rows, [](Row r) { return r.row.rig; });
-  columns["synergy"] = column<double>(rows, [](Row r) { return r.row.synergy; });
-  columns["p_chisq"] = column<double>(rows, [](Row r) { return r.row.p_chisq; });
-  columns["p_bonferroni"] = column<double>(rows, [](Row r) { return r.row.p_bonferroni; });
-  columns["p_permutation"] = column<double>(rows, [](Row r) { return r.row.p_permutation; });
-  columns["p_interaction"] = column<double>(rows, [](Row r) { return r.row.p_interaction; });
-  columns["p_adjusted"] = column<double>(rows, [](Row r) { return r.adjusted.p_adjusted; });
-  columns["p_interaction_adjusted"] =
-      column<double>(rows, [](Row r) { return r.adjusted.p_interaction_adjusted; });
-  // Arrays carry no map positions: the column is there, NA, as in the
-  // program's table of a text file.
-  py::list positions;
-  py::list cells;
-  for (const ArrayTableRow& line : rows) {
-    positions.append("NA");
-    cells.append(cellCountsText(line.row.cells));
+  for (const TableColumn& column : resultsTableColumns()) {
+    if (column.kind == ColumnKind::kCount) {
+      columns[column.name] = numberColumn<int>(column, lines);
+    } else if (column.kind != ColumnKind::kText) {
+      columns[column.name] = numberColumn<double>(column, lines);
+    } else {
+      py::list texts;
+      for (const TableLine& line : lines) texts.append(column.text(line));
+      columns[column.name] = as_array(texts, "dtype"_a = "object");
+    }
   }
-  columns["positions"] = as_array(positions, "dtype"_a = "object");
-  columns["cells"] = as_array(cells, "dtype"_a = "object");
   return columns;
 }
 

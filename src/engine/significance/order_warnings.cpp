@@ -1,0 +1,53 @@
+#include "engine/significance/order_warnings.h"
+
+#include <cmath>
+
+#include "io/messages.h"
+
+std::string notANumberWarning(const OrderSignificance& order, const char* const* marker_names,
+                              bool left_out) {
+  const std::vector<double>& own_gains = order.first_own_gains;
+  if (order.not_a_number == 0) return "";
+  std::string first;
+  for (std::size_t j = 0; j < order.first_not_a_number.size(); ++j) {
+    const int m = order.first_not_a_number[j];
+    if (j < own_gains.size() && std::isnan(own_gains[j])) {
+      first = std::string("marker ") + marker_names[m] +
+              " (no sample of both classes has a genotype there)";
+      break;
+    }
+    first += (j > 0 ? "," : "") + std::string(marker_names[m]);
+  }
+  if (first.rfind("marker ", 0) != 0) first = "combination " + first;
+  std::string text = "order " + std::to_string(order.order) + ": " +
+                     std::to_string(order.not_a_number) +
+                     " combinations have measures that are not numbers (no countable sample, or "
+                     "one class only), the first: " +
+                     first + "; ";
+  text += left_out ? "they were left out of the ranking"
+                   : "the ranking can then lose better combinations of their batch "
+                     "(--table, --rank, --permutations and --max-p leave them out)";
+  return warningLine(text);
+}
+
+std::string emptyOrderWarning(const OrderSignificance& order, const std::string& rank_word) {
+  if (!order.rows.empty() || order.tests < 1) return "";
+  std::string why = "every combination's measures are not numbers";
+  if (rank_word == "p")
+    why = "no combination has a test (its genotype cells pool into one group, or one class is left): "
+          "nothing can be ranked by p; --rank ig lists them by IG";
+  return warningLine("order " + std::to_string(order.order) + ": no combination is listed: " + why);
+}
+
+std::string notFittedWarning(const std::vector<OrderSignificance>& orders) {
+  long long not_fitted = 0;
+  long long rows = 0;
+  for (const OrderSignificance& order : orders) {
+    not_fitted += order.structure.not_fitted;
+    rows += static_cast<long long>(order.structure.listed.size());
+  }
+  if (not_fitted == 0) return "";
+  return warningLine(std::to_string(not_fitted) + " of the " + std::to_string(rows) +
+                     " listed rows have p_adjusted or p_interaction_adjusted NA: a logistic model did not "
+                     "converge or separated the classes (a fitted probability within 1e-8 of 0 or 1)");
+}

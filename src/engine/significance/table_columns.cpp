@@ -1,0 +1,88 @@
+#include "engine/significance/table_columns.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+std::string formatted(const char* pattern, double value) {
+  if (std::isnan(value)) return "NA";
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+std::string joinedMarkers(const TableLine& line, bool by_name) {
+  const std::vector<int>& markers = line.row->markers;
+  std::string text;
+  for (std::size_t j = 0; j < markers.size(); ++j) {
+    if (j > 0) text += by_name ? ',' : '-';
+    text += by_name ? std::string(line.marker_names[markers[j]]) : std::to_string(markers[j]);
+  }
+  return text;
+}
+
+std::string markerPositions(const TableLine& line) {
+  if (line.positions == nullptr || line.positions->empty()) return "NA";
+  const std::vector<int>& markers = line.row->markers;
+  std::string text;
+  for (std::size_t j = 0; j < markers.size(); ++j) text += (j > 0 ? "," : "") + (*line.positions)[markers[j]];
+  return text;
+}
+
+using Line = const TableLine&;
+
+const std::vector<TableColumn> kColumns = {
+    {"order", ColumnKind::kCount, [](Line l) { return double(l.order); }, nullptr},
+    {"rank", ColumnKind::kCount, [](Line l) { return double(l.rank); }, nullptr},
+    {"markers", ColumnKind::kText, nullptr, [](Line l) { return joinedMarkers(l, true); }},
+    {"indices", ColumnKind::kText, nullptr, [](Line l) { return joinedMarkers(l, false); }},
+    {"cases", ColumnKind::kCount, [](Line l) { return double(l.row->cases); }, nullptr},
+    {"controls", ColumnKind::kCount, [](Line l) { return double(l.row->controls); }, nullptr},
+    {"df", ColumnKind::kCount, [](Line l) { return double(l.row->df); }, nullptr},
+    {"IG", ColumnKind::kMeasure, [](Line l) { return l.row->ig; }, nullptr},
+    {"RIG", ColumnKind::kMeasure, [](Line l) { return l.row->rig; }, nullptr},
+    {"synergy", ColumnKind::kMeasure, [](Line l) { return l.row->synergy; }, nullptr},
+    {"p_chisq", ColumnKind::kProbability, [](Line l) { return l.row->p_chisq; }, nullptr},
+    {"p_bonferroni", ColumnKind::kProbability, [](Line l) { return l.row->p_bonferroni; }, nullptr},
+    {"p_permutation", ColumnKind::kProbability, [](Line l) { return l.row->p_permutation; }, nullptr},
+    {"p_interaction", ColumnKind::kProbability, [](Line l) { return l.row->p_interaction; }, nullptr},
+    {"p_adjusted", ColumnKind::kProbability, [](Line l) { return l.adjusted->p_adjusted; }, nullptr},
+    {"p_interaction_adjusted", ColumnKind::kProbability,
+     [](Line l) { return l.adjusted->p_interaction_adjusted; }, nullptr},
+    {"positions", ColumnKind::kText, nullptr, markerPositions},
+    {"cells", ColumnKind::kText, nullptr, [](Line l) { return cellCountsText(l.row->cells); }},
+};
+
+}  // namespace
+
+const std::vector<TableColumn>& resultsTableColumns() { return kColumns; }
+
+std::string tableCellText(const TableColumn& column, const TableLine& line) {
+  switch (column.kind) {
+    case ColumnKind::kCount:
+      return std::to_string(static_cast<long long>(column.number(line)));
+    case ColumnKind::kMeasure:
+      return formatted("%.9g", column.number(line));
+    case ColumnKind::kProbability:
+      return formatted("%.6E", column.number(line));
+    case ColumnKind::kText:
+      break;
+  }
+  return column.text(line);
+}
+
+std::string resultsTableHeader() {
+  std::string text;
+  for (const TableColumn& column : kColumns) text += (text.empty() ? "" : "\t") + std::string(column.name);
+  return text;
+}
+
+std::string resultsTableLine(const TableLine& line) {
+  std::string text;
+  for (std::size_t c = 0; c < kColumns.size(); ++c) {
+    if (c > 0) text += '\t';
+    text += tableCellText(kColumns[c], line);
+  }
+  return text;
+}
