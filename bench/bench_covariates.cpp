@@ -1,9 +1,13 @@
 // bench_covariates: the cost of the covariate-adjusted p-values, computed
-// for listed rows only: 100,000 pairs (p_adjusted and
-// p_interaction_adjusted, three logistic fits each) with 10 covariates on
-// 1,000 samples, 1 % missing genotypes ("available"), on 2 threads.
+// for listed rows only. Shape: 100,000 listed rows of each order 1 and 2
+// (pairs: p_adjusted and p_interaction_adjusted), 10 covariates (the first
+// two shifted in cases, as principal components of a structured cohort
+// are), 2,000 samples, 1 % missing genotypes ("available"), on 1 and then
+// 2 threads in the same run.
 //
-// usage: bench_covariates [--rows N] [--samples N] [--covariates N] [--threads N]
+// usage: bench_covariates [--rows N] [--samples N] [--covariates N] [--strata N] [--dump FILE]
+//   --dump writes every row's p-values (%.17g) to FILE, so that two builds
+//   can be compared on the same rows.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -17,17 +21,29 @@
 #include "bench_support.h"
 #include "engine/significance/covariate_tests.h"
 
+namespace {
+
+double cpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + 1e-6 * (u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   int rows = 100000;
-  int samples = 1000;
+  int samples = 2000;
   int covariates = 10;
-  int threads = 2;
+  int strata = 1;
+  const char* dump = nullptr;
   for (int i = 1; i + 1 < argc; i += 2) {
     const int value = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--rows") == 0) rows = value;
     if (std::strcmp(argv[i], "--samples") == 0) samples = value;
     if (std::strcmp(argv[i], "--covariates") == 0) covariates = value;
-    if (std::strcmp(argv[i], "--threads") == 0) threads = value;
+    if (std::strcmp(argv[i], "--strata") == 0) strata = value;
+    if (std::strcmp(argv[i], "--dump") == 0) dump = argv[i + 1];
   }
   constexpr int kMarkers = 400;
   Workload w = makeWorkload("covariates", kMarkers, samples, 0.01, 2, 7);
@@ -38,31 +54,48 @@ int main(int argc, char** argv) {
   std::normal_distribution<double> normal(0, 1);
   CovariateModel model;
   model.count = covariates;
-  for (int v = 0; v < samples * covariates; ++v) model.values.push_back(normal(random));
+  for (int s = 0; s < samples; ++s)
+    for (int c = 0; c < covariates; ++c) model.values.push_back(normal(random) + (c < 2 && w.phenotypes[s] ? 0.3 : 0));
+  if (strata > 1) {
+    model.stratum_count = strata;
+    for (int s = 0; s < samples; ++s) model.strata.push_back(static_cast<int>(random() % strata));
+  }
   std::uniform_int_distribution<int> marker(0, kMarkers - 1);
+  std::vector<int> singles;
   std::vector<int> pairs;
   for (int r = 0; r < rows; ++r) {
+    singles.push_back(marker(random));
     int a = marker(random);
     int b = marker(random);
     while (b == a) b = marker(random);
     pairs.push_back(std::min(a, b));
     pairs.push_back(std::max(a, b));
   }
-  rusage before{};
-  getrusage(RUSAGE_SELF, &before);
-  const auto start = std::chrono::steady_clock::now();
-  const std::vector<AdjustedPValues> out = adjustedPValues(context, model, pairs, 2, threads);
-  const double seconds = secondsSince(start);
-  rusage after{};
-  getrusage(RUSAGE_SELF, &after);
-  const auto cpu = [](const rusage& u) { return u.ru_utime.tv_sec + u.ru_stime.tv_sec + 1e-6 * (u.ru_utime.tv_usec + u.ru_stime.tv_usec); };
-  const double cpu_seconds = cpu(after) - cpu(before);
-  long not_fitted = 0;
-  for (const AdjustedPValues& row : out) not_fitted += row.not_fitted;
   std::printf("CPU: %s\n", cpuModel().c_str());
-  std::printf("%d pairs, %d covariates, %d samples, %d threads: %.2f s wall (%.0f rows/s), %.2f s CPU "
-              "(so at best %.2f s wall on idle cores); %ld rows with a model not fitted\n",
-              rows, covariates, samples, threads, seconds, rows / seconds, cpu_seconds, cpu_seconds / threads,
-              not_fitted);
+  std::FILE* out = dump != nullptr ? std::fopen(dump, "w") : nullptr;
+  if (dump != nullptr && out == nullptr) {
+    std::perror(dump);
+    return 1;
+  }
+  for (const int k : {1, 2}) {
+    for (const int threads : {1, 2}) {
+      const double cpu_before = cpuSeconds();
+      const auto start = std::chrono::steady_clock::now();
+      const std::vector<AdjustedPValues> found = adjustedPValues(context, model, k == 1 ? singles : pairs, k, threads);
+      const double seconds = secondsSince(start);
+      const double cpu = cpuSeconds() - cpu_before;
+      long not_fitted = 0;
+      for (const AdjustedPValues& row : found) not_fitted += row.not_fitted;
+      std::printf("order %d, %d rows, %d covariates, %d samples, %d strata, %d threads: %.2f s wall "
+                  "(%.0f rows/s), %.2f s CPU; %ld rows with a model not fitted\n",
+                  k, rows, covariates, samples, strata, threads, seconds, rows / seconds, cpu, not_fitted);
+      if (out != nullptr && threads == 1)
+        for (const AdjustedPValues& row : found) std::fprintf(out, "%.17g %.17g\n", row.p_adjusted, row.p_interaction_adjusted);
+    }
+  }
+  if (out != nullptr && std::fclose(out) != 0) {
+    std::perror(dump);
+    return 1;
+  }
   return 0;
 }

@@ -4,7 +4,8 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
-#include <optional>
+#include <map>
+#include <vector>
 
 #include "engine/count/worker_threads.h"
 #include "engine/significance/interaction_test.h"
@@ -22,6 +23,11 @@ bool countsMissingCodes(int missing_code) {
   return missing_code == kMethodMc || missing_code == kMethodNone || missing_code == kMethodImputation;
 }
 
+// Null models kept per thread, each the size of one linear predictor per
+// counted sample: enough for every marker of order 1 and for rows sharing
+// their samples, bounded for long listings of pairs.
+constexpr std::size_t kCachedNullModels = 512;
+
 class CombinationModels {
  public:
   CombinationModels(const SearchContext& context, const CovariateModel& model, int k)
@@ -36,31 +42,98 @@ class CombinationModels {
                                                 : 1) {
     cells_ = 1;
     for (int j = 0; j < k; ++j) cells_ *= levels_;
+    covariates_.resize(context.sample_count, model.count);
+    for (int s = 0; s < context.sample_count; ++s)
+      for (int c = 0; c < model.count; ++c) covariates_(s, c) = model.values[static_cast<std::size_t>(s) * model.count + c];
+    startFromEverySample();
   }
 
   AdjustedPValues assess(const int* markers) {
     countedSamples(markers);
     AdjustedPValues out{kNotANumber, kNotANumber, false};
     if (rows_.empty()) return out;
+    gather(rows_, dense_, y_);
     // The genotype enters as the groups the association test pools the
     // cells into, per stratum: cells of a few samples make the likelihood
     // ratio anti-conservative and separate the classes. Without covariates
     // the test is then the association test's G before Williams' divisor.
-    std::vector<int> group_of(rows_.size());
+    group_of_.resize(rows_.size());
     for (int st = 0; st < strata_; ++st) {
       const std::vector<int> groups = associationGroups(&tables_[2L * cells_ * st], cells_);
       for (std::size_t i = 0; i < rows_.size(); ++i)
-        if (stratum_of_[i] == st) group_of[i] = cells_ * st + groups[cell_of_[i]];
+        if (stratum_of_[i] == st) group_of_[i] = cells_ * st + groups[cell_of_[i]];
     }
-    const LogisticFit reduced = covariatesOnlyFit();
-    const LogisticFit full = fitLogistic(withFactor(baseDesign(rows_), group_of, cells_ * strata_), outcomes(rows_));
-    out.p_adjusted = likelihoodRatioPValue(reduced, full);
-    out.not_fitted = !reduced.fitted || !full.fitted;
-    if (k_ == 2) interaction(out);
+    const NullModel& reduced = nullModel();
+    full_eta_ = reduced.eta;
+    const LogisticFit full = fitLogistic(FactorDesign{group_of_, cells_ * strata_, dense_}, y_, full_eta_, work_);
+    out.p_adjusted = likelihoodRatioPValue(reduced.fit, full);
+    out.not_fitted = !reduced.fit.fitted || !full.fitted;
+    if (k_ == 2) interaction(reduced, full, out);
     return out;
   }
 
  private:
+  struct NullModel {
+    LogisticFit fit;
+    Eigen::VectorXd eta;
+  };
+
+  // The covariates and outcomes of `rows`.
+  void gather(const std::vector<int>& rows, Eigen::MatrixXd& dense, Eigen::VectorXd& y) const {
+    const auto n = static_cast<Eigen::Index>(rows.size());
+    dense.resize(n, model_.count);
+    y.resize(n);
+    for (Eigen::Index c = 0; c < dense.cols(); ++c)
+      for (Eigen::Index i = 0; i < n; ++i) dense(i, c) = covariates_(rows[i], c);
+    for (Eigen::Index i = 0; i < n; ++i) y[i] = context_.phenotypes[rows[i]];
+  }
+
+  // Every row's null model starts from the covariates' fit to every sample
+  // (in strata holding both classes): the rows leave out a few samples at
+  // most, so a few iterations reach their own fit.
+  void startFromEverySample() {
+    start_eta_ = Eigen::VectorXd::Zero(context_.sample_count);
+    std::vector<long> classes(2L * strata_, 0);
+    for (const int s : context_.samples) ++classes[2L * stratumOf(s) + (context_.phenotypes[s] ? 1 : 0)];
+    std::vector<int> rows, level;
+    for (const int s : context_.samples) {
+      const int st = stratumOf(s);
+      if (classes[2L * st] == 0 || classes[2L * st + 1] == 0) continue;
+      rows.push_back(s);
+      level.push_back(st);
+    }
+    Eigen::MatrixXd dense;
+    Eigen::VectorXd y;
+    gather(rows, dense, y);
+    Eigen::VectorXd eta = Eigen::VectorXd::Zero(static_cast<Eigen::Index>(rows.size()));
+    if (!fitLogistic(FactorDesign{level, strata_, dense}, y, eta, work_).fitted) return;
+    for (std::size_t i = 0; i < rows.size(); ++i) start_eta_[rows[i]] = eta[static_cast<Eigen::Index>(i)];
+  }
+
+  int stratumOf(int sample) const { return strata_ > 1 ? stratum_of_sample_[sample] : 0; }
+
+  // The covariates-only model of the counted samples. It depends on which
+  // samples the row leaves out (under "available", those missing at one of
+  // its markers), so rows leaving out the same ones share it.
+  const NullModel& nullModel() {
+    left_out_.clear();
+    std::size_t r = 0;
+    for (const int s : context_.samples) {
+      if (r < rows_.size() && rows_[r] == s) ++r;
+      else left_out_.push_back(s);
+    }
+    if (const auto found = null_models_.find(left_out_); found != null_models_.end()) return found->second;
+    NullModel null;
+    null.eta.resize(static_cast<Eigen::Index>(rows_.size()));
+    for (std::size_t i = 0; i < rows_.size(); ++i) null.eta[static_cast<Eigen::Index>(i)] = start_eta_[rows_[i]];
+    null.fit = fitLogistic(FactorDesign{stratum_of_, strata_, dense_}, y_, null.eta, work_);
+    if (null_models_.size() >= kCachedNullModels) {
+      uncached_ = std::move(null);
+      return uncached_;
+    }
+    return null_models_.emplace(left_out_, std::move(null)).first->second;
+  }
+
   // The samples the combination's count table counts, each one's genotype
   // cell and stratum, and the count tables per stratum. Strata holding one
   // class add nothing to a test conditional on the stratum, and would
@@ -81,7 +154,7 @@ class CombinationModels {
         cell = cell * levels_ + code;
       }
       if (!observed && !countsMissingCodes(context_.missing_code)) continue;
-      const int stratum = strata_ > 1 ? stratum_of_sample_[s] : 0;
+      const int stratum = stratumOf(s);
       rows_.push_back(s);
       cell_of_.push_back(cell);
       stratum_of_.push_back(stratum);
@@ -108,65 +181,58 @@ class CombinationModels {
     stratum_of_.resize(kept);
   }
 
-  // Rows that count every sample share the model of the covariates alone.
-  LogisticFit covariatesOnlyFit() {
-    const bool every_sample = rows_.size() == context_.samples.size();
-    if (every_sample && every_sample_fit_) return *every_sample_fit_;
-    const LogisticFit fit = fitLogistic(baseDesign(rows_), outcomes(rows_));
-    if (every_sample) every_sample_fit_ = fit;
-    return fit;
-  }
-
   // On the samples of the cells the interaction test keeps: both markers
   // as factors with and without their product.
-  void interaction(AdjustedPValues& out) {
+  void interaction(const NullModel& reduced, const LogisticFit& grouped, AdjustedPValues& out) {
     std::vector<std::vector<int>> kept_tables;
     for (int st = 0; st < strata_; ++st) kept_tables.push_back(interactionTable(&tables_[2L * cells_ * st], levels_));
-    std::vector<int> rows, first, second, cell;
+    std::vector<Eigen::Index> kept;
+    std::vector<int> rows, stratum, first, second, cell;
     for (std::size_t i = 0; i < rows_.size(); ++i) {
       const int c = cell_of_[i];
       const std::vector<int>& table = kept_tables[stratum_of_[i]];
       if (table[2 * c] + table[2 * c + 1] == 0) continue;
+      kept.push_back(static_cast<Eigen::Index>(i));
       rows.push_back(rows_[i]);
+      stratum.push_back(stratum_of_[i]);
       first.push_back(c % levels_);
       second.push_back(c / levels_);
       cell.push_back(cells_ * stratum_of_[i] + c);
     }
     if (rows.empty()) return;
-    const Eigen::MatrixXd base = baseDesign(rows);
-    const Eigen::VectorXd y = outcomes(rows);
-    const LogisticFit additive = fitLogistic(withFactor(withFactor(base, first, levels_), second, levels_), y);
-    const LogisticFit full = fitLogistic(withFactor(base, cell, cells_ * strata_), y);
+    const bool every_row = rows.size() == rows_.size();
+    Eigen::MatrixXd subset_dense;
+    Eigen::VectorXd subset_y;
+    if (!every_row) gather(rows, subset_dense, subset_y);
+    const Eigen::MatrixXd& covariates = every_row ? dense_ : subset_dense;
+    const Eigen::VectorXd& y = every_row ? y_ : subset_y;
+    const Eigen::MatrixXd additive_dense = withIndicators(withIndicators(covariates, first, levels_), second, levels_);
+    Eigen::VectorXd eta(static_cast<Eigen::Index>(kept.size()));
+    for (std::size_t i = 0; i < kept.size(); ++i) eta[static_cast<Eigen::Index>(i)] = reduced.eta[kept[i]];
+    const LogisticFit additive = fitLogistic(FactorDesign{stratum, strata_, additive_dense}, y, eta, work_);
+    // When the association test pooled no cell and the interaction test
+    // dropped none, the model of every cell is the one already fitted.
+    const LogisticFit full = every_row && distinctLevels(group_of_) == distinctLevels(cell)
+                                 ? grouped
+                                 : fitLogistic(FactorDesign{cell, cells_ * strata_, covariates}, y, eta, work_);
     out.p_interaction_adjusted = likelihoodRatioPValue(additive, full);
     out.not_fitted = out.not_fitted || !additive.fitted || !full.fitted;
   }
 
-  Eigen::VectorXd outcomes(const std::vector<int>& rows) const {
-    Eigen::VectorXd y(static_cast<Eigen::Index>(rows.size()));
-    for (std::size_t i = 0; i < rows.size(); ++i) y[static_cast<Eigen::Index>(i)] = context_.phenotypes[rows[i]];
-    return y;
-  }
-
-  // The intercept, the covariates and the strata of `rows`.
-  Eigen::MatrixXd baseDesign(const std::vector<int>& rows) const {
-    const int n = static_cast<int>(rows.size());
-    const int strata_columns = strata_ - 1;
-    Eigen::MatrixXd design = Eigen::MatrixXd::Zero(n, 1 + model_.count + strata_columns);
-    for (int i = 0; i < n; ++i) {
-      const int s = rows[i];
-      design(i, 0) = 1.0;
-      for (int c = 0; c < model_.count; ++c) {
-        design(i, 1 + c) = model_.values[static_cast<std::size_t>(s) * model_.count + c];
-      }
-      if (strata_columns > 0 && stratum_of_sample_[s] > 0) design(i, model_.count + stratum_of_sample_[s]) = 1.0;
+  int distinctLevels(const std::vector<int>& level) const {
+    std::vector<bool> seen(static_cast<std::size_t>(cells_) * strata_, false);
+    int distinct = 0;
+    for (const int l : level) {
+      if (seen[l]) continue;
+      seen[l] = true;
+      ++distinct;
     }
-    return design;
+    return distinct;
   }
 
   // `design` and one indicator per level of `factor` that occurs, but the
   // lowest occurring one, in order of the codes.
-  static Eigen::MatrixXd withFactor(const Eigen::MatrixXd& design, const std::vector<int>& factor,
-                                    int levels) {
+  static Eigen::MatrixXd withIndicators(const Eigen::MatrixXd& design, const std::vector<int>& factor, int levels) {
     std::vector<int> column(levels, -1);
     for (const int level : factor) column[level] = 0;
     int added = -1;
@@ -191,11 +257,20 @@ class CombinationModels {
   int cells_;
   const int* stratum_of_sample_;
   int strata_;
-  std::optional<LogisticFit> every_sample_fit_;
+  Eigen::MatrixXd covariates_;  // samples x covariates
+  Eigen::VectorXd start_eta_;   // per sample: the null model's start
+  LogisticWorkspace work_;
+  std::map<std::vector<int>, NullModel> null_models_;  // by the samples left out
+  NullModel uncached_;
+  std::vector<int> left_out_;
   std::vector<int> rows_;        // the counted samples
   std::vector<int> cell_of_;     // each one's genotype cell
   std::vector<int> stratum_of_;  // and stratum
+  std::vector<int> group_of_;    // and pooled genotype group
   std::vector<int> tables_;      // strata x cells x (controls, cases)
+  Eigen::MatrixXd dense_;        // the counted samples' covariates
+  Eigen::VectorXd y_;            // and outcomes
+  Eigen::VectorXd full_eta_;
 };
 
 }  // namespace

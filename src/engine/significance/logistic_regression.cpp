@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <vector>
 
 #include "engine/significance/significance.h"
 
@@ -17,89 +16,156 @@ constexpr double kDevianceTolerance = 1e-12;
 constexpr double kSeparatedProbability = 1e-8;
 constexpr double kRankTolerance = 1e-9;
 
-// The columns of `design` that do not depend linearly on others, judged on
-// the Gram matrix of the columns scaled to unit length (p x p, far cheaper
-// than a factorisation of the design itself).
-Eigen::MatrixXd independentColumns(const Eigen::MatrixXd& design, int& rank) {
-  Eigen::VectorXd norms = design.colwise().norm().transpose();
-  for (Eigen::Index c = 0; c < norms.size(); ++c) norms[c] = norms[c] > 0 ? 1.0 / norms[c] : 0.0;
-  Eigen::MatrixXd gram = Eigen::MatrixXd::Zero(design.cols(), design.cols());
-  gram.selfadjointView<Eigen::Lower>().rankUpdate(design.transpose());
-  gram = gram.selfadjointView<Eigen::Lower>();
-  gram = norms.asDiagonal() * gram * norms.asDiagonal();
-  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(gram);
-  qr.setThreshold(kRankTolerance);
-  rank = static_cast<int>(qr.rank());
-  if (rank == design.cols()) return design;
-  std::vector<Eigen::Index> kept(qr.colsPermutation().indices().data(),
-                                 qr.colsPermutation().indices().data() + rank);
-  std::sort(kept.begin(), kept.end());
-  Eigen::MatrixXd out(design.rows(), rank);
-  for (int c = 0; c < rank; ++c) out.col(c) = design.col(kept[c]);
-  return out;
-}
-
-// The fitted probabilities of linear predictors `eta`, and the deviance,
-// from one exponential per sample.
-double probabilitiesAndDeviance(const Eigen::VectorXd& y, const Eigen::VectorXd& eta, Eigen::VectorXd& prob) {
+// The fitted probabilities of linear predictors `eta`, and the deviance.
+// Vectorised exp and log of 1 + exp(-|eta|): log1p is not vectorised, and
+// log(1 + e) errs by at most 1e-16 in absolute terms, far below what a
+// deviance difference of a few units notices.
+double probabilitiesAndDeviance(const Eigen::VectorXd& y, const Eigen::VectorXd& eta, LogisticWorkspace& work) {
+  work.magnitude = eta.array().abs();
+  work.tail = (-work.magnitude).exp();
+  work.log_tail = (1.0 + work.tail).log();
+  work.weight = (1.0 + work.tail).inverse();  // the likelier class's probability
+  work.prob = (eta.array() >= 0).select(work.weight, work.tail * work.weight);
   double sum = 0;
   for (Eigen::Index i = 0; i < y.size(); ++i) {
-    const double x = eta[i];
-    const double e = std::exp(-std::fabs(x));
-    prob[i] = x >= 0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
-    // log(1 + exp(x)) - y x, without overflow.
-    sum += std::fmax(x, 0.0) + std::log1p(e) - y[i] * x;
+    // -log P(observed class): log(1 + e), plus |eta| when it is the less likely class.
+    const bool likelier = (eta[i] >= 0) == (y[i] > 0.5);
+    sum += work.log_tail[i] + (likelier ? 0.0 : work.magnitude[i]);
   }
   return 2 * sum;
 }
 
-bool separated(const Eigen::VectorXd& prob) {
-  for (Eigen::Index i = 0; i < prob.size(); ++i) {
-    if (prob[i] < kSeparatedProbability || prob[i] > 1.0 - kSeparatedProbability) return true;
+bool separated(const Eigen::ArrayXd& prob) {
+  return (prob < kSeparatedProbability).any() || (prob > 1.0 - kSeparatedProbability).any();
+}
+
+// Per level of the factor, the sums of the weights, of the weighted dense
+// rows and of the working responses: the factor's blocks of X'WX and X'Wz.
+// Neighbouring samples mostly share a level: four interleaved partial sums
+// keep each addition from waiting on the one before.
+void levelSums(const std::vector<int>& level, int levels, const Eigen::MatrixXd& dense, LogisticWorkspace& work) {
+  const Eigen::Index n = dense.rows();
+  const Eigen::Index d = dense.cols();
+  constexpr int kLanes = 4;
+  work.partial.setZero(levels * kLanes, d + 2);
+  const auto add = [&](const double* column, Eigen::Index c) {
+    double* sums = work.partial.col(c).data();
+    Eigen::Index i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+      for (int lane = 0; lane < kLanes; ++lane) sums[kLanes * level[i + lane] + lane] += column[i + lane];
+    for (; i < n; ++i) sums[kLanes * level[i]] += column[i];
+  };
+  for (Eigen::Index c = 0; c < d; ++c) add(work.weighted.col(c).data(), c);
+  add(work.weight.data(), d);
+  add(work.response.data(), d + 1);
+  work.level_dense.resize(levels, d);
+  work.level_weight.resize(levels);
+  work.level_response.resize(levels);
+  for (int l = 0; l < levels; ++l) {
+    const Eigen::RowVectorXd total = work.partial.middleRows(kLanes * l, kLanes).colwise().sum();
+    work.level_dense.row(l) = total.head(d);
+    work.level_weight[l] = total[d];
+    work.level_response[l] = total[d + 1];
   }
-  return false;
+}
+
+// The dense columns independent of the factor and of each other, judged on
+// X'WX with the factor eliminated (its Schur complement), scaled so that a
+// column counts by the part of its length the others do not explain.
+std::vector<Eigen::Index> independentDenseColumns(const LogisticWorkspace& work) {
+  const Eigen::Index d = work.schur.rows();
+  Eigen::VectorXd scale(d);
+  for (Eigen::Index c = 0; c < d; ++c) {
+    const double diagonal = work.information(c, c);
+    scale[c] = diagonal > 0 ? 1.0 / std::sqrt(diagonal) : 0.0;
+  }
+  const Eigen::MatrixXd scaled = scale.asDiagonal() * work.schur * scale.asDiagonal();
+  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(scaled);
+  qr.setThreshold(kRankTolerance);
+  std::vector<Eigen::Index> kept(qr.colsPermutation().indices().data(),
+                                 qr.colsPermutation().indices().data() + qr.rank());
+  std::sort(kept.begin(), kept.end());
+  return kept;
+}
+
+enum class Step { kTaken, kSingular, kRankDeficient };
+
+// One IRLS step from the probabilities in `work`: the weighted least
+// squares fit of the working response, solved for the dense coefficients
+// after eliminating the factor, whose levels then follow one by one.
+Step irlsStep(const std::vector<int>& level, int levels, const Eigen::MatrixXd& dense, bool check_rank,
+              Eigen::VectorXd& eta, LogisticWorkspace& work) {
+  work.weight = work.prob * (1.0 - work.prob);
+  if (!(work.weight.minCoeff() > 0)) return Step::kSingular;
+  // X'Wz with z the working response eta + (y - p) / w.
+  work.response = work.weight * eta.array() + work.response;
+  work.weighted.noalias() = work.weight.matrix().asDiagonal() * dense;
+  levelSums(level, levels, dense, work);
+  const Eigen::Index d = dense.cols();
+  work.information.noalias() = dense.transpose() * work.weighted;
+  const Eigen::VectorXd inverse_level_weight = work.level_weight.cwiseInverse();
+  work.schur.noalias() = work.information - work.level_dense.transpose() * inverse_level_weight.asDiagonal() *
+                                                 work.level_dense;
+  if (check_rank && d > 0 && static_cast<Eigen::Index>(independentDenseColumns(work).size()) < d)
+    return Step::kRankDeficient;
+  work.dense_response.noalias() = dense.transpose() * work.response.matrix();
+  if (d > 0) {
+    work.dense_response.noalias() -= work.level_dense.transpose() *
+                                     inverse_level_weight.cwiseProduct(work.level_response);
+    work.solver.compute(work.schur);
+    if (work.solver.info() != Eigen::Success) return Step::kSingular;
+    work.solution = work.solver.solve(work.dense_response);
+    work.level_solution.noalias() = work.level_response - work.level_dense * work.solution;
+    eta.noalias() = dense * work.solution;
+  } else {
+    work.level_solution = work.level_response;
+    eta.setZero();
+  }
+  work.level_solution = work.level_solution.cwiseProduct(inverse_level_weight);
+  for (Eigen::Index i = 0; i < eta.size(); ++i) eta[i] += work.level_solution[level[i]];
+  return Step::kTaken;
 }
 
 }  // namespace
 
-LogisticFit fitLogistic(const Eigen::MatrixXd& full_design, const Eigen::VectorXd& y) {
+LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
+                        LogisticWorkspace& work) {
   LogisticFit fit;
-  if (full_design.rows() == 0) return fit;
-  const Eigen::MatrixXd design = independentColumns(full_design, fit.rank);
-  const Eigen::Index n = design.rows();
-  const Eigen::Index p = design.cols();
-  Eigen::VectorXd eta = Eigen::VectorXd::Zero(n);
-  Eigen::VectorXd prob(n);
-  Eigen::VectorXd root_weight(n);
-  Eigen::VectorXd working(n);
-  Eigen::MatrixXd weighted(n, p);
-  Eigen::MatrixXd information(p, p);
-  double previous = probabilitiesAndDeviance(y, eta, prob);
+  const Eigen::Index n = design.dense.rows();
+  if (n == 0) return fit;
+  // Levels holding no sample have no indicator.
+  std::vector<int> renumbered(design.levels, -1);
+  int levels = 0;
+  for (Eigen::Index i = 0; i < n; ++i)
+    if (renumbered[design.level[i]] < 0) renumbered[design.level[i]] = levels++;
+  work.compact.resize(n);
+  for (Eigen::Index i = 0; i < n; ++i) work.compact[i] = renumbered[design.level[i]];
+  double previous = probabilitiesAndDeviance(y, eta, work);
   bool converged = false;
   for (int iteration = 0; iteration < kMostIterations && !converged; ++iteration) {
-    for (Eigen::Index i = 0; i < n; ++i) {
-      root_weight[i] = std::sqrt(prob[i] * (1.0 - prob[i]));
-      // The working response times the root weight: sqrt(w) eta + (y - p) / sqrt(w).
-      working[i] = root_weight[i] * eta[i] + (y[i] - prob[i]) / root_weight[i];
+    work.response = y.array() - work.prob;
+    const Step step = irlsStep(work.compact, levels, design.dense, iteration == 0, eta, work);
+    if (step == Step::kSingular) break;
+    if (step == Step::kRankDeficient) {
+      // Rare (a covariate constant among these samples, or one a stratum
+      // repeats): refit on the independent columns alone.
+      const std::vector<Eigen::Index> kept = independentDenseColumns(work);
+      Eigen::MatrixXd reduced(n, static_cast<Eigen::Index>(kept.size()));
+      for (std::size_t c = 0; c < kept.size(); ++c) reduced.col(static_cast<Eigen::Index>(c)) = design.dense.col(kept[c]);
+      return fitLogistic(FactorDesign{design.level, design.levels, reduced}, y, eta, work);
     }
-    if (!(root_weight.minCoeff() > 0)) break;
-    weighted = root_weight.asDiagonal() * design;
-    information.setZero();
-    information.selfadjointView<Eigen::Lower>().rankUpdate(weighted.transpose());
-    const Eigen::LDLT<Eigen::MatrixXd> solver(information.selfadjointView<Eigen::Lower>());
-    if (solver.info() != Eigen::Success) break;
-    eta = design * solver.solve(weighted.transpose() * working);
-    const double current = probabilitiesAndDeviance(y, eta, prob);
+    const double current = probabilitiesAndDeviance(y, eta, work);
     if (!std::isfinite(current)) break;
     // Separated classes drive fitted probabilities to 0 or 1 without
     // converging: once one is that close, the fit is refused as it would be.
-    if (separated(prob)) return fit;
+    if (separated(work.prob)) return fit;
     converged = std::fabs(current - previous) <= kDevianceTolerance * (std::fabs(current) + 0.1);
     previous = current;
   }
   if (!converged) return fit;
   fit.fitted = true;
   fit.deviance = previous;
+  fit.rank = levels + static_cast<int>(design.dense.cols());
   return fit;
 }
 

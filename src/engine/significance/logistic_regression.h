@@ -3,6 +3,8 @@
 #ifndef GORVA_ENGINE_SIGNIFICANCE_LOGISTIC_REGRESSION_H
 #define GORVA_ENGINE_SIGNIFICANCE_LOGISTIC_REGRESSION_H
 
+#include <vector>
+
 #include <Eigen/Dense>
 
 struct LogisticFit {
@@ -11,10 +13,35 @@ struct LogisticFit {
   int rank = 0;         // independent columns of the design
 };
 
-// Fits P(y = 1) = 1 / (1 + exp(-X b)) to the 0/1 outcomes `y`. Columns that
-// depend linearly on earlier ones are dropped first, so a design with empty
-// or repeated indicators fits as its column space does.
-LogisticFit fitLogistic(const Eigen::MatrixXd& design, const Eigen::VectorXd& y);
+// The design of every model the adjusted tests fit: one factor, entered as
+// one indicator per level that holds a sample (so it stands for the
+// intercept too), beside dense columns. The indicators are one-hot, so the
+// factor's block of X'WX is diagonal and only the dense block needs a
+// dense product: each iteration costs O(n d^2), d the dense columns.
+struct FactorDesign {
+  const std::vector<int>& level;  // per sample, 0 ... levels - 1
+  int levels;
+  const Eigen::MatrixXd& dense;  // samples x d
+};
+
+// Working storage of the fits, kept between them so that a thread fitting
+// many models allocates once.
+struct LogisticWorkspace {
+  Eigen::ArrayXd magnitude, tail, log_tail, prob, weight, response;
+  Eigen::MatrixXd weighted, information, level_dense, schur, partial;
+  Eigen::VectorXd level_weight, level_response, dense_response, solution, level_solution;
+  std::vector<int> compact;  // present levels renumbered
+  Eigen::LDLT<Eigen::MatrixXd> solver;
+};
+
+// Fits P(y = 1) = 1 / (1 + exp(-eta)) to the 0/1 outcomes `y`, starting
+// from the linear predictors in `eta` (zero for a cold start; a nested
+// model's fit makes a warm one) and leaving the fitted ones there. Dense
+// columns that depend linearly on the factor and earlier columns are
+// dropped first, so a design with empty or repeated indicators fits as its
+// column space does.
+LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
+                        LogisticWorkspace& work);
 
 // The upper chi-square tail of the deviance drop from `reduced` to `full`
 // with df the rank difference; NaN when either fit failed or df < 1.
