@@ -85,4 +85,41 @@ TEST(AdjustedPValues, WithoutCovariatesTheLikelihoodRatioIsThePooledG) {
   }
 }
 
+// Rows share null models when they leave out the same samples: a listing
+// in one call (one thread, so one cache) gives each row exactly what the
+// row gets alone, with and without strata.
+TEST(AdjustedPValues, RowsSharingNullModelsGetTheirOwnFits) {
+  const Dataset data = randomDataset(31, 6, 300, 0.05);
+  std::vector<unsigned char> genotypes = data.genotypeBytes();
+  std::vector<unsigned char> phenotypes = data.phenotypeBytes();
+  std::vector<double> scores(data.samples());
+  SearchContext context;
+  prepareSearchContext(genotypes.data(), {phenotypes.data(), scores.data(), data.samples(), data.markers(), 1,
+                                          kMethodAvailable},
+                       context);
+  for (const int strata : {1, 3}) {
+    CovariateModel model;
+    model.count = 2;
+    for (int s = 0; s < data.samples(); ++s) {
+      model.values.push_back(std::sin(s * 0.7) + 0.4 * data.phenotype[s]);
+      model.values.push_back(std::cos(s * 1.3));
+      if (strata > 1) model.strata.push_back(s % strata);
+    }
+    model.stratum_count = strata;
+    for (int k = 1; k <= 2; ++k) {
+      const std::vector<int> listing = k == 1 ? std::vector<int>{0, 1, 0, 2, 1} : std::vector<int>{0, 1, 0, 2, 1, 2, 0, 1};
+      const std::vector<AdjustedPValues> together = adjustedPValues(context, model, listing, k, 1);
+      for (std::size_t r = 0; r < together.size(); ++r) {
+        const std::vector<int> row(listing.begin() + static_cast<long>(r) * k, listing.begin() + static_cast<long>(r + 1) * k);
+        const AdjustedPValues alone = adjustedPValues(context, model, row, k, 1)[0];
+        ASSERT_FALSE(alone.not_fitted);
+        EXPECT_EQ(together[r].p_adjusted, alone.p_adjusted) << strata << " " << k << " " << r;
+        if (k == 2) {
+          EXPECT_EQ(together[r].p_interaction_adjusted, alone.p_interaction_adjusted) << strata << " " << r;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
