@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/memory_budget.h"
+#include "engine/run_memory.h"
+#include "io/system_memory.h"
 #include "app/options.h"
 #include "app/planes_road.h"
 #include "app/plot.h"

@@ -14,15 +14,6 @@
 #include "engine/rank/missingdata.h"
 #include "io/FileIO.h"
 
-int planesBlockMarkers(long long sample_count, long long marker_count) {
-  const long long fitting = kPlanesBlockBytes / std::max<long long>(sample_count, 1);
-  return static_cast<int>(std::max<long long>(1, std::min(fitting, marker_count)));
-}
-
-double planesBlockBytes(long long sample_count, long long marker_count) {
-  return static_cast<double>(planesBlockMarkers(sample_count, marker_count)) * static_cast<double>(sample_count);
-}
-
 bool planesRoadServes(const PlanesRoadRequest& request) {
   // A text file is read by lines: a method that needs every marker of a
   // sample before its place, or every sample of a marker before its codes,

@@ -6,14 +6,8 @@
 
 #include <functional>
 
-// Bytes of decoded codes held at once while the planes are filled.
-constexpr long long kPlanesBlockBytes = 32LL << 20;
+#include "engine/count/plane_blocks.h"
 
-// Markers per block for this many samples and markers (at least one) and
-// the block's bytes; the same with the roles swapped gives the data lines
-// per block of a text file.
-int planesBlockMarkers(long long sample_count, long long marker_count);
-double planesBlockBytes(long long sample_count, long long marker_count);
 
 // What decides the road.
 struct PlanesRoadRequest {

@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <new>
 
-#include "app/memory_budget.h"
+#include "engine/run_memory.h"
+#include "io/system_memory.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/cell_counter.h"
 #include "engine/rank/search_context.h"

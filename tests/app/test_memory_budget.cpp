@@ -7,7 +7,8 @@
 #include <fstream>
 #include <thread>
 
-#include "app/memory_budget.h"
+#include "engine/run_memory.h"
+#include "io/system_memory.h"
 #include "engine/search/batch_pool.h"
 #include "support/run_program.h"
 

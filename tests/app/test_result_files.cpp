@@ -12,7 +12,8 @@
 #include <random>
 #include <thread>
 
-#include "app/memory_budget.h"
+#include "engine/run_memory.h"
+#include "io/system_memory.h"
 #include "io/plink_reader.h"
 #include "support/run_program.h"
 

@@ -1,9 +1,9 @@
-// memory_budget.h: what a run will hold in memory at its peak, worked out from
-// the counts of its data before anything is allocated, and the memory the
-// machine can give it. A run that cannot fit is refused with both figures
-// instead of being killed half-way through the search.
-#ifndef GORVA_APP_MEMORYBUDGET_H
-#define GORVA_APP_MEMORYBUDGET_H
+// What a run will hold in memory at its peak, worked out from the counts of
+// its data before anything is allocated. A run that cannot fit is refused
+// with the need and what the machine has (io/system_memory.h) instead of
+// being killed half-way through the search.
+#ifndef GORVA_ENGINE_RUN_MEMORY_H
+#define GORVA_ENGINE_RUN_MEMORY_H
 
 #include <cstdint>
 #include <string>
@@ -47,24 +47,6 @@ struct MemoryNeed {
 
 MemoryNeed estimateRunMemory(const RunShape& shape);
 
-// Bytes the run may still allocate. GORVA_TEST_MEMORY_LIMIT, a decimal byte
-// count, replaces the machine's figure; it exists only so that tests can
-// drive the refusal without a machine that is really short of memory, and
-// is no setting for users. Otherwise the smallest of: MemAvailable of
-// /proc/meminfo (or the free pages that sysconf reports where that file
-// cannot be read); the room left in the process's memory cgroup and in
-// every cgroup above it; RLIMIT_AS minus the address space the process
-// maps; RLIMIT_DATA minus its data segments.
-std::uint64_t availableMemoryBytes();
-
-// The room left under the memory limits of the cgroups that `proc_cgroup`
-// (the text of /proc/self/cgroup) names, found under `cgroup_root`
-// (/sys/fs/cgroup): v2 memory.max - memory.current, v1
-// memory.limit_in_bytes - memory.usage_in_bytes, each level up to the root,
-// the page cache that can be dropped (inactive files) not counted as used.
-// UINT64_MAX when no limit applies.
-std::uint64_t cgroupHeadroomBytes(const std::string& proc_cgroup, const std::string& cgroup_root);
-
 // The refusal text for a run that does not fit (no program prefix), e.g.
 // "data.txt: 20000 markers x 2000 samples at order 2 needs 1234 MB, 800 MB
 // available (...)". MB are 2^20 bytes; the need is rounded up, the
@@ -72,4 +54,4 @@ std::uint64_t cgroupHeadroomBytes(const std::string& proc_cgroup, const std::str
 std::string memoryRefusal(const std::string& input_name, const RunShape& shape,
                           const MemoryNeed& need, std::uint64_t available);
 
-#endif  // GORVA_APP_MEMORYBUDGET_H
+#endif  // GORVA_ENGINE_RUN_MEMORY_H
