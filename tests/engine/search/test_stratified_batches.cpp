@@ -1,0 +1,139 @@
+// The stratified fast path (its strata's walks, the screening by the sum of
+// the strata's bounds) against counting each table on its own and ranking
+// every combination exactly, batch by batch: the same best rows with bit-identical measure pairs and keys, where
+// the strata's bit-planes are awkward: strata that end inside a word or are
+// smaller than one, a stratum holding one class, missing genotypes beside
+// complete markers (whose pairs the walk counts by their free cells), on
+// every SIMD path this CPU runs, orders 2 and 3, IG and RIG, several K.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "core/search_constants.h"
+#include "engine/count/bitplanes.h"
+#include "engine/count/kernel_dispatch.h"
+#include "engine/count/unrank.h"
+#include "engine/search/strata.h"
+#include "engine/search/stratified_scorer.h"
+#include "support/oracle.h"
+
+namespace {
+
+struct StrataCase {
+  const char* name;
+  unsigned seed;
+  int markers;
+  int samples;
+  double missing;
+  int strata;
+  bool one_class_stratum;  // the last stratum holds cases only
+  bool complete_markers;   // every third marker misses nothing
+};
+
+void PrintTo(const StrataCase& c, std::ostream* out) { *out << c.name; }
+
+const StrataCase kCases[] = {
+    {"partialwords", 11, 14, 150, 0.04, 3, false, false},
+    {"belowaword", 12, 12, 40, 0.05, 4, false, false},
+    {"oneclass", 13, 13, 130, 0.03, 3, true, false},
+    {"complete", 14, 17, 140, 0.0, 2, false, false},
+    {"mixed", 15, 16, 200, 0.05, 3, false, true},
+};
+
+struct StratifiedSetup {
+  std::vector<unsigned char> genotypes, phenotypes;
+  std::vector<double> scores;
+  std::vector<int> stratum_of;
+  SearchContext context;
+  BitPlanes planes;
+  StrataParts fast, plain;
+  SearchContext fast_context, plain_context;
+
+  StratifiedSetup(const StrataCase& c, int method, int measure, int K) {
+    Dataset data = randomDataset(c.seed, c.markers, c.samples, c.missing);
+    for (int m = 0; c.complete_markers && m < c.markers; m += 3) {
+      for (int& g : data.genotype[m]) g = g == 3 ? 1 : g;
+    }
+    // Unequal strata: sample s goes to stratum (s * s) % strata.
+    for (int s = 0; s < c.samples; ++s) stratum_of.push_back((s * s + s / 7) % c.strata);
+    for (int s = 0; c.one_class_stratum && s < c.samples; ++s) {
+      if (stratum_of[s] == c.strata - 1) data.phenotype[s] = 1;
+    }
+    genotypes = data.genotypeBytes();
+    phenotypes = data.phenotypeBytes();
+    scores.assign(c.samples, 0.0);
+    prepareSearchContext(genotypes.data(), {phenotypes.data(), scores.data(), c.samples, c.markers, 1, method},
+                         context);
+    context.K = K;
+    context.measure = measure;
+    context.option_code = 1;
+    context.stratum_of = stratum_of.data();
+    context.stratum_count = c.strata;
+    // The reference counts each table on its own and ranks every
+    // combination by its exact measures.
+    plain_context = context;
+    plain_context.all_pairs = true;
+    EXPECT_TRUE(splitByStrata(plain_context, 1, plain));
+    plain_context.strata = &plain;
+    EXPECT_TRUE(buildPlanesFor(context, planes));
+    fast_context = context;
+    fast_context.planes = &planes;
+    EXPECT_TRUE(splitByStrata(fast_context, 2, fast));
+    fast_context.strata = &fast;
+  }
+};
+
+void expectSameRows(const RankedRows& expected, const RankedRows& actual) {
+  ASSERT_EQ(actual.size(), expected.size());
+  EXPECT_EQ(actual.markers, expected.markers);
+  EXPECT_EQ(std::memcmp(actual.pairs.data(), expected.pairs.data(), expected.pairs.size() * sizeof(double)), 0);
+  EXPECT_EQ(std::memcmp(actual.keys.data(), expected.keys.data(), expected.keys.size() * sizeof(double)), 0);
+}
+
+class StratifiedBatches : public ::testing::TestWithParam<std::tuple<SimdPath, StrataCase>> {
+ protected:
+  void TearDown() override { clearForcedSimdPath(); }
+};
+
+TEST_P(StratifiedBatches, BestRowsEqualThePlainPathsBatchByBatch) {
+  const auto [path, strata_case] = GetParam();
+  if (!forceSimdPath(path)) GTEST_SKIP() << simdPathName(path) << " not supported by this CPU";
+  long long screened = 0;
+  for (int method : {kMethodAvailable, kMethodComplete, kMethodMc}) {
+    for (int measure : {kRankByIG, kRankByRIG}) {
+      for (int K : {1, 5, 40}) {
+        StratifiedSetup setup(strata_case, method, measure, K);
+        for (int order : {2, 3}) {
+          StratifiedScorer plain(setup.plain_context, order), fast(setup.fast_context, order);
+          const long long total = combinationCount(strata_case.markers, order);
+          const int capacity = 60;
+          std::vector<int> combinations(static_cast<std::size_t>(capacity) * order);
+          for (long long first = 0; first < total; first += capacity) {
+            const int count = static_cast<int>(std::min<long long>(capacity, total - first));
+            for (int j = 0; j < count; ++j)
+              unrankCombination(first + j, strata_case.markers, order, &combinations[j * order]);
+            SCOPED_TRACE("method " + std::to_string(method) + " measure " + std::to_string(measure) + " K " +
+                         std::to_string(K) + " order " + std::to_string(order) + " from " + std::to_string(first));
+            RankedRows plain_best, fast_best;
+            plain.score(combinations.data(), count, plain_best);
+            fast.score(combinations.data(), count, fast_best);
+            expectSameRows(plain_best, fast_best);
+          }
+          screened += fast.stats().screened;
+        }
+      }
+    }
+  }
+  EXPECT_GT(screened, 0);  // the bounds were taken, not only the full ranking
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPathAndShape, StratifiedBatches,
+                         ::testing::Combine(::testing::Values(SimdPath::kScalar, SimdPath::kAvx2, SimdPath::kAvx512),
+                                            ::testing::ValuesIn(kCases)),
+                         [](const auto& info) {
+                           return std::string(simdPathName(std::get<0>(info.param))) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
+
+}  // namespace
