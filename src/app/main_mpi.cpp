@@ -29,10 +29,6 @@ int main(int argc, char** argv) {
       // The ranks would have to send every listed row back; not carried.
       if (rank == 0) printRefusal("--max-p: not available in gorva-mpi (run gorva for the listing)");
       status = kExitBadInput;
-    } else if (!opt::strata.empty()) {
-      // The ranks' scorers would need the strata's own planes; not carried.
-      if (rank == 0) printRefusal("--strata: not available in gorva-mpi (run gorva for a stratified search)");
-      status = kExitBadInput;
     } else if (rank == 0) {
       status = runAnalysis(distributedOrderSearch);
       releaseWorkers();

@@ -15,6 +15,7 @@
 #include "engine/search/batch_pool.h"
 #include "engine/search/order_search.h"
 #include "engine/search/progress.h"
+#include "engine/search/strata.h"
 #include "io/exit_status.h"
 #include "mpi/segments.h"
 
@@ -55,8 +56,10 @@ struct WorkerData {
   std::vector<unsigned char> phenotypes;
   std::vector<double> scores;
   std::vector<double> single_gains;
+  std::vector<int> stratum_of;
   SearchContext context;
   BitPlanes planes;
+  StrataParts strata;
 };
 
 // One field of the root's, taken by every rank: a field added to the
@@ -133,6 +136,18 @@ void shareContext(SearchContext& context, WorkerData* worker) {
   }
   broadcastArray(context.phenotypes, context.sample_count, MPI_UNSIGNED_CHAR);
   broadcastArray(context.samples.data(), static_cast<long>(context.samples.size()), MPI_INT);
+  // A stratified run: each sample's stratum; the ranks split their own
+  // strata's planes from it.
+  int strata = context.strata != nullptr ? context.stratum_count : 0;
+  MPI_Bcast(&strata, 1, MPI_INT, kRoot, MPI_COMM_WORLD);
+  if (strata > 0) {
+    if (worker != nullptr) {
+      worker->stratum_of.resize(context.sample_count > 0 ? context.sample_count : 1);
+      context.stratum_of = worker->stratum_of.data();
+      context.stratum_count = strata;
+    }
+    broadcastArray(const_cast<int*>(context.stratum_of), context.sample_count, MPI_INT);
+  }
   // Ranking by synergy subtracts each marker's own IG on every rank.
   int has_gains = context.single_gains != nullptr ? 1 : 0;
   MPI_Bcast(&has_gains, 1, MPI_INT, kRoot, MPI_COMM_WORLD);
@@ -302,6 +317,12 @@ int serveAsWorker() {
       planes_ready = worker->context.planes == &worker->planes ||
                      (worker->context.settings.use_planes && buildPlanesFor(worker->context, worker->planes));
       worker->context.planes = planes_ready ? &worker->planes : nullptr;
+      if (worker->context.stratum_count > 0) {
+        if (!splitByStrata(worker->context, workerCount(worker->context.settings.requested_threads),
+                           worker->strata))
+          MPI_Abort(MPI_COMM_WORLD, kExitNoMemory);
+        worker->context.strata = &worker->strata;
+      }
       continue;
     }
     int order_and_size[2] = {0, 0};

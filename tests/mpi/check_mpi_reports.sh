@@ -47,6 +47,10 @@ check nan --in ../b.txt --out report.txt --order 2 --top 5 --save_all 1
 check planes --bfile ../c --out report.txt --order 1-2 --top 8 --missing complete --save_all 1
 check plain --in ../a.txt --out report.txt --order 2-3 --engine plain --missing mc
 check synergy --in ../a.txt --out report.txt --order 2-3 --top 6 --rank synergy --table t.tsv
+# Three strata of unequal sizes (text samples are named by their line).
+seq 300 | awk '{ print "x", $1, ($1 * $1 + int($1 / 7)) % 3 }' > a.strata
+check strata --in ../a.txt --out report.txt --order 1-2 --top 8 --strata ../a.strata --table t.tsv --save_all 1
+check strata-rig --in ../a.txt --out report.txt --order 2 --top 5 --strata ../a.strata --rank rig --missing complete
 
 # Rank 0 cannot open the data file: the run ends cleanly on every rank.
 mkdir -p missing && cd missing
