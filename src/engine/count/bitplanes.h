@@ -108,6 +108,12 @@ class BitPlanes {
   const std::uint64_t* everyone() const { return everyone_.data(); }
   // Samples of marker m per level and class: entry 2 * level + class.
   const int* marginals(int m) const { return &marginals_[2L * levels_ * m]; }
+  // The listed sample (an index of the request's phenotypes) at a filled
+  // bit position.
+  int sampleAtBit(int bit) const {
+    const int case_bits = 64 * shape_.control_words;
+    return bit < case_bits ? row_order_[bit] : row_order_[everyone_counts_[0] + bit - case_bits];
+  }
   // Listed controls and cases: entry 0 and 1.
   const int* everyoneCounts() const { return everyone_counts_; }
   // True when every listed sample has a level at marker m, so that the

@@ -35,26 +35,62 @@ constexpr std::uint64_t kEachByte = 0x0101010101010101ULL;
 // The shifts of a word's positions are read back as bytes in position order.
 static_assert(std::endian::native == std::endian::little);
 
-// Adds, per lane of a packed group of four second markers, whether the
-// marker has level 0 (at[0]) and level 1 (at[1]) at each of the gaps [gap,
-// end); `level_words` apart are a group's levels. The pair kernel runs on
-// this path only.
-GORVA_TARGET_AVX2 void levelsAtGaps(const std::uint64_t* group, long level_words,
-                                    const std::uint32_t* gap, const std::uint32_t* end,
-                                    std::uint64_t at[2][kPairLanes]) {
+// Levels a packed group holds (0 and 1: the last one is derived), and the
+// words of one sample word of a group: each level's low and high nibbles
+// for four markers.
+constexpr int kNibbleLevels = 2;
+constexpr long kRecordWords = 2 * kNibbleLevels * kPairLanes;
+
+// Adds, per lane of a packed group of four second markers (nibble rows),
+// whether the marker has level 0 (at[0]) and level 1 (at[1]) at each of the
+// gaps [gap, end). A bit at position i of a byte sits in the low nibble
+// row at i, or for i >= 4 in the high one at i - 4. The pair kernel runs
+// on this path only.
+GORVA_TARGET_AVX2 void levelsAtGaps(const std::uint64_t* group, const std::uint32_t* gap,
+                                    const std::uint32_t* end, std::uint64_t at[2][kPairLanes]) {
   const __m256i one = _mm256_set1_epi64x(1);
   __m256i level0 = _mm256_setzero_si256();
   __m256i level1 = _mm256_setzero_si256();
   for (; gap != end; ++gap) {
-    const __m128i bit = _mm_cvtsi32_si128(static_cast<int>(*gap % 64));
-    const std::uint64_t* words = group + static_cast<long>(*gap / 64) * kPairLanes;
+    const unsigned bit = *gap % 64;
+    const unsigned high = (bit >> 2) & 1;
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(bit - 4 * high));
+    const std::uint64_t* words = group + (*gap / 64) * kRecordWords + high * kPairLanes;
     const __m256i word0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(words));
-    const __m256i word1 = _mm256_load_si256(reinterpret_cast<const __m256i*>(words + level_words));
-    level0 = _mm256_add_epi64(level0, _mm256_and_si256(_mm256_srl_epi64(word0, bit), one));
-    level1 = _mm256_add_epi64(level1, _mm256_and_si256(_mm256_srl_epi64(word1, bit), one));
+    const __m256i word1 =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(words + 2 * kPairLanes));
+    level0 = _mm256_add_epi64(level0, _mm256_and_si256(_mm256_srl_epi64(word0, shift), one));
+    level1 = _mm256_add_epi64(level1, _mm256_and_si256(_mm256_srl_epi64(word1, shift), one));
   }
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(at[0]), level0);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(at[1]), level1);
+}
+
+// Per lane of a packed group of four second markers (nibble rows), bit i
+// set when the marker has level 0 (out[0]) or 1 (out[1]) at gap i of
+// [gap, end) (at most 64 gaps).
+GORVA_TARGET_AVX2 void levelMasksAtGaps(const std::uint64_t* group, const std::uint32_t* gap,
+                                        const std::uint32_t* end,
+                                        std::uint64_t out[2][kPairLanes]) {
+  const __m256i one = _mm256_set1_epi64x(1);
+  __m256i level0 = _mm256_setzero_si256();
+  __m256i level1 = _mm256_setzero_si256();
+  for (int i = 0; gap != end; ++gap, ++i) {
+    const unsigned bit = *gap % 64;
+    const unsigned high = (bit >> 2) & 1;
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(bit - 4 * high));
+    const __m128i place = _mm_cvtsi32_si128(i);
+    const std::uint64_t* words = group + (*gap / 64) * kRecordWords + high * kPairLanes;
+    const __m256i word0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(words));
+    const __m256i word1 =
+        _mm256_load_si256(reinterpret_cast<const __m256i*>(words + 2 * kPairLanes));
+    level0 = _mm256_or_si256(
+        level0, _mm256_sll_epi64(_mm256_and_si256(_mm256_srl_epi64(word0, shift), one), place));
+    level1 = _mm256_or_si256(
+        level1, _mm256_sll_epi64(_mm256_and_si256(_mm256_srl_epi64(word1, shift), one), place));
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[0]), level0);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[1]), level1);
 }
 
 }  // namespace
@@ -82,6 +118,7 @@ LevelGaps::LevelGaps(const BitPlanes& planes) {
       }
     }
     offsets_[m + 1] = static_cast<long>(positions_.size());
+    most_ = std::max(most_, offsets_[m + 1] - offsets_[m]);
   }
   usable_ = true;
 }
@@ -90,8 +127,28 @@ double LevelGaps::bytesBound(double marker_count, double row_words) {
   return marker_count * (sizeof(long) + row_words * sizeof(std::uint32_t));
 }
 
+std::vector<std::uint64_t> gapEntryMasks(const BitPlanes& run_planes, const LevelGaps& run_gaps,
+                                         int sample_count, const std::vector<int>& samples,
+                                         const std::vector<unsigned char>& entries) {
+  // A run sample can be in both entries (two permutations' classes).
+  std::vector<unsigned char> entries_of(static_cast<std::size_t>(sample_count), 0);
+  for (std::size_t v = 0; v < samples.size(); ++v)
+    entries_of[static_cast<std::size_t>(samples[v])] |= static_cast<unsigned char>(1U << entries[v]);
+  const int markers = run_planes.markerCount();
+  std::vector<std::uint64_t> masks(2 * static_cast<std::size_t>(markers), 0);
+  for (int m = 0; m < markers; ++m) {
+    std::uint64_t bit = 1;
+    for (const std::uint32_t* gap = run_gaps.begin(m); gap != run_gaps.end(m); ++gap, bit <<= 1) {
+      const unsigned in = entries_of[static_cast<std::size_t>(run_planes.sampleAtBit(static_cast<int>(*gap)))];
+      for (int entry = 0; entry < 2; ++entry)
+        if ((in >> entry) & 1) masks[2 * static_cast<std::size_t>(m) + entry] |= bit;
+    }
+  }
+  return masks;
+}
+
 PairClassCounter::PairClassCounter(const BitPlanes& planes, const LevelGaps& gaps,
-                                   CountCellsKernel kernel, PairCountKernel pair_kernel)
+                                   CountCellsKernel kernel, NibblePairKernel pair_kernel)
     : planes_(planes),
       gaps_(gaps),
       kernel_(kernel),
@@ -104,7 +161,9 @@ PairClassCounter::PairClassCounter(const BitPlanes& planes, const LevelGaps& gap
   tables_.assign(static_cast<std::size_t>(block_markers_) * 2 * cells(), 0);
   if (packs()) {
     const long groups = block_markers_ / kPairLanes;
-    if (!packed_.reset(groups * kPackedLevels * row_words_ * kPairLanes)) throw std::bad_alloc();
+    if (!packed_.reset(nibbleGroupsWords(kNibbleLevels, static_cast<int>(groups), row_words_)))
+      throw std::bad_alloc();
+    first_rows_.assign(static_cast<std::size_t>(2 * kNibbleLevels) * row_words_, 0);
     free_counts_.assign(static_cast<std::size_t>(groups * kPairLanes + kPairBlock) * kPairCounts, 0);
   }
 }
@@ -114,8 +173,69 @@ double PairClassCounter::bytesBound(double row_words, double marker_count) {
   const double block = std::max(1.0, std::floor(kBlockRowBytes / marker_bytes));
   // A walk has at most one run per first marker; packed second markers
   // take their rows' room again, and their counts.
+  // The first marker's nibble rows, and the extra zero group the kernel may
+  // read past the last.
   return row_words * 64 + block * 2 * cells() * sizeof(int) + marker_count * sizeof(Run) +
-         (block + kPairLanes) * (marker_bytes + (kPairCounts + 1) * sizeof(int));
+         (block + 2 * kPairLanes) * (marker_bytes + (kPairCounts + 1) * sizeof(int)) +
+         2 * kNibbleLevels * row_words * 8;
+}
+
+void PairClassCounter::recordMasks(std::vector<PairGapMasks>* record) {
+  record_ = record;
+  masks_ = nullptr;
+  const int markers = planes_.markerCount();
+  const std::uint32_t case_bits = 64U * static_cast<std::uint32_t>(planes_.shape().control_words);
+  own_entries_.assign(2 * static_cast<std::size_t>(markers), 0);
+  for (int m = 0; m < markers; ++m) {
+    int i = 0;
+    for (const std::uint32_t* gap = gaps_.begin(m); gap != gaps_.end(m); ++gap, ++i)
+      own_entries_[2 * static_cast<std::size_t>(m) + (*gap < case_bits ? 0 : 1)] |= std::uint64_t{1} << i;
+  }
+  entries_ = own_entries_.data();
+}
+
+void PairClassCounter::useMasks(const PairGapMasks* masks, const std::uint64_t* entries) {
+  record_ = nullptr;
+  masks_ = masks;
+  entries_ = entries;
+}
+
+void PairClassCounter::firstLevelMasks(int second, std::uint64_t* out) const {
+  const unsigned char* shifts = reinterpret_cast<const unsigned char*>(shifts_.data());
+  std::uint64_t level0 = 0;
+  std::uint64_t level1 = 0;
+  std::uint64_t level2 = 0;
+  std::uint64_t bit = 1;
+  for (const std::uint32_t* gap = gaps_.begin(second); gap != gaps_.end(second); ++gap, bit <<= 1) {
+    const unsigned level = (shifts[*gap] >> 3) & 3;  // 3: none
+    level0 |= bit & (std::uint64_t{0} - (level == 0));
+    level1 |= bit & (std::uint64_t{0} - (level == 1));
+    level2 |= bit & (std::uint64_t{0} - (level == 2));
+  }
+  out[0] = level0;
+  out[1] = level1;
+  out[2] = level2;
+}
+
+GORVA_TARGET_AVX2 void PairClassCounter::completeFromMasks(int first, int second, const PairGapMasks& masks,
+                                         int* table) const {
+  constexpr int L = kPairLevels;
+  const int* first_totals = planes_.marginals(first);
+  const int* second_totals = planes_.marginals(second);
+  for (int cls = 0; cls < 2; ++cls) {
+    const std::uint64_t in_first = entries_[2L * first + cls];
+    const std::uint64_t in_second = entries_[2L * second + cls];
+    for (int b = 0; b < 2; ++b) {
+      table[2 * (2 + L * b) + cls] = second_totals[2 * b + cls] - table[2 * (L * b) + cls] -
+                                     table[2 * (1 + L * b) + cls] -
+                                     std::popcount(masks.second_levels[b] & in_first);
+    }
+    for (int a = 0; a < L; ++a) {
+      table[2 * (a + L * (L - 1)) + cls] = first_totals[2 * a + cls] - table[2 * a + cls] -
+                                           table[2 * (a + L) + cls] -
+                                           std::popcount(masks.first_levels[a] & in_second);
+    }
+  }
 }
 
 void PairClassCounter::combinationAt(int i, int* out) const {
@@ -207,42 +327,47 @@ void PairClassCounter::deriveLastLevel(int first, int second, int* table) const 
 
 void PairClassCounter::packBlock(int first, int last) {
   packed_first_ = first;
-  packPairGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_}, first,
-                 last + 1, (last - first) / kPairLanes + 1, packed_.data());
+  packNibbleGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_},
+                   kNibbleLevels, first, last + 1, (last - first) / kPairLanes + 1, packed_.data());
 }
 
 void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
   constexpr int L = kPairLevels;
   const int first_group = (from - packed_first_) / kPairLanes;
   const int groups = (to - packed_first_) / kPairLanes - first_group + 1;
-  const long group_words = static_cast<long>(kPackedLevels) * row_words_ * kPairLanes;
+  const long group_words = nibbleGroupWords(kNibbleLevels, row_words_);
   const std::uint64_t* packed = packed_.data() + first_group * group_words;
-  PairCountRequest request;
-  request.rows[0] = planes_.marker(run.first);
-  request.rows[1] = request.rows[0] + row_words_;
-  request.row_count = 2;
-  request.level_count = 2;
+  if (nibbled_ != run.first) {
+    nibbled_ = run.first;
+    nibbleRows(planes_.marker(run.first), kNibbleLevels, row_words_, first_rows_.data());
+  }
+  NibblePairRequest request;
+  request.rows = first_rows_.data();
   request.packed = packed;
+  request.packed_levels = kNibbleLevels;
   request.groups = groups;
   request.counts = free_counts_.data();
   pair_kernel_(request, planes_.shape());
 
   decodeLevels(run.first);
+  const int offset = from - (packed_first_ + first_group * kPairLanes);
+  const int count = to - from + 1;
+  if (masks_ != nullptr) {
+    countFromMasks(run, from, to, packed, group_words, offset);
+    return;
+  }
   // The first marker's gaps, the controls' before the cases'.
   const std::uint32_t* first_gaps = gaps_.begin(run.first);
   const std::uint32_t* const first_gaps_end = gaps_.end(run.first);
   const std::uint32_t* const case_gaps = std::lower_bound(
       first_gaps, first_gaps_end, static_cast<std::uint32_t>(64 * planes_.shape().control_words));
-  const int offset = from - (packed_first_ + first_group * kPairLanes);
-  const int count = to - from + 1;
   for (int g = 0; g < groups; ++g) {
     // Levels 0 and 1 of the group's second markers at the first marker's
     // gaps: [class][level][lane].
     std::uint64_t at_gaps[2][2][kPairLanes];
     const std::uint64_t* group = packed + g * group_words;
-    const long level_words = static_cast<long>(row_words_) * kPairLanes;
-    levelsAtGaps(group, level_words, first_gaps, case_gaps, at_gaps[0]);
-    levelsAtGaps(group, level_words, case_gaps, first_gaps_end, at_gaps[1]);
+    levelsAtGaps(group, first_gaps, case_gaps, at_gaps[0]);
+    levelsAtGaps(group, case_gaps, first_gaps_end, at_gaps[1]);
     for (int t = 0; t < kPairLanes; ++t) {
       const int p = g * kPairLanes + t;
       const int j = p - offset;
@@ -263,5 +388,34 @@ void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
       }
       deriveLastLevel(run.first, second, table);
     }
+  }
+}
+
+GORVA_TARGET_AVX2 void PairClassCounter::countFromMasks(const Run& run, int from, int to,
+                                                        const std::uint64_t* packed,
+                                                        long group_words, int offset) {
+  constexpr int L = kPairLevels;
+  const int at = run.at + (from - run.from);
+  const int count = to - from + 1;
+  std::uint64_t second_levels[2][kPairLanes];
+  for (int j = 0; j < count; ++j) {
+    const int p = j + offset;
+    const int second = from + j;
+    int* table = &tables_[static_cast<std::size_t>(j) * 2 * cells()];
+    for (int cls = 0; cls < 2; ++cls)
+      for (int b = 0; b < 2; ++b)
+        for (int a = 0; a < 2; ++a)
+          table[2 * (a + L * b) + cls] = free_counts_[pairCountAt(p, pairFreeCount(a, b, cls))];
+    if (record_ != nullptr) {
+      const int lane = p % kPairLanes;
+      if (j == 0 || lane == 0)
+        levelMasksAtGaps(packed + (p / kPairLanes) * group_words, gaps_.begin(run.first),
+                         gaps_.end(run.first), second_levels);
+      PairGapMasks& masks = (*record_)[static_cast<std::size_t>(at + j)];
+      firstLevelMasks(second, masks.first_levels);
+      masks.second_levels[0] = second_levels[0][lane];
+      masks.second_levels[1] = second_levels[1][lane];
+    }
+    completeFromMasks(run.first, second, masks_[at + j], table);
   }
 }

@@ -20,6 +20,7 @@
 
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 
 // Per marker, the bit positions of the listed samples that have no level at
@@ -32,15 +33,37 @@ class LevelGaps {
   explicit LevelGaps(const BitPlanes& planes);
 
   bool usable() const { return usable_; }
+  // Whether every marker's gaps fit the bits of one word (PairGapMasks).
+  bool fitMasks() const { return usable_ && most_ <= 64; }
   const std::uint32_t* begin(int marker) const { return positions_.data() + offsets_[marker]; }
   const std::uint32_t* end(int marker) const { return positions_.data() + offsets_[marker + 1]; }
   static double bytesBound(double marker_count, double row_words);
 
  private:
   bool usable_ = false;
+  long most_ = 0;  // gaps of one marker, at most
   std::vector<long> offsets_;  // per marker, and one past the last
   std::vector<std::uint32_t> positions_;
 };
+
+// Levels at gaps of one pair, as bits over the gaps in list order: which
+// level the first marker has at each gap of the second, and whether the
+// second has level 0 or 1 at each gap of the first. They depend on the
+// genotypes only, so a walk over the run's planes records them once, and
+// the walks over any subset of its samples (a permutation's counted class)
+// count their levels at gaps by ANDing them with that subset's gaps.
+struct PairGapMasks {
+  std::uint64_t first_levels[3];
+  std::uint64_t second_levels[2];
+};
+
+// Per marker and entry c of planes of a subset of the run's samples (2 m +
+// c), the gaps of the run's planes whose sample is in that entry: bit i for
+// gap i of the marker. `entries` gives each subset sample's entry, `samples`
+// the run's sample behind it.
+std::vector<std::uint64_t> gapEntryMasks(const BitPlanes& run_planes, const LevelGaps& run_gaps,
+                                         int sample_count, const std::vector<int>& samples,
+                                         const std::vector<unsigned char>& entries);
 
 // Genotype levels the counter serves: 0, 1, 2 (a code of its own for
 // missing makes every marker complete, and CellCounter derives those).
@@ -52,11 +75,12 @@ class PairClassCounter {
   static bool serves(int levels, int order) { return order == 2 && levels == kPairLevels; }
 
   // With a pair kernel (null: none on this path) and usable gaps, only the
-  // cells below both markers' last levels are counted, second markers four
-  // to a register, and the first marker's last level is derived as the
-  // second's is, from the second marker's levels at the first one's gaps.
+  // cells below both markers' last levels are counted, from nibble rows,
+  // second markers four to a register, and the first marker's last level is
+  // derived as the second's is, from the second marker's levels at the
+  // first one's gaps.
   PairClassCounter(const BitPlanes& planes, const LevelGaps& gaps, CountCellsKernel kernel,
-                   PairCountKernel pair_kernel);
+                   NibblePairKernel pair_kernel);
 
   static constexpr int cells() { return kPairLevels * kPairLevels; }
   // Bytes one counter holds at most over rows of `row_words` words.
@@ -69,6 +93,15 @@ class PairClassCounter {
   // level); a visit returning false ends the walk.
   template <class Visit>
   void forEachFrom(const int* first, int count, Visit&& visit);
+  // From the next walk on, and only where pairs are counted packed: with
+  // `record`, writes every pair's gap masks there (its position in the walk
+  // indexes them) and counts its own levels at gaps from them; with `use`,
+  // counts levels at gaps from masks a walk over the same pairs recorded,
+  // with `entries` from gapEntryMasks for these planes. Gaps must fit masks.
+  void recordMasks(std::vector<PairGapMasks>* record);
+  void useMasks(const PairGapMasks* masks, const std::uint64_t* entries);
+  bool packs() const { return pair_kernel_ != nullptr; }
+
   // Writes into out (2 ints) the pair at position i of the last walk.
   void combinationAt(int i, int* out) const;
 
@@ -80,7 +113,6 @@ class PairClassCounter {
     int to;
   };
 
-  bool packs() const { return pair_kernel_ != nullptr; }
   void decodeLevels(int marker);
   // Packs second markers [first, last] (from a multiple of four) for the
   // pair kernel.
@@ -91,27 +123,45 @@ class PairClassCounter {
   // Subtracts the first marker's levels at the second marker's gaps from
   // its marginals: the cells of the second marker's last level.
   void deriveLastLevel(int first, int second, int* table) const;
+  // The first marker's (decoded) levels at the gaps of `second`: out[a]
+  // for level a.
+  void firstLevelMasks(int second, std::uint64_t* out) const;
+  // countPackedSegment from gap masks (recording them first when asked).
+  void countFromMasks(const Run& run, int from, int to, const std::uint64_t* packed,
+                      long group_words, int offset);
+  // The cells at the last levels from the pair's masks and the free counts.
+  void completeFromMasks(int first, int second, const PairGapMasks& masks, int* table) const;
 
   const BitPlanes& planes_;
   const LevelGaps& gaps_;
   CountCellsKernel kernel_;
-  PairCountKernel pair_kernel_;
+  NibblePairKernel pair_kernel_;
   int row_words_;
   int block_markers_;
   int decoded_ = -1;  // marker whose levels shifts_ holds
+  int nibbled_ = -1;  // marker whose levels first_rows_ holds
+  std::vector<std::uint64_t> first_rows_;  // its levels 0 and 1 as nibble rows
   // Per bit position, where its level (kPairLevels: none) counts in a word
   // of 8-bit fields: byte 4 * class + level.
   std::vector<std::uint64_t> shifts_;
   std::vector<Run> runs_;
   std::vector<int> tables_;
-  AlignedWords packed_;  // the block's second markers, four to a group
+  AlignedWords packed_;  // the block's second markers' nibble rows, four to a group
   int packed_first_ = 0;
   std::vector<int> free_counts_;
+  std::vector<PairGapMasks>* record_ = nullptr;
+  const PairGapMasks* masks_ = nullptr;
+  const std::uint64_t* entries_ = nullptr;
+  std::vector<std::uint64_t> own_entries_;  // recording: the run's classes
 };
 
 template <class Visit>
 void PairClassCounter::forEachFrom(const int* first, int count, Visit&& visit) {
   runs_.clear();
+  if (record_ != nullptr) {
+    record_->resize(static_cast<std::size_t>(count));
+    masks_ = record_->data();
+  }
   const int markers = planes_.markerCount();
   int a = first[0];
   int b = first[1];

@@ -12,6 +12,7 @@
 #include "engine/count/bitplanes.h"
 #include "engine/count/cell_counter.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/nibble_pair_counts.h"
 #include "engine/count/unrank.h"
 #include "engine/count/worker_threads.h"
 #include "engine/rank/information_gain_bound.h"
@@ -71,7 +72,10 @@ double perPermutationBytes(double marker_count, double sample_count, int levels,
         levels, order, rowWords(sample_count), marker_count,
         static_cast<double>(blockCombinations(cellsOf(levels, order), marker_count)));
   }
-  const double own = sample_count * (1 + 2 * sizeof(int)) + marker_count * sizeof(double);
+  // Beside its phenotype, sample lists and gains, its half of a pair of
+  // permutations' gap entries.
+  const double own = sample_count * (2 + 2 * sizeof(int)) +
+                     marker_count * (sizeof(double) + sizeof(std::uint64_t));
   return planes + gaps + workers * counter + own;
 }
 
@@ -94,13 +98,19 @@ class MaximaWorker {
     combination_.resize(order);
     if (run_gaps != nullptr && run_gaps->usable()) {
       pair_totals_counter_ = std::make_unique<PairClassCounter>(
-          *context.planes, *run_gaps, kernel_, pairCountKernelFor(activeSimdPath()));
+          *context.planes, *run_gaps, kernel_, nibblePairKernelFor(activeSimdPath()));
+      // The levels at gaps depend on the genotypes only: recorded by the
+      // totals' walk, each permutation's walk only masks them.
+      if (pair_totals_counter_->packs() && run_gaps->fitMasks()) {
+        pair_totals_counter_->recordMasks(&gap_masks_);
+        masks_recorded_ = true;
+      }
     }
     for (const auto& planes : counted) {
       const bool pairs = planes->gaps != nullptr;
       pair_counters_.push_back(
           pairs ? std::make_unique<PairClassCounter>(planes->planes, *planes->gaps, kernel_,
-                                                     pairCountKernelFor(activeSimdPath()))
+                                                     nibblePairKernelFor(activeSimdPath()))
                 : nullptr);
       counters_.push_back(planes->empty() || pairs
                               ? nullptr
@@ -124,7 +134,10 @@ class MaximaWorker {
     for (std::size_t p = 0; p < counted_.size(); ++p) {
       Permuted* const* members = counted_[p]->members;
       if (pair_counters_[p]) {
-        scoreCounted(*pair_counters_[p], members, count);
+        PairClassCounter& counter = *pair_counters_[p];
+        if (masks_recorded_ && counter.packs() && !counted_[p]->gap_entries.empty())
+          counter.useMasks(gap_masks_.data(), counted_[p]->gap_entries.data());
+        scoreCounted(counter, members, count);
       } else if (counters_[p]) {
         scoreCounted(*counters_[p], members, count);
       } else {
@@ -256,6 +269,8 @@ class MaximaWorker {
   std::vector<int> combination_;
   int stretch_last_ = 0;
   std::vector<int> totals_;
+  std::vector<PairGapMasks> gap_masks_;  // per pair of the block, when recorded
+  bool masks_recorded_ = false;
   std::vector<int> tables_;
   std::vector<double> bounds_buffer_;
   std::vector<double> score_sums_;
@@ -331,8 +346,16 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
       preparePermuted(context, phenotypes[r].data(), *group.back());
     }
     if (!buildCountedPlanes(context, order, group, workers, counted)) return false;
-    if (PairClassCounter::serves(context.planes->levels(), order))
+    if (PairClassCounter::serves(context.planes->levels(), order)) {
       run_gaps = std::make_unique<LevelGaps>(*context.planes);
+      if (run_gaps->fitMasks() && nibblePairKernelFor(activeSimdPath()) != nullptr) {
+        for (const auto& planes : counted) {
+          if (planes->gaps == nullptr) continue;
+          planes->gap_entries = gapEntryMasks(*context.planes, *run_gaps, context.sample_count,
+                                              planes->samples, planes->entries);
+        }
+      }
+    }
   } catch (const std::bad_alloc&) {
     return false;
   }

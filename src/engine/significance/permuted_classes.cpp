@@ -49,6 +49,7 @@ bool prepareCountedPlanes(const SearchContext& context,
         planes.samples.push_back(s);
       }
     }
+    planes.entries = classes;
     if (planes.empty()) continue;
     const int length = static_cast<int>(planes.samples.size());
     positions.resize(length);

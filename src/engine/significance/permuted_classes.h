@@ -6,6 +6,7 @@
 #define GORVA_ENGINE_SIGNIFICANCE_PERMUTED_CLASSES_H
 
 #include <atomic>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -53,7 +54,9 @@ struct CountedPlanes {
   BitPlanes planes;
   Permuted* members[2] = {nullptr, nullptr};
   std::vector<int> samples;  // the run's sample behind each planes' sample
+  std::vector<unsigned char> entries;  // and the entry (0 controls, 1 cases) it is in
   std::unique_ptr<LevelGaps> gaps;  // when pairs are counted from them
+  std::vector<std::uint64_t> gap_entries;  // gapEntryMasks, when pairs count from masks
   bool empty() const { return samples.empty(); }
 };
 
