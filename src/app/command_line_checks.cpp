@@ -14,8 +14,6 @@ namespace {
 constexpr std::array<std::string_view, 3> kTieWords = {"high", "low", "ignore"};
 constexpr std::array<std::string_view, 2> kEngineWords = {"fast", "plain"};
 constexpr std::array<std::string_view, 3> kHelpWords = {"--help", "-h", "--version"};
-// More worker threads than this would only share the same cores.
-constexpr long long kMostThreads = 4096;
 
 bool isSpecified(std::string_view word) {
   return std::find(kSpecifiedOptions.begin(), kSpecifiedOptions.end(), word) != kSpecifiedOptions.end();
@@ -153,7 +151,7 @@ void warnOrderReading(const std::string* text, std::vector<std::string>& warning
 std::string refuseExtensionValue(const OptionWords& words) {
   const auto text = [&words](std::string_view name) { return words.value(name); };
   if (const std::string* threads = text("--threads")) {
-    const std::string refusal = wholeNumberRefusal("--threads", *threads, 0, kMostThreads);
+    const std::string refusal = wholeNumberRefusal("--threads", *threads, 0, kMostWorkerThreads);
     if (!refusal.empty()) return refusal + " (0 = every hardware thread)";
   }
   for (const std::string_view name : {"--progress", "--plot", "--log"}) {

@@ -41,20 +41,23 @@ bool readRealNumber(std::string_view text, double& value) {
   return true;
 }
 
+std::string wholeNumberRange(long long low, long long high) {
+  return "not a whole number " + (high == LLONG_MAX ? "at least " + std::to_string(low)
+                                                    : "from " + std::to_string(low) + " to " + std::to_string(high));
+}
+
 std::string wholeNumberRefusal(const std::string& name, const std::string& text, long long low,
                                long long high) {
   long long value = 0;
   if (readWholeNumber(text, low, high, value)) return "";
-  const std::string range = high == LLONG_MAX ? "at least " + std::to_string(low)
-                                              : "from " + std::to_string(low) + " to " + std::to_string(high);
-  return name + " " + text + ": not a whole number " + range;
+  return name + " " + text + ": " + wholeNumberRange(low, high);
 }
 
 std::string orderRangeRefusal(const std::string& spelled, long long first, long long last,
-                              long long markers) {
+                              long long markers, const std::string& example) {
   if (first > last) {
     return spelled + ": the first order " + std::to_string(first) + " is above the last " +
-           std::to_string(last) + " (for example 2 or 2-3)";
+           std::to_string(last) + " (for example " + example + ")";
   }
   if (first < 1 || last > markers) {
     return spelled + ": the orders must lie from 1 to " + std::to_string(markers) +

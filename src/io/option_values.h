@@ -16,6 +16,14 @@ bool readWholeNumber(std::string_view text, long long low, long long high, long 
 // else ("0.05", "1e-8"; not "", " 1", "nan", "0.05x").
 bool readRealNumber(std::string_view text, double& value);
 
+// Worker threads a run may ask for: more would only share the same cores.
+constexpr long long kMostWorkerThreads = 4096;
+
+// What a value outside [low, high] is not: "not a whole number from LOW to
+// HIGH", or "not a whole number at least LOW" when high is the largest
+// long long.
+std::string wholeNumberRange(long long low, long long high);
+
 // "" when `text` is a whole number in [low, high], else
 // "NAME TEXT: not a whole number from LOW to HIGH" (or "... at least LOW"
 // when high is the largest long long).
@@ -24,8 +32,9 @@ std::string wholeNumberRefusal(const std::string& name, const std::string& text,
 
 // "" when first <= last and both lie in 1 .. markers, else why not, e.g.
 // "--order 2-40: the orders must lie from 1 to 30, the number of markers".
-// `spelled` is the option and value as the user gave them.
+// `spelled` is the option and value as the user gave them, `example` how
+// an order and a range are written there.
 std::string orderRangeRefusal(const std::string& spelled, long long first, long long last,
-                              long long markers);
+                              long long markers, const std::string& example = "2 or 2-3");
 
 #endif  // GORVA_IO_OPTION_VALUES_H

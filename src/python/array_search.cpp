@@ -101,8 +101,8 @@ std::vector<unsigned char> markerMajorCopy(const ArraySearchRequest& request) {
 
 // The order's rows: the kept ones, or with a p-value bound every listed
 // one, their permutation p-values from the order's maxima. False when the
-// listing could not be read back.
-bool appendRows(OrderSignificance& order, std::vector<ArrayTableRow>& rows) {
+// listing could not be read back or the search was stopped.
+bool appendRows(const SearchContext& context, OrderSignificance& order, std::vector<ArrayTableRow>& rows) {
   const std::vector<AdjustedPValues>& adjusted = order.structure.listed;
   const auto adjust = [&adjusted](ArrayTableRow& row) {
     if (static_cast<std::size_t>(row.rank) <= adjusted.size()) row.adjusted = adjusted[row.rank - 1];
@@ -116,6 +116,8 @@ bool appendRows(OrderSignificance& order, std::vector<ArrayTableRow>& rows) {
   }
   int rank = 0;
   return order.listing->rows().forEach([&](const SignificanceRow& listed) {
+    // A listing may hold millions of rows: a stopped search leaves it unread.
+    if (stopRequested(context)) return false;
     ArrayTableRow row{order.order, ++rank, listed};
     row.row.p_permutation = permutationPValue(listed.key, order.maxima);
     adjust(row);
@@ -164,6 +166,7 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
                             std::to_string(request.sample_count) + " samples");
   }
   context.K = K;
+  context.stop = request.stop;
   context.settings.requested_threads = request.threads;
   const int threads = workerCount(request.threads);
   BitPlanes planes;
@@ -203,12 +206,17 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
     search.order = k;
     search.threads = threads;
     AssessedOrder assessed = searchAndAssessOrder(context, search, significance, single_gains);
+    if (assessed.failure == AssessedOrder::Failure::kStopped || stopRequested(context))
+      throw SearchStopped(failureMessage(assessed, k));
     if (assessed.failure == AssessedOrder::Failure::kListing) throw DataFileError(failureMessage(assessed, k));
     if (assessed.failure != AssessedOrder::Failure::kNone) throw SearchOutOfMemory(failureMessage(assessed, k));
     OrderSignificance& order = assessed.significance;
     if (static_cast<int>(names.size()) == request.marker_count)
       result.warnings += notANumberWarning(order, names.data(), true);
-    if (!appendRows(order, result.rows)) throw DataFileError(order.listing->rows().error());
+    if (!appendRows(context, order, result.rows)) {
+      if (stopRequested(context)) throw SearchStopped("the listing of order " + std::to_string(k) + " was stopped");
+      throw DataFileError(order.listing->rows().error());
+    }
   }
   return result;
 }

@@ -5,6 +5,7 @@
 #ifndef GORVA_PYTHON_ARRAY_SEARCH_H
 #define GORVA_PYTHON_ARRAY_SEARCH_H
 
+#include <atomic>
 #include <limits>
 #include <string>
 #include <vector>
@@ -37,6 +38,8 @@ struct ArraySearchRequest {
   // first appearance), or empty for a search without strata.
   std::vector<int> strata;
   int stratum_count = 0;
+  // Not null: set from another thread to stop the search (SearchStopped).
+  const std::atomic<bool>* stop = nullptr;
 };
 
 // One kept combination of one order, as a line of the results table.
@@ -58,9 +61,10 @@ int missingCodeOfWord(const std::string& word);
 
 // Searches every order of the request as the program does for its results
 // table: measures that are not numbers left out (and warned about), the
-// kept rows with their counts and p-values. Throws BadSearchInput or
-// SearchOutOfMemory. Searches from several threads run side by side: each
-// owns its generator and working storage, on the request's threads.
+// kept rows with their counts and p-values. Throws BadSearchInput,
+// SearchOutOfMemory, or SearchStopped once the request's stop is set.
+// Searches from several threads run side by side: each owns its generator
+// and working storage, on the request's threads.
 ArraySearchResult searchArray(const ArraySearchRequest& request);
 
 #endif  // GORVA_PYTHON_ARRAY_SEARCH_H

@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 
 #include <bit>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -15,8 +16,11 @@
 
 #include "core/gorva.h"
 #include "engine/significance/table_columns.h"
+#include "io/option_values.h"
 #include "python/array_search.h"
 #include "python/data_readers.h"
+#include "python/interruptible_search.h"
+#include "python/python_arguments.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -60,8 +64,8 @@ void checkCodesOf(const py::array& array) {
   throw BadSearchInput("genotypes must hold integer codes 0-3, not " + dtypeName(array) + " values");
 }
 
-// The checked array and a view of its codes' lowest bytes.
-py::array genotypeArray(const py::object& genotypes, ArraySearchRequest& request) {
+// The array of the codes, its shape checked, in this machine's byte order.
+py::array genotypeArray(const py::object& genotypes) {
   py::array array = py::array::ensure(genotypes);
   if (!array) throw BadSearchInput("genotypes must be a 2-D array of integer codes 0-3");
   if (array.ndim() != 2) {
@@ -75,6 +79,11 @@ py::array genotypeArray(const py::object& genotypes, ArraySearchRequest& request
   if (!array.dtype().attr("isnative").cast<bool>()) {
     array = py::array::ensure(array.attr("astype")(array.dtype().attr("newbyteorder")("=")));
   }
+  return array;
+}
+
+// Checks every code and points the request at their lowest bytes.
+void viewCodes(const py::array& array, ArraySearchRequest& request) {
   checkCodesOf(array);
   request.sample_count = static_cast<int>(array.shape(0));
   request.marker_count = static_cast<int>(array.shape(1));
@@ -82,7 +91,6 @@ py::array genotypeArray(const py::object& genotypes, ArraySearchRequest& request
   request.genotypes = GenotypeView{static_cast<const unsigned char*>(array.data()) + low_byte,
                                    static_cast<long>(array.strides(0)),
                                    static_cast<long>(array.strides(1))};
-  return array;
 }
 
 std::vector<unsigned char> phenotypeValues(const py::object& phenotype) {
@@ -101,35 +109,40 @@ std::vector<unsigned char> phenotypeValues(const py::object& phenotype) {
   return codes;
 }
 
-void readOrder(const py::object& order, ArraySearchRequest& request) {
-  if (py::isinstance<py::int_>(order)) {
-    request.first_order = request.last_order = order.cast<int>();
-    return;
+// An order or a (first, last) pair, each within 1 .. markers.
+void readOrder(const py::object& order, long long markers, ArraySearchRequest& request) {
+  const std::string spelled = spelledArgument("order", order);
+  const std::string range = wholeNumberRange(1, markers);
+  long long first = 0;
+  long long last = 0;
+  if (isSequenceArgument(order)) {
+    const auto pair = py::reinterpret_borrow<py::sequence>(order);
+    if (py::len(pair) != 2) throw BadSearchInput(spelled + ": an order or a (first, last) pair");
+    first = integerArgument(spelled, pair[0], range);
+    last = integerArgument(spelled, pair[1], range);
+  } else {
+    first = last = integerArgument(spelled, order, range);
   }
-  const auto pair = order.cast<std::vector<int>>();
-  if (pair.size() != 2) throw BadSearchInput("order must be an int or a (first, last) pair");
-  request.first_order = pair[0];
-  request.last_order = pair[1];
+  // A search without markers is refused for that, with its own words.
+  if (markers < 1) return;
+  const std::string refusal = orderRangeRefusal(spelled, first, last, markers, "order=2 or order=(2, 3)");
+  if (!refusal.empty()) throw BadSearchInput(refusal);
+  request.first_order = static_cast<int>(first);
+  request.last_order = static_cast<int>(last);
 }
 
-int rankOfWord(const std::string& word) {
+int rankOfWord(const py::object& word) {
   int rank = kRankByIG;
-  const std::string problem = rankWordProblem(word, rank);
-  if (!problem.empty()) throw BadSearchInput("rank=\"" + word + "\": " + problem);
+  const std::string text = wordArgument("rank", word);
+  const std::string problem = rankWordProblem(text, rank);
+  if (!problem.empty()) throw BadSearchInput("rank=\"" + text + "\": " + problem);
   return rank;
 }
 
-PermutationPlan permutationPlan(long long permutations, long long seed) {
-  if (permutations < 0) {
-    throw BadSearchInput("permutations=" + std::to_string(permutations) +
-                         ": the number of permutations cannot be negative");
-  }
-  if (permutations > kMaxPermutations) throw BadSearchInput("permutations=" + std::to_string(permutations) + ": too many");
-  if (seed < 0 || seed > kMaxSeed)
-    throw BadSearchInput("seed=" + std::to_string(seed) + ": not a whole number from 0 to " + std::to_string(kMaxSeed));
+PermutationPlan permutationPlan(const py::object& permutations, const py::object& seed) {
   PermutationPlan plan;
-  plan.count = static_cast<int>(permutations);
-  plan.seed = static_cast<unsigned long>(seed);
+  plan.count = static_cast<int>(wholeArgument("permutations", permutations, 0, kMaxPermutations));
+  plan.seed = static_cast<unsigned long>(wholeArgument("seed", seed, 0, kMaxSeed));
   return plan;
 }
 
@@ -149,7 +162,7 @@ std::vector<std::string> markerNames(const py::object& markers, int count) {
     for (int m = 0; m < count; ++m) names.push_back("m" + std::to_string(m));
     return names;
   }
-  names = markers.cast<std::vector<std::string>>();
+  names = nameArguments("markers", markers);
   if (static_cast<int>(names.size()) != count) {
     throw BadSearchInput("markers has " + std::to_string(names.size()) + " names for " +
                          std::to_string(count) + " markers");
@@ -218,31 +231,30 @@ void stratumIndices(const py::object& strata, ArraySearchRequest& request) {
 }
 
 py::dict search(const py::object& genotypes, const py::object& phenotype, const py::object& order,
-                int top, const std::string& missing, const std::string& rank, long long permutations,
-                long long seed, const py::object& max_p, const py::object& threads,
-                const py::object& markers, const py::object& covariates, const py::object& strata) {
+                const py::object& top, const py::object& missing, const py::object& rank,
+                const py::object& permutations, const py::object& seed, const py::object& max_p,
+                const py::object& threads, const py::object& markers, const py::object& covariates,
+                const py::object& strata) {
+  // Every argument is checked before the codes are read.
   ArraySearchRequest request;
-  const py::array held = genotypeArray(genotypes, request);
-  request.phenotype = phenotypeValues(phenotype);
-  readOrder(order, request);
-  request.top = top;
-  request.missing_code = missingCodeOfWord(missing);
+  request.top = static_cast<int>(wholeArgument("top", top, 1, INT_MAX));
+  request.missing_code = missingCodeOfWord(wordArgument("missing", missing));
   request.rank = rankOfWord(rank);
   request.permutations = permutationPlan(permutations, seed);
   if (!max_p.is_none()) {
-    request.max_p = max_p.cast<double>();
+    request.max_p = realArgument("max_p", max_p);
     const std::string problem = maxPProblem(request.max_p);
-    if (!problem.empty()) throw BadSearchInput("max_p=" + std::to_string(request.max_p) + ": " + problem);
+    if (!problem.empty()) throw BadSearchInput(spelledArgument("max_p", max_p) + ": " + problem);
   }
-  request.threads = threads.is_none() ? 0 : threads.cast<int>();
+  request.threads = threads.is_none() ? 0 : static_cast<int>(wholeArgument("threads", threads, 0, kMostWorkerThreads));
+  const py::array held = genotypeArray(genotypes);
+  readOrder(order, held.shape(1), request);
+  viewCodes(held, request);
+  request.phenotype = phenotypeValues(phenotype);
   request.marker_names = markerNames(markers, request.marker_count);
   if (!covariates.is_none()) readCovariates(covariates, request);
   if (!strata.is_none()) stratumIndices(strata, request);
-  ArraySearchResult result;
-  {
-    py::gil_scoped_release release;
-    result = searchArray(request);
-  }
+  const ArraySearchResult result = searchInterruptibly(request);
   warn(result.warnings);
   return tableColumns(result.rows, request.marker_names);
 }
@@ -272,7 +284,7 @@ permutations, seed: phenotype permutations for p_permutation (the max
 max_p: with a bound, every combination of each order whose p_chisq is at
   most it (not only the top ones), ranked by the measure; rows beyond memory
   wait in a temporary file.
-threads: worker threads; None = every hardware thread.
+threads: worker threads; None or 0 = every hardware thread.
 markers: names of the markers (default "m0", "m1", ...).
 covariates: 2-D float array, one row per sample, finite numbers: each row
   gets p_adjusted and p_interaction_adjusted, logistic-regression
@@ -290,8 +302,11 @@ where the table writes NA: pandas.DataFrame(gorva.search(...))
 is the table. Combinations whose measures are not numbers are left out,
 with a warning.
 
-Raises ValueError for input the search cannot take, MemoryError when the
-search does not fit in the memory available.)";
+Raises TypeError for an argument of the wrong type (order="2"),
+ValueError for input the search cannot take, MemoryError when the search
+does not fit in the memory available. A signal handler's exception
+(KeyboardInterrupt on Ctrl-C) stops the search within a fraction of a second
+and is raised in its place.)";
 
 }  // namespace
 

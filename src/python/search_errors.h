@@ -23,4 +23,11 @@ class DataFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The search was stopped from outside (the caller's Python raised, e.g. on
+// Ctrl-C); the binding raises that pending Python exception instead.
+class SearchStopped : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 #endif  // GORVA_PYTHON_SEARCH_ERRORS_H

@@ -1,5 +1,9 @@
 # gorva.search against the program's results table, and its input rules.
+import os
+import signal
 import subprocess
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -64,15 +68,45 @@ def test_layouts_and_integer_widths_give_equal_results():
     (dict(phenotype=np.zeros(19)), "19 values for 20 samples"),
     (dict(missing="mean"), "not a missing-data method"),
     (dict(rank="auc"), "unknown measure"),
-    (dict(permutations=-1), "cannot be negative"),
+    (dict(permutations=-1), r"permutations=-1: not a whole number from 0 to 2147483647"),
+    (dict(seed=2**32), r"seed=4294967296: not a whole number from 0 to 4294967295"),
+    (dict(top=0), "top=0: not a whole number from 1"),
+    (dict(threads=10**30), "threads=1000000000000000000000000000000: not a whole number from 0 to 4096"),
     (dict(max_p=1.5), "not a probability"),
-    (dict(order=(3, 2)), "order range 3-2 is not valid"),
+    (dict(order=(3, 2)), r"order=\(3, 2\): the first order 3 is above the last 2"),
+    (dict(order=2**31 - 1), "order=2147483647: the orders must lie from 1 to 4, the number of markers"),
+    (dict(order=(1, 5)), "the orders must lie from 1 to 4"),
 ])
 def test_input_the_search_cannot_take_is_a_value_error(change, message):
     arguments = dict(genotypes=np.zeros((20, 4), np.uint8), phenotype=np.arange(20) % 2)
     arguments.update(change)
     with pytest.raises(ValueError, match=message):
         gorva.search(**arguments)
+
+
+@pytest.mark.parametrize("change, message", [
+    (dict(order="2"), r"order='2': not a whole number from 1 to 4 \(an int, not str\)"),
+    (dict(order=(1, 2.0)), "an int, not float"),
+    (dict(top=True), "top=True: .*not bool"),
+    (dict(permutations=1e3), "permutations=1000.0: .*not float"),
+    (dict(seed="1"), "seed='1'"),
+    (dict(max_p="0.05"), "max_p='0.05': not a number"),
+    (dict(missing=3), "missing=3: a str"),
+    (dict(markers=["a", 2, "c", "d"]), r"markers\[1\]=2: a name is a str, not int"),
+    (dict(markers="abcd"), "markers='abcd': a sequence"),
+])
+def test_argument_of_the_wrong_type_is_a_type_error_naming_it(change, message):
+    arguments = dict(genotypes=np.zeros((20, 4), np.uint8), phenotype=np.arange(20) % 2)
+    arguments.update(change)
+    with pytest.raises(TypeError, match=message):
+        gorva.search(**arguments)
+
+
+def test_numpy_integers_are_whole_numbers():
+    genotypes, phenotype = generated(60, 4, 0.0, seed=1)
+    columns = gorva.search(genotypes, phenotype, order=np.int64(2), top=np.uint8(2), threads=np.int32(1),
+                           max_p=np.float32(0.9))
+    assert set(columns["order"]) == {2}
 
 
 def test_search_beyond_the_memory_budget_is_a_memory_error(monkeypatch):
@@ -87,3 +121,36 @@ def test_dataframe_of_the_columns():
     frame = pandas.DataFrame(gorva.search(genotypes, phenotype, top=3))
     assert list(frame.columns[:4]) == ["order", "rank", "markers", "indices"]
     assert len(frame) == 3 and frame["rank"].tolist() == [1, 2, 3]
+
+
+class Alarm(Exception):
+    pass
+
+
+def raise_alarm(signum, frame):
+    raise Alarm()
+
+
+@pytest.mark.parametrize("signum, expected", [(signal.SIGINT, KeyboardInterrupt), (signal.SIGALRM, Alarm)])
+def test_signal_during_a_long_search_raises_within_a_second(signum, expected):
+    # Minutes of work: only the signal can end the call in time.
+    genotypes, phenotype = generated(2000, 300, 0.0, seed=9)
+    previous = signal.signal(signal.SIGALRM, raise_alarm)
+    sent = []
+
+    def send():
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signum)
+
+    timer = threading.Timer(0.3, send)
+    try:
+        timer.start()
+        with pytest.raises(expected):
+            gorva.search(genotypes, phenotype, order=4, permutations=100)
+        raised = time.monotonic()
+    finally:
+        timer.cancel()
+        signal.signal(signal.SIGALRM, previous)
+    assert sent and raised - sent[0] < 1.0
+    # The stopped search left nothing behind that a new one trips on.
+    assert len(gorva.search(genotypes[:, :5], phenotype, order=2, top=1)["rank"]) == 1

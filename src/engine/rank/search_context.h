@@ -92,7 +92,16 @@ struct SearchContext {
   const int* stratum_of = nullptr;
   int stratum_count = 0;
   const StrataParts* strata = nullptr;
+  // Not null: another thread sets it to stop the search (a caller that was
+  // interrupted). Workers look at it between batches, permutations and
+  // model fits; what a stopped search returns is incomplete and is only
+  // good for throwing away.
+  const std::atomic<bool>* stop = nullptr;
 };
+
+inline bool stopRequested(const SearchContext& context) {
+  return context.stop != nullptr && context.stop->load(std::memory_order_relaxed);
+}
 
 // The codes of `count` markers, marker-major over the context's samples,
 // from its view, or from its planes when it has no view (codes read from a

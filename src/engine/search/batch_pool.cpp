@@ -86,6 +86,7 @@ struct SharedOrder {
   long long batch_count = 0;  // batches to hand out (lowered when the walk ends early)
   long long next_batch = 0;   // relative to first_batch, as the merge counts them
   bool failed = false;
+  bool stopped = false;
   OrderedMerge merge;
   ScorerStats stats;
 };
@@ -111,11 +112,15 @@ void runWorker(SharedOrder& shared) {
         auto unitAt = [&](long long first) {
           return ranges ? std::min(shared.unit_batches, shared.batch_count - first) : 1;
         };
+        if (stopRequested(shared.context)) {
+          shared.stopped = true;
+          shared.changed.notify_all();
+        }
         shared.changed.wait(lock, [&] {
-          return shared.failed || shared.next_batch >= shared.batch_count ||
+          return shared.failed || shared.stopped || shared.next_batch >= shared.batch_count ||
                  shared.merge.ready(shared.next_batch + unitAt(shared.next_batch) - 1);
         });
-        if (shared.failed || shared.next_batch >= shared.batch_count) break;
+        if (shared.failed || shared.stopped || shared.next_batch >= shared.batch_count) break;
         b = shared.next_batch;
         units = unitAt(b);
         shared.next_batch += units;
@@ -150,8 +155,10 @@ void runWorker(SharedOrder& shared) {
       scorer.score(batch.data(), count, best[0]);
       std::unique_lock<std::mutex> lock(shared.mutex);
       if (shared.sink) {
-        shared.changed.wait(lock, [&] { return shared.failed || shared.merge.nextToMerge() == b; });
-        if (shared.failed) break;
+        shared.changed.wait(lock, [&] {
+          return shared.failed || shared.stopped || shared.merge.nextToMerge() == b;
+        });
+        if (shared.failed || shared.stopped) break;
         shared.sink(batch.data(), count, scorer.pairs());
         shared.merge.mergeNow(count, best[0]);
       } else {
@@ -210,6 +217,7 @@ void searchOrder(const SearchContext& context, const OrderRequest& request, Orde
   outcome.combinations = shared.merge.combinations();
   outcome.stats = shared.stats;
   outcome.out_of_memory = shared.failed;
+  outcome.stopped = shared.stopped && !shared.failed;
 }
 
 double orderSearchBytesBound(const OrderSearchShape& shape) {

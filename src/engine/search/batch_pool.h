@@ -29,6 +29,7 @@ struct OrderOutcome {
   ScorerStats stats;
   long long combinations = 0;  // combinations scored
   bool out_of_memory = false;  // a worker could not get its buffers
+  bool stopped = false;        // the context's stop was set: the rows are incomplete
 };
 
 // Merges each batch's best rows into the kept ones strictly in batch order,

@@ -56,7 +56,9 @@ bool CombinationListing::mayQualify(const int* table, int cells, double ig_upper
 }
 
 void CombinationListing::offer(const int* combination, const double* pair, double key) {
-  if (std::isnan(key) || !(pair[0] >= floor_)) return;
+  // Describing a row costs far more than scoring it: a stopped search skips
+  // the rest of its batch's offers instead of finishing them.
+  if (std::isnan(key) || !(pair[0] >= floor_) || stopRequested(context_)) return;
   SignificanceRow row =
       describeCombination(context_, {combination, order_, pair, key}, tests_);
   if (!(row.p_chisq <= max_p_)) return;

@@ -282,7 +282,7 @@ std::vector<AdjustedPValues> adjustedPValues(const SearchContext& context, const
   std::atomic<long> next{0};
   runWorkers(std::max(1, std::min<int>(threads, static_cast<int>(std::min(count, 1L << 20)))), [&](int) {
     CombinationModels models(context, model, k);
-    for (long r = next++; r < count; r = next++) out[r] = models.assess(&combinations[r * k]);
+    for (long r = next++; r < count && !stopRequested(context); r = next++) out[r] = models.assess(&combinations[r * k]);
   });
   return out;
 }

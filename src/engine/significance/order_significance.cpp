@@ -22,6 +22,10 @@ AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& s
   OrderOutcome outcome;
   runOrderSearch(context, search, outcome);
   context.listing = nullptr;
+  if (outcome.stopped) {
+    assessed.failure = AssessedOrder::Failure::kStopped;
+    return assessed;
+  }
   if (outcome.out_of_memory) {
     assessed.failure = AssessedOrder::Failure::kBatchBuffers;
     assessed.batch_bytes = orderSearchBytesBound({context.marker_count, static_cast<double>(context.sample_count),
@@ -45,10 +49,15 @@ AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& s
   for (const int m : significance.first_not_a_number) significance.first_own_gains.push_back(single_gains[m]);
   if (request.active &&
       !assessOrder(context, outcome.kept, request.permutations, significance)) {
-    assessed.failure = AssessedOrder::Failure::kPermutationBuffers;
+    assessed.failure = stopRequested(context) ? AssessedOrder::Failure::kStopped
+                                              : AssessedOrder::Failure::kPermutationBuffers;
     return assessed;
   }
   if (request.active) assessOrderStructure(context, request.structure, search.threads, significance);
+  if (stopRequested(context)) {
+    assessed.failure = AssessedOrder::Failure::kStopped;
+    return assessed;
+  }
   assessed.kept = std::move(outcome.kept);
   return assessed;
 }
@@ -65,6 +74,8 @@ std::string failureMessage(const AssessedOrder& assessed, int order) {
       return "out of memory: could not allocate the permutations' buffers";
     case AssessedOrder::Failure::kListing:
       return assessed.error;
+    case AssessedOrder::Failure::kStopped:
+      return "the search of order " + std::to_string(order) + " was stopped before it ended";
   }
   return "";
 }

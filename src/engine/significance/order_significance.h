@@ -14,7 +14,8 @@
 class SearchProgress;
 
 struct AssessedOrder {
-  enum class Failure { kNone, kBatchBuffers, kPermutationBuffers, kListing };
+  // kStopped: the context's stop was set; nothing of the order is usable.
+  enum class Failure { kNone, kBatchBuffers, kPermutationBuffers, kListing, kStopped };
   Failure failure = Failure::kNone;
   std::string error;       // kListing: the listing's own message
   double batch_bytes = 0;  // kBatchBuffers: the bound the run's memory estimate gives the search

@@ -369,7 +369,7 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
     try {
       MaximaWorker worker(context, order, counted, run_gaps.get(), bounds);
       for (;;) {
-        if (failed.load(std::memory_order_relaxed)) return;
+        if (failed.load(std::memory_order_relaxed) || stopRequested(context)) return;
         const long long first = next_block.fetch_add(1) * block;
         if (first >= total) return;
         worker.scoreBlock(first, static_cast<int>(std::min(block, total - first)));
@@ -378,7 +378,7 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
       failed = true;
     }
   });
-  if (failed) return false;
+  if (failed || stopRequested(context)) return false;
   for (int r = 0; r < count; ++r) maxima[r] = group[r]->maximum.load();
   return true;
 }

@@ -243,7 +243,7 @@ bool permutedOrderMaximum(const SearchContext& permuted, int order, int threads,
   search.order = order;
   search.threads = threads;
   searchOrder(permuted, search, outcome);
-  if (outcome.out_of_memory) return false;
+  if (outcome.out_of_memory || outcome.stopped) return false;
   if (outcome.kept.size() > 0 && !std::isnan(outcome.kept.keys[0])) maximum = outcome.kept.keys[0];
   return true;
 }
@@ -270,6 +270,7 @@ bool maximaBySearch(const SearchContext& context, int order, const PermutationPl
   const bool stratified = context.strata != nullptr;
   StrataParts parts;
   for (int r = 0; r < plan.count; ++r) {
+    if (stopRequested(context)) return false;
     if (stratified) {
       permuteWithinStrata(phenotype.data(), S, context.stratum_of, context.stratum_count, generator);
     } else {
@@ -338,6 +339,7 @@ bool permutationMaxima(const SearchContext& context, int order, const Permutatio
     } catch (const std::bad_alloc&) {
       // Short of memory for a group: each permutation is searched instead.
     }
+    if (stopRequested(context)) return false;
   }
   return maximaBySearch(context, order, plan, maxima);
 }
