@@ -343,13 +343,18 @@ bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
     refuse(kExitBadInput, "%s", refusal.c_str());
     return false;
   }
-  if (!writer.Save(plan.output_file)) {
+  // The classic options create or empty the report and the .all file here,
+  // as ever. A run with more options refuses after this point too (too few
+  // cases, a bad VCF record): it only opens their replacements, so that an
+  // existing report keeps its content until the run has succeeded.
+  const bool keep_old = opt::extensions_given;
+  if (keep_old ? !report_.open(plan.output_file) : !writer.Save(plan.output_file)) {
     std::puts("Cannot save the text file!!");
     return false;
   }
   if (!opt::save_all) return true;
   const std::string all_name = std::string(plan.output_file) + ".all";
-  if (!all_writer->Save(all_name.c_str())) {
+  if (!keep_old && !all_writer->Save(all_name.c_str())) {
     writer.Close();
     std::puts("Cannot save the text file!!");
     return false;

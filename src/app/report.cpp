@@ -51,8 +51,9 @@ bool TFmMDR::commitAllResults() {
 void TFmMDR::WriteResultALL(char* output_file, double elapsed_seconds, int /*phenotype_column*/,
                             int /*case_value*/, int /*testing_idx*/, char** marker_names,
                             MDRResult** results) {
-  OutputFile report;
-  if (!report.open(output_file)) {
+  OutputFile opened_now;
+  OutputFile& report = report_.isOpen() ? report_ : opened_now;
+  if (!report.isOpen() && !report.open(output_file)) {
     failWrite(report);
     return;
   }

@@ -162,6 +162,10 @@ class TFmMDR {
 
   bool all_writer_open_ = false;  // the search feeds the all-results file
   OutputFile all_results_;
+  // A run with options beyond the classic twelve opens its report here when
+  // the result files are checked, and the old report stays as it was until
+  // this one replaces it whole.
+  OutputFile report_;
   int exit_status_ = kExitOk;
 };
 

@@ -304,10 +304,13 @@ TEST(CommandLine, FewerThanTwoOfAClassRefuseARunWithNewerOptionsAndWarnAClassicO
   const ProgramResult classic = runGorva({"--in", "d.txt", "--out", "r.txt"}, dir);
   EXPECT_EQ(classic.status, 0);
   EXPECT_EQ(classic.err, "gorva: warning: " + counts);
+  // Refused once the data are read: the classic run's report keeps its content.
+  const std::string old_report = readFile(dir + "/r.txt");
   const ProgramResult table = runGorva({"--in", "d.txt", "--out", "r.txt", "--table", "t.tsv"}, dir);
   EXPECT_EQ(table.status, 2);
   EXPECT_EQ(table.err, "gorva: " + counts);
   EXPECT_FALSE(fileExists(dir + "/t.tsv"));
+  EXPECT_EQ(readFile(dir + "/r.txt"), old_report);
 }
 
 }  // namespace
