@@ -262,6 +262,35 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
   }
 }
 
+// htslib refuses a FORMAT field whose values, at the longest one's width for
+// every sample, would pass 2^31 bytes: told apart from its other refusals.
+TEST(VcfBadInput, AFieldPastHtslibsLimitsIsNamedByLineAndField) {
+  const int samples = 20000;
+  std::string columns = "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT";
+  std::string first = "1\t100\trs1\tA\tG\t.\t.\t.\tGT";
+  std::string second = "1\t200\trs2\tA\tG\t.\t.\t.\tGT:XS";
+  std::string pheno;
+  for (int s = 0; s < samples; ++s) {
+    const std::string name = "s" + std::to_string(s);
+    columns += "\t" + name;
+    first += "\t0/1";
+    second += s == 3 ? "\t0/1:" + std::string(110000, 'x') : "\t0/1:y";
+    pheno += name + " " + name + " " + std::to_string(1 + s % 2) + "\n";
+  }
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/in.vcf", kHeader + "##FORMAT=<ID=XS,Number=1,Type=String,Description=\"x\">\n" + columns +
+                                 "\n" + first + "\n" + second + "\n");
+  writeFile(dir + "/pheno.txt", pheno);
+  const ProgramResult run = runGorva({"--vcf", "in.vcf", "--pheno", "pheno.txt", "--out", "r.txt"}, dir);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err.rfind("gorva: in.vcf line 7, field 13: the record is past htslib's limits (its longest "
+                          "field has 110004 bytes",
+                          0),
+            0u)
+      << run.err;
+  EXPECT_FALSE(fileExists(dir + "/r.txt"));
+}
+
 // Read, but said: haploid calls among diploid ones (male X, or a damaged
 // file), and a last line without its line end. Three samples cannot hold two
 // of each class, so the run is then refused, after the warnings.
