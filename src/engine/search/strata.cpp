@@ -62,10 +62,16 @@ void stratumTotals(const StrataParts& parts, int stratum, const int* table, int 
   }
 }
 
+namespace {
+
+// The phenotype entropy of one stratum, in calculateMeasuresAll's order of
+// operations (so that one stratum gives the unstratified RIG bit for bit).
 double classEntropy(int cases, int controls) {
   const double n = cases + controls;
   return -(cases / n) * std::log2(cases / n) - (controls / n) * std::log2(controls / n);
 }
+
+}  // namespace
 
 StratifiedCounts stratifiedCounts(const StrataParts& parts, const int* tables, int table_ints) {
   StratifiedCounts counts;

@@ -45,11 +45,6 @@ struct StratifiedCounts {
 void stratumTotals(const StrataParts& parts, int stratum, const int* table, int table_ints, int& cases,
                    int& controls);
 
-// The phenotype entropy of one stratum (bits), in calculateMeasuresAll's
-// order of operations, so that one stratum gives the unstratified RIG bit
-// for bit. Both classes must be present.
-double classEntropy(int cases, int controls);
-
 StratifiedCounts stratifiedCounts(const StrataParts& parts, const int* tables, int table_ints);
 
 // The conditional measure pair (IG, RIG) of a combination's strata tables.

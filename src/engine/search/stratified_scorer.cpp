@@ -9,7 +9,6 @@
 #include "core/gorva.h"
 #include "core/search_constants.h"
 #include "engine/count/kernel_dispatch.h"
-#include "engine/rank/screening.h"
 #include "engine/search/combination_table.h"
 #include "engine/significance/significance.h"
 #include "engine/significance/table_test.h"
@@ -33,28 +32,18 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
   int cells = 1;
   for (int j = 0; j < order; ++j) cells *= levels;
   table_ints_ = 2 * cells;
+  counters_.resize(strata_);
+  for (int s = 0; s < strata_; ++s) {
+    const BitPlanes* planes = parts_.contexts[s].planes;
+    if (planes != nullptr && CellCounter::servesOrder(planes->levels(), order))
+      counters_[s] = std::make_unique<CellCounter>(*planes, order, countCellsKernel(activeSimdPath()));
+  }
+  bounds_function_ = informationGainBoundsFor(activeSimdPath());
+  if (bounds_function_ == nullptr) bounds_function_ = informationGainBoundsScalar;
   for (const SearchContext& part : parts_.contexts) {
     const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);
     fractions_.push_back(q);
     factors_.push_back(divergenceFactor(q));
-    screening_.push_back(std::make_unique<ScreeningKeys>(table_ints_ / 2, part.N, 0,
-                                                         part.missing_code == kMethodAvailable, part.cases,
-                                                         part.controls));
-  }
-  counters_.resize(strata_);
-  for (int s = 0; s < strata_; ++s) {
-    const SearchContext& part = parts_.contexts[s];
-    const BitPlanes* planes = part.planes;
-    if (planes == nullptr || !CellCounter::servesOrder(planes->levels(), order)) continue;
-    counters_[s] = std::make_unique<CellCounter>(*planes, order, countCellsKernel(activeSimdPath()));
-    // The walk bounds each stratum's tables while their counts are in L1;
-    // under fixed totals only when the stratum's planes add up to them.
-    const int* classes = planes->everyoneCounts();
-    const bool fixed = part.missing_code != kMethodAvailable;
-    const bool class_totals = !fixed || (classes[0] == part.controls && classes[1] == part.cases);
-    if (std::isfinite(factors_[s]) && class_totals && !context.all_pairs)
-      counters_[s]->fuseBounds(activeSimdPath(), fractions_[s], factors_[s], fixed ? part.controls : -1,
-                               fixed ? part.cases : -1);
   }
 }
 
@@ -87,79 +76,63 @@ int* StratifiedScorer::gatherTables(int j, int count) {
   return gathered_.data();
 }
 
-void StratifiedScorer::addStratum(int stratum, int first, int n, const int* tables) {
-  const ScreeningKeys& keys = *screening_[stratum];
-  const double error = keys.informationGainError();
-  const SearchContext& part = parts_.contexts[stratum];
-  const bool own_totals = part.missing_code == kMethodAvailable;
-  for (int j = 0; j < n; ++j) {
-    const int* table = tables + static_cast<long>(j) * table_ints_;
-    int cases = part.cases;
-    int controls = part.controls;
-    if (own_totals) {
-      cases = 0;
-      controls = 0;
-      for (int c = 0; c < table_ints_; c += 2) {
-        controls += table[c];
-        cases += table[c + 1];
-      }
-    }
-    const int i = first + j;
-    const int counted = cases + controls;
-    counted_[i] += counted;
-    double gain = 0;
-    if (cases == 0 || controls == 0 || !keys.gain(table, gain)) continue;
-    informative_[i] = 1;
-    weighted_[i] += counted * (gain + error);
-    if (context_.measure == kRankByRIG) spread_[i] += counted * classEntropy(cases, controls);
-  }
-}
-
-void StratifiedScorer::boundBatch(const int* combinations, int count) {
-  weighted_.assign(count, 0.0);
-  spread_.assign(count, 0.0);
-  counted_.assign(count, 0);
-  informative_.assign(count, 0);
+void StratifiedScorer::tableTotals(int count) {
+  totals_.resize(static_cast<std::size_t>(strata_) * count * 2);
   for (int s = 0; s < strata_; ++s) {
-    CellCounter* counter = counters_[s].get();
-    // The walk's own bounds are looser than the screening gains: its counts
-    // are what is wanted here.
-    auto visit = [&](int first, int n, int* tables, const double*) {
-      addStratum(s, first, n, tables != nullptr ? tables : counter->stretchTables(0, n));
-      return true;
-    };
-    if (counter != nullptr && counter->fusesBounds()) {
-      counter->forEachBounded(combinations, count, visit);
-    } else if (counter != nullptr) {
-      counter->forEach(combinations, count, [&](int first, int n, int* tables) {
-        return visit(first, n, tables, nullptr);
-      });
-    } else {
-      for (int first = 0; first < count; first += kChunk) {
-        const int n = std::min(kChunk, count - first);
-        tables_.resize(static_cast<std::size_t>(n) * table_ints_);
-        for (int j = 0; j < n; ++j) {
-          countCombinationTable(parts_.contexts[s], combinations + static_cast<long>(first + j) * order_, order_,
-                                one_table_);
-          std::copy(one_table_.begin(), one_table_.end(), tables_.begin() + static_cast<long>(j) * table_ints_);
-        }
-        addStratum(s, first, n, tables_.data());
+    const SearchContext& part = parts_.contexts[s];
+    int* totals = totals_.data() + static_cast<long>(s) * count * 2;
+    if (part.missing_code != kMethodAvailable) {
+      for (int j = 0; j < count; ++j) {
+        totals[2 * j] = part.controls;
+        totals[2 * j + 1] = part.cases;
       }
+      continue;
+    }
+    const int* table = tables_.data() + static_cast<long>(s) * count * table_ints_;
+    for (int j = 0; j < count; ++j, table += table_ints_) {
+      int controls = 0;
+      int cases = 0;
+      for (int i = 0; i < table_ints_; i += 2) {
+        controls += table[i];
+        cases += table[i + 1];
+      }
+      totals[2 * j] = controls;
+      totals[2 * j + 1] = cases;
     }
   }
 }
 
-double StratifiedScorer::gainBound(int i) const {
-  if (informative_[i] == 0) return std::numeric_limits<double>::quiet_NaN();
-  // Each stratum's screening gain plus its error bounds its exact gain; the
-  // weights add up in another order than the exact measure's: a relative
-  // 1e-12 covers the rounding.
-  return weighted_[i] < kInfinity ? weighted_[i] / counted_[i] * (1 + 1e-12) : kInfinity;
+double StratifiedScorer::gainBound(int j, int count) {
+  int counted = 0;
+  for (int s = 0; s < strata_; ++s) {
+    const int* totals = totals_.data() + (static_cast<long>(s) * count + j) * 2;
+    counted += totals[0] + totals[1];
+  }
+  const double N = counted;
+  double bound = 0;
+  bool informative = false;
+  // The same weights, terms and order of additions as the exact measure:
+  // rounding is monotone, so the sum of bounds stays above the sum of gains.
+  for (int s = 0; s < strata_; ++s) {
+    const int* totals = totals_.data() + (static_cast<long>(s) * count + j) * 2;
+    const int controls = totals[0];
+    const int cases = totals[1];
+    if (cases == 0 || controls == 0) continue;
+    const double own = bounds_[static_cast<long>(s) * (count + 8) + j];
+    if (!(own < kInfinity)) return kInfinity;
+    const double term = (cases + controls) / N * own;
+    bound = informative ? bound + term : term;
+    informative = true;
+  }
+  return informative ? bound : std::numeric_limits<double>::quiet_NaN();
 }
 
-double StratifiedScorer::keyBound(double bound, int i, const int* combination) const {
+double StratifiedScorer::keyBound(double bound, int j, int count, const int* combination) {
   if (!(bound < kInfinity)) return bound;
-  if (context_.measure == kRankByRIG) return bound / (spread_[i] / counted_[i] * (1 - 1e-12));
+  if (context_.measure == kRankByRIG) {
+    const StratifiedCounts counts = stratifiedCounts(parts_, gatherTables(j, count), table_ints_);
+    return bound / counts.conditional_entropy;
+  }
   if (context_.measure == kRankBySynergy) return bound - singleGainSum(combination, order_, context_.single_gains);
   return bound;
 }
@@ -208,40 +181,6 @@ void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best
   takeBatchBest({combinations, order_, count, pairs_.data(), keys_.data(), index_.data()}, context_.K, best);
 }
 
-StratifiedScorer::Candidate StratifiedScorer::exactCandidate(const int* combinations, int i) {
-  const int* combination = combinations + static_cast<long>(i) * order_;
-  // The few that may rank are counted again, stratum by stratum.
-  countStratifiedTables(parts_, combination, order_, gathered_);
-  Candidate candidate{i, 0, {0, 0}};
-  stratifiedMeasurePair(parts_, gathered_.data(), table_ints_, candidate.pair);
-  candidate.key = rankingKey(context_, candidate.pair, combination, order_);
-  return candidate;
-}
-
-double StratifiedScorer::leadersFloor(const int* combinations, int count) {
-  // Any K exact keys of the batch bound its K-th best from below; those of
-  // the K highest bounds come close to it, so that the walk below starts
-  // with a threshold that rules out nearly everything.
-  const int K = context_.K;
-  leaders_.clear();
-  index_.clear();
-  for (int i = 0; i < count; ++i) {
-    if (!std::isnan(key_bounds_[i])) index_.push_back(i);
-  }
-  if (static_cast<int>(index_.size()) < K) return -kInfinity;
-  std::nth_element(index_.begin(), index_.begin() + (K - 1), index_.end(),
-                   [this](int a, int b) { return key_bounds_[a] > key_bounds_[b]; });
-  double lowest = kInfinity;
-  for (int t = 0; t < K; ++t) {
-    leaders_.push_back(exactCandidate(combinations, index_[t]));
-    const double key = leaders_.back().key;
-    if (std::isnan(key)) return -kInfinity;  // the walk below falls back on the full ranking
-    lowest = std::min(lowest, key);
-  }
-  std::sort(leaders_.begin(), leaders_.end(), [](const Candidate& a, const Candidate& b) { return a.index < b.index; });
-  return lowest;
-}
-
 void StratifiedScorer::score(int* combinations, int count, RankedRows& best) {
   ++stats_.batches;
   if (static_cast<long>(pairs_.size()) < 2L * count) pairs_.resize(2L * count);
@@ -262,47 +201,64 @@ void StratifiedScorer::score(int* combinations, int count, RankedRows& best) {
   long long not_a_number = 0;
   std::vector<int> first_not_a_number;
   bool classic_not_a_number = false;
-  boundBatch(combinations, count);
-  key_bounds_.resize(count);
-  for (int i = 0; i < count; ++i) key_bounds_[i] = keyBound(gainBound(i), i, combinations + static_cast<long>(i) * order_);
-  const double batch_floor = std::max(floor, leadersFloor(combinations, count));
-  std::size_t next_leader = 0;
-  for (int i = 0; i < count; ++i) {
-    const int* combination = combinations + static_cast<long>(i) * order_;
-    const bool full = static_cast<int>(low_heap_.size()) == K;
-    const double threshold = std::max(batch_floor, full ? low_heap_.front() : -kInfinity);
-    const double gain_bound = gainBound(i);
-    const double bound = key_bounds_[i];
-    const bool may_list = listing_ != nullptr && !(gain_bound < listing_floor_);
-    if (std::isnan(bound)) {
-      ++not_a_number;
-      if (first_not_a_number.empty() ||
-          std::lexicographical_compare(combination, combination + order_, first_not_a_number.begin(),
-                                       first_not_a_number.end()))
-        first_not_a_number.assign(combination, combination + order_);
-    } else if (bound < threshold && !may_list) {
-      ++stats_.ruled_out;
-      continue;
+  for (int first = 0; first < count && !classic_not_a_number; first += kChunk) {
+    const int n = std::min(kChunk, count - first);
+    const int* chunk = combinations + static_cast<long>(first) * order_;
+    countChunk(chunk, n);
+    tableTotals(n);
+    bounds_.assign(static_cast<std::size_t>(strata_) * (n + 8), kInfinity);
+    for (int s = 0; s < strata_; ++s) {
+      const SearchContext& part = parts_.contexts[s];
+      if (!std::isfinite(factors_[s])) continue;
+      const bool fixed = part.missing_code != kMethodAvailable;
+      BoundRequest request;
+      request.tables = tables_.data() + static_cast<long>(s) * n * table_ints_;
+      request.count = n;
+      request.stride = table_ints_;
+      request.cells = table_ints_ / 2;
+      request.fixed_controls = fixed ? part.controls : -1;
+      request.fixed_cases = fixed ? part.cases : -1;
+      request.q = fractions_[s];
+      request.divergence_factor = factors_[s];
+      bounds_function_(request, bounds_.data() + static_cast<long>(s) * (n + 8));
     }
-    while (next_leader < leaders_.size() && leaders_[next_leader].index < i) ++next_leader;
-    const Candidate candidate = next_leader < leaders_.size() && leaders_[next_leader].index == i
-                                    ? leaders_[next_leader]
-                                    : exactCandidate(combinations, i);
-    ++stats_.candidates;
-    if (may_list && candidate.pair[0] >= listing_floor_) listed_.push_back(candidate);
-    if (std::isnan(candidate.key)) {
-      classic_not_a_number = true;  // its place is the index sort's alone
-      break;
-    }
-    if (candidate.key < threshold) continue;
-    candidates_.push_back(candidate);
-    if (!full) {
-      low_heap_.push_back(candidate.key);
-      std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
-    } else if (candidate.key > low_heap_.front()) {
-      std::pop_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
-      low_heap_.back() = candidate.key;
-      std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+    for (int j = 0; j < n; ++j) {
+      const int i = first + j;
+      const int* combination = chunk + static_cast<long>(j) * order_;
+      const bool full = static_cast<int>(low_heap_.size()) == K;
+      const double threshold = std::max(floor, full ? low_heap_.front() : -kInfinity);
+      const double gain_bound = gainBound(j, n);
+      const double bound = keyBound(gain_bound, j, n, combination);
+      const bool may_list = listing_ != nullptr && !(gain_bound < listing_floor_);
+      if (std::isnan(bound)) {
+        ++not_a_number;
+        if (first_not_a_number.empty() ||
+            std::lexicographical_compare(combination, combination + order_, first_not_a_number.begin(),
+                                         first_not_a_number.end()))
+          first_not_a_number.assign(combination, combination + order_);
+      } else if (bound < threshold && !may_list) {
+        ++stats_.ruled_out;
+        continue;
+      }
+      Candidate candidate{i, 0, {0, 0}};
+      stratifiedMeasurePair(parts_, gatherTables(j, n), table_ints_, candidate.pair);
+      candidate.key = rankingKey(context_, candidate.pair, combination, order_);
+      ++stats_.candidates;
+      if (may_list && candidate.pair[0] >= listing_floor_) listed_.push_back(candidate);
+      if (std::isnan(candidate.key)) {
+        classic_not_a_number = true;  // its place is the index sort's alone
+        break;
+      }
+      if (candidate.key < threshold) continue;
+      candidates_.push_back(candidate);
+      if (!full) {
+        low_heap_.push_back(candidate.key);
+        std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+      } else if (candidate.key > low_heap_.front()) {
+        std::pop_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+        low_heap_.back() = candidate.key;
+        std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+      }
     }
   }
   bool distinct = !classic_not_a_number;
