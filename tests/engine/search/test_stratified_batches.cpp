@@ -1,10 +1,11 @@
-// The stratified fast path (its strata's walks, the screening by the sum of
-// the strata's bounds) against counting each table on its own and ranking
-// every combination exactly, batch by batch: the same best rows with bit-identical measure pairs and keys, where
-// the strata's bit-planes are awkward: strata that end inside a word or are
-// smaller than one, a stratum holding one class, missing genotypes beside
-// complete markers (whose pairs the walk counts by their free cells), on
-// every SIMD path this CPU runs, orders 2 and 3, IG and RIG, several K.
+// The stratified fast path (each stratum counted from its own bit-planes,
+// combinations ruled out by the weighted sum of the strata's IG bounds)
+// against counting each table on its own and ranking every combination
+// exactly, batch by batch: the same best rows with bit-identical measure
+// pairs and keys, where the strata's bit-planes are awkward: strata that end
+// inside a word or are smaller than one, a stratum holding one class,
+// missing genotypes beside complete markers, on every SIMD path this CPU
+// runs, orders 2 and 3, IG and RIG, several K.
 #include <gtest/gtest.h>
 
 #include <cstring>
