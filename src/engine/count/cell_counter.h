@@ -27,7 +27,7 @@
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_counts.h"
 #include "engine/count/pair_free_counts.h"
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 
 class CellCounter {
  public:

@@ -2,7 +2,7 @@
 // markers at a time, bounded while in L1, tables completed on demand.
 #include "engine/count/cell_counter.h"
 
-#include "engine/rank/information_gain_bound_finish.h"
+#include "engine/count/information_gain_bound_finish.h"
 
 bool CellCounter::fuseBounds(SimdPath path, double q, double divergence_factor, int fixed_controls,
                              int fixed_cases) {

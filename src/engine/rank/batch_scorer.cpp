@@ -7,7 +7,7 @@
 #include "core/gorva.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/unrank.h"
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 #include "engine/significance/significance.h"
 #include "engine/significance/table_test.h"
 

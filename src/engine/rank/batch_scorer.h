@@ -42,7 +42,7 @@
 
 #include "engine/count/cell_counter.h"
 #include "engine/rank/bestrows.h"
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 #include "engine/rank/order_search_shape.h"
 #include "engine/rank/p_value_keys.h"
 #include "engine/rank/screening.h"

@@ -19,7 +19,7 @@
 
 #include "engine/count/cell_counter.h"
 #include "engine/rank/bestrows.h"
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 #include "engine/rank/listing_sink.h"
 #include "engine/rank/search_context.h"
 #include "engine/search/strata.h"

@@ -15,7 +15,7 @@
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/unrank.h"
 #include "engine/count/worker_threads.h"
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 #include "engine/significance/class_tables.h"
 #include "engine/significance/pair_class_counter.h"
 #include "engine/significance/permuted_classes.h"

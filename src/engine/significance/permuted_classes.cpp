@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/search_constants.h"
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 #include "engine/significance/significance.h"
 
 void preparePermuted(const SearchContext& context, const unsigned char* phenotype,

@@ -13,7 +13,7 @@
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 
 // Test names and failure messages show the path's name (found by argument
 // lookup, so it lives beside SimdPath in the global namespace).

@@ -23,7 +23,7 @@
 #include "engine/count/unrank.h"
 #include "engine/rank/batch_scorer.h"
 #include "engine/rank/bestrows.h"
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 #include "engine/search/batch_pool.h"
 #include "support/oracle.h"
 

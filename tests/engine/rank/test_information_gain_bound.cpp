@@ -17,7 +17,7 @@
 
 #include "core/gorva.h"
 #include "engine/count/kernel_dispatch.h"
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 #include "engine/rank/screening.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <limits>
 
 #include "engine/count/simd_targets.h"
-#include "engine/rank/information_gain_bound.h"
-#include "engine/rank/information_gain_bound_finish.h"
+#include "engine/count/information_gain_bound.h"
+#include "engine/count/information_gain_bound_finish.h"
 
 // GCC 12 takes the undefined pass-through operand of the conversion
 // intrinsics for an uninitialised variable (a false positive).

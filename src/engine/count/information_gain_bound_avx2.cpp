@@ -13,8 +13,8 @@
 
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/simd_targets.h"
-#include "engine/rank/information_gain_bound.h"
-#include "engine/rank/information_gain_bound_finish.h"
+#include "engine/count/information_gain_bound.h"
+#include "engine/count/information_gain_bound_finish.h"
 
 namespace {
 

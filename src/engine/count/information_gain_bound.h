@@ -15,8 +15,8 @@
 //   N IG <= kappa(q) S - 2 (B - q N)^2 / N,  S = sum_c (b_c - q n_c)^2 / n_c.
 // Near independence the bound is about 1.4 times the gain for a balanced
 // phenotype (kappa(1/2) = 4 ln 2 against 2 for the local curvature).
-#ifndef GORVA_ENGINE_RANK_INFORMATION_GAIN_BOUND_H
-#define GORVA_ENGINE_RANK_INFORMATION_GAIN_BOUND_H
+#ifndef GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_H
+#define GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_H
 
 #include <limits>
 
@@ -97,4 +97,4 @@ void tripleInformationGainBoundsAvx2(const TripleBoundRequest& request, double* 
 // as much as the screening key it would save.
 InformationGainBounds informationGainBoundsFor(SimdPath path);
 
-#endif  // GORVA_ENGINE_RANK_INFORMATION_GAIN_BOUND_H
+#endif  // GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_H

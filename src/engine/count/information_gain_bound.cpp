@@ -1,10 +1,10 @@
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "engine/rank/information_gain_bound_finish.h"
+#include "engine/count/information_gain_bound_finish.h"
 
 void informationGainBoundsScalar(const BoundRequest& request, double* bounds) {
   const double q = request.q;

@@ -1,10 +1,10 @@
 // The last step of the information-gain bound, shared by its versions.
-#ifndef GORVA_ENGINE_RANK_INFORMATION_GAIN_BOUND_FINISH_H
-#define GORVA_ENGINE_RANK_INFORMATION_GAIN_BOUND_FINISH_H
+#ifndef GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_FINISH_H
+#define GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_FINISH_H
 
 #include <limits>
 
-#include "engine/rank/information_gain_bound.h"
+#include "engine/count/information_gain_bound.h"
 
 // Relative slack for the shifted sum: covers the rounding of its terms and
 // sums and a reciprocal good to 14 bits in the vector version, so that the
@@ -43,4 +43,4 @@ inline bool singlePrecisionServes(const BoundRequest& request) {
          static_cast<double>(static_cast<float>(request.q)) == request.q;
 }
 
-#endif  // GORVA_ENGINE_RANK_INFORMATION_GAIN_BOUND_FINISH_H
+#endif  // GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_FINISH_H
