@@ -145,7 +145,7 @@ GORVA_TARGET_AVX2 GORVA_INLINE bool boundEight(const BoundRequest& request, floa
 
 GORVA_TARGET_AVX2 void informationGainBoundsAvx2(const BoundRequest& request, double* bounds) {
   const float q_single = static_cast<float>(request.q);
-  const bool single = singlePrecisionServes(request);
+  const bool single = singlePrecisionServes(request.cells, request.q);
   for (int j = 0; j < request.count; j += 8) {
     const int tables = std::min(8, request.count - j);
     if (single && boundEight(request, q_single, j, tables, bounds)) continue;

@@ -209,7 +209,7 @@ GORVA_TARGET_AVX512 GORVA_INLINE bool boundSixteen(const BoundRequest& request, 
 
 GORVA_TARGET_AVX512 void informationGainBoundsAvx512(const BoundRequest& request, double* bounds) {
   const float q_single = static_cast<float>(request.q);
-  const bool single = singlePrecisionServes(request);
+  const bool single = singlePrecisionServes(request.cells, request.q);
   const Finish finish(request, request.q);
   int j = 0;
   if (single) {

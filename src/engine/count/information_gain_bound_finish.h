@@ -4,8 +4,6 @@
 
 #include <limits>
 
-#include "engine/count/information_gain_bound.h"
-
 // Relative slack for the shifted sum: covers the rounding of its terms and
 // sums and a reciprocal good to 14 bits in the vector version, so that the
 // sum used is never below the true one.
@@ -38,9 +36,8 @@ inline double informationGainBoundFrom(double shifted, double controls, double c
 // from its true value, and the divergence factor is that of the q used).
 constexpr int kSinglePrecisionCells = 64;
 constexpr int kSinglePrecisionTotal = 1 << 24;
-inline bool singlePrecisionServes(const BoundRequest& request) {
-  return request.cells <= kSinglePrecisionCells &&
-         static_cast<double>(static_cast<float>(request.q)) == request.q;
+inline bool singlePrecisionServes(int cells, double q) {
+  return cells <= kSinglePrecisionCells && static_cast<double>(static_cast<float>(q)) == q;
 }
 
 #endif  // GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_FINISH_H
