@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <new>
@@ -314,13 +315,15 @@ double permutationMaximaBytesBound(double marker_count, double sample_count, int
   const double block =
       static_cast<double>(blockCombinations(static_cast<int>(std::min(cells, 1e9)), marker_count));
   // Per worker: the totals' counters, a block's totals and a stretch of
-  // combined tables with their bounds (a stretch is at most a block); for
-  // pairs, the gaps of the run's planes once.
+  // combined tables with their bounds (a stretch is at most a block), and
+  // for pairs a block's gap masks and the run counter's class bits. Once,
+  // for pairs: the gaps of the run's planes.
   const bool pairs = PairClassCounter::serves(levels, order);
   const double worker =
       CellCounter::bytesBound(levels, order, rowWords(sample_count), marker_count, block) +
       (pairs ? PairClassCounter::bytesBound(rowWords(sample_count), marker_count) : 0) +
-      block * cells * sizeof(int) + block * (2 * cells * sizeof(int) + sizeof(double));
+      block * cells * sizeof(int) + block * (2 * cells * sizeof(int) + sizeof(double)) +
+      (pairs ? block * sizeof(PairGapMasks) + 2 * marker_count * sizeof(std::uint64_t) : 0);
   const double run_gaps = pairs ? LevelGaps::bytesBound(marker_count, rowWords(sample_count)) : 0;
   // The group's phenotypes are held beside it, and a block of decoded and
   // gathered codes while its planes are built.
