@@ -10,7 +10,7 @@
 #include "engine/count/genotype_view.h"
 #include "engine/mdrresult.h"
 #include "engine/rank/missingdata.h"
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 #include "gorva.h"
 #include "io/messages.h"
 #include "io/output_file.h"

@@ -9,7 +9,7 @@
 #include "engine/count/unrank.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/significance/significance.h"
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "core/gorva.h"
 #include "core/search_constants.h"
-#include "engine/search/combination_table.h"
+#include "engine/rank/combination_table.h"
 
 bool splitByStrata(const SearchContext& context, int threads, StrataParts& parts) {
   const int strata = context.stratum_count;

@@ -9,9 +9,9 @@
 #include "core/gorva.h"
 #include "core/search_constants.h"
 #include "engine/count/kernel_dispatch.h"
-#include "engine/search/combination_table.h"
+#include "engine/rank/combination_table.h"
 #include "engine/significance/significance.h"
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <numbers>
 
 #include "core/search_constants.h"
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 
 namespace {
 

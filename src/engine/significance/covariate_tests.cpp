@@ -10,7 +10,7 @@
 #include "engine/count/worker_threads.h"
 #include "engine/significance/interaction_test.h"
 #include "engine/significance/logistic_regression.h"
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 
 namespace {
 

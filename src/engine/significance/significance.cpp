@@ -14,11 +14,11 @@
 #include "engine/count/bitplanes.h"
 #include "engine/count/worker_threads.h"
 #include "engine/search/batch_pool.h"
-#include "engine/search/combination_table.h"
+#include "engine/rank/combination_table.h"
 #include "engine/search/strata.h"
 #include "engine/significance/interaction_test.h"
 #include "engine/significance/permutation_maxima.h"
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 
 namespace {
 

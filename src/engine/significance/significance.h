@@ -11,9 +11,9 @@
 
 #include "engine/rank/bestrows.h"
 #include "engine/rank/search_context.h"
-#include "engine/search/combination_table.h"
+#include "engine/rank/combination_table.h"
 #include "engine/significance/structure_results.h"
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 
 // Upper tail of the chi-square distribution with df degrees of freedom at
 // `statistic`, computed as a tail (down to about 1e-300); NaN when df < 1 or

@@ -8,7 +8,7 @@
 
 #include "engine/significance/covariate_tests.h"
 #include "engine/significance/significance.h"
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 #include "support/oracle.h"
 
 namespace {

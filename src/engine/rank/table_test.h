@@ -10,8 +10,8 @@
 // Pooling reads cell totals and class totals only, so the null
 // distribution is untouched; both steps keep G/q at or below the G of the
 // unpooled table, which the IG-based bounds of the search rely on.
-#ifndef GORVA_ENGINE_SIGNIFICANCE_TABLE_TEST_H
-#define GORVA_ENGINE_SIGNIFICANCE_TABLE_TEST_H
+#ifndef GORVA_ENGINE_RANK_TABLE_TEST_H
+#define GORVA_ENGINE_RANK_TABLE_TEST_H
 
 #include <vector>
 
@@ -57,4 +57,4 @@ double statisticReachingKey(double key, int df);
 // (pooling only adds groups to those), and at least 1. One pass, no pooling.
 int associationDfAtLeast(const int* table, int cells);
 
-#endif  // GORVA_ENGINE_SIGNIFICANCE_TABLE_TEST_H
+#endif  // GORVA_ENGINE_RANK_TABLE_TEST_H

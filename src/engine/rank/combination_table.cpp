@@ -1,4 +1,4 @@
-#include "engine/search/combination_table.h"
+#include "engine/rank/combination_table.h"
 
 #include <bit>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // One combination's count table, counted on its own (for the rows a search
 // reports, and for the strata of a stratified search).
-#ifndef GORVA_ENGINE_SEARCH_COMBINATION_TABLE_H
-#define GORVA_ENGINE_SEARCH_COMBINATION_TABLE_H
+#ifndef GORVA_ENGINE_RANK_COMBINATION_TABLE_H
+#define GORVA_ENGINE_RANK_COMBINATION_TABLE_H
 
 #include <vector>
 
@@ -12,4 +12,4 @@
 void countCombinationTable(const SearchContext& context, const int* combination, int k,
                            std::vector<int>& table);
 
-#endif  // GORVA_ENGINE_SEARCH_COMBINATION_TABLE_H
+#endif  // GORVA_ENGINE_RANK_COMBINATION_TABLE_H

@@ -1,4 +1,4 @@
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 
 #include <Rmath.h>
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/significance/table_test.h"
+#include "engine/rank/table_test.h"
 
 namespace {
 
