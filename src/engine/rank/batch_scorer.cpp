@@ -8,7 +8,6 @@
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/unrank.h"
 #include "engine/count/information_gain_bound.h"
-#include "engine/significance/significance.h"
 #include "engine/rank/table_test.h"
 
 namespace {

@@ -7,7 +7,8 @@
 #include <limits>
 #include <vector>
 
-#include "engine/significance/significance.h"
+#include "core/search_constants.h"
+#include "engine/rank/combination_table.h"
 
 namespace {
 
@@ -186,4 +187,20 @@ int associationDfAtLeast(const int* table, int cells) {
   int kept = 0;
   for (int c = 0; c < cells; ++c) kept += table[2 * c] + table[2 * c + 1] >= smallest_cell ? 1 : 0;
   return std::max(1, kept - 1);
+}
+
+double chiSquareUpperTail(double statistic, int df) {
+  if (df < 1 || std::isnan(statistic)) return std::numeric_limits<double>::quiet_NaN();
+  return pchisq(statistic, df, /*lower_tail=*/0, /*log_p=*/0);
+}
+
+void countTestedTable(const SearchContext& context, const int* combination, int k,
+                      std::vector<int>& table) {
+  if (context.missing_code != kMethodEm) {
+    countCombinationTable(context, combination, k, table);
+    return;
+  }
+  SearchContext observed = context;
+  observed.missing_code = kMethodAvailable;
+  countCombinationTable(observed, combination, k, table);
 }

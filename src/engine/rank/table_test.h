@@ -15,6 +15,8 @@
 
 #include <vector>
 
+#include "engine/rank/search_context.h"
+
 struct TableTest {
   double statistic;  // G / q summed over the strata that hold both classes
   int df;            // their degrees of freedom after pooling, summed
@@ -56,5 +58,17 @@ double statisticReachingKey(double key, int df);
 // has a test: its cells that expect enough of the rarer class, less one
 // (pooling only adds groups to those), and at least 1. One pass, no pooling.
 int associationDfAtLeast(const int* table, int cells);
+
+// Upper tail of the chi-square distribution with df degrees of freedom at
+// `statistic`, computed as a tail (down to about 1e-300); NaN when df < 1 or
+// the statistic is not a number.
+double chiSquareUpperTail(double statistic, int df);
+
+// The table the association test reads: the counted table, but under "em"
+// only the samples observed at every marker of the combination. The
+// samples em assigns to cells are drawn towards the cells' own case shares,
+// so counting them as observed would overstate the evidence.
+void countTestedTable(const SearchContext& context, const int* combination, int k,
+                      std::vector<int>& table);
 
 #endif  // GORVA_ENGINE_RANK_TABLE_TEST_H

@@ -10,7 +10,6 @@
 #include "core/search_constants.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/rank/combination_table.h"
-#include "engine/significance/significance.h"
 #include "engine/rank/table_test.h"
 
 namespace {

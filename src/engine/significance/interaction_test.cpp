@@ -6,7 +6,7 @@
 #include <numeric>
 #include <vector>
 
-#include "engine/significance/significance.h"
+#include "engine/rank/table_test.h"
 
 namespace {
 

@@ -20,7 +20,6 @@
 #include "engine/significance/class_tables.h"
 #include "engine/significance/pair_class_counter.h"
 #include "engine/significance/permuted_classes.h"
-#include "engine/significance/significance.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "core/search_constants.h"
 #include "engine/count/information_gain_bound.h"
-#include "engine/significance/significance.h"
+#include "engine/search/single_marker_gains.h"
 
 void preparePermuted(const SearchContext& context, const unsigned char* phenotype,
                      Permuted& permuted) {

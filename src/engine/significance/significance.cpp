@@ -15,6 +15,7 @@
 #include "engine/count/worker_threads.h"
 #include "engine/search/batch_pool.h"
 #include "engine/rank/combination_table.h"
+#include "engine/search/single_marker_gains.h"
 #include "engine/search/strata.h"
 #include "engine/significance/interaction_test.h"
 #include "engine/significance/permutation_maxima.h"
@@ -25,63 +26,6 @@ namespace {
 constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
-
-double chiSquareUpperTail(double statistic, int df) {
-  if (df < 1 || std::isnan(statistic)) return kNotANumber;
-  return pchisq(statistic, df, /*lower_tail=*/0, /*log_p=*/0);
-}
-
-void countTestedTable(const SearchContext& context, const int* combination, int k,
-                      std::vector<int>& table) {
-  if (context.missing_code != kMethodEm) {
-    countCombinationTable(context, combination, k, table);
-    return;
-  }
-  SearchContext observed = context;
-  observed.missing_code = kMethodAvailable;
-  countCombinationTable(observed, combination, k, table);
-}
-
-std::vector<double> singleMarkerGains(const SearchContext& context) {
-  const int markers = context.marker_count;
-  std::vector<double> gains(markers, kNotANumber);
-  if (context.strata != nullptr) {
-    std::vector<int> tables;
-    for (int m = 0; m < markers; ++m) {
-      countStratifiedTables(*context.strata, &m, 1, tables);
-      double pair[2];
-      stratifiedMeasurePair(*context.strata, tables.data(), static_cast<int>(tables.size()) / context.stratum_count,
-                            pair);
-      gains[m] = pair[0];
-    }
-    return gains;
-  }
-  // Codes seen only through a view are scored a block of copied columns at
-  // a time.
-  constexpr int kCopiedColumns = 256;
-  const bool copied = context.genotypes == nullptr;
-  const int block = copied ? kCopiedColumns : std::max(markers, 1);
-  std::vector<int> combinations;
-  std::vector<double> pairs;
-  std::vector<unsigned char> own_bytes;
-  for (int first = 0; first < markers; first += block) {
-    int count = std::min(block, markers - first);
-    combinations.resize(count);
-    std::iota(combinations.begin(), combinations.end(), first);
-    pairs.resize(2 * static_cast<std::size_t>(count));
-    unsigned char* genotypes = context.genotypes;
-    int marker_count = markers;
-    if (copied) {
-      own_bytes = contextColumns(context, combinations.data(), count);
-      genotypes = own_bytes.data();
-      marker_count = count;
-      std::iota(combinations.begin(), combinations.end(), 0);
-    }
-    scorePlainly(context, genotypes, marker_count, {combinations.data(), 1, count}, pairs.data());
-    for (int j = 0; j < count; ++j) gains[first + j] = pairs[2 * static_cast<std::size_t>(j)];
-  }
-  return gains;
-}
 
 bool rankingMeasureOfWord(const std::string& word, int& rank) {
   constexpr const char* kWords[] = {"ig", "rig", "synergy", "p"};

@@ -11,38 +11,16 @@
 
 #include "engine/rank/bestrows.h"
 #include "engine/rank/search_context.h"
+#include "engine/search/single_marker_gains.h"
 #include "engine/rank/combination_table.h"
 #include "engine/significance/structure_results.h"
 #include "engine/rank/table_test.h"
-
-// Upper tail of the chi-square distribution with df degrees of freedom at
-// `statistic`, computed as a tail (down to about 1e-300); NaN when df < 1 or
-// the statistic is not a number.
-double chiSquareUpperTail(double statistic, int df);
-
-
-// The table the association test reads: the counted table, but under "em"
-// only the samples observed at every marker of the combination. The
-// samples em assigns to cells are drawn towards the cells' own case shares,
-// so counting them as observed would overstate the evidence.
-void countTestedTable(const SearchContext& context, const int* combination, int k,
-                      std::vector<int>& table);
-
-// The table the association test reads: the counted table, but under "em"
-// only the samples observed at every marker of the combination. The
-// samples em assigns to cells are drawn towards the cells' own case shares,
-// so counting them as observed would overstate the evidence.
-void countTestedTable(const SearchContext& context, const int* combination, int k,
-                      std::vector<int>& table);
 
 // The association test of a combination's tested table (counted into
 // `table`; a stratified context's strata one after another, their tests
 // summed): every p_chisq of a run comes from here.
 TableTest testCombination(const SearchContext& context, const int* combination, int k,
                           std::vector<int>& table);
-
-// Each marker's IG alone, as the context scores order 1.
-std::vector<double> singleMarkerGains(const SearchContext& context);
 
 struct SignificanceRow {
   std::vector<int> markers;
