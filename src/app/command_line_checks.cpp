@@ -7,7 +7,7 @@
 #include "app/helper.h"
 #include "app/options.h"
 #include "io/option_values.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 namespace {
 

@@ -33,7 +33,7 @@
 #include "io/plink_reader.h"
 #include "io/subset.h"
 #include "io/vcf_reader.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "io/messages.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/worker_threads.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "app/helper.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 namespace opt {
 std::string input_file;

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/count/cell_counter.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 bool planesRoadServes(const PlanesRoadRequest& request) {
   // A text file is read by lines: a method that needs every marker of a

@@ -11,10 +11,10 @@
 #include "engine/mdrresult.h"
 #include "engine/rank/missingdata.h"
 #include "engine/rank/table_test.h"
-#include "gorva.h"
+#include "core/gorva.h"
 #include "io/messages.h"
 #include "io/output_file.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 namespace {
 

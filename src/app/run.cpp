@@ -14,7 +14,7 @@
 #include "app/usage.h"
 #include "io/messages.h"
 #include "io/temporary_files.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 const char* const VERSION = kVersionText;
 const char* const DISTDATE = "04/19/2017";

@@ -7,7 +7,7 @@
 #include "app/options.h"
 #include "io/messages.h"
 #include "io/output_file.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 namespace {
 

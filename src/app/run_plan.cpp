@@ -3,7 +3,7 @@
 #include <new>
 
 #include "engine/mdrresult.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 bool RunData::allocate(const RunPlan& plan, int record_folds, int testing_idx, int aux_code) {
   order_count = plan.order - plan.init_order + 1;

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "app/options.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "gorva.h"
+#include "core/gorva.h"
 
 namespace {
 

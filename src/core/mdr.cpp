@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "gorva.h"
-#include "search_constants.h"
+#include "core/gorva.h"
+#include "core/search_constants.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "gorva.h"
-#include "mt19937.h"
-#include "search_constants.h"
+#include "core/gorva.h"
+#include "core/mt19937.h"
+#include "core/search_constants.h"
 
 namespace {
 

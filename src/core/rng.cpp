@@ -1,8 +1,8 @@
 // rng.cpp: MT19937 and the toolkit's one process-wide generator.
 #include <cstdint>
 
-#include "gorva.h"
-#include "mt19937.h"
+#include "core/gorva.h"
+#include "core/mt19937.h"
 
 namespace {
 

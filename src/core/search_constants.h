@@ -10,7 +10,7 @@
 #include <limits>
 #include <string_view>
 
-#include "gorva.h"
+#include "core/gorva.h"
 
 // Missing-data method codes: the index of the "--missing" word plus one.
 enum MissingMethod : int {

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <memory>
 
-#include "gorva.h"
-#include "search_constants.h"
+#include "core/gorva.h"
+#include "core/search_constants.h"
 
 namespace {
 

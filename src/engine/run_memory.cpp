@@ -11,7 +11,7 @@
 #include "engine/search/batch_pool.h"
 #include "engine/significance/permutation_maxima.h"
 #include "io/FileIO.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "io/messages.h"
 #include "io/repeated_names.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -13,7 +13,7 @@
 #include "engine/count/genotype_view.h"
 #include "engine/significance/significance.h"
 #include "python/search_errors.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 struct ArraySearchRequest {
   // Codes 0-3 of every marker and sample, already checked to be 0-3.

@@ -9,7 +9,7 @@
 #include "io/subset.h"
 #include "io/vcf_reader.h"
 #include "python/search_errors.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 namespace {
 

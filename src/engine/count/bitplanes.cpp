@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "engine/count/worker_threads.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 namespace {
 

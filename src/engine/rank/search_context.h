@@ -29,7 +29,7 @@
 #include "engine/count/genotype_view.h"
 #include "engine/rank/bestrows.h"
 #include "engine/rank/listing_sink.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 class BitPlanes;
 struct StrataParts;

@@ -12,7 +12,7 @@
 #include "engine/rank/bestrows.h"
 #include "engine/rank/order_search_shape.h"
 #include "engine/rank/search_context.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 class SearchProgress;
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 
 namespace {

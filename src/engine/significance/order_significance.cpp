@@ -7,7 +7,7 @@
 #include "engine/search/order_search.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/population_structure.h"
-#include "search_constants.h"
+#include "core/search_constants.h"
 
 AssessedOrder searchAndAssessOrder(SearchContext& context, const OrderRequest& search,
                                    const SignificanceRequest& request, std::vector<double>& single_gains) {
