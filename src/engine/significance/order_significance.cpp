@@ -5,6 +5,7 @@
 
 #include "engine/search/batch_pool.h"
 #include "engine/search/order_search.h"
+#include "engine/search/single_marker_gains.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/population_structure.h"
 #include "core/search_constants.h"

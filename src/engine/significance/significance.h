@@ -11,7 +11,6 @@
 
 #include "engine/rank/bestrows.h"
 #include "engine/rank/search_context.h"
-#include "engine/search/single_marker_gains.h"
 #include "engine/rank/combination_table.h"
 #include "engine/significance/structure_results.h"
 #include "engine/rank/table_test.h"
