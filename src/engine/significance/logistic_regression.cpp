@@ -16,23 +16,17 @@ constexpr double kDevianceTolerance = 1e-12;
 constexpr double kSeparatedProbability = 1e-8;
 constexpr double kRankTolerance = 1e-9;
 
-// The fitted probabilities of linear predictors `eta`, and the deviance.
-// Vectorised exp and log of 1 + exp(-|eta|): log1p is not vectorised, and
-// log(1 + e) errs by at most 1e-16 in absolute terms, far below what a
-// deviance difference of a few units notices.
-double probabilitiesAndDeviance(const Eigen::VectorXd& y, const Eigen::VectorXd& eta, LogisticWorkspace& work) {
-  work.magnitude = eta.array().abs();
-  work.tail = (-work.magnitude).exp();
-  work.log_tail = (1.0 + work.tail).log();
+// The fitted probabilities of linear predictors `eta`, and the deviance,
+// the sum over samples of -2 log P(observed class) = 2 (log(1 + e) + the
+// margin by which eta favours the other class), e = exp(-|eta|). Vectorised
+// exp and log: log1p is not, and log(1 + e) errs by at most 1e-16 in
+// absolute terms, far below what a deviance difference of a few units
+// notices.
+double probabilitiesAndDeviance(const Eigen::VectorXd& eta, LogisticWorkspace& work) {
+  work.tail = (-eta.array().abs()).exp();
   work.weight = (1.0 + work.tail).inverse();  // the likelier class's probability
   work.prob = (eta.array() >= 0).select(work.weight, work.tail * work.weight);
-  double sum = 0;
-  for (Eigen::Index i = 0; i < y.size(); ++i) {
-    // -log P(observed class): log(1 + e), plus |eta| when it is the less likely class.
-    const bool likelier = (eta[i] >= 0) == (y[i] > 0.5);
-    sum += work.log_tail[i] + (likelier ? 0.0 : work.magnitude[i]);
-  }
-  return 2 * sum;
+  return 2 * ((1.0 + work.tail).log() + (-(work.sign * eta.array())).max(0.0)).sum();
 }
 
 bool separated(const Eigen::ArrayXd& prob) {
@@ -46,6 +40,12 @@ bool separated(const Eigen::ArrayXd& prob) {
 void levelSums(const std::vector<int>& level, int levels, const Eigen::MatrixXd& dense, LogisticWorkspace& work) {
   const Eigen::Index n = dense.rows();
   const Eigen::Index d = dense.cols();
+  if (levels == 1) {
+    work.level_dense = work.weighted.colwise().sum();
+    work.level_weight.setConstant(1, work.weight.sum());
+    work.level_response.setConstant(1, work.response.sum());
+    return;
+  }
   constexpr int kLanes = 4;
   work.partial.setZero(levels * kLanes, d + 2);
   const auto add = [&](const double* column, Eigen::Index c) {
@@ -102,7 +102,13 @@ Step irlsStep(const std::vector<int>& level, int levels, const Eigen::MatrixXd& 
   work.weighted.noalias() = work.weight.matrix().asDiagonal() * dense;
   levelSums(level, levels, dense, work);
   const Eigen::Index d = dense.cols();
-  work.information.noalias() = dense.transpose() * work.weighted;
+  // X'WX of the dense columns by columns of its lower triangle:
+  // matrix-vector products, here twice as fast as one product of the two
+  // tall matrices, which packs both first.
+  work.information.resize(d, d);
+  for (Eigen::Index c = 0; c < d; ++c)
+    work.information.col(c).tail(d - c).noalias() = dense.rightCols(d - c).transpose() * work.weighted.col(c);
+  work.information = work.information.selfadjointView<Eigen::Lower>();
   const Eigen::VectorXd inverse_level_weight = work.level_weight.cwiseInverse();
   work.schur.noalias() = work.information - work.level_dense.transpose() * inverse_level_weight.asDiagonal() *
                                                  work.level_dense;
@@ -140,7 +146,8 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
     if (renumbered[design.level[i]] < 0) renumbered[design.level[i]] = levels++;
   work.compact.resize(n);
   for (Eigen::Index i = 0; i < n; ++i) work.compact[i] = renumbered[design.level[i]];
-  double previous = probabilitiesAndDeviance(y, eta, work);
+  work.sign = 2.0 * y.array() - 1.0;
+  double previous = probabilitiesAndDeviance(eta, work);
   bool converged = false;
   for (int iteration = 0; iteration < kMostIterations && !converged; ++iteration) {
     work.response = y.array() - work.prob;
@@ -154,7 +161,7 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
       for (std::size_t c = 0; c < kept.size(); ++c) reduced.col(static_cast<Eigen::Index>(c)) = design.dense.col(kept[c]);
       return fitLogistic(FactorDesign{design.level, design.levels, reduced}, y, eta, work);
     }
-    const double current = probabilitiesAndDeviance(y, eta, work);
+    const double current = probabilitiesAndDeviance(eta, work);
     if (!std::isfinite(current)) break;
     // Separated classes drive fitted probabilities to 0 or 1 without
     // converging: once one is that close, the fit is refused as it would be.

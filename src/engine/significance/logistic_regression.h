@@ -27,7 +27,7 @@ struct FactorDesign {
 // Working storage of the fits, kept between them so that a thread fitting
 // many models allocates once.
 struct LogisticWorkspace {
-  Eigen::ArrayXd magnitude, tail, log_tail, prob, weight, response;
+  Eigen::ArrayXd sign, tail, prob, weight, response;
   Eigen::MatrixXd weighted, information, level_dense, schur, partial;
   Eigen::VectorXd level_weight, level_response, dense_response, solution, level_solution;
   std::vector<int> compact;  // present levels renumbered
