@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/significance/significance.h"
+#include "engine/rank/table_test.h"
 
 namespace {
 
