@@ -14,9 +14,9 @@ namespace {
 constexpr long kAlignBytes = 64;
 constexpr int kWordsPerVector = 8;
 
-int paddedWords(int bits) {
+int paddedWords(int bits, int multiple = kWordsPerVector) {
   const int words = (bits + 63) / 64;
-  return (words + kWordsPerVector - 1) / kWordsPerVector * kWordsPerVector;
+  return (words + multiple - 1) / multiple * multiple;
 }
 
 }  // namespace
@@ -91,22 +91,24 @@ bool BitPlanes::build(const unsigned char* genotypes, int marker_count, int samp
 }
 
 bool BitPlanes::build(const GenotypeView& genotypes, int marker_count, const PlanesRequest& request) {
-  if (!prepare(marker_count, request.samples, request.sample_len, request.phenotypes, request.levels))
+  if (!prepare(marker_count, request.samples, request.sample_len, request.phenotypes, request.levels,
+               request.word_multiple))
     return false;
   fillMarkers(genotypes, 0, marker_count, request.threads);
   return true;
 }
 
 bool BitPlanes::prepare(int marker_count, const int* samples, int sample_len,
-                        const unsigned char* phenotypes, int levels) {
+                        const unsigned char* phenotypes, int levels, int word_multiple) {
   levels_ = levels;
   marker_count_ = marker_count;
   // The listed samples in row order: controls in list order from bit 0 of
   // the control block, cases likewise in theirs.
   int class_size[2] = {0, 0};
   for (int i = 0; i < sample_len; ++i) ++class_size[phenotypes[samples[i]] == 1 ? 1 : 0];
-  shape_.control_words = paddedWords(class_size[0]);
-  shape_.case_words = paddedWords(class_size[1]);
+  const int multiple = std::clamp(word_multiple, 1, kWordsPerVector);
+  shape_.control_words = paddedWords(class_size[0], multiple);
+  shape_.case_words = paddedWords(class_size[1], multiple);
   const int row_words = shape_.rowWords();
   row_order_.clear();
   position_.clear();

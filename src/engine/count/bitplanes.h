@@ -34,13 +34,16 @@ class AlignedWords {
 // and cases counted apart by their 0/1 phenotype) and the levels, 3, or 4
 // when the missing code is a level of its own; a code at or above `levels`
 // sets no bit, so that sample falls in no cell of the marker. Up to
-// `threads` threads share the markers.
+// `threads` threads share the markers. Each class block of a row is padded
+// to a multiple of `word_multiple` words (1 to 8): 8 suits every count
+// kernel, rowWordMultiple() of a path suits that path's.
 struct PlanesRequest {
   const int* samples = nullptr;
   int sample_len = 0;
   const unsigned char* phenotypes = nullptr;
   int levels = 3;
   int threads = 1;
+  int word_multiple = 8;
 };
 
 class BitPlanes {
@@ -63,7 +66,7 @@ class BitPlanes {
   // `block` sees markers first .. first + count - 1 as its markers 0 ..
   // count - 1, its samples as the view's. False when memory is short.
   bool prepare(int marker_count, const int* samples, int sample_len, const unsigned char* phenotypes,
-               int levels);
+               int levels, int word_multiple = 8);
   void fillMarkers(const GenotypeView& block, int first, int count, int threads = 1);
 
   // The same by samples, for codes that arrive a block of samples (data

@@ -95,3 +95,20 @@ CountCellsKernel countCellsKernel(SimdPath path) {
   static const bool popcnt = __builtin_cpu_supports("popcnt");
   return popcnt ? countCellsScalarPopcnt : countCellsScalar;
 }
+
+int rowWordMultiple(SimdPath path) {
+  switch (path) {
+    case SimdPath::kAvx512:
+      return 8;
+    case SimdPath::kAvx2:
+      return 4;
+    case SimdPath::kScalar:
+      break;
+  }
+  return 1;
+}
+
+bool countsShape(SimdPath path, const PlaneShape& shape) {
+  const int multiple = rowWordMultiple(path);
+  return shape.control_words % multiple == 0 && shape.case_words % multiple == 0;
+}

@@ -8,7 +8,8 @@
 #include <cstdint>
 
 // Words of one bit row: the controls' block first, then the cases' block,
-// each a multiple of 8 words (one 512-bit vector) with zero padding.
+// each zero-padded to a multiple of the words the planes were built for
+// (8, one 512-bit vector, unless a builder asked for fewer).
 struct PlaneShape {
   int control_words = 0;
   int case_words = 0;
@@ -60,6 +61,13 @@ void clearForcedSimdPath();
 
 // The kernel of a path (the path must be supported to be called).
 CountCellsKernel countCellsKernel(SimdPath path);
+
+// The words each class block of a row must be a multiple of for the path's
+// count kernel (its vector width): 1 scalar, 4 AVX2, 8 AVX-512. Planes of
+// small sample sets padded only this far count fewer words.
+int rowWordMultiple(SimdPath path);
+// Whether the path's count kernel can count planes of this shape.
+bool countsShape(SimdPath path, const PlaneShape& shape);
 
 // The loop the scalar and AVX2 kernels share: for every marker, row and
 // level, the control and case counts of one cell from

@@ -98,11 +98,24 @@ using Kernel = void (*)(const CountRequest&, const PlaneShape&);
 
 constexpr int shapeKey(int control_vectors, int case_vectors) { return control_vectors * 64 + case_vectors; }
 
-// The compiled vector counts (4-word vectors; rows are whole 8-word
-// blocks): classes of up to 2,048 samples whose sizes differ by at most
-// 512; null for any other shape.
+// The compiled vector counts (4-word vectors): classes of up to 2,048
+// samples whose sizes differ by at most 512 (rows of whole 8-word blocks),
+// and the odd counts of up to 768 samples a class that planes padded to
+// 4 words (strata) bring; null for any other shape.
 Kernel fixedVectorsKernel(int control_vectors, int case_vectors) {
   switch (shapeKey(control_vectors, case_vectors)) {
+    case shapeKey(1, 1):
+      return countFixedVectors<1, 1>;
+    case shapeKey(1, 2):
+      return countFixedVectors<1, 2>;
+    case shapeKey(2, 1):
+      return countFixedVectors<2, 1>;
+    case shapeKey(2, 3):
+      return countFixedVectors<2, 3>;
+    case shapeKey(3, 2):
+      return countFixedVectors<3, 2>;
+    case shapeKey(3, 3):
+      return countFixedVectors<3, 3>;
     case shapeKey(2, 2):
       return countFixedVectors<2, 2>;
     case shapeKey(2, 4):

@@ -91,14 +91,14 @@ double rankingKey(const SearchContext& context, const double* pair, const int* c
   return key;
 }
 
-bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads) {
+bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads, int word_multiple) {
   if (context.missing_code == kMethodEm) return false;
   const int levels = context.missing_code == kMethodMc ? 4 : 3;
   try {
     if (context.source.first == nullptr) {
       if (context.planes == nullptr) return false;
       if (!planes.prepare(context.marker_count, context.samples.data(), context.N, context.phenotypes,
-                          levels))
+                          levels, word_multiple))
         return false;
       std::vector<int> block;
       for (int first = 0; first < context.marker_count; first += kColumnsPerBlock) {
@@ -112,7 +112,7 @@ bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads
       return true;
     }
     return planes.build(context.source, context.marker_count,
-                        {context.samples.data(), context.N, context.phenotypes, levels, threads});
+                        {context.samples.data(), context.N, context.phenotypes, levels, threads, word_multiple});
   } catch (const std::bad_alloc&) {
     return false;
   }

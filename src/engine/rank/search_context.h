@@ -172,7 +172,8 @@ void scorePlainly(const SearchContext& context, unsigned char* genotypes, int ma
 // method (all but "em") on up to `threads` threads; false when it does not
 // or memory is short, and the plain path then counts. A context without a
 // view has them built from its current planes (for a permuted phenotype).
-bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads = 1);
+// `word_multiple`: the class blocks' padding (PlanesRequest).
+bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads = 1, int word_multiple = 8);
 
 // Per-batch bookkeeping of the scorers, summed over a search.
 struct ScorerStats {

@@ -5,6 +5,7 @@
 
 #include "core/gorva.h"
 #include "core/search_constants.h"
+#include "engine/count/kernel_dispatch.h"
 #include "engine/rank/combination_table.h"
 
 bool splitByStrata(const SearchContext& context, int threads, StrataParts& parts) {
@@ -28,7 +29,9 @@ bool splitByStrata(const SearchContext& context, int threads, StrataParts& parts
     // Codes held only in the run's planes are read back from them.
     part.planes = context.planes;
     parts.planes[stratum] = std::make_unique<BitPlanes>();
-    if (!buildPlanesFor(part, *parts.planes[stratum], threads)) {
+    // A stratum's rows are short: padding them to the widest vector would
+    // count several times their words.
+    if (!buildPlanesFor(part, *parts.planes[stratum], threads, rowWordMultiple(activeSimdPath()))) {
       if (context.genotypes == nullptr && context.source.first == nullptr) return false;
       parts.planes[stratum].reset();
       part.planes = nullptr;

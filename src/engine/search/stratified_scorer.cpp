@@ -34,8 +34,11 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
   counters_.resize(strata_);
   for (int s = 0; s < strata_; ++s) {
     const BitPlanes* planes = parts_.contexts[s].planes;
-    if (planes != nullptr && CellCounter::servesOrder(planes->levels(), order))
-      counters_[s] = std::make_unique<CellCounter>(*planes, order, countCellsKernel(activeSimdPath()));
+    if (planes == nullptr || !CellCounter::servesOrder(planes->levels(), order)) continue;
+    // Planes padded for a narrower path than the one now active (a test
+    // switched paths after they were built) are counted word by word.
+    const SimdPath path = countsShape(activeSimdPath(), planes->shape()) ? activeSimdPath() : SimdPath::kScalar;
+    counters_[s] = std::make_unique<CellCounter>(*planes, order, countCellsKernel(path));
   }
   bounds_function_ = informationGainBoundsFor(activeSimdPath());
   if (bounds_function_ == nullptr) bounds_function_ = informationGainBoundsScalar;

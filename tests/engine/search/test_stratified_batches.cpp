@@ -3,7 +3,8 @@
 // against counting each table on its own and ranking every combination
 // exactly, batch by batch: the same best rows with bit-identical measure
 // pairs and keys, where the strata's bit-planes are awkward: strata that end
-// inside a word or are smaller than one, a stratum holding one class,
+// inside a word or are smaller than one, classes on either side of a
+// vector's 256 bits, a stratum holding one class,
 // missing genotypes beside complete markers, on every SIMD path this CPU
 // runs, orders 2 and 3, IG and RIG, several K.
 #include <gtest/gtest.h>
@@ -40,6 +41,8 @@ const StrataCase kCases[] = {
     {"oneclass", 13, 13, 130, 0.03, 3, true, false},
     {"complete", 14, 17, 140, 0.0, 2, false, false},
     {"mixed", 15, 16, 200, 0.05, 3, false, true},
+    // Classes of about 256 samples a stratum: rows of one and of two vectors.
+    {"vectorblocks", 16, 8, 1540, 0.02, 3, false, false},
 };
 
 struct StratifiedSetup {
