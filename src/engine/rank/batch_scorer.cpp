@@ -26,7 +26,7 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   if (context.planes == nullptr || !CellCounter::servesOrder(context.planes->levels(), order))
     return;
   counter_ =
-      std::make_unique<CellCounter>(*context.planes, order, countCellsKernel(activeSimdPath()));
+      std::make_unique<CellCounter>(*context.planes, order, countCellsKernel(context.settings.simd));
   table_ints_ = 2 * counter_->cells();
   score_sums_.assign(table_ints_, 0.0);
   // Synergy is screened by its IG: the single-marker part is exact.
@@ -34,7 +34,7 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
                                                context.measure == kRankByRIG ? 1 : 0,
                                                context.missing_code == kMethodAvailable,
                                                context.cases, context.controls);
-  bounds_ = informationGainBoundsFor(activeSimdPath());
+  bounds_ = informationGainBoundsFor(context.settings.simd);
   case_fraction_ =
       roundedFraction(context.N > 0 ? static_cast<double>(context.cases) / context.N : 0.5);
   divergence_factor_ = divergenceFactor(case_fraction_);
@@ -47,7 +47,7 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
                             (classes[0] == context.controls && classes[1] == context.cases);
   const bool fixed = context.missing_code != kMethodAvailable;
   if (bounds_ != nullptr && class_totals && !context.all_pairs)
-    counter_->fuseBounds(activeSimdPath(), case_fraction_, divergence_factor_,
+    counter_->fuseBounds(context.settings.simd, case_fraction_, divergence_factor_,
                          fixed ? context.controls : -1, fixed ? context.cases : -1);
 }
 

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "engine/count/genotype_view.h"
+#include "engine/count/kernel_dispatch.h"
 #include "engine/rank/bestrows.h"
 #include "engine/rank/listing_sink.h"
 #include "core/search_constants.h"
@@ -41,6 +42,10 @@ struct SearchSettings {
   int requested_threads = 1;  // workerCount() resolves it: below 1 every hardware thread
   bool use_planes = true;     // false: the plain byte-counting path for every batch
   bool show_progress = false;  // one self-overwriting line per order on the error stream
+  // The instruction set of this search's kernels, chosen when the settings
+  // are made, so that a search never changes path half-way and two searches
+  // of one process may differ.
+  SimdPath simd = activeSimdPath();
 };
 
 // Ranking measures: the measure pair's IG or RIG, the synergy, IG minus

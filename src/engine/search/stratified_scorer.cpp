@@ -37,10 +37,10 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
     if (planes == nullptr || !CellCounter::servesOrder(planes->levels(), order)) continue;
     // Planes padded for a narrower path than the one now active (a test
     // switched paths after they were built) are counted word by word.
-    const SimdPath path = countsShape(activeSimdPath(), planes->shape()) ? activeSimdPath() : SimdPath::kScalar;
+    const SimdPath path = countsShape(context.settings.simd, planes->shape()) ? context.settings.simd : SimdPath::kScalar;
     counters_[s] = std::make_unique<CellCounter>(*planes, order, countCellsKernel(path));
   }
-  bounds_function_ = informationGainBoundsFor(activeSimdPath());
+  bounds_function_ = informationGainBoundsFor(context.settings.simd);
   if (bounds_function_ == nullptr) bounds_function_ = informationGainBoundsScalar;
   for (const SearchContext& part : parts_.contexts) {
     const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);

@@ -89,7 +89,7 @@ class MaximaWorker {
         order_(order),
         counted_(counted),
         bounds_(bounds),
-        kernel_(countCellsKernel(activeSimdPath())),
+        kernel_(countCellsKernel(context.settings.simd)),
         totals_counter_(*context.planes, order, kernel_) {
     cells_ = totals_counter_.cells();
     table_ints_ = 2 * cells_;
@@ -98,7 +98,7 @@ class MaximaWorker {
     combination_.resize(order);
     if (run_gaps != nullptr && run_gaps->usable()) {
       pair_totals_counter_ = std::make_unique<PairClassCounter>(
-          *context.planes, *run_gaps, kernel_, nibblePairKernelFor(activeSimdPath()));
+          *context.planes, *run_gaps, kernel_, nibblePairKernelFor(context.settings.simd));
       // The levels at gaps depend on the genotypes only: recorded by the
       // totals' walk, each permutation's walk only masks them.
       if (pair_totals_counter_->packs() && run_gaps->fitMasks()) {
@@ -110,7 +110,7 @@ class MaximaWorker {
       const bool pairs = planes->gaps != nullptr;
       pair_counters_.push_back(
           pairs ? std::make_unique<PairClassCounter>(planes->planes, *planes->gaps, kernel_,
-                                                     nibblePairKernelFor(activeSimdPath()))
+                                                     nibblePairKernelFor(context.settings.simd))
                 : nullptr);
       counters_.push_back(planes->empty() || pairs
                               ? nullptr
@@ -337,7 +337,7 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
   const int workers = workerCount(context.settings.requested_threads);
   const int count = static_cast<int>(phenotypes.size());
   maxima.assign(count, kMinusInfinity);
-  InformationGainBounds bounds = informationGainBoundsFor(activeSimdPath());
+  InformationGainBounds bounds = informationGainBoundsFor(context.settings.simd);
   if (bounds == nullptr) bounds = informationGainBoundsScalar;
   std::vector<std::unique_ptr<Permuted>> group;
   std::vector<std::unique_ptr<CountedPlanes>> counted;
@@ -350,7 +350,7 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
     if (!buildCountedPlanes(context, order, group, workers, counted)) return false;
     if (PairClassCounter::serves(context.planes->levels(), order)) {
       run_gaps = std::make_unique<LevelGaps>(*context.planes);
-      if (run_gaps->fitMasks() && nibblePairKernelFor(activeSimdPath()) != nullptr) {
+      if (run_gaps->fitMasks() && nibblePairKernelFor(context.settings.simd) != nullptr) {
         for (const auto& planes : counted) {
           if (planes->gaps == nullptr) continue;
           planes->gap_entries = gapEntryMasks(*context.planes, *run_gaps, context.sample_count,
