@@ -1,5 +1,5 @@
 // Readers that run before the run's own estimate (a VCF's names, the
-// --pheno and subset files) end with exit status 3 and a message when
+// --pheno, subset, strata and covariate files) end with exit status 3 and a message when
 // memory runs short, under an address-space limit and under a memory
 // cgroup alike: never an abort, never the kernel's kill.
 #include <gtest/gtest.h>
@@ -25,7 +25,9 @@ constexpr bool kSanitizedBuild = false;
 struct ReaderInputs {
   std::string dir = makeTempDir();
   std::vector<std::string> commands = {"--vcf big.vcf --pheno small.pheno", "--in data.txt --pheno huge.pheno",
-                                       "--in data.txt --keep huge.pheno"};
+                                       "--in data.txt --keep huge.pheno", "--in data.txt --strata huge.pheno",
+                                       "--in data.txt --exclude huge.snps",
+                                       "--in data.txt --covar huge.covar --covar-name C --table t.tsv"};
 
   ReaderInputs() {
     GenotypeTable table;
@@ -40,9 +42,17 @@ struct ReaderInputs {
     for (auto& row : table.genotypes) row.resize(3);
     writeFile(dir + "/data.txt", textFromTable(table));
     // A text file's samples are named by their place; most lines name none of them.
-    std::string huge;
-    for (int line = 1; line <= 400000; ++line) huge += std::to_string(line) + " " + std::to_string(line) + (line % 2 ? " 2\n" : " 1\n");
+    // The phenotype file doubles as a strata file: its third field names the stratum.
+    std::string huge, covariates = "FID IID C\n", snps;
+    for (int line = 1; line <= 400000; ++line) {
+      const std::string sample = std::to_string(line) + " " + std::to_string(line);
+      huge += sample + (line % 2 ? " 2\n" : " 1\n");
+      covariates += sample + " " + std::to_string(line % 7) + "\n";
+      snps += "rs" + std::to_string(line) + "\n";
+    }
     writeFile(dir + "/huge.pheno", huge);
+    writeFile(dir + "/huge.covar", covariates);
+    writeFile(dir + "/huge.snps", snps);
   }
 };
 
