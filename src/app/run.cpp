@@ -29,7 +29,10 @@ bool answerHelpRequest(int argc, char** argv, bool print) {
   WordsOutsideValues words(argc, argv);
   const HelpRequest help = findHelpRequest(words.count(), words.argv());
   if (help == HelpRequest::kNone) return false;
-  if (print) std::fputs(help == HelpRequest::kUsage ? usageText().c_str() : versionText().c_str(), stdout);
+  if (print)
+    std::fputs(help == HelpRequest::kUsage ? usageText().c_str()
+                                           : versionText(help == HelpRequest::kVerboseVersion).c_str(),
+               stdout);
   return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/options.h"
 #include "core/search_constants.h"
+#include "engine/count/kernel_dispatch.h"
 
 namespace {
 
@@ -51,7 +52,11 @@ HelpRequest findHelpRequest(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view word = argv[i];
     if (word == "--help" || word == "-h") return HelpRequest::kUsage;
-    if (word == "--version") return HelpRequest::kVersion;
+    if (word == "--version") {
+      for (int j = 1; j < argc; ++j)
+        if (std::string_view(argv[j]) == "--verbose") return HelpRequest::kVerboseVersion;
+      return HelpRequest::kVersion;
+    }
     if (word.size() > 2 && word.substr(0, 2) == "--") ++i;  // its value word
   }
   return HelpRequest::kNone;
@@ -164,4 +169,14 @@ std::string usageText() {
   return text;
 }
 
-std::string versionText() { return std::string("GORVA ") + kVersionText + "\n"; }
+std::string versionText(bool verbose) {
+  std::string text = std::string("GORVA ") + kVersionText + "\n";
+  if (!verbose) return text;
+  std::string lacking;
+  for (int p = 0; p < kSimdPathCount; ++p) {
+    const auto path = static_cast<SimdPath>(p);
+    if (!simdPathSupported(path)) lacking += std::string(lacking.empty() ? "" : ", ") + simdPathName(path);
+  }
+  return text + "SIMD path: " + simdPathName(activeSimdPath()) + " (this CPU lacks: " +
+         (lacking.empty() ? "none" : lacking) + ")\n";
+}

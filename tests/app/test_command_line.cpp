@@ -11,6 +11,7 @@
 
 #include "app/usage.h"
 #include "support/run_program.h"
+#include "engine/count/kernel_dispatch.h"
 
 namespace {
 
@@ -229,6 +230,13 @@ TEST(Usage, HelpListsEveryOptionWithItsDefaultAndRunsNothing) {
   const ProgramResult version = runGorva({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "GORVA 1.5\n");
+  // Verbose, it also names the instruction set searches take here.
+  const ProgramResult verbose = runGorva({"--version", "--verbose"});
+  EXPECT_EQ(verbose.status, 0);
+  EXPECT_EQ(verbose.out, std::string("GORVA 1.5\nSIMD path: ") + simdPathName(activeSimdPath()) +
+                             (simdPathSupported(SimdPath::kAvx512) ? " (this CPU lacks: none)\n"
+                              : simdPathSupported(SimdPath::kAvx2) ? " (this CPU lacks: avx512)\n"
+                                                                   : " (this CPU lacks: avx2, avx512)\n"));
 }
 
 TEST(Usage, AHelpWordThatIsAnOptionValueAsksForNothing) {

@@ -14,6 +14,7 @@
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/information_gain_bound.h"
+#include "support/simd_paths.h"
 
 // Test names and failure messages show the path's name (found by argument
 // lookup, so it lives beside SimdPath in the global namespace).
@@ -111,7 +112,7 @@ void expectBitByBitCounts(CountCellsKernel kernel, const std::string& name) {
 
 TEST_P(KernelPaths, EveryCellCountMatchesABitByBitCount) {
   const SimdPath path = GetParam();
-  if (!simdPathSupported(path)) GTEST_SKIP() << simdPathName(path) << " not supported by this CPU";
+  GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, simdPathSupported(path));
   expectBitByBitCounts(countCellsKernel(path), simdPathName(path));
   // The scalar path's other build, for CPUs without POPCNT.
   if (path == SimdPath::kScalar) expectBitByBitCounts(countCellsScalar, "scalar without POPCNT");
@@ -272,7 +273,7 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
 // byte counters up to their fold. A CPU with AVX2 must be offered the
 // kernel.
 TEST(NibblePairCells, EveryCountMatchesABitByBitCount) {
-  if (!simdPathSupported(SimdPath::kAvx2)) GTEST_SKIP() << "no AVX2 on this CPU";
+  GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(SimdPath::kAvx2, simdPathSupported(SimdPath::kAvx2));
   const NibblePairKernel kernel = nibblePairKernelFor(SimdPath::kAvx2);
   ASSERT_NE(kernel, nullptr);
   std::mt19937_64 random(53);

@@ -26,6 +26,7 @@
 #include "engine/count/information_gain_bound.h"
 #include "engine/search/batch_pool.h"
 #include "support/oracle.h"
+#include "support/simd_paths.h"
 
 // Test names and failure messages show the path's name (found by argument
 // lookup, so it lives beside SimdPath in the global namespace).
@@ -153,7 +154,7 @@ class FastBatches : public ::testing::TestWithParam<std::tuple<SimdPath, DataCas
 
 TEST_P(FastBatches, BestRowsEqualThePlainPathsBatchByBatch) {
   const auto [path, data_case] = GetParam();
-  if (!forceSimdPath(path)) GTEST_SKIP() << simdPathName(path) << " not supported by this CPU";
+  GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, forceSimdPath(path));
   const Dataset data = makeData(data_case);
   ScorerStats stats;
   for (int method : kFastMethods) {

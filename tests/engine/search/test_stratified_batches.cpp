@@ -19,6 +19,7 @@
 #include "engine/search/strata.h"
 #include "engine/search/stratified_scorer.h"
 #include "support/oracle.h"
+#include "support/simd_paths.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ class StratifiedBatches : public ::testing::TestWithParam<std::tuple<SimdPath, S
 
 TEST_P(StratifiedBatches, BestRowsEqualThePlainPathsBatchByBatch) {
   const auto [path, strata_case] = GetParam();
-  if (!forceSimdPath(path)) GTEST_SKIP() << simdPathName(path) << " not supported by this CPU";
+  GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, forceSimdPath(path));
   long long screened = 0;
   for (int method : {kMethodAvailable, kMethodComplete, kMethodMc}) {
     for (int measure : {kRankByIG, kRankByRIG}) {
