@@ -50,17 +50,9 @@ FieldKind classifyField(const char* text, int length) {
   return FieldKind::Number;
 }
 
-// The field as a user would recognise it in a message: without the trailing
-// CR, control bytes shown as '?', long texts shortened.
+// The field as a user would recognise it in a message.
 std::string quotedText(const char* text, int length) {
-  while (length > 0 && text[length - 1] == '\r') --length;
-  std::string shown(text, static_cast<std::size_t>(length));
-  for (char& c : shown) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 32 || byte == 127) c = '?';
-  }
-  if (shown.size() > kMaxQuotedText) shown = shown.substr(0, kMaxQuotedText) + "...";
-  return "\"" + shown + "\"";
+  return "\"" + shownText(std::string_view(text, static_cast<std::size_t>(length)), kMaxQuotedText) + "\"";
 }
 
 // One kind of warning: how often, and where it happened first.

@@ -61,3 +61,13 @@ std::string missingUnderNoneAdvice(OptionSpelling spelling) {
   }
   return text + ")";
 }
+
+std::string shownText(std::string_view text, std::size_t longest) {
+  while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  std::string shown(text.substr(0, longest));
+  for (char& c : shown) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 32 || byte == 127) c = '?';
+  }
+  return text.size() > longest ? shown + "..." : shown;
+}

@@ -6,6 +6,7 @@
 #define GORVA_IO_MESSAGES_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // "gorva: TEXT", for failures that are carried to where they are printed.
@@ -23,6 +24,11 @@ void printWarningLines(const std::string& lines);
 
 // The texts of the warnings printed so far, in order, without their prefix.
 const std::vector<std::string>& warningsGiven();
+
+// A word of the input as a one-line message can show it: without a trailing
+// CR, control bytes (tabs, line ends) as '?', cut to `longest` bytes with
+// "..." behind.
+std::string shownText(std::string_view text, std::size_t longest);
 
 // Prints "gorva: TEXT\n" on the error stream: a note, a failure or a refusal.
 void printMessage(const std::string& text);

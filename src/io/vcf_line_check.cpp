@@ -3,10 +3,15 @@
 #include <algorithm>
 #include <vector>
 
+#include "io/messages.h"
+
 namespace {
 
 constexpr int kInfoField = 8;
 constexpr int kFormatField = 9;
+// Names quoted from the file are cut here: a damaged file's "name" can be a
+// whole line.
+constexpr std::size_t kLongestName = 80;
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
   std::vector<std::string_view> parts;
@@ -40,9 +45,10 @@ std::string vcfLineProblem(std::string_view line, const bcf_hdr_t* header) {
     return fieldText(field) + ": a NUL byte, which no text file holds (is the file damaged, binary or UTF-16?)";
   }
   const std::vector<std::string_view> fields = split(line, '\t');
-  for (std::size_t f = kFormatField; f < fields.size(); ++f) {
+  const std::size_t samples = static_cast<std::size_t>(bcf_hdr_nsamples(header));
+  for (std::size_t f = kFormatField; f < fields.size() && f - kFormatField < samples; ++f) {
     if (!fields[f].empty()) continue;
-    return fieldText(static_cast<int>(f) + 1) + " (sample " + header->samples[f - kFormatField] +
+    return fieldText(static_cast<int>(f) + 1) + " (sample " + shownText(header->samples[f - kFormatField], kLongestName) +
            "): the sample field is empty, so the record's sample fields end early (write ./. for a missing "
            "genotype)";
   }
@@ -53,18 +59,18 @@ std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int 
   const std::vector<std::string_view> fields = split(line, '\t');
   if ((errcode & (BCF_ERR_CTG_UNDEF | BCF_ERR_CTG_INVALID)) != 0 ||
       (!fields.empty() && bcf_hdr_name2id(header, std::string(fields[0]).c_str()) < 0)) {
-    return fieldText(1) + ": contig " + std::string(fields[0]) +
-           " is not declared in the header (add ##contig=<ID=" + std::string(fields[0]) + ">)";
+    const std::string contig = shownText(fields[0], kLongestName);
+    return fieldText(1) + ": contig " + contig + " is not declared in the header (add ##contig=<ID=" + contig + ">)";
   }
   if (fields.size() > kInfoField - 1) {
-    const std::string key = undeclaredKey(fields[kInfoField - 1], ';', header, BCF_HL_INFO);
+    const std::string key = shownText(undeclaredKey(fields[kInfoField - 1], ';', header, BCF_HL_INFO), kLongestName);
     if (!key.empty()) {
       return fieldText(kInfoField) + ": INFO tag " + key + " is not declared in the header (add ##INFO=<ID=" +
              key + ",...>, or bcftools annotate -x INFO/" + key + ")";
     }
   }
   if (fields.size() > kFormatField - 1) {
-    const std::string key = undeclaredKey(fields[kFormatField - 1], ':', header, BCF_HL_FMT);
+    const std::string key = shownText(undeclaredKey(fields[kFormatField - 1], ':', header, BCF_HL_FMT), kLongestName);
     if (!key.empty()) {
       return fieldText(kFormatField) + ": FORMAT tag " + key + " is not declared in the header (add ##FORMAT=<ID=" +
              key + ",...>, or bcftools annotate -x FORMAT/" + key + ")";
