@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 
 #include "io/FileIO.h"
@@ -155,6 +156,13 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     if (sample_count == 0) return refuse(path_ + header_end + ": the header names no sample, so there are no genotypes");
     std::unordered_map<std::string, int> field_of;
     for (int s = 0; s < sample_count; ++s) {
+      const std::string_view name = header->samples[s];
+      // htslib keeps what follows an empty field as one name, tabs and line end included.
+      if (name.empty() || std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 32; })) {
+        return refuse(path_ + header_end + ", field " + std::to_string(kFixedColumns + 1 + s) + ": sample name \"" +
+                      shownText(name, 80) +
+                      "\" is empty or holds a tab or line end (separate the #CHROM line's fields by single tabs)");
+      }
       const auto [seen, is_new] = field_of.emplace(header->samples[s], kFixedColumns + 1 + s);
       if (!is_new) {
         return refuse(path_ + header_end + ", field " + std::to_string(kFixedColumns + 1 + s) + ": sample " +
