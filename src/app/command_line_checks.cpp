@@ -4,8 +4,8 @@
 #include <climits>
 #include <string_view>
 
-#include "app/helper.h"
 #include "app/options.h"
+#include "app/text_to_int.h"
 #include "io/option_values.h"
 #include "core/search_constants.h"
 

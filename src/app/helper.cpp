@@ -1,8 +1,9 @@
 #include "app/helper.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
+
+#include "app/text_to_int.h"
 
 CArgs::CArgs(int argc, char** argv) : words_(argv, argv + argc), count_(argc) {}
 
@@ -35,14 +36,6 @@ std::string CArgs::get_string() {
     line += ' ';
   }
   return line;
-}
-
-int textToInt(const std::string& text) {
-  // strtol reads what atoi reads and saturates a long; the rest is the clamp.
-  const long value = std::strtol(text.c_str(), nullptr, 10);
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
 }
 
 void error(std::string message) {

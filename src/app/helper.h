@@ -13,7 +13,7 @@ class CArgs {
   bool find(std::string name);
   // The word after the first word equal to name; calls error() when there is none.
   std::string value(std::string name);
-  // value(), converted by textToInt.
+  // value(), converted by textToInt (app/text_to_int.h).
   int value_int(std::string name);
   // Every word followed by one blank, the program name first.
   std::string get_string();
@@ -25,12 +25,6 @@ class CArgs {
   std::vector<std::string> words_;
   int count_;
 };
-
-// The text read as atoi reads it (leading white space, an optional sign,
-// digits up to the first other character; no digits give 0), except that a
-// number beyond the range of int gives INT_MAX or INT_MIN instead of
-// wrapping around: "--top 4294967295" must not become -1.
-int textToInt(const std::string& text);
 
 // Writes "\nERROR: " and the message to the error stream and exits with status 1.
 [[noreturn]] void error(std::string message);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/helper.h"
+#include "app/text_to_int.h"
 #include "core/search_constants.h"
 
 namespace opt {
