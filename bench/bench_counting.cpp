@@ -34,11 +34,9 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,25 +195,14 @@ struct Rate {
   double perCpuSecond() const { return cpu_seconds > 0 ? combinations / cpu_seconds : 0; }
 };
 
-double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
-
-// Repetitions of each timed part; the fastest counts (other programs share
-// the cores, and only ever slow a repetition down).
+// Repetitions of each timed part; the fastest counts.
 int g_repetitions = 3;
 
 template <class Run>
 Rate timed(Run run) {
-  Rate best;
-  for (int r = 0; r < g_repetitions; ++r) {
-    const auto start = std::chrono::steady_clock::now();
-    const double cpu_start = cpuSeconds();
-    const double combinations = run();
-    const Rate rate{combinations, secondsSince(start), cpuSeconds() - cpu_start};
-    if (r == 0 || rate.seconds < best.seconds) best.seconds = rate.seconds;
-    if (r == 0 || rate.cpu_seconds < best.cpu_seconds) best.cpu_seconds = rate.cpu_seconds;
-    best.combinations = combinations;
-  }
-  return best;
+  double combinations = 0;
+  const BestTimes best = bestOf(g_repetitions, [&] { combinations = run(); });
+  return {combinations, best.seconds, best.cpu_seconds};
 }
 
 void printRate(const char* what, int threads, const Rate& rate, int samples, double reference) {
@@ -239,13 +226,6 @@ struct CountingLimit {
   double pairs_per_second = 0;  // its own wall-clock figure, best repetition
   std::string mode;
 };
-
-double childCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         1e-6 * (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
 
 // One run of the kernel with `repetitions`; false when it failed.
 bool runCountingLimit(int markers, int samples, int repetitions, CountingLimit& limit) {
@@ -284,11 +264,11 @@ CountingLimit countingLimit(int markers, int samples) {
   // far off either way when the machine is busy.
   std::vector<double> rates;
   for (int trial = 0; trial < 3; ++trial) {
-    const double start = childCpuSeconds();
+    const double start = cpuSecondsOf(RUSAGE_CHILDREN);
     if (!runCountingLimit(markers, samples, 1, limit)) return CountingLimit{};
-    const double one = childCpuSeconds();
+    const double one = cpuSecondsOf(RUSAGE_CHILDREN);
     if (!runCountingLimit(markers, samples, 1 + repetitions, limit)) return CountingLimit{};
-    const double more = childCpuSeconds() - one - (one - start);
+    const double more = cpuSecondsOf(RUSAGE_CHILDREN) - one - (one - start);
     rates.push_back(more > 0 ? pairs * repetitions / more : 0);
   }
   std::sort(rates.begin(), rates.end());

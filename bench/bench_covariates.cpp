@@ -21,16 +21,6 @@
 #include "bench_support.h"
 #include "engine/significance/covariate_tests.h"
 
-namespace {
-
-double cpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + 1e-6 * (u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   int rows = 100000;
   int samples = 2000;
@@ -79,11 +69,11 @@ int main(int argc, char** argv) {
   }
   for (const int k : {1, 2}) {
     for (const int threads : {1, 2}) {
-      const double cpu_before = cpuSeconds();
+      const double cpu_before = cpuSecondsOf(RUSAGE_SELF);
       const auto start = std::chrono::steady_clock::now();
       const std::vector<AdjustedPValues> found = adjustedPValues(context, model, k == 1 ? singles : pairs, k, threads);
       const double seconds = secondsSince(start);
-      const double cpu = cpuSeconds() - cpu_before;
+      const double cpu = cpuSecondsOf(RUSAGE_SELF) - cpu_before;
       long not_fitted = 0;
       for (const AdjustedPValues& row : found) not_fitted += row.not_fitted;
       std::printf("order %d, %d rows, %d covariates, %d samples, %d strata, %d threads: %.2f s wall "

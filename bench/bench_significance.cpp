@@ -21,7 +21,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -65,41 +64,22 @@ bool writeWorkload(const std::string& path, int markers, int samples, double mis
   return static_cast<bool>(file);
 }
 
-// Seconds of one whole run: wall clock, and the CPU time of its threads.
-struct Timing {
-  double wall = 1e300;
-  double cpu = 1e300;
-  void keepBest(const Timing& other) {
-    wall = std::min(wall, other.wall);
-    cpu = std::min(cpu, other.cpu);
-  }
-};
-
-double childrenCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         1e-6 * (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
-
-Timing timeOnce(const std::string& command) {
-  const double cpu_before = childrenCpuSeconds();
-  const auto start = std::chrono::steady_clock::now();
-  if (std::system(command.c_str()) != 0) {
-    std::fprintf(stderr, "failed: %s\n", command.c_str());
-    std::exit(1);
-  }
-  Timing timing;
-  timing.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  timing.cpu = childrenCpuSeconds() - cpu_before;
-  return timing;
+// One whole run of `command`, which must succeed: its wall clock and the
+// CPU time of all its threads.
+void timeOnce(BestTimes& best, const std::string& command) {
+  timeInto(best, [&] {
+    if (std::system(command.c_str()) != 0) {
+      std::fprintf(stderr, "failed: %s\n", command.c_str());
+      std::exit(1);
+    }
+  }, RUSAGE_CHILDREN);
 }
 
 // Best wall clock of `repeats` runs.
 double timeRun(const std::string& command, int repeats) {
-  Timing best;
-  for (int r = 0; r < repeats; ++r) best.keepBest(timeOnce(command));
-  return best.wall;
+  BestTimes best;
+  for (int r = 0; r < repeats; ++r) timeOnce(best, command);
+  return best.seconds;
 }
 
 // One permutation's cost relative to the plain search: (with - without) / N / without.
@@ -147,21 +127,21 @@ int main(int argc, char** argv) {
   // baseline's, if any), best of three: the machine may be shared.
   std::vector<std::string> programs = {gorva};
   if (!baseline.empty()) programs.push_back(baseline);
-  std::vector<Timing> plain_runs(programs.size());
-  std::vector<Timing> permuted_runs(programs.size());
+  std::vector<BestTimes> plain_runs(programs.size());
+  std::vector<BestTimes> permuted_runs(programs.size());
   for (int repeat = 0; repeat < 3; ++repeat) {
     for (std::size_t p = 0; p < programs.size(); ++p) {
-      plain_runs[p].keepBest(timeOnce(programs[p] + arguments + quiet));
-      permuted_runs[p].keepBest(timeOnce(programs[p] + arguments + permute + quiet));
+      timeOnce(plain_runs[p], programs[p] + arguments + quiet);
+      timeOnce(permuted_runs[p], programs[p] + arguments + permute + quiet);
     }
   }
   for (std::size_t p = 0; p < programs.size(); ++p) {
     std::printf("%s: plain %.2f s (CPU %.2f s), --permutations %d %.2f s (CPU %.2f s): one "
                 "permutation %.2f of the plain search (CPU time: %.2f)\n",
-                p == 0 ? "this build" : "baseline  ", plain_runs[p].wall, plain_runs[p].cpu,
-                permutations, permuted_runs[p].wall, permuted_runs[p].cpu,
-                permutationShare(permuted_runs[p].wall, plain_runs[p].wall, permutations),
-                permutationShare(permuted_runs[p].cpu, plain_runs[p].cpu, permutations));
+                p == 0 ? "this build" : "baseline  ", plain_runs[p].seconds, plain_runs[p].cpu_seconds,
+                permutations, permuted_runs[p].seconds, permuted_runs[p].cpu_seconds,
+                permutationShare(permuted_runs[p].seconds, plain_runs[p].seconds, permutations),
+                permutationShare(permuted_runs[p].cpu_seconds, plain_runs[p].cpu_seconds, permutations));
   }
   std::remove(data.c_str());
   std::remove((std::string(dir) + "/r.txt").c_str());

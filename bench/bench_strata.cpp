@@ -13,9 +13,6 @@
 // usage: bench_strata [--quick] [--threads N] [--repeats N] [--strata LIST]
 //   --quick: a fifth of the markers; --strata: comma-separated counts
 //   (default 2,8).
-#include <sys/resource.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -38,8 +35,7 @@ struct Search {
   SearchContext context;
   std::vector<int> stratum_of;
   StrataParts parts;
-  double best_seconds = 1e300;
-  double best_cpu_seconds = 1e300;
+  BestTimes best;
   OrderOutcome outcome;
 };
 
@@ -57,26 +53,13 @@ bool prepare(Search& search, const SearchContext& base, int threads, unsigned se
   return true;
 }
 
-double processCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-}
-
 void timeOnce(Search& search, int threads) {
   OrderRequest request;
   request.order = 2;
   request.threads = threads;
   request.batch_size = kBatchSize;
   OrderOutcome outcome;
-  const double cpu_start = processCpuSeconds();
-  const auto start = std::chrono::steady_clock::now();
-  searchOrder(search.context, request, outcome);
-  const double seconds = secondsSince(start);
-  const double cpu_seconds = processCpuSeconds() - cpu_start;
-  if (seconds < search.best_seconds) search.best_seconds = seconds;
-  if (cpu_seconds < search.best_cpu_seconds) search.best_cpu_seconds = cpu_seconds;
+  timeInto(search.best, [&] { searchOrder(search.context, request, outcome); });
   search.outcome = std::move(outcome);
 }
 
@@ -142,12 +125,12 @@ int main(int argc, char** argv) {
   std::printf("  %-8s %12s %10s %12s %8s %11s %9s %11s\n", "strata", "combinations", "seconds", "comb/s", "ratio",
               "CPU seconds", "CPU ratio", "candidates");
   for (const Search& search : searches) {
-    const double rate = search.outcome.combinations / search.best_seconds;
+    const double rate = search.outcome.combinations / search.best.seconds;
     std::printf("  %-8s %12lld %10.3f %12.3e %7.2fx %11.3f %8.2fx %11lld\n",
                 search.strata <= 1 ? "none" : std::to_string(search.strata).c_str(),
-                search.outcome.combinations, search.best_seconds, rate,
-                search.best_seconds / plain.best_seconds, search.best_cpu_seconds,
-                search.best_cpu_seconds / plain.best_cpu_seconds, search.outcome.stats.candidates);
+                search.outcome.combinations, search.best.seconds, rate,
+                search.best.seconds / plain.best.seconds, search.best.cpu_seconds,
+                search.best.cpu_seconds / plain.best.cpu_seconds, search.outcome.stats.candidates);
   }
   return 0;
 }

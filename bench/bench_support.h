@@ -1,8 +1,10 @@
 // What every benchmark shares: the CPU its figures were measured on,
-// wall-clock seconds, the generated genotype workloads and the bare
+// wall-clock and CPU seconds, the best of repeated timings, the generated genotype workloads and the bare
 // all-pairs counting kernel the searches are measured against.
 #ifndef GORVA_BENCH_BENCH_SUPPORT_H
 #define GORVA_BENCH_BENCH_SUPPORT_H
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +27,47 @@ inline std::string cpuModel() {
 
 inline double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// CPU seconds, user and system, of every thread of this process
+// (RUSAGE_SELF) or of its children that have ended (RUSAGE_CHILDREN).
+inline double cpuSecondsOf(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+// The best of repeated timings of one thing, wall clock and CPU time each
+// on its own: other programs share the cores and only ever slow a
+// repetition down, so the least is the truest figure.
+struct BestTimes {
+  double seconds = 1e300;
+  double cpu_seconds = 1e300;
+  void keep(double wall, double cpu) {
+    seconds = std::min(seconds, wall);
+    cpu_seconds = std::min(cpu_seconds, cpu);
+  }
+};
+
+// One more timing of `run` into `best`: its wall clock and the CPU time of
+// `who` (RUSAGE_SELF for work in this process, RUSAGE_CHILDREN for a
+// program it runs and waits for).
+template <class Run>
+void timeInto(BestTimes& best, Run run, int who = RUSAGE_SELF) {
+  const double cpu_start = cpuSecondsOf(who);
+  const auto start = std::chrono::steady_clock::now();
+  run();
+  const double wall = secondsSince(start);
+  best.keep(wall, cpuSecondsOf(who) - cpu_start);
+}
+
+// The best of `repeats` timings of `run`.
+template <class Run>
+BestTimes bestOf(int repeats, Run run, int who = RUSAGE_SELF) {
+  BestTimes best;
+  for (int r = 0; r < repeats; ++r) timeInto(best, run, who);
+  return best;
 }
 
 struct Workload {
