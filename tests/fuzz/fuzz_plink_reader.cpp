@@ -25,12 +25,10 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "io/FileIO.h"
 #include "io/plink_reader.h"
 
 namespace {
 
-using fuzz::Guarded;
 using fuzz::fail;
 using fuzz::require;
 
@@ -57,13 +55,6 @@ std::string scratchPrefix() {
   }();
   (void)created;
   return std::string(scratch_dir) + "/set";
-}
-
-void writeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) fail("cannot write a scratch file");
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) fail("short write");
-  std::fclose(file);
 }
 
 std::size_t takeLength(const std::uint8_t* data, std::size_t& offset, std::size_t size) {
@@ -94,9 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t bed_length = size - offset;
 
   const std::string prefix = scratchPrefix();
-  writeFile(prefix + ".fam", fam, fam_length);
-  writeFile(prefix + ".bim", bim, bim_length);
-  writeFile(prefix + ".bed", bed, bed_length);
+  fuzz::writeScratch((prefix + ".fam").c_str(), fam, fam_length);
+  fuzz::writeScratch((prefix + ".bim").c_str(), bim, bim_length);
+  fuzz::writeScratch((prefix + ".bed").c_str(), bed, bed_length);
 
   PlinkReader reader;
   if (!reader.open(prefix, refuse_missing)) {
@@ -112,24 +103,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(bed_length == 3 + per_marker * static_cast<std::size_t>(markers), ".bed size accepted");
   require(bed[0] == 0x6c && bed[1] == 0x1b && bed[2] == 0x01, ".bed magic accepted");
 
-  Guarded genotypes(static_cast<std::size_t>(markers) * static_cast<std::size_t>(samples));
-  Guarded phenotypes(static_cast<std::size_t>(samples));
-  std::vector<Guarded> names;
-  std::vector<char*> slots;
-  names.reserve(static_cast<std::size_t>(markers));
-  for (int m = 0; m < markers; ++m) {
-    names.emplace_back(kFieldTextBuffer);
-    slots.push_back(reinterpret_cast<char*>(names.back().bytes.data()));
-  }
-  require(reader.read(genotypes.bytes.data(), phenotypes.bytes.data(), slots.data()),
+  fuzz::GuardedReadArrays arrays(static_cast<std::size_t>(markers), static_cast<std::size_t>(samples));
+  const fuzz::Guarded& genotypes = arrays.genotypes;
+  require(reader.read(arrays.genotypes.bytes.data(), arrays.phenotypes.bytes.data(), arrays.name_slots.data()),
           "read after a successful open");
-  require(genotypes.guardsIntact(), "write past the genotype matrix");
-  require(phenotypes.guardsIntact(), "write past the phenotypes");
-  for (int s = 0; s < samples; ++s) require(phenotypes.bytes[s] <= 1, "phenotype not 0 or 1");
+  arrays.requireInside();
+  for (int s = 0; s < samples; ++s) require(arrays.phenotypes.bytes[s] <= 1, "phenotype not 0 or 1");
   for (int m = 0; m < markers; ++m) {
-    require(names[m].guardsIntact(), "write past a marker name buffer");
-    require(reader.markerName(m) == reinterpret_cast<const char*>(names[m].bytes.data()),
-            "marker name differs from the reader's id");
+    require(reader.markerName(m) == arrays.name(m), "marker name differs from the reader's id");
   }
 
   // Which .fam positions take part is the reader's business; every kept

@@ -14,9 +14,7 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,35 +25,8 @@
 
 namespace {
 
-using fuzz::Guarded;
-using fuzz::fail;
 using fuzz::require;
 constexpr const char* kShownName = "fuzz.txt";
-
-// A plain buffer, not a std::string: the exit handler that removes the
-// file runs after static destructors.
-char scratch_path[64];
-
-
-const char* scratchFile() {
-  static const bool created = [] {
-    fuzz::scratchPattern(scratch_path, sizeof scratch_path, "gorva-fuzz-text");
-    const int fd = mkstemp(scratch_path);
-    if (fd < 0) fail("cannot create a scratch file");
-    close(fd);
-    std::atexit([] { unlink(scratch_path); });
-    return true;
-  }();
-  (void)created;
-  return scratch_path;
-}
-
-void writeScratch(const std::uint8_t* data, std::size_t size) {
-  std::FILE* file = std::fopen(scratchFile(), "wb");
-  if (file == nullptr) fail("cannot write the scratch file");
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) fail("short write");
-  std::fclose(file);
-}
 
 // The lines of the file as LF cuts them (the part after the last LF is not
 // a line that ends), without their line-end bytes: CR LF, and for the header
@@ -93,9 +64,8 @@ unsigned char expectedByte(std::string field) {
   return static_cast<unsigned char>(static_cast<unsigned long>(value));
 }
 
-void checkAgainstPlainSplit(std::string_view text, const Guarded& genotypes,
-                            const Guarded& phenotypes, const std::vector<Guarded>& names,
-                            int marker_count, int sample_count) {
+void checkAgainstPlainSplit(std::string_view text, const fuzz::GuardedReadArrays& arrays, int marker_count,
+                            int sample_count) {
   const std::vector<std::string_view> lines = endedLines(text);
   require(static_cast<int>(lines.size()) == sample_count + 1, "line count");
   std::string_view header = lines[0];
@@ -105,17 +75,16 @@ void checkAgainstPlainSplit(std::string_view text, const Guarded& genotypes,
   const std::vector<std::string> header_fields = splitTabs(header);
   require(static_cast<int>(header_fields.size()) == marker_count + 1, "header field count");
   for (int m = 0; m < marker_count; ++m) {
-    const char* name = reinterpret_cast<const char*>(names[m].bytes.data());
-    require(header_fields[m + 1] == name, "marker name differs from its header field");
+    require(header_fields[m + 1] == arrays.name(m), "marker name differs from its header field");
   }
   for (int s = 0; s < sample_count; ++s) {
     std::string_view line = lines[s + 1];
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::vector<std::string> fields = splitTabs(line);
     require(static_cast<int>(fields.size()) <= marker_count + 1, "accepted line too long");
-    require(phenotypes.bytes[s] == expectedByte(fields[0]), "phenotype differs");
+    require(arrays.phenotypes.bytes[s] == expectedByte(fields[0]), "phenotype differs");
     for (int m = 0; m < marker_count; ++m) {
-      const unsigned char cell = genotypes.bytes[static_cast<std::size_t>(m) * sample_count + s];
+      const unsigned char cell = arrays.genotypes.bytes[static_cast<std::size_t>(m) * sample_count + s];
       const bool present = m + 1 < static_cast<int>(fields.size());
       require(cell == (present ? expectedByte(fields[m + 1]) : 0), "genotype differs");
     }
@@ -125,8 +94,8 @@ void checkAgainstPlainSplit(std::string_view text, const Guarded& genotypes,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  writeScratch(data, size);
-  const char* path = scratchFile();
+  const char* path = fuzz::scratchFile("gorva-fuzz-text");
+  fuzz::writeScratch(path, data, size);
 
   // The driver's count pass.
   MdrReader counter;
@@ -155,36 +124,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The fill pass, as the driver's ReadMDRFile does it, into exact arrays.
   const int sample_count = line_count - 2;
   const int marker_count = column_count - 1;
-  Guarded genotypes(static_cast<std::size_t>(marker_count) * static_cast<std::size_t>(sample_count));
-  Guarded phenotypes(static_cast<std::size_t>(sample_count));
-  std::vector<Guarded> names;
-  std::vector<char*> name_slots;
-  names.reserve(static_cast<std::size_t>(marker_count));
-  for (int m = 0; m < marker_count; ++m) {
-    names.emplace_back(kFieldTextBuffer);
-    name_slots.push_back(reinterpret_cast<char*>(names.back().bytes.data()));
-  }
+  fuzz::GuardedReadArrays arrays(static_cast<std::size_t>(marker_count), static_cast<std::size_t>(sample_count));
   MdrReader filler;
   require(filler.Open(path), "second open");
   filler.SetFieldLimit(column_count);
-  filler.ReadHeader(name_slots.data(), 0);
+  filler.ReadHeader(arrays.name_slots.data(), 0);
   for (int row = 0; row < sample_count; ++row) {
-    filler.ReadLine(genotypes.bytes.data(), phenotypes.bytes.data(), 0, row, sample_count);
+    filler.ReadLine(arrays.genotypes.bytes.data(), arrays.phenotypes.bytes.data(), 0, row, sample_count);
   }
   filler.Close();
 
-  require(genotypes.guardsIntact(), "write past the genotype matrix");
-  require(phenotypes.guardsIntact(), "write past the phenotypes");
-  for (const Guarded& name : names) {
-    require(name.guardsIntact(), "write past a marker name buffer");
-    require(std::memchr(name.bytes.data(), '\0', kFieldTextBuffer) != nullptr,
-            "marker name without terminator");
-  }
+  arrays.requireInside();
   if (!check.ok) return 0;
-  for (std::size_t i = 0; i < genotypes.size; ++i) {
-    require(genotypes.bytes[i] <= 3, "accepted file stores a genotype code above 3");
+  for (std::size_t i = 0; i < arrays.genotypes.size; ++i) {
+    require(arrays.genotypes.bytes[i] <= 3, "accepted file stores a genotype code above 3");
   }
-  checkAgainstPlainSplit(std::string_view(reinterpret_cast<const char*>(data), size), genotypes,
-                         phenotypes, names, marker_count, sample_count);
+  checkAgainstPlainSplit(std::string_view(reinterpret_cast<const char*>(data), size), arrays, marker_count,
+                         sample_count);
   return 0;
 }

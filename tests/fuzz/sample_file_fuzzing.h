@@ -12,11 +12,8 @@
 #ifndef GORVA_TESTS_FUZZ_SAMPLE_FILE_FUZZING_H
 #define GORVA_TESTS_FUZZ_SAMPLE_FILE_FUZZING_H
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -26,23 +23,6 @@
 namespace fuzz {
 
 enum class SampleFileKind { kPheno, kKeep, kRemove, kExtract, kExclude, kStrata, kCovar };
-
-inline char sample_file_path[64];
-
-inline void removeSampleFile() { unlink(sample_file_path); }
-
-inline const char* sampleFilePath() {
-  static const bool created = [] {
-    scratchPattern(sample_file_path, sizeof sample_file_path, "gorva-fuzz-sample-file");
-    const int fd = mkstemp(sample_file_path);
-    if (fd < 0) fail("cannot create a scratch file");
-    close(fd);
-    std::atexit(removeSampleFile);
-    return true;
-  }();
-  (void)created;
-  return sample_file_path;
-}
 
 inline SubsetInput sampleFileInput() {
   SubsetInput input;
@@ -56,11 +36,8 @@ inline SubsetInput sampleFileInput() {
 }
 
 inline int fuzzSampleFile(SampleFileKind kind, const std::uint8_t* data, std::size_t size) {
-  const char* path = sampleFilePath();
-  std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) fail("cannot write the scratch file");
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) fail("short write");
-  if (std::fclose(file) != 0) fail("cannot close the scratch file");
+  const char* path = scratchFile("gorva-fuzz-sample-file");
+  writeScratch(path, data, size);
 
   static const SubsetInput input = sampleFileInput();
   SubsetFiles files;
