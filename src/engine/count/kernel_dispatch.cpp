@@ -1,13 +1,9 @@
 #include "engine/count/kernel_dispatch.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-// -1 while nothing is forced; otherwise the forced path's number.
-std::atomic<int> g_forced_path{-1};
 
 bool cpuSupports(SimdPath path) {
   switch (path) {
@@ -67,21 +63,11 @@ bool simdPathSupported(SimdPath path) {
 }
 
 SimdPath activeSimdPath() {
-  const int forced = g_forced_path.load(std::memory_order_relaxed);
-  if (forced >= 0) return static_cast<SimdPath>(forced);
   static const int from_environment = pathFromEnvironment();
   if (from_environment >= 0) return static_cast<SimdPath>(from_environment);
   static const SimdPath best = bestSupportedPath();
   return best;
 }
-
-bool forceSimdPath(SimdPath path) {
-  if (!simdPathSupported(path)) return false;
-  g_forced_path.store(static_cast<int>(path), std::memory_order_relaxed);
-  return true;
-}
-
-void clearForcedSimdPath() { g_forced_path.store(-1, std::memory_order_relaxed); }
 
 CountCellsKernel countCellsKernel(SimdPath path) {
   switch (path) {

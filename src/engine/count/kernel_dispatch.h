@@ -48,16 +48,11 @@ const char* simdPathName(SimdPath path);
 // F, BW and VPOPCNTDQ). The CPU is asked once.
 bool simdPathSupported(SimdPath path);
 
-// The path new searches use: the best supported one, unless a test forced
-// another (forceSimdPath, or the test-only environment variable GORVA_SIMD
-// set to one of the path names, read once; an unsupported or unknown name is
-// ignored).
+// The path new search settings start from: the best supported one, or the
+// one the test-only environment variable GORVA_SIMD names (read once; an
+// unsupported or unknown name is ignored). Fixed for the process; a caller
+// that wants another path for one search sets SearchSettings::simd.
 SimdPath activeSimdPath();
-
-// Test hooks: make new searches use `path` (false, and nothing changes, when
-// the CPU cannot run it); clearForcedSimdPath returns to the CPU's choice.
-bool forceSimdPath(SimdPath path);
-void clearForcedSimdPath();
 
 // The kernel of a path (the path must be supported to be called).
 CountCellsKernel countCellsKernel(SimdPath path);

@@ -67,7 +67,7 @@ struct PreparedSearch {
   SearchContext context;
   BitPlanes planes;
 
-  PreparedSearch(const Dataset& data, int method, int K, int measure, bool all_pairs)
+  PreparedSearch(const Dataset& data, SimdPath path, int method, int K, int measure, bool all_pairs)
       : genotypes(data.genotypeBytes()), phenotypes(data.phenotypeBytes()), scores(data.samples()) {
     prepareSearchContext(genotypes.data(), {phenotypes.data(), scores.data(), data.samples(), data.markers(), 1, method},
                          context);
@@ -75,6 +75,7 @@ struct PreparedSearch {
     context.measure = measure;
     context.all_pairs = all_pairs;
     context.option_code = 1;
+    context.settings.simd = path;
     if (buildPlanesFor(context, planes)) context.planes = &planes;
   }
 };
@@ -147,14 +148,11 @@ const DataCase kDataCases[] = {{"random", Shape::kRandom, 5, 13, 90, 0.04},
 
 const int kFastMethods[] = {1, 2, 3, 4, 5};  // "em" always counts the plain way
 
-class FastBatches : public ::testing::TestWithParam<std::tuple<SimdPath, DataCase>> {
- protected:
-  void TearDown() override { clearForcedSimdPath(); }
-};
+class FastBatches : public ::testing::TestWithParam<std::tuple<SimdPath, DataCase>> {};
 
 TEST_P(FastBatches, BestRowsEqualThePlainPathsBatchByBatch) {
   const auto [path, data_case] = GetParam();
-  GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, forceSimdPath(path));
+  GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, simdPathSupported(path));
   const Dataset data = makeData(data_case);
   ScorerStats stats;
   for (int method : kFastMethods) {
@@ -162,7 +160,7 @@ TEST_P(FastBatches, BestRowsEqualThePlainPathsBatchByBatch) {
       for (int measure : {kRankByIG, kRankByRIG, kRankByP}) {
         SCOPED_TRACE(std::string(data_case.name) + " method " + std::to_string(method) + " K " +
                      std::to_string(K) + " measure " + std::to_string(measure));
-        PreparedSearch setup(data, method, K, measure, false);
+        PreparedSearch setup(data, path, method, K, measure, false);
         ASSERT_NE(setup.context.planes, nullptr);
         for (int order = 1; order <= 4; ++order) {
           for (int capacity : {37, 400}) compareEveryBatch(setup, order, capacity, stats);
@@ -170,7 +168,7 @@ TEST_P(FastBatches, BestRowsEqualThePlainPathsBatchByBatch) {
       }
     }
     // Every pair wanted (the all-results file): all of them bit-identical.
-    PreparedSearch every_pair(data, method, 4, 0, true);
+    PreparedSearch every_pair(data, path, method, 4, 0, true);
     for (int order = 1; order <= 4; ++order) compareEveryBatch(every_pair, order, 150, stats);
   }
   EXPECT_EQ(stats.bound_misses, 0);
@@ -207,11 +205,11 @@ TEST(FastBatchesAcrossBlocks, PairsEqualThePlainPathsBatchByBatch) {
     Dataset data = randomDataset(11, 130, 6000, missing);
     for (int s = 0; s < data.samples(); s += 3) data.phenotype[s] = 0;
     for (SimdPath path : {SimdPath::kScalar, SimdPath::kAvx2, SimdPath::kAvx512}) {
-      if (!forceSimdPath(path)) continue;
+      if (!simdPathSupported(path)) continue;
       SCOPED_TRACE(std::string(simdPathName(path)) + " missing " + std::to_string(missing));
       ScorerStats stats;
       for (int K : {1, 7}) {
-        PreparedSearch setup(data, 4, K, 0, false);
+        PreparedSearch setup(data, path, 4, K, 0, false);
         ASSERT_NE(setup.context.planes, nullptr);
         compareEveryBatch(setup, 2, 2000, stats);
       }
@@ -219,7 +217,6 @@ TEST(FastBatchesAcrossBlocks, PairsEqualThePlainPathsBatchByBatch) {
       EXPECT_GT(stats.screened, 0);
     }
   }
-  clearForcedSimdPath();
 }
 
 // Batch b's best rows: keys drawn from a handful of values (ties across
@@ -310,7 +307,7 @@ TEST(FastSearchOrder, KeptRowsAndAllResultLinesDoNotDependOnThreadsOrEngine) {
   // only merging in batch order keeps the earliest of the equals.
   const Dataset data = makeData({"fewcolumns", Shape::kFewColumns, 31, 30, 120, 0.03});
   for (bool all_pairs : {false, true}) {
-    PreparedSearch setup(data, 4, 40, 0, all_pairs);
+    PreparedSearch setup(data, activeSimdPath(), 4, 40, 0, all_pairs);
     for (int order = 1; order <= 3; ++order) {
       const OrderRun reference = runOrder(setup, false, order, 1, 50, -1);
       EXPECT_EQ(reference.outcome.combinations, combinationCount(30, order));
@@ -331,7 +328,7 @@ TEST(FastSearchOrder, KeptRowsAndAllResultLinesDoNotDependOnThreadsOrEngine) {
 
 TEST(FastSearchOrder, ABatchLimitStopsAfterThatManyBatches) {
   const Dataset data = makeData({"random", Shape::kRandom, 3, 25, 40, 0.0});
-  PreparedSearch setup(data, 4, 3, 0, false);
+  PreparedSearch setup(data, activeSimdPath(), 4, 3, 0, false);
   for (int threads : {1, 2}) {
     const OrderRun run = runOrder(setup, true, 2, threads, 40, 4);
     EXPECT_EQ(run.outcome.combinations, 160);

@@ -55,7 +55,7 @@ struct StratifiedSetup {
   StrataParts fast, plain;
   SearchContext fast_context, plain_context;
 
-  StratifiedSetup(const StrataCase& c, int method, int measure, int K) {
+  StratifiedSetup(const StrataCase& c, SimdPath path, int method, int measure, int K) {
     Dataset data = randomDataset(c.seed, c.markers, c.samples, c.missing);
     for (int m = 0; c.complete_markers && m < c.markers; m += 3) {
       for (int& g : data.genotype[m]) g = g == 3 ? 1 : g;
@@ -73,6 +73,7 @@ struct StratifiedSetup {
     context.K = K;
     context.measure = measure;
     context.option_code = 1;
+    context.settings.simd = path;
     context.stratum_of = stratum_of.data();
     context.stratum_count = c.strata;
     // The reference counts each table on its own and ranks every
@@ -96,19 +97,16 @@ void expectSameRows(const RankedRows& expected, const RankedRows& actual) {
   EXPECT_EQ(std::memcmp(actual.keys.data(), expected.keys.data(), expected.keys.size() * sizeof(double)), 0);
 }
 
-class StratifiedBatches : public ::testing::TestWithParam<std::tuple<SimdPath, StrataCase>> {
- protected:
-  void TearDown() override { clearForcedSimdPath(); }
-};
+class StratifiedBatches : public ::testing::TestWithParam<std::tuple<SimdPath, StrataCase>> {};
 
 TEST_P(StratifiedBatches, BestRowsEqualThePlainPathsBatchByBatch) {
   const auto [path, strata_case] = GetParam();
-  GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, forceSimdPath(path));
+  GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, simdPathSupported(path));
   long long screened = 0;
   for (int method : {kMethodAvailable, kMethodComplete, kMethodMc}) {
     for (int measure : {kRankByIG, kRankByRIG}) {
       for (int K : {1, 5, 40}) {
-        StratifiedSetup setup(strata_case, method, measure, K);
+        StratifiedSetup setup(strata_case, path, method, measure, K);
         for (int order : {2, 3}) {
           StratifiedScorer plain(setup.plain_context, order), fast(setup.fast_context, order);
           const long long total = combinationCount(strata_case.markers, order);
