@@ -99,13 +99,14 @@ class SameDataEveryFormat : public ::testing::Test {
   GenotypeTable table_;
 };
 
-TEST_F(SameDataEveryFormat, TextPlinkVcfVcfGzAndBcfGiveTheSameReport) {
+// PLINK against text: test_plink_reader.cpp, under every missing-data method.
+TEST_F(SameDataEveryFormat, TextVcfVcfGzAndBcfGiveTheSameReport) {
   const ProgramResult text = runIn(dir_, "text", {"--in", "../set.txt"});
   ASSERT_EQ(text.status, 0) << text.err;
   const std::string expected = withoutInputLines(readFile(dir_ + "/text/report.txt"));
   ASSERT_NE(expected.find("<<2-Order Best Combination Sets>>"), std::string::npos);
   std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
-      {"plink", {"--bfile", "../set"}}, {"vcf", {"--vcf", "../set.vcf", "--pheno", "../set.pheno"}}};
+      {"vcf", {"--vcf", "../set.vcf", "--pheno", "../set.pheno"}}};
   const bool have_bcftools = runBcftools("view -Oz -o set.vcf.gz set.vcf", dir_) &&
                              runBcftools("view -Ob -o set.bcf set.vcf", dir_);
   if (have_bcftools) {
