@@ -16,21 +16,16 @@ constexpr double kDevianceTolerance = 1e-12;
 constexpr double kSeparatedProbability = 1e-8;
 constexpr double kRankTolerance = 1e-9;
 
-// The fitted probabilities of linear predictors `eta`, and the deviance,
-// the sum over samples of -2 log P(observed class) = 2 (log(1 + e) + the
-// margin by which eta favours the other class), e = exp(-|eta|). Vectorised
-// exp and log: log1p is not, and log(1 + e) errs by at most 1e-16 in
-// absolute terms, far below what a deviance difference of a few units
-// notices.
+// The fitted probabilities of linear predictors `eta` into work.prob, and
+// the deviance, -2 log-likelihood.
 double probabilitiesAndDeviance(const Eigen::VectorXd& eta, LogisticWorkspace& work) {
-  work.tail = (-eta.array().abs()).exp();
-  work.weight = (1.0 + work.tail).inverse();  // the likelier class's probability
-  work.prob = (eta.array() >= 0).select(work.weight, work.tail * work.weight);
-  return 2 * ((1.0 + work.tail).log() + (-(work.sign * eta.array())).max(0.0)).sum();
+  work.prob.resize(eta.size());
+  return work.kernels->probabilities(eta.data(), work.sign.data(), eta.size(), work.prob.data(),
+                                     &work.least_prob, &work.most_prob);
 }
 
-bool separated(const Eigen::ArrayXd& prob) {
-  return (prob < kSeparatedProbability).any() || (prob > 1.0 - kSeparatedProbability).any();
+bool separated(const LogisticWorkspace& work) {
+  return work.least_prob < kSeparatedProbability || work.most_prob > 1.0 - kSeparatedProbability;
 }
 
 // Per level of the factor, the sums of the weights, of the weighted dense
@@ -99,22 +94,20 @@ Step irlsStep(const std::vector<int>& level, int levels, const Eigen::MatrixXd& 
   if (!(work.weight.minCoeff() > 0)) return Step::kSingular;
   // X'Wz with z the working response eta + (y - p) / w.
   work.response = work.weight * eta.array() + work.response;
-  work.weighted.noalias() = work.weight.matrix().asDiagonal() * dense;
-  levelSums(level, levels, dense, work);
+  const Eigen::Index n = dense.rows();
   const Eigen::Index d = dense.cols();
-  // X'WX of the dense columns by columns of its lower triangle:
-  // matrix-vector products, here twice as fast as one product of the two
-  // tall matrices, which packs both first.
+  work.weighted.resize(n, d);
   work.information.resize(d, d);
-  for (Eigen::Index c = 0; c < d; ++c)
-    work.information.col(c).tail(d - c).noalias() = dense.rightCols(d - c).transpose() * work.weighted.col(c);
+  work.dense_response.resize(d);
+  work.kernels->weightedGram(dense.data(), n, static_cast<int>(d), work.weight.data(), work.response.data(),
+                             work.weighted.data(), work.information.data(), work.dense_response.data());
+  levelSums(level, levels, dense, work);
   work.information = work.information.selfadjointView<Eigen::Lower>();
   const Eigen::VectorXd inverse_level_weight = work.level_weight.cwiseInverse();
   work.schur.noalias() = work.information - work.level_dense.transpose() * inverse_level_weight.asDiagonal() *
                                                  work.level_dense;
   if (check_rank && d > 0 && static_cast<Eigen::Index>(independentDenseColumns(work).size()) < d)
     return Step::kRankDeficient;
-  work.dense_response.noalias() = dense.transpose() * work.response.matrix();
   if (d > 0) {
     work.dense_response.noalias() -= work.level_dense.transpose() *
                                      inverse_level_weight.cwiseProduct(work.level_response);
@@ -122,11 +115,10 @@ Step irlsStep(const std::vector<int>& level, int levels, const Eigen::MatrixXd& 
     if (work.solver.info() != Eigen::Success) return Step::kSingular;
     work.solution = work.solver.solve(work.dense_response);
     work.level_solution.noalias() = work.level_response - work.level_dense * work.solution;
-    eta.noalias() = dense * work.solution;
   } else {
     work.level_solution = work.level_response;
-    eta.setZero();
   }
+  work.kernels->product(dense.data(), n, static_cast<int>(d), work.solution.data(), eta.data());
   work.level_solution = work.level_solution.cwiseProduct(inverse_level_weight);
   for (Eigen::Index i = 0; i < eta.size(); ++i) eta[i] += work.level_solution[level[i]];
   return Step::kTaken;
@@ -165,7 +157,7 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
     if (!std::isfinite(current)) break;
     // Separated classes drive fitted probabilities to 0 or 1 without
     // converging: once one is that close, the fit is refused as it would be.
-    if (separated(work.prob)) return fit;
+    if (separated(work)) return fit;
     converged = std::fabs(current - previous) <= kDevianceTolerance * (std::fabs(current) + 0.1);
     previous = current;
   }

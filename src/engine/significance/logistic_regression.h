@@ -7,6 +7,8 @@
 
 #include <Eigen/Dense>
 
+#include "engine/significance/logistic_kernels.h"
+
 struct LogisticFit {
   bool fitted = false;  // converged, with every fitted probability off 0 and 1 by more than 1e-8
   double deviance = 0;  // -2 log-likelihood
@@ -32,6 +34,9 @@ struct LogisticWorkspace {
   Eigen::VectorXd level_weight, level_response, dense_response, solution, level_solution;
   std::vector<int> compact;  // present levels renumbered
   Eigen::LDLT<Eigen::MatrixXd> solver;
+  double least_prob = 0, most_prob = 0;
+  // Chosen when the workspace is made, so a thread keeps one path.
+  const LogisticKernels* kernels = &logisticKernels(activeSimdPath());
 };
 
 // Fits P(y = 1) = 1 / (1 + exp(-eta)) to the 0/1 outcomes `y`, starting

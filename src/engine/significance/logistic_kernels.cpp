@@ -1,0 +1,57 @@
+#include "engine/significance/logistic_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+
+double logisticProbabilitiesScalar(const double* eta, const double* sign, long n, double* prob, double* least,
+                                   double* most) {
+  double deviance = 0;
+  double low = 1;
+  double high = 0;
+  for (long i = 0; i < n; ++i) {
+    // e = exp(-|eta|) never overflows; the likelier class has 1 / (1 + e).
+    const double e = std::exp(-std::fabs(eta[i]));
+    const double likelier = 1 / (1 + e);
+    prob[i] = eta[i] >= 0 ? likelier : e * likelier;
+    low = std::min(low, prob[i]);
+    high = std::max(high, prob[i]);
+    deviance += std::log1p(e) + std::max(0.0, -sign[i] * eta[i]) + 0 * eta[i];
+  }
+  *least = low;
+  *most = high;
+  return 2 * deviance;
+}
+
+void weightedGramScalar(const double* x, long n, int d, const double* w, const double* r, double* weighted,
+                        double* gram, double* x_response) {
+  for (int c = 0; c < d; ++c) {
+    const double* column = x + c * n;
+    double* scaled = weighted + c * n;
+    double sum = 0;
+    for (long i = 0; i < n; ++i) {
+      scaled[i] = w[i] * column[i];
+      sum += column[i] * r[i];
+    }
+    x_response[c] = sum;
+  }
+  for (int c = 0; c < d; ++c)
+    for (int b = c; b < d; ++b) {
+      const double* column = x + b * n;
+      const double* scaled = weighted + c * n;
+      double sum = 0;
+      for (long i = 0; i < n; ++i) sum += column[i] * scaled[i];
+      gram[b + c * d] = sum;
+    }
+}
+
+void productScalar(const double* x, long n, int d, const double* beta, double* out) {
+  std::fill(out, out + n, 0.0);
+  for (int c = 0; c < d; ++c)
+    for (long i = 0; i < n; ++i) out[i] += x[c * n + i] * beta[c];
+}
+
+const LogisticKernels& logisticKernels(SimdPath path) {
+  static const LogisticKernels scalar{logisticProbabilitiesScalar, weightedGramScalar, productScalar};
+  static const LogisticKernels avx2{logisticProbabilitiesAvx2, weightedGramAvx2, productAvx2};
+  return path == SimdPath::kScalar ? scalar : avx2;
+}
