@@ -52,7 +52,6 @@ class CombinationModels {
     countedSamples(markers);
     AdjustedPValues out{kNotANumber, kNotANumber, false};
     if (rows_.empty()) return out;
-    gather(rows_, dense_, y_);
     // The genotype enters as the groups the association test pools the
     // cells into, per stratum: cells of a few samples make the likelihood
     // ratio anti-conservative and separate the classes. Without covariates
@@ -64,8 +63,11 @@ class CombinationModels {
         if (stratum_of_[i] == st) group_of_[i] = cells_ * st + groups[cell_of_[i]];
     }
     const NullModel& reduced = nullModel();
-    full_eta_ = reduced.eta;
-    const LogisticFit full = fitLogistic(FactorDesign{group_of_, cells_ * strata_, dense_}, y_, full_eta_, work_);
+    sortByGenotype();
+    full_eta_.resize(static_cast<Eigen::Index>(rows_.size()));
+    for (std::size_t j = 0; j < order_.size(); ++j) full_eta_[static_cast<Eigen::Index>(j)] = reduced.eta[order_[j]];
+    const LogisticFit full =
+        fitLogistic(FactorDesign{sorted_group_, cells_ * strata_, sortedDense()}, sorted_y_, full_eta_, work_);
     out.p_adjusted = likelihoodRatioPValue(reduced.fit, full);
     out.not_fitted = !reduced.fit.fitted || !full.fitted;
     if (k_ == 2) interaction(reduced, full, out);
@@ -78,14 +80,43 @@ class CombinationModels {
     Eigen::VectorXd eta;
   };
 
-  // The covariates and outcomes of `rows`.
-  void gather(const std::vector<int>& rows, Eigen::MatrixXd& dense, Eigen::VectorXd& y) const {
+  // The covariates (into `buffer`) and outcomes of `rows`.
+  Eigen::Map<const Eigen::MatrixXd> gather(const std::vector<int>& rows, std::vector<double>& buffer,
+                                           Eigen::VectorXd& y) const {
     const auto n = static_cast<Eigen::Index>(rows.size());
-    dense.resize(n, model_.count);
+    buffer.resize(static_cast<std::size_t>(n * model_.count));
     y.resize(n);
-    for (Eigen::Index c = 0; c < dense.cols(); ++c)
-      for (Eigen::Index i = 0; i < n; ++i) dense(i, c) = covariates_(rows[i], c);
+    for (Eigen::Index c = 0; c < model_.count; ++c)
+      for (Eigen::Index i = 0; i < n; ++i) buffer[c * n + i] = covariates_(rows[i], c);
     for (Eigen::Index i = 0; i < n; ++i) y[i] = context_.phenotypes[rows[i]];
+    return {buffer.data(), n, model_.count};
+  }
+
+  // The counted samples ordered by stratum, genotype group and cell (by
+  // sample within each), so that every genotype model's levels are runs of
+  // neighbours; their covariates and outcomes in that order.
+  void sortByGenotype() {
+    const int keys = cells_ * strata_ * cells_;
+    key_start_.assign(keys + 1, 0);
+    for (std::size_t i = 0; i < rows_.size(); ++i) ++key_start_[group_of_[i] * cells_ + cell_of_[i] + 1];
+    for (int key = 0; key < keys; ++key) key_start_[key + 1] += key_start_[key];
+    order_.resize(rows_.size());
+    for (std::size_t i = 0; i < rows_.size(); ++i) order_[key_start_[group_of_[i] * cells_ + cell_of_[i]]++] = static_cast<int>(i);
+    sorted_rows_.resize(rows_.size());
+    sorted_group_.resize(rows_.size());
+    sorted_cell_.resize(rows_.size());
+    sorted_stratum_.resize(rows_.size());
+    for (std::size_t j = 0; j < order_.size(); ++j) {
+      sorted_rows_[j] = rows_[order_[j]];
+      sorted_group_[j] = group_of_[order_[j]];
+      sorted_cell_[j] = cell_of_[order_[j]];
+      sorted_stratum_[j] = stratum_of_[order_[j]];
+    }
+    gather(sorted_rows_, sorted_buffer_, sorted_y_);
+  }
+
+  Eigen::Map<const Eigen::MatrixXd> sortedDense() const {
+    return {sorted_buffer_.data(), static_cast<Eigen::Index>(sorted_rows_.size()), model_.count};
   }
 
   // Every row's null model starts from the covariates' fit to every sample
@@ -102,9 +133,9 @@ class CombinationModels {
       rows.push_back(s);
       level.push_back(st);
     }
-    Eigen::MatrixXd dense;
+    std::vector<double> buffer;
     Eigen::VectorXd y;
-    gather(rows, dense, y);
+    const Eigen::Map<const Eigen::MatrixXd> dense = gather(rows, buffer, y);
     Eigen::VectorXd eta = Eigen::VectorXd::Zero(static_cast<Eigen::Index>(rows.size()));
     if (!fitLogistic(FactorDesign{level, strata_, dense}, y, eta, work_).fitted) return;
     for (std::size_t i = 0; i < rows.size(); ++i) start_eta_[rows[i]] = eta[static_cast<Eigen::Index>(i)];
@@ -126,7 +157,10 @@ class CombinationModels {
     NullModel null;
     null.eta.resize(static_cast<Eigen::Index>(rows_.size()));
     for (std::size_t i = 0; i < rows_.size(); ++i) null.eta[static_cast<Eigen::Index>(i)] = start_eta_[rows_[i]];
-    null.fit = fitLogistic(FactorDesign{stratum_of_, strata_, dense_}, y_, null.eta, work_);
+    // Fitted with the samples in their own order, so that the model does not
+    // depend on which row it was first fitted for.
+    const Eigen::Map<const Eigen::MatrixXd> dense = gather(rows_, null_buffer_, null_y_);
+    null.fit = fitLogistic(FactorDesign{stratum_of_, strata_, dense}, null_y_, null.eta, work_);
     if (null_models_.size() >= kCachedNullModels) {
       uncached_ = std::move(null);
       return uncached_;
@@ -186,35 +220,38 @@ class CombinationModels {
   void interaction(const NullModel& reduced, const LogisticFit& grouped, AdjustedPValues& out) {
     std::vector<std::vector<int>> kept_tables;
     for (int st = 0; st < strata_; ++st) kept_tables.push_back(interactionTable(&tables_[2L * cells_ * st], levels_));
-    std::vector<Eigen::Index> kept;
-    std::vector<int> rows, stratum, first, second, cell;
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-      const int c = cell_of_[i];
-      const std::vector<int>& table = kept_tables[stratum_of_[i]];
+    kept_.clear();
+    kept_rows_.clear();
+    kept_stratum_.clear();
+    first_.clear();
+    second_.clear();
+    kept_cell_.clear();
+    for (std::size_t j = 0; j < sorted_rows_.size(); ++j) {
+      const int c = sorted_cell_[j];
+      const std::vector<int>& table = kept_tables[sorted_stratum_[j]];
       if (table[2 * c] + table[2 * c + 1] == 0) continue;
-      kept.push_back(static_cast<Eigen::Index>(i));
-      rows.push_back(rows_[i]);
-      stratum.push_back(stratum_of_[i]);
-      first.push_back(c % levels_);
-      second.push_back(c / levels_);
-      cell.push_back(cells_ * stratum_of_[i] + c);
+      kept_.push_back(static_cast<Eigen::Index>(j));
+      kept_rows_.push_back(sorted_rows_[j]);
+      kept_stratum_.push_back(sorted_stratum_[j]);
+      first_.push_back(c % levels_);
+      second_.push_back(c / levels_);
+      kept_cell_.push_back(cells_ * sorted_stratum_[j] + c);
     }
-    if (rows.empty()) return;
-    const bool every_row = rows.size() == rows_.size();
-    Eigen::MatrixXd subset_dense;
-    Eigen::VectorXd subset_y;
-    if (!every_row) gather(rows, subset_dense, subset_y);
-    const Eigen::MatrixXd& covariates = every_row ? dense_ : subset_dense;
-    const Eigen::VectorXd& y = every_row ? y_ : subset_y;
-    const Eigen::MatrixXd additive_dense = withIndicators(withIndicators(covariates, first, levels_), second, levels_);
-    Eigen::VectorXd eta(static_cast<Eigen::Index>(kept.size()));
-    for (std::size_t i = 0; i < kept.size(); ++i) eta[static_cast<Eigen::Index>(i)] = reduced.eta[kept[i]];
-    const LogisticFit additive = fitLogistic(FactorDesign{stratum, strata_, additive_dense}, y, eta, work_);
+    if (kept_.empty()) return;
+    const bool every_row = kept_.size() == sorted_rows_.size();
+    const Eigen::Map<const Eigen::MatrixXd> covariates =
+        every_row ? sortedDense() : gather(kept_rows_, subset_buffer_, subset_y_);
+    const Eigen::VectorXd& y = every_row ? sorted_y_ : subset_y_;
+    const Eigen::Map<const Eigen::MatrixXd> additive_dense = withIndicators(covariates, first_, second_);
+    Eigen::VectorXd& eta = interaction_eta_;
+    eta.resize(static_cast<Eigen::Index>(kept_.size()));
+    for (std::size_t i = 0; i < kept_.size(); ++i) eta[static_cast<Eigen::Index>(i)] = reduced.eta[order_[kept_[i]]];
+    const LogisticFit additive = fitLogistic(FactorDesign{kept_stratum_, strata_, additive_dense}, y, eta, work_);
     // When the association test pooled no cell and the interaction test
     // dropped none, the model of every cell is the one already fitted.
-    const LogisticFit full = every_row && distinctLevels(group_of_) == distinctLevels(cell)
+    const LogisticFit full = every_row && distinctLevels(group_of_) == distinctLevels(kept_cell_)
                                  ? grouped
-                                 : fitLogistic(FactorDesign{cell, cells_ * strata_, covariates}, y, eta, work_);
+                                 : fitLogistic(FactorDesign{kept_cell_, cells_ * strata_, covariates}, y, eta, work_);
     out.p_interaction_adjusted = likelihoodRatioPValue(additive, full);
     out.not_fitted = out.not_fitted || !additive.fitted || !full.fitted;
   }
@@ -230,24 +267,28 @@ class CombinationModels {
     return distinct;
   }
 
-  // `design` and one indicator per level of `factor` that occurs, but the
-  // lowest occurring one, in order of the codes.
-  static Eigen::MatrixXd withIndicators(const Eigen::MatrixXd& design, const std::vector<int>& factor, int levels) {
-    std::vector<int> column(levels, -1);
-    for (const int level : factor) column[level] = 0;
-    int added = -1;
-    for (int level = 0; level < levels; ++level) {
-      if (column[level] < 0) continue;
-      column[level] = added++;  // the lowest gets -1: the reference
+  // The covariates and, per marker, one indicator per genotype that occurs
+  // but the lowest, in order of the codes.
+  Eigen::Map<const Eigen::MatrixXd> withIndicators(const Eigen::Map<const Eigen::MatrixXd>& covariates,
+                                                   const std::vector<int>& first, const std::vector<int>& second) {
+    const Eigen::Index n = covariates.rows();
+    std::vector<int> column[2];
+    Eigen::Index columns = covariates.cols();
+    for (int m = 0; m < 2; ++m) {
+      column[m].assign(levels_, -1);
+      for (const int level : m == 0 ? first : second) column[m][level] = 0;
+      int added = -1;  // the lowest gets -1: the reference
+      for (int level = 0; level < levels_; ++level)
+        if (column[m][level] >= 0) column[m][level] = added < 0 ? added++ : static_cast<int>(columns + added++);
+      columns += std::max(added, 0);
     }
-    added = std::max(added, 0);
-    Eigen::MatrixXd out(design.rows(), design.cols() + added);
-    out.leftCols(design.cols()) = design;
-    out.rightCols(added).setZero();
-    for (Eigen::Index i = 0; i < design.rows(); ++i) {
-      if (column[factor[i]] >= 0) out(i, design.cols() + column[factor[i]]) = 1.0;
+    additive_buffer_.assign(static_cast<std::size_t>(n * columns), 0.0);
+    std::copy_n(covariates.data(), n * covariates.cols(), additive_buffer_.data());
+    for (Eigen::Index i = 0; i < n; ++i) {
+      if (const int c = column[0][first[i]]; c >= 0) additive_buffer_[c * n + i] = 1.0;
+      if (const int c = column[1][second[i]]; c >= 0) additive_buffer_[c * n + i] = 1.0;
     }
-    return out;
+    return {additive_buffer_.data(), n, columns};
   }
 
   const SearchContext& context_;
@@ -268,9 +309,17 @@ class CombinationModels {
   std::vector<int> stratum_of_;  // and stratum
   std::vector<int> group_of_;    // and pooled genotype group
   std::vector<int> tables_;      // strata x cells x (controls, cases)
-  Eigen::MatrixXd dense_;        // the counted samples' covariates
-  Eigen::VectorXd y_;            // and outcomes
+  // The counted samples sorted by genotype (order_[j]: the j-th one's
+  // position among them) and theirs of the above.
+  std::vector<int> key_start_, order_, sorted_rows_, sorted_group_, sorted_cell_, sorted_stratum_;
+  std::vector<double> sorted_buffer_;  // their covariates
+  Eigen::VectorXd sorted_y_;
   Eigen::VectorXd full_eta_;
+  // The interaction models' samples, their factors and design.
+  std::vector<Eigen::Index> kept_;
+  std::vector<int> kept_rows_, kept_stratum_, first_, second_, kept_cell_;
+  std::vector<double> subset_buffer_, additive_buffer_, null_buffer_;
+  Eigen::VectorXd subset_y_, null_y_, interaction_eta_;
 };
 
 }  // namespace

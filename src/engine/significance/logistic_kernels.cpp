@@ -22,17 +22,29 @@ double logisticProbabilitiesScalar(const double* eta, const double* sign, long n
   return 2 * deviance;
 }
 
-void weightedGramScalar(const double* x, long n, int d, const double* w, const double* r, double* weighted,
-                        double* gram, double* x_response) {
+void weightedGramScalar(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
+                        int runs, double* weighted, double* gram, double* x_response, double* run_sums) {
   for (int c = 0; c < d; ++c) {
     const double* column = x + c * n;
     double* scaled = weighted + c * n;
     double sum = 0;
-    for (long i = 0; i < n; ++i) {
-      scaled[i] = w[i] * column[i];
-      sum += column[i] * r[i];
+    for (int q = 0; q < runs; ++q) {
+      double run_sum = 0;
+      for (long i = q > 0 ? run_end[q - 1] : 0; i < run_end[q]; ++i) {
+        scaled[i] = w[i] * column[i];
+        sum += column[i] * r[i];
+        run_sum += scaled[i];
+      }
+      run_sums[q * (d + 2) + c] = run_sum;
     }
     x_response[c] = sum;
+  }
+  for (int q = 0; q < runs; ++q) {
+    double weight_sum = 0;
+    double response_sum = 0;
+    for (long i = q > 0 ? run_end[q - 1] : 0; i < run_end[q]; ++i) weight_sum += w[i], response_sum += r[i];
+    run_sums[q * (d + 2) + d] = weight_sum;
+    run_sums[q * (d + 2) + d + 1] = response_sum;
   }
   for (int c = 0; c < d; ++c)
     for (int b = c; b < d; ++b) {

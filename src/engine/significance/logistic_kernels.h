@@ -14,10 +14,13 @@ struct LogisticKernels {
   double (*probabilities)(const double* eta, const double* sign, long n, double* prob, double* least,
                           double* most);
   // For x an n x d column-major matrix (columns n apart): weighted = w x
-  // (each row scaled), x_response = x' r, and the lower triangle of x' W x
-  // into gram (d x d, column-major; the upper triangle is left undefined).
-  void (*weightedGram)(const double* x, long n, int d, const double* w, const double* r, double* weighted,
-                       double* gram, double* x_response);
+  // (each row scaled), x_response = x' r, the lower triangle of x' W x into
+  // gram (d x d, column-major; the upper triangle is left undefined), and
+  // for each run q of samples [run_end[q - 1], run_end[q]) (the first from
+  // 0; the last ends at n) the sums of each weighted column, of w and of r
+  // into run_sums[q * (d + 2) + ...].
+  void (*weightedGram)(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
+                       int runs, double* weighted, double* gram, double* x_response, double* run_sums);
   // out = x beta, x as above.
   void (*product)(const double* x, long n, int d, const double* beta, double* out);
 };
@@ -30,13 +33,13 @@ const LogisticKernels& logisticKernels(SimdPath path);
 // The implementations behind it.
 double logisticProbabilitiesScalar(const double* eta, const double* sign, long n, double* prob, double* least,
                                    double* most);
-void weightedGramScalar(const double* x, long n, int d, const double* w, const double* r, double* weighted,
-                        double* gram, double* x_response);
+void weightedGramScalar(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
+                        int runs, double* weighted, double* gram, double* x_response, double* run_sums);
 void productScalar(const double* x, long n, int d, const double* beta, double* out);
 double logisticProbabilitiesAvx2(const double* eta, const double* sign, long n, double* prob, double* least,
                                  double* most);
-void weightedGramAvx2(const double* x, long n, int d, const double* w, const double* r, double* weighted,
-                      double* gram, double* x_response);
+void weightedGramAvx2(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
+                      int runs, double* weighted, double* gram, double* x_response, double* run_sums);
 void productAvx2(const double* x, long n, int d, const double* beta, double* out);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_LOGISTIC_KERNELS_H

@@ -52,6 +52,35 @@ GORVA_TARGET_AVX2 GORVA_INLINE __m256d log1pUnit(__m256d e) {
   return _mm256_mul_pd(_mm256_add_pd(f, f), p);
 }
 
+// Per run, the sum of column (times `times` if given, stored into `scaled`
+// if given) into run_sums slot `slot`; returns the sum of column times r
+// when storing.
+GORVA_TARGET_AVX2 double sumRuns(const double* column, const double* times, double* scaled, const double* r,
+                                 const long* run_end, int runs, int stride, int slot, double* run_sums) {
+  __m256d sum = _mm256_setzero_pd();
+  double tail_sum = 0;
+  for (int q = 0; q < runs; ++q) {
+    const long first = q > 0 ? run_end[q - 1] : 0;
+    long i = first;
+    __m256d run_sum = _mm256_setzero_pd();
+    double run_tail = 0;
+    for (; i + 4 <= run_end[q]; i += 4) {
+      const __m256d value = _mm256_loadu_pd(column + i);
+      const __m256d product = times != nullptr ? _mm256_mul_pd(_mm256_loadu_pd(times + i), value) : value;
+      if (scaled != nullptr) _mm256_storeu_pd(scaled + i, product);
+      run_sum = _mm256_add_pd(run_sum, product);
+      if (scaled != nullptr) sum = _mm256_fmadd_pd(value, _mm256_loadu_pd(r + i), sum);
+    }
+    for (; i < run_end[q]; ++i) {
+      const double product = times != nullptr ? times[i] * column[i] : column[i];
+      if (scaled != nullptr) scaled[i] = product, tail_sum += column[i] * r[i];
+      run_tail += product;
+    }
+    run_sums[q * stride + slot] = horizontalSum(run_sum) + run_tail;
+  }
+  return horizontalSum(sum) + tail_sum;
+}
+
 template <int C, int B>
 GORVA_TARGET_AVX2 void gramTile(const double* x, const double* weighted, long n, int c0, int b0, int d,
                                 double* gram) {
@@ -127,24 +156,12 @@ GORVA_TARGET_AVX2 double logisticProbabilitiesAvx2(const double* eta, const doub
 }
 
 GORVA_TARGET_AVX2 void weightedGramAvx2(const double* x, long n, int d, const double* w, const double* r,
-                                        double* weighted, double* gram, double* x_response) {
-  const long vectors_end = n & ~3L;
-  for (int c = 0; c < d; ++c) {
-    const double* column = x + c * n;
-    double* scaled = weighted + c * n;
-    __m256d sum = _mm256_setzero_pd();
-    for (long i = 0; i < vectors_end; i += 4) {
-      const __m256d value = _mm256_loadu_pd(column + i);
-      _mm256_storeu_pd(scaled + i, _mm256_mul_pd(_mm256_loadu_pd(w + i), value));
-      sum = _mm256_fmadd_pd(value, _mm256_loadu_pd(r + i), sum);
-    }
-    double total = horizontalSum(sum);
-    for (long i = vectors_end; i < n; ++i) {
-      scaled[i] = w[i] * column[i];
-      total += column[i] * r[i];
-    }
-    x_response[c] = total;
-  }
+                                        const long* run_end, int runs, double* weighted, double* gram,
+                                        double* x_response, double* run_sums) {
+  for (int c = 0; c < d; ++c)
+    x_response[c] = sumRuns(x + c * n, w, weighted + c * n, r, run_end, runs, d + 2, c, run_sums);
+  sumRuns(w, nullptr, nullptr, r, run_end, runs, d + 2, d, run_sums);
+  sumRuns(r, nullptr, nullptr, r, run_end, runs, d + 2, d + 1, run_sums);
   // Two columns of the triangle against four rows at a time: eight sums in
   // registers for six loads.
   int c0 = 0;

@@ -28,19 +28,40 @@ bool separated(const LogisticWorkspace& work) {
   return work.least_prob < kSeparatedProbability || work.most_prob > 1.0 - kSeparatedProbability;
 }
 
+// The runs of neighbouring samples sharing a level, for the kernels to sum
+// over; when levels are too mixed for runs to pay, one run of every sample.
+void findRuns(const std::vector<int>& level, Eigen::Index n, LogisticWorkspace& work) {
+  work.run_end.clear();
+  work.run_level.clear();
+  for (Eigen::Index i = 0; i < n; ++i) {
+    if (i > 0 && level[i] == level[i - 1]) continue;
+    if (i > 0) work.run_end.push_back(i);
+    work.run_level.push_back(level[i]);
+  }
+  work.run_end.push_back(n);
+  constexpr Eigen::Index kSamplesPerRun = 16;
+  work.mixed_levels = static_cast<Eigen::Index>(work.run_end.size()) * kSamplesPerRun > n;
+  if (work.mixed_levels) work.run_end.assign(1, n);
+}
+
 // Per level of the factor, the sums of the weights, of the weighted dense
 // rows and of the working responses: the factor's blocks of X'WX and X'Wz.
-// Neighbouring samples mostly share a level: four interleaved partial sums
-// keep each addition from waiting on the one before.
-void levelSums(const std::vector<int>& level, int levels, const Eigen::MatrixXd& dense, LogisticWorkspace& work) {
-  const Eigen::Index n = dense.rows();
-  const Eigen::Index d = dense.cols();
-  if (levels == 1) {
-    work.level_dense = work.weighted.colwise().sum();
-    work.level_weight.setConstant(1, work.weight.sum());
-    work.level_response.setConstant(1, work.response.sum());
+void levelSums(const std::vector<int>& level, int levels, Eigen::Index n, Eigen::Index d, LogisticWorkspace& work) {
+  work.level_dense.setZero(levels, d);
+  work.level_weight.setZero(levels);
+  work.level_response.setZero(levels);
+  if (!work.mixed_levels) {
+    for (std::size_t q = 0; q < work.run_level.size(); ++q) {
+      const double* sums = &work.run_sums[q * (d + 2)];
+      const int l = work.run_level[q];
+      for (Eigen::Index c = 0; c < d; ++c) work.level_dense(l, c) += sums[c];
+      work.level_weight[l] += sums[d];
+      work.level_response[l] += sums[d + 1];
+    }
     return;
   }
+  // Levels mixed: four interleaved partial sums keep each addition from
+  // waiting on the one before.
   constexpr int kLanes = 4;
   work.partial.setZero(levels * kLanes, d + 2);
   const auto add = [&](const double* column, Eigen::Index c) {
@@ -50,12 +71,9 @@ void levelSums(const std::vector<int>& level, int levels, const Eigen::MatrixXd&
       for (int lane = 0; lane < kLanes; ++lane) sums[kLanes * level[i + lane] + lane] += column[i + lane];
     for (; i < n; ++i) sums[kLanes * level[i]] += column[i];
   };
-  for (Eigen::Index c = 0; c < d; ++c) add(work.weighted.col(c).data(), c);
+  for (Eigen::Index c = 0; c < d; ++c) add(work.weighted.data() + c * n, c);
   add(work.weight.data(), d);
   add(work.response.data(), d + 1);
-  work.level_dense.resize(levels, d);
-  work.level_weight.resize(levels);
-  work.level_response.resize(levels);
   for (int l = 0; l < levels; ++l) {
     const Eigen::RowVectorXd total = work.partial.middleRows(kLanes * l, kLanes).colwise().sum();
     work.level_dense.row(l) = total.head(d);
@@ -88,20 +106,28 @@ enum class Step { kTaken, kSingular, kRankDeficient };
 // One IRLS step from the probabilities in `work`: the weighted least
 // squares fit of the working response, solved for the dense coefficients
 // after eliminating the factor, whose levels then follow one by one.
-Step irlsStep(const std::vector<int>& level, int levels, const Eigen::MatrixXd& dense, bool check_rank,
-              Eigen::VectorXd& eta, LogisticWorkspace& work) {
-  work.weight = work.prob * (1.0 - work.prob);
-  if (!(work.weight.minCoeff() > 0)) return Step::kSingular;
-  // X'Wz with z the working response eta + (y - p) / w.
-  work.response = work.weight * eta.array() + work.response;
+Step irlsStep(const std::vector<int>& level, int levels, const Eigen::Map<const Eigen::MatrixXd>& dense,
+              bool check_rank, Eigen::VectorXd& eta, LogisticWorkspace& work) {
   const Eigen::Index n = dense.rows();
   const Eigen::Index d = dense.cols();
-  work.weighted.resize(n, d);
+  // X'Wz with z the working response eta + (y - p) / w.
+  bool positive = true;
+  for (Eigen::Index i = 0; i < n; ++i) {
+    const double p = work.prob[i];
+    const double w = p * (1.0 - p);
+    positive = positive && w > 0;
+    work.weight[i] = w;
+    work.response[i] = w * eta[i] + (0.5 * (work.sign[i] + 1.0) - p);
+  }
+  if (!positive) return Step::kSingular;
+  work.weighted.resize(static_cast<std::size_t>(n * d));
   work.information.resize(d, d);
   work.dense_response.resize(d);
+  work.run_sums.resize(work.run_end.size() * static_cast<std::size_t>(d + 2));
   work.kernels->weightedGram(dense.data(), n, static_cast<int>(d), work.weight.data(), work.response.data(),
-                             work.weighted.data(), work.information.data(), work.dense_response.data());
-  levelSums(level, levels, dense, work);
+                             work.run_end.data(), static_cast<int>(work.run_end.size()), work.weighted.data(),
+                             work.information.data(), work.dense_response.data(), work.run_sums.data());
+  levelSums(level, levels, n, d, work);
   work.information = work.information.selfadjointView<Eigen::Lower>();
   const Eigen::VectorXd inverse_level_weight = work.level_weight.cwiseInverse();
   work.schur.noalias() = work.information - work.level_dense.transpose() * inverse_level_weight.asDiagonal() *
@@ -138,11 +164,14 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
     if (renumbered[design.level[i]] < 0) renumbered[design.level[i]] = levels++;
   work.compact.resize(n);
   for (Eigen::Index i = 0; i < n; ++i) work.compact[i] = renumbered[design.level[i]];
-  work.sign = 2.0 * y.array() - 1.0;
+  findRuns(work.compact, n, work);
+  work.sign.resize(n);
+  work.weight.resize(n);
+  work.response.resize(n);
+  for (Eigen::Index i = 0; i < n; ++i) work.sign[i] = 2.0 * y[i] - 1.0;
   double previous = probabilitiesAndDeviance(eta, work);
   bool converged = false;
   for (int iteration = 0; iteration < kMostIterations && !converged; ++iteration) {
-    work.response = y.array() - work.prob;
     const Step step = irlsStep(work.compact, levels, design.dense, iteration == 0, eta, work);
     if (step == Step::kSingular) break;
     if (step == Step::kRankDeficient) {
@@ -151,7 +180,7 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
       const std::vector<Eigen::Index> kept = independentDenseColumns(work);
       Eigen::MatrixXd reduced(n, static_cast<Eigen::Index>(kept.size()));
       for (std::size_t c = 0; c < kept.size(); ++c) reduced.col(static_cast<Eigen::Index>(c)) = design.dense.col(kept[c]);
-      return fitLogistic(FactorDesign{design.level, design.levels, reduced}, y, eta, work);
+      return fitLogistic(FactorDesign{design.level, design.levels, {reduced.data(), n, reduced.cols()}}, y, eta, work);
     }
     const double current = probabilitiesAndDeviance(eta, work);
     if (!std::isfinite(current)) break;

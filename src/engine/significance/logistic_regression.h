@@ -19,20 +19,29 @@ struct LogisticFit {
 // one indicator per level that holds a sample (so it stands for the
 // intercept too), beside dense columns. The indicators are one-hot, so the
 // factor's block of X'WX is diagonal and only the dense block needs a
-// dense product: each iteration costs O(n d^2), d the dense columns.
+// dense product: each iteration costs O(n d^2), d the dense columns. The
+// factor's sums over samples are cheapest when samples of a level are
+// neighbours (a caller sorts them so where it can).
 struct FactorDesign {
   const std::vector<int>& level;  // per sample, 0 ... levels - 1
   int levels;
-  const Eigen::MatrixXd& dense;  // samples x d
+  Eigen::Map<const Eigen::MatrixXd> dense;  // samples x d, column-major with no gaps
 };
 
 // Working storage of the fits, kept between them so that a thread fitting
 // many models allocates once.
+// Per-sample arrays are vectors, which keep their capacity when a fit of
+// fewer samples follows: no allocation, no page faults, from one row to the
+// next.
 struct LogisticWorkspace {
-  Eigen::ArrayXd sign, tail, prob, weight, response;
-  Eigen::MatrixXd weighted, information, level_dense, schur, partial;
+  std::vector<double> sign, prob, weight, response, weighted;
+  Eigen::MatrixXd information, level_dense, schur, partial;
   Eigen::VectorXd level_weight, level_response, dense_response, solution, level_solution;
   std::vector<int> compact;  // present levels renumbered
+  std::vector<long> run_end;  // runs of samples sharing a level
+  std::vector<int> run_level;
+  std::vector<double> run_sums;
+  bool mixed_levels = false;
   Eigen::LDLT<Eigen::MatrixXd> solver;
   double least_prob = 0, most_prob = 0;
   // Chosen when the workspace is made, so a thread keeps one path.

@@ -67,8 +67,17 @@ TEST(LogisticKernels, Avx2WeightedGramAndProductMatchPlainLoops) {
       std::vector<double> gram[2] = {std::vector<double>(d * d), std::vector<double>(d * d)};
       std::vector<double> response[2] = {std::vector<double>(d), std::vector<double>(d)};
       std::vector<double> eta[2] = {std::vector<double>(n), std::vector<double>(n)};
-      avx2.weightedGram(x.data(), n, d, w.data(), r.data(), weighted[0].data(), gram[0].data(), response[0].data());
-      weightedGramScalar(x.data(), n, d, w.data(), r.data(), weighted[1].data(), gram[1].data(), response[1].data());
+      // Runs of 1, 2, 3, ... samples.
+      std::vector<long> run_end;
+      for (long end = 1; end < n; end += static_cast<long>(run_end.size()) + 1) run_end.push_back(end);
+      run_end.push_back(n);
+      const int runs = static_cast<int>(run_end.size());
+      std::vector<double> run_sums[2] = {std::vector<double>(runs * (d + 2)), std::vector<double>(runs * (d + 2))};
+      avx2.weightedGram(x.data(), n, d, w.data(), r.data(), run_end.data(), runs, weighted[0].data(), gram[0].data(),
+                        response[0].data(), run_sums[0].data());
+      weightedGramScalar(x.data(), n, d, w.data(), r.data(), run_end.data(), runs, weighted[1].data(),
+                         gram[1].data(), response[1].data(), run_sums[1].data());
+      for (int j = 0; j < runs * (d + 2); ++j) EXPECT_NEAR(run_sums[0][j], run_sums[1][j], 1e-12 * n) << n << " " << d;
       avx2.product(x.data(), n, d, beta.data(), eta[0].data());
       productScalar(x.data(), n, d, beta.data(), eta[1].data());
       EXPECT_EQ(weighted[0], weighted[1]) << n << " " << d;
