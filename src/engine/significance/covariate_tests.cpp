@@ -40,6 +40,7 @@ class CombinationModels {
         strata_(!model.strata.empty() ? std::max(1, model.stratum_count)
                 : context.stratum_of != nullptr ? std::max(1, context.stratum_count)
                                                 : 1) {
+    work_.kernels = &logisticKernels(context.settings.simd);
     cells_ = 1;
     for (int j = 0; j < k; ++j) cells_ *= levels_;
     covariates_.resize(context.sample_count, model.count);

@@ -44,7 +44,7 @@ struct LogisticWorkspace {
   bool mixed_levels = false;
   Eigen::LDLT<Eigen::MatrixXd> solver;
   double least_prob = 0, most_prob = 0;
-  // Chosen when the workspace is made, so a thread keeps one path.
+  // The search's instruction set (by default the process's).
   const LogisticKernels* kernels = &logisticKernels(activeSimdPath());
 };
 
