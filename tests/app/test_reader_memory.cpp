@@ -14,12 +14,6 @@
 
 namespace {
 
-#ifdef GORVA_SANITIZED_BUILD
-constexpr bool kSanitizedBuild = true;
-#else
-constexpr bool kSanitizedBuild = false;
-#endif
-
 // A VCF whose records carry long ids (names dominate what its reader holds),
 // its phenotypes, and a text data set with a --pheno file of many lines.
 struct ReaderInputs {

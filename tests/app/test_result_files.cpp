@@ -19,24 +19,13 @@
 
 namespace {
 
-#ifdef GORVA_SANITIZED_BUILD
-constexpr bool kSanitizedBuild = true;
-#else
-constexpr bool kSanitizedBuild = false;
-#endif
-
-std::string simulator() {
-  const std::string gorva = GORVA_EXE;
-  return gorva.substr(0, gorva.rfind('/') + 1) + "gorva-simulate";
-}
-
 // DIR/NAME (and with a prefix, DIR/PREFIX.bed/.bim/.fam) simulated.
 void simulateData(const std::string& dir, int markers, int samples,
                   const std::string& bfile_prefix = "") {
   std::vector<std::string> args = {"--out", "data.txt", "--markers", std::to_string(markers),
                                    "--samples", std::to_string(samples)};
   if (!bfile_prefix.empty()) args.insert(args.end(), {"--bfile-out", bfile_prefix});
-  ASSERT_EQ(runProgram(simulator(), args, dir).status, 0);
+  ASSERT_EQ(runSimulator(args, dir).status, 0);
 }
 
 // The report without its time line, which differs from run to run.

@@ -21,11 +21,6 @@
 
 namespace {
 
-std::string simulatorPath() {
-  const std::string gorva = GORVA_EXE;
-  return gorva.substr(0, gorva.rfind('/') + 1) + "gorva-simulate";
-}
-
 // lambda_gc of each order, from the table's header lines.
 std::map<int, double> lambdas(const std::string& table) {
   std::map<int, double> found;
@@ -44,11 +39,10 @@ struct Populations {
 };
 
 std::map<int, double> lambdasOf(const std::string& dir, const Populations& shape, int order, bool stratified) {
-  const ProgramResult simulated = runProgram(
-      simulatorPath(), {"--out", "pop.txt", "--markers", std::to_string(shape.markers), "--samples",
-                        std::to_string(shape.samples), "--maf", shape.maf, "--seed", "1", "--population-2", "0.5",
-                        "--case-fraction", "0.3", "--case-fraction-2", "0.7", "--maf-shift", "0.15",
-                        "--strata-out", "pop.strata"},
+  const ProgramResult simulated = runSimulator(
+      {"--out", "pop.txt", "--markers", std::to_string(shape.markers), "--samples", std::to_string(shape.samples),
+       "--maf", shape.maf, "--seed", "1", "--population-2", "0.5", "--case-fraction", "0.3", "--case-fraction-2",
+       "0.7", "--maf-shift", "0.15", "--strata-out", "pop.strata"},
       dir);
   EXPECT_EQ(simulated.status, 0) << simulated.err;
   std::vector<std::string> args = {"--in", "pop.txt", "--out", "report.txt", "--table", "table.tsv",

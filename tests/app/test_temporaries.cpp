@@ -14,9 +14,7 @@
 namespace {
 
 std::string simulate(const std::string& dir) {
-  const std::string gorva = GORVA_EXE;
-  const std::string simulator = gorva.substr(0, gorva.rfind('/') + 1) + "gorva-simulate";
-  EXPECT_EQ(runProgram(simulator, {"--out", "data.txt", "--markers", "6", "--samples", "40"}, dir).status, 0);
+  EXPECT_EQ(runSimulator({"--out", "data.txt", "--markers", "6", "--samples", "40"}, dir).status, 0);
   return readFile(dir + "/data.txt");
 }
 

@@ -49,6 +49,11 @@ ProgramResult runGorva(const std::vector<std::string>& args, const std::string& 
   return runProgram(GORVA_EXE, args, cwd);
 }
 
+ProgramResult runSimulator(const std::vector<std::string>& args, const std::string& cwd) {
+  const std::string gorva = GORVA_EXE;
+  return runProgram(gorva.substr(0, gorva.rfind('/') + 1) + "gorva-simulate", args, cwd);
+}
+
 ProgramResult runOnData(const std::string& dir, const std::string& data, const std::string& options) {
   writeFile(dir + "/data.txt", data);
   std::vector<std::string> args = {"--in", "data.txt", "--out", "report.txt"};

@@ -20,6 +20,17 @@ ProgramResult runProgram(const std::string& program, const std::vector<std::stri
 // runProgram on the gorva executable of this build.
 ProgramResult runGorva(const std::vector<std::string>& args, const std::string& cwd = "");
 
+// runProgram on the gorva-simulate executable built beside it.
+ProgramResult runSimulator(const std::vector<std::string>& args, const std::string& cwd = "");
+
+// The sanitizers' shadow memory, not the program, fills an address space or
+// a memory limit: tests that measure them skip themselves in that build.
+#ifdef GORVA_SANITIZED_BUILD
+inline constexpr bool kSanitizedBuild = true;
+#else
+inline constexpr bool kSanitizedBuild = false;
+#endif
+
 // Writes `data` to DIR/data.txt and runs gorva in DIR with --in data.txt
 // --out report.txt and the blank-separated words of `options`.
 ProgramResult runOnData(const std::string& dir, const std::string& data, const std::string& options = "");

@@ -9,16 +9,11 @@
 
 namespace {
 
-ProgramResult simulate(const std::vector<std::string>& args, const std::string& dir) {
-  const std::string gorva = GORVA_EXE;
-  return runProgram(gorva.substr(0, gorva.rfind('/') + 1) + "gorva-simulate", args, dir);
-}
-
 // Runs the simulator in `dir` (args start with --out FILE) and returns that
 // file's rows as fields; `out` receives what it printed.
 std::vector<std::vector<std::string>> simulatedRows(const std::vector<std::string>& args,
                                                     const std::string& dir, std::string* out = nullptr) {
-  const ProgramResult run = simulate(args, dir);
+  const ProgramResult run = runSimulator(args, dir);
   EXPECT_EQ(run.status, 0) << run.err;
   if (out != nullptr) *out = run.out;
   std::vector<std::vector<std::string>> table;
@@ -128,13 +123,13 @@ TEST(Simulator, BadSettingsAreRefusedAndWriteNothing) {
   for (const auto& [extra, message] : cases) {
     std::vector<std::string> args = {"--out", "d.txt", "--markers", "5", "--samples", "20"};
     args.insert(args.end(), extra.begin(), extra.end());
-    const ProgramResult run = simulate(args, dir);
+    const ProgramResult run = runSimulator(args, dir);
     EXPECT_EQ(run.status, 2) << message;
     EXPECT_NE(run.err.find("gorva-simulate: "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     EXPECT_FALSE(fileExists(dir + "/d.txt")) << message;
   }
-  const ProgramResult help = simulate({"--help"}, dir);
+  const ProgramResult help = runSimulator({"--help"}, dir);
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--bfile-out PREFIX"), std::string::npos);
 }
@@ -151,7 +146,7 @@ TEST(Simulator, TheBundledExampleIsRemadeByItsDocumentedCommand) {
   for (std::string word; words >> word;) args.push_back(word == "examples/example.txt" ? "remade.txt" : word);
   args.erase(args.begin());  // the program name
   const std::string dir = makeTempDir();
-  ASSERT_EQ(simulate(args, dir).status, 0);
+  ASSERT_EQ(runSimulator(args, dir).status, 0);
   EXPECT_EQ(readFile(dir + "/remade.txt"), readFile(source + "/examples/example.txt"));
   const ProgramResult search =
       runGorva({"--in", source + "/examples/example.txt", "--out", dir + "/r.txt", "--top", "2"});
