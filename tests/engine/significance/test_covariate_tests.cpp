@@ -10,6 +10,7 @@
 #include "engine/significance/significance.h"
 #include "engine/rank/table_test.h"
 #include "support/oracle.h"
+#include "support/search_data.h"
 
 namespace {
 
@@ -49,13 +50,8 @@ Dataset samplesOf(const Dataset& data, const std::vector<int>& stratum, int want
 
 TEST(AdjustedPValues, WithoutCovariatesTheLikelihoodRatioIsThePooledG) {
   const Dataset data = randomDataset(23, 5, 240, 0.03);
-  std::vector<unsigned char> genotypes = data.genotypeBytes();
-  std::vector<unsigned char> phenotypes = data.phenotypeBytes();
-  std::vector<double> scores(data.samples());
-  SearchContext context;
-  prepareSearchContext(genotypes.data(), {phenotypes.data(), scores.data(), data.samples(), data.markers(), 1,
-                                          kMethodAvailable},
-                       context);
+  SearchData prepared(data, kMethodAvailable);
+  const SearchContext& context = prepared.context;
   std::vector<int> stratum(data.samples());
   for (int s = 0; s < data.samples(); ++s) stratum[s] = (s * 7) % 3 == 0 ? 1 : 0;
   for (const bool stratified : {false, true}) {
@@ -90,13 +86,8 @@ TEST(AdjustedPValues, WithoutCovariatesTheLikelihoodRatioIsThePooledG) {
 // row gets alone, with and without strata.
 TEST(AdjustedPValues, RowsSharingNullModelsGetTheirOwnFits) {
   const Dataset data = randomDataset(31, 6, 300, 0.05);
-  std::vector<unsigned char> genotypes = data.genotypeBytes();
-  std::vector<unsigned char> phenotypes = data.phenotypeBytes();
-  std::vector<double> scores(data.samples());
-  SearchContext context;
-  prepareSearchContext(genotypes.data(), {phenotypes.data(), scores.data(), data.samples(), data.markers(), 1,
-                                          kMethodAvailable},
-                       context);
+  SearchData prepared(data, kMethodAvailable);
+  const SearchContext& context = prepared.context;
   for (const int strata : {1, 3}) {
     CovariateModel model;
     model.count = 2;

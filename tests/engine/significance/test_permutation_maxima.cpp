@@ -13,6 +13,7 @@
 #include "engine/significance/permutation_maxima.h"
 #include "engine/significance/significance.h"
 #include "support/oracle.h"
+#include "support/search_data.h"
 
 namespace {
 
@@ -29,13 +30,8 @@ struct MaximaCase {
 
 std::vector<double> maximaOf(const Dataset& data, const MaximaCase& c, int rank, bool planes,
                              SimdPath path = SimdPath::kScalar) {
-  std::vector<unsigned char> genotypes = data.genotypeBytes();
-  std::vector<unsigned char> phenotypes = data.phenotypeBytes();
-  std::vector<double> scores(data.samples());
-  SearchContext context;
-  prepareSearchContext(genotypes.data(),
-                       {phenotypes.data(), scores.data(), data.samples(), data.markers(), 1, c.method},
-                       context);
+  SearchData prepared(data, c.method);
+  SearchContext& context = prepared.context;
   context.settings.requested_threads = c.threads;
   context.settings.use_planes = planes;
   context.settings.simd = path;
