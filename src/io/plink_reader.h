@@ -71,11 +71,7 @@ class PlinkReader {
   int sampleCount() const { return static_cast<int>(kept_samples_.size()); }
   int markerCount() const { return static_cast<int>(selected_markers_.size()); }
   // CHR:BP of each marker that takes part, in the run's order.
-  std::vector<std::string> selectedPositions() const {
-    std::vector<std::string> positions;
-    for (const int m : selected_markers_) positions.push_back(marker_positions_[m]);
-    return positions;
-  }
+  std::vector<std::string> selectedPositions() const { return chosenEntries(marker_positions_, selected_markers_); }
   // Every sample line of the .fam, the left-out ones included.
   int famSampleCount() const { return fam_sample_count_; }
   int missingPhenotypeCount() const { return fam_sample_count_ - sampleCount(); }

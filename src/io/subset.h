@@ -63,4 +63,13 @@ bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest
 // the markers.size() x samples.size() matrix of the subset.
 void compactGenotypes(unsigned char* genotypes, long stored_samples, const Subset& subset);
 
+// The entries of a per-marker (or per-sample) list at the chosen positions,
+// in the order chosen.
+inline std::vector<std::string> chosenEntries(const std::vector<std::string>& all, const std::vector<int>& chosen) {
+  std::vector<std::string> entries;
+  entries.reserve(chosen.size());
+  for (const int position : chosen) entries.push_back(all[position]);
+  return entries;
+}
+
 #endif  // GORVA_IO_SUBSET_H
