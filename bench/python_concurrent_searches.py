@@ -17,7 +17,6 @@ over wall time; 2.0 = side by side, 1.0 or less = one at a time or starved),
 with the load average before and after.
 """
 import os
-import platform
 import sys
 import threading
 import time
@@ -25,16 +24,9 @@ import time
 import numpy as np
 
 import gorva
+from bench_support import cpu_name
 
 SAMPLES, MARKERS, ORDER, PERMUTATIONS = 2000, 1500, 2, 4
-
-
-def cpu_name():
-    with open("/proc/cpuinfo") as info:
-        for line in info:
-            if line.startswith("model name"):
-                return line.split(":", 1)[1].strip()
-    return platform.processor()
 
 
 def data(seed):

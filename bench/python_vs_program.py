@@ -9,7 +9,6 @@ time the program reports itself, and gorva.search on
 the array in C and in Fortran order, with their ratios, all from one run.
 """
 import os
-import platform
 import re
 import subprocess
 import sys
@@ -19,16 +18,9 @@ import time
 import numpy as np
 
 import gorva
+from bench_support import cpu_name
 
 SAMPLES, MARKERS, ORDER = 20000, 2000, 2
-
-
-def cpu_name():
-    with open("/proc/cpuinfo") as info:
-        for line in info:
-            if line.startswith("model name"):
-                return line.split(":", 1)[1].strip()
-    return platform.processor()
 
 
 def main():

@@ -16,15 +16,9 @@ import subprocess
 import tempfile
 import time
 
+from bench_support import cpu_name
+
 WORKLOADS = [("order 2, 1,000 markers", 1000, 2), ("order 3, 200 markers", 200, 3)]
-
-
-def cpu_model():
-    with open("/proc/cpuinfo") as info:
-        for line in info:
-            if line.startswith("model name"):
-                return line.split(":", 1)[1].strip()
-    return "unknown CPU"
 
 
 def run(gorva, data, order, rank, work):
@@ -47,7 +41,7 @@ def main():
     programs = [("this build", os.path.join(args.build, "gorva"))]
     if args.baseline:
         programs.append(("baseline", args.baseline))
-    print(f"CPU: {cpu_model()}; 2,000 samples, 10 % missing, --threads 1, best of {args.repeats}")
+    print(f"CPU: {cpu_name()}; 2,000 samples, 10 % missing, --threads 1, best of {args.repeats}")
     with tempfile.TemporaryDirectory() as work:
         for label, markers, order in WORKLOADS:
             data = os.path.join(work, f"null{markers}.txt")
