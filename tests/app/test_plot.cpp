@@ -217,4 +217,16 @@ TEST(CellChartRun, OneChartPerOrderWithRowsCountedFromTheData) {
   EXPECT_NE(readFile(dir + "/w.txt").find("1,s1 s3,"), std::string::npos);
 }
 
+TEST(CellChartSvg, ShowsTheCalibratedTail) {
+  CellChart chart;
+  chart.names = {"A"};
+  // 2,000 samples in three cells: G = 1386.294 on 2 df, divided by
+  // Williams' 1 + 3 (2000 (1/500 + 1/500 + 1/1000) - 1) / (6 2000 2).
+  chart.ig = 0.5;
+  chart.counts.cases = {500, 0, 500};
+  chart.counts.controls = {0, 500, 500};
+  const std::string svg = cellChartSvg(chart);
+  EXPECT_NE(svg.find("p-value (chi-square, df 2) 2.033680E-301"), std::string::npos) << svg;
+}
+
 }  // namespace

@@ -1,169 +1,23 @@
-// The results table against an independent model: counts, degrees of
-// freedom, chi-square tails in closed form, Bonferroni, synergy, the
-// interaction test as a logistic-regression fit, and permutation maxima
-// found by brute force; then the interaction test on its own, and the table
-// on every engine and thread count.
+// The results table against an independent model (support/table_model.h):
+// counts, degrees of freedom, chi-square tails in closed form, Bonferroni,
+// synergy, the interaction test as a logistic-regression fit, and
+// permutation maxima found by brute force; the --max-p listing and its ties;
+// and the table on both engines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
-#include <set>
 
-#include "app/plot.h"
 #include "core/gorva.h"
-#include "engine/significance/interaction_test.h"
-#include "engine/significance/sorted_row_spill.h"
 #include "support/oracle.h"
 #include "support/run_program.h"
+#include "support/table_model.h"
 
 namespace {
 
 constexpr double kNA = std::numeric_limits<double>::quiet_NaN();
-
-// Upper tail of chi-square with integer df, closed form.
-double chiSquareTail(double x, int df) {
-  if (df < 1 || std::isnan(x)) return kNA;
-  if (df % 2 == 0) {
-    double term = std::exp(-x / 2);
-    double sum = term;
-    for (int i = 1; i < df / 2; ++i) sum += term *= x / 2 / i;
-    return sum;
-  }
-  double sum = std::erfc(std::sqrt(x / 2));
-  double term = std::sqrt(2 * x / M_PI) * std::exp(-x / 2);
-  for (int i = 0; i < (df - 1) / 2; ++i) {
-    sum += term;
-    term *= x / (2 * i + 3);
-  }
-  return sum;
-}
-
-// The likelihood-ratio statistic of the A x B term of a logistic regression
-// with both genotypes as factors (main effects against one parameter per
-// cell), fitted by Newton's method; df in `df`.
-double logisticInteraction(const OracleCells& cells, int& df) {
-  std::set<int> a_levels, b_levels;
-  for (const auto& [key, counts] : cells) a_levels.insert(key[0]), b_levels.insert(key[1]);
-  const int p = static_cast<int>(a_levels.size() + b_levels.size()) - 1;
-  std::vector<std::vector<double>> design;
-  for (const auto& [key, counts] : cells) {
-    std::vector<double> x(p, 0.0);
-    x[0] = 1;
-    const int a = static_cast<int>(std::distance(a_levels.begin(), a_levels.find(key[0])));
-    const int b = static_cast<int>(std::distance(b_levels.begin(), b_levels.find(key[1])));
-    if (a > 0) x[a] = 1;
-    if (b > 0) x[a_levels.size() - 1 + b] = 1;
-    design.push_back(x);
-  }
-  df = static_cast<int>(cells.size()) - p;
-  std::vector<double> beta(p, 0.0);
-  for (int iteration = 0; iteration < 200; ++iteration) {
-    std::vector<std::vector<double>> h(p, std::vector<double>(p + 1, 0.0));
-    int i = 0;
-    for (const auto& [key, counts] : cells) {
-      const double n = counts.first + counts.second;
-      double eta = 0;
-      for (int j = 0; j < p; ++j) eta += design[i][j] * beta[j];
-      const double pi = 1 / (1 + std::exp(-eta));
-      for (int j = 0; j < p; ++j) {
-        h[j][p] += design[i][j] * (counts.second - n * pi);
-        for (int l = 0; l < p; ++l) h[j][l] += design[i][j] * design[i][l] * n * pi * (1 - pi);
-      }
-      ++i;
-    }
-    for (int c = 0; c < p; ++c) {  // Gauss-Jordan on [H | gradient]
-      int pivot = c;
-      for (int r = c + 1; r < p; ++r)
-        if (std::fabs(h[r][c]) > std::fabs(h[pivot][c])) pivot = r;
-      std::swap(h[c], h[pivot]);
-      for (int r = 0; r < p; ++r) {
-        if (r == c) continue;
-        const double f = h[r][c] / h[c][c];
-        for (int l = c; l <= p; ++l) h[r][l] -= f * h[c][l];
-      }
-    }
-    double step = 0;
-    for (int j = 0; j < p; ++j) beta[j] += h[j][p] / h[j][j], step = std::max(step, std::fabs(h[j][p] / h[j][j]));
-    if (step < 1e-13) break;
-  }
-  double deviance = 0;
-  int i = 0;
-  for (const auto& [key, counts] : cells) {
-    const double n = counts.first + counts.second;
-    double eta = 0;
-    for (int j = 0; j < p; ++j) eta += design[i][j] * beta[j];
-    ++i;
-    const double mu = n / (1 + std::exp(-eta));
-    if (counts.second > 0) deviance += 2 * counts.second * std::log(counts.second / mu);
-    if (counts.first > 0) deviance += 2 * counts.first * std::log(counts.first / (n - mu));
-  }
-  return deviance;
-}
-
-// The association test as the README states it: cells expected to hold
-// fewer than 5 samples of the rarer class pooled into one (a pool still
-// below that joins the smallest other cell, the first in table order), G
-// divided by Williams' q.
-struct ModelTest {
-  double statistic;
-  int df;
-};
-
-double smallestCell(const OracleCells& cells) {
-  double classes[2] = {0, 0};
-  for (const auto& [key, counts] : cells) classes[0] += counts.first, classes[1] += counts.second;
-  return 5 * (classes[0] + classes[1]) / std::min(classes[0], classes[1]);
-}
-
-ModelTest modelAssociation(const OracleCells& cells) {
-  std::vector<std::pair<std::vector<int>, std::pair<double, double>>> in_table_order;
-  for (const auto& [key, counts] : cells)
-    in_table_order.push_back({std::vector<int>(key.rbegin(), key.rend()), {counts.first, counts.second}});
-  std::sort(in_table_order.begin(), in_table_order.end());
-  const double least = smallestCell(cells);
-  std::vector<std::pair<double, double>> groups;
-  std::pair<double, double> pool{0, 0};
-  double classes[2] = {0, 0};
-  for (const auto& [key, counts] : in_table_order) {
-    classes[0] += counts.first, classes[1] += counts.second;
-    if (counts.first + counts.second == 0) continue;
-    if (counts.first + counts.second >= least) {
-      groups.push_back(counts);
-    } else {
-      pool.first += counts.first, pool.second += counts.second;
-    }
-  }
-  auto total = [](const std::pair<double, double>& g) { return g.first + g.second; };
-  if (total(pool) >= least || (total(pool) > 0 && groups.empty())) {
-    groups.push_back(pool);
-  } else if (total(pool) > 0) {
-    auto smallest = groups.begin();
-    for (auto g = groups.begin(); g != groups.end(); ++g)
-      if (total(*g) < total(*smallest)) smallest = g;
-    smallest->first += pool.first, smallest->second += pool.second;
-  }
-  if (groups.size() < 2 || classes[0] == 0 || classes[1] == 0) return {kNA, 0};
-  const double n = classes[0] + classes[1];
-  double g2 = 0, inverse_totals = 0;
-  for (const auto& [controls, cases] : groups) {
-    if (controls > 0) g2 += 2 * controls * std::log(controls * n / (total({controls, cases}) * classes[0]));
-    if (cases > 0) g2 += 2 * cases * std::log(cases * n / (total({controls, cases}) * classes[1]));
-    inverse_totals += 1 / (controls + cases);
-  }
-  const int df = static_cast<int>(groups.size()) - 1;
-  const double q = 1 + (n / classes[0] + n / classes[1] - 1) * (n * inverse_totals - 1) / (6 * n * df);
-  return {g2 / q, df};
-}
-
-// The interaction test leaves out whole genotype cells expected to hold
-// fewer than 5 samples of the rarer class.
-OracleCells withoutSparseCells(OracleCells cells) {
-  const double least = smallestCell(cells);
-  std::erase_if(cells, [least](const auto& cell) { return cell.second.first + cell.second.second < least; });
-  return cells;
-}
 
 struct TableLine {
   int order, rank;
@@ -207,56 +61,6 @@ void expectNear(double expected, double actual, double relative, const std::stri
     return;
   }
   EXPECT_NEAR(actual, expected, relative * std::fabs(expected) + 1e-300) << what;
-}
-
-// Every combination of order k of n markers, in enumeration order.
-std::vector<std::vector<int>> allCombinations(int n, int k) {
-  std::vector<std::vector<int>> all;
-  std::vector<int> c(k);
-  for (int i = 0; i < k; ++i) c[i] = i;
-  while (k <= n) {
-    all.push_back(c);
-    int i = k - 1;
-    while (i >= 0 && c[i] == n - k + i) --i;
-    if (i < 0) break;
-    ++c[i];
-    for (int j = i + 1; j < k; ++j) c[j] = c[j - 1] + 1;
-  }
-  return all;
-}
-
-struct Modelled { std::vector<int> combination; double ig, rig, synergy, key; };
-
-// Every combination of order k scored and ranked as the model sees it.
-std::vector<Modelled> modelOrder(const Dataset& data, int k, Method method, const std::string& rank) {
-  std::vector<double> own(data.markers());
-  double rig = 0;
-  for (int m = 0; m < data.markers(); ++m) oracleMeasures(data, {m}, method, own[m], rig);
-  std::vector<Modelled> scored;
-  for (const std::vector<int>& c : allCombinations(data.markers(), k)) {
-    Modelled row{c, 0, 0, 0, 0};
-    oracleMeasures(data, c, method, row.ig, row.rig);
-    row.synergy = row.ig;
-    for (int m : c) row.synergy -= own[m];
-    row.key = rank == "ig" ? row.ig : rank == "rig" ? row.rig : row.synergy;
-    if (rank == "p") {
-      const ModelTest test = modelAssociation(oracleCells(data, c, method));
-      row.key = -std::log(chiSquareTail(test.statistic, test.df));
-    }
-    if (!std::isnan(row.key)) scored.push_back(row);
-  }
-  if (rank == "p") {
-    // Equal p-values by the larger IG, then in enumeration order.
-    std::stable_sort(scored.begin(), scored.end(), [](const Modelled& a, const Modelled& b) {
-      return a.key != b.key ? a.key > b.key : a.ig > b.ig;
-    });
-    return scored;
-  }
-  // Among equal keys (synergy at order 1) the later combination ranks first.
-  std::reverse(scored.begin(), scored.end());
-  std::stable_sort(scored.begin(), scored.end(),
-                   [](const Modelled& a, const Modelled& b) { return a.key > b.key; });
-  return scored;
 }
 
 struct Case { std::string missing; Method method; std::string rank; };
@@ -433,76 +237,6 @@ TEST(SignificanceTable, EqualPValuesRankByTheLargerIG) {
   }
 }
 
-// Runs spilled to the file and merged back: the listing order (equal keys
-// by IG, as ranked by p), every field.
-TEST(SortedRowSpill, MergesSpilledRunsInListingOrder) {
-  SortedRowSpill spill(2, EqualKeys::kLargerGainFirst, 0, 4);
-  std::vector<SignificanceRow> rows;
-  for (int i = 0; i < 30; ++i) {
-    SignificanceRow row;
-    row.markers = {(i * 7) % 30, 30 + i};
-    row.key = (i * 11) % 5;  // many ties
-    row.ig = i % 3, row.rig = i + 0.5, row.synergy = -i, row.p_chisq = 1e-300 * i;
-    row.p_bonferroni = i, row.p_interaction = kNA, row.cases = i, row.controls = 2 * i, row.df = i % 9;
-    rows.push_back(row);
-    ASSERT_TRUE(spill.add(row));
-  }
-  EXPECT_GT(spill.runsOnFile(), 5);
-  std::sort(rows.begin(), rows.end(), [](const SignificanceRow& a, const SignificanceRow& b) {
-    if (a.key != b.key) return a.key > b.key;
-    return a.ig != b.ig ? a.ig > b.ig : a.markers < b.markers;
-  });
-  std::size_t next = 0;
-  ASSERT_TRUE(spill.forEach([&](const SignificanceRow& row) {
-    EXPECT_EQ(row.markers, rows[next].markers);
-    EXPECT_EQ(row.key, rows[next].key);
-    EXPECT_EQ(row.ig, rows[next].ig);
-    EXPECT_EQ(row.p_chisq, rows[next].p_chisq);
-    EXPECT_EQ(row.controls, rows[next].controls);
-    EXPECT_TRUE(std::isnan(row.p_interaction));
-    ++next;
-    return true;
-  })) << spill.error();
-  EXPECT_EQ(next, rows.size());
-}
-
-// n[y][a][b] = u[y][a] v[y][b] w[a][b]: no three-way interaction at all.
-TEST(InteractionTest, ZeroForTablesOfTheNullModelAndTheLogisticFitOtherwise) {
-  const int u[2][3] = {{1, 2, 3}, {2, 1, 4}};
-  const int v[2][3] = {{2, 1, 1}, {1, 3, 2}};
-  const int w[3][3] = {{1, 2, 1}, {3, 1, 2}, {1, 1, 5}};
-  std::vector<int> table(18);
-  for (int a = 0; a < 3; ++a)
-    for (int b = 0; b < 3; ++b)
-      for (int y = 0; y < 2; ++y) table[2 * (a + 3 * b) + y] = 20 * u[y][a] * v[y][b] * w[a][b];
-  InteractionTest test = pairInteractionTest(table.data(), 3);
-  EXPECT_NEAR(test.statistic, 0.0, 1e-7);
-  EXPECT_EQ(test.df, 4);
-  EXPECT_NEAR(test.p_value, 1.0, 1e-6);
-
-  // Random tables, some with an empty genotype pair (fewer degrees of freedom).
-  for (unsigned seed = 1; seed <= 4; ++seed) {
-    const Dataset data = randomDataset(seed, 2, 400, 0.0);
-    OracleCells cells = oracleCells(data, {0, 1}, Method::kNone);
-    if (seed % 2 == 0) cells.erase(cells.begin());
-    std::fill(table.begin(), table.end(), 0);
-    for (const auto& [key, counts] : cells) {
-      table[2 * (key[0] + 3 * key[1])] = static_cast<int>(counts.first);
-      table[2 * (key[0] + 3 * key[1]) + 1] = static_cast<int>(counts.second);
-    }
-    int df = 0;
-    const double deviance = logisticInteraction(withoutSparseCells(cells), df);
-    test = pairInteractionTest(table.data(), 3);
-    EXPECT_EQ(test.df, df) << seed;
-    EXPECT_NEAR(test.statistic, deviance, 1e-6 * deviance + 1e-8) << seed;
-  }
-  // One genotype pair only: nothing to test.
-  std::fill(table.begin(), table.end(), 0);
-  table[0] = 5;
-  table[1] = 3;
-  EXPECT_TRUE(std::isnan(pairInteractionTest(table.data(), 3).p_value));
-}
-
 // Thread counts are the search's own business, checked in-process
 // (test_fast_batches.cpp); here the table of both engines under every
 // ranking, when some combinations have no measures to rank by.
@@ -559,39 +293,6 @@ TEST(SignificanceTable, BadValuesAreRefusedBeforeAnythingIsCreated) {
     EXPECT_FALSE(fileExists(dir + "/t.tsv")) << options;
     EXPECT_EQ(readFile(dir + "/data.txt"), data.text());
   }
-}
-
-TEST(SignificanceTable, TheCellChartShowsTheCalibratedTail) {
-  CellChart chart;
-  chart.names = {"A"};
-  // 2,000 samples in three cells: G = 1386.294 on 2 df, divided by
-  // Williams' 1 + 3 (2000 (1/500 + 1/500 + 1/1000) - 1) / (6 2000 2).
-  chart.ig = 0.5;
-  chart.counts.cases = {500, 0, 500};
-  chart.counts.controls = {0, 500, 500};
-  const std::string svg = cellChartSvg(chart);
-  EXPECT_NE(svg.find("p-value (chi-square, df 2) 2.033680E-301"), std::string::npos) << svg;
-}
-
-TEST(NotANumberWarning, NamesTheMarkerWhateverTheOptions) {
-  Dataset data = randomDataset(8, 6, 80, 0.0);
-  std::fill(data.genotype[2].begin(), data.genotype[2].end(), 3);
-  const std::string dir = makeTempDir();
-  const ProgramResult run = runOnData(dir, data.text(), "--order 2");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.err.find("order 2: 5 combinations have measures that are not numbers"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("marker N2"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("can then lose better combinations"), std::string::npos) << run.err;
-}
-
-TEST(EmptyOrderWarning, SaysWhyAnOrderListsNoRow) {
-  // Four samples: every pair's cells pool into one group, so no pair has a test.
-  const std::string dir = makeTempDir();
-  const ProgramResult run =
-      runOnData(dir, "P\ta\tb\n1\t0\t1\n0\t1\t1\n1\t0\t2\n0\t2\t0\n", "--order 2 --rank p --table t.tsv");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.err.find("order 2: no combination is listed: no combination has a test"), std::string::npos)
-      << run.err;
 }
 
 }  // namespace
