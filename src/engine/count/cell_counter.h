@@ -28,6 +28,7 @@
 #include "engine/count/pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/information_gain_bound.h"
+#include "engine/count/path_kernels.h"
 
 class CellCounter {
  public:
@@ -73,9 +74,8 @@ class CellCounter {
     };
     walkRuns<false>(tables_only);
   }
-  // Orders 2 and 3 (the latter with the pair counts) on a path with a
-  // free-cell kernel (pair_free_counts.h), 3 levels and fewer than 2^24
-  // samples: from now on forEachBounded counts the tables of complete
+  // Orders 2 and 3 (the latter with the pair counts), 3 levels and fewer
+  // than 2^24 samples, with a path's kernels: from now on forEachBounded counts the tables of complete
   // markers by their free cells (pairs with missing genotypes whole) and
   // computes their IG bounds
   // (information_gain_bound.h, with q a float) a block of last markers at a
@@ -85,7 +85,7 @@ class CellCounter {
   // False (and nothing changes) when this counter cannot.
   // fixed_controls, fixed_cases: the totals the measures use, or -1 when
   // each table's own.
-  bool fuseBounds(SimdPath path, double q, double divergence_factor, int fixed_controls,
+  bool fuseBounds(const PathKernels& kernels, double q, double divergence_factor, int fixed_controls,
                   int fixed_cases);
   bool fusesBounds() const { return pair_kernel_ != nullptr; }
   // forEach / forEachFrom, the visitor told visit(first, n, tables, bounds):
@@ -171,6 +171,8 @@ class CellCounter {
   PairCounts pairs_;  // order 3, when they fit
   // The fused walks (fuseBounds).
   PairCountKernel pair_kernel_ = nullptr;
+  PairInformationGainBounds pair_bounds_ = nullptr;
+  TripleInformationGainBounds triple_bounds_ = nullptr;
   BoundRequest fused_bound_;
   std::vector<int> last_levels_;      // 4 arrays over the markers (PairTotals), padded
   AlignedWords packed_;               // the packed groups of the block in use

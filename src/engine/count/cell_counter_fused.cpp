@@ -4,18 +4,17 @@
 
 #include "engine/count/information_gain_bound_finish.h"
 
-bool CellCounter::fuseBounds(SimdPath path, double q, double divergence_factor, int fixed_controls,
-                             int fixed_cases) {
-  const PairCountKernel kernel = pairCountKernelFor(path);
+bool CellCounter::fuseBounds(const PathKernels& kernels, double q, double divergence_factor,
+                             int fixed_controls, int fixed_cases) {
   const int* classes = planes_.everyoneCounts();
   const bool served = order_ == 2 || (order_ == 3 && !pairs_.empty());
-  if (kernel == nullptr || !served || levels_ != 3 ||
+  if (!served || levels_ != 3 ||
       classes[0] + classes[1] >= kSinglePrecisionTotal || roundedFraction(q) != q)
     return false;
   const int markers = planes_.markerCount();
   const int groups = (block_markers_ + kPairLanes - 1) / kPairLanes + 1;
   const int combinations = (groups * kPairLanes + kPairBlock - 1) / kPairBlock * kPairBlock;
-  const NibblePairKernel nibble = order_ == 2 ? nibblePairKernelFor(path) : nullptr;
+  const NibblePairKernel nibble = order_ == 2 ? kernels.nibble_pairs : nullptr;
   int nibble_levels = 2;
   for (int m = 0; m < markers; ++m) nibble_levels = planes_.complete(m) ? nibble_levels : 3;
   const long packed_words = nibble != nullptr
@@ -46,7 +45,9 @@ bool CellCounter::fuseBounds(SimdPath path, double q, double divergence_factor, 
   fused_bound_.divergence_factor = divergence_factor;
   fused_bound_.fixed_controls = fixed_controls;
   fused_bound_.fixed_cases = fixed_cases;
-  pair_kernel_ = kernel;
+  pair_kernel_ = kernels.free_cells;
+  pair_bounds_ = kernels.pair_bounds;
+  triple_bounds_ = kernels.triple_bounds;
   return true;
 }
 
@@ -104,7 +105,7 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
     bound.totals = pair_totals_;
     bound.first_second = base;
     bound.bound = fused_bound_;
-    pairInformationGainBoundsAvx2(bound, fused_bounds_.data());
+    pair_bounds_(bound, fused_bounds_.data());
     return;
   }
   const int second = prefixes_[run.prefix_at + 1];
@@ -121,7 +122,7 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
   bound.controls = pair_totals_.controls;
   bound.cases = pair_totals_.cases;
   bound.bound = fused_bound_;
-  tripleInformationGainBoundsAvx2(bound, fused_bounds_.data());
+  triple_bounds_(bound, fused_bounds_.data());
 }
 
 void CellCounter::countNibbleSegment(int first, int from, int to) {
@@ -151,7 +152,7 @@ void CellCounter::countNibbleSegment(int first, int from, int to) {
   bound.totals = pair_totals_;
   bound.first_second = base;
   bound.bound = fused_bound_;
-  pairInformationGainBoundsAvx2(bound, fused_bounds_.data());
+  pair_bounds_(bound, fused_bounds_.data());
 }
 
 void CellCounter::completeFusedTable(int j, int* table) const {

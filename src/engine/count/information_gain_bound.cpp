@@ -42,8 +42,39 @@ double divergenceFactor(double q) {
   return std::max({at_zero, at_q, at_one}) * kInverseLn2 * (1.0 + 1e-12);
 }
 
-InformationGainBounds informationGainBoundsFor(SimdPath path) {
-  if (path == SimdPath::kAvx512) return informationGainBoundsAvx512;
-  if (path == SimdPath::kAvx2) return informationGainBoundsAvx2;
-  return nullptr;
+namespace {
+
+// The bound of one completed table in double precision.
+double tableBound(const BoundRequest& terms, const int* table) {
+  BoundRequest one = terms;
+  one.tables = table;
+  one.count = 1;
+  one.stride = 2 * terms.cells;
+  double bound = 0;
+  informationGainBoundsScalar(one, &bound);
+  return bound;
+}
+
+}  // namespace
+
+void pairInformationGainBoundsScalar(const PairBoundRequest& request, double* bounds) {
+  int table[2 * 9];
+  for (long p = 0; p < request.pairs; ++p) {
+    if (request.whole) {
+      wholePairTable(request.counts, p, table);
+    } else {
+      completePairTable(request.counts, p, request.totals, request.first_second + static_cast<int>(p), table);
+    }
+    bounds[p] = tableBound(request.bound, table);
+  }
+}
+
+void tripleInformationGainBoundsScalar(const TripleBoundRequest& request, double* bounds) {
+  int table[2 * 27];
+  for (int j = 0; j <= request.last; ++j) {
+    const long p = request.lead + j;
+    completeTripleTable(request.counts, p, request.totals, j, request.first_third_marker + static_cast<int>(p),
+                        table);
+    bounds[p] = tableBound(request.bound, table);
+  }
 }

@@ -73,6 +73,7 @@ struct PairBoundRequest {
   int first_second = 0;
   BoundRequest bound;  // q, divergence_factor, cells (9) and fixed totals only
 };
+void pairInformationGainBoundsScalar(const PairBoundRequest& request, double* bounds);
 void pairInformationGainBoundsAvx2(const PairBoundRequest& request, double* bounds);
 
 // The same for triples of complete 3-level markers: triples 0 .. triples -
@@ -91,10 +92,10 @@ struct TripleBoundRequest {
   int cases = 0;
   BoundRequest bound;  // q, divergence_factor and cells (27) only
 };
+void tripleInformationGainBoundsScalar(const TripleBoundRequest& request, double* bounds);
 void tripleInformationGainBoundsAvx2(const TripleBoundRequest& request, double* bounds);
 
-// The version worth running on a SIMD path: null where the bound costs about
-// as much as the screening key it would save.
-InformationGainBounds informationGainBoundsFor(SimdPath path);
+using PairInformationGainBounds = void (*)(const PairBoundRequest& request, double* bounds);
+using TripleInformationGainBounds = void (*)(const TripleBoundRequest& request, double* bounds);
 
 #endif  // GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_H

@@ -69,19 +69,6 @@ SimdPath activeSimdPath() {
   return best;
 }
 
-CountCellsKernel countCellsKernel(SimdPath path) {
-  switch (path) {
-    case SimdPath::kAvx512:
-      return countCellsAvx512;
-    case SimdPath::kAvx2:
-      return countCellsAvx2;
-    case SimdPath::kScalar:
-      break;
-  }
-  static const bool popcnt = __builtin_cpu_supports("popcnt");
-  return popcnt ? countCellsScalarPopcnt : countCellsScalar;
-}
-
 int rowWordMultiple(SimdPath path) {
   switch (path) {
     case SimdPath::kAvx512:

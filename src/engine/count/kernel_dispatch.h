@@ -1,7 +1,7 @@
 // The AND + popcount kernels of the fast search, one per instruction set,
-// and the choice among them made once from the CPU at run time: the one
-// dispatch point of every SIMD family (the IG bounds follow the same path).
-// The instruction sets of each path are named in simd_targets.h.
+// and the path the CPU runs best, asked once at run time (path_kernels.h
+// holds every kernel of a path). The instruction sets of each path are
+// named in simd_targets.h.
 #ifndef GORVA_ENGINE_COUNT_KERNEL_DISPATCH_H
 #define GORVA_ENGINE_COUNT_KERNEL_DISPATCH_H
 
@@ -53,9 +53,6 @@ bool simdPathSupported(SimdPath path);
 // unsupported or unknown name is ignored). Fixed for the process; a caller
 // that wants another path for one search sets SearchSettings::simd.
 SimdPath activeSimdPath();
-
-// The kernel of a path (the path must be supported to be called).
-CountCellsKernel countCellsKernel(SimdPath path);
 
 // The words each class block of a row must be a multiple of for the path's
 // count kernel (its vector width): 1 scalar, 4 AVX2, 8 AVX-512. Planes of

@@ -153,6 +153,3 @@ GORVA_TARGET_AVX2 void countNibblePairsAvx2(const NibblePairRequest& q, const Pl
   }
 }
 
-NibblePairKernel nibblePairKernelFor(SimdPath path) {
-  return path == SimdPath::kAvx2 ? countNibblePairsAvx2 : nullptr;
-}

@@ -61,8 +61,4 @@ using NibblePairKernel = void (*)(const NibblePairRequest& request, const PlaneS
 
 void countNibblePairsAvx2(const NibblePairRequest& request, const PlaneShape& shape);
 
-// The kernel of a path; null where the path has none (the walk then counts
-// with the path's PairCountKernel or whole tables).
-NibblePairKernel nibblePairKernelFor(SimdPath path);
-
 #endif  // GORVA_ENGINE_COUNT_NIBBLE_PAIR_COUNTS_H

@@ -46,10 +46,6 @@ void countPairFreeCellsScalar(const PairCountRequest& q, const PlaneShape& shape
   }
 }
 
-PairCountKernel pairCountKernelFor(SimdPath path) {
-  return path == SimdPath::kAvx2 ? countPairFreeCellsAvx2 : nullptr;
-}
-
 void completePairTable(const int* counts, long p, const PairTotals& totals, int second,
                        int* table) {
   for (int c = 0; c < 2; ++c) {

@@ -81,9 +81,6 @@ using PairCountKernel = void (*)(const PairCountRequest& request, const PlaneSha
 void countPairFreeCellsScalar(const PairCountRequest& request, const PlaneShape& shape);
 void countPairFreeCellsAvx2(const PairCountRequest& request, const PlaneShape& shape);
 
-// The kernel of a path; null where the path counts tables whole.
-PairCountKernel pairCountKernelFor(SimdPath path);
-
 // Totals a pair's table is completed from: the first marker's per-level
 // ones (2 per level, class last), the second markers' levels 0 and 1 as
 // four arrays over markers (second_levels[2 m + c][marker]) and the classes'.

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "core/gorva.h"
-#include "engine/count/kernel_dispatch.h"
+#include "engine/count/path_kernels.h"
 #include "engine/count/unrank.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/rank/table_test.h"
@@ -25,8 +25,9 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   listing_floor_ = listing_ != nullptr ? listing_->floor() : 0;
   if (context.planes == nullptr || !CellCounter::servesOrder(context.planes->levels(), order))
     return;
+  const PathKernels& kernels = pathKernels(context.settings.simd);
   counter_ =
-      std::make_unique<CellCounter>(*context.planes, order, countCellsKernel(context.settings.simd));
+      std::make_unique<CellCounter>(*context.planes, order, kernels.count_cells);
   table_ints_ = 2 * counter_->cells();
   score_sums_.assign(table_ints_, 0.0);
   // Synergy is screened by its IG: the single-marker part is exact.
@@ -34,7 +35,7 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
                                                context.measure == kRankByRIG ? 1 : 0,
                                                context.missing_code == kMethodAvailable,
                                                context.cases, context.controls);
-  bounds_ = informationGainBoundsFor(context.settings.simd);
+  bounds_ = kernels.table_bounds;
   case_fraction_ =
       roundedFraction(context.N > 0 ? static_cast<double>(context.cases) / context.N : 0.5);
   divergence_factor_ = divergenceFactor(case_fraction_);
@@ -47,7 +48,7 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
                             (classes[0] == context.controls && classes[1] == context.cases);
   const bool fixed = context.missing_code != kMethodAvailable;
   if (bounds_ != nullptr && class_totals && !context.all_pairs)
-    counter_->fuseBounds(context.settings.simd, case_fraction_, divergence_factor_,
+    counter_->fuseBounds(kernels, case_fraction_, divergence_factor_,
                          fixed ? context.controls : -1, fixed ? context.cases : -1);
 }
 

@@ -62,6 +62,7 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
         stretch_floor_ = runningMaximum();
         const PieceTables piece{tables, offset, table_ints_, counter_.get()};
         const double* piece_bounds = bounds != nullptr ? bounds + offset : nullptr;
+        if (piece_bounds != nullptr) stats_.bounded_in_walk += length;
         if (context_.measure == kRankByP) {
           screen.usable = screenPValueStretch(screen, first, length, piece, piece_bounds);
         } else if (boundsRuleOut(screen)) {

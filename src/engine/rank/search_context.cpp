@@ -127,6 +127,7 @@ void ScorerStats::add(const ScorerStats& other) {
   bound_misses += other.bound_misses;
   keys_computed += other.keys_computed;
   ruled_out += other.ruled_out;
+  bounded_in_walk += other.bounded_in_walk;
   not_a_number += other.not_a_number;
   if (!other.first_not_a_number.empty() &&
       (first_not_a_number.empty() || other.first_not_a_number < first_not_a_number))

@@ -190,6 +190,7 @@ struct ScorerStats {
   long long bound_misses = 0;  // exact keys outside their screening interval (must stay 0)
   long long keys_computed = 0;   // screening keys of screened batches
   long long ruled_out = 0;       // tables whose IG bound spared them a screening key
+  long long bounded_in_walk = 0;  // tables the walk bounded while counting them (fused)
   long long not_a_number = 0;    // combinations whose measures are not numbers
   std::vector<int> first_not_a_number;  // the lexicographically first of them
 

@@ -8,7 +8,7 @@
 
 #include "core/gorva.h"
 #include "core/search_constants.h"
-#include "engine/count/kernel_dispatch.h"
+#include "engine/count/path_kernels.h"
 #include "engine/rank/combination_table.h"
 #include "engine/rank/table_test.h"
 
@@ -35,13 +35,12 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
   for (int s = 0; s < strata_; ++s) {
     const BitPlanes* planes = parts_.contexts[s].planes;
     if (planes == nullptr || !CellCounter::servesOrder(planes->levels(), order)) continue;
-    // Planes padded for a narrower path than the one now active (a test
-    // switched paths after they were built) are counted word by word.
+    // Planes padded for a narrower path than this search's (built for
+    // another search) are counted word by word.
     const SimdPath path = countsShape(context.settings.simd, planes->shape()) ? context.settings.simd : SimdPath::kScalar;
-    counters_[s] = std::make_unique<CellCounter>(*planes, order, countCellsKernel(path));
+    counters_[s] = std::make_unique<CellCounter>(*planes, order, pathKernels(path).count_cells);
   }
-  bounds_function_ = informationGainBoundsFor(context.settings.simd);
-  if (bounds_function_ == nullptr) bounds_function_ = informationGainBoundsScalar;
+  bounds_function_ = pathKernels(context.settings.simd).table_bounds;
   for (const SearchContext& part : parts_.contexts) {
     const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);
     fractions_.push_back(q);

@@ -12,8 +12,7 @@
 #include "core/search_constants.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/cell_counter.h"
-#include "engine/count/kernel_dispatch.h"
-#include "engine/count/nibble_pair_counts.h"
+#include "engine/count/path_kernels.h"
 #include "engine/count/unrank.h"
 #include "engine/count/worker_threads.h"
 #include "engine/count/information_gain_bound.h"
@@ -89,7 +88,7 @@ class MaximaWorker {
         order_(order),
         counted_(counted),
         bounds_(bounds),
-        kernel_(countCellsKernel(context.settings.simd)),
+        kernel_(pathKernels(context.settings.simd).count_cells),
         totals_counter_(*context.planes, order, kernel_) {
     cells_ = totals_counter_.cells();
     table_ints_ = 2 * cells_;
@@ -98,7 +97,7 @@ class MaximaWorker {
     combination_.resize(order);
     if (run_gaps != nullptr && run_gaps->usable()) {
       pair_totals_counter_ = std::make_unique<PairClassCounter>(
-          *context.planes, *run_gaps, kernel_, nibblePairKernelFor(context.settings.simd));
+          *context.planes, *run_gaps, kernel_, pathKernels(context.settings.simd).nibble_pairs);
       // The levels at gaps depend on the genotypes only: recorded by the
       // totals' walk, each permutation's walk only masks them.
       if (pair_totals_counter_->packs() && run_gaps->fitMasks()) {
@@ -110,7 +109,7 @@ class MaximaWorker {
       const bool pairs = planes->gaps != nullptr;
       pair_counters_.push_back(
           pairs ? std::make_unique<PairClassCounter>(planes->planes, *planes->gaps, kernel_,
-                                                     nibblePairKernelFor(context.settings.simd))
+                                                     pathKernels(context.settings.simd).nibble_pairs)
                 : nullptr);
       counters_.push_back(planes->empty() || pairs
                               ? nullptr
@@ -337,8 +336,7 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
   const int workers = workerCount(context.settings.requested_threads);
   const int count = static_cast<int>(phenotypes.size());
   maxima.assign(count, kMinusInfinity);
-  InformationGainBounds bounds = informationGainBoundsFor(context.settings.simd);
-  if (bounds == nullptr) bounds = informationGainBoundsScalar;
+  const InformationGainBounds bounds = pathKernels(context.settings.simd).table_bounds;
   std::vector<std::unique_ptr<Permuted>> group;
   std::vector<std::unique_ptr<CountedPlanes>> counted;
   std::unique_ptr<LevelGaps> run_gaps;
@@ -350,7 +348,7 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
     if (!buildCountedPlanes(context, order, group, workers, counted)) return false;
     if (PairClassCounter::serves(context.planes->levels(), order)) {
       run_gaps = std::make_unique<LevelGaps>(*context.planes);
-      if (run_gaps->fitMasks() && nibblePairKernelFor(context.settings.simd) != nullptr) {
+      if (run_gaps->fitMasks() && pathKernels(context.settings.simd).nibble_pairs != nullptr) {
         for (const auto& planes : counted) {
           if (planes->gaps == nullptr) continue;
           planes->gap_entries = gapEntryMasks(*context.planes, *run_gaps, context.sample_count,

@@ -14,6 +14,7 @@
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/information_gain_bound.h"
+#include "engine/count/path_kernels.h"
 #include "support/simd_paths.h"
 
 // Test names and failure messages show the path's name (found by argument
@@ -113,7 +114,7 @@ void expectBitByBitCounts(CountCellsKernel kernel, const std::string& name) {
 TEST_P(KernelPaths, EveryCellCountMatchesABitByBitCount) {
   const SimdPath path = GetParam();
   GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, simdPathSupported(path));
-  expectBitByBitCounts(countCellsKernel(path), simdPathName(path));
+  expectBitByBitCounts(pathKernels(path).count_cells, simdPathName(path));
   // The scalar path's other build, for CPUs without POPCNT.
   if (path == SimdPath::kScalar) expectBitByBitCounts(countCellsScalar, "scalar without POPCNT");
 }
@@ -240,7 +241,6 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
           EXPECT_EQ(table, expected) << "pair " << first << ", " << m;
           tables.insert(tables.end(), table.begin(), table.end());
         }
-        if (!simdPathSupported(SimdPath::kAvx2)) continue;
         PairBoundRequest bound;
         bound.counts = counts.data();
         bound.pairs = data.markers - base;
@@ -249,8 +249,6 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
         bound.bound.cells = 9;
         bound.bound.q = roundedFraction(static_cast<double>(shape.cases) / samples);
         bound.bound.divergence_factor = divergenceFactor(bound.bound.q);
-        std::vector<double> bounds(pairs, -1.0);
-        pairInformationGainBoundsAvx2(bound, bounds.data());
         BoundRequest portable = bound.bound;
         portable.tables = tables.data();
         portable.count = static_cast<int>(tables.size() / 18);
@@ -258,8 +256,14 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
         std::vector<double> expected(portable.count);
         informationGainBoundsScalar(portable, expected.data());
         const int skipped = std::max(base, first + 1) - base;
-        for (int j = 0; j < portable.count; ++j)
-          EXPECT_NEAR(bounds[skipped + j], expected[j], 0x1p-10 * expected[j] + 1e-12) << "pair " << j;
+        std::vector<PairInformationGainBounds> versions = {pairInformationGainBoundsScalar};
+        if (simdPathSupported(SimdPath::kAvx2)) versions.push_back(pairInformationGainBoundsAvx2);
+        for (const PairInformationGainBounds version : versions) {
+          std::vector<double> bounds(pairs, -1.0);
+          version(bound, bounds.data());
+          for (int j = 0; j < portable.count; ++j)
+            EXPECT_NEAR(bounds[skipped + j], expected[j], 0x1p-10 * expected[j] + 1e-12) << "pair " << j;
+        }
       }
     }
   }
@@ -274,7 +278,7 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
 // kernel.
 TEST(NibblePairCells, EveryCountMatchesABitByBitCount) {
   GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(SimdPath::kAvx2, simdPathSupported(SimdPath::kAvx2));
-  const NibblePairKernel kernel = nibblePairKernelFor(SimdPath::kAvx2);
+  const NibblePairKernel kernel = pathKernels(SimdPath::kAvx2).nibble_pairs;
   ASSERT_NE(kernel, nullptr);
   std::mt19937_64 random(53);
   struct Shape { int control_words, case_words, markers; };

@@ -1,0 +1,33 @@
+#include "engine/count/path_kernels.h"
+
+const PathKernels& pathKernels(SimdPath path) {
+  // The portable counter uses the POPCNT instruction where the CPU has it.
+  static const PathKernels scalar{
+      __builtin_cpu_supports("popcnt") ? countCellsScalarPopcnt : countCellsScalar,
+      informationGainBoundsScalar,
+      countPairFreeCellsScalar,
+      nullptr,
+      pairInformationGainBoundsScalar,
+      tripleInformationGainBoundsScalar};
+  static const PathKernels avx2{countCellsAvx2,
+                                informationGainBoundsAvx2,
+                                countPairFreeCellsAvx2,
+                                countNibblePairsAvx2,
+                                pairInformationGainBoundsAvx2,
+                                tripleInformationGainBoundsAvx2};
+  static const PathKernels avx512{countCellsAvx512,
+                                  informationGainBoundsAvx512,
+                                  countPairFreeCellsAvx2,
+                                  countNibblePairsAvx2,
+                                  pairInformationGainBoundsAvx2,
+                                  tripleInformationGainBoundsAvx2};
+  switch (path) {
+    case SimdPath::kAvx512:
+      return avx512;
+    case SimdPath::kAvx2:
+      return avx2;
+    case SimdPath::kScalar:
+      break;
+  }
+  return scalar;
+}

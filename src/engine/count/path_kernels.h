@@ -1,0 +1,29 @@
+// Every kernel of one SIMD path, chosen in one place. A path picks only the
+// instructions a kernel runs: each path has every kernel, so that a search
+// takes the same walks, bounds and screening on every CPU and only their
+// speed differs. The path itself is the search's (SearchSettings::simd).
+#ifndef GORVA_ENGINE_COUNT_PATH_KERNELS_H
+#define GORVA_ENGINE_COUNT_PATH_KERNELS_H
+
+#include "engine/count/information_gain_bound.h"
+#include "engine/count/kernel_dispatch.h"
+#include "engine/count/nibble_pair_counts.h"
+#include "engine/count/pair_free_counts.h"
+
+struct PathKernels {
+  CountCellsKernel count_cells;
+  InformationGainBounds table_bounds;
+  // The fused walk's free cells and their bounds.
+  PairCountKernel free_cells;
+  // Order 2's free cells from nibble rows, for a path whose popcount is a
+  // table lookup; null where free_cells counts them faster.
+  NibblePairKernel nibble_pairs;
+  PairInformationGainBounds pair_bounds;
+  TripleInformationGainBounds triple_bounds;
+};
+
+// The kernels of a path (the path must be supported to call them). The
+// AVX-512 path runs the AVX2 walk kernels, which its CPUs also have.
+const PathKernels& pathKernels(SimdPath path);
+
+#endif  // GORVA_ENGINE_COUNT_PATH_KERNELS_H
