@@ -43,6 +43,7 @@ class CombinationModels {
     work_.kernels = &logisticKernels(context.settings.simd);
     cells_ = 1;
     for (int j = 0; j < k; ++j) cells_ *= levels_;
+    for (int key = 0; key < cells_ * strata_; ++key) stratum_of_key_.push_back(key / cells_);
     covariates_.resize(context.sample_count, model.count);
     for (int s = 0; s < context.sample_count; ++s)
       for (int c = 0; c < model.count; ++c) covariates_(s, c) = model.values[static_cast<std::size_t>(s) * model.count + c];
@@ -223,7 +224,6 @@ class CombinationModels {
     for (int st = 0; st < strata_; ++st) kept_tables.push_back(interactionTable(&tables_[2L * cells_ * st], levels_));
     kept_.clear();
     kept_rows_.clear();
-    kept_stratum_.clear();
     first_.clear();
     second_.clear();
     kept_cell_.clear();
@@ -233,7 +233,6 @@ class CombinationModels {
       if (table[2 * c] + table[2 * c + 1] == 0) continue;
       kept_.push_back(static_cast<Eigen::Index>(j));
       kept_rows_.push_back(sorted_rows_[j]);
-      kept_stratum_.push_back(sorted_stratum_[j]);
       first_.push_back(c % levels_);
       second_.push_back(c / levels_);
       kept_cell_.push_back(cells_ * sorted_stratum_[j] + c);
@@ -243,11 +242,12 @@ class CombinationModels {
     const Eigen::Map<const Eigen::MatrixXd> covariates =
         every_row ? sortedDense() : gather(kept_rows_, subset_buffer_, subset_y_);
     const Eigen::VectorXd& y = every_row ? sorted_y_ : subset_y_;
-    const Eigen::Map<const Eigen::MatrixXd> additive_dense = withIndicators(covariates, first_, second_);
+    const Eigen::Map<const Eigen::MatrixXd> indicators = markerIndicators();
     Eigen::VectorXd& eta = interaction_eta_;
     eta.resize(static_cast<Eigen::Index>(kept_.size()));
     for (std::size_t i = 0; i < kept_.size(); ++i) eta[static_cast<Eigen::Index>(i)] = reduced.eta[order_[kept_[i]]];
-    const LogisticFit additive = fitLogistic(FactorDesign{kept_stratum_, strata_, additive_dense}, y, eta, work_);
+    const LogisticFit additive = fitLogistic(
+        FactorDesign{kept_cell_, cells_ * strata_, covariates, &stratum_of_key_, indicators}, y, eta, work_);
     // When the association test pooled no cell and the interaction test
     // dropped none, the model of every cell is the one already fitted.
     const LogisticFit full = every_row && distinctLevels(group_of_) == distinctLevels(kept_cell_)
@@ -268,28 +268,28 @@ class CombinationModels {
     return distinct;
   }
 
-  // The covariates and, per marker, one indicator per genotype that occurs
-  // but the lowest, in order of the codes.
-  Eigen::Map<const Eigen::MatrixXd> withIndicators(const Eigen::Map<const Eigen::MatrixXd>& covariates,
-                                                   const std::vector<int>& first, const std::vector<int>& second) {
-    const Eigen::Index n = covariates.rows();
+  // Per cell of each stratum (rows cells_ * stratum + cell), per marker one
+  // indicator per genotype the kept samples hold but the lowest, in order
+  // of the codes: the markers as factors, constant within each cell.
+  Eigen::Map<const Eigen::MatrixXd> markerIndicators() {
     std::vector<int> column[2];
-    Eigen::Index columns = covariates.cols();
+    Eigen::Index columns = 0;
     for (int m = 0; m < 2; ++m) {
       column[m].assign(levels_, -1);
-      for (const int level : m == 0 ? first : second) column[m][level] = 0;
+      for (const int level : m == 0 ? first_ : second_) column[m][level] = 0;
       int added = -1;  // the lowest gets -1: the reference
       for (int level = 0; level < levels_; ++level)
         if (column[m][level] >= 0) column[m][level] = added < 0 ? added++ : static_cast<int>(columns + added++);
       columns += std::max(added, 0);
     }
-    additive_buffer_.assign(static_cast<std::size_t>(n * columns), 0.0);
-    std::copy_n(covariates.data(), n * covariates.cols(), additive_buffer_.data());
-    for (Eigen::Index i = 0; i < n; ++i) {
-      if (const int c = column[0][first[i]]; c >= 0) additive_buffer_[c * n + i] = 1.0;
-      if (const int c = column[1][second[i]]; c >= 0) additive_buffer_[c * n + i] = 1.0;
+    const Eigen::Index keys = static_cast<Eigen::Index>(cells_) * strata_;
+    indicator_buffer_.assign(static_cast<std::size_t>(keys * columns), 0.0);
+    for (Eigen::Index key = 0; key < keys; ++key) {
+      const int cell = static_cast<int>(key % cells_);
+      if (const int c = column[0][cell % levels_]; c >= 0) indicator_buffer_[c * keys + key] = 1.0;
+      if (const int c = column[1][cell / levels_]; c >= 0) indicator_buffer_[c * keys + key] = 1.0;
     }
-    return {additive_buffer_.data(), n, columns};
+    return {indicator_buffer_.data(), keys, columns};
   }
 
   const SearchContext& context_;
@@ -318,8 +318,9 @@ class CombinationModels {
   Eigen::VectorXd full_eta_;
   // The interaction models' samples, their factors and design.
   std::vector<Eigen::Index> kept_;
-  std::vector<int> kept_rows_, kept_stratum_, first_, second_, kept_cell_;
-  std::vector<double> subset_buffer_, additive_buffer_, null_buffer_;
+  std::vector<int> kept_rows_, first_, second_, kept_cell_;
+  std::vector<double> subset_buffer_, indicator_buffer_, null_buffer_;
+  std::vector<int> stratum_of_key_;  // per cells_ * stratum + cell
   Eigen::VectorXd subset_y_, null_y_, interaction_eta_;
 };
 

@@ -44,19 +44,19 @@ void findRuns(const std::vector<int>& level, Eigen::Index n, LogisticWorkspace& 
   if (work.mixed_levels) work.run_end.assign(1, n);
 }
 
-// Per level of the factor, the sums of the weights, of the weighted dense
-// rows and of the working responses: the factor's blocks of X'WX and X'Wz.
+// Per cell, the sums of the weights, of the weighted dense rows and of the
+// working responses.
 void levelSums(const std::vector<int>& level, int levels, Eigen::Index n, Eigen::Index d, LogisticWorkspace& work) {
-  work.level_dense.setZero(levels, d);
-  work.level_weight.setZero(levels);
-  work.level_response.setZero(levels);
+  work.cell_dense.setZero(levels, d);
+  work.cell_weight.setZero(levels);
+  work.cell_response.setZero(levels);
   if (!work.mixed_levels) {
     for (std::size_t q = 0; q < work.run_level.size(); ++q) {
       const double* sums = &work.run_sums[q * (d + 2)];
       const int l = work.run_level[q];
-      for (Eigen::Index c = 0; c < d; ++c) work.level_dense(l, c) += sums[c];
-      work.level_weight[l] += sums[d];
-      work.level_response[l] += sums[d + 1];
+      for (Eigen::Index c = 0; c < d; ++c) work.cell_dense(l, c) += sums[c];
+      work.cell_weight[l] += sums[d];
+      work.cell_response[l] += sums[d + 1];
     }
     return;
   }
@@ -76,9 +76,9 @@ void levelSums(const std::vector<int>& level, int levels, Eigen::Index n, Eigen:
   add(work.response.data(), d + 1);
   for (int l = 0; l < levels; ++l) {
     const Eigen::RowVectorXd total = work.partial.middleRows(kLanes * l, kLanes).colwise().sum();
-    work.level_dense.row(l) = total.head(d);
-    work.level_weight[l] = total[d];
-    work.level_response[l] = total[d + 1];
+    work.cell_dense.row(l) = total.head(d);
+    work.cell_weight[l] = total[d];
+    work.cell_response[l] = total[d + 1];
   }
 }
 
@@ -103,13 +103,48 @@ std::vector<Eigen::Index> independentDenseColumns(const LogisticWorkspace& work)
 
 enum class Step { kTaken, kSingular, kRankDeficient };
 
+// The factor's and the cell columns' blocks of X'WX and X'Wz from the sums
+// per cell: X'WX of the cell columns and the dense ones (m + d square,
+// lower triangle) into work.information, the factor's sums into
+// work.level_*, X'Wz of the cell and dense columns into work.dense_response.
+void assembleFromCells(const Eigen::MatrixXd& cell_columns, Eigen::Index d, LogisticWorkspace& work) {
+  const Eigen::Index m = cell_columns.cols();
+  const Eigen::Index cells = cell_columns.rows();
+  work.information.resize(m + d, m + d);
+  work.information.bottomRightCorner(d, d) = work.gram;
+  work.information.leftCols(m).setZero();
+  work.dense_response.resize(m + d);
+  work.dense_response.head(m).setZero();
+  work.dense_response.tail(d) = work.x_response;
+  work.level_dense.setZero(work.factors, m + d);
+  work.level_weight.setZero(work.factors);
+  work.level_response.setZero(work.factors);
+  for (Eigen::Index c = 0; c < cells; ++c) {
+    const int f = work.factor_of_cell[c];
+    const double weight = work.cell_weight[c];
+    work.level_weight[f] += weight;
+    work.level_response[f] += work.cell_response[c];
+    work.level_dense.row(f).tail(d) += work.cell_dense.row(c);
+    if (m == 0) continue;
+    const auto columns = cell_columns.row(c);
+    work.level_dense.row(f).head(m) += weight * columns;
+    work.information.topLeftCorner(m, m).noalias() += weight * columns.transpose() * columns;
+    work.information.bottomLeftCorner(d, m).noalias() += work.cell_dense.row(c).transpose() * columns;
+    work.dense_response.head(m) += work.cell_response[c] * columns.transpose();
+  }
+}
+
 // One IRLS step from the probabilities in `work`: the weighted least
-// squares fit of the working response, solved for the dense coefficients
-// after eliminating the factor, whose levels then follow one by one.
-Step irlsStep(const std::vector<int>& level, int levels, const Eigen::Map<const Eigen::MatrixXd>& dense,
-              bool check_rank, Eigen::VectorXd& eta, LogisticWorkspace& work) {
+// squares fit of the working response, solved for the cell and dense
+// coefficients after eliminating the factor, whose levels then follow one
+// by one.
+Step irlsStep(const std::vector<int>& cell, const Eigen::MatrixXd& cell_columns,
+              const Eigen::Map<const Eigen::MatrixXd>& dense, bool check_rank, Eigen::VectorXd& eta,
+              LogisticWorkspace& work) {
   const Eigen::Index n = dense.rows();
   const Eigen::Index d = dense.cols();
+  const Eigen::Index m = cell_columns.cols();
+  const auto cells = static_cast<int>(cell_columns.rows());
   // X'Wz with z the working response eta + (y - p) / w.
   bool positive = true;
   for (Eigen::Index i = 0; i < n; ++i) {
@@ -121,20 +156,22 @@ Step irlsStep(const std::vector<int>& level, int levels, const Eigen::Map<const 
   }
   if (!positive) return Step::kSingular;
   work.weighted.resize(static_cast<std::size_t>(n * d));
-  work.information.resize(d, d);
-  work.dense_response.resize(d);
+  work.gram.resize(d, d);
+  work.x_response.resize(d);
   work.run_sums.resize(work.run_end.size() * static_cast<std::size_t>(d + 2));
   work.kernels->weightedGram(dense.data(), n, static_cast<int>(d), work.weight.data(), work.response.data(),
                              work.run_end.data(), static_cast<int>(work.run_end.size()), work.weighted.data(),
-                             work.information.data(), work.dense_response.data(), work.run_sums.data());
-  levelSums(level, levels, n, d, work);
+                             work.gram.data(), work.x_response.data(), work.run_sums.data());
+  levelSums(cell, cells, n, d, work);
+  assembleFromCells(cell_columns, d, work);
   work.information = work.information.selfadjointView<Eigen::Lower>();
   const Eigen::VectorXd inverse_level_weight = work.level_weight.cwiseInverse();
   work.schur.noalias() = work.information - work.level_dense.transpose() * inverse_level_weight.asDiagonal() *
                                                  work.level_dense;
-  if (check_rank && d > 0 && static_cast<Eigen::Index>(independentDenseColumns(work).size()) < d)
+  if (check_rank && m + d > 0 && static_cast<Eigen::Index>(independentDenseColumns(work).size()) < m + d)
     return Step::kRankDeficient;
-  if (d > 0) {
+  work.solution.setZero(m + d);
+  if (m + d > 0) {
     work.dense_response.noalias() -= work.level_dense.transpose() *
                                      inverse_level_weight.cwiseProduct(work.level_response);
     work.solver.compute(work.schur);
@@ -144,9 +181,13 @@ Step irlsStep(const std::vector<int>& level, int levels, const Eigen::Map<const 
   } else {
     work.level_solution = work.level_response;
   }
-  work.kernels->product(dense.data(), n, static_cast<int>(d), work.solution.data(), eta.data());
   work.level_solution = work.level_solution.cwiseProduct(inverse_level_weight);
-  for (Eigen::Index i = 0; i < eta.size(); ++i) eta[i] += work.level_solution[level[i]];
+  // Each cell's part of the predictor: its factor level's and its columns'.
+  work.cell_solution.resize(cells);
+  for (int c = 0; c < cells; ++c)
+    work.cell_solution[c] = work.level_solution[work.factor_of_cell[c]] + cell_columns.row(c).dot(work.solution.head(m));
+  work.kernels->product(dense.data(), n, static_cast<int>(d), work.solution.data() + m, eta.data());
+  for (Eigen::Index i = 0; i < n; ++i) eta[i] += work.cell_solution[cell[i]];
   return Step::kTaken;
 }
 
@@ -157,14 +198,27 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
   LogisticFit fit;
   const Eigen::Index n = design.dense.rows();
   if (n == 0) return fit;
-  // Levels holding no sample have no indicator.
+  // Cells and factor levels holding no sample have no indicator.
   std::vector<int> renumbered(design.levels, -1);
-  int levels = 0;
+  std::vector<int> cell_level;
+  int cells = 0;
   for (Eigen::Index i = 0; i < n; ++i)
-    if (renumbered[design.level[i]] < 0) renumbered[design.level[i]] = levels++;
+    if (renumbered[design.level[i]] < 0) renumbered[design.level[i]] = cells++, cell_level.push_back(design.level[i]);
   work.compact.resize(n);
   for (Eigen::Index i = 0; i < n; ++i) work.compact[i] = renumbered[design.level[i]];
   findRuns(work.compact, n, work);
+  const Eigen::Index m = design.level_columns.cols();
+  Eigen::MatrixXd cell_columns(cells, m);
+  std::vector<int> factor_number(design.levels, -1);
+  work.factors = 0;
+  work.factor_of_cell.resize(cells);
+  for (int c = 0; c < cells; ++c) {
+    const int level = cell_level[c];
+    const int factor = design.factor_of_level != nullptr ? (*design.factor_of_level)[level] : level;
+    if (factor_number[factor] < 0) factor_number[factor] = work.factors++;
+    work.factor_of_cell[c] = factor_number[factor];
+    if (m > 0) cell_columns.row(c) = design.level_columns.row(level);
+  }
   work.sign.resize(n);
   work.weight.resize(n);
   work.response.resize(n);
@@ -172,15 +226,22 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
   double previous = probabilitiesAndDeviance(eta, work);
   bool converged = false;
   for (int iteration = 0; iteration < kMostIterations && !converged; ++iteration) {
-    const Step step = irlsStep(work.compact, levels, design.dense, iteration == 0, eta, work);
+    const Step step = irlsStep(work.compact, cell_columns, design.dense, iteration == 0, eta, work);
     if (step == Step::kSingular) break;
     if (step == Step::kRankDeficient) {
       // Rare (a covariate constant among these samples, or one a stratum
       // repeats): refit on the independent columns alone.
-      const std::vector<Eigen::Index> kept = independentDenseColumns(work);
-      Eigen::MatrixXd reduced(n, static_cast<Eigen::Index>(kept.size()));
-      for (std::size_t c = 0; c < kept.size(); ++c) reduced.col(static_cast<Eigen::Index>(c)) = design.dense.col(kept[c]);
-      return fitLogistic(FactorDesign{design.level, design.levels, {reduced.data(), n, reduced.cols()}}, y, eta, work);
+      std::vector<Eigen::Index> kept_cell, kept_dense;
+      for (const Eigen::Index c : independentDenseColumns(work)) (c < m ? kept_cell : kept_dense).push_back(c < m ? c : c - m);
+      Eigen::MatrixXd reduced(n, static_cast<Eigen::Index>(kept_dense.size()));
+      for (std::size_t c = 0; c < kept_dense.size(); ++c) reduced.col(static_cast<Eigen::Index>(c)) = design.dense.col(kept_dense[c]);
+      Eigen::MatrixXd reduced_columns(design.level_columns.rows(), static_cast<Eigen::Index>(kept_cell.size()));
+      for (std::size_t c = 0; c < kept_cell.size(); ++c)
+        reduced_columns.col(static_cast<Eigen::Index>(c)) = design.level_columns.col(kept_cell[c]);
+      return fitLogistic(FactorDesign{design.level, design.levels, {reduced.data(), n, reduced.cols()},
+                                      design.factor_of_level,
+                                      {reduced_columns.data(), reduced_columns.rows(), reduced_columns.cols()}},
+                         y, eta, work);
     }
     const double current = probabilitiesAndDeviance(eta, work);
     if (!std::isfinite(current)) break;
@@ -193,7 +254,7 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
   if (!converged) return fit;
   fit.fitted = true;
   fit.deviance = previous;
-  fit.rank = levels + static_cast<int>(design.dense.cols());
+  fit.rank = work.factors + static_cast<int>(m + design.dense.cols());
   return fit;
 }
 

@@ -22,10 +22,18 @@ struct LogisticFit {
 // dense product: each iteration costs O(n d^2), d the dense columns. The
 // factor's sums over samples are cheapest when samples of a level are
 // neighbours (a caller sorts them so where it can).
+// Where columns are constant within groups of samples ("cells": say the
+// indicators of two markers' genotypes, constant within each genotype pair)
+// they are given per cell, and only their sums over each cell's samples
+// are taken: the iteration's cost stays O(n d^2) with d the covariates.
 struct FactorDesign {
-  const std::vector<int>& level;  // per sample, 0 ... levels - 1
+  const std::vector<int>& level;  // per sample: its cell, 0 ... levels - 1
   int levels;
   Eigen::Map<const Eigen::MatrixXd> dense;  // samples x d, column-major with no gaps
+  // The factor level of each cell (none: each cell is a level of its own).
+  const std::vector<int>* factor_of_level = nullptr;
+  // Columns constant within each cell (levels x m; none: m = 0).
+  Eigen::Map<const Eigen::MatrixXd> level_columns{nullptr, 0, 0};
 };
 
 // Working storage of the fits, kept between them so that a thread fitting
@@ -35,8 +43,11 @@ struct FactorDesign {
 // next.
 struct LogisticWorkspace {
   std::vector<double> sign, prob, weight, response, weighted;
-  Eigen::MatrixXd information, level_dense, schur, partial;
-  Eigen::VectorXd level_weight, level_response, dense_response, solution, level_solution;
+  Eigen::MatrixXd gram, information, cell_dense, level_dense, schur, partial;
+  Eigen::VectorXd x_response, cell_weight, cell_response, level_weight, level_response, dense_response, solution,
+      level_solution, cell_solution;
+  std::vector<int> factor_of_cell;
+  int factors = 0;
   std::vector<int> compact;  // present levels renumbered
   std::vector<long> run_end;  // runs of samples sharing a level
   std::vector<int> run_level;
