@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-double logisticProbabilitiesScalar(const double* eta, const double* sign, long n, double* prob, double* least,
-                                   double* most) {
+double logisticSweepScalar(const double* eta, const double* sign, long n, double* weight, double* response,
+                          double* least, double* most) {
   double deviance = 0;
   double low = 1;
   double high = 0;
@@ -12,9 +12,11 @@ double logisticProbabilitiesScalar(const double* eta, const double* sign, long n
     // e = exp(-|eta|) never overflows; the likelier class has 1 / (1 + e).
     const double e = std::exp(-std::fabs(eta[i]));
     const double likelier = 1 / (1 + e);
-    prob[i] = eta[i] >= 0 ? likelier : e * likelier;
-    low = std::min(low, prob[i]);
-    high = std::max(high, prob[i]);
+    const double p = eta[i] >= 0 ? likelier : e * likelier;
+    low = std::min(low, p);
+    high = std::max(high, p);
+    weight[i] = p * (1 - p);
+    response[i] = weight[i] * eta[i] + ((sign[i] + 1) / 2 - p);
     deviance += std::log1p(e) + std::max(0.0, -sign[i] * eta[i]) + 0 * eta[i];
   }
   *least = low;
@@ -56,14 +58,15 @@ void weightedGramScalar(const double* x, long n, int d, const double* w, const d
     }
 }
 
-void productScalar(const double* x, long n, int d, const double* beta, double* out) {
-  std::fill(out, out + n, 0.0);
+void predictScalar(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
+                   int runs, double* out) {
+  for (int q = 0; q < runs; ++q) std::fill(out + (q > 0 ? run_end[q - 1] : 0), out + run_end[q], offset[q]);
   for (int c = 0; c < d; ++c)
     for (long i = 0; i < n; ++i) out[i] += x[c * n + i] * beta[c];
 }
 
 const LogisticKernels& logisticKernels(SimdPath path) {
-  static const LogisticKernels scalar{logisticProbabilitiesScalar, weightedGramScalar, productScalar};
-  static const LogisticKernels avx2{logisticProbabilitiesAvx2, weightedGramAvx2, productAvx2};
+  static const LogisticKernels scalar{logisticSweepScalar, weightedGramScalar, predictScalar};
+  static const LogisticKernels avx2{logisticSweepAvx2, weightedGramAvx2, predictAvx2};
   return path == SimdPath::kScalar ? scalar : avx2;
 }

@@ -7,12 +7,14 @@
 #include "engine/count/kernel_dispatch.h"
 
 struct LogisticKernels {
-  // prob[i] = 1 / (1 + exp(-eta[i])) for i < n, and the deviance, the sum
-  // of -2 log P(observed class) with sign[i] = +1 for a case and -1 for a
-  // control; NaN when an eta is not finite. `least` and `most` get the
-  // smallest and largest probability (1 and 0 for n = 0).
-  double (*probabilities)(const double* eta, const double* sign, long n, double* prob, double* least,
-                          double* most);
+  // With p = 1 / (1 + exp(-eta[i])) and y = (sign[i] + 1) / 2 (sign +1 for
+  // a case, -1 for a control), for i < n: the next step's weight[i] =
+  // p (1 - p) and working response response[i] = weight[i] eta[i] + y - p;
+  // returns the deviance, the sum of -2 log P(observed class), NaN when an
+  // eta is not finite. `least` and `most` get the smallest and largest p
+  // (1 and 0 for n = 0).
+  double (*sweep)(const double* eta, const double* sign, long n, double* weight, double* response, double* least,
+                  double* most);
   // For x an n x d column-major matrix (columns n apart): weighted = w x
   // (each row scaled), x_response = x' r, the lower triangle of x' W x into
   // gram (d x d, column-major; the upper triangle is left undefined), and
@@ -21,8 +23,9 @@ struct LogisticKernels {
   // into run_sums[q * (d + 2) + ...].
   void (*weightedGram)(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
                        int runs, double* weighted, double* gram, double* x_response, double* run_sums);
-  // out = x beta, x as above.
-  void (*product)(const double* x, long n, int d, const double* beta, double* out);
+  // out = x beta plus offset[q] over run q, x and the runs as above.
+  void (*predict)(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
+                  int runs, double* out);
 };
 
 // The kernels of `path`: AVX2 (with FMA) for the AVX2 and AVX-512 paths,
@@ -31,15 +34,17 @@ struct LogisticKernels {
 const LogisticKernels& logisticKernels(SimdPath path);
 
 // The implementations behind it.
-double logisticProbabilitiesScalar(const double* eta, const double* sign, long n, double* prob, double* least,
-                                   double* most);
+double logisticSweepScalar(const double* eta, const double* sign, long n, double* weight, double* response,
+                          double* least, double* most);
 void weightedGramScalar(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
                         int runs, double* weighted, double* gram, double* x_response, double* run_sums);
-void productScalar(const double* x, long n, int d, const double* beta, double* out);
-double logisticProbabilitiesAvx2(const double* eta, const double* sign, long n, double* prob, double* least,
-                                 double* most);
+void predictScalar(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
+                   int runs, double* out);
+double logisticSweepAvx2(const double* eta, const double* sign, long n, double* weight, double* response,
+                        double* least, double* most);
 void weightedGramAvx2(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
                       int runs, double* weighted, double* gram, double* x_response, double* run_sums);
-void productAvx2(const double* x, long n, int d, const double* beta, double* out);
+void predictAvx2(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
+                 int runs, double* out);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_LOGISTIC_KERNELS_H

@@ -42,9 +42,8 @@ GORVA_TARGET_AVX2 GORVA_INLINE __m256d expNonPositive(__m256d x) {
   return _mm256_mul_pd(p, _mm256_castsi256_pd(bits));
 }
 
-// log1p(e) for e in [0, 1].
-GORVA_TARGET_AVX2 GORVA_INLINE __m256d log1pUnit(__m256d e) {
-  const __m256d f = _mm256_div_pd(e, _mm256_add_pd(_mm256_set1_pd(2.0), e));
+// log1p(e) for e in [0, 1], given f = e / (2 + e).
+GORVA_TARGET_AVX2 GORVA_INLINE __m256d log1pOf(__m256d f) {
   const __m256d s = _mm256_mul_pd(f, f);
   constexpr int kTerms = 17;  // 1 / (2j + 1) for j = 16 down to 0
   __m256d p = _mm256_set1_pd(1.0 / (2 * (kTerms - 1) + 1));
@@ -57,28 +56,33 @@ GORVA_TARGET_AVX2 GORVA_INLINE __m256d log1pUnit(__m256d e) {
 // when storing.
 GORVA_TARGET_AVX2 double sumRuns(const double* column, const double* times, double* scaled, const double* r,
                                  const long* run_end, int runs, int stride, int slot, double* run_sums) {
-  __m256d sum = _mm256_setzero_pd();
+  // Two sums of each kind, so that an addition waits on the one two back.
+  __m256d sum[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};
   double tail_sum = 0;
   for (int q = 0; q < runs; ++q) {
-    const long first = q > 0 ? run_end[q - 1] : 0;
-    long i = first;
-    __m256d run_sum = _mm256_setzero_pd();
+    const long last = run_end[q];
+    long i = q > 0 ? run_end[q - 1] : 0;
+    __m256d run_sum[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};
     double run_tail = 0;
-    for (; i + 4 <= run_end[q]; i += 4) {
-      const __m256d value = _mm256_loadu_pd(column + i);
-      const __m256d product = times != nullptr ? _mm256_mul_pd(_mm256_loadu_pd(times + i), value) : value;
-      if (scaled != nullptr) _mm256_storeu_pd(scaled + i, product);
-      run_sum = _mm256_add_pd(run_sum, product);
-      if (scaled != nullptr) sum = _mm256_fmadd_pd(value, _mm256_loadu_pd(r + i), sum);
+    for (; i + 8 <= last; i += 8) {
+      for (int half = 0; half < 2; ++half) {
+        const long at = i + 4 * half;
+        const __m256d value = _mm256_loadu_pd(column + at);
+        const __m256d product = times != nullptr ? _mm256_mul_pd(_mm256_loadu_pd(times + at), value) : value;
+        run_sum[half] = _mm256_add_pd(run_sum[half], product);
+        if (scaled == nullptr) continue;
+        _mm256_storeu_pd(scaled + at, product);
+        sum[half] = _mm256_fmadd_pd(value, _mm256_loadu_pd(r + at), sum[half]);
+      }
     }
-    for (; i < run_end[q]; ++i) {
+    for (; i < last; ++i) {
       const double product = times != nullptr ? times[i] * column[i] : column[i];
       if (scaled != nullptr) scaled[i] = product, tail_sum += column[i] * r[i];
       run_tail += product;
     }
-    run_sums[q * stride + slot] = horizontalSum(run_sum) + run_tail;
+    run_sums[q * stride + slot] = horizontalSum(_mm256_add_pd(run_sum[0], run_sum[1])) + run_tail;
   }
-  return horizontalSum(sum) + tail_sum;
+  return horizontalSum(_mm256_add_pd(sum[0], sum[1])) + tail_sum;
 }
 
 template <int C, int B>
@@ -118,8 +122,8 @@ GORVA_TARGET_AVX2 void gramTiles(const double* x, const double* weighted, long n
 
 }  // namespace
 
-GORVA_TARGET_AVX2 double logisticProbabilitiesAvx2(const double* eta, const double* sign, long n, double* prob,
-                                                   double* least, double* most) {
+GORVA_TARGET_AVX2 double logisticSweepAvx2(const double* eta, const double* sign, long n, double* weight,
+                                          double* response, double* least, double* most) {
   const __m256d zero = _mm256_setzero_pd();
   const __m256d one = _mm256_set1_pd(1.0);
   const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
@@ -130,22 +134,31 @@ GORVA_TARGET_AVX2 double logisticProbabilitiesAvx2(const double* eta, const doub
   for (long i = 0; i < vectors_end; i += 4) {
     const __m256d v = _mm256_loadu_pd(eta + i);
     const __m256d e = expNonPositive(_mm256_sub_pd(zero, _mm256_and_pd(v, magnitude)));
-    const __m256d likelier = _mm256_div_pd(one, _mm256_add_pd(one, e));
+    // 1 / (1 + e) and 1 / (2 + e) by one division.
+    const __m256d one_e = _mm256_add_pd(one, e);
+    const __m256d two_e = _mm256_add_pd(_mm256_set1_pd(2.0), e);
+    const __m256d inverse = _mm256_div_pd(one, _mm256_mul_pd(one_e, two_e));
+    const __m256d likelier = _mm256_mul_pd(two_e, inverse);
     const __m256d p = _mm256_blendv_pd(_mm256_mul_pd(e, likelier), likelier, _mm256_cmp_pd(v, zero, _CMP_GE_OQ));
-    _mm256_storeu_pd(prob + i, p);
     low = _mm256_min_pd(low, p);
     high = _mm256_max_pd(high, p);
+    const __m256d w = _mm256_mul_pd(p, _mm256_sub_pd(one, p));
+    const __m256d s = _mm256_loadu_pd(sign + i);
+    const __m256d y = _mm256_mul_pd(_mm256_add_pd(s, one), _mm256_set1_pd(0.5));
+    _mm256_storeu_pd(weight + i, w);
+    _mm256_storeu_pd(response + i, _mm256_fmadd_pd(w, v, _mm256_sub_pd(y, p)));
     // max(0, margin) keeps a NaN margin, and 0 * eta is NaN for an eta that
     // is not finite: either makes the deviance NaN.
-    const __m256d margin = _mm256_mul_pd(_mm256_sub_pd(zero, _mm256_loadu_pd(sign + i)), v);
-    deviance = _mm256_add_pd(deviance, _mm256_add_pd(log1pUnit(e), _mm256_max_pd(zero, margin)));
+    const __m256d margin = _mm256_mul_pd(_mm256_sub_pd(zero, s), v);
+    const __m256d log1p_e = log1pOf(_mm256_mul_pd(_mm256_mul_pd(e, one_e), inverse));
+    deviance = _mm256_add_pd(deviance, _mm256_add_pd(log1p_e, _mm256_max_pd(zero, margin)));
     deviance = _mm256_add_pd(deviance, _mm256_mul_pd(zero, v));
   }
   double tail_least = 1;
   double tail_most = 0;
   const double tail =
-      vectors_end < n ? logisticProbabilitiesScalar(eta + vectors_end, sign + vectors_end, n - vectors_end,
-                                                     prob + vectors_end, &tail_least, &tail_most)
+      vectors_end < n ? logisticSweepScalar(eta + vectors_end, sign + vectors_end, n - vectors_end,
+                                            weight + vectors_end, response + vectors_end, &tail_least, &tail_most)
                       : 0.0;
   alignas(32) double lanes[4];
   _mm256_store_pd(lanes, low);
@@ -169,16 +182,20 @@ GORVA_TARGET_AVX2 void weightedGramAvx2(const double* x, long n, int d, const do
   if (c0 < d) gramTiles<1>(x, weighted, n, c0, d, gram);
 }
 
-GORVA_TARGET_AVX2 void productAvx2(const double* x, long n, int d, const double* beta, double* out) {
-  const long vectors_end = n & ~3L;
-  for (long i = 0; i < vectors_end; i += 4) {
-    __m256d sum = _mm256_setzero_pd();
-    for (int c = 0; c < d; ++c) sum = _mm256_fmadd_pd(_mm256_loadu_pd(x + c * n + i), _mm256_set1_pd(beta[c]), sum);
-    _mm256_storeu_pd(out + i, sum);
-  }
-  for (long i = vectors_end; i < n; ++i) {
-    double sum = 0;
-    for (int c = 0; c < d; ++c) sum += x[c * n + i] * beta[c];
-    out[i] = sum;
+GORVA_TARGET_AVX2 void predictAvx2(const double* x, long n, int d, const double* beta, const long* run_end,
+                                   const double* offset, int runs, double* out) {
+  for (int q = 0; q < runs; ++q) {
+    const long last = run_end[q];
+    long i = q > 0 ? run_end[q - 1] : 0;
+    for (; i + 4 <= last; i += 4) {
+      __m256d sum = _mm256_set1_pd(offset[q]);
+      for (int c = 0; c < d; ++c) sum = _mm256_fmadd_pd(_mm256_loadu_pd(x + c * n + i), _mm256_set1_pd(beta[c]), sum);
+      _mm256_storeu_pd(out + i, sum);
+    }
+    for (; i < last; ++i) {
+      double sum = offset[q];
+      for (int c = 0; c < d; ++c) sum += x[c * n + i] * beta[c];
+      out[i] = sum;
+    }
   }
 }

@@ -16,12 +16,11 @@ constexpr double kDevianceTolerance = 1e-12;
 constexpr double kSeparatedProbability = 1e-8;
 constexpr double kRankTolerance = 1e-9;
 
-// The fitted probabilities of linear predictors `eta` into work.prob, and
-// the deviance, -2 log-likelihood.
-double probabilitiesAndDeviance(const Eigen::VectorXd& eta, LogisticWorkspace& work) {
-  work.prob.resize(eta.size());
-  return work.kernels->probabilities(eta.data(), work.sign.data(), eta.size(), work.prob.data(),
-                                     &work.least_prob, &work.most_prob);
+// The deviance, -2 log-likelihood, of linear predictors `eta`, and the
+// weights and working responses of a step from them.
+double sweep(const Eigen::VectorXd& eta, LogisticWorkspace& work) {
+  return work.kernels->sweep(eta.data(), work.sign.data(), eta.size(), work.weight.data(), work.response.data(),
+                             &work.least_prob, &work.most_prob);
 }
 
 bool separated(const LogisticWorkspace& work) {
@@ -134,7 +133,7 @@ void assembleFromCells(const Eigen::MatrixXd& cell_columns, Eigen::Index d, Logi
   }
 }
 
-// One IRLS step from the probabilities in `work`: the weighted least
+// One IRLS step from the weights and working responses in `work`: the weighted least
 // squares fit of the working response, solved for the cell and dense
 // coefficients after eliminating the factor, whose levels then follow one
 // by one.
@@ -145,16 +144,8 @@ Step irlsStep(const std::vector<int>& cell, const Eigen::MatrixXd& cell_columns,
   const Eigen::Index d = dense.cols();
   const Eigen::Index m = cell_columns.cols();
   const auto cells = static_cast<int>(cell_columns.rows());
-  // X'Wz with z the working response eta + (y - p) / w.
-  bool positive = true;
-  for (Eigen::Index i = 0; i < n; ++i) {
-    const double p = work.prob[i];
-    const double w = p * (1.0 - p);
-    positive = positive && w > 0;
-    work.weight[i] = w;
-    work.response[i] = w * eta[i] + (0.5 * (work.sign[i] + 1.0) - p);
-  }
-  if (!positive) return Step::kSingular;
+  // Every weight p (1 - p) positive.
+  if (!(work.least_prob > 0 && work.most_prob < 1)) return Step::kSingular;
   work.weighted.resize(static_cast<std::size_t>(n * d));
   work.gram.resize(d, d);
   work.x_response.resize(d);
@@ -186,8 +177,17 @@ Step irlsStep(const std::vector<int>& cell, const Eigen::MatrixXd& cell_columns,
   work.cell_solution.resize(cells);
   for (int c = 0; c < cells; ++c)
     work.cell_solution[c] = work.level_solution[work.factor_of_cell[c]] + cell_columns.row(c).dot(work.solution.head(m));
-  work.kernels->product(dense.data(), n, static_cast<int>(d), work.solution.data() + m, eta.data());
-  for (Eigen::Index i = 0; i < n; ++i) eta[i] += work.cell_solution[cell[i]];
+  if (!work.mixed_levels) {
+    work.run_offset.resize(work.run_level.size());
+    for (std::size_t q = 0; q < work.run_level.size(); ++q) work.run_offset[q] = work.cell_solution[work.run_level[q]];
+    work.kernels->predict(dense.data(), n, static_cast<int>(d), work.solution.data() + m, work.run_end.data(),
+                          work.run_offset.data(), static_cast<int>(work.run_end.size()), eta.data());
+  } else {
+    const double none = 0;
+    work.kernels->predict(dense.data(), n, static_cast<int>(d), work.solution.data() + m, work.run_end.data(), &none,
+                          1, eta.data());
+    for (Eigen::Index i = 0; i < n; ++i) eta[i] += work.cell_solution[cell[i]];
+  }
   return Step::kTaken;
 }
 
@@ -223,7 +223,8 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
   work.weight.resize(n);
   work.response.resize(n);
   for (Eigen::Index i = 0; i < n; ++i) work.sign[i] = 2.0 * y[i] - 1.0;
-  double previous = probabilitiesAndDeviance(eta, work);
+  double previous = sweep(eta, work);
+  if (!std::isfinite(previous)) return fit;
   bool converged = false;
   for (int iteration = 0; iteration < kMostIterations && !converged; ++iteration) {
     const Step step = irlsStep(work.compact, cell_columns, design.dense, iteration == 0, eta, work);
@@ -243,7 +244,7 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
                                       {reduced_columns.data(), reduced_columns.rows(), reduced_columns.cols()}},
                          y, eta, work);
     }
-    const double current = probabilitiesAndDeviance(eta, work);
+    const double current = sweep(eta, work);
     if (!std::isfinite(current)) break;
     // Separated classes drive fitted probabilities to 0 or 1 without
     // converging: once one is that close, the fit is refused as it would be.
