@@ -98,4 +98,27 @@ void tripleInformationGainBoundsAvx2(const TripleBoundRequest& request, double* 
 using PairInformationGainBounds = void (*)(const PairBoundRequest& request, double* bounds);
 using TripleInformationGainBounds = void (*)(const TripleBoundRequest& request, double* bounds);
 
+// The bounds of pairs of 3-level markers whose tables are a permutation's
+// counted class beside the run's cell totals (which no permutation
+// changes): pair j's cell e has counted[0][e * counted_stride + j] (plus
+// counted[1][...], when the class is split over two entries) samples of
+// the counted class and totals[e * totals_stride + j] in all; the other
+// class has the rest. Rows are read in whole groups of eight pairs, so
+// they (and bounds, cases, samples) need initialised room up to the next
+// multiple of 8. Beside each bound: the table's cases and samples (for
+// RIG's floor of the phenotype entropy), where asked for.
+struct CountedClassBoundRequest {
+  const int* counted[2] = {nullptr, nullptr};
+  long counted_stride = 0;
+  const int* totals = nullptr;
+  long totals_stride = 0;
+  int count = 0;
+  int counted_class = 1;  // 1: the counted samples are the cases
+  BoundRequest bound;     // q, divergence_factor, fixed totals (cells: 9)
+};
+void countedClassBoundsScalar(const CountedClassBoundRequest& request, double* bounds, int* cases,
+                              int* samples);
+void countedClassBoundsAvx2(const CountedClassBoundRequest& request, double* bounds, int* cases,
+                            int* samples);
+
 #endif  // GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_H

@@ -237,6 +237,54 @@ GORVA_TARGET_AVX2 void pairInformationGainBoundsAvx2(const PairBoundRequest& req
   }
 }
 
+GORVA_TARGET_AVX2 void countedClassBoundsAvx2(const CountedClassBoundRequest& request,
+                                              double* bounds, int* cases_out, int* samples_out) {
+  constexpr int kCells = 9;
+  BoundRequest terms = request.bound;
+  terms.cells = kCells;
+  if (!singlePrecisionServes(kCells, terms.q)) {
+    countedClassBoundsScalar(request, bounds, cases_out, samples_out);
+    return;
+  }
+  const __m256 fraction = _mm256_set1_ps(static_cast<float>(terms.q));
+  const bool counts_cases = request.counted_class == 1;
+  for (int j = 0; j < request.count; j += kPairBlock) {
+    __m256i controls = _mm256_setzero_si256();
+    __m256i cases = _mm256_setzero_si256();
+    __m256 shifted = _mm256_setzero_ps();
+    for (int e = 0; e < kCells; ++e) {
+      const long at = e * request.counted_stride + j;
+      __m256i own = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(request.counted[0] + at));
+      if (request.counted[1] != nullptr)
+        own = _mm256_add_epi32(
+            own, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(request.counted[1] + at)));
+      const __m256i total = _mm256_loadu_si256(
+          reinterpret_cast<const __m256i*>(request.totals + e * request.totals_stride + j));
+      const __m256i other = _mm256_sub_epi32(total, own);
+      const __m256i a = counts_cases ? other : own;
+      const __m256i b = counts_cases ? own : other;
+      controls = _mm256_add_epi32(controls, a);
+      cases = _mm256_add_epi32(cases, b);
+      shifted = addShiftedTerm(a, b, fraction, shifted);
+    }
+    const __m256i samples = _mm256_add_epi32(controls, cases);
+    if (cases_out != nullptr) _mm256_storeu_si256(reinterpret_cast<__m256i*>(cases_out + j), cases);
+    if (samples_out != nullptr)
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples_out + j), samples);
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(
+            _mm256_cmpgt_epi32(samples, _mm256_set1_epi32(kSinglePrecisionTotal - 1)))) != 0) {
+      CountedClassBoundRequest part = request;
+      part.counted[0] += j;
+      if (part.counted[1] != nullptr) part.counted[1] += j;
+      part.totals += j;
+      part.count = std::min(kPairBlock, request.count - j);
+      countedClassBoundsScalar(part, bounds + j, nullptr, nullptr);
+      continue;
+    }
+    finishEight(terms, shifted, controls, cases, offFixedTotals(terms, controls, cases), bounds + j);
+  }
+}
+
 namespace {
 
 // Entry e of eight consecutive 8-int records (record t at records + 8 t)

@@ -165,6 +165,14 @@ PairClassCounter::PairClassCounter(const BitPlanes& planes, const LevelGaps& gap
       throw std::bad_alloc();
     first_rows_.assign(static_cast<std::size_t>(2 * kNibbleLevels) * row_words_, 0);
     free_counts_.assign(static_cast<std::size_t>(groups * kPairLanes + kPairBlock) * kPairCounts, 0);
+    by_cell_stride_ = kByCellLead + block_markers_ + 2 * kPairBlock;
+    by_cell_.assign(static_cast<std::size_t>(2 * cells() * by_cell_stride_), 0);
+    const int markers = planes.markerCount();
+    level_stride_ = markers + 2 * kPairBlock;
+    level_totals_.assign(static_cast<std::size_t>(4 * level_stride_), 0);
+    for (int m = 0; m < markers; ++m) {
+      for (int k = 0; k < 4; ++k) level_totals_[k * level_stride_ + m] = planes.marginals(m)[k];
+    }
   }
 }
 
@@ -175,7 +183,9 @@ double PairClassCounter::bytesBound(double row_words, double marker_count) {
   // take their rows' room again, and their counts.
   // The first marker's nibble rows, and the extra zero group the kernel may
   // read past the last.
-  return row_words * 64 + block * 2 * cells() * sizeof(int) + marker_count * sizeof(Run) +
+  // By cell: the block's counts again, and four counts per marker.
+  return row_words * 64 + 2 * block * 2 * cells() * sizeof(int) + marker_count * sizeof(Run) +
+         (marker_count + 2 * kPairBlock) * 4 * sizeof(int) +
          (block + 2 * kPairLanes) * (marker_bytes + (kPairCounts + 1) * sizeof(int)) +
          2 * kNibbleLevels * row_words * 8;
 }
@@ -352,6 +362,10 @@ void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
   decodeLevels(run.first);
   const int offset = from - (packed_first_ + first_group * kPairLanes);
   const int count = to - from + 1;
+  if (byCell()) {
+    countByCellFromMasks(run, from, to, offset);
+    return;
+  }
   if (masks_ != nullptr) {
     countFromMasks(run, from, to, packed, group_words, offset);
     return;
@@ -417,5 +431,66 @@ GORVA_TARGET_AVX2 void PairClassCounter::countFromMasks(const Run& run, int from
       masks.second_levels[1] = second_levels[1][lane];
     }
     completeFromMasks(run.first, second, masks_[at + j], table);
+  }
+}
+
+GORVA_TARGET_AVX2 void PairClassCounter::countByCellFromMasks(const Run& run, int from, int to,
+                                                              int offset) {
+  constexpr int L = kPairLevels;
+  constexpr int kGapCounts = 2 + L;  // levels 0, 1 of the second; 0, 1, 2 of the first
+  const int at = run.at + (from - run.from);
+  const int count = to - from + 1;
+  const int first = run.first;
+  const int* first_totals = planes_.marginals(first);
+  int* const rows = by_cell_.data() + kByCellLead;
+  // Packed position p holds pair j = p - offset: groups of eight from p = 0
+  // keep the free counts' rows aligned, and their lanes outside the stretch
+  // land in the rows' lead and tail, which nobody reads.
+  for (int p = 0; p < offset + count; p += kPairBlock) {
+    const int j0 = p - offset;
+    alignas(32) int gap_counts[2][kGapCounts][kPairBlock];
+    for (int t = 0; t < kPairBlock; ++t) {
+      const int j = j0 + t;
+      if (j < 0 || j >= count) {
+        for (int cls = 0; cls < 2; ++cls)
+          for (int k = 0; k < kGapCounts; ++k) gap_counts[cls][k][t] = 0;
+        continue;
+      }
+      const PairGapMasks& masks = masks_[at + j];
+      const int second = from + j;
+      for (int cls = 0; cls < 2; ++cls) {
+        const std::uint64_t in_first = entries_[2L * first + cls];
+        const std::uint64_t in_second = entries_[2L * second + cls];
+        for (int b = 0; b < 2; ++b)
+          gap_counts[cls][b][t] = std::popcount(masks.second_levels[b] & in_first);
+        for (int a = 0; a < L; ++a)
+          gap_counts[cls][2 + a][t] = std::popcount(masks.first_levels[a] & in_second);
+      }
+    }
+    for (int cls = 0; cls < 2; ++cls) {
+      __m256i cell[L * L];  // cell a + 3 b
+      for (int b = 0; b < 2; ++b) {
+        __m256i rest = _mm256_sub_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                &level_totals_[(2 * b + cls) * level_stride_ + from + j0])),
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(gap_counts[cls][b])));
+        for (int a = 0; a < 2; ++a) {
+          cell[a + L * b] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+              &free_counts_[pairCountAt(p, pairFreeCount(a, b, cls))]));
+          rest = _mm256_sub_epi32(rest, cell[a + L * b]);
+        }
+        cell[2 + L * b] = rest;
+      }
+      for (int a = 0; a < L; ++a) {
+        cell[a + L * (L - 1)] = _mm256_sub_epi32(
+            _mm256_sub_epi32(_mm256_sub_epi32(_mm256_set1_epi32(first_totals[2 * a + cls]),
+                                              cell[a]),
+                             cell[a + L]),
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(gap_counts[cls][2 + a])));
+      }
+      for (int e = 0; e < L * L; ++e)
+        _mm256_storeu_si256(
+            reinterpret_cast<__m256i*>(rows + (cls * L * L + e) * by_cell_stride_ + j0), cell[e]);
+    }
   }
 }

@@ -71,6 +71,10 @@ constexpr int kPairLevels = 3;
 
 class PairClassCounter {
  public:
+  // Room before a by-cell row's first pair: its first group of eight may
+  // start up to three lanes before it.
+  static constexpr int kByCellLead = 8;
+
   // Whether pairs over planes of `levels` levels are counted this way.
   static bool serves(int levels, int order) { return order == 2 && levels == kPairLevels; }
 
@@ -101,6 +105,14 @@ class PairClassCounter {
   void recordMasks(std::vector<PairGapMasks>* record);
   void useMasks(const PairGapMasks* masks, const std::uint64_t* entries);
   bool packs() const { return pair_kernel_ != nullptr; }
+  // Counting from masks, a walk can hand its counts over by cell instead of
+  // as tables, the form a vector of eight bounds reads: visit's `tables`
+  // then holds, for pair j of the stretch, cell e's count of class c at
+  // tables[(9 c + e) * byCellStride() + j], with initialised room up to the
+  // next multiple of 8 pairs. Only while byCell() (masks in use).
+  void countByCell(bool on) { by_cell_on_ = on; }
+  bool byCell() const { return by_cell_on_ && masks_ != nullptr && record_ == nullptr; }
+  long byCellStride() const { return by_cell_stride_; }
 
   // Writes into out (2 ints) the pair at position i of the last walk.
   void combinationAt(int i, int* out) const;
@@ -131,6 +143,8 @@ class PairClassCounter {
                       long group_words, int offset);
   // The cells at the last levels from the pair's masks and the free counts.
   void completeFromMasks(int first, int second, const PairGapMasks& masks, int* table) const;
+  // countFromMasks by cell, eight pairs at a time.
+  void countByCellFromMasks(const Run& run, int from, int to, int offset);
 
   const BitPlanes& planes_;
   const LevelGaps& gaps_;
@@ -153,6 +167,13 @@ class PairClassCounter {
   const PairGapMasks* masks_ = nullptr;
   const std::uint64_t* entries_ = nullptr;
   std::vector<std::uint64_t> own_entries_;  // recording: the run's classes
+  bool by_cell_on_ = false;
+  long by_cell_stride_ = 0;
+  std::vector<int> by_cell_;  // 18 rows of by_cell_stride_, from kByCellLead on
+  // Per marker (with room for a group of eight beyond the last), its counts
+  // at levels 0 and 1: level_totals_[(2 b + c) * level_stride_ + marker].
+  std::vector<int> level_totals_;
+  long level_stride_ = 0;
 };
 
 template <class Visit>
@@ -173,6 +194,7 @@ void PairClassCounter::forEachFrom(const int* first, int count, Visit&& visit) {
     b = a + 1;
   }
   if (runs_.empty()) return;
+  int* const handed = byCell() ? by_cell_.data() + kByCellLead : tables_.data();
   // Second markers a block at a time, so that their rows stay in cache
   // while every run is counted against them.
   int low = runs_.front().from;
@@ -186,7 +208,7 @@ void PairClassCounter::forEachFrom(const int* first, int count, Visit&& visit) {
       const int to = run.to < block_end ? run.to : block_end;
       if (from > to) continue;
       countSegment(run, from, to);
-      if (!visit(run.at + (from - run.from), to - from + 1, tables_.data())) return;
+      if (!visit(run.at + (from - run.from), to - from + 1, handed)) return;
     }
   }
 }

@@ -1,12 +1,14 @@
 #include "engine/significance/permutation_maxima.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "core/gorva.h"
 #include "core/search_constants.h"
@@ -16,6 +18,7 @@
 #include "engine/count/unrank.h"
 #include "engine/count/worker_threads.h"
 #include "engine/count/information_gain_bound.h"
+#include "engine/count/information_gain_bound_finish.h"
 #include "engine/significance/class_tables.h"
 #include "engine/significance/pair_class_counter.h"
 #include "engine/significance/permuted_classes.h"
@@ -105,6 +108,7 @@ class MaximaWorker {
         masks_recorded_ = true;
       }
     }
+    by_cell_ = masks_recorded_ && context.sample_count < kSinglePrecisionTotal;
     for (const auto& planes : counted) {
       const bool pairs = planes->gaps != nullptr;
       pair_counters_.push_back(
@@ -120,9 +124,18 @@ class MaximaWorker {
   void scoreBlock(long long first_rank, int count) {
     unrankCombination(first_rank, context_.marker_count, order_, first_.data());
     totals_.resize(static_cast<std::size_t>(count) * cells_);
+    if (by_cell_) {
+      by_cell_stride_ = count + kPairBlock;
+      by_cell_totals_.assign(static_cast<std::size_t>(cells_) * by_cell_stride_, 0);
+    }
     const auto keep_totals = [&](int at, int n, int* tables) {
-      cellTotals(tables, static_cast<long>(n) * cells_,
-                 &totals_[static_cast<std::size_t>(at) * cells_]);
+      int* const totals = &totals_[static_cast<std::size_t>(at) * cells_];
+      cellTotals(tables, static_cast<long>(n) * cells_, totals);
+      if (by_cell_) {
+        for (int j = 0; j < n; ++j)
+          for (int e = 0; e < cells_; ++e)
+            by_cell_totals_[e * by_cell_stride_ + at + j] = totals[j * cells_ + e];
+      }
       return true;
     };
     if (pair_totals_counter_) {
@@ -134,8 +147,10 @@ class MaximaWorker {
       Permuted* const* members = counted_[p]->members;
       if (pair_counters_[p]) {
         PairClassCounter& counter = *pair_counters_[p];
-        if (masks_recorded_ && counter.packs() && !counted_[p]->gap_entries.empty())
+        if (masks_recorded_ && counter.packs() && !counted_[p]->gap_entries.empty()) {
           counter.useMasks(gap_masks_.data(), counted_[p]->gap_entries.data());
+          counter.countByCell(by_cell_);
+        }
         scoreCounted(counter, members, count);
       } else if (counters_[p]) {
         scoreCounted(*counters_[p], members, count);
@@ -157,6 +172,19 @@ class MaximaWorker {
   void scoreCounted(Counter& counter, Permuted* const* members, int count) {
     counter.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
       stretchCombination(counter, at);
+      if constexpr (std::is_same_v<Counter, PairClassCounter>) {
+        if (counter.byCell()) {
+          const long stride = counter.byCellStride();
+          const int* const cases_rows = tables + static_cast<long>(cells_) * stride;
+          if (members[1] == nullptr) {
+            scoreByCell(*members[0], at, n, {tables, cases_rows}, stride);
+          } else {
+            scoreByCell(*members[0], at, n, {tables, nullptr}, stride);
+            scoreByCell(*members[1], at, n, {cases_rows, nullptr}, stride);
+          }
+          return true;
+        }
+      }
       if (members[1] == nullptr) {
         scoreStretch(*members[0], at, n, tables, CountedEntries::kBoth);
       } else {
@@ -229,9 +257,91 @@ class MaximaWorker {
     }
   }
 
+  // Tables at..at + n - 1 of a walk that hands its counts over by cell:
+  // their bounds straight from the counted class's rows (the cases' rows
+  // added when the class is split over both) and the block's totals, and a
+  // table only for those the bounds leave in.
+  void scoreByCell(Permuted& permuted, int at, int n, std::array<const int*, 2> counted,
+                   long stride) {
+    const SearchContext& context = permuted.context;
+    const bool bounded = std::isfinite(permuted.divergence_factor);
+    const std::size_t room = static_cast<std::size_t>(n) + kPairBlock;
+    bounds_buffer_.resize(room);
+    case_sums_.resize(room);
+    sample_sums_.resize(room);
+    const int* const totals = by_cell_totals_.data() + at;
+    if (bounded) {
+      CountedClassBoundRequest request;
+      request.counted[0] = counted[0];
+      request.counted[1] = counted[1];
+      request.counted_stride = stride;
+      request.totals = totals;
+      request.totals_stride = by_cell_stride_;
+      request.count = n;
+      request.counted_class = permuted.counted_class;
+      if (context.missing_code != kMethodAvailable) {
+        request.bound.fixed_controls = context.controls;
+        request.bound.fixed_cases = context.cases;
+      }
+      request.bound.q = permuted.q;
+      request.bound.divergence_factor = permuted.divergence_factor;
+      countedClassBoundsAvx2(request, bounds_buffer_.data(), case_sums_.data(),
+                             sample_sums_.data());
+    }
+    double prefix_gains = 0;
+    int first_last = 0;
+    if (context.measure == kRankBySynergy) {
+      prefix_gains = singleGainSum(combination_.data(), order_ - 1, context.single_gains);
+      first_last = stretch_last_;
+    }
+    tables_.resize(static_cast<std::size_t>(table_ints_));
+    int* const table = tables_.data();
+    const int own = permuted.counted_class;
+    double maximum = permuted.maximum.load(std::memory_order_relaxed);
+    for (int j = 0; j < n; ++j) {
+      if (bounded && !mayExceedGiven(permuted, bounds_buffer_[j], maximum, prefix_gains,
+                                     first_last + j, case_sums_[j], sample_sums_[j]))
+        continue;
+      for (int e = 0; e < cells_; ++e) {
+        int count = counted[0][e * stride + j];
+        if (counted[1] != nullptr) count += counted[1][e * stride + j];
+        table[2 * e + own] = count;
+        table[2 * e + 1 - own] = totals[e * by_cell_stride_ + j] - count;
+      }
+      double pair[2];
+      exactMeasurePair(context, table, table_ints_, score_sums_.data(), pair);
+      const int* combination = nullptr;
+      if (context.measure == kRankBySynergy) {
+        combination_[order_ - 1] = first_last + j;
+        combination = combination_.data();
+      }
+      const double key = rankingKey(context, pair, combination, order_);
+      if (key > maximum) {
+        permuted.raise(key);
+        maximum = permuted.maximum.load(std::memory_order_relaxed);
+      }
+    }
+  }
+
   // False when the table's IG bound rules out a key above `maximum`.
   bool mayExceed(const Permuted& permuted, const int* table, double bound, double maximum,
                  double prefix_gains, int last) const {
+    long controls_sum = 0;
+    long cases_sum = 0;
+    if (permuted.context.measure == kRankByRIG) {
+      for (int i = 0; i < table_ints_; i += 2) {
+        controls_sum += table[i];
+        cases_sum += table[i + 1];
+      }
+    }
+    return mayExceedGiven(permuted, bound, maximum, prefix_gains, last,
+                          static_cast<double>(cases_sum),
+                          static_cast<double>(controls_sum + cases_sum));
+  }
+
+  // The same from the table's cases and samples, which only RIG reads.
+  bool mayExceedGiven(const Permuted& permuted, double bound, double maximum, double prefix_gains,
+                      int last, double table_cases, double table_samples) const {
     const SearchContext& context = permuted.context;
     if (context.measure == kRankBySynergy)
       return !(bound < maximum + (prefix_gains + context.single_gains[last]));
@@ -240,14 +350,8 @@ class MaximaWorker {
     double cases = context.cases;
     double n = context.N;
     if (context.missing_code == kMethodAvailable) {
-      long controls_sum = 0;
-      long cases_sum = 0;
-      for (int i = 0; i < table_ints_; i += 2) {
-        controls_sum += table[i];
-        cases_sum += table[i + 1];
-      }
-      cases = static_cast<double>(cases_sum);
-      n = static_cast<double>(controls_sum + cases_sum);
+      cases = table_cases;
+      n = table_samples;
     }
     const double p = cases / n;
     return !(bound < maximum * (4 * p * (1 - p)) * kEntropyFloorSlack);
@@ -272,6 +376,13 @@ class MaximaWorker {
   bool masks_recorded_ = false;
   std::vector<int> tables_;
   std::vector<double> bounds_buffer_;
+  // Pairs handed over by cell: the block's totals by cell (row e, stride
+  // by_cell_stride_, pair at its walk position) and each stretch's sums.
+  bool by_cell_ = false;
+  long by_cell_stride_ = 0;
+  std::vector<int> by_cell_totals_;
+  std::vector<int> case_sums_;
+  std::vector<int> sample_sums_;
   std::vector<double> score_sums_;
 };
 
@@ -314,13 +425,15 @@ double permutationMaximaBytesBound(double marker_count, double sample_count, int
       static_cast<double>(blockCombinations(static_cast<int>(std::min(cells, 1e9)), marker_count));
   // Per worker: the totals' counters, a block's totals and a stretch of
   // combined tables with their bounds (a stretch is at most a block), and
-  // for pairs a block's gap masks and the run counter's class bits. Once,
+  // for pairs a block's gap masks, its totals by cell with their sums and
+  // the run counter's class bits. Once,
   // for pairs: the gaps of the run's planes.
   const bool pairs = PairClassCounter::serves(levels, order);
   const double worker =
       CellCounter::bytesBound(levels, order, rowWords(sample_count), marker_count, block) +
       (pairs ? PairClassCounter::bytesBound(rowWords(sample_count), marker_count) : 0) +
       block * cells * sizeof(int) + block * (2 * cells * sizeof(int) + sizeof(double)) +
+      (pairs ? block * (cells + 2) * sizeof(int) : 0) +
       (pairs ? block * sizeof(PairGapMasks) + 2 * marker_count * sizeof(std::uint64_t) : 0);
   const double run_gaps = pairs ? LevelGaps::bytesBound(marker_count, rowWords(sample_count)) : 0;
   // The group's phenotypes are held beside it, and a block of decoded and
