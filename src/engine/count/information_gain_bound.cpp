@@ -33,8 +33,7 @@ void informationGainBoundsScalar(const BoundRequest& request, double* bounds) {
   }
 }
 
-void countedClassBoundsScalar(const CountedClassBoundRequest& request, double* bounds, int* cases,
-                              int* samples) {
+void countedClassBoundsScalar(const CountedClassBoundRequest& request, double* bounds, int* cases) {
   constexpr int kCells = 9;
   const int counted_class = request.counted_class;
   BoundRequest one = request.bound;
@@ -44,7 +43,6 @@ void countedClassBoundsScalar(const CountedClassBoundRequest& request, double* b
   for (int j = 0; j < request.count; ++j) {
     int table[2 * kCells];
     long case_sum = 0;
-    long sample_sum = 0;
     for (int e = 0; e < kCells; ++e) {
       int own = request.counted[0][e * request.counted_stride + j];
       if (request.counted[1] != nullptr) own += request.counted[1][e * request.counted_stride + j];
@@ -52,12 +50,10 @@ void countedClassBoundsScalar(const CountedClassBoundRequest& request, double* b
       table[2 * e + counted_class] = own;
       table[2 * e + 1 - counted_class] = total - own;
       case_sum += table[2 * e + 1];
-      sample_sum += total;
     }
     one.tables = table;
     informationGainBoundsScalar(one, bounds + j);
     if (cases != nullptr) cases[j] = static_cast<int>(case_sum);
-    if (samples != nullptr) samples[j] = static_cast<int>(sample_sum);
   }
 }
 

@@ -103,22 +103,25 @@ using TripleInformationGainBounds = void (*)(const TripleBoundRequest& request, 
 // changes): pair j's cell e has counted[0][e * counted_stride + j] (plus
 // counted[1][...], when the class is split over two entries) samples of
 // the counted class and totals[e * totals_stride + j] in all; the other
-// class has the rest. Rows are read in whole groups of eight pairs, so
-// they (and bounds, cases, samples) need initialised room up to the next
-// multiple of 8. Beside each bound: the table's cases and samples (for
-// RIG's floor of the phenotype entropy), where asked for.
+// class has the rest. What the totals alone decide is given once for every
+// permutation: inverses[e * totals_stride + j] = 1 / that total rounded to
+// a float (1 for an empty cell), samples[j] = the sum of pair j's totals.
+// Rows are read in whole groups of eight pairs, so they (and bounds, cases)
+// need initialised room up to the next multiple of 8. Beside each bound:
+// the table's cases (for RIG's floor of the phenotype entropy), where
+// asked for.
 struct CountedClassBoundRequest {
   const int* counted[2] = {nullptr, nullptr};
   long counted_stride = 0;
   const int* totals = nullptr;
+  const float* inverses = nullptr;
   long totals_stride = 0;
+  const int* samples = nullptr;
   int count = 0;
   int counted_class = 1;  // 1: the counted samples are the cases
   BoundRequest bound;     // q, divergence_factor, fixed totals (cells: 9)
 };
-void countedClassBoundsScalar(const CountedClassBoundRequest& request, double* bounds, int* cases,
-                              int* samples);
-void countedClassBoundsAvx2(const CountedClassBoundRequest& request, double* bounds, int* cases,
-                            int* samples);
+void countedClassBoundsScalar(const CountedClassBoundRequest& request, double* bounds, int* cases);
+void countedClassBoundsAvx2(const CountedClassBoundRequest& request, double* bounds, int* cases);
 
 #endif  // GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_H

@@ -237,40 +237,45 @@ GORVA_TARGET_AVX2 void pairInformationGainBoundsAvx2(const PairBoundRequest& req
   }
 }
 
-GORVA_TARGET_AVX2 void countedClassBoundsAvx2(const CountedClassBoundRequest& request,
-                                              double* bounds, int* cases_out, int* samples_out) {
+namespace {
+
+// finishFour with one division: 1 / n rounded, then products. Each product
+// adds a relative rounding of 2^-53 or so: to what the bound subtracts,
+// far inside the 2^-40 its factor is lowered by, and to the rest, inside
+// the bound's slack.
+GORVA_TARGET_AVX2 GORVA_INLINE __m256d finishFourByInverse(const BoundRequest& request,
+                                                           __m256d shifted, __m256d controls,
+                                                           __m256d cases, __m256d unbounded) {
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d n = _mm256_add_pd(controls, cases);
+  const __m256d inverse = _mm256_div_pd(_mm256_set1_pd(1.0), n);
+  const __m256d off = _mm256_fnmadd_pd(_mm256_set1_pd(request.q), n, cases);
+  const __m256d numerator = _mm256_max_pd(
+      zero, _mm256_fmsub_pd(_mm256_set1_pd(request.divergence_factor),
+                            _mm256_mul_pd(shifted, _mm256_set1_pd(kShiftedSumSlack)),
+                            _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(kPinskerBits),
+                                                        _mm256_mul_pd(off, off)),
+                                          inverse)));
+  const __m256d bound =
+      _mm256_fmadd_pd(_mm256_mul_pd(numerator, inverse), _mm256_set1_pd(kBoundSlack),
+                      _mm256_set1_pd(boundFloor(request.cells)));
+  const __m256d absent = _mm256_or_pd(
+      _mm256_or_pd(_mm256_cmp_pd(controls, zero, _CMP_EQ_OQ), _mm256_cmp_pd(cases, zero, _CMP_EQ_OQ)),
+      _mm256_cmp_pd(unbounded, zero, _CMP_NEQ_OQ));
+  return _mm256_blendv_pd(bound, _mm256_set1_pd(std::numeric_limits<double>::infinity()), absent);
+}
+
+// Groups of eight pairs whose samples single precision holds, the class
+// counted and whether it is split over two rows fixed per instantiation.
+template <bool kCountsCases, bool kSplit>
+GORVA_TARGET_AVX2 void countedClassGroups(const CountedClassBoundRequest& request,
+                                          const BoundRequest& terms, double* bounds,
+                                          int* cases_out) {
   constexpr int kCells = 9;
-  BoundRequest terms = request.bound;
-  terms.cells = kCells;
-  if (!singlePrecisionServes(kCells, terms.q)) {
-    countedClassBoundsScalar(request, bounds, cases_out, samples_out);
-    return;
-  }
   const __m256 fraction = _mm256_set1_ps(static_cast<float>(terms.q));
-  const bool counts_cases = request.counted_class == 1;
   for (int j = 0; j < request.count; j += kPairBlock) {
-    __m256i controls = _mm256_setzero_si256();
-    __m256i cases = _mm256_setzero_si256();
-    __m256 shifted = _mm256_setzero_ps();
-    for (int e = 0; e < kCells; ++e) {
-      const long at = e * request.counted_stride + j;
-      __m256i own = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(request.counted[0] + at));
-      if (request.counted[1] != nullptr)
-        own = _mm256_add_epi32(
-            own, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(request.counted[1] + at)));
-      const __m256i total = _mm256_loadu_si256(
-          reinterpret_cast<const __m256i*>(request.totals + e * request.totals_stride + j));
-      const __m256i other = _mm256_sub_epi32(total, own);
-      const __m256i a = counts_cases ? other : own;
-      const __m256i b = counts_cases ? own : other;
-      controls = _mm256_add_epi32(controls, a);
-      cases = _mm256_add_epi32(cases, b);
-      shifted = addShiftedTerm(a, b, fraction, shifted);
-    }
-    const __m256i samples = _mm256_add_epi32(controls, cases);
-    if (cases_out != nullptr) _mm256_storeu_si256(reinterpret_cast<__m256i*>(cases_out + j), cases);
-    if (samples_out != nullptr)
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples_out + j), samples);
+    const __m256i samples =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(request.samples + j));
     if (_mm256_movemask_ps(_mm256_castsi256_ps(
             _mm256_cmpgt_epi32(samples, _mm256_set1_epi32(kSinglePrecisionTotal - 1)))) != 0) {
       CountedClassBoundRequest part = request;
@@ -278,10 +283,67 @@ GORVA_TARGET_AVX2 void countedClassBoundsAvx2(const CountedClassBoundRequest& re
       if (part.counted[1] != nullptr) part.counted[1] += j;
       part.totals += j;
       part.count = std::min(kPairBlock, request.count - j);
-      countedClassBoundsScalar(part, bounds + j, nullptr, nullptr);
+      countedClassBoundsScalar(part, bounds + j, cases_out == nullptr ? nullptr : cases_out + j);
       continue;
     }
-    finishEight(terms, shifted, controls, cases, offFixedTotals(terms, controls, cases), bounds + j);
+    __m256i own_sum = _mm256_setzero_si256();
+    __m256 shifted = _mm256_setzero_ps();
+    for (int e = 0; e < kCells; ++e) {
+      const long at = e * request.counted_stride + j;
+      __m256i own = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(request.counted[0] + at));
+      if constexpr (kSplit)
+        own = _mm256_add_epi32(
+            own, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(request.counted[1] + at)));
+      own_sum = _mm256_add_epi32(own_sum, own);
+      const long cell = e * request.totals_stride + j;
+      // Counts below 2^24 are exact in single precision, and so is n - own.
+      const __m256 n = _mm256_cvtepi32_ps(
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(request.totals + cell)));
+      const __m256 counted = _mm256_cvtepi32_ps(own);
+      const __m256 b = kCountsCases ? counted : _mm256_sub_ps(n, counted);
+      const __m256 d = _mm256_fnmadd_ps(fraction, n, b);  // b - q n
+      shifted = _mm256_fmadd_ps(_mm256_mul_ps(d, d), _mm256_loadu_ps(request.inverses + cell),
+                                shifted);
+    }
+    const __m256i cases = kCountsCases ? own_sum : _mm256_sub_epi32(samples, own_sum);
+    const __m256i controls = _mm256_sub_epi32(samples, cases);
+    if (cases_out != nullptr) _mm256_storeu_si256(reinterpret_cast<__m256i*>(cases_out + j), cases);
+    const __m256i unbounded = offFixedTotals(terms, controls, cases);
+    for (int h = 0; h < 2; ++h) {
+      const __m128i controls_half =
+          h == 0 ? _mm256_castsi256_si128(controls) : _mm256_extracti128_si256(controls, 1);
+      const __m128i cases_half =
+          h == 0 ? _mm256_castsi256_si128(cases) : _mm256_extracti128_si256(cases, 1);
+      const __m128i unbounded_half =
+          h == 0 ? _mm256_castsi256_si128(unbounded) : _mm256_extracti128_si256(unbounded, 1);
+      const __m128 shifted_half =
+          h == 0 ? _mm256_castps256_ps128(shifted) : _mm256_extractf128_ps(shifted, 1);
+      _mm256_storeu_pd(bounds + j + 4 * h,
+                       finishFourByInverse(terms, _mm256_cvtps_pd(shifted_half),
+                                           _mm256_cvtepi32_pd(controls_half),
+                                           _mm256_cvtepi32_pd(cases_half),
+                                           _mm256_cvtepi32_pd(unbounded_half)));
+    }
+  }
+}
+
+}  // namespace
+
+GORVA_TARGET_AVX2 void countedClassBoundsAvx2(const CountedClassBoundRequest& request,
+                                              double* bounds, int* cases) {
+  BoundRequest terms = request.bound;
+  terms.cells = 9;
+  if (!singlePrecisionServes(terms.cells, terms.q)) {
+    countedClassBoundsScalar(request, bounds, cases);
+    return;
+  }
+  const bool split = request.counted[1] != nullptr;
+  if (request.counted_class == 1) {
+    split ? countedClassGroups<true, true>(request, terms, bounds, cases)
+          : countedClassGroups<true, false>(request, terms, bounds, cases);
+  } else {
+    split ? countedClassGroups<false, true>(request, terms, bounds, cases)
+          : countedClassGroups<false, false>(request, terms, bounds, cases);
   }
 }
 

@@ -127,14 +127,24 @@ class MaximaWorker {
     if (by_cell_) {
       by_cell_stride_ = count + kPairBlock;
       by_cell_totals_.assign(static_cast<std::size_t>(cells_) * by_cell_stride_, 0);
+      by_cell_inverses_.assign(static_cast<std::size_t>(cells_) * by_cell_stride_, 1.0f);
+      by_cell_samples_.assign(static_cast<std::size_t>(by_cell_stride_), 0);
     }
     const auto keep_totals = [&](int at, int n, int* tables) {
       int* const totals = &totals_[static_cast<std::size_t>(at) * cells_];
       cellTotals(tables, static_cast<long>(n) * cells_, totals);
       if (by_cell_) {
-        for (int j = 0; j < n; ++j)
-          for (int e = 0; e < cells_; ++e)
-            by_cell_totals_[e * by_cell_stride_ + at + j] = totals[j * cells_ + e];
+        for (int j = 0; j < n; ++j) {
+          int samples = 0;
+          for (int e = 0; e < cells_; ++e) {
+            const int total = totals[j * cells_ + e];
+            by_cell_totals_[e * by_cell_stride_ + at + j] = total;
+            by_cell_inverses_[e * by_cell_stride_ + at + j] =
+                1.0f / static_cast<float>(total > 0 ? total : 1);
+            samples += total;
+          }
+          by_cell_samples_[at + j] = samples;
+        }
       }
       return true;
     };
@@ -268,7 +278,6 @@ class MaximaWorker {
     const std::size_t room = static_cast<std::size_t>(n) + kPairBlock;
     bounds_buffer_.resize(room);
     case_sums_.resize(room);
-    sample_sums_.resize(room);
     const int* const totals = by_cell_totals_.data() + at;
     if (bounded) {
       CountedClassBoundRequest request;
@@ -276,6 +285,8 @@ class MaximaWorker {
       request.counted[1] = counted[1];
       request.counted_stride = stride;
       request.totals = totals;
+      request.inverses = by_cell_inverses_.data() + at;
+      request.samples = by_cell_samples_.data() + at;
       request.totals_stride = by_cell_stride_;
       request.count = n;
       request.counted_class = permuted.counted_class;
@@ -285,8 +296,7 @@ class MaximaWorker {
       }
       request.bound.q = permuted.q;
       request.bound.divergence_factor = permuted.divergence_factor;
-      countedClassBoundsAvx2(request, bounds_buffer_.data(), case_sums_.data(),
-                             sample_sums_.data());
+      countedClassBoundsAvx2(request, bounds_buffer_.data(), case_sums_.data());
     }
     double prefix_gains = 0;
     int first_last = 0;
@@ -300,7 +310,7 @@ class MaximaWorker {
     double maximum = permuted.maximum.load(std::memory_order_relaxed);
     for (int j = 0; j < n; ++j) {
       if (bounded && !mayExceedGiven(permuted, bounds_buffer_[j], maximum, prefix_gains,
-                                     first_last + j, case_sums_[j], sample_sums_[j]))
+                                     first_last + j, case_sums_[j], by_cell_samples_[at + j]))
         continue;
       for (int e = 0; e < cells_; ++e) {
         int count = counted[0][e * stride + j];
@@ -377,12 +387,14 @@ class MaximaWorker {
   std::vector<int> tables_;
   std::vector<double> bounds_buffer_;
   // Pairs handed over by cell: the block's totals by cell (row e, stride
-  // by_cell_stride_, pair at its walk position) and each stretch's sums.
+  // by_cell_stride_, pair at its walk position), their inverses and each
+  // pair's samples, shared by every permutation; a stretch's case sums.
   bool by_cell_ = false;
   long by_cell_stride_ = 0;
   std::vector<int> by_cell_totals_;
+  std::vector<float> by_cell_inverses_;
+  std::vector<int> by_cell_samples_;
   std::vector<int> case_sums_;
-  std::vector<int> sample_sums_;
   std::vector<double> score_sums_;
 };
 
@@ -425,7 +437,7 @@ double permutationMaximaBytesBound(double marker_count, double sample_count, int
       static_cast<double>(blockCombinations(static_cast<int>(std::min(cells, 1e9)), marker_count));
   // Per worker: the totals' counters, a block's totals and a stretch of
   // combined tables with their bounds (a stretch is at most a block), and
-  // for pairs a block's gap masks, its totals by cell with their sums and
+  // for pairs a block's gap masks, its totals by cell with their inverses and sums and
   // the run counter's class bits. Once,
   // for pairs: the gaps of the run's planes.
   const bool pairs = PairClassCounter::serves(levels, order);
@@ -433,7 +445,7 @@ double permutationMaximaBytesBound(double marker_count, double sample_count, int
       CellCounter::bytesBound(levels, order, rowWords(sample_count), marker_count, block) +
       (pairs ? PairClassCounter::bytesBound(rowWords(sample_count), marker_count) : 0) +
       block * cells * sizeof(int) + block * (2 * cells * sizeof(int) + sizeof(double)) +
-      (pairs ? block * (cells + 2) * sizeof(int) : 0) +
+      (pairs ? block * (2 * cells + 3) * sizeof(int) : 0) +
       (pairs ? block * sizeof(PairGapMasks) + 2 * marker_count * sizeof(std::uint64_t) : 0);
   const double run_gaps = pairs ? LevelGaps::bytesBound(marker_count, rowWords(sample_count)) : 0;
   // The group's phenotypes are held beside it, and a block of decoded and

@@ -416,3 +416,95 @@ TEST(InformationGainBound, NoTableWhoseKeyIntervalReachesTheThresholdIsRuledOut)
 }
 
 }  // namespace
+
+TEST(InformationGainBound, PairsFromACountedClassAndTheirTotalsAgreeWithTheirTables) {
+  // A permutation's pairs as the walk hands them over: one class's counts
+  // by cell (or split over two rows that add up) beside the cell totals,
+  // for either class counted, stretches of any length (partial groups of
+  // eight), with and without fixed totals (a table off them gets none).
+  // Bounds never below the exact gain, the vector version with the
+  // portable one, and the cases handed back are the table's.
+  constexpr int kCells = 9;
+  std::mt19937 random(29);
+  const double q = roundedFraction(0.43);
+  for (int count = 1; count <= 19; ++count) {
+    const Stretch stretch = randomStretch(random, count, kCells, 40 + 97 * count, 0);
+    const long stride = count + 8;
+    for (int counted_class = 0; counted_class < 2; ++counted_class) {
+      for (const bool split : {false, true}) {
+        std::vector<int> rows[2] = {std::vector<int>(kCells * stride, 0),
+                                    std::vector<int>(kCells * stride, 0)};
+        std::vector<int> totals(kCells * stride, 0);
+        std::vector<float> inverses(kCells * stride, 1.0f);
+        std::vector<int> samples(stride, 0);
+        for (int j = 0; j < count; ++j) {
+          const int* table = &stretch.ints[static_cast<std::size_t>(j) * stretch.stride];
+          for (int e = 0; e < kCells; ++e) {
+            const int own = table[2 * e + counted_class];
+            rows[0][e * stride + j] = split ? own / 3 : own;
+            rows[1][e * stride + j] = split ? own - own / 3 : 0;
+            totals[e * stride + j] = table[2 * e] + table[2 * e + 1];
+            if (totals[e * stride + j] > 0) inverses[e * stride + j] = 1.0f / totals[e * stride + j];
+            samples[j] += totals[e * stride + j];
+          }
+        }
+        const int* first = stretch.ints.data();
+        int first_controls = 0;
+        int first_cases = 0;
+        for (int e = 0; e < kCells; ++e) {
+          first_controls += first[2 * e];
+          first_cases += first[2 * e + 1];
+        }
+        for (const bool fixed : {false, true}) {
+          CountedClassBoundRequest request;
+          request.counted[0] = rows[0].data();
+          request.counted[1] = split ? rows[1].data() : nullptr;
+          request.counted_stride = stride;
+          request.totals = totals.data();
+          request.inverses = inverses.data();
+          request.totals_stride = stride;
+          request.samples = samples.data();
+          request.count = count;
+          request.counted_class = counted_class;
+          request.bound = requestFor(nullptr, count, 0, kCells, q);
+          if (fixed) {
+            request.bound.fixed_controls = first_controls;
+            request.bound.fixed_cases = first_cases;
+          }
+          std::vector<double> reference(stride, -1.0);
+          std::vector<int> reference_cases(stride, -1);
+          countedClassBoundsScalar(request, reference.data(), reference_cases.data());
+          std::vector<double> bounds = reference;
+          std::vector<int> cases = reference_cases;
+          if (simdPathSupported(SimdPath::kAvx2))
+            countedClassBoundsAvx2(request, bounds.data(), cases.data());
+          for (int j = 0; j < count; ++j) {
+            const int* table = &stretch.ints[static_cast<std::size_t>(j) * stretch.stride];
+            SCOPED_TRACE(testing::Message() << "count " << count << " class " << counted_class
+                                            << " split " << split << " fixed " << fixed << " pair " << j);
+            int table_controls = 0;
+            int table_cases = 0;
+            for (int e = 0; e < kCells; ++e) {
+              table_controls += table[2 * e];
+              table_cases += table[2 * e + 1];
+            }
+            EXPECT_EQ(cases[j], table_cases);
+            EXPECT_EQ(reference_cases[j], table_cases);
+            const double exact = exactMeasure(table, kCells, 0);
+            if (fixed && (table_controls != first_controls || table_cases != first_cases)) {
+              EXPECT_EQ(bounds[j], kInfinity);
+              continue;
+            }
+            if (std::isnan(exact)) {
+              EXPECT_EQ(bounds[j], kInfinity);
+              continue;
+            }
+            EXPECT_GE(bounds[j], exact);
+            EXPECT_GE(reference[j], exact);
+            EXPECT_NEAR(bounds[j], reference[j], agreementTolerance(table, kCells, q, reference[j]));
+          }
+        }
+      }
+    }
+  }
+}
