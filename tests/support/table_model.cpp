@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <set>
 #include <utility>
 
@@ -58,9 +59,7 @@ double logisticInteraction(const OracleCells& cells, int& df) {
     int i = 0;
     for (const auto& [key, counts] : cells) {
       const double n = counts.first + counts.second;
-      double eta = 0;
-      for (int j = 0; j < p; ++j) eta += design[i][j] * beta[j];
-      const double pi = 1 / (1 + std::exp(-eta));
+      const double pi = 1 / (1 + std::exp(-std::inner_product(beta.begin(), beta.end(), design[i].begin(), 0.0)));
       for (int j = 0; j < p; ++j) {
         h[j][p] += design[i][j] * (counts.second - n * pi);
         for (int l = 0; l < p; ++l) h[j][l] += design[i][j] * design[i][l] * n * pi * (1 - pi);
@@ -86,10 +85,7 @@ double logisticInteraction(const OracleCells& cells, int& df) {
   int i = 0;
   for (const auto& [key, counts] : cells) {
     const double n = counts.first + counts.second;
-    double eta = 0;
-    for (int j = 0; j < p; ++j) eta += design[i][j] * beta[j];
-    ++i;
-    const double mu = n / (1 + std::exp(-eta));
+    const double mu = n / (1 + std::exp(-std::inner_product(beta.begin(), beta.end(), design[i++].begin(), 0.0)));
     if (counts.second > 0) deviance += 2 * counts.second * std::log(counts.second / mu);
     if (counts.first > 0) deviance += 2 * counts.first * std::log(counts.first / (n - mu));
   }
