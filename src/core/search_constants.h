@@ -67,18 +67,26 @@ constexpr double kMaxIndexedCount = static_cast<double>(INT_MAX);
 
 constexpr const char* kVersionText = GORVA_VERSION;
 
-// C(n, k) as a real number (0 outside 0 <= k <= n): the running product
-// C(n - k' + i, i) for i = 1..k', k' = min(k, n - k), multiplying before
-// dividing so that every intermediate value is an exact integer while it
-// stays below 2^53. The walk stops once the value overflows to infinity,
-// within about a thousand steps since C(n, i) >= 2^i for i <= n / 2.
-constexpr double combinationsOf(long long n, long long k) {
+// C(n, k) in the arithmetic of Number (0 outside 0 <= k <= n): the running
+// product C(n - k' + i, i) for i = 1..k', k' = min(k, n - k), multiplying
+// before dividing so that every intermediate value is an exact integer
+// while Number holds it. The values only grow, so the walk stops at the
+// first one above `cap` and returns it: a saturated count, never a wrapped
+// one (an integer Number must hold cap times n).
+template <class Number>
+constexpr Number binomialUpTo(long long n, long long k, Number cap) {
   if (k < 0 || k > n) return 0;
   const long long smaller = k < n - k ? k : n - k;
-  double value = 1;
-  for (long long i = 1; i <= smaller && value <= std::numeric_limits<double>::max(); ++i)
-    value = value * static_cast<double>(n - smaller + i) / static_cast<double>(i);
+  Number value = 1;
+  for (long long i = 1; i <= smaller && value <= cap; ++i)
+    value = value * static_cast<Number>(n - smaller + i) / static_cast<Number>(i);
   return value;
+}
+
+// C(n, k) as a real number, exact below 2^53. It stops at infinity, within
+// about a thousand steps since C(n, i) >= 2^i for i <= n / 2.
+constexpr double combinationsOf(long long n, long long k) {
+  return binomialUpTo<double>(n, k, std::numeric_limits<double>::max());
 }
 
 // The most rows an order of first..last can fill: top per order, but never

@@ -124,7 +124,8 @@ TEST(CombinationCount, ExactCountsHugeOnesFlaggedAndFarPositions) {
     long long count;
   } cases[] = {{5, 0, 1}, {5, 6, 0}, {10000, 2, 49995000LL}, {500, 3, 20708500LL},
                  {1000000, 3, 166666166667000000LL}, {2000000, 4, -1} /* about 6.7e23 */,
-                 {100, 50, -1}, {62, 31, 465428353255261088LL}, {66, 33, -1} /* above 2^62 */,
+                 {100, 50, -1}, {62, 31, 465428353255261088LL}, {65, 32, 3609714217008132870LL} /* just below 2^62 */,
+                 {66, 33, -1} /* above 2^62 */,
                  {60, 30, 118264581564861424LL}};
   for (const auto& c : cases) EXPECT_EQ(combinationCount(c.n, c.k), c.count) << c.n << " " << c.k;
   std::vector<int> triple(3);

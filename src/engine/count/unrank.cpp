@@ -1,24 +1,16 @@
 #include "engine/count/unrank.h"
 
+#include "core/search_constants.h"
+
 namespace {
 
 __extension__ typedef unsigned __int128 Wide;
 
 constexpr Wide kCap = static_cast<Wide>(kMaxRankedCombinations);
 
-// C(m, j), or kCap + 1 as soon as it exceeds kCap. Each step forms
-// C(m, i + 1) = C(m, i) * (m - i) / (i + 1) exactly; the product stays below
-// 2^62 * 2^31, far inside 128 bits.
-Wide binomialCapped(long long m, int j) {
-  if (j < 0 || m < 0 || j > m) return 0;
-  if (j > m - j) j = static_cast<int>(m - j);
-  Wide value = 1;
-  for (int i = 0; i < j; ++i) {
-    value = value * static_cast<Wide>(m - i) / static_cast<Wide>(i + 1);
-    if (value > kCap) return kCap + 1;
-  }
-  return value;
-}
+// C(m, j) exactly, or a value above kCap once it exceeds it: each product
+// stays below 2^62 * 2^31, far inside 128 bits.
+Wide binomialCapped(long long m, int j) { return binomialUpTo<Wide>(m, j, kCap); }
 
 }  // namespace
 
