@@ -86,6 +86,6 @@ void TFmMDR::writeLog(const char* output_file, double seconds) {
     std::fprintf(stderr, "%s\n", error.c_str());
     exit_status_ = kExitWriteFailed;
   } else {
-    printWarning("no run log: " + error.substr(error.rfind("gorva: ", 0) == 0 ? 7 : 0) + " (--log 0 turns it off)");
+    printWarning("no run log: " + programMessageText(error) + " (--log 0 turns it off)");
   }
 }

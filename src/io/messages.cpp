@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/search_constants.h"
+
 namespace {
 constexpr const char* kProgramPrefix = "gorva: ";
 constexpr const char* kWarningPrefix = "gorva: warning: ";
@@ -23,6 +25,11 @@ void keep(const std::string& text) {
 }  // namespace
 
 std::string programMessage(const std::string& text) { return kProgramPrefix + text; }
+
+std::string programMessageText(const std::string& message) {
+  const std::string prefix = kProgramPrefix;
+  return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+}
 
 std::string warningLine(const std::string& text) { return kWarningPrefix + text + "\n"; }
 
@@ -51,13 +58,15 @@ void printMessage(const std::string& text) { std::fputs(programMessage(text + "\
 
 std::string missingUnderNoneAdvice(OptionSpelling spelling) {
   // The methods that count missing data, most commonly wanted first.
-  constexpr std::array<const char*, 5> kCountingMissing = {"available", "complete", "mc", "imputation", "em"};
+  constexpr std::array<int, 5> kCountingMissing = {kMethodAvailable, kMethodComplete, kMethodMc,
+                                                   kMethodImputation, kMethodEm};
   const bool python = spelling == OptionSpelling::kPython;
   std::string text = python ? "missing=\"none\" counts no missing data (use "
                             : "--missing none counts no missing data (use --missing ";
   for (std::size_t i = 0; i < kCountingMissing.size(); ++i) {
     if (i > 0) text += i + 1 == kCountingMissing.size() ? " or " : ", ";
-    text += python ? std::string("\"") + kCountingMissing[i] + "\"" : kCountingMissing[i];
+    const std::string word(kMissingWords[kCountingMissing[i] - kMethodNone]);
+    text += python ? "\"" + word + "\"" : word;
   }
   return text + ")";
 }

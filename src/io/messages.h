@@ -11,6 +11,9 @@
 
 // "gorva: TEXT", for failures that are carried to where they are printed.
 std::string programMessage(const std::string& text);
+// The TEXT of such a message, to be quoted inside another (a message
+// without the prefix is returned whole).
+std::string programMessageText(const std::string& message);
 
 // "gorva: warning: TEXT\n", for readers that collect their warnings.
 std::string warningLine(const std::string& text);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/count/bitplanes.h"
@@ -17,6 +18,7 @@
 #include "engine/search/progress.h"
 #include "engine/search/strata.h"
 #include "io/exit_status.h"
+#include "io/messages.h"
 #include "mpi/segments.h"
 
 namespace {
@@ -264,8 +266,8 @@ void searchOverRanks(const SearchContext& context, const OrderRequest& whole,
         const std::size_t cells = static_cast<std::size_t>(count > 0 ? count : 0) * order;
         if (count <= 0) continue;
         if (bytes.size() != sizeof count + sizeof(int) * cells + sizeof(double) * 2 * static_cast<std::size_t>(count)) {
-          std::fprintf(stderr, "gorva: rank %d sent a batch of %zu bytes, not the %d combinations it names\n", rank,
-                       bytes.size(), count);
+          printMessage("rank " + std::to_string(rank) + " sent a batch of " + std::to_string(bytes.size()) +
+                       " bytes, not the " + std::to_string(count) + " combinations it names");
           MPI_Abort(MPI_COMM_WORLD, 1);
         }
         std::vector<int> combos(cells);

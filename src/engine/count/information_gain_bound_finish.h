@@ -3,6 +3,7 @@
 #define GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_FINISH_H
 
 #include <limits>
+#include <numbers>
 
 // Relative slack for the shifted sum: covers the rounding of its terms and
 // sums and a reciprocal good to 14 bits in the vector version, so that the
@@ -13,9 +14,9 @@ constexpr double kShiftedSumSlack = 1.0 + 0x1p-12;
 // the cells may drift up (half an ulp of at most 1 bit per cell).
 constexpr double kBoundSlack = 1.0 + 0x1p-20;
 inline double boundFloor(int cells) { return 1e-12 + (cells + 16.0) * 0x1p-52; }
-constexpr double kInverseLn2 = 1.4426950408889634;
+constexpr double kInverseLn2 = std::numbers::log2e;
 // 2 / ln 2, a little low: it scales what the bound subtracts.
-constexpr double kPinskerBits = 2.8853900817779268 * (1.0 - 0x1p-40);
+constexpr double kPinskerBits = 2 * std::numbers::log2e * (1.0 - 0x1p-40);
 
 // IG <= (factor S - 2 (B - q N)^2 / (N ln 2)) / N, from the shifted sum S,
 // the controls A and the cases B of a table.
