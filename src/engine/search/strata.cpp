@@ -8,6 +8,28 @@
 #include "engine/count/kernel_dispatch.h"
 #include "engine/rank/combination_table.h"
 
+namespace {
+
+// The joint rows cost at most twice the strata's own (two nibble words for
+// each word of a level, padding dropped); without them the search is only
+// slower, so memory short of them is no failure.
+void packSegmentedPlanes(const SearchContext& context, StrataParts& parts) {
+  parts.segmented.reset();
+  const SimdPath path = context.settings.simd;
+  if (path != SimdPath::kAvx2 && path != SimdPath::kAvx512) return;
+  std::vector<const BitPlanes*> planes;
+  double bytes = 0;
+  for (const std::unique_ptr<BitPlanes>& stratum : parts.planes) {
+    if (!stratum) return;
+    planes.push_back(stratum.get());
+    bytes += 8.0 * static_cast<double>(stratum->markerCount()) * static_cast<double>(stratum->markerStrideWords());
+  }
+  auto segmented = std::make_unique<SegmentedPlanes>();
+  if (buildSegmentedPlanes(planes, 2 * bytes + (1 << 20), *segmented)) parts.segmented = std::move(segmented);
+}
+
+}  // namespace
+
 bool splitByStrata(const SearchContext& context, int threads, StrataParts& parts) {
   const int strata = context.stratum_count;
   parts.contexts.assign(strata, context);
@@ -39,6 +61,7 @@ bool splitByStrata(const SearchContext& context, int threads, StrataParts& parts
     }
     part.planes = parts.planes[stratum].get();
   }
+  packSegmentedPlanes(context, parts);
   return true;
 }
 

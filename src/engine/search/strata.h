@@ -16,11 +16,15 @@
 
 #include "core/mt19937.h"
 #include "engine/count/bitplanes.h"
+#include "engine/count/segmented_pair_counts.h"
 #include "engine/rank/search_context.h"
 
 struct StrataParts {
   std::vector<SearchContext> contexts;  // one per stratum, unstratified
   std::vector<std::unique_ptr<BitPlanes>> planes;
+  // Every stratum's rows in one, for the order-2 walk on the AVX2 paths;
+  // null where the strata are counted apart.
+  std::unique_ptr<SegmentedPlanes> segmented;
 };
 
 // The strata's contexts of a stratified context; with the context's planes

@@ -8,6 +8,8 @@
 
 #include "core/gorva.h"
 #include "core/search_constants.h"
+#include "engine/count/information_gain_bound_finish.h"
+#include "engine/count/kernel_dispatch.h"
 #include "engine/count/path_kernels.h"
 #include "engine/rank/combination_table.h"
 #include "engine/rank/table_test.h"
@@ -20,6 +22,9 @@ constexpr int kChunk = 2048;
 // Above this K the candidates are most of a batch anyway: rank in full.
 constexpr int kMaxScreenedK = 1024;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Pairs of one first marker counted and bounded at a time in the joint walk:
+// every stratum's counts of a stretch stay in L1 and L2.
+constexpr int kSegmentedStretch = 256;
 
 }  // namespace
 
@@ -40,6 +45,13 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
     const SimdPath path = countsShape(context.settings.simd, planes->shape()) ? context.settings.simd : SimdPath::kScalar;
     counters_[s] = std::make_unique<CellCounter>(*planes, order, pathKernels(path).count_cells);
   }
+  // Pairs of every stratum in one walk where the joint rows were packed and
+  // the vector bounds take the strata's totals.
+  const SimdPath path = context.settings.simd;
+  if (order == 2 && parts_.segmented && table_ints_ == kWholePairCounts &&
+      (path == SimdPath::kAvx2 || path == SimdPath::kAvx512) && simdPathSupported(SimdPath::kAvx2) &&
+      context.N < kSinglePrecisionTotal)
+    segmented_ = parts_.segmented.get();
   bounds_function_ = pathKernels(context.settings.simd).table_bounds;
   for (const SearchContext& part : parts_.contexts) {
     const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);
@@ -128,10 +140,11 @@ double StratifiedScorer::gainBound(int j, int count) {
   return informative ? bound : std::numeric_limits<double>::quiet_NaN();
 }
 
-double StratifiedScorer::keyBound(double bound, int j, int count, const int* combination) {
+template <class Gather>
+double StratifiedScorer::keyBound(double bound, const int* combination, Gather&& gather) {
   if (!(bound < kInfinity)) return bound;
   if (context_.measure == kRankByRIG) {
-    const StratifiedCounts counts = stratifiedCounts(parts_, gatherTables(j, count), table_ints_);
+    const StratifiedCounts counts = stratifiedCounts(parts_, gather(), table_ints_);
     return bound / counts.conditional_entropy;
   }
   if (context_.measure == kRankBySynergy) return bound - singleGainSum(combination, order_, context_.single_gains);
@@ -182,6 +195,139 @@ void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best
   takeBatchBest({combinations, order_, count, pairs_.data(), keys_.data(), index_.data()}, context_.K, best);
 }
 
+template <class Gather>
+bool StratifiedScorer::consider(int i, const int* combination, double gain_bound, Gather&& gather) {
+  const int K = context_.K;
+  const bool full = static_cast<int>(low_heap_.size()) == K;
+  const double threshold = std::max(screen_floor_, full ? low_heap_.front() : -kInfinity);
+  const double bound = keyBound(gain_bound, combination, gather);
+  const bool may_list = listing_ != nullptr && !(gain_bound < listing_floor_);
+  if (std::isnan(bound)) {
+    ++screen_not_a_number_;
+    if (screen_first_not_a_number_.empty() ||
+        std::lexicographical_compare(combination, combination + order_, screen_first_not_a_number_.begin(),
+                                     screen_first_not_a_number_.end()))
+      screen_first_not_a_number_.assign(combination, combination + order_);
+  } else if (bound < threshold && !may_list) {
+    ++stats_.ruled_out;
+    return true;
+  }
+  Candidate candidate{i, 0, {0, 0}};
+  stratifiedMeasurePair(parts_, gather(), table_ints_, candidate.pair);
+  candidate.key = rankingKey(context_, candidate.pair, combination, order_);
+  ++stats_.candidates;
+  if (may_list && candidate.pair[0] >= listing_floor_) listed_.push_back(candidate);
+  if (std::isnan(candidate.key)) return false;  // its place is the index sort's alone
+  if (candidate.key < threshold) return true;
+  candidates_.push_back(candidate);
+  if (!full) {
+    low_heap_.push_back(candidate.key);
+    std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+  } else if (candidate.key > low_heap_.front()) {
+    std::pop_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+    low_heap_.back() = candidate.key;
+    std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+  }
+  return true;
+}
+
+void StratifiedScorer::boundStrata(const int* tables, long stratum_ints, int n, bool whole_pairs) {
+  bounds_.assign(static_cast<std::size_t>(strata_) * (n + 8), kInfinity);
+  for (int s = 0; s < strata_; ++s) {
+    const SearchContext& part = parts_.contexts[s];
+    if (!std::isfinite(factors_[s])) continue;
+    const bool fixed = part.missing_code != kMethodAvailable;
+    BoundRequest request;
+    request.tables = tables + s * stratum_ints;
+    request.count = n;
+    request.stride = table_ints_;
+    request.cells = table_ints_ / 2;
+    request.fixed_controls = fixed ? part.controls : -1;
+    request.fixed_cases = fixed ? part.cases : -1;
+    request.q = fractions_[s];
+    request.divergence_factor = factors_[s];
+    double* bounds = bounds_.data() + static_cast<long>(s) * (n + 8);
+    if (whole_pairs) {
+      PairBoundRequest pairs;
+      pairs.counts = request.tables;
+      pairs.pairs = n;
+      pairs.whole = true;
+      pairs.bound = request;
+      pairInformationGainBoundsAvx2(pairs, bounds);
+    } else {
+      bounds_function_(request, bounds);
+    }
+  }
+}
+
+bool StratifiedScorer::screenChunks(const int* combinations, int count) {
+  for (int first = 0; first < count; first += kChunk) {
+    const int n = std::min(kChunk, count - first);
+    const int* chunk = combinations + static_cast<long>(first) * order_;
+    countChunk(chunk, n);
+    tableTotals(n);
+    boundStrata(tables_.data(), static_cast<long>(n) * table_ints_, n, false);
+    for (int j = 0; j < n; ++j) {
+      const int* combination = chunk + static_cast<long>(j) * order_;
+      if (!consider(first + j, combination, gainBound(j, n), [&] { return gatherTables(j, n); }))
+        return false;
+    }
+  }
+  return true;
+}
+
+bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) {
+  for (int i = 0; i < count;) {
+    // A stretch: one first marker, consecutive second markers.
+    const int first_marker = combinations[2L * i];
+    const int from = combinations[2L * i + 1];
+    int n = 1;
+    while (i + n < count && n < kSegmentedStretch && combinations[2L * (i + n)] == first_marker &&
+           combinations[2L * (i + n) + 1] == from + n)
+      ++n;
+    const int base = from / kPairLanes * kPairLanes;
+    const int groups = (from + n - 1 - base) / kPairLanes + 1;
+    const int pairs = groups * kPairLanes;
+    const long stratum_ints = segmentedStratumInts(pairs);
+    segment_counts_.resize(static_cast<std::size_t>(strata_) * stratum_ints);
+    SegmentedPairRequest request;
+    request.planes = segmented_;
+    request.first = first_marker;
+    request.second_base = base;
+    request.groups = groups;
+    request.counts = segment_counts_.data();
+    request.stratum_ints = stratum_ints;
+    countSegmentedPairsAvx2(request);
+    boundStrata(segment_counts_.data(), stratum_ints, pairs, true);
+    totals_.resize(static_cast<std::size_t>(strata_) * pairs * 2);
+    for (int s = 0; s < strata_; ++s) {
+      const SearchContext& part = parts_.contexts[s];
+      int* totals = totals_.data() + static_cast<long>(s) * pairs * 2;
+      if (part.missing_code == kMethodAvailable) {
+        wholePairTotals(segment_counts_.data() + s * stratum_ints, pairs, totals);
+        continue;
+      }
+      for (int p = 0; p < pairs; ++p) {
+        totals[2 * p] = part.controls;
+        totals[2 * p + 1] = part.cases;
+      }
+    }
+    const int offset = from - base;
+    for (int j = 0; j < n; ++j) {
+      const int p = offset + j;
+      auto gather = [&] {
+        gathered_.resize(static_cast<std::size_t>(strata_) * table_ints_);
+        for (int s = 0; s < strata_; ++s)
+          wholePairTable(segment_counts_.data() + s * stratum_ints, p, gathered_.data() + s * table_ints_);
+        return gathered_.data();
+      };
+      if (!consider(i + j, combinations + 2L * (i + j), gainBound(p, pairs), gather)) return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
 void StratifiedScorer::score(int* combinations, int count, RankedRows& best) {
   ++stats_.batches;
   if (static_cast<long>(pairs_.size()) < 2L * count) pairs_.resize(2L * count);
@@ -193,75 +339,17 @@ void StratifiedScorer::score(int* combinations, int count, RankedRows& best) {
     rankInFull(combinations, count, best);
     return;
   }
-  const double floor = context_.running_maximum != nullptr
-                           ? context_.running_maximum->load(std::memory_order_relaxed)
-                           : -kInfinity;
+  screen_floor_ = context_.running_maximum != nullptr ? context_.running_maximum->load(std::memory_order_relaxed)
+                                                      : -kInfinity;
   candidates_.clear();
   listed_.clear();
   low_heap_.clear();
-  long long not_a_number = 0;
-  std::vector<int> first_not_a_number;
-  bool classic_not_a_number = false;
-  for (int first = 0; first < count && !classic_not_a_number; first += kChunk) {
-    const int n = std::min(kChunk, count - first);
-    const int* chunk = combinations + static_cast<long>(first) * order_;
-    countChunk(chunk, n);
-    tableTotals(n);
-    bounds_.assign(static_cast<std::size_t>(strata_) * (n + 8), kInfinity);
-    for (int s = 0; s < strata_; ++s) {
-      const SearchContext& part = parts_.contexts[s];
-      if (!std::isfinite(factors_[s])) continue;
-      const bool fixed = part.missing_code != kMethodAvailable;
-      BoundRequest request;
-      request.tables = tables_.data() + static_cast<long>(s) * n * table_ints_;
-      request.count = n;
-      request.stride = table_ints_;
-      request.cells = table_ints_ / 2;
-      request.fixed_controls = fixed ? part.controls : -1;
-      request.fixed_cases = fixed ? part.cases : -1;
-      request.q = fractions_[s];
-      request.divergence_factor = factors_[s];
-      bounds_function_(request, bounds_.data() + static_cast<long>(s) * (n + 8));
-    }
-    for (int j = 0; j < n; ++j) {
-      const int i = first + j;
-      const int* combination = chunk + static_cast<long>(j) * order_;
-      const bool full = static_cast<int>(low_heap_.size()) == K;
-      const double threshold = std::max(floor, full ? low_heap_.front() : -kInfinity);
-      const double gain_bound = gainBound(j, n);
-      const double bound = keyBound(gain_bound, j, n, combination);
-      const bool may_list = listing_ != nullptr && !(gain_bound < listing_floor_);
-      if (std::isnan(bound)) {
-        ++not_a_number;
-        if (first_not_a_number.empty() ||
-            std::lexicographical_compare(combination, combination + order_, first_not_a_number.begin(),
-                                         first_not_a_number.end()))
-          first_not_a_number.assign(combination, combination + order_);
-      } else if (bound < threshold && !may_list) {
-        ++stats_.ruled_out;
-        continue;
-      }
-      Candidate candidate{i, 0, {0, 0}};
-      stratifiedMeasurePair(parts_, gatherTables(j, n), table_ints_, candidate.pair);
-      candidate.key = rankingKey(context_, candidate.pair, combination, order_);
-      ++stats_.candidates;
-      if (may_list && candidate.pair[0] >= listing_floor_) listed_.push_back(candidate);
-      if (std::isnan(candidate.key)) {
-        classic_not_a_number = true;  // its place is the index sort's alone
-        break;
-      }
-      if (candidate.key < threshold) continue;
-      candidates_.push_back(candidate);
-      if (!full) {
-        low_heap_.push_back(candidate.key);
-        std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
-      } else if (candidate.key > low_heap_.front()) {
-        std::pop_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
-        low_heap_.back() = candidate.key;
-        std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
-      }
-    }
-  }
+  screen_not_a_number_ = 0;
+  screen_first_not_a_number_.clear();
+  const bool classic_not_a_number =
+      segmented_ != nullptr ? !screenSegmentedPairs(combinations, count) : !screenChunks(combinations, count);
+  const long long not_a_number = screen_not_a_number_;
+  const std::vector<int>& first_not_a_number = screen_first_not_a_number_;
   bool distinct = !classic_not_a_number;
   const int kept = std::min<int>(K, static_cast<int>(candidates_.size()));
   if (distinct) {

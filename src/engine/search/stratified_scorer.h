@@ -2,7 +2,9 @@
 // as ranking every combination's conditional measures with shellsortIndex
 // and takeBatchBest would.
 //
-// Each combination is counted once per stratum (from the stratum's own
+// Pairs are counted in one walk over rows holding every stratum's samples
+// (segmented_pair_counts.h) where those were packed; otherwise each
+// combination is counted once per stratum (from the stratum's own
 // bit-planes where it has them). The conditional IG is a weighted sum of
 // the strata's IGs, so the same sum of the strata's IG bounds bounds it;
 // only combinations whose bound reaches the K-th best exact key so far get
@@ -53,7 +55,20 @@ class StratifiedScorer {
   // NaN when no stratum holds both classes; and the ranking key's bound
   // that follows from it.
   double gainBound(int j, int count);
-  double keyBound(double gain_bound, int j, int count, const int* combination);
+  template <class Gather>
+  double keyBound(double gain_bound, const int* combination, Gather&& gather);
+  // The strata's IG bounds of n tables (bounds_), stratum s's tables from
+  // tables + s * stratum_ints: whole-pair counts, or tables table_ints_ apart.
+  void boundStrata(const int* tables, long stratum_ints, int n, bool whole_pairs);
+  // Screens combination i against the K-th best key so far, its tables had
+  // from gather(); false when its exact key is not a number (the batch is
+  // then ranked in full).
+  template <class Gather>
+  bool consider(int i, const int* combination, double gain_bound, Gather&& gather);
+  // The screening walks, by chunks of tables or by stretches of pairs in
+  // the joint rows; false as consider.
+  bool screenChunks(const int* combinations, int count);
+  bool screenSegmentedPairs(const int* combinations, int count);
   // The p-value ranking key of a combination whose strata's tables are
   // `tables` (the association test's, as the table's p_chisq).
   double pValueKeyOf(const int* combination, const int* tables);
@@ -83,6 +98,11 @@ class StratifiedScorer {
   ListingSink* listing_ = nullptr;
   double listing_floor_ = 0;
   std::vector<double> low_heap_;
+  double screen_floor_ = 0;
+  long long screen_not_a_number_ = 0;
+  std::vector<int> screen_first_not_a_number_;
+  const SegmentedPlanes* segmented_ = nullptr;
+  std::vector<int> segment_counts_;  // stratum s at s * segmentedStratumInts()
   ScorerStats stats_;
 };
 

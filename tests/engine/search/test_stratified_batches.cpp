@@ -1,10 +1,12 @@
-// The stratified fast path (each stratum counted from its own bit-planes,
-// combinations ruled out by the weighted sum of the strata's IG bounds)
+// The stratified fast path (pairs counted in one walk over every stratum's
+// rows, or each stratum from its own bit-planes; combinations ruled out by
+// the weighted sum of the strata's IG bounds)
 // against counting each table on its own and ranking every combination
 // exactly, batch by batch: the same best rows with bit-identical measure
 // pairs and keys, where the strata's bit-planes are awkward: strata that end
 // inside a word or are smaller than one, classes on either side of a
-// vector's 256 bits, a stratum holding one class,
+// vector's 256 bits, a stratum holding one class (a class segment of no
+// words),
 // missing genotypes beside complete markers, on every SIMD path this CPU
 // runs, orders 2 and 3, IG and RIG, several K.
 #include <gtest/gtest.h>
@@ -107,6 +109,8 @@ TEST_P(StratifiedBatches, BestRowsEqualThePlainPathsBatchByBatch) {
     for (int measure : {kRankByIG, kRankByRIG}) {
       for (int K : {1, 5, 40}) {
         StratifiedSetup setup(strata_case, path, method, measure, K);
+        // Pairs on the vector paths take the walk over every stratum's rows at once.
+        EXPECT_EQ(setup.fast.segmented != nullptr, path != SimdPath::kScalar && method != kMethodMc);
         for (int order : {2, 3}) {
           StratifiedScorer plain(setup.plain_context, order), fast(setup.fast_context, order);
           const long long total = combinationCount(strata_case.markers, order);

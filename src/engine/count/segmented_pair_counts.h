@@ -1,0 +1,57 @@
+// The order-2 tables of a search conditional on strata, every stratum's in
+// one walk over a pair's words.
+//
+// Each marker's level rows hold the samples ordered by stratum, then class:
+// the (stratum, class) segment 2 s + c is a whole number of words of its
+// own, padded to one word only (the packed groups put four second markers
+// in a vector, so a segment needs no vector of words). The rows are kept as
+// the nibble groups of nibble_pair_counts.h, every marker's once per run.
+// The count kernel walks a pair's words once and closes the byte sums of a
+// segment at its last word, giving the 3 x 3 table of each stratum, missing
+// genotypes in no cell.
+#ifndef GORVA_ENGINE_COUNT_SEGMENTED_PAIR_COUNTS_H
+#define GORVA_ENGINE_COUNT_SEGMENTED_PAIR_COUNTS_H
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/count/bitplanes.h"
+
+struct SegmentedPlanes {
+  int strata = 0;
+  int markers = 0;
+  int row_words = 0;               // words of every segment together
+  std::vector<int> segment_first;  // segment i's first word; one entry more: row_words
+  long group_words = 0;            // words of one packed group of four markers
+  AlignedWords packed;             // nibble groups of all markers, one zero group more
+};
+
+// Packs the strata's planes (3 levels, one per stratum, the same markers)
+// into `out`. False when a stratum's planes do not suit (levels, markers),
+// or when the packed rows would take more than `max_bytes` or the memory
+// could not be had; the stratified search then counts each stratum apart.
+bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double max_bytes,
+                          SegmentedPlanes& out);
+
+// The counts of pairs (first, second_base + p), p < 4 groups, second_base a
+// multiple of four: stratum s's at counts + s * stratum_ints, in the layout
+// of whole pairs (freeCountAt(kWholePairCounts, p, 2 cell + class)); room
+// for whole blocks of eight pairs.
+struct SegmentedPairRequest {
+  const SegmentedPlanes* planes = nullptr;
+  int first = 0;
+  int second_base = 0;
+  int groups = 0;
+  int* counts = nullptr;
+  long stratum_ints = 0;
+};
+void countSegmentedPairsAvx2(const SegmentedPairRequest& request);
+
+// Ints a stratum's counts of `pairs` pairs take (whole blocks of eight).
+long segmentedStratumInts(int pairs);
+
+// Each pair's controls and cases over its 9 cells: totals[2 p], totals[2 p
+// + 1], for p < pairs (whole blocks of eight are read).
+void wholePairTotals(const int* counts, int pairs, int* totals);
+
+#endif  // GORVA_ENGINE_COUNT_SEGMENTED_PAIR_COUNTS_H
