@@ -15,6 +15,8 @@ constexpr int kCells = kLevels * kLevels;
 constexpr std::uint64_t kLowNibbles = 0x0F0F0F0F0F0F0F0FULL;
 // Words of one sample word of a packed group: 2 nibble rows a level, 4 lanes.
 constexpr int kRecordWords = 2 * kLevels * kPairLanes;
+// Words whose byte counts (at most 8 a word) a byte holds.
+constexpr int kWordsPerByteSum = 31;
 
 // Where a stratum's class c starts in its rows, and the words its samples
 // fill; false when its bits are not the first ones of the block (the rows
@@ -50,6 +52,20 @@ bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double ma
   out.strata = static_cast<int>(strata.size());
   out.markers = markers;
   out.row_words = out.segment_first.back();
+  out.piece_first.clear();
+  out.piece_segment.clear();
+  out.piece_adds.clear();
+  for (int segment = 0; segment < 2 * out.strata; ++segment) {
+    const int end = out.segment_first[segment + 1];
+    int w = out.segment_first[segment];
+    do {
+      out.piece_adds.push_back(w != out.segment_first[segment]);
+      out.piece_first.push_back(w);
+      out.piece_segment.push_back(segment);
+      w = w + kWordsPerByteSum < end ? w + kWordsPerByteSum : end;
+    } while (w < end);
+  }
+  out.piece_first.push_back(out.row_words);
   out.group_words = nibbleGroupWords(kLevels, out.row_words);
   const int groups = (markers + kPairLanes - 1) / kPairLanes;
   const long words = nibbleGroupsWords(kLevels, groups, out.row_words);
@@ -77,11 +93,9 @@ long segmentedStratumInts(int pairs) {
   return static_cast<long>(kWholePairCounts) * ((pairs + kPairBlock - 1) / kPairBlock) * kPairBlock;
 }
 
-// As the nibble kernel of unstratified pairs counts a class, but over every
-// segment in turn: byte counters (at most 8 a word) fold into 64-bit lanes
-// every 31 words and at each segment's last word.
+// As the nibble kernel of unstratified pairs counts a class, but piece by
+// piece: a piece's byte sums go out at its last word.
 GORVA_TARGET_AVX2 void countSegmentedPairsAvx2(const SegmentedPairRequest& q) {
-  constexpr int kWordsPerByteSum = 31;
   const SegmentedPlanes& planes = *q.planes;
   const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
                                          0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
@@ -89,60 +103,41 @@ GORVA_TARGET_AVX2 void countSegmentedPairsAvx2(const SegmentedPairRequest& q) {
   const __m256i low_halves = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
   const std::uint64_t* first =
       planes.packed.data() + (q.first / kPairLanes) * planes.group_words + q.first % kPairLanes;
-  const int segments = 2 * planes.strata;
+  const int pieces = static_cast<int>(planes.piece_segment.size());
   for (int g = 0; g < q.groups; ++g) {
     const std::uint64_t* group = planes.packed.data() + (q.second_base / kPairLanes + g) * planes.group_words;
-    for (int segment = 0; segment < segments; ++segment) {
-      const int begin = planes.segment_first[segment];
-      const int end = planes.segment_first[segment + 1];
-      __m256i sums[kCells];
-      for (int cell = 0; cell < kCells; ++cell) sums[cell] = zero;
-      for (int w0 = begin; w0 < end; w0 += kWordsPerByteSum) {
-        const int w1 = w0 + kWordsPerByteSum < end ? w0 + kWordsPerByteSum : end;
-        __m256i bytes[kCells];
-        for (int cell = 0; cell < kCells; ++cell) bytes[cell] = zero;
+    for (int piece = 0; piece < pieces; ++piece) {
+      const int segment = planes.piece_segment[piece];
+      int* counts = q.counts + (segment / 2) * q.stratum_ints + freeCountAt(kWholePairCounts, 4L * g, segment % 2);
+      const bool adds = planes.piece_adds[piece] != 0;
+      const int w0 = planes.piece_first[piece];
+      const int w1 = planes.piece_first[piece + 1];
+      // One level of the first marker at a time: its three byte counters,
+      // two broadcasts and the table stay in registers (all nine cells at
+      // once spill).
+      for (int a = 0; a < kLevels; ++a) {
+        __m256i bytes[kLevels] = {zero, zero, zero};
 #pragma GCC unroll 1
         for (int w = w0; w < w1; ++w) {
           const std::uint64_t* x = first + static_cast<long>(kRecordWords) * w;
           const __m256i* y = reinterpret_cast<const __m256i*>(group + static_cast<long>(kRecordWords) * w);
-          for (int a = 0; a < kLevels; ++a) {
-            const __m256i low_row = _mm256_set1_epi64x(static_cast<long long>(x[2 * a * kPairLanes]));
-            const __m256i high_row = _mm256_set1_epi64x(static_cast<long long>(x[(2 * a + 1) * kPairLanes]));
-            for (int b = 0; b < kLevels; ++b) {
-              __m256i& count = bytes[a + kLevels * b];
-              count = _mm256_add_epi8(
-                  count, _mm256_shuffle_epi8(table, _mm256_and_si256(low_row, _mm256_load_si256(y + 2 * b))));
-              count = _mm256_add_epi8(
-                  count, _mm256_shuffle_epi8(table, _mm256_and_si256(high_row, _mm256_load_si256(y + 2 * b + 1))));
-            }
+          const __m256i low_row = _mm256_set1_epi64x(static_cast<long long>(x[2 * a * kPairLanes]));
+          const __m256i high_row = _mm256_set1_epi64x(static_cast<long long>(x[(2 * a + 1) * kPairLanes]));
+          for (int b = 0; b < kLevels; ++b) {
+            bytes[b] = _mm256_add_epi8(
+                bytes[b], _mm256_shuffle_epi8(table, _mm256_and_si256(low_row, _mm256_load_si256(y + 2 * b))));
+            bytes[b] = _mm256_add_epi8(
+                bytes[b], _mm256_shuffle_epi8(table, _mm256_and_si256(high_row, _mm256_load_si256(y + 2 * b + 1))));
           }
         }
-        for (int cell = 0; cell < kCells; ++cell)
-          sums[cell] = _mm256_add_epi64(sums[cell], _mm256_sad_epu8(bytes[cell], zero));
+        for (int b = 0; b < kLevels; ++b) {
+          __m128i* out = reinterpret_cast<__m128i*>(counts + kPairBlock * 2 * (a + kLevels * b));
+          __m128i sums = _mm256_castsi256_si128(
+              _mm256_permutevar8x32_epi32(_mm256_sad_epu8(bytes[b], zero), low_halves));
+          if (adds) sums = _mm_add_epi32(sums, _mm_loadu_si128(out));
+          _mm_storeu_si128(out, sums);
+        }
       }
-      int* counts = q.counts + (segment / 2) * q.stratum_ints;
-      for (int cell = 0; cell < kCells; ++cell) {
-        int* out = counts + freeCountAt(kWholePairCounts, 4L * g, 2 * cell + segment % 2);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                         _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(sums[cell], low_halves)));
-      }
-    }
-  }
-}
-
-void wholePairTotals(const int* counts, int pairs, int* totals) {
-  for (int p0 = 0; p0 < pairs; p0 += kPairBlock) {
-    const int* block = counts + freeCountAt(kWholePairCounts, p0, 0);
-    int sums[2][kPairBlock] = {};
-    for (int cell = 0; cell < kCells; ++cell) {
-      for (int c = 0; c < 2; ++c) {
-        for (int t = 0; t < kPairBlock; ++t) sums[c][t] += block[kPairBlock * (2 * cell + c) + t];
-      }
-    }
-    const int n = pairs - p0 < kPairBlock ? pairs - p0 : kPairBlock;
-    for (int t = 0; t < n; ++t) {
-      totals[2 * (p0 + t)] = sums[0][t];
-      totals[2 * (p0 + t) + 1] = sums[1][t];
     }
   }
 }

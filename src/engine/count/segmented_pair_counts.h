@@ -22,6 +22,13 @@ struct SegmentedPlanes {
   int markers = 0;
   int row_words = 0;               // words of every segment together
   std::vector<int> segment_first;  // segment i's first word; one entry more: row_words
+  // The segments cut into pieces of at most 31 words (a byte counter's
+  // reach): piece i holds words [piece_first[i], piece_first[i + 1]) of
+  // segment piece_segment[i], and adds to the pieces before it there when
+  // piece_adds[i]. A segment of no words is one empty piece.
+  std::vector<int> piece_first;
+  std::vector<int> piece_segment;
+  std::vector<unsigned char> piece_adds;
   long group_words = 0;            // words of one packed group of four markers
   AlignedWords packed;             // nibble groups of all markers, one zero group more
 };
@@ -49,9 +56,5 @@ void countSegmentedPairsAvx2(const SegmentedPairRequest& request);
 
 // Ints a stratum's counts of `pairs` pairs take (whole blocks of eight).
 long segmentedStratumInts(int pairs);
-
-// Each pair's controls and cases over its 9 cells: totals[2 p], totals[2 p
-// + 1], for p < pairs (whole blocks of eight are read).
-void wholePairTotals(const int* counts, int pairs, int* totals);
 
 #endif  // GORVA_ENGINE_COUNT_SEGMENTED_PAIR_COUNTS_H

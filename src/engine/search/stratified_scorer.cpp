@@ -8,6 +8,7 @@
 
 #include "core/gorva.h"
 #include "core/search_constants.h"
+#include "engine/count/chord_information_gain_bound.h"
 #include "engine/count/information_gain_bound_finish.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/path_kernels.h"
@@ -22,9 +23,9 @@ constexpr int kChunk = 2048;
 // Above this K the candidates are most of a batch anyway: rank in full.
 constexpr int kMaxScreenedK = 1024;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-// Pairs of one first marker counted and bounded at a time in the joint walk:
-// every stratum's counts of a stretch stay in L1 and L2.
-constexpr int kSegmentedStretch = 256;
+// Second markers' rows read by every run of a batch in turn in the joint
+// walk: a block stays in L2 between runs.
+constexpr long kSegmentedBlockBytes = 128 * 1024;
 
 }  // namespace
 
@@ -233,10 +234,27 @@ bool StratifiedScorer::consider(int i, const int* combination, double gain_bound
 
 void StratifiedScorer::boundStrata(const int* tables, long stratum_ints, int n, bool whole_pairs) {
   bounds_.assign(static_cast<std::size_t>(strata_) * (n + 8), kInfinity);
+  if (whole_pairs) {
+    samples_.resize(bounds_.size());
+    informative_.resize(bounds_.size());
+  }
   for (int s = 0; s < strata_; ++s) {
     const SearchContext& part = parts_.contexts[s];
-    if (!std::isfinite(factors_[s])) continue;
     const bool fixed = part.missing_code != kMethodAvailable;
+    double* bounds = bounds_.data() + static_cast<long>(s) * (n + 8);
+    if (whole_pairs) {
+      ChordBound chord;
+      const bool bounded = std::isfinite(factors_[s]) && chordBoundFor(fractions_[s], chord);
+      // A stratum without a bound still counts its tables' samples.
+      if (!bounded) chordBoundFor(0.5, chord);
+      chord.fixed_controls = fixed ? part.controls : -1;
+      chord.fixed_cases = fixed ? part.cases : -1;
+      wholePairChordBounds(tables + s * stratum_ints, n, chord, bounds, samples_.data() + s * (n + 8),
+                           informative_.data() + s * (n + 8));
+      if (!bounded) std::fill_n(bounds, n, kInfinity);
+      continue;
+    }
+    if (!std::isfinite(factors_[s])) continue;
     BoundRequest request;
     request.tables = tables + s * stratum_ints;
     request.count = n;
@@ -246,17 +264,7 @@ void StratifiedScorer::boundStrata(const int* tables, long stratum_ints, int n, 
     request.fixed_cases = fixed ? part.cases : -1;
     request.q = fractions_[s];
     request.divergence_factor = factors_[s];
-    double* bounds = bounds_.data() + static_cast<long>(s) * (n + 8);
-    if (whole_pairs) {
-      PairBoundRequest pairs;
-      pairs.counts = request.tables;
-      pairs.pairs = n;
-      pairs.whole = true;
-      pairs.bound = request;
-      pairInformationGainBoundsAvx2(pairs, bounds);
-    } else {
-      bounds_function_(request, bounds);
-    }
+    bounds_function_(request, bounds);
   }
 }
 
@@ -276,54 +284,73 @@ bool StratifiedScorer::screenChunks(const int* combinations, int count) {
   return true;
 }
 
+void StratifiedScorer::countStretch(int first_marker, int from, int n) {
+  const int base = from / kPairLanes * kPairLanes;
+  const int groups = (from + n - 1 - base) / kPairLanes + 1;
+  const int pairs = groups * kPairLanes;
+  stretch_ints_ = segmentedStratumInts(pairs);
+  segment_counts_.resize(static_cast<std::size_t>(strata_) * stretch_ints_);
+  SegmentedPairRequest request;
+  request.planes = segmented_;
+  request.first = first_marker;
+  request.second_base = base;
+  request.groups = groups;
+  request.counts = segment_counts_.data();
+  request.stratum_ints = stretch_ints_;
+  countSegmentedPairsAvx2(request);
+  boundStrata(segment_counts_.data(), stretch_ints_, pairs, true);
+  const long stride = pairs + 8;
+  for (int s = 0; s < strata_; ++s) {
+    const SearchContext& part = parts_.contexts[s];
+    if (part.missing_code == kMethodAvailable) continue;
+    // The measures take the stratum's totals, not the table's.
+    std::fill_n(samples_.begin() + s * stride, pairs, part.cases + part.controls);
+    std::fill_n(informative_.begin() + s * stride, pairs, part.cases > 0 && part.controls > 0 ? 1 : 0);
+  }
+  gain_bounds_.resize(pairs);
+  conditionalGainBounds(bounds_.data(), samples_.data(), informative_.data(), stride, strata_, pairs,
+                        gain_bounds_.data());
+}
+
 bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) {
+  // The batch's runs: one first marker, consecutive second markers.
+  runs_.clear();
+  int low = combinations[1];
+  int high = low;
   for (int i = 0; i < count;) {
-    // A stretch: one first marker, consecutive second markers.
     const int first_marker = combinations[2L * i];
     const int from = combinations[2L * i + 1];
     int n = 1;
-    while (i + n < count && n < kSegmentedStretch && combinations[2L * (i + n)] == first_marker &&
-           combinations[2L * (i + n) + 1] == from + n)
+    while (i + n < count && combinations[2L * (i + n)] == first_marker && combinations[2L * (i + n) + 1] == from + n)
       ++n;
-    const int base = from / kPairLanes * kPairLanes;
-    const int groups = (from + n - 1 - base) / kPairLanes + 1;
-    const int pairs = groups * kPairLanes;
-    const long stratum_ints = segmentedStratumInts(pairs);
-    segment_counts_.resize(static_cast<std::size_t>(strata_) * stratum_ints);
-    SegmentedPairRequest request;
-    request.planes = segmented_;
-    request.first = first_marker;
-    request.second_base = base;
-    request.groups = groups;
-    request.counts = segment_counts_.data();
-    request.stratum_ints = stratum_ints;
-    countSegmentedPairsAvx2(request);
-    boundStrata(segment_counts_.data(), stratum_ints, pairs, true);
-    totals_.resize(static_cast<std::size_t>(strata_) * pairs * 2);
-    for (int s = 0; s < strata_; ++s) {
-      const SearchContext& part = parts_.contexts[s];
-      int* totals = totals_.data() + static_cast<long>(s) * pairs * 2;
-      if (part.missing_code == kMethodAvailable) {
-        wholePairTotals(segment_counts_.data() + s * stratum_ints, pairs, totals);
-        continue;
-      }
-      for (int p = 0; p < pairs; ++p) {
-        totals[2 * p] = part.controls;
-        totals[2 * p + 1] = part.cases;
-      }
-    }
-    const int offset = from - base;
-    for (int j = 0; j < n; ++j) {
-      const int p = offset + j;
-      auto gather = [&] {
-        gathered_.resize(static_cast<std::size_t>(strata_) * table_ints_);
-        for (int s = 0; s < strata_; ++s)
-          wholePairTable(segment_counts_.data() + s * stratum_ints, p, gathered_.data() + s * table_ints_);
-        return gathered_.data();
-      };
-      if (!consider(i + j, combinations + 2L * (i + j), gainBound(p, pairs), gather)) return false;
-    }
+    runs_.push_back({i, first_marker, from, from + n - 1});
+    low = std::min(low, from);
+    high = std::max(high, from + n - 1);
     i += n;
+  }
+  // Second markers a block at a time, every run against it, so that the
+  // block's rows are read from cache, not memory, by all runs but the first.
+  const int block = std::max(1, static_cast<int>(kSegmentedBlockBytes / (8 * segmented_->group_words))) * kPairLanes;
+  for (int block_low = low / kPairLanes * kPairLanes; block_low <= high; block_low += block) {
+    const int block_high = block_low + block - 1;
+    for (const SegmentRun& run : runs_) {
+      const int from = std::max(run.from, block_low);
+      const int to = std::min(run.to, block_high);
+      if (from > to) continue;
+      countStretch(run.first_marker, from, to - from + 1);
+      const int offset = from % kPairLanes;
+      for (int j = 0; j <= to - from; ++j) {
+        const int p = offset + j;
+        const int i = run.index + (from - run.from) + j;
+        auto gather = [&] {
+          gathered_.resize(static_cast<std::size_t>(strata_) * table_ints_);
+          for (int s = 0; s < strata_; ++s)
+            wholePairTable(segment_counts_.data() + s * stretch_ints_, p, gathered_.data() + s * table_ints_);
+          return gathered_.data();
+        };
+        if (!consider(i, combinations + 2L * i, gain_bounds_[p], gather)) return false;
+      }
+    }
   }
   return true;
 }

@@ -69,6 +69,9 @@ class StratifiedScorer {
   // the joint rows; false as consider.
   bool screenChunks(const int* combinations, int count);
   bool screenSegmentedPairs(const int* combinations, int count);
+  // Counts, bounds (bounds_) and totals (totals_) of pairs (first_marker,
+  // from + j), j < n, in the joint rows; pair j at from % 4 + j.
+  void countStretch(int first_marker, int from, int n);
   // The p-value ranking key of a combination whose strata's tables are
   // `tables` (the association test's, as the table's p_chisq).
   double pValueKeyOf(const int* combination, const int* tables);
@@ -102,7 +105,16 @@ class StratifiedScorer {
   long long screen_not_a_number_ = 0;
   std::vector<int> screen_first_not_a_number_;
   const SegmentedPlanes* segmented_ = nullptr;
-  std::vector<int> segment_counts_;  // stratum s at s * segmentedStratumInts()
+  std::vector<int> segment_counts_;  // stratum s at s * stretch_ints_
+  std::vector<int> samples_;      // per stratum and pair of the stretch, as bounds_
+  std::vector<int> informative_;
+  std::vector<double> gain_bounds_;
+  long stretch_ints_ = 0;
+  struct SegmentRun {
+    int index;  // in the batch
+    int first_marker, from, to;
+  };
+  std::vector<SegmentRun> runs_;
   ScorerStats stats_;
 };
 

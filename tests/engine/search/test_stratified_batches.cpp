@@ -46,6 +46,8 @@ const StrataCase kCases[] = {
     {"mixed", 15, 16, 200, 0.05, 3, false, true},
     // Classes of about 256 samples a stratum: rows of one and of two vectors.
     {"vectorblocks", 16, 8, 1540, 0.02, 3, false, false},
+    // Classes of over 31 words a stratum: byte counts folded inside a class.
+    {"longclasses", 17, 6, 8200, 0.02, 2, false, false},
 };
 
 struct StratifiedSetup {
