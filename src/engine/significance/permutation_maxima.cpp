@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -20,6 +21,7 @@
 #include "engine/count/information_gain_bound.h"
 #include "engine/count/information_gain_bound_finish.h"
 #include "engine/significance/class_tables.h"
+#include "engine/significance/key_thresholds.h"
 #include "engine/significance/pair_class_counter.h"
 #include "engine/significance/permuted_classes.h"
 
@@ -134,17 +136,9 @@ class MaximaWorker {
       int* const totals = &totals_[static_cast<std::size_t>(at) * cells_];
       cellTotals(tables, static_cast<long>(n) * cells_, totals);
       if (by_cell_) {
-        for (int j = 0; j < n; ++j) {
-          int samples = 0;
-          for (int e = 0; e < cells_; ++e) {
-            const int total = totals[j * cells_ + e];
-            by_cell_totals_[e * by_cell_stride_ + at + j] = total;
-            by_cell_inverses_[e * by_cell_stride_ + at + j] =
-                1.0f / static_cast<float>(total > 0 ? total : 1);
-            samples += total;
-          }
-          by_cell_samples_[at + j] = samples;
-        }
+        for (int j = 0; j < n; ++j)
+          for (int e = 0; e < cells_; ++e)
+            by_cell_totals_[e * by_cell_stride_ + at + j] = totals[j * cells_ + e];
       }
       return true;
     };
@@ -153,6 +147,7 @@ class MaximaWorker {
     } else {
       totals_counter_.forEachFrom(first_.data(), count, keep_totals);
     }
+    if (by_cell_) inverseTotalsByCell(count);
     for (std::size_t p = 0; p < counted_.size(); ++p) {
       Permuted* const* members = counted_[p]->members;
       if (pair_counters_[p]) {
@@ -178,6 +173,22 @@ class MaximaWorker {
   }
 
  private:
+  // What every permutation's bounds take from the block's totals alone:
+  // each cell's inverse and each pair's samples (row by row, so that the
+  // loops vectorise).
+  void inverseTotalsByCell(int count) {
+    std::fill(by_cell_samples_.begin(), by_cell_samples_.end(), 0);
+    for (int e = 0; e < cells_; ++e) {
+      const int* const totals = &by_cell_totals_[static_cast<std::size_t>(e) * by_cell_stride_];
+      float* const inverses = &by_cell_inverses_[static_cast<std::size_t>(e) * by_cell_stride_];
+      int* const samples = by_cell_samples_.data();
+      for (int i = 0; i < count; ++i) {
+        inverses[i] = 1.0f / static_cast<float>(std::max(totals[i], 1));
+        samples[i] += totals[i];
+      }
+    }
+  }
+
   template <class Counter>
   void scoreCounted(Counter& counter, Permuted* const* members, int count) {
     counter.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
@@ -305,31 +316,60 @@ class MaximaWorker {
       first_last = stretch_last_;
     }
     tables_.resize(static_cast<std::size_t>(table_ints_));
-    int* const table = tables_.data();
-    const int own = permuted.counted_class;
+    KeyThreshold threshold;
+    threshold.measure = context.measure;
+    threshold.prefix_gains = prefix_gains;
+    threshold.gains = context.single_gains + first_last;
+    threshold.own_totals = context.missing_code == kMethodAvailable;
+    threshold.cases = case_sums_.data();
+    threshold.samples = by_cell_samples_.data() + at;
+    threshold.fixed_cases = context.cases;
+    threshold.fixed_samples = context.N;
+    threshold.entropy_floor_slack = kEntropyFloorSlack;
     double maximum = permuted.maximum.load(std::memory_order_relaxed);
-    for (int j = 0; j < n; ++j) {
+    int j = 0;
+    if (bounded) {
+      // Four bounds at a time against the cut; the rest one by one.
+      for (; j + 4 <= n; j += 4) {
+        threshold.maximum = maximum;
+        for (int lanes = mayExceedFourAvx2(bounds_buffer_.data(), threshold, j); lanes != 0;
+             lanes &= lanes - 1)
+          scoreByCellPair(permuted, j + std::countr_zero(static_cast<unsigned>(lanes)), counted,
+                          stride, totals, first_last, maximum);
+      }
+    }
+    for (; j < n; ++j) {
       if (bounded && !mayExceedGiven(permuted, bounds_buffer_[j], maximum, prefix_gains,
                                      first_last + j, case_sums_[j], by_cell_samples_[at + j]))
         continue;
-      for (int e = 0; e < cells_; ++e) {
-        int count = counted[0][e * stride + j];
-        if (counted[1] != nullptr) count += counted[1][e * stride + j];
-        table[2 * e + own] = count;
-        table[2 * e + 1 - own] = totals[e * by_cell_stride_ + j] - count;
-      }
-      double pair[2];
-      exactMeasurePair(context, table, table_ints_, score_sums_.data(), pair);
-      const int* combination = nullptr;
-      if (context.measure == kRankBySynergy) {
-        combination_[order_ - 1] = first_last + j;
-        combination = combination_.data();
-      }
-      const double key = rankingKey(context, pair, combination, order_);
-      if (key > maximum) {
-        permuted.raise(key);
-        maximum = permuted.maximum.load(std::memory_order_relaxed);
-      }
+      scoreByCellPair(permuted, j, counted, stride, totals, first_last, maximum);
+    }
+  }
+
+  // Pair j's exact key from its counted class and totals; raises the
+  // permutation's maximum (and `maximum`) when the key beats it.
+  void scoreByCellPair(Permuted& permuted, int j, const std::array<const int*, 2>& counted,
+                       long stride, const int* totals, int first_last, double& maximum) {
+    const SearchContext& context = permuted.context;
+    int* const table = tables_.data();
+    const int own = permuted.counted_class;
+    for (int e = 0; e < cells_; ++e) {
+      int count = counted[0][e * stride + j];
+      if (counted[1] != nullptr) count += counted[1][e * stride + j];
+      table[2 * e + own] = count;
+      table[2 * e + 1 - own] = totals[e * by_cell_stride_ + j] - count;
+    }
+    double pair[2];
+    exactMeasurePair(context, table, table_ints_, score_sums_.data(), pair);
+    const int* combination = nullptr;
+    if (context.measure == kRankBySynergy) {
+      combination_[order_ - 1] = first_last + j;
+      combination = combination_.data();
+    }
+    const double key = rankingKey(context, pair, combination, order_);
+    if (key > maximum) {
+      permuted.raise(key);
+      maximum = permuted.maximum.load(std::memory_order_relaxed);
     }
   }
 

@@ -1,0 +1,28 @@
+// Which of a stretch's pairs may beat a permutation's running maximum, four
+// bounds to a register: the cut each ranking measure puts on the IG bound.
+#ifndef GORVA_ENGINE_SIGNIFICANCE_KEY_THRESHOLDS_H
+#define GORVA_ENGINE_SIGNIFICANCE_KEY_THRESHOLDS_H
+
+// What a pair's bound is held against. IG: the maximum. Synergy: the
+// maximum plus the prefix's gains and the last marker's (gains[j] for pair
+// j). RIG: the maximum times 4 p (1 - p) (a floor of the phenotype
+// entropy), p from the pair's own cases and samples (cases[j] of
+// samples[j]) or, with own_totals false, from fixed ones, less a slack.
+struct KeyThreshold {
+  int measure = 0;  // kRankByIG, kRankByRIG or kRankBySynergy
+  double maximum = 0;
+  double prefix_gains = 0;
+  const double* gains = nullptr;
+  bool own_totals = true;
+  const int* cases = nullptr;
+  const int* samples = nullptr;
+  double fixed_cases = 0;
+  double fixed_samples = 0;
+  double entropy_floor_slack = 1;
+};
+
+// Bit t set when pair j + t (t < 4) may reach a key above the maximum: its
+// bound is not below the cut, or is NaN. Reads four of every array.
+int mayExceedFourAvx2(const double* bounds, const KeyThreshold& threshold, int j);
+
+#endif  // GORVA_ENGINE_SIGNIFICANCE_KEY_THRESHOLDS_H
