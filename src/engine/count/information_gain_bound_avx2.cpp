@@ -239,32 +239,6 @@ GORVA_TARGET_AVX2 void pairInformationGainBoundsAvx2(const PairBoundRequest& req
 
 namespace {
 
-// finishFour with one division: 1 / n rounded, then products. Each product
-// adds a relative rounding of 2^-53 or so: to what the bound subtracts,
-// far inside the 2^-40 its factor is lowered by, and to the rest, inside
-// the bound's slack.
-GORVA_TARGET_AVX2 GORVA_INLINE __m256d finishFourByInverse(const BoundRequest& request,
-                                                           __m256d shifted, __m256d controls,
-                                                           __m256d cases, __m256d unbounded) {
-  const __m256d zero = _mm256_setzero_pd();
-  const __m256d n = _mm256_add_pd(controls, cases);
-  const __m256d inverse = _mm256_div_pd(_mm256_set1_pd(1.0), n);
-  const __m256d off = _mm256_fnmadd_pd(_mm256_set1_pd(request.q), n, cases);
-  const __m256d numerator = _mm256_max_pd(
-      zero, _mm256_fmsub_pd(_mm256_set1_pd(request.divergence_factor),
-                            _mm256_mul_pd(shifted, _mm256_set1_pd(kShiftedSumSlack)),
-                            _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(kPinskerBits),
-                                                        _mm256_mul_pd(off, off)),
-                                          inverse)));
-  const __m256d bound =
-      _mm256_fmadd_pd(_mm256_mul_pd(numerator, inverse), _mm256_set1_pd(kBoundSlack),
-                      _mm256_set1_pd(boundFloor(request.cells)));
-  const __m256d absent = _mm256_or_pd(
-      _mm256_or_pd(_mm256_cmp_pd(controls, zero, _CMP_EQ_OQ), _mm256_cmp_pd(cases, zero, _CMP_EQ_OQ)),
-      _mm256_cmp_pd(unbounded, zero, _CMP_NEQ_OQ));
-  return _mm256_blendv_pd(bound, _mm256_set1_pd(std::numeric_limits<double>::infinity()), absent);
-}
-
 // Groups of eight pairs whose samples single precision holds, the class
 // counted and whether it is split over two rows fixed per instantiation.
 template <bool kCountsCases, bool kSplit>
@@ -308,22 +282,7 @@ GORVA_TARGET_AVX2 void countedClassGroups(const CountedClassBoundRequest& reques
     const __m256i cases = kCountsCases ? own_sum : _mm256_sub_epi32(samples, own_sum);
     const __m256i controls = _mm256_sub_epi32(samples, cases);
     if (cases_out != nullptr) _mm256_storeu_si256(reinterpret_cast<__m256i*>(cases_out + j), cases);
-    const __m256i unbounded = offFixedTotals(terms, controls, cases);
-    for (int h = 0; h < 2; ++h) {
-      const __m128i controls_half =
-          h == 0 ? _mm256_castsi256_si128(controls) : _mm256_extracti128_si256(controls, 1);
-      const __m128i cases_half =
-          h == 0 ? _mm256_castsi256_si128(cases) : _mm256_extracti128_si256(cases, 1);
-      const __m128i unbounded_half =
-          h == 0 ? _mm256_castsi256_si128(unbounded) : _mm256_extracti128_si256(unbounded, 1);
-      const __m128 shifted_half =
-          h == 0 ? _mm256_castps256_ps128(shifted) : _mm256_extractf128_ps(shifted, 1);
-      _mm256_storeu_pd(bounds + j + 4 * h,
-                       finishFourByInverse(terms, _mm256_cvtps_pd(shifted_half),
-                                           _mm256_cvtepi32_pd(controls_half),
-                                           _mm256_cvtepi32_pd(cases_half),
-                                           _mm256_cvtepi32_pd(unbounded_half)));
-    }
+    finishEight(terms, shifted, controls, cases, offFixedTotals(terms, controls, cases), bounds + j);
   }
 }
 
