@@ -348,7 +348,7 @@ bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
   // cases, a bad VCF record): it only opens their replacements, so that an
   // existing report keeps its content until the run has succeeded.
   const bool keep_old = opt::extensions_given;
-  if (keep_old ? !report_.open(plan.output_file) : !writer.Save(plan.output_file)) {
+  if (keep_old ? !(report_ = &results_.add())->open(plan.output_file) : !writer.Save(plan.output_file)) {
     std::puts("Cannot save the text file!!");
     return false;
   }
@@ -399,16 +399,18 @@ bool TFmMDR::readData(RunPlan& plan, RunData& data) {
 }
 
 void TFmMDR::writeResults(const RunPlan& plan, const RunData& data, int case_value, int testing_idx) {
-  // Each result file is tried, whatever became of the others.
-  commitAllResults();
+  // Each result file is tried, whatever became of the others, so that every
+  // failure is told; none is published unless all were written.
+  finishAllResults();
   WriteResultALL(plan.output_file, elapsed, plan.phenotype_column, case_value, testing_idx, data.marker_names,
                  data.results);
   reportSignificance(data.marker_names, data.marker_count);
   if (exit_status_ != kExitOk || !opt::plot) return;
   const std::string failure =
       writeCellCharts(plan.output_file, data.results, data.marker_names,
-                      {data.genotypes, data.phenotypes, plan.runSamples(), plan.runMarkers(), plan.missing_code});
-  const std::string qq_failure = writeQqPlots(plan.output_file, outcome_.orders);
+                      {data.genotypes, data.phenotypes, plan.runSamples(), plan.runMarkers(), plan.missing_code},
+                      results_);
+  const std::string qq_failure = writeQqPlots(plan.output_file, outcome_.orders, results_);
   if (!failure.empty() || !qq_failure.empty()) {
     std::fprintf(stderr, "%s\n", (failure.empty() ? qq_failure : failure).c_str());
     exit_status_ = kExitWriteFailed;
@@ -472,6 +474,11 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   elapsed = std::difftime(end_time, start_time);
   writeResults(plan, data, case_value, testing_idx);
   if (exit_status_ != kExitOk) return;
+  if (!results_.publishAll()) {
+    std::fprintf(stderr, "%s\n", results_.error().c_str());
+    exit_status_ = kExitWriteFailed;
+    return;
+  }
   logOutcome(plan);
   writeLog(plan.output_file,
            std::chrono::duration<double>(std::chrono::steady_clock::now() - run_began).count());
@@ -501,7 +508,7 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
   run.positions = &marker_positions_;
   if (!stratum_names.empty()) run.strata = strataDescription(stratum_names, outcome_.stratum_samples);
   std::string error;
-  if (!writeResultsTable(opt::table_file, run, outcome_.orders, marker_names, error)) {
+  if (!writeResultsTable(opt::table_file, run, outcome_.orders, marker_names, results_, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     exit_status_ = kExitWriteFailed;
   }

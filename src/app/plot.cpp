@@ -329,7 +329,7 @@ std::string cellChartPath(const std::string& report_file, int order) {
 }
 
 std::string writeCellCharts(const std::string& report_file, MDRResult* const* results,
-                            char* const* marker_names, const ChartData& data) {
+                            char* const* marker_names, const ChartData& data, OutputFileSet& files) {
   std::string first_failure;
   const int init_order = results[0]->init_order;
   for (int k = init_order; k <= results[0]->max_order; ++k) {
@@ -342,9 +342,9 @@ std::string writeCellCharts(const std::string& report_file, MDRResult* const* re
     chart.rig = record.rig[0];
     chart.counts = countCells(data.genotypes, data.phenotypes, data.sample_count, data.marker_count, markers,
                               data.missing_code);
-    OutputFile file;
+    OutputFile& file = files.add();
     const bool ok = file.open(cellChartPath(report_file, k)) && file.write(cellChartSvg(chart)) &&
-                    file.commit();
+                    file.finish();
     if (!ok && first_failure.empty()) first_failure = file.error();
   }
   return first_failure;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "io/output_file_set.h"
+
 class MDRResult;
 
 // Case and control counts per genotype cell of one combination. Cell c of
@@ -55,10 +57,10 @@ struct ChartData {
 };
 
 // Writes the chart of the rank-1 combination of every order that kept a
-// row, each beside its name and renamed into place when complete. Runs after
-// the search, on its data. Returns "" when every chart was written, else the
+// row into `files`, which publishes them with the run's other results. Runs
+// after the search, on its data. Returns "" when every chart was written, else the
 // "gorva: FILE: cannot write: REASON" of the first that was not.
 std::string writeCellCharts(const std::string& report_file, MDRResult* const* results,
-                            char* const* marker_names, const ChartData& data);
+                            char* const* marker_names, const ChartData& data, OutputFileSet& files);
 
 #endif  // GORVA_APP_PLOT_H

@@ -135,7 +135,8 @@ std::string qqPlotPath(const std::string& report_file, int order) {
   return report_file + ".order" + std::to_string(order) + ".qq.svg";
 }
 
-std::string writeQqPlots(const std::string& report_file, const std::vector<OrderSignificance>& orders) {
+std::string writeQqPlots(const std::string& report_file, const std::vector<OrderSignificance>& orders,
+                         OutputFileSet& files) {
   std::string first_failure;
   for (const OrderSignificance& order : orders) {
     if (!order.structure.assessed || order.structure.p_chisq.empty()) continue;
@@ -149,8 +150,8 @@ std::string writeQqPlots(const std::string& report_file, const std::vector<Order
     } else {
       for (const SignificanceRow& row : order.rows) plot.listed.push_back(row.p_chisq);
     }
-    OutputFile file;
-    const bool ok = file.open(qqPlotPath(report_file, order.order)) && file.write(qqPlotSvg(plot)) && file.commit();
+    OutputFile& file = files.add();
+    const bool ok = file.open(qqPlotPath(report_file, order.order)) && file.write(qqPlotSvg(plot)) && file.finish();
     if (!ok && first_failure.empty()) first_failure = file.error();
   }
   return first_failure;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "io/output_file_set.h"
+
 struct QqPlot {
   int order = 0;
   double lambda = 0;
@@ -25,10 +27,11 @@ std::string qqPlotPath(const std::string& report_file, int order);
 
 struct OrderSignificance;
 
-// Writes the QQ plot of every order with p-values behind its lambda, each
-// beside its name and renamed into place when complete. Returns "" when
-// every plot was written, else the "gorva: FILE: cannot write: REASON" of the
-// first that was not.
-std::string writeQqPlots(const std::string& report_file, const std::vector<OrderSignificance>& orders);
+// Writes the QQ plot of every order with p-values behind its lambda into
+// `files`, which publishes them with the run's other results. Returns ""
+// when every plot was written, else the "gorva: FILE: cannot write: REASON"
+// of the first that was not.
+std::string writeQqPlots(const std::string& report_file, const std::vector<OrderSignificance>& orders,
+                         OutputFileSet& files);
 
 #endif  // GORVA_APP_QQ_PLOT_H

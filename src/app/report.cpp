@@ -37,22 +37,22 @@ void TFmMDR::failWrite(const OutputFile& file) {
 }
 
 bool TFmMDR::openAllResults(const std::string& path) {
-  if (all_results_.open(path)) return true;
-  failWrite(all_results_);
+  all_results_ = &results_.add();
+  if (all_results_->open(path)) return true;
+  failWrite(*all_results_);
   return false;
 }
 
-bool TFmMDR::commitAllResults() {
-  if (!all_writer_open_ || all_results_.commit()) return true;
-  failWrite(all_results_);
+bool TFmMDR::finishAllResults() {
+  if (!all_writer_open_ || all_results_->finish()) return true;
+  failWrite(*all_results_);
   return false;
 }
 
 void TFmMDR::WriteResultALL(char* output_file, double elapsed_seconds, int /*phenotype_column*/,
                             int /*case_value*/, int /*testing_idx*/, char** marker_names,
                             MDRResult** results) {
-  OutputFile opened_now;
-  OutputFile& report = report_.isOpen() ? report_ : opened_now;
+  OutputFile& report = report_ != nullptr ? *report_ : results_.add();
   if (!report.isOpen() && !report.open(output_file)) {
     failWrite(report);
     return;
@@ -90,12 +90,12 @@ void TFmMDR::WriteResultALL(char* output_file, double elapsed_seconds, int /*phe
     }
     line(kClosingRule);
   }
-  if (!ok || !report.commit()) failWrite(report);
+  if (!ok || !report.finish()) failWrite(report);
 }
 
 void TFmMDR::saveAllResult(double* measures, int* combinations, int last_position, int count,
                            int tag) {
-  if (!all_results_.error().empty()) return;
+  if (!all_results_->error().empty()) return;
   std::string text;
   for (int c = 0; c < count; ++c) {
     text.clear();
@@ -105,7 +105,7 @@ void TFmMDR::saveAllResult(double* measures, int* combinations, int last_positio
     }
     std::snprintf(line_buffer, sizeof line_buffer, "%d,%s,%f,%f", tag + 1, text.c_str(),
                   measures[2L * c], measures[2L * c + 1]);
-    // The first failed line ends the file's content; commit reports it.
-    if (!writeLine(all_results_, line_buffer)) return;
+    // The first failed line ends the file's content; finishing reports it.
+    if (!writeLine(*all_results_, line_buffer)) return;
   }
 }

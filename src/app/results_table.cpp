@@ -40,8 +40,8 @@ std::string strataDescription(const std::vector<std::string>& names, const std::
 
 bool writeResultsTable(const std::string& path, const TableRun& run,
                        const std::vector<OrderSignificance>& orders, char* const* marker_names,
-                       std::string& error) {
-  OutputFile file;
+                       OutputFileSet& files, std::string& error) {
+  OutputFile& file = files.add();
   if (!file.open(path)) {
     error = file.error();
     return false;
@@ -98,7 +98,7 @@ bool writeResultsTable(const std::string& path, const TableRun& run,
                  "\n");
     }
   }
-  if (!file.commit()) {
+  if (!file.finish()) {
     error = file.error();
     return false;
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/significance/significance.h"
+#include "io/output_file_set.h"
 
 // What the comment lines say about the run.
 struct TableRun {
@@ -26,10 +27,11 @@ struct TableRun {
 // run's report and table say first.
 std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples);
 
-// Writes the whole table to `path` (beside, then renamed into place); false
-// with `error` set when it could not be written completely.
+// Writes the whole table to `path` as a member of `files`, published with
+// the run's other results; false with `error` set when it could not be
+// written completely.
 bool writeResultsTable(const std::string& path, const TableRun& run,
                        const std::vector<OrderSignificance>& orders, char* const* marker_names,
-                       std::string& error);
+                       OutputFileSet& files, std::string& error);
 
 #endif  // GORVA_APP_RESULTS_TABLE_H

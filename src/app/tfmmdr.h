@@ -12,6 +12,7 @@
 #include "io/FileIO.h"
 #include "io/exit_status.h"
 #include "io/output_file.h"
+#include "io/output_file_set.h"
 
 class BitPlanes;
 class MDRResult;
@@ -157,15 +158,18 @@ class TFmMDR {
   void failWrite(const OutputFile& file);
   // Opens the all-results file's content beside it (all_writer has created it).
   bool openAllResults(const std::string& path);
-  // Renames the finished all-results file into place; false after a failed write.
-  bool commitAllResults();
+  // Finishes the all-results file's content; false after a failed write.
+  bool finishAllResults();
 
+  // Every result file of the run; none replaces its final name before all
+  // are written, and then all do.
+  OutputFileSet results_;
   bool all_writer_open_ = false;  // the search feeds the all-results file
-  OutputFile all_results_;
+  OutputFile* all_results_ = nullptr;
   // A run with options beyond the classic twelve opens its report here when
   // the result files are checked, and the old report stays as it was until
   // this one replaces it whole.
-  OutputFile report_;
+  OutputFile* report_ = nullptr;
   int exit_status_ = kExitOk;
 };
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <initializer_list>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -161,7 +162,7 @@ bool OutputFile::printf(const char* format, ...) {
   return written >= 0 || fail(errno);
 }
 
-bool OutputFile::commit() {
+bool OutputFile::finish() {
   if (stream_ == nullptr) return fail(EBADF);
   std::FILE* stream = stream_;
   stream_ = nullptr;
@@ -173,16 +174,38 @@ bool OutputFile::commit() {
     ok = false;
     error_number = errno;
   }
-  if (ok && target_fd_ >= 0) ok = copyStagedIntoTarget(stream);
+  if (ok && target_fd_ >= 0) {
+    staged_ = stream;  // copied into the target when published
+    finished_ = true;
+    return true;
+  }
   if (std::fclose(stream) != 0 && ok) {
     ok = false;
     error_number = errno;
   }
-  if (target_fd_ >= 0 && ::close(target_fd_) != 0 && ok) {
-    ok = false;
-    error_number = errno;
+  if (!ok) {
+    abandon();
+    return fail(error_number);
   }
-  target_fd_ = -1;
+  finished_ = true;
+  return true;
+}
+
+bool OutputFile::publish() {
+  if (!finished_) return fail(EBADF);
+  finished_ = false;
+  bool ok = true;
+  int error_number = 0;
+  if (staged_ != nullptr) {
+    ok = copyStagedIntoTarget(staged_);
+    std::fclose(staged_);
+    staged_ = nullptr;
+    if (::close(target_fd_) != 0 && ok) {
+      ok = false;
+      error_number = errno;
+    }
+    target_fd_ = -1;
+  }
   if (ok && !temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
     ok = false;
     error_number = errno;
@@ -195,9 +218,11 @@ bool OutputFile::commit() {
 }
 
 void OutputFile::abandon() {
-  if (stream_ != nullptr) {
-    std::fclose(stream_);
-    stream_ = nullptr;
+  finished_ = false;
+  for (std::FILE** stream : {&stream_, &staged_}) {
+    if (*stream == nullptr) continue;
+    std::fclose(*stream);
+    *stream = nullptr;
   }
   if (target_fd_ >= 0) {
     ::close(target_fd_);

@@ -31,10 +31,15 @@ class OutputFile {
   bool write(const void* data, std::size_t bytes);
   bool write(const std::string& text);
   bool printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // Flushes, syncs to disk, closes and renames onto the final name; false
-  // (and error()) when any of it failed, and then the final name is
-  // untouched (or, written in place, holds what could be written).
-  bool commit();
+  // Flushes, syncs to disk and closes the content, the final name still
+  // untouched (a device or FIFO written in place has had it); false (and
+  // error()) when any of it failed, and then the file is abandoned.
+  bool finish();
+  // Puts a finished file under its final name: a rename, or the copy of
+  // staged content into the target; false (and error()) on failure, and
+  // then the final name is untouched (or holds what could be copied).
+  bool publish();
+  bool commit() { return finish() && publish(); }
   // Closes and removes the temporary; the final name is untouched.
   void abandon();
 
@@ -42,6 +47,7 @@ class OutputFile {
   // which sees the stream's error flag.
   std::FILE* stream() { return stream_; }
   bool isOpen() const { return stream_ != nullptr; }
+  bool finished() const { return finished_; }
   // "gorva: PATH: cannot write: REASON" after a failure, else empty.
   const std::string& error() const { return error_; }
   const std::string& path() const { return path_; }
@@ -58,6 +64,8 @@ class OutputFile {
   int temporary_slot_ = -1;  // its place in the record a signal handler reads
   int target_fd_ = -1;       // open on the target while staged elsewhere
   std::FILE* stream_ = nullptr;
+  std::FILE* staged_ = nullptr;  // finished content waiting to be copied
+  bool finished_ = false;
   std::string error_;
 };
 

@@ -144,6 +144,19 @@ TEST(ResultFiles, AFailedWriteEndsWithStatus4AndNoClosingMessage) {
   }
 }
 
+TEST(ResultFiles, ARunThatCannotWriteOneResultPublishesNone) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40);
+  for (const char* name : {"r.txt", "t.tsv", "r.txt.order1.svg"}) writeFile(dir + "/" + name, "old\n");
+  ASSERT_EQ(symlink("/dev/full", (dir + "/r.txt.order2.qq.svg").c_str()), 0);
+  const ProgramResult run = runGorva(
+      {"--in", "data.txt", "--out", "r.txt", "--order", "1-2", "--table", "t.tsv", "--plot", "1"}, dir);
+  EXPECT_EQ(run.status, 4);
+  EXPECT_NE(run.err.find("r.txt.order2.qq.svg: cannot write: No space left on device"), std::string::npos);
+  for (const char* name : {"r.txt", "t.tsv", "r.txt.order1.svg"}) EXPECT_EQ(readFile(dir + "/" + name), "old\n") << name;
+  EXPECT_FALSE(fileExists(dir + "/r.txt.order1.qq.svg"));
+}
+
 // A report of many rows, so that its writing takes a while.
 struct BigReport {
   std::string dir = makeTempDir();

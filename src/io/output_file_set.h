@@ -1,0 +1,30 @@
+// The result files of one run, each written in full before any of them
+// replaces its final name: a run that fails part-way (a full disk, a chart
+// that cannot be written) leaves the files of the run before as they were,
+// never this run's report beside the last run's table.
+#ifndef GORVA_IO_OUTPUT_FILE_SET_H
+#define GORVA_IO_OUTPUT_FILE_SET_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/output_file.h"
+
+class OutputFileSet {
+ public:
+  // A new member to open, write and finish(); it lives as long as the set,
+  // and an unpublished one is abandoned with it.
+  OutputFile& add();
+  // Publishes the members in the order they were added, once every one of
+  // them has been finished; false (and error()) when one was not, or when
+  // a publication failed (the members after it stay unpublished).
+  bool publishAll();
+  const std::string& error() const { return error_; }
+
+ private:
+  std::vector<std::unique_ptr<OutputFile>> files_;
+  std::string error_;
+};
+
+#endif  // GORVA_IO_OUTPUT_FILE_SET_H
