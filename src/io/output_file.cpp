@@ -68,6 +68,8 @@ std::string temporaryDirectory() {
 
 OutputFile::~OutputFile() { abandon(); }
 
+std::string OutputFile::folder() const { return directoryOf(path_); }
+
 bool OutputFile::fail(int error_number) {
   if (error_.empty()) {
     error_ = programMessage(path_ + ": cannot write: " + std::strerror(error_number));

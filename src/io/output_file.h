@@ -51,6 +51,8 @@ class OutputFile {
   // "gorva: PATH: cannot write: REASON" after a failure, else empty.
   const std::string& error() const { return error_; }
   const std::string& path() const { return path_; }
+  // The folder of path(), where the file is published.
+  std::string folder() const;
 
  private:
   bool fail(int error_number);

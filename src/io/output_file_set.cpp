@@ -1,17 +1,72 @@
 #include "io/output_file_set.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+
+namespace {
+
+// Another run holds its lock for the few renames of its publication; a
+// lock held longer is someone else's (`flock DIR gorva ...` hands its lock
+// to the run itself), and waiting on it would never end.
+constexpr int kLockWaitMilliseconds = 5000;
+
+// Holds an exclusive lock on each folder the set publishes into, so that
+// two runs on one name publish one after the other and their files never
+// interleave. Taken in name order, so two sets cannot wait on each other.
+// A folder that cannot be locked in time is published into unlocked.
+class FolderLocks {
+ public:
+  explicit FolderLocks(const std::set<std::string>& folders) {
+    for (const std::string& folder : folders) {
+      const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0) continue;
+      if (lockWithin(fd, kLockWaitMilliseconds)) {
+        fds_.push_back(fd);
+      } else {
+        ::close(fd);
+      }
+    }
+  }
+  ~FolderLocks() {
+    for (const int fd : fds_) ::close(fd);
+  }
+  FolderLocks(const FolderLocks&) = delete;
+  FolderLocks& operator=(const FolderLocks&) = delete;
+
+ private:
+  static bool lockWithin(int fd, int milliseconds) {
+    for (int waited = 0;; waited += 10) {
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+      if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= milliseconds) return false;
+      ::usleep(10000);
+    }
+  }
+
+  std::vector<int> fds_;
+};
+
+}  // namespace
+
 OutputFile& OutputFileSet::add() {
   files_.push_back(std::make_unique<OutputFile>());
   return *files_.back();
 }
 
 bool OutputFileSet::publishAll() {
+  std::set<std::string> folders;
   for (const auto& file : files_) {
-    if (file->finished()) continue;
-    // Its writer has reported why; nothing of the set is published.
-    error_ = file->error();
-    return false;
+    if (!file->finished()) {
+      // Its writer has reported why; nothing of the set is published.
+      error_ = file->error();
+      return false;
+    }
+    folders.insert(file->folder());
   }
+  const FolderLocks locks(folders);
   for (const auto& file : files_) {
     if (file->publish()) continue;
     error_ = file->error();

@@ -3,7 +3,9 @@
 // and a message, never with a crash or a report of unfilled data.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -155,6 +157,26 @@ TEST(ResultFiles, ARunThatCannotWriteOneResultPublishesNone) {
   EXPECT_NE(run.err.find("r.txt.order2.qq.svg: cannot write: No space left on device"), std::string::npos);
   for (const char* name : {"r.txt", "t.tsv", "r.txt.order1.svg"}) EXPECT_EQ(readFile(dir + "/" + name), "old\n") << name;
   EXPECT_FALSE(fileExists(dir + "/r.txt.order1.qq.svg"));
+}
+
+TEST(ResultFiles, RunsOnOneFolderPublishOneAfterTheOther) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40);
+  writeFile(dir + "/r.txt", "old\n");
+  // Another run publishing into the folder holds it as this lock does.
+  const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+  ProgramResult run;
+  std::thread runner([&] { run = runGorva({"--in", "data.txt", "--out", "r.txt", "--table", "t.tsv"}, dir); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_EQ(readFile(dir + "/r.txt"), "old\n");
+  EXPECT_FALSE(fileExists(dir + "/t.tsv"));
+  ::close(folder);
+  runner.join();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(readFile(dir + "/r.txt"), "old\n");
+  EXPECT_TRUE(fileExists(dir + "/t.tsv"));
 }
 
 // A report of many rows, so that its writing takes a while.
