@@ -6,14 +6,19 @@
 
 std::vector<RunFile> runResultFiles(const ResultFileRequest& request) {
   std::vector<RunFile> files = {{request.report, "the report", "--out"}};
-  if (request.save_all) files.push_back({request.report + ".all", "the all-results file", "--save_all"});
+  // Files named after the report: asked for by their own options, renamed
+  // by --out.
+  const auto named_after_report = [&files](std::string path, std::string role, std::string option) {
+    files.push_back({std::move(path), std::move(role), std::move(option), false, "--out"});
+  };
+  if (request.save_all) named_after_report(request.report + ".all", "the all-results file", "--save_all");
   for (int k = request.first_order; request.plot && k <= request.last_order; ++k) {
-    files.push_back({cellChartPath(request.report, k), "the order " + std::to_string(k) + " chart", "--plot"});
+    named_after_report(cellChartPath(request.report, k), "the order " + std::to_string(k) + " chart", "--plot");
     if (!request.table.empty()) {
-      files.push_back({qqPlotPath(request.report, k), "the order " + std::to_string(k) + " QQ plot", "--plot"});
+      named_after_report(qqPlotPath(request.report, k), "the order " + std::to_string(k) + " QQ plot", "--plot");
     }
   }
   if (!request.table.empty()) files.push_back({request.table, "the results table", "--table"});
-  if (request.log) files.push_back({runLogPath(request.report), "the run log", "--log"});
+  if (request.log) named_after_report(runLogPath(request.report), "the run log", "--log");
   return files;
 }

@@ -81,7 +81,8 @@ std::string refuseOutputOverInput(const std::vector<RunFile>& inputs,
       if (inputs[i].path.empty() || !sameFile(identity, input_identities[i])) continue;
       return output.path + " (" + output.role + ") is the same file as " + inputs[i].path +
              " (" + inputs[i].role + "); a run never writes over its input, so choose another " +
-             output.option;
+             (output.named_by.empty() ? output.option
+                                      : output.named_by + " (" + output.role + " is named after it)");
     }
   }
   return "";

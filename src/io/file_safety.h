@@ -16,6 +16,9 @@ struct RunFile {
   std::string option = "--out";
   // The text data file is read in two passes; other inputs are read once.
   bool read_twice = false;
+  // The option whose value names the file, when that is not `option`: the
+  // files named after the report are asked for by their own options.
+  std::string named_by = {};
 };
 
 // Every input that exists must be a regular file: a FIFO, a pipe, a terminal
