@@ -1,6 +1,7 @@
 #include "io/output_file_set.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -67,10 +68,19 @@ bool OutputFileSet::publishAll() {
     folders.insert(file->folder());
   }
   const FolderLocks locks(folders);
+  // A signal that ends the run waits for the last rename, so that it never
+  // leaves part of the set published.
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, signal_number);
+  pthread_sigmask(SIG_BLOCK, &ending, &before);
+  bool published = true;
   for (const auto& file : files_) {
     if (file->publish()) continue;
     error_ = file->error();
-    return false;
+    published = false;
+    break;
   }
-  return true;
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return published;
 }
