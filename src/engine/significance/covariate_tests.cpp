@@ -30,10 +30,11 @@ constexpr std::size_t kCachedNullModels = 512;
 
 class CombinationModels {
  public:
-  CombinationModels(const SearchContext& context, const CovariateModel& model, int k)
+  CombinationModels(const SearchContext& context, const CovariateModel& model, int k, AdjustedTests tests)
       : context_(context),
         model_(model),
         k_(k),
+        interaction_(k == 2 && tests == AdjustedTests::kBoth),
         levels_(genotypeLevels(context.missing_code)),
         // The run's strata, unless the model brings its own.
         stratum_of_sample_(!model.strata.empty() ? model.strata.data() : context.stratum_of),
@@ -72,7 +73,7 @@ class CombinationModels {
         fitLogistic(FactorDesign{sorted_group_, cells_ * strata_, sortedDense()}, sorted_y_, full_eta_, work_);
     out.p_adjusted = likelihoodRatioPValue(reduced.fit, full);
     out.not_fitted = !reduced.fit.fitted || !full.fitted;
-    if (k_ == 2) interaction(reduced, full, out);
+    if (interaction_) interaction(reduced, full, out);
     return out;
   }
 
@@ -295,6 +296,7 @@ class CombinationModels {
   const SearchContext& context_;
   const CovariateModel& model_;
   int k_;
+  bool interaction_;
   int levels_;
   int cells_;
   const int* stratum_of_sample_;
@@ -327,12 +329,13 @@ class CombinationModels {
 }  // namespace
 
 std::vector<AdjustedPValues> adjustedPValues(const SearchContext& context, const CovariateModel& model,
-                                             const std::vector<int>& combinations, int k, int threads) {
+                                             const std::vector<int>& combinations, int k, int threads,
+                                             AdjustedTests tests) {
   const long count = k > 0 ? static_cast<long>(combinations.size()) / k : 0;
   std::vector<AdjustedPValues> out(count, AdjustedPValues{kNotANumber, kNotANumber, false});
   std::atomic<long> next{0};
   runWorkers(std::max(1, std::min<int>(threads, static_cast<int>(std::min(count, 1L << 20)))), [&](int) {
-    CombinationModels models(context, model, k);
+    CombinationModels models(context, model, k, tests);
     for (long r = next++; r < count && !stopRequested(context); r = next++) out[r] = models.assess(&combinations[r * k]);
   });
   return out;

@@ -10,9 +10,16 @@
 #include "engine/rank/search_context.h"
 #include "engine/significance/structure_results.h"
 
+// Which adjusted p-values to compute: both, or p_adjusted alone (what
+// lambda_gc_adjusted needs, at two model fits a combination instead of up
+// to four for a pair).
+enum class AdjustedTests { kBoth, kAssociationOnly };
+
 // The adjusted p-values of `count` combinations of k markers each (k ints
-// per combination), on up to `threads` threads.
+// per combination), on up to `threads` threads; p_interaction_adjusted is
+// NaN under kAssociationOnly.
 std::vector<AdjustedPValues> adjustedPValues(const SearchContext& context, const CovariateModel& model,
-                                             const std::vector<int>& combinations, int k, int threads);
+                                             const std::vector<int>& combinations, int k, int threads,
+                                             AdjustedTests tests = AdjustedTests::kBoth);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_COVARIATE_TESTS_H

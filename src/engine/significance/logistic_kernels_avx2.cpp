@@ -19,6 +19,33 @@ GORVA_TARGET_AVX2 GORVA_INLINE double horizontalSum(__m256d v) {
   return _mm_cvtsd_f64(_mm_add_sd(pair, _mm_unpackhi_pd(pair, pair)));
 }
 
+// sum_j a[j] x^j over 16 (or 14) coefficients by Estrin's scheme: pairs,
+// pairs of pairs, ..., so that the chain of dependent operations is four
+// deep where Horner's rule makes it sixteen, and a vector's polynomials
+// no longer wait on each other's latency.
+GORVA_TARGET_AVX2 GORVA_INLINE __m256d estrin16(const double* a, __m256d x) {
+  const __m256d x2 = _mm256_mul_pd(x, x);
+  const __m256d x4 = _mm256_mul_pd(x2, x2);
+  const __m256d x8 = _mm256_mul_pd(x4, x4);
+  __m256d pair[8];
+  for (int j = 0; j < 8; ++j) pair[j] = _mm256_fmadd_pd(_mm256_set1_pd(a[2 * j + 1]), x, _mm256_set1_pd(a[2 * j]));
+  __m256d quad[4];
+  for (int j = 0; j < 4; ++j) quad[j] = _mm256_fmadd_pd(pair[2 * j + 1], x2, pair[2 * j]);
+  return _mm256_fmadd_pd(_mm256_fmadd_pd(quad[3], x4, quad[2]), x8, _mm256_fmadd_pd(quad[1], x4, quad[0]));
+}
+
+GORVA_TARGET_AVX2 GORVA_INLINE __m256d estrin14(const double* a, __m256d x) {
+  const __m256d x2 = _mm256_mul_pd(x, x);
+  const __m256d x4 = _mm256_mul_pd(x2, x2);
+  const __m256d x8 = _mm256_mul_pd(x4, x4);
+  __m256d pair[7];
+  for (int j = 0; j < 7; ++j) pair[j] = _mm256_fmadd_pd(_mm256_set1_pd(a[2 * j + 1]), x, _mm256_set1_pd(a[2 * j]));
+  const __m256d high = _mm256_fmadd_pd(pair[5], x2, pair[4]);
+  const __m256d top = _mm256_fmadd_pd(pair[6], x4, high);
+  const __m256d low = _mm256_fmadd_pd(_mm256_fmadd_pd(pair[3], x2, pair[2]), x4, _mm256_fmadd_pd(pair[1], x2, pair[0]));
+  return _mm256_fmadd_pd(top, x8, low);
+}
+
 // exp(x) for x <= 0. Below -700 it is taken at -700: the probability it
 // makes is then far below the 1e-8 that refuses the fit anyway.
 GORVA_TARGET_AVX2 GORVA_INLINE __m256d expNonPositive(__m256d x) {
@@ -29,13 +56,12 @@ GORVA_TARGET_AVX2 GORVA_INLINE __m256d expNonPositive(__m256d x) {
   const __m256d k = _mm256_round_pd(_mm256_mul_pd(x, _mm256_set1_pd(kLog2e)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
   __m256d r = _mm256_fnmadd_pd(k, _mm256_set1_pd(kLn2High), x);
   r = _mm256_fnmadd_pd(k, _mm256_set1_pd(kLn2Low), r);
-  // 1 / j! for j = 13 down to 0.
+  // The series sum_j r^j / j!, j = 0 ... 13.
   static constexpr double kInverseFactorial[] = {
-      1.0 / 6227020800.0, 1.0 / 479001600.0, 1.0 / 39916800.0, 1.0 / 3628800.0, 1.0 / 362880.0,
-      1.0 / 40320.0,      1.0 / 5040.0,      1.0 / 720.0,      1.0 / 120.0,     1.0 / 24.0,
-      1.0 / 6.0,          0.5,               1.0,              1.0};
-  __m256d p = _mm256_set1_pd(kInverseFactorial[0]);
-  for (int j = 1; j < 14; ++j) p = _mm256_fmadd_pd(p, r, _mm256_set1_pd(kInverseFactorial[j]));
+      1.0,          1.0,           0.5,            1.0 / 6.0,        1.0 / 24.0,        1.0 / 120.0,
+      1.0 / 720.0,  1.0 / 5040.0,  1.0 / 40320.0,  1.0 / 362880.0,   1.0 / 3628800.0,   1.0 / 39916800.0,
+      1.0 / 479001600.0, 1.0 / 6227020800.0};
+  const __m256d p = estrin14(kInverseFactorial, r);
   // 2^k by the exponent field: k is in [-1010, 0].
   const __m256i exponent = _mm256_cvtepi32_epi64(_mm256_cvtpd_epi32(k));
   const __m256i bits = _mm256_slli_epi64(_mm256_add_epi64(exponent, _mm256_set1_epi64x(1023)), 52);
@@ -45,9 +71,13 @@ GORVA_TARGET_AVX2 GORVA_INLINE __m256d expNonPositive(__m256d x) {
 // log1p(e) for e in [0, 1], given f = e / (2 + e).
 GORVA_TARGET_AVX2 GORVA_INLINE __m256d log1pOf(__m256d f) {
   const __m256d s = _mm256_mul_pd(f, f);
-  constexpr int kTerms = 17;  // 1 / (2j + 1) for j = 16 down to 0
-  __m256d p = _mm256_set1_pd(1.0 / (2 * (kTerms - 1) + 1));
-  for (int j = kTerms - 2; j >= 0; --j) p = _mm256_fmadd_pd(p, s, _mm256_set1_pd(1.0 / (2 * j + 1)));
+  // The series sum_j s^j / (2j + 1), j = 0 ... 16.
+  static constexpr double kInverseOdd[] = {1.0,        1.0 / 3,  1.0 / 5,  1.0 / 7,  1.0 / 9,  1.0 / 11,
+                                           1.0 / 13,   1.0 / 15, 1.0 / 17, 1.0 / 19, 1.0 / 21, 1.0 / 23,
+                                           1.0 / 25,   1.0 / 27, 1.0 / 29, 1.0 / 31, 1.0 / 33};
+  const __m256d s4 = _mm256_mul_pd(_mm256_mul_pd(s, s), _mm256_mul_pd(s, s));
+  const __m256d s8 = _mm256_mul_pd(s4, s4);
+  const __m256d p = _mm256_fmadd_pd(_mm256_set1_pd(kInverseOdd[16]), _mm256_mul_pd(s8, s8), estrin16(kInverseOdd, s));
   return _mm256_mul_pd(_mm256_add_pd(f, f), p);
 }
 

@@ -139,7 +139,8 @@ void assessOrderStructure(const SearchContext& context, const StructureRequest& 
     const std::vector<int> combinations = combinationsBehindLambda(
         context.marker_count, k, kAdjustedControlCombinations, request.seed + 1, sampled);
     std::vector<double> adjusted;
-    for (const AdjustedPValues& row : adjustedPValues(context, *request.covariates, combinations, k, threads))
+    for (const AdjustedPValues& row :
+         adjustedPValues(context, *request.covariates, combinations, k, threads, AdjustedTests::kAssociationOnly))
       adjusted.push_back(row.p_adjusted);
     structure.adjusted_control = lambdaOf(adjusted);
     structure.adjusted_control.sampled = sampled;
