@@ -25,17 +25,15 @@ double logisticSweepScalar(const double* eta, const double* sign, long n, double
 }
 
 void weightedGramScalar(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
-                        int runs, double* weighted, double* gram, double* x_response, double* run_sums) {
+                        int runs, double* gram, double* x_response, double* run_sums) {
   for (int c = 0; c < d; ++c) {
     const double* column = x + c * n;
-    double* scaled = weighted + c * n;
     double sum = 0;
     for (int q = 0; q < runs; ++q) {
       double run_sum = 0;
       for (long i = q > 0 ? run_end[q - 1] : 0; i < run_end[q]; ++i) {
-        scaled[i] = w[i] * column[i];
         sum += column[i] * r[i];
-        run_sum += scaled[i];
+        run_sum += w[i] * column[i];
       }
       run_sums[q * (d + 2) + c] = run_sum;
     }
@@ -50,10 +48,8 @@ void weightedGramScalar(const double* x, long n, int d, const double* w, const d
   }
   for (int c = 0; c < d; ++c)
     for (int b = c; b < d; ++b) {
-      const double* column = x + b * n;
-      const double* scaled = weighted + c * n;
       double sum = 0;
-      for (long i = 0; i < n; ++i) sum += column[i] * scaled[i];
+      for (long i = 0; i < n; ++i) sum += x[b * n + i] * (w[i] * x[c * n + i]);
       gram[b + c * d] = sum;
     }
 }

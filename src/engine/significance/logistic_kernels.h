@@ -15,14 +15,14 @@ struct LogisticKernels {
   // (1 and 0 for n = 0).
   double (*sweep)(const double* eta, const double* sign, long n, double* weight, double* response, double* least,
                   double* most);
-  // For x an n x d column-major matrix (columns n apart): weighted = w x
-  // (each row scaled), x_response = x' r, the lower triangle of x' W x into
+  // For x an n x d column-major matrix (columns n apart): x_response = x' r,
+  // the lower triangle of x' W x (W = diag(w)) into
   // gram (d x d, column-major; the upper triangle is left undefined), and
   // for each run q of samples [run_end[q - 1], run_end[q]) (the first from
-  // 0; the last ends at n) the sums of each weighted column, of w and of r
+  // 0; the last ends at n) the sums of each column of W x, of w and of r
   // into run_sums[q * (d + 2) + ...].
   void (*weightedGram)(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
-                       int runs, double* weighted, double* gram, double* x_response, double* run_sums);
+                       int runs, double* gram, double* x_response, double* run_sums);
   // out = x beta plus offset[q] over run q, x and the runs as above.
   void (*predict)(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
                   int runs, double* out);
@@ -37,13 +37,13 @@ const LogisticKernels& logisticKernels(SimdPath path);
 double logisticSweepScalar(const double* eta, const double* sign, long n, double* weight, double* response,
                           double* least, double* most);
 void weightedGramScalar(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
-                        int runs, double* weighted, double* gram, double* x_response, double* run_sums);
+                        int runs, double* gram, double* x_response, double* run_sums);
 void predictScalar(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
                    int runs, double* out);
 double logisticSweepAvx2(const double* eta, const double* sign, long n, double* weight, double* response,
                         double* least, double* most);
 void weightedGramAvx2(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
-                      int runs, double* weighted, double* gram, double* x_response, double* run_sums);
+                      int runs, double* gram, double* x_response, double* run_sums);
 void predictAvx2(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
                  int runs, double* out);
 

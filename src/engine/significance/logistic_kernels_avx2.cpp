@@ -81,11 +81,10 @@ GORVA_TARGET_AVX2 GORVA_INLINE __m256d log1pOf(__m256d f) {
   return _mm256_mul_pd(_mm256_add_pd(f, f), p);
 }
 
-// Per run, the sum of column (times `times` if given, stored into `scaled`
-// if given) into run_sums slot `slot`; returns the sum of column times r
-// when storing.
-GORVA_TARGET_AVX2 double sumRuns(const double* column, const double* times, double* scaled, const double* r,
-                                 const long* run_end, int runs, int stride, int slot, double* run_sums) {
+// Per run, the sum of column (times `times` if given) into run_sums slot
+// `slot`; returns the sum of column times r when r is given.
+GORVA_TARGET_AVX2 double sumRuns(const double* column, const double* times, const double* r, const long* run_end,
+                                 int runs, int stride, int slot, double* run_sums) {
   // Two sums of each kind, so that an addition waits on the one two back.
   __m256d sum[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};
   double tail_sum = 0;
@@ -100,15 +99,12 @@ GORVA_TARGET_AVX2 double sumRuns(const double* column, const double* times, doub
         const __m256d value = _mm256_loadu_pd(column + at);
         const __m256d product = times != nullptr ? _mm256_mul_pd(_mm256_loadu_pd(times + at), value) : value;
         run_sum[half] = _mm256_add_pd(run_sum[half], product);
-        if (scaled == nullptr) continue;
-        _mm256_storeu_pd(scaled + at, product);
-        sum[half] = _mm256_fmadd_pd(value, _mm256_loadu_pd(r + at), sum[half]);
+        if (r != nullptr) sum[half] = _mm256_fmadd_pd(value, _mm256_loadu_pd(r + at), sum[half]);
       }
     }
     for (; i < last; ++i) {
-      const double product = times != nullptr ? times[i] * column[i] : column[i];
-      if (scaled != nullptr) scaled[i] = product, tail_sum += column[i] * r[i];
-      run_tail += product;
+      run_tail += times != nullptr ? times[i] * column[i] : column[i];
+      if (r != nullptr) tail_sum += column[i] * r[i];
     }
     run_sums[q * stride + slot] = horizontalSum(_mm256_add_pd(run_sum[0], run_sum[1])) + run_tail;
   }
@@ -116,15 +112,15 @@ GORVA_TARGET_AVX2 double sumRuns(const double* column, const double* times, doub
 }
 
 template <int C, int B>
-GORVA_TARGET_AVX2 void gramTile(const double* x, const double* weighted, long n, int c0, int b0, int d,
-                                double* gram) {
+GORVA_TARGET_AVX2 void gramTile(const double* x, const double* w, long n, int c0, int b0, int d, double* gram) {
   __m256d sum[C][B];
   for (int c = 0; c < C; ++c)
     for (int b = 0; b < B; ++b) sum[c][b] = _mm256_setzero_pd();
   const long vectors_end = n & ~3L;
   for (long i = 0; i < vectors_end; i += 4) {
     __m256d scaled[C];
-    for (int c = 0; c < C; ++c) scaled[c] = _mm256_loadu_pd(weighted + (c0 + c) * n + i);
+    const __m256d weight = _mm256_loadu_pd(w + i);
+    for (int c = 0; c < C; ++c) scaled[c] = _mm256_mul_pd(weight, _mm256_loadu_pd(x + (c0 + c) * n + i));
     for (int b = 0; b < B; ++b) {
       const __m256d column = _mm256_loadu_pd(x + (b0 + b) * n + i);
       for (int c = 0; c < C; ++c) sum[c][b] = _mm256_fmadd_pd(column, scaled[c], sum[c][b]);
@@ -133,19 +129,19 @@ GORVA_TARGET_AVX2 void gramTile(const double* x, const double* weighted, long n,
   for (int c = 0; c < C; ++c)
     for (int b = 0; b < B; ++b) {
       double total = horizontalSum(sum[c][b]);
-      for (long i = vectors_end; i < n; ++i) total += x[(b0 + b) * n + i] * weighted[(c0 + c) * n + i];
+      for (long i = vectors_end; i < n; ++i) total += x[(b0 + b) * n + i] * (w[i] * x[(c0 + c) * n + i]);
       gram[(b0 + b) + (c0 + c) * d] = total;
     }
 }
 
 template <int C>
-GORVA_TARGET_AVX2 void gramTiles(const double* x, const double* weighted, long n, int c0, int d, double* gram) {
+GORVA_TARGET_AVX2 void gramTiles(const double* x, const double* w, long n, int c0, int d, double* gram) {
   for (int b0 = c0; b0 < d; b0 += 4) {
     switch (std::min(4, d - b0)) {
-      case 1: gramTile<C, 1>(x, weighted, n, c0, b0, d, gram); break;
-      case 2: gramTile<C, 2>(x, weighted, n, c0, b0, d, gram); break;
-      case 3: gramTile<C, 3>(x, weighted, n, c0, b0, d, gram); break;
-      default: gramTile<C, 4>(x, weighted, n, c0, b0, d, gram); break;
+      case 1: gramTile<C, 1>(x, w, n, c0, b0, d, gram); break;
+      case 2: gramTile<C, 2>(x, w, n, c0, b0, d, gram); break;
+      case 3: gramTile<C, 3>(x, w, n, c0, b0, d, gram); break;
+      default: gramTile<C, 4>(x, w, n, c0, b0, d, gram); break;
     }
   }
 }
@@ -199,17 +195,17 @@ GORVA_TARGET_AVX2 double logisticSweepAvx2(const double* eta, const double* sign
 }
 
 GORVA_TARGET_AVX2 void weightedGramAvx2(const double* x, long n, int d, const double* w, const double* r,
-                                        const long* run_end, int runs, double* weighted, double* gram,
-                                        double* x_response, double* run_sums) {
+                                        const long* run_end, int runs, double* gram, double* x_response,
+                                        double* run_sums) {
   for (int c = 0; c < d; ++c)
-    x_response[c] = sumRuns(x + c * n, w, weighted + c * n, r, run_end, runs, d + 2, c, run_sums);
-  sumRuns(w, nullptr, nullptr, r, run_end, runs, d + 2, d, run_sums);
-  sumRuns(r, nullptr, nullptr, r, run_end, runs, d + 2, d + 1, run_sums);
+    x_response[c] = sumRuns(x + c * n, w, r, run_end, runs, d + 2, c, run_sums);
+  sumRuns(w, nullptr, nullptr, run_end, runs, d + 2, d, run_sums);
+  sumRuns(r, nullptr, nullptr, run_end, runs, d + 2, d + 1, run_sums);
   // Two columns of the triangle against four rows at a time: eight sums in
   // registers for six loads.
   int c0 = 0;
-  for (; c0 + 2 <= d; c0 += 2) gramTiles<2>(x, weighted, n, c0, d, gram);
-  if (c0 < d) gramTiles<1>(x, weighted, n, c0, d, gram);
+  for (; c0 + 2 <= d; c0 += 2) gramTiles<2>(x, w, n, c0, d, gram);
+  if (c0 < d) gramTiles<1>(x, w, n, c0, d, gram);
 }
 
 GORVA_TARGET_AVX2 void predictAvx2(const double* x, long n, int d, const double* beta, const long* run_end,

@@ -45,7 +45,8 @@ void findRuns(const std::vector<int>& level, Eigen::Index n, LogisticWorkspace& 
 
 // Per cell, the sums of the weights, of the weighted dense rows and of the
 // working responses.
-void levelSums(const std::vector<int>& level, int levels, Eigen::Index n, Eigen::Index d, LogisticWorkspace& work) {
+void levelSums(const std::vector<int>& level, int levels, const double* dense, Eigen::Index n, Eigen::Index d,
+               LogisticWorkspace& work) {
   work.cell_dense.setZero(levels, d);
   work.cell_weight.setZero(levels);
   work.cell_response.setZero(levels);
@@ -63,16 +64,17 @@ void levelSums(const std::vector<int>& level, int levels, Eigen::Index n, Eigen:
   // waiting on the one before.
   constexpr int kLanes = 4;
   work.partial.setZero(levels * kLanes, d + 2);
-  const auto add = [&](const double* column, Eigen::Index c) {
+  const auto add = [&](const double* column, const double* times, Eigen::Index c) {
     double* sums = work.partial.col(c).data();
+    const auto term = [&](Eigen::Index i) { return times != nullptr ? times[i] * column[i] : column[i]; };
     Eigen::Index i = 0;
     for (; i + kLanes <= n; i += kLanes)
-      for (int lane = 0; lane < kLanes; ++lane) sums[kLanes * level[i + lane] + lane] += column[i + lane];
-    for (; i < n; ++i) sums[kLanes * level[i]] += column[i];
+      for (int lane = 0; lane < kLanes; ++lane) sums[kLanes * level[i + lane] + lane] += term(i + lane);
+    for (; i < n; ++i) sums[kLanes * level[i]] += term(i);
   };
-  for (Eigen::Index c = 0; c < d; ++c) add(work.weighted.data() + c * n, c);
-  add(work.weight.data(), d);
-  add(work.response.data(), d + 1);
+  for (Eigen::Index c = 0; c < d; ++c) add(dense + c * n, work.weight.data(), c);
+  add(work.weight.data(), nullptr, d);
+  add(work.response.data(), nullptr, d + 1);
   for (int l = 0; l < levels; ++l) {
     const Eigen::RowVectorXd total = work.partial.middleRows(kLanes * l, kLanes).colwise().sum();
     work.cell_dense.row(l) = total.head(d);
@@ -146,14 +148,13 @@ Step irlsStep(const std::vector<int>& cell, const Eigen::MatrixXd& cell_columns,
   const auto cells = static_cast<int>(cell_columns.rows());
   // Every weight p (1 - p) positive.
   if (!(work.least_prob > 0 && work.most_prob < 1)) return Step::kSingular;
-  work.weighted.resize(static_cast<std::size_t>(n * d));
   work.gram.resize(d, d);
   work.x_response.resize(d);
   work.run_sums.resize(work.run_end.size() * static_cast<std::size_t>(d + 2));
   work.kernels->weightedGram(dense.data(), n, static_cast<int>(d), work.weight.data(), work.response.data(),
-                             work.run_end.data(), static_cast<int>(work.run_end.size()), work.weighted.data(),
-                             work.gram.data(), work.x_response.data(), work.run_sums.data());
-  levelSums(cell, cells, n, d, work);
+                             work.run_end.data(), static_cast<int>(work.run_end.size()), work.gram.data(),
+                             work.x_response.data(), work.run_sums.data());
+  levelSums(cell, cells, dense.data(), n, d, work);
   assembleFromCells(cell_columns, d, work);
   work.information = work.information.selfadjointView<Eigen::Lower>();
   const Eigen::VectorXd inverse_level_weight = work.level_weight.cwiseInverse();

@@ -42,7 +42,7 @@ struct FactorDesign {
 // fewer samples follows: no allocation, no page faults, from one row to the
 // next.
 struct LogisticWorkspace {
-  std::vector<double> sign, weight, response, weighted, run_offset;
+  std::vector<double> sign, weight, response, run_offset;
   Eigen::MatrixXd gram, information, cell_dense, level_dense, schur, partial;
   Eigen::VectorXd x_response, cell_weight, cell_response, level_weight, level_response, dense_response, solution,
       level_solution, cell_solution;
