@@ -1,7 +1,8 @@
 #include "engine/count/pair_free_counts.h"
 
 #include <algorithm>
-#include <bit>
+
+#include "engine/count/simd_targets.h"
 
 void packPairGroups(const MarkerRows& markers, int first, int end, int groups,
                     std::uint64_t* packed) {
@@ -24,26 +25,50 @@ void packPairGroups(const MarkerRows& markers, int first, int end, int groups,
   }
 }
 
-void countPairFreeCellsScalar(const PairCountRequest& q, const PlaneShape& shape) {
+namespace {
+
+// Adds, for each lane t of a packed level, popcount(row AND lane t) over
+// words [from, to) to sums[t]: the four lanes of a word lie side by side.
+// Inlined into each build, where the builtin becomes that build's popcount.
+__attribute__((always_inline)) inline void addLanePopcounts(const std::uint64_t* row,
+                                                            const std::uint64_t* level, int from,
+                                                            int to, int* sums) {
+  for (int w = from; w < to; ++w) {
+    const std::uint64_t x = row[w];
+    const std::uint64_t* lanes = level + static_cast<long>(w) * kPairLanes;
+    for (int t = 0; t < kPairLanes; ++t) sums[t] += __builtin_popcountll(x & lanes[t]);
+  }
+}
+
+__attribute__((always_inline)) inline void countPairFreeCellsWith(const PairCountRequest& q,
+                                                                  const PlaneShape& shape) {
   const int row_words = shape.rowWords();
+  const int per = 2 * q.row_count * q.level_count;
   for (int g = 0; g < q.groups; ++g) {
     const std::uint64_t* group = q.packed + static_cast<long>(g) * kPackedLevels * row_words * kPairLanes;
-    const int per = 2 * q.row_count * q.level_count;
-    for (int t = 0; t < kPairLanes; ++t) {
-      for (int r = 0; r < q.row_count; ++r) {
-        for (int m = 0; m < q.level_count; ++m) {
-          const std::uint64_t* a = q.rows[r];
-          const std::uint64_t* b = group + static_cast<long>(m) * row_words * kPairLanes + t;
-          int count[2] = {0, 0};
-          for (int w = 0; w < row_words; ++w)
-            count[w < shape.control_words ? 0 : 1] += std::popcount(a[w] & b[w * kPairLanes]);
+    for (int r = 0; r < q.row_count; ++r) {
+      for (int m = 0; m < q.level_count; ++m) {
+        const std::uint64_t* level = group + static_cast<long>(m) * row_words * kPairLanes;
+        int sums[2][kPairLanes] = {};
+        addLanePopcounts(q.rows[r], level, 0, shape.control_words, sums[0]);
+        addLanePopcounts(q.rows[r], level, shape.control_words, row_words, sums[1]);
+        for (int t = 0; t < kPairLanes; ++t) {
           for (int c = 0; c < 2; ++c)
-            q.counts[freeCountAt(per, kPairLanes * g + t, freeCount(q.row_count, r, m, c))] =
-                count[c];
+            q.counts[freeCountAt(per, kPairLanes * g + t, freeCount(q.row_count, r, m, c))] = sums[c][t];
         }
       }
     }
   }
+}
+
+}  // namespace
+
+void countPairFreeCellsScalar(const PairCountRequest& q, const PlaneShape& shape) {
+  countPairFreeCellsWith(q, shape);
+}
+
+GORVA_TARGET_POPCNT void countPairFreeCellsScalarPopcnt(const PairCountRequest& q, const PlaneShape& shape) {
+  countPairFreeCellsWith(q, shape);
 }
 
 void completePairTable(const int* counts, long p, const PairTotals& totals, int second,

@@ -79,6 +79,7 @@ using PairCountKernel = void (*)(const PairCountRequest& request, const PlaneSha
 
 // The portable version (the reference of the vector one) and AVX2's.
 void countPairFreeCellsScalar(const PairCountRequest& request, const PlaneShape& shape);
+void countPairFreeCellsScalarPopcnt(const PairCountRequest& request, const PlaneShape& shape);
 void countPairFreeCellsAvx2(const PairCountRequest& request, const PlaneShape& shape);
 
 // Totals a pair's table is completed from: the first marker's per-level

@@ -1,11 +1,12 @@
 #include "engine/count/path_kernels.h"
 
 const PathKernels& pathKernels(SimdPath path) {
-  // The portable counter uses the POPCNT instruction where the CPU has it.
+  // The portable counters use the POPCNT instruction where the CPU has it.
+  static const bool popcnt = __builtin_cpu_supports("popcnt");
   static const PathKernels scalar{
-      __builtin_cpu_supports("popcnt") ? countCellsScalarPopcnt : countCellsScalar,
+      popcnt ? countCellsScalarPopcnt : countCellsScalar,
       informationGainBoundsScalar,
-      countPairFreeCellsScalar,
+      popcnt ? countPairFreeCellsScalarPopcnt : countPairFreeCellsScalar,
       nullptr,
       pairInformationGainBoundsScalar,
       tripleInformationGainBoundsScalar};
