@@ -89,6 +89,22 @@ GORVA_TARGET_AVX2 GORVA_INLINE __m256d finishFour(const BoundRequest& request, _
   return _mm256_blendv_pd(bound, _mm256_set1_pd(std::numeric_limits<double>::infinity()), absent);
 }
 
+// The bounds of eight tables from their shifted sums and totals (lanes in
+// order); `unbounded` lanes (nonzero) get infinity.
+GORVA_TARGET_AVX2 GORVA_INLINE void finishEight(const BoundRequest& request, __m256 shifted, __m256i controls,
+                                         __m256i cases, __m256i unbounded, double* bounds) {
+  for (int h = 0; h < 2; ++h) {
+    const __m128i controls_half = h == 0 ? _mm256_castsi256_si128(controls) : _mm256_extracti128_si256(controls, 1);
+    const __m128i cases_half = h == 0 ? _mm256_castsi256_si128(cases) : _mm256_extracti128_si256(cases, 1);
+    const __m128i unbounded_half =
+        h == 0 ? _mm256_castsi256_si128(unbounded) : _mm256_extracti128_si256(unbounded, 1);
+    const __m128 shifted_half = h == 0 ? _mm256_castps256_ps128(shifted) : _mm256_extractf128_ps(shifted, 1);
+    _mm256_storeu_pd(bounds + 4 * h,
+                     finishFour(request, _mm256_cvtps_pd(shifted_half), _mm256_cvtepi32_pd(controls_half),
+                                _mm256_cvtepi32_pd(cases_half), _mm256_cvtepi32_pd(unbounded_half)));
+  }
+}
+
 // Tables j .. j + tables - 1 (at most eight) in single precision; false
 // (nothing written) when a total is too large for it.
 GORVA_TARGET_AVX2 GORVA_INLINE bool boundEight(const BoundRequest& request, float q, int j, int tables,
@@ -120,23 +136,12 @@ GORVA_TARGET_AVX2 GORVA_INLINE bool boundEight(const BoundRequest& request, floa
           _mm256_cmpgt_epi32(totals, _mm256_set1_epi32(kSinglePrecisionTotal - 1)))) != 0)
     return false;
   const __m256i unbounded = offFixedTotals(request, controls, cases);
-  // Halves: tables 0 1 4 5, then 2 3 6 7.
-  __m256d half[2];
-  for (int h = 0; h < 2; ++h) {
-    const __m128i controls_half = h == 0 ? _mm256_castsi256_si128(controls)
-                                         : _mm256_extracti128_si256(controls, 1);
-    const __m128i cases_half =
-        h == 0 ? _mm256_castsi256_si128(cases) : _mm256_extracti128_si256(cases, 1);
-    const __m128i unbounded_half =
-        h == 0 ? _mm256_castsi256_si128(unbounded) : _mm256_extracti128_si256(unbounded, 1);
-    const __m128 shifted_half =
-        h == 0 ? _mm256_castps256_ps128(shifted) : _mm256_extractf128_ps(shifted, 1);
-    half[h] = finishFour(request, _mm256_cvtps_pd(shifted_half), _mm256_cvtepi32_pd(controls_half),
-                         _mm256_cvtepi32_pd(cases_half), _mm256_cvtepi32_pd(unbounded_half));
-  }
+  double lanes[8];
+  finishEight(request, shifted, controls, cases, unbounded, lanes);
+  // Lanes hold tables 0 1 4 5 2 3 6 7.
+  constexpr int kTableOfLane[8] = {0, 1, 4, 5, 2, 3, 6, 7};
   double ordered[8];
-  _mm256_storeu_pd(ordered, _mm256_permute2f128_pd(half[0], half[1], 0x20));
-  _mm256_storeu_pd(ordered + 4, _mm256_permute2f128_pd(half[0], half[1], 0x31));
+  for (int lane = 0; lane < 8; ++lane) ordered[kTableOfLane[lane]] = lanes[lane];
   std::copy(ordered, ordered + tables, bounds + j);
   return true;
 }
@@ -157,22 +162,6 @@ GORVA_TARGET_AVX2 void informationGainBoundsAvx2(const BoundRequest& request, do
 }
 
 namespace {
-
-// The bounds of eight tables from their shifted sums and totals (lanes in
-// order); `unbounded` lanes (nonzero) get infinity.
-GORVA_TARGET_AVX2 GORVA_INLINE void finishEight(const BoundRequest& request, __m256 shifted, __m256i controls,
-                                         __m256i cases, __m256i unbounded, double* bounds) {
-  for (int h = 0; h < 2; ++h) {
-    const __m128i controls_half = h == 0 ? _mm256_castsi256_si128(controls) : _mm256_extracti128_si256(controls, 1);
-    const __m128i cases_half = h == 0 ? _mm256_castsi256_si128(cases) : _mm256_extracti128_si256(cases, 1);
-    const __m128i unbounded_half =
-        h == 0 ? _mm256_castsi256_si128(unbounded) : _mm256_extracti128_si256(unbounded, 1);
-    const __m128 shifted_half = h == 0 ? _mm256_castps256_ps128(shifted) : _mm256_extractf128_ps(shifted, 1);
-    _mm256_storeu_pd(bounds + 4 * h,
-                     finishFour(request, _mm256_cvtps_pd(shifted_half), _mm256_cvtepi32_pd(controls_half),
-                                _mm256_cvtepi32_pd(cases_half), _mm256_cvtepi32_pd(unbounded_half)));
-  }
-}
 
 // Pairs counted whole: each table's own totals, and no bound for those
 // that do not add up to fixed ones.
