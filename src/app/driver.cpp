@@ -1,5 +1,6 @@
 // TFmMDR's driver: one whole analysis from the data file to the report.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -224,10 +225,13 @@ bool TFmMDR::prepareRun(RunPlan& plan) {
 bool TFmMDR::countData(RunPlan& plan, MdrReader& reader) {
   plan.holding = std::string("the lines and columns of ") + plan.dataName();
   if (!plan.fromReader() && !reader.Open(plan.input_file)) {
+    const int open_error = errno;
     if (reader.outOfMemory()) {
       refuse(kExitNoMemory, "out of memory: could not load %s whole to count its lines", plan.input_file);
     } else {
       std::puts("Cannot open the text file!!");
+      // Such a run says why and ends with a status that says it failed.
+      if (opt::extensions_given) refuse(kExitBadInput, "%s: cannot open: %s", plan.input_file, std::strerror(open_error));
     }
     return false;
   }
@@ -350,7 +354,18 @@ bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
   const bool keep_old = opt::extensions_given;
   if (keep_old ? !(report_ = &results_.add())->open(plan.output_file) : !writer.Save(plan.output_file)) {
     std::puts("Cannot save the text file!!");
+    // Such a run says why and ends with a status that says it failed.
+    if (keep_old) failWrite(*report_);
     return false;
+  }
+  // The table is opened now too: a name it cannot have is told before the
+  // search, not after it.
+  if (!opt::table_file.empty()) {
+    table_ = &results_.add();
+    if (!table_->open(opt::table_file)) {
+      failWrite(*table_);
+      return false;
+    }
   }
   if (!opt::save_all) return true;
   const std::string all_name = std::string(plan.output_file) + ".all";
@@ -508,7 +523,7 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
   run.positions = &marker_positions_;
   if (!stratum_names.empty()) run.strata = strataDescription(stratum_names, outcome_.stratum_samples);
   std::string error;
-  if (!writeResultsTable(opt::table_file, run, outcome_.orders, marker_names, results_, error)) {
+  if (!writeResultsTable(*table_, run, outcome_.orders, marker_names, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     exit_status_ = kExitWriteFailed;
   }

@@ -38,14 +38,8 @@ std::string strataDescription(const std::vector<std::string>& names, const std::
   return text + ")";
 }
 
-bool writeResultsTable(const std::string& path, const TableRun& run,
-                       const std::vector<OrderSignificance>& orders, char* const* marker_names,
-                       OutputFileSet& files, std::string& error) {
-  OutputFile& file = files.add();
-  if (!file.open(path)) {
-    error = file.error();
-    return false;
-  }
+bool writeResultsTable(OutputFile& file, const TableRun& run, const std::vector<OrderSignificance>& orders,
+                       char* const* marker_names, std::string& error) {
   if (!run.strata.empty()) file.printf("# %s\n", run.strata.c_str());
   file.printf("# samples counted: %d (%d cases, %d controls); markers: %d; ranked by %s\n",
               run.counted, run.cases, run.counted - run.cases, run.marker_count,

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/significance/significance.h"
-#include "io/output_file_set.h"
+#include "io/output_file.h"
 
 // What the comment lines say about the run.
 struct TableRun {
@@ -27,11 +27,10 @@ struct TableRun {
 // run's report and table say first.
 std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples);
 
-// Writes the whole table to `path` as a member of `files`, published with
-// the run's other results; false with `error` set when it could not be
-// written completely.
-bool writeResultsTable(const std::string& path, const TableRun& run,
-                       const std::vector<OrderSignificance>& orders, char* const* marker_names,
-                       OutputFileSet& files, std::string& error);
+// Writes the whole table into `file` (open) and finishes it, for the run to
+// publish with its other results; false with `error` set when it could not
+// be written completely.
+bool writeResultsTable(OutputFile& file, const TableRun& run, const std::vector<OrderSignificance>& orders,
+                       char* const* marker_names, std::string& error);
 
 #endif  // GORVA_APP_RESULTS_TABLE_H

@@ -170,6 +170,7 @@ class TFmMDR {
   // the result files are checked, and the old report stays as it was until
   // this one replaces it whole.
   OutputFile* report_ = nullptr;
+  OutputFile* table_ = nullptr;  // opened with the report, when asked for
   int exit_status_ = kExitOk;
 };
 

@@ -162,9 +162,9 @@ std::string usageText() {
   text +=
       "\n"
       "Exit status: 0 after a run (also after \"Cannot open the text file!!\" and\n"
-      "\"Cannot save the text file!!\"), 1 an option without its value, 2 input refused\n"
-      "(nothing is created or changed), 3 out of memory, 4 a result file could not be\n"
-      "written completely.\n"
+      "\"Cannot save the text file!!\" when only the classic options are given), 1 an\n"
+      "option without its value, 2 input refused (nothing is created or changed),\n"
+      "3 out of memory, 4 a result file could not be created or written completely.\n"
       "See gorva(1) for the formats, the missing-data methods and the report.\n";
   return text;
 }

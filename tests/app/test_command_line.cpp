@@ -164,6 +164,29 @@ TEST(DriverPaths, EachFailureIsOneFixedLineAndLeavesOnlyItsTrace) {
   EXPECT_TRUE(fileExists(dir + "/new.txt.all"));
 }
 
+TEST(DriverPaths, ARunWithMoreOptionsSaysWhyAFileFailedAndEndsWithItsStatus) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/data.txt", "Class\tA\tB\n1\t0\t1\n0\t1\t1\n1\t2\t0\n0\t0\t0\n");
+  writeFile(dir + "/report.txt", "old content\n");
+  const struct { std::vector<std::string> args; int status; std::string err; } cases[] = {
+      {{"--in", "absent.txt", "--out", "fresh.txt", "--table", "t.tsv"}, 2,
+       "gorva: absent.txt: cannot open: No such file or directory\n"},
+      {{"--in", "data.txt", "--out", "nodir/fresh.txt", "--table", "t.tsv"}, 4,
+       "gorva: nodir/fresh.txt: cannot write: No such file or directory\n"},
+      // Told before the search, not after it.
+      {{"--in", "data.txt", "--out", "report.txt", "--table", "nodir/t.tsv"}, 4,
+       "gorva: nodir/t.tsv: cannot write: No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult run = runGorva(c.args, dir);
+    EXPECT_EQ(run.status, c.status) << c.err;
+    EXPECT_EQ(run.err, c.err);
+  }
+  EXPECT_FALSE(fileExists(dir + "/fresh.txt"));
+  EXPECT_FALSE(fileExists(dir + "/t.tsv"));
+  EXPECT_EQ(readFile(dir + "/report.txt"), "old content\n");
+}
+
 TEST(DriverPaths, InvalidOrderRangesAreRefusedBeforeTheReportExists) {
   const std::string dir = makeTempDir();
   for (const std::string range : {"0-2", "3-2", "abc", "-2"}) {
