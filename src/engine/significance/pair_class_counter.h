@@ -74,6 +74,11 @@ class PairClassCounter {
   // Room before a by-cell row's first pair: its first group of eight may
   // start up to three lanes before it.
   static constexpr int kByCellLead = 8;
+  // Levels a packed group holds (0 and 1: the last one is derived), and the
+  // words of one sample word of a group: each level's low and high nibbles
+  // for four markers.
+  static constexpr int kNibbleLevels = 2;
+  static constexpr long kRecordWords = 2 * kNibbleLevels * kPairLanes;
 
   // Whether pairs over planes of `levels` levels are counted this way.
   static bool serves(int levels, int order) { return order == 2 && levels == kPairLevels; }
