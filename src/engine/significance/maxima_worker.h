@@ -1,0 +1,387 @@
+// One worker of the permutation maxima (permutation_maxima.h): its
+// counters and buffers for one group, and how it scores a block of
+// combinations for every permutation of the group.
+#ifndef GORVA_ENGINE_SIGNIFICANCE_MAXIMA_WORKER_H
+#define GORVA_ENGINE_SIGNIFICANCE_MAXIMA_WORKER_H
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+#include "core/gorva.h"
+#include "engine/count/cell_counter.h"
+#include "engine/count/information_gain_bound.h"
+#include "engine/count/information_gain_bound_finish.h"
+#include "engine/count/path_kernels.h"
+#include "engine/count/unrank.h"
+#include "engine/rank/search_context.h"
+#include "engine/significance/class_tables.h"
+#include "engine/significance/key_thresholds.h"
+#include "engine/significance/pair_class_counter.h"
+#include "engine/significance/permuted_classes.h"
+
+// 4 p (1 - p) never exceeds the class entropy h(p); the slack covers rounding.
+constexpr double kEntropyFloorSlack = 1.0 - 1e-9;
+
+// One worker's counters and buffers, for one group.
+class MaximaWorker {
+ public:
+  MaximaWorker(const SearchContext& context, int order,
+               const std::vector<std::unique_ptr<CountedPlanes>>& counted,
+               const LevelGaps* run_gaps, InformationGainBounds bounds)
+      : context_(context),
+        order_(order),
+        counted_(counted),
+        bounds_(bounds),
+        kernel_(pathKernels(context.settings.simd).count_cells),
+        totals_counter_(*context.planes, order, kernel_) {
+    cells_ = totals_counter_.cells();
+    table_ints_ = 2 * cells_;
+    score_sums_.assign(table_ints_, 0.0);
+    first_.resize(order);
+    combination_.resize(order);
+    if (run_gaps != nullptr && run_gaps->usable()) {
+      pair_totals_counter_ = std::make_unique<PairClassCounter>(
+          *context.planes, *run_gaps, kernel_, pathKernels(context.settings.simd).nibble_pairs);
+      // The levels at gaps depend on the genotypes only: recorded by the
+      // totals' walk, each permutation's walk only masks them.
+      if (pair_totals_counter_->packs() && run_gaps->fitMasks()) {
+        pair_totals_counter_->recordMasks(&gap_masks_);
+        masks_recorded_ = true;
+      }
+    }
+    by_cell_ = masks_recorded_ && context.sample_count < kSinglePrecisionTotal;
+    for (const auto& planes : counted) {
+      const bool pairs = planes->gaps != nullptr;
+      pair_counters_.push_back(
+          pairs ? std::make_unique<PairClassCounter>(planes->planes, *planes->gaps, kernel_,
+                                                     pathKernels(context.settings.simd).nibble_pairs)
+                : nullptr);
+      counters_.push_back(planes->empty() || pairs
+                              ? nullptr
+                              : std::make_unique<CellCounter>(planes->planes, order, kernel_));
+    }
+  }
+
+  void scoreBlock(long long first_rank, int count) {
+    unrankCombination(first_rank, context_.marker_count, order_, first_.data());
+    totals_.resize(static_cast<std::size_t>(count) * cells_);
+    if (by_cell_) {
+      by_cell_stride_ = count + kPairBlock;
+      by_cell_totals_.assign(static_cast<std::size_t>(cells_) * by_cell_stride_, 0);
+      by_cell_inverses_.assign(static_cast<std::size_t>(cells_) * by_cell_stride_, 1.0f);
+      by_cell_samples_.assign(static_cast<std::size_t>(by_cell_stride_), 0);
+    }
+    const auto keep_totals = [&](int at, int n, int* tables) {
+      int* const totals = &totals_[static_cast<std::size_t>(at) * cells_];
+      cellTotals(tables, static_cast<long>(n) * cells_, totals);
+      if (by_cell_) {
+        for (int j = 0; j < n; ++j)
+          for (int e = 0; e < cells_; ++e)
+            by_cell_totals_[e * by_cell_stride_ + at + j] = totals[j * cells_ + e];
+      }
+      return true;
+    };
+    if (pair_totals_counter_) {
+      pair_totals_counter_->forEachFrom(first_.data(), count, keep_totals);
+    } else {
+      totals_counter_.forEachFrom(first_.data(), count, keep_totals);
+    }
+    if (by_cell_) inverseTotalsByCell(count);
+    for (std::size_t p = 0; p < counted_.size(); ++p) {
+      Permuted* const* members = counted_[p]->members;
+      if (pair_counters_[p]) {
+        PairClassCounter& counter = *pair_counters_[p];
+        if (masks_recorded_ && counter.packs() && !counted_[p]->gap_entries.empty()) {
+          counter.useMasks(gap_masks_.data(), counted_[p]->gap_entries.data());
+          counter.countByCell(by_cell_);
+        }
+        scoreCounted(counter, members, count);
+      } else if (counters_[p]) {
+        scoreCounted(*counters_[p], members, count);
+      } else {
+        // No sample counted: every table is its totals.
+        for (int member = 0; member < 2 && members[member] != nullptr; ++member) {
+          totals_counter_.forEachFrom(first_.data(), count, [&](int at, int n, int*) {
+            stretchCombination(totals_counter_, at);
+            scoreStretch(*members[member], at, n, nullptr, CountedEntries::kBoth);
+            return true;
+          });
+        }
+      }
+    }
+  }
+
+ private:
+  // What every permutation's bounds take from the block's totals alone:
+  // each cell's inverse and each pair's samples (row by row, so that the
+  // loops vectorise).
+  void inverseTotalsByCell(int count) {
+    std::fill(by_cell_samples_.begin(), by_cell_samples_.end(), 0);
+    for (int e = 0; e < cells_; ++e) {
+      const int* const totals = &by_cell_totals_[static_cast<std::size_t>(e) * by_cell_stride_];
+      float* const inverses = &by_cell_inverses_[static_cast<std::size_t>(e) * by_cell_stride_];
+      int* const samples = by_cell_samples_.data();
+      for (int i = 0; i < count; ++i) {
+        inverses[i] = 1.0f / static_cast<float>(std::max(totals[i], 1));
+        samples[i] += totals[i];
+      }
+    }
+  }
+
+  template <class Counter>
+  void scoreCounted(Counter& counter, Permuted* const* members, int count) {
+    counter.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
+      stretchCombination(counter, at);
+      if constexpr (std::is_same_v<Counter, PairClassCounter>) {
+        if (counter.byCell()) {
+          const long stride = counter.byCellStride();
+          const int* const cases_rows = tables + static_cast<long>(cells_) * stride;
+          if (members[1] == nullptr) {
+            scoreByCell(*members[0], at, n, {tables, cases_rows}, stride);
+          } else {
+            scoreByCell(*members[0], at, n, {tables, nullptr}, stride);
+            scoreByCell(*members[1], at, n, {cases_rows, nullptr}, stride);
+          }
+          return true;
+        }
+      }
+      if (members[1] == nullptr) {
+        scoreStretch(*members[0], at, n, tables, CountedEntries::kBoth);
+      } else {
+        scoreStretch(*members[0], at, n, tables, CountedEntries::kControls);
+        scoreStretch(*members[1], at, n, tables, CountedEntries::kCases);
+      }
+      return true;
+    });
+  }
+
+  // Ranking by synergy, the stretch's first combination (the others differ
+  // in their last marker only, by one each).
+  template <class Counter>
+  void stretchCombination(const Counter& counter, int at) {
+    if (context_.measure != kRankBySynergy) return;
+    counter.combinationAt(at, combination_.data());
+    stretch_last_ = combination_[order_ - 1];
+  }
+
+  // Tables at..at + n - 1 of the walk (sharing all markers but the last)
+  // from their totals and their counted class (null: none counted).
+  void scoreStretch(Permuted& permuted, int at, int n, const int* counted,
+                    CountedEntries entries) {
+    tables_.resize(static_cast<std::size_t>(n) * table_ints_);
+    // Cells of consecutive tables are consecutive in all three arrays.
+    assembleClassTables(&totals_[static_cast<std::size_t>(at) * cells_], counted, entries,
+                        permuted.counted_class, static_cast<long>(n) * cells_, tables_.data());
+    const SearchContext& context = permuted.context;
+    const bool bounded = std::isfinite(permuted.divergence_factor);
+    if (bounded) {
+      BoundRequest request;
+      request.tables = tables_.data();
+      request.count = n;
+      request.stride = table_ints_;
+      request.cells = cells_;
+      if (context.missing_code != kMethodAvailable) {
+        request.fixed_controls = context.controls;
+        request.fixed_cases = context.cases;
+      }
+      request.q = permuted.q;
+      request.divergence_factor = permuted.divergence_factor;
+      bounds_buffer_.resize(n);
+      bounds_(request, bounds_buffer_.data());
+    }
+    // Synergy: the stretch's first k - 1 markers share their own gains.
+    double prefix_gains = 0;
+    int first_last = 0;
+    if (context.measure == kRankBySynergy) {
+      prefix_gains = singleGainSum(combination_.data(), order_ - 1, context.single_gains);
+      first_last = stretch_last_;
+    }
+    double maximum = permuted.maximum.load(std::memory_order_relaxed);
+    for (int j = 0; j < n; ++j) {
+      int* table = &tables_[static_cast<std::size_t>(j) * table_ints_];
+      if (bounded && !mayExceed(permuted, table, bounds_buffer_[j], maximum,
+                                prefix_gains, first_last + j))
+        continue;
+      double pair[2];
+      exactMeasurePair(context, table, table_ints_, score_sums_.data(), pair);
+      const int* combination = nullptr;
+      if (context.measure == kRankBySynergy) {
+        combination_[order_ - 1] = first_last + j;
+        combination = combination_.data();
+      }
+      const double key = rankingKey(context, pair, combination, order_);
+      if (key > maximum) {
+        permuted.raise(key);
+        maximum = permuted.maximum.load(std::memory_order_relaxed);
+      }
+    }
+  }
+
+  // Tables at..at + n - 1 of a walk that hands its counts over by cell:
+  // their bounds straight from the counted class's rows (the cases' rows
+  // added when the class is split over both) and the block's totals, and a
+  // table only for those the bounds leave in.
+  void scoreByCell(Permuted& permuted, int at, int n, std::array<const int*, 2> counted,
+                   long stride) {
+    const SearchContext& context = permuted.context;
+    const bool bounded = std::isfinite(permuted.divergence_factor);
+    const std::size_t room = static_cast<std::size_t>(n) + kPairBlock;
+    bounds_buffer_.resize(room);
+    case_sums_.resize(room);
+    const int* const totals = by_cell_totals_.data() + at;
+    if (bounded) {
+      CountedClassBoundRequest request;
+      request.counted[0] = counted[0];
+      request.counted[1] = counted[1];
+      request.counted_stride = stride;
+      request.totals = totals;
+      request.inverses = by_cell_inverses_.data() + at;
+      request.samples = by_cell_samples_.data() + at;
+      request.totals_stride = by_cell_stride_;
+      request.count = n;
+      request.counted_class = permuted.counted_class;
+      if (context.missing_code != kMethodAvailable) {
+        request.bound.fixed_controls = context.controls;
+        request.bound.fixed_cases = context.cases;
+      }
+      request.bound.q = permuted.q;
+      request.bound.divergence_factor = permuted.divergence_factor;
+      countedClassBoundsAvx2(request, bounds_buffer_.data(), case_sums_.data());
+    }
+    double prefix_gains = 0;
+    int first_last = 0;
+    if (context.measure == kRankBySynergy) {
+      prefix_gains = singleGainSum(combination_.data(), order_ - 1, context.single_gains);
+      first_last = stretch_last_;
+    }
+    tables_.resize(static_cast<std::size_t>(table_ints_));
+    KeyThreshold threshold;
+    threshold.measure = context.measure;
+    threshold.prefix_gains = prefix_gains;
+    threshold.gains = context.single_gains + first_last;
+    threshold.own_totals = context.missing_code == kMethodAvailable;
+    threshold.cases = case_sums_.data();
+    threshold.samples = by_cell_samples_.data() + at;
+    threshold.fixed_cases = context.cases;
+    threshold.fixed_samples = context.N;
+    threshold.entropy_floor_slack = kEntropyFloorSlack;
+    double maximum = permuted.maximum.load(std::memory_order_relaxed);
+    int j = 0;
+    if (bounded) {
+      // Four bounds at a time against the cut; the rest one by one.
+      for (; j + 4 <= n; j += 4) {
+        threshold.maximum = maximum;
+        for (int lanes = mayExceedFourAvx2(bounds_buffer_.data(), threshold, j); lanes != 0;
+             lanes &= lanes - 1)
+          scoreByCellPair(permuted, j + std::countr_zero(static_cast<unsigned>(lanes)), counted,
+                          stride, totals, first_last, maximum);
+      }
+    }
+    for (; j < n; ++j) {
+      if (bounded && !mayExceedGiven(permuted, bounds_buffer_[j], maximum, prefix_gains,
+                                     first_last + j, case_sums_[j], by_cell_samples_[at + j]))
+        continue;
+      scoreByCellPair(permuted, j, counted, stride, totals, first_last, maximum);
+    }
+  }
+
+  // Pair j's exact key from its counted class and totals; raises the
+  // permutation's maximum (and `maximum`) when the key beats it.
+  void scoreByCellPair(Permuted& permuted, int j, const std::array<const int*, 2>& counted,
+                       long stride, const int* totals, int first_last, double& maximum) {
+    const SearchContext& context = permuted.context;
+    int* const table = tables_.data();
+    const int own = permuted.counted_class;
+    for (int e = 0; e < cells_; ++e) {
+      int count = counted[0][e * stride + j];
+      if (counted[1] != nullptr) count += counted[1][e * stride + j];
+      table[2 * e + own] = count;
+      table[2 * e + 1 - own] = totals[e * by_cell_stride_ + j] - count;
+    }
+    double pair[2];
+    exactMeasurePair(context, table, table_ints_, score_sums_.data(), pair);
+    const int* combination = nullptr;
+    if (context.measure == kRankBySynergy) {
+      combination_[order_ - 1] = first_last + j;
+      combination = combination_.data();
+    }
+    const double key = rankingKey(context, pair, combination, order_);
+    if (key > maximum) {
+      permuted.raise(key);
+      maximum = permuted.maximum.load(std::memory_order_relaxed);
+    }
+  }
+
+  // False when the table's IG bound rules out a key above `maximum`.
+  bool mayExceed(const Permuted& permuted, const int* table, double bound, double maximum,
+                 double prefix_gains, int last) const {
+    long controls_sum = 0;
+    long cases_sum = 0;
+    if (permuted.context.measure == kRankByRIG) {
+      for (int i = 0; i < table_ints_; i += 2) {
+        controls_sum += table[i];
+        cases_sum += table[i + 1];
+      }
+    }
+    return mayExceedGiven(permuted, bound, maximum, prefix_gains, last,
+                          static_cast<double>(cases_sum),
+                          static_cast<double>(controls_sum + cases_sum));
+  }
+
+  // The same from the table's cases and samples, which only RIG reads.
+  bool mayExceedGiven(const Permuted& permuted, double bound, double maximum, double prefix_gains,
+                      int last, double table_cases, double table_samples) const {
+    const SearchContext& context = permuted.context;
+    if (context.measure == kRankBySynergy)
+      return !(bound < maximum + (prefix_gains + context.single_gains[last]));
+    if (context.measure != kRankByRIG) return !(bound < maximum);
+    // RIG = IG / h(p) with h(p) >= 4 p (1 - p) over the totals the measures use.
+    double cases = context.cases;
+    double n = context.N;
+    if (context.missing_code == kMethodAvailable) {
+      cases = table_cases;
+      n = table_samples;
+    }
+    const double p = cases / n;
+    return !(bound < maximum * (4 * p * (1 - p)) * kEntropyFloorSlack);
+  }
+
+  const SearchContext& context_;
+  int order_;
+  const std::vector<std::unique_ptr<CountedPlanes>>& counted_;
+  InformationGainBounds bounds_;
+  CountCellsKernel kernel_;
+  CellCounter totals_counter_;
+  std::unique_ptr<PairClassCounter> pair_totals_counter_;  // pairs over the run's planes
+  std::vector<std::unique_ptr<CellCounter>> counters_;
+  std::vector<std::unique_ptr<PairClassCounter>> pair_counters_;
+  int cells_ = 0;
+  int table_ints_ = 0;
+  std::vector<int> first_;
+  std::vector<int> combination_;
+  int stretch_last_ = 0;
+  std::vector<int> totals_;
+  std::vector<PairGapMasks> gap_masks_;  // per pair of the block, when recorded
+  bool masks_recorded_ = false;
+  std::vector<int> tables_;
+  std::vector<double> bounds_buffer_;
+  // Pairs handed over by cell: the block's totals by cell (row e, stride
+  // by_cell_stride_, pair at its walk position), their inverses and each
+  // pair's samples, shared by every permutation; a stretch's case sums.
+  bool by_cell_ = false;
+  long by_cell_stride_ = 0;
+  std::vector<int> by_cell_totals_;
+  std::vector<float> by_cell_inverses_;
+  std::vector<int> by_cell_samples_;
+  std::vector<int> case_sums_;
+  std::vector<double> score_sums_;
+};
+
+#endif  // GORVA_ENGINE_SIGNIFICANCE_MAXIMA_WORKER_H
