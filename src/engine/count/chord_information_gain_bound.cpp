@@ -26,7 +26,7 @@ namespace {
 // 1 / ln 2, rounded up: the sum is in nats, the bound in bits. The rounding
 // of the logarithms, the slopes and the sum (relative, far below 2^-40) is
 // covered by the shifted sum's own slack.
-constexpr double kBitsPerNat = 1.4426950408889634 * (1.0 + 0x1p-40);
+constexpr double kBitsPerNat = kInverseLn2 * (1.0 + 0x1p-40);
 
 }  // namespace
 

@@ -93,51 +93,78 @@ long segmentedStratumInts(int pairs) {
   return static_cast<long>(kWholePairCounts) * ((pairs + kPairBlock - 1) / kPairBlock) * kPairBlock;
 }
 
-// As the nibble kernel of unstratified pairs counts a class, but piece by
-// piece: a piece's byte sums go out at its last word.
-GORVA_TARGET_AVX2 void countSegmentedPairsAvx2(const SegmentedPairRequest& q) {
+namespace {
+
+// The pieces of kGroups groups from `group` on (pairs 4 g .. of the
+// counts): one level of the first marker at a time, so that its byte
+// counters, two broadcasts and the table stay in registers (all nine cells
+// at once spill), and two groups share the broadcasts and one store of a
+// block of eight pairs.
+template <int kGroups>
+GORVA_TARGET_AVX2 GORVA_INLINE void countGroups(const SegmentedPairRequest& q, const std::uint64_t* first,
+                                                const std::uint64_t* group, int g) {
   const SegmentedPlanes& planes = *q.planes;
   const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
                                          0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i low_halves = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
-  const std::uint64_t* first =
-      planes.packed.data() + (q.first / kPairLanes) * planes.group_words + q.first % kPairLanes;
   const int pieces = static_cast<int>(planes.piece_segment.size());
-  for (int g = 0; g < q.groups; ++g) {
-    const std::uint64_t* group = planes.packed.data() + (q.second_base / kPairLanes + g) * planes.group_words;
-    for (int piece = 0; piece < pieces; ++piece) {
-      const int segment = planes.piece_segment[piece];
-      int* counts = q.counts + (segment / 2) * q.stratum_ints + freeCountAt(kWholePairCounts, 4L * g, segment % 2);
-      const bool adds = planes.piece_adds[piece] != 0;
-      const int w0 = planes.piece_first[piece];
-      const int w1 = planes.piece_first[piece + 1];
-      // One level of the first marker at a time: its three byte counters,
-      // two broadcasts and the table stay in registers (all nine cells at
-      // once spill).
-      for (int a = 0; a < kLevels; ++a) {
-        __m256i bytes[kLevels] = {zero, zero, zero};
+  for (int piece = 0; piece < pieces; ++piece) {
+    const int segment = planes.piece_segment[piece];
+    int* counts = q.counts + (segment / 2) * q.stratum_ints + freeCountAt(kWholePairCounts, 4L * g, segment % 2);
+    const bool adds = planes.piece_adds[piece] != 0;
+    const int w0 = planes.piece_first[piece];
+    const int w1 = planes.piece_first[piece + 1];
+    for (int a = 0; a < kLevels; ++a) {
+      __m256i bytes[kGroups][kLevels];
+      for (int j = 0; j < kGroups; ++j)
+        for (int b = 0; b < kLevels; ++b) bytes[j][b] = zero;
 #pragma GCC unroll 1
-        for (int w = w0; w < w1; ++w) {
-          const std::uint64_t* x = first + static_cast<long>(kRecordWords) * w;
-          const __m256i* y = reinterpret_cast<const __m256i*>(group + static_cast<long>(kRecordWords) * w);
-          const __m256i low_row = _mm256_set1_epi64x(static_cast<long long>(x[2 * a * kPairLanes]));
-          const __m256i high_row = _mm256_set1_epi64x(static_cast<long long>(x[(2 * a + 1) * kPairLanes]));
+      for (int w = w0; w < w1; ++w) {
+        const std::uint64_t* x = first + static_cast<long>(kRecordWords) * w;
+        const __m256i low_row = _mm256_set1_epi64x(static_cast<long long>(x[2 * a * kPairLanes]));
+        const __m256i high_row = _mm256_set1_epi64x(static_cast<long long>(x[(2 * a + 1) * kPairLanes]));
+        for (int j = 0; j < kGroups; ++j) {
+          const __m256i* y =
+              reinterpret_cast<const __m256i*>(group + j * planes.group_words + static_cast<long>(kRecordWords) * w);
           for (int b = 0; b < kLevels; ++b) {
-            bytes[b] = _mm256_add_epi8(
-                bytes[b], _mm256_shuffle_epi8(table, _mm256_and_si256(low_row, _mm256_load_si256(y + 2 * b))));
-            bytes[b] = _mm256_add_epi8(
-                bytes[b], _mm256_shuffle_epi8(table, _mm256_and_si256(high_row, _mm256_load_si256(y + 2 * b + 1))));
+            bytes[j][b] = _mm256_add_epi8(
+                bytes[j][b], _mm256_shuffle_epi8(table, _mm256_and_si256(low_row, _mm256_load_si256(y + 2 * b))));
+            bytes[j][b] = _mm256_add_epi8(
+                bytes[j][b],
+                _mm256_shuffle_epi8(table, _mm256_and_si256(high_row, _mm256_load_si256(y + 2 * b + 1))));
           }
         }
-        for (int b = 0; b < kLevels; ++b) {
-          __m128i* out = reinterpret_cast<__m128i*>(counts + kPairBlock * 2 * (a + kLevels * b));
-          __m128i sums = _mm256_castsi256_si128(
-              _mm256_permutevar8x32_epi32(_mm256_sad_epu8(bytes[b], zero), low_halves));
-          if (adds) sums = _mm_add_epi32(sums, _mm_loadu_si128(out));
-          _mm_storeu_si128(out, sums);
+      }
+      for (int b = 0; b < kLevels; ++b) {
+        int* out = counts + kPairBlock * 2 * (a + kLevels * b);
+        const __m256i low = _mm256_permutevar8x32_epi32(_mm256_sad_epu8(bytes[0][b], zero), low_halves);
+        if (kGroups == 2) {
+          const __m256i high = _mm256_permutevar8x32_epi32(_mm256_sad_epu8(bytes[kGroups - 1][b], zero), low_halves);
+          __m256i both = _mm256_permute2x128_si256(low, high, 0x20);
+          if (adds) both = _mm256_add_epi32(both, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out)));
+          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), both);
+        } else {
+          __m128i sums = _mm256_castsi256_si128(low);
+          if (adds) sums = _mm_add_epi32(sums, _mm_loadu_si128(reinterpret_cast<const __m128i*>(out)));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out), sums);
         }
       }
     }
   }
+}
+
+}  // namespace
+
+// As the nibble kernel of unstratified pairs counts a class, but piece by
+// piece: a piece's byte sums go out at its last word.
+GORVA_TARGET_AVX2 void countSegmentedPairsAvx2(const SegmentedPairRequest& q) {
+  const SegmentedPlanes& planes = *q.planes;
+  const std::uint64_t* first =
+      planes.packed.data() + (q.first / kPairLanes) * planes.group_words + q.first % kPairLanes;
+  const std::uint64_t* groups = planes.packed.data() + (q.second_base / kPairLanes) * planes.group_words;
+  int g = 0;
+  // Group pairs start blocks of eight pairs.
+  for (; g + 1 < q.groups; g += 2) countGroups<2>(q, first, groups + g * planes.group_words, g);
+  if (g < q.groups) countGroups<1>(q, first, groups + g * planes.group_words, g);
 }
