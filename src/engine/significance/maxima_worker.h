@@ -209,18 +209,7 @@ class MaximaWorker {
       if (bounded && !mayExceed(permuted, table, bounds_buffer_[j], maximum,
                                 prefix_gains, first_last + j))
         continue;
-      double pair[2];
-      exactMeasurePair(context, table, table_ints_, score_sums_.data(), pair);
-      const int* combination = nullptr;
-      if (context.measure == kRankBySynergy) {
-        combination_[order_ - 1] = first_last + j;
-        combination = combination_.data();
-      }
-      const double key = rankingKey(context, pair, combination, order_);
-      if (key > maximum) {
-        permuted.raise(key);
-        maximum = permuted.maximum.load(std::memory_order_relaxed);
-      }
+      offerExact(permuted, table, first_last + j, maximum);
     }
   }
 
@@ -296,7 +285,6 @@ class MaximaWorker {
   // permutation's maximum (and `maximum`) when the key beats it.
   void scoreByCellPair(Permuted& permuted, int j, const std::array<const int*, 2>& counted,
                        long stride, const int* totals, int first_last, double& maximum) {
-    const SearchContext& context = permuted.context;
     int* const table = tables_.data();
     const int own = permuted.counted_class;
     for (int e = 0; e < cells_; ++e) {
@@ -305,11 +293,18 @@ class MaximaWorker {
       table[2 * e + own] = count;
       table[2 * e + 1 - own] = totals[e * by_cell_stride_ + j] - count;
     }
+    offerExact(permuted, table, first_last + j, maximum);
+  }
+
+  // The table's exact key (`last`: its combination's last marker); raises
+  // the permutation's maximum, and `maximum` with it, when the key beats it.
+  void offerExact(Permuted& permuted, int* table, int last, double& maximum) {
+    const SearchContext& context = permuted.context;
     double pair[2];
     exactMeasurePair(context, table, table_ints_, score_sums_.data(), pair);
     const int* combination = nullptr;
     if (context.measure == kRankBySynergy) {
-      combination_[order_ - 1] = first_last + j;
+      combination_[order_ - 1] = last;
       combination = combination_.data();
     }
     const double key = rankingKey(context, pair, combination, order_);
