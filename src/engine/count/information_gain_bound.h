@@ -123,5 +123,7 @@ struct CountedClassBoundRequest {
 };
 void countedClassBoundsScalar(const CountedClassBoundRequest& request, double* bounds, int* cases);
 void countedClassBoundsAvx2(const CountedClassBoundRequest& request, double* bounds, int* cases);
+using CountedClassBounds = void (*)(const CountedClassBoundRequest& request, double* bounds,
+                                    int* cases);
 
 #endif  // GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_H

@@ -9,19 +9,25 @@ const PathKernels& pathKernels(SimdPath path) {
       popcnt ? countPairFreeCellsScalarPopcnt : countPairFreeCellsScalar,
       nullptr,
       pairInformationGainBoundsScalar,
-      tripleInformationGainBoundsScalar};
+      tripleInformationGainBoundsScalar,
+      countedClassBoundsScalar,
+      mayExceedFourScalar};
   static const PathKernels avx2{countCellsAvx2,
                                 informationGainBoundsAvx2,
                                 countPairFreeCellsAvx2,
                                 countNibblePairsAvx2,
                                 pairInformationGainBoundsAvx2,
-                                tripleInformationGainBoundsAvx2};
+                                tripleInformationGainBoundsAvx2,
+                                countedClassBoundsAvx2,
+                                mayExceedFourAvx2};
   static const PathKernels avx512{countCellsAvx512,
                                   informationGainBoundsAvx512,
                                   countPairFreeCellsAvx2,
                                   countNibblePairsAvx2,
                                   pairInformationGainBoundsAvx2,
-                                  tripleInformationGainBoundsAvx2};
+                                  tripleInformationGainBoundsAvx2,
+                                countedClassBoundsAvx2,
+                                mayExceedFourAvx2};
   switch (path) {
     case SimdPath::kAvx512:
       return avx512;

@@ -9,6 +9,7 @@
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
+#include "engine/significance/key_thresholds.h"
 
 struct PathKernels {
   CountCellsKernel count_cells;
@@ -20,6 +21,10 @@ struct PathKernels {
   NibblePairKernel nibble_pairs;
   PairInformationGainBounds pair_bounds;
   TripleInformationGainBounds triple_bounds;
+  // The permutations' by-cell walk: bounds from a counted class's rows, and
+  // which of four pairs those bounds leave in.
+  CountedClassBounds counted_class_bounds;
+  KeyCutFour key_cut_four;
 };
 
 // The kernels of a path (the path must be supported to call them). The

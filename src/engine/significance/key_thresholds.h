@@ -23,6 +23,8 @@ struct KeyThreshold {
 
 // Bit t set when pair j + t (t < 4) may reach a key above the maximum: its
 // bound is not below the cut, or is NaN. Reads four of every array.
+int mayExceedFourScalar(const double* bounds, const KeyThreshold& threshold, int j);
 int mayExceedFourAvx2(const double* bounds, const KeyThreshold& threshold, int j);
+using KeyCutFour = int (*)(const double* bounds, const KeyThreshold& threshold, int j);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_KEY_THRESHOLDS_H

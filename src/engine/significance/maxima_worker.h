@@ -40,6 +40,8 @@ class MaximaWorker {
         counted_(counted),
         bounds_(bounds),
         kernel_(pathKernels(context.settings.simd).count_cells),
+        counted_class_bounds_(pathKernels(context.settings.simd).counted_class_bounds),
+        key_cut_four_(pathKernels(context.settings.simd).key_cut_four),
         totals_counter_(*context.planes, order, kernel_) {
     cells_ = totals_counter_.cells();
     table_ints_ = 2 * cells_;
@@ -51,7 +53,7 @@ class MaximaWorker {
           *context.planes, *run_gaps, kernel_, pathKernels(context.settings.simd).nibble_pairs);
       // The levels at gaps depend on the genotypes only: recorded by the
       // totals' walk, each permutation's walk only masks them.
-      if (pair_totals_counter_->packs() && run_gaps->fitMasks()) {
+      if (run_gaps->fitMasks()) {
         pair_totals_counter_->recordMasks(&gap_masks_);
         masks_recorded_ = true;
       }
@@ -98,7 +100,7 @@ class MaximaWorker {
       Permuted* const* members = counted_[p]->members;
       if (pair_counters_[p]) {
         PairClassCounter& counter = *pair_counters_[p];
-        if (masks_recorded_ && counter.packs() && !counted_[p]->gap_entries.empty()) {
+        if (masks_recorded_ && !counted_[p]->gap_entries.empty()) {
           counter.useMasks(gap_masks_.data(), counted_[p]->gap_entries.data());
           counter.countByCell(by_cell_);
         }
@@ -242,7 +244,7 @@ class MaximaWorker {
       }
       request.bound.q = permuted.q;
       request.bound.divergence_factor = permuted.divergence_factor;
-      countedClassBoundsAvx2(request, bounds_buffer_.data(), case_sums_.data());
+      counted_class_bounds_(request, bounds_buffer_.data(), case_sums_.data());
     }
     double prefix_gains = 0;
     int first_last = 0;
@@ -267,7 +269,7 @@ class MaximaWorker {
       // Four bounds at a time against the cut; the rest one by one.
       for (; j + 4 <= n; j += 4) {
         threshold.maximum = maximum;
-        for (int lanes = mayExceedFourAvx2(bounds_buffer_.data(), threshold, j); lanes != 0;
+        for (int lanes = key_cut_four_(bounds_buffer_.data(), threshold, j); lanes != 0;
              lanes &= lanes - 1)
           scoreByCellPair(permuted, j + std::countr_zero(static_cast<unsigned>(lanes)), counted,
                           stride, totals, first_last, maximum);
@@ -353,6 +355,8 @@ class MaximaWorker {
   const std::vector<std::unique_ptr<CountedPlanes>>& counted_;
   InformationGainBounds bounds_;
   CountCellsKernel kernel_;
+  CountedClassBounds counted_class_bounds_;
+  KeyCutFour key_cut_four_;
   CellCounter totals_counter_;
   std::unique_ptr<PairClassCounter> pair_totals_counter_;  // pairs over the run's planes
   std::vector<std::unique_ptr<CellCounter>> counters_;

@@ -129,14 +129,16 @@ PairClassCounter::PairClassCounter(const BitPlanes& planes, const LevelGaps& gap
   block_markers_ += (kPairLanes - block_markers_ % kPairLanes) % kPairLanes;
   shifts_.assign(static_cast<std::size_t>(row_words_) * 8, 0);
   tables_.assign(static_cast<std::size_t>(block_markers_) * 2 * cells(), 0);
+  if (gaps.usable()) {
+    by_cell_stride_ = kByCellLead + block_markers_ + 2 * kPairBlock;
+    by_cell_.assign(static_cast<std::size_t>(2 * cells() * by_cell_stride_), 0);
+  }
   if (packs()) {
     const long groups = block_markers_ / kPairLanes;
     if (!packed_.reset(nibbleGroupsWords(kNibbleLevels, static_cast<int>(groups), row_words_)))
       throw std::bad_alloc();
     first_rows_.assign(static_cast<std::size_t>(2 * kNibbleLevels) * row_words_, 0);
     free_counts_.assign(static_cast<std::size_t>(groups * kPairLanes + kPairBlock) * kPairCounts, 0);
-    by_cell_stride_ = kByCellLead + block_markers_ + 2 * kPairBlock;
-    by_cell_.assign(static_cast<std::size_t>(2 * cells() * by_cell_stride_), 0);
     const int markers = planes.markerCount();
     level_stride_ = markers + 2 * kPairBlock;
     level_totals_.assign(static_cast<std::size_t>(4 * level_stride_), 0);
@@ -229,6 +231,10 @@ void PairClassCounter::countSegment(const Run& run, int from, int to) {
   if (!gaps_.usable()) return;
 
   decodeLevels(run.first);
+  if (record_ != nullptr || masks_ != nullptr) {
+    countFromMasksUnpacked(run, from, to);
+    return;
+  }
   int* table = tables_.data();
   for (int m = from; m <= to; ++m, table += table_ints) deriveLastLevel(run.first, m, table);
 }

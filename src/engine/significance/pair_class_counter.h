@@ -102,7 +102,7 @@ class PairClassCounter {
   // level); a visit returning false ends the walk.
   template <class Visit>
   void forEachFrom(const int* first, int count, Visit&& visit);
-  // From the next walk on, and only where pairs are counted packed: with
+  // From the next walk on, and only with usable gaps: with
   // `record`, writes every pair's gap masks there (its position in the walk
   // indexes them) and counts its own levels at gaps from them; with `use`,
   // counts levels at gaps from masks a walk over the same pairs recorded,
@@ -116,7 +116,9 @@ class PairClassCounter {
   // tables[(9 c + e) * byCellStride() + j], with initialised room up to the
   // next multiple of 8 pairs. Only while byCell() (masks in use).
   void countByCell(bool on) { by_cell_on_ = on; }
-  bool byCell() const { return by_cell_on_ && masks_ != nullptr && record_ == nullptr; }
+  bool byCell() const {
+    return by_cell_on_ && masks_ != nullptr && record_ == nullptr && gaps_.usable();
+  }
   long byCellStride() const { return by_cell_stride_; }
 
   // Writes into out (2 ints) the pair at position i of the last walk.
@@ -150,6 +152,10 @@ class PairClassCounter {
   void completeFromMasks(int first, int second, const PairGapMasks& masks, int* table) const;
   // countFromMasks by cell, eight pairs at a time.
   void countByCellFromMasks(const Run& run, int from, int to, int offset);
+  // Without packing: the second marker's last level from the masks (the
+  // second's levels read from its planes when recording), the tables
+  // handed over by cell when asked.
+  void countFromMasksUnpacked(const Run& run, int from, int to);
 
   const BitPlanes& planes_;
   const LevelGaps& gaps_;

@@ -168,3 +168,50 @@ GORVA_TARGET_AVX2 void PairClassCounter::countByCellFromMasks(const Run& run, in
     }
   }
 }
+
+void PairClassCounter::countFromMasksUnpacked(const Run& run, int from, int to) {
+  constexpr int L = kPairLevels;
+  const int at = run.at + (from - run.from);
+  const int count = to - from + 1;
+  const int first = run.first;
+  const int* first_totals = planes_.marginals(first);
+  for (int j = 0; j < count; ++j) {
+    const int second = from + j;
+    int* const table = &tables_[static_cast<std::size_t>(j) * 2 * cells()];
+    if (record_ != nullptr) {
+      PairGapMasks& masks = (*record_)[static_cast<std::size_t>(at + j)];
+      firstLevelMasks(second, masks.first_levels);
+      const std::uint64_t* rows = planes_.marker(second);
+      std::uint64_t level0 = 0;
+      std::uint64_t level1 = 0;
+      std::uint64_t bit = 1;
+      for (const std::uint32_t* gap = gaps_.begin(first); gap != gaps_.end(first);
+           ++gap, bit <<= 1) {
+        const std::uint64_t* word = rows + *gap / 64;
+        const unsigned shift = *gap % 64;
+        level0 |= bit & (std::uint64_t{0} - ((word[0] >> shift) & 1));
+        level1 |= bit & (std::uint64_t{0} - ((word[row_words_] >> shift) & 1));
+      }
+      masks.second_levels[0] = level0;
+      masks.second_levels[1] = level1;
+    }
+    // The first marker's last level is counted here; only the second's is
+    // derived.
+    const PairGapMasks& masks = masks_[at + j];
+    for (int cls = 0; cls < 2; ++cls) {
+      const std::uint64_t in_second = entries_[2L * second + cls];
+      for (int a = 0; a < L; ++a) {
+        table[2 * (a + L * (L - 1)) + cls] = first_totals[2 * a + cls] - table[2 * a + cls] -
+                                             table[2 * (a + L) + cls] -
+                                             std::popcount(masks.first_levels[a] & in_second);
+      }
+    }
+  }
+  if (!byCell()) return;
+  int* const rows = by_cell_.data() + kByCellLead;
+  for (int j = 0; j < count; ++j) {
+    const int* const table = &tables_[static_cast<std::size_t>(j) * 2 * cells()];
+    for (int cls = 0; cls < 2; ++cls)
+      for (int e = 0; e < cells(); ++e) rows[(cls * cells() + e) * by_cell_stride_ + j] = table[2 * e + cls];
+  }
+}

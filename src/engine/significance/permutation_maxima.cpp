@@ -156,7 +156,7 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
     if (!buildCountedPlanes(context, order, group, workers, counted)) return false;
     if (PairClassCounter::serves(context.planes->levels(), order)) {
       run_gaps = std::make_unique<LevelGaps>(*context.planes);
-      if (run_gaps->fitMasks() && pathKernels(context.settings.simd).nibble_pairs != nullptr) {
+      if (run_gaps->fitMasks()) {
         for (const auto& planes : counted) {
           if (planes->gaps == nullptr) continue;
           planes->gap_entries = gapEntryMasks(*context.planes, *run_gaps, context.sample_count,

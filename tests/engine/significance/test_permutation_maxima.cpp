@@ -2,14 +2,18 @@
 // the other one derived) against each permutation searched in full by the
 // plain engine: the same maxima, bit for bit, for every ranking measure,
 // missing-data method, class balance, order, thread count and SIMD path,
-// and for markers missing at many or at all samples.
+// and for markers missing at many or at all samples; and the pair walk
+// those maxima take on every path.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
 #include "engine/count/bitplanes.h"
+#include "engine/count/cell_counter.h"
+#include "engine/count/path_kernels.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/significance/pair_class_counter.h"
 #include "engine/significance/permutation_maxima.h"
 #include "engine/significance/significance.h"
 #include "support/oracle.h"
@@ -81,5 +85,57 @@ TEST(PermutationMaxima, CountedFromTotalsEqualEveryPermutationSearchedInFull) {
         }
       }
     }
+  }
+}
+
+// The permutations' pair walk on every path: levels at gaps from masks one
+// walk recorded, counts handed over by cell, equal to the plain counter's
+// tables (the portable path, whose pairs are not packed, included).
+TEST(PairsByCell, EveryPathHandsOverThePlainCountersTables) {
+  Dataset data = randomDataset(31, 30, 150, 0.03);
+  SearchData prepared(data, kMethodAvailable);
+  const SearchContext& context = prepared.context;
+  BitPlanes planes;
+  ASSERT_TRUE(buildPlanesFor(prepared.context, planes));
+  const LevelGaps gaps(planes);
+  ASSERT_TRUE(gaps.fitMasks());
+  std::vector<int> samples(static_cast<std::size_t>(context.sample_count));
+  std::vector<unsigned char> entries(samples.size());
+  for (int s = 0; s < context.sample_count; ++s) {
+    samples[s] = s;
+    entries[s] = context.phenotypes[s];
+  }
+  const std::vector<std::uint64_t> entry_masks =
+      gapEntryMasks(planes, gaps, context.sample_count, samples, entries);
+  const int first[2] = {0, 1};
+  const int count = 30 * 29 / 2;
+  constexpr int kTableInts = 2 * PairClassCounter::cells();
+  std::vector<int> plain;
+  CellCounter reference(planes, 2, pathKernels(SimdPath::kScalar).count_cells);
+  reference.forEachFrom(first, count, [&](int, int n, int* tables) {
+    plain.insert(plain.end(), tables, tables + n * kTableInts);
+    return true;
+  });
+  for (const SimdPath path : {SimdPath::kScalar, SimdPath::kAvx2, SimdPath::kAvx512}) {
+    if (!simdPathSupported(path)) continue;
+    const PathKernels& kernels = pathKernels(path);
+    std::vector<PairGapMasks> masks;
+    PairClassCounter recorder(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
+    recorder.recordMasks(&masks);
+    recorder.forEachFrom(first, count, [](int, int, int*) { return true; });
+    PairClassCounter counter(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
+    counter.useMasks(masks.data(), entry_masks.data());
+    counter.countByCell(true);
+    ASSERT_TRUE(counter.byCell()) << simdPathName(path);
+    int mismatches = 0;
+    counter.forEachFrom(first, count, [&](int at, int n, int* rows) {
+      for (int j = 0; j < n; ++j)
+        for (int cls = 0; cls < 2; ++cls)
+          for (int e = 0; e < PairClassCounter::cells(); ++e)
+            mismatches += rows[(cls * PairClassCounter::cells() + e) * counter.byCellStride() + j] !=
+                          plain[static_cast<std::size_t>(at + j) * kTableInts + 2 * e + cls];
+      return true;
+    });
+    EXPECT_EQ(mismatches, 0) << simdPathName(path);
   }
 }
