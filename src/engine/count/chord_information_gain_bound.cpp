@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/count/chord_terms.h"
 #include "engine/count/information_gain_bound_finish.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/simd_targets.h"
@@ -21,31 +22,32 @@ bool chordBoundFor(double q, ChordBound& bound) {
   return std::isfinite(bound.below) && std::isfinite(bound.above);
 }
 
-namespace {
-
-// 1 / ln 2, rounded up: the sum is in nats, the bound in bits. The rounding
-// of the logarithms, the slopes and the sum (relative, far below 2^-40) is
-// covered by the shifted sum's own slack.
-constexpr double kBitsPerNat = kInverseLn2 * (1.0 + 0x1p-40);
-
-}  // namespace
+// Out of line, so that no path's build fuses these roundings differently.
+__attribute__((noinline)) ChordTerms chordTerms(const ChordBound& bound) {
+  // The curvature terms rounded up a little, so that the float sum stays
+  // above: g(q) also covers a slope's rounding times the longest spread on
+  // its side (q below, 1 - q above), where a falling chord would lose it.
+  const double slope_error = (std::fabs(bound.below) * bound.q + std::fabs(bound.above) * (1 - bound.q)) * 0x1p-16;
+  ChordTerms terms;
+  terms.at_q = static_cast<float>(bound.at_q * (1 + 0x1p-20) + slope_error);
+  terms.below = static_cast<float>(bound.below + std::fabs(bound.below) * 0x1p-20);
+  terms.above = static_cast<float>(bound.above + std::fabs(bound.above) * 0x1p-20);
+  return terms;
+}
 
 // Eight pairs a vector: the cells' terms in single precision, where every
 // rounding stays relative (q a float, totals below 2^24, terms never
 // negative: b - q n is one rounding from its value, the reciprocal refined
 // to about 2^-22) and far inside the shifted sum's slack; the last steps in
 // double precision as information_gain_bound_finish.h has them.
-GORVA_TARGET_AVX2 void wholePairChordBounds(const int* counts, int pairs, const ChordBound& bound,
-                                            double* bounds, int* samples, int* informative) {
+GORVA_TARGET_AVX2 void wholePairChordBoundsAvx2(const int* counts, int pairs, const ChordBound& bound,
+                                                double* bounds, int* samples, int* informative) {
   constexpr int kCells = 9;
   const __m256 q = _mm256_set1_ps(static_cast<float>(bound.q));
-  // The curvature terms rounded up a little, so that the float sum stays
-  // above: g(q) also covers a slope's rounding times the longest spread on
-  // its side (q below, 1 - q above), where a falling chord would lose it.
-  const double slope_error = (std::fabs(bound.below) * bound.q + std::fabs(bound.above) * (1 - bound.q)) * 0x1p-16;
-  const __m256 at_q = _mm256_set1_ps(static_cast<float>(bound.at_q * (1 + 0x1p-20) + slope_error));
-  const __m256 below = _mm256_set1_ps(static_cast<float>(bound.below + std::fabs(bound.below) * 0x1p-20));
-  const __m256 above = _mm256_set1_ps(static_cast<float>(bound.above + std::fabs(bound.above) * 0x1p-20));
+  const ChordTerms terms = chordTerms(bound);
+  const __m256 at_q = _mm256_set1_ps(terms.at_q);
+  const __m256 below = _mm256_set1_ps(terms.below);
+  const __m256 above = _mm256_set1_ps(terms.above);
   const __m256 one = _mm256_set1_ps(1.0f);
   const __m256 sign = _mm256_set1_ps(-0.0f);
   const __m256i fixed_controls = _mm256_set1_epi32(bound.fixed_controls);
@@ -111,8 +113,8 @@ GORVA_TARGET_AVX2 void wholePairChordBounds(const int* counts, int pairs, const 
   }
 }
 
-GORVA_TARGET_AVX2 void conditionalGainBounds(const double* bounds, const int* samples, const int* informative,
-                                             long stride, int strata, int pairs, double* out) {
+GORVA_TARGET_AVX2 void conditionalGainBoundsAvx2(const double* bounds, const int* samples, const int* informative,
+                                                 long stride, int strata, int pairs, double* out) {
   const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
   const __m256d zero = _mm256_setzero_pd();
   for (int p = 0; p < pairs; p += 4) {

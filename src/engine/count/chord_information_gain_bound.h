@@ -34,9 +34,17 @@ bool chordBoundFor(double q, ChordBound& bound);
 // pairs counted whole (pair_free_counts.h's freeCountAt(kWholePairCounts,
 // ...)): +infinity where a class is absent. Whole blocks of eight pairs are
 // read and written. samples[p]: the pair's samples; informative[p]: 1
-// where it holds both classes, else 0.
-void wholePairChordBounds(const int* counts, int pairs, const ChordBound& bound, double* bounds, int* samples,
-                          int* informative);
+// where it holds both classes, else 0. Every version gives the same bits
+// on one CPU (the portable one takes the reciprocal estimate the vector one
+// does).
+using WholePairChordBounds = void (*)(const int* counts, int pairs, const ChordBound& bound, double* bounds,
+                                      int* samples, int* informative);
+void wholePairChordBoundsAvx2(const int* counts, int pairs, const ChordBound& bound, double* bounds, int* samples,
+                              int* informative);
+void wholePairChordBoundsScalar(const int* counts, int pairs, const ChordBound& bound, double* bounds,
+                                int* samples, int* informative);
+void wholePairChordBoundsScalarFma(const int* counts, int pairs, const ChordBound& bound, double* bounds,
+                                   int* samples, int* informative);
 
 // The conditional IG bound of pairs p < pairs from their strata's bounds,
 // samples and informative flags (stratum s's at s * stride + p):
@@ -45,7 +53,11 @@ void wholePairChordBounds(const int* counts, int pairs, const ChordBound& bound,
 // sum of bounds stays above the sum of gains); +infinity where an
 // informative stratum has no bound, NaN where no stratum is informative.
 // Whole blocks of four pairs are read and written.
-void conditionalGainBounds(const double* bounds, const int* samples, const int* informative, long stride,
-                           int strata, int pairs, double* out);
+using ConditionalGainBounds = void (*)(const double* bounds, const int* samples, const int* informative,
+                                       long stride, int strata, int pairs, double* out);
+void conditionalGainBoundsAvx2(const double* bounds, const int* samples, const int* informative, long stride,
+                               int strata, int pairs, double* out);
+void conditionalGainBoundsScalar(const double* bounds, const int* samples, const int* informative, long stride,
+                                 int strata, int pairs, double* out);
 
 #endif  // GORVA_ENGINE_COUNT_CHORD_INFORMATION_GAIN_BOUND_H

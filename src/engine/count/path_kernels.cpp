@@ -1,8 +1,10 @@
 #include "engine/count/path_kernels.h"
 
 const PathKernels& pathKernels(SimdPath path) {
-  // The portable counters use the POPCNT instruction where the CPU has it.
+  // The portable kernels use the POPCNT and FMA instructions where the CPU
+  // has them.
   static const bool popcnt = __builtin_cpu_supports("popcnt");
+  static const bool fma = __builtin_cpu_supports("fma");
   static const PathKernels scalar{
       popcnt ? countCellsScalarPopcnt : countCellsScalar,
       informationGainBoundsScalar,
@@ -11,7 +13,10 @@ const PathKernels& pathKernels(SimdPath path) {
       pairInformationGainBoundsScalar,
       tripleInformationGainBoundsScalar,
       countedClassBoundsScalar,
-      mayExceedFourScalar};
+      mayExceedFourScalar,
+      popcnt ? countSegmentedPairsScalarPopcnt : countSegmentedPairsScalar,
+      fma ? wholePairChordBoundsScalarFma : wholePairChordBoundsScalar,
+      conditionalGainBoundsScalar};
   static const PathKernels avx2{countCellsAvx2,
                                 informationGainBoundsAvx2,
                                 countPairFreeCellsAvx2,
@@ -19,15 +24,21 @@ const PathKernels& pathKernels(SimdPath path) {
                                 pairInformationGainBoundsAvx2,
                                 tripleInformationGainBoundsAvx2,
                                 countedClassBoundsAvx2,
-                                mayExceedFourAvx2};
+                                mayExceedFourAvx2,
+                                countSegmentedPairsAvx2,
+                                wholePairChordBoundsAvx2,
+                                conditionalGainBoundsAvx2};
   static const PathKernels avx512{countCellsAvx512,
                                   informationGainBoundsAvx512,
                                   countPairFreeCellsAvx2,
                                   countNibblePairsAvx2,
                                   pairInformationGainBoundsAvx2,
                                   tripleInformationGainBoundsAvx2,
-                                countedClassBoundsAvx2,
-                                mayExceedFourAvx2};
+                                  countedClassBoundsAvx2,
+                                  mayExceedFourAvx2,
+                                  countSegmentedPairsAvx2,
+                                  wholePairChordBoundsAvx2,
+                                  conditionalGainBoundsAvx2};
   switch (path) {
     case SimdPath::kAvx512:
       return avx512;

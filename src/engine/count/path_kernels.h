@@ -5,10 +5,12 @@
 #ifndef GORVA_ENGINE_COUNT_PATH_KERNELS_H
 #define GORVA_ENGINE_COUNT_PATH_KERNELS_H
 
+#include "engine/count/chord_information_gain_bound.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
+#include "engine/count/segmented_pair_counts.h"
 #include "engine/significance/key_thresholds.h"
 
 struct PathKernels {
@@ -25,6 +27,11 @@ struct PathKernels {
   // which of four pairs those bounds leave in.
   CountedClassBounds counted_class_bounds;
   KeyCutFour key_cut_four;
+  // A stratified search's pairs: every stratum's tables in one walk, their
+  // chord bounds and the strata's weighted sum of them.
+  SegmentedPairKernel segmented_pairs;
+  WholePairChordBounds chord_bounds;
+  ConditionalGainBounds conditional_bounds;
 };
 
 // The kernels of a path (the path must be supported to call them). The

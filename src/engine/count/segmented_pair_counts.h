@@ -52,7 +52,10 @@ struct SegmentedPairRequest {
   int* counts = nullptr;
   long stratum_ints = 0;
 };
+using SegmentedPairKernel = void (*)(const SegmentedPairRequest& request);
 void countSegmentedPairsAvx2(const SegmentedPairRequest& request);
+void countSegmentedPairsScalar(const SegmentedPairRequest& request);
+void countSegmentedPairsScalarPopcnt(const SegmentedPairRequest& request);
 
 // Ints a stratum's counts of `pairs` pairs take (whole blocks of eight).
 long segmentedStratumInts(int pairs);

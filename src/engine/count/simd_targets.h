@@ -7,6 +7,7 @@
 #define GORVA_ENGINE_COUNT_SIMD_TARGETS_H
 
 #define GORVA_TARGET_POPCNT __attribute__((target("popcnt")))
+#define GORVA_TARGET_FMA __attribute__((target("fma")))
 #define GORVA_TARGET_AVX2 __attribute__((target("avx2,fma,popcnt")))
 #define GORVA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vpopcntdq,popcnt")))
 

@@ -13,10 +13,8 @@ namespace {
 // The joint rows cost at most twice the strata's own (two nibble words for
 // each word of a level, padding dropped); without them the search is only
 // slower, so memory short of them is no failure.
-void packSegmentedPlanes(const SearchContext& context, StrataParts& parts) {
+void packSegmentedPlanes(StrataParts& parts) {
   parts.segmented.reset();
-  const SimdPath path = context.settings.simd;
-  if (path != SimdPath::kAvx2 && path != SimdPath::kAvx512) return;
   std::vector<const BitPlanes*> planes;
   double bytes = 0;
   for (const std::unique_ptr<BitPlanes>& stratum : parts.planes) {
@@ -61,7 +59,7 @@ bool splitByStrata(const SearchContext& context, int threads, StrataParts& parts
     }
     part.planes = parts.planes[stratum].get();
   }
-  packSegmentedPlanes(context, parts);
+  packSegmentedPlanes(parts);
   return true;
 }
 

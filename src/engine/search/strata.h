@@ -22,7 +22,7 @@
 struct StrataParts {
   std::vector<SearchContext> contexts;  // one per stratum, unstratified
   std::vector<std::unique_ptr<BitPlanes>> planes;
-  // Every stratum's rows in one, for the order-2 walk on the AVX2 paths;
+  // Every stratum's rows in one, for the order-2 walk;
   // null where the strata are counted apart.
   std::unique_ptr<SegmentedPlanes> segmented;
 };

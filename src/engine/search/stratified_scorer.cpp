@@ -47,13 +47,11 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
     counters_[s] = std::make_unique<CellCounter>(*planes, order, pathKernels(path).count_cells);
   }
   // Pairs of every stratum in one walk where the joint rows were packed and
-  // the vector bounds take the strata's totals.
-  const SimdPath path = context.settings.simd;
-  if (order == 2 && parts_.segmented && table_ints_ == kWholePairCounts &&
-      (path == SimdPath::kAvx2 || path == SimdPath::kAvx512) && simdPathSupported(SimdPath::kAvx2) &&
-      context.N < kSinglePrecisionTotal)
+  // the single-precision chord bounds take the strata's totals.
+  if (order == 2 && parts_.segmented && table_ints_ == kWholePairCounts && context.N < kSinglePrecisionTotal)
     segmented_ = parts_.segmented.get();
-  bounds_function_ = pathKernels(context.settings.simd).table_bounds;
+  kernels_ = &pathKernels(context.settings.simd);
+  bounds_function_ = kernels_->table_bounds;
   for (const SearchContext& part : parts_.contexts) {
     const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);
     fractions_.push_back(q);
@@ -249,8 +247,8 @@ void StratifiedScorer::boundStrata(const int* tables, long stratum_ints, int n, 
       if (!bounded) chordBoundFor(0.5, chord);
       chord.fixed_controls = fixed ? part.controls : -1;
       chord.fixed_cases = fixed ? part.cases : -1;
-      wholePairChordBounds(tables + s * stratum_ints, n, chord, bounds, samples_.data() + s * (n + 8),
-                           informative_.data() + s * (n + 8));
+      kernels_->chord_bounds(tables + s * stratum_ints, n, chord, bounds, samples_.data() + s * (n + 8),
+                             informative_.data() + s * (n + 8));
       if (!bounded) std::fill_n(bounds, n, kInfinity);
       continue;
     }
@@ -297,7 +295,8 @@ void StratifiedScorer::countStretch(int first_marker, int from, int n) {
   request.groups = groups;
   request.counts = segment_counts_.data();
   request.stratum_ints = stretch_ints_;
-  countSegmentedPairsAvx2(request);
+  kernels_->segmented_pairs(request);
+  stats_.bounded_in_walk += n;
   boundStrata(segment_counts_.data(), stretch_ints_, pairs, true);
   const long stride = pairs + 8;
   for (int s = 0; s < strata_; ++s) {
@@ -308,8 +307,8 @@ void StratifiedScorer::countStretch(int first_marker, int from, int n) {
     std::fill_n(informative_.begin() + s * stride, pairs, part.cases > 0 && part.controls > 0 ? 1 : 0);
   }
   gain_bounds_.resize(pairs);
-  conditionalGainBounds(bounds_.data(), samples_.data(), informative_.data(), stride, strata_, pairs,
-                        gain_bounds_.data());
+  kernels_->conditional_bounds(bounds_.data(), samples_.data(), informative_.data(), stride, strata_, pairs,
+                               gain_bounds_.data());
 }
 
 bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) {

@@ -22,6 +22,7 @@
 #include "engine/count/cell_counter.h"
 #include "engine/rank/bestrows.h"
 #include "engine/count/information_gain_bound.h"
+#include "engine/count/path_kernels.h"
 #include "engine/rank/listing_sink.h"
 #include "engine/rank/search_context.h"
 #include "engine/search/strata.h"
@@ -84,6 +85,7 @@ class StratifiedScorer {
   int strata_;
   int table_ints_;
   std::vector<std::unique_ptr<CellCounter>> counters_;  // null: the stratum counts each table on its own
+  const PathKernels* kernels_ = nullptr;
   InformationGainBounds bounds_function_;
   std::vector<double> fractions_;
   std::vector<double> factors_;

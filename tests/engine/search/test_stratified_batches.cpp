@@ -111,8 +111,8 @@ TEST_P(StratifiedBatches, BestRowsEqualThePlainPathsBatchByBatch) {
     for (int measure : {kRankByIG, kRankByRIG}) {
       for (int K : {1, 5, 40}) {
         StratifiedSetup setup(strata_case, path, method, measure, K);
-        // Pairs on the vector paths take the walk over every stratum's rows at once.
-        EXPECT_EQ(setup.fast.segmented != nullptr, path != SimdPath::kScalar && method != kMethodMc);
+        // Pairs take the walk over every stratum's rows at once.
+        EXPECT_EQ(setup.fast.segmented != nullptr, method != kMethodMc);
         for (int order : {2, 3}) {
           StratifiedScorer plain(setup.plain_context, order), fast(setup.fast_context, order);
           const long long total = combinationCount(strata_case.markers, order);
@@ -144,5 +144,39 @@ INSTANTIATE_TEST_SUITE_P(EveryPathAndShape, StratifiedBatches,
                            return std::string(simdPathName(std::get<0>(info.param))) + "_" +
                                   std::get<1>(info.param).name;
                          });
+
+// A path picks instructions, never an algorithm: each vector path walks,
+// bounds and prunes exactly the pairs the portable path does (their chord
+// bounds have the same bits).
+TEST(StratifiedPaths, EveryPathWalksAndPrunesThePairsThePortableOneDoes) {
+  const StrataCase& c = kCases[4];  // complete markers beside incomplete ones
+  auto statsOn = [&](SimdPath path) {
+    ScorerStats stats;
+    for (int method : {kMethodAvailable, kMethodComplete}) {
+      StratifiedSetup setup(c, path, method, kRankByIG, 5);
+      StratifiedScorer scorer(setup.fast_context, 2);
+      const long long total = combinationCount(c.markers, 2);
+      std::vector<int> combinations(2 * total);
+      for (long long i = 0; i < total; ++i) unrankCombination(i, c.markers, 2, &combinations[2 * i]);
+      RankedRows best;
+      scorer.score(combinations.data(), static_cast<int>(total), best);
+      stats.add(scorer.stats());
+    }
+    return stats;
+  };
+  const ScorerStats portable = statsOn(SimdPath::kScalar);
+  EXPECT_EQ(portable.bounded_in_walk, 2 * combinationCount(c.markers, 2));
+  EXPECT_GT(portable.ruled_out, 0);
+  for (SimdPath path : {SimdPath::kAvx2, SimdPath::kAvx512}) {
+    if (!simdPathSupported(path)) continue;
+    SCOPED_TRACE(simdPathName(path));
+    const ScorerStats vector = statsOn(path);
+    EXPECT_EQ(vector.bounded_in_walk, portable.bounded_in_walk);
+    EXPECT_EQ(vector.screened, portable.screened);
+    EXPECT_EQ(vector.fallbacks, portable.fallbacks);
+    EXPECT_EQ(vector.ruled_out, portable.ruled_out);
+    EXPECT_EQ(vector.candidates, portable.candidates);
+  }
+}
 
 }  // namespace
