@@ -10,9 +10,9 @@
 // machine is shared; ratios are of the best wall times and of the best CPU
 // times of the process (which other programs' load disturbs less).
 //
-// usage: bench_strata [--quick] [--threads N] [--repeats N] [--strata LIST]
-//   --quick: a fifth of the markers; --strata: comma-separated counts
-//   (default 2,8).
+// usage: bench_strata [--quick] [--scalar] [--threads N] [--repeats N] [--strata LIST]
+//   --quick: a fifth of the markers; --scalar: the portable path, as on a
+//   CPU without AVX2; --strata: comma-separated counts (default 2,8).
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -67,6 +67,7 @@ void timeOnce(Search& search, int threads) {
 
 int main(int argc, char** argv) {
   bool quick = false;
+  bool scalar = false;
   int threads = 2;
   int repeats = 3;
   std::vector<int> strata_counts = {2, 8};
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--quick") {
       quick = true;
+    } else if (arg == "--scalar") {
+      scalar = true;
     } else if (arg == "--threads" && i + 1 < argc) {
       threads = std::atoi(argv[++i]);
     } else if (arg == "--repeats" && i + 1 < argc) {
@@ -87,13 +90,14 @@ int main(int argc, char** argv) {
         at = comma + 1;
       }
     } else {
-      std::fprintf(stderr, "usage: bench_strata [--quick] [--threads N] [--repeats N] [--strata LIST]\n");
+      std::fprintf(stderr, "usage: bench_strata [--quick] [--scalar] [--threads N] [--repeats N] [--strata LIST]\n");
       return 2;
     }
   }
   Workload w = makeWorkload("W2", quick ? 2000 : 10000, 2000, 0.01, 2, 1);
-  std::printf("CPU: %s; fast kernel: %s; %d threads, best of %d\n", cpuModel().c_str(),
-              simdPathName(activeSimdPath()), threads, repeats);
+  const SimdPath path = scalar ? SimdPath::kScalar : activeSimdPath();
+  std::printf("CPU: %s; fast kernel: %s; %d threads, best of %d\n", cpuModel().c_str(), simdPathName(path), threads,
+              repeats);
   std::printf("W2: %d markers x %d samples (%d cases), %.0f%% missing, order 2, \"available\", K = 10\n",
               w.markers, w.samples, w.samples / 2, 100 * w.missing);
 
@@ -102,6 +106,7 @@ int main(int argc, char** argv) {
   prepareSearchContext(w.genotypes.data(),
                        {w.phenotypes.data(), scores.data(), w.samples, w.markers, 1, kMethodAvailableCode}, base);
   base.K = 10;
+  base.settings.simd = path;
   BitPlanes planes;
   if (!buildPlanesFor(base, planes, threads)) {
     std::printf("could not build the bit-planes\n");
