@@ -28,17 +28,14 @@ const PathKernels& pathKernels(SimdPath path) {
                                 countSegmentedPairsAvx2,
                                 wholePairChordBoundsAvx2,
                                 conditionalGainBoundsAvx2};
-  static const PathKernels avx512{countCellsAvx512,
-                                  informationGainBoundsAvx512,
-                                  countPairFreeCellsAvx2,
-                                  countNibblePairsAvx2,
-                                  pairInformationGainBoundsAvx2,
-                                  tripleInformationGainBoundsAvx2,
-                                  countedClassBoundsAvx2,
-                                  mayExceedFourAvx2,
-                                  countSegmentedPairsAvx2,
-                                  wholePairChordBoundsAvx2,
-                                  conditionalGainBoundsAvx2};
+  // An AVX-512 CPU has AVX2 too: its own kernels where they exist, the AVX2
+  // walk kernels elsewhere.
+  static const PathKernels avx512 = [] {
+    PathKernels kernels = avx2;
+    kernels.count_cells = countCellsAvx512;
+    kernels.table_bounds = informationGainBoundsAvx512;
+    return kernels;
+  }();
   switch (path) {
     case SimdPath::kAvx512:
       return avx512;
