@@ -2,8 +2,9 @@
 #ifndef GORVA_ENGINE_COUNT_CHORD_TERMS_H
 #define GORVA_ENGINE_COUNT_CHORD_TERMS_H
 
-#include "engine/count/chord_information_gain_bound.h"
 #include "engine/count/information_gain_bound_finish.h"
+
+struct ChordBound;  // chord_information_gain_bound.h, whose versions include this
 
 // 1 / ln 2, rounded up: the sum is in nats, the bound in bits. The rounding
 // of the logarithms, the slopes and the sum (relative, far below 2^-40) is

@@ -13,7 +13,6 @@ const PathKernels& pathKernels(SimdPath path) {
       pairInformationGainBoundsScalar,
       tripleInformationGainBoundsScalar,
       countedClassBoundsScalar,
-      mayExceedFourScalar,
       popcnt ? countSegmentedPairsScalarPopcnt : countSegmentedPairsScalar,
       fma ? wholePairChordBoundsScalarFma : wholePairChordBoundsScalar,
       conditionalGainBoundsScalar};
@@ -24,7 +23,6 @@ const PathKernels& pathKernels(SimdPath path) {
                                 pairInformationGainBoundsAvx2,
                                 tripleInformationGainBoundsAvx2,
                                 countedClassBoundsAvx2,
-                                mayExceedFourAvx2,
                                 countSegmentedPairsAvx2,
                                 wholePairChordBoundsAvx2,
                                 conditionalGainBoundsAvx2};

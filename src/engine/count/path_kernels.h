@@ -11,7 +11,6 @@
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/segmented_pair_counts.h"
-#include "engine/significance/key_thresholds.h"
 
 struct PathKernels {
   CountCellsKernel count_cells;
@@ -23,10 +22,9 @@ struct PathKernels {
   NibblePairKernel nibble_pairs;
   PairInformationGainBounds pair_bounds;
   TripleInformationGainBounds triple_bounds;
-  // The permutations' by-cell walk: bounds from a counted class's rows, and
-  // which of four pairs those bounds leave in.
+  // The permutations' by-cell walk: bounds from a counted class's rows
+  // (which of four pairs they leave in is key_thresholds.h's, a later stage).
   CountedClassBounds counted_class_bounds;
-  KeyCutFour key_cut_four;
   // A stratified search's pairs: every stratum's tables in one walk, their
   // chord bounds and the strata's weighted sum of them.
   SegmentedPairKernel segmented_pairs;

@@ -23,3 +23,5 @@ int mayExceedFourScalar(const double* bounds, const KeyThreshold& threshold, int
   }
   return lanes;
 }
+
+KeyCutFour keyCutFour(SimdPath path) { return path == SimdPath::kScalar ? mayExceedFourScalar : mayExceedFourAvx2; }

@@ -3,6 +3,8 @@
 #ifndef GORVA_ENGINE_SIGNIFICANCE_KEY_THRESHOLDS_H
 #define GORVA_ENGINE_SIGNIFICANCE_KEY_THRESHOLDS_H
 
+#include "engine/count/kernel_dispatch.h"
+
 // What a pair's bound is held against. IG: the maximum. Synergy: the
 // maximum plus the prefix's gains and the last marker's (gains[j] for pair
 // j). RIG: the maximum times 4 p (1 - p) (a floor of the phenotype
@@ -26,5 +28,8 @@ struct KeyThreshold {
 int mayExceedFourScalar(const double* bounds, const KeyThreshold& threshold, int j);
 int mayExceedFourAvx2(const double* bounds, const KeyThreshold& threshold, int j);
 using KeyCutFour = int (*)(const double* bounds, const KeyThreshold& threshold, int j);
+// The version `path` runs (the path must be supported), chosen as the
+// path's other kernels are (count/path_kernels.h).
+KeyCutFour keyCutFour(SimdPath path);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_KEY_THRESHOLDS_H

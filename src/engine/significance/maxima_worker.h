@@ -41,7 +41,7 @@ class MaximaWorker {
         bounds_(bounds),
         kernel_(pathKernels(context.settings.simd).count_cells),
         counted_class_bounds_(pathKernels(context.settings.simd).counted_class_bounds),
-        key_cut_four_(pathKernels(context.settings.simd).key_cut_four),
+        key_cut_four_(keyCutFour(context.settings.simd)),
         totals_counter_(*context.planes, order, kernel_) {
     cells_ = totals_counter_.cells();
     table_ints_ = 2 * cells_;
