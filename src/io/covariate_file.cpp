@@ -56,6 +56,17 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
         return false;
       }
       width = fields.size();
+      // A column named twice would enter the models twice (or be taken for the
+      // other one by --covar-name), so the file is refused instead of guessed at.
+      for (std::size_t f = 3; f < width; ++f) {
+        for (std::size_t e = 2; e < f; ++e) {
+          if (fields[e] == fields[f]) {
+            error = at(path, line) + ", field " + std::to_string(f + 1) + ": covariate name '" +
+                    std::string(fields[f]) + "' was already given in field " + std::to_string(e + 1);
+            return false;
+          }
+        }
+      }
       if (wanted.empty()) {
         for (std::size_t f = 2; f < width; ++f) {
           columns.push_back(f);
@@ -69,6 +80,12 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
         if (f == width || name.empty()) {
           error = at(path, line) + ": no covariate named '" + name + "' (--covar-name)";
           return false;
+        }
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+          if (columns[c] == f) {
+            error = "--covar-name names the covariate '" + name + "' twice";
+            return false;
+          }
         }
         columns.push_back(f);
         out.names.push_back(name);
