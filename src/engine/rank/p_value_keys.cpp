@@ -14,8 +14,10 @@ constexpr double kBoundMargin = 1e-7;
 
 }  // namespace
 
+double shortfallCut(double statistic) { return statistic * (1 - kBoundMargin); }
+
 bool fallsShortOf(double samples, double ig_upper, double statistic) {
-  return 2 * std::numbers::ln2 * samples * ig_upper < statistic * (1 - kBoundMargin);
+  return 2 * std::numbers::ln2 * samples * ig_upper < shortfallCut(statistic);
 }
 
 void PValueKeys::startBatch(int K) {

@@ -20,6 +20,9 @@
 // `ig_upper` falls short of the unpooled G `statistic` by more than the
 // rounding of either (so that its test statistic cannot reach it).
 bool fallsShortOf(double samples, double ig_upper, double statistic);
+// What 2 ln2 samples ig_upper is held against in fallsShortOf, for callers
+// that test several tables against one statistic with the same operations.
+double shortfallCut(double statistic);
 
 class PValueKeys {
  public:

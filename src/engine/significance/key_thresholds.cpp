@@ -1,5 +1,7 @@
 #include "engine/significance/key_thresholds.h"
 
+#include <numbers>
+
 #include "engine/rank/search_context.h"
 
 // Lane by lane, the operations of the vector cut in their order, so that
@@ -17,6 +19,12 @@ int mayExceedFourScalar(const double* bounds, const KeyThreshold& threshold, int
                            : threshold.fixed_cases / threshold.fixed_samples;
       const double floor = (4.0 * p) * (1.0 - p);
       cut = (threshold.maximum * floor) * threshold.entropy_floor_slack;
+    }
+    if (threshold.measure == kRankByP) {
+      const double statistic =
+          2 * std::numbers::ln2 * static_cast<double>(threshold.samples[j + t]) * bounds[j + t];
+      if (!(statistic < threshold.statistic_cut)) lanes |= 1 << t;
+      continue;
     }
     // Not below the cut, NaN included.
     if (!(bounds[j + t] < cut)) lanes |= 1 << t;

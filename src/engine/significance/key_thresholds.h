@@ -10,8 +10,11 @@
 // j). RIG: the maximum times 4 p (1 - p) (a floor of the phenotype
 // entropy), p from the pair's own cases and samples (cases[j] of
 // samples[j]) or, with own_totals false, from fixed ones, less a slack.
+// P: 2 ln2 samples[j] times the bound against `statistic_cut`, the
+// shortfallCut of the statistic that reaches the maximum on one degree of
+// freedom (a test's statistic is at most that G, and has at least one).
 struct KeyThreshold {
-  int measure = 0;  // kRankByIG, kRankByRIG or kRankBySynergy
+  int measure = 0;  // kRankByIG, kRankByRIG, kRankBySynergy or kRankByP
   double maximum = 0;
   double prefix_gains = 0;
   const double* gains = nullptr;
@@ -21,6 +24,7 @@ struct KeyThreshold {
   double fixed_cases = 0;
   double fixed_samples = 0;
   double entropy_floor_slack = 1;
+  double statistic_cut = 0;
 };
 
 // Bit t set when pair j + t (t < 4) may reach a key above the maximum: its

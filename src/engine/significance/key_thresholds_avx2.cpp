@@ -1,5 +1,7 @@
 #include <immintrin.h>
 
+#include <numbers>
+
 #include "engine/rank/search_context.h"
 #include "engine/count/simd_targets.h"
 #include "engine/significance/key_thresholds.h"
@@ -8,6 +10,15 @@
 // one-pair test uses, so that both rule out exactly the same pairs.
 GORVA_TARGET_AVX2 int mayExceedFourAvx2(const double* bounds, const KeyThreshold& threshold,
                                         int j) {
+  if (threshold.measure == kRankByP) {
+    const __m256d samples = _mm256_cvtepi32_pd(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(threshold.samples + j)));
+    const __m256d statistic =
+        _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(2 * std::numbers::ln2), samples),
+                      _mm256_loadu_pd(bounds + j));
+    return _mm256_movemask_pd(
+        _mm256_cmp_pd(statistic, _mm256_set1_pd(threshold.statistic_cut), _CMP_NLT_UQ));
+  }
   const __m256d maximum = _mm256_set1_pd(threshold.maximum);
   __m256d cut = maximum;
   if (threshold.measure == kRankBySynergy) {

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "engine/count/information_gain_bound_finish.h"
 #include "engine/count/path_kernels.h"
 #include "engine/count/unrank.h"
+#include "engine/rank/p_value_keys.h"
 #include "engine/rank/search_context.h"
 #include "engine/significance/class_tables.h"
 #include "engine/significance/key_thresholds.h"
@@ -28,6 +30,7 @@
 
 // 4 p (1 - p) never exceeds the class entropy h(p); the slack covers rounding.
 constexpr double kEntropyFloorSlack = 1.0 - 1e-9;
+constexpr double kNoBound = std::numeric_limits<double>::quiet_NaN();
 
 // One worker's counters and buffers, for one group.
 class MaximaWorker {
@@ -59,6 +62,8 @@ class MaximaWorker {
       }
     }
     by_cell_ = masks_recorded_ && context.sample_count < kSinglePrecisionTotal;
+    p_keys_.resize(2 * counted.size());
+    for (PValueKeys& keys : p_keys_) keys.startBatch(0);
     for (const auto& planes : counted) {
       const bool pairs = planes->gaps != nullptr;
       pair_counters_.push_back(
@@ -98,6 +103,7 @@ class MaximaWorker {
     if (by_cell_) inverseTotalsByCell(count);
     for (std::size_t p = 0; p < counted_.size(); ++p) {
       Permuted* const* members = counted_[p]->members;
+      slot_base_ = 2 * static_cast<int>(p);
       if (pair_counters_[p]) {
         PairClassCounter& counter = *pair_counters_[p];
         if (masks_recorded_ && !counted_[p]->gap_entries.empty()) {
@@ -112,7 +118,8 @@ class MaximaWorker {
         for (int member = 0; member < 2 && members[member] != nullptr; ++member) {
           totals_counter_.forEachFrom(first_.data(), count, [&](int at, int n, int*) {
             stretchCombination(totals_counter_, at);
-            scoreStretch(*members[member], at, n, nullptr, CountedEntries::kBoth);
+            scoreStretch(*members[member], slot_base_ + member, at, n, nullptr,
+                         CountedEntries::kBoth);
             return true;
           });
         }
@@ -146,19 +153,19 @@ class MaximaWorker {
           const long stride = counter.byCellStride();
           const int* const cases_rows = tables + static_cast<long>(cells_) * stride;
           if (members[1] == nullptr) {
-            scoreByCell(*members[0], at, n, {tables, cases_rows}, stride);
+            scoreByCell(*members[0], slot_base_, at, n, {tables, cases_rows}, stride);
           } else {
-            scoreByCell(*members[0], at, n, {tables, nullptr}, stride);
-            scoreByCell(*members[1], at, n, {cases_rows, nullptr}, stride);
+            scoreByCell(*members[0], slot_base_, at, n, {tables, nullptr}, stride);
+            scoreByCell(*members[1], slot_base_ + 1, at, n, {cases_rows, nullptr}, stride);
           }
           return true;
         }
       }
       if (members[1] == nullptr) {
-        scoreStretch(*members[0], at, n, tables, CountedEntries::kBoth);
+        scoreStretch(*members[0], slot_base_, at, n, tables, CountedEntries::kBoth);
       } else {
-        scoreStretch(*members[0], at, n, tables, CountedEntries::kControls);
-        scoreStretch(*members[1], at, n, tables, CountedEntries::kCases);
+        scoreStretch(*members[0], slot_base_, at, n, tables, CountedEntries::kControls);
+        scoreStretch(*members[1], slot_base_ + 1, at, n, tables, CountedEntries::kCases);
       }
       return true;
     });
@@ -175,7 +182,7 @@ class MaximaWorker {
 
   // Tables at..at + n - 1 of the walk (sharing all markers but the last)
   // from their totals and their counted class (null: none counted).
-  void scoreStretch(Permuted& permuted, int at, int n, const int* counted,
+  void scoreStretch(Permuted& permuted, int slot, int at, int n, const int* counted,
                     CountedEntries entries) {
     tables_.resize(static_cast<std::size_t>(n) * table_ints_);
     // Cells of consecutive tables are consecutive in all three arrays.
@@ -208,10 +215,10 @@ class MaximaWorker {
     double maximum = permuted.maximum.load(std::memory_order_relaxed);
     for (int j = 0; j < n; ++j) {
       int* table = &tables_[static_cast<std::size_t>(j) * table_ints_];
-      if (bounded && !mayExceed(permuted, table, bounds_buffer_[j], maximum,
-                                prefix_gains, first_last + j))
+      const double bound = bounded ? bounds_buffer_[j] : kNoBound;
+      if (bounded && !mayExceed(permuted, slot, table, bound, maximum, prefix_gains, first_last + j))
         continue;
-      offerExact(permuted, table, first_last + j, maximum);
+      offerExact(permuted, slot, table, first_last + j, bound, maximum);
     }
   }
 
@@ -219,7 +226,7 @@ class MaximaWorker {
   // their bounds straight from the counted class's rows (the cases' rows
   // added when the class is split over both) and the block's totals, and a
   // table only for those the bounds leave in.
-  void scoreByCell(Permuted& permuted, int at, int n, std::array<const int*, 2> counted,
+  void scoreByCell(Permuted& permuted, int slot, int at, int n, std::array<const int*, 2> counted,
                    long stride) {
     const SearchContext& context = permuted.context;
     const bool bounded = std::isfinite(permuted.divergence_factor);
@@ -269,24 +276,27 @@ class MaximaWorker {
       // Four bounds at a time against the cut; the rest one by one.
       for (; j + 4 <= n; j += 4) {
         threshold.maximum = maximum;
+        if (context.measure == kRankByP)
+          threshold.statistic_cut = shortfallCut(reachingStatistic(slot, maximum));
         for (int lanes = key_cut_four_(bounds_buffer_.data(), threshold, j); lanes != 0;
              lanes &= lanes - 1)
-          scoreByCellPair(permuted, j + std::countr_zero(static_cast<unsigned>(lanes)), counted,
-                          stride, totals, first_last, maximum);
+          scoreByCellPair(permuted, slot, j + std::countr_zero(static_cast<unsigned>(lanes)),
+                          counted, stride, totals, first_last, maximum);
       }
     }
     for (; j < n; ++j) {
-      if (bounded && !mayExceedGiven(permuted, bounds_buffer_[j], maximum, prefix_gains,
+      if (bounded && !mayExceedGiven(permuted, slot, bounds_buffer_[j], maximum, prefix_gains,
                                      first_last + j, case_sums_[j], by_cell_samples_[at + j]))
         continue;
-      scoreByCellPair(permuted, j, counted, stride, totals, first_last, maximum);
+      scoreByCellPair(permuted, slot, j, counted, stride, totals, first_last, maximum);
     }
   }
 
   // Pair j's exact key from its counted class and totals; raises the
   // permutation's maximum (and `maximum`) when the key beats it.
-  void scoreByCellPair(Permuted& permuted, int j, const std::array<const int*, 2>& counted,
-                       long stride, const int* totals, int first_last, double& maximum) {
+  void scoreByCellPair(Permuted& permuted, int slot, int j,
+                       const std::array<const int*, 2>& counted, long stride, const int* totals,
+                       int first_last, double& maximum) {
     int* const table = tables_.data();
     const int own = permuted.counted_class;
     for (int e = 0; e < cells_; ++e) {
@@ -295,13 +305,28 @@ class MaximaWorker {
       table[2 * e + own] = count;
       table[2 * e + 1 - own] = totals[e * by_cell_stride_ + j] - count;
     }
-    offerExact(permuted, table, first_last + j, maximum);
+    offerExact(permuted, slot, table, first_last + j,
+               std::isfinite(permuted.divergence_factor) ? bounds_buffer_[j] : kNoBound, maximum);
   }
 
-  // The table's exact key (`last`: its combination's last marker); raises
-  // the permutation's maximum, and `maximum` with it, when the key beats it.
-  void offerExact(Permuted& permuted, int* table, int last, double& maximum) {
+  // The table's exact key (`last`: its combination's last marker, `bound`
+  // its IG bound or NaN); raises the permutation's maximum, and `maximum`
+  // with it, when the key beats it.
+  void offerExact(Permuted& permuted, int slot, int* table, int last, double bound,
+                  double& maximum) {
     const SearchContext& context = permuted.context;
+    if (context.measure == kRankByP) {
+      // The test is run only when its fewest degrees of freedom leave the
+      // bound short of the maximum no more; NaN (no test) raises nothing.
+      PValueKeys& keys = p_keys_[static_cast<std::size_t>(slot)];
+      keys.setFloor(maximum);
+      const double key = keys.next(table, cells_, bound);
+      if (key > maximum) {
+        permuted.raise(key);
+        maximum = permuted.maximum.load(std::memory_order_relaxed);
+      }
+      return;
+    }
     double pair[2];
     exactMeasurePair(context, table, table_ints_, score_sums_.data(), pair);
     const int* combination = nullptr;
@@ -317,25 +342,27 @@ class MaximaWorker {
   }
 
   // False when the table's IG bound rules out a key above `maximum`.
-  bool mayExceed(const Permuted& permuted, const int* table, double bound, double maximum,
-                 double prefix_gains, int last) const {
+  bool mayExceed(const Permuted& permuted, int slot, const int* table, double bound,
+                 double maximum, double prefix_gains, int last) {
     long controls_sum = 0;
     long cases_sum = 0;
-    if (permuted.context.measure == kRankByRIG) {
+    if (permuted.context.measure == kRankByRIG || permuted.context.measure == kRankByP) {
       for (int i = 0; i < table_ints_; i += 2) {
         controls_sum += table[i];
         cases_sum += table[i + 1];
       }
     }
-    return mayExceedGiven(permuted, bound, maximum, prefix_gains, last,
+    return mayExceedGiven(permuted, slot, bound, maximum, prefix_gains, last,
                           static_cast<double>(cases_sum),
                           static_cast<double>(controls_sum + cases_sum));
   }
 
-  // The same from the table's cases and samples, which only RIG reads.
-  bool mayExceedGiven(const Permuted& permuted, double bound, double maximum, double prefix_gains,
-                      int last, double table_cases, double table_samples) const {
+  // The same from the table's cases and samples, which RIG and p read.
+  bool mayExceedGiven(const Permuted& permuted, int slot, double bound, double maximum,
+                      double prefix_gains, int last, double table_cases, double table_samples) {
     const SearchContext& context = permuted.context;
+    if (context.measure == kRankByP)
+      return !fallsShortOf(table_samples, bound, reachingStatistic(slot, maximum));
     if (context.measure == kRankBySynergy)
       return !(bound < maximum + (prefix_gains + context.single_gains[last]));
     if (context.measure != kRankByRIG) return !(bound < maximum);
@@ -348,6 +375,15 @@ class MaximaWorker {
     }
     const double p = cases / n;
     return !(bound < maximum * (4 * p * (1 - p)) * kEntropyFloorSlack);
+  }
+
+  // The unpooled G a table needs to reach the permutation's maximum on the
+  // fewest degrees of freedom a test can have (one); each permutation (its
+  // slot in the group) keeps its own while its maximum stays.
+  double reachingStatistic(int slot, double maximum) {
+    PValueKeys& keys = p_keys_[static_cast<std::size_t>(slot)];
+    keys.setFloor(maximum);
+    return keys.reachingStatistic();
   }
 
   const SearchContext& context_;
@@ -381,6 +417,10 @@ class MaximaWorker {
   std::vector<int> by_cell_samples_;
   std::vector<int> case_sums_;
   std::vector<double> score_sums_;
+  // Ranking by p: per slot of the group (2 p + member), the statistics
+  // that reach its maximum, by degrees of freedom.
+  std::vector<PValueKeys> p_keys_;
+  int slot_base_ = 0;
 };
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_MAXIMA_WORKER_H

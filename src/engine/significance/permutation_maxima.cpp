@@ -84,11 +84,10 @@ double perPermutationBytes(double marker_count, double sample_count, int levels,
 }  // namespace
 
 bool countsPermutationsFromTotals(const SearchContext& context, int order, int permutations) {
-  // Ranking by p_chisq needs each table's test, which the totals' walk
-  // does not run: each permutation is searched in full. So are strata,
-  // which shuffle within themselves, as cell totals of the whole run cannot.
+  // Strata shuffle within themselves, which cell totals of the whole run
+  // cannot follow: each permutation is searched in full.
   if (!context.settings.use_planes || context.planes == nullptr || context.strata != nullptr ||
-      context.missing_code == kMethodEm || context.measure == kRankByP ||
+      context.missing_code == kMethodEm ||
       !CellCounter::servesOrder(context.planes->levels(), order) ||
       combinationCount(context.marker_count, order) <= 0 || context.cases <= 0 ||
       context.controls <= 0)

@@ -71,7 +71,7 @@ TEST(PermutationMaxima, CountedFromTotalsEqualEveryPermutationSearchedInFull) {
       if (c.gapped && s % 2 == 0) data.genotype[3][s] = 3;
       if (c.gapped) data.genotype[5][s] = 3;
     }
-    for (const int rank : {kRankByIG, kRankByRIG, kRankBySynergy}) {
+    for (const int rank : {kRankByIG, kRankByRIG, kRankBySynergy, kRankByP}) {
       const std::vector<double> plain = maximaOf(data, c, rank, false);
       ASSERT_EQ(plain.size(), static_cast<std::size_t>(c.permutations));
       for (const SimdPath path : paths) {
