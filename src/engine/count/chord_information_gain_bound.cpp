@@ -19,7 +19,9 @@ bool chordBoundFor(double q, ChordBound& bound) {
   bound.at_q = at_q;
   bound.below = (at_zero - at_q) / q;
   bound.above = (at_one - at_q) / (1 - q);
-  return std::isfinite(bound.below) && std::isfinite(bound.above);
+  if (!std::isfinite(bound.below) || !std::isfinite(bound.above)) return false;
+  bound.terms = chordTerms(bound);
+  return true;
 }
 
 // Out of line, so that no path's build fuses these roundings differently.
@@ -44,7 +46,7 @@ GORVA_TARGET_AVX2 void wholePairChordBoundsAvx2(const int* counts, int pairs, co
                                                 double* bounds, int* samples, int* informative) {
   constexpr int kCells = 9;
   const __m256 q = _mm256_set1_ps(static_cast<float>(bound.q));
-  const ChordTerms terms = chordTerms(bound);
+  const ChordTerms& terms = bound.terms;
   const __m256 at_q = _mm256_set1_ps(terms.at_q);
   const __m256 below = _mm256_set1_ps(terms.below);
   const __m256 above = _mm256_set1_ps(terms.above);

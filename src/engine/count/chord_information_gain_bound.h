@@ -15,11 +15,16 @@
 #ifndef GORVA_ENGINE_COUNT_CHORD_INFORMATION_GAIN_BOUND_H
 #define GORVA_ENGINE_COUNT_CHORD_INFORMATION_GAIN_BOUND_H
 
+#include "engine/count/chord_terms.h"
+
 struct ChordBound {
   double q = 0.5;  // a float (roundedFraction), strictly between 0 and 1
   double at_q = 0;
   double below = 0;  // the chord's slope per unit of q - p
   double above = 0;  // and of p - q
+  // The chord in single precision, rounded up once when the bound is made
+  // (its logarithms cost more than a stretch of pairs' cells).
+  ChordTerms terms;
   // The totals the measures are computed with: each table's own
   // (negative), or fixed ones; a table that does not add up to them gets
   // no bound.
@@ -27,7 +32,8 @@ struct ChordBound {
   int fixed_cases = -1;
 };
 
-// False where q leaves no bound (0, 1 or not a number).
+// False where q leaves no bound (0, 1 or not a number). The totals are
+// left as they were.
 bool chordBoundFor(double q, ChordBound& bound);
 
 // bounds[p] >= the IG (bits) calculateMeasuresAll gives pair p's table, for

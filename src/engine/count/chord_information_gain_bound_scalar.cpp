@@ -73,7 +73,7 @@ GORVA_INLINE void boundBlock(const int* block, const ChordBound& bound, const Ch
 
 GORVA_INLINE void chordBoundsWith(const int* counts, int pairs, const ChordBound& bound, double* bounds,
                                   int* samples, int* informative) {
-  const ChordTerms terms = chordTerms(bound);
+  const ChordTerms& terms = bound.terms;
   for (int p0 = 0; p0 < pairs; p0 += kPairBlock)
     boundBlock(counts + freeCountAt(kWholePairCounts, p0, 0), bound, terms, bounds + p0, samples + p0,
                informative + p0);

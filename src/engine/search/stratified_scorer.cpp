@@ -56,6 +56,15 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
     const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);
     fractions_.push_back(q);
     factors_.push_back(divergenceFactor(q));
+    ChordBound chord;
+    const bool bounded = std::isfinite(factors_.back()) && chordBoundFor(q, chord);
+    // A stratum without a bound still counts its tables' samples.
+    if (!bounded) chordBoundFor(0.5, chord);
+    const bool fixed = part.missing_code != kMethodAvailable;
+    chord.fixed_controls = fixed ? part.controls : -1;
+    chord.fixed_cases = fixed ? part.cases : -1;
+    chords_.push_back(chord);
+    chord_bounded_.push_back(bounded);
   }
 }
 
@@ -241,15 +250,9 @@ void StratifiedScorer::boundStrata(const int* tables, long stratum_ints, int n, 
     const bool fixed = part.missing_code != kMethodAvailable;
     double* bounds = bounds_.data() + static_cast<long>(s) * (n + 8);
     if (whole_pairs) {
-      ChordBound chord;
-      const bool bounded = std::isfinite(factors_[s]) && chordBoundFor(fractions_[s], chord);
-      // A stratum without a bound still counts its tables' samples.
-      if (!bounded) chordBoundFor(0.5, chord);
-      chord.fixed_controls = fixed ? part.controls : -1;
-      chord.fixed_cases = fixed ? part.cases : -1;
-      kernels_->chord_bounds(tables + s * stratum_ints, n, chord, bounds, samples_.data() + s * (n + 8),
+      kernels_->chord_bounds(tables + s * stratum_ints, n, chords_[s], bounds, samples_.data() + s * (n + 8),
                              informative_.data() + s * (n + 8));
-      if (!bounded) std::fill_n(bounds, n, kInfinity);
+      if (!chord_bounded_[s]) std::fill_n(bounds, n, kInfinity);
       continue;
     }
     if (!std::isfinite(factors_[s])) continue;

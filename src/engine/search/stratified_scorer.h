@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/count/cell_counter.h"
+#include "engine/count/chord_information_gain_bound.h"
 #include "engine/rank/bestrows.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/count/path_kernels.h"
@@ -89,6 +90,8 @@ class StratifiedScorer {
   InformationGainBounds bounds_function_;
   std::vector<double> fractions_;
   std::vector<double> factors_;
+  std::vector<ChordBound> chords_;  // per stratum, with the totals its measures take
+  std::vector<char> chord_bounded_;
   std::vector<int> tables_;  // stratum-major: stratum s, combination j
   std::vector<int> gathered_;
   std::vector<int> one_table_;
