@@ -107,7 +107,6 @@ GORVA_TARGET_AVX2 GORVA_INLINE void countGroups(const SegmentedPairRequest& q, c
   const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,  //
                                          0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i low_halves = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
   const int pieces = static_cast<int>(planes.piece_segment.size());
   for (int piece = 0; piece < pieces; ++piece) {
     const int segment = planes.piece_segment[piece];
@@ -138,17 +137,12 @@ GORVA_TARGET_AVX2 GORVA_INLINE void countGroups(const SegmentedPairRequest& q, c
       }
       for (int b = 0; b < kLevels; ++b) {
         int* out = counts + kPairBlock * 2 * (a + kLevels * b);
-        const __m256i low = _mm256_permutevar8x32_epi32(_mm256_sad_epu8(bytes[0][b], zero), low_halves);
-        if (kGroups == 2) {
-          const __m256i high = _mm256_permutevar8x32_epi32(_mm256_sad_epu8(bytes[kGroups - 1][b], zero), low_halves);
-          __m256i both = _mm256_permute2x128_si256(low, high, 0x20);
-          if (adds) both = _mm256_add_epi32(both, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out)));
-          _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), both);
-        } else {
-          __m128i sums = _mm256_castsi256_si128(low);
-          if (adds) sums = _mm_add_epi32(sums, _mm_loadu_si128(reinterpret_cast<const __m128i*>(out)));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(out), sums);
-        }
+        // Sums below 2^32 in 64-bit lanes: the second group's go to the
+        // upper halves (slots 2 t + 1), with no second group zero.
+        __m256i sums = _mm256_sad_epu8(bytes[0][b], zero);
+        if (kGroups == 2) sums = _mm256_or_si256(sums, _mm256_slli_epi64(_mm256_sad_epu8(bytes[1][b], zero), 32));
+        if (adds) sums = _mm256_add_epi32(sums, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), sums);
       }
     }
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/count/bitplanes.h"
+#include "engine/count/pair_free_counts.h"
 
 struct SegmentedPlanes {
   int strata = 0;
@@ -42,8 +43,9 @@ bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double ma
 
 // The counts of pairs (first, second_base + p), p < 4 groups, second_base a
 // multiple of four: stratum s's at counts + s * stratum_ints, in the layout
-// of whole pairs (freeCountAt(kWholePairCounts, p, 2 cell + class)); room
-// for whole blocks of eight pairs.
+// of whole pairs with pair p at slot segmentedPairSlot(p)
+// (freeCountAt(kWholePairCounts, slot, 2 cell + class)); room for whole
+// blocks of eight pairs.
 struct SegmentedPairRequest {
   const SegmentedPlanes* planes = nullptr;
   int first = 0;
@@ -56,6 +58,14 @@ using SegmentedPairKernel = void (*)(const SegmentedPairRequest& request);
 void countSegmentedPairsAvx2(const SegmentedPairRequest& request);
 void countSegmentedPairsScalar(const SegmentedPairRequest& request);
 void countSegmentedPairsScalarPopcnt(const SegmentedPairRequest& request);
+
+// Where pair p of a request lies among its counts. Two groups' sums are
+// joined in one vector without crossing its 128-bit halves (a shift, not a
+// lane permute, which competes with the count's table lookups), so a block
+// of eight pairs holds pair t of its first group beside pair t of its second.
+inline long segmentedPairSlot(long p) {
+  return p / kPairBlock * kPairBlock + 2 * (p % kPairLanes) + (p / kPairLanes) % 2;
+}
 
 // Ints a stratum's counts of `pairs` pairs take (whole blocks of eight).
 long segmentedStratumInts(int pairs);

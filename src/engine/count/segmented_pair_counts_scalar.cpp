@@ -45,7 +45,7 @@ GORVA_INLINE void countSegmentedPairsWith(const SegmentedPairRequest& q) {
       }
       for (int t = 0; t < kPairLanes; ++t) {
         for (int cell = 0; cell < kLevels * kLevels; ++cell) {
-          int& out = counts[freeCountAt(kWholePairCounts, 4L * g + t, 2 * cell + segment % 2)];
+          int& out = counts[freeCountAt(kWholePairCounts, segmentedPairSlot(4L * g + t), 2 * cell + segment % 2)];
           out = adds ? out + cells[t][cell] : cells[t][cell];
         }
       }

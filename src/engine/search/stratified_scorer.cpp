@@ -300,17 +300,19 @@ void StratifiedScorer::countStretch(int first_marker, int from, int n) {
   request.stratum_ints = stretch_ints_;
   kernels_->segmented_pairs(request);
   stats_.bounded_in_walk += n;
-  boundStrata(segment_counts_.data(), stretch_ints_, pairs, true);
-  const long stride = pairs + 8;
+  // The pairs' slots fill whole blocks of eight.
+  const int slots = (pairs + kPairBlock - 1) / kPairBlock * kPairBlock;
+  boundStrata(segment_counts_.data(), stretch_ints_, slots, true);
+  const long stride = slots + 8;
   for (int s = 0; s < strata_; ++s) {
     const SearchContext& part = parts_.contexts[s];
     if (part.missing_code == kMethodAvailable) continue;
     // The measures take the stratum's totals, not the table's.
-    std::fill_n(samples_.begin() + s * stride, pairs, part.cases + part.controls);
-    std::fill_n(informative_.begin() + s * stride, pairs, part.cases > 0 && part.controls > 0 ? 1 : 0);
+    std::fill_n(samples_.begin() + s * stride, slots, part.cases + part.controls);
+    std::fill_n(informative_.begin() + s * stride, slots, part.cases > 0 && part.controls > 0 ? 1 : 0);
   }
-  gain_bounds_.resize(pairs);
-  kernels_->conditional_bounds(bounds_.data(), samples_.data(), informative_.data(), stride, strata_, pairs,
+  gain_bounds_.resize(slots);
+  kernels_->conditional_bounds(bounds_.data(), samples_.data(), informative_.data(), stride, strata_, slots,
                                gain_bounds_.data());
 }
 
@@ -342,7 +344,7 @@ bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) 
       countStretch(run.first_marker, from, to - from + 1);
       const int offset = from % kPairLanes;
       for (int j = 0; j <= to - from; ++j) {
-        const int p = offset + j;
+        const long p = segmentedPairSlot(offset + j);
         const int i = run.index + (from - run.from) + j;
         auto gather = [&] {
           gathered_.resize(static_cast<std::size_t>(strata_) * table_ints_);

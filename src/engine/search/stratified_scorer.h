@@ -72,7 +72,8 @@ class StratifiedScorer {
   bool screenChunks(const int* combinations, int count);
   bool screenSegmentedPairs(const int* combinations, int count);
   // Counts, bounds (bounds_) and totals (totals_) of pairs (first_marker,
-  // from + j), j < n, in the joint rows; pair j at from % 4 + j.
+  // from + j), j < n, in the joint rows; pair j at slot
+  // segmentedPairSlot(from % 4 + j).
   void countStretch(int first_marker, int from, int n);
   // The p-value ranking key of a combination whose strata's tables are
   // `tables` (the association test's, as the table's p_chisq).
