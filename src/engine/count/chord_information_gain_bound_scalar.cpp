@@ -63,10 +63,11 @@ GORVA_INLINE void boundBlock(const int* block, const ChordBound& bound, const Ch
     // q N is exact for a float q and fewer than 2^29 samples, and then
     // needs no fused multiply-add to be rounded once.
     const double off = q_is_float && N < 0x1p29 ? B - bound.q * N : std::fma(-bound.q, N, B);
+    const double inverse = 1.0 / N;
     double numerator = kBitsPerNat * (static_cast<double>(shifted[lane]) * kShiftedSumSlack) -
-                       kPinskerBits * (off * off) / N;
+                       kPinskerBits * (off * off) * inverse;
     numerator = numerator > 0 ? numerator : 0;  // a NaN too, as MAXPD gives
-    const double result = numerator / N * kBoundSlack + boundFloor(kCells);
+    const double result = numerator * inverse * kBoundSlack + boundFloor(kCells);
     bounds[lane] = A <= 0 || B <= 0 || off_totals ? std::numeric_limits<double>::infinity() : result;
   }
 }
