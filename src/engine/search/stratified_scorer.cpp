@@ -203,11 +203,15 @@ void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best
   takeBatchBest({combinations, order_, count, pairs_.data(), keys_.data(), index_.data()}, context_.K, best);
 }
 
+double StratifiedScorer::keyThreshold() const {
+  const bool full = static_cast<int>(low_heap_.size()) == context_.K;
+  return std::max(screen_floor_, full ? low_heap_.front() : -kInfinity);
+}
+
 template <class Gather>
 bool StratifiedScorer::consider(int i, const int* combination, double gain_bound, Gather&& gather) {
-  const int K = context_.K;
-  const bool full = static_cast<int>(low_heap_.size()) == K;
-  const double threshold = std::max(screen_floor_, full ? low_heap_.front() : -kInfinity);
+  const double threshold = keyThreshold();
+  const bool full = static_cast<int>(low_heap_.size()) == context_.K;
   const double bound = keyBound(gain_bound, combination, gather);
   const bool may_list = listing_ != nullptr && !(gain_bound < listing_floor_);
   if (std::isnan(bound)) {
@@ -335,6 +339,11 @@ bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) 
   // Second markers a block at a time, every run against it, so that the
   // block's rows are read from cache, not memory, by all runs but the first.
   const int block = std::max(1, static_cast<int>(kSegmentedBlockBytes / (8 * segmented_->group_words))) * kPairLanes;
+  // Where the key is the IG itself and nothing is listed, a pair whose
+  // bound stays below the threshold is ruled out as consider() would rule
+  // it out, without a call per pair (most pairs end here).
+  const bool bound_is_key = context_.measure == kRankByIG && listing_ == nullptr;
+  double threshold = keyThreshold();
   for (int block_low = low / kPairLanes * kPairLanes; block_low <= high; block_low += block) {
     const int block_high = block_low + block - 1;
     for (const SegmentRun& run : runs_) {
@@ -352,7 +361,12 @@ bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) 
             wholePairTable(segment_counts_.data() + s * stretch_ints_, p, gathered_.data() + s * table_ints_);
           return gathered_.data();
         };
+        if (bound_is_key && gain_bounds_[p] < threshold) {
+          ++stats_.ruled_out;
+          continue;
+        }
         if (!consider(i, combinations + 2L * i, gain_bounds_[p], gather)) return false;
+        threshold = keyThreshold();
       }
     }
   }

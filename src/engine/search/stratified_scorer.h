@@ -65,6 +65,8 @@ class StratifiedScorer {
   // Screens combination i against the K-th best key so far, its tables had
   // from gather(); false when its exact key is not a number (the batch is
   // then ranked in full).
+  // The key a combination must reach to be a candidate.
+  double keyThreshold() const;
   template <class Gather>
   bool consider(int i, const int* combination, double gain_bound, Gather&& gather);
   // The screening walks, by chunks of tables or by stretches of pairs in
