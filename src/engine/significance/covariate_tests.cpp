@@ -69,8 +69,8 @@ class CombinationModels {
     sortByGenotype();
     full_eta_.resize(static_cast<Eigen::Index>(rows_.size()));
     for (std::size_t j = 0; j < order_.size(); ++j) full_eta_[static_cast<Eigen::Index>(j)] = reduced.eta[order_[j]];
-    const LogisticFit full =
-        fitLogistic(FactorDesign{sorted_group_, cells_ * strata_, sortedDense()}, sorted_y_, full_eta_, work_);
+    const LogisticFit full = fitLogistic(FactorDesign{sorted_group_, cells_ * strata_, sortedDense()}, sorted_y_,
+                                         full_eta_, work_, &reduced.gram);
     out.p_adjusted = likelihoodRatioPValue(reduced.fit, full);
     out.not_fitted = !reduced.fit.fitted || !full.fitted;
     if (interaction_) interaction(reduced, full, out);
@@ -81,6 +81,7 @@ class CombinationModels {
   struct NullModel {
     LogisticFit fit;
     Eigen::VectorXd eta;
+    Eigen::MatrixXd gram;  // the covariates' X'WX its fit ended with: the nested models' first step
   };
 
   // The covariates (into `buffer`) and outcomes of `rows`.
@@ -164,6 +165,7 @@ class CombinationModels {
     // depend on which row it was first fitted for.
     const Eigen::Map<const Eigen::MatrixXd> dense = gather(rows_, null_buffer_, null_y_);
     null.fit = fitLogistic(FactorDesign{stratum_of_, strata_, dense}, null_y_, null.eta, work_);
+    if (null.fit.fitted) null.gram = work_.gram;
     if (null_models_.size() >= kCachedNullModels) {
       uncached_ = std::move(null);
       return uncached_;
@@ -247,13 +249,17 @@ class CombinationModels {
     Eigen::VectorXd& eta = interaction_eta_;
     eta.resize(static_cast<Eigen::Index>(kept_.size()));
     for (std::size_t i = 0; i < kept_.size(); ++i) eta[static_cast<Eigen::Index>(i)] = reduced.eta[order_[kept_[i]]];
-    const LogisticFit additive = fitLogistic(
-        FactorDesign{kept_cell_, cells_ * strata_, covariates, &stratum_of_key_, indicators}, y, eta, work_);
+    // The null model's X'WX is the additive model's first step's on the same samples.
+    const LogisticFit additive =
+        fitLogistic(FactorDesign{kept_cell_, cells_ * strata_, covariates, &stratum_of_key_, indicators}, y, eta,
+                    work_, every_row ? &reduced.gram : nullptr);
     // When the association test pooled no cell and the interaction test
     // dropped none, the model of every cell is the one already fitted.
-    const LogisticFit full = every_row && distinctLevels(group_of_) == distinctLevels(kept_cell_)
-                                 ? grouped
-                                 : fitLogistic(FactorDesign{kept_cell_, cells_ * strata_, covariates}, y, eta, work_);
+    const LogisticFit full =
+        every_row && distinctLevels(group_of_) == distinctLevels(kept_cell_)
+            ? grouped
+            : fitLogistic(FactorDesign{kept_cell_, cells_ * strata_, covariates}, y, eta, work_,
+                          additive.fitted ? &work_.gram : nullptr);
     out.p_interaction_adjusted = likelihoodRatioPValue(additive, full);
     out.not_fitted = out.not_fitted || !additive.fitted || !full.fitted;
   }

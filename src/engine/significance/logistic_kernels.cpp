@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-double logisticSweepScalar(const double* eta, const double* sign, long n, double* weight, double* response,
+double logisticSweepScalar(const double* eta, const double* sign, long n, double* weight, double* residual,
                           double* least, double* most) {
   double deviance = 0;
   double low = 1;
@@ -16,7 +16,7 @@ double logisticSweepScalar(const double* eta, const double* sign, long n, double
     low = std::min(low, p);
     high = std::max(high, p);
     weight[i] = p * (1 - p);
-    response[i] = weight[i] * eta[i] + ((sign[i] + 1) / 2 - p);
+    residual[i] = (sign[i] + 1) / 2 - p;
     deviance += std::log1p(e) + std::max(0.0, -sign[i] * eta[i]) + 0 * eta[i];
   }
   *least = low;
@@ -46,6 +46,7 @@ void weightedGramScalar(const double* x, long n, int d, const double* w, const d
     run_sums[q * (d + 2) + d] = weight_sum;
     run_sums[q * (d + 2) + d + 1] = response_sum;
   }
+  if (gram == nullptr) return;
   for (int c = 0; c < d; ++c)
     for (int b = c; b < d; ++b) {
       double sum = 0;
@@ -56,7 +57,8 @@ void weightedGramScalar(const double* x, long n, int d, const double* w, const d
 
 void predictScalar(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
                    int runs, double* out) {
-  for (int q = 0; q < runs; ++q) std::fill(out + (q > 0 ? run_end[q - 1] : 0), out + run_end[q], offset[q]);
+  for (int q = 0; q < runs; ++q)
+    for (long i = q > 0 ? run_end[q - 1] : 0; i < run_end[q]; ++i) out[i] += offset[q];
   for (int c = 0; c < d; ++c)
     for (long i = 0; i < n; ++i) out[i] += x[c * n + i] * beta[c];
 }

@@ -9,21 +9,20 @@
 struct LogisticKernels {
   // With p = 1 / (1 + exp(-eta[i])) and y = (sign[i] + 1) / 2 (sign +1 for
   // a case, -1 for a control), for i < n: the next step's weight[i] =
-  // p (1 - p) and working response response[i] = weight[i] eta[i] + y - p;
-  // returns the deviance, the sum of -2 log P(observed class), NaN when an
-  // eta is not finite. `least` and `most` get the smallest and largest p
-  // (1 and 0 for n = 0).
-  double (*sweep)(const double* eta, const double* sign, long n, double* weight, double* response, double* least,
+  // p (1 - p) and residual[i] = y - p; returns the deviance, the sum of
+  // -2 log P(observed class), NaN when an eta is not finite. `least` and
+  // `most` get the smallest and largest p (1 and 0 for n = 0).
+  double (*sweep)(const double* eta, const double* sign, long n, double* weight, double* residual, double* least,
                   double* most);
   // For x an n x d column-major matrix (columns n apart): x_response = x' r,
-  // the lower triangle of x' W x (W = diag(w)) into
+  // unless gram is null the lower triangle of x' W x (W = diag(w)) into
   // gram (d x d, column-major; the upper triangle is left undefined), and
   // for each run q of samples [run_end[q - 1], run_end[q]) (the first from
   // 0; the last ends at n) the sums of each column of W x, of w and of r
   // into run_sums[q * (d + 2) + ...].
   void (*weightedGram)(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
                        int runs, double* gram, double* x_response, double* run_sums);
-  // out = x beta plus offset[q] over run q, x and the runs as above.
+  // out += x beta plus offset[q] over run q, x and the runs as above.
   void (*predict)(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
                   int runs, double* out);
 };
@@ -34,13 +33,13 @@ struct LogisticKernels {
 const LogisticKernels& logisticKernels(SimdPath path);
 
 // The implementations behind it.
-double logisticSweepScalar(const double* eta, const double* sign, long n, double* weight, double* response,
+double logisticSweepScalar(const double* eta, const double* sign, long n, double* weight, double* residual,
                           double* least, double* most);
 void weightedGramScalar(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
                         int runs, double* gram, double* x_response, double* run_sums);
 void predictScalar(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
                    int runs, double* out);
-double logisticSweepAvx2(const double* eta, const double* sign, long n, double* weight, double* response,
+double logisticSweepAvx2(const double* eta, const double* sign, long n, double* weight, double* residual,
                         double* least, double* most);
 void weightedGramAvx2(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
                       int runs, double* gram, double* x_response, double* run_sums);

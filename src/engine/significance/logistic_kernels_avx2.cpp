@@ -81,34 +81,57 @@ GORVA_TARGET_AVX2 GORVA_INLINE __m256d log1pOf(__m256d f) {
   return _mm256_mul_pd(_mm256_add_pd(f, f), p);
 }
 
-// Per run, the sum of column (times `times` if given) into run_sums slot
-// `slot`; returns the sum of column times r when r is given.
-GORVA_TARGET_AVX2 double sumRuns(const double* column, const double* times, const double* r, const long* run_end,
-                                 int runs, int stride, int slot, double* run_sums) {
-  // Two sums of each kind, so that an addition waits on the one two back.
-  __m256d sum[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};
-  double tail_sum = 0;
+// For columns c0 ... c0 + C - 1 of x, per run the sums of w x into
+// run_sums (slots c0 + c), and the sums of x r over every run into
+// gradient; with kTotals also per run the sums of w and of r (slots d and
+// d + 1). Columns go C at a time so that each load of w and r serves them
+// all, and the 2C chains of additions keep the FMA units busy.
+template <int C, bool kTotals>
+GORVA_TARGET_AVX2 void columnSums(const double* x, long n, int c0, int d, const double* w, const double* r,
+                                  const long* run_end, int runs, double* gradient, double* run_sums) {
+  constexpr int kSlots = C > 0 ? C : 1;  // d = 0 sums w and r alone
+  __m256d grad[kSlots];
+  double grad_tail[kSlots] = {};
+  for (int c = 0; c < C; ++c) grad[c] = _mm256_setzero_pd();
+  const int stride = d + 2;
   for (int q = 0; q < runs; ++q) {
     const long last = run_end[q];
     long i = q > 0 ? run_end[q - 1] : 0;
-    __m256d run_sum[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};
-    double run_tail = 0;
-    for (; i + 8 <= last; i += 8) {
-      for (int half = 0; half < 2; ++half) {
-        const long at = i + 4 * half;
-        const __m256d value = _mm256_loadu_pd(column + at);
-        const __m256d product = times != nullptr ? _mm256_mul_pd(_mm256_loadu_pd(times + at), value) : value;
-        run_sum[half] = _mm256_add_pd(run_sum[half], product);
-        if (r != nullptr) sum[half] = _mm256_fmadd_pd(value, _mm256_loadu_pd(r + at), sum[half]);
+    __m256d run[kSlots];
+    double run_tail[kSlots] = {};
+    for (int c = 0; c < C; ++c) run[c] = _mm256_setzero_pd();
+    __m256d weight_sum = _mm256_setzero_pd();
+    __m256d residual_sum = _mm256_setzero_pd();
+    for (; i + 4 <= last; i += 4) {
+      const __m256d weight = _mm256_loadu_pd(w + i);
+      const __m256d residual = _mm256_loadu_pd(r + i);
+      for (int c = 0; c < C; ++c) {
+        const __m256d value = _mm256_loadu_pd(x + (c0 + c) * n + i);
+        run[c] = _mm256_fmadd_pd(weight, value, run[c]);
+        grad[c] = _mm256_fmadd_pd(value, residual, grad[c]);
+      }
+      if (kTotals) {
+        weight_sum = _mm256_add_pd(weight_sum, weight);
+        residual_sum = _mm256_add_pd(residual_sum, residual);
       }
     }
+    double weight_tail = 0;
+    double residual_tail = 0;
     for (; i < last; ++i) {
-      run_tail += times != nullptr ? times[i] * column[i] : column[i];
-      if (r != nullptr) tail_sum += column[i] * r[i];
+      for (int c = 0; c < C; ++c) {
+        run_tail[c] += w[i] * x[(c0 + c) * n + i];
+        grad_tail[c] += x[(c0 + c) * n + i] * r[i];
+      }
+      weight_tail += w[i];
+      residual_tail += r[i];
     }
-    run_sums[q * stride + slot] = horizontalSum(_mm256_add_pd(run_sum[0], run_sum[1])) + run_tail;
+    for (int c = 0; c < C; ++c) run_sums[q * stride + c0 + c] = horizontalSum(run[c]) + run_tail[c];
+    if (kTotals) {
+      run_sums[q * stride + d] = horizontalSum(weight_sum) + weight_tail;
+      run_sums[q * stride + d + 1] = horizontalSum(residual_sum) + residual_tail;
+    }
   }
-  return horizontalSum(_mm256_add_pd(sum[0], sum[1])) + tail_sum;
+  for (int c = 0; c < C; ++c) gradient[c0 + c] = horizontalSum(grad[c]) + grad_tail[c];
 }
 
 template <int C, int B>
@@ -149,7 +172,7 @@ GORVA_TARGET_AVX2 void gramTiles(const double* x, const double* w, long n, int c
 }  // namespace
 
 GORVA_TARGET_AVX2 double logisticSweepAvx2(const double* eta, const double* sign, long n, double* weight,
-                                          double* response, double* least, double* most) {
+                                          double* residual, double* least, double* most) {
   const __m256d zero = _mm256_setzero_pd();
   const __m256d one = _mm256_set1_pd(1.0);
   const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
@@ -172,7 +195,7 @@ GORVA_TARGET_AVX2 double logisticSweepAvx2(const double* eta, const double* sign
     const __m256d s = _mm256_loadu_pd(sign + i);
     const __m256d y = _mm256_mul_pd(_mm256_add_pd(s, one), _mm256_set1_pd(0.5));
     _mm256_storeu_pd(weight + i, w);
-    _mm256_storeu_pd(response + i, _mm256_fmadd_pd(w, v, _mm256_sub_pd(y, p)));
+    _mm256_storeu_pd(residual + i, _mm256_sub_pd(y, p));
     // max(0, margin) keeps a NaN margin, and 0 * eta is NaN for an eta that
     // is not finite: either makes the deviance NaN.
     const __m256d margin = _mm256_mul_pd(_mm256_sub_pd(zero, s), v);
@@ -184,7 +207,7 @@ GORVA_TARGET_AVX2 double logisticSweepAvx2(const double* eta, const double* sign
   double tail_most = 0;
   const double tail =
       vectors_end < n ? logisticSweepScalar(eta + vectors_end, sign + vectors_end, n - vectors_end,
-                                            weight + vectors_end, response + vectors_end, &tail_least, &tail_most)
+                                            weight + vectors_end, residual + vectors_end, &tail_least, &tail_most)
                       : 0.0;
   alignas(32) double lanes[4];
   _mm256_store_pd(lanes, low);
@@ -195,12 +218,26 @@ GORVA_TARGET_AVX2 double logisticSweepAvx2(const double* eta, const double* sign
 }
 
 GORVA_TARGET_AVX2 void weightedGramAvx2(const double* x, long n, int d, const double* w, const double* r,
-                                        const long* run_end, int runs, double* gram, double* x_response,
+                                        const long* run_end, int runs, double* gram, double* gradient,
                                         double* run_sums) {
-  for (int c = 0; c < d; ++c)
-    x_response[c] = sumRuns(x + c * n, w, r, run_end, runs, d + 2, c, run_sums);
-  sumRuns(w, nullptr, nullptr, run_end, runs, d + 2, d, run_sums);
-  sumRuns(r, nullptr, nullptr, run_end, runs, d + 2, d + 1, run_sums);
+  // The first group also sums w and r.
+  const int first = std::min(d, 4);
+  switch (first) {
+    case 0: columnSums<0, true>(x, n, 0, d, w, r, run_end, runs, gradient, run_sums); break;
+    case 1: columnSums<1, true>(x, n, 0, d, w, r, run_end, runs, gradient, run_sums); break;
+    case 2: columnSums<2, true>(x, n, 0, d, w, r, run_end, runs, gradient, run_sums); break;
+    case 3: columnSums<3, true>(x, n, 0, d, w, r, run_end, runs, gradient, run_sums); break;
+    default: columnSums<4, true>(x, n, 0, d, w, r, run_end, runs, gradient, run_sums); break;
+  }
+  for (int c0 = first; c0 < d; c0 += 4) {
+    switch (std::min(4, d - c0)) {
+      case 1: columnSums<1, false>(x, n, c0, d, w, r, run_end, runs, gradient, run_sums); break;
+      case 2: columnSums<2, false>(x, n, c0, d, w, r, run_end, runs, gradient, run_sums); break;
+      case 3: columnSums<3, false>(x, n, c0, d, w, r, run_end, runs, gradient, run_sums); break;
+      default: columnSums<4, false>(x, n, c0, d, w, r, run_end, runs, gradient, run_sums); break;
+    }
+  }
+  if (gram == nullptr) return;
   // Two columns of the triangle against four rows at a time: eight sums in
   // registers for six loads.
   int c0 = 0;
@@ -214,12 +251,12 @@ GORVA_TARGET_AVX2 void predictAvx2(const double* x, long n, int d, const double*
     const long last = run_end[q];
     long i = q > 0 ? run_end[q - 1] : 0;
     for (; i + 4 <= last; i += 4) {
-      __m256d sum = _mm256_set1_pd(offset[q]);
+      __m256d sum = _mm256_add_pd(_mm256_loadu_pd(out + i), _mm256_set1_pd(offset[q]));
       for (int c = 0; c < d; ++c) sum = _mm256_fmadd_pd(_mm256_loadu_pd(x + c * n + i), _mm256_set1_pd(beta[c]), sum);
       _mm256_storeu_pd(out + i, sum);
     }
     for (; i < last; ++i) {
-      double sum = offset[q];
+      double sum = out[i] + offset[q];
       for (int c = 0; c < d; ++c) sum += x[c * n + i] * beta[c];
       out[i] = sum;
     }

@@ -14,12 +14,17 @@ constexpr int kMostIterations = 50;
 // fitters to well beyond the digits printed.
 constexpr double kDevianceTolerance = 1e-12;
 constexpr double kSeparatedProbability = 1e-8;
+// Once a step moves the deviance by less than this (relative), the next
+// keeps the last dense block of X'WX, which costs most of a step: the
+// weights have then moved by about the square root of it, and a chord step
+// from that block gains almost as much as Newton's.
+constexpr double kChordTolerance = 1e-6;
 constexpr double kRankTolerance = 1e-9;
 
 // The deviance, -2 log-likelihood, of linear predictors `eta`, and the
-// weights and working responses of a step from them.
+// weights and residuals of a step from them.
 double sweep(const Eigen::VectorXd& eta, LogisticWorkspace& work) {
-  return work.kernels->sweep(eta.data(), work.sign.data(), eta.size(), work.weight.data(), work.response.data(),
+  return work.kernels->sweep(eta.data(), work.sign.data(), eta.size(), work.weight.data(), work.residual.data(),
                              &work.least_prob, &work.most_prob);
 }
 
@@ -44,19 +49,19 @@ void findRuns(const std::vector<int>& level, Eigen::Index n, LogisticWorkspace& 
 }
 
 // Per cell, the sums of the weights, of the weighted dense rows and of the
-// working responses.
+// residuals.
 void levelSums(const std::vector<int>& level, int levels, const double* dense, Eigen::Index n, Eigen::Index d,
                LogisticWorkspace& work) {
   work.cell_dense.setZero(levels, d);
   work.cell_weight.setZero(levels);
-  work.cell_response.setZero(levels);
+  work.cell_residual.setZero(levels);
   if (!work.mixed_levels) {
     for (std::size_t q = 0; q < work.run_level.size(); ++q) {
       const double* sums = &work.run_sums[q * (d + 2)];
       const int l = work.run_level[q];
       for (Eigen::Index c = 0; c < d; ++c) work.cell_dense(l, c) += sums[c];
       work.cell_weight[l] += sums[d];
-      work.cell_response[l] += sums[d + 1];
+      work.cell_residual[l] += sums[d + 1];
     }
     return;
   }
@@ -74,12 +79,12 @@ void levelSums(const std::vector<int>& level, int levels, const double* dense, E
   };
   for (Eigen::Index c = 0; c < d; ++c) add(dense + c * n, work.weight.data(), c);
   add(work.weight.data(), nullptr, d);
-  add(work.response.data(), nullptr, d + 1);
+  add(work.residual.data(), nullptr, d + 1);
   for (int l = 0; l < levels; ++l) {
     const Eigen::RowVectorXd total = work.partial.middleRows(kLanes * l, kLanes).colwise().sum();
     work.cell_dense.row(l) = total.head(d);
     work.cell_weight[l] = total[d];
-    work.cell_response[l] = total[d + 1];
+    work.cell_residual[l] = total[d + 1];
   }
 }
 
@@ -104,56 +109,58 @@ std::vector<Eigen::Index> independentDenseColumns(const LogisticWorkspace& work)
 
 enum class Step { kTaken, kSingular, kRankDeficient };
 
-// The factor's and the cell columns' blocks of X'WX and X'Wz from the sums
+// The factor's and the cell columns' blocks of X'WX and X'(y - p) from the sums
 // per cell: X'WX of the cell columns and the dense ones (m + d square,
 // lower triangle) into work.information, the factor's sums into
-// work.level_*, X'Wz of the cell and dense columns into work.dense_response.
+// work.level_*, X'(y - p) of the cell and dense columns into work.dense_gradient.
 void assembleFromCells(const Eigen::MatrixXd& cell_columns, Eigen::Index d, LogisticWorkspace& work) {
   const Eigen::Index m = cell_columns.cols();
   const Eigen::Index cells = cell_columns.rows();
   work.information.resize(m + d, m + d);
   work.information.bottomRightCorner(d, d) = work.gram;
   work.information.leftCols(m).setZero();
-  work.dense_response.resize(m + d);
-  work.dense_response.head(m).setZero();
-  work.dense_response.tail(d) = work.x_response;
+  work.dense_gradient.resize(m + d);
+  work.dense_gradient.head(m).setZero();
+  work.dense_gradient.tail(d) = work.gradient;
   work.level_dense.setZero(work.factors, m + d);
   work.level_weight.setZero(work.factors);
-  work.level_response.setZero(work.factors);
+  work.level_residual.setZero(work.factors);
   for (Eigen::Index c = 0; c < cells; ++c) {
     const int f = work.factor_of_cell[c];
     const double weight = work.cell_weight[c];
     work.level_weight[f] += weight;
-    work.level_response[f] += work.cell_response[c];
+    work.level_residual[f] += work.cell_residual[c];
     work.level_dense.row(f).tail(d) += work.cell_dense.row(c);
     if (m == 0) continue;
     const auto columns = cell_columns.row(c);
     work.level_dense.row(f).head(m) += weight * columns;
     work.information.topLeftCorner(m, m).noalias() += weight * columns.transpose() * columns;
     work.information.bottomLeftCorner(d, m).noalias() += work.cell_dense.row(c).transpose() * columns;
-    work.dense_response.head(m) += work.cell_response[c] * columns.transpose();
+    work.dense_gradient.head(m) += work.cell_residual[c] * columns.transpose();
   }
 }
 
-// One IRLS step from the weights and working responses in `work`: the weighted least
-// squares fit of the working response, solved for the cell and dense
-// coefficients after eliminating the factor, whose levels then follow one
-// by one.
-Step irlsStep(const std::vector<int>& cell, const Eigen::MatrixXd& cell_columns,
-              const Eigen::Map<const Eigen::MatrixXd>& dense, bool check_rank, Eigen::VectorXd& eta,
-              LogisticWorkspace& work) {
+// One Newton step from the weights and residuals in `work`: X'WX d = X'(y - p),
+// solved for the cell and dense coefficients' increments after eliminating
+// the factor, whose levels then follow one by one, and added to eta. With
+// `fresh_gram` false the dense block of X'WX is the one in work.gram (an
+// earlier step's): the step is then a chord step, whose fixed point is the
+// same fit since the gradient is exact.
+Step newtonStep(const std::vector<int>& cell, const Eigen::MatrixXd& cell_columns,
+                const Eigen::Map<const Eigen::MatrixXd>& dense, bool check_rank, bool fresh_gram,
+                Eigen::VectorXd& eta, LogisticWorkspace& work) {
   const Eigen::Index n = dense.rows();
   const Eigen::Index d = dense.cols();
   const Eigen::Index m = cell_columns.cols();
   const auto cells = static_cast<int>(cell_columns.rows());
   // Every weight p (1 - p) positive.
   if (!(work.least_prob > 0 && work.most_prob < 1)) return Step::kSingular;
-  work.gram.resize(d, d);
-  work.x_response.resize(d);
+  if (fresh_gram) work.gram.resize(d, d);
+  work.gradient.resize(d);
   work.run_sums.resize(work.run_end.size() * static_cast<std::size_t>(d + 2));
-  work.kernels->weightedGram(dense.data(), n, static_cast<int>(d), work.weight.data(), work.response.data(),
-                             work.run_end.data(), static_cast<int>(work.run_end.size()), work.gram.data(),
-                             work.x_response.data(), work.run_sums.data());
+  work.kernels->weightedGram(dense.data(), n, static_cast<int>(d), work.weight.data(), work.residual.data(),
+                             work.run_end.data(), static_cast<int>(work.run_end.size()),
+                             fresh_gram ? work.gram.data() : nullptr, work.gradient.data(), work.run_sums.data());
   levelSums(cell, cells, dense.data(), n, d, work);
   assembleFromCells(cell_columns, d, work);
   work.information = work.information.selfadjointView<Eigen::Lower>();
@@ -164,17 +171,17 @@ Step irlsStep(const std::vector<int>& cell, const Eigen::MatrixXd& cell_columns,
     return Step::kRankDeficient;
   work.solution.setZero(m + d);
   if (m + d > 0) {
-    work.dense_response.noalias() -= work.level_dense.transpose() *
-                                     inverse_level_weight.cwiseProduct(work.level_response);
+    work.dense_gradient.noalias() -= work.level_dense.transpose() *
+                                     inverse_level_weight.cwiseProduct(work.level_residual);
     work.solver.compute(work.schur);
     if (work.solver.info() != Eigen::Success) return Step::kSingular;
-    work.solution = work.solver.solve(work.dense_response);
-    work.level_solution.noalias() = work.level_response - work.level_dense * work.solution;
+    work.solution = work.solver.solve(work.dense_gradient);
+    work.level_solution.noalias() = work.level_residual - work.level_dense * work.solution;
   } else {
-    work.level_solution = work.level_response;
+    work.level_solution = work.level_residual;
   }
   work.level_solution = work.level_solution.cwiseProduct(inverse_level_weight);
-  // Each cell's part of the predictor: its factor level's and its columns'.
+  // Each cell's part of the step: its factor level's and its columns'.
   work.cell_solution.resize(cells);
   for (int c = 0; c < cells; ++c)
     work.cell_solution[c] = work.level_solution[work.factor_of_cell[c]] + cell_columns.row(c).dot(work.solution.head(m));
@@ -192,12 +199,11 @@ Step irlsStep(const std::vector<int>& cell, const Eigen::MatrixXd& cell_columns,
   return Step::kTaken;
 }
 
-}  // namespace
-
-LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
-                        LogisticWorkspace& work) {
+LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
+                    LogisticWorkspace& work, const Eigen::MatrixXd* start_gram, bool chords) {
   LogisticFit fit;
   const Eigen::Index n = design.dense.rows();
+  const Eigen::Index d = design.dense.cols();
   if (n == 0) return fit;
   // Cells and factor levels holding no sample have no indicator.
   std::vector<int> renumbered(design.levels, -1);
@@ -222,17 +228,36 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
   }
   work.sign.resize(n);
   work.weight.resize(n);
-  work.response.resize(n);
+  work.residual.resize(n);
   for (Eigen::Index i = 0; i < n; ++i) work.sign[i] = 2.0 * y[i] - 1.0;
+  work.start_eta = eta;
+  // A chord step that fails is no verdict on the model: the fit starts over
+  // with Newton steps alone, and answers as they do.
+  const auto without_chords = [&] {
+    eta = work.start_eta;
+    return fitFrom(design, y, eta, work, nullptr, false);
+  };
+  bool fresh_gram = true;
+  if (chords && start_gram != nullptr && start_gram->rows() == d && d > 0) {
+    if (start_gram != &work.gram) work.gram = *start_gram;
+    fresh_gram = false;
+  }
   double previous = sweep(eta, work);
   if (!std::isfinite(previous)) return fit;
   bool converged = false;
+  bool rank_checked = false;
   for (int iteration = 0; iteration < kMostIterations && !converged; ++iteration) {
-    const Step step = irlsStep(work.compact, cell_columns, design.dense, iteration == 0, eta, work);
-    if (step == Step::kSingular) break;
+    const bool chord = !fresh_gram;
+    const Step step =
+        newtonStep(work.compact, cell_columns, design.dense, !rank_checked && !chord, !chord, eta, work);
+    rank_checked = rank_checked || !chord;
+    if (step == Step::kSingular) {
+      if (chord) return without_chords();
+      break;
+    }
     if (step == Step::kRankDeficient) {
       // Rare (a covariate constant among these samples, or one a stratum
-      // repeats): refit on the independent columns alone.
+      // repeats): refit on the independent columns alone, from the start.
       std::vector<Eigen::Index> kept_cell, kept_dense;
       for (const Eigen::Index c : independentDenseColumns(work)) (c < m ? kept_cell : kept_dense).push_back(c < m ? c : c - m);
       Eigen::MatrixXd reduced(n, static_cast<Eigen::Index>(kept_dense.size()));
@@ -240,24 +265,38 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
       Eigen::MatrixXd reduced_columns(design.level_columns.rows(), static_cast<Eigen::Index>(kept_cell.size()));
       for (std::size_t c = 0; c < kept_cell.size(); ++c)
         reduced_columns.col(static_cast<Eigen::Index>(c)) = design.level_columns.col(kept_cell[c]);
-      return fitLogistic(FactorDesign{design.level, design.levels, {reduced.data(), n, reduced.cols()},
-                                      design.factor_of_level,
-                                      {reduced_columns.data(), reduced_columns.rows(), reduced_columns.cols()}},
-                         y, eta, work);
+      eta = work.start_eta;
+      return fitFrom(FactorDesign{design.level, design.levels, {reduced.data(), n, reduced.cols()},
+                                  design.factor_of_level,
+                                  {reduced_columns.data(), reduced_columns.rows(), reduced_columns.cols()}},
+                     y, eta, work, nullptr, chords);
     }
     const double current = sweep(eta, work);
-    if (!std::isfinite(current)) break;
+    if (!std::isfinite(current)) {
+      if (chord) return without_chords();
+      break;
+    }
     // Separated classes drive fitted probabilities to 0 or 1 without
     // converging: once one is that close, the fit is refused as it would be.
-    if (separated(work)) return fit;
-    converged = std::fabs(current - previous) <= kDevianceTolerance * (std::fabs(current) + 0.1);
+    if (separated(work)) return chord ? without_chords() : fit;
+    const double scale = std::fabs(current) + 0.1;
+    const double change = std::fabs(current - previous);
+    converged = change <= kDevianceTolerance * scale;
+    fresh_gram = !chords || !rank_checked || change > kChordTolerance * scale;
     previous = current;
   }
   if (!converged) return fit;
   fit.fitted = true;
   fit.deviance = previous;
-  fit.rank = work.factors + static_cast<int>(m + design.dense.cols());
+  fit.rank = work.factors + static_cast<int>(m + d);
   return fit;
+}
+
+}  // namespace
+
+LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
+                        LogisticWorkspace& work, const Eigen::MatrixXd* start_gram) {
+  return fitFrom(design, y, eta, work, start_gram, true);
 }
 
 double likelihoodRatioPValue(const LogisticFit& reduced, const LogisticFit& full) {

@@ -42,9 +42,11 @@ struct FactorDesign {
 // fewer samples follows: no allocation, no page faults, from one row to the
 // next.
 struct LogisticWorkspace {
-  std::vector<double> sign, weight, response, run_offset;
-  Eigen::MatrixXd gram, information, cell_dense, level_dense, schur, partial;
-  Eigen::VectorXd x_response, cell_weight, cell_response, level_weight, level_response, dense_response, solution,
+  std::vector<double> sign, weight, residual, run_offset;
+  // The dense block of X'WX of the last step that computed it.
+  Eigen::MatrixXd gram;
+  Eigen::MatrixXd information, cell_dense, level_dense, schur, partial;
+  Eigen::VectorXd start_eta, gradient, cell_weight, cell_residual, level_weight, level_residual, dense_gradient, solution,
       level_solution, cell_solution;
   std::vector<int> factor_of_cell;
   int factors = 0;
@@ -64,9 +66,13 @@ struct LogisticWorkspace {
 // model's fit makes a warm one) and leaving the fitted ones there. Dense
 // columns that depend linearly on the factor and earlier columns are
 // dropped first, so a design with empty or repeated indicators fits as its
-// column space does.
+// column space does. `start_gram`, if given, is the dense block of X'WX
+// that a fit to the same samples and dense columns ended with (a nested
+// model's work.gram): the first step takes it instead of its own.
+// Every step after the first few keeps the last block too; the fitted
+// model is the Newton iteration's, to its convergence rule.
 LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
-                        LogisticWorkspace& work);
+                        LogisticWorkspace& work, const Eigen::MatrixXd* start_gram = nullptr);
 
 // The upper chi-square tail of the deviance drop from `reduced` to `full`
 // with df the rank difference; NaN when either fit failed or df < 1.
