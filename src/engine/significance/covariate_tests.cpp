@@ -5,11 +5,13 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "engine/count/worker_threads.h"
 #include "engine/significance/interaction_test.h"
 #include "engine/significance/logistic_regression.h"
+#include "engine/significance/null_model_start.h"
 #include "engine/rank/table_test.h"
 
 namespace {
@@ -124,10 +126,8 @@ class CombinationModels {
   }
 
   // Every row's null model starts from the covariates' fit to every sample
-  // (in strata holding both classes): the rows leave out a few samples at
-  // most, so a few iterations reach their own fit.
+  // (in strata holding both classes), stepped to the row's samples.
   void startFromEverySample() {
-    start_eta_ = Eigen::VectorXd::Zero(context_.sample_count);
     std::vector<long> classes(2L * strata_, 0);
     for (const int s : context_.samples) ++classes[2L * stratumOf(s) + (context_.phenotypes[s] ? 1 : 0)];
     std::vector<int> rows, level;
@@ -140,9 +140,7 @@ class CombinationModels {
     std::vector<double> buffer;
     Eigen::VectorXd y;
     const Eigen::Map<const Eigen::MatrixXd> dense = gather(rows, buffer, y);
-    Eigen::VectorXd eta = Eigen::VectorXd::Zero(static_cast<Eigen::Index>(rows.size()));
-    if (!fitLogistic(FactorDesign{level, strata_, dense}, y, eta, work_).fitted) return;
-    for (std::size_t i = 0; i < rows.size(); ++i) start_eta_[rows[i]] = eta[static_cast<Eigen::Index>(i)];
+    start_.emplace(rows, level, strata_, dense, y, covariates_, work_);
   }
 
   int stratumOf(int sample) const { return strata_ > 1 ? stratum_of_sample_[sample] : 0; }
@@ -159,11 +157,10 @@ class CombinationModels {
     }
     if (const auto found = null_models_.find(left_out_); found != null_models_.end()) return found->second;
     NullModel null;
-    null.eta.resize(static_cast<Eigen::Index>(rows_.size()));
-    for (std::size_t i = 0; i < rows_.size(); ++i) null.eta[static_cast<Eigen::Index>(i)] = start_eta_[rows_[i]];
     // Fitted with the samples in their own order, so that the model does not
     // depend on which row it was first fitted for.
     const Eigen::Map<const Eigen::MatrixXd> dense = gather(rows_, null_buffer_, null_y_);
+    start_->startOf(rows_, stratum_of_, dense, null.eta);
     null.fit = fitLogistic(FactorDesign{stratum_of_, strata_, dense}, null_y_, null.eta, work_);
     if (null.fit.fitted) null.gram = work_.gram;
     if (null_models_.size() >= kCachedNullModels) {
@@ -308,7 +305,7 @@ class CombinationModels {
   const int* stratum_of_sample_;
   int strata_;
   Eigen::MatrixXd covariates_;  // samples x covariates
-  Eigen::VectorXd start_eta_;   // per sample: the null model's start
+  std::optional<NullModelStart> start_;
   LogisticWorkspace work_;
   std::map<std::vector<int>, NullModel> null_models_;  // by the samples left out
   NullModel uncached_;

@@ -16,9 +16,11 @@ constexpr double kDevianceTolerance = 1e-12;
 constexpr double kSeparatedProbability = 1e-8;
 // Once a step moves the deviance by less than this (relative), the next
 // keeps the last dense block of X'WX, which costs most of a step: the
-// weights have then moved by about the square root of it, and a chord step
-// from that block gains almost as much as Newton's.
-constexpr double kChordTolerance = 1e-6;
+// weights have then moved by about the square root of it, so a chord step
+// from that block converges almost as fast as Newton's (1e-6 and 1e-2 took
+// the same number of steps and moved no p-value by more than 5e-11
+// relative in log p).
+constexpr double kChordTolerance = 1e-4;
 constexpr double kRankTolerance = 1e-9;
 
 // The deviance, -2 log-likelihood, of linear predictors `eta`, and the
@@ -281,7 +283,8 @@ LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen:
     if (separated(work)) return chord ? without_chords() : fit;
     const double scale = std::fabs(current) + 0.1;
     const double change = std::fabs(current - previous);
-    converged = change <= kDevianceTolerance * scale;
+    // A fit is taken once its columns have been checked on a step's own X'WX.
+    converged = rank_checked && change <= kDevianceTolerance * scale;
     fresh_gram = !chords || !rank_checked || change > kChordTolerance * scale;
     previous = current;
   }
