@@ -31,7 +31,8 @@ TEST(LogisticKernels, Avx2SweepMatchesTheLibrarysExpAndLog1p) {
     const double fast_deviance = avx2.sweep(&eta[first], &sign[first], 4, weight[0], response[0], &low[0], &high[0]);
     const double exact_deviance =
         logisticSweepScalar(&eta[first], &sign[first], 4, weight[1], response[1], &low[1], &high[1]);
-    EXPECT_NEAR(fast_deviance, exact_deviance, kUlps * exact_deviance) << first;
+    // The deviance's log1p is good to a few 1e-16 absolute per sample.
+    EXPECT_NEAR(fast_deviance, exact_deviance, kUlps * (exact_deviance + 4)) << first;
     if (low[1] < 1e-300) EXPECT_LT(low[0], 1e-300) << first;
     else EXPECT_NEAR(low[0], low[1], kUlps * low[1]) << first;
     EXPECT_NEAR(high[0], high[1], kUlps * high[1]) << first;
