@@ -32,7 +32,9 @@ void TFmMDR::logSettings(const RunPlan& plan) {
   addRunLogLine("significance: table " + orNone(opt::table_file) + "; permutations " +
                 std::to_string(settings.significance.permutations.count) + "; seed " +
                 std::to_string(settings.significance.permutations.seed) + "; max-p " +
-                (opt::max_p.empty() ? "off" : opt::max_p) + "; save_all " + (opt::save_all ? "1" : "0") +
+                (opt::max_p.empty() ? "off" : opt::max_p) +
+                (opt::lambda_sample.empty() ? "" : "; lambda-sample " + opt::lambda_sample) + "; save_all " +
+                (opt::save_all ? "1" : "0") +
                 "; plot " + (opt::plot ? "1" : "0"));
   const char* kind = plan.from_plink ? "PLINK file set" : plan.from_vcf ? "VCF/BCF" : "text file";
   addRunLogLine("input: " + plan.dataName() + " (" + kind + "): " + std::to_string(plan.sampleCount()) +

@@ -57,6 +57,7 @@ std::string rank = "ig";
 int permutations = 0;
 std::string seed = "1";
 std::string max_p;
+std::string lambda_sample;
 int log = -1;
 std::string refusal;
 bool extensions_given = false;
@@ -147,6 +148,7 @@ void setExtensionOptions(CArgs& args) {
   if (args.find("--permutations")) opt::permutations = args.value_int("--permutations");
   if (args.find("--seed")) opt::seed = args.value("--seed");
   if (args.find("--max-p")) opt::max_p = args.value("--max-p");
+  if (args.find("--lambda-sample")) opt::lambda_sample = args.value("--lambda-sample");
   if (args.find("--log")) opt::log = args.value_int("--log") == 1 ? 1 : 0;
   for (const std::string_view name : kExtensionOptions) {
     if (args.find(std::string(name))) opt::extensions_given = true;

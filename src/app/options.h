@@ -59,6 +59,7 @@ extern std::string rank;         // "--rank": ig, rig, synergy or p
 extern int permutations;         // "--permutations": phenotype permutations per order
 extern std::string seed;         // "--seed": the generator's seed for them (text as typed)
 extern std::string max_p;        // "--max-p": list every combination with p_chisq at most this
+extern std::string lambda_sample;  // "--lambda-sample": combinations behind each lambda ("" = the default)
 extern int log;  // "--log": REPORT.log beside the report; -1 = when an extension option is given
 extern std::string covar;        // "--covar": PLINK covariate file for the adjusted p-values
 extern std::string covar_name;   // "--covar-name": its columns used, "A,B"; empty: every one
@@ -77,11 +78,11 @@ inline constexpr std::array<std::string_view, 12> kSpecifiedOptions = {
 
 // Every option added since; each takes one value too. A new option is named
 // here, or the command line calls it unknown.
-inline constexpr std::array<std::string_view, 21> kExtensionOptions = {
+inline constexpr std::array<std::string_view, 22> kExtensionOptions = {
     "--threads", "--progress", "--bfile",  "--plot",  "--engine",       "--vcf",  "--bcf",
     "--pheno",   "--keep",     "--remove", "--extract", "--exclude",    "--table", "--rank",
     "--permutations", "--seed", "--max-p", "--log", "--covar", "--covar-name",
-    "--strata"};
+    "--strata", "--lambda-sample"};
 
 // Reads the extension options (they never change a classic option).
 void setExtensionOptions(CArgs& args);

@@ -33,6 +33,18 @@ bool significanceRequestFromOptions(SignificanceRequest& request, std::string& r
     }
     request.max_p = p;
   }
+  if (!opt::lambda_sample.empty()) {
+    long long most = 0;
+    if (!readWholeNumber(opt::lambda_sample, 1, kMostLambdaCombinations, most)) {
+      refusal = wholeNumberRefusal("--lambda-sample", opt::lambda_sample, 1, kMostLambdaCombinations);
+      return false;
+    }
+    if (opt::table_file.empty()) {
+      refusal = "--lambda-sample " + opt::lambda_sample + " sizes the lambda lines of the results table: give --table FILE too";
+      return false;
+    }
+    request.structure.lambda_sample = most;
+  }
   if ((!opt::covar.empty() || !opt::covar_name.empty()) && opt::table_file.empty()) {
     refusal = (opt::covar.empty() ? "--covar-name " + opt::covar_name : "--covar " + opt::covar) +
               ": the adjusted p-values are columns of the results table: give --table FILE too";

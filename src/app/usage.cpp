@@ -8,6 +8,7 @@
 #include "app/options.h"
 #include "core/search_constants.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/significance/structure_results.h"
 
 namespace {
 
@@ -149,6 +150,10 @@ std::string usageText() {
             "left out); adds logistic-regression p_adjusted and p_interaction_adjusted",
             orNone(opt::covar));
   addOption(text, "--covar-name A,B", "the covariate columns used", opt::covar_name.empty() ? "all" : opt::covar_name);
+  addOption(text, "--lambda-sample N",
+            "with --table: each order's lambda_gc and lambda_gc_adjusted from all its combinations up to N, "
+            "else from N drawn with --seed (fewer: faster, noisier)",
+            opt::lambda_sample.empty() ? std::to_string(kGenomicControlCombinations) : opt::lambda_sample);
   text += "\nRecorded in the report, no effect on the results:\n";
   addOption(text, "--type WORD", "analysis type word (mdr, gmdr)", opt::mdr_type);
   addOption(text, "--score FILE", "score file name (not read)", orNone(opt::score_file));

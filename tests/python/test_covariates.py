@@ -2,6 +2,7 @@
 # control on simulated structured data, and the covariate file's refusals.
 import itertools
 import os
+import re
 import subprocess
 
 import numpy as np
@@ -140,6 +141,15 @@ def test_structured_data_inflate_lambda_and_covariates_correct_it(tmp_path):
     assert lambdas(table)[(1, "lambda_gc_adjusted")] > 1.3
     subprocess.run(noise + ["--strata", str(tmp_path / "pop.strata")], check=True, capture_output=True)
     assert 0.9 <= lambdas(table)[(1, "lambda_gc_adjusted")] <= 1.1
+    # Pairs, from a sample of them as --lambda-sample asks.
+    subprocess.run(run + ["--order", "2", "--covar", str(tmp_path / "pop.cov"), "--lambda-sample", "4000"],
+                   check=True, capture_output=True)
+    found = lambdas(table)
+    assert found[(2, "lambda_gc")] > 1.3 and 0.9 <= found[(2, "lambda_gc_adjusted")] <= 1.15
+    header = open(table).read()
+    assert "lambda_gc = %.4f from 4000 combinations (a uniform random sample)" % found[(2, "lambda_gc")] in header
+    fitted = re.search(r"lambda_gc_adjusted = [0-9.]+ from (\d+) combinations \(a uniform random sample\)", header)
+    assert fitted and 3900 <= int(fitted.group(1)) <= 4000
 
 
 @pytest.mark.parametrize("content, options, message", [
@@ -150,6 +160,8 @@ def test_structured_data_inflate_lambda_and_covariates_correct_it(tmp_path):
     ("FID IID PC1 PC1\nF1 1 0.5 0.6\n", [], "line 1, field 4: covariate name 'PC1' was already given in field 3"),
     ("FID IID PC1 PC2\nF1 1 0.5 0.6\n", ["--covar-name", "PC2,PC2"], "--covar-name names the covariate 'PC2' twice"),
     ("FID IID PC1\nF1 1 0.5\n", ["--no-table"], "give --table FILE too"),
+    ("FID IID PC1\nF1 1 0.5\n", ["--lambda-sample", "0"], "--lambda-sample 0: not a whole number from 1"),
+    ("FID IID PC1\nF1 1 0.5\n", ["--no-table", "--lambda-sample", "9"], "--lambda-sample 9 sizes the lambda"),
 ])
 def test_covariate_file_refusals_create_nothing(tmp_path, content, options, message):
     genotypes, phenotype = generated(20, 3, 0.0, seed=1)

@@ -8,6 +8,9 @@ class SearchProgress {
  public:
   // Draws nothing unless `enabled`.
   SearchProgress(int order, int marker_count, bool enabled);
+  // The same for `total` units of other work of the order, named by `what`
+  // ("pairs behind lambda_gc_adjusted").
+  SearchProgress(int order, double total, const char* what, bool enabled);
   // Adds combinations done; redraws at most a few times per second.
   void advance(long combinations);
   // Draws the final state of the order and ends the line.
@@ -20,6 +23,7 @@ class SearchProgress {
   int order_;
   double total_;
   double done_ = 0;
+  const char* what_ = "combinations";
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point last_draw_;
 };

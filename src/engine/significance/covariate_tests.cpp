@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/count/worker_threads.h"
+#include "engine/search/progress.h"
 #include "engine/significance/interaction_test.h"
 #include "engine/significance/logistic_regression.h"
 #include "engine/significance/null_model_start.h"
@@ -333,13 +334,23 @@ class CombinationModels {
 
 std::vector<AdjustedPValues> adjustedPValues(const SearchContext& context, const CovariateModel& model,
                                              const std::vector<int>& combinations, int k, int threads,
-                                             AdjustedTests tests) {
+                                             AdjustedTests tests, SearchProgress* progress) {
   const long count = k > 0 ? static_cast<long>(combinations.size()) / k : 0;
   std::vector<AdjustedPValues> out(count, AdjustedPValues{kNotANumber, kNotANumber, false});
   std::atomic<long> next{0};
-  runWorkers(std::max(1, std::min<int>(threads, static_cast<int>(std::min(count, 1L << 20)))), [&](int) {
+  std::atomic<long> done{0};
+  long reported = 0;  // by worker 0 alone
+  runWorkers(std::max(1, std::min<int>(threads, static_cast<int>(std::min(count, 1L << 20)))), [&](int worker) {
     CombinationModels models(context, model, k, tests);
-    for (long r = next++; r < count && !stopRequested(context); r = next++) out[r] = models.assess(&combinations[r * k]);
+    for (long r = next++; r < count && !stopRequested(context); r = next++) {
+      out[r] = models.assess(&combinations[r * k]);
+      ++done;
+      if (progress != nullptr && worker == 0) {
+        progress->advance(done - reported);
+        reported = done;
+      }
+    }
   });
+  if (progress != nullptr) progress->advance(done - reported);
   return out;
 }

@@ -15,11 +15,15 @@
 // to four for a pair).
 enum class AdjustedTests { kBoth, kAssociationOnly };
 
+class SearchProgress;
+
 // The adjusted p-values of `count` combinations of k markers each (k ints
 // per combination), on up to `threads` threads; p_interaction_adjusted is
-// NaN under kAssociationOnly.
+// NaN under kAssociationOnly. `progress`, if given, is advanced by the
+// combinations done (from one thread) but not finished.
 std::vector<AdjustedPValues> adjustedPValues(const SearchContext& context, const CovariateModel& model,
                                              const std::vector<int>& combinations, int k, int threads,
-                                             AdjustedTests tests = AdjustedTests::kBoth);
+                                             AdjustedTests tests = AdjustedTests::kBoth,
+                                             SearchProgress* progress = nullptr);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_COVARIATE_TESTS_H

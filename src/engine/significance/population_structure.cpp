@@ -10,6 +10,7 @@
 
 #include "engine/count/unrank.h"
 #include "engine/count/worker_threads.h"
+#include "engine/search/progress.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/significance.h"
 
@@ -113,7 +114,7 @@ void assessOrderStructure(const SearchContext& context, const StructureRequest& 
   if (request.genomic_control) {
     bool sampled = false;
     const std::vector<int> combinations =
-        combinationsBehindLambda(context.marker_count, k, kGenomicControlCombinations, request.seed, sampled);
+        combinationsBehindLambda(context.marker_count, k, request.lambda_sample, request.seed, sampled);
     structure.p_chisq = combinationPValues(context, combinations, k, threads);
     structure.control = lambdaOf(structure.p_chisq);
     structure.control.sampled = sampled;
@@ -136,12 +137,16 @@ void assessOrderStructure(const SearchContext& context, const StructureRequest& 
   if (request.genomic_control) {
     bool sampled = false;
     // Its own stream, so the sample is not the first part of p_chisq's.
-    const std::vector<int> combinations = combinationsBehindLambda(
-        context.marker_count, k, kAdjustedControlCombinations, request.seed + 1, sampled);
+    const std::vector<int> combinations =
+        combinationsBehindLambda(context.marker_count, k, request.lambda_sample, request.seed + 1, sampled);
+    // Two model fits each: at a million combinations, minutes, told like the search.
+    SearchProgress progress(k, static_cast<double>(combinations.size()) / k, "combinations behind lambda_gc_adjusted",
+                            context.settings.show_progress);
     std::vector<double> adjusted;
-    for (const AdjustedPValues& row :
-         adjustedPValues(context, *request.covariates, combinations, k, threads, AdjustedTests::kAssociationOnly))
+    for (const AdjustedPValues& row : adjustedPValues(context, *request.covariates, combinations, k, threads,
+                                                      AdjustedTests::kAssociationOnly, &progress))
       adjusted.push_back(row.p_adjusted);
+    progress.finish();
     structure.adjusted_control = lambdaOf(adjusted);
     structure.adjusted_control.sampled = sampled;
   }

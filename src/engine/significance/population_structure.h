@@ -10,12 +10,6 @@
 #include "engine/significance/covariate_tests.h"
 #include "engine/significance/structure_results.h"
 
-// Combinations behind lambda: every one of the order up to this many, else a
-// uniform random sample of this many.
-constexpr long long kGenomicControlCombinations = 1000000;
-// The same for the covariate-adjusted lambda, each needing two model fits.
-constexpr long long kAdjustedControlCombinations = 100000;
-
 // lambda of `p_values`, leaving out those that are not numbers (NaN when
 // none is left).
 GenomicControl lambdaOf(const std::vector<double>& p_values);

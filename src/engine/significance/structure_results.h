@@ -34,10 +34,20 @@ struct GenomicControl {
   bool sampled = false;        // a random sample of the order's combinations
 };
 
+// Combinations behind lambda and the covariate-adjusted lambda unless the
+// run asks otherwise: every one of the order up to this many, else a
+// uniform random sample of this many.
+constexpr long long kGenomicControlCombinations = 1000000;
+// The most a run may ask for: its combinations are held as k ints each.
+constexpr long long kMostLambdaCombinations = 10000000;
+
 struct StructureRequest {
   bool genomic_control = false;
   const CovariateModel* covariates = nullptr;  // null or empty: no adjusted p-values
   unsigned long seed = 1;
+  // Combinations behind each lambda: all up to this many, else a sample of
+  // this many.
+  long long lambda_sample = kGenomicControlCombinations;
 };
 
 struct OrderStructure {

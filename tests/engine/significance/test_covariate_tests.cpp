@@ -116,4 +116,30 @@ TEST(AdjustedPValues, RowsSharingNullModelsGetTheirOwnFits) {
   }
 }
 
+// A covariate repeated, or constant, adds nothing to the column space of
+// any model: every p-value is that of the model without it, whichever step
+// (the shared start, a kept X'WX, a fresh one) meets the dependence first.
+TEST(AdjustedPValues, RedundantCovariatesChangeNothing) {
+  const Dataset data = randomDataset(37, 5, 260, 0.05);
+  SearchData prepared(data, kMethodAvailable);
+  const SearchContext& context = prepared.context;
+  CovariateModel plain, redundant;
+  plain.count = 2;
+  redundant.count = 4;
+  for (int s = 0; s < data.samples(); ++s) {
+    const double first = std::sin(s * 0.9) + 0.5 * data.phenotype[s];
+    const double second = std::cos(s * 0.4);
+    plain.values.insert(plain.values.end(), {first, second});
+    redundant.values.insert(redundant.values.end(), {first, 1.0, second, first});
+  }
+  const std::vector<int> pairs = {0, 1, 0, 2, 1, 3, 2, 4, 3, 4};
+  const std::vector<AdjustedPValues> expected = adjustedPValues(context, plain, pairs, 2, 1);
+  const std::vector<AdjustedPValues> found = adjustedPValues(context, redundant, pairs, 2, 1);
+  for (std::size_t r = 0; r < expected.size(); ++r) {
+    ASSERT_FALSE(expected[r].not_fitted || found[r].not_fitted) << r;
+    EXPECT_NEAR(std::log(found[r].p_adjusted), std::log(expected[r].p_adjusted), 1e-8) << r;
+    EXPECT_NEAR(std::log(found[r].p_interaction_adjusted), std::log(expected[r].p_interaction_adjusted), 1e-8) << r;
+  }
+}
+
 }  // namespace
