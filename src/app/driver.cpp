@@ -311,7 +311,7 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
   const RunShape shape{plan.markerCount(), plan.sampleCount(), plan.init_order, plan.order, plan.top_k,
                        opt::threads, plan.fromReader() ? 0 : file_bytes, base,
                        plan.from_plink ? plan.plink.bytesHeld() : 0, plan.planes_road,
-                       opt::permutations};
+                       opt::permutations, samplesPerStratum(settings.sample_strata, settings.stratum_count)};
   const MemoryNeed need = estimateRunMemory(shape);
   const std::uint64_t available = availableMemoryBytes();
   if (need.total() > available) {

@@ -9,6 +9,7 @@
 #include "engine/count/cell_counter.h"
 #include "engine/mdrresult.h"
 #include "engine/search/batch_pool.h"
+#include "engine/search/stratified_scorer.h"
 #include "engine/significance/permutation_maxima.h"
 #include "io/FileIO.h"
 #include "core/search_constants.h"
@@ -117,6 +118,17 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
   }
   need.permutations = cappedBytes(permuted);
 
+  StratifiedSearchShape stratified;
+  stratified.stratum_samples = shape.stratum_samples;
+  stratified.marker_count = shape.marker_count;
+  stratified.levels = std::max(shape.base, 3);
+  stratified.threads = workerCount(shape.threads);
+  stratified.workers = need.workers;
+  stratified.first_order = shape.init_order;
+  stratified.last_order = last_order;
+  stratified.batch_size = BATCH_SIZE;
+  need.strata = cappedBytes(StratifiedScorer::bytesBound(stratified));
+
   // One record per order: IG and RIG per row, a combination text per row
   // behind a pointer, the decoded marker indices, and p-value, RIG and IG.
   const double record_row = 2 * sizeof(double) + sizeof(char*) + text_bytes +
@@ -130,6 +142,14 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
   need.loaded_file = cappedBytes(static_cast<double>(std::max(shape.file_bytes, 0LL)) +
                                  std::max(shape.reader_bytes, 0.0));
   return need;
+}
+
+std::vector<long long> samplesPerStratum(const std::vector<int>& stratum_of, int stratum_count) {
+  std::vector<long long> samples(static_cast<std::size_t>(std::max(stratum_count, 0)), 0);
+  for (const int s : stratum_of) {
+    if (s >= 0 && s < stratum_count) ++samples[s];
+  }
+  return samples;
 }
 
 std::string memoryRefusal(const std::string& input_name, const RunShape& shape,
@@ -149,6 +169,7 @@ std::string memoryRefusal(const std::string& input_name, const RunShape& shape,
          " MB, results " + megabytesUp(need.records) + " MB, names and samples " +
          megabytesUp(need.samples_and_names) +
          (need.permutations > 0 ? " MB, permutations " + megabytesUp(need.permutations) : std::string()) +
+         (need.strata > 0 ? " MB, strata " + megabytesUp(need.strata) : std::string()) +
          " MB; free memory, or use fewer --threads, a smaller --top, a narrower --order range "
          "or fewer markers)";
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The shape of a run, as the driver knows it after counting the data file.
 struct RunShape {
@@ -21,6 +22,7 @@ struct RunShape {
   double reader_bytes = 0;    // what a reader keeps beside the arrays (PlinkReader::bytesHeld)
   bool planes_road = false;   // codes go a block at a time into the planes: no byte matrix
   int permutations = 0;       // phenotype permutations per order (--permutations)
+  std::vector<long long> stratum_samples = {};  // samples of each stratum (--strata); empty: none
 };
 
 // The highest order whose count table (2 * base^k int counters) an int can
@@ -37,15 +39,20 @@ struct MemoryNeed {
   std::uint64_t samples_and_names = 0;  // phenotypes, scores, marker names
   std::uint64_t loaded_file = 0;   // the data file while the arrays are filled, the reader's own
   std::uint64_t permutations = 0;  // a group of permutations' planes and counters
+  std::uint64_t strata = 0;        // the strata's planes, the joint rows of their pairs, their scorers
   int workers = 1;                 // threads the search starts (at most one per batch)
 
   std::uint64_t total() const {
     return genotypes + bit_planes + batches + records + samples_and_names + loaded_file +
-           permutations;
+           permutations + strata;
   }
 };
 
 MemoryNeed estimateRunMemory(const RunShape& shape);
+
+// The samples of each stratum, from each sample's stratum (0 .. count - 1;
+// others are in none).
+std::vector<long long> samplesPerStratum(const std::vector<int>& stratum_of, int stratum_count);
 
 // The refusal text for a run that does not fit (no program prefix), e.g.
 // "data.txt: 20000 markers x 2000 samples at order 2 needs 1234 MB, 800 MB

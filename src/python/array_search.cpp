@@ -78,6 +78,7 @@ void checkMemoryBudget(const ArraySearchRequest& request, int K) {
                  request.last_order, K, request.threads, 0,
                  genotypeLevels(request.missing_code)};
   shape.permutations = request.permutations.count;
+  if (!request.strata.empty()) shape.stratum_samples = samplesPerStratum(request.strata, request.stratum_count);
   const MemoryNeed need = estimateRunMemory(shape);
   const std::uint64_t available = availableMemoryBytes();
   if (need.total() > available) throw SearchOutOfMemory(memoryRefusal("genotypes", shape, need, available));

@@ -79,6 +79,22 @@ TEST(MemoryEstimate, AbsurdShapesGiveHugeNeedsThatDoNotWrapAround) {
   EXPECT_GE(widest.total(), widest.batches);
 }
 
+TEST(MemoryEstimate, StrataAddTheirOwnPlanesAndTheJointRowsOfTheirPairs) {
+  RunShape shape;
+  shape.marker_count = 6000;
+  shape.sample_count = 1000;
+  shape.threads = 2;
+  const MemoryNeed plain = estimateRunMemory(shape);
+  shape.stratum_samples.assign(8, 125);
+  const MemoryNeed stratified = estimateRunMemory(shape);
+  EXPECT_EQ(plain.strata, 0u);
+  EXPECT_EQ(stratified.total(), plain.total() + stratified.strata);
+  // At least: each stratum's 3 level rows of two classes of two words, and
+  // the joint rows, two nibble words for each of those words.
+  const std::uint64_t planes = 8ull * 6000 * 3 * 4 * 8;
+  EXPECT_GE(stratified.strata, 3 * planes);
+}
+
 TEST(AvailableMemory, MachineFigureIsBelowTheInstalledMemoryAndTheOverrideTakesByteCounts) {
   const std::uint64_t machine = availableMemoryBytes();
   EXPECT_GT(machine, 0u);
@@ -144,6 +160,16 @@ TEST(MemoryBudgetRun, RefusedOneByteShortWithExitStatus3AndRunWithExactlyEnough)
     EXPECT_EQ(refused.err.back(), '\n');
     EXPECT_FALSE(fileExists(dir + "/report.txt"));
     EXPECT_EQ(refused.out.find("Analysis finished"), std::string::npos);
+  }
+  {
+    // A stratified run needs more than the same run without strata.
+    std::string strata;
+    for (int s = 1; s <= 40; ++s) strata += "x " + std::to_string(s) + (s % 3 == 0 ? " a\n" : " b\n");
+    writeFile(dir + "/s.strata", strata);
+    MemoryLimit limit(std::to_string(bytes));
+    const ProgramResult refused = runOnData(dir, data, "--order 2-3 --threads 2 --strata s.strata");
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.err.find(" MB, strata "), std::string::npos) << refused.err;
   }
   MemoryLimit limit(std::to_string(bytes));
   const ProgramResult accepted = runOnData(dir, data, "--order 2-3 --threads 2");

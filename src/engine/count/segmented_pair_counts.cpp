@@ -2,7 +2,9 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
@@ -87,6 +89,14 @@ bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double ma
     }
   }
   return true;
+}
+
+double segmentedPlanesBytesBound(long long marker_count, const std::vector<long long>& stratum_samples) {
+  double row_words = 0;
+  for (const long long samples : stratum_samples) row_words += std::max(samples, 0LL) / 64.0 + 2;
+  const double groups = std::ceil(std::max(marker_count, 0LL) / static_cast<double>(kPairLanes)) + 1;
+  const double bookkeeping = 64.0 * (stratum_samples.size() + 1) * sizeof(int);
+  return 8.0 * groups * kRecordWords * row_words + 64 + bookkeeping;
 }
 
 long segmentedStratumInts(int pairs) {

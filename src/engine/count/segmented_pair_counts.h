@@ -34,6 +34,10 @@ struct SegmentedPlanes {
   AlignedWords packed;             // nibble groups of all markers, one zero group more
 };
 
+// Bytes buildSegmentedPlanes() takes at most for strata of these sample
+// counts (each class's samples fill whole words of their own).
+double segmentedPlanesBytesBound(long long marker_count, const std::vector<long long>& stratum_samples);
+
 // Packs the strata's planes (3 levels, one per stratum, the same markers)
 // into `out`. False when a stratum's planes do not suit (levels, markers),
 // or when the packed rows would take more than `max_bytes` or the memory

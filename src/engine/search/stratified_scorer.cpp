@@ -13,6 +13,7 @@
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/path_kernels.h"
 #include "engine/rank/combination_table.h"
+#include "engine/rank/order_search_shape.h"
 #include "engine/rank/table_test.h"
 
 namespace {
@@ -28,6 +29,40 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr long kSegmentedBlockBytes = 128 * 1024;
 
 }  // namespace
+
+double StratifiedScorer::bytesBound(const StratifiedSearchShape& shape) {
+  const double strata = static_cast<double>(shape.stratum_samples.size());
+  if (strata == 0) return 0;
+  const double markers = static_cast<double>(std::max(shape.marker_count, 0LL));
+  double samples = 0;
+  double planes = 0;
+  for (const long long n : shape.stratum_samples) {
+    samples += static_cast<double>(std::max(n, 0LL));
+    planes += BitPlanes::bytesBound(shape.marker_count, n, shape.levels, shape.threads);
+  }
+  // A stratum's context keeps the room of the run's sample list.
+  const double contexts = strata * (sizeof(SearchContext) + samples * sizeof(int));
+  const double joint = shape.levels == 3 ? segmentedPlanesBytesBound(shape.marker_count, shape.stratum_samples) : 0;
+  // Tables and bounds of a chunk, or of a block of the joint walk (one
+  // nibble word a pair and level at least: at most this many pairs).
+  const double stretch = kChunk + kSegmentedBlockBytes / (8.0 * 2 * 3 * kPairLanes) * kPairLanes + 2 * kPairBlock;
+  double scorer = 0;
+  for (int k = std::max(shape.first_order, 1); k <= shape.last_order && k <= markers; ++k) {
+    const double table_ints = 2 * std::pow(shape.levels, k);
+    if (table_ints > 1e12) break;  // an order no table serves is refused before the search
+    double bytes = strata * stretch * (table_ints * sizeof(int) + 2 * sizeof(int) + sizeof(double) +
+                                       2 * sizeof(int) + kWholePairCounts * sizeof(int)) +
+                   stretch * sizeof(double) + 4 * strata * table_ints * sizeof(int) +
+                   static_cast<double>(shape.batch_size) *
+                       (2 * sizeof(double) + sizeof(double) + sizeof(int) + 2 * sizeof(Candidate));
+    if (CellCounter::servesOrder(shape.levels, k)) {
+      for (const long long n : shape.stratum_samples)
+        bytes += CellCounter::bytesBound(shape.levels, k, planeRowWordsBound(static_cast<double>(n)), markers, kChunk);
+    }
+    scorer = std::max(scorer, bytes);
+  }
+  return planes + contexts + joint + std::max(shape.workers, 1) * scorer;
+}
 
 StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
     : context_(context), parts_(*context.strata), order_(order), strata_(context.stratum_count),

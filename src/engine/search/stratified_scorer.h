@@ -28,6 +28,18 @@
 #include "engine/rank/search_context.h"
 #include "engine/search/strata.h"
 
+// The shape of a stratified search, for its memory bound.
+struct StratifiedSearchShape {
+  std::vector<long long> stratum_samples;
+  long long marker_count = 0;
+  int levels = 3;
+  int threads = 1;
+  int workers = 1;
+  int first_order = 1;
+  int last_order = 2;
+  int batch_size = 0;
+};
+
 class StratifiedScorer {
  public:
   StratifiedScorer(const SearchContext& context, int order);
@@ -39,6 +51,13 @@ class StratifiedScorer {
   // every pair.
   double* pairs() { return pairs_.data(); }
   const ScorerStats& stats() const { return stats_; }
+
+  // Bytes a stratified search holds at most beside the run's own planes and
+  // batches: each stratum's bit-planes and its context, the joint rows of
+  // pairs (3 levels), and the scorers of `workers` workers at the hungriest
+  // order of [first_order, last_order] (their strata's cell counters and
+  // tables; batches of `batch_size`).
+  static double bytesBound(const StratifiedSearchShape& shape);
 
  private:
   struct Candidate {
