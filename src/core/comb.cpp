@@ -1,6 +1,5 @@
 // comb.cpp: lexicographic walk over the k-marker combinations of n markers,
 // handed out in bounded batches so a caller never holds more than one batch.
-#include <algorithm>
 #include <cstddef>
 
 #include "core/gorva.h"
@@ -48,9 +47,18 @@ void combSNP(int* k, int* n, int* capacity, int* state, int* count, int* out) {
   const auto width = static_cast<std::size_t>(order);
   int handed = 0;
   for (;;) {
-    std::copy_n(state, width, out + static_cast<std::size_t>(handed) * width);
+    // A plain loop: k is small, and a library copy cost a call per
+    // combination, which a search that lists its pairs felt.
+    int* row = out + static_cast<std::size_t>(handed) * width;
+    for (int i = 0; i < order; ++i) row[i] = state[i];
     ++handed;
-    if (handed == limit || !advanceCombination(order, markers, state)) break;
+    if (handed == limit) break;
+    // Most steps only raise the last entry, as advanceCombination would.
+    if (state[order - 1] < markers - 1) {
+      ++state[order - 1];
+      continue;
+    }
+    if (!advanceCombination(order, markers, state)) break;
   }
   *count = handed;
 }
