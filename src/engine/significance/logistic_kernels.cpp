@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
 double logisticSweepScalar(const double* eta, const double* sign, long n, double* weight, double* residual,
                           double* least, double* most) {
   double deviance = 0;
@@ -63,8 +65,10 @@ void predictScalar(const double* x, long n, int d, const double* beta, const lon
     for (long i = 0; i < n; ++i) out[i] += x[c * n + i] * beta[c];
 }
 
+}  // namespace
+
+const LogisticKernels kScalarLogisticKernels{logisticSweepScalar, weightedGramScalar, predictScalar};
+
 const LogisticKernels& logisticKernels(SimdPath path) {
-  static const LogisticKernels scalar{logisticSweepScalar, weightedGramScalar, predictScalar};
-  static const LogisticKernels avx2{logisticSweepAvx2, weightedGramAvx2, predictAvx2};
-  return path == SimdPath::kScalar ? scalar : avx2;
+  return path == SimdPath::kScalar ? kScalarLogisticKernels : kAvx2LogisticKernels;
 }

@@ -29,21 +29,12 @@ struct LogisticKernels {
 
 // The kernels of `path`: AVX2 (with FMA) for the AVX2 and AVX-512 paths,
 // whose exp and log1p agree with the C library's to a few units in the last
-// place; the C library's for the scalar one. The path must be supported.
+// place (log1p to a few 1e-16 absolute); the C library's for the scalar
+// one. The path must be supported.
 const LogisticKernels& logisticKernels(SimdPath path);
 
-// The implementations behind it.
-double logisticSweepScalar(const double* eta, const double* sign, long n, double* weight, double* residual,
-                          double* least, double* most);
-void weightedGramScalar(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
-                        int runs, double* gram, double* x_response, double* run_sums);
-void predictScalar(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
-                   int runs, double* out);
-double logisticSweepAvx2(const double* eta, const double* sign, long n, double* weight, double* residual,
-                        double* least, double* most);
-void weightedGramAvx2(const double* x, long n, int d, const double* w, const double* r, const long* run_end,
-                      int runs, double* gram, double* x_response, double* run_sums);
-void predictAvx2(const double* x, long n, int d, const double* beta, const long* run_end, const double* offset,
-                 int runs, double* out);
+// Each path's table, defined beside its kernels.
+extern const LogisticKernels kScalarLogisticKernels;
+extern const LogisticKernels kAvx2LogisticKernels;
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_LOGISTIC_KERNELS_H

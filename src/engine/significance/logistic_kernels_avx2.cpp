@@ -170,8 +170,6 @@ GORVA_TARGET_AVX2 void gramTiles(const double* x, const double* w, long n, int c
   }
 }
 
-}  // namespace
-
 GORVA_TARGET_AVX2 double logisticSweepAvx2(const double* eta, const double* sign, long n, double* weight,
                                           double* residual, double* least, double* most) {
   const __m256d zero = _mm256_setzero_pd();
@@ -209,8 +207,9 @@ GORVA_TARGET_AVX2 double logisticSweepAvx2(const double* eta, const double* sign
   double tail_least = 1;
   double tail_most = 0;
   const double tail =
-      vectors_end < n ? logisticSweepScalar(eta + vectors_end, sign + vectors_end, n - vectors_end,
-                                            weight + vectors_end, residual + vectors_end, &tail_least, &tail_most)
+      vectors_end < n ? kScalarLogisticKernels.sweep(eta + vectors_end, sign + vectors_end, n - vectors_end,
+                                                     weight + vectors_end, residual + vectors_end, &tail_least,
+                                                     &tail_most)
                       : 0.0;
   alignas(32) double lanes[4];
   _mm256_store_pd(lanes, low);
@@ -265,3 +264,7 @@ GORVA_TARGET_AVX2 void predictAvx2(const double* x, long n, int d, const double*
     }
   }
 }
+
+}  // namespace
+
+const LogisticKernels kAvx2LogisticKernels{logisticSweepAvx2, weightedGramAvx2, predictAvx2};

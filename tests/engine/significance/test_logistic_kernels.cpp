@@ -30,7 +30,7 @@ TEST(LogisticKernels, Avx2SweepMatchesTheLibrarysExpAndLog1p) {
     double weight[2][4], response[2][4], low[2], high[2];
     const double fast_deviance = avx2.sweep(&eta[first], &sign[first], 4, weight[0], response[0], &low[0], &high[0]);
     const double exact_deviance =
-        logisticSweepScalar(&eta[first], &sign[first], 4, weight[1], response[1], &low[1], &high[1]);
+        kScalarLogisticKernels.sweep(&eta[first], &sign[first], 4, weight[1], response[1], &low[1], &high[1]);
     // The deviance's log1p is good to a few 1e-16 absolute per sample.
     EXPECT_NEAR(fast_deviance, exact_deviance, kUlps * (exact_deviance + 4)) << first;
     if (low[1] < 1e-300) EXPECT_LT(low[0], 1e-300) << first;
@@ -78,13 +78,13 @@ TEST(LogisticKernels, Avx2WeightedGramAndPredictionMatchPlainLoops) {
       std::vector<double> run_sums[2] = {std::vector<double>(runs * (d + 2)), std::vector<double>(runs * (d + 2))};
       avx2.weightedGram(x.data(), n, d, w.data(), r.data(), run_end.data(), runs, gram[0].data(),
                         response[0].data(), run_sums[0].data());
-      weightedGramScalar(x.data(), n, d, w.data(), r.data(), run_end.data(), runs, gram[1].data(), response[1].data(),
+      kScalarLogisticKernels.weightedGram(x.data(), n, d, w.data(), r.data(), run_end.data(), runs, gram[1].data(), response[1].data(),
                          run_sums[1].data());
       for (int j = 0; j < runs * (d + 2); ++j) EXPECT_NEAR(run_sums[0][j], run_sums[1][j], 1e-12 * n) << n << " " << d;
       std::vector<double> offset(runs);
       for (double& o : offset) o = normal(random);
       avx2.predict(x.data(), n, d, beta.data(), run_end.data(), offset.data(), runs, eta[0].data());
-      predictScalar(x.data(), n, d, beta.data(), run_end.data(), offset.data(), runs, eta[1].data());
+      kScalarLogisticKernels.predict(x.data(), n, d, beta.data(), run_end.data(), offset.data(), runs, eta[1].data());
       for (int c = 0; c < d; ++c) {
         EXPECT_NEAR(response[0][c], response[1][c], 1e-12 * n) << n << " " << d << " " << c;
         for (int b = c; b < d; ++b) EXPECT_NEAR(gram[0][b + c * d], gram[1][b + c * d], 1e-12 * n) << n << " " << d;
