@@ -127,7 +127,8 @@ PairClassCounter::PairClassCounter(const BitPlanes& planes, const LevelGaps& gap
   const long marker_bytes = static_cast<long>(planes.markerStrideWords()) * 8;
   block_markers_ = static_cast<int>(std::max(1L, kBlockRowBytes / std::max(1L, marker_bytes)));
   block_markers_ += (kPairLanes - block_markers_ % kPairLanes) % kPairLanes;
-  shifts_.assign(static_cast<std::size_t>(row_words_) * 8, 0);
+  // One word more: a gather reads four bytes from the last position on.
+  shifts_.assign(static_cast<std::size_t>(row_words_) * 8 + 1, 0);
   tables_.assign(static_cast<std::size_t>(block_markers_) * 2 * cells(), 0);
   if (gaps.usable()) {
     by_cell_stride_ = kByCellLead + block_markers_ + 2 * kPairBlock;
@@ -190,6 +191,11 @@ void PairClassCounter::combinationAt(int i, int* out) const {
   out[1] = run->from + (i - run->at);
 }
 
+void PairClassCounter::decodeFirstLevelsIfRead(int marker) {
+  // Walks that count levels at gaps from recorded masks never look a level up.
+  if (record_ != nullptr || masks_ == nullptr) decodeLevels(marker);
+}
+
 void PairClassCounter::decodeLevels(int marker) {
   if (decoded_ == marker) return;
   decoded_ = marker;
@@ -230,7 +236,7 @@ void PairClassCounter::countSegment(const Run& run, int from, int to) {
   kernel_(request, planes_.shape());
   if (!gaps_.usable()) return;
 
-  decodeLevels(run.first);
+  decodeFirstLevelsIfRead(run.first);
   if (record_ != nullptr || masks_ != nullptr) {
     countFromMasksUnpacked(run, from, to);
     return;
@@ -297,7 +303,7 @@ void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
   request.counts = free_counts_.data();
   pair_kernel_(request, planes_.shape());
 
-  decodeLevels(run.first);
+  decodeFirstLevelsIfRead(run.first);
   const int offset = from - (packed_first_ + first_group * kPairLanes);
   const int count = to - from + 1;
   if (byCell()) {

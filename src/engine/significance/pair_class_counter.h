@@ -133,6 +133,7 @@ class PairClassCounter {
   };
 
   void decodeLevels(int marker);
+  void decodeFirstLevelsIfRead(int marker);
   // Packs second markers [first, last] (from a multiple of four) for the
   // pair kernel.
   void packBlock(int first, int last);
@@ -167,7 +168,7 @@ class PairClassCounter {
   int nibbled_ = -1;  // marker whose levels first_rows_ holds
   std::vector<std::uint64_t> first_rows_;  // its levels 0 and 1 as nibble rows
   // Per bit position, where its level (kPairLevels: none) counts in a word
-  // of 8-bit fields: byte 4 * class + level.
+  // of 8-bit fields: byte 4 * class + level (a word of padding beyond).
   std::vector<std::uint64_t> shifts_;
   std::vector<Run> runs_;
   std::vector<int> tables_;

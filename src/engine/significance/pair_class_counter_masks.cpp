@@ -39,6 +39,41 @@ GORVA_TARGET_AVX2 void levelMasksAtGaps(const std::uint64_t* group, const std::u
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[1]), level1);
 }
 
+// Bit i of out[a] set when the decoded level at gap i of [gap, end) (at
+// most 64 gaps) is a: eight gaps a gather. `shifts` needs three readable
+// bytes past its last position.
+GORVA_TARGET_AVX2 void levelsAtGapsGathered(const unsigned char* shifts, const std::uint32_t* gap,
+                                            const std::uint32_t* end, std::uint64_t out[3]) {
+  std::uint64_t level0 = 0;
+  std::uint64_t level1 = 0;
+  std::uint64_t level2 = 0;
+  int i = 0;
+  const __m256i three = _mm256_set1_epi32(3);
+  for (; end - gap >= 8; gap += 8, i += 8) {
+    const __m256i positions = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(gap));
+    const __m256i bytes =
+        _mm256_i32gather_epi32(reinterpret_cast<const int*>(shifts), positions, 1);
+    const __m256i level = _mm256_and_si256(_mm256_srli_epi32(bytes, 3), three);
+    std::uint64_t lanes[3];
+    for (int value = 0; value < 3; ++value)
+      lanes[value] = static_cast<unsigned>(_mm256_movemask_ps(
+          _mm256_castsi256_ps(_mm256_cmpeq_epi32(level, _mm256_set1_epi32(value)))));
+    level0 |= lanes[0] << i;
+    level1 |= lanes[1] << i;
+    level2 |= lanes[2] << i;
+  }
+  for (; gap != end; ++gap, ++i) {
+    const unsigned level = (shifts[*gap] >> 3) & 3;  // 3: none
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    level0 |= bit & (std::uint64_t{0} - (level == 0));
+    level1 |= bit & (std::uint64_t{0} - (level == 1));
+    level2 |= bit & (std::uint64_t{0} - (level == 2));
+  }
+  out[0] = level0;
+  out[1] = level1;
+  out[2] = level2;
+}
+
 }  // namespace
 
 void PairClassCounter::firstLevelMasks(int second, std::uint64_t* out) const {
@@ -100,7 +135,8 @@ GORVA_TARGET_AVX2 void PairClassCounter::countFromMasks(const Run& run, int from
         levelMasksAtGaps(packed + (p / kPairLanes) * group_words, gaps_.begin(run.first),
                          gaps_.end(run.first), second_levels);
       PairGapMasks& masks = (*record_)[static_cast<std::size_t>(at + j)];
-      firstLevelMasks(second, masks.first_levels);
+      levelsAtGapsGathered(reinterpret_cast<const unsigned char*>(shifts_.data()),
+                           gaps_.begin(second), gaps_.end(second), masks.first_levels);
       masks.second_levels[0] = second_levels[0][lane];
       masks.second_levels[1] = second_levels[1][lane];
     }
