@@ -56,28 +56,34 @@ long blockCombinations(int cells, double marker_count) {
 // vectors included).
 double rowWords(double samples) { return samples / 64 + 16; }
 
-// A permutation's share of a group, at most: planes of the counted classes
-// (of one permutation, or two over at most every sample) with their gaps
-// when pairs are counted, a counter of them per worker, its context (phenotype, sample lists) and single-marker gains.
-double perPermutationBytes(double marker_count, double sample_count, int levels, int order,
-                           int workers) {
+// One set of counted planes, at most: it holds the counted classes of two
+// permutations (or one), over at most every sample, with their gaps and
+// gap entries when pairs are counted, and a counter of them per worker.
+double countedSetBytes(double marker_count, double sample_count, int levels, int order,
+                       int workers) {
   const double planes = BitPlanes::bytesBound(static_cast<long long>(marker_count),
                                               static_cast<long long>(sample_count), levels, 1);
   double counter = 0;
   double gaps = 0;
   if (PairClassCounter::serves(levels, order)) {
     counter = PairClassCounter::bytesBound(rowWords(sample_count), marker_count);
-    gaps = LevelGaps::bytesBound(marker_count, rowWords(sample_count));
+    gaps = LevelGaps::bytesBound(marker_count, rowWords(sample_count)) +
+           2 * marker_count * sizeof(std::uint64_t);
   } else {
     counter = CellCounter::bytesBound(
         levels, order, rowWords(sample_count), marker_count,
         static_cast<double>(blockCombinations(cellsOf(levels, order), marker_count)));
   }
-  // Beside its phenotype, sample lists and gains, its half of a pair of
-  // permutations' gap entries.
-  const double own = sample_count * (2 + 2 * sizeof(int)) +
-                     marker_count * (sizeof(double) + sizeof(std::uint64_t));
-  return planes + gaps + workers * counter + own;
+  return planes + gaps + workers * counter;
+}
+
+// A group of `group` permutations, at most: a set of counted planes per two
+// of them, and each one's context (phenotype, sample lists) and gains.
+double groupBytes(int group, double marker_count, double sample_count, int levels, int order,
+                  int workers) {
+  const double own = sample_count * (2 + 2 * sizeof(int)) + marker_count * sizeof(double);
+  return (group + 1) / 2 * countedSetBytes(marker_count, sample_count, levels, order, workers) +
+         group * own;
 }
 
 
@@ -103,10 +109,11 @@ bool countsPermutationsFromTotals(const SearchContext& context, int order, int p
 
 int permutationGroupSize(double marker_count, double sample_count, int levels, int order,
                          int workers, int permutations) {
-  const double each = perPermutationBytes(marker_count, sample_count, levels, order, workers);
-  const double fitting = std::floor(kGroupBytes / std::max(each, 1.0));
-  const int most = std::max(1, std::min(kMaxGroupPermutations, permutations));
-  return static_cast<int>(std::clamp(fitting, 1.0, static_cast<double>(most)));
+  int group = std::max(1, std::min(kMaxGroupPermutations, permutations));
+  while (group > 1 &&
+         groupBytes(group, marker_count, sample_count, levels, order, workers) > kGroupBytes)
+    --group;
+  return group;
 }
 
 double permutationMaximaBytesBound(double marker_count, double sample_count, int levels, int order,
@@ -132,8 +139,8 @@ double permutationMaximaBytesBound(double marker_count, double sample_count, int
   const double run_gaps = pairs ? LevelGaps::bytesBound(marker_count, rowWords(sample_count)) : 0;
   // The group's phenotypes are held beside it, and a block of decoded and
   // gathered codes while its planes are built.
-  return group * (perPermutationBytes(marker_count, sample_count, levels, order, workers) +
-                  sample_count) +
+  return groupBytes(group, marker_count, sample_count, levels, order, workers) +
+         group * sample_count +
          workers * worker + run_gaps + 2 * kDecodedPlaneMarkers * sample_count;
 }
 
