@@ -21,15 +21,13 @@
 #include "engine/count/information_gain_bound_finish.h"
 #include "engine/count/path_kernels.h"
 #include "engine/count/unrank.h"
-#include "engine/rank/p_value_keys.h"
 #include "engine/rank/search_context.h"
 #include "engine/significance/class_tables.h"
 #include "engine/significance/key_thresholds.h"
 #include "engine/significance/pair_class_counter.h"
+#include "engine/significance/permutation_key_cut.h"
 #include "engine/significance/permuted_classes.h"
 
-// 4 p (1 - p) never exceeds the class entropy h(p); the slack covers rounding.
-constexpr double kEntropyFloorSlack = 1.0 - 1e-9;
 constexpr double kNoBound = std::numeric_limits<double>::quiet_NaN();
 
 // One worker's counters and buffers, for one group.
@@ -62,8 +60,7 @@ class MaximaWorker {
       }
     }
     by_cell_ = masks_recorded_ && context.sample_count < kSinglePrecisionTotal;
-    p_keys_.resize(2 * counted.size());
-    for (PValueKeys& keys : p_keys_) keys.startBatch(0);
+    key_cut_.reset(2 * static_cast<int>(counted.size()));
     for (const auto& planes : counted) {
       const bool pairs = planes->gaps != nullptr;
       pair_counters_.push_back(
@@ -277,7 +274,7 @@ class MaximaWorker {
       for (; j + 4 <= n; j += 4) {
         threshold.maximum = maximum;
         if (context.measure == kRankByP)
-          threshold.statistic_cut = shortfallCut(reachingStatistic(slot, maximum));
+          threshold.statistic_cut = shortfallCut(key_cut_.reachingStatistic(slot, maximum));
         for (int lanes = key_cut_four_(bounds_buffer_.data(), threshold, j); lanes != 0;
              lanes &= lanes - 1)
           scoreByCellPair(permuted, slot, j + std::countr_zero(static_cast<unsigned>(lanes)),
@@ -285,8 +282,8 @@ class MaximaWorker {
       }
     }
     for (; j < n; ++j) {
-      if (bounded && !mayExceedGiven(permuted, slot, bounds_buffer_[j], maximum, prefix_gains,
-                                     first_last + j, case_sums_[j], by_cell_samples_[at + j]))
+      if (bounded && !key_cut_.mayExceed(context, slot, bounds_buffer_[j], maximum, prefix_gains,
+                                         first_last + j, case_sums_[j], by_cell_samples_[at + j]))
         continue;
       scoreByCellPair(permuted, slot, j, counted, stride, totals, first_last, maximum);
     }
@@ -316,11 +313,8 @@ class MaximaWorker {
                   double& maximum) {
     const SearchContext& context = permuted.context;
     if (context.measure == kRankByP) {
-      // The test is run only when its fewest degrees of freedom leave the
-      // bound short of the maximum no more; NaN (no test) raises nothing.
-      PValueKeys& keys = p_keys_[static_cast<std::size_t>(slot)];
-      keys.setFloor(maximum);
-      const double key = keys.next(table, cells_, bound);
+      // NaN (no test) raises nothing.
+      const double key = key_cut_.pValueKeyAbove(slot, table, cells_, bound, maximum);
       if (key > maximum) {
         permuted.raise(key);
         maximum = permuted.maximum.load(std::memory_order_relaxed);
@@ -352,38 +346,9 @@ class MaximaWorker {
         cases_sum += table[i + 1];
       }
     }
-    return mayExceedGiven(permuted, slot, bound, maximum, prefix_gains, last,
-                          static_cast<double>(cases_sum),
-                          static_cast<double>(controls_sum + cases_sum));
-  }
-
-  // The same from the table's cases and samples, which RIG and p read.
-  bool mayExceedGiven(const Permuted& permuted, int slot, double bound, double maximum,
-                      double prefix_gains, int last, double table_cases, double table_samples) {
-    const SearchContext& context = permuted.context;
-    if (context.measure == kRankByP)
-      return !fallsShortOf(table_samples, bound, reachingStatistic(slot, maximum));
-    if (context.measure == kRankBySynergy)
-      return !(bound < maximum + (prefix_gains + context.single_gains[last]));
-    if (context.measure != kRankByRIG) return !(bound < maximum);
-    // RIG = IG / h(p) with h(p) >= 4 p (1 - p) over the totals the measures use.
-    double cases = context.cases;
-    double n = context.N;
-    if (context.missing_code == kMethodAvailable) {
-      cases = table_cases;
-      n = table_samples;
-    }
-    const double p = cases / n;
-    return !(bound < maximum * (4 * p * (1 - p)) * kEntropyFloorSlack);
-  }
-
-  // The unpooled G a table needs to reach the permutation's maximum on the
-  // fewest degrees of freedom a test can have (one); each permutation (its
-  // slot in the group) keeps its own while its maximum stays.
-  double reachingStatistic(int slot, double maximum) {
-    PValueKeys& keys = p_keys_[static_cast<std::size_t>(slot)];
-    keys.setFloor(maximum);
-    return keys.reachingStatistic();
+    return key_cut_.mayExceed(permuted.context, slot, bound, maximum, prefix_gains, last,
+                              static_cast<double>(cases_sum),
+                              static_cast<double>(controls_sum + cases_sum));
   }
 
   const SearchContext& context_;
@@ -417,9 +382,8 @@ class MaximaWorker {
   std::vector<int> by_cell_samples_;
   std::vector<int> case_sums_;
   std::vector<double> score_sums_;
-  // Ranking by p: per slot of the group (2 p + member), the statistics
-  // that reach its maximum, by degrees of freedom.
-  std::vector<PValueKeys> p_keys_;
+  // Per slot of the group (2 p + member).
+  PermutationKeyCut key_cut_;
   int slot_base_ = 0;
 };
 
