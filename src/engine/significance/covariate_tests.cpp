@@ -346,8 +346,9 @@ std::vector<AdjustedPValues> adjustedPValues(const SearchContext& context, const
       out[r] = models.assess(&combinations[r * k]);
       ++done;
       if (progress != nullptr && worker == 0) {
-        progress->advance(done - reported);
-        reported = done;
+        const long now = done;
+        progress->advance(now - reported);
+        reported = now;
       }
     }
   });

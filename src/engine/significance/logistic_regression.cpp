@@ -248,6 +248,7 @@ LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen:
   if (!std::isfinite(previous)) return fit;
   bool converged = false;
   bool rank_checked = false;
+  bool chord_taken = false;
   for (int iteration = 0; iteration < kMostIterations && !converged; ++iteration) {
     const bool chord = !fresh_gram;
     const Step step =
@@ -286,9 +287,10 @@ LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen:
     // A fit is taken once its columns have been checked on a step's own X'WX.
     converged = rank_checked && change <= kDevianceTolerance * scale;
     fresh_gram = !chords || !rank_checked || change > kChordTolerance * scale;
+    chord_taken = chord_taken || chord;
     previous = current;
   }
-  if (!converged) return fit;
+  if (!converged) return chord_taken ? without_chords() : fit;
   fit.fitted = true;
   fit.deviance = previous;
   fit.rank = work.factors + static_cast<int>(m + d);
