@@ -142,4 +142,28 @@ TEST(AdjustedPValues, RedundantCovariatesChangeNothing) {
   }
 }
 
+// A genotype held by cases alone separates the classes: the fit that would
+// need infinite coefficients is refused (NA, counted), while the markers
+// beside it keep their p-values, as a row alone gets them.
+TEST(AdjustedPValues, SeparatedClassesGiveNotANumber) {
+  Dataset data = randomDataset(41, 3, 240, 0.02);
+  for (int s = 0; s < data.samples(); ++s) {
+    const bool held = s % 6 == 0;
+    if (held) data.phenotype[s] = 1;
+    data.genotype[0][s] = held ? 2 : s % 2;
+  }
+  SearchData prepared(data, kMethodAvailable);
+  CovariateModel model;
+  model.count = 1;
+  for (int s = 0; s < data.samples(); ++s) model.values.push_back(std::sin(s * 0.3));
+  const std::vector<int> listing = {0, 1, 2, 0, 1, 2};
+  const std::vector<AdjustedPValues> found = adjustedPValues(prepared.context, model, listing, 1, 1);
+  EXPECT_TRUE(found[0].not_fitted && std::isnan(found[0].p_adjusted));
+  for (const int r : {1, 2, 4, 5}) {
+    ASSERT_FALSE(found[r].not_fitted) << r;
+    EXPECT_EQ(found[r].p_adjusted, adjustedPValues(prepared.context, model, {listing[r]}, 1, 1)[0].p_adjusted) << r;
+  }
+  EXPECT_TRUE(found[3].not_fitted && std::isnan(found[3].p_adjusted));
+}
+
 }  // namespace
