@@ -17,8 +17,8 @@ constexpr double kSeparatedProbability = 1e-8;
 // Once a step moves the deviance by less than this (relative), the next
 // keeps the last dense block of X'WX, which costs most of a step: the
 // weights have then moved by about the square root of it, so a chord step
-// from that block converges almost as fast as Newton's (1e-6 and 1e-2 took
-// the same number of steps and moved no p-value by more than 5e-11
+// from that block converges almost as fast as Newton's (1e-6 and 1e-2 cost
+// the same to within the noise and moved no p-value by more than 5e-11
 // relative in log p).
 constexpr double kChordTolerance = 1e-4;
 constexpr double kRankTolerance = 1e-9;
