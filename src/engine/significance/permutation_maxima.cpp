@@ -160,6 +160,8 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
       preparePermuted(context, phenotypes[r].data(), *group.back());
     }
     if (!buildCountedPlanes(context, order, group, workers, counted)) return false;
+    if (context.measure == kRankBySynergy)
+      for (const auto& planes : counted) singleGainsFromCountedPlanes(context, *planes);
     if (PairClassCounter::serves(context.planes->levels(), order)) {
       run_gaps = std::make_unique<LevelGaps>(*context.planes);
       if (run_gaps->fitMasks()) {

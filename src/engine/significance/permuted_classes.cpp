@@ -4,7 +4,6 @@
 
 #include "core/search_constants.h"
 #include "engine/count/information_gain_bound.h"
-#include "engine/search/single_marker_gains.h"
 
 void preparePermuted(const SearchContext& context, const unsigned char* phenotype,
                      Permuted& permuted) {
@@ -15,10 +14,6 @@ void preparePermuted(const SearchContext& context, const unsigned char* phenotyp
   own.listing = nullptr;
   own.running_maximum = nullptr;
   recountClasses(own);
-  if (own.measure == kRankBySynergy) {
-    permuted.single_gains = singleMarkerGains(own);
-    own.single_gains = permuted.single_gains.data();
-  }
   permuted.counted_class = own.cases <= own.controls ? 1 : 0;
   if (own.N > 0) {
     permuted.q = roundedFraction(static_cast<double>(own.cases) / own.N);
@@ -98,3 +93,30 @@ bool buildCountedPlanes(const SearchContext& context, int order,
   return true;
 }
 
+void singleGainsFromCountedPlanes(const SearchContext& context, const CountedPlanes& counted) {
+  const int levels = context.planes->levels();
+  const int table_ints = 2 * levels;
+  std::vector<int> table(static_cast<std::size_t>(table_ints));
+  std::vector<double> score_sums(static_cast<std::size_t>(table_ints));
+  for (int member = 0; member < 2 && counted.members[member] != nullptr; ++member) {
+    Permuted& permuted = *counted.members[member];
+    const bool alone = counted.members[1] == nullptr;
+    const int own = permuted.counted_class;
+    permuted.single_gains.assign(static_cast<std::size_t>(context.marker_count), 0.0);
+    for (int m = 0; m < context.marker_count; ++m) {
+      const int* run = context.planes->marginals(m);
+      const int* mine = counted.empty() ? nullptr : counted.planes.marginals(m);
+      for (int l = 0; l < levels; ++l) {
+        // A permutation alone has its class split over both entries.
+        int count = 0;
+        if (mine != nullptr) count = alone ? mine[2 * l] + mine[2 * l + 1] : mine[2 * l + member];
+        table[2 * l + own] = count;
+        table[2 * l + 1 - own] = run[2 * l] + run[2 * l + 1] - count;
+      }
+      double pair[2];
+      exactMeasurePair(permuted.context, table.data(), table_ints, score_sums.data(), pair);
+      permuted.single_gains[static_cast<std::size_t>(m)] = pair[0];
+    }
+    permuted.context.single_gains = permuted.single_gains.data();
+  }
+}

@@ -36,8 +36,8 @@ struct Permuted {
 };
 
 // Sets up a permutation of the context with `phenotype` (held by the
-// caller): its classes, the class it counts (the smaller), the fraction its
-// IG bound is taken at and, ranking by synergy, its single-marker gains.
+// caller): its classes, the class it counts (the smaller) and the fraction
+// its IG bound is taken at.
 void preparePermuted(const SearchContext& context, const unsigned char* phenotype,
                      Permuted& permuted);
 
@@ -66,5 +66,10 @@ struct CountedPlanes {
 bool buildCountedPlanes(const SearchContext& context, int order,
                         std::vector<std::unique_ptr<Permuted>>& group, int threads,
                         std::vector<std::unique_ptr<CountedPlanes>>& counted);
+
+// Ranking by synergy: the single-marker gains of the set's permutations,
+// each marker's table being its counted class per level (the planes'
+// marginals) beside the run's count of the level, scored as order 1 is.
+void singleGainsFromCountedPlanes(const SearchContext& context, const CountedPlanes& counted);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_PERMUTED_CLASSES_H
