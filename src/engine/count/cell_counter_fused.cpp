@@ -14,7 +14,7 @@ bool CellCounter::fuseBounds(const PathKernels& kernels, double q, double diverg
   const int markers = planes_.markerCount();
   const int groups = (block_markers_ + kPairLanes - 1) / kPairLanes + 1;
   const int combinations = (groups * kPairLanes + kPairBlock - 1) / kPairBlock * kPairBlock;
-  const NibblePairKernel nibble = order_ == 2 ? kernels.nibble_pairs : nullptr;
+  const NibblePairKernel nibble = order_ == 2 && kernels.walk_nibbles ? kernels.nibble_pairs : nullptr;
   int nibble_levels = 2;
   for (int m = 0; m < markers; ++m) nibble_levels = planes_.complete(m) ? nibble_levels : 3;
   const long packed_words = nibble != nullptr

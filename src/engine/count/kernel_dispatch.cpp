@@ -14,6 +14,7 @@ bool cpuSupports(SimdPath path) {
              __builtin_cpu_supports("popcnt");
     case SimdPath::kAvx512:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx512vl") &&
              __builtin_cpu_supports("avx512vpopcntdq") && __builtin_cpu_supports("popcnt");
   }
   return false;

@@ -77,10 +77,12 @@ struct PairCountRequest {
 
 using PairCountKernel = void (*)(const PairCountRequest& request, const PlaneShape& shape);
 
-// The portable version (the reference of the vector one) and AVX2's.
+// The portable version (the reference of the vector ones), AVX2's and
+// AVX-512's.
 void countPairFreeCellsScalar(const PairCountRequest& request, const PlaneShape& shape);
 void countPairFreeCellsScalarPopcnt(const PairCountRequest& request, const PlaneShape& shape);
 void countPairFreeCellsAvx2(const PairCountRequest& request, const PlaneShape& shape);
+void countPairFreeCellsAvx512(const PairCountRequest& request, const PlaneShape& shape);
 
 // Totals a pair's table is completed from: the first marker's per-level
 // ones (2 per level, class last), the second markers' levels 0 and 1 as

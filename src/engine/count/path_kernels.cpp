@@ -15,7 +15,8 @@ const PathKernels& pathKernels(SimdPath path) {
       countedClassBoundsScalar,
       popcnt ? countSegmentedPairsScalarPopcnt : countSegmentedPairsScalar,
       fma ? wholePairChordBoundsScalarFma : wholePairChordBoundsScalar,
-      conditionalGainBoundsScalar};
+      conditionalGainBoundsScalar,
+      false};
   static const PathKernels avx2{countCellsAvx2,
                                 informationGainBoundsAvx2,
                                 countPairFreeCellsAvx2,
@@ -25,13 +26,16 @@ const PathKernels& pathKernels(SimdPath path) {
                                 countedClassBoundsAvx2,
                                 countSegmentedPairsAvx2,
                                 wholePairChordBoundsAvx2,
-                                conditionalGainBoundsAvx2};
+                                conditionalGainBoundsAvx2,
+                                true};
   // An AVX-512 CPU has AVX2 too: its own kernels where they exist, the AVX2
   // walk kernels elsewhere.
   static const PathKernels avx512 = [] {
     PathKernels kernels = avx2;
     kernels.count_cells = countCellsAvx512;
     kernels.table_bounds = informationGainBoundsAvx512;
+    kernels.free_cells = countPairFreeCellsAvx512;
+    kernels.walk_nibbles = false;
     return kernels;
   }();
   switch (path) {

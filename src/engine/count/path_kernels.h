@@ -18,7 +18,7 @@ struct PathKernels {
   // The fused walk's free cells and their bounds.
   PairCountKernel free_cells;
   // Order 2's free cells from nibble rows, for a path whose popcount is a
-  // table lookup; null where free_cells counts them faster.
+  // table lookup; null where there is none.
   NibblePairKernel nibble_pairs;
   PairInformationGainBounds pair_bounds;
   TripleInformationGainBounds triple_bounds;
@@ -30,10 +30,15 @@ struct PathKernels {
   SegmentedPairKernel segmented_pairs;
   WholePairChordBounds chord_bounds;
   ConditionalGainBounds conditional_bounds;
+  // Whether the order-2 walk counts with nibble_pairs rather than
+  // free_cells: only where that is the faster (a vector popcount makes
+  // free_cells faster; the permutations' pair counter still counts nibbles).
+  bool walk_nibbles;
 };
 
 // The kernels of a path (the path must be supported to call them). The
-// AVX-512 path runs the AVX2 walk kernels, which its CPUs also have.
+// AVX-512 path runs AVX2 kernels where it has none of its own, which its
+// CPUs also have.
 const PathKernels& pathKernels(SimdPath path);
 
 #endif  // GORVA_ENGINE_COUNT_PATH_KERNELS_H

@@ -9,7 +9,7 @@
 #define GORVA_TARGET_POPCNT __attribute__((target("popcnt")))
 #define GORVA_TARGET_FMA __attribute__((target("fma")))
 #define GORVA_TARGET_AVX2 __attribute__((target("avx2,fma,popcnt")))
-#define GORVA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vpopcntdq,popcnt")))
+#define GORVA_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vpopcntdq,popcnt")))
 
 // Helpers that must be inlined into their caller's target.
 #define GORVA_INLINE __attribute__((always_inline)) inline

@@ -169,6 +169,7 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
   std::vector<Kernel> kernels = {{"scalar", countPairFreeCellsScalar}};
   if (__builtin_cpu_supports("popcnt")) kernels.push_back({"scalar popcnt", countPairFreeCellsScalarPopcnt});
   if (simdPathSupported(SimdPath::kAvx2)) kernels.push_back({"avx2", countPairFreeCellsAvx2});
+  if (simdPathSupported(SimdPath::kAvx512)) kernels.push_back({"avx512", countPairFreeCellsAvx512});
   struct Shape { int markers, controls, cases; };
   for (const Shape shape : {Shape{13, 1000, 1000}, Shape{11, 300, 700}, Shape{6, 1500, 90}}) {
     const CompleteMarkers data = completeMarkers(random, shape.markers, shape.controls, shape.cases);

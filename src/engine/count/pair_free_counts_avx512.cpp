@@ -1,0 +1,114 @@
+// The fused walk's free cells with the vector popcount of AVX-512
+// (VPOPCNTQ), on the packed groups of pair_free_counts.h.
+//
+// A table lookup per nibble is what AVX2 must pay for a popcount; here one
+// instruction counts a 64-bit lane, so a cell of four second markers costs
+// an AND, a VPOPCNTQ and a 64-bit add per sample word, and the counters
+// need no byte folding. A broadcast word of the first marker's rows (or
+// the prefix rows) is used against several groups of second markers at
+// once, every count of those groups held in a register across the words of
+// a class.
+#include <immintrin.h>
+
+#include "engine/count/pair_free_counts.h"
+#include "engine/count/simd_targets.h"
+
+namespace {
+
+// Counts rows x levels cells of kGroups consecutive packed groups (from
+// `group`, group_words apart) over words [begin, end): sums[(g * kLevels +
+// m) * kRows + r] gets, per lane, popcount(row r AND level m).
+template <int kRows, int kLevels, int kGroups>
+GORVA_TARGET_AVX512 GORVA_INLINE void countGroups(const std::uint64_t* const* rows,
+                                                  const std::uint64_t* group, long level_words,
+                                                  long group_words, int begin, int end,
+                                                  __m256i* sums) {
+  constexpr int kSums = kGroups * kRows * kLevels;
+  for (int s = 0; s < kSums; ++s) sums[s] = _mm256_setzero_si256();
+#pragma GCC unroll 2
+  for (int w = begin; w < end; ++w) {
+    __m256i a[kRows];
+    for (int r = 0; r < kRows; ++r) a[r] = _mm256_set1_epi64x(static_cast<long long>(rows[r][w]));
+    for (int g = 0; g < kGroups; ++g) {
+      for (int m = 0; m < kLevels; ++m) {
+        const __m256i b = _mm256_load_si256(
+            reinterpret_cast<const __m256i*>(group + g * group_words + m * level_words + 4L * w));
+        for (int r = 0; r < kRows; ++r) {
+          __m256i& sum = sums[(g * kLevels + m) * kRows + r];
+          sum = _mm256_add_epi64(sum, _mm256_popcnt_epi64(_mm256_and_si256(a[r], b)));
+        }
+      }
+    }
+  }
+}
+
+// Counts groups [first, first + kGroups) of the request and stores their
+// counts. kControlWords, kCaseWords: the shape fixed at compile time (0:
+// the request's).
+template <int kRows, int kLevels, int kGroups, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 GORVA_INLINE void countStep(const PairCountRequest& q, int first,
+                                                int control_words, int row_words) {
+  constexpr int kSums = kGroups * kRows * kLevels;
+  constexpr int kPer = 2 * kRows * kLevels;
+  const long level_words = static_cast<long>(row_words) * kPairLanes;
+  const long group_words = kPackedLevels * level_words;
+  const std::uint64_t* group = q.packed + group_words * first;
+  __m256i sums[2][kSums];
+  countGroups<kRows, kLevels, kGroups>(q.rows, group, level_words, group_words, 0,
+                                       kCaseWords > 0 ? kControlWords : control_words, sums[0]);
+  countGroups<kRows, kLevels, kGroups>(q.rows, group, level_words, group_words,
+                                       kCaseWords > 0 ? kControlWords : control_words,
+                                       kCaseWords > 0 ? kControlWords + kCaseWords : row_words,
+                                       sums[1]);
+  // (The masked narrowing: GCC 12 warns about the unmasked one's undefined
+  // source.)
+  for (int g = 0; g < kGroups; ++g) {
+    const long p = static_cast<long>(kPairLanes) * (first + g);
+    for (int c = 0; c < 2; ++c) {
+      for (int m = 0; m < kLevels; ++m) {
+        for (int r = 0; r < kRows; ++r) {
+          const int k = freeCount(kRows, r, m, c);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(q.counts + freeCountAt(kPer, p, k)),
+                           _mm256_maskz_cvtepi64_epi32(0xF, sums[c][(g * kLevels + m) * kRows + r]));
+        }
+      }
+    }
+  }
+}
+
+template <int kRows, int kLevels, int kGroups, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 void countFreeCellsFixed(const PairCountRequest& q, const PlaneShape& shape) {
+  const int control_words = shape.control_words;
+  const int row_words = shape.rowWords();
+  int g = 0;
+  for (; g + kGroups <= q.groups; g += kGroups)
+    countStep<kRows, kLevels, kGroups, kControlWords, kCaseWords>(q, g, control_words, row_words);
+  for (; g < q.groups; ++g)
+    countStep<kRows, kLevels, 1, kControlWords, kCaseWords>(q, g, control_words, row_words);
+}
+
+// The kernel of a request's rows and levels, for the common shape (2,000
+// samples in balanced classes) or any.
+template <int kRows, int kLevels, int kGroups>
+GORVA_TARGET_AVX512 void countFreeCellsOf(const PairCountRequest& q, const PlaneShape& shape) {
+  if (shape.control_words == 16 && shape.case_words == 16) {
+    countFreeCellsFixed<kRows, kLevels, kGroups, 16, 16>(q, shape);
+  } else {
+    countFreeCellsFixed<kRows, kLevels, kGroups, 0, 0>(q, shape);
+  }
+}
+
+}  // namespace
+
+GORVA_TARGET_AVX512 void countPairFreeCellsAvx512(const PairCountRequest& q,
+                                                  const PlaneShape& shape) {
+  // As many groups at a time as keep every counter and operand in the 32
+  // vector registers.
+  if (q.row_count == 4) {
+    countFreeCellsOf<4, 2, 3>(q, shape);
+  } else if (q.level_count == 3) {
+    countFreeCellsOf<3, 3, 2>(q, shape);
+  } else {
+    countFreeCellsOf<2, 2, 4>(q, shape);
+  }
+}
