@@ -75,6 +75,7 @@ struct PairBoundRequest {
 };
 void pairInformationGainBoundsScalar(const PairBoundRequest& request, double* bounds);
 void pairInformationGainBoundsAvx2(const PairBoundRequest& request, double* bounds);
+void pairInformationGainBoundsAvx512(const PairBoundRequest& request, double* bounds);
 
 // The same for triples of complete 3-level markers: triples 0 .. triples -
 // 1 of `counts` (16 per triple), triple p's third marker first_third_marker

@@ -35,6 +35,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.count_cells = countCellsAvx512;
     kernels.table_bounds = informationGainBoundsAvx512;
     kernels.free_cells = countPairFreeCellsAvx512;
+    kernels.pair_bounds = pairInformationGainBoundsAvx512;
     kernels.walk_nibbles = false;
     return kernels;
   }();

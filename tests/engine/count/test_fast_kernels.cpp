@@ -160,8 +160,8 @@ CompleteMarkers completeMarkers(std::mt19937_64& random, int markers, int contro
 // against two levels (order 3) and three against three (pairs counted
 // whole) against a bit-by-bit count; pairs (first, m), m in [first + 1,
 // markers), through each pair's completed table against the table counted
-// sample by sample, and its IG bound against the portable bound of that
-// table; on classes of unequal size, with partial words and a partial last
+// sample by sample, and its IG bound (from free counts and from the pair
+// counted whole) against the portable bound of that table; on classes of unequal size, with partial words and a partial last
 // group of four.
 TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
   std::mt19937_64 random(31);
@@ -260,11 +260,26 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
         const int skipped = std::max(base, first + 1) - base;
         std::vector<PairInformationGainBounds> versions = {pairInformationGainBoundsScalar};
         if (simdPathSupported(SimdPath::kAvx2)) versions.push_back(pairInformationGainBoundsAvx2);
+        if (simdPathSupported(SimdPath::kAvx512)) versions.push_back(pairInformationGainBoundsAvx512);
+        // The same pairs counted whole, bounded from their own totals.
+        PairCountRequest whole = request;
+        whole.row_count = 3;
+        whole.level_count = 3;
+        whole.rows[2] = data.planes.data() + (static_cast<std::size_t>(first) * 3 + 2) * words;
+        std::vector<int> whole_counts(static_cast<std::size_t>(pairs) * kWholePairCounts, -1);
+        whole.counts = whole_counts.data();
+        kernel.count(whole, data.shape);
+        PairBoundRequest whole_bound = bound;
+        whole_bound.counts = whole_counts.data();
+        whole_bound.whole = true;
         for (const PairInformationGainBounds version : versions) {
-          std::vector<double> bounds(pairs, -1.0);
-          version(bound, bounds.data());
-          for (int j = 0; j < portable.count; ++j)
-            EXPECT_NEAR(bounds[skipped + j], expected[j], 0x1p-10 * expected[j] + 1e-12) << "pair " << j;
+          for (const PairBoundRequest& pair_bound : {bound, whole_bound}) {
+            std::vector<double> bounds(pairs, -1.0);
+            version(pair_bound, bounds.data());
+            for (int j = 0; j < portable.count; ++j)
+              EXPECT_NEAR(bounds[skipped + j], expected[j], 0x1p-10 * expected[j] + 1e-12)
+                  << "pair " << j << (pair_bound.whole ? " whole" : "");
+          }
         }
       }
     }

@@ -1,0 +1,157 @@
+// The order-2 walk's bounds with AVX-512: sixteen pairs a step, on the same
+// terms as the AVX2 version's eight (single-precision shifted sums, totals
+// below 2^24, q a float). The shifted terms take the 14-bit reciprocal as
+// it is, which the sum's slack covers; the last step in double precision
+// replaces both divisions by 1 / N from the 14-bit reciprocal and one
+// Newton step (at most 2^-28 below the true value, inside the bound's
+// slack), as the AVX-512 table bounds do.
+#include <immintrin.h>
+
+#include <limits>
+
+#include "engine/count/information_gain_bound.h"
+#include "engine/count/information_gain_bound_finish.h"
+#include "engine/count/pair_free_counts.h"
+#include "engine/count/simd_targets.h"
+
+// GCC 12 takes the undefined pass-through operand of the insertion and
+// conversion intrinsics for an uninitialised variable (a false positive).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
+namespace {
+
+// Count k of the sixteen pairs from p (a multiple of 8), `per` counts a
+// pair; the second eight read as empty unless `both`.
+GORVA_TARGET_AVX512 GORVA_INLINE __m512i loadCount(const int* counts, int per, long p, int k,
+                                                   bool both) {
+  const int* at = counts + freeCountAt(per, p, k);
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  const __m256i high = both ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + kPairBlock * per))
+                            : _mm256_setzero_si256();
+  return _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
+}
+
+// shifted + (b - q n)^2 / n per lane, for a cell of a controls and b cases.
+GORVA_TARGET_AVX512 GORVA_INLINE __m512 addShiftedTerm(__m512i a, __m512i b, __m512 fraction,
+                                                       __m512 shifted) {
+  const __m512 n = _mm512_cvtepi32_ps(_mm512_add_epi32(a, b));
+  const __m512 d = _mm512_fnmadd_ps(fraction, n, _mm512_cvtepi32_ps(b));  // b - q n
+  // An empty cell has d = 0; dividing by 1 instead keeps it 0.
+  const __m512 inverse = _mm512_rcp14_ps(_mm512_max_ps(n, _mm512_set1_ps(1.0f)));
+  return _mm512_fmadd_ps(_mm512_mul_ps(d, d), inverse, shifted);
+}
+
+// The bounds of eight pairs from their shifted sums and totals; infinity
+// where a class is absent or `unbounded` says so.
+GORVA_TARGET_AVX512 GORVA_INLINE __m512d finishEight(const BoundRequest& request, __m256 shifted_sum,
+                                                     __m256i controls_count, __m256i cases_count,
+                                                     __mmask8 unbounded) {
+  const __m512d shifted = _mm512_cvtps_pd(shifted_sum);
+  const __m512d controls = _mm512_cvtepi32_pd(controls_count);
+  const __m512d cases = _mm512_cvtepi32_pd(cases_count);
+  const __m512d n = _mm512_add_pd(controls, cases);
+  const __m512d off = _mm512_fnmadd_pd(_mm512_set1_pd(request.q), n, cases);
+  __m512d inverse = _mm512_rcp14_pd(n);
+  inverse = _mm512_mul_pd(inverse, _mm512_fnmadd_pd(n, inverse, _mm512_set1_pd(2.0)));
+  // MAXPD returns its second operand when either is NaN: a NaN stays NaN,
+  // and no pair is ruled out by it.
+  const __m512d numerator = _mm512_max_pd(
+      _mm512_setzero_pd(),
+      _mm512_fmsub_pd(_mm512_set1_pd(request.divergence_factor),
+                      _mm512_mul_pd(shifted, _mm512_set1_pd(kShiftedSumSlack)),
+                      _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(kPinskerBits), _mm512_mul_pd(off, off)),
+                                    inverse)));
+  const __m512d bound = _mm512_fmadd_pd(_mm512_mul_pd(numerator, inverse), _mm512_set1_pd(kBoundSlack),
+                                        _mm512_set1_pd(boundFloor(request.cells)));
+  const __mmask8 absent = _mm512_cmp_pd_mask(controls, _mm512_setzero_pd(), _CMP_EQ_OQ) |
+                          _mm512_cmp_pd_mask(cases, _mm512_setzero_pd(), _CMP_EQ_OQ) | unbounded;
+  return _mm512_mask_blend_pd(absent, bound, _mm512_set1_pd(std::numeric_limits<double>::infinity()));
+}
+
+// Stores the bounds of the sixteen pairs from p (only the first eight
+// unless `both`).
+GORVA_TARGET_AVX512 GORVA_INLINE void finishSixteen(const BoundRequest& request, __m512 shifted,
+                                                    __m512i controls, __m512i cases,
+                                                    __mmask16 unbounded, bool both,
+                                                    double* bounds) {
+  for (int h = 0; h < (both ? 2 : 1); ++h) {
+    const __m256i controls_half =
+        h == 0 ? _mm512_castsi512_si256(controls) : _mm512_extracti64x4_epi64(controls, 1);
+    const __m256i cases_half = h == 0 ? _mm512_castsi512_si256(cases) : _mm512_extracti64x4_epi64(cases, 1);
+    const __m256 shifted_half = h == 0 ? _mm512_castps512_ps256(shifted)
+                                       : _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(shifted), 1));
+    _mm512_storeu_pd(bounds + 8 * h, finishEight(request, shifted_half, controls_half, cases_half,
+                                                 static_cast<__mmask8>(unbounded >> (8 * h))));
+  }
+}
+
+// Pairs counted whole: each pair's own totals, and no bound for those that
+// do not add up to fixed ones.
+GORVA_TARGET_AVX512 void wholePairBounds(const PairBoundRequest& request, double* bounds) {
+  const BoundRequest& terms = request.bound;
+  const __m512 fraction = _mm512_set1_ps(static_cast<float>(terms.q));
+  for (long p = 0; p < request.pairs; p += 2 * kPairBlock) {
+    const bool both = p + kPairBlock < request.pairs;
+    __m512i controls = _mm512_setzero_si512();
+    __m512i cases = _mm512_setzero_si512();
+    __m512 shifted = _mm512_setzero_ps();
+    for (int e = 0; e < 9; ++e) {
+      const __m512i a = loadCount(request.counts, kWholePairCounts, p, 2 * e, both);
+      const __m512i b = loadCount(request.counts, kWholePairCounts, p, 2 * e + 1, both);
+      controls = _mm512_add_epi32(controls, a);
+      cases = _mm512_add_epi32(cases, b);
+      shifted = addShiftedTerm(a, b, fraction, shifted);
+    }
+    __mmask16 unbounded = 0;
+    if (terms.fixed_controls >= 0) {
+      unbounded = _mm512_cmpneq_epi32_mask(controls, _mm512_set1_epi32(terms.fixed_controls)) |
+                  _mm512_cmpneq_epi32_mask(cases, _mm512_set1_epi32(terms.fixed_cases));
+    }
+    finishSixteen(terms, shifted, controls, cases, unbounded, both, bounds + p);
+  }
+}
+
+}  // namespace
+
+GORVA_TARGET_AVX512 void pairInformationGainBoundsAvx512(const PairBoundRequest& request,
+                                                         double* bounds) {
+  if (request.whole) {
+    wholePairBounds(request, bounds);
+    return;
+  }
+  const PairTotals& totals = request.totals;
+  const __m512 fraction = _mm512_set1_ps(static_cast<float>(request.bound.q));
+  const __m512i class_totals[2] = {_mm512_set1_epi32(totals.controls), _mm512_set1_epi32(totals.cases)};
+  for (long p = 0; p < request.pairs; p += 2 * kPairBlock) {
+    const bool both = p + kPairBlock < request.pairs;
+    const __mmask16 live = both ? 0xFFFF : 0x00FF;
+    __m512 shifted = _mm512_setzero_ps();
+    __m512i cell[9];  // cell l + 3 m of one class, of sixteen pairs
+    __m512i other[9];
+    for (int c = 0; c < 2; ++c) {
+      __m512i* const out = c == 0 ? cell : other;
+      __m512i last_last = class_totals[c];
+      for (int l = 0; l < 2; ++l) {
+        const __m512i first_level = _mm512_set1_epi32(totals.first_levels[2 * l + c]);
+        __m512i rest = first_level;
+        for (int m = 0; m < 2; ++m) {
+          const __m512i x = loadCount(request.counts, kPairCounts, p, pairFreeCount(l, m, c), both);
+          out[l + 3 * m] = x;
+          rest = _mm512_sub_epi32(rest, x);
+        }
+        out[l + 6] = rest;
+        last_last = _mm512_sub_epi32(last_last, first_level);
+      }
+      for (int m = 0; m < 2; ++m) {
+        const __m512i level =
+            _mm512_maskz_loadu_epi32(live, totals.second_levels[2 * m + c] + request.first_second + p);
+        out[2 + 3 * m] = _mm512_sub_epi32(_mm512_sub_epi32(level, out[3 * m]), out[1 + 3 * m]);
+        last_last = _mm512_sub_epi32(last_last, out[2 + 3 * m]);
+      }
+      out[8] = last_last;
+    }
+    for (int e = 0; e < 9; ++e) shifted = addShiftedTerm(cell[e], other[e], fraction, shifted);
+    finishSixteen(request.bound, shifted, class_totals[0], class_totals[1], 0, both, bounds + p);
+  }
+}
