@@ -8,16 +8,31 @@ build=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-"$build/gorva-simulate" --out data.txt --markers 300 --samples 60 > /dev/null || exit 1
+command=("$build/gorva" --in data.txt --out r.txt --save_all 1 --top 40000 --threads 1)
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+# The signals land at random moments of a run, so the run must last long
+# enough on this machine (and build) to be caught: grow the data until an
+# uninterrupted run takes at least 200 ms, and draw moments within its span.
+markers=300
+while :; do
+  "$build/gorva-simulate" --out data.txt --markers "$markers" --samples 60 > /dev/null || exit 1
+  start=$(now_ms)
+  "${command[@]}" > /dev/null 2>&1 || exit 1
+  span=$(( $(now_ms) - start ))
+  [ "$span" -ge 200 ] || [ "$markers" -ge 20000 ] && break
+  markers=$(( markers * 2 ))
+done
+rm -f r.txt*
 set -m  # background runs in their own process group, so SIGINT is not ignored there
 failures=0
 interrupted=0
 for signal in INT TERM HUP; do
   number=$(kill -l "$signal")
   for attempt in 1 2 3 4; do
-    "$build/gorva" --in data.txt --out r.txt --save_all 1 --top 40000 --threads 1 > /dev/null 2>&1 &
+    "${command[@]}" > /dev/null 2>&1 &
     pid=$!
-    sleep "0.$(( RANDOM % 40 ))"
+    delay=$(( RANDOM % span ))
+    sleep "$(( delay / 1000 )).$(printf '%03d' $(( delay % 1000 )))"
     kill -s "$signal" "$pid" 2> /dev/null
     wait "$pid" 2> /dev/null
     status=$?
