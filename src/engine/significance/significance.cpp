@@ -19,6 +19,7 @@
 #include "engine/search/strata.h"
 #include "engine/significance/interaction_test.h"
 #include "engine/significance/permutation_maxima.h"
+#include "engine/significance/stratified_permutation_maxima.h"
 #include "engine/rank/table_test.h"
 
 namespace {
@@ -247,15 +248,17 @@ bool maximaBySearch(const SearchContext& context, int order, const PermutationPl
   return true;
 }
 
-// The same from cell totals, a group of permutations at a time; false when
-// memory ran out.
+// The same from cell totals, a group of permutations at a time, in the
+// sequence maximaBySearch draws them; false when memory ran out.
 bool maximaByGroups(const SearchContext& context, int order, const PermutationPlan& plan,
                     std::vector<double>& maxima) {
   maxima.clear();
   const int S = context.sample_count;
-  const int group_size = permutationGroupSize(
-      context.marker_count, S, genotypeLevels(context.missing_code), order,
-      workerCount(context.settings.requested_threads), plan.count);
+  const bool stratified = context.strata != nullptr;
+  const int group_size =
+      stratified ? stratifiedPermutationGroupSize(context, order, plan.count)
+                 : permutationGroupSize(context.marker_count, S, genotypeLevels(context.missing_code), order,
+                                        workerCount(context.settings.requested_threads), plan.count);
   std::vector<unsigned char> phenotype(context.phenotypes, context.phenotypes + S);
   std::vector<std::vector<unsigned char>> group;
   std::vector<double> group_maxima;
@@ -264,10 +267,16 @@ bool maximaByGroups(const SearchContext& context, int order, const PermutationPl
   for (int first = 0; first < plan.count; first += group_size) {
     group.clear();
     for (int r = first; r < plan.count && r < first + group_size; ++r) {
-      shuffleFromTop(phenotype.data(), S, [&] { return generator.next(); });
+      if (stratified) {
+        permuteWithinStrata(phenotype.data(), S, context.stratum_of, context.stratum_count, generator);
+      } else {
+        shuffleFromTop(phenotype.data(), S, [&] { return generator.next(); });
+      }
       group.push_back(phenotype);
     }
-    if (!maximaFromCellTotals(context, order, group, group_maxima)) return false;
+    const bool counted = stratified ? stratifiedMaximaFromCellTotals(context, order, group, group_maxima)
+                                    : maximaFromCellTotals(context, order, group, group_maxima);
+    if (!counted) return false;
     maxima.insert(maxima.end(), group_maxima.begin(), group_maxima.end());
   }
   return true;
@@ -277,7 +286,8 @@ bool maximaByGroups(const SearchContext& context, int order, const PermutationPl
 
 bool permutationMaxima(const SearchContext& context, int order, const PermutationPlan& plan,
                        std::vector<double>& maxima) {
-  if (countsPermutationsFromTotals(context, order, plan.count)) {
+  if (countsPermutationsFromTotals(context, order, plan.count) ||
+      countsStratifiedPermutationsFromTotals(context, order, plan.count)) {
     try {
       if (maximaByGroups(context, order, plan, maxima)) return true;
     } catch (const std::bad_alloc&) {
