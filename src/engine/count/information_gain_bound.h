@@ -124,6 +124,7 @@ struct CountedClassBoundRequest {
 };
 void countedClassBoundsScalar(const CountedClassBoundRequest& request, double* bounds, int* cases);
 void countedClassBoundsAvx2(const CountedClassBoundRequest& request, double* bounds, int* cases);
+void countedClassBoundsAvx512(const CountedClassBoundRequest& request, double* bounds, int* cases);
 using CountedClassBounds = void (*)(const CountedClassBoundRequest& request, double* bounds,
                                     int* cases);
 

@@ -9,6 +9,7 @@
 // covers as well.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -221,4 +222,92 @@ GORVA_TARGET_AVX512 void informationGainBoundsAvx512(const BoundRequest& request
     }
   }
   for (; j < request.count; j += 8) boundEight(request, finish, j, bounds);
+}
+
+namespace {
+
+// Sixteen pairs at a time whose samples single precision holds (the class
+// counted and whether it is split over two rows fixed per instantiation):
+// the cells' terms as the AVX2 version forms them, lanes past the stretch
+// masked off, so that nothing beyond it is read or written.
+template <bool kCountsCases, bool kSplit>
+GORVA_TARGET_AVX512 void countedClassSixteens(const CountedClassBoundRequest& request, const BoundRequest& terms,
+                                              double* bounds, int* cases_out) {
+  constexpr int kCells = 9;
+  constexpr int kLanes = 16;
+  const Finish finish(terms, terms.q);
+  const __m512 fraction = _mm512_set1_ps(static_cast<float>(terms.q));
+  const __m512i limit = _mm512_set1_epi32(kSinglePrecisionTotal);
+  for (int j = 0; j < request.count; j += kLanes) {
+    const int left = request.count - j;
+    const __mmask16 live = left >= kLanes ? static_cast<__mmask16>(0xffff) : static_cast<__mmask16>((1u << left) - 1);
+    const __m512i samples = _mm512_maskz_loadu_epi32(live, request.samples + j);
+    if (_mm512_cmpge_epi32_mask(samples, limit) != 0) {
+      CountedClassBoundRequest part = request;
+      part.counted[0] += j;
+      if (part.counted[1] != nullptr) part.counted[1] += j;
+      part.totals += j;
+      part.inverses += j;
+      part.samples += j;
+      part.count = std::min(kLanes, left);
+      countedClassBoundsScalar(part, bounds + j, cases_out == nullptr ? nullptr : cases_out + j);
+      continue;
+    }
+    __m512i own_sum = _mm512_setzero_si512();
+    __m512 shifted = _mm512_setzero_ps();
+    for (int e = 0; e < kCells; ++e) {
+      const long at = e * request.counted_stride + j;
+      __m512i own = _mm512_maskz_loadu_epi32(live, request.counted[0] + at);
+      if constexpr (kSplit) own = _mm512_add_epi32(own, _mm512_maskz_loadu_epi32(live, request.counted[1] + at));
+      own_sum = _mm512_add_epi32(own_sum, own);
+      const long cell = e * request.totals_stride + j;
+      // Counts below 2^24 are exact in single precision, and so is n - own.
+      const __m512 n = _mm512_cvtepi32_ps(_mm512_maskz_loadu_epi32(live, request.totals + cell));
+      const __m512 counted = _mm512_cvtepi32_ps(own);
+      const __m512 b = kCountsCases ? counted : _mm512_sub_ps(n, counted);
+      const __m512 d = _mm512_fnmadd_ps(fraction, n, b);  // b - q n
+      shifted = _mm512_fmadd_ps(_mm512_mul_ps(d, d), _mm512_maskz_loadu_ps(live, request.inverses + cell), shifted);
+    }
+    const __m512i cases = kCountsCases ? own_sum : _mm512_sub_epi32(samples, own_sum);
+    const __m512i controls = _mm512_sub_epi32(samples, cases);
+    if (cases_out != nullptr) _mm512_mask_storeu_epi32(cases_out + j, live, cases);
+    __mmask16 unbounded = 0;
+    if (terms.fixed_controls >= 0) {
+      unbounded = _mm512_cmpneq_epi32_mask(controls, _mm512_set1_epi32(terms.fixed_controls)) |
+                  _mm512_cmpneq_epi32_mask(cases, _mm512_set1_epi32(terms.fixed_cases));
+    }
+    for (int h = 0; h < 2; ++h) {
+      const __mmask8 half_live = static_cast<__mmask8>(live >> (8 * h));
+      if (half_live == 0) break;
+      const __m256i controls_half =
+          h == 0 ? _mm512_castsi512_si256(controls) : _mm512_extracti64x4_epi64(controls, 1);
+      const __m256i cases_half = h == 0 ? _mm512_castsi512_si256(cases) : _mm512_extracti64x4_epi64(cases, 1);
+      const __m256 shifted_half = h == 0 ? _mm512_castps512_ps256(shifted)
+                                         : _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(shifted), 1));
+      _mm512_mask_storeu_pd(bounds + j + 8 * h, half_live,
+                            finish.bounds(_mm512_cvtps_pd(shifted_half), _mm512_cvtepi32_pd(controls_half),
+                                          _mm512_cvtepi32_pd(cases_half),
+                                          static_cast<__mmask8>(unbounded >> (8 * h))));
+    }
+  }
+}
+
+}  // namespace
+
+GORVA_TARGET_AVX512 void countedClassBoundsAvx512(const CountedClassBoundRequest& request, double* bounds,
+                                                  int* cases) {
+  BoundRequest terms = request.bound;
+  terms.cells = 9;
+  if (!singlePrecisionServes(terms.cells, terms.q)) {
+    countedClassBoundsScalar(request, bounds, cases);
+    return;
+  }
+  const bool split = request.counted[1] != nullptr;
+  if (request.counted_class == 1) {
+    split ? countedClassSixteens<true, true>(request, terms, bounds, cases)
+          : countedClassSixteens<true, false>(request, terms, bounds, cases);
+  } else {
+    split ? countedClassSixteens<false, true>(request, terms, bounds, cases)
+          : countedClassSixteens<false, false>(request, terms, bounds, cases);
+  }
 }
