@@ -19,6 +19,7 @@
 #include "engine/count/cell_counter.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/count/information_gain_bound_finish.h"
+#include "engine/count/kernel_dispatch.h"
 #include "engine/count/path_kernels.h"
 #include "engine/count/unrank.h"
 #include "engine/rank/search_context.h"
@@ -61,12 +62,16 @@ class MaximaWorker {
     }
     by_cell_ = masks_recorded_ && context.sample_count < kSinglePrecisionTotal;
     key_cut_.reset(2 * static_cast<int>(counted.size()));
+    const PathKernels& kernels = pathKernels(context.settings.simd);
     for (const auto& planes : counted) {
       const bool pairs = planes->gaps != nullptr;
       pair_counters_.push_back(
-          pairs ? std::make_unique<PairClassCounter>(planes->planes, *planes->gaps, kernel_,
-                                                     pathKernels(context.settings.simd).nibble_pairs)
+          pairs ? std::make_unique<PairClassCounter>(planes->planes, *planes->gaps, kernel_, kernels.nibble_pairs)
                 : nullptr);
+      // Where the search's walk counts free cells rather than nibbles, so
+      // do the permutations' walks.
+      if (pairs && !kernels.walk_nibbles && countsShape(context.settings.simd, planes->planes.shape()))
+        pair_counters_.back()->countFreeCellsWith(kernels.free_cells);
       counters_.push_back(planes->empty() || pairs
                               ? nullptr
                               : std::make_unique<CellCounter>(planes->planes, order, kernel_));

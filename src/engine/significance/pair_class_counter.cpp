@@ -279,8 +279,22 @@ void PairClassCounter::deriveLastLevel(int first, int second, int* table) const 
   }
 }
 
+void PairClassCounter::countFreeCellsWith(PairCountKernel kernel) {
+  free_kernel_ = packs() ? kernel : nullptr;
+  if (free_kernel_ == nullptr || packed_free_.size() > 0) return;
+  // Room for one group more than a block holds, which a kernel may read.
+  const long groups = block_markers_ / kPairLanes + 1;
+  if (!packed_free_.reset(static_cast<long>(kPackedLevels) * groups * row_words_ * kPairLanes))
+    throw std::bad_alloc();
+}
+
 void PairClassCounter::packBlock(int first, int last) {
   packed_first_ = first;
+  if (countsFreeCells()) {
+    packPairGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_}, first, last + 1,
+                   (last - first) / kPairLanes + 1, packed_free_.data());
+    return;
+  }
   packNibbleGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_},
                    kNibbleLevels, first, last + 1, (last - first) / kPairLanes + 1, packed_.data());
 }
@@ -291,17 +305,27 @@ void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
   const int groups = (to - packed_first_) / kPairLanes - first_group + 1;
   const long group_words = nibbleGroupWords(kNibbleLevels, row_words_);
   const std::uint64_t* packed = packed_.data() + first_group * group_words;
-  if (nibbled_ != run.first) {
-    nibbled_ = run.first;
-    nibbleRows(planes_.marker(run.first), kNibbleLevels, row_words_, first_rows_.data());
+  if (countsFreeCells()) {
+    PairCountRequest request;
+    request.rows[0] = planes_.marker(run.first);
+    request.rows[1] = planes_.marker(run.first) + row_words_;
+    request.packed = packed_free_.data() + static_cast<long>(first_group) * kPackedLevels * row_words_ * kPairLanes;
+    request.groups = groups;
+    request.counts = free_counts_.data();
+    free_kernel_(request, planes_.shape());
+  } else {
+    if (nibbled_ != run.first) {
+      nibbled_ = run.first;
+      nibbleRows(planes_.marker(run.first), kNibbleLevels, row_words_, first_rows_.data());
+    }
+    NibblePairRequest request;
+    request.rows = first_rows_.data();
+    request.packed = packed;
+    request.packed_levels = kNibbleLevels;
+    request.groups = groups;
+    request.counts = free_counts_.data();
+    pair_kernel_(request, planes_.shape());
   }
-  NibblePairRequest request;
-  request.rows = first_rows_.data();
-  request.packed = packed;
-  request.packed_levels = kNibbleLevels;
-  request.groups = groups;
-  request.counts = free_counts_.data();
-  pair_kernel_(request, planes_.shape());
 
   decodeFirstLevelsIfRead(run.first);
   const int offset = from - (packed_first_ + first_group * kPairLanes);

@@ -110,6 +110,12 @@ class PairClassCounter {
   void recordMasks(std::vector<PairGapMasks>* record);
   void useMasks(const PairGapMasks* masks, const std::uint64_t* entries);
   bool packs() const { return pair_kernel_ != nullptr; }
+  // From the next walk on, walks that count levels at gaps from recorded
+  // masks (which then read no packed level) count their free cells with
+  // `kernel` (a path's free_cells, where a vector popcount makes it the
+  // faster) from packed groups of plain rows instead of nibble rows. Only
+  // where the counter packs.
+  void countFreeCellsWith(PairCountKernel kernel);
   // Counting from masks, a walk can hand its counts over by cell instead of
   // as tables, the form a vector of eight bounds reads: visit's `tables`
   // then holds, for pair j of the stretch, cell e's count of class c at
@@ -140,6 +146,7 @@ class PairClassCounter {
   // Counts pairs (run.first, from .. to) into tables_.
   void countSegment(const Run& run, int from, int to);
   void countPackedSegment(const Run& run, int from, int to);
+  bool countsFreeCells() const { return free_kernel_ != nullptr && masks_ != nullptr && record_ == nullptr; }
   // Subtracts the first marker's levels at the second marker's gaps from
   // its marginals: the cells of the second marker's last level.
   void deriveLastLevel(int first, int second, int* table) const;
@@ -173,6 +180,8 @@ class PairClassCounter {
   std::vector<Run> runs_;
   std::vector<int> tables_;
   AlignedWords packed_;  // the block's second markers' nibble rows, four to a group
+  PairCountKernel free_kernel_ = nullptr;
+  AlignedWords packed_free_;  // or their plain rows, for free_kernel_
   int packed_first_ = 0;
   std::vector<int> free_counts_;
   std::vector<PairGapMasks>* record_ = nullptr;

@@ -123,19 +123,24 @@ TEST(PairsByCell, EveryPathHandsOverThePlainCountersTables) {
     PairClassCounter recorder(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
     recorder.recordMasks(&masks);
     recorder.forEachFrom(first, count, [](int, int, int*) { return true; });
-    PairClassCounter counter(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
-    counter.useMasks(masks.data(), entry_masks.data());
-    counter.countByCell(true);
-    ASSERT_TRUE(counter.byCell()) << simdPathName(path);
-    int mismatches = 0;
-    counter.forEachFrom(first, count, [&](int at, int n, int* rows) {
-      for (int j = 0; j < n; ++j)
-        for (int cls = 0; cls < 2; ++cls)
-          for (int e = 0; e < PairClassCounter::cells(); ++e)
-            mismatches += rows[(cls * PairClassCounter::cells() + e) * counter.byCellStride() + j] !=
-                          plain[static_cast<std::size_t>(at + j) * kTableInts + 2 * e + cls];
-      return true;
-    });
-    EXPECT_EQ(mismatches, 0) << simdPathName(path);
+    // Free cells counted from nibble rows, and from plain rows by the
+    // path's own free-cell kernel.
+    for (const bool free_cells : {false, true}) {
+      PairClassCounter counter(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
+      if (free_cells) counter.countFreeCellsWith(kernels.free_cells);
+      counter.useMasks(masks.data(), entry_masks.data());
+      counter.countByCell(true);
+      ASSERT_TRUE(counter.byCell()) << simdPathName(path);
+      int mismatches = 0;
+      counter.forEachFrom(first, count, [&](int at, int n, int* rows) {
+        for (int j = 0; j < n; ++j)
+          for (int cls = 0; cls < 2; ++cls)
+            for (int e = 0; e < PairClassCounter::cells(); ++e)
+              mismatches += rows[(cls * PairClassCounter::cells() + e) * counter.byCellStride() + j] !=
+                            plain[static_cast<std::size_t>(at + j) * kTableInts + 2 * e + cls];
+        return true;
+      });
+      EXPECT_EQ(mismatches, 0) << simdPathName(path) << (free_cells ? " free cells" : " nibbles");
+    }
   }
 }
