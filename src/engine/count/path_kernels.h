@@ -30,9 +30,9 @@ struct PathKernels {
   SegmentedPairKernel segmented_pairs;
   WholePairChordBounds chord_bounds;
   ConditionalGainBounds conditional_bounds;
-  // Whether the order-2 walk counts with nibble_pairs rather than
-  // free_cells: only where that is the faster (a vector popcount makes
-  // free_cells faster; the permutations' pair counter still counts nibbles).
+  // Whether the order-2 walks (the search's and the permutations') count
+  // with nibble_pairs rather than free_cells: only where that is the faster
+  // (with a vector popcount free_cells is).
   bool walk_nibbles;
 };
 
