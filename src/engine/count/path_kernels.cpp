@@ -37,6 +37,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.free_cells = countPairFreeCellsAvx512;
     kernels.pair_bounds = pairInformationGainBoundsAvx512;
     kernels.walk_nibbles = false;
+    kernels.segmented_pairs = countSegmentedPairsAvx512;
     kernels.counted_class_bounds = countedClassBoundsAvx512;
     return kernels;
   }();

@@ -60,6 +60,7 @@ struct SegmentedPairRequest {
 };
 using SegmentedPairKernel = void (*)(const SegmentedPairRequest& request);
 void countSegmentedPairsAvx2(const SegmentedPairRequest& request);
+void countSegmentedPairsAvx512(const SegmentedPairRequest& request);
 void countSegmentedPairsScalar(const SegmentedPairRequest& request);
 void countSegmentedPairsScalarPopcnt(const SegmentedPairRequest& request);
 
