@@ -16,7 +16,8 @@ const PathKernels& pathKernels(SimdPath path) {
       popcnt ? countSegmentedPairsScalarPopcnt : countSegmentedPairsScalar,
       fma ? wholePairChordBoundsScalarFma : wholePairChordBoundsScalar,
       conditionalGainBoundsScalar,
-      false};
+      false,
+      true};
   static const PathKernels avx2{countCellsAvx2,
                                 informationGainBoundsAvx2,
                                 countPairFreeCellsAvx2,
@@ -27,6 +28,7 @@ const PathKernels& pathKernels(SimdPath path) {
                                 countSegmentedPairsAvx2,
                                 wholePairChordBoundsAvx2,
                                 conditionalGainBoundsAvx2,
+                                true,
                                 true};
   // An AVX-512 CPU has AVX2 too: its own kernels where they exist, the AVX2
   // walk kernels elsewhere.
@@ -38,6 +40,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.pair_bounds = pairInformationGainBoundsAvx512;
     kernels.walk_nibbles = false;
     kernels.segmented_pairs = countSegmentedPairsAvx512;
+    kernels.segmented_nibbles = false;
     kernels.counted_class_bounds = countedClassBoundsAvx512;
     return kernels;
   }();

@@ -34,6 +34,9 @@ struct PathKernels {
   // with nibble_pairs rather than free_cells: only where that is the faster
   // (with a vector popcount free_cells is).
   bool walk_nibbles;
+  // Whether segmented_pairs reads the joint rows as nibble rows rather than
+  // whole words (the layout the strata's rows are packed in).
+  bool segmented_nibbles;
 };
 
 // The kernels of a path (the path must be supported to call them). The

@@ -6,7 +6,6 @@
 #include <bit>
 #include <cmath>
 
-#include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/simd_targets.h"
 
@@ -36,7 +35,7 @@ bool classWords(const BitPlanes& planes, int c, int& start, int& words) {
 
 }  // namespace
 
-bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double max_bytes,
+bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double max_bytes, bool nibbles,
                           SegmentedPlanes& out) {
   if (strata.empty()) return false;
   const int markers = strata[0]->markerCount();
@@ -68,9 +67,11 @@ bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double ma
     } while (w < end);
   }
   out.piece_first.push_back(out.row_words);
-  out.group_words = nibbleGroupWords(kLevels, out.row_words);
+  out.nibbles = nibbles;
+  out.record_words = (nibbles ? 2 : 1) * kLevels * kPairLanes;
+  out.group_words = static_cast<long>(out.record_words) * out.row_words;
   const int groups = (markers + kPairLanes - 1) / kPairLanes;
-  const long words = nibbleGroupsWords(kLevels, groups, out.row_words);
+  const long words = (groups + 1L) * out.group_words;
   if (8.0 * static_cast<double>(words) > max_bytes || !out.packed.reset(words)) return false;
   std::uint64_t* packed = out.packed.data();
   for (int m = 0; m < markers; ++m) {
@@ -80,10 +81,15 @@ bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double ma
       const int row_words = planes.shape().rowWords();
       for (int w = out.segment_first[segment]; w < out.segment_first[segment + 1]; ++w) {
         const int from = start[segment] + w - out.segment_first[segment];
+        std::uint64_t* record = lane + static_cast<long>(out.record_words) * w;
         for (int l = 0; l < kLevels; ++l) {
           const std::uint64_t x = planes.marker(m)[static_cast<long>(l) * row_words + from];
-          lane[static_cast<long>(kRecordWords) * w + 2 * l * kPairLanes] = x & kLowNibbles;
-          lane[static_cast<long>(kRecordWords) * w + (2 * l + 1) * kPairLanes] = (x >> 4) & kLowNibbles;
+          if (!nibbles) {
+            record[l * kPairLanes] = x;
+            continue;
+          }
+          record[2 * l * kPairLanes] = x & kLowNibbles;
+          record[(2 * l + 1) * kPairLanes] = (x >> 4) & kLowNibbles;
         }
       }
     }

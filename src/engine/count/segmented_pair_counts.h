@@ -4,11 +4,14 @@
 // Each marker's level rows hold the samples ordered by stratum, then class:
 // the (stratum, class) segment 2 s + c is a whole number of words of its
 // own, padded to one word only (the packed groups put four second markers
-// in a vector, so a segment needs no vector of words). The rows are kept as
-// the nibble groups of nibble_pair_counts.h, every marker's once per run.
-// The count kernel walks a pair's words once and closes the byte sums of a
-// segment at its last word, giving the 3 x 3 table of each stratum, missing
-// genotypes in no cell.
+// in a vector, so a segment needs no vector of words). The rows are packed
+// once per run, in one of two layouts: the nibble groups of
+// nibble_pair_counts.h, for kernels whose popcount is a table lookup, or
+// whole words (a group's three levels of one sample word together), for a
+// vector popcount, which would otherwise join each word back from its two
+// nibble rows. The count kernel walks a pair's words once and closes the
+// sums of a segment at its last word, giving the 3 x 3 table of each
+// stratum, missing genotypes in no cell.
 #ifndef GORVA_ENGINE_COUNT_SEGMENTED_PAIR_COUNTS_H
 #define GORVA_ENGINE_COUNT_SEGMENTED_PAIR_COUNTS_H
 
@@ -30,8 +33,12 @@ struct SegmentedPlanes {
   std::vector<int> piece_first;
   std::vector<int> piece_segment;
   std::vector<unsigned char> piece_adds;
+  bool nibbles = true;             // nibble rows, else whole words
+  int record_words = 0;            // a group's words of one sample word
   long group_words = 0;            // words of one packed group of four markers
-  AlignedWords packed;             // nibble groups of all markers, one zero group more
+  // All markers' groups, one zero group more: word w of level l (nibble
+  // row r) of lane t at w * record_words + 4 l + t (4 (2 l + r) + t).
+  AlignedWords packed;
 };
 
 // Bytes buildSegmentedPlanes() takes at most for strata of these sample
@@ -39,17 +46,19 @@ struct SegmentedPlanes {
 double segmentedPlanesBytesBound(long long marker_count, const std::vector<long long>& stratum_samples);
 
 // Packs the strata's planes (3 levels, one per stratum, the same markers)
-// into `out`. False when a stratum's planes do not suit (levels, markers),
+// into `out`, as nibble rows or whole words (`nibbles`: the layout the
+// path's kernel reads, PathKernels::segmented_nibbles). False when a stratum's planes do not suit (levels, markers),
 // or when the packed rows would take more than `max_bytes` or the memory
 // could not be had; the stratified search then counts each stratum apart.
-bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double max_bytes,
+bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double max_bytes, bool nibbles,
                           SegmentedPlanes& out);
 
 // The counts of pairs (first, second_base + p), p < 4 groups, second_base a
 // multiple of four: stratum s's at counts + s * stratum_ints, in the layout
 // of whole pairs with pair p at slot segmentedPairSlot(p)
 // (freeCountAt(kWholePairCounts, slot, 2 cell + class)); room for whole
-// blocks of eight pairs.
+// blocks of eight pairs. The AVX-512 kernel reads whole words, the others
+// nibble rows.
 struct SegmentedPairRequest {
   const SegmentedPlanes* planes = nullptr;
   int first = 0;

@@ -6,6 +6,7 @@
 #include "core/gorva.h"
 #include "core/search_constants.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/path_kernels.h"
 #include "engine/rank/combination_table.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 // The joint rows cost at most twice the strata's own (two nibble words for
 // each word of a level, padding dropped); without them the search is only
 // slower, so memory short of them is no failure.
-void packSegmentedPlanes(StrataParts& parts) {
+void packSegmentedPlanes(StrataParts& parts, SimdPath path) {
   parts.segmented.reset();
   std::vector<const BitPlanes*> planes;
   double bytes = 0;
@@ -23,7 +24,8 @@ void packSegmentedPlanes(StrataParts& parts) {
     bytes += 8.0 * static_cast<double>(stratum->markerCount()) * static_cast<double>(stratum->markerStrideWords());
   }
   auto segmented = std::make_unique<SegmentedPlanes>();
-  if (buildSegmentedPlanes(planes, 2 * bytes + (1 << 20), *segmented)) parts.segmented = std::move(segmented);
+  if (buildSegmentedPlanes(planes, 2 * bytes + (1 << 20), pathKernels(path).segmented_nibbles, *segmented))
+    parts.segmented = std::move(segmented);
 }
 
 }  // namespace
@@ -59,7 +61,7 @@ bool splitByStrata(const SearchContext& context, int threads, StrataParts& parts
     }
     part.planes = parts.planes[stratum].get();
   }
-  packSegmentedPlanes(parts);
+  packSegmentedPlanes(parts, context.settings.simd);
   return true;
 }
 

@@ -22,7 +22,8 @@
 struct StrataParts {
   std::vector<SearchContext> contexts;  // one per stratum, unstratified
   std::vector<std::unique_ptr<BitPlanes>> planes;
-  // Every stratum's rows in one, for the order-2 walk;
+  // Every stratum's rows in one, for the order-2 walk, in the layout the
+  // context's path reads;
   // null where the strata are counted apart.
   std::unique_ptr<SegmentedPlanes> segmented;
 };

@@ -81,11 +81,13 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
     const SimdPath path = countsShape(context.settings.simd, planes->shape()) ? context.settings.simd : SimdPath::kScalar;
     counters_[s] = std::make_unique<CellCounter>(*planes, order, pathKernels(path).count_cells);
   }
-  // Pairs of every stratum in one walk where the joint rows were packed and
-  // the single-precision chord bounds take the strata's totals.
-  if (order == 2 && parts_.segmented && table_ints_ == kWholePairCounts && context.N < kSinglePrecisionTotal)
-    segmented_ = parts_.segmented.get();
   kernels_ = &pathKernels(context.settings.simd);
+  // Pairs of every stratum in one walk where the joint rows were packed as
+  // this path reads them and the single-precision chord bounds take the
+  // strata's totals.
+  if (order == 2 && parts_.segmented && parts_.segmented->nibbles == kernels_->segmented_nibbles &&
+      table_ints_ == kWholePairCounts && context.N < kSinglePrecisionTotal)
+    segmented_ = parts_.segmented.get();
   bounds_function_ = kernels_->table_bounds;
   for (const SearchContext& part : parts_.contexts) {
     const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);
