@@ -228,8 +228,9 @@ namespace {
 
 // Sixteen pairs at a time whose samples single precision holds (the class
 // counted and whether it is split over two rows fixed per instantiation):
-// the cells' terms as the AVX2 version forms them, lanes past the stretch
-// masked off, so that nothing beyond it is read or written.
+// the cells' terms as the AVX2 version forms them but for 1 / n, the 14-bit
+// reciprocal (cheaper than reading the stored inverses), lanes past the
+// stretch masked off, so that nothing beyond it is read or written.
 template <bool kCountsCases, bool kSplit>
 GORVA_TARGET_AVX512 void countedClassSixteens(const CountedClassBoundRequest& request, const BoundRequest& terms,
                                               double* bounds, int* cases_out) {
@@ -266,7 +267,10 @@ GORVA_TARGET_AVX512 void countedClassSixteens(const CountedClassBoundRequest& re
       const __m512 counted = _mm512_cvtepi32_ps(own);
       const __m512 b = kCountsCases ? counted : _mm512_sub_ps(n, counted);
       const __m512 d = _mm512_fnmadd_ps(fraction, n, b);  // b - q n
-      shifted = _mm512_fmadd_ps(_mm512_mul_ps(d, d), _mm512_maskz_loadu_ps(live, request.inverses + cell), shifted);
+      // The 14-bit reciprocal, as the table bounds take it, in place of the
+      // stored inverse: the sum's slack covers it.
+      const __m512 inverse = _mm512_rcp14_ps(_mm512_max_ps(n, _mm512_set1_ps(1.0f)));
+      shifted = _mm512_fmadd_ps(_mm512_mul_ps(d, d), inverse, shifted);
     }
     const __m512i cases = kCountsCases ? own_sum : _mm512_sub_epi32(samples, own_sum);
     const __m512i controls = _mm512_sub_epi32(samples, cases);
