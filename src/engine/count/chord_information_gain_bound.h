@@ -47,6 +47,8 @@ using WholePairChordBounds = void (*)(const int* counts, int pairs, const ChordB
                                       int* samples, int* informative);
 void wholePairChordBoundsAvx2(const int* counts, int pairs, const ChordBound& bound, double* bounds, int* samples,
                               int* informative);
+void wholePairChordBoundsAvx512(const int* counts, int pairs, const ChordBound& bound, double* bounds,
+                                int* samples, int* informative);
 void wholePairChordBoundsScalar(const int* counts, int pairs, const ChordBound& bound, double* bounds,
                                 int* samples, int* informative);
 void wholePairChordBoundsScalarFma(const int* counts, int pairs, const ChordBound& bound, double* bounds,
@@ -63,6 +65,8 @@ using ConditionalGainBounds = void (*)(const double* bounds, const int* samples,
                                        long stride, int strata, int pairs, double* out);
 void conditionalGainBoundsAvx2(const double* bounds, const int* samples, const int* informative, long stride,
                                int strata, int pairs, double* out);
+void conditionalGainBoundsAvx512(const double* bounds, const int* samples, const int* informative, long stride,
+                                 int strata, int pairs, double* out);
 void conditionalGainBoundsScalar(const double* bounds, const int* samples, const int* informative, long stride,
                                  int strata, int pairs, double* out);
 

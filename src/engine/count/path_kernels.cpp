@@ -41,6 +41,8 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.walk_nibbles = false;
     kernels.segmented_pairs = countSegmentedPairsAvx512;
     kernels.segmented_nibbles = false;
+    kernels.chord_bounds = wholePairChordBoundsAvx512;
+    kernels.conditional_bounds = conditionalGainBoundsAvx512;
     kernels.counted_class_bounds = countedClassBoundsAvx512;
     return kernels;
   }();

@@ -78,6 +78,7 @@ std::vector<double> chordBounds(const Pairs& pairs, double q, int fixed_controls
   std::vector<WholePairChordBounds> others;
   if (__builtin_cpu_supports("fma")) others.push_back(wholePairChordBoundsScalarFma);
   if (simdPathSupported(SimdPath::kAvx2)) others.push_back(wholePairChordBoundsAvx2);
+  if (simdPathSupported(SimdPath::kAvx512)) others.push_back(wholePairChordBoundsAvx512);
   for (WholePairChordBounds other : others) {
     std::vector<double> other_out(padded);
     std::vector<int> other_samples(padded);
