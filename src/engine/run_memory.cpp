@@ -11,6 +11,7 @@
 #include "engine/search/batch_pool.h"
 #include "engine/search/stratified_scorer.h"
 #include "engine/significance/permutation_maxima.h"
+#include "engine/significance/stratified_permutation_maxima.h"
 #include "io/FileIO.h"
 #include "core/search_constants.h"
 
@@ -109,12 +110,22 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
 
   // Permutations of the hungriest order counted from cell totals (an order
   // whose tables the counter does not serve is searched as the run is).
+  // Strata count theirs apart, except pairs, which are walked over the
+  // strata's joint rows, and groups too small to share their totals.
+  const int levels = std::max(shape.base, 3);
+  const int strata = static_cast<int>(shape.stratum_samples.size());
   double permuted = 0;
   for (int k = std::max(shape.init_order, 1); k <= last_order; ++k) {
-    if (!CellCounter::servesOrder(std::max(shape.base, 3), k)) break;
-    permuted = std::max(permuted, permutationMaximaBytesBound(markers, samples, std::max(shape.base, 3), k,
-                                                              workerCount(shape.threads),
-                                                              shape.permutations));
+    if (!CellCounter::servesOrder(levels, k)) break;
+    const int threads = workerCount(shape.threads);
+    const bool stratified_totals =
+        strata > 0 && !(k == 2 && levels == 3) &&
+        stratifiedPermutationsFitGroups(markers, samples, strata, levels, k, threads, shape.permutations);
+    permuted = std::max(permuted, stratified_totals
+                                      ? stratifiedPermutationMaximaBytesBound(markers, samples, shape.stratum_samples,
+                                                                              levels, k, threads, shape.permutations)
+                                      : permutationMaximaBytesBound(markers, samples, levels, k, threads,
+                                                                    shape.permutations));
   }
   need.permutations = cappedBytes(permuted);
 

@@ -82,21 +82,28 @@ int setCount(int strata) { return (strata + 1) / 2; }
 // Words per row of planes over `samples` samples, padding included.
 double rowWords(double samples) { return samples / 64 + 16; }
 
-double permutationBytes(const SearchContext& context, int order, int workers) {
-  const int levels = genotypeLevels(context.missing_code);
-  const int strata = context.stratum_count;
-  const double markers = context.marker_count;
+// One permutation of a group, at most, over `samples` samples in `strata`
+// strata: its sets' planes and each worker's counters of them, its
+// strata's contexts and sample lists, its single-marker gains.
+double permutationBytes(double markers, double samples, int strata, int levels, int order, int workers) {
   // Each stratum's smaller class: at most half of it, over the sets.
   double bytes = 0;
-  const double half = context.sample_count / 2.0 + 1;
+  const double half = samples / 2.0 + 1;
   const int sets = setCount(strata);
-  const double per_set = std::min<double>(half, context.sample_count);
-  bytes += sets * BitPlanes::bytesBound(context.marker_count, static_cast<long long>(per_set), levels, 1);
+  const double per_set = std::min<double>(half, samples);
+  bytes += sets * BitPlanes::bytesBound(static_cast<long long>(markers), static_cast<long long>(per_set), levels, 1);
   bytes += workers * sets *
            CellCounter::bytesBound(levels, order, rowWords(per_set), markers,
                                    static_cast<double>(blockCombinations(cellsOf(levels, order), strata)));
-  bytes += strata * (sizeof(SearchContext) + context.sample_count * sizeof(int)) + markers * sizeof(double);
-  return bytes + context.sample_count * (1 + sizeof(int));
+  bytes += strata * (sizeof(SearchContext) + samples * sizeof(int)) + markers * sizeof(double);
+  return bytes + samples * (1 + sizeof(int));
+}
+
+int groupSize(double markers, double samples, int strata, int levels, int order, int workers, int permutations) {
+  const double each = permutationBytes(markers, samples, strata, levels, order, workers);
+  int group = std::max(1, std::min(kMaxGroupPermutations, permutations));
+  while (group > 1 && group * each > kGroupBytes) --group;
+  return group;
 }
 
 void preparePermutation(const SearchContext& context, const unsigned char* phenotype, StratifiedPermuted& own) {
@@ -448,11 +455,44 @@ class StratifiedMaximaWorker {
 }  // namespace
 
 int stratifiedPermutationGroupSize(const SearchContext& context, int order, int permutations) {
-  const int workers = workerCount(context.settings.requested_threads);
-  const double each = permutationBytes(context, order, workers);
-  int group = std::max(1, std::min(kMaxGroupPermutations, permutations));
-  while (group > 1 && group * each > kGroupBytes) --group;
-  return group;
+  return groupSize(context.marker_count, context.sample_count, context.stratum_count,
+                   genotypeLevels(context.missing_code), order, workerCount(context.settings.requested_threads),
+                   permutations);
+}
+
+bool stratifiedPermutationsFitGroups(double marker_count, double sample_count, int strata, int levels, int order,
+                                     int workers, int permutations) {
+  return std::min(groupSize(marker_count, sample_count, strata, levels, order, workers, permutations),
+                  permutations) >= kMinGroupPermutations;
+}
+
+double stratifiedPermutationMaximaBytesBound(double marker_count, double samples,
+                                            const std::vector<long long>& stratum_samples, int levels, int order,
+                                            int workers, int permutations) {
+  const int strata = static_cast<int>(stratum_samples.size());
+  if (permutations < 1 || strata < 1) return 0;
+  const int group = groupSize(marker_count, samples, strata, levels, order, workers, permutations);
+  const int sets = setCount(strata);
+  const double cells = std::pow(levels, order);
+  const double table_ints = 2 * cells;
+  const double block = static_cast<double>(blockCombinations(static_cast<int>(std::min(cells, 1e9)), strata));
+  // Each set's sample list and entries, over at most every sample.
+  const double own = permutationBytes(marker_count, samples, strata, levels, order, workers) +
+                     sets * (samples / 2 + 1) * (sizeof(int) + 1);
+  // Per worker: a counter of every stratum's totals, a block's
+  // combinations, totals and counted tables, and a chunk's tables and
+  // bounds in every stratum.
+  double worker = static_cast<double>(group) * sets * sizeof(void*) +
+                  block * (order * sizeof(int) + strata * cells * sizeof(int) + sets * table_ints * sizeof(int)) +
+                  strata * (kChunk + 8) * (table_ints * sizeof(int) + sizeof(double)) +
+                  kChunk * sizeof(double) + strata * (table_ints * sizeof(int) + 2 * sizeof(int) + sizeof(double));
+  for (const long long n : stratum_samples)
+    worker += CellCounter::bytesBound(levels, order, rowWords(static_cast<double>(std::max(n, 0LL))),
+                                      marker_count, block);
+  // Beside the group: its phenotypes, and while its planes are built a
+  // block of decoded and gathered codes and the positions of a set.
+  return group * own + (group + 1) * samples + workers * worker + 2 * kDecodedPlaneMarkers * samples +
+         (samples / 2 + 1) * sizeof(int);
 }
 
 bool countsStratifiedPermutationsFromTotals(const SearchContext& context, int order, int permutations) {

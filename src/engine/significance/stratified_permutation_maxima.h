@@ -28,6 +28,19 @@ bool countsStratifiedPermutationsFromTotals(const SearchContext& context, int or
 // Permutations whose planes are held at once, for `permutations` in all.
 int stratifiedPermutationGroupSize(const SearchContext& context, int order, int permutations);
 
+// The same test from the run's shape, before any context exists: whether
+// at least three permutations share a group.
+bool stratifiedPermutationsFitGroups(double marker_count, double sample_count, int strata, int levels, int order,
+                                     int workers, int permutations);
+
+// Bytes the maxima of one order hold at their peak, at most, for
+// `sample_count` samples in strata of `stratum_samples` samples: a group's permutations (their planes of the
+// counted classes, each worker's counters of them, contexts and gains) and
+// per worker the counters of the strata's totals and a block's tables.
+double stratifiedPermutationMaximaBytesBound(double marker_count, double sample_count,
+                                            const std::vector<long long>& stratum_samples, int levels, int order,
+                                            int workers, int permutations);
+
 // maxima[r] = the largest ranking key the stratified search finds over
 // every combination of `order` with phenotype `phenotypes[r]` (a shuffle
 // within the context's strata, sample_count bytes), -infinity when none is
