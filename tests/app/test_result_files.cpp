@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -306,7 +307,10 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
       {"tall, order 3 under mc", 12, 200000, "--order 3 --missing mc", 3, 10},
       {"PLINK, tall", 8, 400000, "", 2, 10},
       {"PLINK, wide, permuted", 6000, 1000, "--table t.tsv --permutations 2", 2, 10},
+      // Every permutation of a group holds planes of two strata a set.
+      {"four strata, order 3, permuted", 120, 2000, "--strata s.txt --order 3 --table t.tsv --permutations 8", 3, 10},
   };
+  constexpr int kStrata = 4;
   const std::string base_dir = makeTempDir();
   simulateData(base_dir, 4, 20);
   const long baseline_kb = runGorva({"--in", "data.txt", "--out", "r.txt", "--threads", "2"}, base_dir).max_rss_kb;
@@ -314,6 +318,12 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
     const std::string dir = makeTempDir();
     const bool plink = std::string(shape.what).rfind("PLINK", 0) == 0;
     simulateData(dir, shape.markers, shape.samples, plink ? "p" : "");
+    const bool stratified = shape.options.find("--strata") != std::string::npos;
+    if (stratified) {
+      std::ofstream strata(dir + "/s.txt");
+      for (int n = 1; n <= shape.samples; ++n) strata << "F" << n << " " << n << " S" << n % kStrata << "\n";
+      ASSERT_TRUE(strata.flush());
+    }
     std::vector<std::string> args = {plink ? "--bfile" : "--in", plink ? "p" : "data.txt", "--out",
                                      "r.txt", "--threads", "2"};
     for (const std::string& word : splitOn(shape.options, ' ')) {
@@ -328,7 +338,9 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
     run_shape.top_k = shape.top_k;
     run_shape.threads = 2;
     run_shape.base = shape.options.find("mc") != std::string::npos ? 4 : 3;
-    run_shape.permutations = shape.options.find("--permutations 2") != std::string::npos ? 2 : 0;
+    const std::size_t permutations = shape.options.find("--permutations ");
+    run_shape.permutations = permutations == std::string::npos ? 0 : std::stoi(shape.options.substr(permutations + 15));
+    if (stratified) run_shape.stratum_samples.assign(kStrata, shape.samples / kStrata);
     if (plink) {
       PlinkReader reader;
       ASSERT_TRUE(reader.open(dir + "/p"));
