@@ -148,6 +148,13 @@ class CellCounter {
   void countFusedSegment(const Run& run, int from, int to);
   // Order 2 on a path with a nibble kernel (nibble_pair_counts.h).
   void countNibbleSegment(int first, int from, int to);
+  // Order 2: counts runs [r, r + n) of a group ending at `end` (2 <= n <=
+  // kMaxFirstMarkers) in one pass over the block when they pair complete
+  // first markers with the same complete last markers of it, and returns n
+  // (0 when fewer than two do); boundFusedRun(run, t) then bounds the t-th
+  // of them and makes it the stretch being visited.
+  int countFusedRuns(std::size_t r, std::size_t end, int block, int block_end);
+  void boundFusedRun(const Run& run, int t);
   void completeFusedTable(int j, int* table) const;
 
   const BitPlanes& planes_;
@@ -177,7 +184,12 @@ class CellCounter {
   std::vector<int> last_levels_;      // 4 arrays over the markers (PairTotals), padded
   AlignedWords packed_;               // the packed groups of the block in use
   int packed_first_ = 0;              // its first marker (a multiple of 4)
-  std::vector<int> free_counts_;      // the stretch's free counts
+  std::vector<int> free_counts_;      // the free counts of the stretches counted together
+  long free_counts_stride_ = 0;       // ints apart
+  const int* stretch_counts_ = nullptr;  // the visited stretch's
+  PairRowsKernel pair_rows_ = nullptr;
+  int together_from_ = 0;   // the last markers of runs counted together
+  int together_pairs_ = 0;
   std::vector<double> fused_bounds_;  // and bounds
   PairTotals pair_totals_;            // of the stretch being visited
   TripleTotals triple_totals_;
@@ -206,6 +218,20 @@ void CellCounter::walkRuns(Visit& visit) {
       const int block_end = block + block_markers_ - 1 < high ? block + block_markers_ - 1 : high;
       if (kFused && pair_kernel_ != nullptr) packLastBlock(block, block_end);
       for (std::size_t r = first; r < end; ++r) {
+        if (kFused) {
+          const int together = countFusedRuns(r, end, block, block_end);
+          for (int t = 0; t < together; ++t) {
+            const Run& run = runs_[r + t];
+            boundFusedRun(run, t);
+            if (!visit(run.first_index + (stretch_first_ - run.first_last), together_pairs_,
+                       nullptr, fused_bounds_.data() + stretch_offset_))
+              return;
+          }
+          if (together > 0) {
+            r += together - 1;
+            continue;
+          }
+        }
         const Run& run = runs_[r];
         int from = run.first_last > block ? run.first_last : block;
         const int to = run.last_last < block_end ? run.last_last : block_end;

@@ -2,6 +2,9 @@
 // markers at a time, bounded while in L1, tables completed on demand.
 #include "engine/count/cell_counter.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "engine/count/information_gain_bound_finish.h"
 
 bool CellCounter::fuseBounds(const PathKernels& kernels, double q, double divergence_factor,
@@ -25,7 +28,8 @@ bool CellCounter::fuseBounds(const PathKernels& kernels, double q, double diverg
   nibble_rows_of_ = -1;
   nibble_levels_ = nibble_levels;
   nibble_kernel_ = nibble;
-  free_counts_.assign(static_cast<std::size_t>(combinations) * kMaxCounts, 0);
+  free_counts_stride_ = static_cast<long>(combinations) * kMaxCounts;
+  free_counts_.assign(static_cast<std::size_t>(free_counts_stride_) * kMaxFirstMarkers, 0);
   fused_bounds_.assign(combinations, 0.0);
   fused_table_.assign(2 * cells_, 0);
   // The bounds read the last markers' totals eight at a time.
@@ -46,6 +50,7 @@ bool CellCounter::fuseBounds(const PathKernels& kernels, double q, double diverg
   fused_bound_.fixed_controls = fixed_controls;
   fused_bound_.fixed_cases = fixed_cases;
   pair_kernel_ = kernels.free_cells;
+  pair_rows_ = kernels.pair_rows;
   pair_bounds_ = kernels.pair_bounds;
   triple_bounds_ = kernels.triple_bounds;
   return true;
@@ -96,6 +101,7 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
 
   stretch_first_ = from;
   stretch_offset_ = from - base;
+  stretch_counts_ = free_counts_.data();
   if (order_ == 2) {
     pair_totals_.first_levels = planes_.marginals(first);
     PairBoundRequest bound;
@@ -125,6 +131,64 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
   triple_bounds_(bound, fused_bounds_.data());
 }
 
+int CellCounter::countFusedRuns(std::size_t r, std::size_t end, int block, int block_end) {
+  if (order_ != 2 || pair_kernel_ == nullptr || nibble_kernel_ != nullptr) return 0;
+  const auto lastOf = [&](const Run& run) {
+    return std::pair(std::max(run.first_last, block), std::min(run.last_last, block_end));
+  };
+  const auto [from, to] = lastOf(runs_[r]);
+  if (from > to || segmentEnd(from, to) != to || !planes_.complete(from)) return 0;
+  int n = 0;
+  while (n < kMaxFirstMarkers && r + n < end && lastOf(runs_[r + n]) == std::pair(from, to) &&
+         planes_.complete(prefixes_[runs_[r + n].prefix_at]))
+    ++n;
+  if (n < 2) return 0;
+  const int base = from / kPairLanes * kPairLanes;
+  PairRowsRequest request;
+  request.first_markers = n;
+  for (int t = 0; t < n; ++t) {
+    const std::uint64_t* rows = planes_.marker(prefixes_[runs_[r + t].prefix_at]);
+    request.rows[2 * t] = rows;
+    request.rows[2 * t + 1] = rows + row_words_;
+    request.counts[t] = free_counts_.data() + t * free_counts_stride_;
+  }
+  request.packed = packed_.data() + static_cast<long>(base - packed_first_) * kPackedLevels * row_words_;
+  request.groups = (to - base) / kPairLanes + 1;
+  if (pair_rows_ != nullptr) {
+    pair_rows_(request, planes_.shape());
+  } else {
+    PairCountRequest one;
+    one.packed = request.packed;
+    one.groups = request.groups;
+    for (int t = 0; t < n; ++t) {
+      one.rows[0] = request.rows[2 * t];
+      one.rows[1] = request.rows[2 * t + 1];
+      one.counts = request.counts[t];
+      pair_kernel_(one, planes_.shape());
+    }
+  }
+  together_from_ = from;
+  together_pairs_ = to - from + 1;
+  return n;
+}
+
+void CellCounter::boundFusedRun(const Run& run, int t) {
+  const int base = together_from_ / kPairLanes * kPairLanes;
+  stretch_whole_ = false;
+  stretch_first_ = together_from_;
+  stretch_offset_ = together_from_ - base;
+  stretch_counts_ = free_counts_.data() + t * free_counts_stride_;
+  pair_totals_.first_levels = planes_.marginals(prefixes_[run.prefix_at]);
+  PairBoundRequest bound;
+  bound.counts = stretch_counts_;
+  bound.pairs = stretch_offset_ + together_pairs_;
+  bound.whole = false;
+  bound.totals = pair_totals_;
+  bound.first_second = base;
+  bound.bound = fused_bound_;
+  pair_bounds_(bound, fused_bounds_.data());
+}
+
 void CellCounter::countNibbleSegment(int first, int from, int to) {
   const int base = from / kPairLanes * kPairLanes;
   if (nibble_rows_of_ != first) {
@@ -144,6 +208,7 @@ void CellCounter::countNibbleSegment(int first, int from, int to) {
 
   stretch_first_ = from;
   stretch_offset_ = from - base;
+  stretch_counts_ = free_counts_.data();
   pair_totals_.first_levels = planes_.marginals(first);
   PairBoundRequest bound;
   bound.counts = free_counts_.data();
@@ -157,11 +222,11 @@ void CellCounter::countNibbleSegment(int first, int from, int to) {
 
 void CellCounter::completeFusedTable(int j, int* table) const {
   if (order_ == 2 && stretch_whole_) {
-    wholePairTable(free_counts_.data(), stretch_offset_ + j, table);
+    wholePairTable(stretch_counts_, stretch_offset_ + j, table);
   } else if (order_ == 2) {
-    completePairTable(free_counts_.data(), stretch_offset_ + j, pair_totals_, stretch_first_ + j, table);
+    completePairTable(stretch_counts_, stretch_offset_ + j, pair_totals_, stretch_first_ + j, table);
   } else {
-    completeTripleTable(free_counts_.data(), stretch_offset_ + j, triple_totals_, j,
+    completeTripleTable(stretch_counts_, stretch_offset_ + j, triple_totals_, j,
                         stretch_first_ + j, table);
   }
 }

@@ -84,6 +84,25 @@ void countPairFreeCellsScalarPopcnt(const PairCountRequest& request, const Plane
 void countPairFreeCellsAvx2(const PairCountRequest& request, const PlaneShape& shape);
 void countPairFreeCellsAvx512(const PairCountRequest& request, const PlaneShape& shape);
 
+// Pairs of several first markers against the same packed groups, so that
+// every word of the second markers loaded serves each of them: first marker
+// f's levels 0 and 1 are rows[2 f] and rows[2 f + 1], its pairs' free counts
+// go to counts[f] as a pair request's would (pairFreeCount).
+constexpr int kMaxFirstMarkers = 4;
+struct PairRowsRequest {
+  const std::uint64_t* rows[2 * kMaxFirstMarkers] = {};
+  int first_markers = 0;
+  const std::uint64_t* packed = nullptr;
+  int groups = 0;
+  int* counts[kMaxFirstMarkers] = {};
+};
+
+using PairRowsKernel = void (*)(const PairRowsRequest& request, const PlaneShape& shape);
+
+// AVX-512's (a path without one counts each first marker by its
+// PairCountKernel).
+void countPairRowsAvx512(const PairRowsRequest& request, const PlaneShape& shape);
+
 // Totals a pair's table is completed from: the first marker's per-level
 // ones (2 per level, class last), the second markers' levels 0 and 1 as
 // four arrays over markers (second_levels[2 m + c][marker]) and the classes'.

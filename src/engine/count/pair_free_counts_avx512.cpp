@@ -112,3 +112,88 @@ GORVA_TARGET_AVX512 void countPairFreeCellsAvx512(const PairCountRequest& q,
     countFreeCellsOf<2, 2, 4>(q, shape);
   }
 }
+
+namespace {
+
+// Counts groups [first, first + kGroups) for kFirsts first markers (2
+// rows each) and stores each one's counts in its own array.
+template <int kFirsts, int kGroups, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 GORVA_INLINE void countRowsStep(const PairRowsRequest& q, int first,
+                                                    int control_words, int row_words) {
+  constexpr int kRows = 2 * kFirsts;
+  constexpr int kLevels = 2;
+  constexpr int kSums = kGroups * kRows * kLevels;
+  constexpr int kPer = 2 * 2 * kLevels;
+  const long level_words = static_cast<long>(row_words) * kPairLanes;
+  const long group_words = kPackedLevels * level_words;
+  const std::uint64_t* group = q.packed + group_words * first;
+  __m256i sums[2][kSums];
+  countGroups<kRows, kLevels, kGroups>(q.rows, group, level_words, group_words, 0,
+                                       kCaseWords > 0 ? kControlWords : control_words, sums[0]);
+  countGroups<kRows, kLevels, kGroups>(q.rows, group, level_words, group_words,
+                                       kCaseWords > 0 ? kControlWords : control_words,
+                                       kCaseWords > 0 ? kControlWords + kCaseWords : row_words,
+                                       sums[1]);
+  // Unrolled whole, so that the counters never leave their registers.
+#pragma GCC unroll 64
+  for (int g = 0; g < kGroups; ++g) {
+    const long p = static_cast<long>(kPairLanes) * (first + g);
+#pragma GCC unroll 64
+    for (int c = 0; c < 2; ++c) {
+#pragma GCC unroll 64
+      for (int m = 0; m < kLevels; ++m) {
+#pragma GCC unroll 64
+        for (int r = 0; r < kRows; ++r) {
+          const int k = pairFreeCount(r % 2, m, c);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(q.counts[r / 2] + freeCountAt(kPer, p, k)),
+                           _mm256_maskz_cvtepi64_epi32(0xF, sums[c][(g * kLevels + m) * kRows + r]));
+        }
+      }
+    }
+  }
+}
+
+template <int kFirsts, int kGroups, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 void countRowsFixed(const PairRowsRequest& q, const PlaneShape& shape) {
+  const int control_words = shape.control_words;
+  const int row_words = shape.rowWords();
+  int g = 0;
+  for (; g + kGroups <= q.groups; g += kGroups)
+    countRowsStep<kFirsts, kGroups, kControlWords, kCaseWords>(q, g, control_words, row_words);
+  for (; g < q.groups; ++g)
+    countRowsStep<kFirsts, 1, kControlWords, kCaseWords>(q, g, control_words, row_words);
+}
+
+template <int kFirsts, int kGroups>
+GORVA_TARGET_AVX512 void countRowsOf(const PairRowsRequest& q, const PlaneShape& shape) {
+  if (shape.control_words == 16 && shape.case_words == 16) {
+    countRowsFixed<kFirsts, kGroups, 16, 16>(q, shape);
+  } else {
+    countRowsFixed<kFirsts, kGroups, 0, 0>(q, shape);
+  }
+}
+
+}  // namespace
+
+GORVA_TARGET_AVX512 void countPairRowsAvx512(const PairRowsRequest& q, const PlaneShape& shape) {
+  // Two first markers a pass with three groups (24 counters, as for triples'
+  // four rows), a lone one with four groups.
+  if (q.first_markers == 4) {
+    countRowsOf<4, 1>(q, shape);
+    return;
+  }
+  for (int f = 0; f < q.first_markers; f += 2) {
+    PairRowsRequest part = q;
+    part.first_markers = q.first_markers - f < 2 ? 1 : 2;
+    for (int t = 0; t < part.first_markers; ++t) {
+      part.rows[2 * t] = q.rows[2 * (f + t)];
+      part.rows[2 * t + 1] = q.rows[2 * (f + t) + 1];
+      part.counts[t] = q.counts[f + t];
+    }
+    if (part.first_markers == 2) {
+      countRowsOf<2, 3>(part, shape);
+    } else {
+      countRowsOf<1, 4>(part, shape);
+    }
+  }
+}

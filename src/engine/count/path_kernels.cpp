@@ -10,6 +10,7 @@ const PathKernels& pathKernels(SimdPath path) {
       informationGainBoundsScalar,
       popcnt ? countPairFreeCellsScalarPopcnt : countPairFreeCellsScalar,
       nullptr,
+      nullptr,
       pairInformationGainBoundsScalar,
       tripleInformationGainBoundsScalar,
       countedClassBoundsScalar,
@@ -21,6 +22,7 @@ const PathKernels& pathKernels(SimdPath path) {
   static const PathKernels avx2{countCellsAvx2,
                                 informationGainBoundsAvx2,
                                 countPairFreeCellsAvx2,
+                                nullptr,
                                 countNibblePairsAvx2,
                                 pairInformationGainBoundsAvx2,
                                 tripleInformationGainBoundsAvx2,
@@ -37,6 +39,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.count_cells = countCellsAvx512;
     kernels.table_bounds = informationGainBoundsAvx512;
     kernels.free_cells = countPairFreeCellsAvx512;
+    kernels.pair_rows = countPairRowsAvx512;
     kernels.pair_bounds = pairInformationGainBoundsAvx512;
     kernels.walk_nibbles = false;
     kernels.segmented_pairs = countSegmentedPairsAvx512;

@@ -17,6 +17,9 @@ struct PathKernels {
   InformationGainBounds table_bounds;
   // The fused walk's free cells and their bounds.
   PairCountKernel free_cells;
+  // Order 2's free cells of several first markers at once; null where
+  // counting them one at a time with free_cells is as fast.
+  PairRowsKernel pair_rows;
   // Order 2's free cells from nibble rows, for a path whose popcount is a
   // table lookup; null where there is none.
   NibblePairKernel nibble_pairs;
