@@ -176,8 +176,9 @@ GORVA_TARGET_AVX512 void countRowsOf(const PairRowsRequest& q, const PlaneShape&
 }  // namespace
 
 GORVA_TARGET_AVX512 void countPairRowsAvx512(const PairRowsRequest& q, const PlaneShape& shape) {
-  // Two first markers a pass with three groups (24 counters, as for triples'
-  // four rows), a lone one with four groups.
+  // Four first markers a pass with one group (16 counters, 8 broadcast
+  // words): per cell the fewest loads that leave every counter in a
+  // register. Two at a time with three groups, a lone one with four.
   if (q.first_markers == 4) {
     countRowsOf<4, 1>(q, shape);
     return;
