@@ -32,29 +32,32 @@ void advanceCombination(int* combination, int k, int n) {
 }  // namespace
 
 GenomicControl lambdaOf(const std::vector<double>& p_values) {
-  std::vector<double> quantiles;
-  quantiles.reserve(p_values.size());
+  std::vector<double> kept;
+  kept.reserve(p_values.size());
   for (const double p : p_values) {
-    if (!std::isnan(p)) quantiles.push_back(qchisq(p, 1, /*lower_tail=*/0, /*log_p=*/0));
+    if (!std::isnan(p)) kept.push_back(p);
   }
   GenomicControl control;
-  control.combinations = static_cast<long long>(quantiles.size());
-  if (quantiles.empty()) {
+  control.combinations = static_cast<long long>(kept.size());
+  if (kept.empty()) {
     control.lambda = std::numeric_limits<double>::quiet_NaN();
     return control;
   }
-  const std::size_t middle = quantiles.size() / 2;
-  std::nth_element(quantiles.begin(), quantiles.begin() + middle, quantiles.end());
-  double median = quantiles[middle];
-  if (quantiles.size() % 2 == 0) {
-    median = (median + *std::max_element(quantiles.begin(), quantiles.begin() + middle)) / 2;
-  }
+  // The upper-tail quantile falls as p rises, so the median statistic is
+  // the quantile of the median p: two quantiles instead of a million.
+  const std::size_t middle = kept.size() / 2;
+  const bool even = kept.size() % 2 == 0;
+  const std::size_t lower = even ? middle - 1 : middle;
+  std::nth_element(kept.begin(), kept.begin() + lower, kept.end());
+  const auto quantile = [](double p) { return qchisq(p, 1, /*lower_tail=*/0, /*log_p=*/0); };
+  double median = quantile(kept[lower]);
+  if (even) median = (median + quantile(*std::min_element(kept.begin() + middle, kept.end()))) / 2;
   control.lambda = median / kChiSquareMedian;
   return control;
 }
 
 std::vector<int> combinationsBehindLambda(int marker_count, int k, long long most, unsigned long seed,
-                                          bool& sampled) {
+                                          int threads, bool& sampled) {
   std::vector<int> combinations;
   const long long total = combinationCount(marker_count, k);
   if (total == 0) return combinations;
@@ -70,12 +73,22 @@ std::vector<int> combinationsBehindLambda(int marker_count, int k, long long mos
   }
   combinations.resize(static_cast<std::size_t>(most) * k);
   std::mt19937_64 generator(seed);
+  if (total > 0) {
+    // The draws follow the one generator in turn; unranking them, most of
+    // the cost, is shared by the workers.
+    std::vector<long long> positions(static_cast<std::size_t>(most));
+    std::uniform_int_distribution<long long> position(0, total - 1);
+    for (long long& drawn : positions) drawn = position(generator);
+    std::atomic<long long> next{0};
+    runWorkers(std::max(1, threads), [&](int) {
+      for (long long first = next.fetch_add(kChunk); first < most; first = next.fetch_add(kChunk)) {
+        for (long long r = first; r < std::min(most, first + kChunk); ++r)
+          unrankCombination(positions[r], marker_count, k, &combinations[r * k]);
+      }
+    });
+    return combinations;
+  }
   for (long long r = 0; r < most; ++r) {
-    if (total > 0) {
-      std::uniform_int_distribution<long long> position(0, total - 1);
-      unrankCombination(position(generator), marker_count, k, &combinations[r * k]);
-      continue;
-    }
     // Beyond the ranked range: k distinct markers, sorted.
     std::uniform_int_distribution<int> marker(0, marker_count - 1);
     int* combination = &combinations[r * k];
@@ -114,7 +127,7 @@ void assessOrderStructure(const SearchContext& context, const StructureRequest& 
   if (request.genomic_control) {
     bool sampled = false;
     const std::vector<int> combinations =
-        combinationsBehindLambda(context.marker_count, k, request.lambda_sample, request.seed, sampled);
+        combinationsBehindLambda(context.marker_count, k, request.lambda_sample, request.seed, threads, sampled);
     structure.p_chisq = combinationPValues(context, combinations, k, threads);
     structure.control = lambdaOf(structure.p_chisq);
     structure.control.sampled = sampled;
@@ -138,7 +151,8 @@ void assessOrderStructure(const SearchContext& context, const StructureRequest& 
     bool sampled = false;
     // Its own stream, so the sample is not the first part of p_chisq's.
     const std::vector<int> combinations =
-        combinationsBehindLambda(context.marker_count, k, request.lambda_sample, request.seed + 1, sampled);
+        combinationsBehindLambda(context.marker_count, k, request.lambda_sample, request.seed + 1, threads,
+                                 sampled);
     // Two model fits each: at a million combinations, minutes, told like the search.
     SearchProgress progress(k, static_cast<double>(combinations.size()) / k, "combinations behind lambda_gc_adjusted",
                             context.settings.show_progress);

@@ -16,9 +16,9 @@ GenomicControl lambdaOf(const std::vector<double>& p_values);
 
 // Every combination of k of `marker_count` markers when there are at most
 // `most`, else `most` drawn uniformly (with replacement) by a generator
-// seeded with `seed`; k ints each.
+// seeded with `seed`; k ints each, unranked on up to `threads` threads.
 std::vector<int> combinationsBehindLambda(int marker_count, int k, long long most, unsigned long seed,
-                                          bool& sampled);
+                                          int threads, bool& sampled);
 
 // The p_chisq of each combination (k ints each), as the results table
 // computes a row's, on up to `threads` threads.
