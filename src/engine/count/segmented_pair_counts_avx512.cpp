@@ -48,10 +48,11 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countGroups(const SegmentedPairRequest& q,
       }
     }
     for (int e = 0; e < kCells; ++e) {
-      // Sums below 2^32 in 64-bit lanes: the second group's go to the upper
-      // halves (slots 2 t + 1), with no second group zero.
+      // Sums below 2^32 in 64-bit lanes: the second group's low halves go to
+      // the first's upper halves (slots 2 t + 1) in one masked shuffle, with
+      // no second group zero.
       __m256i both = sums[0][e];
-      if constexpr (kGroups == 2) both = _mm256_or_si256(both, _mm256_slli_epi64(sums[1][e], 32));
+      if constexpr (kGroups == 2) both = _mm256_mask_shuffle_epi32(both, 0xAA, sums[1][e], static_cast<_MM_PERM_ENUM>(0xA0));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(counts + kPairBlock * 2 * e), both);
     }
   }
