@@ -5,6 +5,7 @@
 // blends and of the round trip through memory between the two.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "engine/count/chord_information_gain_bound.h"
@@ -45,42 +46,64 @@ GORVA_TARGET_AVX512_FMA void wholePairChordBoundsAvx512(const int* counts, int p
   const __m512d bound_slack = _mm512_set1_pd(kBoundSlack);
   const __m512d floor = _mm512_set1_pd(boundFloor(kCells));
   const __m512d infinity = _mm512_set1_pd(std::numeric_limits<double>::infinity());
-  for (int p0 = 0; p0 < pairs; p0 += kPairBlock) {
-    const int* block = counts + freeCountAt(kWholePairCounts, p0, 0);
-    __m256i controls = _mm256_setzero_si256();
-    __m256i cases = _mm256_setzero_si256();
-    __m256 shifted = _mm256_setzero_ps();
-    for (int cell = 0; cell < kCells; ++cell) {
-      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + kPairBlock * (2 * cell)));
-      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + kPairBlock * (2 * cell + 1)));
-      controls = _mm256_add_epi32(controls, a);
-      cases = _mm256_add_epi32(cases, b);
-      const __m256 n = _mm256_cvtepi32_ps(_mm256_add_epi32(a, b));
-      const __m256 off = _mm256_fnmadd_ps(q, n, _mm256_cvtepi32_ps(b));
-      const __m256 r = _mm256_mul_ps(_mm256_rcp_ps(_mm256_max_ps(n, one)), raise);
-      const __m256 spread = _mm256_mul_ps(_mm256_andnot_ps(sign, off), r);
-      const __m256 slope = _mm256_mask_blend_ps(_mm256_cmp_ps_mask(off, _mm256_setzero_ps(), _CMP_GT_OQ), below, above);
-      const __m256 curvature = _mm256_fmadd_ps(slope, spread, at_q);
-      shifted = _mm256_fmadd_ps(_mm256_mul_ps(_mm256_mul_ps(off, off), r), curvature, shifted);
+  // The cells' sums of a run of blocks first, then the blocks' double-
+  // precision steps: each block's chain of nine multiply-adds and then a
+  // division is too long for the reorder window to overlap two blocks when
+  // they alternate, and independent steps side by side fill the pipes.
+  constexpr int kRunBlocks = 16;
+  __m256i run_controls[kRunBlocks];
+  __m256i run_cases[kRunBlocks];
+  __m256 run_shifted[kRunBlocks];
+  for (int run = 0; run < pairs; run += kRunBlocks * kPairBlock) {
+    const int run_end = std::min(pairs, run + kRunBlocks * kPairBlock);
+    for (int p0 = run; p0 < run_end; p0 += kPairBlock) {
+      const int* block = counts + freeCountAt(kWholePairCounts, p0, 0);
+      __m256i controls = _mm256_setzero_si256();
+      __m256i cases = _mm256_setzero_si256();
+      __m256 shifted = _mm256_setzero_ps();
+      for (int cell = 0; cell < kCells; ++cell) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + kPairBlock * (2 * cell)));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + kPairBlock * (2 * cell + 1)));
+        controls = _mm256_add_epi32(controls, a);
+        cases = _mm256_add_epi32(cases, b);
+        const __m256 n = _mm256_cvtepi32_ps(_mm256_add_epi32(a, b));
+        const __m256 off = _mm256_fnmadd_ps(q, n, _mm256_cvtepi32_ps(b));
+        const __m256 r = _mm256_mul_ps(_mm256_rcp_ps(_mm256_max_ps(n, one)), raise);
+        const __m256 spread = _mm256_mul_ps(_mm256_andnot_ps(sign, off), r);
+        const __m256 slope =
+            _mm256_mask_blend_ps(_mm256_cmp_ps_mask(off, _mm256_setzero_ps(), _CMP_GT_OQ), below, above);
+        const __m256 curvature = _mm256_fmadd_ps(slope, spread, at_q);
+        shifted = _mm256_fmadd_ps(_mm256_mul_ps(_mm256_mul_ps(off, off), r), curvature, shifted);
+      }
+      const int k = (p0 - run) / kPairBlock;
+      run_controls[k] = controls;
+      run_cases[k] = cases;
+      run_shifted[k] = shifted;
     }
-    __mmask8 no_bound = _mm256_cmpeq_epi32_mask(controls, _mm256_setzero_si256()) |
-                        _mm256_cmpeq_epi32_mask(cases, _mm256_setzero_si256());
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + p0), _mm256_add_epi32(controls, cases));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(informative + p0),
-                        _mm256_maskz_mov_epi32(static_cast<__mmask8>(~no_bound), _mm256_set1_epi32(1)));
-    if (bound.fixed_controls >= 0)
-      no_bound |= _mm256_cmpneq_epi32_mask(controls, fixed_controls) | _mm256_cmpneq_epi32_mask(cases, fixed_cases);
-    const __m512d A = _mm512_maskz_cvtepi32_pd(kAll, controls);
-    const __m512d B = _mm512_maskz_cvtepi32_pd(kAll, cases);
-    const __m512d S = _mm512_maskz_cvtps_pd(kAll, shifted);
-    const __m512d N = _mm512_add_pd(A, B);
-    const __m512d off = _mm512_fnmadd_pd(q_wide, N, B);
-    const __m512d inverse = _mm512_div_pd(_mm512_set1_pd(1.0), N);
-    __m512d numerator = _mm512_sub_pd(_mm512_mul_pd(bits_per_nat, _mm512_mul_pd(S, sum_slack)),
-                                      _mm512_mul_pd(_mm512_mul_pd(pinsker, _mm512_mul_pd(off, off)), inverse));
-    numerator = _mm512_maskz_max_pd(kAll, numerator, _mm512_setzero_pd());
-    const __m512d result = _mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(numerator, inverse), bound_slack), floor);
-    _mm512_storeu_pd(bounds + p0, _mm512_mask_blend_pd(no_bound, result, infinity));
+    for (int p0 = run; p0 < run_end; p0 += kPairBlock) {
+      const int k = (p0 - run) / kPairBlock;
+      const __m256i controls = run_controls[k];
+      const __m256i cases = run_cases[k];
+      const __m256 shifted = run_shifted[k];
+      __mmask8 no_bound = _mm256_cmpeq_epi32_mask(controls, _mm256_setzero_si256()) |
+                          _mm256_cmpeq_epi32_mask(cases, _mm256_setzero_si256());
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(samples + p0), _mm256_add_epi32(controls, cases));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(informative + p0),
+                          _mm256_maskz_mov_epi32(static_cast<__mmask8>(~no_bound), _mm256_set1_epi32(1)));
+      if (bound.fixed_controls >= 0)
+        no_bound |= _mm256_cmpneq_epi32_mask(controls, fixed_controls) | _mm256_cmpneq_epi32_mask(cases, fixed_cases);
+      const __m512d A = _mm512_maskz_cvtepi32_pd(kAll, controls);
+      const __m512d B = _mm512_maskz_cvtepi32_pd(kAll, cases);
+      const __m512d S = _mm512_maskz_cvtps_pd(kAll, shifted);
+      const __m512d N = _mm512_add_pd(A, B);
+      const __m512d off = _mm512_fnmadd_pd(q_wide, N, B);
+      const __m512d inverse = _mm512_div_pd(_mm512_set1_pd(1.0), N);
+      __m512d numerator = _mm512_sub_pd(_mm512_mul_pd(bits_per_nat, _mm512_mul_pd(S, sum_slack)),
+                                        _mm512_mul_pd(_mm512_mul_pd(pinsker, _mm512_mul_pd(off, off)), inverse));
+      numerator = _mm512_maskz_max_pd(kAll, numerator, _mm512_setzero_pd());
+      const __m512d result = _mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(numerator, inverse), bound_slack), floor);
+      _mm512_storeu_pd(bounds + p0, _mm512_mask_blend_pd(no_bound, result, infinity));
+    }
   }
 }
 
