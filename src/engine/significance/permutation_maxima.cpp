@@ -26,11 +26,6 @@
 
 namespace {
 
-// Planes of a group's permutations held at once, and how many at most: the
-// totals are counted once per group, so a larger group spreads them thinner.
-constexpr double kGroupBytes = 128.0 * 1024 * 1024;
-constexpr int kMaxGroupPermutations = 64;
-constexpr int kMinGroupPermutations = 3;
 // Cell totals of one block per worker at most, and the runs (combinations
 // that differ in the last marker only) a block should hold, so that each
 // walk serves many runs from a block of last markers in cache; several

@@ -58,11 +58,8 @@ bool prepareCountedPlanes(const SearchContext& context,
 
 }  // namespace
 
-bool buildCountedPlanes(const SearchContext& context, int order,
-                        std::vector<std::unique_ptr<Permuted>>& group, int threads,
-                        std::vector<std::unique_ptr<CountedPlanes>>& counted) {
-  if (!prepareCountedPlanes(context, group, counted)) return false;
-  const int levels = genotypeLevels(context.missing_code);
+void fillPlanesAtSamples(const SearchContext& context, const std::vector<PlanesAtSamples>& targets,
+                         int threads) {
   const int S = context.sample_count;
   std::vector<int> block;
   std::vector<unsigned char> gathered;
@@ -71,9 +68,8 @@ bool buildCountedPlanes(const SearchContext& context, int order,
     block.resize(count);
     for (int j = 0; j < count; ++j) block[j] = first + j;
     const std::vector<unsigned char> codes = contextColumns(context, block.data(), count);
-    for (const auto& planes : counted) {
-      if (planes->empty()) continue;
-      const std::vector<int>& samples = planes->samples;
+    for (const PlanesAtSamples& target : targets) {
+      const std::vector<int>& samples = *target.samples;
       const std::size_t length = samples.size();
       gathered.resize(length * count);
       for (int j = 0; j < count; ++j) {
@@ -81,10 +77,22 @@ bool buildCountedPlanes(const SearchContext& context, int order,
         unsigned char* out = gathered.data() + j * length;
         for (std::size_t v = 0; v < length; ++v) out[v] = column[samples[v]];
       }
-      planes->planes.fillMarkers(GenotypeView::markerMajor(gathered.data(), static_cast<int>(length)),
-                                 first, count, threads);
+      target.planes->fillMarkers(GenotypeView::markerMajor(gathered.data(), static_cast<int>(length)), first,
+                                 count, threads);
     }
   }
+}
+
+bool buildCountedPlanes(const SearchContext& context, int order,
+                        std::vector<std::unique_ptr<Permuted>>& group, int threads,
+                        std::vector<std::unique_ptr<CountedPlanes>>& counted) {
+  if (!prepareCountedPlanes(context, group, counted)) return false;
+  const int levels = genotypeLevels(context.missing_code);
+  std::vector<PlanesAtSamples> targets;
+  for (const auto& planes : counted) {
+    if (!planes->empty()) targets.push_back({&planes->samples, &planes->planes});
+  }
+  fillPlanesAtSamples(context, targets, threads);
   if (PairClassCounter::serves(levels, order)) {
     for (const auto& planes : counted) {
       if (!planes->empty()) planes->gaps = std::make_unique<LevelGaps>(planes->planes);

@@ -18,6 +18,26 @@
 // Markers decoded at a time while the planes are built.
 constexpr int kDecodedPlaneMarkers = 256;
 
+// Permutations held at once as a group: their planes share one count of
+// the cell totals, so a larger group spreads that count thinner; 128 MB
+// of planes and counters at most, and a group of fewer than three is
+// searched in full instead.
+constexpr double kGroupBytes = 128.0 * 1024 * 1024;
+constexpr int kMaxGroupPermutations = 64;
+constexpr int kMinGroupPermutations = 3;
+
+// Planes to fill with the run's genotypes at `samples` (the run's sample
+// behind each of the planes' samples).
+struct PlanesAtSamples {
+  const std::vector<int>* samples = nullptr;
+  BitPlanes* planes = nullptr;
+};
+
+// Fills every target's planes, the run's codes decoded a block of markers
+// at a time, once for all of them.
+void fillPlanesAtSamples(const SearchContext& context, const std::vector<PlanesAtSamples>& targets,
+                         int threads);
+
 // One permutation of a group: its phenotype and classes, and its running
 // maximum.
 struct Permuted {

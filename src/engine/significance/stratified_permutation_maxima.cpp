@@ -23,11 +23,6 @@
 
 namespace {
 
-// As for unstratified permutations: a group's planes share one count of
-// the totals, so a larger group spreads that count thinner.
-constexpr double kGroupBytes = 128.0 * 1024 * 1024;
-constexpr int kMaxGroupPermutations = 64;
-constexpr int kMinGroupPermutations = 3;
 // Every stratum's totals and counted class of a block, per worker: kept
 // small enough to stay in L2 while each permutation of the group scores it.
 constexpr long kBlockInts = 1L << 18;
@@ -154,29 +149,13 @@ bool buildSets(const SearchContext& context, std::vector<std::unique_ptr<Stratif
                int threads) {
   for (auto& own : group)
     if (!prepareSets(context, *own)) return false;
-  const int S = context.sample_count;
-  std::vector<int> block;
-  std::vector<unsigned char> gathered;
-  for (int first = 0; first < context.marker_count; first += kDecodedPlaneMarkers) {
-    const int count = std::min(kDecodedPlaneMarkers, context.marker_count - first);
-    block.resize(count);
-    for (int j = 0; j < count; ++j) block[j] = first + j;
-    const std::vector<unsigned char> codes = contextColumns(context, block.data(), count);
-    for (auto& own : group) {
-      for (auto& set : own->sets) {
-        if (set->empty()) continue;
-        const std::size_t length = set->samples.size();
-        gathered.resize(length * count);
-        for (int j = 0; j < count; ++j) {
-          const unsigned char* column = codes.data() + static_cast<std::size_t>(j) * S;
-          unsigned char* out = gathered.data() + j * length;
-          for (std::size_t v = 0; v < length; ++v) out[v] = column[set->samples[v]];
-        }
-        set->planes.fillMarkers(GenotypeView::markerMajor(gathered.data(), static_cast<int>(length)), first, count,
-                                threads);
-      }
+  std::vector<PlanesAtSamples> targets;
+  for (auto& own : group) {
+    for (auto& set : own->sets) {
+      if (!set->empty()) targets.push_back({&set->samples, &set->planes});
     }
   }
+  fillPlanesAtSamples(context, targets, threads);
   return true;
 }
 
