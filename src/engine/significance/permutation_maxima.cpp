@@ -174,22 +174,8 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
   const int cells = cellsOf(context.planes->levels(), order);
   const long long spread = (total + kBlocksPerWorker * workers - 1) / (kBlocksPerWorker * workers);
   const long long block = std::max(1LL, std::min<long long>(blockCombinations(cells, context.marker_count), spread));
-  std::atomic<long long> next_block{0};
-  std::atomic<bool> failed{false};
-  runWorkers(workers, [&](int) {
-    try {
-      MaximaWorker worker(context, order, counted, run_gaps.get(), bounds);
-      for (;;) {
-        if (failed.load(std::memory_order_relaxed) || stopRequested(context)) return;
-        const long long first = next_block.fetch_add(1) * block;
-        if (first >= total) return;
-        worker.scoreBlock(first, static_cast<int>(std::min(block, total - first)));
-      }
-    } catch (const std::bad_alloc&) {
-      failed = true;
-    }
-  });
-  if (failed || stopRequested(context)) return false;
+  const auto make_worker = [&] { return MaximaWorker(context, order, counted, run_gaps.get(), bounds); };
+  if (!scoreBlocksOnWorkers(context, total, block, workers, make_worker)) return false;
   for (int r = 0; r < count; ++r) maxima[r] = group[r]->maximum.load();
   return true;
 }

@@ -5,13 +5,16 @@
 #ifndef GORVA_ENGINE_SIGNIFICANCE_PERMUTED_CLASSES_H
 #define GORVA_ENGINE_SIGNIFICANCE_PERMUTED_CLASSES_H
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "engine/count/bitplanes.h"
+#include "engine/count/worker_threads.h"
 #include "engine/rank/search_context.h"
 #include "engine/significance/pair_class_counter.h"
 
@@ -25,6 +28,30 @@ constexpr int kDecodedPlaneMarkers = 256;
 constexpr double kGroupBytes = 128.0 * 1024 * 1024;
 constexpr int kMaxGroupPermutations = 64;
 constexpr int kMinGroupPermutations = 3;
+
+// Scores the combinations [0, total) of a group's permutations in blocks of
+// `block` on `workers` workers, each with its own worker from
+// make_worker(): false when memory ran out or the run was asked to stop.
+template <class MakeWorker>
+bool scoreBlocksOnWorkers(const SearchContext& context, long long total, long long block, int workers,
+                          MakeWorker make_worker) {
+  std::atomic<long long> next_block{0};
+  std::atomic<bool> failed{false};
+  runWorkers(workers, [&](int) {
+    try {
+      auto worker = make_worker();
+      for (;;) {
+        if (failed.load(std::memory_order_relaxed) || stopRequested(context)) return;
+        const long long first = next_block.fetch_add(1) * block;
+        if (first >= total) return;
+        worker.scoreBlock(first, static_cast<int>(std::min(block, total - first)));
+      }
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+  });
+  return !failed && !stopRequested(context);
+}
 
 // Planes to fill with the run's genotypes at `samples` (the run's sample
 // behind each of the planes' samples).

@@ -514,22 +514,8 @@ bool stratifiedMaximaFromCellTotals(const SearchContext& context, int order,
   const long long spread = (total + kBlocksPerWorker * workers - 1) / (kBlocksPerWorker * workers);
   const long long block =
       std::max(1LL, std::min<long long>(blockCombinations(cells, context.stratum_count), spread));
-  std::atomic<long long> next_block{0};
-  std::atomic<bool> failed{false};
-  runWorkers(workers, [&](int) {
-    try {
-      StratifiedMaximaWorker worker(context, order, group);
-      for (;;) {
-        if (failed.load(std::memory_order_relaxed) || stopRequested(context)) return;
-        const long long first = next_block.fetch_add(1) * block;
-        if (first >= total) return;
-        worker.scoreBlock(first, static_cast<int>(std::min(block, total - first)));
-      }
-    } catch (const std::bad_alloc&) {
-      failed = true;
-    }
-  });
-  if (failed || stopRequested(context)) return false;
+  const auto make_worker = [&] { return StratifiedMaximaWorker(context, order, group); };
+  if (!scoreBlocksOnWorkers(context, total, block, workers, make_worker)) return false;
   for (int r = 0; r < count; ++r) maxima[r] = group[r]->maximum.load();
   return true;
 }
