@@ -12,10 +12,14 @@
 bool slurpFile(const std::string& path, std::string& bytes);
 
 // Calls visit(line_number, fields) for every line that is not blank. Fields
-// are separated by runs of blanks and tabs; a CR before the LF is dropped.
-// Stops, returning false, as soon as visit returns false.
+// are separated by runs of blanks and tabs; a CR before the LF is dropped,
+// and so is a UTF-8 byte-order mark at the start of the file (spreadsheets
+// save one), which would otherwise join the first field and so rename its
+// sample or hide a header. Stops, returning false, as soon as visit returns
+// false.
 template <typename Visit>
 bool forEachLine(std::string_view text, Visit visit) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::vector<std::string_view> fields;
   int line_number = 0;
   std::size_t start = 0;

@@ -167,10 +167,17 @@ TEST_F(SameDataEveryFormat, SubsetOptionsGiveTheReportOfTheCutFile) {
     std::string pheno = "FID IID value\ng ghost 2\n", keep, remove = id(3) + "\n" + id(7) + "\n";
     for (int s = 0; s < static_cast<int>(table_.genotypes.size()); ++s) pheno += id(s) + " " + phenotypes[s] + "\n";
     for (int s = 0; s < 30; ++s) keep += id(s) + "\n";
+    // PLINK's lists as a spreadsheet saves them: a byte-order mark, CR LF.
+    auto saved = [&](const std::string& lines) {
+      if (input.name != "plink") return lines;
+      std::string bytes = "\xEF\xBB\xBF";
+      for (const char c : lines) bytes += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      return bytes;
+    };
     const std::string prefix = dir_ + "/" + input.name;
-    writeFile(prefix + ".pheno", pheno);
-    writeFile(prefix + ".keep", keep);
-    writeFile(prefix + ".remove", remove);
+    writeFile(prefix + ".pheno", saved(pheno));
+    writeFile(prefix + ".keep", saved(keep));
+    writeFile(prefix + ".remove", saved(remove));
     std::vector<std::string> args = input.input;
     for (const char* option : {"pheno", "keep", "remove"}) {
       args.insert(args.end(), {std::string("--") + option, "../" + input.name + "." + option});
