@@ -3,6 +3,7 @@
 // then their p-values.
 #include <Rmath.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -91,6 +92,21 @@ void searchAllOrders(SearchContext& context, const BitPlanes* built, const RunSe
       return;
     }
     printWarning(counts);
+  }
+  if (settings.refuse_few_classes && !settings.sample_strata.empty()) {
+    // A stratified measure adds up the strata holding both classes; with none
+    // every combination is not a number, and a report of empty blocks would
+    // pass for a search that found nothing.
+    std::vector<int> stratum_classes(static_cast<std::size_t>(settings.stratum_count), 0);
+    for (int s = 0; s < context.sample_count; ++s)
+      stratum_classes[settings.sample_strata[s]] |= context.phenotypes[s] == 1 ? 1 : 2;
+    if (std::find(stratum_classes.begin(), stratum_classes.end(), 3) == stratum_classes.end()) {
+      outcome.status = kExitBadInput;
+      outcome.refusal = "none of the " + std::to_string(settings.stratum_count) +
+                        " strata holds both a case and a control after the sample options, so a search "
+                        "conditional on the stratum has nothing to measure";
+      return;
+    }
   }
   context.all_pairs = static_cast<bool>(settings.all_pairs);
   // The fast path needs its planes; without them (the "em" method, the plain

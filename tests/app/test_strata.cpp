@@ -159,11 +159,12 @@ TEST_F(StrataRuns, FastAndPlainEnginesGiveTheSameRowsUnderEveryMethodAndRanking)
 
 TEST_F(StrataRuns, EachBadStrataFileIsRefusedWithItsPlaceBeforeAnythingIsCreated) {
   writeFile(dir_ + "/remove.txt", "x 1\nx 2\n");
-  const struct {
+  struct Case {
     std::string strata;
     std::vector<std::string> extra;
     std::string message;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"x ghost a\nx phantom b\n", {},
        "gorva: ../bad.strata: none of its 2 samples is in ../set.txt (samples are matched by IID)"},
       {"x 1 a\nx 2 b\nx 1 b\n", {}, "gorva: ../bad.strata line 3, field 2: sample 1 was already named on line 1"},
@@ -172,6 +173,12 @@ TEST_F(StrataRuns, EachBadStrataFileIsRefusedWithItsPlaceBeforeAnythingIsCreated
        "gorva: ../bad.strata line 1, field 3: stratum a has no sample left by the other sample options"},
   };
   int index = 0;
+  std::string by_class;
+  for (int s = 0; s < static_cast<int>(table_.genotypes.size()); ++s)
+    by_class += "x " + std::to_string(s + 1) + (table_.fam_phenotypes[s] == "2" ? " cases\n" : " controls\n");
+  cases.push_back({by_class, {},
+                   "gorva: none of the 2 strata holds both a case and a control after the sample options, so a "
+                   "search conditional on the stratum has nothing to measure"});
   for (const auto& c : cases) {
     writeFile(dir_ + "/bad.strata", c.strata);
     std::vector<std::string> args = {"--in", "../set.txt", "--strata", "../bad.strata"};
