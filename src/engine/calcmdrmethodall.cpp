@@ -64,6 +64,11 @@ void announceScale(int order, int marker_count, int permutations) {
   printMessage(text);
 }
 
+std::string classCounts(int cases, int controls) {
+  return std::to_string(cases) + (cases == 1 ? " case and " : " cases and ") + std::to_string(controls) +
+         (controls == 1 ? " control" : " controls");
+}
+
 }  // namespace
 
 void searchAllOrders(SearchContext& context, const BitPlanes* built, const RunSettings& settings,
@@ -82,9 +87,7 @@ void searchAllOrders(SearchContext& context, const BitPlanes* built, const RunSe
   for (int s = 0; s < context.sample_count; ++s) all_cases += context.phenotypes[s] == 1 ? 1 : 0;
   const int all_controls = context.sample_count - all_cases;
   if (all_cases < 2 || all_controls < 2) {
-    const std::string counts = "the run's samples hold " + std::to_string(all_cases) +
-                               (all_cases == 1 ? " case and " : " cases and ") + std::to_string(all_controls) +
-                               (all_controls == 1 ? " control" : " controls") +
+    const std::string counts = "the run's samples hold " + classCounts(all_cases, all_controls) +
                                " after the sample options; a case/control search needs at least 2 of each";
     if (settings.refuse_few_classes) {
       outcome.status = kExitBadInput;
@@ -92,13 +95,22 @@ void searchAllOrders(SearchContext& context, const BitPlanes* built, const RunSe
       return;
     }
     printWarning(counts);
+  } else if (settings.refuse_few_classes && (context.cases < 2 || context.controls < 2)) {
+    // Only "complete" counts fewer samples than the run has: every combination
+    // would be not a number, and the report's blocks would print nan.
+    outcome.status = kExitBadInput;
+    outcome.refusal = "under --missing complete only the " + std::to_string(context.N) +
+                      " samples without a missing genotype at any marker are counted, and they hold " +
+                      classCounts(context.cases, context.controls) + "; a case/control search needs at least 2 of each (use --missing available, "
+                      "or --exclude the markers missing most often)";
+    return;
   }
   if (settings.refuse_few_classes && !settings.sample_strata.empty()) {
     // A stratified measure adds up the strata holding both classes; with none
     // every combination is not a number, and a report of empty blocks would
     // pass for a search that found nothing.
     std::vector<int> stratum_classes(static_cast<std::size_t>(settings.stratum_count), 0);
-    for (int s = 0; s < context.sample_count; ++s)
+    for (const int s : context.samples)
       stratum_classes[settings.sample_strata[s]] |= context.phenotypes[s] == 1 ? 1 : 2;
     if (std::find(stratum_classes.begin(), stratum_classes.end(), 3) == stratum_classes.end()) {
       outcome.status = kExitBadInput;

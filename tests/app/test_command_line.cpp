@@ -342,6 +342,19 @@ TEST(CommandLine, FewerThanTwoOfAClassRefuseARunWithNewerOptionsAndWarnAClassicO
   EXPECT_EQ(table.err, "gorva: " + counts);
   EXPECT_FALSE(fileExists(dir + "/t.tsv"));
   EXPECT_EQ(readFile(dir + "/r.txt"), old_report);
+
+  // Three of each, but "complete" counts 1 case and 3 controls (this once
+  // ended a stratified search on a division by zero).
+  writeFile(dir + "/m.txt", "P\ta\tb\n1\t0\t3\n0\t1\t1\n1\t0\t3\n0\t2\t0\n1\t1\t1\n0\t0\t2\n");
+  writeFile(dir + "/m.strata", "x 1 u\nx 2 u\nx 3 u\nx 4 v\nx 5 v\nx 6 v\n");
+  const ProgramResult complete = runGorva(
+      {"--in", "m.txt", "--out", "r.txt", "--order", "2", "--missing", "complete", "--strata", "m.strata"}, dir);
+  EXPECT_EQ(complete.status, 2);
+  EXPECT_EQ(complete.err,
+            "gorva: under --missing complete only the 4 samples without a missing genotype at any marker are "
+            "counted, and they hold 1 case and 3 controls; a case/control search needs at least 2 of each (use "
+            "--missing available, or --exclude the markers missing most often)\n");
+  EXPECT_EQ(readFile(dir + "/r.txt"), old_report);
 }
 
 }  // namespace
