@@ -103,17 +103,32 @@ class MaximaWorker {
       totals_counter_.forEachFrom(first_.data(), count, keep_totals);
     }
     if (by_cell_) inverseTotalsByCell(count);
+    // The pair walks take turns a slice of second markers at a time: what
+    // they read per pair besides their own planes (the block's totals and
+    // gap masks, as large as the block) then comes from cache for all but
+    // the first of them.
+    int slice = context_.marker_count;
     for (std::size_t p = 0; p < counted_.size(); ++p) {
+      if (!pair_counters_[p]) continue;
+      PairClassCounter& counter = *pair_counters_[p];
+      if (masks_recorded_ && !counted_[p]->gap_entries.empty()) {
+        counter.useMasks(gap_masks_.data(), counted_[p]->gap_entries.data());
+        counter.countByCell(by_cell_);
+      }
+      slice = std::min(slice, counter.blockMarkers());
+    }
+    for (int begin = 0; begin < context_.marker_count; begin += slice) {
+      for (std::size_t p = 0; p < counted_.size(); ++p) {
+        if (!pair_counters_[p]) continue;
+        slot_base_ = 2 * static_cast<int>(p);
+        scoreCounted(*pair_counters_[p], counted_[p]->members, count, begin, begin + slice);
+      }
+    }
+    for (std::size_t p = 0; p < counted_.size(); ++p) {
+      if (pair_counters_[p]) continue;
       Permuted* const* members = counted_[p]->members;
       slot_base_ = 2 * static_cast<int>(p);
-      if (pair_counters_[p]) {
-        PairClassCounter& counter = *pair_counters_[p];
-        if (masks_recorded_ && !counted_[p]->gap_entries.empty()) {
-          counter.useMasks(gap_masks_.data(), counted_[p]->gap_entries.data());
-          counter.countByCell(by_cell_);
-        }
-        scoreCounted(counter, members, count);
-      } else if (counters_[p]) {
+      if (counters_[p]) {
         scoreCounted(*counters_[p], members, count);
       } else {
         // No sample counted: every table is its totals.
@@ -146,9 +161,12 @@ class MaximaWorker {
     }
   }
 
+  // The counter's pairs of the block (with a second marker in [begin, end)
+  // for pair counters).
   template <class Counter>
-  void scoreCounted(Counter& counter, Permuted* const* members, int count) {
-    counter.forEachFrom(first_.data(), count, [&](int at, int n, int* tables) {
+  void scoreCounted(Counter& counter, Permuted* const* members, int count, int begin = 0,
+                    int end = 0) {
+    const auto visit = [&](int at, int n, int* tables) {
       stretchCombination(counter, at);
       if constexpr (std::is_same_v<Counter, PairClassCounter>) {
         if (counter.byCell()) {
@@ -170,7 +188,12 @@ class MaximaWorker {
         scoreStretch(*members[1], slot_base_ + 1, at, n, tables, CountedEntries::kCases);
       }
       return true;
-    });
+    };
+    if constexpr (std::is_same_v<Counter, PairClassCounter>) {
+      counter.forEachFrom(first_.data(), count, begin, end, visit);
+    } else {
+      counter.forEachFrom(first_.data(), count, visit);
+    }
   }
 
   // Ranking by synergy, the stretch's first combination (the others differ

@@ -101,7 +101,19 @@ class PairClassCounter {
   // cells() ints each (entry 2c + class, c = first level + levels * second
   // level); a visit returning false ends the walk.
   template <class Visit>
-  void forEachFrom(const int* first, int count, Visit&& visit);
+  void forEachFrom(const int* first, int count, Visit&& visit) {
+    forEachFrom(first, count, 0, planes_.markerCount(), visit);
+  }
+  // The same walk's pairs whose second marker is in [second_begin,
+  // second_end) only (second_begin a multiple of kPairLanes), so that
+  // several walks over the same pairs can take turns a slice of second
+  // markers at a time and share what they read per pair while it is in
+  // cache. Only the last slice's pairs are given to combinationAt.
+  template <class Visit>
+  void forEachFrom(const int* first, int count, int second_begin, int second_end, Visit&& visit);
+  // Second markers one walk holds in cache at once (a multiple of
+  // kPairLanes): the slices worth taking turns over.
+  int blockMarkers() const { return block_markers_; }
   // From the next walk on, and only with usable gaps: with
   // `record`, writes every pair's gap masks there (its position in the walk
   // indexes them) and counts its own levels at gaps from them; with `use`,
@@ -198,7 +210,8 @@ class PairClassCounter {
 };
 
 template <class Visit>
-void PairClassCounter::forEachFrom(const int* first, int count, Visit&& visit) {
+void PairClassCounter::forEachFrom(const int* first, int count, int second_begin, int second_end,
+                                   Visit&& visit) {
   runs_.clear();
   if (record_ != nullptr) {
     record_->resize(static_cast<std::size_t>(count));
@@ -220,9 +233,11 @@ void PairClassCounter::forEachFrom(const int* first, int count, Visit&& visit) {
   // while every run is counted against them.
   int low = runs_.front().from;
   for (const Run& run : runs_) low = run.from < low ? run.from : low;
+  low = low > second_begin ? low : second_begin;
   if (packs()) low -= low % kPairLanes;
-  for (int block = low; block < markers; block += block_markers_) {
-    const int block_end = block + block_markers_ - 1;
+  const int end = second_end < markers ? second_end : markers;
+  for (int block = low; block < end; block += block_markers_) {
+    const int block_end = block + block_markers_ - 1 < end - 1 ? block + block_markers_ - 1 : end - 1;
     if (packs()) packBlock(block, block_end < markers - 1 ? block_end : markers - 1);
     for (const Run& run : runs_) {
       const int from = run.from > block ? run.from : block;
