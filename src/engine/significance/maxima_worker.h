@@ -72,6 +72,7 @@ class MaximaWorker {
       // do the permutations' walks.
       if (pairs && !kernels.walk_nibbles && countsShape(context.settings.simd, planes->planes.shape()))
         pair_counters_.back()->countFreeCellsWith(kernels.free_cells);
+      if (pairs) pair_counters_.back()->countGapsWith(gapCountsKernel(context.settings.simd));
       counters_.push_back(planes->empty() || pairs
                               ? nullptr
                               : std::make_unique<CellCounter>(planes->planes, order, kernel_));
@@ -112,7 +113,7 @@ class MaximaWorker {
       if (!pair_counters_[p]) continue;
       PairClassCounter& counter = *pair_counters_[p];
       if (masks_recorded_ && !counted_[p]->gap_entries.empty()) {
-        counter.useMasks(gap_masks_.data(), counted_[p]->gap_entries.data());
+        counter.useMasks(&gap_masks_, counted_[p]->gap_entries.data());
         counter.countByCell(by_cell_);
       }
       slice = std::min(slice, counter.blockMarkers());
@@ -396,7 +397,7 @@ class MaximaWorker {
   std::vector<int> combination_;
   int stretch_last_ = 0;
   std::vector<int> totals_;
-  std::vector<PairGapMasks> gap_masks_;  // per pair of the block, when recorded
+  PairGapMaskRows gap_masks_;  // per pair of the block, when recorded
   bool masks_recorded_ = false;
   std::vector<int> tables_;
   std::vector<double> bounds_buffer_;

@@ -105,7 +105,7 @@ std::vector<std::uint64_t> gapEntryMasks(const BitPlanes& run_planes, const Leve
   for (std::size_t v = 0; v < samples.size(); ++v)
     entries_of[static_cast<std::size_t>(samples[v])] |= static_cast<unsigned char>(1U << entries[v]);
   const int markers = run_planes.markerCount();
-  std::vector<std::uint64_t> masks(2 * static_cast<std::size_t>(markers), 0);
+  std::vector<std::uint64_t> masks(2 * (static_cast<std::size_t>(markers) + kPairBlock), 0);
   for (int m = 0; m < markers; ++m) {
     std::uint64_t bit = 1;
     for (const std::uint32_t* gap = run_gaps.begin(m); gap != run_gaps.end(m); ++gap, bit <<= 1) {
@@ -163,7 +163,7 @@ double PairClassCounter::bytesBound(double row_words, double marker_count) {
          2 * kNibbleLevels * row_words * 8;
 }
 
-void PairClassCounter::recordMasks(std::vector<PairGapMasks>* record) {
+void PairClassCounter::recordMasks(PairGapMaskRows* record) {
   record_ = record;
   masks_ = nullptr;
   const int markers = planes_.markerCount();
@@ -177,7 +177,7 @@ void PairClassCounter::recordMasks(std::vector<PairGapMasks>* record) {
   entries_ = own_entries_.data();
 }
 
-void PairClassCounter::useMasks(const PairGapMasks* masks, const std::uint64_t* entries) {
+void PairClassCounter::useMasks(const PairGapMaskRows* masks, const std::uint64_t* entries) {
   record_ = nullptr;
   masks_ = masks;
   entries_ = entries;

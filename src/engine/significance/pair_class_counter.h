@@ -57,13 +57,69 @@ struct PairGapMasks {
   std::uint64_t second_levels[2];
 };
 
+// The masks of a walk's pairs word by word: word w of pair i (first_levels
+// 0..2, then second_levels 0..1) at row(w)[i], so that a vector loads a word
+// of consecutive pairs at once. Rows have room for a group of eight pairs
+// before the first and after the last.
+class PairGapMaskRows {
+ public:
+  static constexpr int kWords = 5;
+  static constexpr long kMargin = 8;
+
+  void resize(long pairs) {
+    stride_ = pairs + 2 * kMargin;
+    words_.assign(static_cast<std::size_t>(kWords * stride_), 0);
+  }
+  const std::uint64_t* row(int w) const { return words_.data() + w * stride_ + kMargin; }
+  PairGapMasks at(long i) const {
+    PairGapMasks masks;
+    for (int a = 0; a < 3; ++a) masks.first_levels[a] = row(a)[i];
+    for (int b = 0; b < 2; ++b) masks.second_levels[b] = row(3 + b)[i];
+    return masks;
+  }
+  void set(long i, const PairGapMasks& masks) {
+    for (int a = 0; a < 3; ++a) words_[a * stride_ + kMargin + i] = masks.first_levels[a];
+    for (int b = 0; b < 2; ++b) words_[(3 + b) * stride_ + kMargin + i] = masks.second_levels[b];
+  }
+
+ private:
+  long stride_ = 0;
+  std::vector<std::uint64_t> words_;
+};
+
 // Per marker and entry c of planes of a subset of the run's samples (2 m +
 // c), the gaps of the run's planes whose sample is in that entry: bit i for
-// gap i of the marker. `entries` gives each subset sample's entry, `samples`
+// gap i of the marker; eight markers of zeros past the last. `entries` gives each subset sample's entry, `samples`
 // the run's sample behind it.
 std::vector<std::uint64_t> gapEntryMasks(const BitPlanes& run_planes, const LevelGaps& run_gaps,
                                          int sample_count, const std::vector<int>& samples,
                                          const std::vector<unsigned char>& entries);
+
+// The counted samples at the gaps of eight pairs that share their first
+// marker, side by side: counts[c][k][t] for lane t (pair j = pair + t of a
+// stretch whose pair 0 is the walk's pair `at`, its second marker second +
+// j) and class entry c, k = b for level b of the second marker at the first
+// one's gaps, k = 2 + a for level a of the first at the second one's gaps.
+// Lanes outside [lo, hi) get zero. `entries` (gapEntryMasks) has room for
+// eight markers past the last.
+constexpr int kGapCounts = 5;
+struct GapCountRequest {
+  const PairGapMaskRows* masks = nullptr;
+  const std::uint64_t* entries = nullptr;
+  long at = 0;
+  int first = 0;
+  int second = 0;
+  int pair = 0;
+  int lo = 0;
+  int hi = 0;
+};
+using GapCountsKernel = void (*)(const GapCountRequest& request,
+                                 int (*counts)[kGapCounts][kPairBlock]);
+void gapCountsScalar(const GapCountRequest& request, int (*counts)[kGapCounts][kPairBlock]);
+// AVX-512's: a vector popcount counts the eight pairs at once.
+void gapCountsAvx512(const GapCountRequest& request, int (*counts)[kGapCounts][kPairBlock]);
+// The kernel of a path.
+GapCountsKernel gapCountsKernel(SimdPath path);
 
 // Genotype levels the counter serves: 0, 1, 2 (a code of its own for
 // missing makes every marker complete, and CellCounter derives those).
@@ -119,8 +175,8 @@ class PairClassCounter {
   // indexes them) and counts its own levels at gaps from them; with `use`,
   // counts levels at gaps from masks a walk over the same pairs recorded,
   // with `entries` from gapEntryMasks for these planes. Gaps must fit masks.
-  void recordMasks(std::vector<PairGapMasks>* record);
-  void useMasks(const PairGapMasks* masks, const std::uint64_t* entries);
+  void recordMasks(PairGapMaskRows* record);
+  void useMasks(const PairGapMaskRows* masks, const std::uint64_t* entries);
   bool packs() const { return pair_kernel_ != nullptr; }
   // From the next walk on, walks that count levels at gaps from recorded
   // masks (which then read no packed level) count their free cells with
@@ -138,6 +194,9 @@ class PairClassCounter {
     return by_cell_on_ && masks_ != nullptr && record_ == nullptr && gaps_.usable();
   }
   long byCellStride() const { return by_cell_stride_; }
+  // The kernel by-cell walks count the samples at gaps with (the portable
+  // one unless set).
+  void countGapsWith(GapCountsKernel kernel) { gap_counts_ = kernel; }
 
   // Writes into out (2 ints) the pair at position i of the last walk.
   void combinationAt(int i, int* out) const;
@@ -196,11 +255,12 @@ class PairClassCounter {
   AlignedWords packed_free_;  // or their plain rows, for free_kernel_
   int packed_first_ = 0;
   std::vector<int> free_counts_;
-  std::vector<PairGapMasks>* record_ = nullptr;
-  const PairGapMasks* masks_ = nullptr;
+  PairGapMaskRows* record_ = nullptr;
+  const PairGapMaskRows* masks_ = nullptr;
   const std::uint64_t* entries_ = nullptr;
   std::vector<std::uint64_t> own_entries_;  // recording: the run's classes
   bool by_cell_on_ = false;
+  GapCountsKernel gap_counts_ = gapCountsScalar;
   long by_cell_stride_ = 0;
   std::vector<int> by_cell_;  // 18 rows of by_cell_stride_, from kByCellLead on
   // Per marker (with room for a group of eight beyond the last), its counts
@@ -214,8 +274,8 @@ void PairClassCounter::forEachFrom(const int* first, int count, int second_begin
                                    Visit&& visit) {
   runs_.clear();
   if (record_ != nullptr) {
-    record_->resize(static_cast<std::size_t>(count));
-    masks_ = record_->data();
+    record_->resize(count);
+    masks_ = record_;
   }
   const int markers = planes_.markerCount();
   int a = first[0];

@@ -76,6 +76,31 @@ GORVA_TARGET_AVX2 void levelsAtGapsGathered(const unsigned char* shifts, const s
 
 }  // namespace
 
+GORVA_TARGET_POPCNT void gapCountsScalar(const GapCountRequest& request,
+                                         int (*counts)[kGapCounts][kPairBlock]) {
+  for (int t = 0; t < kPairBlock; ++t) {
+    const long j = request.pair + t;
+    if (t < request.lo || t >= request.hi) {
+      for (int cls = 0; cls < 2; ++cls)
+        for (int k = 0; k < kGapCounts; ++k) counts[cls][k][t] = 0;
+      continue;
+    }
+    const PairGapMasks masks = request.masks->at(request.at + j);
+    const long second = request.second + j;
+    for (int cls = 0; cls < 2; ++cls) {
+      const std::uint64_t in_first = request.entries[2L * request.first + cls];
+      const std::uint64_t in_second = request.entries[2 * second + cls];
+      for (int b = 0; b < 2; ++b) counts[cls][b][t] = std::popcount(masks.second_levels[b] & in_first);
+      for (int a = 0; a < kPairLevels; ++a)
+        counts[cls][2 + a][t] = std::popcount(masks.first_levels[a] & in_second);
+    }
+  }
+}
+
+GapCountsKernel gapCountsKernel(SimdPath path) {
+  return path == SimdPath::kAvx512 ? gapCountsAvx512 : gapCountsScalar;
+}
+
 void PairClassCounter::firstLevelMasks(int second, std::uint64_t* out) const {
   const unsigned char* shifts = reinterpret_cast<const unsigned char*>(shifts_.data());
   std::uint64_t level0 = 0;
@@ -134,20 +159,20 @@ GORVA_TARGET_AVX2 void PairClassCounter::countFromMasks(const Run& run, int from
       if (j == 0 || lane == 0)
         levelMasksAtGaps(packed + (p / kPairLanes) * group_words, gaps_.begin(run.first),
                          gaps_.end(run.first), second_levels);
-      PairGapMasks& masks = (*record_)[static_cast<std::size_t>(at + j)];
+      PairGapMasks masks;
       levelsAtGapsGathered(reinterpret_cast<const unsigned char*>(shifts_.data()),
                            gaps_.begin(second), gaps_.end(second), masks.first_levels);
       masks.second_levels[0] = second_levels[0][lane];
       masks.second_levels[1] = second_levels[1][lane];
+      record_->set(at + j, masks);
     }
-    completeFromMasks(run.first, second, masks_[at + j], table);
+    completeFromMasks(run.first, second, masks_->at(at + j), table);
   }
 }
 
 GORVA_TARGET_AVX2 void PairClassCounter::countByCellFromMasks(const Run& run, int from, int to,
                                                               int offset) {
   constexpr int L = kPairLevels;
-  constexpr int kGapCounts = 2 + L;  // levels 0, 1 of the second; 0, 1, 2 of the first
   const int at = run.at + (from - run.from);
   const int count = to - from + 1;
   const int first = run.first;
@@ -156,27 +181,19 @@ GORVA_TARGET_AVX2 void PairClassCounter::countByCellFromMasks(const Run& run, in
   // Packed position p holds pair j = p - offset: groups of eight from p = 0
   // keep the free counts' rows aligned, and their lanes outside the stretch
   // land in the rows' lead and tail, which nobody reads.
+  GapCountRequest request;
+  request.masks = masks_;
+  request.entries = entries_;
+  request.at = at;
+  request.first = first;
+  request.second = from;
   for (int p = 0; p < offset + count; p += kPairBlock) {
     const int j0 = p - offset;
     alignas(32) int gap_counts[2][kGapCounts][kPairBlock];
-    for (int t = 0; t < kPairBlock; ++t) {
-      const int j = j0 + t;
-      if (j < 0 || j >= count) {
-        for (int cls = 0; cls < 2; ++cls)
-          for (int k = 0; k < kGapCounts; ++k) gap_counts[cls][k][t] = 0;
-        continue;
-      }
-      const PairGapMasks& masks = masks_[at + j];
-      const int second = from + j;
-      for (int cls = 0; cls < 2; ++cls) {
-        const std::uint64_t in_first = entries_[2L * first + cls];
-        const std::uint64_t in_second = entries_[2L * second + cls];
-        for (int b = 0; b < 2; ++b)
-          gap_counts[cls][b][t] = std::popcount(masks.second_levels[b] & in_first);
-        for (int a = 0; a < L; ++a)
-          gap_counts[cls][2 + a][t] = std::popcount(masks.first_levels[a] & in_second);
-      }
-    }
+    request.pair = j0;
+    request.lo = j0 < 0 ? -j0 : 0;
+    request.hi = count - j0 < kPairBlock ? count - j0 : kPairBlock;
+    gap_counts_(request, gap_counts);
     for (int cls = 0; cls < 2; ++cls) {
       __m256i cell[L * L];  // cell a + 3 b
       for (int b = 0; b < 2; ++b) {
@@ -215,7 +232,7 @@ void PairClassCounter::countFromMasksUnpacked(const Run& run, int from, int to) 
     const int second = from + j;
     int* const table = &tables_[static_cast<std::size_t>(j) * 2 * cells()];
     if (record_ != nullptr) {
-      PairGapMasks& masks = (*record_)[static_cast<std::size_t>(at + j)];
+      PairGapMasks masks;
       firstLevelMasks(second, masks.first_levels);
       const std::uint64_t* rows = planes_.marker(second);
       std::uint64_t level0 = 0;
@@ -230,10 +247,11 @@ void PairClassCounter::countFromMasksUnpacked(const Run& run, int from, int to) 
       }
       masks.second_levels[0] = level0;
       masks.second_levels[1] = level1;
+      record_->set(at + j, masks);
     }
     // The first marker's last level is counted here; only the second's is
     // derived.
-    const PairGapMasks& masks = masks_[at + j];
+    const PairGapMasks masks = masks_->at(at + j);
     for (int cls = 0; cls < 2; ++cls) {
       const std::uint64_t in_second = entries_[2L * second + cls];
       for (int a = 0; a < L; ++a) {

@@ -63,7 +63,7 @@ double countedSetBytes(double marker_count, double sample_count, int levels, int
   if (PairClassCounter::serves(levels, order)) {
     counter = PairClassCounter::bytesBound(rowWords(sample_count), marker_count);
     gaps = LevelGaps::bytesBound(marker_count, rowWords(sample_count)) +
-           2 * marker_count * sizeof(std::uint64_t);
+           2 * (marker_count + kPairBlock) * sizeof(std::uint64_t);
   } else {
     counter = CellCounter::bytesBound(
         levels, order, rowWords(sample_count), marker_count,
@@ -130,7 +130,9 @@ double permutationMaximaBytesBound(double marker_count, double sample_count, int
       (pairs ? PairClassCounter::bytesBound(rowWords(sample_count), marker_count) : 0) +
       block * cells * sizeof(int) + block * (2 * cells * sizeof(int) + sizeof(double)) +
       (pairs ? block * (2 * cells + 3) * sizeof(int) : 0) +
-      (pairs ? block * sizeof(PairGapMasks) + 2 * marker_count * sizeof(std::uint64_t) : 0);
+      (pairs ? (block + 2 * PairGapMaskRows::kMargin) * sizeof(PairGapMasks) +
+                   2 * marker_count * sizeof(std::uint64_t)
+             : 0);
   const double run_gaps = pairs ? LevelGaps::bytesBound(marker_count, rowWords(sample_count)) : 0;
   // The group's phenotypes are held beside it, and a block of decoded and
   // gathered codes while its planes are built.

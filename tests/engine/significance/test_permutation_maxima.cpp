@@ -119,7 +119,7 @@ TEST(PairsByCell, EveryPathHandsOverThePlainCountersTables) {
   for (const SimdPath path : {SimdPath::kScalar, SimdPath::kAvx2, SimdPath::kAvx512}) {
     if (!simdPathSupported(path)) continue;
     const PathKernels& kernels = pathKernels(path);
-    std::vector<PairGapMasks> masks;
+    PairGapMaskRows masks;
     PairClassCounter recorder(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
     recorder.recordMasks(&masks);
     recorder.forEachFrom(first, count, [](int, int, int*) { return true; });
@@ -128,7 +128,8 @@ TEST(PairsByCell, EveryPathHandsOverThePlainCountersTables) {
     for (const bool free_cells : {false, true}) {
       PairClassCounter counter(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
       if (free_cells) counter.countFreeCellsWith(kernels.free_cells);
-      counter.useMasks(masks.data(), entry_masks.data());
+      counter.countGapsWith(gapCountsKernel(path));
+      counter.useMasks(&masks, entry_masks.data());
       counter.countByCell(true);
       ASSERT_TRUE(counter.byCell()) << simdPathName(path);
       int mismatches = 0;
