@@ -158,9 +158,20 @@ bool matchCovariates(const std::string& file, const std::vector<std::string>& na
   values.assign(input.samples.size(), nullptr);
   UnknownNames unknown;
   int matched = 0;
+  // The file itself refuses a repeated FID and IID; an input matched by the
+  // IID alone also takes two families' lines of one IID for one sample, whose
+  // covariates the later line would silently replace.
+  std::unordered_map<std::string, int> line_of;
   for (std::size_t l = 0; l < covariates.lines.size(); ++l) {
     const CovariateLine& line = covariates.lines[l];
-    const std::vector<int>* positions = index.find(index.key(line.fid, line.iid));
+    const std::string sample_key = index.key(line.fid, line.iid);
+    const auto [seen, is_new] = line_of.emplace(sample_key, line.line);
+    if (!is_new) {
+      out.error = at(file, line.line) + ", field 2: sample " + line.iid + " was already named on line " +
+                  std::to_string(seen->second) + " (samples are matched by IID)";
+      return false;
+    }
+    const std::vector<int>* positions = index.find(sample_key);
     if (positions == nullptr) {
       unknown.add(file, line.line, line.iid);
       continue;

@@ -155,6 +155,7 @@ def test_structured_data_inflate_lambda_and_covariates_correct_it(tmp_path):
 @pytest.mark.parametrize("content, options, message", [
     ("FID IID PC1\nF1 999 0.5\n", [], "none of its 1 samples"),
     ("FID IID PC1\nF1 1 0.5\nF1 1 0.7\n", [], "line 3, field 2: sample 1 was already named on line 2"),
+    ("FID IID PC1\nF1 1 0.5\nF2 1 0.7\n", [], "line 3, field 2: sample 1 was already named on line 2"),
     ("FID IID PC1\nF1 1 abc\n", [], "line 2, field 3: covariate PC1 is 'abc'"),
     ("FID IID PC1\nF1 1 0.5\n", ["--covar-name", "PC2"], "line 1: no covariate named 'PC2'"),
     ("FID IID PC1 PC1\nF1 1 0.5 0.6\n", [], "line 1, field 4: covariate name 'PC1' was already given in field 3"),
