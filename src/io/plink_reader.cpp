@@ -122,11 +122,19 @@ bool PlinkReader::readFam(bool fam_phenotypes) {
     return refuse(unopenedMessage(name));
   }
   fam_bytes_ = static_cast<double>(text.size());
+  std::unordered_map<std::string, int> line_of;
   const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
     if (const int column = firstNulColumn(fields)) return refuse(nulMessage(name, line, column));
     if (fields.size() != kPlinkColumns) {
       return refuse(columnsMessage(name, line, fields.size(),
                                    "family id, sample id, father, mother, sex, phenotype"));
+    }
+    const std::string sample = std::string(fields[0]) + ' ' + std::string(fields[1]);
+    const auto [seen, is_new] = line_of.emplace(sample, line);
+    if (!is_new) {
+      return refuse(name + " line " + std::to_string(line) + ", column 2: sample " + sample +
+                    " was already named on line " + std::to_string(seen->second) +
+                    "; a sample listed twice would count twice (remove the repeated line)");
     }
     const int status = caseStatus(fields[5]);
     fam_ids_.push_back({std::string(fields[0]), std::string(fields[1])});

@@ -60,6 +60,8 @@ def plink_cases():
     plink_set("fam-five-columns", fam5, bim, bed)
     dup = bim.replace(b"1 rs3 0 300", b"1 rs1 0 300")
     plink_set("bim-duplicate-id", fam, dup, bed)
+    # PLINK's own tools refuse it: one person twice weighs twice in every count.
+    plink_set("fam-duplicate-sample", fam.replace(b"F3 S3", b"F1 S1"), bim, bed)
     # Found by fuzzing: an id with a NUL byte was accepted, and the report
     # showed it cut at the NUL.
     plink_set("bim-nul-in-id", fam, bim.replace(b"rs2", b"r\x00\x05"), bed)
