@@ -150,6 +150,14 @@ void warnOrderReading(const std::string* text, std::vector<std::string>& warning
 // An extension option's value that cannot be read: "" or the refusal.
 std::string refuseExtensionValue(const OptionWords& words) {
   const auto text = [&words](std::string_view name) { return words.value(name); };
+  // An unset shell variable ("--strata $STRATA") would otherwise quietly run
+  // without the file: unstratified, without the table, on the input's own
+  // phenotypes.
+  for (const std::string_view name : kExtensionOptions) {
+    const std::string* value = text(name);
+    if (value != nullptr && value->empty())
+      return std::string(name) + " is given an empty value: give it one, or leave the option out";
+  }
   if (const std::string* threads = text("--threads")) {
     const std::string refusal = wholeNumberRefusal("--threads", *threads, 0, kMostWorkerThreads);
     if (!refusal.empty()) return refusal + " (0 = every hardware thread)";

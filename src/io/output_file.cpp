@@ -81,6 +81,12 @@ bool OutputFile::open(const std::string& path) {
   abandon();
   path_ = path;
   error_.clear();
+  // A temporary beside "" would be made in the working folder, and only its
+  // rename fail, after the whole run.
+  if (path.empty()) {
+    error_ = programMessage("\"\" (an empty file name): cannot write: " + std::string(std::strerror(ENOENT)));
+    return false;
+  }
   target_ = resolvedTarget(path);
   struct stat info;
   const bool exists = ::stat(target_.c_str(), &info) == 0;

@@ -86,6 +86,8 @@ TEST(CommandLine, UnreadableExtensionValuesAreRefused) {
       {{"--seed", "-1"}, "--seed -1: not a whole number from 0 to 4294967295"},
       {{"--max-p", "0.05x", "--table", "t.tsv"}, "--max-p 0.05x: not a probability in (0, 1]"},
       {{"--plot", "yes"}, "--plot yes: write 0 or 1"},
+      {{"--strata", ""}, "--strata is given an empty value: give it one, or leave the option out"},
+      {{"--table", ""}, "--table is given an empty value: give it one, or leave the option out"},
       {{"--top", "-5", "--table", "t.tsv"},
        "--top -5: not a whole number from 1 to 2147483647 (the rows each order lists in --table t.tsv)"},
       {{"--order", "2-4", "--threads", "1"}, "--order 2-4: the orders must lie from 1 to 3, the number of markers"},

@@ -76,6 +76,9 @@ TEST(OutputFile, AMissingDirectoryIsRefusedAtOpen) {
   OutputFile file;
   EXPECT_FALSE(file.open(makeTempDir() + "/no/such/dir/report.txt"));
   EXPECT_NE(file.error().find("cannot write: No such file or directory"), std::string::npos);
+  // Not a temporary in the working folder that only the rename would refuse.
+  EXPECT_FALSE(file.open(""));
+  EXPECT_NE(file.error().find("(an empty file name): cannot write"), std::string::npos);
 }
 
 }  // namespace
