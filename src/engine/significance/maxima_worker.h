@@ -15,6 +15,8 @@
 #include <type_traits>
 #include <vector>
 
+#include <emmintrin.h>
+
 #include "core/gorva.h"
 #include "engine/count/cell_counter.h"
 #include "engine/count/information_gain_bound.h"
@@ -155,10 +157,17 @@ class MaximaWorker {
       const int* const totals = &by_cell_totals_[static_cast<std::size_t>(e) * by_cell_stride_];
       float* const inverses = &by_cell_inverses_[static_cast<std::size_t>(e) * by_cell_stride_];
       int* const samples = by_cell_samples_.data();
-      for (int i = 0; i < count; ++i) {
-        inverses[i] = 1.0f / static_cast<float>(std::max(totals[i], 1));
-        samples[i] += totals[i];
+      for (int i = 0; i < count; ++i) samples[i] += totals[i];
+      // Four divisions at a time (one by one they cost more than all else
+      // the block's totals take). The conversion keeps the order and 1
+      // exactly, so the float's maximum with 1 is the integer's converted.
+      int i = 0;
+      const __m128 one = _mm_set1_ps(1.0f);
+      for (; i + 4 <= count; i += 4) {
+        const __m128 n = _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(totals + i)));
+        _mm_storeu_ps(inverses + i, _mm_div_ps(one, _mm_max_ps(n, one)));
       }
+      for (; i < count; ++i) inverses[i] = 1.0f / static_cast<float>(std::max(totals[i], 1));
     }
   }
 
