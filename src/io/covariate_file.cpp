@@ -14,13 +14,16 @@ using Fields = std::vector<std::string_view>;
 
 std::string at(const std::string& file, int line) { return file + " line " + std::to_string(line); }
 
-// A finite decimal number taking the whole field.
+// A finite decimal number taking the whole field. strtod also reads
+// hexadecimal, "inf" and "nan", which no covariate file means; a value too
+// small for a double is read as what it is, about 0.
 bool parseNumber(std::string_view field, double& value) {
   const std::string text(field);
+  if (text.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
   char* end = nullptr;
   errno = 0;
   value = std::strtod(text.c_str(), &end);
-  return !text.empty() && end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(value);
+  return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value);
 }
 
 bool isMissing(std::string_view field) { return field == "-9" || field == "NA"; }
