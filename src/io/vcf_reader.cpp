@@ -8,6 +8,7 @@
 #include <htslib/vcf.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -134,7 +135,16 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   // htslib's own messages would come between ours; every refusal names its place itself.
   hts_set_log_level(HTS_LOG_OFF);
   std::unique_ptr<htsFile, FileCloser> file(hts_open(path_.c_str(), "r"));
-  if (!file) return refuse("cannot open " + path_);
+  if (!file) {
+    // htslib also declines a file it opens but takes for binary data of no
+    // format it knows (a PLINK .bed, say): that is no missing file.
+    const int error_number = errno;
+    if (std::FILE* plain = std::fopen(path_.c_str(), "rb")) {
+      std::fclose(plain);
+      return refuse(path_ + ": htslib reads it as neither VCF nor BCF (binary data of another format)");
+    }
+    return refuse("cannot open " + path_ + ": " + std::strerror(error_number));
+  }
   const htsFormat* format = hts_get_format(file.get());
   if (format->format != vcf && format->format != bcf) {
     std::unique_ptr<char, MallocDeleter> description(hts_format_description(format));

@@ -233,6 +233,9 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\n", kPheno, "", "",
        "in.vcf line 5: 11 fields, but the #CHROM line has 12"},
       {kHeader + kColumns + kRecords, "", "", "", "--vcf in.vcf needs --pheno FILE"},
+      // A PLINK .bed given to --vcf: htslib opens it and declines it.
+      {std::string("\x6c\x1b\x01\x2d\xe4\x1b", 6), kPheno, "", "",
+       "in.vcf: htslib reads it as neither VCF nor BCF (binary data of another format)"},
       {cut_bcf, kPheno, "", "", "in.vcf: the compressed file lacks its end-of-file block, so it was cut short"},
       {kHeader + kColumns + kRecords + "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\t1", kPheno, "", "",
        "in.vcf line 8: the last line has no line end and a GT with one allele where the others have two"},
