@@ -208,3 +208,13 @@ def test_search_with_strata_equals_program_table(tmp_path, stratified_run):
     columns = gorva.search(genotypes, phenotype, order=(1, 2), top=6, permutations=PERMUTATIONS, seed=SEED,
                            markers=["m%d" % m for m in range(genotypes.shape[1])], strata=strata)
     assert as_printed(columns) == rows
+
+
+def test_search_counting_no_sample_lists_nothing():
+    # Under "complete" a marker missing everywhere leaves no sample to count:
+    # the pairs' walk over the strata's rows once divided by zero there.
+    genotypes, phenotype, strata = two_populations(3)
+    genotypes[:, 5] = 3
+    with pytest.warns(UserWarning, match="measures that are not numbers"):
+        columns = gorva.search(genotypes, phenotype, order=(1, 2), missing="complete", strata=strata)
+    assert len(columns["order"]) == 0

@@ -375,7 +375,10 @@ bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) 
   }
   // Second markers a block at a time, every run against it, so that the
   // block's rows are read from cache, not memory, by all runs but the first.
-  const int block = std::max(1, static_cast<int>(kSegmentedBlockBytes / (8 * segmented_->group_words))) * kPairLanes;
+  // A run that counts no sample (every one missing a genotype under
+  // "complete") has groups of no word.
+  const long group_bytes = 8 * std::max(1L, static_cast<long>(segmented_->group_words));
+  const int block = std::max(1, static_cast<int>(kSegmentedBlockBytes / group_bytes)) * kPairLanes;
   // Where the key is the IG itself and nothing is listed, a pair whose
   // bound stays below the threshold is ruled out as consider() would rule
   // it out, without a call per pair (most pairs end here).
