@@ -88,6 +88,11 @@ bool OutputFile::open(const std::string& path) {
     return false;
   }
   target_ = resolvedTarget(path);
+  // The temporary's name is cut to fit, so a final name longer than the
+  // folder takes would fail only at the rename: after the run, and after the
+  // other files of its set had replaced theirs.
+  const long name_max = ::pathconf(directoryOf(target_).c_str(), _PC_NAME_MAX);
+  if (name_max > 0 && static_cast<long>(baseNameOf(target_).size()) > name_max) return fail(ENAMETOOLONG);
   struct stat info;
   const bool exists = ::stat(target_.c_str(), &info) == 0;
   if (exists && !S_ISREG(info.st_mode)) {

@@ -72,13 +72,19 @@ TEST(OutputFile, AFullDeviceFailsWithTheReasonAndStaysADevice) {
   EXPECT_TRUE(S_ISCHR(info.st_mode));
 }
 
-TEST(OutputFile, AMissingDirectoryIsRefusedAtOpen) {
+TEST(OutputFile, AMissingDirectoryEmptyOrOverlongNameIsRefusedAtOpen) {
   OutputFile file;
   EXPECT_FALSE(file.open(makeTempDir() + "/no/such/dir/report.txt"));
   EXPECT_NE(file.error().find("cannot write: No such file or directory"), std::string::npos);
   // Not a temporary in the working folder that only the rename would refuse.
   EXPECT_FALSE(file.open(""));
   EXPECT_NE(file.error().find("(an empty file name): cannot write"), std::string::npos);
+  // A name the folder cannot take fails at open, not at the rename after
+  // the run (a chart's name then failed only once the report was in place).
+  const std::string dir = makeTempDir();
+  EXPECT_FALSE(file.open(dir + "/" + std::string(300, 'r')));
+  EXPECT_NE(file.error().find("cannot write: File name too long"), std::string::npos) << file.error();
+  EXPECT_EQ(entriesIn(dir), 0);
 }
 
 }  // namespace
