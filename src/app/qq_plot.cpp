@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/results_table.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/significance.h"
 #include "io/output_file.h"
@@ -85,8 +86,8 @@ std::string qqPlotSvg(const QqPlot& plot) {
   for (const double p : plot.listed) y_most = std::max(y_most, std::ceil(minusLog10(p)));
   const Axes axes(x_most, y_most);
   char title[160];
-  std::snprintf(title, sizeof title, "order %d: lambda_gc = %.4f from %.0f combinations (%s)", plot.order,
-                plot.lambda, n, plot.sampled ? "a uniform random sample" : "all");
+  std::snprintf(title, sizeof title, "order %d: lambda_gc = %s from %.0f combinations (%s)", plot.order,
+                lambdaText(plot.lambda).c_str(), n, plot.sampled ? "a uniform random sample" : "all");
   std::string svg =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
       fixed(kWidth) + "\" height=\"" + fixed(kHeight) + "\" viewBox=\"0 0 " + fixed(kWidth) + " " +

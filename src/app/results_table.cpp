@@ -22,11 +22,18 @@ const AdjustedPValues& adjustedRow(const OrderSignificance& order, std::size_t r
 }
 
 void printLambda(OutputFile& file, int order, const char* name, const GenomicControl& control) {
-  file.printf("# order %d: %s = %.4f from %lld combinations (%s)\n", order, name, control.lambda,
+  file.printf("# order %d: %s = %s from %lld combinations (%s)\n", order, name, lambdaText(control.lambda).c_str(),
               control.combinations, control.sampled ? "a uniform random sample" : "all");
 }
 
 }  // namespace
+
+std::string lambdaText(double lambda) {
+  if (!std::isfinite(lambda)) return "NA";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.4f", lambda);
+  return text;
+}
 
 std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples) {
   std::string text = "stratified: every measure conditional on the stratum; " + std::to_string(names.size()) +

@@ -27,6 +27,11 @@ struct TableRun {
 // run's report and table say first.
 std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples);
 
+// An inflation factor as the table and the QQ plots print it: four decimals,
+// or NA where the median p-value underflowed to 0 (its quantile, and so the
+// factor, would print as inf) or no p-value was a number.
+std::string lambdaText(double lambda);
+
 // Writes the whole table into `file` (open) and finishes it, for the run to
 // publish with its other results; false with `error` set when it could not
 // be written completely.

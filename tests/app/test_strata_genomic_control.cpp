@@ -71,3 +71,29 @@ TEST(StrataGenomicControl, StrataBringTheInflationOfStructuredDataToOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// Marker A is the phenotype itself over 2,000 samples: its p_chisq, and those
+// of both pairs holding it, underflow to 0, so the median p of the pairs is
+// 0 and its quantile infinite.
+TEST(GenomicControl, AMedianPValueOfZeroPrintsNAInsteadOfInf) {
+  const std::string dir = makeTempDir();
+  std::string data = "Y\tA\tB\tC\n";
+  for (int i = 0; i < 2000; ++i) {
+    const int y = (i / 9) % 2;
+    data += std::to_string(y) + "\t" + std::to_string(2 * y) + "\t" + std::to_string(i % 3) + "\t" +
+            std::to_string((i / 3) % 3) + "\n";
+  }
+  writeFile(dir + "/data.txt", data);
+  const ProgramResult run = runGorva({"--in", "data.txt", "--out", "report.txt", "--table", "table.tsv",
+                                      "--order", "1-2", "--plot", "1", "--progress", "0"},
+                                     dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string table = readFile(dir + "/table.tsv");
+  EXPECT_NE(table.find("# order 2: lambda_gc = NA from 3 combinations (all)\n"), std::string::npos) << table;
+  EXPECT_EQ(table.find("inf"), std::string::npos) << table;
+  EXPECT_NE(readFile(dir + "/report.txt.order2.qq.svg").find("lambda_gc = NA from 3"), std::string::npos);
+}
+
+}  // namespace
