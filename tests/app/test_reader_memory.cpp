@@ -36,11 +36,12 @@ struct ReaderInputs {
     for (auto& row : table.genotypes) row.resize(3);
     writeFile(dir + "/data.txt", textFromTable(table));
     // A text file's samples are named by their place; most lines name none of them.
-    // The phenotype file doubles as a strata file: its third field names the stratum.
+    // The phenotype file doubles as a strata file: its third field names the
+    // stratum, each of which holds a case and a control of the data.
     std::string huge, covariates = "FID IID C\n", snps;
     for (int line = 1; line <= 400000; ++line) {
       const std::string sample = std::to_string(line) + " " + std::to_string(line);
-      huge += sample + (line % 2 ? " 2\n" : " 1\n");
+      huge += sample + (line % 4 == 1 || line % 4 == 2 ? " 2\n" : " 1\n");
       covariates += sample + " " + std::to_string(line % 7) + "\n";
       snps += "rs" + std::to_string(line) + "\n";
     }
