@@ -144,9 +144,14 @@ CellCounter::CellCounter(const BitPlanes& planes, int order, CountCellsKernel ke
 
   const int markers = planes.markerCount();
   if (order_ == 3 && PairCounts::fits(levels_, markers)) pairs_.count(planes, kernel);
+  // Markers that miss genotypes split further by how the fused walk counts
+  // their pairs.
+  const auto kind = [&planes](int marker) {
+    return planes.complete(marker) ? 0 : MissingPairCounts::serves(planes, marker) ? 1 : 2;
+  };
   same_completeness_until_.assign(markers, 0);
   for (int m = markers - 1; m >= 0; --m) {
-    const bool same_as_next = m + 1 < markers && planes.complete(m) == planes.complete(m + 1);
+    const bool same_as_next = m + 1 < markers && kind(m) == kind(m + 1);
     same_completeness_until_[m] = same_as_next ? same_completeness_until_[m + 1] : m;
   }
 }
@@ -337,6 +342,10 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
     bytes += block * (packed_rows * row_words * 8 + kMaxCounts * sizeof(int) + sizeof(double)) +
              4 * (marker_count + 2 * kPairBlock) * sizeof(int) + 2 * cells * sizeof(int) +
              kMaxNibbleRows * row_words * 8 + 128;
+  }
+  if (order == 2 && levels == 3) {
+    const double block = kBlockBytes / std::max(8.0, levels * row_words * 8);
+    bytes += MissingPairCounts::bytesBound(marker_count, row_words, block, kMissingPairBytes);
   }
   // Grown one by one: twice the room at worst.
   bytes += 2 * runs * (sizeof(Run) + (order - 1) * sizeof(int));

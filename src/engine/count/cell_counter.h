@@ -24,6 +24,7 @@
 
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/missing_pair_counts.h"
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_counts.h"
 #include "engine/count/pair_free_counts.h"
@@ -202,6 +203,11 @@ class CellCounter {
   int nibble_levels_ = 2;      // packed: 3 when some marker misses genotypes
   AlignedWords nibble_rows_;   // of the first marker nibble_rows_of_
   int nibble_rows_of_ = -1;
+  // Order 2's pairs with missing genotypes from their free cells
+  // (missing_pair_counts.h), where the walk counts with free cells.
+  MissingPairCounts missing_;
+  bool missing_sparse_ = false;
+  const int* second_levels_[6] = {};  // last_levels_'s six arrays
 };
 
 template <bool kFused, class Visit>

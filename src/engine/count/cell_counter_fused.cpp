@@ -34,10 +34,14 @@ bool CellCounter::fuseBounds(const PathKernels& kernels, double q, double diverg
   fused_table_.assign(2 * cells_, 0);
   // The bounds read the last markers' totals eight at a time.
   const long padded = markers + 2L * kPairBlock;
-  last_levels_.assign(4 * padded, 0);
+  last_levels_.assign(6 * padded, 0);
   for (int m = 0; m < markers; ++m) {
-    for (int e = 0; e < 4; ++e) last_levels_[e * padded + m] = planes_.marginals(m)[e];
+    for (int e = 0; e < 6; ++e) last_levels_[e * padded + m] = planes_.marginals(m)[e];
   }
+  for (int e = 0; e < 6; ++e) second_levels_[e] = &last_levels_[e * padded];
+  missing_sparse_ = false;
+  if (order_ == 2 && nibble == nullptr && kernels.missing_pairs.sum_bit_rows != nullptr)
+    missing_sparse_ = missing_.prepare(planes_, kernels.missing_pairs, kMissingPairBytes);
   for (int e = 0; e < 4; ++e) {
     pair_totals_.second_levels[e] = &last_levels_[e * padded];
     triple_totals_.third_levels[e] = &last_levels_[e * padded];
@@ -63,6 +67,7 @@ bool CellCounter::fusesSegment(const Run& run, int from) const {
 
 void CellCounter::packLastBlock(int from, int to) {
   packed_first_ = from / kPairLanes * kPairLanes;
+  if (missing_sparse_) missing_.startBlock(packed_first_, to);
   const int groups = (to - packed_first_) / kPairLanes + 1;
   if (nibble_kernel_ != nullptr) {
     packNibbleGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_},
@@ -80,11 +85,14 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
     return;
   }
   const int base = from / kPairLanes * kPairLanes;
-  // Pairs with a marker that misses genotypes: whole, 3 x 3.
+  // Pairs with a marker that misses genotypes: whole, 3 x 3, counted in
+  // full unless both markers miss few enough.
   stretch_whole_ = order_ == 2 && !(planes_.complete(first) && planes_.complete(from));
+  const bool from_free = stretch_whole_ && missing_sparse_ && missing_.serves(first) &&
+                         missing_.serves(from);
   PairCountRequest request;
   if (order_ == 2) {
-    request.row_count = stretch_whole_ ? 3 : 2;
+    request.row_count = stretch_whole_ && !from_free ? 3 : 2;
     request.level_count = request.row_count;
     for (int l = 0; l < request.row_count; ++l)
       request.rows[l] = planes_.marker(first) + static_cast<long>(l) * row_words_;
@@ -102,10 +110,16 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
   stretch_first_ = from;
   stretch_offset_ = from - base;
   stretch_counts_ = free_counts_.data();
+  if (from_free) {
+    int* whole = free_counts_.data() + free_counts_stride_;
+    missing_.wholeCounts(first, base, to - base + 1, free_counts_.data(), second_levels_,
+                         whole);
+    stretch_counts_ = whole;
+  }
   if (order_ == 2) {
     pair_totals_.first_levels = planes_.marginals(first);
     PairBoundRequest bound;
-    bound.counts = free_counts_.data();
+    bound.counts = stretch_counts_;
     bound.pairs = to - base + 1;
     bound.whole = stretch_whole_;
     bound.totals = pair_totals_;

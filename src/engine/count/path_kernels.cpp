@@ -18,7 +18,8 @@ const PathKernels& pathKernels(SimdPath path) {
       fma ? wholePairChordBoundsScalarFma : wholePairChordBoundsScalar,
       conditionalGainBoundsScalar,
       false,
-      true};
+      true,
+      {sumBitRowsScalar, wholeFromFreeScalar}};
   static const PathKernels avx2{countCellsAvx2,
                                 informationGainBoundsAvx2,
                                 countPairFreeCellsAvx2,
@@ -31,7 +32,8 @@ const PathKernels& pathKernels(SimdPath path) {
                                 wholePairChordBoundsAvx2,
                                 conditionalGainBoundsAvx2,
                                 true,
-                                true};
+                                true,
+                                {sumBitRowsScalar, wholeFromFreeScalar}};
   // An AVX-512 CPU has AVX2 too: its own kernels where they exist, the AVX2
   // walk kernels elsewhere.
   static const PathKernels avx512 = [] {
@@ -47,6 +49,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.chord_bounds = wholePairChordBoundsAvx512;
     kernels.conditional_bounds = conditionalGainBoundsAvx512;
     kernels.counted_class_bounds = countedClassBoundsAvx512;
+    kernels.missing_pairs = {sumBitRowsAvx512, wholeFromFreeAvx512};
     return kernels;
   }();
   switch (path) {

@@ -8,6 +8,7 @@
 #include "engine/count/chord_information_gain_bound.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/missing_pair_counts.h"
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/segmented_pair_counts.h"
@@ -40,6 +41,9 @@ struct PathKernels {
   // Whether segmented_pairs reads the joint rows as nibble rows rather than
   // whole words (the layout the strata's rows are packed in).
   bool segmented_nibbles;
+  // Order 2's pairs whose markers miss a few genotypes, from their free
+  // cells and the missing samples (the walk with free_cells uses them).
+  MissingPairKernels missing_pairs;
 };
 
 // The kernels of a path (the path must be supported to call them). The

@@ -1,0 +1,238 @@
+#include "engine/count/missing_pair_counts.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/count/pair_free_counts.h"
+
+namespace {
+
+constexpr int kMaxSparseMissing = 255;  // a byte counter's reach
+
+// a[i] bit t becomes a[t] bit i.
+void transpose64(std::uint64_t* a) {
+  static constexpr std::uint64_t kMasks[] = {0x00000000FFFFFFFFULL, 0x0000FFFF0000FFFFULL,
+                                             0x00FF00FF00FF00FFULL, 0x0F0F0F0F0F0F0F0FULL,
+                                             0x3333333333333333ULL, 0x5555555555555555ULL};
+  int step = 0;
+  for (int j = 32; j != 0; j >>= 1, ++step) {
+    const std::uint64_t mask = kMasks[step];
+    for (int k = 0; k < 64; k = ((k | j) + 1) & ~j) {
+      const std::uint64_t t = ((a[k] >> j) ^ a[k + j]) & mask;
+      a[k + j] ^= t;
+      a[k] ^= t << j;
+    }
+  }
+}
+
+int wordsFor(int markers) { return (markers + 63) / 64; }
+
+}  // namespace
+
+void sumBitRowsScalar(const BitRowSums& r) {
+  for (int k = 0; k < r.count; ++k) {
+    for (int l = 0; l < r.levels; ++l) {
+      const std::uint64_t* row = r.rows + r.positions[k] * r.row_stride + l;
+      for (int w = 0; w < r.words; ++w) {
+        std::uint8_t* counters = r.counters + l * r.counter_step + 64 * w;
+        const std::uint64_t bits = row[w * r.word_step];
+        for (int i = 0; i < 64; ++i) counters[i] = static_cast<std::uint8_t>(counters[i] + ((bits >> i) & 1));
+      }
+    }
+  }
+}
+
+// Per class: cell (l, 2) is what level l of the first marker leaves once
+// the second's levels 0, 1 and its missing samples are taken; cell (2, m)
+// the same from the second marker's side; cell (2, 2) what level 2 of the
+// second leaves.
+void wholeFromFreeScalar(const WholeFromFree& r) {
+  for (long p = 0; p < r.pairs; ++p) {
+    const long j = r.offset + p;
+    const long m = r.base + p;
+    for (int c = 0; c < 2; ++c) {
+      const auto free = [&](int l, int n) { return r.free_counts[pairCountAt(p, pairFreeCount(l, n, c))]; };
+      int cell[9];
+      for (int l = 0; l < 2; ++l) {
+        for (int n = 0; n < 2; ++n) cell[l + 3 * n] = free(l, n);
+        cell[l + 6] = r.first_levels[2 * l + c] - free(l, 0) - free(l, 1) - r.a_sums[2 * l + c][j];
+      }
+      for (int n = 0; n < 2; ++n)
+        cell[2 + 3 * n] = r.second_levels[2 * n + c][m] - free(0, n) - free(1, n) - r.b_sums[2 * n + c][j];
+      cell[8] = r.second_levels[4 + c][m] - cell[6] - cell[7] - r.b_sums[4 + c][j];
+      for (int e = 0; e < 9; ++e) r.whole_counts[freeCountAt(kWholePairCounts, p, 2 * e + c)] = cell[e];
+    }
+  }
+}
+
+namespace {
+
+// Into by_word (a word of markers' slab at a time) and by_position (every
+// word of markers of one sample position together).
+void transposeLevelRows(const BitPlanes& planes, int markers, std::uint64_t* by_word,
+                        std::uint64_t* by_position) {
+  const int row_words = planes.shape().rowWords();
+  const int words = wordsFor(markers);
+  std::uint64_t block[64];  // one word of markers at 64 sample positions
+  for (int k = 0; k < words; ++k) {
+    const int in_chunk = std::min(64, markers - 64 * k);
+    for (int l = 0; l < 3; ++l) {
+      for (int w = 0; w < row_words; ++w) {
+        for (int i = 0; i < 64; ++i)
+          block[i] = i < in_chunk ? planes.marker(64 * k + i)[static_cast<long>(l) * row_words + w] : 0;
+        transpose64(block);
+        for (int t = 0; t < 64; ++t) {
+          const long s = 64L * w + t;
+          by_word[(static_cast<long>(k) * 64 * row_words + s) * 3 + l] = block[t];
+          by_position[(s * words + k) * 3 + l] = block[t];
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool MissingPairCounts::serves(const BitPlanes& planes, int marker) {
+  if (planes.levels() != 3) return false;
+  const int* everyone = planes.everyoneCounts();
+  const int* levels = planes.marginals(marker);
+  for (int c = 0; c < 2; ++c) {
+    if (everyone[c] - levels[c] - levels[2 + c] - levels[4 + c] > kMaxSparseMissing) return false;
+  }
+  return true;
+}
+
+double MissingPairCounts::bytesBound(double marker_count, double row_words, double block_markers,
+                                     double max_bytes) {
+  const double width = block_markers + 192;
+  return std::min(max_bytes, 2 * 64 * row_words * 3 * (marker_count / 64 + 1) * 8 +
+                                 marker_count * (2 * kMaxSparseMissing * sizeof(int) + 2 * sizeof(long))) +
+         marker_count * 260 + width * 10 + 256;
+}
+
+bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernels& kernels,
+                                double max_bytes) {
+  planes_ = &planes;
+  kernels_ = kernels;
+  const int markers = planes.markerCount();
+  const int* everyone = planes.everyoneCounts();
+  serves_.assign(markers, 0);
+  missing_from_.assign(2L * markers + 1, 0);
+  long missing = 0;
+  for (int m = 0; m < markers; ++m) {
+    serves_[m] = serves(planes, m) ? 1 : 0;
+    for (int c = 0; c < 2; ++c) {
+      const int* levels = planes.marginals(m);
+      missing_from_[2L * m + c] = missing;
+      if (serves_[m] != 0) missing += everyone[c] - levels[c] - levels[2 + c] - levels[4 + c];
+    }
+  }
+  missing_from_[2L * markers] = missing;
+  const int row_words = planes.shape().rowWords();
+  marker_words_ = wordsFor(markers);
+  positions_ = 64 * row_words;
+  const long row_bytes = 64L * row_words * 3 * marker_words_;
+  const double bytes = 2.0 * row_bytes * 8 + missing * 4.0 + markers * 260.0;
+  if (missing == 0 || bytes > max_bytes || !sample_rows_.reset(row_bytes) ||
+      !position_rows_.reset(row_bytes)) {
+    serves_.clear();
+    missing_from_.clear();
+    return false;
+  }
+  missing_.resize(missing);
+  const std::uint64_t* all = planes.everyone();
+  const int case_from = planes.shape().control_words;
+  for (int m = 0; m < markers; ++m) {
+    if (serves_[m] == 0 || planes.complete(m)) continue;
+    const std::uint64_t* rows = planes.marker(m);
+    long at[2] = {missing_from_[2L * m], missing_from_[2L * m + 1]};
+    for (int w = 0; w < row_words; ++w) {
+      std::uint64_t bits = all[w] & ~(rows[w] | rows[row_words + w] | rows[2 * row_words + w]);
+      long& next = at[w >= case_from ? 1 : 0];
+      for (; bits != 0; bits &= bits - 1) missing_[next++] = 64 * w + __builtin_ctzll(bits);
+    }
+  }
+  transposeLevelRows(planes, markers, sample_rows_.data(), position_rows_.data());
+  chunk_sums_.assign(256 * chunkStride(), 0);
+  chunk_of_.assign(markers, -1);
+  first_ready_ = -1;
+  return true;
+}
+
+void MissingPairCounts::startBlock(int first, int last) {
+  block_first_ = first;
+  block_last_ = last;
+  first_word_ = first / 64;
+  last_word_ = last / 64;
+  const std::size_t width = 64 * static_cast<std::size_t>(last_word_ - first_word_ + 1);
+  if (first_sums_.size() < (width + 64) * 6) first_sums_.resize((width + 64) * 6);
+  first_ready_ = -1;
+}
+
+void MissingPairCounts::fillChunkSums(int marker, int chunk) {
+  chunk_of_[marker] = chunk;
+  const std::size_t stride = chunkStride();
+  if (planes_->complete(marker) || !serves(marker)) {
+    for (int e = 0; e < 4 * 64; ++e) chunk_sums_[e * stride + marker] = 0;
+    return;
+  }
+  alignas(64) std::uint8_t sums[4 * 64] = {};
+  for (int c = 0; c < 2; ++c) {
+    BitRowSums request;
+    request.rows = sample_rows_.data() + static_cast<long>(chunk) * positions_ * 3;
+    request.row_stride = 3;
+    request.levels = 2;
+    request.positions = missingAt(marker, c, &request.count);
+    request.words = 1;
+    request.counters = sums + 64 * c;
+    request.counter_step = 128;
+    kernels_.sum_bit_rows(request);
+  }
+  // Lane-major, so that each first marker reads its sums in a row.
+  for (int lane = 0; lane < 64; ++lane) {
+    for (int e = 0; e < 4; ++e) chunk_sums_[(4 * lane + e) * stride + marker] = sums[64 * e + lane];
+  }
+}
+
+void MissingPairCounts::buildFirstSums(int first) {
+  const int words = last_word_ - first_word_ + 1;
+  const std::size_t width = 64 * static_cast<std::size_t>(words) + 64;
+  for (int b = block_first_; b <= block_last_; ++b) {
+    if (chunk_of_[b] != first / 64) fillChunkSums(b, first / 64);
+  }
+  std::memset(&first_sums_[0], 0, 6 * width);
+  if (!planes_->complete(first)) {
+    for (int c = 0; c < 2; ++c) {
+      BitRowSums request;
+      request.rows = position_rows_.data() + 3L * first_word_;
+      request.row_stride = 3L * marker_words_;
+      request.levels = 3;
+      request.word_step = 3;
+      request.positions = missingAt(first, c, &request.count);
+      request.words = words;
+      request.counters = &first_sums_[c * width];
+      request.counter_step = 2 * static_cast<long>(width);
+      kernels_.sum_bit_rows(request);
+    }
+  }
+  first_ready_ = first;
+}
+
+void MissingPairCounts::wholeCounts(int first, int base, long pairs, const int* free_counts,
+                                    const int* const second_levels[6], int* whole_counts) {
+  if (first != first_ready_) buildFirstSums(first);
+  const std::size_t width = 64 * static_cast<std::size_t>(last_word_ - first_word_ + 1) + 64;
+  WholeFromFree request;
+  request.free_counts = free_counts;
+  request.pairs = pairs;
+  request.first_levels = planes_->marginals(first);
+  for (int e = 0; e < 6; ++e) request.second_levels[e] = second_levels[e];
+  request.base = base;
+  const std::size_t lane = 4 * static_cast<std::size_t>(first % 64);
+  for (int e = 0; e < 4; ++e) request.a_sums[e] = &chunk_sums_[(lane + e) * chunkStride() + 64 * first_word_];
+  for (int e = 0; e < 6; ++e) request.b_sums[e] = &first_sums_[e * width];
+  request.offset = base - 64 * first_word_;
+  request.whole_counts = whole_counts;
+  kernels_.whole_from_free(request);
+}

@@ -1,0 +1,137 @@
+// Pairs whose markers miss a few genotypes, counted nearly as cheaply as
+// complete ones. Their whole table has nine cells per class, but only the
+// four below both markers' last levels need counting over every sample
+// (they are the complete pairs' free cells); the others follow from the
+// markers' level totals once we know, per class, how many samples one
+// marker misses at each level of the other:
+//   A_l = |level l of the first  AND missing at the second|   (l = 0, 1)
+//   B_m = |missing at the first  AND level m of the second|   (m = 0, 1, 2)
+// Those involve only the few missing samples, so they are summed over
+// each marker's missing samples from the other markers' bits at those
+// samples: the level rows of a block of second markers (and of a group's
+// first markers) turned sample-major, one bit per marker, and added a
+// row per missing sample into byte counters. A marker serves when it
+// misses at most 255 samples of each class (a byte counter's reach);
+// others are counted whole.
+#ifndef GORVA_ENGINE_COUNT_MISSING_PAIR_COUNTS_H
+#define GORVA_ENGINE_COUNT_MISSING_PAIR_COUNTS_H
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/count/bitplanes.h"
+
+// counters[l * counter_step + i] += bit i of rows[s * row_stride + l +
+// (i / 64) * word_step] for each s in positions[0 .. count), level l <
+// levels (at most 3), i < 64 * words. Counters wrap past 255: callers keep
+// counts below that.
+struct BitRowSums {
+  const std::uint64_t* rows = nullptr;
+  long row_stride = 0;
+  int levels = 1;
+  long word_step = 0;
+  const int* positions = nullptr;
+  int count = 0;
+  int words = 0;
+  std::uint8_t* counters = nullptr;
+  long counter_step = 0;
+};
+using BitRowSumKernel = void (*)(const BitRowSums& request);
+void sumBitRowsScalar(const BitRowSums& request);
+void sumBitRowsAvx512(const BitRowSums& request);
+
+// One stretch of pairs (first marker fixed, second markers base + p for p
+// = 0 .. pairs - 1) to complete into whole counts (pair_free_counts.h's
+// kWholePairCounts layout) from their free counts (pairCountAt layout)
+// and the byte sums A (a_sums[2 l + c][j]) and B (b_sums[2 m + c][j]) of
+// second marker base + p at j = offset + p.
+struct WholeFromFree {
+  const int* free_counts = nullptr;
+  long pairs = 0;
+  const int* first_levels = nullptr;          // 2 per level, class last
+  const int* second_levels[6] = {};           // level m, class c at [2 m + c][marker]
+  int base = 0;
+  const std::uint8_t* a_sums[4] = {};
+  const std::uint8_t* b_sums[6] = {};
+  int offset = 0;
+  int* whole_counts = nullptr;
+};
+using WholeFromFreeKernel = void (*)(const WholeFromFree& request);
+void wholeFromFreeScalar(const WholeFromFree& request);
+void wholeFromFreeAvx512(const WholeFromFree& request);
+
+struct MissingPairKernels {
+  BitRowSumKernel sum_bit_rows = nullptr;
+  WholeFromFreeKernel whole_from_free = nullptr;
+};
+
+// The most the walk holds beside the planes (per counter); larger inputs
+// count such pairs whole.
+constexpr double kMissingPairBytes = 128.0 * 1024 * 1024;
+
+class MissingPairCounts {
+ public:
+  // Readies the walk over `planes` when it is worth it: some marker misses
+  // genotypes, and the markers' bits turned sample-major (as many bytes as
+  // the planes' rows) and their missing samples fit in `max_bytes`. False
+  // (and nothing is held) otherwise.
+  bool prepare(const BitPlanes& planes, const MissingPairKernels& kernels, double max_bytes);
+  // Whether marker m serves: complete, or missing at most 255 samples of
+  // each class.
+  bool serves(int marker) const { return serves_[marker] != 0; }
+  static bool serves(const BitPlanes& planes, int marker);
+  // What prepare() holds at most for these planes' shape.
+  static double bytesBound(double marker_count, double row_words, double block_markers,
+                           double max_bytes);
+
+  // The block of second markers [first, last] the walk is at.
+  void startBlock(int first, int last);
+
+  // The whole counts of the pairs of first marker `first` with second
+  // markers base .. base + pairs - 1 (all within the block), from their
+  // free counts; both markers of every pair serve.
+  void wholeCounts(int first, int base, long pairs, const int* free_counts,
+                   const int* const second_levels[6], int* whole_counts);
+
+ private:
+  void fillChunkSums(int marker, int chunk);
+  // Room for every marker and a block's reach past the last, in an odd
+  // number of cache lines so that the 256 rows fall in different cache sets.
+  std::size_t chunkStride() const { return 64 * static_cast<std::size_t>((marker_words_ + 2) | 1); }
+  void buildFirstSums(int first);
+  const int* missingAt(int marker, int c, int* count) const {
+    const long at = missing_from_[2L * marker + c];
+    *count = static_cast<int>(missing_from_[2L * marker + c + 1] - at);
+    return missing_.data() + at;
+  }
+
+  const BitPlanes* planes_ = nullptr;
+  MissingPairKernels kernels_;
+  std::vector<unsigned char> serves_;
+  // Every marker's bits at sample position s, level l: 64 markers a word,
+  // at sample_rows_[((marker / 64) * positions_ + s) * 3 + l], so that
+  // one word of markers is a slab a walk over it keeps in cache.
+  AlignedWords sample_rows_;
+  // The same at position_rows_[(s * marker_words_ + marker / 64) * 3 + l]:
+  // a stretch of markers' bits at one position in a few cache lines.
+  AlignedWords position_rows_;
+  int marker_words_ = 0;
+  int positions_ = 0;
+  // The missing sample positions of each serving marker, controls then
+  // cases: marker m's class c from missing_from_[2 m + c].
+  std::vector<int> missing_;
+  std::vector<long> missing_from_;
+  int first_word_ = 0;   // the block's first marker word, its last, and its markers
+  int last_word_ = 0;
+  int block_first_ = 0;
+  int block_last_ = 0;
+  // A of each marker against the 64 first markers of chunk_of_[marker]:
+  // chunk_sums_[(4 lane + 2 l + c) * chunkStride() + marker].
+  std::vector<std::uint8_t> chunk_sums_;
+  std::vector<int> chunk_of_;
+  int first_ready_ = -1;  // the first marker first_sums_ is of
+  // The 6 rows of B over the block's marker words.
+  std::vector<std::uint8_t> first_sums_;
+};
+
+#endif  // GORVA_ENGINE_COUNT_MISSING_PAIR_COUNTS_H

@@ -1,0 +1,82 @@
+// AVX-512's missing-sample sums: a row's 64 bits add one to 64 byte
+// counters in one masked subtraction.
+#include <immintrin.h>
+
+#include "engine/count/missing_pair_counts.h"
+#include "engine/count/pair_free_counts.h"
+#include "engine/count/simd_targets.h"
+
+namespace {
+
+GORVA_TARGET_AVX512 GORVA_INLINE __m256i loadSums(const std::uint8_t* sums) {
+  return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sums)));
+}
+
+GORVA_TARGET_AVX512 GORVA_INLINE __m256i load8(const int* at) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+}
+
+// Every level's 64 counters of one word in a register through the list.
+template <int kLevels>
+GORVA_TARGET_AVX512 GORVA_INLINE void sumLevels(const BitRowSums& r) {
+  const __m512i minus_one = _mm512_set1_epi8(-1);
+  for (int w = 0; w < r.words; ++w) {
+    __m512i sums[kLevels];
+    for (int l = 0; l < kLevels; ++l) sums[l] = _mm512_loadu_si512(r.counters + l * r.counter_step + 64 * w);
+    const std::uint64_t* rows = r.rows + w * r.word_step;
+    for (int k = 0; k < r.count; ++k) {
+      const std::uint64_t* row = rows + r.positions[k] * r.row_stride;
+      for (int l = 0; l < kLevels; ++l) sums[l] = _mm512_mask_sub_epi8(sums[l], row[l], sums[l], minus_one);
+    }
+    for (int l = 0; l < kLevels; ++l) _mm512_storeu_si512(r.counters + l * r.counter_step + 64 * w, sums[l]);
+  }
+}
+
+}  // namespace
+
+GORVA_TARGET_AVX512 void sumBitRowsAvx512(const BitRowSums& request) {
+  switch (request.levels) {
+    case 1:
+      sumLevels<1>(request);
+      break;
+    case 2:
+      sumLevels<2>(request);
+      break;
+    default:
+      sumLevels<3>(request);
+  }
+}
+
+// Whole blocks of eight pairs: the rooms past the last pair are padded.
+GORVA_TARGET_AVX512 void wholeFromFreeAvx512(const WholeFromFree& r) {
+  for (long block = 0; block < r.pairs; block += kPairBlock) {
+    const int* in = r.free_counts + kPairCounts * block;
+    int* out = r.whole_counts + kWholePairCounts * block;
+    const long j = r.offset + block;
+    const long m = r.base + block;
+    for (int c = 0; c < 2; ++c) {
+      const __m256i f00 = load8(in + kPairBlock * pairFreeCount(0, 0, c));
+      const __m256i f10 = load8(in + kPairBlock * pairFreeCount(1, 0, c));
+      const __m256i f01 = load8(in + kPairBlock * pairFreeCount(0, 1, c));
+      const __m256i f11 = load8(in + kPairBlock * pairFreeCount(1, 1, c));
+      const __m256i c02 = _mm256_sub_epi32(
+          _mm256_sub_epi32(_mm256_set1_epi32(r.first_levels[c]), _mm256_add_epi32(f00, f01)),
+          loadSums(r.a_sums[c] + j));
+      const __m256i c12 = _mm256_sub_epi32(
+          _mm256_sub_epi32(_mm256_set1_epi32(r.first_levels[2 + c]), _mm256_add_epi32(f10, f11)),
+          loadSums(r.a_sums[2 + c] + j));
+      const __m256i c20 = _mm256_sub_epi32(
+          _mm256_sub_epi32(load8(r.second_levels[c] + m), _mm256_add_epi32(f00, f10)),
+          loadSums(r.b_sums[c] + j));
+      const __m256i c21 = _mm256_sub_epi32(
+          _mm256_sub_epi32(load8(r.second_levels[2 + c] + m), _mm256_add_epi32(f01, f11)),
+          loadSums(r.b_sums[2 + c] + j));
+      const __m256i c22 = _mm256_sub_epi32(
+          _mm256_sub_epi32(load8(r.second_levels[4 + c] + m), _mm256_add_epi32(c02, c12)),
+          loadSums(r.b_sums[4 + c] + j));
+      const __m256i cells[9] = {f00, f10, c20, f01, f11, c21, c02, c12, c22};
+      for (int e = 0; e < 9; ++e)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + kPairBlock * (2 * e + c)), cells[e]);
+    }
+  }
+}
