@@ -46,6 +46,12 @@ void sumBitRowsScalar(const BitRowSums& r) {
 // the second's levels 0, 1 and its missing samples are taken; cell (2, m)
 // the same from the second marker's side; cell (2, 2) what level 2 of the
 // second leaves.
+void quadLanesScalar(const std::uint8_t* sums, std::uint8_t* quads) {
+  for (int lane = 0; lane < 64; ++lane) {
+    for (int e = 0; e < 4; ++e) quads[4 * lane + e] = sums[64 * e + lane];
+  }
+}
+
 void wholeFromFreeScalar(const WholeFromFree& r) {
   for (long p = 0; p < r.pairs; ++p) {
     const long j = r.offset + p;
@@ -55,7 +61,7 @@ void wholeFromFreeScalar(const WholeFromFree& r) {
       int cell[9];
       for (int l = 0; l < 2; ++l) {
         for (int n = 0; n < 2; ++n) cell[l + 3 * n] = free(l, n);
-        cell[l + 6] = r.first_levels[2 * l + c] - free(l, 0) - free(l, 1) - r.a_sums[2 * l + c][j];
+        cell[l + 6] = r.first_levels[2 * l + c] - free(l, 0) - free(l, 1) - r.a_sums[256 * m + 2 * l + c];
       }
       for (int n = 0; n < 2; ++n)
         cell[2 + 3 * n] = r.second_levels[2 * n + c][m] - free(0, n) - free(1, n) - r.b_sums[2 * n + c][j];
@@ -154,7 +160,8 @@ bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernel
     }
   }
   transposeLevelRows(planes, markers, sample_rows_.data(), position_rows_.data());
-  chunk_sums_.assign(256 * chunkStride(), 0);
+  // Room for the gathers of whole blocks of eight past the last marker.
+  chunk_sums_.assign(256 * (static_cast<std::size_t>(markers) + 2 * kPairBlock), 0);
   chunk_of_.assign(markers, -1);
   first_ready_ = -1;
   return true;
@@ -172,9 +179,9 @@ void MissingPairCounts::startBlock(int first, int last) {
 
 void MissingPairCounts::fillChunkSums(int marker, int chunk) {
   chunk_of_[marker] = chunk;
-  const std::size_t stride = chunkStride();
+  std::uint8_t* quads = &chunk_sums_[256 * static_cast<std::size_t>(marker)];
   if (planes_->complete(marker) || !serves(marker)) {
-    for (int e = 0; e < 4 * 64; ++e) chunk_sums_[e * stride + marker] = 0;
+    std::memset(quads, 0, 256);
     return;
   }
   alignas(64) std::uint8_t sums[4 * 64] = {};
@@ -189,10 +196,7 @@ void MissingPairCounts::fillChunkSums(int marker, int chunk) {
     request.counter_step = 128;
     kernels_.sum_bit_rows(request);
   }
-  // Lane-major, so that each first marker reads its sums in a row.
-  for (int lane = 0; lane < 64; ++lane) {
-    for (int e = 0; e < 4; ++e) chunk_sums_[(4 * lane + e) * stride + marker] = sums[64 * e + lane];
-  }
+  kernels_.quad_lanes(sums, quads);
 }
 
 void MissingPairCounts::buildFirstSums(int first) {
@@ -229,8 +233,7 @@ void MissingPairCounts::wholeCounts(int first, int base, long pairs, const int* 
   request.first_levels = planes_->marginals(first);
   for (int e = 0; e < 6; ++e) request.second_levels[e] = second_levels[e];
   request.base = base;
-  const std::size_t lane = 4 * static_cast<std::size_t>(first % 64);
-  for (int e = 0; e < 4; ++e) request.a_sums[e] = &chunk_sums_[(lane + e) * chunkStride() + 64 * first_word_];
+  request.a_sums = &chunk_sums_[4 * static_cast<std::size_t>(first % 64)];
   for (int e = 0; e < 6; ++e) request.b_sums[e] = &first_sums_[e * width];
   request.offset = base - 64 * first_word_;
   request.whole_counts = whole_counts;

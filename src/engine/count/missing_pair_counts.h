@@ -40,18 +40,24 @@ using BitRowSumKernel = void (*)(const BitRowSums& request);
 void sumBitRowsScalar(const BitRowSums& request);
 void sumBitRowsAvx512(const BitRowSums& request);
 
+// sums[e * 64 + lane] into quads[lane * 4 + e], e < 4.
+using QuadLanesKernel = void (*)(const std::uint8_t* sums, std::uint8_t* quads);
+void quadLanesScalar(const std::uint8_t* sums, std::uint8_t* quads);
+void quadLanesAvx512(const std::uint8_t* sums, std::uint8_t* quads);
+
 // One stretch of pairs (first marker fixed, second markers base + p for p
 // = 0 .. pairs - 1) to complete into whole counts (pair_free_counts.h's
 // kWholePairCounts layout) from their free counts (pairCountAt layout)
-// and the byte sums A (a_sums[2 l + c][j]) and B (b_sums[2 m + c][j]) of
-// second marker base + p at j = offset + p.
+// and the byte sums A (a_sums[256 * marker + 2 l + c] of second marker
+// `marker`) and B (b_sums[2 m + c][j] of second marker base + p at j =
+// offset + p).
 struct WholeFromFree {
   const int* free_counts = nullptr;
   long pairs = 0;
   const int* first_levels = nullptr;          // 2 per level, class last
   const int* second_levels[6] = {};           // level m, class c at [2 m + c][marker]
   int base = 0;
-  const std::uint8_t* a_sums[4] = {};
+  const std::uint8_t* a_sums = nullptr;
   const std::uint8_t* b_sums[6] = {};
   int offset = 0;
   int* whole_counts = nullptr;
@@ -62,6 +68,7 @@ void wholeFromFreeAvx512(const WholeFromFree& request);
 
 struct MissingPairKernels {
   BitRowSumKernel sum_bit_rows = nullptr;
+  QuadLanesKernel quad_lanes = nullptr;
   WholeFromFreeKernel whole_from_free = nullptr;
 };
 
@@ -97,7 +104,6 @@ class MissingPairCounts {
   void fillChunkSums(int marker, int chunk);
   // Room for every marker and a block's reach past the last, in an odd
   // number of cache lines so that the 256 rows fall in different cache sets.
-  std::size_t chunkStride() const { return 64 * static_cast<std::size_t>((marker_words_ + 2) | 1); }
   void buildFirstSums(int first);
   const int* missingAt(int marker, int c, int* count) const {
     const long at = missing_from_[2L * marker + c];
@@ -126,7 +132,8 @@ class MissingPairCounts {
   int block_first_ = 0;
   int block_last_ = 0;
   // A of each marker against the 64 first markers of chunk_of_[marker]:
-  // chunk_sums_[(4 lane + 2 l + c) * chunkStride() + marker].
+  // chunk_sums_[256 * marker + 4 lane + 2 l + c], a first marker's four
+  // in one word.
   std::vector<std::uint8_t> chunk_sums_;
   std::vector<int> chunk_of_;
   int first_ready_ = -1;  // the first marker first_sums_ is of

@@ -47,6 +47,29 @@ GORVA_TARGET_AVX512 void sumBitRowsAvx512(const BitRowSums& request) {
   }
 }
 
+GORVA_TARGET_AVX512 void quadLanesAvx512(const std::uint8_t* sums, std::uint8_t* quads) {
+  __m512i x[4];
+  for (int e = 0; e < 4; ++e) x[e] = _mm512_loadu_si512(sums + 64 * e);
+  // Within each 128-bit block (lanes 16 L ..): bytes of e 0, 1 and of 2,
+  // 3 side by side, then the four of a lane together, four lanes a block.
+  const __m512i t0 = _mm512_unpacklo_epi8(x[0], x[1]), t1 = _mm512_unpackhi_epi8(x[0], x[1]);
+  const __m512i t2 = _mm512_unpacklo_epi8(x[2], x[3]), t3 = _mm512_unpackhi_epi8(x[2], x[3]);
+  const __m512i u0 = _mm512_unpacklo_epi16(t0, t2), u1 = _mm512_unpackhi_epi16(t0, t2);
+  const __m512i u2 = _mm512_unpacklo_epi16(t1, t3), u3 = _mm512_unpackhi_epi16(t1, t3);
+  // u_k's block L holds lanes 16 L + 4 k .. + 3: put the blocks in lane
+  // order (qword indices; 8 and up name the second operand's).
+  const __m512i low = _mm512_setr_epi64(0, 1, 2, 3, 8, 9, 10, 11);
+  const __m512i high = _mm512_setr_epi64(4, 5, 6, 7, 12, 13, 14, 15);
+  const __m512i even = _mm512_setr_epi64(0, 1, 4, 5, 8, 9, 12, 13);
+  const __m512i odd = _mm512_setr_epi64(2, 3, 6, 7, 10, 11, 14, 15);
+  const __m512i v0 = _mm512_permutex2var_epi64(u0, low, u1), v1 = _mm512_permutex2var_epi64(u0, high, u1);
+  const __m512i w0 = _mm512_permutex2var_epi64(u2, low, u3), w1 = _mm512_permutex2var_epi64(u2, high, u3);
+  _mm512_storeu_si512(quads, _mm512_permutex2var_epi64(v0, even, w0));
+  _mm512_storeu_si512(quads + 64, _mm512_permutex2var_epi64(v0, odd, w0));
+  _mm512_storeu_si512(quads + 128, _mm512_permutex2var_epi64(v1, even, w1));
+  _mm512_storeu_si512(quads + 192, _mm512_permutex2var_epi64(v1, odd, w1));
+}
+
 // Whole blocks of eight pairs: the rooms past the last pair are padded.
 GORVA_TARGET_AVX512 void wholeFromFreeAvx512(const WholeFromFree& r) {
   for (long block = 0; block < r.pairs; block += kPairBlock) {
@@ -54,6 +77,11 @@ GORVA_TARGET_AVX512 void wholeFromFreeAvx512(const WholeFromFree& r) {
     int* out = r.whole_counts + kWholePairCounts * block;
     const long j = r.offset + block;
     const long m = r.base + block;
+    // A of the eight second markers, one word each: 2 l + c in byte 2 l + c.
+    const __m256i a = _mm256_i32gather_epi32(
+        reinterpret_cast<const int*>(r.a_sums + 256 * m),
+        _mm256_setr_epi32(0, 64, 128, 192, 256, 320, 384, 448), 4);
+    const __m256i byte = _mm256_set1_epi32(0xFF);
     for (int c = 0; c < 2; ++c) {
       const __m256i f00 = load8(in + kPairBlock * pairFreeCount(0, 0, c));
       const __m256i f10 = load8(in + kPairBlock * pairFreeCount(1, 0, c));
@@ -61,10 +89,10 @@ GORVA_TARGET_AVX512 void wholeFromFreeAvx512(const WholeFromFree& r) {
       const __m256i f11 = load8(in + kPairBlock * pairFreeCount(1, 1, c));
       const __m256i c02 = _mm256_sub_epi32(
           _mm256_sub_epi32(_mm256_set1_epi32(r.first_levels[c]), _mm256_add_epi32(f00, f01)),
-          loadSums(r.a_sums[c] + j));
+          _mm256_and_si256(_mm256_srli_epi32(a, 8 * c), byte));
       const __m256i c12 = _mm256_sub_epi32(
           _mm256_sub_epi32(_mm256_set1_epi32(r.first_levels[2 + c]), _mm256_add_epi32(f10, f11)),
-          loadSums(r.a_sums[2 + c] + j));
+          _mm256_and_si256(_mm256_srli_epi32(a, 8 * (2 + c)), byte));
       const __m256i c20 = _mm256_sub_epi32(
           _mm256_sub_epi32(load8(r.second_levels[c] + m), _mm256_add_epi32(f00, f10)),
           loadSums(r.b_sums[c] + j));
