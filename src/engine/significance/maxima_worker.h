@@ -63,6 +63,7 @@ class MaximaWorker {
       }
     }
     by_cell_ = masks_recorded_ && context.sample_count < kSinglePrecisionTotal;
+    if (by_cell_) pair_totals_counter_->countByCell(true);
     key_cut_.reset(2 * static_cast<int>(counted.size()));
     const PathKernels& kernels = pathKernels(context.settings.simd);
     for (const auto& planes : counted) {
@@ -78,7 +79,11 @@ class MaximaWorker {
       counters_.push_back(planes->empty() || pairs
                               ? nullptr
                               : std::make_unique<CellCounter>(planes->planes, order, kernel_));
+      // Only a set whose walk hands its counts over by cell reads none of
+      // the totals as tables.
+      if (!by_cell_ || !pairs || planes->gap_entries.empty()) table_totals_ = true;
     }
+    if (pair_totals_counter_) pair_totals_counter_->countGapsWith(gapCountsKernel(context.settings.simd));
   }
 
   void scoreBlock(long long first_rank, int count) {
@@ -100,7 +105,23 @@ class MaximaWorker {
       }
       return true;
     };
-    if (pair_totals_counter_) {
+    if (pair_totals_counter_ && by_cell_) {
+      // Handed over by cell: the classes' rows added are the totals' rows.
+      const long stride = pair_totals_counter_->byCellStride();
+      pair_totals_counter_->forEachFrom(first_.data(), count, [&](int at, int n, int* rows) {
+        for (int e = 0; e < cells_; ++e) {
+          const int* const controls = rows + e * stride;
+          const int* const cases = rows + (cells_ + e) * stride;
+          int* const totals = &by_cell_totals_[e * by_cell_stride_ + at];
+          for (int j = 0; j < n; ++j) totals[j] = controls[j] + cases[j];
+          if (table_totals_) {
+            for (int j = 0; j < n; ++j)
+              totals_[static_cast<std::size_t>(at + j) * cells_ + e] = totals[j];
+          }
+        }
+        return true;
+      });
+    } else if (pair_totals_counter_) {
       pair_totals_counter_->forEachFrom(first_.data(), count, keep_totals);
     } else {
       totals_counter_.forEachFrom(first_.data(), count, keep_totals);
@@ -414,6 +435,7 @@ class MaximaWorker {
   // by_cell_stride_, pair at its walk position), their inverses and each
   // pair's samples, shared by every permutation; a stretch's case sums.
   bool by_cell_ = false;
+  bool table_totals_ = false;  // whether some walk reads totals_ as tables
   long by_cell_stride_ = 0;
   std::vector<int> by_cell_totals_;
   std::vector<float> by_cell_inverses_;

@@ -168,7 +168,8 @@ void PairClassCounter::recordMasks(PairGapMaskRows* record) {
   masks_ = nullptr;
   const int markers = planes_.markerCount();
   const std::uint32_t case_bits = 64U * static_cast<std::uint32_t>(planes_.shape().control_words);
-  own_entries_.assign(2 * static_cast<std::size_t>(markers), 0);
+  // With room for eight markers past the last, as gapEntryMasks leaves.
+  own_entries_.assign(2 * (static_cast<std::size_t>(markers) + kPairBlock), 0);
   for (int m = 0; m < markers; ++m) {
     int i = 0;
     for (const std::uint32_t* gap = gaps_.begin(m); gap != gaps_.end(m); ++gap, ++i)
@@ -330,12 +331,13 @@ void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
   decodeFirstLevelsIfRead(run.first);
   const int offset = from - (packed_first_ + first_group * kPairLanes);
   const int count = to - from + 1;
+  if (record_ != nullptr) recordSegmentMasks(run, from, to, packed, group_words, offset);
   if (byCell()) {
     countByCellFromMasks(run, from, to, offset);
     return;
   }
   if (masks_ != nullptr) {
-    countFromMasks(run, from, to, packed, group_words, offset);
+    countFromMasks(run, from, to, offset);
     return;
   }
   // The first marker's gaps, the controls' before the cases'.

@@ -188,11 +188,10 @@ class PairClassCounter {
   // as tables, the form a vector of eight bounds reads: visit's `tables`
   // then holds, for pair j of the stretch, cell e's count of class c at
   // tables[(9 c + e) * byCellStride() + j], with initialised room up to the
-  // next multiple of 8 pairs. Only while byCell() (masks in use).
+  // next multiple of 8 pairs. Only while byCell() (masks in use or
+  // recorded).
   void countByCell(bool on) { by_cell_on_ = on; }
-  bool byCell() const {
-    return by_cell_on_ && masks_ != nullptr && record_ == nullptr && gaps_.usable();
-  }
+  bool byCell() const { return by_cell_on_ && masks_ != nullptr && gaps_.usable(); }
   long byCellStride() const { return by_cell_stride_; }
   // The kernel by-cell walks count the samples at gaps with (the portable
   // one unless set).
@@ -224,9 +223,11 @@ class PairClassCounter {
   // The first marker's (decoded) levels at the gaps of `second`: out[a]
   // for level a.
   void firstLevelMasks(int second, std::uint64_t* out) const;
-  // countPackedSegment from gap masks (recording them first when asked).
-  void countFromMasks(const Run& run, int from, int to, const std::uint64_t* packed,
-                      long group_words, int offset);
+  // Records the segment's gap masks (a recording walk, packing).
+  void recordSegmentMasks(const Run& run, int from, int to, const std::uint64_t* packed,
+                          long group_words, int offset);
+  // countPackedSegment from gap masks.
+  void countFromMasks(const Run& run, int from, int to, int offset);
   // The cells at the last levels from the pair's masks and the free counts.
   void completeFromMasks(int first, int second, const PairGapMasks& masks, int* table) const;
   // countFromMasks by cell, eight pairs at a time.

@@ -139,34 +139,40 @@ GORVA_TARGET_AVX2 void PairClassCounter::completeFromMasks(int first, int second
   }
 }
 
-GORVA_TARGET_AVX2 void PairClassCounter::countFromMasks(const Run& run, int from, int to,
-                                                        const std::uint64_t* packed,
-                                                        long group_words, int offset) {
-  constexpr int L = kPairLevels;
+GORVA_TARGET_AVX2 void PairClassCounter::recordSegmentMasks(const Run& run, int from, int to,
+                                                            const std::uint64_t* packed,
+                                                            long group_words, int offset) {
   const int at = run.at + (from - run.from);
   const int count = to - from + 1;
   std::uint64_t second_levels[2][kPairLanes];
   for (int j = 0; j < count; ++j) {
     const int p = j + offset;
-    const int second = from + j;
+    const int lane = p % kPairLanes;
+    if (j == 0 || lane == 0)
+      levelMasksAtGaps(packed + (p / kPairLanes) * group_words, gaps_.begin(run.first),
+                       gaps_.end(run.first), second_levels);
+    PairGapMasks masks;
+    levelsAtGapsGathered(reinterpret_cast<const unsigned char*>(shifts_.data()),
+                         gaps_.begin(from + j), gaps_.end(from + j), masks.first_levels);
+    masks.second_levels[0] = second_levels[0][lane];
+    masks.second_levels[1] = second_levels[1][lane];
+    record_->set(at + j, masks);
+  }
+}
+
+GORVA_TARGET_AVX2 void PairClassCounter::countFromMasks(const Run& run, int from, int to,
+                                                        int offset) {
+  constexpr int L = kPairLevels;
+  const int at = run.at + (from - run.from);
+  const int count = to - from + 1;
+  for (int j = 0; j < count; ++j) {
+    const int p = j + offset;
     int* table = &tables_[static_cast<std::size_t>(j) * 2 * cells()];
     for (int cls = 0; cls < 2; ++cls)
       for (int b = 0; b < 2; ++b)
         for (int a = 0; a < 2; ++a)
           table[2 * (a + L * b) + cls] = free_counts_[pairCountAt(p, pairFreeCount(a, b, cls))];
-    if (record_ != nullptr) {
-      const int lane = p % kPairLanes;
-      if (j == 0 || lane == 0)
-        levelMasksAtGaps(packed + (p / kPairLanes) * group_words, gaps_.begin(run.first),
-                         gaps_.end(run.first), second_levels);
-      PairGapMasks masks;
-      levelsAtGapsGathered(reinterpret_cast<const unsigned char*>(shifts_.data()),
-                           gaps_.begin(second), gaps_.end(second), masks.first_levels);
-      masks.second_levels[0] = second_levels[0][lane];
-      masks.second_levels[1] = second_levels[1][lane];
-      record_->set(at + j, masks);
-    }
-    completeFromMasks(run.first, second, masks_->at(at + j), table);
+    completeFromMasks(run.first, from + j, masks_->at(at + j), table);
   }
 }
 

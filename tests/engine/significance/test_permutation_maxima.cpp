@@ -119,10 +119,27 @@ TEST(PairsByCell, EveryPathHandsOverThePlainCountersTables) {
   for (const SimdPath path : {SimdPath::kScalar, SimdPath::kAvx2, SimdPath::kAvx512}) {
     if (!simdPathSupported(path)) continue;
     const PathKernels& kernels = pathKernels(path);
+    // The recording walk hands its own counts over by cell too.
+    const auto mismatches_by_cell = [&](const PairClassCounter& counter, int at, int n, const int* rows) {
+      int mismatches = 0;
+      for (int j = 0; j < n; ++j)
+        for (int cls = 0; cls < 2; ++cls)
+          for (int e = 0; e < PairClassCounter::cells(); ++e)
+            mismatches += rows[(cls * PairClassCounter::cells() + e) * counter.byCellStride() + j] !=
+                          plain[static_cast<std::size_t>(at + j) * kTableInts + 2 * e + cls];
+      return mismatches;
+    };
     PairGapMaskRows masks;
     PairClassCounter recorder(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
     recorder.recordMasks(&masks);
-    recorder.forEachFrom(first, count, [](int, int, int*) { return true; });
+    recorder.countGapsWith(gapCountsKernel(path));
+    recorder.countByCell(true);
+    int recorded_mismatches = 0;
+    recorder.forEachFrom(first, count, [&](int at, int n, int* rows) {
+      recorded_mismatches += mismatches_by_cell(recorder, at, n, rows);
+      return true;
+    });
+    EXPECT_EQ(recorded_mismatches, 0) << simdPathName(path) << " recording";
     // Free cells counted from nibble rows, and from plain rows by the
     // path's own free-cell kernel.
     for (const bool free_cells : {false, true}) {
@@ -134,11 +151,7 @@ TEST(PairsByCell, EveryPathHandsOverThePlainCountersTables) {
       ASSERT_TRUE(counter.byCell()) << simdPathName(path);
       int mismatches = 0;
       counter.forEachFrom(first, count, [&](int at, int n, int* rows) {
-        for (int j = 0; j < n; ++j)
-          for (int cls = 0; cls < 2; ++cls)
-            for (int e = 0; e < PairClassCounter::cells(); ++e)
-              mismatches += rows[(cls * PairClassCounter::cells() + e) * counter.byCellStride() + j] !=
-                            plain[static_cast<std::size_t>(at + j) * kTableInts + 2 * e + cls];
+        mismatches += mismatches_by_cell(counter, at, n, rows);
         return true;
       });
       EXPECT_EQ(mismatches, 0) << simdPathName(path) << (free_cells ? " free cells" : " nibbles");
