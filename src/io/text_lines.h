@@ -12,11 +12,12 @@
 bool slurpFile(const std::string& path, std::string& bytes);
 
 // Calls visit(line_number, fields) for every line that is not blank. Fields
-// are separated by runs of blanks and tabs; a CR before the LF is dropped,
-// and so is a UTF-8 byte-order mark at the start of the file (spreadsheets
-// save one), which would otherwise join the first field and so rename its
-// sample or hide a header. Stops, returning false, as soon as visit returns
-// false.
+// are separated by runs of blanks and tabs. Lines end with LF, CR LF or a CR
+// alone (as some spreadsheets still save them: read as one line, such a list
+// would name only its first sample or marker). A UTF-8 byte-order mark at the
+// start of the file (spreadsheets save one) is dropped, which would otherwise
+// join the first field and so rename its sample or hide a header. Stops,
+// returning false, as soon as visit returns false.
 template <typename Visit>
 bool forEachLine(std::string_view text, Visit visit) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
@@ -24,12 +25,12 @@ bool forEachLine(std::string_view text, Visit visit) {
   int line_number = 0;
   std::size_t start = 0;
   while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
+    std::size_t end = text.find_first_of("\r\n", start);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(start, end - start);
     start = end + 1;
+    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ++start;
     ++line_number;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     fields.clear();
     std::size_t i = 0;
     while (i < line.size()) {
