@@ -157,6 +157,9 @@ class CellCounter {
   int countFusedRuns(std::size_t r, std::size_t end, int block, int block_end);
   void boundFusedRun(const Run& run, int t);
   void completeFusedTable(int j, int* table) const;
+  // The whole counts of pairs (first, base .. to) whose free cells were
+  // just counted, from the missing samples.
+  const int* wholeFromFree(int first, int base, int to);
 
   const BitPlanes& planes_;
   int order_;
@@ -204,7 +207,7 @@ class CellCounter {
   AlignedWords nibble_rows_;   // of the first marker nibble_rows_of_
   int nibble_rows_of_ = -1;
   // Order 2's pairs with missing genotypes from their free cells
-  // (missing_pair_counts.h), where the walk counts with free cells.
+  // (missing_pair_counts.h).
   MissingPairCounts missing_;
   bool missing_sparse_ = false;
   const int* second_levels_[6] = {};  // last_levels_'s six arrays

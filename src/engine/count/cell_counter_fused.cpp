@@ -40,7 +40,7 @@ bool CellCounter::fuseBounds(const PathKernels& kernels, double q, double diverg
   }
   for (int e = 0; e < 6; ++e) second_levels_[e] = &last_levels_[e * padded];
   missing_sparse_ = false;
-  if (order_ == 2 && nibble == nullptr && kernels.missing_pairs.sum_bit_rows != nullptr)
+  if (order_ == 2 && kernels.missing_pairs.sum_bit_rows != nullptr)
     missing_sparse_ = missing_.prepare(planes_, kernels.missing_pairs, kMissingPairBytes);
   for (int e = 0; e < 4; ++e) {
     pair_totals_.second_levels[e] = &last_levels_[e * padded];
@@ -110,12 +110,7 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
   stretch_first_ = from;
   stretch_offset_ = from - base;
   stretch_counts_ = free_counts_.data();
-  if (from_free) {
-    int* whole = free_counts_.data() + free_counts_stride_;
-    missing_.wholeCounts(first, base, to - base + 1, free_counts_.data(), second_levels_,
-                         whole);
-    stretch_counts_ = whole;
-  }
+  if (from_free) stretch_counts_ = wholeFromFree(first, base, to);
   if (order_ == 2) {
     pair_totals_.first_levels = planes_.marginals(first);
     PairBoundRequest bound;
@@ -209,29 +204,38 @@ void CellCounter::countNibbleSegment(int first, int from, int to) {
     nibbleRows(planes_.marker(first), nibble_levels_, row_words_, nibble_rows_.data());
     nibble_rows_of_ = first;
   }
-  // Pairs with a marker that misses genotypes: whole, 3 x 3.
+  // Pairs with a marker that misses genotypes: whole, 3 x 3, counted in
+  // full unless both markers miss few enough.
   stretch_whole_ = !(planes_.complete(first) && planes_.complete(from));
+  const bool from_free = stretch_whole_ && missing_sparse_ && missing_.serves(first) &&
+                         missing_.serves(from);
   NibblePairRequest request;
   request.rows = nibble_rows_.data();
   request.packed = packed_.data() + (base - packed_first_) / kPairLanes * nibbleGroupWords(nibble_levels_, row_words_);
   request.packed_levels = nibble_levels_;
-  request.whole = stretch_whole_;
+  request.whole = stretch_whole_ && !from_free;
   request.groups = (to - base) / kPairLanes + 1;
   request.counts = free_counts_.data();
   nibble_kernel_(request, planes_.shape());
 
   stretch_first_ = from;
   stretch_offset_ = from - base;
-  stretch_counts_ = free_counts_.data();
+  stretch_counts_ = from_free ? wholeFromFree(first, base, to) : free_counts_.data();
   pair_totals_.first_levels = planes_.marginals(first);
   PairBoundRequest bound;
-  bound.counts = free_counts_.data();
+  bound.counts = stretch_counts_;
   bound.pairs = to - base + 1;
   bound.whole = stretch_whole_;
   bound.totals = pair_totals_;
   bound.first_second = base;
   bound.bound = fused_bound_;
   pair_bounds_(bound, fused_bounds_.data());
+}
+
+const int* CellCounter::wholeFromFree(int first, int base, int to) {
+  int* whole = free_counts_.data() + free_counts_stride_;
+  missing_.wholeCounts(first, base, to - base + 1, free_counts_.data(), second_levels_, whole);
+  return whole;
 }
 
 void CellCounter::completeFusedTable(int j, int* table) const {

@@ -38,11 +38,13 @@ struct BitRowSums {
 };
 using BitRowSumKernel = void (*)(const BitRowSums& request);
 void sumBitRowsScalar(const BitRowSums& request);
+void sumBitRowsAvx2(const BitRowSums& request);
 void sumBitRowsAvx512(const BitRowSums& request);
 
 // sums[e * 64 + lane] into quads[lane * 4 + e], e < 4.
 using QuadLanesKernel = void (*)(const std::uint8_t* sums, std::uint8_t* quads);
 void quadLanesScalar(const std::uint8_t* sums, std::uint8_t* quads);
+void quadLanesAvx2(const std::uint8_t* sums, std::uint8_t* quads);
 void quadLanesAvx512(const std::uint8_t* sums, std::uint8_t* quads);
 
 // One stretch of pairs (first marker fixed, second markers base + p for p
@@ -64,7 +66,7 @@ struct WholeFromFree {
 };
 using WholeFromFreeKernel = void (*)(const WholeFromFree& request);
 void wholeFromFreeScalar(const WholeFromFree& request);
-void wholeFromFreeAvx512(const WholeFromFree& request);
+void wholeFromFreeAvx2(const WholeFromFree& request);
 
 struct MissingPairKernels {
   BitRowSumKernel sum_bit_rows = nullptr;
