@@ -90,9 +90,14 @@ void levelSums(const std::vector<int>& level, int levels, const double* dense, E
   }
 }
 
-// The dense columns independent of the factor and of each other, judged on
-// X'WX with the factor eliminated (its Schur complement), scaled so that a
-// column counts by the part of its length the others do not explain.
+// The dense columns independent of the factor and of the columns kept
+// before them, judged on X'WX with the factor eliminated (its Schur
+// complement) scaled to a unit diagonal of X'WX: a column is kept when the
+// part of its weighted sum of squares that neither the factor nor the kept
+// columns explain exceeds kRankTolerance. The bound is absolute, not
+// relative to the largest such part: a column constant among the samples
+// leaves only rounding, which must not pass for a covariate because no
+// other column is larger.
 std::vector<Eigen::Index> independentDenseColumns(const LogisticWorkspace& work) {
   const Eigen::Index d = work.schur.rows();
   Eigen::VectorXd scale(d);
@@ -101,11 +106,23 @@ std::vector<Eigen::Index> independentDenseColumns(const LogisticWorkspace& work)
     scale[c] = diagonal > 0 ? 1.0 / std::sqrt(diagonal) : 0.0;
   }
   const Eigen::MatrixXd scaled = scale.asDiagonal() * work.schur * scale.asDiagonal();
-  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr(scaled);
-  qr.setThreshold(kRankTolerance);
-  std::vector<Eigen::Index> kept(qr.colsPermutation().indices().data(),
-                                 qr.colsPermutation().indices().data() + qr.rank());
-  std::sort(kept.begin(), kept.end());
+  // Cholesky factor columns of the kept columns, in order.
+  Eigen::MatrixXd factor(d, d);
+  std::vector<Eigen::Index> kept;
+  for (Eigen::Index c = 0; c < d; ++c) {
+    double unexplained = scaled(c, c);
+    for (std::size_t j = 0; j < kept.size(); ++j) unexplained -= factor(c, static_cast<Eigen::Index>(j)) * factor(c, static_cast<Eigen::Index>(j));
+    if (!(unexplained > kRankTolerance)) continue;
+    const double pivot = std::sqrt(unexplained);
+    const auto column = static_cast<Eigen::Index>(kept.size());
+    for (Eigen::Index r = c + 1; r < d; ++r) {
+      double entry = scaled(r, c);
+      for (Eigen::Index j = 0; j < column; ++j) entry -= factor(r, j) * factor(c, j);
+      factor(r, column) = entry / pivot;
+    }
+    factor(c, column) = pivot;
+    kept.push_back(c);
+  }
   return kept;
 }
 

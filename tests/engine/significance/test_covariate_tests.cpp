@@ -116,7 +116,7 @@ TEST(AdjustedPValues, RowsSharingNullModelsGetTheirOwnFits) {
   }
 }
 
-// A covariate repeated, or constant, adds nothing to the column space of
+// A covariate repeated, constant, or a linear combination of others adds nothing to the column space of
 // any model: every p-value is that of the model without it, whichever step
 // (the shared start, a kept X'WX, a fresh one) meets the dependence first.
 TEST(AdjustedPValues, RedundantCovariatesChangeNothing) {
@@ -125,12 +125,12 @@ TEST(AdjustedPValues, RedundantCovariatesChangeNothing) {
   const SearchContext& context = prepared.context;
   CovariateModel plain, redundant;
   plain.count = 2;
-  redundant.count = 4;
+  redundant.count = 5;
   for (int s = 0; s < data.samples(); ++s) {
     const double first = std::sin(s * 0.9) + 0.5 * data.phenotype[s];
     const double second = std::cos(s * 0.4);
     plain.values.insert(plain.values.end(), {first, second});
-    redundant.values.insert(redundant.values.end(), {first, 1.0, second, first});
+    redundant.values.insert(redundant.values.end(), {first, 1.0, second, first, 2 * first - second});
   }
   const std::vector<int> pairs = {0, 1, 0, 2, 1, 3, 2, 4, 3, 4};
   const std::vector<AdjustedPValues> expected = adjustedPValues(context, plain, pairs, 2, 1);
@@ -139,6 +139,35 @@ TEST(AdjustedPValues, RedundantCovariatesChangeNothing) {
     ASSERT_FALSE(expected[r].not_fitted || found[r].not_fitted) << r;
     EXPECT_NEAR(std::log(found[r].p_adjusted), std::log(expected[r].p_adjusted), 1e-8) << r;
     EXPECT_NEAR(std::log(found[r].p_interaction_adjusted), std::log(expected[r].p_interaction_adjusted), 1e-8) << r;
+  }
+}
+
+// A covariate taking one value over the analysed samples is the intercept
+// again, whatever the value and whatever it holds on samples the run leaves
+// out (here those missing a genotype under the complete method): alone, it
+// leaves every p-value that of the model without covariates.
+TEST(AdjustedPValues, ACovariateConstantAmongTheAnalysedSamplesChangesNothing) {
+  const Dataset data = randomDataset(43, 4, 220, 0.04);
+  for (const int method : {kMethodAvailable, kMethodComplete}) {
+    SearchData prepared(data, method);
+    const SearchContext& context = prepared.context;
+    ASSERT_EQ(context.samples.size() < static_cast<std::size_t>(data.samples()), method == kMethodComplete);
+    const std::vector<int> pairs = {0, 1, 0, 2, 1, 3, 2, 3};
+    const std::vector<AdjustedPValues> expected = adjustedPValues(context, CovariateModel{}, pairs, 2, 1);
+    for (const double value : {0.0, 1.0, 5.0, -3.0e4}) {
+      CovariateModel constant;
+      constant.count = 1;
+      constant.values.assign(data.samples(), 0.0);
+      for (int s = 0; s < data.samples(); ++s) constant.values[s] = std::sin(s * 0.37) + 0.8 * data.phenotype[s];
+      for (const int s : context.samples) constant.values[s] = value;
+      const std::vector<AdjustedPValues> found = adjustedPValues(context, constant, pairs, 2, 1);
+      for (std::size_t r = 0; r < expected.size(); ++r) {
+        ASSERT_FALSE(expected[r].not_fitted || found[r].not_fitted) << method << " " << value << " " << r;
+        EXPECT_NEAR(std::log(found[r].p_adjusted), std::log(expected[r].p_adjusted), 1e-8) << method << " " << value;
+        EXPECT_NEAR(std::log(found[r].p_interaction_adjusted), std::log(expected[r].p_interaction_adjusted), 1e-8)
+            << method << " " << value;
+      }
+    }
   }
 }
 
