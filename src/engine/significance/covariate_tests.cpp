@@ -10,6 +10,7 @@
 
 #include "engine/count/worker_threads.h"
 #include "engine/search/progress.h"
+#include "engine/significance/covariate_columns.h"
 #include "engine/significance/interaction_test.h"
 #include "engine/significance/logistic_regression.h"
 #include "engine/significance/null_model_start.h"
@@ -35,7 +36,6 @@ class CombinationModels {
  public:
   CombinationModels(const SearchContext& context, const CovariateModel& model, int k, AdjustedTests tests)
       : context_(context),
-        model_(model),
         k_(k),
         interaction_(k == 2 && tests == AdjustedTests::kBoth),
         levels_(genotypeLevels(context.missing_code)),
@@ -48,9 +48,9 @@ class CombinationModels {
     cells_ = 1;
     for (int j = 0; j < k; ++j) cells_ *= levels_;
     for (int key = 0; key < cells_ * strata_; ++key) stratum_of_key_.push_back(key / cells_);
-    covariates_.resize(context.sample_count, model.count);
-    for (int s = 0; s < context.sample_count; ++s)
-      for (int c = 0; c < model.count; ++c) covariates_(s, c) = model.values[static_cast<std::size_t>(s) * model.count + c];
+    CovariateColumns usable = usableCovariates(model, context.samples, stratum_of_sample_, strata_);
+    covariates_ = std::move(usable.values);
+    covariates_.conservativeResize(std::max<Eigen::Index>(covariates_.rows(), context.sample_count), Eigen::NoChange);
     startFromEverySample();
   }
 
@@ -91,12 +91,13 @@ class CombinationModels {
   Eigen::Map<const Eigen::MatrixXd> gather(const std::vector<int>& rows, std::vector<double>& buffer,
                                            Eigen::VectorXd& y) const {
     const auto n = static_cast<Eigen::Index>(rows.size());
-    buffer.resize(static_cast<std::size_t>(n * model_.count));
+    const Eigen::Index d = covariates_.cols();
+    buffer.resize(static_cast<std::size_t>(n * d));
     y.resize(n);
-    for (Eigen::Index c = 0; c < model_.count; ++c)
+    for (Eigen::Index c = 0; c < d; ++c)
       for (Eigen::Index i = 0; i < n; ++i) buffer[c * n + i] = covariates_(rows[i], c);
     for (Eigen::Index i = 0; i < n; ++i) y[i] = context_.phenotypes[rows[i]];
-    return {buffer.data(), n, model_.count};
+    return {buffer.data(), n, d};
   }
 
   // The counted samples ordered by stratum, genotype group and cell (by
@@ -123,7 +124,7 @@ class CombinationModels {
   }
 
   Eigen::Map<const Eigen::MatrixXd> sortedDense() const {
-    return {sorted_buffer_.data(), static_cast<Eigen::Index>(sorted_rows_.size()), model_.count};
+    return {sorted_buffer_.data(), static_cast<Eigen::Index>(sorted_rows_.size()), covariates_.cols()};
   }
 
   // Every row's null model starts from the covariates' fit to every sample
@@ -298,14 +299,14 @@ class CombinationModels {
   }
 
   const SearchContext& context_;
-  const CovariateModel& model_;
   int k_;
   bool interaction_;
   int levels_;
   int cells_;
   const int* stratum_of_sample_;
   int strata_;
-  Eigen::MatrixXd covariates_;  // samples x covariates
+  // Samples x the covariates fitted: standardised, those adding nothing left out.
+  Eigen::MatrixXd covariates_;
   std::optional<NullModelStart> start_;
   LogisticWorkspace work_;
   std::map<std::vector<int>, NullModel> null_models_;  // by the samples left out

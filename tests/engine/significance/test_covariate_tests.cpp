@@ -171,6 +171,37 @@ TEST(AdjustedPValues, ACovariateConstantAmongTheAnalysedSamplesChangesNothing) {
   }
 }
 
+// The likelihood of a logistic model is unchanged by an affine change of a
+// covariate, so every p-value must be too: scales near the largest double
+// (whose products overflow) and offsets that dwarf a column's spread
+// included, with and without strata.
+TEST(AdjustedPValues, AffineChangesOfCovariatesChangeNothing) {
+  const Dataset data = randomDataset(47, 4, 260, 0.05);
+  SearchData prepared(data, kMethodAvailable);
+  const SearchContext& context = prepared.context;
+  const std::vector<int> pairs = {0, 1, 0, 3, 1, 2, 2, 3};
+  for (const int strata : {1, 2}) {
+    CovariateModel plain, changed;
+    plain.count = changed.count = 2;
+    for (int s = 0; s < data.samples(); ++s) {
+      const double first = std::sin(s * 0.9) + 0.6 * data.phenotype[s];
+      const double second = std::cos(s * 0.4) - 0.3 * data.phenotype[s];
+      plain.values.insert(plain.values.end(), {first, second});
+      changed.values.insert(changed.values.end(), {-first * 1e300, 3 * second + 1e8});
+      if (strata > 1) plain.strata.push_back(s % 2), changed.strata.push_back(s % 2);
+    }
+    plain.stratum_count = changed.stratum_count = strata;
+    const std::vector<AdjustedPValues> expected = adjustedPValues(context, plain, pairs, 2, 1);
+    const std::vector<AdjustedPValues> found = adjustedPValues(context, changed, pairs, 2, 1);
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+      ASSERT_FALSE(expected[r].not_fitted || found[r].not_fitted) << strata << " " << r;
+      EXPECT_NEAR(std::log(found[r].p_adjusted), std::log(expected[r].p_adjusted), 1e-8) << strata << " " << r;
+      EXPECT_NEAR(std::log(found[r].p_interaction_adjusted), std::log(expected[r].p_interaction_adjusted), 1e-8)
+          << strata << " " << r;
+    }
+  }
+}
+
 // A genotype held by cases alone separates the classes: the fit that would
 // need infinite coefficients is refused (NA, counted), while the markers
 // beside it keep their p-values, as a row alone gets them.

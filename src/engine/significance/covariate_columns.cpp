@@ -1,0 +1,95 @@
+#include "engine/significance/covariate_columns.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "io/messages.h"
+
+namespace {
+
+// The share of a column's sum of squares about its stratum means below
+// which the part the kept columns leave unexplained is rounding: the bound
+// the fits' own rank check puts on X'WX.
+constexpr double kDependentShare = 1e-9;
+
+}  // namespace
+
+CovariateColumns usableCovariates(const CovariateModel& model, const std::vector<int>& samples,
+                                  const int* stratum_of, int strata) {
+  CovariateColumns out;
+  const int d = model.count;
+  const auto n = static_cast<Eigen::Index>(samples.size());
+  const auto value = [&](int s, int c) { return model.values[static_cast<std::size_t>(s) * d + c]; };
+  const auto stratumOf = [&](int s) { return stratum_of != nullptr && strata > 1 ? stratum_of[s] : 0; };
+  const int groups = std::max(1, strata);
+  std::vector<double> in_stratum(groups, 0.0);
+  for (const int s : samples) in_stratum[stratumOf(s)] += 1;
+  // The analysed samples' columns, standardised, and an orthonormal basis
+  // of the kept ones' parts within the strata.
+  Eigen::MatrixXd standard(n, 0);
+  Eigen::MatrixXd basis(n, 0);
+  Eigen::VectorXd column(n), within(n);
+  for (int c = 0; c < d; ++c) {
+    if (n == 0) {
+      out.constant.push_back(c);
+      continue;
+    }
+    bool one_value = true;
+    double largest = 0;
+    for (const int s : samples) {
+      one_value = one_value && value(s, c) == value(samples[0], c);
+      largest = std::max(largest, std::fabs(value(s, c)));
+    }
+    if (one_value) {
+      out.constant.push_back(c);
+      continue;
+    }
+    // Divided by the largest magnitude first, so that no sum overflows;
+    // the mean's rounding is taken out by a second pass.
+    for (Eigen::Index i = 0; i < n; ++i) column[i] = value(samples[i], c) / largest;
+    column.array() -= column.mean();
+    column.array() -= column.mean();
+    column /= column.norm() / std::sqrt(static_cast<double>(std::max<Eigen::Index>(n - 1, 1)));
+    std::vector<double> stratum_sum(groups, 0.0);
+    for (Eigen::Index i = 0; i < n; ++i) stratum_sum[stratumOf(samples[i])] += column[i];
+    for (Eigen::Index i = 0; i < n; ++i) {
+      const int st = stratumOf(samples[i]);
+      within[i] = column[i] - stratum_sum[st] / in_stratum[st];
+    }
+    const double spread = within.squaredNorm();
+    // Twice: one pass of Gram-Schmidt leaves rounding along the basis.
+    for (int pass = 0; pass < 2; ++pass) within -= basis * (basis.transpose() * within);
+    const double unexplained = within.squaredNorm();
+    if (!(spread > 0) || !(unexplained > kDependentShare * spread)) {
+      out.dependent.push_back(c);
+      continue;
+    }
+    basis.conservativeResize(Eigen::NoChange, basis.cols() + 1);
+    basis.col(basis.cols() - 1) = within / std::sqrt(unexplained);
+    standard.conservativeResize(Eigen::NoChange, standard.cols() + 1);
+    standard.col(standard.cols() - 1) = column;
+    out.kept.push_back(c);
+  }
+  int sample_count = 0;
+  for (const int s : samples) sample_count = std::max(sample_count, s + 1);
+  const auto rows = static_cast<Eigen::Index>(d > 0 ? model.values.size() / d : 0);
+  out.values.setZero(std::max<Eigen::Index>(rows, sample_count), standard.cols());
+  for (Eigen::Index i = 0; i < n; ++i) out.values.row(samples[i]) = standard.row(i);
+  return out;
+}
+
+std::string droppedCovariatesWarning(const CovariateColumns& columns, const std::vector<std::string>& names) {
+  const auto name = [&](int c) {
+    return c < static_cast<int>(names.size()) ? names[c] : "number " + std::to_string(c + 1);
+  };
+  std::string lines;
+  for (const int c : columns.constant)
+    lines += warningLine("covariate " + name(c) +
+                         " takes one value over the analysed samples (the intercept again): left out of the "
+                         "adjusted models");
+  for (const int c : columns.dependent)
+    lines += warningLine("covariate " + name(c) +
+                         " is a linear combination of the covariates before it (and the strata) over the analysed "
+                         "samples: left out of the adjusted models");
+  return lines;
+}

@@ -1,0 +1,37 @@
+// The covariates as the adjusted tests fit them. Each column is centred and
+// scaled over the analysed samples: a logistic model's likelihood, and so
+// every likelihood-ratio test, is the same for any affine change of a
+// covariate, while its X'WX is not (values near 1e300 overflow it, large
+// offsets drown the column's spread in rounding). Columns that add nothing
+// to the intercept, the strata and the columns before them are left out and
+// named, so that a run can say which.
+#ifndef GORVA_ENGINE_SIGNIFICANCE_COVARIATE_COLUMNS_H
+#define GORVA_ENGINE_SIGNIFICANCE_COVARIATE_COLUMNS_H
+
+#include <string>
+#include <vector>
+
+#include <Eigen/Dense>
+
+#include "engine/significance/structure_results.h"
+
+struct CovariateColumns {
+  // Sample number x kept column; samples not analysed hold 0.
+  Eigen::MatrixXd values;
+  std::vector<int> kept;      // the model's columns fitted, increasing
+  std::vector<int> constant;  // one value over the analysed samples
+  // Within each stratum a linear combination of the kept columns before it
+  // (to 1e-9 of its sum of squares about the stratum means).
+  std::vector<int> dependent;
+};
+
+// The columns of `model` over `samples` (sample numbers); `stratum_of`
+// (null: one stratum) gives each sample's stratum among `strata`.
+CovariateColumns usableCovariates(const CovariateModel& model, const std::vector<int>& samples,
+                                  const int* stratum_of, int strata);
+
+// One warning line per dropped column, named by `names` (by position when
+// `names` is shorter); empty when none is dropped.
+std::string droppedCovariatesWarning(const CovariateColumns& columns, const std::vector<std::string>& names);
+
+#endif  // GORVA_ENGINE_SIGNIFICANCE_COVARIATE_COLUMNS_H
