@@ -452,6 +452,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   if (!plan.subset.covariate_names.empty()) {
     covariates_.count = static_cast<int>(plan.subset.covariate_names.size());
     covariates_.values = std::move(plan.subset.covariates);
+    covariates_.names = plan.subset.covariate_names;
     settings.significance.structure.covariates = &covariates_;
   }
   if (plan.from_plink) marker_positions_ = plan.plink.selectedPositions();
@@ -512,6 +513,7 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
     printWarningLines(emptyOrderWarning(order, opt::rank));
   }
   if (opt::table_file.empty()) return;
+  printWarningLines(droppedCovariatesWarning(outcome_.orders, covariates_.names));
   printWarningLines(notFittedWarning(outcome_.orders));
   TableRun run;
   run.counted = outcome_.counted_samples;

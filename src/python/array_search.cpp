@@ -13,6 +13,7 @@
 #include "engine/search/strata.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/order_significance.h"
+#include "engine/significance/covariate_columns.h"
 #include "engine/significance/order_warnings.h"
 #include "io/messages.h"
 #include "python/search_errors.h"
@@ -214,6 +215,8 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
     OrderSignificance& order = assessed.significance;
     if (static_cast<int>(names.size()) == request.marker_count)
       result.warnings += notANumberWarning(order, names.data(), true);
+    // Every order fits the same covariates: their warnings once.
+    if (k == request.first_order) result.warnings += droppedCovariatesWarning(order.structure.dropped, {});
     if (!appendRows(context, order, result.rows)) {
       if (stopRequested(context)) throw SearchStopped("the listing of order " + std::to_string(k) + " was stopped");
       throw DataFileError(order.listing->rows().error());

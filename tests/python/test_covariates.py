@@ -109,6 +109,37 @@ def test_python_covariate_columns_equal_the_programs(tmp_path):
     assert any(row["p_adjusted"] != "NA" for row in expected)
 
 
+def test_covariates_adding_nothing_are_left_out_by_name(tmp_path):
+    # A constant column and an affine function of another: each named once,
+    # and the table is the one of the run without them, program and module.
+    import gorva
+    samples, markers = 300, 5
+    genotypes, phenotype = generated(samples, markers, 0.05, seed=13)
+    pc = np.random.default_rng(2).normal(size=samples) + 0.5 * phenotype
+    names = ["M%d" % m for m in range(markers)]
+    write_text(tmp_path / "data.txt", genotypes, phenotype, names)
+    redundant = np.column_stack([pc, np.full(samples, 5.0), 2 * pc - 1])
+    write_covariates(tmp_path / "all.txt", redundant, ["PC1", "K", "C"])
+    write_covariates(tmp_path / "one.txt", pc[:, None], ["PC1"])
+    run = [GORVA_EXE, "--in", str(tmp_path / "data.txt"), "--out", str(tmp_path / "report.txt"),
+           "--order", "1-2", "--top", "4", "--table"]
+    done = subprocess.run(run + [str(tmp_path / "all.tsv"), "--covar", str(tmp_path / "all.txt")],
+                          check=True, capture_output=True, text=True)
+    dropped = [line for line in done.stderr.splitlines() if "left out of the adjusted models" in line]
+    assert len(dropped) == 2, done.stderr
+    assert "covariate K takes one value" in dropped[0] and "covariate C is a linear combination" in dropped[1]
+    subprocess.run(run + [str(tmp_path / "one.tsv"), "--covar", str(tmp_path / "one.txt")],
+                   check=True, capture_output=True)
+    rows = [[line for line in (tmp_path / name).read_text().splitlines() if not line.startswith("#")]
+            for name in ("all.tsv", "one.tsv")]
+    column = rows[0][0].split("\t").index("p_adjusted")
+    assert rows[0] == rows[1] and all(row.split("\t")[column] != "NA" for row in rows[0][1:])
+    with pytest.warns(UserWarning, match="covariate number 2 takes one value"):
+        columns = gorva.search(genotypes, phenotype, order=(1, 2), top=4, markers=names, covariates=redundant)
+    assert list(columns["p_adjusted"]) == list(gorva.search(genotypes, phenotype, order=(1, 2), top=4, markers=names,
+                                                            covariates=pc[:, None])["p_adjusted"])
+
+
 def lambdas(table_path):
     found = {}
     for line in open(table_path):

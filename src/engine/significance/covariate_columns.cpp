@@ -31,7 +31,7 @@ CovariateColumns usableCovariates(const CovariateModel& model, const std::vector
   Eigen::VectorXd column(n), within(n);
   for (int c = 0; c < d; ++c) {
     if (n == 0) {
-      out.constant.push_back(c);
+      out.dropped.constant.push_back(c);
       continue;
     }
     bool one_value = true;
@@ -41,7 +41,7 @@ CovariateColumns usableCovariates(const CovariateModel& model, const std::vector
       largest = std::max(largest, std::fabs(value(s, c)));
     }
     if (one_value) {
-      out.constant.push_back(c);
+      out.dropped.constant.push_back(c);
       continue;
     }
     // Divided by the largest magnitude first, so that no sum overflows;
@@ -61,7 +61,7 @@ CovariateColumns usableCovariates(const CovariateModel& model, const std::vector
     for (int pass = 0; pass < 2; ++pass) within -= basis * (basis.transpose() * within);
     const double unexplained = within.squaredNorm();
     if (!(spread > 0) || !(unexplained > kDependentShare * spread)) {
-      out.dependent.push_back(c);
+      out.dropped.dependent.push_back(c);
       continue;
     }
     basis.conservativeResize(Eigen::NoChange, basis.cols() + 1);
@@ -78,16 +78,21 @@ CovariateColumns usableCovariates(const CovariateModel& model, const std::vector
   return out;
 }
 
-std::string droppedCovariatesWarning(const CovariateColumns& columns, const std::vector<std::string>& names) {
+CovariateColumns usableCovariates(const SearchContext& context, const CovariateModel& model) {
+  if (!model.strata.empty()) return usableCovariates(model, context.samples, model.strata.data(), model.stratum_count);
+  return usableCovariates(model, context.samples, context.stratum_of, context.stratum_of != nullptr ? context.stratum_count : 1);
+}
+
+std::string droppedCovariatesWarning(const DroppedCovariates& dropped, const std::vector<std::string>& names) {
   const auto name = [&](int c) {
     return c < static_cast<int>(names.size()) ? names[c] : "number " + std::to_string(c + 1);
   };
   std::string lines;
-  for (const int c : columns.constant)
+  for (const int c : dropped.constant)
     lines += warningLine("covariate " + name(c) +
                          " takes one value over the analysed samples (the intercept again): left out of the "
                          "adjusted models");
-  for (const int c : columns.dependent)
+  for (const int c : dropped.dependent)
     lines += warningLine("covariate " + name(c) +
                          " is a linear combination of the covariates before it (and the strata) over the analysed "
                          "samples: left out of the adjusted models");

@@ -13,16 +13,16 @@
 
 #include <Eigen/Dense>
 
+#include "engine/rank/search_context.h"
 #include "engine/significance/structure_results.h"
 
 struct CovariateColumns {
   // Sample number x kept column; samples not analysed hold 0.
   Eigen::MatrixXd values;
-  std::vector<int> kept;      // the model's columns fitted, increasing
-  std::vector<int> constant;  // one value over the analysed samples
-  // Within each stratum a linear combination of the kept columns before it
-  // (to 1e-9 of its sum of squares about the stratum means).
-  std::vector<int> dependent;
+  std::vector<int> kept;  // the model's columns fitted, increasing
+  // The others; a dependent one is so to 1e-9 of its sum of squares about
+  // the stratum means.
+  DroppedCovariates dropped;
 };
 
 // The columns of `model` over `samples` (sample numbers); `stratum_of`
@@ -30,8 +30,13 @@ struct CovariateColumns {
 CovariateColumns usableCovariates(const CovariateModel& model, const std::vector<int>& samples,
                                   const int* stratum_of, int strata);
 
+// The same for the context's analysed samples and strata (the model's own
+// strata, if it has any, else the context's): what every adjusted model of
+// the context fits.
+CovariateColumns usableCovariates(const SearchContext& context, const CovariateModel& model);
+
 // One warning line per dropped column, named by `names` (by position when
 // `names` is shorter); empty when none is dropped.
-std::string droppedCovariatesWarning(const CovariateColumns& columns, const std::vector<std::string>& names);
+std::string droppedCovariatesWarning(const DroppedCovariates& dropped, const std::vector<std::string>& names);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_COVARIATE_COLUMNS_H

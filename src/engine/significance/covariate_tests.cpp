@@ -48,7 +48,7 @@ class CombinationModels {
     cells_ = 1;
     for (int j = 0; j < k; ++j) cells_ *= levels_;
     for (int key = 0; key < cells_ * strata_; ++key) stratum_of_key_.push_back(key / cells_);
-    CovariateColumns usable = usableCovariates(model, context.samples, stratum_of_sample_, strata_);
+    CovariateColumns usable = usableCovariates(context, model);
     covariates_ = std::move(usable.values);
     covariates_.conservativeResize(std::max<Eigen::Index>(covariates_.rows(), context.sample_count), Eigen::NoChange);
     startFromEverySample();

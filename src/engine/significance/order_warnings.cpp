@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/significance/covariate_columns.h"
 #include "io/messages.h"
 
 std::string notANumberWarning(const OrderSignificance& order, const char* const* marker_names,
@@ -50,4 +51,18 @@ std::string notFittedWarning(const std::vector<OrderSignificance>& orders) {
   return warningLine(std::to_string(not_fitted) + " of the " + std::to_string(rows) +
                      " listed rows have p_adjusted or p_interaction_adjusted NA: a logistic model did not "
                      "converge or separated the classes (a fitted probability within 1e-8 of 0 or 1)");
+}
+
+std::string droppedCovariatesWarning(const std::vector<OrderSignificance>& orders,
+                                     const std::vector<std::string>& names) {
+  std::string lines;
+  for (const OrderSignificance& order : orders) {
+    std::size_t start = 0;
+    const std::string own = droppedCovariatesWarning(order.structure.dropped, names);
+    for (std::size_t end = own.find('\n'); end != std::string::npos; start = end + 1, end = own.find('\n', start)) {
+      const std::string line = own.substr(start, end + 1 - start);
+      if (lines.find(line) == std::string::npos) lines += line;
+    }
+  }
+  return lines;
 }

@@ -22,4 +22,9 @@ std::string emptyOrderWarning(const OrderSignificance& order, const std::string&
 // computed (empty when there are none).
 std::string notFittedWarning(const std::vector<OrderSignificance>& orders);
 
+// The warnings naming the covariates the adjusted models left out, once
+// each however many orders left them out (empty when there are none).
+std::string droppedCovariatesWarning(const std::vector<OrderSignificance>& orders,
+                                     const std::vector<std::string>& names);
+
 #endif  // GORVA_ENGINE_SIGNIFICANCE_ORDER_WARNINGS_H

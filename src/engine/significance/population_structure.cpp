@@ -12,6 +12,7 @@
 #include "engine/count/worker_threads.h"
 #include "engine/search/progress.h"
 #include "engine/significance/combination_listing.h"
+#include "engine/significance/covariate_columns.h"
 #include "engine/significance/significance.h"
 
 namespace {
@@ -145,6 +146,7 @@ void assessOrderStructure(const SearchContext& context, const StructureRequest& 
   } else {
     for (const SignificanceRow& row : order.rows) listed.insert(listed.end(), row.markers.begin(), row.markers.end());
   }
+  structure.dropped = usableCovariates(context, *request.covariates).dropped;
   structure.listed = adjustedPValues(context, *request.covariates, listed, k, threads);
   for (const AdjustedPValues& row : structure.listed) structure.not_fitted += row.not_fitted ? 1 : 0;
   if (request.genomic_control) {

@@ -4,6 +4,7 @@
 #ifndef GORVA_ENGINE_SIGNIFICANCE_STRUCTURE_RESULTS_H
 #define GORVA_ENGINE_SIGNIFICANCE_STRUCTURE_RESULTS_H
 
+#include <string>
 #include <vector>
 
 // What every model holds besides the genotypes, per sample of the context
@@ -11,12 +12,21 @@
 struct CovariateModel {
   int count = 0;               // covariates per sample
   std::vector<double> values;  // sample-major, count per sample
+  std::vector<std::string> names;  // for messages (empty: by position)
   // Empty, or a stratum index (0 ... stratum_count - 1) per sample: the
   // strata enter every model as factors.
   std::vector<int> strata;
   int stratum_count = 0;
 
   bool any() const { return count > 0 || stratum_count > 1; }
+};
+
+// The covariates the adjusted models leave out, by position: those taking
+// one value over the analysed samples, and those that are, within each
+// stratum, linear combinations of the kept ones before them.
+struct DroppedCovariates {
+  std::vector<int> constant;
+  std::vector<int> dependent;
 };
 
 struct AdjustedPValues {
@@ -59,6 +69,7 @@ struct OrderStructure {
   // Per listed row, in the table's order.
   std::vector<AdjustedPValues> listed;
   long long not_fitted = 0;  // rows some model of which failed
+  DroppedCovariates dropped;
 };
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_STRUCTURE_RESULTS_H
