@@ -7,9 +7,9 @@
 
 namespace {
 
-// The share of a column's sum of squares about its stratum means below
-// which the part the kept columns leave unexplained is rounding: the bound
-// the fits' own rank check puts on X'WX.
+// The share of a column's sum of squares about its mean below which the
+// part the strata and the kept columns leave unexplained is rounding: the
+// bound the fits' own rank check puts on X'WX.
 constexpr double kDependentShare = 1e-9;
 
 }  // namespace
@@ -56,11 +56,13 @@ CovariateColumns usableCovariates(const CovariateModel& model, const std::vector
       const int st = stratumOf(samples[i]);
       within[i] = column[i] - stratum_sum[st] / in_stratum[st];
     }
-    const double spread = within.squaredNorm();
+    // Not the spread within the strata: for a column the strata fix, that
+    // is rounding too.
+    const double spread = column.squaredNorm();
     // Twice: one pass of Gram-Schmidt leaves rounding along the basis.
     for (int pass = 0; pass < 2; ++pass) within -= basis * (basis.transpose() * within);
     const double unexplained = within.squaredNorm();
-    if (!(spread > 0) || !(unexplained > kDependentShare * spread)) {
+    if (!(unexplained > kDependentShare * spread)) {
       out.dropped.dependent.push_back(c);
       continue;
     }

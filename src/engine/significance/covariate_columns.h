@@ -21,7 +21,7 @@ struct CovariateColumns {
   Eigen::MatrixXd values;
   std::vector<int> kept;  // the model's columns fitted, increasing
   // The others; a dependent one is so to 1e-9 of its sum of squares about
-  // the stratum means.
+  // its mean.
   DroppedCovariates dropped;
 };
 

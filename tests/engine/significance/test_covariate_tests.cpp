@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "engine/significance/covariate_columns.h"
 #include "engine/significance/covariate_tests.h"
 #include "engine/significance/significance.h"
 #include "engine/rank/table_test.h"
@@ -202,6 +203,30 @@ TEST(AdjustedPValues, AffineChangesOfCovariatesChangeNothing) {
       EXPECT_NEAR(std::log(found[r].p_interaction_adjusted), std::log(expected[r].p_interaction_adjusted), 1e-8)
           << strata << " " << r;
     }
+  }
+}
+
+// The columns left out, as the run names them: one value over the analysed
+// samples, or (within the strata) a combination of the kept ones before it.
+TEST(AdjustedPValues, CovariatesAddingNothingAreNamedAsLeftOut) {
+  const Dataset data = randomDataset(53, 2, 200, 0.0);
+  SearchData prepared(data, kMethodAvailable);
+  CovariateModel model;
+  model.count = 5;
+  model.stratum_count = 2;
+  for (int s = 0; s < data.samples(); ++s) {
+    const double a = std::sin(s * 0.3);
+    const double b = std::cos(s * 0.7);
+    model.strata.push_back(s % 2);
+    model.values.insert(model.values.end(), {2.0 * (s % 2) + 1, a, 7.5, b, 2 * a - b});
+  }
+  const CovariateColumns columns = usableCovariates(prepared.context, model);
+  EXPECT_EQ(columns.kept, (std::vector<int>{1, 3}));
+  EXPECT_EQ(columns.dropped.constant, (std::vector<int>{2}));
+  EXPECT_EQ(columns.dropped.dependent, (std::vector<int>{0, 4}));
+  for (Eigen::Index c = 0; c < 2; ++c) {
+    EXPECT_NEAR(columns.values.col(c).mean(), 0, 1e-12);
+    EXPECT_NEAR(columns.values.col(c).squaredNorm(), data.samples() - 1, 1e-9);
   }
 }
 
