@@ -1,6 +1,7 @@
 #include "engine/count/missing_pair_counts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "engine/count/pair_free_counts.h"
@@ -26,6 +27,12 @@ void transpose64(std::uint64_t* a) {
 }
 
 int wordsFor(int markers) { return (markers + 63) / 64; }
+
+// The sample-major rows (two layouts) and the chunk sums with their marks.
+double rowBytes(double markers, double row_words) {
+  return 2 * 64 * row_words * 3 * std::ceil(markers / 64) * 8 + (markers + 2 * kPairBlock) * 256 +
+         markers * 4;
+}
 
 }  // namespace
 
@@ -111,10 +118,12 @@ bool MissingPairCounts::serves(const BitPlanes& planes, int marker) {
 
 double MissingPairCounts::bytesBound(double marker_count, double row_words, double block_markers,
                                      double max_bytes) {
-  const double width = block_markers + 192;
-  return std::min(max_bytes, 2 * 64 * row_words * 3 * (marker_count / 64 + 1) * 8 +
-                                 marker_count * (2 * kMaxSparseMissing * sizeof(int) + 2 * sizeof(long))) +
-         marker_count * 260 + width * 10 + 256;
+  // prepare() holds nothing when the rows alone pass max_bytes, and never
+  // more than max_bytes in all; the B sums of a block come beside.
+  const double rows = rowBytes(marker_count, row_words);
+  const double lists = marker_count * (2 * kMaxSparseMissing * sizeof(int) + 2 * sizeof(long));
+  const double held = rows > max_bytes ? 0 : std::min(max_bytes, rows + lists);
+  return held + (block_markers + 192) * 6 + 256;
 }
 
 bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernels& kernels,
@@ -138,10 +147,10 @@ bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernel
   const int row_words = planes.shape().rowWords();
   marker_words_ = wordsFor(markers);
   positions_ = 64 * row_words;
-  const long row_bytes = 64L * row_words * 3 * marker_words_;
-  const double bytes = 2.0 * row_bytes * 8 + missing * 4.0 + markers * 260.0;
-  if (missing == 0 || bytes > max_bytes || !sample_rows_.reset(row_bytes) ||
-      !position_rows_.reset(row_bytes)) {
+  const long sample_words = 64L * row_words * 3 * marker_words_;
+  const double bytes = rowBytes(markers, row_words) + missing * 4.0 + (2.0 * markers + 1) * 8;
+  if (missing == 0 || bytes > max_bytes || !sample_rows_.reset(sample_words) ||
+      !position_rows_.reset(sample_words)) {
     serves_.clear();
     missing_from_.clear();
     return false;
