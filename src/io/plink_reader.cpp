@@ -7,6 +7,7 @@
 #include "core/search_constants.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -181,6 +182,14 @@ bool PlinkReader::readBim() {
       return refuse(name + " line " + std::to_string(line) + ", column 2: the SNP id has " +
                     std::to_string(id.size()) + " characters; at most " +
                     std::to_string(kMaxFieldText) + " are allowed");
+    }
+    // The position is printed beside the marker's results: it must be one.
+    long long position = 0;
+    const std::string_view bp = fields[3];
+    const auto parsed = std::from_chars(bp.data(), bp.data() + bp.size(), position);
+    if (parsed.ec != std::errc() || parsed.ptr != bp.data() + bp.size()) {
+      return refuse(name + " line " + std::to_string(line) + ", column 4: the base-pair position '" +
+                    std::string(bp) + "' is not a whole number");
     }
     repeats.note(id, "line " + std::to_string(line) + ", column 2", "on line " + std::to_string(line));
     selected_markers_.push_back(static_cast<int>(marker_names_.size()));

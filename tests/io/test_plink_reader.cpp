@@ -103,6 +103,8 @@ TEST_F(PlinkReaderTest, RefusesEachFaultNamingTheFileAndPlace) {
       {"a a 0 0 1 0\nb b 0 0 1 -9\n", kBim, kBed,
        ".fam: none of the 2 samples has a case (2) or control (1) phenotype"},
       {kFam, "\n", kBed, ".bim: the file has no marker line"},
+      {kFam, "1\trs1\t0\t100\tA\tG\n1\trs2\t0\t2e5\tC\tT\n", kBed,
+       ".bim line 2, column 4: the base-pair position '2e5' is not a whole number"},
   };
   for (const auto& c : cases) {
     write(c.fam, c.bim, c.bed);
