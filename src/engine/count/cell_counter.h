@@ -157,9 +157,6 @@ class CellCounter {
   int countFusedRuns(std::size_t r, std::size_t end, int block, int block_end);
   void boundFusedRun(const Run& run, int t);
   void completeFusedTable(int j, int* table) const;
-  // The whole counts of pairs (first, base .. to) whose free cells were
-  // just counted, from the missing samples.
-  const int* wholeFromFree(int first, int base, int to);
 
   const BitPlanes& planes_;
   int order_;
@@ -200,6 +197,7 @@ class CellCounter {
   int stretch_first_ = 0;   // its first last marker
   int stretch_offset_ = 0;  // and that marker's position in the counts
   bool stretch_whole_ = false;  // pairs counted whole
+  const PairFromFree* stretch_from_free_ = nullptr;  // or completed from their free cells
   std::vector<int> fused_table_;
   // The nibble walk of order 2 (fuseBounds on a path with its kernel).
   NibblePairKernel nibble_kernel_ = nullptr;

@@ -110,13 +110,15 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
   stretch_first_ = from;
   stretch_offset_ = from - base;
   stretch_counts_ = free_counts_.data();
-  if (from_free) stretch_counts_ = wholeFromFree(first, base, to);
+  stretch_from_free_ = from_free ? &missing_.pairsFromFree(first, base, free_counts_.data(), second_levels_)
+                                 : nullptr;
   if (order_ == 2) {
     pair_totals_.first_levels = planes_.marginals(first);
     PairBoundRequest bound;
     bound.counts = stretch_counts_;
     bound.pairs = to - base + 1;
     bound.whole = stretch_whole_;
+    bound.from_free = stretch_from_free_;
     bound.totals = pair_totals_;
     bound.first_second = base;
     bound.bound = fused_bound_;
@@ -184,6 +186,7 @@ int CellCounter::countFusedRuns(std::size_t r, std::size_t end, int block, int b
 void CellCounter::boundFusedRun(const Run& run, int t) {
   const int base = together_from_ / kPairLanes * kPairLanes;
   stretch_whole_ = false;
+  stretch_from_free_ = nullptr;
   stretch_first_ = together_from_;
   stretch_offset_ = together_from_ - base;
   stretch_counts_ = free_counts_.data() + t * free_counts_stride_;
@@ -220,26 +223,25 @@ void CellCounter::countNibbleSegment(int first, int from, int to) {
 
   stretch_first_ = from;
   stretch_offset_ = from - base;
-  stretch_counts_ = from_free ? wholeFromFree(first, base, to) : free_counts_.data();
+  stretch_counts_ = free_counts_.data();
+  stretch_from_free_ = from_free ? &missing_.pairsFromFree(first, base, free_counts_.data(), second_levels_)
+                                 : nullptr;
   pair_totals_.first_levels = planes_.marginals(first);
   PairBoundRequest bound;
   bound.counts = stretch_counts_;
   bound.pairs = to - base + 1;
   bound.whole = stretch_whole_;
+  bound.from_free = stretch_from_free_;
   bound.totals = pair_totals_;
   bound.first_second = base;
   bound.bound = fused_bound_;
   pair_bounds_(bound, fused_bounds_.data());
 }
 
-const int* CellCounter::wholeFromFree(int first, int base, int to) {
-  int* whole = free_counts_.data() + free_counts_stride_;
-  missing_.wholeCounts(first, base, to - base + 1, free_counts_.data(), second_levels_, whole);
-  return whole;
-}
-
 void CellCounter::completeFusedTable(int j, int* table) const {
-  if (order_ == 2 && stretch_whole_) {
+  if (order_ == 2 && stretch_from_free_ != nullptr) {
+    completePairFromFree(*stretch_from_free_, stretch_offset_ + j, table);
+  } else if (order_ == 2 && stretch_whole_) {
     wholePairTable(stretch_counts_, stretch_offset_ + j, table);
   } else if (order_ == 2) {
     completePairTable(stretch_counts_, stretch_offset_ + j, pair_totals_, stretch_first_ + j, table);

@@ -84,7 +84,9 @@ double tableBound(const BoundRequest& terms, const int* table) {
 void pairInformationGainBoundsScalar(const PairBoundRequest& request, double* bounds) {
   int table[2 * 9];
   for (long p = 0; p < request.pairs; ++p) {
-    if (request.whole) {
+    if (request.from_free != nullptr) {
+      completePairFromFree(*request.from_free, p, table);
+    } else if (request.whole) {
       wholePairTable(request.counts, p, table);
     } else {
       completePairTable(request.counts, p, request.totals, request.first_second + static_cast<int>(p), table);

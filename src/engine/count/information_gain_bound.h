@@ -69,6 +69,9 @@ struct PairBoundRequest {
   const int* counts = nullptr;
   long pairs = 0;
   bool whole = false;
+  // Whole pairs counted by their free cells: their tables from these, not
+  // from counts.
+  const PairFromFree* from_free = nullptr;
   PairTotals totals;
   int first_second = 0;
   BoundRequest bound;  // q, divergence_factor, cells (9) and fixed totals only

@@ -163,19 +163,67 @@ GORVA_TARGET_AVX2 void informationGainBoundsAvx2(const BoundRequest& request, do
 
 namespace {
 
+GORVA_TARGET_AVX2 GORVA_INLINE __m256i load8(const int* at) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+}
+
+GORVA_TARGET_AVX2 GORVA_INLINE __m256i sums(const std::uint8_t* at) {
+  return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at)));
+}
+
+// The cells l + 3 m of both classes of the eight pairs from p (a multiple
+// of 8), as completePairFromFree makes them.
+GORVA_TARGET_AVX2 GORVA_INLINE void cellsFromFree(const PairFromFree& r, long p, __m256i cells[9][2]) {
+  const int* in = r.free_counts + kPairCounts * p;
+  const long j = r.offset + p;
+  const long m = r.base + p;
+  // A of the eight second markers, one word each: 2 l + c in byte 2 l + c.
+  const __m256i a = _mm256_i32gather_epi32(reinterpret_cast<const int*>(r.a_sums + 256 * m),
+                                           _mm256_setr_epi32(0, 64, 128, 192, 256, 320, 384, 448), 4);
+  const __m256i byte = _mm256_set1_epi32(0xFF);
+  for (int c = 0; c < 2; ++c) {
+    const __m256i f00 = load8(in + kPairBlock * pairFreeCount(0, 0, c));
+    const __m256i f10 = load8(in + kPairBlock * pairFreeCount(1, 0, c));
+    const __m256i f01 = load8(in + kPairBlock * pairFreeCount(0, 1, c));
+    const __m256i f11 = load8(in + kPairBlock * pairFreeCount(1, 1, c));
+    const __m256i c02 = _mm256_sub_epi32(
+        _mm256_sub_epi32(_mm256_set1_epi32(r.first_levels[c]), _mm256_add_epi32(f00, f01)),
+        _mm256_and_si256(_mm256_srli_epi32(a, 8 * c), byte));
+    const __m256i c12 = _mm256_sub_epi32(
+        _mm256_sub_epi32(_mm256_set1_epi32(r.first_levels[2 + c]), _mm256_add_epi32(f10, f11)),
+        _mm256_and_si256(_mm256_srli_epi32(a, 8 * (2 + c)), byte));
+    const __m256i c20 = _mm256_sub_epi32(
+        _mm256_sub_epi32(load8(r.second_levels[c] + m), _mm256_add_epi32(f00, f10)), sums(r.b_sums[c] + j));
+    const __m256i c21 = _mm256_sub_epi32(
+        _mm256_sub_epi32(load8(r.second_levels[2 + c] + m), _mm256_add_epi32(f01, f11)),
+        sums(r.b_sums[2 + c] + j));
+    const __m256i c22 = _mm256_sub_epi32(
+        _mm256_sub_epi32(load8(r.second_levels[4 + c] + m), _mm256_add_epi32(c02, c12)),
+        sums(r.b_sums[4 + c] + j));
+    const __m256i made[9] = {f00, f10, c20, f01, f11, c21, c02, c12, c22};
+    for (int e = 0; e < 9; ++e) cells[e][c] = made[e];
+  }
+}
+
 // Pairs counted whole: each table's own totals, and no bound for those
 // that do not add up to fixed ones.
 GORVA_TARGET_AVX2 void wholePairBounds(const PairBoundRequest& request, double* bounds) {
   const BoundRequest& terms = request.bound;
   const __m256 fraction = _mm256_set1_ps(static_cast<float>(terms.q));
   for (long p = 0; p < request.pairs; p += kPairBlock) {
-    const int* block = request.counts + freeCountAt(kWholePairCounts, p, 0);
+    __m256i cells[9][2];
+    if (request.from_free != nullptr) {
+      cellsFromFree(*request.from_free, p, cells);
+    } else {
+      const int* block = request.counts + freeCountAt(kWholePairCounts, p, 0);
+      for (int k = 0; k < kWholePairCounts; ++k) cells[k / 2][k % 2] = load8(block + kPairBlock * k);
+    }
     __m256i controls = _mm256_setzero_si256();
     __m256i cases = _mm256_setzero_si256();
     __m256 shifted = _mm256_setzero_ps();
     for (int e = 0; e < 9; ++e) {
-      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + kPairBlock * (2 * e)));
-      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + kPairBlock * (2 * e + 1)));
+      const __m256i a = cells[e][0];
+      const __m256i b = cells[e][1];
       controls = _mm256_add_epi32(controls, a);
       cases = _mm256_add_epi32(cases, b);
       shifted = addShiftedTerm(a, b, fraction, shifted);

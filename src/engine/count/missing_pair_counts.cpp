@@ -49,32 +49,9 @@ void sumBitRowsScalar(const BitRowSums& r) {
   }
 }
 
-// Per class: cell (l, 2) is what level l of the first marker leaves once
-// the second's levels 0, 1 and its missing samples are taken; cell (2, m)
-// the same from the second marker's side; cell (2, 2) what level 2 of the
-// second leaves.
 void quadLanesScalar(const std::uint8_t* sums, std::uint8_t* quads) {
   for (int lane = 0; lane < 64; ++lane) {
     for (int e = 0; e < 4; ++e) quads[4 * lane + e] = sums[64 * e + lane];
-  }
-}
-
-void wholeFromFreeScalar(const WholeFromFree& r) {
-  for (long p = 0; p < r.pairs; ++p) {
-    const long j = r.offset + p;
-    const long m = r.base + p;
-    for (int c = 0; c < 2; ++c) {
-      const auto free = [&](int l, int n) { return r.free_counts[pairCountAt(p, pairFreeCount(l, n, c))]; };
-      int cell[9];
-      for (int l = 0; l < 2; ++l) {
-        for (int n = 0; n < 2; ++n) cell[l + 3 * n] = free(l, n);
-        cell[l + 6] = r.first_levels[2 * l + c] - free(l, 0) - free(l, 1) - r.a_sums[256 * m + 2 * l + c];
-      }
-      for (int n = 0; n < 2; ++n)
-        cell[2 + 3 * n] = r.second_levels[2 * n + c][m] - free(0, n) - free(1, n) - r.b_sums[2 * n + c][j];
-      cell[8] = r.second_levels[4 + c][m] - cell[6] - cell[7] - r.b_sums[4 + c][j];
-      for (int e = 0; e < 9; ++e) r.whole_counts[freeCountAt(kWholePairCounts, p, 2 * e + c)] = cell[e];
-    }
   }
 }
 
@@ -232,19 +209,16 @@ void MissingPairCounts::buildFirstSums(int first) {
   first_ready_ = first;
 }
 
-void MissingPairCounts::wholeCounts(int first, int base, long pairs, const int* free_counts,
-                                    const int* const second_levels[6], int* whole_counts) {
+const PairFromFree& MissingPairCounts::pairsFromFree(int first, int base, const int* free_counts,
+                                                    const int* const second_levels[6]) {
   if (first != first_ready_) buildFirstSums(first);
   const std::size_t width = 64 * static_cast<std::size_t>(last_word_ - first_word_ + 1) + 64;
-  WholeFromFree request;
-  request.free_counts = free_counts;
-  request.pairs = pairs;
-  request.first_levels = planes_->marginals(first);
-  for (int e = 0; e < 6; ++e) request.second_levels[e] = second_levels[e];
-  request.base = base;
-  request.a_sums = &chunk_sums_[4 * static_cast<std::size_t>(first % 64)];
-  for (int e = 0; e < 6; ++e) request.b_sums[e] = &first_sums_[e * width];
-  request.offset = base - 64 * first_word_;
-  request.whole_counts = whole_counts;
-  kernels_.whole_from_free(request);
+  pairs_.free_counts = free_counts;
+  pairs_.first_levels = planes_->marginals(first);
+  for (int e = 0; e < 6; ++e) pairs_.second_levels[e] = second_levels[e];
+  pairs_.base = base;
+  pairs_.a_sums = &chunk_sums_[4 * static_cast<std::size_t>(first % 64)];
+  for (int e = 0; e < 6; ++e) pairs_.b_sums[e] = &first_sums_[e * width];
+  pairs_.offset = base - 64L * first_word_;
+  return pairs_;
 }

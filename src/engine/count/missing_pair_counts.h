@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/count/bitplanes.h"
+#include "engine/count/pair_free_counts.h"
 
 // counters[l * counter_step + i] += bit i of rows[s * row_stride + l +
 // (i / 64) * word_step] for each s in positions[0 .. count), level l <
@@ -47,31 +48,9 @@ void quadLanesScalar(const std::uint8_t* sums, std::uint8_t* quads);
 void quadLanesAvx2(const std::uint8_t* sums, std::uint8_t* quads);
 void quadLanesAvx512(const std::uint8_t* sums, std::uint8_t* quads);
 
-// One stretch of pairs (first marker fixed, second markers base + p for p
-// = 0 .. pairs - 1) to complete into whole counts (pair_free_counts.h's
-// kWholePairCounts layout) from their free counts (pairCountAt layout)
-// and the byte sums A (a_sums[256 * marker + 2 l + c] of second marker
-// `marker`) and B (b_sums[2 m + c][j] of second marker base + p at j =
-// offset + p).
-struct WholeFromFree {
-  const int* free_counts = nullptr;
-  long pairs = 0;
-  const int* first_levels = nullptr;          // 2 per level, class last
-  const int* second_levels[6] = {};           // level m, class c at [2 m + c][marker]
-  int base = 0;
-  const std::uint8_t* a_sums = nullptr;
-  const std::uint8_t* b_sums[6] = {};
-  int offset = 0;
-  int* whole_counts = nullptr;
-};
-using WholeFromFreeKernel = void (*)(const WholeFromFree& request);
-void wholeFromFreeScalar(const WholeFromFree& request);
-void wholeFromFreeAvx2(const WholeFromFree& request);
-
 struct MissingPairKernels {
   BitRowSumKernel sum_bit_rows = nullptr;
   QuadLanesKernel quad_lanes = nullptr;
-  WholeFromFreeKernel whole_from_free = nullptr;
 };
 
 // The most the walk holds beside the planes (per counter); larger inputs
@@ -96,11 +75,11 @@ class MissingPairCounts {
   // The block of second markers [first, last] the walk is at.
   void startBlock(int first, int last);
 
-  // The whole counts of the pairs of first marker `first` with second
-  // markers base .. base + pairs - 1 (all within the block), from their
-  // free counts; both markers of every pair serve.
-  void wholeCounts(int first, int base, long pairs, const int* free_counts,
-                   const int* const second_levels[6], int* whole_counts);
+  // What completes the pairs of first marker `first` with second markers
+  // base, base + 1, ... (within the block) from their free counts: valid
+  // until the next call.
+  const PairFromFree& pairsFromFree(int first, int base, const int* free_counts,
+                                    const int* const second_levels[6]);
 
  private:
   void fillChunkSums(int marker, int chunk);
@@ -141,6 +120,7 @@ class MissingPairCounts {
   int first_ready_ = -1;  // the first marker first_sums_ is of
   // The 6 rows of B over the block's marker words.
   std::vector<std::uint8_t> first_sums_;
+  PairFromFree pairs_;
 };
 
 #endif  // GORVA_ENGINE_COUNT_MISSING_PAIR_COUNTS_H

@@ -1,20 +1,10 @@
-// AVX2's missing-sample sums and completion (the AVX-512 path completes
-// with this one too: it needs no wider vectors).
+// AVX2's missing-sample sums.
 #include <immintrin.h>
 
 #include "engine/count/missing_pair_counts.h"
-#include "engine/count/pair_free_counts.h"
 #include "engine/count/simd_targets.h"
 
 namespace {
-
-GORVA_TARGET_AVX2 GORVA_INLINE __m256i loadSums(const std::uint8_t* sums) {
-  return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sums)));
-}
-
-GORVA_TARGET_AVX2 GORVA_INLINE __m256i load8(const int* at) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-}
 
 // 0xFF in byte i of the result where bit i of `bits` is set (i < 32).
 GORVA_TARGET_AVX2 GORVA_INLINE __m256i bitBytes(std::uint32_t bits) {
@@ -80,44 +70,5 @@ GORVA_TARGET_AVX2 void quadLanesAvx2(const std::uint8_t* sums, std::uint8_t* qua
     _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(u2, u3, 0x20));
     _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(u0, u1, 0x31));
     _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(u2, u3, 0x31));
-  }
-}
-
-// Whole blocks of eight pairs: the rooms past the last pair are padded.
-GORVA_TARGET_AVX2 void wholeFromFreeAvx2(const WholeFromFree& r) {
-  for (long block = 0; block < r.pairs; block += kPairBlock) {
-    const int* in = r.free_counts + kPairCounts * block;
-    int* out = r.whole_counts + kWholePairCounts * block;
-    const long j = r.offset + block;
-    const long m = r.base + block;
-    // A of the eight second markers, one word each: 2 l + c in byte 2 l + c.
-    const __m256i a = _mm256_i32gather_epi32(
-        reinterpret_cast<const int*>(r.a_sums + 256 * m),
-        _mm256_setr_epi32(0, 64, 128, 192, 256, 320, 384, 448), 4);
-    const __m256i byte = _mm256_set1_epi32(0xFF);
-    for (int c = 0; c < 2; ++c) {
-      const __m256i f00 = load8(in + kPairBlock * pairFreeCount(0, 0, c));
-      const __m256i f10 = load8(in + kPairBlock * pairFreeCount(1, 0, c));
-      const __m256i f01 = load8(in + kPairBlock * pairFreeCount(0, 1, c));
-      const __m256i f11 = load8(in + kPairBlock * pairFreeCount(1, 1, c));
-      const __m256i c02 = _mm256_sub_epi32(
-          _mm256_sub_epi32(_mm256_set1_epi32(r.first_levels[c]), _mm256_add_epi32(f00, f01)),
-          _mm256_and_si256(_mm256_srli_epi32(a, 8 * c), byte));
-      const __m256i c12 = _mm256_sub_epi32(
-          _mm256_sub_epi32(_mm256_set1_epi32(r.first_levels[2 + c]), _mm256_add_epi32(f10, f11)),
-          _mm256_and_si256(_mm256_srli_epi32(a, 8 * (2 + c)), byte));
-      const __m256i c20 = _mm256_sub_epi32(
-          _mm256_sub_epi32(load8(r.second_levels[c] + m), _mm256_add_epi32(f00, f10)),
-          loadSums(r.b_sums[c] + j));
-      const __m256i c21 = _mm256_sub_epi32(
-          _mm256_sub_epi32(load8(r.second_levels[2 + c] + m), _mm256_add_epi32(f01, f11)),
-          loadSums(r.b_sums[2 + c] + j));
-      const __m256i c22 = _mm256_sub_epi32(
-          _mm256_sub_epi32(load8(r.second_levels[4 + c] + m), _mm256_add_epi32(c02, c12)),
-          loadSums(r.b_sums[4 + c] + j));
-      const __m256i cells[9] = {f00, f10, c20, f01, f11, c21, c02, c12, c22};
-      for (int e = 0; e < 9; ++e)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + kPairBlock * (2 * e + c)), cells[e]);
-    }
   }
 }

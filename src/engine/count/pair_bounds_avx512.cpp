@@ -86,6 +86,45 @@ GORVA_TARGET_AVX512 GORVA_INLINE void finishSixteen(const BoundRequest& request,
   }
 }
 
+GORVA_TARGET_AVX512 GORVA_INLINE __m512i sums(const std::uint8_t* at) {
+  return _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
+}
+
+// The cells l + 3 m of both classes of the sixteen pairs from p (a
+// multiple of 8; the second eight mean nothing unless `both`), as
+// completePairFromFree makes them.
+GORVA_TARGET_AVX512 GORVA_INLINE void cellsFromFree(const PairFromFree& r, long p, bool both,
+                                                    __m512i cells[9][2]) {
+  const long j = r.offset + p;
+  const long m = r.base + p;
+  const __m512i a = _mm512_i32gather_epi32(
+      _mm512_setr_epi32(0, 64, 128, 192, 256, 320, 384, 448, 512, 576, 640, 704, 768, 832, 896, 960),
+      r.a_sums + 256 * m, 4);
+  const __m512i byte = _mm512_set1_epi32(0xFF);
+  for (int c = 0; c < 2; ++c) {
+    const __m512i f00 = loadCount(r.free_counts, kPairCounts, p, pairFreeCount(0, 0, c), both);
+    const __m512i f10 = loadCount(r.free_counts, kPairCounts, p, pairFreeCount(1, 0, c), both);
+    const __m512i f01 = loadCount(r.free_counts, kPairCounts, p, pairFreeCount(0, 1, c), both);
+    const __m512i f11 = loadCount(r.free_counts, kPairCounts, p, pairFreeCount(1, 1, c), both);
+    const __m512i c02 = _mm512_sub_epi32(
+        _mm512_sub_epi32(_mm512_set1_epi32(r.first_levels[c]), _mm512_add_epi32(f00, f01)),
+        _mm512_and_si512(_mm512_srli_epi32(a, 8 * c), byte));
+    const __m512i c12 = _mm512_sub_epi32(
+        _mm512_sub_epi32(_mm512_set1_epi32(r.first_levels[2 + c]), _mm512_add_epi32(f10, f11)),
+        _mm512_and_si512(_mm512_srli_epi32(a, 8 * (2 + c)), byte));
+    const __m512i c20 = _mm512_sub_epi32(
+        _mm512_sub_epi32(_mm512_loadu_si512(r.second_levels[c] + m), _mm512_add_epi32(f00, f10)), sums(r.b_sums[c] + j));
+    const __m512i c21 = _mm512_sub_epi32(
+        _mm512_sub_epi32(_mm512_loadu_si512(r.second_levels[2 + c] + m), _mm512_add_epi32(f01, f11)),
+        sums(r.b_sums[2 + c] + j));
+    const __m512i c22 = _mm512_sub_epi32(
+        _mm512_sub_epi32(_mm512_loadu_si512(r.second_levels[4 + c] + m), _mm512_add_epi32(c02, c12)),
+        sums(r.b_sums[4 + c] + j));
+    const __m512i made[9] = {f00, f10, c20, f01, f11, c21, c02, c12, c22};
+    for (int e = 0; e < 9; ++e) cells[e][c] = made[e];
+  }
+}
+
 // Pairs counted whole: each pair's own totals, and no bound for those that
 // do not add up to fixed ones.
 GORVA_TARGET_AVX512 void wholePairBounds(const PairBoundRequest& request, double* bounds) {
@@ -93,12 +132,19 @@ GORVA_TARGET_AVX512 void wholePairBounds(const PairBoundRequest& request, double
   const __m512 fraction = _mm512_set1_ps(static_cast<float>(terms.q));
   for (long p = 0; p < request.pairs; p += 2 * kPairBlock) {
     const bool both = p + kPairBlock < request.pairs;
+    __m512i cells[9][2];
+    if (request.from_free != nullptr) {
+      cellsFromFree(*request.from_free, p, both, cells);
+    } else {
+      for (int k = 0; k < kWholePairCounts; ++k)
+        cells[k / 2][k % 2] = loadCount(request.counts, kWholePairCounts, p, k, both);
+    }
     __m512i controls = _mm512_setzero_si512();
     __m512i cases = _mm512_setzero_si512();
     __m512 shifted = _mm512_setzero_ps();
     for (int e = 0; e < 9; ++e) {
-      const __m512i a = loadCount(request.counts, kWholePairCounts, p, 2 * e, both);
-      const __m512i b = loadCount(request.counts, kWholePairCounts, p, 2 * e + 1, both);
+      const __m512i a = cells[e][0];
+      const __m512i b = cells[e][1];
       controls = _mm512_add_epi32(controls, a);
       cases = _mm512_add_epi32(cases, b);
       shifted = addShiftedTerm(a, b, fraction, shifted);

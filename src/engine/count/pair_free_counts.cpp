@@ -95,6 +95,22 @@ void completePairTable(const int* counts, long p, const PairTotals& totals, int 
   }
 }
 
+void completePairFromFree(const PairFromFree& r, long p, int* table) {
+  const long j = r.offset + p;
+  const long m = r.base + p;
+  for (int c = 0; c < 2; ++c) {
+    const auto free = [&](int l, int n) { return r.free_counts[pairCountAt(p, pairFreeCount(l, n, c))]; };
+    int* cell = table + c;  // cell e at cell[2 e]
+    for (int l = 0; l < 2; ++l) {
+      for (int n = 0; n < 2; ++n) cell[2 * (l + 3 * n)] = free(l, n);
+      cell[2 * (l + 6)] = r.first_levels[2 * l + c] - free(l, 0) - free(l, 1) - r.a_sums[256 * m + 2 * l + c];
+    }
+    for (int n = 0; n < 2; ++n)
+      cell[2 * (2 + 3 * n)] = r.second_levels[2 * n + c][m] - free(0, n) - free(1, n) - r.b_sums[2 * n + c][j];
+    cell[2 * 8] = r.second_levels[4 + c][m] - cell[2 * 6] - cell[2 * 7] - r.b_sums[4 + c][j];
+  }
+}
+
 void wholePairTable(const int* counts, long p, int* table) {
   for (int k = 0; k < kWholePairCounts; ++k) table[k] = counts[freeCountAt(kWholePairCounts, p, k)];
 }

@@ -119,6 +119,29 @@ void completePairTable(const int* counts, long p, const PairTotals& totals, int 
                        int* table);
 void wholePairTable(const int* counts, long p, int* table);
 
+// A pair whose marker misses genotypes, counted by its free cells alone
+// (pairCountAt layout), and what its other cells follow from: per class,
+// the samples the first marker misses at each level of the second (B:
+// b_sums[2 m + c][offset + p], m < 3) and the second at levels 0 and 1 of
+// the first (A: a_sums[256 * (base + p) + 2 l + c]), beside both markers'
+// level totals (the second's as six arrays over markers, level m and class
+// c at [2 m + c]). Pair p's second marker is base + p.
+struct PairFromFree {
+  const int* free_counts = nullptr;
+  const int* first_levels = nullptr;  // 2 per level, class last
+  const int* second_levels[6] = {};
+  int base = 0;
+  const std::uint8_t* a_sums = nullptr;
+  const std::uint8_t* b_sums[6] = {};
+  long offset = 0;
+};
+
+// Pair p's full table (18 ints, countTable layout): per class, cell (l, 2)
+// is what level l of the first marker leaves once the second's levels 0,
+// 1 and its missing samples are taken; cell (2, m) the same from the
+// second marker's side; cell (2, 2) what level 2 of the second leaves.
+void completePairFromFree(const PairFromFree& pair, long p, int* table);
+
 // Totals a triple's table is completed from: the prefix rows' (9 rows,
 // class last), the third marker's levels 0 and 1 as for pairs, and the
 // counts of the pairs (second, third) and (first, third) of the stretch's

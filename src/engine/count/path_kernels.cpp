@@ -19,7 +19,7 @@ const PathKernels& pathKernels(SimdPath path) {
       conditionalGainBoundsScalar,
       false,
       true,
-      {sumBitRowsScalar, quadLanesScalar, wholeFromFreeScalar}};
+      {sumBitRowsScalar, quadLanesScalar}};
   static const PathKernels avx2{countCellsAvx2,
                                 informationGainBoundsAvx2,
                                 countPairFreeCellsAvx2,
@@ -33,7 +33,7 @@ const PathKernels& pathKernels(SimdPath path) {
                                 conditionalGainBoundsAvx2,
                                 true,
                                 true,
-                                {sumBitRowsAvx2, quadLanesAvx2, wholeFromFreeAvx2}};
+                                {sumBitRowsAvx2, quadLanesAvx2}};
   // An AVX-512 CPU has AVX2 too: its own kernels where they exist, the AVX2
   // walk kernels elsewhere.
   static const PathKernels avx512 = [] {
@@ -49,7 +49,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.chord_bounds = wholePairChordBoundsAvx512;
     kernels.conditional_bounds = conditionalGainBoundsAvx512;
     kernels.counted_class_bounds = countedClassBoundsAvx512;
-    kernels.missing_pairs = {sumBitRowsAvx512, quadLanesAvx512, wholeFromFreeAvx2};
+    kernels.missing_pairs = {sumBitRowsAvx512, quadLanesAvx512};
     return kernels;
   }();
   switch (path) {
