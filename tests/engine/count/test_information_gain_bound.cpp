@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -508,6 +510,95 @@ TEST(InformationGainBound, PairsFromACountedClassAndTheirTotalsAgreeWithTheirTab
           }
         }
       }
+    }
+  }
+}
+
+TEST(InformationGainBound, PairsCompletedFromTheirFreeCellsBoundAsTheirWholeTables) {
+  // Pairs with missing genotypes as the walk hands them to the bounds: the
+  // four free cells per class, the first marker's level totals, the second
+  // markers' level totals and the per-class sums of each marker's missing
+  // samples at the other's levels. Made from whole tables, they must give
+  // those tables back, and every version's bounds must be those of the
+  // whole tables bit for bit; stretches of any length.
+  constexpr int kCells = 9;
+  constexpr int kRoom = 16;  // pairs the vector versions may read past the last
+  std::mt19937 random(37);
+  std::uniform_int_distribution<int> missing(0, 20);
+  const double q = roundedFraction(0.47);
+  for (int count = 1; count <= 37; count += 4) {
+    const Stretch stretch = randomStretch(random, count, kCells, 180, 0);
+    const auto cell = [&](int p, int l, int m, int c) {
+      return stretch.ints[static_cast<std::size_t>(p) * stretch.stride + 2 * (l + 3 * m) + c];
+    };
+    const int room = count + kRoom;
+    std::vector<int> free_counts(static_cast<std::size_t>(room) * kPairCounts, 0);
+    std::vector<int> whole(static_cast<std::size_t>(room) * kWholePairCounts, 0);
+    std::vector<std::uint8_t> a_sums(static_cast<std::size_t>(room) * 256, 0);
+    std::vector<std::uint8_t> b_sums[6];
+    std::vector<int> second_levels[6];
+    for (int e = 0; e < 6; ++e) {
+      b_sums[e].assign(room + 64, 0);
+      second_levels[e].assign(room, 0);
+    }
+    // The first marker's totals: the largest row of any pair, its other
+    // pairs' rows topped up by the samples the second marker misses.
+    int first_levels[6] = {};
+    for (int p = 0; p < count; ++p) {
+      for (int e = 0; e < 4; ++e) {
+        const int l = e / 2, c = e % 2;
+        first_levels[e] = std::max(first_levels[e], cell(p, l, 0, c) + cell(p, l, 1, c) + cell(p, l, 2, c));
+      }
+    }
+    for (int p = 0; p < count; ++p) {
+      for (int c = 0; c < 2; ++c) {
+        for (int l = 0; l < 2; ++l) {
+          for (int m = 0; m < 2; ++m) free_counts[pairCountAt(p, pairFreeCount(l, m, c))] = cell(p, l, m, c);
+          a_sums[256L * p + 2 * l + c] = static_cast<std::uint8_t>(
+              first_levels[2 * l + c] - cell(p, l, 0, c) - cell(p, l, 1, c) - cell(p, l, 2, c));
+        }
+        for (int m = 0; m < 3; ++m) {
+          const int gaps = missing(random);
+          b_sums[2 * m + c][p] = static_cast<std::uint8_t>(gaps);
+          second_levels[2 * m + c][p] = cell(p, 0, m, c) + cell(p, 1, m, c) + cell(p, 2, m, c) + gaps;
+        }
+      }
+      for (int k = 0; k < kWholePairCounts; ++k)
+        whole[freeCountAt(kWholePairCounts, p, k)] = stretch.ints[static_cast<std::size_t>(p) * stretch.stride + k];
+    }
+    PairFromFree pairs;
+    pairs.free_counts = free_counts.data();
+    pairs.first_levels = first_levels;
+    for (int e = 0; e < 6; ++e) {
+      pairs.second_levels[e] = second_levels[e].data();
+      pairs.b_sums[e] = b_sums[e].data();
+    }
+    pairs.a_sums = a_sums.data();
+    for (int p = 0; p < count; ++p) {
+      int table[2 * kCells];
+      completePairFromFree(pairs, p, table);
+      for (int k = 0; k < 2 * kCells; ++k)
+        ASSERT_EQ(table[k], stretch.ints[static_cast<std::size_t>(p) * stretch.stride + k]) << count << " " << p;
+    }
+    std::vector<std::pair<SimdPath, PairInformationGainBounds>> versions = {
+        {SimdPath::kScalar, pairInformationGainBoundsScalar},
+        {SimdPath::kAvx2, pairInformationGainBoundsAvx2},
+        {SimdPath::kAvx512, pairInformationGainBoundsAvx512}};
+    for (const auto& [path, version] : versions) {
+      if (!simdPathSupported(path)) continue;
+      PairBoundRequest request;
+      request.pairs = count;
+      request.whole = true;
+      request.counts = whole.data();
+      request.bound = requestFor(nullptr, count, 0, kCells, q);
+      std::vector<double> expected(room, -1.0), got(room, -1.0);
+      version(request, expected.data());
+      request.counts = nullptr;
+      request.from_free = &pairs;
+      version(request, got.data());
+      for (int p = 0; p < count; ++p)
+        EXPECT_EQ(std::memcmp(&got[p], &expected[p], sizeof(double)), 0)
+            << simdPathName(path) << " pairs " << count << " pair " << p << ": " << got[p] << " vs " << expected[p];
     }
   }
 }
