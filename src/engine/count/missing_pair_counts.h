@@ -82,9 +82,10 @@ class MissingPairCounts {
                                     const int* const second_levels[6]);
 
  private:
+  // A of `marker` against the 64 first markers of `chunk`.
   void fillChunkSums(int marker, int chunk);
-  // Room for every marker and a block's reach past the last, in an odd
-  // number of cache lines so that the 256 rows fall in different cache sets.
+  // B of `first` over the block, and A of the block's markers against its
+  // chunk.
   void buildFirstSums(int first);
   const int* missingAt(int marker, int c, int* count) const {
     const long at = missing_from_[2L * marker + c];
@@ -108,7 +109,7 @@ class MissingPairCounts {
   // cases: marker m's class c from missing_from_[2 m + c].
   std::vector<int> missing_;
   std::vector<long> missing_from_;
-  int first_word_ = 0;   // the block's first marker word, its last, and its markers
+  int first_word_ = 0;  // the block's first and last marker words, and its markers
   int last_word_ = 0;
   int block_first_ = 0;
   int block_last_ = 0;
