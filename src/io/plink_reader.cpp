@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,16 +35,23 @@ std::string columnsMessage(const std::string& file, int line, std::size_t count,
          (count == 1 ? " column" : " columns") + ", but a line of this file has 6 (" + layout + ")";
 }
 
-// 1 for a case (2), 0 for a control (1), -1 for anything else (0, -9, text,
-// a quantitative value): those samples are left out.
+constexpr int kUnreadableStatus = kNoStatus - 1;
+
+// 1 for a case (2), 0 for a control (1), -1 for another number (0, -9, a
+// quantitative value) or NA: those samples are left out. Anything else
+// (hexadecimal, inf, nan, a word) is kUnreadableStatus: strtod would read
+// "0x2" as a case, so the field is read as a decimal number only.
 int caseStatus(std::string_view field) {
-  const std::string text(field);
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (end == text.c_str() || *end != '\0') return -1;
+  if (field == "NA") return kNoStatus;
+  if (field.size() > 1 && field[0] == '+' && field[1] != '-') field.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+  if (end != field.data() + field.size() || field.empty()) return kUnreadableStatus;
+  if (error == std::errc::result_out_of_range) return kNoStatus;
+  if (error != std::errc() || !std::isfinite(value)) return kUnreadableStatus;
   if (value == 2.0) return 1;
   if (value == 1.0) return 0;
-  return -1;
+  return kNoStatus;
 }
 
 // The column (from 1) of the first field holding a NUL byte, or 0: a NUL
@@ -137,7 +145,13 @@ bool PlinkReader::readFam(bool fam_phenotypes) {
                     " was already named on line " + std::to_string(seen->second) +
                     "; a sample listed twice would count twice (remove the repeated line)");
     }
-    const int status = caseStatus(fields[5]);
+    int status = caseStatus(fields[5]);
+    if (status == kUnreadableStatus && fam_phenotypes) {
+      return refuse(name + " line " + std::to_string(line) + ", column 6: the phenotype '" +
+                    shownText(fields[5], 40) +
+                    "' is not a number (2 = case, 1 = control; 0, -9 or NA = missing)");
+    }
+    if (status == kUnreadableStatus) status = kNoStatus;  // --pheno replaces the column
     fam_ids_.push_back({std::string(fields[0]), std::string(fields[1])});
     fam_status_.push_back(status);
     fam_lines_.push_back(line);

@@ -71,14 +71,19 @@ TEST_F(PlinkReaderTest, DecodesTwoBitCodesForTheSamplesThatTakePart) {
 }
 
 TEST_F(PlinkReaderTest, AcceptsLooseLayoutAndWarnsOnceAboutSamplesWithoutCaseOrControl) {
-  // 0, -9, a quantitative value and text are all missing phenotypes; 2.0 is a case.
-  write("a a 0 0 1 0\nb b 0 0 1 -9\nc c 0 0 1 1.5\nd d 0 0 1 NA\ne e 0 0 1 2.0\nf f 0 0 1 1\n", kBim,
-        kMagic + std::string(4, '\0'));
+  // 0, -9, a quantitative value and NA are all missing phenotypes; 2.0 and +2 are cases.
+  write("a a 0 0 1 0\nb b 0 0 1 -9\nc c 0 0 1 1.5\nd d 0 0 1 NA\ne e 0 0 1 2.0\nf f 0 0 1 1\n"
+        "g g 0 0 1 +2\nh h 0 0 1 -1e999\n",
+        kBim, kMagic + std::string(4, '\0'));
   PlinkReader reader;
   ASSERT_TRUE(reader.open(prefix_)) << reader.error();
-  EXPECT_EQ(reader.sampleCount(), 2);
+  std::vector<unsigned char> genotypes(6), phenotypes(3);
+  char name0[255], name1[255];
+  char* names[2] = {name0, name1};
+  ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
+  EXPECT_EQ(phenotypes, (std::vector<unsigned char>{1, 0, 1}));
   EXPECT_EQ(reader.warnings(),
-            "gorva: warning: 4 samples of " + prefix_ + ".fam have a missing phenotype and were left out\n");
+            "gorva: warning: 5 samples of " + prefix_ + ".fam have a missing phenotype and were left out\n");
   // Blank lines, carriage returns and runs of blanks and tabs.
   write("\nf1 a 0 0 1 2\r\n\r\nf1  b\t0 0 2 1\n  \n", "1 rs1 0 100 A G\r\n\n", kMagic + "\x0e");
   PlinkReader loose;
@@ -103,6 +108,10 @@ TEST_F(PlinkReaderTest, RefusesEachFaultNamingTheFileAndPlace) {
       {"a a 0 0 1 0\nb b 0 0 1 -9\n", kBim, kBed,
        ".fam: none of the 2 samples has a case (2) or control (1) phenotype"},
       {kFam, "\n", kBed, ".bim: the file has no marker line"},
+      // strtod would read hexadecimal as a number, a case here.
+      {"a a 0 0 1 1\nb b 0 0 1 0x2\n", kBim, kBed, ".fam line 2, column 6: the phenotype '0x2' is not a number"},
+      {"a a 0 0 1 nan\n", kBim, kBed, ".fam line 1, column 6: the phenotype 'nan' is not a number"},
+      {"a a 0 0 1 case\n", kBim, kBed, ".fam line 1, column 6: the phenotype 'case' is not a number"},
       {kFam, "1\trs1\t0\t100\tA\tG\n1\trs2\t0\t2e5\tC\tT\n", kBed,
        ".bim line 2, column 4: the base-pair position '2e5' is not a whole number"},
   };
