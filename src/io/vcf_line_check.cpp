@@ -45,6 +45,12 @@ std::string vcfLineProblem(std::string_view line, const bcf_hdr_t* header) {
     return fieldText(field) + ": a NUL byte, which no text file holds (is the file damaged, binary or UTF-16?)";
   }
   const std::vector<std::string_view> fields = split(line, '\t');
+  // htslib reads POS with strtoll and takes what it got: "abc" as 0, "12abc"
+  // as 12, so a damaged position would be printed as if it were the file's.
+  if (fields.size() > 1 &&
+      (fields[1].empty() || !std::all_of(fields[1].begin(), fields[1].end(), [](char c) { return c >= '0' && c <= '9'; }))) {
+    return fieldText(2) + ": the position '" + shownText(fields[1], kLongestName) + "' is not a whole number";
+  }
   const std::size_t samples = static_cast<std::size_t>(bcf_hdr_nsamples(header));
   for (std::size_t f = kFormatField; f < fields.size() && f - kFormatField < samples; ++f) {
     if (!fields[f].empty()) continue;
