@@ -98,10 +98,15 @@ std::string refuseClashingOutputs(const std::vector<RunFile>& outputs) {
       if (outputs[earlier].path.empty() || identities[later].device_file ||
           !sameFile(identities[later], identities[earlier]))
         continue;
+      // The advice names an option that takes a file name: --log and
+      // --save_all only name their files after --out.
+      const RunFile& rename = outputs[later].named_by.empty() || !outputs[earlier].named_by.empty()
+                                  ? outputs[later]
+                                  : outputs[earlier];
       return outputs[later].path + " (" + outputs[later].option + ", " + outputs[later].role +
              ") is the same file as " + outputs[earlier].path + " (" + outputs[earlier].option + ", " +
-             outputs[earlier].role + "); one would replace the other, so give " + outputs[later].option +
-             " a name of its own";
+             outputs[earlier].role + "); one would replace the other, so give " +
+             (rename.named_by.empty() ? rename.option : rename.named_by) + " a name of its own";
     }
   }
   return "";

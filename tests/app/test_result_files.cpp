@@ -84,6 +84,10 @@ TEST(ResultFiles, NoTwoResultFilesMayBeOneFileAndTheRefusalCreatesNothing) {
       {{"--out", "r", "--plot", "1", "--table", "r.order2.svg"},
        "(--table, the results table) is the same file as r.order2.svg (--plot, the order 2 chart)"},
       {{"--out", "r", "--table", "s.all"}, "s.all (--table, the results table) is the same file as r (--out"},
+      // The log is named after the report: the advice names the option that can move.
+      {{"--out", "r", "--table", "r.log"},
+       "r.log (--log, the run log) is the same file as r.log (--table, the results table); one would replace "
+       "the other, so give --table a name of its own"},
   };
   ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
   for (const auto& [outputs, clash] : cases) {
