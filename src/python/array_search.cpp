@@ -95,6 +95,38 @@ bool planesServeEveryOrder(const ArraySearchRequest& request) {
   return highest < request.first_order || CellCounter::servesOrder(levels, highest);
 }
 
+std::string classCounts(int cases, int controls) {
+  return std::to_string(cases) + (cases == 1 ? " case and " : " cases and ") + std::to_string(controls) +
+         (controls == 1 ? " control" : " controls");
+}
+
+// The program refuses these runs: every combination would be not a number
+// (or every stratum left out), and rows of NaN would pass for a search that
+// found nothing.
+void refuseTooFewOfAClass(const ArraySearchRequest& request, const SearchContext& context) {
+  const int all_cases = static_cast<int>(std::count(request.phenotype.begin(), request.phenotype.end(), 1));
+  const int all_controls = request.sample_count - all_cases;
+  if (all_cases < 2 || all_controls < 2) {
+    throw BadSearchInput("phenotype holds " + classCounts(all_cases, all_controls) +
+                         "; a case/control search needs at least 2 of each");
+  }
+  if (context.cases < 2 || context.controls < 2) {
+    throw BadSearchInput("under missing=\"complete\" only the " + std::to_string(context.N) +
+                         " samples without a missing genotype at any marker are counted, and they hold " +
+                         classCounts(context.cases, context.controls) +
+                         "; a case/control search needs at least 2 of each (use missing=\"available\", or "
+                         "leave out the markers missing most often)");
+  }
+  if (request.strata.empty()) return;
+  std::vector<int> classes(static_cast<std::size_t>(request.stratum_count), 0);
+  for (const int s : context.samples) classes[request.strata[s]] |= request.phenotype[s] == 1 ? 1 : 2;
+  if (std::find(classes.begin(), classes.end(), 3) == classes.end()) {
+    throw BadSearchInput("none of the " + std::to_string(request.stratum_count) +
+                         " strata holds both a case and a control among the counted samples, so a search "
+                         "conditional on the stratum has nothing to measure");
+  }
+}
+
 std::vector<unsigned char> markerMajorCopy(const ArraySearchRequest& request) {
   std::vector<int> every(request.marker_count);
   for (int m = 0; m < request.marker_count; ++m) every[m] = m;
@@ -167,6 +199,7 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
                             std::to_string(request.marker_count) + " markers x " +
                             std::to_string(request.sample_count) + " samples");
   }
+  refuseTooFewOfAClass(request, context);
   context.K = K;
   context.stop = request.stop;
   context.settings.requested_threads = request.threads;
@@ -203,6 +236,8 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
   covariates.count = request.covariate_count;
   covariates.values = request.covariates;
   if (covariates.count > 0) significance.structure.covariates = &covariates;
+  std::vector<OrderSignificance> fit_summaries(1);
+  OrderSignificance& fit_summary = fit_summaries[0];
   for (int k = request.first_order; k <= request.last_order; ++k) {
     OrderRequest search;
     search.order = k;
@@ -215,12 +250,17 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
     OrderSignificance& order = assessed.significance;
     if (static_cast<int>(names.size()) == request.marker_count)
       result.warnings += notANumberWarning(order, names.data(), true);
+    result.warnings += emptyOrderWarning(order, request.rank == kRankByP ? "p" : "");
     // Every order fits the same covariates: their warnings once.
     if (k == request.first_order) result.warnings += droppedCovariatesWarning(order.structure.dropped, {});
+    // notFittedWarning counts every order's rows in one line, as the program tells it.
+    fit_summary.structure.not_fitted += order.structure.not_fitted;
+    fit_summary.structure.listed.resize(fit_summary.structure.listed.size() + order.structure.listed.size());
     if (!appendRows(context, order, result.rows)) {
       if (stopRequested(context)) throw SearchStopped("the listing of order " + std::to_string(k) + " was stopped");
       throw DataFileError(order.listing->rows().error());
     }
   }
+  result.warnings += notFittedWarning(fit_summaries);
   return result;
 }

@@ -109,6 +109,14 @@ def test_python_covariate_columns_equal_the_programs(tmp_path):
     assert any(row["p_adjusted"] != "NA" for row in expected)
 
 
+def test_a_covariate_separating_the_classes_is_warned_about_as_the_program_does():
+    import gorva
+    genotypes, phenotype = generated(200, 4, 0.05, seed=5)
+    with pytest.warns(UserWarning, match="4 of the 4 listed rows have p_adjusted .* NA"):
+        columns = gorva.search(genotypes, phenotype, order=1, top=4, covariates=phenotype[:, None].astype(float))
+    assert np.isnan(columns["p_adjusted"]).all() and not np.isnan(columns["p_chisq"]).any()
+
+
 def test_covariates_adding_nothing_are_left_out_by_name(tmp_path):
     # A constant column and an affine function of another: each named once,
     # and the table is the one of the run without them, program and module.

@@ -210,11 +210,14 @@ def test_search_with_strata_equals_program_table(tmp_path, stratified_run):
     assert as_printed(columns) == rows
 
 
-def test_search_counting_no_sample_lists_nothing():
-    # Under "complete" a marker missing everywhere leaves no sample to count:
-    # the pairs' walk over the strata's rows once divided by zero there.
+def test_search_counting_no_sample_or_no_stratum_of_both_classes_is_refused():
+    # Under "complete" a marker missing everywhere leaves no sample to count
+    # (the pairs' walk over the strata's rows once divided by zero there);
+    # the program refuses both runs rather than list rows of NaN.
     genotypes, phenotype, strata = two_populations(3)
-    genotypes[:, 5] = 3
-    with pytest.warns(UserWarning, match="measures that are not numbers"):
-        columns = gorva.search(genotypes, phenotype, order=(1, 2), missing="complete", strata=strata)
-    assert len(columns["order"]) == 0
+    missing_everywhere = genotypes.copy()
+    missing_everywhere[:, 5] = 3
+    with pytest.raises(ValueError, match=r'only the 0 samples .* hold 0 cases and 0 controls'):
+        gorva.search(missing_everywhere, phenotype, order=(1, 2), missing="complete", strata=strata)
+    with pytest.raises(ValueError, match="none of the 2 strata holds both a case and a control"):
+        gorva.search(genotypes, phenotype, order=(1, 2), strata=phenotype)
