@@ -76,7 +76,7 @@ class OptionWords {
   explicit OptionWords(std::vector<std::string> words) : words_(std::move(words)), used_(words_.size()) {}
 
   // Marks the option's words as read; the index of its value word, or -1.
-  int take(std::string_view name, std::vector<std::string>& warnings) {
+  int take(std::string_view name, std::vector<std::string>& warnings, bool warn_of_option_values = true) {
     int first = -1;
     int occurrences = 0;
     for (std::size_t i = 1; i < words_.size(); ++i) {
@@ -93,7 +93,7 @@ class OptionWords {
       warnings.push_back(std::string(name) + " is given " + std::to_string(occurrences) +
                          " times: the first, " + std::string(name) + " " + value + ", is used");
     }
-    if (isKnownOption(value)) {
+    if (warn_of_option_values && isKnownOption(value)) {
       warnings.push_back(std::string(name) + " takes the option name " + value +
                          " as its value: give " + std::string(name) + " a value of its own");
     }
@@ -157,6 +157,11 @@ std::string refuseExtensionValue(const OptionWords& words) {
     const std::string* value = text(name);
     if (value != nullptr && value->empty())
       return std::string(name) + " is given an empty value: give it one, or leave the option out";
+    // "--table --order 2" forgot the table's name: run on, it would write a
+    // table named --order (or read a --keep file of that name).
+    if (value != nullptr && isKnownOption(*value))
+      return std::string(name) + " takes the option name " + *value + " as its value: give " + std::string(name) +
+             " a value of its own (./" + *value + " names a file of that name)";
   }
   if (const std::string* threads = text("--threads")) {
     const std::string refusal = wholeNumberRefusal("--threads", *threads, 0, kMostWorkerThreads);
@@ -209,7 +214,8 @@ CommandLineVerdict judgeCommandLine(int argc, char** argv) {
   for (const std::string_view name : kSpecifiedOptions) classic.take(name, warnings);
   WordsOutsideValues blanked(argc, argv);
   OptionWords extension(std::vector<std::string>(blanked.argv(), blanked.argv() + blanked.count()));
-  for (const std::string_view name : kExtensionOptions) extension.take(name, warnings);
+  // An extension option given an option's name is refused below, not warned about.
+  for (const std::string_view name : kExtensionOptions) extension.take(name, warnings, false);
 
   for (int i = 1; i < argc; ++i) {
     if (classic.used(i) || extension.used(i)) continue;

@@ -88,6 +88,13 @@ TEST(CommandLine, UnreadableExtensionValuesAreRefused) {
       {{"--plot", "yes"}, "--plot yes: write 0 or 1"},
       {{"--strata", ""}, "--strata is given an empty value: give it one, or leave the option out"},
       {{"--table", ""}, "--table is given an empty value: give it one, or leave the option out"},
+      // A forgotten value: no table named --order, no --keep file of that name read.
+      {{"--table", "--order", "2"},
+       "--table takes the option name --order as its value: give --table a value of its own (./--order names a "
+       "file of that name)"},
+      {{"--keep", "--threads", "1"},
+       "--keep takes the option name --threads as its value: give --keep a value of its own (./--threads names a "
+       "file of that name)"},
       {{"--top", "-5", "--table", "t.tsv"},
        "--top -5: not a whole number from 1 to 2147483647 (the rows each order lists in --table t.tsv)"},
       {{"--order", "2-4", "--threads", "1"}, "--order 2-4: the orders must lie from 1 to 3, the number of markers"},
