@@ -1,6 +1,5 @@
 #include "io/option_values.h"
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -32,11 +31,13 @@ bool readRealNumber(std::string_view text, double& value) {
   if (!(first == '-' || first == '+' || first == '.' || (first >= '0' && first <= '9'))) return false;
   const std::string copy(text);
   char* end = nullptr;
-  errno = 0;
   const double number = std::strtod(copy.c_str(), &end);
   // Hexadecimal floats and the words inf and nan are strtod's, not a user's numbers.
   if (end != copy.c_str() + copy.size() || copy.find_first_of("xXnN") != std::string::npos) return false;
-  if (!std::isfinite(number) || (errno == ERANGE && number != 0)) return false;
+  // ERANGE also marks a number below the smallest normal double (1e-320, a
+  // --max-p a user may write), which strtod still gives as the nearest
+  // subnormal; only an overflow, read as inf, is no number here.
+  if (!std::isfinite(number)) return false;
   value = number;
   return true;
 }

@@ -12,6 +12,7 @@
 
 #include "app/helper.h"
 #include "app/options.h"
+#include "io/option_values.h"
 
 namespace {
 
@@ -81,3 +82,13 @@ TEST(IntToString, FormatsDecimalIntoAFreshBuffer) {
 }
 
 }  // namespace
+
+TEST(OptionValues, RealNumbersAreReadWholeBelowTheSmallestNormalDoubleToo) {
+  double value = -1;
+  EXPECT_TRUE(readRealNumber("1e-320", value));
+  EXPECT_GT(value, 0.0);
+  EXPECT_TRUE(readRealNumber("1e-400", value));
+  EXPECT_EQ(value, 0.0);
+  for (const char* refused : {"1e400", "-1e400", "0x1p-3", "nan", "inf", "1e-3x"})
+    EXPECT_FALSE(readRealNumber(refused, value)) << refused;
+}
