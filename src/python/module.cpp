@@ -163,6 +163,11 @@ std::vector<std::string> markerNames(const py::object& markers, int count) {
     return names;
   }
   names = nameArguments("markers", markers);
+  for (std::size_t m = 0; m < names.size(); ++m) {
+    // The search reads names as C strings: "a\0b" would come back as "a".
+    if (names[m].find('\0') != std::string::npos)
+      throw BadSearchInput("markers[" + std::to_string(m) + "] holds a NUL character, which would cut the name there");
+  }
   if (static_cast<int>(names.size()) != count) {
     throw BadSearchInput("markers has " + std::to_string(names.size()) + " names for " +
                          std::to_string(count) + " markers");
