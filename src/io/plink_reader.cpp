@@ -252,7 +252,39 @@ bool PlinkReader::checkBed() {
                   std::to_string(expected) +
                   " bytes (do the three files belong to the same data set?)");
   }
+  warnOfBitsPastTheLastSample();
   return true;
+}
+
+// A marker's last byte holds fewer samples than four when the .fam's count is
+// not a multiple of four, and PLINK writes zeros after the last one. A .fam
+// short of a sample or two still passes the size check; its samples after the
+// gap would then silently take their neighbours' genotypes. The first markers
+// tell, without reading the whole file.
+void PlinkReader::warnOfBitsPastTheLastSample() {
+  const int in_last_byte = static_cast<int>(fam_sample_count_ % 4);
+  if (in_last_byte == 0) return;
+  const std::string name = bedName();
+  std::FILE* file = std::fopen(name.c_str(), "rb");
+  if (file == nullptr) return;  // the read says so
+  const off_t per_marker = (static_cast<off_t>(fam_sample_count_) + 3) / 4;
+  const int looked_at = std::min(bimMarkerCount(), 1000);
+  const unsigned past_mask = (0xffu << (2 * in_last_byte)) & 0xffu;
+  int holding = 0;
+  int first = -1;
+  for (int m = 0; m < looked_at; ++m) {
+    if (fseeko(file, 3 + (static_cast<off_t>(m) + 1) * per_marker - 1, SEEK_SET) != 0) break;
+    const int byte = std::fgetc(file);
+    if (byte == EOF) break;
+    if ((static_cast<unsigned>(byte) & past_mask) == 0) continue;
+    if (holding++ == 0) first = m;
+  }
+  std::fclose(file);
+  if (holding == 0) return;
+  warnings_ += warningLine(std::to_string(holding) + " of the first " + std::to_string(looked_at) + " markers of " +
+                           name + " hold genotypes after the last of the " + std::to_string(fam_sample_count_) +
+                           " samples of " + prefix_ + ".fam (first: marker " + std::to_string(first + 1) + ", " +
+                           markerName(first) + "), where PLINK writes zeros: does the .fam list every sample?");
 }
 
 template <typename Decode>

@@ -21,8 +21,10 @@ const std::string kBim = "1\trs1\t0\t100\tA\tG\n1\trs2\t0\t200\tC\tT\n";
 const std::string kMagic("\x6c\x1b\x01", 3);
 // Five samples need two bytes per marker. Marker rs1 holds, for samples
 // 1-5, the codes 00 01 10 11 | 00, little end first: byte 0b11100100 = 0xe4,
-// then 0xfc: sample 5's 00 and three unused pairs set to 11 (padding is
-// ignored). Marker rs2: 11 11 00 10 | 01: 0b10001111 = 0x8f, then 0xfd.
+// then 0xfc: sample 5's 00 and three unused pairs set to 11 (read as no
+// sample's, but warned about: PLINK writes zeros there, and bits there mean
+// a .fam short of samples). Marker rs2: 11 11 00 10 | 01: 0b10001111 = 0x8f,
+// then 0xfd.
 const std::string kBed = kMagic + "\xe4\xfc" + "\x8f\xfd";
 
 class PlinkReaderTest : public ::testing::Test {
@@ -59,6 +61,10 @@ TEST_F(PlinkReaderTest, DecodesTwoBitCodesForTheSamplesThatTakePart) {
   EXPECT_EQ(reader.famSampleCount(), 5);
   ASSERT_EQ(reader.sampleCount(), 4);  // sample c has phenotype -9
   EXPECT_EQ(reader.missingPhenotypeCount(), 1);
+  EXPECT_NE(reader.warnings().find("2 of the first 2 markers of " + prefix_ + ".bed hold genotypes after the last of "
+                                   "the 5 samples of " + prefix_ + ".fam (first: marker 1, rs1)"),
+            std::string::npos)
+      << reader.warnings();
   std::vector<unsigned char> genotypes(8, 99), phenotypes(4, 99);
   char name0[255], name1[255];
   char* names[2] = {name0, name1};
