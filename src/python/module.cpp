@@ -229,6 +229,16 @@ void stratumIndices(const py::object& strata, ArraySearchRequest& request) {
   if (labels.ndim() != 1) throw BadSearchInput("strata must be 1-D, one label per sample");
   py::dict index;
   for (const py::handle label : labels) {
+    // A label unequal to itself (nan, pandas' NA) would make each of its
+    // samples a stratum of one class, left out of every measure unsaid.
+    const py::object same = py::reinterpret_steal<py::object>(PyObject_RichCompare(label.ptr(), label.ptr(), Py_EQ));
+    const int equal = same ? PyObject_IsTrue(same.ptr()) : -1;
+    if (equal != 1) {
+      PyErr_Clear();
+      throw BadSearchInput("strata[" + std::to_string(request.strata.size()) + "] is " +
+                           py::repr(label).cast<std::string>() +
+                           ", a label not equal to itself: leave samples without a stratum out of every array first");
+    }
     if (!index.contains(label)) index[label] = py::int_(static_cast<int>(py::len(index)));
     request.strata.push_back(index[label].cast<int>());
   }

@@ -68,6 +68,7 @@ def test_layouts_and_integer_widths_give_equal_results():
     (dict(phenotype=np.zeros(19)), "19 values for 20 samples"),
     (dict(phenotype=np.r_[1, np.zeros(19)]), "holds 1 case and 19 controls; .* at least 2 of each"),
     (dict(markers=["a", "b\0c", "d", "e"]), r"markers\[1\] holds a NUL character"),
+    (dict(strata=[1.0, 2.0, float("nan")] + [1.0] * 17), r"strata\[2\] is nan, a label not equal to itself"),
     (dict(missing="mean"), "not a missing-data method"),
     (dict(rank="auc"), "unknown measure"),
     (dict(permutations=-1), r"permutations=-1: not a whole number from 0 to 2147483647"),
