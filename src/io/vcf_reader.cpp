@@ -212,12 +212,12 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     if (text) {
       const int got = hts_getline(file.get(), KS_SEP_LINE, &file->line);
       if (got == -1) break;
-      ++record_number;
       if (got < -1) {
         return refuse(path_ + " line " + std::to_string(file->lineno + 1) +
                       ": the file cannot be read from here on (is it damaged or cut short?)");
       }
-      if (file->line.l == 0) continue;
+      if (file->line.l == 0) continue;  // a blank line is no record
+      ++record_number;
       last_line = file->lineno;
       if (fieldCount(file->line) != expected_fields) {
         return refuse(place() + ": " + std::to_string(fieldCount(file->line)) + " fields, but the #CHROM line has " +
@@ -314,6 +314,7 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
                              std::to_string(multi_allelic) + " multi-allelic (bcftools norm -m- splits them into "
                              "biallelic records) and " + std::to_string(without_gt) + " without a GT genotype");
   }
+  if (record_number == 0) return refuse(path_ + ": the file has no record after its header, so there is nothing to analyse");
   if (marker == 0 && without_gt > 0 && multi_allelic == 0) {
     return refuse(path_ + ": none of its " + std::to_string(record_number) +
                   " records has GT in its FORMAT field (field 9), so the file holds no genotypes");
