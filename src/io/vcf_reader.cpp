@@ -148,8 +148,16 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   const htsFormat* format = hts_get_format(file.get());
   if (format->format != vcf && format->format != bcf) {
     std::unique_ptr<char, MallocDeleter> description(hts_format_description(format));
+    // An editor's byte-order mark hides "##fileformat" from htslib.
+    std::string bom_note;
+    if (std::FILE* plain = std::fopen(path_.c_str(), "rb")) {
+      unsigned char first[3] = {0, 0, 0};
+      if (std::fread(first, 1, 3, plain) == 3 && first[0] == 0xef && first[1] == 0xbb && first[2] == 0xbf)
+        bom_note = " (it starts with a UTF-8 byte-order mark, which a VCF does not hold: save it without one)";
+      std::fclose(plain);
+    }
     return refuse(path_ + ": htslib reads it as " + std::string(description ? description.get() : "?") +
-                  ", not as VCF or BCF");
+                  ", not as VCF or BCF" + bom_note);
   }
   const bool text = format->format == vcf;
   if (hts_check_EOF(file.get()) == 0) {

@@ -233,6 +233,8 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
       {kHeader + kColumns + kRecords + "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t0/0\t0/2\t1/1\n", kPheno, "", "",
        "in.vcf line 8, field 11 (sample b): GT allele 2, but the record has 1 ALT allele"},
       {kHeader + kColumns + "\n", kPheno, "", "", "in.vcf: the file has no record after its header"},
+      {"\xef\xbb\xbf" + kHeader + kColumns + kRecords, kPheno, "", "",
+       "in.vcf: htslib reads it as unknown text, not as VCF or BCF (it starts with a UTF-8 byte-order mark"},
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\n", kPheno, "", "",
        "in.vcf line 5: 11 fields, but the #CHROM line has 12"},
       {kHeader + kColumns + kRecords, "", "", "", "--vcf in.vcf needs --pheno FILE"},
