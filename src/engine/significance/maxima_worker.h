@@ -73,8 +73,10 @@ class MaximaWorker {
                 : nullptr);
       // Where the search's walk counts free cells rather than nibbles, so
       // do the permutations' walks.
-      if (pairs && !kernels.walk_nibbles && countsShape(context.settings.simd, planes->planes.shape()))
+      if (pairs && !kernels.walk_nibbles && countsShape(context.settings.simd, planes->planes.shape())) {
         pair_counters_.back()->countFreeCellsWith(kernels.free_cells);
+        pair_counters_.back()->countWideWith(wideCountKernel(context.settings.simd));
+      }
       if (pairs) pair_counters_.back()->countGapsWith(gapCountsKernel(context.settings.simd));
       counters_.push_back(planes->empty() || pairs
                               ? nullptr

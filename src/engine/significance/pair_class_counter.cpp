@@ -126,7 +126,7 @@ PairClassCounter::PairClassCounter(const BitPlanes& planes, const LevelGaps& gap
       row_words_(planes.shape().rowWords()) {
   const long marker_bytes = static_cast<long>(planes.markerStrideWords()) * 8;
   block_markers_ = static_cast<int>(std::max(1L, kBlockRowBytes / std::max(1L, marker_bytes)));
-  block_markers_ += (kPairLanes - block_markers_ % kPairLanes) % kPairLanes;
+  block_markers_ += (kPairBlock - block_markers_ % kPairBlock) % kPairBlock;
   // One word more: a gather reads four bytes from the last position on.
   shifts_.assign(static_cast<std::size_t>(row_words_) * 8 + 1, 0);
   tables_.assign(static_cast<std::size_t>(block_markers_) * 2 * cells(), 0);
@@ -139,7 +139,9 @@ PairClassCounter::PairClassCounter(const BitPlanes& planes, const LevelGaps& gap
     if (!packed_.reset(nibbleGroupsWords(kNibbleLevels, static_cast<int>(groups), row_words_)))
       throw std::bad_alloc();
     first_rows_.assign(static_cast<std::size_t>(2 * kNibbleLevels) * row_words_, 0);
-    free_counts_.assign(static_cast<std::size_t>(groups * kPairLanes + kPairBlock) * kPairCounts, 0);
+    free_counts_stride_ = (groups * kPairLanes + kPairBlock) * kPairCounts;
+    free_counts_.assign(static_cast<std::size_t>(kMaxFirstMarkers * free_counts_stride_), 0);
+    counts_ = free_counts_.data();
     const int markers = planes.markerCount();
     level_stride_ = markers + 2 * kPairBlock;
     level_totals_.assign(static_cast<std::size_t>(4 * level_stride_), 0);
@@ -153,13 +155,15 @@ double PairClassCounter::bytesBound(double row_words, double marker_count) {
   const double marker_bytes = kPairLevels * row_words * 8;
   const double block = std::max(1.0, std::floor(kBlockRowBytes / marker_bytes));
   // A walk has at most one run per first marker; packed second markers
-  // take their rows' room again, and their counts.
+  // take their rows' room again (levels 0 and 1 once more in groups of
+  // eight), and their counts, those of several runs.
   // The first marker's nibble rows, and the extra zero group the kernel may
   // read past the last.
   // By cell: the block's counts again, and four counts per marker.
   return row_words * 64 + 2 * block * 2 * cells() * sizeof(int) + marker_count * sizeof(Run) +
+         (block + 2 * kPairBlock) * kWideLevels * row_words * 8 +
          (marker_count + 2 * kPairBlock) * 4 * sizeof(int) +
-         (block + 2 * kPairLanes) * (marker_bytes + (kPairCounts + 1) * sizeof(int)) +
+         (block + 2 * kPairLanes) * (marker_bytes + (kMaxFirstMarkers * kPairCounts + 1) * sizeof(int)) +
          2 * kNibbleLevels * row_words * 8;
 }
 
@@ -289,8 +293,46 @@ void PairClassCounter::countFreeCellsWith(PairCountKernel kernel) {
     throw std::bad_alloc();
 }
 
+void PairClassCounter::countWideWith(WideCountKernel kernel) {
+  wide_kernel_ = free_kernel_ != nullptr ? kernel : nullptr;
+  if (wide_kernel_ == nullptr || packed_wide_.size() > 0) return;
+  // Room for one group more than a block holds.
+  if (!packed_wide_.reset((block_markers_ / kWideLanes + 1) * wideGroupWords(row_words_)))
+    throw std::bad_alloc();
+}
+
+int PairClassCounter::countRunsTogether(std::size_t r, int block, int block_end) {
+  if (!countsWide()) return 0;
+  const auto rangeOf = [&](const Run& run) {
+    return std::pair(std::max(run.from, block), std::min(run.to, block_end));
+  };
+  const auto range = rangeOf(runs_[r]);
+  int n = 1;
+  while (n < kMaxFirstMarkers && r + n < runs_.size() && rangeOf(runs_[r + n]) == range) ++n;
+  if (n < 2) return 0;
+  const auto [from, to] = range;
+  const int first_group = (from - packed_first_) / kWideLanes;
+  PairRowsRequest request;
+  request.first_markers = n;
+  for (int t = 0; t < n; ++t) {
+    const std::uint64_t* rows = planes_.marker(runs_[r + t].first);
+    request.rows[2 * t] = rows;
+    request.rows[2 * t + 1] = rows + row_words_;
+    request.counts[t] = free_counts_.data() + t * free_counts_stride_;
+  }
+  request.packed = packed_wide_.data() + first_group * wideGroupWords(row_words_);
+  request.groups = (to - packed_first_) / kWideLanes - first_group + 1;
+  wide_kernel_(request, planes_.shape());
+  return n;
+}
+
 void PairClassCounter::packBlock(int first, int last) {
   packed_first_ = first;
+  if (countsWide()) {
+    packWideGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_}, first,
+                   last + 1, (last - first) / kWideLanes + 1, packed_wide_.data());
+    return;
+  }
   if (countsFreeCells()) {
     packPairGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_}, first, last + 1,
                    (last - first) / kPairLanes + 1, packed_free_.data());
@@ -301,7 +343,19 @@ void PairClassCounter::packBlock(int first, int last) {
 }
 
 void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
-  constexpr int L = kPairLevels;
+  if (countsWide()) {
+    const int first_group = (from - packed_first_) / kWideLanes;
+    PairRowsRequest request;
+    request.first_markers = 1;
+    request.rows[0] = planes_.marker(run.first);
+    request.rows[1] = planes_.marker(run.first) + row_words_;
+    request.counts[0] = counts_;
+    request.packed = packed_wide_.data() + first_group * wideGroupWords(row_words_);
+    request.groups = (to - packed_first_) / kWideLanes - first_group + 1;
+    wide_kernel_(request, planes_.shape());
+    completePackedSegment(run, from, to);
+    return;
+  }
   const int first_group = (from - packed_first_) / kPairLanes;
   const int groups = (to - packed_first_) / kPairLanes - first_group + 1;
   const long group_words = nibbleGroupWords(kNibbleLevels, row_words_);
@@ -312,7 +366,7 @@ void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
     request.rows[1] = planes_.marker(run.first) + row_words_;
     request.packed = packed_free_.data() + static_cast<long>(first_group) * kPackedLevels * row_words_ * kPairLanes;
     request.groups = groups;
-    request.counts = free_counts_.data();
+    request.counts = counts_;
     free_kernel_(request, planes_.shape());
   } else {
     if (nibbled_ != run.first) {
@@ -324,12 +378,20 @@ void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
     request.packed = packed;
     request.packed_levels = kNibbleLevels;
     request.groups = groups;
-    request.counts = free_counts_.data();
+    request.counts = counts_;
     pair_kernel_(request, planes_.shape());
   }
+  completePackedSegment(run, from, to);
+}
 
+void PairClassCounter::completePackedSegment(const Run& run, int from, int to) {
+  constexpr int L = kPairLevels;
+  const int first_group = (from - packed_first_) / lanes();
+  const int groups = (to - packed_first_) / lanes() - first_group + 1;
+  const long group_words = nibbleGroupWords(kNibbleLevels, row_words_);
+  const std::uint64_t* packed = packed_.data() + first_group * group_words;
   decodeFirstLevelsIfRead(run.first);
-  const int offset = from - (packed_first_ + first_group * kPairLanes);
+  const int offset = from - (packed_first_ + first_group * lanes());
   const int count = to - from + 1;
   if (record_ != nullptr) recordSegmentMasks(run, from, to, packed, group_words, offset);
   if (byCell()) {
@@ -363,7 +425,7 @@ void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
         for (int b = 0; b < 2; ++b) {
           int rest = second_totals[2 * b + cls] - static_cast<int>(at_gaps[cls][b][t]);
           for (int a = 0; a < 2; ++a) {
-            const int n = free_counts_[pairCountAt(p, pairFreeCount(a, b, cls))];
+            const int n = counts_[pairCountAt(p, pairFreeCount(a, b, cls))];
             table[2 * (a + L * b) + cls] = n;
             rest -= n;
           }

@@ -22,6 +22,7 @@
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
+#include "engine/significance/pair_wide_counts.h"
 
 // Per marker, the bit positions of the listed samples that have no level at
 // that marker (the controls' words first, then the cases'). Built once per
@@ -161,14 +162,14 @@ class PairClassCounter {
     forEachFrom(first, count, 0, planes_.markerCount(), visit);
   }
   // The same walk's pairs whose second marker is in [second_begin,
-  // second_end) only (second_begin a multiple of kPairLanes), so that
+  // second_end) only (second_begin a multiple of kPairBlock), so that
   // several walks over the same pairs can take turns a slice of second
   // markers at a time and share what they read per pair while it is in
   // cache. Only the last slice's pairs are given to combinationAt.
   template <class Visit>
   void forEachFrom(const int* first, int count, int second_begin, int second_end, Visit&& visit);
   // Second markers one walk holds in cache at once (a multiple of
-  // kPairLanes): the slices worth taking turns over.
+  // kPairBlock): the slices worth taking turns over.
   int blockMarkers() const { return block_markers_; }
   // From the next walk on, and only with usable gaps: with
   // `record`, writes every pair's gap masks there (its position in the walk
@@ -184,6 +185,11 @@ class PairClassCounter {
   // faster) from packed groups of plain rows instead of nibble rows. Only
   // where the counter packs.
   void countFreeCellsWith(PairCountKernel kernel);
+  // Such walks count with `kernel` instead (where a path has one), from
+  // groups of eight second markers, up to kMaxFirstMarkers consecutive runs
+  // over the same second markers at once: each word of the second markers
+  // loaded then serves every one of those runs.
+  void countWideWith(WideCountKernel kernel);
   // Counting from masks, a walk can hand its counts over by cell instead of
   // as tables, the form a vector of eight bounds reads: visit's `tables`
   // then holds, for pair j of the stretch, cell e's count of class c at
@@ -216,7 +222,18 @@ class PairClassCounter {
   // Counts pairs (run.first, from .. to) into tables_.
   void countSegment(const Run& run, int from, int to);
   void countPackedSegment(const Run& run, int from, int to);
+  // countPackedSegment past its count of the free cells (in counts_).
+  void completePackedSegment(const Run& run, int from, int to);
+  // Counts the free cells of runs r, r + 1, .. that share their second
+  // markers in [block, block_end] at once, each into its own counts,
+  // where worth it: how many it counted (none: count run r alone).
+  int countRunsTogether(std::size_t r, int block, int block_end);
+  // Later walks read the free counts of the t-th run counted together.
+  void useRunCounts(int t) { counts_ = free_counts_.data() + t * free_counts_stride_; }
   bool countsFreeCells() const { return free_kernel_ != nullptr && masks_ != nullptr && record_ == nullptr; }
+  bool countsWide() const { return wide_kernel_ != nullptr && countsFreeCells(); }
+  // Second markers of a packed group.
+  int lanes() const { return countsWide() ? kWideLanes : kPairLanes; }
   // Subtracts the first marker's levels at the second marker's gaps from
   // its marginals: the cells of the second marker's last level.
   void deriveLastLevel(int first, int second, int* table) const;
@@ -255,7 +272,13 @@ class PairClassCounter {
   PairCountKernel free_kernel_ = nullptr;
   AlignedWords packed_free_;  // or their plain rows, for free_kernel_
   int packed_first_ = 0;
+  WideCountKernel wide_kernel_ = nullptr;
+  AlignedWords packed_wide_;  // or their levels 0 and 1, eight to a group
+  // Room for the free counts of kMaxFirstMarkers runs, free_counts_stride_
+  // apart; counts_ the ones being read.
   std::vector<int> free_counts_;
+  long free_counts_stride_ = 0;
+  int* counts_ = nullptr;
   PairGapMaskRows* record_ = nullptr;
   const PairGapMaskRows* masks_ = nullptr;
   const std::uint64_t* entries_ = nullptr;
@@ -295,17 +318,37 @@ void PairClassCounter::forEachFrom(const int* first, int count, int second_begin
   int low = runs_.front().from;
   for (const Run& run : runs_) low = run.from < low ? run.from : low;
   low = low > second_begin ? low : second_begin;
-  if (packs()) low -= low % kPairLanes;
+  if (packs()) low -= low % lanes();
   const int end = second_end < markers ? second_end : markers;
   for (int block = low; block < end; block += block_markers_) {
     const int block_end = block + block_markers_ - 1 < end - 1 ? block + block_markers_ - 1 : end - 1;
     if (packs()) packBlock(block, block_end < markers - 1 ? block_end : markers - 1);
-    for (const Run& run : runs_) {
+    for (std::size_t r = 0; r < runs_.size();) {
+      const Run& run = runs_[r];
       const int from = run.from > block ? run.from : block;
       const int to = run.to < block_end ? run.to : block_end;
-      if (from > to) continue;
-      countSegment(run, from, to);
-      if (!visit(run.at + (from - run.from), to - from + 1, handed)) return;
+      if (from > to) {
+        ++r;
+        continue;
+      }
+      const int together = countRunsTogether(r, block, block_end);
+      if (together == 0) {
+        countSegment(run, from, to);
+        if (!visit(run.at + (from - run.from), to - from + 1, handed)) return;
+        ++r;
+        continue;
+      }
+      for (int t = 0; t < together; ++t) {
+        const Run& each = runs_[r + static_cast<std::size_t>(t)];
+        useRunCounts(t);
+        completePackedSegment(each, from, to);
+        if (!visit(each.at + (from - each.from), to - from + 1, handed)) {
+          useRunCounts(0);
+          return;
+        }
+      }
+      useRunCounts(0);
+      r += static_cast<std::size_t>(together);
     }
   }
 }

@@ -171,7 +171,7 @@ GORVA_TARGET_AVX2 void PairClassCounter::countFromMasks(const Run& run, int from
     for (int cls = 0; cls < 2; ++cls)
       for (int b = 0; b < 2; ++b)
         for (int a = 0; a < 2; ++a)
-          table[2 * (a + L * b) + cls] = free_counts_[pairCountAt(p, pairFreeCount(a, b, cls))];
+          table[2 * (a + L * b) + cls] = counts_[pairCountAt(p, pairFreeCount(a, b, cls))];
     completeFromMasks(run.first, from + j, masks_->at(at + j), table);
   }
 }
@@ -209,7 +209,7 @@ GORVA_TARGET_AVX2 void PairClassCounter::countByCellFromMasks(const Run& run, in
             _mm256_load_si256(reinterpret_cast<const __m256i*>(gap_counts[cls][b])));
         for (int a = 0; a < 2; ++a) {
           cell[a + L * b] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
-              &free_counts_[pairCountAt(p, pairFreeCount(a, b, cls))]));
+              &counts_[pairCountAt(p, pairFreeCount(a, b, cls))]));
           rest = _mm256_sub_epi32(rest, cell[a + L * b]);
         }
         cell[2 + L * b] = rest;

@@ -90,7 +90,8 @@ TEST(PermutationMaxima, CountedFromTotalsEqualEveryPermutationSearchedInFull) {
 
 // The permutations' pair walk on every path: levels at gaps from masks one
 // walk recorded, counts handed over by cell, equal to the plain counter's
-// tables (the portable path, whose pairs are not packed, included).
+// tables (the portable path, whose pairs are not packed, included), with
+// every way of counting the free cells a path has.
 TEST(PairsByCell, EveryPathHandsOverThePlainCountersTables) {
   Dataset data = randomDataset(31, 30, 150, 0.03);
   SearchData prepared(data, kMethodAvailable);
@@ -140,21 +141,32 @@ TEST(PairsByCell, EveryPathHandsOverThePlainCountersTables) {
       return true;
     });
     EXPECT_EQ(recorded_mismatches, 0) << simdPathName(path) << " recording";
-    // Free cells counted from nibble rows, and from plain rows by the
-    // path's own free-cell kernel.
-    for (const bool free_cells : {false, true}) {
+    // Free cells counted from nibble rows, from plain rows by the path's own
+    // free-cell kernel, and eight second markers to a group where the path
+    // has a kernel for that. The second markers come in two slices, as the
+    // permutations' walks take them: in the second one, runs share their
+    // second markers and are counted together.
+    for (const char* mode : {"nibbles", "free cells", "wide"}) {
+      const bool wide = std::strcmp(mode, "wide") == 0;
+      if (wide && wideCountKernel(path) == nullptr) continue;
       PairClassCounter counter(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
-      if (free_cells) counter.countFreeCellsWith(kernels.free_cells);
+      if (std::strcmp(mode, "nibbles") != 0) counter.countFreeCellsWith(kernels.free_cells);
+      if (wide) counter.countWideWith(wideCountKernel(path));
       counter.countGapsWith(gapCountsKernel(path));
       counter.useMasks(&masks, entry_masks.data());
       counter.countByCell(true);
       ASSERT_TRUE(counter.byCell()) << simdPathName(path);
       int mismatches = 0;
-      counter.forEachFrom(first, count, [&](int at, int n, int* rows) {
-        mismatches += mismatches_by_cell(counter, at, n, rows);
-        return true;
-      });
-      EXPECT_EQ(mismatches, 0) << simdPathName(path) << (free_cells ? " free cells" : " nibbles");
+      int visited = 0;
+      for (const int begin : {0, 16}) {
+        counter.forEachFrom(first, count, begin, begin == 0 ? 16 : 30, [&](int at, int n, int* rows) {
+          mismatches += mismatches_by_cell(counter, at, n, rows);
+          visited += n;
+          return true;
+        });
+      }
+      EXPECT_EQ(mismatches, 0) << simdPathName(path) << " " << mode;
+      EXPECT_EQ(visited, count) << simdPathName(path) << " " << mode;
     }
   }
 }

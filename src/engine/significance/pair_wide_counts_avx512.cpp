@@ -1,0 +1,173 @@
+#include <immintrin.h>
+
+#include "engine/count/simd_targets.h"
+#include "engine/significance/pair_wide_counts.h"
+
+// GCC 12 takes the undefined pass-through operand of the shuffle
+// intrinsics for an uninitialised variable (a false positive).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
+namespace {
+
+// popcount(row r AND level m) of kGroups consecutive groups over words
+// [begin, end), per lane: sums[(g * 2 + m) * kRows + r].
+template <int kRows, int kGroups>
+GORVA_TARGET_AVX512 GORVA_INLINE void countWords(const std::uint64_t* const* rows,
+                                                 const std::uint64_t* group, long level_words,
+                                                 long group_words, int begin, int end,
+                                                 __m512i* sums) {
+  constexpr int kSums = kGroups * kRows * kWideLevels;
+  for (int s = 0; s < kSums; ++s) sums[s] = _mm512_setzero_si512();
+#pragma GCC unroll 2
+  for (int w = begin; w < end; ++w) {
+    __m512i a[kRows];
+    for (int r = 0; r < kRows; ++r) a[r] = _mm512_set1_epi64(static_cast<long long>(rows[r][w]));
+    for (int g = 0; g < kGroups; ++g) {
+      for (int m = 0; m < kWideLevels; ++m) {
+        const __m512i b = _mm512_load_si512(group + g * group_words + m * level_words + 8L * w);
+        for (int r = 0; r < kRows; ++r) {
+          __m512i& sum = sums[(g * kWideLevels + m) * kRows + r];
+          sum = _mm512_add_epi64(sum, _mm512_popcnt_epi64(_mm512_and_si512(a[r], b)));
+        }
+      }
+    }
+  }
+}
+
+// Groups [first, first + kGroups) for kFirsts first markers; kControlWords
+// and kCaseWords fix the shape at compile time (0: the shape's).
+template <int kFirsts, int kGroups, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 GORVA_INLINE void countStep(const PairRowsRequest& q, int first,
+                                                int control_words, int row_words) {
+  constexpr int kRows = 2 * kFirsts;
+  constexpr int kSums = kGroups * kRows * kWideLevels;
+  const long level_words = static_cast<long>(row_words) * kWideLanes;
+  const long group_words = kWideLevels * level_words;
+  const std::uint64_t* group = q.packed + group_words * first;
+  const int split = kCaseWords > 0 ? kControlWords : control_words;
+  const int end = kCaseWords > 0 ? kControlWords + kCaseWords : row_words;
+  __m512i sums[2][kSums];
+  countWords<kRows, kGroups>(q.rows, group, level_words, group_words, 0, split, sums[0]);
+  countWords<kRows, kGroups>(q.rows, group, level_words, group_words, split, end, sums[1]);
+  // (The masked narrowing: GCC 12 warns about the unmasked one's undefined
+  // source.)
+#pragma GCC unroll 64
+  for (int g = 0; g < kGroups; ++g) {
+    const long p = static_cast<long>(kWideLanes) * (first + g);
+#pragma GCC unroll 64
+    for (int c = 0; c < 2; ++c) {
+#pragma GCC unroll 64
+      for (int m = 0; m < kWideLevels; ++m) {
+#pragma GCC unroll 64
+        for (int r = 0; r < kRows; ++r) {
+          _mm256_storeu_si256(
+              reinterpret_cast<__m256i*>(q.counts[r / 2] + pairCountAt(p, pairFreeCount(r % 2, m, c))),
+              _mm512_maskz_cvtepi64_epi32(0xFF, sums[c][(g * kWideLevels + m) * kRows + r]));
+        }
+      }
+    }
+  }
+}
+
+template <int kFirsts, int kGroups, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 void countFixed(const PairRowsRequest& q, const PlaneShape& shape) {
+  const int control_words = shape.control_words;
+  const int row_words = shape.rowWords();
+  int g = 0;
+  for (; g + kGroups <= q.groups; g += kGroups)
+    countStep<kFirsts, kGroups, kControlWords, kCaseWords>(q, g, control_words, row_words);
+  for (; g < q.groups; ++g)
+    countStep<kFirsts, 1, kControlWords, kCaseWords>(q, g, control_words, row_words);
+}
+
+// The common shape (2,000 samples, two permutations' classes of 1,000) or
+// any.
+template <int kFirsts, int kGroups>
+GORVA_TARGET_AVX512 void countOf(const PairRowsRequest& q, const PlaneShape& shape) {
+  if (shape.control_words == 16 && shape.case_words == 16) {
+    countFixed<kFirsts, kGroups, 16, 16>(q, shape);
+  } else {
+    countFixed<kFirsts, kGroups, 0, 0>(q, shape);
+  }
+}
+
+}  // namespace
+
+GORVA_TARGET_AVX512 void countWideFreeCellsAvx512(const PairRowsRequest& q, const PlaneShape& shape) {
+  // Sixteen counters a pass at most, so that they and the broadcast words
+  // stay in the 32 vector registers: fewer first markers take more groups.
+  switch (q.first_markers) {
+    case 4:
+      countOf<4, 1>(q, shape);
+      break;
+    case 3:
+      countOf<3, 1>(q, shape);
+      break;
+    case 2:
+      countOf<2, 2>(q, shape);
+      break;
+    default:
+      countOf<1, 4>(q, shape);
+      break;
+  }
+}
+
+namespace {
+
+// Words [w, w + 8) of eight markers' rows (null: zeros) into eight vectors,
+// vector k holding word w + k of the eight markers.
+GORVA_TARGET_AVX512 GORVA_INLINE void transposeWords(const std::uint64_t* const* rows, int w,
+                                                     __m512i out[8]) {
+  __m512i row[8];
+  for (int t = 0; t < 8; ++t)
+    row[t] = rows[t] != nullptr ? _mm512_loadu_si512(rows[t] + w) : _mm512_setzero_si512();
+  __m512i pair[8];  // 2 i + h: words of parity h of markers 2 i, 2 i + 1
+  for (int i = 0; i < 4; ++i) {
+    pair[2 * i] = _mm512_unpacklo_epi64(row[2 * i], row[2 * i + 1]);
+    pair[2 * i + 1] = _mm512_unpackhi_epi64(row[2 * i], row[2 * i + 1]);
+  }
+  for (int h = 0; h < 2; ++h) {
+    // Words h, h + 4 of markers 0-3 (lanes 0, 2 of a pair) and h + 2, h + 6.
+    const __m512i low_even = _mm512_shuffle_i64x2(pair[h], pair[2 + h], 0x88);
+    const __m512i low_odd = _mm512_shuffle_i64x2(pair[h], pair[2 + h], 0xDD);
+    const __m512i high_even = _mm512_shuffle_i64x2(pair[4 + h], pair[6 + h], 0x88);
+    const __m512i high_odd = _mm512_shuffle_i64x2(pair[4 + h], pair[6 + h], 0xDD);
+    out[h] = _mm512_shuffle_i64x2(low_even, high_even, 0x88);
+    out[h + 4] = _mm512_shuffle_i64x2(low_even, high_even, 0xDD);
+    out[h + 2] = _mm512_shuffle_i64x2(low_odd, high_odd, 0x88);
+    out[h + 6] = _mm512_shuffle_i64x2(low_odd, high_odd, 0xDD);
+  }
+}
+
+}  // namespace
+
+GORVA_TARGET_AVX512 void packWideGroups(const MarkerRows& markers, int first, int end, int groups,
+                                        std::uint64_t* packed) {
+  const int row_words = markers.row_words;
+  for (int g = 0; g < groups; ++g) {
+    for (int l = 0; l < kWideLevels; ++l) {
+      const std::uint64_t* rows[kWideLanes];
+      for (int t = 0; t < kWideLanes; ++t) {
+        const int marker = first + kWideLanes * g + t;
+        rows[t] = marker < end ? markers.planes + static_cast<long>(marker) * markers.marker_stride_words +
+                                     static_cast<long>(l) * row_words
+                               : nullptr;
+      }
+      std::uint64_t* out = packed + (static_cast<long>(g) * kWideLevels + l) * row_words * kWideLanes;
+      int w = 0;
+      for (; w + 8 <= row_words; w += 8) {
+        __m512i words[8];
+        transposeWords(rows, w, words);
+        for (int k = 0; k < 8; ++k) _mm512_store_si512(out + static_cast<long>(w + k) * kWideLanes, words[k]);
+      }
+      for (; w < row_words; ++w)
+        for (int t = 0; t < kWideLanes; ++t)
+          out[static_cast<long>(w) * kWideLanes + t] = rows[t] != nullptr ? rows[t][w] : 0;
+    }
+  }
+}
+
+WideCountKernel wideCountKernel(SimdPath path) {
+  return path == SimdPath::kAvx512 ? countWideFreeCellsAvx512 : nullptr;
+}
