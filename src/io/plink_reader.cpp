@@ -167,7 +167,7 @@ bool PlinkReader::readFam(bool fam_phenotypes) {
   if (fam_sample_count_ == 0) return refuse(name + ": the file has no sample line");
   if (sampleCount() == 0) {
     return refuse(name + ": none of the " + std::to_string(fam_sample_count_) +
-                  " samples has a case (2) or control (1) phenotype in column 6");
+                  " samples has a case (2) or control (1) phenotype in column 6 (--pheno FILE gives them)");
   }
   if (missingPhenotypeCount() > 0 && fam_phenotypes) {
     warnings_ += warningLine(std::to_string(missingPhenotypeCount()) + " samples of " + name +

@@ -112,7 +112,7 @@ TEST_F(PlinkReaderTest, RefusesEachFaultNamingTheFileAndPlace) {
        ".bim line 1, column 2: the SNP id has 255 characters; at most 254 are allowed"},
       {"", kBim, kBed, ".fam: the file has no sample line"},
       {"a a 0 0 1 0\nb b 0 0 1 -9\n", kBim, kBed,
-       ".fam: none of the 2 samples has a case (2) or control (1) phenotype"},
+       ".fam: none of the 2 samples has a case (2) or control (1) phenotype in column 6 (--pheno FILE gives them)"},
       {kFam, "\n", kBed, ".bim: the file has no marker line"},
       // strtod would read hexadecimal as a number, a case here.
       {"a a 0 0 1 1\nb b 0 0 1 0x2\n", kBim, kBed, ".fam line 2, column 6: the phenotype '0x2' is not a number"},
