@@ -7,6 +7,7 @@
 #include "app/options.h"
 #include "app/run_log.h"
 #include "app/run_plan.h"
+#include "app/results_table.h"
 #include "app/tfmmdr.h"
 #include "io/messages.h"
 #include "engine/count/kernel_dispatch.h"
@@ -66,12 +67,14 @@ void TFmMDR::logOutcome(const RunPlan& plan) {
   for (const OrderSignificance& order : outcome_.orders) {
     const OrderStructure& structure = order.structure;
     for (const auto& [name, control, shown] :
-         {std::tuple{"lambda_gc", structure.control, structure.assessed && structure.control.combinations > 0},
-          std::tuple{"lambda_gc_adjusted", structure.adjusted_control, structure.adjusted_control.combinations > 0}}) {
+         {std::tuple{"lambda_gc", structure.control, structure.assessed},
+          std::tuple{"lambda_gc_adjusted", structure.adjusted_control, structure.adjusted}}) {
       if (!shown) continue;
+      // As the table prints them: NA, never inf, where the median p underflowed.
+      const std::string lambda = lambdaText(orderLambda(control, static_cast<std::size_t>(control.combinations)));
       char line[160];
-      std::snprintf(line, sizeof line, "order %d: %s = %.4f from %lld combinations (%s)", order.order, name,
-                    control.lambda, control.combinations, control.sampled ? "a uniform random sample" : "all");
+      std::snprintf(line, sizeof line, "order %d: %s = %s from %lld combinations (%s)", order.order, name,
+                    lambda.c_str(), control.combinations, control.sampled ? "a uniform random sample" : "all");
       addRunLogLine(line);
     }
   }

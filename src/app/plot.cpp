@@ -328,13 +328,28 @@ std::string cellChartPath(const std::string& report_file, int order) {
   return report_file + ".order" + std::to_string(order) + ".svg";
 }
 
+std::string noCombinationSvg(int order) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"480\" "
+         "height=\"80\" viewBox=\"0 0 480 80\" font-family=\"Helvetica, Arial, sans-serif\" font-size=\"14\">\n"
+         "<rect x=\"0\" y=\"0\" width=\"480\" height=\"80\" fill=\"white\"/>\n"
+         "<text x=\"240\" y=\"45\" text-anchor=\"middle\">order " +
+         std::to_string(order) + ": no combination was kept, so there is no chart</text>\n</svg>\n";
+}
+
 std::string writeCellCharts(const std::string& report_file, MDRResult* const* results,
                             char* const* marker_names, const ChartData& data, OutputFileSet& files) {
   std::string first_failure;
   const int init_order = results[0]->init_order;
   for (int k = init_order; k <= results[0]->max_order; ++k) {
     const MDRResult& record = *results[k - init_order];
-    if (record.row_count < 1) continue;
+    if (record.row_count < 1) {
+      // Skipped, the chart of an earlier run on this name would stay beside
+      // this run's report as if it were this run's.
+      OutputFile& file = files.add();
+      const bool ok = file.open(cellChartPath(report_file, k)) && file.write(noCombinationSvg(k)) && file.finish();
+      if (!ok && first_failure.empty()) first_failure = file.error();
+      continue;
+    }
     CellChart chart;
     std::vector<int> markers(record.snp_index, record.snp_index + k);
     for (const int m : markers) chart.names.emplace_back(marker_names[m]);

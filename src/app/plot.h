@@ -44,6 +44,9 @@ struct CellChart {
 // as one row of cells (from order 4 on, the empty cells are left out).
 std::string cellChartSvg(const CellChart& chart);
 
+// What the chart file of an order that kept no combination holds instead.
+std::string noCombinationSvg(int order);
+
 // The chart file of order k: "<report>.order<k>.svg".
 std::string cellChartPath(const std::string& report_file, int order);
 

@@ -140,9 +140,11 @@ std::string writeQqPlots(const std::string& report_file, const std::vector<Order
                          OutputFileSet& files) {
   std::string first_failure;
   for (const OrderSignificance& order : orders) {
-    if (!order.structure.assessed || order.structure.p_chisq.empty()) continue;
-    QqPlot plot{order.order, order.structure.control.lambda, order.structure.control.sampled,
-                order.structure.p_chisq, {}};
+    // An order without a p-value still gets its (empty) plot: skipped, the
+    // plot of an earlier run on this name would stay beside this run's table.
+    if (!order.structure.assessed) continue;
+    QqPlot plot{order.order, orderLambda(order.structure.control, order.structure.p_chisq.size()),
+                order.structure.control.sampled, order.structure.p_chisq, {}};
     if (order.listing) {
       order.listing->rows().forEach([&plot](const SignificanceRow& row) {
         plot.listed.push_back(row.p_chisq);

@@ -22,11 +22,16 @@ const AdjustedPValues& adjustedRow(const OrderSignificance& order, std::size_t r
 }
 
 void printLambda(OutputFile& file, int order, const char* name, const GenomicControl& control) {
-  file.printf("# order %d: %s = %s from %lld combinations (%s)\n", order, name, lambdaText(control.lambda).c_str(),
+  file.printf("# order %d: %s = %s from %lld combinations (%s)\n", order, name,
+              lambdaText(orderLambda(control, static_cast<std::size_t>(control.combinations))).c_str(),
               control.combinations, control.sampled ? "a uniform random sample" : "all");
 }
 
 }  // namespace
+
+double orderLambda(const GenomicControl& control, std::size_t p_values) {
+  return p_values == 0 ? std::numeric_limits<double>::quiet_NaN() : control.lambda;
+}
 
 std::string lambdaText(double lambda) {
   if (!std::isfinite(lambda)) return "NA";
@@ -63,10 +68,10 @@ bool writeResultsTable(OutputFile& file, const TableRun& run, const std::vector<
   }
   for (const OrderSignificance& order : orders) {
     const OrderStructure& structure = order.structure;
-    if (structure.assessed && !structure.p_chisq.empty()) printLambda(file, order.order, "lambda_gc", structure.control);
-    if (structure.adjusted && structure.adjusted_control.combinations > 0) {
-      printLambda(file, order.order, "lambda_gc_adjusted", structure.adjusted_control);
-    }
+    // Every order says its lambda, NA from 0 combinations when none of its
+    // p-values is a number: a missing line would read as a run without them.
+    if (structure.assessed) printLambda(file, order.order, "lambda_gc", structure.control);
+    if (structure.adjusted) printLambda(file, order.order, "lambda_gc_adjusted", structure.adjusted_control);
   }
   if (run.permutations > 0) {
     file.printf("# p_permutation: %d permutations of the phenotype (seed %lu), the best "

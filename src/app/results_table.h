@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/significance/significance.h"
+#include "engine/significance/structure_results.h"
 #include "io/output_file.h"
 
 // What the comment lines say about the run.
@@ -31,6 +32,10 @@ std::string strataDescription(const std::vector<std::string>& names, const std::
 // or NA where the median p-value underflowed to 0 (its quantile, and so the
 // factor, would print as inf) or no p-value was a number.
 std::string lambdaText(double lambda);
+
+// An order's inflation factor to print: NaN (NA) when none of its
+// combinations had a p-value that is a number.
+double orderLambda(const GenomicControl& control, std::size_t p_values);
 
 // Writes the whole table into `file` (open) and finishes it, for the run to
 // publish with its other results; false with `error` set when it could not

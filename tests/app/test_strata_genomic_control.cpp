@@ -16,6 +16,8 @@
 
 #include <cstdio>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "support/run_program.h"
 
@@ -94,6 +96,42 @@ TEST(GenomicControl, AMedianPValueOfZeroPrintsNAInsteadOfInf) {
   EXPECT_NE(table.find("# order 2: lambda_gc = NA from 3 combinations (all)\n"), std::string::npos) << table;
   EXPECT_EQ(table.find("inf"), std::string::npos) << table;
   EXPECT_NE(readFile(dir + "/report.txt.order2.qq.svg").find("lambda_gc = NA from 3"), std::string::npos);
+  const std::string log = readFile(dir + "/report.txt.log");
+  EXPECT_NE(log.find("order 2: lambda_gc = NA from 3 combinations (all)\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("inf"), std::string::npos) << log;
+}
+
+// Strata of one case and one control each: no table keeps a test, so ranked
+// by p no order lists a combination. Each order still says so, in its table
+// line and in its charts, which replace those of the run before on the name.
+TEST(GenomicControl, AnOrderWithoutAPValueSaysNAAndReplacesTheChartsOfTheRunBefore) {
+  const std::string dir = makeTempDir();
+  std::string data = "Y\tA\tB\tC\n";
+  std::string strata;
+  for (int i = 0; i < 40; ++i) {
+    data += std::to_string(i % 2) + "\t" + std::to_string(i * 7 % 3) + "\t" + std::to_string(i * 5 / 3 % 3) + "\t" +
+            std::to_string(i / 4 % 3) + "\n";
+    strata += "F " + std::to_string(i + 1) + " S" + std::to_string(i / 2) + "\n";
+  }
+  writeFile(dir + "/data.txt", data);
+  writeFile(dir + "/strata.txt", strata);
+  const std::vector<std::string> args = {"--in", "data.txt", "--out", "report.txt", "--table", "table.tsv",
+                                         "--order", "1-2", "--plot", "1", "--progress", "0"};
+  ASSERT_EQ(runGorva(args, dir).status, 0);
+  std::vector<std::string> by_p = args;
+  by_p.insert(by_p.end(), {"--strata", "strata.txt", "--rank", "p"});
+  const ProgramResult run = runGorva(by_p, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string table = readFile(dir + "/table.tsv");
+  const std::string log = readFile(dir + "/report.txt.log");
+  for (const std::string k : {"1", "2"}) {
+    const std::string line = "order " + k + ": lambda_gc = NA from 0 combinations (all)";
+    EXPECT_NE(table.find("# " + line + "\n"), std::string::npos) << table;
+    EXPECT_NE(log.find(line + "\n"), std::string::npos) << log;
+    EXPECT_NE(readFile(dir + "/report.txt.order" + k + ".qq.svg").find(line), std::string::npos);
+    EXPECT_NE(readFile(dir + "/report.txt.order" + k + ".svg").find("order " + k + ": no combination was kept"),
+              std::string::npos);
+  }
 }
 
 }  // namespace
