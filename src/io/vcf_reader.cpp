@@ -45,7 +45,14 @@ std::string headerProblem(const std::string& path) {
   kstring_t line = KS_INITIALIZE;
   std::string problem = path + ": htslib cannot read the header (the lines before the records start with ## "
                         "and end with the #CHROM line)";
-  for (int number = 1; file && hts_getline(file.get(), KS_SEP_LINE, &line) >= 0; ++number) {
+  for (int number = 1; file; ++number) {
+    const int got = hts_getline(file.get(), KS_SEP_LINE, &line);
+    if (got < -1) {
+      // A gzip stream cut short fails as it is read, often inside the header.
+      problem = path + " line " + std::to_string(number) +
+                ": the file cannot be read from here on, inside its header (is it damaged or cut short?)";
+    }
+    if (got < 0) break;
     const std::string text(line.s, line.l);
     if (text.rfind("#CHROM", 0) == 0) {
       std::unordered_map<std::string, int> field_of;

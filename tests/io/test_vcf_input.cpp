@@ -214,7 +214,14 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
     const std::string bcf = readFile(dir + "/good.bcf");
     cut_bcf = bcf.substr(0, bcf.size() - 40);
   }
+  // A gzip file of one stored block, cut inside its header lines.
+  const std::string plain = kHeader + kColumns + kRecords;
+  const std::string stored_length = {static_cast<char>(plain.size() & 0xff), static_cast<char>(plain.size() >> 8),
+                                     static_cast<char>(~plain.size() & 0xff), static_cast<char>(~plain.size() >> 8 & 0xff)};
+  const std::string cut_gzip = std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff\x01", 11) + stored_length +
+                               plain.substr(0, 60);
   const struct { std::string vcf, pheno, extra, extra_text, message; } cases[] = {
+      {cut_gzip, kPheno, "", "", "in.vcf line 1: the file cannot be read from here on, inside its header"},
       {kHeader + "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n" + kColumns +
            "1\t100\trs1\tA\tG\t.\t.\t.\tDP\t1\t2\t3\n1\t200\trs2\tA\tG\t.\t.\t.\tDP\t1\t2\t3\n",
        kPheno, "", "", "in.vcf: none of its 2 records has GT in its FORMAT field (field 9)"},
