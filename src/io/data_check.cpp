@@ -110,6 +110,7 @@ class Checker {
   std::vector<std::string> other_phenotype_texts_;  // the first few distinct ones
   void noteOtherPhenotype(int line, int column, const std::string& text);
   RepeatedNames repeated_names_{"marker names", "name"};
+  Tally empty_names_;  // a doubled or trailing tab in the header
   int unread_last_line_ = 0;
 };
 
@@ -188,6 +189,7 @@ bool Checker::checkHeader(const unsigned char* begin, const unsigned char* line_
                     std::to_string(field.length) + " characters; at most " +
                     std::to_string(kMaxFieldText) + " are allowed");
     }
+    if (field.length == 0) empty_names_.note(1, column);
     repeated_names_.note(std::string(name, static_cast<std::size_t>(field.length)), place(1, column),
                          "in column " + std::to_string(column));
   }
@@ -344,6 +346,13 @@ std::string Checker::warnings() const {
                         ") and " + (one ? "was" : "were") +
                         " read as a control: 1 is a case, anything else a control; PLINK's missing "
                         "codes (-9, NA) are not missing here: give --pheno FILE to set them");
+  }
+  if (empty_names_.count > 0) {
+    const bool one = empty_names_.count == 1;
+    text += warningLine(std::to_string(empty_names_.count) + (one ? " marker name of " : " marker names of ") +
+                        name_ + (one ? " is" : " are") + " empty (" + (one ? "" : "first: ") +
+                        place(empty_names_.line, empty_names_.column) +
+                        ", a doubled or trailing tab?); the report and table name such a marker by nothing");
   }
   text += repeated_names_.warning(name_);
   if (unread_last_line_ > 0) {

@@ -131,6 +131,9 @@ TEST(DataCheckWarns, OnceForEachKindWithCountAndFirstPlace) {
        "are not missing here: give --pheno FILE to set them\n"},
       {"S\ta\n1\t2\n0\t1",
        "the last line of data.txt (line 3) has no line end, so it is not read as a sample\n"},
+      {"S\ta\t\tb\n1\t0\t1\t2\n",
+       "1 marker name of data.txt is empty (line 1, column 3, a doubled or trailing tab?); the report and table "
+       "name such a marker by nothing\n"},
       {"S\ta\tb\n1\t0\n1\tNA\t2.5\n1\t1\t1\n0",
        "1 data line in data.txt has fewer fields than the header; missing fields were read as 0 (line 2)\n"
        "gorva: warning: 1 field in data.txt is not a number and was read as 0 (line 3, column 2)\n"
