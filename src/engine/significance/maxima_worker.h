@@ -53,8 +53,14 @@ class MaximaWorker {
     first_.resize(order);
     combination_.resize(order);
     if (run_gaps != nullptr && run_gaps->usable()) {
-      pair_totals_counter_ = std::make_unique<PairClassCounter>(
-          *context.planes, *run_gaps, kernel_, pathKernels(context.settings.simd).nibble_pairs);
+      const PathKernels& kernels = pathKernels(context.settings.simd);
+      pair_totals_counter_ = std::make_unique<PairClassCounter>(*context.planes, *run_gaps, kernel_,
+                                                                kernels.nibble_pairs);
+      // Counted as the permutations' walks count, where they count wide.
+      if (!kernels.walk_nibbles && countsShape(context.settings.simd, context.planes->shape())) {
+        pair_totals_counter_->countFreeCellsWith(kernels.free_cells);
+        pair_totals_counter_->countWideWith(wideCountKernel(context.settings.simd));
+      }
       // The levels at gaps depend on the genotypes only: recorded by the
       // totals' walk, each permutation's walk only masks them.
       if (run_gaps->fitMasks()) {

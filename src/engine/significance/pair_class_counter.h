@@ -231,7 +231,9 @@ class PairClassCounter {
   // Later walks read the free counts of the t-th run counted together.
   void useRunCounts(int t) { counts_ = free_counts_.data() + t * free_counts_stride_; }
   bool countsFreeCells() const { return free_kernel_ != nullptr && masks_ != nullptr && record_ == nullptr; }
-  bool countsWide() const { return wide_kernel_ != nullptr && countsFreeCells(); }
+  // A recording walk counts wide too, and reads the second markers' levels
+  // at gaps from the same groups.
+  bool countsWide() const { return wide_kernel_ != nullptr && masks_ != nullptr; }
   // Second markers of a packed group.
   int lanes() const { return countsWide() ? kWideLanes : kPairLanes; }
   // Subtracts the first marker's levels at the second marker's gaps from
@@ -240,7 +242,8 @@ class PairClassCounter {
   // The first marker's (decoded) levels at the gaps of `second`: out[a]
   // for level a.
   void firstLevelMasks(int second, std::uint64_t* out) const;
-  // Records the segment's gap masks (a recording walk, packing).
+  // Records the segment's gap masks (a recording walk, packing), from its
+  // second markers' packed groups (four or eight to a group).
   void recordSegmentMasks(const Run& run, int from, int to, const std::uint64_t* packed,
                           long group_words, int offset);
   // countPackedSegment from gap masks.

@@ -144,13 +144,22 @@ GORVA_TARGET_AVX2 void PairClassCounter::recordSegmentMasks(const Run& run, int 
                                                             long group_words, int offset) {
   const int at = run.at + (from - run.from);
   const int count = to - from + 1;
-  std::uint64_t second_levels[2][kPairLanes];
+  const bool wide = countsWide();
+  const int lanes = wide ? kWideLanes : kPairLanes;
+  std::uint64_t second_levels[2][kWideLanes];
   for (int j = 0; j < count; ++j) {
     const int p = j + offset;
-    const int lane = p % kPairLanes;
-    if (j == 0 || lane == 0)
-      levelMasksAtGaps(packed + (p / kPairLanes) * group_words, gaps_.begin(run.first),
-                       gaps_.end(run.first), second_levels);
+    const int lane = p % lanes;
+    if ((j == 0 || lane == 0) && wide) {
+      wideLevelMasksAtGaps(packed + (p / lanes) * group_words, row_words_, gaps_.begin(run.first),
+                           gaps_.end(run.first), second_levels);
+    } else if (j == 0 || lane == 0) {
+      std::uint64_t four[2][kPairLanes];
+      levelMasksAtGaps(packed + (p / lanes) * group_words, gaps_.begin(run.first),
+                       gaps_.end(run.first), four);
+      for (int b = 0; b < 2; ++b)
+        for (int t = 0; t < kPairLanes; ++t) second_levels[b][t] = four[b][t];
+    }
     PairGapMasks masks;
     levelsAtGapsGathered(reinterpret_cast<const unsigned char*>(shifts_.data()),
                          gaps_.begin(from + j), gaps_.end(from + j), masks.first_levels);

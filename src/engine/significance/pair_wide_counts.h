@@ -26,6 +26,12 @@ inline long wideGroupWords(int row_words) { return static_cast<long>(kWideLevels
 void packWideGroups(const MarkerRows& markers, int first, int end, int groups,
                     std::uint64_t* packed);
 
+// Per lane of a wide group (eight markers, rows of row_words words), bit i
+// of out[l] set when the marker has level l (0 or 1) at gap i of [gap,
+// end), at most 64 gaps. AVX-512 only.
+void wideLevelMasksAtGaps(const std::uint64_t* group, int row_words, const std::uint32_t* gap,
+                          const std::uint32_t* end, std::uint64_t out[2][kWideLanes]);
+
 // Counts the free cells of up to kMaxFirstMarkers first markers against
 // `groups` wide groups (request.packed from packWideGroups): first marker
 // f's pairs with group g's markers are pairs 8 g .. 8 g + 7 of counts[f],

@@ -168,6 +168,27 @@ GORVA_TARGET_AVX512 void packWideGroups(const MarkerRows& markers, int first, in
   }
 }
 
+GORVA_TARGET_AVX512 void wideLevelMasksAtGaps(const std::uint64_t* group, int row_words,
+                                              const std::uint32_t* gap, const std::uint32_t* end,
+                                              std::uint64_t out[2][kWideLanes]) {
+  const __m512i one = _mm512_set1_epi64(1);
+  const long level_words = static_cast<long>(row_words) * kWideLanes;
+  __m512i level0 = _mm512_setzero_si512();
+  __m512i level1 = _mm512_setzero_si512();
+  for (int i = 0; gap != end; ++gap, ++i) {
+    const std::uint64_t* words = group + (*gap / 64) * kWideLanes;
+    const __m512i shift = _mm512_set1_epi64(*gap % 64);
+    const __m512i place = _mm512_set1_epi64(i);
+    level0 = _mm512_or_si512(
+        level0, _mm512_sllv_epi64(_mm512_and_si512(_mm512_srlv_epi64(_mm512_load_si512(words), shift), one), place));
+    level1 = _mm512_or_si512(
+        level1, _mm512_sllv_epi64(_mm512_and_si512(_mm512_srlv_epi64(_mm512_load_si512(words + level_words), shift), one),
+                                  place));
+  }
+  _mm512_storeu_si512(out[0], level0);
+  _mm512_storeu_si512(out[1], level1);
+}
+
 WideCountKernel wideCountKernel(SimdPath path) {
   return path == SimdPath::kAvx512 ? countWideFreeCellsAvx512 : nullptr;
 }

@@ -130,17 +130,26 @@ TEST(PairsByCell, EveryPathHandsOverThePlainCountersTables) {
                           plain[static_cast<std::size_t>(at + j) * kTableInts + 2 * e + cls];
       return mismatches;
     };
+    // Recorded from nibble rows, and eight second markers to a group where
+    // the path counts so; the walks below use the masks recorded last.
     PairGapMaskRows masks;
-    PairClassCounter recorder(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
-    recorder.recordMasks(&masks);
-    recorder.countGapsWith(gapCountsKernel(path));
-    recorder.countByCell(true);
-    int recorded_mismatches = 0;
-    recorder.forEachFrom(first, count, [&](int at, int n, int* rows) {
-      recorded_mismatches += mismatches_by_cell(recorder, at, n, rows);
-      return true;
-    });
-    EXPECT_EQ(recorded_mismatches, 0) << simdPathName(path) << " recording";
+    for (const bool wide : {false, true}) {
+      if (wide && wideCountKernel(path) == nullptr) continue;
+      PairClassCounter recorder(planes, gaps, kernels.count_cells, kernels.nibble_pairs);
+      if (wide) {
+        recorder.countFreeCellsWith(kernels.free_cells);
+        recorder.countWideWith(wideCountKernel(path));
+      }
+      recorder.recordMasks(&masks);
+      recorder.countGapsWith(gapCountsKernel(path));
+      recorder.countByCell(true);
+      int recorded_mismatches = 0;
+      recorder.forEachFrom(first, count, [&](int at, int n, int* rows) {
+        recorded_mismatches += mismatches_by_cell(recorder, at, n, rows);
+        return true;
+      });
+      EXPECT_EQ(recorded_mismatches, 0) << simdPathName(path) << " recording" << (wide ? " wide" : "");
+    }
     // Free cells counted from nibble rows, from plain rows by the path's own
     // free-cell kernel, and eight second markers to a group where the path
     // has a kernel for that. The second markers come in two slices, as the
