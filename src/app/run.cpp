@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,19 @@ void readOptions(int argc, char** argv) {
   opt::refusal = verdict.refusal;
 }
 
+namespace {
+
+// A console saved to a full disk ("> run.txt") loses the run's account of
+// itself; a run with newer options says so and ends with 4 (a classic run's
+// statuses stay those it always had).
+int consoleStatus() {
+  if (!opt::extensions_given || (std::fflush(stdout) == 0 && !std::ferror(stdout))) return kExitOk;
+  std::fprintf(stderr, "gorva: standard output: cannot write: %s\n", std::strerror(errno));
+  return kExitWriteFailed;
+}
+
+}  // namespace
+
 int runAnalysis(const OrderSearch& order_search) {
   // Names of any length reach the driver unchanged, so the buffers grow with them.
   std::string input_file = opt::input_file;
@@ -73,6 +88,8 @@ int runAnalysis(const OrderSearch& order_search) {
     printRefusal(refusal);
     return kExitBadInput;
   }
+  // Checked before anything is read or created, and again after the closing lines.
+  if (const int status = consoleStatus(); status != kExitOk) return status;
   removeTemporariesOnSignals();
   TFmMDR* engine = new TFmMDR;
   engine->settings.significance = significance;
@@ -92,7 +109,7 @@ int runAnalysis(const OrderSearch& order_search) {
   std::puts(kRule);
   std::puts("# GORVA complete");
   std::puts(kRule);
-  return 0;
+  return consoleStatus();
 }
 
 int runGorva(int argc, char** argv) {

@@ -154,6 +154,21 @@ TEST(ResultFiles, AFailedWriteEndsWithStatus4AndNoClosingMessage) {
   }
 }
 
+TEST(ResultFiles, AConsoleThatCannotBeWrittenEndsARunWithNewerOptionsWithStatus4) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40);
+  const auto toFullConsole = [&dir](const std::string& options) {
+    return runProgram("/bin/sh", {"-c", std::string("exec ") + GORVA_EXE + " --in data.txt --out r.txt " + options +
+                                            " > /dev/full"}, dir);
+  };
+  // The banner cannot be written: nothing is read or created.
+  const ProgramResult newer = toFullConsole("--table t.tsv");
+  EXPECT_EQ(newer.status, 4);
+  EXPECT_EQ(newer.err, "gorva: standard output: cannot write: No space left on device\n");
+  EXPECT_FALSE(fileExists(dir + "/t.tsv"));
+  EXPECT_EQ(toFullConsole("").status, 0);  // the classic exit statuses stay
+}
+
 TEST(ResultFiles, ARunThatCannotWriteOneResultPublishesNone) {
   const std::string dir = makeTempDir();
   simulateData(dir, 6, 40);
