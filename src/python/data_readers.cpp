@@ -5,6 +5,7 @@
 #include "io/FileIO.h"
 #include "io/data_check.h"
 #include "io/exit_status.h"
+#include "io/file_safety.h"
 #include "io/plink_reader.h"
 #include "io/subset.h"
 #include "io/vcf_reader.h"
@@ -72,6 +73,13 @@ LoadedData readWithSubset(Reader& reader, const std::string& pheno) {
   return data;
 }
 
+// A FIFO would block the open below until something writes to it, and a
+// device never ends: the program's check of its inputs, before any open.
+void refuseIrregular(const std::string& path, const char* role, const char* argument, bool read_twice = false) {
+  const std::string refusal = refuseIrregularInputs({RunFile{path, role, argument, read_twice}});
+  if (!refusal.empty()) throw BadSearchInput(refusal);
+}
+
 void refuseUnreadable(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) throw DataFileError("cannot open " + path);
@@ -81,6 +89,7 @@ void refuseUnreadable(const std::string& path) {
 }  // namespace
 
 LoadedData readTextData(const std::string& path) {
+  refuseIrregular(path, "the data file", "path", true);
   MdrReader reader;
   if (!reader.Open(path.c_str())) throw DataFileError("cannot open " + path);
   const int line_count = reader.GetLineCount();
@@ -116,14 +125,22 @@ LoadedData readTextData(const std::string& path) {
 }
 
 LoadedData readPlinkData(const std::string& prefix, const std::string& pheno) {
-  for (const char* extension : {".bed", ".bim", ".fam"}) refuseUnreadable(prefix + extension);
-  if (!pheno.empty()) refuseUnreadable(pheno);
+  for (const char* extension : {".bed", ".bim", ".fam"}) {
+    refuseIrregular(prefix + extension, "a PLINK file", "prefix", true);
+    refuseUnreadable(prefix + extension);
+  }
+  if (!pheno.empty()) {
+    refuseIrregular(pheno, "the phenotype file", "pheno");
+    refuseUnreadable(pheno);
+  }
   PlinkReader plink;
   if (!plink.open(prefix, false, pheno.empty())) throw BadSearchInput(plink.error());
   return readWithSubset(plink, pheno);
 }
 
 LoadedData readVcfData(const std::string& path, const std::string& pheno) {
+  refuseIrregular(path, "the VCF or BCF", "path", true);
+  refuseIrregular(pheno, "the phenotype file", "pheno");
   refuseUnreadable(path);
   refuseUnreadable(pheno);
   VcfReader vcf;

@@ -1,4 +1,6 @@
 # The readers: the program's text and PLINK files into arrays.
+import os
+
 import numpy as np
 import pytest
 
@@ -63,3 +65,10 @@ def test_files_refused_or_missing(tmp_path):
     bad.write_text("Class\tm0\n1\t7\n")
     with pytest.raises(ValueError, match="line 2, column 2: genotype code 7"):
         gorva.read_text(str(bad))
+    # A FIFO would block the reader's open until something wrote to it.
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    with pytest.raises(ValueError, match="fifo: the data file is a FIFO or pipe"):
+        gorva.read_text(str(fifo))
+    with pytest.raises(ValueError, match="fifo: the phenotype file is a FIFO or pipe"):
+        gorva.read_vcf(str(bad), str(fifo))
