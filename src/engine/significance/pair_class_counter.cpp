@@ -400,7 +400,11 @@ void PairClassCounter::completePackedSegment(const Run& run, int from, int to) {
     recordSegmentMasks(run, from, to, packed, group_words, offset);
   }
   if (byCell()) {
-    countByCellFromMasks(run, from, to, offset);
+    if (countsWide()) {
+      countByCellFromMasksWide(run, from, to, offset);
+    } else {
+      countByCellFromMasks(run, from, to, offset);
+    }
     return;
   }
   if (masks_ != nullptr) {

@@ -252,6 +252,9 @@ class PairClassCounter {
   void completeFromMasks(int first, int second, const PairGapMasks& masks, int* table) const;
   // countFromMasks by cell, eight pairs at a time.
   void countByCellFromMasks(const Run& run, int from, int to, int offset);
+  // The same where the counter counts wide (AVX-512): the samples at gaps
+  // counted in registers, eight pairs at a time, beside the cells.
+  void countByCellFromMasksWide(const Run& run, int from, int to, int offset);
   // Without packing: the second marker's last level from the masks (the
   // second's levels read from its planes when recording), the tables
   // handed over by cell when asked.

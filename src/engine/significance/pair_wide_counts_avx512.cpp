@@ -1,6 +1,7 @@
 #include <immintrin.h>
 
 #include "engine/count/simd_targets.h"
+#include "engine/significance/pair_class_counter.h"
 #include "engine/significance/pair_wide_counts.h"
 
 // GCC 12 takes the undefined pass-through operand of the shuffle
@@ -140,6 +141,11 @@ GORVA_TARGET_AVX512 GORVA_INLINE void transposeWords(const std::uint64_t* const*
   }
 }
 
+// The counted samples among eight pairs' gaps (masks AND entries).
+GORVA_TARGET_AVX512 GORVA_INLINE __m256i samplesAtGaps(__m512i masks, __m512i entries) {
+  return _mm512_maskz_cvtepi64_epi32(0xFF, _mm512_popcnt_epi64(_mm512_and_si512(masks, entries)));
+}
+
 }  // namespace
 
 GORVA_TARGET_AVX512 void packWideGroups(const MarkerRows& markers, int first, int end, int groups,
@@ -187,6 +193,56 @@ GORVA_TARGET_AVX512 void wideLevelMasksAtGaps(const std::uint64_t* group, int ro
   }
   _mm512_storeu_si512(out[0], level0);
   _mm512_storeu_si512(out[1], level1);
+}
+
+GORVA_TARGET_AVX512 void PairClassCounter::countByCellFromMasksWide(const Run& run, int from, int to,
+                                                                    int offset) {
+  constexpr int L = kPairLevels;
+  const int at = run.at + (from - run.from);
+  const int count = to - from + 1;
+  const int first = run.first;
+  const int* first_totals = planes_.marginals(first);
+  int* const rows = by_cell_.data() + kByCellLead;
+  const __m512i evens = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
+  const __m512i odds = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
+  // As countByCellFromMasks: packed position p holds pair p - offset, and
+  // lanes outside the stretch land in the rows' lead and tail.
+  for (int p = 0; p < offset + count; p += kPairBlock) {
+    const int j0 = p - offset;
+    const int lo = j0 < 0 ? -j0 : 0;
+    const int hi = count - j0 < kPairBlock ? count - j0 : kPairBlock;
+    const __mmask8 live = static_cast<__mmask8>(((1U << hi) - 1) & ~((1U << lo) - 1));
+    __m512i words[PairGapMaskRows::kWords];
+    for (int w = 0; w < PairGapMaskRows::kWords; ++w)
+      words[w] = _mm512_maskz_loadu_epi64(live, masks_->row(w) + at + j0);
+    // The eight second markers' entries, class 0 and 1 interleaved.
+    const std::uint64_t* const second = entries_ + 2L * (from + j0);
+    const __m512i low = _mm512_loadu_si512(second);
+    const __m512i high = _mm512_loadu_si512(second + kPairBlock);
+    for (int cls = 0; cls < 2; ++cls) {
+      const __m512i in_first = _mm512_set1_epi64(static_cast<long long>(entries_[2L * first + cls]));
+      const __m512i in_second = _mm512_permutex2var_epi64(low, cls == 0 ? evens : odds, high);
+      __m256i cell[L * L];  // cell a + 3 b
+      for (int b = 0; b < 2; ++b) {
+        __m256i rest = _mm256_sub_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&level_totals_[(2 * b + cls) * level_stride_ + from + j0])),
+            samplesAtGaps(words[3 + b], in_first));
+        for (int a = 0; a < 2; ++a) {
+          cell[a + L * b] = _mm256_loadu_si256(
+              reinterpret_cast<const __m256i*>(&counts_[pairCountAt(p, pairFreeCount(a, b, cls))]));
+          rest = _mm256_sub_epi32(rest, cell[a + L * b]);
+        }
+        cell[2 + L * b] = rest;
+      }
+      for (int a = 0; a < L; ++a) {
+        cell[a + L * (L - 1)] = _mm256_sub_epi32(
+            _mm256_sub_epi32(_mm256_sub_epi32(_mm256_set1_epi32(first_totals[2 * a + cls]), cell[a]), cell[a + L]),
+            samplesAtGaps(words[a], in_second));
+      }
+      for (int e = 0; e < L * L; ++e)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + (cls * L * L + e) * by_cell_stride_ + j0), cell[e]);
+    }
+  }
 }
 
 WideCountKernel wideCountKernel(SimdPath path) {
