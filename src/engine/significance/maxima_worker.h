@@ -98,10 +98,18 @@ class MaximaWorker {
     unrankCombination(first_rank, context_.marker_count, order_, first_.data());
     totals_.resize(static_cast<std::size_t>(count) * cells_);
     if (by_cell_) {
+      // The walk below fills every row up to `count`: only the room past it
+      // is set here (a vector of bounds may read it), not the whole block
+      // again per block.
       by_cell_stride_ = count + kPairBlock;
-      by_cell_totals_.assign(static_cast<std::size_t>(cells_) * by_cell_stride_, 0);
-      by_cell_inverses_.assign(static_cast<std::size_t>(cells_) * by_cell_stride_, 1.0f);
-      by_cell_samples_.assign(static_cast<std::size_t>(by_cell_stride_), 0);
+      by_cell_totals_.resize(static_cast<std::size_t>(cells_) * by_cell_stride_);
+      by_cell_inverses_.resize(static_cast<std::size_t>(cells_) * by_cell_stride_);
+      by_cell_samples_.resize(static_cast<std::size_t>(by_cell_stride_));
+      for (int e = 0; e < cells_; ++e) {
+        const std::size_t tail = static_cast<std::size_t>(e) * by_cell_stride_ + count;
+        std::fill_n(by_cell_totals_.begin() + tail, kPairBlock, 0);
+        std::fill_n(by_cell_inverses_.begin() + tail, kPairBlock, 1.0f);
+      }
     }
     const auto keep_totals = [&](int at, int n, int* tables) {
       int* const totals = &totals_[static_cast<std::size_t>(at) * cells_];
