@@ -224,6 +224,9 @@ bool TFmMDR::prepareRun(RunPlan& plan) {
 
 bool TFmMDR::countData(RunPlan& plan, MdrReader& reader) {
   plan.holding = std::string("the lines and columns of ") + plan.dataName();
+  // Taken before the open: a file replaced after it then differs from it at
+  // the second reading, whichever of the two files the checks read.
+  if (!plan.fromReader()) plan.input_stamp = stampOf(plan.input_file);
   if (!plan.fromReader() && !reader.Open(plan.input_file)) {
     const int open_error = errno;
     if (reader.outOfMemory()) {
@@ -385,6 +388,23 @@ bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
   return true;
 }
 
+// The text file is checked on its first reading and its values taken on a
+// second: a file replaced or rewritten in between (a pipeline moving a new
+// file into place) would be searched unchecked, its counts reported as
+// the checked file's.
+bool TFmMDR::inputUnchanged(const RunPlan& plan) {
+  if (plan.fromReader() || !plan.input_stamp.taken || stampOf(plan.input_file) == plan.input_stamp) return true;
+  refuseChangedInput(plan);
+  return false;
+}
+
+void TFmMDR::refuseChangedInput(const RunPlan& plan) {
+  refuse(kExitBadInput,
+         "%s: the file changed during the run (it was replaced or written to after its checks), so its values "
+         "cannot be trusted; run again once it is complete",
+         plan.input_file);
+}
+
 bool TFmMDR::readData(RunPlan& plan, RunData& data) {
   if (plan.from_plink && !plan.plink.read(data.genotypes, data.phenotypes, data.marker_names)) {
     refuse(plan.plink.outOfMemory() ? kExitNoMemory : kExitBadInput, "%s", plan.plink.error().c_str());
@@ -408,6 +428,7 @@ bool TFmMDR::readData(RunPlan& plan, RunData& data) {
       refuse(kExitBadInput, "%s: could not be opened a second time to read its values", plan.input_file);
       return false;
     }
+    if (!inputUnchanged(plan)) return false;
   }
   if (plan.textSubset()) cutToSubset(data.genotypes, data.phenotypes, data.marker_names, data.sample_count, plan.subset);
   return true;
@@ -470,6 +491,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
            data.order_count, data.row_capacity);
     return;
   }
+  if (!inputUnchanged(plan)) return;
   if (plan.planes_road) {
     if (!searchOnPlanes(plan, data, case_value, measure_idx, tie_idx + 1)) return;
   } else {

@@ -121,6 +121,7 @@ PlanesRoadStatus TFmMDR::searchFromTextRows(const TextRows& text, char** marker_
       planes.fillSamples(GenotypeView{block.data(), 1, rows_per_block}, first, count, threads);
     }
     reader.Close();
+    if (text.stamp.taken && !(stampOf(text.file_name) == text.stamp)) return PlanesRoadStatus::kChanged;
     planes.finishSamples(threads);
   } catch (const std::bad_alloc&) {
     return PlanesRoadStatus::kOutOfMemory;
@@ -137,6 +138,10 @@ bool TFmMDR::searchOnPlanes(RunPlan& plan, RunData& data, int case_value, int me
     status = fillAndSearch(plan, data, case_value, measure_idx, option_code);
   } catch (const std::bad_alloc&) {
     status = PlanesRoadStatus::kOutOfMemory;
+  }
+  if (status == PlanesRoadStatus::kChanged) {
+    refuseChangedInput(plan);
+    return false;
   }
   if (status == PlanesRoadStatus::kReadFailed && !plan.fromReader()) {
     refuse(kExitBadInput, "%s: could not be opened a second time to read its values", plan.input_file);
@@ -162,7 +167,7 @@ PlanesRoadStatus TFmMDR::fillAndSearch(RunPlan& plan, RunData& data, int case_va
   const int samples = plan.sampleCount();
   const SearchInput input{data.phenotypes, data.scores, samples, markers, case_value, plan.missing_code};
   if (!plan.fromReader()) {
-    const TextRows text{plan.input_file, samples, plan.column_count, plan.phenotype_column};
+    const TextRows text{plan.input_file, samples, plan.column_count, plan.phenotype_column, plan.input_stamp};
     return searchFromTextRows(text, data.marker_names, input, measure_idx, option_code, data.results);
   }
   plan.from_plink ? plan.plink.readLabels(data.phenotypes, data.marker_names)

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "engine/count/plane_blocks.h"
+#include "io/file_safety.h"
 
 
 // What decides the road.
@@ -38,8 +39,10 @@ struct TextRows {
   int sample_count = 0;
   int column_count = 0;      // markers + 1
   int phenotype_column = 1;  // from 1
+  FileStamp stamp;           // the file as its checks read it
 };
 
-enum class PlanesRoadStatus { kSearched, kReadFailed, kOutOfMemory };
+// kChanged: the text file was no longer the file its checks read.
+enum class PlanesRoadStatus { kSearched, kReadFailed, kOutOfMemory, kChanged };
 
 #endif  // GORVA_APP_PLANES_ROAD_H

@@ -33,6 +33,9 @@ struct RunPlan {
   PlinkReader plink;
   VcfReader vcf;
   std::vector<RunFile> inputs;  // every file the run reads
+  // The text data file as its checks read it; read a second time for its
+  // values, it must still be that file.
+  FileStamp input_stamp;
 
   // Samples and markers chosen by --pheno, --keep, --remove, --extract and
   // --exclude. The readers read only those; a text file is read whole and

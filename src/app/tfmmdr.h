@@ -128,6 +128,9 @@ class TFmMDR {
   bool checkOrdersAgainstMarkers(const RunPlan& plan);
   // The report and the all-results file ("Cannot save the text file!!").
   bool createResultFiles(const RunPlan& plan, MdrWriter& writer);
+  // False (refused) when the text data file is no longer the file its checks read.
+  bool inputUnchanged(const RunPlan& plan);
+  void refuseChangedInput(const RunPlan& plan);
   // The second reading, into the allocated arrays.
   bool readData(RunPlan& plan, RunData& data);
   // The second reading straight into the planes, and the search, for a run

@@ -111,3 +111,14 @@ std::string refuseClashingOutputs(const std::vector<RunFile>& outputs) {
   }
   return "";
 }
+
+FileStamp stampOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return FileStamp{};
+  return FileStamp{true,
+                   static_cast<unsigned long long>(info.st_dev),
+                   static_cast<unsigned long long>(info.st_ino),
+                   static_cast<long long>(info.st_size),
+                   static_cast<long long>(info.st_mtim.tv_sec),
+                   static_cast<long long>(info.st_mtim.tv_nsec)};
+}

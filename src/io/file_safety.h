@@ -36,4 +36,14 @@ std::string refuseOutputOverInput(const std::vector<RunFile>& inputs,
 // the earlier. Names both files and their options.
 std::string refuseClashingOutputs(const std::vector<RunFile>& outputs);
 
+// What tells a file read twice from one replaced or written to between the
+// readings: its device, inode, size and time of last modification.
+struct FileStamp {
+  bool taken = false;
+  unsigned long long device = 0, inode = 0;
+  long long size = 0, modified_seconds = 0, modified_nanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp stampOf(const std::string& path);
+
 #endif  // GORVA_IO_FILESAFETY_H

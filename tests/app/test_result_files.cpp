@@ -10,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -167,6 +169,48 @@ TEST(ResultFiles, AConsoleThatCannotBeWrittenEndsARunWithNewerOptionsWithStatus4
   EXPECT_EQ(newer.err, "gorva: standard output: cannot write: No space left on device\n");
   EXPECT_FALSE(fileExists(dir + "/t.tsv"));
   EXPECT_EQ(toFullConsole("").status, 0);  // the classic exit statuses stay
+}
+
+// The text file is checked on a first reading and searched on a second.
+// Swapped under the run between its valid version and one whose codes no
+// check would pass, it must never be searched unchecked: a run either
+// refuses or gives the valid file's table.
+TEST(ResultFiles, ADataFileReplacedDuringTheRunIsRefusedNeverSearchedUnchecked) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 200, 1000);
+  const std::vector<std::string> args = {"--in", "data.txt", "--out", "r.txt", "--table", "t.tsv",
+                                         "--order", "1", "--threads", "1"};
+  ASSERT_EQ(runGorva(args, dir).status, 0);
+  const std::string valid = readFile(dir + "/data.txt");
+  const std::string expected = readFile(dir + "/t.tsv");
+  std::string unchecked = valid.substr(0, valid.find('\n') + 1);
+  for (std::size_t at = unchecked.size(); at < valid.size(); ++at) {
+    const char c = valid[at];
+    unchecked += c >= '0' && c <= '2' && valid[at - 1] == '\t' ? '9' : c;
+  }
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    for (int turn = 0; !stop; ++turn) {
+      writeFile(dir + "/next.tmp", turn % 2 ? valid : unchecked);
+      std::rename((dir + "/next.tmp").c_str(), (dir + "/data.txt").c_str());
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  int changed = 0;
+  for (int run = 0; run < 12; ++run) {
+    const ProgramResult result = runGorva(args, dir);
+    if (result.status == 0) {
+      EXPECT_EQ(readFile(dir + "/t.tsv"), expected) << "run " << run << ": a table of neither file";
+      continue;
+    }
+    EXPECT_EQ(result.status, 2) << result.err;
+    const bool told = result.err.find("data.txt: the file changed during the run") != std::string::npos;
+    changed += told ? 1 : 0;
+    EXPECT_TRUE(told || result.err.find("genotype code 9") != std::string::npos) << result.err;
+  }
+  stop = true;
+  swapper.join();
+  std::printf("%d of 12 runs saw the file change between their readings\n", changed);
 }
 
 TEST(ResultFiles, ARunThatCannotWriteOneResultPublishesNone) {
