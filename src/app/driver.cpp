@@ -399,10 +399,7 @@ bool TFmMDR::inputUnchanged(const RunPlan& plan) {
 }
 
 void TFmMDR::refuseChangedInput(const RunPlan& plan) {
-  refuse(kExitBadInput,
-         "%s: the file changed during the run (it was replaced or written to after its checks), so its values "
-         "cannot be trusted; run again once it is complete",
-         plan.input_file);
+  refuse(kExitBadInput, "%s", changedMessage(plan.input_file).c_str());
 }
 
 bool TFmMDR::readData(RunPlan& plan, RunData& data) {

@@ -122,3 +122,8 @@ FileStamp stampOf(const std::string& path) {
                    static_cast<long long>(info.st_mtim.tv_sec),
                    static_cast<long long>(info.st_mtim.tv_nsec)};
 }
+
+std::string changedMessage(const std::string& path) {
+  return path + ": the file changed during the run (it was replaced or written to after its checks), so its "
+                "values cannot be trusted; run again once it is complete";
+}

@@ -45,5 +45,7 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 FileStamp stampOf(const std::string& path);
+// "PATH: the file changed during the run ...": a refusal of such a file.
+std::string changedMessage(const std::string& path);
 
 #endif  // GORVA_IO_FILESAFETY_H

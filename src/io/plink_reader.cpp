@@ -2,6 +2,7 @@
 // as packed 2-bit genotypes, SNP-major.
 #include "io/plink_reader.h"
 
+#include "io/file_safety.h"
 #include "io/messages.h"
 #include "io/repeated_names.h"
 #include "core/search_constants.h"
@@ -220,6 +221,8 @@ bool PlinkReader::readBim() {
 
 bool PlinkReader::checkBed() {
   const std::string name = bedName();
+  // Before the checks: a .bed replaced after them differs at its reading.
+  bed_stamp_ = stampOf(name);
   std::FILE* file = std::fopen(name.c_str(), "rb");
   if (file == nullptr) {
     return refuse(unopenedMessage(name));
@@ -308,6 +311,7 @@ bool PlinkReader::forEachPackedMarker(Decode decode, int first_row, int end_row)
     if (ok) ok = decode(row, m, packed.get());
   }
   std::fclose(file);
+  if (ok && bed_stamp_.taken && !(stampOf(name) == bed_stamp_)) ok = refuse(changedMessage(name));
   if (!ok && error_.empty()) {
     refuse(name + ": the file ended before marker " + std::to_string(m + 1) + " (" + markerName(m) +
            "); was it changed during the run?");

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "io/file_safety.h"
 #include "io/subset.h"
 
 // The three magic bytes of a SNP-major .bed; a third byte 0 marks the old
@@ -123,6 +124,7 @@ class PlinkReader {
   double fam_bytes_ = 0;
   double bim_bytes_ = 0;
   std::vector<SampleId> fam_ids_;           // every .fam sample
+  FileStamp bed_stamp_;  // the .bed as its checks found it
   std::vector<int> fam_status_;             // its column 6: 1 case, 0 control, kNoStatus
   std::vector<int> fam_lines_;              // its .fam line number
   std::vector<int> selected_markers_;       // .bim positions of the markers that take part

@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "io/FileIO.h"
+#include "io/file_safety.h"
 #include "io/messages.h"
 #include "io/repeated_names.h"
 #include "io/vcf_line_check.h"
@@ -129,6 +130,8 @@ bool VcfReader::open(const std::string& path) {
   marker_positions_.clear();
   names_bytes_ = 0;
   out_of_memory_ = false;
+  // Before the checking pass: a file replaced after it differs at the next.
+  stamp_ = stampOf(path_);
   if (!forEachRecord([](int, const std::int32_t*, int, const std::string&) { return true; }, true)) return false;
   kept_samples_.clear();
   for (std::size_t s = 0; s < samples_.size(); ++s) kept_samples_.push_back(static_cast<int>(s));
@@ -301,12 +304,16 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       marker_positions_.push_back(std::string(bcf_seqname_safe(header.get(), record.get())) + ":" +
                                   std::to_string(record->pos + 1));
     } else if (marker >= static_cast<int>(marker_names_.size())) {
-      return refuse(path_ + ": the file changed during the run");
+      return refuse(changedMessage(path_));
     }
     if (!visit(marker, gt_values, ploidy, place())) return false;
     ++marker;
   }
-  if (!first_pass) return true;
+  if (!first_pass) {
+    // Read again for its values, the file must be the one the first pass checked.
+    if (stamp_.taken && !(stampOf(path_) == stamp_)) return refuse(changedMessage(path_));
+    return true;
+  }
   if (text && format->compression == no_compression && !endsWithLineEnd(path_)) {
     // A file cut short ends inside its last line: a GT cut after its
     // first allele reads as a haploid call, so such a last record is refused.

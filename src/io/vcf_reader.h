@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "io/file_safety.h"
 #include "io/subset.h"
 
 // The genotype byte of one sample's GT: copies of the ALT allele (0/0 -> 0,
@@ -80,6 +81,7 @@ class VcfReader {
   bool holdName(std::uint64_t characters, const std::string& place);
 
   std::string path_;
+  FileStamp stamp_;  // the file as its checking pass found it
   std::string error_;
   std::string warnings_;
   std::vector<SampleId> samples_;

@@ -74,6 +74,11 @@ TEST_F(PlinkReaderTest, DecodesTwoBitCodesForTheSamplesThatTakePart) {
   EXPECT_EQ(phenotypes, (std::vector<unsigned char>{1, 0, 1, 0}));
   EXPECT_STREQ(name0, "rs1");
   EXPECT_STREQ(name1, "rs2");
+  // A .bed replaced after its checks, with one of the same size: refused.
+  writeFile(prefix_ + ".new", kBed);
+  ASSERT_EQ(std::rename((prefix_ + ".new").c_str(), (prefix_ + ".bed").c_str()), 0);
+  EXPECT_FALSE(reader.read(genotypes.data(), phenotypes.data(), names));
+  EXPECT_EQ(reader.error().rfind(prefix_ + ".bed: the file changed during the run", 0), 0u) << reader.error();
 }
 
 TEST_F(PlinkReaderTest, AcceptsLooseLayoutAndWarnsOnceAboutSamplesWithoutCaseOrControl) {
