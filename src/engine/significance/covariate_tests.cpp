@@ -226,8 +226,6 @@ class CombinationModels {
     for (int st = 0; st < strata_; ++st) kept_tables.push_back(interactionTable(&tables_[2L * cells_ * st], levels_));
     kept_.clear();
     kept_rows_.clear();
-    first_.clear();
-    second_.clear();
     kept_cell_.clear();
     for (std::size_t j = 0; j < sorted_rows_.size(); ++j) {
       const int c = sorted_cell_[j];
@@ -235,8 +233,6 @@ class CombinationModels {
       if (table[2 * c] + table[2 * c + 1] == 0) continue;
       kept_.push_back(static_cast<Eigen::Index>(j));
       kept_rows_.push_back(sorted_rows_[j]);
-      first_.push_back(c % levels_);
-      second_.push_back(c / levels_);
       kept_cell_.push_back(cells_ * sorted_stratum_[j] + c);
     }
     if (kept_.empty()) return;
@@ -274,26 +270,40 @@ class CombinationModels {
     return distinct;
   }
 
-  // Per cell of each stratum (rows cells_ * stratum + cell), per marker one
-  // indicator per genotype the kept samples hold but the lowest, in order
-  // of the codes: the markers as factors, constant within each cell.
+  // Per cell of each stratum (rows cells_ * stratum + cell), per stratum and
+  // marker one indicator per genotype that stratum's kept samples hold but
+  // the lowest: each marker a factor within each stratum. The model without
+  // the A x B term is then, stratum by stratum, the log-linear model without
+  // the three-way term that p_interaction fits to each stratum's table; with
+  // markers shared across strata the test would also take a marker whose
+  // effect differs between strata for an interaction.
   Eigen::Map<const Eigen::MatrixXd> markerIndicators() {
-    std::vector<int> column[2];
+    // column[(2 * stratum + marker) * levels_ + genotype]
+    std::vector<int> column(static_cast<std::size_t>(2 * strata_ * levels_), -1);
+    for (const int key : kept_cell_) {
+      const int st = key / cells_;
+      const int cell = key % cells_;
+      column[static_cast<std::size_t>(2 * st * levels_ + cell % levels_)] = 0;
+      column[static_cast<std::size_t>((2 * st + 1) * levels_ + cell / levels_)] = 0;
+    }
     Eigen::Index columns = 0;
-    for (int m = 0; m < 2; ++m) {
-      column[m].assign(levels_, -1);
-      for (const int level : m == 0 ? first_ : second_) column[m][level] = 0;
+    for (int factor = 0; factor < 2 * strata_; ++factor) {
       int added = -1;  // the lowest gets -1: the reference
-      for (int level = 0; level < levels_; ++level)
-        if (column[m][level] >= 0) column[m][level] = added < 0 ? added++ : static_cast<int>(columns + added++);
+      for (int level = 0; level < levels_; ++level) {
+        int& c = column[static_cast<std::size_t>(factor * levels_ + level)];
+        if (c >= 0) c = added < 0 ? added++ : static_cast<int>(columns + added++);
+      }
       columns += std::max(added, 0);
     }
     const Eigen::Index keys = static_cast<Eigen::Index>(cells_) * strata_;
     indicator_buffer_.assign(static_cast<std::size_t>(keys * columns), 0.0);
     for (Eigen::Index key = 0; key < keys; ++key) {
+      const int st = static_cast<int>(key / cells_);
       const int cell = static_cast<int>(key % cells_);
-      if (const int c = column[0][cell % levels_]; c >= 0) indicator_buffer_[c * keys + key] = 1.0;
-      if (const int c = column[1][cell / levels_]; c >= 0) indicator_buffer_[c * keys + key] = 1.0;
+      if (const int c = column[static_cast<std::size_t>(2 * st * levels_ + cell % levels_)]; c >= 0)
+        indicator_buffer_[c * keys + key] = 1.0;
+      if (const int c = column[static_cast<std::size_t>((2 * st + 1) * levels_ + cell / levels_)]; c >= 0)
+        indicator_buffer_[c * keys + key] = 1.0;
     }
     return {indicator_buffer_.data(), keys, columns};
   }
@@ -325,7 +335,7 @@ class CombinationModels {
   Eigen::VectorXd full_eta_;
   // The interaction models' samples, their factors and design.
   std::vector<Eigen::Index> kept_;
-  std::vector<int> kept_rows_, first_, second_, kept_cell_;
+  std::vector<int> kept_rows_, kept_cell_;
   std::vector<double> subset_buffer_, indicator_buffer_, null_buffer_;
   std::vector<int> stratum_of_key_;  // per cells_ * stratum + cell
   Eigen::VectorXd subset_y_, null_y_, interaction_eta_;

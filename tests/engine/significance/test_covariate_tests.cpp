@@ -1,6 +1,8 @@
 // Without covariates the adjusted test's likelihood ratio is the association
 // test's G over the same pooled genotype groups, before Williams' divisor,
-// per stratum and summed when strata enter the models.
+// per stratum and summed when strata enter the models; for pairs the
+// adjusted interaction test is the log-linear interaction test, summed
+// over the strata likewise.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,12 +10,24 @@
 
 #include "engine/significance/covariate_columns.h"
 #include "engine/significance/covariate_tests.h"
+#include "engine/significance/interaction_test.h"
 #include "engine/significance/significance.h"
 #include "engine/rank/table_test.h"
 #include "support/oracle.h"
 #include "support/search_data.h"
 
 namespace {
+
+std::vector<int> countTable(const Dataset& data, const std::vector<int>& combination, int cells) {
+  std::vector<int> table(2 * cells, 0);
+  for (const auto& [codes, counts] : oracleCells(data, combination, Method::kAvailable)) {
+    int cell = 0;
+    for (int j = static_cast<int>(codes.size()) - 1; j >= 0; --j) cell = cell * 3 + codes[j];
+    table[2 * cell] = static_cast<int>(counts.first);
+    table[2 * cell + 1] = static_cast<int>(counts.second);
+  }
+  return table;
+}
 
 // The expected p of a combination: G / q times q, strata summed.
 double pooledGPValue(const std::vector<Dataset>& strata, const std::vector<int>& combination) {
@@ -22,16 +36,22 @@ double pooledGPValue(const std::vector<Dataset>& strata, const std::vector<int>&
   double g = 0;
   int df = 0;
   for (const Dataset& stratum : strata) {
-    std::vector<int> table(2 * cells, 0);
-    for (const auto& [codes, counts] : oracleCells(stratum, combination, Method::kAvailable)) {
-      int cell = 0;
-      for (int j = static_cast<int>(codes.size()) - 1; j >= 0; --j) cell = cell * 3 + codes[j];
-      table[2 * cell] = static_cast<int>(counts.first);
-      table[2 * cell + 1] = static_cast<int>(counts.second);
-    }
+    const std::vector<int> table = countTable(stratum, combination, cells);
     const TableTest test = associationTest(table.data(), 1, cells);
     if (test.df < 1) continue;
     g += test.statistic * associationShape(table.data(), cells).divisor;
+    df += test.df;
+  }
+  return chiSquareUpperTail(g, df);
+}
+
+// The expected interaction p of a pair: the log-linear G^2 and df, strata summed.
+double interactionPValue(const std::vector<Dataset>& strata, const std::vector<int>& pair) {
+  double g = 0;
+  int df = 0;
+  for (const Dataset& stratum : strata) {
+    const InteractionTest test = pairInteractionTest(countTable(stratum, pair, 9).data(), 3);
+    g += test.statistic;
     df += test.df;
   }
   return chiSquareUpperTail(g, df);
@@ -80,6 +100,13 @@ TEST(AdjustedPValues, WithoutCovariatesTheLikelihoodRatioIsThePooledG) {
         const double expected = pooledGPValue(strata, combinations[r]);
         ASSERT_FALSE(found[r].not_fitted) << stratified << " " << k << " " << r;
         EXPECT_NEAR(std::log(found[r].p_adjusted), std::log(expected), 1e-6) << stratified << " " << k << " " << r;
+        if (k == 2) {
+          const double interaction = interactionPValue(strata, combinations[r]);
+          ASSERT_EQ(std::isnan(found[r].p_interaction_adjusted), std::isnan(interaction)) << stratified << " " << r;
+          if (!std::isnan(interaction)) {
+            EXPECT_NEAR(std::log(found[r].p_interaction_adjusted), std::log(interaction), 1e-6) << stratified << " " << r;
+          }
+        }
       }
     }
   }
@@ -89,7 +116,7 @@ TEST(AdjustedPValues, WithoutCovariatesTheLikelihoodRatioIsThePooledG) {
 // in one call (one thread, so one cache) gives each row exactly what the
 // row gets alone, with and without strata.
 TEST(AdjustedPValues, RowsSharingNullModelsGetTheirOwnFits) {
-  const Dataset data = randomDataset(31, 6, 300, 0.05);
+  const Dataset data = randomDataset(31, 6, 900, 0.05);
   SearchData prepared(data, kMethodAvailable);
   const SearchContext& context = prepared.context;
   for (const int strata : {1, 3}) {
