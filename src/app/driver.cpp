@@ -131,6 +131,8 @@ bool TFmMDR::settleSubset(RunPlan& plan, const SubsetInput& input) {
   plan.holding = "the samples and markers chosen from " + input.name + " by";
   for (const RunFile& file : selectionFiles()) plan.holding += " " + file.option + " " + file.path;
   if (!chooseSubset(plan.subset_files, input, plan.init_order, plan.subset)) {
+    // What left samples out so far (covariates missing everywhere, say) explains the refusal.
+    printWarningLines(plan.subset.warnings);
     refuse(kExitBadInput, "%s", plan.subset.error.c_str());
     return false;
   }

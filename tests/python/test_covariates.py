@@ -196,6 +196,10 @@ def test_structured_data_inflate_lambda_and_covariates_correct_it(tmp_path):
     ("FID IID PC1\nF1 1 0.5\nF1 1 0.7\n", [], "line 3, field 2: sample 1 was already named on line 2"),
     ("FID IID PC1\nF1 1 0.5\nF2 1 0.7\n", [], "line 3, field 2: sample 1 was already named on line 2"),
     ("FID IID PC1\nF1 1 abc\n", [], "line 2, field 3: covariate PC1 is 'abc'"),
+    # Every sample missing its value: the warning that left them out comes with the refusal.
+    ("FID IID PC1\n" + "".join("F%d %d NA\n" % (s, s) for s in range(1, 21)), [],
+     "20 samples of {data} have no value (or -9, NA) for a covariate in {cov} and were left out\n"
+     "gorva: {data}: no sample with a case or control phenotype is left"),
     ("FID IID PC1\nF1 1 0.5\n", ["--covar-name", "PC2"], "line 1: no covariate named 'PC2'"),
     ("FID IID PC1 PC1\nF1 1 0.5 0.6\n", [], "line 1, field 4: covariate name 'PC1' was already given in field 3"),
     ("FID IID PC1 PC2\nF1 1 0.5 0.6\n", ["--covar-name", "PC2,PC2"], "--covar-name names the covariate 'PC2' twice"),
@@ -211,5 +215,6 @@ def test_covariate_file_refusals_create_nothing(tmp_path, content, options, mess
     command = [GORVA_EXE, "--in", str(tmp_path / "data.txt"), "--out", str(tmp_path / "report.txt"),
                "--covar", str(tmp_path / "cov.txt")] + table + [o for o in options if o != "--no-table"]
     run = subprocess.run(command, capture_output=True, text=True)
-    assert run.returncode == 2 and message in run.stderr
+    message = message.format(data=tmp_path / "data.txt", cov=tmp_path / "cov.txt")
+    assert run.returncode == 2 and message in run.stderr, run.stderr
     assert not (tmp_path / "report.txt").exists() and not (tmp_path / "t.tsv").exists()
