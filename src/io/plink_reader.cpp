@@ -203,8 +203,10 @@ bool PlinkReader::readBim() {
     const std::string_view bp = fields[3];
     const auto parsed = std::from_chars(bp.data(), bp.data() + bp.size(), position);
     if (parsed.ec != std::errc() || parsed.ptr != bp.data() + bp.size()) {
+      const bool too_large = parsed.ec == std::errc::result_out_of_range && parsed.ptr == bp.data() + bp.size();
       return refuse(name + " line " + std::to_string(line) + ", column 4: the base-pair position '" +
-                    std::string(bp) + "' is not a whole number");
+                    shownText(bp, 40) +
+                    (too_large ? "' is past the largest a 64-bit integer holds" : "' is not a whole number"));
     }
     repeats.note(id, "line " + std::to_string(line) + ", column 2", "on line " + std::to_string(line));
     selected_markers_.push_back(static_cast<int>(marker_names_.size()));

@@ -125,6 +125,9 @@ TEST_F(PlinkReaderTest, RefusesEachFaultNamingTheFileAndPlace) {
       {"a a 0 0 1 case\n", kBim, kBed, ".fam line 1, column 6: the phenotype 'case' is not a number"},
       {kFam, "1\trs1\t0\t100\tA\tG\n1\trs2\t0\t2e5\tC\tT\n", kBed,
        ".bim line 2, column 4: the base-pair position '2e5' is not a whole number"},
+      {kFam, "1\trs1\t0\t100\tA\tG\n1\trs2\t0\t99999999999999999999\tC\tT\n", kBed,
+       ".bim line 2, column 4: the base-pair position '99999999999999999999' is past the largest a 64-bit integer "
+       "holds"},
   };
   for (const auto& c : cases) {
     write(c.fam, c.bim, c.bed);
