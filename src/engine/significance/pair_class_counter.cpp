@@ -393,7 +393,10 @@ void PairClassCounter::completePackedSegment(const Run& run, int from, int to) {
   decodeFirstLevelsIfRead(run.first);
   const int offset = from - (packed_first_ + first_group * lanes());
   const int count = to - from + 1;
-  if (record_ != nullptr && countsWide()) {
+  if (record_ != nullptr && countsWide() && row_words_ <= kWideRowWords) {
+    recordSegmentMasksWide(run, from, to, packed_wide_.data() + first_group * wideGroupWords(row_words_),
+                           wideGroupWords(row_words_), offset);
+  } else if (record_ != nullptr && countsWide()) {
     recordSegmentMasks(run, from, to, packed_wide_.data() + first_group * wideGroupWords(row_words_),
                        wideGroupWords(row_words_), offset);
   } else if (record_ != nullptr) {

@@ -246,6 +246,11 @@ class PairClassCounter {
   // second markers' packed groups (four or eight to a group).
   void recordSegmentMasks(const Run& run, int from, int to, const std::uint64_t* packed,
                           long group_words, int offset);
+  // The same where the counter counts wide and a row has at most 32 words
+  // (AVX-512): the first marker's rows held in registers, its levels at the
+  // second markers' gaps picked from them eight gaps at a time.
+  void recordSegmentMasksWide(const Run& run, int from, int to, const std::uint64_t* packed,
+                              long group_words, int offset);
   // countPackedSegment from gap masks.
   void countFromMasks(const Run& run, int from, int to, int offset);
   // The cells at the last levels from the pair's masks and the free counts.

@@ -14,6 +14,8 @@
 #include "engine/count/pair_free_counts.h"
 
 constexpr int kWideLanes = 8;
+// Words of a row that four 512-bit registers hold.
+constexpr int kWideRowWords = 32;
 constexpr int kWideLevels = 2;
 
 // Words a group of eight markers takes.

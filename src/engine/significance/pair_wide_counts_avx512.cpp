@@ -146,7 +146,63 @@ GORVA_TARGET_AVX512 GORVA_INLINE __m256i samplesAtGaps(__m512i masks, __m512i en
   return _mm512_maskz_cvtepi64_epi32(0xFF, _mm512_popcnt_epi64(_mm512_and_si512(masks, entries)));
 }
 
+// Bit i of out[a] set when the marker whose rows are `rows` (level a's
+// words in rows[a][0..3], eight to a register) has level a at gap i of
+// [gap, end), at most 64 gaps: eight gaps at a time, each one's word picked
+// from the registers by its index.
+GORVA_TARGET_AVX512 GORVA_INLINE void levelsAtGapsFromRows(const __m512i (&rows)[kPairLevels][4],
+                                                           const std::uint32_t* gap,
+                                                           const std::uint32_t* end, std::uint64_t out[3]) {
+  std::uint64_t levels[kPairLevels] = {0, 0, 0};
+  const __m512i one = _mm512_set1_epi64(1);
+  for (int i = 0; gap < end; gap += 8, i += 8) {
+    const long left = end - gap;
+    const __mmask8 live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1U << left) - 1);
+    const __m512i position = _mm512_cvtepu32_epi64(_mm256_maskz_loadu_epi32(live, gap));
+    const __m512i word = _mm512_srli_epi64(position, 6);
+    const __m512i bit = _mm512_and_si512(position, _mm512_set1_epi64(63));
+    const __mmask8 high = _mm512_test_epi64_mask(word, _mm512_set1_epi64(16));
+    for (int a = 0; a < kPairLevels; ++a) {
+      const __m512i low_words = _mm512_permutex2var_epi64(rows[a][0], word, rows[a][1]);
+      const __m512i high_words = _mm512_permutex2var_epi64(rows[a][2], word, rows[a][3]);
+      const __m512i words = _mm512_mask_blend_epi64(high, low_words, high_words);
+      levels[a] |= static_cast<std::uint64_t>(_mm512_mask_test_epi64_mask(live, _mm512_srlv_epi64(words, bit), one)) << i;
+    }
+  }
+  for (int a = 0; a < kPairLevels; ++a) out[a] = levels[a];
+}
+
 }  // namespace
+
+GORVA_TARGET_AVX512 void PairClassCounter::recordSegmentMasksWide(const Run& run, int from, int to,
+                                                                  const std::uint64_t* packed,
+                                                                  long group_words, int offset) {
+  const int at = run.at + (from - run.from);
+  const int count = to - from + 1;
+  const std::uint64_t* first_rows = planes_.marker(run.first);
+  __m512i rows[kPairLevels][4];
+  for (int a = 0; a < kPairLevels; ++a) {
+    for (int q = 0; q < 4; ++q) {
+      const int left = row_words_ - 8 * q;
+      const __mmask8 words = left >= 8 ? static_cast<__mmask8>(0xFF)
+                                       : static_cast<__mmask8>(left > 0 ? (1U << left) - 1 : 0);
+      rows[a][q] = _mm512_maskz_loadu_epi64(words, first_rows + static_cast<long>(a) * row_words_ + 8 * q);
+    }
+  }
+  std::uint64_t second_levels[2][kWideLanes];
+  for (int j = 0; j < count; ++j) {
+    const int p = j + offset;
+    const int lane = p % kWideLanes;
+    if (j == 0 || lane == 0)
+      wideLevelMasksAtGaps(packed + (p / kWideLanes) * group_words, row_words_, gaps_.begin(run.first),
+                           gaps_.end(run.first), second_levels);
+    PairGapMasks masks;
+    levelsAtGapsFromRows(rows, gaps_.begin(from + j), gaps_.end(from + j), masks.first_levels);
+    masks.second_levels[0] = second_levels[0][lane];
+    masks.second_levels[1] = second_levels[1][lane];
+    record_->set(at + j, masks);
+  }
+}
 
 GORVA_TARGET_AVX512 void packWideGroups(const MarkerRows& markers, int first, int end, int groups,
                                         std::uint64_t* packed) {
