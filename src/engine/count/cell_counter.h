@@ -150,12 +150,16 @@ class CellCounter {
   // Order 2 on a path with a nibble kernel (nibble_pair_counts.h).
   void countNibbleSegment(int first, int from, int to);
   // Order 2: counts runs [r, r + n) of a group ending at `end` (2 <= n <=
-  // kMaxFirstMarkers) in one pass over the block when they pair complete
-  // first markers with the same complete last markers of it, and returns n
-  // (0 when fewer than two do); boundFusedRun(run, t) then bounds the t-th
-  // of them and makes it the stretch being visited.
+  // kMaxFirstMarkers) in one pass over the block when they pair their first
+  // markers with the same last markers of it (from starts a few markers
+  // apart), all by their free cells, and returns n (0 when fewer than two
+  // do); boundFusedRun(run, t) then bounds the t-th of them, makes it the
+  // stretch being visited and returns its pairs.
   int countFusedRuns(std::size_t r, std::size_t end, int block, int block_end);
-  void boundFusedRun(const Run& run, int t);
+  int boundFusedRun(const Run& run, int t);
+  // Whether the pairs of `first` with the segment of `from` are counted by
+  // their free cells: both complete, or both missing few enough genotypes.
+  bool countsFreeCells(int first, int from) const;
   void completeFusedTable(int j, int* table) const;
 
   const BitPlanes& planes_;
@@ -189,8 +193,11 @@ class CellCounter {
   long free_counts_stride_ = 0;       // ints apart
   const int* stretch_counts_ = nullptr;  // the visited stretch's
   PairRowsKernel pair_rows_ = nullptr;
-  int together_from_ = 0;   // the last markers of runs counted together
-  int together_pairs_ = 0;
+  // The runs counted together: their first last markers, the counts' first
+  // (a multiple of 4) and the last.
+  int together_from_[kMaxFirstMarkers] = {};
+  int together_base_ = 0;
+  int together_to_ = 0;
   std::vector<double> fused_bounds_;  // and bounds
   PairTotals pair_totals_;            // of the stretch being visited
   TripleTotals triple_totals_;
@@ -229,9 +236,9 @@ void CellCounter::walkRuns(Visit& visit) {
           const int together = countFusedRuns(r, end, block, block_end);
           for (int t = 0; t < together; ++t) {
             const Run& run = runs_[r + t];
-            boundFusedRun(run, t);
-            if (!visit(run.first_index + (stretch_first_ - run.first_last), together_pairs_,
-                       nullptr, fused_bounds_.data() + stretch_offset_))
+            const int pairs = boundFusedRun(run, t);
+            if (!visit(run.first_index + (stretch_first_ - run.first_last), pairs, nullptr,
+                       fused_bounds_.data() + stretch_offset_))
               return;
           }
           if (together > 0) {

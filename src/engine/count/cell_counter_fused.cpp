@@ -3,6 +3,7 @@
 #include "engine/count/cell_counter.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 #include "engine/count/information_gain_bound_finish.h"
@@ -142,17 +143,34 @@ void CellCounter::countFusedSegment(const Run& run, int from, int to) {
   triple_bounds_(bound, fused_bounds_.data());
 }
 
+bool CellCounter::countsFreeCells(int first, int from) const {
+  if (planes_.complete(first) && planes_.complete(from)) return true;
+  return missing_sparse_ && missing_.serves(first) && missing_.serves(from);
+}
+
 int CellCounter::countFusedRuns(std::size_t r, std::size_t end, int block, int block_end) {
   if (order_ != 2 || pair_kernel_ == nullptr || nibble_kernel_ != nullptr) return 0;
   const auto lastOf = [&](const Run& run) {
     return std::pair(std::max(run.first_last, block), std::min(run.last_last, block_end));
   };
-  const auto [from, to] = lastOf(runs_[r]);
-  if (from > to || segmentEnd(from, to) != to || !planes_.complete(from)) return 0;
+  const auto [lead_from, to] = lastOf(runs_[r]);
+  if (lead_from > to || segmentEnd(lead_from, to) != to) return 0;
+  // Runs that start a few last markers apart (near the diagonal, where each
+  // first marker pairs only with the markers after it) still share the
+  // pass: the few pairs counted before a run's start are never read.
+  constexpr int kStartSpread = 32;
+  int from = lead_from;
   int n = 0;
-  while (n < kMaxFirstMarkers && r + n < end && lastOf(runs_[r + n]) == std::pair(from, to) &&
-         planes_.complete(prefixes_[runs_[r + n].prefix_at]))
+  while (n < kMaxFirstMarkers && r + n < end) {
+    const Run& run = runs_[r + n];
+    const auto [run_from, run_to] = lastOf(run);
+    if (run_to != to || run_from > to || std::abs(run_from - lead_from) > kStartSpread ||
+        segmentEnd(run_from, to) != to || !countsFreeCells(prefixes_[run.prefix_at], run_from))
+      break;
+    together_from_[n] = run_from;
+    from = std::min(from, run_from);
     ++n;
+  }
   if (n < 2) return 0;
   const int base = from / kPairLanes * kPairLanes;
   PairRowsRequest request;
@@ -178,27 +196,33 @@ int CellCounter::countFusedRuns(std::size_t r, std::size_t end, int block, int b
       pair_kernel_(one, planes_.shape());
     }
   }
-  together_from_ = from;
-  together_pairs_ = to - from + 1;
+  together_base_ = base;
+  together_to_ = to;
   return n;
 }
 
-void CellCounter::boundFusedRun(const Run& run, int t) {
-  const int base = together_from_ / kPairLanes * kPairLanes;
-  stretch_whole_ = false;
-  stretch_from_free_ = nullptr;
-  stretch_first_ = together_from_;
-  stretch_offset_ = together_from_ - base;
+int CellCounter::boundFusedRun(const Run& run, int t) {
+  const int first = prefixes_[run.prefix_at];
+  const int base = together_base_;
+  const int from = together_from_[t];
+  stretch_first_ = from;
+  stretch_offset_ = from - base;
   stretch_counts_ = free_counts_.data() + t * free_counts_stride_;
-  pair_totals_.first_levels = planes_.marginals(prefixes_[run.prefix_at]);
+  stretch_whole_ = !(planes_.complete(first) && planes_.complete(from));
+  stretch_from_free_ = stretch_whole_
+                           ? &missing_.pairsFromFree(first, base, stretch_counts_, second_levels_)
+                           : nullptr;
+  pair_totals_.first_levels = planes_.marginals(first);
   PairBoundRequest bound;
   bound.counts = stretch_counts_;
-  bound.pairs = stretch_offset_ + together_pairs_;
-  bound.whole = false;
+  bound.pairs = together_to_ - base + 1;
+  bound.whole = stretch_whole_;
+  bound.from_free = stretch_from_free_;
   bound.totals = pair_totals_;
   bound.first_second = base;
   bound.bound = fused_bound_;
   pair_bounds_(bound, fused_bounds_.data());
+  return together_to_ - from + 1;
 }
 
 void CellCounter::countNibbleSegment(int first, int from, int to) {
