@@ -23,9 +23,11 @@
 // when that folder was there at build time: the search's rate divided by
 // the kernel's, per CPU second and wall-clock.
 //
-// usage: bench_counting [--quick] [--only C2|C2m|C3|C3m] [--repetitions N]  (m: 1% missing)
+// usage: bench_counting [--quick] [--only C2|C2m|C3|C3m] [--repetitions N] [--search-only]
+//   (m: 1% missing)
 //   --quick: a fifth of the markers, for a smoke run; each part's fastest of
-//   N repetitions (default 3) counts.
+//   N repetitions (default 3) counts. --search-only: the search and the
+//   counting limit at 1 thread, no bare kernel (for comparing builds).
 // Besides wall-clock seconds each row gives the process's CPU seconds and the
 // rate per CPU second, which other programs sharing the cores distort much
 // less; the ratios to the bare kernel use it. The two-thread ratio is
@@ -197,6 +199,7 @@ struct Rate {
 
 // Repetitions of each timed part; the fastest counts.
 int g_repetitions = 3;
+bool g_search_only = false;
 
 template <class Run>
 Rate timed(Run run) {
@@ -299,12 +302,15 @@ void runWorkload(const Workload& w, int hardware) {
               "seconds", "cpu s", "comb/s", "comb/cpu-s", "x samples", "/bare");
   const int thread_counts[2] = {1, hardware};
   Rate search[2];
-  for (int t = 0; t < (hardware > 1 ? 2 : 1); ++t) {
+  const int thread_runs = hardware > 1 && !g_search_only ? 2 : 1;
+  for (int t = 0; t < thread_runs; ++t) {
     const int threads = thread_counts[t];
     std::uint64_t checksums[2] = {0, 0};
     Rate bare;
     char label[64];
-    if (w.order == 2) {
+    if (g_search_only) {
+      // No bare kernel: the search is compared with the limit only.
+    } else if (w.order == 2) {
       const Rate popcnt = timed([&] {
         const auto run = [&](int thread, int count) {
           return complete ? bareAllPairsPopcnt<2>(planes, thread, count) : bareAllPairsPopcnt<3>(planes, thread, count);
@@ -372,7 +378,7 @@ void runWorkload(const Workload& w, int hardware) {
                 100.0 * static_cast<double>(s.ruled_out) /
                     std::max(1.0, static_cast<double>(s.ruled_out + s.keys_computed)));
   }
-  if (hardware > 1)
+  if (thread_runs > 1)
     std::printf("  search %d threads / 1 thread: %.2fx\n", hardware,
                 search[1].perSecond() / search[0].perSecond());
 }
@@ -385,6 +391,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--quick") quick = true;
+    if (arg == "--search-only") g_search_only = true;
     if (arg == "--only" && i + 1 < argc) only = argv[++i];
     if (arg == "--repetitions" && i + 1 < argc) g_repetitions = std::max(1, std::atoi(argv[++i]));
   }
