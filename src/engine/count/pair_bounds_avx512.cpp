@@ -7,6 +7,7 @@
 // slack), as the AVX-512 table bounds do.
 #include <immintrin.h>
 
+#include <cstring>
 #include <limits>
 
 #include "engine/count/information_gain_bound.h"
@@ -86,6 +87,12 @@ GORVA_TARGET_AVX512 GORVA_INLINE void finishSixteen(const BoundRequest& request,
   }
 }
 
+GORVA_TARGET_AVX512 GORVA_INLINE int loadWord(const std::uint8_t* at) {
+  int word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
 GORVA_TARGET_AVX512 GORVA_INLINE __m512i sums(const std::uint8_t* at) {
   return _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)));
 }
@@ -97,9 +104,15 @@ GORVA_TARGET_AVX512 GORVA_INLINE void cellsFromFree(const PairFromFree& r, long 
                                                     __m512i cells[9][2]) {
   const long j = r.offset + p;
   const long m = r.base + p;
-  const __m512i a = _mm512_i32gather_epi32(
-      _mm512_setr_epi32(0, 64, 128, 192, 256, 320, 384, 448, 512, 576, 640, 704, 768, 832, 896, 960),
-      r.a_sums + 256 * m, 4);
+  // Sixteen words 256 bytes apart: loaded one by one, which the CPUs at
+  // hand do faster than a gather.
+  __m128i quarters[4];
+  for (int k = 0; k < 4; ++k) {
+    const std::uint8_t* at = r.a_sums + 256 * (m + 4 * k);
+    quarters[k] = _mm_setr_epi32(loadWord(at), loadWord(at + 256), loadWord(at + 512), loadWord(at + 768));
+  }
+  const __m512i a = _mm512_inserti64x4(
+      _mm512_castsi256_si512(_mm256_set_m128i(quarters[1], quarters[0])), _mm256_set_m128i(quarters[3], quarters[2]), 1);
   const __m512i byte = _mm512_set1_epi32(0xFF);
   for (int c = 0; c < 2; ++c) {
     const __m512i f00 = loadCount(r.free_counts, kPairCounts, p, pairFreeCount(0, 0, c), both);
