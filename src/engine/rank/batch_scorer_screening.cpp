@@ -152,7 +152,11 @@ bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count,
     // of them is passed over by one compare each.
     if (!synergy) {
       const int start = j;
-      while (j < count && bounds[j] < cutoff && bounds[j] < listing_floor) ++j;
+      const double pass = std::min(cutoff, listing_floor);
+      while (j + 4 <= count && bounds[j] < pass && bounds[j + 1] < pass && bounds[j + 2] < pass &&
+             bounds[j + 3] < pass)
+        j += 4;
+      while (j < count && bounds[j] < pass) ++j;
       stats_.ruled_out += j - start;
       if (j == count) break;
     }
