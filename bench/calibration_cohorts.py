@@ -89,6 +89,12 @@ for permutation_shape in PERMUTATION_SHAPES.values():
     permutation_shape.update(markers=30, permutations=99)
 
 
+def data_seed(seed, order, d):
+    """The simulator's seed of data set d of an order: runs with different
+    --seed values draw different data sets (up to 1,000 per order)."""
+    return (seed - 1) * 1000000 + 1000 * order + d + 1
+
+
 def run(command):
     result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     if result.returncode != 0:
@@ -203,7 +209,7 @@ def audit_shape(build, work, name, shape, datasets, seed0, orders):
     for order in [k for k in shape["orders"] if k in orders]:
         per_column = {column: [] for column in COLUMNS}
         for d in range(datasets):
-            values = one_data_set(build, work, shape, order, seed0 + 1000 * order + d)
+            values = one_data_set(build, work, shape, order, data_seed(seed0, order, d))
             for column in COLUMNS:
                 per_column[column].append(values[column])
         for column in COLUMNS:
@@ -221,7 +227,7 @@ def audit_permutations(build, work, name, shape, datasets, seed0, orders):
     for order in [k for k in (1, 2) if k in orders]:
         best = []
         for d in range(datasets):
-            seed = seed0 + 1000 * order + d
+            seed = data_seed(seed0, order, d)
             data = simulate(build, work, shape, shape["markers"], seed)
             table = os.path.join(work, "t.tsv")
             command = [os.path.join(build, "gorva"), "--in", data, "--out", os.path.join(work, "r.txt"),
