@@ -333,13 +333,15 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
     bytes += PairCounts::bytesFor(levels, marker_count);
   bytes += marker_count * sizeof(int);
   // The fused walks: a packed block of levels 0 and 1, the totals of levels
-  // 0 and 1 of every marker, a block's free counts and bounds.
+  // 0 and 1 of every marker, a block's free counts (of up to
+  // kMaxFirstMarkers first markers) and bounds.
   // Order 2's nibble walk packs up to six nibble rows a marker, and holds
   // the first marker's.
   if (order == 2 || order == 3) {
     const double block = kBlockBytes / std::max(8.0, levels * row_words * 8) + 2 * kPairBlock;
     const double packed_rows = std::max(kPackedLevels, kMaxNibbleRows);
-    bytes += block * (packed_rows * row_words * 8 + kMaxCounts * sizeof(int) + sizeof(double)) +
+    bytes += block * (packed_rows * row_words * 8 + kMaxFirstMarkers * kMaxCounts * sizeof(int) +
+                      sizeof(double)) +
              4 * (marker_count + 2 * kPairBlock) * sizeof(int) + 2 * cells * sizeof(int) +
              kMaxNibbleRows * row_words * 8 + 128;
   }
