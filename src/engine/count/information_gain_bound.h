@@ -98,6 +98,7 @@ struct TripleBoundRequest {
 };
 void tripleInformationGainBoundsScalar(const TripleBoundRequest& request, double* bounds);
 void tripleInformationGainBoundsAvx2(const TripleBoundRequest& request, double* bounds);
+void tripleInformationGainBoundsAvx512(const TripleBoundRequest& request, double* bounds);
 
 using PairInformationGainBounds = void (*)(const PairBoundRequest& request, double* bounds);
 using TripleInformationGainBounds = void (*)(const TripleBoundRequest& request, double* bounds);

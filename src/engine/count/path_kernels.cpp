@@ -43,6 +43,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.free_cells = countPairFreeCellsAvx512;
     kernels.pair_rows = countPairRowsAvx512;
     kernels.pair_bounds = pairInformationGainBoundsAvx512;
+    kernels.triple_bounds = tripleInformationGainBoundsAvx512;
     kernels.walk_nibbles = false;
     kernels.segmented_pairs = countSegmentedPairsAvx512;
     kernels.segmented_nibbles = false;

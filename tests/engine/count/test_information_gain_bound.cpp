@@ -602,3 +602,110 @@ TEST(InformationGainBound, PairsCompletedFromTheirFreeCellsBoundAsTheirWholeTabl
     }
   }
 }
+
+TEST(InformationGainBound, TriplesCompletedFromTheirFreeCellsBoundAsTheirTables) {
+  // Triples (first, second, third marker) as the order-3 walk hands them to
+  // the bounds: a stretch of third markers behind fixed first and second
+  // ones, each triple with the free cells below all three last levels; the
+  // prefix rows' totals, the third markers' level totals and the records of
+  // the pairs (second, third) and (first, third) complete the rest. Each
+  // version's bound of a triple must hold for its table's exact gain and
+  // agree with the portable bound of that table, whatever the stretch's
+  // length and place, and whatever the phenotype (one class absent: none).
+  constexpr int kCells = 27;
+  constexpr int kRoom = 16;  // triples the vector versions may read or write past the last
+  constexpr int kFirstThird = 3;
+  constexpr int kSamples = 240;
+  std::mt19937 random(41);
+  std::uniform_real_distribution<double> unit(0, 1);
+  const auto genotypes = [&](std::vector<int>& marker) {
+    const double zero = 0.1 + 0.6 * unit(random), one = (1 - zero) * unit(random);
+    marker.resize(kSamples);
+    for (int& g : marker) {
+      const double u = unit(random);
+      g = u < zero ? 0 : u < zero + one ? 1 : 2;
+    }
+  };
+  for (double case_share : {0.45, 0.12, 0.0}) {
+    for (int lead : {0, 5}) {
+      for (int length = 1; length <= 35; length += 6) {
+        const int triples = lead + length;
+        const int room = triples + kRoom;
+        std::vector<int> first, second, phenotype(kSamples);
+        genotypes(first);
+        genotypes(second);
+        for (int& c : phenotype) c = unit(random) < case_share ? 1 : 0;
+        std::vector<int> tables(static_cast<std::size_t>(triples) * 2 * kCells, 0);
+        std::vector<int> counts((room / kPairBlock + 1) * kPairBlock * kTripleCounts, 0);
+        std::vector<int> third_levels[4];
+        for (auto& level : third_levels) level.assign(kFirstThird + room, 0);
+        std::vector<std::uint32_t> second_third(8L * length, 0), first_third(8L * length, 0);
+        int prefix_rows[18] = {};
+        int classes[2] = {};
+        for (int s = 0; s < kSamples; ++s) {
+          prefix_rows[2 * (first[s] + 3 * second[s]) + phenotype[s]] += 1;
+          classes[phenotype[s]] += 1;
+        }
+        std::vector<int> third;
+        for (int p = 0; p < triples; ++p) {
+          genotypes(third);
+          int* table = &tables[static_cast<std::size_t>(p) * 2 * kCells];
+          for (int s = 0; s < kSamples; ++s) {
+            const int g0 = first[s], g1 = second[s], g2 = third[s], c = phenotype[s];
+            ++table[2 * (g0 + 3 * g1 + 9 * g2) + c];
+            if (g2 == 2) continue;
+            ++third_levels[2 * g2 + c][kFirstThird + p];
+            const long j = p - lead;
+            if (j >= 0) {
+              if (g1 < 2) ++second_third[8 * j + 2 * (g1 + 2 * g2) + c];
+              if (g0 < 2) ++first_third[8 * j + 2 * (g0 + 2 * g2) + c];
+            }
+            if (g0 < 2 && g1 < 2) ++counts[freeCountAt(kTripleCounts, p, freeCount(4, g0 + 2 * g1, g2, c))];
+          }
+        }
+        TripleBoundRequest request;
+        request.counts = counts.data();
+        request.triples = triples;
+        request.totals.prefix_rows = prefix_rows;
+        for (int e = 0; e < 4; ++e) request.totals.third_levels[e] = third_levels[e].data();
+        request.totals.second_third = second_third.data();
+        request.totals.first_third = first_third.data();
+        request.first_third_marker = kFirstThird;
+        request.lead = lead;
+        request.last = length - 1;
+        request.controls = classes[0];
+        request.cases = classes[1];
+        const double q = roundedFraction(0.4);
+        request.bound = requestFor(nullptr, 0, 0, kCells, q);
+        for (int j = 0; j < length; ++j) {
+          int table[2 * kCells];
+          completeTripleTable(counts.data(), lead + j, request.totals, j, kFirstThird + lead + j, table);
+          ASSERT_TRUE(std::equal(table, table + 2 * kCells, &tables[static_cast<std::size_t>(lead + j) * 2 * kCells]))
+              << "triple " << lead + j;
+        }
+        const std::vector<std::pair<SimdPath, TripleInformationGainBounds>> versions = {
+            {SimdPath::kScalar, tripleInformationGainBoundsScalar},
+            {SimdPath::kAvx2, tripleInformationGainBoundsAvx2},
+            {SimdPath::kAvx512, tripleInformationGainBoundsAvx512}};
+        for (const auto& [path, version] : versions) {
+          if (!simdPathSupported(path)) continue;
+          std::vector<double> got(room, -1.0);
+          version(request, got.data());
+          for (int p = lead; p < triples; ++p) {
+            const int* table = &tables[static_cast<std::size_t>(p) * 2 * kCells];
+            const double reference = boundsOf(informationGainBoundsScalar,
+                                              Stretch{{table, table + 2 * kCells}, 1, 2 * kCells, kCells}, q)[0];
+            SCOPED_TRACE(testing::Message() << simdPathName(path) << " cases " << case_share << " lead " << lead
+                                            << " length " << length << " triple " << p);
+            if (classes[1] == 0) {
+              EXPECT_EQ(got[p], kInfinity);
+              continue;
+            }
+            EXPECT_GE(got[p], exactMeasure(table, kCells));
+            EXPECT_NEAR(got[p], reference, agreementTolerance(table, kCells, q, reference));
+          }
+        }
+      }
+    }
+  }
+}
