@@ -25,13 +25,26 @@ namespace {
 
 constexpr int kPairInts = 8;  // a pair record: its counts below both last levels
 
-// shifted + (b - q n)^2 / n per lane, for a cell of a controls and b cases.
-GORVA_TARGET_AVX512 GORVA_INLINE __m512 addShiftedTerm(__m512i a, __m512i b, __m512 fraction,
-                                                       __m512 shifted) {
-  const __m512 n = _mm512_cvtepi32_ps(_mm512_add_epi32(a, b));
-  const __m512 d = _mm512_fnmadd_ps(fraction, n, _mm512_cvtepi32_ps(b));  // b - q n
+// A cell of sixteen triples: its cases and its samples, as floats (exact:
+// every count is below 2^24), so that the table is completed by float
+// subtractions and each cell needs no conversion of its own.
+struct Cell {
+  __m512 b, n;
+};
+
+GORVA_TARGET_AVX512 GORVA_INLINE Cell cellOf(__m512i controls, __m512i cases) {
+  return {_mm512_cvtepi32_ps(cases), _mm512_cvtepi32_ps(_mm512_add_epi32(controls, cases))};
+}
+
+GORVA_TARGET_AVX512 GORVA_INLINE Cell operator-(Cell x, Cell y) {
+  return {_mm512_sub_ps(x.b, y.b), _mm512_sub_ps(x.n, y.n)};
+}
+
+// shifted + (b - q n)^2 / n per lane.
+GORVA_TARGET_AVX512 GORVA_INLINE __m512 addShiftedTerm(Cell cell, __m512 fraction, __m512 shifted) {
+  const __m512 d = _mm512_fnmadd_ps(fraction, cell.n, cell.b);  // b - q n
   // An empty cell has d = 0; dividing by 1 instead keeps it 0.
-  const __m512 inverse = _mm512_rcp14_ps(_mm512_max_ps(n, _mm512_set1_ps(1.0f)));
+  const __m512 inverse = _mm512_rcp14_ps(_mm512_max_ps(cell.n, _mm512_set1_ps(1.0f)));
   return _mm512_fmadd_ps(_mm512_mul_ps(d, d), inverse, shifted);
 }
 
@@ -103,8 +116,11 @@ GORVA_TARGET_AVX512 void tripleInformationGainBoundsAvx512(const TripleBoundRequ
                                                            double* bounds) {
   const TripleTotals& totals = request.totals;
   const __m512 fraction = _mm512_set1_ps(static_cast<float>(request.bound.q));
-  __m512i prefix_rows[18];
-  for (int k = 0; k < 18; ++k) prefix_rows[k] = _mm512_set1_epi32(totals.prefix_rows[k]);
+  Cell prefix_rows[9];
+  for (int r = 0; r < 9; ++r) {
+    prefix_rows[r] = cellOf(_mm512_set1_epi32(totals.prefix_rows[2 * r]),
+                            _mm512_set1_epi32(totals.prefix_rows[2 * r + 1]));
+  }
   for (long p = 0; p < request.triples; p += 2 * kPairBlock) {
     const bool both = p + kPairBlock < request.triples;
     const __mmask16 live = both ? 0xFFFF : 0x00FF;
@@ -121,37 +137,35 @@ GORVA_TARGET_AVX512 void tripleInformationGainBoundsAvx512(const TripleBoundRequ
     __m512i ik[8];
     transposeRecords(second_third, jk);
     transposeRecords(first_third, ik);
-    __m512i cell[2][2][9];  // class, level 0 or 1 of the third marker, prefix row
-    for (int c = 0; c < 2; ++c) {
-      for (int g2 = 0; g2 < 2; ++g2) {
-        __m512i* at = cell[c][g2];
-        __m512i corner =
-            _mm512_maskz_loadu_epi32(live, totals.third_levels[2 * g2 + c] + request.first_third_marker + p);
-        for (int g1 = 0; g1 < 2; ++g1) {
-          const __m512i pair = jk[2 * (g1 + 2 * g2) + c];
-          __m512i rest = pair;
-          for (int g0 = 0; g0 < 2; ++g0) {
-            at[g0 + 3 * g1] = loadCount(request.counts, p, freeCount(4, g0 + 2 * g1, g2, c), both);
-            rest = _mm512_sub_epi32(rest, at[g0 + 3 * g1]);
-          }
-          at[2 + 3 * g1] = rest;
-          corner = _mm512_sub_epi32(corner, pair);
-        }
+    Cell cell[2][9];  // level 0 or 1 of the third marker, prefix row
+    for (int g2 = 0; g2 < 2; ++g2) {
+      Cell* at = cell[g2];
+      const int* level = totals.third_levels[2 * g2] + request.first_third_marker + p;
+      const int* level_cases = totals.third_levels[2 * g2 + 1] + request.first_third_marker + p;
+      Cell corner = cellOf(_mm512_maskz_loadu_epi32(live, level), _mm512_maskz_loadu_epi32(live, level_cases));
+      for (int g1 = 0; g1 < 2; ++g1) {
+        const Cell pair = cellOf(jk[2 * (g1 + 2 * g2)], jk[2 * (g1 + 2 * g2) + 1]);
+        Cell rest = pair;
         for (int g0 = 0; g0 < 2; ++g0) {
-          at[g0 + 6] = _mm512_sub_epi32(_mm512_sub_epi32(ik[2 * (g0 + 2 * g2) + c], at[g0]), at[g0 + 3]);
-          corner = _mm512_sub_epi32(corner, at[g0 + 6]);
+          at[g0 + 3 * g1] = cellOf(loadCount(request.counts, p, freeCount(4, g0 + 2 * g1, g2, 0), both),
+                                   loadCount(request.counts, p, freeCount(4, g0 + 2 * g1, g2, 1), both));
+          rest = rest - at[g0 + 3 * g1];
         }
-        at[8] = corner;
+        at[2 + 3 * g1] = rest;
+        corner = corner - pair;
       }
+      for (int g0 = 0; g0 < 2; ++g0) {
+        at[g0 + 6] = cellOf(ik[2 * (g0 + 2 * g2)], ik[2 * (g0 + 2 * g2) + 1]) - at[g0] - at[g0 + 3];
+        corner = corner - at[g0 + 6];
+      }
+      at[8] = corner;
     }
     __m512 shifted = _mm512_setzero_ps();
     for (int r = 0; r < 9; ++r) {
-      __m512i last[2];  // the third marker's last level: the rest of the prefix row
-      for (int c = 0; c < 2; ++c)
-        last[c] = _mm512_sub_epi32(_mm512_sub_epi32(prefix_rows[2 * r + c], cell[c][0][r]), cell[c][1][r]);
-      shifted = addShiftedTerm(cell[0][0][r], cell[1][0][r], fraction, shifted);
-      shifted = addShiftedTerm(cell[0][1][r], cell[1][1][r], fraction, shifted);
-      shifted = addShiftedTerm(last[0], last[1], fraction, shifted);
+      shifted = addShiftedTerm(cell[0][r], fraction, shifted);
+      shifted = addShiftedTerm(cell[1][r], fraction, shifted);
+      // The third marker's last level: the rest of the prefix row.
+      shifted = addShiftedTerm(prefix_rows[r] - cell[0][r] - cell[1][r], fraction, shifted);
     }
     _mm512_storeu_pd(bounds + p, finishEight(request.bound, _mm512_castps512_ps256(shifted), request.controls,
                                              request.cases));
