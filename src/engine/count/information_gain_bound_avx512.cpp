@@ -10,6 +10,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -226,6 +227,63 @@ GORVA_TARGET_AVX512 void informationGainBoundsAvx512(const BoundRequest& request
 
 namespace {
 
+// The last step for sixteen tables in single precision, every operation
+// rounded toward the side that leaves the bound an upper one: what it adds
+// up, what it takes off down (off = B - q N toward zero, so that its
+// square is never above the true one). The double-precision step takes
+// the sixteen in two halves after three conversions each; this one takes
+// them at once, and its directed roundings stand in for the slack of its
+// own operations.
+struct SingleFinish {
+  __m512 fraction, slack, factor, pinsker, scale, floor, above, below;
+  __m512d infinity;
+
+  static float up(double x) {
+    float f = static_cast<float>(x);
+    if (static_cast<double>(f) < x) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+    return f;
+  }
+  static float down(double x) {
+    float f = static_cast<float>(x);
+    if (static_cast<double>(f) > x) f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+    return f;
+  }
+
+  GORVA_TARGET_AVX512 explicit SingleFinish(const BoundRequest& request)
+      : fraction(_mm512_set1_ps(static_cast<float>(request.q))),
+        slack(_mm512_set1_ps(up(kShiftedSumSlack))),
+        factor(_mm512_set1_ps(up(request.divergence_factor))),
+        pinsker(_mm512_set1_ps(down(kPinskerBits))),
+        scale(_mm512_set1_ps(up(kBoundSlack))),
+        floor(_mm512_set1_ps(up(boundFloor(request.cells)))),
+        above(_mm512_set1_ps(1.0f + 0x1p-13f)),
+        below(_mm512_set1_ps(1.0f - 0x1p-13f)),
+        infinity(_mm512_set1_pd(std::numeric_limits<double>::infinity())) {}
+
+  // From the shifted sum, the samples N and the cases B (both below 2^24,
+  // so exact as floats); tables without both classes are the caller's.
+  GORVA_TARGET_AVX512 GORVA_INLINE __m512 bounds(__m512 shifted, __m512 n, __m512 cases) const {
+    constexpr int kUp = _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC;
+    constexpr int kDown = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
+    constexpr int kTowardZero = _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC;
+    const __m512 off = _mm512_fnmadd_round_ps(fraction, n, cases, kTowardZero);
+    // 1 / N from the 14-bit reciprocal (relative error below 2^-14), moved
+    // past the true value on either side: two divisions would cost more
+    // than the rest of this step.
+    const __m512 inverse = _mm512_rcp14_ps(n);
+    const __m512 inverse_up = _mm512_mul_round_ps(inverse, above, kUp);
+    const __m512 inverse_down = _mm512_mul_round_ps(inverse, below, kDown);
+    const __m512 taken = _mm512_mul_round_ps(
+        _mm512_mul_round_ps(pinsker, _mm512_mul_round_ps(off, off, kDown), kDown), inverse_down, kDown);
+    // MAXPS returns its second operand when either is NaN: a NaN stays NaN,
+    // and no table is ruled out by it.
+    const __m512 numerator = _mm512_max_ps(
+        _mm512_setzero_ps(),
+        _mm512_fmsub_round_ps(factor, _mm512_mul_round_ps(shifted, slack, kUp), taken, kUp));
+    return _mm512_fmadd_round_ps(_mm512_mul_round_ps(numerator, inverse_up, kUp), scale, floor, kUp);
+  }
+};
+
 // Sixteen pairs at a time whose samples single precision holds (the class
 // counted and whether it is split over two rows fixed per instantiation):
 // the cells' terms as the AVX2 version forms them but for 1 / n, the 14-bit
@@ -236,7 +294,7 @@ GORVA_TARGET_AVX512 void countedClassSixteens(const CountedClassBoundRequest& re
                                               double* bounds, int* cases_out) {
   constexpr int kCells = 9;
   constexpr int kLanes = 16;
-  const Finish finish(terms, terms.q);
+  const SingleFinish finish(terms);
   const __m512 fraction = _mm512_set1_ps(static_cast<float>(terms.q));
   const __m512i limit = _mm512_set1_epi32(kSinglePrecisionTotal);
   for (int j = 0; j < request.count; j += kLanes) {
@@ -275,23 +333,21 @@ GORVA_TARGET_AVX512 void countedClassSixteens(const CountedClassBoundRequest& re
     const __m512i cases = kCountsCases ? own_sum : _mm512_sub_epi32(samples, own_sum);
     const __m512i controls = _mm512_sub_epi32(samples, cases);
     if (cases_out != nullptr) _mm512_mask_storeu_epi32(cases_out + j, live, cases);
-    __mmask16 unbounded = 0;
+    __mmask16 unbounded = _mm512_cmpeq_epi32_mask(controls, _mm512_setzero_si512()) |
+                          _mm512_cmpeq_epi32_mask(cases, _mm512_setzero_si512());
     if (terms.fixed_controls >= 0) {
-      unbounded = _mm512_cmpneq_epi32_mask(controls, _mm512_set1_epi32(terms.fixed_controls)) |
-                  _mm512_cmpneq_epi32_mask(cases, _mm512_set1_epi32(terms.fixed_cases));
+      unbounded |= _mm512_cmpneq_epi32_mask(controls, _mm512_set1_epi32(terms.fixed_controls)) |
+                   _mm512_cmpneq_epi32_mask(cases, _mm512_set1_epi32(terms.fixed_cases));
     }
+    const __m512 bound = finish.bounds(shifted, _mm512_cvtepi32_ps(samples), _mm512_cvtepi32_ps(cases));
     for (int h = 0; h < 2; ++h) {
       const __mmask8 half_live = static_cast<__mmask8>(live >> (8 * h));
       if (half_live == 0) break;
-      const __m256i controls_half =
-          h == 0 ? _mm512_castsi512_si256(controls) : _mm512_extracti64x4_epi64(controls, 1);
-      const __m256i cases_half = h == 0 ? _mm512_castsi512_si256(cases) : _mm512_extracti64x4_epi64(cases, 1);
-      const __m256 shifted_half = h == 0 ? _mm512_castps512_ps256(shifted)
-                                         : _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(shifted), 1));
+      const __m256 half = h == 0 ? _mm512_castps512_ps256(bound)
+                                 : _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(bound), 1));
       _mm512_mask_storeu_pd(bounds + j + 8 * h, half_live,
-                            finish.bounds(_mm512_cvtps_pd(shifted_half), _mm512_cvtepi32_pd(controls_half),
-                                          _mm512_cvtepi32_pd(cases_half),
-                                          static_cast<__mmask8>(unbounded >> (8 * h))));
+                            _mm512_mask_blend_pd(static_cast<__mmask8>(unbounded >> (8 * h)),
+                                                 _mm512_cvtps_pd(half), finish.infinity));
     }
   }
 }
