@@ -284,6 +284,19 @@ struct SingleFinish {
   }
 };
 
+// Whether every pair's samples are below 2^24, looked at once for the
+// stretch: a fallback call inside the loop below would have it keep its
+// constants in memory.
+GORVA_TARGET_AVX512 bool samplesFitSingle(const int* samples, int count) {
+  __m512i most = _mm512_setzero_si512();
+  for (int j = 0; j < count; j += 16) {
+    const __mmask16 live =
+        count - j >= 16 ? static_cast<__mmask16>(0xffff) : static_cast<__mmask16>((1u << (count - j)) - 1);
+    most = _mm512_max_epi32(most, _mm512_maskz_loadu_epi32(live, samples + j));
+  }
+  return _mm512_cmpge_epi32_mask(most, _mm512_set1_epi32(kSinglePrecisionTotal)) == 0;
+}
+
 // Sixteen pairs at a time whose samples single precision holds (the class
 // counted and whether it is split over two rows fixed per instantiation):
 // the cells' terms as the AVX2 version forms them but for 1 / n, the 14-bit
@@ -296,25 +309,16 @@ GORVA_TARGET_AVX512 void countedClassSixteens(const CountedClassBoundRequest& re
   constexpr int kLanes = 16;
   const SingleFinish finish(terms);
   const __m512 fraction = _mm512_set1_ps(static_cast<float>(terms.q));
-  const __m512i limit = _mm512_set1_epi32(kSinglePrecisionTotal);
   for (int j = 0; j < request.count; j += kLanes) {
     const int left = request.count - j;
     const __mmask16 live = left >= kLanes ? static_cast<__mmask16>(0xffff) : static_cast<__mmask16>((1u << left) - 1);
     const __m512i samples = _mm512_maskz_loadu_epi32(live, request.samples + j);
-    if (_mm512_cmpge_epi32_mask(samples, limit) != 0) {
-      CountedClassBoundRequest part = request;
-      part.counted[0] += j;
-      if (part.counted[1] != nullptr) part.counted[1] += j;
-      part.totals += j;
-      part.inverses += j;
-      part.samples += j;
-      part.count = std::min(kLanes, left);
-      countedClassBoundsScalar(part, bounds + j, cases_out == nullptr ? nullptr : cases_out + j);
-      continue;
-    }
     __m512i own_sum = _mm512_setzero_si512();
-    __m512 shifted = _mm512_setzero_ps();
-    for (int e = 0; e < kCells; ++e) {
+    // Three sums of three cells each: one chain of nine dependent additions
+    // would leave the loop waiting on their latency. Every term is positive,
+    // so any order of summing stays inside the sum's slack.
+    __m512 chain[3] = {_mm512_setzero_ps(), _mm512_setzero_ps(), _mm512_setzero_ps()};
+    const auto add_cell = [&](int e, __m512& sum) GORVA_TARGET_AVX512 {
       const long at = e * request.counted_stride + j;
       __m512i own = _mm512_maskz_loadu_epi32(live, request.counted[0] + at);
       if constexpr (kSplit) own = _mm512_add_epi32(own, _mm512_maskz_loadu_epi32(live, request.counted[1] + at));
@@ -328,8 +332,14 @@ GORVA_TARGET_AVX512 void countedClassSixteens(const CountedClassBoundRequest& re
       // The 14-bit reciprocal, as the table bounds take it, in place of the
       // stored inverse: the sum's slack covers it.
       const __m512 inverse = _mm512_rcp14_ps(_mm512_max_ps(n, _mm512_set1_ps(1.0f)));
-      shifted = _mm512_fmadd_ps(_mm512_mul_ps(d, d), inverse, shifted);
+      sum = _mm512_fmadd_ps(_mm512_mul_ps(d, d), inverse, sum);
+    };
+    for (int e = 0; e < kCells; e += 3) {
+      add_cell(e, chain[0]);
+      add_cell(e + 1, chain[1]);
+      add_cell(e + 2, chain[2]);
     }
+    const __m512 shifted = _mm512_add_ps(_mm512_add_ps(chain[0], chain[1]), chain[2]);
     const __m512i cases = kCountsCases ? own_sum : _mm512_sub_epi32(samples, own_sum);
     const __m512i controls = _mm512_sub_epi32(samples, cases);
     if (cases_out != nullptr) _mm512_mask_storeu_epi32(cases_out + j, live, cases);
@@ -358,7 +368,7 @@ GORVA_TARGET_AVX512 void countedClassBoundsAvx512(const CountedClassBoundRequest
                                                   int* cases) {
   BoundRequest terms = request.bound;
   terms.cells = 9;
-  if (!singlePrecisionServes(terms.cells, terms.q)) {
+  if (!singlePrecisionServes(terms.cells, terms.q) || !samplesFitSingle(request.samples, request.count)) {
     countedClassBoundsScalar(request, bounds, cases);
     return;
   }
