@@ -70,15 +70,16 @@ GORVA_TARGET_AVX512 GORVA_INLINE __m512d finishEight(const BoundRequest& request
                          _mm512_set1_pd(boundFloor(request.cells)));
 }
 
-// Entry e of the sixteen pair records as lane t of out[e]: an 8 x 8
-// transpose of 32-bit entries in each 256-bit half, records 0-7 in the low
-// half and 8-15 in the high one.
-GORVA_TARGET_AVX512 GORVA_INLINE void transposeRecords(const std::uint32_t* const* records, __m512i out[8]) {
+// Entry e of sixteen pair records (record t at record(t)) as lane t of
+// out[e]: an 8 x 8 transpose of 32-bit entries in each 256-bit half,
+// records 0-7 in the low half and 8-15 in the high one.
+template <class Record>
+GORVA_TARGET_AVX512 GORVA_INLINE void transposeRecords(Record record, __m512i out[8]) {
   __m512i row[8];
   for (int t = 0; t < 8; ++t) {
     row[t] = _mm512_inserti64x4(
-        _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(records[t]))),
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(records[t + 8])), 1);
+        _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(record(t)))),
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(record(t + 8))), 1);
   }
   __m512i low[4];
   __m512i high[4];
@@ -125,18 +126,21 @@ GORVA_TARGET_AVX512 void tripleInformationGainBoundsAvx512(const TripleBoundRequ
     const bool both = p + kPairBlock < request.triples;
     const __mmask16 live = both ? 0xFFFF : 0x00FF;
     // The pair records of each lane's third marker, lanes outside the
-    // stretch reading its nearest one.
-    const std::uint32_t* second_third[16];
-    const std::uint32_t* first_third[16];
-    for (int t = 0; t < 16; ++t) {
-      const long j = std::clamp<long>(p + t - request.lead, 0, request.last);
-      second_third[t] = totals.second_third + j * kPairInts;
-      first_third[t] = totals.first_third + j * kPairInts;
-    }
+    // stretch reading its nearest one; inside it they follow each other,
+    // and their addresses are best left to the loads' offsets.
+    const long first_record = p - request.lead;
     __m512i jk[8];
     __m512i ik[8];
-    transposeRecords(second_third, jk);
-    transposeRecords(first_third, ik);
+    if (first_record >= 0 && first_record + 15 <= request.last) {
+      const std::uint32_t* second_third = totals.second_third + first_record * kPairInts;
+      const std::uint32_t* first_third = totals.first_third + first_record * kPairInts;
+      transposeRecords([&](int t) { return second_third + t * kPairInts; }, jk);
+      transposeRecords([&](int t) { return first_third + t * kPairInts; }, ik);
+    } else {
+      const auto nearest = [&](int t) { return std::clamp<long>(first_record + t, 0, request.last) * kPairInts; };
+      transposeRecords([&](int t) { return totals.second_third + nearest(t); }, jk);
+      transposeRecords([&](int t) { return totals.first_third + nearest(t); }, ik);
+    }
     Cell cell[2][9];  // level 0 or 1 of the third marker, prefix row
     for (int g2 = 0; g2 < 2; ++g2) {
       Cell* at = cell[g2];
