@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "engine/count/information_gain_bound.h"
+#include "engine/count/information_gain_bound_avx512.h"
 #include "engine/count/information_gain_bound_finish.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/simd_targets.h"
@@ -48,23 +49,9 @@ GORVA_TARGET_AVX512 GORVA_INLINE __m512 addShiftedTerm(__m512i a, __m512i b, __m
 GORVA_TARGET_AVX512 GORVA_INLINE __m512d finishEight(const BoundRequest& request, __m256 shifted_sum,
                                                      __m256i controls_count, __m256i cases_count,
                                                      __mmask8 unbounded) {
-  const __m512d shifted = _mm512_cvtps_pd(shifted_sum);
   const __m512d controls = _mm512_cvtepi32_pd(controls_count);
   const __m512d cases = _mm512_cvtepi32_pd(cases_count);
-  const __m512d n = _mm512_add_pd(controls, cases);
-  const __m512d off = _mm512_fnmadd_pd(_mm512_set1_pd(request.q), n, cases);
-  __m512d inverse = _mm512_rcp14_pd(n);
-  inverse = _mm512_mul_pd(inverse, _mm512_fnmadd_pd(n, inverse, _mm512_set1_pd(2.0)));
-  // MAXPD returns its second operand when either is NaN: a NaN stays NaN,
-  // and no pair is ruled out by it.
-  const __m512d numerator = _mm512_max_pd(
-      _mm512_setzero_pd(),
-      _mm512_fmsub_pd(_mm512_set1_pd(request.divergence_factor),
-                      _mm512_mul_pd(shifted, _mm512_set1_pd(kShiftedSumSlack)),
-                      _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(kPinskerBits), _mm512_mul_pd(off, off)),
-                                    inverse)));
-  const __m512d bound = _mm512_fmadd_pd(_mm512_mul_pd(numerator, inverse), _mm512_set1_pd(kBoundSlack),
-                                        _mm512_set1_pd(boundFloor(request.cells)));
+  const __m512d bound = boundsOfEight(request, shifted_sum, _mm512_add_pd(controls, cases), cases);
   const __mmask8 absent = _mm512_cmp_pd_mask(controls, _mm512_setzero_pd(), _CMP_EQ_OQ) |
                           _mm512_cmp_pd_mask(cases, _mm512_setzero_pd(), _CMP_EQ_OQ) | unbounded;
   return _mm512_mask_blend_pd(absent, bound, _mm512_set1_pd(std::numeric_limits<double>::infinity()));

@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "engine/count/information_gain_bound.h"
+#include "engine/count/information_gain_bound_avx512.h"
 #include "engine/count/information_gain_bound_finish.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/simd_targets.h"
@@ -52,22 +53,8 @@ GORVA_TARGET_AVX512 GORVA_INLINE __m512 addShiftedTerm(Cell cell, __m512 fractio
 // the classes' totals, so only an absent class leaves them unbounded.
 GORVA_TARGET_AVX512 GORVA_INLINE __m512d finishEight(const BoundRequest& request, __m256 shifted_sum,
                                                      double controls, double cases) {
-  const __m512d shifted = _mm512_cvtps_pd(shifted_sum);
   if (!(controls > 0) || !(cases > 0)) return _mm512_set1_pd(std::numeric_limits<double>::infinity());
-  const __m512d n = _mm512_set1_pd(controls + cases);
-  const __m512d off = _mm512_fnmadd_pd(_mm512_set1_pd(request.q), n, _mm512_set1_pd(cases));
-  __m512d inverse = _mm512_rcp14_pd(n);
-  inverse = _mm512_mul_pd(inverse, _mm512_fnmadd_pd(n, inverse, _mm512_set1_pd(2.0)));
-  // MAXPD returns its second operand when either is NaN: a NaN stays NaN,
-  // and no triple is ruled out by it.
-  const __m512d numerator = _mm512_max_pd(
-      _mm512_setzero_pd(),
-      _mm512_fmsub_pd(_mm512_set1_pd(request.divergence_factor),
-                      _mm512_mul_pd(shifted, _mm512_set1_pd(kShiftedSumSlack)),
-                      _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(kPinskerBits), _mm512_mul_pd(off, off)),
-                                    inverse)));
-  return _mm512_fmadd_pd(_mm512_mul_pd(numerator, inverse), _mm512_set1_pd(kBoundSlack),
-                         _mm512_set1_pd(boundFloor(request.cells)));
+  return boundsOfEight(request, shifted_sum, _mm512_set1_pd(controls + cases), _mm512_set1_pd(cases));
 }
 
 // Entry e of sixteen pair records (record t at record(t)) as lane t of

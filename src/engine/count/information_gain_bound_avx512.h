@@ -1,0 +1,34 @@
+// The last step of the AVX-512 bounds of pairs and triples, eight tables a
+// vector in double precision: 1 / N from the 14-bit reciprocal and one
+// Newton step (at most 2^-28 below the true value, inside the bound's
+// slack) instead of two divisions.
+#ifndef GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_AVX512_H
+#define GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_AVX512_H
+
+#include <immintrin.h>
+
+#include "engine/count/information_gain_bound.h"
+#include "engine/count/information_gain_bound_finish.h"
+#include "engine/count/simd_targets.h"
+
+// The bounds of eight tables from their shifted sums, samples n and cases;
+// the caller decides which tables have none (an absent class).
+GORVA_TARGET_AVX512 GORVA_INLINE __m512d boundsOfEight(const BoundRequest& request, __m256 shifted_sum,
+                                                       __m512d n, __m512d cases) {
+  const __m512d shifted = _mm512_cvtps_pd(shifted_sum);
+  const __m512d off = _mm512_fnmadd_pd(_mm512_set1_pd(request.q), n, cases);
+  __m512d inverse = _mm512_rcp14_pd(n);
+  inverse = _mm512_mul_pd(inverse, _mm512_fnmadd_pd(n, inverse, _mm512_set1_pd(2.0)));
+  // MAXPD returns its second operand when either is NaN: a NaN stays NaN,
+  // and no table is ruled out by it.
+  const __m512d numerator = _mm512_max_pd(
+      _mm512_setzero_pd(),
+      _mm512_fmsub_pd(_mm512_set1_pd(request.divergence_factor),
+                      _mm512_mul_pd(shifted, _mm512_set1_pd(kShiftedSumSlack)),
+                      _mm512_mul_pd(_mm512_mul_pd(_mm512_set1_pd(kPinskerBits), _mm512_mul_pd(off, off)),
+                                    inverse)));
+  return _mm512_fmadd_pd(_mm512_mul_pd(numerator, inverse), _mm512_set1_pd(kBoundSlack),
+                         _mm512_set1_pd(boundFloor(request.cells)));
+}
+
+#endif  // GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_AVX512_H
