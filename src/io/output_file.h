@@ -9,7 +9,7 @@
 // place too, but only at commit: until then the content goes to an unnamed
 // file in the temporary directory, and the target keeps what it held.
 // Temporaries left by runs that were killed are removed by the next open
-// on the same name; those of this run go with it on SIGINT, SIGTERM, SIGHUP.
+// on the same name; those of this run go with it on SIGINT, SIGTERM, SIGHUP, SIGPIPE.
 #ifndef GORVA_IO_OUTPUTFILE_H
 #define GORVA_IO_OUTPUTFILE_H
 

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <set>
 
+#include "io/temporary_files.h"
+
 namespace {
 
 // Another run holds its lock for the few renames of its publication; a
@@ -72,7 +74,7 @@ bool OutputFileSet::publishAll() {
   // leaves part of the set published.
   sigset_t ending, before;
   sigemptyset(&ending);
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, signal_number);
+  for (const int signal_number : kEndingSignals) sigaddset(&ending, signal_number);
   pthread_sigmask(SIG_BLOCK, &ending, &before);
   bool published = true;
   for (const auto& file : files_) {

@@ -87,14 +87,15 @@ void removeTemporariesOnSignals() {
   struct sigaction action {};
   action.sa_handler = removeTemporariesAndDie;
   sigemptyset(&action.sa_mask);
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal_number);
+  for (const int signal_number : kEndingSignals) sigaddset(&action.sa_mask, signal_number);
   action.sa_flags = SA_RESETHAND;
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal_number : kEndingSignals) {
     struct sigaction previous {};
     // A signal the caller chose to ignore (nohup) stays ignored.
     if (::sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
     ::sigaction(signal_number, &action, nullptr);
   }
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 void removeStaleTemporaries(const std::string& directory, const std::string& leaf_prefix) {

@@ -4,6 +4,8 @@
 #ifndef GORVA_IO_TEMPORARY_FILES_H
 #define GORVA_IO_TEMPORARY_FILES_H
 
+#include <signal.h>
+
 #include <string>
 
 // The start of the name of every temporary of `target` in `directory`
@@ -12,14 +14,21 @@
 // two long names sharing a start still get different temporaries.
 std::string temporaryLeafPrefix(const std::string& directory, const std::string& base_name);
 
-// Records a temporary for removal on SIGINT, SIGTERM or SIGHUP; -1 when
+// The signals that end a run after its temporaries are removed: the
+// user's and the system's requests to stop, and a reader of the console
+// that went away (a pipe into `head`).
+inline constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// Records a temporary for removal on one of kEndingSignals; -1 when
 // the record is full (the temporary is then only removed by a later run).
 int rememberTemporary(const std::string& path);
 void forgetTemporary(int slot);
 
-// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove every
-// recorded temporary and end the process by the same signal (a shell then
-// sees status 128 + the signal).
+// Installs handlers for kEndingSignals that remove every recorded
+// temporary and end the process by the same signal (a shell then sees
+// status 128 + the signal). SIGXFSZ is ignored: a result file past the
+// file size limit (ulimit -f) then fails its write like one on a full disk,
+// instead of the process ending in the middle of it.
 void removeTemporariesOnSignals();
 
 // Removes the files of `directory` named `leaf_prefix` + PID + "." + N

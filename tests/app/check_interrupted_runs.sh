@@ -1,5 +1,5 @@
 #!/bin/bash
-# Interrupts runs at random moments with SIGINT, SIGTERM and SIGHUP: each
+# Interrupts runs at random moments with SIGINT, SIGTERM, SIGHUP and SIGPIPE: each
 # must end by its signal (status 128 + N) or finish normally, and leave no
 # hidden temporary behind, whatever it was writing at the time.
 # Usage: check_interrupted_runs.sh BUILD_DIR
@@ -26,7 +26,7 @@ rm -f r.txt*
 set -m  # background runs in their own process group, so SIGINT is not ignored there
 failures=0
 interrupted=0
-for signal in INT TERM HUP; do
+for signal in INT TERM HUP PIPE; do
   number=$(kill -l "$signal")
   for attempt in 1 2 3 4; do
     "${command[@]}" > /dev/null 2>&1 &
@@ -45,10 +45,10 @@ for signal in INT TERM HUP; do
     fi
   done
 done
-echo "$interrupted of 12 runs interrupted"
+echo "$interrupted of 16 runs interrupted"
 if [ "$interrupted" -eq 0 ]; then
   echo "no run was interrupted: the runs ended before any signal"
   exit 1
 fi
-echo "$(( 12 - failures )) passed, $failures failed"
+echo "$(( 16 - failures )) passed, $failures failed"
 [ "$failures" -eq 0 ]

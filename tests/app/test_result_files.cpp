@@ -154,6 +154,15 @@ TEST(ResultFiles, AFailedWriteEndsWithStatus4AndNoClosingMessage) {
     EXPECT_EQ(run.out.find("Analysis finished"), std::string::npos);
     EXPECT_EQ(run.out.find("GORVA complete"), std::string::npos);
   }
+  // Past the file size limit a write fails as on a full disk: the run is
+  // not ended by SIGXFSZ halfway, with its temporaries left behind.
+  const ProgramResult limited = runProgram(
+      "/bin/sh", {"-c", std::string("ulimit -f 1 && exec ") + GORVA_EXE +
+                            " --in data.txt --out limited.txt --order 1-2 --top 100 --table limited.tsv"},
+      dir);
+  EXPECT_EQ(limited.status, 4) << limited.err;
+  EXPECT_NE(limited.err.find(": cannot write: File too large"), std::string::npos) << limited.err;
+  EXPECT_EQ(runProgram("/bin/sh", {"-c", "ls -A | grep -c tmp"}, dir).out, "0\n");
 }
 
 TEST(ResultFiles, AConsoleThatCannotBeWrittenEndsARunWithNewerOptionsWithStatus4) {
