@@ -120,6 +120,7 @@ bool PlinkReader::openFileSet(const std::string& prefix, bool refuse_missing_gen
   marker_names_.clear();
   marker_positions_.clear();
   marker_lines_.clear();
+  left_out_markers_.clear();
   if (!readFam(fam_phenotypes) || !readBim()) return false;
   if (!checkBed()) return false;
   return !refuse_missing_genotypes || refuseFirstMissingGenotype();
@@ -185,6 +186,8 @@ bool PlinkReader::readBim() {
   }
   bim_bytes_ = static_cast<double>(text.size());
   RepeatedNames repeats("SNP ids", "id");
+  int negative_positions = 0;
+  std::string first_negative;
   const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
     if (const int column = firstNulColumn(fields)) return refuse(nulMessage(name, line, column));
     if (fields.size() != kPlinkColumns) {
@@ -209,7 +212,12 @@ bool PlinkReader::readBim() {
                     (too_large ? "' is past the largest a 64-bit integer holds" : "' is not a whole number"));
     }
     repeats.note(id, "line " + std::to_string(line) + ", column 2", "on line " + std::to_string(line));
-    selected_markers_.push_back(static_cast<int>(marker_names_.size()));
+    // PLINK leaves out a marker whose position is negative: that is how a
+    // .bim marks markers not to analyse.
+    const bool left_out = position < 0;
+    left_out_markers_.push_back(left_out);
+    if (left_out && negative_positions++ == 0) first_negative = "line " + std::to_string(line) + ", " + id;
+    if (!left_out) selected_markers_.push_back(static_cast<int>(marker_names_.size()));
     marker_names_.push_back(std::move(id));
     marker_positions_.push_back(std::string(fields[0]) + ":" + std::string(fields[3]));
     marker_lines_.push_back(line);
@@ -217,7 +225,17 @@ bool PlinkReader::readBim() {
   });
   if (!ok) return false;
   if (marker_names_.empty()) return refuse(name + ": the file has no marker line");
+  if (selected_markers_.empty()) {
+    return refuse(name + ": every marker has a negative base-pair position in column 4, which leaves it out "
+                  "(PLINK's mark of a marker not to analyse), so no marker is left");
+  }
   warnings_ += repeats.warning(name);
+  if (negative_positions > 0) {
+    warnings_ += warningLine(std::to_string(negative_positions) + " markers of " + name +
+                             " have a negative base-pair position in column 4 and were left out, as PLINK "
+                             "leaves them out (first: " + first_negative + ")");
+  }
+  if (negative_positions == 0) left_out_markers_.clear();
   return true;
 }
 
@@ -322,7 +340,7 @@ bool PlinkReader::forEachPackedMarker(Decode decode, int first_row, int end_row)
 }
 
 SubsetInput PlinkReader::subsetInput() const {
-  return SubsetInput{prefix_ + ".fam", fam_ids_, fam_status_, marker_names_, true, prefix_ + ".bim"};
+  return SubsetInput{prefix_ + ".fam", fam_ids_, fam_status_, marker_names_, true, prefix_ + ".bim", left_out_markers_};
 }
 
 void PlinkReader::select(const Subset& subset) {

@@ -38,7 +38,9 @@ class PlinkReader {
   // phenotype; a .bim without markers; a .bed
   // with other magic bytes or another size. Blank lines are skipped.
   // Warned about (warnings()): samples with a missing phenotype, which are
-  // left out; SNP ids that occur more than once.
+  // left out; SNP ids that occur more than once; markers with a negative
+  // base-pair position, which are left out as PLINK leaves them out (a .bim
+  // whose markers are all such is refused).
   //
   // With refuse_missing_genotypes (a run whose missing-data method counts
   // no missing genotype) the .bed is read once more here and its first
@@ -128,6 +130,7 @@ class PlinkReader {
   std::vector<int> fam_status_;             // its column 6: 1 case, 0 control, kNoStatus
   std::vector<int> fam_lines_;              // its .fam line number
   std::vector<int> selected_markers_;       // .bim positions of the markers that take part
+  std::vector<bool> left_out_markers_;      // per .bim marker: a negative position left it out (empty: none)
   std::vector<std::string> marker_positions_;  // CHR:BP of each marker read, as its name
   std::vector<int> kept_samples_;           // .fam positions of the samples that take part
   std::vector<int> kept_lines_;             // their .fam line numbers

@@ -25,6 +25,9 @@ struct SubsetInput {
   bool match_family = false;
   // The file that names the markers, when not `name` (a PLINK .bim).
   std::string marker_file;
+  // Per marker: true where the input itself leaves it out (a .bim's
+  // negative position); empty when it leaves out none.
+  std::vector<bool> left_out;
   const std::string& markerSource() const { return marker_file.empty() ? name : marker_file; }
 };
 

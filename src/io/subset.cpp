@@ -2,6 +2,7 @@
 // whole, matched against the input's sample ids and marker names.
 #include "io/subset.h"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -283,12 +284,13 @@ bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest
     for (std::size_t m = 0; m < marker_count; ++m) chosen[m] = chosen[m] && !excluded[m];
   }
   for (std::size_t m = 0; m < marker_count; ++m) {
-    if (chosen[m]) out.markers.push_back(static_cast<int>(m));
+    if (chosen[m] && (input.left_out.empty() || !input.left_out[m])) out.markers.push_back(static_cast<int>(m));
   }
   if (out.markers.size() < static_cast<std::size_t>(lowest_order)) {
     const std::string& file = files.extract.empty() ? files.exclude : files.extract;
     if (file.empty()) {  // no marker file: the input itself holds too few
-      out.error = input.markerSource() + ": " + std::to_string(marker_count) + " markers, fewer than the lowest order " +
+      const std::size_t taking_part = marker_count - std::count(input.left_out.begin(), input.left_out.end(), true);
+      out.error = input.markerSource() + ": " + std::to_string(taking_part) + " markers, fewer than the lowest order " +
                   std::to_string(lowest_order) + " (lower --order)";
       return false;
     }

@@ -105,6 +105,30 @@ TEST_F(PlinkReaderTest, AcceptsLooseLayoutAndWarnsOnceAboutSamplesWithoutCaseOrC
   EXPECT_EQ(loose.warnings(), "");
 }
 
+TEST_F(PlinkReaderTest, MarkersAtNegativePositionsAreLeftOutAsPlinkLeavesThem) {
+  write(kFam, "1\trs1\t0\t-100\tA\tG\n1\trs2\t0\t200\tC\tT\n", kBed);
+  PlinkReader reader;
+  ASSERT_TRUE(reader.open(prefix_)) << reader.error();
+  EXPECT_NE(reader.warnings().find("1 markers of " + prefix_ + ".bim have a negative base-pair position in column 4 "
+                                   "and were left out, as PLINK leaves them out (first: line 1, rs1)"),
+            std::string::npos)
+      << reader.warnings();
+  // A marker list naming the marker does not bring it back.
+  writeFile(prefix_ + ".extract", "rs1\nrs2\n");
+  SubsetFiles files;
+  files.extract = prefix_ + ".extract";
+  Subset subset;
+  ASSERT_TRUE(chooseSubset(files, reader.subsetInput(), 1, subset)) << subset.error;
+  reader.select(subset);
+  ASSERT_EQ(reader.markerCount(), 1);
+  std::vector<unsigned char> genotypes(4, 99), phenotypes(4, 99);
+  char name[255];
+  char* names[1] = {name};
+  ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
+  EXPECT_STREQ(name, "rs2");
+  EXPECT_EQ(genotypes, (std::vector<unsigned char>{0, 0, 1, 3}));
+}
+
 TEST_F(PlinkReaderTest, RefusesEachFaultNamingTheFileAndPlace) {
   const struct { std::string fam, bim, bed, message; } cases[] = {
       {kFam, kBim, std::string("\x6c\x1b\x00", 3) + "\xe4\xfc\x8f\xfd",
@@ -128,6 +152,8 @@ TEST_F(PlinkReaderTest, RefusesEachFaultNamingTheFileAndPlace) {
       {kFam, "1\trs1\t0\t100\tA\tG\n1\trs2\t0\t99999999999999999999\tC\tT\n", kBed,
        ".bim line 2, column 4: the base-pair position '99999999999999999999' is past the largest a 64-bit integer "
        "holds"},
+      {kFam, "1\trs1\t0\t-100\tA\tG\n1\trs2\t0\t-1\tC\tT\n", kBed,
+       ".bim: every marker has a negative base-pair position in column 4, which leaves it out"},
   };
   for (const auto& c : cases) {
     write(c.fam, c.bim, c.bed);
