@@ -11,6 +11,7 @@
 #include "mpi/mpi_search.h"
 
 int main(int argc, char** argv) {
+  holdClosedStandardStreams();  // before MPI opens its own descriptors
   MPI_Init(&argc, &argv);
   int rank = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);

@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +26,18 @@ namespace {
 constexpr const char* kRule = "----------------------------------------------------";
 
 }  // namespace
+
+void holdClosedStandardStreams() {
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number: this one, the lower ones being open by now.
+    const int held = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (held >= 0 && held != fd) {
+      ::dup2(held, fd);
+      ::close(held);
+    }
+  }
+}
 
 bool answerHelpRequest(int argc, char** argv, bool print) {
   // Answered before the options are read, so the usage shows the defaults.
@@ -113,6 +126,7 @@ int runAnalysis(const OrderSearch& order_search) {
 }
 
 int runGorva(int argc, char** argv) {
+  holdClosedStandardStreams();
   if (answerHelpRequest(argc, argv, true)) return 0;
   readOptions(argc, argv);
   return runAnalysis();

@@ -5,6 +5,12 @@
 
 #include "engine/search/order_search.h"
 
+// A standard stream the caller closed (">&-", "2>&-") is given /dev/null
+// opened the other way: writes to it fail as on a closed stream, while no
+// file the run opens can take its number (a report opened as descriptor 2
+// would receive the progress lines and warnings). First thing in main.
+void holdClosedStandardStreams();
+
 // Answers --help or --version (printing only when `print`); returns true when
 // the invocation ends there.
 bool answerHelpRequest(int argc, char** argv, bool print);

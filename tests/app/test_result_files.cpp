@@ -178,6 +178,17 @@ TEST(ResultFiles, AConsoleThatCannotBeWrittenEndsARunWithNewerOptionsWithStatus4
   EXPECT_EQ(newer.err, "gorva: standard output: cannot write: No space left on device\n");
   EXPECT_FALSE(fileExists(dir + "/t.tsv"));
   EXPECT_EQ(toFullConsole("").status, 0);  // the classic exit statuses stay
+  // Closed instead of full: the same refusal, and with the error stream
+  // closed, no result file opened under its number takes the progress lines.
+  const auto withClosed = [&dir](const std::string& options, const char* closing) {
+    return runProgram("/bin/sh", {"-c", std::string("exec ") + GORVA_EXE + " --in data.txt " + options + closing}, dir);
+  };
+  const ProgramResult closed = withClosed("--out c.txt --table c.tsv", " >&-");
+  EXPECT_EQ(closed.status, 4);
+  EXPECT_EQ(closed.err, "gorva: standard output: cannot write: Bad file descriptor\n");
+  ASSERT_EQ(withClosed("--out quiet.txt --table quiet.tsv --progress 1 --missing imputaton", " 2>&-").status, 0);
+  EXPECT_EQ(readFile(dir + "/quiet.txt").rfind("=====", 0), 0u) << readFile(dir + "/quiet.txt");
+  EXPECT_EQ(readFile(dir + "/quiet.tsv").rfind("# samples counted", 0), 0u) << readFile(dir + "/quiet.tsv");
 }
 
 // The text file is checked on a first reading and searched on a second.
