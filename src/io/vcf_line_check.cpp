@@ -96,7 +96,9 @@ std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int 
 
 int firstHaploidInDiploid(const std::int32_t* gt, int sample_count) {
   for (int s = 0; s < sample_count; ++s) {
-    if (gt[2 * s] != bcf_int32_vector_end && gt[2 * s + 1] == bcf_int32_vector_end) return s;
+    // A lone '.' is how many files write a missing diploid call.
+    if (gt[2 * s] != bcf_int32_vector_end && !bcf_gt_is_missing(gt[2 * s]) && gt[2 * s + 1] == bcf_int32_vector_end)
+      return s;
   }
   return -1;
 }

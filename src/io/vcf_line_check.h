@@ -19,7 +19,8 @@ std::string vcfLineProblem(std::string_view line, const bcf_hdr_t* header);
 std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int errcode);
 
 // The sample (from 0) of a diploid record that holds one allele where the
-// others hold two, or -1. `gt` holds htslib's values, two per sample.
+// others hold two, or -1; a lone missing allele ('.') is no such call. `gt`
+// holds htslib's values, two per sample.
 int firstHaploidInDiploid(const std::int32_t* gt, int sample_count);
 
 #endif  // GORVA_IO_VCF_LINE_CHECK_H
