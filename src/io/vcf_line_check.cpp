@@ -49,7 +49,10 @@ std::string vcfLineProblem(std::string_view line, const bcf_hdr_t* header) {
   // as 12, so a damaged position would be printed as if it were the file's.
   if (fields.size() > 1 &&
       (fields[1].empty() || !std::all_of(fields[1].begin(), fields[1].end(), [](char c) { return c >= '0' && c <= '9'; }))) {
-    return fieldText(2) + ": the position '" + shownText(fields[1], kLongestName) + "' is not a whole number";
+    const bool negative = fields[1].size() > 1 && fields[1][0] == '-' &&
+                          std::all_of(fields[1].begin() + 1, fields[1].end(), [](char c) { return c >= '0' && c <= '9'; });
+    return fieldText(2) + ": the position '" + shownText(fields[1], kLongestName) +
+           (negative ? "' is negative (a VCF position is 0 or more)" : "' is not a whole number");
   }
   const std::size_t samples = static_cast<std::size_t>(bcf_hdr_nsamples(header));
   for (std::size_t f = kFormatField; f < fields.size() && f - kFormatField < samples; ++f) {
