@@ -9,7 +9,6 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -372,7 +371,7 @@ PYBIND11_MODULE(gorva, module) {
              "seed"_a = 1, "max_p"_a = py::none(), "threads"_a = py::none(),
              "markers"_a = py::none(), "covariates"_a = py::none(), "strata"_a = py::none());
   module.def(
-      "read_text", [](const std::string& path) { return pythonData(readTextData(path)); },
+      "read_text", [](const py::object& path) { return pythonData(readTextData(pathArgument("path", path))); },
       "Reads a tab-separated data file as the gorva program does (phenotype in the first\n"
       "column, 1 = case; a header of marker names). Returns a GenotypeData. Raises OSError\n"
       "when the file cannot be opened, ValueError when its contents are refused; the\n"
@@ -380,8 +379,9 @@ PYBIND11_MODULE(gorva, module) {
       "path"_a);
   module.def(
       "read_plink",
-      [](const std::string& prefix, const std::optional<std::string>& pheno) {
-        return pythonData(readPlinkData(prefix, pheno.value_or("")));
+      [](const py::object& prefix, const py::object& pheno) {
+        return pythonData(
+            readPlinkData(pathArgument("prefix", prefix), pheno.is_none() ? "" : pathArgument("pheno", pheno)));
       },
       "Reads PREFIX.bed, PREFIX.bim and PREFIX.fam as gorva --bfile does: the samples with\n"
       "a case (2) or control (1) phenotype, named by their .fam sample id. pheno: a\n"
@@ -391,8 +391,8 @@ PYBIND11_MODULE(gorva, module) {
       "prefix"_a, "pheno"_a = py::none());
   module.def(
       "read_vcf",
-      [](const std::string& path, const std::string& pheno) {
-        return pythonData(readVcfData(path, pheno));
+      [](const py::object& path, const py::object& pheno) {
+        return pythonData(readVcfData(pathArgument("path", path), pathArgument("pheno", pheno)));
       },
       "Reads a VCF or BCF (plain or compressed) as gorva --vcf does: biallelic records with\n"
       "GT, codes = copies of the ALT allele, 3 missing; the phenotypes come from `pheno`\n"

@@ -66,6 +66,21 @@ std::string wordArgument(const char* name, const py::handle& value) {
   return value.cast<std::string>();
 }
 
+std::string pathArgument(const char* name, const py::handle& value) {
+  const bool path_like = PyUnicode_Check(value.ptr()) || PyBytes_Check(value.ptr()) ||
+                         py::hasattr(value, "__fspath__");
+  if (!path_like) {
+    throw py::type_error(spelledArgument(name, value) + ": a file name (str, bytes or os.PathLike), not " +
+                         typeName(value));
+  }
+  const py::bytes encoded = py::module_::import("os").attr("fsencode")(value);
+  const std::string path = encoded;
+  if (path.find('\0') != std::string::npos) {
+    throw BadSearchInput(spelledArgument(name, value) + ": holds a NUL character, which would cut the file name there");
+  }
+  return path;
+}
+
 std::vector<std::string> nameArguments(const char* name, const py::handle& value) {
   if (!isSequenceArgument(value)) {
     throw py::type_error(spelledArgument(name, value) + ": a sequence of str names, not " + typeName(value));

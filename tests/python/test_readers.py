@@ -46,7 +46,7 @@ def test_text_plink_and_vcf_files_give_the_arrays_written(tmp_path):
     write_plink(str(tmp_path / "set"), genotypes, phenotype, names)
     write_vcf(tmp_path / "data.vcf", genotypes, names)
     (tmp_path / "pheno.txt").write_text("".join("F%d I%d %d\n" % (s, s, 1 + v) for s, v in enumerate(phenotype)))
-    text = gorva.read_text(str(tmp_path / "data.txt"))
+    text = gorva.read_text(tmp_path / "data.txt")  # any os.PathLike
     plink = gorva.read_plink(str(tmp_path / "set"))
     vcf = gorva.read_vcf(str(tmp_path / "data.vcf"), str(tmp_path / "pheno.txt"))
     flipped = gorva.read_plink(str(tmp_path / "set"), pheno=str(tmp_path / "pheno.txt"))
@@ -72,3 +72,8 @@ def test_files_refused_or_missing(tmp_path):
         gorva.read_text(str(fifo))
     with pytest.raises(ValueError, match="fifo: the phenotype file is a FIFO or pipe"):
         gorva.read_vcf(str(bad), str(fifo))
+    # The file system would read such a name cut at the NUL: another file.
+    with pytest.raises(ValueError, match="holds a NUL character"):
+        gorva.read_text(str(bad) + "\0.old")
+    with pytest.raises(TypeError, match="pheno=3: a file name"):
+        gorva.read_vcf(str(bad), 3)
