@@ -548,14 +548,17 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   elapsed = std::difftime(end_time, start_time);
   writeResults(plan, data, case_value, testing_idx);
   if (exit_status_ != kExitOk) return;
-  if (!results_.publishAll()) {
+  // The log is written once the set is published, under the same folder
+  // lock: a run on the same name then never puts its set between them.
+  const auto log = [&] {
+    logOutcome(plan);
+    writeLog(plan.output_file, std::chrono::duration<double>(std::chrono::steady_clock::now() - run_began).count());
+  };
+  if (!results_.publishAll(log)) {
     std::fprintf(stderr, "%s\n", results_.error().c_str());
     exit_status_ = kExitWriteFailed;
     return;
   }
-  logOutcome(plan);
-  writeLog(plan.output_file,
-           std::chrono::duration<double>(std::chrono::steady_clock::now() - run_began).count());
   if (exit_status_ != kExitOk) return;
   std::snprintf(line_buffer, sizeof line_buffer,
                 "GORVA Analysis finished!!\nTotal excuting time is %.2f second\n", elapsed);

@@ -59,7 +59,7 @@ OutputFile& OutputFileSet::add() {
   return *files_.back();
 }
 
-bool OutputFileSet::publishAll() {
+bool OutputFileSet::publishAll(const std::function<void()>& then) {
   std::set<std::string> folders;
   for (const auto& file : files_) {
     if (!file->finished()) {
@@ -84,5 +84,6 @@ bool OutputFileSet::publishAll() {
     break;
   }
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (published && then) then();
   return published;
 }

@@ -5,6 +5,7 @@
 #ifndef GORVA_IO_OUTPUT_FILE_SET_H
 #define GORVA_IO_OUTPUT_FILE_SET_H
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,8 +19,12 @@ class OutputFileSet {
   OutputFile& add();
   // Publishes the members in the order they were added, once every one of
   // them has been finished; false (and error()) when one was not, or when
-  // a publication failed (the members after it stay unpublished).
-  bool publishAll();
+  // a publication failed (the members after it stay unpublished). After a
+  // whole publication, and before the folders' locks are let go, calls
+  // `then` (when given): a file it writes and commits beside the set (the
+  // run log) joins the same publication, so another run's set cannot come
+  // between them.
+  bool publishAll(const std::function<void()>& then = {});
   const std::string& error() const { return error_; }
 
  private:

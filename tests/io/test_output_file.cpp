@@ -1,6 +1,8 @@
 // A result file appears whole or not at all, its writes are checked, and
 // links and devices are treated as their users expect.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "io/output_file.h"
+#include "io/output_file_set.h"
 #include "support/run_program.h"
 
 namespace {
@@ -85,6 +88,27 @@ TEST(OutputFile, AMissingDirectoryEmptyOrOverlongNameIsRefusedAtOpen) {
   EXPECT_FALSE(file.open(dir + "/" + std::string(300, 'r')));
   EXPECT_NE(file.error().find("cannot write: File name too long"), std::string::npos) << file.error();
   EXPECT_EQ(entriesIn(dir), 0);
+}
+
+// What follows a set's publication under its lock (the run log) is
+// published before another run on the folder can publish its own set.
+TEST(OutputFileSet, WhatFollowsThePublicationStillHoldsTheFolder) {
+  const std::string dir = makeTempDir();
+  OutputFileSet set;
+  OutputFile& report = set.add();
+  ASSERT_TRUE(report.open(dir + "/report.txt"));
+  ASSERT_TRUE(report.write(std::string("new\n")));
+  ASSERT_TRUE(report.finish());
+  bool called = false;
+  ASSERT_TRUE(set.publishAll([&] {
+    called = true;
+    EXPECT_EQ(readFile(dir + "/report.txt"), "new\n");
+    const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    EXPECT_NE(::flock(folder, LOCK_EX | LOCK_NB), 0);
+    ::close(folder);
+  })) << set.error();
+  EXPECT_TRUE(called);
 }
 
 }  // namespace
