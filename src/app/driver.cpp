@@ -45,40 +45,6 @@ DataCheck checkedElsewhere() {
   return check;
 }
 
-// Why every adjusted model may fail: a covariate on whose one side only
-// cases lie, and on whose other side only controls (a batch of cases alone,
-// a column nonzero for one sample) has no finite fit, in any model that
-// holds it. One line per such covariate, over the run's samples (the
-// samples a row counts are among them, so such a column separates them too).
-std::string separatingCovariatesWarning(const CovariateModel& covariates, const unsigned char* phenotypes,
-                                        int sample_count, int case_value) {
-  std::string lines;
-  const int d = covariates.count;
-  for (int c = 0; c < d; ++c) {
-    double low[2] = {HUGE_VAL, HUGE_VAL};
-    double high[2] = {-HUGE_VAL, -HUGE_VAL};
-    for (int k = 0; k < sample_count; ++k) {
-      const double value = covariates.values[static_cast<std::size_t>(k) * d + c];
-      const int is_case = phenotypes[k] == case_value ? 1 : 0;
-      low[is_case] = std::min(low[is_case], value);
-      high[is_case] = std::max(high[is_case], value);
-    }
-    if (std::min(low[0], low[1]) == std::max(high[0], high[1])) continue;  // one value: left out anyway
-    const bool cases_above = high[0] <= low[1];
-    if (!cases_above && !(high[1] <= low[0])) continue;
-    // No control lies above the bound and no case below it, or the reverse.
-    char bound[64];
-    std::snprintf(bound, sizeof bound, "%.6g", cases_above ? low[1] : low[0]);
-    const std::string name = c < static_cast<int>(covariates.names.size()) ? covariates.names[c] : std::to_string(c + 1);
-    lines += warningLine("covariate " + name + " separates the classes over the run's samples: no " +
-                         (cases_above ? "control" : "case") + " lies above " + bound + " and no " +
-                         (cases_above ? "case" : "control") +
-                         " below it, so no model holding it has a finite fit (its rows' p_adjusted and "
-                         "p_interaction_adjusted are NA); leave it out with --covar-name");
-  }
-  return lines;
-}
-
 // The header's name of a data column (from 1), for messages.
 std::string columnName(const MdrReader& reader, int column) {
   const char* begin = reinterpret_cast<const char*>(reader.bytes());
@@ -475,7 +441,10 @@ void TFmMDR::writeResults(const RunPlan& plan, const RunData& data, int case_val
                  data.results);
   reportSignificance(data.marker_names, data.marker_count);
   if (exit_status_ == kExitOk && covariates_.count > 0 && notFittedWarning(outcome_.orders) != "") {
-    printWarningLines(separatingCovariatesWarning(covariates_, data.phenotypes, data.sample_count, case_value));
+    std::vector<unsigned char> is_case(data.sample_count);
+    for (int k = 0; k < data.sample_count; ++k) is_case[k] = data.phenotypes[k] == case_value ? 1 : 0;
+    printWarningLines(separatingCovariatesWarning(covariates_.values, covariates_.count, covariates_.names, is_case,
+                                                  "leave it out with --covar-name"));
   }
   if (exit_status_ != kExitOk || !opt::plot) return;
   const std::string failure =

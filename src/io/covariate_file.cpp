@@ -1,11 +1,14 @@
 #include "io/covariate_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <unordered_map>
 
+#include "io/messages.h"
 #include "io/text_lines.h"
 
 namespace {
@@ -126,4 +129,33 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
   if (!ok) return false;
   if (header) return error = path + ": empty, but a covariate file starts with a header FID IID name...", false;
   return true;
+}
+
+std::string separatingCovariatesWarning(const std::vector<double>& values, int count,
+                                        const std::vector<std::string>& names,
+                                        const std::vector<unsigned char>& is_case, const std::string& advice) {
+  std::string lines;
+  for (int c = 0; c < count; ++c) {
+    double low[2] = {HUGE_VAL, HUGE_VAL};
+    double high[2] = {-HUGE_VAL, -HUGE_VAL};
+    for (std::size_t k = 0; k < is_case.size(); ++k) {
+      const double value = values[k * static_cast<std::size_t>(count) + static_cast<std::size_t>(c)];
+      const int side = is_case[k] != 0 ? 1 : 0;
+      low[side] = std::min(low[side], value);
+      high[side] = std::max(high[side], value);
+    }
+    if (std::min(low[0], low[1]) == std::max(high[0], high[1])) continue;  // one value: left out anyway
+    const bool cases_above = high[0] <= low[1];
+    if (!cases_above && !(high[1] <= low[0])) continue;
+    // No control lies above the bound and no case below it, or the reverse.
+    char bound[64];
+    std::snprintf(bound, sizeof bound, "%.6g", cases_above ? low[1] : low[0]);
+    const std::string name = c < static_cast<int>(names.size()) ? names[c] : "number " + std::to_string(c + 1);
+    lines += warningLine("covariate " + name + " separates the classes over the run's samples: no " +
+                         (cases_above ? "control" : "case") + " lies above " + bound + " and no " +
+                         (cases_above ? "case" : "control") +
+                         " below it, so no model holding it has a finite fit (its rows' p_adjusted and "
+                         "p_interaction_adjusted are NA); " + advice);
+  }
+  return lines;
 }

@@ -31,4 +31,16 @@ std::vector<std::string> covariateNames(const std::string& value);
 bool readCovariateFile(const std::string& path, const std::vector<std::string>& wanted, CovariateFile& out,
                        std::string& error);
 
+// Why every adjusted model may fail: a covariate on whose one side only
+// cases lie, and on whose other side only controls (a batch of cases alone,
+// a column nonzero for one sample), has no finite fit in any model that
+// holds it. One warning line per such covariate over the samples given
+// (`values` sample-major, `count` per sample; `is_case` 1 or 0 per sample),
+// named by `names` (by number where it is shorter), ending in `advice`.
+// The samples a row counts are among them, so such a column separates them
+// too.
+std::string separatingCovariatesWarning(const std::vector<double>& values, int count,
+                                        const std::vector<std::string>& names,
+                                        const std::vector<unsigned char>& is_case, const std::string& advice);
+
 #endif  // GORVA_IO_COVARIATE_FILE_H

@@ -15,6 +15,7 @@
 #include "engine/significance/order_significance.h"
 #include "engine/significance/covariate_columns.h"
 #include "engine/significance/order_warnings.h"
+#include "io/covariate_file.h"
 #include "io/messages.h"
 #include "python/search_errors.h"
 
@@ -262,5 +263,10 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
     }
   }
   result.warnings += notFittedWarning(fit_summaries);
+  if (fit_summary.structure.not_fitted > 0 && request.covariate_count > 0) {
+    std::vector<unsigned char> is_case(request.phenotype.begin(), request.phenotype.end());
+    result.warnings += separatingCovariatesWarning(request.covariates, request.covariate_count, {}, is_case,
+                                                   "leave its column out of covariates");
+  }
   return result;
 }

@@ -112,9 +112,11 @@ def test_python_covariate_columns_equal_the_programs(tmp_path):
 def test_a_covariate_separating_the_classes_is_warned_about_as_the_program_does():
     import gorva
     genotypes, phenotype = generated(200, 4, 0.05, seed=5)
-    with pytest.warns(UserWarning, match="4 of the 4 listed rows have p_adjusted .* NA"):
+    with pytest.warns(UserWarning, match="4 of the 4 listed rows have p_adjusted .* NA") as told:
         columns = gorva.search(genotypes, phenotype, order=1, top=4, covariates=phenotype[:, None].astype(float))
     assert np.isnan(columns["p_adjusted"]).all() and not np.isnan(columns["p_chisq"]).any()
+    assert any("covariate number 1 separates the classes over the run's samples: no control lies above 1"
+               in str(warning.message) for warning in told)
 
 
 def test_covariates_adding_nothing_are_left_out_by_name(tmp_path):
