@@ -47,7 +47,7 @@ namespace {
 constexpr int kWindowPerWorker = 4;
 // Runs of the last marker a unit of the fast path should hold, so that the
 // walk serves many of them from each block of last markers it has in cache.
-constexpr long long kRunsPerUnit = 64;
+constexpr long long kRunsPerUnit = 256;
 // Units per worker at least, so that the last ones still spread the work.
 constexpr long long kUnitsPerWorker = 4;
 
