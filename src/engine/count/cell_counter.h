@@ -189,6 +189,7 @@ class CellCounter {
   std::vector<int> last_levels_;      // 4 arrays over the markers (PairTotals), padded
   AlignedWords packed_;               // the packed groups of the block in use
   int packed_first_ = 0;              // its first marker (a multiple of 4)
+  int packed_levels_ = 3;             // the levels packed (2 when no pair is counted whole)
   std::vector<int> free_counts_;      // the free counts of the stretches counted together
   long free_counts_stride_ = 0;       // ints apart
   const int* stretch_counts_ = nullptr;  // the visited stretch's

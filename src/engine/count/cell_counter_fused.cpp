@@ -43,6 +43,11 @@ bool CellCounter::fuseBounds(const PathKernels& kernels, double q, double diverg
   missing_sparse_ = false;
   if (order_ == 2 && kernels.missing_pairs.sum_bit_rows != nullptr)
     missing_sparse_ = missing_.prepare(planes_, kernels.missing_pairs, kMissingPairBytes);
+  // Level 2 is read only by pairs counted whole.
+  packed_levels_ = 2;
+  for (int m = 0; m < markers && packed_levels_ == 2; ++m) {
+    if (order_ == 2 && !planes_.complete(m) && !(missing_sparse_ && missing_.serves(m))) packed_levels_ = 3;
+  }
   for (int e = 0; e < 4; ++e) {
     pair_totals_.second_levels[e] = &last_levels_[e * padded];
     triple_totals_.third_levels[e] = &last_levels_[e * padded];
@@ -76,7 +81,7 @@ void CellCounter::packLastBlock(int from, int to) {
     return;
   }
   packPairGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_},
-                 packed_first_, to + 1, groups, packed_.data());
+                 packed_first_, to + 1, groups, packed_.data(), packed_levels_);
 }
 
 void CellCounter::countFusedSegment(const Run& run, int from, int to) {

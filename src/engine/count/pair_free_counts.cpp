@@ -5,14 +5,14 @@
 #include "engine/count/simd_targets.h"
 
 void packPairGroups(const MarkerRows& markers, int first, int end, int groups,
-                    std::uint64_t* packed) {
+                    std::uint64_t* packed, int levels) {
   const std::uint64_t* planes = markers.planes;
   const long marker_stride_words = markers.marker_stride_words;
   const int row_words = markers.row_words;
   for (int g = 0; g < groups; ++g) {
     for (int t = 0; t < kPairLanes; ++t) {
       const int marker = first + kPairLanes * g + t;
-      for (int l = 0; l < kPackedLevels; ++l) {
+      for (int l = 0; l < levels; ++l) {
         std::uint64_t* out = packed + (static_cast<long>(g) * kPackedLevels + l) * row_words * kPairLanes + t;
         if (marker >= end) {
           for (int w = 0; w < row_words; ++w) out[w * kPairLanes] = 0;

@@ -56,11 +56,12 @@ struct MarkerRows {
   int row_words = 0;
 };
 
-// Packs the 3 levels of markers [first, first + 4 * groups) (markers at or
-// after `end` are zero) into packed: word w of level l of group g's lane t
-// at ((g * 3 + l) * row_words + w) * 4 + t.
+// Packs levels 0 .. levels - 1 of markers [first, first + 4 * groups)
+// (markers at or after `end` are zero) into packed: word w of level l of
+// group g's lane t at ((g * 3 + l) * row_words + w) * 4 + t. Only counts of
+// whole pairs read level 2.
 void packPairGroups(const MarkerRows& markers, int first, int end, int groups,
-                    std::uint64_t* packed);
+                    std::uint64_t* packed, int levels = kPackedLevels);
 
 // One counting request: `row_count` prefix rows against levels 0 ..
 // level_count - 1 of `groups` packed groups (2 x 2 for pairs, 4 x 2 for
