@@ -188,6 +188,9 @@ int CellCounter::countFusedRuns(std::size_t r, std::size_t end, int block, int b
   }
   request.packed = packed_.data() + static_cast<long>(base - packed_first_) * kPackedLevels * row_words_;
   request.groups = (to - base) / kPairLanes + 1;
+  if (missing_sparse_) {
+    for (int t = 0; t < n; ++t) missing_.prefetchFirstSums(prefixes_[runs_[r + t].prefix_at]);
+  }
   if (pair_rows_ != nullptr) {
     pair_rows_(request, planes_.shape());
   } else {

@@ -209,6 +209,21 @@ void MissingPairCounts::buildFirstSums(int first) {
   first_ready_ = first;
 }
 
+void MissingPairCounts::prefetchFirstSums(int first) const {
+  if (planes_->complete(first) || !serves(first)) return;
+  const long bytes = 3L * 8 * (last_word_ - first_word_ + 1);
+  for (int c = 0; c < 2; ++c) {
+    int count = 0;
+    const int* positions = missingAt(first, c, &count);
+    for (int k = 0; k < count; ++k) {
+      const char* row = reinterpret_cast<const char*>(position_rows_.data() +
+                                                      (static_cast<long>(positions[k]) * marker_words_ + first_word_) * 3);
+      for (long b = 0; b < bytes; b += 64) __builtin_prefetch(row + b, 0, 2);
+      __builtin_prefetch(row + bytes - 1, 0, 2);
+    }
+  }
+}
+
 const PairFromFree& MissingPairCounts::pairsFromFree(int first, int base, const int* free_counts,
                                                     const int* const second_levels[6]) {
   if (first != first_ready_) buildFirstSums(first);

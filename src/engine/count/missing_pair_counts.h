@@ -80,6 +80,10 @@ class MissingPairCounts {
   // until the next call.
   const PairFromFree& pairsFromFree(int first, int base, const int* free_counts,
                                     const int* const second_levels[6]);
+  // Starts loading the sample-major rows pairsFromFree(first, ...) will sum
+  // over the block: the rows of a few scattered samples, which the walk
+  // would otherwise wait for from memory while counting nothing.
+  void prefetchFirstSums(int first) const;
 
  private:
   // A of `marker` against the 64 first markers of `chunk`.
