@@ -19,7 +19,8 @@ const PathKernels& pathKernels(SimdPath path) {
       conditionalGainBoundsScalar,
       false,
       true,
-      {sumBitRowsScalar, quadLanesScalar}};
+      {sumBitRowsScalar, quadLanesScalar},
+      nextReachingScalar};
   static const PathKernels avx2{countCellsAvx2,
                                 informationGainBoundsAvx2,
                                 countPairFreeCellsAvx2,
@@ -33,7 +34,8 @@ const PathKernels& pathKernels(SimdPath path) {
                                 conditionalGainBoundsAvx2,
                                 true,
                                 true,
-                                {sumBitRowsAvx2, quadLanesAvx2}};
+                                {sumBitRowsAvx2, quadLanesAvx2},
+                                nextReachingAvx2};
   // An AVX-512 CPU has AVX2 too: its own kernels where they exist, the AVX2
   // walk kernels elsewhere.
   static const PathKernels avx512 = [] {
@@ -51,6 +53,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.conditional_bounds = conditionalGainBoundsAvx512;
     kernels.counted_class_bounds = countedClassBoundsAvx512;
     kernels.missing_pairs = {sumBitRowsAvx512, quadLanesAvx512};
+    kernels.next_reaching = nextReachingAvx512;
     return kernels;
   }();
   switch (path) {

@@ -5,6 +5,7 @@
 #ifndef GORVA_ENGINE_COUNT_PATH_KERNELS_H
 #define GORVA_ENGINE_COUNT_PATH_KERNELS_H
 
+#include "engine/count/bound_screen.h"
 #include "engine/count/chord_information_gain_bound.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
@@ -44,6 +45,8 @@ struct PathKernels {
   // Order 2's pairs whose markers miss a few genotypes, from their free
   // cells and the missing samples (the walk with free_cells uses them).
   MissingPairKernels missing_pairs;
+  // The screen's pass over the bounds of a stretch.
+  NextReaching next_reaching;
 };
 
 // The kernels of a path (the path must be supported to call them). The

@@ -36,6 +36,7 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
                                                context.missing_code == kMethodAvailable,
                                                context.cases, context.controls);
   bounds_ = kernels.table_bounds;
+  next_reaching_ = kernels.next_reaching;
   case_fraction_ =
       roundedFraction(context.N > 0 ? static_cast<double>(context.cases) / context.N : 0.5);
   divergence_factor_ = divergenceFactor(case_fraction_);

@@ -40,6 +40,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/count/bound_screen.h"
 #include "engine/count/cell_counter.h"
 #include "engine/rank/bestrows.h"
 #include "engine/count/information_gain_bound.h"
@@ -195,6 +196,7 @@ class BatchScorer {
   std::unique_ptr<CellCounter> counter_;
   std::unique_ptr<ScreeningKeys> screening_;
   InformationGainBounds bounds_ = nullptr;  // null: every table gets a key
+  NextReaching next_reaching_ = nextReachingScalar;
   double case_fraction_ = 0.5;
   double divergence_factor_ = 0;
   std::vector<double> pairs_;

@@ -149,14 +149,10 @@ bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count,
   const bool synergy = context_.measure == kRankBySynergy;
   for (int j = 0; j < count; ++j) {
     // Nearly every table is ruled out: without synergy's own gains, a run
-    // of them is passed over by one compare each.
+    // of them is passed over a vector of bounds at a time.
     if (!synergy) {
       const int start = j;
-      const double pass = std::min(cutoff, listing_floor);
-      while (j + 4 <= count && bounds[j] < pass && bounds[j + 1] < pass && bounds[j + 2] < pass &&
-             bounds[j + 3] < pass)
-        j += 4;
-      while (j < count && bounds[j] < pass) ++j;
+      j = next_reaching_(bounds, j, count, std::min(cutoff, listing_floor));
       stats_.ruled_out += j - start;
       if (j == count) break;
     }
