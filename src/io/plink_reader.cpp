@@ -275,39 +275,60 @@ bool PlinkReader::checkBed() {
                   std::to_string(expected) +
                   " bytes (do the three files belong to the same data set?)");
   }
-  warnOfBitsPastTheLastSample();
+  checkTheLastByte();
   return true;
 }
 
 // A marker's last byte holds fewer samples than four when the .fam's count is
 // not a multiple of four, and PLINK writes zeros after the last one. A .fam
 // short of a sample or two still passes the size check; its samples after the
-// gap would then silently take their neighbours' genotypes. The first markers
-// tell, without reading the whole file.
-void PlinkReader::warnOfBitsPastTheLastSample() {
+// gap would then silently take their neighbours' genotypes. A .fam with a
+// sample or two too many passes it too, and those samples read the zeros:
+// two copies of A1 (usually the minor allele) at every marker. The first
+// markers tell either, without reading the whole file.
+void PlinkReader::checkTheLastByte() {
   const int in_last_byte = static_cast<int>(fam_sample_count_ % 4);
-  if (in_last_byte == 0) return;
   const std::string name = bedName();
   std::FILE* file = std::fopen(name.c_str(), "rb");
   if (file == nullptr) return;  // the read says so
   const off_t per_marker = (static_cast<off_t>(fam_sample_count_) + 3) / 4;
   const int looked_at = std::min(bimMarkerCount(), 1000);
-  const unsigned past_mask = (0xffu << (2 * in_last_byte)) & 0xffu;
+  const unsigned past_mask = in_last_byte == 0 ? 0u : (0xffu << (2 * in_last_byte)) & 0xffu;
+  const int samples_in_byte = in_last_byte == 0 ? 4 : in_last_byte;
+  unsigned ever_set = 0;  // the bits of the byte's samples that some marker sets
   int holding = 0;
   int first = -1;
-  for (int m = 0; m < looked_at; ++m) {
+  int read = 0;
+  for (int m = 0; m < looked_at; ++m, ++read) {
     if (fseeko(file, 3 + (static_cast<off_t>(m) + 1) * per_marker - 1, SEEK_SET) != 0) break;
     const int byte = std::fgetc(file);
     if (byte == EOF) break;
+    ever_set |= static_cast<unsigned>(byte);
     if ((static_cast<unsigned>(byte) & past_mask) == 0) continue;
     if (holding++ == 0) first = m;
   }
   std::fclose(file);
-  if (holding == 0) return;
-  warnings_ += warningLine(std::to_string(holding) + " of the first " + std::to_string(looked_at) + " markers of " +
-                           name + " hold genotypes after the last of the " + std::to_string(fam_sample_count_) +
-                           " samples of " + prefix_ + ".fam (first: marker " + std::to_string(first + 1) + ", " +
-                           markerName(first) + "), where PLINK writes zeros: does the .fam list every sample?");
+  if (holding > 0) {
+    warnings_ += warningLine(std::to_string(holding) + " of the first " + std::to_string(looked_at) + " markers of " +
+                             name + " hold genotypes after the last of the " + std::to_string(fam_sample_count_) +
+                             " samples of " + prefix_ + ".fam (first: marker " + std::to_string(first + 1) + ", " +
+                             markerName(first) + "), where PLINK writes zeros: does the .fam list every sample?");
+  }
+  // A real sample homozygous for A1 at each of 100 markers or more is not to
+  // be expected; at most three samples can lie in the padding (four would
+  // change the size).
+  constexpr int kMarkersToTell = 100;
+  if (read < kMarkersToTell) return;
+  int zeros = 0;
+  while (zeros < samples_in_byte - 1 && ((ever_set >> (2 * (samples_in_byte - 1 - zeros))) & 3u) == 0) ++zeros;
+  if (zeros == 0) return;
+  const int last = fam_sample_count_ - 1;
+  warnings_ += warningLine(std::to_string(zeros) + (zeros == 1 ? " sample" : " samples") + " at the end of " + prefix_ +
+                           ".fam (from line " + std::to_string(fam_lines_[last - zeros + 1]) + ", " +
+                           fam_ids_[last - zeros + 1].fid + " " + fam_ids_[last - zeros + 1].iid +
+                           ") read two copies of A1 at every one of the first " + std::to_string(read) +
+                           " markers of " + name + ", as the zeros PLINK writes after the last sample read: does the "
+                           ".fam list samples the .bed lacks?");
 }
 
 template <typename Decode>

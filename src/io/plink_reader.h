@@ -110,7 +110,7 @@ class PlinkReader {
   bool readFam(bool fam_phenotypes);
   bool readBim();
   bool checkBed();
-  void warnOfBitsPastTheLastSample();
+  void checkTheLastByte();
   int bimMarkerCount() const { return static_cast<int>(marker_names_.size()); }
   // Calls decode(row, .bim marker, packed bytes) for every marker that takes
   // part, row counting them from 0 (rows first_row .. end_row - 1; -1: to

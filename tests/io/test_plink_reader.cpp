@@ -105,6 +105,31 @@ TEST_F(PlinkReaderTest, AcceptsLooseLayoutAndWarnsOnceAboutSamplesWithoutCaseOrC
   EXPECT_EQ(loose.warnings(), "");
 }
 
+// A .fam with a sample the .bed lacks passes the size check when that sample
+// falls in a marker's last byte, and reads PLINK's zeros there: two copies of
+// A1 everywhere.
+TEST_F(PlinkReaderTest, SamplesReadingOnlyThePaddingAreWarnedAbout) {
+  GenotypeTable table;
+  for (int m = 0; m < 100; ++m) table.markers.push_back("m" + std::to_string(m));
+  for (int s = 0; s < 5; ++s) {
+    table.fam_phenotypes.push_back(s % 2 ? "2" : "1");
+    std::vector<int> codes;
+    for (int m = 0; m < 100; ++m) codes.push_back((s + m) % 3);
+    table.genotypes.push_back(codes);
+  }
+  writePlinkFiles(prefix_, table);
+  PlinkReader whole;
+  ASSERT_TRUE(whole.open(prefix_)) << whole.error();
+  EXPECT_EQ(whole.warnings(), "");
+  writeFile(prefix_ + ".fam", readFile(prefix_ + ".fam") + "extra x 0 0 1 2\n");
+  PlinkReader reader;
+  ASSERT_TRUE(reader.open(prefix_)) << reader.error();
+  EXPECT_NE(reader.warnings().find("1 sample at the end of " + prefix_ + ".fam (from line 6, extra x) read two copies "
+                                   "of A1 at every one of the first 100 markers"),
+            std::string::npos)
+      << reader.warnings();
+}
+
 TEST_F(PlinkReaderTest, MarkersAtNegativePositionsAreLeftOutAsPlinkLeavesThem) {
   write(kFam, "1\trs1\t0\t-100\tA\tG\n1\trs2\t0\t200\tC\tT\n", kBed);
   PlinkReader reader;
