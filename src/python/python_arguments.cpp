@@ -75,6 +75,9 @@ std::string pathArgument(const char* name, const py::handle& value) {
   }
   const py::bytes encoded = py::module_::import("os").attr("fsencode")(value);
   const std::string path = encoded;
+  // As the program refuses an option given an empty value: an unset
+  // variable, not a choice (read_plink would take the .fam's phenotypes).
+  if (path.empty()) throw BadSearchInput(spelledArgument(name, value) + ": an empty file name");
   if (path.find('\0') != std::string::npos) {
     throw BadSearchInput(spelledArgument(name, value) + ": holds a NUL character, which would cut the file name there");
   }

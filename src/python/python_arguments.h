@@ -36,7 +36,7 @@ std::string wordArgument(const char* name, const pybind11::handle& value);
 
 // A file name: a str, bytes or any os.PathLike (a pathlib.Path). A name
 // holding a NUL character is refused (ValueError): the file system would
-// read it cut there, as the name of another file.
+// read it cut there, as the name of another file; so is an empty name.
 std::string pathArgument(const char* name, const pybind11::handle& value);
 
 // A sequence of strs, each named by its position when it is not one.

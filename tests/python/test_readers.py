@@ -77,3 +77,5 @@ def test_files_refused_or_missing(tmp_path):
         gorva.read_text(str(bad) + "\0.old")
     with pytest.raises(TypeError, match="pheno=3: a file name"):
         gorva.read_vcf(str(bad), 3)
+    with pytest.raises(ValueError, match="pheno='': an empty file name"):
+        gorva.read_plink(str(tmp_path / "set"), pheno="")
