@@ -93,6 +93,12 @@ void viewCodes(const py::array& array, ArraySearchRequest& request) {
 }
 
 std::vector<unsigned char> phenotypeValues(const py::object& phenotype) {
+  // Text is no phenotype, even text that reads as a number: the genotypes
+  // refuse it too, and a column of words would only be told as not 1-D.
+  const py::array given = py::array::ensure(phenotype);
+  if (given && (given.dtype().kind() == 'U' || given.dtype().kind() == 'S')) {
+    throw BadSearchInput("phenotype must hold numbers (1 = case, 0 = control), not " + dtypeName(given) + " values");
+  }
   const auto values = py::array_t<double, py::array::forcecast>::ensure(phenotype);
   if (!values || values.ndim() != 1)
     throw BadSearchInput("phenotype must be 1-D: 1 = case, 0 = control, one value per sample");

@@ -66,6 +66,7 @@ def test_layouts_and_integer_widths_give_equal_results():
     (dict(genotypes=np.full((20, 4), -1, np.int8)), "genotype code -1"),
     (dict(phenotype=np.full(20, 2)), "1 = case, 0 = control"),
     (dict(phenotype=np.zeros(19)), "19 values for 20 samples"),
+    (dict(phenotype=["1", "0"] * 10), "phenotype must hold numbers .*, not <U1 values"),
     (dict(phenotype=np.r_[1, np.zeros(19)]), "holds 1 case and 19 controls; .* at least 2 of each"),
     (dict(markers=["a", "b\0c", "d", "e"]), r"markers\[1\] holds a NUL character"),
     (dict(strata=[1.0, 2.0, float("nan")] + [1.0] * 17), r"strata\[2\] is nan, a label not equal to itself"),
