@@ -14,9 +14,12 @@ std::string typeName(const py::handle& value) {
   return py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>();
 }
 
-// Ints and NumPy integers, which Python indexes with; not True and False.
+// Ints and NumPy integers, which Python indexes with; not True and False,
+// nor NumPy's booleans (which still index, with a warning).
 bool isIntegerArgument(const py::handle& value) {
-  return PyIndex_Check(value.ptr()) && !PyBool_Check(value.ptr());
+  if (!PyIndex_Check(value.ptr()) || PyBool_Check(value.ptr())) return false;
+  const py::handle numpy_bool = py::module_::import("numpy").attr("bool_");
+  return !py::isinstance(value, numpy_bool);
 }
 
 }  // namespace

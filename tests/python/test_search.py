@@ -92,6 +92,7 @@ def test_input_the_search_cannot_take_is_a_value_error(change, message):
     (dict(order="2"), r"order='2': not a whole number from 1 to 4 \(an int, not str\)"),
     (dict(order=(1, 2.0)), "an int, not float"),
     (dict(top=True), "top=True: .*not bool"),
+    (dict(top=np.bool_(True)), "top=True: .*not bool_"),
     (dict(permutations=1e3), "permutations=1000.0: .*not float"),
     (dict(seed="1"), "seed='1'"),
     (dict(max_p="0.05"), "max_p='0.05': not a number"),
