@@ -92,13 +92,17 @@ void viewCodes(const py::array& array, ArraySearchRequest& request) {
                                    static_cast<long>(array.strides(1))};
 }
 
-std::vector<unsigned char> phenotypeValues(const py::object& phenotype) {
-  // Text is no phenotype, even text that reads as a number: the genotypes
-  // refuse it too, and a column of words would only be told as not 1-D.
-  const py::array given = py::array::ensure(phenotype);
+// Text is no number, even text that reads as one: the genotypes refuse it
+// too, and a column of words would be told as the wrong shape.
+void refuseText(const char* name, const py::object& values) {
+  const py::array given = py::array::ensure(values);
   if (given && (given.dtype().kind() == 'U' || given.dtype().kind() == 'S')) {
-    throw BadSearchInput("phenotype must hold numbers (1 = case, 0 = control), not " + dtypeName(given) + " values");
+    throw BadSearchInput(std::string(name) + " must hold numbers, not " + dtypeName(given) + " values");
   }
+}
+
+std::vector<unsigned char> phenotypeValues(const py::object& phenotype) {
+  refuseText("phenotype", phenotype);
   const auto values = py::array_t<double, py::array::forcecast>::ensure(phenotype);
   if (!values || values.ndim() != 1)
     throw BadSearchInput("phenotype must be 1-D: 1 = case, 0 = control, one value per sample");
@@ -212,6 +216,7 @@ py::dict tableColumns(const std::vector<ArrayTableRow>& rows, const std::vector<
 
 // A (samples x covariates) array of finite numbers, by value.
 void readCovariates(const py::object& covariates, ArraySearchRequest& request) {
+  refuseText("covariates", covariates);
   const auto values = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(covariates);
   if (!values || values.ndim() != 2 || values.shape(0) != request.sample_count || values.shape(1) < 1) {
     throw BadSearchInput("covariates must be a 2-D array of numbers, one row per sample (" +
