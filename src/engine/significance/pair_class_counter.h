@@ -15,6 +15,7 @@
 #ifndef GORVA_ENGINE_SIGNIFICANCE_PAIR_CLASS_COUNTER_H
 #define GORVA_ENGINE_SIGNIFICANCE_PAIR_CLASS_COUNTER_H
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -67,9 +68,16 @@ class PairGapMaskRows {
   static constexpr int kWords = 5;
   static constexpr long kMargin = 8;
 
+  // A recording walk sets every pair's words: only the margins, which
+  // vectors read past a walk's first and last pair, are cleared, not the
+  // whole block's rows again per block.
   void resize(long pairs) {
     stride_ = pairs + 2 * kMargin;
-    words_.assign(static_cast<std::size_t>(kWords * stride_), 0);
+    words_.resize(static_cast<std::size_t>(kWords * stride_));
+    for (int w = 0; w < kWords; ++w) {
+      std::fill_n(words_.begin() + w * stride_, kMargin, 0);
+      std::fill_n(words_.begin() + w * stride_ + kMargin + pairs, kMargin, 0);
+    }
   }
   const std::uint64_t* row(int w) const { return words_.data() + w * stride_ + kMargin; }
   PairGapMasks at(long i) const {
