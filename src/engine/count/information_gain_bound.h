@@ -110,8 +110,10 @@ using TripleInformationGainBounds = void (*)(const TripleBoundRequest& request, 
 // the counted class and totals[e * totals_stride + j] in all; the other
 // class has the rest. What the totals alone decide is given once for every
 // permutation: inverses[e * totals_stride + j] = 1 / that total rounded to
-// a float (1 for an empty cell), samples[j] = the sum of pair j's totals.
-// Rows are read in whole groups of eight pairs, so they (and bounds, cases)
+// a float (1 for an empty cell; read by the AVX2 version only, the others
+// take it null), samples[j] = the sum of pair j's totals, of which
+// most_samples, when not negative, is known to be an upper bound (a vector
+// version then need not look at them all first). Rows are read in whole groups of eight pairs, so they (and bounds, cases)
 // need initialised room up to the next multiple of 8. Beside each bound:
 // the table's cases (for RIG's floor of the phenotype entropy), where
 // asked for.
@@ -122,6 +124,7 @@ struct CountedClassBoundRequest {
   const float* inverses = nullptr;
   long totals_stride = 0;
   const int* samples = nullptr;
+  int most_samples = -1;
   int count = 0;
   int counted_class = 1;  // 1: the counted samples are the cases
   BoundRequest bound;     // q, divergence_factor, fixed totals (cells: 9)

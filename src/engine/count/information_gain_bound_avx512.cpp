@@ -368,7 +368,9 @@ GORVA_TARGET_AVX512 void countedClassBoundsAvx512(const CountedClassBoundRequest
                                                   int* cases) {
   BoundRequest terms = request.bound;
   terms.cells = 9;
-  if (!singlePrecisionServes(terms.cells, terms.q) || !samplesFitSingle(request.samples, request.count)) {
+  const bool samples_fit = request.most_samples >= 0 ? request.most_samples < kSinglePrecisionTotal
+                                                     : samplesFitSingle(request.samples, request.count);
+  if (!singlePrecisionServes(terms.cells, terms.q) || !samples_fit) {
     countedClassBoundsScalar(request, bounds, cases);
     return;
   }

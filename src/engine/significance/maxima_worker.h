@@ -314,6 +314,8 @@ class MaximaWorker {
       request.totals = totals;
       request.inverses = by_cell_inverses_.data() + at;
       request.samples = by_cell_samples_.data() + at;
+      // A pair's samples are the run's at most.
+      request.most_samples = context_.sample_count;
       request.totals_stride = by_cell_stride_;
       request.count = n;
       request.counted_class = permuted.counted_class;
