@@ -69,6 +69,7 @@ class MaximaWorker {
       }
     }
     by_cell_ = masks_recorded_ && context.sample_count < kSinglePrecisionTotal;
+    reads_inverses_ = counted_class_bounds_ == countedClassBoundsAvx2;
     if (by_cell_) pair_totals_counter_->countByCell(true);
     key_cut_.reset(2 * static_cast<int>(counted.size()));
     const PathKernels& kernels = pathKernels(context.settings.simd);
@@ -103,12 +104,12 @@ class MaximaWorker {
       // again per block.
       by_cell_stride_ = count + kPairBlock;
       by_cell_totals_.resize(static_cast<std::size_t>(cells_) * by_cell_stride_);
-      by_cell_inverses_.resize(static_cast<std::size_t>(cells_) * by_cell_stride_);
+      if (reads_inverses_) by_cell_inverses_.resize(static_cast<std::size_t>(cells_) * by_cell_stride_);
       by_cell_samples_.resize(static_cast<std::size_t>(by_cell_stride_));
       for (int e = 0; e < cells_; ++e) {
         const std::size_t tail = static_cast<std::size_t>(e) * by_cell_stride_ + count;
         std::fill_n(by_cell_totals_.begin() + tail, kPairBlock, 0);
-        std::fill_n(by_cell_inverses_.begin() + tail, kPairBlock, 1.0f);
+        if (reads_inverses_) std::fill_n(by_cell_inverses_.begin() + tail, kPairBlock, 1.0f);
       }
     }
     const auto keep_totals = [&](int at, int n, int* tables) {
@@ -195,6 +196,7 @@ class MaximaWorker {
       float* const inverses = &by_cell_inverses_[static_cast<std::size_t>(e) * by_cell_stride_];
       int* const samples = by_cell_samples_.data();
       for (int i = 0; i < count; ++i) samples[i] += totals[i];
+      if (!reads_inverses_) continue;
       // Four divisions at a time (one by one they cost more than all else
       // the block's totals take). The conversion keeps the order and 1
       // exactly, so the float's maximum with 1 is the integer's converted.
@@ -312,7 +314,7 @@ class MaximaWorker {
       request.counted[1] = counted[1];
       request.counted_stride = stride;
       request.totals = totals;
-      request.inverses = by_cell_inverses_.data() + at;
+      request.inverses = reads_inverses_ ? by_cell_inverses_.data() + at : nullptr;
       request.samples = by_cell_samples_.data() + at;
       // A pair's samples are the run's at most.
       request.most_samples = context_.sample_count;
@@ -457,6 +459,9 @@ class MaximaWorker {
   long by_cell_stride_ = 0;
   std::vector<int> by_cell_totals_;
   std::vector<float> by_cell_inverses_;
+  // Only the AVX2 bounds read the stored inverses: the AVX-512 ones take a
+  // reciprocal per cell, the portable ones divide.
+  bool reads_inverses_ = true;
   std::vector<int> by_cell_samples_;
   std::vector<int> case_sums_;
   std::vector<double> score_sums_;
