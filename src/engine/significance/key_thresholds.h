@@ -35,5 +35,9 @@ using KeyCutFour = int (*)(const double* bounds, const KeyThreshold& threshold, 
 // The version `path` runs (the path must be supported), chosen as the
 // path's other kernels are (count/path_kernels.h).
 KeyCutFour keyCutFour(SimdPath path);
+// The same eight pairs at a time (bit t for pair j + t, t < 8; reads eight
+// of every array), where a path has it: null elsewhere.
+int mayExceedEightAvx512(const double* bounds, const KeyThreshold& threshold, int j);
+KeyCutFour keyCutEight(SimdPath path);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_KEY_THRESHOLDS_H

@@ -46,6 +46,7 @@ class MaximaWorker {
         kernel_(pathKernels(context.settings.simd).count_cells),
         counted_class_bounds_(pathKernels(context.settings.simd).counted_class_bounds),
         key_cut_four_(keyCutFour(context.settings.simd)),
+        key_cut_eight_(keyCutEight(context.settings.simd)),
         totals_counter_(*context.planes, order, kernel_) {
     cells_ = totals_counter_.cells();
     table_ints_ = 2 * cells_;
@@ -349,16 +350,19 @@ class MaximaWorker {
     double maximum = permuted.maximum.load(std::memory_order_relaxed);
     int j = 0;
     if (bounded) {
-      // Four bounds at a time against the cut; the rest one by one.
-      for (; j + 4 <= n; j += 4) {
-        threshold.maximum = maximum;
-        if (context.measure == kRankByP)
-          threshold.statistic_cut = shortfallCut(key_cut_.reachingStatistic(slot, maximum));
-        for (int lanes = key_cut_four_(bounds_buffer_.data(), threshold, j); lanes != 0;
-             lanes &= lanes - 1)
-          scoreByCellPair(permuted, slot, j + std::countr_zero(static_cast<unsigned>(lanes)),
-                          counted, stride, totals, first_last, maximum);
-      }
+      // Eight or four bounds at a time against the cut; the rest one by one.
+      const auto cut = [&](KeyCutFour kernel, int width) {
+        for (; j + width <= n; j += width) {
+          threshold.maximum = maximum;
+          if (context.measure == kRankByP)
+            threshold.statistic_cut = shortfallCut(key_cut_.reachingStatistic(slot, maximum));
+          for (int lanes = kernel(bounds_buffer_.data(), threshold, j); lanes != 0; lanes &= lanes - 1)
+            scoreByCellPair(permuted, slot, j + std::countr_zero(static_cast<unsigned>(lanes)),
+                            counted, stride, totals, first_last, maximum);
+        }
+      };
+      if (key_cut_eight_ != nullptr) cut(key_cut_eight_, 8);
+      cut(key_cut_four_, 4);
     }
     for (; j < n; ++j) {
       if (bounded && !key_cut_.mayExceed(context, slot, bounds_buffer_[j], maximum, prefix_gains,
@@ -437,6 +441,7 @@ class MaximaWorker {
   CountCellsKernel kernel_;
   CountedClassBounds counted_class_bounds_;
   KeyCutFour key_cut_four_;
+  KeyCutFour key_cut_eight_;  // null where the path has none
   CellCounter totals_counter_;
   std::unique_ptr<PairClassCounter> pair_totals_counter_;  // pairs over the run's planes
   std::vector<std::unique_ptr<CellCounter>> counters_;
