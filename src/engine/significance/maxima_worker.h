@@ -38,7 +38,8 @@ class MaximaWorker {
  public:
   MaximaWorker(const SearchContext& context, int order,
                const std::vector<std::unique_ptr<CountedPlanes>>& counted,
-               const LevelGaps* run_gaps, InformationGainBounds bounds)
+               const LevelGaps* run_gaps, const std::uint64_t* run_wide_groups,
+               InformationGainBounds bounds)
       : context_(context),
         order_(order),
         counted_(counted),
@@ -60,7 +61,7 @@ class MaximaWorker {
       // Counted as the permutations' walks count, where they count wide.
       if (!kernels.walk_nibbles && countsShape(context.settings.simd, context.planes->shape())) {
         pair_totals_counter_->countFreeCellsWith(kernels.free_cells);
-        pair_totals_counter_->countWideWith(wideCountKernel(context.settings.simd));
+        pair_totals_counter_->countWideWith(wideCountKernel(context.settings.simd), run_wide_groups);
       }
       // The levels at gaps depend on the genotypes only: recorded by the
       // totals' walk, each permutation's walk only masks them.
@@ -83,7 +84,9 @@ class MaximaWorker {
       // do the permutations' walks.
       if (pairs && !kernels.walk_nibbles && countsShape(context.settings.simd, planes->planes.shape())) {
         pair_counters_.back()->countFreeCellsWith(kernels.free_cells);
-        pair_counters_.back()->countWideWith(wideCountKernel(context.settings.simd));
+        pair_counters_.back()->countWideWith(
+            wideCountKernel(context.settings.simd),
+            planes->wide_groups.size() > 0 ? planes->wide_groups.data() : nullptr);
       }
       if (pairs) pair_counters_.back()->countGapsWith(gapCountsKernel(context.settings.simd));
       counters_.push_back(planes->empty() || pairs

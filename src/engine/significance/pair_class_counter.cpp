@@ -293,9 +293,10 @@ void PairClassCounter::countFreeCellsWith(PairCountKernel kernel) {
     throw std::bad_alloc();
 }
 
-void PairClassCounter::countWideWith(WideCountKernel kernel) {
+void PairClassCounter::countWideWith(WideCountKernel kernel, const std::uint64_t* all_groups) {
   wide_kernel_ = free_kernel_ != nullptr ? kernel : nullptr;
-  if (wide_kernel_ == nullptr || packed_wide_.size() > 0) return;
+  all_wide_ = wide_kernel_ != nullptr ? all_groups : nullptr;
+  if (wide_kernel_ == nullptr || all_wide_ != nullptr || packed_wide_.size() > 0) return;
   // Room for one group more than a block holds.
   if (!packed_wide_.reset((block_markers_ / kWideLanes + 1) * wideGroupWords(row_words_)))
     throw std::bad_alloc();
@@ -320,7 +321,7 @@ int PairClassCounter::countRunsTogether(std::size_t r, int block, int block_end)
     request.rows[2 * t + 1] = rows + row_words_;
     request.counts[t] = free_counts_.data() + t * free_counts_stride_;
   }
-  request.packed = packed_wide_.data() + first_group * wideGroupWords(row_words_);
+  request.packed = wide_ + first_group * wideGroupWords(row_words_);
   request.groups = (to - packed_first_) / kWideLanes - first_group + 1;
   wide_kernel_(request, planes_.shape());
   return n;
@@ -329,8 +330,14 @@ int PairClassCounter::countRunsTogether(std::size_t r, int block, int block_end)
 void PairClassCounter::packBlock(int first, int last) {
   packed_first_ = first;
   if (countsWide()) {
+    // A block starts at a whole group (a multiple of the lanes).
+    if (all_wide_ != nullptr) {
+      wide_ = all_wide_ + (first / kWideLanes) * wideGroupWords(row_words_);
+      return;
+    }
     packWideGroups(MarkerRows{planes_.marker(0), planes_.markerStrideWords(), row_words_}, first,
                    last + 1, (last - first) / kWideLanes + 1, packed_wide_.data());
+    wide_ = packed_wide_.data();
     return;
   }
   if (countsFreeCells()) {
@@ -350,7 +357,7 @@ void PairClassCounter::countPackedSegment(const Run& run, int from, int to) {
     request.rows[0] = planes_.marker(run.first);
     request.rows[1] = planes_.marker(run.first) + row_words_;
     request.counts[0] = counts_;
-    request.packed = packed_wide_.data() + first_group * wideGroupWords(row_words_);
+    request.packed = wide_ + first_group * wideGroupWords(row_words_);
     request.groups = (to - packed_first_) / kWideLanes - first_group + 1;
     wide_kernel_(request, planes_.shape());
     completePackedSegment(run, from, to);
@@ -394,10 +401,10 @@ void PairClassCounter::completePackedSegment(const Run& run, int from, int to) {
   const int offset = from - (packed_first_ + first_group * lanes());
   const int count = to - from + 1;
   if (record_ != nullptr && countsWide() && row_words_ <= kWideRowWords) {
-    recordSegmentMasksWide(run, from, to, packed_wide_.data() + first_group * wideGroupWords(row_words_),
+    recordSegmentMasksWide(run, from, to, wide_ + first_group * wideGroupWords(row_words_),
                            wideGroupWords(row_words_), offset);
   } else if (record_ != nullptr && countsWide()) {
-    recordSegmentMasks(run, from, to, packed_wide_.data() + first_group * wideGroupWords(row_words_),
+    recordSegmentMasks(run, from, to, wide_ + first_group * wideGroupWords(row_words_),
                        wideGroupWords(row_words_), offset);
   } else if (record_ != nullptr) {
     recordSegmentMasks(run, from, to, packed, group_words, offset);

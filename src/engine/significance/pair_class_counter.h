@@ -197,7 +197,9 @@ class PairClassCounter {
   // groups of eight second markers, up to kMaxFirstMarkers consecutive runs
   // over the same second markers at once: each word of the second markers
   // loaded then serves every one of those runs.
-  void countWideWith(WideCountKernel kernel);
+  // With `all_groups` (packAllWideGroups of these planes), walks read
+  // every block's groups there instead of packing them again per block.
+  void countWideWith(WideCountKernel kernel, const std::uint64_t* all_groups = nullptr);
   // Counting from masks, a walk can hand its counts over by cell instead of
   // as tables, the form a vector of eight bounds reads: visit's `tables`
   // then holds, for pair j of the stretch, cell e's count of class c at
@@ -293,6 +295,8 @@ class PairClassCounter {
   int packed_first_ = 0;
   WideCountKernel wide_kernel_ = nullptr;
   AlignedWords packed_wide_;  // or their levels 0 and 1, eight to a group
+  const std::uint64_t* all_wide_ = nullptr;  // every marker's, packed once
+  const std::uint64_t* wide_ = nullptr;      // the block's: either of them
   // Room for the free counts of kMaxFirstMarkers runs, free_counts_stride_
   // apart; counts_ the ones being read.
   std::vector<int> free_counts_;

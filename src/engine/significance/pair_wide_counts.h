@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/pair_free_counts.h"
 
@@ -27,6 +28,12 @@ inline long wideGroupWords(int row_words) { return static_cast<long>(kWideLevels
 // as the kernel that reads them.
 void packWideGroups(const MarkerRows& markers, int first, int end, int groups,
                     std::uint64_t* packed);
+
+// Every marker of `planes` packed as packWideGroups packs a block of them,
+// from marker 0 on, with a group of zeros past the last (which a kernel may
+// read): for walks that would otherwise pack the same groups again for
+// every block of pairs. AVX-512 only. False when memory is short.
+bool packAllWideGroups(const BitPlanes& planes, AlignedWords& packed);
 
 // Per lane of a wide group (eight markers, rows of row_words words), bit i
 // of out[l] set when the marker has level l (0 or 1) at gap i of [gap,

@@ -230,6 +230,17 @@ GORVA_TARGET_AVX512 void packWideGroups(const MarkerRows& markers, int first, in
   }
 }
 
+bool packAllWideGroups(const BitPlanes& planes, AlignedWords& packed) {
+  const int markers = planes.markerCount();
+  const int row_words = planes.shape().rowWords();
+  const int groups = (markers + kWideLanes - 1) / kWideLanes + 1;
+  if (!packed.reset(groups * wideGroupWords(row_words))) return false;
+  if (markers > 0)
+    packWideGroups(MarkerRows{planes.marker(0), planes.markerStrideWords(), row_words}, 0, markers,
+                   groups, packed.data());
+  return true;
+}
+
 GORVA_TARGET_AVX512 void wideLevelMasksAtGaps(const std::uint64_t* group, int row_words,
                                               const std::uint32_t* gap, const std::uint32_t* end,
                                               std::uint64_t out[2][kWideLanes]) {

@@ -22,6 +22,7 @@
 #include "engine/count/information_gain_bound_finish.h"
 #include "engine/significance/maxima_worker.h"
 #include "engine/significance/pair_class_counter.h"
+#include "engine/significance/pair_wide_counts.h"
 #include "engine/significance/permuted_classes.h"
 
 namespace {
@@ -51,6 +52,19 @@ long blockCombinations(int cells, double marker_count) {
 // vectors included).
 double rowWords(double samples) { return samples / 64 + 16; }
 
+// Every marker's levels 0 and 1 packed eight to a group (packAllWideGroups).
+double wideGroupsBytes(double marker_count, double sample_count) {
+  return (marker_count + 2 * kWideLanes) * kWideLevels * rowWords(sample_count) * sizeof(std::uint64_t);
+}
+
+// Whether the pair walks over `planes` count wide (as MaximaWorker sets
+// them up), so that their groups are packed once for every block.
+bool countsWide(const SearchContext& context, const BitPlanes& planes) {
+  const SimdPath path = context.settings.simd;
+  return !pathKernels(path).walk_nibbles && countsShape(path, planes.shape()) &&
+         wideCountKernel(path) != nullptr;
+}
+
 // One set of counted planes, at most: it holds the counted classes of two
 // permutations (or one), over at most every sample, with their gaps and
 // gap entries when pairs are counted, and a counter of them per worker.
@@ -63,7 +77,8 @@ double countedSetBytes(double marker_count, double sample_count, int levels, int
   if (PairClassCounter::serves(levels, order)) {
     counter = PairClassCounter::bytesBound(rowWords(sample_count), marker_count);
     gaps = LevelGaps::bytesBound(marker_count, rowWords(sample_count)) +
-           2 * (marker_count + kPairBlock) * sizeof(std::uint64_t);
+           2 * (marker_count + kPairBlock) * sizeof(std::uint64_t) +
+           wideGroupsBytes(marker_count, sample_count);
   } else {
     counter = CellCounter::bytesBound(
         levels, order, rowWords(sample_count), marker_count,
@@ -133,7 +148,9 @@ double permutationMaximaBytesBound(double marker_count, double sample_count, int
       (pairs ? (block + 2 * PairGapMaskRows::kMargin) * sizeof(PairGapMasks) +
                    2 * marker_count * sizeof(std::uint64_t)
              : 0);
-  const double run_gaps = pairs ? LevelGaps::bytesBound(marker_count, rowWords(sample_count)) : 0;
+  const double run_gaps = pairs ? LevelGaps::bytesBound(marker_count, rowWords(sample_count)) +
+                                      wideGroupsBytes(marker_count, sample_count)
+                                : 0;
   // The group's phenotypes are held beside it, and a block of decoded and
   // gathered codes while its planes are built.
   return groupBytes(group, marker_count, sample_count, levels, order, workers) +
@@ -151,6 +168,7 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
   std::vector<std::unique_ptr<Permuted>> group;
   std::vector<std::unique_ptr<CountedPlanes>> counted;
   std::unique_ptr<LevelGaps> run_gaps;
+  AlignedWords run_wide_groups;
   try {
     for (int r = 0; r < count; ++r) {
       group.push_back(std::make_unique<Permuted>());
@@ -166,7 +184,11 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
           if (planes->gaps == nullptr) continue;
           planes->gap_entries = gapEntryMasks(*context.planes, *run_gaps, context.sample_count,
                                               planes->samples, planes->entries);
+          if (countsWide(context, planes->planes) && !packAllWideGroups(planes->planes, planes->wide_groups))
+            return false;
         }
+        if (countsWide(context, *context.planes) && !packAllWideGroups(*context.planes, run_wide_groups))
+          return false;
       }
     }
   } catch (const std::bad_alloc&) {
@@ -176,7 +198,9 @@ bool maximaFromCellTotals(const SearchContext& context, int order,
   const int cells = cellsOf(context.planes->levels(), order);
   const long long spread = (total + kBlocksPerWorker * workers - 1) / (kBlocksPerWorker * workers);
   const long long block = std::max(1LL, std::min<long long>(blockCombinations(cells, context.marker_count), spread));
-  const auto make_worker = [&] { return MaximaWorker(context, order, counted, run_gaps.get(), bounds); };
+  const auto make_worker = [&] { return MaximaWorker(context, order, counted, run_gaps.get(),
+                                                  run_wide_groups.size() > 0 ? run_wide_groups.data() : nullptr,
+                                                  bounds); };
   if (!scoreBlocksOnWorkers(context, total, block, workers, make_worker)) return false;
   for (int r = 0; r < count; ++r) maxima[r] = group[r]->maximum.load();
   return true;

@@ -104,6 +104,7 @@ struct CountedPlanes {
   std::vector<unsigned char> entries;  // and the entry (0 controls, 1 cases) it is in
   std::unique_ptr<LevelGaps> gaps;  // when pairs are counted from them
   std::vector<std::uint64_t> gap_entries;  // gapEntryMasks, when pairs count from masks
+  AlignedWords wide_groups;  // packAllWideGroups, when pairs are counted wide
   bool empty() const { return samples.empty(); }
 };
 
