@@ -11,6 +11,7 @@
 #include "engine/search/batch_pool.h"
 #include "engine/search/stratified_scorer.h"
 #include "engine/significance/permutation_maxima.h"
+#include "engine/significance/stratified_pair_maxima.h"
 #include "engine/significance/stratified_permutation_maxima.h"
 #include "io/FileIO.h"
 #include "core/search_constants.h"
@@ -126,6 +127,10 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
                                                                               levels, k, threads, shape.permutations)
                                       : permutationMaximaBytesBound(markers, samples, levels, k, threads,
                                                                     shape.permutations));
+    // Stratified pairs over the joint rows: their counted classes' rows.
+    if (strata > 0 && k == 2 && levels == 3)
+      permuted = std::max(permuted, stratifiedPairMaximaBytesBound(markers, samples, shape.stratum_samples, threads,
+                                                                   shape.permutations));
   }
   need.permutations = cappedBytes(permuted);
 

@@ -157,6 +157,37 @@ TEST_F(StrataRuns, FastAndPlainEnginesGiveTheSameRowsUnderEveryMethodAndRanking)
   }
 }
 
+TEST_F(StrataRuns, PairPermutationsOfLargeStrataMatchThePlainEngine) {
+  // Strata this large count their pairs' permutations from joint rows of the
+  // counted classes, with another class counted in each stratum (326 and
+  // 275 samples: segments ending inside words).
+  const Dataset data = randomDataset(41, 24, 601, 0.03);
+  writeFile(dir_ + "/large.txt", data.text());
+  std::string strata;
+  for (int s = 0; s < 601; ++s) strata += "x " + std::to_string(s + 1) + (s % 11 < 6 ? " a" : " b") + "\n";
+  writeFile(dir_ + "/large.strata", strata);
+  const std::vector<std::vector<std::string>> settings = {
+      {"--rank", "ig"}, {"--rank", "synergy"}, {"--rank", "ig", "--missing", "complete"}};
+  // Every pair is listed, so that a permutation's maximum moved past any
+  // pair's key changes its p_permutation.
+  const std::vector<std::string> common = {"--in", "../large.txt", "--strata", "../large.strata", "--order", "2",
+                                           "--top", "276", "--permutations", "19", "--out", "report.txt",
+                                           "--table", "table.tsv", "--threads", "2"};
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    const std::string name = "large" + std::to_string(i);
+    std::vector<std::string> args = common;
+    args.insert(args.end(), settings[i].begin(), settings[i].end());
+    ASSERT_EQ(mkdir((dir_ + "/" + name + "-fast").c_str(), 0755), 0);
+    const ProgramResult fast = runGorva(args, dir_ + "/" + name + "-fast");
+    args.insert(args.end(), {"--engine", "plain"});
+    ASSERT_EQ(mkdir((dir_ + "/" + name + "-plain").c_str(), 0755), 0);
+    const ProgramResult plain = runGorva(args, dir_ + "/" + name + "-plain");
+    ASSERT_EQ(fast.status, 0) << fast.err;
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(table(name + "-fast"), table(name + "-plain")) << settings[i][1];
+  }
+}
+
 TEST_F(StrataRuns, EachBadStrataFileIsRefusedWithItsPlaceBeforeAnythingIsCreated) {
   writeFile(dir_ + "/remove.txt", "x 1\nx 2\n");
   struct Case {

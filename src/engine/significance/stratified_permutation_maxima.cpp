@@ -20,6 +20,7 @@
 #include "engine/search/strata.h"
 #include "engine/significance/class_tables.h"
 #include "engine/significance/permuted_classes.h"
+#include "engine/significance/stratified_pair_maxima.h"
 
 namespace {
 
@@ -434,6 +435,7 @@ class StratifiedMaximaWorker {
 }  // namespace
 
 int stratifiedPermutationGroupSize(const SearchContext& context, int order, int permutations) {
+  if (stratifiedPairsServe(context, order)) return stratifiedPairGroupSize(context, permutations);
   return groupSize(context.marker_count, context.sample_count, context.stratum_count,
                    genotypeLevels(context.missing_code), order, workerCount(context.settings.requested_threads),
                    permutations);
@@ -483,7 +485,9 @@ bool countsStratifiedPermutationsFromTotals(const SearchContext& context, int or
   const int levels = genotypeLevels(context.missing_code);
   if (!CellCounter::servesOrder(levels, order)) return false;
   // Pairs walked over the strata's joint rows count every stratum in one
-  // pass, which costs less than counting each stratum's class apart.
+  // pass, which costs less than counting each stratum's class apart: they
+  // walk joint rows of the counted classes instead, where that serves.
+  if (countsStratifiedPairsFromCountedRows(context, order, permutations)) return true;
   if (order == 2 && context.strata->segmented != nullptr) return false;
   for (const SearchContext& part : context.strata->contexts)
     if (part.planes == nullptr || part.planes->levels() != levels) return false;
@@ -494,6 +498,7 @@ bool countsStratifiedPermutationsFromTotals(const SearchContext& context, int or
 bool stratifiedMaximaFromCellTotals(const SearchContext& context, int order,
                                     const std::vector<std::vector<unsigned char>>& phenotypes,
                                     std::vector<double>& maxima) {
+  if (stratifiedPairsServe(context, order)) return stratifiedPairMaxima(context, phenotypes, maxima);
   const int workers = workerCount(context.settings.requested_threads);
   const int count = static_cast<int>(phenotypes.size());
   maxima.assign(count, kMinusInfinity);

@@ -22,7 +22,9 @@
 // permutations are counted from the strata's cell totals: the context is
 // stratified, every stratum has planes, the method is not "em", the counter
 // serves the order, pairs are not walked over the strata's joint rows, and
-// at least three permutations share a group's totals.
+// at least three permutations share a group's totals. Pairs walked over the
+// joint rows are counted from joint rows of the counted classes where
+// stratified_pair_maxima.h serves them.
 bool countsStratifiedPermutationsFromTotals(const SearchContext& context, int order, int permutations);
 
 // Permutations whose planes are held at once, for `permutations` in all.
