@@ -134,5 +134,12 @@ void countedClassBoundsAvx2(const CountedClassBoundRequest& request, double* bou
 void countedClassBoundsAvx512(const CountedClassBoundRequest& request, double* bounds, int* cases);
 using CountedClassBounds = void (*)(const CountedClassBoundRequest& request, double* bounds,
                                     int* cases);
+// Two permutations' bounds over the same pairs and totals at once: the
+// first's counted rows in request.counted[0] (not split), the second's at
+// `second`, everything else the same (q, divergence factor, counted class,
+// fixed totals). Each gets the bounds and cases countedClassBoundsAvx512
+// gives it alone; what the totals alone decide is taken once for both.
+void countedClassBoundsTwoAvx512(const CountedClassBoundRequest& request, const int* second,
+                                 double* const (&bounds)[2], int* const (&cases)[2]);
 
 #endif  // GORVA_ENGINE_COUNT_INFORMATION_GAIN_BOUND_H

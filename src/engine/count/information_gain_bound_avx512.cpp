@@ -302,9 +302,10 @@ GORVA_TARGET_AVX512 bool samplesFitSingle(const int* samples, int count) {
 // the cells' terms as the AVX2 version forms them but for 1 / n, the 14-bit
 // reciprocal (cheaper than reading the stored inverses), lanes past the
 // stretch masked off, so that nothing beyond it is read or written.
-template <bool kCountsCases, bool kSplit>
+template <bool kCountsCases, bool kSplit, int kMembers>
 GORVA_TARGET_AVX512 void countedClassSixteens(const CountedClassBoundRequest& request, const BoundRequest& terms,
-                                              double* bounds, int* cases_out) {
+                                              const int* const (&counted)[2], double* const (&bounds)[2],
+                                              int* const (&cases_out)[2]) {
   constexpr int kCells = 9;
   constexpr int kLanes = 16;
   const SingleFinish finish(terms);
@@ -313,73 +314,112 @@ GORVA_TARGET_AVX512 void countedClassSixteens(const CountedClassBoundRequest& re
     const int left = request.count - j;
     const __mmask16 live = left >= kLanes ? static_cast<__mmask16>(0xffff) : static_cast<__mmask16>((1u << left) - 1);
     const __m512i samples = _mm512_maskz_loadu_epi32(live, request.samples + j);
-    __m512i own_sum = _mm512_setzero_si512();
+    __m512i own_sum[kMembers];
     // Three sums of three cells each: one chain of nine dependent additions
     // would leave the loop waiting on their latency. Every term is positive,
     // so any order of summing stays inside the sum's slack.
-    __m512 chain[3] = {_mm512_setzero_ps(), _mm512_setzero_ps(), _mm512_setzero_ps()};
-    const auto add_cell = [&](int e, __m512& sum) GORVA_TARGET_AVX512 {
-      const long at = e * request.counted_stride + j;
-      __m512i own = _mm512_maskz_loadu_epi32(live, request.counted[0] + at);
-      if constexpr (kSplit) own = _mm512_add_epi32(own, _mm512_maskz_loadu_epi32(live, request.counted[1] + at));
-      own_sum = _mm512_add_epi32(own_sum, own);
+    __m512 chain[kMembers][3];
+    for (int m = 0; m < kMembers; ++m) {
+      own_sum[m] = _mm512_setzero_si512();
+      for (int c = 0; c < 3; ++c) chain[m][c] = _mm512_setzero_ps();
+    }
+    const auto add_cell = [&](int e, int c) GORVA_TARGET_AVX512 {
       const long cell = e * request.totals_stride + j;
       // Counts below 2^24 are exact in single precision, and so is n - own.
       const __m512 n = _mm512_cvtepi32_ps(_mm512_maskz_loadu_epi32(live, request.totals + cell));
-      const __m512 counted = _mm512_cvtepi32_ps(own);
-      const __m512 b = kCountsCases ? counted : _mm512_sub_ps(n, counted);
-      const __m512 d = _mm512_fnmadd_ps(fraction, n, b);  // b - q n
       // The 14-bit reciprocal, as the table bounds take it, in place of the
-      // stored inverse: the sum's slack covers it.
+      // stored inverse: the sum's slack covers it. The totals' share is
+      // taken once for every member.
       const __m512 inverse = _mm512_rcp14_ps(_mm512_max_ps(n, _mm512_set1_ps(1.0f)));
-      sum = _mm512_fmadd_ps(_mm512_mul_ps(d, d), inverse, sum);
+      const long at = e * request.counted_stride + j;
+      for (int m = 0; m < kMembers; ++m) {
+        __m512i own = _mm512_maskz_loadu_epi32(live, counted[m] + at);
+        if constexpr (kSplit) own = _mm512_add_epi32(own, _mm512_maskz_loadu_epi32(live, counted[1] + at));
+        own_sum[m] = _mm512_add_epi32(own_sum[m], own);
+        const __m512 counts = _mm512_cvtepi32_ps(own);
+        const __m512 b = kCountsCases ? counts : _mm512_sub_ps(n, counts);
+        const __m512 d = _mm512_fnmadd_ps(fraction, n, b);  // b - q n
+        chain[m][c] = _mm512_fmadd_ps(_mm512_mul_ps(d, d), inverse, chain[m][c]);
+      }
     };
     for (int e = 0; e < kCells; e += 3) {
-      add_cell(e, chain[0]);
-      add_cell(e + 1, chain[1]);
-      add_cell(e + 2, chain[2]);
+      add_cell(e, 0);
+      add_cell(e + 1, 1);
+      add_cell(e + 2, 2);
     }
-    const __m512 shifted = _mm512_add_ps(_mm512_add_ps(chain[0], chain[1]), chain[2]);
-    const __m512i cases = kCountsCases ? own_sum : _mm512_sub_epi32(samples, own_sum);
-    const __m512i controls = _mm512_sub_epi32(samples, cases);
-    if (cases_out != nullptr) _mm512_mask_storeu_epi32(cases_out + j, live, cases);
-    __mmask16 unbounded = _mm512_cmpeq_epi32_mask(controls, _mm512_setzero_si512()) |
-                          _mm512_cmpeq_epi32_mask(cases, _mm512_setzero_si512());
-    if (terms.fixed_controls >= 0) {
-      unbounded |= _mm512_cmpneq_epi32_mask(controls, _mm512_set1_epi32(terms.fixed_controls)) |
-                   _mm512_cmpneq_epi32_mask(cases, _mm512_set1_epi32(terms.fixed_cases));
-    }
-    const __m512 bound = finish.bounds(shifted, _mm512_cvtepi32_ps(samples), _mm512_cvtepi32_ps(cases));
-    for (int h = 0; h < 2; ++h) {
-      const __mmask8 half_live = static_cast<__mmask8>(live >> (8 * h));
-      if (half_live == 0) break;
-      const __m256 half = h == 0 ? _mm512_castps512_ps256(bound)
-                                 : _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(bound), 1));
-      _mm512_mask_storeu_pd(bounds + j + 8 * h, half_live,
-                            _mm512_mask_blend_pd(static_cast<__mmask8>(unbounded >> (8 * h)),
-                                                 _mm512_cvtps_pd(half), finish.infinity));
+    for (int m = 0; m < kMembers; ++m) {
+      const __m512 shifted = _mm512_add_ps(_mm512_add_ps(chain[m][0], chain[m][1]), chain[m][2]);
+      const __m512i cases = kCountsCases ? own_sum[m] : _mm512_sub_epi32(samples, own_sum[m]);
+      const __m512i controls = _mm512_sub_epi32(samples, cases);
+      if (cases_out[m] != nullptr) _mm512_mask_storeu_epi32(cases_out[m] + j, live, cases);
+      __mmask16 unbounded = _mm512_cmpeq_epi32_mask(controls, _mm512_setzero_si512()) |
+                            _mm512_cmpeq_epi32_mask(cases, _mm512_setzero_si512());
+      if (terms.fixed_controls >= 0) {
+        unbounded |= _mm512_cmpneq_epi32_mask(controls, _mm512_set1_epi32(terms.fixed_controls)) |
+                     _mm512_cmpneq_epi32_mask(cases, _mm512_set1_epi32(terms.fixed_cases));
+      }
+      const __m512 bound = finish.bounds(shifted, _mm512_cvtepi32_ps(samples), _mm512_cvtepi32_ps(cases));
+      for (int h = 0; h < 2; ++h) {
+        const __mmask8 half_live = static_cast<__mmask8>(live >> (8 * h));
+        if (half_live == 0) break;
+        const __m256 half = h == 0 ? _mm512_castps512_ps256(bound)
+                                   : _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(bound), 1));
+        _mm512_mask_storeu_pd(bounds[m] + j + 8 * h, half_live,
+                              _mm512_mask_blend_pd(static_cast<__mmask8>(unbounded >> (8 * h)),
+                                                   _mm512_cvtps_pd(half), finish.infinity));
+      }
     }
   }
+}
+
+// Whether the sixteen-pair kernels serve the request (single precision
+// holds its samples and fraction).
+GORVA_TARGET_AVX512 bool sixteensServe(const CountedClassBoundRequest& request, BoundRequest& terms) {
+  terms = request.bound;
+  terms.cells = 9;
+  const bool samples_fit = request.most_samples >= 0 ? request.most_samples < kSinglePrecisionTotal
+                                                     : samplesFitSingle(request.samples, request.count);
+  return singlePrecisionServes(terms.cells, terms.q) && samples_fit;
 }
 
 }  // namespace
 
 GORVA_TARGET_AVX512 void countedClassBoundsAvx512(const CountedClassBoundRequest& request, double* bounds,
                                                   int* cases) {
-  BoundRequest terms = request.bound;
-  terms.cells = 9;
-  const bool samples_fit = request.most_samples >= 0 ? request.most_samples < kSinglePrecisionTotal
-                                                     : samplesFitSingle(request.samples, request.count);
-  if (!singlePrecisionServes(terms.cells, terms.q) || !samples_fit) {
+  BoundRequest terms;
+  if (!sixteensServe(request, terms)) {
     countedClassBoundsScalar(request, bounds, cases);
     return;
   }
   const bool split = request.counted[1] != nullptr;
+  const int* const counted[2] = {request.counted[0], request.counted[1]};
+  double* const out[2] = {bounds, nullptr};
+  int* const cases_out[2] = {cases, nullptr};
   if (request.counted_class == 1) {
-    split ? countedClassSixteens<true, true>(request, terms, bounds, cases)
-          : countedClassSixteens<true, false>(request, terms, bounds, cases);
+    split ? countedClassSixteens<true, true, 1>(request, terms, counted, out, cases_out)
+          : countedClassSixteens<true, false, 1>(request, terms, counted, out, cases_out);
   } else {
-    split ? countedClassSixteens<false, true>(request, terms, bounds, cases)
-          : countedClassSixteens<false, false>(request, terms, bounds, cases);
+    split ? countedClassSixteens<false, true, 1>(request, terms, counted, out, cases_out)
+          : countedClassSixteens<false, false, 1>(request, terms, counted, out, cases_out);
+  }
+}
+
+GORVA_TARGET_AVX512 void countedClassBoundsTwoAvx512(const CountedClassBoundRequest& request,
+                                                     const int* second, double* const (&bounds)[2],
+                                                     int* const (&cases)[2]) {
+  BoundRequest terms;
+  if (request.counted[1] != nullptr || !sixteensServe(request, terms)) {
+    CountedClassBoundRequest each = request;
+    countedClassBoundsAvx512(each, bounds[0], cases[0]);
+    each.counted[0] = second;
+    each.counted[1] = nullptr;
+    countedClassBoundsAvx512(each, bounds[1], cases[1]);
+    return;
+  }
+  const int* const counted[2] = {request.counted[0], second};
+  if (request.counted_class == 1) {
+    countedClassSixteens<true, false, 2>(request, terms, counted, bounds, cases);
+  } else {
+    countedClassSixteens<false, false, 2>(request, terms, counted, bounds, cases);
   }
 }

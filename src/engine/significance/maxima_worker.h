@@ -227,6 +227,14 @@ class MaximaWorker {
           const int* const cases_rows = tables + static_cast<long>(cells_) * stride;
           if (members[1] == nullptr) {
             scoreByCell(*members[0], slot_base_, at, n, {tables, cases_rows}, stride);
+          } else if (boundsTogether(*members[0], *members[1])) {
+            // Both members' bounds in one pass over the totals, then each
+            // one's cut with its own.
+            boundsByCell(*members[0], at, n, {tables, nullptr}, stride, cases_rows);
+            scoreByCell(*members[0], slot_base_, at, n, {tables, nullptr}, stride, true);
+            std::swap(bounds_buffer_, second_bounds_);
+            std::swap(case_sums_, second_case_sums_);
+            scoreByCell(*members[1], slot_base_ + 1, at, n, {cases_rows, nullptr}, stride, true);
           } else {
             scoreByCell(*members[0], slot_base_, at, n, {tables, nullptr}, stride);
             scoreByCell(*members[1], slot_base_ + 1, at, n, {cases_rows, nullptr}, stride);
@@ -304,35 +312,14 @@ class MaximaWorker {
   // their bounds straight from the counted class's rows (the cases' rows
   // added when the class is split over both) and the block's totals, and a
   // table only for those the bounds leave in.
+  // (With `bounds_ready`, the bounds and cases are already in their
+  // buffers.)
   void scoreByCell(Permuted& permuted, int slot, int at, int n, std::array<const int*, 2> counted,
-                   long stride) {
+                   long stride, bool bounds_ready = false) {
     const SearchContext& context = permuted.context;
     const bool bounded = std::isfinite(permuted.divergence_factor);
-    const std::size_t room = static_cast<std::size_t>(n) + kPairBlock;
-    bounds_buffer_.resize(room);
-    case_sums_.resize(room);
     const int* const totals = by_cell_totals_.data() + at;
-    if (bounded) {
-      CountedClassBoundRequest request;
-      request.counted[0] = counted[0];
-      request.counted[1] = counted[1];
-      request.counted_stride = stride;
-      request.totals = totals;
-      request.inverses = reads_inverses_ ? by_cell_inverses_.data() + at : nullptr;
-      request.samples = by_cell_samples_.data() + at;
-      // A pair's samples are the run's at most.
-      request.most_samples = context_.sample_count;
-      request.totals_stride = by_cell_stride_;
-      request.count = n;
-      request.counted_class = permuted.counted_class;
-      if (context.missing_code != kMethodAvailable) {
-        request.bound.fixed_controls = context.controls;
-        request.bound.fixed_cases = context.cases;
-      }
-      request.bound.q = permuted.q;
-      request.bound.divergence_factor = permuted.divergence_factor;
-      counted_class_bounds_(request, bounds_buffer_.data(), case_sums_.data());
-    }
+    if (!bounds_ready) boundsByCell(permuted, at, n, counted, stride);
     double prefix_gains = 0;
     int first_last = 0;
     if (context.measure == kRankBySynergy) {
@@ -372,6 +359,56 @@ class MaximaWorker {
                                          first_last + j, case_sums_[j], by_cell_samples_[at + j]))
         continue;
       scoreByCellPair(permuted, slot, j, counted, stride, totals, first_last, maximum);
+    }
+  }
+
+  // Whether two members' bounds can be taken in one pass: the AVX-512
+  // bounds, and every term of the bound but the counts the same.
+  bool boundsTogether(const Permuted& first, const Permuted& second) const {
+    return counted_class_bounds_ == countedClassBoundsAvx512 && first.q == second.q &&
+           first.divergence_factor == second.divergence_factor &&
+           first.counted_class == second.counted_class &&
+           first.context.controls == second.context.controls && first.context.cases == second.context.cases;
+  }
+
+  // The permutation's bounds of the stretch's pairs into bounds_buffer_
+  // and their cases into case_sums_ (where bounded); with `second`, the
+  // counted rows of another member whose bounds go to second_bounds_ and
+  // second_case_sums_ (boundsTogether).
+  void boundsByCell(const Permuted& permuted, int at, int n, std::array<const int*, 2> counted, long stride,
+                    const int* second = nullptr) {
+    const SearchContext& context = permuted.context;
+    const std::size_t room = static_cast<std::size_t>(n) + kPairBlock;
+    bounds_buffer_.resize(room);
+    case_sums_.resize(room);
+    if (std::isfinite(permuted.divergence_factor)) {
+      const int* const totals = by_cell_totals_.data() + at;
+      CountedClassBoundRequest request;
+      request.counted[0] = counted[0];
+      request.counted[1] = counted[1];
+      request.counted_stride = stride;
+      request.totals = totals;
+      request.inverses = reads_inverses_ ? by_cell_inverses_.data() + at : nullptr;
+      request.samples = by_cell_samples_.data() + at;
+      // A pair's samples are the run's at most.
+      request.most_samples = context_.sample_count;
+      request.totals_stride = by_cell_stride_;
+      request.count = n;
+      request.counted_class = permuted.counted_class;
+      if (context.missing_code != kMethodAvailable) {
+        request.bound.fixed_controls = context.controls;
+        request.bound.fixed_cases = context.cases;
+      }
+      request.bound.q = permuted.q;
+      request.bound.divergence_factor = permuted.divergence_factor;
+      if (second == nullptr) {
+        counted_class_bounds_(request, bounds_buffer_.data(), case_sums_.data());
+      } else {
+        second_bounds_.resize(room);
+        second_case_sums_.resize(room);
+        countedClassBoundsTwoAvx512(request, second, {bounds_buffer_.data(), second_bounds_.data()},
+                                    {case_sums_.data(), second_case_sums_.data()});
+      }
     }
   }
 
@@ -459,6 +496,7 @@ class MaximaWorker {
   bool masks_recorded_ = false;
   std::vector<int> tables_;
   std::vector<double> bounds_buffer_;
+  std::vector<double> second_bounds_;  // a set's second member's, taken beside the first's
   // Pairs handed over by cell: the block's totals by cell (row e, stride
   // by_cell_stride_, pair at its walk position), their inverses and each
   // pair's samples, shared by every permutation; a stretch's case sums.
@@ -472,6 +510,7 @@ class MaximaWorker {
   bool reads_inverses_ = true;
   std::vector<int> by_cell_samples_;
   std::vector<int> case_sums_;
+  std::vector<int> second_case_sums_;
   std::vector<double> score_sums_;
   // Per slot of the group (2 p + member).
   PermutationKeyCut key_cut_;

@@ -508,6 +508,27 @@ TEST(InformationGainBound, PairsFromACountedClassAndTheirTotalsAgreeWithTheirTab
               EXPECT_NEAR(bounds[j], reference[j], agreementTolerance(table, kCells, q, reference[j]));
             }
           }
+          if (split || !simdPathSupported(SimdPath::kAvx512)) continue;
+          // Two permutations at once (the second counting the other class's
+          // samples) get bit for bit what each gets alone.
+          std::vector<int> second(kCells * stride, 0);
+          for (int i = 0; i < kCells * stride; ++i) second[i] = totals[i] - rows[0][i];
+          std::vector<double> alone[2] = {std::vector<double>(stride), std::vector<double>(stride)};
+          std::vector<int> alone_cases[2] = {std::vector<int>(stride), std::vector<int>(stride)};
+          countedClassBoundsAvx512(request, alone[0].data(), alone_cases[0].data());
+          CountedClassBoundRequest other = request;
+          other.counted[0] = second.data();
+          countedClassBoundsAvx512(other, alone[1].data(), alone_cases[1].data());
+          std::vector<double> both[2] = {std::vector<double>(stride), std::vector<double>(stride)};
+          std::vector<int> both_cases[2] = {std::vector<int>(stride), std::vector<int>(stride)};
+          countedClassBoundsTwoAvx512(request, second.data(), {both[0].data(), both[1].data()},
+                                      {both_cases[0].data(), both_cases[1].data()});
+          for (int m = 0; m < 2; ++m) {
+            for (int j = 0; j < count; ++j) {
+              EXPECT_EQ(std::memcmp(&both[m][j], &alone[m][j], sizeof(double)), 0) << "member " << m << " pair " << j;
+              EXPECT_EQ(both_cases[m][j], alone_cases[m][j]);
+            }
+          }
         }
       }
     }
