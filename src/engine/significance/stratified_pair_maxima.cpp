@@ -28,9 +28,9 @@ constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
 constexpr double kScreenSlack = 1e-9;
 // The joint walk closes every segment's sums at its end, whatever its
 // length: counted classes halve a segment's words but not the segments.
-// Measured on W2 (2,000 samples, CPU time of one permutation against the
-// joint walk's): 0.77 times on 2 strata, 0.89 on 4, 1.09 on 8 (strata of
-// 250 samples, counted segments of about two words).
+// Measured on W2-like data (2,000 samples, CPU time of one permutation
+// against the joint walk's): 0.79 times on 2 strata, 0.90 on 4, about 1.09
+// on 8 (strata of 250 samples, counted segments of about two words).
 constexpr int kMaxCountedRowStrata = 4;
 constexpr int kMinCountedRowSamples = 250;
 // Runs of pairs (sharing their first marker) a block holds: the second
