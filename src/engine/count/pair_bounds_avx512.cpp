@@ -128,7 +128,8 @@ GORVA_TARGET_AVX512 GORVA_INLINE void cellsFromFree(const PairFromFree& r, long 
 // Pairs counted whole: each pair's own totals, and no bound for those that
 // do not add up to fixed ones.
 GORVA_TARGET_AVX512 void wholePairBounds(const PairBoundRequest& request, double* bounds) {
-  const BoundRequest& terms = request.bound;
+  // A copy, which no store to bounds can alias: its terms stay in registers.
+  const BoundRequest terms = request.bound;
   const __m512 fraction = _mm512_set1_ps(static_cast<float>(terms.q));
   for (long p = 0; p < request.pairs; p += 2 * kPairBlock) {
     const bool both = p + kPairBlock < request.pairs;
@@ -167,6 +168,7 @@ GORVA_TARGET_AVX512 void pairInformationGainBoundsAvx512(const PairBoundRequest&
     return;
   }
   const PairTotals& totals = request.totals;
+  const FixedTotalsBound fixed = fixedTotalsBound(request.bound, totals.controls, totals.cases);
   const __m512 fraction = _mm512_set1_ps(static_cast<float>(request.bound.q));
   const __m512i class_totals[2] = {_mm512_set1_epi32(totals.controls), _mm512_set1_epi32(totals.cases)};
   for (long p = 0; p < request.pairs; p += 2 * kPairBlock) {
@@ -198,6 +200,10 @@ GORVA_TARGET_AVX512 void pairInformationGainBoundsAvx512(const PairBoundRequest&
       out[8] = last_last;
     }
     for (int e = 0; e < 9; ++e) shifted = addShiftedTerm(cell[e], other[e], fraction, shifted);
-    finishSixteen(request.bound, shifted, class_totals[0], class_totals[1], 0, both, bounds + p);
+    _mm512_storeu_pd(bounds + p, boundsOfEight(fixed, _mm512_castps512_ps256(shifted)));
+    if (both) {
+      const __m256 high = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(shifted), 1));
+      _mm512_storeu_pd(bounds + p + kPairBlock, boundsOfEight(fixed, high));
+    }
   }
 }

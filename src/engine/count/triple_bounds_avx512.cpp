@@ -49,14 +49,6 @@ GORVA_TARGET_AVX512 GORVA_INLINE __m512 addShiftedTerm(Cell cell, __m512 fractio
   return _mm512_fmadd_ps(_mm512_mul_ps(d, d), inverse, shifted);
 }
 
-// The bounds of eight triples from their shifted sums; every triple has
-// the classes' totals, so only an absent class leaves them unbounded.
-GORVA_TARGET_AVX512 GORVA_INLINE __m512d finishEight(const BoundRequest& request, __m256 shifted_sum,
-                                                     double controls, double cases) {
-  if (!(controls > 0) || !(cases > 0)) return _mm512_set1_pd(std::numeric_limits<double>::infinity());
-  return boundsOfEight(request, shifted_sum, _mm512_set1_pd(controls + cases), _mm512_set1_pd(cases));
-}
-
 // Entry e of sixteen pair records (record t at record(t)) as lane t of
 // out[e]: an 8 x 8 transpose of 32-bit entries in each 256-bit half,
 // records 0-7 in the low half and 8-15 in the high one.
@@ -104,6 +96,7 @@ GORVA_TARGET_AVX512 void tripleInformationGainBoundsAvx512(const TripleBoundRequ
                                                            double* bounds) {
   const TripleTotals& totals = request.totals;
   const __m512 fraction = _mm512_set1_ps(static_cast<float>(request.bound.q));
+  const FixedTotalsBound fixed = fixedTotalsBound(request.bound, request.controls, request.cases);
   Cell prefix_rows[9];
   for (int r = 0; r < 9; ++r) {
     prefix_rows[r] = cellOf(_mm512_set1_epi32(totals.prefix_rows[2 * r]),
@@ -158,12 +151,10 @@ GORVA_TARGET_AVX512 void tripleInformationGainBoundsAvx512(const TripleBoundRequ
       // The third marker's last level: the rest of the prefix row.
       shifted = addShiftedTerm(prefix_rows[r] - cell[0][r] - cell[1][r], fraction, shifted);
     }
-    _mm512_storeu_pd(bounds + p, finishEight(request.bound, _mm512_castps512_ps256(shifted), request.controls,
-                                             request.cases));
+    // Every triple has the classes' totals.
+    _mm512_storeu_pd(bounds + p, boundsOfEight(fixed, _mm512_castps512_ps256(shifted)));
     if (both)
       _mm512_storeu_pd(bounds + p + kPairBlock,
-                       finishEight(request.bound,
-                                   _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(shifted), 1)),
-                                   request.controls, request.cases));
+                       boundsOfEight(fixed, _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(shifted), 1))));
   }
 }
