@@ -149,6 +149,7 @@ bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernel
   // Room for the gathers of whole blocks of eight past the last marker.
   chunk_sums_.assign(256 * (static_cast<std::size_t>(markers) + 2 * kPairBlock), 0);
   chunk_of_.assign(markers, -1);
+  block_chunk_ = -1;
   first_ready_ = -1;
   return true;
 }
@@ -156,6 +157,7 @@ bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernel
 void MissingPairCounts::startBlock(int first, int last) {
   block_first_ = first;
   block_last_ = last;
+  block_chunk_ = -1;
   first_word_ = first / 64;
   last_word_ = last / 64;
   const std::size_t width = 64 * static_cast<std::size_t>(last_word_ - first_word_ + 1);
@@ -188,8 +190,13 @@ void MissingPairCounts::fillChunkSums(int marker, int chunk) {
 void MissingPairCounts::buildFirstSums(int first) {
   const int words = last_word_ - first_word_ + 1;
   const std::size_t width = 64 * static_cast<std::size_t>(words) + 64;
-  for (int b = block_first_; b <= block_last_; ++b) {
-    if (chunk_of_[b] != first / 64) fillChunkSums(b, first / 64);
+  // Each first marker of a chunk needs the block's A against that chunk:
+  // looked over once per chunk, not per first marker.
+  if (block_chunk_ != first / 64) {
+    for (int b = block_first_; b <= block_last_; ++b) {
+      if (chunk_of_[b] != first / 64) fillChunkSums(b, first / 64);
+    }
+    block_chunk_ = first / 64;
   }
   std::memset(&first_sums_[0], 0, 6 * width);
   if (!planes_->complete(first)) {

@@ -122,6 +122,7 @@ class MissingPairCounts {
   // in one word.
   std::vector<std::uint8_t> chunk_sums_;
   std::vector<int> chunk_of_;
+  int block_chunk_ = -1;  // the chunk every marker of the block has its A against, if any
   int first_ready_ = -1;  // the first marker first_sums_ is of
   // The 6 rows of B over the block's marker words.
   std::vector<std::uint8_t> first_sums_;
