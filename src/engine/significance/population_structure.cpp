@@ -106,12 +106,23 @@ std::vector<double> combinationPValues(const SearchContext& context, const std::
                                        int k, int threads) {
   const long count = static_cast<long>(combinations.size()) / k;
   std::vector<double> p_values(count);
+  // Matched designs hold many strata too small to be tested: a
+  // combination's tables are counted in the others only.
+  const std::vector<int> strata = testableStrata(context);
+  if (context.strata != nullptr && strata.empty()) {
+    std::fill(p_values.begin(), p_values.end(), std::numeric_limits<double>::quiet_NaN());
+    return p_values;
+  }
   std::atomic<long> next{0};
   runWorkers(std::max(1, threads), [&](int) {
     std::vector<int> table;
+    std::vector<int> stratum_table;
     for (long first = next.fetch_add(kChunk); first < count; first = next.fetch_add(kChunk)) {
       for (long r = first; r < std::min(count, first + kChunk); ++r) {
-        p_values[r] = testCombination(context, &combinations[r * k], k, table).p_value;
+        const int* combination = &combinations[r * k];
+        p_values[r] = context.strata == nullptr
+                          ? testCombination(context, combination, k, table).p_value
+                          : testCombinationIn(context, strata, combination, k, table, stratum_table).p_value;
       }
     }
   });

@@ -60,6 +60,30 @@ void dropNotANumberRows(RankedRows& kept) {
   kept.markers.resize(static_cast<std::size_t>(size) * kept.order);
 }
 
+std::vector<int> testableStrata(const SearchContext& context) {
+  std::vector<int> testable;
+  if (context.strata == nullptr) return testable;
+  for (int s = 0; s < context.stratum_count; ++s) {
+    // Two groups of cells each expecting 5 of the rarer class take at least
+    // 10 of it: a stratum short of that is never tested, whatever its table.
+    const SearchContext& part = context.strata->contexts[s];
+    if (std::min(part.cases, part.controls) >= 10) testable.push_back(s);
+  }
+  return testable;
+}
+
+TableTest testCombinationIn(const SearchContext& context, const std::vector<int>& strata, const int* combination,
+                            int k, std::vector<int>& table, std::vector<int>& stratum_table) {
+  table.clear();
+  for (const int s : strata) {
+    countTestedTable(context.strata->contexts[s], combination, k, stratum_table);
+    table.insert(table.end(), stratum_table.begin(), stratum_table.end());
+  }
+  int cells = 1;
+  for (int j = 0; j < k; ++j) cells *= genotypeLevels(context.missing_code);
+  return associationTest(table.data(), static_cast<int>(strata.size()), cells);
+}
+
 TableTest testCombination(const SearchContext& context, const int* combination, int k,
                           std::vector<int>& table) {
   if (context.strata == nullptr) {

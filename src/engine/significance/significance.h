@@ -21,6 +21,16 @@
 TableTest testCombination(const SearchContext& context, const int* combination, int k,
                           std::vector<int>& table);
 
+// The strata of a stratified context whose tables can add to the
+// association test (the others hold too few of a class to be tested; none
+// without strata).
+std::vector<int> testableStrata(const SearchContext& context);
+
+// testCombination's test of a stratified context read from `strata` only
+// (testableStrata(): the same test); `stratum_table` is room for one.
+TableTest testCombinationIn(const SearchContext& context, const std::vector<int>& strata, const int* combination,
+                            int k, std::vector<int>& table, std::vector<int>& stratum_table);
+
 struct SignificanceRow {
   std::vector<int> markers;
   double ig = 0;
