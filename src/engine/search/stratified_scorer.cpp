@@ -21,6 +21,15 @@ namespace {
 // Combinations counted per stratum at a time: their tables stay in cache
 // between the counting and the bounds.
 constexpr int kChunk = 2048;
+// Every stratum's tables of a chunk together: with many small strata (matched
+// pairs) fewer combinations at a time, or the tables of a whole chunk would
+// take hundreds of megabytes and every pass over them go to memory.
+constexpr double kChunkTableBytes = 16 << 20;
+
+int chunkFor(double strata, double table_ints) {
+  const double most = kChunkTableBytes / (std::max(strata, 1.0) * table_ints * sizeof(int));
+  return static_cast<int>(std::clamp(std::floor(most), 1.0, static_cast<double>(kChunk)));
+}
 // Above this K the candidates are most of a batch anyway: rank in full.
 constexpr int kMaxScreenedK = 1024;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
@@ -45,19 +54,21 @@ double StratifiedScorer::bytesBound(const StratifiedSearchShape& shape) {
   const double joint = shape.levels == 3 ? segmentedPlanesBytesBound(shape.marker_count, shape.stratum_samples) : 0;
   // Tables and bounds of a chunk, or of a block of the joint walk (one
   // nibble word a pair and level at least: at most this many pairs).
-  const double stretch = kChunk + kSegmentedBlockBytes / (8.0 * 2 * 3 * kPairLanes) * kPairLanes + 2 * kPairBlock;
+  const double stretch = kSegmentedBlockBytes / (8.0 * 2 * 3 * kPairLanes) * kPairLanes + 2 * kPairBlock;
   double scorer = 0;
   for (int k = std::max(shape.first_order, 1); k <= shape.last_order && k <= markers; ++k) {
     const double table_ints = 2 * std::pow(shape.levels, k);
     if (table_ints > 1e12) break;  // an order no table serves is refused before the search
-    double bytes = strata * stretch * (table_ints * sizeof(int) + 2 * sizeof(int) + sizeof(double) +
-                                       2 * sizeof(int) + kWholePairCounts * sizeof(int)) +
-                   stretch * sizeof(double) + 4 * strata * table_ints * sizeof(int) +
+    const int chunk = chunkFor(strata, table_ints);
+    const double pairs = stretch + chunk;
+    double bytes = strata * pairs * (table_ints * sizeof(int) + 2 * sizeof(int) + sizeof(double) +
+                                     2 * sizeof(int) + kWholePairCounts * sizeof(int)) +
+                   pairs * sizeof(double) + 4 * strata * table_ints * sizeof(int) +
                    static_cast<double>(shape.batch_size) *
                        (2 * sizeof(double) + sizeof(double) + sizeof(int) + 2 * sizeof(Candidate));
     if (CellCounter::servesOrder(shape.levels, k)) {
       for (const long long n : shape.stratum_samples)
-        bytes += CellCounter::bytesBound(shape.levels, k, planeRowWordsBound(static_cast<double>(n)), markers, kChunk);
+        bytes += CellCounter::bytesBound(shape.levels, k, planeRowWordsBound(static_cast<double>(n)), markers, chunk);
     }
     scorer = std::max(scorer, bytes);
   }
@@ -72,15 +83,7 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
   int cells = 1;
   for (int j = 0; j < order; ++j) cells *= levels;
   table_ints_ = 2 * cells;
-  counters_.resize(strata_);
-  for (int s = 0; s < strata_; ++s) {
-    const BitPlanes* planes = parts_.contexts[s].planes;
-    if (planes == nullptr || !CellCounter::servesOrder(planes->levels(), order)) continue;
-    // Planes padded for a narrower path than this search's (built for
-    // another search) are counted word by word.
-    const SimdPath path = countsShape(context.settings.simd, planes->shape()) ? context.settings.simd : SimdPath::kScalar;
-    counters_[s] = std::make_unique<CellCounter>(*planes, order, pathKernels(path).count_cells);
-  }
+  chunk_ = chunkFor(strata_, table_ints_);
   kernels_ = &pathKernels(context.settings.simd);
   // Pairs of every stratum in one walk where the joint rows were packed as
   // this path reads them and the single-precision chord bounds take the
@@ -88,6 +91,17 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
   if (order == 2 && parts_.segmented && parts_.segmented->nibbles == kernels_->segmented_nibbles &&
       table_ints_ == kWholePairCounts && context.N < kSinglePrecisionTotal)
     segmented_ = parts_.segmented.get();
+  // The joint rows count every table then: no stratum needs a counter of
+  // its own (a thousand strata's counters would hold hundreds of megabytes).
+  counters_.resize(strata_);
+  for (int s = 0; s < strata_ && segmented_ == nullptr; ++s) {
+    const BitPlanes* planes = parts_.contexts[s].planes;
+    if (planes == nullptr || !CellCounter::servesOrder(planes->levels(), order)) continue;
+    // Planes padded for a narrower path than this search's (built for
+    // another search) are counted word by word.
+    const SimdPath path = countsShape(context.settings.simd, planes->shape()) ? context.settings.simd : SimdPath::kScalar;
+    counters_[s] = std::make_unique<CellCounter>(*planes, order, pathKernels(path).count_cells);
+  }
   bounds_function_ = kernels_->table_bounds;
   for (const SearchContext& part : parts_.contexts) {
     const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);
@@ -106,6 +120,10 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
 }
 
 void StratifiedScorer::countChunk(const int* combinations, int count) {
+  if (segmented_ != nullptr) {
+    countChunkSegmented(combinations, count);
+    return;
+  }
   const long per_stratum = static_cast<long>(count) * table_ints_;
   tables_.resize(strata_ * per_stratum);
   for (int s = 0; s < strata_; ++s) {
@@ -126,6 +144,8 @@ void StratifiedScorer::countChunk(const int* combinations, int count) {
 }
 
 int* StratifiedScorer::gatherTables(int j, int count) {
+  // The joint rows' tables lie combination by combination already.
+  if (segmented_ != nullptr) return tables_.data() + static_cast<long>(j) * strata_ * table_ints_;
   gathered_.resize(static_cast<std::size_t>(strata_) * table_ints_);
   for (int s = 0; s < strata_; ++s) {
     const int* table = tables_.data() + (static_cast<long>(s) * count + j) * table_ints_;
@@ -222,8 +242,8 @@ void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best
   ++stats_.ranked_in_full;
   keys_.resize(count);
   index_.resize(count);
-  for (int first = 0; first < count; first += kChunk) {
-    const int n = std::min(kChunk, count - first);
+  for (int first = 0; first < count; first += chunk_) {
+    const int n = std::min(chunk_, count - first);
     countChunk(combinations + static_cast<long>(first) * order_, n);
     for (int j = 0; j < n; ++j) {
       const int i = first + j;
@@ -311,8 +331,8 @@ void StratifiedScorer::boundStrata(const int* tables, long stratum_ints, int n, 
 }
 
 bool StratifiedScorer::screenChunks(const int* combinations, int count) {
-  for (int first = 0; first < count; first += kChunk) {
-    const int n = std::min(kChunk, count - first);
+  for (int first = 0; first < count; first += chunk_) {
+    const int n = std::min(chunk_, count - first);
     const int* chunk = combinations + static_cast<long>(first) * order_;
     countChunk(chunk, n);
     tableTotals(n);
@@ -326,7 +346,7 @@ bool StratifiedScorer::screenChunks(const int* combinations, int count) {
   return true;
 }
 
-void StratifiedScorer::countStretch(int first_marker, int from, int n) {
+int StratifiedScorer::countSegmented(int first_marker, int from, int n) {
   const int base = from / kPairLanes * kPairLanes;
   const int groups = (from + n - 1 - base) / kPairLanes + 1;
   const int pairs = groups * kPairLanes;
@@ -340,6 +360,30 @@ void StratifiedScorer::countStretch(int first_marker, int from, int n) {
   request.counts = segment_counts_.data();
   request.stratum_ints = stretch_ints_;
   kernels_->segmented_pairs(request);
+  return pairs;
+}
+
+void StratifiedScorer::countChunkSegmented(const int* combinations, int count) {
+  tables_.resize(static_cast<std::size_t>(strata_) * count * table_ints_);
+  for (int j = 0; j < count;) {
+    const int first_marker = combinations[2L * j];
+    const int from = combinations[2L * j + 1];
+    int n = 1;
+    while (j + n < count && combinations[2L * (j + n)] == first_marker && combinations[2L * (j + n) + 1] == from + n)
+      ++n;
+    countSegmented(first_marker, from, n);
+    for (int t = 0; t < n; ++t) {
+      const long p = segmentedPairSlot(from % kPairLanes + t);
+      int* tables = tables_.data() + static_cast<long>(j + t) * strata_ * table_ints_;
+      for (int s = 0; s < strata_; ++s)
+        wholePairTable(segment_counts_.data() + s * stretch_ints_, p, tables + static_cast<long>(s) * table_ints_);
+    }
+    j += n;
+  }
+}
+
+void StratifiedScorer::countStretch(int first_marker, int from, int n) {
+  const int pairs = countSegmented(first_marker, from, n);
   stats_.bounded_in_walk += n;
   // The pairs' slots fill whole blocks of eight.
   const int slots = (pairs + kPairBlock - 1) / kPairBlock * kPairBlock;

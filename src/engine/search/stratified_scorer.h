@@ -96,6 +96,12 @@ class StratifiedScorer {
   // from + j), j < n, in the joint rows; pair j at slot
   // segmentedPairSlot(from % 4 + j).
   void countStretch(int first_marker, int from, int n);
+  // The joint rows' counts of pairs (first_marker, from + j), j < n, into
+  // segment_counts_; the pairs the counts hold room for.
+  int countSegmented(int first_marker, int from, int n);
+  // countChunk from the joint rows: pairs of every stratum in one walk, the
+  // tables combination-major (combination j's strata one after another).
+  void countChunkSegmented(const int* combinations, int count);
   // The p-value ranking key of a combination whose strata's tables are
   // `tables` (the association test's, as the table's p_chisq).
   double pValueKeyOf(const int* combination, const int* tables);
@@ -107,6 +113,7 @@ class StratifiedScorer {
   int order_;
   int strata_;
   int table_ints_;
+  int chunk_;  // combinations counted at a time
   std::vector<std::unique_ptr<CellCounter>> counters_;  // null: the stratum counts each table on its own
   const PathKernels* kernels_ = nullptr;
   InformationGainBounds bounds_function_;
@@ -114,7 +121,7 @@ class StratifiedScorer {
   std::vector<double> factors_;
   std::vector<ChordBound> chords_;  // per stratum, with the totals its measures take
   std::vector<char> chord_bounded_;
-  std::vector<int> tables_;  // stratum-major: stratum s, combination j
+  std::vector<int> tables_;  // stratum-major: stratum s, combination j (from the joint rows: j, s)
   std::vector<int> gathered_;
   std::vector<int> one_table_;
   std::vector<int> tested_;

@@ -48,6 +48,9 @@ const StrataCase kCases[] = {
     {"vectorblocks", 16, 8, 1540, 0.02, 3, false, false},
     // Classes of over 31 words a stratum: byte counts folded inside a class.
     {"longclasses", 17, 6, 8200, 0.02, 2, false, false},
+    // Strata of a few samples (matched designs): tied measures rank batches
+    // in full from the joint rows.
+    {"tinystrata", 18, 10, 150, 0.03, 60, false, false},
 };
 
 struct StratifiedSetup {
