@@ -101,7 +101,14 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
   if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (" + option + ")", false;
   UnknownNames unknown;
   int lines = 0;
+  bool first_line = true;
   const bool ok = forEachLine(text, [&](int line, const Fields& fields) {
+    // plink2's .id files start with "#FID IID" (or "#IID"); PLINK 1 lists
+    // may start with "FID IID".
+    const bool header = first_line && (fields[0] == "#FID" || fields[0] == "#IID" ||
+                                       (fields[0] == "FID" && fields.size() >= 2 && fields[1] == "IID"));
+    first_line = false;
+    if (header) return true;
     const std::string sample_key = index.keyOf(fields);
     if (sample_key.empty()) {
       out.error = at(file, line) + ": " + fieldsText(fields.size()) + ", but a line of this file has 2 (" +
