@@ -307,6 +307,13 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
            base == 4 ? " under --missing mc" : "");
     return false;
   }
+  // A text file that stops after its header has no sample, and often no
+  // marker: say that, not what follows from it (orders above 0 markers).
+  if (opt::extensions_given && !plan.fromReader() && plan.sampleCount() <= 0) {
+    refuse(kExitBadInput, "%s: the file has no data line after its header, so there is no sample to analyse",
+           plan.input_file);
+    return false;
+  }
   if (!checkOrdersAgainstMarkers(plan)) return false;
   // Everything the run will hold at its peak must fit before the report
   // exists: a run killed half-way would leave nothing but a broken report.
