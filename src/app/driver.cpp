@@ -407,6 +407,12 @@ bool TFmMDR::inputUnchanged(const RunPlan& plan) {
   return false;
 }
 
+void TFmMDR::refuseReread(const RunPlan& plan, int error) {
+  // Out of descriptors (a low ulimit -n), say: the reason tells what to fix.
+  const std::string why = error != 0 ? std::string(": ") + std::strerror(error) : "";
+  refuse(kExitBadInput, "%s: could not be opened a second time to read its values%s", plan.input_file, why.c_str());
+}
+
 void TFmMDR::refuseChangedInput(const RunPlan& plan) {
   refuse(kExitBadInput, "%s", changedMessage(plan.input_file).c_str());
 }
@@ -423,15 +429,17 @@ bool TFmMDR::readData(RunPlan& plan, RunData& data) {
   if (!plan.fromReader()) {
     // The counts came from a first load of the same file: a second load
     // that fails must end the run, or it would report on arrays never filled.
-    const int read_status = ReadMDRFile(plan.input_file, data.genotypes, data.phenotypes, data.sample_count,
-                                        plan.column_count, plan.phenotype_column, data.marker_names);
+    int open_error = 0;
+    const int read_status =
+        readCountedDataFile(plan.input_file, data.genotypes, data.phenotypes, data.sample_count, plan.column_count,
+                            plan.phenotype_column, data.marker_names, &open_error);
     if (read_status == kExitNoMemory) {
       refuse(kExitNoMemory, "out of memory: could not load %s whole a second time to read its values",
              plan.input_file);
       return false;
     }
     if (read_status != kExitOk) {
-      refuse(kExitBadInput, "%s: could not be opened a second time to read its values", plan.input_file);
+      refuseReread(plan, open_error);
       return false;
     }
     if (!inputUnchanged(plan)) return false;

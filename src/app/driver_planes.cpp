@@ -82,6 +82,7 @@ PlanesRoadStatus TFmMDR::searchFromTextRows(const TextRows& text, char** marker_
   const int phenotype_index = text.phenotype_column - 1;
   MdrReader reader;
   if (!reader.Open(text.file_name)) {
+    reread_error_ = reader.openError();
     return reader.outOfMemory() ? PlanesRoadStatus::kOutOfMemory : PlanesRoadStatus::kReadFailed;
   }
   BitPlanes planes;
@@ -144,7 +145,7 @@ bool TFmMDR::searchOnPlanes(RunPlan& plan, RunData& data, int case_value, int me
     return false;
   }
   if (status == PlanesRoadStatus::kReadFailed && !plan.fromReader()) {
-    refuse(kExitBadInput, "%s: could not be opened a second time to read its values", plan.input_file);
+    refuseReread(plan, reread_error_);
     return false;
   }
   if (status == PlanesRoadStatus::kReadFailed) {

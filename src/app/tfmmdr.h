@@ -131,6 +131,9 @@ class TFmMDR {
   // False (refused) when the text data file is no longer the file its checks read.
   bool inputUnchanged(const RunPlan& plan);
   void refuseChangedInput(const RunPlan& plan);
+  // The data file could not be opened for its values after its checks had
+  // read it (`error`: errno, 0 when unknown).
+  void refuseReread(const RunPlan& plan, int error);
   // The second reading, into the allocated arrays.
   bool readData(RunPlan& plan, RunData& data);
   // The second reading straight into the planes, and the search, for a run
@@ -175,6 +178,7 @@ class TFmMDR {
   OutputFile* report_ = nullptr;
   OutputFile* table_ = nullptr;  // opened with the report, when asked for
   int exit_status_ = kExitOk;
+  int reread_error_ = 0;  // why the planes road could not open the text file again
 };
 
 #endif  // GORVA_APP_TFMMDR_H

@@ -4,6 +4,7 @@
 
 #include <sys/mman.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -48,10 +49,15 @@ MdrReader::~MdrReader() { Close(); }
 bool MdrReader::Open(const char* path) {
   if (is_open) return true;
   out_of_memory = false;
+  open_error_ = 0;
   std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) {
+    open_error_ = errno;
+    return false;
+  }
   off_t length = -1;
   if (fseeko(file, 0, SEEK_END) == 0) length = ftello(file);
+  if (length < 0) open_error_ = errno;
   fseeko(file, 0, SEEK_SET);
   if (length < 0) {
     std::fclose(file);
@@ -60,6 +66,7 @@ bool MdrReader::Open(const char* path) {
   if (length > kLoadedFileLimit) {
     // Too large to load: mapped, its pages given back as the scans pass them.
     void* mapped = mmap(nullptr, static_cast<std::size_t>(length), PROT_READ, MAP_PRIVATE, fileno(file), 0);
+    if (mapped == MAP_FAILED) open_error_ = errno;
     std::fclose(file);
     if (mapped == MAP_FAILED) return false;
     madvise(mapped, static_cast<std::size_t>(length), MADV_SEQUENTIAL);
@@ -78,6 +85,7 @@ bool MdrReader::Open(const char* path) {
     loaded = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(length)));
     out_of_memory = loaded == nullptr;
     if (loaded == nullptr) {
+      open_error_ = ENOMEM;
       std::fclose(file);
       return false;
     }
@@ -280,9 +288,13 @@ void MdrWriter::WriteLine(const char* text) {
 }
 
 int readCountedDataFile(const char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
-                        int sample_count, int column_count, int phenotype_column, char** marker_names) {
+                        int sample_count, int column_count, int phenotype_column, char** marker_names,
+                        int* open_error) {
   MdrReader reader;
-  if (!reader.Open(file_name)) return reader.outOfMemory() ? kExitNoMemory : kExitBadInput;
+  if (!reader.Open(file_name)) {
+    if (open_error != nullptr) *open_error = reader.openError();
+    return reader.outOfMemory() ? kExitNoMemory : kExitBadInput;
+  }
   // The limit must be known before the header, which fills one name per column.
   reader.SetFieldLimit(column_count);
   reader.ReadHeader(marker_names, phenotype_column - 1);

@@ -91,6 +91,8 @@ class MdrReader {
   bool isOpen() const { return is_open; }
   // True when the last Open failed because the file's bytes could not be held.
   bool outOfMemory() const { return out_of_memory; }
+  // The errno of Open's failing step (0 after an Open that succeeded).
+  int openError() const { return open_error_; }
   bool atEnd() const { return at_end; }
   long scanPosition() const { return position; }
   int columnCount() const { return column_count; }
@@ -114,6 +116,7 @@ class MdrReader {
   char field_text[kFieldTextBuffer];
   int max_fields;  // see SetFieldLimit
   bool out_of_memory = false;
+  int open_error_ = 0;
 };
 
 class MdrWriter {
@@ -146,8 +149,9 @@ class MdrWriter {
 // Fills the data of a file whose counts are known (phenotype_column from 1);
 // names are buffers of kFieldTextBuffer characters. kExitOk, or
 // kExitNoMemory / kExitBadInput when the file could not be loaded again
-// (nothing is filled then).
+// (nothing is filled then; `open_error`, when given, gets the reason's errno).
 int readCountedDataFile(const char* file_name, unsigned char* genotypes, unsigned char* phenotypes,
-                        int sample_count, int column_count, int phenotype_column, char** marker_names);
+                        int sample_count, int column_count, int phenotype_column, char** marker_names,
+                        int* open_error = nullptr);
 
 #endif  // GORVA_IO_FILEIO_H
