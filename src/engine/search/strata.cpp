@@ -119,7 +119,35 @@ StratifiedCounts stratifiedCounts(const StrataParts& parts, const int* tables, i
   return counts;
 }
 
-void stratifiedMeasurePair(const StrataParts& parts, int* tables, int table_ints, double* pair) {
+namespace {
+
+// Entries a memo keeps at most: a search of large strata finds few repeats.
+constexpr std::size_t kMostMemoTerms = 1 << 16;
+
+// The key of a stratum's terms, or false for a table it cannot name: totals
+// n < 512, cases and controls < 256, at most three cells holding both
+// classes with fewer than 64 of each.
+bool memoKey(const int* table, int table_ints, int n, int cases, int controls, std::uint64_t& key) {
+  if (n >= 512 || cases >= 256 || controls >= 256 || n < 0) return false;
+  key = static_cast<std::uint64_t>(n) | static_cast<std::uint64_t>(cases) << 9 |
+        static_cast<std::uint64_t>(controls) << 17;
+  int mixed = 0;
+  for (int i = 0; i < table_ints; i += 2) {
+    const int a = table[i];
+    const int b = table[i + 1];
+    if (a <= 0 || b <= 0) continue;
+    if (mixed == 3 || a >= 64 || b >= 64) return false;
+    key |= static_cast<std::uint64_t>(a | b << 6) << (25 + 12 * mixed);
+    ++mixed;
+  }
+  key |= static_cast<std::uint64_t>(mixed) << 61;
+  return true;
+}
+
+}  // namespace
+
+void stratifiedMeasurePair(const StrataParts& parts, int* tables, int table_ints, double* pair,
+                           StratumMeasureMemo* memo) {
   const int strata = static_cast<int>(parts.contexts.size());
   std::vector<double> score_sums(table_ints, 0.0);
   int counted = 0;
@@ -139,11 +167,24 @@ void stratifiedMeasurePair(const StrataParts& parts, int* tables, int table_ints
     int controls = 0;
     stratumTotals(parts, s, table, table_ints, cases, controls);
     if (cases == 0 || controls == 0) continue;
-    double own[2];
-    exactMeasurePair(parts.contexts[s], table, table_ints, score_sums.data(), own);
+    const SearchContext& part = parts.contexts[s];
+    // The totals the stratum's measures take (exactMeasurePair's).
+    const int n = part.missing_code == kMethodAvailable ? cases + controls : part.N;
+    std::uint64_t key = 0;
+    StratumMeasureMemo::Terms terms{};
+    const bool named = memo != nullptr && memoKey(table, table_ints, n, cases, controls, key);
+    const auto found = named ? memo->terms.find(key) : std::unordered_map<std::uint64_t, StratumMeasureMemo::Terms>::iterator{};
+    if (named && found != memo->terms.end()) {
+      terms = found->second;
+    } else {
+      double own[2];
+      exactMeasurePair(part, table, table_ints, score_sums.data(), own);
+      terms = {own[0], classEntropy(cases, controls)};
+      if (named && memo->terms.size() < kMostMemoTerms) memo->terms.emplace(key, terms);
+    }
     const double weight = (cases + controls) / N;
-    const double gain = weight * own[0];
-    const double spread = weight * classEntropy(cases, controls);
+    const double gain = weight * terms.gain;
+    const double spread = weight * terms.entropy;
     ig = informative ? ig + gain : gain;
     entropy = informative ? entropy + spread : spread;
     informative = true;

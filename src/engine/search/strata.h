@@ -11,7 +11,9 @@
 #ifndef GORVA_ENGINE_SEARCH_STRATA_H
 #define GORVA_ENGINE_SEARCH_STRATA_H
 
+#include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "core/mt19937.h"
@@ -52,8 +54,22 @@ void stratumTotals(const StrataParts& parts, int stratum, const int* table, int 
 
 StratifiedCounts stratifiedCounts(const StrataParts& parts, const int* tables, int table_ints);
 
-// The conditional measure pair (IG, RIG) of a combination's strata tables.
-void stratifiedMeasurePair(const StrataParts& parts, int* tables, int table_ints, double* pair);
+// A stratum's IG and class entropy by what decides them bit for bit: its
+// totals and its cells holding both classes, in cell order (the others add
+// no term). Small strata (matched pairs) repeat a few such tables over and
+// over, each worth four logarithms.
+struct StratumMeasureMemo {
+  struct Terms {
+    double gain;
+    double entropy;
+  };
+  std::unordered_map<std::uint64_t, Terms> terms;
+};
+
+// The conditional measure pair (IG, RIG) of a combination's strata tables;
+// with a memo, small strata's terms are looked up there (and kept).
+void stratifiedMeasurePair(const StrataParts& parts, int* tables, int table_ints, double* pair,
+                           StratumMeasureMemo* memo = nullptr);
 
 // Shuffles the phenotype within each stratum once: the phenotypes of a
 // stratum's samples, in sample order, are shuffled as permuteValues

@@ -249,7 +249,7 @@ void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best
       const int i = first + j;
       const int* combination = combinations + static_cast<long>(i) * order_;
       int* tables = gatherTables(j, n);
-      stratifiedMeasurePair(parts_, tables, table_ints_, &pairs_[2L * i]);
+      stratifiedMeasurePair(parts_, tables, table_ints_, &pairs_[2L * i], &memo_);
       if (std::isnan(pairs_[2L * i])) noteNotANumber(combination);
       keys_[i] = context_.measure == kRankByP ? pValueKeyOf(combination, tables)
                                               : rankingKey(context_, &pairs_[2L * i], combination, order_);
@@ -282,7 +282,7 @@ bool StratifiedScorer::consider(int i, const int* combination, double gain_bound
     return true;
   }
   Candidate candidate{i, 0, {0, 0}};
-  stratifiedMeasurePair(parts_, gather(), table_ints_, candidate.pair);
+  stratifiedMeasurePair(parts_, gather(), table_ints_, candidate.pair, &memo_);
   candidate.key = rankingKey(context_, candidate.pair, combination, order_);
   ++stats_.candidates;
   if (may_list && candidate.pair[0] >= listing_floor_) listed_.push_back(candidate);

@@ -149,6 +149,7 @@ class StratifiedScorer {
     int first_marker, from, to;
   };
   std::vector<SegmentRun> runs_;
+  StratumMeasureMemo memo_;
   ScorerStats stats_;
 };
 

@@ -204,4 +204,28 @@ TEST(StratifiedPaths, JointRowsOfAnotherLayoutAreCountedApart) {
   EXPECT_EQ(fast.stats().screened, 1);
 }
 
+// Small strata's terms looked up in a memo are the bits computed afresh,
+// under every counting method (strata of 2 to 5 samples and larger ones).
+TEST(StratumMeasureMemo, LookedUpTermsAreTheComputedOnes) {
+  const StrataCase c{"memo", 19, 8, 300, 0.05, 70, false, false};
+  for (int method : {kMethodAvailable, kMethodComplete, kMethodMc}) {
+    StratifiedSetup setup(c, SimdPath::kScalar, method, kRankByIG, 5);
+    StratumMeasureMemo memo;
+    std::vector<int> tables;
+    for (int order : {1, 2, 3}) {
+      for (long long r = 0; r < combinationCount(c.markers, order); ++r) {
+        int combination[3];
+        unrankCombination(r, c.markers, order, combination);
+        countStratifiedTables(setup.plain, combination, order, tables);
+        const int table_ints = static_cast<int>(tables.size()) / c.strata;
+        double fresh[2], remembered[2];
+        stratifiedMeasurePair(setup.plain, tables.data(), table_ints, fresh);
+        stratifiedMeasurePair(setup.plain, tables.data(), table_ints, remembered, &memo);
+        EXPECT_EQ(std::memcmp(fresh, remembered, sizeof fresh), 0) << method << " " << order << " " << r;
+      }
+    }
+    EXPECT_FALSE(memo.terms.empty());
+  }
+}
+
 }  // namespace
