@@ -146,6 +146,11 @@ bool memoKey(const int* table, int table_ints, int n, int cases, int controls, s
 
 }  // namespace
 
+double StratumMeasureMemo::bytesBound() {
+  // A node (key, terms, link) with the allocator's header, and a bucket.
+  return static_cast<double>(kMostMemoTerms) * (sizeof(std::uint64_t) + sizeof(Terms) + 3 * sizeof(void*) + 8);
+}
+
 void stratifiedMeasurePair(const StrataParts& parts, int* tables, int table_ints, double* pair,
                            StratumMeasureMemo* memo) {
   const int strata = static_cast<int>(parts.contexts.size());

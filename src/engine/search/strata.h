@@ -64,6 +64,8 @@ struct StratumMeasureMemo {
     double entropy;
   };
   std::unordered_map<std::uint64_t, Terms> terms;
+  // Bytes a memo holds at most (it stops taking entries there).
+  static double bytesBound();
 };
 
 // The conditional measure pair (IG, RIG) of a combination's strata tables;

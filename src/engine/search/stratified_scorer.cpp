@@ -70,7 +70,7 @@ double StratifiedScorer::bytesBound(const StratifiedSearchShape& shape) {
       for (const long long n : shape.stratum_samples)
         bytes += CellCounter::bytesBound(shape.levels, k, planeRowWordsBound(static_cast<double>(n)), markers, chunk);
     }
-    scorer = std::max(scorer, bytes);
+    scorer = std::max(scorer, bytes + StratumMeasureMemo::bytesBound());
   }
   return planes + contexts + joint + std::max(shape.workers, 1) * scorer;
 }
