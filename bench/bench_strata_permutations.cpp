@@ -27,39 +27,9 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "program_runs.h"
 
 namespace {
-
-std::string defaultGorvaPath() {
-  char self[4096];
-  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length <= 0) return "gorva";
-  std::string path(self, static_cast<std::size_t>(length));
-  path = path.substr(0, path.rfind('/'));
-  return path.substr(0, path.rfind('/')) + "/gorva";
-}
-
-bool writeWorkload(const std::string& path, int markers, int samples, double missing) {
-  std::mt19937 random(20240601);
-  std::uniform_real_distribution<double> unit(0, 1);
-  std::ofstream file(path);
-  file << "Class";
-  for (int m = 0; m < markers; ++m) file << "\tM" << m;
-  file << "\n";
-  std::vector<double> maf(markers);
-  for (double& f : maf) f = 0.05 + 0.45 * unit(random);
-  for (int s = 0; s < samples; ++s) {
-    std::string line(1, s < samples / 2 ? '1' : '0');
-    for (int m = 0; m < markers; ++m) {
-      const int copies = (unit(random) < maf[m]) + (unit(random) < maf[m]);
-      line += '\t';
-      line += static_cast<char>('0' + (unit(random) < missing ? 3 : copies));
-    }
-    file << line << "\n";
-  }
-  file.close();
-  return static_cast<bool>(file);
-}
 
 // Text samples are named by their data line number.
 bool writeStrata(const std::string& path, int samples, int strata) {
@@ -69,27 +39,6 @@ bool writeStrata(const std::string& path, int samples, int strata) {
   for (int s = 1; s <= samples; ++s) file << s << ' ' << s << " S" << pick(random) << "\n";
   file.close();
   return static_cast<bool>(file);
-}
-
-void timeOnce(BestTimes& best, const std::string& command) {
-  timeInto(best, [&] {
-    if (std::system(command.c_str()) != 0) {
-      std::fprintf(stderr, "failed: %s\n", command.c_str());
-      std::exit(1);
-    }
-  }, RUSAGE_CHILDREN);
-}
-
-std::vector<std::string> splitList(const std::string& list) {
-  std::vector<std::string> items;
-  std::stringstream stream(list);
-  for (std::string item; std::getline(stream, item, ',');)
-    if (!item.empty()) items.push_back(item);
-  return items;
-}
-
-double permutationShare(double with, double without, int permutations) {
-  return (with - without) / permutations / without;
 }
 
 }  // namespace
