@@ -1,6 +1,7 @@
 #include "python/data_readers.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "io/FileIO.h"
 #include "io/data_check.h"
@@ -108,10 +109,14 @@ LoadedData readTextData(const std::string& path) {
   data.warnings = check.warning;
   sizeArrays(data, markers, samples);
   NameBuffers names(markers);
+  int open_error = 0;
   const int status = readCountedDataFile(path.c_str(), data.genotypes.data(), data.phenotype.data(), samples,
-                                        column_count, kPhenotypeColumn, names.pointers());
+                                        column_count, kPhenotypeColumn, names.pointers(), &open_error);
   if (status == kExitNoMemory) throw SearchOutOfMemory("out of memory: could not load " + path + " to read its values");
-  if (status != kExitOk) throw DataFileError(path + ": could not be opened a second time to read its values");
+  // Out of descriptors (a low ulimit -n), say: the reason tells what to fix.
+  if (status != kExitOk)
+    throw DataFileError(path + ": could not be opened a second time to read its values" +
+                        (open_error != 0 ? std::string(": ") + std::strerror(open_error) : std::string()));
   constexpr unsigned char kCaseValue = 1;
   for (unsigned char& value : data.phenotype) value = value == kCaseValue ? 1 : 0;
   data.markers = names.names();
