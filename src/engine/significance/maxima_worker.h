@@ -197,10 +197,11 @@ class MaximaWorker {
     std::fill(by_cell_samples_.begin(), by_cell_samples_.end(), 0);
     for (int e = 0; e < cells_; ++e) {
       const int* const totals = &by_cell_totals_[static_cast<std::size_t>(e) * by_cell_stride_];
-      float* const inverses = &by_cell_inverses_[static_cast<std::size_t>(e) * by_cell_stride_];
       int* const samples = by_cell_samples_.data();
       for (int i = 0; i < count; ++i) samples[i] += totals[i];
+      // Without readers the inverses have no room at all.
       if (!reads_inverses_) continue;
+      float* const inverses = &by_cell_inverses_[static_cast<std::size_t>(e) * by_cell_stride_];
       // Four divisions at a time (one by one they cost more than all else
       // the block's totals take). The conversion keeps the order and 1
       // exactly, so the float's maximum with 1 is the integer's converted.
