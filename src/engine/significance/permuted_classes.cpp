@@ -11,15 +11,19 @@
 #include "engine/count/information_gain_bound.h"
 #include "engine/count/worker_threads.h"
 
-void preparePermuted(const SearchContext& context, const unsigned char* phenotype,
-                     Permuted& permuted) {
-  SearchContext& own = permuted.context;
+void permutedContext(const SearchContext& context, const unsigned char* phenotype, SearchContext& own) {
   own = context;
   own.phenotypes = const_cast<unsigned char*>(phenotype);
   own.not_a_number_last = true;
   own.listing = nullptr;
   own.running_maximum = nullptr;
   recountClasses(own);
+}
+
+void preparePermuted(const SearchContext& context, const unsigned char* phenotype,
+                     Permuted& permuted) {
+  SearchContext& own = permuted.context;
+  permutedContext(context, phenotype, own);
   permuted.counted_class = own.cases <= own.controls ? 1 : 0;
   if (own.N > 0) {
     permuted.q = roundedFraction(static_cast<double>(own.cases) / own.N);

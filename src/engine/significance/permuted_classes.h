@@ -82,6 +82,10 @@ struct Permuted {
   }
 };
 
+// A permutation's own context over the run's: its phenotypes, its classes
+// recounted, nothing listed or shared.
+void permutedContext(const SearchContext& context, const unsigned char* phenotype, SearchContext& own);
+
 // Sets up a permutation of the context with `phenotype` (held by the
 // caller): its classes, the class it counts (the smaller) and the fraction
 // its IG bound is taken at.

@@ -63,18 +63,7 @@ struct CountedRows {
 };
 
 void preparePermutation(const SearchContext& context, const unsigned char* phenotype, PairPermuted& own) {
-  own.context = context;
-  own.context.phenotypes = const_cast<unsigned char*>(phenotype);
-  own.context.not_a_number_last = true;
-  own.context.listing = nullptr;
-  own.context.running_maximum = nullptr;
-  recountClasses(own.context);
-  // The strata's contexts alone: their measures need no planes.
-  SearchContext bare = own.context;
-  bare.planes = nullptr;
-  bare.strata = nullptr;
-  splitByStrata(bare, 1, own.parts);
-  own.context.strata = &own.parts;
+  preparePermutedStrata(context, phenotype, own.context, own.parts);
 }
 
 // Per stratum, the class counted: the smaller, which no shuffle within the
@@ -158,15 +147,9 @@ class PairMaximaWorker {
         strata_(context.stratum_count),
         kernels_(pathKernels(context.settings.simd)) {
     for (const SearchContext& part : context.strata->contexts) {
-      const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);
       ChordBound chord;
-      const bool bounded = std::isfinite(divergenceFactor(q)) && chordBoundFor(q, chord);
-      if (!bounded) chordBoundFor(0.5, chord);
-      const bool fixed = part.missing_code != kMethodAvailable;
-      chord.fixed_controls = fixed ? part.controls : -1;
-      chord.fixed_cases = fixed ? part.cases : -1;
+      chord_bounded_.push_back(stratumChordBound(part, chord));
       chords_.push_back(chord);
-      chord_bounded_.push_back(bounded);
     }
     long group_words = context.strata->segmented->group_words;
     for (const auto& set : sets) group_words = std::max(group_words, set->rows.group_words);
@@ -361,6 +344,17 @@ std::vector<long long> stratumSamples(const SearchContext& context) {
 }
 
 }  // namespace
+
+void preparePermutedStrata(const SearchContext& context, const unsigned char* phenotype, SearchContext& own,
+                           StrataParts& parts) {
+  permutedContext(context, phenotype, own);
+  // The strata's contexts alone: their measures need no planes.
+  SearchContext bare = own;
+  bare.planes = nullptr;
+  bare.strata = nullptr;
+  splitByStrata(bare, 1, parts);
+  own.strata = &parts;
+}
 
 bool stratifiedPairsServe(const SearchContext& context, int order) {
   if (order != 2 || context.strata == nullptr || context.strata->segmented == nullptr || !context.settings.use_planes ||

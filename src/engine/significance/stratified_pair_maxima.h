@@ -19,6 +19,12 @@
 
 #include "engine/rank/search_context.h"
 
+// A within-strata permutation's own context over the run's: its
+// phenotypes, its classes recounted, and its strata's contexts in parts
+// (their measures need no planes).
+void preparePermutedStrata(const SearchContext& context, const unsigned char* phenotype, SearchContext& own,
+                           StrataParts& parts);
+
 // Whether pairs under within-strata permutations are counted this way: a
 // stratified order-2 run whose pairs are walked over joint rows in the
 // layout this SIMD path reads, ranked by ig or synergy (whose keys the

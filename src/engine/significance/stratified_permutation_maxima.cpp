@@ -103,18 +103,7 @@ int groupSize(double markers, double samples, int strata, int levels, int order,
 }
 
 void preparePermutation(const SearchContext& context, const unsigned char* phenotype, StratifiedPermuted& own) {
-  own.context = context;
-  own.context.phenotypes = const_cast<unsigned char*>(phenotype);
-  own.context.not_a_number_last = true;
-  own.context.listing = nullptr;
-  own.context.running_maximum = nullptr;
-  recountClasses(own.context);
-  // The strata's contexts alone: their measures need no planes.
-  SearchContext bare = own.context;
-  bare.planes = nullptr;
-  bare.strata = nullptr;
-  splitByStrata(bare, 1, own.parts);
-  own.context.strata = &own.parts;
+  preparePermutedStrata(context, phenotype, own.context, own.parts);
   for (const SearchContext& part : own.parts.contexts)
     own.counted_class.push_back(part.cases <= part.controls ? 1 : 0);
 }
