@@ -5,6 +5,7 @@
 
 #include "core/gorva.h"
 #include "core/search_constants.h"
+#include "engine/count/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/path_kernels.h"
 #include "engine/rank/combination_table.h"
@@ -213,4 +214,14 @@ void permuteWithinStrata(unsigned char* phenotypes, int sample_count, const int*
     shuffleFromTop(values.data(), static_cast<int>(values.size()), [&] { return generator.next(); });
     for (std::size_t j = 0; j < stratum.size(); ++j) phenotypes[stratum[j]] = values[j];
   }
+}
+
+bool stratumChordBound(const SearchContext& part, ChordBound& chord) {
+  const double q = roundedFraction(part.N > 0 ? static_cast<double>(part.cases) / part.N : 0.5);
+  const bool bounded = std::isfinite(divergenceFactor(q)) && chordBoundFor(q, chord);
+  if (!bounded) chordBoundFor(0.5, chord);
+  const bool fixed = part.missing_code != kMethodAvailable;
+  chord.fixed_controls = fixed ? part.controls : -1;
+  chord.fixed_cases = fixed ? part.cases : -1;
+  return bounded;
 }

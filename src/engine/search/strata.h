@@ -18,6 +18,7 @@
 
 #include "core/mt19937.h"
 #include "engine/count/bitplanes.h"
+#include "engine/count/chord_information_gain_bound.h"
 #include "engine/count/segmented_pair_counts.h"
 #include "engine/rank/search_context.h"
 
@@ -78,5 +79,11 @@ void stratifiedMeasurePair(const StrataParts& parts, int* tables, int table_ints
 // shuffles (from `generator`), strata in order of their first sample.
 void permuteWithinStrata(unsigned char* phenotypes, int sample_count, const int* stratum_of, int stratum_count,
                          Mt19937& generator);
+
+// The chord bound of a stratum's tables (chord_information_gain_bound.h)
+// at its rounded case fraction, with the totals its measures use; false
+// when that fraction leaves nothing to bound (one class), the chord then
+// one of q = 1/2 that still counts the tables' samples.
+bool stratumChordBound(const SearchContext& part, ChordBound& chord);
 
 #endif  // GORVA_ENGINE_SEARCH_STRATA_H

@@ -108,14 +108,8 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
     fractions_.push_back(q);
     factors_.push_back(divergenceFactor(q));
     ChordBound chord;
-    const bool bounded = std::isfinite(factors_.back()) && chordBoundFor(q, chord);
-    // A stratum without a bound still counts its tables' samples.
-    if (!bounded) chordBoundFor(0.5, chord);
-    const bool fixed = part.missing_code != kMethodAvailable;
-    chord.fixed_controls = fixed ? part.controls : -1;
-    chord.fixed_cases = fixed ? part.cases : -1;
+    chord_bounded_.push_back(stratumChordBound(part, chord));
     chords_.push_back(chord);
-    chord_bounded_.push_back(bounded);
   }
 }
 
