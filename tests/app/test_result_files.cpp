@@ -383,6 +383,7 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
     std::string options;
     int order;
     int top_k;
+    int strata = 4;
   };
   const std::vector<Shape> shapes = {
       {"wide, many rows kept", 3000, 100, "--top 20000", 2, 20000},
@@ -392,8 +393,9 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
       {"PLINK, wide, permuted", 6000, 1000, "--table t.tsv --permutations 2", 2, 10},
       // Every permutation of a group holds planes of two strata a set.
       {"four strata, order 3, permuted", 120, 2000, "--strata s.txt --order 3 --table t.tsv --permutations 8", 3, 10},
+      // No stratum has a pair counter of its own: the joint rows count them.
+      {"1,000 strata of 2, order 2", 200, 2000, "--strata s.txt --table t.tsv", 2, 10, 1000},
   };
-  constexpr int kStrata = 4;
   const std::string base_dir = makeTempDir();
   simulateData(base_dir, 4, 20);
   const long baseline_kb = runGorva({"--in", "data.txt", "--out", "r.txt", "--threads", "2"}, base_dir).max_rss_kb;
@@ -404,7 +406,7 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
     const bool stratified = shape.options.find("--strata") != std::string::npos;
     if (stratified) {
       std::ofstream strata(dir + "/s.txt");
-      for (int n = 1; n <= shape.samples; ++n) strata << "F" << n << " " << n << " S" << n % kStrata << "\n";
+      for (int n = 1; n <= shape.samples; ++n) strata << "F" << n << " " << n << " S" << n % shape.strata << "\n";
       ASSERT_TRUE(strata.flush());
     }
     std::vector<std::string> args = {plink ? "--bfile" : "--in", plink ? "p" : "data.txt", "--out",
@@ -423,7 +425,7 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
     run_shape.base = shape.options.find("mc") != std::string::npos ? 4 : 3;
     const std::size_t permutations = shape.options.find("--permutations ");
     run_shape.permutations = permutations == std::string::npos ? 0 : std::stoi(shape.options.substr(permutations + 15));
-    if (stratified) run_shape.stratum_samples.assign(kStrata, shape.samples / kStrata);
+    if (stratified) run_shape.stratum_samples.assign(shape.strata, shape.samples / shape.strata);
     if (plink) {
       PlinkReader reader;
       ASSERT_TRUE(reader.open(dir + "/p"));

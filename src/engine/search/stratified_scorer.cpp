@@ -52,27 +52,39 @@ double StratifiedScorer::bytesBound(const StratifiedSearchShape& shape) {
   // A stratum's context keeps the room of the run's sample list.
   const double contexts = strata * (sizeof(SearchContext) + samples * sizeof(int));
   const double joint = shape.levels == 3 ? segmentedPlanesBytesBound(shape.marker_count, shape.stratum_samples) : 0;
-  // Tables and bounds of a chunk, or of a block of the joint walk (one
-  // nibble word a pair and level at least: at most this many pairs).
-  const double stretch = kSegmentedBlockBytes / (8.0 * 2 * 3 * kPairLanes) * kPairLanes + 2 * kPairBlock;
+  // Tables and bounds of a chunk, or of a block of the joint walk. A block's
+  // group of four markers holds a word of each level (two nibble words on
+  // some paths) for every word of the joint row, and each stratum that holds
+  // a sample fills a word of it: at most this many pairs.
+  const double filled = std::max<double>(
+      1, static_cast<double>(std::count_if(shape.stratum_samples.begin(), shape.stratum_samples.end(),
+                                           [](long long n) { return n > 0; })));
+  const double stretch =
+      std::max(1.0, std::floor(kSegmentedBlockBytes / (8.0 * 3 * kPairLanes * filled))) * kPairLanes +
+      2 * kPairBlock;
   double scorer = 0;
   for (int k = std::max(shape.first_order, 1); k <= shape.last_order && k <= markers; ++k) {
     const double table_ints = 2 * std::pow(shape.levels, k);
     if (table_ints > 1e12) break;  // an order no table serves is refused before the search
     const int chunk = chunkFor(strata, table_ints);
-    const double pairs = stretch + chunk;
+    const bool joint_walk = k == 2 && countsPairsJointly(shape.levels, samples);
+    const double pairs = (joint_walk ? stretch : 2 * kPairBlock) + chunk;
     double bytes = strata * pairs * (table_ints * sizeof(int) + 2 * sizeof(int) + sizeof(double) +
                                      2 * sizeof(int) + kWholePairCounts * sizeof(int)) +
                    pairs * sizeof(double) + 4 * strata * table_ints * sizeof(int) +
                    static_cast<double>(shape.batch_size) *
                        (2 * sizeof(double) + sizeof(double) + sizeof(int) + 2 * sizeof(Candidate));
-    if (CellCounter::servesOrder(shape.levels, k)) {
+    if (CellCounter::servesOrder(shape.levels, k) && !joint_walk) {
       for (const long long n : shape.stratum_samples)
         bytes += CellCounter::bytesBound(shape.levels, k, planeRowWordsBound(static_cast<double>(n)), markers, chunk);
     }
     scorer = std::max(scorer, bytes + StratumMeasureMemo::bytesBound());
   }
   return planes + contexts + joint + std::max(shape.workers, 1) * scorer;
+}
+
+bool StratifiedScorer::countsPairsJointly(int levels, double samples) {
+  return levels == 3 && samples < kSinglePrecisionTotal;
 }
 
 StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
@@ -88,13 +100,23 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
   // Pairs of every stratum in one walk where the joint rows were packed as
   // this path reads them and the single-precision chord bounds take the
   // strata's totals.
-  if (order == 2 && parts_.segmented && parts_.segmented->nibbles == kernels_->segmented_nibbles &&
-      table_ints_ == kWholePairCounts && context.N < kSinglePrecisionTotal)
+  const bool joint = order == 2 && countsPairsJointly(levels, context.N);
+  if (joint && parts_.segmented && parts_.segmented->nibbles == kernels_->segmented_nibbles &&
+      table_ints_ == kWholePairCounts)
     segmented_ = parts_.segmented.get();
-  // The joint rows count every table then: no stratum needs a counter of
-  // its own (a thousand strata's counters would hold hundreds of megabytes).
+  if (segmented_ != nullptr && context.stratum_of != nullptr) {
+    std::vector<char> held(strata_, 0);
+    for (int i = 0; i < context.sample_count; ++i) {
+      if (context.stratum_of[i] >= 0 && context.stratum_of[i] < strata_) held[context.stratum_of[i]] = 1;
+    }
+    least_group_words_ = static_cast<long>(segmented_->record_words) * std::count(held.begin(), held.end(), 1);
+  }
+  // Where the joint rows count pairs no stratum has a counter of its own (a
+  // thousand strata's counters would hold gigabytes), and the memory bound
+  // counts none: rows that could not be had leave each table counted on its
+  // own, slower but within that bound.
   counters_.resize(strata_);
-  for (int s = 0; s < strata_ && segmented_ == nullptr; ++s) {
+  for (int s = 0; s < strata_ && !joint; ++s) {
     const BitPlanes* planes = parts_.contexts[s].planes;
     if (planes == nullptr || !CellCounter::servesOrder(planes->levels(), order)) continue;
     // Planes padded for a narrower path than this search's (built for
@@ -415,7 +437,9 @@ bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) 
   // block's rows are read from cache, not memory, by all runs but the first.
   // A run that counts no sample (every one missing a genotype under
   // "complete") has groups of no word.
-  const long group_bytes = 8 * std::max(1L, static_cast<long>(segmented_->group_words));
+  // The memory bound takes a word a stratum holding samples, even where
+  // "complete" leaves it none.
+  const long group_bytes = 8 * std::max({1L, static_cast<long>(segmented_->group_words), least_group_words_});
   const int block = std::max(1, static_cast<int>(kSegmentedBlockBytes / group_bytes)) * kPairLanes;
   // Where the key is the IG itself and nothing is listed, a pair whose
   // bound stays below the threshold is ruled out as consider() would rule

@@ -58,6 +58,10 @@ class StratifiedScorer {
   // order of [first_order, last_order] (their strata's cell counters and
   // tables; batches of `batch_size`).
   static double bytesBound(const StratifiedSearchShape& shape);
+  // Whether pairs of `levels` levels over `samples` samples are counted from
+  // the strata's joint rows: no stratum then holds a pair counter, neither in
+  // the search nor in its memory bound.
+  static bool countsPairsJointly(int levels, double samples);
 
  private:
   struct Candidate {
@@ -144,6 +148,7 @@ class StratifiedScorer {
   std::vector<int> informative_;
   std::vector<double> gain_bounds_;
   long stretch_ints_ = 0;
+  long least_group_words_ = 0;  // a packed group's words as the memory bound counts them at least
   struct SegmentRun {
     int index;  // in the batch
     int first_marker, from, to;
