@@ -210,6 +210,7 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   long record_number = 0;
   int marker = 0;
   int multi_allelic = 0;
+  int no_snp_allele = 0;  // the only ALT is *, <*> or <NON_REF>
   int without_gt = 0;
   std::string line_copy;
   long last_line = 0;  // of the last record read
@@ -261,6 +262,15 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     bcf_unpack(record.get(), BCF_UN_STR);
     if (record->n_allele > 2) {
       ++multi_allelic;
+      continue;
+    }
+    // A deletion spanning the site (what bcftools norm -m- leaves of a
+    // multi-allelic record's `*`) and a gVCF's stand-in for any unseen allele
+    // are no second allele of a SNP: their copies are not genotypes of one.
+    if (record->n_allele == 2 && (std::strcmp(record->d.allele[1], "*") == 0 ||
+                                  std::strcmp(record->d.allele[1], "<*>") == 0 ||
+                                  std::strcmp(record->d.allele[1], "<NON_REF>") == 0)) {
+      ++no_snp_allele;
       continue;
     }
     const int values = bcf_get_genotypes(header.get(), record.get(), &gt_values, &gt_capacity);
@@ -336,8 +346,13 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
                              std::to_string(multi_allelic) + " multi-allelic (bcftools norm -m- splits them into "
                              "biallelic records) and " + std::to_string(without_gt) + " without a GT genotype");
   }
+  if (no_snp_allele > 0) {
+    warnings_ += warningLine(std::to_string(no_snp_allele) + " records of " + path_ +
+                             " were skipped: their only ALT allele is * (a deletion spanning the site), <*> or "
+                             "<NON_REF> (a gVCF's unseen allele), not an allele whose copies can be counted");
+  }
   if (record_number == 0) return refuse(path_ + ": the file has no record after its header, so there is nothing to analyse");
-  if (marker == 0 && without_gt > 0 && multi_allelic == 0) {
+  if (marker == 0 && without_gt > 0 && multi_allelic == 0 && no_snp_allele == 0) {
     return refuse(path_ + ": none of its " + std::to_string(record_number) +
                   " records has GT in its FORMAT field (field 9), so the file holds no genotypes");
   }

@@ -41,7 +41,7 @@ TEST(VcfGenotype, CopiesOfAltFromDiploidAndHaploidCalls) {
   }
 }
 
-TEST(VcfReaderRecords, SkipsMultiAllelicAndGtLessRecordsWithOneWarningAndNamesUnnamedByPlace) {
+TEST(VcfReaderRecords, SkipsMultiAllelicGtLessAndSpanningDeletionRecordsWithWarningsAndNamesUnnamedByPlace) {
   const std::string dir = makeTempDir();
   writeFile(dir + "/v.vcf",
             "##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">\n"
@@ -50,14 +50,19 @@ TEST(VcfReaderRecords, SkipsMultiAllelicAndGtLessRecordsWithOneWarningAndNamesUn
             "1\t100\trs1\tA\tG,T\t.\t.\t.\tGT\t0/1\t1/2\n"
             "1\t200\trs2\tA\tG\t.\t.\t.\tDP\t5\t7\n"
             "1\t300\t.\tA\tG\t.\t.\t.\tGT\t0|1\t1\n"
-            "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t.\t1/1\n");  // a lone '.' is missing, not haploid
+            "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t.\t1/1\n"  // a lone '.' is missing, not haploid
+            "1\t400\trs5\tA\t*\t.\t.\t.\tGT\t0/1\t1/1\n"
+            "1\t500\trs6\tA\t<NON_REF>\t.\t.\t.\tGT\t0/0\t0/1\n");
   VcfReader reader;
   ASSERT_TRUE(reader.open(dir + "/v.vcf")) << reader.error();
   EXPECT_EQ(reader.warnings(), "gorva: warning: 1 diploid records of " + dir +
                                    "/v.vcf hold haploid calls (first: line 8, field 11 (sample b)); a haploid call "
                                    "counts as 0 or 2 ALT copies\ngorva: warning: 2 records of " + dir +
                                    "/v.vcf were skipped: 1 multi-allelic (bcftools norm -m- splits them into "
-                                   "biallelic records) and 1 without a GT genotype\n");
+                                   "biallelic records) and 1 without a GT genotype\ngorva: warning: 2 records of " +
+                                   dir + "/v.vcf were skipped: their only ALT allele is * (a deletion spanning the "
+                                   "site), <*> or <NON_REF> (a gVCF's unseen allele), not an allele whose copies can "
+                                   "be counted\n");
   const SubsetInput input = reader.subsetInput();
   EXPECT_EQ(input.markers, (std::vector<std::string>{"1:300", "rs4"}));
   ASSERT_EQ(input.samples.size(), 2u);
