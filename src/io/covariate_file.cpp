@@ -53,54 +53,79 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
   std::vector<std::size_t> columns;  // field positions of the chosen names
   std::size_t width = 0;
   std::unordered_map<std::string, int> line_of;
-  bool header = true;
-  const bool ok = forEachLine(text, [&](int line, const Fields& fields) {
-    if (header) {
-      header = false;
-      if (fields.size() < 3 || (fields[0] != "FID" && fields[0] != "#FID") || fields[1] != "IID") {
-        error = at(path, line) + ": the header must be FID IID and at least one covariate name";
-        return false;
-      }
-      width = fields.size();
-      // A column named twice would enter the models twice (or be taken for the
-      // other one by --covar-name), so the file is refused instead of guessed at.
-      for (std::size_t f = 3; f < width; ++f) {
-        for (std::size_t e = 2; e < f; ++e) {
-          if (fields[e] == fields[f]) {
-            error = at(path, line) + ", field " + std::to_string(f + 1) + ": covariate name '" +
-                    std::string(fields[f]) + "' was already given in field " + std::to_string(e + 1);
-            return false;
-          }
-        }
-      }
-      if (wanted.empty()) {
-        for (std::size_t f = 2; f < width; ++f) {
-          columns.push_back(f);
-          out.names.emplace_back(fields[f]);
-        }
-        return true;
-      }
-      for (const std::string& name : wanted) {
-        std::size_t f = 2;
-        while (f < width && fields[f] != name) ++f;
-        if (f == width || name.empty()) {
-          error = at(path, line) + ": no covariate named '" + name + "' (--covar-name)";
+  bool first = true;
+  bool headerless = false;
+  // The columns' names from a header, or COV1, COV2 ... after FID IID where
+  // the file has none (PLINK 1.07's format): false with `error` for a bad
+  // header or a wanted name there is not.
+  const auto chooseColumns = [&](int line, const std::vector<std::string>& names) {
+    for (std::size_t f = 3; f < width; ++f) {
+      for (std::size_t e = 2; e < f; ++e) {
+        // A column named twice would enter the models twice (or be taken for
+        // the other one by --covar-name), so the file is refused instead of
+        // guessed at.
+        if (names[e] == names[f]) {
+          error = at(path, line) + ", field " + std::to_string(f + 1) + ": covariate name '" + names[f] +
+                  "' was already given in field " + std::to_string(e + 1);
           return false;
         }
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-          if (columns[c] == f) {
-            error = "--covar-name names the covariate '" + name + "' twice";
-            return false;
-          }
-        }
+      }
+    }
+    if (wanted.empty()) {
+      for (std::size_t f = 2; f < width; ++f) {
         columns.push_back(f);
-        out.names.push_back(name);
+        out.names.push_back(names[f]);
       }
       return true;
     }
+    for (const std::string& name : wanted) {
+      std::size_t f = 2;
+      while (f < width && names[f] != name) ++f;
+      if (f == width || name.empty()) {
+        error = at(path, line) + ": no covariate named '" + name + "' (--covar-name" +
+                (headerless ? "; the file has no header line, so its columns are COV1 to COV" +
+                                  std::to_string(width - 2) + ")"
+                            : ")");
+        return false;
+      }
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        if (columns[c] == f) {
+          error = "--covar-name names the covariate '" + name + "' twice";
+          return false;
+        }
+      }
+      columns.push_back(f);
+      out.names.push_back(name);
+    }
+    return true;
+  };
+  const bool ok = forEachLine(text, [&](int line, const Fields& fields) {
+    if (first) {
+      first = false;
+      width = fields.size();
+      std::vector<std::string> names(fields.begin(), fields.end());
+      // A header is told by its first field, as PLINK tells it; a file
+      // without one starts with a sample.
+      headerless = !fields.empty() && fields[0] != "FID" && !fields[0].starts_with('#');
+      if (!headerless) {
+        if (fields.size() < 3 || (fields[0] != "FID" && fields[0] != "#FID") || fields[1] != "IID") {
+          error = at(path, line) + ": the header must be FID IID and at least one covariate name";
+          return false;
+        }
+        return chooseColumns(line, names);
+      }
+      if (fields.size() < 3) {
+        error = at(path, line) + ": " + std::to_string(fields.size()) +
+                " fields, but a covariate file's lines hold FID, IID and at least one covariate "
+                "(a header line, if any, starts with FID IID)";
+        return false;
+      }
+      for (std::size_t f = 2; f < width; ++f) names[f] = "COV" + std::to_string(f - 1);
+      if (!chooseColumns(line, names)) return false;
+    }
     if (fields.size() != width) {
-      error = at(path, line) + ": " + std::to_string(fields.size()) + " fields, but the header has " +
-              std::to_string(width);
+      error = at(path, line) + ": " + std::to_string(fields.size()) + " fields, but " +
+              (headerless ? "the first line has " : "the header has ") + std::to_string(width);
       return false;
     }
     const std::string key = std::string(fields[0]) + '\t' + std::string(fields[1]);
@@ -127,7 +152,7 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
     return true;
   });
   if (!ok) return false;
-  if (header) return error = path + ": empty, but a covariate file starts with a header FID IID name...", false;
+  if (first) return error = path + ": empty, but a covariate file holds a line FID IID value... per sample", false;
   return true;
 }
 

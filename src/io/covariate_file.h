@@ -1,5 +1,5 @@
-// covariate_file.h: PLINK's covariate file (a header `FID IID name...`, then
-// one line of numbers per sample) read whole, before any sample is matched.
+// covariate_file.h: PLINK's covariate file (a header `FID IID name...` or,
+// as PLINK 1.07 writes it, none; then one line of numbers per sample) read whole, before any sample is matched.
 #ifndef GORVA_IO_COVARIATE_FILE_H
 #define GORVA_IO_COVARIATE_FILE_H
 
@@ -25,7 +25,8 @@ std::vector<std::string> covariateNames(const std::string& value);
 
 // Reads `path`, keeping the columns `wanted` (every column after IID when
 // empty). False with `error` (file, line, field) for a file that cannot be
-// read, a header without FID IID and a name, a wanted name the header lacks,
+// read, a header without FID IID and a name, a wanted name the header lacks
+// (COV1, COV2 ... where a file has none, told by its first field),
 // a line of the wrong length, a value that is not a number, or a sample
 // (FID IID) named twice.
 bool readCovariateFile(const std::string& path, const std::vector<std::string>& wanted, CovariateFile& out,

@@ -1,4 +1,5 @@
-// The covariate file's values: what a decimal number is, and what is not.
+// The covariate file's values: what a decimal number is, and what is not;
+// a file with or without its header line.
 #include <gtest/gtest.h>
 
 #include "io/covariate_file.h"
@@ -25,6 +26,41 @@ TEST(CovariateFile, ReadsDecimalNumbersAndRefusesEveryOtherSpellingByItsField) {
     EXPECT_NE(error.find("c.cov line 3, field 3: covariate A is '" + std::string(value) + "', not a number"),
               std::string::npos)
         << error;
+  }
+}
+
+// PLINK 1.07's files have no header: their columns are COV1, COV2 ... for
+// --covar-name, and a header is told by its first field.
+TEST(CovariateFile, AFileWithoutHeaderNamesItsColumnsByNumber) {
+  const std::string dir = makeTempDir();
+  const std::string path = dir + "/c.cov";
+  CovariateFile file;
+  std::string error;
+  writeFile(path, "f 1 0.5 7\nf 2 -1 NA\n");
+  ASSERT_TRUE(readCovariateFile(path, {"COV2"}, file, error)) << error;
+  EXPECT_EQ(file.names, std::vector<std::string>{"COV2"});
+  ASSERT_EQ(file.lines.size(), 2u);
+  EXPECT_EQ(file.lines[0].line, 1);
+  EXPECT_EQ(file.values[0], 7.0);
+  EXPECT_TRUE(file.lines[1].missing);
+  EXPECT_FALSE(readCovariateFile(path, {"A"}, file, error));
+  EXPECT_NE(error.find("c.cov line 1: no covariate named 'A' (--covar-name; the file has no header line, so its "
+                       "columns are COV1 to COV2)"),
+            std::string::npos)
+      << error;
+  const struct {
+    const char* text;
+    const char* message;
+  } refused[] = {
+      {"f 1 0.5 7\nf 2 1\n", "c.cov line 2: 3 fields, but the first line has 4"},
+      {"f 1\n", "c.cov line 1: 2 fields, but a covariate file's lines hold FID, IID and at least one covariate"},
+      {"FID ID A\n", "c.cov line 1: the header must be FID IID"},
+      {"#IID A\n", "c.cov line 1: the header must be FID IID"},
+  };
+  for (const auto& c : refused) {
+    writeFile(path, c.text);
+    EXPECT_FALSE(readCovariateFile(path, {}, file, error)) << c.text;
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
   }
 }
 
