@@ -1,6 +1,7 @@
 // Marker names that repeat an earlier one: the report names markers by name,
-// so two markers of one name cannot be told apart there. Readers note every
-// name where they meet it and give one warning for all repeats.
+// so two markers of one name cannot be told apart there; and names holding a
+// comma, which the table's markers column joins by. Readers note every name
+// where they meet it and give one warning for all repeats, one for commas.
 #ifndef GORVA_IO_REPEATED_NAMES_H
 #define GORVA_IO_REPEATED_NAMES_H
 
@@ -17,7 +18,8 @@ class RepeatedNames {
   // how a later repeat refers to it ("on line 3").
   void note(const std::string& name, const std::string& place, const std::string& short_place);
 
-  // One warning line for every repeat of `file`, or "" when none repeats.
+  // One warning line for every repeat of `file` and one for every name with
+  // a comma, or "" when there is neither.
   std::string warning(const std::string& file) const;
 
  private:
@@ -26,6 +28,8 @@ class RepeatedNames {
   std::unordered_map<std::string, std::string> first_place_;
   int repeats_ = 0;
   std::string first_repeat_;
+  int with_comma_ = 0;
+  std::string first_comma_;
 };
 
 #endif  // GORVA_IO_REPEATED_NAMES_H

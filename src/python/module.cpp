@@ -15,7 +15,9 @@
 
 #include "core/gorva.h"
 #include "engine/significance/table_columns.h"
+#include "io/messages.h"
 #include "io/option_values.h"
+#include "io/repeated_names.h"
 #include "python/array_search.h"
 #include "python/data_readers.h"
 #include "python/interruptible_search.h"
@@ -184,6 +186,27 @@ std::vector<std::string> markerNames(const py::object& markers, int count) {
   return names;
 }
 
+// What the program's readers warn of in a file's marker names: empty names,
+// names holding a comma and repeated names, with the readers' words.
+std::string markerNameWarnings(const std::vector<std::string>& names) {
+  RepeatedNames repeats("marker names", "name");
+  int empty = 0;
+  std::size_t first_empty = 0;
+  for (std::size_t m = 0; m < names.size(); ++m) {
+    const std::string place = "markers[" + std::to_string(m) + "]";
+    if (names[m].empty() && empty++ == 0) first_empty = m;
+    repeats.note(names[m], place, place);
+  }
+  std::string lines;
+  if (empty > 0) {
+    const bool one = empty == 1;
+    lines = warningLine(std::to_string(empty) + (one ? " marker name of markers is" : " marker names of markers are") +
+                        " empty (" + (one ? "" : "first: ") + "markers[" + std::to_string(first_empty) +
+                        "]); the table names such a marker by nothing");
+  }
+  return lines + repeats.warning("markers");
+}
+
 template <typename Value>
 py::array_t<Value> numberColumn(const TableColumn& column, const std::vector<TableLine>& lines) {
   py::array_t<Value> values(static_cast<py::ssize_t>(lines.size()));
@@ -277,6 +300,7 @@ py::dict search(const py::object& genotypes, const py::object& phenotype, const 
   viewCodes(held, request);
   request.phenotype = phenotypeValues(phenotype);
   request.marker_names = markerNames(markers, request.marker_count);
+  if (!markers.is_none()) warn(markerNameWarnings(request.marker_names));
   if (!covariates.is_none()) readCovariates(covariates, request);
   if (!strata.is_none()) stratumIndices(strata, request);
   const ArraySearchResult result = searchInterruptibly(request);

@@ -108,6 +108,19 @@ def test_argument_of_the_wrong_type_is_a_type_error_naming_it(change, message):
         gorva.search(**arguments)
 
 
+def test_marker_names_get_the_file_readers_warnings():
+    genotypes, phenotype = generated(40, 4, 0.0, seed=2)
+    with pytest.warns(UserWarning) as caught:
+        gorva.search(genotypes, phenotype, order=1, markers=["a", "", "b,c", "a"])
+    assert [str(w.message) for w in caught] == [
+        "gorva: warning: 1 marker name of markers is empty (markers[1]); the table names such a marker by nothing",
+        "gorva: warning: 1 marker names of markers hold a comma (first: markers[2]: b,c); the table joins a row's "
+        "marker names by commas, so such a name reads as several there",
+        "gorva: warning: 1 marker names of markers repeat an earlier one (first: markers[3]: a was already "
+        "markers[0]); the report names markers by name, so rename them to tell them apart",
+    ]
+
+
 def test_numpy_integers_are_whole_numbers():
     genotypes, phenotype = generated(60, 4, 0.0, seed=1)
     columns = gorva.search(genotypes, phenotype, order=np.int64(2), top=np.uint8(2), threads=np.int32(1),

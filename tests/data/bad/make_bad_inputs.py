@@ -40,7 +40,7 @@ def text_cases():
     write("short-line.txt", b"Class\tA\tB\n1\t0\t1\n0\t1\n1\t2\t0\n")
     # Phenotypes that a byte stores as 1 (a case): 257 and -255.
     write("phenotype-257.txt", b"Class\tA\tB\n257\t0\t1\n0\t1\t1\n-255\t2\t0\n0\t0\t2\n")
-    write("repeated-name.txt", b"Class\tA\tB\tA\n1\t0\t1\t2\n0\t1\t1\t0\n1\t2\t0\t1\n0\t0\t2\t2\n")
+    write("repeated-name.txt", b"Class\tA\tB,C\tA\n1\t0\t1\t2\n0\t1\t1\t0\n1\t2\t0\t1\n0\t0\t2\t2\n")
 
 
 def plink_set(prefix, fam, bim, bed):
