@@ -230,6 +230,13 @@ CommandLineVerdict judgeCommandLine(int argc, char** argv) {
         std::string_view(argv[i + 1]).substr(0, 2) != "--") {
       value = std::string(" ") + argv[++i];
     }
+    if (word == "--pfile" || word.rfind("--pfile=", 0) == 0) {
+      // --bfile would not read such a set either.
+      warnings.push_back(word + value + " is not an option and is ignored: PLINK 2's .pgen, .pvar and .psam "
+                         "are not read (plink2 --pfile PREFIX --make-bed --out NEWPREFIX writes a set for "
+                         "--bfile NEWPREFIX)");
+      continue;
+    }
     const std::string near = nearestOption(word);
     warnings.push_back(word + value + " is not an option and is ignored" +
                        (near.empty() ? "" : "; did you mean " + near + value + "?"));

@@ -27,7 +27,15 @@ namespace {
 constexpr int kPlinkColumns = 6;
 
 std::string unopenedMessage(const std::string& file) {
-  return "cannot open " + file + " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)";
+  std::string message = "cannot open " + file + " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)";
+  // A PLINK 2 set in its own format looks like a missing PLINK 1 set.
+  const std::string prefix = file.substr(0, file.size() - 4);
+  if (std::FILE* pgen = std::fopen((prefix + ".pgen").c_str(), "rb")) {
+    std::fclose(pgen);
+    message += "; " + prefix + ".pgen is PLINK 2's format, which is not read: plink2 --pfile " + prefix +
+               " --make-bed --out NEWPREFIX writes a set for --bfile NEWPREFIX";
+  }
+  return message;
 }
 
 std::string columnsMessage(const std::string& file, int line, std::size_t count,

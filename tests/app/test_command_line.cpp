@@ -47,6 +47,10 @@ TEST(CommandLine, ExactConsoleOutputOfRunsWithoutADataFile) {
            "--Top 3 is not an option and is ignored; did you mean --top 3?\n" + w +
            "the word \"stray\" is neither an option nor an option's value, and is ignored\n" + w +
            "--order=3 is not an option and is ignored; did you mean --order 3?\n"},
+      // --bfile would not read a PLINK 2 set either.
+      {{"--pfile", "x"}, "", "", 2, 10,
+       w + "--pfile x is not an option and is ignored: PLINK 2's .pgen, .pvar and .psam are not read (plink2 "
+           "--pfile PREFIX --make-bed --out NEWPREFIX writes a set for --bfile NEWPREFIX)\n"},
       // The summary shows the highest order, and numbers read like atoi.
       {{"--order", "2-4"}, "", "", 4, 10, ""},
       {{"--order", "3"}, "", "", 3, 10, ""},

@@ -193,6 +193,15 @@ TEST_F(PlinkReaderTest, RefusesEachFaultNamingTheFileAndPlace) {
     EXPECT_FALSE(reader.open(prefix_));
     EXPECT_NE(reader.error().find("cannot open " + prefix_ + absent), std::string::npos) << absent;
   }
+  // A PLINK 2 set of that prefix is named as what it is.
+  write(kFam, kBim, kBed);
+  std::remove((prefix_ + ".fam").c_str());
+  writeFile(prefix_ + ".pgen", "l\x1b\x10");
+  PlinkReader reader;
+  EXPECT_FALSE(reader.open(prefix_));
+  EXPECT_NE(reader.error().find(".fam); " + prefix_ + ".pgen is PLINK 2's format, which is not read"),
+            std::string::npos)
+      << reader.error();
 }
 
 TEST_F(PlinkReaderTest, MissingGenotypesCanBeRefusedWithTheirPlace) {
