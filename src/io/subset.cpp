@@ -267,11 +267,20 @@ bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest
     out.warnings += warningLine(std::to_string(without_stratum) + " samples of " + input.name +
                                 " have no stratum in " + files.strata + " and were left out");
   }
+  // A cluster file of a whole cohort names strata that --keep or --remove
+  // may empty: they are not part of the run, as PLINK leaves them.
+  int emptied = 0;
+  std::size_t first_emptied = 0;
   for (std::size_t stratum = 0; stratum < renumbered.size(); ++stratum) {
-    if (renumbered[stratum] >= 0) continue;
-    out.error = files.strata + " line " + std::to_string(strata.first_line[stratum]) + ", field 3: stratum " +
-                strata.names[stratum] + " has no sample left by the other sample options";
-    return false;
+    if (renumbered[stratum] < 0 && emptied++ == 0) first_emptied = stratum;
+  }
+  if (emptied > 0) {
+    out.warnings += warningLine(std::to_string(emptied) + (emptied == 1 ? " stratum of " : " strata of ") +
+                                files.strata + (emptied == 1 ? " has" : " have") +
+                                " no sample left by the other sample options and " +
+                                (emptied == 1 ? "is" : "are") + " not part of the run (first: line " +
+                                std::to_string(strata.first_line[first_emptied]) + ", stratum " +
+                                strata.names[first_emptied] + ")");
   }
   if (!files.pheno.empty() && without_phenotype > 0) {
     out.warnings += warningLine(std::to_string(without_phenotype) + " samples of " + input.name +
