@@ -80,7 +80,7 @@ TEST_F(HandDerivedRun, OneClassPhenotypeGivesNotANumber) {
   // so are both measures and the p-value. No key moves in the sort, so the
   // last combination ranks first.
   const std::string all_cases = "Class\tA\tB\n1\t0\t0\n1\t1\t2\n1\t2\t1\n";
-  ASSERT_EQ(run(all_cases, "--order 1").status, 0);
+  ASSERT_EQ(run(all_cases, "--order 1 --save_all 1").status, 0);
   const std::string text = report();
   const std::string results = text.substr(text.find("<<1-Order"));
   // %f prints nan and %E prints NAN, with a minus sign when the sign bit is set.
@@ -89,6 +89,8 @@ TEST_F(HandDerivedRun, OneClassPhenotypeGivesNotANumber) {
   EXPECT_TRUE(std::regex_search(
       results, std::regex("\n1,B," + nan + "," + nan + "," + upper_nan + "\n2,A," + nan + ",")))
       << results;
+  // The all-results file, no classic output, prints them one way.
+  EXPECT_EQ(readFile(dir_ + "/report.txt.all"), "1,0,nan,nan\n1,1,nan,nan\n");
 }
 
 TEST_F(HandDerivedRun, SaveAllWritesEveryScoredCombination) {
