@@ -13,6 +13,11 @@
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/simd_targets.h"
 
+// GCC 12 takes the undefined upper half of a widened register for an
+// uninitialised variable (a false positive).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
 namespace {
 
 // Counts rows x levels cells of kGroups consecutive packed groups (from
@@ -153,11 +158,76 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countRowsStep(const PairRowsRequest& q, in
   }
 }
 
+// countGroups over two consecutive groups at once, their lanes side by
+// side in one 512-bit register: each broadcast word of the first markers
+// then meets eight second markers, as many as the vector holds, for one
+// more shuffle per level and word. sums[m * kRows + r]: lanes 0-3 the
+// first group's, 4-7 the second's.
+template <int kRows>
+GORVA_TARGET_AVX512 GORVA_INLINE void countGroupPair(const std::uint64_t* const* rows,
+                                                     const std::uint64_t* group, long level_words,
+                                                     long group_words, int begin, int end,
+                                                     __m512i* sums) {
+  constexpr int kLevels = 2;
+  for (int s = 0; s < kRows * kLevels; ++s) sums[s] = _mm512_setzero_si512();
+#pragma GCC unroll 2
+  for (int w = begin; w < end; ++w) {
+    __m512i a[kRows];
+    for (int r = 0; r < kRows; ++r) a[r] = _mm512_set1_epi64(static_cast<long long>(rows[r][w]));
+    for (int m = 0; m < kLevels; ++m) {
+      const std::uint64_t* at = group + m * level_words + 4L * w;
+      const __m512i b = _mm512_inserti64x4(
+          _mm512_castsi256_si512(_mm256_load_si256(reinterpret_cast<const __m256i*>(at))),
+          _mm256_load_si256(reinterpret_cast<const __m256i*>(at + group_words)), 1);
+      for (int r = 0; r < kRows; ++r) {
+        __m512i& sum = sums[m * kRows + r];
+        sum = _mm512_add_epi64(sum, _mm512_popcnt_epi64(_mm512_and_si512(a[r], b)));
+      }
+    }
+  }
+}
+
+// Groups first and first + 1 (first even, so that their eight pairs fill
+// one block of counts) for kFirsts first markers.
+template <int kFirsts, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 GORVA_INLINE void countRowsPairStep(const PairRowsRequest& q, int first,
+                                                        int control_words, int row_words) {
+  constexpr int kRows = 2 * kFirsts;
+  constexpr int kLevels = 2;
+  constexpr int kPer = 2 * 2 * kLevels;
+  const long level_words = static_cast<long>(row_words) * kPairLanes;
+  const long group_words = kPackedLevels * level_words;
+  const std::uint64_t* group = q.packed + group_words * first;
+  __m512i sums[2][kRows * kLevels];
+  countGroupPair<kRows>(q.rows, group, level_words, group_words, 0,
+                        kCaseWords > 0 ? kControlWords : control_words, sums[0]);
+  countGroupPair<kRows>(q.rows, group, level_words, group_words,
+                        kCaseWords > 0 ? kControlWords : control_words,
+                        kCaseWords > 0 ? kControlWords + kCaseWords : row_words, sums[1]);
+  const long p = static_cast<long>(kPairLanes) * first;
+#pragma GCC unroll 64
+  for (int c = 0; c < 2; ++c) {
+#pragma GCC unroll 64
+    for (int m = 0; m < kLevels; ++m) {
+#pragma GCC unroll 64
+      for (int r = 0; r < kRows; ++r) {
+        const int k = pairFreeCount(r % 2, m, c);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q.counts[r / 2] + freeCountAt(kPer, p, k)),
+                            _mm512_maskz_cvtepi64_epi32(0xFF, sums[c][m * kRows + r]));
+      }
+    }
+  }
+}
+
 template <int kFirsts, int kGroups, int kControlWords, int kCaseWords>
 GORVA_TARGET_AVX512 void countRowsFixed(const PairRowsRequest& q, const PlaneShape& shape) {
   const int control_words = shape.control_words;
   const int row_words = shape.rowWords();
   int g = 0;
+  if constexpr (kFirsts == 4) {
+    for (; g + 2 <= q.groups; g += 2)
+      countRowsPairStep<kFirsts, kControlWords, kCaseWords>(q, g, control_words, row_words);
+  }
   for (; g + kGroups <= q.groups; g += kGroups)
     countRowsStep<kFirsts, kGroups, kControlWords, kCaseWords>(q, g, control_words, row_words);
   for (; g < q.groups; ++g)
