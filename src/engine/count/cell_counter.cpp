@@ -147,7 +147,7 @@ CellCounter::CellCounter(const BitPlanes& planes, int order, CountCellsKernel ke
   // Markers that miss genotypes split further by how the fused walk counts
   // their pairs.
   const auto kind = [&planes](int marker) {
-    return planes.complete(marker) ? 0 : MissingPairCounts::serves(planes, marker) ? 1 : 2;
+    return planes.complete(marker) ? 0 : MissingSampleRows::serves(planes, marker) ? 1 : 2;
   };
   same_completeness_until_.assign(markers, 0);
   for (int m = markers - 1; m >= 0; --m) {
@@ -320,7 +320,7 @@ void CellCounter::countSegment(const Run& run, int from, int to) {
 }
 
 double CellCounter::bytesBound(int levels, int order, double row_words, double marker_count,
-                               double runs) {
+                               double runs, bool shared_missing_rows) {
   const double cells = std::pow(levels, order);
   const double prefix_cells = std::pow(levels, order - 1);
   double bytes = std::max<double>(kTableIntsPerBlock, 2 * cells) * sizeof(int);
@@ -347,7 +347,7 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
   }
   if (order == 2 && levels == 3) {
     const double block = kBlockBytes / std::max(8.0, levels * row_words * 8);
-    bytes += MissingPairCounts::bytesBound(marker_count, row_words, block, kMissingPairBytes);
+    bytes += MissingPairCounts::bytesBound(marker_count, row_words, block, kMissingPairBytes, !shared_missing_rows);
   }
   // Grown one by one: twice the room at worst.
   bytes += 2 * runs * (sizeof(Run) + (order - 1) * sizeof(int));

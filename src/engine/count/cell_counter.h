@@ -41,9 +41,10 @@ class CellCounter {
   static bool servesOrder(int levels, int order);
   // Bytes one counter of this order holds at most over planes of
   // `row_words` words per row and `marker_count` markers, counting ranges of
-  // up to `runs` runs.
+  // up to `runs` runs; without the sample-major rows of order 2 when they
+  // are shared (shared_missing_rows).
   static double bytesBound(int levels, int order, double row_words, double marker_count,
-                           double runs);
+                           double runs, bool shared_missing_rows = false);
 
   int order() const { return order_; }
   int cells() const { return cells_; }
@@ -86,8 +87,9 @@ class CellCounter {
   // False (and nothing changes) when this counter cannot.
   // fixed_controls, fixed_cases: the totals the measures use, or -1 when
   // each table's own.
+  // missing_rows: the planes' sample-major rows where they are shared.
   bool fuseBounds(const PathKernels& kernels, double q, double divergence_factor, int fixed_controls,
-                  int fixed_cases);
+                  int fixed_cases, const MissingSampleRows* missing_rows = nullptr);
   bool fusesBounds() const { return pair_kernel_ != nullptr; }
   // forEach / forEachFrom, the visitor told visit(first, n, tables, bounds):
   // tables as forEach gives them and bounds null, or (a fused stretch)

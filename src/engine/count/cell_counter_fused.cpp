@@ -9,7 +9,7 @@
 #include "engine/count/information_gain_bound_finish.h"
 
 bool CellCounter::fuseBounds(const PathKernels& kernels, double q, double divergence_factor,
-                             int fixed_controls, int fixed_cases) {
+                             int fixed_controls, int fixed_cases, const MissingSampleRows* missing_rows) {
   const int* classes = planes_.everyoneCounts();
   const bool served = order_ == 2 || (order_ == 3 && !pairs_.empty());
   if (!served || levels_ != 3 ||
@@ -42,7 +42,7 @@ bool CellCounter::fuseBounds(const PathKernels& kernels, double q, double diverg
   for (int e = 0; e < 6; ++e) second_levels_[e] = &last_levels_[e * padded];
   missing_sparse_ = false;
   if (order_ == 2 && kernels.missing_pairs.sum_bit_rows != nullptr)
-    missing_sparse_ = missing_.prepare(planes_, kernels.missing_pairs, kMissingPairBytes);
+    missing_sparse_ = missing_.prepare(planes_, kernels.missing_pairs, kMissingPairBytes, missing_rows);
   // Level 2 is read only by pairs counted whole.
   packed_levels_ = 2;
   for (int m = 0; m < markers && packed_levels_ == 2; ++m) {

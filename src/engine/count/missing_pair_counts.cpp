@@ -1,10 +1,12 @@
 #include "engine/count/missing_pair_counts.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
 #include "engine/count/pair_free_counts.h"
+#include "engine/count/worker_threads.h"
 
 namespace {
 
@@ -28,10 +30,9 @@ void transpose64(std::uint64_t* a) {
 
 int wordsFor(int markers) { return (markers + 63) / 64; }
 
-// The sample-major rows (two layouts) and the chunk sums with their marks.
-double rowBytes(double markers, double row_words) {
-  return 2 * 64 * row_words * 3 * std::ceil(markers / 64) * 8 + (markers + 2 * kPairBlock) * 256 +
-         markers * 4;
+// The sample-major rows (two layouts).
+double sampleRowBytes(double markers, double row_words) {
+  return 2 * 64 * row_words * 3 * std::ceil(markers / 64) * 8;
 }
 
 }  // namespace
@@ -59,12 +60,12 @@ namespace {
 
 // Into by_word (a word of markers' slab at a time) and by_position (every
 // word of markers of one sample position together).
-void transposeLevelRows(const BitPlanes& planes, int markers, std::uint64_t* by_word,
+void transposeLevelRows(const BitPlanes& planes, int markers, int begin, int end, std::uint64_t* by_word,
                         std::uint64_t* by_position) {
   const int row_words = planes.shape().rowWords();
   const int words = wordsFor(markers);
   std::uint64_t block[64];  // one word of markers at 64 sample positions
-  for (int k = 0; k < words; ++k) {
+  for (int k = begin; k < end; ++k) {
     const int in_chunk = std::min(64, markers - 64 * k);
     for (int l = 0; l < 3; ++l) {
       for (int w = 0; w < row_words; ++w) {
@@ -83,7 +84,7 @@ void transposeLevelRows(const BitPlanes& planes, int markers, std::uint64_t* by_
 
 }  // namespace
 
-bool MissingPairCounts::serves(const BitPlanes& planes, int marker) {
+bool MissingSampleRows::serves(const BitPlanes& planes, int marker) {
   if (planes.levels() != 3) return false;
   const int* everyone = planes.everyoneCounts();
   const int* levels = planes.marginals(marker);
@@ -93,20 +94,23 @@ bool MissingPairCounts::serves(const BitPlanes& planes, int marker) {
   return true;
 }
 
-double MissingPairCounts::bytesBound(double marker_count, double row_words, double block_markers,
-                                     double max_bytes) {
-  // prepare() holds nothing when the rows alone pass max_bytes, and never
-  // more than max_bytes in all; the B sums of a block come beside.
-  const double rows = rowBytes(marker_count, row_words);
+double MissingSampleRows::bytesBound(double marker_count, double row_words, double max_bytes) {
+  // build() holds nothing when the rows alone pass max_bytes, and never
+  // more than max_bytes in all.
+  const double rows = sampleRowBytes(marker_count, row_words);
   const double lists = marker_count * (2 * kMaxSparseMissing * sizeof(int) + 2 * sizeof(long));
-  const double held = rows > max_bytes ? 0 : std::min(max_bytes, rows + lists);
-  return held + (block_markers + 192) * 6 + 256;
+  return rows > max_bytes ? 0 : std::min(max_bytes, rows + lists);
 }
 
-bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernels& kernels,
-                                double max_bytes) {
-  planes_ = &planes;
-  kernels_ = kernels;
+double MissingPairCounts::bytesBound(double marker_count, double row_words, double block_markers,
+                                     double max_bytes, bool own_rows) {
+  // The chunk sums with their marks, and the B sums of a block.
+  const double walk = (marker_count + 2 * kPairBlock) * 256 + marker_count * 4 + (block_markers + 192) * 6 + 256;
+  return walk + (own_rows ? MissingSampleRows::bytesBound(marker_count, row_words, max_bytes) : 0);
+}
+
+bool MissingSampleRows::build(const BitPlanes& planes, double max_bytes, int threads) {
+  planes_ = nullptr;
   const int markers = planes.markerCount();
   const int* everyone = planes.everyoneCounts();
   serves_.assign(markers, 0);
@@ -125,7 +129,7 @@ bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernel
   marker_words_ = wordsFor(markers);
   positions_ = 64 * row_words;
   const long sample_words = 64L * row_words * 3 * marker_words_;
-  const double bytes = rowBytes(markers, row_words) + missing * 4.0 + (2.0 * markers + 1) * 8;
+  const double bytes = sampleRowBytes(markers, row_words) + missing * 4.0 + (2.0 * markers + 1) * 8;
   if (missing == 0 || bytes > max_bytes || !sample_rows_.reset(sample_words) ||
       !position_rows_.reset(sample_words)) {
     serves_.clear();
@@ -145,7 +149,32 @@ bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernel
       for (; bits != 0; bits &= bits - 1) missing_[next++] = 64 * w + __builtin_ctzll(bits);
     }
   }
-  transposeLevelRows(planes, markers, sample_rows_.data(), position_rows_.data());
+  // A few marker words a pull, so that threads finish together.
+  constexpr int kWordsPerPull = 4;
+  std::atomic<int> next_word{0};
+  runWorkers(std::max(1, std::min(threads, marker_words_ / kWordsPerPull)), [&](int) {
+    for (;;) {
+      const int begin = next_word.fetch_add(kWordsPerPull);
+      if (begin >= marker_words_) return;
+      transposeLevelRows(planes, markers, begin, std::min(begin + kWordsPerPull, marker_words_),
+                         sample_rows_.data(), position_rows_.data());
+    }
+  });
+  planes_ = &planes;
+  return true;
+}
+
+bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernels& kernels,
+                                double max_bytes, const MissingSampleRows* rows) {
+  kernels_ = kernels;
+  rows_ = nullptr;
+  if (rows == nullptr) {
+    if (!own_rows_.build(planes, max_bytes)) return false;
+    rows = &own_rows_;
+  }
+  if (!rows->built() || &rows->planes() != &planes) return false;
+  rows_ = rows;
+  const int markers = planes.markerCount();
   // Room for the gathers of whole blocks of eight past the last marker.
   chunk_sums_.assign(256 * (static_cast<std::size_t>(markers) + 2 * kPairBlock), 0);
   chunk_of_.assign(markers, -1);
@@ -168,17 +197,17 @@ void MissingPairCounts::startBlock(int first, int last) {
 void MissingPairCounts::fillChunkSums(int marker, int chunk) {
   chunk_of_[marker] = chunk;
   std::uint8_t* quads = &chunk_sums_[256 * static_cast<std::size_t>(marker)];
-  if (planes_->complete(marker) || !serves(marker)) {
+  if (rows_->planes().complete(marker) || !serves(marker)) {
     std::memset(quads, 0, 256);
     return;
   }
   alignas(64) std::uint8_t sums[4 * 64] = {};
   for (int c = 0; c < 2; ++c) {
     BitRowSums request;
-    request.rows = sample_rows_.data() + static_cast<long>(chunk) * positions_ * 3;
+    request.rows = rows_->sampleRows() + static_cast<long>(chunk) * rows_->positions() * 3;
     request.row_stride = 3;
     request.levels = 2;
-    request.positions = missingAt(marker, c, &request.count);
+    request.positions = rows_->missingAt(marker, c, &request.count);
     request.words = 1;
     request.counters = sums + 64 * c;
     request.counter_step = 128;
@@ -199,14 +228,14 @@ void MissingPairCounts::buildFirstSums(int first) {
     block_chunk_ = first / 64;
   }
   std::memset(&first_sums_[0], 0, 6 * width);
-  if (!planes_->complete(first)) {
+  if (!rows_->planes().complete(first)) {
     for (int c = 0; c < 2; ++c) {
       BitRowSums request;
-      request.rows = position_rows_.data() + 3L * first_word_;
-      request.row_stride = 3L * marker_words_;
+      request.rows = rows_->positionRows() + 3L * first_word_;
+      request.row_stride = 3L * rows_->markerWords();
       request.levels = 3;
       request.word_step = 3;
-      request.positions = missingAt(first, c, &request.count);
+      request.positions = rows_->missingAt(first, c, &request.count);
       request.words = words;
       request.counters = &first_sums_[c * width];
       request.counter_step = 2 * static_cast<long>(width);
@@ -217,14 +246,14 @@ void MissingPairCounts::buildFirstSums(int first) {
 }
 
 void MissingPairCounts::prefetchFirstSums(int first) const {
-  if (planes_->complete(first) || !serves(first)) return;
+  if (rows_->planes().complete(first) || !serves(first)) return;
   const long bytes = 3L * 8 * (last_word_ - first_word_ + 1);
   for (int c = 0; c < 2; ++c) {
     int count = 0;
-    const int* positions = missingAt(first, c, &count);
+    const int* positions = rows_->missingAt(first, c, &count);
     for (int k = 0; k < count; ++k) {
-      const char* row = reinterpret_cast<const char*>(position_rows_.data() +
-                                                      (static_cast<long>(positions[k]) * marker_words_ + first_word_) * 3);
+      const char* row = reinterpret_cast<const char*>(
+          rows_->positionRows() + (static_cast<long>(positions[k]) * rows_->markerWords() + first_word_) * 3);
       for (long b = 0; b < bytes; b += 64) __builtin_prefetch(row + b, 0, 2);
       __builtin_prefetch(row + bytes - 1, 0, 2);
     }
@@ -236,7 +265,7 @@ const PairFromFree& MissingPairCounts::pairsFromFree(int first, int base, const 
   if (first != first_ready_) buildFirstSums(first);
   const std::size_t width = 64 * static_cast<std::size_t>(last_word_ - first_word_ + 1) + 64;
   pairs_.free_counts = free_counts;
-  pairs_.first_levels = planes_->marginals(first);
+  pairs_.first_levels = rows_->planes().marginals(first);
   for (int e = 0; e < 6; ++e) pairs_.second_levels[e] = second_levels[e];
   pairs_.base = base;
   pairs_.a_sums = &chunk_sums_[4 * static_cast<std::size_t>(first % 64)];

@@ -57,20 +57,64 @@ struct MissingPairKernels {
 // count such pairs whole.
 constexpr double kMissingPairBytes = 128.0 * 1024 * 1024;
 
-class MissingPairCounts {
+// What the walk reads of every marker and never changes: the markers' bits
+// turned sample-major (two layouts) and each serving marker's missing
+// samples. Built once for a search and read by all its threads.
+class MissingSampleRows {
  public:
-  // Readies the walk over `planes` when it is worth it: some marker misses
-  // genotypes, and the markers' bits turned sample-major (as many bytes as
-  // the planes' rows) and their missing samples fit in `max_bytes`. False
-  // (and nothing is held) otherwise.
-  bool prepare(const BitPlanes& planes, const MissingPairKernels& kernels, double max_bytes);
+  // Builds them over `planes` when it is worth it: some marker misses
+  // genotypes, and the rows and missing samples fit in `max_bytes`. False
+  // (and nothing is held) otherwise. `threads` share the transposition.
+  bool build(const BitPlanes& planes, double max_bytes, int threads = 1);
+  bool built() const { return planes_ != nullptr; }
+  const BitPlanes& planes() const { return *planes_; }
   // Whether marker m serves: complete, or missing at most 255 samples of
   // each class.
   bool serves(int marker) const { return serves_[marker] != 0; }
   static bool serves(const BitPlanes& planes, int marker);
-  // What prepare() holds at most for these planes' shape.
+  // What build() holds at most for these planes' shape.
+  static double bytesBound(double marker_count, double row_words, double max_bytes);
+
+  const int* missingAt(int marker, int c, int* count) const {
+    const long at = missing_from_[2L * marker + c];
+    *count = static_cast<int>(missing_from_[2L * marker + c + 1] - at);
+    return missing_.data() + at;
+  }
+  // Every marker's bits at sample position s, level l: 64 markers a word,
+  // at sampleRows()[((marker / 64) * positions() + s) * 3 + l], so that
+  // one word of markers is a slab a walk over it keeps in cache.
+  const std::uint64_t* sampleRows() const { return sample_rows_.data(); }
+  // The same at positionRows()[(s * markerWords() + marker / 64) * 3 + l]:
+  // a stretch of markers' bits at one position in a few cache lines.
+  const std::uint64_t* positionRows() const { return position_rows_.data(); }
+  int markerWords() const { return marker_words_; }
+  int positions() const { return positions_; }
+
+ private:
+  const BitPlanes* planes_ = nullptr;
+  std::vector<unsigned char> serves_;
+  AlignedWords sample_rows_;
+  AlignedWords position_rows_;
+  int marker_words_ = 0;
+  int positions_ = 0;
+  // The missing sample positions of each serving marker, controls then
+  // cases: marker m's class c from missing_from_[2 m + c].
+  std::vector<int> missing_;
+  std::vector<long> missing_from_;
+};
+
+class MissingPairCounts {
+ public:
+  // Readies the walk over `rows` (built over the planes the walk counts),
+  // or over rows of its own built like MissingSampleRows::build when
+  // `rows` is null. False (and nothing is held) when there are none.
+  bool prepare(const BitPlanes& planes, const MissingPairKernels& kernels, double max_bytes,
+               const MissingSampleRows* rows = nullptr);
+  bool serves(int marker) const { return rows_->serves(marker); }
+  // What prepare() holds at most for these planes' shape, with the rows
+  // (own_rows) or without them (shared ones).
   static double bytesBound(double marker_count, double row_words, double block_markers,
-                           double max_bytes);
+                           double max_bytes, bool own_rows = true);
 
   // The block of second markers [first, last] the walk is at.
   void startBlock(int first, int last);
@@ -91,28 +135,10 @@ class MissingPairCounts {
   // B of `first` over the block, and A of the block's markers against its
   // chunk.
   void buildFirstSums(int first);
-  const int* missingAt(int marker, int c, int* count) const {
-    const long at = missing_from_[2L * marker + c];
-    *count = static_cast<int>(missing_from_[2L * marker + c + 1] - at);
-    return missing_.data() + at;
-  }
 
-  const BitPlanes* planes_ = nullptr;
+  MissingSampleRows own_rows_;
+  const MissingSampleRows* rows_ = nullptr;
   MissingPairKernels kernels_;
-  std::vector<unsigned char> serves_;
-  // Every marker's bits at sample position s, level l: 64 markers a word,
-  // at sample_rows_[((marker / 64) * positions_ + s) * 3 + l], so that
-  // one word of markers is a slab a walk over it keeps in cache.
-  AlignedWords sample_rows_;
-  // The same at position_rows_[(s * marker_words_ + marker / 64) * 3 + l]:
-  // a stretch of markers' bits at one position in a few cache lines.
-  AlignedWords position_rows_;
-  int marker_words_ = 0;
-  int positions_ = 0;
-  // The missing sample positions of each serving marker, controls then
-  // cases: marker m's class c from missing_from_[2 m + c].
-  std::vector<int> missing_;
-  std::vector<long> missing_from_;
   int first_word_ = 0;  // the block's first and last marker words, and its markers
   int last_word_ = 0;
   int block_first_ = 0;

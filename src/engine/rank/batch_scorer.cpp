@@ -50,7 +50,13 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   const bool fixed = context.missing_code != kMethodAvailable;
   if (bounds_ != nullptr && class_totals && !context.all_pairs)
     counter_->fuseBounds(kernels, case_fraction_, divergence_factor_,
-                         fixed ? context.controls : -1, fixed ? context.cases : -1);
+                         fixed ? context.controls : -1, fixed ? context.cases : -1, context.missing_rows);
+}
+
+bool BatchScorer::readsMissingRows(const SearchContext& context, int order) {
+  return order == 2 && context.planes != nullptr && !context.all_pairs && context.strata == nullptr &&
+         CellCounter::servesOrder(context.planes->levels(), order) &&
+         pathKernels(context.settings.simd).missing_pairs.sum_bit_rows != nullptr;
 }
 
 bool BatchScorer::scoresRangesFor(const SearchContext& context, int order) {
@@ -287,7 +293,7 @@ double BatchScorer::bytesBound(const OrderSearchShape& shape, double unit_batche
   double prefixes = 1;
   for (int i = 1; i < order; ++i) prefixes = prefixes * (marker_count - order + 1 + i) / i;
   bytes += CellCounter::bytesBound(levels, order, row_words, marker_count,
-                                   std::min(walk, prefixes + unit_batches));
+                                   std::min(walk, prefixes + unit_batches), /*shared_missing_rows=*/true);
   bytes += 2 * (sample_count + 1) * sizeof(double);  // the screening's terms and inverses
   if (K >= 1 && K <= kMaxScreenedK) {
     const double cap = std::max(2.0 * K + 16, kCandidateTableInts / table_ints / unit_batches);

@@ -69,11 +69,16 @@ class BatchScorer {
   bool scoresRanges() const { return counter_ != nullptr && !context_.all_pairs; }
   // scoresRanges() of a scorer for this context and order, without one.
   static bool scoresRangesFor(const SearchContext& context, int order);
+  // Whether the scorers of a search of this order read the planes'
+  // sample-major rows (SearchContext::missing_rows), which the search then
+  // builds once for all of them.
+  static bool readsMissingRows(const SearchContext& context, int order);
 
   // Bytes one scorer of the shape's order holds at most, walking up to
   // `unit_batches` of the shape's batches at a time, its counter and
   // screening included; the rows it ranks are not (the shape's threads
   // do not matter).
+  // (Without the shared sample-major rows: orderSearchBytesBound counts them once.)
   static double bytesBound(const OrderSearchShape& shape, double unit_batches);
 
   // The measure pairs of the last batch, two per combination; complete when

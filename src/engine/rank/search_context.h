@@ -33,6 +33,7 @@
 #include "core/search_constants.h"
 
 class BitPlanes;
+class MissingSampleRows;
 struct StrataParts;
 
 
@@ -81,6 +82,9 @@ struct SearchContext {
   // leaves such rows out) instead of taking the place the index sort gives.
   bool not_a_number_last = false;
   const BitPlanes* planes = nullptr;  // null: every batch takes the plain path
+  // The planes' missing samples turned sample-major for order 2, built once
+  // for all threads (null: each counter builds its own where it needs them).
+  const MissingSampleRows* missing_rows = nullptr;
   bool all_pairs = false;             // every pair of every batch is wanted
   // Not null: every combination whose calibrated p-value may be low enough
   // is offered to it, besides the ranking (shared by the worker threads).

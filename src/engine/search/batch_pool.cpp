@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/gorva.h"
+#include "engine/count/missing_pair_counts.h"
 #include "engine/count/unrank.h"
 #include "engine/rank/batch_scorer.h"
 #include "engine/search/progress.h"
@@ -202,7 +203,17 @@ void searchOrder(const SearchContext& context, const OrderRequest& request, Orde
 
   const long long unit = unitBatches(BatchScorer::scoresRangesFor(context, order) && total >= 0,
                                      context.marker_count, batch_size, batch_count, threads);
-  SharedOrder shared(context, request, unit, static_cast<int>(kWindowPerWorker * unit * threads));
+  // The rows every scorer's order-2 walk reads, built once on the workers.
+  SearchContext with_rows;
+  MissingSampleRows missing_rows;
+  const bool share_rows = context.missing_rows == nullptr && BatchScorer::readsMissingRows(context, order);
+  if (share_rows) {
+    with_rows = context;
+    missing_rows.build(*context.planes, kMissingPairBytes, threads);
+    with_rows.missing_rows = &missing_rows;
+  }
+  SharedOrder shared(share_rows ? with_rows : context, request, unit,
+                     static_cast<int>(kWindowPerWorker * unit * threads));
   shared.total = total;
   shared.first_batch = first_batch;
   shared.batch_count = batch_count;
@@ -239,6 +250,8 @@ double orderSearchBytesBound(const OrderSearchShape& shape) {
   const double kept_rows = std::min<double>(std::max(K, 0), total < 0 ? 1e300 : total);
   const double row_bytes = order * sizeof(int) + 3 * sizeof(double);
   const double ranked = (batch_sets * batch_rows + 2 * kept_rows) * row_bytes * 2;
-  const double scorers = workers * BatchScorer::bytesBound(shape, static_cast<double>(unit));
+  double scorers = workers * BatchScorer::bytesBound(shape, static_cast<double>(unit));
+  if (order == 2 && shape.levels == 3)
+    scorers += MissingSampleRows::bytesBound(marker_count, shape.row_words, kMissingPairBytes);
   return ranked + scorers;
 }
