@@ -15,9 +15,11 @@
 std::string temporaryLeafPrefix(const std::string& directory, const std::string& base_name);
 
 // The signals that end a run after its temporaries are removed: the
-// user's and the system's requests to stop, and a reader of the console
-// that went away (a pipe into `head`).
-inline constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// user's and the system's requests to stop, a reader of the console that
+// went away (a pipe into `head`), a CPU time limit reached (ulimit -t) and
+// the warnings batch schedulers send before they kill a job (SIGUSR1,
+// SIGUSR2; an alarm). SIGPROF and SIGVTALRM belong to profilers.
+inline constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM};
 
 // Records a temporary for removal on one of kEndingSignals; -1 when
 // the record is full (the temporary is then only removed by a later run).

@@ -1,5 +1,6 @@
 #!/bin/bash
-# Interrupts runs at random moments with SIGINT, SIGTERM, SIGHUP and SIGPIPE: each
+# Interrupts runs at random moments with SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXCPU
+# and SIGUSR1 (a batch scheduler's warning): each
 # must end by its signal (status 128 + N) or finish normally, and leave no
 # hidden temporary behind, whatever it was writing at the time.
 # Usage: check_interrupted_runs.sh BUILD_DIR
@@ -26,7 +27,7 @@ rm -f r.txt*
 set -m  # background runs in their own process group, so SIGINT is not ignored there
 failures=0
 interrupted=0
-for signal in INT TERM HUP PIPE; do
+for signal in INT TERM HUP PIPE XCPU USR1; do
   number=$(kill -l "$signal")
   for attempt in 1 2 3 4; do
     "${command[@]}" > /dev/null 2>&1 &
@@ -45,10 +46,10 @@ for signal in INT TERM HUP PIPE; do
     fi
   done
 done
-echo "$interrupted of 16 runs interrupted"
+echo "$interrupted of 24 runs interrupted"
 if [ "$interrupted" -eq 0 ]; then
   echo "no run was interrupted: the runs ended before any signal"
   exit 1
 fi
-echo "$(( 16 - failures )) passed, $failures failed"
+echo "$(( 24 - failures )) passed, $failures failed"
 [ "$failures" -eq 0 ]
