@@ -120,6 +120,33 @@ GORVA_TARGET_AVX512 void countPairFreeCellsAvx512(const PairCountRequest& q,
 
 namespace {
 
+// Stores the counts of a pass over one group (or two side by side) from
+// pair p on: sums[c][m * kRows + r], class c's popcounts of row r against
+// level m, narrowed to ints. Unrolled whole, so that the counters never
+// leave their registers.
+GORVA_TARGET_AVX512 GORVA_INLINE void storeCounts(int* at, __m256i sum) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_maskz_cvtepi64_epi32(0xF, sum));
+}
+GORVA_TARGET_AVX512 GORVA_INLINE void storeCounts(int* at, __m512i sum) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm512_maskz_cvtepi64_epi32(0xFF, sum));
+}
+
+template <int kRows, class Sum>
+GORVA_TARGET_AVX512 GORVA_INLINE void storeRowCounts(const PairRowsRequest& q, long p, const Sum* controls,
+                                                     const Sum* cases) {
+  constexpr int kLevels = 2;
+  constexpr int kPer = 2 * 2 * kLevels;
+#pragma GCC unroll 64
+  for (int c = 0; c < 2; ++c) {
+#pragma GCC unroll 64
+    for (int m = 0; m < kLevels; ++m) {
+#pragma GCC unroll 64
+      for (int r = 0; r < kRows; ++r)
+        storeCounts(q.counts[r / 2] + freeCountAt(kPer, p, pairFreeCount(r % 2, m, c)), (c == 0 ? controls : cases)[m * kRows + r]);
+    }
+  }
+}
+
 // Counts groups [first, first + kGroups) for kFirsts first markers (2
 // rows each) and stores each one's counts in its own array.
 template <int kFirsts, int kGroups, int kControlWords, int kCaseWords>
@@ -128,7 +155,6 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countRowsStep(const PairRowsRequest& q, in
   constexpr int kRows = 2 * kFirsts;
   constexpr int kLevels = 2;
   constexpr int kSums = kGroups * kRows * kLevels;
-  constexpr int kPer = 2 * 2 * kLevels;
   const long level_words = static_cast<long>(row_words) * kPairLanes;
   const long group_words = kPackedLevels * level_words;
   const std::uint64_t* group = q.packed + group_words * first;
@@ -139,22 +165,10 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countRowsStep(const PairRowsRequest& q, in
                                        kCaseWords > 0 ? kControlWords : control_words,
                                        kCaseWords > 0 ? kControlWords + kCaseWords : row_words,
                                        sums[1]);
-  // Unrolled whole, so that the counters never leave their registers.
 #pragma GCC unroll 64
   for (int g = 0; g < kGroups; ++g) {
-    const long p = static_cast<long>(kPairLanes) * (first + g);
-#pragma GCC unroll 64
-    for (int c = 0; c < 2; ++c) {
-#pragma GCC unroll 64
-      for (int m = 0; m < kLevels; ++m) {
-#pragma GCC unroll 64
-        for (int r = 0; r < kRows; ++r) {
-          const int k = pairFreeCount(r % 2, m, c);
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(q.counts[r / 2] + freeCountAt(kPer, p, k)),
-                           _mm256_maskz_cvtepi64_epi32(0xF, sums[c][(g * kLevels + m) * kRows + r]));
-        }
-      }
-    }
+    storeRowCounts<kRows>(q, static_cast<long>(kPairLanes) * (first + g), sums[0] + g * kLevels * kRows,
+                          sums[1] + g * kLevels * kRows);
   }
 }
 
@@ -194,7 +208,6 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countRowsPairStep(const PairRowsRequest& q
                                                         int control_words, int row_words) {
   constexpr int kRows = 2 * kFirsts;
   constexpr int kLevels = 2;
-  constexpr int kPer = 2 * 2 * kLevels;
   const long level_words = static_cast<long>(row_words) * kPairLanes;
   const long group_words = kPackedLevels * level_words;
   const std::uint64_t* group = q.packed + group_words * first;
@@ -204,19 +217,7 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countRowsPairStep(const PairRowsRequest& q
   countGroupPair<kRows>(q.rows, group, level_words, group_words,
                         kCaseWords > 0 ? kControlWords : control_words,
                         kCaseWords > 0 ? kControlWords + kCaseWords : row_words, sums[1]);
-  const long p = static_cast<long>(kPairLanes) * first;
-#pragma GCC unroll 64
-  for (int c = 0; c < 2; ++c) {
-#pragma GCC unroll 64
-    for (int m = 0; m < kLevels; ++m) {
-#pragma GCC unroll 64
-      for (int r = 0; r < kRows; ++r) {
-        const int k = pairFreeCount(r % 2, m, c);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(q.counts[r / 2] + freeCountAt(kPer, p, k)),
-                            _mm512_maskz_cvtepi64_epi32(0xFF, sums[c][m * kRows + r]));
-      }
-    }
-  }
+  storeRowCounts<kRows>(q, static_cast<long>(kPairLanes) * first, sums[0], sums[1]);
 }
 
 template <int kFirsts, int kGroups, int kControlWords, int kCaseWords>
