@@ -80,6 +80,7 @@ class PairGapMaskRows {
     }
   }
   const std::uint64_t* row(int w) const { return words_.data() + w * stride_ + kMargin; }
+  std::uint64_t* row(int w) { return words_.data() + w * stride_ + kMargin; }
   PairGapMasks at(long i) const {
     PairGapMasks masks;
     for (int a = 0; a < 3; ++a) masks.first_levels[a] = row(a)[i];

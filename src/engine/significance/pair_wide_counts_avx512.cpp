@@ -148,25 +148,26 @@ GORVA_TARGET_AVX512 GORVA_INLINE __m256i samplesAtGaps(__m512i masks, __m512i en
 
 // Bit i of out[a] set when the marker whose rows are `rows` (level a's
 // words in rows[a][0..3], eight to a register) has level a at gap i of
-// [gap, end), at most 64 gaps: eight gaps at a time, each one's word picked
-// from the registers by its index.
+// [gap, end), at most 64 gaps: sixteen gaps at a time, each one's half-word
+// picked from the registers by its index (a row of at most 32 words is 64
+// half-words, which two pairs of registers hold).
 GORVA_TARGET_AVX512 GORVA_INLINE void levelsAtGapsFromRows(const __m512i (&rows)[kPairLevels][4],
                                                            const std::uint32_t* gap,
                                                            const std::uint32_t* end, std::uint64_t out[3]) {
   std::uint64_t levels[kPairLevels] = {0, 0, 0};
-  const __m512i one = _mm512_set1_epi64(1);
-  for (int i = 0; gap < end; gap += 8, i += 8) {
+  const __m512i one = _mm512_set1_epi32(1);
+  for (int i = 0; gap < end; gap += 16, i += 16) {
     const long left = end - gap;
-    const __mmask8 live = left >= 8 ? static_cast<__mmask8>(0xFF) : static_cast<__mmask8>((1U << left) - 1);
-    const __m512i position = _mm512_cvtepu32_epi64(_mm256_maskz_loadu_epi32(live, gap));
-    const __m512i word = _mm512_srli_epi64(position, 6);
-    const __m512i bit = _mm512_and_si512(position, _mm512_set1_epi64(63));
-    const __mmask8 high = _mm512_test_epi64_mask(word, _mm512_set1_epi64(16));
+    const __mmask16 live = left >= 16 ? static_cast<__mmask16>(0xFFFF) : static_cast<__mmask16>((1U << left) - 1);
+    const __m512i position = _mm512_maskz_loadu_epi32(live, gap);
+    const __m512i half = _mm512_srli_epi32(position, 5);
+    const __m512i bit = _mm512_and_si512(position, _mm512_set1_epi32(31));
+    const __mmask16 high = _mm512_test_epi32_mask(half, _mm512_set1_epi32(32));
     for (int a = 0; a < kPairLevels; ++a) {
-      const __m512i low_words = _mm512_permutex2var_epi64(rows[a][0], word, rows[a][1]);
-      const __m512i high_words = _mm512_permutex2var_epi64(rows[a][2], word, rows[a][3]);
-      const __m512i words = _mm512_mask_blend_epi64(high, low_words, high_words);
-      levels[a] |= static_cast<std::uint64_t>(_mm512_mask_test_epi64_mask(live, _mm512_srlv_epi64(words, bit), one)) << i;
+      const __m512i low_halves = _mm512_permutex2var_epi32(rows[a][0], half, rows[a][1]);
+      const __m512i high_halves = _mm512_permutex2var_epi32(rows[a][2], half, rows[a][3]);
+      const __m512i halves = _mm512_mask_blend_epi32(high, low_halves, high_halves);
+      levels[a] |= static_cast<std::uint64_t>(_mm512_mask_test_epi32_mask(live, _mm512_srlv_epi32(halves, bit), one)) << i;
     }
   }
   for (int a = 0; a < kPairLevels; ++a) out[a] = levels[a];
@@ -189,18 +190,24 @@ GORVA_TARGET_AVX512 void PairClassCounter::recordSegmentMasksWide(const Run& run
       rows[a][q] = _mm512_maskz_loadu_epi64(words, first_rows + static_cast<long>(a) * row_words_ + 8 * q);
     }
   }
+  // The rows written in locals: stores through them may alias any member.
+  std::uint64_t* out[PairGapMaskRows::kWords];
+  for (int w = 0; w < PairGapMaskRows::kWords; ++w) out[w] = record_->row(w) + at;
+  const std::uint32_t* const first_gaps = gaps_.begin(run.first);
+  const std::uint32_t* const first_gaps_end = gaps_.end(run.first);
+  const int row_words = row_words_;
   std::uint64_t second_levels[2][kWideLanes];
   for (int j = 0; j < count; ++j) {
     const int p = j + offset;
     const int lane = p % kWideLanes;
     if (j == 0 || lane == 0)
-      wideLevelMasksAtGaps(packed + (p / kWideLanes) * group_words, row_words_, gaps_.begin(run.first),
-                           gaps_.end(run.first), second_levels);
-    PairGapMasks masks;
-    levelsAtGapsFromRows(rows, gaps_.begin(from + j), gaps_.end(from + j), masks.first_levels);
-    masks.second_levels[0] = second_levels[0][lane];
-    masks.second_levels[1] = second_levels[1][lane];
-    record_->set(at + j, masks);
+      wideLevelMasksAtGaps(packed + (p / kWideLanes) * group_words, row_words, first_gaps, first_gaps_end,
+                           second_levels);
+    std::uint64_t first_levels[kPairLevels];
+    levelsAtGapsFromRows(rows, gaps_.begin(from + j), gaps_.end(from + j), first_levels);
+    for (int a = 0; a < kPairLevels; ++a) out[a][j] = first_levels[a];
+    out[3][j] = second_levels[0][lane];
+    out[4][j] = second_levels[1][lane];
   }
 }
 
@@ -269,7 +276,23 @@ GORVA_TARGET_AVX512 void PairClassCounter::countByCellFromMasksWide(const Run& r
   const int count = to - from + 1;
   const int first = run.first;
   const int* first_totals = planes_.marginals(first);
+  // Everything the loop reads from the counter in locals: its vector stores
+  // may alias any member, which would otherwise be loaded again after each.
   int* const rows = by_cell_.data() + kByCellLead;
+  const long stride = by_cell_stride_;
+  const int* const counts = counts_;
+  const std::uint64_t* const entries = entries_;
+  const std::uint64_t* mask_rows[PairGapMaskRows::kWords];
+  for (int w = 0; w < PairGapMaskRows::kWords; ++w) mask_rows[w] = masks_->row(w) + at;
+  const int* level_rows[2][2];  // [class][level]
+  for (int cls = 0; cls < 2; ++cls)
+    for (int b = 0; b < 2; ++b) level_rows[cls][b] = level_totals_.data() + (2 * b + cls) * level_stride_ + from;
+  __m256i first_level[2][L];
+  __m512i in_first[2];
+  for (int cls = 0; cls < 2; ++cls) {
+    for (int a = 0; a < L; ++a) first_level[cls][a] = _mm256_set1_epi32(first_totals[2 * a + cls]);
+    in_first[cls] = _mm512_set1_epi64(static_cast<long long>(entries[2L * first + cls]));
+  }
   const __m512i evens = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
   const __m512i odds = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
   // As countByCellFromMasks: packed position p holds pair p - offset, and
@@ -280,34 +303,32 @@ GORVA_TARGET_AVX512 void PairClassCounter::countByCellFromMasksWide(const Run& r
     const int hi = count - j0 < kPairBlock ? count - j0 : kPairBlock;
     const __mmask8 live = static_cast<__mmask8>(((1U << hi) - 1) & ~((1U << lo) - 1));
     __m512i words[PairGapMaskRows::kWords];
-    for (int w = 0; w < PairGapMaskRows::kWords; ++w)
-      words[w] = _mm512_maskz_loadu_epi64(live, masks_->row(w) + at + j0);
+    for (int w = 0; w < PairGapMaskRows::kWords; ++w) words[w] = _mm512_maskz_loadu_epi64(live, mask_rows[w] + j0);
     // The eight second markers' entries, class 0 and 1 interleaved.
-    const std::uint64_t* const second = entries_ + 2L * (from + j0);
+    const std::uint64_t* const second = entries + 2L * (from + j0);
     const __m512i low = _mm512_loadu_si512(second);
     const __m512i high = _mm512_loadu_si512(second + kPairBlock);
+    // p is a whole block of eight: its counts lie eight apart from here.
+    const int* const free_counts = counts + pairCountAt(p, 0);
     for (int cls = 0; cls < 2; ++cls) {
-      const __m512i in_first = _mm512_set1_epi64(static_cast<long long>(entries_[2L * first + cls]));
       const __m512i in_second = _mm512_permutex2var_epi64(low, cls == 0 ? evens : odds, high);
       __m256i cell[L * L];  // cell a + 3 b
       for (int b = 0; b < 2; ++b) {
-        __m256i rest = _mm256_sub_epi32(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&level_totals_[(2 * b + cls) * level_stride_ + from + j0])),
-            samplesAtGaps(words[3 + b], in_first));
+        __m256i rest = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(level_rows[cls][b] + j0)),
+                                        samplesAtGaps(words[3 + b], in_first[cls]));
         for (int a = 0; a < 2; ++a) {
-          cell[a + L * b] = _mm256_loadu_si256(
-              reinterpret_cast<const __m256i*>(&counts_[pairCountAt(p, pairFreeCount(a, b, cls))]));
+          cell[a + L * b] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(free_counts + kPairBlock * pairFreeCount(a, b, cls)));
           rest = _mm256_sub_epi32(rest, cell[a + L * b]);
         }
         cell[2 + L * b] = rest;
       }
       for (int a = 0; a < L; ++a) {
         cell[a + L * (L - 1)] = _mm256_sub_epi32(
-            _mm256_sub_epi32(_mm256_sub_epi32(_mm256_set1_epi32(first_totals[2 * a + cls]), cell[a]), cell[a + L]),
+            _mm256_sub_epi32(_mm256_sub_epi32(first_level[cls][a], cell[a]), cell[a + L]),
             samplesAtGaps(words[a], in_second));
       }
-      for (int e = 0; e < L * L; ++e)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + (cls * L * L + e) * by_cell_stride_ + j0), cell[e]);
+      int* const out = rows + cls * L * L * stride + j0;
+      for (int e = 0; e < L * L; ++e) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + e * stride), cell[e]);
     }
   }
 }
