@@ -126,28 +126,6 @@ class MaximaWorker {
       }
       return true;
     };
-    if (pair_totals_counter_ && by_cell_) {
-      // Handed over by cell: the classes' rows added are the totals' rows.
-      const long stride = pair_totals_counter_->byCellStride();
-      pair_totals_counter_->forEachFrom(first_.data(), count, [&](int at, int n, int* rows) {
-        for (int e = 0; e < cells_; ++e) {
-          const int* const controls = rows + e * stride;
-          const int* const cases = rows + (cells_ + e) * stride;
-          int* const totals = &by_cell_totals_[e * by_cell_stride_ + at];
-          for (int j = 0; j < n; ++j) totals[j] = controls[j] + cases[j];
-          if (table_totals_) {
-            for (int j = 0; j < n; ++j)
-              totals_[static_cast<std::size_t>(at + j) * cells_ + e] = totals[j];
-          }
-        }
-        return true;
-      });
-    } else if (pair_totals_counter_) {
-      pair_totals_counter_->forEachFrom(first_.data(), count, keep_totals);
-    } else {
-      totals_counter_.forEachFrom(first_.data(), count, keep_totals);
-    }
-    if (by_cell_) inverseTotalsByCell(count);
     // The pair walks take turns a slice of second markers at a time: what
     // they read per pair besides their own planes (the block's totals and
     // gap masks, as large as the block) then comes from cache for all but
@@ -162,7 +140,38 @@ class MaximaWorker {
       }
       slice = std::min(slice, counter.blockMarkers());
     }
+    // Handed over by cell, the totals are the classes' rows added, a slice
+    // at a time ahead of the permutations' walks of it: those then read the
+    // slice's totals and masks while they are still in cache.
+    const bool sliced_totals = pair_totals_counter_ && by_cell_;
+    const auto add_classes = [&](int at, int n, int* rows) {
+      const long stride = pair_totals_counter_->byCellStride();
+      for (int e = 0; e < cells_; ++e) {
+        const int* const controls = rows + e * stride;
+        const int* const cases = rows + (cells_ + e) * stride;
+        int* const totals = &by_cell_totals_[e * by_cell_stride_ + at];
+        for (int j = 0; j < n; ++j) totals[j] = controls[j] + cases[j];
+        if (table_totals_) {
+          for (int j = 0; j < n; ++j)
+            totals_[static_cast<std::size_t>(at + j) * cells_ + e] = totals[j];
+        }
+      }
+      inverseTotalsByCell(at, n);
+      return true;
+    };
+    if (sliced_totals) {
+      std::fill(by_cell_samples_.begin(), by_cell_samples_.end(), 0);
+    } else if (pair_totals_counter_) {
+      pair_totals_counter_->forEachFrom(first_.data(), count, keep_totals);
+    } else {
+      totals_counter_.forEachFrom(first_.data(), count, keep_totals);
+    }
+    if (by_cell_ && !sliced_totals) {
+      std::fill(by_cell_samples_.begin(), by_cell_samples_.end(), 0);
+      inverseTotalsByCell(0, count);
+    }
     for (int begin = 0; begin < context_.marker_count; begin += slice) {
+      if (sliced_totals) pair_totals_counter_->forEachFrom(first_.data(), count, begin, begin + slice, add_classes);
       for (std::size_t p = 0; p < counted_.size(); ++p) {
         if (!pair_counters_[p]) continue;
         slot_base_ = 2 * static_cast<int>(p);
@@ -192,16 +201,16 @@ class MaximaWorker {
  private:
   // What every permutation's bounds take from the block's totals alone:
   // each cell's inverse and each pair's samples (row by row, so that the
-  // loops vectorise).
-  void inverseTotalsByCell(int count) {
-    std::fill(by_cell_samples_.begin(), by_cell_samples_.end(), 0);
+  // loops vectorise), for pairs [at, at + count) (their samples set to zero
+  // before).
+  void inverseTotalsByCell(int at, int count) {
     for (int e = 0; e < cells_; ++e) {
-      const int* const totals = &by_cell_totals_[static_cast<std::size_t>(e) * by_cell_stride_];
-      int* const samples = by_cell_samples_.data();
+      const int* const totals = &by_cell_totals_[static_cast<std::size_t>(e) * by_cell_stride_ + at];
+      int* const samples = by_cell_samples_.data() + at;
       for (int i = 0; i < count; ++i) samples[i] += totals[i];
       // Without readers the inverses have no room at all.
       if (!reads_inverses_) continue;
-      float* const inverses = &by_cell_inverses_[static_cast<std::size_t>(e) * by_cell_stride_];
+      float* const inverses = &by_cell_inverses_[static_cast<std::size_t>(e) * by_cell_stride_ + at];
       // Four divisions at a time (one by one they cost more than all else
       // the block's totals take). The conversion keeps the order and 1
       // exactly, so the float's maximum with 1 is the integer's converted.

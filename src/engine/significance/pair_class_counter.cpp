@@ -197,8 +197,10 @@ void PairClassCounter::combinationAt(int i, int* out) const {
 }
 
 void PairClassCounter::decodeFirstLevelsIfRead(int marker) {
-  // Walks that count levels at gaps from recorded masks never look a level up.
-  if (record_ != nullptr || masks_ == nullptr) decodeLevels(marker);
+  // Walks that count levels at gaps from recorded masks never look a level
+  // up, nor does the wide recording walk, which picks them from the rows.
+  const bool wide_record = record_ != nullptr && countsWide() && row_words_ <= kWideRowWords;
+  if ((record_ != nullptr || masks_ == nullptr) && !wide_record) decodeLevels(marker);
 }
 
 void PairClassCounter::decodeLevels(int marker) {
