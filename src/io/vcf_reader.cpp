@@ -239,8 +239,15 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       ++record_number;
       last_line = file->lineno;
       if (fieldCount(file->line) != expected_fields) {
-        return refuse(place() + ": " + std::to_string(fieldCount(file->line)) + " fields, but the #CHROM line has " +
-                      std::to_string(expected_fields));
+        std::string message = place() + ": " + std::to_string(fieldCount(file->line)) +
+                              " fields, but the #CHROM line has " + std::to_string(expected_fields);
+        // A compressed file cut short ends inside its last record: that
+        // record's fields are what is left of it.
+        const bool compressed = format->compression != no_compression;
+        if (fieldCount(file->line) < expected_fields && hts_getline(file.get(), KS_SEP_LINE, &file->line) < 0 &&
+            (compressed || !endsWithLineEnd(path_)))
+          message += ", and the file ends inside that record (was it cut short? write it again)";
+        return refuse(message);
       }
       if (const std::string problem = vcfLineProblem({file->line.s, file->line.l}, header.get()); !problem.empty()) {
         return refuse(place() + problem);

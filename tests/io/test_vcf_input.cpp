@@ -233,6 +233,9 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
                                plain.substr(0, 60);
   const struct { std::string vcf, pheno, extra, extra_text, message; } cases[] = {
       {cut_gzip, kPheno, "", "", "in.vcf line 1: the file cannot be read from here on, inside its header"},
+      {plain.substr(0, plain.size() - 5), kPheno, "", "",
+       "in.vcf line 7: 11 fields, but the #CHROM line has 12, and the file ends inside that record (was it cut "
+       "short?"},
       {kHeader + "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n" + kColumns +
            "1\t100\trs1\tA\tG\t.\t.\t.\tDP\t1\t2\t3\n1\t200\trs2\tA\tG\t.\t.\t.\tDP\t1\t2\t3\n",
        kPheno, "", "", "in.vcf: none of its 2 records has GT in its FORMAT field (field 9)"},
