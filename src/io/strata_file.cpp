@@ -18,6 +18,8 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
   std::unordered_map<std::string, int> stratum_of_name;
   int unknown = 0;
   std::string first_unknown;
+  int missing = 0;
+  int first_missing = 0;
   bool first_line = true;
   const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
     const bool header = first_line && (fields[0] == "FID" || fields[0] == "#FID");
@@ -41,6 +43,11 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
       if (unknown++ == 0) first_unknown = at + ": " + std::string(fields[1]);
       return true;
     }
+    // PLINK's cluster files mark a sample of no cluster by NA.
+    if (fields[2] == "NA") {
+      if (missing++ == 0) first_missing = line;
+      return true;
+    }
     const auto [named, new_stratum] =
         stratum_of_name.emplace(std::string(fields[2]), static_cast<int>(out.names.size()));
     if (new_stratum) {
@@ -51,6 +58,15 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
     return true;
   });
   if (!ok) return false;
+  if (out.names.empty() && missing > 0) {
+    error = file + ": every sample of " + input.name + " that it names has the stratum NA, which marks a sample "
+            "of no stratum";
+    return false;
+  }
+  if (missing > 0) {
+    warnings += warningLine(std::to_string(missing) + " samples of " + file + " have the stratum NA (first: line " +
+                            std::to_string(first_missing) + "), which marks a sample of no stratum, as in PLINK");
+  }
   if (out.names.empty()) {
     error = file + ": none of its " + std::to_string(line_of.size()) + " samples is in " + input.name +
             " (samples are matched by " + (input.match_family ? "FID and IID" : "IID") + ")";

@@ -62,12 +62,11 @@ class StrataRuns : public ::testing::Test {
     return kept;
   }
   // A strata file naming sample s as `id(s)`: three strata of unequal
-  // sizes, sample 5 without one.
+  // sizes, sample 5 without one (NA, as PLINK marks it).
   std::string strataFile(const std::function<std::string(int)>& id) const {
     std::string text = "#FID IID STRATUM\n";
-    for (int s = 0; s < static_cast<int>(table_.genotypes.size()); ++s) {
-      if (s != 5) text += id(s) + " " + (s % 4 == 0 ? "east" : s % 3 == 0 ? "west" : "north") + "\n";
-    }
+    for (int s = 0; s < static_cast<int>(table_.genotypes.size()); ++s)
+      text += id(s) + " " + (s == 5 ? "NA" : s % 4 == 0 ? "east" : s % 3 == 0 ? "west" : "north") + "\n";
     return text;
   }
   std::string dir_;
@@ -83,7 +82,9 @@ TEST_F(StrataRuns, TextPlinkAndVcfMatchTheirSamplesToTheSameStrata) {
             strataFile([](int s) { return "fam" + std::to_string(s) + " id" + std::to_string(s); }));
   const ProgramResult text = run("text", {"--in", "../set.txt", "--strata", "../by_line.strata"});
   ASSERT_EQ(text.status, 0) << text.err;
-  EXPECT_NE(text.err.find("gorva: warning: 1 samples of ../set.txt have no stratum in ../by_line.strata"),
+  EXPECT_NE(text.err.find("gorva: warning: 1 samples of ../by_line.strata have the stratum NA (first: line 7), "
+                          "which marks a sample of no stratum, as in PLINK\ngorva: warning: 1 samples of ../set.txt "
+                          "have no stratum in ../by_line.strata"),
             std::string::npos)
       << text.err;
   const std::string expected = withoutPositions("text");
@@ -214,6 +215,9 @@ TEST_F(StrataRuns, EachBadStrataFileIsRefusedWithItsPlaceBeforeAnythingIsCreated
        "gorva: ../bad.strata: none of its 2 samples is in ../set.txt (samples are matched by IID)"},
       {"x 1 a\nx 2 b\nx 1 b\n", {}, "gorva: ../bad.strata line 3, field 2: sample 1 was already named on line 1"},
       {"x 1 a\nx 2\n", {}, "gorva: ../bad.strata line 2: 2 fields, but a strata line has 3 (FID IID STRATUM)"},
+      {"x 1 NA\nx 2 NA\n", {},
+       "gorva: ../bad.strata: every sample of ../set.txt that it names has the stratum NA, which marks a sample of "
+       "no stratum"},
   };
   int index = 0;
   std::string by_class;
