@@ -52,6 +52,8 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
   std::unordered_map<std::string, int> line_of;
   UnknownNames unknown;
   int matched = 0;
+  int cases = 0;
+  int zeros = 0;
   bool first_line = true;
   const bool ok = forEachLine(text, [&](int line, const Fields& fields) {
     const bool header = first_line && (fields[0] == "FID" || fields[0] == "#FID");
@@ -81,6 +83,8 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
       return true;
     }
     ++matched;
+    cases += value == 1;
+    zeros += fields[2] == "0";
     for (const int s : *positions) status[s] = value;
     return true;
   });
@@ -91,6 +95,12 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");
+  // 0 = control, 1 = case is the other common coding; PLINK reads 0 as missing.
+  if (cases == 0 && zeros > 0) {
+    out.warnings += warningLine(file + " holds no case (2) and " + std::to_string(zeros) +
+                                " phenotypes 0, which mean missing, as in PLINK: if it codes 0 = control and "
+                                "1 = case, write 1 = control and 2 = case");
+  }
   return true;
 }
 

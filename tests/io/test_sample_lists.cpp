@@ -1,4 +1,5 @@
-// --keep and --remove files as PLINK and plink2 write them.
+// --keep and --remove files as PLINK and plink2 write them; a --pheno file
+// coded the other common way.
 #include <gtest/gtest.h>
 
 #include "io/subset.h"
@@ -39,6 +40,25 @@ TEST(SampleLists, AHeaderLineIsNoSample) {
   Subset subset;
   ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
   EXPECT_NE(subset.warnings.find("1 samples of"), std::string::npos) << subset.warnings;
+}
+
+// 0 = control, 1 = case reads as missing and controls, as PLINK reads it;
+// the warning says which coding is meant.
+TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdvice) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/p.txt", "f a 0\nf b 1\nf c 0\n");
+  SubsetFiles files;
+  files.pheno = dir + "/p.txt";
+  Subset subset;
+  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  EXPECT_EQ(subset.samples, std::vector<int>{1});
+  EXPECT_NE(subset.warnings.find("p.txt holds no case (2) and 2 phenotypes 0, which mean missing, as in PLINK: if "
+                                 "it codes 0 = control and 1 = case, write 1 = control and 2 = case\n"),
+            std::string::npos)
+      << subset.warnings;
+  writeFile(dir + "/p.txt", "f a 0\nf b 1\nf c 2\n");
+  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  EXPECT_EQ(subset.warnings.find("holds no case"), std::string::npos) << subset.warnings;
 }
 
 }  // namespace
