@@ -209,7 +209,12 @@ void searchOrder(const SearchContext& context, const OrderRequest& request, Orde
   const bool share_rows = context.missing_rows == nullptr && BatchScorer::readsMissingRows(context, order);
   if (share_rows) {
     with_rows = context;
-    missing_rows.build(*context.planes, kMissingPairBytes, threads);
+    try {
+      missing_rows.build(*context.planes, kMissingPairBytes, threads);
+    } catch (const std::bad_alloc&) {
+      outcome.out_of_memory = true;
+      return;
+    }
     with_rows.missing_rows = &missing_rows;
   }
   SharedOrder shared(share_rows ? with_rows : context, request, unit,
