@@ -1,6 +1,7 @@
 #include "app/run_log.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -30,7 +31,14 @@ void addRunLogLine(const std::string& line) { lines().push_back(line); }
 
 const std::vector<std::string>& runLogLines() { return lines(); }
 
-bool runLogWanted() { return opt::log == 1 || (opt::log < 0 && opt::extensions_given); }
+bool runLogWanted() {
+  if (opt::log == 1) return true;
+  if (opt::log >= 0 || !opt::extensions_given) return false;
+  // A report sent to a device or a pipe (/dev/null, /dev/stdout) is not kept
+  // as a file: the default log would be a stray file beside it in /dev.
+  struct stat info {};
+  return !(::stat(opt::output_file.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
+}
 
 std::string runLogPath(const std::string& report) { return report + ".log"; }
 

@@ -53,6 +53,12 @@ TEST(RunLog, WrittenForRunsBeyondTheClassicOptionsUnlessTurnedOff) {
   const ProgramResult clash = runOnData(dir, kData, "--log 1 --table report.txt.log");
   EXPECT_EQ(clash.status, 2);
   EXPECT_NE(clash.err.find("report.txt.log"), std::string::npos) << clash.err;
+  // A report sent to a device is not kept, and no log is made beside it in /dev.
+  writeFile(dir + "/data.txt", kData);
+  const ProgramResult discarded = runGorva({"--in", "data.txt", "--out", "/dev/null", "--threads", "1"}, dir);
+  EXPECT_EQ(discarded.status, 0) << discarded.err;
+  EXPECT_EQ(discarded.err.find("run log"), std::string::npos) << discarded.err;
+  EXPECT_FALSE(fileExists("/dev/null.log"));
 }
 
 TEST(RunLog, PlinkAndVcfRunsNameTheirInputAndSelection) {
