@@ -1,5 +1,4 @@
 // The report file and the all-results lines.
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -104,11 +103,8 @@ void TFmMDR::saveAllResult(double* measures, int* combinations, int last_positio
       if (p > 0) text += '-';
       text += std::to_string(combinations[static_cast<long>(c) * (last_position + 1) + p]);
     }
-    // A measure that is not a number carries whatever sign its arithmetic
-    // left, which %f would print as "-nan" on some lines and "nan" on others.
-    const auto shown = [](double value) { return std::isnan(value) ? std::fabs(value) : value; };
     std::snprintf(line_buffer, sizeof line_buffer, "%d,%s,%f,%f", tag + 1, text.c_str(),
-                  shown(measures[2L * c]), shown(measures[2L * c + 1]));
+                  measures[2L * c], measures[2L * c + 1]);
     // The first failed line ends the file's content; finishing reports it.
     if (!writeLine(*all_results_, line_buffer)) return;
   }
