@@ -143,7 +143,9 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
         sample.missing = true;
       } else if (!parseNumber(fields[f], value)) {
         error = at(path, line) + ", field " + std::to_string(f + 1) + ": covariate " + out.names[c] +
-                " is '" + std::string(fields[f]) + "', not a number (-9 or NA when missing)";
+                " is '" + std::string(fields[f]) + "', not a number (-9 or NA when missing)" +
+                (headerless && line == 1 ? "; the file has no header line, which starts with FID IID or #FID IID"
+                                         : "");
         return false;
       }
       out.values.push_back(value);

@@ -56,6 +56,8 @@ TEST(CovariateFile, AFileWithoutHeaderNamesItsColumnsByNumber) {
       {"f 1\n", "c.cov line 1: 2 fields, but a covariate file's lines hold FID, IID and at least one covariate"},
       {"FID ID A\n", "c.cov line 1: the header must be FID IID"},
       {"#IID A\n", "c.cov line 1: the header must be FID IID"},
+      {"IID ID A\n", "c.cov line 1, field 3: covariate COV1 is 'A', not a number (-9 or NA when missing); the "
+                     "file has no header line, which starts with FID IID or #FID IID"},
   };
   for (const auto& c : refused) {
     writeFile(path, c.text);
