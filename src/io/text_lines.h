@@ -11,6 +11,10 @@
 // A whole file as bytes; false when it cannot be opened or read.
 bool slurpFile(const std::string& path, std::string& bytes);
 
+// Why `bytes`, the content of the file `path` given to `option`, is no text
+// file (gzip or zstd compressed, or holding a NUL byte), or "" when it is.
+std::string notTextProblem(const std::string& path, std::string_view bytes, const std::string& option);
+
 // Calls visit(line_number, fields) for every line that is not blank. Fields
 // are separated by runs of blanks and tabs. Lines end with LF, CR LF or a CR
 // alone (as some spreadsheets still save them: read as one line, such a list

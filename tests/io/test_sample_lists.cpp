@@ -61,4 +61,24 @@ TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdvice) {
   EXPECT_EQ(subset.warnings.find("holds no case"), std::string::npos) << subset.warnings;
 }
 
+// Compressed or binary side files are told as such, not read as words.
+TEST(SampleLists, CompressedOrBinaryFilesAreRefusedAsSuch) {
+  const std::string dir = makeTempDir();
+  const struct {
+    std::string bytes, message;
+  } cases[] = {
+      {std::string("\x1f\x8b\x08\x00", 4), "the file is gzip-compressed; give it decompressed (gunzip -k "},
+      {"\x28\xb5\x2f\xfd", "the file is zstd-compressed"},
+      {std::string("f a\nf\0b\n", 8), "(--keep): byte 6 is a NUL byte, which no text file holds"},
+  };
+  for (const auto& c : cases) {
+    writeFile(dir + "/keep.id", c.bytes);
+    SubsetFiles files;
+    files.keep = dir + "/keep.id";
+    Subset subset;
+    EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+    EXPECT_NE(subset.error.find(c.message), std::string::npos) << subset.error;
+  }
+}
+
 }  // namespace
