@@ -56,6 +56,11 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
   std::unordered_map<std::string, int> line_of;
   bool first = true;
   bool headerless = false;
+  // plink2 writes "#IID name..." for samples without FID (from a VCF): such
+  // lines are read with an empty FID before them, and fields are named as
+  // the file counts them.
+  bool iid_only = false;
+  const auto field = [&](std::size_t f) { return std::to_string(f + 1 - (iid_only ? 1 : 0)); };
   // The columns' names from a header, or COV1, COV2 ... after FID IID where
   // the file has none (PLINK 1.07's format): false with `error` for a bad
   // header or a wanted name there is not.
@@ -66,8 +71,8 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
         // the other one by --covar-name), so the file is refused instead of
         // guessed at.
         if (names[e] == names[f]) {
-          error = at(path, line) + ", field " + std::to_string(f + 1) + ": covariate name '" + names[f] +
-                  "' was already given in field " + std::to_string(e + 1);
+          error = at(path, line) + ", field " + field(f) + ": covariate name '" + names[f] +
+                  "' was already given in field " + field(e);
           return false;
         }
       }
@@ -100,17 +105,22 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
     }
     return true;
   };
-  const bool ok = forEachLine(text, [&](int line, const Fields& fields) {
+  Fields fields;
+  const bool ok = forEachLine(text, [&](int line, const Fields& read) {
+    if (first) iid_only = read[0] == "#IID";
+    fields.assign(read.begin(), read.end());
+    if (iid_only) fields.insert(fields.begin(), std::string_view());
     if (first) {
       first = false;
       width = fields.size();
       std::vector<std::string> names(fields.begin(), fields.end());
       // A header is told by its first field, as PLINK tells it; a file
       // without one starts with a sample.
-      headerless = !fields.empty() && fields[0] != "FID" && !fields[0].starts_with('#');
+      headerless = !iid_only && fields[0] != "FID" && !fields[0].starts_with('#');
       if (!headerless) {
-        if (fields.size() < 3 || (fields[0] != "FID" && fields[0] != "#FID") || fields[1] != "IID") {
-          error = at(path, line) + ": the header must be FID IID and at least one covariate name";
+        if (fields.size() < 3 || (!iid_only && fields[0] != "FID" && fields[0] != "#FID") ||
+            (!iid_only && fields[1] != "IID")) {
+          error = at(path, line) + ": the header must be FID IID (or plink2's #IID) and at least one covariate name";
           return false;
         }
         return chooseColumns(line, names);
@@ -125,14 +135,14 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
       if (!chooseColumns(line, names)) return false;
     }
     if (fields.size() != width) {
-      error = at(path, line) + ": " + std::to_string(fields.size()) + " fields, but " +
-              (headerless ? "the first line has " : "the header has ") + std::to_string(width);
+      error = at(path, line) + ": " + std::to_string(read.size()) + " fields, but " +
+              (headerless ? "the first line has " : "the header has ") + field(width - 1);
       return false;
     }
     const std::string key = std::string(fields[0]) + '\t' + std::string(fields[1]);
     const auto [seen, is_new] = line_of.emplace(key, line);
     if (!is_new) {
-      error = at(path, line) + ", field 2: sample " + std::string(fields[1]) + " was already named on line " +
+      error = at(path, line) + ", field " + field(1) + ": sample " + std::string(fields[1]) + " was already named on line " +
               std::to_string(seen->second);
       return false;
     }
@@ -143,7 +153,7 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
       if (isMissing(fields[f])) {
         sample.missing = true;
       } else if (!parseNumber(fields[f], value)) {
-        error = at(path, line) + ", field " + std::to_string(f + 1) + ": covariate " + out.names[c] +
+        error = at(path, line) + ", field " + field(f) + ": covariate " + out.names[c] +
                 " is '" + std::string(fields[f]) + "', not a number (-9 or NA when missing)" +
                 (headerless && line == 1 ? "; the file has no header line, which starts with FID IID or #FID IID"
                                          : "");
@@ -155,6 +165,7 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
     return true;
   });
   if (!ok) return false;
+  out.iid_only = iid_only;
   if (first) return error = path + ": empty, but a covariate file holds a line FID IID value... per sample", false;
   return true;
 }

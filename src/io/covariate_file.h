@@ -17,6 +17,7 @@ struct CovariateFile {
   std::vector<std::string> names;  // the chosen columns, in the order asked
   std::vector<CovariateLine> lines;
   std::vector<double> values;  // names.size() per line, line-major
+  bool iid_only = false;       // plink2's "#IID name..." file: samples named by IID alone, fid empty
 };
 
 // Splits a --covar-name value "A,B,C" into its names (an empty value asks

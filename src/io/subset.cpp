@@ -175,6 +175,11 @@ bool matchCovariates(const std::string& file, const std::vector<std::string>& na
                      CovariateFile& covariates, Subset& out) {
   std::string error;
   if (!readCovariateFile(file, names, covariates, error)) return out.error = error, false;
+  if (covariates.iid_only && input.match_family) {
+    out.error = file + " names its samples by IID alone (#IID), but " + input.name +
+                "'s samples are matched by FID and IID: give the file FID IID columns (#FID IID name...)";
+    return false;
+  }
   const std::size_t width = covariates.names.size();
   values.assign(input.samples.size(), nullptr);
   UnknownNames unknown;
@@ -188,8 +193,9 @@ bool matchCovariates(const std::string& file, const std::vector<std::string>& na
     const std::string sample_key = index.key(line.fid, line.iid);
     const auto [seen, is_new] = line_of.emplace(sample_key, line.line);
     if (!is_new) {
-      out.error = at(file, line.line) + ", field 2: sample " + line.iid + " was already named on line " +
-                  std::to_string(seen->second) + " (samples are matched by IID)";
+      out.error = at(file, line.line) + (covariates.iid_only ? ", field 1: sample " : ", field 2: sample ") +
+                  line.iid + " was already named on line " + std::to_string(seen->second) +
+                  " (samples are matched by IID)";
       return false;
     }
     const std::vector<int>* positions = index.find(sample_key);

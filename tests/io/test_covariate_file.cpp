@@ -55,7 +55,7 @@ TEST(CovariateFile, AFileWithoutHeaderNamesItsColumnsByNumber) {
       {"f 1 0.5 7\nf 2 1\n", "c.cov line 2: 3 fields, but the first line has 4"},
       {"f 1\n", "c.cov line 1: 2 fields, but a covariate file's lines hold FID, IID and at least one covariate"},
       {"FID ID A\n", "c.cov line 1: the header must be FID IID"},
-      {"#IID A\n", "c.cov line 1: the header must be FID IID"},
+      {"#IID\n", "c.cov line 1: the header must be FID IID (or plink2's #IID) and at least one"},
       {"IID ID A\n", "c.cov line 1, field 3: covariate COV1 is 'A', not a number (-9 or NA when missing); the "
                      "file has no header line, which starts with FID IID or #FID IID"},
   };
@@ -64,6 +64,27 @@ TEST(CovariateFile, AFileWithoutHeaderNamesItsColumnsByNumber) {
     EXPECT_FALSE(readCovariateFile(path, {}, file, error)) << c.text;
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
   }
+}
+
+// plink2's eigenvectors of samples without FID (from a VCF): "#IID PC1 ...".
+TEST(CovariateFile, Plink2IidOnlyFilesNameSamplesByIidAndCountFieldsAsWritten) {
+  const std::string dir = makeTempDir();
+  const std::string path = dir + "/c.eigenvec";
+  CovariateFile file;
+  std::string error;
+  writeFile(path, "#IID PC1 PC2\ns1 0.5 -1\ns2 NA 2\n");
+  ASSERT_TRUE(readCovariateFile(path, {"PC2"}, file, error)) << error;
+  EXPECT_TRUE(file.iid_only);
+  ASSERT_EQ(file.lines.size(), 2u);
+  EXPECT_EQ(file.lines[1].fid, "");
+  EXPECT_EQ(file.lines[1].iid, "s2");
+  EXPECT_EQ(file.values, (std::vector<double>{-1, 2}));
+  writeFile(path, "#IID PC1 PC2\ns1 0.5 x\ns2 1\n");
+  EXPECT_FALSE(readCovariateFile(path, {}, file, error));
+  EXPECT_NE(error.find("c.eigenvec line 2, field 3: covariate PC2 is 'x'"), std::string::npos) << error;
+  writeFile(path, "#IID PC1 PC2\ns2 1\n");
+  EXPECT_FALSE(readCovariateFile(path, {}, file, error));
+  EXPECT_NE(error.find("c.eigenvec line 2: 2 fields, but the header has 3"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -61,6 +61,20 @@ TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdvice) {
   EXPECT_EQ(subset.warnings.find("holds no case"), std::string::npos) << subset.warnings;
 }
 
+// An input matched by FID and IID cannot take covariates named by IID alone.
+TEST(SampleLists, IidOnlyCovariatesAreRefusedForInputsWithFamilies) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/c.eigenvec", "#IID PC1\na 1\nb 2\nc 3\n");
+  SubsetFiles files;
+  files.covar = dir + "/c.eigenvec";
+  Subset subset;
+  EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+  EXPECT_NE(subset.error.find("c.eigenvec names its samples by IID alone (#IID), but in.bed's samples are matched "
+                              "by FID and IID"),
+            std::string::npos)
+      << subset.error;
+}
+
 // Compressed or binary side files are told as such, not read as words.
 TEST(SampleLists, CompressedOrBinaryFilesAreRefusedAsSuch) {
   const std::string dir = makeTempDir();
