@@ -59,6 +59,13 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
   const bool ok = forEachLine(text, [&](int line, const Fields& fields) {
     const bool header = first_line && (fields[0] == "FID" || fields[0] == "#FID");
     first_line = false;
+    // A .psam's or a .fam-like header: field 3 holds the sex or a parent,
+    // whose 1 and 2 would read as controls and cases.
+    if (header && fields.size() >= 3 && (fields[2] == "SEX" || fields[2] == "PAT" || fields[2] == "MAT")) {
+      out.error = at(file, line) + ", field 3: the phenotype is read from field 3, which the header names " +
+                  std::string(fields[2]) + ": give a file of FID IID value lines (cut -f1,2,N of this one)";
+      return false;
+    }
     if (header) return true;
     if (fields.size() < 3) {
       out.error = at(file, line) + ": " + fieldsText(fields.size()) +

@@ -44,7 +44,7 @@ TEST(SampleLists, AHeaderLineIsNoSample) {
 
 // 0 = control, 1 = case reads as missing and controls, as PLINK reads it;
 // the warning says which coding is meant.
-TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdvice) {
+TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdviceAndASexColumnIsNoPhenotype) {
   const std::string dir = makeTempDir();
   writeFile(dir + "/p.txt", "f a 0\nf b 1\nf c 0\n");
   SubsetFiles files;
@@ -59,6 +59,13 @@ TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdvice) {
   writeFile(dir + "/p.txt", "f a 0\nf b 1\nf c 2\n");
   ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
   EXPECT_EQ(subset.warnings.find("holds no case"), std::string::npos) << subset.warnings;
+  // A .psam as --pheno would give the sexes as phenotypes.
+  writeFile(dir + "/p.txt", "#FID IID SEX PHENO1\nf a 1 2\nf b 2 1\nf c 1 2\n");
+  EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+  EXPECT_NE(subset.error.find("p.txt line 1, field 3: the phenotype is read from field 3, which the header names "
+                              "SEX"),
+            std::string::npos)
+      << subset.error;
 }
 
 // An input matched by FID and IID cannot take covariates named by IID alone.
