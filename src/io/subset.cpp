@@ -56,32 +56,48 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
   int cases = 0;
   int zeros = 0;
   bool first_line = true;
-  const bool ok = forEachLine(text, [&](int line, const Fields& fields) {
-    const bool header = first_line && (fields[0] == "FID" || fields[0] == "#FID");
+  // plink2 writes "#IID value..." for samples without FID (from a VCF): its
+  // lines are read with an empty FID before them, fields named as written.
+  bool iid_only = false;
+  const auto field = [&](int f) { return std::to_string(f + 1 - (iid_only ? 1 : 0)); };
+  Fields fields;
+  const bool ok = forEachLine(text, [&](int line, const Fields& read) {
+    if (first_line && read[0] == "#IID") {
+      if (input.match_family) {
+        out.error = at(file, line) + ": the file names its samples by IID alone (#IID), but " + input.name +
+                    "'s samples are matched by FID and IID: give it FID IID columns";
+        return false;
+      }
+      iid_only = true;
+    }
+    fields.assign(read.begin(), read.end());
+    if (iid_only) fields.insert(fields.begin(), std::string_view());
+    const bool header = first_line && (iid_only || fields[0] == "FID" || fields[0] == "#FID");
     first_line = false;
-    // A .psam's or a .fam-like header: field 3 holds the sex or a parent,
-    // whose 1 and 2 would read as controls and cases.
+    // A .psam's or a .fam-like header: the phenotype's field holds the sex or
+    // a parent, whose 1 and 2 would read as controls and cases.
     if (header && fields.size() >= 3 && (fields[2] == "SEX" || fields[2] == "PAT" || fields[2] == "MAT")) {
-      out.error = at(file, line) + ", field 3: the phenotype is read from field 3, which the header names " +
-                  std::string(fields[2]) + ": give a file of FID IID value lines (cut -f1,2,N of this one)";
+      out.error = at(file, line) + ", field " + field(2) + ": the phenotype is read from field " + field(2) +
+                  ", which the header names " + std::string(fields[2]) + ": give a file of " +
+                  (iid_only ? "IID value" : "FID IID value") + " lines";
       return false;
     }
     if (header) return true;
     if (fields.size() < 3) {
-      out.error = at(file, line) + ": " + fieldsText(fields.size()) +
-                  ", but a phenotype line has 3 (FID IID value)";
+      out.error = at(file, line) + ": " + fieldsText(read.size()) + ", but a phenotype line has " +
+                  (iid_only ? "2 (IID value)" : "3 (FID IID value)");
       return false;
     }
     const int value = phenotypeValue(fields[2]);
     if (value == -2) {
-      out.error = at(file, line) + ", field 3: phenotype " + std::string(fields[2]) +
+      out.error = at(file, line) + ", field " + field(2) + ": phenotype " + std::string(fields[2]) +
                   " is not 2 (case), 1 (control) or 0, -9, NA (missing)";
       return false;
     }
     const std::string sample_key = index.key(fields[0], fields[1]);
     const auto [seen, is_new] = line_of.emplace(sample_key, line);
     if (!is_new) {
-      out.error = at(file, line) + ", field 2: sample " + std::string(fields[1]) +
+      out.error = at(file, line) + ", field " + field(1) + ": sample " + std::string(fields[1]) +
                   " was already named on line " + std::to_string(seen->second);
       return false;
     }

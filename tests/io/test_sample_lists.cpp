@@ -82,6 +82,29 @@ TEST(SampleLists, IidOnlyCovariatesAreRefusedForInputsWithFamilies) {
       << subset.error;
 }
 
+// plink2's phenotypes of samples without FID: "#IID value", for inputs
+// matched by IID (a VCF); refused where samples are matched by FID and IID.
+TEST(PhenotypeFile, Plink2IidOnlyFilesNameSamplesByIid) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/p.txt", "#IID PHENO1\na 2\nb 1\nc -9\n");
+  SubsetFiles files;
+  files.pheno = dir + "/p.txt";
+  SubsetInput vcf = plinkInput();
+  vcf.match_family = false;
+  Subset subset;
+  ASSERT_TRUE(chooseSubset(files, vcf, 1, subset)) << subset.error;
+  EXPECT_EQ(subset.samples, (std::vector<int>{0, 1}));
+  EXPECT_EQ(subset.phenotypes, (std::vector<unsigned char>{1, 0}));
+  writeFile(dir + "/p.txt", "#IID PHENO1\na 2\nb x\n");
+  EXPECT_FALSE(chooseSubset(files, vcf, 1, subset));
+  EXPECT_NE(subset.error.find("p.txt line 3, field 2: phenotype x is not 2"), std::string::npos) << subset.error;
+  EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+  EXPECT_NE(subset.error.find("p.txt line 1: the file names its samples by IID alone (#IID), but in.bed's samples "
+                              "are matched by FID and IID"),
+            std::string::npos)
+      << subset.error;
+}
+
 // Compressed or binary side files are told as such, not read as words.
 TEST(SampleLists, CompressedOrBinaryFilesAreRefusedAsSuch) {
   const std::string dir = makeTempDir();
