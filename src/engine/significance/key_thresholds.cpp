@@ -34,4 +34,4 @@ int mayExceedFourScalar(const double* bounds, const KeyThreshold& threshold, int
 
 KeyCutFour keyCutFour(SimdPath path) { return path == SimdPath::kScalar ? mayExceedFourScalar : mayExceedFourAvx2; }
 
-KeyCutFour keyCutEight(SimdPath path) { return path == SimdPath::kAvx512 ? mayExceedEightAvx512 : nullptr; }
+KeyCutScan keyCutScan(SimdPath path) { return path == SimdPath::kAvx512 ? firstExceedingEightAvx512 : nullptr; }

@@ -35,9 +35,15 @@ using KeyCutFour = int (*)(const double* bounds, const KeyThreshold& threshold, 
 // The version `path` runs (the path must be supported), chosen as the
 // path's other kernels are (count/path_kernels.h).
 KeyCutFour keyCutFour(SimdPath path);
-// The same eight pairs at a time (bit t for pair j + t, t < 8; reads eight
-// of every array), where a path has it: null elsewhere.
-int mayExceedEightAvx512(const double* bounds, const KeyThreshold& threshold, int j);
-KeyCutFour keyCutEight(SimdPath path);
+// The same eight pairs at a time, where a path has it (null elsewhere):
+// from pair j on, while a whole eight is left before `end`, the first
+// eight holding a pair that may exceed the cut, with bit t of *lanes set
+// for pair j + t (t < 8; reads eight of every array); or, with *lanes 0,
+// the first pair past the last whole eight. One call for a stretch of
+// pairs that stay below the cut.
+int firstExceedingEightAvx512(const double* bounds, const KeyThreshold& threshold, int j, int end,
+                              int* lanes);
+using KeyCutScan = int (*)(const double* bounds, const KeyThreshold& threshold, int j, int end, int* lanes);
+KeyCutScan keyCutScan(SimdPath path);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_KEY_THRESHOLDS_H

@@ -10,10 +10,13 @@
 // intrinsics for an uninitialised variable (a false positive).
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-// The four-lane cut's operations, in its order, on eight lanes.
-GORVA_TARGET_AVX512 int mayExceedEightAvx512(const double* bounds, const KeyThreshold& threshold,
-                                             int j) {
-  if (threshold.measure == kRankByP) {
+namespace {
+
+// The four-lane cut's operations, in its order, on eight lanes, for one
+// measure.
+template <int kMeasure>
+GORVA_TARGET_AVX512 GORVA_INLINE int eightLanes(const double* bounds, const KeyThreshold& threshold, int j) {
+  if constexpr (kMeasure == kRankByP) {
     const __m512d samples = _mm512_cvtepi32_pd(
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(threshold.samples + j)));
     const __m512d statistic =
@@ -23,10 +26,10 @@ GORVA_TARGET_AVX512 int mayExceedEightAvx512(const double* bounds, const KeyThre
   }
   const __m512d maximum = _mm512_set1_pd(threshold.maximum);
   __m512d cut = maximum;
-  if (threshold.measure == kRankBySynergy) {
+  if constexpr (kMeasure == kRankBySynergy) {
     cut = _mm512_add_pd(maximum, _mm512_add_pd(_mm512_set1_pd(threshold.prefix_gains),
                                                _mm512_loadu_pd(threshold.gains + j)));
-  } else if (threshold.measure == kRankByRIG) {
+  } else if constexpr (kMeasure == kRankByRIG) {
     __m512d p;
     if (threshold.own_totals) {
       const __m512d cases = _mm512_cvtepi32_pd(
@@ -44,4 +47,34 @@ GORVA_TARGET_AVX512 int mayExceedEightAvx512(const double* bounds, const KeyThre
   }
   // Not below the cut, NaN included.
   return _mm512_cmp_pd_mask(_mm512_loadu_pd(bounds + j), cut, _CMP_NLT_UQ);
+}
+
+template <int kMeasure>
+GORVA_TARGET_AVX512 int scanEights(const double* bounds, const KeyThreshold& threshold, int j, int end,
+                                   int* lanes) {
+  for (; j + 8 <= end; j += 8) {
+    const int found = eightLanes<kMeasure>(bounds, threshold, j);
+    if (found != 0) {
+      *lanes = found;
+      return j;
+    }
+  }
+  *lanes = 0;
+  return j;
+}
+
+}  // namespace
+
+GORVA_TARGET_AVX512 int firstExceedingEightAvx512(const double* bounds, const KeyThreshold& threshold, int j,
+                                                  int end, int* lanes) {
+  switch (threshold.measure) {
+    case kRankByP:
+      return scanEights<kRankByP>(bounds, threshold, j, end, lanes);
+    case kRankBySynergy:
+      return scanEights<kRankBySynergy>(bounds, threshold, j, end, lanes);
+    case kRankByRIG:
+      return scanEights<kRankByRIG>(bounds, threshold, j, end, lanes);
+    default:
+      return scanEights<kRankByIG>(bounds, threshold, j, end, lanes);
+  }
 }

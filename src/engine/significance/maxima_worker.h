@@ -47,7 +47,7 @@ class MaximaWorker {
         kernel_(pathKernels(context.settings.simd).count_cells),
         counted_class_bounds_(pathKernels(context.settings.simd).counted_class_bounds),
         key_cut_four_(keyCutFour(context.settings.simd)),
-        key_cut_eight_(keyCutEight(context.settings.simd)),
+        key_cut_scan_(keyCutScan(context.settings.simd)),
         totals_counter_(*context.planes, order, kernel_) {
     cells_ = totals_counter_.cells();
     table_ints_ = 2 * cells_;
@@ -361,7 +361,20 @@ class MaximaWorker {
                             counted, stride, totals, first_last, maximum);
         }
       };
-      if (key_cut_eight_ != nullptr) cut(key_cut_eight_, 8);
+      // Eight at a time, where the path scans: one call for each run of
+      // pairs below the cut.
+      while (key_cut_scan_ != nullptr) {
+        threshold.maximum = maximum;
+        if (context.measure == kRankByP)
+          threshold.statistic_cut = shortfallCut(key_cut_.reachingStatistic(slot, maximum));
+        int lanes = 0;
+        j = key_cut_scan_(bounds_buffer_.data(), threshold, j, n, &lanes);
+        if (lanes == 0) break;
+        for (; lanes != 0; lanes &= lanes - 1)
+          scoreByCellPair(permuted, slot, j + std::countr_zero(static_cast<unsigned>(lanes)), counted, stride,
+                          totals, first_last, maximum);
+        j += 8;
+      }
       cut(key_cut_four_, 4);
     }
     for (; j < n; ++j) {
@@ -491,7 +504,7 @@ class MaximaWorker {
   CountCellsKernel kernel_;
   CountedClassBounds counted_class_bounds_;
   KeyCutFour key_cut_four_;
-  KeyCutFour key_cut_eight_;  // null where the path has none
+  KeyCutScan key_cut_scan_;  // null where the path has none
   CellCounter totals_counter_;
   std::unique_ptr<PairClassCounter> pair_totals_counter_;  // pairs over the run's planes
   std::vector<std::unique_ptr<CellCounter>> counters_;
