@@ -22,20 +22,35 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
   int missing = 0;
   int first_missing = 0;
   bool first_line = true;
-  const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
-    const bool header = first_line && (fields[0] == "FID" || fields[0] == "#FID");
+  // plink2 writes "#IID name..." for samples without FID (from a VCF): its
+  // lines are read with an empty FID before them, fields named as written.
+  bool iid_only = false;
+  std::vector<std::string_view> fields;
+  const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& read) {
+    if (first_line && read[0] == "#IID") {
+      if (input.match_family) {
+        error = file + " line " + std::to_string(line) + ": the file names its samples by IID alone (#IID), but " +
+                input.name + "'s samples are matched by FID and IID: give it FID IID columns";
+        return false;
+      }
+      iid_only = true;
+    }
+    fields.assign(read.begin(), read.end());
+    if (iid_only) fields.insert(fields.begin(), std::string_view());
+    const bool header = first_line && (iid_only || fields[0] == "FID" || fields[0] == "#FID");
     first_line = false;
     if (header) return true;
     const std::string at = file + " line " + std::to_string(line);
     if (fields.size() < 3) {
-      error = at + ": " + std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
-              ", but a strata line has 3 (FID IID STRATUM)";
+      error = at + ": " + std::to_string(read.size()) + (read.size() == 1 ? " field" : " fields") +
+              (iid_only ? ", but a strata line has 2 (IID STRATUM)" : ", but a strata line has 3 (FID IID STRATUM)");
       return false;
     }
     const std::string sample_key = index.key(fields[0], fields[1]);
     const auto [seen, is_new] = line_of.emplace(sample_key, line);
     if (!is_new) {
-      error = at + ", field 2: sample " + std::string(fields[1]) + " was already named on line " +
+      error = at + (iid_only ? ", field 1: sample " : ", field 2: sample ") + std::string(fields[1]) +
+              " was already named on line " +
               std::to_string(seen->second);
       return false;
     }

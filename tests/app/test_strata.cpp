@@ -100,6 +100,17 @@ TEST_F(StrataRuns, TextPlinkAndVcfMatchTheirSamplesToTheSameStrata) {
   const ProgramResult vcf = run("vcf", {"--vcf", "../set.vcf", "--pheno", "../set.pheno", "--strata", "../by_id.strata"});
   ASSERT_EQ(vcf.status, 0) << vcf.err;
   EXPECT_EQ(withoutPositions("vcf"), expected);
+  // plink2's files of samples without FID, "#IID STRATUM", name a VCF's samples.
+  std::string by_iid = strataFile([](int s) { return "id" + std::to_string(s); });
+  by_iid.replace(0, by_iid.find('\n'), "#IID STRATUM");
+  writeFile(dir_ + "/by_iid.strata", by_iid);
+  const ProgramResult iid = run("iid", {"--vcf", "../set.vcf", "--pheno", "../set.pheno", "--strata", "../by_iid.strata"});
+  ASSERT_EQ(iid.status, 0) << iid.err;
+  EXPECT_EQ(withoutPositions("iid"), expected);
+  const ProgramResult refused = run("iid-plink", {"--bfile", "../set", "--strata", "../by_iid.strata"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("by_iid.strata line 1: the file names its samples by IID alone (#IID)"), std::string::npos)
+      << refused.err;
 }
 
 TEST_F(StrataRuns, OneStratumGivesTheUnstratifiedNumbersByteForByte) {
