@@ -183,6 +183,8 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   if (first_pass) {
     if (sample_count == 0) return refuse(path_ + header_end + ": the header names no sample, so there are no genotypes");
     std::unordered_map<std::string, int> field_of;
+    int blank_names = 0;
+    std::string first_blank;
     for (int s = 0; s < sample_count; ++s) {
       const std::string_view name = header->samples[s];
       // htslib keeps what follows an empty field as one name, tabs and line end included.
@@ -198,6 +200,18 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       }
       if (!holdName(std::strlen(header->samples[s]), path_ + header_end)) return false;
       samples_.push_back({header->samples[s], header->samples[s]});
+      if (name.find(' ') != std::string_view::npos && blank_names++ == 0) {
+        first_blank = (header_end.empty() ? "" : header_end.substr(1) + ", ") + "field " +
+                      std::to_string(kFixedColumns + 1 + s) + ": \"" + std::string(name) + "\"";
+      }
+    }
+    if (blank_names > 0) {
+      // The phenotype, subset, strata and covariate files split their lines
+      // at blanks, so none of them can name such a sample.
+      warnings_ += warningLine(std::to_string(blank_names) + " sample names of " + path_ +
+                               " hold a blank (first: " + first_blank + "), so no --pheno, --keep, "
+                               "--remove, --strata or --covar line can name them (bcftools reheader -s renames "
+                               "samples)");
     }
   } else if (sample_count != static_cast<int>(samples_.size())) {
     return refuse(path_ + ": the samples changed during the run");

@@ -217,6 +217,22 @@ const std::string kRecords =
     "1\t300\trs3\tA\tG\t.\t.\t.\tGT\t0/0\t0/0\t0/1\n";
 const std::string kPheno = "a a 2\nb b 1\nc c 2\n";
 
+// A VCF's sample names are tab-separated; the files naming samples split at
+// blanks, so a name with a blank can be named by none of them.
+TEST(VcfReaderRecords, SampleNamesHoldingABlankAreWarnedAbout) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/v.vcf",
+            "##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">\n"
+            "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb 2\n"
+            "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/1\t1/1\n");
+  VcfReader reader;
+  ASSERT_TRUE(reader.open(dir + "/v.vcf")) << reader.error();
+  EXPECT_EQ(reader.warnings(), "gorva: warning: 1 sample names of " + dir +
+                                   "/v.vcf hold a blank (first: line 4, field 11: \"b 2\"), so no --pheno, --keep, "
+                                   "--remove, --strata or --covar line can name them (bcftools reheader -s renames "
+                                   "samples)\n");
+}
+
 TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
   const std::string dir = makeTempDir();
   std::string cut_bcf;
