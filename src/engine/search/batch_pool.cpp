@@ -51,6 +51,11 @@ constexpr int kWindowPerWorker = 4;
 constexpr long long kRunsPerUnit = 256;
 // Units per worker at least, so that the last ones still spread the work.
 constexpr long long kUnitsPerWorker = 4;
+// Near the end a unit takes at most this share of the batches left per
+// worker, down to one batch: units late in the order cost more per pair
+// (shorter runs), and whole units at the end would leave workers idle
+// while one finishes.
+constexpr long long kTailUnitsPerWorker = 2;
 
 // Batches per work unit. The fast path scores consecutive batches in one
 // walk: one batch of order 2 over n markers holds only a run or two (a run is
@@ -77,7 +82,8 @@ struct SharedOrder {
   const SearchContext& context;
   int order;
   int batch_size;
-  long long unit_batches;  // batches a worker takes at a time
+  long long unit_batches;  // batches a worker takes at a time, at most
+  int workers = 1;
   const BatchSink& sink;
 
   std::mutex mutex;
@@ -111,7 +117,10 @@ void runWorker(SharedOrder& shared) {
       {
         std::unique_lock<std::mutex> lock(shared.mutex);
         auto unitAt = [&](long long first) {
-          return ranges ? std::min(shared.unit_batches, shared.batch_count - first) : 1;
+          if (!ranges) return 1LL;
+          const long long left = shared.batch_count - first;
+          if (shared.workers == 1) return std::min(shared.unit_batches, left);
+          return std::max(1LL, std::min(shared.unit_batches, left / (kTailUnitsPerWorker * shared.workers)));
         };
         if (stopRequested(shared.context)) {
           shared.stopped = true;
@@ -220,6 +229,7 @@ void searchOrder(const SearchContext& context, const OrderRequest& request, Orde
   SharedOrder shared(share_rows ? with_rows : context, request, unit,
                      static_cast<int>(kWindowPerWorker * unit * threads));
   shared.total = total;
+  shared.workers = threads;
   shared.first_batch = first_batch;
   shared.batch_count = batch_count;
   if (context.strata != nullptr) {
