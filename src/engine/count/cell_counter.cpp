@@ -123,6 +123,9 @@ CellCounter::CellCounter(const BitPlanes& planes, int order, CountCellsKernel ke
   const long marker_bytes = std::max(8L, planes.markerStrideWords() * 8);
   block_markers_ = static_cast<int>(std::clamp(kBlockBytes / marker_bytes, 1L, 1L << 20));
   block_markers_ = std::min<long>(block_markers_, std::max(1L, kTableIntsPerBlock / (2L * cells_)));
+  // No block outgrows the markers: a stratum of a few samples would
+  // otherwise hold tables for thousands of markers that do not exist.
+  block_markers_ = std::min(block_markers_, std::max(1, planes.markerCount()));
   tables_.assign(static_cast<std::size_t>(block_markers_) * 2 * cells_, 0);
 
   group_slots_ = kMaxGroupRuns;
@@ -323,7 +326,8 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
                                double runs, bool shared_missing_rows) {
   const double cells = std::pow(levels, order);
   const double prefix_cells = std::pow(levels, order - 1);
-  double bytes = std::max<double>(kTableIntsPerBlock, 2 * cells) * sizeof(int);
+  double bytes =
+      std::min(std::max<double>(kTableIntsPerBlock, 2 * cells), std::max(1.0, marker_count) * 2 * cells) * sizeof(int);
   if (order >= 3) {
     bytes += std::max<double>(kGroupRowBytes, prefix_cells * row_words * 8) + 128;
     bytes += kMaxGroupRuns * prefix_cells * 2 * sizeof(std::uint32_t);
