@@ -15,6 +15,7 @@
 
 #include "core/gorva.h"
 #include "engine/significance/table_columns.h"
+#include "io/field_scanner.h"
 #include "io/messages.h"
 #include "io/option_values.h"
 #include "io/repeated_names.h"
@@ -176,8 +177,21 @@ std::vector<std::string> markerNames(const py::object& markers, int count) {
   names = nameArguments("markers", markers);
   for (std::size_t m = 0; m < names.size(); ++m) {
     // The search reads names as C strings: "a\0b" would come back as "a".
+    const std::string place = "markers[" + std::to_string(m) + "]";
     if (names[m].find('\0') != std::string::npos)
-      throw BadSearchInput("markers[" + std::to_string(m) + "] holds a NUL character, which would cut the name there");
+      throw BadSearchInput(place + " holds a NUL character, which would cut the name there");
+    // The table's lines are split at tabs and the report's at line ends: no
+    // reader yields such a name, and a name the readers would refuse as too
+    // long is refused here too, so an array search takes what a file run takes.
+    const std::size_t breaking = names[m].find_first_of("\t\n\r");
+    if (breaking != std::string::npos) {
+      throw BadSearchInput(place + " holds a " + (names[m][breaking] == '\t' ? "tab" : "line end") +
+                           ", which would split the table's and the report's lines there");
+    }
+    if (names[m].size() > static_cast<std::size_t>(kMaxFieldText)) {
+      throw BadSearchInput(place + ": the marker name has " + std::to_string(names[m].size()) +
+                           " characters; at most " + std::to_string(kMaxFieldText) + " are allowed");
+    }
   }
   if (static_cast<int>(names.size()) != count) {
     throw BadSearchInput("markers has " + std::to_string(names.size()) + " names for " +
