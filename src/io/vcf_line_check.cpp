@@ -97,11 +97,11 @@ std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int 
   return ": htslib cannot read the record (check CHROM, POS, ALT and the FORMAT fields)";
 }
 
-int firstHaploidInDiploid(const std::int32_t* gt, int sample_count) {
+int firstHaploidInDiploid(const std::int32_t* gt, int sample_count, int ploidy) {
   for (int s = 0; s < sample_count; ++s) {
+    const std::int32_t* call = gt + static_cast<long>(s) * ploidy;
     // A lone '.' is how many files write a missing diploid call.
-    if (gt[2 * s] != bcf_int32_vector_end && !bcf_gt_is_missing(gt[2 * s]) && gt[2 * s + 1] == bcf_int32_vector_end)
-      return s;
+    if (call[0] != bcf_int32_vector_end && !bcf_gt_is_missing(call[0]) && call[1] == bcf_int32_vector_end) return s;
   }
   return -1;
 }

@@ -18,9 +18,9 @@ std::string vcfLineProblem(std::string_view line, const bcf_hdr_t* header);
 // htslib's limits, a character it does not take.
 std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int errcode);
 
-// The sample (from 0) of a diploid record that holds one allele where the
-// others hold two, or -1; a lone missing allele ('.') is no such call. `gt`
-// holds htslib's values, two per sample.
-int firstHaploidInDiploid(const std::int32_t* gt, int sample_count);
+// The sample (from 0) of a record of `ploidy` (2 or more) values per sample
+// that holds one allele where others hold two or more, or -1; a lone missing
+// allele ('.') is no such call. `gt` holds htslib's values.
+int firstHaploidInDiploid(const std::int32_t* gt, int sample_count, int ploidy);
 
 #endif  // GORVA_IO_VCF_LINE_CHECK_H

@@ -86,6 +86,13 @@ bool endsWithLineEnd(const std::string& path) {
   return std::fgetc(file.get()) == '\n';
 }
 
+// The alleles of one sample's call, missing ones included.
+int allelesOfCall(const std::int32_t* call, int ploidy) {
+  int alleles = 0;
+  while (alleles < ploidy && call[alleles] != bcf_int32_vector_end) ++alleles;
+  return alleles;
+}
+
 std::size_t fieldCount(const kstring_t& line) {
   return 1 + static_cast<std::size_t>(std::count(line.s, line.s + line.l, '\t'));
 }
@@ -100,7 +107,9 @@ unsigned char genotypeFromGt(const std::int32_t* alleles, int ploidy) {
     ++called;
     alt_copies += bcf_gt_allele(alleles[i]) == 1;
   }
-  if (called == 0) return 3;
+  // A call of three or more alleles has no count of ALT copies on the 0-2
+  // scale of a diploid genotype.
+  if (called == 0 || called > 2) return 3;
   return static_cast<unsigned char>(called == 1 ? 2 * alt_copies : alt_copies);
 }
 
@@ -232,6 +241,8 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   // parses with; what was declared is looked up in a copy made before.
   std::unique_ptr<bcf_hdr_t, HeaderDeleter> declared(text ? bcf_hdr_dup(header.get()) : nullptr);
   int mixed_ploidy = 0;  // diploid records holding a haploid call
+  long polyploid_calls = 0;  // of three or more alleles, read as missing
+  std::string first_polyploid;
   std::string first_mixed;
   long last_mixed_record = 0;
   RepeatedNames repeats("marker names", "name");
@@ -302,12 +313,16 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       continue;
     }
     const int ploidy = values / sample_count;
-    if (ploidy > 2) {
-      return refuse(place() + ", field FORMAT/GT: ploidy " + std::to_string(ploidy) +
-                    "; only haploid and diploid genotypes are read");
+    if (first_pass && ploidy > 2) {
+      for (int s = 0; s < sample_count; ++s) {
+        if (allelesOfCall(gt_values + static_cast<long>(s) * ploidy, ploidy) <= 2) continue;
+        if (polyploid_calls++ == 0) {
+          first_polyploid = place() + ", field " + std::to_string(kFixedColumns + 1 + s) + " (sample " + samples_[s].iid + ")";
+        }
+      }
     }
-    if (first_pass && ploidy == 2) {
-      if (const int s = firstHaploidInDiploid(gt_values, sample_count); s >= 0) {
+    if (first_pass && ploidy >= 2) {
+      if (const int s = firstHaploidInDiploid(gt_values, sample_count, ploidy); s >= 0) {
         if (mixed_ploidy++ == 0) {
           first_mixed = place() + ", field " + std::to_string(kFixedColumns + 1 + s) + " (sample " + samples_[s].iid + ")";
         }
@@ -361,6 +376,11 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
                              " hold haploid calls (first: " + first_mixed.substr(path_.size() + 1) +
                              "); a haploid call counts as 0 or 2 ALT copies");
   }
+  if (polyploid_calls > 0) {
+    warnings_ += warningLine(std::to_string(polyploid_calls) + " calls of " + path_ +
+                             " hold more than two alleles (first: " + first_polyploid.substr(path_.size() + 1) +
+                             "); such a call is read as missing");
+  }
   warnings_ += repeats.warning(path_);
   if (multi_allelic + without_gt > 0) {
     warnings_ += warningLine(std::to_string(multi_allelic + without_gt) + " records of " + path_ + " were skipped: " +
@@ -399,9 +419,11 @@ bool VcfReader::refuseFirstMissingGenotype() {
         if (next >= selected_markers_.size() || selected_markers_[next] != marker) return true;
         ++next;
         for (const int s : kept_samples_) {
-          if (genotypeFromGt(gt + static_cast<long>(s) * ploidy, ploidy) != 3) continue;
+          const std::int32_t* call = gt + static_cast<long>(s) * ploidy;
+          if (genotypeFromGt(call, ploidy) != 3) continue;
           return refuse(place + ", field " + std::to_string(kFixedColumns + 1 + s) + " (sample " + samples_[s].iid +
-                        "): a missing genotype, but " + missingUnderNoneAdvice(OptionSpelling::kCommandLine));
+                        "): a missing genotype" + (allelesOfCall(call, ploidy) > 2 ? " (a call of more than two alleles)" : "") +
+                        ", but " + missingUnderNoneAdvice(OptionSpelling::kCommandLine));
         }
         return true;
       },

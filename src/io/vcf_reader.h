@@ -18,7 +18,8 @@
 
 // The genotype byte of one sample's GT: copies of the ALT allele (0/0 -> 0,
 // 0/1 and 1/0 -> 1, 1/1 -> 2, phased or not; haploid 0 -> 0, 1 -> 2); 3 when
-// any allele is missing. `alleles` holds htslib's encoded values, at most two.
+// any allele is missing or the call holds more than two. `alleles` holds
+// htslib's encoded values, `ploidy` of them at most.
 unsigned char genotypeFromGt(const std::int32_t* alleles, int ploidy);
 
 class VcfReader {
@@ -28,10 +29,10 @@ class VcfReader {
   // record's number and CHROM:POS). Refused: a file htslib cannot open or
   // whose header it cannot read; a header naming no sample or one sample
   // twice; a malformed record (wrong number of fields, a GT allele the record
-  // does not have, a ploidy above 2, a name longer than 254 characters); a
-  // compressed file cut short; a file without any biallelic record with GT.
-  // Warned about once (warnings()): multi-allelic records and records
-  // without GT, which are skipped.
+  // does not have, a name longer than 254 characters); a compressed file cut
+  // short; a file without any biallelic record with GT. Warned about once
+  // (warnings()): multi-allelic records and records without GT, which are
+  // skipped; calls of more than two alleles, read as missing.
   bool open(const std::string& path);
 
   // The bytes open() may hold for the samples' and records' names; past
