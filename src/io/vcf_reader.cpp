@@ -86,6 +86,9 @@ bool endsWithLineEnd(const std::string& path) {
   return std::fgetc(file.get()) == '\n';
 }
 
+// A gVCF's stand-in for any allele the caller did not see.
+bool unseenAllele(const char* allele) { return std::strcmp(allele, "<*>") == 0 || std::strcmp(allele, "<NON_REF>") == 0; }
+
 // The alleles of one sample's call, missing ones included.
 int allelesOfCall(const std::int32_t* call, int ploidy) {
   int alleles = 0;
@@ -242,6 +245,9 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   std::unique_ptr<bcf_hdr_t, HeaderDeleter> declared(text ? bcf_hdr_dup(header.get()) : nullptr);
   int mixed_ploidy = 0;  // diploid records holding a haploid call
   long polyploid_calls = 0;  // of three or more alleles, read as missing
+  long unseen_sites = 0;  // one ALT beside a gVCF's unseen allele
+  long unseen_calls = 0;  // carrying that unseen allele, read as missing
+  std::string first_unseen;
   std::string first_polyploid;
   std::string first_mixed;
   long last_mixed_record = 0;
@@ -292,16 +298,22 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       }
     }
     bcf_unpack(record.get(), BCF_UN_STR);
-    if (record->n_allele > 2) {
+    // A gVCF's variant site lists its stand-in for any unseen allele beside
+    // the one it saw: REF and that ALT are the site's two alleles, and a call
+    // of the unseen one counts copies of neither.
+    int unseen = -1;
+    if (record->n_allele == 3 && unseenAllele(record->d.allele[1]) != unseenAllele(record->d.allele[2])) {
+      unseen = unseenAllele(record->d.allele[1]) ? 1 : 2;
+      if (std::strcmp(record->d.allele[3 - unseen], "*") == 0) unseen = -1;
+    }
+    if (record->n_allele > 2 && unseen < 0) {
       ++multi_allelic;
       continue;
     }
     // A deletion spanning the site (what bcftools norm -m- leaves of a
     // multi-allelic record's `*`) and a gVCF's stand-in for any unseen allele
     // are no second allele of a SNP: their copies are not genotypes of one.
-    if (record->n_allele == 2 && (std::strcmp(record->d.allele[1], "*") == 0 ||
-                                  std::strcmp(record->d.allele[1], "<*>") == 0 ||
-                                  std::strcmp(record->d.allele[1], "<NON_REF>") == 0)) {
+    if (record->n_allele == 2 && (std::strcmp(record->d.allele[1], "*") == 0 || unseenAllele(record->d.allele[1]))) {
       ++no_snp_allele;
       continue;
     }
@@ -313,6 +325,25 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       continue;
     }
     const int ploidy = values / sample_count;
+    if (unseen > 0) {
+      if (first_pass) ++unseen_sites;
+      for (int s = 0; s < sample_count; ++s) {
+        bool carries_unseen = false;
+        for (std::int32_t* value = gt_values + static_cast<long>(s) * ploidy; value < gt_values + (s + 1L) * ploidy;
+             ++value) {
+          if (*value == bcf_int32_vector_end || bcf_gt_is_missing(*value)) continue;
+          if (bcf_gt_allele(*value) == unseen) {
+            *value = bcf_gt_missing;
+            carries_unseen = true;
+          } else if (bcf_gt_allele(*value) == 2) {  // the seen ALT, listed second
+            *value = bcf_gt_is_phased(*value) ? bcf_gt_phased(1) : bcf_gt_unphased(1);
+          }
+        }
+        if (first_pass && carries_unseen && unseen_calls++ == 0) {
+          first_unseen = place() + ", field " + std::to_string(kFixedColumns + 1 + s) + " (sample " + samples_[s].iid + ")";
+        }
+      }
+    }
     if (first_pass && ploidy > 2) {
       for (int s = 0; s < sample_count; ++s) {
         if (allelesOfCall(gt_values + static_cast<long>(s) * ploidy, ploidy) <= 2) continue;
@@ -380,6 +411,13 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     warnings_ += warningLine(std::to_string(polyploid_calls) + " calls of " + path_ +
                              " hold more than two alleles (first: " + first_polyploid.substr(path_.size() + 1) +
                              "); such a call is read as missing");
+  }
+  if (unseen_sites > 0) {
+    warnings_ += warningLine(
+        std::to_string(unseen_sites) + " records of " + path_ +
+        " have one ALT allele beside <NON_REF> or <*> (a gVCF's unseen allele) and are read as biallelic; " +
+        std::to_string(unseen_calls) + " calls of the unseen allele are read as missing" +
+        (unseen_calls > 0 ? " (first: " + first_unseen.substr(path_.size() + 1) + ")" : std::string()));
   }
   warnings_ += repeats.warning(path_);
   if (multi_allelic + without_gt > 0) {

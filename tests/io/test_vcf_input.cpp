@@ -53,7 +53,9 @@ TEST(VcfReaderRecords, SkipsMultiAllelicGtLessAndSpanningDeletionRecordsWithWarn
             "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t.\t1/1\n"  // a lone '.' is missing, not haploid
             "1\t400\trs5\tA\t*\t.\t.\t.\tGT\t0/1\t1/1\n"
             "1\t500\trs6\tA\t<NON_REF>\t.\t.\t.\tGT\t0/0\t0/1\n"
-            "1\t600\trs7\tA\tG\t.\t.\t.\tGT\t0/1\t0/1/1\n");  // a triploid call is missing
+            "1\t600\trs7\tA\tG\t.\t.\t.\tGT\t0/1\t0/1/1\n"  // a triploid call is missing
+            "1\t700\trs8\tA\tG,<NON_REF>\t.\t.\t.\tGT\t0/2\t0/1\n"
+            "1\t800\trs9\tA\t<*>,T\t.\t.\t.\tGT\t1|2\t2/2\n");
   VcfReader reader;
   ASSERT_TRUE(reader.open(dir + "/v.vcf")) << reader.error();
   EXPECT_EQ(reader.warnings(), "gorva: warning: 1 diploid records of " + dir +
@@ -61,27 +63,30 @@ TEST(VcfReaderRecords, SkipsMultiAllelicGtLessAndSpanningDeletionRecordsWithWarn
                                    "counts as 0 or 2 ALT copies\ngorva: warning: 1 calls of " + dir +
                                    "/v.vcf hold more than two alleles (first: line 12, field 11 (sample b)); such a "
                                    "call is read as missing\ngorva: warning: 2 records of " + dir +
+                                   "/v.vcf have one ALT allele beside <NON_REF> or <*> (a gVCF's unseen allele) and "
+                                   "are read as biallelic; 2 calls of the unseen allele are read as missing (first: "
+                                   "line 13, field 10 (sample a))\ngorva: warning: 2 records of " + dir +
                                    "/v.vcf were skipped: 1 multi-allelic (bcftools norm -m- splits them into "
                                    "biallelic records) and 1 without a GT genotype\ngorva: warning: 2 records of " +
                                    dir + "/v.vcf were skipped: their only ALT allele is * (a deletion spanning the "
                                    "site), <*> or <NON_REF> (a gVCF's unseen allele), not an allele whose copies can "
                                    "be counted\n");
   const SubsetInput input = reader.subsetInput();
-  EXPECT_EQ(input.markers, (std::vector<std::string>{"1:300", "rs4", "rs7"}));
+  EXPECT_EQ(input.markers, (std::vector<std::string>{"1:300", "rs4", "rs7", "rs8", "rs9"}));
   ASSERT_EQ(input.samples.size(), 2u);
   EXPECT_EQ(input.samples[1].iid, "b");
   Subset subset;
   subset.samples = {0, 1};
   subset.phenotypes = {1, 0};
-  subset.markers = {0, 1, 2};
+  subset.markers = {0, 1, 2, 3, 4};
   reader.select(subset);
-  std::vector<unsigned char> genotypes(6, 99), phenotypes(2, 99);
-  char name0[255], name1[255], name2[255];
-  char* names[3] = {name0, name1, name2};
+  std::vector<unsigned char> genotypes(10, 99), phenotypes(2, 99);
+  char name[5][255];
+  char* names[5] = {name[0], name[1], name[2], name[3], name[4]};
   ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
-  EXPECT_EQ(genotypes, (std::vector<unsigned char>{1, 2, 3, 2, 1, 3}));
+  EXPECT_EQ(genotypes, (std::vector<unsigned char>{1, 2, 3, 2, 1, 3, 3, 1, 3, 2}));
   EXPECT_EQ(phenotypes, (std::vector<unsigned char>{1, 0}));
-  EXPECT_STREQ(name0, "1:300");
+  EXPECT_STREQ(name[0], "1:300");
   // One marker a block: each block is handed over as it is complete.
   std::vector<unsigned char> blocks;
   std::vector<unsigned char> block(2);
