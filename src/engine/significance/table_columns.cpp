@@ -1,9 +1,41 @@
 #include "engine/significance/table_columns.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <limits>
+
+#include "engine/rank/table_test.h"
+#include "engine/significance/interaction_test.h"
 
 namespace {
+
+constexpr double kNoLog = std::numeric_limits<double>::quiet_NaN();
+
+// Below the normal range a p-value's double is 0 or keeps a few bits: the
+// line's logarithm is the value then.
+bool underflowed(double p) { return p < DBL_MIN; }
+
+// ln p_chisq from the row's cells, when they are the table the test read.
+double logPChisq(const TableLine& l) {
+  if (!l.cells_tested || !underflowed(l.row->p_chisq) || l.row->cells.empty()) return kNoLog;
+  const TableTest test = associationTest(l.row->cells.data(), 1, static_cast<int>(l.row->cells.size() / 2));
+  return -pValueKey(test);
+}
+
+double logPBonferroni(const TableLine& l) {
+  const double log_p = logPChisq(l);
+  if (std::isnan(log_p) || !(l.tests >= 1)) return kNoLog;
+  return std::fmin(0.0, log_p + std::log(l.tests));
+}
+
+double logPInteraction(const TableLine& l) {
+  if (!l.cells_tested || !underflowed(l.row->p_interaction) || l.row->markers.size() != 2) return kNoLog;
+  const int levels = static_cast<int>(std::lround(std::sqrt(l.row->cells.size() / 2.0)));
+  if (levels < 1 || 2u * levels * levels != l.row->cells.size()) return kNoLog;
+  const InteractionTest interaction = pairInteractionTest(l.row->cells.data(), levels);
+  return -pValueKey({interaction.statistic, interaction.df, interaction.p_value});
+}
 
 std::string formatted(const char* pattern, double value) {
   if (std::isnan(value)) return "NA";
@@ -43,10 +75,11 @@ const std::vector<TableColumn> kColumns = {
     {"IG", ColumnKind::kMeasure, [](Line l) { return l.row->ig; }, nullptr},
     {"RIG", ColumnKind::kMeasure, [](Line l) { return l.row->rig; }, nullptr},
     {"synergy", ColumnKind::kMeasure, [](Line l) { return l.row->synergy; }, nullptr},
-    {"p_chisq", ColumnKind::kProbability, [](Line l) { return l.row->p_chisq; }, nullptr},
-    {"p_bonferroni", ColumnKind::kProbability, [](Line l) { return l.row->p_bonferroni; }, nullptr},
+    {"p_chisq", ColumnKind::kProbability, [](Line l) { return l.row->p_chisq; }, nullptr, logPChisq},
+    {"p_bonferroni", ColumnKind::kProbability, [](Line l) { return l.row->p_bonferroni; }, nullptr, logPBonferroni},
     {"p_permutation", ColumnKind::kProbability, [](Line l) { return l.row->p_permutation; }, nullptr},
-    {"p_interaction", ColumnKind::kProbability, [](Line l) { return l.row->p_interaction; }, nullptr},
+    {"p_interaction", ColumnKind::kProbability, [](Line l) { return l.row->p_interaction; }, nullptr,
+     logPInteraction},
     {"p_adjusted", ColumnKind::kProbability, [](Line l) { return l.adjusted->p_adjusted; }, nullptr},
     {"p_interaction_adjusted", ColumnKind::kProbability,
      [](Line l) { return l.adjusted->p_interaction_adjusted; }, nullptr},
@@ -58,6 +91,21 @@ const std::vector<TableColumn> kColumns = {
 
 const std::vector<TableColumn>& resultsTableColumns() { return kColumns; }
 
+std::string probabilityFromLog(double log_p) {
+  if (std::isnan(log_p)) return "NA";
+  const double log10_p = log_p / std::log(10.0);
+  if (log10_p >= DBL_MIN_10_EXP) return formatted("%.6E", std::exp(log_p));
+  double exponent = std::floor(log10_p);
+  double mantissa = std::pow(10.0, log10_p - exponent);
+  if (std::round(mantissa * 1e6) >= 1e7) {  // 9.9999996 prints as 1.000000 of the next power
+    mantissa = 1;
+    exponent += 1;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%.6fE-%02.0f", mantissa, -exponent);
+  return text;
+}
+
 std::string tableCellText(const TableColumn& column, const TableLine& line) {
   switch (column.kind) {
     case ColumnKind::kCount:
@@ -65,6 +113,9 @@ std::string tableCellText(const TableColumn& column, const TableLine& line) {
     case ColumnKind::kMeasure:
       return formatted("%.9g", column.number(line));
     case ColumnKind::kProbability:
+      if (column.log_number != nullptr) {
+        if (const double log_p = column.log_number(line); !std::isnan(log_p)) return probabilityFromLog(log_p);
+      }
       return formatted("%.6E", column.number(line));
     case ColumnKind::kText:
       break;

@@ -17,10 +17,18 @@ struct TableLine {
   const char* const* marker_names = nullptr;  // by marker index
   // Each marker's CHR:BP, by marker index; null or empty: NA.
   const std::vector<std::string>* positions = nullptr;
+  // Combinations of the order (p_bonferroni's factor), and whether the row's
+  // cells are the table its tests read (a run without strata): then p-values
+  // below the doubles' normal range are told from their logarithms, which
+  // the tests give again from the cells.
+  double tests = 0;
+  bool cells_tested = false;
 };
 
 // kCount: a whole number; kMeasure: a real written with 9 significant
-// digits; kProbability: a real in %.6E; kText: words. Reals that are not
+// digits; kProbability: a real in %.6E (one below about 2.2E-308, which a
+// double holds as 0 or with few digits, from its logarithm where the line
+// can give it, as in 3.141593E-412); kText: words. Reals that are not
 // numbers are written NA.
 enum class ColumnKind { kCount, kMeasure, kProbability, kText };
 
@@ -29,7 +37,13 @@ struct TableColumn {
   ColumnKind kind;
   double (*number)(const TableLine& line);       // every kind but kText
   std::string (*text)(const TableLine& line);    // kText only
+  // kProbability: the natural logarithm of the value where number() fell
+  // below the normal range and the line can give it again; NaN otherwise.
+  double (*log_number)(const TableLine& line) = nullptr;
 };
+
+// `log_p`, a probability's natural logarithm, in the table's %.6E form.
+std::string probabilityFromLog(double log_p);
 
 const std::vector<TableColumn>& resultsTableColumns();
 

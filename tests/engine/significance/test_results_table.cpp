@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "core/gorva.h"
+#include "engine/significance/table_columns.h"
 #include "support/oracle.h"
 #include "support/run_program.h"
 #include "support/table_model.h"
@@ -278,6 +279,53 @@ TEST(SignificanceTable, PermutationMaximaOfSeveralBatchesMatchThePlainEngine) {
     }
     EXPECT_EQ(tables[0], tables[1]) << rank;
   }
+}
+
+// A p-value far below the doubles' range is printed from its logarithm, to
+// the table's seven digits: here against the closed-form tails on 2 and 4 df
+// (ln of x/2-terms), for a marker, its Bonferroni value and a pair's
+// interaction.
+TEST(SignificanceTable, PValuesBelowTheDoublesRangeAreToldFromTheirLogarithms) {
+  const auto log10Printed = [](const std::string& text) {
+    const std::size_t e = text.find('E');
+    return std::log10(std::stod(text.substr(0, e))) + std::stod(text.substr(e + 1));
+  };
+  SignificanceRow marker;
+  marker.markers = {0};
+  marker.cells = {1400, 20, 80, 80, 20, 1400};
+  OracleCells cells;
+  for (int c = 0; c < 3; ++c) cells[{c}] = {marker.cells[2 * c], marker.cells[2 * c + 1]};
+  const ModelTest test = modelAssociation(cells);
+  ASSERT_EQ(test.df, 2);
+  const double log10_p = -test.statistic / 2 / std::log(10.0);
+  ASSERT_LT(log10_p, -400);
+  const char* names[] = {"a", "b"};
+  AdjustedPValues adjusted;
+  adjusted.p_adjusted = adjusted.p_interaction_adjusted = kNA;
+  const ::TableLine line{1, 1, &marker, &adjusted, names, nullptr, 1000, true};
+  const std::vector<std::string> f = splitOn(resultsTableLine(line) + "\t", '\t');
+  EXPECT_NEAR(log10Printed(f[10]), log10_p, 1e-6) << f[10];
+  EXPECT_NEAR(log10Printed(f[11]), log10_p + 3, 1e-6) << f[11];
+
+  SignificanceRow pair;
+  pair.markers = {0, 1};
+  OracleCells pair_cells;
+  for (int a = 0; a < 3; ++a) {
+    for (int b = 0; b < 3; ++b) {
+      const bool cases = (a + b) % 2 == 0;
+      pair.cells.push_back(cases ? 10 : 300);
+      pair.cells.push_back(cases ? 300 : 10);
+      pair_cells[{a, b}] = {pair.cells[pair.cells.size() - 2], pair.cells.back()};
+    }
+  }
+  int df = 0;
+  const double interaction = logisticInteraction(pair_cells, df);
+  ASSERT_EQ(df, 4);
+  const double log10_interaction = (-interaction / 2 + std::log1p(interaction / 2)) / std::log(10.0);
+  ASSERT_LT(log10_interaction, -330);
+  const ::TableLine pair_line{2, 1, &pair, &adjusted, names, nullptr, 1, true};
+  const std::vector<std::string> g = splitOn(resultsTableLine(pair_line) + "\t", '\t');
+  EXPECT_NEAR(log10Printed(g[13]), log10_interaction, 1e-6) << g[13];
 }
 
 TEST(SignificanceTable, BadValuesAreRefusedBeforeAnythingIsCreated) {
