@@ -374,6 +374,16 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
         return refuse(place() + ", field 3: the marker name has " + std::to_string(name.size()) +
                       " characters; at most " + std::to_string(kMaxFieldText) + " are allowed");
       }
+      // A BCF stores names as bytes, which a plain VCF's fields cannot hold:
+      // the table's lines split at tabs, the report's at line ends.
+      const std::string chromosome = bcf_seqname_safe(header.get(), record.get());
+      for (const auto& [text, field] : {std::pair{name, "3: the marker name"}, std::pair{chromosome, "1: the chromosome"}}) {
+        const std::size_t breaking = text.find_first_of("\t\n\r");
+        if (breaking == std::string::npos) continue;
+        return refuse(place() + ", field " + field + " holds a " + (text[breaking] == '\t' ? "tab" : "line end") +
+                      ", which would split the table's and the report's lines (rename it: bcftools annotate "
+                      "--set-id, --rename-chrs)");
+      }
       const std::string where = place().substr(path_.size() + 1);  // the warning names the file
       if (!holdName(name.size(), place())) return false;
       repeats.note(name, where + ", field 3", (text ? "on " : "at ") + where);

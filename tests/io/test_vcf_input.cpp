@@ -329,6 +329,36 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
 
 // htslib refuses a FORMAT field whose values, at the longest one's width for
 // every sample, would pass 2^31 bytes: told apart from its other refusals.
+// A plain VCF's fields cannot hold a tab or a line end; a BCF's names can.
+TEST(VcfBadInput, ABcfNameHoldingATabOrLineEndIsRefused) {
+  const std::string dir = makeTempDir();
+  for (const char* id : {"rs\t1", "rs\n1"}) {
+    htsFile* out = hts_open((dir + "/in.bcf").c_str(), "wb");
+    bcf_hdr_t* header = bcf_hdr_init("w");
+    ASSERT_EQ(bcf_hdr_append(header, "##contig=<ID=1>"), 0);
+    ASSERT_EQ(bcf_hdr_append(header, "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">"), 0);
+    ASSERT_EQ(bcf_hdr_add_sample(header, "a"), 0);
+    ASSERT_EQ(bcf_hdr_sync(header), 0);
+    ASSERT_EQ(bcf_hdr_write(out, header), 0);
+    bcf1_t* record = bcf_init();
+    record->pos = 99;
+    bcf_update_id(header, record, id);
+    bcf_update_alleles_str(header, record, "A,G");
+    std::int32_t gt[2] = {bcf_gt_unphased(0), bcf_gt_unphased(1)};
+    bcf_update_genotypes(header, record, gt, 2);
+    ASSERT_EQ(bcf_write(out, header, record), 0);
+    bcf_destroy(record);
+    bcf_hdr_destroy(header);
+    ASSERT_EQ(hts_close(out), 0);
+    VcfReader reader;
+    EXPECT_FALSE(reader.open(dir + "/in.bcf"));
+    EXPECT_NE(reader.error().find("record 1 (1:100; a BCF has no lines), field 3: the marker name holds a " +
+                                  std::string(id[2] == '\t' ? "tab" : "line end") + ", which would split"),
+              std::string::npos)
+        << reader.error();
+  }
+}
+
 TEST(VcfBadInput, AFieldPastHtslibsLimitsIsNamedByLineAndField) {
   const int samples = 20000;
   std::string columns = "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT";
