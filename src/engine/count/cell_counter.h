@@ -159,6 +159,9 @@ class CellCounter {
   // stretch being visited and returns its pairs.
   int countFusedRuns(std::size_t r, std::size_t end, int block, int block_end);
   int boundFusedRun(const Run& run, int t);
+  // The IG bounds of `pairs` pairs of `first` with last markers from `base`
+  // on, from the stretch's counts, into fused_bounds_.
+  void boundStretch(int first, int base, int pairs);
   // Whether the pairs of `first` with the segment of `from` are counted by
   // their free cells: both complete, or both missing few enough genotypes.
   bool countsFreeCells(int first, int from) const;

@@ -220,16 +220,7 @@ int CellCounter::boundFusedRun(const Run& run, int t) {
   stretch_from_free_ = stretch_whole_
                            ? &missing_.pairsFromFree(first, base, stretch_counts_, second_levels_)
                            : nullptr;
-  pair_totals_.first_levels = planes_.marginals(first);
-  PairBoundRequest bound;
-  bound.counts = stretch_counts_;
-  bound.pairs = together_to_ - base + 1;
-  bound.whole = stretch_whole_;
-  bound.from_free = stretch_from_free_;
-  bound.totals = pair_totals_;
-  bound.first_second = base;
-  bound.bound = fused_bound_;
-  pair_bounds_(bound, fused_bounds_.data());
+  boundStretch(first, base, together_to_ - base + 1);
   return together_to_ - from + 1;
 }
 
@@ -258,10 +249,14 @@ void CellCounter::countNibbleSegment(int first, int from, int to) {
   stretch_counts_ = free_counts_.data();
   stretch_from_free_ = from_free ? &missing_.pairsFromFree(first, base, free_counts_.data(), second_levels_)
                                  : nullptr;
+  boundStretch(first, base, to - base + 1);
+}
+
+void CellCounter::boundStretch(int first, int base, int pairs) {
   pair_totals_.first_levels = planes_.marginals(first);
   PairBoundRequest bound;
   bound.counts = stretch_counts_;
-  bound.pairs = to - base + 1;
+  bound.pairs = pairs;
   bound.whole = stretch_whole_;
   bound.from_free = stretch_from_free_;
   bound.totals = pair_totals_;

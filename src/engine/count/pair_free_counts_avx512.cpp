@@ -47,6 +47,18 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countGroups(const std::uint64_t* const* ro
   }
 }
 
+// countGroups over the controls' words, then the cases': sums[c].
+template <int kRows, int kLevels, int kGroups, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 GORVA_INLINE void countClasses(const std::uint64_t* const* rows,
+                                                   const std::uint64_t* group, long level_words,
+                                                   long group_words, int control_words, int row_words,
+                                                   __m256i (*sums)[kGroups * kRows * kLevels]) {
+  const int controls_end = kCaseWords > 0 ? kControlWords : control_words;
+  countGroups<kRows, kLevels, kGroups>(rows, group, level_words, group_words, 0, controls_end, sums[0]);
+  countGroups<kRows, kLevels, kGroups>(rows, group, level_words, group_words, controls_end,
+                                       kCaseWords > 0 ? kControlWords + kCaseWords : row_words, sums[1]);
+}
+
 // Counts groups [first, first + kGroups) of the request and stores their
 // counts. kControlWords, kCaseWords: the shape fixed at compile time (0:
 // the request's).
@@ -59,12 +71,8 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countStep(const PairCountRequest& q, int f
   const long group_words = kPackedLevels * level_words;
   const std::uint64_t* group = q.packed + group_words * first;
   __m256i sums[2][kSums];
-  countGroups<kRows, kLevels, kGroups>(q.rows, group, level_words, group_words, 0,
-                                       kCaseWords > 0 ? kControlWords : control_words, sums[0]);
-  countGroups<kRows, kLevels, kGroups>(q.rows, group, level_words, group_words,
-                                       kCaseWords > 0 ? kControlWords : control_words,
-                                       kCaseWords > 0 ? kControlWords + kCaseWords : row_words,
-                                       sums[1]);
+  countClasses<kRows, kLevels, kGroups, kControlWords, kCaseWords>(q.rows, group, level_words, group_words,
+                                                                   control_words, row_words, sums);
   // (The masked narrowing: GCC 12 warns about the unmasked one's undefined
   // source.)
   for (int g = 0; g < kGroups; ++g) {
@@ -159,12 +167,8 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countRowsStep(const PairRowsRequest& q, in
   const long group_words = kPackedLevels * level_words;
   const std::uint64_t* group = q.packed + group_words * first;
   __m256i sums[2][kSums];
-  countGroups<kRows, kLevels, kGroups>(q.rows, group, level_words, group_words, 0,
-                                       kCaseWords > 0 ? kControlWords : control_words, sums[0]);
-  countGroups<kRows, kLevels, kGroups>(q.rows, group, level_words, group_words,
-                                       kCaseWords > 0 ? kControlWords : control_words,
-                                       kCaseWords > 0 ? kControlWords + kCaseWords : row_words,
-                                       sums[1]);
+  countClasses<kRows, kLevels, kGroups, kControlWords, kCaseWords>(q.rows, group, level_words, group_words,
+                                                                   control_words, row_words, sums);
 #pragma GCC unroll 64
   for (int g = 0; g < kGroups; ++g) {
     storeRowCounts<kRows>(q, static_cast<long>(kPairLanes) * (first + g), sums[0] + g * kLevels * kRows,
