@@ -16,9 +16,12 @@ constexpr double kNoLog = std::numeric_limits<double>::quiet_NaN();
 // line's logarithm is the value then.
 bool underflowed(double p) { return p < DBL_MIN; }
 
-// ln p_chisq from the row's cells, when they are the table the test read.
+// ln p_chisq from the row's key, or from its cells when they are the table
+// the test read.
 double logPChisq(const TableLine& l) {
-  if (!l.cells_tested || !underflowed(l.row->p_chisq) || l.row->cells.empty()) return kNoLog;
+  if (!underflowed(l.row->p_chisq)) return kNoLog;
+  if (l.key_is_log_p) return -l.row->key;
+  if (!l.cells_tested || l.row->cells.empty()) return kNoLog;
   const TableTest test = associationTest(l.row->cells.data(), 1, static_cast<int>(l.row->cells.size() / 2));
   return -pValueKey(test);
 }

@@ -23,6 +23,9 @@ struct TableLine {
   // the tests give again from the cells.
   double tests = 0;
   bool cells_tested = false;
+  // Whether the row's key is -ln p_chisq (a run ranked by p), which tells a
+  // stratified row's p_chisq too.
+  bool key_is_log_p = false;
 };
 
 // kCount: a whole number; kMeasure: a real written with 9 significant

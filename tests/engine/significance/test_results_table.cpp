@@ -284,7 +284,7 @@ TEST(SignificanceTable, PermutationMaximaOfSeveralBatchesMatchThePlainEngine) {
 // A p-value far below the doubles' range is printed from its logarithm, to
 // the table's seven digits: here against the closed-form tails on 2 and 4 df
 // (ln of x/2-terms), for a marker, its Bonferroni value and a pair's
-// interaction.
+// interaction, and from a ranking key of -ln p.
 TEST(SignificanceTable, PValuesBelowTheDoublesRangeAreToldFromTheirLogarithms) {
   const auto log10Printed = [](const std::string& text) {
     const std::size_t e = text.find('E');
@@ -306,6 +306,10 @@ TEST(SignificanceTable, PValuesBelowTheDoublesRangeAreToldFromTheirLogarithms) {
   const std::vector<std::string> f = splitOn(resultsTableLine(line) + "\t", '\t');
   EXPECT_NEAR(log10Printed(f[10]), log10_p, 1e-6) << f[10];
   EXPECT_NEAR(log10Printed(f[11]), log10_p + 3, 1e-6) << f[11];
+  // Ranked by p, a stratified row's key is -ln p.
+  marker.key = -log10_p * std::log(10.0);
+  const ::TableLine by_key{1, 1, &marker, &adjusted, names, nullptr, 1000, false, true};
+  EXPECT_EQ(splitOn(resultsTableLine(by_key) + "\t", '\t')[10], f[10]);
 
   SignificanceRow pair;
   pair.markers = {0, 1};
