@@ -14,8 +14,8 @@ std::string RepeatedNames::warning(const std::string& file) const {
   std::string lines;
   if (with_comma_ > 0) {
     lines = warningLine(std::to_string(with_comma_) + " " + what_ + " of " + file + " hold a comma (first: " +
-                        first_comma_ + "); the table joins a row's " + what_ +
-                        " by commas, so such a name reads as several there");
+                        first_comma_ + "); the report's lines and the table's markers column are comma-separated, so such a name "
+                        "reads as several there");
   }
   if (repeats_ == 0) return lines;
   return lines + warningLine(std::to_string(repeats_) + " " + what_ + " of " + file +

@@ -117,8 +117,8 @@ def test_marker_names_get_the_file_readers_warnings():
         gorva.search(genotypes, phenotype, order=1, markers=["a", "", "b,c", "a"])
     assert [str(w.message) for w in caught] == [
         "gorva: warning: 1 marker name of markers is empty (markers[1]); the table names such a marker by nothing",
-        "gorva: warning: 1 marker names of markers hold a comma (first: markers[2]: b,c); the table joins a row's "
-        "marker names by commas, so such a name reads as several there",
+        "gorva: warning: 1 marker names of markers hold a comma (first: markers[2]: b,c); the report's lines and the "
+        "table's markers column are comma-separated, so such a name reads as several there",
         "gorva: warning: 1 marker names of markers repeat an earlier one (first: markers[3]: a was already "
         "markers[0]); the report names markers by name, so rename them to tell them apart",
     ]
