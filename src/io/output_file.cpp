@@ -139,23 +139,49 @@ bool OutputFile::openStaged(int beside_error) {
   return fail(error_number);
 }
 
+bool OutputFile::reserve() {
+  if (staged_ == nullptr) return true;
+  struct stat staged_info;
+  struct stat target_info;
+  if (::fstat(::fileno(staged_), &staged_info) != 0 || ::fstat(target_fd_, &target_info) != 0) return fail(errno);
+  if (staged_info.st_size <= target_info.st_size) return true;
+  // Room past the target's end, its size kept: the copy then overwrites the
+  // old content without running out of space half-way.
+  if (::fallocate(target_fd_, FALLOC_FL_KEEP_SIZE, 0, staged_info.st_size) == 0) return true;
+  const int error_number = errno;
+  // A file system that cannot reserve (NFS) is copied into unreserved.
+  if (error_number == EOPNOTSUPP || error_number == ENOSYS) return true;
+  (void)::ftruncate(target_fd_, target_info.st_size);  // gives back what was reserved
+  abandon();
+  return fail(error_number);
+}
+
 bool OutputFile::copyStagedIntoTarget(std::FILE* staged) {
   const int from = ::fileno(staged);
-  if (::lseek(from, 0, SEEK_SET) != 0 || ::ftruncate(target_fd_, 0) != 0) return fail(errno);
+  if (::lseek(from, 0, SEEK_SET) != 0 || ::lseek(target_fd_, 0, SEEK_SET) != 0) return fail(errno);
+  // A copy that fails part-way empties the target: old and new content cut
+  // together would read as a whole file.
+  const auto failed = [&](int error_number) {
+    (void)::ftruncate(target_fd_, 0);
+    return fail(error_number);
+  };
   std::vector<char> block(1 << 20);
+  off_t copied = 0;
   for (;;) {
     const ssize_t got = ::read(from, block.data(), block.size());
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return fail(errno);
+    if (got < 0) return failed(errno);
     if (got == 0) break;
     for (ssize_t put = 0; put < got;) {
       const ssize_t done = ::write(target_fd_, block.data() + put, static_cast<std::size_t>(got - put));
       if (done < 0 && errno == EINTR) continue;
-      if (done <= 0) return fail(done < 0 ? errno : ENOSPC);
+      if (done <= 0) return failed(done < 0 ? errno : ENOSPC);
       put += done;
     }
+    copied += got;
   }
-  return ::fsync(target_fd_) == 0 || fail(errno);
+  if (::ftruncate(target_fd_, copied) != 0) return failed(errno);
+  return ::fsync(target_fd_) == 0 || failed(errno);
 }
 
 bool OutputFile::write(const void* data, std::size_t bytes) {

@@ -7,7 +7,8 @@
 // A symbolic link is followed: the file it points to is replaced, the link
 // stays. A writable target whose directory takes no new file is written in
 // place too, but only at commit: until then the content goes to an unnamed
-// file in the temporary directory, and the target keeps what it held.
+// file in the temporary directory, and the target keeps what it held; a
+// copy that fails part-way leaves the target empty, never cut.
 // Temporaries left by runs that were killed are removed by the next open
 // on the same name; those of this run go with it on SIGINT, SIGTERM, SIGHUP, SIGPIPE.
 #ifndef GORVA_IO_OUTPUTFILE_H
@@ -39,7 +40,12 @@ class OutputFile {
   // staged content into the target; false (and error()) on failure, and
   // then the final name is untouched (or holds what could be copied).
   bool publish();
-  bool commit() { return finish() && publish(); }
+  // Content staged elsewhere makes sure its target has room for it (a
+  // reservation) before any file of its set is published; false (and
+  // error()) when it has not, and then the file is abandoned, the target as
+  // it was. True at once for a file renamed into place.
+  bool reserve();
+  bool commit() { return finish() && reserve() && publish(); }
   // Closes and removes the temporary; the final name is untouched.
   void abandon();
 

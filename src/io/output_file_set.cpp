@@ -69,6 +69,13 @@ bool OutputFileSet::publishAll(const std::function<void()>& then) {
     }
     folders.insert(file->folder());
   }
+  // Room for content copied into place is reserved before any file is
+  // published, so a full disk leaves every file of the set as it was.
+  for (const auto& file : files_) {
+    if (file->reserve()) continue;
+    error_ = file->error();
+    return false;
+  }
   const FolderLocks locks(folders);
   // A signal that ends the run waits for the last rename, so that it never
   // leaves part of the set published.

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -109,6 +112,37 @@ TEST(OutputFileSet, WhatFollowsThePublicationStillHoldsTheFolder) {
     ::close(folder);
   })) << set.error();
   EXPECT_TRUE(called);
+}
+
+// A folder that takes no new file on a nearly full disk: both files are
+// copied into place, and the one that does not fit leaves the set as it was.
+TEST(OutputFileSet, ContentCopiedIntoPlaceThatDoesNotFitPublishesNothing) {
+  const std::string dir = makeTempDir();
+  if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k,nr_inodes=3") != 0)
+    GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(errno);
+  writeFile(dir + "/report.txt", "old report\n");
+  writeFile(dir + "/table.tsv", "old table\n");
+  bool written = false;
+  bool published = false;
+  std::string error;
+  {
+    OutputFileSet set;  // closed before the folder is unmounted
+    OutputFile& report = set.add();
+    OutputFile& table = set.add();
+    written = report.open(dir + "/report.txt") && table.open(dir + "/table.tsv") &&
+              report.write(std::string("new report\n")) && table.write(std::string(200 << 10, 't')) &&
+              report.finish() && table.finish();
+    published = written && set.publishAll();
+    error = set.error();
+  }
+  const std::string report_text = readFile(dir + "/report.txt");
+  const std::string table_text = readFile(dir + "/table.tsv");
+  ASSERT_EQ(::umount(dir.c_str()), 0);
+  ASSERT_TRUE(written);
+  EXPECT_FALSE(published);
+  EXPECT_NE(error.find("table.tsv: cannot write: No space left on device"), std::string::npos) << error;
+  EXPECT_EQ(report_text, "old report\n");
+  EXPECT_EQ(table_text, "old table\n");
 }
 
 }  // namespace
