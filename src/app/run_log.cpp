@@ -25,6 +25,14 @@ std::string peakMemory() {
   return text;
 }
 
+// A file name may hold a line end: written as \n (\r), it cannot start a
+// line of its own that reads as another entry of the log.
+std::string oneLogLine(const std::string& text) {
+  std::string line;
+  for (const char c : text) line += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+  return line + "\n";
+}
+
 }  // namespace
 
 void addRunLogLine(const std::string& line) { lines().push_back(line); }
@@ -47,11 +55,11 @@ std::string runLogText(double seconds) {
   // The command as the report records it, without the trailing blank.
   std::string command = opt::all_opt;
   if (!command.empty() && command.back() == ' ') command.pop_back();
-  text += "command: " + command + "\n";
-  for (const std::string& line : lines()) text += line + "\n";
+  text += oneLogLine("command: " + command);
+  for (const std::string& line : lines()) text += oneLogLine(line);
   const std::vector<std::string>& warnings = warningsGiven();
   text += "warnings: " + std::to_string(warnings.size()) + "\n";
-  for (const std::string& warning : warnings) text += "  " + warning + "\n";
+  for (const std::string& warning : warnings) text += oneLogLine("  " + warning);
   char time[64];
   std::snprintf(time, sizeof time, "%.3f s", seconds);
   text += std::string("time: ") + time + " (wall clock, from the first check of the input to this log)\n";

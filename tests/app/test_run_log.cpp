@@ -59,6 +59,12 @@ TEST(RunLog, WrittenForRunsBeyondTheClassicOptionsUnlessTurnedOff) {
   EXPECT_EQ(discarded.status, 0) << discarded.err;
   EXPECT_EQ(discarded.err.find("run log"), std::string::npos) << discarded.err;
   EXPECT_FALSE(fileExists("/dev/null.log"));
+  // A line end in a file name stays inside its entry of the log.
+  const ProgramResult odd_name = runGorva({"--in", "data.txt", "--out", "r.txt", "--table", "t\nx.tsv"}, dir);
+  EXPECT_EQ(odd_name.status, 0) << odd_name.err;
+  const std::string log = readFile(dir + "/r.txt.log");
+  EXPECT_TRUE(holds(log, "--table t\\nx.tsv\n")) << log;
+  EXPECT_TRUE(holds(log, "\nsignificance: table t\\nx.tsv; ")) << log;
 }
 
 TEST(RunLog, PlinkAndVcfRunsNameTheirInputAndSelection) {
