@@ -27,8 +27,23 @@ __attribute__((target_clones("popcnt", "default"))) bool countTableFromPlanes(co
   if (cells > kMostCells) return false;
   const int words = planes.shape().rowWords();
   const int control_words = planes.shape().control_words;
-  std::vector<std::uint64_t> row(static_cast<std::size_t>(words));
   table.assign(2 * static_cast<std::size_t>(cells), 0);
+  if (k == 2) {
+    // Most tables counted here are pairs: each cell one AND of two rows.
+    for (int cell = 0; cell < cells; ++cell) {
+      const std::uint64_t* first = planes.marker(combination[0]) + static_cast<long>(cell % levels) * words;
+      const std::uint64_t* second = planes.marker(combination[1]) + static_cast<long>(cell / levels) * words;
+      int controls = 0;
+      int cases = 0;
+      for (int w = 0; w < control_words; ++w) controls += std::popcount(first[w] & second[w]);
+      for (int w = control_words; w < words; ++w) cases += std::popcount(first[w] & second[w]);
+      table[2 * cell] = controls;
+      table[2 * cell + 1] = cases;
+    }
+    return true;
+  }
+  thread_local std::vector<std::uint64_t> row;
+  row.resize(static_cast<std::size_t>(words));
   for (int cell = 0; cell < cells; ++cell) {
     int rest = cell;
     for (int j = 0; j < k; ++j, rest /= levels) {

@@ -21,6 +21,9 @@ namespace {
 constexpr double kChiSquareMedian = 0.4549364231195724;
 // Combinations a worker takes from the common counter at a time.
 constexpr long kChunk = 256;
+// Ranks apart that a sampled combination is stepped to from the one before
+// rather than unranked (a few steps cost less than one unranking).
+constexpr long long kMostSteps = 64;
 
 // The next combination of k out of n in lexicographic order.
 void advanceCombination(int* combination, int k, int n) {
@@ -80,11 +83,23 @@ std::vector<int> combinationsBehindLambda(int marker_count, int k, long long mos
     std::vector<long long> positions(static_cast<std::size_t>(most));
     std::uniform_int_distribution<long long> position(0, total - 1);
     for (long long& drawn : positions) drawn = position(generator);
+    // Only the sample as a whole counts (lambda is a median, the p-values
+    // are sorted), so it is taken in rank order: a combination a few ranks
+    // after the last is reached by stepping, and neighbours share markers.
+    std::sort(positions.begin(), positions.end());
     std::atomic<long long> next{0};
     runWorkers(std::max(1, threads), [&](int) {
       for (long long first = next.fetch_add(kChunk); first < most; first = next.fetch_add(kChunk)) {
-        for (long long r = first; r < std::min(most, first + kChunk); ++r)
-          unrankCombination(positions[r], marker_count, k, &combinations[r * k]);
+        for (long long r = first; r < std::min(most, first + kChunk); ++r) {
+          int* combination = &combinations[r * k];
+          const long long gap = r > first ? positions[r] - positions[r - 1] : kMostSteps + 1;
+          if (gap > kMostSteps) {
+            unrankCombination(positions[r], marker_count, k, combination);
+            continue;
+          }
+          std::copy_n(combination - k, k, combination);
+          for (long long step = 0; step < gap; ++step) advanceCombination(combination, k, marker_count);
+        }
       }
     });
     return combinations;
