@@ -42,6 +42,18 @@ std::string baseNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Whether `target` is mounted over (a file bound into a container, say):
+// a rename onto it fails with EBUSY, only writing into it reaches it.
+bool isMountedOver(const std::string& target) {
+  struct statx file {};
+  struct statx folder {};
+  if (::statx(AT_FDCWD, target.c_str(), 0, STATX_MNT_ID, &file) != 0 ||
+      ::statx(AT_FDCWD, directoryOf(target).c_str(), 0, STATX_MNT_ID, &folder) != 0)
+    return false;
+  if ((file.stx_mask & folder.stx_mask & STATX_MNT_ID) != 0) return file.stx_mnt_id != folder.stx_mnt_id;
+  return file.stx_dev_major != folder.stx_dev_major || file.stx_dev_minor != folder.stx_dev_minor;
+}
+
 // A name beside `target` that no other run uses: hidden, with the process id
 // and a counter, created exclusively. Temporaries of the same name whose
 // runs are gone are removed first.
@@ -100,6 +112,7 @@ bool OutputFile::open(const std::string& path) {
     stream_ = std::fopen(target_.c_str(), "w");
     return stream_ != nullptr || fail(errno);
   }
+  if (exists && isMountedOver(target_)) return openStaged(EBUSY);
   const int fd = createTemporary(target_, temporary_);
   if (fd < 0) {
     const int beside_error = errno;

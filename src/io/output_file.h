@@ -5,8 +5,9 @@
 // A target that exists and is not a regular file (a device such as
 // /dev/full, a FIFO) cannot be replaced by a rename and is written in place.
 // A symbolic link is followed: the file it points to is replaced, the link
-// stays. A writable target whose directory takes no new file is written in
-// place too, but only at commit: until then the content goes to an unnamed
+// stays. A writable target whose directory takes no new file, or that is
+// mounted over (bound into a container), is written in place too, but only
+// at commit: until then the content goes to an unnamed
 // file in the temporary directory, and the target keeps what it held; a
 // copy that fails part-way leaves the target empty, never cut.
 // Temporaries left by runs that were killed are removed by the next open

@@ -145,4 +145,31 @@ TEST(OutputFileSet, ContentCopiedIntoPlaceThatDoesNotFitPublishesNothing) {
   EXPECT_EQ(table_text, "old table\n");
 }
 
+// A file bound over the table's name (a container's volume): no rename can
+// replace it, so it is written into, the set still published together.
+TEST(OutputFileSet, AFileMountedOverTheNameIsWrittenInto) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/outside.tsv", "old table\n");
+  writeFile(dir + "/table.tsv", "");
+  if (::mount((dir + "/outside.tsv").c_str(), (dir + "/table.tsv").c_str(), nullptr, MS_BIND, nullptr) != 0)
+    GTEST_SKIP() << "no file can be bound here: " << std::strerror(errno);
+  bool published = false;
+  std::string error;
+  {
+    OutputFileSet set;
+    OutputFile& report = set.add();
+    OutputFile& table = set.add();
+    published = report.open(dir + "/report.txt") && table.open(dir + "/table.tsv") &&
+                report.write(std::string("new report\n")) && table.write(std::string("new table\n")) &&
+                report.finish() && table.finish() && set.publishAll();
+    error = set.error();
+  }
+  const std::string table_text = readFile(dir + "/table.tsv");
+  ASSERT_EQ(::umount((dir + "/table.tsv").c_str()), 0);
+  EXPECT_TRUE(published) << error;
+  EXPECT_EQ(table_text, "new table\n");
+  EXPECT_EQ(readFile(dir + "/outside.tsv"), "new table\n");
+  EXPECT_EQ(readFile(dir + "/report.txt"), "new report\n");
+}
+
 }  // namespace
