@@ -1,7 +1,9 @@
 // Marker names that repeat an earlier one: the report names markers by name,
 // so two markers of one name cannot be told apart there; and names holding a
-// comma, which the table's markers column joins by. Readers note every name
-// where they meet it and give one warning for all repeats, one for commas.
+// comma, which the table's markers column joins by; and names holding a
+// carriage return, which readers of the table take for a line end. Readers
+// note every name where they meet it and give one warning for all repeats,
+// one for commas, one for carriage returns.
 #ifndef GORVA_IO_REPEATED_NAMES_H
 #define GORVA_IO_REPEATED_NAMES_H
 
@@ -18,8 +20,9 @@ class RepeatedNames {
   // how a later repeat refers to it ("on line 3").
   void note(const std::string& name, const std::string& place, const std::string& short_place);
 
-  // One warning line for every repeat of `file` and one for every name with
-  // a comma, or "" when there is neither.
+  // One warning line for every repeat of `file`, one for every name with a
+  // comma and one for every name with a carriage return, or "" when there
+  // is none of them.
   std::string warning(const std::string& file) const;
 
  private:
@@ -30,6 +33,8 @@ class RepeatedNames {
   std::string first_repeat_;
   int with_comma_ = 0;
   std::string first_comma_;
+  int with_return_ = 0;
+  std::string first_return_;
 };
 
 #endif  // GORVA_IO_REPEATED_NAMES_H

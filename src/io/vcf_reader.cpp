@@ -375,12 +375,16 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
                       " characters; at most " + std::to_string(kMaxFieldText) + " are allowed");
       }
       // A BCF stores names as bytes, which a plain VCF's fields cannot hold:
-      // the table's lines split at tabs, the report's at line ends.
+      // the table's lines split at tabs, the report's at line ends (a
+      // marker name's carriage return is warned about with the names).
       const std::string chromosome = bcf_seqname_safe(header.get(), record.get());
-      for (const auto& [text, field] : {std::pair{name, "3: the marker name"}, std::pair{chromosome, "1: the chromosome"}}) {
-        const std::size_t breaking = text.find_first_of("\t\n\r");
-        if (breaking == std::string::npos) continue;
-        return refuse(place() + ", field " + field + " holds a " + (text[breaking] == '\t' ? "tab" : "line end") +
+      const std::size_t name_break = name.find_first_of("\t\n");
+      const std::size_t chromosome_break = chromosome.find_first_of("\t\n\r");
+      if (name_break != std::string::npos || chromosome_break != std::string::npos) {
+        const bool in_name = name_break != std::string::npos;
+        const char breaking = in_name ? name[name_break] : chromosome[chromosome_break];
+        return refuse(place() + (in_name ? ", field 3: the marker name" : ", field 1: the chromosome") + " holds a " +
+                      (breaking == '\t' ? "tab" : "line end") +
                       ", which would split the table's and the report's lines (rename it: bcftools annotate "
                       "--set-id, --rename-chrs)");
       }

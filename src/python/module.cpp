@@ -180,12 +180,12 @@ std::vector<std::string> markerNames(const py::object& markers, int count) {
     const std::string place = "markers[" + std::to_string(m) + "]";
     if (names[m].find('\0') != std::string::npos)
       throw BadSearchInput(place + " holds a NUL character, which would cut the name there");
-    // The table's lines are split at tabs and the report's at line ends: no
+    // The table's lines are split at tabs and the report's at line feeds: no
     // reader yields such a name, and a name the readers would refuse as too
     // long is refused here too, so an array search takes what a file run takes.
-    const std::size_t breaking = names[m].find_first_of("\t\n\r");
+    const std::size_t breaking = names[m].find_first_of("\t\n");
     if (breaking != std::string::npos) {
-      throw BadSearchInput(place + " holds a " + (names[m][breaking] == '\t' ? "tab" : "line end") +
+      throw BadSearchInput(place + " holds a " + (names[m][breaking] == '\t' ? "tab" : "line feed") +
                            ", which would split the table's and the report's lines there");
     }
     if (names[m].size() > static_cast<std::size_t>(kMaxFieldText)) {
@@ -201,7 +201,8 @@ std::vector<std::string> markerNames(const py::object& markers, int count) {
 }
 
 // What the program's readers warn of in a file's marker names: empty names,
-// names holding a comma and repeated names, with the readers' words.
+// names holding a comma or a carriage return and repeated names, with the
+// readers' words.
 std::string markerNameWarnings(const std::vector<std::string>& names) {
   RepeatedNames repeats("marker names", "name");
   int empty = 0;

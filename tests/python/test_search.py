@@ -71,7 +71,7 @@ def test_layouts_and_integer_widths_give_equal_results():
     (dict(phenotype=np.r_[1, np.zeros(19)]), "holds 1 case and 19 controls; .* at least 2 of each"),
     (dict(markers=["a", "b\0c", "d", "e"]), r"markers\[1\] holds a NUL character"),
     (dict(markers=["a", "b", "c\td", "e"]), r"markers\[2\] holds a tab, which would split"),
-    (dict(markers=["a\r\n", "b", "c", "e"]), r"markers\[0\] holds a line end"),
+    (dict(markers=["a\n", "b", "c", "e"]), r"markers\[0\] holds a line feed"),
     (dict(markers=["a", "b", "c", "e" * 255]), r"markers\[3\]: the marker name has 255 characters; at most 254"),
     (dict(strata=[1.0, 2.0, float("nan")] + [1.0] * 17), r"strata\[2\] is nan, a label not equal to itself"),
     (dict(missing="mean"), "not a missing-data method"),
@@ -112,13 +112,15 @@ def test_argument_of_the_wrong_type_is_a_type_error_naming_it(change, message):
 
 
 def test_marker_names_get_the_file_readers_warnings():
-    genotypes, phenotype = generated(40, 4, 0.0, seed=2)
+    genotypes, phenotype = generated(40, 5, 0.0, seed=2)
     with pytest.warns(UserWarning) as caught:
-        gorva.search(genotypes, phenotype, order=1, markers=["a", "", "b,c", "a"])
+        gorva.search(genotypes, phenotype, order=1, markers=["a", "", "b,c", "a", "d\re"])
     assert [str(w.message) for w in caught] == [
         "gorva: warning: 1 marker name of markers is empty (markers[1]); the table names such a marker by nothing",
         "gorva: warning: 1 marker names of markers hold a comma (first: markers[2]: b,c); the report's lines and the "
         "table's markers column are comma-separated, so such a name reads as several there",
+        "gorva: warning: 1 marker names of markers hold a carriage return (first: markers[4]); pandas and R end a "
+        "line of the table there, and a terminal shows the report's line overwritten",
         "gorva: warning: 1 marker names of markers repeat an earlier one (first: markers[3]: a was already "
         "markers[0]); the report names markers by name, so rename them to tell them apart",
     ]
