@@ -57,13 +57,19 @@ bool isMountedOver(const std::string& target) {
 // A name beside `target` that no other run uses: hidden, with the process id
 // and a counter, created exclusively. Temporaries of the same name whose
 // runs are gone are removed first.
-int createTemporary(const std::string& target, std::string& name) {
-  static std::atomic<unsigned> counter{0};
+std::atomic<unsigned> temporary_counter{0};
+
+std::string nextTemporaryName(const std::string& target) {
   const std::string directory = directoryOf(target);
-  const std::string prefix = temporaryLeafPrefix(directory, baseNameOf(target));
-  removeStaleTemporaries(directory, prefix);
+  return directory + "/" + temporaryLeafPrefix(directory, baseNameOf(target)) + std::to_string(::getpid()) + "." +
+         std::to_string(temporary_counter++);
+}
+
+int createTemporary(const std::string& target, std::string& name) {
+  const std::string directory = directoryOf(target);
+  removeStaleTemporaries(directory, temporaryLeafPrefix(directory, baseNameOf(target)));
   for (int attempt = 0; attempt < 100; ++attempt) {
-    name = directory + "/" + prefix + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    name = nextTemporaryName(target);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
@@ -243,6 +249,38 @@ bool OutputFile::finish() {
   return true;
 }
 
+void OutputFile::keepPrevious() {
+  published_ = false;
+  struct stat info;
+  had_previous_ = ::lstat(target_.c_str(), &info) == 0;
+  if (temporary_.empty() || !had_previous_ || !S_ISREG(info.st_mode)) return;
+  // Named as a temporary of this run: one left by a run killed here is
+  // swept like the others.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    previous_ = nextTemporaryName(target_);
+    if (::link(target_.c_str(), previous_.c_str()) == 0) return;
+    if (errno != EEXIST) break;
+  }
+  previous_.clear();
+}
+
+void OutputFile::restorePrevious() {
+  if (published_) {
+    if (!previous_.empty()) {
+      (void)::rename(previous_.c_str(), target_.c_str());
+    } else if (!had_previous_) {
+      (void)::unlink(target_.c_str());
+    }
+  }
+  dropPrevious();
+}
+
+void OutputFile::dropPrevious() {
+  if (!previous_.empty()) (void)::unlink(previous_.c_str());
+  previous_.clear();
+  published_ = false;
+}
+
 bool OutputFile::publish() {
   if (!finished_) return fail(EBADF);
   finished_ = false;
@@ -258,9 +296,12 @@ bool OutputFile::publish() {
     }
     target_fd_ = -1;
   }
-  if (ok && !temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    ok = false;
-    error_number = errno;
+  if (ok && !temporary_.empty()) {
+    published_ = ::rename(temporary_.c_str(), target_.c_str()) == 0;
+    if (!published_) {
+      ok = false;
+      error_number = errno;
+    }
   }
   if (!temporary_.empty() && !ok) ::unlink(temporary_.c_str());
   temporary_.clear();

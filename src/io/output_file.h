@@ -50,6 +50,17 @@ class OutputFile {
   // Closes and removes the temporary; the final name is untouched.
   void abandon();
 
+  // Around the publication of a set: a file that a rename will publish keeps
+  // what its name holds now under a hidden link beside it, which
+  // restorePrevious() puts back after the set failed part-way and
+  // dropPrevious() removes. Where no link can be made (a file system
+  // without them) nothing can be put back.
+  void keepPrevious();
+  void restorePrevious();
+  void dropPrevious();
+  // Whether publish() copies staged content rather than renaming.
+  bool staged() const { return staged_ != nullptr; }
+
   // For writers that need a stream; their writes are checked by commit(),
   // which sees the stream's error flag.
   std::FILE* stream() { return stream_; }
@@ -70,6 +81,9 @@ class OutputFile {
   std::string path_;       // the name the user gave
   std::string target_;     // what a rename replaces (links followed)
   std::string temporary_;  // empty when written in place
+  std::string previous_;   // the link keepPrevious() made, or empty
+  bool had_previous_ = false;  // the name held a file before publication
+  bool published_ = false;  // renamed into place since keepPrevious()
   int temporary_slot_ = -1;  // its place in the record a signal handler reads
   int target_fd_ = -1;       // open on the target while staged elsewhere
   std::FILE* stream_ = nullptr;

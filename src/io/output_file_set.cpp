@@ -83,12 +83,25 @@ bool OutputFileSet::publishAll(const std::function<void()>& then) {
   sigemptyset(&ending);
   for (const int signal_number : kEndingSignals) sigaddset(&ending, signal_number);
   pthread_sigmask(SIG_BLOCK, &ending, &before);
+  // Renames first, each name's previous file kept until all are done, so a
+  // rename that fails (a file system's error, a file mounted over the name
+  // during the run) puts the earlier names back; content copied into place
+  // cannot be taken back, so it comes last, its room reserved above.
+  for (const auto& file : files_) file->keepPrevious();
   bool published = true;
+  for (const bool staged : {false, true}) {
+    for (const auto& file : files_) {
+      if (!published || file->staged() != staged || file->publish()) continue;
+      error_ = file->error();
+      published = false;
+    }
+  }
   for (const auto& file : files_) {
-    if (file->publish()) continue;
-    error_ = file->error();
-    published = false;
-    break;
+    if (published) {
+      file->dropPrevious();
+    } else {
+      file->restorePrevious();
+    }
   }
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (published && then) then();

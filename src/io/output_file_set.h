@@ -17,9 +17,11 @@ class OutputFileSet {
   // A new member to open, write and finish(); it lives as long as the set,
   // and an unpublished one is abandoned with it.
   OutputFile& add();
-  // Publishes the members in the order they were added, once every one of
-  // them has been finished; false (and error()) when one was not, or when
-  // a publication failed (the members after it stay unpublished). After a
+  // Publishes the members, once every one of them has been finished: those
+  // renamed into place in the order they were added, then those copied into
+  // place; false (and error()) when one was not finished, or when a
+  // publication failed (the members after it stay unpublished, and the
+  // names already renamed get their previous files back). After a
   // whole publication, and before the folders' locks are let go, calls
   // `then` (when given): a file it writes and commits beside the set (the
   // run log) joins the same publication, so another run's set cannot come
