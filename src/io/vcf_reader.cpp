@@ -245,6 +245,8 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   std::unique_ptr<bcf_hdr_t, HeaderDeleter> declared(text ? bcf_hdr_dup(header.get()) : nullptr);
   int mixed_ploidy = 0;  // diploid records holding a haploid call
   long polyploid_calls = 0;  // of three or more alleles, read as missing
+  long half_calls = 0;  // one allele missing and one called (0/.), read as missing
+  std::string first_half_call;
   long unseen_sites = 0;  // one ALT beside a gVCF's unseen allele
   long unseen_calls = 0;  // carrying that unseen allele, read as missing
   std::string first_unseen;
@@ -325,6 +327,19 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       continue;
     }
     const int ploidy = values / sample_count;
+    for (int s = 0; first_pass && ploidy >= 2 && s < sample_count; ++s) {
+      const std::int32_t* call = gt_values + static_cast<long>(s) * ploidy;
+      const int alleles = allelesOfCall(call, ploidy);
+      const auto where = [&] {
+        return place() + ", field " + std::to_string(kFixedColumns + 1 + s) + " (sample " + samples_[s].iid + ")";
+      };
+      if (alleles > 2) {
+        if (polyploid_calls++ == 0) first_polyploid = where();
+        continue;
+      }
+      const auto missing = std::count_if(call, call + alleles, [](std::int32_t a) { return bcf_gt_is_missing(a); });
+      if (missing > 0 && missing < alleles && half_calls++ == 0) first_half_call = where();
+    }
     if (unseen > 0) {
       if (first_pass) ++unseen_sites;
       for (int s = 0; s < sample_count; ++s) {
@@ -341,14 +356,6 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
         }
         if (first_pass && carries_unseen && unseen_calls++ == 0) {
           first_unseen = place() + ", field " + std::to_string(kFixedColumns + 1 + s) + " (sample " + samples_[s].iid + ")";
-        }
-      }
-    }
-    if (first_pass && ploidy > 2) {
-      for (int s = 0; s < sample_count; ++s) {
-        if (allelesOfCall(gt_values + static_cast<long>(s) * ploidy, ploidy) <= 2) continue;
-        if (polyploid_calls++ == 0) {
-          first_polyploid = place() + ", field " + std::to_string(kFixedColumns + 1 + s) + " (sample " + samples_[s].iid + ")";
         }
       }
     }
@@ -420,6 +427,12 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     warnings_ += warningLine(std::to_string(mixed_ploidy) + " diploid records of " + path_ +
                              " hold haploid calls (first: " + first_mixed.substr(path_.size() + 1) +
                              "); a haploid call counts as 0 or 2 ALT copies");
+  }
+  if (half_calls > 0) {
+    warnings_ += warningLine(std::to_string(half_calls) + " calls of " + path_ +
+                             " have one allele missing and one called (first: " +
+                             first_half_call.substr(path_.size() + 1) +
+                             "); such a half-call is read as missing, as PLINK's --vcf-half-call missing reads it");
   }
   if (polyploid_calls > 0) {
     warnings_ += warningLine(std::to_string(polyploid_calls) + " calls of " + path_ +

@@ -50,7 +50,7 @@ TEST(VcfReaderRecords, SkipsMultiAllelicGtLessAndSpanningDeletionRecordsWithWarn
             "1\t100\trs1\tA\tG,T\t.\t.\t.\tGT\t0/1\t1/2\n"
             "1\t200\trs2\tA\tG\t.\t.\t.\tDP\t5\t7\n"
             "1\t300\t.\tA\tG\t.\t.\t.\tGT\t0|1\t1\n"
-            "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t.\t1/1\n"  // a lone '.' is missing, not haploid
+            "1\t400\trs4\tA\tG\t.\t.\t.\tGT\t.\t1/.\n"  // a lone '.' is missing, not haploid; 1/. a half-call
             "1\t400\trs5\tA\t*\t.\t.\t.\tGT\t0/1\t1/1\n"
             "1\t500\trs6\tA\t<NON_REF>\t.\t.\t.\tGT\t0/0\t0/1\n"
             "1\t600\trs7\tA\tG\t.\t.\t.\tGT\t0/1\t0/1/1\n"  // a triploid call is missing
@@ -61,6 +61,9 @@ TEST(VcfReaderRecords, SkipsMultiAllelicGtLessAndSpanningDeletionRecordsWithWarn
   EXPECT_EQ(reader.warnings(), "gorva: warning: 1 diploid records of " + dir +
                                    "/v.vcf hold haploid calls (first: line 8, field 11 (sample b)); a haploid call "
                                    "counts as 0 or 2 ALT copies\ngorva: warning: 1 calls of " + dir +
+                                   "/v.vcf have one allele missing and one called (first: line 9, field 11 (sample "
+                                   "b)); such a half-call is read as missing, as PLINK's --vcf-half-call missing "
+                                   "reads it\ngorva: warning: 1 calls of " + dir +
                                    "/v.vcf hold more than two alleles (first: line 12, field 11 (sample b)); such a "
                                    "call is read as missing\ngorva: warning: 2 records of " + dir +
                                    "/v.vcf have one ALT allele beside <NON_REF> or <*> (a gVCF's unseen allele) and "
@@ -84,7 +87,7 @@ TEST(VcfReaderRecords, SkipsMultiAllelicGtLessAndSpanningDeletionRecordsWithWarn
   char name[5][255];
   char* names[5] = {name[0], name[1], name[2], name[3], name[4]};
   ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
-  EXPECT_EQ(genotypes, (std::vector<unsigned char>{1, 2, 3, 2, 1, 3, 3, 1, 3, 2}));
+  EXPECT_EQ(genotypes, (std::vector<unsigned char>{1, 2, 3, 3, 1, 3, 3, 1, 3, 2}));
   EXPECT_EQ(phenotypes, (std::vector<unsigned char>{1, 0}));
   EXPECT_STREQ(name[0], "1:300");
   // One marker a block: each block is handed over as it is complete.
