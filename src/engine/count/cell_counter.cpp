@@ -11,9 +11,21 @@ namespace {
 // Rows of the last markers kept in cache while a group of runs is counted
 // against them, and the prefix rows of one group.
 constexpr long kBlockBytes = 256 * 1024;
+// But a block of at least this many markers, as long as it holds no more
+// than kMostBlockBytes: with tens of thousands of samples a cache-sized
+// block holds a handful of markers, and every first marker's rows and
+// missing-sample sums are then fetched again for each handful.
+constexpr long kLeastBlockMarkers = 128;
+constexpr long kMostBlockBytes = 4L * 1024 * 1024;
 constexpr long kGroupRowBytes = 128 * 1024;
 constexpr long kTableIntsPerBlock = 256 * 1024;
 constexpr int kMaxGroupRuns = 256;
+
+long blockMarkersFor(double marker_bytes) {
+  const double bytes = std::max(8.0, marker_bytes);
+  const double least = std::min<double>(kLeastBlockMarkers, std::max(1.0, kMostBlockBytes / bytes));
+  return static_cast<long>(std::clamp(std::max(kBlockBytes / bytes, least), 1.0, double{1L << 20}));
+}
 
 int power(int base, int exponent) {
   int value = 1;
@@ -120,8 +132,7 @@ CellCounter::CellCounter(const BitPlanes& planes, int order, CountCellsKernel ke
       cells_(power(planes.levels(), order)),
       row_words_(planes.shape().rowWords()),
       kernel_(kernel) {
-  const long marker_bytes = std::max(8L, planes.markerStrideWords() * 8);
-  block_markers_ = static_cast<int>(std::clamp(kBlockBytes / marker_bytes, 1L, 1L << 20));
+  block_markers_ = static_cast<int>(blockMarkersFor(planes.markerStrideWords() * 8.0));
   block_markers_ = std::min<long>(block_markers_, std::max(1L, kTableIntsPerBlock / (2L * cells_)));
   // No block outgrows the markers: a stratum of a few samples would
   // otherwise hold tables for thousands of markers that do not exist.
@@ -342,7 +353,7 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
   // Order 2's nibble walk packs up to six nibble rows a marker, and holds
   // the first marker's.
   if (order == 2 || order == 3) {
-    const double block = kBlockBytes / std::max(8.0, levels * row_words * 8) + 2 * kPairBlock;
+    const double block = blockMarkersFor(levels * row_words * 8) + 2 * kPairBlock;
     const double packed_rows = std::max(kPackedLevels, kMaxNibbleRows);
     bytes += block * (packed_rows * row_words * 8 + kMaxFirstMarkers * kMaxCounts * sizeof(int) +
                       sizeof(double)) +
@@ -350,7 +361,7 @@ double CellCounter::bytesBound(int levels, int order, double row_words, double m
              kMaxNibbleRows * row_words * 8 + 128;
   }
   if (order == 2 && levels == 3) {
-    const double block = kBlockBytes / std::max(8.0, levels * row_words * 8);
+    const double block = blockMarkersFor(levels * row_words * 8);
     bytes += MissingPairCounts::bytesBound(marker_count, row_words, block, kMissingPairBytes, !shared_missing_rows);
   }
   // Grown one by one: twice the room at worst.

@@ -232,15 +232,16 @@ INSTANTIATE_TEST_SUITE_P(VectorPaths, SameAlgorithmsOnEveryPath,
                          ::testing::Values(SimdPath::kAvx2, SimdPath::kAvx512),
                          [](const auto& info) { return std::string(simdPathName(info.param)); });
 
-// Pairs across blocks of last markers: 6,000 samples make a block about 110
-// markers, so the runs of order 2 span two of them, each packed on its own
+// Pairs across blocks of last markers: 6,000 samples make a block of 128
+// markers (the least a block holds), so the runs of order 2 span two of
+// them, each packed on its own
 // (and a run starts inside a group of four); complete data, some missing
 // genotypes, and (missing 0.1) every third marker missing more genotypes of
 // each class than the walk sums from missing samples, unequal classes, on
 // every SIMD path this CPU runs.
 TEST(FastBatchesAcrossBlocks, PairsEqualThePlainPathsBatchByBatch) {
   for (const double missing : {0.0, 0.002, 0.1}) {
-    Dataset data = randomDataset(11, 130, 6000, std::min(missing, 0.002));
+    Dataset data = randomDataset(11, 150, 6000, std::min(missing, 0.002));
     for (int m = 0; missing > 0.002 && m < data.markers(); m += 3) {
       for (int s = m % 10; s < data.samples(); s += 10) data.genotype[m][s] = 3;
     }
