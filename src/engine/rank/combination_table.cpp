@@ -6,15 +6,20 @@
 #include "core/gorva.h"
 #include "core/search_constants.h"
 #include "engine/count/bitplanes.h"
+#include "engine/count/path_kernels.h"
 
 namespace {
+
+// The rows of a triple's first two markers at most (four levels each).
+constexpr int kMostPrefixRows = 16;
 
 // The table straight from the bit-planes, when they hold the method's
 // cells (every method but "em", which imputes): each cell the AND of its
 // markers' level rows, counted in the control words and in the case words.
 // Far cheaper than turning the rows back into codes to count them; genomic
-// control counts up to a million tables this way, so the popcount
-// instruction is used where the CPU has it.
+// control counts up to a million tables this way, pairs and triples with
+// the search's vector kernel, higher orders with the popcount instruction
+// where the CPU has it.
 __attribute__((target_clones("popcnt", "default"))) bool countTableFromPlanes(const SearchContext& context, const int* combination, int k,
                           std::vector<int>& table) {
   if (context.planes == nullptr || context.missing_code == kMethodEm) return false;
@@ -28,18 +33,36 @@ __attribute__((target_clones("popcnt", "default"))) bool countTableFromPlanes(co
   const int words = planes.shape().rowWords();
   const int control_words = planes.shape().control_words;
   table.assign(2 * static_cast<std::size_t>(cells), 0);
-  if (k == 2) {
-    // Most tables counted here are pairs: each cell one AND of two rows.
-    for (int cell = 0; cell < cells; ++cell) {
-      const std::uint64_t* first = planes.marker(combination[0]) + static_cast<long>(cell % levels) * words;
-      const std::uint64_t* second = planes.marker(combination[1]) + static_cast<long>(cell / levels) * words;
-      int controls = 0;
-      int cases = 0;
-      for (int w = 0; w < control_words; ++w) controls += std::popcount(first[w] & second[w]);
-      for (int w = control_words; w < words; ++w) cases += std::popcount(first[w] & second[w]);
-      table[2 * cell] = controls;
-      table[2 * cell + 1] = cases;
+  const int prefix_rows = cells / levels;
+  if ((k == 2 || k == 3) && prefix_rows <= kMostPrefixRows) {
+    // Pairs and triples, most of the tables counted here: the search's own
+    // kernel counts the rows of every level of the first k - 1 markers
+    // (for a triple, their ANDs) against the last marker's level rows.
+    thread_local std::vector<std::uint64_t> prefix;
+    const std::uint64_t* rows = planes.marker(combination[0]);
+    if (k == 3) {
+      prefix.resize(static_cast<std::size_t>(prefix_rows) * words);
+      for (int r = 0; r < prefix_rows; ++r) {
+        const std::uint64_t* a = planes.marker(combination[0]) + static_cast<long>(r % levels) * words;
+        const std::uint64_t* b = planes.marker(combination[1]) + static_cast<long>(r / levels) * words;
+        std::uint64_t* out = prefix.data() + static_cast<long>(r) * words;
+        for (int w = 0; w < words; ++w) out[w] = a[w] & b[w];
+      }
+      rows = prefix.data();
     }
+    std::uint32_t counts[2 * kMostPrefixRows * 4];
+    CountRequest request;
+    request.rows = rows;
+    request.row_count = prefix_rows;
+    request.planes = planes.marker(combination[k - 1]);
+    request.marker_count = 1;
+    request.marker_stride_words = planes.markerStrideWords();
+    request.level_count = levels;
+    request.level_step = prefix_rows;
+    request.counts_per_marker = 2 * cells;
+    request.counts = counts;
+    pathKernels(context.settings.simd).count_cells(request, planes.shape());
+    for (int e = 0; e < 2 * cells; ++e) table[e] = static_cast<int>(counts[e]);
     return true;
   }
   thread_local std::vector<std::uint64_t> row;
