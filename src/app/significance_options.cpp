@@ -19,6 +19,7 @@ bool significanceRequestFromOptions(SignificanceRequest& request, std::string& r
   }
   request.permutations.seed = static_cast<unsigned long>(seed);
   request.structure.genomic_control = !opt::table_file.empty();
+  request.structure.keep_p_values = opt::plot;
   request.structure.seed = request.permutations.seed;
   if (!opt::max_p.empty()) {
     double p = 0;

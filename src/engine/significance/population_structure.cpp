@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <utility>
 
 #include "engine/count/unrank.h"
 #include "engine/count/worker_threads.h"
@@ -155,11 +156,14 @@ void assessOrderStructure(const SearchContext& context, const StructureRequest& 
     bool sampled = false;
     const std::vector<int> combinations =
         combinationsBehindLambda(context.marker_count, k, request.lambda_sample, request.seed, threads, sampled);
-    structure.p_chisq = combinationPValues(context, combinations, k, threads);
-    structure.control = lambdaOf(structure.p_chisq);
+    std::vector<double> p_values = combinationPValues(context, combinations, k, threads);
+    structure.control = lambdaOf(p_values);
     structure.control.sampled = sampled;
-    std::erase_if(structure.p_chisq, [](double p) { return std::isnan(p); });
-    std::sort(structure.p_chisq.begin(), structure.p_chisq.end());
+    if (request.keep_p_values) {
+      std::erase_if(p_values, [](double p) { return std::isnan(p); });
+      std::sort(p_values.begin(), p_values.end());
+      structure.p_chisq = std::move(p_values);
+    }
   }
   if (!adjusting) return;
   structure.adjusted = true;

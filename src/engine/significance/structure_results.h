@@ -58,12 +58,15 @@ struct StructureRequest {
   // Combinations behind each lambda: all up to this many, else a sample of
   // this many.
   long long lambda_sample = kGenomicControlCombinations;
+  // Keep the p-values behind lambda_gc, sorted, in OrderStructure::p_chisq
+  // (a QQ plot draws them); otherwise only lambda is kept.
+  bool keep_p_values = false;
 };
 
 struct OrderStructure {
   bool assessed = false;
   GenomicControl control;           // of p_chisq
-  std::vector<double> p_chisq;      // behind control, ascending (for a QQ plot)
+  std::vector<double> p_chisq;      // behind control, ascending, when the request keeps them
   bool adjusted = false;            // the covariate columns were computed
   GenomicControl adjusted_control;  // of p_adjusted
   // Per listed row, in the table's order.
