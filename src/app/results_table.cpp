@@ -87,7 +87,7 @@ bool writeResultsTable(OutputFile& file, const TableRun& run, const std::vector<
         SignificanceRow row = listed_row;
         row.p_permutation = permutationPValue(row.key, order.maxima);
         file.write(resultsTableLine({order.order, rank + 1, &row, &adjustedRow(order, rank), marker_names,
-                                     run.positions, order.tests, run.strata.empty(), run.rank_word == "p"}) +
+                                     run.positions, order.tests}) +
                    "\n");
         ++rank;
         return true;
@@ -100,8 +100,7 @@ bool writeResultsTable(OutputFile& file, const TableRun& run, const std::vector<
     }
     for (std::size_t r = 0; r < order.rows.size(); ++r) {
       file.write(resultsTableLine({order.order, static_cast<long long>(r) + 1, &order.rows[r],
-                                   &adjustedRow(order, r), marker_names, run.positions, order.tests,
-                                   run.strata.empty(), run.rank_word == "p"}) +
+                                   &adjustedRow(order, r), marker_names, run.positions, order.tests}) +
                  "\n");
     }
   }

@@ -1,5 +1,7 @@
 #include "engine/significance/significance.h"
 
+#include <cfloat>
+
 #include <Rmath.h>
 
 #include <algorithm>
@@ -101,6 +103,17 @@ TableTest testCombination(const SearchContext& context, const int* combination, 
                          static_cast<int>(table.size()) / context.stratum_count / 2);
 }
 
+namespace {
+
+// ln p of a test whose p-value lies below the doubles' normal range, else
+// NaN: the table prints such a p-value from it.
+double logBelowRange(const TableTest& test) {
+  if (!(test.p_value < DBL_MIN)) return std::numeric_limits<double>::quiet_NaN();
+  return -pValueKey(test);
+}
+
+}  // namespace
+
 SignificanceRow describeCombination(const SearchContext& context, const ScoredCombination& scored,
                                     double tests) {
   const int* combination = scored.markers;
@@ -140,10 +153,14 @@ SignificanceRow describeCombination(const SearchContext& context, const ScoredCo
     const InteractionTest within = pairInteractionTest(stratum_table, genotypeLevels(context.missing_code));
     interaction += within.statistic;
     interaction_df += within.df;
-    if (strata == 1) row.p_interaction = within.p_value;
+    if (strata == 1) {
+      row.p_interaction = within.p_value;
+      row.log_p_interaction = logBelowRange({within.statistic, within.df, within.p_value});
+    }
   }
   row.synergy = synergyOf(row.ig, combination, k, context.single_gains);
   row.p_chisq = test.p_value;
+  row.log_p_chisq = logBelowRange(test);
   if (context.measure == kRankByP) {
     row.key = pValueKey(test);
     if (std::isnan(row.key)) row.key = -HUGE_VAL;
@@ -154,6 +171,7 @@ SignificanceRow describeCombination(const SearchContext& context, const ScoredCo
     row.p_interaction = kNotANumber;
   } else if (strata > 1) {
     row.p_interaction = chiSquareUpperTail(interaction, interaction_df);
+    row.log_p_interaction = logBelowRange({interaction, interaction_df, row.p_interaction});
   }
   // The combination's cells over every stratum.
   for (int s = 1; s < strata; ++s)

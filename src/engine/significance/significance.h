@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <limits>
 #include <vector>
 
 #include "engine/rank/bestrows.h"
@@ -44,6 +45,10 @@ struct SignificanceRow {
   double p_bonferroni = 0;
   double p_permutation = 0;  // NaN without permutations
   double p_interaction = 0;  // NaN but for pairs
+  // ln p_chisq and ln p_interaction where those fall below the doubles'
+  // normal range (about 2.2E-308: held as 0 or with few digits), else NaN.
+  double log_p_chisq = std::numeric_limits<double>::quiet_NaN();
+  double log_p_interaction = std::numeric_limits<double>::quiet_NaN();
   // The table the tests read: per genotype cell, the first marker's level
   // varying fastest, its controls then its cases.
   std::vector<int> cells;

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr int kIntsPerRow = 3;     // cases, controls, df
-constexpr int kDoublesPerRow = 7;  // ig, rig, key, synergy, p_chisq, p_bonferroni, p_interaction
+constexpr int kDoublesPerRow = 9;  // ig, rig, key, synergy, p_chisq, p_bonferroni, p_interaction and their logs
 // Records read from a run at a time while merging.
 constexpr long long kReadAheadRows = 256;
 
@@ -48,7 +48,8 @@ std::size_t SortedRowSpill::recordBytes() const {
 void SortedRowSpill::encode(const SignificanceRow& row, char* out) const {
   const int ints[kIntsPerRow] = {row.cases, row.controls, row.df};
   const double doubles[kDoublesPerRow] = {row.ig,      row.rig,          row.key,          row.synergy,
-                                          row.p_chisq, row.p_bonferroni, row.p_interaction};
+                                          row.p_chisq, row.p_bonferroni, row.p_interaction,
+                                          row.log_p_chisq, row.log_p_interaction};
   std::memcpy(out, row.markers.data(), sizeof(int) * order_);
   out += sizeof(int) * order_;
   std::memcpy(out, ints, sizeof ints);
@@ -79,6 +80,8 @@ void SortedRowSpill::decode(const char* in, SignificanceRow& row) const {
   row.p_chisq = doubles[4];
   row.p_bonferroni = doubles[5];
   row.p_interaction = doubles[6];
+  row.log_p_chisq = doubles[7];
+  row.log_p_interaction = doubles[8];
 }
 
 bool SortedRowSpill::fail(const char* what, int error_number) {

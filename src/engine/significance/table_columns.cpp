@@ -5,40 +5,20 @@
 #include <cstdio>
 #include <limits>
 
-#include "engine/rank/table_test.h"
-#include "engine/significance/interaction_test.h"
 
 namespace {
 
 constexpr double kNoLog = std::numeric_limits<double>::quiet_NaN();
 
-// Below the normal range a p-value's double is 0 or keeps a few bits: the
-// line's logarithm is the value then.
-bool underflowed(double p) { return p < DBL_MIN; }
-
-// ln p_chisq from the row's key, or from its cells when they are the table
-// the test read.
-double logPChisq(const TableLine& l) {
-  if (!underflowed(l.row->p_chisq)) return kNoLog;
-  if (l.key_is_log_p) return -l.row->key;
-  if (!l.cells_tested || l.row->cells.empty()) return kNoLog;
-  const TableTest test = associationTest(l.row->cells.data(), 1, static_cast<int>(l.row->cells.size() / 2));
-  return -pValueKey(test);
-}
+double logPChisq(const TableLine& l) { return l.row->log_p_chisq; }
 
 double logPBonferroni(const TableLine& l) {
-  const double log_p = logPChisq(l);
+  const double log_p = l.row->log_p_chisq;
   if (std::isnan(log_p) || !(l.tests >= 1)) return kNoLog;
   return std::fmin(0.0, log_p + std::log(l.tests));
 }
 
-double logPInteraction(const TableLine& l) {
-  if (!l.cells_tested || !underflowed(l.row->p_interaction) || l.row->markers.size() != 2) return kNoLog;
-  const int levels = static_cast<int>(std::lround(std::sqrt(l.row->cells.size() / 2.0)));
-  if (levels < 1 || 2u * levels * levels != l.row->cells.size()) return kNoLog;
-  const InteractionTest interaction = pairInteractionTest(l.row->cells.data(), levels);
-  return -pValueKey({interaction.statistic, interaction.df, interaction.p_value});
-}
+double logPInteraction(const TableLine& l) { return l.row->log_p_interaction; }
 
 std::string formatted(const char* pattern, double value) {
   if (std::isnan(value)) return "NA";

@@ -17,15 +17,8 @@ struct TableLine {
   const char* const* marker_names = nullptr;  // by marker index
   // Each marker's CHR:BP, by marker index; null or empty: NA.
   const std::vector<std::string>* positions = nullptr;
-  // Combinations of the order (p_bonferroni's factor), and whether the row's
-  // cells are the table its tests read (a run without strata): then p-values
-  // below the doubles' normal range are told from their logarithms, which
-  // the tests give again from the cells.
+  // Combinations of the order (p_bonferroni's factor).
   double tests = 0;
-  bool cells_tested = false;
-  // Whether the row's key is -ln p_chisq (a run ranked by p), which tells a
-  // stratified row's p_chisq too.
-  bool key_is_log_p = false;
 };
 
 // kCount: a whole number; kMeasure: a real written with 9 significant

@@ -281,55 +281,76 @@ TEST(SignificanceTable, PermutationMaximaOfSeveralBatchesMatchThePlainEngine) {
   }
 }
 
-// A p-value far below the doubles' range is printed from its logarithm, to
-// the table's seven digits: here against the closed-form tails on 2 and 4 df
-// (ln of x/2-terms), for a marker, its Bonferroni value and a pair's
-// interaction, and from a ranking key of -ln p.
+// ln of the upper tail of chi-square on an even df, summed in closed form.
+double logTailEvenDf(double x, int df) {
+  double term = 1, sum = 1;
+  for (int j = 1; j < df / 2; ++j) sum += term *= x / 2 / j;
+  return -x / 2 + std::log(sum);
+}
+
+// p-values far below the doubles' range are printed from their logarithms,
+// to the table's seven digits, with and without strata: a pair whose every
+// genotype cell holds 300 of one class and 10 of the other (the class the
+// parity of the two genotypes), in two strata that are copies of each other,
+// against the closed-form tails of the independent model's statistics.
 TEST(SignificanceTable, PValuesBelowTheDoublesRangeAreToldFromTheirLogarithms) {
   const auto log10Printed = [](const std::string& text) {
     const std::size_t e = text.find('E');
     return std::log10(std::stod(text.substr(0, e))) + std::stod(text.substr(e + 1));
   };
-  SignificanceRow marker;
-  marker.markers = {0};
-  marker.cells = {1400, 20, 80, 80, 20, 1400};
-  OracleCells cells;
-  for (int c = 0; c < 3; ++c) cells[{c}] = {marker.cells[2 * c], marker.cells[2 * c + 1]};
-  const ModelTest test = modelAssociation(cells);
-  ASSERT_EQ(test.df, 2);
-  const double log10_p = -test.statistic / 2 / std::log(10.0);
-  ASSERT_LT(log10_p, -400);
-  const char* names[] = {"a", "b"};
-  AdjustedPValues adjusted;
-  adjusted.p_adjusted = adjusted.p_interaction_adjusted = kNA;
-  const ::TableLine line{1, 1, &marker, &adjusted, names, nullptr, 1000, true};
-  const std::vector<std::string> f = splitOn(resultsTableLine(line) + "\t", '\t');
-  EXPECT_NEAR(log10Printed(f[10]), log10_p, 1e-6) << f[10];
-  EXPECT_NEAR(log10Printed(f[11]), log10_p + 3, 1e-6) << f[11];
-  // Ranked by p, a stratified row's key is -ln p.
-  marker.key = -log10_p * std::log(10.0);
-  const ::TableLine by_key{1, 1, &marker, &adjusted, names, nullptr, 1000, false, true};
-  EXPECT_EQ(splitOn(resultsTableLine(by_key) + "\t", '\t')[10], f[10]);
-
-  SignificanceRow pair;
-  pair.markers = {0, 1};
-  OracleCells pair_cells;
-  for (int a = 0; a < 3; ++a) {
-    for (int b = 0; b < 3; ++b) {
-      const bool cases = (a + b) % 2 == 0;
-      pair.cells.push_back(cases ? 10 : 300);
-      pair.cells.push_back(cases ? 300 : 10);
-      pair_cells[{a, b}] = {pair.cells[pair.cells.size() - 2], pair.cells.back()};
+  std::string data = "Y\tA\tB\n";
+  std::string strata;
+  OracleCells stratum_cells;
+  int sample = 0;
+  for (int copy = 0; copy < 2; ++copy) {
+    for (int a = 0; a < 3; ++a) {
+      for (int b = 0; b < 3; ++b) {
+        const int common = (a + b) % 2 == 0 ? 1 : 0;
+        for (int i = 0; i < 310; ++i) {
+          const int y = i < 300 ? common : 1 - common;
+          data += std::to_string(y) + "\t" + std::to_string(a) + "\t" + std::to_string(b) + "\n";
+          ++sample;
+          strata += std::to_string(sample) + " " + std::to_string(sample) + " S" + std::to_string(copy) + "\n";
+        }
+        stratum_cells[{a, b}] = common == 1 ? std::pair<long, long>{10, 300} : std::pair<long, long>{300, 10};
+      }
     }
   }
-  int df = 0;
-  const double interaction = logisticInteraction(pair_cells, df);
-  ASSERT_EQ(df, 4);
-  const double log10_interaction = (-interaction / 2 + std::log1p(interaction / 2)) / std::log(10.0);
-  ASSERT_LT(log10_interaction, -330);
-  const ::TableLine pair_line{2, 1, &pair, &adjusted, names, nullptr, 1, true};
-  const std::vector<std::string> g = splitOn(resultsTableLine(pair_line) + "\t", '\t');
-  EXPECT_NEAR(log10Printed(g[13]), log10_interaction, 1e-6) << g[13];
+  OracleCells pooled = stratum_cells;
+  for (auto& [cell, counts] : pooled) counts = {2 * counts.first, 2 * counts.second};
+  int interaction_df = 0;
+  const double stratum_interaction = logisticInteraction(stratum_cells, interaction_df);
+  int pooled_df = 0;
+  const double pooled_interaction = logisticInteraction(pooled, pooled_df);
+  const ModelTest stratum_test = modelAssociation(stratum_cells);
+  const ModelTest pooled_test = modelAssociation(pooled);
+  ASSERT_EQ(interaction_df, 4);
+  ASSERT_EQ(stratum_test.df, 8);
+  const double ln10 = std::log(10.0);
+  struct Expected {
+    const char* options;
+    double log10_p, log10_interaction;
+  };
+  const Expected runs[] = {
+      {"", logTailEvenDf(pooled_test.statistic, 8) / ln10, logTailEvenDf(pooled_interaction, pooled_df) / ln10},
+      {" --strata strata.txt", logTailEvenDf(2 * stratum_test.statistic, 16) / ln10,
+       logTailEvenDf(2 * stratum_interaction, 2 * interaction_df) / ln10}};
+  for (const Expected& run : runs) {
+    SCOPED_TRACE(run.options);
+    ASSERT_LT(run.log10_p, -400);
+    ASSERT_LT(run.log10_interaction, -330);
+    const std::string dir = makeTempDir();
+    writeFile(dir + "/strata.txt", strata);
+    const ProgramResult result = runOnData(dir, data, std::string("--order 2 --table t.tsv") + run.options);
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::vector<std::string> f;
+    for (const std::string& line : splitOn(readFile(dir + "/t.tsv"), '\n'))
+      if (line.rfind("2\t1\t", 0) == 0) f = splitOn(line + "\t", '\t');
+    ASSERT_EQ(f.size(), 18u);
+    EXPECT_NEAR(log10Printed(f[10]), run.log10_p, 1e-6) << f[10];
+    EXPECT_NEAR(log10Printed(f[11]), run.log10_p, 1e-6) << f[11];  // one pair: Bonferroni's factor 1
+    EXPECT_NEAR(log10Printed(f[13]), run.log10_interaction, 1e-6) << f[13];
+  }
 }
 
 TEST(SignificanceTable, BadValuesAreRefusedBeforeAnythingIsCreated) {
