@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <new>
+#include <numbers>
 
 #include "core/gorva.h"
 #include "core/search_constants.h"
@@ -18,7 +20,10 @@
 #include "engine/count/segmented_pair_counts.h"
 #include "engine/count/unrank.h"
 #include "engine/count/worker_threads.h"
+#include "engine/rank/p_value_keys.h"
+#include "engine/rank/table_test.h"
 #include "engine/search/strata.h"
+#include "engine/significance/counted_pair_screen.h"
 #include "engine/significance/permuted_classes.h"
 
 namespace {
@@ -43,9 +48,12 @@ constexpr long kStretchBytes = 64 * 1024;
 constexpr int kWholePair = kWholePairCounts;
 
 struct PairPermuted {
+  int index = 0;  // in the group
   SearchContext context;
   StrataParts parts;
   std::vector<double> single_gains;
+  // The gains rounded down to floats, padded for the screen's loads.
+  std::vector<float> gains_below;
   std::atomic<double> maximum{kMinusInfinity};
 
   void raise(double key) {
@@ -131,6 +139,8 @@ bool buildCountedRows(const SearchContext& context, const std::vector<int>& coun
         own.single_gains[m] = pair[0];
       }
       own.context.single_gains = own.single_gains.data();
+      own.gains_below.assign(static_cast<std::size_t>(context.marker_count) + 2 * kScreenLanes, 0.0f);
+      for (int m = 0; m < context.marker_count; ++m) own.gains_below[m] = floatAtOrBelow(own.single_gains[m]);
     }
   }
   return buildSegmentedPlanes(pointers, std::numeric_limits<double>::infinity(),
@@ -145,12 +155,29 @@ class PairMaximaWorker {
         sets_(sets),
         counted_class_(counted_class),
         strata_(context.stratum_count),
-        kernels_(pathKernels(context.settings.simd)) {
-    for (const SearchContext& part : context.strata->contexts) {
+        kernels_(pathKernels(context.settings.simd)),
+        screened_(context.settings.simd == SimdPath::kAvx512) {
+    for (int s = 0; s < strata_; ++s) {
+      const SearchContext& part = context.strata->contexts[s];
       ChordBound chord;
       chord_bounded_.push_back(stratumChordBound(part, chord));
       chords_.push_back(chord);
+      ScreenStratum stratum;
+      const int counted = counted_class[s] == 1 ? part.cases : part.controls;
+      const double fraction = roundedFraction(static_cast<double>(counted) / (part.cases + part.controls));
+      const double factor = divergenceFactor(fraction);
+      stratum.fraction = static_cast<float>(fraction);
+      stratum.bounded = std::isfinite(factor);
+      // Rounded up past the float sum's rounding, as the bound's vector
+      // versions do.
+      stratum.factor = stratum.bounded ? static_cast<float>(factor * kShiftedSumSlack * (1 + 0x1p-20)) : 0.0f;
+      if (part.missing_code != kMethodAvailable) {
+        stratum.fixed_samples = part.cases + part.controls;
+        stratum.fixed_counted = counted;
+      }
+      screen_strata_.push_back(stratum);
     }
+    reaching_.resize(2 * sets.size());
     long group_words = context.strata->segmented->group_words;
     for (const auto& set : sets) group_words = std::max(group_words, set->rows.group_words);
     stretch_ = std::max(1L, kStretchBytes / (8 * std::max(1L, group_words))) * kPairLanes;
@@ -207,6 +234,18 @@ class PairMaximaWorker {
     stratum_ints_ = segmentedStratumInts(pairs);
     slots_ = (pairs + kPairBlock - 1) / kPairBlock * kPairBlock;
     count(*context_.strata->segmented, first_marker, base, groups, run_counts_);
+    const int offset = from % kPairLanes;
+    if (screened_) {
+      prepareScreen(n, offset);
+      for (const auto& set : sets_) {
+        count(set->rows, first_marker, base, groups, set_counts_);
+        for (int member = 0; member < 2; ++member) {
+          if (member == 1 && set->members[1] == set->members[0]) break;
+          screenMember(*set->members[member], member, first_marker, base, from, offset);
+        }
+      }
+      return;
+    }
     // Each stratum's cell totals, cell-major within each block of eight.
     const int blocks = slots_ / kPairBlock;
     const int cells = kWholePair / 2;
@@ -220,7 +259,6 @@ class PairMaximaWorker {
             out[(k * cells + e) * kPairBlock + t] = in[freeCountAt(kWholePair, k * kPairBlock + t, 2 * e)] +
                                                     in[freeCountAt(kWholePair, k * kPairBlock + t, 2 * e + 1)];
     }
-    const int offset = from % kPairLanes;
     for (const auto& set : sets_) {
       count(set->rows, first_marker, base, groups, set_counts_);
       for (int member = 0; member < 2; ++member) {
@@ -229,6 +267,154 @@ class PairMaximaWorker {
       }
     }
   }
+
+
+  // The shared part of the screen: each stratum's cell totals of the
+  // stretch, and which slots hold its pairs.
+  void prepareScreen(int n, int offset) {
+    screen_groups_ = (slots_ + kScreenLanes - 1) / kScreenLanes;
+    const long cells = static_cast<long>(screen_groups_) * (kWholePair / 2) * kScreenLanes;
+    screen_cells_.resize(strata_ * cells);
+    screen_counts_.resize(strata_ * cells);
+    screen_inverse_.resize(strata_ * cells);
+    screen_samples_.resize(static_cast<std::size_t>(strata_) * screen_groups_ * kScreenLanes);
+    for (int s = 0; s < strata_; ++s) {
+      ScreenTotals& totals = screen_strata_[s].totals;
+      totals.cells = screen_cells_.data() + s * cells;
+      totals.counts = screen_counts_.data() + s * cells;
+      totals.inverse = screen_inverse_.data() + s * cells;
+      totals.samples = screen_samples_.data() + static_cast<long>(s) * screen_groups_ * kScreenLanes;
+      prepareScreenTotals(run_counts_.data() + s * stratum_ints_, slots_, totals);
+    }
+    valid_.assign(screen_groups_, 0);
+    for (int slot = 0; slot < slots_; ++slot) {
+      const int j = pairAt(slot, offset);
+      if (static_cast<unsigned>(j) < static_cast<unsigned>(n))
+        valid_[slot / kScreenLanes] |= static_cast<std::uint16_t>(1u << (slot % kScreenLanes));
+    }
+    screen_bounds_.resize(static_cast<std::size_t>(screen_groups_) * kScreenLanes);
+    kept_.resize(screen_groups_);
+    slot_gains_.resize(static_cast<std::size_t>(screen_groups_) * kScreenLanes);
+  }
+
+  // The pair of the stretch (from its first, `offset` into a group of four)
+  // at a slot: segmentedPairSlot's inverse.
+  static int pairAt(int slot, int offset) {
+    return slot / kPairBlock * kPairBlock + 4 * (slot % 2) + slot % kPairBlock / 2 - offset;
+  }
+
+  // One permutation's pairs of the stretch screened from its counted
+  // classes' counts; only the pairs kept get tables and exact keys.
+  void screenMember(PairPermuted& own, int member, int first_marker, int base, int from, int offset) {
+    const int measure = own.context.measure;
+    double maximum = own.maximum.load(std::memory_order_relaxed);
+    const double first_gain = measure == kRankBySynergy ? own.single_gains[first_marker] : 0;
+    for (int s = 0; s < strata_; ++s) screen_strata_[s].counted = set_counts_.data() + s * stratum_ints_;
+    ScreenRequest request;
+    request.strata = screen_strata_.data();
+    request.stratum_count = strata_;
+    request.member = member;
+    request.slots = slots_;
+    request.statistic = measure == kRankByP;
+    if (measure == kRankByP) {
+      request.threshold = floatAtOrBelow(reachingCut(own, maximum, 1));
+    } else {
+      request.threshold = floatAtOrBelow(maximum - kScreenSlack - boundFloor(kWholePair / 2) + first_gain);
+    }
+    if (measure == kRankBySynergy) {
+      slotOrderedValues(own.gains_below.data(), base, slots_, slot_gains_.data());
+      request.add = slot_gains_.data();
+    }
+    request.valid = valid_.data();
+    request.bounds = screen_bounds_.data();
+    request.kept = kept_.data();
+    screenCountedPairs(request);
+    gathered_.resize(static_cast<std::size_t>(strata_) * kWholePair);
+    for (int g = 0; g < screen_groups_; ++g) {
+      for (unsigned kept = kept_[g]; kept != 0; kept &= kept - 1) {
+        const int slot = g * kScreenLanes + __builtin_ctz(kept);
+        const int second = from + pairAt(slot, offset);
+        const double bound = screen_bounds_[slot];
+        if (measure == kRankByP) {
+          if (bound < reachingCut(own, maximum, 1)) continue;
+        } else {
+          double key_bound = bound + boundFloor(kWholePair / 2);
+          if (measure == kRankBySynergy) key_bound -= first_gain + own.single_gains[second];
+          if (!(key_bound + kScreenSlack >= maximum)) continue;
+        }
+        gatherCounted(member, slot);
+        if (measure == kRankByP) {
+          offerPValue(own, bound, maximum);
+          continue;
+        }
+        const int combination[2] = {first_marker, second};
+        double pair[2];
+        stratifiedMeasurePair(own.parts, gathered_.data(), kWholePair, pair);
+        const double key = rankingKey(own.context, pair, combination, 2);
+        if (key > maximum) {
+          own.raise(key);
+          maximum = own.maximum.load(std::memory_order_relaxed);
+        }
+      }
+    }
+  }
+
+  // The strata's tables of one slot of the member: its counted class
+  // beside the stratum's cell totals less it.
+  void gatherCounted(int member, int slot) {
+    const int group = slot / kScreenLanes;
+    const int lane = slot % kScreenLanes;
+    for (int s = 0; s < strata_; ++s) {
+      const int* counted = set_counts_.data() + s * stratum_ints_;
+      const int* cells = screen_strata_[s].totals.cells;
+      const int own_class = counted_class_[s];
+      int* table = gathered_.data() + s * kWholePair;
+      for (int e = 0; e < kWholePair / 2; ++e) {
+        const int mine = counted[freeCountAt(kWholePair, slot, 2 * e + member)];
+        table[2 * e + own_class] = mine;
+        table[2 * e + 1 - own_class] = cells[(group * (kWholePair / 2) + e) * kScreenLanes + lane] - mine;
+      }
+    }
+  }
+
+  // What the unpooled G must reach (its shortfall cut) for a table with
+  // at least `df` degrees of freedom to beat the permutation's maximum.
+  double reachingCut(const PairPermuted& own, double maximum, int df) {
+    Reaching& reaching = reaching_[own.index];
+    if (!(reaching.key == maximum)) {
+      reaching.key = maximum;
+      reaching.cuts.assign(2, std::numeric_limits<double>::quiet_NaN());
+    }
+    if (df >= static_cast<int>(reaching.cuts.size()))
+      reaching.cuts.resize(df + 1, std::numeric_limits<double>::quiet_NaN());
+    if (std::isnan(reaching.cuts[df])) reaching.cuts[df] = shortfallCut(statisticReachingKey(maximum, df));
+    return reaching.cuts[df];
+  }
+
+  // Ranking by p: the key of the strata's tables in gathered_, whose
+  // unpooled G is at most `statistic`, tested only when the fewest degrees
+  // of freedom their test can have leave the statistic short of the
+  // maximum no more.
+  void offerPValue(PairPermuted& own, double statistic, double& maximum) {
+    int df = 0;
+    for (int s = 0; s < strata_; ++s) {
+      // A stratum whose fewest is 1 may also pool to one group and add none.
+      const int fewest = associationDfAtLeast(gathered_.data() + s * kWholePair, kWholePair / 2);
+      df += fewest >= 2 ? fewest : 0;
+    }
+    if (statistic < reachingCut(own, maximum, std::max(1, df))) return;
+    double key = pValueKey(associationTest(gathered_.data(), strata_, kWholePair / 2));
+    if (std::isnan(key)) key = kMinusInfinity;
+    if (key > maximum) {
+      own.raise(key);
+      maximum = own.maximum.load(std::memory_order_relaxed);
+    }
+  }
+
+  struct Reaching {
+    double key = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> cuts;
+  };
 
   // One permutation's tables of the stretch, their strata's bounds summed
   // as the conditional IG sums their gains, and the exact key of each pair
@@ -271,9 +457,11 @@ class PairMaximaWorker {
       std::fill_n(informative_.begin() + s * stride, slots_, part.cases > 0 && part.controls > 0 ? 1 : 0);
     }
     gain_bounds_.resize(slots_);
-    kernels_.conditional_bounds(bounds_.data(), samples_.data(), informative_.data(), stride, strata_, slots_,
+    if (own.context.measure != kRankByP)
+      kernels_.conditional_bounds(bounds_.data(), samples_.data(), informative_.data(), stride, strata_, slots_,
                                 gain_bounds_.data());
     const bool synergy = own.context.measure == kRankBySynergy;
+    const bool by_p = own.context.measure == kRankByP;
     const double first_gain = synergy ? own.single_gains[first_marker] : 0;
     double maximum = own.maximum.load(std::memory_order_relaxed);
     gathered_.resize(static_cast<std::size_t>(strata_) * kWholePair);
@@ -284,10 +472,22 @@ class PairMaximaWorker {
     for (int slot = 0; slot < slots_; ++slot) {
       const int j = slot / kPairBlock * kPairBlock + 4 * (slot % 2) + slot % kPairBlock / 2 - offset;
       if (static_cast<unsigned>(j) >= static_cast<unsigned>(n)) continue;
+      const int combination[2] = {first_marker, from + j};
+      if (by_p) {
+        // The unpooled G of the strata's tables that hold both classes.
+        double statistic = 0;
+        for (int s = 0; s < strata_; ++s)
+          if (informative_[s * stride + slot] != 0)
+            statistic += 2 * std::numbers::ln2 * samples_[s * stride + slot] * bounds_[s * stride + slot];
+        if (statistic < reachingCut(own, maximum, 1)) continue;
+        for (int s = 0; s < strata_; ++s)
+          wholePairTable(tables_.data() + s * stratum_ints_, slot, gathered_.data() + s * kWholePair);
+        offerPValue(own, statistic, maximum);
+        continue;
+      }
       double bound = gain_bounds_[slot];
       if (synergy) bound -= first_gain + own.single_gains[from + j];
       if (!(bound + kScreenSlack >= maximum)) continue;
-      const int combination[2] = {first_marker, from + j};
       for (int s = 0; s < strata_; ++s)
         wholePairTable(tables_.data() + s * stratum_ints_, slot, gathered_.data() + s * kWholePair);
       double pair[2];
@@ -305,6 +505,18 @@ class PairMaximaWorker {
   const std::vector<int>& counted_class_;
   int strata_;
   const PathKernels& kernels_;
+  bool screened_;
+  std::vector<ScreenStratum> screen_strata_;
+  int screen_groups_ = 0;
+  std::vector<int> screen_cells_;
+  std::vector<float> screen_counts_;
+  std::vector<float> screen_inverse_;
+  std::vector<int> screen_samples_;
+  std::vector<std::uint16_t> valid_;
+  std::vector<float> screen_bounds_;
+  std::vector<std::uint16_t> kept_;
+  std::vector<float> slot_gains_;
+  std::vector<Reaching> reaching_;
   std::vector<ChordBound> chords_;
   std::vector<char> chord_bounded_;
   int stretch_ = kPairLanes;
@@ -359,7 +571,7 @@ void preparePermutedStrata(const SearchContext& context, const unsigned char* ph
 bool stratifiedPairsServe(const SearchContext& context, int order) {
   if (order != 2 || context.strata == nullptr || context.strata->segmented == nullptr || !context.settings.use_planes ||
       context.missing_code == kMethodEm || context.marker_count < 2 ||
-      (context.measure != kRankByIG && context.measure != kRankBySynergy) ||
+      (context.measure != kRankByIG && context.measure != kRankBySynergy && context.measure != kRankByP) ||
       context.strata->segmented->nibbles != pathKernels(context.settings.simd).segmented_nibbles ||
       context.N >= kSinglePrecisionTotal || context.stratum_count < 1 ||
       context.stratum_count > kMaxCountedRowStrata ||
@@ -410,6 +622,7 @@ bool stratifiedPairMaxima(const SearchContext& context, const std::vector<std::v
   try {
     for (int r = 0; r < count; ++r) {
       group.push_back(std::make_unique<PairPermuted>());
+      group.back()->index = r;
       preparePermutation(context, phenotypes[r].data(), *group.back());
     }
     for (int r = 0; r < count; r += 2) {

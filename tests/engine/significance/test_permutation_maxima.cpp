@@ -210,15 +210,16 @@ TEST(PermutationMaxima, PairsOfLargeStrataEqualEachPermutationSearchedInFull) {
     data.phenotype[s] = (s * 13 % 10) < (stratum_of[s] == 0 ? 3 : 6);
   }
   for (const int method : {kMethodAvailable, kMethodComplete}) {
-    for (const int rank : {kRankByIG, kRankBySynergy}) {
+    for (const int rank : {kRankByIG, kRankBySynergy, kRankByP}) {
       for (const int threads : {1, 2}) {
         SCOPED_TRACE("method " + std::to_string(method) + " rank " + std::to_string(rank) + " threads " +
                      std::to_string(threads));
-        const auto maxima = [&](bool counted) {
+        const auto maxima = [&](bool counted, SimdPath path) {
           SearchData prepared(data, method);
           SearchContext& context = prepared.context;
           context.settings.requested_threads = threads;
           context.settings.use_planes = counted;
+          context.settings.simd = path;
           context.stratum_of = stratum_of.data();
           context.stratum_count = 2;
           BitPlanes planes;
@@ -236,14 +237,17 @@ TEST(PermutationMaxima, PairsOfLargeStrataEqualEachPermutationSearchedInFull) {
           EXPECT_TRUE(permutationMaxima(context, 2, PermutationPlan{kPermutations, 29}, out));
           return out;
         };
-        const std::vector<double> plain = maxima(false);
-        const std::vector<double> counted = maxima(true);
+        const std::vector<double> plain = maxima(false, activeSimdPath());
         ASSERT_EQ(plain.size(), static_cast<std::size_t>(kPermutations));
-        ASSERT_EQ(counted.size(), plain.size());
-        for (std::size_t r = 0; r < plain.size(); ++r) {
-          EXPECT_TRUE(std::isfinite(plain[r])) << r;
-          EXPECT_EQ(std::memcmp(&plain[r], &counted[r], sizeof(double)), 0)
-              << r << ": " << plain[r] << " vs " << counted[r];
+        for (const SimdPath path : {SimdPath::kAvx2, SimdPath::kAvx512}) {
+          if (!simdPathSupported(path)) continue;
+          const std::vector<double> counted = maxima(true, path);
+          ASSERT_EQ(counted.size(), plain.size());
+          for (std::size_t r = 0; r < plain.size(); ++r) {
+            EXPECT_TRUE(std::isfinite(plain[r])) << r;
+            EXPECT_EQ(std::memcmp(&plain[r], &counted[r], sizeof(double)), 0)
+                << simdPathName(path) << " " << r << ": " << plain[r] << " vs " << counted[r];
+          }
         }
       }
     }
