@@ -34,10 +34,14 @@ constexpr double kScreenSlack = 1e-9;
 // The joint walk closes every segment's sums at its end, whatever its
 // length: counted classes halve a segment's words but not the segments.
 // Measured on W2-like data (2,000 samples, CPU time of one permutation
-// against the joint walk's): 0.79 times on 2 strata, 0.90 on 4, about 1.09
-// on 8 (strata of 250 samples, counted segments of about two words).
+// against the joint walk's): with the tables assembled and chord-bounded,
+// 0.79 times on 2 strata, 0.90 on 4, about 1.09 on 8 (strata of 250
+// samples, counted segments of about two words); screened from the counts
+// on AVX-512, about 0.6 on 8 strata of 250 and 0.7 on 16 of 125.
 constexpr int kMaxCountedRowStrata = 4;
 constexpr int kMinCountedRowSamples = 250;
+constexpr int kMaxScreenedRowStrata = 16;
+constexpr int kMinScreenedRowSamples = 100;
 // Runs of pairs (sharing their first marker) a block holds: the second
 // markers' rows of every pair of permutations are read once per block from
 // memory, then from cache for the block's other runs.
@@ -574,9 +578,12 @@ bool stratifiedPairsServe(const SearchContext& context, int order) {
       (context.measure != kRankByIG && context.measure != kRankBySynergy && context.measure != kRankByP) ||
       context.strata->segmented->nibbles != pathKernels(context.settings.simd).segmented_nibbles ||
       context.N >= kSinglePrecisionTotal || context.stratum_count < 1 ||
-      context.stratum_count > kMaxCountedRowStrata ||
-      static_cast<int>(context.strata->contexts.size()) != context.stratum_count ||
-      context.sample_count < static_cast<long long>(kMinCountedRowSamples) * context.stratum_count)
+      static_cast<int>(context.strata->contexts.size()) != context.stratum_count)
+    return false;
+  const bool screened = context.settings.simd == SimdPath::kAvx512;
+  if (context.stratum_count > (screened ? kMaxScreenedRowStrata : kMaxCountedRowStrata) ||
+      context.sample_count <
+          static_cast<long long>(screened ? kMinScreenedRowSamples : kMinCountedRowSamples) * context.stratum_count)
     return false;
   for (const SearchContext& part : context.strata->contexts)
     if (part.planes == nullptr || part.planes->levels() != kPairLevels || part.cases < 1 || part.controls < 1)
