@@ -159,13 +159,18 @@ StratumTest stratumTest(const int* table, int cells) {
 
 }  // namespace
 
-TableTest associationTest(const int* tables, int strata, int cells) {
+TableTest associationStatistic(const int* tables, int strata, int cells) {
   TableTest total{0, 0, std::numeric_limits<double>::quiet_NaN()};
   for (int s = 0; s < strata; ++s) {
     const StratumTest test = stratumTest(tables + 2L * cells * s, cells);
     total.statistic += test.statistic;
     total.df += test.df;
   }
+  return total;
+}
+
+TableTest associationTest(const int* tables, int strata, int cells) {
+  TableTest total = associationStatistic(tables, strata, cells);
   if (total.df >= 1) total.p_value = chiSquareUpperTail(total.statistic, total.df);
   return total;
 }

@@ -42,6 +42,9 @@ std::vector<int> associationGroups(const int* table, int cells);
 // stratum when the run is not stratified. A stratum holding one class only
 // adds nothing to the statistic or df.
 TableTest associationTest(const int* tables, int strata, int cells);
+// The same without the p-value (NaN): for callers that hold the statistic
+// against a cut on its degrees of freedom before paying for a tail.
+TableTest associationStatistic(const int* tables, int strata, int cells);
 
 // The ranking key of a test: -ln p, from the tail's logarithm so that
 // p-values below the double range still rank; NaN when df < 1.
