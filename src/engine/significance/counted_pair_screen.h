@@ -11,7 +11,7 @@
 //   n IG <= kappa(q') sum_c (m_c - q' n_c)^2 / n_c - 2 (M - q' n)^2 / n
 // (bits with kappa / ln 2 and 2 / ln 2), M the counted class's total and n
 // the table's. Per cell that is one multiply-add from the shared n_c and
-// 1 / n_c: a third of the chord bound's work, and loose by about 1.4 where
+// 1 / n_c: about half of the chord bound's work, and loose by about 1.4 where
 // the chord is by 1.05, which costs nothing here: a permutation's maximum
 // over every pair lies far in the tail of its pairs' gains.
 //
