@@ -3,6 +3,7 @@
 #include <Rmath.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -178,6 +179,11 @@ TableTest associationTest(const int* tables, int strata, int cells) {
 double pValueKey(const TableTest& test) {
   if (test.df < 1 || std::isnan(test.statistic)) return std::numeric_limits<double>::quiet_NaN();
   return -pchisq(test.statistic, test.df, /*lower_tail=*/0, /*log_p=*/1);
+}
+
+double logPBelowRange(const TableTest& test) {
+  if (!(test.p_value < DBL_MIN)) return std::numeric_limits<double>::quiet_NaN();
+  return -pValueKey(test);
 }
 
 double statisticReachingKey(double key, int df) {

@@ -50,6 +50,10 @@ TableTest associationStatistic(const int* tables, int strata, int cells);
 // p-values below the double range still rank; NaN when df < 1.
 double pValueKey(const TableTest& test);
 
+// ln p of a test whose p-value lies below the doubles' normal range (about
+// 2.2E-308, held as 0 or with few digits), else NaN: what prints it.
+double logPBelowRange(const TableTest& test);
+
 // The smallest statistic on `df` degrees of freedom whose key reaches
 // `key` (0 when every statistic does). A table's test statistic is at most
 // its unpooled G = 2 ln2 n IG, and the tail grows with df, so a table whose

@@ -74,7 +74,9 @@ class CombinationModels {
     for (std::size_t j = 0; j < order_.size(); ++j) full_eta_[static_cast<Eigen::Index>(j)] = reduced.eta[order_[j]];
     const LogisticFit full = fitLogistic(FactorDesign{sorted_group_, cells_ * strata_, sortedDense()}, sorted_y_,
                                          full_eta_, work_, &reduced.gram);
-    out.p_adjusted = likelihoodRatioPValue(reduced.fit, full);
+    const TableTest adjusted = likelihoodRatioTest(reduced.fit, full);
+    out.p_adjusted = adjusted.p_value;
+    out.log_p_adjusted = logPBelowRange(adjusted);
     out.not_fitted = !reduced.fit.fitted || !full.fitted;
     if (interaction_) interaction(reduced, full, out);
     return out;
@@ -255,7 +257,9 @@ class CombinationModels {
             ? grouped
             : fitLogistic(FactorDesign{kept_cell_, cells_ * strata_, covariates}, y, eta, work_,
                           additive.fitted ? &work_.gram : nullptr);
-    out.p_interaction_adjusted = likelihoodRatioPValue(additive, full);
+    const TableTest interaction = likelihoodRatioTest(additive, full);
+    out.p_interaction_adjusted = interaction.p_value;
+    out.log_p_interaction_adjusted = logPBelowRange(interaction);
     out.not_fitted = out.not_fitted || !additive.fitted || !full.fitted;
   }
 

@@ -321,7 +321,9 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
   return fitFrom(design, y, eta, work, start_gram, true);
 }
 
-double likelihoodRatioPValue(const LogisticFit& reduced, const LogisticFit& full) {
-  if (!reduced.fitted || !full.fitted) return std::numeric_limits<double>::quiet_NaN();
-  return chiSquareUpperTail(std::fmax(0.0, reduced.deviance - full.deviance), full.rank - reduced.rank);
+TableTest likelihoodRatioTest(const LogisticFit& reduced, const LogisticFit& full) {
+  if (!reduced.fitted || !full.fitted) return TableTest{0, 0, std::numeric_limits<double>::quiet_NaN()};
+  const double statistic = std::fmax(0.0, reduced.deviance - full.deviance);
+  const int df = full.rank - reduced.rank;
+  return TableTest{statistic, df, chiSquareUpperTail(statistic, df)};
 }

@@ -7,6 +7,7 @@
 
 #include <Eigen/Dense>
 
+#include "engine/rank/table_test.h"
 #include "engine/significance/logistic_kernels.h"
 
 struct LogisticFit {
@@ -76,6 +77,6 @@ LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Ei
 
 // The upper chi-square tail of the deviance drop from `reduced` to `full`
 // with df the rank difference; NaN when either fit failed or df < 1.
-double likelihoodRatioPValue(const LogisticFit& reduced, const LogisticFit& full);
+TableTest likelihoodRatioTest(const LogisticFit& reduced, const LogisticFit& full);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_LOGISTIC_REGRESSION_H

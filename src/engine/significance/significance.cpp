@@ -1,6 +1,5 @@
 #include "engine/significance/significance.h"
 
-#include <cfloat>
 
 #include <Rmath.h>
 
@@ -103,17 +102,6 @@ TableTest testCombination(const SearchContext& context, const int* combination, 
                          static_cast<int>(table.size()) / context.stratum_count / 2);
 }
 
-namespace {
-
-// ln p of a test whose p-value lies below the doubles' normal range, else
-// NaN: the table prints such a p-value from it.
-double logBelowRange(const TableTest& test) {
-  if (!(test.p_value < DBL_MIN)) return std::numeric_limits<double>::quiet_NaN();
-  return -pValueKey(test);
-}
-
-}  // namespace
-
 SignificanceRow describeCombination(const SearchContext& context, const ScoredCombination& scored,
                                     double tests) {
   const int* combination = scored.markers;
@@ -155,12 +143,12 @@ SignificanceRow describeCombination(const SearchContext& context, const ScoredCo
     interaction_df += within.df;
     if (strata == 1) {
       row.p_interaction = within.p_value;
-      row.log_p_interaction = logBelowRange({within.statistic, within.df, within.p_value});
+      row.log_p_interaction = logPBelowRange({within.statistic, within.df, within.p_value});
     }
   }
   row.synergy = synergyOf(row.ig, combination, k, context.single_gains);
   row.p_chisq = test.p_value;
-  row.log_p_chisq = logBelowRange(test);
+  row.log_p_chisq = logPBelowRange(test);
   if (context.measure == kRankByP) {
     row.key = pValueKey(test);
     if (std::isnan(row.key)) row.key = -HUGE_VAL;
@@ -171,7 +159,7 @@ SignificanceRow describeCombination(const SearchContext& context, const ScoredCo
     row.p_interaction = kNotANumber;
   } else if (strata > 1) {
     row.p_interaction = chiSquareUpperTail(interaction, interaction_df);
-    row.log_p_interaction = logBelowRange({interaction, interaction_df, row.p_interaction});
+    row.log_p_interaction = logPBelowRange({interaction, interaction_df, row.p_interaction});
   }
   // The combination's cells over every stratum.
   for (int s = 1; s < strata; ++s)

@@ -4,6 +4,7 @@
 #ifndef GORVA_ENGINE_SIGNIFICANCE_STRUCTURE_RESULTS_H
 #define GORVA_ENGINE_SIGNIFICANCE_STRUCTURE_RESULTS_H
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct AdjustedPValues {
   double p_interaction_adjusted;  // NaN but for pairs
   // Some model did not converge or separated the classes (its p is NaN).
   bool not_fitted;
+  // Their logarithms where they fall below the doubles' normal range, else NaN.
+  double log_p_adjusted = std::numeric_limits<double>::quiet_NaN();
+  double log_p_interaction_adjusted = std::numeric_limits<double>::quiet_NaN();
 };
 
 // The median of the 1-df chi-square quantiles of p-values over the median

@@ -63,9 +63,11 @@ const std::vector<TableColumn> kColumns = {
     {"p_permutation", ColumnKind::kProbability, [](Line l) { return l.row->p_permutation; }, nullptr},
     {"p_interaction", ColumnKind::kProbability, [](Line l) { return l.row->p_interaction; }, nullptr,
      logPInteraction},
-    {"p_adjusted", ColumnKind::kProbability, [](Line l) { return l.adjusted->p_adjusted; }, nullptr},
+    {"p_adjusted", ColumnKind::kProbability, [](Line l) { return l.adjusted->p_adjusted; }, nullptr,
+     [](Line l) { return l.adjusted->log_p_adjusted; }},
     {"p_interaction_adjusted", ColumnKind::kProbability,
-     [](Line l) { return l.adjusted->p_interaction_adjusted; }, nullptr},
+     [](Line l) { return l.adjusted->p_interaction_adjusted; }, nullptr,
+     [](Line l) { return l.adjusted->log_p_interaction_adjusted; }},
     {"positions", ColumnKind::kText, nullptr, markerPositions},
     {"cells", ColumnKind::kText, nullptr, [](Line l) { return cellCountsText(l.row->cells); }},
 };

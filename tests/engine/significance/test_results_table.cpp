@@ -289,7 +289,8 @@ double logTailEvenDf(double x, int df) {
 }
 
 // p-values far below the doubles' range are printed from their logarithms,
-// to the table's seven digits, with and without strata: a pair whose every
+// to the table's seven digits, with and without strata, and adjusted for a
+// covariate: a pair whose every
 // genotype cell holds 300 of one class and 10 of the other (the class the
 // parity of the two genotypes), in two strata that are copies of each other,
 // against the closed-form tails of the independent model's statistics.
@@ -327,26 +328,51 @@ TEST(SignificanceTable, PValuesBelowTheDoublesRangeAreToldFromTheirLogarithms) {
   ASSERT_EQ(interaction_df, 4);
   ASSERT_EQ(stratum_test.df, 8);
   const double ln10 = std::log(10.0);
+  // A covariate of one value leaves the adjusted models without one: the
+  // pair's cells against the intercept is their unpooled G.
+  double g = 0;
+  long n = 0, cases = 0;
+  for (const auto& [cell, counts] : pooled) {
+    n += counts.first + counts.second;
+    cases += counts.second;
+  }
+  for (const auto& [cell, counts] : pooled) {
+    const double total = static_cast<double>(counts.first + counts.second);
+    g += 2 * counts.first * std::log(counts.first * n / (total * (n - cases)));
+    g += 2 * counts.second * std::log(counts.second * n / (total * cases));
+  }
+  std::string covariates = "FID IID c\n";
+  for (int i = 1; i <= sample; ++i) covariates += std::to_string(i) + " " + std::to_string(i) + " 1\n";
   struct Expected {
     const char* options;
     double log10_p, log10_interaction;
+    bool adjusted;
   };
   const Expected runs[] = {
-      {"", logTailEvenDf(pooled_test.statistic, 8) / ln10, logTailEvenDf(pooled_interaction, pooled_df) / ln10},
+      {"", logTailEvenDf(pooled_test.statistic, 8) / ln10, logTailEvenDf(pooled_interaction, pooled_df) / ln10,
+       false},
       {" --strata strata.txt", logTailEvenDf(2 * stratum_test.statistic, 16) / ln10,
-       logTailEvenDf(2 * stratum_interaction, 2 * interaction_df) / ln10}};
+       logTailEvenDf(2 * stratum_interaction, 2 * interaction_df) / ln10, false},
+      {" --covar covariates.txt", logTailEvenDf(g, 8) / ln10, logTailEvenDf(pooled_interaction, pooled_df) / ln10,
+       true}};
   for (const Expected& run : runs) {
     SCOPED_TRACE(run.options);
     ASSERT_LT(run.log10_p, -400);
     ASSERT_LT(run.log10_interaction, -330);
     const std::string dir = makeTempDir();
     writeFile(dir + "/strata.txt", strata);
+    writeFile(dir + "/covariates.txt", covariates);
     const ProgramResult result = runOnData(dir, data, std::string("--order 2 --table t.tsv") + run.options);
     ASSERT_EQ(result.status, 0) << result.err;
     std::vector<std::string> f;
     for (const std::string& line : splitOn(readFile(dir + "/t.tsv"), '\n'))
       if (line.rfind("2\t1\t", 0) == 0) f = splitOn(line + "\t", '\t');
     ASSERT_EQ(f.size(), 18u);
+    if (run.adjusted) {
+      EXPECT_NEAR(log10Printed(f[14]), run.log10_p, 1e-6) << f[14];
+      EXPECT_NEAR(log10Printed(f[15]), run.log10_interaction, 1e-6) << f[15];
+      continue;
+    }
     EXPECT_NEAR(log10Printed(f[10]), run.log10_p, 1e-6) << f[10];
     EXPECT_NEAR(log10Printed(f[11]), run.log10_p, 1e-6) << f[11];  // one pair: Bonferroni's factor 1
     EXPECT_NEAR(log10Printed(f[13]), run.log10_interaction, 1e-6) << f[13];
