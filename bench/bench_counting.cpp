@@ -282,7 +282,7 @@ CountingLimit countingLimit(int markers, int samples) {
 }
 
 void runWorkload(const Workload& w, int hardware) {
-  std::printf("\n%s: %d markers x %d samples (%d cases), %.0f%% missing, order %d, \"available\"\n",
+  std::printf("\n%s: %d markers x %d samples (%d cases), %.3g%% missing, order %d, \"available\"\n",
               w.name.c_str(), w.markers, w.samples, w.samples / 2, 100 * w.missing, w.order);
   std::vector<unsigned char> genotypes = w.genotypes;
   std::vector<unsigned char> phenotypes = w.phenotypes;
