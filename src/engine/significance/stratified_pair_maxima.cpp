@@ -352,13 +352,7 @@ class PairMaximaWorker {
           continue;
         }
         const int combination[2] = {first_marker, second};
-        double pair[2];
-        stratifiedMeasurePair(own.parts, gathered_.data(), kWholePair, pair);
-        const double key = rankingKey(own.context, pair, combination, 2);
-        if (key > maximum) {
-          own.raise(key);
-          maximum = own.maximum.load(std::memory_order_relaxed);
-        }
+        offerMeasured(own, combination, maximum);
       }
     }
   }
@@ -419,8 +413,18 @@ class PairMaximaWorker {
     // degrees of freedom.
     const TableTest test = associationStatistic(gathered_.data(), strata_, kWholePair / 2);
     if (test.df < 1 || test.statistic < reachingCut(own, maximum, test.df)) return;
-    double key = pValueKey(test);
-    if (std::isnan(key)) key = kMinusInfinity;
+    const double key = pValueKey(test);
+    offerKey(own, std::isnan(key) ? kMinusInfinity : key, maximum);
+  }
+
+  // The exact measures of the strata's tables in gathered_.
+  void offerMeasured(PairPermuted& own, const int* combination, double& maximum) {
+    double pair[2];
+    stratifiedMeasurePair(own.parts, gathered_.data(), kWholePair, pair);
+    offerKey(own, rankingKey(own.context, pair, combination, 2), maximum);
+  }
+
+  static void offerKey(PairPermuted& own, double key, double& maximum) {
     if (key > maximum) {
       own.raise(key);
       maximum = own.maximum.load(std::memory_order_relaxed);
@@ -530,13 +534,7 @@ class PairMaximaWorker {
       if (!(bound + kScreenSlack >= maximum)) continue;
       for (int s = 0; s < strata_; ++s)
         wholePairTable(tables_.data() + s * stratum_ints_, slot, gathered_.data() + s * kWholePair);
-      double pair[2];
-      stratifiedMeasurePair(own.parts, gathered_.data(), kWholePair, pair);
-      const double key = rankingKey(own.context, pair, combination, 2);
-      if (key > maximum) {
-        own.raise(key);
-        maximum = own.maximum.load(std::memory_order_relaxed);
-      }
+      offerMeasured(own, combination, maximum);
     }
   }
 
