@@ -423,22 +423,19 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     warnings_ += warningLine(path_ + " line " + std::to_string(last_line) +
                              ": the last line has no line end; it was read as it stands (was the file cut short?)");
   }
-  if (mixed_ploidy > 0) {
-    warnings_ += warningLine(std::to_string(mixed_ploidy) + " diploid records of " + path_ +
-                             " hold haploid calls (first: " + first_mixed.substr(path_.size() + 1) +
-                             "); a haploid call counts as 0 or 2 ALT copies");
-  }
-  if (half_calls > 0) {
-    warnings_ += warningLine(std::to_string(half_calls) + " calls of " + path_ +
-                             " have one allele missing and one called (first: " +
-                             first_half_call.substr(path_.size() + 1) +
-                             "); such a half-call is read as missing, as PLINK's --vcf-half-call missing reads it");
-  }
-  if (polyploid_calls > 0) {
-    warnings_ += warningLine(std::to_string(polyploid_calls) + " calls of " + path_ +
-                             " hold more than two alleles (first: " + first_polyploid.substr(path_.size() + 1) +
-                             "); such a call is read as missing");
-  }
+  // "N <what> of FILE <how> (first: PLACE); <consequence>", when N > 0.
+  const auto countedWarning = [&](long count, const char* what, const char* how, const std::string& first,
+                                  const char* consequence) {
+    if (count == 0) return;
+    warnings_ += warningLine(std::to_string(count) + " " + what + " of " + path_ + " " + how + " (first: " +
+                             first.substr(path_.size() + 1) + "); " + consequence);
+  };
+  countedWarning(mixed_ploidy, "diploid records", "hold haploid calls", first_mixed,
+                 "a haploid call counts as 0 or 2 ALT copies");
+  countedWarning(half_calls, "calls", "have one allele missing and one called", first_half_call,
+                 "such a half-call is read as missing, as PLINK's --vcf-half-call missing reads it");
+  countedWarning(polyploid_calls, "calls", "hold more than two alleles", first_polyploid,
+                 "such a call is read as missing");
   if (unseen_sites > 0) {
     warnings_ += warningLine(
         std::to_string(unseen_sites) + " records of " + path_ +
