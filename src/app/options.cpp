@@ -160,12 +160,19 @@ void setExtensionOptions(CArgs& args) {
 const char* getOptionString() {
   static std::string str_opt;
   str_opt.clear();
-  str_opt += "# input file : " + opt::input_file + "\n";
-  str_opt += "# result file : " + opt::output_file + "\n";
+  str_opt += "# input file : " + withLineEndsEscaped(opt::input_file) + "\n";
+  str_opt += "# result file : " + withLineEndsEscaped(opt::output_file) + "\n";
   str_opt += "# combination order : " + std::to_string(opt::order) + "\n";
   str_opt += "# K=number of final significant snps for presentation : " +
              std::to_string(opt::report_top_k) + "\n";
   return str_opt.c_str();
+}
+
+std::string withLineEndsEscaped(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) escaped += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+  return escaped;
 }
 
 char* int2str(int value) {

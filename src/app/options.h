@@ -94,6 +94,11 @@ void setOptions(CArgs& args);
 // The text belongs to the function and is rebuilt on every call.
 const char* getOptionString();
 
+// `text` with each line feed written \n and each carriage return \r: a file
+// name holding a line end cannot start a line of the report or the log that
+// reads as another of its lines (a forged result row, say).
+std::string withLineEndsEscaped(const std::string& text);
+
 // The decimal text of value in a new 100-byte buffer; release it with free().
 char* int2str(int value);
 

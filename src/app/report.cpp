@@ -65,7 +65,7 @@ void TFmMDR::WriteResultALL(char* output_file, double elapsed_seconds, int /*phe
   std::snprintf(line_buffer, sizeof line_buffer, "Total time,%.5f sec", elapsed_seconds);
   line(line_buffer);
   line(kOptionsBanner);
-  const std::string command = "Command : " + opt::all_opt;
+  const std::string command = "Command : " + withLineEndsEscaped(opt::all_opt);
   line(command.c_str());
   line(getOptionString());
   line(kResultsBanner);

@@ -25,13 +25,7 @@ std::string peakMemory() {
   return text;
 }
 
-// A file name may hold a line end: written as \n (\r), it cannot start a
-// line of its own that reads as another entry of the log.
-std::string oneLogLine(const std::string& text) {
-  std::string line;
-  for (const char c : text) line += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
-  return line + "\n";
-}
+std::string oneLogLine(const std::string& text) { return withLineEndsEscaped(text) + "\n"; }
 
 }  // namespace
 

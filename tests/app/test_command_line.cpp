@@ -143,6 +143,29 @@ TEST(CommandLine, LongFileNamesReachTheDriverUnchanged) {
   EXPECT_TRUE(fileExists(report));
 }
 
+// A line end in a file name is written \n in the report and on the console,
+// so the name cannot start a line that reads as a result row of its own.
+TEST(CommandLine, FileNamesHoldingLineEndsStayOnTheirLines) {
+  const std::string dir = makeTempDir();
+  const std::string data = "d\n1,M0,1.000000,1.000000,0.000000E+00\r.txt";
+  writeFile(dir + "/" + data, "Class\tm0\tm1\n1\t0\t1\n0\t1\t1\n1\t2\t0\n0\t0\t2\n");
+  for (const bool newer : {false, true}) {
+    std::vector<std::string> args = {"--in", data, "--out", "r\nR.txt", "--order", "1"};
+    if (newer) args.insert(args.end(), {"--table", "t.tsv"});
+    const ProgramResult run = runGorva(args, dir);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string escaped = "d\\n1,M0,1.000000,1.000000,0.000000E+00\\r.txt";
+    const std::string summary = "# input file : " + escaped + "\n# result file : r\\nR.txt\n";
+    EXPECT_NE(run.out.find(summary), std::string::npos) << run.out;
+    const std::string report = readFile(dir + "/r\nR.txt");
+    EXPECT_NE(report.find("Command : " + std::string(GORVA_EXE) + " --in " + escaped + " --out r\\nR.txt --order 1 "),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find(summary), std::string::npos) << report;
+    EXPECT_EQ(report.find("\n1,M0,1.000000,1.000000,0.000000E+00"), std::string::npos) << report;
+  }
+}
+
 // What the driver printed between the banner's last rule and the closing lines.
 std::string driverOutput(const std::string& out) {
   const std::string end_of_banner = "presentation : 10\n" + kRule;
