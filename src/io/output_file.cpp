@@ -118,6 +118,10 @@ bool OutputFile::open(const std::string& path) {
     stream_ = std::fopen(target_.c_str(), "w");
     return stream_ != nullptr || fail(errno);
   }
+  // A rename would replace a file its owner made read-only, which opening it
+  // for writing (the classic run's way) refuses: refused here as well.
+  if (exists && S_ISREG(info.st_mode) && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
+    return fail(errno);
   if (exists && isMountedOver(target_)) return openStaged(EBUSY);
   const int fd = createTemporary(target_, temporary_);
   if (fd < 0) {

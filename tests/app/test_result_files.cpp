@@ -246,6 +246,26 @@ TEST(ResultFiles, ARunThatCannotWriteOneResultPublishesNone) {
   EXPECT_FALSE(fileExists(dir + "/r.txt.order1.qq.svg"));
 }
 
+// Renaming into place ignores a file's permissions; a result file its owner
+// made read-only is refused as opening it for writing refuses it.
+TEST(ResultFiles, AReadOnlyResultFileIsRefusedNotReplaced) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40);
+  writeFile(dir + "/t.tsv", "old\n");
+  ASSERT_EQ(chmod((dir + "/t.tsv").c_str(), 0444), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+  // Root writes whatever the permissions: the run is made as nobody.
+  const bool root = geteuid() == 0;
+  if (root && access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv is needed to run as another user";
+  std::vector<std::string> args = {"--in", "data.txt", "--out", "r.txt", "--order", "1", "--table", "t.tsv"};
+  if (root) args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", GORVA_EXE});
+  const ProgramResult run = runProgram(root ? "/usr/bin/setpriv" : GORVA_EXE, args, dir);
+  EXPECT_EQ(run.status, 4) << run.err;
+  EXPECT_EQ(run.err, "gorva: t.tsv: cannot write: Permission denied\n");
+  EXPECT_EQ(readFile(dir + "/t.tsv"), "old\n");
+  EXPECT_FALSE(fileExists(dir + "/r.txt"));
+}
+
 TEST(ResultFiles, RunsOnOneFolderPublishOneAfterTheOther) {
   const std::string dir = makeTempDir();
   simulateData(dir, 6, 40);
