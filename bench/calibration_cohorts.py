@@ -5,8 +5,8 @@ strata, covariates, population structure, --rank p, em, order 3.
 
 For each shape and order, many data sets are drawn by gorva-simulate with
 the same penetrance in every cell (no marker has any effect); gorva lists
-every combination (--max-p 1) and each column's share at or below 0.05 and
-0.001 is counted over all of them. Combinations of one data set share
+every combination (--max-p 1) and each column's share at or below 0.05,
+0.01 and 0.001 is counted over all of them. Combinations of one data set share
 markers, so the Monte Carlo error is taken over data sets (the standard
 error of the per-data-set share), and uniformity is judged on one
 combination drawn at random from each data set (independent draws):
@@ -75,6 +75,17 @@ SHAPES.update({
     "covar-strata-large": dict(samples=900, cases=0.3, maf="0.1-0.5", missing=0.02, method="available", orders=[2],
                                covar="noise", random_strata=3),
 })
+# The two populations with what real cohorts add to them: rare alleles
+# under em up to order 3, the missing level of mc, and the population as a
+# covariate under em instead of strata.
+SHAPES.update({
+    "strata-rare-em": dict(samples=600, cases=0.2, maf="0.01-0.1", missing=0.1, method="em", orders=[1, 2, 3],
+                           structure=True, strata=True),
+    "strata-mc": dict(samples=400, cases=0.2, maf="0.05-0.5", missing=0.1, method="mc", orders=[1, 2, 3],
+                      structure=True, strata=True),
+    "covar-pop-em": dict(samples=400, cases=0.2, maf="0.05-0.5", missing=0.1, method="em", orders=[1, 2],
+                         structure=True, covar="population"),
+})
 # p_permutation, a family-wise p-value, is judged on each data set's best
 # combination: one value per data set.
 PERMUTATION_SHAPES = {
@@ -84,6 +95,12 @@ PERMUTATION_SHAPES = {
     "perm-rank-p": dict(samples=300, cases=0.2, maf="0.01-0.5", missing=0.1, method="available",
                         extra=["--rank", "p"]),
     "perm-em": dict(samples=300, cases=0.2, maf="0.05-0.5", missing=0.1, method="em"),
+    # Six strata of about 130 samples ranked by p, and the populations as
+    # strata with covariates under em: the within-strata permutations' paths.
+    "perm-many-strata-p": dict(samples=800, cases=0.2, maf="0.05-0.5", missing=0.05, method="available",
+                               random_strata=6, extra=["--rank", "p"]),
+    "perm-strata-covar-em": dict(samples=300, cases=0.2, maf="0.05-0.5", missing=0.1, method="em",
+                                 structure=True, strata=True, covar="noise"),
 }
 for permutation_shape in PERMUTATION_SHAPES.values():
     permutation_shape.update(markers=30, permutations=99)
@@ -147,12 +164,16 @@ def write_random_strata(work, shape, seed):
     return path
 
 
-def read_table(path):
+def read_table(path, lambdas=None):
+    """The table's rows; its lambda lines' (name, value, combinations) go to lambdas."""
     header = None
     rows = []
     with open(path) as table:
         for line in table:
             if line.startswith("#"):
+                words = line.split()
+                if lambdas is not None and len(words) >= 8 and words[3].startswith("lambda_gc"):
+                    lambdas.append((words[3], value(words[5]), int(words[7])))
                 continue
             fields = line.rstrip("\n").split("\t")
             if header is None:
@@ -166,24 +187,55 @@ def value(text):
     return None if text in ("NA", None) else float(text)
 
 
+def sample_options(work, shape, seed):
+    """The strata and covariate options of a shape, their files written for the data set."""
+    options = []
+    if shape.get("strata"):
+        options += ["--strata", os.path.join(work, "null.strata")]
+    if shape.get("random_strata"):
+        options += ["--strata", write_random_strata(work, shape, seed)]
+    if shape.get("covar"):
+        options += ["--covar", write_covariates(work, shape, seed)]
+    return options
+
+
 def one_data_set(build, work, shape, order, seed):
     data = simulate(build, work, shape, MARKERS[order], seed)
     table = os.path.join(work, "t.tsv")
     command = [os.path.join(build, "gorva"), "--in", data, "--out", os.path.join(work, "r.txt"),
                "--order", str(order), "--missing", shape["method"], "--table", table, "--max-p", "1",
                "--threads", "1", "--log", "0", "--lambda-sample", "1000"] + shape.get("extra", [])
-    if shape.get("strata"):
-        command += ["--strata", os.path.join(work, "null.strata")]
-    if shape.get("random_strata"):
-        command += ["--strata", write_random_strata(work, shape, seed)]
-    if shape.get("covar"):
-        command += ["--covar", write_covariates(work, shape, seed)]
-    run(command)
-    rows = read_table(table)
+    run(command + sample_options(work, shape, seed))
+    lambdas = []
+    rows = read_table(table, lambdas)
     values = {column: [value(row.get(column)) for row in rows] for column in COLUMNS}
+    # Every combination is listed and the lambda lines summarise all of
+    # them, so each line must be the one its column's listed values give.
+    values["lambda"] = []
+    for name, printed, combinations in lambdas:
+        listed = [v for v in values["p_adjusted" if name.endswith("adjusted") else "p_chisq"] if v is not None]
+        if name == "lambda_gc" or combinations == len(listed):
+            values["lambda"].append((printed, lambda_of(listed), combinations == len(listed)))
     # Combinations without a test (p_chisq NA: one group left) are not listed.
     values["p_chisq"] += [None] * (math.comb(MARKERS[order], order) - len(rows))
     return values
+
+
+def lambda_of(p_values):
+    """Genomic control's lambda: the 1-df chi-square quantile of the median p over its median."""
+    if not p_values:
+        return None
+    return float(numpy.median(stats.chi2.isf(numpy.array(p_values), 1))) / stats.chi2.ppf(0.5, 1)
+
+
+def lambda_disagreements(pairs):
+    """Lambda lines whose value or count is not the one their listed p-values give."""
+    def differs(printed, computed, same_count):
+        if not same_count or (printed is None) != (computed is None):
+            return True
+        # Four decimals printed, p-values to seven digits.
+        return printed is not None and abs(printed - computed) > 1e-3 * max(1.0, computed)
+    return sum(1 for pair in pairs if differs(*pair))
 
 
 def summarise(per_set, rng):
@@ -192,7 +244,7 @@ def summarise(per_set, rng):
     if not pooled:
         return None
     result = {"n": len(pooled), "na": sum(1 for values in per_set for v in values if v is None)}
-    for level in (0.05, 0.001):
+    for level in (0.05, 0.01, 0.001):
         result[level] = sum(1 for v in pooled if v <= level) / len(pooled)
         shares = [sum(1 for v in values if v is not None and v <= level) / max(1, sum(v is not None for v in values))
                   for values in per_set if any(v is not None for v in values)]
@@ -208,17 +260,22 @@ def audit_shape(build, work, name, shape, datasets, seed0, orders):
     rng = random.Random(seed0)
     for order in [k for k in shape["orders"] if k in orders]:
         per_column = {column: [] for column in COLUMNS}
+        lambda_lines = []
         for d in range(datasets):
             values = one_data_set(build, work, shape, order, data_seed(seed0, order, d))
             for column in COLUMNS:
                 per_column[column].append(values[column])
+            lambda_lines += values["lambda"]
         for column in COLUMNS:
             s = summarise(per_column[column], rng)
             if s is None:
                 continue
-            print(f"{name:18s} {order:2d}  {column:23s} {s['n']:7d} {s['na']:6d}  "
-                  f"{100 * s[0.05]:6.2f} % +-{100 * s['se0.05']:4.2f}  {100 * s[0.001]:6.3f} % +-{100 * s['se0.001']:5.3f}"
+            print(f"{name:20s} {order:2d}  {column:23s} {s['n']:7d} {s['na']:6d}  "
+                  f"{100 * s[0.05]:6.2f} % +-{100 * s['se0.05']:4.2f}  {100 * s[0.01]:5.2f} % +-{100 * s['se0.01']:4.2f}"
+                  f"  {100 * s[0.001]:6.3f} % +-{100 * s['se0.001']:5.3f}"
                   f"  {s['median']:5.3f}  {s['ks']:7.4f}", flush=True)
+        print(f"{name:20s} {order:2d}  lambda lines: {lambda_disagreements(lambda_lines)} of {len(lambda_lines)} "
+              f"disagree with the listed p-values", flush=True)
 
 
 def audit_permutations(build, work, name, shape, datasets, seed0, orders):
@@ -234,9 +291,7 @@ def audit_permutations(build, work, name, shape, datasets, seed0, orders):
                        "--order", str(order), "--missing", shape["method"], "--table", table, "--top", "1",
                        "--threads", "1", "--log", "0", "--permutations", str(shape["permutations"]),
                        "--seed", str(d + 1), "--lambda-sample", "1000"] + shape.get("extra", [])
-            if shape.get("strata"):
-                command += ["--strata", os.path.join(work, "null.strata")]
-            run(command)
+            run(command + sample_options(work, shape, seed))
             best.append(float(read_table(table)[0]["p_permutation"]))
         share = sum(1 for v in best if v <= 0.05) / len(best)
         se = math.sqrt(0.05 * 0.95 / len(best))
@@ -247,7 +302,7 @@ def audit_permutations(build, work, name, shape, datasets, seed0, orders):
         tenths = numpy.histogram(best, bins=numpy.linspace(0, 1, 11) + 1e-9)[0]
         tenths[0] += sum(1 for v in best if v <= 1e-9)
         uniform = stats.chisquare(tenths).pvalue
-        print(f"{name:18s} {order:2d}  {'best p_permutation':23s} {len(best):7d}      0  "
+        print(f"{name:20s} {order:2d}  {'best p_permutation':23s} {len(best):7d}      0  "
               f"{100 * share:6.2f} % +-{100 * se:4.2f}  family-wise     {numpy.median(best):5.3f}  {uniform:7.4f}"
               f"  tenths {' '.join(str(t) for t in tenths)}",
               flush=True)
@@ -262,7 +317,7 @@ def main():
     parser.add_argument("--orders", default="1,2,3", help="orders audited, of those each shape has (perm-*: 1 and 2)")
     args = parser.parse_args()
     print(f"null data, {args.datasets} data sets per shape and order; markers per order {MARKERS}")
-    print("shape              k  column                  values     NA   <=0.05   (se)   <=0.001    (se)"
+    print("shape                 k  column                  values     NA   <=0.05   (se)   <=0.01   (se)   <=0.001    (se)"
           "    median  KS p (one per set)")
     orders = [int(k) for k in args.orders.split(",")]
     with tempfile.TemporaryDirectory() as work:
