@@ -13,9 +13,13 @@ combination drawn at random from each data set (independent draws):
 Kolmogorov-Smirnov against the uniform distribution (scipy). The perm-*
 shapes check p_permutation as what it claims to be, a family-wise p-value:
 the share of null data sets whose best combination has p_permutation <= 0.05.
+Every listed table's lambda_gc lines are checked against the median of the
+p-values listed under them, and the first --path-sets data sets of each
+shape and order are run again with GORVA_SIMD set to each vector path,
+whose tables must be the default run's byte for byte.
 
     bench/calibration_cohorts.py BUILD_DIR [--datasets N] [--shapes a,b,...]
-        [--orders 1,2,3] [--seed S]
+        [--orders 1,2,3] [--seed S] [--path-sets N]
 """
 import argparse
 import math
@@ -30,6 +34,8 @@ from scipy import stats
 
 COLUMNS = ["p_chisq", "p_interaction", "p_adjusted", "p_interaction_adjusted"]
 MARKERS = {1: 40, 2: 16, 3: 10}
+# Forced by GORVA_SIMD: each must give the table the default path gives.
+VECTOR_PATHS = ("scalar", "avx2", "avx512")
 
 # name: samples, case fraction, MAF range, missing rate, method, orders, extra
 # options; "structure": two populations (the second half of the samples,
@@ -112,8 +118,8 @@ def data_seed(seed, order, d):
     return (seed - 1) * 1000000 + 1000 * order + d + 1
 
 
-def run(command):
-    result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+def run(command, env=None):
+    result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, env=env)
     if result.returncode != 0:
         raise RuntimeError(f"{' '.join(command)} failed ({result.returncode}): {result.stderr}")
 
@@ -199,13 +205,27 @@ def sample_options(work, shape, seed):
     return options
 
 
-def one_data_set(build, work, shape, order, seed):
+def paths_differing(command, table):
+    """Runs the command again on each vector path (the machine's best stands
+    in for one it lacks): the number whose table is not the one already there."""
+    with open(table) as first:
+        reference = first.read()
+    differing = 0
+    for path in VECTOR_PATHS:
+        run(command, dict(os.environ, GORVA_SIMD=path))
+        with open(table) as again:
+            differing += again.read() != reference
+    return differing
+
+
+def one_data_set(build, work, shape, order, seed, compare_paths=False):
     data = simulate(build, work, shape, MARKERS[order], seed)
     table = os.path.join(work, "t.tsv")
     command = [os.path.join(build, "gorva"), "--in", data, "--out", os.path.join(work, "r.txt"),
                "--order", str(order), "--missing", shape["method"], "--table", table, "--max-p", "1",
                "--threads", "1", "--log", "0", "--lambda-sample", "1000"] + shape.get("extra", [])
-    run(command + sample_options(work, shape, seed))
+    command += sample_options(work, shape, seed)
+    run(command)
     lambdas = []
     rows = read_table(table, lambdas)
     values = {column: [value(row.get(column)) for row in rows] for column in COLUMNS}
@@ -218,6 +238,7 @@ def one_data_set(build, work, shape, order, seed):
             values["lambda"].append((printed, lambda_of(listed), combinations == len(listed)))
     # Combinations without a test (p_chisq NA: one group left) are not listed.
     values["p_chisq"] += [None] * (math.comb(MARKERS[order], order) - len(rows))
+    values["paths"] = paths_differing(command, table) if compare_paths else None
     return values
 
 
@@ -256,16 +277,20 @@ def summarise(per_set, rng):
     return result
 
 
-def audit_shape(build, work, name, shape, datasets, seed0, orders):
+def audit_shape(build, work, name, shape, datasets, seed0, orders, path_sets):
     rng = random.Random(seed0)
     for order in [k for k in shape["orders"] if k in orders]:
         per_column = {column: [] for column in COLUMNS}
         lambda_lines = []
+        compared = differing = 0
         for d in range(datasets):
-            values = one_data_set(build, work, shape, order, data_seed(seed0, order, d))
+            values = one_data_set(build, work, shape, order, data_seed(seed0, order, d), d < path_sets)
             for column in COLUMNS:
                 per_column[column].append(values[column])
             lambda_lines += values["lambda"]
+            if values["paths"] is not None:
+                compared += len(VECTOR_PATHS)
+                differing += values["paths"]
         for column in COLUMNS:
             s = summarise(per_column[column], rng)
             if s is None:
@@ -275,14 +300,16 @@ def audit_shape(build, work, name, shape, datasets, seed0, orders):
                   f"  {100 * s[0.001]:6.3f} % +-{100 * s['se0.001']:5.3f}"
                   f"  {s['median']:5.3f}  {s['ks']:7.4f}", flush=True)
         print(f"{name:20s} {order:2d}  lambda lines: {lambda_disagreements(lambda_lines)} of {len(lambda_lines)} "
-              f"disagree with the listed p-values", flush=True)
+              f"disagree with the listed p-values; {differing} of {compared} tables on forced vector paths "
+              f"differ", flush=True)
 
 
-def audit_permutations(build, work, name, shape, datasets, seed0, orders):
+def audit_permutations(build, work, name, shape, datasets, seed0, orders, path_sets):
     """Family-wise error of p_permutation: share of null data sets whose best
     combination of the order has p_permutation <= 0.05."""
     for order in [k for k in (1, 2) if k in orders]:
         best = []
+        compared = differing = 0
         for d in range(datasets):
             seed = data_seed(seed0, order, d)
             data = simulate(build, work, shape, shape["markers"], seed)
@@ -291,8 +318,12 @@ def audit_permutations(build, work, name, shape, datasets, seed0, orders):
                        "--order", str(order), "--missing", shape["method"], "--table", table, "--top", "1",
                        "--threads", "1", "--log", "0", "--permutations", str(shape["permutations"]),
                        "--seed", str(d + 1), "--lambda-sample", "1000"] + shape.get("extra", [])
-            run(command + sample_options(work, shape, seed))
+            command += sample_options(work, shape, seed)
+            run(command)
             best.append(float(read_table(table)[0]["p_permutation"]))
+            if d < path_sets:
+                compared += len(VECTOR_PATHS)
+                differing += paths_differing(command, table)
         share = sum(1 for v in best if v <= 0.05) / len(best)
         se = math.sqrt(0.05 * 0.95 / len(best))
         # p_permutation takes the values j / (N + 1); with N + 1 a multiple of
@@ -304,7 +335,7 @@ def audit_permutations(build, work, name, shape, datasets, seed0, orders):
         uniform = stats.chisquare(tenths).pvalue
         print(f"{name:20s} {order:2d}  {'best p_permutation':23s} {len(best):7d}      0  "
               f"{100 * share:6.2f} % +-{100 * se:4.2f}  family-wise     {numpy.median(best):5.3f}  {uniform:7.4f}"
-              f"  tenths {' '.join(str(t) for t in tenths)}",
+              f"  tenths {' '.join(str(t) for t in tenths)}; {differing} of {compared} tables on forced vector paths differ",
               flush=True)
 
 
@@ -315,6 +346,8 @@ def main():
     parser.add_argument("--shapes", default=",".join(list(SHAPES) + list(PERMUTATION_SHAPES)))
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--orders", default="1,2,3", help="orders audited, of those each shape has (perm-*: 1 and 2)")
+    parser.add_argument("--path-sets", type=int, default=2,
+                        help="data sets of each shape and order also run on every forced vector path")
     args = parser.parse_args()
     print(f"null data, {args.datasets} data sets per shape and order; markers per order {MARKERS}")
     print("shape                 k  column                  values     NA   <=0.05   (se)   <=0.01   (se)   <=0.001    (se)"
@@ -323,9 +356,10 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         for name in args.shapes.split(","):
             if name in PERMUTATION_SHAPES:
-                audit_permutations(args.build, work, name, PERMUTATION_SHAPES[name], args.datasets, args.seed, orders)
+                audit_permutations(args.build, work, name, PERMUTATION_SHAPES[name], args.datasets, args.seed, orders,
+                                   args.path_sets)
             else:
-                audit_shape(args.build, work, name, SHAPES[name], args.datasets, args.seed, orders)
+                audit_shape(args.build, work, name, SHAPES[name], args.datasets, args.seed, orders, args.path_sets)
     return 0
 
 
