@@ -45,9 +45,12 @@ std::string columnsMessage(const std::string& file, int line, std::size_t count,
 }
 
 constexpr int kUnreadableStatus = kNoStatus - 1;
+constexpr int kQuantitativeStatus = kNoStatus - 2;
 
-// 1 for a case (2), 0 for a control (1), -1 for another number (0, -9, a
-// quantitative value) or NA: those samples are left out. Anything else
+// 1 for a case (2), 0 for a control (1), -1 for PLINK's missing values (0,
+// -9, NA): those samples are left out. Any other number is
+// kQuantitativeStatus: PLINK reads a column holding one as a quantitative
+// trait, whose values 1 and 2 are no controls and cases. Anything else
 // (hexadecimal, inf, nan, a word) is kUnreadableStatus: strtod would read
 // "0x2" as a case, so the field is read as a decimal number only.
 int caseStatus(std::string_view field) {
@@ -56,11 +59,12 @@ int caseStatus(std::string_view field) {
   double value = 0;
   const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
   if (end != field.data() + field.size() || field.empty()) return kUnreadableStatus;
-  if (error == std::errc::result_out_of_range) return kNoStatus;
+  if (error == std::errc::result_out_of_range) return kQuantitativeStatus;
   if (error != std::errc() || !std::isfinite(value)) return kUnreadableStatus;
   if (value == 2.0) return 1;
   if (value == 1.0) return 0;
-  return kNoStatus;
+  if (value == 0.0 || value == -9.0) return kNoStatus;
+  return kQuantitativeStatus;
 }
 
 // The column (from 1) of the first field holding a NUL byte, or 0: a NUL
@@ -161,7 +165,13 @@ bool PlinkReader::readFam(bool fam_phenotypes) {
                     shownText(fields[5], 40) +
                     "' is not a number (2 = case, 1 = control; 0, -9 or NA = missing)");
     }
-    if (status == kUnreadableStatus) status = kNoStatus;  // --pheno replaces the column
+    if (status == kQuantitativeStatus && fam_phenotypes) {
+      return refuse(name + " line " + std::to_string(line) + ", column 6: the phenotype " +
+                    shownText(fields[5], 40) +
+                    " is neither 2 (case), 1 (control) nor 0, -9 or NA (missing): PLINK reads such a column as "
+                    "a quantitative trait, not case/control (give case/control phenotypes with --pheno FILE)");
+    }
+    if (status < kNoStatus) status = kNoStatus;  // --pheno replaces the column
     fam_ids_.push_back({std::string(fields[0]), std::string(fields[1])});
     fam_status_.push_back(status);
     fam_lines_.push_back(line);

@@ -82,9 +82,9 @@ TEST_F(PlinkReaderTest, DecodesTwoBitCodesForTheSamplesThatTakePart) {
 }
 
 TEST_F(PlinkReaderTest, AcceptsLooseLayoutAndWarnsOnceAboutSamplesWithoutCaseOrControl) {
-  // 0, -9, a quantitative value and NA are all missing phenotypes; 2.0 and +2 are cases.
-  write("a a 0 0 1 0\nb b 0 0 1 -9\nc c 0 0 1 1.5\nd d 0 0 1 NA\ne e 0 0 1 2.0\nf f 0 0 1 1\n"
-        "g g 0 0 1 +2\nh h 0 0 1 -1e999\n",
+  // 0, -9.0 and NA are missing phenotypes; 2.0 and +2 are cases.
+  write("a a 0 0 1 0\nb b 0 0 1 -9\nc c 0 0 1 -9.0\nd d 0 0 1 NA\ne e 0 0 1 2.0\nf f 0 0 1 1\n"
+        "g g 0 0 1 +2\nh h 0 0 1 NA\n",
         kBim, kMagic + std::string(4, '\0'));
   PlinkReader reader;
   ASSERT_TRUE(reader.open(prefix_)) << reader.error();
@@ -172,6 +172,11 @@ TEST_F(PlinkReaderTest, RefusesEachFaultNamingTheFileAndPlace) {
       {"a a 0 0 1 1\nb b 0 0 1 0x2\n", kBim, kBed, ".fam line 2, column 6: the phenotype '0x2' is not a number"},
       {"a a 0 0 1 nan\n", kBim, kBed, ".fam line 1, column 6: the phenotype 'nan' is not a number"},
       {"a a 0 0 1 case\n", kBim, kBed, ".fam line 1, column 6: the phenotype 'case' is not a number"},
+      // A quantitative trait's 1s and 2s are no controls and cases.
+      {"a a 0 0 1 2\nb b 0 0 1 1\nc c 0 0 1 3\n", kBim, kBed,
+       ".fam line 3, column 6: the phenotype 3 is neither 2 (case), 1 (control) nor 0, -9 or NA (missing): PLINK "
+       "reads such a column as a quantitative trait"},
+      {"a a 0 0 1 -1e999\n", kBim, kBed, ".fam line 1, column 6: the phenotype -1e999 is neither"},
       {kFam, "1\trs1\t0\t100\tA\tG\n1\trs2\t0\t2e5\tC\tT\n", kBed,
        ".bim line 2, column 4: the base-pair position '2e5' is not a whole number"},
       {kFam, "1\trs1\t0\t100\tA\tG\n1\trs2\t0\t99999999999999999999\tC\tT\n", kBed,
