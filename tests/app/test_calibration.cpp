@@ -51,3 +51,42 @@ TEST(Calibration, AboutOneCombinationInTwentyHasPChisqAtMost005OnNullDataAtEvery
 }
 
 }  // namespace
+
+// --max-p 1 lists every tested combination: p_chisq is 1 at most. A marker
+// whose every genotype holds cases and controls in the cohort's proportion
+// has IG 0, a difference of equal entropies that can round a hair below 0,
+// and such markers were left out of the listing though their lambda_gc
+// counted them.
+TEST(Calibration, MaxPOneListsMarkersWithoutAnyAssociation) {
+  // Genotype counts of each marker over 200 samples, every one a multiple
+  // of 10: the 20 cases take a tenth of each genotype, the controls the rest.
+  const std::vector<std::vector<int>> splits = {
+      {110, 60, 30}, {100, 90, 10}, {150, 40, 10}, {50, 50, 100}, {120, 70, 10}, {130, 50, 20},
+      {60, 110, 30}, {170, 20, 10}, {140, 30, 30}, {80, 80, 40},  {90, 60, 50},  {40, 120, 40}};
+  std::string text = "Class";
+  for (std::size_t m = 0; m < splits.size(); ++m) text += "\tM" + std::to_string(m + 1);
+  text += "\n";
+  for (int sample = 0; sample < 200; ++sample) {
+    const bool is_case = sample < 20;
+    // Rank within the class, scaled to the class's tenth of each genotype.
+    const int within = is_case ? sample : sample - 20;
+    const int scale = is_case ? 1 : 9;
+    text += is_case ? "1" : "0";
+    for (const std::vector<int>& split : splits) {
+      int genotype = 0;
+      int bound = split[0] / 10 * scale;
+      while (within >= bound) bound += split[++genotype] / 10 * scale;
+      text += "\t" + std::to_string(genotype);
+    }
+    text += "\n";
+  }
+  const std::string dir = makeTempDir();
+  const ProgramResult run = runOnData(dir, text, "--order 1 --table t.tsv --max-p 1 --log 0");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Every marker but the fourth from last is tested: 170 of 200 in one
+  // genotype pools the other 30 into it.
+  const std::string table = readFile(dir + "/t.tsv");
+  EXPECT_EQ(rowsPerOrder(table, 1)[1], 11) << table;
+  EXPECT_NE(table.find("# order 1: 11 combinations with p_chisq <= 1.000000E+00"), std::string::npos) << table;
+  EXPECT_NE(table.find("lambda_gc = 0.0000 from 11 combinations"), std::string::npos) << table;
+}

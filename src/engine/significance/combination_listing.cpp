@@ -19,6 +19,10 @@ constexpr int kTabledDf = 4096;
 // that, so that rounding never drops a qualifying table (the decision itself
 // is the p-value's).
 constexpr double kQuantileMargin = 1e-7;
+// IG is a difference of entropies: a table without any association comes
+// out a few ulps either side of 0, and at --max-p 1 (a quantile of 0) it
+// must still qualify. Bits, far below any IG a tested table can reach.
+constexpr double kInformationRounding = 1e-12;
 
 }  // namespace
 
@@ -44,7 +48,7 @@ CombinationListing::CombinationListing(const SearchContext& context, int order, 
 double CombinationListing::floorFor(int df, int samples) const {
   if (df < 1) return std::numeric_limits<double>::infinity();
   const int tabled = std::min(df, static_cast<int>(scaled_quantiles_.size()) - 1);
-  return scaled_quantiles_[tabled] / std::max(samples, 1);
+  return scaled_quantiles_[tabled] / std::max(samples, 1) - kInformationRounding;
 }
 
 bool CombinationListing::mayQualify(const int* table, int cells, double ig_upper) const {
