@@ -23,7 +23,9 @@
 // Order 2 is also measured against this CPU's counting limit, the all-pairs
 // kernel of ../shared/bench/pairs (`pairs best`, complete data, one core),
 // when that folder was there at build time: the search's rate divided by
-// the kernel's, per CPU second and wall-clock.
+// the kernel's, per CPU second and wall-clock. Under GORVA_SIMD=avx2 the
+// kernel is built without AVX-512, which is the limit of a CPU that has
+// AVX2 only.
 //
 // usage: bench_counting [--quick] [--only C2|C2m|C2L|C3|C3m] [--repetitions N] [--search-only]
 //   (m: 1% missing)
@@ -235,7 +237,9 @@ struct CountingLimit {
 // One run of the kernel with `repetitions`; false when it failed.
 bool runCountingLimit(int markers, int samples, int repetitions, CountingLimit& limit) {
 #ifdef GORVA_COUNTING_LIMIT
-  const std::string command = std::string(GORVA_COUNTING_LIMIT) + " best " + std::to_string(markers) +
+  // The search's AVX2 path is held to the kernel built without AVX-512.
+  const char* const kernel = activeSimdPath() == SimdPath::kAvx2 ? GORVA_COUNTING_LIMIT_AVX2 : GORVA_COUNTING_LIMIT;
+  const std::string command = std::string(kernel) + " best " + std::to_string(markers) +
                               " " + std::to_string(samples) + " " + std::to_string(repetitions);
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return false;
