@@ -2,6 +2,7 @@
 // line by line so that every message can name the record's line.
 #include "io/vcf_reader.h"
 
+#include <htslib/bgzf.h>
 #include <htslib/hts.h>
 #include <htslib/kseq.h>
 #include <htslib/kstring.h>
@@ -27,6 +28,9 @@ namespace {
 struct FileCloser {
   void operator()(htsFile* file) const { hts_close(file); }
 };
+struct BgzfCloser {
+  void operator()(BGZF* file) const { bgzf_close(file); }
+};
 struct HeaderDeleter {
   void operator()(bcf_hdr_t* header) const { bcf_hdr_destroy(header); }
 };
@@ -41,6 +45,24 @@ constexpr int kFixedColumns = 9;  // CHROM POS ID REF ALT QUAL FILTER INFO FORMA
 
 // What is wrong with a VCF header that htslib refused, read line by line:
 // a sample named twice, a record before the #CHROM line, no #CHROM line.
+// Why htslib took a file meant as a VCF for other text: it knows a VCF by
+// its first line, which an editor's byte-order mark hides and some writers
+// leave out.
+std::string firstLineNote(const std::string& path) {
+  std::unique_ptr<BGZF, BgzfCloser> file(bgzf_open(path.c_str(), "r"));  // plain or compressed
+  if (!file) return "";
+  kstring_t line = KS_INITIALIZE;
+  const bool got = bgzf_getline(file.get(), '\n', &line) >= 0;
+  const std::string first = got ? std::string(line.s, line.l) : "";
+  ks_free(&line);
+  if (first.rfind("\xef\xbb\xbf", 0) == 0)
+    return " (it starts with a UTF-8 byte-order mark, which a VCF does not hold: save it without one)";
+  if (!first.empty() && first[0] == '#' && first.rfind("##fileformat=VCF", 0) != 0)
+    return " (its first line is not the ##fileformat=VCFv4.x line a VCF starts with: add one, such as "
+           "##fileformat=VCFv4.2)";
+  return "";
+}
+
 std::string headerProblem(const std::string& path) {
   std::unique_ptr<htsFile, FileCloser> file(hts_open(path.c_str(), "r"));
   kstring_t line = KS_INITIALIZE;
@@ -170,16 +192,8 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   const htsFormat* format = hts_get_format(file.get());
   if (format->format != vcf && format->format != bcf) {
     std::unique_ptr<char, MallocDeleter> description(hts_format_description(format));
-    // An editor's byte-order mark hides "##fileformat" from htslib.
-    std::string bom_note;
-    if (std::FILE* plain = std::fopen(path_.c_str(), "rb")) {
-      unsigned char first[3] = {0, 0, 0};
-      if (std::fread(first, 1, 3, plain) == 3 && first[0] == 0xef && first[1] == 0xbb && first[2] == 0xbf)
-        bom_note = " (it starts with a UTF-8 byte-order mark, which a VCF does not hold: save it without one)";
-      std::fclose(plain);
-    }
     return refuse(path_ + ": htslib reads it as " + std::string(description ? description.get() : "?") +
-                  ", not as VCF or BCF" + bom_note);
+                  ", not as VCF or BCF" + firstLineNote(path_));
   }
   const bool text = format->format == vcf;
   if (hts_check_EOF(file.get()) == 0) {

@@ -283,6 +283,9 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
       {kHeader + kColumns + "\n", kPheno, "", "", "in.vcf: the file has no record after its header"},
       {"\xef\xbb\xbf" + kHeader + kColumns + kRecords, kPheno, "", "",
        "in.vcf: htslib reads it as unknown text, not as VCF or BCF (it starts with a UTF-8 byte-order mark"},
+      {kHeader.substr(kHeader.find('\n') + 1) + kColumns + kRecords, kPheno, "", "",
+       "in.vcf: htslib reads it as unknown text, not as VCF or BCF (its first line is not the "
+       "##fileformat=VCFv4.x line a VCF starts with"},
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\n", kPheno, "", "",
        "in.vcf line 5: 11 fields, but the #CHROM line has 12"},
       {kHeader + kColumns + kRecords, "", "", "", "--vcf in.vcf needs --pheno FILE"},
