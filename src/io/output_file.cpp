@@ -86,7 +86,8 @@ std::string temporaryDirectory() {
 
 OutputFile::~OutputFile() { abandon(); }
 
-std::string OutputFile::folder() const { return directoryOf(path_); }
+// Where the rename happens: a name that is a link is replaced at its file.
+std::string OutputFile::folder() const { return directoryOf(target_.empty() ? path_ : target_); }
 
 bool OutputFile::fail(int error_number) {
   if (error_.empty()) {

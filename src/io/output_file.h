@@ -69,7 +69,8 @@ class OutputFile {
   // "gorva: PATH: cannot write: REASON" after a failure, else empty.
   const std::string& error() const { return error_; }
   const std::string& path() const { return path_; }
-  // The folder of path(), where the file is published.
+  // The folder the file is published into: that of the file path() links
+  // to, when it is a link.
   std::string folder() const;
 
  private:

@@ -269,21 +269,27 @@ TEST(ResultFiles, AReadOnlyResultFileIsRefusedNotReplaced) {
 TEST(ResultFiles, RunsOnOneFolderPublishOneAfterTheOther) {
   const std::string dir = makeTempDir();
   simulateData(dir, 6, 40);
-  writeFile(dir + "/r.txt", "old\n");
-  // Another run publishing into the folder holds it as this lock does.
-  const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_GE(folder, 0);
-  ASSERT_EQ(::flock(folder, LOCK_EX), 0);
-  ProgramResult run;
-  std::thread runner([&] { run = runGorva({"--in", "data.txt", "--out", "r.txt", "--table", "t.tsv"}, dir); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
-  EXPECT_EQ(readFile(dir + "/r.txt"), "old\n");
-  EXPECT_FALSE(fileExists(dir + "/t.tsv"));
-  ::close(folder);
-  runner.join();
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(readFile(dir + "/r.txt"), "old\n");
-  EXPECT_TRUE(fileExists(dir + "/t.tsv"));
+  ASSERT_EQ(mkdir((dir + "/side").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("../r.txt", (dir + "/side/link.txt").c_str()), 0);
+  // The report reached through a link in another folder is renamed in the
+  // folder of its file, which is the folder to wait for.
+  for (const auto& [report, table] : {std::pair{"r.txt", "t.tsv"}, {"side/link.txt", "side/t.tsv"}}) {
+    writeFile(dir + "/r.txt", "old\n");
+    // Another run publishing into the folder holds it as this lock does.
+    const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+    ProgramResult run;
+    std::thread runner([&] { run = runGorva({"--in", "data.txt", "--out", report, "--table", table}, dir); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(readFile(dir + "/r.txt"), "old\n") << report;
+    EXPECT_FALSE(fileExists(dir + "/" + table)) << report;
+    ::close(folder);
+    runner.join();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(readFile(dir + "/r.txt"), "old\n") << report;
+    EXPECT_TRUE(fileExists(dir + "/" + table)) << report;
+  }
 }
 
 // A report of many rows, so that its writing takes a while.
