@@ -70,12 +70,16 @@ GORVA_TARGET_AVX512_FMA void screenCountedPairs(const ScreenRequest& request) {
   // What the bound subtracts, lowered past the reciprocal's error: 2 / ln 2.
   const __m512 pinsker = _mm512_set1_ps(static_cast<float>(2 / std::log(2.0) * (1 - 0x1p-12)));
   const __m512 threshold = _mm512_set1_ps(request.threshold);
+  const __m512 four = _mm512_set1_ps(4.0f);
+  // The strata's D_s: a product, a quotient and up to 16 sums, each within 2^-24.
+  const __m512 lower = _mm512_set1_ps(1.0f - 0x1p-18f);
   const int groups = (request.slots + kScreenLanes - 1) / kScreenLanes;
   for (int g = 0; g < groups; ++g) {
     const long slot = static_cast<long>(g) * kScreenLanes;
     const bool both = slot + kPairBlock < request.slots;
     __m512 sum = _mm512_setzero_ps();
     __m512i weights = _mm512_setzero_si512();
+    __m512 spreads = _mm512_setzero_ps();
     __mmask16 unbounded = 0;
     __mmask16 informative = 0;
     for (int s = 0; s < request.stratum_count; ++s) {
@@ -110,6 +114,15 @@ GORVA_TARGET_AVX512_FMA void screenCountedPairs(const ScreenRequest& request) {
                     _mm512_cmpneq_epi32_mask(counted, _mm512_set1_epi32(stratum.fixed_counted));
       }
       sum = _mm512_mask_add_ps(sum, both_classes, sum, numerator);
+      if (request.relative) {
+        __m512 spread = _mm512_set1_ps(stratum.spread);
+        if (stratum.fixed_samples < 0) {
+          const __m512 mf = _mm512_cvtepi32_ps(counted);
+          spread = _mm512_div_ps(_mm512_mul_ps(_mm512_mul_ps(mf, _mm512_sub_ps(nf, mf)), four),
+                                 _mm512_max_ps(nf, one));
+        }
+        spreads = _mm512_mask_add_ps(spreads, both_classes, spreads, spread);
+      }
       weights = _mm512_mask_add_epi32(weights, both_classes, weights, weight);
       unbounded |= both_classes & no_bound;
       informative |= both_classes;
@@ -117,6 +130,8 @@ GORVA_TARGET_AVX512_FMA void screenCountedPairs(const ScreenRequest& request) {
     __m512 bound;
     if (request.statistic) {
       bound = _mm512_mul_ps(_mm512_mul_ps(sum, to_statistic), raise);
+    } else if (request.relative) {
+      bound = _mm512_mul_ps(_mm512_div_ps(sum, _mm512_mul_ps(spreads, lower)), raise);
     } else {
       const __m512 inverse = _mm512_rcp14_ps(_mm512_max_ps(_mm512_cvtepi32_ps(weights), one));
       bound = _mm512_mul_ps(_mm512_mul_ps(sum, inverse), raise);

@@ -31,13 +31,19 @@ namespace {
 constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
 // Far above the rounding of a difference of a few gains of a few bits.
 constexpr double kScreenSlack = 1e-9;
+// How far a RIG worked out in doubles may lie above the true one: its
+// IG's drift (boundFloor, about 1e-12) over H(Y | S), which is at least
+// 2 bits over the run's N < 2^24 samples where any stratum holds both
+// classes, so below 1e-5.
+constexpr double kRigSlack = 1e-4;
 // The joint walk closes every segment's sums at its end, whatever its
 // length: counted classes halve a segment's words but not the segments.
 // Measured on W2-like data (2,000 samples, CPU time of one permutation
 // against the joint walk's): with the tables assembled and chord-bounded,
 // 0.79 times on 2 strata, 0.90 on 4, about 1.09 on 8 (strata of 250
 // samples, counted segments of about two words); screened from the counts
-// on AVX-512, about 0.6 on 8 strata of 250 and 0.7 on 16 of 125.
+// on AVX-512, about 0.6 on 8 strata of 250 and 0.7 on 16 of 125 (AVX2's
+// screen is the same in eight lanes).
 constexpr int kMaxCountedRowStrata = 4;
 constexpr int kMinCountedRowSamples = 250;
 constexpr int kMaxScreenedRowStrata = 16;
@@ -160,7 +166,7 @@ class PairMaximaWorker {
         counted_class_(counted_class),
         strata_(context.stratum_count),
         kernels_(pathKernels(context.settings.simd)),
-        screened_(context.settings.simd == SimdPath::kAvx512) {
+        screen_(countedPairScreen(context.settings.simd)) {
     for (int s = 0; s < strata_; ++s) {
       const SearchContext& part = context.strata->contexts[s];
       ChordBound chord;
@@ -178,6 +184,12 @@ class PairMaximaWorker {
       if (part.missing_code != kMethodAvailable) {
         stratum.fixed_samples = part.cases + part.controls;
         stratum.fixed_counted = counted;
+        // n H(Y) in bits, lowered past its double roundings.
+        const double cases = part.cases;
+        const double controls = part.controls;
+        const double n = cases + controls;
+        stratum.spread = floatAtOrBelow(-(cases * std::log2(cases / n) + controls * std::log2(controls / n)) *
+                                        (1 - 0x1p-40));
       }
       screen_strata_.push_back(stratum);
     }
@@ -239,7 +251,7 @@ class PairMaximaWorker {
     slots_ = (pairs + kPairBlock - 1) / kPairBlock * kPairBlock;
     count(*context_.strata->segmented, first_marker, base, groups, run_counts_);
     const int offset = from % kPairLanes;
-    if (screened_) {
+    if (screen_ != nullptr) {
       prepareScreen(n, offset);
       for (const auto& set : sets_) {
         count(set->rows, first_marker, base, groups, set_counts_);
@@ -288,7 +300,7 @@ class PairMaximaWorker {
       totals.counts = screen_counts_.data() + s * cells;
       totals.inverse = screen_inverse_.data() + s * cells;
       totals.samples = screen_samples_.data() + static_cast<long>(s) * screen_groups_ * kScreenLanes;
-      prepareScreenTotals(run_counts_.data() + s * stratum_ints_, slots_, totals);
+      screen_->prepare(run_counts_.data() + s * stratum_ints_, slots_, totals);
     }
     valid_.assign(screen_groups_, 0);
     for (int slot = 0; slot < slots_; ++slot) {
@@ -320,19 +332,22 @@ class PairMaximaWorker {
     request.member = member;
     request.slots = slots_;
     request.statistic = measure == kRankByP;
+    request.relative = measure == kRankByRIG;
     if (measure == kRankByP) {
       request.threshold = floatAtOrBelow(reachingCut(own, maximum, 1));
+    } else if (measure == kRankByRIG) {
+      request.threshold = floatAtOrBelow(maximum - kRigSlack);
     } else {
       request.threshold = floatAtOrBelow(maximum - kScreenSlack - boundFloor(kWholePair / 2) + first_gain);
     }
     if (measure == kRankBySynergy) {
-      slotOrderedValues(own.gains_below.data(), base, slots_, slot_gains_.data());
+      screen_->order(own.gains_below.data(), base, slots_, slot_gains_.data());
       request.add = slot_gains_.data();
     }
     request.valid = valid_.data();
     request.bounds = screen_bounds_.data();
     request.kept = kept_.data();
-    screenCountedPairs(request);
+    screen_->screen(request);
     gathered_.resize(static_cast<std::size_t>(strata_) * kWholePair);
     for (int g = 0; g < screen_groups_; ++g) {
       for (unsigned kept = kept_[g]; kept != 0; kept &= kept - 1) {
@@ -341,6 +356,8 @@ class PairMaximaWorker {
         const double bound = screen_bounds_[slot];
         if (measure == kRankByP) {
           if (bound < reachingCut(own, maximum, 1)) continue;
+        } else if (measure == kRankByRIG) {
+          if (!(bound + kRigSlack >= maximum)) continue;
         } else {
           double key_bound = bound + boundFloor(kWholePair / 2);
           if (measure == kRankBySynergy) key_bound -= first_gain + own.single_gains[second];
@@ -543,7 +560,7 @@ class PairMaximaWorker {
   const std::vector<int>& counted_class_;
   int strata_;
   const PathKernels& kernels_;
-  bool screened_;
+  const CountedPairScreen* screen_;
   std::vector<ScreenStratum> screen_strata_;
   int screen_groups_ = 0;
   std::vector<int> screen_cells_;
@@ -609,12 +626,13 @@ void preparePermutedStrata(const SearchContext& context, const unsigned char* ph
 bool stratifiedPairsServe(const SearchContext& context, int order) {
   if (order != 2 || context.strata == nullptr || context.strata->segmented == nullptr || !context.settings.use_planes ||
       context.missing_code == kMethodEm || context.marker_count < 2 ||
-      (context.measure != kRankByIG && context.measure != kRankBySynergy && context.measure != kRankByP) ||
+      (context.measure != kRankByIG && context.measure != kRankBySynergy && context.measure != kRankByP &&
+       (context.measure != kRankByRIG || countedPairScreen(context.settings.simd) == nullptr)) ||
       context.strata->segmented->nibbles != pathKernels(context.settings.simd).segmented_nibbles ||
       context.N >= kSinglePrecisionTotal || context.stratum_count < 1 ||
       static_cast<int>(context.strata->contexts.size()) != context.stratum_count)
     return false;
-  const bool screened = context.settings.simd == SimdPath::kAvx512;
+  const bool screened = countedPairScreen(context.settings.simd) != nullptr;
   if (context.stratum_count > (screened ? kMaxScreenedRowStrata : kMaxCountedRowStrata) ||
       context.sample_count <
           static_cast<long long>(screened ? kMinScreenedRowSamples : kMinCountedRowSamples) * context.stratum_count)

@@ -9,10 +9,12 @@
 // two permutations (one in each class's words): a pass over about as many
 // samples as the run's serves two permutations, and the other class of each
 // is the stratum's total (from one walk over the run's joint rows per block)
-// less that count. On AVX-512 the pairs are screened from those counts
-// directly (counted_pair_screen.h), elsewhere from their assembled tables'
-// chord bounds, summed as the conditional IG sums the strata's gains; what
-// remains gets the search's exact conditional measures. Ranked by p, the
+// less that count. On AVX-512 and AVX2 the pairs are screened from those
+// counts directly (counted_pair_screen.h), on the scalar path from their
+// assembled tables' chord bounds, summed as the conditional IG sums the
+// strata's gains (ranked by RIG only the screens serve: over a floor of
+// the strata's class entropies); what remains gets the search's exact
+// conditional measures. Ranked by p, the
 // bound is the unpooled G, held against the statistic that reaches the
 // permutation's smallest p so far on one degree of freedom, then on the
 // fewest the strata's tables can have, and only then is a pair tested.
@@ -32,12 +34,13 @@ void preparePermutedStrata(const SearchContext& context, const unsigned char* ph
 // Whether pairs under within-strata permutations are counted this way: a
 // stratified order-2 run whose pairs are walked over joint rows in the
 // layout this SIMD path reads, ranked by ig, synergy or p (whose keys the
-// bounds bound), every stratum holding both classes, at most 16 strata of
-// at least 100 samples on average on AVX-512 (4 of 250 elsewhere: with
-// more or smaller strata the sums the walk closes at each segment's end,
-// and the tables assembled for the bounds, outweigh the words the counted
-// classes save, and the joint walk of each permutation stays), and at
-// least three permutations to a group.
+// bounds bound) or, where the path has a screen, rig, every stratum
+// holding both classes, at most 16 strata of at least 100 samples on
+// average on AVX-512 and AVX2 (4 of 250 on the scalar path: with more or
+// smaller strata the sums the walk closes at each segment's end, and the
+// tables assembled for the bounds, outweigh the words the counted classes
+// save, and the joint walk of each permutation stays), and at least three
+// permutations to a group.
 bool countsStratifiedPairsFromCountedRows(const SearchContext& context, int order, int permutations);
 // The same but for the group's size.
 bool stratifiedPairsServe(const SearchContext& context, int order);
