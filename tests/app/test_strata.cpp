@@ -193,7 +193,7 @@ TEST_F(StrataRuns, PairPermutationsOfLargeStrataMatchThePlainEngine) {
   for (int s = 0; s < 601; ++s) strata += "x " + std::to_string(s + 1) + (s % 11 < 6 ? " a" : " b") + "\n";
   writeFile(dir_ + "/large.strata", strata);
   const std::vector<std::vector<std::string>> settings = {
-      {"--rank", "ig"}, {"--rank", "synergy"}, {"--rank", "ig", "--missing", "complete"}};
+      {"--rank", "ig"}, {"--rank", "synergy"}, {"--rank", "ig", "--missing", "complete"}, {"--rank", "rig"}};
   // Every pair is listed, so that a permutation's maximum moved past any
   // pair's key changes its p_permutation.
   const std::vector<std::string> common = {"--in", "../large.txt", "--strata", "../large.strata", "--order", "2",
