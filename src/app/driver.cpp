@@ -364,7 +364,10 @@ bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
   // cases, a bad VCF record): it only opens their replacements, so that an
   // existing report keeps its content until the run has succeeded.
   const bool keep_old = opt::extensions_given;
-  if (keep_old ? !(report_ = &results_.add())->open(plan.output_file) : !writer.Save(plan.output_file)) {
+  // A console saved to a file (--out /dev/stdout) is not emptied under the
+  // lines already written to it: the report follows them there.
+  const bool emptied = descriptorNamed(plan.output_file) < 0;
+  if (keep_old ? !(report_ = &results_.add())->open(plan.output_file) : emptied && !writer.Save(plan.output_file)) {
     std::puts("Cannot save the text file!!");
     // Such a run says why and ends with a status that says it failed.
     if (keep_old) failWrite(*report_);

@@ -38,6 +38,8 @@ bool runLogWanted() {
   if (opt::log >= 0 || !opt::extensions_given) return false;
   // A report sent to a device or a pipe (/dev/null, /dev/stdout) is not kept
   // as a file: the default log would be a stray file beside it in /dev.
+  // Nor is one sent to a descriptor's name (/dev/stdout), whatever its file.
+  if (descriptorNamed(opt::output_file) >= 0) return false;
   struct stat info {};
   return !(::stat(opt::output_file.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
 }

@@ -84,6 +84,23 @@ std::string temporaryDirectory() {
 
 }  // namespace
 
+int descriptorNamed(const std::string& path) {
+  if (path == "/dev/stdin") return 0;
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const std::size_t length = std::strlen(prefix);
+    if (path.compare(0, length, prefix) != 0 || path.size() == length || path.size() > length + 9) continue;
+    int number = 0;
+    for (std::size_t i = length; i < path.size(); ++i) {
+      if (path[i] < '0' || path[i] > '9') return -1;
+      number = number * 10 + (path[i] - '0');
+    }
+    return number;
+  }
+  return -1;
+}
+
 OutputFile::~OutputFile() { abandon(); }
 
 // Where the rename happens: a name that is a link is replaced at its file.
@@ -105,6 +122,20 @@ bool OutputFile::open(const std::string& path) {
   if (path.empty()) {
     error_ = programMessage("\"\" (an empty file name): cannot write: " + std::string(std::strerror(ENOENT)));
     return false;
+  }
+  // A console saved to a file keeps its lines before and after the
+  // content: the shared descriptor writes at the console's own offset,
+  // where reopening the name would write from the start or replace it.
+  if (const int descriptor = descriptorNamed(path); descriptor >= 0) {
+    target_ = path;
+    temporary_.clear();
+    std::fflush(nullptr);
+    const int fd = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+    stream_ = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+    if (stream_ != nullptr) return true;
+    const int error_number = errno;
+    if (fd >= 0) ::close(fd);
+    return fail(error_number);
   }
   target_ = resolvedTarget(path);
   // The temporary's name is cut to fit, so a final name longer than the
@@ -229,6 +260,8 @@ bool OutputFile::finish() {
   if (stream_ == nullptr) return fail(EBADF);
   std::FILE* stream = stream_;
   stream_ = nullptr;
+  // The console's own lines come first where the content shares its file.
+  if (temporary_.empty() && target_fd_ < 0) (void)std::fflush(stdout);
   errno = 0;
   bool ok = std::ferror(stream) == 0 && std::fflush(stream) == 0;
   int error_number = errno != 0 ? errno : EIO;

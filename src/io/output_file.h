@@ -4,6 +4,10 @@
 //
 // A target that exists and is not a regular file (a device such as
 // /dev/full, a FIFO) cannot be replaced by a rename and is written in place.
+// A name of an open descriptor (/dev/stdout, /dev/stderr, /dev/fd/N,
+// /proc/self/fd/N) is written through that descriptor, after what the
+// program wrote there: a console saved to a file keeps its lines, and the
+// file is not replaced.
 // A symbolic link is followed: the file it points to is replaced, the link
 // stays. A writable target whose directory takes no new file, or that is
 // mounted over (bound into a container), is written in place too, but only
@@ -18,6 +22,9 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+
+// The descriptor that `path` names (/dev/stdout is 1), or -1.
+int descriptorNamed(const std::string& path);
 
 class OutputFile {
  public:

@@ -266,6 +266,30 @@ TEST(ResultFiles, AReadOnlyResultFileIsRefusedNotReplaced) {
   EXPECT_FALSE(fileExists(dir + "/r.txt"));
 }
 
+// The report sent to the console saved to a file comes between the
+// console's lines there, which neither a rename nor emptying the file loses.
+TEST(ResultFiles, AReportSentToStandardOutputFollowsTheConsoleInItsFile) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40);
+  for (const bool newer : {false, true}) {
+    std::vector<std::string> args = {"--in", "data.txt", "--out", "/dev/stdout", "--order", "1"};
+    if (newer) args.insert(args.end(), {"--table", "t.tsv"});
+    const ProgramResult run = runGorva(args, dir);  // its standard output is a file
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::size_t banner = run.out.find("# GORVA ver.");
+    const std::size_t report = run.out.find("Command : ");
+    const std::size_t closing = run.out.find("# GORVA complete");
+    EXPECT_LT(banner, report) << run.out;
+    EXPECT_NE(report, std::string::npos) << run.out;
+    EXPECT_LT(report, closing) << run.out;
+    EXPECT_NE(closing, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find('\0'), std::string::npos) << newer;
+    // Not kept as a file of its own, so no default log beside it in /dev.
+    EXPECT_FALSE(fileExists("/dev/stdout.log")) << newer;
+    std::remove("/dev/stdout.log");
+  }
+}
+
 TEST(ResultFiles, RunsOnOneFolderPublishOneAfterTheOther) {
   const std::string dir = makeTempDir();
   simulateData(dir, 6, 40);
