@@ -359,6 +359,16 @@ bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
     refuse(kExitBadInput, "%s", refusal.c_str());
     return false;
   }
+  // Charts and the .all file are named after the report: beside a device's
+  // name they would be left in /dev, where nobody looks for them.
+  if (opt::extensions_given && (opt::save_all || opt::plot) && !reportKeptAsAFile(plan.output_file)) {
+    refuse(kExitBadInput, "%s",
+           (std::string(plan.output_file) + " (--out) is not kept as a file (a device, a pipe or a descriptor), and " +
+            (opt::plot ? "--plot 1 names its charts" : "--save_all 1 names its file") +
+            " after it, which would leave them in its folder: give --out a file name")
+               .c_str());
+    return false;
+  }
   // The classic options create or empty the report and the .all file here,
   // as ever. A run with more options refuses after this point too (too few
   // cases, a bad VCF record): it only opens their replacements, so that an

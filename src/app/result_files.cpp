@@ -1,8 +1,11 @@
 #include "app/result_files.h"
 
+#include <sys/stat.h>
+
 #include "app/plot.h"
 #include "app/qq_plot.h"
 #include "app/run_log.h"
+#include "io/output_file.h"
 
 std::vector<RunFile> runResultFiles(const ResultFileRequest& request) {
   std::vector<RunFile> files = {{request.report, "the report", "--out"}};
@@ -21,4 +24,10 @@ std::vector<RunFile> runResultFiles(const ResultFileRequest& request) {
   if (!request.table.empty()) files.push_back({request.table, "the results table", "--table"});
   if (request.log) named_after_report(runLogPath(request.report), "the run log", "--log");
   return files;
+}
+
+bool reportKeptAsAFile(const std::string& report) {
+  if (descriptorNamed(report) >= 0) return false;
+  struct stat info {};
+  return !(::stat(report.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
 }

@@ -24,4 +24,9 @@ struct ResultFileRequest {
 // by options of their own.
 std::vector<RunFile> runResultFiles(const ResultFileRequest& request);
 
+// Whether a report of this name is kept as a file: not one sent to a
+// device, a pipe or a descriptor's name (/dev/null, /dev/stdout), beside
+// which files named after it would be strays in /dev.
+bool reportKeptAsAFile(const std::string& report);
+
 #endif  // GORVA_APP_RESULT_FILES_H

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/options.h"
+#include "app/result_files.h"
 #include "io/messages.h"
 #include "io/output_file.h"
 #include "core/search_constants.h"
@@ -36,12 +37,8 @@ const std::vector<std::string>& runLogLines() { return lines(); }
 bool runLogWanted() {
   if (opt::log == 1) return true;
   if (opt::log >= 0 || !opt::extensions_given) return false;
-  // A report sent to a device or a pipe (/dev/null, /dev/stdout) is not kept
-  // as a file: the default log would be a stray file beside it in /dev.
-  // Nor is one sent to a descriptor's name (/dev/stdout), whatever its file.
-  if (descriptorNamed(opt::output_file) >= 0) return false;
-  struct stat info {};
-  return !(::stat(opt::output_file.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
+  // The default log would be a stray file beside such a report in /dev.
+  return reportKeptAsAFile(opt::output_file);
 }
 
 std::string runLogPath(const std::string& report) { return report + ".log"; }

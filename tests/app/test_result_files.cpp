@@ -288,6 +288,16 @@ TEST(ResultFiles, AReportSentToStandardOutputFollowsTheConsoleInItsFile) {
     EXPECT_FALSE(fileExists("/dev/stdout.log")) << newer;
     std::remove("/dev/stdout.log");
   }
+  // Charts or an .all file named after such a report would be strays in /dev.
+  for (const char* asked : {"--plot", "--save_all"}) {
+    const ProgramResult run = runGorva({"--in", "data.txt", "--out", "/dev/null", asked, "1", "--threads", "1"}, dir);
+    EXPECT_EQ(run.status, 2) << asked;
+    EXPECT_NE(run.err.find("/dev/null (--out) is not kept as a file"), std::string::npos) << run.err;
+    for (const char* stray : {"/dev/null.order2.svg", "/dev/null.all"}) {
+      EXPECT_FALSE(fileExists(stray)) << stray;
+      std::remove(stray);
+    }
+  }
 }
 
 TEST(ResultFiles, RunsOnOneFolderPublishOneAfterTheOther) {
