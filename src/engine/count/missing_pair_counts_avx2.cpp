@@ -6,14 +6,20 @@
 
 namespace {
 
-// 0xFF in byte i of the result where bit i of `bits` is set (i < 32).
-GORVA_TARGET_AVX2 GORVA_INLINE __m256i bitBytes(std::uint32_t bits) {
-  const __m256i spread = _mm256_shuffle_epi8(
-      _mm256_set1_epi32(static_cast<int>(bits)),
-      _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3,
-                       3, 3, 3, 3, 3, 3));
+// 0xFF in byte i of low where bit i of *word is set, and in byte i of
+// high where bit 32 + i is: the word broadcast from memory once, then each
+// half's bytes spread over its register by one shuffle.
+GORVA_TARGET_AVX2 GORVA_INLINE void bitBytes(const std::uint64_t* word, __m256i& low, __m256i& high) {
+  const __m256i all = _mm256_set1_epi64x(static_cast<long long>(*word));
   const __m256i bit = _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ULL));
-  return _mm256_cmpeq_epi8(_mm256_and_si256(spread, bit), bit);
+  const __m256i low_spread = _mm256_shuffle_epi8(
+      all, _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3,
+                            3, 3));
+  const __m256i high_spread = _mm256_shuffle_epi8(
+      all, _mm256_setr_epi8(4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7,
+                            7, 7));
+  low = _mm256_cmpeq_epi8(_mm256_and_si256(low_spread, bit), bit);
+  high = _mm256_cmpeq_epi8(_mm256_and_si256(high_spread, bit), bit);
 }
 
 template <int kLevels>
@@ -29,8 +35,10 @@ GORVA_TARGET_AVX2 GORVA_INLINE void sumLevels(const BitRowSums& r) {
       const std::uint64_t* row = rows + r.positions[k] * r.row_stride;
       for (int l = 0; l < kLevels; ++l) {
         // Subtracting 0xFF adds one.
-        sums[l][0] = _mm256_sub_epi8(sums[l][0], bitBytes(static_cast<std::uint32_t>(row[l])));
-        sums[l][1] = _mm256_sub_epi8(sums[l][1], bitBytes(static_cast<std::uint32_t>(row[l] >> 32)));
+        __m256i low, high;
+        bitBytes(row + l, low, high);
+        sums[l][0] = _mm256_sub_epi8(sums[l][0], low);
+        sums[l][1] = _mm256_sub_epi8(sums[l][1], high);
       }
     }
     for (int l = 0; l < kLevels; ++l) {
