@@ -8,6 +8,7 @@
 // catch are not).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -89,4 +90,18 @@ TEST(Calibration, MaxPOneListsMarkersWithoutAnyAssociation) {
   EXPECT_EQ(rowsPerOrder(table, 1)[1], 11) << table;
   EXPECT_NE(table.find("# order 1: 11 combinations with p_chisq <= 1.000000E+00"), std::string::npos) << table;
   EXPECT_NE(table.find("lambda_gc = 0.0000 from 11 combinations"), std::string::npos) << table;
+  // Nor is a gain printed below 0, which no table can have.
+  const std::vector<std::string> lines = splitOn(table, '\n');
+  const auto header = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("order\t", 0) == 0; });
+  ASSERT_NE(header, lines.end());
+  const std::vector<std::string> names = splitOn(*header, '\t');
+  for (const std::string& line : lines) {
+    if (line.empty() || line[0] == '#' || line[0] == 'o') continue;
+    const std::vector<std::string> cells = splitOn(line, '\t');
+    for (std::size_t c = 0; c < names.size() && c < cells.size(); ++c) {
+      if (names[c] == "IG" || names[c] == "RIG") {
+        EXPECT_NE(cells[c][0], '-') << names[c] << " in " << line;
+      }
+    }
+  }
 }

@@ -47,6 +47,11 @@ std::string markerPositions(const TableLine& line) {
 
 using Line = const TableLine&;
 
+// A gain is a difference of entropies: where they are equal it can come
+// out a few ulps below 0, which no table has. Printed as 0 (a rounding
+// error larger than that is a fault and is left to show).
+double gainAsPrinted(double gain) { return gain < 0 && gain > -1e-12 ? 0.0 : gain; }
+
 const std::vector<TableColumn> kColumns = {
     {"order", ColumnKind::kCount, [](Line l) { return double(l.order); }, nullptr},
     {"rank", ColumnKind::kCount, [](Line l) { return double(l.rank); }, nullptr},
@@ -55,8 +60,8 @@ const std::vector<TableColumn> kColumns = {
     {"cases", ColumnKind::kCount, [](Line l) { return double(l.row->cases); }, nullptr},
     {"controls", ColumnKind::kCount, [](Line l) { return double(l.row->controls); }, nullptr},
     {"df", ColumnKind::kCount, [](Line l) { return double(l.row->df); }, nullptr},
-    {"IG", ColumnKind::kMeasure, [](Line l) { return l.row->ig; }, nullptr},
-    {"RIG", ColumnKind::kMeasure, [](Line l) { return l.row->rig; }, nullptr},
+    {"IG", ColumnKind::kMeasure, [](Line l) { return gainAsPrinted(l.row->ig); }, nullptr},
+    {"RIG", ColumnKind::kMeasure, [](Line l) { return gainAsPrinted(l.row->rig); }, nullptr},
     {"synergy", ColumnKind::kMeasure, [](Line l) { return l.row->synergy; }, nullptr},
     {"p_chisq", ColumnKind::kProbability, [](Line l) { return l.row->p_chisq; }, nullptr, logPChisq},
     {"p_bonferroni", ColumnKind::kProbability, [](Line l) { return l.row->p_bonferroni; }, nullptr, logPBonferroni},
@@ -96,7 +101,8 @@ std::string tableCellText(const TableColumn& column, const TableLine& line) {
     case ColumnKind::kCount:
       return std::to_string(static_cast<long long>(column.number(line)));
     case ColumnKind::kMeasure:
-      return formatted("%.9g", column.number(line));
+      // + 0.0 turns -0 into 0.
+      return formatted("%.9g", column.number(line) + 0.0);
     case ColumnKind::kProbability:
       if (column.log_number != nullptr) {
         if (const double log_p = column.log_number(line); !std::isnan(log_p)) return probabilityFromLog(log_p);
