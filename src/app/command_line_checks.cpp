@@ -163,6 +163,10 @@ std::string refuseExtensionValue(const OptionWords& words) {
       return std::string(name) + " takes the option name " + *value + " as its value: give " + std::string(name) +
              " a value of its own (./" + *value + " names a file of that name)";
   }
+  // "-" is standard output to many programs; a table written to a file
+  // named - would be looked for on the console.
+  if (const std::string* table = text("--table"); table != nullptr && *table == "-")
+    return "--table -: write /dev/stdout for standard output (./- names a file called -)";
   if (const std::string* threads = text("--threads")) {
     const std::string refusal = wholeNumberRefusal("--threads", *threads, 0, kMostWorkerThreads);
     if (!refusal.empty()) return refusal + " (0 = every hardware thread)";

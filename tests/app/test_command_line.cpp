@@ -99,6 +99,7 @@ TEST(CommandLine, UnreadableExtensionValuesAreRefused) {
       {{"--keep", "--threads", "1"},
        "--keep takes the option name --threads as its value: give --keep a value of its own (./--threads names a "
        "file of that name)"},
+      {{"--table", "-"}, "--table -: write /dev/stdout for standard output (./- names a file called -)"},
       {{"--top", "-5", "--table", "t.tsv"},
        "--top -5: not a whole number from 1 to 2147483647 (the rows each order lists in --table t.tsv)"},
       {{"--order", "2-4", "--threads", "1"}, "--order 2-4: the orders must lie from 1 to 3, the number of markers"},
@@ -112,6 +113,7 @@ TEST(CommandLine, UnreadableExtensionValuesAreRefused) {
     EXPECT_NE(run.err.find("gorva: " + c.err + "\n"), std::string::npos) << run.err;
     EXPECT_FALSE(fileExists(dir + "/report.txt"));
     EXPECT_FALSE(fileExists(dir + "/t.tsv"));
+    EXPECT_FALSE(fileExists(dir + "/-"));
   }
   // A classic run may still ask for orders above the markers: empty blocks.
   const ProgramResult above = runGorva({"--in", "data.txt", "--out", "report.txt", "--order", "3-4"}, dir);
