@@ -551,7 +551,13 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
     logOutcome(plan);
     writeLog(plan.output_file, std::chrono::duration<double>(std::chrono::steady_clock::now() - run_began).count());
   };
-  if (!results_.publishAll(log)) {
+  // The previous run's log goes with its report: a run ended by a signal
+  // between its report and its log leaves no log rather than another
+  // run's.
+  const auto drop_previous_log = [&] {
+    if (runLogWanted()) dropPreviousRunLog(plan.output_file);
+  };
+  if (!results_.publishAll(log, drop_previous_log)) {
     std::fprintf(stderr, "%s\n", results_.error().c_str());
     exit_status_ = kExitWriteFailed;
     return;

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -42,6 +43,12 @@ bool runLogWanted() {
 }
 
 std::string runLogPath(const std::string& report) { return report + ".log"; }
+
+void dropPreviousRunLog(const std::string& report) {
+  const std::string path = runLogPath(report);
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
+}
 
 std::string runLogText(double seconds) {
   std::string text = std::string("# GORVA ") + kVersionText + " run log\n";

@@ -21,6 +21,10 @@ bool runLogWanted();
 
 // The log's name for a report.
 std::string runLogPath(const std::string& report);
+// Removes the log of an earlier run on this report's name, when it is a
+// file of its own (not a link, a device or a pipe, which the new log is
+// written through).
+void dropPreviousRunLog(const std::string& report);
 
 // The whole log text: the version and command, the body, every warning
 // given (io/messages), the wall-clock time since the options were read and

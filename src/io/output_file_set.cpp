@@ -59,7 +59,7 @@ OutputFile& OutputFileSet::add() {
   return *files_.back();
 }
 
-bool OutputFileSet::publishAll(const std::function<void()>& then) {
+bool OutputFileSet::publishAll(const std::function<void()>& then, const std::function<void()>& settle) {
   std::set<std::string> folders;
   for (const auto& file : files_) {
     if (!file->finished()) {
@@ -103,6 +103,7 @@ bool OutputFileSet::publishAll(const std::function<void()>& then) {
       file->restorePrevious();
     }
   }
+  if (published && settle) settle();
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (published && then) then();
   return published;

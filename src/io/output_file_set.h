@@ -25,8 +25,10 @@ class OutputFileSet {
   // whole publication, and before the folders' locks are let go, calls
   // `then` (when given): a file it writes and commits beside the set (the
   // run log) joins the same publication, so another run's set cannot come
-  // between them.
-  bool publishAll(const std::function<void()>& then = {});
+  // between them. `settle` (when given) runs first, before a signal that
+  // ends the run is let through: what must not outlive the set's previous
+  // files goes there (it must not block).
+  bool publishAll(const std::function<void()>& then = {}, const std::function<void()>& settle = {});
   const std::string& error() const { return error_; }
 
  private:
