@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/significance/combination_listing.h"
 #include "engine/significance/covariate_columns.h"
 #include "io/messages.h"
 
@@ -32,6 +33,15 @@ std::string notANumberWarning(const OrderSignificance& order, const char* const*
 }
 
 std::string emptyOrderWarning(const OrderSignificance& order, const std::string& rank_word) {
+  // A p-value bound lists nothing when no combination was tested at all,
+  // which every combination's lambda over them tells.
+  const GenomicControl& tested = order.structure.control;
+  if (order.listing != nullptr && order.listing->rows().size() == 0 && order.tests >= 1 &&
+      order.structure.assessed && !tested.sampled && tested.combinations == 0) {
+    return warningLine("order " + std::to_string(order.order) +
+                       ": no combination is listed: no combination has a test (its genotype cells pool "
+                       "into one group, or one class is left)");
+  }
   if (!order.rows.empty() || order.tests < 1) return "";
   std::string why = "every combination's measures are not numbers";
   if (rank_word == "p")

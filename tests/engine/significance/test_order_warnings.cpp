@@ -20,13 +20,15 @@ TEST(NotANumberWarning, NamesTheMarkerWhateverTheOptions) {
 }
 
 TEST(EmptyOrderWarning, SaysWhyAnOrderListsNoRow) {
-  // Four samples: every pair's cells pool into one group, so no pair has a test.
-  const std::string dir = makeTempDir();
-  const ProgramResult run =
-      runOnData(dir, "P\ta\tb\n1\t0\t1\n0\t1\t1\n1\t0\t2\n0\t2\t0\n", "--order 2 --rank p --table t.tsv");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.err.find("order 2: no combination is listed: no combination has a test"), std::string::npos)
-      << run.err;
+  // Four samples: every pair's cells pool into one group, so no pair has a
+  // test, whether the table ranks by p or lists what a p-value bound keeps.
+  for (const char* options : {"--order 2 --rank p --table t.tsv", "--order 2 --table t.tsv --max-p 1"}) {
+    const std::string dir = makeTempDir();
+    const ProgramResult run = runOnData(dir, "P\ta\tb\n1\t0\t1\n0\t1\t1\n1\t0\t2\n0\t2\t0\n", options);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("order 2: no combination is listed: no combination has a test"), std::string::npos)
+        << options << ": " << run.err;
+  }
 }
 
 }  // namespace
