@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "app/options.h"
+#include "app/result_files.h"
 #include "app/run_log.h"
 #include "app/run_plan.h"
 #include "app/results_table.h"

@@ -4,8 +4,9 @@
 
 #include "app/plot.h"
 #include "app/qq_plot.h"
-#include "app/run_log.h"
 #include "io/output_file.h"
+
+std::string runLogPath(const std::string& report) { return report + ".log"; }
 
 std::vector<RunFile> runResultFiles(const ResultFileRequest& request) {
   std::vector<RunFile> files = {{request.report, "the report", "--out"}};

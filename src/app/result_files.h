@@ -20,6 +20,9 @@ struct ResultFileRequest {
   bool log = false;  // REPORT.log
 };
 
+// The run log's name for a report.
+std::string runLogPath(const std::string& report);
+
 // The report first, then the files derived from its name, then those named
 // by options of their own.
 std::vector<RunFile> runResultFiles(const ResultFileRequest& request);

@@ -42,8 +42,6 @@ bool runLogWanted() {
   return reportKeptAsAFile(opt::output_file);
 }
 
-std::string runLogPath(const std::string& report) { return report + ".log"; }
-
 void dropPreviousRunLog(const std::string& report) {
   const std::string path = runLogPath(report);
   struct stat info {};

@@ -19,8 +19,6 @@ const std::vector<std::string>& runLogLines();
 // twelve unless --log 0. A classic run leaves only the classic files.
 bool runLogWanted();
 
-// The log's name for a report.
-std::string runLogPath(const std::string& report);
 // Removes the log of an earlier run on this report's name, when it is a
 // file of its own (not a link, a device or a pipe, which the new log is
 // written through).
