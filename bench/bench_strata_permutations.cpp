@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   std::string baseline;
   int permutations = 10;
   int markers = 4000;
-  std::vector<std::string> ranks = {"ig", "synergy", "p"};
+  std::vector<std::string> ranks = {"ig", "rig", "synergy", "p"};
   std::vector<std::string> strata = {"2", "8"};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
