@@ -96,13 +96,20 @@ GORVA_TARGET_AVX2 void countFixedVectors(const CountRequest& q, const PlaneShape
 
 using Kernel = void (*)(const CountRequest&, const PlaneShape&);
 
-constexpr int shapeKey(int control_vectors, int case_vectors) { return control_vectors * 64 + case_vectors; }
+// A key names one shape only while both counts are below kKeyedVectors: a
+// class of thousands beside one of hundreds would otherwise take another
+// shape's kernel.
+constexpr int kKeyedVectors = 64;
+constexpr int shapeKey(int control_vectors, int case_vectors) {
+  return control_vectors * kKeyedVectors + case_vectors;
+}
 
 // The compiled vector counts (4-word vectors): classes of up to 2,048
 // samples whose sizes differ by at most 512 (rows of whole 8-word blocks),
 // and the odd counts of up to 768 samples a class that planes padded to
 // 4 words (strata) bring; null for any other shape.
 Kernel fixedVectorsKernel(int control_vectors, int case_vectors) {
+  if (control_vectors >= kKeyedVectors || case_vectors >= kKeyedVectors) return nullptr;
   switch (shapeKey(control_vectors, case_vectors)) {
     case shapeKey(1, 1):
       return countFixedVectors<1, 1>;

@@ -238,12 +238,16 @@ Kernel kernelForShape(int rows, int levels) {
 
 // Vectors per class with compiled versions: the balanced designs up to
 // 4,000 samples (numbers of cases and controls in the same vector or the
-// next).
+// next). A key names one shape only while both counts are below
+// kKeyedVectors: a class of thousands beside one of hundreds would
+// otherwise take another shape's kernel.
+constexpr int kKeyedVectors = 8;
 constexpr int shapeKey(int control_vectors, int case_vectors) {
-  return control_vectors * 8 + case_vectors;
+  return control_vectors * kKeyedVectors + case_vectors;
 }
 
 Kernel unrolledKernel(int control_vectors, int case_vectors, int rows, int levels) {
+  if (control_vectors >= kKeyedVectors || case_vectors >= kKeyedVectors) return nullptr;
   switch (shapeKey(control_vectors, case_vectors)) {
     case shapeKey(1, 1):
       return kernelForShape<1, 1>(rows, levels);

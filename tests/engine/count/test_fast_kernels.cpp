@@ -49,7 +49,9 @@ struct KernelCase { int control_words, case_words, rows, levels, counted_levels,
 // Shapes of every order's requests (one row, the prefix rows of orders 2-4,
 // one level fewer counted, rows fewer than the level step as when a first
 // marker's last level is derived), with every vector count from 0 to 9 per
-// class, balanced or not.
+// class, balanced or not, and a small class beside one of thousands of
+// samples (whose vector counts once reached another shape's compiled
+// kernel).
 const KernelCase kKernelCases[] = {
     {8, 8, 3, 3, 3, 4, 0},    {8, 8, 3, 3, 2, 5, 0},   {16, 8, 1, 3, 3, 2, 0},
     {0, 8, 2, 4, 4, 3, 0},    {8, 0, 5, 3, 2, 2, 0},   {24, 16, 9, 3, 3, 3, 0},
@@ -58,7 +60,8 @@ const KernelCase kKernelCases[] = {
     {16, 24, 3, 4, 3, 2, 4},  {32, 32, 9, 3, 2, 2, 0}, {24, 32, 9, 3, 3, 2, 0},
     {16, 16, 3, 3, 3, 3, 0},  {8, 16, 2, 3, 2, 3, 3},  {72, 64, 3, 3, 3, 2, 0},
     {24, 8, 3, 3, 3, 2, 0},   {16, 16, 5, 4, 4, 2, 0}, {8, 16, 27, 3, 3, 2, 0},
-    {24, 24, 4, 4, 3, 2, 6},  {32, 24, 9, 3, 2, 3, 0},
+    {24, 24, 4, 4, 3, 2, 6},  {32, 24, 9, 3, 2, 3, 0},  {8, 144, 3, 3, 3, 2, 0},
+    {8, 80, 2, 2, 2, 2, 0},   {8, 264, 3, 3, 3, 2, 0},  {8, 264, 1, 3, 3, 2, 0},
 };
 
 class KernelPaths : public ::testing::TestWithParam<SimdPath> {};
