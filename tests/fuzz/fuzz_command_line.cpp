@@ -193,9 +193,16 @@ void checkAgainstModel(const std::vector<std::string>& words) {
   for (const std::string& word : words) line += word + " ";
   require(opt::all_opt == line, "the whole command line");
 
+  // Names print with their line ends written \n and \r, so that no name
+  // starts a line of its own.
+  const auto one_line = [](const std::string& name) {
+    std::string text;
+    for (const char c : name) text += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+    return text;
+  };
   const std::string summary = getOptionString();
-  require(summary == "# input file : " + opt::input_file + "\n# result file : " +
-                         opt::output_file + "\n# combination order : " +
+  require(summary == "# input file : " + one_line(opt::input_file) + "\n# result file : " +
+                         one_line(opt::output_file) + "\n# combination order : " +
                          std::to_string(opt::order) +
                          "\n# K=number of final significant snps for presentation : " +
                          std::to_string(opt::report_top_k) + "\n",
