@@ -80,6 +80,10 @@ class PlinkReader {
   int missingPhenotypeCount() const { return fam_sample_count_ - sampleCount(); }
   // The name of marker m of the .bim (from 0), whether it takes part or not.
   const std::string& markerName(int m) const { return marker_names_[m]; }
+  // Every marker line of the .bim, the left-out ones included, and the .bim
+  // marker that is row `row` of the run.
+  int bimMarkerCount() const { return static_cast<int>(marker_names_.size()); }
+  int bimMarkerOfRow(int row) const { return selected_markers_[row]; }
   std::string bedName() const { return prefix_ + ".bed"; }
 
   // Fills the caller's arrays for the samples that take part, in .fam
@@ -111,7 +115,6 @@ class PlinkReader {
   bool readBim();
   bool checkBed();
   void checkTheLastByte();
-  int bimMarkerCount() const { return static_cast<int>(marker_names_.size()); }
   // Calls decode(row, .bim marker, packed bytes) for every marker that takes
   // part, row counting them from 0 (rows first_row .. end_row - 1; -1: to
   // the last).

@@ -10,7 +10,8 @@
 // Invariants, beyond "no crash":
 // - a refusal names one of the three files;
 // - an accepted set has samples and markers, and a .bed of exactly
-//   3 + markers x ceil(.fam lines / 4) bytes starting with 6c 1b 01;
+//   3 + .bim markers x ceil(.fam lines / 4) bytes starting with 6c 1b 01,
+//   and takes each of its markers from a distinct .bim line, in order;
 // - read() writes inside its arrays only, every genotype is the 2-bit code
 //   of the .bed decoded independently here, phenotypes are 0 or 1, names
 //   are terminated and equal the reader's ids, and with the flag set no
@@ -97,10 +98,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int samples = reader.sampleCount();
   const int markers = reader.markerCount();
   const int fam_samples = reader.famSampleCount();
+  const int bim_markers = reader.bimMarkerCount();
   require(samples > 0 && markers > 0, "an accepted set has samples and markers");
   require(samples <= fam_samples, "more samples taken than the .fam holds");
+  require(markers <= bim_markers, "more markers taken than the .bim holds");
+  for (int m = 0; m < markers; ++m) {
+    require(reader.bimMarkerOfRow(m) >= 0 && reader.bimMarkerOfRow(m) < bim_markers, "row from outside the .bim");
+    if (m > 0) require(reader.bimMarkerOfRow(m) > reader.bimMarkerOfRow(m - 1), "rows out of .bim order");
+  }
   const std::size_t per_marker = (static_cast<std::size_t>(fam_samples) + 3) / 4;
-  require(bed_length == 3 + per_marker * static_cast<std::size_t>(markers), ".bed size accepted");
+  require(bed_length == 3 + per_marker * static_cast<std::size_t>(bim_markers), ".bed size accepted");
   require(bed[0] == 0x6c && bed[1] == 0x1b && bed[2] == 0x01, ".bed magic accepted");
 
   fuzz::GuardedReadArrays arrays(static_cast<std::size_t>(markers), static_cast<std::size_t>(samples));
@@ -110,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   arrays.requireInside();
   for (int s = 0; s < samples; ++s) require(arrays.phenotypes.bytes[s] <= 1, "phenotype not 0 or 1");
   for (int m = 0; m < markers; ++m) {
-    require(reader.markerName(m) == arrays.name(m), "marker name differs from the reader's id");
+    require(reader.markerName(reader.bimMarkerOfRow(m)) == arrays.name(m), "marker name differs from the reader's id");
   }
 
   // Which .fam positions take part is the reader's business; every kept
@@ -122,7 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (; position < fam_samples && !matched; ++position) {
       matched = true;
       for (int m = 0; m < markers && matched; ++m) {
-        const unsigned char packed = bed[3 + static_cast<std::size_t>(m) * per_marker + position / 4];
+        const std::size_t bim_marker = static_cast<std::size_t>(reader.bimMarkerOfRow(m));
+        const unsigned char packed = bed[3 + bim_marker * per_marker + position / 4];
         const unsigned char code = kBedCodeToGenotype[(packed >> ((position % 4) * 2)) & 3];
         matched = genotypes.bytes[static_cast<std::size_t>(m) * samples + k] == code;
       }
