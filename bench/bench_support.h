@@ -16,13 +16,21 @@
 
 #include "engine/count/bitplanes.h"
 
+// The model name with its family and model numbers: cloud machines often
+// name every generation alike ("AMD EPYC"), and figures from a Zen 4 and
+// a Zen 5 must not be taken for one another's.
 inline std::string cpuModel() {
   std::ifstream info("/proc/cpuinfo");
-  std::string line;
-  while (std::getline(info, line)) {
-    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
+  std::string line, name, family, model;
+  auto valueOf = [&line] { return line.substr(line.find(':') + 2); };
+  while (std::getline(info, line) && line.find_first_not_of(" \t") != std::string::npos) {
+    if (line.rfind("model name", 0) == 0) name = valueOf();
+    else if (line.rfind("cpu family", 0) == 0) family = valueOf();
+    else if (line.rfind("model\t", 0) == 0 || line.rfind("model ", 0) == 0) model = valueOf();
   }
-  return "unknown CPU";
+  if (name.empty()) return "unknown CPU";
+  if (family.empty() || model.empty()) return name;
+  return name + " (family " + family + " model " + model + ")";
 }
 
 inline double secondsSince(std::chrono::steady_clock::time_point start) {
