@@ -65,8 +65,9 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countJoinedGroups(const SegmentedPairReque
   const int segments = 2 * planes.strata;
   const long group_words = planes.group_words;
   // A block of eight pairs holds pair t of its first group beside pair t of
-  // its second (segmentedPairSlot): lanes t and 4 + t next to each other.
-  const __m512i interleave = _mm512_setr_epi64(0, 4, 1, 5, 2, 6, 3, 7);
+  // its second (segmentedPairSlot): the low halves of lanes t and 4 + t (the
+  // sums stay below 2^32) next to each other, in one permute.
+  const __m512i interleave = _mm512_setr_epi32(0, 8, 2, 10, 4, 12, 6, 14, 0, 0, 0, 0, 0, 0, 0, 0);
   for (int segment = 0; segment < segments; ++segment) {
     int* counts = q.counts + (segment / 2) * q.stratum_ints + freeCountAt(kWholePairCounts, 4L * g, segment % 2);
     __m512i sums[kJoined][kCells];
@@ -90,11 +91,10 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countJoinedGroups(const SegmentedPairReque
         }
       }
     }
-    // Sums below 2^32: narrowed to ints after the lanes are interleaved.
     for (int j = 0; j < kJoined; ++j) {
       for (int e = 0; e < kCells; ++e) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(counts + j * kPairBlock * kWholePairCounts + kPairBlock * 2 * e),
-                            _mm512_cvtepi64_epi32(_mm512_permutexvar_epi64(interleave, sums[j][e])));
+                            _mm512_castsi512_si256(_mm512_permutexvar_epi32(interleave, sums[j][e])));
       }
     }
   }
