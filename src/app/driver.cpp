@@ -22,6 +22,7 @@
 #include "app/run_log.h"
 #include "app/results_table.h"
 #include "engine/significance/order_warnings.h"
+#include "app/run_inputs.h"
 #include "app/run_plan.h"
 #include "app/text_subset.h"
 #include "app/tfmmdr.h"
@@ -69,30 +70,6 @@ void cutToSubset(unsigned char* genotypes, unsigned char* phenotypes, char** mar
   for (std::size_t j = 0; j < subset.markers.size(); ++j) {
     if (static_cast<int>(j) != subset.markers[j]) std::strcpy(marker_names[j], marker_names[subset.markers[j]]);
   }
-}
-
-// The files a run reads.
-std::vector<RunFile> dataFiles(const char* input_file) {
-  if (!opt::bfile.empty()) {
-    return {{opt::bfile + ".bed", "the PLINK .bed file", "--bfile"},
-            {opt::bfile + ".bim", "the PLINK .bim file", "--bfile"},
-            {opt::bfile + ".fam", "the PLINK .fam file", "--bfile"}};
-  }
-  if (!opt::vcf.empty()) return {{opt::vcf, "the VCF file", "--vcf"}};
-  if (!opt::bcf.empty()) return {{opt::bcf, "the BCF file", "--bcf"}};
-  return {{input_file, "the data file", "--in", true}};
-}
-
-// The files that choose samples, markers and phenotypes (read once).
-std::vector<RunFile> selectionFiles() {
-  std::vector<RunFile> files;
-  for (const auto& [path, option] : {std::pair{opt::pheno, "--pheno"}, std::pair{opt::keep, "--keep"},
-                                     std::pair{opt::remove, "--remove"}, std::pair{opt::extract, "--extract"},
-                                     std::pair{opt::exclude, "--exclude"}, std::pair{opt::covar, "--covar"},
-                                     std::pair{opt::strata, "--strata"}}) {
-    if (!path.empty()) files.push_back({path, std::string("the ") + option + " file", option});
-  }
-  return files;
 }
 
 }  // namespace

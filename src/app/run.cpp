@@ -12,9 +12,11 @@
 #include "app/command_line_checks.h"
 #include "app/helper.h"
 #include "app/options.h"
+#include "app/run_inputs.h"
 #include "app/significance_options.h"
 #include "app/tfmmdr.h"
 #include "app/usage.h"
+#include "io/file_safety.h"
 #include "io/messages.h"
 #include "io/temporary_files.h"
 #include "core/search_constants.h"
@@ -73,6 +75,24 @@ int consoleStatus() {
   return kExitWriteFailed;
 }
 
+// A console saved into an input (">> data.txt", "2>> data.txt") would put
+// the banner into the data before they are read, and the run would count
+// its own lines as samples. Nothing is written then: the refusal goes to
+// the stream that is not an input, and where both are, nowhere.
+int refuseConsoleOverInputs() {
+  const std::vector<RunFile> inputs = runInputFiles(opt::input_file);
+  const std::string output = refuseStreamOverInput(inputs, STDOUT_FILENO, "standard output");
+  const std::string error = refuseStreamOverInput(inputs, STDERR_FILENO, "the error stream");
+  if (output.empty() && error.empty()) return kExitOk;
+  if (error.empty()) {
+    printRefusal(output);
+  } else if (output.empty()) {
+    std::fputs(programMessage(error + "\n").c_str(), stdout);
+    std::fflush(stdout);
+  }
+  return kExitBadInput;
+}
+
 }  // namespace
 
 int runAnalysis(const OrderSearch& order_search) {
@@ -80,6 +100,7 @@ int runAnalysis(const OrderSearch& order_search) {
   std::string input_file = opt::input_file;
   std::string output_file = opt::output_file;
   std::string score_file = opt::score_file;
+  if (const int status = refuseConsoleOverInputs(); status != kExitOk) return status;
 
   std::puts(kRule);
   std::printf("# GORVA ver. %s @ ZURL\n", VERSION);

@@ -88,6 +88,21 @@ std::string refuseOutputOverInput(const std::vector<RunFile>& inputs,
   return "";
 }
 
+std::string refuseStreamOverInput(const std::vector<RunFile>& inputs, int fd, const std::string& stream) {
+  struct stat console {};
+  // A terminal, a pipe or /dev/null cannot be an input (those are refused
+  // as irregular); only a regular file can.
+  if (::fstat(fd, &console) != 0 || !S_ISREG(console.st_mode)) return "";
+  for (const RunFile& input : inputs) {
+    struct stat info {};
+    if (input.path.empty() || ::stat(input.path.c_str(), &info) != 0) continue;
+    if (info.st_dev != console.st_dev || info.st_ino != console.st_ino) continue;
+    return stream + " is the same file as " + input.path + " (" + input.role +
+           "); a run never writes into its input, so send " + stream + " to another file";
+  }
+  return "";
+}
+
 std::string refuseClashingOutputs(const std::vector<RunFile>& outputs) {
   std::vector<Identity> identities;
   identities.reserve(outputs.size());

@@ -32,6 +32,12 @@ std::string refuseIrregularInputs(const std::vector<RunFile>& inputs);
 std::string refuseOutputOverInput(const std::vector<RunFile>& inputs,
                                   const std::vector<RunFile>& outputs);
 
+// A standard stream (fd) that is a regular file must not be an input: a
+// console appended to the data (">> data.txt") would put the banner and the
+// warnings into the file before and while it is read. "" when it is not;
+// else the refusal, naming the stream as `stream` and the input.
+std::string refuseStreamOverInput(const std::vector<RunFile>& inputs, int fd, const std::string& stream);
+
 // No two outputs may be one file, by the same test: the later would replace
 // the earlier. Names both files and their options.
 std::string refuseClashingOutputs(const std::vector<RunFile>& outputs);

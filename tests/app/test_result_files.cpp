@@ -75,6 +75,48 @@ TEST(ResultFiles, NoResultFileMayBeAnInputAndTheRefusalCreatesNothing) {
   }
 }
 
+// A console appended to an input would put the banner into the data before
+// they are read, and the run would count its own lines as samples.
+TEST(ResultFiles, AConsoleSavedIntoAnInputIsRefusedBeforeAnythingIsWritten) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40, "p");
+  writeFile(dir + "/keep.txt", "F1 S1\nF2 S2\nF3 S3\nF4 S4\nF5 S5\nF6 S6\nF7 S7\nF8 S8\n");
+  struct ConsoleCase {
+    const char* options;
+    const char* redirections;
+    const char* victim;
+    const char* told_out;  // expected on standard output ("" = nothing)
+    const char* told_err;  // expected on the error stream
+  };
+  const std::vector<ConsoleCase> cases = {
+      {"--in data.txt", ">> data.txt", "data.txt", "",
+       "gorva: standard output is the same file as data.txt (the data file); a run never writes into its "
+       "input, so send standard output to another file\n"},
+      {"--in data.txt --table t.tsv", "2>> data.txt > out.txt", "data.txt",
+       "gorva: the error stream is the same file as data.txt (the data file); a run never writes into its "
+       "input, so send the error stream to another file\n",
+       ""},
+      {"--bfile p --keep keep.txt", ">> keep.txt", "keep.txt", "",
+       "gorva: standard output is the same file as keep.txt (the --keep file); a run never writes into its "
+       "input, so send standard output to another file\n"},
+      // Nowhere to say it without writing into the data.
+      {"--in data.txt", ">> data.txt 2>&1", "data.txt", "", ""},
+  };
+  for (const ConsoleCase& entry : cases) {
+    const std::string before = readFile(dir + "/" + entry.victim);
+    std::remove((dir + "/out.txt").c_str());
+    const ProgramResult run = runProgram(
+        "/bin/sh",
+        {"-c", std::string("exec ") + GORVA_EXE + " " + entry.options + " --out r " + entry.redirections}, dir);
+    EXPECT_EQ(run.status, 2) << entry.redirections;
+    EXPECT_EQ(readFile(dir + "/" + entry.victim), before) << entry.redirections;
+    const std::string out = fileExists(dir + "/out.txt") ? readFile(dir + "/out.txt") : run.out;
+    EXPECT_EQ(out, entry.told_out) << entry.redirections;
+    EXPECT_EQ(run.err, entry.told_err) << entry.redirections;
+    EXPECT_FALSE(fileExists(dir + "/r")) << entry.redirections;
+  }
+}
+
 TEST(ResultFiles, NoTwoResultFilesMayBeOneFileAndTheRefusalCreatesNothing) {
   const std::string dir = makeTempDir();
   simulateData(dir, 6, 40);

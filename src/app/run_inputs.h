@@ -1,0 +1,20 @@
+// Every file a run reads, as its options name them: the checks that keep a
+// run from writing into what it reads take them from here.
+#ifndef GORVA_APP_RUN_INPUTS_H
+#define GORVA_APP_RUN_INPUTS_H
+
+#include <string>
+#include <vector>
+
+#include "io/file_safety.h"
+
+// The data: the PLINK file set, the VCF or BCF, else the text file.
+std::vector<RunFile> dataFiles(const std::string& input_file);
+
+// The files that choose samples, markers and phenotypes (read once).
+std::vector<RunFile> selectionFiles();
+
+// Both, the data first.
+std::vector<RunFile> runInputFiles(const std::string& input_file);
+
+#endif  // GORVA_APP_RUN_INPUTS_H
