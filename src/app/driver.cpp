@@ -444,7 +444,8 @@ void TFmMDR::writeResults(const RunPlan& plan, const RunData& data, int case_val
   finishAllResults();
   WriteResultALL(plan.output_file, elapsed, plan.phenotype_column, case_value, testing_idx, data.marker_names,
                  data.results);
-  reportSignificance(data.marker_names, data.marker_count);
+  // The markers searched: a text file is read whole and then cut to the subset.
+  reportSignificance(data.marker_names, plan.runMarkers());
   if (exit_status_ == kExitOk && covariates_.count > 0 && notFittedWarning(outcome_.orders) != "") {
     std::vector<unsigned char> is_case(data.sample_count);
     for (int k = 0; k < data.sample_count; ++k) is_case[k] = data.phenotypes[k] == case_value ? 1 : 0;

@@ -106,6 +106,23 @@ TEST(VcfReaderRecords, SkipsMultiAllelicGtLessAndSpanningDeletionRecordsWithWarn
   EXPECT_EQ(reader.error().rfind(dir + "/v.vcf: the file changed during the run", 0), 0u) << reader.error();
 }
 
+// A results table without its positions column (17th), which only the
+// PLINK and VCF inputs fill.
+std::string withoutPositions(const std::string& table) {
+  std::string kept;
+  for (const std::string& line : splitOn(table, '\n')) {
+    if (line.rfind('#', 0) == 0) {
+      kept += line + "\n";
+      continue;
+    }
+    const std::vector<std::string> fields = splitOn(line + "\t", '\t');
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+      if (f != 16) kept += fields[f] + (f + 1 < fields.size() ? "\t" : "\n");
+    }
+  }
+  return kept;
+}
+
 class SameDataEveryFormat : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -171,9 +188,12 @@ TEST_F(SameDataEveryFormat, SubsetOptionsGiveTheReportOfTheCutFile) {
     return names;
   }());
   writeFile(dir_ + "/exclude.txt", table_.markers[2] + "\n");
-  const ProgramResult reference = runIn(dir_, "cut", {"--in", "../cut.txt"});
+  const ProgramResult reference = runIn(dir_, "cut", {"--in", "../cut.txt", "--table", "table.tsv"});
   ASSERT_EQ(reference.status, 0) << reference.err;
   const std::string expected = withoutInputLines(readFile(dir_ + "/cut/report.txt"));
+  // The table too, its header's marker count included; only text input has no positions.
+  const std::string expected_table = withoutPositions(readFile(dir_ + "/cut/table.tsv"));
+  ASSERT_NE(expected_table.find("; markers: 6;"), std::string::npos) << expected_table;
 
   // Text samples are named by their data line number, PLINK's by FID and
   // IID, a VCF's by its sample names (the IID).
@@ -206,10 +226,12 @@ TEST_F(SameDataEveryFormat, SubsetOptionsGiveTheReportOfTheCutFile) {
     for (const char* option : {"pheno", "keep", "remove"}) {
       args.insert(args.end(), {std::string("--") + option, "../" + input.name + "." + option});
     }
-    args.insert(args.end(), {"--extract", "../extract.txt", "--exclude", "../exclude.txt"});
+    args.insert(args.end(), {"--extract", "../extract.txt", "--exclude", "../exclude.txt", "--table", "table.tsv"});
     const ProgramResult run = runIn(dir_, input.name + "-subset", args);
     ASSERT_EQ(run.status, 0) << input.name << ": " << run.err;
     EXPECT_EQ(withoutInputLines(readFile(dir_ + "/" + input.name + "-subset/report.txt")), expected) << input.name;
+    EXPECT_EQ(withoutPositions(readFile(dir_ + "/" + input.name + "-subset/table.tsv")), expected_table)
+        << input.name;
     EXPECT_NE(run.err.find("gorva: warning: 1 samples of ../" + input.name + ".pheno are not in"), std::string::npos)
         << run.err;
     EXPECT_NE(run.err.find(" have no case (2) or control (1) phenotype in ../" + input.name + ".pheno"),
