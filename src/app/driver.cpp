@@ -447,8 +447,9 @@ void TFmMDR::writeResults(const RunPlan& plan, const RunData& data, int case_val
   // The markers searched: a text file is read whole and then cut to the subset.
   reportSignificance(data.marker_names, plan.runMarkers());
   if (exit_status_ == kExitOk && covariates_.count > 0 && notFittedWarning(outcome_.orders) != "") {
-    std::vector<unsigned char> is_case(data.sample_count);
-    for (int k = 0; k < data.sample_count; ++k) is_case[k] = data.phenotypes[k] == case_value ? 1 : 0;
+    // One per covariate row: the samples searched, which a text subset has cut to the front.
+    std::vector<unsigned char> is_case(plan.runSamples());
+    for (int k = 0; k < plan.runSamples(); ++k) is_case[k] = data.phenotypes[k] == case_value ? 1 : 0;
     printWarningLines(separatingCovariatesWarning(covariates_.values, covariates_.count, covariates_.names, is_case,
                                                   "leave it out with --covar-name"));
   }
