@@ -178,7 +178,13 @@ bool readMarkerList(const std::string& file, const char* option, const SubsetInp
   std::unordered_map<std::string_view, std::vector<int>> positions;
   for (std::size_t m = 0; m < input.markers.size(); ++m) positions[input.markers[m]].push_back(static_cast<int>(m));
   UnknownNames unknown;
+  // A list written across a line ("rs1 rs2 rs3") would otherwise lose all but
+  // its first name without a word.
+  int wide_lines = 0;
+  std::string first_wide;
   forEachLine(text, [&](int line, const Fields& fields) {
+    if (fields.size() > 1 && wide_lines++ == 0)
+      first_wide = at(file, line) + ", field 2: " + std::string(fields[1]);
     const auto found = positions.find(fields[0]);
     if (found == positions.end()) {
       unknown.add(file, line, fields[0]);
@@ -188,6 +194,12 @@ bool readMarkerList(const std::string& file, const char* option, const SubsetInp
     return true;
   });
   out.warnings += unknown.warning(file, input.markerSource(), "markers");
+  if (wide_lines > 0) {
+    out.warnings += warningLine(std::to_string(wide_lines) + (wide_lines == 1 ? " line of " : " lines of ") + file +
+                                " (" + option + (wide_lines == 1 ? ") holds" : ") hold") +
+                                " more than one field: only the first field of a line is a marker name, the "
+                                "others were ignored (first: " + first_wide + "); write one name per line");
+  }
   return true;
 }
 

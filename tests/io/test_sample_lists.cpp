@@ -1,5 +1,5 @@
 // --keep and --remove files as PLINK and plink2 write them; a --pheno file
-// coded the other common way.
+// coded the other common way; marker lists written across a line.
 #include <gtest/gtest.h>
 
 #include "io/subset.h"
@@ -40,6 +40,33 @@ TEST(SampleLists, AHeaderLineIsNoSample) {
   Subset subset;
   ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
   EXPECT_NE(subset.warnings.find("1 samples of"), std::string::npos) << subset.warnings;
+}
+
+// A marker list names one marker per line: names after the first field of a
+// line are not read, and the warning says so rather than losing them.
+TEST(MarkerLists, NamesAfterTheFirstFieldOfALineAreWarnedAbout) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/across.txt", "m1 m2\n");
+  writeFile(dir + "/down.txt", "m1\nm2\n");
+  for (const bool extract : {true, false}) {
+    for (const char* list : {"/across.txt", "/down.txt"}) {
+      SCOPED_TRACE(std::string(list) + (extract ? " --extract" : " --exclude"));
+      SubsetFiles files;
+      (extract ? files.extract : files.exclude) = dir + list;
+      Subset subset;
+      const bool chosen = chooseSubset(files, plinkInput(), 1, subset);
+      if (std::string(list) == "/down.txt") {
+        EXPECT_EQ(subset.warnings, "");
+        continue;
+      }
+      ASSERT_TRUE(chosen) << subset.error;
+      EXPECT_EQ(subset.markers, (std::vector<int>{extract ? 0 : 1}));
+      EXPECT_EQ(subset.warnings, "gorva: warning: 1 line of " + dir + list + (extract ? " (--extract)" : " (--exclude)") +
+                                     " holds more than one field: only the first field of a line is a marker name, "
+                                     "the others were ignored (first: " + dir + list +
+                                     " line 1, field 2: m2); write one name per line\n");
+    }
+  }
 }
 
 // 0 = control, 1 = case reads as missing and controls, as PLINK reads it;
