@@ -532,9 +532,11 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   };
   // The previous run's log goes with its report: a run ended by a signal
   // between its report and its log leaves no log rather than another
-  // run's.
+  // run's, and so does a run with --log 0 (a classic run leaves the files
+  // it always left).
   const auto drop_previous_log = [&] {
-    if (runLogWanted()) dropPreviousRunLog(plan.output_file);
+    if (runLogWanted() || (opt::extensions_given && reportKeptAsAFile(plan.output_file)))
+      dropPreviousRunLog(plan.output_file);
   };
   if (!results_.publishAll(log, drop_previous_log)) {
     std::fprintf(stderr, "%s\n", results_.error().c_str());
