@@ -61,7 +61,8 @@ std::atomic<unsigned> temporary_counter{0};
 
 std::string nextTemporaryName(const std::string& target) {
   const std::string directory = directoryOf(target);
-  return directory + "/" + temporaryLeafPrefix(directory, baseNameOf(target)) + std::to_string(::getpid()) + "." +
+  return directory + "/" + temporaryLeafPrefix(directory, baseNameOf(target)) + temporaryMachineTag() + "-" +
+         std::to_string(::getpid()) + "." +
          std::to_string(temporary_counter++);
 }
 

@@ -14,8 +14,10 @@
 
 namespace {
 
-// Room for ".tmp.", a process id and a counter of 32 bits, with their dot.
-constexpr std::size_t kSuffixRoom = 5 + 10 + 1 + 10;
+constexpr std::size_t kTagDigits = 8;
+// Room for ".tmp.", the machine's tag and its dash, a process id and a
+// counter of 32 bits, with their dot.
+constexpr std::size_t kSuffixRoom = 5 + kTagDigits + 1 + 10 + 1 + 10;
 constexpr std::size_t kHashDigits = 16;
 
 std::uint64_t fnv1a(const std::string& text) {
@@ -43,6 +45,15 @@ extern "C" void removeTemporariesAndDie(int signal_number) {
   ::raise(signal_number);
 }
 
+std::string firstLineOf(const char* path) {
+  std::FILE* file = std::fopen(path, "re");
+  if (file == nullptr) return "";
+  char line[256] = {};
+  if (std::fgets(line, sizeof line, file) == nullptr) line[0] = '\0';
+  std::fclose(file);
+  return line;
+}
+
 bool allDigits(const char* begin, const char* end) {
   if (begin == end) return false;
   for (const char* c = begin; c < end; ++c) {
@@ -65,6 +76,22 @@ std::string temporaryLeafPrefix(const std::string& directory, const std::string&
     kept = base_name.substr(0, room - (kHashDigits + 1)) + hash;
   }
   return "." + kept + ".tmp.";
+}
+
+const std::string& temporaryMachineTag() {
+  static const std::string tag = [] {
+    std::string identity = firstLineOf("/proc/sys/kernel/random/boot_id");
+    char target[PATH_MAX] = {};
+    const ssize_t length = ::readlink("/proc/self/ns/pid", target, sizeof target - 1);
+    identity += ":" + std::string(target, length > 0 ? static_cast<std::size_t>(length) : 0);
+    char host[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(host, sizeof host - 1) == 0) identity += ":" + std::string(host);
+    char digits[kTagDigits + 1];
+    std::snprintf(digits, sizeof digits, "%08llx",
+                  static_cast<unsigned long long>(fnv1a(identity) & 0xFFFFFFFFULL));
+    return std::string(digits);
+  }();
+  return tag;
 }
 
 int rememberTemporary(const std::string& path) {
@@ -104,7 +131,9 @@ void removeStaleTemporaries(const std::string& directory, const std::string& lea
   while (const dirent* entry = ::readdir(folder)) {
     const char* name = entry->d_name;
     if (std::strncmp(name, leaf_prefix.c_str(), leaf_prefix.size()) != 0) continue;
-    const char* pid_text = name + leaf_prefix.size();
+    const char* tag = name + leaf_prefix.size();
+    if (std::strncmp(tag, temporaryMachineTag().c_str(), kTagDigits) != 0 || tag[kTagDigits] != '-') continue;
+    const char* pid_text = tag + kTagDigits + 1;
     const char* dot = std::strchr(pid_text, '.');
     if (dot == nullptr || !allDigits(pid_text, dot) || !allDigits(dot + 1, name + std::strlen(name))) continue;
     if (dot - pid_text > 9) continue;

@@ -9,10 +9,18 @@
 #include <string>
 
 // The start of the name of every temporary of `target` in `directory`
-// (".NAME.tmp."), the process id and a counter follow. A NAME too long for
-// the directory's name limit is cut and given a hash of its whole text, so
-// two long names sharing a start still get different temporaries.
+// (".NAME.tmp."); this machine's tag, "-", the process id, "." and a
+// counter follow. A NAME too long for the directory's name limit is cut and
+// given a hash of its whole text, so two long names sharing a start still
+// get different temporaries.
 std::string temporaryLeafPrefix(const std::string& directory, const std::string& base_name);
+
+// Eight hex digits naming the process-id space this process lives in: the
+// running kernel (its boot id), the pid namespace (a container) and the
+// host name. A process id says whether a run is gone only within that
+// space: on a folder shared over the network, or between containers, the
+// same number is another machine's live run.
+const std::string& temporaryMachineTag();
 
 // The signals that end a run after its temporaries are removed: the
 // user's and the system's requests to stop, a reader of the console that
@@ -33,9 +41,10 @@ void forgetTemporary(int slot);
 // instead of the process ending in the middle of it.
 void removeTemporariesOnSignals();
 
-// Removes the files of `directory` named `leaf_prefix` + PID + "." + N
-// whose process no longer exists (a run killed by SIGKILL, a lost MPI
-// rank). Files of live processes and anything else are left alone.
+// Removes the files of `directory` named `leaf_prefix` + this machine's
+// tag + "-" + PID + "." + N whose process no longer exists (a run killed by
+// SIGKILL, a lost MPI rank). Files of live processes, of other machines or
+// containers, and anything else are left alone.
 void removeStaleTemporaries(const std::string& directory, const std::string& leaf_prefix);
 
 #endif  // GORVA_IO_TEMPORARY_FILES_H

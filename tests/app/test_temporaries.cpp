@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "io/temporary_files.h"
 #include "support/run_program.h"
 
 namespace {
@@ -57,20 +58,30 @@ TEST(Temporaries, AReportIsWrittenWhateverItsNameAndWhereNoneCanBeMadeBesideIt) 
   EXPECT_EQ(table.rfind("# ", 0), 0u) << table;
 }
 
-TEST(Temporaries, ALaterRunRemovesTheTemporariesOfRunsThatAreGone) {
+// A process id tells whether a run is gone only on the machine (and in the
+// container) that gave it: another's temporary in a shared folder stays,
+// whatever its number.
+TEST(Temporaries, ALaterRunRemovesTheTemporariesOfRunsThatAreGoneFromThisMachineOnly) {
   const std::string dir = makeTempDir();
   simulate(dir);
   long pid_max = 4194304;
   std::ifstream("/proc/sys/kernel/pid_max") >> pid_max;
-  const std::string dead = ".r.txt.tmp." + std::to_string(pid_max + 1) + ".0";
-  const std::string dead_all = ".r.txt.all.tmp." + std::to_string(pid_max + 1) + ".3";
-  const std::string alive = ".r.txt.tmp." + std::to_string(getpid()) + ".0";
+  const std::string here = temporaryMachineTag() + "-";
+  const std::string elsewhere = (here[0] == '0' ? "1" : "0") + here.substr(1);
+  const std::string dead = ".r.txt.tmp." + here + std::to_string(pid_max + 1) + ".0";
+  const std::string dead_all = ".r.txt.all.tmp." + here + std::to_string(pid_max + 1) + ".3";
+  const std::string alive = ".r.txt.tmp." + here + std::to_string(getpid()) + ".0";
+  const std::string other_machine = ".r.txt.tmp." + elsewhere + std::to_string(pid_max + 1) + ".0";
+  const std::string older_form = ".r.txt.tmp." + std::to_string(pid_max + 1) + ".0";
   const std::string not_ours = ".r.txt.tmp.notes";
-  for (const std::string& name : {dead, dead_all, alive, not_ours}) writeFile(dir + "/" + name, "left\n");
+  for (const std::string& name : {dead, dead_all, alive, other_machine, older_form, not_ours})
+    writeFile(dir + "/" + name, "left\n");
   ASSERT_EQ(runGorva({"--in", "data.txt", "--out", "r.txt", "--save_all", "1"}, dir).status, 0);
   std::vector<std::string> left = hiddenFiles(dir);
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{alive, not_ours}));
+  std::vector<std::string> expected{alive, other_machine, older_form, not_ours};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
 }
 
 }  // namespace
