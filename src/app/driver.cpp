@@ -532,13 +532,15 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   };
   // The previous run's log goes with its report: a run ended by a signal
   // between its report and its log leaves no log rather than another
-  // run's, and so does a run with --log 0 (a classic run leaves the files
-  // it always left).
-  const auto drop_previous_log = [&] {
-    if (runLogWanted() || (opt::extensions_given && reportKeptAsAFile(plan.output_file)))
-      dropPreviousRunLog(plan.output_file);
+  // run's, and so does a run with --log 0; so do its charts and .all file
+  // that this run did not replace (a classic run leaves the files it always
+  // left).
+  const auto drop_previous_files = [&] {
+    const bool replaces_report = opt::extensions_given && reportKeptAsAFile(plan.output_file);
+    if (runLogWanted() || replaces_report) dropPreviousRunLog(plan.output_file);
+    if (replaces_report) dropPreviousResultFiles(plan.output_file, results_.paths(), plan.inputs);
   };
-  if (!results_.publishAll(log, drop_previous_log)) {
+  if (!results_.publishAll(log, drop_previous_files)) {
     std::fprintf(stderr, "%s\n", results_.error().c_str());
     exit_status_ = kExitWriteFailed;
     return;

@@ -1,9 +1,11 @@
 #include "app/result_files.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/plot.h"
 #include "app/qq_plot.h"
+#include "engine/run_memory.h"
 #include "io/output_file.h"
 
 std::string runLogPath(const std::string& report) { return report + ".log"; }
@@ -25,6 +27,23 @@ std::vector<RunFile> runResultFiles(const ResultFileRequest& request) {
   if (!request.table.empty()) files.push_back({request.table, "the results table", "--table"});
   if (request.log) named_after_report(runLogPath(request.report), "the run log", "--log");
   return files;
+}
+
+void dropPreviousResultFiles(const std::string& report, const std::vector<std::string>& written,
+                             const std::vector<RunFile>& inputs) {
+  std::vector<std::string> names = {report + ".all"};
+  // Base 3 reaches the highest order of any missing-data method.
+  for (int k = 1; k <= highestCountableOrder(3); ++k) {
+    names.push_back(cellChartPath(report, k));
+    names.push_back(qqPlotPath(report, k));
+  }
+  std::vector<RunFile> kept = inputs;
+  for (const std::string& path : written) kept.push_back({path, "a result file"});
+  for (const std::string& name : names) {
+    struct stat info {};
+    if (::lstat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || isOneOf(name, kept)) continue;
+    ::unlink(name.c_str());
+  }
 }
 
 bool reportKeptAsAFile(const std::string& report) {

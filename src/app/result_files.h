@@ -27,6 +27,16 @@ std::string runLogPath(const std::string& report);
 // by options of their own.
 std::vector<RunFile> runResultFiles(const ResultFileRequest& request);
 
+// Removes what an earlier run on this report's name left under the names a
+// run makes from it (REPORT.all, and the chart and QQ plot of every order a
+// search can count) and this run did not write (`written`, the paths of its
+// result files): beside a newer report they would pass for its own. Only a
+// file of its own goes: a link, a folder or a device under such a name is
+// its user's, and so is an input of this run. REPORT.log has its own rule
+// (dropPreviousRunLog).
+void dropPreviousResultFiles(const std::string& report, const std::vector<std::string>& written,
+                             const std::vector<RunFile>& inputs);
+
 // Whether a report of this name is kept as a file: not one sent to a
 // device, a pipe or a descriptor's name (/dev/null, /dev/stdout), beside
 // which files named after it would be strays in /dev.

@@ -103,6 +103,14 @@ std::string refuseStreamOverInput(const std::vector<RunFile>& inputs, int fd, co
   return "";
 }
 
+bool isOneOf(const std::string& path, const std::vector<RunFile>& files) {
+  const Identity identity = identify(path);
+  for (const RunFile& file : files) {
+    if (!file.path.empty() && sameFile(identity, identify(file.path))) return true;
+  }
+  return false;
+}
+
 std::string refuseClashingOutputs(const std::vector<RunFile>& outputs) {
   std::vector<Identity> identities;
   identities.reserve(outputs.size());

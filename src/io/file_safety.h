@@ -38,6 +38,9 @@ std::string refuseOutputOverInput(const std::vector<RunFile>& inputs,
 // else the refusal, naming the stream as `stream` and the input.
 std::string refuseStreamOverInput(const std::vector<RunFile>& inputs, int fd, const std::string& stream);
 
+// Whether `path` is one of `files`, by the same test.
+bool isOneOf(const std::string& path, const std::vector<RunFile>& files);
+
 // No two outputs may be one file, by the same test: the later would replace
 // the earlier. Names both files and their options.
 std::string refuseClashingOutputs(const std::vector<RunFile>& outputs);

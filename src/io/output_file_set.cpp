@@ -59,6 +59,12 @@ OutputFile& OutputFileSet::add() {
   return *files_.back();
 }
 
+std::vector<std::string> OutputFileSet::paths() const {
+  std::vector<std::string> names;
+  for (const auto& file : files_) names.push_back(file->path());
+  return names;
+}
+
 bool OutputFileSet::publishAll(const std::function<void()>& then, const std::function<void()>& settle) {
   std::set<std::string> folders;
   for (const auto& file : files_) {

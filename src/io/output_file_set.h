@@ -30,6 +30,8 @@ class OutputFileSet {
   // files goes there (it must not block).
   bool publishAll(const std::function<void()>& then = {}, const std::function<void()>& settle = {});
   const std::string& error() const { return error_; }
+  // The names its members were opened on, in the order they were added.
+  std::vector<std::string> paths() const;
 
  private:
   std::vector<std::unique_ptr<OutputFile>> files_;

@@ -278,13 +278,13 @@ TEST(ResultFiles, ADataFileReplacedDuringTheRunIsRefusedNeverSearchedUnchecked) 
 TEST(ResultFiles, ARunThatCannotWriteOneResultPublishesNone) {
   const std::string dir = makeTempDir();
   simulateData(dir, 6, 40);
-  for (const char* name : {"r.txt", "t.tsv", "r.txt.order1.svg"}) writeFile(dir + "/" + name, "old\n");
+  for (const char* name : {"r.txt", "t.tsv", "r.txt.order1.svg", "r.txt.all"}) writeFile(dir + "/" + name, "old\n");
   ASSERT_EQ(symlink("/dev/full", (dir + "/r.txt.order2.qq.svg").c_str()), 0);
   const ProgramResult run = runGorva(
       {"--in", "data.txt", "--out", "r.txt", "--order", "1-2", "--table", "t.tsv", "--plot", "1"}, dir);
   EXPECT_EQ(run.status, 4);
   EXPECT_NE(run.err.find("r.txt.order2.qq.svg: cannot write: No space left on device"), std::string::npos);
-  for (const char* name : {"r.txt", "t.tsv", "r.txt.order1.svg"}) EXPECT_EQ(readFile(dir + "/" + name), "old\n") << name;
+  for (const char* name : {"r.txt", "t.tsv", "r.txt.order1.svg", "r.txt.all"}) EXPECT_EQ(readFile(dir + "/" + name), "old\n") << name;
   EXPECT_FALSE(fileExists(dir + "/r.txt.order1.qq.svg"));
 }
 
@@ -340,6 +340,55 @@ TEST(ResultFiles, AReportSentToStandardOutputFollowsTheConsoleInItsFile) {
       std::remove(stray);
     }
   }
+}
+
+// What an earlier run wrote under the report's name and this run did not
+// would be taken for this run's: it goes when the new report is published.
+// Only the names the program makes, only files of their own, never an input.
+TEST(ResultFiles, APublishedReportTakesAwayTheEarlierRunsFilesItDidNotWrite) {
+  const std::string dir = makeTempDir();
+  simulateData(dir, 6, 40);
+  const auto at = [&dir](const std::string& name) { return dir + "/" + name; };
+  const ProgramResult first = runGorva({"--in", "data.txt", "--out", "r.txt", "--order", "1-3", "--plot", "1",
+                                        "--save_all", "1", "--table", "t.tsv", "--threads", "1"},
+                                       dir);
+  ASSERT_EQ(first.status, 0) << first.err;
+  ASSERT_TRUE(fileExists(at("r.txt.order3.qq.svg")));
+  // A link is its user's: neither it nor what it points to goes.
+  ASSERT_EQ(std::remove(at("r.txt.order3.qq.svg").c_str()), 0);
+  writeFile(at("mine.svg"), "mine\n");
+  ASSERT_EQ(symlink("mine.svg", at("r.txt.order3.qq.svg").c_str()), 0);
+  const std::vector<std::string> not_ours = {"r.txt.order03.svg", "r.txt.order3.svg~", "r.txt.order.svg",
+                                             "r.txt.order-1.svg", "r.txt.all.old", "xr.txt.order3.svg"};
+  for (const std::string& name : not_ours) writeFile(at(name), "kept\n");
+  writeFile(at("r.txt.order9.svg"), "an older run's\n");
+
+  const ProgramResult second =
+      runGorva({"--in", "data.txt", "--out", "r.txt", "--order", "1-2", "--plot", "1", "--threads", "1"}, dir);
+  ASSERT_EQ(second.status, 0) << second.err;
+  for (const char* name : {"r.txt.order1.svg", "r.txt.order2.svg", "t.tsv"}) EXPECT_TRUE(fileExists(at(name))) << name;
+  EXPECT_NE(readFile(at("r.txt.order2.svg")).find("<svg"), std::string::npos);
+  for (const char* name : {"r.txt.order3.svg", "r.txt.order9.svg", "r.txt.order1.qq.svg", "r.txt.order2.qq.svg",
+                           "r.txt.all"}) {
+    EXPECT_FALSE(fileExists(at(name))) << name;
+  }
+  struct stat link {};
+  EXPECT_EQ(lstat(at("r.txt.order3.qq.svg").c_str(), &link), 0);
+  EXPECT_TRUE(S_ISLNK(link.st_mode));
+  EXPECT_EQ(readFile(at("mine.svg")), "mine\n");
+  for (const std::string& name : not_ours) EXPECT_EQ(readFile(at(name)), "kept\n") << name;
+
+  // An input under such a name is read, not removed.
+  writeFile(at("r.txt.all"), readFile(at("data.txt")));
+  const ProgramResult on_input = runGorva({"--in", "r.txt.all", "--out", "r.txt", "--order", "1", "--threads", "1"}, dir);
+  EXPECT_EQ(on_input.status, 0) << on_input.err;
+  EXPECT_EQ(readFile(at("r.txt.all")), readFile(at("data.txt")));
+  EXPECT_FALSE(fileExists(at("r.txt.order1.svg")));
+
+  // A run of the classic options leaves the files it always left.
+  writeFile(at("r.txt.order2.svg"), "old\n");
+  ASSERT_EQ(runGorva({"--in", "data.txt", "--out", "r.txt", "--order", "1"}, dir).status, 0);
+  EXPECT_EQ(readFile(at("r.txt.order2.svg")), "old\n");
 }
 
 TEST(ResultFiles, RunsOnOneFolderPublishOneAfterTheOther) {
