@@ -336,13 +336,16 @@ bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
     refuse(kExitBadInput, "%s", refusal.c_str());
     return false;
   }
-  // Charts and the .all file are named after the report: beside a device's
-  // name they would be left in /dev, where nobody looks for them.
-  if (opt::extensions_given && (opt::save_all || opt::plot) && !reportKeptAsAFile(plan.output_file)) {
+  // Charts, the .all file and the log are named after the report: beside a
+  // device's name they would be left in /dev, where nobody looks for them.
+  if (opt::extensions_given && (opt::save_all || opt::plot || opt::log == 1) &&
+      !reportKeptAsAFile(plan.output_file)) {
     refuse(kExitBadInput, "%s",
            (std::string(plan.output_file) + " (--out) is not kept as a file (a device, a pipe or a descriptor), and " +
-            (opt::plot ? "--plot 1 names its charts" : "--save_all 1 names its file") +
-            " after it, which would leave them in its folder: give --out a file name")
+            (opt::plot       ? "--plot 1 names its charts after it, which would leave them"
+             : opt::save_all ? "--save_all 1 names its file after it, which would leave that"
+                             : "--log 1 names its log after it, which would leave that") +
+            " in its folder: give --out a file name")
                .c_str());
     return false;
   }

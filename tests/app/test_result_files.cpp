@@ -330,12 +330,15 @@ TEST(ResultFiles, AReportSentToStandardOutputFollowsTheConsoleInItsFile) {
     EXPECT_FALSE(fileExists("/dev/stdout.log")) << newer;
     std::remove("/dev/stdout.log");
   }
-  // Charts or an .all file named after such a report would be strays in /dev.
-  for (const char* asked : {"--plot", "--save_all"}) {
+  // Charts, an .all file or a log named after such a report would be strays
+  // in /dev; the search is not run for them.
+  for (const char* asked : {"--plot", "--save_all", "--log"}) {
     const ProgramResult run = runGorva({"--in", "data.txt", "--out", "/dev/null", asked, "1", "--threads", "1"}, dir);
     EXPECT_EQ(run.status, 2) << asked;
     EXPECT_NE(run.err.find("/dev/null (--out) is not kept as a file"), std::string::npos) << run.err;
-    for (const char* stray : {"/dev/null.order2.svg", "/dev/null.all"}) {
+    EXPECT_NE(run.err.find(std::string(asked) + " 1 names its"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("Analysis finished"), std::string::npos) << asked;
+    for (const char* stray : {"/dev/null.order2.svg", "/dev/null.all", "/dev/null.log"}) {
       EXPECT_FALSE(fileExists(stray)) << stray;
       std::remove(stray);
     }
