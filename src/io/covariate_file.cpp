@@ -17,16 +17,21 @@ using Fields = std::vector<std::string_view>;
 
 std::string at(const std::string& file, int line) { return file + " line " + std::to_string(line); }
 
+enum class Number { kRead, kNotANumber, kOutOfRange };
+
 // A finite decimal number taking the whole field. strtod also reads
 // hexadecimal, "inf" and "nan", which no covariate file means; a value too
-// small for a double is read as what it is, about 0.
-bool parseNumber(std::string_view field, double& value) {
+// small for a double is read as what it is, about 0, and one too large is a
+// number all the same, which the user must be told to rescale, not to fix.
+Number parseNumber(std::string_view field, double& value) {
   const std::string text(field);
-  if (text.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
+  if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return Number::kNotANumber;
   char* end = nullptr;
   errno = 0;
   value = std::strtod(text.c_str(), &end);
-  return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value);
+  if (end != text.c_str() + text.size()) return Number::kNotANumber;
+  if (errno == ERANGE && std::isinf(value)) return Number::kOutOfRange;
+  return std::isfinite(value) ? Number::kRead : Number::kNotANumber;
 }
 
 bool isMissing(std::string_view field) { return field == "-9" || field == "NA"; }
@@ -152,7 +157,12 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
       double value = NAN;
       if (isMissing(fields[f])) {
         sample.missing = true;
-      } else if (!parseNumber(fields[f], value)) {
+      } else if (const Number read = parseNumber(fields[f], value); read == Number::kOutOfRange) {
+        error = at(path, line) + ", field " + field(f) + ": covariate " + out.names[c] + " is '" +
+                std::string(fields[f]) + "', a number out of range (beyond +-1.8e308, the largest a double holds): "
+                "give the column in other units";
+        return false;
+      } else if (read == Number::kNotANumber) {
         error = at(path, line) + ", field " + field(f) + ": covariate " + out.names[c] +
                 " is '" + std::string(fields[f]) + "', not a number (-9 or NA when missing)" +
                 (headerless && line == 1 ? "; the file has no header line, which starts with FID IID or #FID IID"

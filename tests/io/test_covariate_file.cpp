@@ -20,12 +20,21 @@ TEST(CovariateFile, ReadsDecimalNumbersAndRefusesEveryOtherSpellingByItsField) {
   EXPECT_EQ(file.values[1], 0.0);
   EXPECT_EQ(file.values[2], 2.0);
   EXPECT_TRUE(file.lines[1].missing);
-  for (const char* value : {"0x10", "inf", "nan", "1e999", "1,5", "2a"}) {
+  for (const char* value : {"0x10", "inf", "nan", "1,5", "2a", "1e", "--1"}) {
     writeFile(path, std::string("FID IID A\nf 1 0.5\nf 2 ") + value + "\n");
     EXPECT_FALSE(readCovariateFile(path, {}, file, error)) << value;
     EXPECT_NE(error.find("c.cov line 3, field 3: covariate A is '" + std::string(value) + "', not a number"),
               std::string::npos)
         << error;
+  }
+  // A number past the largest double is one, only too large to hold.
+  for (const char* value : {"1e999", "-1e400"}) {
+    writeFile(path, std::string("FID IID A B\nf 1 0.5 1\nf 2 1 ") + value + "\n");
+    EXPECT_FALSE(readCovariateFile(path, {}, file, error)) << value;
+    EXPECT_NE(error.find("c.cov line 3, field 4: covariate B is '" + std::string(value) + "', a number out of range"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(error.find("not a number"), std::string::npos) << error;
   }
 }
 
