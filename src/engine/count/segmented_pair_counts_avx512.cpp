@@ -25,40 +25,11 @@ constexpr int kLevels = 3;
 constexpr int kCells = kLevels * kLevels;
 constexpr int kRecordWords = kLevels * kPairLanes;
 
-// The segments of the last group when the request's count is odd (pairs
-// 4 g .. 4 g + 3 of the counts, the first half of a block of eight).
-GORVA_TARGET_AVX512 GORVA_INLINE void countLoneGroup(const SegmentedPairRequest& q, const std::uint64_t* first,
-                                                     const std::uint64_t* group, int g) {
-  const SegmentedPlanes& planes = *q.planes;
-  const int segments = 2 * planes.strata;
-  for (int segment = 0; segment < segments; ++segment) {
-    int* counts = q.counts + (segment / 2) * q.stratum_ints + freeCountAt(kWholePairCounts, 4L * g, segment % 2);
-    __m256i sums[kCells];
-    for (int e = 0; e < kCells; ++e) sums[e] = _mm256_setzero_si256();
-    const int end = planes.segment_first[segment + 1];
-    for (int w = planes.segment_first[segment]; w < end; ++w) {
-      const std::uint64_t* x = first + static_cast<long>(kRecordWords) * w;
-      __m256i rows[kLevels];
-      for (int a = 0; a < kLevels; ++a) rows[a] = _mm256_set1_epi64x(static_cast<long long>(x[a * kPairLanes]));
-      const __m256i* y = reinterpret_cast<const __m256i*>(group + static_cast<long>(kRecordWords) * w);
-      for (int b = 0; b < kLevels; ++b) {
-        const __m256i level = _mm256_load_si256(y + b);
-        for (int a = 0; a < kLevels; ++a) {
-          __m256i& sum = sums[a + kLevels * b];
-          sum = _mm256_add_epi64(sum, _mm256_popcnt_epi64(_mm256_and_si256(rows[a], level)));
-        }
-      }
-    }
-    // Sums below 2^32 in 64-bit lanes: their low halves are the ints of
-    // slots 2 t, their zero high halves those of the absent second group.
-    for (int e = 0; e < kCells; ++e)
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(counts + kPairBlock * 2 * e), sums[e]);
-  }
-}
-
 // The segments of 2 kJoined groups from `group` on (pairs 4 g ..), groups
-// 2 j and 2 j + 1 side by side in one register (lanes 0-3 and 4-7).
-template <int kJoined>
+// 2 j and 2 j + 1 side by side in one register (lanes 0-3 and 4-7). With
+// kAlone, the request's last group when their count is odd: its partner's
+// lanes are zeros, not the next group's words, and so are its counts.
+template <int kJoined, bool kAlone = false>
 GORVA_TARGET_AVX512 GORVA_INLINE void countJoinedGroups(const SegmentedPairRequest& q, const std::uint64_t* first,
                                                         const std::uint64_t* group, int g) {
   const SegmentedPlanes& planes = *q.planes;
@@ -81,9 +52,11 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countJoinedGroups(const SegmentedPairReque
       for (int j = 0; j < kJoined; ++j) {
         const std::uint64_t* y = group + 2 * j * group_words + static_cast<long>(kRecordWords) * w;
         for (int b = 0; b < kLevels; ++b) {
-          const __m512i level = _mm512_inserti64x4(
-              _mm512_castsi256_si512(_mm256_load_si256(reinterpret_cast<const __m256i*>(y + b * kPairLanes))),
-              _mm256_load_si256(reinterpret_cast<const __m256i*>(y + group_words + b * kPairLanes)), 1);
+          const __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(y + b * kPairLanes));
+          const __m512i level =
+              kAlone ? _mm512_zextsi256_si512(low)
+                     : _mm512_inserti64x4(_mm512_castsi256_si512(low),
+                                          _mm256_load_si256(reinterpret_cast<const __m256i*>(y + group_words + b * kPairLanes)), 1);
           for (int a = 0; a < kLevels; ++a) {
             __m512i& sum = sums[j][a + kLevels * b];
             sum = _mm512_add_epi64(sum, _mm512_popcnt_epi64(_mm512_and_si512(rows[a], level)));
@@ -111,5 +84,5 @@ GORVA_TARGET_AVX512 void countSegmentedPairsAvx512(const SegmentedPairRequest& q
   // Group pairs start blocks of eight pairs.
   for (; g + 3 < q.groups; g += 4) countJoinedGroups<2>(q, first, groups + g * planes.group_words, g);
   for (; g + 1 < q.groups; g += 2) countJoinedGroups<1>(q, first, groups + g * planes.group_words, g);
-  if (g < q.groups) countLoneGroup(q, first, groups + g * planes.group_words, g);
+  if (g < q.groups) countJoinedGroups<1, true>(q, first, groups + g * planes.group_words, g);
 }
