@@ -12,8 +12,10 @@ namespace {
 
 constexpr int kMaxSparseMissing = 255;  // a byte counter's reach
 
-// a[i] bit t becomes a[t] bit i.
-void transpose64(std::uint64_t* a) {
+}  // namespace
+
+// Words k and k + j trade blocks of j bits, for j = 32, 16, ..., 1.
+void transposeBitsScalar(std::uint64_t* a) {
   static constexpr std::uint64_t kMasks[] = {0x00000000FFFFFFFFULL, 0x0000FFFF0000FFFFULL,
                                              0x00FF00FF00FF00FFULL, 0x0F0F0F0F0F0F0F0FULL,
                                              0x3333333333333333ULL, 0x5555555555555555ULL};
@@ -27,6 +29,8 @@ void transpose64(std::uint64_t* a) {
     }
   }
 }
+
+namespace {
 
 int wordsFor(int markers) { return (markers + 63) / 64; }
 
@@ -58,25 +62,34 @@ void quadLanesScalar(const std::uint8_t* sums, std::uint8_t* quads) {
 
 namespace {
 
-// Into by_word (a word of markers' slab at a time) and by_position (every
-// word of markers of one sample position together).
-void transposeLevelRows(const BitPlanes& planes, int markers, int begin, int end, std::uint64_t* by_word,
-                        std::uint64_t* by_position) {
+// Sample words [begin, end) (one cache line of them) of every marker into
+// by_word (a word of markers' slab at a time) and by_position (every word
+// of markers of one sample position together). Each marker's line is read
+// once, the next word of markers' lines fetched while this one is turned,
+// and every write fills whole lines in order.
+void transposeLevelRows(const BitPlanes& planes, TransposeBitsKernel transpose, int markers, int begin,
+                        int end, std::uint64_t* by_word, std::uint64_t* by_position) {
   const int row_words = planes.shape().rowWords();
   const int words = wordsFor(markers);
-  std::uint64_t block[64];  // one word of markers at 64 sample positions
-  for (int k = begin; k < end; ++k) {
+  alignas(64) std::uint64_t blocks[3][64];  // one word of markers at 64 sample positions, per level
+  for (int k = 0; k < words; ++k) {
     const int in_chunk = std::min(64, markers - 64 * k);
-    for (int l = 0; l < 3; ++l) {
-      for (int w = 0; w < row_words; ++w) {
+    const int ahead = std::min(64, markers - 64 * (k + 1));
+    for (int i = 0; i < ahead; ++i) {
+      for (int l = 0; l < 3; ++l)
+        __builtin_prefetch(planes.marker(64 * (k + 1) + i) + static_cast<long>(l) * row_words + begin);
+    }
+    for (int w = begin; w < end; ++w) {
+      for (int l = 0; l < 3; ++l) {
         for (int i = 0; i < 64; ++i)
-          block[i] = i < in_chunk ? planes.marker(64 * k + i)[static_cast<long>(l) * row_words + w] : 0;
-        transpose64(block);
-        for (int t = 0; t < 64; ++t) {
-          const long s = 64L * w + t;
-          by_word[(static_cast<long>(k) * 64 * row_words + s) * 3 + l] = block[t];
-          by_position[(s * words + k) * 3 + l] = block[t];
-        }
+          blocks[l][i] = i < in_chunk ? planes.marker(64 * k + i)[static_cast<long>(l) * row_words + w] : 0;
+        transpose(blocks[l]);
+      }
+      for (int t = 0; t < 64; ++t) {
+        const long s = 64L * w + t;
+        std::uint64_t* slab = by_word + (static_cast<long>(k) * 64 * row_words + s) * 3;
+        std::uint64_t* position = by_position + (s * words + k) * 3;
+        for (int l = 0; l < 3; ++l) slab[l] = position[l] = blocks[l][t];
       }
     }
   }
@@ -109,7 +122,8 @@ double MissingPairCounts::bytesBound(double marker_count, double row_words, doub
   return walk + (own_rows ? MissingSampleRows::bytesBound(marker_count, row_words, max_bytes) : 0);
 }
 
-bool MissingSampleRows::build(const BitPlanes& planes, double max_bytes, int threads) {
+bool MissingSampleRows::build(const BitPlanes& planes, const MissingPairKernels& kernels, double max_bytes,
+                              int threads) {
   planes_ = nullptr;
   const int markers = planes.markerCount();
   const int* everyone = planes.everyoneCounts();
@@ -149,15 +163,16 @@ bool MissingSampleRows::build(const BitPlanes& planes, double max_bytes, int thr
       for (; bits != 0; bits &= bits - 1) missing_[next++] = 64 * w + __builtin_ctzll(bits);
     }
   }
-  // A few marker words a pull, so that threads finish together.
-  constexpr int kWordsPerPull = 4;
+  // A cache line of sample words a pull.
+  constexpr int kWordsPerPull = 8;
   std::atomic<int> next_word{0};
-  runWorkers(std::max(1, std::min(threads, marker_words_ / kWordsPerPull)), [&](int) {
+  runWorkers(std::max(1, std::min(threads, (row_words + kWordsPerPull - 1) / kWordsPerPull)), [&](int) {
     for (;;) {
       const int begin = next_word.fetch_add(kWordsPerPull);
-      if (begin >= marker_words_) return;
-      transposeLevelRows(planes, markers, begin, std::min(begin + kWordsPerPull, marker_words_),
-                         sample_rows_.data(), position_rows_.data());
+      if (begin >= row_words) return;
+      transposeLevelRows(planes, kernels.transpose_bits, markers, begin,
+                         std::min(begin + kWordsPerPull, row_words), sample_rows_.data(),
+                         position_rows_.data());
     }
   });
   planes_ = &planes;
@@ -169,7 +184,7 @@ bool MissingPairCounts::prepare(const BitPlanes& planes, const MissingPairKernel
   kernels_ = kernels;
   rows_ = nullptr;
   if (rows == nullptr) {
-    if (!own_rows_.build(planes, max_bytes)) return false;
+    if (!own_rows_.build(planes, kernels, max_bytes)) return false;
     rows = &own_rows_;
   }
   if (!rows->built() || &rows->planes() != &planes) return false;

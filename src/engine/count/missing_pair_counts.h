@@ -48,9 +48,16 @@ void quadLanesScalar(const std::uint8_t* sums, std::uint8_t* quads);
 void quadLanesAvx2(const std::uint8_t* sums, std::uint8_t* quads);
 void quadLanesAvx512(const std::uint8_t* sums, std::uint8_t* quads);
 
+// Transposes a 64 x 64 bit matrix in place: bit t of word i trades places
+// with bit i of word t.
+using TransposeBitsKernel = void (*)(std::uint64_t* block);
+void transposeBitsScalar(std::uint64_t* block);
+void transposeBitsAvx512(std::uint64_t* block);
+
 struct MissingPairKernels {
   BitRowSumKernel sum_bit_rows = nullptr;
   QuadLanesKernel quad_lanes = nullptr;
+  TransposeBitsKernel transpose_bits = transposeBitsScalar;
 };
 
 // The most the walk holds beside the planes (per counter); larger inputs
@@ -65,7 +72,8 @@ class MissingSampleRows {
   // Builds them over `planes` when it is worth it: some marker misses
   // genotypes, and the rows and missing samples fit in `max_bytes`. False
   // (and nothing is held) otherwise. `threads` share the transposition.
-  bool build(const BitPlanes& planes, double max_bytes, int threads = 1);
+  bool build(const BitPlanes& planes, const MissingPairKernels& kernels, double max_bytes,
+             int threads = 1);
   bool built() const { return planes_ != nullptr; }
   const BitPlanes& planes() const { return *planes_; }
   // Whether marker m serves: complete, or missing at most 255 samples of

@@ -1,10 +1,16 @@
 // AVX-512's missing-sample sums: a row's 64 bits add one to 64 byte
-// counters in one masked subtraction.
+// counters in one masked subtraction. And the transposition that turns the
+// markers' rows sample-major, eight words a register.
 #include <immintrin.h>
 
 #include "engine/count/missing_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/simd_targets.h"
+
+// GCC 12 takes the undefined source of the shift and shuffle intrinsics
+// for an uninitialised variable (a false positive).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 
 namespace {
 
@@ -60,4 +66,55 @@ GORVA_TARGET_AVX512 void quadLanesAvx512(const std::uint8_t* sums, std::uint8_t*
   _mm512_storeu_si512(quads + 64, _mm512_permutex2var_epi64(v0, odd, w0));
   _mm512_storeu_si512(quads + 128, _mm512_permutex2var_epi64(v1, even, w1));
   _mm512_storeu_si512(quads + 192, _mm512_permutex2var_epi64(v1, odd, w1));
+}
+
+namespace {
+
+// Step j of the transposition between registers: word k of x[r] and word
+// k of x[r + j / 8] trade blocks of j bits (j = 32, 16, 8).
+template <int kJ>
+GORVA_TARGET_AVX512 GORVA_INLINE void tradeAcross(__m512i* x, std::uint64_t mask) {
+  constexpr int kApart = kJ / 8;
+  const __m512i m = _mm512_set1_epi64(static_cast<long long>(mask));
+  for (int r = 0; r < 8; ++r) {
+    if ((r & kApart) != 0) continue;
+    const __m512i t = _mm512_and_si512(_mm512_xor_si512(_mm512_srli_epi64(x[r], kJ), x[r + kApart]), m);
+    x[r + kApart] = _mm512_xor_si512(x[r + kApart], t);
+    x[r] = _mm512_xor_si512(x[r], _mm512_slli_epi64(t, kJ));
+  }
+}
+
+// Words k and k ^ kJ of one register (kJ = 4, 2, 1), `swapped` holding
+// them the other way round: the word with bit kJ clear (`upper` marks the
+// others) gives its high blocks of kJ bits for the other's low ones.
+template <int kJ>
+GORVA_TARGET_AVX512 GORVA_INLINE __m512i tradeWithin(__m512i x, __m512i swapped, __mmask8 upper,
+                                                     __m512i m) {
+  const __m512i low_word = _mm512_mask_blend_epi64(upper, x, swapped);
+  const __m512i high_word = _mm512_mask_blend_epi64(upper, swapped, x);
+  const __m512i t = _mm512_and_si512(_mm512_xor_si512(_mm512_srli_epi64(low_word, kJ), high_word), m);
+  return _mm512_xor_si512(x, _mm512_mask_blend_epi64(upper, _mm512_slli_epi64(t, kJ), t));
+}
+
+}  // namespace
+
+// The portable version's six steps, each on all 64 words at once.
+GORVA_TARGET_AVX512 void transposeBitsAvx512(std::uint64_t* block) {
+  __m512i x[8];
+  for (int r = 0; r < 8; ++r) x[r] = _mm512_loadu_si512(block + 8 * r);
+  tradeAcross<32>(x, 0x00000000FFFFFFFFULL);
+  tradeAcross<16>(x, 0x0000FFFF0000FFFFULL);
+  tradeAcross<8>(x, 0x00FF00FF00FF00FFULL);
+  const __m512i m4 = _mm512_set1_epi64(0x0F0F0F0F0F0F0F0FLL);
+  const __m512i m2 = _mm512_set1_epi64(0x3333333333333333LL);
+  const __m512i m1 = _mm512_set1_epi64(0x5555555555555555LL);
+  for (int r = 0; r < 8; ++r) {
+    __m512i v = x[r];
+    // Swapped: the 256-bit halves, the 128-bit blocks of each half, the
+    // words of each block.
+    v = tradeWithin<4>(v, _mm512_shuffle_i64x2(v, v, _MM_SHUFFLE(1, 0, 3, 2)), 0xF0, m4);
+    v = tradeWithin<2>(v, _mm512_shuffle_i64x2(v, v, _MM_SHUFFLE(2, 3, 0, 1)), 0xCC, m2);
+    v = tradeWithin<1>(v, _mm512_shuffle_epi32(v, _MM_PERM_BADC), 0xAA, m1);
+    _mm512_storeu_si512(block + 8 * r, v);
+  }
 }

@@ -19,7 +19,7 @@ const PathKernels& pathKernels(SimdPath path) {
       conditionalGainBoundsScalar,
       false,
       true,
-      {sumBitRowsScalar, quadLanesScalar},
+      {sumBitRowsScalar, quadLanesScalar, transposeBitsScalar},
       nextReachingScalar};
   static const PathKernels avx2{countCellsAvx2,
                                 informationGainBoundsAvx2,
@@ -34,7 +34,7 @@ const PathKernels& pathKernels(SimdPath path) {
                                 conditionalGainBoundsAvx2,
                                 true,
                                 true,
-                                {sumBitRowsAvx2, quadLanesAvx2},
+                                {sumBitRowsAvx2, quadLanesAvx2, transposeBitsScalar},
                                 nextReachingAvx2};
   // An AVX-512 CPU has AVX2 too: its own kernels where they exist, the AVX2
   // walk kernels elsewhere.
@@ -52,7 +52,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.chord_bounds = wholePairChordBoundsAvx512;
     kernels.conditional_bounds = conditionalGainBoundsAvx512;
     kernels.counted_class_bounds = countedClassBoundsAvx512;
-    kernels.missing_pairs = {sumBitRowsAvx512, quadLanesAvx512};
+    kernels.missing_pairs = {sumBitRowsAvx512, quadLanesAvx512, transposeBitsAvx512};
     kernels.next_reaching = nextReachingAvx512;
     return kernels;
   }();

@@ -10,6 +10,7 @@
 
 #include "core/gorva.h"
 #include "engine/count/missing_pair_counts.h"
+#include "engine/count/path_kernels.h"
 #include "engine/count/unrank.h"
 #include "engine/rank/batch_scorer.h"
 #include "engine/search/progress.h"
@@ -219,7 +220,8 @@ void searchOrder(const SearchContext& context, const OrderRequest& request, Orde
   if (share_rows) {
     with_rows = context;
     try {
-      missing_rows.build(*context.planes, kMissingPairBytes, threads);
+      missing_rows.build(*context.planes, pathKernels(context.settings.simd).missing_pairs, kMissingPairBytes,
+                         threads);
     } catch (const std::bad_alloc&) {
       outcome.out_of_memory = true;
       return;

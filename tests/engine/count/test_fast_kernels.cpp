@@ -2,6 +2,7 @@
 // bit-by-bit count, and the run-time choice among the paths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
@@ -11,6 +12,7 @@
 
 #include "engine/count/bitplanes.h"
 #include "engine/count/kernel_dispatch.h"
+#include "engine/count/missing_pair_counts.h"
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/information_gain_bound.h"
@@ -120,6 +122,32 @@ TEST_P(KernelPaths, EveryCellCountMatchesABitByBitCount) {
   expectBitByBitCounts(pathKernels(path).count_cells, simdPathName(path));
   // The scalar path's other build, for CPUs without POPCNT.
   if (path == SimdPath::kScalar) expectBitByBitCounts(countCellsScalar, "scalar without POPCNT");
+}
+
+// The transposition that turns rows sample-major, on random blocks of
+// several densities and on single bits (a bit sent to the wrong word or
+// position shows up in one of them).
+TEST_P(KernelPaths, TransposesEveryBitOfABlock) {
+  const SimdPath path = GetParam();
+  GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, simdPathSupported(path));
+  const TransposeBitsKernel transpose = pathKernels(path).missing_pairs.transpose_bits;
+  std::mt19937_64 random(61);
+  std::vector<std::vector<std::uint64_t>> blocks;
+  for (const double density : {0.02, 0.5, 0.97}) blocks.push_back(randomWords(random, 64, density));
+  for (const int bit : {0, 7, 63, 64 * 5 + 40, 64 * 63 + 1, 64 * 64 - 1}) {
+    std::vector<std::uint64_t> one(64, 0);
+    one[bit / 64] = std::uint64_t{1} << (bit % 64);
+    blocks.push_back(one);
+  }
+  for (const std::vector<std::uint64_t>& block : blocks) {
+    alignas(64) std::uint64_t turned[64];
+    std::copy(block.begin(), block.end(), turned);
+    transpose(turned);
+    for (int i = 0; i < 64; ++i) {
+      for (int t = 0; t < 64; ++t)
+        ASSERT_EQ((turned[t] >> i) & 1, (block[i] >> t) & 1) << "bit " << t << " of word " << i;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(EverySimdPath, KernelPaths,
