@@ -122,6 +122,32 @@ std::size_t fieldCount(const kstring_t& line) {
   return 1 + static_cast<std::size_t>(std::count(line.s, line.s + line.l, '\t'));
 }
 
+// What htslib's BCF reader lets through of a per-sample block it cannot read
+// as written: a GT stored as floats or characters (htslib's genotype reader
+// ends the whole process with status 1 and no word there), or fields that do
+// not fill the block (a wrong count or type, which shifts every sample's
+// values: the genotypes would be read from the wrong bytes). Empty if sound.
+std::string bcfSampleBlockProblem(const bcf_hdr_t* header, bcf1_t* record) {
+  bcf_unpack(record, BCF_UN_FMT);
+  std::size_t used = 0;
+  for (int f = 0; f < record->n_fmt; ++f) {
+    const bcf_fmt_t& field = record->d.fmt[f];
+    used += field.p_off + field.p_len;
+    if (std::strcmp(bcf_hdr_int2id(header, BCF_DT_ID, field.id), "GT") != 0) continue;
+    if (field.type != BCF_BT_INT8 && field.type != BCF_BT_INT16 && field.type != BCF_BT_INT32) {
+      return ", FORMAT GT: its values are stored as " +
+             std::string(field.type == BCF_BT_FLOAT ? "floats" : field.type == BCF_BT_CHAR ? "characters" : "another type") +
+             ", not as the integers a BCF keeps alleles in (the file is damaged, or its writer wrote GT wrongly)";
+    }
+  }
+  if (used != record->indiv.l) {
+    return ": the FORMAT fields take " + std::to_string(used) + " bytes of the record's " +
+           std::to_string(record->indiv.l) + " bytes of sample data, so its samples' values cannot be told apart "
+           "(the file is damaged)";
+  }
+  return "";
+}
+
 }  // namespace
 
 unsigned char genotypeFromGt(const std::int32_t* alleles, int ploidy) {
@@ -311,6 +337,9 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       if (got < -1 || record->errcode != 0) {
         return refuse(path_ + " record " + std::to_string(record_number) +
                       ": the BCF cannot be read from here on (is it damaged or cut short?)");
+      }
+      if (const std::string problem = bcfSampleBlockProblem(header.get(), record.get()); !problem.empty()) {
+        return refuse(place() + problem);
       }
     }
     bcf_unpack(record.get(), BCF_UN_STR);

@@ -387,6 +387,64 @@ TEST(VcfBadInput, ABcfNameHoldingATabOrLineEndIsRefused) {
   }
 }
 
+// A BCF's sample block that htslib reads without complaint but cannot hold
+// genotypes as written: GT stored as floats or characters (htslib's genotype
+// reader ended the whole run with status 1 and no message), or a field count
+// that leaves bytes over, which shifted every sample's values into the next.
+TEST(VcfBadInput, ABcfWhoseGenotypesCannotBeReadAsWrittenIsRefusedByRecord) {
+  const std::string dir = makeTempDir();
+  const std::string path = dir + "/in.bcf";
+  writeFile(dir + "/p.txt", "a a 2\nb b 1\nc c 2\nd d 1\n");
+  for (const std::string fault : {"floats", "characters", "count"}) {
+    htsFile* out = hts_open(path.c_str(), "wbu");
+    bcf_hdr_t* header = bcf_hdr_init("w");
+    ASSERT_EQ(bcf_hdr_append(header, "##contig=<ID=1>"), 0);
+    ASSERT_EQ(bcf_hdr_append(header, "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">"), 0);
+    for (const char* sample : {"a", "b", "c", "d"}) ASSERT_EQ(bcf_hdr_add_sample(header, sample), 0);
+    ASSERT_EQ(bcf_hdr_sync(header), 0);
+    ASSERT_EQ(bcf_hdr_write(out, header), 0);
+    bcf1_t* record = bcf_init();
+    for (int pos : {99, 199}) {
+      bcf_clear(record);
+      record->pos = pos;
+      bcf_update_alleles_str(header, record, "A,G");
+      const bool faulty = pos == 199;
+      if (faulty && fault == "floats") {
+        const float gt[8] = {2, 4, 2, 4, 4, 4, 2, 2};
+        ASSERT_EQ(bcf_update_format_float(header, record, "GT", gt, 8), 0);
+      } else if (faulty && fault == "characters") {
+        ASSERT_EQ(bcf_update_format_char(header, record, "GT", "0/10/11/10/0", 12), 0);
+      } else {
+        std::int32_t gt[8];
+        for (int g = 0; g < 8; ++g) gt[g] = bcf_gt_unphased(g % 3 == 0 ? 1 : 0);
+        ASSERT_EQ(bcf_update_genotypes(header, record, gt, 8), 0);
+      }
+      ASSERT_EQ(bcf_write(out, header, record), 0);
+    }
+    bcf_destroy(record);
+    bcf_hdr_destroy(header);
+    ASSERT_EQ(hts_close(out), 0);
+    if (fault == "count") {
+      // The last record's sample block ends in GT's key, its type byte (2
+      // int8 values per sample: 0x21) and 4 x 2 values; 0x11 says one value.
+      std::string bytes = readFile(path);
+      ASSERT_EQ(static_cast<unsigned char>(bytes[bytes.size() - 9]), 0x21u);
+      bytes[bytes.size() - 9] = 0x11;
+      writeFile(path, bytes);
+    }
+    const ProgramResult run =
+        runGorva({"--bcf", "in.bcf", "--pheno", "p.txt", "--out", "r.txt", "--order", "1", "--table", "t.tsv"}, dir);
+    EXPECT_EQ(run.status, 2) << fault << run.err;
+    const std::string expected =
+        fault == "count" ? "in.bcf record 2 (1:200; a BCF has no lines): the FORMAT fields take 7 bytes of the "
+                           "record's 11 bytes of sample data"
+                         : "in.bcf record 2 (1:200; a BCF has no lines), FORMAT GT: its values are stored as " + fault;
+    EXPECT_NE(run.err.find(expected), std::string::npos) << fault << "\n" << run.err;
+    EXPECT_FALSE(fileExists(dir + "/r.txt")) << fault;
+    EXPECT_FALSE(fileExists(dir + "/t.tsv")) << fault;
+  }
+}
+
 TEST(VcfBadInput, AFieldPastHtslibsLimitsIsNamedByLineAndField) {
   const int samples = 20000;
   std::string columns = "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT";
