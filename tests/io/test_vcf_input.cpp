@@ -331,6 +331,20 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        "in.vcf line 5, field 8: INFO tag AF is not declared in the header"},
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT:DP\t0/0:1\t0/1:2\t1/1:3\n" + kRecords, kPheno, "",
        "", "in.vcf line 5, field 9: FORMAT tag DP is not declared in the header"},
+      // Sample values htslib cannot read, told by field and sample, not as "a character it does not take".
+      {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1 \t1/1\n" + kRecords, kPheno, "", "",
+       "in.vcf line 5, field 11 (sample b): the genotype '0/1 ' is not alleles"},
+      {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0//1\t1/1\n" + kRecords, kPheno, "", "",
+       "in.vcf line 5, field 11 (sample b): the genotype '0//1' is not alleles"},
+      {kHeader + "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n" + kColumns +
+           "1\t100\trs1\tA\tG\t.\t.\t.\tGT:DP\t0/0:1\t0/1:2\t1/1:3.5\n" + kRecords,
+       kPheno, "", "", "in.vcf line 6, field 12 (sample c): FORMAT DP is '3.5', but the header declares it an Integer"},
+      {kHeader + "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n" + kColumns +
+           "1\t100\trs1\tA\tG\t.\t.\t.\tGT:DP\t0/0:1\t0/1:2:7\t1/1:3\n" + kRecords,
+       kPheno, "", "", "in.vcf line 6, field 11 (sample b): 3 values separated by ':', but FORMAT (field 9) has 2 keys"},
+      {"##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=Integer,Description=\"g\">\n" +
+           kColumns + kRecords,
+       kPheno, "", "", "in.vcf line 5, field 9: the header declares FORMAT GT with another type than String"},
   };
   for (const auto& c : cases) {
     if (c.vcf.empty()) {
