@@ -221,6 +221,14 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     return refuse(path_ + ": htslib reads it as " + std::string(description ? description.get() : "?") +
                   ", not as VCF or BCF" + firstLineNote(path_));
   }
+  // htslib recognises an xz-compressed VCF by its contents, but its line
+  // reader aborts the whole process on one: only plain, gzip and bgzip text is read.
+  if (format->compression != no_compression && format->compression != gzip && format->compression != bgzf) {
+    std::unique_ptr<char, MallocDeleter> description(hts_format_description(format));
+    return refuse(path_ + ": htslib reads it as " + std::string(description ? description.get() : "?") +
+                  ", a compression it cannot read records from: give it decompressed (xz -dk FILE) or "
+                  "gzip-compressed");
+  }
   const bool text = format->format == vcf;
   if (hts_check_EOF(file.get()) == 0) {
     return refuse(path_ + ": the compressed file lacks its end-of-file block, so it was cut short (write it again)");

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "io/vcf_reader.h"
@@ -399,6 +400,23 @@ TEST(VcfBadInput, ABcfNameHoldingATabOrLineEndIsRefused) {
               std::string::npos)
         << reader.error();
   }
+}
+
+// htslib recognises an xz-compressed VCF by its contents, and its line reader
+// then aborted the whole process (the program, or the Python interpreter).
+TEST(VcfBadInput, AnXzCompressedVcfIsRefusedAsACompressionHtslibCannotRead) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/in.vcf", kHeader + kColumns + kRecords);
+  writeFile(dir + "/p.txt", kPheno);
+  if (std::system(("cd '" + dir + "' && xz -z in.vcf 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "xz is not installed";
+  const ProgramResult run =
+      runGorva({"--vcf", "in.vcf.xz", "--pheno", "p.txt", "--out", "r.txt", "--order", "1", "--table", "t.tsv"}, dir);
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("gorva: in.vcf.xz: htslib reads it as "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("a compression it cannot read records from: give it decompressed (xz -dk FILE)"),
+            std::string::npos)
+      << run.err;
+  EXPECT_FALSE(fileExists(dir + "/r.txt"));
 }
 
 // A BCF's sample block that htslib reads without complaint but cannot hold
