@@ -72,8 +72,13 @@ std::string headerProblem(const std::string& path) {
     const int got = hts_getline(file.get(), KS_SEP_LINE, &line);
     if (got < -1) {
       // A gzip stream cut short fails as it is read, often inside the header.
-      problem = path + " line " + std::to_string(number) +
-                ": the file cannot be read from here on, inside its header (is it damaged or cut short?)";
+      // Failing before its first line, it failed in the first stretch htslib
+      // decompresses (a small file's whole), which can hold records too.
+      problem = number == 1 ? path + ": the compressed data cannot be read from their start, so not even the first "
+                                     "line (is the file damaged or cut short? where cannot be told)"
+                            : path + " line " + std::to_string(number) +
+                                  ": the file cannot be read from here on, inside its header (is it damaged or cut "
+                                  "short?)";
     }
     if (got < 0) break;
     const std::string text(line.s, line.l);

@@ -281,8 +281,16 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
                                      static_cast<char>(~plain.size() & 0xff), static_cast<char>(~plain.size() >> 8 & 0xff)};
   const std::string cut_gzip = std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff\x01", 11) + stored_length +
                                plain.substr(0, 60);
+  // The same cut among its records: nothing can be read either, and the
+  // message must not send the user to the header.
+  const std::string cut_gzip_records = cut_gzip.substr(0, cut_gzip.size() - 60) + plain.substr(0, plain.size() - 10);
   const struct { std::string vcf, pheno, extra, extra_text, message; } cases[] = {
-      {cut_gzip, kPheno, "", "", "in.vcf line 1: the file cannot be read from here on, inside its header"},
+      {cut_gzip, kPheno, "", "",
+       "in.vcf: the compressed data cannot be read from their start, so not even the first line (is the file "
+       "damaged or cut short?"},
+      {cut_gzip_records, kPheno, "", "",
+       "in.vcf: the compressed data cannot be read from their start, so not even the first line (is the file "
+       "damaged or cut short?"},
       {plain.substr(0, plain.size() - 5), kPheno, "", "",
        "in.vcf line 7: 11 fields, but the #CHROM line has 12, and the file ends inside that record (was it cut "
        "short?"},
