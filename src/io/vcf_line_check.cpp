@@ -141,25 +141,38 @@ std::string vcfLineProblem(std::string_view line, const bcf_hdr_t* header) {
   return "";
 }
 
-std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int errcode) {
+std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int errcode,
+                            const DroppedHeaderLine& dropped_line) {
   const std::vector<std::string_view> fields = split(line, '\t');
+  // htslib leaves out a header line it cannot read, without a word: the
+  // name it declared then reads as never declared, which the file belies.
+  const auto undeclared = [&](int field, const std::string& what, const std::string& kind, const std::string& name,
+                              const std::string& advice) {
+    const std::string dropped = dropped_line ? dropped_line(kind, name) : "";
+    if (!dropped.empty()) {
+      return fieldText(field) + ": " + what + " " + name + " is declared on header " + dropped +
+             ", but htslib cannot read that line and leaves it out: correct it (for example ##" + kind + "=<ID=" +
+             name + (kind == "contig" ? ">" : ",Number=1,Type=String,Description=\"...\">") + ")";
+    }
+    return fieldText(field) + ": " + what + " " + name + " is not declared in the header (" + advice + ")";
+  };
   if ((errcode & (BCF_ERR_CTG_UNDEF | BCF_ERR_CTG_INVALID)) != 0 ||
       (!fields.empty() && bcf_hdr_name2id(header, std::string(fields[0]).c_str()) < 0)) {
     const std::string contig = shownText(fields[0], kLongestName);
-    return fieldText(1) + ": contig " + contig + " is not declared in the header (add ##contig=<ID=" + contig + ">)";
+    return undeclared(1, "contig", "contig", contig, "add ##contig=<ID=" + contig + ">");
   }
   if (fields.size() > kInfoField - 1) {
     const std::string key = shownText(undeclaredKey(fields[kInfoField - 1], ';', header, BCF_HL_INFO), kLongestName);
     if (!key.empty()) {
-      return fieldText(kInfoField) + ": INFO tag " + key + " is not declared in the header (add ##INFO=<ID=" +
-             key + ",...>, or bcftools annotate -x INFO/" + key + ")";
+      return undeclared(kInfoField, "INFO tag", "INFO", key,
+                        "add ##INFO=<ID=" + key + ",...>, or bcftools annotate -x INFO/" + key);
     }
   }
   if (fields.size() > kFormatField - 1) {
     const std::string key = shownText(undeclaredKey(fields[kFormatField - 1], ':', header, BCF_HL_FMT), kLongestName);
     if (!key.empty()) {
-      return fieldText(kFormatField) + ": FORMAT tag " + key + " is not declared in the header (add ##FORMAT=<ID=" +
-             key + ",...>, or bcftools annotate -x FORMAT/" + key + ")";
+      return undeclared(kFormatField, "FORMAT tag", "FORMAT", key,
+                        "add ##FORMAT=<ID=" + key + ",...>, or bcftools annotate -x FORMAT/" + key);
     }
   }
   if (const std::string problem = sampleFieldProblem(fields, header); !problem.empty()) return problem;

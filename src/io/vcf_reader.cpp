@@ -106,6 +106,32 @@ std::string headerProblem(const std::string& path) {
   return problem;
 }
 
+// The header line of `path` that declares `name` as a `kind` ("contig",
+// "INFO", "FORMAT"), as "line L (TEXT)", or "" when there is none.
+std::string declaringHeaderLine(const std::string& path, const std::string& kind, const std::string& name) {
+  std::unique_ptr<htsFile, FileCloser> file(hts_open(path.c_str(), "r"));
+  kstring_t line = KS_INITIALIZE;
+  std::string found;
+  const std::string start = "##" + kind + "=<";
+  const std::string id = "ID=" + name;
+  for (int number = 1; file && found.empty() && hts_getline(file.get(), KS_SEP_LINE, &line) >= 0; ++number) {
+    const std::string_view text(line.s, line.l);
+    if (text.empty() || text[0] != '#' || text.rfind("#CHROM", 0) == 0) break;
+    if (text.rfind(start, 0) != 0) continue;
+    for (std::size_t at = text.find(id); at != std::string_view::npos; at = text.find(id, at + 1)) {
+      const std::size_t end = at + id.size();
+      const bool starts = text[at - 1] == '<' || text[at - 1] == ',';
+      const bool ends = end == text.size() || text[end] == ',' || text[end] == '>' || text[end] == ' ';
+      if (starts && ends) {
+        found = "line " + std::to_string(number) + " (" + shownText(text, 80) + ")";
+        break;
+      }
+    }
+  }
+  ks_free(&line);
+  return found;
+}
+
 // Whether the file's last byte is a line end (an empty file has none to miss).
 bool endsWithLineEnd(const std::string& path) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
@@ -341,7 +367,10 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       // Parsing cuts the line into pieces in place; a refusal reads a copy.
       line_copy.assign(file->line.s, file->line.l);
       if (vcf_parse(&file->line, header.get(), record.get()) < 0 || record->errcode != 0) {
-        return refuse(place() + vcfParseProblem(line_copy, declared ? declared.get() : header.get(), record->errcode));
+        return refuse(place() + vcfParseProblem(line_copy, declared ? declared.get() : header.get(), record->errcode,
+                                                [this](const std::string& kind, const std::string& name) {
+                                                  return declaringHeaderLine(path_, kind, name);
+                                                }));
       }
     } else {
       const int got = bcf_read(file.get(), header.get(), record.get());

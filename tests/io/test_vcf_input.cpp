@@ -340,6 +340,15 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        "in.vcf line 5, field 8: INFO tag AF is not declared in the header"},
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT:DP\t0/0:1\t0/1:2\t1/1:3\n" + kRecords, kPheno, "",
        "", "in.vcf line 5, field 9: FORMAT tag DP is not declared in the header"},
+      // A header line htslib cannot read is left out without a word: what it declared is named with it.
+      {"##fileformat=VCFv4.2\n##contig=<ID=1,length=abc>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">\n" +
+           kColumns + kRecords,
+       kPheno, "", "",
+       "in.vcf line 5, field 1: contig 1 is declared on header line 2 (##contig=<ID=1,length=abc>), but htslib "
+       "cannot read that line and leaves it out: correct it (for example ##contig=<ID=1>)"},
+      {kHeader + "##INFO=<ID=AF Number=1,Type=Float,Description=\"f\">\n" + kColumns +
+           "1\t100\trs1\tA\tG\t.\t.\tAF=0.5\tGT\t0/0\t0/1\t1/1\n" + kRecords,
+       kPheno, "", "", "in.vcf line 6, field 8: INFO tag AF is declared on header line 4 (##INFO=<ID=AF Number=1,"},
       // Sample values htslib cannot read, told by field and sample, not as "a character it does not take".
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1 \t1/1\n" + kRecords, kPheno, "", "",
        "in.vcf line 5, field 11 (sample b): the genotype '0/1 ' is not alleles"},
