@@ -287,6 +287,12 @@ void stratumIndices(const py::object& strata, ArraySearchRequest& request) {
                            py::repr(label).cast<std::string>() +
                            ", a label not equal to itself: leave samples without a stratum out of every array first");
     }
+    // None is how an object column (pandas, a list) marks a missing label:
+    // as a label of its own it gathered the samples of no stratum into one.
+    if (label.is_none()) {
+      throw BadSearchInput("strata[" + std::to_string(request.strata.size()) +
+                           "] is None, a missing label: leave samples without a stratum out of every array first");
+    }
     if (!index.contains(label)) index[label] = py::int_(static_cast<int>(py::len(index)));
     request.strata.push_back(index[label].cast<int>());
   }

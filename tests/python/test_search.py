@@ -74,6 +74,7 @@ def test_layouts_and_integer_widths_give_equal_results():
     (dict(markers=["a\n", "b", "c", "e"]), r"markers\[0\] holds a line feed"),
     (dict(markers=["a", "b", "c", "e" * 255]), r"markers\[3\]: the marker name has 255 characters; at most 254"),
     (dict(strata=[1.0, 2.0, float("nan")] + [1.0] * 17), r"strata\[2\] is nan, a label not equal to itself"),
+    (dict(strata=["a", "b", "a", None] + ["b"] * 16), r"strata\[3\] is None, a missing label"),
     (dict(missing="mean"), "not a missing-data method"),
     (dict(rank="auc"), "unknown measure"),
     (dict(permutations=-1), r"permutations=-1: not a whole number from 0 to 2147483647"),
