@@ -93,6 +93,15 @@ def test_input_the_search_cannot_take_is_a_value_error(change, message):
         gorva.search(**arguments)
 
 
+def test_phenotype_with_a_value_that_is_no_number_is_told_so():
+    # A nullable column's NA fails the conversion to numbers: it was told as a phenotype that is not 1-D.
+    pandas = pytest.importorskip("pandas")
+    phenotype = pandas.Series(np.arange(20) % 2, dtype="Int64")
+    phenotype[3] = pandas.NA
+    with pytest.raises(ValueError, match="phenotype holds a value that is not a number"):
+        gorva.search(np.zeros((20, 4), np.uint8), phenotype)
+
+
 @pytest.mark.parametrize("change, message", [
     (dict(order="2"), r"order='2': not a whole number from 1 to 4 \(an int, not str\)"),
     (dict(order=(1, 2.0)), "an int, not float"),
