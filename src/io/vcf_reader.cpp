@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -379,6 +380,14 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       if (got < -1 || record->errcode != 0) {
         return refuse(path_ + " record " + std::to_string(record_number) +
                       ": the BCF cannot be read from here on (is it damaged or cut short?)");
+      }
+      // A BCF keeps POS as a signed 32-bit number and htslib reads it
+      // unsigned: a negative one came out as a position past 4 billion.
+      if (record->pos > std::numeric_limits<std::int32_t>::max()) {
+        return refuse(path_ + " record " + std::to_string(record_number) + " (" +
+                      bcf_seqname_safe(header.get(), record.get()) + "; a BCF has no lines): the position is " +
+                      std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>(record->pos)) + 1) +
+                      ", negative (a VCF position is 0 or more; is the file damaged?)");
       }
       if (const std::string problem = bcfSampleBlockProblem(header.get(), record.get()); !problem.empty()) {
         return refuse(place() + problem);

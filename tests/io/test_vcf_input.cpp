@@ -494,6 +494,37 @@ TEST(VcfBadInput, ABcfWhoseGenotypesCannotBeReadAsWrittenIsRefusedByRecord) {
   }
 }
 
+// A BCF keeps POS as a signed number that htslib reads unsigned: a negative
+// one, which a plain VCF has refused, came out in the table as 1:4294967292.
+TEST(VcfBadInput, ABcfPositionBelowZeroIsRefused) {
+  const std::string dir = makeTempDir();
+  htsFile* out = hts_open((dir + "/in.bcf").c_str(), "wb");
+  bcf_hdr_t* header = bcf_hdr_init("w");
+  ASSERT_EQ(bcf_hdr_append(header, "##contig=<ID=1>"), 0);
+  ASSERT_EQ(bcf_hdr_append(header, "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">"), 0);
+  for (const char* sample : {"a", "b", "c", "d"}) ASSERT_EQ(bcf_hdr_add_sample(header, sample), 0);
+  ASSERT_EQ(bcf_hdr_sync(header), 0);
+  ASSERT_EQ(bcf_hdr_write(out, header), 0);
+  bcf1_t* record = bcf_init();
+  for (const int pos : {99, -5}) {
+    bcf_clear(record);
+    record->pos = pos;
+    bcf_update_alleles_str(header, record, "A,G");
+    std::int32_t gt[8];
+    for (int g = 0; g < 8; ++g) gt[g] = bcf_gt_unphased(g % 3 == 0 ? 1 : 0);
+    ASSERT_EQ(bcf_update_genotypes(header, record, gt, 8), 0);
+    ASSERT_EQ(bcf_write(out, header, record), 0);
+  }
+  bcf_destroy(record);
+  bcf_hdr_destroy(header);
+  ASSERT_EQ(hts_close(out), 0);
+  VcfReader reader;
+  EXPECT_FALSE(reader.open(dir + "/in.bcf"));
+  EXPECT_NE(reader.error().find("in.bcf record 2 (1; a BCF has no lines): the position is -4, negative"),
+            std::string::npos)
+      << reader.error();
+}
+
 TEST(VcfBadInput, AFieldPastHtslibsLimitsIsNamedByLineAndField) {
   const int samples = 20000;
   std::string columns = "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT";
