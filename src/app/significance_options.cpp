@@ -12,6 +12,13 @@ bool significanceRequestFromOptions(SignificanceRequest& request, std::string& r
     return false;
   }
   request.permutations.count = opt::permutations;
+  // p_permutation is a column of the table alone: without one, the
+  // permutations would be run and their p-values thrown away unseen.
+  if (opt::permutations > 0 && opt::table_file.empty()) {
+    refusal = "--permutations " + std::to_string(opt::permutations) +
+              ": the family-wise p-values are a column of the results table: give --table FILE too";
+    return false;
+  }
   long long seed = 0;
   if (!readWholeNumber(opt::seed, 0, kMaxSeed, seed)) {
     refusal = wholeNumberRefusal("--seed", opt::seed, 0, kMaxSeed);

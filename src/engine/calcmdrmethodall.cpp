@@ -46,11 +46,15 @@ void storeKeptRows(const RankedRows& kept, MDRResult& record) {
 }
 
 // Chi-square tail of G = 2 N ln2 IG with 3^k - 1 degrees of freedom, as a
-// gamma distribution in IG itself.
-double informationGainPValue(double ig, int order, int N) {
+// gamma distribution in IG itself. A stratified IG adds up one table per
+// stratum holding both classes (`tables` of them), each with its own 3^k - 1
+// degrees of freedom: read with those of one table, the report called null
+// combinations of a run with many small strata significant at p = 0.
+double informationGainPValue(double ig, int order, int N, int tables) {
   const int cells = static_cast<int>(std::pow(3.0, order));
   const int shape = (cells - 1) / 2;
   const double scale = 1.0 / (N * std::numbers::ln2);
+  if (tables > 1) return 1.0 - pgamma(ig, static_cast<double>(shape) * tables, scale, 1, 0);
   return 1.0 - pgamma(ig, shape, scale, 1, 0);
 }
 
@@ -105,14 +109,19 @@ void searchAllOrders(SearchContext& context, const BitPlanes* built, const RunSe
                       "or --exclude the markers missing most often)";
     return;
   }
+  // The strata holding both classes, whose tables a stratified IG adds up.
+  int tested_strata = 1;
+  if (!settings.sample_strata.empty()) {
+    std::vector<int> stratum_classes(static_cast<std::size_t>(settings.stratum_count), 0);
+    for (const int s : context.samples)
+      stratum_classes[settings.sample_strata[s]] |= context.phenotypes[s] == 1 ? 1 : 2;
+    tested_strata = static_cast<int>(std::count(stratum_classes.begin(), stratum_classes.end(), 3));
+  }
   if (settings.refuse_few_classes && !settings.sample_strata.empty()) {
     // A stratified measure adds up the strata holding both classes; with none
     // every combination is not a number, and a report of empty blocks would
     // pass for a search that found nothing.
-    std::vector<int> stratum_classes(static_cast<std::size_t>(settings.stratum_count), 0);
-    for (const int s : context.samples)
-      stratum_classes[settings.sample_strata[s]] |= context.phenotypes[s] == 1 ? 1 : 2;
-    if (std::find(stratum_classes.begin(), stratum_classes.end(), 3) == stratum_classes.end()) {
+    if (tested_strata == 0) {
       outcome.status = kExitBadInput;
       outcome.refusal = "none of the " + std::to_string(settings.stratum_count) +
                         " strata holds both a case and a control after the sample options, so a search "
@@ -177,7 +186,7 @@ void searchAllOrders(SearchContext& context, const BitPlanes* built, const RunSe
     for (int j = 0; j < record.row_count; ++j) {
       record.ig[j] = record.fold_measures[0][2 * j];
       record.rig[j] = record.fold_measures[0][2 * j + 1];
-      record.p_value[j] = informationGainPValue(record.ig[j], k, context.N);
+      record.p_value[j] = informationGainPValue(record.ig[j], k, context.N, tested_strata);
       for (int m = 1; m <= k; ++m) {
         record.snp_index[k * j + m - 1] = combinationTextMarker(record.fold_combinations[0][j], m);
       }

@@ -34,7 +34,13 @@ Number parseNumber(std::string_view field, double& value) {
   return std::isfinite(value) ? Number::kRead : Number::kNotANumber;
 }
 
-bool isMissing(std::string_view field) { return field == "-9" || field == "NA"; }
+// PLINK's missing value is the number -9, however it is written: a column
+// saved as -9.000000 (R's write.table, a spreadsheet) marks the same missing
+// samples, which must not enter the models as the value -9.
+bool isMissing(std::string_view field) {
+  double value = 0;
+  return field == "NA" || (parseNumber(field, value) == Number::kRead && value == -9.0);
+}
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "io/vcf_line_check.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "io/messages.h"
@@ -36,6 +37,82 @@ std::string undeclaredKey(std::string_view field, char separator, const bcf_hdr_
   return "";
 }
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A GT as htslib reads it: alleles (numbers or '.') joined by '/' or '|',
+// optionally led by a phasing mark.
+bool isGenotype(std::string_view gt) {
+  if (!gt.empty() && (gt[0] == '/' || gt[0] == '|')) gt.remove_prefix(1);
+  for (std::string_view allele : split(gt, '|')) {
+    for (std::string_view part : split(allele, '/')) {
+      if (part != "." && (part.empty() || !std::all_of(part.begin(), part.end(), isDigit))) return false;
+    }
+  }
+  return true;
+}
+
+// A value of a declared Integer or Float: '.' for missing, else the number.
+bool isNumberValue(std::string_view value, bool integer) {
+  if (value == ".") return true;
+  const std::string text(value);
+  if (text.empty()) return false;
+  char* end = nullptr;
+  if (integer) {
+    static_cast<void>(std::strtoll(text.c_str(), &end, 10));
+    return end == text.c_str() + text.size() && isDigit(text.back());
+  }
+  static_cast<void>(std::strtod(text.c_str(), &end));
+  return end == text.c_str() + text.size();
+}
+
+// The first sample field (and its FORMAT key) whose values htslib cannot
+// read by the header's declaration: a GT that is no genotype, a GT declared
+// other than Type=String, a number that is not one, more values than FORMAT
+// has keys. htslib says only "a character it does not take", with no field.
+std::string sampleFieldProblem(const std::vector<std::string_view>& fields, const bcf_hdr_t* header) {
+  if (fields.size() <= kFormatField) return "";
+  const std::vector<std::string_view> keys = split(fields[kFormatField - 1], ':');
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    const int id = bcf_hdr_id2int(header, BCF_DT_ID, std::string(keys[k]).c_str());
+    if (keys[k] == "GT" && bcf_hdr_idinfo_exists(header, BCF_HL_FMT, id) &&
+        bcf_hdr_id2type(header, BCF_HL_FMT, id) != BCF_HT_STR) {
+      return fieldText(kFormatField) + ": the header declares FORMAT GT with another type than String (write "
+             "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">)";
+    }
+  }
+  const std::size_t samples = static_cast<std::size_t>(bcf_hdr_nsamples(header));
+  for (std::size_t f = kFormatField; f < fields.size() && f - kFormatField < samples; ++f) {
+    const std::string where = fieldText(static_cast<int>(f) + 1) + " (sample " +
+                              shownText(header->samples[f - kFormatField], kLongestName) + ")";
+    const std::vector<std::string_view> values = split(fields[f], ':');
+    if (values.size() > keys.size()) {
+      return where + ": " + std::to_string(values.size()) + " values separated by ':', but FORMAT (field 9) has " +
+             std::to_string(keys.size()) + " keys";
+    }
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      const std::string key(keys[k]);
+      const std::string shown = "'" + shownText(values[k], kLongestName) + "'";
+      if (key == "GT") {
+        if (!isGenotype(values[k])) {
+          return where + ": the genotype " + shown + " is not alleles (0, 1, ... or . when missing) joined by / or |";
+        }
+        continue;
+      }
+      const int id = bcf_hdr_id2int(header, BCF_DT_ID, key.c_str());
+      if (!bcf_hdr_idinfo_exists(header, BCF_HL_FMT, id)) continue;
+      const int type = bcf_hdr_id2type(header, BCF_HL_FMT, id);
+      if (type != BCF_HT_INT && type != BCF_HT_REAL) continue;
+      for (std::string_view value : split(values[k], ',')) {
+        if (!isNumberValue(value, type == BCF_HT_INT)) {
+          return where + ": FORMAT " + key + " is " + shown + ", but the header declares it " +
+                 (type == BCF_HT_INT ? "an Integer" : "a Float") + " ('.' when missing)";
+        }
+      }
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string vcfLineProblem(std::string_view line, const bcf_hdr_t* header) {
@@ -64,27 +141,41 @@ std::string vcfLineProblem(std::string_view line, const bcf_hdr_t* header) {
   return "";
 }
 
-std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int errcode) {
+std::string vcfParseProblem(std::string_view line, const bcf_hdr_t* header, int errcode,
+                            const DroppedHeaderLine& dropped_line) {
   const std::vector<std::string_view> fields = split(line, '\t');
+  // htslib leaves out a header line it cannot read, without a word: the
+  // name it declared then reads as never declared, which the file belies.
+  const auto undeclared = [&](int field, const std::string& what, const std::string& kind, const std::string& name,
+                              const std::string& advice) {
+    const std::string dropped = dropped_line ? dropped_line(kind, name) : "";
+    if (!dropped.empty()) {
+      return fieldText(field) + ": " + what + " " + name + " is declared on header " + dropped +
+             ", but htslib cannot read that line and leaves it out: correct it (for example ##" + kind + "=<ID=" +
+             name + (kind == "contig" ? ">" : ",Number=1,Type=String,Description=\"...\">") + ")";
+    }
+    return fieldText(field) + ": " + what + " " + name + " is not declared in the header (" + advice + ")";
+  };
   if ((errcode & (BCF_ERR_CTG_UNDEF | BCF_ERR_CTG_INVALID)) != 0 ||
       (!fields.empty() && bcf_hdr_name2id(header, std::string(fields[0]).c_str()) < 0)) {
     const std::string contig = shownText(fields[0], kLongestName);
-    return fieldText(1) + ": contig " + contig + " is not declared in the header (add ##contig=<ID=" + contig + ">)";
+    return undeclared(1, "contig", "contig", contig, "add ##contig=<ID=" + contig + ">");
   }
   if (fields.size() > kInfoField - 1) {
     const std::string key = shownText(undeclaredKey(fields[kInfoField - 1], ';', header, BCF_HL_INFO), kLongestName);
     if (!key.empty()) {
-      return fieldText(kInfoField) + ": INFO tag " + key + " is not declared in the header (add ##INFO=<ID=" +
-             key + ",...>, or bcftools annotate -x INFO/" + key + ")";
+      return undeclared(kInfoField, "INFO tag", "INFO", key,
+                        "add ##INFO=<ID=" + key + ",...>, or bcftools annotate -x INFO/" + key);
     }
   }
   if (fields.size() > kFormatField - 1) {
     const std::string key = shownText(undeclaredKey(fields[kFormatField - 1], ':', header, BCF_HL_FMT), kLongestName);
     if (!key.empty()) {
-      return fieldText(kFormatField) + ": FORMAT tag " + key + " is not declared in the header (add ##FORMAT=<ID=" +
-             key + ",...>, or bcftools annotate -x FORMAT/" + key + ")";
+      return undeclared(kFormatField, "FORMAT tag", "FORMAT", key,
+                        "add ##FORMAT=<ID=" + key + ",...>, or bcftools annotate -x FORMAT/" + key);
     }
   }
+  if (const std::string problem = sampleFieldProblem(fields, header); !problem.empty()) return problem;
   if ((errcode & BCF_ERR_LIMITS) != 0) {
     std::size_t longest = 0;
     for (std::size_t f = 1; f < fields.size(); ++f) {

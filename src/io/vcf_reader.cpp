@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -72,8 +73,13 @@ std::string headerProblem(const std::string& path) {
     const int got = hts_getline(file.get(), KS_SEP_LINE, &line);
     if (got < -1) {
       // A gzip stream cut short fails as it is read, often inside the header.
-      problem = path + " line " + std::to_string(number) +
-                ": the file cannot be read from here on, inside its header (is it damaged or cut short?)";
+      // Failing before its first line, it failed in the first stretch htslib
+      // decompresses (a small file's whole), which can hold records too.
+      problem = number == 1 ? path + ": the compressed data cannot be read from their start, so not even the first "
+                                     "line (is the file damaged or cut short? where cannot be told)"
+                            : path + " line " + std::to_string(number) +
+                                  ": the file cannot be read from here on, inside its header (is it damaged or cut "
+                                  "short?)";
     }
     if (got < 0) break;
     const std::string text(line.s, line.l);
@@ -101,6 +107,32 @@ std::string headerProblem(const std::string& path) {
   return problem;
 }
 
+// The header line of `path` that declares `name` as a `kind` ("contig",
+// "INFO", "FORMAT"), as "line L (TEXT)", or "" when there is none.
+std::string declaringHeaderLine(const std::string& path, const std::string& kind, const std::string& name) {
+  std::unique_ptr<htsFile, FileCloser> file(hts_open(path.c_str(), "r"));
+  kstring_t line = KS_INITIALIZE;
+  std::string found;
+  const std::string start = "##" + kind + "=<";
+  const std::string id = "ID=" + name;
+  for (int number = 1; file && found.empty() && hts_getline(file.get(), KS_SEP_LINE, &line) >= 0; ++number) {
+    const std::string_view text(line.s, line.l);
+    if (text.empty() || text[0] != '#' || text.rfind("#CHROM", 0) == 0) break;
+    if (text.rfind(start, 0) != 0) continue;
+    for (std::size_t at = text.find(id); at != std::string_view::npos; at = text.find(id, at + 1)) {
+      const std::size_t end = at + id.size();
+      const bool starts = text[at - 1] == '<' || text[at - 1] == ',';
+      const bool ends = end == text.size() || text[end] == ',' || text[end] == '>' || text[end] == ' ';
+      if (starts && ends) {
+        found = "line " + std::to_string(number) + " (" + shownText(text, 80) + ")";
+        break;
+      }
+    }
+  }
+  ks_free(&line);
+  return found;
+}
+
 // Whether the file's last byte is a line end (an empty file has none to miss).
 bool endsWithLineEnd(const std::string& path) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
@@ -120,6 +152,32 @@ int allelesOfCall(const std::int32_t* call, int ploidy) {
 
 std::size_t fieldCount(const kstring_t& line) {
   return 1 + static_cast<std::size_t>(std::count(line.s, line.s + line.l, '\t'));
+}
+
+// What htslib's BCF reader lets through of a per-sample block it cannot read
+// as written: a GT stored as floats or characters (htslib's genotype reader
+// ends the whole process with status 1 and no word there), or fields that do
+// not fill the block (a wrong count or type, which shifts every sample's
+// values: the genotypes would be read from the wrong bytes). Empty if sound.
+std::string bcfSampleBlockProblem(const bcf_hdr_t* header, bcf1_t* record) {
+  bcf_unpack(record, BCF_UN_FMT);
+  std::size_t used = 0;
+  for (int f = 0; f < record->n_fmt; ++f) {
+    const bcf_fmt_t& field = record->d.fmt[f];
+    used += field.p_off + field.p_len;
+    if (std::strcmp(bcf_hdr_int2id(header, BCF_DT_ID, field.id), "GT") != 0) continue;
+    if (field.type != BCF_BT_INT8 && field.type != BCF_BT_INT16 && field.type != BCF_BT_INT32) {
+      return ", FORMAT GT: its values are stored as " +
+             std::string(field.type == BCF_BT_FLOAT ? "floats" : field.type == BCF_BT_CHAR ? "characters" : "another type") +
+             ", not as the integers a BCF keeps alleles in (the file is damaged, or its writer wrote GT wrongly)";
+    }
+  }
+  if (used != record->indiv.l) {
+    return ": the FORMAT fields take " + std::to_string(used) + " bytes of the record's " +
+           std::to_string(record->indiv.l) + " bytes of sample data, so its samples' values cannot be told apart "
+           "(the file is damaged)";
+  }
+  return "";
 }
 
 }  // namespace
@@ -194,6 +252,14 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     std::unique_ptr<char, MallocDeleter> description(hts_format_description(format));
     return refuse(path_ + ": htslib reads it as " + std::string(description ? description.get() : "?") +
                   ", not as VCF or BCF" + firstLineNote(path_));
+  }
+  // htslib recognises an xz-compressed VCF by its contents, but its line
+  // reader aborts the whole process on one: only plain, gzip and bgzip text is read.
+  if (format->compression != no_compression && format->compression != gzip && format->compression != bgzf) {
+    std::unique_ptr<char, MallocDeleter> description(hts_format_description(format));
+    return refuse(path_ + ": htslib reads it as " + std::string(description ? description.get() : "?") +
+                  ", a compression it cannot read records from: give it decompressed (xz -dk FILE) or "
+                  "gzip-compressed");
   }
   const bool text = format->format == vcf;
   if (hts_check_EOF(file.get()) == 0) {
@@ -302,7 +368,10 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       // Parsing cuts the line into pieces in place; a refusal reads a copy.
       line_copy.assign(file->line.s, file->line.l);
       if (vcf_parse(&file->line, header.get(), record.get()) < 0 || record->errcode != 0) {
-        return refuse(place() + vcfParseProblem(line_copy, declared ? declared.get() : header.get(), record->errcode));
+        return refuse(place() + vcfParseProblem(line_copy, declared ? declared.get() : header.get(), record->errcode,
+                                                [this](const std::string& kind, const std::string& name) {
+                                                  return declaringHeaderLine(path_, kind, name);
+                                                }));
       }
     } else {
       const int got = bcf_read(file.get(), header.get(), record.get());
@@ -311,6 +380,17 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       if (got < -1 || record->errcode != 0) {
         return refuse(path_ + " record " + std::to_string(record_number) +
                       ": the BCF cannot be read from here on (is it damaged or cut short?)");
+      }
+      // A BCF keeps POS as a signed 32-bit number and htslib reads it
+      // unsigned: a negative one came out as a position past 4 billion.
+      if (record->pos > std::numeric_limits<std::int32_t>::max()) {
+        return refuse(path_ + " record " + std::to_string(record_number) + " (" +
+                      bcf_seqname_safe(header.get(), record.get()) + "; a BCF has no lines): the position is " +
+                      std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>(record->pos)) + 1) +
+                      ", negative (a VCF position is 0 or more; is the file damaged?)");
+      }
+      if (const std::string problem = bcfSampleBlockProblem(header.get(), record.get()); !problem.empty()) {
+        return refuse(place() + problem);
       }
     }
     bcf_unpack(record.get(), BCF_UN_STR);

@@ -107,7 +107,14 @@ void refuseText(const char* name, const py::object& values) {
 std::vector<unsigned char> phenotypeValues(const py::object& phenotype) {
   refuseText("phenotype", phenotype);
   const auto values = py::array_t<double, py::array::forcecast>::ensure(phenotype);
-  if (!values || values.ndim() != 1)
+  // A value that is no number (pandas' NA in a nullable column, None among
+  // objects that numpy cannot turn into nan) fails the conversion itself.
+  if (!values) {
+    PyErr_Clear();
+    throw BadSearchInput("phenotype holds a value that is not a number (a missing value such as pandas' NA?): 1 = "
+                         "case, 0 = control; leave samples without a phenotype out of every array first");
+  }
+  if (values.ndim() != 1)
     throw BadSearchInput("phenotype must be 1-D: 1 = case, 0 = control, one value per sample");
   std::vector<unsigned char> codes(values.shape(0));
   for (py::ssize_t s = 0; s < values.shape(0); ++s) {
@@ -286,6 +293,12 @@ void stratumIndices(const py::object& strata, ArraySearchRequest& request) {
       throw BadSearchInput("strata[" + std::to_string(request.strata.size()) + "] is " +
                            py::repr(label).cast<std::string>() +
                            ", a label not equal to itself: leave samples without a stratum out of every array first");
+    }
+    // None is how an object column (pandas, a list) marks a missing label:
+    // as a label of its own it gathered the samples of no stratum into one.
+    if (label.is_none()) {
+      throw BadSearchInput("strata[" + std::to_string(request.strata.size()) +
+                           "] is None, a missing label: leave samples without a stratum out of every array first");
     }
     if (!index.contains(label)) index[label] = py::int_(static_cast<int>(py::len(index)));
     request.strata.push_back(index[label].cast<int>());

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr const char* kUsage =
@@ -59,8 +61,17 @@ constexpr const char* kUsage =
     "line number (F<n> <n>), as gorva matches text samples.\n"
     "Other markers are named M<position>. The same options and seed give the same files.\n";
 
+// The files this run has created: a run that fails part-way removes them, so
+// that no cut data file (whose last line may well be whole) is taken for one
+// the run finished.
+std::vector<std::string> created_files;
+
 [[noreturn]] void fail(const std::string& message) {
   std::fprintf(stderr, "gorva-simulate: %s\n", message.c_str());
+  for (const std::string& path : created_files) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) std::remove(path.c_str());
+  }
   std::exit(2);
 }
 
@@ -108,7 +119,7 @@ struct Settings {
   std::vector<long> planted_at;  // 0-based, empty: drawn
   double planted_maf = -1;       // below 0: drawn
   std::vector<double> penetrance;
-  double odds_ratio = 0;  // above 0: the one-cell model
+  double odds_ratio = 0;  // with --odds-ratio given: the one-cell model
   std::vector<int> risk_cell;
   double baseline_risk = 0.1;
   double population_2 = 0;       // share of samples from population 2
@@ -116,6 +127,7 @@ struct Settings {
   double maf_shift = 0.1;
   std::string strata_out;
   std::string covar_out;
+  std::map<std::string, std::string> given;  // option -> value, as written
 };
 
 double fraction(const std::string& option, const std::string& text, bool open_low, bool open_high) {
@@ -129,7 +141,7 @@ double fraction(const std::string& option, const std::string& text, bool open_lo
 
 Settings parseSettings(int argc, char** argv) {
   Settings s;
-  std::map<std::string, std::string> given;
+  std::map<std::string, std::string>& given = s.given;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
     if (word == "--help" || word == "-h") {
@@ -138,7 +150,10 @@ Settings parseSettings(int argc, char** argv) {
     }
     if (word.rfind("--", 0) != 0) fail("unexpected word " + word + " (see --help)");
     if (i + 1 >= argc) fail(word + " needs a value");
-    given[word] = argv[++i];
+    // A repeated option is refused rather than one of its values dropped unseen.
+    if (!given.emplace(word, argv[i + 1]).second)
+      fail(word + " is given twice (" + given[word] + " and " + argv[i + 1] + "): give it once");
+    ++i;
   }
   for (const auto& [option, value] : given) {
     if (option == "--out")
@@ -200,8 +215,37 @@ Settings parseSettings(int argc, char** argv) {
   return s;
 }
 
+// Two outputs on one file would leave only the last written, under a run that
+// ends as if every file had been made: `--out d.txt --covar-out d.txt`, or
+// `--strata-out d.bed` beside `--bfile-out d`. Names are compared as written
+// and, for files that exist, by device and inode (a link, `./d.txt`).
+void refuseSharedOutputs(const Settings& s) {
+  std::vector<std::pair<std::string, std::string>> outputs;  // option, file
+  if (!s.out.empty()) outputs.emplace_back("--out", s.out);
+  if (!s.bfile_out.empty()) {
+    for (const char* suffix : {".bed", ".bim", ".fam"}) outputs.emplace_back("--bfile-out", s.bfile_out + suffix);
+  }
+  if (!s.strata_out.empty()) outputs.emplace_back("--strata-out", s.strata_out);
+  if (!s.covar_out.empty()) outputs.emplace_back("--covar-out", s.covar_out);
+  for (std::size_t a = 0; a < outputs.size(); ++a) {
+    struct stat a_status {};
+    const bool a_exists = ::stat(outputs[a].second.c_str(), &a_status) == 0;
+    for (std::size_t b = a + 1; b < outputs.size(); ++b) {
+      struct stat b_status {};
+      const bool same = outputs[a].second == outputs[b].second ||
+                        (a_exists && ::stat(outputs[b].second.c_str(), &b_status) == 0 &&
+                         a_status.st_dev == b_status.st_dev && a_status.st_ino == b_status.st_ino);
+      if (same) {
+        fail(outputs[a].first + " and " + outputs[b].first + " both write " + outputs[b].second +
+             ": give each output a file of its own");
+      }
+    }
+  }
+}
+
 // Checks the settings against each other and fills the model defaults.
 void completeSettings(Settings& s) {
+  const std::map<std::string, std::string>& given = s.given;
   if (s.out.empty() && s.bfile_out.empty()) fail("nothing to write: give --out FILE (see --help)");
   const std::size_t k = s.planted.size();
   if (k != 2 && k != 3) fail("--planted: give 2 or 3 names, separated by commas");
@@ -224,13 +268,21 @@ void completeSettings(Settings& s) {
       fail("--planted-at: the positions must differ");
     }
   }
+  refuseSharedOutputs(s);
   if (s.case_fraction_2 < 0) s.case_fraction_2 = s.case_fraction;
   if (s.population_2 == 0 && (!s.strata_out.empty() || !s.covar_out.empty())) {
     fail("--strata-out and --covar-out describe two populations: give --population-2 F too");
   }
+  // A setting of a model the run does not draw would be dropped unseen, so it is refused.
+  if (s.population_2 == 0 && (given.count("--case-fraction-2") || given.count("--maf-shift"))) {
+    fail("--case-fraction-2 and --maf-shift describe the second population: give --population-2 F too");
+  }
+  if (!given.count("--odds-ratio") && (given.count("--risk-cell") || given.count("--baseline-risk"))) {
+    fail("--risk-cell and --baseline-risk describe the --odds-ratio model: give --odds-ratio R too");
+  }
   const std::size_t cells = k == 2 ? 9 : 27;
-  if (s.odds_ratio != 0) {
-    if (s.odds_ratio <= 0) fail("--odds-ratio: expected a value above 0");
+  if (given.count("--odds-ratio")) {
+    if (s.odds_ratio <= 0) fail("--odds-ratio " + given.at("--odds-ratio") + ": expected a value above 0");
     if (!s.penetrance.empty()) fail("give either --penetrance or --odds-ratio, not both");
     if (s.risk_cell.empty()) s.risk_cell.assign(k, 1);
     if (s.risk_cell.size() != k)
@@ -378,17 +430,18 @@ DataSet simulate(const Settings& s, std::vector<long>& planted_at) {
 
 void writeOrFail(std::FILE* file, const std::string& bytes, const std::string& path) {
   if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
-    fail("cannot write " + path);
+    fail("cannot write " + path + ": " + std::strerror(errno));
 }
 
 std::FILE* create(const std::string& path, const char* mode) {
   std::FILE* file = std::fopen(path.c_str(), mode);
   if (file == nullptr) fail("cannot create " + path + ": " + std::strerror(errno));
+  created_files.push_back(path);
   return file;
 }
 
 void finish(std::FILE* file, const std::string& path) {
-  if (std::fclose(file) != 0) fail("cannot write " + path);
+  if (std::fclose(file) != 0) fail("cannot write " + path + ": " + std::strerror(errno));
 }
 
 void writeText(const DataSet& data, const std::string& path) {

@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 #include "support/oracle.h"
 #include "support/plink_writer.h"
 #include "support/run_program.h"
+#include "support/table_model.h"
 #include "support/vcf_writer.h"
 
 namespace {
@@ -147,6 +149,46 @@ TEST_F(StrataRuns, OneStratumGivesTheUnstratifiedNumbersByteForByte) {
             std::string::npos)
       << emptied.err;
   EXPECT_EQ(withoutLinesStarting(table("one-removed"), {"# stratified"}), table("plain-removed"));
+}
+
+// A stratified IG adds up one table per stratum holding both classes, so the
+// report's p-value reads G = 2 N ln2 IG with 3^k - 1 degrees of freedom for
+// each of them: with those of one table it called null combinations of a run
+// with many small strata significant at p = 0.
+TEST_F(StrataRuns, TheReportsPValueCountsTheDegreesOfFreedomOfEveryTestedStratum) {
+  const int samples = static_cast<int>(table_.genotypes.size());
+  std::string text = "FID IID STRATUM\n";
+  std::vector<int> classes(static_cast<std::size_t>((samples + 5) / 6), 0);
+  for (int s = 0; s < samples; ++s) {
+    text += "x " + std::to_string(s + 1) + " s" + std::to_string(s / 6) + "\n";
+    classes[static_cast<std::size_t>(s / 6)] |= table_.fam_phenotypes[static_cast<std::size_t>(s)] == "2" ? 1 : 2;
+  }
+  writeFile(dir_ + "/small.strata", text);
+  const int tested = static_cast<int>(std::count(classes.begin(), classes.end(), 3));
+  ASSERT_GT(tested, 5);
+  const ProgramResult result =
+      run("small", {"--in", "../set.txt", "--strata", "../small.strata", "--missing", "imputation"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  // The table's IG (nine digits) in the report's order, by order.
+  std::vector<std::vector<double>> gains(4);
+  for (const std::string& line : splitOn(table("small"), '\n')) {
+    const std::vector<std::string> fields = splitOn(line, '\t');
+    if (line.empty() || line[0] == '#' || fields[0] == "order") continue;
+    gains[static_cast<std::size_t>(std::stoi(fields[0]))].push_back(std::stod(fields[7]));
+  }
+  int order = 0;
+  int rows = 0;
+  for (const std::string& line : splitOn(readFile(dir_ + "/small/report.txt"), '\n')) {
+    if (line.rfind("<<", 0) == 0) order = std::stoi(line.substr(2));
+    const std::vector<std::string> fields = splitOn(line, ',');
+    if (order == 0 || fields.size() != 5 || fields[0] == "Rank") continue;
+    const double ig = gains[static_cast<std::size_t>(order)].at(static_cast<std::size_t>(std::stoi(fields[0]) - 1));
+    const int one_table = static_cast<int>(std::lround(std::pow(3.0, order))) - 1;
+    const double expected = chiSquareTail(2 * samples * std::log(2.0) * ig, tested * one_table);
+    EXPECT_NEAR(std::stod(fields[4]), expected, 1e-5 * expected) << line;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 6 * 3);
 }
 
 TEST_F(StrataRuns, FastAndPlainEnginesGiveTheSameRowsUnderEveryMethodAndRanking) {

@@ -19,7 +19,15 @@ TEST(CovariateFile, ReadsDecimalNumbersAndRefusesEveryOtherSpellingByItsField) {
   EXPECT_EQ(file.values[0], -1500.0);
   EXPECT_EQ(file.values[1], 0.0);
   EXPECT_EQ(file.values[2], 2.0);
+  EXPECT_FALSE(file.lines[0].missing);
   EXPECT_TRUE(file.lines[1].missing);
+  // PLINK's missing -9 is a number: written -9.000000 it marks a missing sample
+  // too, not a value -9 in the models; -9.5 and -90 are values.
+  writeFile(path, "FID IID A\nf 1 -9.000000\nf 2 -9e0\nf 3 -9\nf 4 -9.5\nf 5 -90\n");
+  ASSERT_TRUE(readCovariateFile(path, {}, file, error)) << error;
+  ASSERT_EQ(file.lines.size(), 5u);
+  for (std::size_t s = 0; s < 5; ++s) EXPECT_EQ(file.lines[s].missing, s < 3) << s;
+  EXPECT_EQ(file.values[3], -9.5);
   for (const char* value : {"0x10", "inf", "nan", "1,5", "2a", "1e", "--1"}) {
     writeFile(path, std::string("FID IID A\nf 1 0.5\nf 2 ") + value + "\n");
     EXPECT_FALSE(readCovariateFile(path, {}, file, error)) << value;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "io/vcf_reader.h"
@@ -280,8 +281,16 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
                                      static_cast<char>(~plain.size() & 0xff), static_cast<char>(~plain.size() >> 8 & 0xff)};
   const std::string cut_gzip = std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff\x01", 11) + stored_length +
                                plain.substr(0, 60);
+  // The same cut among its records: nothing can be read either, and the
+  // message must not send the user to the header.
+  const std::string cut_gzip_records = cut_gzip.substr(0, cut_gzip.size() - 60) + plain.substr(0, plain.size() - 10);
   const struct { std::string vcf, pheno, extra, extra_text, message; } cases[] = {
-      {cut_gzip, kPheno, "", "", "in.vcf line 1: the file cannot be read from here on, inside its header"},
+      {cut_gzip, kPheno, "", "",
+       "in.vcf: the compressed data cannot be read from their start, so not even the first line (is the file "
+       "damaged or cut short?"},
+      {cut_gzip_records, kPheno, "", "",
+       "in.vcf: the compressed data cannot be read from their start, so not even the first line (is the file "
+       "damaged or cut short?"},
       {plain.substr(0, plain.size() - 5), kPheno, "", "",
        "in.vcf line 7: 11 fields, but the #CHROM line has 12, and the file ends inside that record (was it cut "
        "short?"},
@@ -331,6 +340,29 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        "in.vcf line 5, field 8: INFO tag AF is not declared in the header"},
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT:DP\t0/0:1\t0/1:2\t1/1:3\n" + kRecords, kPheno, "",
        "", "in.vcf line 5, field 9: FORMAT tag DP is not declared in the header"},
+      // A header line htslib cannot read is left out without a word: what it declared is named with it.
+      {"##fileformat=VCFv4.2\n##contig=<ID=1,length=abc>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">\n" +
+           kColumns + kRecords,
+       kPheno, "", "",
+       "in.vcf line 5, field 1: contig 1 is declared on header line 2 (##contig=<ID=1,length=abc>), but htslib "
+       "cannot read that line and leaves it out: correct it (for example ##contig=<ID=1>)"},
+      {kHeader + "##INFO=<ID=AF Number=1,Type=Float,Description=\"f\">\n" + kColumns +
+           "1\t100\trs1\tA\tG\t.\t.\tAF=0.5\tGT\t0/0\t0/1\t1/1\n" + kRecords,
+       kPheno, "", "", "in.vcf line 6, field 8: INFO tag AF is declared on header line 4 (##INFO=<ID=AF Number=1,"},
+      // Sample values htslib cannot read, told by field and sample, not as "a character it does not take".
+      {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1 \t1/1\n" + kRecords, kPheno, "", "",
+       "in.vcf line 5, field 11 (sample b): the genotype '0/1 ' is not alleles"},
+      {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0//1\t1/1\n" + kRecords, kPheno, "", "",
+       "in.vcf line 5, field 11 (sample b): the genotype '0//1' is not alleles"},
+      {kHeader + "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n" + kColumns +
+           "1\t100\trs1\tA\tG\t.\t.\t.\tGT:DP\t0/0:1\t0/1:2\t1/1:3.5\n" + kRecords,
+       kPheno, "", "", "in.vcf line 6, field 12 (sample c): FORMAT DP is '3.5', but the header declares it an Integer"},
+      {kHeader + "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n" + kColumns +
+           "1\t100\trs1\tA\tG\t.\t.\t.\tGT:DP\t0/0:1\t0/1:2:7\t1/1:3\n" + kRecords,
+       kPheno, "", "", "in.vcf line 6, field 11 (sample b): 3 values separated by ':', but FORMAT (field 9) has 2 keys"},
+      {"##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=Integer,Description=\"g\">\n" +
+           kColumns + kRecords,
+       kPheno, "", "", "in.vcf line 5, field 9: the header declares FORMAT GT with another type than String"},
   };
   for (const auto& c : cases) {
     if (c.vcf.empty()) {
@@ -385,6 +417,112 @@ TEST(VcfBadInput, ABcfNameHoldingATabOrLineEndIsRefused) {
               std::string::npos)
         << reader.error();
   }
+}
+
+// htslib recognises an xz-compressed VCF by its contents, and its line reader
+// then aborted the whole process (the program, or the Python interpreter).
+TEST(VcfBadInput, AnXzCompressedVcfIsRefusedAsACompressionHtslibCannotRead) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/in.vcf", kHeader + kColumns + kRecords);
+  writeFile(dir + "/p.txt", kPheno);
+  if (std::system(("cd '" + dir + "' && xz -z in.vcf 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "xz is not installed";
+  const ProgramResult run =
+      runGorva({"--vcf", "in.vcf.xz", "--pheno", "p.txt", "--out", "r.txt", "--order", "1", "--table", "t.tsv"}, dir);
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.err.find("gorva: in.vcf.xz: htslib reads it as "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("a compression it cannot read records from: give it decompressed (xz -dk FILE)"),
+            std::string::npos)
+      << run.err;
+  EXPECT_FALSE(fileExists(dir + "/r.txt"));
+}
+
+// A BCF's sample block that htslib reads without complaint but cannot hold
+// genotypes as written: GT stored as floats or characters (htslib's genotype
+// reader ended the whole run with status 1 and no message), or a field count
+// that leaves bytes over, which shifted every sample's values into the next.
+TEST(VcfBadInput, ABcfWhoseGenotypesCannotBeReadAsWrittenIsRefusedByRecord) {
+  const std::string dir = makeTempDir();
+  const std::string path = dir + "/in.bcf";
+  writeFile(dir + "/p.txt", "a a 2\nb b 1\nc c 2\nd d 1\n");
+  for (const std::string fault : {"floats", "characters", "count"}) {
+    htsFile* out = hts_open(path.c_str(), "wbu");
+    bcf_hdr_t* header = bcf_hdr_init("w");
+    ASSERT_EQ(bcf_hdr_append(header, "##contig=<ID=1>"), 0);
+    ASSERT_EQ(bcf_hdr_append(header, "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">"), 0);
+    for (const char* sample : {"a", "b", "c", "d"}) ASSERT_EQ(bcf_hdr_add_sample(header, sample), 0);
+    ASSERT_EQ(bcf_hdr_sync(header), 0);
+    ASSERT_EQ(bcf_hdr_write(out, header), 0);
+    bcf1_t* record = bcf_init();
+    for (int pos : {99, 199}) {
+      bcf_clear(record);
+      record->pos = pos;
+      bcf_update_alleles_str(header, record, "A,G");
+      const bool faulty = pos == 199;
+      if (faulty && fault == "floats") {
+        const float gt[8] = {2, 4, 2, 4, 4, 4, 2, 2};
+        ASSERT_EQ(bcf_update_format_float(header, record, "GT", gt, 8), 0);
+      } else if (faulty && fault == "characters") {
+        ASSERT_EQ(bcf_update_format_char(header, record, "GT", "0/10/11/10/0", 12), 0);
+      } else {
+        std::int32_t gt[8];
+        for (int g = 0; g < 8; ++g) gt[g] = bcf_gt_unphased(g % 3 == 0 ? 1 : 0);
+        ASSERT_EQ(bcf_update_genotypes(header, record, gt, 8), 0);
+      }
+      ASSERT_EQ(bcf_write(out, header, record), 0);
+    }
+    bcf_destroy(record);
+    bcf_hdr_destroy(header);
+    ASSERT_EQ(hts_close(out), 0);
+    if (fault == "count") {
+      // The last record's sample block ends in GT's key, its type byte (2
+      // int8 values per sample: 0x21) and 4 x 2 values; 0x11 says one value.
+      std::string bytes = readFile(path);
+      ASSERT_EQ(static_cast<unsigned char>(bytes[bytes.size() - 9]), 0x21u);
+      bytes[bytes.size() - 9] = 0x11;
+      writeFile(path, bytes);
+    }
+    const ProgramResult run =
+        runGorva({"--bcf", "in.bcf", "--pheno", "p.txt", "--out", "r.txt", "--order", "1", "--table", "t.tsv"}, dir);
+    EXPECT_EQ(run.status, 2) << fault << run.err;
+    const std::string expected =
+        fault == "count" ? "in.bcf record 2 (1:200; a BCF has no lines): the FORMAT fields take 7 bytes of the "
+                           "record's 11 bytes of sample data"
+                         : "in.bcf record 2 (1:200; a BCF has no lines), FORMAT GT: its values are stored as " + fault;
+    EXPECT_NE(run.err.find(expected), std::string::npos) << fault << "\n" << run.err;
+    EXPECT_FALSE(fileExists(dir + "/r.txt")) << fault;
+    EXPECT_FALSE(fileExists(dir + "/t.tsv")) << fault;
+  }
+}
+
+// A BCF keeps POS as a signed number that htslib reads unsigned: a negative
+// one, which a plain VCF has refused, came out in the table as 1:4294967292.
+TEST(VcfBadInput, ABcfPositionBelowZeroIsRefused) {
+  const std::string dir = makeTempDir();
+  htsFile* out = hts_open((dir + "/in.bcf").c_str(), "wb");
+  bcf_hdr_t* header = bcf_hdr_init("w");
+  ASSERT_EQ(bcf_hdr_append(header, "##contig=<ID=1>"), 0);
+  ASSERT_EQ(bcf_hdr_append(header, "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">"), 0);
+  for (const char* sample : {"a", "b", "c", "d"}) ASSERT_EQ(bcf_hdr_add_sample(header, sample), 0);
+  ASSERT_EQ(bcf_hdr_sync(header), 0);
+  ASSERT_EQ(bcf_hdr_write(out, header), 0);
+  bcf1_t* record = bcf_init();
+  for (const int pos : {99, -5}) {
+    bcf_clear(record);
+    record->pos = pos;
+    bcf_update_alleles_str(header, record, "A,G");
+    std::int32_t gt[8];
+    for (int g = 0; g < 8; ++g) gt[g] = bcf_gt_unphased(g % 3 == 0 ? 1 : 0);
+    ASSERT_EQ(bcf_update_genotypes(header, record, gt, 8), 0);
+    ASSERT_EQ(bcf_write(out, header, record), 0);
+  }
+  bcf_destroy(record);
+  bcf_hdr_destroy(header);
+  ASSERT_EQ(hts_close(out), 0);
+  VcfReader reader;
+  EXPECT_FALSE(reader.open(dir + "/in.bcf"));
+  EXPECT_NE(reader.error().find("in.bcf record 2 (1; a BCF has no lines): the position is -4, negative"),
+            std::string::npos)
+      << reader.error();
 }
 
 TEST(VcfBadInput, AFieldPastHtslibsLimitsIsNamedByLineAndField) {

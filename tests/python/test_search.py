@@ -74,6 +74,7 @@ def test_layouts_and_integer_widths_give_equal_results():
     (dict(markers=["a\n", "b", "c", "e"]), r"markers\[0\] holds a line feed"),
     (dict(markers=["a", "b", "c", "e" * 255]), r"markers\[3\]: the marker name has 255 characters; at most 254"),
     (dict(strata=[1.0, 2.0, float("nan")] + [1.0] * 17), r"strata\[2\] is nan, a label not equal to itself"),
+    (dict(strata=["a", "b", "a", None] + ["b"] * 16), r"strata\[3\] is None, a missing label"),
     (dict(missing="mean"), "not a missing-data method"),
     (dict(rank="auc"), "unknown measure"),
     (dict(permutations=-1), r"permutations=-1: not a whole number from 0 to 2147483647"),
@@ -90,6 +91,15 @@ def test_input_the_search_cannot_take_is_a_value_error(change, message):
     arguments.update(change)
     with pytest.raises(ValueError, match=message):
         gorva.search(**arguments)
+
+
+def test_phenotype_with_a_value_that_is_no_number_is_told_so():
+    # A nullable column's NA fails the conversion to numbers: it was told as a phenotype that is not 1-D.
+    pandas = pytest.importorskip("pandas")
+    phenotype = pandas.Series(np.arange(20) % 2, dtype="Int64")
+    phenotype[3] = pandas.NA
+    with pytest.raises(ValueError, match="phenotype holds a value that is not a number"):
+        gorva.search(np.zeros((20, 4), np.uint8), phenotype)
 
 
 @pytest.mark.parametrize("change, message", [

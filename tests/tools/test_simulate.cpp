@@ -112,13 +112,23 @@ TEST(Simulator, BadSettingsAreRefusedAndWriteNothing) {
       {{"--planted", "A"}, "--planted: give 2 or 3 names"},
       {{"--penetrance", "0.1,0.2"}, "--penetrance: 2 planted markers need 9 values, 2 given"},
       {{"--planted", "A,B,C", "--penetrance", "0,0,0,0,0,0,0,0,1"}, "3 planted markers need 27 values"},
-      {{"--samples", "many"}, "--samples many: not a number"},
+      {{"--missing-rate", "many"}, "--missing-rate many: not a number"},
       {{"--planted-at", "3,3"}, "--planted-at: the positions must differ"},
       {{"--case-fraction", "1"}, "--case-fraction 1: expected a value above 0 and below 1"},
       {{"--planted", "M3,B", "--planted-at", "1,2"}, "repeats another marker's name"},
       {{"--penetrance", "0,0,0,0,0,0,0,0,0"}, "no case can be drawn"},
       {{"--bogus", "1"}, "unknown option --bogus"},
       {{"--markers"}, "--markers needs a value"},
+      // Settings that used to be dropped unseen, the run drawing another model than asked.
+      {{"--odds-ratio", "0"}, "--odds-ratio 0: expected a value above 0"},
+      {{"--risk-cell", "2,2"}, "describe the --odds-ratio model: give --odds-ratio R too"},
+      {{"--maf-shift", "0.3"}, "describe the second population: give --population-2 F too"},
+      {{"--seed", "3", "--seed", "4"}, "--seed is given twice (3 and 4): give it once"},
+      // Two outputs on one file: only the last written would be left.
+      {{"--population-2", "0.5", "--covar-out", "d.txt"}, "--out and --covar-out both write d.txt"},
+      {{"--bfile-out", "d", "--population-2", "0.5", "--strata-out", "d.bed"}, "both write d.bed"},
+      // A failure after the data file was written removes it: it would look finished.
+      {{"--bfile-out", "no/such/folder/d"}, "cannot create no/such/folder/d.fam"},
   };
   for (const auto& [extra, message] : cases) {
     std::vector<std::string> args = {"--out", "d.txt", "--markers", "5", "--samples", "20"};

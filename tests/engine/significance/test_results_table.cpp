@@ -183,6 +183,17 @@ TEST(SignificanceTable, MaxPListsEveryCombinationWithinTheBound) {
   const ProgramResult alone = runOnData(makeTempDir(), randomDataset(3, 4, 30, 0.0).text(), "--max-p 0.5");
   EXPECT_EQ(alone.status, 2);
   EXPECT_NE(alone.err.find("--max-p 0.5 lists combinations in the results table"), std::string::npos) << alone.err;
+  // p_permutation is a table column too: without a table the permutations
+  // were run and their p-values thrown away, the run ending as if all was well.
+  const std::string dir = makeTempDir();
+  const ProgramResult unseen = runOnData(dir, randomDataset(3, 4, 30, 0.0).text(), "--permutations 99");
+  EXPECT_EQ(unseen.status, 2);
+  EXPECT_NE(unseen.err.find("gorva: --permutations 99: the family-wise p-values are a column of the results table: "
+                            "give --table FILE too"),
+            std::string::npos)
+      << unseen.err;
+  EXPECT_FALSE(fileExists(dir + "/report.txt"));
+  EXPECT_EQ(runOnData(makeTempDir(), randomDataset(3, 4, 30, 0.0).text(), "--permutations 0").status, 0);
 }
 
 // Equal p-values from different tables: a p of 1 (sparse genotypes pooled
