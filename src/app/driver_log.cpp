@@ -50,7 +50,7 @@ void TFmMDR::logSettings(const RunPlan& plan) {
     addRunLogLine("chosen: " + std::to_string(plan.runSamples()) + " samples and " +
                   std::to_string(plan.runMarkers()) + " markers (left out: " +
                   std::to_string(plan.sampleCount() - plan.runSamples()) + " samples, " +
-                  std::to_string(plan.markerCount() - plan.runMarkers()) + " markers; why: the warnings)");
+                  std::to_string(plan.markerCount() - plan.runMarkers()) + " markers, by the sample and marker options and their warnings)");
   }
 }
 

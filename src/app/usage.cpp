@@ -163,7 +163,8 @@ std::string usageText() {
   addOption(text, "--perm N", "permutation count", std::to_string(opt::perm));
   text += "\nOther:\n";
   addOption(text, "-h, --help", "this text");
-  addOption(text, "--version", "the version line");
+  addOption(text, "--version",
+            "the version line; with --verbose also the SIMD path searches take here and the paths this CPU lacks");
   text +=
       "\n"
       "Exit status: 0 after a run (also after \"Cannot open the text file!!\" and\n"

@@ -291,7 +291,9 @@ TEST(Usage, HelpListsEveryOptionWithItsDefaultAndRunsNothing) {
   const ProgramResult version = runGorva({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "GORVA 1.5\n");
-  // Verbose, it also names the instruction set searches take here.
+  // Verbose, it also names the instruction set searches take here, as the
+  // help text says.
+  EXPECT_NE(entryOf(usage, "--version").find("--verbose"), std::string::npos) << usage;
   const ProgramResult verbose = runGorva({"--version", "--verbose"});
   EXPECT_EQ(verbose.status, 0);
   EXPECT_EQ(verbose.out, std::string("GORVA 1.5\nSIMD path: ") + simdPathName(activeSimdPath()) +

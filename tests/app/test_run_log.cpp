@@ -37,6 +37,15 @@ TEST(RunLog, TextRunRecordsOptionsInputsTestsAndEveryWarning) {
   }
   EXPECT_TRUE(holds(log, "warnings: 2\n" + warnings)) << log;
   EXPECT_TRUE(holds(log, "\npeak memory: "));
+  // A text file cut by a selection file says what the cut left out, though
+  // --keep warns about nothing it leaves out.
+  writeFile(dir + "/keep.txt", "1\n2\n3\n4\n");
+  const ProgramResult kept = runOnData(dir, kData, "--order 1 --keep keep.txt");
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  EXPECT_TRUE(holds(readFile(dir + "/report.txt.log"),
+                    "selection: --keep keep.txt\nchosen: 4 samples and 3 markers (left out: 2 samples, 0 markers, "
+                    "by the sample and marker options and their warnings)\n"))
+      << readFile(dir + "/report.txt.log");
 }
 
 TEST(RunLog, WrittenForRunsBeyondTheClassicOptionsUnlessTurnedOff) {
