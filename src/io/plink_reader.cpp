@@ -2,6 +2,7 @@
 // as packed 2-bit genotypes, SNP-major.
 #include "io/plink_reader.h"
 
+#include "io/case_status.h"
 #include "io/file_safety.h"
 #include "io/messages.h"
 #include "io/repeated_names.h"
@@ -42,29 +43,6 @@ std::string columnsMessage(const std::string& file, int line, std::size_t count,
                            const char* layout) {
   return file + " line " + std::to_string(line) + ": " + std::to_string(count) +
          (count == 1 ? " column" : " columns") + ", but a line of this file has 6 (" + layout + ")";
-}
-
-constexpr int kUnreadableStatus = kNoStatus - 1;
-constexpr int kQuantitativeStatus = kNoStatus - 2;
-
-// 1 for a case (2), 0 for a control (1), -1 for PLINK's missing values (0,
-// -9, NA): those samples are left out. Any other number is
-// kQuantitativeStatus: PLINK reads a column holding one as a quantitative
-// trait, whose values 1 and 2 are no controls and cases. Anything else
-// (hexadecimal, inf, nan, a word) is kUnreadableStatus: strtod would read
-// "0x2" as a case, so the field is read as a decimal number only.
-int caseStatus(std::string_view field) {
-  if (field == "NA") return kNoStatus;
-  if (field.size() > 1 && field[0] == '+' && field[1] != '-') field.remove_prefix(1);
-  double value = 0;
-  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
-  if (end != field.data() + field.size() || field.empty()) return kUnreadableStatus;
-  if (error == std::errc::result_out_of_range) return kQuantitativeStatus;
-  if (error != std::errc() || !std::isfinite(value)) return kUnreadableStatus;
-  if (value == 2.0) return 1;
-  if (value == 1.0) return 0;
-  if (value == 0.0 || value == -9.0) return kNoStatus;
-  return kQuantitativeStatus;
 }
 
 // The column (from 1) of the first field holding a NUL byte, or 0: a NUL

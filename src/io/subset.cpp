@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "io/case_status.h"
 #include "io/covariate_file.h"
 #include "io/messages.h"
 #include "io/sample_index.h"
@@ -21,14 +22,6 @@ std::string at(const std::string& file, int line) { return file + " line " + std
 
 std::string fieldsText(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " field" : " fields");
-}
-
-// 1 case, 0 control, kNoStatus missing; -2 for a value that means nothing.
-int phenotypeValue(std::string_view value) {
-  if (value == "2") return 1;
-  if (value == "1") return 0;
-  if (value == "0" || value == "-9" || value == "NA") return kNoStatus;
-  return -2;
 }
 
 // Counts the names of a file that the input does not hold, for one warning.
@@ -88,8 +81,8 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
                   (iid_only ? "2 (IID value)" : "3 (FID IID value)");
       return false;
     }
-    const int value = phenotypeValue(fields[2]);
-    if (value == -2) {
+    const int value = caseStatus(fields[2]);
+    if (value < kNoStatus) {
       out.error = at(file, line) + ", field " + field(2) + ": phenotype " + std::string(fields[2]) +
                   " is not 2 (case), 1 (control) or 0, -9, NA (missing)";
       return false;
@@ -108,7 +101,7 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
     }
     ++matched;
     cases += value == 1;
-    zeros += fields[2] == "0";
+    zeros += isZeroStatus(fields[2]);
     for (const int s : *positions) status[s] = value;
     return true;
   });

@@ -95,6 +95,28 @@ TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdviceAndASexColumnIsNoPhenotyp
       << subset.error;
 }
 
+// A phenotype column saved by pandas (a float column, as any with a missing
+// value is) or R reads as the .fam's does: 2.0 a case, 1.0 a control,
+// -9.0 and 0.0 missing; a value that is no case/control code is refused.
+TEST(PhenotypeFile, NumbersWrittenAsFloatsReadAsTheirCodes) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/p.txt", "FID IID y\nf a 2.0\nf b 1.0\nf c -9.0\n");
+  SubsetFiles files;
+  files.pheno = dir + "/p.txt";
+  Subset subset;
+  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  EXPECT_EQ(subset.samples, (std::vector<int>{0, 1}));
+  EXPECT_EQ(subset.phenotypes, (std::vector<unsigned char>{1, 0}));
+  writeFile(dir + "/p.txt", "f a 0.0\nf b 1.0\nf c 0\n");
+  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  EXPECT_NE(subset.warnings.find("holds no case (2) and 2 phenotypes 0"), std::string::npos) << subset.warnings;
+  writeFile(dir + "/p.txt", "f a 2.0\nf b 1.5\n");
+  EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+  EXPECT_NE(subset.error.find("p.txt line 2, field 3: phenotype 1.5 is not 2 (case), 1 (control) or 0, -9, NA"),
+            std::string::npos)
+      << subset.error;
+}
+
 // An input matched by FID and IID cannot take covariates named by IID alone.
 TEST(SampleLists, IidOnlyCovariatesAreRefusedForInputsWithFamilies) {
   const std::string dir = makeTempDir();
