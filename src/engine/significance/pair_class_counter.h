@@ -126,6 +126,8 @@ struct GapCountRequest {
 using GapCountsKernel = void (*)(const GapCountRequest& request,
                                  int (*counts)[kGapCounts][kPairBlock]);
 void gapCountsScalar(const GapCountRequest& request, int (*counts)[kGapCounts][kPairBlock]);
+// AVX2's: four pairs a vector, the nibble table's popcount.
+void gapCountsAvx2(const GapCountRequest& request, int (*counts)[kGapCounts][kPairBlock]);
 // AVX-512's: a vector popcount counts the eight pairs at once.
 void gapCountsAvx512(const GapCountRequest& request, int (*counts)[kGapCounts][kPairBlock]);
 // The kernel of a path.

@@ -98,7 +98,15 @@ GORVA_TARGET_POPCNT void gapCountsScalar(const GapCountRequest& request,
 }
 
 GapCountsKernel gapCountsKernel(SimdPath path) {
-  return path == SimdPath::kAvx512 ? gapCountsAvx512 : gapCountsScalar;
+  switch (path) {
+    case SimdPath::kAvx512:
+      return gapCountsAvx512;
+    case SimdPath::kAvx2:
+      return gapCountsAvx2;
+    case SimdPath::kScalar:
+      break;
+  }
+  return gapCountsScalar;
 }
 
 void PairClassCounter::firstLevelMasks(int second, std::uint64_t* out) const {
