@@ -102,8 +102,12 @@ int main(int argc, char** argv) {
   // baseline's, if any), best of three: the machine may be shared.
   std::vector<std::string> programs = {gorva};
   if (!baseline.empty()) programs.push_back(baseline);
+  // Family-wise p-values are a column of the table: both runs write one,
+  // its lambda line from a single combination, so that the plain run stays
+  // the search and the difference the permutations.
   for (const std::string& rank : ranks) {
-    const std::string ranked = arguments + " --rank " + rank;
+    const std::string ranked =
+        arguments + " --rank " + rank + " --table " + dir + "/rank.tsv --lambda-sample 1";
     std::vector<BestTimes> plain_runs(programs.size());
     std::vector<BestTimes> permuted_runs(programs.size());
     for (int repeat = 0; repeat < 3; ++repeat) {
