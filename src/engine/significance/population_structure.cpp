@@ -26,6 +26,25 @@ constexpr long kChunk = 256;
 // rather than unranked (a few steps cost less than one unranking).
 constexpr long long kMostSteps = 64;
 
+// Sorts ranks below `bound` (at most 2^63) by their bits, 16 at a time
+// from the lowest: a million draws in a few passes over them, where a
+// comparison sort took a tenth of a second, alone, before the threads
+// could start.
+void sortRanks(std::vector<long long>& ranks, long long bound) {
+  constexpr int kDigitBits = 16;
+  constexpr std::size_t kDigits = std::size_t{1} << kDigitBits;
+  std::vector<long long> other(ranks.size());
+  std::vector<std::size_t> start(kDigits);
+  for (int shift = 0; shift < 64 && (static_cast<unsigned long long>(bound - 1) >> shift) != 0; shift += kDigitBits) {
+    std::fill(start.begin(), start.end(), 0);
+    for (const long long rank : ranks) ++start[(static_cast<unsigned long long>(rank) >> shift) & (kDigits - 1)];
+    std::size_t at = 0;
+    for (std::size_t& first : start) at += std::exchange(first, at);
+    for (const long long rank : ranks) other[start[(static_cast<unsigned long long>(rank) >> shift) & (kDigits - 1)]++] = rank;
+    ranks.swap(other);
+  }
+}
+
 // The next combination of k out of n in lexicographic order.
 void advanceCombination(int* combination, int k, int n) {
   int j = k - 1;
@@ -87,7 +106,7 @@ std::vector<int> combinationsBehindLambda(int marker_count, int k, long long mos
     // Only the sample as a whole counts (lambda is a median, the p-values
     // are sorted), so it is taken in rank order: a combination a few ranks
     // after the last is reached by stepping, and neighbours share markers.
-    std::sort(positions.begin(), positions.end());
+    sortRanks(positions, total);
     std::atomic<long long> next{0};
     runWorkers(std::max(1, threads), [&](int) {
       for (long long first = next.fetch_add(kChunk); first < most; first = next.fetch_add(kChunk)) {
