@@ -459,7 +459,9 @@ void TFmMDR::writeResults(const RunPlan& plan, const RunData& data, int case_val
   if (exit_status_ != kExitOk || !opt::plot) return;
   const std::string failure =
       writeCellCharts(plan.output_file, data.results, data.marker_names,
-                      {data.genotypes, data.phenotypes, plan.runSamples(), plan.runMarkers(), plan.missing_code},
+                      {data.genotypes, data.phenotypes, plan.runSamples(), plan.runMarkers(), plan.missing_code,
+                       settings.sample_strata.empty() ? nullptr : settings.sample_strata.data(),
+                       settings.stratum_count},
                       results_);
   const std::string qq_failure = writeQqPlots(plan.output_file, outcome_.orders, results_);
   if (!failure.empty() || !qq_failure.empty()) {

@@ -188,15 +188,21 @@ std::string title(const CellChart& chart) {
 }
 
 std::string measures(const CellChart& chart) {
-  // The p-value of the drawn cells, as the results table tests them.
+  // The p-value of the drawn cells, as the results table tests them. In a
+  // stratified run that adds up one test per stratum, as the IG shown does:
+  // the drawn totals, tested as one table, were the association the strata
+  // are there to take apart.
   std::vector<int> table;
   for (std::size_t c = 0; c < chart.counts.cases.size(); ++c) {
     table.push_back(chart.counts.controls[c]);
     table.push_back(chart.counts.cases[c]);
   }
-  const TableTest test = associationTest(table.data(), 1, static_cast<int>(table.size() / 2));
-  return "IG " + number("%f", chart.ig) + " bits, RIG " + number("%f", chart.rig) +
-         ", p-value (chi-square, df " + std::to_string(test.df) + ") " +
+  const int cells = static_cast<int>(table.size() / 2);
+  const bool stratified = chart.counts.strata > 0;
+  const TableTest test = stratified ? associationTest(chart.counts.stratum_tables.data(), chart.counts.strata, cells)
+                                    : associationTest(table.data(), 1, cells);
+  return "IG " + number("%f", chart.ig) + " bits, RIG " + number("%f", chart.rig) + ", p-value (" +
+         (stratified ? "chi-square within the strata" : "chi-square") + ", df " + std::to_string(test.df) + ") " +
          (std::isnan(test.p_value) ? std::string("NA") : number("%E", test.p_value));
 }
 
@@ -271,7 +277,7 @@ std::string rowSvg(const CellChart& chart, const ChartScale& scale) {
 
 CellCounts countCells(const unsigned char* genotypes, const unsigned char* phenotypes,
                       int sample_count, int marker_count, const std::vector<int>& markers,
-                      int missing_code) {
+                      int missing_code, const int* strata, int stratum_count) {
   CellCounts counts;
   counts.base = genotypeLevels(missing_code);
   const int k = static_cast<int>(markers.size());
@@ -308,6 +314,23 @@ CellCounts countCells(const unsigned char* genotypes, const unsigned char* pheno
     counted += table[2 * c] + table[2 * c + 1];
   }
   counts.left_out = sample_count - counted;
+  if (strata != nullptr && stratum_count > 0) {
+    counts.strata = stratum_count;
+    counts.stratum_tables.assign(static_cast<std::size_t>(stratum_count) * table.size(), 0);
+    std::vector<std::vector<int>> members(static_cast<std::size_t>(stratum_count));
+    for (const int s : samples) {
+      if (strata[s] >= 0) members[static_cast<std::size_t>(strata[s])].push_back(s);
+    }
+    for (int st = 0; st < stratum_count; ++st) {
+      int stratum_cases = 0;
+      int stratum_controls = 0;
+      std::vector<int>& in_stratum = members[static_cast<std::size_t>(st)];
+      countTable_none(multipliers.data(), offsets.data(), k, counts.base, in_stratum.data(),
+                      static_cast<int>(in_stratum.size()), columns.data(), k, classes.data(), sample_count,
+                      &stratum_cases, &stratum_controls, nullptr, nullptr,
+                      counts.stratum_tables.data() + static_cast<std::size_t>(st) * table.size());
+    }
+  }
   return counts;
 }
 
@@ -356,7 +379,7 @@ std::string writeCellCharts(const std::string& report_file, MDRResult* const* re
     chart.ig = record.ig[0];
     chart.rig = record.rig[0];
     chart.counts = countCells(data.genotypes, data.phenotypes, data.sample_count, data.marker_count, markers,
-                              data.missing_code);
+                              data.missing_code, data.strata, data.stratum_count);
     OutputFile& file = files.add();
     const bool ok = file.open(cellChartPath(report_file, k)) && file.write(cellChartSvg(chart)) &&
                     file.finish();

@@ -19,6 +19,10 @@ struct CellCounts {
   std::vector<int> cases;     // base^k entries
   std::vector<int> controls;  // base^k entries
   int left_out = 0;           // samples that fall into no cell
+  // In a stratified run, each stratum's table (strata x base^k x 2 ints:
+  // controls, cases), which its test adds up; empty otherwise.
+  int strata = 0;
+  std::vector<int> stratum_tables;
 };
 
 // Counts the cells of `markers` as the search sees them after it has run:
@@ -27,9 +31,11 @@ struct CellCounts {
 // fourth level; under "complete" only samples without any missing genotype
 // count; under every other method a sample missing at one of the markers is
 // left out (the assignments of "em" are not drawn).
+// `strata` (a stratum index from 0 per sample, `stratum_count` of them), when
+// given, fills the counts' stratum tables too.
 CellCounts countCells(const unsigned char* genotypes, const unsigned char* phenotypes,
                       int sample_count, int marker_count, const std::vector<int>& markers,
-                      int missing_code);
+                      int missing_code, const int* strata = nullptr, int stratum_count = 0);
 
 // What one chart shows.
 struct CellChart {
@@ -57,6 +63,8 @@ struct ChartData {
   int sample_count = 0;
   int marker_count = 0;
   int missing_code = 0;
+  const int* strata = nullptr;  // a stratified run's stratum per sample, else null
+  int stratum_count = 0;
 };
 
 // Writes the chart of the rank-1 combination of every order that kept a

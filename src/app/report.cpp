@@ -60,7 +60,10 @@ void TFmMDR::WriteResultALL(char* output_file, double elapsed_seconds, int /*phe
   // Every line is checked; after the first failure the rest is not tried.
   bool ok = true;
   const auto line = [&](const char* text) { ok = ok && writeLine(report, text); };
-  if (!stratum_names.empty()) line(("# " + strataDescription(stratum_names, outcome_.stratum_samples)).c_str());
+  // The line writer cuts a longer line mid-name: thousands of strata are counted, not listed.
+  if (!stratum_names.empty()) {
+    line(("# " + strataDescription(stratum_names, outcome_.stratum_samples, MdrWriter::kMaxLineText - 2)).c_str());
+  }
   line(kTimeBanner);
   std::snprintf(line_buffer, sizeof line_buffer, "Total time,%.5f sec", elapsed_seconds);
   line(line_buffer);

@@ -40,12 +40,20 @@ std::string lambdaText(double lambda) {
   return text;
 }
 
-std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples) {
+std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples,
+                              std::size_t longest) {
   std::string text = "stratified: every measure conditional on the stratum; " + std::to_string(names.size()) +
                      (names.size() == 1 ? " stratum (" : " strata (");
+  // Room kept for the longest ending the count of unlisted strata can take.
+  const std::string widest_rest = ", ... and " + std::to_string(names.size()) + " more strata)";
   for (std::size_t s = 0; s < names.size(); ++s) {
-    if (s > 0) text += ", ";
-    text += names[s] + " " + std::to_string(samples[s]) + " samples";
+    const std::string entry = (s > 0 ? ", " : "") + names[s] + " " + std::to_string(samples[s]) + " samples";
+    const bool last = s + 1 == names.size();
+    if (longest != std::string::npos &&
+        text.size() + entry.size() + (last ? 1 : widest_rest.size()) > longest) {
+      return text + (s > 0 ? ", ... and " : "... and ") + std::to_string(names.size() - s) + " more strata)";
+    }
+    text += entry;
   }
   return text + ")";
 }

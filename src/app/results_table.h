@@ -25,8 +25,10 @@ struct TableRun {
 };
 
 // "stratified by STRATUM: N strata (NAME n samples, ...)": what a stratified
-// run's report and table say first.
-std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples);
+// run's report and table say first. At most `longest` characters: strata past
+// them are counted ("... and K more strata"), not listed.
+std::string strataDescription(const std::vector<std::string>& names, const std::vector<int>& samples,
+                              std::size_t longest = std::string::npos);
 
 // An inflation factor as the table and the QQ plots print it: four decimals,
 // or NA where the median p-value underflowed to 0 (its quantile, and so the

@@ -139,7 +139,7 @@ std::string usageText() {
   addOption(text, "--rank WORD", "ranking measure: ig, rig, synergy (IG less the markers' own) or p (p_chisq)",
             opt::rank);
   addOption(text, "--permutations N",
-            "phenotype permutations per order for family-wise p-values (max statistic)",
+            "with --table: phenotype permutations per order for family-wise p-values (max statistic)",
             std::to_string(opt::permutations));
   addOption(text, "--seed S", "seed of the permutations", opt::seed);
   addOption(text, "--max-p P",

@@ -60,6 +60,7 @@ std::string orderRangeRefusal(const std::string& spelled, long long first, long 
     return spelled + ": the first order " + std::to_string(first) + " is above the last " +
            std::to_string(last) + " (for example " + example + ")";
   }
+  if (markers == 0) return spelled + ": the data hold no marker, so there is no combination of any order";
   if (first < 1 || last > markers) {
     return spelled + ": the orders must lie from 1 to " + std::to_string(markers) +
            ", the number of markers";

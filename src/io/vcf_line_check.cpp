@@ -66,20 +66,11 @@ bool isNumberValue(std::string_view value, bool integer) {
 }
 
 // The first sample field (and its FORMAT key) whose values htslib cannot
-// read by the header's declaration: a GT that is no genotype, a GT declared
-// other than Type=String, a number that is not one, more values than FORMAT
-// has keys. htslib says only "a character it does not take", with no field.
+// read by the header's declaration: a GT that is no genotype, a number that
+// is not one, more values than FORMAT has keys. htslib says only "a character it does not take", with no field.
 std::string sampleFieldProblem(const std::vector<std::string_view>& fields, const bcf_hdr_t* header) {
   if (fields.size() <= kFormatField) return "";
   const std::vector<std::string_view> keys = split(fields[kFormatField - 1], ':');
-  for (std::size_t k = 0; k < keys.size(); ++k) {
-    const int id = bcf_hdr_id2int(header, BCF_DT_ID, std::string(keys[k]).c_str());
-    if (keys[k] == "GT" && bcf_hdr_idinfo_exists(header, BCF_HL_FMT, id) &&
-        bcf_hdr_id2type(header, BCF_HL_FMT, id) != BCF_HT_STR) {
-      return fieldText(kFormatField) + ": the header declares FORMAT GT with another type than String (write "
-             "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">)";
-    }
-  }
   const std::size_t samples = static_cast<std::size_t>(bcf_hdr_nsamples(header));
   for (std::size_t f = kFormatField; f < fields.size() && f - kFormatField < samples; ++f) {
     const std::string where = fieldText(static_cast<int>(f) + 1) + " (sample " +

@@ -270,6 +270,15 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
     return refuse(text ? headerProblem(path_)
                        : path_ + ": htslib cannot read the BCF header (is the file damaged or cut short?)");
   }
+  // htslib reads genotypes only from a GT declared as a String: declared as
+  // an Integer, every record read as one without GT, and the file was told
+  // as holding none.
+  if (const int gt = bcf_hdr_id2int(header.get(), BCF_DT_ID, "GT");
+      bcf_hdr_idinfo_exists(header.get(), BCF_HL_FMT, gt) && bcf_hdr_id2type(header.get(), BCF_HL_FMT, gt) != BCF_HT_STR) {
+    const std::string line = text ? declaringHeaderLine(path_, "FORMAT", "GT") : "";
+    return refuse(path_ + (line.empty() ? "" : " " + line) + ": the header declares FORMAT GT with another type than String, so htslib reads no genotype "
+                  "from it (write ##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">)");
+  }
   const int sample_count = bcf_hdr_nsamples(header.get());
   const std::string header_end = text ? " line " + std::to_string(file->lineno) : "";
   if (first_pass) {

@@ -151,9 +151,9 @@ Settings parseSettings(int argc, char** argv) {
     if (word.rfind("--", 0) != 0) fail("unexpected word " + word + " (see --help)");
     if (i + 1 >= argc) fail(word + " needs a value");
     // A repeated option is refused rather than one of its values dropped unseen.
-    if (!given.emplace(word, argv[i + 1]).second)
-      fail(word + " is given twice (" + given[word] + " and " + argv[i + 1] + "): give it once");
-    ++i;
+    const std::string value = argv[++i];
+    if (!given.emplace(word, value).second)
+      fail(word + " is given twice (" + given[word] + " and " + value + "): give it once");
   }
   for (const auto& [option, value] : given) {
     if (option == "--out")

@@ -115,6 +115,13 @@ TEST(CommandLine, UnreadableExtensionValuesAreRefused) {
     EXPECT_FALSE(fileExists(dir + "/t.tsv"));
     EXPECT_FALSE(fileExists(dir + "/-"));
   }
+  // A header naming no marker: the orders' range "from 1 to 0" said it only in passing.
+  writeFile(dir + "/none.txt", "Class\n1\n0\n1\n0\n");
+  const ProgramResult none = runGorva({"--in", "none.txt", "--out", "report.txt", "--order", "1", "--threads", "1"}, dir);
+  EXPECT_EQ(none.status, 2);
+  EXPECT_NE(none.err.find("gorva: --order 1: the data hold no marker, so there is no combination of any order\n"),
+            std::string::npos)
+      << none.err;
   // A classic run may still ask for orders above the markers: empty blocks.
   const ProgramResult above = runGorva({"--in", "data.txt", "--out", "report.txt", "--order", "3-4"}, dir);
   EXPECT_EQ(above.status, 0);

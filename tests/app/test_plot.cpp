@@ -229,4 +229,39 @@ TEST(CellChartSvg, ShowsTheCalibratedTail) {
   EXPECT_NE(svg.find("p-value (chi-square, df 2) 2.033680E-301"), std::string::npos) << svg;
 }
 
+// A stratified run's chart quotes the test within the strata, as its IG and
+// the table's p_chisq are: it tested the drawn totals as one table, which
+// shows the association of stratum and phenotype the strata take apart.
+TEST(CellChartSvg, AStratifiedChartTestsWithinTheStrata) {
+  CellChart chart;
+  chart.names = {"A"};
+  // Case shares 0.8 and 0.2 in the two strata whatever the genotype: the
+  // totals 90:60 and 60:90 (cases:controls) are strongly associated, the
+  // strata not at all (G = 0 on one df each).
+  chart.counts.cases = {90, 60, 0};
+  chart.counts.controls = {60, 90, 0};
+  chart.counts.strata = 2;
+  chart.counts.stratum_tables = {20, 80, 10, 40, 0, 0,    // stratum 1: controls, cases per cell
+                                 40, 10, 80, 20, 0, 0};  // stratum 2
+  const std::string svg = cellChartSvg(chart);
+  EXPECT_NE(svg.find("p-value (chi-square within the strata, df 2) 1.000000E+00"), std::string::npos) << svg;
+
+  // The run hands the chart its strata: it quotes the table's rank-1 row.
+  const std::string dir = makeTempDir();
+  std::string strata;
+  for (int s = 0; s < 60; ++s) strata += "x " + std::to_string(s + 1) + (s % 2 ? " odd" : " even") + "\n";
+  writeFile(dir + "/s.txt", strata);
+  const ProgramResult run = runOnData(dir, pairData(), "--order 1 --plot 1 --table t.tsv --strata s.txt");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> best;
+  for (const std::string& line : splitOn(readFile(dir + "/t.tsv"), '\n')) {
+    if (line.rfind("1\t1\t", 0) == 0) best = splitOn(line, '\t');
+  }
+  ASSERT_GT(best.size(), 10u);
+  EXPECT_NE(allText(parseXml(readFile(dir + "/report.txt.order1.svg")))
+                .find("p-value (chi-square within the strata, df " + best[6] + ") " + best[10]),
+            std::string::npos)
+      << best[6] << " " << best[10];
+}
+
 }  // namespace

@@ -191,6 +191,39 @@ TEST_F(StrataRuns, TheReportsPValueCountsTheDegreesOfFreedomOfEveryTestedStratum
   EXPECT_EQ(rows, 6 * 3);
 }
 
+// The report's line writer cuts a line past 20479 characters: the first line
+// of a run with thousands of strata ended mid-name, the list unclosed. The
+// report counts the strata it has no room for; the table lists them all.
+TEST(StrataReport, ThousandsOfStrataAreCountedNotCutInTheReportsFirstLine) {
+  const std::string dir = makeTempDir();
+  const Dataset data = randomDataset(41, 3, 4000, 0.0);
+  writeFile(dir + "/data.txt", data.text());
+  std::string strata;
+  for (int s = 0; s < 4000; ++s) strata += "x " + std::to_string(s + 1) + " stratum" + std::to_string(s / 2) + "\n";
+  writeFile(dir + "/many.strata", strata);
+  const ProgramResult run = runGorva({"--in", "data.txt", "--out", "report.txt", "--order", "1", "--table", "t.tsv",
+                                      "--strata", "many.strata", "--threads", "1"},
+                                     dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string report_line = splitOn(readFile(dir + "/report.txt"), '\n')[0];
+  const std::string table_line = splitOn(readFile(dir + "/t.tsv"), '\n')[0];
+  EXPECT_LE(report_line.size(), 20479u);
+  EXPECT_EQ(report_line.rfind("# stratified: every measure conditional on the stratum; 2000 strata (stratum0 2 samples, ",
+                              0),
+            0u);
+  // Whole entries, then the count of the rest: listed and counted make 2000.
+  const std::size_t rest = report_line.rfind(", ... and ");
+  ASSERT_NE(rest, std::string::npos) << report_line.substr(report_line.size() - 80);
+  const long counted = std::stol(report_line.substr(rest + 10));
+  // One comma after each listed stratum, the last one's before "... and".
+  const long listed = static_cast<long>(std::count(report_line.begin(), report_line.end(), ','));
+  EXPECT_EQ(report_line.substr(report_line.size() - 13), " more strata)");
+  EXPECT_EQ(listed + counted, 2000);
+  const std::string last_stratum = ", stratum1999 2 samples)";
+  EXPECT_EQ(table_line.substr(table_line.size() - last_stratum.size()), last_stratum);
+  EXPECT_EQ(table_line.substr(0, rest), report_line.substr(0, rest));
+}
+
 TEST_F(StrataRuns, FastAndPlainEnginesGiveTheSameRowsUnderEveryMethodAndRanking) {
   writeFile(dir_ + "/set.strata", strataFile([](int s) { return "x " + std::to_string(s + 1); }));
   // The fast engine counts permutations from the strata's cell totals, the

@@ -362,7 +362,13 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        kPheno, "", "", "in.vcf line 6, field 11 (sample b): 3 values separated by ':', but FORMAT (field 9) has 2 keys"},
       {"##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=Integer,Description=\"g\">\n" +
            kColumns + kRecords,
-       kPheno, "", "", "in.vcf line 5, field 9: the header declares FORMAT GT with another type than String"},
+       kPheno, "", "",
+       "in.vcf line 3 (##FORMAT=<ID=GT,Number=1,Type=Integer,Description=\"g\">): the header declares FORMAT GT "
+       "with another type than String, so htslib reads no genotype from it"},
+      // Haploid calls read as integers parse: every record was then told as one without GT.
+      {"##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=Integer,Description=\"g\">\n" +
+           kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0\t1\t1\n1\t200\trs2\tA\tG\t.\t.\t.\tGT\t1\t0\t1\n",
+       kPheno, "", "", "in.vcf line 3 (##FORMAT=<ID=GT,Number=1,Type=Integer,"},
   };
   for (const auto& c : cases) {
     if (c.vcf.empty()) {
