@@ -54,10 +54,12 @@ bool isOneOf(const std::string& word, const std::array<std::string_view, N>& wor
   return std::find(words.begin(), words.end(), word) != words.end();
 }
 
-// The nearest of `words` to an unknown one, when it is near enough to be a typo.
+// The nearest of `words` to an unknown one, when it is near enough to be a
+// typo (an empty word, an unset shell variable's, is a typo of nothing).
 template <std::size_t N>
 std::string nearestWord(const std::string& word, const std::array<std::string_view, N>& words) {
   std::string best;
+  if (word.empty()) return best;
   std::size_t best_distance = std::max<std::size_t>(2, word.size() / 3) + 1;
   for (const std::string_view candidate : words) {
     const std::size_t distance = editDistance(word, candidate);

@@ -70,6 +70,9 @@ TEST(CommandLine, ExactConsoleOutputOfRunsWithoutADataFile) {
            "(did you mean imputation?)\n" +
            w + "--tie LOW is not one of high, low, ignore; high is used\n" + w +
            "--save_all yes is read as 0 (off): only a value that reads as 1 turns it on\n"},
+      // An empty word (an unset shell variable) is no typo of a near one.
+      {{"--missing", ""}, "", "", 2, 10,
+       w + "--missing  is not one of none, mc, complete, available, imputation, em; available is used\n"},
   };
   for (const auto& c : cases) {
     const ProgramResult run = runGorva(c.args);
