@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <set>
 
 #include "io/vcf_reader.h"
@@ -20,6 +21,18 @@
 namespace {
 
 const std::vector<std::string> kRunOptions = {"--out", "report.txt", "--order", "1-2", "--top", "5"};
+
+// A BCF header of contig 1, FORMAT GT and these samples, written to `out`
+// (the caller destroys it once its records are written).
+bcf_hdr_t* writeGtHeader(htsFile* out, std::initializer_list<const char*> samples) {
+  bcf_hdr_t* header = bcf_hdr_init("w");
+  EXPECT_EQ(bcf_hdr_append(header, "##contig=<ID=1>"), 0);
+  EXPECT_EQ(bcf_hdr_append(header, "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">"), 0);
+  for (const char* sample : samples) EXPECT_EQ(bcf_hdr_add_sample(header, sample), 0);
+  EXPECT_EQ(bcf_hdr_sync(header), 0);
+  EXPECT_EQ(bcf_hdr_write(out, header), 0);
+  return header;
+}
 
 // Runs gorva with `input_args` and the common options in a fresh DIR/NAME.
 ProgramResult runIn(const std::string& dir, const std::string& name, std::vector<std::string> args) {
@@ -400,12 +413,7 @@ TEST(VcfBadInput, ABcfNameHoldingATabOrLineEndIsRefused) {
   const std::string dir = makeTempDir();
   for (const char* id : {"rs\t1", "rs\n1"}) {
     htsFile* out = hts_open((dir + "/in.bcf").c_str(), "wb");
-    bcf_hdr_t* header = bcf_hdr_init("w");
-    ASSERT_EQ(bcf_hdr_append(header, "##contig=<ID=1>"), 0);
-    ASSERT_EQ(bcf_hdr_append(header, "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">"), 0);
-    ASSERT_EQ(bcf_hdr_add_sample(header, "a"), 0);
-    ASSERT_EQ(bcf_hdr_sync(header), 0);
-    ASSERT_EQ(bcf_hdr_write(out, header), 0);
+    bcf_hdr_t* header = writeGtHeader(out, {"a"});
     bcf1_t* record = bcf_init();
     record->pos = 99;
     bcf_update_id(header, record, id);
@@ -452,12 +460,7 @@ TEST(VcfBadInput, ABcfWhoseGenotypesCannotBeReadAsWrittenIsRefusedByRecord) {
   writeFile(dir + "/p.txt", "a a 2\nb b 1\nc c 2\nd d 1\n");
   for (const std::string fault : {"floats", "characters", "count"}) {
     htsFile* out = hts_open(path.c_str(), "wbu");
-    bcf_hdr_t* header = bcf_hdr_init("w");
-    ASSERT_EQ(bcf_hdr_append(header, "##contig=<ID=1>"), 0);
-    ASSERT_EQ(bcf_hdr_append(header, "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">"), 0);
-    for (const char* sample : {"a", "b", "c", "d"}) ASSERT_EQ(bcf_hdr_add_sample(header, sample), 0);
-    ASSERT_EQ(bcf_hdr_sync(header), 0);
-    ASSERT_EQ(bcf_hdr_write(out, header), 0);
+    bcf_hdr_t* header = writeGtHeader(out, {"a", "b", "c", "d"});
     bcf1_t* record = bcf_init();
     for (int pos : {99, 199}) {
       bcf_clear(record);
@@ -505,12 +508,7 @@ TEST(VcfBadInput, ABcfWhoseGenotypesCannotBeReadAsWrittenIsRefusedByRecord) {
 TEST(VcfBadInput, ABcfPositionBelowZeroIsRefused) {
   const std::string dir = makeTempDir();
   htsFile* out = hts_open((dir + "/in.bcf").c_str(), "wb");
-  bcf_hdr_t* header = bcf_hdr_init("w");
-  ASSERT_EQ(bcf_hdr_append(header, "##contig=<ID=1>"), 0);
-  ASSERT_EQ(bcf_hdr_append(header, "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">"), 0);
-  for (const char* sample : {"a", "b", "c", "d"}) ASSERT_EQ(bcf_hdr_add_sample(header, sample), 0);
-  ASSERT_EQ(bcf_hdr_sync(header), 0);
-  ASSERT_EQ(bcf_hdr_write(out, header), 0);
+  bcf_hdr_t* header = writeGtHeader(out, {"a", "b", "c", "d"});
   bcf1_t* record = bcf_init();
   for (const int pos : {99, -5}) {
     bcf_clear(record);
