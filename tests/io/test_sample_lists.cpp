@@ -69,26 +69,30 @@ TEST(MarkerLists, NamesAfterTheFirstFieldOfALineAreWarnedAbout) {
   }
 }
 
+// Writes `text` as the --pheno file `path` and chooses the PLINK input's
+// samples by it.
+bool choosePhenotypes(const std::string& path, const std::string& text, Subset& subset) {
+  writeFile(path, text);
+  SubsetFiles files;
+  files.pheno = path;
+  return chooseSubset(files, plinkInput(), 1, subset);
+}
+
 // 0 = control, 1 = case reads as missing and controls, as PLINK reads it;
 // the warning says which coding is meant.
 TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdviceAndASexColumnIsNoPhenotype) {
-  const std::string dir = makeTempDir();
-  writeFile(dir + "/p.txt", "f a 0\nf b 1\nf c 0\n");
-  SubsetFiles files;
-  files.pheno = dir + "/p.txt";
+  const std::string path = makeTempDir() + "/p.txt";
   Subset subset;
-  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  ASSERT_TRUE(choosePhenotypes(path, "f a 0\nf b 1\nf c 0\n", subset)) << subset.error;
   EXPECT_EQ(subset.samples, std::vector<int>{1});
   EXPECT_NE(subset.warnings.find("p.txt holds no case (2) and 2 phenotypes 0, which mean missing, as in PLINK: if "
                                  "it codes 0 = control and 1 = case, write 1 = control and 2 = case\n"),
             std::string::npos)
       << subset.warnings;
-  writeFile(dir + "/p.txt", "f a 0\nf b 1\nf c 2\n");
-  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  ASSERT_TRUE(choosePhenotypes(path, "f a 0\nf b 1\nf c 2\n", subset)) << subset.error;
   EXPECT_EQ(subset.warnings.find("holds no case"), std::string::npos) << subset.warnings;
   // A .psam as --pheno would give the sexes as phenotypes.
-  writeFile(dir + "/p.txt", "#FID IID SEX PHENO1\nf a 1 2\nf b 2 1\nf c 1 2\n");
-  EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+  EXPECT_FALSE(choosePhenotypes(path, "#FID IID SEX PHENO1\nf a 1 2\nf b 2 1\nf c 1 2\n", subset));
   EXPECT_NE(subset.error.find("p.txt line 1, field 3: the phenotype is read from field 3, which the header names "
                               "SEX"),
             std::string::npos)
@@ -99,19 +103,14 @@ TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdviceAndASexColumnIsNoPhenotyp
 // value is) or R reads as the .fam's does: 2.0 a case, 1.0 a control,
 // -9.0 and 0.0 missing; a value that is no case/control code is refused.
 TEST(PhenotypeFile, NumbersWrittenAsFloatsReadAsTheirCodes) {
-  const std::string dir = makeTempDir();
-  writeFile(dir + "/p.txt", "FID IID y\nf a 2.0\nf b 1.0\nf c -9.0\n");
-  SubsetFiles files;
-  files.pheno = dir + "/p.txt";
+  const std::string path = makeTempDir() + "/p.txt";
   Subset subset;
-  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  ASSERT_TRUE(choosePhenotypes(path, "FID IID y\nf a 2.0\nf b 1.0\nf c -9.0\n", subset)) << subset.error;
   EXPECT_EQ(subset.samples, (std::vector<int>{0, 1}));
   EXPECT_EQ(subset.phenotypes, (std::vector<unsigned char>{1, 0}));
-  writeFile(dir + "/p.txt", "f a 0.0\nf b 1.0\nf c 0\n");
-  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  ASSERT_TRUE(choosePhenotypes(path, "f a 0.0\nf b 1.0\nf c 0\n", subset)) << subset.error;
   EXPECT_NE(subset.warnings.find("holds no case (2) and 2 phenotypes 0"), std::string::npos) << subset.warnings;
-  writeFile(dir + "/p.txt", "f a 2.0\nf b 1.5\n");
-  EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+  EXPECT_FALSE(choosePhenotypes(path, "f a 2.0\nf b 1.5\n", subset));
   EXPECT_NE(subset.error.find("p.txt line 2, field 3: phenotype 1.5 is not 2 (case), 1 (control) or 0, -9, NA"),
             std::string::npos)
       << subset.error;
