@@ -1,5 +1,6 @@
 // comb.cpp: lexicographic walk over the k-marker combinations of n markers,
 // handed out in bounded batches so a caller never holds more than one batch.
+#include <algorithm>
 #include <cstddef>
 
 #include "core/gorva.h"
@@ -47,17 +48,27 @@ void combSNP(int* k, int* n, int* capacity, int* state, int* count, int* out) {
   const auto width = static_cast<std::size_t>(order);
   int handed = 0;
   for (;;) {
-    // A plain loop: k is small, and a library copy cost a call per
-    // combination, which a search that lists its pairs felt.
+    // Most steps only raise the last entry, as advanceCombination would: the
+    // rows up to the last marker (or the batch's end) are written in one
+    // plain loop, which a search that lists its pairs feels.
+    const int last = state[order - 1];
+    const int run = std::min(limit - handed, markers - last);
     int* row = out + static_cast<std::size_t>(handed) * width;
-    for (int i = 0; i < order; ++i) row[i] = state[i];
-    ++handed;
-    if (handed == limit) break;
-    // Most steps only raise the last entry, as advanceCombination would.
-    if (state[order - 1] < markers - 1) {
-      ++state[order - 1];
-      continue;
+    if (order == 2) {
+      const int first = state[0];
+      for (int j = 0; j < run; ++j) {
+        row[2 * j] = first;
+        row[2 * j + 1] = last + j;
+      }
+    } else {
+      for (int j = 0; j < run; ++j, row += width) {
+        for (int i = 0; i < order - 1; ++i) row[i] = state[i];
+        row[order - 1] = last + j;
+      }
     }
+    handed += run;
+    state[order - 1] = last + run - 1;
+    if (handed == limit) break;
     if (!advanceCombination(order, markers, state)) break;
   }
   *count = handed;

@@ -37,6 +37,14 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // walk: a block stays in L2 between runs.
 constexpr long kSegmentedBlockBytes = 128 * 1024;
 
+// Whether every one of n values lies below the threshold (a NaN does not),
+// without a branch per value.
+bool allBelow(const double* values, int n, double threshold) {
+  bool below = true;
+  for (int i = 0; i < n; ++i) below &= values[i] < threshold;
+  return below;
+}
+
 }  // namespace
 
 double StratifiedScorer::bytesBound(const StratifiedSearchShape& shape) {
@@ -425,9 +433,19 @@ bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) 
   for (int i = 0; i < count;) {
     const int first_marker = combinations[2L * i];
     const int from = combinations[2L * i + 1];
+    // A batch lists its pairs in order, each first marker's second markers
+    // one after another up to the last marker or the batch's end: where the
+    // list's entry at that end is the run's last pair, the run is whole
+    // without a look at every pair between.
+    const int longest = std::min(count - i, context_.marker_count - from);
+    const int* end = combinations + 2L * (i + longest - 1);
     int n = 1;
-    while (i + n < count && combinations[2L * (i + n)] == first_marker && combinations[2L * (i + n) + 1] == from + n)
-      ++n;
+    if (longest > 1 && end[0] == first_marker && end[1] == from + longest - 1) {
+      n = longest;
+    } else {
+      while (i + n < count && combinations[2L * (i + n)] == first_marker && combinations[2L * (i + n) + 1] == from + n)
+        ++n;
+    }
     runs_.push_back({i, first_marker, from, from + n - 1});
     low = std::min(low, from);
     high = std::max(high, from + n - 1);
@@ -456,6 +474,18 @@ bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) 
       const int offset = from % kPairLanes;
       for (int j = 0; j <= to - from; ++j) {
         const long p = segmentedPairSlot(offset + j);
+        // Most pairs end here: a block of eight slots (pairs offset + j ..
+        // to the block's end, as segmentedPairSlot keeps blocks whole)
+        // whose bounds all stay below the threshold is ruled out at once.
+        // Slots outside the stretch hold some other pair's bound, which
+        // can only keep the block from being skipped.
+        if (bound_is_key && (offset + j) % kPairBlock == 0 &&
+            allBelow(gain_bounds_.data() + p, kPairBlock, threshold)) {
+          const int skipped = std::min(kPairBlock, to - from + 1 - j);
+          stats_.ruled_out += skipped;
+          j += skipped - 1;
+          continue;
+        }
         const int i = run.index + (from - run.from) + j;
         auto gather = [&] {
           gathered_.resize(static_cast<std::size_t>(strata_) * table_ints_);
