@@ -33,6 +33,28 @@ bool classWords(const BitPlanes& planes, int c, int& start, int& words) {
   return bits == samples;
 }
 
+// Which markers are complete in every stratum, and each one's levels 0
+// and 1 per segment.
+void fillLevelTotals(const std::vector<const BitPlanes*>& strata, SegmentedPlanes& out) {
+  const int segments = 2 * out.strata;
+  out.total_stride = (out.markers + kPairLanes - 1) / kPairLanes * kPairLanes + 2 * kPairLanes;
+  out.complete.assign(out.total_stride, 0);
+  out.level_totals.assign(2 * segments * out.total_stride, 0);
+  out.segment_samples.resize(segments);
+  for (int segment = 0; segment < segments; ++segment)
+    out.segment_samples[segment] = strata[segment / 2]->everyoneCounts()[segment % 2];
+  for (int m = 0; m < out.markers; ++m) {
+    bool complete = true;
+    for (int segment = 0; segment < segments; ++segment) {
+      const BitPlanes& planes = *strata[segment / 2];
+      complete = complete && planes.complete(m);
+      for (int l = 0; l < 2; ++l)
+        out.level_totals[(2L * segment + l) * out.total_stride + m] = planes.marginals(m)[2 * l + segment % 2];
+    }
+    out.complete[m] = complete ? 1 : 0;
+  }
+}
+
 }  // namespace
 
 bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double max_bytes, bool nibbles,
@@ -67,6 +89,7 @@ bool buildSegmentedPlanes(const std::vector<const BitPlanes*>& strata, double ma
     } while (w < end);
   }
   out.piece_first.push_back(out.row_words);
+  fillLevelTotals(strata, out);
   out.nibbles = nibbles;
   out.record_words = (nibbles ? 2 : 1) * kLevels * kPairLanes;
   out.group_words = static_cast<long>(out.record_words) * out.row_words;
@@ -101,7 +124,11 @@ double segmentedPlanesBytesBound(long long marker_count, const std::vector<long 
   double row_words = 0;
   for (const long long samples : stratum_samples) row_words += std::max(samples, 0LL) / 64.0 + 2;
   const double groups = std::ceil(std::max(marker_count, 0LL) / static_cast<double>(kPairLanes)) + 1;
-  const double bookkeeping = 64.0 * (stratum_samples.size() + 1) * sizeof(int);
+  // The pieces, and per marker its completeness and two level totals a
+  // segment.
+  const double segments = 2.0 * stratum_samples.size();
+  const double bookkeeping = 64.0 * (stratum_samples.size() + 1) * sizeof(int) +
+                             (groups + 2) * kPairLanes * (1 + 2 * segments * sizeof(int));
   return 8.0 * groups * kRecordWords * row_words + 64 + bookkeeping;
 }
 

@@ -39,6 +39,16 @@ struct SegmentedPlanes {
   // All markers' groups, one zero group more: word w of level l (nibble
   // row r) of lane t at w * record_words + 4 l + t (4 (2 l + r) + t).
   AlignedWords packed;
+  // Markers complete in every stratum (none past the last marker): their
+  // levels partition each segment, so that the table of two of them
+  // follows from its four cells below both last levels, their levels 0
+  // and 1 in the segment (marker m's level l in segment i at
+  // level_totals[(2 i + l) * total_stride + m], room for a vector of eight
+  // from any group on) and the segment's samples.
+  std::vector<unsigned char> complete;
+  std::vector<int> level_totals;
+  long total_stride = 0;
+  std::vector<int> segment_samples;
 };
 
 // Bytes buildSegmentedPlanes() takes at most for strata of these sample
