@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
-#include <type_traits>
 #include <vector>
 
 #include "core/gorva.h"
@@ -107,7 +106,7 @@ void runWorker(SharedOrder& shared) {
   try {
     Scorer scorer(shared.context, order);
     bool ranges = false;
-    if constexpr (std::is_same_v<Scorer, BatchScorer>) ranges = scorer.scoresRanges() && shared.total >= 0;
+    ranges = scorer.scoresRanges() && shared.total >= 0;
     std::vector<int> batch(ranges ? 0 : static_cast<std::size_t>(capacity) * order);
     std::vector<int> state(order, -1);
     std::vector<RankedRows> best(ranges ? shared.unit_batches : 1);
@@ -142,7 +141,7 @@ void runWorker(SharedOrder& shared) {
         const long long first_rank = position * capacity;
         const int count =
             static_cast<int>(std::min<long long>(units * capacity, shared.total - first_rank));
-        if constexpr (std::is_same_v<Scorer, BatchScorer>) scorer.scoreRanges(first_rank, count, capacity, best.data());
+        scorer.scoreRanges(first_rank, count, capacity, best.data());
         std::lock_guard<std::mutex> lock(shared.mutex);
         for (long long u = 0; u < units; ++u) {
           const int length = static_cast<int>(std::min<long long>(capacity, count - u * capacity));
@@ -211,8 +210,9 @@ void searchOrder(const SearchContext& context, const OrderRequest& request, Orde
   if (threads > batch_count) threads = static_cast<int>(batch_count);
   if (threads < 1) threads = 1;
 
-  const long long unit = unitBatches(BatchScorer::scoresRangesFor(context, order) && total >= 0,
-                                     context.marker_count, batch_size, batch_count, threads);
+  const bool ranges = context.strata != nullptr ? StratifiedScorer::scoresRangesFor(context, order)
+                                                : BatchScorer::scoresRangesFor(context, order);
+  const long long unit = unitBatches(ranges && total >= 0, context.marker_count, batch_size, batch_count, threads);
   // The rows every scorer's order-2 walk reads, built once on the workers.
   SearchContext with_rows;
   MissingSampleRows missing_rows;

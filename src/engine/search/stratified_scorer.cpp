@@ -12,6 +12,7 @@
 #include "engine/count/information_gain_bound_finish.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/path_kernels.h"
+#include "engine/count/unrank.h"
 #include "engine/rank/combination_table.h"
 #include "engine/rank/order_search_shape.h"
 #include "engine/rank/table_test.h"
@@ -285,22 +286,22 @@ void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best
 }
 
 double StratifiedScorer::keyThreshold() const {
-  const bool full = static_cast<int>(low_heap_.size()) == context_.K;
-  return std::max(screen_floor_, full ? low_heap_.front() : -kInfinity);
+  const bool full = static_cast<int>(screen_->low_heap.size()) == context_.K;
+  return std::max(screen_floor_, full ? screen_->low_heap.front() : -kInfinity);
 }
 
 template <class Gather>
 bool StratifiedScorer::consider(int i, const int* combination, double gain_bound, Gather&& gather) {
   const double threshold = keyThreshold();
-  const bool full = static_cast<int>(low_heap_.size()) == context_.K;
+  const bool full = static_cast<int>(screen_->low_heap.size()) == context_.K;
   const double bound = keyBound(gain_bound, combination, gather);
   const bool may_list = listing_ != nullptr && !(gain_bound < listing_floor_);
   if (std::isnan(bound)) {
-    ++screen_not_a_number_;
-    if (screen_first_not_a_number_.empty() ||
-        std::lexicographical_compare(combination, combination + order_, screen_first_not_a_number_.begin(),
-                                     screen_first_not_a_number_.end()))
-      screen_first_not_a_number_.assign(combination, combination + order_);
+    ++screen_->not_a_number;
+    if (screen_->first_not_a_number.empty() ||
+        std::lexicographical_compare(combination, combination + order_, screen_->first_not_a_number.begin(),
+                                     screen_->first_not_a_number.end()))
+      screen_->first_not_a_number.assign(combination, combination + order_);
   } else if (bound < threshold && !may_list) {
     ++stats_.ruled_out;
     return true;
@@ -309,17 +310,17 @@ bool StratifiedScorer::consider(int i, const int* combination, double gain_bound
   stratifiedMeasurePair(parts_, gather(), table_ints_, candidate.pair, &memo_);
   candidate.key = rankingKey(context_, candidate.pair, combination, order_);
   ++stats_.candidates;
-  if (may_list && candidate.pair[0] >= listing_floor_) listed_.push_back(candidate);
+  if (may_list && candidate.pair[0] >= listing_floor_) screen_->listed.push_back(candidate);
   if (std::isnan(candidate.key)) return false;  // its place is the index sort's alone
   if (candidate.key < threshold) return true;
-  candidates_.push_back(candidate);
+  screen_->candidates.push_back(candidate);
   if (!full) {
-    low_heap_.push_back(candidate.key);
-    std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
-  } else if (candidate.key > low_heap_.front()) {
-    std::pop_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
-    low_heap_.back() = candidate.key;
-    std::push_heap(low_heap_.begin(), low_heap_.end(), std::greater<>());
+    screen_->low_heap.push_back(candidate.key);
+    std::push_heap(screen_->low_heap.begin(), screen_->low_heap.end(), std::greater<>());
+  } else if (candidate.key > screen_->low_heap.front()) {
+    std::pop_heap(screen_->low_heap.begin(), screen_->low_heap.end(), std::greater<>());
+    screen_->low_heap.back() = candidate.key;
+    std::push_heap(screen_->low_heap.begin(), screen_->low_heap.end(), std::greater<>());
   }
   return true;
 }
@@ -451,6 +452,10 @@ bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) 
     high = std::max(high, from + n - 1);
     i += n;
   }
+  return screenRuns(low, high, count);
+}
+
+bool StratifiedScorer::screenRuns(int low, int high, int batch_size) {
   // Second markers a block at a time, every run against it, so that the
   // block's rows are read from cache, not memory, by all runs but the first.
   // A run that counts no sample (every one missing a genotype under
@@ -459,48 +464,101 @@ bool StratifiedScorer::screenSegmentedPairs(const int* combinations, int count) 
   // "complete" leaves it none.
   const long group_bytes = 8 * std::max({1L, static_cast<long>(segmented_->group_words), least_group_words_});
   const int block = std::max(1, static_cast<int>(kSegmentedBlockBytes / group_bytes)) * kPairLanes;
+  const bool one_batch = screens_.size() == 1;
   // Where the key is the IG itself and nothing is listed, a pair whose
   // bound stays below the threshold is ruled out as consider() would rule
   // it out, without a call per pair (most pairs end here).
   const bool bound_is_key = context_.measure == kRankByIG && listing_ == nullptr;
-  double threshold = keyThreshold();
   for (int block_low = low / kPairLanes * kPairLanes; block_low <= high; block_low += block) {
     const int block_high = block_low + block - 1;
     for (const SegmentRun& run : runs_) {
       const int from = std::max(run.from, block_low);
       const int to = std::min(run.to, block_high);
       if (from > to) continue;
+      const int at = run.index + (from - run.from);  // the stretch's first pair in the unit
+      bool any_usable = false;
+      for (int b = at / batch_size; b <= (at + to - from) / batch_size && !any_usable; ++b)
+        any_usable = screens_[b].usable;
+      if (!any_usable) continue;
       countStretch(run.first_marker, from, to - from + 1);
       const int offset = from % kPairLanes;
+      int batch = -1;
+      double threshold = 0;
       for (int j = 0; j <= to - from; ++j) {
+        const int u = at + j;
+        if (u / batch_size != batch) {
+          batch = u / batch_size;
+          screen_ = &screens_[batch];
+          threshold = keyThreshold();
+        }
+        if (!screen_->usable) continue;
         const long p = segmentedPairSlot(offset + j);
         // Most pairs end here: a block of eight slots (pairs offset + j ..
-        // to the block's end, as segmentedPairSlot keeps blocks whole)
-        // whose bounds all stay below the threshold is ruled out at once.
-        // Slots outside the stretch hold some other pair's bound, which
-        // can only keep the block from being skipped.
-        if (bound_is_key && (offset + j) % kPairBlock == 0 &&
+        // to the block's end, as segmentedPairSlot keeps blocks whole) of
+        // one batch whose bounds all stay below the threshold is ruled out
+        // at once. Slots outside the stretch hold some other pair's bound,
+        // which can only keep the block from being skipped.
+        const int skipped = std::min(kPairBlock, to - from + 1 - j);
+        if (bound_is_key && (offset + j) % kPairBlock == 0 && (u + skipped - 1) / batch_size == batch &&
             allBelow(gain_bounds_.data() + p, kPairBlock, threshold)) {
-          const int skipped = std::min(kPairBlock, to - from + 1 - j);
           stats_.ruled_out += skipped;
           j += skipped - 1;
           continue;
         }
-        const int i = run.index + (from - run.from) + j;
+        if (bound_is_key && gain_bounds_[p] < threshold) {
+          ++stats_.ruled_out;
+          continue;
+        }
+        const int pair[2] = {run.first_marker, from + j};
         auto gather = [&] {
           gathered_.resize(static_cast<std::size_t>(strata_) * table_ints_);
           for (int s = 0; s < strata_; ++s)
             wholePairTable(segment_counts_.data() + s * stretch_ints_, p, gathered_.data() + s * table_ints_);
           return gathered_.data();
         };
-        if (bound_is_key && gain_bounds_[p] < threshold) {
-          ++stats_.ruled_out;
+        if (!consider(u - batch * batch_size, pair, gain_bounds_[p], gather)) {
+          screen_->usable = false;
+          if (one_batch) return false;
           continue;
         }
-        if (!consider(i, combinations + 2L * i, gain_bounds_[p], gather)) return false;
         threshold = keyThreshold();
       }
     }
+  }
+  return true;
+}
+
+void StratifiedScorer::BatchScreen::reset() {
+  candidates.clear();
+  listed.clear();
+  low_heap.clear();
+  not_a_number = 0;
+  first_not_a_number.clear();
+  usable = true;
+}
+
+template <class CombinationAt>
+bool StratifiedScorer::pickBest(BatchScreen& screen, CombinationAt&& combinationAt, RankedRows& best) {
+  const int K = context_.K;
+  std::vector<Candidate>& candidates = screen.candidates;
+  const int kept = std::min<int>(K, static_cast<int>(candidates.size()));
+  const int compared = std::min<int>(K + 1, static_cast<int>(candidates.size()));
+  std::partial_sort(candidates.begin(), candidates.begin() + compared, candidates.end(),
+                    [](const Candidate& a, const Candidate& b) { return a.key > b.key; });
+  for (int t = 1; t < compared; ++t) {
+    if (candidates[t].key == candidates[t - 1].key) return false;
+  }
+  ++stats_.screened;
+  for (const Candidate& row : screen.listed) listing_->offer(combinationAt(row.index), row.pair, row.key);
+  stats_.not_a_number += screen.not_a_number;
+  if (!screen.first_not_a_number.empty() &&
+      (stats_.first_not_a_number.empty() || screen.first_not_a_number < stats_.first_not_a_number))
+    stats_.first_not_a_number = screen.first_not_a_number;
+  best.order = order_;
+  best.clear();
+  for (int t = 0; t < kept; ++t) {
+    const Candidate& row = candidates[t];
+    best.append(combinationAt(row.index), row.pair, row.key);
   }
   return true;
 }
@@ -518,39 +576,81 @@ void StratifiedScorer::score(int* combinations, int count, RankedRows& best) {
   }
   screen_floor_ = context_.running_maximum != nullptr ? context_.running_maximum->load(std::memory_order_relaxed)
                                                       : -kInfinity;
-  candidates_.clear();
-  listed_.clear();
-  low_heap_.clear();
-  screen_not_a_number_ = 0;
-  screen_first_not_a_number_.clear();
+  screens_.resize(1);
+  screen_ = &screens_[0];
+  screen_->reset();
   const bool classic_not_a_number =
       segmented_ != nullptr ? !screenSegmentedPairs(combinations, count) : !screenChunks(combinations, count);
-  const long long not_a_number = screen_not_a_number_;
-  const std::vector<int>& first_not_a_number = screen_first_not_a_number_;
-  bool distinct = !classic_not_a_number;
-  const int kept = std::min<int>(K, static_cast<int>(candidates_.size()));
-  if (distinct) {
-    const int compared = std::min<int>(K + 1, static_cast<int>(candidates_.size()));
-    std::partial_sort(candidates_.begin(), candidates_.begin() + compared, candidates_.end(),
-                      [](const Candidate& a, const Candidate& b) { return a.key > b.key; });
-    for (int t = 1; t < compared && distinct; ++t) distinct = candidates_[t].key != candidates_[t - 1].key;
-  }
-  if (!distinct) {
+  const auto combinationAt = [&](int index) { return combinations + static_cast<long>(index) * order_; };
+  if (classic_not_a_number || !pickBest(screens_[0], combinationAt, best)) {
     ++stats_.fallbacks;
     rankInFull(combinations, count, best);
-    return;
   }
-  ++stats_.screened;
-  for (const Candidate& row : listed_)
-    listing_->offer(combinations + static_cast<long>(row.index) * order_, row.pair, row.key);
-  stats_.not_a_number += not_a_number;
-  if (!first_not_a_number.empty() &&
-      (stats_.first_not_a_number.empty() || first_not_a_number < stats_.first_not_a_number))
-    stats_.first_not_a_number = first_not_a_number;
-  best.order = order_;
-  best.clear();
-  for (int t = 0; t < kept; ++t) {
-    const Candidate& row = candidates_[t];
-    best.append(combinations + static_cast<long>(row.index) * order_, row.pair, row.key);
+}
+
+bool StratifiedScorer::scoresRanges() const {
+  return segmented_ != nullptr && listing_ == nullptr && !context_.all_pairs;
+}
+
+bool StratifiedScorer::scoresRangesFor(const SearchContext& context, int order) {
+  return order == 2 && context.strata != nullptr && context.strata->segmented != nullptr &&
+         context.listing == nullptr && !context.all_pairs;
+}
+
+void StratifiedScorer::scoreRanges(long long first_rank, int count, int batch_size, RankedRows* best) {
+  const int batches = (count + batch_size - 1) / batch_size;
+  stats_.batches += batches;
+  const int K = context_.K;
+  screen_floor_ = context_.running_maximum != nullptr ? context_.running_maximum->load(std::memory_order_relaxed)
+                                                      : -kInfinity;
+  if (static_cast<int>(screens_.size()) < batches) screens_.resize(batches);
+  bool any_screened = false;
+  for (int b = 0; b < batches; ++b) {
+    const int length = std::min(batch_size, count - b * batch_size);
+    screens_[b].reset();
+    // A p-value key is the association test's, which no IG bound bounds.
+    screens_[b].usable = K >= 1 && K < length && K <= kMaxScreenedK && context_.measure != kRankByP;
+    any_screened |= screens_[b].usable;
+  }
+  screens_.resize(batches);
+  int pair[2];
+  unrankCombination(first_rank, context_.marker_count, 2, pair);
+  if (any_screened) {
+    // The unit's runs: from the first pair's first marker on, each run to
+    // the last marker or the unit's end.
+    runs_.clear();
+    int low = pair[1];
+    int high = low;
+    for (int i = 0, first = pair[0], from = pair[1]; i < count; ++first, from = first + 1) {
+      const int n = std::min(count - i, context_.marker_count - from);
+      runs_.push_back({i, first, from, from + n - 1});
+      low = std::min(low, from);
+      high = std::max(high, from + n - 1);
+      i += n;
+    }
+    screenRuns(low, high, batch_size);
+  }
+  for (int b = 0; b < batches; ++b) {
+    const long long batch_rank = first_rank + static_cast<long long>(b) * batch_size;
+    const int length = std::min(batch_size, count - b * batch_size);
+    const bool screened = screens_[b].usable;
+    int at[2];
+    const auto combinationAt = [&](int index) {
+      unrankCombination(batch_rank + index, context_.marker_count, 2, at);
+      return static_cast<const int*>(at);
+    };
+    if (screened && pickBest(screens_[b], combinationAt, best[b])) continue;
+    if (screened || (K >= 1 && K < length && K <= kMaxScreenedK && context_.measure != kRankByP)) ++stats_.fallbacks;
+    // Ranked in full from the batch's list of pairs.
+    unit_batch_.resize(2L * length);
+    int state[2];
+    unrankCombination(batch_rank, context_.marker_count, 2, state);
+    for (int j = 0; j < length; ++j) {
+      unit_batch_[2L * j] = state[0];
+      unit_batch_[2L * j + 1] = state[1];
+      comb_nextstep(2, context_.marker_count, state);
+    }
+    if (static_cast<long>(pairs_.size()) < 2L * length) pairs_.resize(2L * length);
+    rankInFull(unit_batch_.data(), length, best[b]);
   }
 }

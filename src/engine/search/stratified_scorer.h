@@ -47,6 +47,15 @@ class StratifiedScorer {
   // `count` combinations, k ints each; `best` gets the batch's best
   // min(K, count) rows.
   void score(int* combinations, int count, RankedRows& best);
+  // Whether scoreRanges() serves: pairs on the joint rows, no listing, and
+  // not every pair's measures wanted.
+  bool scoresRanges() const;
+  static bool scoresRangesFor(const SearchContext& context, int order);
+  // The `count` pairs from rank first_rank on, batches of batch_size (the
+  // last one shorter), in one walk: a block of second markers serves the
+  // runs of every batch of the unit while it is in cache. best[b] gets
+  // batch b's rows, as score() would give them.
+  void scoreRanges(long long first_rank, int count, int batch_size, RankedRows* best);
   // The measure pairs of the last batch; complete when the context wants
   // every pair.
   double* pairs() { return pairs_.data(); }
@@ -69,6 +78,17 @@ class StratifiedScorer {
     double key;
     double pair[2];
   };
+  // What screening a batch gathers: its candidates and the K best keys so
+  // far (a min-heap), the listing's rows, and its keys that are not numbers.
+  struct BatchScreen {
+    std::vector<Candidate> candidates;
+    std::vector<Candidate> listed;  // offered to the listing once the pick holds
+    std::vector<double> low_heap;
+    long long not_a_number = 0;
+    std::vector<int> first_not_a_number;
+    bool usable = true;  // false: it is ranked in full
+    void reset();
+  };
 
   // The strata's tables of combinations [first, first + count) of the batch.
   void countChunk(const int* combinations, int count);
@@ -88,7 +108,8 @@ class StratifiedScorer {
   // Screens combination i against the K-th best key so far, its tables had
   // from gather(); false when its exact key is not a number (the batch is
   // then ranked in full).
-  // The key a combination must reach to be a candidate.
+  // The key a combination must reach to be a candidate in the current
+  // batch.
   double keyThreshold() const;
   template <class Gather>
   bool consider(int i, const int* combination, double gain_bound, Gather&& gather);
@@ -96,6 +117,17 @@ class StratifiedScorer {
   // the joint rows; false as consider.
   bool screenChunks(const int* combinations, int count);
   bool screenSegmentedPairs(const int* combinations, int count);
+  // Screens the pairs of runs_ (run.index: the unit position of its first
+  // pair), second markers [low, high] a block at a time, each pair into the
+  // screen of its batch (position / batch_size). A batch whose exact key is
+  // not a number is left unusable; with one batch the walk then ends and
+  // returns false.
+  bool screenRuns(int low, int high, int batch_size);
+  // Batch rows from a screen whose candidates' keys are distinct down to
+  // the (K+1)-th; false (nothing picked) otherwise. combinationAt(index):
+  // the batch's combination at that position.
+  template <class CombinationAt>
+  bool pickBest(BatchScreen& screen, CombinationAt&& combinationAt, RankedRows& best);
   // Counts, bounds (bounds_) and totals (totals_) of pairs (first_marker,
   // from + j), j < n, in the joint rows; pair j at slot
   // segmentedPairSlot(from % 4 + j).
@@ -134,14 +166,12 @@ class StratifiedScorer {
   std::vector<double> pairs_;
   std::vector<double> keys_;
   std::vector<int> index_;
-  std::vector<Candidate> candidates_;
-  std::vector<Candidate> listed_;  // offered to the listing once the pick holds
+  std::vector<BatchScreen> screens_;  // one a batch of the unit
+  BatchScreen* screen_ = nullptr;     // the batch being screened
   ListingSink* listing_ = nullptr;
   double listing_floor_ = 0;
-  std::vector<double> low_heap_;
   double screen_floor_ = 0;
-  long long screen_not_a_number_ = 0;
-  std::vector<int> screen_first_not_a_number_;
+  std::vector<int> unit_batch_;  // a batch's combinations, to rank it in full
   const SegmentedPlanes* segmented_ = nullptr;
   std::vector<int> segment_counts_;  // stratum s at s * stretch_ints_
   std::vector<int> samples_;      // per stratum and pair of the stretch, as bounds_
@@ -150,7 +180,7 @@ class StratifiedScorer {
   long stretch_ints_ = 0;
   long least_group_words_ = 0;  // a packed group's words as the memory bound counts them at least
   struct SegmentRun {
-    int index;  // in the batch
+    int index;  // in the batch, or in the unit
     int first_marker, from, to;
   };
   std::vector<SegmentRun> runs_;

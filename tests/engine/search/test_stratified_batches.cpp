@@ -121,6 +121,7 @@ TEST_P(StratifiedBatches, BestRowsEqualThePlainPathsBatchByBatch) {
           const long long total = combinationCount(strata_case.markers, order);
           const int capacity = 60;
           std::vector<int> combinations(static_cast<std::size_t>(capacity) * order);
+          std::vector<RankedRows> plain_bests;
           for (long long first = 0; first < total; first += capacity) {
             const int count = static_cast<int>(std::min<long long>(capacity, total - first));
             for (int j = 0; j < count; ++j)
@@ -131,8 +132,22 @@ TEST_P(StratifiedBatches, BestRowsEqualThePlainPathsBatchByBatch) {
             plain.score(combinations.data(), count, plain_best);
             fast.score(combinations.data(), count, fast_best);
             expectSameRows(plain_best, fast_best);
+            plain_bests.push_back(plain_best);
           }
           screened += fast.stats().screened;
+          // The same batches walked as one unit (pairs on the joint rows).
+          StratifiedScorer unit(setup.fast_context, order);
+          EXPECT_EQ(unit.scoresRanges(), order == 2 && setup.fast.segmented != nullptr);
+          if (!unit.scoresRanges()) continue;
+          std::vector<RankedRows> unit_bests(plain_bests.size());
+          unit.scoreRanges(0, static_cast<int>(total), capacity, unit_bests.data());
+          for (std::size_t b = 0; b < plain_bests.size(); ++b) {
+            SCOPED_TRACE("unit batch " + std::to_string(b));
+            expectSameRows(plain_bests[b], unit_bests[b]);
+          }
+          EXPECT_EQ(unit.stats().batches, static_cast<long long>(plain_bests.size()));
+          // Screening picks the batches' rows in the unit as batch by batch.
+          EXPECT_EQ(unit.stats().screened > 0, fast.stats().screened > 0);
         }
       }
     }
