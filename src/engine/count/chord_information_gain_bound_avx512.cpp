@@ -18,11 +18,30 @@
 // CPU has (and this file fuses nothing else: -ffp-contract=off).
 #define GORVA_TARGET_AVX512_FMA __attribute__((target("avx512f,avx512bw,avx512vl,avx512vpopcntdq,popcnt,fma")))
 
+// GCC 12 takes the undefined pass-through operand of the insertion and
+// conversion intrinsics for an uninitialised variable (a false positive).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
 namespace {
 
 // Every lane, through the masked forms of the widening steps (GCC 12 warns
 // about the unmasked ones' undefined source).
 constexpr __mmask8 kAll = 0xFF;
+
+// Eight counts of one block of pairs beside the eight of the next.
+GORVA_TARGET_AVX512_FMA inline __m512i joinBlocks(const int* low, const int* high) {
+  return _mm512_inserti64x4(_mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(low))),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(high)), 1);
+}
+
+// The AVX2 reciprocal estimate of each half (VRCP14PS has other bits, and
+// every path prunes the same pairs).
+GORVA_TARGET_AVX512_FMA inline __m512 reciprocalEstimate(__m512 x) {
+  const __m256 low = _mm256_rcp_ps(_mm512_castps512_ps256(x));
+  const __m256 high = _mm256_rcp_ps(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(x), 1)));
+  return _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(low)), _mm256_castps_pd(high), 1));
+}
 
 }  // namespace
 
@@ -56,7 +75,40 @@ GORVA_TARGET_AVX512_FMA void wholePairChordBoundsAvx512(const int* counts, int p
   __m256 run_shifted[kRunBlocks];
   for (int run = 0; run < pairs; run += kRunBlocks * kPairBlock) {
     const int run_end = std::min(pairs, run + kRunBlocks * kPairBlock);
-    for (int p0 = run; p0 < run_end; p0 += kPairBlock) {
+    int p0 = run;
+    // Two blocks a 512-bit vector: the same operations on sixteen pairs,
+    // but the reciprocal estimate, which is the AVX2 one on each half.
+    for (; p0 + kPairBlock < run_end; p0 += 2 * kPairBlock) {
+      const int* block = counts + freeCountAt(kWholePairCounts, p0, 0);
+      const int* next = block + kPairBlock * kWholePairCounts;
+      const __m512 q16 = _mm512_set1_ps(static_cast<float>(bound.q));
+      __m512i controls = _mm512_setzero_si512();
+      __m512i cases = _mm512_setzero_si512();
+      __m512 shifted = _mm512_setzero_ps();
+      for (int cell = 0; cell < kCells; ++cell) {
+        const __m512i a = joinBlocks(block + kPairBlock * (2 * cell), next + kPairBlock * (2 * cell));
+        const __m512i b = joinBlocks(block + kPairBlock * (2 * cell + 1), next + kPairBlock * (2 * cell + 1));
+        controls = _mm512_add_epi32(controls, a);
+        cases = _mm512_add_epi32(cases, b);
+        const __m512 n = _mm512_cvtepi32_ps(_mm512_add_epi32(a, b));
+        const __m512 off = _mm512_fnmadd_ps(q16, n, _mm512_cvtepi32_ps(b));
+        const __m512 r = _mm512_mul_ps(reciprocalEstimate(_mm512_max_ps(n, _mm512_set1_ps(1.0f))),
+                                       _mm512_set1_ps(1.0f + 0x1p-11f));
+        const __m512 spread = _mm512_mul_ps(_mm512_abs_ps(off), r);
+        const __m512 slope = _mm512_mask_blend_ps(_mm512_cmp_ps_mask(off, _mm512_setzero_ps(), _CMP_GT_OQ),
+                                                  _mm512_set1_ps(terms.below), _mm512_set1_ps(terms.above));
+        const __m512 curvature = _mm512_fmadd_ps(slope, spread, _mm512_set1_ps(terms.at_q));
+        shifted = _mm512_fmadd_ps(_mm512_mul_ps(_mm512_mul_ps(off, off), r), curvature, shifted);
+      }
+      const int k = (p0 - run) / kPairBlock;
+      run_controls[k] = _mm512_castsi512_si256(controls);
+      run_controls[k + 1] = _mm512_extracti64x4_epi64(controls, 1);
+      run_cases[k] = _mm512_castsi512_si256(cases);
+      run_cases[k + 1] = _mm512_extracti64x4_epi64(cases, 1);
+      run_shifted[k] = _mm512_castps512_ps256(shifted);
+      run_shifted[k + 1] = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(shifted), 1));
+    }
+    for (; p0 < run_end; p0 += kPairBlock) {
       const int* block = counts + freeCountAt(kWholePairCounts, p0, 0);
       __m256i controls = _mm256_setzero_si256();
       __m256i cases = _mm256_setzero_si256();
