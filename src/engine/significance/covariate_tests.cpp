@@ -74,7 +74,7 @@ class CombinationModels {
     for (std::size_t j = 0; j < order_.size(); ++j) full_eta_[static_cast<Eigen::Index>(j)] = reduced.eta[order_[j]];
     const LogisticFit full = fitLogistic(FactorDesign{sorted_group_, cells_ * strata_, sortedDense()}, sorted_y_,
                                          full_eta_, work_, &reduced.gram);
-    const TableTest adjusted = likelihoodRatioTest(reduced.fit, full);
+    const TableTest adjusted = overWilliamsDivisor(likelihoodRatioTest(reduced.fit, full));
     out.p_adjusted = adjusted.p_value;
     out.log_p_adjusted = logPBelowRange(adjusted);
     out.not_fitted = !reduced.fit.fitted || !full.fitted;
@@ -261,6 +261,29 @@ class CombinationModels {
     out.p_interaction_adjusted = interaction.p_value;
     out.log_p_interaction_adjusted = logPBelowRange(interaction);
     out.not_fitted = out.not_fitted || !additive.fitted || !full.fitted;
+  }
+
+  // Without covariates the likelihood ratio is the sum of the strata's
+  // pooled G, and in small tables each G exceeds its degrees of freedom on
+  // average by its Williams divisor: over many small strata the excesses
+  // add up (20 strata of 30 samples put 7.2 % of null markers at or below
+  // 0.05). The ratio is divided by the strata's divisors averaged with
+  // their degrees of freedom as weights, which brings its mean to its
+  // degrees of freedom as p_chisq's divisor per stratum does; one stratum
+  // and no covariate give p_chisq itself. The divisors read cell and class
+  // totals only.
+  TableTest overWilliamsDivisor(const TableTest& test) const {
+    if (std::isnan(test.p_value)) return test;
+    double weighted = 0;
+    int df = 0;
+    for (int st = 0; st < strata_; ++st) {
+      const TableShape shape = associationShape(&tables_[2L * cells_ * st], cells_);
+      weighted += shape.df * shape.divisor;
+      df += shape.df;
+    }
+    if (df == 0) return test;
+    const double statistic = test.statistic * df / weighted;
+    return TableTest{statistic, test.df, chiSquareUpperTail(statistic, test.df)};
   }
 
   int distinctLevels(const std::vector<int>& level) const {
