@@ -1,5 +1,6 @@
 # Covariate-adjusted p-values against an independent logistic fit (its
-# likelihood ratio over the Williams divisor p_chisq uses), genomic
+# likelihood ratio over the Williams divisor p_chisq uses, or for the
+# interaction the divisor of its kept cells), genomic
 # control on simulated structured data, and the covariate file's refusals.
 import itertools
 import os
@@ -9,7 +10,7 @@ import subprocess
 import numpy as np
 import pytest
 
-from conftest import GORVA_EXE, generated, program_table, write_text
+from conftest import GORVA_EXE, generated, interaction_divisor, program_table, write_text
 
 statsmodels = pytest.importorskip("statsmodels.api")
 chi2 = pytest.importorskip("scipy.stats").chi2
@@ -94,7 +95,10 @@ def test_adjusted_p_values_equal_an_independent_logistic_fit(tmp_path):
             pair = codes[counted][keep]
             additive = np.column_stack([base[keep], indicators(pair[:, 0]), indicators(pair[:, 1])])
             full = np.column_stack([base[keep], indicators(cells[keep])])
-            expected = lr_p(y[keep], additive, full)
+            observed = np.zeros((3, 3, 2))
+            np.add.at(observed, (pair[:, 0], pair[:, 1], y[keep].astype(int)), 1)
+            df = np.linalg.matrix_rank(full) - np.linalg.matrix_rank(additive)
+            expected = lr_p(y[keep], additive, full, interaction_divisor(observed, df))
             assert abs(np.log(float(row["p_interaction_adjusted"])) - np.log(expected)) < 1e-6, row
         else:
             assert row["p_interaction_adjusted"] == "NA"

@@ -2,9 +2,8 @@
 // test's G over the same pooled genotype groups, per stratum and summed when
 // strata enter the models, divided by the strata's Williams divisors
 // averaged with their degrees of freedom as weights (one stratum: p_chisq
-// itself); for pairs the
-// adjusted interaction test is the log-linear interaction test, summed
-// over the strata likewise.
+// itself); for pairs the adjusted interaction test is the log-linear
+// interaction test, summed and divided over the strata likewise.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -51,16 +50,21 @@ double pooledGPValue(const std::vector<Dataset>& strata, const std::vector<int>&
   return chiSquareUpperTail(g * df / weighted_divisors, df);
 }
 
-// The expected interaction p of a pair: the log-linear G^2 and df, strata summed.
+// The expected interaction p of a pair: the log-linear G^2 and df, strata
+// summed, over the strata's divisors averaged with their df as weights.
 double interactionPValue(const std::vector<Dataset>& strata, const std::vector<int>& pair) {
   double g = 0;
+  double weighted_divisors = 0;
   int df = 0;
   for (const Dataset& stratum : strata) {
-    const InteractionTest test = pairInteractionTest(countTable(stratum, pair, 9).data(), 3);
-    g += test.statistic;
+    const std::vector<int> table = countTable(stratum, pair, 9);
+    const InteractionTest test = pairInteractionTest(table.data(), 3);
+    const double divisor = interactionShape(interactionTable(table.data(), 3).data(), 3).divisor;
+    g += test.statistic * divisor;
+    weighted_divisors += test.df * divisor;
     df += test.df;
   }
-  return chiSquareUpperTail(g, df);
+  return chiSquareUpperTail(g * df / weighted_divisors, df);
 }
 
 Dataset samplesOf(const Dataset& data, const std::vector<int>& stratum, int wanted) {

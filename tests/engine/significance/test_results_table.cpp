@@ -125,9 +125,10 @@ TEST(SignificanceTable, EveryColumnAgreesWithAnIndependentModel) {
                                               [&](double m) { return m >= expected.key; });
         expectNear((1 + at_least) / (kPermutations + 1), line.p_permutation, 1e-6, "p_permutation");
         int df = 0;
-        const double deviance = k == 2 ? logisticInteraction(withoutSparseCells(cells), df) : kNA;
-        expectNear(k == 2 ? chiSquareTail(deviance, df) : kNA, line.p_interaction, 1e-5,
-                   "p_interaction");
+        const OracleCells kept = withoutSparseCells(cells);
+        const double deviance = k == 2 ? logisticInteraction(kept, df) : kNA;
+        expectNear(k == 2 ? chiSquareTail(deviance / interactionDivisor(kept, df), df) : kNA, line.p_interaction,
+                   1e-5, "p_interaction");
       }
     }
   }
@@ -331,9 +332,10 @@ TEST(SignificanceTable, PValuesBelowTheDoublesRangeAreToldFromTheirLogarithms) {
   OracleCells pooled = stratum_cells;
   for (auto& [cell, counts] : pooled) counts = {2 * counts.first, 2 * counts.second};
   int interaction_df = 0;
-  const double stratum_interaction = logisticInteraction(stratum_cells, interaction_df);
+  const double stratum_interaction =
+      logisticInteraction(stratum_cells, interaction_df) / interactionDivisor(stratum_cells, interaction_df);
   int pooled_df = 0;
-  const double pooled_interaction = logisticInteraction(pooled, pooled_df);
+  const double pooled_interaction = logisticInteraction(pooled, pooled_df) / interactionDivisor(pooled, pooled_df);
   const ModelTest stratum_test = modelAssociation(stratum_cells);
   const ModelTest pooled_test = modelAssociation(pooled);
   ASSERT_EQ(interaction_df, 4);
