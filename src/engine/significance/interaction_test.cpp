@@ -93,8 +93,8 @@ InteractionShape interactionShape(const int* table, int levels) {
       b_totals[b] += total;
     }
   if (classes[0] == 0 || classes[1] == 0) return shape;
-  // The expected G of a table's groups less their count's one: Williams'
-  // excess times its degrees of freedom, plus those degrees of freedom.
+  // The mean of a G over groups of these totals: its degrees of freedom
+  // (the groups less one) times Williams' divisor.
   const auto expected = [&classes](std::vector<double> totals) {
     totals.erase(std::remove(totals.begin(), totals.end(), 0.0), totals.end());
     const double df = static_cast<double>(totals.size()) - 1;
