@@ -39,6 +39,24 @@ def program_table(tmp_path, data_file, options):
     return [dict(zip(header, line.split("\t"))) for line in lines[1:]]
 
 
+def interaction_divisor(observed, df):
+    """The divisor of the interaction test's G2 on its kept cells, observed[a, b, y]:
+    the cells' Williams-expected G (groups less one, times Williams' q) less
+    each marker's (its genotypes as the groups), over df, at least 1."""
+    controls, cases = observed.sum(axis=(0, 1))
+    n = controls + cases
+
+    def expected_g(totals):
+        totals = totals[totals > 0]
+        if len(totals) < 2:
+            return 0.0
+        return len(totals) - 1 + (n / controls + n / cases - 1) * (n * (1 / totals).sum() - 1) / (6 * n)
+
+    cells = observed.sum(axis=2)
+    excess = expected_g(cells.ravel()) - expected_g(cells.sum(axis=1)) - expected_g(cells.sum(axis=0))
+    return max(1.0, excess / df)
+
+
 def as_printed(columns):
     """The columns of gorva.search as the program prints them, row by row."""
     def text(name, value):

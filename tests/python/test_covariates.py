@@ -1,4 +1,6 @@
-# Covariate-adjusted p-values against an independent logistic fit, genomic
+# Covariate-adjusted p-values against an independent logistic fit (its
+# likelihood ratio over the Williams divisor p_chisq uses, or for the
+# interaction the divisor of its kept cells), genomic
 # control on simulated structured data, and the covariate file's refusals.
 import itertools
 import os
@@ -8,7 +10,7 @@ import subprocess
 import numpy as np
 import pytest
 
-from conftest import GORVA_EXE, generated, program_table, write_text
+from conftest import GORVA_EXE, generated, interaction_divisor, program_table, write_text
 
 statsmodels = pytest.importorskip("statsmodels.api")
 chi2 = pytest.importorskip("scipy.stats").chi2
@@ -50,10 +52,17 @@ def deviance(y, design):
     return -2 * fit.llf, np.linalg.matrix_rank(design)
 
 
-def lr_p(y, reduced, full):
+def lr_p(y, reduced, full, divisor=1.0):
     d0, r0 = deviance(y, reduced)
     d1, r1 = deviance(y, full)
-    return chi2.sf(d0 - d1, r1 - r0)
+    return chi2.sf((d0 - d1) / divisor, r1 - r0)
+
+
+def williams_divisor(groups, y):
+    # As p_chisq divides its G: 1 + (n/controls + n/cases - 1)(n sum 1/n_g - 1) / (6 n df).
+    n, cases = len(y), y.sum()
+    totals = np.unique(groups, return_counts=True)[1]
+    return 1 + (n / (n - cases) + n / cases - 1) * (n * np.sum(1.0 / totals) - 1) / (6 * n * (len(totals) - 1))
 
 
 def test_adjusted_p_values_equal_an_independent_logistic_fit(tmp_path):
@@ -75,8 +84,9 @@ def test_adjusted_p_values_equal_an_independent_logistic_fit(tmp_path):
         y = phenotype[counted].astype(float)
         base = np.column_stack([np.ones(counted.sum()), covariates[counted][:, [1, 0]]])
         cells = codes[counted] @ (3 ** np.arange(len(chosen)))
-        full = np.column_stack([base, indicators(pooled_groups(cells, y))])
-        expected = lr_p(y, base, full)
+        groups = pooled_groups(cells, y)
+        full = np.column_stack([base, indicators(groups)])
+        expected = lr_p(y, base, full, williams_divisor(groups, y))
         assert abs(np.log(float(row["p_adjusted"])) - np.log(expected)) < 1e-6, row
         if len(chosen) == 2:
             values, totals = np.unique(cells, return_counts=True)
@@ -85,7 +95,10 @@ def test_adjusted_p_values_equal_an_independent_logistic_fit(tmp_path):
             pair = codes[counted][keep]
             additive = np.column_stack([base[keep], indicators(pair[:, 0]), indicators(pair[:, 1])])
             full = np.column_stack([base[keep], indicators(cells[keep])])
-            expected = lr_p(y[keep], additive, full)
+            observed = np.zeros((3, 3, 2))
+            np.add.at(observed, (pair[:, 0], pair[:, 1], y[keep].astype(int)), 1)
+            df = np.linalg.matrix_rank(full) - np.linalg.matrix_rank(additive)
+            expected = lr_p(y[keep], additive, full, interaction_divisor(observed, df))
             assert abs(np.log(float(row["p_interaction_adjusted"])) - np.log(expected)) < 1e-6, row
         else:
             assert row["p_interaction_adjusted"] == "NA"

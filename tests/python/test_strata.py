@@ -11,7 +11,7 @@ import pytest
 from scipy.stats import chi2
 
 import gorva
-from conftest import GORVA_EXE, as_printed, program_table, write_text
+from conftest import GORVA_EXE, as_printed, interaction_divisor, program_table, write_text
 
 PERMUTATIONS = 30
 SEED = 5
@@ -106,7 +106,8 @@ def association_test(tables):
 def interaction_statistic(table):
     """G2 of [AB][AY][BY] against the saturated model on one 3 x 3 x 2 table
     (first marker the fast index), by iterative proportional fitting, the
-    cells expected to hold fewer than 5 of the rarer class left out."""
+    cells expected to hold fewer than 5 of the rarer class left out, over
+    the divisor of its kept cells."""
     classes = table.sum(axis=0)
     table = table.copy()
     table[table.sum(axis=1) < 5 * classes.sum() / classes.min()] = 0
@@ -133,7 +134,7 @@ def interaction_statistic(table):
         group[root(a)] = root(3 + b)
     levels = [a for a in range(3) if ab[a].any()] + [3 + b for b in range(3) if ab[:, b].any()]
     df = int(ab.sum()) - len(levels) + len({root(x) for x in levels})
-    return statistic, df
+    return statistic / interaction_divisor(observed, df), df
 
 
 def permuted_phenotypes(phenotype, strata, count, seed):

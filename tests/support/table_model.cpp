@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <numeric>
 #include <set>
 #include <utility>
@@ -90,6 +91,32 @@ double logisticInteraction(const OracleCells& cells, int& df) {
     if (counts.first > 0) deviance += 2 * counts.first * std::log(counts.first / (n - mu));
   }
   return deviance;
+}
+
+double interactionDivisor(const OracleCells& kept_cells, int df) {
+  double controls = 0, cases = 0;
+  std::map<int, double> a_totals, b_totals;
+  std::vector<double> cell_totals;
+  for (const auto& [key, counts] : kept_cells) {
+    const double total = counts.first + counts.second;
+    if (total == 0) continue;
+    controls += counts.first, cases += counts.second;
+    cell_totals.push_back(total);
+    a_totals[key[0]] += total;
+    b_totals[key[1]] += total;
+  }
+  const double n = controls + cases;
+  const auto expected_g = [&](const std::vector<double>& totals) {
+    const double groups_df = static_cast<double>(totals.size()) - 1;
+    if (groups_df < 1) return 0.0;
+    double inverse = 0;
+    for (const double t : totals) inverse += 1 / t;
+    return groups_df + (n / controls + n / cases - 1) * (n * inverse - 1) / (6 * n);
+  };
+  std::vector<double> a, b;
+  for (const auto& [level, total] : a_totals) a.push_back(total);
+  for (const auto& [level, total] : b_totals) b.push_back(total);
+  return std::max(1.0, (expected_g(cell_totals) - expected_g(a) - expected_g(b)) / df);
 }
 
 std::vector<std::vector<int>> allCombinations(int n, int k) {

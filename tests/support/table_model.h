@@ -28,6 +28,11 @@ struct ModelTest {
 };
 ModelTest modelAssociation(const OracleCells& cells);
 
+// The divisor of the interaction test's G^2 on its kept cells: the cells'
+// Williams-expected G (groups less one, times Williams' q) less each
+// marker's (its genotypes as the groups), over the test's df, at least 1.
+double interactionDivisor(const OracleCells& kept_cells, int df);
+
 // The interaction test leaves out whole genotype cells expected to hold
 // fewer than 5 samples of the rarer class.
 OracleCells withoutSparseCells(OracleCells cells);

@@ -90,11 +90,9 @@ double smallestTestedCell(const ClassTotals& classes) {
 // Williams' divisor of G for a 2 x groups table: brings the mean of G/q
 // close to its degrees of freedom when cells hold few samples.
 double williamsDivisor(const std::vector<Cell>& groups, const ClassTotals& classes) {
-  const double n = classes.controls + classes.cases;
-  double inverse_totals = 0;
-  for (const Cell& group : groups) inverse_totals += 1.0 / group.total();
-  const double df = static_cast<double>(groups.size()) - 1;
-  return 1.0 + (n / classes.controls + n / classes.cases - 1.0) * (n * inverse_totals - 1.0) / (6.0 * n * df);
+  std::vector<double> totals;
+  for (const Cell& group : groups) totals.push_back(group.total());
+  return ::williamsDivisor(totals, classes.controls, classes.cases);
 }
 
 // One stratum as tested: its class totals and its groups after pooling
@@ -115,6 +113,14 @@ PooledStratum poolStratum(const int* table, int cells) {
 }
 
 }  // namespace
+
+double williamsDivisor(const std::vector<double>& group_totals, double controls, double cases) {
+  const double n = controls + cases;
+  double inverse_totals = 0;
+  for (const double total : group_totals) inverse_totals += 1.0 / total;
+  const double df = std::max(1.0, static_cast<double>(group_totals.size()) - 1);
+  return 1.0 + (n / controls + n / cases - 1.0) * (n * inverse_totals - 1.0) / (6.0 * n * df);
+}
 
 TableShape associationShape(const int* table, int cells) {
   const PooledStratum stratum = poolStratum(table, cells);

@@ -34,6 +34,11 @@ struct TableShape {
 };
 TableShape associationShape(const int* table, int cells);
 
+// Williams' divisor of G for a 2 x groups table whose groups hold these
+// totals (each above 0) and whose classes these: 1 + (n/controls + n/cases
+// - 1)(n sum 1/total - 1) / (6 n df), df the groups less one (at least 1).
+double williamsDivisor(const std::vector<double>& group_totals, double controls, double cases);
+
 // Per cell of one stratum's table (2 * cells ints), the group of cells the
 // test pools it into, numbered from 0; -1 for an empty cell. A table holding one class is one group.
 std::vector<int> associationGroups(const int* table, int cells);

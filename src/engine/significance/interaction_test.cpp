@@ -75,6 +75,36 @@ int interactionDf(const int* table, int levels) {
 
 }  // namespace
 
+InteractionShape interactionShape(const int* table, int levels) {
+  InteractionShape shape;
+  shape.df = interactionDf(table, levels);
+  if (shape.df < 1) return shape;
+  double classes[2] = {0, 0};
+  std::vector<double> cells, a_totals(levels, 0.0), b_totals(levels, 0.0);
+  for (int b = 0; b < levels; ++b)
+    for (int a = 0; a < levels; ++a) {
+      const int c = a + b * levels;
+      const double total = static_cast<double>(table[2 * c]) + table[2 * c + 1];
+      classes[0] += table[2 * c];
+      classes[1] += table[2 * c + 1];
+      if (total == 0) continue;
+      cells.push_back(total);
+      a_totals[a] += total;
+      b_totals[b] += total;
+    }
+  if (classes[0] == 0 || classes[1] == 0) return shape;
+  // The mean of a G over groups of these totals: its degrees of freedom
+  // (the groups less one) times Williams' divisor.
+  const auto expected = [&classes](std::vector<double> totals) {
+    totals.erase(std::remove(totals.begin(), totals.end(), 0.0), totals.end());
+    const double df = static_cast<double>(totals.size()) - 1;
+    return df < 1 ? 0.0 : df * williamsDivisor(totals, classes[0], classes[1]);
+  };
+  const double interaction = expected(cells) - expected(a_totals) - expected(b_totals);
+  shape.divisor = std::max(1.0, interaction / shape.df);
+  return shape;
+}
+
 std::vector<int> interactionTable(const int* counted, int levels) {
   const int cells = levels * levels;
   std::vector<int> table(counted, counted + 2 * cells);
@@ -97,7 +127,8 @@ InteractionTest pairInteractionTest(const int* counted, int levels) {
   std::vector<int> table = interactionTable(counted, levels);
   std::vector<double> observed(table.begin(), table.end());
   std::vector<double> fitted(entries, 1.0);
-  test.df = interactionDf(table.data(), levels);
+  const InteractionShape shape = interactionShape(table.data(), levels);
+  test.df = shape.df;
 
   for (test.cycles = 1; test.cycles <= kMaxCycles; ++test.cycles) {
     double moved = fitMargin(observed, fitted, levels, levels * levels,
@@ -115,7 +146,7 @@ InteractionTest pairInteractionTest(const int* counted, int levels) {
     if (observed[i] > 0) g2 += observed[i] * std::log(observed[i] / fitted[i]);
   }
   // The fit is the maximum likelihood under a sub-model: G^2 below 0 is rounding.
-  test.statistic = std::max(0.0, 2.0 * g2);
+  test.statistic = std::max(0.0, 2.0 * g2) / shape.divisor;
   test.p_value = test.df >= 1 ? chiSquareUpperTail(test.statistic, test.df)
                               : std::numeric_limits<double>::quiet_NaN();
   return test;

@@ -1,8 +1,9 @@
 // Without covariates the adjusted test's likelihood ratio is the association
-// test's G over the same pooled genotype groups, before Williams' divisor,
-// per stratum and summed when strata enter the models; for pairs the
-// adjusted interaction test is the log-linear interaction test, summed
-// over the strata likewise.
+// test's G over the same pooled genotype groups, per stratum and summed when
+// strata enter the models, divided by the strata's Williams divisors
+// averaged with their degrees of freedom as weights (one stratum: p_chisq
+// itself); for pairs the adjusted interaction test is the log-linear
+// interaction test, summed and divided over the strata likewise.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -29,32 +30,41 @@ std::vector<int> countTable(const Dataset& data, const std::vector<int>& combina
   return table;
 }
 
-// The expected p of a combination: G / q times q, strata summed.
+// The expected p of a combination: each stratum's G (G / q times q) summed,
+// over the strata's q averaged with their df as weights.
 double pooledGPValue(const std::vector<Dataset>& strata, const std::vector<int>& combination) {
   int cells = 1;
   for (std::size_t j = 0; j < combination.size(); ++j) cells *= 3;
   double g = 0;
+  double weighted_divisors = 0;
   int df = 0;
   for (const Dataset& stratum : strata) {
     const std::vector<int> table = countTable(stratum, combination, cells);
     const TableTest test = associationTest(table.data(), 1, cells);
     if (test.df < 1) continue;
-    g += test.statistic * associationShape(table.data(), cells).divisor;
+    const double divisor = associationShape(table.data(), cells).divisor;
+    g += test.statistic * divisor;
+    weighted_divisors += test.df * divisor;
     df += test.df;
   }
-  return chiSquareUpperTail(g, df);
+  return chiSquareUpperTail(g * df / weighted_divisors, df);
 }
 
-// The expected interaction p of a pair: the log-linear G^2 and df, strata summed.
+// The expected interaction p of a pair: the log-linear G^2 and df, strata
+// summed, over the strata's divisors averaged with their df as weights.
 double interactionPValue(const std::vector<Dataset>& strata, const std::vector<int>& pair) {
   double g = 0;
+  double weighted_divisors = 0;
   int df = 0;
   for (const Dataset& stratum : strata) {
-    const InteractionTest test = pairInteractionTest(countTable(stratum, pair, 9).data(), 3);
-    g += test.statistic;
+    const std::vector<int> table = countTable(stratum, pair, 9);
+    const InteractionTest test = pairInteractionTest(table.data(), 3);
+    const double divisor = interactionShape(interactionTable(table.data(), 3).data(), 3).divisor;
+    g += test.statistic * divisor;
+    weighted_divisors += test.df * divisor;
     df += test.df;
   }
-  return chiSquareUpperTail(g, df);
+  return chiSquareUpperTail(g * df / weighted_divisors, df);
 }
 
 Dataset samplesOf(const Dataset& data, const std::vector<int>& stratum, int wanted) {
@@ -71,7 +81,7 @@ Dataset samplesOf(const Dataset& data, const std::vector<int>& stratum, int want
 
 // The unstratified models run on the best instruction set, the stratified
 // ones on the scalar path: both paths meet the exact answer.
-TEST(AdjustedPValues, WithoutCovariatesTheLikelihoodRatioIsThePooledG) {
+TEST(AdjustedPValues, WithoutCovariatesTheTestIsThePooledGOverWilliamsDivisors) {
   const Dataset data = randomDataset(23, 5, 240, 0.03);
   SearchData prepared(data, kMethodAvailable);
   std::vector<int> stratum(data.samples());

@@ -1,5 +1,6 @@
 // The pair interaction test: zero on tables without a three-way
-// interaction, the likelihood ratio of a logistic fit otherwise.
+// interaction, the likelihood ratio of a logistic fit over the divisor of
+// its cells otherwise.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,7 +38,8 @@ TEST(InteractionTest, ZeroForTablesOfTheNullModelAndTheLogisticFitOtherwise) {
       table[2 * (key[0] + 3 * key[1]) + 1] = static_cast<int>(counts.second);
     }
     int df = 0;
-    const double deviance = logisticInteraction(withoutSparseCells(cells), df);
+    const OracleCells kept = withoutSparseCells(cells);
+    const double deviance = logisticInteraction(kept, df) / interactionDivisor(kept, df);
     test = pairInteractionTest(table.data(), 3);
     EXPECT_EQ(test.df, df) << seed;
     EXPECT_NEAR(test.statistic, deviance, 1e-6 * deviance + 1e-8) << seed;
