@@ -334,12 +334,16 @@ bool assessOrder(const SearchContext& context, const RankedRows& kept, const Per
   outcome.order = k;
   outcome.tests = combinationsOf(context.marker_count, k);
   outcome.rows.clear();
-  if (plan.count > 0 && !permutationMaxima(context, k, plan, outcome.maxima)) return false;
+  // Synergy is 0 for every single marker: each permutation's maximum would
+  // equal every key, and p_permutation 1 would pass for a test of nothing.
+  // Those rows say NA instead, and no permutation is searched for them.
+  const bool permuted = plan.count > 0 && !(k == 1 && context.measure == kRankBySynergy);
+  if (permuted && !permutationMaxima(context, k, plan, outcome.maxima)) return false;
   for (int j = 0; j < kept.size(); ++j) {
     const ScoredCombination scored{&kept.markers[static_cast<std::size_t>(j) * k], k,
                                    &kept.pairs[2 * static_cast<std::size_t>(j)], kept.keys[j]};
     SignificanceRow row = describeCombination(context, scored, outcome.tests);
-    if (plan.count > 0) row.p_permutation = permutationPValue(row.key, outcome.maxima);
+    if (permuted) row.p_permutation = permutationPValue(row.key, outcome.maxima);
     outcome.rows.push_back(std::move(row));
   }
   return true;
