@@ -164,7 +164,9 @@ void searchAllOrders(SearchContext& context, const BitPlanes* built, const RunSe
         settings.all_pairs(k, combinations, count, pairs);
       };
     }
-    if (significance.active) announceScale(k, marker_count, significance.permutations.count);
+    // At order 1 synergy is 0 throughout, and no permutation is searched.
+    const bool permuted = !(k == 1 && context.measure == kRankBySynergy);
+    if (significance.active) announceScale(k, marker_count, permuted ? significance.permutations.count : 0);
     AssessedOrder assessed = searchAndAssessOrder(context, search, significance, single_gains);
     if (assessed.failure != AssessedOrder::Failure::kNone) {
       const bool listing = assessed.failure == AssessedOrder::Failure::kListing;
