@@ -105,8 +105,7 @@ void runWorker(SharedOrder& shared) {
   int capacity = shared.batch_size;
   try {
     Scorer scorer(shared.context, order);
-    bool ranges = false;
-    ranges = scorer.scoresRanges() && shared.total >= 0;
+    const bool ranges = scorer.scoresRanges() && shared.total >= 0;
     std::vector<int> batch(ranges ? 0 : static_cast<std::size_t>(capacity) * order);
     std::vector<int> state(order, -1);
     std::vector<RankedRows> best(ranges ? shared.unit_batches : 1);
