@@ -115,6 +115,18 @@ inline bool allComplete(const SegmentedPairRequest& q, int g, int groups) {
   return all != 0;
 }
 
+// countJoinedGroups over `groups` groups from g on, by their four cells
+// where every marker is complete.
+template <int kJoined, bool kAlone>
+GORVA_TARGET_AVX512 GORVA_INLINE void countGroupsAt(const SegmentedPairRequest& q, const std::uint64_t* first,
+                                                    const std::uint64_t* group, int g, int groups) {
+  if (allComplete(q, g, groups)) {
+    countJoinedGroups<kJoined, kAlone, true>(q, first, group, g);
+  } else {
+    countJoinedGroups<kJoined, kAlone>(q, first, group, g);
+  }
+}
+
 }  // namespace
 
 GORVA_TARGET_AVX512 void countSegmentedPairsAvx512(const SegmentedPairRequest& q) {
@@ -124,28 +136,7 @@ GORVA_TARGET_AVX512 void countSegmentedPairsAvx512(const SegmentedPairRequest& q
   const std::uint64_t* groups = planes.packed.data() + (q.second_base / kPairLanes) * planes.group_words;
   int g = 0;
   // Group pairs start blocks of eight pairs.
-  for (; g + 3 < q.groups; g += 4) {
-    const std::uint64_t* at = groups + g * planes.group_words;
-    if (allComplete(q, g, 4)) {
-      countJoinedGroups<2, false, true>(q, first, at, g);
-    } else {
-      countJoinedGroups<2>(q, first, at, g);
-    }
-  }
-  for (; g + 1 < q.groups; g += 2) {
-    const std::uint64_t* at = groups + g * planes.group_words;
-    if (allComplete(q, g, 2)) {
-      countJoinedGroups<1, false, true>(q, first, at, g);
-    } else {
-      countJoinedGroups<1>(q, first, at, g);
-    }
-  }
-  if (g < q.groups) {
-    const std::uint64_t* at = groups + g * planes.group_words;
-    if (allComplete(q, g, 1)) {
-      countJoinedGroups<1, true, true>(q, first, at, g);
-    } else {
-      countJoinedGroups<1, true>(q, first, at, g);
-    }
-  }
+  for (; g + 3 < q.groups; g += 4) countGroupsAt<2, false>(q, first, groups + g * planes.group_words, g, 4);
+  for (; g + 1 < q.groups; g += 2) countGroupsAt<1, false>(q, first, groups + g * planes.group_words, g, 2);
+  if (g < q.groups) countGroupsAt<1, true>(q, first, groups + g * planes.group_words, g, 1);
 }
