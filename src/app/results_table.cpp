@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "engine/significance/combination_listing.h"
@@ -27,7 +28,32 @@ void printLambda(OutputFile& file, int order, const char* name, const GenomicCon
               control.combinations, control.sampled ? "a uniform random sample" : "all");
 }
 
+// One warning for the `kind`s ("marker name", "marker position") among
+// `texts` that hold a "#", naming the first.
+std::string commentSignLine(const char* kind, int count, const std::string& first, const char* advice) {
+  if (count == 0) return "";
+  return warningLine(std::to_string(count) + " " + kind + (count == 1 ? " of the run holds" : "s of the run hold") +
+                     " a # (first: " + first + "); R's read.delim(comment.char = \"#\") and pandas' "
+                     "read_csv(comment=\"#\") end the table's row there, leaving its later fields NA: " + advice);
+}
+
 }  // namespace
+
+std::string commentSignWarning(char* const* marker_names, int marker_count,
+                               const std::vector<std::string>* positions) {
+  int names = 0;
+  std::string first_name;
+  for (int m = 0; m < marker_count; ++m) {
+    if (std::strchr(marker_names[m], '#') != nullptr && names++ == 0) first_name = marker_names[m];
+  }
+  int places = 0;
+  std::string first_place;
+  for (const std::string& place : positions != nullptr ? *positions : std::vector<std::string>()) {
+    if (place.find('#') != std::string::npos && places++ == 0) first_place = place;
+  }
+  return commentSignLine("marker name", names, first_name, "rename such markers") +
+         commentSignLine("marker position", places, first_place, "rename such chromosomes");
+}
 
 double orderLambda(const GenomicControl& control, std::size_t p_values) {
   return p_values == 0 ? std::numeric_limits<double>::quiet_NaN() : control.lambda;

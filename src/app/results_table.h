@@ -39,6 +39,13 @@ std::string lambdaText(double lambda);
 // combinations had a p-value that is a number.
 double orderLambda(const GenomicControl& control, std::size_t p_values);
 
+// Warning lines (warningLine) for the run's marker names and positions that
+// hold a "#": R and pandas read the table with "#" as the comment
+// character, which ends a row wherever it stands and leaves the row's later
+// fields NA without an error. "" when there is none.
+std::string commentSignWarning(char* const* marker_names, int marker_count,
+                               const std::vector<std::string>* positions);
+
 // Writes the whole table into `file` (open) and finishes it, for the run to
 // publish with its other results; false with `error` set when it could not
 // be written completely.
