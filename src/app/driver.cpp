@@ -130,6 +130,8 @@ bool TFmMDR::chooseDataSource(RunPlan& plan) {
     refuse(kExitBadInput, "%s", refusal.c_str());
     return false;
   }
+  // Checked as a result's or a console's victim only: it is never read.
+  for (const RunFile& file : ignoredDataFiles(plan.input_file)) plan.inputs.push_back(file);
   plan.from_plink = !opt::bfile.empty();
   plan.from_vcf = !opt::vcf.empty() || !opt::bcf.empty();
   plan.subset_files = SubsetFiles{opt::pheno,   opt::keep,  opt::remove, opt::extract, opt::exclude,
