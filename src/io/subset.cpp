@@ -114,9 +114,7 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
   out.warnings += unknown.warning(file, input.name, "samples");
   // 0 = control, 1 = case is the other common coding; PLINK reads 0 as missing.
   if (cases == 0 && zeros > 0) {
-    out.warnings += warningLine(file + " holds no case (2) and " + std::to_string(zeros) +
-                                " phenotypes 0, which mean missing, as in PLINK: if it codes 0 = control and "
-                                "1 = case, write 1 = control and 2 = case");
+    out.warnings += zeroCodingWarning(file, zeros);
   }
   return true;
 }
