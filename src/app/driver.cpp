@@ -567,7 +567,7 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
     printWarningLines(emptyOrderWarning(order, opt::rank));
   }
   if (opt::table_file.empty()) return;
-  printWarningLines(commentSignWarning(marker_names, marker_count, &marker_positions_));
+  printWarningLines(tableReadingWarning(marker_names, marker_count, &marker_positions_));
   printWarningLines(droppedCovariatesWarning(outcome_.orders, covariates_.names));
   printWarningLines(notFittedWarning(outcome_.orders));
   TableRun run;

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 
 #include "engine/significance/combination_listing.h"
@@ -28,31 +27,49 @@ void printLambda(OutputFile& file, int order, const char* name, const GenomicCon
               control.combinations, control.sampled ? "a uniform random sample" : "all");
 }
 
-// One warning for the `kind`s ("marker name", "marker position") among
-// `texts` that hold a "#", naming the first.
-std::string commentSignLine(const char* kind, int count, const std::string& first, const char* advice) {
-  if (count == 0) return "";
-  return warningLine(std::to_string(count) + " " + kind + (count == 1 ? " of the run holds" : "s of the run hold") +
-                     " a # (first: " + first + "); R's read.delim(comment.char = \"#\") and pandas' "
-                     "read_csv(comment=\"#\") end the table's row there, leaving its later fields NA: " + advice);
-}
+// The texts (of `kind`: "marker name", "marker position") that readers of
+// the table misread, counted with the first of each fault.
+struct MisreadTexts {
+  explicit MisreadTexts(const char* what) : kind(what) {}
+  const char* kind;
+  int with_hash = 0;
+  std::string first_hash;
+  int quoted = 0;
+  std::string first_quoted;
+  void note(const std::string& text) {
+    if (text.find('#') != std::string::npos && with_hash++ == 0) first_hash = text;
+    if (text.starts_with('"') && quoted++ == 0) first_quoted = text;
+  }
+  std::string warning(const char* advice) const {
+    std::string lines;
+    const auto count = [this](int n, const char* one, const char* many) {
+      return std::to_string(n) + " " + kind + (n == 1 ? one : many);
+    };
+    if (with_hash > 0) {
+      lines += warningLine(count(with_hash, " of the run holds", "s of the run hold") + " a # (first: " + first_hash +
+                           "); R's read.delim(comment.char = \"#\") and pandas' read_csv(comment=\"#\") end the "
+                           "table's row there, leaving its later fields NA: " + advice);
+    }
+    if (quoted > 0) {
+      lines += warningLine(count(quoted, " of the run starts", "s of the run start") + " with a double quote (first: " +
+                           first_quoted + "); R's read.delim and pandas' read_csv take it for a quoted field, which "
+                           "runs on past tabs and line ends to the next quote and joins rows: " + advice);
+    }
+    return lines;
+  }
+};
 
 }  // namespace
 
-std::string commentSignWarning(char* const* marker_names, int marker_count,
-                               const std::vector<std::string>* positions) {
-  int names = 0;
-  std::string first_name;
-  for (int m = 0; m < marker_count; ++m) {
-    if (std::strchr(marker_names[m], '#') != nullptr && names++ == 0) first_name = marker_names[m];
+std::string tableReadingWarning(char* const* marker_names, int marker_count,
+                                const std::vector<std::string>* positions) {
+  MisreadTexts names("marker name");
+  for (int m = 0; m < marker_count; ++m) names.note(marker_names[m]);
+  MisreadTexts places("marker position");
+  if (positions != nullptr) {
+    for (const std::string& place : *positions) places.note(place);
   }
-  int places = 0;
-  std::string first_place;
-  for (const std::string& place : positions != nullptr ? *positions : std::vector<std::string>()) {
-    if (place.find('#') != std::string::npos && places++ == 0) first_place = place;
-  }
-  return commentSignLine("marker name", names, first_name, "rename such markers") +
-         commentSignLine("marker position", places, first_place, "rename such chromosomes");
+  return names.warning("rename such markers") + places.warning("rename such chromosomes");
 }
 
 double orderLambda(const GenomicControl& control, std::size_t p_values) {

@@ -40,11 +40,13 @@ std::string lambdaText(double lambda);
 double orderLambda(const GenomicControl& control, std::size_t p_values);
 
 // Warning lines (warningLine) for the run's marker names and positions that
-// hold a "#": R and pandas read the table with "#" as the comment
-// character, which ends a row wherever it stands and leaves the row's later
-// fields NA without an error. "" when there is none.
-std::string commentSignWarning(char* const* marker_names, int marker_count,
-                               const std::vector<std::string>* positions);
+// R's read.delim and pandas' read_csv misread in the table: a "#" anywhere
+// (the comment character the table is read with ends the row there and
+// leaves its later fields NA without an error), a double quote first (a
+// quoted field, which runs on to the next quote and joins rows). "" when
+// there is none.
+std::string tableReadingWarning(char* const* marker_names, int marker_count,
+                                const std::vector<std::string>* positions);
 
 // Writes the whole table into `file` (open) and finishes it, for the run to
 // publish with its other results; false with `error` set when it could not
