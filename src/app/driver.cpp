@@ -242,7 +242,7 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
                                       : checkDataFile(plan.input_file, reader.bytes(), reader.byteCount(),
                                                       plan.phenotype_column, [&reader](const unsigned char* done) {
                                                         reader.releaseScanned(done);
-                                                      });
+                                                      }, !opt::pheno.empty());
   if (!check.ok) {
     refuse(kExitBadInput, "%s", check.error.c_str());
     return false;
