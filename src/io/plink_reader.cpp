@@ -363,7 +363,7 @@ bool PlinkReader::forEachPackedMarker(Decode decode, int first_row, int end_row)
 }
 
 SubsetInput PlinkReader::subsetInput() const {
-  return SubsetInput{prefix_ + ".fam", fam_ids_, fam_status_, marker_names_, true, prefix_ + ".bim", left_out_markers_};
+  return SubsetInput{prefix_ + ".fam", fam_ids_, fam_status_, marker_names_, true, prefix_ + ".bim", left_out_markers_, false};
 }
 
 void PlinkReader::select(const Subset& subset) {

@@ -28,7 +28,20 @@ struct SubsetInput {
   // Per marker: true where the input itself leaves it out (a .bim's
   // negative position); empty when it leaves out none.
   std::vector<bool> left_out;
+  // A text file: its samples' IIDs are their data line numbers, 1, 2, ...
+  bool numbered = false;
   const std::string& markerSource() const { return marker_file.empty() ? name : marker_file; }
 };
+
+// How a file's lines must name the input's samples, for a refusal of a file
+// that names none of them: "samples are matched by IID", and for a text
+// file that its IIDs are its data line numbers, which no file of the
+// cohort's IDs holds.
+inline std::string sampleMatchingRule(const SubsetInput& input) {
+  if (input.match_family) return "samples are matched by FID and IID";
+  if (!input.numbered) return "samples are matched by IID";
+  return "samples are matched by IID; a text file's samples are named by their data line numbers, 1 to " +
+         std::to_string(input.samples.size());
+}
 
 #endif  // GORVA_IO_SAMPLE_IDS_H

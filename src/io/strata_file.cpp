@@ -85,7 +85,7 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
   }
   if (out.names.empty()) {
     error = file + ": none of its " + std::to_string(line_of.size()) + " samples is in " + input.name +
-            " (samples are matched by " + (input.match_family ? "FID and IID" : "IID") + ")";
+            " (" + sampleMatchingRule(input) + ")";
     return false;
   }
   if (unknown > 0) {

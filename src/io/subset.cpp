@@ -108,7 +108,7 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
   if (!ok) return false;
   if (matched == 0) {
     out.error = file + ": none of its " + std::to_string(line_of.size()) + " samples is in " + input.name +
-                " (samples are matched by " + (input.match_family ? "FID and IID" : "IID") + ")";
+                " (" + sampleMatchingRule(input) + ")";
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");
@@ -153,7 +153,7 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
   if (!ok) return false;
   if (std::string_view(option) == "--keep" && unknown.count == lines) {
     out.error = file + ": none of its " + std::to_string(lines) + " samples is in " + input.name +
-                " (lines are " + index.layout() + ")";
+                " (lines are " + index.layout() + (input.numbered ? "; " + sampleMatchingRule(input) : "") + ")";
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");
@@ -235,7 +235,7 @@ bool matchCovariates(const std::string& file, const std::vector<std::string>& na
   }
   if (matched == 0) {
     out.error = file + ": none of its " + std::to_string(covariates.lines.size()) + " samples is in " + input.name +
-                " (samples are matched by " + (input.match_family ? "FID and IID" : "IID") + ")";
+                " (" + sampleMatchingRule(input) + ")";
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");
