@@ -144,7 +144,10 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
     ++lines;
     const std::vector<int>* positions = index.find(sample_key);
     if (positions == nullptr) {
-      unknown.add(file, line, sample_key);
+      // As the line names it: the key of FID and IID holds a tab.
+      unknown.add(file, line, fields.size() >= 2 && input.match_family
+                                  ? std::string(fields[0]) + " " + std::string(fields[1])
+                                  : sample_key);
       return true;
     }
     for (const int s : *positions) named[s] = true;

@@ -40,6 +40,11 @@ TEST(SampleLists, AHeaderLineIsNoSample) {
   Subset subset;
   ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
   EXPECT_NE(subset.warnings.find("1 samples of"), std::string::npos) << subset.warnings;
+  // An unknown sample is named as its line names it, FID and IID apart by a
+  // blank (the tab of the lookup key once stood between them in the warning).
+  writeFile(dir + "/keep.id", "f a\ng\tz\n");
+  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  EXPECT_NE(subset.warnings.find("(first: " + dir + "/keep.id line 2: g z)\n"), std::string::npos) << subset.warnings;
 }
 
 // A text file names its samples by data line number, which a file of the
