@@ -4,6 +4,7 @@
 #define GORVA_IO_SAMPLE_IDS_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct SampleId {
@@ -32,6 +33,13 @@ struct SubsetInput {
   bool numbered = false;
   const std::string& markerSource() const { return marker_file.empty() ? name : marker_file; }
 };
+
+// A sample as a file's line names it in a message: FID and IID apart by a
+// blank where the input matches both (the IID alone would name another
+// sample there, which the input may well hold), else the IID.
+inline std::string sampleShown(const SubsetInput& input, std::string_view fid, std::string_view iid) {
+  return input.match_family ? std::string(fid) + " " + std::string(iid) : std::string(iid);
+}
 
 // How a file's lines must name the input's samples, for a refusal of a file
 // that names none of them: "samples are matched by IID", and for a text

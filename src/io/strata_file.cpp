@@ -56,7 +56,7 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
     }
     const std::vector<int>* positions = index.find(sample_key);
     if (positions == nullptr) {
-      if (unknown++ == 0) first_unknown = at + ": " + std::string(fields[1]);
+      if (unknown++ == 0) first_unknown = at + ": " + sampleShown(input, fields[0], fields[1]);
       return true;
     }
     // PLINK's cluster files mark a sample of no cluster by NA.

@@ -96,7 +96,7 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
     }
     const std::vector<int>* positions = index.find(sample_key);
     if (positions == nullptr) {
-      unknown.add(file, line, fields[1]);
+      unknown.add(file, line, sampleShown(input, fields[0], fields[1]));
       return true;
     }
     ++matched;
@@ -145,9 +145,7 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
     const std::vector<int>* positions = index.find(sample_key);
     if (positions == nullptr) {
       // As the line names it: the key of FID and IID holds a tab.
-      unknown.add(file, line, fields.size() >= 2 && input.match_family
-                                  ? std::string(fields[0]) + " " + std::string(fields[1])
-                                  : sample_key);
+      unknown.add(file, line, fields.size() >= 2 ? sampleShown(input, fields[0], fields[1]) : sample_key);
       return true;
     }
     for (const int s : *positions) named[s] = true;
@@ -229,7 +227,7 @@ bool matchCovariates(const std::string& file, const std::vector<std::string>& na
     }
     const std::vector<int>* positions = index.find(sample_key);
     if (positions == nullptr) {
-      unknown.add(file, line.line, line.iid);
+      unknown.add(file, line.line, sampleShown(input, line.fid, line.iid));
       continue;
     }
     ++matched;

@@ -45,6 +45,16 @@ TEST(SampleLists, AHeaderLineIsNoSample) {
   writeFile(dir + "/keep.id", "f a\ng\tz\n");
   ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
   EXPECT_NE(subset.warnings.find("(first: " + dir + "/keep.id line 2: g z)\n"), std::string::npos) << subset.warnings;
+  // So in a phenotype and a strata file, where the IID alone, b, named a
+  // sample the .fam holds (as f b).
+  writeFile(dir + "/p.txt", "f a 2\ng b 1\n");
+  writeFile(dir + "/s.txt", "f a x\ng b y\n");
+  SubsetFiles others;
+  others.pheno = dir + "/p.txt";
+  others.strata = dir + "/s.txt";
+  ASSERT_TRUE(chooseSubset(others, plinkInput(), 1, subset)) << subset.error;
+  EXPECT_NE(subset.warnings.find("(first: " + dir + "/p.txt line 2: g b)\n"), std::string::npos) << subset.warnings;
+  EXPECT_NE(subset.warnings.find("(first: " + dir + "/s.txt line 2: g b)\n"), std::string::npos) << subset.warnings;
 }
 
 // A text file names its samples by data line number, which a file of the
