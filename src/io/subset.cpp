@@ -153,8 +153,9 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
   });
   if (!ok) return false;
   if (std::string_view(option) == "--keep" && unknown.count == lines) {
+    const std::string rule = input.match_family ? "samples are matched by IID" : sampleMatchingRule(input);
     out.error = file + ": none of its " + std::to_string(lines) + " samples is in " + input.name +
-                " (lines are " + index.layout() + (input.numbered ? "; " + sampleMatchingRule(input) : "") + ")";
+                " (lines are " + index.layout() + (rule == "samples are matched by IID" ? "" : "; " + rule) + ")";
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");
