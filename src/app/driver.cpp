@@ -130,6 +130,8 @@ bool TFmMDR::chooseDataSource(RunPlan& plan) {
     refuse(kExitBadInput, "%s", refusal.c_str());
     return false;
   }
+  // Checked as a result's or a console's victim only: it is never read.
+  for (const RunFile& file : ignoredDataFiles(plan.input_file)) plan.inputs.push_back(file);
   plan.from_plink = !opt::bfile.empty();
   plan.from_vcf = !opt::vcf.empty() || !opt::bcf.empty();
   plan.subset_files = SubsetFiles{opt::pheno,   opt::keep,  opt::remove, opt::extract, opt::exclude,
@@ -240,7 +242,7 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
                                       : checkDataFile(plan.input_file, reader.bytes(), reader.byteCount(),
                                                       plan.phenotype_column, [&reader](const unsigned char* done) {
                                                         reader.releaseScanned(done);
-                                                      });
+                                                      }, !opt::pheno.empty());
   if (!check.ok) {
     refuse(kExitBadInput, "%s", check.error.c_str());
     return false;
@@ -542,7 +544,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   // left).
   const auto drop_previous_files = [&] {
     const bool replaces_report = opt::extensions_given && reportKeptAsAFile(plan.output_file);
-    if (runLogWanted() || replaces_report) dropPreviousRunLog(plan.output_file);
+    if (runLogWanted() || replaces_report) dropPreviousRunLog(plan.output_file, plan.inputs);
     if (replaces_report) dropPreviousResultFiles(plan.output_file, results_.paths(), plan.inputs);
   };
   if (!results_.publishAll(log, drop_previous_files)) {
@@ -565,6 +567,7 @@ void TFmMDR::reportSignificance(char** marker_names, int marker_count) {
     printWarningLines(emptyOrderWarning(order, opt::rank));
   }
   if (opt::table_file.empty()) return;
+  printWarningLines(tableReadingWarning(marker_names, marker_count, &marker_positions_));
   printWarningLines(droppedCovariatesWarning(outcome_.orders, covariates_.names));
   printWarningLines(notFittedWarning(outcome_.orders));
   TableRun run;

@@ -27,7 +27,50 @@ void printLambda(OutputFile& file, int order, const char* name, const GenomicCon
               control.combinations, control.sampled ? "a uniform random sample" : "all");
 }
 
+// The texts (of `kind`: "marker name", "marker position") that readers of
+// the table misread, counted with the first of each fault.
+struct MisreadTexts {
+  explicit MisreadTexts(const char* what) : kind(what) {}
+  const char* kind;
+  int with_hash = 0;
+  std::string first_hash;
+  int quoted = 0;
+  std::string first_quoted;
+  void note(const std::string& text) {
+    if (text.find('#') != std::string::npos && with_hash++ == 0) first_hash = text;
+    if (text.starts_with('"') && quoted++ == 0) first_quoted = text;
+  }
+  std::string warning(const char* advice) const {
+    std::string lines;
+    const auto count = [this](int n, const char* one, const char* many) {
+      return std::to_string(n) + " " + kind + (n == 1 ? one : many);
+    };
+    if (with_hash > 0) {
+      lines += warningLine(count(with_hash, " of the run holds", "s of the run hold") + " a # (first: " + first_hash +
+                           "); R's read.delim(comment.char = \"#\") and pandas' read_csv(comment=\"#\") end the "
+                           "table's row there, leaving its later fields NA: " + advice);
+    }
+    if (quoted > 0) {
+      lines += warningLine(count(quoted, " of the run starts", "s of the run start") + " with a double quote (first: " +
+                           first_quoted + "); R's read.delim and pandas' read_csv take it for a quoted field, which "
+                           "runs on past tabs and line ends to the next quote and joins rows: " + advice);
+    }
+    return lines;
+  }
+};
+
 }  // namespace
+
+std::string tableReadingWarning(char* const* marker_names, int marker_count,
+                                const std::vector<std::string>* positions) {
+  MisreadTexts names("marker name");
+  for (int m = 0; m < marker_count; ++m) names.note(marker_names[m]);
+  MisreadTexts places("marker position");
+  if (positions != nullptr) {
+    for (const std::string& place : *positions) places.note(place);
+  }
+  return names.warning("rename such markers") + places.warning("rename such chromosomes");
+}
 
 double orderLambda(const GenomicControl& control, std::size_t p_values) {
   return p_values == 0 ? std::numeric_limits<double>::quiet_NaN() : control.lambda;

@@ -39,6 +39,15 @@ std::string lambdaText(double lambda);
 // combinations had a p-value that is a number.
 double orderLambda(const GenomicControl& control, std::size_t p_values);
 
+// Warning lines (warningLine) for the run's marker names and positions that
+// R's read.delim and pandas' read_csv misread in the table: a "#" anywhere
+// (the comment character the table is read with ends the row there and
+// leaves its later fields NA without an error), a double quote first (a
+// quoted field, which runs on to the next quote and joins rows). "" when
+// there is none.
+std::string tableReadingWarning(char* const* marker_names, int marker_count,
+                                const std::vector<std::string>* positions);
+
 // Writes the whole table into `file` (open) and finishes it, for the run to
 // publish with its other results; false with `error` set when it could not
 // be written completely.

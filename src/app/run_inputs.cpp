@@ -26,8 +26,14 @@ std::vector<RunFile> selectionFiles() {
   return files;
 }
 
+std::vector<RunFile> ignoredDataFiles(const std::string& input_file) {
+  if (input_file.empty() || (opt::bfile.empty() && opt::vcf.empty() && opt::bcf.empty())) return {};
+  return {{input_file, "the ignored --in file", "--in"}};
+}
+
 std::vector<RunFile> runInputFiles(const std::string& input_file) {
   std::vector<RunFile> files = dataFiles(input_file);
   for (RunFile& file : selectionFiles()) files.push_back(std::move(file));
+  for (RunFile& file : ignoredDataFiles(input_file)) files.push_back(std::move(file));
   return files;
 }

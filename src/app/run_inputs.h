@@ -14,7 +14,12 @@ std::vector<RunFile> dataFiles(const std::string& input_file);
 // The files that choose samples, markers and phenotypes (read once).
 std::vector<RunFile> selectionFiles();
 
-// Both, the data first.
+// A --in beside --bfile, --vcf or --bcf: not read (a warning says so), but
+// named as data, so that no result file and no console replaces it; none
+// otherwise.
+std::vector<RunFile> ignoredDataFiles(const std::string& input_file);
+
+// The data, the selection files and an ignored --in, the data first.
 std::vector<RunFile> runInputFiles(const std::string& input_file);
 
 #endif  // GORVA_APP_RUN_INPUTS_H

@@ -42,10 +42,10 @@ bool runLogWanted() {
   return reportKeptAsAFile(opt::output_file);
 }
 
-void dropPreviousRunLog(const std::string& report) {
+void dropPreviousRunLog(const std::string& report, const std::vector<RunFile>& inputs) {
   const std::string path = runLogPath(report);
   struct stat info {};
-  if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
+  if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && !isOneOf(path, inputs)) ::unlink(path.c_str());
 }
 
 std::string runLogText(double seconds) {

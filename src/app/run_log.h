@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "io/file_safety.h"
+
 // Appends one line (without its line end) to the log's body, in the order
 // lines are added, e.g. "order 2: lambda_gc = 1.0123 from 190 combinations".
 void addRunLogLine(const std::string& line);
@@ -21,8 +23,9 @@ bool runLogWanted();
 
 // Removes the log of an earlier run on this report's name, when it is a
 // file of its own (not a link, a device or a pipe, which the new log is
-// written through).
-void dropPreviousRunLog(const std::string& report);
+// written through) and not one of this run's `inputs` (a data or selection
+// file that bears the name, which --log 0 must leave alone).
+void dropPreviousRunLog(const std::string& report, const std::vector<RunFile>& inputs);
 
 // The whole log text: the version and command, the body, every warning
 // given (io/messages), the wall-clock time since the options were read and

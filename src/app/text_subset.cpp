@@ -7,6 +7,7 @@ SubsetInput textSubsetInput(const char* input_file, MdrReader& reader, int sampl
                             int phenotype_column) {
   SubsetInput input;
   input.name = input_file;
+  input.numbered = true;
   for (int s = 1; s <= sample_count; ++s) input.samples.push_back({std::to_string(s), std::to_string(s)});
   const int marker_count = column_count - 1;
   std::vector<char> buffers(static_cast<std::size_t>(marker_count > 0 ? marker_count : 1) * kFieldTextBuffer, '\0');

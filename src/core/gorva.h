@@ -127,8 +127,9 @@ GORVA_EXPORT int sign(double a, double b);
 // Sign test and counting functions (utils.cpp). Exact for 0 <= k <= n <= 12 in
 // 32-bit integers. Beyond that range the binomial coefficient is evaluated in
 // double precision (rounded to the nearest integer; combinations() saturates
-// at INT_MAX, the sign tests use the double unsaturated, which keeps them
-// accurate up to about n = 1000), so no call divides by zero or overflows.
+// at INT_MAX, the sign tests use the double unsaturated up to n = 1000 and
+// each term's logarithm beyond, where the coefficient is no double: about 9
+// significant digits at n = 2000), so no call divides by zero or overflows.
 // Sign-test bounds outside 0..n add nothing.
 
 // P(X >= s) for X ~ Binomial(n, 0.5); 0 when s > n.

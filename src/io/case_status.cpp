@@ -4,6 +4,8 @@
 #include <cmath>
 #include <system_error>
 
+#include "io/messages.h"
+
 namespace {
 
 // The field as a finite decimal number; false (with `out_of_range` told
@@ -34,4 +36,10 @@ bool isZeroStatus(std::string_view field) {
   double value = 0;
   bool out_of_range = false;
   return decimalValue(field, value, out_of_range) && value == 0.0;
+}
+
+std::string zeroCodingWarning(const std::string& file, int zeros) {
+  return warningLine(file + " holds no case (2) and " + std::to_string(zeros) +
+                     " phenotypes 0, which mean missing, as in PLINK: if it codes 0 = control and "
+                     "1 = case, write 1 = control and 2 = case");
 }

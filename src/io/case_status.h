@@ -4,6 +4,7 @@
 #ifndef GORVA_IO_CASE_STATUS_H
 #define GORVA_IO_CASE_STATUS_H
 
+#include <string>
 #include <string_view>
 
 #include "io/sample_ids.h"
@@ -23,5 +24,10 @@ int caseStatus(std::string_view field);
 // Whether the field is the number 0, PLINK's missing value that a file
 // coding 0 = control, 1 = case would be full of.
 bool isZeroStatus(std::string_view field);
+
+// The warning line for a phenotype column (`file`'s) that holds no case and
+// `zeros` phenotypes 0: most likely coded 0 = control, 1 = case, which reads
+// as missing and controls.
+std::string zeroCodingWarning(const std::string& file, int zeros);
 
 #endif  // GORVA_IO_CASE_STATUS_H

@@ -77,8 +77,9 @@ std::string place(int line, int column) {
 class Checker {
  public:
   Checker(const std::string& file_name, const unsigned char* bytes, long size, int phenotype_column,
-          const ScannedUpTo& scanned)
-      : name_(file_name), bytes_(bytes), size_(size), phenotype_index_(phenotype_column - 1), scanned_(scanned) {}
+          const ScannedUpTo& scanned, bool phenotypes_replaced)
+      : name_(file_name), bytes_(bytes), size_(size), phenotype_index_(phenotype_column - 1), scanned_(scanned),
+        phenotypes_replaced_(phenotypes_replaced) {}
 
   DataCheck run();
 
@@ -101,6 +102,7 @@ class Checker {
   long size_;
   int phenotype_index_;
   const ScannedUpTo& scanned_;
+  bool phenotypes_replaced_;
   DataCheck result_;
   Tally short_lines_;
   Tally non_numbers_;
@@ -248,7 +250,7 @@ bool Checker::checkOneDigitField(int line, int column, unsigned char digit) {
   // any other one-digit genotype is refused as the general way refuses it.
   // A one-digit phenotype is always read as written.
   if (column - 1 == phenotype_index_) {
-    if (digit > 1) noteOtherPhenotype(line, column, std::string(1, static_cast<char>('0' + digit)));
+    if (digit > 1 && !phenotypes_replaced_) noteOtherPhenotype(line, column, std::string(1, static_cast<char>('0' + digit)));
     return true;
   }
   if (digit > kHighestGenotypeCode) {
@@ -267,6 +269,7 @@ bool Checker::checkField(int line, int column, const char* text, int length) {
   const unsigned char stored = fieldTextToByte(text);
   const FieldKind kind = classifyField(text, length);
   const bool genotype = column - 1 != phenotype_index_;
+  if (!genotype && phenotypes_replaced_) return true;
   if (genotype && stored > kHighestGenotypeCode) {
     const std::string code = std::to_string(stored);
     std::string written = quotedText(text, length);
@@ -366,6 +369,6 @@ std::string Checker::warnings() const {
 }  // namespace
 
 DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, long size,
-                        int phenotype_column, const ScannedUpTo& scanned) {
-  return Checker(file_name, bytes, size, phenotype_column, scanned).run();
+                        int phenotype_column, const ScannedUpTo& scanned, bool phenotypes_replaced) {
+  return Checker(file_name, bytes, size, phenotype_column, scanned, phenotypes_replaced).run();
 }

@@ -41,8 +41,10 @@ struct DataCheck {
 // without a line end, which is not read as a sample.
 // `scanned`, when given, hears how far the scan has got from time to time
 // (a pointer into `bytes`), so that a mapped file's pages can be given back.
+// With `phenotypes_replaced` (--pheno gives them) the phenotype column is
+// read as nothing, and nothing is said about its fields.
 using ScannedUpTo = std::function<void(const unsigned char* done)>;
 DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, long size,
-                        int phenotype_column, const ScannedUpTo& scanned = {});
+                        int phenotype_column, const ScannedUpTo& scanned = {}, bool phenotypes_replaced = false);
 
 #endif  // GORVA_IO_DATACHECK_H

@@ -124,6 +124,8 @@ bool PlinkReader::readFam(bool fam_phenotypes) {
   }
   fam_bytes_ = static_cast<double>(text.size());
   std::unordered_map<std::string, int> line_of;
+  int cases = 0;
+  int zeros = 0;
   const bool ok = forEachLine(text, [&](int line, const std::vector<std::string_view>& fields) {
     if (const int column = firstNulColumn(fields)) return refuse(nulMessage(name, line, column));
     if (fields.size() != kPlinkColumns) {
@@ -150,6 +152,8 @@ bool PlinkReader::readFam(bool fam_phenotypes) {
                     "a quantitative trait, not case/control (give case/control phenotypes with --pheno FILE)");
     }
     if (status < kNoStatus) status = kNoStatus;  // --pheno replaces the column
+    cases += status == 1;
+    zeros += isZeroStatus(fields[5]);
     fam_ids_.push_back({std::string(fields[0]), std::string(fields[1])});
     fam_status_.push_back(status);
     fam_lines_.push_back(line);
@@ -171,6 +175,8 @@ bool PlinkReader::readFam(bool fam_phenotypes) {
     warnings_ += warningLine(std::to_string(missingPhenotypeCount()) + " samples of " + name +
                              " have a missing phenotype and were left out");
   }
+  // 0 = control, 1 = case (PLINK's --1) is the other common coding.
+  if (cases == 0 && zeros > 0 && fam_phenotypes) warnings_ += zeroCodingWarning(name, zeros);
   return true;
 }
 
@@ -357,7 +363,7 @@ bool PlinkReader::forEachPackedMarker(Decode decode, int first_row, int end_row)
 }
 
 SubsetInput PlinkReader::subsetInput() const {
-  return SubsetInput{prefix_ + ".fam", fam_ids_, fam_status_, marker_names_, true, prefix_ + ".bim", left_out_markers_};
+  return SubsetInput{prefix_ + ".fam", fam_ids_, fam_status_, marker_names_, true, prefix_ + ".bim", left_out_markers_, false};
 }
 
 void PlinkReader::select(const Subset& subset) {

@@ -4,6 +4,7 @@
 #define GORVA_IO_SAMPLE_IDS_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct SampleId {
@@ -28,7 +29,37 @@ struct SubsetInput {
   // Per marker: true where the input itself leaves it out (a .bim's
   // negative position); empty when it leaves out none.
   std::vector<bool> left_out;
+  // A text file: its samples' IIDs are their data line numbers, 1, 2, ...
+  bool numbered = false;
   const std::string& markerSource() const { return marker_file.empty() ? name : marker_file; }
 };
+
+// A sample as a file's line names it in a message: FID and IID apart by a
+// blank where the input matches both (the IID alone would name another
+// sample there, which the input may well hold), else the IID.
+inline std::string sampleShown(const SubsetInput& input, std::string_view fid, std::string_view iid) {
+  return input.match_family ? std::string(fid) + " " + std::string(iid) : std::string(iid);
+}
+
+// How a file's lines must name the input's samples, for a refusal of a file
+// that names none of them: "samples are matched by IID", and for a text
+// file that its IIDs are its data line numbers, which no file of the
+// cohort's IDs holds, for a VCF of FID_IID names that an IID is all of one.
+inline std::string sampleMatchingRule(const SubsetInput& input) {
+  if (input.match_family) return "samples are matched by FID and IID";
+  if (!input.numbered) {
+    // plink --recode vcf names each sample FID_IID, which a file of the
+    // cohort's FID and IID columns never names.
+    for (const SampleId& sample : input.samples) {
+      if (sample.iid.find('_') == std::string::npos) continue;
+      return "samples are matched by IID; " + input.name + "'s sample names hold '_' (first: " + sample.iid +
+             "), as plink --recode vcf writes FID_IID: name such a sample by all of it, " + sample.iid +
+             ", as its IID";
+    }
+    return "samples are matched by IID";
+  }
+  return "samples are matched by IID; a text file's samples are named by their data line numbers, 1 to " +
+         std::to_string(input.samples.size());
+}
 
 #endif  // GORVA_IO_SAMPLE_IDS_H

@@ -56,7 +56,7 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
     }
     const std::vector<int>* positions = index.find(sample_key);
     if (positions == nullptr) {
-      if (unknown++ == 0) first_unknown = at + ": " + std::string(fields[1]);
+      if (unknown++ == 0) first_unknown = at + ": " + sampleShown(input, fields[0], fields[1]);
       return true;
     }
     // PLINK's cluster files mark a sample of no cluster by NA.
@@ -85,7 +85,7 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
   }
   if (out.names.empty()) {
     error = file + ": none of its " + std::to_string(line_of.size()) + " samples is in " + input.name +
-            " (samples are matched by " + (input.match_family ? "FID and IID" : "IID") + ")";
+            " (" + sampleMatchingRule(input) + ")";
     return false;
   }
   if (unknown > 0) {

@@ -96,7 +96,7 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
     }
     const std::vector<int>* positions = index.find(sample_key);
     if (positions == nullptr) {
-      unknown.add(file, line, fields[1]);
+      unknown.add(file, line, sampleShown(input, fields[0], fields[1]));
       return true;
     }
     ++matched;
@@ -108,15 +108,13 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
   if (!ok) return false;
   if (matched == 0) {
     out.error = file + ": none of its " + std::to_string(line_of.size()) + " samples is in " + input.name +
-                " (samples are matched by " + (input.match_family ? "FID and IID" : "IID") + ")";
+                " (" + sampleMatchingRule(input) + ")";
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");
   // 0 = control, 1 = case is the other common coding; PLINK reads 0 as missing.
   if (cases == 0 && zeros > 0) {
-    out.warnings += warningLine(file + " holds no case (2) and " + std::to_string(zeros) +
-                                " phenotypes 0, which mean missing, as in PLINK: if it codes 0 = control and "
-                                "1 = case, write 1 = control and 2 = case");
+    out.warnings += zeroCodingWarning(file, zeros);
   }
   return true;
 }
@@ -146,7 +144,8 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
     ++lines;
     const std::vector<int>* positions = index.find(sample_key);
     if (positions == nullptr) {
-      unknown.add(file, line, sample_key);
+      // As the line names it: the key of FID and IID holds a tab.
+      unknown.add(file, line, fields.size() >= 2 ? sampleShown(input, fields[0], fields[1]) : sample_key);
       return true;
     }
     for (const int s : *positions) named[s] = true;
@@ -154,8 +153,9 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
   });
   if (!ok) return false;
   if (std::string_view(option) == "--keep" && unknown.count == lines) {
+    const std::string rule = input.match_family ? "samples are matched by IID" : sampleMatchingRule(input);
     out.error = file + ": none of its " + std::to_string(lines) + " samples is in " + input.name +
-                " (lines are " + index.layout() + ")";
+                " (lines are " + index.layout() + (rule == "samples are matched by IID" ? "" : "; " + rule) + ")";
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");
@@ -228,7 +228,7 @@ bool matchCovariates(const std::string& file, const std::vector<std::string>& na
     }
     const std::vector<int>* positions = index.find(sample_key);
     if (positions == nullptr) {
-      unknown.add(file, line.line, line.iid);
+      unknown.add(file, line.line, sampleShown(input, line.fid, line.iid));
       continue;
     }
     ++matched;
@@ -237,7 +237,7 @@ bool matchCovariates(const std::string& file, const std::vector<std::string>& na
   }
   if (matched == 0) {
     out.error = file + ": none of its " + std::to_string(covariates.lines.size()) + " samples is in " + input.name +
-                " (samples are matched by " + (input.match_family ? "FID and IID" : "IID") + ")";
+                " (" + sampleMatchingRule(input) + ")";
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");

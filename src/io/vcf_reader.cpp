@@ -569,7 +569,7 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   return true;
 }
 
-SubsetInput VcfReader::subsetInput() const { return SubsetInput{path_, samples_, {}, marker_names_, false, {}, {}}; }
+SubsetInput VcfReader::subsetInput() const { return SubsetInput{path_, samples_, {}, marker_names_, false, {}, {}, false}; }
 
 void VcfReader::select(const Subset& subset) {
   kept_samples_ = subset.samples;

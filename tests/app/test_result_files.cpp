@@ -55,6 +55,8 @@ TEST(ResultFiles, NoResultFileMayBeAnInputAndTheRefusalCreatesNothing) {
       {"chart", {"--in", "r.order2.svg", "--out", "r", "--plot", "1"}, "r.order2.svg"},
       {"PLINK .fam", {"--bfile", "p", "--out", "p.fam"}, "p.fam"},
       {"PLINK .bed", {"--bfile", "p", "--out", "p.bed"}, "p.bed"},
+      // Not read beside --bfile, but named as data all the same.
+      {"ignored --in", {"--bfile", "p", "--in", "data.txt", "--out", "data.txt"}, "data.txt"},
   };
   const std::string dir = makeTempDir();
   simulateData(dir, 6, 40, "p");

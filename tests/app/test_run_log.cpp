@@ -70,6 +70,18 @@ TEST(RunLog, WrittenForRunsBeyondTheClassicOptionsUnlessTurnedOff) {
     }
     previous_log = fileExists(log_path) ? readFile(log_path) : "";
   }
+  // The earlier log that --log 0 takes away is never an input of the run,
+  // neither the data nor a selection file that happens to bear its name.
+  writeFile(dir + "/r.txt.log", kData);
+  const ProgramResult log_as_data =
+      runGorva({"--in", "r.txt.log", "--out", "r.txt", "--order", "1", "--threads", "1", "--log", "0"}, dir);
+  EXPECT_EQ(log_as_data.status, 0) << log_as_data.err;
+  EXPECT_EQ(readFile(dir + "/r.txt.log"), kData);
+  writeFile(dir + "/r.txt.log", "m0\nm2\n");
+  const ProgramResult log_as_list = runGorva(
+      {"--in", "data.txt", "--out", "r.txt", "--order", "1", "--extract", "r.txt.log", "--log", "0"}, dir);
+  EXPECT_EQ(log_as_list.status, 0) << log_as_list.err;
+  EXPECT_EQ(readFile(dir + "/r.txt.log"), "m0\nm2\n");
   // The log is a result file like the others: no other may be it.
   const ProgramResult clash = runOnData(dir, kData, "--log 1 --table report.txt.log");
   EXPECT_EQ(clash.status, 2);

@@ -305,7 +305,8 @@ TEST_F(StrataRuns, EachBadStrataFileIsRefusedWithItsPlaceBeforeAnythingIsCreated
   };
   std::vector<Case> cases = {
       {"x ghost a\nx phantom b\n", {},
-       "gorva: ../bad.strata: none of its 2 samples is in ../set.txt (samples are matched by IID)"},
+       "gorva: ../bad.strata: none of its 2 samples is in ../set.txt (samples are matched by IID; a text file's "
+       "samples are named by their data line numbers, 1 to 90)"},
       {"x 1 a\nx 2 b\nx 1 b\n", {}, "gorva: ../bad.strata line 3, field 2: sample 1 was already named on line 1"},
       {"x 1 a\nx 2\n", {}, "gorva: ../bad.strata line 2: 2 fields, but a strata line has 3 (FID IID STRATUM)"},
       {"x 1 NA\nx 2 NA\n", {},

@@ -1,5 +1,5 @@
 // The table's effect columns, `positions` and `cells`, against tables
-// counted by hand.
+// counted by hand, and names those columns cannot carry.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -56,6 +56,43 @@ TEST(TableEffectColumns, PositionsFromThePlinkMap) {
                                      dir);
   ASSERT_EQ(cut.status, 0) << cut.err;
   EXPECT_EQ(effectColumns(readFile(dir + "/t.tsv"))[0], "1:100,1:300");
+}
+
+// R and pandas read the table with "#" as the comment character, which ends
+// a row wherever it stands: a marker named rs#9 turned its row's later
+// fields into NA without an error. A run with a table says so; a classic
+// run, which writes none, prints what it always printed.
+TEST(TableEffectColumns, NamesThatTableReadersMisreadAreWarnedAboutWithATable) {
+  const std::string dir = makeTempDir();
+  const std::string data = "P\ta#1\tb\n1\t0\t0\n1\t0\t0\n0\t2\t1\n0\t2\t2\n";
+  const ProgramResult table = runOnData(dir, data, "--order 1 --table t.tsv");
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_NE(table.err.find("gorva: warning: 1 marker name of the run holds a # (first: a#1); R's read.delim(comment.char "
+                           "= \"#\") and pandas' read_csv(comment=\"#\") end the table's row there, leaving its later "
+                           "fields NA: rename such markers\n"),
+            std::string::npos)
+      << table.err;
+  // A name starting with a double quote opens a quoted field for both, which
+  // runs on past tabs and lines to the next quote: pandas read 2 rows of 6.
+  const ProgramResult quoted = runOnData(dir, "P\t\"a\tb\n1\t0\t0\n1\t0\t0\n0\t2\t1\n0\t2\t2\n",
+                                         "--order 1 --table t.tsv");
+  ASSERT_EQ(quoted.status, 0) << quoted.err;
+  EXPECT_NE(quoted.err.find("gorva: warning: 1 marker name of the run starts with a double quote (first: \"a); R's "
+                            "read.delim and pandas' read_csv take it for a quoted field, which runs on past tabs and "
+                            "line ends to the next quote and joins rows: rename such markers\n"),
+            std::string::npos)
+      << quoted.err;
+  const ProgramResult classic = runOnData(dir, data, "--order 1");
+  ASSERT_EQ(classic.status, 0) << classic.err;
+  EXPECT_EQ(classic.err.find('#'), std::string::npos) << classic.err;
+  // A chromosome name in the positions column likewise.
+  writePlinkFiles(dir + "/set", tableFromText("P\ta\tb\n1\t0\t0\n1\t0\t0\n0\t2\t1\n0\t2\t2\n"));
+  writeFile(dir + "/set.bim", "chr#1\ta\t0\t100\tA\tG\n1\tb\t0\t200\tA\tG\n");
+  const ProgramResult plink = runGorva({"--bfile", "set", "--out", "p.txt", "--order", "1", "--table", "p.tsv"}, dir);
+  ASSERT_EQ(plink.status, 0) << plink.err;
+  EXPECT_NE(plink.err.find("gorva: warning: 1 marker position of the run holds a # (first: chr#1:100)"),
+            std::string::npos)
+      << plink.err;
 }
 
 }  // namespace

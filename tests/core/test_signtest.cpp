@@ -62,6 +62,21 @@ TEST(SignTestTest, AgreesWithBinomialProbabilitiesInTheExactRange) {
   }
 }
 
+// Past about 1,030 trials C(n, i) is no double and 2^-n none of full
+// precision: their product read inf, then NaN (n = 1075), as a p-value.
+// References: exact sums of Python's integers, divided by 2^n.
+TEST(SignTestTest, StaysAProbabilityBeyondAThousandTrials) {
+  EXPECT_NEAR(computeOneTailedSignTest(1001, 501), 0.5, 1e-12);
+  EXPECT_NEAR(computeOneTailedSignTest(1030, 515), 0.5124275649682872, 1e-12);
+  EXPECT_NEAR(computeOneTailedSignTest(2000, 1000), 0.5089195055729271, 1e-12);
+  EXPECT_NEAR(computeOneTailedSignTest(2000, 1200) / 1.7525031034678226e-19, 1.0, 1e-9);
+  EXPECT_NEAR(signTestSummation(5000, 2500, 2500), 0.011283227495479843, 1e-12);
+  for (const int n : {1029, 1030, 1074, 1075, 1100, 100000}) {
+    EXPECT_NEAR(computeOneTailedSignTest(n, 0), 1.0, 1e-9) << n;
+    EXPECT_NEAR(signTestSummation(n, 0, n / 2) + signTestSummation(n, n / 2 + 1, n), 1.0, 1e-9) << n;
+  }
+}
+
 TEST(CountingTest, BinomialCoefficientsSaturateBeyondInt) {
   const auto rows = pascal(34);
   for (int n = 0; n <= 34; ++n) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/data_check.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -149,6 +150,28 @@ TEST(DataCheckWarns, OnceForEachKindWithCountAndFirstPlace) {
   }
   EXPECT_EQ(check("Status\ta\tb\n1\t0\t2\n\r\n").line_count, 4);
   EXPECT_EQ(check("S\ta\n1\t2\n0\t1").line_count, 3);
+}
+
+// --pheno replaces the phenotype column, so its values are read as nothing:
+// the run said PLINK's -9 there "were read as a control ... give --pheno FILE
+// to set them" to a user who had, and counted NA as a field read as 0.
+TEST(DataCheckWarns, NotAboutAPhenotypeColumnThatPhenoReplaces) {
+  const std::string dir = makeTempDir();
+  const std::string data = "S\ta\tb\n-9\t0\t1\nNA\t1\t2\n2\t2\t0\n300\t0\t0\n1\t1\t1\n0\tx\t2\n";
+  writeFile(dir + "/p.txt", "f 1 2\nf 2 1\nf 3 2\nf 4 1\nf 5 2\nf 6 1\n");
+  const ProgramResult replaced = runOnData(dir, data, "--order 1 --pheno p.txt");
+  ASSERT_EQ(replaced.status, 0) << replaced.err;
+  EXPECT_EQ(replaced.err.find("phenotype"), std::string::npos) << replaced.err;
+  // The genotype fields are judged as ever.
+  EXPECT_NE(replaced.err.find("1 field in data.txt is not a number and was read as 0 (line 7, column 2)"),
+            std::string::npos)
+      << replaced.err;
+  // Without --pheno the column is the phenotypes, and said to be odd.
+  const ProgramResult own = runOnData(dir, data, "--order 1 --threads 1");
+  EXPECT_NE(own.err.find("phenotypes of data.txt are neither 0 nor 1"), std::string::npos) << own.err;
+  EXPECT_NE(own.err.find("2 fields in data.txt are not numbers and were read as 0 (first: line 3, column 1)"),
+            std::string::npos)
+      << own.err;
 }
 
 }  // namespace

@@ -105,6 +105,29 @@ TEST_F(PlinkReaderTest, AcceptsLooseLayoutAndWarnsOnceAboutSamplesWithoutCaseOrC
   EXPECT_EQ(loose.warnings(), "");
 }
 
+// A .fam coded 0 = control, 1 = case (PLINK's --1) reads as missing and
+// controls, as PLINK reads it without --1; the warning says which coding is
+// meant, as for a --pheno file, where the run would only say it found no case.
+TEST_F(PlinkReaderTest, ZerosWithoutACaseGetTheCodingAdvice) {
+  write("a a 0 0 1 0\nb b 0 0 1 1\nc c 0 0 1 0\nd d 0 0 1 1\n", kBim, kMagic + std::string(2, '\0'));
+  PlinkReader reader;
+  ASSERT_TRUE(reader.open(prefix_)) << reader.error();
+  EXPECT_NE(reader.warnings().find(prefix_ + ".fam holds no case (2) and 2 phenotypes 0, which mean missing, as in "
+                                   "PLINK: if it codes 0 = control and 1 = case, write 1 = control and 2 = case\n"),
+            std::string::npos)
+      << reader.warnings();
+  // With a case, 0 is PLINK's missing value and nothing else is said.
+  write("a a 0 0 1 0\nb b 0 0 1 1\nc c 0 0 1 2\nd d 0 0 1 1\n", kBim, kMagic + std::string(2, '\0'));
+  PlinkReader with_case;
+  ASSERT_TRUE(with_case.open(prefix_)) << with_case.error();
+  EXPECT_EQ(with_case.warnings().find("holds no case"), std::string::npos) << with_case.warnings();
+  // --pheno replaces the column, which is then not read at all.
+  write("a a 0 0 1 0\nb b 0 0 1 1\nc c 0 0 1 0\nd d 0 0 1 1\n", kBim, kMagic + std::string(2, '\0'));
+  PlinkReader replaced;
+  ASSERT_TRUE(replaced.open(prefix_, false, false)) << replaced.error();
+  EXPECT_EQ(replaced.warnings(), "");
+}
+
 // A .fam with a sample the .bed lacks passes the size check when that sample
 // falls in a marker's last byte, and reads PLINK's zeros there: two copies of
 // A1 everywhere.

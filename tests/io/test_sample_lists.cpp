@@ -40,6 +40,40 @@ TEST(SampleLists, AHeaderLineIsNoSample) {
   Subset subset;
   ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
   EXPECT_NE(subset.warnings.find("1 samples of"), std::string::npos) << subset.warnings;
+  // An unknown sample is named as its line names it, FID and IID apart by a
+  // blank (the tab of the lookup key once stood between them in the warning).
+  writeFile(dir + "/keep.id", "f a\ng\tz\n");
+  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  EXPECT_NE(subset.warnings.find("(first: " + dir + "/keep.id line 2: g z)\n"), std::string::npos) << subset.warnings;
+  // So in a phenotype and a strata file, where the IID alone, b, named a
+  // sample the .fam holds (as f b).
+  writeFile(dir + "/p.txt", "f a 2\ng b 1\n");
+  writeFile(dir + "/s.txt", "f a x\ng b y\n");
+  SubsetFiles others;
+  others.pheno = dir + "/p.txt";
+  others.strata = dir + "/s.txt";
+  ASSERT_TRUE(chooseSubset(others, plinkInput(), 1, subset)) << subset.error;
+  EXPECT_NE(subset.warnings.find("(first: " + dir + "/p.txt line 2: g b)\n"), std::string::npos) << subset.warnings;
+  EXPECT_NE(subset.warnings.find("(first: " + dir + "/s.txt line 2: g b)\n"), std::string::npos) << subset.warnings;
+}
+
+// A text file names its samples by data line number, which a file of the
+// cohort's IDs never matches: the refusal says how the text's samples are
+// named, where "matched by IID" sent the user looking for a typo in the IDs.
+TEST(SampleLists, NoMatchInATextFileSaysItsSamplesAreLineNumbers) {
+  const std::string dir = makeTempDir();
+  const std::string data = "S\ta\tb\n1\t0\t1\n0\t1\t2\n1\t2\t0\n0\t0\t1\n";
+  writeFile(dir + "/ids.txt", "F1 S1 2\nF2 S2 1\n");
+  const std::string rule = "a text file's samples are named by their data line numbers, 1 to 4";
+  for (const char* option : {"--keep", "--pheno", "--strata"}) {
+    const ProgramResult run = runOnData(dir, data, std::string(option) + " ids.txt --order 1");
+    EXPECT_EQ(run.status, 2) << option;
+    EXPECT_NE(run.err.find(rule), std::string::npos) << run.err;
+  }
+  writeFile(dir + "/ids.cov", "FID IID A\nF1 S1 0.5\nF2 S2 1.5\n");
+  const ProgramResult covar = runOnData(dir, data, "--covar ids.cov --table t.tsv --order 1");
+  EXPECT_EQ(covar.status, 2);
+  EXPECT_NE(covar.err.find(rule), std::string::npos) << covar.err;
 }
 
 // A marker list names one marker per line: names after the first field of a

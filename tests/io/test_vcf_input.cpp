@@ -292,6 +292,33 @@ TEST(VcfReaderRecords, SampleNamesHoldingABlankAreWarnedAbout) {
                                    "samples)\n");
 }
 
+// plink's --recode vcf names each sample FID_IID: a phenotype file of the
+// cohort's FID and IID then names none, and the refusal says why.
+TEST(VcfBadInput, NoSampleMatchedInAVcfOfFidIidNamesSaysSo) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/v.vcf",
+            "##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">\n"
+            "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\tF1_a\tF1_b\tF2_c\tF2_d\n"
+            "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/1\t1/1\t0/0\t0/1\n");
+  writeFile(dir + "/p.txt", "F1 a 2\nF1 b 1\nF2 c 2\nF2 d 1\n");
+  const ProgramResult run = runGorva({"--vcf", "v.vcf", "--pheno", "p.txt", "--out", "r.txt", "--order", "1"}, dir);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("p.txt: none of its 4 samples is in v.vcf (samples are matched by IID; v.vcf's sample "
+                         "names hold '_' (first: F1_a), as plink --recode vcf writes FID_IID: name such a sample "
+                         "by all of it, F1_a, as its IID)"),
+            std::string::npos)
+      << run.err;
+  writeFile(dir + "/k.txt", "F1 a\n");
+  writeFile(dir + "/whole.txt", "F1 F1_a 2\nF1 F1_b 1\nF2 F2_c 2\nF2 F2_d 1\n");
+  const ProgramResult keep =
+      runGorva({"--vcf", "v.vcf", "--pheno", "whole.txt", "--keep", "k.txt", "--out", "r.txt"}, dir);
+  EXPECT_EQ(keep.status, 2);
+  EXPECT_NE(keep.err.find("k.txt: none of its 1 samples is in v.vcf (lines are FID IID, or the IID alone; samples are "
+                          "matched by IID; v.vcf's sample names hold '_'"),
+            std::string::npos)
+      << keep.err;
+}
+
 TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
   const std::string dir = makeTempDir();
   std::string cut_bcf;
