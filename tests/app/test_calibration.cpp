@@ -111,8 +111,12 @@ TEST(Calibration, AdjustedPValuesHoldInManySmallStrata) {
 TEST(Calibration, InteractionPValuesHoldOverStrataOfSmallTables) {
   int tested[2] = {0, 0};
   int low[2] = {0, 0};
-  for (const unsigned seed : {93u, 94u, 95u}) {
-    const Dataset data = randomDataset(seed, 100, 1000, 0.02);
+  // The sanitizers' build fits a thirtieth of the pairs (the full count took
+  // over ten minutes there) and checks that the columns are filled; the
+  // shares need the release build's numbers.
+  const std::vector<unsigned> seeds = kSanitizedBuild ? std::vector<unsigned>{93u} : std::vector<unsigned>{93u, 94u, 95u};
+  for (const unsigned seed : seeds) {
+    const Dataset data = randomDataset(seed, kSanitizedBuild ? 30 : 100, 1000, 0.02);
     const std::string dir = makeTempDir();
     std::string strata;
     std::string covariates = "FID IID NOISE\n";
@@ -148,6 +152,10 @@ TEST(Calibration, InteractionPValuesHoldOverStrataOfSmallTables) {
   }
   for (int c = 0; c < 2; ++c) {
     SCOPED_TRACE(c == 0 ? "p_interaction" : "p_interaction_adjusted");
+    if (kSanitizedBuild) {
+      EXPECT_GT(tested[c], 100);
+      continue;
+    }
     ASSERT_GT(tested[c], 10000);
     const double share = static_cast<double>(low[c]) / tested[c];
     EXPECT_GT(share, 0.035);
