@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,20 @@ std::vector<int> rowsPerOrder(const std::string& table, int orders) {
     ++rows[std::stoi(line)];
   }
   return rows;
+}
+
+// s.txt and c.txt in dir for a text input's samples (named by data line):
+// sample s in stratum s % strata, and one covariate of no effect, noise(s).
+void writeStrataAndNoise(const std::string& dir, int samples, int strata, const std::function<double(int)>& noise) {
+  std::string strata_text;
+  std::string covariates = "FID IID NOISE\n";
+  for (int s = 0; s < samples; ++s) {
+    const std::string id = "x " + std::to_string(s + 1);
+    strata_text += id + " s" + std::to_string(s % strata) + "\n";
+    covariates += id + " " + std::to_string(noise(s)) + "\n";
+  }
+  writeFile(dir + "/s.txt", strata_text);
+  writeFile(dir + "/c.txt", covariates);
 }
 
 TEST(Calibration, AboutOneCombinationInTwentyHasPChisqAtMost005OnNullDataAtEveryOrder) {
@@ -63,15 +78,7 @@ TEST(Calibration, AdjustedPValuesHoldInManySmallStrata) {
   constexpr int kMarkers = 3000;
   const Dataset data = randomDataset(91, kMarkers, 600, 0.03);
   const std::string dir = makeTempDir();
-  std::string strata;
-  std::string covariates = "FID IID NOISE\n";
-  for (int s = 0; s < data.samples(); ++s) {
-    const std::string id = "x " + std::to_string(s + 1);
-    strata += id + " s" + std::to_string(s % 20) + "\n";
-    covariates += id + " " + std::to_string(std::sin(s * 12.9898) * 1.7) + "\n";
-  }
-  writeFile(dir + "/s.txt", strata);
-  writeFile(dir + "/c.txt", covariates);
+  writeStrataAndNoise(dir, data.samples(), 20, [](int s) { return std::sin(s * 12.9898) * 1.7; });
   const ProgramResult run = runOnData(
       dir, data.text(), "--order 1 --table t.tsv --max-p 1 --log 0 --strata s.txt --covar c.txt --threads 1");
   ASSERT_EQ(run.status, 0) << run.err;
@@ -118,15 +125,7 @@ TEST(Calibration, InteractionPValuesHoldOverStrataOfSmallTables) {
   for (const unsigned seed : seeds) {
     const Dataset data = randomDataset(seed, kSanitizedBuild ? 30 : 100, 1000, 0.02);
     const std::string dir = makeTempDir();
-    std::string strata;
-    std::string covariates = "FID IID NOISE\n";
-    for (int s = 0; s < data.samples(); ++s) {
-      const std::string id = "x " + std::to_string(s + 1);
-      strata += id + " s" + std::to_string(s % 10) + "\n";
-      covariates += id + " " + std::to_string(std::cos(s * 7.31) * 1.3) + "\n";
-    }
-    writeFile(dir + "/s.txt", strata);
-    writeFile(dir + "/c.txt", covariates);
+    writeStrataAndNoise(dir, data.samples(), 10, [](int s) { return std::cos(s * 7.31) * 1.3; });
     const ProgramResult run = runOnData(
         dir, data.text(), "--order 2 --table t.tsv --max-p 1 --log 0 --strata s.txt --covar c.txt --threads 1");
     ASSERT_EQ(run.status, 0) << run.err;
