@@ -16,6 +16,8 @@ namespace {
 // The chi-square approximation of G holds once every cell expects at least
 // this many samples of the rarer class; cells below it are pooled.
 constexpr double kSmallestExpected = 5.0;
+// Tables of up to this many cells (orders 1 to 3) are tested without the heap.
+constexpr int kSmallCells = 27;
 
 struct Cell {
   double controls = 0;
@@ -89,10 +91,12 @@ double smallestTestedCell(const ClassTotals& classes) {
 
 // Williams' divisor of G for a 2 x groups table: brings the mean of G/q
 // close to its degrees of freedom when cells hold few samples.
+double williamsDivisorOf(const double* group_totals, int groups, double controls, double cases);
+
 double williamsDivisor(const std::vector<Cell>& groups, const ClassTotals& classes) {
   std::vector<double> totals;
   for (const Cell& group : groups) totals.push_back(group.total());
-  return ::williamsDivisor(totals, classes.controls, classes.cases);
+  return williamsDivisorOf(totals.data(), static_cast<int>(totals.size()), classes.controls, classes.cases);
 }
 
 // One stratum as tested: its class totals and its groups after pooling
@@ -112,14 +116,18 @@ PooledStratum poolStratum(const int* table, int cells) {
   return stratum;
 }
 
+double williamsDivisorOf(const double* group_totals, int groups, double controls, double cases) {
+  const double n = controls + cases;
+  double inverse_totals = 0;
+  for (int g = 0; g < groups; ++g) inverse_totals += 1.0 / group_totals[g];
+  const double df = std::max(1.0, static_cast<double>(groups) - 1);
+  return 1.0 + (n / controls + n / cases - 1.0) * (n * inverse_totals - 1.0) / (6.0 * n * df);
+}
+
 }  // namespace
 
 double williamsDivisor(const std::vector<double>& group_totals, double controls, double cases) {
-  const double n = controls + cases;
-  double inverse_totals = 0;
-  for (const double total : group_totals) inverse_totals += 1.0 / total;
-  const double df = std::max(1.0, static_cast<double>(group_totals.size()) - 1);
-  return 1.0 + (n / controls + n / cases - 1.0) * (n * inverse_totals - 1.0) / (6.0 * n * df);
+  return williamsDivisorOf(group_totals.data(), static_cast<int>(group_totals.size()), controls, cases);
 }
 
 TableShape associationShape(const int* table, int cells) {
@@ -145,23 +153,73 @@ struct StratumTest {
   int df = 0;
 };
 
-StratumTest stratumTest(const int* table, int cells) {
+// The test of a stratum's groups after pooling.
+StratumTest groupsTest(const Cell* groups, int count, const ClassTotals& classes) {
   StratumTest test;
-  const PooledStratum stratum = poolStratum(table, cells);
-  if (!stratum.testable()) return test;
-  const ClassTotals& classes = stratum.classes;
+  if (count < 2) return test;
   const double n = classes.controls + classes.cases;
   const double totals[2] = {classes.controls, classes.cases};
   double sum = 0;
-  for (const Cell& group : stratum.groups) {
+  double group_totals[kSmallCells + 1];
+  const bool small = count <= kSmallCells + 1;
+  std::vector<double> many;
+  for (int g = 0; g < count; ++g) {
+    const Cell& group = groups[g];
     const double observed[2] = {group.controls, group.cases};
     for (int y = 0; y < 2; ++y)
       if (observed[y] > 0) sum += observed[y] * std::log(observed[y] * n / (group.total() * totals[y]));
+    if (small) {
+      group_totals[g] = group.total();
+    } else {
+      many.push_back(group.total());
+    }
   }
   // G is a sum of non-negative divergences in exact arithmetic: below 0 is rounding.
-  test.statistic = std::fmax(0.0, 2 * sum) / williamsDivisor(stratum.groups, classes);
-  test.df = static_cast<int>(stratum.groups.size()) - 1;
+  test.statistic = std::fmax(0.0, 2 * sum) /
+                   williamsDivisorOf(small ? group_totals : many.data(), count, classes.controls, classes.cases);
+  test.df = count - 1;
   return test;
+}
+
+// pooledCells of a table of at most kSmallCells cells into `groups` (room
+// for kSmallCells + 1), without the heap: the tests of permutations and of
+// the lambda sample run millions of times. The groups' sums are whole
+// numbers, exact in any order, so they equal pooledCells' bit for bit.
+int poolSmallTable(const int* table, int cells, double smallest_cell, Cell* groups) {
+  int kept = 0;
+  Cell pool;
+  for (int c = 0; c < cells; ++c) {
+    const double controls = table[2 * c];
+    const double cases = table[2 * c + 1];
+    const double total = controls + cases;
+    if (total == 0) continue;
+    Cell& into = total >= smallest_cell ? groups[kept++] : pool;
+    into.controls += controls;
+    into.cases += cases;
+  }
+  if (pool.total() == 0) return kept;
+  if (pool.total() < smallest_cell && kept > 0) {
+    int smallest = 0;
+    for (int g = 1; g < kept; ++g) smallest = groups[g].total() < groups[smallest].total() ? g : smallest;
+    groups[smallest].controls += pool.controls;
+    groups[smallest].cases += pool.cases;
+    return kept;
+  }
+  groups[kept++] = pool;
+  return kept;
+}
+
+StratumTest stratumTest(const int* table, int cells) {
+  if (cells <= kSmallCells) {
+    const ClassTotals classes = classTotals(table, cells);
+    if (classes.controls == 0 || classes.cases == 0) return StratumTest{};
+    Cell groups[kSmallCells + 1];
+    const int count = poolSmallTable(table, cells, smallestTestedCell(classes), groups);
+    return groupsTest(groups, count, classes);
+  }
+  const PooledStratum stratum = poolStratum(table, cells);
+  if (!stratum.testable()) return StratumTest{};
+  return groupsTest(stratum.groups.data(), static_cast<int>(stratum.groups.size()), stratum.classes);
 }
 
 }  // namespace
