@@ -9,8 +9,10 @@
 #include <random>
 #include <utility>
 
+#include "engine/count/pair_free_counts.h"
 #include "engine/count/unrank.h"
 #include "engine/count/worker_threads.h"
+#include "engine/search/joint_pair_tables.h"
 #include "engine/search/progress.h"
 #include "engine/significance/combination_listing.h"
 #include "engine/significance/covariate_columns.h"
@@ -152,9 +154,19 @@ std::vector<double> combinationPValues(const SearchContext& context, const std::
   runWorkers(std::max(1, threads), [&](int) {
     std::vector<int> table;
     std::vector<int> stratum_table;
+    // Pairs' tables in every stratum from one walk over the joint rows.
+    JointPairTables joint(context);
+    const bool jointly = k == 2 && joint.serves();
     for (long first = next.fetch_add(kChunk); first < count; first = next.fetch_add(kChunk)) {
       for (long r = first; r < std::min(count, first + kChunk); ++r) {
         const int* combination = &combinations[r * k];
+        if (jointly) {
+          const int* tables = joint.tables(combination[0], combination[1]);
+          table.clear();
+          for (const int s : strata) table.insert(table.end(), tables + s * kWholePairCounts, tables + (s + 1) * kWholePairCounts);
+          p_values[r] = associationTest(table.data(), static_cast<int>(strata.size()), kWholePairCounts / 2).p_value;
+          continue;
+        }
         p_values[r] = context.strata == nullptr
                           ? testCombination(context, combination, k, table).p_value
                           : testCombinationIn(context, strata, combination, k, table, stratum_table).p_value;
