@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <numbers>
 
 #include "core/gorva.h"
 #include "core/search_constants.h"
@@ -15,6 +16,7 @@
 #include "engine/count/unrank.h"
 #include "engine/rank/combination_table.h"
 #include "engine/rank/order_search_shape.h"
+#include "engine/rank/p_value_keys.h"
 #include "engine/rank/table_test.h"
 
 namespace {
@@ -106,6 +108,10 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
   table_ints_ = 2 * cells;
   chunk_ = chunkFor(strata_, table_ints_);
   kernels_ = &pathKernels(context.settings.simd);
+  // The test's statistic is at most 2 ln2 n IG of the tables it tests, so
+  // the IG bounds rule pairs out of a p-value ranking too; not under "em",
+  // whose test reads other tables (the observed samples') than the IG.
+  p_screened_ = context.measure == kRankByP && context.missing_code != kMethodEm;
   // Pairs of every stratum in one walk where the joint rows were packed as
   // this path reads them and the single-precision chord bounds take the
   // strata's totals.
@@ -285,6 +291,45 @@ void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best
   takeBatchBest({combinations, order_, count, pairs_.data(), keys_.data(), index_.data()}, context_.K, best);
 }
 
+bool StratifiedScorer::screensBatch(int length) const {
+  const int K = context_.K;
+  return !context_.all_pairs && K >= 1 && K < length && K <= kMaxScreenedK &&
+         (context_.measure != kRankByP || p_screened_);
+}
+
+double StratifiedScorer::reachingOn(int df) {
+  const double threshold = keyThreshold();
+  if (!(threshold == reaching_key_)) {
+    reaching_key_ = threshold;
+    reaching_.assign(reaching_.size(), std::numeric_limits<double>::quiet_NaN());
+  }
+  if (df >= static_cast<int>(reaching_.size())) reaching_.resize(df + 1, std::numeric_limits<double>::quiet_NaN());
+  if (std::isnan(reaching_[df])) reaching_[df] = statisticReachingKey(threshold, df);
+  return reaching_[df];
+}
+
+template <class Gather>
+double StratifiedScorer::pKeyBound(double gain_bound, Gather&& gather) {
+  if (std::isnan(gain_bound)) return gain_bound;
+  // The strata's counted samples are at most the run's; the fewest degrees
+  // of freedom are 1, or those of the strata whose test has at least 2.
+  const double least = reachingOn(1);
+  if (fallsShortOf(context_.N, gain_bound, least)) return -kInfinity;
+  if (!(least > 0)) return kInfinity;
+  const int* tables = gather();
+  int df = 0;
+  for (int s = 0; s < strata_; ++s) {
+    const int fewest = associationDfAtLeast(tables + static_cast<long>(s) * table_ints_, table_ints_ / 2);
+    df += fewest >= 2 ? fewest : 0;
+  }
+  return df > 1 && fallsShortOf(context_.N, gain_bound, reachingOn(df)) ? -kInfinity : kInfinity;
+}
+
+double StratifiedScorer::gainThreshold() {
+  if (context_.measure != kRankByP) return keyThreshold();
+  return shortfallCut(reachingOn(1)) / (2 * std::numbers::ln2 * context_.N);
+}
+
 double StratifiedScorer::keyThreshold() const {
   const bool full = static_cast<int>(screen_->low_heap.size()) == context_.K;
   return std::max(screen_floor_, full ? screen_->low_heap.front() : -kInfinity);
@@ -294,7 +339,8 @@ template <class Gather>
 bool StratifiedScorer::consider(int i, const int* combination, double gain_bound, Gather&& gather) {
   const double threshold = keyThreshold();
   const bool full = static_cast<int>(screen_->low_heap.size()) == context_.K;
-  const double bound = keyBound(gain_bound, combination, gather);
+  const bool by_p = context_.measure == kRankByP;
+  const double bound = by_p ? pKeyBound(gain_bound, gather) : keyBound(gain_bound, combination, gather);
   const bool may_list = listing_ != nullptr && !(gain_bound < listing_floor_);
   if (std::isnan(bound)) {
     ++screen_->not_a_number;
@@ -307,9 +353,16 @@ bool StratifiedScorer::consider(int i, const int* combination, double gain_bound
     return true;
   }
   Candidate candidate{i, 0, {0, 0}};
-  stratifiedMeasurePair(parts_, gather(), table_ints_, candidate.pair, &memo_);
-  candidate.key = rankingKey(context_, candidate.pair, combination, order_);
+  int* tables = gather();
   ++stats_.candidates;
+  // A p-value key is the test's: a test short of the threshold needs no
+  // measures, unless the listing wants them.
+  if (by_p) {
+    candidate.key = pValueKeyOf(combination, tables);
+    if (candidate.key < threshold && !may_list) return true;
+  }
+  stratifiedMeasurePair(parts_, tables, table_ints_, candidate.pair, &memo_);
+  if (!by_p) candidate.key = rankingKey(context_, candidate.pair, combination, order_);
   if (may_list && candidate.pair[0] >= listing_floor_) screen_->listed.push_back(candidate);
   if (std::isnan(candidate.key)) return false;  // its place is the index sort's alone
   if (candidate.key < threshold) return true;
@@ -465,10 +518,11 @@ bool StratifiedScorer::screenRuns(int low, int high, int batch_size) {
   const long group_bytes = 8 * std::max({1L, static_cast<long>(segmented_->group_words), least_group_words_});
   const int block = std::max(1, static_cast<int>(kSegmentedBlockBytes / group_bytes)) * kPairLanes;
   const bool one_batch = screens_.size() == 1;
-  // Where the key is the IG itself and nothing is listed, a pair whose
-  // bound stays below the threshold is ruled out as consider() would rule
-  // it out, without a call per pair (most pairs end here).
-  const bool bound_is_key = context_.measure == kRankByIG && listing_ == nullptr;
+  // Where the key is the IG itself, or a p-value whose statistic the IG
+  // bounds, and nothing is listed, a pair whose bound stays below the
+  // threshold's gain is ruled out as consider() would rule it out, without
+  // a call per pair (most pairs end here).
+  const bool bound_is_key = (context_.measure == kRankByIG || context_.measure == kRankByP) && listing_ == nullptr;
   for (int block_low = low / kPairLanes * kPairLanes; block_low <= high; block_low += block) {
     const int block_high = block_low + block - 1;
     for (const SegmentRun& run : runs_) {
@@ -489,7 +543,7 @@ bool StratifiedScorer::screenRuns(int low, int high, int batch_size) {
         if (u / batch_size != batch) {
           batch = u / batch_size;
           screen_ = &screens_[batch];
-          threshold = keyThreshold();
+          threshold = gainThreshold();
         }
         if (!screen_->usable) continue;
         const long p = segmentedPairSlot(offset + j);
@@ -521,7 +575,7 @@ bool StratifiedScorer::screenRuns(int low, int high, int batch_size) {
           if (one_batch) return false;
           continue;
         }
-        threshold = keyThreshold();
+        threshold = gainThreshold();
       }
     }
   }
@@ -566,11 +620,7 @@ bool StratifiedScorer::pickBest(BatchScreen& screen, CombinationAt&& combination
 void StratifiedScorer::score(int* combinations, int count, RankedRows& best) {
   ++stats_.batches;
   if (static_cast<long>(pairs_.size()) < 2L * count) pairs_.resize(2L * count);
-  const int K = context_.K;
-  // A p-value key is the association test's, which no IG bound bounds.
-  const bool screen =
-      !context_.all_pairs && K >= 1 && K < count && K <= kMaxScreenedK && context_.measure != kRankByP;
-  if (!screen) {
+  if (!screensBatch(count)) {
     rankInFull(combinations, count, best);
     return;
   }
@@ -600,7 +650,6 @@ bool StratifiedScorer::scoresRangesFor(const SearchContext& context, int order) 
 void StratifiedScorer::scoreRanges(long long first_rank, int count, int batch_size, RankedRows* best) {
   const int batches = (count + batch_size - 1) / batch_size;
   stats_.batches += batches;
-  const int K = context_.K;
   screen_floor_ = context_.running_maximum != nullptr ? context_.running_maximum->load(std::memory_order_relaxed)
                                                       : -kInfinity;
   if (static_cast<int>(screens_.size()) < batches) screens_.resize(batches);
@@ -608,8 +657,7 @@ void StratifiedScorer::scoreRanges(long long first_rank, int count, int batch_si
   for (int b = 0; b < batches; ++b) {
     const int length = std::min(batch_size, count - b * batch_size);
     screens_[b].reset();
-    // A p-value key is the association test's, which no IG bound bounds.
-    screens_[b].usable = K >= 1 && K < length && K <= kMaxScreenedK && context_.measure != kRankByP;
+    screens_[b].usable = screensBatch(length);
     any_screened |= screens_[b].usable;
   }
   screens_.resize(batches);
@@ -640,7 +688,7 @@ void StratifiedScorer::scoreRanges(long long first_rank, int count, int batch_si
       return static_cast<const int*>(at);
     };
     if (screened && pickBest(screens_[b], combinationAt, best[b])) continue;
-    if (screened || (K >= 1 && K < length && K <= kMaxScreenedK && context_.measure != kRankByP)) ++stats_.fallbacks;
+    if (screened || screensBatch(length)) ++stats_.fallbacks;
     // Ranked in full from the batch's list of pairs.
     unit_batch_.resize(2L * length);
     int state[2];

@@ -16,6 +16,7 @@
 #ifndef GORVA_ENGINE_SEARCH_STRATIFIED_SCORER_H
 #define GORVA_ENGINE_SEARCH_STRATIFIED_SCORER_H
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -111,6 +112,21 @@ class StratifiedScorer {
   // The key a combination must reach to be a candidate in the current
   // batch.
   double keyThreshold() const;
+  // Whether a batch of `length` combinations is screened rather than
+  // ranked in full.
+  bool screensBatch(int length) const;
+  // Under a p-value ranking, the key bound of a combination whose
+  // conditional IG is at most gain_bound (its strata's tables from
+  // gather()): -infinity when its test cannot reach the threshold,
+  // +infinity when it may, NaN with the bound.
+  template <class Gather>
+  double pKeyBound(double gain_bound, Gather&& gather);
+  // The statistic reaching the threshold on df degrees of freedom.
+  double reachingOn(int df);
+  // The conditional IG below which a pair cannot reach the threshold: the
+  // threshold itself under an IG ranking, under a p-value ranking the
+  // gain whose 2 ln2 N IG falls short of the statistic reaching it.
+  double gainThreshold();
   template <class Gather>
   bool consider(int i, const int* combination, double gain_bound, Gather&& gather);
   // The screening walks, by chunks of tables or by stretches of pairs in
@@ -185,6 +201,9 @@ class StratifiedScorer {
   };
   std::vector<SegmentRun> runs_;
   StratumMeasureMemo memo_;
+  bool p_screened_ = false;
+  double reaching_key_ = std::numeric_limits<double>::quiet_NaN();  // the statistics reaching it, by df
+  std::vector<double> reaching_;
   ScorerStats stats_;
 };
 

@@ -8,7 +8,7 @@
 // vector's 256 bits, a stratum holding one class (a class segment of no
 // words),
 // missing genotypes beside complete markers, on every SIMD path this CPU
-// runs, orders 2 and 3, IG and RIG, several K.
+// runs, orders 2 and 3, IG, RIG and p-values, several K.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -34,6 +34,7 @@ struct StrataCase {
   int strata;
   bool one_class_stratum;  // the last stratum holds cases only
   bool complete_markers;   // every third marker misses nothing
+  bool planted = false;    // markers 0 and 1 decide most phenotypes
 };
 
 void PrintTo(const StrataCase& c, std::ostream* out) { *out << c.name; }
@@ -64,6 +65,11 @@ struct StratifiedSetup {
 
   StratifiedSetup(const StrataCase& c, SimdPath path, int method, int measure, int K) {
     Dataset data = randomDataset(c.seed, c.markers, c.samples, c.missing);
+    for (int s = 0; c.planted && s < c.samples; ++s) {
+      const int a = data.genotype[0][s];
+      const int b = data.genotype[1][s];
+      if (a != 3 && b != 3 && s % 8 != 0) data.phenotype[s] = (a + b) % 3 == 1 ? 1 : 0;
+    }
     for (int m = 0; c.complete_markers && m < c.markers; m += 3) {
       for (int& g : data.genotype[m]) g = g == 3 ? 1 : g;
     }
@@ -111,7 +117,7 @@ TEST_P(StratifiedBatches, BestRowsEqualThePlainPathsBatchByBatch) {
   GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, simdPathSupported(path));
   long long screened = 0;
   for (int method : {kMethodAvailable, kMethodComplete, kMethodMc}) {
-    for (int measure : {kRankByIG, kRankByRIG}) {
+    for (int measure : {kRankByIG, kRankByRIG, kRankByP}) {
       for (int K : {1, 5, 40}) {
         StratifiedSetup setup(strata_case, path, method, measure, K);
         // Pairs take the walk over every stratum's rows at once.
@@ -194,6 +200,36 @@ TEST(StratifiedPaths, EveryPathWalksAndPrunesThePairsThePortableOneDoes) {
     EXPECT_EQ(vector.fallbacks, portable.fallbacks);
     EXPECT_EQ(vector.ruled_out, portable.ruled_out);
     EXPECT_EQ(vector.candidates, portable.candidates);
+  }
+}
+
+// Ranked by p-value, pairs whose conditional IG bound leaves their test
+// short of the K-th best key are ruled out (most of them where a planted
+// pair sets a high key), and every batch keeps the rows of ranking all.
+TEST(StratifiedPaths, PValueRankingRulesOutByTheGainBoundsAndKeepsTheBestRows) {
+  const StrataCase planted{"planted", 19, 40, 1200, 0.02, 3, false, false, true};
+  for (int method : {kMethodAvailable, kMethodComplete}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    StratifiedSetup setup(planted, SimdPath::kScalar, method, kRankByP, 3);
+    ASSERT_NE(setup.fast.segmented, nullptr);
+    StratifiedScorer plain(setup.plain_context, 2), unit(setup.fast_context, 2);
+    const long long total = combinationCount(planted.markers, 2);
+    const int capacity = 100;
+    std::vector<int> combinations(2 * capacity);
+    std::vector<RankedRows> plain_bests;
+    for (long long first = 0; first < total; first += capacity) {
+      const int count = static_cast<int>(std::min<long long>(capacity, total - first));
+      for (int j = 0; j < count; ++j) unrankCombination(first + j, planted.markers, 2, &combinations[2 * j]);
+      plain_bests.emplace_back();
+      plain.score(combinations.data(), count, plain_bests.back());
+    }
+    std::vector<RankedRows> unit_bests(plain_bests.size());
+    unit.scoreRanges(0, static_cast<int>(total), capacity, unit_bests.data());
+    for (std::size_t b = 0; b < plain_bests.size(); ++b) {
+      SCOPED_TRACE("batch " + std::to_string(b));
+      expectSameRows(plain_bests[b], unit_bests[b]);
+    }
+    EXPECT_GT(unit.stats().ruled_out, total / 8);
   }
 }
 
