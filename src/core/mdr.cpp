@@ -15,6 +15,7 @@ namespace {
 
 constexpr int kHighestGenotype = 2;
 constexpr int kEmMaxRounds = 20;
+constexpr int kEmLevels = 3;  // the genotype classes a table of "em" has
 
 
 unsigned char codeAt(const unsigned char* genotypes, int offset, int sample) {
@@ -51,7 +52,6 @@ int tableIndexBelow(const CombinationColumns& columns, int limit, int sample) {
 // first round) and this round's choice (`proposal`); then two rows of k ints
 // for walking the missing digits.
 struct EmWork {
-  std::vector<int> buffer;
   int count = 0;
   int* sample = nullptr;
   int* fixed = nullptr;
@@ -60,10 +60,10 @@ struct EmWork {
   int* missing = nullptr;
   int* digits = nullptr;
 
-  EmWork(int incomplete_count, int k)
-      : buffer(4 * static_cast<std::size_t>(incomplete_count) + 2 * static_cast<std::size_t>(k)),
-        count(incomplete_count) {
+  // `buffer` is the calling thread's, kept from one table to the next.
+  EmWork(int incomplete_count, int k, std::vector<int>& buffer) : count(incomplete_count) {
     const auto m = static_cast<std::size_t>(incomplete_count);
+    buffer.resize(4 * m + 2 * static_cast<std::size_t>(k));
     sample = buffer.data();
     fixed = sample + m;
     assigned = fixed + m;
@@ -128,29 +128,30 @@ bool emRound(const CombinationColumns& columns, EmWork& work, int* table) {
   return changed;
 }
 
-// Collects the incomplete samples of the list (the complete ones are already
-// in the table) and assigns them round by round until nothing moves.
-void assignIncompleteByEm(const CombinationColumns& columns, const int* samples, int sample_len,
-                          int incomplete_count, int* table) {
-  EmWork work(incomplete_count, columns.k);
-  int next = 0;
-  for (int i = 0; i < sample_len; ++i) {
-    const int s = samples[i];
-    int fixed = columns.phenotypes[s];
-    bool complete = true;
-    for (int j = 0; j < columns.k; ++j) {
-      const int code = codeAt(columns.genotypes, columns.offsets[j], s);
-      if (code >= kMissingCode) {
-        complete = false;
-      } else {
-        fixed += code * columns.multipliers[j];
-      }
-    }
-    if (complete) continue;
-    work.sample[next] = s;
-    work.fixed[next] = fixed;
-    work.assigned[next] = -1;
-    ++next;
+// Adds an incomplete sample and the table index of its observed codes to
+// `incomplete` (out of the counting loop: few samples come here).
+__attribute__((noinline)) void noteIncomplete(const CombinationColumns& columns, int sample,
+                                              std::vector<int>& incomplete) {
+  int fixed = columns.phenotypes[sample];
+  for (int j = 0; j < columns.k; ++j) {
+    const int code = codeAt(columns.genotypes, columns.offsets[j], sample);
+    if (code < kMissingCode) fixed += code * columns.multipliers[j];
+  }
+  incomplete.push_back(sample);
+  incomplete.push_back(fixed);
+}
+
+// Assigns the incomplete samples (the complete ones are already in the
+// table; `incomplete` holds each one's sample and the table index of its
+// observed codes) round by round until nothing moves.
+void assignIncompleteByEm(const CombinationColumns& columns, const int* incomplete, int incomplete_count,
+                          int* table) {
+  thread_local std::vector<int> buffer;
+  EmWork work(incomplete_count, columns.k, buffer);
+  for (int i = 0; i < incomplete_count; ++i) {
+    work.sample[i] = incomplete[2 * i];
+    work.fixed[i] = incomplete[2 * i + 1];
+    work.assigned[i] = -1;
   }
   for (int round = 0; round < kEmMaxRounds; ++round) {
     if (!emRound(columns, work, table)) break;
@@ -195,20 +196,58 @@ void countTable_EM(int* multipliers, int* offsets, int k, int /*base*/, int* sam
                    int sample_len, unsigned char* genotypes, int /*marker_count*/,
                    unsigned char* phenotypes, int /*S*/, int* /*cases*/, int* /*controls*/,
                    double* /*scores*/, double* /*score_sums*/, int* table) {
-  // Complete samples first; only a list with incomplete samples pays for the
-  // second pass and the one working buffer of the assignment rounds.
+  // One pass over the samples: the complete ones go to the table, the
+  // others to the assignment rounds with the index of their observed codes
+  // (most lists have few). Consecutive samples of one cell would wait on
+  // each other's increment of it: they go to four tables by turns, added
+  // up at the end (whole numbers, the same sums).
   const CombinationColumns columns{multipliers, offsets, k, genotypes, phenotypes};
-  int incomplete_count = 0;
-  for (int i = 0; i < sample_len; ++i) {
-    const int index = tableIndexBelow(columns, kMissingCode, samples[i]);
-    if (index < 0) {
-      ++incomplete_count;
-    } else {
-      ++table[index];
+  constexpr int kTurns = 4;
+  const int entries = k > 0 ? multipliers[k - 1] * kEmLevels : 2;
+  thread_local std::vector<int> turns;
+  thread_local std::vector<int> incomplete;
+  turns.assign(static_cast<std::size_t>(kTurns) * entries, 0);
+  incomplete.clear();
+  int* counts = turns.data();
+  if (k == 2) {
+    // Pairs, most of a search's tables: the two columns and multipliers
+    // held in registers.
+    const unsigned char* first = genotypes + offsets[0];
+    const unsigned char* second = genotypes + offsets[1];
+    const int first_step = multipliers[0];
+    const int second_step = multipliers[1];
+    for (int i = 0; i < sample_len; ++i) {
+      const int s = samples[i];
+      const int a = first[s];
+      const int b = second[s];
+      if ((a < kMissingCode) & (b < kMissingCode)) {
+        ++counts[(i % kTurns) * entries + phenotypes[s] + a * first_step + b * second_step];
+      } else {
+        noteIncomplete(columns, s, incomplete);
+      }
+    }
+  } else {
+    for (int i = 0; i < sample_len; ++i) {
+      const int s = samples[i];
+      int index = phenotypes[s];
+      bool complete = true;
+      for (int j = 0; j < k; ++j) {
+        const int code = codeAt(genotypes, offsets[j], s);
+        complete = complete && code < kMissingCode;
+        index += code * multipliers[j];
+      }
+      if (complete) {
+        ++counts[(i % kTurns) * entries + index];
+      } else {
+        noteIncomplete(columns, s, incomplete);
+      }
     }
   }
-  if (incomplete_count > 0) {
-    assignIncompleteByEm(columns, samples, sample_len, incomplete_count, table);
+  for (int e = 0; e < entries; ++e) {
+    for (int t = 0; t < kTurns; ++t) table[e] += counts[t * entries + e];
+  }
+  if (!incomplete.empty()) {
+    assignIncompleteByEm(columns, incomplete.data(), static_cast<int>(incomplete.size() / 2), table);
   }
 }
 

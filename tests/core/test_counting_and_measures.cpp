@@ -229,6 +229,15 @@ TEST(MdrCountEm, KeepsEverySampleInItsClassAndMatchesNoneOnCompleteData) {
   for (size_t e = 0; e < filled.table.size(); ++e) (e % 2 ? cases : controls) += filled.table[e];
   EXPECT_EQ(cases, std::accumulate(holes.phenotype.begin(), holes.phenotype.end(), 0));
   EXPECT_EQ(cases + controls, 200);
+
+  // Pairs take a loop of their own: a third marker at one level, missing
+  // nothing, leaves the general loop the pair's table in its first cells.
+  Dataset padded = holes;
+  padded.genotype[2].assign(200, 0);
+  const std::vector<int> pair = count_with(countTable_EM, padded, {0, 1}, 3).table;
+  const std::vector<int> triple = count_with(countTable_EM, padded, {0, 1, 2}, 3).table;
+  EXPECT_EQ(std::vector<int>(triple.begin(), triple.begin() + 18), pair);
+  EXPECT_EQ(std::accumulate(triple.begin() + 18, triple.end(), 0), 0);
 }
 
 }  // namespace
