@@ -32,14 +32,8 @@ JointPairTables::JointPairTables(const SearchContext& context) {
 const int* JointPairTables::tables(int first, int second) {
   const int base = second / (kGroups * kPairLanes) * (kGroups * kPairLanes);
   if (first != first_ || base != base_) {
-    SegmentedPairRequest request;
-    request.planes = planes_;
-    request.first = first;
-    request.second_base = base;
-    request.groups = kGroups;
-    request.counts = counts_.data();
-    request.stratum_ints = stratum_ints_;
-    kernel_(request);
+    kernel_({.planes = planes_, .first = first, .second_base = base, .groups = kGroups, .counts = counts_.data(),
+             .stratum_ints = stratum_ints_});
     first_ = first;
     base_ = base;
   }

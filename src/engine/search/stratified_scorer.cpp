@@ -430,14 +430,8 @@ int StratifiedScorer::countSegmented(int first_marker, int from, int n) {
   const int pairs = groups * kPairLanes;
   stretch_ints_ = segmentedStratumInts(pairs);
   segment_counts_.resize(static_cast<std::size_t>(strata_) * stretch_ints_);
-  SegmentedPairRequest request;
-  request.planes = segmented_;
-  request.first = first_marker;
-  request.second_base = base;
-  request.groups = groups;
-  request.counts = segment_counts_.data();
-  request.stratum_ints = stretch_ints_;
-  kernels_->segmented_pairs(request);
+  kernels_->segmented_pairs({.planes = segmented_, .first = first_marker, .second_base = base, .groups = groups,
+                             .counts = segment_counts_.data(), .stratum_ints = stretch_ints_});
   return pairs;
 }
 

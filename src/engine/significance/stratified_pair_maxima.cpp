@@ -231,14 +231,8 @@ class PairMaximaWorker {
 
   void count(const SegmentedPlanes& rows, int first_marker, int base, int groups, std::vector<int>& out) {
     out.resize(static_cast<std::size_t>(strata_) * stratum_ints_);
-    SegmentedPairRequest request;
-    request.planes = &rows;
-    request.first = first_marker;
-    request.second_base = base;
-    request.groups = groups;
-    request.counts = out.data();
-    request.stratum_ints = stratum_ints_;
-    kernels_.segmented_pairs(request);
+    kernels_.segmented_pairs({.planes = &rows, .first = first_marker, .second_base = base, .groups = groups,
+                              .counts = out.data(), .stratum_ints = stratum_ints_});
   }
 
   // Pairs (first_marker, from + j), j < n: the block's totals once, then
