@@ -74,13 +74,17 @@ struct ClassTotals {
   double cases = 0;
 };
 
+// Summed as ints (a table holds fewer samples than an int counts): the
+// same whole numbers the doubles would reach, without a chain of
+// floating-point additions per cell.
 ClassTotals classTotals(const int* table, int cells) {
-  ClassTotals totals;
+  int controls = 0;
+  int cases = 0;
   for (int c = 0; c < cells; ++c) {
-    totals.controls += table[2 * c];
-    totals.cases += table[2 * c + 1];
+    controls += table[2 * c];
+    cases += table[2 * c + 1];
   }
-  return totals;
+  return ClassTotals{static_cast<double>(controls), static_cast<double>(cases)};
 }
 
 // The smallest cell total the test keeps as a group of its own.
@@ -260,7 +264,7 @@ int associationDfAtLeast(const int* table, int cells) {
   if (classes.controls == 0 || classes.cases == 0) return 1;
   const double smallest_cell = smallestTestedCell(classes);
   int kept = 0;
-  for (int c = 0; c < cells; ++c) kept += table[2 * c] + table[2 * c + 1] >= smallest_cell ? 1 : 0;
+  for (int c = 0; c < cells; ++c) kept += static_cast<double>(table[2 * c] + table[2 * c + 1]) >= smallest_cell ? 1 : 0;
   return std::max(1, kept - 1);
 }
 
