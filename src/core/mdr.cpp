@@ -16,6 +16,7 @@ namespace {
 constexpr int kHighestGenotype = 2;
 constexpr int kEmMaxRounds = 20;
 constexpr int kEmLevels = 3;  // the genotype classes a table of "em" has
+constexpr int kMostTurnEntries = 1 << 12;  // tables counted by turns (orders up to 6)
 
 
 unsigned char codeAt(const unsigned char* genotypes, int offset, int sample) {
@@ -201,14 +202,17 @@ void countTable_EM(int* multipliers, int* offsets, int k, int /*base*/, int* sam
   // (most lists have few). Consecutive samples of one cell would wait on
   // each other's increment of it: they go to four tables by turns, added
   // up at the end (whole numbers, the same sums).
+  // Tables of high orders (millions of cells, few samples each) are
+  // counted in place: four copies would cost more than the waits.
   const CombinationColumns columns{multipliers, offsets, k, genotypes, phenotypes};
-  constexpr int kTurns = 4;
   const int entries = k > 0 ? multipliers[k - 1] * kEmLevels : 2;
+  const int turn_count = entries <= kMostTurnEntries ? 4 : 1;  // a power of two
+  const int last_turn = turn_count - 1;
   thread_local std::vector<int> turns;
   thread_local std::vector<int> incomplete;
-  turns.assign(static_cast<std::size_t>(kTurns) * entries, 0);
+  if (turn_count > 1) turns.assign(static_cast<std::size_t>(turn_count) * entries, 0);
   incomplete.clear();
-  int* counts = turns.data();
+  int* counts = turn_count > 1 ? turns.data() : table;
   if (k == 2) {
     // Pairs, most of a search's tables: the two columns and multipliers
     // held in registers.
@@ -221,7 +225,7 @@ void countTable_EM(int* multipliers, int* offsets, int k, int /*base*/, int* sam
       const int a = first[s];
       const int b = second[s];
       if ((a < kMissingCode) & (b < kMissingCode)) {
-        ++counts[(i % kTurns) * entries + phenotypes[s] + a * first_step + b * second_step];
+        ++counts[(i & last_turn) * entries + phenotypes[s] + a * first_step + b * second_step];
       } else {
         noteIncomplete(columns, s, incomplete);
       }
@@ -237,14 +241,14 @@ void countTable_EM(int* multipliers, int* offsets, int k, int /*base*/, int* sam
         index += code * multipliers[j];
       }
       if (complete) {
-        ++counts[(i % kTurns) * entries + index];
+        ++counts[(i & last_turn) * entries + index];
       } else {
         noteIncomplete(columns, s, incomplete);
       }
     }
   }
-  for (int e = 0; e < entries; ++e) {
-    for (int t = 0; t < kTurns; ++t) table[e] += counts[t * entries + e];
+  for (int e = 0; turn_count > 1 && e < entries; ++e) {
+    for (int t = 0; t < turn_count; ++t) table[e] += counts[t * entries + e];
   }
   if (!incomplete.empty()) {
     assignIncompleteByEm(columns, incomplete.data(), static_cast<int>(incomplete.size() / 2), table);
