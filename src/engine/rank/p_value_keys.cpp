@@ -20,6 +20,8 @@ bool fallsShortOf(double samples, double ig_upper, double statistic) {
   return 2 * std::numbers::ln2 * samples * ig_upper < shortfallCut(statistic);
 }
 
+bool statisticFallsShort(double upper, double statistic) { return upper < shortfallCut(statistic); }
+
 void PValueKeys::startBatch(int K) {
   K_ = K;
   best_ = {};
@@ -59,6 +61,11 @@ double PValueKeys::next(const int* table, int cells, double ig_upper) {
     for (int c = 0; c < 2 * cells; ++c) samples += table[c];
     if (fallsShortOf(samples, ig_upper, reaching_[1]) ||
         fallsShortOf(samples, ig_upper, reachingOn(associationDfAtLeast(table, cells)))) {
+      ++ruled_out_;
+      return -std::numeric_limits<double>::infinity();
+    }
+    const TableTest upper = associationStatisticBound(table, 1, cells);
+    if (upper.df >= 1 && statisticFallsShort(upper.statistic, reachingOn(upper.df))) {
       ++ruled_out_;
       return -std::numeric_limits<double>::infinity();
     }

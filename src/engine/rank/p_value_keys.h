@@ -7,7 +7,8 @@
 // The test's statistic is at most the unpooled G = 2 ln2 n IG, and a tail
 // on more degrees of freedom is larger: a table falls short when its
 // 2 ln2 n IG is below the statistic that reaches the K-th best key on the
-// fewest degrees of freedom its test can have.
+// fewest degrees of freedom its test can have, or when its statistic's
+// bound (no logarithm) is below the one that reaches it on its test's.
 #ifndef GORVA_ENGINE_RANK_P_VALUE_KEYS_H
 #define GORVA_ENGINE_RANK_P_VALUE_KEYS_H
 
@@ -20,6 +21,10 @@
 // `ig_upper` falls short of the unpooled G `statistic` by more than the
 // rounding of either (so that its test statistic cannot reach it).
 bool fallsShortOf(double samples, double ig_upper, double statistic);
+// Whether a test whose statistic is at most `upper`
+// (associationStatisticBound) falls short of `statistic` by more than the
+// rounding of either.
+bool statisticFallsShort(double upper, double statistic);
 // What 2 ln2 samples ig_upper is held against in fallsShortOf, for callers
 // that test several tables against one statistic with the same operations.
 double shortfallCut(double statistic);

@@ -311,18 +311,22 @@ double StratifiedScorer::reachingOn(int df) {
 template <class Gather>
 double StratifiedScorer::pKeyBound(double gain_bound, Gather&& gather) {
   if (std::isnan(gain_bound)) return gain_bound;
-  // The strata's counted samples are at most the run's; the fewest degrees
-  // of freedom are 1, or those of the strata whose test has at least 2.
+  // The strata's counted samples are at most the run's, and the test has
+  // at least 1 degree of freedom, or those of its strata whose test has at
+  // least 2 (cheap); then its own, and its statistic's bound, which
+  // pooling keeps well below the IG's.
   const double least = reachingOn(1);
   if (fallsShortOf(context_.N, gain_bound, least)) return -kInfinity;
   if (!(least > 0)) return kInfinity;
   const int* tables = gather();
-  int df = 0;
+  int fewest = 0;
   for (int s = 0; s < strata_; ++s) {
-    const int fewest = associationDfAtLeast(tables + static_cast<long>(s) * table_ints_, table_ints_ / 2);
-    df += fewest >= 2 ? fewest : 0;
+    const int at_least = associationDfAtLeast(tables + static_cast<long>(s) * table_ints_, table_ints_ / 2);
+    fewest += at_least >= 2 ? at_least : 0;
   }
-  return df > 1 && fallsShortOf(context_.N, gain_bound, reachingOn(df)) ? -kInfinity : kInfinity;
+  if (fewest > 1 && fallsShortOf(context_.N, gain_bound, reachingOn(fewest))) return -kInfinity;
+  const TableTest upper = associationStatisticBound(tables, strata_, table_ints_ / 2);
+  return upper.df >= 1 && statisticFallsShort(upper.statistic, reachingOn(upper.df)) ? -kInfinity : kInfinity;
 }
 
 double StratifiedScorer::gainThreshold() {

@@ -401,29 +401,24 @@ class PairMaximaWorker {
   }
 
   // Ranking by p: the key of the strata's tables in gathered_, whose
-  // unpooled G is at most `statistic`, tested only when the fewest degrees
-  // of freedom their test can have leave the statistic short of the
-  // maximum no more.
+  // unpooled G is at most `statistic`, tested only when neither that (on
+  // the fewest degrees of freedom their test can have) nor the bound of
+  // their test's statistic (pooled, no logarithm, on its own) leaves it
+  // short of the maximum.
   void offerPValue(PairPermuted& own, double statistic, double& maximum) {
-    int df = 0;
+    int fewest = 0;
     for (int s = 0; s < strata_; ++s) {
       // A stratum whose fewest is 1 may also pool to one group and add none.
-      const int fewest = associationDfAtLeast(gathered_.data() + s * kWholePair, kWholePair / 2);
-      df += fewest >= 2 ? fewest : 0;
+      const int at_least = associationDfAtLeast(gathered_.data() + s * kWholePair, kWholePair / 2);
+      fewest += at_least >= 2 ? at_least : 0;
     }
-    const double cut = reachingCut(own, maximum, std::max(1, df));
-    if (statistic < cut) return;
-    // The strata's chord bounds of the same G, tighter than the screen's.
-    double chord = 0;
-    for (int s = 0; s < strata_ && chord >= 0; ++s) {
-      const double bound = chordStatistic(gathered_.data() + s * kWholePair, chords_[s]);
-      chord = chord_bounded_[s] ? chord + bound : -1;
-    }
-    if (chord >= 0 && chord < cut) return;
+    if (statistic < reachingCut(own, maximum, std::max(1, fewest))) return;
+    const TableTest upper = associationStatisticBound(gathered_.data(), strata_, kWholePair / 2);
+    if (upper.df < 1 || upper.statistic < reachingCut(own, maximum, upper.df)) return;
     // The tail only for a statistic that may reach the maximum on its own
     // degrees of freedom.
     const TableTest test = associationStatistic(gathered_.data(), strata_, kWholePair / 2);
-    if (test.df < 1 || test.statistic < reachingCut(own, maximum, test.df)) return;
+    if (test.statistic < reachingCut(own, maximum, test.df)) return;
     const double key = pValueKey(test);
     offerKey(own, std::isnan(key) ? kMinusInfinity : key, maximum);
   }
@@ -440,30 +435,6 @@ class PairMaximaWorker {
       own.raise(key);
       maximum = own.maximum.load(std::memory_order_relaxed);
     }
-  }
-
-  // At least the unpooled G (nats) of one stratum's table (its own
-  // totals), from the chord of KL(p || q) / (p - q)^2 at the stratum's q:
-  //   G = 2 N IG <= 2 sum_c d_c^2 / n_c (g(q) + slope |d_c| / n_c) - 4 (B - q N)^2 / N,
-  // d_c = b_c - q n_c; 0 for a table without both classes (it adds nothing).
-  static double chordStatistic(const int* table, const ChordBound& chord) {
-    constexpr double kRaise = 1 + 1e-9;
-    double shifted = 0;
-    double cases = 0;
-    double samples = 0;
-    for (int e = 0; e < kWholePair / 2; ++e) {
-      const double b = table[2 * e + 1];
-      const double n = table[2 * e] + b;
-      cases += b;
-      samples += n;
-      if (n == 0) continue;
-      const double d = b - chord.q * n;
-      const double slope = d > 0 ? chord.above : chord.below;
-      shifted += d * d / n * (chord.at_q + slope * std::fabs(d) / n);
-    }
-    if (cases == 0 || cases == samples) return 0;
-    const double off = cases - chord.q * samples;
-    return std::max(0.0, 2 * shifted * kRaise - 4 * off * off / samples * (1 - 1e-9)) * kRaise;
   }
 
   struct Reaching {

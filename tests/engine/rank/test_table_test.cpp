@@ -72,6 +72,43 @@ TEST(AssociationTest, TheDegreesOfFreedomAtLeastNeverExceedTheTests) {
   EXPECT_GT(below, 0) << "no table pooled into a group of its own: pick other tables";
 }
 
+// The searches test only tables whose bound may reach a cut: the bound
+// must hold over every table (sparse, pooled, one class in a group,
+// several strata) and be close on tables near independence, or nothing is
+// ruled out.
+TEST(AssociationTest, TheStatisticsBoundHoldsAndIsCloseNearIndependence) {
+  std::mt19937 random(11);
+  std::vector<int> tables(3 * 2 * 27);
+  double null_statistics = 0;
+  double null_bounds = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int strata = 1 + trial % 3;
+    const int cells = trial % 2 == 0 ? 9 : 27;
+    const bool null_like = trial % 4 < 2;
+    for (int c = 0; c < strata * cells; ++c) {
+      if (null_like) {
+        const int total = std::uniform_int_distribution<int>(0, 120)(random);
+        const int cases = std::binomial_distribution<int>(total, 0.4)(random);
+        tables[2 * c] = total - cases;
+        tables[2 * c + 1] = cases;
+      } else {
+        const int scale = 1 + trial % 50;
+        for (int y = 0; y < 2; ++y)
+          tables[2 * c + y] = std::uniform_int_distribution<int>(0, scale)(random) * (random() % 3 != 0);
+      }
+    }
+    const TableTest test = associationStatistic(tables.data(), strata, cells);
+    const TableTest bound = associationStatisticBound(tables.data(), strata, cells);
+    ASSERT_EQ(bound.df, test.df) << "trial " << trial;
+    ASSERT_GE(bound.statistic, test.statistic) << "trial " << trial;
+    if (null_like) {
+      null_statistics += test.statistic;
+      null_bounds += bound.statistic;
+    }
+  }
+  EXPECT_LT(null_bounds, 1.04 * null_statistics);
+}
+
 // Tables of orders 1 to 3 are tested on the stack, larger ones on the
 // heap: empty cells change neither, so a table and the same table with
 // empty cells past the 27th test the same, bit for bit, sparse cells
