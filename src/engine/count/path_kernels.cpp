@@ -20,7 +20,8 @@ const PathKernels& pathKernels(SimdPath path) {
       false,
       true,
       {sumBitRowsScalar, quadLanesScalar, transposeBitsScalar},
-      nextReachingScalar};
+      nextReachingScalar,
+      strataTestBoundScalar};
   static const PathKernels avx2{countCellsAvx2,
                                 informationGainBoundsAvx2,
                                 countPairFreeCellsAvx2,
@@ -35,7 +36,8 @@ const PathKernels& pathKernels(SimdPath path) {
                                 true,
                                 true,
                                 {sumBitRowsAvx2, quadLanesAvx2, transposeBitsScalar},
-                                nextReachingAvx2};
+                                nextReachingAvx2,
+                                strataTestBoundAvx2};
   // An AVX-512 CPU has AVX2 too: its own kernels where they exist, the AVX2
   // walk kernels elsewhere.
   static const PathKernels avx512 = [] {
@@ -54,6 +56,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.counted_class_bounds = countedClassBoundsAvx512;
     kernels.missing_pairs = {sumBitRowsAvx512, quadLanesAvx512, transposeBitsAvx512};
     kernels.next_reaching = nextReachingAvx512;
+    kernels.strata_test_bound = strataTestBoundAvx512;
     return kernels;
   }();
   switch (path) {

@@ -13,6 +13,7 @@
 #include "engine/count/nibble_pair_counts.h"
 #include "engine/count/pair_free_counts.h"
 #include "engine/count/segmented_pair_counts.h"
+#include "engine/count/strata_test_bound.h"
 
 struct PathKernels {
   CountCellsKernel count_cells;
@@ -47,6 +48,9 @@ struct PathKernels {
   MissingPairKernels missing_pairs;
   // The screen's pass over the bounds of a stretch.
   NextReaching next_reaching;
+  // The association test's bound over a pair's strata tables, for ranking
+  // by p.
+  StrataTestBoundKernel strata_test_bound;
 };
 
 // The kernels of a path (the path must be supported to call them). The

@@ -10,6 +10,7 @@
 
 #include "core/search_constants.h"
 #include "engine/rank/combination_table.h"
+#include "engine/count/strata_test_bound.h"
 
 namespace {
 
@@ -295,6 +296,11 @@ TableTest associationStatistic(const int* tables, int strata, int cells) {
 
 TableTest associationStatisticBound(const int* tables, int strata, int cells) {
   return strataStatistic(tables, strata, cells, groupsBound);
+}
+
+StrataTestBound strataTestBoundScalar(const int* tables, int strata, int cells) {
+  const TableTest bound = associationStatisticBound(tables, strata, cells);
+  return StrataTestBound{bound.statistic, bound.df};
 }
 
 TableTest associationTest(const int* tables, int strata, int cells) {

@@ -313,8 +313,8 @@ double StratifiedScorer::pKeyBound(double gain_bound, Gather&& gather) {
   if (std::isnan(gain_bound)) return gain_bound;
   // The strata's counted samples are at most the run's, and the test has
   // at least 1 degree of freedom, or those of its strata whose test has at
-  // least 2 (cheap); then its own, and its statistic's bound, which
-  // pooling keeps well below the IG's.
+  // least 2 (cheap); then its statistic's bound on its own, which pooling
+  // keeps well below the IG's.
   const double least = reachingOn(1);
   if (fallsShortOf(context_.N, gain_bound, least)) return -kInfinity;
   if (!(least > 0)) return kInfinity;
@@ -325,7 +325,7 @@ double StratifiedScorer::pKeyBound(double gain_bound, Gather&& gather) {
     fewest += at_least >= 2 ? at_least : 0;
   }
   if (fewest > 1 && fallsShortOf(context_.N, gain_bound, reachingOn(fewest))) return -kInfinity;
-  const TableTest upper = associationStatisticBound(tables, strata_, table_ints_ / 2);
+  const StrataTestBound upper = kernels_->strata_test_bound(tables, strata_, table_ints_ / 2);
   return upper.df >= 1 && statisticFallsShort(upper.statistic, reachingOn(upper.df)) ? -kInfinity : kInfinity;
 }
 

@@ -413,7 +413,7 @@ class PairMaximaWorker {
       fewest += at_least >= 2 ? at_least : 0;
     }
     if (statistic < reachingCut(own, maximum, std::max(1, fewest))) return;
-    const TableTest upper = associationStatisticBound(gathered_.data(), strata_, kWholePair / 2);
+    const StrataTestBound upper = kernels_.strata_test_bound(gathered_.data(), strata_, kWholePair / 2);
     if (upper.df < 1 || upper.statistic < reachingCut(own, maximum, upper.df)) return;
     // The tail only for a statistic that may reach the maximum on its own
     // degrees of freedom.
