@@ -8,13 +8,12 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/em_assignment.h"
 #include "core/gorva.h"
 #include "core/search_constants.h"
 
 namespace {
 
-constexpr int kHighestGenotype = 2;
-constexpr int kEmMaxRounds = 20;
 constexpr int kEmLevels = 3;  // the genotype classes a table of "em" has
 constexpr int kMostTurnEntries = 1 << 12;  // tables counted by turns (orders up to 6)
 
@@ -45,90 +44,6 @@ int tableIndexBelow(const CombinationColumns& columns, int limit, int sample) {
   return index;
 }
 
-// --- hard-assignment EM -----------------------------------------------------
-
-// Working storage of one EM call, carved out of a single int buffer: per
-// incomplete sample its position, its table index with the missing digits
-// taken as 0 (`fixed`), its current table entry (`assigned`, -1 before the
-// first round) and this round's choice (`proposal`); then two rows of k ints
-// for walking the missing digits.
-struct EmWork {
-  int count = 0;
-  int* sample = nullptr;
-  int* fixed = nullptr;
-  int* assigned = nullptr;
-  int* proposal = nullptr;
-  int* missing = nullptr;
-  int* digits = nullptr;
-
-  // `buffer` is the calling thread's, kept from one table to the next.
-  EmWork(int incomplete_count, int k, std::vector<int>& buffer) : count(incomplete_count) {
-    const auto m = static_cast<std::size_t>(incomplete_count);
-    buffer.resize(4 * m + 2 * static_cast<std::size_t>(k));
-    sample = buffer.data();
-    fixed = sample + m;
-    assigned = fixed + m;
-    proposal = assigned + m;
-    missing = proposal + m;
-    digits = missing + k;
-  }
-  EmWork(const EmWork&) = delete;
-  EmWork& operator=(const EmWork&) = delete;
-};
-
-// Table entry of the compatible cell with the highest count in the sample's
-// phenotype class; ties go to the lowest cell. Missing digits range over the
-// genotype classes 0-2 only. `missing` holds the multipliers of the missing
-// markers, `digits` is scratch space of the same length.
-int bestCompatibleEntry(const int* table, int fixed, const int* missing, int missing_count,
-                          int* digits) {
-  for (int j = 0; j < missing_count; ++j) digits[j] = 0;
-  int entry = fixed;
-  int best_entry = fixed;
-  int best_count = table[fixed];
-  for (;;) {
-    // Odometer over the missing digits: raise the lowest digit that can grow.
-    int j = 0;
-    while (j < missing_count && digits[j] == kHighestGenotype) {
-      entry -= digits[j] * missing[j];
-      digits[j] = 0;
-      ++j;
-    }
-    if (j == missing_count) return best_entry;
-    ++digits[j];
-    entry += missing[j];
-    if (table[entry] > best_count || (table[entry] == best_count && entry < best_entry)) {
-      best_count = table[entry];
-      best_entry = entry;
-    }
-  }
-}
-
-// Reassigns every incomplete sample from the counts in `table` (complete
-// samples plus the current assignments, left as they are during the round),
-// then moves the changed ones. Returns whether any assignment changed.
-bool emRound(const CombinationColumns& columns, EmWork& work, int* table) {
-  for (int i = 0; i < work.count; ++i) {
-    int missing_count = 0;
-    for (int j = 0; j < columns.k; ++j) {
-      if (codeAt(columns.genotypes, columns.offsets[j], work.sample[i]) >= kMissingCode) {
-        work.missing[missing_count++] = columns.multipliers[j];
-      }
-    }
-    work.proposal[i] =
-        bestCompatibleEntry(table, work.fixed[i], work.missing, missing_count, work.digits);
-  }
-  bool changed = false;
-  for (int i = 0; i < work.count; ++i) {
-    if (work.proposal[i] == work.assigned[i]) continue;
-    if (work.assigned[i] >= 0) --table[work.assigned[i]];
-    ++table[work.proposal[i]];
-    work.assigned[i] = work.proposal[i];
-    changed = true;
-  }
-  return changed;
-}
-
 // Adds an incomplete sample and the table index of its observed codes to
 // `incomplete` (out of the counting loop: few samples come here).
 __attribute__((noinline)) void noteIncomplete(const CombinationColumns& columns, int sample,
@@ -144,19 +59,23 @@ __attribute__((noinline)) void noteIncomplete(const CombinationColumns& columns,
 
 // Assigns the incomplete samples (the complete ones are already in the
 // table; `incomplete` holds each one's sample and the table index of its
-// observed codes) round by round until nothing moves.
+// observed codes), each a kind of its own.
 void assignIncompleteByEm(const CombinationColumns& columns, const int* incomplete, int incomplete_count,
                           int* table) {
-  thread_local std::vector<int> buffer;
-  EmWork work(incomplete_count, columns.k, buffer);
+  thread_local std::vector<IncompleteKind> kinds;
+  thread_local std::vector<int> missing;
+  kinds.clear();
+  missing.clear();
   for (int i = 0; i < incomplete_count; ++i) {
-    work.sample[i] = incomplete[2 * i];
-    work.fixed[i] = incomplete[2 * i + 1];
-    work.assigned[i] = -1;
+    const int sample = incomplete[2 * i];
+    const int first = static_cast<int>(missing.size());
+    for (int j = 0; j < columns.k; ++j) {
+      if (codeAt(columns.genotypes, columns.offsets[j], sample) >= kMissingCode)
+        missing.push_back(columns.multipliers[j]);
+    }
+    kinds.push_back(IncompleteKind{incomplete[2 * i + 1], first, static_cast<int>(missing.size()) - first, 1});
   }
-  for (int round = 0; round < kEmMaxRounds; ++round) {
-    if (!emRound(columns, work, table)) break;
-  }
+  assignIncompleteKinds(kinds.data(), incomplete_count, missing.data(), table);
 }
 
 }  // namespace
