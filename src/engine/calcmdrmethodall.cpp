@@ -126,12 +126,12 @@ void searchAllOrders(SearchContext& context, const BitPlanes* built, const RunSe
     }
   }
   context.all_pairs = static_cast<bool>(settings.all_pairs);
-  // The fast path needs its planes; without them (the "em" method, the plain
-  // engine asked for, or too little memory) every batch takes the plain path.
+  // The fast path needs its planes; without them (the plain engine asked
+  // for, or too little memory) every batch takes the plain path.
   context.settings = settings.search;
   const int threads = workerCount(settings.search.requested_threads);
   BitPlanes planes;
-  if (built == nullptr && settings.search.use_planes && buildPlanesFor(context, planes, threads))
+  if (built == nullptr && settings.search.use_planes && buildSearchPlanesFor(context, planes, threads))
     context.planes = &planes;
   StrataParts strata;
   if (!settings.sample_strata.empty()) {

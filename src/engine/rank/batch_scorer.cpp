@@ -29,6 +29,10 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   counter_ =
       std::make_unique<CellCounter>(*context.planes, order, kernels.count_cells);
   table_ints_ = 2 * counter_->cells();
+  if (context.missing_code == kMethodEm) {
+    em_tables_ = std::make_unique<EmTables>(order);
+    return;
+  }
   score_sums_.assign(table_ints_, 0.0);
   // Synergy is screened by its IG: the single-marker part is exact.
   screening_ = std::make_unique<ScreeningKeys>(counter_->cells(), context.N,
@@ -55,6 +59,7 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
 
 bool BatchScorer::readsMissingRows(const SearchContext& context, int order) {
   return order == 2 && context.planes != nullptr && !context.all_pairs && context.strata == nullptr &&
+         context.missing_code != kMethodEm &&
          CellCounter::servesOrder(context.planes->levels(), order) &&
          pathKernels(context.settings.simd).missing_pairs.sum_bit_rows != nullptr;
 }
@@ -118,7 +123,7 @@ void BatchScorer::scoreBatches(const Batch& walk, int batch_size, RankedRows* be
   for (int b = 0; b < batches; ++b) {
     const int first = b * batch_size;
     const int length = std::min(batch_size, walk.count - first);
-    const bool screen = !context_.all_pairs && K >= 1 && K < length && K <= kMaxScreenedK;
+    const bool screen = !em_tables_ && !context_.all_pairs && K >= 1 && K < length && K <= kMaxScreenedK;
     screens_[b].reset(first, length, screen, K);
     any_screened |= screen;
   }
@@ -181,8 +186,19 @@ void BatchScorer::scoreEveryTable(const Batch& batch) {
     for (int j = 0; j < count; ++j) {
       int* table = tables + static_cast<long>(j) * table_ints_;
       double* pair = &pairs_[2L * (first + j)];
-      exactMeasures(table, pair);
-      if (by_p) p_keys_[first + j] = p_value_keys_.next(table, counter_->cells(), pair[0]);
+      if (em_tables_) {
+        // The test reads the observed samples' table, which em's IG bounds
+        // nothing of.
+        em_tables_->fill(table);
+        const int ints = em_tables_->ints();
+        exactMeasurePair(context_, em_tables_->em(), ints, score_sums_.data(), pair);
+        if (by_p)
+          p_keys_[first + j] = p_value_keys_.next(em_tables_->observed(), ints / 2,
+                                                  std::numeric_limits<double>::quiet_NaN());
+      } else {
+        exactMeasures(table, pair);
+        if (by_p) p_keys_[first + j] = p_value_keys_.next(table, counter_->cells(), pair[0]);
+      }
       if (listing_ != nullptr && pair[0] >= listing_floor_ &&
           listing_->mayQualify(table, counter_->cells(), pair[0]))
         walk_listed_.push_back(Listed{first + j, {pair[0], pair[1]}});

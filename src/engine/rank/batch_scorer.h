@@ -43,6 +43,7 @@
 #include "engine/count/bound_screen.h"
 #include "engine/count/cell_counter.h"
 #include "engine/rank/bestrows.h"
+#include "engine/rank/em_tables.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/rank/order_search_shape.h"
 #include "engine/rank/p_value_keys.h"
@@ -199,6 +200,10 @@ class BatchScorer {
   int table_ints_ = 0;
   int walk_candidate_cap_ = 0;  // candidates per batch of the walk
   std::unique_ptr<CellCounter> counter_;
+  // Under "em": the counter counts the missing genotype as a level, and
+  // each table's em and observed tables are completed from it; no table is
+  // screened (its bounds would be of the counted table, not em's).
+  std::unique_ptr<EmTables> em_tables_;
   std::unique_ptr<ScreeningKeys> screening_;
   InformationGainBounds bounds_ = nullptr;  // null: every table gets a key
   NextReaching next_reaching_ = nextReachingScalar;

@@ -9,6 +9,7 @@
 #include "core/gorva.h"
 
 #include "engine/count/bitplanes.h"
+#include "engine/rank/em_tables.h"
 #include "engine/rank/missingdata.h"
 
 namespace {
@@ -91,9 +92,9 @@ double rankingKey(const SearchContext& context, const double* pair, const int* c
   return key;
 }
 
-bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads, int word_multiple) {
-  if (context.missing_code == kMethodEm) return false;
-  const int levels = context.missing_code == kMethodMc ? 4 : 3;
+namespace {
+
+bool buildPlanesAt(const SearchContext& context, int levels, BitPlanes& planes, int threads, int word_multiple) {
   try {
     if (context.source.first == nullptr) {
       if (context.planes == nullptr) return false;
@@ -116,6 +117,18 @@ bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+}  // namespace
+
+bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads, int word_multiple) {
+  if (context.missing_code == kMethodEm) return false;
+  return buildPlanesAt(context, genotypeLevels(context.missing_code), planes, threads, word_multiple);
+}
+
+bool buildSearchPlanesFor(const SearchContext& context, BitPlanes& planes, int threads) {
+  if (context.missing_code != kMethodEm) return buildPlanesFor(context, planes, threads);
+  return buildPlanesAt(context, kEmCountedLevels, planes, threads, 8);
 }
 
 void ScorerStats::add(const ScorerStats& other) {

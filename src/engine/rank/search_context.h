@@ -183,6 +183,12 @@ void scorePlainly(const SearchContext& context, unsigned char* genotypes, int ma
 // view has them built from its current planes (for a permuted phenotype).
 // `word_multiple`: the class blocks' padding (PlanesRequest).
 bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads = 1, int word_multiple = 8);
+// The planes an order search counts from (BatchScorer): buildPlanesFor's,
+// and under "em" the missing genotype as a fourth level, from which the
+// scorer completes each table's em table. Only for the search's scorers:
+// every other reader of a context's planes takes them for the measured
+// tables, which under em they are not.
+bool buildSearchPlanesFor(const SearchContext& context, BitPlanes& planes, int threads = 1);
 
 // Per-batch bookkeeping of the scorers, summed over a search.
 struct ScorerStats {

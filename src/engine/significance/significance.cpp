@@ -265,7 +265,7 @@ bool maximaBySearch(const SearchContext& context, int order, const PermutationPl
     }
     BitPlanes planes;
     // A stratified search counts from the strata's planes alone.
-    const bool fast = !stratified && permuted.settings.use_planes && buildPlanesFor(permuted, planes, threads);
+    const bool fast = !stratified && permuted.settings.use_planes && buildSearchPlanesFor(permuted, planes, threads);
     if (stratified) {
       if (!permutedOrderMaximum(permuted, order, threads, running_maximum, maxima[r])) return false;
       continue;
