@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 #include "core/gorva.h"
 #include "engine/count/path_kernels.h"
@@ -274,6 +275,7 @@ void BatchScorer::rankInFull(const Batch& batch, RankedRows& best) {
     rankByPValue(batch, best);
     return;
   }
+  if (pickDistinctBest(batch, best)) return;
   shellsortIndex(index_.data(), keys_.data(), count, sizeof(double), cmp_double, 1);
   if (batch.list != nullptr) {
     takeBatchBest({batch.list, order_, count, pairs_.data(), keys_.data(), index_.data()}, context_.K, best);
@@ -286,6 +288,24 @@ void BatchScorer::rankInFull(const Batch& batch, RankedRows& best) {
     const int i = index_[count - 1 - j];
     appendRow(batch, i, &pairs_[2L * i], keys_[i], best);
   }
+}
+
+bool BatchScorer::pickDistinctBest(const Batch& batch, RankedRows& best) {
+  const int count = batch.count;
+  const int K = context_.K;
+  if (K < 1 || count <= K) return false;
+  for (int i = 0; i < count; ++i)
+    if (std::isnan(keys_[i])) return false;
+  top_.resize(count);
+  std::iota(top_.begin(), top_.end(), 0);
+  std::partial_sort(top_.begin(), top_.begin() + K + 1, top_.end(),
+                    [this](int a, int b) { return keys_[a] > keys_[b]; });
+  for (int j = 0; j < K; ++j)
+    if (!(keys_[top_[j]] > keys_[top_[j + 1]])) return false;
+  best.order = order_;
+  best.clear();
+  for (int j = 0; j < K; ++j) appendRow(batch, top_[j], &pairs_[2L * top_[j]], keys_[top_[j]], best);
+  return true;
 }
 
 double BatchScorer::bytesBound(const OrderSearchShape& shape, double unit_batches) {

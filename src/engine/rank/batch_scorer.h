@@ -194,6 +194,11 @@ class BatchScorer {
   // own count table.
   void plainPValueKeys(const int* combinations, int count);
   void noteNotANumber(const Batch& walk, int i);
+  // The best K of a batch ranked in full whose keys are all numbers and
+  // whose best K + 1 differ: the rows any sort puts on top, in its order,
+  // picked without sorting the batch. False (nothing picked) otherwise:
+  // ties and NaN take the sort's own order.
+  bool pickDistinctBest(const Batch& batch, RankedRows& best);
 
   const SearchContext& context_;
   int order_;
@@ -215,6 +220,7 @@ class BatchScorer {
   PValueKeys p_value_keys_;
   std::vector<double> p_keys_;
   std::vector<int> index_;
+  std::vector<int> top_;  // pickDistinctBest's partial order
   std::vector<double> score_sums_;
   std::vector<Screen> screens_;          // one per batch of a walk
   std::vector<std::vector<int>> firsts_;  // each batch's first combination
