@@ -263,6 +263,37 @@ TEST(FastBatchesAcrossBlocks, PairsEqualThePlainPathsBatchByBatch) {
   }
 }
 
+// A batch ranked in full keeps the rows the index sort puts on top, in its
+// order: picked without the sort where the best K + 1 keys differ, and by
+// it where ties (copied markers, a monomorphic one) make its order the
+// only one the run may follow.
+TEST(RankedInFull, TheBestRowsAreTheIndexSortsOnTop) {
+  for (const DataCase& data_case : kDataCases) {
+    const Dataset data = makeData(data_case);
+    for (int K : {1, 4, 30}) {
+      SCOPED_TRACE(std::string(data_case.name) + " K " + std::to_string(K));
+      PreparedSearch setup(data, SimdPath::kScalar, kMethodAvailable, K, kRankByIG, false);
+      setup.context.planes = nullptr;
+      BatchScorer scorer(setup.context, 2);
+      int k = 2, n = data.markers(), capacity = 40, count = 0;
+      std::vector<int> state(2, -1), batch(2L * capacity);
+      std::vector<double> pairs(2L * capacity), keys(capacity);
+      std::vector<int> index(capacity);
+      RankedRows expected, actual;
+      for (;;) {
+        combSNP(&k, &n, &capacity, state.data(), &count, batch.data());
+        if (count == 0) break;
+        scorePlainly(setup.context, setup.context.genotypes, n, {batch.data(), 2, count}, pairs.data());
+        for (int i = 0; i < count; ++i) keys[i] = rankingKey(setup.context, &pairs[2L * i], nullptr, 2);
+        shellsortIndex(index.data(), keys.data(), count, sizeof(double), cmp_double, 1);
+        takeBatchBest({batch.data(), 2, count, pairs.data(), keys.data(), index.data()}, K, expected);
+        scorer.score(batch.data(), count, actual);
+        expectSameRows(expected, actual);
+      }
+    }
+  }
+}
+
 // A combination's own table (the rows a run reports, genomic control's
 // million) from the bit-planes equals the one counted from the codes, at
 // orders 1 to 4, with 3 and 4 levels, missing codes and unequal classes
