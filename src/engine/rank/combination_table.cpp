@@ -13,6 +13,22 @@ namespace {
 // The rows of a triple's first two markers at most (four levels each).
 constexpr int kMostPrefixRows = 16;
 
+// A table of k markers at four levels (the last the missing genotype)
+// turned into the table of its cells without a missing digit, in place.
+void dropMissingLevel(int k, std::vector<int>& table) {
+  const int cells = static_cast<int>(table.size()) / 2;
+  int kept = 0;
+  for (int cell = 0; cell < cells; ++cell) {
+    bool observed = true;
+    for (int rest = cell, j = 0; j < k; ++j, rest /= kMissingCode + 1) observed = observed && rest % (kMissingCode + 1) != kMissingCode;
+    if (!observed) continue;
+    table[2 * kept] = table[2 * cell];
+    table[2 * kept + 1] = table[2 * cell + 1];
+    ++kept;
+  }
+  table.resize(2 * static_cast<std::size_t>(kept));
+}
+
 // The table straight from the bit-planes, when they hold the method's
 // cells (every method but "em", which imputes): each cell the AND of its
 // markers' level rows, counted in the control words and in the case words.
@@ -25,7 +41,11 @@ __attribute__((target_clones("popcnt", "default"))) bool countTableFromPlanes(co
   if (context.planes == nullptr || context.missing_code == kMethodEm) return false;
   const BitPlanes& planes = *context.planes;
   const int levels = planes.levels();
-  if (levels != genotypeLevels(context.missing_code)) return false;
+  // Planes with the missing genotype as a level of its own (an "em"
+  // search's) also hold the table of the samples observed at every marker,
+  // which em's test reads: their cells without a missing digit.
+  const bool drops_missing = context.missing_code == kMethodAvailable && levels == kMissingCode + 1;
+  if (levels != genotypeLevels(context.missing_code) && !drops_missing) return false;
   constexpr int kMostCells = 1 << 12;
   int cells = 1;
   for (int j = 0; j < k && cells <= kMostCells; ++j) cells *= levels;
@@ -63,6 +83,7 @@ __attribute__((target_clones("popcnt", "default"))) bool countTableFromPlanes(co
     request.counts = counts;
     pathKernels(context.settings.simd).count_cells(request, planes.shape());
     for (int e = 0; e < 2 * cells; ++e) table[e] = static_cast<int>(counts[e]);
+    if (drops_missing) dropMissingLevel(k, table);
     return true;
   }
   thread_local std::vector<std::uint64_t> row;
@@ -76,6 +97,7 @@ __attribute__((target_clones("popcnt", "default"))) bool countTableFromPlanes(co
     }
     for (int w = 0; w < words; ++w) table[2 * cell + (w < control_words ? 0 : 1)] += std::popcount(row[w]);
   }
+  if (drops_missing) dropMissingLevel(k, table);
   return true;
 }
 
