@@ -27,6 +27,7 @@
 #include "app/text_subset.h"
 #include "app/tfmmdr.h"
 #include "engine/mdrresult.h"
+#include "engine/rank/em_tables.h"
 #include "io/covariate_file.h"
 #include "io/data_check.h"
 #include "io/file_safety.h"
@@ -299,10 +300,12 @@ bool TFmMDR::checkData(RunPlan& plan, MdrReader& reader) {
   // A mapped file holds only the pages a scan has not yet given back.
   const long file_bytes =
       reader.byteCount() > MdrReader::kLoadedFileLimit ? 2 * MdrReader::kReleaseStep : reader.byteCount();
-  const RunShape shape{plan.markerCount(), plan.sampleCount(), plan.init_order, plan.order, plan.top_k,
-                       opt::threads, plan.fromReader() ? 0 : file_bytes, base,
-                       plan.from_plink ? plan.plink.bytesHeld() : 0, plan.planes_road,
-                       opt::permutations, samplesPerStratum(settings.sample_strata, settings.stratum_count)};
+  RunShape shape{plan.markerCount(), plan.sampleCount(), plan.init_order, plan.order, plan.top_k,
+                 opt::threads, plan.fromReader() ? 0 : file_bytes, base,
+                 plan.from_plink ? plan.plink.bytesHeld() : 0, plan.planes_road,
+                 opt::permutations, samplesPerStratum(settings.sample_strata, settings.stratum_count)};
+  // em's search counts the missing genotype as a level and completes its tables.
+  if (plan.missing_code == kMethodEm) shape.counted_base = kEmCountedLevels;
   const MemoryNeed need = estimateRunMemory(shape);
   const std::uint64_t available = availableMemoryBytes();
   if (need.total() > available) {

@@ -82,8 +82,9 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
 
   need.genotypes = cappedBytes(shape.planes_road ? std::max(planesBlockBytes(shape.sample_count, shape.marker_count),
                                                                     planesBlockBytes(shape.marker_count, shape.sample_count)) : markers * samples);
+  const int counted_base = shape.counted_base > 0 ? shape.counted_base : shape.base;
   need.bit_planes = cappedBytes(BitPlanes::bytesBound(shape.marker_count, shape.sample_count,
-                                                      shape.base, need.workers));
+                                                      counted_base, need.workers));
 
   const double highest_counted = std::min(highest_order, markers);
   const double rows = std::max(keptRowCapacity(shape.marker_count, shape.init_order, shape.order, shape.top_k), 0);
@@ -105,7 +106,7 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
     search = std::max(search, workers * table +
                                   orderSearchBytesBound({static_cast<int>(markers), samples, k,
                                                          shape.top_k, need.workers, BATCH_SIZE,
-                                                         shape.base, row_words}));
+                                                         counted_base, row_words}));
   }
   need.batches = cappedBytes(search);
 

@@ -23,6 +23,7 @@ struct RunShape {
   bool planes_road = false;   // codes go a block at a time into the planes: no byte matrix
   int permutations = 0;       // phenotype permutations per order (--permutations)
   std::vector<long long> stratum_samples = {};  // samples of each stratum (--strata); empty: none
+  int counted_base = 0;       // levels the search's planes count, when not base: 4 under "em"
 };
 
 // The highest order whose count table (2 * base^k int counters) an int can

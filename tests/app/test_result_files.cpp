@@ -545,6 +545,8 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
       {"wide, many rows kept", 3000, 100, "--top 20000", 2, 20000},
       {"tall", 10, 400000, "", 2, 10},
       {"tall, order 3 under mc", 12, 200000, "--order 3 --missing mc", 3, 10},
+      // em counts the missing genotype as a level, then completes its tables.
+      {"tall, order 3 under em", 12, 200000, "--order 3 --missing em", 3, 10},
       {"PLINK, tall", 8, 400000, "", 2, 10},
       {"PLINK, wide, permuted", 6000, 1000, "--table t.tsv --permutations 2", 2, 10},
       // Every permutation of a group holds planes of two strata a set.
@@ -579,6 +581,7 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
     run_shape.top_k = shape.top_k;
     run_shape.threads = 2;
     run_shape.base = shape.options.find("mc") != std::string::npos ? 4 : 3;
+    if (shape.options.find("em") != std::string::npos) run_shape.counted_base = 4;
     const std::size_t permutations = shape.options.find("--permutations ");
     run_shape.permutations = permutations == std::string::npos ? 0 : std::stoi(shape.options.substr(permutations + 15));
     if (stratified) run_shape.stratum_samples.assign(shape.strata, shape.samples / shape.strata);
