@@ -113,6 +113,7 @@ class Checker {
   void noteOtherPhenotype(int line, int column, const std::string& text);
   RepeatedNames repeated_names_{"marker names", "name"};
   Tally empty_names_;  // a doubled or trailing tab in the header
+  bool blank_separated_ = false;  // a header of blanks and no tab
   int unread_last_line_ = 0;
 };
 
@@ -196,6 +197,9 @@ bool Checker::checkHeader(const unsigned char* begin, const unsigned char* line_
                          "in column " + std::to_string(column));
   }
   result_.column_count = column;
+  // A file separated by blanks (a PLINK .raw, a table saved with spaces)
+  // reads as a phenotype column alone: say why there is no marker.
+  blank_separated_ = column == 1 && std::memchr(begin, ' ', static_cast<std::size_t>(line_feed - begin)) != nullptr;
   if (phenotype_index_ < 0 || phenotype_index_ >= column) {
     return refuse(name_ + " line 1: the header has " + std::to_string(column) +
                   (column == 1 ? " field" : " fields") + ", so there is no phenotype column " +
@@ -309,6 +313,10 @@ void Checker::noteOtherPhenotype(int line, int column, const std::string& text) 
 
 std::string Checker::warnings() const {
   std::string text;
+  if (blank_separated_) {
+    text += warningLine("line 1 of " + name_ + " holds blanks and no tab, so it names no marker: fields are "
+                        "separated by tabs (is the file separated by blanks? tr ' ' '\\t' converts it)");
+  }
   if (short_lines_.count > 0) {
     const bool one = short_lines_.count == 1;
     text += warningLine(std::to_string(short_lines_.count) +
