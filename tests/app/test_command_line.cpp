@@ -224,6 +224,9 @@ TEST(DriverPaths, ARunWithMoreOptionsSaysWhyAFileFailedAndEndsWithItsStatus) {
       // Told before the search, not after it.
       {{"--in", "data.txt", "--out", "report.txt", "--table", "nodir/t.tsv"}, 4,
        "gorva: nodir/t.tsv: cannot write: No such file or directory\n"},
+      // A forgotten --out is named as such, not as a file called "".
+      {{"--in", "data.txt", "--table", "t.tsv"}, 4,
+       "gorva: no --out: give the report a file (--out FILE), which every run writes\n"},
   };
   for (const auto& c : cases) {
     const ProgramResult run = runGorva(c.args, dir);
