@@ -105,6 +105,7 @@ class Checker {
   bool phenotypes_replaced_;
   DataCheck result_;
   Tally short_lines_;
+  Tally blank_lines_;
   Tally non_numbers_;
   Tally not_as_written_;
   Tally wrapped_cases_;  // phenotypes beyond the byte range that store as 1, a case
@@ -213,7 +214,7 @@ bool Checker::checkDataLine(int line, const unsigned char* begin, const unsigned
   if (content_end > begin && content_end[-1] == kCarriageReturn) --content_end;
   const int header_fields = result_.column_count;
   if (content_end == begin && header_fields > 1) {
-    short_lines_.note(line, 1);  // a blank line: a sample with phenotype 0
+    blank_lines_.note(line, 1);  // a sample with phenotype 0 and genotype 0 everywhere
     return true;
   }
   char text[kFieldTextBuffer];
@@ -324,6 +325,15 @@ std::string Checker::warnings() const {
             (one ? " has" : " have") +
             " fewer fields than the header; missing fields were read as 0 (" +
             (one ? "" : "first: ") + "line " + std::to_string(short_lines_.line) + ")");
+  }
+  if (blank_lines_.count > 0) {
+    // Read as a whole sample, which "fewer fields" did not make plain: a
+    // trailing blank line added a control to every table.
+    const bool one = blank_lines_.count == 1;
+    text += warningLine(std::to_string(blank_lines_.count) + (one ? " data line in " : " data lines in ") + name_ +
+                        (one ? " is empty and was" : " are empty and were each") + " read as a sample with genotype 0 at "
+                        "every marker" + (phenotypes_replaced_ ? "" : ", a control") + " (" + (one ? "" : "first: ") +
+                        "line " + std::to_string(blank_lines_.line) + "): delete blank lines, a trailing one included");
   }
   if (non_numbers_.count > 0) {
     const bool one = non_numbers_.count == 1;

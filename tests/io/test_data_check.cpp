@@ -115,9 +115,14 @@ TEST(DataCheckWarns, OnceForEachKindWithCountAndFirstPlace) {
   const std::pair<std::string, std::string> cases[] = {
       {joined(two_short), "2 data lines in data.txt have fewer fields than the header; missing fields "
                           "were read as 0 (first: line 5)\n"},
-      // A trailing blank line is a short line, not a refusal.
-      {"Status\ta\tb\n1\t0\t2\n\r\n", "1 data line in data.txt has fewer fields than the header; missing "
-                                      "fields were read as 0 (line 3)\n"},
+      // A blank line is a whole sample, not a refusal, and said to be one.
+      {"Status\ta\tb\n1\t0\t2\n\r\n", "1 data line in data.txt is empty and was read as a sample with genotype 0 "
+                                      "at every marker, a control (line 3): delete blank lines, a trailing one "
+                                      "included\n"},
+      {"Status\ta\tb\n1\t0\t2\n\n1\t0\n\n",
+       "1 data line in data.txt has fewer fields than the header; missing fields were read as 0 (line 4)\n"
+       "gorva: warning: 2 data lines in data.txt are empty and were each read as a sample with genotype 0 at every "
+       "marker, a control (first: line 3): delete blank lines, a trailing one included\n"},
       {"S\ta\tb\n1\t2\t0\n1\tNA\t0\n0\t1\tx\n1\t1\t1\n",
        "2 fields in data.txt are not numbers and were read as 0 (first: line 3, column 2)\n"},
       {"S\ta\n1\t\n", "1 field in data.txt is not a number and was read as 0 (line 2, column 2)\n"},
