@@ -269,5 +269,15 @@ CommandLineVerdict judgeCommandLine(int argc, char** argv) {
     }
   }
   if (verdict.refusal.empty()) verdict.refusal = refuseExtensionValue(extension);
+  // "-" is standard output to many programs, as it is to --table: a report
+  // written to a file named - would be looked for on the console. A classic
+  // run keeps writing that file, and is told so.
+  if (const std::string* out = classic.value("--out"); out != nullptr && *out == "-") {
+    if (!opt::extensions_given) {
+      warnings.push_back("--out - writes the report to a file named -: write /dev/stdout for standard output");
+    } else if (verdict.refusal.empty()) {
+      verdict.refusal = "--out -: write /dev/stdout for standard output (./- names a file called -)";
+    }
+  }
   return verdict;
 }
