@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "io/FileIO.h"
@@ -141,6 +142,15 @@ DataCheck Checker::run() {
     const bool lone_crs = std::memchr(bytes_, kCarriageReturn, size_) != nullptr;
     refuse(name_ + " line 1: the header has no line end, so no sample can be read" +
            (lone_crs ? " (the lines end with CR alone; convert them to LF or CR LF)" : ""));
+    return result_;
+  }
+  // A VCF given as --in would be refused at its #CHROM line for its field
+  // count, which does not say what the file is.
+  constexpr std::string_view kVcfStart = "##fileformat=VCF";
+  if (static_cast<std::size_t>(size_) >= kVcfStart.size() &&
+      std::string_view(reinterpret_cast<const char*>(bytes_), kVcfStart.size()) == kVcfStart) {
+    refuse(name_ + " line 1: the file is a VCF, not the tab-separated table --in reads: give it as --vcf " + name_ +
+           " (with --pheno FILE for the phenotypes)");
     return result_;
   }
   if (!checkHeader(bytes_, header_end)) return result_;

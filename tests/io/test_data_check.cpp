@@ -99,6 +99,10 @@ TEST(DataCheckRefuses, EachFaultWithItsPlace) {
       {"Status\ta\tb\n1\t0\t0\n", 5, "data.txt line 1: the header has 3 fields, so there is no phenotype column 5"},
       // The first fault in file order.
       {"S\ta\n1\t5\n1\t0\t0\n", 1, "data.txt line 2, column 2: genotype code 5" + code_fault},
+      // A VCF is named as one, not refused for its #CHROM line's fields.
+      {"##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\n", 1,
+       "data.txt line 1: the file is a VCF, not the tab-separated table --in reads: give it as --vcf data.txt (with "
+       "--pheno FILE for the phenotypes)"},
   };
   for (const auto& c : cases) {
     const DataCheck result = check(c.bytes, c.phenotype_column);
