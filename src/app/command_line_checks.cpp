@@ -236,6 +236,11 @@ CommandLineVerdict judgeCommandLine(int argc, char** argv) {
         std::string_view(argv[i + 1]).substr(0, 2) != "--") {
       value = std::string(" ") + argv[++i];
     }
+    if (const std::size_t equals = word.find('='); equals != std::string::npos && equals + 1 < word.size()) {
+      verdict.unknown_values.emplace_back(word.substr(0, equals), word.substr(equals + 1));
+    } else if (!value.empty()) {
+      verdict.unknown_values.emplace_back(word, value.substr(1));
+    }
     if (word == "--pfile" || word.rfind("--pfile=", 0) == 0) {
       // --bfile would not read such a set either.
       warnings.push_back(word + value + " is not an option and is ignored: PLINK 2's .pgen, .pvar and .psam "

@@ -63,6 +63,10 @@ TEST(ResultFiles, NoResultFileMayBeAnInputAndTheRefusalCreatesNothing) {
       {"second --strata", {"--in", "data.txt", "--strata", "s.txt", "--strata", "t.txt", "--out", "t.txt"}, "t.txt"},
       {"second --bfile", {"--in", "data.txt", "--bfile", "p", "--bfile", "q", "--out", "q.bim"}, "q.bim"},
       {"--score", {"--in", "data.txt", "--score", "data.txt", "--out", "data.txt"}, "data.txt"},
+      // A misspelt input option is warned about and not read; its file is
+      // still the one the user meant to read.
+      {"misspelt --strata", {"--in", "data.txt", "--stratta", "t.txt", "--out", "t.txt"}, "t.txt"},
+      {"misspelt --pheno=", {"--in", "data.txt", "--phenoo=t.txt", "--out", "t.txt"}, "t.txt"},
   };
   const std::string dir = makeTempDir();
   simulateData(dir, 6, 40, "p");
