@@ -236,6 +236,11 @@ CommandLineVerdict judgeCommandLine(int argc, char** argv) {
         std::string_view(argv[i + 1]).substr(0, 2) != "--") {
       value = std::string(" ") + argv[++i];
     }
+    if (const std::size_t equals = word.find('='); equals != std::string::npos && equals + 1 < word.size()) {
+      verdict.unknown_values.emplace_back(word.substr(0, equals), word.substr(equals + 1));
+    } else if (!value.empty()) {
+      verdict.unknown_values.emplace_back(word, value.substr(1));
+    }
     if (word == "--pfile" || word.rfind("--pfile=", 0) == 0) {
       // --bfile would not read such a set either.
       warnings.push_back(word + value + " is not an option and is ignored: PLINK 2's .pgen, .pvar and .psam "
@@ -269,5 +274,15 @@ CommandLineVerdict judgeCommandLine(int argc, char** argv) {
     }
   }
   if (verdict.refusal.empty()) verdict.refusal = refuseExtensionValue(extension);
+  // "-" is standard output to many programs, as it is to --table: a report
+  // written to a file named - would be looked for on the console. A classic
+  // run keeps writing that file, and is told so.
+  if (const std::string* out = classic.value("--out"); out != nullptr && *out == "-") {
+    if (!opt::extensions_given) {
+      warnings.push_back("--out - writes the report to a file named -: write /dev/stdout for standard output");
+    } else if (verdict.refusal.empty()) {
+      verdict.refusal = "--out -: write /dev/stdout for standard output (./- names a file called -)";
+    }
+  }
   return verdict;
 }

@@ -9,6 +9,7 @@
 #define GORVA_APP_COMMAND_LINE_CHECKS_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // The command line with the value word of each classic option blanked. Such
@@ -29,6 +30,10 @@ class WordsOutsideValues {
 struct CommandLineVerdict {
   std::vector<std::string> warnings;  // texts without the "gorva: warning: " prefix
   std::string refusal;                // the first unreadable extension value, or ""
+  // Each unknown option with its value ({"--stratta", "s.txt"}, also from
+  // "--stratta=s.txt"): a misspelt input option's file, not read, which no
+  // result file may replace.
+  std::vector<std::pair<std::string, std::string>> unknown_values;
 };
 
 // Judges the words of a command line whose options are already set in the

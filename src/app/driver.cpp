@@ -364,8 +364,14 @@ bool TFmMDR::createResultFiles(const RunPlan& plan, MdrWriter& writer) {
   const bool emptied = descriptorNamed(plan.output_file) < 0;
   if (keep_old ? !(report_ = &results_.add())->open(plan.output_file) : emptied && !writer.Save(plan.output_file)) {
     std::puts("Cannot save the text file!!");
-    // Such a run says why and ends with a status that says it failed.
-    if (keep_old) failWrite(*report_);
+    // Such a run says why and ends with a status that says it failed; a
+    // forgotten --out is no file called "".
+    if (keep_old && *plan.output_file == '\0') {
+      printRefusal("no --out: give the report a file (--out FILE), which every run writes");
+      exit_status_ = kExitWriteFailed;
+    } else if (keep_old) {
+      failWrite(*report_);
+    }
     return false;
   }
   // The table is opened now too: a name it cannot have is told before the

@@ -29,6 +29,17 @@ std::string CArgs::value(std::string name) {
 
 int CArgs::value_int(std::string name) { return textToInt(value(name)); }
 
+std::vector<std::string> CArgs::laterValues(const std::string& name) const {
+  std::vector<std::string> values;
+  bool first = true;
+  for (int i = 0; i + 1 < count_; ++i) {
+    if (words_[i] != name) continue;
+    if (!first) values.push_back(words_[i + 1]);
+    first = false;
+  }
+  return values;
+}
+
 std::string CArgs::get_string() {
   std::string line;
   for (const std::string& word : words_) {

@@ -15,6 +15,9 @@ class CArgs {
   std::string value(std::string name);
   // value(), converted by textToInt (app/text_to_int.h).
   int value_int(std::string name);
+  // The words after every occurrence of name but the first (a repeated
+  // option's values that value() passes over).
+  std::vector<std::string> laterValues(const std::string& name) const;
   // Every word followed by one blank, the program name first.
   std::string get_string();
 

@@ -59,6 +59,7 @@ std::string seed = "1";
 std::string max_p;
 std::string lambda_sample;
 int log = -1;
+std::vector<std::pair<std::string, std::string>> unread_inputs;
 std::string refusal;
 bool extensions_given = false;
 }  // namespace opt
@@ -129,6 +130,10 @@ void setOptions(CArgs& args) {
     if (opt::testing_idx == 3) opt::testing_idx = 2;
   }
   opt::all_opt = args.get_string();
+  opt::unread_inputs.clear();  // setExtensionOptions adds its own after these
+  for (const std::string& path : args.laterValues("--in")) opt::unread_inputs.emplace_back("--in", path);
+  if (args.find("--score")) opt::unread_inputs.emplace_back("--score", opt::score_file);
+  for (const std::string& path : args.laterValues("--score")) opt::unread_inputs.emplace_back("--score", path);
 }
 
 void setExtensionOptions(CArgs& args) {
@@ -142,6 +147,10 @@ void setExtensionOptions(CArgs& args) {
                              {"--exclude", &opt::exclude}, {"--covar", &opt::covar},
                              {"--covar-name", &opt::covar_name}, {"--strata", &opt::strata}}) {
     if (args.find(name)) *value = args.value(name);
+  }
+  for (const char* name : {"--bfile", "--vcf", "--bcf", "--pheno", "--keep", "--remove", "--extract", "--exclude",
+                           "--covar", "--strata"}) {
+    for (const std::string& path : args.laterValues(name)) opt::unread_inputs.emplace_back(name, path);
   }
   if (args.find("--table")) opt::table_file = args.value("--table");
   if (args.find("--rank")) opt::rank = args.value("--rank");

@@ -6,6 +6,8 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 class CArgs;
 
@@ -63,6 +65,12 @@ extern std::string lambda_sample;  // "--lambda-sample": combinations behind eac
 extern int log;  // "--log": REPORT.log beside the report; -1 = when an extension option is given
 extern std::string covar;        // "--covar": PLINK covariate file for the adjusted p-values
 extern std::string covar_name;   // "--covar-name": its columns used, "A,B"; empty: every one
+// Files the command line names as inputs that the run does not read: the
+// values of a repeated input option after its first (which alone counts),
+// the --score file (recorded only) and the values of unknown options (a
+// misspelt --strata's file). No result file may replace them.
+// Each is {option, path}.
+extern std::vector<std::pair<std::string, std::string>> unread_inputs;
 // The first extension option value that cannot be read, as a refusal ("" when none).
 extern std::string refusal;
 // Some extension option is given: the run is held to the stricter rules

@@ -62,6 +62,7 @@ void readOptions(int argc, char** argv) {
   const CommandLineVerdict verdict = judgeCommandLine(argc, argv);
   for (const std::string& warning : verdict.warnings) printWarning(warning);
   opt::refusal = verdict.refusal;
+  for (const auto& unknown : verdict.unknown_values) opt::unread_inputs.push_back(unknown);
 }
 
 namespace {

@@ -27,8 +27,20 @@ std::vector<RunFile> selectionFiles() {
 }
 
 std::vector<RunFile> ignoredDataFiles(const std::string& input_file) {
-  if (input_file.empty() || (opt::bfile.empty() && opt::vcf.empty() && opt::bcf.empty())) return {};
-  return {{input_file, "the ignored --in file", "--in"}};
+  std::vector<RunFile> files;
+  if (!input_file.empty() && !(opt::bfile.empty() && opt::vcf.empty() && opt::bcf.empty()))
+    files.push_back({input_file, "the ignored --in file", "--in"});
+  for (const auto& [option, path] : opt::unread_inputs) {
+    if (path.empty()) continue;
+    const std::string role = option == "--score" ? "the --score file, recorded and not read"
+                                                 : "the ignored " + option + " file";
+    if (option != "--bfile") {
+      files.push_back({path, role, option});
+      continue;
+    }
+    for (const char* member : {".bed", ".bim", ".fam"}) files.push_back({path + member, role + " " + member, option});
+  }
+  return files;
 }
 
 std::vector<RunFile> runInputFiles(const std::string& input_file) {

@@ -14,9 +14,10 @@ std::vector<RunFile> dataFiles(const std::string& input_file);
 // The files that choose samples, markers and phenotypes (read once).
 std::vector<RunFile> selectionFiles();
 
-// A --in beside --bfile, --vcf or --bcf: not read (a warning says so), but
-// named as data, so that no result file and no console replaces it; none
-// otherwise.
+// Files named as inputs but not read: a --in beside --bfile, --vcf or
+// --bcf, a repeated input option's later values (warnings say so) and the
+// --score file. They are guarded as inputs all the same, so that no result
+// file and no console replaces them.
 std::vector<RunFile> ignoredDataFiles(const std::string& input_file);
 
 // The data, the selection files and an ignored --in, the data first.

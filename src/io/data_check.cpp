@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "io/FileIO.h"
@@ -105,6 +106,7 @@ class Checker {
   bool phenotypes_replaced_;
   DataCheck result_;
   Tally short_lines_;
+  Tally blank_lines_;
   Tally non_numbers_;
   Tally not_as_written_;
   Tally wrapped_cases_;  // phenotypes beyond the byte range that store as 1, a case
@@ -113,6 +115,7 @@ class Checker {
   void noteOtherPhenotype(int line, int column, const std::string& text);
   RepeatedNames repeated_names_{"marker names", "name"};
   Tally empty_names_;  // a doubled or trailing tab in the header
+  bool blank_separated_ = false;  // a header of blanks and no tab
   int unread_last_line_ = 0;
 };
 
@@ -139,6 +142,15 @@ DataCheck Checker::run() {
     const bool lone_crs = std::memchr(bytes_, kCarriageReturn, size_) != nullptr;
     refuse(name_ + " line 1: the header has no line end, so no sample can be read" +
            (lone_crs ? " (the lines end with CR alone; convert them to LF or CR LF)" : ""));
+    return result_;
+  }
+  // A VCF given as --in would be refused at its #CHROM line for its field
+  // count, which does not say what the file is.
+  constexpr std::string_view kVcfStart = "##fileformat=VCF";
+  if (static_cast<std::size_t>(size_) >= kVcfStart.size() &&
+      std::string_view(reinterpret_cast<const char*>(bytes_), kVcfStart.size()) == kVcfStart) {
+    refuse(name_ + " line 1: the file is a VCF, not the tab-separated table --in reads: give it as --vcf " + name_ +
+           " (with --pheno FILE for the phenotypes)");
     return result_;
   }
   if (!checkHeader(bytes_, header_end)) return result_;
@@ -196,6 +208,9 @@ bool Checker::checkHeader(const unsigned char* begin, const unsigned char* line_
                          "in column " + std::to_string(column));
   }
   result_.column_count = column;
+  // A file separated by blanks (a PLINK .raw, a table saved with spaces)
+  // reads as a phenotype column alone: say why there is no marker.
+  blank_separated_ = column == 1 && std::memchr(begin, ' ', static_cast<std::size_t>(line_feed - begin)) != nullptr;
   if (phenotype_index_ < 0 || phenotype_index_ >= column) {
     return refuse(name_ + " line 1: the header has " + std::to_string(column) +
                   (column == 1 ? " field" : " fields") + ", so there is no phenotype column " +
@@ -209,7 +224,7 @@ bool Checker::checkDataLine(int line, const unsigned char* begin, const unsigned
   if (content_end > begin && content_end[-1] == kCarriageReturn) --content_end;
   const int header_fields = result_.column_count;
   if (content_end == begin && header_fields > 1) {
-    short_lines_.note(line, 1);  // a blank line: a sample with phenotype 0
+    blank_lines_.note(line, 1);  // a sample with phenotype 0 and genotype 0 everywhere
     return true;
   }
   char text[kFieldTextBuffer];
@@ -309,6 +324,10 @@ void Checker::noteOtherPhenotype(int line, int column, const std::string& text) 
 
 std::string Checker::warnings() const {
   std::string text;
+  if (blank_separated_) {
+    text += warningLine("line 1 of " + name_ + " holds blanks and no tab, so it names no marker: fields are "
+                        "separated by tabs (is the file separated by blanks? tr ' ' '\\t' converts it)");
+  }
   if (short_lines_.count > 0) {
     const bool one = short_lines_.count == 1;
     text += warningLine(std::to_string(short_lines_.count) +
@@ -316,6 +335,15 @@ std::string Checker::warnings() const {
             (one ? " has" : " have") +
             " fewer fields than the header; missing fields were read as 0 (" +
             (one ? "" : "first: ") + "line " + std::to_string(short_lines_.line) + ")");
+  }
+  if (blank_lines_.count > 0) {
+    // Read as a whole sample, which "fewer fields" did not make plain: a
+    // trailing blank line added a control to every table.
+    const bool one = blank_lines_.count == 1;
+    text += warningLine(std::to_string(blank_lines_.count) + (one ? " data line in " : " data lines in ") + name_ +
+                        (one ? " is empty and was" : " are empty and were each") + " read as a sample with genotype 0 at "
+                        "every marker" + (phenotypes_replaced_ ? "" : ", a control") + " (" + (one ? "" : "first: ") +
+                        "line " + std::to_string(blank_lines_.line) + "): delete blank lines, a trailing one included");
   }
   if (non_numbers_.count > 0) {
     const bool one = non_numbers_.count == 1;

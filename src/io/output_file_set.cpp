@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
 #include <set>
+#include <utility>
 
 #include "io/temporary_files.h"
 
@@ -19,14 +22,23 @@ constexpr int kLockWaitMilliseconds = 5000;
 
 // Holds an exclusive lock on each folder the set publishes into, so that
 // two runs on one name publish one after the other and their files never
-// interleave. Taken in name order, so two sets cannot wait on each other.
-// A folder that cannot be locked in time is published into unlocked.
+// interleave. A folder is known by its device and inode, not its name: a
+// lock is held by one open file, so the same folder named twice ("r.txt"
+// and "/home/u/t.tsv") would wait on the set's own lock and be published
+// into unlocked. Taken in that order, whatever names reach them, so two sets
+// cannot wait on each other. A folder that cannot be locked in time is
+// published into unlocked.
 class FolderLocks {
  public:
   explicit FolderLocks(const std::set<std::string>& folders) {
+    std::map<std::pair<dev_t, ino_t>, int> opened;
     for (const std::string& folder : folders) {
       const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      struct stat info {};
       if (fd < 0) continue;
+      if (::fstat(fd, &info) != 0 || !opened.emplace(std::pair{info.st_dev, info.st_ino}, fd).second) ::close(fd);
+    }
+    for (const auto& [identity, fd] : opened) {
       if (lockWithin(fd, kLockWaitMilliseconds)) {
         fds_.push_back(fd);
       } else {

@@ -36,6 +36,16 @@ std::string unopenedMessage(const std::string& file) {
     message += "; " + prefix + ".pgen is PLINK 2's format, which is not read: plink2 --pfile " + prefix +
                " --make-bed --out NEWPREFIX writes a set for --bfile NEWPREFIX";
   }
+  // A prefix given with a member's extension ("--bfile data.bed") names
+  // data.bed.fam; the set it meant is there.
+  const std::string meant = prefix.size() > 4 ? prefix.substr(0, prefix.size() - 4) : "";
+  const std::string extension = prefix.size() > 4 ? prefix.substr(prefix.size() - 4) : "";
+  if (extension == ".bed" || extension == ".bim" || extension == ".fam") {
+    if (std::FILE* fam = std::fopen((meant + ".fam").c_str(), "rb")) {
+      std::fclose(fam);
+      message += "; did you mean --bfile " + meant + "? the prefix is given without .bed, .bim or .fam";
+    }
+  }
   return message;
 }
 

@@ -5,6 +5,7 @@
 void RepeatedNames::note(const std::string& name, const std::string& place,
                          const std::string& short_place) {
   if (name.find(',') != std::string::npos && with_comma_++ == 0) first_comma_ = place + ": " + name;
+  if (name.find(' ') != std::string::npos && with_blank_++ == 0) first_blank_ = place + ": " + name;
   if (name.find('\r') != std::string::npos && with_return_++ == 0) first_return_ = place;
   const auto [seen, is_new] = first_place_.emplace(name, short_place);
   if (is_new || repeats_++ > 0) return;
@@ -17,6 +18,11 @@ std::string RepeatedNames::warning(const std::string& file) const {
     lines = warningLine(std::to_string(with_comma_) + " " + what_ + " of " + file + " hold a comma (first: " +
                         first_comma_ + "); the report's lines and the table's markers column are comma-separated, so such a name "
                         "reads as several there");
+  }
+  if (with_blank_ > 0) {
+    lines += warningLine(std::to_string(with_blank_) + " " + what_ + " of " + file + " hold a blank (first: " +
+                         first_blank_ + "); the report joins a combination's names by one blank, so such a name "
+                         "reads as several there");
   }
   if (with_return_ > 0) {
     lines += warningLine(std::to_string(with_return_) + " " + what_ + " of " + file +

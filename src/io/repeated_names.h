@@ -1,9 +1,10 @@
 // Marker names that repeat an earlier one: the report names markers by name,
 // so two markers of one name cannot be told apart there; and names holding a
-// comma, which the table's markers column joins by; and names holding a
+// comma, which the table's markers column joins by; names holding a blank,
+// which the report joins a combination's names by; and names holding a
 // carriage return, which readers of the table take for a line end. Readers
 // note every name where they meet it and give one warning for all repeats,
-// one for commas, one for carriage returns.
+// one for commas, one for blanks, one for carriage returns.
 #ifndef GORVA_IO_REPEATED_NAMES_H
 #define GORVA_IO_REPEATED_NAMES_H
 
@@ -21,7 +22,8 @@ class RepeatedNames {
   void note(const std::string& name, const std::string& place, const std::string& short_place);
 
   // One warning line for every repeat of `file`, one for every name with a
-  // comma and one for every name with a carriage return, or "" when there
+  // comma, one for every name with a blank and one for every name with a
+  // carriage return, or "" when there
   // is none of them.
   std::string warning(const std::string& file) const;
 
@@ -33,6 +35,8 @@ class RepeatedNames {
   std::string first_repeat_;
   int with_comma_ = 0;
   std::string first_comma_;
+  int with_blank_ = 0;
+  std::string first_blank_;
   int with_return_ = 0;
   std::string first_return_;
 };

@@ -62,4 +62,14 @@ inline std::string sampleMatchingRule(const SubsetInput& input) {
          std::to_string(input.samples.size());
 }
 
+// The refusal of a sample file that names none of the input's samples,
+// `rule` saying how its lines must name them. A file of no sample line at
+// all (empty, or its header alone) says that instead: the matching rule
+// would send its user looking for a typo in names it does not hold.
+inline std::string noSampleMatched(const std::string& file, std::size_t lines, const SubsetInput& input,
+                                   const std::string& rule) {
+  if (lines == 0) return file + ": the file names no sample (it is empty or holds its header alone)";
+  return file + ": none of its " + std::to_string(lines) + " samples is in " + input.name + " (" + rule + ")";
+}
+
 #endif  // GORVA_IO_SAMPLE_IDS_H

@@ -84,8 +84,7 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
                             std::to_string(first_missing) + "), which marks a sample of no stratum, as in PLINK");
   }
   if (out.names.empty()) {
-    error = file + ": none of its " + std::to_string(line_of.size()) + " samples is in " + input.name +
-            " (" + sampleMatchingRule(input) + ")";
+    error = noSampleMatched(file, line_of.size(), input, sampleMatchingRule(input));
     return false;
   }
   if (unknown > 0) {

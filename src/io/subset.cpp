@@ -107,8 +107,7 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
   });
   if (!ok) return false;
   if (matched == 0) {
-    out.error = file + ": none of its " + std::to_string(line_of.size()) + " samples is in " + input.name +
-                " (" + sampleMatchingRule(input) + ")";
+    out.error = noSampleMatched(file, line_of.size(), input, sampleMatchingRule(input));
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");
@@ -154,8 +153,9 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
   if (!ok) return false;
   if (std::string_view(option) == "--keep" && unknown.count == lines) {
     const std::string rule = input.match_family ? "samples are matched by IID" : sampleMatchingRule(input);
-    out.error = file + ": none of its " + std::to_string(lines) + " samples is in " + input.name +
-                " (lines are " + index.layout() + (rule == "samples are matched by IID" ? "" : "; " + rule) + ")";
+    const std::string layout = std::string("lines are ") + index.layout();
+    out.error = noSampleMatched(file, static_cast<std::size_t>(lines), input,
+                                rule == "samples are matched by IID" ? layout : layout + "; " + rule);
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");
@@ -236,8 +236,7 @@ bool matchCovariates(const std::string& file, const std::vector<std::string>& na
     for (const int s : *positions) values[s] = &covariates.values[l * width];
   }
   if (matched == 0) {
-    out.error = file + ": none of its " + std::to_string(covariates.lines.size()) + " samples is in " + input.name +
-                " (" + sampleMatchingRule(input) + ")";
+    out.error = noSampleMatched(file, covariates.lines.size(), input, sampleMatchingRule(input));
     return false;
   }
   out.warnings += unknown.warning(file, input.name, "samples");

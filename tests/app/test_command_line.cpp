@@ -118,6 +118,20 @@ TEST(CommandLine, UnreadableExtensionValuesAreRefused) {
     EXPECT_FALSE(fileExists(dir + "/t.tsv"));
     EXPECT_FALSE(fileExists(dir + "/-"));
   }
+  // A report named - as well; a classic run writes the file it always wrote, and is told so.
+  const ProgramResult dash = runGorva({"--in", "data.txt", "--out", "-", "--threads", "1"}, dir);
+  EXPECT_EQ(dash.status, 2);
+  EXPECT_NE(dash.err.find("gorva: --out -: write /dev/stdout for standard output (./- names a file called -)\n"),
+            std::string::npos)
+      << dash.err;
+  EXPECT_FALSE(fileExists(dir + "/-"));
+  const ProgramResult classic_dash = runGorva({"--in", "data.txt", "--out", "-"}, dir);
+  EXPECT_EQ(classic_dash.status, 0);
+  EXPECT_NE(classic_dash.err.find("gorva: warning: --out - writes the report to a file named -: write /dev/stdout "
+                                  "for standard output\n"),
+            std::string::npos)
+      << classic_dash.err;
+  EXPECT_TRUE(fileExists(dir + "/-"));
   // A header naming no marker: the orders' range "from 1 to 0" said it only in passing.
   writeFile(dir + "/none.txt", "Class\n1\n0\n1\n0\n");
   const ProgramResult none = runGorva({"--in", "none.txt", "--out", "report.txt", "--order", "1", "--threads", "1"}, dir);
@@ -224,6 +238,9 @@ TEST(DriverPaths, ARunWithMoreOptionsSaysWhyAFileFailedAndEndsWithItsStatus) {
       // Told before the search, not after it.
       {{"--in", "data.txt", "--out", "report.txt", "--table", "nodir/t.tsv"}, 4,
        "gorva: nodir/t.tsv: cannot write: No such file or directory\n"},
+      // A forgotten --out is named as such, not as a file called "".
+      {{"--in", "data.txt", "--table", "t.tsv"}, 4,
+       "gorva: no --out: give the report a file (--out FILE), which every run writes\n"},
   };
   for (const auto& c : cases) {
     const ProgramResult run = runGorva(c.args, dir);

@@ -57,10 +57,24 @@ TEST(ResultFiles, NoResultFileMayBeAnInputAndTheRefusalCreatesNothing) {
       {"PLINK .bed", {"--bfile", "p", "--out", "p.bed"}, "p.bed"},
       // Not read beside --bfile, but named as data all the same.
       {"ignored --in", {"--bfile", "p", "--in", "data.txt", "--out", "data.txt"}, "data.txt"},
+      // A repeated option's later values are ignored with a warning; a
+      // classic run too must not write over the file the user named.
+      {"second --in", {"--in", "p.txt", "--in", "data.txt", "--out", "data.txt"}, "data.txt"},
+      {"second --strata", {"--in", "data.txt", "--strata", "s.txt", "--strata", "t.txt", "--out", "t.txt"}, "t.txt"},
+      {"second --bfile", {"--in", "data.txt", "--bfile", "p", "--bfile", "q", "--out", "q.bim"}, "q.bim"},
+      {"--score", {"--in", "data.txt", "--score", "data.txt", "--out", "data.txt"}, "data.txt"},
+      // A misspelt input option is warned about and not read; its file is
+      // still the one the user meant to read.
+      {"misspelt --strata", {"--in", "data.txt", "--stratta", "t.txt", "--out", "t.txt"}, "t.txt"},
+      {"misspelt --pheno=", {"--in", "data.txt", "--phenoo=t.txt", "--out", "t.txt"}, "t.txt"},
   };
   const std::string dir = makeTempDir();
   simulateData(dir, 6, 40, "p");
-  for (const char* copy : {"r.all", "r.order2.svg"}) writeFile(dir + "/" + copy, readFile(dir + "/data.txt"));
+  for (const char* copy : {"r.all", "r.order2.svg", "p.txt", "t.txt", "q.bim"})
+    writeFile(dir + "/" + copy, readFile(dir + "/data.txt"));
+  std::string strata;
+  for (int sample = 1; sample <= 40; ++sample) strata += std::to_string(sample) + " " + std::to_string(sample) + " A\n";
+  writeFile(dir + "/s.txt", strata);
   ASSERT_EQ(symlink("data.txt", (dir + "/link.txt").c_str()), 0);
   ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
   for (const OverwriteCase& entry : cases) {

@@ -99,6 +99,10 @@ TEST(DataCheckRefuses, EachFaultWithItsPlace) {
       {"Status\ta\tb\n1\t0\t0\n", 5, "data.txt line 1: the header has 3 fields, so there is no phenotype column 5"},
       // The first fault in file order.
       {"S\ta\n1\t5\n1\t0\t0\n", 1, "data.txt line 2, column 2: genotype code 5" + code_fault},
+      // A VCF is named as one, not refused for its #CHROM line's fields.
+      {"##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\n", 1,
+       "data.txt line 1: the file is a VCF, not the tab-separated table --in reads: give it as --vcf data.txt (with "
+       "--pheno FILE for the phenotypes)"},
   };
   for (const auto& c : cases) {
     const DataCheck result = check(c.bytes, c.phenotype_column);
@@ -115,9 +119,14 @@ TEST(DataCheckWarns, OnceForEachKindWithCountAndFirstPlace) {
   const std::pair<std::string, std::string> cases[] = {
       {joined(two_short), "2 data lines in data.txt have fewer fields than the header; missing fields "
                           "were read as 0 (first: line 5)\n"},
-      // A trailing blank line is a short line, not a refusal.
-      {"Status\ta\tb\n1\t0\t2\n\r\n", "1 data line in data.txt has fewer fields than the header; missing "
-                                      "fields were read as 0 (line 3)\n"},
+      // A blank line is a whole sample, not a refusal, and said to be one.
+      {"Status\ta\tb\n1\t0\t2\n\r\n", "1 data line in data.txt is empty and was read as a sample with genotype 0 "
+                                      "at every marker, a control (line 3): delete blank lines, a trailing one "
+                                      "included\n"},
+      {"Status\ta\tb\n1\t0\t2\n\n1\t0\n\n",
+       "1 data line in data.txt has fewer fields than the header; missing fields were read as 0 (line 4)\n"
+       "gorva: warning: 2 data lines in data.txt are empty and were each read as a sample with genotype 0 at every "
+       "marker, a control (first: line 3): delete blank lines, a trailing one included\n"},
       {"S\ta\tb\n1\t2\t0\n1\tNA\t0\n0\t1\tx\n1\t1\t1\n",
        "2 fields in data.txt are not numbers and were read as 0 (first: line 3, column 2)\n"},
       {"S\ta\n1\t\n", "1 field in data.txt is not a number and was read as 0 (line 2, column 2)\n"},

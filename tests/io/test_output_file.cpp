@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -112,6 +113,32 @@ TEST(OutputFileSet, WhatFollowsThePublicationStillHoldsTheFolder) {
     ::close(folder);
   })) << set.error();
   EXPECT_TRUE(called);
+}
+
+// One folder named two ways (a relative and an absolute path, or through
+// "..") is one lock: the set waited the full wait on its own lock, then
+// published into the folder unlocked.
+TEST(OutputFileSet, OneFolderNamedTwoWaysIsLockedOnceWithoutWaiting) {
+  const std::string dir = makeTempDir();
+  ASSERT_EQ(::mkdir((dir + "/sub").c_str(), 0755), 0);
+  OutputFileSet set;
+  for (const std::string& path : {dir + "/report.txt", dir + "/sub/../table.tsv"}) {
+    OutputFile& file = set.add();
+    ASSERT_TRUE(file.open(path));
+    ASSERT_TRUE(file.write(std::string("new\n")));
+    ASSERT_TRUE(file.finish());
+  }
+  const auto began = std::chrono::steady_clock::now();
+  bool locked = false;
+  ASSERT_TRUE(set.publishAll([&] {
+    const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    locked = ::flock(folder, LOCK_EX | LOCK_NB) != 0;
+    ::close(folder);
+  })) << set.error();
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+  EXPECT_TRUE(locked);
+  EXPECT_EQ(readFile(dir + "/table.tsv"), "new\n");
 }
 
 // A folder that takes no new file on a nearly full disk: both files are

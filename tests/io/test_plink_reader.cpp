@@ -230,6 +230,15 @@ TEST_F(PlinkReaderTest, RefusesEachFaultNamingTheFileAndPlace) {
   EXPECT_NE(reader.error().find(".fam); " + prefix_ + ".pgen is PLINK 2's format, which is not read"),
             std::string::npos)
       << reader.error();
+  // A prefix given with a member's extension points to the prefix meant.
+  write(kFam, kBim, kBed);
+  for (const char* member : {".bed", ".fam"}) {
+    PlinkReader given_a_member;
+    EXPECT_FALSE(given_a_member.open(prefix_ + member));
+    EXPECT_NE(given_a_member.error().find("; did you mean --bfile " + prefix_ + "? the prefix is given without .bed"),
+              std::string::npos)
+        << given_a_member.error();
+  }
 }
 
 TEST_F(PlinkReaderTest, MissingGenotypesCanBeRefusedWithTheirPlace) {

@@ -76,6 +76,30 @@ TEST(SampleLists, NoMatchInATextFileSaysItsSamplesAreLineNumbers) {
   EXPECT_NE(covar.err.find(rule), std::string::npos) << covar.err;
 }
 
+// A file that holds no sample line at all says so: "none of its 0 samples
+// is in in.bed (samples are matched by FID and IID)" sent its user looking
+// for a typo in names it does not hold.
+TEST(SampleLists, AFileOfNoSampleLineSaysSoRatherThanHowSamplesMatch) {
+  const std::string dir = makeTempDir();
+  struct Case {
+    std::string SubsetFiles::*option;
+    const char* header;  // "" = an empty file
+  };
+  for (const Case& entry : {Case{&SubsetFiles::keep, ""}, Case{&SubsetFiles::keep, "#FID IID\n"},
+                            Case{&SubsetFiles::pheno, ""}, Case{&SubsetFiles::pheno, "FID IID PHENO\n"},
+                            Case{&SubsetFiles::strata, ""}, Case{&SubsetFiles::strata, "FID IID POP\n"},
+                            Case{&SubsetFiles::covar, "FID IID PC1\n"}}) {
+    SCOPED_TRACE(entry.header);
+    const std::string path = dir + "/samples.txt";
+    writeFile(path, entry.header);
+    SubsetFiles files;
+    files.*entry.option = path;
+    Subset subset;
+    EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+    EXPECT_EQ(subset.error, path + ": the file names no sample (it is empty or holds its header alone)");
+  }
+}
+
 // A marker list names one marker per line: names after the first field of a
 // line are not read, and the warning says so rather than losing them.
 TEST(MarkerLists, NamesAfterTheFirstFieldOfALineAreWarnedAbout) {
