@@ -317,7 +317,7 @@ int serveAsWorker() {
     if (command == kContext) {
       shareContext(worker->context, worker.get());
       planes_ready = worker->context.planes == &worker->planes ||
-                     (worker->context.settings.use_planes && buildPlanesFor(worker->context, worker->planes));
+                     (worker->context.settings.use_planes && buildSearchPlanesFor(worker->context, worker->planes));
       worker->context.planes = planes_ready ? &worker->planes : nullptr;
       if (worker->context.stratum_count > 0) {
         if (!splitByStrata(worker->context, workerCount(worker->context.settings.requested_threads),

@@ -8,6 +8,7 @@
 #include "io/system_memory.h"
 #include "engine/count/bitplanes.h"
 #include "engine/count/cell_counter.h"
+#include "engine/rank/em_tables.h"
 #include "engine/rank/search_context.h"
 #include "engine/search/batch_pool.h"
 #include "engine/search/strata.h"
@@ -81,6 +82,8 @@ void checkMemoryBudget(const ArraySearchRequest& request, int K) {
                  genotypeLevels(request.missing_code)};
   shape.permutations = request.permutations.count;
   if (!request.strata.empty()) shape.stratum_samples = samplesPerStratum(request.strata, request.stratum_count);
+  // em's search counts the missing genotype as a level and completes its tables.
+  if (request.missing_code == kMethodEm) shape.counted_base = kEmCountedLevels;
   const MemoryNeed need = estimateRunMemory(shape);
   const std::uint64_t available = availableMemoryBytes();
   if (need.total() > available) throw SearchOutOfMemory(memoryRefusal("genotypes", shape, need, available));
@@ -88,7 +91,8 @@ void checkMemoryBudget(const ArraySearchRequest& request, int K) {
 
 // Whether every order can be counted from bit-planes built straight from
 // the caller's codes; otherwise the search needs a byte matrix of its own
-// ("em" counts from bytes, "imputation" rewrites them).
+// ("em" counts its search from planes with the missing level, built from
+// bytes; "imputation" rewrites them).
 bool planesServeEveryOrder(const ArraySearchRequest& request) {
   if (request.missing_code == kMethodEm || request.missing_code == kMethodImputation) return false;
   const int levels = genotypeLevels(request.missing_code);
@@ -206,7 +210,7 @@ ArraySearchResult searchArray(const ArraySearchRequest& request) {
   context.settings.requested_threads = request.threads;
   const int threads = workerCount(request.threads);
   BitPlanes planes;
-  if (buildPlanesFor(context, planes, threads)) {
+  if (buildSearchPlanesFor(context, planes, threads)) {
     context.planes = &planes;
   } else if (context.genotypes == nullptr) {
     throw SearchOutOfMemory("out of memory: could not allocate the bit-planes of " +

@@ -47,6 +47,7 @@ check nan --in ../b.txt --out report.txt --order 2 --top 5 --save_all 1
 check planes --bfile ../c --out report.txt --order 1-2 --top 8 --missing complete --save_all 1
 check plain --in ../a.txt --out report.txt --order 2-3 --engine plain --missing mc
 check synergy --in ../a.txt --out report.txt --order 2-3 --top 6 --rank synergy --table t.tsv
+check em --in ../a.txt --out report.txt --order 1-3 --top 8 --missing em --save_all 1
 # Three strata of unequal sizes (text samples are named by their line).
 seq 300 | awk '{ print "x", $1, ($1 * $1 + int($1 / 7)) % 3 }' > a.strata
 check strata --in ../a.txt --out report.txt --order 1-2 --top 8 --strata ../a.strata --table t.tsv --save_all 1
