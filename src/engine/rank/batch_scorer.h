@@ -74,6 +74,9 @@ class BatchScorer {
   // sample-major rows (SearchContext::missing_rows), which the search then
   // builds once for all of them.
   static bool readsMissingRows(const SearchContext& context, int order);
+  // Whether the scorers of this context and order count their tables from
+  // the planes (else a sample at a time).
+  static bool countsFromPlanes(const SearchContext& context, int order);
 
   // Bytes one scorer of the shape's order holds at most, walking up to
   // `unit_batches` of the shape's batches at a time, its counter and

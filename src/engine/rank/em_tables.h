@@ -14,6 +14,11 @@
 // The levels the planes of an "em" search count: the genotype classes and
 // the missing genotype.
 constexpr int kEmCountedLevels = 4;
+// The highest order whose em tables are completed from counted ones:
+// beyond it the 4^k counted cells cost more than a count of the samples
+// (measured: order 5 0.15 CPU s against 0.24, order 6 1.39 against 0.87,
+// 20 markers x 2,000 samples).
+constexpr int kEmMostCountedOrder = 5;
 
 class EmTables {
  public:
