@@ -158,25 +158,22 @@ struct StratumTest {
   int df = 0;
 };
 
-// The test of a stratum's groups after pooling.
-StratumTest groupsTest(const Cell* groups, int count, const ClassTotals& classes) {
+// 2 sum / q over a stratum's groups after pooling (q Williams' divisor),
+// where `add(group, sum)` adds the group's half of G, or of G's bound.
+template <class AddHalf>
+StratumTest pooledStatistic(const Cell* groups, int count, const ClassTotals& classes, AddHalf&& add) {
   StratumTest test;
   if (count < 2) return test;
-  const double n = classes.controls + classes.cases;
-  const double totals[2] = {classes.controls, classes.cases};
   double sum = 0;
   double group_totals[kSmallCells + 1];
   const bool small = count <= kSmallCells + 1;
   std::vector<double> many;
   for (int g = 0; g < count; ++g) {
-    const Cell& group = groups[g];
-    const double observed[2] = {group.controls, group.cases};
-    for (int y = 0; y < 2; ++y)
-      if (observed[y] > 0) sum += observed[y] * std::log(observed[y] * n / (group.total() * totals[y]));
+    add(groups[g], sum);
     if (small) {
-      group_totals[g] = group.total();
+      group_totals[g] = groups[g].total();
     } else {
-      many.push_back(group.total());
+      many.push_back(groups[g].total());
     }
   }
   // G is a sum of non-negative divergences in exact arithmetic: below 0 is rounding.
@@ -184,6 +181,17 @@ StratumTest groupsTest(const Cell* groups, int count, const ClassTotals& classes
                    williamsDivisorOf(small ? group_totals : many.data(), count, classes.controls, classes.cases);
   test.df = count - 1;
   return test;
+}
+
+// The test of a stratum's groups after pooling.
+StratumTest groupsTest(const Cell* groups, int count, const ClassTotals& classes) {
+  const double n = classes.controls + classes.cases;
+  const double totals[2] = {classes.controls, classes.cases};
+  return pooledStatistic(groups, count, classes, [n, &totals](const Cell& group, double& sum) {
+    const double observed[2] = {group.controls, group.cases};
+    for (int y = 0; y < 2; ++y)
+      if (observed[y] > 0) sum += observed[y] * std::log(observed[y] * n / (group.total() * totals[y]));
+  });
 }
 
 // pooledCells of a table of at most kSmallCells cells into `groups` (room
@@ -224,16 +232,8 @@ int poolSmallTable(const int* table, int cells, double smallest_cell, Cell* grou
 // both exact up to the third power of d / E: within a few percent of G
 // for the tables near independence that a search must rule out.
 StratumTest groupsBound(const Cell* groups, int count, const ClassTotals& classes) {
-  StratumTest bound;
-  if (count < 2) return bound;
-  const double n = classes.controls + classes.cases;
-  const double case_share = classes.cases / n;
-  double sum = 0;
-  double group_totals[kSmallCells + 1];
-  const bool small = count <= kSmallCells + 1;
-  std::vector<double> many;
-  for (int g = 0; g < count; ++g) {
-    const Cell& group = groups[g];
+  const double case_share = classes.cases / (classes.controls + classes.cases);
+  return pooledStatistic(groups, count, classes, [case_share](const Cell& group, double& sum) {
     const double total = group.total();
     const double expected_cases = total * case_share;
     const double d = group.cases - expected_cases;
@@ -246,19 +246,11 @@ StratumTest groupsBound(const Cell* groups, int count, const ClassTotals& classe
     const double below_observed = below_expected - std::fabs(d);
     const double above_divisor = above_expected * (2 * above_observed + above_expected);
     const double below_divisor = below_expected + below_observed;
-    // One division for both classes; a group that holds its expectation
-    // exactly adds 0 (and its divisors may be 0).
+    // One division for both classes, halved (exactly); a group that holds
+    // its expectation exactly adds 0 (and its divisors may be 0).
     const double both = (above_observed + 2 * above_expected) * below_divisor + 2 * above_divisor;
-    sum += d != 0 ? d * d * both / (above_divisor * below_divisor) : 0.0;
-    if (small) {
-      group_totals[g] = total;
-    } else {
-      many.push_back(total);
-    }
-  }
-  bound.statistic = sum / williamsDivisorOf(small ? group_totals : many.data(), count, classes.controls, classes.cases);
-  bound.df = count - 1;
-  return bound;
+    sum += d != 0 ? 0.5 * d * d * both / (above_divisor * below_divisor) : 0.0;
+  });
 }
 
 // A stratum's table pooled and handed to `statistic` (groupsTest or
