@@ -325,6 +325,15 @@ int associationDfAtLeast(const int* table, int cells) {
   return std::max(1, kept - 1);
 }
 
+int strataDfAtLeast(const int* tables, int strata, int cells) {
+  int fewest = 0;
+  for (int s = 0; s < strata; ++s) {
+    const int at_least = associationDfAtLeast(tables + 2L * cells * s, cells);
+    fewest += at_least >= 2 ? at_least : 0;
+  }
+  return fewest;
+}
+
 double chiSquareUpperTail(double statistic, int df) {
   if (df < 1 || std::isnan(statistic)) return std::numeric_limits<double>::quiet_NaN();
   return pchisq(statistic, df, /*lower_tail=*/0, /*log_p=*/0);

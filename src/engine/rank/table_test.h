@@ -75,6 +75,10 @@ double statisticReachingKey(double key, int df);
 // has a test: its cells that expect enough of the rarer class, less one
 // (pooling only adds groups to those), and at least 1. One pass, no pooling.
 int associationDfAtLeast(const int* table, int cells);
+// The same for the strata's tests together (`tables`: strata x cells x 2
+// ints): the sum over the strata whose fewest is at least 2 (one whose
+// fewest is 1 may also pool to one group and add none).
+int strataDfAtLeast(const int* tables, int strata, int cells);
 
 // Upper tail of the chi-square distribution with df degrees of freedom at
 // `statistic`, computed as a tail (down to about 1e-300); NaN when df < 1 or

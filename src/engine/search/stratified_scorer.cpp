@@ -319,11 +319,7 @@ double StratifiedScorer::pKeyBound(double gain_bound, Gather&& gather) {
   if (fallsShortOf(context_.N, gain_bound, least)) return -kInfinity;
   if (!(least > 0)) return kInfinity;
   const int* tables = gather();
-  int fewest = 0;
-  for (int s = 0; s < strata_; ++s) {
-    const int at_least = associationDfAtLeast(tables + static_cast<long>(s) * table_ints_, table_ints_ / 2);
-    fewest += at_least >= 2 ? at_least : 0;
-  }
+  const int fewest = strataDfAtLeast(tables, strata_, table_ints_ / 2);
   if (fewest > 1 && fallsShortOf(context_.N, gain_bound, reachingOn(fewest))) return -kInfinity;
   const StrataTestBound upper = kernels_->strata_test_bound(tables, strata_, table_ints_ / 2);
   return upper.df >= 1 && statisticFallsShort(upper.statistic, reachingOn(upper.df)) ? -kInfinity : kInfinity;

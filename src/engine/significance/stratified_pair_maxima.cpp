@@ -406,12 +406,7 @@ class PairMaximaWorker {
   // their test's statistic (pooled, no logarithm, on its own) leaves it
   // short of the maximum.
   void offerPValue(PairPermuted& own, double statistic, double& maximum) {
-    int fewest = 0;
-    for (int s = 0; s < strata_; ++s) {
-      // A stratum whose fewest is 1 may also pool to one group and add none.
-      const int at_least = associationDfAtLeast(gathered_.data() + s * kWholePair, kWholePair / 2);
-      fewest += at_least >= 2 ? at_least : 0;
-    }
+    const int fewest = strataDfAtLeast(gathered_.data(), strata_, kWholePair / 2);
     if (statistic < reachingCut(own, maximum, std::max(1, fewest))) return;
     const StrataTestBound upper = kernels_.strata_test_bound(gathered_.data(), strata_, kWholePair / 2);
     if (upper.df < 1 || upper.statistic < reachingCut(own, maximum, upper.df)) return;
