@@ -139,6 +139,7 @@ MemoryNeed estimateRunMemory(const RunShape& shape) {
   stratified.stratum_samples = shape.stratum_samples;
   stratified.marker_count = shape.marker_count;
   stratified.levels = std::max(shape.base, 3);
+  stratified.counted_levels = counted_base;
   stratified.threads = workerCount(shape.threads);
   stratified.workers = need.workers;
   stratified.first_order = shape.init_order;

@@ -563,6 +563,8 @@ TEST(MemoryLimits, TheEstimateBoundsTheMeasuredPeak) {
       {"tall, order 3 under em", 12, 200000, "--order 3 --missing em", 3, 10},
       {"PLINK, tall", 8, 400000, "", 2, 10},
       {"PLINK, wide, permuted", 6000, 1000, "--table t.tsv --permutations 2", 2, 10},
+      // em's strata count from planes of four levels too.
+      {"four strata, order 3 under em", 30, 40000, "--strata s.txt --order 3 --missing em", 3, 10},
       // Every permutation of a group holds planes of two strata a set.
       {"four strata, order 3, permuted", 120, 2000, "--strata s.txt --order 3 --table t.tsv --permutations 8", 3, 10},
       // No stratum has a pair counter of its own: the joint rows count them.

@@ -126,9 +126,9 @@ bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads
   return buildPlanesAt(context, genotypeLevels(context.missing_code), planes, threads, word_multiple);
 }
 
-bool buildSearchPlanesFor(const SearchContext& context, BitPlanes& planes, int threads) {
-  if (context.missing_code != kMethodEm) return buildPlanesFor(context, planes, threads);
-  return buildPlanesAt(context, kEmCountedLevels, planes, threads, 8);
+bool buildSearchPlanesFor(const SearchContext& context, BitPlanes& planes, int threads, int word_multiple) {
+  if (context.missing_code != kMethodEm) return buildPlanesFor(context, planes, threads, word_multiple);
+  return buildPlanesAt(context, kEmCountedLevels, planes, threads, word_multiple);
 }
 
 void ScorerStats::add(const ScorerStats& other) {

@@ -185,10 +185,10 @@ void scorePlainly(const SearchContext& context, unsigned char* genotypes, int ma
 bool buildPlanesFor(const SearchContext& context, BitPlanes& planes, int threads = 1, int word_multiple = 8);
 // The planes an order search counts from (BatchScorer): buildPlanesFor's,
 // and under "em" the missing genotype as a fourth level, from which the
-// scorer completes each table's em table. Only for the search's scorers:
-// every other reader of a context's planes takes them for the measured
-// tables, which under em they are not.
-bool buildSearchPlanesFor(const SearchContext& context, BitPlanes& planes, int threads = 1);
+// scorer completes each table's em table. Only for the search's scorers
+// (a stratum's too): every other reader of a context's planes takes them
+// for the measured tables, which under em they are not.
+bool buildSearchPlanesFor(const SearchContext& context, BitPlanes& planes, int threads = 1, int word_multiple = 8);
 
 // Per-batch bookkeeping of the scorers, summed over a search.
 struct ScorerStats {

@@ -54,7 +54,7 @@ bool splitByStrata(const SearchContext& context, int threads, StrataParts& parts
     parts.planes[stratum] = std::make_unique<BitPlanes>();
     // A stratum's rows are short: padding them to the widest vector would
     // count several times their words.
-    if (!buildPlanesFor(part, *parts.planes[stratum], threads, rowWordMultiple(context.settings.simd))) {
+    if (!buildSearchPlanesFor(part, *parts.planes[stratum], threads, rowWordMultiple(context.settings.simd))) {
       if (context.genotypes == nullptr && context.source.first == nullptr) return false;
       parts.planes[stratum].reset();
       part.planes = nullptr;

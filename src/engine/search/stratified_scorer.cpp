@@ -54,15 +54,20 @@ double StratifiedScorer::bytesBound(const StratifiedSearchShape& shape) {
   const double strata = static_cast<double>(shape.stratum_samples.size());
   if (strata == 0) return 0;
   const double markers = static_cast<double>(std::max(shape.marker_count, 0LL));
+  const int counted_levels = shape.counted_levels > 0 ? shape.counted_levels : shape.levels;
+  // em's tables completed from counted ones (the observed samples' beside
+  // them), up to the order where that pays.
+  const bool completes = counted_levels != shape.levels;
   double samples = 0;
   double planes = 0;
   for (const long long n : shape.stratum_samples) {
     samples += static_cast<double>(std::max(n, 0LL));
-    planes += BitPlanes::bytesBound(shape.marker_count, n, shape.levels, shape.threads);
+    planes += BitPlanes::bytesBound(shape.marker_count, n, counted_levels, shape.threads);
   }
   // A stratum's context keeps the room of the run's sample list.
   const double contexts = strata * (sizeof(SearchContext) + samples * sizeof(int));
-  const double joint = shape.levels == 3 ? segmentedPlanesBytesBound(shape.marker_count, shape.stratum_samples) : 0;
+  const bool joint_rows = counted_levels == 3;
+  const double joint = joint_rows ? segmentedPlanesBytesBound(shape.marker_count, shape.stratum_samples) : 0;
   // Tables and bounds of a chunk, or of a block of the joint walk. A block's
   // group of four markers holds a word of each level (two nibble words on
   // some paths) for every word of the joint row, and each stratum that holds
@@ -78,16 +83,18 @@ double StratifiedScorer::bytesBound(const StratifiedSearchShape& shape) {
     const double table_ints = 2 * std::pow(shape.levels, k);
     if (table_ints > 1e12) break;  // an order no table serves is refused before the search
     const int chunk = chunkFor(strata, table_ints);
-    const bool joint_walk = k == 2 && countsPairsJointly(shape.levels, samples);
+    const bool joint_walk = k == 2 && joint_rows && countsPairsJointly(shape.levels, samples);
     const double pairs = (joint_walk ? stretch : 2 * kPairBlock) + chunk;
-    double bytes = strata * pairs * (table_ints * sizeof(int) + 2 * sizeof(int) + sizeof(double) +
+    const double table_copies = completes ? 2 : 1;
+    double bytes = strata * pairs * (table_copies * table_ints * sizeof(int) + 2 * sizeof(int) + sizeof(double) +
                                      2 * sizeof(int) + kWholePairCounts * sizeof(int)) +
                    pairs * sizeof(double) + 4 * strata * table_ints * sizeof(int) +
                    static_cast<double>(shape.batch_size) *
                        (2 * sizeof(double) + sizeof(double) + sizeof(int) + 2 * sizeof(Candidate));
-    if (CellCounter::servesOrder(shape.levels, k) && !joint_walk) {
+    if (CellCounter::servesOrder(counted_levels, k) && !joint_walk && (!completes || k <= kEmMostCountedOrder)) {
       for (const long long n : shape.stratum_samples)
-        bytes += CellCounter::bytesBound(shape.levels, k, planeRowWordsBound(static_cast<double>(n)), markers, chunk);
+        bytes += CellCounter::bytesBound(counted_levels, k, planeRowWordsBound(static_cast<double>(n)), markers, chunk);
+      if (completes) bytes += 4 * std::pow(counted_levels, k) * sizeof(int);
     }
     scorer = std::max(scorer, bytes + StratumMeasureMemo::bytesBound());
   }
@@ -115,7 +122,8 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
   // Pairs of every stratum in one walk where the joint rows were packed as
   // this path reads them and the single-precision chord bounds take the
   // strata's totals.
-  const bool joint = order == 2 && countsPairsJointly(levels, context.N);
+  const bool em = context.missing_code == kMethodEm;
+  const bool joint = order == 2 && !em && countsPairsJointly(levels, context.N);
   if (joint && parts_.segmented && parts_.segmented->nibbles == kernels_->segmented_nibbles &&
       table_ints_ == kWholePairCounts)
     segmented_ = parts_.segmented.get();
@@ -134,10 +142,12 @@ StratifiedScorer::StratifiedScorer(const SearchContext& context, int order)
   for (int s = 0; s < strata_ && !joint; ++s) {
     const BitPlanes* planes = parts_.contexts[s].planes;
     if (planes == nullptr || !CellCounter::servesOrder(planes->levels(), order)) continue;
+    if (em && (planes->levels() != kEmCountedLevels || order > kEmMostCountedOrder)) continue;
     // Planes padded for a narrower path than this search's (built for
     // another search) are counted word by word.
     const SimdPath path = countsShape(context.settings.simd, planes->shape()) ? context.settings.simd : SimdPath::kScalar;
     counters_[s] = std::make_unique<CellCounter>(*planes, order, pathKernels(path).count_cells);
+    if (em && !em_tables_) em_tables_ = std::make_unique<EmTables>(order);
   }
   bounds_function_ = kernels_->table_bounds;
   for (const SearchContext& part : parts_.contexts) {
@@ -157,8 +167,23 @@ void StratifiedScorer::countChunk(const int* combinations, int count) {
   }
   const long per_stratum = static_cast<long>(count) * table_ints_;
   tables_.resize(strata_ * per_stratum);
+  if (em_tables_) observed_.resize(tables_.size());
   for (int s = 0; s < strata_; ++s) {
     int* stratum_tables = tables_.data() + s * per_stratum;
+    if (counters_[s] && em_tables_) {
+      int* stratum_observed = observed_.data() + s * per_stratum;
+      const long counted_ints = 2L * counters_[s]->cells();
+      counters_[s]->forEach(combinations, count, [&](int first, int n, int* tables) {
+        for (int j = 0; j < n; ++j) {
+          em_tables_->fill(tables + j * counted_ints);
+          const long at = static_cast<long>(first + j) * table_ints_;
+          std::copy_n(em_tables_->em(), table_ints_, stratum_tables + at);
+          std::copy_n(em_tables_->observed(), table_ints_, stratum_observed + at);
+        }
+        return true;
+      });
+      continue;
+    }
     if (counters_[s]) {
       counters_[s]->forEach(combinations, count, [&](int first, int n, int* tables) {
         std::memcpy(stratum_tables + static_cast<long>(first) * table_ints_, tables,
@@ -254,12 +279,19 @@ void StratifiedScorer::noteNotANumber(const int* combination) {
     first.assign(combination, combination + order_);
 }
 
-double StratifiedScorer::pValueKeyOf(const int* combination, const int* tables) {
-  // Under "em" the test reads only the samples observed at every marker.
+double StratifiedScorer::pValueKeyOf(const int* combination, const int* tables, int j, int count) {
+  // Under "em" the test reads only the samples observed at every marker:
+  // the counted tables' cells without a missing genotype, where the strata
+  // were counted from planes.
   if (context_.missing_code == kMethodEm) {
     tested_.clear();
-    for (const SearchContext& part : parts_.contexts) {
-      countTestedTable(part, combination, order_, one_table_);
+    for (int s = 0; s < strata_; ++s) {
+      if (j >= 0 && counters_[s] && em_tables_) {
+        const int* observed = observed_.data() + (static_cast<long>(s) * count + j) * table_ints_;
+        tested_.insert(tested_.end(), observed, observed + table_ints_);
+        continue;
+      }
+      countTestedTable(parts_.contexts[s], combination, order_, one_table_);
       tested_.insert(tested_.end(), one_table_.begin(), one_table_.end());
     }
     tables = tested_.data();
@@ -282,7 +314,7 @@ void StratifiedScorer::rankInFull(int* combinations, int count, RankedRows& best
       int* tables = gatherTables(j, n);
       stratifiedMeasurePair(parts_, tables, table_ints_, &pairs_[2L * i], &memo_);
       if (std::isnan(pairs_[2L * i])) noteNotANumber(combination);
-      keys_[i] = context_.measure == kRankByP ? pValueKeyOf(combination, tables)
+      keys_[i] = context_.measure == kRankByP ? pValueKeyOf(combination, tables, j, n)
                                               : rankingKey(context_, &pairs_[2L * i], combination, order_);
       if (listing_ != nullptr && pairs_[2L * i] >= listing_floor_) listing_->offer(combination, &pairs_[2L * i], keys_[i]);
     }
@@ -358,7 +390,7 @@ bool StratifiedScorer::consider(int i, const int* combination, double gain_bound
   // A p-value key is the test's: a test short of the threshold needs no
   // measures, unless the listing wants them.
   if (by_p) {
-    candidate.key = pValueKeyOf(combination, tables);
+    candidate.key = pValueKeyOf(combination, tables, -1, 0);
     if (candidate.key < threshold && !may_list) return true;
   }
   stratifiedMeasurePair(parts_, tables, table_ints_, candidate.pair, &memo_);

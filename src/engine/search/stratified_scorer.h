@@ -23,6 +23,7 @@
 #include "engine/count/cell_counter.h"
 #include "engine/count/chord_information_gain_bound.h"
 #include "engine/rank/bestrows.h"
+#include "engine/rank/em_tables.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/count/path_kernels.h"
 #include "engine/rank/listing_sink.h"
@@ -34,6 +35,7 @@ struct StratifiedSearchShape {
   std::vector<long long> stratum_samples;
   long long marker_count = 0;
   int levels = 3;
+  int counted_levels = 0;  // the strata's planes' levels when not `levels`: 4 under "em"
   int threads = 1;
   int workers = 1;
   int first_order = 1;
@@ -155,8 +157,10 @@ class StratifiedScorer {
   // tables combination-major (combination j's strata one after another).
   void countChunkSegmented(const int* combinations, int count);
   // The p-value ranking key of a combination whose strata's tables are
-  // `tables` (the association test's, as the table's p_chisq).
-  double pValueKeyOf(const int* combination, const int* tables);
+  // `tables` (the association test's, as the table's p_chisq); under "em",
+  // j of a counted chunk of `count` has its observed tables there (j < 0:
+  // they are counted).
+  double pValueKeyOf(const int* combination, const int* tables, int j, int count);
   void rankInFull(int* combinations, int count, RankedRows& best);
   void noteNotANumber(const int* combination);
 
@@ -174,6 +178,11 @@ class StratifiedScorer {
   std::vector<ChordBound> chords_;  // per stratum, with the totals its measures take
   std::vector<char> chord_bounded_;
   std::vector<int> tables_;  // stratum-major: stratum s, combination j (from the joint rows: j, s)
+  // Under "em", strata counted from planes of four levels complete each
+  // table here; observed_ holds the tables of the samples observed at every
+  // marker, laid out as tables_.
+  std::unique_ptr<EmTables> em_tables_;
+  std::vector<int> observed_;
   std::vector<int> gathered_;
   std::vector<int> one_table_;
   std::vector<int> tested_;
