@@ -1,5 +1,6 @@
 #include "core/em_assignment.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -44,10 +45,17 @@ int bestCompatibleEntry(const int* table, int fixed, const int* missing, int mis
 
 void assignIncompleteKinds(const IncompleteKind* kinds, int kind_count, const int* missing_multipliers,
                            int* table) {
-  // The calling thread's, kept from one table to the next.
+  // Small tables' kinds fit the stack; the calling thread's buffer, kept
+  // from one table to the next, holds larger ones.
+  constexpr int kStackKinds = 64;
+  int stack[2 * kStackKinds];
   thread_local std::vector<int> buffer;
-  buffer.assign(2 * static_cast<std::size_t>(kind_count), -1);
-  int* assigned = buffer.data();
+  int* assigned = stack;
+  if (kind_count > kStackKinds) {
+    buffer.resize(2 * static_cast<std::size_t>(kind_count));
+    assigned = buffer.data();
+  }
+  std::fill_n(assigned, kind_count, -1);
   int* proposal = assigned + kind_count;
   for (int round = 0; round < kEmMaxRounds; ++round) {
     for (int i = 0; i < kind_count; ++i) {

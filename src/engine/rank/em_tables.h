@@ -33,10 +33,18 @@ class EmTables {
   int ints() const { return static_cast<int>(em_.size()); }
 
  private:
+  // A counted cell's observed entry (its missing digits at 0) and its
+  // missing markers' multipliers in missing_.
+  struct CellPlace {
+    int fixed;
+    int first_missing;
+    int missing_count;
+  };
   int order_;
   std::vector<int> observed_;
   std::vector<int> em_;
   std::vector<IncompleteKind> kinds_;
+  std::vector<CellPlace> places_;
   std::vector<int> missing_;
 };
 
