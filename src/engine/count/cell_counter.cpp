@@ -333,12 +333,17 @@ void CellCounter::countSegment(const Run& run, int from, int to) {
                  tables_.data(), to - from + 1, 2 * cells_);
 }
 
+double CellCounter::tableBytesBound(int levels, int order, double marker_count) {
+  const double cells = std::pow(levels, order);
+  return std::min(std::max<double>(kTableIntsPerBlock, 2 * cells), std::max(1.0, marker_count) * 2 * cells) *
+         sizeof(int);
+}
+
 double CellCounter::bytesBound(int levels, int order, double row_words, double marker_count,
                                double runs, bool shared_missing_rows) {
   const double cells = std::pow(levels, order);
   const double prefix_cells = std::pow(levels, order - 1);
-  double bytes =
-      std::min(std::max<double>(kTableIntsPerBlock, 2 * cells), std::max(1.0, marker_count) * 2 * cells) * sizeof(int);
+  double bytes = tableBytesBound(levels, order, marker_count);
   if (order >= 3) {
     bytes += std::max<double>(kGroupRowBytes, prefix_cells * row_words * 8) + 128;
     bytes += kMaxGroupRuns * prefix_cells * 2 * sizeof(std::uint32_t);

@@ -45,6 +45,8 @@ class CellCounter {
   // are shared (shared_missing_rows).
   static double bytesBound(int levels, int order, double row_words, double marker_count,
                            double runs, bool shared_missing_rows = false);
+  // The most bytes the tables a visit sees take (part of bytesBound).
+  static double tableBytesBound(int levels, int order, double marker_count);
 
   int order() const { return order_; }
   int cells() const { return cells_; }

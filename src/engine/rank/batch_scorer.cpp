@@ -31,11 +31,11 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   table_ints_ = 2 * counter_->cells();
   if (context.missing_code == kMethodEm) {
     em_tables_ = std::make_unique<EmTables>(order);
-    return;
+    table_ints_ = em_tables_->ints();
   }
   score_sums_.assign(table_ints_, 0.0);
   // Synergy is screened by its IG: the single-marker part is exact.
-  screening_ = std::make_unique<ScreeningKeys>(counter_->cells(), context.N,
+  screening_ = std::make_unique<ScreeningKeys>(table_ints_ / 2, context.N,
                                                context.measure == kRankByRIG ? 1 : 0,
                                                context.missing_code == kMethodAvailable,
                                                context.cases, context.controls);
@@ -48,6 +48,9 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   // Tables of complete markers add up to the listed samples' classes: the
   // fused walk bounds them by those, which must be the totals the measures
   // use.
+  // em's tables are completed from the counted ones, never counted: the
+  // walk cannot bound them.
+  if (em_tables_) return;
   const int* classes = context.planes->everyoneCounts();
   const bool class_totals = context.missing_code == kMethodAvailable ||
                             (classes[0] == context.controls && classes[1] == context.cases);
@@ -55,6 +58,23 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   if (bounds_ != nullptr && class_totals && !context.all_pairs)
     counter_->fuseBounds(kernels, case_fraction_, divergence_factor_,
                          fixed ? context.controls : -1, fixed ? context.cases : -1, context.missing_rows);
+}
+
+bool BatchScorer::screensEm() const {
+  // Ranked by p, em's test reads the observed samples' table, which the
+  // bounds of its em table say nothing of; a listing wants every table.
+  return !em_tables_ || (context_.measure != kRankByP && listing_ == nullptr);
+}
+
+void BatchScorer::completeEmTables(int count, int* counted) {
+  const long counted_ints = 2L * counter_->cells();
+  em_completed_.resize(static_cast<std::size_t>(count) * table_ints_);
+  em_observed_.resize(em_completed_.size());
+  for (int j = 0; j < count; ++j) {
+    em_tables_->fill(counted + j * counted_ints);
+    std::copy_n(em_tables_->em(), table_ints_, em_completed_.data() + static_cast<long>(j) * table_ints_);
+    std::copy_n(em_tables_->observed(), table_ints_, em_observed_.data() + static_cast<long>(j) * table_ints_);
+  }
 }
 
 bool BatchScorer::countsFromPlanes(const SearchContext& context, int order) {
@@ -129,7 +149,7 @@ void BatchScorer::scoreBatches(const Batch& walk, int batch_size, RankedRows* be
   for (int b = 0; b < batches; ++b) {
     const int first = b * batch_size;
     const int length = std::min(batch_size, walk.count - first);
-    const bool screen = !em_tables_ && !context_.all_pairs && K >= 1 && K < length && K <= kMaxScreenedK;
+    const bool screen = screensEm() && !context_.all_pairs && K >= 1 && K < length && K <= kMaxScreenedK;
     screens_[b].reset(first, length, screen, K);
     any_screened |= screen;
   }
@@ -192,21 +212,17 @@ void BatchScorer::scoreEveryTable(const Batch& batch) {
     for (int j = 0; j < count; ++j) {
       int* table = tables + static_cast<long>(j) * table_ints_;
       double* pair = &pairs_[2L * (first + j)];
-      if (em_tables_) {
+      exactMeasures(table, pair);
+      if (by_p && em_tables_) {
         // The test reads the observed samples' table, which em's IG bounds
         // nothing of.
-        em_tables_->fill(table);
-        const int ints = em_tables_->ints();
-        exactMeasurePair(context_, em_tables_->em(), ints, score_sums_.data(), pair);
-        if (by_p)
-          p_keys_[first + j] = p_value_keys_.next(em_tables_->observed(), ints / 2,
-                                                  std::numeric_limits<double>::quiet_NaN());
-      } else {
-        exactMeasures(table, pair);
-        if (by_p) p_keys_[first + j] = p_value_keys_.next(table, counter_->cells(), pair[0]);
+        p_keys_[first + j] = p_value_keys_.next(em_observed_.data() + static_cast<long>(j) * table_ints_,
+                                                table_ints_ / 2, std::numeric_limits<double>::quiet_NaN());
+      } else if (by_p) {
+        p_keys_[first + j] = p_value_keys_.next(table, table_ints_ / 2, pair[0]);
       }
       if (listing_ != nullptr && pair[0] >= listing_floor_ &&
-          listing_->mayQualify(table, counter_->cells(), pair[0]))
+          listing_->mayQualify(table, table_ints_ / 2, pair[0]))
         walk_listed_.push_back(Listed{first + j, {pair[0], pair[1]}});
     }
     return true;
@@ -216,12 +232,12 @@ void BatchScorer::scoreEveryTable(const Batch& batch) {
 
 void BatchScorer::noteListed(std::vector<Listed>& listed, int index, const int* table,
                              double ig_upper) {
-  if (!(ig_upper >= listing_floor_) || !listing_->mayQualify(table, counter_->cells(), ig_upper))
+  if (!(ig_upper >= listing_floor_) || !listing_->mayQualify(table, table_ints_ / 2, ig_upper))
     return;
   listed_table_.assign(table, table + table_ints_);
   Listed row{index, {0, 0}};
   exactMeasures(listed_table_.data(), row.pair);
-  if (listing_->mayQualify(table, counter_->cells(), row.pair[0])) listed.push_back(row);
+  if (listing_->mayQualify(table, table_ints_ / 2, row.pair[0])) listed.push_back(row);
 }
 
 void BatchScorer::offerListed(const Batch& walk, std::vector<Listed>& listed) {
@@ -335,6 +351,9 @@ double BatchScorer::bytesBound(const OrderSearchShape& shape, double unit_batche
   for (int i = 1; i < order; ++i) prefixes = prefixes * (marker_count - order + 1 + i) / i;
   bytes += CellCounter::bytesBound(levels, order, row_words, marker_count,
                                    std::min(walk, prefixes + unit_batches), /*shared_missing_rows=*/true);
+  // em's tables and the observed samples' beside them, completed from a
+  // visit's counted ones (smaller each).
+  if (levels == kEmCountedLevels) bytes += 2 * CellCounter::tableBytesBound(levels, order, marker_count);
   bytes += 2 * (sample_count + 1) * sizeof(double);  // the screening's terms and inverses
   if (K >= 1 && K <= kMaxScreenedK) {
     const double cap = std::max(2.0 * K + 16, kCandidateTableInts / table_ints / unit_batches);

@@ -209,9 +209,15 @@ class BatchScorer {
   int walk_candidate_cap_ = 0;  // candidates per batch of the walk
   std::unique_ptr<CellCounter> counter_;
   // Under "em": the counter counts the missing genotype as a level, and
-  // each table's em and observed tables are completed from it; no table is
-  // screened (its bounds would be of the counted table, not em's).
+  // each table's em and observed tables are completed from it before any
+  // reader sees it (table_ints_ are em's). Screened by the bounds of the em
+  // table, never in the walk: those of the counted one say nothing of it.
   std::unique_ptr<EmTables> em_tables_;
+  std::vector<int> em_completed_;
+  std::vector<int> em_observed_;  // the observed samples' tables beside them
+  bool screensEm() const;
+  // The em and observed tables of `count` counted ones.
+  void completeEmTables(int count, int* counted);
   std::unique_ptr<ScreeningKeys> screening_;
   InformationGainBounds bounds_ = nullptr;  // null: every table gets a key
   NextReaching next_reaching_ = nextReachingScalar;
@@ -243,8 +249,18 @@ class BatchScorer {
 // the same way.
 template <class Visit>
 void BatchScorer::forEachTable(const Batch& batch, Visit&& visit) {
+  const auto completed = [&](int first, int count, int* tables) {
+    completeEmTables(count, tables);
+    return visit(first, count, em_completed_.data());
+  };
   if (batch.list != nullptr) {
-    counter_->forEach(batch.list, batch.count, visit);
+    if (em_tables_) {
+      counter_->forEach(batch.list, batch.count, completed);
+    } else {
+      counter_->forEach(batch.list, batch.count, visit);
+    }
+  } else if (em_tables_) {
+    counter_->forEachFrom(batch.first, batch.count, completed);
   } else {
     counter_->forEachFrom(batch.first, batch.count, visit);
   }

@@ -68,7 +68,7 @@ bool BatchScorer::screenPValueStretch(Screen& screen, int first, int count,
     if (listing_ != nullptr)
       noteListed(screen.listed, first + j, table,
                  bounds != nullptr ? std::fmin(bounds[j], gain_upper) : gain_upper);
-    const double key = keys.next(table, counter_->cells(), gain_upper);
+    const double key = keys.next(table, table_ints_ / 2, gain_upper);
     // A key equal to the K-th best stays a candidate: its IG may put it first.
     if (!(key > -std::numeric_limits<double>::infinity()) || key < keys.kthBest()) continue;
     if (static_cast<int>(screen.candidates.size()) >= walk_candidate_cap_) return false;

@@ -124,7 +124,7 @@ bool BatchScorer::screenBoundedStretch(Screen& screen, int first, int count,
     request.tables = tables.at(0);
     request.count = count;
     request.stride = table_ints_;
-    request.cells = counter_->cells();
+    request.cells = table_ints_ / 2;
     if (context_.missing_code != kMethodAvailable) {
       request.fixed_controls = context_.controls;
       request.fixed_cases = context_.cases;

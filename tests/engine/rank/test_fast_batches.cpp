@@ -156,8 +156,9 @@ TEST_P(FastBatches, BestRowsEqualThePlainPathsBatchByBatch) {
   const auto [path, data_case] = GetParam();
   GORVA_SKIP_UNLESS_SIMD_PATH_RUNS(path, simdPathSupported(path));
   const Dataset data = makeData(data_case);
-  ScorerStats stats;
+  ScorerStats stats, em_stats;
   for (int method : kFastMethods) {
+    ScorerStats& into = method == kMethodEm ? em_stats : stats;
     for (int K : {1, 4, 30, 1000}) {
       for (int measure : {kRankByIG, kRankByRIG, kRankByP}) {
         SCOPED_TRACE(std::string(data_case.name) + " method " + std::to_string(method) + " K " +
@@ -165,15 +166,18 @@ TEST_P(FastBatches, BestRowsEqualThePlainPathsBatchByBatch) {
         PreparedSearch setup(data, path, method, K, measure, false);
         ASSERT_NE(setup.context.planes, nullptr);
         for (int order = 1; order <= 4; ++order) {
-          for (int capacity : {37, 400}) compareEveryBatch(setup, order, capacity, stats);
+          for (int capacity : {37, 400}) compareEveryBatch(setup, order, capacity, into);
         }
       }
     }
     // Every pair wanted (the all-results file): all of them bit-identical.
     PreparedSearch every_pair(data, path, method, 4, 0, true);
-    for (int order = 1; order <= 4; ++order) compareEveryBatch(every_pair, order, 150, stats);
+    for (int order = 1; order <= 4; ++order) compareEveryBatch(every_pair, order, 150, into);
   }
   EXPECT_EQ(stats.bound_misses, 0);
+  EXPECT_EQ(em_stats.bound_misses, 0);
+  // em's completed tables are screened by their own bounds too.
+  EXPECT_TRUE(data_case.shape != Shape::kRandom || em_stats.ruled_out > 0);
   // Screening decides most batches of random data; ties and few distinct
   // keys force fallbacks to exact keys; one class has no key to screen by.
   const Shape shape = data_case.shape;
