@@ -100,6 +100,32 @@ TEST(SampleLists, AFileOfNoSampleLineSaysSoRatherThanHowSamplesMatch) {
   }
 }
 
+// An empty --remove or --exclude (a filter's output that came out empty, or
+// a list never written) removes nothing: the run goes on, but says so, where
+// it used to pass without a word.
+TEST(SampleLists, AnEmptyRemoveOrExcludeIsToldAndRemovesNothing) {
+  const std::string dir = makeTempDir();
+  for (const char* content : {"", "\n\n", "#FID IID\n"}) {
+    SCOPED_TRACE(content);
+    writeFile(dir + "/list.txt", content);
+    for (const bool samples : {true, false}) {
+      if (!samples && content[0] == '#') continue;  // a marker list has no header
+      SubsetFiles files;
+      (samples ? files.remove : files.exclude) = dir + "/list.txt";
+      Subset subset;
+      ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+      EXPECT_EQ(subset.samples, (std::vector<int>{0, 1, 2}));
+      EXPECT_EQ(subset.markers, (std::vector<int>{0, 1}));
+      EXPECT_EQ(subset.warnings, samples ? "gorva: warning: " + dir +
+                                               "/list.txt (--remove) names no sample (it is empty or holds its header "
+                                               "alone), so no sample is removed\n"
+                                         : "gorva: warning: " + dir +
+                                               "/list.txt (--exclude) names no marker (it is empty), so no marker "
+                                               "is excluded\n");
+    }
+  }
+}
+
 // A marker list names one marker per line: names after the first field of a
 // line are not read, and the warning says so rather than losing them.
 TEST(MarkerLists, NamesAfterTheFirstFieldOfALineAreWarnedAbout) {
