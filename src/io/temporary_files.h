@@ -26,8 +26,11 @@ const std::string& temporaryMachineTag();
 // user's and the system's requests to stop, a reader of the console that
 // went away (a pipe into `head`), a CPU time limit reached (ulimit -t) and
 // the warnings batch schedulers send before they kill a job (SIGUSR1,
-// SIGUSR2; an alarm). SIGPROF and SIGVTALRM belong to profilers.
-inline constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM};
+// SIGUSR2; an alarm), and Ctrl-\ (SIGQUIT, which still ends the run by
+// its default action, a core dump where they are allowed). SIGPROF and
+// SIGVTALRM belong to profilers.
+inline constexpr int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE,
+                                         SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM};
 
 // Records a temporary for removal on one of kEndingSignals; -1 when
 // the record is full (the temporary is then only removed by a later run).
