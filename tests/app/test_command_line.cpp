@@ -47,6 +47,13 @@ TEST(CommandLine, ExactConsoleOutputOfRunsWithoutADataFile) {
            "--Top 3 is not an option and is ignored; did you mean --top 3?\n" + w +
            "the word \"stray\" is neither an option nor an option's value, and is ignored\n" + w +
            "--order=3 is not an option and is ignored; did you mean --order 3?\n"},
+      // Dashes a document turned into an en or em dash, and dashes left out.
+      {{"\u2013top", "3", "\u2014order", "3", "missing", "mc", "\u2014", "x"}, "", "", 2, 10,
+       w + "\u2013top 3 is not an option and is ignored; did you mean --top 3?\n" + w +
+           "\u2014order 3 is not an option and is ignored; did you mean --order 3?\n" + w +
+           "missing mc is not an option and is ignored; did you mean --missing mc?\n" + w +
+           "the word \"\u2014\" is neither an option nor an option's value, and is ignored\n" + w +
+           "the word \"x\" is neither an option nor an option's value, and is ignored\n"},
       // --bfile would not read a PLINK 2 set either.
       {{"--pfile", "x"}, "", "", 2, 10,
        w + "--pfile x is not an option and is ignored: PLINK 2's .pgen, .pvar and .psam are not read (plink2 "
