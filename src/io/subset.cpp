@@ -363,7 +363,11 @@ bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest
     if (chosen[m] && (input.left_out.empty() || !input.left_out[m])) out.markers.push_back(static_cast<int>(m));
   }
   if (out.markers.size() < static_cast<std::size_t>(lowest_order)) {
-    const std::string& file = files.extract.empty() ? files.exclude : files.extract;
+    // With both lists, either may have taken the markers away: name both.
+    const std::string file = files.extract.empty()   ? files.exclude
+                             : files.exclude.empty() ? files.extract
+                                                     : files.extract + " (--extract) with " + files.exclude +
+                                                           " (--exclude)";
     if (file.empty()) {  // no marker file: the input itself holds too few
       const std::size_t taking_part = marker_count - std::count(input.left_out.begin(), input.left_out.end(), true);
       out.error = input.markerSource() + ": " + std::to_string(taking_part) + " markers, fewer than the lowest order " +

@@ -126,6 +126,22 @@ TEST(SampleLists, AnEmptyRemoveOrExcludeIsToldAndRemovesNothing) {
   }
 }
 
+// An --exclude may take away what an --extract kept: the refusal names both
+// lists, not the --extract alone, which names every marker it should.
+TEST(MarkerLists, TooFewMarkersLeftNamesEveryListThatChoseThem) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/both.txt", "m1\nm2\n");
+  writeFile(dir + "/m2.txt", "m2\n");
+  SubsetFiles files;
+  files.extract = dir + "/both.txt";
+  files.exclude = dir + "/m2.txt";
+  Subset subset;
+  EXPECT_FALSE(chooseSubset(files, plinkInput(), 2, subset));
+  EXPECT_EQ(subset.error, dir + "/both.txt (--extract) with " + dir +
+                              "/m2.txt (--exclude): 1 of the 2 markers of in.bed are left, fewer than the lowest "
+                              "order 2 (name more markers, or lower --order)");
+}
+
 // A marker list names one marker per line: names after the first field of a
 // line are not read, and the warning says so rather than losing them.
 TEST(MarkerLists, NamesAfterTheFirstFieldOfALineAreWarnedAbout) {
