@@ -87,11 +87,6 @@ int createTemporary(const std::string& target, std::string& name, int& slot) {
   return -1;
 }
 
-std::string temporaryDirectory() {
-  const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
-}
-
 }  // namespace
 
 int descriptorNamed(const std::string& path) {
@@ -191,9 +186,7 @@ bool OutputFile::openStaged(int beside_error) {
   // not truncated, so it keeps its content until commit.
   target_fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
   if (target_fd_ < 0) return fail(beside_error);
-  std::string name = temporaryDirectory() + "/gorva-staged-XXXXXX";
-  const int fd = ::mkstemp(name.data());
-  if (fd >= 0) ::unlink(name.c_str());  // nameless: nothing to leave behind
+  const int fd = namelessTemporaryFile("gorva-staged");
   stream_ = fd >= 0 ? ::fdopen(fd, "w+") : nullptr;
   if (stream_ != nullptr) return true;
   const int error_number = errno;

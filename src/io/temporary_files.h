@@ -44,6 +44,15 @@ void forgetTemporary(int slot);
 // instead of the process ending in the middle of it.
 void removeTemporariesOnSignals();
 
+// The folder of nameless temporaries: $TMPDIR, else /tmp.
+std::string temporaryFolder();
+
+// A file for reading and writing in temporaryFolder() that no name leads
+// to, so that nothing is left of it however the run ends: made nameless
+// (O_TMPFILE) where the file system can, else made as STEM-XXXXXX and
+// unlinked at once. -1 with errno when neither can be made.
+int namelessTemporaryFile(const char* stem);
+
 // Removes the files of `directory` named `leaf_prefix` + this machine's
 // tag + "-" + PID + "." + N whose process no longer exists (a run killed by
 // SIGKILL, a lost MPI rank). Files of live processes, of other machines or
