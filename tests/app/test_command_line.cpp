@@ -99,6 +99,10 @@ TEST(CommandLine, UnreadableExtensionValuesAreRefused) {
       {{"--permutations", "1e3"}, "--permutations 1e3: not a whole number from 0 to 2147483647"},
       {{"--seed", "-1"}, "--seed -1: not a whole number from 0 to 4294967295"},
       {{"--max-p", "0.05x", "--table", "t.tsv"}, "--max-p 0.05x: not a probability in (0, 1]"},
+      {{"--max-p", "1e-400", "--table", "t.tsv"},
+       "--max-p 1e-400: below the least number above 0 a double holds (4.9E-324), which --max-p takes and which "
+       "lists every smaller p_chisq too"},
+      {{"--max-p", "0e5", "--table", "t.tsv"}, "--max-p 0e5: not a probability in (0, 1]"},
       {{"--plot", "yes"}, "--plot yes: write 0 or 1"},
       {{"--strata", ""}, "--strata is given an empty value: give it one, or leave the option out"},
       {{"--table", ""}, "--table is given an empty value: give it one, or leave the option out"},
