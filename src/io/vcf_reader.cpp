@@ -96,6 +96,15 @@ std::string headerProblem(const std::string& path) {
         }
         start = end + 1;
       }
+      // htslib refuses a FORMAT column without a sample after it, and a
+      // line of blanks, with the words "could not parse header".
+      if (field == kFixedColumns && text.substr(text.rfind('\t') + 1) == "FORMAT") {
+        problem = path + " line " + std::to_string(number) +
+                  ": the #CHROM line ends at FORMAT and names no sample, so there are no genotypes";
+      } else if (field == 1 && text.find(' ') != std::string::npos) {
+        problem = path + " line " + std::to_string(number) +
+                  ": the #CHROM line is separated by blanks, but a VCF's fields are separated by tabs";
+      }
       break;
     }
     if (text.empty() || text[0] != '#') {
