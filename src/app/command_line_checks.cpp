@@ -187,6 +187,34 @@ std::string refuseExtensionValue(const OptionWords& words) {
   return "";
 }
 
+// A word written as an option by other means than "--": with a word
+// processor's dash (en dash, em dash, minus sign or hyphen for "--", as text
+// pasted from a document carries it), or an option's name without its
+// dashes ("keep k.txt"). The option's spelling ("--keep"), else "".
+std::string optionSpelledOtherwise(const std::string& word) {
+  static constexpr std::array<std::string_view, 6> kDashes = {"\u2010", "\u2011", "\u2012",
+                                                              "\u2013", "\u2014", "\u2212"};
+  std::string_view rest(word);
+  bool dashed = false;
+  for (bool more = true; more;) {
+    more = false;
+    for (const std::string_view dash : kDashes) {
+      if (rest.substr(0, dash.size()) != dash) continue;
+      rest.remove_prefix(dash.size());
+      dashed = more = true;
+    }
+    if (!rest.empty() && rest[0] == '-') {
+      rest.remove_prefix(1);
+      more = true;
+    }
+  }
+  if (dashed) return rest.empty() ? "" : "--" + std::string(rest);
+  if (word.empty() || word[0] == '-') return "";
+  // Only the names that take a value: a bare "help" asks for nothing.
+  const std::string name = "--" + word.substr(0, word.find('='));
+  return isSpecified(name) || isExtension(name) ? "--" + word : "";
+}
+
 }  // namespace
 
 WordsOutsideValues::WordsOutsideValues(int argc, char** argv) : words_(argv, argv + argc) {
@@ -226,7 +254,10 @@ CommandLineVerdict judgeCommandLine(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (classic.used(i) || extension.used(i)) continue;
     const std::string word = argv[i];
-    if (word.empty() || word[0] != '-') {
+    // Read as the option it spells, so that its value is guarded as an
+    // input: "\u2014strata s.txt --out s.txt" wrote the report over s.txt.
+    const std::string spelled = optionSpelledOtherwise(word);
+    if ((word.empty() || word[0] != '-') && spelled.empty()) {
       warnings.push_back("the word \"" + word + "\" is neither an option nor an option's value, and is ignored");
       continue;
     }
@@ -248,7 +279,7 @@ CommandLineVerdict judgeCommandLine(int argc, char** argv) {
                          "--bfile NEWPREFIX)");
       continue;
     }
-    const std::string near = nearestOption(word);
+    const std::string near = nearestOption(spelled.empty() ? word : spelled);
     warnings.push_back(word + value + " is not an option and is ignored" +
                        (near.empty() ? "" : "; did you mean " + near + value + "?"));
   }

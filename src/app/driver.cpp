@@ -553,7 +553,7 @@ void TFmMDR::MdrMethod(char* input_file, char* output_file, char* /*score_file*/
   // left).
   const auto drop_previous_files = [&] {
     const bool replaces_report = opt::extensions_given && reportKeptAsAFile(plan.output_file);
-    if (runLogWanted() || replaces_report) dropPreviousRunLog(plan.output_file, plan.inputs);
+    if (runLogWanted() || replaces_report) dropPreviousRunLog(plan.output_file, results_.paths(), plan.inputs);
     if (replaces_report) dropPreviousResultFiles(plan.output_file, results_.paths(), plan.inputs);
   };
   if (!results_.publishAll(log, drop_previous_files)) {

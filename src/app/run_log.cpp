@@ -42,10 +42,13 @@ bool runLogWanted() {
   return reportKeptAsAFile(opt::output_file);
 }
 
-void dropPreviousRunLog(const std::string& report, const std::vector<RunFile>& inputs) {
+void dropPreviousRunLog(const std::string& report, const std::vector<std::string>& written,
+                        const std::vector<RunFile>& inputs) {
   const std::string path = runLogPath(report);
+  std::vector<RunFile> kept = inputs;
+  for (const std::string& result : written) kept.push_back({result, "a result file"});
   struct stat info {};
-  if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && !isOneOf(path, inputs)) ::unlink(path.c_str());
+  if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && !isOneOf(path, kept)) ::unlink(path.c_str());
 }
 
 std::string runLogText(double seconds) {

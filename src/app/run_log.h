@@ -23,9 +23,11 @@ bool runLogWanted();
 
 // Removes the log of an earlier run on this report's name, when it is a
 // file of its own (not a link, a device or a pipe, which the new log is
-// written through) and not one of this run's `inputs` (a data or selection
-// file that bears the name, which --log 0 must leave alone).
-void dropPreviousRunLog(const std::string& report, const std::vector<RunFile>& inputs);
+// written through), not one of this run's `inputs` (a data or selection
+// file that bears the name, which --log 0 must leave alone) and not one of
+// the result files it has just written (`written`: a --table named so).
+void dropPreviousRunLog(const std::string& report, const std::vector<std::string>& written,
+                        const std::vector<RunFile>& inputs);
 
 // The whole log text: the version and command, the body, every warning
 // given (io/messages), the wall-clock time since the options were read and

@@ -30,7 +30,15 @@ bool significanceRequestFromOptions(SignificanceRequest& request, std::string& r
   request.structure.seed = request.permutations.seed;
   if (!opt::max_p.empty()) {
     double p = 0;
-    refusal = maxPProblem(readRealNumber(opt::max_p, p) ? p : -1);
+    const bool number = readRealNumber(opt::max_p, p);
+    refusal = maxPProblem(number ? p : -1);
+    // 1e-400 is a probability, but reads as 0: saying it is none would be
+    // false, and the least double lists every row below it anyway.
+    if (number && p == 0 && opt::max_p[0] != '-' &&
+        opt::max_p.find_first_of("123456789") < opt::max_p.find_first_of("eE")) {
+      refusal = "below the least number above 0 a double holds (4.9E-324), which --max-p takes and which lists "
+                "every smaller p_chisq too";
+    }
     if (!refusal.empty()) {
       refusal = "--max-p " + opt::max_p + ": " + refusal;
       return false;

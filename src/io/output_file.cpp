@@ -66,21 +66,25 @@ std::string nextTemporaryName(const std::string& target) {
          std::to_string(temporary_counter++);
 }
 
-int createTemporary(const std::string& target, std::string& name) {
+// `slot` is its place in the record the signal handlers read. The name is
+// recorded before the file exists: a signal between the creation and the
+// record left the file behind. The name holds this process's id, so no
+// live process's file is under it.
+int createTemporary(const std::string& target, std::string& name, int& slot) {
   const std::string directory = directoryOf(target);
   removeStaleTemporaries(directory, temporaryLeafPrefix(directory, baseNameOf(target)));
   for (int attempt = 0; attempt < 100; ++attempt) {
     name = nextTemporaryName(target);
+    slot = rememberTemporary(name);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    if (fd >= 0) return fd;
+    const int error_number = errno;
+    forgetTemporary(slot);
+    slot = -1;
+    if (error_number != EEXIST) return errno = error_number, -1;
   }
   errno = EEXIST;
   return -1;
-}
-
-std::string temporaryDirectory() {
-  const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
 }
 
 }  // namespace
@@ -156,13 +160,12 @@ bool OutputFile::open(const std::string& path) {
   if (exists && S_ISREG(info.st_mode) && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
     return fail(errno);
   if (exists && isMountedOver(target_)) return openStaged(EBUSY);
-  const int fd = createTemporary(target_, temporary_);
+  const int fd = createTemporary(target_, temporary_, temporary_slot_);
   if (fd < 0) {
     const int beside_error = errno;
     temporary_.clear();
     return exists ? openStaged(beside_error) : fail(beside_error);
   }
-  temporary_slot_ = rememberTemporary(temporary_);
   // Keep the permissions of the file being replaced, not the temporary's.
   if (exists) (void)::fchmod(fd, info.st_mode & 07777);
   stream_ = ::fdopen(fd, "w");
@@ -183,9 +186,7 @@ bool OutputFile::openStaged(int beside_error) {
   // not truncated, so it keeps its content until commit.
   target_fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
   if (target_fd_ < 0) return fail(beside_error);
-  std::string name = temporaryDirectory() + "/gorva-staged-XXXXXX";
-  const int fd = ::mkstemp(name.data());
-  if (fd >= 0) ::unlink(name.c_str());  // nameless: nothing to leave behind
+  const int fd = namelessTemporaryFile("gorva-staged");
   stream_ = fd >= 0 ? ::fdopen(fd, "w+") : nullptr;
   if (stream_ != nullptr) return true;
   const int error_number = errno;

@@ -158,6 +158,13 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
                                 rule == "samples are matched by IID" ? layout : layout + "; " + rule);
     return false;
   }
+  // An empty --remove is most often a list its writer's filter left empty,
+  // which removes nothing; a list that was never written whole reads the
+  // same, so the user is told, not refused.
+  if (lines == 0) {
+    out.warnings += warningLine(file + " (" + option + ") names no sample (it is empty or holds its header alone), "
+                                "so no sample is removed");
+  }
   out.warnings += unknown.warning(file, input.name, "samples");
   return true;
 }
@@ -175,7 +182,9 @@ bool readMarkerList(const std::string& file, const char* option, const SubsetInp
   // its first name without a word.
   int wide_lines = 0;
   std::string first_wide;
+  int lines = 0;
   forEachLine(text, [&](int line, const Fields& fields) {
+    ++lines;
     if (fields.size() > 1 && wide_lines++ == 0)
       first_wide = at(file, line) + ", field 2: " + std::string(fields[1]);
     const auto found = positions.find(fields[0]);
@@ -186,6 +195,11 @@ bool readMarkerList(const std::string& file, const char* option, const SubsetInp
     }
     return true;
   });
+  // An empty --extract leaves too few markers and is refused by the caller;
+  // an empty --exclude excludes nothing, which its user should hear.
+  if (lines == 0 && std::string_view(option) == "--exclude") {
+    out.warnings += warningLine(file + " (--exclude) names no marker (it is empty), so no marker is excluded");
+  }
   out.warnings += unknown.warning(file, input.markerSource(), "markers");
   if (wide_lines > 0) {
     out.warnings += warningLine(std::to_string(wide_lines) + (wide_lines == 1 ? " line of " : " lines of ") + file +
@@ -349,7 +363,11 @@ bool chooseSubset(const SubsetFiles& files, const SubsetInput& input, int lowest
     if (chosen[m] && (input.left_out.empty() || !input.left_out[m])) out.markers.push_back(static_cast<int>(m));
   }
   if (out.markers.size() < static_cast<std::size_t>(lowest_order)) {
-    const std::string& file = files.extract.empty() ? files.exclude : files.extract;
+    // With both lists, either may have taken the markers away: name both.
+    const std::string file = files.extract.empty()   ? files.exclude
+                             : files.exclude.empty() ? files.extract
+                                                     : files.extract + " (--extract) with " + files.exclude +
+                                                           " (--exclude)";
     if (file.empty()) {  // no marker file: the input itself holds too few
       const std::size_t taking_part = marker_count - std::count(input.left_out.begin(), input.left_out.end(), true);
       out.error = input.markerSource() + ": " + std::to_string(taking_part) + " markers, fewer than the lowest order " +

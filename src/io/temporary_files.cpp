@@ -1,6 +1,7 @@
 #include "io/temporary_files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -123,6 +124,23 @@ void removeTemporariesOnSignals() {
     ::sigaction(signal_number, &action, nullptr);
   }
   ::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::string temporaryFolder() {
+  const char* folder = std::getenv("TMPDIR");
+  return folder != nullptr && folder[0] != '\0' ? folder : "/tmp";
+}
+
+int namelessTemporaryFile(const char* stem) {
+  const std::string folder = temporaryFolder();
+  // A name made and unlinked stands for a moment, long enough for a signal
+  // that ends the run to leave it behind; O_TMPFILE never gives one.
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  std::string name = folder + "/" + stem + "-XXXXXX";
+  const int named = ::mkostemp(name.data(), O_CLOEXEC);
+  if (named >= 0) ::unlink(name.c_str());
+  return named;
 }
 
 void removeStaleTemporaries(const std::string& directory, const std::string& leaf_prefix) {

@@ -26,8 +26,11 @@ const std::string& temporaryMachineTag();
 // user's and the system's requests to stop, a reader of the console that
 // went away (a pipe into `head`), a CPU time limit reached (ulimit -t) and
 // the warnings batch schedulers send before they kill a job (SIGUSR1,
-// SIGUSR2; an alarm). SIGPROF and SIGVTALRM belong to profilers.
-inline constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM};
+// SIGUSR2; an alarm), and Ctrl-\ (SIGQUIT, which still ends the run by
+// its default action, a core dump where they are allowed). SIGPROF and
+// SIGVTALRM belong to profilers.
+inline constexpr int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE,
+                                         SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM};
 
 // Records a temporary for removal on one of kEndingSignals; -1 when
 // the record is full (the temporary is then only removed by a later run).
@@ -40,6 +43,15 @@ void forgetTemporary(int slot);
 // file size limit (ulimit -f) then fails its write like one on a full disk,
 // instead of the process ending in the middle of it.
 void removeTemporariesOnSignals();
+
+// The folder of nameless temporaries: $TMPDIR, else /tmp.
+std::string temporaryFolder();
+
+// A file for reading and writing in temporaryFolder() that no name leads
+// to, so that nothing is left of it however the run ends: made nameless
+// (O_TMPFILE) where the file system can, else made as STEM-XXXXXX and
+// unlinked at once. -1 with errno when neither can be made.
+int namelessTemporaryFile(const char* stem);
 
 // Removes the files of `directory` named `leaf_prefix` + this machine's
 // tag + "-" + PID + "." + N whose process no longer exists (a run killed by

@@ -85,9 +85,11 @@ std::string headerProblem(const std::string& path) {
     const std::string text(line.s, line.l);
     if (text.rfind("#CHROM", 0) == 0) {
       std::unordered_map<std::string, int> field_of;
+      std::string ninth;
       int field = 0;
       for (std::size_t start = 0; start <= text.size(); ++field) {
         std::size_t end = std::min(text.find('\t', start), text.size());
+        if (field == kFixedColumns - 1) ninth = text.substr(start, end - start);
         const auto [seen, is_new] = field_of.emplace(text.substr(start, end - start), field + 1);
         if (field >= kFixedColumns && !is_new) {
           problem = path + " line " + std::to_string(number) + ", field " + std::to_string(field + 1) +
@@ -95,6 +97,18 @@ std::string headerProblem(const std::string& path) {
           break;
         }
         start = end + 1;
+      }
+      // htslib refuses a FORMAT column without a sample after it, and a
+      // line of blanks, with the words "could not parse header".
+      if (field == kFixedColumns && text.substr(text.rfind('\t') + 1) == "FORMAT") {
+        problem = path + " line " + std::to_string(number) +
+                  ": the #CHROM line ends at FORMAT and names no sample, so there are no genotypes";
+      } else if (field >= kFixedColumns && ninth != "FORMAT") {
+        problem = path + " line " + std::to_string(number) + ", field " + std::to_string(kFixedColumns) + ": " +
+                  ninth + ", but the #CHROM line names FORMAT there, before the samples";
+      } else if (field == 1 && text.find(' ') != std::string::npos) {
+        problem = path + " line " + std::to_string(number) +
+                  ": the #CHROM line is separated by blanks, but a VCF's fields are separated by tabs";
       }
       break;
     }

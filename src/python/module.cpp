@@ -66,8 +66,37 @@ void checkCodesOf(const py::array& array) {
   throw BadSearchInput("genotypes must hold integer codes 0-3, not " + dtypeName(array) + " values");
 }
 
+// Values an array would give without a word for what they are: a masked
+// array's masked entries (numpy hands over the values under the mask, so a
+// masked genotype counted as its stale code and a masked phenotype as a
+// class), and for numbers, text (even text that reads as one: the
+// genotypes refuse it too, and a column of words would be told as the wrong
+// shape) and complex values (their imaginary part dropped, 1j read as 0).
+// `instead` says what to give.
+void refuseUnreadValues(const char* name, const py::object& values, const char* instead, bool numbers = true) {
+  const py::module_ numpy = py::module_::import("numpy");
+  if (py::isinstance(values, numpy.attr("ma").attr("MaskedArray"))) {
+    const auto masked = numpy.attr("count_nonzero")(numpy.attr("ma").attr("getmaskarray")(values)).cast<long long>();
+    if (masked > 0) {
+      throw BadSearchInput(std::string(name) + " is a masked array with " + std::to_string(masked) +
+                           " masked values, which would be read as the values under the mask: " + instead);
+    }
+  }
+  if (!numbers) return;
+  const py::array given = py::array::ensure(values);
+  if (given && (given.dtype().kind() == 'U' || given.dtype().kind() == 'S')) {
+    throw BadSearchInput(std::string(name) + " must hold numbers, not " + dtypeName(given) + " values");
+  }
+  if (given && given.dtype().kind() == 'c') {
+    throw BadSearchInput(std::string(name) + " must hold real numbers, not " + dtypeName(given) + " values");
+  }
+  PyErr_Clear();
+}
+
 // The array of the codes, its shape checked, in this machine's byte order.
 py::array genotypeArray(const py::object& genotypes) {
+  refuseUnreadValues("genotypes", genotypes, "fill it first (genotypes.filled(3) makes masked genotypes missing)",
+                     false);
   py::array array = py::array::ensure(genotypes);
   if (!array) throw BadSearchInput("genotypes must be a 2-D array of integer codes 0-3");
   if (array.ndim() != 2) {
@@ -95,17 +124,8 @@ void viewCodes(const py::array& array, ArraySearchRequest& request) {
                                    static_cast<long>(array.strides(1))};
 }
 
-// Text is no number, even text that reads as one: the genotypes refuse it
-// too, and a column of words would be told as the wrong shape.
-void refuseText(const char* name, const py::object& values) {
-  const py::array given = py::array::ensure(values);
-  if (given && (given.dtype().kind() == 'U' || given.dtype().kind() == 'S')) {
-    throw BadSearchInput(std::string(name) + " must hold numbers, not " + dtypeName(given) + " values");
-  }
-}
-
 std::vector<unsigned char> phenotypeValues(const py::object& phenotype) {
-  refuseText("phenotype", phenotype);
+  refuseUnreadValues("phenotype", phenotype, "leave samples without a phenotype out of every array first");
   const auto values = py::array_t<double, py::array::forcecast>::ensure(phenotype);
   // A value that is no number (pandas' NA in a nullable column, None among
   // objects that numpy cannot turn into nan) fails the conversion itself.
@@ -261,7 +281,7 @@ py::dict tableColumns(const std::vector<ArrayTableRow>& rows, const std::vector<
 
 // A (samples x covariates) array of finite numbers, by value.
 void readCovariates(const py::object& covariates, ArraySearchRequest& request) {
-  refuseText("covariates", covariates);
+  refuseUnreadValues("covariates", covariates, "leave samples without every covariate out of every array first");
   const auto values = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(covariates);
   if (!values || values.ndim() != 2 || values.shape(0) != request.sample_count || values.shape(1) < 1) {
     throw BadSearchInput("covariates must be a 2-D array of numbers, one row per sample (" +
@@ -280,6 +300,7 @@ void readCovariates(const py::object& covariates, ArraySearchRequest& request) {
 // Any 1-D sequence of hashable labels, one per sample; strata numbered in
 // order of first appearance.
 void stratumIndices(const py::object& strata, ArraySearchRequest& request) {
+  refuseUnreadValues("strata", strata, "leave samples without a stratum out of every array first", false);
   const py::array labels = py::module_::import("numpy").attr("asarray")(strata, "dtype"_a = "object");
   if (labels.ndim() != 1) throw BadSearchInput("strata must be 1-D, one label per sample");
   py::dict index;
@@ -351,6 +372,8 @@ genotypes: 2-D array-like of codes 0, 1, 2 and 3 (missing), shape
   where it lies (no copy), except under missing="imputation" or "em" and
   for the other byte order, which is copied into this machine's first.
 phenotype: 1-D, 1 = case, 0 = control (booleans accepted), one per sample.
+A masked array with masked entries is refused as any of the arrays: its
+values under the mask would be read.
 order: an int, or a (first, last) pair of orders to search.
 top: combinations kept per order.
 missing: "none", "mc", "complete", "available", "imputation" or "em".

@@ -47,6 +47,13 @@ TEST(CommandLine, ExactConsoleOutputOfRunsWithoutADataFile) {
            "--Top 3 is not an option and is ignored; did you mean --top 3?\n" + w +
            "the word \"stray\" is neither an option nor an option's value, and is ignored\n" + w +
            "--order=3 is not an option and is ignored; did you mean --order 3?\n"},
+      // Dashes a document turned into an en or em dash, and dashes left out.
+      {{"\u2013top", "3", "\u2014order", "3", "missing", "mc", "\u2014", "x"}, "", "", 2, 10,
+       w + "\u2013top 3 is not an option and is ignored; did you mean --top 3?\n" + w +
+           "\u2014order 3 is not an option and is ignored; did you mean --order 3?\n" + w +
+           "missing mc is not an option and is ignored; did you mean --missing mc?\n" + w +
+           "the word \"\u2014\" is neither an option nor an option's value, and is ignored\n" + w +
+           "the word \"x\" is neither an option nor an option's value, and is ignored\n"},
       // --bfile would not read a PLINK 2 set either.
       {{"--pfile", "x"}, "", "", 2, 10,
        w + "--pfile x is not an option and is ignored: PLINK 2's .pgen, .pvar and .psam are not read (plink2 "
@@ -92,6 +99,10 @@ TEST(CommandLine, UnreadableExtensionValuesAreRefused) {
       {{"--permutations", "1e3"}, "--permutations 1e3: not a whole number from 0 to 2147483647"},
       {{"--seed", "-1"}, "--seed -1: not a whole number from 0 to 4294967295"},
       {{"--max-p", "0.05x", "--table", "t.tsv"}, "--max-p 0.05x: not a probability in (0, 1]"},
+      {{"--max-p", "1e-400", "--table", "t.tsv"},
+       "--max-p 1e-400: below the least number above 0 a double holds (4.9E-324), which --max-p takes and which "
+       "lists every smaller p_chisq too"},
+      {{"--max-p", "0e5", "--table", "t.tsv"}, "--max-p 0e5: not a probability in (0, 1]"},
       {{"--plot", "yes"}, "--plot yes: write 0 or 1"},
       {{"--strata", ""}, "--strata is given an empty value: give it one, or leave the option out"},
       {{"--table", ""}, "--table is given an empty value: give it one, or leave the option out"},

@@ -67,6 +67,9 @@ TEST(ResultFiles, NoResultFileMayBeAnInputAndTheRefusalCreatesNothing) {
       // still the one the user meant to read.
       {"misspelt --strata", {"--in", "data.txt", "--stratta", "t.txt", "--out", "t.txt"}, "t.txt"},
       {"misspelt --pheno=", {"--in", "data.txt", "--phenoo=t.txt", "--out", "t.txt"}, "t.txt"},
+      // So is one written with a word processor's dash, or without its dashes.
+      {"--strata with an em dash", {"--in", "data.txt", "\u2014strata", "t.txt", "--out", "t.txt"}, "t.txt"},
+      {"--strata without dashes", {"--in", "data.txt", "strata", "t.txt", "--out", "t.txt"}, "t.txt"},
   };
   const std::string dir = makeTempDir();
   simulateData(dir, 6, 40, "p");

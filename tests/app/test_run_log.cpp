@@ -86,6 +86,12 @@ TEST(RunLog, WrittenForRunsBeyondTheClassicOptionsUnlessTurnedOff) {
   const ProgramResult clash = runOnData(dir, kData, "--log 1 --table report.txt.log");
   EXPECT_EQ(clash.status, 2);
   EXPECT_NE(clash.err.find("report.txt.log"), std::string::npos) << clash.err;
+  // Without a log of its own, a run may name its table so; the table it has
+  // just written is no earlier run's log (--log 0 deleted it, status 0).
+  const ProgramResult table_as_log = runOnData(dir, kData, "--log 0 --table report.txt.log");
+  EXPECT_EQ(table_as_log.status, 0) << table_as_log.err;
+  ASSERT_TRUE(fileExists(dir + "/report.txt.log"));
+  EXPECT_TRUE(holds(readFile(dir + "/report.txt.log"), "\norder\trank\tmarkers\t"));
   // A report sent to a device is not kept, and no log is made beside it in /dev.
   writeFile(dir + "/data.txt", kData);
   const ProgramResult discarded = runGorva({"--in", "data.txt", "--out", "/dev/null", "--threads", "1"}, dir);

@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "io/temporary_files.h"
 #include "support/run_program.h"
@@ -82,6 +87,44 @@ TEST(Temporaries, ALaterRunRemovesTheTemporariesOfRunsThatAreGoneFromThisMachine
   std::vector<std::string> expected{alive, other_machine, older_form, not_ours};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(left, expected);
+}
+
+// A run stopped while its result files wait, written, for their folder (held
+// here as another run's publication holds it) ends by the signal and takes
+// its temporaries with it. SIGQUIT (Ctrl-\\) left them for the next run on
+// the same name to find; it still ends the run as its default does.
+TEST(Temporaries, ASignalThatEndsARunRemovesItsTemporaries) {
+  const std::string dir = makeTempDir();
+  simulate(dir);
+  // SIGPIPE is left out: a caller that ignores it (as a shell may) passes
+  // that on to the run, which then keeps ignoring it.
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGUSR1, SIGUSR2, SIGALRM}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    // What a failed round left must not name the next round's process.
+    for (const std::string& name : hiddenFiles(dir)) ::unlink((dir + "/" + name).c_str());
+    ::unlink((dir + "/t.tsv").c_str());
+    const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+    ProgramResult run;
+    std::thread runner(
+        [&] { run = runGorva({"--in", "data.txt", "--out", "r.txt", "--save_all", "1", "--table", "t.tsv"}, dir); });
+    // The process id is the temporary's name's: .r.txt.tmp.TAG-PID.N
+    pid_t pid = 0;
+    for (int wait = 0; wait < 400 && pid == 0; ++wait) {
+      for (const std::string& name : hiddenFiles(dir)) {
+        if (name.rfind(".r.txt.tmp.", 0) == 0) pid = std::atoi(name.c_str() + name.find('-') + 1);
+      }
+      if (pid == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_GT(pid, 0);
+    if (pid > 0) ::kill(pid, signal_number);
+    runner.join();
+    ::close(folder);
+    EXPECT_EQ(run.status, 128 + signal_number) << run.err;
+    EXPECT_EQ(hiddenFiles(dir), std::vector<std::string>{});
+    EXPECT_FALSE(fileExists(dir + "/t.tsv"));
+  }
 }
 
 }  // namespace

@@ -100,6 +100,48 @@ TEST(SampleLists, AFileOfNoSampleLineSaysSoRatherThanHowSamplesMatch) {
   }
 }
 
+// An empty --remove or --exclude (a filter's output that came out empty, or
+// a list never written) removes nothing: the run goes on, but says so, where
+// it used to pass without a word.
+TEST(SampleLists, AnEmptyRemoveOrExcludeIsToldAndRemovesNothing) {
+  const std::string dir = makeTempDir();
+  for (const char* content : {"", "\n\n", "#FID IID\n"}) {
+    SCOPED_TRACE(content);
+    writeFile(dir + "/list.txt", content);
+    for (const bool samples : {true, false}) {
+      if (!samples && content[0] == '#') continue;  // a marker list has no header
+      SubsetFiles files;
+      (samples ? files.remove : files.exclude) = dir + "/list.txt";
+      Subset subset;
+      ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+      EXPECT_EQ(subset.samples, (std::vector<int>{0, 1, 2}));
+      EXPECT_EQ(subset.markers, (std::vector<int>{0, 1}));
+      EXPECT_EQ(subset.warnings, samples ? "gorva: warning: " + dir +
+                                               "/list.txt (--remove) names no sample (it is empty or holds its header "
+                                               "alone), so no sample is removed\n"
+                                         : "gorva: warning: " + dir +
+                                               "/list.txt (--exclude) names no marker (it is empty), so no marker "
+                                               "is excluded\n");
+    }
+  }
+}
+
+// An --exclude may take away what an --extract kept: the refusal names both
+// lists, not the --extract alone, which names every marker it should.
+TEST(MarkerLists, TooFewMarkersLeftNamesEveryListThatChoseThem) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/both.txt", "m1\nm2\n");
+  writeFile(dir + "/m2.txt", "m2\n");
+  SubsetFiles files;
+  files.extract = dir + "/both.txt";
+  files.exclude = dir + "/m2.txt";
+  Subset subset;
+  EXPECT_FALSE(chooseSubset(files, plinkInput(), 2, subset));
+  EXPECT_EQ(subset.error, dir + "/both.txt (--extract) with " + dir +
+                              "/m2.txt (--exclude): 1 of the 2 markers of in.bed are left, fewer than the lowest "
+                              "order 2 (name more markers, or lower --order)");
+}
+
 // A marker list names one marker per line: names after the first field of a
 // line are not read, and the warning says so rather than losing them.
 TEST(MarkerLists, NamesAfterTheFirstFieldOfALineAreWarnedAbout) {

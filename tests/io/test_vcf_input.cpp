@@ -351,6 +351,14 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        kPheno, "", "", "in.vcf: none of its 2 records has GT in its FORMAT field (field 9)"},
       {kHeader + "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\ta\n" + kRecords, kPheno, "", "",
        "in.vcf line 4, field 12: sample a was already field 10"},
+      // htslib's "could not parse header" had been told as a header not
+      // made of ## lines and a #CHROM line, which these are.
+      {kHeader + "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\n1\t100\trs1\tA\tG\t.\t.\t.\tGT\n", kPheno,
+       "", "", "in.vcf line 4: the #CHROM line ends at FORMAT and names no sample, so there are no genotypes"},
+      {kHeader + "#CHROM POS ID REF ALT QUAL FILTER INFO FORMAT a b c\n" + kRecords, kPheno, "", "",
+       "in.vcf line 4: the #CHROM line is separated by blanks, but a VCF's fields are separated by tabs"},
+      {kHeader + "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\ta\tb\tc\n" + kRecords, kPheno, "", "",
+       "in.vcf line 4, field 9: a, but the #CHROM line names FORMAT there, before the samples"},
       {kHeader + kColumns + kRecords, "FID IID value\na a 2\nb b\n", "", "",
        "pheno.txt line 3: 2 fields, but a phenotype line has 3 (FID IID value)"},
       {kHeader + kColumns + kRecords, "a a 2\nb b 1\nb b 2\n", "", "",

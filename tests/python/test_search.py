@@ -54,7 +54,7 @@ def test_layouts_and_integer_widths_give_equal_results():
     for variant in [np.asfortranarray(genotypes), genotypes.astype(np.int8),
                     np.asfortranarray(genotypes.astype(np.int32)), genotypes.T.copy().T,
                     genotypes.astype(np.int64)[:, ::-1][:, ::-1], genotypes.astype(">i2"),
-                    genotypes.astype(">u8")]:
+                    genotypes.astype(">u8"), np.ma.masked_array(genotypes)]:  # a mask masking nothing
         assert as_printed(gorva.search(variant, phenotype.astype(bool), order=(1, 2))) == as_printed(reference)
     assert as_printed(gorva.search(binary, phenotype, order=2)) == \
         as_printed(gorva.search(binary.astype(np.uint16), phenotype, order=2))
@@ -68,6 +68,16 @@ def test_layouts_and_integer_widths_give_equal_results():
     (dict(phenotype=np.zeros(19)), "19 values for 20 samples"),
     (dict(phenotype=["1", "0"] * 10), "phenotype must hold numbers, not <U1 values"),
     (dict(covariates=[["0.5"]] * 20), "covariates must hold numbers, not <U3 values"),
+    # A masked array hands numpy the values under its mask; complex values lose their imaginary part.
+    (dict(genotypes=np.ma.masked_equal(np.tile([0, 1, 2, 3], (20, 1)), 3)),
+     r"genotypes is a masked array with 20 masked values, .*genotypes\.filled\(3\)"),
+    (dict(phenotype=np.ma.masked_array(np.arange(20) % 2, mask=np.arange(20) == 4)),
+     "phenotype is a masked array with 1 masked values"),
+    (dict(covariates=np.ma.masked_invalid(np.r_[np.nan, np.ones(19)].reshape(20, 1))),
+     "covariates is a masked array with 1 masked values"),
+    (dict(strata=np.ma.masked_array(np.arange(20) % 3, mask=np.arange(20) == 0)),
+     "strata is a masked array with 1 masked values"),
+    (dict(phenotype=(np.arange(20) % 2) * 1j), "phenotype must hold real numbers, not complex128 values"),
     (dict(phenotype=np.r_[1, np.zeros(19)]), "holds 1 case and 19 controls; .* at least 2 of each"),
     (dict(markers=["a", "b\0c", "d", "e"]), r"markers\[1\] holds a NUL character"),
     (dict(markers=["a", "b", "c\td", "e"]), r"markers\[2\] holds a tab, which would split"),

@@ -9,17 +9,14 @@
 #include <cstring>
 #include <queue>
 
+#include "io/temporary_files.h"
+
 namespace {
 
 constexpr int kIntsPerRow = 3;     // cases, controls, df
 constexpr int kDoublesPerRow = 9;  // ig, rig, key, synergy, p_chisq, p_bonferroni, p_interaction and their logs
 // Records read from a run at a time while merging.
 constexpr long long kReadAheadRows = 256;
-
-std::string temporaryDirectory() {
-  const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
-}
 
 }  // namespace
 
@@ -101,11 +98,9 @@ bool SortedRowSpill::add(SignificanceRow row) {
 bool SortedRowSpill::spill() {
   if (buffer_.empty()) return true;
   if (fd_ < 0) {
-    std::string name = temporaryDirectory() + "/gorva-rows-XXXXXX";
-    fd_ = mkstemp(name.data());
-    path_ = name;
+    fd_ = namelessTemporaryFile("gorva-rows");
+    path_ = temporaryFolder() + " (a nameless temporary file)";
     if (fd_ < 0) return fail("write", errno);
-    unlink(name.c_str());  // gone with the process, whatever happens to it
   }
   sortBuffer();
   const std::size_t bytes = recordBytes();

@@ -1,13 +1,19 @@
 // Rows of the --max-p listing spilled to a file in sorted runs and merged
 // back: the listing order (equal keys by IG, as ranked by p), every field.
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <string>
 #include <cmath>
 #include <limits>
 #include <vector>
 
 #include "engine/significance/sorted_row_spill.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -42,6 +48,46 @@ TEST(SortedRowSpill, MergesSpilledRunsInListingOrder) {
     return true;
   })) << spill.error();
   EXPECT_EQ(next, rows.size());
+}
+
+// The spill file never has a name in $TMPDIR, not even for the moment
+// between making it and unlinking it, when a signal that ends the run left
+// it behind: what the process holds open there reads as a nameless file.
+// A $TMPDIR that cannot hold it is told by its folder.
+TEST(SortedRowSpill, TheFileHasNoNameAndAnUnusableFolderIsTold) {
+  const std::string folder = makeTempDir();
+  const char* before = std::getenv("TMPDIR");
+  const std::string saved = before != nullptr ? before : "";
+  setenv("TMPDIR", folder.c_str(), 1);
+  SortedRowSpill spill(1, EqualKeys::kLargerGainFirst, 0, 2);
+  for (int i = 0; i < 5; ++i) {
+    SignificanceRow row;
+    row.markers = {i};
+    ASSERT_TRUE(spill.add(row)) << spill.error();
+  }
+  ASSERT_GT(spill.runsOnFile(), 0);
+  std::vector<std::string> held;
+  DIR* descriptors = opendir("/proc/self/fd");
+  while (const dirent* entry = descriptors != nullptr ? readdir(descriptors) : nullptr) {
+    char target[PATH_MAX] = {};
+    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    if (readlink(link.c_str(), target, sizeof target - 1) > 0 && std::string(target).rfind(folder + "/", 0) == 0)
+      held.push_back(target);
+  }
+  if (descriptors != nullptr) closedir(descriptors);
+  ASSERT_EQ(held.size(), 1u);
+  EXPECT_EQ(held[0].find("gorva-rows"), std::string::npos) << held[0];
+
+  setenv("TMPDIR", (folder + "/none").c_str(), 1);
+  SortedRowSpill nowhere(1, EqualKeys::kLargerGainFirst, 0, 1);
+  SignificanceRow row;
+  row.markers = {0};
+  nowhere.add(row);
+  EXPECT_FALSE(nowhere.add(row));
+  EXPECT_EQ(nowhere.error(), folder + "/none (a nameless temporary file): cannot write the listed rows: No such file "
+                                      "or directory");
+  if (before != nullptr) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
 }
 
 }  // namespace
