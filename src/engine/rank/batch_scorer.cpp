@@ -60,6 +60,23 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
                          fixed ? context.controls : -1, fixed ? context.cases : -1, context.missing_rows);
 }
 
+void BatchScorer::observedGainBounds(int count) {
+  observed_bounds_.assign(static_cast<std::size_t>(count) + 16, std::numeric_limits<double>::quiet_NaN());
+  if (bounds_ == nullptr) return;
+  BoundRequest request;
+  request.tables = em_observed_.data();
+  request.count = count;
+  request.stride = table_ints_;
+  request.cells = table_ints_ / 2;
+  request.q = case_fraction_;
+  request.divergence_factor = divergence_factor_;
+  bounds_(request, observed_bounds_.data());
+}
+
+bool BatchScorer::measuresSpared() const {
+  return listing_ == nullptr && !context_.all_pairs && context_.cases > 0 && context_.controls > 0;
+}
+
 bool BatchScorer::screensEm() const {
   // Ranked by p, em's test reads the observed samples' table, which the
   // bounds of its em table say nothing of; a listing wants every table.
@@ -209,17 +226,28 @@ void BatchScorer::scoreEveryTable(const Batch& batch) {
     p_value_keys_.startBatch(context_.all_pairs ? 0 : context_.K);
   }
   forEachTable(batch, [this, by_p](int first, int count, int* tables) {
+    if (by_p && em_tables_) observedGainBounds(count);
     for (int j = 0; j < count; ++j) {
       int* table = tables + static_cast<long>(j) * table_ints_;
       double* pair = &pairs_[2L * (first + j)];
-      exactMeasures(table, pair);
       if (by_p && em_tables_) {
-        // The test reads the observed samples' table, which em's IG bounds
-        // nothing of.
+        // The test reads the observed samples' table, which em's IG says
+        // nothing of: the key comes first (its IG bound rules most tables
+        // out before any test), and a table ruled out needs no measures
+        // unless they are wanted for themselves. Its em table holds every
+        // sample, so its measures are numbers (both classes are there) and
+        // rank it nowhere but below the batch's K best.
         p_keys_[first + j] = p_value_keys_.next(em_observed_.data() + static_cast<long>(j) * table_ints_,
-                                                table_ints_ / 2, std::numeric_limits<double>::quiet_NaN());
-      } else if (by_p) {
-        p_keys_[first + j] = p_value_keys_.next(table, table_ints_ / 2, pair[0]);
+                                                table_ints_ / 2, observed_bounds_[j]);
+        if (p_keys_[first + j] == -std::numeric_limits<double>::infinity() && measuresSpared()) {
+          pair[0] = 0;
+          pair[1] = 0;
+          continue;
+        }
+        exactMeasures(table, pair);
+      } else {
+        exactMeasures(table, pair);
+        if (by_p) p_keys_[first + j] = p_value_keys_.next(table, table_ints_ / 2, pair[0]);
       }
       if (listing_ != nullptr && pair[0] >= listing_floor_ &&
           listing_->mayQualify(table, table_ints_ / 2, pair[0]))

@@ -216,6 +216,13 @@ class BatchScorer {
   std::vector<int> em_completed_;
   std::vector<int> em_observed_;  // the observed samples' tables beside them
   bool screensEm() const;
+  // IG bounds of the observed samples' tables of the last `count` completed
+  // (their own totals), for their tests' keys; NaN: none.
+  void observedGainBounds(int count);
+  std::vector<double> observed_bounds_;
+  // Whether an em table ranked by p whose key rules it out may go without
+  // its measures: nobody reads them.
+  bool measuresSpared() const;
   // The em and observed tables of `count` counted ones.
   void completeEmTables(int count, int* counted);
   std::unique_ptr<ScreeningKeys> screening_;
