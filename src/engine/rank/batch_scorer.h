@@ -126,6 +126,17 @@ class BatchScorer {
     void reset(int first, int length, bool screen, int K);
   };
 
+  // Under "em": whether its batches are screened (by their em tables'
+  // bounds); the em and observed tables of `count` counted ones; the IG
+  // bounds of the observed tables of the last `count` completed (their own
+  // totals), for their tests' keys (NaN: none); and whether a table ranked
+  // by p whose key rules it out may go without its measures (nobody reads
+  // them).
+  bool screensEm() const;
+  void completeEmTables(int count, int* counted);
+  void observedGainBounds(int count);
+  bool measuresSpared() const;
+
   void scoreBatches(const Batch& walk, int batch_size, RankedRows* best);
   void scorePlain(int* combinations, int count);
   template <class Visit>
@@ -215,16 +226,7 @@ class BatchScorer {
   std::unique_ptr<EmTables> em_tables_;
   std::vector<int> em_completed_;
   std::vector<int> em_observed_;  // the observed samples' tables beside them
-  bool screensEm() const;
-  // IG bounds of the observed samples' tables of the last `count` completed
-  // (their own totals), for their tests' keys; NaN: none.
-  void observedGainBounds(int count);
-  std::vector<double> observed_bounds_;
-  // Whether an em table ranked by p whose key rules it out may go without
-  // its measures: nobody reads them.
-  bool measuresSpared() const;
-  // The em and observed tables of `count` counted ones.
-  void completeEmTables(int count, int* counted);
+  std::vector<double> observed_bounds_;  // their IG bounds, ranked by p
   std::unique_ptr<ScreeningKeys> screening_;
   InformationGainBounds bounds_ = nullptr;  // null: every table gets a key
   NextReaching next_reaching_ = nextReachingScalar;
