@@ -146,9 +146,7 @@ DataCheck Checker::run() {
   }
   // A VCF given as --in would be refused at its #CHROM line for its field
   // count, which does not say what the file is.
-  constexpr std::string_view kVcfStart = "##fileformat=VCF";
-  if (static_cast<std::size_t>(size_) >= kVcfStart.size() &&
-      std::string_view(reinterpret_cast<const char*>(bytes_), kVcfStart.size()) == kVcfStart) {
+  if (startsAsVcf(bytes_, size_)) {
     refuse(name_ + " line 1: the file is a VCF, not the tab-separated table --in reads: give it as --vcf " + name_ +
            " (with --pheno FILE for the phenotypes)");
     return result_;
@@ -399,4 +397,10 @@ std::string Checker::warnings() const {
 DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, long size,
                         int phenotype_column, const ScannedUpTo& scanned, bool phenotypes_replaced) {
   return Checker(file_name, bytes, size, phenotype_column, scanned, phenotypes_replaced).run();
+}
+
+bool startsAsVcf(const unsigned char* bytes, long size) {
+  constexpr std::string_view kVcfStart = "##fileformat=VCF";
+  return bytes != nullptr && static_cast<std::size_t>(size) >= kVcfStart.size() &&
+         std::string_view(reinterpret_cast<const char*>(bytes), kVcfStart.size()) == kVcfStart;
 }
