@@ -110,6 +110,8 @@ TEST(Simulator, BadSettingsAreRefusedAndWriteNothing) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--maf", "0.4-0.2"}, "--maf 0.4-0.2: expected 0 < LO <= HI <= 0.5"},
       {{"--planted", "A"}, "--planted: give 2 or 3 names"},
+      // A frequency above 0.5 is the major allele's: the copies counted would be the other allele's.
+      {{"--planted-maf", "0.7"}, "--planted-maf 0.7: expected a minor allele frequency above 0 and at most 0.5"},
       {{"--penetrance", "0.1,0.2"}, "--penetrance: 2 planted markers need 9 values, 2 given"},
       {{"--planted", "A,B,C", "--penetrance", "0,0,0,0,0,0,0,0,1"}, "3 planted markers need 27 values"},
       {{"--missing-rate", "many"}, "--missing-rate many: not a number"},
