@@ -127,10 +127,13 @@ GORVA_EXPORT int sign(double a, double b);
 // Sign test and counting functions (utils.cpp). Exact for 0 <= k <= n <= 12 in
 // 32-bit integers. Beyond that range the binomial coefficient is evaluated in
 // double precision (rounded to the nearest integer; combinations() saturates
-// at INT_MAX, the sign tests use the double unsaturated up to n = 1000 and
-// each term's logarithm beyond, where the coefficient is no double: about 9
-// significant digits at n = 2000), so no call divides by zero or overflows.
-// Sign-test bounds outside 0..n add nothing.
+// at INT_MAX), so no call divides by zero or overflows. The sign tests sum
+// those coefficients times 2^-n up to n = 1000; beyond, where the
+// coefficient is no double, each term comes from Loader's saddle-point form
+// and a tail is summed from its largest term until the rest no longer
+// counts (a few thousand terms at any n): 12 or more significant digits up
+// to n = INT_MAX. A sign test is never above 1. Sign-test bounds outside
+// 0..n add nothing; for n < 0 both tests give 0.
 
 // P(X >= s) for X ~ Binomial(n, 0.5); 0 when s > n.
 GORVA_EXPORT double computeOneTailedSignTest(int n, int s);
