@@ -183,14 +183,18 @@ GORVA_EXPORT void generateNull(int* combs, int* k, int* count, unsigned char* ge
                   unsigned char* phenotypes, double* scores, int* S, int* samples, int* N,
                   int* cases, int* controls, double* ratio, int* option, int* missing,
                   int* permutations, int* out_count, double* out);
-// Quantile q of n values (linear interpolation between order statistics);
-// sorts values ascending in place. Needs n >= 1 and 0 <= q <= 1.
+// The sorts below put values in ascending order, NaN values first.
+// Quantile q of n values (linear interpolation between order statistics, an
+// infinite one included); sorts values in place. NaN when a value is NaN,
+// and, with values untouched, when n < 1 or q is not within 0..1.
 GORVA_EXPORT double quantile(double* values, int n, double q);
-// Share of the n null values that are >= statistic; sorts the null in place
-// unless `sorted` is nonzero. 0/0 (NaN) for an empty null.
+// Share of the n null values that are >= statistic (a NaN null value never
+// is, wherever it lies); sorts the null in place unless `sorted` is nonzero.
+// NaN for a NaN statistic, and 0/0 (NaN) for an empty null.
 GORVA_EXPORT double pvalue(double* null_values, int n, double statistic, int sorted);
 // pvalue for each of *m statistics in one merge-like pass; out[i] belongs to
-// statistics[i]. Sorts the null in place unless *sorted is nonzero.
+// statistics[i]. Sorts the null in place unless *sorted is nonzero. An
+// empty null (*n < 1) writes nothing.
 GORVA_EXPORT void pvalueVector(double* null_values, int* n, double* statistics, int* m, int* sorted,
                   double* out);
 
