@@ -46,7 +46,7 @@
 // Replaces the k increasing marker indices of c (drawn from n markers) by their
 // lexicographic successor and returns 0. Returns 1 when c was the last
 // combination; c is then "run out" (entry i holds n-k+i+1), and a run-out c
-// stays as it is and keeps returning 1.
+// stays as it is and keeps returning 1. k below 1 returns 1, c untouched.
 GORVA_EXPORT int comb_nextstep(int k, int n, int* c);
 
 // Hands out the next batch of at most *capacity combinations of *k markers out
