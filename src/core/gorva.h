@@ -89,7 +89,7 @@ GORVA_EXPORT void countTable_EM(int* multipliers, int* offsets, int k, int base,
 
 // Writes out[0] = IG and out[1] = RIG of a count table of table_len entries,
 // with the caller's N, cases and controls (log base 2). score_sums, ratio and
-// option are accepted and not read. One-class phenotypes give NaN.
+// option are accepted and not read. One-class phenotypes (and N = 0) give NaN.
 GORVA_EXPORT void calculateMeasuresAll(int N, int cases, int controls, int* table, double* score_sums,
                           int table_len, double ratio, int option, double* out);
 
@@ -178,7 +178,7 @@ GORVA_EXPORT void sampleCombSNP(int* k, int* n, int* requested, int* count, int*
 // out[2*i], out[2*i+1] (i = *out_count, incremented). Arguments 1-15 are those
 // of mdrCombinationAll. The caller's phenotype is never changed. Each
 // permutation draws S - 1 numbers; *out_count ends as count * permutations
-// (0, with nothing written, when k < 1).
+// (0, with nothing written, when k, *count or *permutations is below 1).
 GORVA_EXPORT void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int* marker_count,
                   unsigned char* phenotypes, double* scores, int* S, int* samples, int* N,
                   int* cases, int* controls, double* ratio, int* option, int* missing,
