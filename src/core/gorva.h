@@ -99,7 +99,8 @@ GORVA_EXPORT void calculateMeasuresAll(int N, int cases, int controls, int* tabl
 // Under "available" N, cases and controls are recounted per combination; the
 // sample list always has the caller's *N entries. Working arrays are allocated
 // once per call; marker index * S must fit an int. Nothing is written when
-// *count or *k is below 1.
+// *count or *k is below 1; an order whose table, 2 * base^k entries, would
+// not fit an int (k above 18, above 14 under mc) gets NaN pairs.
 GORVA_EXPORT void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
                        int* marker_count, unsigned char* phenotypes, double* scores, int* S,
                        int* samples, int* N, int* cases, int* controls, double* ratio,
@@ -178,7 +179,8 @@ GORVA_EXPORT void sampleCombSNP(int* k, int* n, int* requested, int* count, int*
 // out[2*i], out[2*i+1] (i = *out_count, incremented). Arguments 1-15 are those
 // of mdrCombinationAll. The caller's phenotype is never changed. Each
 // permutation draws S - 1 numbers; *out_count ends as count * permutations
-// (0, with nothing written, when k, *count or *permutations is below 1).
+// (0, with nothing written, when k, *count or *permutations is below 1), the
+// pairs NaN and nothing drawn for an order mdrCombinationAll gives NaN.
 GORVA_EXPORT void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int* marker_count,
                   unsigned char* phenotypes, double* scores, int* S, int* samples, int* N,
                   int* cases, int* controls, double* ratio, int* option, int* missing,

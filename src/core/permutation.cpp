@@ -89,9 +89,15 @@ void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int*
 
   // The shuffles work on a private copy, each one starting from the
   // arrangement the previous one left.
+  const int base = genotypeLevels(*missing);
+  if (!tableFitsInt(base, order)) {
+    // No table of so many cells can be counted: measures that are no numbers.
+    *out_count = *count * *permutations;
+    std::fill_n(out, 2 * static_cast<std::size_t>(*out_count), std::numeric_limits<double>::quiet_NaN());
+    return;
+  }
   std::vector<unsigned char> shuffled(phenotypes, phenotypes + sample_count);
 
-  const int base = genotypeLevels(*missing);
   std::vector<int> multipliers(static_cast<std::size_t>(order));
   const int table_len = fillTableMultipliers(base, order, multipliers.data());
   std::vector<int> offsets(static_cast<std::size_t>(order));
