@@ -286,6 +286,18 @@ void completeSettings(Settings& s) {
   }
   refuseSharedOutputs(s);
   if (s.case_fraction_2 < 0) s.case_fraction_2 = s.case_fraction;
+  // The class sizes drawn below: a file of fewer than 2 cases or controls
+  // is one gorva refuses to search, written as if it were a data set.
+  const long second_population = std::lround(s.population_2 * s.samples);
+  const long drawn_cases = std::lround(s.case_fraction * (s.samples - second_population)) +
+                           std::lround(s.case_fraction_2 * second_population);
+  if (drawn_cases < 2 || s.samples - drawn_cases < 2) {
+    const long controls = s.samples - drawn_cases;
+    fail("--case-fraction of " + std::to_string(s.samples) + " samples gives " + std::to_string(drawn_cases) +
+         (drawn_cases == 1 ? " case and " : " cases and ") + std::to_string(controls) +
+         (controls == 1 ? " control" : " controls") +
+         ": a case/control search needs at least 2 of each (more samples, or a share nearer 0.5)");
+  }
   if (s.population_2 == 0 && (!s.strata_out.empty() || !s.covar_out.empty())) {
     fail("--strata-out and --covar-out describe two populations: give --population-2 F too");
   }

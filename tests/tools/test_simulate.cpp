@@ -117,6 +117,10 @@ TEST(Simulator, BadSettingsAreRefusedAndWriteNothing) {
       {{"--missing-rate", "many"}, "--missing-rate many: not a number"},
       {{"--planted-at", "3,3"}, "--planted-at: the positions must differ"},
       {{"--case-fraction", "1"}, "--case-fraction 1: expected a value above 0 and below 1"},
+      // One class, or nearly: a file no search takes, written as a data set.
+      {{"--case-fraction", "1e-9"}, "--case-fraction of 20 samples gives 0 cases and 20 controls: a case/control "
+                                    "search needs at least 2 of each"},
+      {{"--case-fraction", "0.96"}, "gives 19 cases and 1 control:"},
       {{"--planted", "M3,B", "--planted-at", "1,2"}, "repeats another marker's name"},
       {{"--penetrance", "0,0,0,0,0,0,0,0,0"}, "no case can be drawn"},
       {{"--bogus", "1"}, "unknown option --bogus"},
