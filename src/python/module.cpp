@@ -402,8 +402,9 @@ Returns a dict of NumPy arrays, one per column of the results table
 p_chisq, p_bonferroni, p_permutation, p_interaction, p_adjusted,
 p_interaction_adjusted, positions, cells), orders ascending, best first, NaN
 where the table writes NA: pandas.DataFrame(gorva.search(...))
-is the table. Combinations whose measures are not numbers are left out,
-with a warning.
+is the table (but for p-values below about 2.2e-308, which the table prints
+from their logarithm and a float holds as 0.0 or with fewer digits).
+Combinations whose measures are not numbers are left out, with a warning.
 
 Raises TypeError for an argument of the wrong type (order="2"),
 ValueError for input the search cannot take, MemoryError when the search
