@@ -11,6 +11,7 @@
 #include "io/FileIO.h"
 #include "io/field_scanner.h"
 #include "io/messages.h"
+#include "io/plink_reader.h"
 #include "io/repeated_names.h"
 
 namespace {
@@ -125,6 +126,13 @@ DataCheck Checker::run() {
     return result_;
   }
   const unsigned char* const end = bytes_ + size_;
+  // A .bed given as --in would be told as a binary file, or, if it held no
+  // NUL, as a header without a line end: neither says what it is.
+  if (startsAsBed(bytes_, size_)) {
+    refuse(name_ + " line 1: the file is a PLINK .bed (it starts with a .bed's magic bytes), not the tab-separated "
+           "table --in reads: give --bfile PREFIX, which reads PREFIX.bed, PREFIX.bim and PREFIX.fam");
+    return result_;
+  }
   // No text file holds a NUL; one that does is compressed, binary or UTF-16,
   // and its lines and fields would mean nothing.
   constexpr long kNulSearchStep = 64L << 20;
@@ -403,4 +411,8 @@ bool startsAsVcf(const unsigned char* bytes, long size) {
   constexpr std::string_view kVcfStart = "##fileformat=VCF";
   return bytes != nullptr && static_cast<std::size_t>(size) >= kVcfStart.size() &&
          std::string_view(reinterpret_cast<const char*>(bytes), kVcfStart.size()) == kVcfStart;
+}
+
+bool startsAsBed(const unsigned char* bytes, long size) {
+  return bytes != nullptr && size >= 3 && std::memcmp(bytes, kBedMagic, 3) == 0;
 }

@@ -46,6 +46,8 @@ struct DataCheck {
 // True when the bytes begin as a VCF does ("##fileformat=VCF"): such a file
 // is refused at line 1 as a VCF, not at its #CHROM line for its field count.
 bool startsAsVcf(const unsigned char* bytes, long size);
+// True when the bytes begin with a PLINK .bed's magic bytes.
+bool startsAsBed(const unsigned char* bytes, long size);
 
 using ScannedUpTo = std::function<void(const unsigned char* done)>;
 DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, long size,

@@ -106,6 +106,11 @@ LoadedData readTextData(const std::string& path) {
     throw BadSearchInput(path + " line 1: the file is a VCF, not the tab-separated table read_text reads: "
                          "read it with read_vcf(path, pheno), pheno naming its phenotype file");
   }
+  if (startsAsBed(reader.bytes(), reader.byteCount())) {
+    throw BadSearchInput(path + " line 1: the file is a PLINK .bed (it starts with a .bed's magic bytes), not the "
+                         "tab-separated table read_text reads: read it with read_plink(prefix), which reads "
+                         "prefix.bed, prefix.bim and prefix.fam");
+  }
   constexpr int kPhenotypeColumn = 1;
   const DataCheck check = checkDataFile(path, reader.bytes(), reader.byteCount(), kPhenotypeColumn);
   if (!check.ok) throw BadSearchInput(check.error);

@@ -90,3 +90,5 @@ def test_a_misnamed_file_is_told_in_the_modules_own_words(tmp_path):
         gorva.read_plink(str(tmp_path / "set.bed"))
     with pytest.raises(ValueError, match=r"data\.vcf line 1: the file is a VCF.*read_vcf\(path, pheno\)"):
         gorva.read_text(str(tmp_path / "data.vcf"))
+    with pytest.raises(ValueError, match=r"set\.bed line 1: the file is a PLINK \.bed.*read_plink\(prefix\)"):
+        gorva.read_text(str(tmp_path / "set.bed"))
