@@ -136,15 +136,17 @@ void warnSwitchReading(const std::string& name, const std::string* text, std::ve
                      ": only a value that reads as 1 turns it on");
 }
 
-void warnOrderReading(const std::string* text, std::vector<std::string>& warnings) {
-  if (text == nullptr) return;
-  const std::size_t dash = text->find('-', text->empty() ? 0 : 1);
+// An order (2) or a range (2-3) of whole numbers, as --order is meant to be written.
+bool orderReadsWhole(const std::string& text) {
+  const std::size_t dash = text.find('-', text.empty() ? 0 : 1);
   long long value = 0;
-  const bool whole = dash == std::string::npos
-                         ? readWholeNumber(*text, 1, INT_MAX, value)
-                         : readWholeNumber(std::string_view(*text).substr(0, dash), 1, INT_MAX, value) &&
-                               readWholeNumber(std::string_view(*text).substr(dash + 1), 1, INT_MAX, value);
-  if (whole) return;
+  return dash == std::string::npos ? readWholeNumber(text, 1, INT_MAX, value)
+                                   : readWholeNumber(std::string_view(text).substr(0, dash), 1, INT_MAX, value) &&
+                                         readWholeNumber(std::string_view(text).substr(dash + 1), 1, INT_MAX, value);
+}
+
+void warnOrderReading(const std::string* text, std::vector<std::string>& warnings) {
+  if (text == nullptr || orderReadsWhole(*text)) return;
   warnings.push_back("--order " + *text + " is read as " + std::to_string(opt::init_order) + "-" +
                      std::to_string(opt::order) + ": write an order (2) or a range (2-3)");
 }
@@ -289,15 +291,24 @@ CommandLineVerdict judgeCommandLine(int argc, char** argv) {
                  classic.value("--missing") ? nearestWord(*classic.value("--missing"), kMissingWords) : "", warnings);
   warnWordOption("--tie", classic.value("--tie"), std::string(kTieWords[opt::tie_idx]), joined(kTieWords),
                  classic.value("--tie") ? nearestWord(*classic.value("--tie"), kTieWords) : "", warnings);
-  warnOrderReading(classic.value("--order"), warnings);
+  // A run with newer options reads its orders as strictly as their values:
+  // "--order 2,3" meant orders 2 and 3, and a table of order 2 alone would
+  // look like the whole answer.
+  const std::string* order = classic.value("--order");
+  if (opt::extensions_given && order != nullptr && !orderReadsWhole(*order)) {
+    verdict.refusal = "--order " + *order + ": write an order (2) or a range (2-3)";
+  } else {
+    warnOrderReading(order, warnings);
+  }
   warnNumberReading("--perm", classic.value("--perm"), warnings);
   for (const char* name : {"--shuffle", "--debug", "--save_all"}) warnSwitchReading(name, classic.value(name), warnings);
 
   const std::string* top = classic.value("--top");
   if (!opt::table_file.empty() && top != nullptr) {
     // A results table of no row is no result: the table's runs read --top strictly.
-    verdict.refusal = wholeNumberRefusal("--top", *top, 1, INT_MAX);
-    if (!verdict.refusal.empty()) verdict.refusal += " (the rows each order lists in --table " + opt::table_file + ")";
+    const std::string refusal = wholeNumberRefusal("--top", *top, 1, INT_MAX);
+    if (!refusal.empty() && verdict.refusal.empty())
+      verdict.refusal = refusal + " (the rows each order lists in --table " + opt::table_file + ")";
   } else {
     warnNumberReading("--top", top, warnings);
     if (top != nullptr && opt::report_top_k < 1) {

@@ -30,7 +30,10 @@ bool advanceCombination(int k, int n, int* c) {
 
 }  // namespace
 
-int comb_nextstep(int k, int n, int* c) { return advanceCombination(k, n, c) ? 0 : 1; }
+int comb_nextstep(int k, int n, int* c) {
+  if (k < 1) return 1;  // no marker to advance, and c[k - 1] is no entry of c
+  return advanceCombination(k, n, c) ? 0 : 1;
+}
 
 void combSNP(int* k, int* n, int* capacity, int* state, int* count, int* out) {
   *count = 0;

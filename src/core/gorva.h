@@ -46,7 +46,7 @@
 // Replaces the k increasing marker indices of c (drawn from n markers) by their
 // lexicographic successor and returns 0. Returns 1 when c was the last
 // combination; c is then "run out" (entry i holds n-k+i+1), and a run-out c
-// stays as it is and keeps returning 1.
+// stays as it is and keeps returning 1. k below 1 returns 1, c untouched.
 GORVA_EXPORT int comb_nextstep(int k, int n, int* c);
 
 // Hands out the next batch of at most *capacity combinations of *k markers out
@@ -89,7 +89,7 @@ GORVA_EXPORT void countTable_EM(int* multipliers, int* offsets, int k, int base,
 
 // Writes out[0] = IG and out[1] = RIG of a count table of table_len entries,
 // with the caller's N, cases and controls (log base 2). score_sums, ratio and
-// option are accepted and not read. One-class phenotypes give NaN.
+// option are accepted and not read. One-class phenotypes (and N = 0) give NaN.
 GORVA_EXPORT void calculateMeasuresAll(int N, int cases, int controls, int* table, double* score_sums,
                           int table_len, double ratio, int option, double* out);
 
@@ -99,7 +99,8 @@ GORVA_EXPORT void calculateMeasuresAll(int N, int cases, int controls, int* tabl
 // Under "available" N, cases and controls are recounted per combination; the
 // sample list always has the caller's *N entries. Working arrays are allocated
 // once per call; marker index * S must fit an int. Nothing is written when
-// *count or *k is below 1.
+// *count or *k is below 1; an order whose table, 2 * base^k entries, would
+// not fit an int (k above 18, above 14 under mc) gets NaN pairs.
 GORVA_EXPORT void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
                        int* marker_count, unsigned char* phenotypes, double* scores, int* S,
                        int* samples, int* N, int* cases, int* controls, double* ratio,
@@ -127,10 +128,13 @@ GORVA_EXPORT int sign(double a, double b);
 // Sign test and counting functions (utils.cpp). Exact for 0 <= k <= n <= 12 in
 // 32-bit integers. Beyond that range the binomial coefficient is evaluated in
 // double precision (rounded to the nearest integer; combinations() saturates
-// at INT_MAX, the sign tests use the double unsaturated up to n = 1000 and
-// each term's logarithm beyond, where the coefficient is no double: about 9
-// significant digits at n = 2000), so no call divides by zero or overflows.
-// Sign-test bounds outside 0..n add nothing.
+// at INT_MAX), so no call divides by zero or overflows. The sign tests sum
+// those coefficients times 2^-n up to n = 1000; beyond, where the
+// coefficient is no double, each term comes from Loader's saddle-point form
+// and a tail is summed from its largest term until the rest no longer
+// counts (a few thousand terms at any n): 12 or more significant digits up
+// to n = INT_MAX. A sign test is never above 1. Sign-test bounds outside
+// 0..n add nothing; for n < 0 both tests give 0.
 
 // P(X >= s) for X ~ Binomial(n, 0.5); 0 when s > n.
 GORVA_EXPORT double computeOneTailedSignTest(int n, int s);
@@ -175,19 +179,24 @@ GORVA_EXPORT void sampleCombSNP(int* k, int* n, int* requested, int* count, int*
 // out[2*i], out[2*i+1] (i = *out_count, incremented). Arguments 1-15 are those
 // of mdrCombinationAll. The caller's phenotype is never changed. Each
 // permutation draws S - 1 numbers; *out_count ends as count * permutations
-// (0, with nothing written, when k < 1).
+// (0, with nothing written, when k, *count or *permutations is below 1), the
+// pairs NaN and nothing drawn for an order mdrCombinationAll gives NaN.
 GORVA_EXPORT void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int* marker_count,
                   unsigned char* phenotypes, double* scores, int* S, int* samples, int* N,
                   int* cases, int* controls, double* ratio, int* option, int* missing,
                   int* permutations, int* out_count, double* out);
-// Quantile q of n values (linear interpolation between order statistics);
-// sorts values ascending in place. Needs n >= 1 and 0 <= q <= 1.
+// The sorts below put values in ascending order, NaN values first.
+// Quantile q of n values (linear interpolation between order statistics, an
+// infinite one included); sorts values in place. NaN when a value is NaN,
+// and, with values untouched, when n < 1 or q is not within 0..1.
 GORVA_EXPORT double quantile(double* values, int n, double q);
-// Share of the n null values that are >= statistic; sorts the null in place
-// unless `sorted` is nonzero. 0/0 (NaN) for an empty null.
+// Share of the n null values that are >= statistic (a NaN null value never
+// is, wherever it lies); sorts the null in place unless `sorted` is nonzero.
+// NaN for a NaN statistic, and 0/0 (NaN) for an empty null.
 GORVA_EXPORT double pvalue(double* null_values, int n, double statistic, int sorted);
 // pvalue for each of *m statistics in one merge-like pass; out[i] belongs to
-// statistics[i]. Sorts the null in place unless *sorted is nonzero.
+// statistics[i]. Sorts the null in place unless *sorted is nonzero. An
+// empty null (*n < 1) writes nothing.
 GORVA_EXPORT void pvalueVector(double* null_values, int* n, double* statistics, int* m, int* sorted,
                   double* out);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 #include "core/em_assignment.h"
@@ -207,6 +208,11 @@ void mdrCombinationAll(int* combs, int* k, int* count, unsigned char* genotypes,
   if (order < 1 || combination_count < 1) return;
 
   const int base = genotypeLevels(*missing);
+  if (!tableFitsInt(base, order)) {
+    // No table of so many cells can be counted: measures that are no numbers.
+    std::fill_n(out, 2 * static_cast<std::size_t>(combination_count), std::numeric_limits<double>::quiet_NaN());
+    return;
+  }
   const auto width = static_cast<std::size_t>(order);
   std::vector<int> multipliers(width);
   const int table_len = fillTableMultipliers(base, order, multipliers.data());

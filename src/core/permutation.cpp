@@ -19,8 +19,13 @@ namespace {
 // towards small values is accepted so that every draw costs one number).
 unsigned int drawBelow(int m) { return int32_rand() % static_cast<unsigned int>(m); }
 
+// Ascending, NaN values first: cmp_double calls a NaN equal to everything,
+// which is no order, and a sort by it could leave a NaN anywhere, with the
+// numbers around it out of order.
 void sortAscending(double* values, int n) {
-  if (n > 0) std::qsort(values, static_cast<std::size_t>(n), sizeof(double), cmp_double);
+  if (n > 0) {
+    std::sort(values, values + n, [](double a, double b) { return std::isnan(a) ? !std::isnan(b) : a < b; });
+  }
 }
 
 }  // namespace
@@ -84,9 +89,15 @@ void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int*
 
   // The shuffles work on a private copy, each one starting from the
   // arrangement the previous one left.
+  const int base = genotypeLevels(*missing);
+  if (!tableFitsInt(base, order)) {
+    // No table of so many cells can be counted: measures that are no numbers.
+    *out_count = *count * *permutations;
+    std::fill_n(out, 2 * static_cast<std::size_t>(*out_count), std::numeric_limits<double>::quiet_NaN());
+    return;
+  }
   std::vector<unsigned char> shuffled(phenotypes, phenotypes + sample_count);
 
-  const int base = genotypeLevels(*missing);
   std::vector<int> multipliers(static_cast<std::size_t>(order));
   const int table_len = fillTableMultipliers(base, order, multipliers.data());
   std::vector<int> offsets(static_cast<std::size_t>(order));
@@ -123,21 +134,30 @@ void generateNull(int* combs, int* k, int* count, unsigned char* genotypes, int*
 }
 
 double quantile(double* values, int n, double q) {
+  // Outside 0..1 the order statistics would be read past the array's ends.
+  if (n < 1 || !(q >= 0 && q <= 1)) return std::numeric_limits<double>::quiet_NaN();
   const double h = (n - 1) * q;
   const double lo = std::floor(h);
   const double hi = std::ceil(h);
   const double f = h - lo;
   sortAscending(values, n);
+  if (std::isnan(values[0])) return values[0];  // a quantile of values not all numbers is none
+  // An order statistic itself: 0 * inf would make an infinite one NaN.
+  if (f == 0) return values[static_cast<int>(lo)];
   return (1 - f) * values[static_cast<int>(lo)] + f * values[static_cast<int>(hi)];
 }
 
+// A NaN null value is at least no statistic, wherever a sort left it (this
+// file's sort puts it first, NumPy's last); a NaN statistic has no p-value.
 double pvalue(double* null_values, int n, double statistic, int sorted) {
   if (sorted == 0) sortAscending(null_values, n);
-  if (n == 0) return std::numeric_limits<double>::quiet_NaN();  // 0 / 0
-  if (n < 0) return 0.0 / n;
-  if (statistic > null_values[n - 1]) return 0.0;
+  if (n <= 0 || std::isnan(statistic)) return std::numeric_limits<double>::quiet_NaN();
   int at_least = 0;
-  for (int i = n - 1; i >= 0 && !(null_values[i] < statistic); --i) ++at_least;
+  for (int i = n - 1; i >= 0; --i) {
+    if (std::isnan(null_values[i])) continue;
+    if (null_values[i] < statistic) break;
+    ++at_least;
+  }
   return static_cast<double>(at_least) / n;
 }
 
@@ -146,22 +166,28 @@ void pvalueVector(double* null_values, int* n, double* statistics, int* m, int* 
   const int null_len = *n;
   const int stat_len = *m;
   if (*sorted == 0) sortAscending(null_values, null_len);
-  if (stat_len < 1) return;
+  if (stat_len < 1 || null_len <= 0) return;
 
-  std::vector<int> rank(static_cast<std::size_t>(stat_len));
-  shellsortIndex(rank.data(), statistics, static_cast<unsigned long>(stat_len), sizeof(double),
-                 cmp_double, 1);
-  if (null_len <= 0) return;
-
-  // Both sequences walked from their largest value down: a statistic above the
-  // i-th largest null value has exactly i - 1 null values at least as large.
-  int next = stat_len - 1;
-  for (int i = 1; i <= null_len && next >= 0; ++i) {
-    const double null_value = null_values[null_len - i];
-    while (next >= 0 && statistics[rank[next]] > null_value) {
-      out[rank[next]] = static_cast<double>(i - 1) / null_len;
-      --next;
+  // The statistics that are numbers, from the largest down, against the
+  // null from its top: one pass over each.
+  std::vector<int> rank;
+  rank.reserve(static_cast<std::size_t>(stat_len));
+  for (int i = 0; i < stat_len; ++i) {
+    if (std::isnan(statistics[i])) {
+      out[i] = std::numeric_limits<double>::quiet_NaN();
+    } else {
+      rank.push_back(i);
     }
   }
-  for (; next >= 0; --next) out[rank[next]] = 1.0;
+  std::sort(rank.begin(), rank.end(), [statistics](int a, int b) { return statistics[a] > statistics[b]; });
+  int at_least = 0;
+  int next_null = null_len - 1;
+  for (const int i : rank) {
+    for (; next_null >= 0; --next_null) {
+      if (std::isnan(null_values[next_null])) continue;
+      if (null_values[next_null] < statistics[i]) break;
+      ++at_least;
+    }
+    out[i] = static_cast<double>(at_least) / null_len;
+  }
 }

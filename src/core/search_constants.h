@@ -59,6 +59,17 @@ constexpr int fillTableMultipliers(int base, int k, int* multipliers) {
   return entries;
 }
 
+// Whether a count table of order k, 2 * base^k entries, has an int size
+// (k <= 18 for base 3, k <= 14 for base 4).
+constexpr bool tableFitsInt(int base, int k) {
+  long long entries = 2;
+  for (int j = 0; j < k; ++j) {
+    entries *= base;
+    if (entries > INT_MAX) return false;
+  }
+  return true;
+}
+
 // Combinations scored, ranked and merged as one unit of work.
 constexpr int BATCH_SIZE = 100000;
 

@@ -11,6 +11,7 @@
 #include "io/FileIO.h"
 #include "io/field_scanner.h"
 #include "io/messages.h"
+#include "io/plink_reader.h"
 #include "io/repeated_names.h"
 
 namespace {
@@ -125,6 +126,13 @@ DataCheck Checker::run() {
     return result_;
   }
   const unsigned char* const end = bytes_ + size_;
+  // A .bed given as --in would be told as a binary file, or, if it held no
+  // NUL, as a header without a line end: neither says what it is.
+  if (startsAsBed(bytes_, size_)) {
+    refuse(name_ + " line 1: the file is a PLINK .bed (it starts with a .bed's magic bytes), not the tab-separated "
+           "table --in reads: give --bfile PREFIX, which reads PREFIX.bed, PREFIX.bim and PREFIX.fam");
+    return result_;
+  }
   // No text file holds a NUL; one that does is compressed, binary or UTF-16,
   // and its lines and fields would mean nothing.
   constexpr long kNulSearchStep = 64L << 20;
@@ -146,9 +154,7 @@ DataCheck Checker::run() {
   }
   // A VCF given as --in would be refused at its #CHROM line for its field
   // count, which does not say what the file is.
-  constexpr std::string_view kVcfStart = "##fileformat=VCF";
-  if (static_cast<std::size_t>(size_) >= kVcfStart.size() &&
-      std::string_view(reinterpret_cast<const char*>(bytes_), kVcfStart.size()) == kVcfStart) {
+  if (startsAsVcf(bytes_, size_)) {
     refuse(name_ + " line 1: the file is a VCF, not the tab-separated table --in reads: give it as --vcf " + name_ +
            " (with --pheno FILE for the phenotypes)");
     return result_;
@@ -399,4 +405,14 @@ std::string Checker::warnings() const {
 DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, long size,
                         int phenotype_column, const ScannedUpTo& scanned, bool phenotypes_replaced) {
   return Checker(file_name, bytes, size, phenotype_column, scanned, phenotypes_replaced).run();
+}
+
+bool startsAsVcf(const unsigned char* bytes, long size) {
+  constexpr std::string_view kVcfStart = "##fileformat=VCF";
+  return bytes != nullptr && static_cast<std::size_t>(size) >= kVcfStart.size() &&
+         std::string_view(reinterpret_cast<const char*>(bytes), kVcfStart.size()) == kVcfStart;
+}
+
+bool startsAsBed(const unsigned char* bytes, long size) {
+  return bytes != nullptr && size >= 3 && std::memcmp(bytes, kBedMagic, 3) == 0;
 }

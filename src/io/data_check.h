@@ -43,6 +43,12 @@ struct DataCheck {
 // (a pointer into `bytes`), so that a mapped file's pages can be given back.
 // With `phenotypes_replaced` (--pheno gives them) the phenotype column is
 // read as nothing, and nothing is said about its fields.
+// True when the bytes begin as a VCF does ("##fileformat=VCF"): such a file
+// is refused at line 1 as a VCF, not at its #CHROM line for its field count.
+bool startsAsVcf(const unsigned char* bytes, long size);
+// True when the bytes begin with a PLINK .bed's magic bytes.
+bool startsAsBed(const unsigned char* bytes, long size);
+
 using ScannedUpTo = std::function<void(const unsigned char* done)>;
 DataCheck checkDataFile(const std::string& file_name, const unsigned char* bytes, long size,
                         int phenotype_column, const ScannedUpTo& scanned = {}, bool phenotypes_replaced = false);

@@ -27,27 +27,7 @@ namespace {
 
 constexpr int kPlinkColumns = 6;
 
-std::string unopenedMessage(const std::string& file) {
-  std::string message = "cannot open " + file + " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)";
-  // A PLINK 2 set in its own format looks like a missing PLINK 1 set.
-  const std::string prefix = file.substr(0, file.size() - 4);
-  if (std::FILE* pgen = std::fopen((prefix + ".pgen").c_str(), "rb")) {
-    std::fclose(pgen);
-    message += "; " + prefix + ".pgen is PLINK 2's format, which is not read: plink2 --pfile " + prefix +
-               " --make-bed --out NEWPREFIX writes a set for --bfile NEWPREFIX";
-  }
-  // A prefix given with a member's extension ("--bfile data.bed") names
-  // data.bed.fam; the set it meant is there.
-  const std::string meant = prefix.size() > 4 ? prefix.substr(0, prefix.size() - 4) : "";
-  const std::string extension = prefix.size() > 4 ? prefix.substr(prefix.size() - 4) : "";
-  if (extension == ".bed" || extension == ".bim" || extension == ".fam") {
-    if (std::FILE* fam = std::fopen((meant + ".fam").c_str(), "rb")) {
-      std::fclose(fam);
-      message += "; did you mean --bfile " + meant + "? the prefix is given without .bed, .bim or .fam";
-    }
-  }
-  return message;
-}
+std::string unopenedMessage(const std::string& file) { return plinkUnopenedMessage(file, PlinkCaller::kProgram); }
 
 std::string columnsMessage(const std::string& file, int line, std::size_t count,
                            const char* layout) {
@@ -491,4 +471,31 @@ double PlinkReader::bytesHeld() const {
                                              kStringBytes + kMapNodeBytes);
   const double packed_marker = (fam_sample_count_ + 3) / 4;
   return std::max(kGrowth * fam_bytes_, kGrowth * bim_bytes_ + markers) + samples + packed_marker;
+}
+
+std::string plinkUnopenedMessage(const std::string& file, PlinkCaller caller) {
+  const bool program = caller == PlinkCaller::kProgram;
+  std::string message = "cannot open " + file +
+                        (program ? " (--bfile PREFIX reads PREFIX.bed, PREFIX.bim and PREFIX.fam)"
+                                 : " (read_plink(prefix) reads prefix.bed, prefix.bim and prefix.fam)");
+  // A PLINK 2 set in its own format looks like a missing PLINK 1 set.
+  const std::string prefix = file.substr(0, file.size() - 4);
+  if (std::FILE* pgen = std::fopen((prefix + ".pgen").c_str(), "rb")) {
+    std::fclose(pgen);
+    message += "; " + prefix + ".pgen is PLINK 2's format, which is not read: plink2 --pfile " + prefix +
+               " --make-bed --out NEWPREFIX writes a set for " +
+               (program ? "--bfile NEWPREFIX" : "read_plink(\"NEWPREFIX\")");
+  }
+  // A prefix given with a member's extension ("--bfile data.bed") names
+  // data.bed.fam; the set it meant is there.
+  const std::string meant = prefix.size() > 4 ? prefix.substr(0, prefix.size() - 4) : "";
+  const std::string extension = prefix.size() > 4 ? prefix.substr(prefix.size() - 4) : "";
+  if (extension == ".bed" || extension == ".bim" || extension == ".fam") {
+    if (std::FILE* fam = std::fopen((meant + ".fam").c_str(), "rb")) {
+      std::fclose(fam);
+      message += (program ? "; did you mean --bfile " + meant : "; did you mean read_plink(\"" + meant + "\")") +
+                 "? the prefix is given without .bed, .bim or .fam";
+    }
+  }
+  return message;
 }

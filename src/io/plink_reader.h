@@ -25,6 +25,16 @@ constexpr unsigned char kBedMagic[3] = {0x6c, 0x1b, 0x01};
 // 11 homozygous A2 -> 0.
 constexpr unsigned char kBedCodeToGenotype[4] = {2, 3, 1, 0};
 
+// Who names the prefix, so that a member that cannot be opened is told in
+// the caller's own words: the program's --bfile or the Python module's
+// read_plink.
+enum class PlinkCaller { kProgram, kPython };
+
+// "cannot open FILE", what the prefix names, and the set the caller more
+// likely meant: PREFIX.pgen is PLINK 2's format, and a prefix ending in
+// .bed, .bim or .fam names the set without that extension.
+std::string plinkUnopenedMessage(const std::string& file, PlinkCaller caller);
+
 class PlinkReader {
  public:
   // False when the file set must be refused; error() then says why, naming

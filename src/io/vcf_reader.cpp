@@ -16,6 +16,7 @@
 #include <limits>
 #include <memory>
 #include <string_view>
+#include <strings.h>
 #include <unordered_map>
 
 #include "io/FileIO.h"
@@ -352,6 +353,8 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
   std::string first_half_call;
   long unseen_sites = 0;  // one ALT beside a gVCF's unseen allele
   long unseen_calls = 0;  // carrying that unseen allele, read as missing
+  long same_alleles = 0;  // records whose ALT repeats REF
+  std::string first_same_alleles;
   std::string first_unseen;
   std::string first_polyploid;
   std::string first_mixed;
@@ -492,6 +495,12 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
                       samples_[i / ploidy].iid + "): GT allele " + std::to_string(bcf_gt_allele(value)) +
                       ", but the record has " + std::to_string(record->n_allele - 1) + " ALT allele");
       }
+      // VCF has ALT differ from REF; a record whose ALT repeats it (a writer
+      // that filled ALT with REF where it saw no variant, say) counts copies
+      // of the same base under two codes.
+      const int alt = unseen > 0 ? 3 - unseen : 1;
+      if (strcasecmp(record->d.allele[0], record->d.allele[alt]) == 0 && same_alleles++ == 0)
+        first_same_alleles = place() + ", field 5";
       std::string name = record->d.id;
       if (name == ".") name = std::string(bcf_seqname_safe(header.get(), record.get())) + ":" + std::to_string(record->pos + 1);
       if (name.size() > static_cast<std::size_t>(kMaxFieldText)) {
@@ -553,6 +562,9 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
                  "such a half-call is read as missing, as PLINK's --vcf-half-call missing reads it");
   countedWarning(polyploid_calls, "calls", "hold more than two alleles", first_polyploid,
                  "such a call is read as missing");
+  countedWarning(same_alleles, "records", "have an ALT allele equal to REF", first_same_alleles,
+                 "their calls were read as written, allele 1 as ALT (a VCF's ALT differs from REF: is the file's "
+                 "ALT column right?)");
   if (unseen_sites > 0) {
     warnings_ += warningLine(
         std::to_string(unseen_sites) + " records of " + path_ +

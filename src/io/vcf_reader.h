@@ -32,7 +32,8 @@ class VcfReader {
   // does not have, a name longer than 254 characters); a compressed file cut
   // short; a file without any biallelic record with GT. Warned about once
   // (warnings()): multi-allelic records and records without GT, which are
-  // skipped; calls of more than two alleles, read as missing.
+  // skipped; calls of more than two alleles, read as missing; records whose
+  // ALT equals REF, read as written.
   bool open(const std::string& path);
 
   // The bytes open() may hold for the samples' and records' names; past

@@ -81,10 +81,15 @@ void refuseIrregular(const std::string& path, const char* role, const char* argu
   if (!refusal.empty()) throw BadSearchInput(refusal);
 }
 
-void refuseUnreadable(const std::string& path) {
+bool opens(const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) throw DataFileError("cannot open " + path);
+  if (file == nullptr) return false;
   std::fclose(file);
+  return true;
+}
+
+void refuseUnreadable(const std::string& path) {
+  if (!opens(path)) throw DataFileError("cannot open " + path);
 }
 
 }  // namespace
@@ -97,6 +102,15 @@ LoadedData readTextData(const std::string& path) {
   reader.Reset();
   const int column_count = reader.GetColCount();
   reader.Reset();
+  if (startsAsVcf(reader.bytes(), reader.byteCount())) {
+    throw BadSearchInput(path + " line 1: the file is a VCF, not the tab-separated table read_text reads: "
+                         "read it with read_vcf(path, pheno), pheno naming its phenotype file");
+  }
+  if (startsAsBed(reader.bytes(), reader.byteCount())) {
+    throw BadSearchInput(path + " line 1: the file is a PLINK .bed (it starts with a .bed's magic bytes), not the "
+                         "tab-separated table read_text reads: read it with read_plink(prefix), which reads "
+                         "prefix.bed, prefix.bim and prefix.fam");
+  }
   constexpr int kPhenotypeColumn = 1;
   const DataCheck check = checkDataFile(path, reader.bytes(), reader.byteCount(), kPhenotypeColumn);
   if (!check.ok) throw BadSearchInput(check.error);
@@ -132,7 +146,7 @@ LoadedData readTextData(const std::string& path) {
 LoadedData readPlinkData(const std::string& prefix, const std::string& pheno) {
   for (const char* extension : {".bed", ".bim", ".fam"}) {
     refuseIrregular(prefix + extension, "a PLINK file", "prefix", true);
-    refuseUnreadable(prefix + extension);
+    if (!opens(prefix + extension)) throw DataFileError(plinkUnopenedMessage(prefix + extension, PlinkCaller::kPython));
   }
   if (!pheno.empty()) {
     refuseIrregular(pheno, "the phenotype file", "pheno");

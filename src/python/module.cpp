@@ -95,6 +95,8 @@ void refuseUnreadValues(const char* name, const py::object& values, const char* 
 
 // The array of the codes, its shape checked, in this machine's byte order.
 py::array genotypeArray(const py::object& genotypes) {
+  // NumPy makes None a 0-D array of an object, which would be told as a shape.
+  if (genotypes.is_none()) throw py::type_error("genotypes=None: a 2-D array of genotype codes (samples x markers), not NoneType");
   refuseUnreadValues("genotypes", genotypes, "fill it first (genotypes.filled(3) makes masked genotypes missing)",
                      false);
   py::array array = py::array::ensure(genotypes);
@@ -125,6 +127,7 @@ void viewCodes(const py::array& array, ArraySearchRequest& request) {
 }
 
 std::vector<unsigned char> phenotypeValues(const py::object& phenotype) {
+  if (phenotype.is_none()) throw py::type_error("phenotype=None: a 1-D array of 1 (case) and 0 (control), not NoneType");
   refuseUnreadValues("phenotype", phenotype, "leave samples without a phenotype out of every array first");
   const auto values = py::array_t<double, py::array::forcecast>::ensure(phenotype);
   // A value that is no number (pandas' NA in a nullable column, None among
@@ -399,8 +402,9 @@ Returns a dict of NumPy arrays, one per column of the results table
 p_chisq, p_bonferroni, p_permutation, p_interaction, p_adjusted,
 p_interaction_adjusted, positions, cells), orders ascending, best first, NaN
 where the table writes NA: pandas.DataFrame(gorva.search(...))
-is the table. Combinations whose measures are not numbers are left out,
-with a warning.
+is the table (but for p-values below about 2.2e-308, which the table prints
+from their logarithm and a float holds as 0.0 or with fewer digits).
+Combinations whose measures are not numbers are left out, with a warning.
 
 Raises TypeError for an argument of the wrong type (order="2"),
 ValueError for input the search cannot take, MemoryError when the search

@@ -39,7 +39,7 @@ constexpr const char* kUsage =
     "  --seed N              seed of the random numbers (default 1)\n"
     "  --planted A,B[,C]     names of the 2 or 3 interacting markers (default P1,P2)\n"
     "  --planted-at I,J[,K]  their positions among the markers, from 1 (default: drawn)\n"
-    "  --planted-maf F       their minor allele frequency (default: drawn like the others)\n"
+    "  --planted-maf F       their minor allele frequency, 0 < F <= 0.5 (default: drawn like the others)\n"
     "  --penetrance V,...    P(case | genotypes) for the 3^k genotype cells, first marker\n"
     "                        slowest: for 2 markers 00,01,02,10,...,22 (genotype = copies\n"
     "                        of the minor allele) (default 0.1,0.4,0.1,0.4,0.1,0.4,0.1,0.4,0.1\n"
@@ -130,6 +130,13 @@ struct Settings {
   std::map<std::string, std::string> given;  // option -> value, as written
 };
 
+// 0.3 rather than 0.300000 or 0.30000000000000004.
+std::string shortNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", value);
+  return text;
+}
+
 double fraction(const std::string& option, const std::string& text, bool open_low, bool open_high) {
   const double value = toNumber(option, text);
   if ((open_low ? value <= 0 : value < 0) || (open_high ? value >= 1 : value > 1)) {
@@ -172,8 +179,17 @@ Settings parseSettings(int argc, char** argv) {
       s.seed = static_cast<std::uint64_t>(toCount(option, value, 0, 1L << 53));
     else if (option == "--planted")
       s.planted = splitList(value, ',');
-    else if (option == "--planted-maf")
+    else if (option == "--planted-maf") {
       s.planted_maf = fraction(option, value, true, false);
+      // The genotype counts copies of the minor allele, as --maf draws them;
+      // a frequency above 0.5 would count the major one and turn the
+      // penetrance table's cells around.
+      if (s.planted_maf > 0.5) {
+        fail("--planted-maf " + value + ": expected a minor allele frequency above 0 and at most 0.5 (a "
+             "genotype counts copies of the minor allele: give the other allele's frequency, " +
+             shortNumber(1 - s.planted_maf) + ", and --penetrance's values in reverse order)");
+      }
+    }
     else if (option == "--odds-ratio")
       s.odds_ratio = toNumber(option, value);
     else if (option == "--baseline-risk")
@@ -270,6 +286,18 @@ void completeSettings(Settings& s) {
   }
   refuseSharedOutputs(s);
   if (s.case_fraction_2 < 0) s.case_fraction_2 = s.case_fraction;
+  // The class sizes drawn below: a file of fewer than 2 cases or controls
+  // is one gorva refuses to search, written as if it were a data set.
+  const long second_population = std::lround(s.population_2 * s.samples);
+  const long drawn_cases = std::lround(s.case_fraction * (s.samples - second_population)) +
+                           std::lround(s.case_fraction_2 * second_population);
+  if (drawn_cases < 2 || s.samples - drawn_cases < 2) {
+    const long controls = s.samples - drawn_cases;
+    fail("--case-fraction of " + std::to_string(s.samples) + " samples gives " + std::to_string(drawn_cases) +
+         (drawn_cases == 1 ? " case and " : " cases and ") + std::to_string(controls) +
+         (controls == 1 ? " control" : " controls") +
+         ": a case/control search needs at least 2 of each (more samples, or a share nearer 0.5)");
+  }
   if (s.population_2 == 0 && (!s.strata_out.empty() || !s.covar_out.empty())) {
     fail("--strata-out and --covar-out describe two populations: give --population-2 F too");
   }

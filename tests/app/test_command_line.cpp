@@ -118,6 +118,8 @@ TEST(CommandLine, UnreadableExtensionValuesAreRefused) {
        "--top -5: not a whole number from 1 to 2147483647 (the rows each order lists in --table t.tsv)"},
       {{"--order", "2-4", "--threads", "1"}, "--order 2-4: the orders must lie from 1 to 3, the number of markers"},
       {{"--order", "2147483648"}, "--order 2147483648: the orders must lie from 1 to 3, the number of markers"},
+      // Orders 2 and 3 meant, order 2 alone run: the table would look whole.
+      {{"--order", "2,3", "--table", "t.tsv"}, "--order 2,3: write an order (2) or a range (2-3)"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"--in", "data.txt", "--out", "report.txt"};

@@ -116,6 +116,12 @@ TEST(CombinationWalk, NextstepRunsOutIntoThePastTheEndState) {
   EXPECT_EQ(c, (std::vector<int>{3, 4, 5}));  // entry i at n - k + i + 1
   EXPECT_EQ(comb_nextstep(3, 5, c.data()), 1);
   EXPECT_EQ(c, (std::vector<int>{3, 4, 5}));
+  // No marker to advance: order 0 wrote c[-1] and claimed a successor.
+  std::vector<int> guarded = {7, 0, 7};
+  for (const int k : {0, -1, -5}) {
+    EXPECT_EQ(comb_nextstep(k, 5, guarded.data() + 1), 1) << k;
+    EXPECT_EQ(guarded, (std::vector<int>{7, 0, 7})) << k;
+  }
 }
 
 TEST(CombinationCount, ExactCountsHugeOnesFlaggedAndFarPositions) {

@@ -144,6 +144,34 @@ TEST(MdrScoring, ListEqualsSingleCombinationsInAnyMarkerOrder) {
   EXPECT_GT(triples[0].ig, 0.0);
 }
 
+// 2 * 3^19 and 2 * 4^15 entries overflowed the table's int size (undefined,
+// then an allocation of the wrapped size): no table, so no measure.
+TEST(MdrScoring, AnOrderWhoseTableHasNoIntSizeGetsNaN) {
+  const Dataset d = randomDataset(13, 20, 30, 0.0);
+  std::vector<int> combs(19);
+  std::iota(combs.begin(), combs.end(), 0);
+  for (const auto& [k, missing] : {std::pair{19, kNone}, {15, kMc}, {19, kEm}}) {
+    const auto pairs = score(d, std::vector<int>(combs.begin(), combs.begin() + k), k, missing);
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_TRUE(std::isnan(pairs[0].ig) && std::isnan(pairs[0].rig)) << k << " " << missing;
+  }
+  // The permutation null likewise, one NaN pair per permutation.
+  auto genotypes = d.genotypeBytes();
+  auto phenotypes = d.phenotypeBytes();
+  std::vector<int> samples(30);
+  std::iota(samples.begin(), samples.end(), 0);
+  std::vector<double> scores(30, 1.0), out(8, -1.0);
+  int k = 19, count = 1, markers = 20, S = 30, N = 30, cases = 15, controls = 15, option = 1, missing = kNone;
+  int permutations = 3, out_count = -1;
+  double ratio = 1;
+  generateNull(combs.data(), &k, &count, genotypes.data(), &markers, phenotypes.data(), scores.data(), &S,
+               samples.data(), &N, &cases, &controls, &ratio, &option, &missing, &permutations, &out_count,
+               out.data());
+  EXPECT_EQ(out_count, 3);
+  for (int i = 0; i < 6; ++i) EXPECT_TRUE(std::isnan(out[i])) << i;
+  EXPECT_EQ(out[6], -1.0);
+}
+
 TEST(MdrCountNone, SkipsCodesOutsideTheBaseAndUnderMcMissingIsALevel) {
   // Sample 1 has (2, 3): as a base-3 number it would land on entry 23 of 18.
   const Dataset d{{}, {0, 1, 1}, {{0, 2, 1}, {1, 3, 2}}};

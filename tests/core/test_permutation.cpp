@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <set>
 #include <tuple>
@@ -219,6 +220,49 @@ TEST(QuantileAndPValueTest, OrderStatisticsAndShareOfNullValuesAtLeastAsLarge) {
   std::vector<double> descending = {4, 3, 2, 1};
   pvalue(descending.data(), 4, 2.0, 1);
   EXPECT_EQ(descending, (std::vector<double>{4, 3, 2, 1})) << "a sorted flag skips the sort";
+}
+
+// An infinite order statistic read 0 * inf = NaN (R's quantile() gives the
+// order statistic itself, and inf between a number and inf); a NaN left the
+// sort by cmp_double without an order, and a NaN statistic read p = 1.
+TEST(QuantileAndPValueTest, InfinitiesAndNaNs) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::vector<double> v = {inf, 1};
+  EXPECT_EQ(quantile(v.data(), 2, 1.0), inf);
+  v = {1, -inf};
+  EXPECT_EQ(quantile(v.data(), 2, 0.0), -inf);
+  v = {1, inf, 3};
+  EXPECT_EQ(quantile(v.data(), 3, 0.75), inf);
+  v = {3, nan, 1, 2};
+  EXPECT_TRUE(std::isnan(quantile(v.data(), 4, 0.5)));
+  v = {1, 2};
+  EXPECT_TRUE(std::isnan(quantile(v.data(), 2, 1.5)));
+  EXPECT_TRUE(std::isnan(quantile(v.data(), 2, nan)));
+  EXPECT_TRUE(std::isnan(quantile(v.data(), 0, 0.5)));
+
+  std::vector<double> null_values = {3, nan, 1, 4, nan, 2};
+  const struct { double statistic, expected; } cases[] = {
+      {0.5, 4.0 / 6}, {2.0, 3.0 / 6}, {4.0, 1.0 / 6}, {5.0, 0.0}, {-inf, 4.0 / 6}, {inf, 0.0}};
+  for (const auto& c : cases) {
+    std::vector<double> null_copy = null_values;
+    EXPECT_EQ(pvalue(null_copy.data(), 6, c.statistic, 0), c.expected) << c.statistic;
+  }
+  EXPECT_TRUE(std::isnan(pvalue(null_values.data(), 6, nan, 0)));
+  // Sorted by NumPy: the NaN values last.
+  std::vector<double> numpy_sorted = {1, 2, 3, 4, nan, nan};
+  for (const auto& c : cases) EXPECT_EQ(pvalue(numpy_sorted.data(), 6, c.statistic, 1), c.expected) << c.statistic;
+
+  for (const int sorted : {0, 1}) {
+    std::vector<double> null_copy = sorted ? numpy_sorted : null_values;
+    std::vector<double> stats = {nan, 4.0, 0.5, 5.0, 2.0, -inf, inf};
+    std::vector<double> out(stats.size(), -1.0);
+    int n = 6, m = static_cast<int>(stats.size()), flag = sorted;
+    pvalueVector(null_copy.data(), &n, stats.data(), &m, &flag, out.data());
+    EXPECT_TRUE(std::isnan(out[0]));
+    const std::vector<double> expected = {1.0 / 6, 4.0 / 6, 0.0, 3.0 / 6, 4.0 / 6, 0.0};
+    EXPECT_EQ(std::vector<double>(out.begin() + 1, out.end()), expected) << sorted;
+  }
 }
 
 TEST(QuantileAndPValueTest, VectorAgreesWithScalarOnRandomInputsWithTies) {

@@ -77,6 +77,34 @@ TEST(SignTestTest, StaysAProbabilityBeyondAThousandTrials) {
   }
 }
 
+// Each term's logarithm lost digits to the size of the factorials (about
+// n log n rounding units: P(X >= 0) read 1.0000000000005 at 1,001 trials),
+// and every term was summed (billions at INT_MAX trials). References:
+// 40-digit sums of the terms (mpmath); an odd n splits at (n + 1) / 2 into
+// halves of exactly 1/2.
+TEST(SignTestTest, AccurateAndNeverAboveOneAtAnyNumberOfTrials) {
+  const struct {
+    int n, s;
+    double expected;
+  } tails[] = {
+      {3000, 1938, 1.4597534828599864e-58},          {1000000, 508000, 6.4568434077207642e-58},
+      {INT_MAX, 1073741824, 0.5},                    {INT_MAX, 1073880845, 9.8707282920131396e-10},
+      {INT_MAX, 1074112550, 6.3958280939155075e-58}, {2000001, 1000001, 0.5},
+  };
+  for (const auto& t : tails) {
+    EXPECT_NEAR(computeOneTailedSignTest(t.n, t.s) / t.expected, 1.0, 1e-12) << t.n << " " << t.s;
+    // The other side of the same split, by the symmetry of a fair coin.
+    EXPECT_NEAR(signTestSummation(t.n, 0, t.n - t.s) / t.expected, 1.0, 1e-12) << t.n << " " << t.s;
+  }
+  for (const int n : {999, 1000, 1001, 1075, 3000, 20000, 1000000, INT_MAX}) {
+    for (const int s : {0, 1, n / 4, n / 2 - 1, n / 2, n / 2 + 1}) {
+      const double p = computeOneTailedSignTest(n, s);
+      EXPECT_LE(p, 1.0) << n << " " << s;
+      EXPECT_GT(p, 0.4) << n << " " << s;
+    }
+  }
+}
+
 TEST(CountingTest, BinomialCoefficientsSaturateBeyondInt) {
   const auto rows = pascal(34);
   for (int n = 0; n <= 34; ++n) {

@@ -103,6 +103,10 @@ TEST(DataCheckRefuses, EachFaultWithItsPlace) {
       {"##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\n", 1,
        "data.txt line 1: the file is a VCF, not the tab-separated table --in reads: give it as --vcf data.txt (with "
        "--pheno FILE for the phenotypes)"},
+      // A .bed without a NUL or a line feed was told as a header without a line end.
+      {"\x6c\x1b\x01\xff\xfe", 1,
+       "data.txt line 1: the file is a PLINK .bed (it starts with a .bed's magic bytes), not the tab-separated table "
+       "--in reads: give --bfile PREFIX, which reads PREFIX.bed, PREFIX.bim and PREFIX.fam"},
   };
   for (const auto& c : cases) {
     const DataCheck result = check(c.bytes, c.phenotype_column);

@@ -292,6 +292,35 @@ TEST(VcfReaderRecords, SampleNamesHoldingABlankAreWarnedAbout) {
                                    "samples)\n");
 }
 
+// ALT repeating REF (in either case, beside a gVCF's unseen allele too) is
+// no variant: warned about, and the calls are read as they stand.
+TEST(VcfReaderRecords, AltEqualToRefIsWarnedAbout) {
+  const std::string dir = makeTempDir();
+  writeFile(dir + "/v.vcf",
+            "##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">\n"
+            "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\n"
+            "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/1\t1/1\n"
+            "1\t200\trs2\tC\tc\t.\t.\t.\tGT\t0/1\t1/1\n"
+            "1\t300\trs3\tT\t<NON_REF>,T\t.\t.\t.\tGT\t0/2\t0/0\n");
+  VcfReader reader;
+  ASSERT_TRUE(reader.open(dir + "/v.vcf")) << reader.error();
+  EXPECT_NE(reader.warnings().find("gorva: warning: 2 records of " + dir +
+                                   "/v.vcf have an ALT allele equal to REF (first: line 6, field 5); their calls "
+                                   "were read as written, allele 1 as ALT"),
+            std::string::npos)
+      << reader.warnings();
+  Subset subset;
+  subset.samples = {0, 1};
+  subset.phenotypes = {1, 0};
+  subset.markers = {0, 1, 2};
+  reader.select(subset);
+  std::vector<unsigned char> genotypes(6, 99), phenotypes(2, 99);
+  char name[3][255];
+  char* names[3] = {name[0], name[1], name[2]};
+  ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
+  EXPECT_EQ(genotypes, (std::vector<unsigned char>{1, 2, 1, 2, 1, 0}));
+}
+
 // plink's --recode vcf names each sample FID_IID: a phenotype file of the
 // cohort's FID and IID then names none, and the refusal says why.
 TEST(VcfBadInput, NoSampleMatchedInAVcfOfFidIidNamesSaysSo) {

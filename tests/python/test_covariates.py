@@ -132,6 +132,20 @@ def test_a_covariate_separating_the_classes_is_warned_about_as_the_program_does(
                in str(warning.message) for warning in told)
 
 
+def test_a_covariate_far_from_zero_gives_the_p_values_of_its_shifted_values():
+    # The intercept takes up a shift; scaling such a column before centring
+    # it rounded its values anew (1e-6 off at 1e12, a time in milliseconds).
+    import gorva
+    genotypes, phenotype = generated(200, 4, 0.0, seed=8)
+    near = np.random.default_rng(8).normal(size=(200, 1))
+    for shift in (1e12, 1e15, -1e300):
+        far = near + shift
+        expected = gorva.search(genotypes, phenotype, order=(1, 2), covariates=far - shift, threads=1)
+        got = gorva.search(genotypes, phenotype, order=(1, 2), covariates=far, threads=1)
+        for name in ("p_adjusted", "p_interaction_adjusted"):
+            np.testing.assert_allclose(got[name], expected[name], rtol=1e-10, err_msg="%s at %g" % (name, shift))
+
+
 def test_covariates_adding_nothing_are_left_out_by_name(tmp_path):
     # A constant column and an affine function of another: each named once,
     # and the table is the one of the run without them, program and module.

@@ -79,3 +79,16 @@ def test_files_refused_or_missing(tmp_path):
         gorva.read_vcf(str(bad), 3)
     with pytest.raises(ValueError, match="pheno='': an empty file name"):
         gorva.read_plink(str(tmp_path / "set"), pheno="")
+
+
+def test_a_misnamed_file_is_told_in_the_modules_own_words(tmp_path):
+    genotypes, phenotype = generated(12, 2, 0.0, seed=3)
+    write_plink(str(tmp_path / "set"), genotypes, phenotype, ["a", "b"])
+    write_vcf(tmp_path / "data.vcf", genotypes, ["a", "b"])
+    # The prefix with a member's extension names set.bed.bed; the set meant is there.
+    with pytest.raises(OSError, match=r'set\.bed\.bed .*did you mean read_plink\(".*set"\)\?'):
+        gorva.read_plink(str(tmp_path / "set.bed"))
+    with pytest.raises(ValueError, match=r"data\.vcf line 1: the file is a VCF.*read_vcf\(path, pheno\)"):
+        gorva.read_text(str(tmp_path / "data.vcf"))
+    with pytest.raises(ValueError, match=r"set\.bed line 1: the file is a PLINK \.bed.*read_plink\(prefix\)"):
+        gorva.read_text(str(tmp_path / "set.bed"))

@@ -123,6 +123,9 @@ def test_phenotype_with_a_value_that_is_no_number_is_told_so():
     (dict(missing=3), "missing=3: a str"),
     (dict(markers=["a", 2, "c", "d"]), r"markers\[1\]=2: a name is a str, not int"),
     (dict(markers="abcd"), "markers='abcd': a sequence"),
+    # NumPy makes None a 0-D array, which was told as the wrong shape.
+    (dict(genotypes=None), "genotypes=None: a 2-D array"),
+    (dict(phenotype=None), "phenotype=None: a 1-D array"),
 ])
 def test_argument_of_the_wrong_type_is_a_type_error_naming_it(change, message):
     arguments = dict(genotypes=np.zeros((20, 4), np.uint8), phenotype=np.arange(20) % 2)

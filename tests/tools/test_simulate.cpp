@@ -110,11 +110,17 @@ TEST(Simulator, BadSettingsAreRefusedAndWriteNothing) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--maf", "0.4-0.2"}, "--maf 0.4-0.2: expected 0 < LO <= HI <= 0.5"},
       {{"--planted", "A"}, "--planted: give 2 or 3 names"},
+      // A frequency above 0.5 is the major allele's: the copies counted would be the other allele's.
+      {{"--planted-maf", "0.7"}, "--planted-maf 0.7: expected a minor allele frequency above 0 and at most 0.5"},
       {{"--penetrance", "0.1,0.2"}, "--penetrance: 2 planted markers need 9 values, 2 given"},
       {{"--planted", "A,B,C", "--penetrance", "0,0,0,0,0,0,0,0,1"}, "3 planted markers need 27 values"},
       {{"--missing-rate", "many"}, "--missing-rate many: not a number"},
       {{"--planted-at", "3,3"}, "--planted-at: the positions must differ"},
       {{"--case-fraction", "1"}, "--case-fraction 1: expected a value above 0 and below 1"},
+      // One class, or nearly: a file no search takes, written as a data set.
+      {{"--case-fraction", "1e-9"}, "--case-fraction of 20 samples gives 0 cases and 20 controls: a case/control "
+                                    "search needs at least 2 of each"},
+      {{"--case-fraction", "0.96"}, "gives 19 cases and 1 control:"},
       {{"--planted", "M3,B", "--planted-at", "1,2"}, "repeats another marker's name"},
       {{"--penetrance", "0,0,0,0,0,0,0,0,0"}, "no case can be drawn"},
       {{"--bogus", "1"}, "unknown option --bogus"},

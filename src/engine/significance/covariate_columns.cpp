@@ -35,18 +35,25 @@ CovariateColumns usableCovariates(const CovariateModel& model, const std::vector
       continue;
     }
     bool one_value = true;
-    double largest = 0;
-    for (const int s : samples) {
-      one_value = one_value && value(s, c) == value(samples[0], c);
-      largest = std::max(largest, std::fabs(value(s, c)));
-    }
+    for (const int s : samples) one_value = one_value && value(s, c) == value(samples[0], c);
     if (one_value) {
       out.dropped.constant.push_back(c);
       continue;
     }
+    // Measured from the first sample's value before it is scaled: values
+    // far from 0 (a time in milliseconds, 1.7e12) then lose no digits to
+    // the division, which rounded them anew and moved p_adjusted with a
+    // shift of the column that the intercept takes up (1e-6 at 1e12). The
+    // difference of two close values is exact; halves keep one of values
+    // of opposite signs near the double's limit finite.
+    const double first = value(samples[0], c);
+    for (Eigen::Index i = 0; i < n; ++i) column[i] = value(samples[i], c) - first;
+    if (!column.allFinite()) {
+      for (Eigen::Index i = 0; i < n; ++i) column[i] = value(samples[i], c) / 2 - first / 2;
+    }
     // Divided by the largest magnitude first, so that no sum overflows;
     // the mean's rounding is taken out by a second pass.
-    for (Eigen::Index i = 0; i < n; ++i) column[i] = value(samples[i], c) / largest;
+    column /= column.cwiseAbs().maxCoeff();
     column.array() -= column.mean();
     column.array() -= column.mean();
     column /= column.norm() / std::sqrt(static_cast<double>(std::max<Eigen::Index>(n - 1, 1)));
