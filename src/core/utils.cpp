@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include <Rmath.h>
+
 #include "core/gorva.h"
 #include "core/search_constants.h"
 
@@ -110,82 +112,20 @@ constexpr int direct_limit = 1000;  // trials whose C(n, i) and 2^-n are doubles
 // and 2^-n taken as they are.
 double directFairCoinProbability(int n, int i) { return binomialCoefficient(n, i) * std::pow(0.5, n); }
 
-// log(x!) - log(sqrt(2 pi x) (x / e)^x), Stirling's formula's error, for
-// x >= 1. Beyond 15 its asymptotic series (the next term is below 1e-16);
-// below, from lgamma, whose cancellation costs a few 1e-15 at most there.
-double stirlingError(double x) {
-  constexpr double kHalfLogTwoPi = 0.918938533204672741780329736406;
-  if (x <= 15) return std::lgamma(x + 1) - (x + 0.5) * std::log(x) + x - kHalfLogTwoPi;
-  const double inverse = 1 / x;
-  const double square = inverse * inverse;
-  return inverse * (1.0 / 12 - square * (1.0 / 360 - square * (1.0 / 1260 - square * (1.0 / 1680 - square / 1188))));
-}
-
-// x log(x / mean) + mean - x, without the cancellation of its terms when x
-// is near the mean (a series in (x - mean) / (x + mean) there).
-double deviance(double x, double mean) {
-  const double difference = x - mean;
-  if (std::fabs(difference) >= 0.1 * (x + mean)) return x * std::log(x / mean) + mean - x;
-  const double v = difference / (x + mean);
-  double sum = difference * v;
-  double term = 2 * x * v;
-  const double v2 = v * v;
-  for (int j = 1; j < 1000; ++j) {
-    term *= v2;
-    const double next = sum + term / (2 * j + 1);
-    if (next == sum) break;
-    sum = next;
-  }
-  return sum;
-}
-
-// P(X = i) for X ~ Binomial(n, 0.5), 0 <= i <= n, for any n: Loader's
-// saddle-point form, of full relative precision where the logarithms of
-// the factorials would lose digits to their own size (about n log n times
-// the rounding unit, 1e-9 at a million trials).
-double fairCoinProbability(int n, long long i) {
-  if (i == 0 || i == n) return std::pow(0.5, n);
-  const double trials = n;
-  const double x = static_cast<double>(i);
-  const double mean = trials / 2;
-  const double log_term = stirlingError(trials) - stirlingError(x) - stirlingError(trials - x) -
-                          deviance(x, mean) - deviance(trials - x, mean);
-  constexpr double kTwoPi = 6.283185307179586476925286766559;
-  return std::exp(log_term) * std::sqrt(trials / (kTwoPi * x * (trials - x)));
-}
-
-// P(first <= X <= last) for first at or above the mean, whose terms only
-// fall: each from the one before (C(n, i + 1) = C(n, i) (n - i) / (i + 1)),
-// restarted from the saddle-point form every 256 terms so that rounding
-// does not pile up, and ended where the terms no longer change the sum.
-double fallingRun(int n, long long first, long long last) {
-  double term = fairCoinProbability(n, first);
-  double sum = 0;
-  for (long long i = first; i <= last; ++i) {
-    if ((i - first) % 256 == 0) term = fairCoinProbability(n, i);
-    const double next = sum + term;
-    if (next == sum) break;
-    sum = next;
-    term *= static_cast<double>(n - i) / static_cast<double>(i + 1);
-  }
-  return sum;
-}
-
-// P(first <= X <= last), 0 <= first <= last <= n, beyond direct_limit
-// trials: the run mirrored (X and n - X alike) to lie mostly above the
-// mean; one that reaches below it is 1 less its two tails, each a falling
-// run, so that every sum starts at its largest term and a few thousand
-// terms are summed however many trials there are.
+// P(first <= X <= last) for X ~ Binomial(n, 0.5), beyond direct_limit
+// trials, where C(n, i) reaches infinity (n = 1030) and 2^-n the
+// subnormals: from the binomial's tails, each taken on the side of the mean
+// where it keeps its digits (a run mostly above the mean from upper tails,
+// mirrored otherwise: X and n - X alike).
 double fairCoinRun(int n, long long first, long long last) {
   if (first + last < n) {
     const long long mirrored_first = n - last;
     last = n - first;
     first = mirrored_first;
   }
-  if (2 * first >= n) return fallingRun(n, first, last);
-  const double below = first > 0 ? fallingRun(n, n - first + 1, n) : 0;
-  const double above = last < n ? fallingRun(n, last + 1, n) : 0;
-  return std::clamp(1 - below - above, 0.0, 1.0);
+  const double from = pbinom(static_cast<double>(first) - 1, n, 0.5, /*lower_tail=*/0, /*log_p=*/0);
+  const double beyond = pbinom(static_cast<double>(last), n, 0.5, /*lower_tail=*/0, /*log_p=*/0);
+  return std::clamp(from - beyond, 0.0, 1.0);
 }
 
 // A greeting this unit has always carried; not exported, nothing calls it.
