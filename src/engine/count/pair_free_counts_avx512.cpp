@@ -59,6 +59,44 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countClasses(const std::uint64_t* const* r
                                        kCaseWords > 0 ? kControlWords + kCaseWords : row_words, sums[1]);
 }
 
+// countGroups over kPairs pairs of consecutive groups, each pair's lanes
+// side by side in one 512-bit register: each broadcast word of the rows
+// then meets eight last markers of a pair, as many as the vector holds, for
+// one more shuffle per level and word. sums[(j * kLevels + m) * kRows + r]:
+// lanes 0-3 group 2 j's, 4-7 group 2 j + 1's.
+template <int kRows, int kLevels, int kPairs>
+GORVA_TARGET_AVX512 GORVA_INLINE void countGroupPairs(const std::uint64_t* const* rows,
+                                                      const std::uint64_t* group, long level_words,
+                                                      long group_words, int begin, int end, __m512i* sums) {
+  for (int s = 0; s < kPairs * kLevels * kRows; ++s) sums[s] = _mm512_setzero_si512();
+#pragma GCC unroll 2
+  for (int w = begin; w < end; ++w) {
+    __m512i a[kRows];
+    for (int r = 0; r < kRows; ++r) a[r] = _mm512_set1_epi64(static_cast<long long>(rows[r][w]));
+    for (int j = 0; j < kPairs; ++j) {
+      for (int m = 0; m < kLevels; ++m) {
+        const std::uint64_t* at = group + 2 * j * group_words + m * level_words + 4L * w;
+        const __m512i b = _mm512_inserti64x4(
+            _mm512_castsi256_si512(_mm256_load_si256(reinterpret_cast<const __m256i*>(at))),
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(at + group_words)), 1);
+        for (int r = 0; r < kRows; ++r) {
+          __m512i& sum = sums[(j * kLevels + m) * kRows + r];
+          sum = _mm512_add_epi64(sum, _mm512_popcnt_epi64(_mm512_and_si512(a[r], b)));
+        }
+      }
+    }
+  }
+}
+
+// Stores the counts of a pass over one group (or two side by side) from
+// combination p on: count k's lanes narrowed to ints.
+GORVA_TARGET_AVX512 GORVA_INLINE void storeCounts(int* at, __m256i sum) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_maskz_cvtepi64_epi32(0xF, sum));
+}
+GORVA_TARGET_AVX512 GORVA_INLINE void storeCounts(int* at, __m512i sum) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm512_maskz_cvtepi64_epi32(0xFF, sum));
+}
+
 // Counts groups [first, first + kGroups) of the request and stores their
 // counts. kControlWords, kCaseWords: the shape fixed at compile time (0:
 // the request's).
@@ -79,21 +117,53 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countStep(const PairCountRequest& q, int f
     const long p = static_cast<long>(kPairLanes) * (first + g);
     for (int c = 0; c < 2; ++c) {
       for (int m = 0; m < kLevels; ++m) {
-        for (int r = 0; r < kRows; ++r) {
-          const int k = freeCount(kRows, r, m, c);
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(q.counts + freeCountAt(kPer, p, k)),
-                           _mm256_maskz_cvtepi64_epi32(0xF, sums[c][(g * kLevels + m) * kRows + r]));
-        }
+        for (int r = 0; r < kRows; ++r)
+          storeCounts(q.counts + freeCountAt(kPer, p, freeCount(kRows, r, m, c)),
+                      sums[c][(g * kLevels + m) * kRows + r]);
       }
     }
   }
 }
 
-template <int kRows, int kLevels, int kGroups, int kControlWords, int kCaseWords>
+// Counts groups [first, first + 2 kPairs) (first even, so that each pair
+// of groups fills one block of counts) and stores their counts, a class at
+// a time so that its counters never leave their registers.
+template <int kRows, int kLevels, int kPairs, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 GORVA_INLINE void countPairsStep(const PairCountRequest& q, int first,
+                                                     int control_words, int row_words) {
+  constexpr int kPer = 2 * kRows * kLevels;
+  const long level_words = static_cast<long>(row_words) * kPairLanes;
+  const long group_words = kPackedLevels * level_words;
+  const std::uint64_t* group = q.packed + group_words * first;
+  const int controls_end = kCaseWords > 0 ? kControlWords : control_words;
+  const int end = kCaseWords > 0 ? kControlWords + kCaseWords : row_words;
+  for (int c = 0; c < 2; ++c) {
+    __m512i sums[kPairs * kLevels * kRows];
+    countGroupPairs<kRows, kLevels, kPairs>(q.rows, group, level_words, group_words, c == 0 ? 0 : controls_end,
+                                           c == 0 ? controls_end : end, sums);
+#pragma GCC unroll 64
+    for (int j = 0; j < kPairs; ++j) {
+      const long p = static_cast<long>(kPairLanes) * (first + 2 * j);
+#pragma GCC unroll 64
+      for (int m = 0; m < kLevels; ++m) {
+#pragma GCC unroll 64
+        for (int r = 0; r < kRows; ++r)
+          storeCounts(q.counts + freeCountAt(kPer, p, freeCount(kRows, r, m, c)),
+                      sums[(j * kLevels + m) * kRows + r]);
+      }
+    }
+  }
+}
+
+template <int kRows, int kLevels, int kPairs, int kGroups, int kControlWords, int kCaseWords>
 GORVA_TARGET_AVX512 void countFreeCellsFixed(const PairCountRequest& q, const PlaneShape& shape) {
   const int control_words = shape.control_words;
   const int row_words = shape.rowWords();
   int g = 0;
+  for (; g + 2 * kPairs <= q.groups; g += 2 * kPairs)
+    countPairsStep<kRows, kLevels, kPairs, kControlWords, kCaseWords>(q, g, control_words, row_words);
+  for (; g + 2 <= q.groups; g += 2)
+    countPairsStep<kRows, kLevels, 1, kControlWords, kCaseWords>(q, g, control_words, row_words);
   for (; g + kGroups <= q.groups; g += kGroups)
     countStep<kRows, kLevels, kGroups, kControlWords, kCaseWords>(q, g, control_words, row_words);
   for (; g < q.groups; ++g)
@@ -102,12 +172,12 @@ GORVA_TARGET_AVX512 void countFreeCellsFixed(const PairCountRequest& q, const Pl
 
 // The kernel of a request's rows and levels, for the common shape (2,000
 // samples in balanced classes) or any.
-template <int kRows, int kLevels, int kGroups>
+template <int kRows, int kLevels, int kPairs, int kGroups>
 GORVA_TARGET_AVX512 void countFreeCellsOf(const PairCountRequest& q, const PlaneShape& shape) {
   if (shape.control_words == 16 && shape.case_words == 16) {
-    countFreeCellsFixed<kRows, kLevels, kGroups, 16, 16>(q, shape);
+    countFreeCellsFixed<kRows, kLevels, kPairs, kGroups, 16, 16>(q, shape);
   } else {
-    countFreeCellsFixed<kRows, kLevels, kGroups, 0, 0>(q, shape);
+    countFreeCellsFixed<kRows, kLevels, kPairs, kGroups, 0, 0>(q, shape);
   }
 }
 
@@ -115,29 +185,18 @@ GORVA_TARGET_AVX512 void countFreeCellsOf(const PairCountRequest& q, const Plane
 
 GORVA_TARGET_AVX512 void countPairFreeCellsAvx512(const PairCountRequest& q,
                                                   const PlaneShape& shape) {
-  // As many groups at a time as keep every counter and operand in the 32
-  // vector registers.
+  // As many pairs of groups at a time as keep every counter and operand
+  // in the 32 vector registers; a last odd group on its own.
   if (q.row_count == 4) {
-    countFreeCellsOf<4, 2, 3>(q, shape);
+    countFreeCellsOf<4, 2, 3, 3>(q, shape);
   } else if (q.level_count == 3) {
-    countFreeCellsOf<3, 3, 2>(q, shape);
+    countFreeCellsOf<3, 3, 2, 2>(q, shape);
   } else {
-    countFreeCellsOf<2, 2, 4>(q, shape);
+    countFreeCellsOf<2, 2, 4, 4>(q, shape);
   }
 }
 
 namespace {
-
-// Stores the counts of a pass over one group (or two side by side) from
-// pair p on: sums[c][m * kRows + r], class c's popcounts of row r against
-// level m, narrowed to ints. Unrolled whole, so that the counters never
-// leave their registers.
-GORVA_TARGET_AVX512 GORVA_INLINE void storeCounts(int* at, __m256i sum) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_maskz_cvtepi64_epi32(0xF, sum));
-}
-GORVA_TARGET_AVX512 GORVA_INLINE void storeCounts(int* at, __m512i sum) {
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), _mm512_maskz_cvtepi64_epi32(0xFF, sum));
-}
 
 template <int kRows, class Sum>
 GORVA_TARGET_AVX512 GORVA_INLINE void storeRowCounts(const PairRowsRequest& q, long p, const Sum* controls,
@@ -176,63 +235,50 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countRowsStep(const PairRowsRequest& q, in
   }
 }
 
-// countGroups over two consecutive groups at once, their lanes side by
-// side in one 512-bit register: each broadcast word of the first markers
-// then meets eight second markers, as many as the vector holds, for one
-// more shuffle per level and word. sums[m * kRows + r]: lanes 0-3 the
-// first group's, 4-7 the second's.
-template <int kRows>
-GORVA_TARGET_AVX512 GORVA_INLINE void countGroupPair(const std::uint64_t* const* rows,
-                                                     const std::uint64_t* group, long level_words,
-                                                     long group_words, int begin, int end,
-                                                     __m512i* sums) {
+// Groups [first, first + 2 kPairs) (first even, so that each pair of
+// groups fills one block of counts) for kFirsts first markers, a class at a
+// time.
+template <int kFirsts, int kPairs, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 GORVA_INLINE void countRowsPairsStep(const PairRowsRequest& q, int first,
+                                                         int control_words, int row_words) {
+  constexpr int kRows = 2 * kFirsts;
   constexpr int kLevels = 2;
-  for (int s = 0; s < kRows * kLevels; ++s) sums[s] = _mm512_setzero_si512();
-#pragma GCC unroll 2
-  for (int w = begin; w < end; ++w) {
-    __m512i a[kRows];
-    for (int r = 0; r < kRows; ++r) a[r] = _mm512_set1_epi64(static_cast<long long>(rows[r][w]));
-    for (int m = 0; m < kLevels; ++m) {
-      const std::uint64_t* at = group + m * level_words + 4L * w;
-      const __m512i b = _mm512_inserti64x4(
-          _mm512_castsi256_si512(_mm256_load_si256(reinterpret_cast<const __m256i*>(at))),
-          _mm256_load_si256(reinterpret_cast<const __m256i*>(at + group_words)), 1);
-      for (int r = 0; r < kRows; ++r) {
-        __m512i& sum = sums[m * kRows + r];
-        sum = _mm512_add_epi64(sum, _mm512_popcnt_epi64(_mm512_and_si512(a[r], b)));
+  constexpr int kPer = 2 * 2 * kLevels;
+  const long level_words = static_cast<long>(row_words) * kPairLanes;
+  const long group_words = kPackedLevels * level_words;
+  const std::uint64_t* group = q.packed + group_words * first;
+  const int controls_end = kCaseWords > 0 ? kControlWords : control_words;
+  const int end = kCaseWords > 0 ? kControlWords + kCaseWords : row_words;
+  for (int c = 0; c < 2; ++c) {
+    __m512i sums[kPairs * kLevels * kRows];
+    countGroupPairs<kRows, kLevels, kPairs>(q.rows, group, level_words, group_words, c == 0 ? 0 : controls_end,
+                                           c == 0 ? controls_end : end, sums);
+#pragma GCC unroll 64
+    for (int j = 0; j < kPairs; ++j) {
+      const long p = static_cast<long>(kPairLanes) * (first + 2 * j);
+#pragma GCC unroll 64
+      for (int m = 0; m < kLevels; ++m) {
+#pragma GCC unroll 64
+        for (int r = 0; r < kRows; ++r)
+          storeCounts(q.counts[r / 2] + freeCountAt(kPer, p, pairFreeCount(r % 2, m, c)),
+                      sums[(j * kLevels + m) * kRows + r]);
       }
     }
   }
 }
 
-// Groups first and first + 1 (first even, so that their eight pairs fill
-// one block of counts) for kFirsts first markers.
-template <int kFirsts, int kControlWords, int kCaseWords>
-GORVA_TARGET_AVX512 GORVA_INLINE void countRowsPairStep(const PairRowsRequest& q, int first,
-                                                        int control_words, int row_words) {
-  constexpr int kRows = 2 * kFirsts;
-  constexpr int kLevels = 2;
-  const long level_words = static_cast<long>(row_words) * kPairLanes;
-  const long group_words = kPackedLevels * level_words;
-  const std::uint64_t* group = q.packed + group_words * first;
-  __m512i sums[2][kRows * kLevels];
-  countGroupPair<kRows>(q.rows, group, level_words, group_words, 0,
-                        kCaseWords > 0 ? kControlWords : control_words, sums[0]);
-  countGroupPair<kRows>(q.rows, group, level_words, group_words,
-                        kCaseWords > 0 ? kControlWords : control_words,
-                        kCaseWords > 0 ? kControlWords + kCaseWords : row_words, sums[1]);
-  storeRowCounts<kRows>(q, static_cast<long>(kPairLanes) * first, sums[0], sums[1]);
-}
-
+// As many pairs of groups a pass as keep every counter and broadcast row in
+// the 32 vector registers (16 or 24 counters).
 template <int kFirsts, int kGroups, int kControlWords, int kCaseWords>
 GORVA_TARGET_AVX512 void countRowsFixed(const PairRowsRequest& q, const PlaneShape& shape) {
+  constexpr int kPairs = kFirsts == 4 ? 1 : (kFirsts == 2 ? 3 : 4);
   const int control_words = shape.control_words;
   const int row_words = shape.rowWords();
   int g = 0;
-  if constexpr (kFirsts == 4) {
-    for (; g + 2 <= q.groups; g += 2)
-      countRowsPairStep<kFirsts, kControlWords, kCaseWords>(q, g, control_words, row_words);
-  }
+  for (; g + 2 * kPairs <= q.groups; g += 2 * kPairs)
+    countRowsPairsStep<kFirsts, kPairs, kControlWords, kCaseWords>(q, g, control_words, row_words);
+  for (; g + 2 <= q.groups; g += 2)
+    countRowsPairsStep<kFirsts, 1, kControlWords, kCaseWords>(q, g, control_words, row_words);
   for (; g + kGroups <= q.groups; g += kGroups)
     countRowsStep<kFirsts, kGroups, kControlWords, kCaseWords>(q, g, control_words, row_words);
   for (; g < q.groups; ++g)

@@ -192,8 +192,9 @@ CompleteMarkers completeMarkers(std::mt19937_64& random, int markers, int contro
 // whole) against a bit-by-bit count; pairs (first, m), m in [first + 1,
 // markers), through each pair's completed table against the table counted
 // sample by sample, and its IG bound (from free counts and from the pair
-// counted whole) against the portable bound of that table; on classes of unequal size, with partial words and a partial last
-// group of four.
+// counted whole) against the portable bound of that table; on classes of
+// unequal size, with partial words, a partial last group of four, and
+// stretches long enough for the passes over several pairs of groups.
 TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
   std::mt19937_64 random(31);
   struct Kernel { const char* name; PairCountKernel count; };
@@ -202,7 +203,7 @@ TEST(PairFreeCells, CountsTablesAndBoundsMatchACountOfEverySample) {
   if (simdPathSupported(SimdPath::kAvx2)) kernels.push_back({"avx2", countPairFreeCellsAvx2});
   if (simdPathSupported(SimdPath::kAvx512)) kernels.push_back({"avx512", countPairFreeCellsAvx512});
   struct Shape { int markers, controls, cases; };
-  for (const Shape shape : {Shape{13, 1000, 1000}, Shape{11, 300, 700}, Shape{6, 1500, 90}}) {
+  for (const Shape shape : {Shape{13, 1000, 1000}, Shape{11, 300, 700}, Shape{6, 1500, 90}, Shape{61, 1000, 1000}, Shape{47, 450, 700}}) {
     const CompleteMarkers data = completeMarkers(random, shape.markers, shape.controls, shape.cases);
     const int words = data.shape.rowWords();
     const int samples = shape.controls + shape.cases;
