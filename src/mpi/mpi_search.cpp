@@ -90,6 +90,7 @@ void shareScalars(SearchContext& context) {
   shareField(context.option_code);
   shareField(context.missing_code);
   shareField(context.measure);
+  shareField(context.not_a_number_last);
   shareField(context.K);
   shareField(context.all_pairs);
   int listed = static_cast<int>(context.samples.size());

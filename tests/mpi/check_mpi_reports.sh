@@ -52,6 +52,8 @@ check em --in ../a.txt --out report.txt --order 1-3 --top 8 --missing em --save_
 seq 300 | awk '{ print "x", $1, ($1 * $1 + int($1 / 7)) % 3 }' > a.strata
 check strata --in ../a.txt --out report.txt --order 1-2 --top 8 --strata ../a.strata --table t.tsv --save_all 1
 check strata-rig --in ../a.txt --out report.txt --order 2 --top 5 --strata ../a.strata --rank rig --missing complete
+# Ranked by p, NaN keys (strata of one class) go last on every rank.
+check strata-p --in ../a.txt --out report.txt --order 1-2 --top 8 --strata ../a.strata --rank p --table t.tsv
 
 # Rank 0 cannot open the data file: the run ends cleanly on every rank.
 mkdir -p missing && cd missing
