@@ -40,8 +40,8 @@ VECTOR_PATHS = ("scalar", "avx2", "avx512")
 # name: samples, case fraction, MAF range, missing rate, method, orders, extra
 # options; "structure": two populations (the second half of the samples,
 # allele frequencies shifted by up to 0.15, case fractions 0.2 and 0.5);
-# "covar": "noise" (two standard normal covariates) or "population" (the
-# population as 0/1 plus one noise column).
+# "covar": "noise" (two standard normal covariates), "population" (the
+# population as 0/1 plus one noise column) or "decisive" (below).
 SHAPES = {
     "rare": dict(samples=300, cases=0.5, maf="0.01-0.05", missing=0.02, method="available", orders=[1, 2, 3]),
     "rare-unbalanced": dict(samples=500, cases=0.1, maf="0.01-0.05", missing=0.02, method="available",
@@ -92,6 +92,15 @@ SHAPES.update({
     "covar-pop-em": dict(samples=400, cases=0.2, maf="0.05-0.5", missing=0.1, method="em", orders=[1, 2],
                          structure=True, covar="population"),
 })
+# Covariates at their limits: one that all but decides the phenotype (noise
+# shifted by 3 in cases, AUC about 0.98, cases and controls still
+# overlapping), and many covariates on few samples.
+SHAPES.update({
+    "covar-decisive": dict(samples=300, cases=0.15, maf="0.05-0.5", missing=0.02, method="available", orders=[1, 2],
+                           covar="decisive", covar_count=1),
+    "covar-many": dict(samples=100, cases=0.3, maf="0.05-0.5", missing=0.03, method="available", orders=[1, 2],
+                       covar="noise", covar_count=10),
+})
 # p_permutation, a family-wise p-value, is judged on each data set's best
 # combination: one value per data set.
 PERMUTATION_SHAPES = {
@@ -137,8 +146,15 @@ def simulate(build, work, shape, markers, seed):
     return data
 
 
+def phenotypes(data):
+    with open(data) as lines:
+        next(lines)
+        return numpy.array([1.0 if line.split("\t", 1)[0] == "1" else 0.0 for line in lines])
+
+
 def write_covariates(work, shape, seed):
-    """A covariate file for the data set: noise, or the population and noise."""
+    """A covariate file for the data set: noise, the population and noise, or
+    noise shifted by 3 in cases ("decisive")."""
     rng = numpy.random.default_rng(seed)
     path = os.path.join(work, "null.cov")
     n = shape["samples"]
@@ -151,6 +167,8 @@ def write_covariates(work, shape, seed):
     noise = rng.standard_normal((n, count))
     if shape["covar"] == "population":
         noise[:, 0] = population
+    if shape["covar"] == "decisive":
+        noise[:, 0] += 3.0 * phenotypes(os.path.join(work, "null.txt"))
     names = ["POP"] + [f"C{c}" for c in range(1, count)] if shape["covar"] == "population" else \
         [f"C{c}" for c in range(1, count + 1)]
     with open(path, "w") as out:

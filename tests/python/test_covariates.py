@@ -65,24 +65,16 @@ def williams_divisor(groups, y):
     return 1 + (n / (n - cases) + n / cases - 1) * (n * np.sum(1.0 / totals) - 1) / (6 * n * (len(totals) - 1))
 
 
-def test_adjusted_p_values_equal_an_independent_logistic_fit(tmp_path):
-    samples, markers = 400, 8
-    genotypes, phenotype = generated(samples, markers, 0.05, seed=11)
-    rng = np.random.default_rng(5)
-    covariates = np.column_stack([rng.normal(size=samples) + phenotype * 0.5, rng.uniform(20, 70, samples)])
-    write_text(tmp_path / "data.txt", genotypes, phenotype, ["M%d" % m for m in range(markers)])
-    write_covariates(tmp_path / "cov.txt", covariates, ["PC1", "AGE"], missing_at={3})
-    rows = program_table(tmp_path, tmp_path / "data.txt",
-                         ["--order", "1-2", "--top", "6", "--covar", str(tmp_path / "cov.txt"),
-                          "--covar-name", "AGE,PC1"])
-    kept = np.arange(samples) != 3
+def compare_with_independent_fits(rows, genotypes, phenotype, covariates, kept):
+    """Each row's adjusted p-values against statsmodels' fits of the same
+    samples (covariates in the order the run names them); the rows compared."""
     compared = 0
     for row in rows:
         chosen = [int(i) for i in row["indices"].split("-")]
         codes = genotypes[:, chosen]
         counted = kept & np.all(codes < 3, axis=1)
         y = phenotype[counted].astype(float)
-        base = np.column_stack([np.ones(counted.sum()), covariates[counted][:, [1, 0]]])
+        base = np.column_stack([np.ones(counted.sum()), covariates[counted]])
         cells = codes[counted] @ (3 ** np.arange(len(chosen)))
         groups = pooled_groups(cells, y)
         full = np.column_stack([base, indicators(groups)])
@@ -103,7 +95,40 @@ def test_adjusted_p_values_equal_an_independent_logistic_fit(tmp_path):
         else:
             assert row["p_interaction_adjusted"] == "NA"
         compared += 1
-    assert compared == 12
+    return compared
+
+
+def test_adjusted_p_values_equal_an_independent_logistic_fit(tmp_path):
+    samples, markers = 400, 8
+    genotypes, phenotype = generated(samples, markers, 0.05, seed=11)
+    rng = np.random.default_rng(5)
+    covariates = np.column_stack([rng.normal(size=samples) + phenotype * 0.5, rng.uniform(20, 70, samples)])
+    write_text(tmp_path / "data.txt", genotypes, phenotype, ["M%d" % m for m in range(markers)])
+    write_covariates(tmp_path / "cov.txt", covariates, ["PC1", "AGE"], missing_at={3})
+    rows = program_table(tmp_path, tmp_path / "data.txt",
+                         ["--order", "1-2", "--top", "6", "--covar", str(tmp_path / "cov.txt"),
+                          "--covar-name", "AGE,PC1"])
+    kept = np.arange(samples) != 3
+    assert compare_with_independent_fits(rows, genotypes, phenotype, covariates[:, [1, 0]], kept) == 12
+
+
+def test_a_covariate_that_nearly_decides_the_phenotype_leaves_finite_fits_fitted(tmp_path):
+    # Cases and controls overlap on the covariate, so every model has a
+    # finite maximum, but its tails put fitted probabilities below
+    # 1e-8: the fits are the likelihood's maxima, not refused as separated.
+    samples, markers = 400, 6
+    genotypes, phenotype = generated(samples, markers, 0.05, seed=17)
+    covariate = np.random.default_rng(9).normal(size=samples) + 4.5 * phenotype
+    assert covariate[phenotype == 1].min() < covariate[phenotype == 0].max()
+    design = np.column_stack([np.ones(samples), covariate])
+    fitted = statsmodels.Logit(phenotype.astype(float), design).fit(method="newton", tol=1e-14, disp=0).predict()
+    assert min(fitted.min(), 1 - fitted.max()) < 1e-9
+    write_text(tmp_path / "data.txt", genotypes, phenotype, ["M%d" % m for m in range(markers)])
+    write_covariates(tmp_path / "cov.txt", covariate[:, None], ["SCORE"])
+    rows = program_table(tmp_path, tmp_path / "data.txt",
+                         ["--order", "1", "--top", "6", "--covar", str(tmp_path / "cov.txt")])
+    everyone = np.ones(samples, dtype=bool)
+    assert compare_with_independent_fits(rows, genotypes, phenotype, covariate[:, None], everyone) == 6
 
 
 def test_python_covariate_columns_equal_the_programs(tmp_path):

@@ -13,12 +13,18 @@ double logisticSweepScalar(const double* eta, const double* sign, long n, double
   for (long i = 0; i < n; ++i) {
     // e = exp(-|eta|) never overflows; the likelier class has 1 / (1 + e).
     const double e = std::exp(-std::fabs(eta[i]));
+    // The unlikelier class's probability is taken as e / (1 + e), not as
+    // 1 less the likelier's, which rounds to 0 past |eta| = 37: a strong
+    // covariate puts samples there at a finite maximum, where their weights
+    // and residuals must stay what they are, tiny but not 0.
     const double likelier = 1 / (1 + e);
-    const double p = eta[i] >= 0 ? likelier : e * likelier;
+    const double unlikelier = e * likelier;
+    const bool case_likelier = eta[i] >= 0;
+    const double p = case_likelier ? likelier : unlikelier;
     low = std::min(low, p);
     high = std::max(high, p);
-    weight[i] = p * (1 - p);
-    residual[i] = (sign[i] + 1) / 2 - p;
+    weight[i] = likelier * unlikelier;
+    residual[i] = sign[i] > 0 ? (case_likelier ? unlikelier : likelier) : -p;
     deviance += std::log1p(e) + std::max(0.0, -sign[i] * eta[i]) + 0 * eta[i];
   }
   *least = low;

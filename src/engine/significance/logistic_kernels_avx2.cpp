@@ -47,8 +47,8 @@ GORVA_TARGET_AVX2 GORVA_INLINE void powersOf(__m256d x, __m256d* power) {
   for (int k = 1; k < 4; ++k) power[k] = _mm256_mul_pd(power[k - 1], power[k - 1]);
 }
 
-// exp(x) for x <= 0. Below -700 it is taken at -700: the probability it
-// makes is then far below the 1e-8 that refuses the fit anyway.
+// exp(x) for x <= 0. Below -700 it is taken at -700: only separated
+// classes drive a predictor that far, and their fit is refused anyway.
 GORVA_TARGET_AVX2 GORVA_INLINE __m256d expNonPositive(__m256d x) {
   constexpr double kLn2High = 0x1.62e42fefa39efp-1;
   constexpr double kLn2Low = 0x1.abc9e3b39803fp-56;
@@ -188,14 +188,18 @@ GORVA_TARGET_AVX2 double logisticSweepAvx2(const double* eta, const double* sign
     const __m256d beside = _mm256_add_pd(one_e, sqrt2);
     const __m256d inverse = _mm256_div_pd(one, _mm256_mul_pd(one_e, beside));
     const __m256d likelier = _mm256_mul_pd(beside, inverse);
-    const __m256d p = _mm256_blendv_pd(_mm256_mul_pd(e, likelier), likelier, _mm256_cmp_pd(v, zero, _CMP_GE_OQ));
+    // As the scalar kernel: the unlikelier class's probability from e, so
+    // that weights and residuals past |eta| = 37 stay tiny, not 0.
+    const __m256d unlikelier = _mm256_mul_pd(e, likelier);
+    const __m256d case_likelier = _mm256_cmp_pd(v, zero, _CMP_GE_OQ);
+    const __m256d p = _mm256_blendv_pd(unlikelier, likelier, case_likelier);
+    const __m256d not_p = _mm256_blendv_pd(likelier, unlikelier, case_likelier);
     low = _mm256_min_pd(low, p);
     high = _mm256_max_pd(high, p);
-    const __m256d w = _mm256_mul_pd(p, _mm256_sub_pd(one, p));
     const __m256d s = _mm256_loadu_pd(sign + i);
-    const __m256d y = _mm256_mul_pd(_mm256_add_pd(s, one), _mm256_set1_pd(0.5));
-    _mm256_storeu_pd(weight + i, w);
-    _mm256_storeu_pd(residual + i, _mm256_sub_pd(y, p));
+    _mm256_storeu_pd(weight + i, _mm256_mul_pd(likelier, unlikelier));
+    _mm256_storeu_pd(residual + i,
+                     _mm256_blendv_pd(_mm256_sub_pd(zero, p), not_p, _mm256_cmp_pd(s, zero, _CMP_GT_OQ)));
     // max(0, margin) keeps a NaN margin, and 0 * eta is NaN for an eta that
     // is not finite: either makes the deviance NaN.
     const __m256d margin = _mm256_mul_pd(_mm256_sub_pd(zero, s), v);

@@ -13,7 +13,18 @@ constexpr int kMostIterations = 50;
 // glm's convergence rule, tightened so that p-values agree with other
 // fitters to well beyond the digits printed.
 constexpr double kDevianceTolerance = 1e-12;
+// A fitted probability this close to 0 or 1 is where separated classes
+// drive a fit, but also where a strong covariate legitimately puts a few
+// samples of its tail: such a fit is carried on by Newton steps alone and
+// taken only if its linear predictors settle (below).
 constexpr double kSeparatedProbability = 1e-8;
+// Under separation each Newton step moves the separated samples' linear
+// predictors by about 1 (the gradient and the curvature of their
+// log-likelihood are both about their fitted probability, which shrinks by
+// e each step) and never less; at a finite maximum the steps shrink
+// quadratically. A fit whose last step moved some predictor by more than
+// this has not settled.
+constexpr double kSettledPredictor = 1e-6;
 // Once a step moves the deviance by less than this (relative), the next
 // keeps the last dense block of X'WX, which costs most of a step: the
 // weights have then moved by about the square root of it, so a chord step
@@ -172,8 +183,6 @@ Step newtonStep(const std::vector<int>& cell, const Eigen::MatrixXd& cell_column
   const Eigen::Index d = dense.cols();
   const Eigen::Index m = cell_columns.cols();
   const auto cells = static_cast<int>(cell_columns.rows());
-  // Every weight p (1 - p) positive.
-  if (!(work.least_prob > 0 && work.most_prob < 1)) return Step::kSingular;
   if (fresh_gram) work.gram.resize(d, d);
   work.gradient.resize(d);
   work.run_sums.resize(work.run_end.size() * static_cast<std::size_t>(d + 2));
@@ -218,8 +227,15 @@ Step newtonStep(const std::vector<int>& cell, const Eigen::MatrixXd& cell_column
   return Step::kTaken;
 }
 
+// How a fit steps: chord steps once the deviance settles (the default),
+// Newton steps alone, or Newton steps alone carried on past fitted
+// probabilities near 0 or 1 until the linear predictors settle.
+enum class Steps { kChords, kNewton, kNewtonPastExtremes };
+
 LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
-                    LogisticWorkspace& work, const Eigen::MatrixXd* start_gram, bool chords) {
+                    LogisticWorkspace& work, const Eigen::MatrixXd* start_gram, Steps steps) {
+  const bool chords = steps == Steps::kChords;
+  const bool past_extremes = steps == Steps::kNewtonPastExtremes;
   LogisticFit fit;
   const Eigen::Index n = design.dense.rows();
   const Eigen::Index d = design.dense.cols();
@@ -254,8 +270,9 @@ LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen:
   // with Newton steps alone, and answers as they do.
   const auto without_chords = [&] {
     eta = work.start_eta;
-    return fitFrom(design, y, eta, work, nullptr, false);
+    return fitFrom(design, y, eta, work, nullptr, Steps::kNewton);
   };
+  Eigen::VectorXd before_step;
   bool fresh_gram = true;
   if (chords && start_gram != nullptr && start_gram->rows() == d && d > 0) {
     if (start_gram != &work.gram) work.gram = *start_gram;
@@ -263,11 +280,13 @@ LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen:
   }
   double previous = sweep(eta, work);
   if (!std::isfinite(previous)) return fit;
+  if (!past_extremes && separated(work)) return fitFrom(design, y, eta, work, nullptr, Steps::kNewtonPastExtremes);
   bool converged = false;
   bool rank_checked = false;
   bool chord_taken = false;
   for (int iteration = 0; iteration < kMostIterations && !converged; ++iteration) {
     const bool chord = !fresh_gram;
+    if (past_extremes) before_step = eta;
     const Step step =
         newtonStep(work.compact, cell_columns, design.dense, !rank_checked && !chord, !chord, eta, work);
     rank_checked = rank_checked || !chord;
@@ -289,7 +308,7 @@ LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen:
       return fitFrom(FactorDesign{design.level, design.levels, {reduced.data(), n, reduced.cols()},
                                   design.factor_of_level,
                                   {reduced_columns.data(), reduced_columns.rows(), reduced_columns.cols()}},
-                     y, eta, work, nullptr, chords);
+                     y, eta, work, nullptr, steps);
     }
     const double current = sweep(eta, work);
     if (!std::isfinite(current)) {
@@ -297,12 +316,20 @@ LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen:
       break;
     }
     // Separated classes drive fitted probabilities to 0 or 1 without
-    // converging: once one is that close, the fit is refused as it would be.
-    if (separated(work)) return chord ? without_chords() : fit;
+    // converging, and so can a strong covariate's tail at a finite maximum:
+    // Newton steps alone, past such probabilities, tell the two apart.
+    if (!past_extremes && separated(work)) {
+      eta = work.start_eta;
+      return fitFrom(design, y, eta, work, nullptr, Steps::kNewtonPastExtremes);
+    }
     const double scale = std::fabs(current) + 0.1;
     const double change = std::fabs(current - previous);
-    // A fit is taken once its columns have been checked on a step's own X'WX.
-    converged = rank_checked && change <= kDevianceTolerance * scale;
+    // A fit is taken once its columns have been checked on a step's own X'WX;
+    // past extreme probabilities, once no predictor moves either (separated
+    // classes move theirs by about 1 a step until a probability rounds to 0
+    // or 1, a singular step, or the steps run out).
+    converged = rank_checked && change <= kDevianceTolerance * scale &&
+                (!past_extremes || (eta - before_step).lpNorm<Eigen::Infinity>() <= kSettledPredictor);
     fresh_gram = !chords || !rank_checked || change > kChordTolerance * scale;
     chord_taken = chord_taken || chord;
     previous = current;
@@ -318,7 +345,7 @@ LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen:
 
 LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
                         LogisticWorkspace& work, const Eigen::MatrixXd* start_gram) {
-  return fitFrom(design, y, eta, work, start_gram, true);
+  return fitFrom(design, y, eta, work, start_gram, Steps::kChords);
 }
 
 TableTest likelihoodRatioTest(const LogisticFit& reduced, const LogisticFit& full) {

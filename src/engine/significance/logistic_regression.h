@@ -11,7 +11,7 @@
 #include "engine/significance/logistic_kernels.h"
 
 struct LogisticFit {
-  bool fitted = false;  // converged, with every fitted probability off 0 and 1 by more than 1e-8
+  bool fitted = false;  // converged to a finite maximum (separated classes have none)
   double deviance = 0;  // -2 log-likelihood
   int rank = 0;         // independent columns of the design
 };

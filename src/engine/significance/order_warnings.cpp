@@ -60,7 +60,7 @@ std::string notFittedWarning(const std::vector<OrderSignificance>& orders) {
   if (not_fitted == 0) return "";
   return warningLine(std::to_string(not_fitted) + " of the " + std::to_string(rows) +
                      " listed rows have p_adjusted or p_interaction_adjusted NA: a logistic model did not "
-                     "converge or separated the classes (a fitted probability within 1e-8 of 0 or 1)");
+                     "converge or separated the classes (fitted probabilities that run to 0 or 1 without settling)");
 }
 
 std::string droppedCovariatesWarning(const std::vector<OrderSignificance>& orders,
