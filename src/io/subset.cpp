@@ -43,6 +43,7 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
   std::string text;
   if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (--pheno)", false;
   if (out.error = notTextProblem(file, text, "--pheno"); !out.error.empty()) return false;
+  if (out.error = emptyFieldProblem(file, text, "--pheno"); !out.error.empty()) return false;
   std::unordered_map<std::string, int> line_of;
   UnknownNames unknown;
   int matched = 0;
@@ -124,6 +125,7 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
   std::string text;
   if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (" + option + ")", false;
   if (out.error = notTextProblem(file, text, option); !out.error.empty()) return false;
+  if (out.error = emptyFieldProblem(file, text, option); !out.error.empty()) return false;
   UnknownNames unknown;
   int lines = 0;
   bool first_line = true;

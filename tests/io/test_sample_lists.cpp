@@ -273,4 +273,39 @@ TEST(SampleLists, CompressedOrBinaryFilesAreRefusedAsSuch) {
   }
 }
 
+// pandas and R write a missing value of a tab-separated file as an empty
+// field: read as a run of separators, the next column's value (here SEX's 2)
+// would become the phenotype, stratum or covariate. Every sample file refuses
+// it; an empty field at a line's end moves nothing and is read as before.
+TEST(SampleLists, AnEmptyTabSeparatedFieldIsRefusedWhereItWouldMoveTheNext) {
+  const std::string dir = makeTempDir();
+  const struct {
+    const char* file;
+    std::string SubsetFiles::*option;
+    std::string bytes;
+    const char* where;
+  } cases[] = {
+      {"p.txt", &SubsetFiles::pheno, "FID\tIID\tT2D\tSEX\nf\ta\t2\t1\nf\tb\t\t2\n", "line 3, field 3 (--pheno)"},
+      {"s.txt", &SubsetFiles::strata, "f a x\nf\tb \t\ty\tz\n", "line 2, field 3 (--strata)"},
+      {"k.txt", &SubsetFiles::keep, "f\t\ta\n", "line 1, field 2 (--keep)"},
+      {"c.txt", &SubsetFiles::covar, "FID\tIID\tA\tB\nf\ta\t1\t2\nf\tb\t\t3\n", "line 3, field 3 (--covar)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    writeFile(dir + "/" + c.file, c.bytes);
+    SubsetFiles files;
+    files.*c.option = dir + "/" + c.file;
+    Subset subset;
+    EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+    EXPECT_NE(subset.error.find(c.where + std::string(": the field is empty (two tabs in a row)")), std::string::npos)
+        << subset.error;
+  }
+  writeFile(dir + "/p.txt", "FID\tIID\tT2D\tSEX\t\nf\ta\t2\t\t\nf\tb\t1\t\n");
+  SubsetFiles files;
+  files.pheno = dir + "/p.txt";
+  Subset subset;
+  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  EXPECT_EQ(subset.phenotypes, (std::vector<unsigned char>{1, 0}));
+}
+
 }  // namespace
