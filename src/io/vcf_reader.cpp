@@ -446,6 +446,11 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       ++without_gt;
       continue;
     }
+    // A sample whose GT is absent (its value list ending before GT, which
+    // VCF allows for trailing keys, or a BCF's integer missing value) comes
+    // from htslib as the integer missing value, not as a missing allele: read
+    // as it stands it is a haploid call of no ALT copy, a homozygous REF.
+    std::replace(gt_values, gt_values + values, bcf_int32_missing, static_cast<std::int32_t>(bcf_gt_missing));
     const int ploidy = values / sample_count;
     for (int s = 0; first_pass && ploidy >= 2 && s < sample_count; ++s) {
       const std::int32_t* call = gt_values + static_cast<long>(s) * ploidy;

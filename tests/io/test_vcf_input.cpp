@@ -292,6 +292,37 @@ TEST(VcfReaderRecords, SampleNamesHoldingABlankAreWarnedAbout) {
                                    "samples)\n");
 }
 
+// A sample may end its values before GT where GT is not the first key (DP:GT
+// given as "7"): its genotype is missing, plain VCF or BCF, not a haploid REF.
+TEST(VcfReaderRecords, AGtAbsentFromASampleIsMissing) {
+  const std::string dir = makeTempDir();
+  const std::string vcf = dir + "/v.vcf";
+  writeFile(vcf,
+            "##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">\n"
+            "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n"
+            "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\tc\n"
+            "1\t100\trs1\tA\tG\t.\t.\t.\tDP:GT\t7\t8:1/1\t.\n"
+            "1\t200\trs2\tA\tG\t.\t.\t.\tDP:GT\t7:0/1\t8\t9:0/0\n");
+  std::vector<std::string> paths = {vcf};
+  if (runBcftools("view -Ob -o v.bcf v.vcf", dir)) paths.push_back(dir + "/v.bcf");
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    VcfReader reader;
+    ASSERT_TRUE(reader.open(path)) << reader.error();
+    EXPECT_EQ(reader.warnings(), "");
+    Subset subset;
+    subset.samples = {0, 1, 2};
+    subset.phenotypes = {1, 0, 1};
+    subset.markers = {0, 1};
+    reader.select(subset);
+    std::vector<unsigned char> genotypes(6, 99), phenotypes(3, 99);
+    char name[2][255];
+    char* names[2] = {name[0], name[1]};
+    ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
+    EXPECT_EQ(genotypes, (std::vector<unsigned char>{3, 2, 3, 1, 3, 0}));
+  }
+}
+
 // ALT repeating REF (in either case, beside a gVCF's unseen allele too) is
 // no variant: warned about, and the calls are read as they stand.
 TEST(VcfReaderRecords, AltEqualToRefIsWarnedAbout) {
