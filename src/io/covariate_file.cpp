@@ -62,7 +62,7 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
   std::string text;
   if (!slurpFile(path, text)) return error = "cannot open " + path + " (--covar)", false;
   if (error = notTextProblem(path, text, "--covar"); !error.empty()) return false;
-  if (error = emptyFieldProblem(path, text, "--covar"); !error.empty()) return false;
+  if (error = fieldLayoutProblem(path, text, "--covar"); !error.empty()) return false;
   std::vector<std::size_t> columns;  // field positions of the chosen names
   std::size_t width = 0;
   std::unordered_map<std::string, int> line_of;

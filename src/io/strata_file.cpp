@@ -14,7 +14,7 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
   std::string text;
   if (!slurpFile(file, text)) return error = "cannot open " + file + " (--strata)", false;
   if (error = notTextProblem(file, text, "--strata"); !error.empty()) return false;
-  if (error = emptyFieldProblem(file, text, "--strata"); !error.empty()) return false;
+  if (error = fieldLayoutProblem(file, text, "--strata"); !error.empty()) return false;
   const SampleIndex index(input);
   std::unordered_map<std::string, int> line_of;
   std::unordered_map<std::string, int> stratum_of_name;

@@ -43,7 +43,7 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
   std::string text;
   if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (--pheno)", false;
   if (out.error = notTextProblem(file, text, "--pheno"); !out.error.empty()) return false;
-  if (out.error = emptyFieldProblem(file, text, "--pheno"); !out.error.empty()) return false;
+  if (out.error = fieldLayoutProblem(file, text, "--pheno"); !out.error.empty()) return false;
   std::unordered_map<std::string, int> line_of;
   UnknownNames unknown;
   int matched = 0;
@@ -136,7 +136,7 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
   std::string text;
   if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (" + option + ")", false;
   if (out.error = notTextProblem(file, text, option); !out.error.empty()) return false;
-  if (out.error = emptyFieldProblem(file, text, option); !out.error.empty()) return false;
+  if (out.error = fieldLayoutProblem(file, text, option); !out.error.empty()) return false;
   UnknownNames unknown;
   int lines = 0;
   bool first_line = true;
@@ -188,6 +188,7 @@ bool readMarkerList(const std::string& file, const char* option, const SubsetInp
   std::string text;
   if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (" + option + ")", false;
   if (out.error = notTextProblem(file, text, option); !out.error.empty()) return false;
+  if (out.error = fieldLayoutProblem(file, text, option); !out.error.empty()) return false;
   std::unordered_map<std::string_view, std::vector<int>> positions;
   for (std::size_t m = 0; m < input.markers.size(); ++m) positions[input.markers[m]].push_back(static_cast<int>(m));
   UnknownNames unknown;

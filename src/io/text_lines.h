@@ -57,13 +57,15 @@ bool forEachLine(std::string_view text, Visit visit) {
   });
 }
 
-// A tab-separated file written with missing values left empty (pandas'
-// to_csv, R's write.table with na="") holds two tabs in a row where a value
-// is missing. Runs of blanks and tabs separate fields here, so the fields
-// after it would move one place to the left: the next column's value read as
-// the missing one's. Returns the refusal naming the first such line and
-// field of `bytes`, the file `path` given to `option`, or "" when there is
-// none. An empty field at a line's end moves nothing and is not one.
-std::string emptyFieldProblem(const std::string& path, std::string_view bytes, const std::string& option);
+// Two ways of writing a table that these whitespace-separated files cannot
+// hold. A missing value left empty (pandas' to_csv, R's write.table with
+// na = "") is two tabs in a row: runs of blanks and tabs separate fields
+// here, so the fields after it would move one place to the left, the next
+// column's value read as the missing one's (an empty field at a line's end
+// moves nothing and is not one). A quoted field (R's write.table) would keep
+// its quotes in the name or value. Returns the refusal naming the first such
+// line and field of `bytes`, the file `path` given to `option`, or "" when
+// there is none.
+std::string fieldLayoutProblem(const std::string& path, std::string_view bytes, const std::string& option);
 
 #endif  // GORVA_IO_TEXTLINES_H

@@ -2,6 +2,8 @@
 // coded the other common way; marker lists written across a line.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "io/subset.h"
 #include "support/run_program.h"
 
@@ -293,7 +295,8 @@ TEST(SampleLists, CompressedOrBinaryFilesAreRefusedAsSuch) {
 // field: read as a run of separators, the next column's value (here SEX's 2)
 // would become the phenotype, stratum or covariate. Every sample file refuses
 // it; an empty field at a line's end moves nothing and is read as before.
-TEST(SampleLists, AnEmptyTabSeparatedFieldIsRefusedWhereItWouldMoveTheNext) {
+// R's quoted fields are refused too.
+TEST(SampleLists, EmptyTabSeparatedAndQuotedFieldsAreRefused) {
   const std::string dir = makeTempDir();
   const struct {
     const char* file;
@@ -315,6 +318,19 @@ TEST(SampleLists, AnEmptyTabSeparatedFieldIsRefusedWhereItWouldMoveTheNext) {
     EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
     EXPECT_NE(subset.error.find(c.where + std::string(": the field is empty (two tabs in a row)")), std::string::npos)
         << subset.error;
+  }
+  // R's write.table quotes every name: no sample or marker would match, and
+  // a --remove or --exclude would leave everything in with a warning only.
+  writeFile(dir + "/r.txt", "\"f\" \"b\"\n");
+  writeFile(dir + "/m.txt", "m1\n\"m2\"\n");
+  for (const auto& [option, file, where] :
+       {std::tuple{&SubsetFiles::remove, "r.txt", "line 1, field 1 (--remove): the field is quoted (\"f\")"},
+        std::tuple{&SubsetFiles::exclude, "m.txt", "line 2, field 1 (--exclude): the field is quoted (\"m2\")"}}) {
+    SubsetFiles files;
+    files.*option = dir + "/" + file;
+    Subset subset;
+    EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+    EXPECT_NE(subset.error.find(where), std::string::npos) << subset.error;
   }
   writeFile(dir + "/p.txt", "FID\tIID\tT2D\tSEX\t\nf\ta\t2\t\t\nf\tb\t1\t\n");
   SubsetFiles files;
