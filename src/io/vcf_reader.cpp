@@ -91,6 +91,13 @@ std::string headerProblem(const std::string& path) {
       for (std::size_t start = 0; start <= text.size(); ++field) {
         std::size_t end = std::min(text.find('\t', start), text.size());
         if (field == kFixedColumns - 1) ninth = text.substr(start, end - start);
+        // htslib refuses the empty last sample name of a #CHROM line that a
+        // script left ending with a tab as a header it cannot parse.
+        if (field >= kFixedColumns && start == text.size()) {
+          problem = path + " line " + std::to_string(number) + ", field " + std::to_string(field + 1) +
+                    ": the #CHROM line ends with a tab, which leaves an empty sample name after it: delete the tab";
+          break;
+        }
         const auto [seen, is_new] = field_of.emplace(text.substr(start, end - start), field + 1);
         if (field >= kFixedColumns && !is_new) {
           problem = path + " line " + std::to_string(number) + ", field " + std::to_string(field + 1) +

@@ -415,6 +415,8 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
       // made of ## lines and a #CHROM line, which these are.
       {kHeader + "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\n1\t100\trs1\tA\tG\t.\t.\t.\tGT\n", kPheno,
        "", "", "in.vcf line 4: the #CHROM line ends at FORMAT and names no sample, so there are no genotypes"},
+      {kHeader + "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\tc\t\n" + kRecords, kPheno, "", "",
+       "in.vcf line 4, field 13: the #CHROM line ends with a tab, which leaves an empty sample name after it"},
       {kHeader + "#CHROM POS ID REF ALT QUAL FILTER INFO FORMAT a b c\n" + kRecords, kPheno, "", "",
        "in.vcf line 4: the #CHROM line is separated by blanks, but a VCF's fields are separated by tabs"},
       {kHeader + "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\ta\tb\tc\n" + kRecords, kPheno, "", "",
