@@ -40,7 +40,14 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
     if (iid_only) fields.insert(fields.begin(), std::string_view());
     const bool header = first_line && (iid_only || fields[0] == "FID" || fields[0] == "#FID");
     first_line = false;
-    if (header) return true;
+    // A table of sample attributes (batch, population) gives its first.
+    if (header) {
+      if (const std::string several =
+              severalColumnsWarning(file + " line " + std::to_string(line), fields, iid_only, "columns", "STRATUM");
+          !several.empty())
+        warnings += warningLine(several);
+      return true;
+    }
     const std::string at = file + " line " + std::to_string(line);
     if (fields.size() < 3) {
       error = at + ": " + std::to_string(read.size()) + (read.size() == 1 ? " field" : " fields") +

@@ -76,16 +76,11 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
                   (iid_only ? "IID value" : "FID IID value") + " lines";
       return false;
     }
-    // A file of several phenotypes (plink2 writes them so) gives its first,
-    // as PLINK 1.9 reads it; the header names the others, which a user may
-    // have meant.
-    if (header && fields.size() > 3) {
-      std::string names;
-      for (std::size_t f = 2; f < fields.size(); ++f) names += (f > 2 ? ", " : "") + std::string(fields[f]);
-      out.warnings += warningLine(at(file, line) + ": the header names " + std::to_string(fields.size() - 2) +
-                                  " phenotypes (" + names + "); the first, " + std::string(fields[2]) +
-                                  " (field " + field(2) + "), is read, as PLINK reads it: give a file of " +
-                                  (iid_only ? "IID value" : "FID IID value") + " lines holding the one meant");
+    // plink2 writes several phenotypes to a file; PLINK 1.9 reads the first.
+    if (header) {
+      if (const std::string several = severalColumnsWarning(at(file, line), fields, iid_only, "phenotypes", "value");
+          !several.empty())
+        out.warnings += warningLine(several);
     }
     if (header) return true;
     if (fields.size() < 3) {

@@ -218,20 +218,32 @@ TEST(PhenotypeFile, NumbersWrittenAsFloatsReadAsTheirCodes) {
       << subset.error;
 }
 
-// A file of several phenotypes gives its first, as PLINK 1.9 reads it; its
-// header names the others, so the choice is told (a batch column of 1s and
-// 2s before T2D read as controls and cases without a word).
-TEST(PhenotypeFile, AHeaderOfSeveralPhenotypesSaysWhichIsRead) {
-  const std::string path = makeTempDir() + "/p.txt";
+// A file of several phenotypes or strata columns gives its first, as PLINK
+// 1.9 reads it; its header names the others, so the choice is told (a batch
+// column of 1s and 2s before T2D read as controls and cases without a word).
+TEST(SampleLists, AHeaderOfSeveralValueColumnsSaysWhichIsRead) {
+  const std::string dir = makeTempDir();
+  const std::string path = dir + "/p.txt";
   Subset subset;
   ASSERT_TRUE(choosePhenotypes(path, "FID IID batch T2D\nf a 1 1\nf b 2 1\nf c 2 2\n", subset)) << subset.error;
   EXPECT_EQ(subset.phenotypes, (std::vector<unsigned char>{0, 1, 1}));
   EXPECT_NE(subset.warnings.find("p.txt line 1: the header names 2 phenotypes (batch, T2D); the first, batch "
-                                 "(field 3), is read, as PLINK reads it"),
+                                 "(field 3), is read, as PLINK reads it: give a file of FID IID value lines"),
             std::string::npos)
       << subset.warnings;
   ASSERT_TRUE(choosePhenotypes(path, "FID IID T2D\nf a 1 x\nf b 2 y\n", subset)) << subset.error;
-  EXPECT_EQ(subset.warnings.find("phenotypes ("), std::string::npos) << subset.warnings;
+  EXPECT_EQ(subset.warnings.find("the header names"), std::string::npos) << subset.warnings;
+  writeFile(dir + "/s.txt", "#IID batch POP\na 1 x\nb 2 y\nc 1 x\n");
+  SubsetFiles files;
+  files.strata = dir + "/s.txt";
+  SubsetInput vcf = plinkInput();
+  vcf.match_family = false;
+  ASSERT_TRUE(chooseSubset(files, vcf, 1, subset)) << subset.error;
+  EXPECT_EQ(subset.stratum_names, (std::vector<std::string>{"1", "2"}));
+  EXPECT_NE(subset.warnings.find("s.txt line 1: the header names 2 columns (batch, POP); the first, batch (field "
+                                 "2), is read, as PLINK reads it: give a file of IID STRATUM lines"),
+            std::string::npos)
+      << subset.warnings;
 }
 
 // An input matched by FID and IID cannot take covariates named by IID alone.
