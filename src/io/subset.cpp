@@ -64,6 +64,13 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
       }
       iid_only = true;
     }
+    // A .fam's third field is the father, whose ID 1 or 2 would read as a
+    // control or a case; its phenotypes stand in its sixth.
+    if (first_line && file.ends_with(".fam") && read.size() == 6) {
+      out.error = at(file, line) + ": a PLINK .fam, whose field 3 is the father, not a phenotype: give a file of "
+                  "FID IID value lines (awk '{print $1, $2, $6}' " + file + ")";
+      return false;
+    }
     fields.assign(read.begin(), read.end());
     if (iid_only) fields.insert(fields.begin(), std::string_view());
     const bool header = first_line && (iid_only || fields[0] == "FID" || fields[0] == "#FID");

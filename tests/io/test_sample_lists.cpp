@@ -182,7 +182,7 @@ bool choosePhenotypes(const std::string& path, const std::string& text, Subset& 
 
 // 0 = control, 1 = case reads as missing and controls, as PLINK reads it;
 // the warning says which coding is meant.
-TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdviceAndASexColumnIsNoPhenotype) {
+TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdviceAndASexOrParentColumnIsNoPhenotype) {
   const std::string path = makeTempDir() + "/p.txt";
   Subset subset;
   ASSERT_TRUE(choosePhenotypes(path, "f a 0\nf b 1\nf c 0\n", subset)) << subset.error;
@@ -193,6 +193,12 @@ TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdviceAndASexColumnIsNoPhenotyp
       << subset.warnings;
   ASSERT_TRUE(choosePhenotypes(path, "f a 0\nf b 1\nf c 2\n", subset)) << subset.error;
   EXPECT_EQ(subset.warnings.find("holds no case"), std::string::npos) << subset.warnings;
+  // A .fam as --pheno would give the fathers' IDs as phenotypes.
+  const std::string fam = makeTempDir() + "/cohort.fam";
+  EXPECT_FALSE(choosePhenotypes(fam, "f a 0 0 1 2\nf b 0 0 2 1\nf c 1 2 1 2\n", subset));
+  EXPECT_NE(subset.error.find("cohort.fam line 1: a PLINK .fam, whose field 3 is the father, not a phenotype"),
+            std::string::npos)
+      << subset.error;
   // A .psam as --pheno would give the sexes as phenotypes.
   EXPECT_FALSE(choosePhenotypes(path, "#FID IID SEX PHENO1\nf a 1 2\nf b 2 1\nf c 1 2\n", subset));
   EXPECT_NE(subset.error.find("p.txt line 1, field 3: the phenotype is read from field 3, which the header names "
