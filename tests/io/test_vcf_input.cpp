@@ -476,6 +476,9 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        "in.vcf line 5, field 11 (sample b): the genotype '0/1 ' is not alleles"},
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0//1\t1/1\n" + kRecords, kPheno, "", "",
        "in.vcf line 5, field 11 (sample b): the genotype '0//1' is not alleles"},
+      {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t|0|1\t1/1\n" + kRecords, kPheno, "", "",
+       "in.vcf line 5, field 11 (sample b): the genotype '|0|1' opens with a phasing mark (VCF 4.4), which htslib " +
+           std::string(hts_version()) + " cannot read: write it without the mark ('0|1')"},
       {kHeader + "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n" + kColumns +
            "1\t100\trs1\tA\tG\t.\t.\t.\tGT:DP\t0/0:1\t0/1:2\t1/1:3.5\n" + kRecords,
        kPheno, "", "", "in.vcf line 6, field 12 (sample c): FORMAT DP is '3.5', but the header declares it an Integer"},
