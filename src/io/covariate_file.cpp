@@ -62,6 +62,7 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
   std::string text;
   if (!slurpFile(path, text)) return error = "cannot open " + path + " (--covar)", false;
   if (error = notTextProblem(path, text, "--covar"); !error.empty()) return false;
+  if (error = fieldLayoutProblem(path, text, "--covar"); !error.empty()) return false;
   std::vector<std::size_t> columns;  // field positions of the chosen names
   std::size_t width = 0;
   std::unordered_map<std::string, int> line_of;
@@ -95,24 +96,48 @@ bool readCovariateFile(const std::string& path, const std::vector<std::string>& 
       }
       return true;
     }
-    for (const std::string& name : wanted) {
+    const auto columnOf = [&](std::string_view name) {
       std::size_t f = 2;
       while (f < width && names[f] != name) ++f;
-      if (f == width || name.empty()) {
+      return name.empty() ? width : f;
+    };
+    const auto take = [&](std::size_t f) {
+      if (std::find(columns.begin(), columns.end(), f) != columns.end()) {
+        error = "--covar-name names the covariate '" + names[f] + "' twice";
+        return false;
+      }
+      columns.push_back(f);
+      out.names.push_back(names[f]);
+      return true;
+    };
+    for (const std::string& name : wanted) {
+      std::size_t first = columnOf(name);
+      std::size_t last = first;
+      // PLINK reads A-B as the columns from A to B (PC1-PC10), where no
+      // column is named A-B itself.
+      for (std::size_t dash = name.find('-'); first == width && dash != std::string::npos;
+           dash = name.find('-', dash + 1)) {
+        const std::size_t from = columnOf(std::string_view(name).substr(0, dash));
+        const std::size_t to = columnOf(std::string_view(name).substr(dash + 1));
+        if (from == width || to == width) continue;
+        if (to < from) {
+          error = at(path, line) + ": --covar-name " + name + " runs backwards: " + names[to] + " is field " +
+                  field(to) + ", before " + names[from] + " in field " + field(from);
+          return false;
+        }
+        first = from;
+        last = to;
+      }
+      if (first == width) {
         error = at(path, line) + ": no covariate named '" + name + "' (--covar-name" +
                 (headerless ? "; the file has no header line, so its columns are COV1 to COV" +
                                   std::to_string(width - 2) + ")"
                             : ")");
         return false;
       }
-      for (std::size_t c = 0; c < columns.size(); ++c) {
-        if (columns[c] == f) {
-          error = "--covar-name names the covariate '" + name + "' twice";
-          return false;
-        }
+      for (std::size_t f = first; f <= last; ++f) {
+        if (!take(f)) return false;
       }
-      columns.push_back(f);
-      out.names.push_back(name);
     }
     return true;
   };

@@ -116,7 +116,9 @@ class Checker {
   void noteOtherPhenotype(int line, int column, const std::string& text);
   RepeatedNames repeated_names_{"marker names", "name"};
   Tally empty_names_;  // a doubled or trailing tab in the header
-  bool blank_separated_ = false;  // a header of blanks and no tab
+  // The separator of a header that holds no tab (a PLINK .raw, a CSV), or
+  // 0: such a file reads as a phenotype column and no marker.
+  char other_separator_ = 0;
   int unread_last_line_ = 0;
 };
 
@@ -215,8 +217,17 @@ bool Checker::checkHeader(const unsigned char* begin, const unsigned char* line_
   }
   result_.column_count = column;
   // A file separated by blanks (a PLINK .raw, a table saved with spaces)
-  // reads as a phenotype column alone: say why there is no marker.
-  blank_separated_ = column == 1 && std::memchr(begin, ' ', static_cast<std::size_t>(line_feed - begin)) != nullptr;
+  // or commas (a CSV, semicolons where the decimal mark is a comma) reads as
+  // a phenotype column alone: say why there is no marker.
+  if (column == 1) {
+    const std::string_view header(reinterpret_cast<const char*>(begin), static_cast<std::size_t>(line_feed - begin));
+    for (const char separator : {',', ';', ' '}) {
+      if (header.find(separator) != std::string_view::npos) {
+        other_separator_ = separator;
+        break;
+      }
+    }
+  }
   if (phenotype_index_ < 0 || phenotype_index_ >= column) {
     return refuse(name_ + " line 1: the header has " + std::to_string(column) +
                   (column == 1 ? " field" : " fields") + ", so there is no phenotype column " +
@@ -330,9 +341,11 @@ void Checker::noteOtherPhenotype(int line, int column, const std::string& text) 
 
 std::string Checker::warnings() const {
   std::string text;
-  if (blank_separated_) {
-    text += warningLine("line 1 of " + name_ + " holds blanks and no tab, so it names no marker: fields are "
-                        "separated by tabs (is the file separated by blanks? tr ' ' '\\t' converts it)");
+  if (other_separator_ != 0) {
+    const std::string what = other_separator_ == ' ' ? "blanks" : other_separator_ == ',' ? "commas" : "semicolons";
+    text += warningLine("line 1 of " + name_ + " holds " + what + " and no tab, so it names no marker: fields are "
+                        "separated by tabs (is the file separated by " + what + "? tr '" + other_separator_ +
+                        "' '\\t' converts it)");
   }
   if (short_lines_.count > 0) {
     const bool one = short_lines_.count == 1;

@@ -72,4 +72,22 @@ inline std::string noSampleMatched(const std::string& file, std::size_t lines, c
   return file + ": none of its " + std::to_string(lines) + " samples is in " + input.name + " (" + rule + ")";
 }
 
+// The warning for a header (its `fields`, an empty FID first where the file
+// names samples by IID alone) that names more value columns than the one
+// read, the third field: a file of several phenotypes or of several sample
+// attributes gives its first, as PLINK reads it, but the header names the
+// others, which a user may have meant. `what` names the columns
+// ("phenotypes"), `value` the one of a line ("value"); "" where there is
+// nothing to say.
+inline std::string severalColumnsWarning(const std::string& place, const std::vector<std::string_view>& fields,
+                                         bool iid_only, const std::string& what, const std::string& value) {
+  if (fields.size() <= 3) return "";
+  std::string names;
+  for (std::size_t f = 2; f < fields.size(); ++f) names += (f > 2 ? ", " : "") + std::string(fields[f]);
+  return place + ": the header names " + std::to_string(fields.size() - 2) + " " + what + " (" + names +
+         "); the first, " + std::string(fields[2]) + " (field " + std::to_string(iid_only ? 2 : 3) +
+         "), is read, as PLINK reads it: give a file of " + (iid_only ? "IID " : "FID IID ") + value +
+         " lines holding the one meant";
+}
+
 #endif  // GORVA_IO_SAMPLE_IDS_H

@@ -14,6 +14,7 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
   std::string text;
   if (!slurpFile(file, text)) return error = "cannot open " + file + " (--strata)", false;
   if (error = notTextProblem(file, text, "--strata"); !error.empty()) return false;
+  if (error = fieldLayoutProblem(file, text, "--strata"); !error.empty()) return false;
   const SampleIndex index(input);
   std::unordered_map<std::string, int> line_of;
   std::unordered_map<std::string, int> stratum_of_name;
@@ -39,7 +40,14 @@ bool readStrataFile(const std::string& file, const SubsetInput& input, StrataFil
     if (iid_only) fields.insert(fields.begin(), std::string_view());
     const bool header = first_line && (iid_only || fields[0] == "FID" || fields[0] == "#FID");
     first_line = false;
-    if (header) return true;
+    // A table of sample attributes (batch, population) gives its first.
+    if (header) {
+      if (const std::string several =
+              severalColumnsWarning(file + " line " + std::to_string(line), fields, iid_only, "columns", "STRATUM");
+          !several.empty())
+        warnings += warningLine(several);
+      return true;
+    }
     const std::string at = file + " line " + std::to_string(line);
     if (fields.size() < 3) {
       error = at + ": " + std::to_string(read.size()) + (read.size() == 1 ? " field" : " fields") +

@@ -43,6 +43,7 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
   std::string text;
   if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (--pheno)", false;
   if (out.error = notTextProblem(file, text, "--pheno"); !out.error.empty()) return false;
+  if (out.error = fieldLayoutProblem(file, text, "--pheno"); !out.error.empty()) return false;
   std::unordered_map<std::string, int> line_of;
   UnknownNames unknown;
   int matched = 0;
@@ -63,6 +64,13 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
       }
       iid_only = true;
     }
+    // A .fam's third field is the father, whose ID 1 or 2 would read as a
+    // control or a case; its phenotypes stand in its sixth.
+    if (first_line && file.ends_with(".fam") && read.size() == 6) {
+      out.error = at(file, line) + ": a PLINK .fam, whose field 3 is the father, not a phenotype: give a file of "
+                  "FID IID value lines (awk '{print $1, $2, $6}' " + file + ")";
+      return false;
+    }
     fields.assign(read.begin(), read.end());
     if (iid_only) fields.insert(fields.begin(), std::string_view());
     const bool header = first_line && (iid_only || fields[0] == "FID" || fields[0] == "#FID");
@@ -74,6 +82,12 @@ bool readPhenotypes(const std::string& file, const SubsetInput& input, const Sam
                   ", which the header names " + std::string(fields[2]) + ": give a file of " +
                   (iid_only ? "IID value" : "FID IID value") + " lines";
       return false;
+    }
+    // plink2 writes several phenotypes to a file; PLINK 1.9 reads the first.
+    if (header) {
+      if (const std::string several = severalColumnsWarning(at(file, line), fields, iid_only, "phenotypes", "value");
+          !several.empty())
+        out.warnings += warningLine(several);
     }
     if (header) return true;
     if (fields.size() < 3) {
@@ -124,6 +138,7 @@ bool readSampleList(const std::string& file, const char* option, const SubsetInp
   std::string text;
   if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (" + option + ")", false;
   if (out.error = notTextProblem(file, text, option); !out.error.empty()) return false;
+  if (out.error = fieldLayoutProblem(file, text, option); !out.error.empty()) return false;
   UnknownNames unknown;
   int lines = 0;
   bool first_line = true;
@@ -175,6 +190,7 @@ bool readMarkerList(const std::string& file, const char* option, const SubsetInp
   std::string text;
   if (!slurpFile(file, text)) return out.error = "cannot open " + file + " (" + option + ")", false;
   if (out.error = notTextProblem(file, text, option); !out.error.empty()) return false;
+  if (out.error = fieldLayoutProblem(file, text, option); !out.error.empty()) return false;
   std::unordered_map<std::string_view, std::vector<int>> positions;
   for (std::size_t m = 0; m < input.markers.size(); ++m) positions[input.markers[m]].push_back(static_cast<int>(m));
   UnknownNames unknown;

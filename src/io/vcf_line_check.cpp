@@ -84,6 +84,13 @@ std::string sampleFieldProblem(const std::vector<std::string_view>& fields, cons
       const std::string key(keys[k]);
       const std::string shown = "'" + shownText(values[k], kLongestName) + "'";
       if (key == "GT") {
+        // VCF 4.4 lets a GT open with its first allele's phasing ("|0|1");
+        // htslib before 1.17 takes no such mark.
+        if (!values[k].empty() && (values[k][0] == '/' || values[k][0] == '|') && isGenotype(values[k])) {
+          return where + ": the genotype " + shown + " opens with a phasing mark (VCF 4.4), which htslib " +
+                 hts_version() + " cannot read: write it without the mark ('" +
+                 shownText(values[k].substr(1), kLongestName) + "')";
+        }
         if (!isGenotype(values[k])) {
           return where + ": the genotype " + shown + " is not alleles (0, 1, ... or . when missing) joined by / or |";
         }

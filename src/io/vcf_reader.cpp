@@ -91,6 +91,13 @@ std::string headerProblem(const std::string& path) {
       for (std::size_t start = 0; start <= text.size(); ++field) {
         std::size_t end = std::min(text.find('\t', start), text.size());
         if (field == kFixedColumns - 1) ninth = text.substr(start, end - start);
+        // htslib refuses the empty last sample name of a #CHROM line that a
+        // script left ending with a tab as a header it cannot parse.
+        if (field >= kFixedColumns && start == text.size()) {
+          problem = path + " line " + std::to_string(number) + ", field " + std::to_string(field + 1) +
+                    ": the #CHROM line ends with a tab, which leaves an empty sample name after it: delete the tab";
+          break;
+        }
         const auto [seen, is_new] = field_of.emplace(text.substr(start, end - start), field + 1);
         if (field >= kFixedColumns && !is_new) {
           problem = path + " line " + std::to_string(number) + ", field " + std::to_string(field + 1) +
@@ -446,6 +453,11 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       ++without_gt;
       continue;
     }
+    // A sample whose GT is absent (its value list ending before GT, which
+    // VCF allows for trailing keys, or a BCF's integer missing value) comes
+    // from htslib as the integer missing value, not as a missing allele: read
+    // as it stands it is a haploid call of no ALT copy, a homozygous REF.
+    std::replace(gt_values, gt_values + values, bcf_int32_missing, static_cast<std::int32_t>(bcf_gt_missing));
     const int ploidy = values / sample_count;
     for (int s = 0; first_pass && ploidy >= 2 && s < sample_count; ++s) {
       const std::int32_t* call = gt_values + static_cast<long>(s) * ploidy;

@@ -83,6 +83,30 @@ TEST(CovariateFile, AFileWithoutHeaderNamesItsColumnsByNumber) {
   }
 }
 
+// --covar-name takes PLINK's ranges: PC2-PC4 is every column from PC2 to PC4,
+// in the file's order; a name holding a dash that is a column is that column.
+TEST(CovariateFile, ANameRangeTakesTheColumnsFromOneToTheOther) {
+  const std::string path = makeTempDir() + "/c.eigenvec";
+  CovariateFile file;
+  std::string error;
+  writeFile(path, "#FID IID PC1 PC2 PC3 PC4 x-y x y\nf s 1 2 3 4 5 6 7\n");
+  ASSERT_TRUE(readCovariateFile(path, {"PC2-PC4", "PC1", "x-y"}, file, error)) << error;
+  EXPECT_EQ(file.names, (std::vector<std::string>{"PC2", "PC3", "PC4", "PC1", "x-y"}));
+  EXPECT_EQ(file.values, (std::vector<double>{2, 3, 4, 1, 5}));
+  const struct {
+    std::vector<std::string> wanted;
+    const char* message;
+  } refused[] = {
+      {{"PC3-PC1"}, "c.eigenvec line 1: --covar-name PC3-PC1 runs backwards: PC1 is field 3, before PC3 in field 5"},
+      {{"PC1-PC2", "PC2"}, "--covar-name names the covariate 'PC2' twice"},
+      {{"PC1-PC9"}, "c.eigenvec line 1: no covariate named 'PC1-PC9' (--covar-name)"},
+  };
+  for (const auto& c : refused) {
+    EXPECT_FALSE(readCovariateFile(path, c.wanted, file, error)) << c.wanted[0];
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+  }
+}
+
 // plink2's eigenvectors of samples without FID (from a VCF): "#IID PC1 ...".
 TEST(CovariateFile, Plink2IidOnlyFilesNameSamplesByIidAndCountFieldsAsWritten) {
   const std::string dir = makeTempDir();

@@ -2,6 +2,8 @@
 // coded the other common way; marker lists written across a line.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "io/subset.h"
 #include "support/run_program.h"
 
@@ -180,7 +182,7 @@ bool choosePhenotypes(const std::string& path, const std::string& text, Subset& 
 
 // 0 = control, 1 = case reads as missing and controls, as PLINK reads it;
 // the warning says which coding is meant.
-TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdviceAndASexColumnIsNoPhenotype) {
+TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdviceAndASexOrParentColumnIsNoPhenotype) {
   const std::string path = makeTempDir() + "/p.txt";
   Subset subset;
   ASSERT_TRUE(choosePhenotypes(path, "f a 0\nf b 1\nf c 0\n", subset)) << subset.error;
@@ -191,6 +193,12 @@ TEST(PhenotypeFile, ZerosWithoutACaseGetTheCodingAdviceAndASexColumnIsNoPhenotyp
       << subset.warnings;
   ASSERT_TRUE(choosePhenotypes(path, "f a 0\nf b 1\nf c 2\n", subset)) << subset.error;
   EXPECT_EQ(subset.warnings.find("holds no case"), std::string::npos) << subset.warnings;
+  // A .fam as --pheno would give the fathers' IDs as phenotypes.
+  const std::string fam = makeTempDir() + "/cohort.fam";
+  EXPECT_FALSE(choosePhenotypes(fam, "f a 0 0 1 2\nf b 0 0 2 1\nf c 1 2 1 2\n", subset));
+  EXPECT_NE(subset.error.find("cohort.fam line 1: a PLINK .fam, whose field 3 is the father, not a phenotype"),
+            std::string::npos)
+      << subset.error;
   // A .psam as --pheno would give the sexes as phenotypes.
   EXPECT_FALSE(choosePhenotypes(path, "#FID IID SEX PHENO1\nf a 1 2\nf b 2 1\nf c 1 2\n", subset));
   EXPECT_NE(subset.error.find("p.txt line 1, field 3: the phenotype is read from field 3, which the header names "
@@ -214,6 +222,34 @@ TEST(PhenotypeFile, NumbersWrittenAsFloatsReadAsTheirCodes) {
   EXPECT_NE(subset.error.find("p.txt line 2, field 3: phenotype 1.5 is not 2 (case), 1 (control) or 0, -9, NA"),
             std::string::npos)
       << subset.error;
+}
+
+// A file of several phenotypes or strata columns gives its first, as PLINK
+// 1.9 reads it; its header names the others, so the choice is told (a batch
+// column of 1s and 2s before T2D read as controls and cases without a word).
+TEST(SampleLists, AHeaderOfSeveralValueColumnsSaysWhichIsRead) {
+  const std::string dir = makeTempDir();
+  const std::string path = dir + "/p.txt";
+  Subset subset;
+  ASSERT_TRUE(choosePhenotypes(path, "FID IID batch T2D\nf a 1 1\nf b 2 1\nf c 2 2\n", subset)) << subset.error;
+  EXPECT_EQ(subset.phenotypes, (std::vector<unsigned char>{0, 1, 1}));
+  EXPECT_NE(subset.warnings.find("p.txt line 1: the header names 2 phenotypes (batch, T2D); the first, batch "
+                                 "(field 3), is read, as PLINK reads it: give a file of FID IID value lines"),
+            std::string::npos)
+      << subset.warnings;
+  ASSERT_TRUE(choosePhenotypes(path, "FID IID T2D\nf a 1 x\nf b 2 y\n", subset)) << subset.error;
+  EXPECT_EQ(subset.warnings.find("the header names"), std::string::npos) << subset.warnings;
+  writeFile(dir + "/s.txt", "#IID batch POP\na 1 x\nb 2 y\nc 1 x\n");
+  SubsetFiles files;
+  files.strata = dir + "/s.txt";
+  SubsetInput vcf = plinkInput();
+  vcf.match_family = false;
+  ASSERT_TRUE(chooseSubset(files, vcf, 1, subset)) << subset.error;
+  EXPECT_EQ(subset.stratum_names, (std::vector<std::string>{"1", "2"}));
+  EXPECT_NE(subset.warnings.find("s.txt line 1: the header names 2 columns (batch, POP); the first, batch (field "
+                                 "2), is read, as PLINK reads it: give a file of IID STRATUM lines"),
+            std::string::npos)
+      << subset.warnings;
 }
 
 // An input matched by FID and IID cannot take covariates named by IID alone.
@@ -271,6 +307,55 @@ TEST(SampleLists, CompressedOrBinaryFilesAreRefusedAsSuch) {
     EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
     EXPECT_NE(subset.error.find(c.message), std::string::npos) << subset.error;
   }
+}
+
+// pandas and R write a missing value of a tab-separated file as an empty
+// field: read as a run of separators, the next column's value (here SEX's 2)
+// would become the phenotype, stratum or covariate. Every sample file refuses
+// it; an empty field at a line's end moves nothing and is read as before.
+// R's quoted fields are refused too.
+TEST(SampleLists, EmptyTabSeparatedAndQuotedFieldsAreRefused) {
+  const std::string dir = makeTempDir();
+  const struct {
+    const char* file;
+    std::string SubsetFiles::*option;
+    std::string bytes;
+    const char* where;
+  } cases[] = {
+      {"p.txt", &SubsetFiles::pheno, "FID\tIID\tT2D\tSEX\nf\ta\t2\t1\nf\tb\t\t2\n", "line 3, field 3 (--pheno)"},
+      {"s.txt", &SubsetFiles::strata, "f a x\nf\tb \t\ty\tz\n", "line 2, field 3 (--strata)"},
+      {"k.txt", &SubsetFiles::keep, "f\t\ta\n", "line 1, field 2 (--keep)"},
+      {"c.txt", &SubsetFiles::covar, "FID\tIID\tA\tB\nf\ta\t1\t2\nf\tb\t\t3\n", "line 3, field 3 (--covar)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    writeFile(dir + "/" + c.file, c.bytes);
+    SubsetFiles files;
+    files.*c.option = dir + "/" + c.file;
+    Subset subset;
+    EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+    EXPECT_NE(subset.error.find(c.where + std::string(": the field is empty (two tabs in a row)")), std::string::npos)
+        << subset.error;
+  }
+  // R's write.table quotes every name: no sample or marker would match, and
+  // a --remove or --exclude would leave everything in with a warning only.
+  writeFile(dir + "/r.txt", "\"f\" \"b\"\n");
+  writeFile(dir + "/m.txt", "m1\n\"m2\"\n");
+  for (const auto& [option, file, where] :
+       {std::tuple{&SubsetFiles::remove, "r.txt", "line 1, field 1 (--remove): the field is quoted (\"f\")"},
+        std::tuple{&SubsetFiles::exclude, "m.txt", "line 2, field 1 (--exclude): the field is quoted (\"m2\")"}}) {
+    SubsetFiles files;
+    files.*option = dir + "/" + file;
+    Subset subset;
+    EXPECT_FALSE(chooseSubset(files, plinkInput(), 1, subset));
+    EXPECT_NE(subset.error.find(where), std::string::npos) << subset.error;
+  }
+  writeFile(dir + "/p.txt", "FID\tIID\tT2D\tSEX\t\nf\ta\t2\t\t\nf\tb\t1\t\n");
+  SubsetFiles files;
+  files.pheno = dir + "/p.txt";
+  Subset subset;
+  ASSERT_TRUE(chooseSubset(files, plinkInput(), 1, subset)) << subset.error;
+  EXPECT_EQ(subset.phenotypes, (std::vector<unsigned char>{1, 0}));
 }
 
 }  // namespace

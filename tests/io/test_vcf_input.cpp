@@ -292,6 +292,37 @@ TEST(VcfReaderRecords, SampleNamesHoldingABlankAreWarnedAbout) {
                                    "samples)\n");
 }
 
+// A sample may end its values before GT where GT is not the first key (DP:GT
+// given as "7"): its genotype is missing, plain VCF or BCF, not a haploid REF.
+TEST(VcfReaderRecords, AGtAbsentFromASampleIsMissing) {
+  const std::string dir = makeTempDir();
+  const std::string vcf = dir + "/v.vcf";
+  writeFile(vcf,
+            "##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"g\">\n"
+            "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n"
+            "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\tc\n"
+            "1\t100\trs1\tA\tG\t.\t.\t.\tDP:GT\t7\t8:1/1\t.\n"
+            "1\t200\trs2\tA\tG\t.\t.\t.\tDP:GT\t7:0/1\t8\t9:0/0\n");
+  std::vector<std::string> paths = {vcf};
+  if (runBcftools("view -Ob -o v.bcf v.vcf", dir)) paths.push_back(dir + "/v.bcf");
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    VcfReader reader;
+    ASSERT_TRUE(reader.open(path)) << reader.error();
+    EXPECT_EQ(reader.warnings(), "");
+    Subset subset;
+    subset.samples = {0, 1, 2};
+    subset.phenotypes = {1, 0, 1};
+    subset.markers = {0, 1};
+    reader.select(subset);
+    std::vector<unsigned char> genotypes(6, 99), phenotypes(3, 99);
+    char name[2][255];
+    char* names[2] = {name[0], name[1]};
+    ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
+    EXPECT_EQ(genotypes, (std::vector<unsigned char>{3, 2, 3, 1, 3, 0}));
+  }
+}
+
 // ALT repeating REF (in either case, beside a gVCF's unseen allele too) is
 // no variant: warned about, and the calls are read as they stand.
 TEST(VcfReaderRecords, AltEqualToRefIsWarnedAbout) {
@@ -384,6 +415,8 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
       // made of ## lines and a #CHROM line, which these are.
       {kHeader + "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\n1\t100\trs1\tA\tG\t.\t.\t.\tGT\n", kPheno,
        "", "", "in.vcf line 4: the #CHROM line ends at FORMAT and names no sample, so there are no genotypes"},
+      {kHeader + "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\tc\t\n" + kRecords, kPheno, "", "",
+       "in.vcf line 4, field 13: the #CHROM line ends with a tab, which leaves an empty sample name after it"},
       {kHeader + "#CHROM POS ID REF ALT QUAL FILTER INFO FORMAT a b c\n" + kRecords, kPheno, "", "",
        "in.vcf line 4: the #CHROM line is separated by blanks, but a VCF's fields are separated by tabs"},
       {kHeader + "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\ta\tb\tc\n" + kRecords, kPheno, "", "",
@@ -443,6 +476,9 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        "in.vcf line 5, field 11 (sample b): the genotype '0/1 ' is not alleles"},
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0//1\t1/1\n" + kRecords, kPheno, "", "",
        "in.vcf line 5, field 11 (sample b): the genotype '0//1' is not alleles"},
+      {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t|0|1\t1/1\n" + kRecords, kPheno, "", "",
+       "in.vcf line 5, field 11 (sample b): the genotype '|0|1' opens with a phasing mark (VCF 4.4), which htslib " +
+           std::string(hts_version()) + " cannot read: write it without the mark ('0|1')"},
       {kHeader + "##FORMAT=<ID=DP,Number=1,Type=Integer,Description=\"d\">\n" + kColumns +
            "1\t100\trs1\tA\tG\t.\t.\t.\tGT:DP\t0/0:1\t0/1:2\t1/1:3.5\n" + kRecords,
        kPheno, "", "", "in.vcf line 6, field 12 (sample c): FORMAT DP is '3.5', but the header declares it an Integer"},

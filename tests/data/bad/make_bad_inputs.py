@@ -43,6 +43,8 @@ def text_cases():
     write("repeated-name.txt", b"Class\tA\tB,C\tA\n1\t0\t1\t2\n0\t1\t1\t0\n1\t2\t0\t1\n0\t0\t2\t2\n")
     # Separated by blanks: one phenotype column, no marker; the header says why.
     write("blank-separated.txt", b"Class A B\n1 0 1\n0 1 1\n")
+    # A CSV (pandas' to_csv, a spreadsheet's export) reads so too.
+    write("comma-separated.txt", b"Class,A,B\n1,0,1\n0,1,1\n")
     # A marker named "B C" reads as the pair B, C in the report's rows.
     write("blank-in-name.txt", b"Class\tA\tB C\n1\t0\t1\n0\t1\t1\n1\t2\t0\n0\t0\t2\n")
 
