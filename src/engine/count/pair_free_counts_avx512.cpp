@@ -127,19 +127,23 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countStep(const PairCountRequest& q, int f
 
 // Counts groups [first, first + 2 kPairs) (first even, so that each pair
 // of groups fills one block of counts) and stores their counts, a class at
-// a time so that its counters never leave their registers.
-template <int kRows, int kLevels, int kPairs, int kControlWords, int kCaseWords>
-GORVA_TARGET_AVX512 GORVA_INLINE void countPairsStep(const PairCountRequest& q, int first,
-                                                     int control_words, int row_words) {
-  constexpr int kPer = 2 * kRows * kLevels;
+// a time so that its counters never leave their registers. Rows come
+// kRowsPerOutput to an output (a request's rows all to one; two to each
+// first marker of several): row r's counts go to outputs[r /
+// kRowsPerOutput] as a request of kRowsPerOutput rows lays them out.
+template <int kRows, int kRowsPerOutput, int kLevels, int kPairs, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 GORVA_INLINE void countGroupPairsStep(const std::uint64_t* const* rows,
+                                                          const std::uint64_t* packed, int* const* outputs,
+                                                          int first, int control_words, int row_words) {
+  constexpr int kPer = 2 * kRowsPerOutput * kLevels;
   const long level_words = static_cast<long>(row_words) * kPairLanes;
   const long group_words = kPackedLevels * level_words;
-  const std::uint64_t* group = q.packed + group_words * first;
+  const std::uint64_t* group = packed + group_words * first;
   const int controls_end = kCaseWords > 0 ? kControlWords : control_words;
   const int end = kCaseWords > 0 ? kControlWords + kCaseWords : row_words;
   for (int c = 0; c < 2; ++c) {
     __m512i sums[kPairs * kLevels * kRows];
-    countGroupPairs<kRows, kLevels, kPairs>(q.rows, group, level_words, group_words, c == 0 ? 0 : controls_end,
+    countGroupPairs<kRows, kLevels, kPairs>(rows, group, level_words, group_words, c == 0 ? 0 : controls_end,
                                            c == 0 ? controls_end : end, sums);
 #pragma GCC unroll 64
     for (int j = 0; j < kPairs; ++j) {
@@ -148,11 +152,20 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countPairsStep(const PairCountRequest& q, 
       for (int m = 0; m < kLevels; ++m) {
 #pragma GCC unroll 64
         for (int r = 0; r < kRows; ++r)
-          storeCounts(q.counts + freeCountAt(kPer, p, freeCount(kRows, r, m, c)),
+          storeCounts(outputs[r / kRowsPerOutput] +
+                          freeCountAt(kPer, p, freeCount(kRowsPerOutput, r % kRowsPerOutput, m, c)),
                       sums[(j * kLevels + m) * kRows + r]);
       }
     }
   }
+}
+
+template <int kRows, int kLevels, int kPairs, int kControlWords, int kCaseWords>
+GORVA_TARGET_AVX512 GORVA_INLINE void countPairsStep(const PairCountRequest& q, int first,
+                                                     int control_words, int row_words) {
+  int* const outputs[1] = {q.counts};
+  countGroupPairsStep<kRows, kRows, kLevels, kPairs, kControlWords, kCaseWords>(q.rows, q.packed, outputs, first,
+                                                                                control_words, row_words);
 }
 
 template <int kRows, int kLevels, int kPairs, int kGroups, int kControlWords, int kCaseWords>
@@ -235,36 +248,12 @@ GORVA_TARGET_AVX512 GORVA_INLINE void countRowsStep(const PairRowsRequest& q, in
   }
 }
 
-// Groups [first, first + 2 kPairs) (first even, so that each pair of
-// groups fills one block of counts) for kFirsts first markers, a class at a
-// time.
+// Groups [first, first + 2 kPairs) for kFirsts first markers.
 template <int kFirsts, int kPairs, int kControlWords, int kCaseWords>
 GORVA_TARGET_AVX512 GORVA_INLINE void countRowsPairsStep(const PairRowsRequest& q, int first,
                                                          int control_words, int row_words) {
-  constexpr int kRows = 2 * kFirsts;
-  constexpr int kLevels = 2;
-  constexpr int kPer = 2 * 2 * kLevels;
-  const long level_words = static_cast<long>(row_words) * kPairLanes;
-  const long group_words = kPackedLevels * level_words;
-  const std::uint64_t* group = q.packed + group_words * first;
-  const int controls_end = kCaseWords > 0 ? kControlWords : control_words;
-  const int end = kCaseWords > 0 ? kControlWords + kCaseWords : row_words;
-  for (int c = 0; c < 2; ++c) {
-    __m512i sums[kPairs * kLevels * kRows];
-    countGroupPairs<kRows, kLevels, kPairs>(q.rows, group, level_words, group_words, c == 0 ? 0 : controls_end,
-                                           c == 0 ? controls_end : end, sums);
-#pragma GCC unroll 64
-    for (int j = 0; j < kPairs; ++j) {
-      const long p = static_cast<long>(kPairLanes) * (first + 2 * j);
-#pragma GCC unroll 64
-      for (int m = 0; m < kLevels; ++m) {
-#pragma GCC unroll 64
-        for (int r = 0; r < kRows; ++r)
-          storeCounts(q.counts[r / 2] + freeCountAt(kPer, p, pairFreeCount(r % 2, m, c)),
-                      sums[(j * kLevels + m) * kRows + r]);
-      }
-    }
-  }
+  countGroupPairsStep<2 * kFirsts, 2, 2, kPairs, kControlWords, kCaseWords>(q.rows, q.packed, q.counts, first,
+                                                                            control_words, row_words);
 }
 
 // As many pairs of groups a pass as keep every counter and broadcast row in
