@@ -516,8 +516,12 @@ bool VcfReader::forEachRecord(const RecordVisit& visit, bool first_pass) {
       std::string name = record->d.id;
       if (name == ".") name = std::string(bcf_seqname_safe(header.get(), record.get())) + ":" + std::to_string(record->pos + 1);
       if (name.size() > static_cast<std::size_t>(kMaxFieldText)) {
+        // Imputation servers name indels CHROM:POS:REF:ALT, however long
+        // their alleles.
         return refuse(place() + ", field 3: the marker name has " + std::to_string(name.size()) +
-                      " characters; at most " + std::to_string(kMaxFieldText) + " are allowed");
+                      " characters; at most " + std::to_string(kMaxFieldText) +
+                      " are allowed (name the records by position first: bcftools annotate --set-id "
+                      "'%CHROM:%POS')");
       }
       // A BCF stores names as bytes, which a plain VCF's fields cannot hold:
       // the table's lines split at tabs, the report's at line ends (a

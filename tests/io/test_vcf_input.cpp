@@ -456,6 +456,11 @@ TEST(VcfBadInput, EachFaultIsRefusedWithItsPlaceAndNoReport) {
        "in.vcf line 8, field 2: the position '4e2' is not a whole number"},
       {kHeader + kColumns + kRecords + "1\t-5\trs4\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\t1/1\n", kPheno, "", "",
        "in.vcf line 8, field 2: the position '-5' is negative (a VCF position is 0 or more)"},
+      // An imputation server's CHROM:POS:REF:ALT name of a long indel.
+      {kHeader + kColumns + kRecords + "1\t400\t1:400:A:" + std::string(300, 'G') + "\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\t1/1\n",
+       kPheno, "", "",
+       "in.vcf line 8, field 3: the marker name has 308 characters; at most 254 are allowed (name the records by "
+       "position first: bcftools annotate --set-id '%CHROM:%POS')"},
       {kHeader + kColumns + "2\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\t1/1\n" + kRecords, kPheno, "", "",
        "in.vcf line 5, field 1: contig 2 is not declared in the header"},
       {kHeader + kColumns + "1\t100\trs1\tA\tG\t.\t.\tAF=0.5\tGT\t0/0\t0/1\t1/1\n" + kRecords, kPheno, "", "",
