@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <array>
 #include <initializer_list>
 #include <set>
 
@@ -21,6 +22,30 @@
 namespace {
 
 const std::vector<std::string> kRunOptions = {"--out", "report.txt", "--order", "1-2", "--top", "5"};
+
+// Every sample and marker an open reader holds, read in one go, the samples
+// cases and controls in turn.
+struct ReadBack {
+  std::vector<unsigned char> genotypes, phenotypes;
+  std::vector<std::string> names;
+};
+bool readEverything(VcfReader& reader, int samples, int markers, ReadBack& out) {
+  Subset subset;
+  for (int s = 0; s < samples; ++s) {
+    subset.samples.push_back(s);
+    subset.phenotypes.push_back(s % 2 == 0 ? 1 : 0);
+  }
+  for (int m = 0; m < markers; ++m) subset.markers.push_back(m);
+  reader.select(subset);
+  out.genotypes.assign(static_cast<std::size_t>(samples) * markers, 99);
+  out.phenotypes.assign(samples, 99);
+  std::vector<std::array<char, 255>> name(markers);
+  std::vector<char*> names;
+  for (auto& n : name) names.push_back(n.data());
+  if (!reader.read(out.genotypes.data(), out.phenotypes.data(), names.data())) return false;
+  out.names.assign(names.begin(), names.end());
+  return true;
+}
 
 // A BCF header of contig 1, FORMAT GT and these samples, written to `out`
 // (the caller destroys it once its records are written).
@@ -104,18 +129,11 @@ TEST(VcfReaderRecords, SkipsMultiAllelicGtLessAndSpanningDeletionRecordsWithWarn
   EXPECT_EQ(input.markers, (std::vector<std::string>{"1:300", "rs4", "rs7", "rs8", "rs9"}));
   ASSERT_EQ(input.samples.size(), 2u);
   EXPECT_EQ(input.samples[1].iid, "b");
-  Subset subset;
-  subset.samples = {0, 1};
-  subset.phenotypes = {1, 0};
-  subset.markers = {0, 1, 2, 3, 4};
-  reader.select(subset);
-  std::vector<unsigned char> genotypes(10, 99), phenotypes(2, 99);
-  char name[5][255];
-  char* names[5] = {name[0], name[1], name[2], name[3], name[4]};
-  ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
-  EXPECT_EQ(genotypes, (std::vector<unsigned char>{1, 2, 3, 3, 1, 3, 3, 1, 3, 2}));
-  EXPECT_EQ(phenotypes, (std::vector<unsigned char>{1, 0}));
-  EXPECT_STREQ(name[0], "1:300");
+  ReadBack got;
+  ASSERT_TRUE(readEverything(reader, 2, 5, got)) << reader.error();
+  EXPECT_EQ(got.genotypes, (std::vector<unsigned char>{1, 2, 3, 3, 1, 3, 3, 1, 3, 2}));
+  EXPECT_EQ(got.phenotypes, (std::vector<unsigned char>{1, 0}));
+  EXPECT_EQ(got.names[0], "1:300");
   // One marker a block: each block is handed over as it is complete.
   std::vector<unsigned char> blocks;
   std::vector<unsigned char> block(2);
@@ -124,11 +142,11 @@ TEST(VcfReaderRecords, SkipsMultiAllelicGtLessAndSpanningDeletionRecordsWithWarn
     EXPECT_EQ(static_cast<int>(blocks.size()), 2 * first);
     blocks.insert(blocks.end(), block.begin(), block.end());
   }));
-  EXPECT_EQ(blocks, genotypes);
+  EXPECT_EQ(blocks, got.genotypes);
   // Replaced after its checks (same records, so no count tells): refused.
   writeFile(dir + "/new.vcf", readFile(dir + "/v.vcf"));
   ASSERT_EQ(std::rename((dir + "/new.vcf").c_str(), (dir + "/v.vcf").c_str()), 0);
-  EXPECT_FALSE(reader.read(genotypes.data(), phenotypes.data(), names));
+  EXPECT_FALSE(readEverything(reader, 2, 5, got));
   EXPECT_EQ(reader.error().rfind(dir + "/v.vcf: the file changed during the run", 0), 0u) << reader.error();
 }
 
@@ -310,16 +328,9 @@ TEST(VcfReaderRecords, AGtAbsentFromASampleIsMissing) {
     VcfReader reader;
     ASSERT_TRUE(reader.open(path)) << reader.error();
     EXPECT_EQ(reader.warnings(), "");
-    Subset subset;
-    subset.samples = {0, 1, 2};
-    subset.phenotypes = {1, 0, 1};
-    subset.markers = {0, 1};
-    reader.select(subset);
-    std::vector<unsigned char> genotypes(6, 99), phenotypes(3, 99);
-    char name[2][255];
-    char* names[2] = {name[0], name[1]};
-    ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
-    EXPECT_EQ(genotypes, (std::vector<unsigned char>{3, 2, 3, 1, 3, 0}));
+    ReadBack got;
+    ASSERT_TRUE(readEverything(reader, 3, 2, got)) << reader.error();
+    EXPECT_EQ(got.genotypes, (std::vector<unsigned char>{3, 2, 3, 1, 3, 0}));
   }
 }
 
@@ -340,16 +351,9 @@ TEST(VcfReaderRecords, AltEqualToRefIsWarnedAbout) {
                                    "were read as written, allele 1 as ALT"),
             std::string::npos)
       << reader.warnings();
-  Subset subset;
-  subset.samples = {0, 1};
-  subset.phenotypes = {1, 0};
-  subset.markers = {0, 1, 2};
-  reader.select(subset);
-  std::vector<unsigned char> genotypes(6, 99), phenotypes(2, 99);
-  char name[3][255];
-  char* names[3] = {name[0], name[1], name[2]};
-  ASSERT_TRUE(reader.read(genotypes.data(), phenotypes.data(), names)) << reader.error();
-  EXPECT_EQ(genotypes, (std::vector<unsigned char>{1, 2, 1, 2, 1, 0}));
+  ReadBack got;
+  ASSERT_TRUE(readEverything(reader, 2, 3, got)) << reader.error();
+  EXPECT_EQ(got.genotypes, (std::vector<unsigned char>{1, 2, 1, 2, 1, 0}));
 }
 
 // plink's --recode vcf names each sample FID_IID: a phenotype file of the
