@@ -169,7 +169,16 @@ void setExtensionOptions(CArgs& args) {
 const char* getOptionString() {
   static std::string str_opt;
   str_opt.clear();
-  str_opt += "# input file : " + withLineEndsEscaped(opt::input_file) + "\n";
+  // A PLINK set or a VCF/BCF replaces --in: name what was read.
+  std::string input = opt::input_file;
+  if (!opt::bfile.empty()) {
+    input = opt::bfile + ".bed";
+  } else if (!opt::vcf.empty()) {
+    input = opt::vcf;
+  } else if (!opt::bcf.empty()) {
+    input = opt::bcf;
+  }
+  str_opt += "# input file : " + withLineEndsEscaped(input) + "\n";
   str_opt += "# result file : " + withLineEndsEscaped(opt::output_file) + "\n";
   str_opt += "# combination order : " + std::to_string(opt::order) + "\n";
   str_opt += "# K=number of final significant snps for presentation : " +

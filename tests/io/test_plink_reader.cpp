@@ -300,6 +300,7 @@ TEST_F(PlinkRun, ReportEqualsTheTextRunForEveryMissingDataMethod) {
               withoutInputLines(text_report))
         << method;
     EXPECT_EQ(withoutInputLines(plink_run.out), withoutInputLines(text_run.out)) << method;
+    EXPECT_NE(plink_run.out.find("# input file : ../set.bed\n"), std::string::npos) << plink_run.out;
     // Only the PLINK map gives positions; the text table has NA there.
     EXPECT_EQ(withoutPositions(readFile(dir_ + "/plink/table.tsv")), withoutPositions(readFile(dir_ + "/text/table.tsv")))
         << method;

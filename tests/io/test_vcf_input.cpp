@@ -201,6 +201,7 @@ TEST_F(SameDataEveryFormat, TextVcfVcfGzAndBcfGiveTheSameReport) {
     ASSERT_EQ(run.status, 0) << name << ": " << run.err;
     EXPECT_EQ(withoutInputLines(readFile(dir_ + "/" + name + "/report.txt")), expected) << name;
     EXPECT_EQ(withoutInputLines(run.out), withoutInputLines(text.out)) << name;
+    EXPECT_NE(run.out.find("# input file : " + args[1] + "\n"), std::string::npos) << run.out;
   }
   if (!have_bcftools) GTEST_SKIP() << "bcftools is not installed: the VCF.gz and BCF runs were not compared";
 }
