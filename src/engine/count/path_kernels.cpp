@@ -57,6 +57,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.missing_pairs = {sumBitRowsAvx512, quadLanesAvx512, transposeBitsAvx512};
     kernels.next_reaching = nextReachingAvx512;
     kernels.strata_test_bound = strataTestBoundAvx512;
+    kernels.em_pair_bounds = emPairBoundsAvx512;
     return kernels;
   }();
   switch (path) {

@@ -37,6 +37,7 @@
 #ifndef GORVA_ENGINE_RANK_BATCH_SCORER_H
 #define GORVA_ENGINE_RANK_BATCH_SCORER_H
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -134,6 +135,13 @@ class BatchScorer {
   // them).
   bool screensEm() const;
   void completeEmTables(int count, int* counted);
+  // Screening pairs under "em": the walk's stretches bounded from their
+  // counted tables (EmTables::pairGainBound), whose em tables are made only
+  // for the few a bound does not rule out.
+  bool boundsEmPairs() const;
+  void screenEmPairs(const Batch& walk, const std::function<bool(int, int, int*, const double*)>& screen);
+  const int* emTable(int j);
+  const int* emTables(int j, int n);
   void observedGainBounds(int count);
   bool measuresSpared() const;
 
@@ -168,9 +176,16 @@ class BatchScorer {
     int offset = 0;
     int table_ints = 0;
     CellCounter* counter = nullptr;
+    BatchScorer* em = nullptr;  // completes em tables when first asked for
     const int* at(int j) const {
+      if (em != nullptr) return em->emTable(offset + j);
       return tables != nullptr ? tables + static_cast<long>(offset + j) * table_ints
                                : counter->stretchTable(offset + j);
+    }
+    // Tables 0 .. n - 1 one after another.
+    const int* all(int n) const {
+      if (em != nullptr) return em->emTables(offset, n);
+      return tables != nullptr ? at(0) : counter->stretchTables(offset, n);
     }
   };
   // bounds: the pieces' IG bounds, or null to compute them from the tables.
@@ -227,6 +242,12 @@ class BatchScorer {
   std::vector<int> em_completed_;
   std::vector<int> em_observed_;  // the observed samples' tables beside them
   std::vector<double> observed_bounds_;  // their IG bounds, ranked by p
+  // The stretch screenEmPairs is at: its counted tables and which of them
+  // have their em table in em_completed_.
+  const int* em_counted_ = nullptr;
+  std::vector<unsigned char> em_made_;
+  std::vector<double> em_bounds_;
+  EmPairBounds em_pair_bounds_ = nullptr;
   std::unique_ptr<ScreeningKeys> screening_;
   InformationGainBounds bounds_ = nullptr;  // null: every table gets a key
   NextReaching next_reaching_ = nextReachingScalar;

@@ -10,6 +10,8 @@
 #include <limits>
 #include <vector>
 
+#include "engine/count/information_gain_bound_finish.h"
+
 
 void BatchScorer::Screen::reset(int first, int length, bool screen, int K) {
   first_index = first;
@@ -60,7 +62,8 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
         }
         // A listing rules tables out by its floor from the first table on.
         stretch_floor_ = runningMaximum();
-        const PieceTables piece{tables, offset, table_ints_, counter_.get()};
+        const PieceTables piece{tables, offset, table_ints_, counter_.get(),
+                                em_counted_ != nullptr ? this : nullptr};
         const double* piece_bounds = bounds != nullptr ? bounds + offset : nullptr;
         if (piece_bounds != nullptr) stats_.bounded_in_walk += length;
         if (context_.measure == kRankByP) {
@@ -69,8 +72,7 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
           screen.usable = screenBoundedStretch(screen, first, length, piece, piece_bounds,
                                                runGains(walk, first));
         } else {
-          const int* all = tables != nullptr ? piece.at(0) : counter_->stretchTables(offset, length);
-          screen.usable = screenStretch(screen, first, length, all, runGains(walk, first));
+          screen.usable = screenStretch(screen, first, length, piece.all(length), runGains(walk, first));
         }
         if (!screen.usable) --open;
       }
@@ -80,7 +82,9 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
     }
     return open > 0;
   };
-  if (!counter_->fusesBounds()) {
+  if (boundsEmPairs()) {
+    screenEmPairs(walk, screenPieces);
+  } else if (!counter_->fusesBounds()) {
     forEachTable(walk, [&](int first, int count, int* tables) {
       return screenPieces(first, count, tables, nullptr);
     });
@@ -89,6 +93,46 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
   } else {
     counter_->forEachBoundedFrom(walk.first, walk.count, screenPieces);
   }
+}
+
+bool BatchScorer::boundsEmPairs() const {
+  return em_tables_ && order_ == 2 && bounds_ != nullptr && em_pair_bounds_ != nullptr &&
+         context_.N < kSinglePrecisionTotal;
+}
+
+void BatchScorer::screenEmPairs(const Batch& walk,
+                                const std::function<bool(int, int, int*, const double*)>& screen) {
+  auto bounded = [&](int first, int count, int* counted) {
+    em_bounds_.resize(count);
+    em_pair_bounds_({.counted = counted, .count = count, .q = case_fraction_, .factor = divergence_factor_},
+                    em_bounds_.data());
+    em_counted_ = counted;
+    em_made_.assign(count, 0);
+    em_completed_.resize(static_cast<std::size_t>(count) * table_ints_);
+    const bool more = screen(first, count, nullptr, em_bounds_.data());
+    em_counted_ = nullptr;
+    return more;
+  };
+  if (walk.list != nullptr) {
+    counter_->forEach(walk.list, walk.count, bounded);
+  } else {
+    counter_->forEachFrom(walk.first, walk.count, bounded);
+  }
+}
+
+const int* BatchScorer::emTable(int j) {
+  int* table = em_completed_.data() + static_cast<long>(j) * table_ints_;
+  if (em_made_[j] == 0) {
+    em_tables_->fill(em_counted_ + 2L * counter_->cells() * j);
+    std::copy_n(em_tables_->em(), table_ints_, table);
+    em_made_[j] = 1;
+  }
+  return table;
+}
+
+const int* BatchScorer::emTables(int j, int n) {
+  for (int i = j; i < j + n; ++i) emTable(i);
+  return em_completed_.data() + static_cast<long>(j) * table_ints_;
 }
 
 double BatchScorer::ownGains(const RunGains& gains, int j) const {
