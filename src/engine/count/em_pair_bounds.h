@@ -22,9 +22,10 @@ struct EmPairBoundRequest {
   double factor = 0;
 };
 using EmPairBounds = void (*)(const EmPairBoundRequest& request, double* bounds);
-// The reference, and sixteen pairs a step in single precision (at most a
-// relative 2^-16 looser).
+// The reference, and a register of pairs a step in single precision (at most a
+// relative 2^-16 looser, and never lower than a rise's negative part).
 void emPairBoundsScalar(const EmPairBoundRequest& request, double* bounds);
+void emPairBoundsAvx2(const EmPairBoundRequest& request, double* bounds);
 void emPairBoundsAvx512(const EmPairBoundRequest& request, double* bounds);
 double emPairBound(const int* counted, double q, double factor);
 

@@ -37,7 +37,8 @@ const PathKernels& pathKernels(SimdPath path) {
                                 true,
                                 {sumBitRowsAvx2, quadLanesAvx2, transposeBitsScalar},
                                 nextReachingAvx2,
-                                strataTestBoundAvx2};
+                                strataTestBoundAvx2,
+                                emPairBoundsAvx2};
   // An AVX-512 CPU has AVX2 too: its own kernels where they exist, the AVX2
   // walk kernels elsewhere.
   static const PathKernels avx512 = [] {

@@ -52,9 +52,8 @@ struct PathKernels {
   // The association test's bound over a pair's strata tables, for ranking
   // by p.
   StrataTestBoundKernel strata_test_bound;
-  // Bounds of em pair tables from their counted tables; null where they
-  // would cost more than the assignment rounds they spare (in scalar code,
-  // as much as the rounds themselves).
+  // Bounds of em pair tables from their counted tables; null on the scalar
+  // path, where they would cost as much as the assignment rounds they spare.
   EmPairBounds em_pair_bounds = nullptr;
 };
 
