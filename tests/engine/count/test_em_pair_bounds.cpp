@@ -1,6 +1,6 @@
 // The bounds of em pair tables from their counted tables: never below the IG
 // of the em table the assignment rounds make (whatever the share of missing
-// genotypes, skew, empty and one-class cells), the vector version never below
+// genotypes, skew, empty and one-class cells), the vector versions never below
 // the portable one by more than its rounding and reading no table beyond
 // the request, and a class without samples unbounded.
 #include <gtest/gtest.h>
