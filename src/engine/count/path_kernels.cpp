@@ -38,7 +38,7 @@ const PathKernels& pathKernels(SimdPath path) {
                                 {sumBitRowsAvx2, quadLanesAvx2, transposeBitsScalar},
                                 nextReachingAvx2,
                                 strataTestBoundAvx2,
-                                emPairBoundsAvx2};
+                                emTableBoundsAvx2};
   // An AVX-512 CPU has AVX2 too: its own kernels where they exist, the AVX2
   // walk kernels elsewhere.
   static const PathKernels avx512 = [] {
@@ -58,7 +58,7 @@ const PathKernels& pathKernels(SimdPath path) {
     kernels.missing_pairs = {sumBitRowsAvx512, quadLanesAvx512, transposeBitsAvx512};
     kernels.next_reaching = nextReachingAvx512;
     kernels.strata_test_bound = strataTestBoundAvx512;
-    kernels.em_pair_bounds = emPairBoundsAvx512;
+    kernels.em_table_bounds = emTableBoundsAvx512;
     return kernels;
   }();
   switch (path) {

@@ -7,7 +7,7 @@
 
 #include "engine/count/bound_screen.h"
 #include "engine/count/chord_information_gain_bound.h"
-#include "engine/count/em_pair_bounds.h"
+#include "engine/count/em_table_bounds.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/missing_pair_counts.h"
@@ -52,9 +52,9 @@ struct PathKernels {
   // The association test's bound over a pair's strata tables, for ranking
   // by p.
   StrataTestBoundKernel strata_test_bound;
-  // Bounds of em pair tables from their counted tables; null on the scalar
-  // path, where they would cost as much as the assignment rounds they spare.
-  EmPairBounds em_pair_bounds = nullptr;
+  // Bounds of em tables from their counted tables; null on the scalar path,
+  // where they would cost as much as the assignment rounds they spare.
+  EmTableBounds em_table_bounds = nullptr;
 };
 
 // The kernels of a path (the path must be supported to call them). The

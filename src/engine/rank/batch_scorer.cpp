@@ -32,7 +32,10 @@ BatchScorer::BatchScorer(const SearchContext& context, int order)
   if (context.missing_code == kMethodEm) {
     em_tables_ = std::make_unique<EmTables>(order);
     table_ints_ = em_tables_->ints();
-    em_pair_bounds_ = kernels.em_pair_bounds;
+    if (order <= kEmBoundMostOrder && kernels.em_table_bounds != nullptr) {
+      em_table_bounds_ = kernels.em_table_bounds;
+      em_bound_shape_ = std::make_unique<EmBoundShape>(order);
+    }
   }
   score_sums_.assign(table_ints_, 0.0);
   // Synergy is screened by its IG: the single-marker part is exact.

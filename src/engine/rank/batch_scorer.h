@@ -135,11 +135,11 @@ class BatchScorer {
   // them).
   bool screensEm() const;
   void completeEmTables(int count, int* counted);
-  // Screening pairs under "em": the walk's stretches bounded from their
-  // counted tables (EmTables::pairGainBound), whose em tables are made only
-  // for the few a bound does not rule out.
-  bool boundsEmPairs() const;
-  void screenEmPairs(const Batch& walk, const std::function<bool(int, int, int*, const double*)>& screen);
+  // Screening under "em": the walk's stretches bounded from their counted
+  // tables (em_table_bounds.h), whose em tables are made only for the few a
+  // bound does not rule out.
+  bool boundsEmTables() const;
+  void screenEmTables(const Batch& walk, const std::function<bool(int, int, int*, const double*)>& screen);
   const int* emTable(int j);
   const int* emTables(int j, int n);
   void observedGainBounds(int count);
@@ -247,7 +247,8 @@ class BatchScorer {
   const int* em_counted_ = nullptr;
   std::vector<unsigned char> em_made_;
   std::vector<double> em_bounds_;
-  EmPairBounds em_pair_bounds_ = nullptr;
+  EmTableBounds em_table_bounds_ = nullptr;
+  std::unique_ptr<EmBoundShape> em_bound_shape_;
   std::unique_ptr<ScreeningKeys> screening_;
   InformationGainBounds bounds_ = nullptr;  // null: every table gets a key
   NextReaching next_reaching_ = nextReachingScalar;

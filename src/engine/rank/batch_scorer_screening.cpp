@@ -82,8 +82,8 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
     }
     return open > 0;
   };
-  if (boundsEmPairs()) {
-    screenEmPairs(walk, screenPieces);
+  if (boundsEmTables()) {
+    screenEmTables(walk, screenPieces);
   } else if (!counter_->fusesBounds()) {
     forEachTable(walk, [&](int first, int count, int* tables) {
       return screenPieces(first, count, tables, nullptr);
@@ -95,17 +95,18 @@ void BatchScorer::screenWalk(const Batch& walk, int batch_size, int batches) {
   }
 }
 
-bool BatchScorer::boundsEmPairs() const {
-  return em_tables_ && order_ == 2 && bounds_ != nullptr && em_pair_bounds_ != nullptr &&
+bool BatchScorer::boundsEmTables() const {
+  return em_tables_ && bounds_ != nullptr && em_table_bounds_ != nullptr &&
          context_.N < kSinglePrecisionTotal;
 }
 
-void BatchScorer::screenEmPairs(const Batch& walk,
+void BatchScorer::screenEmTables(const Batch& walk,
                                 const std::function<bool(int, int, int*, const double*)>& screen) {
   auto bounded = [&](int first, int count, int* counted) {
     em_bounds_.resize(count);
-    em_pair_bounds_({.counted = counted, .count = count, .q = case_fraction_, .factor = divergence_factor_},
-                    em_bounds_.data());
+    em_table_bounds_({.shape = em_bound_shape_.get(), .counted = counted, .count = count, .q = case_fraction_,
+                      .factor = divergence_factor_},
+                     em_bounds_.data());
     em_counted_ = counted;
     em_made_.assign(count, 0);
     em_completed_.resize(static_cast<std::size_t>(count) * table_ints_);

@@ -1,4 +1,4 @@
-// The em pairs' bounds on AVX2: eight pairs in one register, their counts
+// The em tables' bounds on AVX2: eight tables in one register, their counts
 // gathered by VPGATHERDD.
 #include <immintrin.h>
 
@@ -7,12 +7,12 @@
 #define GORVA_LANES_TARGET GORVA_TARGET_AVX2
 #define GORVA_EM_LANES 8
 
-#include "engine/count/em_pair_bounds_lanes.h"
+#include "engine/count/em_table_bounds_lanes.h"
 
 namespace {
-GORVA_TARGET_AVX2 GORVA_INLINE Lanes gatherCounts(const int* counted, int k, int lanes) {
+GORVA_TARGET_AVX2 GORVA_INLINE Lanes gatherCounts(const int* counted, int stride, int k, int lanes) {
   const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  const __m256i at = _mm256_mullo_epi32(lane, _mm256_set1_epi32(kEmPairCountedInts));
+  const __m256i at = _mm256_mullo_epi32(lane, _mm256_set1_epi32(stride));
   const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(lanes), lane);
   const __m256 counts =
       _mm256_cvtepi32_ps(_mm256_mask_i32gather_epi32(_mm256_setzero_si256(), counted + k, at, live, sizeof(int)));
@@ -20,6 +20,6 @@ GORVA_TARGET_AVX2 GORVA_INLINE Lanes gatherCounts(const int* counted, int k, int
 }
 }  // namespace
 
-GORVA_TARGET_AVX2 void emPairBoundsAvx2(const EmPairBoundRequest& request, double* bounds) {
-  emPairBoundsLanes(request, bounds);
+GORVA_TARGET_AVX2 void emTableBoundsAvx2(const EmBoundRequest& request, double* bounds) {
+  emTableBoundsLanes(request, bounds);
 }
