@@ -77,7 +77,7 @@ class CombinationModels {
     const LogisticFit full = fitLogistic(FactorDesign{sorted_group_, cells_ * strata_, sortedDense()}, sorted_y_,
                                          full_eta_, work_, &reduced.gram);
     const TableTest ratio = likelihoodRatioTest(reduced.fit, full);
-    const TableTest adjusted = dividedBy(ratio, associationDivisor() * associationCorrection(ratio));
+    const TableTest adjusted = dividedBy(ratio, associationDivisor() * associationCorrection(ratio, reduced));
     out.p_adjusted = adjusted.p_value;
     out.log_p_adjusted = logPBelowRange(adjusted);
     out.not_fitted = !reduced.fit.fitted || !full.fitted;
@@ -90,6 +90,9 @@ class CombinationModels {
     LogisticFit fit;
     Eigen::VectorXd eta;
     Eigen::MatrixXd gram;  // the covariates' X'WX its fit ended with: the nested models' first step
+    // At its fit, what Lawley's excess of the nested models needs, and its own.
+    LawleyMoments moments;
+    double excess = 0;
   };
 
   // The covariates (into `buffer`) and outcomes of `rows`.
@@ -170,6 +173,10 @@ class CombinationModels {
     start_->startOf(rows_, stratum_of_, dense, null.eta);
     null.fit = fitLogistic(FactorDesign{stratum_of_, strata_, dense}, null_y_, null.eta, work_);
     if (null.fit.fitted) null.gram = work_.gram;
+    if (null.fit.fitted && covariates_.cols() > 0) {
+      null.moments = lawleyMoments(dense, null.eta);
+      null.excess = excess_.of(null.moments, dense, stratum_of_, strata_);
+    }
     if (null_models_.size() >= kCachedNullModels) {
       uncached_ = std::move(null);
       return uncached_;
@@ -298,11 +305,10 @@ class CombinationModels {
     return covariates > 0 && factors > 0 && std::isfinite(ratio) ? ratio : 1.0;
   }
 
-  double associationCorrection(const TableTest& ratio) {
+  double associationCorrection(const TableTest& ratio, const NullModel& reduced) {
     if (std::isnan(ratio.p_value) || ratio.df < 1 || covariates_.cols() == 0) return 1.0;
-    excess_.at(sortedDense(), reduced_eta_);
-    const double with =
-        excess_.of(sorted_group_, cells_ * strata_) - excess_.of(sorted_stratum_, strata_);
+    reorderLawleyMoments(reduced.moments, order_, sorted_moments_);
+    const double with = excess_.of(sorted_moments_, sortedDense(), sorted_group_, cells_ * strata_) - reduced.excess;
     // Without covariates the reduced model's fit is each stratum's share of cases.
     std::vector<double> cases(strata_, 0.0), samples(strata_, 0.0);
     for (Eigen::Index j = 0; j < sorted_y_.size(); ++j) {
@@ -314,8 +320,10 @@ class CombinationModels {
       const int st = sorted_stratum_[j];
       plain_eta_[j] = std::log(cases[st] / (samples[st] - cases[st]));
     }
-    excess_.at(Eigen::MatrixXd(sorted_y_.size(), 0), plain_eta_);
-    const double without = excess_.of(sorted_group_, cells_ * strata_) - excess_.of(sorted_stratum_, strata_);
+    const Eigen::MatrixXd none(sorted_y_.size(), 0);
+    const LawleyMoments plain = lawleyMoments(none, plain_eta_);
+    const double without = excess_.of(plain, none, sorted_group_, cells_ * strata_) -
+                           excess_.of(plain, none, sorted_stratum_, strata_);
     return correction(with, without, ratio.df);
   }
 
@@ -331,8 +339,9 @@ class CombinationModels {
     Eigen::MatrixXd columns(n, covariates.cols() + indicators.cols());
     columns.leftCols(covariates.cols()) = covariates;
     for (Eigen::Index i = 0; i < n; ++i) columns.row(i).tail(indicators.cols()) = indicators.row(kept_cell_[i]);
-    excess_.at(columns, additive_eta_);
-    const double with = excess_.of(kept_cell_, cells_ * strata_) - excess_.of(kept_stratum_, strata_);
+    const LawleyMoments at_fit = lawleyMoments(columns, additive_eta_);
+    const double with = excess_.of(at_fit, columns, kept_cell_, cells_ * strata_) -
+                        excess_.of(at_fit, columns, kept_stratum_, strata_);
     const Eigen::MatrixXd none(n, 0);
     plain_eta_.setZero(n);
     const LogisticFit plain = fitLogistic(
@@ -340,8 +349,10 @@ class CombinationModels {
                      &stratum_of_key_, indicators},
         y, plain_eta_, work_);
     if (!plain.fitted) return 1.0;
-    excess_.at(columns.rightCols(indicators.cols()), plain_eta_);
-    const double without = excess_.of(kept_cell_, cells_ * strata_) - excess_.of(kept_stratum_, strata_);
+    const Eigen::MatrixXd marker_columns = columns.rightCols(indicators.cols());
+    const LawleyMoments at_plain_fit = lawleyMoments(marker_columns, plain_eta_);
+    const double without = excess_.of(at_plain_fit, marker_columns, kept_cell_, cells_ * strata_) -
+                           excess_.of(at_plain_fit, marker_columns, kept_stratum_, strata_);
     return correction(with, without, ratio.df);
   }
 
@@ -450,6 +461,7 @@ class CombinationModels {
   Eigen::VectorXd sorted_y_;
   Eigen::VectorXd full_eta_, reduced_eta_, additive_eta_, plain_eta_;
   LawleyExcess excess_;
+  LawleyMoments sorted_moments_;
   std::vector<int> kept_stratum_;
   // The interaction models' samples, their factors and design.
   std::vector<Eigen::Index> kept_;

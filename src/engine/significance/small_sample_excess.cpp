@@ -1,58 +1,104 @@
 #include "engine/significance/small_sample_excess.h"
 
+#include <array>
 #include <cmath>
 
 namespace {
 
-// The fitter's bound on a column's weighted sum of squares, scaled to 1,
-// that neither the factor nor the columns before it explain.
+// The fitter's bound on the part of a column's weighted sum of squares,
+// scaled to 1, that neither the factor nor the columns before it explain.
 constexpr double kRankTolerance = 1e-9;
+
+// Position of the pair a <= b among the d (d + 1) / 2 pairs taken row by row.
+Eigen::Index pairIndex(Eigen::Index a, Eigen::Index b, Eigen::Index d) {
+  if (a > b) std::swap(a, b);
+  return a * d - a * (a - 1) / 2 + (b - a);
+}
 
 }  // namespace
 
-void LawleyExcess::at(const Eigen::Ref<const Eigen::MatrixXd>& dense, const Eigen::Ref<const Eigen::VectorXd>& eta) {
-  dense_ = dense;
+LawleyMoments lawleyMoments(const Eigen::Ref<const Eigen::MatrixXd>& dense, const Eigen::Ref<const Eigen::VectorXd>& eta) {
   const Eigen::Index n = eta.size();
-  w_.resize(n);
-  w1_.resize(n);
-  w2_.resize(n);
+  const Eigen::Index d = dense.cols();
+  LawleyMoments out;
+  out.w.resize(n);
+  out.w1.resize(n);
+  out.w2.resize(n);
   for (Eigen::Index i = 0; i < n; ++i) {
     // Both tails from their own exponential, so that a probability near 1
     // keeps its complement's digits.
     const double p = 1.0 / (1.0 + std::exp(-eta[i]));
     const double q = 1.0 / (1.0 + std::exp(eta[i]));
-    w_[i] = p * q;
-    w1_[i] = w_[i] * (q - p);
-    w2_[i] = w_[i] * (1.0 - 6.0 * w_[i]);
+    out.w[i] = p * q;
+    out.w1[i] = out.w[i] * (q - p);
+    out.w2[i] = out.w[i] * (1.0 - 6.0 * out.w[i]);
   }
-  gram_ = dense_.transpose() * w_.asDiagonal() * dense_;
+  out.gram = dense.transpose() * out.w.asDiagonal() * dense;
+  out.third.resize(d * d * d);
+  Eigen::VectorXd product(n);
+  for (Eigen::Index a = 0; a < d; ++a)
+    for (Eigen::Index b = a; b < d; ++b) {
+      product = out.w1.cwiseProduct(dense.col(a)).cwiseProduct(dense.col(b));
+      for (Eigen::Index c = b; c < d; ++c) {
+        const double t = product.dot(dense.col(c));
+        for (const auto& [x, y, z] : {std::array<Eigen::Index, 3>{a, b, c}, {a, c, b}, {b, a, c}, {b, c, a}, {c, a, b}, {c, b, a}})
+          out.third[x + d * (y + d * z)] = t;
+      }
+    }
+  return out;
 }
 
-double LawleyExcess::of(const std::vector<int>& level, int levels) {
-  const Eigen::Index n = w_.size();
-  const Eigen::Index d = dense_.cols();
+void reorderLawleyMoments(const LawleyMoments& moments, const std::vector<int>& order, LawleyMoments& out) {
+  const auto n = static_cast<Eigen::Index>(order.size());
+  out.w.resize(n);
+  out.w1.resize(n);
+  out.w2.resize(n);
+  for (Eigen::Index j = 0; j < n; ++j) {
+    out.w[j] = moments.w[order[j]];
+    out.w1[j] = moments.w1[order[j]];
+    out.w2[j] = moments.w2[order[j]];
+  }
+  out.gram = moments.gram;
+  out.third = moments.third;
+}
+
+double LawleyExcess::of(const LawleyMoments& moments, const Eigen::Ref<const Eigen::MatrixXd>& dense,
+                        const std::vector<int>& level, int levels) {
+  const Eigen::Index n = moments.w.size();
+  const Eigen::Index d = dense.cols();
+  const Eigen::Index pairs = d * (d + 1) / 2;
   weight_.setZero(levels);
   w1_sum_.setZero(levels);
   level_mean_.setZero(levels, d);
+  level_first_.setZero(levels, d);
+  level_second_.setZero(levels, pairs);
   for (Eigen::Index i = 0; i < n; ++i) {
-    weight_[level[i]] += w_[i];
-    w1_sum_[level[i]] += w1_[i];
-    level_mean_.row(level[i]) += w_[i] * dense_.row(i);
+    weight_[level[i]] += moments.w[i];
+    w1_sum_[level[i]] += moments.w1[i];
   }
+  for (Eigen::Index c = 0; c < d; ++c)
+    for (Eigen::Index i = 0; i < n; ++i) {
+      level_mean_(level[i], c) += moments.w[i] * dense(i, c);
+      level_first_(level[i], c) += moments.w1[i] * dense(i, c);
+    }
+  for (Eigen::Index a = 0, ab = 0; a < d; ++a)
+    for (Eigen::Index b = a; b < d; ++b, ++ab)
+      for (Eigen::Index i = 0; i < n; ++i) level_second_(level[i], ab) += moments.w1[i] * dense(i, a) * dense(i, b);
   // The dense block of (X'WX)^-1 is the inverse of the factor's Schur
   // complement: the weighted scatter of the columns about their level means.
-  Eigen::MatrixXd schur = gram_;
+  Eigen::MatrixXd schur = moments.gram;
   for (int l = 0; l < levels; ++l) {
     if (weight_[l] <= 0) continue;
     schur.noalias() -= level_mean_.row(l).transpose() * level_mean_.row(l) / weight_[l];
     level_mean_.row(l) /= weight_[l];
   }
   // Columns kept in order, as the fit keeps them (scaled to a unit diagonal
-  // of X'WX); the Cholesky factor of the kept ones whitens them, so that
-  // z_ij = [same level] / weight + y_i . y_j.
-  Eigen::VectorXd scale(d);
-  for (Eigen::Index c = 0; c < d; ++c) scale[c] = gram_(c, c) > 0 ? 1.0 / std::sqrt(gram_(c, c)) : 0.0;
-  const Eigen::MatrixXd scaled = scale.asDiagonal() * schur * scale.asDiagonal();
+  // of X'WX); the inverse Cholesky factor of the kept ones, times their
+  // scales, whitens them: z_ij = [same level] / weight + y_i . y_j with
+  // y_i = whiten (x_i - level mean).
+  scale_.resize(d);
+  for (Eigen::Index c = 0; c < d; ++c) scale_[c] = moments.gram(c, c) > 0 ? 1.0 / std::sqrt(moments.gram(c, c)) : 0.0;
+  const Eigen::MatrixXd scaled = scale_.asDiagonal() * schur * scale_.asDiagonal();
   Eigen::MatrixXd factor = Eigen::MatrixXd::Zero(d, d);
   std::vector<Eigen::Index> kept;
   for (Eigen::Index c = 0; c < d; ++c) {
@@ -70,53 +116,82 @@ double LawleyExcess::of(const std::vector<int>& level, int levels) {
     kept.push_back(c);
   }
   const auto r = static_cast<Eigen::Index>(kept.size());
-  Eigen::MatrixXd chol(r, r);
+  Eigen::MatrixXd cholesky(r, r);
   for (Eigen::Index a = 0; a < r; ++a)
-    for (Eigen::Index b = 0; b < r; ++b) chol(a, b) = factor(kept[a], b);
-  whitened_.resize(n, r);
-  for (Eigen::Index a = 0; a < r; ++a) {
-    const Eigen::Index c = kept[a];
-    for (Eigen::Index i = 0; i < n; ++i) whitened_(i, a) = scale[c] * (dense_(i, c) - level_mean_(level[i], c));
-  }
-  if (r > 0) chol.triangularView<Eigen::Lower>().transpose().solveInPlace<Eigen::OnTheRight>(whitened_);
+    for (Eigen::Index b = 0; b < r; ++b) cholesky(a, b) = factor(kept[a], b);
+  Eigen::MatrixXd whiten = cholesky.triangularView<Eigen::Lower>().solve(Eigen::MatrixXd::Identity(r, r));
+  for (Eigen::Index b = 0; b < r; ++b) whiten.col(b) *= scale_[kept[b]];
 
-  // The diagonal terms, and the third one as c'Zc with c_i = w1_i z_ii.
-  double diagonal = 0;
+  // Per sample: z_ii, for the diagonal term and the third as c'Zc with
+  // c_i = w1_i z_ii.
+  centred_.resize(n, r);
+  for (Eigen::Index a = 0; a < r; ++a)
+    for (Eigen::Index i = 0; i < n; ++i) centred_(i, a) = dense(i, kept[a]) - level_mean_(level[i], kept[a]);
+  whitened_.noalias() = centred_ * whiten.transpose();
+  z_ = whitened_.rowwise().squaredNorm();
   per_level_.setZero(levels);
-  Eigen::VectorXd c_weighted = Eigen::VectorXd::Zero(r);
-  m_.setZero(levels, r);
+  double diagonal = 0;
   for (Eigen::Index i = 0; i < n; ++i) {
-    const int l = level[i];
-    const double z = 1.0 / weight_[l] + whitened_.row(i).squaredNorm();
-    diagonal += w2_[i] * z * z;
-    per_level_[l] += w1_[i] * z;
-    c_weighted += (w1_[i] * z) * whitened_.row(i).transpose();
-    m_.row(l) += w1_[i] * whitened_.row(i);
+    z_[i] += 1.0 / weight_[level[i]];
+    diagonal += moments.w2[i] * z_[i] * z_[i];
+    z_[i] *= moments.w1[i];
+    per_level_[level[i]] += z_[i];
   }
-  double quadratic = c_weighted.squaredNorm();
-  for (int l = 0; l < levels; ++l)
-    if (weight_[l] > 0) quadratic += per_level_[l] * per_level_[l] / weight_[l];
+  double quadratic = (whitened_.transpose() * z_).squaredNorm();
 
-  // sum_ij w1_i w1_j z_ij^3 with z_ij = [same level] a + g_ij: the part
-  // over the whitened columns is the squared norm of the tensor
-  // sum_i w1_i y_i (x) y_i (x) y_i, the rest sums within levels.
-  const Eigen::Index pairs = r * (r + 1) / 2;
-  products_.resize(n, pairs);
-  Eigen::VectorXd multiplicity(pairs);
-  for (Eigen::Index a = 0, ab = 0; a < r; ++a)
-    for (Eigen::Index b = a; b < r; ++b, ++ab) {
-      products_.col(ab) = w1_.cwiseProduct(whitened_.col(a)).cwiseProduct(whitened_.col(b));
-      multiplicity[ab] = a == b ? 1.0 : 2.0;
-    }
-  const Eigen::MatrixXd tensor = products_.transpose() * whitened_;
-  double cubic = multiplicity.dot(tensor.rowwise().squaredNorm());
-  level_products_.setZero(levels, pairs);
-  for (Eigen::Index i = 0; i < n; ++i) level_products_.row(level[i]) += products_.row(i);
+  // sum_ij w1_i w1_j z_ij^3, z_ij = [same level] a + g_ij: within each
+  // level a^3, 3 a^2 g and 3 a g^2 from its first and second w1-moments,
+  // and over all pairs g^3, the squared norm of the third moments centred
+  // on the level means and whitened.
+  double cubic = 0;
+  Eigen::MatrixXd second(r, r);
+  Eigen::VectorXd first(r);
   for (int l = 0; l < levels; ++l) {
     if (weight_[l] <= 0) continue;
     const double a = 1.0 / weight_[l];
-    cubic += w1_sum_[l] * w1_sum_[l] * a * a * a + 3.0 * a * a * m_.row(l).squaredNorm() +
-             3.0 * a * multiplicity.dot(level_products_.row(l).cwiseAbs2().transpose());
+    quadratic += per_level_[l] * per_level_[l] * a;
+    for (Eigen::Index x = 0; x < r; ++x) {
+      const Eigen::Index kx = kept[x];
+      const double bx = level_mean_(l, kx);
+      first[x] = level_first_(l, kx) - w1_sum_[l] * bx;
+      for (Eigen::Index y = 0; y < r; ++y) {
+        const Eigen::Index ky = kept[y];
+        const double by = level_mean_(l, ky);
+        second(x, y) = level_second_(l, pairIndex(kx, ky, d)) - level_first_(l, kx) * by - bx * level_first_(l, ky) +
+                       w1_sum_[l] * bx * by;
+      }
+    }
+    cubic += w1_sum_[l] * w1_sum_[l] * a * a * a + 3.0 * a * a * (whiten * first).squaredNorm() +
+             3.0 * a * (whiten * second * whiten.transpose()).squaredNorm();
+  }
+  if (r > 0) {
+    // Centring sum_l sum_{i in l} w1_i (x_i - b_l)^(x)3 on the raw moments.
+    Eigen::MatrixXd products(levels, pairs);  // b_a b_b per level
+    for (Eigen::Index a = 0, ab = 0; a < d; ++a)
+      for (Eigen::Index b = a; b < d; ++b, ++ab) products.col(ab) = level_mean_.col(a).cwiseProduct(level_mean_.col(b));
+    const Eigen::MatrixXd second_mean = level_second_.transpose() * level_mean_;  // [ab, c]
+    const Eigen::MatrixXd first_products = level_first_.transpose() * products;  // [a, bc]
+    const Eigen::MatrixXd cubes = (level_mean_.array().colwise() * w1_sum_.array()).matrix().transpose() * products;
+    Eigen::VectorXd tensor(r * r * r);
+    for (Eigen::Index z = 0; z < r; ++z)
+      for (Eigen::Index y = 0; y < r; ++y)
+        for (Eigen::Index x = 0; x < r; ++x) {
+          const Eigen::Index a = kept[x], b = kept[y], c = kept[z];
+          tensor[x + r * (y + r * z)] =
+              moments.third[a + d * (b + d * c)] -
+              (second_mean(pairIndex(a, b, d), c) + second_mean(pairIndex(a, c, d), b) +
+               second_mean(pairIndex(b, c, d), a)) +
+              (first_products(a, pairIndex(b, c, d)) + first_products(b, pairIndex(a, c, d)) +
+               first_products(c, pairIndex(a, b, d))) -
+              cubes(a, pairIndex(b, c, d));
+        }
+    // Whitened along each index in turn: as an r x r^2 matrix, whitening
+    // the first index and transposing leaves the next one first.
+    for (int turn = 0; turn < 3; ++turn) {
+      const Eigen::MatrixXd rotated = (whiten * Eigen::Map<const Eigen::MatrixXd>(tensor.data(), r, r * r)).transpose();
+      tensor = Eigen::Map<const Eigen::VectorXd>(rotated.data(), r * r * r);
+    }
+    cubic += tensor.squaredNorm();
   }
   return -diagonal / 4.0 + cubic / 6.0 + quadratic / 4.0;
 }

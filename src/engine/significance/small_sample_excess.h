@@ -15,30 +15,39 @@
 
 #include <Eigen/Dense>
 
+// What eps needs of the samples beyond the factor: their weights at the
+// probabilities the models are evaluated at (under the null hypothesis, the
+// reduced model's fit), and the sums over samples that no factor changes,
+// so that models differing in their factor alone share them.
+struct LawleyMoments {
+  Eigen::VectorXd w, w1, w2;  // per sample
+  Eigen::MatrixXd gram;       // dense' W dense
+  Eigen::VectorXd third;      // sum_i w1_i d_ia d_ib d_ic, index a + d (b + d c)
+};
+
+// O(n d^3): the third moments are the only part of eps costing more than
+// O(n d^2) per sample.
+LawleyMoments lawleyMoments(const Eigen::Ref<const Eigen::MatrixXd>& dense, const Eigen::Ref<const Eigen::VectorXd>& eta);
+
+// The same samples' weights taken in another order: sample j of the result
+// is sample order[j] of `moments`.
+void reorderLawleyMoments(const LawleyMoments& moments, const std::vector<int>& order, LawleyMoments& out);
+
+// eps of the design of one indicator per level holding a sample (so the
+// factor stands for the intercept) beside the dense columns independent of
+// it and of the columns before them, as the fit keeps them: eps is that of
+// the column space fitted. `moments` are the same samples', in the same
+// order. The sums over pairs of samples split into parts within levels,
+// from per-level sums, and a part over the dense columns, the third moments
+// centred on the level means and whitened: O(n d^2 + levels d^3 + d^4).
 class LawleyExcess {
  public:
-  // The samples' dense columns (samples x d) and linear predictors at which
-  // the models are evaluated (under the null hypothesis, the reduced
-  // model's fit). Both are copied.
-  void at(const Eigen::Ref<const Eigen::MatrixXd>& dense, const Eigen::Ref<const Eigen::VectorXd>& eta);
-
-  // eps of the design of one indicator per level holding a sample (so the
-  // factor stands for the intercept) beside the dense columns independent
-  // of it and of the columns before them: dependent ones are left out as
-  // the fit leaves them out, so eps is that of the column space fitted.
-  // Costs O(n r^3), r the independent columns: the sums over pairs of
-  // samples split into a part within levels, from per-level sums, and a
-  // part over the dense columns, a three-way tensor of r^3 entries.
-  double of(const std::vector<int>& level, int levels);
+  double of(const LawleyMoments& moments, const Eigen::Ref<const Eigen::MatrixXd>& dense, const std::vector<int>& level,
+            int levels);
 
  private:
-  Eigen::MatrixXd dense_;
-  Eigen::MatrixXd gram_;  // dense' W dense
-  Eigen::VectorXd w_, w1_, w2_;
-  // Per call: per level sums, the centred and whitened columns, products.
-  Eigen::VectorXd weight_, w1_sum_, per_level_;
-  Eigen::MatrixXd level_mean_, whitened_, m_;
-  Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> products_, level_products_;
+  Eigen::VectorXd weight_, w1_sum_, per_level_, z_, scale_;
+  Eigen::MatrixXd level_mean_, level_first_, level_second_, whitened_, centred_;
 };
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_SMALL_SAMPLE_EXCESS_H
