@@ -69,7 +69,7 @@ class CombinationModels {
       for (std::size_t i = 0; i < rows_.size(); ++i)
         if (stratum_of_[i] == st) group_of_[i] = cells_ * st + groups[cell_of_[i]];
     }
-    const NullModel& reduced = nullModel();
+    NullModel& reduced = nullModel();
     sortByGenotype();
     reduced_eta_.resize(static_cast<Eigen::Index>(rows_.size()));
     for (std::size_t j = 0; j < order_.size(); ++j) reduced_eta_[static_cast<Eigen::Index>(j)] = reduced.eta[order_[j]];
@@ -90,9 +90,8 @@ class CombinationModels {
     LogisticFit fit;
     Eigen::VectorXd eta;
     Eigen::MatrixXd gram;  // the covariates' X'WX its fit ended with: the nested models' first step
-    // At its fit, what Lawley's excess of the nested models needs, and its own.
-    LawleyMoments moments;
-    double excess = 0;
+    // Its Lawley excess, once a row has computed it (NaN: not yet).
+    double excess = kNotANumber;
   };
 
   // The covariates (into `buffer`) and outcomes of `rows`.
@@ -151,6 +150,50 @@ class CombinationModels {
     Eigen::VectorXd y;
     const Eigen::Map<const Eigen::MatrixXd> dense = gather(rows, buffer, y);
     start_.emplace(rows, level, strata_, dense, y, covariates_, work_);
+    if (!start_->fitted() || covariates_.cols() == 0) return;
+    // Lawley's terms need the probabilities only to O(1/n): the shared fit's
+    // serve every row, whose own samples differ from it by the few it leaves out.
+    Eigen::VectorXd eta(static_cast<Eigen::Index>(rows.size()));
+    shared_position_.assign(context_.sample_count, -1);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      eta[static_cast<Eigen::Index>(i)] = start_->sharedEta()[rows[i]];
+      shared_position_[rows[i]] = static_cast<int>(i);
+    }
+    shared_moments_ = lawleyMoments(dense, eta);
+    shared_ = true;
+  }
+
+  // The row's samples' Lawley moments, in sorted order: the shared fit's
+  // less the samples the row leaves out, or where there is no shared fit,
+  // at the row's own null model.
+  void rowMoments() {
+    if (!shared_) {
+      sorted_moments_ = lawleyMoments(sortedDense(), reduced_eta_);
+      return;
+    }
+    const auto n = static_cast<Eigen::Index>(sorted_rows_.size());
+    const Eigen::Index d = covariates_.cols();
+    sorted_moments_.w.resize(n);
+    sorted_moments_.w1.resize(n);
+    sorted_moments_.w2.resize(n);
+    for (Eigen::Index j = 0; j < n; ++j) {
+      const int at = shared_position_[sorted_rows_[j]];
+      sorted_moments_.w[j] = shared_moments_.w[at];
+      sorted_moments_.w1[j] = shared_moments_.w1[at];
+      sorted_moments_.w2[j] = shared_moments_.w2[at];
+    }
+    sorted_moments_.gram = shared_moments_.gram;
+    sorted_moments_.third = shared_moments_.third;
+    for (const int s : left_out_) {
+      const int at = shared_position_[s];
+      if (at < 0) continue;
+      const Eigen::VectorXd x = covariates_.row(s).transpose();
+      sorted_moments_.gram.selfadjointView<Eigen::Lower>().rankUpdate(x, -shared_moments_.w[at]);
+      for (Eigen::Index c = 0; c < d; ++c)
+        for (Eigen::Index b = 0; b < d; ++b)
+          sorted_moments_.third.segment(d * (b + d * c), d) -= (shared_moments_.w1[at] * x[b] * x[c]) * x;
+    }
+    sorted_moments_.gram.triangularView<Eigen::StrictlyUpper>() = sorted_moments_.gram.transpose();
   }
 
   int stratumOf(int sample) const { return strata_ > 1 ? stratum_of_sample_[sample] : 0; }
@@ -158,7 +201,7 @@ class CombinationModels {
   // The covariates-only model of the counted samples. It depends on which
   // samples the row leaves out (under "available", those missing at one of
   // its markers), so rows leaving out the same ones share it.
-  const NullModel& nullModel() {
+  NullModel& nullModel() {
     left_out_.clear();
     std::size_t r = 0;
     for (const int s : context_.samples) {
@@ -173,10 +216,6 @@ class CombinationModels {
     start_->startOf(rows_, stratum_of_, dense, null.eta);
     null.fit = fitLogistic(FactorDesign{stratum_of_, strata_, dense}, null_y_, null.eta, work_);
     if (null.fit.fitted) null.gram = work_.gram;
-    if (null.fit.fitted && covariates_.cols() > 0) {
-      null.moments = lawleyMoments(dense, null.eta);
-      null.excess = excess_.of(null.moments, dense, stratum_of_, strata_);
-    }
     if (null_models_.size() >= kCachedNullModels) {
       uncached_ = std::move(null);
       return uncached_;
@@ -305,25 +344,25 @@ class CombinationModels {
     return covariates > 0 && factors > 0 && std::isfinite(ratio) ? ratio : 1.0;
   }
 
-  double associationCorrection(const TableTest& ratio, const NullModel& reduced) {
+  double associationCorrection(const TableTest& ratio, NullModel& reduced) {
     if (std::isnan(ratio.p_value) || ratio.df < 1 || covariates_.cols() == 0) return 1.0;
-    reorderLawleyMoments(reduced.moments, order_, sorted_moments_);
+    rowMoments();
+    // Rows sharing their null model share its samples, hence its excess.
+    if (std::isnan(reduced.excess)) reduced.excess = excess_.of(sorted_moments_, sortedDense(), sorted_stratum_, strata_);
     const double with = excess_.of(sorted_moments_, sortedDense(), sorted_group_, cells_ * strata_) - reduced.excess;
-    // Without covariates the reduced model's fit is each stratum's share of cases.
-    std::vector<double> cases(strata_, 0.0), samples(strata_, 0.0);
+    // Without covariates the reduced model's fit is each stratum's share of
+    // cases, the same in each of its genotype groups.
+    const int groups = cells_ * strata_;
+    std::vector<double> cases(strata_, 0.0), samples(strata_, 0.0), group_samples(groups, 0.0), p(strata_),
+        group_p(groups);
     for (Eigen::Index j = 0; j < sorted_y_.size(); ++j) {
       cases[sorted_stratum_[j]] += sorted_y_[j];
       samples[sorted_stratum_[j]] += 1;
+      group_samples[sorted_group_[j]] += 1;
     }
-    plain_eta_.resize(sorted_y_.size());
-    for (Eigen::Index j = 0; j < sorted_y_.size(); ++j) {
-      const int st = sorted_stratum_[j];
-      plain_eta_[j] = std::log(cases[st] / (samples[st] - cases[st]));
-    }
-    const Eigen::MatrixXd none(sorted_y_.size(), 0);
-    const LawleyMoments plain = lawleyMoments(none, plain_eta_);
-    const double without = excess_.of(plain, none, sorted_group_, cells_ * strata_) -
-                           excess_.of(plain, none, sorted_stratum_, strata_);
+    for (int st = 0; st < strata_; ++st) p[st] = samples[st] > 0 ? cases[st] / samples[st] : 0.5;
+    for (int g = 0; g < groups; ++g) group_p[g] = p[stratum_of_key_[g]];
+    const double without = factorExcess(group_samples, group_p) - factorExcess(samples, p);
     return correction(with, without, ratio.df);
   }
 
@@ -462,6 +501,10 @@ class CombinationModels {
   Eigen::VectorXd full_eta_, reduced_eta_, additive_eta_, plain_eta_;
   LawleyExcess excess_;
   LawleyMoments sorted_moments_;
+  // At the covariates' fit to every sample, by position among its samples.
+  bool shared_ = false;
+  LawleyMoments shared_moments_;
+  std::vector<int> shared_position_;  // per sample number; -1: not fitted
   std::vector<int> kept_stratum_;
   // The interaction models' samples, their factors and design.
   std::vector<Eigen::Index> kept_;

@@ -48,42 +48,42 @@ LawleyMoments lawleyMoments(const Eigen::Ref<const Eigen::MatrixXd>& dense, cons
   return out;
 }
 
-void reorderLawleyMoments(const LawleyMoments& moments, const std::vector<int>& order, LawleyMoments& out) {
-  const auto n = static_cast<Eigen::Index>(order.size());
-  out.w.resize(n);
-  out.w1.resize(n);
-  out.w2.resize(n);
-  for (Eigen::Index j = 0; j < n; ++j) {
-    out.w[j] = moments.w[order[j]];
-    out.w1[j] = moments.w1[order[j]];
-    out.w2[j] = moments.w2[order[j]];
-  }
-  out.gram = moments.gram;
-  out.third = moments.third;
-}
-
 double LawleyExcess::of(const LawleyMoments& moments, const Eigen::Ref<const Eigen::MatrixXd>& dense,
                         const std::vector<int>& level, int levels) {
   const Eigen::Index n = moments.w.size();
   const Eigen::Index d = dense.cols();
   const Eigen::Index pairs = d * (d + 1) / 2;
+  // Per-level sums run by run of neighbours sharing a level (a caller
+  // sorting its samples by level makes few): summing sample by sample into
+  // the level's entry would chain every addition on the one before.
+  runs_.clear();
+  for (Eigen::Index i = 0; i < n; ++i)
+    if (i == 0 || level[i] != level[i - 1]) runs_.push_back(i);
+  runs_.push_back(n);
+  const auto runs = static_cast<Eigen::Index>(runs_.size()) - 1;
+  auto run_level = [&](Eigen::Index run) { return level[runs_[run]]; };
+  auto segment = [&](const auto& column, Eigen::Index run) {
+    return column.segment(runs_[run], runs_[run + 1] - runs_[run]);
+  };
   weight_.setZero(levels);
   w1_sum_.setZero(levels);
   level_mean_.setZero(levels, d);
   level_first_.setZero(levels, d);
   level_second_.setZero(levels, pairs);
-  for (Eigen::Index i = 0; i < n; ++i) {
-    weight_[level[i]] += moments.w[i];
-    w1_sum_[level[i]] += moments.w1[i];
+  for (Eigen::Index run = 0; run < runs; ++run) {
+    weight_[run_level(run)] += segment(moments.w, run).sum();
+    w1_sum_[run_level(run)] += segment(moments.w1, run).sum();
   }
-  for (Eigen::Index c = 0; c < d; ++c)
-    for (Eigen::Index i = 0; i < n; ++i) {
-      level_mean_(level[i], c) += moments.w[i] * dense(i, c);
-      level_first_(level[i], c) += moments.w1[i] * dense(i, c);
+  for (Eigen::Index a = 0, ab = 0; a < d; ++a) {
+    product_ = moments.w1.cwiseProduct(dense.col(a));
+    for (Eigen::Index run = 0; run < runs; ++run) {
+      level_mean_(run_level(run), a) += segment(moments.w, run).dot(segment(dense.col(a), run));
+      level_first_(run_level(run), a) += segment(product_, run).sum();
     }
-  for (Eigen::Index a = 0, ab = 0; a < d; ++a)
     for (Eigen::Index b = a; b < d; ++b, ++ab)
-      for (Eigen::Index i = 0; i < n; ++i) level_second_(level[i], ab) += moments.w1[i] * dense(i, a) * dense(i, b);
+      for (Eigen::Index run = 0; run < runs; ++run)
+        level_second_(run_level(run), ab) += segment(product_, run).dot(segment(dense.col(b), run));
+  }
   // The dense block of (X'WX)^-1 is the inverse of the factor's Schur
   // complement: the weighted scatter of the columns about their level means.
   Eigen::MatrixXd schur = moments.gram;
@@ -124,18 +124,21 @@ double LawleyExcess::of(const LawleyMoments& moments, const Eigen::Ref<const Eig
 
   // Per sample: z_ii, for the diagonal term and the third as c'Zc with
   // c_i = w1_i z_ii.
-  centred_.resize(n, r);
+  whitened_.resize(n, r);
   for (Eigen::Index a = 0; a < r; ++a)
-    for (Eigen::Index i = 0; i < n; ++i) centred_(i, a) = dense(i, kept[a]) - level_mean_(level[i], kept[a]);
-  whitened_.noalias() = centred_ * whiten.transpose();
+    for (Eigen::Index run = 0; run < runs; ++run)
+      whitened_.col(a).segment(runs_[run], runs_[run + 1] - runs_[run]) =
+          scale_[kept[a]] * (segment(dense.col(kept[a]), run).array() - level_mean_(run_level(run), kept[a]));
+  if (r > 0) cholesky.transpose().triangularView<Eigen::Upper>().solveInPlace<Eigen::OnTheRight>(whitened_);
   z_ = whitened_.rowwise().squaredNorm();
   per_level_.setZero(levels);
   double diagonal = 0;
-  for (Eigen::Index i = 0; i < n; ++i) {
-    z_[i] += 1.0 / weight_[level[i]];
-    diagonal += moments.w2[i] * z_[i] * z_[i];
-    z_[i] *= moments.w1[i];
-    per_level_[level[i]] += z_[i];
+  for (Eigen::Index run = 0; run < runs; ++run) {
+    auto z = z_.segment(runs_[run], runs_[run + 1] - runs_[run]);
+    z.array() += 1.0 / weight_[run_level(run)];
+    diagonal += segment(moments.w2, run).dot(z.cwiseAbs2());
+    z.array() *= segment(moments.w1, run).array();
+    per_level_[run_level(run)] += z.sum();
   }
   double quadratic = (whitened_.transpose() * z_).squaredNorm();
 
@@ -194,4 +197,14 @@ double LawleyExcess::of(const LawleyMoments& moments, const Eigen::Ref<const Eig
     cubic += tensor.squaredNorm();
   }
   return -diagonal / 4.0 + cubic / 6.0 + quadratic / 4.0;
+}
+
+double factorExcess(const std::vector<double>& samples, const std::vector<double>& p) {
+  double excess = 0;
+  for (std::size_t l = 0; l < samples.size(); ++l) {
+    if (samples[l] <= 0) continue;
+    const double w = p[l] * (1.0 - p[l]);
+    excess += (1.0 - w) / (6.0 * samples[l] * w);
+  }
+  return excess;
 }

@@ -6,8 +6,9 @@
 //   eps = -1/4 sum_i w2_i z_ii^2 + 1/6 sum_ij w1_i w1_j z_ij^3
 //         + 1/4 sum_ij w1_i w1_j z_ii z_ij z_jj.
 // Without dense columns it is Williams' correction of G (both models
-// factors: eps of a level of n_l samples is (1 - w) / (6 n_l w)); with
-// covariates it counts what each of their coefficients adds.
+// factors: eps of a level of n_l samples is (1 - w) / (6 n_l w), see
+// factorExcess); with covariates it counts what each of their
+// coefficients adds.
 #ifndef GORVA_ENGINE_SIGNIFICANCE_SMALL_SAMPLE_EXCESS_H
 #define GORVA_ENGINE_SIGNIFICANCE_SMALL_SAMPLE_EXCESS_H
 
@@ -29,10 +30,6 @@ struct LawleyMoments {
 // O(n d^2) per sample.
 LawleyMoments lawleyMoments(const Eigen::Ref<const Eigen::MatrixXd>& dense, const Eigen::Ref<const Eigen::VectorXd>& eta);
 
-// The same samples' weights taken in another order: sample j of the result
-// is sample order[j] of `moments`.
-void reorderLawleyMoments(const LawleyMoments& moments, const std::vector<int>& order, LawleyMoments& out);
-
 // eps of the design of one indicator per level holding a sample (so the
 // factor stands for the intercept) beside the dense columns independent of
 // it and of the columns before them, as the fit keeps them: eps is that of
@@ -46,8 +43,14 @@ class LawleyExcess {
             int levels);
 
  private:
-  Eigen::VectorXd weight_, w1_sum_, per_level_, z_, scale_;
-  Eigen::MatrixXd level_mean_, level_first_, level_second_, whitened_, centred_;
+  std::vector<Eigen::Index> runs_;  // first sample of each run sharing a level, then n
+  Eigen::VectorXd weight_, w1_sum_, per_level_, z_, scale_, product_;
+  Eigen::MatrixXd level_mean_, level_first_, level_second_, whitened_;
 };
+
+// eps of a design of one factor alone at probabilities constant within its
+// levels: sum over levels of (1 - w) / (6 n w), n the level's samples and
+// w = p (1 - p) its weight. `samples` and `p` per level; empty levels add 0.
+double factorExcess(const std::vector<double>& samples, const std::vector<double>& p);
 
 #endif  // GORVA_ENGINE_SIGNIFICANCE_SMALL_SAMPLE_EXCESS_H
