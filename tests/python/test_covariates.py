@@ -64,13 +64,12 @@ def lawley_eps(design, mu):
             + np.einsum("i,j,i,ij,j->", w1, w1, zd, z, zd) / 4)
 
 
-def lr_p(y, reduced, full, divisor, plain_reduced, plain_full, mu=None):
+def lr_p(y, reduced, full, divisor, plain_reduced, plain_full):
     """The likelihood ratio over `divisor` times Lawley's factor 1 + excess / df
     of the models over its value for the models without covariates (plain_*),
-    evaluated at `mu` (by default the reduced model's fit)."""
-    d0, r0, reduced_mu = fitted(y, reduced)
+    both at the reduced model's fit."""
+    d0, r0, mu = fitted(y, reduced)
     d1, r1, _ = fitted(y, full)
-    mu = reduced_mu if mu is None else mu
     df = r1 - r0
     plain_mu = fitted(y, plain_reduced)[2]
     with_covariates = 1 + (lawley_eps(full, mu) - lawley_eps(reduced, mu)) / df
@@ -89,10 +88,6 @@ def compare_with_independent_fits(rows, genotypes, phenotype, covariates, kept):
     """Each row's adjusted p-values against statsmodels' fits of the same
     samples (covariates in the order the run names them); the rows compared."""
     compared = 0
-    # p_adjusted's excess is evaluated at the covariates' fit to every sample.
-    shared_mu = np.full(len(phenotype), np.nan)
-    shared_mu[kept] = fitted(phenotype[kept].astype(float),
-                             np.column_stack([np.ones(kept.sum()), covariates[kept]]))[2]
     for row in rows:
         chosen = [int(i) for i in row["indices"].split("-")]
         codes = genotypes[:, chosen]
@@ -103,8 +98,7 @@ def compare_with_independent_fits(rows, genotypes, phenotype, covariates, kept):
         groups = pooled_groups(cells, y)
         full = np.column_stack([base, indicators(groups)])
         ones = base[:, :1]
-        expected = lr_p(y, base, full, williams_divisor(groups, y), ones, np.column_stack([ones, indicators(groups)]),
-                        shared_mu[counted])
+        expected = lr_p(y, base, full, williams_divisor(groups, y), ones, np.column_stack([ones, indicators(groups)]))
         assert abs(np.log(float(row["p_adjusted"])) - np.log(expected)) < 1e-6, row
         if len(chosen) == 2:
             values, totals = np.unique(cells, return_counts=True)

@@ -90,7 +90,9 @@ class CombinationModels {
     LogisticFit fit;
     Eigen::VectorXd eta;
     Eigen::MatrixXd gram;  // the covariates' X'WX its fit ended with: the nested models' first step
-    // Its Lawley excess, once a row has computed it (NaN: not yet).
+    // Lawley's moments at its fit (its samples in their own order) and its
+    // excess, once a row has computed them (none, NaN: not yet).
+    LawleyMoments moments;
     double excess = kNotANumber;
   };
 
@@ -150,50 +152,37 @@ class CombinationModels {
     Eigen::VectorXd y;
     const Eigen::Map<const Eigen::MatrixXd> dense = gather(rows, buffer, y);
     start_.emplace(rows, level, strata_, dense, y, covariates_, work_);
-    if (!start_->fitted() || covariates_.cols() == 0) return;
-    // Lawley's terms need the probabilities only to O(1/n): the shared fit's
-    // serve every row, whose own samples differ from it by the few it leaves out.
-    Eigen::VectorXd eta(static_cast<Eigen::Index>(rows.size()));
-    shared_position_.assign(context_.sample_count, -1);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      eta[static_cast<Eigen::Index>(i)] = start_->sharedEta()[rows[i]];
-      shared_position_[rows[i]] = static_cast<int>(i);
-    }
-    shared_moments_ = lawleyMoments(dense, eta);
-    shared_ = true;
   }
 
-  // The row's samples' Lawley moments, in sorted order: the shared fit's
-  // less the samples the row leaves out, or where there is no shared fit,
-  // at the row's own null model.
-  void rowMoments() {
-    if (!shared_) {
+  // The row's samples' Lawley moments, in sorted order, at its null
+  // model's fit. The null model keeps them (its samples in their own order):
+  // rows sharing it share its samples.
+  void rowMoments(NullModel& reduced) {
+    const auto n = static_cast<Eigen::Index>(sorted_rows_.size());
+    if (reduced.moments.w.size() != n) {
       sorted_moments_ = lawleyMoments(sortedDense(), reduced_eta_);
+      reduced.moments.gram = sorted_moments_.gram;
+      reduced.moments.third = sorted_moments_.third;
+      reduced.moments.w.resize(n);
+      reduced.moments.w1.resize(n);
+      reduced.moments.w2.resize(n);
+      for (Eigen::Index j = 0; j < n; ++j) {
+        reduced.moments.w[order_[j]] = sorted_moments_.w[j];
+        reduced.moments.w1[order_[j]] = sorted_moments_.w1[j];
+        reduced.moments.w2[order_[j]] = sorted_moments_.w2[j];
+      }
       return;
     }
-    const auto n = static_cast<Eigen::Index>(sorted_rows_.size());
-    const Eigen::Index d = covariates_.cols();
     sorted_moments_.w.resize(n);
     sorted_moments_.w1.resize(n);
     sorted_moments_.w2.resize(n);
     for (Eigen::Index j = 0; j < n; ++j) {
-      const int at = shared_position_[sorted_rows_[j]];
-      sorted_moments_.w[j] = shared_moments_.w[at];
-      sorted_moments_.w1[j] = shared_moments_.w1[at];
-      sorted_moments_.w2[j] = shared_moments_.w2[at];
+      sorted_moments_.w[j] = reduced.moments.w[order_[j]];
+      sorted_moments_.w1[j] = reduced.moments.w1[order_[j]];
+      sorted_moments_.w2[j] = reduced.moments.w2[order_[j]];
     }
-    sorted_moments_.gram = shared_moments_.gram;
-    sorted_moments_.third = shared_moments_.third;
-    for (const int s : left_out_) {
-      const int at = shared_position_[s];
-      if (at < 0) continue;
-      const Eigen::VectorXd x = covariates_.row(s).transpose();
-      sorted_moments_.gram.selfadjointView<Eigen::Lower>().rankUpdate(x, -shared_moments_.w[at]);
-      for (Eigen::Index c = 0; c < d; ++c)
-        for (Eigen::Index b = 0; b < d; ++b)
-          sorted_moments_.third.segment(d * (b + d * c), d) -= (shared_moments_.w1[at] * x[b] * x[c]) * x;
-    }
-    sorted_moments_.gram.triangularView<Eigen::StrictlyUpper>() = sorted_moments_.gram.transpose();
+    sorted_moments_.gram = reduced.moments.gram;
+    sorted_moments_.third = reduced.moments.third;
   }
 
   int stratumOf(int sample) const { return strata_ > 1 ? stratum_of_sample_[sample] : 0; }
@@ -346,7 +335,7 @@ class CombinationModels {
 
   double associationCorrection(const TableTest& ratio, NullModel& reduced) {
     if (std::isnan(ratio.p_value) || ratio.df < 1 || covariates_.cols() == 0) return 1.0;
-    rowMoments();
+    rowMoments(reduced);
     // Rows sharing their null model share its samples, hence its excess.
     if (std::isnan(reduced.excess)) reduced.excess = excess_.of(sorted_moments_, sortedDense(), sorted_stratum_, strata_);
     const double with = excess_.of(sorted_moments_, sortedDense(), sorted_group_, cells_ * strata_) - reduced.excess;
@@ -501,10 +490,6 @@ class CombinationModels {
   Eigen::VectorXd full_eta_, reduced_eta_, additive_eta_, plain_eta_;
   LawleyExcess excess_;
   LawleyMoments sorted_moments_;
-  // At the covariates' fit to every sample, by position among its samples.
-  bool shared_ = false;
-  LawleyMoments shared_moments_;
-  std::vector<int> shared_position_;  // per sample number; -1: not fitted
   std::vector<int> kept_stratum_;
   // The interaction models' samples, their factors and design.
   std::vector<Eigen::Index> kept_;

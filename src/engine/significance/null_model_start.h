@@ -29,11 +29,6 @@ class NullModelStart {
   void startOf(const std::vector<int>& rows, const std::vector<int>& stratum,
                const Eigen::Map<const Eigen::MatrixXd>& dense, Eigen::VectorXd& eta);
 
-  // Whether the shared fit converged, and its predictor per sample number
-  // (0 for samples it did not fit).
-  bool fitted() const { return fitted_; }
-  const Eigen::VectorXd& sharedEta() const { return eta_; }
-
  private:
   const Eigen::MatrixXd& covariates_;
   std::vector<int> samples_, stratum_;  // the fitted samples and theirs
