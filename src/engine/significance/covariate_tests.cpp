@@ -357,7 +357,7 @@ class CombinationModels {
 
   // The same for the interaction test, whose reduced model holds both
   // markers' indicators: without covariates its fit is p_interaction's
-  // no-three-way model, fitted here anew.
+  // no-three-way model, fitted here anew (none: the Williams divisor alone).
   double interactionCorrection(const TableTest& ratio, const Eigen::Map<const Eigen::MatrixXd>& covariates,
                                const Eigen::Map<const Eigen::MatrixXd>& indicators, const Eigen::VectorXd& y) {
     if (std::isnan(ratio.p_value) || ratio.df < 1 || covariates_.cols() == 0) return 1.0;
