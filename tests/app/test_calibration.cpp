@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,55 @@ TEST(Calibration, AdjustedPValuesHoldInManySmallStrata) {
   EXPECT_LT(share, 0.064);
   EXPECT_GT(lambda, 0.85);
   EXPECT_LT(lambda, 1.15);
+}
+
+// Each covariate's coefficient, fitted under both models, adds to the
+// likelihood ratio's small-sample excess, which Williams' divisor of the
+// genotype cells alone does not see: with ten noise covariates on 100
+// samples of which 30 are cases, p_adjusted put 6.8 % of null markers at or
+// below 0.05 over many data sets and 5.95 % on these (p_chisq 4.75 %),
+// 4.61 % with Lawley's factor. 6,000 markers make the share's standard
+// error 0.3 points; the data are fixed, so the bounds hold or fail for good.
+TEST(Calibration, AdjustedPValuesHoldWithManyCovariatesOnFewCases) {
+  constexpr int kMarkers = 6000;
+  constexpr int kSamples = 100;
+  constexpr int kCovariates = 10;
+  Dataset data = randomDataset(23, kMarkers, kSamples, 0.03);
+  for (int s = 0; s < kSamples; ++s) data.phenotype[s] = s % 10 < 3 ? 1 : 0;
+  const std::string dir = makeTempDir();
+  std::string covariates = "FID IID";
+  for (int c = 0; c < kCovariates; ++c) covariates += " C" + std::to_string(c);
+  covariates += "\n";
+  std::mt19937 random(29);
+  for (int s = 0; s < kSamples; ++s) {
+    covariates += "x " + std::to_string(s + 1);
+    for (int c = 0; c < kCovariates; ++c) covariates += " " + std::to_string(random() / 4294967296.0 * 3.4 - 1.7);
+    covariates += "\n";
+  }
+  writeFile(dir + "/c.txt", covariates);
+  const ProgramResult run =
+      runOnData(dir, data.text(), "--order 1 --table t.tsv --max-p 1 --log 0 --covar c.txt --threads 1");
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> names;
+  int tested = 0;
+  int low = 0;
+  for (const std::string& line : splitOn(readFile(dir + "/t.tsv"), '\n')) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::vector<std::string> cells = splitOn(line, '\t');
+    if (names.empty()) {
+      names = cells;
+      continue;
+    }
+    const std::size_t column = std::find(names.begin(), names.end(), "p_adjusted") - names.begin();
+    ASSERT_LT(column, cells.size()) << line;
+    if (cells[column] == "NA") continue;
+    ++tested;
+    low += std::stod(cells[column]) <= 0.05 ? 1 : 0;
+  }
+  ASSERT_GT(tested, kMarkers * 9 / 10);
+  const double share = static_cast<double>(low) / tested;
+  EXPECT_GT(share, 0.038);
+  EXPECT_LT(share, 0.056);
 }
 
 // p_interaction and p_interaction_adjusted add up their strata's G^2, and

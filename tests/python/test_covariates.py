@@ -1,6 +1,7 @@
 # Covariate-adjusted p-values against an independent logistic fit (its
 # likelihood ratio over the Williams divisor p_chisq uses, or for the
-# interaction the divisor of its kept cells), genomic
+# interaction the divisor of its kept cells, scaled by Lawley's small-sample
+# factor computed from dense sums over pairs of samples), genomic
 # control on simulated structured data, and the covariate file's refusals.
 import itertools
 import os
@@ -47,15 +48,33 @@ def pooled_groups(cells, y):
     return np.array([group[c] for c in cells])
 
 
-def deviance(y, design):
+def fitted(y, design):
     fit = statsmodels.Logit(y, design).fit(method="newton", tol=1e-14, maxiter=200, disp=0)
-    return -2 * fit.llf, np.linalg.matrix_rank(design)
+    return -2 * fit.llf, np.linalg.matrix_rank(design), fit.predict()
 
 
-def lr_p(y, reduced, full, divisor=1.0):
-    d0, r0 = deviance(y, reduced)
-    d1, r1 = deviance(y, full)
-    return chi2.sf((d0 - d1) / divisor, r1 - r0)
+def lawley_eps(design, mu):
+    """Lawley's small-sample term of a logistic model at probabilities mu,
+    straight from its sums over pairs of samples."""
+    w = mu * (1 - mu)
+    w1, w2 = w * (1 - 2 * mu), w * (1 - 6 * w)
+    z = design @ np.linalg.pinv(design.T @ (w[:, None] * design)) @ design.T
+    zd = np.diag(z)
+    return (-np.sum(w2 * zd ** 2) / 4 + np.einsum("i,j,ij->", w1, w1, z ** 3) / 6
+            + np.einsum("i,j,i,ij,j->", w1, w1, zd, z, zd) / 4)
+
+
+def lr_p(y, reduced, full, divisor, plain_reduced, plain_full):
+    """The likelihood ratio over `divisor` times Lawley's factor 1 + excess / df
+    of the models over its value for the models without covariates (plain_*),
+    both at the reduced model's fit."""
+    d0, r0, mu = fitted(y, reduced)
+    d1, r1, _ = fitted(y, full)
+    df = r1 - r0
+    plain_mu = fitted(y, plain_reduced)[2]
+    with_covariates = 1 + (lawley_eps(full, mu) - lawley_eps(reduced, mu)) / df
+    without = 1 + (lawley_eps(plain_full, plain_mu) - lawley_eps(plain_reduced, plain_mu)) / df
+    return chi2.sf((d0 - d1) / (divisor * with_covariates / without), df)
 
 
 def williams_divisor(groups, y):
@@ -78,7 +97,8 @@ def compare_with_independent_fits(rows, genotypes, phenotype, covariates, kept):
         cells = codes[counted] @ (3 ** np.arange(len(chosen)))
         groups = pooled_groups(cells, y)
         full = np.column_stack([base, indicators(groups)])
-        expected = lr_p(y, base, full, williams_divisor(groups, y))
+        ones = base[:, :1]
+        expected = lr_p(y, base, full, williams_divisor(groups, y), ones, np.column_stack([ones, indicators(groups)]))
         assert abs(np.log(float(row["p_adjusted"])) - np.log(expected)) < 1e-6, row
         if len(chosen) == 2:
             values, totals = np.unique(cells, return_counts=True)
@@ -90,7 +110,9 @@ def compare_with_independent_fits(rows, genotypes, phenotype, covariates, kept):
             observed = np.zeros((3, 3, 2))
             np.add.at(observed, (pair[:, 0], pair[:, 1], y[keep].astype(int)), 1)
             df = np.linalg.matrix_rank(full) - np.linalg.matrix_rank(additive)
-            expected = lr_p(y[keep], additive, full, interaction_divisor(observed, df))
+            plain_additive = np.column_stack([ones[keep], indicators(pair[:, 0]), indicators(pair[:, 1])])
+            plain_full = np.column_stack([ones[keep], indicators(cells[keep])])
+            expected = lr_p(y[keep], additive, full, interaction_divisor(observed, df), plain_additive, plain_full)
             assert abs(np.log(float(row["p_interaction_adjusted"])) - np.log(expected)) < 1e-6, row
         else:
             assert row["p_interaction_adjusted"] == "NA"
