@@ -64,8 +64,10 @@ class CombinationModels {
     // ratio anti-conservative and separate the classes. Without covariates
     // the test is then the association test's G before Williams' divisor.
     group_of_.resize(rows_.size());
+    group_of_cell_.resize(static_cast<std::size_t>(cells_) * strata_);
     for (int st = 0; st < strata_; ++st) {
       const std::vector<int> groups = associationGroups(&tables_[2L * cells_ * st], cells_);
+      for (int c = 0; c < cells_; ++c) group_of_cell_[cells_ * st + c] = cells_ * st + groups[c];
       for (std::size_t i = 0; i < rows_.size(); ++i)
         if (stratum_of_[i] == st) group_of_[i] = cells_ * st + groups[cell_of_[i]];
     }
@@ -160,7 +162,7 @@ class CombinationModels {
   void rowMoments(NullModel& reduced) {
     const auto n = static_cast<Eigen::Index>(sorted_rows_.size());
     if (reduced.moments.w.size() != n) {
-      sorted_moments_ = lawleyMoments(sortedDense(), reduced_eta_);
+      lawleyMoments(sortedDense(), reduced_eta_, sorted_y_, *work_.kernels, sorted_moments_);
       reduced.moments.gram = sorted_moments_.gram;
       reduced.moments.third = sorted_moments_.third;
       reduced.moments.w.resize(n);
@@ -341,17 +343,24 @@ class CombinationModels {
     const double with = excess_.of(sorted_moments_, sortedDense(), sorted_group_, cells_ * strata_) - reduced.excess;
     // Without covariates the reduced model's fit is each stratum's share of
     // cases, the same in each of its genotype groups.
+    // From the row's tables, which count its samples.
     const int groups = cells_ * strata_;
-    std::vector<double> cases(strata_, 0.0), samples(strata_, 0.0), group_samples(groups, 0.0), p(strata_),
-        group_p(groups);
-    for (Eigen::Index j = 0; j < sorted_y_.size(); ++j) {
-      cases[sorted_stratum_[j]] += sorted_y_[j];
-      samples[sorted_stratum_[j]] += 1;
-      group_samples[sorted_group_[j]] += 1;
+    cases_.assign(strata_, 0.0);
+    samples_.assign(strata_, 0.0);
+    group_samples_.assign(groups, 0.0);
+    for (int key = 0; key < groups; ++key) {
+      const int st = key / cells_;
+      const double controls = tables_[2L * key];
+      const double cases = tables_[2L * key + 1];
+      cases_[st] += cases;
+      samples_[st] += controls + cases;
+      group_samples_[group_of_cell_[key]] += controls + cases;
     }
-    for (int st = 0; st < strata_; ++st) p[st] = samples[st] > 0 ? cases[st] / samples[st] : 0.5;
-    for (int g = 0; g < groups; ++g) group_p[g] = p[stratum_of_key_[g]];
-    const double without = factorExcess(group_samples, group_p) - factorExcess(samples, p);
+    p_.resize(strata_);
+    group_p_.resize(groups);
+    for (int st = 0; st < strata_; ++st) p_[st] = samples_[st] > 0 ? cases_[st] / samples_[st] : 0.5;
+    for (int g = 0; g < groups; ++g) group_p_[g] = p_[stratum_of_key_[g]];
+    const double without = factorExcess(group_samples_, group_p_) - factorExcess(samples_, p_);
     return correction(with, without, ratio.df);
   }
 
@@ -367,7 +376,8 @@ class CombinationModels {
     Eigen::MatrixXd columns(n, covariates.cols() + indicators.cols());
     columns.leftCols(covariates.cols()) = covariates;
     for (Eigen::Index i = 0; i < n; ++i) columns.row(i).tail(indicators.cols()) = indicators.row(kept_cell_[i]);
-    const LawleyMoments at_fit = lawleyMoments(columns, additive_eta_);
+    lawleyMoments(columns, additive_eta_, y, *work_.kernels, at_fit_);
+    const LawleyMoments& at_fit = at_fit_;
     const double with = excess_.of(at_fit, columns, kept_cell_, cells_ * strata_) -
                         excess_.of(at_fit, columns, kept_stratum_, strata_);
     const Eigen::MatrixXd none(n, 0);
@@ -378,7 +388,8 @@ class CombinationModels {
         y, plain_eta_, work_);
     if (!plain.fitted) return 1.0;
     const Eigen::MatrixXd marker_columns = columns.rightCols(indicators.cols());
-    const LawleyMoments at_plain_fit = lawleyMoments(marker_columns, plain_eta_);
+    lawleyMoments(marker_columns, plain_eta_, y, *work_.kernels, at_plain_fit_);
+    const LawleyMoments& at_plain_fit = at_plain_fit_;
     const double without = excess_.of(at_plain_fit, marker_columns, kept_cell_, cells_ * strata_) -
                            excess_.of(at_plain_fit, marker_columns, kept_stratum_, strata_);
     return correction(with, without, ratio.df);
@@ -482,6 +493,9 @@ class CombinationModels {
   std::vector<int> stratum_of_;  // and stratum
   std::vector<int> group_of_;    // and pooled genotype group
   std::vector<int> tables_;      // strata x cells x (controls, cases)
+  std::vector<int> group_of_cell_;  // per stratum and cell: its genotype group
+  // associationCorrection's sums per stratum and group, kept between rows.
+  std::vector<double> cases_, samples_, group_samples_, p_, group_p_;
   // The counted samples sorted by genotype (order_[j]: the j-th one's
   // position among them) and theirs of the above.
   std::vector<int> key_start_, order_, sorted_rows_, sorted_group_, sorted_cell_, sorted_stratum_;
@@ -489,6 +503,7 @@ class CombinationModels {
   Eigen::VectorXd sorted_y_;
   Eigen::VectorXd full_eta_, reduced_eta_, additive_eta_, plain_eta_;
   LawleyExcess excess_;
+  LawleyMoments at_fit_, at_plain_fit_;  // the interaction test's, kept between rows
   LawleyMoments sorted_moments_;
   std::vector<int> kept_stratum_;
   // The interaction models' samples, their factors and design.

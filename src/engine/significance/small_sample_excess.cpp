@@ -17,35 +17,41 @@ Eigen::Index pairIndex(Eigen::Index a, Eigen::Index b, Eigen::Index d) {
 
 }  // namespace
 
-LawleyMoments lawleyMoments(const Eigen::Ref<const Eigen::MatrixXd>& dense, const Eigen::Ref<const Eigen::VectorXd>& eta) {
+void lawleyMoments(const Eigen::Ref<const Eigen::MatrixXd>& dense, const Eigen::Ref<const Eigen::VectorXd>& eta,
+                   const Eigen::Ref<const Eigen::VectorXd>& y, const LogisticKernels& kernels, LawleyMoments& out) {
   const Eigen::Index n = eta.size();
   const Eigen::Index d = dense.cols();
-  LawleyMoments out;
   out.w.resize(n);
   out.w1.resize(n);
   out.w2.resize(n);
+  // The fit's own pass gives w = p (1 - p) and y - p, its exponentials in
+  // vector registers where the path has them. Buffers kept per thread: a
+  // run takes moments of as many sample sets as it tests rows.
+  thread_local Eigen::VectorXd sign;
+  thread_local Eigen::VectorXd residual;
+  sign = 2.0 * y.array() - 1.0;
+  residual.resize(n);
+  double least = 0;
+  double most = 0;
+  kernels.sweep(eta.data(), sign.data(), n, out.w.data(), residual.data(), &least, &most);
   for (Eigen::Index i = 0; i < n; ++i) {
-    // Both tails from their own exponential, so that a probability near 1
-    // keeps its complement's digits.
-    const double p = 1.0 / (1.0 + std::exp(-eta[i]));
-    const double q = 1.0 / (1.0 + std::exp(eta[i]));
-    out.w[i] = p * q;
-    out.w1[i] = out.w[i] * (q - p);
+    const double p = y[i] - residual[i];
+    out.w1[i] = out.w[i] * (1.0 - 2.0 * p);
     out.w2[i] = out.w[i] * (1.0 - 6.0 * out.w[i]);
   }
   out.gram = dense.transpose() * out.w.asDiagonal() * dense;
   out.third.resize(d * d * d);
-  Eigen::VectorXd product(n);
+  thread_local Eigen::VectorXd product;
+  product.resize(n);
   for (Eigen::Index a = 0; a < d; ++a)
     for (Eigen::Index b = a; b < d; ++b) {
       product = out.w1.cwiseProduct(dense.col(a)).cwiseProduct(dense.col(b));
       for (Eigen::Index c = b; c < d; ++c) {
         const double t = product.dot(dense.col(c));
-        for (const auto& [x, y, z] : {std::array<Eigen::Index, 3>{a, b, c}, {a, c, b}, {b, a, c}, {b, c, a}, {c, a, b}, {c, b, a}})
-          out.third[x + d * (y + d * z)] = t;
+        for (const auto& [i0, i1, i2] : {std::array<Eigen::Index, 3>{a, b, c}, {a, c, b}, {b, a, c}, {b, c, a}, {c, a, b}, {c, b, a}})
+          out.third[i0 + d * (i1 + d * i2)] = t;
       }
     }
-  return out;
 }
 
 double LawleyExcess::of(const LawleyMoments& moments, const Eigen::Ref<const Eigen::MatrixXd>& dense,

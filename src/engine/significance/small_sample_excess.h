@@ -16,6 +16,8 @@
 
 #include <Eigen/Dense>
 
+#include "engine/significance/logistic_kernels.h"
+
 // What eps needs of the samples beyond the factor: their weights at the
 // probabilities the models are evaluated at (under the null hypothesis, the
 // reduced model's fit), and the sums over samples that no factor changes,
@@ -28,7 +30,10 @@ struct LawleyMoments {
 
 // O(n d^3): the third moments are the only part of eps costing more than
 // O(n d^2) per sample.
-LawleyMoments lawleyMoments(const Eigen::Ref<const Eigen::MatrixXd>& dense, const Eigen::Ref<const Eigen::VectorXd>& eta);
+// y: the outcomes (1 a case, 0 a control); kernels: the path's, whose pass
+// over the samples gives the weights.
+void lawleyMoments(const Eigen::Ref<const Eigen::MatrixXd>& dense, const Eigen::Ref<const Eigen::VectorXd>& eta,
+                   const Eigen::Ref<const Eigen::VectorXd>& y, const LogisticKernels& kernels, LawleyMoments& out);
 
 // eps of the design of one indicator per level holding a sample (so the
 // factor stands for the intercept) beside the dense columns independent of
