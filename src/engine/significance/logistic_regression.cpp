@@ -345,7 +345,64 @@ LogisticFit fitFrom(const FactorDesign& design, const Eigen::VectorXd& y, Eigen:
 
 LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
                         LogisticWorkspace& work, const Eigen::MatrixXd* start_gram) {
-  return fitFrom(design, y, eta, work, start_gram, Steps::kChords);
+  // A factor level whose samples are all of one class has no finite fit:
+  // its coefficient runs to infinity. At the likelihood's supremum those
+  // samples are fitted exactly (probability 1 of their class, deviance 0)
+  // whatever the other coefficients are, so the supremum is the fit of the
+  // other samples, with each such level's indicator still a column of the
+  // design (its rank). That is the deviance a likelihood-ratio test takes,
+  // as the G of a table takes an empty cell's zero term.
+  const auto n = static_cast<Eigen::Index>(design.level.size());
+  const auto factorLevel = [&design](Eigen::Index i) {
+    const int level = design.level[i];
+    return design.factor_of_level != nullptr ? (*design.factor_of_level)[level] : level;
+  };
+  int factor_levels = 0;
+  for (Eigen::Index i = 0; i < n; ++i) factor_levels = std::max(factor_levels, factorLevel(i) + 1);
+  std::vector<long>& classes = work.level_classes;
+  classes.assign(2L * factor_levels, 0);
+  for (Eigen::Index i = 0; i < n; ++i) ++classes[2L * factorLevel(i) + (y[i] > 0.5 ? 1 : 0)];
+  int one_class = 0;
+  for (int l = 0; l < factor_levels; ++l) one_class += (classes[2L * l] == 0) != (classes[2L * l + 1] == 0) ? 1 : 0;
+  if (one_class == 0) return fitFrom(design, y, eta, work, start_gram, Steps::kChords);
+  std::vector<int>& kept_level = work.kept_level;
+  std::vector<Eigen::Index>& kept = work.kept_samples;
+  kept_level.clear();
+  kept.clear();
+  for (Eigen::Index i = 0; i < n; ++i) {
+    const int l = factorLevel(i);
+    if (classes[2L * l] > 0 && classes[2L * l + 1] > 0) {
+      kept.push_back(i);
+      kept_level.push_back(design.level[i]);
+    }
+  }
+  const auto m = static_cast<Eigen::Index>(kept.size());
+  bool both = false;
+  for (Eigen::Index j = 0; j < m && !both; ++j) both = y[kept[j]] != y[kept[0]];
+  // Every sample in such levels (or the rest of one class): nothing left to
+  // fit the other coefficients to, and no rank to count.
+  if (!both) return LogisticFit{};
+  const Eigen::Index d = design.dense.cols();
+  work.kept_dense.resize(m, d);
+  work.kept_y.resize(m);
+  work.kept_eta.resize(m);
+  for (Eigen::Index j = 0; j < m; ++j) {
+    work.kept_dense.row(j) = design.dense.row(kept[j]);
+    work.kept_y[j] = y[kept[j]];
+    work.kept_eta[j] = eta[kept[j]];
+  }
+  const FactorDesign kept_design{kept_level, design.levels,
+                                 Eigen::Map<const Eigen::MatrixXd>(work.kept_dense.data(), m, d),
+                                 design.factor_of_level, design.level_columns};
+  // The fit of the kept samples takes no X'WX of all of them.
+  LogisticFit fit = fitFrom(kept_design, work.kept_y, work.kept_eta, work, nullptr, Steps::kChords);
+  // The exactly fitted samples' predictors, far out on their class's side,
+  // for a nested model to start from.
+  constexpr double kFittedExactly = 30;
+  for (Eigen::Index i = 0; i < n; ++i) eta[i] = y[i] > 0.5 ? kFittedExactly : -kFittedExactly;
+  for (Eigen::Index j = 0; j < m; ++j) eta[kept[j]] = work.kept_eta[j];
+  fit.rank += one_class;
+  return fit;
 }
 
 TableTest likelihoodRatioTest(const LogisticFit& reduced, const LogisticFit& full) {

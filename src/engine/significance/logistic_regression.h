@@ -58,6 +58,12 @@ struct LogisticWorkspace {
   bool mixed_levels = false;
   Eigen::LDLT<Eigen::MatrixXd> solver;
   double least_prob = 0, most_prob = 0;
+  // The samples of factor levels holding both classes, when some hold one.
+  std::vector<long> level_classes;
+  std::vector<int> kept_level;
+  std::vector<Eigen::Index> kept_samples;
+  Eigen::MatrixXd kept_dense;
+  Eigen::VectorXd kept_y, kept_eta;
   // The search's instruction set (by default the process's).
   const LogisticKernels* kernels = &logisticKernels(activeSimdPath());
 };
@@ -71,7 +77,10 @@ struct LogisticWorkspace {
 // that a fit to the same samples and dense columns ended with (a nested
 // model's work.gram): the first step takes it instead of its own.
 // Every step after the first few keeps the last block too; the fitted
-// model is the Newton iteration's, to its convergence rule.
+// model is the Newton iteration's, to its convergence rule. Factor levels
+// holding one class are fitted exactly, at the likelihood's supremum: the
+// deviance and eta are those of the other samples' fit, the rank counts
+// their indicators (not fitted when no other sample holds both classes).
 LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
                         LogisticWorkspace& work, const Eigen::MatrixXd* start_gram = nullptr);
 
