@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "core/gorva.h"
 #include "engine/count/em_table_bounds.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/rank/em_tables.h"
+#include "support/table_measures.h"
 
 namespace {
 
@@ -52,19 +52,7 @@ std::vector<int> countedTables(std::mt19937& random, const EmBoundShape& shape, 
 // counted.
 double emGain(EmTables& em, const int* counted) {
   em.fill(counted);
-  const int cells = em.ints() / 2;
-  const int* table = em.em();
-  int controls = 0;
-  int cases = 0;
-  for (int c = 0; c < cells; ++c) {
-    controls += table[2 * c];
-    cases += table[2 * c + 1];
-  }
-  std::vector<double> sums(2 * static_cast<std::size_t>(cells), 0.0);
-  double pair[2];
-  calculateMeasuresAll(cases + controls, cases, controls, const_cast<int*>(table), sums.data(), 2 * cells, 1.0, 1,
-                       pair);
-  return pair[0];
+  return ownTotalsMeasure(em.em(), em.ints() / 2);
 }
 
 std::vector<double> boundsOf(EmTableBounds kernel, const EmBoundShape& shape, const std::vector<int>& tables,

@@ -17,10 +17,10 @@
 #include <random>
 #include <vector>
 
-#include "core/gorva.h"
 #include "engine/count/kernel_dispatch.h"
 #include "engine/count/information_gain_bound.h"
 #include "engine/rank/screening.h"
+#include "support/table_measures.h"
 
 namespace {
 
@@ -72,21 +72,6 @@ double agreementTolerance(const int* table, int cells, double q, double referenc
   const double n = controls + cases;
   const double off = cases - q * n;
   return 0x1p-11 * (reference + 3.0 * off * off / (n * n)) + 1e-12;
-}
-
-// calculateMeasuresAll's IG (0) or RIG (1) with the table's own totals.
-double exactMeasure(const int* table, int cells, int measure = 0) {
-  int controls = 0;
-  int cases = 0;
-  for (int c = 0; c < cells; ++c) {
-    controls += table[2 * c];
-    cases += table[2 * c + 1];
-  }
-  std::vector<double> sums(2 * static_cast<std::size_t>(cells), 0.0);
-  double pair[2];
-  calculateMeasuresAll(cases + controls, cases, controls, const_cast<int*>(table), sums.data(),
-                       2 * cells, 1.0, 1, pair);
-  return pair[measure];
 }
 
 struct Version {
@@ -141,7 +126,7 @@ TEST(InformationGainBound, HoldsForEverySmallTable) {
       const std::vector<double> bounds = boundsOf(version.bounds, stretch, q);
       int checked = 0;
       for (int t = 0; t < stretch.count; ++t) {
-        const double exact = exactMeasure(&stretch.ints[6L * t], 3);
+        const double exact = ownTotalsMeasure(&stretch.ints[6L * t], 3);
         if (std::isnan(exact)) {
           ASSERT_EQ(bounds[t], kInfinity) << version.name << " table " << t;
           continue;
@@ -166,7 +151,7 @@ TEST(InformationGainBound, StaysCloseToTheGainNearIndependence) {
     double bound_sum = 0;
     double exact_sum = 0;
     for (int t = 0; t < stretch.count; ++t) {
-      const double exact = exactMeasure(&stretch.ints[static_cast<std::size_t>(t) * 18], 9);
+      const double exact = ownTotalsMeasure(&stretch.ints[static_cast<std::size_t>(t) * 18], 9);
       if (exact < 1e-3) continue;  // the ratio of two tiny numbers says little
       ++near_independence;
       bound_sum += bounds[t];
@@ -216,7 +201,7 @@ TEST(InformationGainBound, HoldsForTotalsBeyondSinglePrecision) {
   for (const Version& version : supportedVersions()) {
     const std::vector<double> bounds = boundsOf(version.bounds, stretch, 0.5);
     for (int t = 0; t < stretch.count; ++t) {
-      EXPECT_GE(bounds[t], exactMeasure(&stretch.ints[6L * t], 3)) << version.name << " table " << t;
+      EXPECT_GE(bounds[t], ownTotalsMeasure(&stretch.ints[6L * t], 3)) << version.name << " table " << t;
     }
   }
 }
@@ -242,7 +227,7 @@ TEST(InformationGainBound, CoversTheRoundingOfTheExactGainInTablesOfHundredsOfTh
       table[2 * c + 1] = shape.cases;
     }
     const double q = static_cast<double>(shape.cases) / (shape.controls + shape.cases);
-    const double exact = exactMeasure(table.data(), shape.cells, 0);
+    const double exact = ownTotalsMeasure(table.data(), shape.cells, 0);
     for (const Version& version : supportedVersions()) {
       double bound = 0;
       version.bounds(requestFor(table.data(), 1, 2 * shape.cells, shape.cells, q), &bound);
@@ -319,7 +304,7 @@ TEST(InformationGainBound, NeverBelowTheExactGainNorReadingBeyondOrBetweenTables
             version.bounds(requestFor(tables, count, stretch.stride, cells, q), bounds.data());
             for (int t = 0; t < count; ++t) {
               const int* table = tables + static_cast<std::size_t>(t) * stretch.stride;
-              const double exact = exactMeasure(table, cells, 0);
+              const double exact = ownTotalsMeasure(table, cells, 0);
               SCOPED_TRACE(testing::Message() << version.name << " cells " << cells << " count " << count
                                               << " padding " << padding << " table " << t << " q " << q);
               if (std::isnan(exact)) {
@@ -390,7 +375,7 @@ TEST(InformationGainBound, NoTableWhoseKeyIntervalReachesTheThresholdIsRuledOut)
           double key = 0;
           double error = 0;
           ASSERT_TRUE(screening.key(table.data(), key, error));
-          const double exact = exactMeasure(table.data(), setting.cells, measure);
+          const double exact = ownTotalsMeasure(table.data(), setting.cells, measure);
           SCOPED_TRACE(testing::Message() << "cells " << setting.cells << " samples " << setting.samples
                                           << " cases " << setting.cases << " measure " << measure
                                           << " recount " << recount << " table " << t << " exact "
@@ -495,7 +480,7 @@ TEST(InformationGainBound, PairsFromACountedClassAndTheirTotalsAgreeWithTheirTab
                 table_cases += table[2 * e + 1];
               }
               EXPECT_EQ(cases[j], table_cases);
-              const double exact = exactMeasure(table, kCells, 0);
+              const double exact = ownTotalsMeasure(table, kCells, 0);
               if (fixed && (table_controls != first_controls || table_cases != first_cases)) {
                 EXPECT_EQ(bounds[j], kInfinity);
                 continue;
@@ -625,7 +610,7 @@ TEST(InformationGainBound, PairsCompletedFromTheirFreeCellsBoundAsTheirWholeTabl
         // Each version's own-totals bound holds, and within the slack of
         // the portable one.
         const int* table = &stretch.ints[static_cast<std::size_t>(p) * stretch.stride];
-        EXPECT_GE(expected[p], exactMeasure(table, kCells)) << simdPathName(path) << " pair " << p;
+        EXPECT_GE(expected[p], ownTotalsMeasure(table, kCells)) << simdPathName(path) << " pair " << p;
         EXPECT_NEAR(expected[p], reference[p], agreementTolerance(table, kCells, q, reference[p]))
             << simdPathName(path) << " pair " << p;
       }
@@ -731,7 +716,7 @@ TEST(InformationGainBound, TriplesCompletedFromTheirFreeCellsBoundAsTheirTables)
               EXPECT_EQ(got[p], kInfinity);
               continue;
             }
-            EXPECT_GE(got[p], exactMeasure(table, kCells));
+            EXPECT_GE(got[p], ownTotalsMeasure(table, kCells));
             EXPECT_NEAR(got[p], reference, agreementTolerance(table, kCells, q, reference));
           }
         }
