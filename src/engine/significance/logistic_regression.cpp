@@ -101,31 +101,25 @@ void levelSums(const std::vector<int>& level, int levels, const double* dense, E
   }
 }
 
-// The dense columns independent of the factor and of the columns kept
-// before them, judged on X'WX with the factor eliminated (its Schur
-// complement) scaled to a unit diagonal of X'WX: a column is kept when the
-// part of its weighted sum of squares that neither the factor nor the kept
-// columns explain exceeds kRankTolerance. The bound is absolute, not
-// relative to the largest such part: a column constant among the samples
-// leaves only rounding, which must not pass for a covariate because no
-// other column is larger.
-std::vector<Eigen::Index> independentDenseColumns(const LogisticWorkspace& work) {
-  const Eigen::Index d = work.schur.rows();
+}  // namespace
+
+std::vector<Eigen::Index> keptDenseColumns(const Eigen::MatrixXd& schur, const Eigen::VectorXd& diagonal,
+                                           Eigen::MatrixXd* factor_out) {
+  const Eigen::Index d = schur.rows();
   Eigen::VectorXd scale(d);
-  for (Eigen::Index c = 0; c < d; ++c) {
-    const double diagonal = work.information(c, c);
-    scale[c] = diagonal > 0 ? 1.0 / std::sqrt(diagonal) : 0.0;
-  }
-  const Eigen::MatrixXd scaled = scale.asDiagonal() * work.schur * scale.asDiagonal();
+  for (Eigen::Index c = 0; c < d; ++c) scale[c] = diagonal[c] > 0 ? 1.0 / std::sqrt(diagonal[c]) : 0.0;
+  const Eigen::MatrixXd scaled = scale.asDiagonal() * schur * scale.asDiagonal();
   // Cholesky factor columns of the kept columns, in order.
-  Eigen::MatrixXd factor(d, d);
+  Eigen::MatrixXd own;
+  Eigen::MatrixXd& factor = factor_out != nullptr ? *factor_out : own;
+  factor.setZero(d, d);
   std::vector<Eigen::Index> kept;
   for (Eigen::Index c = 0; c < d; ++c) {
+    const auto column = static_cast<Eigen::Index>(kept.size());
     double unexplained = scaled(c, c);
-    for (std::size_t j = 0; j < kept.size(); ++j) unexplained -= factor(c, static_cast<Eigen::Index>(j)) * factor(c, static_cast<Eigen::Index>(j));
+    for (Eigen::Index j = 0; j < column; ++j) unexplained -= factor(c, j) * factor(c, j);
     if (!(unexplained > kRankTolerance)) continue;
     const double pivot = std::sqrt(unexplained);
-    const auto column = static_cast<Eigen::Index>(kept.size());
     for (Eigen::Index r = c + 1; r < d; ++r) {
       double entry = scaled(r, c);
       for (Eigen::Index j = 0; j < column; ++j) entry -= factor(r, j) * factor(c, j);
@@ -135,6 +129,12 @@ std::vector<Eigen::Index> independentDenseColumns(const LogisticWorkspace& work)
     kept.push_back(c);
   }
   return kept;
+}
+
+namespace {
+
+std::vector<Eigen::Index> independentDenseColumns(const LogisticWorkspace& work) {
+  return keptDenseColumns(work.schur, work.information.diagonal(), nullptr);
 }
 
 enum class Step { kTaken, kSingular, kRankDeficient };

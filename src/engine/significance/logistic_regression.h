@@ -84,6 +84,18 @@ struct LogisticWorkspace {
 LogisticFit fitLogistic(const FactorDesign& design, const Eigen::VectorXd& y, Eigen::VectorXd& eta,
                         LogisticWorkspace& work, const Eigen::MatrixXd* start_gram = nullptr);
 
+// The dense columns independent of the factor and of the columns kept
+// before them, judged on X'WX with the factor eliminated (its Schur
+// complement, `schur`) scaled to a unit diagonal of X'WX (`diagonal`): a
+// column is kept when the part of its weighted sum of squares that neither
+// the factor nor the kept columns explain exceeds 1e-9. The bound is
+// absolute, not relative to the largest such part: a column constant among
+// the samples leaves only rounding, which must not pass for a covariate
+// because no other column is larger. `factor`, if given, gets the Cholesky
+// factor of the scaled complement: column j (j < kept) below row kept[j].
+std::vector<Eigen::Index> keptDenseColumns(const Eigen::MatrixXd& schur, const Eigen::VectorXd& diagonal,
+                                           Eigen::MatrixXd* factor = nullptr);
+
 // The upper chi-square tail of the deviance drop from `reduced` to `full`
 // with df the rank difference; NaN when either fit failed or df < 1.
 TableTest likelihoodRatioTest(const LogisticFit& reduced, const LogisticFit& full);

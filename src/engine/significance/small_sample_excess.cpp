@@ -3,11 +3,9 @@
 #include <array>
 #include <cmath>
 
-namespace {
+#include "engine/significance/logistic_regression.h"
 
-// The fitter's bound on the part of a column's weighted sum of squares,
-// scaled to 1, that neither the factor nor the columns before it explain.
-constexpr double kRankTolerance = 1e-9;
+namespace {
 
 // Position of the pair a <= b among the d (d + 1) / 2 pairs taken row by row.
 Eigen::Index pairIndex(Eigen::Index a, Eigen::Index b, Eigen::Index d) {
@@ -104,23 +102,8 @@ double LawleyExcess::of(const LawleyMoments& moments, const Eigen::Ref<const Eig
   // y_i = whiten (x_i - level mean).
   scale_.resize(d);
   for (Eigen::Index c = 0; c < d; ++c) scale_[c] = moments.gram(c, c) > 0 ? 1.0 / std::sqrt(moments.gram(c, c)) : 0.0;
-  const Eigen::MatrixXd scaled = scale_.asDiagonal() * schur * scale_.asDiagonal();
-  Eigen::MatrixXd factor = Eigen::MatrixXd::Zero(d, d);
-  std::vector<Eigen::Index> kept;
-  for (Eigen::Index c = 0; c < d; ++c) {
-    const auto r = static_cast<Eigen::Index>(kept.size());
-    double unexplained = scaled(c, c);
-    for (Eigen::Index j = 0; j < r; ++j) unexplained -= factor(c, j) * factor(c, j);
-    if (!(unexplained > kRankTolerance)) continue;
-    const double pivot = std::sqrt(unexplained);
-    for (Eigen::Index row = c + 1; row < d; ++row) {
-      double entry = scaled(row, c);
-      for (Eigen::Index j = 0; j < r; ++j) entry -= factor(row, j) * factor(c, j);
-      factor(row, r) = entry / pivot;
-    }
-    factor(c, r) = pivot;
-    kept.push_back(c);
-  }
+  Eigen::MatrixXd factor;
+  const std::vector<Eigen::Index> kept = keptDenseColumns(schur, moments.gram.diagonal(), &factor);
   const auto r = static_cast<Eigen::Index>(kept.size());
   Eigen::MatrixXd cholesky(r, r);
   for (Eigen::Index a = 0; a < r; ++a)
