@@ -352,6 +352,7 @@ class CombinationModels {
       const int st = key / cells_;
       const double controls = tables_[2L * key];
       const double cases = tables_[2L * key + 1];
+      if (controls + cases == 0) continue;  // an empty cell is in no group
       cases_[st] += cases;
       samples_[st] += controls + cases;
       group_samples_[group_of_cell_[key]] += controls + cases;
