@@ -200,8 +200,13 @@ void checkAgainstModel(const std::vector<std::string>& words) {
     for (const char c : name) text += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
     return text;
   };
+  // A PLINK set or a VCF/BCF file is what a run reads, not --in.
+  const std::string input = !opt::bfile.empty() ? opt::bfile + ".bed"
+                            : !opt::vcf.empty() ? opt::vcf
+                            : !opt::bcf.empty() ? opt::bcf
+                                                : opt::input_file;
   const std::string summary = getOptionString();
-  require(summary == "# input file : " + one_line(opt::input_file) + "\n# result file : " +
+  require(summary == "# input file : " + one_line(input) + "\n# result file : " +
                          one_line(opt::output_file) + "\n# combination order : " +
                          std::to_string(opt::order) +
                          "\n# K=number of final significant snps for presentation : " +
